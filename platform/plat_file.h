@@ -1,0 +1,68 @@
+// Files and folders in place of CreateFile, FindFirstFile, CopyFile and friends.
+//
+// Engine paths are cp932 with '\' (or '/') separators. A relative path is relative to the current
+// folder (the game folder); an absolute one starts with a separator. The platform converts a path to
+// UTF-8, turns '\' into '/', tries the exact path and otherwise resolves each component without regard
+// to ASCII letter case (the first match in name order wins).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The native (UTF-8, '/') path for an engine path. Returns 0 when the file or folder exists (the
+// result then names it with its real letter case), -1 when it does not (the result names where it
+// would be created: its existing folders resolved, the rest converted as written), -2 when the path
+// cannot be converted.
+int PlatResolvePath(const char* pszPath, std::string* pNative);
+
+enum {
+    PLAT_FILE_READ = 1,       // existing file, read only
+    PLAT_FILE_WRITE = 2,      // create or truncate, write only
+    PLAT_FILE_APPEND = 3,     // create when missing, writes go to the end
+    PLAT_FILE_READWRITE = 4,  // existing file, read and write
+};
+enum { PLAT_SEEK_SET = 0, PLAT_SEEK_CUR = 1, PLAT_SEEK_END = 2 };
+
+struct PLAT_FILE;
+PLAT_FILE* PlatFileOpen(const char* pszPath, int nMode);   // NULL on failure
+int64_t PlatFileRead(PLAT_FILE* pFile, void* pBuf, int64_t n);        // bytes read, -1 on error
+int64_t PlatFileWrite(PLAT_FILE* pFile, const void* pBuf, int64_t n); // bytes written, -1 on error
+int64_t PlatFileSeek(PLAT_FILE* pFile, int64_t off, int nWhence);     // new position, -1 on error
+int64_t PlatFileTell(PLAT_FILE* pFile);
+int64_t PlatFileSize(PLAT_FILE* pFile);
+int PlatFileClose(PLAT_FILE* pFile);   // 0, or -1 when buffered data could not be written
+
+struct PLAT_FILE_STAT {
+    int bExists;
+    int bIsDir;
+    int64_t nSize;
+    int64_t nModifiedTime;   // seconds since 1970
+    int bReadOnly;
+};
+int PlatFileStat(const char* pszPath, PLAT_FILE_STAT* pOut);   // 0 (even when missing: bExists 0), -1 on error
+
+int PlatFileDelete(const char* pszPath);                          // 0 or -1
+int PlatFileCopy(const char* pszFrom, const char* pszTo, int bFailIfExists);
+int PlatFileRename(const char* pszFrom, const char* pszTo);      // replaces an existing target
+int PlatMakeDir(const char* pszPath);                             // 0, also when it exists; -1
+int PlatMakeDirs(const char* pszPath);                            // every missing folder on the way
+int PlatRemoveDir(const char* pszPath);                           // empty folders only
+
+struct PLAT_DIR_ENTRY {
+    std::string strName;   // cp932
+    int bIsDir;
+    int64_t nSize;
+};
+// The entries of a folder (without "." and ".."), sorted by name bytes. Names that cp932 cannot
+// represent are left out. 0, or -1 when the folder cannot be read.
+int PlatListDir(const char* pszPath, std::vector<PLAT_DIR_ENTRY>* pOut);
+
+// Reads a whole file. 0, -1 when it cannot be opened or read.
+int PlatReadFile(const char* pszPath, std::vector<uint8_t>* pOut);
+// Writes a whole file through a temporary file renamed over the target. 0 or -1.
+int PlatWriteFileAtomic(const char* pszPath, const void* pData, size_t n);
+
+int PlatSetCurrentDir(const char* pszPath);
+// The current folder as an engine path (cp932, '\').
+std::string PlatGetCurrentDir(void);

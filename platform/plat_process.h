@@ -1,0 +1,23 @@
+// Starting programs in place of ShellExecuteEx and FindExecutable. No shell ever runs.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Splits a Windows-style parameter text into arguments (spaces separate, double quotes group,
+// backslashes before a quote escape it, as the Microsoft C runtime does).
+std::vector<std::string> PlatSplitCommandLine(const char* pszParams);
+
+// Starts the program (cp932 engine path or a name searched in PATH) with the parameters split as
+// above, without waiting. 0 when the program started, -1 when it could not.
+int PlatStartProcess(const char* pszFile, const char* pszParams);
+// Starts a program from an argument vector (cp932). 0 or -1.
+int PlatStartProcessArgv(const std::vector<std::string>& args);
+
+// The program that opens a document for editing: $VISUAL, then $EDITOR (cp932 into pszOut).
+// 0 when one is configured, -1 when none (pszOut then empty).
+int PlatFindExecutable(const char* pszDocument, char* pszOut, size_t cap);
+
+// Tests: every start goes to the hook instead (args[0] is the program); its result is returned.
+typedef int (*PLAT_SPAWN_HOOK)(const std::vector<std::string>& args, void* pUser);
+void PlatSetSpawnHook(PLAT_SPAWN_HOOK pfnHook, void* pUser);

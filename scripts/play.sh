@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the engine and plays the demo game.
+# Extra arguments go to kolvex. Without a display the engine runs headless.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_BUILD_TESTS=OFF >/dev/null
+cmake --build build --target kolvex
+GAME="build/demo-game"
+mkdir -p "$GAME"
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy; fi
+exec build/kolvex --game "$GAME" "$@"

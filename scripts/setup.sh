@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package the engine, its tests and its tools need.
+# Idempotent and quick when everything is present. Run as root (or through sudo).
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  libsdl2-dev libfreetype-dev libfontconfig-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
+  libwebp-dev libsnappy-dev libogg-dev libvorbis-dev libtheora-dev
+  libgtest-dev libbenchmark-dev
+  fonts-ipafont-gothic fonts-ipafont-mincho
+  xvfb xauth xdg-user-dirs
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "setup: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

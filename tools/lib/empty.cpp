@@ -1,0 +1,1 @@
+// Keeps the tools library non-empty before its writers exist.
