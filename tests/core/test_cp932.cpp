@@ -3,8 +3,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/cp932.h"
+#include "core/kx_texts.h"
+#include "platform/plat_text.h"
 
 namespace {
 
@@ -148,6 +152,37 @@ TEST(Cp932, FindFileNamePart)
     };
     for (const auto& c : cases)
         EXPECT_STREQ(FindFileNamePart(c.pszPath), c.pszName) << c.pszPath;
+}
+
+TEST(EngineTexts, ConvertedOnceToCp932)
+{
+    // "メモリ不足です。" in cp932.
+    EXPECT_STREQ(GetEngineText(TXT_ERR_100010),
+                 "\x83\x81\x83\x82\x83\x8A\x95\x73\x91\xAB\x82\xC5\x82\xB7\x81\x42");
+    EXPECT_STREQ(GetEngineText(-1), "");
+    EXPECT_STREQ(GetEngineText(KX_TEXT_COUNT), "");
+
+    // Every text of the table has a cp932 form that converts back to the same UTF-8.
+    const char* const apszUtf8[KX_TEXT_COUNT] = {
+#define KX_TEXT(id, utf8) utf8,
+#include "core/kx_texts.inc"
+#undef KX_TEXT
+    };
+    for (int i = 0; i < KX_TEXT_COUNT; ++i)
+        EXPECT_EQ(PlatCp932ToUtf8String(GetEngineText(i)), apszUtf8[i]) << "text " << i;
+}
+
+TEST(EngineTexts, SamePointersFromEveryThread)
+{
+    // The first use races from several threads; each must see the one converted table.
+    std::vector<const char*> seen(4);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&seen, i] { seen[i] = GetEngineText(TXT_ERR_HEADER); });
+    for (auto& t : threads)
+        t.join();
+    for (const char* p : seen)
+        EXPECT_EQ(p, GetEngineText(TXT_ERR_HEADER));
 }
 
 }  // namespace
