@@ -10,6 +10,7 @@
 #include "core/cp932.h"
 #include "core/errors.h"
 #include "core/kx_hash.h"
+#include "core/sysfacts.h"
 
 TREE_NODE* g_pLayerRoot = nullptr;
 TREE_NODE* g_pThreadRoot = nullptr;
@@ -40,10 +41,6 @@ struct NTH_CHILD_CACHE {
 };
 static thread_local NTH_CHILD_CACHE s_nthCache;
 
-static void* TreeAlloc(size_t n)
-{
-    return calloc(1, n);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Path text helpers. Every walk steps by cp932 character, so a '/' inside a double-byte character
@@ -215,7 +212,7 @@ int NormalizeObjectPath(char* pszOut, const char* pszName, const char* pszCurPat
 
 TREE_NODE* CreateRootNode(void)
 {
-    TREE_NODE* pRoot = static_cast<TREE_NODE*>(TreeAlloc(sizeof(TREE_NODE)));
+    TREE_NODE* pRoot = static_cast<TREE_NODE*>(AllocZeroed(sizeof(TREE_NODE)));
     if (!pRoot)
         ReportError(KX_ERR_NO_MEMORY, 1);
     return pRoot;
@@ -304,10 +301,10 @@ TREE_NODE* FindNodeByPath(TREE_NODE* pRoot, const char* pszPath, int nMode)
 
 static int AllocChildIndex(TREE_NODE* pParent)
 {
-    pParent->pdwChildKeys = static_cast<uint32_t*>(TreeAlloc(KX_TREE_MAX_CHILDREN * sizeof(uint32_t)));
-    pParent->ppChildNodes = static_cast<TREE_NODE**>(TreeAlloc(KX_TREE_MAX_CHILDREN * sizeof(TREE_NODE*)));
-    pParent->pwBucketStart = static_cast<uint16_t*>(TreeAlloc(KX_TREE_BUCKETS * sizeof(uint16_t)));
-    pParent->pwBucketCount = static_cast<uint16_t*>(TreeAlloc(KX_TREE_BUCKETS * sizeof(uint16_t)));
+    pParent->pdwChildKeys = static_cast<uint32_t*>(AllocZeroed(KX_TREE_MAX_CHILDREN * sizeof(uint32_t)));
+    pParent->ppChildNodes = static_cast<TREE_NODE**>(AllocZeroed(KX_TREE_MAX_CHILDREN * sizeof(TREE_NODE*)));
+    pParent->pwBucketStart = static_cast<uint16_t*>(AllocZeroed(KX_TREE_BUCKETS * sizeof(uint16_t)));
+    pParent->pwBucketCount = static_cast<uint16_t*>(AllocZeroed(KX_TREE_BUCKETS * sizeof(uint16_t)));
     pParent->nIndexed = 0;
     if (pParent->pdwChildKeys && pParent->ppChildNodes && pParent->pwBucketStart && pParent->pwBucketCount)
         return 0;
@@ -560,8 +557,8 @@ TREE_NODE* CreateNode(TREE_NODE* pRoot, const char* pszPath, uint8_t bGroup, int
     }
     const char* pName = FindLastComponent(pszPath);
     size_t len = strlen(pName);
-    TREE_NODE* pNode = static_cast<TREE_NODE*>(TreeAlloc(sizeof(TREE_NODE)));
-    char* pszName = static_cast<char*>(TreeAlloc(len + 1));
+    TREE_NODE* pNode = static_cast<TREE_NODE*>(AllocZeroed(sizeof(TREE_NODE)));
+    char* pszName = static_cast<char*>(AllocZeroed(len + 1));
     if (!pNode || !pszName) {
         free(pNode);
         free(pszName);

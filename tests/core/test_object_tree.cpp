@@ -11,19 +11,9 @@
 #include "core/errors.h"
 #include "core/kx_hash.h"
 #include "core/object_tree.h"
+#include "tests/support/test_support.h"
 
 namespace {
-
-struct REPORT {
-    int nId;
-    uint8_t bFatal;
-    std::string text;
-};
-
-void RecordReport(int nId, uint8_t bFatal, const char* pszText, void* pUser)
-{
-    static_cast<std::vector<REPORT>*>(pUser)->push_back(REPORT{nId, bFatal, pszText ? pszText : ""});
-}
 
 void FreeSubtree(TREE_NODE* pNode)
 {
@@ -43,25 +33,20 @@ class TreeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_bEngineStop = 0;
-        SetErrorHook(RecordReport, &reports);
         pRoot = CreateRootNode();
         ASSERT_NE(pRoot, nullptr);
     }
-    void TearDown() override
-    {
-        FreeSubtree(pRoot);
-        SetErrorHook(nullptr, nullptr);
-        g_bEngineStop = 0;
-    }
+    void TearDown() override { FreeSubtree(pRoot); }
     std::vector<int> Ids() const
     {
         std::vector<int> ids;
-        for (const REPORT& r : reports)
+        for (const ERROR_RECORD& r : errors.reports)
             ids.push_back(r.nId);
         return ids;
     }
-    std::vector<REPORT> reports;
+    ERROR_RECORDER errors;
+    MSGBOX_RECORDER boxes;
+    std::vector<ERROR_RECORD>& reports = errors.reports;
     TREE_NODE* pRoot = nullptr;
 };
 
@@ -155,6 +140,7 @@ TEST_F(ObjectPathTest, ResultLongerThanBufferIsRefused)
         EXPECT_STREQ(szOut, "");
         ASSERT_EQ(Ids(), std::vector<int>{KX_ERR_PATH_TOO_LONG});
         EXPECT_EQ(reports[0].bFatal, 1);
+        EXPECT_NE(reports[0].strText.find(longer), std::string::npos);
     }
 
     // Only the result counts: a long text that resolves to a short path is fine.
@@ -231,7 +217,7 @@ TEST_F(TreeTest, CreateNodeReportsMissingPathAndGroup)
     ASSERT_NE(CreateNode(pRoot, "leaf", 0, 1), nullptr);
     EXPECT_EQ(CreateNode(pRoot, "leaf/x", 0, 1), nullptr);   // a leaf holds no children
     EXPECT_EQ(Ids(), (std::vector<int>{KX_ERR_NODE_NO_PATH, KX_ERR_NO_SUCH_GROUP, KX_ERR_NO_SUCH_GROUP}));
-    for (const REPORT& r : reports)
+    for (const ERROR_RECORD& r : reports)
         EXPECT_EQ(r.bFatal, 1);
     EXPECT_EQ(pRoot->nChildCount, 1);
 }
@@ -508,10 +494,9 @@ TEST_F(TreeTest, RandomEditsKeepIndexOrderAndLookups)
 
 TEST(ObjectTrees, StartUpBuildsTheFourTrees)
 {
-    std::vector<REPORT> reports;
-    SetErrorHook(RecordReport, &reports);
+    ERROR_RECORDER errors;
     ASSERT_EQ(CreateObjectTrees(), 0);
-    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(errors.reports.empty());
 
     EXPECT_STREQ(g_pszLayerPath, "W0");
     EXPECT_STREQ(g_pszThreadPath, "");
@@ -551,7 +536,6 @@ TEST(ObjectTrees, StartUpBuildsTheFourTrees)
         FreeSubtree(*ppRoot);
         *ppRoot = nullptr;
     }
-    SetErrorHook(nullptr, nullptr);
 }
 
 }  // namespace
