@@ -198,7 +198,7 @@ int LoadCodecLibraries(void)
         g_pfnSnpUncompressedLength =
             BindName(g_pSnpModule, "KXSnp_UncompressedLength", UnboundSnpUncompressedLength, &bFound);
         const bool bUncompressedLength = bFound;
-        // The check order of the original start-up, which tells of a missing Uncompress twice.
+        // Checked in this order, which tells of a missing Uncompress twice.
         if (!bUncompress) ReportMissingEntry(TXT_CODEC_NO_SNP_UNCOMPRESS);
         if (!bCompress) ReportMissingEntry(TXT_CODEC_NO_SNP_COMPRESS);
         if (!bUncompressedLength) ReportMissingEntry(TXT_CODEC_NO_SNP_UNCOMPRESSED_LENGTH);

@@ -47,13 +47,16 @@ inline uint64_t KxPngSaveBound(int32_t nWidth, int32_t nHeight)
     return nRaw + nRaw / 4 + 4096;
 }
 // VOROR.DLL ordinal 1 version (bound, not called): the decoder's version number.
-typedef int (*KX_WEBP_VERSION_FN)(void);// VOROR.DLL ordinal 2 get info (data, size, width, height): 1 when it is a WebP picture, else 0.
+typedef int (*KX_WEBP_VERSION_FN)(void);
+// VOROR.DLL ordinal 2 get info (data, size, width, height): 1 when it is a WebP picture, else 0
+// with a size of 0 x 0.
 typedef int (*KX_WEBP_INFO_FN)(const uint8_t* pData, uint32_t nSize, int32_t* pWidth, int32_t* pHeight);
 // VOROR.DLL ordinal 3 decode (data, destination, data size, width, height): width x height B,G,R,A
 // pixels, rows top-down; 1 on success, 0 when the data does not decode into exactly that size.
 typedef int (*KX_WEBP_DECODE_FN)(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWidth, int32_t nHeight);
 // VOROR.DLL ordinal 4 encode (pixels, output, output capacity, width, height, method, quality 0..100 or
-// -1 lossless): the encoded bytes written, 0 on failure.
+// -1 lossless, method 0..6): the encoded bytes written, 0 on failure, also when they would not fit
+// the output capacity.
 typedef uint32_t (*KX_WEBP_ENCODE_FN)(const uint8_t* pPixels, uint8_t* pOut, uint32_t nOutCap, int32_t nWidth,
                                       int32_t nHeight, int nMethod, int nQuality);
 
@@ -75,12 +78,12 @@ extern uint8_t g_bWebPLoaded;
 extern uint8_t g_bSnpLoaded;   // KXSNP.DLL loaded (start-up cannot go on without it)
 
 // Binds ZURUV.DLL, VOZEZ.DLL and KXSNP.DLL, telling the player about what is missing; start-up
-// goes on either way. 0. After it (and after LoadWebPDLL and UnloadCodecLibraries) every pointer
-// above is callable: a missing library or entry is bound to a stand-in that fails (zlib -2, or -4
+// goes on either way. 0. Every pointer above is callable at all times, before start-up and after
+// shut-down too: a missing library or entry is bound to a stand-in that fails (zlib -2, or -4
 // for compress2, with a length of 0; Snappy 1 and a length of 0, compressed length 0, uncompressed
 // length -1; PNG preload KX_PNG_FAILED, load -1, save -1; WebP info 0 with 0 x 0, decode 0, encode 0).
 int LoadCodecLibraries(void);
 // Binds VOROR.DLL (optional, silent when missing). 0 when it loaded, -1 when not.
 int LoadWebPDLL(void);
-// Releases the libraries and clears every pointer.
+// Releases the libraries and puts every pointer back to its failing stand-in.
 void UnloadCodecLibraries(void);

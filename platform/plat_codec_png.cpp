@@ -76,6 +76,10 @@ int ReadPngHeader(png_structp png, png_infop info, PNG_MEMORY_READER* pReader, u
     png_get_IHDR(png, info, &nWidth, &nHeight, &nDepth, &nColour, nullptr, nullptr, nullptr);
     if (nWidth == 0 || nHeight == 0 || static_cast<uint64_t>(nWidth) * nHeight * 4 > UINT32_MAX)
         return PNG_BAD_HEADER;
+    // Deflate packs at most about 1032 bytes into one, so a file image of nSize bytes cannot hold
+    // more rows than that: a header that claims more is refused before the picture is allocated.
+    const uint64_t nRowBytes = (static_cast<uint64_t>(nWidth) * png_get_channels(png, info) * nDepth + 7) / 8;
+    if (nRowBytes * nHeight > static_cast<uint64_t>(pReader->nSize) * 1032 + 65536) return PNG_BAD_HEADER;
     const int bTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     const int bHasAlpha = (nColour & PNG_COLOR_MASK_ALPHA) != 0 || bTrns;
     if (nColour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
@@ -105,7 +109,7 @@ int ReadPngImage(png_structp png, png_infop info, png_bytep* ppRows)
 
 // Ordinal 1: decodes the file image of nSize bytes. 0 with the size and the alpha byte (0 when the
 // picture has alpha: a colour type with alpha, or tRNS; else 1); 101 when the signature or the
-// header is bad (or w x h x 4 does not fit 32 bits), 102 when the image data does not decode, 103
+// header is bad (w x h x 4 does not fit 32 bits, or more rows than the file can hold), 102 when the image data does not decode, 103
 // for a bad call.
 int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int32_t* pWidth, int32_t* pHeight,
                  uint8_t* pbNoAlpha)
