@@ -25,6 +25,7 @@ static std::string g_strProgramFolder;
 static std::string g_strProgramPath;
 static std::string g_strExecutablePath;
 static std::string g_strNativeExe;
+static std::string g_strUserFoldersKey;   // the environment they were found with
 static int g_bUserFoldersKnown = 0;
 static std::string g_strAppDataDir;
 static std::string g_strDocumentsDir;
@@ -217,9 +218,22 @@ static int RunForOutput(const char* const* apszArgv, std::string* pOut)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }
 
+static const char* EnvOrEmpty(const char* pszName)
+{
+    const char* psz = getenv(pszName);
+    return psz ? psz : "";
+}
+
+// Finds the folders once, and again when the variables they come from have changed.
 static void FindUserFoldersLocked(void)
 {
-    if (g_bUserFoldersKnown) return;
+    std::string strKey;
+    for (const char* pszName : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "PATH"}) {
+        strKey += EnvOrEmpty(pszName);
+        strKey.push_back('\n');
+    }
+    if (g_bUserFoldersKnown && strKey == g_strUserFoldersKey) return;
+    g_strUserFoldersKey = strKey;
     std::string strHome = HomeFolder();
     DropTrailingSlashes(&strHome);
     std::string strData;

@@ -116,6 +116,17 @@ static int ProgramToNative(const std::string& strProgram, std::string* pNative)
     return 0;
 }
 
+// An argument as the program sees it: UTF-8, and an engine path ('\' separators) of a file or
+// folder that exists as its native path, so that an editor started on a script finds the file.
+static std::string ArgumentToNative(const std::string& strArg)
+{
+    std::string strUtf8 = PlatCp932ToUtf8String(strArg.c_str());
+    std::string strResolved;
+    if (strUtf8.find('\\') != std::string::npos && PlatResolvePath(strArg.c_str(), &strResolved) == 0)
+        return strResolved;
+    return strUtf8;
+}
+
 int PlatStartProcessArgv(const std::vector<std::string>& args)
 {
     if (args.empty()) return -1;
@@ -132,7 +143,7 @@ int PlatStartProcessArgv(const std::vector<std::string>& args)
     if (ProgramToNative(args[0], &strProgram) != 0) return -1;
     std::vector<std::string> aNative;
     aNative.push_back(strProgram);
-    for (size_t i = 1; i < args.size(); i++) aNative.push_back(PlatCp932ToUtf8String(args[i].c_str()));
+    for (size_t i = 1; i < args.size(); i++) aNative.push_back(ArgumentToNative(args[i]));
     std::vector<char*> apszArgv;
     for (std::string& s : aNative) apszArgv.push_back(&s[0]);
     apszArgv.push_back(nullptr);
