@@ -8,19 +8,30 @@
 #include <SDL.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 static std::mutex g_mxMsgBox;
 static PLAT_MSGBOX_HOOK g_pfnMsgBoxHook = nullptr;
 static void* g_pMsgBoxHookUser = nullptr;
 
+// SDL reads driver names without regard to ASCII case.
+static int IsDriverName(const char* pszValue, const char* pszName)
+{
+    for (;; pszValue++, pszName++) {
+        char c = *pszValue;
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+        if (c != *pszName) return 0;
+        if (c == 0) return 1;
+    }
+}
+
 int PlatIsHeadless(void)
 {
     const char* pszDriver = getenv("SDL_VIDEODRIVER");
-    if (pszDriver && (strcasecmp(pszDriver, "dummy") == 0 || strcasecmp(pszDriver, "offscreen") == 0)) return 1;
+    if (pszDriver && (IsDriverName(pszDriver, "dummy") || IsDriverName(pszDriver, "offscreen"))) return 1;
     const char* pszX = getenv("DISPLAY");
     const char* pszWayland = getenv("WAYLAND_DISPLAY");
     return (!pszX || !*pszX) && (!pszWayland || !*pszWayland);

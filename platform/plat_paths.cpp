@@ -77,11 +77,23 @@ static int IsNativeDir(const std::string& strPath)
     return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Compares without regard to ASCII letter case, whatever the locale.
+static int EqualNoCaseASCII(const char* a, const char* b)
+{
+    for (;; a++, b++) {
+        unsigned char ca = (unsigned char)*a, cb = (unsigned char)*b;
+        if (ca >= 'A' && ca <= 'Z') ca = (unsigned char)(ca + 32);
+        if (cb >= 'A' && cb <= 'Z') cb = (unsigned char)(cb + 32);
+        if (ca != cb) return 0;
+        if (ca == 0) return 1;
+    }
+}
+
 static int EndsWithNoCase(const char* pszName, const char* pszTail)
 {
     size_t n = strlen(pszName), m = strlen(pszTail);
     if (n < m) return 0;
-    return strcasecmp(pszName + n - m, pszTail) == 0;
+    return EqualNoCaseASCII(pszName + n - m, pszTail);
 }
 
 // 1 when the current folder holds "kxbin" or a ".kpf" file, in any letter case.
@@ -91,7 +103,7 @@ static int CurrentFolderHoldsGame(void)
     if (!pDir) return 0;
     int bFound = 0;
     while (struct dirent* pEnt = readdir(pDir)) {
-        if (strcasecmp(pEnt->d_name, "kxbin") == 0) bFound = 1;
+        if (EqualNoCaseASCII(pEnt->d_name, "kxbin")) bFound = 1;
         else if (strlen(pEnt->d_name) > 4 && EndsWithNoCase(pEnt->d_name, ".kpf")) {
             struct stat st;
             if (stat(pEnt->d_name, &st) == 0 && S_ISREG(st.st_mode)) bFound = 1;

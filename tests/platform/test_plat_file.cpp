@@ -3,6 +3,7 @@
 #include "tests/platform/plat_test_util.h"
 
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 
 namespace {
@@ -54,6 +55,41 @@ TEST_F(PlatFileTest, ResolvesMixedCaseAndCp932Components)
     EXPECT_EQ(std::string(aData.begin(), aData.end()), "png");
     EXPECT_EQ(PlatSetCurrentDir("DATA\\" SOURCE_932), 0);
     EXPECT_EQ(PlatGetCurrentDir(), Engine("Data\\" SOURCE_932));
+}
+
+// Sets a folder's modification time an hour (plus nSeconds) back, so that its listing may be kept.
+void BackdateFolder(const std::string& strPath, int nSeconds)
+{
+    struct timespec times[2];
+    clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= 3600 + nSeconds;
+    times[1] = times[0];
+    ASSERT_EQ(utimensat(AT_FDCWD, strPath.c_str(), times, 0), 0);
+}
+
+TEST_F(PlatFileTest, KeptListingsFollowChangesToTheFolder)
+{
+    ASSERT_EQ(mkdir(Native("Data").c_str(), 0755), 0);
+    WriteNativeFile(Native("Data/abc.txt"), "lower");
+    WriteNativeFile(Native("Data/ABC.txt"), "upper");
+    BackdateFolder(Native("Data"), 0);
+    std::string strNative;
+    EXPECT_EQ(PlatResolvePath(Engine("Data\\aBc.txt").c_str(), &strNative), 0);
+    EXPECT_EQ(strNative, Native("Data/ABC.txt"));
+
+    WriteNativeFile(Native("Data/New.TXT"), "new");
+    EXPECT_EQ(PlatResolvePath(Engine("Data\\new.txt").c_str(), &strNative), 0);
+    EXPECT_EQ(strNative, Native("Data/New.TXT"));
+    BackdateFolder(Native("Data"), 0);
+    EXPECT_EQ(PlatResolvePath(Engine("Data\\NEW.txt").c_str(), &strNative), 0);
+
+    ASSERT_EQ(unlink(Native("Data/ABC.txt").c_str()), 0);
+    BackdateFolder(Native("Data"), 10);
+    EXPECT_EQ(PlatResolvePath(Engine("Data\\aBc.txt").c_str(), &strNative), 0);
+    EXPECT_EQ(strNative, Native("Data/abc.txt"));
+    ASSERT_EQ(unlink(Native("Data/New.TXT").c_str()), 0);
+    BackdateFolder(Native("Data"), 20);
+    EXPECT_EQ(PlatResolvePath(Engine("Data\\NEW.txt").c_str(), &strNative), -1);
 }
 
 TEST_F(PlatFileTest, OpenReadWriteSeekAndStat)
