@@ -292,7 +292,7 @@ int PlatFileDelete(const char* pszPath)
     return unlink(strNative.c_str()) == 0 ? 0 : -1;
 }
 
-static mode_t CurrentUmask(void)
+static mode_t GetCurrentUmask(void)
 {
     // Reading the mask through umask() would change it for a moment under other threads.
     mode_t mask = 022;
@@ -325,7 +325,7 @@ static int WriteAll(int fd, const void* pData, size_t n)
     return 0;
 }
 
-static std::string ParentFolder(const std::string& strNative)
+static std::string GetParentFolder(const std::string& strNative)
 {
     size_t slash = strNative.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -345,9 +345,9 @@ static int WriteThroughTemp(const std::string& strTarget, mode_t modeNew, FILL p
         if (S_ISDIR(st.st_mode)) return -1;
         mode = st.st_mode & 07777;
     } else {
-        mode = modeNew & ~CurrentUmask();
+        mode = modeNew & ~GetCurrentUmask();
     }
-    std::string strDir = ParentFolder(strTarget);
+    std::string strDir = GetParentFolder(strTarget);
     std::string strTemp = JoinPath(strDir, ".kxtmpXXXXXX");
     int fd = mkostemp(&strTemp[0], O_CLOEXEC);
     if (fd < 0) return -1;
@@ -411,7 +411,7 @@ int PlatFileRename(const char* pszFrom, const char* pszTo)
         size_t slash = strWritten.rfind('/');
         std::string strName = slash == std::string::npos ? strWritten : strWritten.substr(slash + 1);
         if (strName.empty() || strName == "." || strName == "..") return 0;
-        strTo = JoinPath(strFrom.find('/') == std::string::npos ? std::string() : ParentFolder(strFrom),
+        strTo = JoinPath(strFrom.find('/') == std::string::npos ? std::string() : GetParentFolder(strFrom),
                          strName);
     }
     return rename(strFrom.c_str(), strTo.c_str()) == 0 ? 0 : -1;
