@@ -84,6 +84,12 @@ inline void ReportScriptErrorF(int nId, uint8_t bFatal, const A&... args) {
     ReportScriptErrorV(nId, bFatal, a, static_cast<int>(sizeof...(A)));
 }
 
+// Where the running script is, for the header of script errors: the script runtime installs it once
+// its script list is loaded. Answers 1 with the script file name and source line of the current
+// command when a script thread is current, else 0.
+typedef int (*KX_SCRIPT_LOCATION_FN)(const char** ppszFile, int* pnLine);
+extern KX_SCRIPT_LOCATION_FN g_pfnScriptLocation;
+
 const char* LookupErrorText(int nId);
 const char* BuildErrorText(int nId, uint8_t bFatal);
 const char* BuildErrorTextWithLocation(int nId, uint8_t bFatal);
@@ -111,6 +117,9 @@ int AppendLogLine(const char* pszPath, const char* pszText);
 // The debug trace: a caption and a text at many points. It does nothing unless the environment
 // names a file in KOLVEX_TRACE, to which it appends "caption: text" lines.
 void DebugTrace(const char* pszCaption, const char* pszText);
+
+// Puts the per-run state back: no dialog shown yet, the log's first write to come, default caption.
+void ResetErrorStateForRun(void);
 
 // Tests: sees every report as (id, fatal byte, final text).
 typedef void (*KX_ERROR_HOOK)(int nId, uint8_t bFatal, const char* pszText, void* pUser);

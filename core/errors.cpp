@@ -1,0 +1,507 @@
+// Error reporting by message id, plain message boxes, the debug log and the debug trace.
+#include "core/errors.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "core/cp932.h"
+#include "core/engine_globals.h"
+#include "core/kx_texts.h"
+#include "platform/plat_file.h"
+#include "platform/plat_msgbox.h"
+#include "platform/plat_process.h"
+#include "platform/plat_text.h"
+#include "platform/plat_thread.h"
+#include "platform/plat_time.h"
+#include "script/engine_config.h"
+
+int g_nErrorTexts = 0;
+int32_t g_anErrorId[KX_ERROR_TABLE_MAX];
+char* g_apszErrorText[KX_ERROR_TABLE_MAX];
+
+char g_szErrorFormat[KX_ERROR_BUFFER];
+char g_szErrorMessage[KX_ERROR_BUFFER];
+const char* g_pszErrorFile = nullptr;
+int g_nErrorLine = 1;
+const char* g_pszErrorCaption = "KOLVEX Debug Info.";
+uint8_t g_bErrorShown = 0;
+KX_SCRIPT_LOCATION_FN g_pfnScriptLocation = nullptr;
+
+namespace {
+
+// The error dialog's controls.
+enum { IDC_ERROR_EDIT = 1033, IDC_ERROR_EXIT = 1034 };
+
+// Texts of the engine's own; they win over the compiled table.
+struct BUILTIN_TEXT {
+    int nId;
+    int nText;
+};
+const BUILTIN_TEXT kBuiltinTexts[] = {
+    {KX_ERR_LICENSE, TXT_LICENSE_NOTICE},
+    {KX_ERR_NO_MEMORY, TXT_ERR_100010},
+    {KX_ERR_FILE_READ, TXT_ERR_104010},
+    {KX_ERR_FILE_NO_MEMORY, TXT_ERR_104030},
+    {KX_ERR_FILE_MISSING, TXT_ERR_104060},
+    {KX_ERR_PACK_DAMAGED, TXT_ERR_104100},
+    {KX_ERR_TOO_MANY_FOLDERS, TXT_ERR_104110},
+    {KX_ERR_FOLDERS_TOO_DEEP, TXT_ERR_104111},
+    {KX_ERR_PACK_VERSION, TXT_ERR_104120},
+    {KX_ERR_TOO_MANY_PACKS, TXT_ERR_104130},
+    {KX_ERR_TOO_MANY_ENTRIES, TXT_ERR_104140},
+    {KX_ERR_PACK_DUPLICATE, TXT_ERR_104150},
+    {KX_ERR_EXPAND_NO_MEMORY, TXT_ERR_106010},
+    {KX_ERR_PATH_TOO_LONG, TXT_ERR_900021},
+    {KX_ERR_EXPAND_BUFFER, TXT_ERR_900040},
+    {KX_ERR_PACK_OPEN, TXT_ERR_901040},
+};
+
+// Editors that take a line number, and the form of their parameters.
+enum { EDP_LINE_PATH, EDP_QPATH_L_LINE, EDP_QPATH_R_LINE, EDP_QPATH_SLASH_LINE, EDP_PATH_J_LINE,
+       EDP_QPATH_PLUS_LINE_Q, EDP_PATH_R_LINE, EDP_JCAP_LINE_QPATH, EDP_J_LINE_QPATH,
+       EDP_JL_LINE_PATH, EDP_QPATH_SLASH_LINE_Q, EDP_QPATH_Y_LINE, EDP_PATH };
+struct EDITOR_FORM {
+    const char* pszName;
+    int nForm;
+};
+const EDITOR_FORM kEditorForms[] = {
+    {"apsaly.exe", EDP_LINE_PATH},
+    {"EmEditor.exe", EDP_QPATH_L_LINE},
+    {"Ginnie.exe", EDP_QPATH_R_LINE},
+    {"GinnieFE.exe", EDP_QPATH_R_LINE},
+    {"Jcref.exe", EDP_QPATH_R_LINE},
+    {"JmEdit2.exe", EDP_QPATH_SLASH_LINE},
+    {"K2Editor.exe", EDP_PATH_J_LINE},
+    {"MIW.exe", EDP_QPATH_PLUS_LINE_Q},
+    {"oseditor2.exe", EDP_LINE_PATH},
+    {"otbedit.exe", EDP_PATH_R_LINE},
+    {"QXW32.exe", EDP_JCAP_LINE_QPATH},
+    {"tepa.exe", EDP_J_LINE_QPATH},
+    {"TeraPad.exe", EDP_JL_LINE_PATH},
+    {"whinny.exe", EDP_QPATH_SLASH_LINE_Q},
+    {"WZEDITOR.exe", EDP_PATH_J_LINE},
+    {"sakura.exe", EDP_QPATH_Y_LINE},
+    {"hidemaru.exe", EDP_J_LINE_QPATH},
+};
+
+// Guards the shared text buffers while a report is built; reports come from several threads.
+std::recursive_mutex g_mtxReport;
+KX_ERROR_HOOK g_pfnErrorHook = nullptr;
+void* g_pErrorHookUser = nullptr;
+uint8_t g_bLogFirstWrite = 1;
+
+// Appends one directive's text: a conversion checked against its argument.
+struct FORMAT_STATE {
+    std::string strOut;
+    size_t nLimit;
+    const KX_FMT_ARG* pArgs;
+    int nArgs;
+    int nNext;
+};
+
+const KX_FMT_ARG* TakeArg(FORMAT_STATE& st, int nKind)
+{
+    if (st.nNext >= st.nArgs || st.pArgs[st.nNext].nKind != nKind) return nullptr;
+    return &st.pArgs[st.nNext++];
+}
+
+// Width and precision are bounded so a directive from game data cannot ask for megabytes.
+constexpr int kMaxFieldWidth = 1024;
+
+void PadField(std::string& out, const std::string& body, int nWidth, bool bLeft, char cPad)
+{
+    if (static_cast<int>(body.size()) >= nWidth) { out += body; return; }
+    std::string pad(static_cast<size_t>(nWidth) - body.size(), cPad);
+    if (bLeft) { out += body; out += std::string(pad.size(), ' '); }
+    else if (cPad == '0' && !body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) {
+        out += body[0]; out += pad; out.append(body, 1, std::string::npos);
+    } else { out += pad; out += body; }
+}
+
+// Formats one directive starting at p (just after '%'). Returns the position after it, having
+// appended either its conversion or, when the arguments do not fit it, its text as it stands.
+const char* FormatDirective(FORMAT_STATE& st, const char* pStart)
+{
+    const char* p = pStart;
+    std::string flags;
+    while (*p && std::strchr("-+ #0", *p)) flags += *p++;
+    const int nSaved = st.nNext;
+    auto literal = [&]() {
+        st.nNext = nSaved;
+        st.strOut += '%';
+        return pStart;   // the rest is copied as plain text by the caller
+    };
+    int nWidth = -1, nPrecision = -1;
+    bool bLeft = flags.find('-') != std::string::npos;
+    if (*p == '*') {
+        const KX_FMT_ARG* a = TakeArg(st, KX_ARG_INT);
+        if (!a) return literal();
+        int64_t w = a->llValue;
+        if (w < 0) { bLeft = true; w = -w; }
+        if (w > kMaxFieldWidth) return literal();
+        nWidth = static_cast<int>(w);
+        ++p;
+    } else {
+        int w = 0;
+        bool bAny = false;
+        while (*p >= '0' && *p <= '9') { w = w * 10 + (*p++ - '0'); bAny = true; if (w > kMaxFieldWidth) return literal(); }
+        if (bAny) nWidth = w;
+    }
+    if (*p == '.') {
+        ++p;
+        if (*p == '*') {
+            const KX_FMT_ARG* a = TakeArg(st, KX_ARG_INT);
+            if (!a) return literal();
+            if (a->llValue > kMaxFieldWidth) return literal();
+            nPrecision = a->llValue < 0 ? -1 : static_cast<int>(a->llValue);
+            ++p;
+        } else {
+            int pr = 0;
+            while (*p >= '0' && *p <= '9') { pr = pr * 10 + (*p++ - '0'); if (pr > kMaxFieldWidth) return literal(); }
+            nPrecision = pr;
+        }
+    }
+    // Length modifiers change nothing here: every integer argument is carried as 64 bits.
+    if (p[0] == 'I' && p[1] == '6' && p[2] == '4') p += 3;
+    else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') p += 3;
+    else while (*p && std::strchr("hlLqjzt", *p)) ++p;
+
+    const char c = *p;
+    if (c == '\0') return literal();
+    char szBuf[kMaxFieldWidth * 2 + 400];
+    std::string spec = "%" + flags;
+    if (nWidth >= 0) spec += std::to_string(nWidth);
+    if (nPrecision >= 0) spec += "." + std::to_string(nPrecision);
+    switch (c) {
+    case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': {
+        const KX_FMT_ARG* a = TakeArg(st, KX_ARG_INT);
+        if (!a) return literal();
+        spec += "ll";
+        spec += c;
+        if (c == 'd' || c == 'i') std::snprintf(szBuf, sizeof szBuf, spec.c_str(), static_cast<long long>(a->llValue));
+        else std::snprintf(szBuf, sizeof szBuf, spec.c_str(), static_cast<unsigned long long>(a->llValue));
+        st.strOut += szBuf;
+        break;
+    }
+    case 'c': {
+        const KX_FMT_ARG* a = TakeArg(st, KX_ARG_INT);
+        if (!a) return literal();
+        std::string body(1, static_cast<char>(a->llValue));
+        if (body[0] == '\0') body.clear();
+        PadField(st.strOut, body, nWidth, bLeft, ' ');
+        break;
+    }
+    case 's': {
+        const KX_FMT_ARG* a = TakeArg(st, KX_ARG_STR);
+        if (!a) return literal();
+        size_t n = std::strlen(a->pszValue);
+        if (nPrecision >= 0 && static_cast<size_t>(nPrecision) < n)
+            n = CutAtCharBoundary(a->pszValue, n, static_cast<size_t>(nPrecision));
+        // A text longer than the output can hold is cut here already, so a long argument costs nothing.
+        if (n > st.nLimit) n = CutAtCharBoundary(a->pszValue, n, st.nLimit);
+        PadField(st.strOut, std::string(a->pszValue, n), nWidth, bLeft, ' ');
+        break;
+    }
+    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A': {
+        const KX_FMT_ARG* a = TakeArg(st, KX_ARG_DOUBLE);
+        if (!a) return literal();
+        spec += c;
+        std::snprintf(szBuf, sizeof szBuf, spec.c_str(), a->dValue);
+        st.strOut += szBuf;
+        break;
+    }
+    default:
+        return literal();
+    }
+    return p + 1;
+}
+
+// The text of the compiled table or of the engine for an id.
+const char* FindBuiltinText(int nId)
+{
+    for (const BUILTIN_TEXT& b : kBuiltinTexts)
+        if (b.nId == nId) return GetEngineText(b.nText);
+    return nullptr;
+}
+
+void SetErrorFormat(const char* pszHeader, const char* pszText)
+{
+    g_szErrorFormat[0] = '\0';
+    if (pszHeader) CopyTextBounded(g_szErrorFormat, sizeof g_szErrorFormat, pszHeader);
+    AppendTextBounded(g_szErrorFormat, sizeof g_szErrorFormat, pszText);
+}
+
+void StoreFatal(uint8_t bFatal)
+{
+    // A non-fatal report never cancels a pending stop.
+    g_bEngineStop.fetch_or(bFatal ? 1 : 0);
+}
+
+void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs, int nArgs)
+{
+    std::string strShown;
+    {
+        std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+        const char* pszFormat = bWithLocation ? BuildErrorTextWithLocation(nId, bFatal) : BuildErrorText(nId, bFatal);
+        FormatChecked(g_szErrorMessage, sizeof g_szErrorMessage, pszFormat, pArgs, nArgs);
+        if (g_pfnErrorHook) g_pfnErrorHook(nId, bFatal, g_szErrorMessage, g_pErrorHookUser);
+        strShown = g_szErrorMessage;
+    }
+    ShowErrorDialog(strShown.c_str());
+}
+
+// Turns the engine path into the form the editor understands: '\' outside double-byte characters
+// becomes '/'.
+std::string EditorPathFromEnginePath(const std::string& strPath)
+{
+    std::string out = strPath;
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (IsLeadByte(static_cast<unsigned char>(out[i])) && i + 1 < out.size()) { ++i; continue; }
+        if (out[i] == '\\') out[i] = '/';
+    }
+    return out;
+}
+
+// The Edit button: opens the failing script at the failing line in the user's editor.
+void OpenScriptInEditor(void)
+{
+    if (!g_pszErrorFile) return;
+    std::string strPath = g_szExeDir;
+    if (g_pszErrorFile[0] != '\\' && g_pszErrorFile[0] != '/' && !strPath.empty()) strPath += '\\';
+    strPath += g_pszErrorFile;
+
+    char szEditor[KX_MAX_PATH] = {};
+    if (PlatFindExecutable(strPath.c_str(), szEditor, sizeof szEditor) != 0 || szEditor[0] == '\0') return;
+    size_t n = std::strlen(szEditor);
+    if (n > 0 && szEditor[n - 1] == ' ') szEditor[n - 1] = '\0';
+
+    char szName[KX_MAX_PATH];
+    GetPathFileName(szName, sizeof szName, szEditor);
+    const std::string strNative = EditorPathFromEnginePath(strPath);
+    char szParams[KX_MAX_PATH + 64];
+    FormatEditorParams(szParams, sizeof szParams, szName, strNative.c_str(), g_nErrorLine);
+    PlatStartProcess(szEditor, szParams);
+}
+
+}  // namespace
+
+size_t FormatChecked(char* pszOut, size_t cap, const char* pszFormat, const KX_FMT_ARG* pArgs, int nArgs)
+{
+    if (cap == 0) return 0;
+    FORMAT_STATE st{std::string(), cap, pArgs, nArgs, 0};
+    const char* p = pszFormat ? pszFormat : "";
+    while (*p && st.strOut.size() < cap) {
+        if (*p != '%') {
+            // Copy a whole character so a trail byte that looks like '%' is never a directive.
+            int n = CharLenCp932(p);
+            st.strOut.append(p, static_cast<size_t>(n));
+            p += n;
+            continue;
+        }
+        if (p[1] == '%') { st.strOut += '%'; p += 2; continue; }
+        p = FormatDirective(st, p + 1);
+    }
+    return CopyTextBoundedN(pszOut, cap, st.strOut.data(), st.strOut.size());
+}
+
+const char* LookupErrorText(int nId)
+{
+    const char* pszText = nullptr;
+    const int nCount = g_nErrorTexts < 0 ? 0 : (g_nErrorTexts > KX_ERROR_TABLE_MAX ? KX_ERROR_TABLE_MAX : g_nErrorTexts);
+    for (int i = 0; i < nCount; ++i) {
+        if (g_anErrorId[i] == nId && g_apszErrorText[i]) { pszText = g_apszErrorText[i]; break; }
+    }
+    if (!pszText) pszText = GetEngineText(TXT_ERR_UNLISTED);
+    if (const char* pszBuiltin = FindBuiltinText(nId)) pszText = pszBuiltin;
+    return pszText;
+}
+
+const char* BuildErrorText(int nId, uint8_t bFatal)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+    g_pszErrorFile = nullptr;
+    g_nErrorLine = 1;
+    SetErrorFormat(nullptr, LookupErrorText(nId));
+    StoreFatal(bFatal);
+    return g_szErrorFormat;
+}
+
+const char* BuildErrorTextWithLocation(int nId, uint8_t bFatal)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+    const char* pszFile = nullptr;
+    int nLine = 1;
+    if (!g_pfnScriptLocation || g_pfnScriptLocation(&pszFile, &nLine) != 1 || !pszFile)
+        return BuildErrorText(nId, bFatal);
+
+    // The header becomes part of the format of the F reporters: a '%' in the file name must stay text.
+    std::string strFile;
+    for (const char* p = pszFile; *p;) {
+        int n = CharLenCp932(p);
+        if (n == 1 && *p == '%') strFile += '%';
+        strFile.append(p, static_cast<size_t>(n));
+        p += n;
+    }
+    char szHeader[KX_ERROR_BUFFER];
+    FormatText(szHeader, sizeof szHeader, GetEngineText(TXT_ERR_HEADER), strFile, nLine);
+    SetErrorFormat(szHeader, LookupErrorText(nId));
+    g_pszErrorFile = pszFile;
+    g_nErrorLine = nLine;
+    StoreFatal(bFatal);
+    return g_szErrorFormat;
+}
+
+void ReportError(int nId, uint8_t bFatal) { Report(nId, bFatal, false, nullptr, 0); }
+void ReportScriptError(int nId, uint8_t bFatal) { Report(nId, bFatal, true, nullptr, 0); }
+void ReportErrorV(int nId, uint8_t bFatal, const KX_FMT_ARG* pArgs, int nArgs) { Report(nId, bFatal, false, pArgs, nArgs); }
+void ReportScriptErrorV(int nId, uint8_t bFatal, const KX_FMT_ARG* pArgs, int nArgs) { Report(nId, bFatal, true, pArgs, nArgs); }
+
+void ShowErrorDialog(const char* pszText)
+{
+    {
+        std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+        if (g_bErrorShown) return;
+        g_bErrorShown = 1;
+    }
+    const std::string strText = pszText ? pszText : "";
+    const bool bEdit = g_bDebug && g_pszErrorFile;
+    // Without a person to answer, the box must not start an editor.
+    const int nDefault = bEdit && PlatMessageBoxInteractive() ? IDC_ERROR_EDIT : IDC_ERROR_EXIT;
+    PLAT_MSGBOX_BUTTON buttons[2];
+    int nButtons = 0;
+    if (bEdit) buttons[nButtons++] = PLAT_MSGBOX_BUTTON{IDC_ERROR_EDIT, GetEngineText(TXT_ERR_BUTTON_EDIT)};
+    buttons[nButtons++] = PLAT_MSGBOX_BUTTON{IDC_ERROR_EXIT, GetEngineText(TXT_ERR_BUTTON_EXIT)};
+    // The dialog stays open after Edit, like the modal dialog it stands for.
+    for (;;) {
+        int nAnswer = PlatMessageBox(g_pszErrorCaption, strText.c_str(), buttons, nButtons, nDefault);
+        if (nAnswer != IDC_ERROR_EDIT || !bEdit) break;
+        OpenScriptInEditor();
+        if (!PlatMessageBoxInteractive()) break;
+    }
+}
+
+void FormatEditorParams(char* pszOut, size_t cap, const char* pszEditorName, const char* pszPath, int nLine)
+{
+    int nForm = EDP_PATH;
+    for (const EDITOR_FORM& f : kEditorForms) {
+        if (CompareNoCaseASCII(f.pszName, pszEditorName ? pszEditorName : "") == 0) { nForm = f.nForm; break; }
+    }
+    const char q = '"';
+    const char* P = pszPath ? pszPath : "";
+    const int L = nLine;
+    switch (nForm) {
+    case EDP_LINE_PATH: FormatText(pszOut, cap, " /j%d %s", L, P); break;
+    case EDP_QPATH_L_LINE: FormatText(pszOut, cap, " %c%s%c /l %d", q, P, q, L); break;
+    case EDP_QPATH_R_LINE: FormatText(pszOut, cap, " %c%s%c /r%d", q, P, q, L); break;
+    case EDP_QPATH_SLASH_LINE: FormatText(pszOut, cap, " %c%s%c/%d", q, P, q, L); break;
+    case EDP_PATH_J_LINE: FormatText(pszOut, cap, " %s /j%d", P, L); break;
+    case EDP_QPATH_PLUS_LINE_Q: FormatText(pszOut, cap, " %c%s+%d%c", q, P, L, q); break;
+    case EDP_PATH_R_LINE: FormatText(pszOut, cap, " %s /r%d", P, L); break;
+    case EDP_JCAP_LINE_QPATH: FormatText(pszOut, cap, " -J%d %c%s%c", L, q, P, q); break;
+    case EDP_J_LINE_QPATH: FormatText(pszOut, cap, " /j%d %c%s%c", L, q, P, q); break;
+    case EDP_JL_LINE_PATH: FormatText(pszOut, cap, " /jl=%d %s", L, P); break;
+    case EDP_QPATH_SLASH_LINE_Q: FormatText(pszOut, cap, " %c%s/%d%c", q, P, L, q); break;
+    case EDP_QPATH_Y_LINE: FormatText(pszOut, cap, " %c%s%c -Y=%d", q, P, q, L); break;
+    default:
+        // Any other editor gets the path alone; quoted when it holds a blank, so it stays one argument.
+        if (std::strchr(P, ' ')) FormatText(pszOut, cap, " %c%s%c", q, P, q);
+        else FormatText(pszOut, cap, " %s", P);
+        break;
+    }
+}
+
+int GetPathFileName(char* pszOut, size_t cap, const char* pszPath)
+{
+    if (cap == 0) return 0;
+    pszOut[0] = '\0';
+    if (!pszPath) return 0;
+    const char* pszName = FindFileNamePart(pszPath);
+    if (pszName == pszPath || *pszName == '\0') return 0;
+    CopyTextBounded(pszOut, cap, pszName);
+    return 1;
+}
+
+void ShowMessageBoxV(const char* pszCaption, const char* pszFormat, const KX_FMT_ARG* pArgs, int nArgs)
+{
+    char szText[1024];
+    FormatChecked(szText, sizeof szText, pszFormat, pArgs, nArgs);
+    PlatMessageBoxA(pszCaption, szText, PLAT_MB_OK | PLAT_MB_SYSTEMMODAL);
+}
+
+int64_t WriteDebugLog(const char* pszFileName, uint8_t bResetFirst, int64_t llBudget,
+                      const char* pszFormat, const KX_FMT_ARG* pArgs, int nArgs)
+{
+    const char* pszName = pszFileName ? pszFileName : "";
+    char szPath[KX_MAX_PATH];
+    FormatText(szPath, sizeof szPath, "%s\\%s", g_szExeDir, pszName);
+    int64_t llWritten = 0;
+    auto append = [&](const char* pszText) {
+        AppendLogLine(szPath, pszText);
+        llWritten += static_cast<int64_t>(std::strlen(pszText)) + 1;
+    };
+    if (g_bLogFirstWrite) {
+        if (bResetFirst) PlatFileDelete(szPath);
+        PLAT_LOCAL_TIME t{};
+        PlatGetLocalTime(&t);
+        char szHeader[512];
+        FormatText(szHeader, sizeof szHeader, GetEngineText(TXT_LOG_HEADER), t.nYear % 100, t.nMonth, t.nDay,
+                   t.nHour, t.nMinute, t.nSecond);
+        append(szHeader);
+        g_bLogFirstWrite = 0;
+    }
+    // Script texts reach 4095 bytes; the line buffer holds them with room for formatting.
+    static thread_local char szLine[8192];
+    FormatChecked(szLine, sizeof szLine, pszFormat, pArgs, nArgs);
+    append(szLine);
+    if (llBudget <= 0) {
+        char szWarning[1024];
+        FormatText(szWarning, sizeof szWarning, GetEngineText(TXT_LOG_TOO_BIG), pszName);
+        append(szWarning);
+        ShowMessageBox("", "%s", szWarning);
+    }
+    return llWritten;
+}
+
+int AppendLogLine(const char* pszPath, const char* pszText)
+{
+    PlatLockEnter(g_csEngine);
+    if (PLAT_FILE* f = PlatFileOpen(pszPath, PLAT_FILE_APPEND)) {
+        const size_t n = std::strlen(pszText);
+        PlatFileWrite(f, pszText, static_cast<int64_t>(n));
+        PlatFileWrite(f, "\n", 1);
+        PlatFileClose(f);
+    }
+    PlatLockLeave(g_csEngine);
+    return 0;
+}
+
+void DebugTrace(const char* pszCaption, const char* pszText)
+{
+    static const char* s_pszTraceFile = std::getenv("KOLVEX_TRACE");
+    if (!s_pszTraceFile || !*s_pszTraceFile) return;
+    static const std::string s_strPath = PlatUtf8ToCp932String(s_pszTraceFile);
+    std::string strLine = pszCaption ? pszCaption : "";
+    strLine += ": ";
+    strLine += pszText ? pszText : "";
+    AppendLogLine(s_strPath.c_str(), strLine.c_str());
+}
+
+void SetErrorHook(KX_ERROR_HOOK pfnHook, void* pUser)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+    g_pfnErrorHook = pfnHook;
+    g_pErrorHookUser = pUser;
+}
+
+void ResetErrorStateForRun(void)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+    g_bErrorShown = 0;
+    g_bLogFirstWrite = 1;
+    g_pszErrorFile = nullptr;
+    g_nErrorLine = 1;
+    g_pszErrorCaption = "KOLVEX Debug Info.";
+}

@@ -1,0 +1,129 @@
+#include "tests/support/test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core/engine_globals.h"
+#include "core/errors.h"
+#include "platform/plat_msgbox.h"
+#include "platform/plat_process.h"
+#include "platform/plat_text.h"
+
+namespace fs = std::filesystem;
+
+TEMP_DIR::TEMP_DIR()
+{
+    std::string strTemplate = (fs::temp_directory_path() / "kxtest-XXXXXX").string();
+    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) std::abort();
+    strNative = buf.data();
+    strEngine = EnginePathFromNative(strNative);
+}
+
+TEMP_DIR::~TEMP_DIR()
+{
+    std::error_code ec;
+    fs::remove_all(strNative, ec);
+}
+
+std::string TEMP_DIR::Write(const std::string& strRelative, const std::vector<uint8_t>& data) const
+{
+    fs::path p = fs::path(strNative) / strRelative;
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return p.string();
+}
+
+std::string TEMP_DIR::Write(const std::string& strRelative, const std::string& text) const
+{
+    return Write(strRelative, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::string TEMP_DIR::Read(const std::string& strRelative) const
+{
+    std::ifstream in(fs::path(strNative) / strRelative, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool TEMP_DIR::Exists(const std::string& strRelative) const
+{
+    return fs::exists(fs::path(strNative) / strRelative);
+}
+
+std::string EnginePathFromNative(const std::string& strNative)
+{
+    std::string s = PlatUtf8ToCp932String(strNative.c_str());
+    // '/' never appears as a cp932 trail byte, so a plain replacement is safe here.
+    for (char& c : s)
+        if (c == '/') c = '\\';
+    return s;
+}
+
+std::string Cp932(const char* pszUtf8) { return PlatUtf8ToCp932String(pszUtf8); }
+
+static void RecordError(int nId, uint8_t bFatal, const char* pszText, void* pUser)
+{
+    static_cast<ERROR_RECORDER*>(pUser)->reports.push_back(ERROR_RECORD{nId, bFatal, pszText});
+}
+
+ERROR_RECORDER::ERROR_RECORDER()
+{
+    ResetErrorStateForRun();
+    g_bEngineStop = 0;
+    SetErrorHook(RecordError, this);
+}
+
+ERROR_RECORDER::~ERROR_RECORDER()
+{
+    SetErrorHook(nullptr, nullptr);
+    ResetErrorStateForRun();
+    g_bEngineStop = 0;
+}
+
+static int RecordBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons, int nButtons,
+                     int nDefaultId, void* pUser)
+{
+    auto* r = static_cast<MSGBOX_RECORDER*>(pUser);
+    MSGBOX_RECORD rec{pszCaption ? pszCaption : "", pszText ? pszText : "", {}, {}, nDefaultId};
+    for (int i = 0; i < nButtons; ++i) {
+        rec.buttonIds.push_back(pButtons[i].nId);
+        rec.buttonTexts.push_back(pButtons[i].pszText ? pButtons[i].pszText : "");
+    }
+    r->boxes.push_back(rec);
+    if (!r->answers.empty()) {
+        int n = r->answers.front();
+        r->answers.erase(r->answers.begin());
+        return n;
+    }
+    return nDefaultId;
+}
+
+MSGBOX_RECORDER::MSGBOX_RECORDER() { PlatSetMessageBoxHook(RecordBox, this); }
+MSGBOX_RECORDER::~MSGBOX_RECORDER() { PlatSetMessageBoxHook(nullptr, nullptr); }
+
+static int RecordSpawn(const std::vector<std::string>& args, void* pUser)
+{
+    auto* r = static_cast<SPAWN_RECORDER*>(pUser);
+    r->starts.push_back(args);
+    return r->nResult;
+}
+
+SPAWN_RECORDER::SPAWN_RECORDER() { PlatSetSpawnHook(RecordSpawn, this); }
+SPAWN_RECORDER::~SPAWN_RECORDER() { PlatSetSpawnHook(nullptr, nullptr); }
+
+std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t nBytes)
+{
+    std::vector<uint8_t> out(128, 0);
+    for (size_t i = 0; i < slots.size() && i < 32; ++i) {
+        uint32_t v = static_cast<uint32_t>(slots[i]);
+        for (int b = 0; b < 4; ++b) out[i * 4 + b] = static_cast<uint8_t>(v >> (8 * b));
+    }
+    out.resize(nBytes, 0);
+    return out;
+}

@@ -1,0 +1,64 @@
+// Helpers shared by the test suites: temporary game folders, recorders of errors and message boxes.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+struct TEMP_DIR {
+    std::string strNative;   // UTF-8 with '/'
+    std::string strEngine;   // cp932 with '\'
+    TEMP_DIR();
+    ~TEMP_DIR();
+    TEMP_DIR(const TEMP_DIR&) = delete;
+    TEMP_DIR& operator=(const TEMP_DIR&) = delete;
+    // Writes a file below the folder (relative native path, folders created); returns its native path.
+    std::string Write(const std::string& strRelative, const std::vector<uint8_t>& data) const;
+    std::string Write(const std::string& strRelative, const std::string& text) const;
+    std::string Read(const std::string& strRelative) const;
+    bool Exists(const std::string& strRelative) const;
+};
+
+// The engine form of a native path: cp932 with '\'.
+std::string EnginePathFromNative(const std::string& strNative);
+// cp932 of a UTF-8 literal, for comparing with engine texts.
+std::string Cp932(const char* pszUtf8);
+
+// Records every error report while alive (id, fatal byte, text) and puts the per-run error state
+// back, so each test starts as a fresh run.
+struct ERROR_RECORD {
+    int nId;
+    uint8_t bFatal;
+    std::string strText;
+};
+struct ERROR_RECORDER {
+    std::vector<ERROR_RECORD> reports;
+    ERROR_RECORDER();
+    ~ERROR_RECORDER();
+};
+
+// Records every message box while alive and answers with the queued answers (then the default).
+struct MSGBOX_RECORD {
+    std::string strCaption;
+    std::string strText;
+    std::vector<int> buttonIds;
+    std::vector<std::string> buttonTexts;
+    int nDefaultId;
+};
+struct MSGBOX_RECORDER {
+    std::vector<MSGBOX_RECORD> boxes;
+    std::vector<int> answers;
+    MSGBOX_RECORDER();
+    ~MSGBOX_RECORDER();
+};
+
+// Records program starts while alive instead of starting anything; answers nResult.
+struct SPAWN_RECORDER {
+    std::vector<std::vector<std::string>> starts;
+    int nResult = 0;
+    SPAWN_RECORDER();
+    ~SPAWN_RECORDER();
+};
+
+// Settings files: 32 little-endian int32 slots, of which the first nBytes are written.
+std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t nBytes = 128);
