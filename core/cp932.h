@@ -17,7 +17,7 @@ int CharLenCp932(const char* p);
 // Copies src into dst (cap bytes including the terminator), cutting at the last whole cp932
 // character that fits. Returns the bytes copied without the terminator. cap 0 writes nothing.
 size_t CopyTextBounded(char* dst, size_t cap, const char* src);
-// The same for at most n bytes of src.
+// The same for at most n bytes of src (the end of the n bytes counts like the terminator).
 size_t CopyTextBoundedN(char* dst, size_t cap, const char* src, size_t n);
 // Appends src to the text in dst under the same rule. Returns the new length.
 size_t AppendTextBounded(char* dst, size_t cap, const char* src);

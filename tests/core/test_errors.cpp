@@ -255,7 +255,8 @@ TEST(ErrorDialog, EditOpensTheScriptAtTheLineAndTheDialogStaysOpen)
     EXPECT_EQ(boxes.boxes[0].nDefaultId, 1033);
     ASSERT_EQ(spawns.starts.size(), 1u);
     const std::string strPath = dir.strNative + "/kxs/scene 1.kxs";
-    EXPECT_EQ(spawns.starts[0], (std::vector<std::string>{"/opt/editors/sakura.exe", strPath, "-Y=9"}));
+    // The editor comes back as an engine path; the script path is handed over in the system's form.
+    EXPECT_EQ(spawns.starts[0], (std::vector<std::string>{"\\opt\\editors\\sakura.exe", strPath, "-Y=9"}));
 }
 
 TEST(ErrorDialog, EditButtonOnlyInDebugModeWithAScriptFile)

@@ -1,0 +1,22 @@
+// Helpers shared by the platform's own files; the engine does not include this header.
+#pragma once
+#include <cstddef>
+#include <string>
+
+// Direction of a conversion.
+enum { PLAT_CONV_CP932_TO_UTF8 = 0, PLAT_CONV_UTF8_TO_CP932 = 1 };
+
+// Converts n bytes exactly. 0, or -1 when a sequence cannot be converted (pOut then holds what came
+// before it).
+int PlatConvertStrict(int nDir, const char* pSrc, size_t n, std::string* pOut);
+
+// A native path (UTF-8, '/') as an engine path (cp932, '\'). 0, or -1 when some character has no
+// cp932 form that converts back to the same text.
+int PlatNativeToEnginePath(const std::string& strNative, std::string* pOut);
+
+// 1 when no display can be used: neither DISPLAY nor WAYLAND_DISPLAY is set, or SDL_VIDEODRIVER
+// names the dummy or offscreen driver.
+int PlatIsHeadless(void);
+
+// The executable's native path as found by PlatInitProgramPaths (or /proc/self/exe before that).
+std::string PlatGetNativeExecutablePath(void);

@@ -1,0 +1,270 @@
+// The game folder, the executable and the user's folders, kept as engine paths (cp932, '\').
+#include "platform/plat_paths.h"
+#include "platform/plat_file.h"
+#include "platform/plat_internal.h"
+#include "platform/plat_text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+static std::mutex g_mxPaths;
+static std::string g_strProgramFolder;
+static std::string g_strProgramPath;
+static std::string g_strExecutablePath;
+static std::string g_strNativeExe;
+static int g_bUserFoldersKnown = 0;
+static std::string g_strAppDataDir;
+static std::string g_strDocumentsDir;
+static int g_bAppDataOverride = 0;
+static int g_bDocumentsOverride = 0;
+static std::string g_strAppDataOverride;
+static std::string g_strDocumentsOverride;
+
+// The running executable. KOLVEX_EXE_PATH replaces it for tests that let a temporary folder act
+// as the program's folder.
+static std::string FindNativeExecutable(void)
+{
+    const char* pszTest = getenv("KOLVEX_EXE_PATH");
+    if (pszTest && *pszTest) return pszTest;
+    std::string s(256, '\0');
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", &s[0], s.size());
+        if (n < 0) return std::string();
+        if ((size_t)n < s.size()) {
+            s.resize((size_t)n);
+            return s;
+        }
+        s.resize(s.size() * 2);
+    }
+}
+
+std::string PlatGetNativeExecutablePath(void)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mxPaths);
+        if (!g_strNativeExe.empty()) return g_strNativeExe;
+    }
+    return FindNativeExecutable();
+}
+
+// An engine form for a native path; characters cp932 lacks become '?'.
+static std::string EngineFormLossy(const std::string& strNative)
+{
+    std::string s;
+    if (PlatNativeToEnginePath(strNative, &s) == 0) return s;
+    s = PlatUtf8ToCp932String(strNative.c_str());
+    std::replace(s.begin(), s.end(), '/', '\\');
+    return s;
+}
+
+static int IsNativeDir(const std::string& strPath)
+{
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+static int EndsWithNoCase(const char* pszName, const char* pszTail)
+{
+    size_t n = strlen(pszName), m = strlen(pszTail);
+    if (n < m) return 0;
+    return strcasecmp(pszName + n - m, pszTail) == 0;
+}
+
+// 1 when the current folder holds "kxbin" or a ".kpf" file, in any letter case.
+static int CurrentFolderHoldsGame(void)
+{
+    DIR* pDir = opendir(".");
+    if (!pDir) return 0;
+    int bFound = 0;
+    while (struct dirent* pEnt = readdir(pDir)) {
+        if (strcasecmp(pEnt->d_name, "kxbin") == 0) bFound = 1;
+        else if (strlen(pEnt->d_name) > 4 && EndsWithNoCase(pEnt->d_name, ".kpf")) {
+            struct stat st;
+            if (stat(pEnt->d_name, &st) == 0 && S_ISREG(st.st_mode)) bFound = 1;
+        }
+        if (bFound) break;
+    }
+    closedir(pDir);
+    return bFound;
+}
+
+int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
+{
+    std::vector<std::string> aArgs;
+    for (int i = 1; i < argc; i++) aArgs.push_back(argv[i] ? argv[i] : "");
+    std::string strExe = FindNativeExecutable();
+
+    std::string strFolder;
+    size_t nUsed = 0;
+    if (aArgs.size() >= 2 && aArgs[0] == "--game") {
+        strFolder = aArgs[1];
+        nUsed = 2;
+    } else if (!aArgs.empty() && !aArgs[0].empty() && IsNativeDir(aArgs[0])) {
+        strFolder = aArgs[0];
+        nUsed = 1;
+    } else if (CurrentFolderHoldsGame()) {
+        strFolder = ".";
+    } else {
+        size_t slash = strExe.rfind('/');
+        strFolder = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : strExe.substr(0, slash);
+    }
+
+    char* pszAbs = realpath(strFolder.c_str(), nullptr);
+    if (!pszAbs) return -1;
+    std::string strAbs = pszAbs;
+    free(pszAbs);
+    std::string strFolderEngine;
+    if (!IsNativeDir(strAbs) || PlatNativeToEnginePath(strAbs, &strFolderEngine) != 0) return -1;
+    while (!strFolderEngine.empty() && strFolderEngine.back() == '\\') strFolderEngine.pop_back();
+    if (chdir(strAbs.c_str()) != 0) return -1;
+
+    size_t slash = strExe.rfind('/');
+    std::string strExeName = slash == std::string::npos ? strExe : strExe.substr(slash + 1);
+    {
+        std::lock_guard<std::mutex> lock(g_mxPaths);
+        g_strNativeExe = strExe;
+        g_strExecutablePath = EngineFormLossy(strExe);
+        g_strProgramFolder = strFolderEngine;
+        g_strProgramPath = strFolderEngine + "\\" + PlatUtf8ToCp932String(strExeName.c_str());
+    }
+    if (pArgs) {
+        pArgs->clear();
+        for (size_t i = nUsed; i < aArgs.size(); i++) pArgs->push_back(PlatUtf8ToCp932String(aArgs[i].c_str()));
+    }
+    return 0;
+}
+
+const char* PlatGetProgramPath(void)
+{
+    return g_strProgramPath.c_str();
+}
+
+const char* PlatGetProgramFolder(void)
+{
+    return g_strProgramFolder.c_str();
+}
+
+const char* PlatGetExecutablePath(void)
+{
+    std::lock_guard<std::mutex> lock(g_mxPaths);
+    if (g_strExecutablePath.empty()) {
+        g_strNativeExe = FindNativeExecutable();
+        g_strExecutablePath = EngineFormLossy(g_strNativeExe);
+    }
+    return g_strExecutablePath.c_str();
+}
+
+static std::string HomeFolder(void)
+{
+    const char* pszHome = getenv("HOME");
+    if (pszHome && *pszHome) return pszHome;
+    struct passwd pw, *pResult = nullptr;
+    char buf[4096];
+    if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &pResult) == 0 && pResult && pResult->pw_dir)
+        return pResult->pw_dir;
+    return "/";
+}
+
+static void DropTrailingSlashes(std::string* pPath)
+{
+    while (pPath->size() > 1 && pPath->back() == '/') pPath->pop_back();
+}
+
+// Runs a program (searched in PATH, no shell) and collects what it writes to its standard output.
+// 0 when it ran and ended with status 0.
+static int RunForOutput(const char* const* apszArgv, std::string* pOut)
+{
+    pOut->clear();
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    int r = posix_spawnp(&pid, apszArgv[0], &fa, nullptr, const_cast<char* const*>(apszArgv), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[1]);
+    if (r != 0) {
+        close(fds[0]);
+        return -1;
+    }
+    char buf[1024];
+    for (;;) {
+        ssize_t got = read(fds[0], buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        if (pOut->size() < 65536) pOut->append(buf, (size_t)got);
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
+}
+
+static void FindUserFoldersLocked(void)
+{
+    if (g_bUserFoldersKnown) return;
+    std::string strHome = HomeFolder();
+    DropTrailingSlashes(&strHome);
+    std::string strData;
+    const char* pszData = getenv("XDG_DATA_HOME");
+    if (pszData && pszData[0] == '/') strData = pszData;   // relative values are ignored, as XDG says
+    else strData = (strHome == "/" ? std::string() : strHome) + "/.local/share";
+    DropTrailingSlashes(&strData);
+
+    std::string strDocs;
+    static const char* const s_apszArgv[] = {"xdg-user-dir", "DOCUMENTS", nullptr};
+    if (RunForOutput(s_apszArgv, &strDocs) == 0) {
+        while (!strDocs.empty() && (strDocs.back() == '\n' || strDocs.back() == '\r')) strDocs.pop_back();
+        if (strDocs.empty() || strDocs[0] != '/' || strDocs.find('\n') != std::string::npos) strDocs.clear();
+    } else {
+        strDocs.clear();
+    }
+    if (strDocs.empty()) strDocs = (strHome == "/" ? std::string() : strHome) + "/Documents";
+    DropTrailingSlashes(&strDocs);
+
+    g_strAppDataDir = EngineFormLossy(strData);
+    g_strDocumentsDir = EngineFormLossy(strDocs);
+    g_bUserFoldersKnown = 1;
+}
+
+const char* PlatGetAppDataDir(void)
+{
+    std::lock_guard<std::mutex> lock(g_mxPaths);
+    if (g_bAppDataOverride) return g_strAppDataOverride.c_str();
+    FindUserFoldersLocked();
+    return g_strAppDataDir.c_str();
+}
+
+const char* PlatGetDocumentsDir(void)
+{
+    std::lock_guard<std::mutex> lock(g_mxPaths);
+    if (g_bDocumentsOverride) return g_strDocumentsOverride.c_str();
+    FindUserFoldersLocked();
+    return g_strDocumentsDir.c_str();
+}
+
+void PlatSetUserFoldersForTest(const char* pszAppData, const char* pszDocuments)
+{
+    std::lock_guard<std::mutex> lock(g_mxPaths);
+    g_bAppDataOverride = pszAppData != nullptr;
+    g_strAppDataOverride = pszAppData ? pszAppData : "";
+    g_bDocumentsOverride = pszDocuments != nullptr;
+    g_strDocumentsOverride = pszDocuments ? pszDocuments : "";
+}
