@@ -7,7 +7,7 @@
 #include <new>
 #include <numeric>
 #include <string>
-#include <unordered_map>
+#include <set>
 #include <vector>
 
 #include "core/appended_data.h"
@@ -249,11 +249,17 @@ void SortPackIndex(int32_t nFirst, int32_t nLast)
     // A stable order: within a run of equal hashes the entries stay in index order. Lookups confirm
     // every candidate by its name and no two live entries share a name, so any order within a run
     // finds the same entry; a stable one keeps the result independent of the sort's internals.
+    // Least-significant-digit radix sort on the hash, one byte per pass: linear in the count.
     const size_t n = static_cast<size_t>(nLast - nFirst + 1);
-    std::vector<int32_t> order(n);
+    std::vector<int32_t> order(n), spare(n);
     std::iota(order.begin(), order.end(), nFirst);
-    std::stable_sort(order.begin(), order.end(),
-                     [](int32_t a, int32_t b) { return g_pdwPackHash[a] < g_pdwPackHash[b]; });
+    for (int nShift = 0; nShift < 32; nShift += 8) {
+        size_t anStart[257] = {};
+        for (int32_t i : order) ++anStart[((g_pdwPackHash[i] >> nShift) & 0xFF) + 1];
+        for (int b = 0; b < 256; ++b) anStart[b + 1] += anStart[b];
+        for (int32_t i : order) spare[anStart[(g_pdwPackHash[i] >> nShift) & 0xFF]++] = i;
+        order.swap(spare);
+    }
     std::vector<uint32_t> hashes(n);
     std::vector<int32_t> packs(n), positions(n);
     for (size_t i = 0; i < n; ++i) {
@@ -266,10 +272,126 @@ void SortPackIndex(int32_t nFirst, int32_t nLast)
     std::copy(positions.begin(), positions.end(), g_pnPackNamePos + nFirst);
 }
 
-// Reads one pack's entry table into the index from entry *pnNext on. Earlier entries are found by
-// their current hash through the map, so duplicate detection costs one probe per entry; names are
-// read from the packs only where hashes are equal. 0, or -1 after a reported error.
-static int IndexPack(int32_t nPack, int32_t* pnNext, std::unordered_map<uint32_t, std::vector<int32_t>>* pByHash)
+namespace {
+// The entries read so far grouped by their current hash, each group in index order, so that every
+// new entry meets exactly the earlier entries of equal hash. Hashes above 1 keep their entries in
+// chains through a flat table; the hashes 0 and 1, which also collect the entries switched off by
+// update packs (in any index order), keep ordered sets.
+struct HASH_GROUPS {
+    std::vector<uint32_t> slotHash;
+    std::vector<int32_t> slotHead, slotTail;   // -1: the slot is free
+    std::vector<int32_t> next;                 // per entry: the next entry of its chain, or -1
+    std::set<int32_t> low[2];
+    size_t nMask = 0;
+    int nShift = 64;
+
+    explicit HASH_GROUPS(size_t nEntries)
+    {
+        size_t nSlots = 16;
+        nShift = 60;
+        while (nSlots < nEntries * 2) {
+            nSlots *= 2;
+            --nShift;
+        }
+        slotHash.assign(nSlots, 0);
+        slotHead.assign(nSlots, -1);
+        slotTail.assign(nSlots, -1);
+        next.assign(nEntries, -1);
+        nMask = nSlots - 1;
+    }
+    // The slot of a hash above 1: the one holding it or the free one where it goes. An emptied
+    // chain keeps its slot (its tail stays set), so probing never stops early.
+    size_t Slot(uint32_t h) const
+    {
+        // Fibonacci hashing: the top bits of the product depend on every bit of the hash.
+        size_t i = static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> nShift);
+        while (slotTail[i] >= 0 && slotHash[i] != h) i = (i + 1) & nMask;
+        return i;
+    }
+    void Append(uint32_t h, int32_t j)
+    {
+        if (h <= 1) {
+            low[h].insert(j);
+            return;
+        }
+        size_t i = Slot(h);
+        slotHash[i] = h;
+        if (slotHead[i] < 0) {
+            slotHead[i] = j;
+        } else {
+            next[slotTail[i]] = j;
+        }
+        slotTail[i] = j;
+        next[j] = -1;
+    }
+};
+}  // namespace
+
+// The decision for an earlier entry of equal hash: 0 another name, 1 switched off (the update
+// pack's entry replaces it), -1 after a reported error.
+static int MeetEarlierEntry(int32_t nEarlier, const char* pszName, bool bUpdatePack)
+{
+    char szEarlier[256];
+    if (ReadIndexedName(nEarlier, szEarlier) != 0) {
+        ReportErrorF(KX_ERR_PACK_OPEN, 0, g_apszPackPath[g_pnPackNumber[nEarlier]]);
+        return -1;
+    }
+    if (CompareNoCaseASCII(szEarlier, pszName) != 0) return 0;
+    if (!bUpdatePack) {
+        ReportErrorF(KX_ERR_PACK_DUPLICATE, 0, pszName);
+        return -1;
+    }
+    // No name can reach the earlier entry any more.
+    g_pdwPackHash[nEarlier] = g_pdwPackHash[nEarlier] == 0 ? 1u : 0u;
+    return 1;
+}
+
+// Compares a new entry with every earlier entry of its hash, in index order. 0, or -1 after a
+// reported error.
+static int CheckDuplicates(HASH_GROUPS* pGroups, uint32_t h, const char* pszName, bool bUpdatePack)
+{
+    if (h <= 1) {
+        std::set<int32_t>& group = pGroups->low[h];
+        for (auto it = group.begin(); it != group.end();) {
+            const int32_t nEarlier = *it;
+            int r = MeetEarlierEntry(nEarlier, pszName, bUpdatePack);
+            if (r < 0) return -1;
+            if (r == 0) {
+                ++it;
+                continue;
+            }
+            it = group.erase(it);
+            pGroups->low[1 - h].insert(nEarlier);
+        }
+        return 0;
+    }
+    const size_t nSlot = pGroups->Slot(h);
+    if (pGroups->slotTail[nSlot] < 0) return 0;
+    int32_t nPrev = -1;
+    for (int32_t nEarlier = pGroups->slotHead[nSlot]; nEarlier >= 0;) {
+        const int32_t nNext = pGroups->next[nEarlier];
+        int r = MeetEarlierEntry(nEarlier, pszName, bUpdatePack);
+        if (r < 0) return -1;
+        if (r == 1) {
+            // Out of this chain and into the group of its new hash.
+            if (nPrev < 0) {
+                pGroups->slotHead[nSlot] = nNext;
+            } else {
+                pGroups->next[nPrev] = nNext;
+            }
+            if (pGroups->slotTail[nSlot] == nEarlier && nPrev >= 0) pGroups->slotTail[nSlot] = nPrev;
+            pGroups->low[g_pdwPackHash[nEarlier]].insert(nEarlier);
+        } else {
+            nPrev = nEarlier;
+        }
+        nEarlier = nNext;
+    }
+    return 0;
+}
+
+// Reads one pack's entry table into the index from entry *pnNext on. Names are read back from the
+// packs only where hashes are equal. 0, or -1 after a reported error.
+static int IndexPack(int32_t nPack, int32_t* pnNext, HASH_GROUPS* pGroups)
 {
     const char* pszPath = g_apszPackPath[nPack];
     SUBFILE sub;
@@ -318,37 +440,8 @@ static int IndexPack(int32_t nPack, int32_t* pnNext, std::unordered_map<uint32_t
         g_pnPackNamePos[j] = static_cast<int32_t>(KX_PACK_HEADER_SIZE + nOffset + 4);
         nOffset += KX_PACK_ENTRY_FIXED + nLen;
         if (CompareNoCaseASCII(szName, "kxbin\\kxcfg.kbn") == 0) g_bPackedData = 1;
-
-        auto it = pByHash->find(h);
-        if (it != pByHash->end()) {
-            // Earlier entries in index order; a switched-off one moves to another hash below.
-            std::vector<int32_t>& earlier = it->second;
-            size_t k = 0;
-            while (k < earlier.size()) {
-                const int32_t nEarlier = earlier[k];
-                char szEarlier[256];
-                if (ReadIndexedName(nEarlier, szEarlier) != 0) {
-                    ReportErrorF(KX_ERR_PACK_OPEN, 0, g_apszPackPath[g_pnPackNumber[nEarlier]]);
-                    return -1;
-                }
-                if (CompareNoCaseASCII(szEarlier, szName) != 0) {
-                    ++k;
-                    continue;
-                }
-                if (!bUpdatePack) {
-                    ReportErrorF(KX_ERR_PACK_DUPLICATE, 0, szName);
-                    return -1;
-                }
-                // The update pack's entry replaces the earlier one, which no name can reach any more.
-                const uint32_t hOff = h == 0 ? 1u : 0u;
-                g_pdwPackHash[nEarlier] = hOff;
-                earlier.erase(earlier.begin() + static_cast<std::ptrdiff_t>(k));
-                // References into the map survive a rehash, and hOff never equals h.
-                std::vector<int32_t>& moved = (*pByHash)[hOff];
-                moved.insert(std::upper_bound(moved.begin(), moved.end(), nEarlier), nEarlier);
-            }
-        }
-        (*pByHash)[h].push_back(j);
+        if (CheckDuplicates(pGroups, h, szName, bUpdatePack) != 0) return -1;
+        pGroups->Append(h, j);
     }
     return 0;
 }
@@ -376,10 +469,9 @@ int BuildPackIndex(void)
     }
     int32_t nNext = 0;
     try {
-        std::unordered_map<uint32_t, std::vector<int32_t>> byHash;
-        byHash.reserve(nAlloc);
+        HASH_GROUPS groups(nAlloc);
         for (int32_t nPack = 0; nPack < g_nPacks; ++nPack) {
-            int r = IndexPack(nPack, &nNext, &byHash);
+            int r = IndexPack(nPack, &nNext, &groups);
             g_nPackEntries = nNext;
             if (r != 0) return -1;
         }
