@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
+#include <map>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -20,17 +23,6 @@
 
 // ---- path resolution ------------------------------------------------------------------------
 
-static int EqualNoCaseASCII(const char* a, const char* b)
-{
-    for (;; a++, b++) {
-        unsigned char ca = (unsigned char)*a, cb = (unsigned char)*b;
-        if (ca >= 'A' && ca <= 'Z') ca = (unsigned char)(ca + 32);
-        if (cb >= 'A' && cb <= 'Z') cb = (unsigned char)(cb + 32);
-        if (ca != cb) return 0;
-        if (ca == 0) return 1;
-    }
-}
-
 static std::string JoinPath(const std::string& strDir, const std::string& strName)
 {
     if (strDir.empty()) return strName;
@@ -38,21 +30,76 @@ static std::string JoinPath(const std::string& strDir, const std::string& strNam
     return strDir + "/" + strName;
 }
 
+static std::string FoldCaseASCII(const char* psz)
+{
+    std::string s = psz;
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+    return s;
+}
+
+// Folder listings for the case-insensitive look-up, keyed by device and inode and valid while the
+// folder's modification time is unchanged. A listing taken within two seconds of the folder's last
+// change is not kept: a change in the same tick of the file system's clock would leave the time
+// as it was.
+struct DIR_CACHE_ENTRY {
+    struct timespec tsModified;
+    std::map<std::string, std::string> mapNames;   // folded name -> first real name in byte order
+};
+static std::mutex g_mxDirCache;
+static std::map<std::pair<dev_t, ino_t>, DIR_CACHE_ENTRY> g_mapDirCache;
+enum { DIR_CACHE_MAX = 256 };
+
+static int ListFolderNames(const std::string& strDir, std::map<std::string, std::string>* pNames)
+{
+    DIR* pDir = opendir(strDir.empty() ? "." : strDir.c_str());
+    if (!pDir) return -1;
+    while (struct dirent* pEnt = readdir(pDir)) {
+        const char* pszName = pEnt->d_name;
+        if (!strcmp(pszName, ".") || !strcmp(pszName, "..")) continue;
+        auto ins = pNames->emplace(FoldCaseASCII(pszName), pszName);
+        if (!ins.second && strcmp(pszName, ins.first->second.c_str()) < 0) ins.first->second = pszName;
+    }
+    closedir(pDir);
+    return 0;
+}
+
 // The entry of the folder that equals strName without regard to ASCII case; the smallest such name
 // by bytes when there are several. 1 when found.
 static int FindNameNoCase(const std::string& strDir, const std::string& strName, std::string* pMatch)
 {
-    DIR* pDir = opendir(strDir.empty() ? "." : strDir.c_str());
-    if (!pDir) return 0;
-    int bFound = 0;
-    while (struct dirent* pEnt = readdir(pDir)) {
-        const char* pszName = pEnt->d_name;
-        if (!strcmp(pszName, ".") || !strcmp(pszName, "..")) continue;
-        if (!EqualNoCaseASCII(pszName, strName.c_str())) continue;
-        if (!bFound || strcmp(pszName, pMatch->c_str()) < 0) *pMatch = pszName;
-        bFound = 1;
+    struct stat st;
+    if (stat(strDir.empty() ? "." : strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+    std::string strFolded = FoldCaseASCII(strName.c_str());
+    std::pair<dev_t, ino_t> key(st.st_dev, st.st_ino);
+    {
+        std::lock_guard<std::mutex> lock(g_mxDirCache);
+        auto it = g_mapDirCache.find(key);
+        if (it != g_mapDirCache.end()) {
+            if (it->second.tsModified.tv_sec == st.st_mtim.tv_sec && it->second.tsModified.tv_nsec == st.st_mtim.tv_nsec) {
+                auto itName = it->second.mapNames.find(strFolded);
+                if (itName == it->second.mapNames.end()) return 0;
+                *pMatch = itName->second;
+                return 1;
+            }
+            g_mapDirCache.erase(it);
+        }
     }
-    closedir(pDir);
+    std::map<std::string, std::string> mapNames;
+    if (ListFolderNames(strDir, &mapNames) != 0) return 0;
+    auto itName = mapNames.find(strFolded);
+    int bFound = itName != mapNames.end();
+    if (bFound) *pMatch = itName->second;
+
+    struct timespec tsNow;
+    clock_gettime(CLOCK_REALTIME, &tsNow);
+    if (tsNow.tv_sec - st.st_mtim.tv_sec >= 2) {
+        std::lock_guard<std::mutex> lock(g_mxDirCache);
+        if (g_mapDirCache.size() >= DIR_CACHE_MAX) g_mapDirCache.clear();
+        DIR_CACHE_ENTRY& ent = g_mapDirCache[key];
+        ent.tsModified = st.st_mtim;
+        ent.mapNames = std::move(mapNames);
+    }
     return bFound;
 }
 
@@ -245,7 +292,7 @@ int PlatFileDelete(const char* pszPath)
     return unlink(strNative.c_str()) == 0 ? 0 : -1;
 }
 
-static mode_t CurrentUmask(void)
+static mode_t GetCurrentUmask(void)
 {
     // Reading the mask through umask() would change it for a moment under other threads.
     mode_t mask = 022;
@@ -278,7 +325,7 @@ static int WriteAll(int fd, const void* pData, size_t n)
     return 0;
 }
 
-static std::string ParentFolder(const std::string& strNative)
+static std::string GetParentFolder(const std::string& strNative)
 {
     size_t slash = strNative.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -298,9 +345,9 @@ static int WriteThroughTemp(const std::string& strTarget, mode_t modeNew, FILL p
         if (S_ISDIR(st.st_mode)) return -1;
         mode = st.st_mode & 07777;
     } else {
-        mode = modeNew & ~CurrentUmask();
+        mode = modeNew & ~GetCurrentUmask();
     }
-    std::string strDir = ParentFolder(strTarget);
+    std::string strDir = GetParentFolder(strTarget);
     std::string strTemp = JoinPath(strDir, ".kxtmpXXXXXX");
     int fd = mkostemp(&strTemp[0], O_CLOEXEC);
     if (fd < 0) return -1;
@@ -364,7 +411,7 @@ int PlatFileRename(const char* pszFrom, const char* pszTo)
         size_t slash = strWritten.rfind('/');
         std::string strName = slash == std::string::npos ? strWritten : strWritten.substr(slash + 1);
         if (strName.empty() || strName == "." || strName == "..") return 0;
-        strTo = JoinPath(strFrom.find('/') == std::string::npos ? std::string() : ParentFolder(strFrom),
+        strTo = JoinPath(strFrom.find('/') == std::string::npos ? std::string() : GetParentFolder(strFrom),
                          strName);
     }
     return rename(strFrom.c_str(), strTo.c_str()) == 0 ? 0 : -1;

@@ -3,7 +3,7 @@
 // Engine paths are cp932 with '\' (or '/') separators. A relative path is relative to the current
 // folder (the game folder); an absolute one starts with a separator. The platform converts a path to
 // UTF-8, turns '\' into '/', tries the exact path and otherwise resolves each component without regard
-// to ASCII letter case (the first match in name order wins).
+// to ASCII letter case (a name as written wins, else the first match in name order).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -8,19 +8,30 @@
 #include <SDL.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 static std::mutex g_mxMsgBox;
 static PLAT_MSGBOX_HOOK g_pfnMsgBoxHook = nullptr;
 static void* g_pMsgBoxHookUser = nullptr;
 
+// SDL reads driver names without regard to ASCII case.
+static int IsDriverName(const char* pszValue, const char* pszName)
+{
+    for (;; pszValue++, pszName++) {
+        char c = *pszValue;
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+        if (c != *pszName) return 0;
+        if (c == 0) return 1;
+    }
+}
+
 int PlatIsHeadless(void)
 {
     const char* pszDriver = getenv("SDL_VIDEODRIVER");
-    if (pszDriver && (strcasecmp(pszDriver, "dummy") == 0 || strcasecmp(pszDriver, "offscreen") == 0)) return 1;
+    if (pszDriver && (IsDriverName(pszDriver, "dummy") || IsDriverName(pszDriver, "offscreen"))) return 1;
     const char* pszX = getenv("DISPLAY");
     const char* pszWayland = getenv("WAYLAND_DISPLAY");
     return (!pszX || !*pszX) && (!pszWayland || !*pszWayland);
@@ -51,9 +62,10 @@ static int WriteToStderr(const char* pszCaption, const char* pszText)
     return 0;
 }
 
-// Shows the box with SDL. The chosen id, or -1 when SDL could not show it.
+// Shows the box with SDL. 0 with the chosen id in *pChosen (the default when the box was closed
+// without a button), or -1 when SDL could not show it.
 static int ShowSdlBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
-                      int nButtons, int nDefaultId, Uint32 nFlags)
+                      int nButtons, int nDefaultId, Uint32 nFlags, int* pChosen)
 {
     std::string strCaption = PlatCp932ToUtf8String(pszCaption ? pszCaption : "");
     std::string strText = PlatCp932ToUtf8String(pszText ? pszText : "");
@@ -79,8 +91,14 @@ static int ShowSdlBox(const char* pszCaption, const char* pszText, const PLAT_MS
     data.buttons = aButtons.data();
     data.colorScheme = nullptr;
     int nChosen = -1;
-    if (SDL_ShowMessageBox(&data, &nChosen) != 0) return -1;
-    return nChosen;
+    if (SDL_ShowMessageBox(&data, &nChosen) != 0) {
+        SDL_ClearError();
+        return -1;
+    }
+    *pChosen = nDefaultId;
+    for (const SDL_MessageBoxButtonData& b : aButtons)
+        if (b.buttonid == nChosen) *pChosen = nChosen;
+    return 0;
 }
 
 static int ShowBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
@@ -94,15 +112,9 @@ static int ShowBox(const char* pszCaption, const char* pszText, const PLAT_MSGBO
         pUser = g_pMsgBoxHookUser;
     }
     if (pfnHook) return pfnHook(pszCaption, pszText, pButtons, nButtons, nDefaultId, pUser);
-    if (!PlatIsHeadless()) {
-        int nChosen = ShowSdlBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, nFlags);
-        if (nChosen != -1) {
-            // Closing the box without a button counts as the default answer.
-            for (int i = 0; i < nButtons; i++)
-                if (pButtons[i].nId == nChosen) return nChosen;
-            return nDefaultId;
-        }
-    }
+    int nChosen;
+    if (!PlatIsHeadless() && ShowSdlBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, nFlags, &nChosen) == 0)
+        return nChosen;
     WriteToStderr(pszCaption, pszText);
     return nDefaultId;
 }

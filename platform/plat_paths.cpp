@@ -25,6 +25,7 @@ static std::string g_strProgramFolder;
 static std::string g_strProgramPath;
 static std::string g_strExecutablePath;
 static std::string g_strNativeExe;
+static std::string g_strUserFoldersKey;   // the environment they were found with
 static int g_bUserFoldersKnown = 0;
 static std::string g_strAppDataDir;
 static std::string g_strDocumentsDir;
@@ -61,7 +62,7 @@ std::string PlatGetNativeExecutablePath(void)
 }
 
 // An engine form for a native path; characters cp932 lacks become '?'.
-static std::string EngineFormLossy(const std::string& strNative)
+static std::string MakeEngineFormLossy(const std::string& strNative)
 {
     std::string s;
     if (PlatNativeToEnginePath(strNative, &s) == 0) return s;
@@ -76,21 +77,33 @@ static int IsNativeDir(const std::string& strPath)
     return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Compares without regard to ASCII letter case, whatever the locale.
+static int IsEqualNoCaseASCII(const char* a, const char* b)
+{
+    for (;; a++, b++) {
+        unsigned char ca = (unsigned char)*a, cb = (unsigned char)*b;
+        if (ca >= 'A' && ca <= 'Z') ca = (unsigned char)(ca + 32);
+        if (cb >= 'A' && cb <= 'Z') cb = (unsigned char)(cb + 32);
+        if (ca != cb) return 0;
+        if (ca == 0) return 1;
+    }
+}
+
 static int EndsWithNoCase(const char* pszName, const char* pszTail)
 {
     size_t n = strlen(pszName), m = strlen(pszTail);
     if (n < m) return 0;
-    return strcasecmp(pszName + n - m, pszTail) == 0;
+    return IsEqualNoCaseASCII(pszName + n - m, pszTail);
 }
 
 // 1 when the current folder holds "kxbin" or a ".kpf" file, in any letter case.
-static int CurrentFolderHoldsGame(void)
+static int HasGameInCurrentFolder(void)
 {
     DIR* pDir = opendir(".");
     if (!pDir) return 0;
     int bFound = 0;
     while (struct dirent* pEnt = readdir(pDir)) {
-        if (strcasecmp(pEnt->d_name, "kxbin") == 0) bFound = 1;
+        if (IsEqualNoCaseASCII(pEnt->d_name, "kxbin")) bFound = 1;
         else if (strlen(pEnt->d_name) > 4 && EndsWithNoCase(pEnt->d_name, ".kpf")) {
             struct stat st;
             if (stat(pEnt->d_name, &st) == 0 && S_ISREG(st.st_mode)) bFound = 1;
@@ -115,7 +128,7 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
     } else if (!aArgs.empty() && !aArgs[0].empty() && IsNativeDir(aArgs[0])) {
         strFolder = aArgs[0];
         nUsed = 1;
-    } else if (CurrentFolderHoldsGame()) {
+    } else if (HasGameInCurrentFolder()) {
         strFolder = ".";
     } else {
         size_t slash = strExe.rfind('/');
@@ -136,7 +149,7 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
     {
         std::lock_guard<std::mutex> lock(g_mxPaths);
         g_strNativeExe = strExe;
-        g_strExecutablePath = EngineFormLossy(strExe);
+        g_strExecutablePath = MakeEngineFormLossy(strExe);
         g_strProgramFolder = strFolderEngine;
         g_strProgramPath = strFolderEngine + "\\" + PlatUtf8ToCp932String(strExeName.c_str());
     }
@@ -162,12 +175,12 @@ const char* PlatGetExecutablePath(void)
     std::lock_guard<std::mutex> lock(g_mxPaths);
     if (g_strExecutablePath.empty()) {
         g_strNativeExe = FindNativeExecutable();
-        g_strExecutablePath = EngineFormLossy(g_strNativeExe);
+        g_strExecutablePath = MakeEngineFormLossy(g_strNativeExe);
     }
     return g_strExecutablePath.c_str();
 }
 
-static std::string HomeFolder(void)
+static std::string GetHomeFolder(void)
 {
     const char* pszHome = getenv("HOME");
     if (pszHome && *pszHome) return pszHome;
@@ -217,10 +230,23 @@ static int RunForOutput(const char* const* apszArgv, std::string* pOut)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }
 
+static const char* GetEnvOrEmpty(const char* pszName)
+{
+    const char* psz = getenv(pszName);
+    return psz ? psz : "";
+}
+
+// Finds the folders once, and again when the variables they come from have changed.
 static void FindUserFoldersLocked(void)
 {
-    if (g_bUserFoldersKnown) return;
-    std::string strHome = HomeFolder();
+    std::string strKey;
+    for (const char* pszName : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "PATH"}) {
+        strKey += GetEnvOrEmpty(pszName);
+        strKey.push_back('\n');
+    }
+    if (g_bUserFoldersKnown && strKey == g_strUserFoldersKey) return;
+    g_strUserFoldersKey = strKey;
+    std::string strHome = GetHomeFolder();
     DropTrailingSlashes(&strHome);
     std::string strData;
     const char* pszData = getenv("XDG_DATA_HOME");
@@ -239,8 +265,8 @@ static void FindUserFoldersLocked(void)
     if (strDocs.empty()) strDocs = (strHome == "/" ? std::string() : strHome) + "/Documents";
     DropTrailingSlashes(&strDocs);
 
-    g_strAppDataDir = EngineFormLossy(strData);
-    g_strDocumentsDir = EngineFormLossy(strDocs);
+    g_strAppDataDir = MakeEngineFormLossy(strData);
+    g_strDocumentsDir = MakeEngineFormLossy(strDocs);
     g_bUserFoldersKnown = 1;
 }
 

@@ -94,7 +94,7 @@ static void ReapChildrenLocked(void)
 // The native program for args[0]: the executable itself when it is named by its engine path, an
 // engine path (it holds a separator) through the resolver, a bare name from the current folder
 // when a file of that name is there, else the bare name for a search in PATH.
-static int ProgramToNative(const std::string& strProgram, std::string* pNative)
+static int FindProgramNative(const std::string& strProgram, std::string* pNative)
 {
     if (strProgram.empty()) return -1;
     if (strProgram == PlatGetExecutablePath()) {
@@ -116,6 +116,17 @@ static int ProgramToNative(const std::string& strProgram, std::string* pNative)
     return 0;
 }
 
+// An argument as the program sees it: UTF-8, and an engine path ('\' separators) of a file or
+// folder that exists as its native path, so that an editor started on a script finds the file.
+static std::string ConvertArgumentToNative(const std::string& strArg)
+{
+    std::string strUtf8 = PlatCp932ToUtf8String(strArg.c_str());
+    std::string strResolved;
+    if (strUtf8.find('\\') != std::string::npos && PlatResolvePath(strArg.c_str(), &strResolved) == 0)
+        return strResolved;
+    return strUtf8;
+}
+
 int PlatStartProcessArgv(const std::vector<std::string>& args)
 {
     if (args.empty()) return -1;
@@ -129,10 +140,10 @@ int PlatStartProcessArgv(const std::vector<std::string>& args)
     if (pfnHook) return pfnHook(args, pUser);
 
     std::string strProgram;
-    if (ProgramToNative(args[0], &strProgram) != 0) return -1;
+    if (FindProgramNative(args[0], &strProgram) != 0) return -1;
     std::vector<std::string> aNative;
     aNative.push_back(strProgram);
-    for (size_t i = 1; i < args.size(); i++) aNative.push_back(PlatCp932ToUtf8String(args[i].c_str()));
+    for (size_t i = 1; i < args.size(); i++) aNative.push_back(ConvertArgumentToNative(args[i]));
     std::vector<char*> apszArgv;
     for (std::string& s : aNative) apszArgv.push_back(&s[0]);
     apszArgv.push_back(nullptr);

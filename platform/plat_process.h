@@ -10,6 +10,8 @@ std::vector<std::string> PlatSplitCommandLine(const char* pszParams);
 
 // Starts the program (cp932 engine path or a name searched in PATH) with the parameters split as
 // above, without waiting. 0 when the program started, -1 when it could not.
+// Arguments reach the program in UTF-8; one that holds a '\' and names an existing file or folder
+// as an engine path is passed as its native path.
 int PlatStartProcess(const char* pszFile, const char* pszParams);
 // Starts a program from an argument vector (cp932). 0 or -1.
 int PlatStartProcessArgv(const std::vector<std::string>& args);

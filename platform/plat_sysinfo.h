@@ -10,7 +10,8 @@ struct PLAT_DESKTOP_INFO {
     int nRefresh;          // Hz, 0 when unknown
 };
 // The primary desktop, from SDL; KOLVEX_DESKTOP=WxHxBITS@HZ or the test setter overrides it.
-// Without a display: 1024 x 768 x 32 at 0 Hz.
+// Without a display: 1024 x 768 x 32 at 0 Hz. Asks SDL, so call it on the window thread; when SDL's
+// video is not started yet, it is started for the question and stopped again.
 void PlatGetDesktopInfo(PLAT_DESKTOP_INFO* pOut);
 void PlatSetFakeDesktopInfo(const PLAT_DESKTOP_INFO* pInfo);   // NULL returns to the real one
 

@@ -36,7 +36,7 @@ static int IsTrailByte(unsigned char c)
 }
 
 // Length of the unconvertible character at p (at least 1, at most n), so that it becomes one '?'.
-static size_t BadSequenceLength(int nDir, const unsigned char* p, size_t n)
+static size_t GetBadSequenceLength(int nDir, const unsigned char* p, size_t n)
 {
     if (nDir == PLAT_CONV_CP932_TO_UTF8) {
         int bLead = (p[0] >= 0x81 && p[0] <= 0x9F) || (p[0] >= 0xE0 && p[0] <= 0xFC);
@@ -63,7 +63,7 @@ static int ConvertToString(int nDir, const char* pSrc, size_t n, std::string* pO
         pOut->append(buf, (size_t)(pOutPos - buf));
         if (r == CONV_BAD) {
             if (!bReplace || n == 0) return -1;
-            size_t skip = BadSequenceLength(nDir, (const unsigned char*)pSrc, n);
+            size_t skip = GetBadSequenceLength(nDir, (const unsigned char*)pSrc, n);
             pOut->push_back('?');
             pSrc += skip;
             n -= skip;

@@ -85,7 +85,7 @@ int PlatEventWait(PLAT_EVENT* pEvent, uint32_t timeoutMs)
     return 0;
 }
 
-static void* ThreadMain(void* pParam)
+static void* RunThreadProc(void* pParam)
 {
     PLAT_THREAD* pThread = (PLAT_THREAD*)pParam;
     pThread->nTid.store(gettid());
@@ -101,7 +101,7 @@ PLAT_THREAD* PlatThreadStart(PLAT_THREAD_PROC pfnProc, void* pArg)
     pThread->pArg = pArg;
     pThread->nResult = 0;
     pThread->nTid.store(0);
-    if (pthread_create(&pThread->hThread, nullptr, ThreadMain, pThread) != 0) {
+    if (pthread_create(&pThread->hThread, nullptr, RunThreadProc, pThread) != 0) {
         delete pThread;
         return nullptr;
     }
@@ -117,7 +117,7 @@ int PlatThreadJoin(PLAT_THREAD* pThread, int* pResult)
     return 0;
 }
 
-static pid_t WaitForTid(PLAT_THREAD* pThread)
+static pid_t WaitForThreadId(PLAT_THREAD* pThread)
 {
     pid_t tid;
     while ((tid = pThread->nTid.load()) == 0) sched_yield();
@@ -137,7 +137,7 @@ int PlatThreadSetPriority(PLAT_THREAD* pThread, int nPriority)
     int nNice = nBase - 5 * nPriority;
     if (nNice < -20) nNice = -20;
     if (nNice > 19) nNice = 19;
-    return setpriority(PRIO_PROCESS, (id_t)WaitForTid(pThread), nNice) == 0 ? 0 : -1;
+    return setpriority(PRIO_PROCESS, (id_t)WaitForThreadId(pThread), nNice) == 0 ? 0 : -1;
 }
 
 // Linux has no "preferred processor" hint, and pinning a thread to one processor would keep it

@@ -38,4 +38,26 @@ std::vector<uint8_t> BuildPackImage(const std::vector<PACK_WRITER_ENTRY>& entrie
 int WritePackFile(const std::string& strNativePath, const std::vector<PACK_WRITER_ENTRY>& entries,
                   const PACK_WRITER_OPTIONS& opt = {});
 // Offset in the image of an entry's stored data (after BuildPackImage), for damaging it in tests.
+// Reads the table as written (ReadPackTable): the offset field's value, or -1 when the header's
+// count, table size or a stored length byte keeps the entry from being found.
 int64_t FindPackEntryDataOffset(const std::vector<uint8_t>& image, size_t nEntry);
+
+// One packed entry as it stands in a table, its name decoded.
+struct PACK_TABLE_ENTRY {
+    uint32_t nHash = 0;
+    uint8_t bStoredLength = 0;
+    std::string strName;          // cp932 as stored
+    int nType = 0;
+    int nCompression = 0;
+    int32_t nSize = 0;
+    int32_t nStoredSize = 0;
+    int64_t llOffset = 0;
+    uint32_t nChecksum = 0;
+};
+// Decodes the header's entry count of entries from the table of a pack image (the image need only
+// hold the header and the table); the magic is not checked. 0, or -1 for a table that does not fit.
+int ReadPackTable(const uint8_t* pData, size_t nSize, std::vector<PACK_TABLE_ENTRY>* pOut);
+// The length byte a pack stores for a name of nLength bytes (0..255).
+uint8_t PackStoredLengthByte(int nLength);
+// The file type code of a name from its extension (compared without case), 0 for any other.
+int PackTypeFromName(const std::string& strName);

@@ -1,0 +1,175 @@
+// kxpack: packs a folder into a pack archive, or lists a pack's entries.
+//   kxpack OUT.kpf [-z] [-v VERSION] [--no-repair] FOLDER
+//     entry names are the paths below FOLDER, lower-cased, with '\' separators, in cp932;
+//     -z compresses with zlib every entry that gets smaller by it
+//   kxpack --list IN.kpf
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "core/cp932.h"
+#include "platform/plat_text.h"
+#include "tools/lib/pack_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int PrintUsage()
+{
+    std::fprintf(stderr,
+                 "usage: kxpack OUT.kpf [-z] [-v VERSION] [--no-repair] FOLDER\n"
+                 "       kxpack --list IN.kpf\n");
+    return 2;
+}
+
+uint32_t GetU32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+
+bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* pOut)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    pOut->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+int ListPack(const char* pszPath)
+{
+    std::ifstream in(pszPath, std::ios::binary);
+    std::vector<uint8_t> head(32);
+    if (!in || !in.read(reinterpret_cast<char*>(head.data()), 32)) {
+        std::fprintf(stderr, "kxpack: cannot read %s\n", pszPath);
+        return 1;
+    }
+    // Only the header and the table are needed; the table size is checked by ReadPackTable.
+    uint32_t nTableSize = GetU32(&head[12]);
+    std::error_code ec;
+    uintmax_t nFileSize = fs::file_size(pszPath, ec);
+    std::vector<uint8_t> image = head;
+    if (!ec && nFileSize >= 32) {
+        size_t nRead = static_cast<size_t>(std::min<uintmax_t>(nTableSize, nFileSize - 32));
+        image.resize(32 + nRead);
+        in.read(reinterpret_cast<char*>(image.data() + 32), static_cast<std::streamsize>(nRead));
+        image.resize(32 + static_cast<size_t>(in.gcount()));
+    }
+    std::vector<PACK_TABLE_ENTRY> entries;
+    if (std::memcmp(image.data(), "KPF\0", 4) != 0 || ReadPackTable(image.data(), image.size(), &entries) != 0) {
+        std::fprintf(stderr, "kxpack: %s is not a readable pack\n", pszPath);
+        return 1;
+    }
+    int32_t nVersion = static_cast<int32_t>(GetU32(&head[4]));
+    std::printf("version %d, %zu entries\n", nVersion, entries.size());
+    for (const PACK_TABLE_ENTRY& e : entries) {
+        std::string strName = PlatCp932ToUtf8String(e.strName.c_str());
+        std::printf("%s\ttype %d\tcompression %d\tsize %d\tstored %d\n", strName.c_str(), e.nType, e.nCompression,
+                    e.nSize, e.nStoredSize);
+    }
+    return 0;
+}
+
+// -z keeps an entry stored when zlib would not make it smaller (already compressed pictures, sounds).
+bool CompressionHelps(const std::vector<uint8_t>& data)
+{
+    uLongf nDst = compressBound(static_cast<uLong>(data.size()));
+    std::vector<uint8_t> out(nDst);
+    return compress2(out.data(), &nDst, data.data(), static_cast<uLong>(data.size()), 9) == Z_OK && nDst < data.size();
+}
+
+// The entry name of a file below the folder: relative, '\' separators, cp932, lower-cased.
+bool MakeEntryName(const fs::path& relative, std::string* pName)
+{
+    std::string strUtf8 = relative.generic_string();
+    std::replace(strUtf8.begin(), strUtf8.end(), '/', '\\');
+    if (!PlatUtf8FitsCp932(strUtf8.c_str())) return false;
+    *pName = PlatUtf8ToCp932String(strUtf8.c_str());
+    LowerCaseASCII(pName->data());
+    return !pName->empty() && pName->size() <= 255;
+}
+
+int PackFolder(const char* pszOut, const fs::path& folder, int nCompression, int nVersion, bool bRepair)
+{
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        std::fprintf(stderr, "kxpack: %s is not a folder\n", folder.c_str());
+        return 1;
+    }
+    std::vector<PACK_WRITER_ENTRY> entries;
+    fs::recursive_directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        fs::path relative = it->path().lexically_relative(folder);
+        PACK_WRITER_ENTRY e;
+        if (!MakeEntryName(relative, &e.strName)) {
+            std::fprintf(stderr, "kxpack: %s: the name does not fit a pack entry (cp932, 1..255 bytes)\n",
+                         relative.c_str());
+            return 1;
+        }
+        if (!ReadWholeFile(it->path(), &e.data)) {
+            std::fprintf(stderr, "kxpack: cannot read %s\n", it->path().c_str());
+            return 1;
+        }
+        e.nCompression = nCompression == 1 && CompressionHelps(e.data) ? 1 : 0;
+        e.bRepairTrailer = bRepair;
+        entries.push_back(std::move(e));
+    }
+    if (ec) {
+        std::fprintf(stderr, "kxpack: cannot walk %s: %s\n", folder.c_str(), ec.message().c_str());
+        return 1;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const PACK_WRITER_ENTRY& a, const PACK_WRITER_ENTRY& b) { return a.strName < b.strName; });
+    // Names that differ only in letter case would be the same entry to the engine.
+    for (size_t i = 1; i < entries.size(); i++) {
+        if (entries[i].strName == entries[i - 1].strName) {
+            std::fprintf(stderr, "kxpack: two files give the entry %s\n",
+                         PlatCp932ToUtf8String(entries[i].strName.c_str()).c_str());
+            return 1;
+        }
+    }
+    PACK_WRITER_OPTIONS opt;
+    opt.nVersion = nVersion;
+    if (WritePackFile(pszOut, entries, opt) != 0) {
+        std::fprintf(stderr, "kxpack: cannot write %s\n", pszOut);
+        return 1;
+    }
+    std::printf("kxpack: %zu entries written to %s\n", entries.size(), pszOut);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--list") == 0) return ListPack(argv[2]);
+    if (argc < 3) return PrintUsage();
+    const char* pszOut = argv[1];
+    int nCompression = 0, nVersion = 234;
+    bool bRepair = true;
+    int i = 2;
+    for (; i < argc - 1; i++) {
+        if (std::strcmp(argv[i], "-z") == 0) {
+            nCompression = 1;
+        } else if (std::strcmp(argv[i], "--no-repair") == 0) {
+            bRepair = false;
+        } else if (std::strcmp(argv[i], "-v") == 0 && i + 2 < argc) {
+            char* pEnd = nullptr;
+            errno = 0;
+            long v = std::strtol(argv[++i], &pEnd, 10);
+            if (errno != 0 || *pEnd != '\0' || v < 0 || v > 0x7FFFFFFF) return PrintUsage();
+            nVersion = static_cast<int>(v);
+        } else {
+            return PrintUsage();
+        }
+    }
+    if (i != argc - 1) return PrintUsage();
+    return PackFolder(pszOut, argv[argc - 1], nCompression, nVersion, bRepair);
+}
