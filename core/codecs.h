@@ -1,12 +1,17 @@
-// The engine's outside codec libraries: zlib (ZURUV.DLL), Snappy (KXSNP.DLL), PNG decoding
-// (VOZEZ.DLL) and WebP (VOROR.DLL). Start-up binds each entry point into a global pointer; every
+// The engine's outside codec libraries: zlib (ZURUV.DLL), Snappy (KXSNP.DLL), PNG decoding and
+// encoding (VOZEZ.DLL) and WebP (VOROR.DLL). Start-up binds each entry point into a global pointer; every
 // call passes plain buffers together with their sizes, and the libraries check them.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 // zlib result codes as the callers see them.
-enum { KX_Z_OK = 0, KX_Z_DATA_ERROR = -3, KX_Z_MEM_ERROR = -4, KX_Z_BUF_ERROR = -5 };
+enum { KX_Z_OK = 0, KX_Z_STREAM_ERROR = -2, KX_Z_DATA_ERROR = -3, KX_Z_MEM_ERROR = -4, KX_Z_BUF_ERROR = -5 };
+// Snappy result codes.
+enum { KX_SNP_OK = 0, KX_SNP_INVALID_INPUT = 1, KX_SNP_BUFFER_TOO_SMALL = 2 };
+// PNG preload results: 101 bad signature or header (also a size whose w x h x 4 exceeds 32 bits),
+// 102 image data that does not decode, 103 any other failure (a bad call, the library missing).
+enum { KX_PNG_OK = 0, KX_PNG_BAD_HEADER = 101, KX_PNG_BAD_DATA = 102, KX_PNG_FAILED = 103 };
 
 // ZURUV.DLL ordinal 1: uncompress. *pDstLen holds the capacity on entry, the bytes produced on return.
 typedef int (*KX_UNCOMPRESS_FN)(uint8_t* pDst, uint32_t* pDstLen, const uint8_t* pSrc, uint32_t nSrcLen);
@@ -18,21 +23,40 @@ typedef int (*KX_SNP_CODEC_FN)(const uint8_t* pSrc, uint32_t nSrcLen, uint8_t* p
 // (0 and the length, or -1 for data that is not Snappy).
 typedef uint32_t (*KX_SNP_MAXLEN_FN)(uint32_t nSrcLen);
 typedef int (*KX_SNP_ULEN_FN)(const uint8_t* pSrc, uint32_t nSrcLen, uint32_t* pLen);
-// VOZEZ.DLL ordinal 1 preload (name, file image and its size, width, height, alpha byte):
-// 0, or non-zero (101, 102 and others) for a picture that does not decode.
+// VOZEZ.DLL ordinal 1 preload (name, file image and its size, width, height, alpha byte): decodes the
+// picture and keeps it for the calling thread (two threads may decode at once). 0 with the size and
+// the alpha byte (0 when the picture has alpha: a colour type with alpha, or tRNS; else 1), or
+// non-zero (KX_PNG_BAD_HEADER, KX_PNG_BAD_DATA, KX_PNG_FAILED) for a picture that does not decode.
 typedef int (*KX_PNG_PRELOAD_FN)(const char* pszName, const uint8_t* pData, uint32_t nSize, int32_t* pWidth,
                                  int32_t* pHeight, uint8_t* pbNoAlpha);
-// VOZEZ.DLL ordinal 2 load (pixels, height, row stride): B,G,R,A rows top-down; 0 or -1.
+// VOZEZ.DLL ordinal 2 load (pixels, height, row stride): B,G,R,A rows top-down; 0, or -1 when
+// nothing was preloaded on this thread, the height is not the picture's or the stride < width x 4.
 typedef int (*KX_PNG_LOAD_FN)(uint8_t* pPixels, int32_t nHeight, int32_t nStride);
 // VOZEZ.DLL ordinal 3 end: releases what preload kept.
 typedef void (*KX_PNG_END_FN)(void);
-// VOROR.DLL ordinal 2 get info (data, size, width, height): 1 when it is a WebP picture, else 0.
+// VOZEZ.DLL ordinal 4 save (pixels, width, height, row stride, has-alpha byte, zlib level 0..9,
+// output buffer, pointer to output length): writes a whole PNG file (RGBA with alpha, else RGB) from
+// B,G,R,A rows top-down into the buffer. *pOutLen: capacity in, file size out. 0; KX_Z_BUF_ERROR
+// when the capacity is too small (*pOutLen then holds the size needed); -1 for a bad call or a
+// library failure. KxPngSaveBound gives a capacity that is always enough.
+typedef int (*KX_PNG_SAVE_FN)(const uint8_t* pPixels, int32_t nWidth, int32_t nHeight, int32_t nStride,
+                              uint8_t bHasAlpha, int nLevel, uint8_t* pOut, uint32_t* pOutLen);
+inline uint64_t KxPngSaveBound(int32_t nWidth, int32_t nHeight)
+{
+    const uint64_t nRaw = (nWidth > 0 && nHeight > 0) ? static_cast<uint64_t>(nHeight) * (static_cast<uint64_t>(nWidth) * 4 + 1) : 0;
+    return nRaw + nRaw / 4 + 4096;
+}
+// VOROR.DLL ordinal 1 version (bound, not called): the decoder's version number.
+typedef int (*KX_WEBP_VERSION_FN)(void);
+// VOROR.DLL ordinal 2 get info (data, size, width, height): 1 when it is a WebP picture, else 0
+// with a size of 0 x 0.
 typedef int (*KX_WEBP_INFO_FN)(const uint8_t* pData, uint32_t nSize, int32_t* pWidth, int32_t* pHeight);
 // VOROR.DLL ordinal 3 decode (data, destination, data size, width, height): width x height B,G,R,A
 // pixels, rows top-down; 1 on success, 0 when the data does not decode into exactly that size.
 typedef int (*KX_WEBP_DECODE_FN)(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWidth, int32_t nHeight);
 // VOROR.DLL ordinal 4 encode (pixels, output, output capacity, width, height, method, quality 0..100 or
-// -1 lossless): the encoded bytes written, 0 on failure.
+// -1 lossless, method 0..6): the encoded bytes written, 0 on failure, also when they would not fit
+// the output capacity.
 typedef uint32_t (*KX_WEBP_ENCODE_FN)(const uint8_t* pPixels, uint8_t* pOut, uint32_t nOutCap, int32_t nWidth,
                                       int32_t nHeight, int nMethod, int nQuality);
 
@@ -45,15 +69,21 @@ extern KX_SNP_ULEN_FN g_pfnSnpUncompressedLength;
 extern KX_PNG_PRELOAD_FN g_pfnPngPreload;
 extern KX_PNG_LOAD_FN g_pfnPngLoad;
 extern KX_PNG_END_FN g_pfnPngEnd;
+extern KX_PNG_SAVE_FN g_pfnPngSave;
+extern KX_WEBP_VERSION_FN g_pfnWebPGetVersion;
 extern KX_WEBP_INFO_FN g_pfnWebPGetInfo;
 extern KX_WEBP_DECODE_FN g_pfnWebPDecode;
 extern KX_WEBP_ENCODE_FN g_pfnWebPEncode;
 extern uint8_t g_bWebPLoaded;
+extern uint8_t g_bSnpLoaded;   // KXSNP.DLL loaded (start-up cannot go on without it)
 
 // Binds ZURUV.DLL, VOZEZ.DLL and KXSNP.DLL, telling the player about what is missing; start-up
-// goes on either way. 0.
+// goes on either way. 0. Every pointer above is callable at all times, before start-up and after
+// shut-down too: a missing library or entry is bound to a stand-in that fails (zlib -2, or -4
+// for compress2, with a length of 0; Snappy 1 and a length of 0, compressed length 0, uncompressed
+// length -1; PNG preload KX_PNG_FAILED, load -1, save -1; WebP info 0 with 0 x 0, decode 0, encode 0).
 int LoadCodecLibraries(void);
 // Binds VOROR.DLL (optional, silent when missing). 0 when it loaded, -1 when not.
 int LoadWebPDLL(void);
-// Releases the libraries and clears every pointer.
+// Releases the libraries and puts every pointer back to its failing stand-in.
 void UnloadCodecLibraries(void);

@@ -65,6 +65,17 @@ int CopyOut(char* dst, size_t cap, const char* src, size_t len)
 
 inline bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// Leading blanks and one optional sign, as the C runtime's conversions read them.
+const char* SkipBlanksAndSign(const char* p, bool* pbNeg)
+{
+    while (IsBlank(*p))
+        ++p;
+    *pbNeg = (*p == '-');
+    if (*p == '-' || *p == '+')
+        ++p;
+    return p;
+}
+
 }  // namespace
 
 int FormatInt64(char* dst, size_t cap, int64_t v)
@@ -87,14 +98,8 @@ int FormatDouble(char* dst, size_t cap, double v)
 
 int64_t ParseInt64(const char* psz, const char** pEnd)
 {
-    const char* p = psz;
-    while (IsBlank(*p))
-        ++p;
     bool bNeg = false;
-    if (*p == '-' || *p == '+') {
-        bNeg = (*p == '-');
-        ++p;
-    }
+    const char* p = SkipBlanksAndSign(psz, &bNeg);
     const char* pDigits = p;
     uint64_t v = 0;
     while (*p >= '0' && *p <= '9') {
@@ -110,14 +115,8 @@ int64_t ParseInt64(const char* psz, const char** pEnd)
 
 double ParseDouble(const char* psz, const char** pEnd)
 {
-    const char* p = psz;
-    while (IsBlank(*p))
-        ++p;
     bool bNeg = false;
-    if (*p == '-' || *p == '+') {
-        bNeg = (*p == '-');
-        ++p;
-    }
+    const char* p = SkipBlanksAndSign(psz, &bNeg);
     // from_chars reads the decimal forms (and inf and nan) without looking at the locale; it
     // would take a second sign, which strtod refuses.
     double d = 0.0;

@@ -1,0 +1,105 @@
+// VOROR.DLL: WebP decoding and encoding through libwebp, in B,G,R,A rows top-down.
+#include <webp/decode.h>
+#include <webp/encode.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "platform/plat_modules.h"
+
+namespace {
+
+// Ordinal 1: the decoder's version (major << 16 | minor << 8 | revision).
+int VororVersion(void)
+{
+    return WebPGetDecoderVersion();
+}
+
+// Ordinal 2: 1 with the picture's size when the data is a WebP picture, else 0 with 0 x 0.
+int VororGetInfo(const uint8_t* pData, uint32_t nSize, int32_t* pWidth, int32_t* pHeight)
+{
+    int nWidth = 0, nHeight = 0;
+    const int bOk = pData && nSize > 0 && WebPGetInfo(pData, nSize, &nWidth, &nHeight) != 0;
+    if (pWidth) *pWidth = bOk ? nWidth : 0;
+    if (pHeight) *pHeight = bOk ? nHeight : 0;
+    return bOk ? 1 : 0;
+}
+
+// Ordinal 3: decodes into width x height pixels at pDst (width x 4 x height bytes). 1, or 0 when the
+// data is not a WebP picture of exactly that size or does not decode.
+int VororDecode(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWidth, int32_t nHeight)
+{
+    if (!pData || !pDst || nSize == 0 || nWidth <= 0 || nHeight <= 0) return 0;
+    int nPicWidth = 0, nPicHeight = 0;
+    if (!WebPGetInfo(pData, nSize, &nPicWidth, &nPicHeight) || nPicWidth != nWidth || nPicHeight != nHeight) return 0;
+    const uint64_t nBytes = static_cast<uint64_t>(nWidth) * static_cast<uint64_t>(nHeight) * 4;
+    if (nBytes > UINT32_MAX) return 0;
+    return WebPDecodeBGRAInto(pData, nSize, pDst, static_cast<size_t>(nBytes), nWidth * 4) ? 1 : 0;
+}
+
+struct WEBP_BUFFER_WRITER {
+    uint8_t* pOut;
+    size_t nCap;
+    size_t nUsed;
+};
+
+int WriteIntoBuffer(const uint8_t* pData, size_t n, const WebPPicture* pPicture)
+{
+    auto* w = static_cast<WEBP_BUFFER_WRITER*>(pPicture->custom_ptr);
+    if (n > w->nCap - w->nUsed) return 0;   // stops the encoder
+    if (n) std::memcpy(w->pOut + w->nUsed, pData, n);
+    w->nUsed += n;
+    return 1;
+}
+
+// Ordinal 4: encodes width x height pixels (rows width x 4 bytes apart) with effort nMethod 0..6,
+// lossy with quality 0..100, or lossless (keeping the colour under transparent pixels) for -1.
+// The bytes written to pOut, or 0 on failure, also when they would exceed nOutCap.
+uint32_t VororEncode(const uint8_t* pPixels, uint8_t* pOut, uint32_t nOutCap, int32_t nWidth, int32_t nHeight,
+                     int nMethod, int nQuality)
+{
+    if (!pPixels || !pOut || nOutCap == 0 || nWidth <= 0 || nHeight <= 0 || nWidth > WEBP_MAX_DIMENSION ||
+        nHeight > WEBP_MAX_DIMENSION || nMethod < 0 || nMethod > 6 || nQuality < -1 || nQuality > 100)
+        return 0;
+    WebPConfig config;
+    if (!WebPConfigInit(&config)) return 0;
+    config.method = nMethod;
+    if (nQuality < 0) {
+        config.lossless = 1;
+        config.exact = 1;
+    } else {
+        config.quality = static_cast<float>(nQuality);
+    }
+    if (!WebPValidateConfig(&config)) return 0;
+
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture)) return 0;
+    picture.use_argb = 1;
+    picture.width = nWidth;
+    picture.height = nHeight;
+    if (!WebPPictureImportBGRA(&picture, pPixels, nWidth * 4)) {
+        WebPPictureFree(&picture);
+        return 0;
+    }
+    WEBP_BUFFER_WRITER writer{pOut, nOutCap, 0};
+    picture.writer = WriteIntoBuffer;
+    picture.custom_ptr = &writer;
+    const int bOk = WebPEncode(&config, &picture);
+    WebPPictureFree(&picture);
+    return bOk ? static_cast<uint32_t>(writer.nUsed) : 0;
+}
+
+const PLAT_MODULE_ENTRY k_aEntries[] = {
+    {nullptr, 1, reinterpret_cast<void*>(&VororVersion)},
+    {nullptr, 2, reinterpret_cast<void*>(&VororGetInfo)},
+    {nullptr, 3, reinterpret_cast<void*>(&VororDecode)},
+    {nullptr, 4, reinterpret_cast<void*>(&VororEncode)},
+};
+
+}  // namespace
+
+const PLAT_MODULE_ENTRY* PlatWebPModuleEntries(int* pnCount)
+{
+    *pnCount = static_cast<int>(sizeof k_aEntries / sizeof k_aEntries[0]);
+    return k_aEntries;
+}

@@ -1,0 +1,597 @@
+// The module registry and the built-in codec modules behind it.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/codecs.h"
+#include "core/kx_hash.h"
+#include "platform/plat_modules.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using BYTES = std::vector<uint8_t>;
+
+BYTES RandomBytes(size_t n, uint32_t nSeed)
+{
+    std::mt19937 rng(nSeed);
+    BYTES v(n);
+    for (uint8_t& b : v) b = static_cast<uint8_t>(rng());
+    return v;
+}
+
+// Text-like data that compresses well.
+BYTES PatternBytes(size_t n)
+{
+    BYTES v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>("the quick brown fox "[i % 20] + (i / 997) % 3);
+    return v;
+}
+
+// Looks an entry up in a freshly loaded built-in module (the handle is kept for the test's life).
+struct MODULE_FIXTURE : ::testing::Test {
+    std::vector<PLAT_MODULE*> handles;
+    void TearDown() override
+    {
+        for (PLAT_MODULE* p : handles) PlatFreeLibrary(p);
+        PlatResetModules();
+    }
+    PLAT_MODULE* Load(const char* pszName)
+    {
+        PLAT_MODULE* p = PlatLoadLibrary(pszName);
+        if (p) handles.push_back(p);
+        return p;
+    }
+    template <class FN>
+    FN Ordinal(const char* pszModule, int n)
+    {
+        PLAT_MODULE* p = Load(pszModule);
+        return p ? reinterpret_cast<FN>(PlatGetProcOrdinal(p, n)) : nullptr;
+    }
+    template <class FN>
+    FN Named(const char* pszModule, const char* pszEntry)
+    {
+        PLAT_MODULE* p = Load(pszModule);
+        return p ? reinterpret_cast<FN>(PlatGetProcAddress(p, pszEntry)) : nullptr;
+    }
+};
+
+int FakeEntry(void) { return 4242; }
+
+// ---------------------------------------------------------------------------------------------
+// Registry
+
+TEST_F(MODULE_FIXTURE, NamesAreCaseInsensitiveAndAbsentModulesStayAbsent)
+{
+    for (const char* pszName : {"ZURUV.DLL", "zuruv.dll", "KxSnp.Dll", "vozez.DLL", "VOROR.dll"})
+        EXPECT_NE(Load(pszName), nullptr) << pszName;
+
+    EXPECT_EQ(PlatLoadLibrary("THEORALIB.DLL"), nullptr);
+    EXPECT_EQ(PlatGetLastError(), static_cast<uint32_t>(PLAT_ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(PlatLoadLibrary(""), nullptr);
+    EXPECT_EQ(PlatLoadLibrary(nullptr), nullptr);
+
+    PLAT_MODULE* pZ = Load("ZURUV.DLL");
+    EXPECT_NE(PlatGetProcOrdinal(pZ, 1), nullptr);
+    EXPECT_EQ(PlatGetLastError(), static_cast<uint32_t>(PLAT_ERROR_SUCCESS));
+    for (int n : {0, -1, 3, 65536}) {
+        EXPECT_EQ(PlatGetProcOrdinal(pZ, n), nullptr) << n;
+        EXPECT_EQ(PlatGetLastError(), static_cast<uint32_t>(PLAT_ERROR_PROC_NOT_FOUND));
+    }
+    PLAT_MODULE* pS = Load("KXSNP.DLL");
+    EXPECT_NE(PlatGetProcAddress(pS, "KXSnp_Uncompress"), nullptr);
+    EXPECT_EQ(PlatGetProcAddress(pS, "kxsnp_uncompress"), nullptr);   // entry names keep their case
+    EXPECT_EQ(PlatGetProcAddress(pS, nullptr), nullptr);
+    EXPECT_EQ(PlatGetProcAddress(nullptr, "KXSnp_Uncompress"), nullptr);
+    EXPECT_EQ(PlatGetLastError(), static_cast<uint32_t>(PLAT_ERROR_INVALID_HANDLE));
+    EXPECT_EQ(PlatFreeLibrary(nullptr), 1);
+}
+
+TEST_F(MODULE_FIXTURE, HiddenModulesAndFakesAndReset)
+{
+    PlatHideModule("vozez.dll", 1);
+    EXPECT_EQ(PlatLoadLibrary("VOZEZ.DLL"), nullptr);
+    EXPECT_EQ(PlatGetLastError(), static_cast<uint32_t>(PLAT_ERROR_MOD_NOT_FOUND));
+    PlatHideModule("VOZEZ.DLL", 0);
+    EXPECT_NE(Load("VOZEZ.DLL"), nullptr);
+
+    // A fake shadows the built-in of its name; its handle keeps working after the registry resets.
+    const PLAT_MODULE_ENTRY aFake[] = {{nullptr, 1, reinterpret_cast<void*>(&FakeEntry)},
+                                       {"Named", 0, reinterpret_cast<void*>(&FakeEntry)}};
+    ASSERT_EQ(PlatRegisterFakeModule("zuruv.dll", aFake, 2), 0);
+    PLAT_MODULE* pFake = Load("ZURUV.DLL");
+    ASSERT_NE(pFake, nullptr);
+    EXPECT_EQ(PlatGetProcOrdinal(pFake, 1), reinterpret_cast<void*>(&FakeEntry));
+    EXPECT_EQ(PlatGetProcOrdinal(pFake, 2), nullptr);
+    EXPECT_EQ(PlatGetProcAddress(pFake, "Named"), reinterpret_cast<void*>(&FakeEntry));
+    ASSERT_EQ(PlatRegisterFakeModule("EXTRA.DLL", nullptr, 0), 0);
+    EXPECT_NE(Load("extra.dll"), nullptr);
+    PlatHideModule("EXTRA.DLL", 1);
+    EXPECT_EQ(PlatLoadLibrary("EXTRA.DLL"), nullptr);
+    EXPECT_EQ(PlatRegisterFakeModule(nullptr, aFake, 1), -1);
+    EXPECT_EQ(PlatRegisterFakeModule("X.DLL", nullptr, 1), -1);
+
+    PlatResetModules();
+    EXPECT_EQ(PlatGetProcOrdinal(pFake, 1), reinterpret_cast<void*>(&FakeEntry));
+    EXPECT_EQ(PlatLoadLibrary("EXTRA.DLL"), nullptr);
+    PLAT_MODULE* pReal = Load("ZURUV.DLL");
+    EXPECT_NE(PlatGetProcOrdinal(pReal, 2), nullptr);
+}
+
+TEST(PlatModules, ErrorTextsFollowTheUsersLanguage)
+{
+    struct SAVED_ENV {
+        std::string strName, strValue;
+        bool bSet;
+    };
+    std::vector<SAVED_ENV> saved;
+    for (const char* psz : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* v = std::getenv(psz);
+        saved.push_back({psz, v ? v : "", v != nullptr});
+    }
+    char sz[256];
+    setenv("LC_ALL", "ja_JP.UTF-8", 1);
+    EXPECT_GT(PlatFormatErrorText(PLAT_ERROR_MOD_NOT_FOUND, sz, sizeof sz), 0);
+    EXPECT_EQ(std::string(sz), Cp932("指定されたモジュールが見つかりません。"));
+    setenv("LC_ALL", "C", 1);
+    EXPECT_GT(PlatFormatErrorText(PLAT_ERROR_MOD_NOT_FOUND, sz, sizeof sz), 0);
+    EXPECT_STREQ(sz, "The specified module could not be found.");
+    EXPECT_EQ(PlatFormatErrorText(PLAT_ERROR_MOD_NOT_FOUND, sz, 8), 7);
+    EXPECT_STREQ(sz, "The spe");
+    EXPECT_EQ(PlatFormatErrorText(99999, sz, sizeof sz), 0);
+    EXPECT_STREQ(sz, "");
+    for (const SAVED_ENV& e : saved) {
+        if (e.bSet) setenv(e.strName.c_str(), e.strValue.c_str(), 1);
+        else unsetenv(e.strName.c_str());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// ZURUV.DLL (zlib)
+
+TEST_F(MODULE_FIXTURE, ZlibRoundTripsAndChecksEveryLength)
+{
+    auto pfnUncompress = Ordinal<KX_UNCOMPRESS_FN>("ZURUV.DLL", 1);
+    auto pfnCompress2 = Ordinal<KX_COMPRESS2_FN>("ZURUV.DLL", 2);
+    ASSERT_TRUE(pfnUncompress && pfnCompress2);
+
+    for (const BYTES& src : {PatternBytes(20000), RandomBytes(3000, 7), BYTES{}}) {
+        for (int nLevel : {0, 1, 9}) {
+            BYTES packed(src.size() + src.size() / 100 + 64);
+            uint32_t nPacked = static_cast<uint32_t>(packed.size());
+            ASSERT_EQ(pfnCompress2(packed.data(), &nPacked, src.data(), static_cast<uint32_t>(src.size()), nLevel), KX_Z_OK);
+            packed.resize(nPacked);
+            const uint32_t n = static_cast<uint32_t>(src.size());
+
+            // More room than needed: success, and the length tells the bytes really produced.
+            BYTES out(src.size() + 100, 0xEE);
+            uint32_t nOut = static_cast<uint32_t>(out.size());
+            EXPECT_EQ(pfnUncompress(out.data(), &nOut, packed.data(), nPacked), KX_Z_OK);
+            EXPECT_EQ(nOut, n);
+            EXPECT_TRUE(std::equal(src.begin(), src.end(), out.begin()));
+            EXPECT_EQ(out[n], 0xEE);   // nothing written past the data
+
+            // Exactly the size: success. One byte less: -5, nothing written past the capacity.
+            BYTES exact(src.size());
+            nOut = n;
+            EXPECT_EQ(pfnUncompress(exact.data(), &nOut, packed.data(), nPacked), KX_Z_OK);
+            EXPECT_EQ(exact, src);
+            if (n > 0) {
+                BYTES small(n - 1);
+                nOut = n - 1;
+                EXPECT_EQ(pfnUncompress(small.data(), &nOut, packed.data(), nPacked), KX_Z_BUF_ERROR);
+            }
+        }
+    }
+
+    const BYTES src = PatternBytes(5000);
+    BYTES packed(6000);
+    uint32_t nPacked = static_cast<uint32_t>(packed.size());
+    ASSERT_EQ(pfnCompress2(packed.data(), &nPacked, src.data(), 5000, 9), KX_Z_OK);
+    BYTES out(65536);   // room for more than the data: damage must show as -3, not as -5
+    uint32_t nOut;
+
+    // Damaged data: -3, whether the header, the body or the checksum is hit, or the stream is cut.
+    for (uint32_t nPos : {0u, nPacked / 2, nPacked - 1}) {
+        BYTES bad(packed.begin(), packed.begin() + nPacked);
+        bad[nPos] ^= 0x5A;
+        nOut = 65536;
+        EXPECT_EQ(pfnUncompress(out.data(), &nOut, bad.data(), nPacked), KX_Z_DATA_ERROR) << nPos;
+    }
+    for (uint32_t nCut : {0u, 1u, nPacked / 2, nPacked - 1}) {
+        BYTES cut(packed.begin(), packed.begin() + nCut);   // exactly nCut bytes on the heap
+        nOut = 65536;
+        EXPECT_EQ(pfnUncompress(out.data(), &nOut, cut.data(), nCut), KX_Z_DATA_ERROR) << nCut;
+    }
+
+    // compress2 respects its capacity and refuses a bad level.
+    uint32_t nSmall = 10;
+    BYTES tiny(10);
+    EXPECT_EQ(pfnCompress2(tiny.data(), &nSmall, src.data(), 5000, 9), KX_Z_BUF_ERROR);
+    nSmall = 10;
+    EXPECT_EQ(pfnCompress2(tiny.data(), &nSmall, src.data(), 5000, 12), KX_Z_STREAM_ERROR);
+    EXPECT_EQ(pfnUncompress(out.data(), nullptr, packed.data(), nPacked), KX_Z_STREAM_ERROR);
+}
+
+// ---------------------------------------------------------------------------------------------
+// KXSNP.DLL (Snappy)
+
+TEST_F(MODULE_FIXTURE, SnappyRoundTripsAndRefusesBadData)
+{
+    auto pfnUncompress = Named<KX_SNP_CODEC_FN>("KXSNP.DLL", "KXSnp_Uncompress");
+    auto pfnCompress = Named<KX_SNP_CODEC_FN>("KXSNP.DLL", "KXSnp_Compress");
+    auto pfnMax = Named<KX_SNP_MAXLEN_FN>("KXSNP.DLL", "KXSnp_CompressedLength");
+    auto pfnLength = Named<KX_SNP_ULEN_FN>("KXSNP.DLL", "KXSnp_UncompressedLength");
+    ASSERT_TRUE(pfnUncompress && pfnCompress && pfnMax && pfnLength);
+
+    for (const BYTES& src : {PatternBytes(70000), RandomBytes(1000, 3), BYTES{}}) {
+        const uint32_t n = static_cast<uint32_t>(src.size());
+        const uint32_t nMax = pfnMax(n);
+        ASSERT_GE(nMax, n);
+        BYTES packed(nMax);
+        uint32_t nPacked = nMax;
+        ASSERT_EQ(pfnCompress(src.data(), n, packed.data(), &nPacked), KX_SNP_OK);
+        ASSERT_LE(nPacked, nMax);
+        packed.resize(nPacked);
+
+        uint32_t nLen = 12345;
+        EXPECT_EQ(pfnLength(packed.data(), nPacked, &nLen), 0);
+        EXPECT_EQ(nLen, n);
+        BYTES out(n);
+        uint32_t nOut = n;
+        EXPECT_EQ(pfnUncompress(packed.data(), nPacked, out.data(), &nOut), KX_SNP_OK);
+        EXPECT_EQ(nOut, n);
+        EXPECT_EQ(out, src);
+        if (n > 0) {
+            nOut = n - 1;
+            EXPECT_EQ(pfnUncompress(packed.data(), nPacked, out.data(), &nOut), KX_SNP_BUFFER_TOO_SMALL);
+            // A destination below the largest compressed size is refused before anything is written.
+            uint32_t nShort = nMax - 1;
+            EXPECT_EQ(pfnCompress(src.data(), n, packed.data(), &nShort), KX_SNP_BUFFER_TOO_SMALL);
+        }
+    }
+
+    // Damaged data: every cut of a stream and a stream of garbage fail without reading past the end.
+    const BYTES src = PatternBytes(3000);
+    BYTES packed(pfnMax(3000));
+    uint32_t nPacked = static_cast<uint32_t>(packed.size());
+    ASSERT_EQ(pfnCompress(src.data(), 3000, packed.data(), &nPacked), KX_SNP_OK);
+    BYTES out(3000);
+    for (uint32_t nCut = 0; nCut < nPacked; ++nCut) {
+        BYTES cut(packed.begin(), packed.begin() + nCut);
+        uint32_t nOut = 3000;
+        EXPECT_NE(pfnUncompress(cut.data(), nCut, out.data(), &nOut), KX_SNP_OK) << nCut;
+    }
+    const BYTES garbage = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    uint32_t nLen = 1;
+    EXPECT_EQ(pfnLength(garbage.data(), 6, &nLen), -1);
+    EXPECT_EQ(nLen, 0u);
+    uint32_t nOut = 3000;
+    EXPECT_EQ(pfnUncompress(garbage.data(), 6, out.data(), &nOut), KX_SNP_INVALID_INPUT);
+}
+
+// ---------------------------------------------------------------------------------------------
+// VOZEZ.DLL (PNG)
+
+// A PNG made by libpng from rows already in the file's sample layout.
+struct PNG_LAYOUT {
+    uint32_t nWidth, nHeight;
+    int nColour, nDepth, bInterlace;
+    BYTES rows;                      // packed rows, top-down
+    std::vector<png_color> palette;
+    BYTES trns;                      // palette alphas
+};
+
+void AppendPngBytes(png_structp png, png_bytep p, size_t n)
+{
+    auto* pOut = static_cast<BYTES*>(png_get_io_ptr(png));
+    pOut->insert(pOut->end(), p, p + n);
+}
+
+void FlushNothing(png_structp) {}
+
+// Jump range of libpng: nothing with a destructor lives in this frame.
+int WritePngFixture(const PNG_LAYOUT* f, png_bytep* ppRows, BYTES* pOut)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return -1;
+    }
+    png_set_write_fn(png, pOut, AppendPngBytes, FlushNothing);
+    png_set_IHDR(png, info, f->nWidth, f->nHeight, f->nDepth, f->nColour,
+                 f->bInterlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!f->palette.empty()) png_set_PLTE(png, info, f->palette.data(), static_cast<int>(f->palette.size()));
+    if (!f->trns.empty()) png_set_tRNS(png, info, f->trns.data(), static_cast<int>(f->trns.size()), nullptr);
+    png_write_info(png, info);
+    png_write_image(png, ppRows);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return 0;
+}
+
+BYTES MakePng(const PNG_LAYOUT& f)
+{
+    const size_t nRow = f.rows.size() / f.nHeight;
+    std::vector<png_bytep> rows(f.nHeight);
+    BYTES copy = f.rows;
+    for (uint32_t y = 0; y < f.nHeight; ++y) rows[y] = copy.data() + y * nRow;
+    BYTES out;
+    EXPECT_EQ(WritePngFixture(&f, rows.data(), &out), 0);
+    return out;
+}
+
+struct PNG_API {
+    KX_PNG_PRELOAD_FN pfnPreload;
+    KX_PNG_LOAD_FN pfnLoad;
+    KX_PNG_END_FN pfnEnd;
+    KX_PNG_SAVE_FN pfnSave;
+};
+
+// Preload, load and end as the image loader runs them; the pixels, or empty when preload failed.
+BYTES DecodePng(const PNG_API& api, const BYTES& file, int* pnResult, int32_t* pW, int32_t* pH, uint8_t* pbNoAlpha)
+{
+    *pnResult = api.pfnPreload("test.png", file.data(), static_cast<uint32_t>(file.size()), pW, pH, pbNoAlpha);
+    BYTES pixels;
+    if (*pnResult == 0) {
+        pixels.resize(static_cast<size_t>(*pW) * 4 * *pH);
+        EXPECT_EQ(api.pfnLoad(pixels.data(), *pH, *pW * 4), 0);
+    }
+    api.pfnEnd();
+    return pixels;
+}
+
+struct PNG_MODULE_FIXTURE : MODULE_FIXTURE {
+    PNG_API api{};
+    void SetUp() override
+    {
+        api.pfnPreload = Ordinal<KX_PNG_PRELOAD_FN>("VOZEZ.DLL", 1);
+        api.pfnLoad = Ordinal<KX_PNG_LOAD_FN>("VOZEZ.DLL", 2);
+        api.pfnEnd = Ordinal<KX_PNG_END_FN>("VOZEZ.DLL", 3);
+        api.pfnSave = Ordinal<KX_PNG_SAVE_FN>("VOZEZ.DLL", 4);
+        ASSERT_TRUE(api.pfnPreload && api.pfnLoad && api.pfnEnd && api.pfnSave);
+    }
+};
+
+// RGB, 8 bits, interlaced: pixel i is (i * 20, i * 7, 255 - i).
+PNG_LAYOUT InterlacedRgbFixture()
+{
+    PNG_LAYOUT f{3, 3, PNG_COLOR_TYPE_RGB, 8, 1, {}, {}, {}};
+    for (int i = 0; i < 9; ++i) f.rows.insert(f.rows.end(), {uint8_t(i * 20), uint8_t(i * 7), uint8_t(255 - i)});
+    return f;
+}
+
+TEST_F(PNG_MODULE_FIXTURE, DecodesEveryKindIntoBgra)
+{
+    struct CASE {
+        const char* pszName;
+        PNG_LAYOUT f;
+        BYTES bgra;
+        uint8_t bNoAlpha;
+    };
+    BYTES interlacedBgra;
+    for (int i = 0; i < 9; ++i) interlacedBgra.insert(interlacedBgra.end(), {uint8_t(255 - i), uint8_t(i * 7), uint8_t(i * 20), 255});
+    const std::vector<CASE> cases = {
+        {"rgba8", {2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, 0, {10, 20, 30, 40, 200, 100, 50, 255}, {}, {}},
+         {30, 20, 10, 40, 50, 100, 200, 255}, 0},
+        {"rgb8 interlaced", InterlacedRgbFixture(), interlacedBgra, 1},
+        {"palette 2-bit with tRNS", {3, 1, PNG_COLOR_TYPE_PALETTE, 2, 0, {0x18}, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}, {0, 128}},
+         {0, 0, 255, 0, 0, 255, 0, 128, 255, 0, 0, 255}, 0},
+        {"palette 8-bit", {2, 1, PNG_COLOR_TYPE_PALETTE, 8, 0, {1, 0}, {{1, 2, 3}, {4, 5, 6}}, {}},
+         {6, 5, 4, 255, 3, 2, 1, 255}, 1},
+        {"grey 4-bit", {2, 1, PNG_COLOR_TYPE_GRAY, 4, 0, {0x3F}, {}, {}}, {51, 51, 51, 255, 255, 255, 255, 255}, 1},
+        {"grey+alpha 16-bit", {1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, 0, {0xAB, 0xAB, 0x12, 0x12}, {}, {}},
+         {0xAB, 0xAB, 0xAB, 0x12}, 0},
+        {"rgb16 interlaced", {2, 2, PNG_COLOR_TYPE_RGB, 16, 1,
+                              {1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12}, {}, {}},
+         {3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}, 1},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const BYTES file = MakePng(c.f);
+        int nResult = -1;
+        int32_t w = 0, h = 0;
+        uint8_t bNoAlpha = 9;
+        const BYTES pixels = DecodePng(api, file, &nResult, &w, &h, &bNoAlpha);
+        ASSERT_EQ(nResult, 0);
+        EXPECT_EQ(w, static_cast<int32_t>(c.f.nWidth));
+        EXPECT_EQ(h, static_cast<int32_t>(c.f.nHeight));
+        EXPECT_EQ(bNoAlpha, c.bNoAlpha);
+        EXPECT_EQ(pixels, c.bgra);
+    }
+}
+
+TEST_F(PNG_MODULE_FIXTURE, DamagedFilesFailWithoutReadingPastTheImage)
+{
+    const BYTES file = MakePng(InterlacedRgbFixture());
+    int32_t w, h;
+    uint8_t b;
+    // Every cut of the file: the signature and header (8 + 25 bytes) give 101, the rest 101 or 102.
+    for (size_t nCut = 0; nCut < file.size(); ++nCut) {
+        BYTES cut(file.begin(), file.begin() + static_cast<ptrdiff_t>(nCut));   // exact heap block for ASan
+        const int nResult = api.pfnPreload("cut.png", cut.data(), static_cast<uint32_t>(nCut), &w, &h, &b);
+        if (nCut < 33) EXPECT_EQ(nResult, KX_PNG_BAD_HEADER) << nCut;
+        else EXPECT_TRUE(nResult == KX_PNG_BAD_HEADER || nResult == KX_PNG_BAD_DATA) << nCut;
+        api.pfnEnd();
+    }
+    // A damaged byte in the image data: 102, and load has nothing to give.
+    BYTES bad = file;
+    const size_t nIdat = std::string(bad.begin(), bad.end()).find("IDAT");
+    ASSERT_NE(nIdat, std::string::npos);
+    bad[nIdat + 6] ^= 0x40;
+    EXPECT_EQ(api.pfnPreload("bad.png", bad.data(), static_cast<uint32_t>(bad.size()), &w, &h, &b), KX_PNG_BAD_DATA);
+    uint8_t px[64];
+    EXPECT_EQ(api.pfnLoad(px, 3, 12), -1);
+    api.pfnEnd();
+
+    // A header whose w x h x 4 does not fit 32 bits: 101 before anything is allocated.
+    BYTES big = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto chunk = [&](const char* pszType, const BYTES& data) {
+        const uint32_t n = static_cast<uint32_t>(data.size());
+        big.insert(big.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+        BYTES body(pszType, pszType + 4);
+        body.insert(body.end(), data.begin(), data.end());
+        const uint32_t crc = ComputeCRC32(body.data(), body.size());
+        big.insert(big.end(), body.begin(), body.end());
+        big.insert(big.end(), {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
+    };
+    // The same for a header that claims far more rows than a file of its size can hold.
+    for (const BYTES& ihdr : {BYTES{0, 1, 0x11, 0x70, 0, 1, 0x11, 0x70, 8, 6, 0, 0, 0},    // 70000 x 70000 RGBA
+                              BYTES{0, 0, 0x20, 0, 0, 0, 0xEA, 0x60, 8, 6, 0, 0, 0}}) {  // 8192 x 60000 RGBA
+        big.resize(8);
+        chunk("IHDR", ihdr);
+        chunk("IDAT", {});
+        chunk("IEND", {});
+        EXPECT_EQ(api.pfnPreload("big.png", big.data(), static_cast<uint32_t>(big.size()), &w, &h, &b), KX_PNG_BAD_HEADER);
+        api.pfnEnd();
+    }
+
+    EXPECT_EQ(api.pfnPreload("null.png", nullptr, 100, &w, &h, &b), KX_PNG_BAD_HEADER);
+    EXPECT_EQ(api.pfnPreload("args.png", file.data(), static_cast<uint32_t>(file.size()), nullptr, &h, &b), KX_PNG_FAILED);
+    api.pfnEnd();
+}
+
+TEST_F(PNG_MODULE_FIXTURE, LoadChecksItsSizesAndStateIsPerThread)
+{
+    const BYTES first = MakePng(InterlacedRgbFixture());
+    const BYTES second = MakePng({2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, 0, {10, 20, 30, 40, 200, 100, 50, 255}, {}, {}});
+    int32_t w, h;
+    uint8_t b;
+    uint8_t px[3 * 5 * 4];
+    EXPECT_EQ(api.pfnLoad(px, 3, 12), -1);   // nothing preloaded
+    ASSERT_EQ(api.pfnPreload("a.png", first.data(), static_cast<uint32_t>(first.size()), &w, &h, &b), 0);
+
+    // Another thread decodes its own picture meanwhile.
+    std::thread other([&] {
+        int32_t w2, h2;
+        uint8_t b2;
+        EXPECT_EQ(api.pfnLoad(px, 3, 12), -1);   // this thread preloaded nothing
+        ASSERT_EQ(api.pfnPreload("b.png", second.data(), static_cast<uint32_t>(second.size()), &w2, &h2, &b2), 0);
+        uint8_t px2[8];
+        EXPECT_EQ(api.pfnLoad(px2, 1, 8), 0);
+        EXPECT_EQ(BYTES(px2, px2 + 8), (BYTES{30, 20, 10, 40, 50, 100, 200, 255}));
+        api.pfnEnd();
+    });
+    other.join();
+
+    EXPECT_EQ(api.pfnLoad(px, 2, 12), -1);    // wrong height
+    EXPECT_EQ(api.pfnLoad(px, 3, 11), -1);    // stride below width x 4
+    EXPECT_EQ(api.pfnLoad(nullptr, 3, 12), -1);
+    std::memset(px, 0xEE, sizeof px);
+    ASSERT_EQ(api.pfnLoad(px, 3, 20), 0);     // a wider stride leaves the gaps alone
+    EXPECT_EQ(BYTES(px, px + 4), (BYTES{255, 0, 0, 255}));
+    EXPECT_EQ(BYTES(px + 20, px + 24), (BYTES{252, 21, 60, 255}));
+    EXPECT_EQ(px[12], 0xEE);
+    api.pfnEnd();
+    EXPECT_EQ(api.pfnLoad(px, 3, 12), -1);   // released
+}
+
+TEST_F(PNG_MODULE_FIXTURE, SaveWritesFilesThatDecodeToTheSamePixels)
+{
+    const int32_t w = 37, h = 23, nStride = w * 4 + 12;
+    BYTES src = RandomBytes(static_cast<size_t>(nStride) * h, 11);
+    for (uint8_t bHasAlpha : {1, 0}) {
+        for (int nLevel : {0, 5, 9, 12}) {
+            SCOPED_TRACE(testing::Message() << "alpha " << int(bHasAlpha) << " level " << nLevel);
+            BYTES out(KxPngSaveBound(w, h));
+            uint32_t nOut = static_cast<uint32_t>(out.size());
+            ASSERT_EQ(api.pfnSave(src.data(), w, h, nStride, bHasAlpha, nLevel, out.data(), &nOut), 0);
+            ASSERT_GT(nOut, 0u);
+            out.resize(nOut);
+            int nResult;
+            int32_t dw, dh;
+            uint8_t bNoAlpha;
+            const BYTES pixels = DecodePng(api, out, &nResult, &dw, &dh, &bNoAlpha);
+            ASSERT_EQ(nResult, 0);
+            EXPECT_EQ(dw, w);
+            EXPECT_EQ(dh, h);
+            EXPECT_EQ(bNoAlpha, bHasAlpha ? 0 : 1);
+            bool bSame = true;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    for (int c = 0; c < 4; ++c) {
+                        const uint8_t want = (c == 3 && !bHasAlpha) ? 255 : src[y * nStride + x * 4 + c];
+                        bSame = bSame && pixels[(y * w + x) * 4 + c] == want;
+                    }
+            EXPECT_TRUE(bSame);
+        }
+    }
+    // Too small a buffer: -5 with the size needed, and that size is enough.
+    BYTES out(16);
+    uint32_t nOut = 16;
+    ASSERT_EQ(api.pfnSave(src.data(), w, h, nStride, 1, 9, out.data(), &nOut), KX_Z_BUF_ERROR);
+    ASSERT_GT(nOut, 16u);
+    out.resize(nOut);
+    EXPECT_EQ(api.pfnSave(src.data(), w, h, nStride, 1, 9, out.data(), &nOut), 0);
+    EXPECT_EQ(nOut, out.size());
+    // Bad calls.
+    nOut = 16;
+    EXPECT_EQ(api.pfnSave(src.data(), w, h, w * 4 - 1, 1, 9, out.data(), &nOut), -1);
+    EXPECT_EQ(nOut, 0u);
+    nOut = 16;
+    EXPECT_EQ(api.pfnSave(src.data(), 0, h, nStride, 1, 9, out.data(), &nOut), -1);
+    EXPECT_EQ(api.pfnSave(nullptr, w, h, nStride, 1, 9, out.data(), &nOut), -1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// VOROR.DLL (WebP)
+
+TEST_F(MODULE_FIXTURE, WebPEncodesAndDecodesOnlyIntoItsOwnSize)
+{
+    auto pfnVersion = Ordinal<KX_WEBP_VERSION_FN>("VOROR.DLL", 1);
+    auto pfnInfo = Ordinal<KX_WEBP_INFO_FN>("VOROR.DLL", 2);
+    auto pfnDecode = Ordinal<KX_WEBP_DECODE_FN>("VOROR.DLL", 3);
+    auto pfnEncode = Ordinal<KX_WEBP_ENCODE_FN>("VOROR.DLL", 4);
+    ASSERT_TRUE(pfnVersion && pfnInfo && pfnDecode && pfnEncode);
+    EXPECT_GT(pfnVersion(), 0);
+
+    const int32_t w = 19, h = 13;
+    const BYTES src = RandomBytes(w * h * 4, 5);
+    BYTES out(1 << 20);
+    // Lossless (-1) keeps every byte, the colour under transparent pixels included.
+    const uint32_t nLossless = pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), w, h, 6, -1);
+    ASSERT_GT(nLossless, 0u);
+    const BYTES lossless(out.begin(), out.begin() + nLossless);
+    int32_t iw = 0, ih = 0;
+    EXPECT_EQ(pfnInfo(lossless.data(), nLossless, &iw, &ih), 1);
+    EXPECT_EQ(iw, w);
+    EXPECT_EQ(ih, h);
+    BYTES pixels(w * h * 4);
+    EXPECT_EQ(pfnDecode(lossless.data(), pixels.data(), nLossless, w, h), 1);
+    EXPECT_EQ(pixels, src);
+
+    // Lossy: the size survives; only exactly that size decodes.
+    const uint32_t nLossy = pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), w, h, 6, 80);
+    ASSERT_GT(nLossy, 0u);
+    const BYTES lossy(out.begin(), out.begin() + nLossy);
+    EXPECT_EQ(pfnDecode(lossy.data(), pixels.data(), nLossy, w, h), 1);
+    BYTES roomy((w + 1) * (h + 1) * 4);
+    EXPECT_EQ(pfnDecode(lossy.data(), roomy.data(), nLossy, w + 1, h), 0);
+    EXPECT_EQ(pfnDecode(lossy.data(), roomy.data(), nLossy, w, h + 1), 0);
+    EXPECT_EQ(pfnDecode(lossy.data(), pixels.data(), nLossy, w - 1, h), 0);
+
+    // Damaged or foreign data, and bad encode calls, fail cleanly.
+    for (uint32_t nCut : {0u, 10u, nLossless / 2, nLossless - 1}) {
+        BYTES cut(lossless.begin(), lossless.begin() + nCut);
+        EXPECT_EQ(pfnDecode(cut.data(), pixels.data(), nCut, w, h), 0) << nCut;
+    }
+    const BYTES notWebP = PatternBytes(100);
+    iw = ih = 7;
+    EXPECT_EQ(pfnInfo(notWebP.data(), 100, &iw, &ih), 0);
+    EXPECT_EQ(iw, 0);
+    EXPECT_EQ(ih, 0);
+    EXPECT_EQ(pfnEncode(src.data(), out.data(), 20, w, h, 6, -1), 0u);   // output does not fit
+    EXPECT_EQ(pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), w, h, 6, 101), 0u);
+    EXPECT_EQ(pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), 0, h, 6, 80), 0u);
+}
+
+}  // namespace
