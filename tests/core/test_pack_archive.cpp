@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -20,14 +19,6 @@
 #include "tools/lib/pack_writer.h"
 
 namespace {
-
-int ZlibUncompress(uint8_t* pDst, uint32_t* pDstLen, const uint8_t* pSrc, uint32_t nSrcLen)
-{
-    uLongf n = *pDstLen;
-    int r = uncompress(pDst, &n, pSrc, nSrcLen);
-    *pDstLen = static_cast<uint32_t>(n);
-    return r;
-}
 
 PACK_WRITER_ENTRY Entry(const std::string& strName, const std::string& strData, int nCompression = 0)
 {
@@ -56,15 +47,13 @@ protected:
     TEMP_DIR dir;
     ERROR_RECORDER errors;
     std::string strOldCwd;
-    KX_UNCOMPRESS_FN pfnOldUncompress = nullptr;
 
     void SetUp() override
     {
         strOldCwd = PlatGetCurrentDir();
         ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
         std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        pfnOldUncompress = g_pfnUncompress;
-        g_pfnUncompress = ZlibUncompress;
+        ASSERT_EQ(LoadCodecLibraries(), 0);
         InitPackNameTable();
         FreePackIndex();
         g_bPackedData = 0;
@@ -77,7 +66,7 @@ protected:
         g_bAppendedData = 0;
         g_dwBareExeSize = 0;
         g_qwPackOffset = 0;
-        g_pfnUncompress = pfnOldUncompress;
+        UnloadCodecLibraries();
         PlatSetCurrentDir(strOldCwd.c_str());
     }
 
