@@ -4,6 +4,10 @@
 #include "platform/plat_file.h"
 
 uint8_t g_bDebug = 0;
+uint8_t g_abImageExtOrder[8] = {1, 2, 3, 4, 5, 6, 0, 0};
+uint8_t g_abSoundExtOrder[4] = {1, 2, 0, 0};
+uint8_t g_bDevSourceOrder = 1;
+uint8_t g_bReleaseSourceOrder = 1;
 
 int LoadEngineConfig(void)
 {

@@ -1,0 +1,7 @@
+// A pack appended to the executable behind a small header.
+#pragma once
+#include <cstdint>
+
+extern uint8_t g_bAppendedData;    // the game's pack is appended to the executable
+extern uint32_t g_dwBareExeSize;   // the executable's size without the appended data
+extern int64_t g_qwPackOffset;     // the appended pack's offset from the bare size
