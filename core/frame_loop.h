@@ -1,0 +1,42 @@
+// The main loop, the frame step with its pacing, and the script scheduler.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+struct TREE_NODE;
+
+extern int g_nFps;                       // target frames per second (0 counts as 1)
+extern uint8_t g_bFrameSkip;             // drawing may be skipped when frames run late
+extern uint32_t g_dwFrameTime;           // time of the current frame
+extern int64_t g_llFrameCount;
+extern int64_t g_llPassCount;
+extern int64_t g_llRerunPass;            // a command asks for one more pass in the same frame
+extern int64_t g_llResumeKey;            // order key from which that pass resumes; 0 none
+extern std::atomic<uint8_t> g_bFrameHold;      // the quit confirmation is open
+extern std::atomic<int> g_bInFrameWait;        // the frame thread sits in the pacing wait
+extern std::atomic<int> g_bInWndProc;          // window procedures running (a nesting count)
+extern uint8_t g_bThreadedFrames;        // frames run on a thread of their own
+extern uint8_t g_bRunning;               // the main loop runs until WM_QUIT
+extern int g_nStepsLastSecond, g_nDrawsLastSecond;
+
+// Frame thread states, read and written under the engine lock.
+enum { KX_THREAD_NOT_STARTED = 0xFF, KX_THREAD_RUNNING = 0, KX_FRAME_THREAD_ENDED = 9, KX_SOUND_THREAD_ENDED = 1 };
+extern uint8_t g_bFrameThreadState;
+
+// The main loop on the window thread, after a successful start; returns the WM_QUIT code.
+int RunMainLoop(void);
+// One frame: 0 go on, 1 stop (the caller then calls RequestQuit).
+uint8_t RunFrame(void);
+// Sleeps until the frame's time; returns 1 when the next frame's drawing is to be skipped.
+uint8_t PaceFrame(void);
+// One scheduler pass over the children of a thread-tree node. Always 0.
+int RunScriptThreads(TREE_NODE* pNode);
+// Stop flag on, the main window asked to close (or the loop told to end when there is none).
+void RequestQuit(void);
+void StartFrameThread(void);
+// Waits for the frame thread's end (state 9); nothing when it never started.
+void WaitFrameThread(void);
+void CountDrawnFrame(void);
+void ResetFrameClock(void);
+// Clears the per-second counters (start-up and frame-rate changes).
+void ResetFrameCounters(void);
