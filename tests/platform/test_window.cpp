@@ -398,3 +398,26 @@ TEST_F(WindowTest, DroppedFilesAreListed)
 }
 
 }  // namespace
+
+namespace {
+
+// The SDL backend under the dummy video driver: a window is made, shown, drawn and closed.
+TEST(WindowSdlTest, DummyDriverWindowLifecycle)
+{
+    if (PlatInitWindowSystem(PLAT_BACKEND_SDL) != 0) GTEST_SKIP() << "no SDL video driver";
+    PLAT_HWND hwnd = PlatCreateWindow("KxSdl", "\x82\xa0", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 0, 0, 336,
+                                      271, 0, PlatDefWindowProc, nullptr);
+    ASSERT_NE(hwnd, 0u);
+    PLAT_RECT rc;
+    ASSERT_EQ(PlatGetClientRect(hwnd, &rc), 0);
+    EXPECT_EQ(rc.right, 320);
+    EXPECT_EQ(rc.bottom, 232);
+    EXPECT_EQ(PlatPresentWindow(hwnd), 0);
+    PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0);
+    PLAT_MSG m;
+    for (int i = 0; i < 100 && PlatIsWindow(hwnd) && PlatPeekMessage(&m, PLAT_PM_REMOVE); i++) PlatDispatchMessage(&m);
+    EXPECT_FALSE(PlatIsWindow(hwnd));
+    PlatShutdownWindowSystem();
+}
+
+}  // namespace
