@@ -582,4 +582,31 @@ TEST_F(StartupTest, RestartStartsOneProcessAfterEverythingIsReleased)
     EXPECT_TRUE(watch.bLocksFree);
 }
 
+// Under a real X server (the CTest entry runs this under xvfb-run with SDL's x11 driver): the entry
+// opens the main window, shows a picture in it, and ends when the window is closed.
+TEST_F(StartupTest, X11WindowOpensAndCloses)
+{
+    const char* pszSmoke = std::getenv("KX_X11_SMOKE");
+    if (!pszSmoke || std::strcmp(pszSmoke, "1") != 0) GTEST_SKIP() << "runs under xvfb-run only";
+    static int s_bShown;
+    s_bShown = 0;
+    g_nWindowBackend = PLAT_BACKEND_SDL;
+    g_EngineHooks.pfnClearMemorySaveSlots = [] {
+        if (!PlatIsWindow(g_hMainWnd)) return;
+        PlatShowWindow(g_hMainWnd, PLAT_SW_SHOW);
+        uint32_t* pPixels = nullptr;
+        int w = 0, h = 0, nPitch = 0;
+        if (PlatGetWindowFramebuffer(g_hMainWnd, &pPixels, &w, &h, &nPitch) == 0 && w == 640 && h == 480) {
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) pPixels[y * (nPitch / 4) + x] = 0xFF000000u | (x << 16) | (y & 0xFF);
+            s_bShown = PlatPresentWindow(g_hMainWnd) == 0;
+        }
+        PlatPostMessage(g_hMainWnd, PLAT_WM_CLOSE, 0, 0);
+    };
+    EXPECT_EQ(RunEntry(dir), 0);
+    EXPECT_EQ(s_bShown, 1);
+    EXPECT_TRUE(errors.reports.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 }  // namespace
