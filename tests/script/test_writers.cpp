@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/lib/command_table.h"
 #include "tools/lib/kx_writers.h"
+#include "tools/lib/script_builder.h"
 
 namespace {
 
@@ -354,6 +356,154 @@ TEST(KxWriters, StandardSystemVariables)
         EXPECT_EQ(VARSCOPE_KEPT, p->bScope);
     }
     for (int n : {16, 47, 71, 102, 548}) EXPECT_EQ(nullptr, find(n)) << n;
+}
+
+}  // namespace
+
+// ---- the script builder ---------------------------------------------------------------------------
+
+namespace {
+
+Bytes IntExpr(int8_t v) { return {0x42, 0x01, 0x00, static_cast<uint8_t>(v)}; }   // 'B' literal
+
+const KX_ARG_RECORD& ArgOf(const SCRIPT_BUILDER& b, int nCommand, size_t nArg)
+{
+    return b.body.commands.at(nCommand).args.at(nArg);
+}
+Bytes ExprOf(const SCRIPT_BUILDER& b, const KX_ARG_RECORD& a)
+{
+    return Bytes(b.body.expr.begin() + a.nOffset, b.body.expr.begin() + a.nOffset + a.nLength);
+}
+
+TEST(ScriptBuilder, FlowConstructsPatchForwardTargets)
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 3);
+    SetSourceLine(&b, 100);
+    ASSERT_EQ(0, AddLabel(&b, "SYSTEM_START"));
+    EXPECT_EQ(0, BeginLoop(&b, IntExpr(3)));         // 0 LOOP 3, end -> 11
+    EXPECT_EQ(1, BeginIf(&b, IntExpr(0)));           // 1 IF, next -> 4, end -> 10
+    EXPECT_EQ(2, EmitBreak(&b));                     // 2 BREAK
+    EXPECT_EQ(4, AddElseIf(&b, IntExpr(1)));         // 3 BRANCH-END, 4 ELSE-IF, next -> 7
+    ASSERT_EQ(0, AddLabel(&b, "inner"));
+    EXPECT_EQ(5, EmitCommand(&b, KXCMD_NOP, {}));    // 5
+    EXPECT_EQ(7, AddElse(&b));                       // 6 BRANCH-END, 7 ELSE
+    BUILDER_VALUES v;
+    v.ints = {IntExpr(1), std::nullopt, IntExpr(3)};
+    EXPECT_EQ(8, EmitCall(&b, "sub", v));            // 8 CALL sub(1, , 3)
+    EXPECT_EQ(10, EndIf(&b));                        // 9 BRANCH-END, 10 END-IF
+    EXPECT_EQ(11, EndLoop(&b));                      // 11 LOOP-END
+    EXPECT_EQ(12, EmitGoto(&b, "SYSTEM_START"));     // 12 GOTO
+    ASSERT_EQ(0, AddLabel(&b, "sub"));
+    BUILDER_VALUES r;
+    r.texts = {EncodeTextLiteral("x")};
+    EXPECT_EQ(13, EmitReturn(&b, r));                // 13 RETURN "x"
+    ASSERT_EQ(0, FinishScriptBody(&b)) << b.strError;
+
+    const uint8_t kOpcodes[] = {55, 44, 56, 45, 11, 0, 45, 11, 43, 45, 48, 58, 42, 79};
+    ASSERT_EQ(sizeof kOpcodes, b.body.commands.size());
+    for (size_t i = 0; i < sizeof kOpcodes; i++) EXPECT_EQ(kOpcodes[i], b.body.commands[i].bOpcode) << i;
+
+    // Command indices in the length fields.
+    EXPECT_EQ(11u, ArgOf(b, 0, 1).nLength);   // LOOP -> LOOP-END
+    EXPECT_EQ(4u, ArgOf(b, 1, 1).nLength);    // IF -> next branch head
+    EXPECT_EQ(10u, ArgOf(b, 1, 2).nLength);   // IF -> END-IF
+    EXPECT_EQ(7u, ArgOf(b, 4, 1).nLength);    // ELSE-IF -> next branch head
+    EXPECT_TRUE(b.body.commands[7].args.empty());   // plain ELSE
+    EXPECT_TRUE(b.body.commands[2].args.empty());   // BREAK of one level
+    EXPECT_EQ(IntExpr(3), ExprOf(b, ArgOf(b, 0, 0)));
+    EXPECT_EQ(IntExpr(1), ExprOf(b, ArgOf(b, 4, 0)));
+
+    // The call: label text, items 1 and 3 (item 2 left out), counts 3 / 0 / 0.
+    const KX_COMMAND_RECORD& call = b.body.commands[8];
+    ASSERT_EQ(3u, call.args.size());
+    EXPECT_EQ(0, call.args[0].bId);
+    EXPECT_EQ(EVALTYPE_TEXT, call.args[0].bType);
+    EXPECT_EQ(EncodeTextLiteral("sub"), ExprOf(b, call.args[0]));
+    EXPECT_EQ(1, call.args[1].bId);
+    EXPECT_EQ(3, call.args[2].bId);
+    EXPECT_EQ(MakeCallCountWord(3, 0, 0), call.wWord);
+    // The return: text item 1 is id 32.
+    EXPECT_EQ(32, b.body.commands[13].args.at(0).bId);
+    EXPECT_EQ(MakeCallCountWord(0, 0, 1), b.body.commands[13].wWord);
+
+    // Labels with the depths that enclose them.
+    ASSERT_EQ(3u, b.labels.size());
+    struct { const char* pszName; int nCommand, nIf, nLoop; } labels[] = {
+        {"SYSTEM_START", 0, 0, 0}, {"inner", 5, 1, 1}, {"sub", 13, 0, 0}};
+    for (size_t i = 0; i < 3; i++) {
+        EXPECT_EQ(labels[i].pszName, b.labels[i].strName);
+        EXPECT_EQ(labels[i].nCommand, b.labels[i].nCommand);
+        EXPECT_EQ(labels[i].nIf, b.labels[i].bIfDepth);
+        EXPECT_EQ(labels[i].nLoop, b.labels[i].bLoopDepth);
+        EXPECT_EQ(3, b.labels[i].nScript);
+    }
+    // One source line per command, counting up from the line set.
+    ASSERT_EQ(14u, b.body.lines.size());
+    EXPECT_EQ(100u, b.body.lines[0]);
+    EXPECT_EQ(113u, b.body.lines[13]);
+}
+
+TEST(ScriptBuilder, IfWithoutElseHasNoNextBranch)
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    BeginIf(&b, IntExpr(1));   // 0 IF
+    BeginIf(&b, IntExpr(1));   // 1 IF (nested)
+    ASSERT_EQ(0, AddLabel(&b, "deep"));
+    EndIf(&b);                 // 2 BRANCH-END, 3 END-IF
+    EndIf(&b);                 // 4 BRANCH-END, 5 END-IF
+    ASSERT_EQ(0, FinishScriptBody(&b)) << b.strError;
+    EXPECT_EQ(0u, ArgOf(b, 0, 1).nLength);
+    EXPECT_EQ(5u, ArgOf(b, 0, 2).nLength);
+    EXPECT_EQ(0u, ArgOf(b, 1, 1).nLength);
+    EXPECT_EQ(3u, ArgOf(b, 1, 2).nLength);
+    EXPECT_EQ(2, b.labels[0].bIfDepth);
+}
+
+TEST(ScriptBuilder, TargetsAndRawRecords)
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    int back = NewTarget(&b);
+    ASSERT_EQ(0, PlaceTarget(&b, back));
+    EmitCommand(&b, KXCMD_NOP, {});
+    int fwd = NewTarget(&b);
+    EmitCommand(&b, KXCMD_LOOP, {ExprArg(0, IntExpr(2)), TargetArg(1, back), TargetArg(2, fwd)});
+    EXPECT_EQ(0u, ArgOf(b, 1, 1).nLength);            // a backward target is written at once
+    EXPECT_EQ(1u, b.patches.size());                  // the forward one waits
+    ASSERT_EQ(0, SetTarget(&b, fwd, 0x10000005));     // any value, e.g. a bound-label form
+    EXPECT_EQ(0x10000005u, ArgOf(b, 1, 2).nLength);
+
+    // A raw record goes in as given: an offset and length beyond the expression region.
+    KX_COMMAND_RECORD raw;
+    raw.bOpcode = 200;
+    raw.args = {{7, 0, 9, 9, 0xFFFFFFF0u, 0x7FFFFFFFu}};
+    raw.rawArgCount = 40;
+    EXPECT_EQ(2, EmitRawCommand(&b, raw));
+    EXPECT_EQ(0xFFFFFFF0u, ArgOf(b, 2, 0).nLength);
+    EXPECT_EQ(40, *b.body.commands[2].rawArgCount);
+    EXPECT_EQ(0, FinishScriptBody(&b)) << b.strError;
+
+    // Misuse is refused with a message.
+    struct CASE {
+        const char* pszWhat;
+        int (*pfn)(SCRIPT_BUILDER*);
+    } cases[] = {
+        {"end-if", [](SCRIPT_BUILDER* p) { return EndIf(p); }},
+        {"else", [](SCRIPT_BUILDER* p) { return AddElse(p); }},
+        {"loop-end", [](SCRIPT_BUILDER* p) { return EndLoop(p); }},
+        {"end-if in a loop", [](SCRIPT_BUILDER* p) { BeginLoop(p, IntExpr(1)); return EndIf(p); }},
+        {"else after else", [](SCRIPT_BUILDER* p) { BeginIf(p, IntExpr(1)); AddElse(p); return AddElse(p); }},
+        {"open loop", [](SCRIPT_BUILDER* p) { BeginLoop(p, IntExpr(1)); return FinishScriptBody(p); }},
+        {"17 values", [](SCRIPT_BUILDER* p) { BUILDER_VALUES v; v.ints.resize(17); return EmitReturn(p, v); }},
+    };
+    for (const CASE& c : cases) {
+        SCRIPT_BUILDER m;
+        InitScriptBuilder(&m, 0);
+        EXPECT_EQ(-1, c.pfn(&m)) << c.pszWhat;
+        EXPECT_FALSE(m.strError.empty()) << c.pszWhat;
+    }
 }
 
 }  // namespace
