@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_reader.h"
+#include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
+#include "tools/lib/pack_writer.h"
 #include "tools/lib/kx_writers.h"
 #include "tools/lib/script_builder.h"
 
@@ -503,6 +506,120 @@ TEST(ScriptBuilder, TargetsAndRawRecords)
         InitScriptBuilder(&m, 0);
         EXPECT_EQ(-1, c.pfn(&m)) << c.pszWhat;
         EXPECT_FALSE(m.strError.empty()) << c.pszWhat;
+    }
+}
+
+}  // namespace
+
+// ---- the command table and whole games -----------------------------------------------------------
+
+namespace {
+
+// The canonical kxc.kbn walks to its exact end with the bounded cursor, as a loader reads it.
+TEST(CommandTable, CanonicalTableReadsBack)
+{
+    Bytes image = BuildKxc(CanonicalCommandTable());
+    BIN_CURSOR cur;
+    InitBinCursor(&cur, image.data(), image.size());
+    int32_t nCommands = 0;
+    ASSERT_EQ(0, SkipBytes(&cur, 8));
+    ASSERT_EQ(0, ReadI32(&cur, &nCommands));
+    ASSERT_EQ(0, SkipBytes(&cur, 4));
+    ASSERT_EQ(KX_COMMAND_COUNT, nCommands);
+    std::vector<std::string> names;
+    std::vector<std::vector<std::pair<uint8_t, uint8_t>>> kinds(nCommands);
+    for (int c = 0; c < nCommands; c++) {
+        const char* psz;
+        uint8_t nArgs;
+        ASSERT_EQ(0, ReadCStr(&cur, &psz, nullptr));
+        names.push_back(psz);
+        ASSERT_EQ(0, ReadU8(&cur, &nArgs));
+        for (int a = 0; a < nArgs; a++) {
+            uint8_t bValue, bCheck;
+            ReadCStr(&cur, &psz, nullptr);
+            ReadU8(&cur, &bValue);
+            ReadU8(&cur, &bCheck);
+            kinds[c].push_back({bValue, bCheck});
+        }
+        ASSERT_EQ(0, cur.bFailed);
+    }
+    for (int i = 0; i < KXC_ERRNO_TEXTS; i++) {
+        const char* psz;
+        ASSERT_EQ(0, ReadCStr(&cur, &psz, nullptr));
+        EXPECT_EQ("errno " + std::to_string(i), psz);
+    }
+    const uint8_t* pMap;
+    ASSERT_EQ(0, ReadSpan(&cur, KXC_KEY_MAP_SIZE, &pMap));
+    EXPECT_EQ(65, pMap[65]);
+    EXPECT_EQ(0u, CursorRemaining(&cur));
+
+    EXPECT_EQ("goto", names[KXCMD_GOTO]);
+    EXPECT_EQ("unused120", names[120]);
+    // Records that hold command indices are never evaluated.
+    EXPECT_EQ(ARGKIND_RAW, kinds[KXCMD_IF].at(1).first);
+    EXPECT_EQ(ARGKIND_RAW, kinds[KXCMD_IF].at(2).first);
+    EXPECT_EQ(ARGKIND_RAW, kinds[KXCMD_ELSE].at(1).first);
+    EXPECT_EQ(ARGKIND_RAW, kinds[KXCMD_LOOP].at(1).first);
+    // Call: 49 ids (label, 16 ints, 16 doubles kept raw, 16 texts); return: 48.
+    ASSERT_EQ(49u, kinds[KXCMD_GOSUB].size());
+    EXPECT_EQ(ARGKIND_TEXT, kinds[KXCMD_GOSUB][0].first);
+    EXPECT_EQ(ARGKIND_INT, kinds[KXCMD_GOSUB][16].first);
+    EXPECT_EQ(ARGKIND_RAW, kinds[KXCMD_GOSUB][17].first);
+    EXPECT_EQ(ARGKIND_TEXT, kinds[KXCMD_GOSUB][48].first);
+    ASSERT_EQ(48u, kinds[KXCMD_RETURN].size());
+    EXPECT_EQ(ARGKIND_RAW, kinds[KXCMD_RETURN][16].first);
+    EXPECT_EQ(ARGKIND_TEXT, kinds[KXCMD_RETURN][32].first);
+}
+
+TEST(GameFiles, LooseAndPacked)
+{
+    GAME_DATA game = DefaultGameData();
+    game.defs.push_back(MakeIntVarDef(1500, 1));
+    game.errors = {{100010, "x"}};
+    for (int s = 0; s < 2; s++) {
+        SCRIPT_BUILDER b;
+        InitScriptBuilder(&b, 77);   // the script index comes from the position in the game
+        AddLabel(&b, s == 0 ? "SYSTEM_START" : "other");
+        EmitCommand(&b, KXCMD_NOP, {});
+        ASSERT_EQ(0, FinishScriptBody(&b));
+        game.scripts.push_back(ScriptFromBuilder(s == 0 ? "main.txt" : "other.txt", b));
+    }
+    std::vector<GAME_FILE> files = BuildGameFiles(game);
+    std::vector<std::string> names;
+    for (const GAME_FILE& f : files) names.push_back(f.strName);
+    EXPECT_EQ((std::vector<std::string>{"kxbin\\kxcfg.kbn", "kxbin\\kxe.kbn", "kxbin\\kxc.kbn", "kxbin\\kxt.kbn",
+                                        "kxbin\\kxt_list.kbn", "kxbin\\kxv.kbn", "kxbin\\kxl.kbn",
+                                        "kxbin\\kxt00000.kbn", "kxbin\\kxt00001.kbn"}),
+              names);
+    EXPECT_EQ(1500u, U32At(files[3].data, 8));   // the highest variable defined
+    // The labels carry their script's position: "other" (0x..) and SYSTEM_START.
+    const Bytes& kxl = files[6].data;
+    ASSERT_EQ(2u, U32At(kxl, 8));
+    size_t pos = 1036;
+    for (int i = 0; i < 2; i++) {
+        uint8_t m = kxl[pos];
+        std::string name(kxl.begin() + pos + 1, kxl.begin() + pos + 1 + m);
+        uint16_t nScript = kxl[pos + 1 + m + 8] | (kxl[pos + 1 + m + 9] << 8);
+        EXPECT_EQ(name == "SYSTEM_START" ? 0 : 1, nScript) << name;
+        pos += 13 + m;
+    }
+
+    TEMP_DIR dir;
+    ASSERT_EQ(0, WriteGameFolder(dir.strNative, files));
+    EXPECT_EQ(std::string(files[8].data.begin(), files[8].data.end()), dir.Read("kxbin/kxt00001.kbn"));
+    EXPECT_EQ(std::string(files[0].data.begin(), files[0].data.end()), dir.Read("kxbin/kxcfg.kbn"));
+
+    ASSERT_EQ(0, WriteGamePack(dir.strNative + "/pack/data.kpf", files));
+    std::string packed = dir.Read("pack/data.kpf");
+    Bytes image(packed.begin(), packed.end());
+    std::vector<PACK_TABLE_ENTRY> table;
+    ASSERT_EQ(0, ReadPackTable(image.data(), image.size(), &table));
+    ASSERT_EQ(files.size(), table.size());
+    for (size_t i = 0; i < files.size(); i++) {
+        EXPECT_EQ(files[i].strName, table[i].strName);
+        int64_t llAt = FindPackEntryDataOffset(image, i);
+        ASSERT_GE(llAt, 0);
+        EXPECT_EQ(files[i].data, Bytes(image.begin() + llAt, image.begin() + llAt + files[i].data.size()));
     }
 }
 
