@@ -253,9 +253,13 @@ std::vector<uint8_t> EncodeTextLiteral(const std::string& strText)
     std::vector<bool> standalone(256, false);
     for (size_t i = 0; i < strText.size(); i++) {
         uint8_t b = static_cast<uint8_t>(strText[i]);
-        if (IsCp932Lead(b) && i + 1 < strText.size()) {
-            body += strText[i];
-            body += strText[++i];
+        if (IsCp932Lead(b)) {
+            // The engine copies a lead byte with the byte after it: a lead byte that ends the
+            // text would take the closing quote with it, so it is left out.
+            if (i + 1 < strText.size()) {
+                body += strText[i];
+                body += strText[++i];
+            }
             continue;
         }
         standalone[b] = true;

@@ -118,8 +118,8 @@ KXV_DEF MakeTextVarDef(uint16_t nVar, const std::string& strText, std::vector<in
 std::vector<KXV_DEF> StandardSysVarDefs();
 
 // A text literal token ('M') holding the cp932 text: backslashes outside double-byte characters
-// are doubled and the quote is a byte that does not occur in the text. Used for label names and
-// initial texts.
+// are doubled, the quote is a byte that does not stand alone in the text, and a lead byte that
+// ends the text without its trail byte is left out. Used for label names and initial texts.
 std::vector<uint8_t> EncodeTextLiteral(const std::string& strText);
 
 // ---- kxl.kbn: labels -------------------------------------------------------------------------
