@@ -1,0 +1,62 @@
+// What the window core shares with its backends (Fake and SDL); the engine does not include this.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/plat_window.h"
+
+// A window as the core keeps it. The client rectangle is stored; the outer one follows from the
+// style's insets.
+struct PLAT_WINDOW_REC {
+    PLAT_HWND hwnd;
+    PLAT_HWND hwndParent;
+    PLAT_WNDPROC pfnProc;
+    void* pUser;
+    uint32_t nStyle;
+    std::string strClass;
+    std::string strTitle;        // cp932
+    int32_t nClientX, nClientY;  // client origin (screen, or the parent's client for WS_CHILD)
+    int32_t nClientW, nClientH;
+    int bVisible;
+    int nShowState;              // PLAT_SIZE_RESTORED / MINIMIZED / MAXIMIZED
+    PLAT_RECT rcRestore;         // outer rectangle to return to from maximised
+    int bInvalid, bErase;
+    int bDestroying;
+    uint32_t* pPixels;           // the retained client picture, 64-byte aligned
+    int nFbW, nFbH;
+    int nPresentCount;
+    void* pNative;               // the backend's own data
+};
+
+struct PLAT_WINDOW_BACKEND {
+    int (*pfnStart)(void);
+    void (*pfnStop)(void);
+    int (*pfnCreate)(PLAT_WINDOW_REC* pRec);
+    void (*pfnDestroy)(PLAT_WINDOW_REC* pRec);
+    void (*pfnApplyGeometry)(PLAT_WINDOW_REC* pRec);
+    void (*pfnApplyShow)(PLAT_WINDOW_REC* pRec);  // visibility and show state
+    void (*pfnApplyStyle)(PLAT_WINDOW_REC* pRec);
+    void (*pfnApplyTitle)(PLAT_WINDOW_REC* pRec);
+    int (*pfnPresent)(PLAT_WINDOW_REC* pRec);
+    void (*pfnPump)(void);             // turns pending native events into messages
+    void (*pfnWait)(uint32_t nMs);     // sleeps until a native event, a wake or nMs pass
+    void (*pfnWake)(void);             // any thread
+};
+
+extern const PLAT_WINDOW_BACKEND g_FakeWindowBackend;
+extern const PLAT_WINDOW_BACKEND g_SdlWindowBackend;
+
+// Window thread only; the record stays valid until a window procedure runs.
+PLAT_WINDOW_REC* PlatLookupWindow(PLAT_HWND hwnd);
+// Input in the Win32 form, shared by both backends. They keep the key-state table current.
+void PlatQueueKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat, int bExtended);
+void PlatQueueChar(PLAT_HWND hwnd, uint32_t nChar);
+void PlatQueueMouseMove(PLAT_HWND hwnd, int x, int y);
+void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y);
+void PlatQueueMouseWheel(PLAT_HWND hwnd, int nDelta, int x, int y);
+// Records the window manager's new client rectangle and sends WM_MOVE / WM_SIZE.
+void PlatNoteClientMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h);
+void PlatNoteFocus(PLAT_HWND hwnd, int bGained);
+// Registers a drop and posts WM_DROPFILES.
+void PlatQueueDrop(PLAT_HWND hwnd, const std::vector<std::string>& names);

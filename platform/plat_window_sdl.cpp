@@ -1,0 +1,247 @@
+// The SDL window backend. Only the window thread calls in here.
+#include <SDL.h>
+
+#include <string>
+
+#include "platform/plat_internal.h"
+#include "platform/plat_text.h"
+#include "platform/plat_window_backend.h"
+
+namespace {
+
+PLAT_HWND HwndOfSdl(uint32_t nWindowId)
+{
+    SDL_Window* pWin = SDL_GetWindowFromID(nWindowId);
+    return pWin ? (PLAT_HWND)(uintptr_t)SDL_GetWindowData(pWin, "kxhwnd") : 0;
+}
+
+SDL_Window* SdlOf(PLAT_WINDOW_REC* p) { return (SDL_Window*)p->pNative; }
+
+// SDL scancode -> virtual key, for the keys that are not letters or digits.
+int VkOfScancode(SDL_Scancode sc, int* pExtended)
+{
+    *pExtended = 0;
+    if (sc >= SDL_SCANCODE_A && sc <= SDL_SCANCODE_Z) return 'A' + (sc - SDL_SCANCODE_A);
+    if (sc >= SDL_SCANCODE_1 && sc <= SDL_SCANCODE_9) return '1' + (sc - SDL_SCANCODE_1);
+    if (sc == SDL_SCANCODE_0) return '0';
+    if (sc >= SDL_SCANCODE_F1 && sc <= SDL_SCANCODE_F12) return PLAT_VK_F1 + (sc - SDL_SCANCODE_F1);
+    if (sc >= SDL_SCANCODE_KP_1 && sc <= SDL_SCANCODE_KP_9) return PLAT_VK_NUMPAD0 + 1 + (sc - SDL_SCANCODE_KP_1);
+    static const struct { SDL_Scancode sc; int nVk; int bExt; } table[] = {
+        {SDL_SCANCODE_RETURN, PLAT_VK_RETURN, 0}, {SDL_SCANCODE_ESCAPE, PLAT_VK_ESCAPE, 0},
+        {SDL_SCANCODE_BACKSPACE, PLAT_VK_BACK, 0}, {SDL_SCANCODE_TAB, PLAT_VK_TAB, 0},
+        {SDL_SCANCODE_SPACE, PLAT_VK_SPACE, 0}, {SDL_SCANCODE_MINUS, PLAT_VK_OEM_MINUS, 0},
+        {SDL_SCANCODE_EQUALS, PLAT_VK_OEM_PLUS, 0}, {SDL_SCANCODE_LEFTBRACKET, PLAT_VK_OEM_4, 0},
+        {SDL_SCANCODE_RIGHTBRACKET, PLAT_VK_OEM_6, 0}, {SDL_SCANCODE_BACKSLASH, PLAT_VK_OEM_5, 0},
+        {SDL_SCANCODE_SEMICOLON, PLAT_VK_OEM_1, 0}, {SDL_SCANCODE_APOSTROPHE, PLAT_VK_OEM_7, 0},
+        {SDL_SCANCODE_GRAVE, PLAT_VK_OEM_3, 0}, {SDL_SCANCODE_COMMA, PLAT_VK_OEM_COMMA, 0},
+        {SDL_SCANCODE_PERIOD, PLAT_VK_OEM_PERIOD, 0}, {SDL_SCANCODE_SLASH, PLAT_VK_OEM_2, 0},
+        {SDL_SCANCODE_NONUSBACKSLASH, PLAT_VK_OEM_102, 0}, {SDL_SCANCODE_CAPSLOCK, PLAT_VK_CAPITAL, 0},
+        {SDL_SCANCODE_PRINTSCREEN, PLAT_VK_SNAPSHOT, 1}, {SDL_SCANCODE_SCROLLLOCK, PLAT_VK_SCROLL, 0},
+        {SDL_SCANCODE_PAUSE, PLAT_VK_PAUSE, 0}, {SDL_SCANCODE_INSERT, PLAT_VK_INSERT, 1},
+        {SDL_SCANCODE_HOME, PLAT_VK_HOME, 1}, {SDL_SCANCODE_PAGEUP, PLAT_VK_PRIOR, 1},
+        {SDL_SCANCODE_DELETE, PLAT_VK_DELETE, 1}, {SDL_SCANCODE_END, PLAT_VK_END, 1},
+        {SDL_SCANCODE_PAGEDOWN, PLAT_VK_NEXT, 1}, {SDL_SCANCODE_RIGHT, PLAT_VK_RIGHT, 1},
+        {SDL_SCANCODE_LEFT, PLAT_VK_LEFT, 1}, {SDL_SCANCODE_DOWN, PLAT_VK_DOWN, 1},
+        {SDL_SCANCODE_UP, PLAT_VK_UP, 1}, {SDL_SCANCODE_NUMLOCKCLEAR, PLAT_VK_NUMLOCK, 1},
+        {SDL_SCANCODE_KP_DIVIDE, PLAT_VK_DIVIDE, 1}, {SDL_SCANCODE_KP_MULTIPLY, PLAT_VK_MULTIPLY, 0},
+        {SDL_SCANCODE_KP_MINUS, PLAT_VK_SUBTRACT, 0}, {SDL_SCANCODE_KP_PLUS, PLAT_VK_ADD, 0},
+        {SDL_SCANCODE_KP_ENTER, PLAT_VK_RETURN, 1}, {SDL_SCANCODE_KP_0, PLAT_VK_NUMPAD0, 0},
+        {SDL_SCANCODE_KP_PERIOD, PLAT_VK_DECIMAL, 0}, {SDL_SCANCODE_APPLICATION, PLAT_VK_APPS, 1},
+        {SDL_SCANCODE_LCTRL, PLAT_VK_LCONTROL, 0}, {SDL_SCANCODE_LSHIFT, PLAT_VK_LSHIFT, 0},
+        {SDL_SCANCODE_LALT, PLAT_VK_LMENU, 0}, {SDL_SCANCODE_LGUI, PLAT_VK_LWIN, 1},
+        {SDL_SCANCODE_RCTRL, PLAT_VK_RCONTROL, 1}, {SDL_SCANCODE_RSHIFT, PLAT_VK_RSHIFT, 0},
+        {SDL_SCANCODE_RALT, PLAT_VK_RMENU, 1}, {SDL_SCANCODE_RGUI, PLAT_VK_RWIN, 1},
+    };
+    for (auto& t : table)
+        if (t.sc == sc) {
+            *pExtended = t.bExt;
+            return t.nVk;
+        }
+    return 0;
+}
+
+int SdlStart(void)
+{
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
+    SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+    return 0;
+}
+
+void SdlStop(void) { SDL_QuitSubSystem(SDL_INIT_VIDEO); }
+
+uint32_t SdlFlagsOf(uint32_t nStyle)
+{
+    uint32_t n = SDL_WINDOW_HIDDEN;
+    if (nStyle & PLAT_WS_THICKFRAME) n |= SDL_WINDOW_RESIZABLE;
+    if ((nStyle & PLAT_WS_POPUP) && (nStyle & PLAT_WS_CAPTION) != PLAT_WS_CAPTION) n |= SDL_WINDOW_BORDERLESS;
+    return n;
+}
+
+int SdlCreate(PLAT_WINDOW_REC* p)
+{
+    // SDL has no child windows: a child stays a record drawn by its parent's owner.
+    if (p->nStyle & PLAT_WS_CHILD) return 0;
+    std::string strTitle = PlatCp932ToUtf8String(p->strTitle.c_str());
+    SDL_Window* pWin = SDL_CreateWindow(strTitle.c_str(), p->nClientX, p->nClientY, p->nClientW > 0 ? p->nClientW : 1,
+                                        p->nClientH > 0 ? p->nClientH : 1, SdlFlagsOf(p->nStyle));
+    if (!pWin) return -1;
+    SDL_SetWindowData(pWin, "kxhwnd", (void*)(uintptr_t)p->hwnd);
+    p->pNative = pWin;
+    return 0;
+}
+
+void SdlDestroy(PLAT_WINDOW_REC* p)
+{
+    if (SdlOf(p)) SDL_DestroyWindow(SdlOf(p));
+    p->pNative = nullptr;
+}
+
+void SdlApplyGeometry(PLAT_WINDOW_REC* p)
+{
+    if (!SdlOf(p)) return;
+    SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY);
+    SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, p->nClientH > 0 ? p->nClientH : 1);
+}
+
+void SdlApplyShow(PLAT_WINDOW_REC* p)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return;
+    if (!p->bVisible) {
+        SDL_HideWindow(pWin);
+        return;
+    }
+    SDL_ShowWindow(pWin);
+    if (p->nShowState == PLAT_SIZE_MINIMIZED) SDL_MinimizeWindow(pWin);
+    else if (p->nShowState == PLAT_SIZE_MAXIMIZED) SDL_MaximizeWindow(pWin);
+    else SDL_RestoreWindow(pWin);
+}
+
+void SdlApplyStyle(PLAT_WINDOW_REC* p)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return;
+    uint32_t n = SdlFlagsOf(p->nStyle);
+    SDL_SetWindowBordered(pWin, (n & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
+    SDL_SetWindowResizable(pWin, (n & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
+}
+
+void SdlApplyTitle(PLAT_WINDOW_REC* p)
+{
+    if (SdlOf(p)) SDL_SetWindowTitle(SdlOf(p), PlatCp932ToUtf8String(p->strTitle.c_str()).c_str());
+}
+
+int SdlPresent(PLAT_WINDOW_REC* p)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin || !p->pPixels) return 0;
+    SDL_Surface* pDst = SDL_GetWindowSurface(pWin);
+    if (!pDst) return -1;
+    // The retained picture is BGRA in memory, which SDL calls ARGB8888 on little-endian machines.
+    SDL_Surface* pSrc = SDL_CreateRGBSurfaceWithFormatFrom(p->pPixels, p->nFbW, p->nFbH, 32, p->nFbW * 4,
+                                                           SDL_PIXELFORMAT_ARGB8888);
+    if (!pSrc) return -1;
+    SDL_SetSurfaceBlendMode(pSrc, SDL_BLENDMODE_NONE);
+    int r = SDL_BlitSurface(pSrc, nullptr, pDst, nullptr);
+    SDL_FreeSurface(pSrc);
+    if (r == 0) r = SDL_UpdateWindowSurface(pWin);
+    return r == 0 ? 0 : -1;
+}
+
+std::vector<std::string> g_vDropNames;
+
+void TranslateEvent(const SDL_Event& e)
+{
+    switch (e.type) {
+    case SDL_QUIT: {
+        // A signal or the last window closed: the first window is asked to close.
+        PLAT_HWND hwnd = PlatFindWindow(nullptr, nullptr);
+        if (hwnd) PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0);
+        break;
+    }
+    case SDL_WINDOWEVENT: {
+        PLAT_HWND hwnd = HwndOfSdl(e.window.windowID);
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (!p) break;
+        switch (e.window.event) {
+        case SDL_WINDOWEVENT_CLOSE: PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0); break;
+        case SDL_WINDOWEVENT_MOVED: PlatNoteClientMoveSize(hwnd, e.window.data1, e.window.data2, p->nClientW, p->nClientH); break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED: PlatNoteClientMoveSize(hwnd, p->nClientX, p->nClientY, e.window.data1, e.window.data2); break;
+        case SDL_WINDOWEVENT_EXPOSED: PlatInvalidateWindow(hwnd, 1); break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED: PlatNoteFocus(hwnd, 1); break;
+        case SDL_WINDOWEVENT_FOCUS_LOST: PlatNoteFocus(hwnd, 0); break;
+        case SDL_WINDOWEVENT_MINIMIZED: p->nShowState = PLAT_SIZE_MINIMIZED; PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MINIMIZED, 0); break;
+        case SDL_WINDOWEVENT_MAXIMIZED:
+            p->nShowState = PLAT_SIZE_MAXIMIZED;
+            PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MAXIMIZED, PlatMakeLParam(p->nClientW, p->nClientH));
+            break;
+        case SDL_WINDOWEVENT_RESTORED:
+            p->nShowState = PLAT_SIZE_RESTORED;
+            PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_RESTORED, PlatMakeLParam(p->nClientW, p->nClientH));
+            break;
+        default: break;
+        }
+        break;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+        int bExt, nVk = VkOfScancode(e.key.keysym.scancode, &bExt);
+        if (nVk) PlatQueueKey(HwndOfSdl(e.key.windowID), nVk, e.type == SDL_KEYDOWN, e.key.repeat, bExt);
+        break;
+    }
+    case SDL_TEXTINPUT: {
+        // Characters arrive as UTF-8; WM_CHAR carries cp932 bytes, a double-byte character as two.
+        std::string s = PlatUtf8ToCp932String(e.text.text);
+        for (unsigned char c : s) PlatQueueChar(HwndOfSdl(e.text.windowID), c);
+        break;
+    }
+    case SDL_MOUSEMOTION: PlatQueueMouseMove(HwndOfSdl(e.motion.windowID), e.motion.x, e.motion.y); break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+        static const int anButton[6] = {0, 1, 3, 2, 4, 5};  // SDL: left, middle, right, X1, X2
+        if (e.button.button >= 1 && e.button.button <= 5)
+            PlatQueueMouseButton(HwndOfSdl(e.button.windowID), anButton[e.button.button], e.type == SDL_MOUSEBUTTONDOWN,
+                                 e.button.x, e.button.y);
+        break;
+    }
+    case SDL_MOUSEWHEEL: {
+        int y = e.wheel.y;
+        if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) y = -y;
+        int mx = 0, my = 0;
+        SDL_GetMouseState(&mx, &my);
+        PlatQueueMouseWheel(HwndOfSdl(e.wheel.windowID), y * PLAT_WHEEL_DELTA, mx, my);
+        break;
+    }
+    case SDL_DROPBEGIN: g_vDropNames.clear(); break;
+    case SDL_DROPFILE: {
+        if (e.drop.file) {
+            std::string strEngine;
+            if (PlatNativeToEnginePath(e.drop.file, &strEngine) == 0) g_vDropNames.push_back(strEngine);
+            SDL_free(e.drop.file);
+        }
+        break;
+    }
+    case SDL_DROPCOMPLETE:
+        if (!g_vDropNames.empty()) PlatQueueDrop(HwndOfSdl(e.drop.windowID), g_vDropNames);
+        g_vDropNames.clear();
+        break;
+    default: break;
+    }
+}
+
+void SdlPump(void)
+{
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) TranslateEvent(e);
+}
+
+void SdlWait(uint32_t nMs) { SDL_Delay(nMs < 5 ? nMs : 5); }
+void SdlWake(void) {}
+
+}  // namespace
+
+const PLAT_WINDOW_BACKEND g_SdlWindowBackend = {
+    SdlStart, SdlStop, SdlCreate, SdlDestroy, SdlApplyGeometry, SdlApplyShow, SdlApplyStyle, SdlApplyTitle,
+    SdlPresent, SdlPump, SdlWait, SdlWake,
+};
