@@ -12,9 +12,11 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "core/sysfacts.h"
+#include "platform/plat_instance.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
+#include "platform/plat_window.h"
 #include "script/engine_config.h"
 #include "script/script_thread.h"
 
@@ -54,7 +56,7 @@ static int s_nDrawsThisSecond = 0;
 static uint8_t s_bLastResult = 0;         // last command result: non-zero ends the thread's turn
 static uint64_t s_qwDebugCommands = 0;
 static uint8_t s_bDebugCorners = 0;       // bit 0 top left, 1 bottom left, 2 top right, 3 bottom right
-[[maybe_unused]] static PLAT_THREAD* s_pFrameThread = nullptr;
+static PLAT_THREAD* s_pFrameThread = nullptr;
 
 // ---- Counters and clock -------------------------------------------------------------------------
 
@@ -291,4 +293,130 @@ uint8_t RunFrame(void)
 
     s_bSkipThisFrame = s_bSkipVerdict;
     return g_bEngineStop;
+}
+
+// ---- Quit request and the frame thread ----------------------------------------------------------
+
+void RequestQuit(void)
+{
+    g_bEngineStop = 1;
+    if (g_EngineHooks.pfnSetMainWindowCloseMode) g_EngineHooks.pfnSetMainWindowCloseMode(2);
+    // Without a main window to close (or one already gone) the loop is told to end directly.
+    if (g_hMainWnd == 0 || PlatPostMessage(g_hMainWnd, PLAT_WM_CLOSE, 0, 0) != 0) PlatPostQuitMessage(0);
+}
+
+static uint8_t GetFrameThreadState(void)
+{
+    PlatLockEnter(g_csEngine);
+    const uint8_t bState = g_bFrameThreadState;
+    PlatLockLeave(g_csEngine);
+    return bState;
+}
+
+static void SetFrameThreadState(uint8_t bState)
+{
+    PlatLockEnter(g_csEngine);
+    g_bFrameThreadState = bState;
+    PlatLockLeave(g_csEngine);
+}
+
+// Runs frames until one says stop, then asks for the quit. While the quit question holds the
+// frames, each returns at once: a short sleep keeps the loop from spinning on a core.
+static void RunFrameLoop(void)
+{
+    for (;;) {
+        if (RunFrame() != 0) break;
+        if (g_bFrameHold) PlatSleep(1);
+    }
+    RequestQuit();
+}
+
+static int FrameThreadProc(void*)
+{
+    SetFrameThreadState(KX_THREAD_RUNNING);
+    RunFrameLoop();
+    SetFrameThreadState(KX_FRAME_THREAD_ENDED);
+    return 0;
+}
+
+void StartFrameThread(void)
+{
+    if (!g_bThreadedFrames || s_pFrameThread) return;
+    // Running from here on, so the window thread keeps to the handshake from the first frame.
+    SetFrameThreadState(KX_THREAD_RUNNING);
+    s_pFrameThread = PlatThreadStart(FrameThreadProc, nullptr);
+    if (!s_pFrameThread) {
+        // No thread to be had: the window thread runs the frames itself.
+        SetFrameThreadState(KX_THREAD_NOT_STARTED);
+        g_bThreadedFrames = 0;
+        DebugTrace("StartFrameThread", "no frame thread; frames run on the window thread");
+    }
+}
+
+void WaitFrameThread(void)
+{
+    if (!s_pFrameThread) return;
+    g_bEngineStop = 1;
+    const bool bWindowThread = PlatIsWindowThread() != 0;
+    // The frame thread may be waiting for a call handed to this thread; keep serving them.
+    while (GetFrameThreadState() != KX_FRAME_THREAD_ENDED) {
+        if (bWindowThread) PlatPumpWindowThread();
+        PlatSleep(1);
+    }
+    PlatThreadJoin(s_pFrameThread, nullptr);
+    s_pFrameThread = nullptr;
+}
+
+// ---- Main loop ----------------------------------------------------------------------------------
+
+// Serves calls handed to the window thread and activation requests, then dispatches waiting
+// messages. In threaded mode a message is dispatched only while the frame thread sits in its
+// pacing wait (and a worker waits); the window thread counts itself into g_bInWndProc before it
+// looks, so the frame thread cannot leave the wait under its feet. Once the frame thread is not
+// running, messages are dispatched freely so that its quit request always arrives.
+static void PumpMessages(int* pnExitCode)
+{
+    PlatPumpWindowThread();
+    PlatPollActivation();
+    PLAT_MSG msg;
+    while (g_bRunning && PlatPeekMessage(&msg, PLAT_PM_NOREMOVE)) {
+        const bool bGate = g_bThreadedFrames && GetFrameThreadState() == KX_THREAD_RUNNING;
+        if (bGate) {
+            ++g_bInWndProc;
+            if (!g_bInFrameWait.load() || !g_bWorkerWaiting.load()) {
+                --g_bInWndProc;
+                break;
+            }
+        }
+        const int nGot = PlatGetMessage(&msg);
+        if (nGot > 0) PlatDispatchMessage(&msg);
+        if (bGate) --g_bInWndProc;
+        if (nGot <= 0) {
+            g_bRunning = 0;
+            *pnExitCode = nGot == 0 ? static_cast<int>(msg.wParam) : 0;
+        }
+    }
+}
+
+int RunMainLoop(void)
+{
+    int nExitCode = 0;
+    PumpMessages(&nExitCode);
+    while (g_bRunning) {
+        if (g_bEngineStop) {
+            PlatSleep(1);
+            // Without a window system nothing can bring WM_QUIT: the stop flag ends the loop.
+            if (!PlatIsWindowThread()) g_bRunning = 0;
+        } else {
+            if (g_EngineHooks.pfnPollInput) g_EngineHooks.pfnPollInput();
+            if (g_bThreadedFrames) {
+                PlatSleep(1);
+            } else {
+                if (RunFrame() != 0) RequestQuit();
+                if (g_bFrameHold) PlatSleep(1);
+            }
+        }
+        PumpMessages(&nExitCode);
+    }
+    return nExitCode;
 }

@@ -1,7 +1,9 @@
 // Frame step, pacing and the script scheduler, on the fake clock with counting subsystem hooks.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -12,7 +14,9 @@
 #include "core/object_tree.h"
 #include "core/sysfacts.h"
 #include "platform/plat_msgbox.h"
+#include "platform/plat_thread.h"
 #include "platform/plat_time.h"
+#include "platform/plat_window.h"
 #include "script/engine_config.h"
 #include "script/script_thread.h"
 #include "tests/support/test_support.h"
@@ -513,6 +517,182 @@ TEST_F(FrameLoopTest, DebugEscapeAsksAfterAllFourCorners)
     for (int i = 0; i < 4; ++i) Pass();
     ASSERT_EQ(boxes.boxes.size(), 2u);
     EXPECT_EQ(g_bEngineStop.load(), 1);   // Yes ends the engine
+}
+
+// ---- Main loop and the frame thread (Fake window backend) -----------------------------------------
+
+std::atomic<int> g_nFramesToStop{0};     // the frame that sets the stop flag; 0 never
+std::atomic<int> g_nFrames{0};
+std::atomic<int> g_bInFrameBody{0};      // the frame thread is between pacing waits
+std::atomic<int> g_nOverlaps{0};         // window procedures that ran during a frame body
+std::atomic<int> g_nUserMessages{0};
+std::atomic<int> g_nCallsOnWindowThread{0};
+std::atomic<int> g_nCloseMode{0};
+std::atomic<int> g_nQuitAtFrame{0};      // a frame that posts WM_QUIT itself
+int g_nQuitCode = 0;
+PLAT_HWND g_hwndTest = 0;
+std::thread::id g_idFrameThread;
+
+void CallOnWindowThread(void*) { if (PlatIsWindowThread()) ++g_nCallsOnWindowThread; }
+
+void HookFrameStart(void)   // first step of a frame
+{
+    g_bInFrameBody = 1;
+    g_idFrameThread = std::this_thread::get_id();
+    // A window service asked for from the frame thread while messages are held back.
+    PlatRunOnWindowThread(CallOnWindowThread, nullptr, 1);
+}
+void HookEnterPacing(uint32_t) { g_bInFrameBody = 0; }
+int HookLeavePacing(void) { g_bInFrameBody = 1; return 0; }
+void HookFrameEnd(void)      // last step of a frame
+{
+    const int n = ++g_nFrames;
+    if (g_hwndTest) PlatPostMessage(g_hwndTest, PLAT_WM_USER, 0, 0);
+    if (n == g_nFramesToStop) g_bEngineStop = 1;
+    if (n == g_nQuitAtFrame) PlatPostQuitMessage(5);
+    g_bInFrameBody = 0;
+}
+
+intptr_t MainWndProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam)
+{
+    ++g_bInWndProc;
+    if (g_bInFrameBody) ++g_nOverlaps;
+    if (msg == PLAT_WM_USER) ++g_nUserMessages;
+    if (msg == PLAT_WM_DESTROY) PlatPostQuitMessage(g_nQuitCode);
+    intptr_t r = PlatDefWindowProc(hwnd, msg, wParam, lParam);
+    --g_bInWndProc;
+    return r;
+}
+
+class MainLoopTest : public FrameLoopTest {
+protected:
+    void SetUp() override
+    {
+        FrameLoopTest::SetUp();
+        PlatUseFakeClock(0);
+        ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_FAKE), 0);
+        g_nFps = 200;
+        g_bRunning = 1;
+        g_bFrameThreadState = KX_THREAD_NOT_STARTED;
+        g_nFrames = 0;
+        g_nFramesToStop = 0;
+        g_nQuitAtFrame = 0;
+        g_bInFrameBody = 0;
+        g_nOverlaps = 0;
+        g_nUserMessages = 0;
+        g_nCallsOnWindowThread = 0;
+        g_nCloseMode = 0;
+        g_nQuitCode = 0;
+        g_hwndTest = 0;
+        g_hMainWnd = 0;
+        g_EngineHooks.pfnAdvanceOgvMovie = HookFrameStart;
+        g_EngineHooks.pfnAdvanceEmotePlayers = HookEnterPacing;
+        g_EngineHooks.pfnIsAnyEmotePlayerBusy = HookLeavePacing;
+        g_EngineHooks.pfnServePopupMenuRequest = HookFrameEnd;
+        g_EngineHooks.pfnSetMainWindowCloseMode = [](int n) { g_nCloseMode = n; };
+    }
+    void TearDown() override
+    {
+        WaitFrameThread();
+        PlatShutdownWindowSystem();
+        g_bThreadedFrames = 0;
+        g_bRunning = 1;
+        g_hMainWnd = 0;
+        g_bFrameThreadState = KX_THREAD_NOT_STARTED;
+        FrameLoopTest::TearDown();
+    }
+    void CreateMainWindow(int nQuitCode)
+    {
+        g_nQuitCode = nQuitCode;
+        g_hwndTest = PlatCreateWindow("KxMain", "", PLAT_WS_POPUP, 0, 0, 64, 48, 0, MainWndProc, nullptr);
+        ASSERT_NE(g_hwndTest, 0u);
+        g_hMainWnd = g_hwndTest;
+    }
+};
+
+TEST_F(MainLoopTest, StopRequestsTheQuitAndTheLoopEndsOnWMQuit)
+{
+    for (int bWindow = 0; bWindow <= 1; ++bWindow) {
+        SCOPED_TRACE(bWindow);
+        g_bEngineStop = 0;
+        g_bRunning = 1;
+        g_nFrames = 0;
+        g_nFramesToStop = 3;
+        if (bWindow) CreateMainWindow(7);
+        EXPECT_EQ(RunMainLoop(), bWindow ? 7 : 0);
+        EXPECT_EQ(g_nFrames.load(), 3);
+        EXPECT_EQ(g_bRunning, 0);
+        EXPECT_EQ(g_bEngineStop.load(), 1);
+        EXPECT_EQ(g_nCloseMode.load(), 2);
+        if (bWindow) {
+            EXPECT_FALSE(PlatIsWindow(g_hwndTest));   // WM_CLOSE reached the window
+            EXPECT_EQ(g_nUserMessages.load(), 3);
+        }
+    }
+    EXPECT_EQ(g_nCallsOnWindowThread.load(), 6);
+}
+
+TEST_F(MainLoopTest, ServesCallsFromOtherThreads)
+{
+    g_nQuitAtFrame = 1000000;
+    std::thread other([] {
+        for (int i = 0; i < 3; ++i) PlatRunOnWindowThread(CallOnWindowThread, nullptr, 1);
+        PlatPostQuitMessage(9);
+    });
+    EXPECT_EQ(RunMainLoop(), 9);
+    other.join();
+    EXPECT_GE(g_nCallsOnWindowThread.load(), 3);
+    EXPECT_EQ(g_bEngineStop.load(), 0);
+}
+
+TEST_F(MainLoopTest, ThreadedFramesRunOnTheFrameThreadAndQuitWithoutHanging)
+{
+    g_bThreadedFrames = 1;
+    g_nFramesToStop = 20;
+    CreateMainWindow(3);
+    StartFrameThread();
+    EXPECT_EQ(RunMainLoop(), 3);
+    WaitFrameThread();
+    EXPECT_EQ(g_bFrameThreadState, KX_FRAME_THREAD_ENDED);
+    EXPECT_EQ(g_nFrames.load(), 20);
+    EXPECT_NE(g_idFrameThread, std::this_thread::get_id());
+    EXPECT_EQ(g_nCallsOnWindowThread.load(), 20);   // served although messages were held back
+    EXPECT_EQ(g_nUserMessages.load(), 20);          // every message arrives, the last ones after the end
+    EXPECT_EQ(g_nOverlaps.load(), 0);               // never during a frame body
+    EXPECT_FALSE(PlatIsWindow(g_hwndTest));
+    EXPECT_EQ(g_bInFrameWait.load(), 0);
+}
+
+TEST_F(MainLoopTest, WaitFrameThreadEndsAFrameThreadThatRunsOn)
+{
+    // WM_QUIT arrives while the frame thread would go on for ever.
+    g_bThreadedFrames = 1;
+    g_nQuitAtFrame = 5;
+    StartFrameThread();
+    EXPECT_EQ(RunMainLoop(), 5);
+    WaitFrameThread();
+    EXPECT_EQ(g_bFrameThreadState, KX_FRAME_THREAD_ENDED);
+    EXPECT_EQ(g_bEngineStop.load(), 1);
+    EXPECT_GE(g_nFrames.load(), 5);
+    WaitFrameThread();   // joined once; nothing more to wait for
+}
+
+TEST_F(MainLoopTest, HeldFramesInThreadedModeSleepInsteadOfSpinning)
+{
+    // On the fake clock only the frame thread's sleeps move the time while the test waits.
+    PlatUseFakeClock(1);
+    const uint32_t dwStart = PlatGetTime();
+    g_bThreadedFrames = 1;
+    g_bFrameHold = 1;
+    StartFrameThread();
+    while (PlatGetTime() - dwStart < 50) std::this_thread::yield();
+    EXPECT_EQ(g_nFrames.load(), 0);   // held frames run none of their steps
+    g_nFramesToStop = 2;
+    g_bFrameHold = 0;
+    EXPECT_EQ(RunMainLoop(), 0);
+    WaitFrameThread();
+    EXPECT_EQ(g_nFrames.load(), 2);
+    EXPECT_GE(g_llFrameCount, 50 + 2);   // held frames are counted
 }
 
 }  // namespace
