@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/byte_reader.h"
+#include "script/variables.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/pack_writer.h"
@@ -621,6 +622,75 @@ TEST(GameFiles, LooseAndPacked)
         ASSERT_GE(llAt, 0);
         EXPECT_EQ(files[i].data, Bytes(image.begin() + llAt, image.begin() + llAt + files[i].data.size()));
     }
+}
+
+}  // namespace
+
+// ---- definitions walked by the engine's variable store -------------------------------------------
+
+namespace {
+
+// Reads a text literal as the engine's evaluator does (quote, doubled backslashes, lead bytes
+// carrying their trail byte): enough for the initial texts of definitions.
+int DecodeLiteral(const uint8_t* pb, size_t nLen, char* pszOut)
+{
+    if (nLen < 5 || pb[0] != 'M') return -1;
+    size_t nPayload = pb[1] | (pb[2] << 8);
+    if (nPayload + 3 > nLen || nPayload < 2) return -1;
+    const uint8_t* p = pb + 3;
+    uint8_t q = p[0];
+    size_t n = 0;
+    for (size_t i = 1; i < nPayload && p[i] != q; i++) {
+        if (p[i] >= 0x81 && (p[i] <= 0x9F || p[i] >= 0xE0) && i + 1 < nPayload) {
+            pszOut[n++] = static_cast<char>(p[i++]);
+            pszOut[n++] = static_cast<char>(p[i]);
+        } else if (p[i] == '\\' && i + 1 < nPayload) {
+            pszOut[n++] = static_cast<char>(p[++i]);
+        } else {
+            pszOut[n++] = static_cast<char>(p[i]);
+        }
+    }
+    pszOut[n] = 0;
+    return static_cast<int>(n);
+}
+
+TEST(KxWriters, DefinitionsApplyInTheVariableStore)
+{
+    std::vector<KXV_DEF> defs = StandardSysVarDefs();
+    defs.push_back(MakeIntVarDef(1000, -2, {2, 3}));
+    KXV_DEF local = MakeFloatVarDef(1001, 1.5);
+    local.bScope = VARSCOPE_SCRIPT;
+    local.nScript = 4;
+    defs.push_back(local);
+    defs.push_back(MakeTextVarDef(1002, "a\\b\x83\x5C", {2}));
+    Bytes image = BuildKxv(defs);
+
+    ASSERT_EQ(0, CreateVarTable(1100));
+    g_pfnEvalVarDefText = DecodeLiteral;
+    g_pVarDefs = image.data();
+    g_nVarDefsBytes = image.size();
+    EXPECT_EQ(0, ApplyVarDefRecords(-1, nullptr));
+    VAR_DESC* p = GetVarDesc(1000);
+    EXPECT_EQ(KX_VAR_TYPE_INT, p->bType);
+    ASSERT_EQ(6, p->llCount);
+    EXPECT_EQ(-2, p->pllValues[5]);
+    EXPECT_EQ(KX_VAR_TYPE_NONE, GetVarDesc(1001)->bType);   // script 4's own: not yet
+    p = GetVarDesc(1002);
+    ASSERT_EQ(2, p->llCount);
+    EXPECT_STREQ("a\\b\x83\x5C", p->ppszTexts[1]);
+    p = GetVarDesc(14);
+    EXPECT_EQ(KX_VAR_TYPE_STRING, p->bType);
+    EXPECT_EQ(4096, p->llCount);
+    EXPECT_EQ(KX_VAR_TYPE_INT, GetVarDesc(547)->bType);
+    EXPECT_EQ(512, GetVarDesc(547)->llCount);
+    EXPECT_EQ(KX_VAR_TYPE_FLOAT, GetVarDesc(10)->bType);
+    EXPECT_EQ(0, ApplyVarDefRecords(4, nullptr));
+    EXPECT_EQ(1.5, GetVarDesc(1001)->pdValues[0]);
+
+    FreeVarTable();
+    g_pfnEvalVarDefText = nullptr;
+    g_pVarDefs = nullptr;
+    g_nVarDefsBytes = 0;
 }
 
 }  // namespace
