@@ -77,7 +77,9 @@ int InitVarFloat(VAR_DESC* pVar, double dValue);
 // Type := text; every element gets its own copy of the nLen bytes of pbText, terminated.
 int InitVarString(VAR_DESC* pVar, const char* pbText, size_t nLen);
 // llCount := product of the dimension sizes (1 with none). A size below 1: error 101110; a product
-// above 4,000,000: error 101100 with 4000000 as argument; both fatal, count left as it was.
+// above 4,000,000: error 101100 with 4000000 as argument; both fatal, count left as it was. The
+// arrays of a typed variable follow the new count (the first elements stay, new ones are 0 or
+// empty), so the count always matches them.
 int UpdateVarCount(VAR_DESC* pVar);
 // The element count the dimensions give, without reporting: 1..4,000,000, or 0 when a size is
 // below 1, or KX_VAR_MAX_ELEMENTS + 1 when the (saturating) product is above the limit.
