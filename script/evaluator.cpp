@@ -573,7 +573,10 @@ int EvalVarDefText(const uint8_t* pbCode, size_t nLen, char* pszOut)
     g_nExprMode = KX_EXPR_MODE_TEXT_INT;
     g_pszExprOut = pszOut;
     g_nExprOutCap = KX_VAR_TEXT_BUFFER;
+    g_nExprOutLen = 0;
     const int rc = RunExprCode(pbCode, nLen > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(nLen));
+    g_pszExprOut = nullptr;
+    g_nExprOutCap = 0;
     return rc ? -1 : g_nExprOutLen;
 }
 
@@ -653,6 +656,8 @@ int EvalText(int nMode, char* pszOut, size_t nOutCap, const uint8_t* pbCode, uin
     g_nExprOutCap = pszOut ? nOutCap : 0;
     g_nExprOutLen = 0;
     RunExprCode(pbCode, nLen);
+    g_pszExprOut = nullptr;   // the caller's buffer is not kept beyond the call
+    g_nExprOutCap = 0;
     return g_nExprOutLen;
 }
 }  // namespace
