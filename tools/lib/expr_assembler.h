@@ -27,9 +27,10 @@ void ExprAsmInt(std::vector<uint8_t>& code, int64_t v);
 void ExprAsmIntWidth(std::vector<uint8_t>& code, int64_t v, int nBytes);
 // Double literal ('F').
 void ExprAsmDouble(std::vector<uint8_t>& code, double d);
-// Text literal ('M') of cp932 bytes: backslashes are doubled (never a trail byte), the quote is the
-// first byte that does not stand alone in the text, preferring '"' then '\''. A lead byte without a
-// trail byte at the end is left out. 0, or -1 when the text leaves no usable quote byte.
+// Text literal ('M') of cp932 bytes (a NUL byte ends the text for the evaluator): backslashes are
+// doubled (never a trail byte), the quote is the first byte that does not stand alone in the text,
+// preferring '"' then '\''. A lead byte without a trail byte at the end is left out. 0, or -1
+// (nothing written) when the text leaves no usable quote byte.
 int ExprAsmText(std::vector<uint8_t>& code, const std::string& strText);
 
 // Variable tokens.
