@@ -80,6 +80,10 @@ protected:
         g_bDebug = 0;
         g_llRerunPass = 0;
         g_llResumeKey = 0;
+        // Each test counts frames and passes from zero, whatever ran before it in this process.
+        g_llFrameCount = 0;
+        g_llPassCount = 0;
+        g_bEngineStop = 0;
         ResetFrameState();
         ResetFrameClock();
         pRoot = CreateRootNode();
