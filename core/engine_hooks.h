@@ -42,6 +42,9 @@ struct ENGINE_HOOKS {
     int (*pfnPresentWindowCPU)(int nWindow);    // 0, or non-zero: the frame ends and the engine quits
     void (*pfnResetDirtyRects)(void);
     void (*pfnServePopupMenuRequest)(void);
+    // Scheduler and quit request
+    int (*pfnGetCursorScreenPos)(int32_t* pX, int32_t* pY);  // 0 with the cursor in screen pixels
+    void (*pfnSetMainWindowCloseMode)(int nMode);            // 2: the next WM_CLOSE closes at once
     // Shut-down
     void (*pfnStopWorkerThreads)(void);
     void (*pfnReleaseEmotePlayers)(void);

@@ -113,6 +113,30 @@ int64_t ParseInt64(const char* psz, const char** pEnd)
     return static_cast<int64_t>(v);
 }
 
+int64_t ParseInt64Saturating(const char* psz, const char** pEnd)
+{
+    bool bNeg = false;
+    const char* p = SkipBlanksAndSign(psz, &bNeg);
+    const char* pDigits = p;
+    // Magnitude limit: 2^63 for a negative value, 2^63 - 1 otherwise.
+    const uint64_t nLimit = bNeg ? (uint64_t{1} << 63) : static_cast<uint64_t>(INT64_MAX);
+    uint64_t v = 0;
+    bool bOver = false;
+    while (*p >= '0' && *p <= '9') {
+        const uint64_t d = static_cast<uint64_t>(*p - '0');
+        if (!bOver && (v > (nLimit - d) / 10))
+            bOver = true;
+        if (!bOver)
+            v = v * 10 + d;
+        ++p;
+    }
+    if (pEnd)
+        *pEnd = (p == pDigits) ? psz : p;
+    if (bOver)
+        return bNeg ? INT64_MIN : INT64_MAX;
+    return bNeg ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+}
+
 double ParseDouble(const char* psz, const char** pEnd)
 {
     bool bNeg = false;

@@ -24,6 +24,8 @@ int FormatDouble(char* dst, size_t cap, double v);
 // Parses an optional sign and decimal digits after leading blanks; stops at the first other
 // character; overflow wraps like the runtime's 64-bit conversion. *pEnd gets the stop position.
 int64_t ParseInt64(const char* psz, const char** pEnd);
+// The same reading, but a value beyond int64 gives INT64_MAX (or INT64_MIN when negative).
+int64_t ParseInt64Saturating(const char* psz, const char** pEnd);
 // strtod on the text ('.' as the decimal point whatever the locale); 0.0 when nothing parses.
 double ParseDouble(const char* psz, const char** pEnd);
 

@@ -22,6 +22,7 @@ struct SCRIPT_THREAD {
     int32_t nWaitFrames;          // frames still to wait
     uint32_t dwWakeTime;          // ms before which the thread sleeps; 0 none
     int32_t nPC;                  // index of the next command in the current body
+    int32_t nCommands;            // commands in the current body; a program counter at or past it is an error
     CMD_HANDLER** ppHandlerTables;  // [0] while the engine is paused, [1] otherwise; indexed by command
     const uint16_t* pwCommandWords;
     const uint8_t* pbArgCounts;

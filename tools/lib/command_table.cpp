@@ -1,0 +1,90 @@
+// The fixtures' command table.
+#include "tools/lib/command_table.h"
+
+#include <string>
+
+namespace {
+
+// Names by command id; ids without a handler carry "unused" and their id.
+const char* const kNames[KX_COMMAND_COUNT] = {
+    "nop", "layer", "imageeffect", "layerdelete", "layerinfo",                    // 0
+    "clipcopy", "clippaste", "csvread", "csvcount", "nop9",                       // 5
+    "messagebox", "else", "emote", "quit", "setswitches",                         // 10
+    "argsonly15", "unused16", "unused17", "unused18", "unused19",                 // 15
+    "file", "filequery", "flashopen", "flashclose", "flashget",                   // 20
+    "float", "textstyle", "textstyleinfo", "framerate", "unused29",               // 25
+    "unused30", "unused31", "unused32", "unused33", "unused34",                   // 30
+    "unused35", "unused36", "unused37", "unused38", "unused39",                   // 35
+    "unused40", "unused41", "goto", "gosub", "if",                                // 40
+    "branchend", "ifbreak", "ifretry", "endif", "inputswitches",                  // 45
+    "int", "nop51", "labelexists", "let", "load",                                 // 50
+    "loop", "break", "continue", "loopend", "unused59",                           // 55
+    "math", "motionstep", "menuitem", "menupopup", "menudelete",                  // 60
+    "menuget", "argsonly66", "argsonly67", "argsonly68", "mouse",                 // 65
+    "movie", "moviestop", "movieget", "ogvplay", "ogvstop",                       // 70
+    "ogvget", "movienop", "nop77", "regread", "return",                           // 75
+    "nop80", "textend", "nop82", "nop83", "nop84",                                // 80
+    "unused85", "save", "saveclear", "argsonly88", "sound",                       // 85
+    "sounddelete", "soundget", "string", "enginesettings", "scriptlist",          // 90
+    "thread", "threadend", "threadinfo", "readtextlines", "argsonly99",           // 95
+    "trayicon", "argsonly101", "varutil", "varquery", "wait",                     // 100
+    "window", "windowhide", "windowinfo", "textappend", "framesheetload",         // 105
+    "framesheetfree", "framesheetinfo", "textappendexpr", "unused113", "unused114", // 110
+    "unused115", "system", "unused117", "unused118", "unused119",                 // 115
+    "unused120",                                                                  // 120
+};
+
+KXC_ARG Arg(const std::string& strName, uint8_t bValueKind, uint8_t bCheckKind = 0)
+{
+    return KXC_ARG{strName, bValueKind, bCheckKind};
+}
+
+// Items 1..16 of one value group of the call and return commands.
+void AddItems(std::vector<KXC_ARG>& args, const char* pszPrefix, uint8_t bValueKind)
+{
+    for (int i = 1; i <= 16; i++) args.push_back(Arg(pszPrefix + std::to_string(i), bValueKind));
+}
+
+}  // namespace
+
+std::vector<KXC_COMMAND> CanonicalCommands()
+{
+    std::vector<KXC_COMMAND> cmds(KX_COMMAND_COUNT);
+    for (int i = 0; i < KX_COMMAND_COUNT; i++) cmds[i].strName = kNames[i];
+
+    // Flow control. The handlers read the records of these commands themselves, and the records
+    // that hold command indices in their length fields must never be evaluated: they are kept raw.
+    cmds[KXCMD_GOTO].args = {Arg("label", ARGKIND_RAW)};
+    cmds[KXCMD_IF].args = {Arg("cond", ARGKIND_RAW), Arg("next", ARGKIND_RAW), Arg("end", ARGKIND_RAW)};
+    cmds[KXCMD_ELSE].args = {Arg("cond", ARGKIND_RAW), Arg("next", ARGKIND_RAW)};
+    cmds[KXCMD_LOOP].args = {Arg("count", ARGKIND_RAW), Arg("end", ARGKIND_RAW)};
+    for (int id : {KXCMD_IF_BREAK, KXCMD_IF_RETRY, KXCMD_BREAK, KXCMD_CONTINUE})
+        cmds[id].args = {Arg("n", ARGKIND_INT)};
+    cmds[KXCMD_LABEL_EXISTS].args = {Arg("label", ARGKIND_TEXT), Arg("out", ARGKIND_INT), Arg("store", ARGKIND_INT)};
+
+    // Call: the label, then integer, double (kept raw, evaluated as doubles by the handler) and text items.
+    std::vector<KXC_ARG>& call = cmds[KXCMD_GOSUB].args;
+    call.push_back(Arg("label", ARGKIND_TEXT));
+    AddItems(call, "i", ARGKIND_INT);
+    AddItems(call, "f", ARGKIND_RAW);
+    AddItems(call, "s", ARGKIND_TEXT);
+    std::vector<KXC_ARG>& ret = cmds[KXCMD_RETURN].args;
+    AddItems(ret, "i", ARGKIND_INT);
+    AddItems(ret, "f", ARGKIND_RAW);
+    AddItems(ret, "s", ARGKIND_TEXT);
+
+    // Declarations and assignment: the target is read in declaration mode (or for its
+    // designation) by the handler, the value by the handler with the evaluator of its type.
+    for (int id : {KXCMD_DECLARE_INT, KXCMD_DECLARE_FLOAT, KXCMD_DECLARE_STRING, KXCMD_ASSIGN})
+        cmds[id].args = {Arg("target", ARGKIND_RAW), Arg("value", ARGKIND_RAW)};
+    return cmds;
+}
+
+KXC_TABLE CanonicalCommandTable()
+{
+    KXC_TABLE table;
+    table.commands = CanonicalCommands();
+    for (int i = 0; i < KXC_ERRNO_TEXTS; i++) table.errnoTexts.push_back("errno " + std::to_string(i));
+    table.keyMap = IdentityKeyMap();
+    return table;
+}
