@@ -21,7 +21,9 @@
 #include "core/pack_archive.h"
 #include "core/settings.h"
 #include "core/sysfacts.h"
+#include "display/touch_library.h"
 #include "display/window_standin.h"
+#include "media/emote_component.h"
 #include "platform/plat_file.h"
 #include "platform/plat_instance.h"
 #include "platform/plat_paths.h"
@@ -53,7 +55,6 @@ int g_nWindowBackend = PLAT_BACKEND_SDL;
 static std::vector<std::string> s_aEngineArgs;
 static std::vector<std::string> s_aStartArgs;
 static uint8_t s_bShutdownDone = 1;
-static uint8_t s_bEmoteLoaded = 0;
 
 // ---------------------------------------------------------------------------------------------
 // Paths and the single-instance protocol
@@ -158,6 +159,7 @@ int KolvexMain(int argc, char** argv)
     PlatListenForActivation(g_szInstanceName, ActivateMainWindow, nullptr);
 
     int nExitCode = 0;
+    g_bRunning = 1;
     if (StartEngine() == 0) nExitCode = RunMainLoop();
     ShutdownEngine();
 
@@ -282,9 +284,7 @@ static void LoadEmoteAndDirect3D(void)
         FILE_LOCATION loc{};
         bTry = LocateFile(&loc, szName, 0) > 0;
     }
-    (void)bTry;
-    s_bEmoteLoaded = 0;
-    if (!s_bEmoteLoaded) return;
+    if (!bTry || LoadEmoteDLL() != 0) return;
     g_bDirect3D = 1;
     g_bGpuPresent = 0;
     if (g_bInterpolate > 1) g_bInterpolate = 1;
@@ -372,6 +372,7 @@ int8_t StartEngine(void)
     PlatGetLocalTime(&g_stStartTime);
 
     LoadEmoteAndDirect3D();
+    if (g_nOSCode >= 80) LoadTouchLibrary();
     LoadWebPDLL();
     if (g_bDirect3D) DumpSystemInfo();
 
@@ -425,7 +426,7 @@ void ShutdownEngine(void)
     WaitFrameThread();
     if (h.pfnStopWorkerThreads) h.pfnStopWorkerThreads();
 
-    if (s_bEmoteLoaded && h.pfnReleaseEmotePlayers) h.pfnReleaseEmotePlayers();
+    if (g_bEmoteAvailable && h.pfnReleaseEmotePlayers) h.pfnReleaseEmotePlayers();
     if (g_bDirect3D && h.pfnReleaseDirect3D) h.pfnReleaseDirect3D();
     if (h.pfnReleaseWindowMovies) h.pfnReleaseWindowMovies();
     if (h.pfnReleaseDirectSound) h.pfnReleaseDirectSound();
@@ -438,7 +439,8 @@ void ShutdownEngine(void)
     if (h.pfnFreeTextRenderSlots) h.pfnFreeTextRenderSlots();
     if (h.pfnFreePendingRecords) h.pfnFreePendingRecords();
     if (h.pfnReleaseFlashControl) h.pfnReleaseFlashControl();
+    UnloadTouchLibrary();
     UnloadCodecLibraries();
-    s_bEmoteLoaded = 0;
+    UnloadEmoteDLL();
     g_bDirect3D = 0;
 }

@@ -5,11 +5,10 @@
 #include <new>
 
 #include "core/cp932.h"
+#include "core/frame_loop.h"
 #include "core/sysfacts.h"
 #include "platform/plat_window.h"
 #include "script/engine_config.h"
-
-extern uint32_t g_hMainWnd;
 
 WINDOW_STATE* g_apWindowState[KX_WINDOWS];
 int32_t g_anWindowCreated[KX_WINDOWS] = {-1, -1, -1, -1};

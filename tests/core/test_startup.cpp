@@ -20,6 +20,7 @@
 #include "core/startup.h"
 #include "core/sysfacts.h"
 #include "display/window_standin.h"
+#include "media/emote_component.h"
 #include "platform/plat_file.h"
 #include "platform/plat_instance.h"
 #include "platform/plat_modules.h"
@@ -31,8 +32,6 @@
 #include "script/engine_config.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/pack_writer.h"
-
-extern uint32_t g_hMainWnd;
 
 namespace {
 
@@ -83,6 +82,13 @@ void InstallRecordingHooks()
     h.pfnFreeTextRenderSlots = [] { Rec("FreeTextRenderSlots"); };
     h.pfnFreePendingRecords = [] { Rec("FreePendingRecords"); };
     h.pfnReleaseFlashControl = [] { Rec("ReleaseFlashControl"); };
+}
+
+// An E-mote component (every entry a failing stand-in), which switches Direct3D drawing on.
+void RegisterFakeEmote()
+{
+    ASSERT_EQ(PlatRegisterFakeModule("emotedriver.dll", nullptr, 0), 0);
+    ASSERT_EQ(PlatRegisterFakeModule("VEVuvoz.dll", nullptr, 0), 0);
 }
 
 // The object trees a start made.
@@ -207,7 +213,7 @@ TEST_F(StartupTest, StartsAndShutsDownInOrder)
     UsePaths(dir);
     StartWindows();
     g_bEngineOnceDone = 0;
-    g_bDirect3D = 1;   // as the E-mote component would switch it on
+    RegisterFakeEmote();
     g_answers.nJoysticks = 1;
 
     ASSERT_EQ(StartEngine(), 0);
@@ -241,6 +247,12 @@ TEST_F(StartupTest, StartsAndShutsDownInOrder)
     EXPECT_EQ(g_bJoystickPresent, 1);
     EXPECT_EQ(g_nDirectXVersion, 9);
     EXPECT_STREQ(g_szWorkDir, g_szExeDir);
+    // The E-mote component brought Direct3D drawing with it.
+    EXPECT_EQ(g_bEmoteAvailable, 1);
+    EXPECT_EQ(g_bDirect3D, 1);
+    EXPECT_EQ(g_bGpuPresent, 0);
+    EXPECT_LE(g_bInterpolate, 1);
+    EXPECT_EQ(g_bBestDisplayMode, 0);
     EXPECT_EQ(g_bFolderReadOnly, 0);
     for (uint8_t b : g_abSwitchTable) ASSERT_EQ(b, 1);
 
@@ -251,13 +263,14 @@ TEST_F(StartupTest, StartsAndShutsDownInOrder)
 
     g_bFullscreen = 1;
     ShutdownEngine();
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"StopWorkerThreads", "ReleaseDirect3D", "ReleaseWindowMovies",
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"StopWorkerThreads", "ReleaseEmotePlayers", "ReleaseDirect3D", "ReleaseWindowMovies",
                                                  "ReleaseDirectSound", "DestroyMenus", "LeaveFullscreen",
                                                  "FreeTextRenderSlots", "FreePendingRecords",
                                                  "ReleaseFlashControl"}));
     EXPECT_EQ(g_bFullscreen, 0);
     EXPECT_EQ(g_bEngineStop.load(), 1);
     EXPECT_EQ(g_bSnpLoaded, 0);
+    EXPECT_EQ(g_bEmoteAvailable, 0);
     g_calls.clear();
     ShutdownEngine();
     EXPECT_TRUE(g_calls.empty());
@@ -315,13 +328,13 @@ TEST_F(StartupTest, FailingRowsStopStartUp)
          true},
         {"Direct3D falls back to the CPU", {},
          [](TEMP_DIR&) {
-             g_bDirect3D = 1;
+             RegisterFakeEmote();
              g_answers.nDirect3D = 1;
          },
          0, {}, "GPU描画が出来ませんでした。CPU描画に移行します。", true, true, false},
         {"Direct3D fails for good", {},
          [](TEMP_DIR&) {
-             g_bDirect3D = 1;
+             RegisterFakeEmote();
              g_answers.nDirect3D = -1;
          },
          -1, {}, nullptr, true, true, true},
