@@ -284,7 +284,7 @@ TEST_F(StartupTest, FailingRowsStopStartUp)
         std::function<void(TEMP_DIR&)> setup;
         int nResult;
         std::vector<int> ids;        // error reports in order (all fatal)
-        const char* pszBoxUtf8;      // part of the one box shown, or NULL for no box
+        const char* pszBoxUtf8;      // text found in one of the boxes shown, or NULL for none
         bool bWindowSystem;          // the window system is up
         bool bWindow;                // the main window exists afterwards
         bool bStop;                  // the stop flag afterwards
