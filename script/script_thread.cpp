@@ -42,8 +42,8 @@ void FreeScriptThread(SCRIPT_THREAD* pThread)
     for (CALL_FRAME* p : pThread->apCall) {
         if (!p) continue;
         for (int i = 0; i < KX_CALL_ITEMS; ++i) {
-            std::free(p->aArgText[i].psz);
-            std::free(p->aRetText[i].psz);
+            std::free(p->apszArgText[i]);
+            std::free(p->apszRetText[i]);
         }
         std::free(p);
     }
