@@ -10,12 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 
-struct SCRIPT_BODY;
+#include "script/script_body.h"
 
 enum {
     KX_ERRNO_TEXTS = 37,        // errno messages 0..36 after the commands in kxc.kbn
     KX_KEY_MAP_SIZE = 256,      // key-map bytes that end kxc.kbn
-    KX_LABEL_BUCKETS = 256,     // label bucket starts, by the top byte of a label's hash
     KX_VAR_TABLE_VERSION = 555, // the only version of kxt.kbn the engine reads
 };
 
@@ -50,24 +49,9 @@ extern char* g_apszErrnoText[KX_ERRNO_TEXTS];
 extern uint8_t g_abKeyMap[KX_KEY_MAP_SIZE];
 
 // ---- kxt_list.kbn: scripts ----
-extern int32_t g_nScripts;
-extern char** g_apszScriptName;           // source file name by script index (own terminated copies)
+// The script names, the body slots and the label table are declared with the body loader
+// (script/script_body.h), which reads them; the loaders here fill them.
 extern int32_t* g_anScriptValue;          // one value per list record, by the record's position
-extern SCRIPT_BODY** g_ppScriptBody;      // loaded bodies by script index, NULL until first use
-
-// ---- kxl.kbn: labels ----
-struct LABEL_ENTRY {
-    char* pszName;       // own terminated copy
-    uint32_t dwHash;     // MurmurHash2 of the name as the file stores it
-    int32_t nCommand;    // command index in its script
-    uint16_t wScript;    // script index
-    uint8_t bIfDepth;    // if-blocks and loops that enclose the label
-    uint8_t bLoopDepth;
-};
-extern LABEL_ENTRY** g_apLabel;           // in file order (sorted by ascending hash)
-extern int32_t g_nLabels;
-// Position of the first label whose hash has top byte b, 0..g_nLabels; entry 0 is always 0.
-extern int32_t g_anLabelBucket[KX_LABEL_BUCKETS];
 
 // ---- loaders, in start-up order ----
 // Each locates its file through the file sources, reads it whole and builds its tables. A file
@@ -77,8 +61,9 @@ int LoadErrorTexts(void);      // 0, or non-zero
 int LoadCommandTable(void);    // 0, or non-zero; binds the command handlers after the table
 int LoadVarTable(void);        // 0, or non-zero (version other than 555: 105000)
 int LoadScriptList(void);      // 0, or 1 (a bad index: 901030)
-int AllocScriptBodyTable(void);   // 0, or -1 (100010)
 int LoadVarDefs(void);         // 0, or 1
+// Labels must be sorted by hash, their bucket starts must lead to them, their script must be
+// listed and their depths must fit the thread's stacks; otherwise 104010.
 int LoadLabels(void);          // 0, or non-zero
 // Applies the variable definitions: key -1 the global ones (scope 1 and 3), key s the local ones of
 // script s. 0, or -1 after a reported error.
@@ -93,6 +78,6 @@ int StartScriptSystem(void);
 // the engine's start-up steps run.
 void InstallScriptSystem(void);
 
-// Releases every table and puts the counts back to 0 (tests and shut-down). Loaded bodies are the
-// body loader's; their table is released, not the bodies.
+// Releases every table, the loaded bodies included, and puts the counts back to 0 (tests and
+// shut-down).
 void FreeScriptTables(void);
