@@ -514,8 +514,6 @@ int StartScriptSystem(void)
     if (LoadCommandTable() != 0) return 1;
     if (LoadVarTable() != 0) return 1;
     if (LoadScriptList() != 0) return 1;
-    // Script errors from here on carry the script file and line in their header.
-    g_pfnScriptLocation = GetScriptLocation;
     if (LoadVarDefs() != 0) return 1;
     if (ApplyVarDefs(-1) != 0) return 1;
     if (LoadLabels() != 0) return 1;
