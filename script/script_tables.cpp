@@ -9,7 +9,6 @@
 #include "core/engine_hooks.h"
 #include "core/errors.h"
 #include "core/file_location.h"
-#include "core/kx_hash.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
 #include "script/engine_config.h"
