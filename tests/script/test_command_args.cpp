@@ -10,6 +10,8 @@
 
 #include "core/engine_globals.h"
 #include "core/errors.h"
+#include "core/pack_archive.h"
+#include "platform/plat_file.h"
 #include "script/command_args.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
@@ -17,6 +19,7 @@
 #include "script/variables.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/expr_assembler.h"
+#include "tools/lib/command_table.h"
 #include "tools/lib/kx_writers.h"
 #include "tools/lib/script_builder.h"
 
@@ -186,11 +189,7 @@ protected:
         g_nScripts = 1;
         g_ppScriptBody = apBody;
         thread = SCRIPT_THREAD{};
-        thread.nCommands = body.body.nCommands;
-        thread.pwCommandWords = body.body.pwCommandWords;
-        thread.pbArgCounts = body.body.pbArgCounts;
-        thread.ppFirstArgs = reinterpret_cast<const void* const*>(body.body.ppFirstArgs);
-        thread.pbExpr = body.body.pbExpr;
+        SetThreadBody(&thread, 0);
         thread.bRunA = thread.bRunB = 1;
         g_pCurThread = &thread;
         g_nCurCommand = nCommand;
@@ -561,4 +560,69 @@ TEST_F(CmdArgsTest, DamagedRecordsAreRefused)
     EXPECT_EQ(GetArgExpr(2, &pCode, &nLen), -1);
     ExpectFatal(errors, 104010, "evaluating an unevaluated argument that does not fit");
     EXPECT_EQ(pCode, nullptr);
+}
+
+// A body written as a game file and loaded by the body loader: the decoding reads it in place.
+TEST_F(CmdArgsTest, DecodesABodyLoadedFromItsFile)
+{
+    InstallProbe({Arg("n", ARGKIND_INT, 13), Arg("s", ARGKIND_TEXT), Arg("end", ARGKIND_RAW)});
+    TEMP_DIR dir;
+    const std::string strOldCwd = PlatGetCurrentDir();
+    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
+    snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
+    InitPackNameTable();
+    FreePackIndex();
+    g_bPackedData = 0;
+
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    ASSERT_GE(EmitCommand(&b, 0, {}), 0);
+    CODE n = MakeExprInt(250);
+    ExprAsmInt(n, 6);
+    ExprAsmOp(n, '+');
+    const int nEnd = NewTarget(&b);
+    ASSERT_GE(EmitCommand(&b, CMD_PROBE, {ExprArg(1, MakeExprText("\x83\x5c\x82\xa0"), EVALTYPE_TEXT), ExprArg(0, n),
+                                          TargetArg(2, nEnd)}), 0);
+    ASSERT_EQ(PlaceTarget(&b, nEnd), 0);
+    ASSERT_GE(EmitCommand(&b, CMD_PROBE, {ExprArg(0, MakeExprInt(257))}), 0);
+    ASSERT_EQ(FinishScriptBody(&b), 0);
+    GAME_DATA game = DefaultGameData();
+    game.scripts.push_back(ScriptFromBuilder("main.txt", b));
+    const std::vector<GAME_FILE> files = BuildGameFiles(game);
+    ASSERT_EQ(WriteGameFolder(dir.strNative, files), 0);
+    std::vector<uint8_t> defs;
+    for (const GAME_FILE& f : files)
+        if (f.strName == KXBIN_KXV) defs = f.data;
+    g_pVarDefs = defs.data();
+    g_nVarDefsBytes = defs.size();
+    char szName[] = "main.txt";
+    char* apszNames[] = {szName};
+    g_nScripts = 1;
+    g_apszScriptName = apszNames;
+    ERROR_RECORDER errors;
+    ASSERT_EQ(AllocScriptBodyTable(), 0);
+    ASSERT_EQ(LoadScriptBody(0), 1);
+    ASSERT_TRUE(errors.reports.empty());
+
+    SCRIPT_THREAD t{};
+    SetThreadBody(&t, 0);
+    g_pCurThread = &t;
+    g_nCurCommand = 1;
+    EXPECT_EQ(FetchCommandArgs(CMD_PROBE), 0);
+    EXPECT_TRUE(errors.reports.empty());
+    EXPECT_EQ(g_nArgCount, 3);
+    EXPECT_EQ(SlotValue(0), 256);
+    EXPECT_EQ(SlotText(1), "\x83\x5c\x82\xa0");
+    EXPECT_EQ(g_anArgLen[ArgSlot(2)], 2);   // the command index of the target
+    g_nCurCommand = 2;
+    EXPECT_EQ(FetchCommandArgs(CMD_PROBE), -1);
+    ExpectFatal(errors, 101000, "257 for kind 13");
+    EXPECT_EQ(g_nArgCount, 1);
+
+    FreeScriptBodies();
+    g_apszScriptName = nullptr;
+    g_pVarDefs = nullptr;
+    g_nVarDefsBytes = 0;
+    FreePackIndex();
+    PlatSetCurrentDir(strOldCwd.c_str());
 }
