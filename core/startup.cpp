@@ -443,4 +443,6 @@ void ShutdownEngine(void)
     UnloadCodecLibraries();
     UnloadEmoteDLL();
     g_bDirect3D = 0;
+    // Every thread that could touch the trees has ended: the nodes and their records go last.
+    FreeObjectTrees();
 }

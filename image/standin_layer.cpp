@@ -5,3 +5,8 @@ LAYER* CreateNodeLayer(TREE_NODE* pNode)
 {
     return nullptr;
 }
+
+void ReleaseNodeLayer(LAYER* p)
+{
+    (void)p;
+}
