@@ -90,15 +90,16 @@ static void SetLayerDefaults(LAYER* pLayer)
 
 int NewLayer(TREE_NODE* pNode)
 {
+    if (!pNode)
+        return 1;
     LAYER* pLayer = static_cast<LAYER*>(AllocZeroed(sizeof(LAYER)));
     char* pszMask = static_cast<char*>(AllocZeroed(KX_LAYER_PATH_BUFFER));
     char* pszSecond = static_cast<char*>(AllocZeroed(KX_LAYER_PATH_BUFFER));
-    if (!pLayer || !pszMask || !pszSecond || !pNode) {
+    if (!pLayer || !pszMask || !pszSecond) {
         free(pLayer);
         free(pszMask);
         free(pszSecond);
-        if (pNode)
-            ReportError(KX_ERR_LAYER_NO_MEMORY, 1);
+        ReportError(KX_ERR_LAYER_NO_MEMORY, 1);
         return 1;
     }
     SetLayerDefaults(pLayer);
