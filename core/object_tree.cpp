@@ -10,6 +10,7 @@
 #include "core/cp932.h"
 #include "core/errors.h"
 #include "core/kx_hash.h"
+#include "image/layer.h"
 #include "script/dispatch.h"
 #include "script/script_thread.h"
 #include "core/sysfacts.h"
@@ -611,7 +612,8 @@ static void FreeTree(TREE_NODE*& pRoot, void (*pfnRelease)(PAYLOAD*))
 
 void FreeObjectTrees(void)
 {
-    FreeTree(g_pLayerRoot, ReleaseNodeLayer);
+    if (g_pLayerRoot) FreeNodeSubtree(g_pLayerRoot);
+    g_pLayerRoot = nullptr;
     FreeTree(g_pThreadRoot, FreeScriptThread);
     FreeTree(g_pSoundRoot, ReleaseSoundChannel);
     FreeTree(g_pMenuRoot, ReleaseMenuItem);
