@@ -1,6 +1,7 @@
 // Command arguments: decoding of a command's argument records into COMMAND_ARGS, range checks and
 // the assignment operators.
 #include "script/command_args.h"
+#include "script/script_tables.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -26,15 +27,6 @@ int64_t g_anArgElem[KX_ARG_SLOTS];
 uint8_t g_abArgRefTaken[KX_ARG_SLOTS];
 
 int (*g_pfnGetMainWindowSize)(int32_t* pnWidth, int32_t* pnHeight);
-
-// The command table (kxc.kbn), defined with its loader: command count, names, argument counts,
-// argument names, value kinds and check kinds by command id and argument id.
-extern int32_t g_nCommands;
-extern char** g_apszCmdName;
-extern uint8_t* g_pbArgCount;
-extern char*** g_appszArgName;
-extern uint8_t** g_apbArgValueKind;
-extern uint8_t** g_apbArgCheckKind;
 
 namespace {
 

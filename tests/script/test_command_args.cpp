@@ -17,19 +17,12 @@
 #include "script/script_body.h"
 #include "script/script_thread.h"
 #include "script/variables.h"
+#include "script/script_tables.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/kx_writers.h"
 #include "tools/lib/script_builder.h"
-
-// The command table as its loader leaves it (defined with the loader).
-extern int32_t g_nCommands;
-extern char** g_apszCmdName;
-extern uint8_t* g_pbArgCount;
-extern char*** g_appszArgName;
-extern uint8_t** g_apbArgValueKind;
-extern uint8_t** g_apbArgCheckKind;
 
 namespace {
 
