@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/kx_hash.h"
 #include "core/object_tree.h"
+#include "script/dispatch.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -531,6 +532,12 @@ TEST(ObjectTrees, StartUpBuildsTheFourTrees)
     EXPECT_EQ(pGroup->llOrder, 100);
     EXPECT_EQ(pSystem->llOrder, 100);
     EXPECT_EQ(FindNodeByPath(g_pThreadRoot, "SYSTEM", KX_FIND_LEAF), pSystem);
+    // Both carry a script thread, freed with its record.
+    for (TREE_NODE* pNode : {pGroup, pSystem}) {
+        EXPECT_NE(pNode->pPayload, nullptr);
+        FreeScriptThread(static_cast<SCRIPT_THREAD*>(pNode->pPayload));
+        pNode->pPayload = nullptr;
+    }
 
     for (TREE_NODE** ppRoot : {&g_pLayerRoot, &g_pThreadRoot, &g_pSoundRoot, &g_pMenuRoot}) {
         FreeSubtree(*ppRoot);
