@@ -12,7 +12,7 @@
 #include "core/kx_math.h"
 #include "core/object_tree.h"
 #include "core/settings.h"
-#include "core/standin_startup_state.h"
+#include "core/startup.h"
 #include "core/sysfacts.h"
 #include "display/window_events.h"
 #include "platform/plat_sysinfo.h"
@@ -22,8 +22,8 @@
 #include "script/engine_control.h"
 #include "script/evaluator.h"
 #include "script/flow_frames.h"
+#include "script/script_tables.h"
 #include "script/script_thread.h"
-#include "script/standin_script_state.h"
 #include "script/text_buffer.h"
 #include "script/variables.h"
 

@@ -14,7 +14,7 @@
 #include "core/input_state.h"
 #include "core/object_tree.h"
 #include "core/settings.h"
-#include "core/standin_startup_state.h"
+#include "core/startup.h"
 #include "core/sysfacts.h"
 #include "display/window_events.h"
 #include "platform/plat_sysinfo.h"
@@ -23,8 +23,8 @@
 #include "script/engine_control.h"
 #include "script/evaluator.h"
 #include "script/flow_frames.h"
+#include "script/script_tables.h"
 #include "script/script_thread.h"
-#include "script/standin_script_state.h"
 #include "script/system_vars.h"
 #include "script/text_buffer.h"
 #include "script/variables.h"
@@ -56,9 +56,16 @@ protected:
     LOOP_FRAME loops[2]{};
     TREE_NODE node{};
     std::vector<uint8_t> defs;
+    // Start-up state that tests change, put back afterwards.
+    int nSoundMode = g_nSoundMode;
+    uint8_t bFolderReadOnly = g_bFolderReadOnly;
+    uint8_t bDirect3D = g_bDirect3D;
+    char szWorkDir[KX_MAX_PATH];
+    PLAT_LOCAL_TIME stStartTime = g_stStartTime;
 
     void SetUp() override
     {
+        std::memcpy(szWorkDir, g_szWorkDir, sizeof szWorkDir);
         ASSERT_EQ(CreateVarTable(1100), 0);
         InstallEvaluator();
         InstallSystemVariables();
@@ -98,11 +105,11 @@ protected:
             g_allTimerStopTime[i] = 0;
             g_anTimerPaused[i] = 0;
         }
-        g_nSoundMode = 0;
-        g_bFolderReadOnly = 0;
-        g_bDirect3D = 0;
-        g_szWorkDir[0] = '\0';
-        g_stStartTime = {};
+        g_nSoundMode = nSoundMode;
+        g_bFolderReadOnly = bFolderReadOnly;
+        g_bDirect3D = bDirect3D;
+        std::memcpy(g_szWorkDir, szWorkDir, sizeof szWorkDir);
+        g_stStartTime = stStartTime;
         FreeVarTable();
         g_SysVarHooks = {};
         g_pVarDefs = nullptr;
@@ -140,18 +147,13 @@ void ExpectInts(const std::vector<INT_CASE>& cases)
 TEST_F(SysVarTest, StandInsReadTheirStartValues)
 {
     ExpectInts({
-        {4, 0, 0},     // no sound
-        {9, 0, 0},     // working folder writable
-        {113, 0, 0},   // CPU drawing
         {15, 0, 0},    // empty file list
         {117, 0, 0}, {118, 0, 0}, {119, 0, 0}, {120, 0, 0}, {132, 0, 0}, {145, 0, 0}, {146, 0, 0},
         {133, 0, 0}, {134, 0, 0}, {137, 0, 0}, {138, 0, 0}, {142, 0, 0},
         {144, 32, 0}, {147, 0, 0}, {281, 0, 0}, {415, 0, 0}, {280, 33, 0},
-        {0, 8, 0}, {0, 15, 0},  // start time not taken yet
     });
     // Timers run from offset 0 until start-up starts them: they read the raw clock.
     EXPECT_EQ(GetSysVarInt(1, 1), 50000);
-    EXPECT_EQ(ReadText(104, 0), "");
     EXPECT_EQ(ReadText(122, 0), "");   // no message text buffer yet
     EXPECT_EQ(ReadText(123, 0), "");
 }
@@ -200,6 +202,9 @@ TEST_F(SysVarTest, IntegersFromSettingsFactsAndCounters)
     const int64_t nLoad = GetSysVarInt(6, 0);
     EXPECT_GE(nLoad, 0);
     EXPECT_LE(nLoad, 100);
+
+    g_nSoundMode = 0;
+    EXPECT_EQ(GetSysVarInt(4, 0), 0);
 
     g_pThreadRoot = pSavedRoot;
     g_bDebug = bDebug;
