@@ -18,6 +18,11 @@
 #include "core/kx_math.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
+#include "image/layer.h"
+#include "script/engine_control.h"
+#include "script/evaluator.h"
+#include "script/script_tables.h"
+#include "script/system_vars.h"
 #include "core/pack_archive.h"
 #include "core/settings.h"
 #include "core/sysfacts.h"
@@ -126,6 +131,15 @@ int RunProgram(const std::vector<std::string>& args)
 // ---------------------------------------------------------------------------------------------
 // The entry
 
+void InstallEngineParts(void)
+{
+    InstallEvaluator();
+    InstallSystemVariables();
+    InstallScriptSystem();
+    InstallLayerHooks();
+    g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
+}
+
 int KolvexMain(int argc, char** argv)
 {
     InitEngineTexts();
@@ -160,6 +174,7 @@ int KolvexMain(int argc, char** argv)
 
     int nExitCode = 0;
     g_bRunning = 1;
+    InstallEngineParts();
     if (StartEngine() == 0) nExitCode = RunMainLoop();
     ShutdownEngine();
 
