@@ -174,7 +174,6 @@ int KolvexMain(int argc, char** argv)
 
     int nExitCode = 0;
     g_bRunning = 1;
-    InstallEngineParts();
     if (StartEngine() == 0) nExitCode = RunMainLoop();
     ShutdownEngine();
 

@@ -52,7 +52,7 @@ extern int g_nWindowBackend;
 // The entry: returns the main loop's quit code, or 0 when the process ends during start-up
 // (1 when the game folder cannot be used at all).
 // Connects the subsystems that are built to the start-up, frame and shut-down steps (g_EngineHooks
-// and the variable store's hooks). The entry calls it once before StartEngine; tests install their own.
+// and the variable store's hooks). The program calls it once before KolvexMain; tests install their own.
 void InstallEngineParts(void);
 int KolvexMain(int argc, char** argv);
 
