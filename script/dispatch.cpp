@@ -60,6 +60,22 @@ struct CMD_BINDING {
 const CMD_BINDING kBuiltHandlers[] = {
     {CMDID_NOP, CmdNop},     {CMDID_NOP9, CmdNop},    {CMDID_NOP77, CmdNop},   {CMDID_NOP80, CmdNop},
     {CMDID_NOP82, CmdNop},   {CMDID_NOP83, CmdNop},   {CMDID_NOP84, CmdNop},
+
+    // Declarations and assignment.
+
+
+    // Flow control.
+
+
+    // Script threads.
+
+
+    // Engine control.
+
+
+    // Message texts.
+
+
 };
 
 // A command this build does not carry yet: the game stops with the unknown-command error, naming
