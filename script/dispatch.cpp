@@ -12,6 +12,7 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
+#include "script/cmd_flow.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -65,7 +66,11 @@ const CMD_BINDING kBuiltHandlers[] = {
 
 
     // Flow control.
-
+    {CMDID_ELSE, CmdElse},             {CMDID_GOTO, CmdGoto},           {CMDID_GOSUB, CmdGosub},
+    {CMDID_IF, CmdIf},                 {CMDID_BRANCH_END, CmdBranchEnd}, {CMDID_IF_BREAK, CmdIfBreak},
+    {CMDID_IF_RETRY, CmdIfRetry},      {CMDID_END_IF, CmdEndIf},        {CMDID_LABEL_EXISTS, CmdLabelExists},
+    {CMDID_LOOP, CmdLoop},             {CMDID_BREAK, CmdBreak},         {CMDID_CONTINUE, CmdContinue},
+    {CMDID_LOOP_END, CmdLoopEnd},      {CMDID_RETURN, CmdReturn},
 
     // Script threads.
 
