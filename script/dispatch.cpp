@@ -12,7 +12,9 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
+#include "script/cmd_engine.h"
 #include "script/cmd_flow.h"
+#include "script/cmd_text.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -76,10 +78,13 @@ const CMD_BINDING kBuiltHandlers[] = {
 
 
     // Engine control.
-
+    {CMDID_QUIT, CmdQuit}, {CMDID_SET_SWITCHES, CmdSetSwitches}, {CMDID_ARGS_ONLY15, CmdArgsOnly15},
+    {CMDID_FRAME_RATE, CmdFrameRate}, {CMDID_INPUT_SWITCHES, CmdInputSwitches}, {CMDID_NOP51, CmdNop51},
+    {CMDID_ARGS_ONLY88, CmdArgsOnly88}, {CMDID_ENGINE_SETTINGS, CmdEngineSettings},
+    {CMDID_ARGS_ONLY99, CmdArgsOnly99}, {CMDID_WAIT, CmdWait},
 
     // Message texts.
-
+    {CMDID_TEXT_APPEND, CmdTextAppend}, {CMDID_TEXT_APPEND_EXPR, CmdTextAppendExpr}, {CMDID_TEXT_END, CmdTextEnd},
 
 };
 
@@ -118,6 +123,13 @@ void FillCmdHandlers(int nCommands)
 
 // The table is usable before the command table is read (tests, tools).
 static const int s_nHandlersFilled = (FillCmdHandlers(KX_COMMAND_IDS), 1);
+
+int IsCommandBuilt(int nId)
+{
+    for (const CMD_BINDING& b : kBuiltHandlers)
+        if (b.nId == nId) return 1;
+    return 0;
+}
 
 const char* GetCommandName(int nId)
 {
