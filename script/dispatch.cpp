@@ -12,6 +12,7 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
+#include "script/cmd_thread.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -68,7 +69,8 @@ const CMD_BINDING kBuiltHandlers[] = {
 
 
     // Script threads.
-
+    {CMDID_SCRIPT_LIST, CmdScriptList}, {CMDID_THREAD, CmdThread}, {CMDID_THREAD_END, CmdThreadEnd},
+    {CMDID_THREAD_INFO, CmdThreadInfo},
 
     // Engine control.
 
