@@ -249,7 +249,7 @@ int64_t LineOf(const SCRIPT_THREAD* t, int64_t nCommand)
 
 void EndThreadNode(TREE_NODE* pNode)
 {
-    if (!pNode) return;
+    if (!pNode || pNode->bGroup) return;
     RemoveNode(pNode);
     FreeScriptThread(ThreadOf(pNode));
     pNode->pPayload = nullptr;
@@ -539,8 +539,11 @@ int CmdThreadInfo(void)
     TREE_NODE* pNode = g_pCurThreadNode;
     const char* pszName = ArgText(INFO_ARG_NAME);
     if (pszName[0]) {
+        // A group name names no thread: the answer is that of a missing one.
         char szPath[KX_MAX_OBJECT_PATH];
-        if (ResolveThreadName(CMDID_THREAD_INFO, pszName, szPath, &pNode) != 0) return -1;
+        const int r = NormalizeObjectPath(szPath, pszName, g_pszThreadPath, 0);
+        if (r < 0) return -1;
+        pNode = r == 0 ? FindNodeByPath(g_pThreadRoot, szPath, KX_FIND_LEAF) : nullptr;
     }
     const SCRIPT_THREAD* t = ThreadOf(pNode);
     if (!t) {

@@ -54,8 +54,10 @@ size_t GetThreadStateLength(const SCRIPT_THREAD* pThread);
 // the text or the thread is missing.
 int DecodeThreadState(const char* pText, size_t nLen, SCRIPT_THREAD* pThread);
 
-// Ends the thread of a node: takes the node out of its tree, frees its thread record and the node.
+// Ends the thread of a leaf node (threads have no children; groups are left alone): takes the
+// node out of its tree, frees its thread record and the node.
 // When it is the running thread, g_pCurThread and g_pCurThreadNode become NULL, so nothing that
 // runs after the handler returns can reach the freed record (the scheduler fetches the next thread
-// from the tree afresh). Nothing for NULL.
+// from the tree afresh). Nothing for NULL. Meant for every way a thread ends (this command, a
+// return at call depth 0).
 void EndThreadNode(TREE_NODE* pNode);
