@@ -14,6 +14,7 @@
 #include "platform/plat_window.h"
 #include "script/cmd_engine.h"
 #include "script/cmd_text.h"
+#include "script/cmd_thread.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -70,7 +71,8 @@ const CMD_BINDING kBuiltHandlers[] = {
 
 
     // Script threads.
-
+    {CMDID_SCRIPT_LIST, CmdScriptList}, {CMDID_THREAD, CmdThread}, {CMDID_THREAD_END, CmdThreadEnd},
+    {CMDID_THREAD_INFO, CmdThreadInfo},
 
     // Engine control.
     {CMDID_QUIT, CmdQuit}, {CMDID_SET_SWITCHES, CmdSetSwitches}, {CMDID_ARGS_ONLY15, CmdArgsOnly15},
