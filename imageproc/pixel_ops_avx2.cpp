@@ -44,6 +44,13 @@ struct V256 {
     static T And(T a, T b) { return _mm256_and_si256(a, b); }
     static T Xor(T a, T b) { return _mm256_xor_si256(a, b); }
     static T Alpha16(T a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
+    // Lo8 takes pixels 0, 1 and 4, 5; Hi8 pixels 2, 3 and 6, 7.
+    static void MaskPatterns(const uint64_t* pPattern, const uint8_t* pMask, T* pLo, T* pHi)
+    {
+        auto at = [&](int k) { return static_cast<long long>(pPattern[pMask[k * 4]]); };
+        *pLo = _mm256_set_epi64x(at(5), at(4), at(1), at(0));
+        *pHi = _mm256_set_epi64x(at(7), at(6), at(3), at(2));
+    }
     static T ColourLanes16()
     {
         return _mm256_set_epi16(0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1);

@@ -42,6 +42,11 @@ struct V128 {
     static T And(T a, T b) { return _mm_and_si128(a, b); }
     static T Xor(T a, T b) { return _mm_xor_si128(a, b); }
     static T Alpha16(T a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
+    static void MaskPatterns(const uint64_t* pPattern, const uint8_t* pMask, T* pLo, T* pHi)
+    {
+        *pLo = _mm_set_epi64x(static_cast<long long>(pPattern[pMask[4]]), static_cast<long long>(pPattern[pMask[0]]));
+        *pHi = _mm_set_epi64x(static_cast<long long>(pPattern[pMask[12]]), static_cast<long long>(pPattern[pMask[8]]));
+    }
     static T ColourLanes16() { return _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1); }
     static T Reduce2x2Avg(T a, T b)
     {

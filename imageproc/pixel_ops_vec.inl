@@ -18,7 +18,8 @@
 //   T, W (bytes per vector), Load, Store, Zero, Set8, Set16, Set32, Lo8, Hi8, Lo16, Hi16, Lo32,
 //   Hi32, Add8, Add16, Add32, Sub16, MulLo16, MulHiU16, Madd16, Srl16<k>, Sll16<k>, PackUS16,
 //   Packs32, Avg8, AddS8, SubS8, Min8, Max8, Min16, Max16 (signed), And, Xor, Alpha16 (each
-//   pixel's alpha word in all four of its words), ColourLanes16 (all ones in the B, G, R words of
+//   pixel's alpha word in all four of its words), MaskPatterns (the 64-bit weight patterns of the
+//   pixels' first mask bytes, laid out as Lo8 and Hi8 lay out the pixels), ColourLanes16 (all ones in the B, G, R words of
 //   each pixel, zero in its alpha word) and Reduce2x2Avg (the average of even and odd pixels of
 //   two vectors, in order).
 
@@ -171,39 +172,35 @@ struct VEC_OPS {
     // ---- Mask ----
 
     // Level 1: per pixel the curve weight w of the mask's blue byte; w <= 1 leaves the pixel, else
-    // B, G, R := (d x (256 - w) + s x w + 255) >> 8. A chunk with a weight above 256 (a curve that
-    // no opacity in range gives) is left to the plain form.
+    // B, G, R := (d x (256 - w) + s x w + 255) >> 8. The curve is first turned into a table of
+    // 16-bit weight patterns (w, w, w, 0), with 0 for the entries that change nothing, so a pixel's
+    // weights are one load. A curve with an entry above 256 (which no opacity in range gives), and
+    // rows too short to repay the table, go to the plain form.
     static void Mask1(uint8_t* d, const uint8_t* s, const uint8_t* m, int nThreshold, int nVagueness, size_t n)
     {
         const size_t nBytes = n & ~size_t(3);
         const size_t nEnd = VecEnd(0, nBytes);
-        const T z = V::Zero();
-        int32_t aw[W / 4];
+        uint64_t aPattern[256];
+        bool bInRange = nEnd >= 256;
+        for (int k = 0; k < 256 && bInRange; ++k) {
+            const int32_t w = g_aiMaskCurve[k];
+            bInRange = w <= 256;
+            const uint64_t u = w > 1 ? static_cast<uint64_t>(w) : 0;
+            aPattern[k] = u | (u << 16) | (u << 32);
+        }
+        if (!bInRange) {
+            PixelOpMask(d, s, m, nThreshold, nVagueness, n);
+            return;
+        }
+        const T z = V::Zero(), r255 = V::Set16(255), w256 = V::Set16(256);
         for (size_t i = 0; i < nEnd; i += W) {
-            bool bOut = false, bAny = false;
-            for (size_t k = 0; k < W / 4; ++k) {
-                int32_t w = g_aiMaskCurve[m[i + k * 4]];
-                if (w <= 1) w = 0;
-                bAny |= w != 0;
-                bOut |= w > 256;
-                aw[k] = w;
-            }
-            if (!bAny) continue;
-            if (bOut) {
-                PixelOpMask(d + i, s + i, m + i, nThreshold, nVagueness, W);
-                continue;
-            }
-            const T w32 = V::Load(reinterpret_cast<const uint8_t*>(aw));
-            const T w16 = V::Packs32(w32, w32);        // w0 w1 w2 w3 w0 w1 w2 w3 (per lane)
-            const T w2x = V::Lo16(w16, w16);           // w0 w0 w1 w1 w2 w2 w3 w3
-            const T wLo = V::And(V::Lo32(w2x, w2x), V::ColourLanes16());   // pixels 0, 1
-            const T wHi = V::And(V::Hi32(w2x, w2x), V::ColourLanes16());   // pixels 2, 3
+            T wLo, wHi;
+            V::MaskPatterns(aPattern, m + i, &wLo, &wHi);
             const T x = V::Load(d + i), y = V::Load(s + i);
-            const T r255 = V::Set16(255);
-            const T lo = V::template Srl16<8>(V::Add16(V::Add16(V::MulLo16(V::Lo8(x, z), V::Sub16(V::Set16(256), wLo)),
-                                                                V::MulLo16(V::Lo8(y, z), wLo)), r255));
-            const T hi = V::template Srl16<8>(V::Add16(V::Add16(V::MulLo16(V::Hi8(x, z), V::Sub16(V::Set16(256), wHi)),
-                                                                V::MulLo16(V::Hi8(y, z), wHi)), r255));
+            const T lo = V::template Srl16<8>(
+                V::Add16(V::Add16(V::MulLo16(V::Lo8(x, z), V::Sub16(w256, wLo)), V::MulLo16(V::Lo8(y, z), wLo)), r255));
+            const T hi = V::template Srl16<8>(
+                V::Add16(V::Add16(V::MulLo16(V::Hi8(x, z), V::Sub16(w256, wHi)), V::MulLo16(V::Hi8(y, z), wHi)), r255));
             V::Store(d + i, V::PackUS16(lo, hi));
         }
         if (nEnd < n) PixelOpMask(d + nEnd, s + nEnd, m + nEnd, nThreshold, nVagueness, n - nEnd);

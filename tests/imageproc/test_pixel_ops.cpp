@@ -395,8 +395,10 @@ const std::vector<FAMILY>& Families()
 // Random bytes with pixels that favour the alpha values with special paths (0, 255 and neighbours).
 void FillRandom(std::mt19937& rng, uint8_t* p, size_t n)
 {
-    for (size_t i = 0; i < n; ++i)
-        p[i] = static_cast<uint8_t>(rng());
+    for (size_t i = 0; i < n; i += 4) {
+        const uint32_t r = rng();
+        memcpy(p + i, &r, n - i < 4 ? n - i : 4);
+    }
     for (size_t i = 3; i < n; i += 4) {
         const uint32_t r = rng() % 8;
         if (r == 0) p[i] = 0;
@@ -419,21 +421,23 @@ void FillCurve(std::mt19937& rng, bool bWithOutOfRange)
     }
 }
 
-// Runs one call on copies of the same rows through the plain and the vector table and compares the
-// whole destination buffer, guard bytes included.
-void CompareCall(const FAMILY& f, const PIXEL_OPS& ref, const TIER& tier, const std::vector<uint8_t>& d0,
+// Runs one call on copies of the same rows through the plain table and each vector table and
+// compares the whole destination buffer, guard bytes included.
+void CompareCall(const FAMILY& f, const PIXEL_OPS& ref, const std::vector<TIER>& tiers, const std::vector<uint8_t>& d0,
                  const uint8_t* s, const uint8_t* m, size_t nOffD, size_t n, int a, uint8_t* pRef, uint8_t* pVec,
                  const std::string& strWhere)
 {
     memcpy(pRef, d0.data(), d0.size());
-    memcpy(pVec, d0.data(), d0.size());
     f.call(ref, pRef + nOffD, s, m, n, a);
-    f.call(tier.ops, pVec + nOffD, s, m, n, a);
-    if (memcmp(pRef, pVec, d0.size()) != 0) {
-        size_t i = 0;
-        while (pRef[i] == pVec[i]) ++i;
-        ADD_FAILURE() << f.pszName << " " << tier.pszName << " " << strWhere << " a=" << a << ": byte " << i
-                      << " (offset " << nOffD << ") plain " << int(pRef[i]) << " vector " << int(pVec[i]);
+    for (const TIER& tier : tiers) {
+        memcpy(pVec, d0.data(), d0.size());
+        f.call(tier.ops, pVec + nOffD, s, m, n, a);
+        if (memcmp(pRef, pVec, d0.size()) != 0) {
+            size_t i = 0;
+            while (pRef[i] == pVec[i]) ++i;
+            ADD_FAILURE() << f.pszName << " " << tier.pszName << " " << strWhere << " a=" << a << ": byte " << i
+                          << " (offset " << nOffD << ") plain " << int(pRef[i]) << " vector " << int(pVec[i]);
+        }
     }
 }
 
@@ -461,11 +465,8 @@ TEST_P(PixelOpsOracle, EveryLengthAndOffset)
                     FillRandom(rng, src.p, kSrc);
                     FillRandom(rng, third.p, kSrc);
                     const size_t nOffS = (nOffD * 3 + n) % 8, nOffM = (nOffD + 5) % 8;
-                    CompareCall(f, ref, tiers[0], d0, src.p + nOffS, third.p + nOffM, nOffD, n, a, bufRef.p, bufVec.p,
+                    CompareCall(f, ref, tiers, d0, src.p + nOffS, third.p + nOffM, nOffD, n, a, bufRef.p, bufVec.p,
                                 "n=" + std::to_string(n));
-                    for (size_t t = 1; t < tiers.size(); ++t)
-                        CompareCall(f, ref, tiers[t], d0, src.p + nOffS, third.p + nOffM, nOffD, n, a, bufRef.p,
-                                    bufVec.p, "n=" + std::to_string(n));
                 }
             }
         }
@@ -487,16 +488,15 @@ TEST_P(PixelOpsOracle, FullRows)
     ALIGNED_BUF src(kSrc), third(kSrc), bufRef(kBuf), bufVec(kBuf);
     std::vector<uint8_t> d0(kBuf);
     for (const FAMILY& f : Families())
-        for (int a : f.params)
+        for (int a : f.params) {
+            FillCurve(rng, false);
+            FillRandom(rng, d0.data(), kBuf);
+            FillRandom(rng, src.p, kSrc);
+            FillRandom(rng, third.p, kSrc);
             for (size_t nOffD : {0, 4, 8, 12, 2})
-                for (const TIER& tier : tiers) {
-                    FillCurve(rng, false);
-                    FillRandom(rng, d0.data(), kBuf);
-                    FillRandom(rng, src.p, kSrc);
-                    FillRandom(rng, third.p, kSrc);
-                    CompareCall(f, ref, tier, d0, src.p + 4, third.p, nOffD, n - (nOffD & 4), a, bufRef.p, bufVec.p,
+                CompareCall(f, ref, tiers, d0, src.p + 4, third.p, nOffD, n - (nOffD & 4), a, bufRef.p, bufVec.p,
                                 "row");
-                }
+        }
     memcpy(g_aiMaskCurve, aiSaved, sizeof aiSaved);
 }
 
@@ -519,8 +519,7 @@ TEST_P(PixelOpsOracle, ExhaustiveInputs)
     for (const FAMILY& f : Families()) {
         if (!strcmp(f.pszName, "Reduce2x2")) continue;   // reads two rows
         for (int a : f.params)
-            for (const TIER& tier : tiers)
-                CompareCall(f, ref, tier, d0, s.p, m.p, 0, kPairs, a, bufRef.p, bufVec.p, "pairs");
+            CompareCall(f, ref, tiers, d0, s.p, m.p, 0, kPairs, a, bufRef.p, bufVec.p, "pairs");
     }
     // Per-pixel slots: for each source alpha, all (s, d) pairs spread over the three colour bytes,
     // the destination alpha running through all values.
@@ -550,10 +549,13 @@ TEST_P(PixelOpsOracle, ExhaustiveInputs)
             bool bPerPixel = false;
             for (const char* psz : apszPerPixel) bPerPixel |= !strcmp(psz, f.pszName);
             if (!bPerPixel) continue;
-            for (int a : f.params)
-                for (const TIER& tier : tiers)
-                    CompareCall(f, ref, tier, pd0, ps.p, pm.p, 0, kBytes, a, pRef.p, pVec.p,
-                                "sA=" + std::to_string(sA));
+            // The mask slot does not read the source alpha: a few alphas are enough for it.
+            if (!strcmp(f.pszName, "Mask") && sA % 85 != 0) continue;
+            // Opacities where the 16-bit forms are tightest; the random tests cover the others.
+            for (int a : f.params) {
+                if (f.params == kOpacities && a != 1 && a != 128 && a != 200 && a != 255 && a != 256) continue;
+                CompareCall(f, ref, tiers, pd0, ps.p, pm.p, 0, kBytes, a, pRef.p, pVec.p, "sA=" + std::to_string(sA));
+            }
         }
         if (HasFailure()) break;
     }
