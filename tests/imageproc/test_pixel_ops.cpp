@@ -452,18 +452,22 @@ TEST_P(PixelOpsOracle, EveryLengthAndOffset)
     int32_t aiSaved[256];
     memcpy(aiSaved, g_aiMaskCurve, sizeof aiSaved);
     std::mt19937 rng(20240611u + nLevel);
-    const size_t kMax = 100, kBuf = 2 * kMax + 64, kSrc = 5 * kMax + 64;   // Reduce2x2 reads two source rows
+    const size_t kMax = 300, kBuf = 2 * kMax + 64, kSrc = 5 * kMax + 64;   // Reduce2x2 reads two source rows
     ALIGNED_BUF src(kSrc), third(kSrc), bufRef(kBuf), bufVec(kBuf);
-    std::vector<uint8_t> d0(kBuf);
+    std::vector<uint8_t> d0;
     for (const FAMILY& f : Families()) {
         for (int a : f.params) {
-            FillCurve(rng, true);
-            for (size_t n = 0; n <= kMax; ++n) {
-                // Destination at every offset within 8 bytes; the sources at other offsets.
-                for (size_t nOffD = 0; nOffD < 8; ++nOffD) {
-                    FillRandom(rng, d0.data(), kBuf);
-                    FillRandom(rng, src.p, kSrc);
-                    FillRandom(rng, third.p, kSrc);
+            FillCurve(rng, (a & 1) != 0);
+            // Every length up to 100 bytes at every destination offset within 8 bytes; then lengths
+            // around 256 (where the mask's table form starts) at a few offsets. The sources sit at
+            // other offsets.
+            for (size_t n = 0; n <= kMax; n = n == 100 ? 250 : n + 1) {
+                for (size_t nOffD = 0; nOffD < 8; nOffD += n <= 100 ? 1 : 3) {
+                    // Only the bytes a call can reach, and guard bytes after them.
+                    d0.resize(n + 24);
+                    FillRandom(rng, d0.data(), d0.size());
+                    FillRandom(rng, src.p, 4 * n + 40);
+                    FillRandom(rng, third.p, n + 16);
                     const size_t nOffS = (nOffD * 3 + n) % 8, nOffM = (nOffD + 5) % 8;
                     CompareCall(f, ref, tiers, d0, src.p + nOffS, third.p + nOffM, nOffD, n, a, bufRef.p, bufVec.p,
                                 "n=" + std::to_string(n));
@@ -489,7 +493,7 @@ TEST_P(PixelOpsOracle, FullRows)
     std::vector<uint8_t> d0(kBuf);
     for (const FAMILY& f : Families())
         for (int a : f.params) {
-            FillCurve(rng, false);
+            FillCurve(rng, (a & 1) != 0);
             FillRandom(rng, d0.data(), kBuf);
             FillRandom(rng, src.p, kSrc);
             FillRandom(rng, third.p, kSrc);
