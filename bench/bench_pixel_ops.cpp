@@ -16,7 +16,7 @@ constexpr size_t kWidth = 1920, kHeight = 1080, kRowBytes = kWidth * 4;
 
 enum OP {
     OP_FILL32, OP_COPY, OP_LERP, OP_LERP_128, OP_LERP1, OP_ALPHA_OVER, OP_ALPHA_OVER1, OP_ALPHA_OVER_OPACITY,
-    OP_MASK, OP_MASK_SOFT, OP_CROSSFADE, OP_ADD, OP_ADD_OPACITY, OP_ADD_ALPHA, OP_SUBTRACT, OP_MULTIPLY, OP_SCREEN,
+    OP_MASK, OP_MASK_HARD, OP_MASK_SOFT, OP_CROSSFADE, OP_ADD, OP_ADD_OPACITY, OP_ADD_ALPHA, OP_SUBTRACT, OP_MULTIPLY, OP_SCREEN,
     OP_SCREEN_OPACITY, OP_LIGHTEN, OP_LINEAR_LIGHT, OP_COMPOSE, OP_REDUCE2X2,
 };
 
@@ -47,7 +47,7 @@ void CallOp(const PIXEL_OPS& o, int nOp, uint8_t* d, const uint8_t* s, const uin
     case OP_LERP_128: o.PixelOpLerp(d, s, 128, n); break;
     case OP_ALPHA_OVER: case OP_ALPHA_OVER1: o.PixelOpAlphaOver(d, s, n); break;
     case OP_ALPHA_OVER_OPACITY: o.PixelOpAlphaOverOpacity(d, s, 200, n); break;
-    case OP_MASK: o.PixelOpMask(d, s, m, 128, 256, n); break;
+    case OP_MASK: case OP_MASK_HARD: o.PixelOpMask(d, s, m, 128, 256, n); break;
     case OP_MASK_SOFT: o.PixelOpMask(d, s, m, 128, 64, n); break;
     case OP_CROSSFADE: o.PixelOpCrossFade(d, s, m, 77, n); break;
     case OP_ADD: o.PixelOpAdd(d, s, n); break;
@@ -75,8 +75,9 @@ void BM_PixelOp(benchmark::State& state, int nOp)
     const int nLevel = (nOp == OP_LERP1 || nOp == OP_ALPHA_OVER1) ? 1 : 3;
     PIXEL_OPS ops{};
     FillPixelOps(&ops, nLevel, nSimd);
+    // A curve with a ramp (a soft edge drawn at partial opacity), or the hard edge of threshold 128.
     for (int i = 0; i < 256; ++i)
-        g_aiMaskCurve[i] = i < 64 ? 0 : (i > 192 ? 256 : (i - 64) * 2);
+        g_aiMaskCurve[i] = nOp == OP_MASK_HARD ? (i < 128 ? 0 : 256) : (i < 64 ? 0 : (i > 192 ? 256 : (i - 64) * 2));
     const size_t nRows = bFrame ? kHeight : 1;
     // Reduce2x2 reads two source rows per output row.
     const size_t nBytes = kRowBytes * nRows, nSrcBytes = kRowBytes * (nRows + 1);
@@ -123,8 +124,9 @@ KX_PIXEL_BENCH(Lerp1, OP_LERP1);
 KX_PIXEL_BENCH(AlphaOver, OP_ALPHA_OVER);
 KX_PIXEL_BENCH(AlphaOver1, OP_ALPHA_OVER1);
 KX_PIXEL_BENCH(AlphaOverOpacity, OP_ALPHA_OVER_OPACITY);
-KX_PIXEL_BENCH(MaskHardEdge, OP_MASK);
-KX_PIXEL_BENCH(MaskSoftEdge, OP_MASK_SOFT);
+KX_PIXEL_BENCH(MaskCurve, OP_MASK);
+KX_PIXEL_BENCH(MaskHardEdge, OP_MASK_HARD);
+KX_PIXEL_BENCH(MaskVagueness64, OP_MASK_SOFT);
 KX_PIXEL_BENCH(CrossFade, OP_CROSSFADE);
 KX_PIXEL_BENCH(Add, OP_ADD);
 KX_PIXEL_BENCH(AddOpacity, OP_ADD_OPACITY);

@@ -44,6 +44,14 @@ struct V256 {
     static T And(T a, T b) { return _mm256_and_si256(a, b); }
     static T Xor(T a, T b) { return _mm256_xor_si256(a, b); }
     static T Alpha16(T a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
+    static T Or(T a, T b) { return _mm256_or_si256(a, b); }
+    static T AndNot(T a, T b) { return _mm256_andnot_si256(a, b); }
+    static T CmpGt32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
+    static T GatherSelect(const uint32_t* pTable, const uint8_t* pMask)
+    {
+        const T idx = _mm256_and_si256(Load(pMask), _mm256_set1_epi32(0xFF));
+        return _mm256_i32gather_epi32(reinterpret_cast<const int*>(pTable), idx, 4);
+    }
     // Lo8 takes pixels 0, 1 and 4, 5; Hi8 pixels 2, 3 and 6, 7.
     static void MaskPatterns(const uint64_t* pPattern, const uint8_t* pMask, T* pLo, T* pHi)
     {

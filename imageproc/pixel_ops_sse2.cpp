@@ -42,6 +42,14 @@ struct V128 {
     static T And(T a, T b) { return _mm_and_si128(a, b); }
     static T Xor(T a, T b) { return _mm_xor_si128(a, b); }
     static T Alpha16(T a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
+    static T Or(T a, T b) { return _mm_or_si128(a, b); }
+    static T AndNot(T a, T b) { return _mm_andnot_si128(a, b); }
+    static T CmpGt32(T a, T b) { return _mm_cmpgt_epi32(a, b); }
+    static T GatherSelect(const uint32_t* pTable, const uint8_t* pMask)
+    {
+        return _mm_setr_epi32(static_cast<int>(pTable[pMask[0]]), static_cast<int>(pTable[pMask[4]]),
+                              static_cast<int>(pTable[pMask[8]]), static_cast<int>(pTable[pMask[12]]));
+    }
     static void MaskPatterns(const uint64_t* pPattern, const uint8_t* pMask, T* pLo, T* pHi)
     {
         *pLo = _mm_set_epi64x(static_cast<long long>(pPattern[pMask[4]]), static_cast<long long>(pPattern[pMask[0]]));

@@ -18,7 +18,8 @@
 //   T, W (bytes per vector), Load, Store, Zero, Set8, Set16, Set32, Lo8, Hi8, Lo16, Hi16, Lo32,
 //   Hi32, Add8, Add16, Add32, Sub16, MulLo16, MulHiU16, Madd16, Srl16<k>, Sll16<k>, PackUS16,
 //   Packs32, Avg8, AddS8, SubS8, Min8, Max8, Min16, Max16 (signed), And, Xor, Alpha16 (each
-//   pixel's alpha word in all four of its words), MaskPatterns (the 64-bit weight patterns of the
+//   pixel's alpha word in all four of its words), Or, AndNot (~a & b), CmpGt32 (signed), GatherSelect (the 32-bit
+//   table entries of the pixels' first mask bytes), MaskPatterns (the 64-bit weight patterns of the
 //   pixels' first mask bytes, laid out as Lo8 and Hi8 lay out the pixels), ColourLanes16 (all ones in the B, G, R words of
 //   each pixel, zero in its alpha word) and Reduce2x2Avg (the average of even and odd pixels of
 //   two vectors, in order).
@@ -175,22 +176,52 @@ struct VEC_OPS {
     // B, G, R := (d x (256 - w) + s x w + 255) >> 8. The curve is first turned into a table of
     // 16-bit weight patterns (w, w, w, 0), with 0 for the entries that change nothing, so a pixel's
     // weights are one load. A curve with an entry above 256 (which no opacity in range gives), and
-    // rows too short to repay the table, go to the plain form.
+    // rows too short to repay the table, go to the plain form. A hard-edged curve (every entry 1 or
+    // less, or 256) only chooses between the two pixels' colours: w = 256 gives s exactly.
     static void Mask1(uint8_t* d, const uint8_t* s, const uint8_t* m, int nThreshold, int nVagueness, size_t n)
     {
-        const size_t nBytes = n & ~size_t(3);
-        const size_t nEnd = VecEnd(0, nBytes);
-        uint64_t aPattern[256];
-        bool bInRange = nEnd >= 256;
-        for (int k = 0; k < 256 && bInRange; ++k) {
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        if (nEnd < 256) {
+            PixelOpMask(d, s, m, nThreshold, nVagueness, n);
+            return;
+        }
+        // One pass over the curve: in range, hard-edged, and a step (every entry from nFirstFull on
+        // is 256, every one before it 1 or less)?
+        bool bInRange = true, bHardEdge = true, bStep = true;
+        int nFirstFull = 256;
+        for (int k = 0; k < 256; ++k) {
             const int32_t w = g_aiMaskCurve[k];
-            bInRange = w <= 256;
-            const uint64_t u = w > 1 ? static_cast<uint64_t>(w) : 0;
-            aPattern[k] = u | (u << 16) | (u << 32);
+            bInRange &= w <= 256;
+            bHardEdge &= w <= 1 || w == 256;
+            if (w == 256) {
+                if (nFirstFull == 256) nFirstFull = k;
+            } else if (nFirstFull != 256) {
+                bStep = false;
+            }
         }
         if (!bInRange) {
             PixelOpMask(d, s, m, nThreshold, nVagueness, n);
             return;
+        }
+        if (bHardEdge) {
+            uint32_t aSelect[256];
+            if (!bStep)
+                for (int k = 0; k < 256; ++k)
+                    aSelect[k] = g_aiMaskCurve[k] == 256 ? 0x00FFFFFFu : 0;
+            const T first = V::Set32(nFirstFull - 1), low = V::Set32(0xFF), colour = V::Set32(0x00FFFFFF);
+            for (size_t i = 0; i < nEnd; i += W) {
+                const T sel = bStep ? V::And(V::CmpGt32(V::And(V::Load(m + i), low), first), colour)
+                                    : V::GatherSelect(aSelect, m + i);
+                V::Store(d + i, V::Or(V::And(sel, V::Load(s + i)), V::AndNot(sel, V::Load(d + i))));
+            }
+            if (nEnd < n) PixelOpMask(d + nEnd, s + nEnd, m + nEnd, nThreshold, nVagueness, n - nEnd);
+            return;
+        }
+        uint64_t aPattern[256];
+        for (int k = 0; k < 256; ++k) {
+            const int32_t w = g_aiMaskCurve[k];
+            const uint64_t u = w > 1 ? static_cast<uint64_t>(w) : 0;
+            aPattern[k] = u | (u << 16) | (u << 32);
         }
         const T z = V::Zero(), r255 = V::Set16(255), w256 = V::Set16(256);
         for (size_t i = 0; i < nEnd; i += W) {

@@ -333,9 +333,10 @@ const std::vector<int> kOpacities = {0, 1, 2, 64, 127, 128, 129, 200, 254, 255, 
 
 // Mask parameters (threshold, vagueness), chosen by index: the hard edge, the ordinary soft edges,
 // and values far outside the 16-bit fields.
+// The first four use the curve at every level (each with another kind of curve, see FillCurve).
 const struct { int t, v; } kMaskParams[] = {
-    {40, 256}, {128, 0}, {128, 64}, {0, 128}, {256, 32}, {100, 1000}, {-50, 30}, {200, -7},
-    {32767, 32767}, {-32768, -32768}, {5, 70000}, {70000, 3}, {-70000, 9}, {3, -70000},
+    {40, 256}, {0, 256}, {256, 256}, {-9, 256}, {128, 0}, {128, 64}, {0, 128}, {256, 32}, {100, 1000}, {-50, 30},
+    {200, -7}, {32767, 32767}, {-32768, -32768}, {5, 70000}, {70000, 3}, {-70000, 9}, {3, -70000},
 };
 const std::vector<FAMILY>& Families()
 {
@@ -354,7 +355,7 @@ const std::vector<FAMILY>& Families()
              o.PixelOpAlphaOverOpacity(d, s, a, n); }, kOpacities},
         {"Mask", [](const PIXEL_OPS& o, uint8_t* d, const uint8_t* s, const uint8_t* m, size_t n, int a) {
              o.PixelOpMask(d, s, m, kMaskParams[a].t, kMaskParams[a].v, n); },
-         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}},
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}},
         {"Add", [](const PIXEL_OPS& o, uint8_t* d, const uint8_t* s, const uint8_t*, size_t n, int) {
              o.PixelOpAdd(d, s, n); }, {0}},
         {"AddOpacity", [](const PIXEL_OPS& o, uint8_t* d, const uint8_t* s, const uint8_t*, size_t n, int a) {
@@ -408,14 +409,22 @@ void FillRandom(std::mt19937& rng, uint8_t* p, size_t n)
     }
 }
 
-// A mask curve with entries on both sides of 1, full entries, and a few above 256.
-void FillCurve(std::mt19937& rng, bool bWithOutOfRange)
+// Mask curves of four kinds: entries on both sides of 1 and full entries; the same with a few
+// entries above 256; a hard edge (every entry 1 or less, or 256) in any pattern; a hard edge that
+// is a step at a random threshold, as the hard-edge rule builds it.
+void FillCurve(std::mt19937& rng, int nKind)
 {
+    const int nStep = static_cast<int>(rng() % 257);
     for (int i = 0; i < 256; ++i) {
         const uint32_t r = rng() % 6;
-        g_aiMaskCurve[i] = r == 0 ? 256 : (r == 1 ? static_cast<int32_t>(rng() % 4) - 2 : static_cast<int32_t>(rng() % 257));
+        if (nKind == 2)
+            g_aiMaskCurve[i] = r < 3 ? 256 : static_cast<int32_t>(r) - 4;
+        else if (nKind == 3)
+            g_aiMaskCurve[i] = i >= nStep ? 256 : (r == 0 ? 1 : 0);
+        else
+            g_aiMaskCurve[i] = r == 0 ? 256 : (r == 1 ? static_cast<int32_t>(rng() % 4) - 2 : static_cast<int32_t>(rng() % 257));
     }
-    if (bWithOutOfRange) {
+    if (nKind == 1) {
         g_aiMaskCurve[rng() % 256] = 300;
         g_aiMaskCurve[rng() % 256] = 70000;
     }
@@ -457,7 +466,7 @@ TEST_P(PixelOpsOracle, EveryLengthAndOffset)
     std::vector<uint8_t> d0;
     for (const FAMILY& f : Families()) {
         for (int a : f.params) {
-            FillCurve(rng, (a & 1) != 0);
+            FillCurve(rng, a & 3);
             // Every length up to 100 bytes at every destination offset within 8 bytes; then lengths
             // around 256 (where the mask's table form starts) at a few offsets. The sources sit at
             // other offsets.
@@ -493,7 +502,7 @@ TEST_P(PixelOpsOracle, FullRows)
     std::vector<uint8_t> d0(kBuf);
     for (const FAMILY& f : Families())
         for (int a : f.params) {
-            FillCurve(rng, (a & 1) != 0);
+            FillCurve(rng, a & 3);
             FillRandom(rng, d0.data(), kBuf);
             FillRandom(rng, src.p, kSrc);
             FillRandom(rng, third.p, kSrc);
