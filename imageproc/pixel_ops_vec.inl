@@ -14,15 +14,16 @@
 // Unpacking, packing and word shuffles act within each 16-byte lane, so the byte order is kept
 // for either vector width.
 //
-// The including file defines V with:
-//   T, W (bytes per vector), Load, Store, Zero, Set8, Set16, Set32, Lo8, Hi8, Lo16, Hi16, Lo32,
-//   Hi32, Add8, Add16, Add32, Sub16, MulLo16, MulHiU16, Madd16, Srl16<k>, Sll16<k>, PackUS16,
-//   Packs32, Avg8, AddS8, SubS8, Min8, Max8, Min16, Max16 (signed), And, Xor, Alpha16 (each
-//   pixel's alpha word in all four of its words), Or, AndNot (~a & b), CmpGt32 (signed), GatherSelect (the 32-bit
-//   table entries of the pixels' first mask bytes), MaskPatterns (the 64-bit weight patterns of the
-//   pixels' first mask bytes, laid out as Lo8 and Hi8 lay out the pixels), ColourLanes16 (all ones in the B, G, R words of
-//   each pixel, zero in its alpha word) and Reduce2x2Avg (the average of even and odd pixels of
-//   two vectors, in order).
+// The including file defines V with: T, W (bytes per vector), Load, Store, Zero, Set8, Set16,
+// Set32, Lo8, Hi8, Lo16, Hi16, Lo32, Hi32 (interleave low or high halves), Add8, Add16, Add32,
+// Sub16, MulLo16, MulHiU16, Madd16, Srl16<k>, Sll16<k>, PackUS16, Packs32, Avg8, AddS8, SubS8,
+// Min8, Max8, Min16, Max16, CmpGt32 (signed), And, AndNot (~a & b), Or, Xor, and:
+//   Alpha16        each pixel's alpha word copied into all four of its words
+//   ColourLanes16  all ones in the B, G, R words of each pixel, zero in its alpha word
+//   GatherSelect   the 32-bit table entries of the pixels' first mask bytes, one per pixel
+//   MaskPatterns   the 64-bit table entries of the pixels' first mask bytes, laid out as Lo8 and Hi8
+//                  lay out the pixels
+//   Reduce2x2Avg   the byte average of the even and the odd pixels of two vectors, in order
 
 namespace {
 
@@ -326,10 +327,9 @@ struct VEC_OPS {
         for (size_t i = 0; i < nEnd; i += W) {
             const T x = V::Load(d + i), y = V::Load(s + i);
             const T diff = V::SubS8(V::AddS8(x, y), x);
-            const T lo = V::Add16(V::Lo8(x, z), V::template Srl16<8>(V::MulLo16(V::Lo8(diff, z),
-                                                                                AddAlphaWeights<nKind>(V::Lo8(y, z), av))));
-            const T hi = V::Add16(V::Hi8(x, z), V::template Srl16<8>(V::MulLo16(V::Hi8(diff, z),
-                                                                                AddAlphaWeights<nKind>(V::Hi8(y, z), av))));
+            const T wLo = AddAlphaWeights<nKind>(V::Lo8(y, z), av), wHi = AddAlphaWeights<nKind>(V::Hi8(y, z), av);
+            const T lo = V::Add16(V::Lo8(x, z), V::template Srl16<8>(V::MulLo16(V::Lo8(diff, z), wLo)));
+            const T hi = V::Add16(V::Hi8(x, z), V::template Srl16<8>(V::MulLo16(V::Hi8(diff, z), wHi)));
             V::Store(d + i, V::PackUS16(lo, hi));
         }
     }
@@ -371,7 +371,8 @@ struct VEC_OPS {
     // ---- Byte-wise modes ----
 
     template <class F>
-    static void ByteWise(uint8_t* d, const uint8_t* s, size_t n, F f, void (*pfnPlain)(uint8_t*, const uint8_t*, size_t))
+    static void ByteWise(uint8_t* d, const uint8_t* s, size_t n, F f,
+                         void (*pfnPlain)(uint8_t*, const uint8_t*, size_t))
     {
         const size_t nEnd = VecEnd(0, n);
         for (size_t i = 0; i < nEnd; i += W)
@@ -411,7 +412,8 @@ struct VEC_OPS {
             d, s, n,
             [](T x, T y) {
                 const T z = V::Zero();
-                return V::PackUS16(LinearLightHalf(V::Lo8(x, z), V::Lo8(y, z)), LinearLightHalf(V::Hi8(x, z), V::Hi8(y, z)));
+                return V::PackUS16(LinearLightHalf(V::Lo8(x, z), V::Lo8(y, z)),
+                                   LinearLightHalf(V::Hi8(x, z), V::Hi8(y, z)));
             },
             PixelOpLinearLight);
     }
@@ -444,7 +446,8 @@ struct VEC_OPS {
         const T z = V::Zero();
         for (size_t i = 0; i < nEnd; i += W) {
             const T x = V::Load(d + i), y = V::Load(s + i);
-            V::Store(d + i, V::PackUS16(ScreenHalf(V::Lo8(x, z), V::Lo8(y, z)), ScreenHalf(V::Hi8(x, z), V::Hi8(y, z))));
+            V::Store(d + i,
+                     V::PackUS16(ScreenHalf(V::Lo8(x, z), V::Lo8(y, z)), ScreenHalf(V::Hi8(x, z), V::Hi8(y, z))));
         }
         if (nEnd < n) PixelOpScreen(d + nEnd, s + nEnd, n - nEnd);
     }

@@ -20,7 +20,10 @@ namespace {
 struct ALIGNED_BUF {
     uint8_t* p;
     size_t n;
-    explicit ALIGNED_BUF(size_t nBytes) : p(static_cast<uint8_t*>(std::aligned_alloc(64, (nBytes + 63) & ~size_t(63)))), n(nBytes) {}
+    explicit ALIGNED_BUF(size_t nBytes)
+        : p(static_cast<uint8_t*>(std::aligned_alloc(64, (nBytes + 63) & ~size_t(63)))), n(nBytes)
+    {
+    }
     ~ALIGNED_BUF() { std::free(p); }
     ALIGNED_BUF(const ALIGNED_BUF&) = delete;
     ALIGNED_BUF& operator=(const ALIGNED_BUF&) = delete;
@@ -422,7 +425,9 @@ void FillCurve(std::mt19937& rng, int nKind)
         else if (nKind == 3)
             g_aiMaskCurve[i] = i >= nStep ? 256 : (r == 0 ? 1 : 0);
         else
-            g_aiMaskCurve[i] = r == 0 ? 256 : (r == 1 ? static_cast<int32_t>(rng() % 4) - 2 : static_cast<int32_t>(rng() % 257));
+            g_aiMaskCurve[i] = r == 0 ? 256
+                             : r == 1 ? static_cast<int32_t>(rng() % 4) - 2
+                                      : static_cast<int32_t>(rng() % 257);
     }
     if (nKind == 1) {
         g_aiMaskCurve[rng() % 256] = 300;
@@ -576,7 +581,9 @@ TEST_P(PixelOpsOracle, ExhaustiveInputs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, PixelOpsOracle, ::testing::Values(1, 3),
-                         [](const ::testing::TestParamInfo<int>& info) { return "Level" + std::to_string(info.param); });
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "Level" + std::to_string(info.param);
+                         });
 
 // ---- Choosing the level ---------------------------------------------------------------------------
 
