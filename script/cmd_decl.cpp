@@ -73,10 +73,6 @@ int ReadTargetAndValue(ARG_EXPR* pTarget, ARG_EXPR* pValue)
         }
         *p = ARG_EXPR{r.bEvalType, r.bOperator, r.dwExprLen ? pBody->pbExpr + r.dwExprOffset : nullptr, r.dwExprLen};
     }
-    if (pTarget->bOperator >= KX_ELEM_OPS) {   // no such operator: the record is damaged
-        ReportDamagedBody(pThread);
-        return -1;
-    }
     return 0;
 }
 
@@ -292,6 +288,10 @@ int CmdAssign(void)
 {
     ARG_EXPR target, value;
     if (ReadTargetAndValue(&target, &value) != 0) return -1;
+    if (target.bOperator >= KX_ELEM_OPS) {   // no such operator: the record is damaged
+        ReportDamagedBody(g_pCurThread);
+        return -1;
+    }
 
     // The target is evaluated for what it designates.
     g_nRefVar = -1;
