@@ -117,6 +117,13 @@ void FillCmdHandlers(int nCommands)
 // The table is usable before the command table is read (tests, tools).
 static const int s_nHandlersFilled = (FillCmdHandlers(KX_COMMAND_IDS), 1);
 
+int IsCommandBuilt(int nId)
+{
+    for (const CMD_BINDING& b : kBuiltHandlers)
+        if (b.nId == nId) return 1;
+    return 0;
+}
+
 const char* GetCommandName(int nId)
 {
     (void)s_nHandlersFilled;
