@@ -23,6 +23,7 @@
 #include "script/evaluator.h"
 #include "script/script_tables.h"
 #include "script/system_vars.h"
+#include "script/text_buffer.h"
 #include "core/pack_archive.h"
 #include "core/settings.h"
 #include "core/sysfacts.h"
@@ -138,6 +139,7 @@ void InstallEngineParts(void)
     InstallScriptSystem();
     InstallLayerHooks();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
+    InstallTextBuffer();
 }
 
 int KolvexMain(int argc, char** argv)

@@ -13,6 +13,8 @@
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
 #include "script/cmd_decl.h"
+#include "script/cmd_engine.h"
+#include "script/cmd_text.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -74,10 +76,13 @@ const CMD_BINDING kBuiltHandlers[] = {
 
 
     // Engine control.
-
+    {CMDID_QUIT, CmdQuit}, {CMDID_SET_SWITCHES, CmdSetSwitches}, {CMDID_ARGS_ONLY15, CmdArgsOnly15},
+    {CMDID_FRAME_RATE, CmdFrameRate}, {CMDID_INPUT_SWITCHES, CmdInputSwitches}, {CMDID_NOP51, CmdNop51},
+    {CMDID_ARGS_ONLY88, CmdArgsOnly88}, {CMDID_ENGINE_SETTINGS, CmdEngineSettings},
+    {CMDID_ARGS_ONLY99, CmdArgsOnly99}, {CMDID_WAIT, CmdWait},
 
     // Message texts.
-
+    {CMDID_TEXT_APPEND, CmdTextAppend}, {CMDID_TEXT_APPEND_EXPR, CmdTextAppendExpr}, {CMDID_TEXT_END, CmdTextEnd},
 
 };
 

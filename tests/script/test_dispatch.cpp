@@ -70,7 +70,9 @@ TEST(CommandTable, EveryOpcodeHasAHandler)
         ASSERT_EQ(errors.reports.size(), 1u);
         EXPECT_EQ(errors.reports[0].nId, 900050);
         EXPECT_EQ(errors.reports[0].bFatal, 1);
-        if (!IsUnused(i)) EXPECT_EQ(errors.reports[0].strText, std::string("no handler: ") + GetCommandName(i));
+        if (!IsUnused(i)) {
+            EXPECT_EQ(errors.reports[0].strText, std::string("no handler: ") + GetCommandName(i));
+        }
     }
     // A command table of fewer commands leaves the ids past it unknown.
     FillCmdHandlers(50);

@@ -77,6 +77,24 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     // designation) by the handler, the value by the handler with the evaluator of its type.
     for (int id : {KXCMD_DECLARE_INT, KXCMD_DECLARE_FLOAT, KXCMD_DECLARE_STRING, KXCMD_ASSIGN})
         cmds[id].args = {Arg("target", ARGKIND_RAW), Arg("value", ARGKIND_RAW)};
+
+    // Engine control. The switch of command k is argument k + 2 of setswitches.
+    cmds[KXCMD_QUIT].args = {Arg("restart", ARGKIND_INT)};
+    std::vector<KXC_ARG>& sw = cmds[KXCMD_SET_SWITCHES].args;
+    for (int i = 0; i <= KX_SWITCHES_LAST_ARG; i++) sw.push_back(Arg("sw" + std::to_string(i), ARGKIND_INT));
+    cmds[KXCMD_FRAME_RATE].args = {Arg("fps", ARGKIND_INT), Arg("skip", ARGKIND_INT)};
+    cmds[KXCMD_INPUT_SWITCHES].args = {Arg("keyboard", ARGKIND_INT), Arg("joystick", ARGKIND_INT), Arg("mouse", ARGKIND_INT)};
+    cmds[KXCMD_ENGINE_SETTINGS].args = {Arg("screensaver", ARGKIND_INT), Arg("background", ARGKIND_INT),
+                                        Arg("width", ARGKIND_INT),       Arg("height", ARGKIND_INT),
+                                        Arg("timer1", ARGKIND_INT),      Arg("timer2", ARGKIND_INT),
+                                        Arg("timer3", ARGKIND_INT),      Arg("timer4", ARGKIND_INT)};
+    cmds[KXCMD_WAIT].args = {Arg("frames", ARGKIND_INT), Arg("time", ARGKIND_INT)};
+
+    // Message texts: the literal's bytes and the expression are read by the handlers themselves;
+    // the text end's record carries two numbers and is never decoded.
+    cmds[KXCMD_TEXT_APPEND].args = {Arg("text", ARGKIND_RAW)};
+    cmds[KXCMD_TEXT_APPEND_EXPR].args = {Arg("expr", ARGKIND_RAW)};
+    cmds[KXCMD_TEXT_END].args = {Arg("marks", ARGKIND_RAW)};
     return cmds;
 }
 

@@ -118,6 +118,9 @@ inline constexpr int KX_RETURN_ARG_INT = 0;
 inline constexpr int KX_RETURN_ARG_FLOAT = 16;
 inline constexpr int KX_RETURN_ARG_TEXT = 32;
 
+// Arguments of the set-switches command (14): ids 0..123, id k + 2 the switch of command k.
+inline constexpr int KX_SWITCHES_LAST_ARG = 123;
+
 // The 121 commands, by id.
 std::vector<KXC_COMMAND> CanonicalCommands();
 // The whole kxc.kbn content of the fixtures: the canonical commands, errno texts "errno 0" ..
