@@ -12,6 +12,7 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
+#include "script/cmd_decl.h"
 #include "script/cmd_engine.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
@@ -65,6 +66,8 @@ const CMD_BINDING kBuiltHandlers[] = {
     {CMDID_NOP82, CmdNop},   {CMDID_NOP83, CmdNop},   {CMDID_NOP84, CmdNop},
 
     // Declarations and assignment.
+    {CMDID_DECLARE_INT, CmdDeclareInt}, {CMDID_DECLARE_FLOAT, CmdDeclareFloat},
+    {CMDID_DECLARE_STRING, CmdDeclareString}, {CMDID_ASSIGN, CmdAssign},
 
 
     // Flow control.
