@@ -19,6 +19,7 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "image/layer.h"
+#include "imageproc/pixel_ops.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"
@@ -138,6 +139,7 @@ void InstallEngineParts(void)
     InstallSystemVariables();
     InstallScriptSystem();
     InstallLayerHooks();
+    InstallPixelOps();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
 }

@@ -12,9 +12,11 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
+#include "script/cmd_decl.h"
 #include "script/cmd_engine.h"
 #include "script/cmd_flow.h"
 #include "script/cmd_text.h"
+#include "script/cmd_thread.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -65,6 +67,8 @@ const CMD_BINDING kBuiltHandlers[] = {
     {CMDID_NOP82, CmdNop},   {CMDID_NOP83, CmdNop},   {CMDID_NOP84, CmdNop},
 
     // Declarations and assignment.
+    {CMDID_DECLARE_INT, CmdDeclareInt}, {CMDID_DECLARE_FLOAT, CmdDeclareFloat},
+    {CMDID_DECLARE_STRING, CmdDeclareString}, {CMDID_ASSIGN, CmdAssign},
 
 
     // Flow control.
@@ -75,7 +79,8 @@ const CMD_BINDING kBuiltHandlers[] = {
     {CMDID_LOOP_END, CmdLoopEnd},      {CMDID_RETURN, CmdReturn},
 
     // Script threads.
-
+    {CMDID_SCRIPT_LIST, CmdScriptList}, {CMDID_THREAD, CmdThread}, {CMDID_THREAD_END, CmdThreadEnd},
+    {CMDID_THREAD_INFO, CmdThreadInfo},
 
     // Engine control.
     {CMDID_QUIT, CmdQuit}, {CMDID_SET_SWITCHES, CmdSetSwitches}, {CMDID_ARGS_ONLY15, CmdArgsOnly15},

@@ -95,6 +95,25 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     cmds[KXCMD_TEXT_APPEND].args = {Arg("text", ARGKIND_RAW)};
     cmds[KXCMD_TEXT_APPEND_EXPR].args = {Arg("expr", ARGKIND_RAW)};
     cmds[KXCMD_TEXT_END].args = {Arg("marks", ARGKIND_RAW)};
+    // Script threads: the thread named by a text (empty: the running one), then selectors whose
+    // presence chooses what the command does, and the output designated by an integer argument.
+    cmds[KXCMD_SCRIPT_LIST].args = {Arg("name", ARGKIND_INT),  Arg("count", ARGKIND_INT), Arg("value", ARGKIND_INT),
+                                    Arg("emote", ARGKIND_INT), Arg("index", ARGKIND_INT), Arg("out", ARGKIND_INT)};
+    std::vector<KXC_ARG>& thread = cmds[KXCMD_THREAD].args;
+    thread = {Arg("name", ARGKIND_TEXT), Arg("runa", ARGKIND_INT), Arg("runb", ARGKIND_INT), Arg("key", ARGKIND_INT)};
+    for (int i = 1; i <= 10; i++) thread.push_back(Arg("i" + std::to_string(i), ARGKIND_INT));
+    for (int i = 1; i <= 10; i++) thread.push_back(Arg("f" + std::to_string(i), ARGKIND_INT));
+    for (int i = 1; i <= 10; i++) thread.push_back(Arg("s" + std::to_string(i), ARGKIND_TEXT));
+    thread.push_back(Arg("label", ARGKIND_TEXT));
+    thread.push_back(Arg("state", ARGKIND_TEXT));
+    thread.push_back(Arg("unused36", ARGKIND_INT));
+    thread.push_back(Arg("rerun", ARGKIND_INT));
+    cmds[KXCMD_THREAD_END].args = {Arg("name", ARGKIND_TEXT)};
+    std::vector<KXC_ARG>& info = cmds[KXCMD_THREAD_INFO].args;
+    info = {Arg("name", ARGKIND_TEXT), Arg("out", ARGKIND_INT)};
+    for (const char* psz : {"exists", "runa", "runb", "key", "file", "script", "line", "file0", "script0", "line0",
+                            "textend1", "textend2", "unused14", "unused15", "ifdepth", "calldepth", "loopdepth", "state"})
+        info.push_back(Arg(psz, ARGKIND_INT));
     return cmds;
 }
 
