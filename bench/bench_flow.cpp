@@ -11,7 +11,6 @@
 #include "core/frame_loop.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
-#include "script/command_args.h"
 #include "script/dispatch.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
@@ -28,24 +27,6 @@ typedef std::vector<uint8_t> CODE;
 
 enum : uint16_t { V_A = 1000, V_B, V_C };
 enum { PASSES = 1000 };
-
-// The assignment of the benchmark: target (an integer variable) op= value, as the assignment
-// command does it (designation of the target, value with the evaluator of its type).
-int BenchLet(void)
-{
-    if (FetchCommandArgs(KXCMD_ASSIGN) != 0) return -1;
-    const uint8_t *pTarget, *pValue;
-    uint32_t nTarget, nValue;
-    if (GetArgExpr(0, &pTarget, &nTarget) != 0 || GetArgExpr(1, &pValue, &nValue) != 0) return -1;
-    const int s = ArgSlot(1);
-    g_nRefVar = 0;
-    g_nRefElem = 0;
-    EvalExprInt(pTarget, nTarget);
-    const int nVar = g_nRefVar;
-    const int64_t e = g_nRefElem;
-    const int64_t v = g_apfnEvalInt[g_anArgEvalType[s]](pValue, nValue);
-    return SetVarInt(nVar, e, ApplyArgOp(g_anArgOp[s], GetVarInt(nVar, e), v));
-}
 
 // Ends the turn and starts the script over.
 int BenchRewind(void)
@@ -69,10 +50,11 @@ CODE Op(CODE a, const CODE& b, char cOp)
 }
 void Add(SCRIPT_BUILDER* b, uint16_t nVar, int64_t v)
 {
-    EmitCommand(b, KXCMD_ASSIGN, {ExprArg(0, V(nVar)), ExprArg(1, I(v), EVALTYPE_INT, ARGOP_ADD)});
+    EmitCommand(b, KXCMD_ASSIGN, {ExprArg(0, V(nVar), EVALTYPE_INT, ARGOP_ADD), ExprArg(1, I(v))});
 }
 
-// A one-script game whose SYSTEM thread starts at command 0 and rewinds at the wait command.
+// A one-script game whose SYSTEM thread starts at command 0 and rewinds at the wait command. The
+// assignments run the engine's own assignment command.
 struct FLOW_GAME {
     std::vector<GAME_FILE> files;
     std::vector<COMPILER_FILE> compiled;
@@ -101,12 +83,9 @@ struct FLOW_GAME {
         p->bRoot = 1;
         if (StartScriptSystem() != 0) return;
         SCRIPT_BODY* pBody = g_ppScriptBody[0];
-        const CMD_HANDLER pfnLet = g_apfnCmdHandlers[KXCMD_ASSIGN], pfnWait = g_apfnCmdHandlers[KXCMD_WAIT];
-        for (int32_t i = 0; i < pBody->nCommands; ++i) {
-            CMD_HANDLER& pfn = pBody->ppHandlerTables[1][i];
-            if (pfn == pfnLet) pfn = BenchLet;
-            else if (pfn == pfnWait) pfn = BenchRewind;
-        }
+        const CMD_HANDLER pfnWait = g_apfnCmdHandlers[KXCMD_WAIT];
+        for (int32_t i = 0; i < pBody->nCommands; ++i)
+            if (pBody->ppHandlerTables[1][i] == pfnWait) pBody->ppHandlerTables[1][i] = BenchRewind;
         bStarted = true;
     }
     ~FLOW_GAME()

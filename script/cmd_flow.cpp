@@ -9,6 +9,7 @@
 #include "core/kx_math.h"
 #include "core/object_tree.h"
 #include "core/sysfacts.h"
+#include "script/cmd_thread.h"
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/dispatch.h"
@@ -266,17 +267,10 @@ int StoreValues(const VALUE_TARGET& dst, const VALUE_COUNTS& counts, int nIntId,
 }
 
 // The thread ends at a RETURN without a call: it leaves the thread tree and its record is freed.
-// The scheduler touches neither after the handler's -1.
 int EndRunningThread(SCRIPT_THREAD* pThread)
 {
     TREE_NODE* pNode = g_pCurThreadNode;
-    if (!pNode || pNode->pPayload != pThread) return -1;
-    RemoveNode(pNode);
-    pNode->pPayload = nullptr;
-    FreeScriptThread(pThread);
-    FreeTreeNode(pNode);
-    g_pCurThread = nullptr;
-    g_pCurThreadNode = nullptr;
+    if (pNode && pNode->pPayload == pThread) EndThreadNode(pNode);
     return -1;
 }
 

@@ -16,7 +16,6 @@
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
 #include "script/cmd_flow.h"
-#include "script/command_args.h"
 #include "script/dispatch.h"
 #include "script/evaluator.h"
 #include "script/flow_frames.h"
@@ -87,7 +86,7 @@ CODE LogSlot()
 
 void Let(SCRIPT_BUILDER* b, const CODE& target, const CODE& value, uint8_t bType = EVALTYPE_INT, uint8_t bOp = ARGOP_SET)
 {
-    EmitCommand(b, KXCMD_ASSIGN, {ExprArg(0, target), ExprArg(1, value, bType, bOp)});
+    EmitCommand(b, KXCMD_ASSIGN, {ExprArg(0, target, EVALTYPE_INT, bOp), ExprArg(1, value, bType)});
 }
 void Add(SCRIPT_BUILDER* b, uint16_t nVar, int64_t v) { Let(b, V(nVar), I(v), EVALTYPE_INT, ARGOP_ADD); }
 // Appends a value to the log.
@@ -117,48 +116,10 @@ BUILDER_ARG IndexArg(SCRIPT_BUILDER* b, uint8_t bId, int64_t llCommand)
 
 std::optional<CODE> Item(CODE c) { return c; }
 
-// ---- test handlers for the assignment, the halt and the yield ----
+// ---- test handlers for the halt and the yield ----
 
 int g_nHalts = 0;
 int g_nYields = 0;
-
-// target = value (or += for numbers, appended for texts) with the value's evaluator type.
-int TestLet(void)
-{
-    if (FetchCommandArgs(KXCMD_ASSIGN) != 0) return -1;
-    const uint8_t *pTarget, *pValue;
-    uint32_t nTarget, nValue;
-    if (GetArgExpr(0, &pTarget, &nTarget) != 0 || GetArgExpr(1, &pValue, &nValue) != 0) return -1;
-    const int s = ArgSlot(1);
-    const int nType = g_anArgEvalType[s];
-    const int nOp = g_anArgOp[s];
-    g_nRefVar = 0;
-    g_nRefElem = 0;
-    EvalExprInt(pTarget, nTarget);
-    const int nVar = g_nRefVar;
-    const int64_t e = g_nRefElem;
-    const VAR_DESC* p = GetVarDesc(nVar);
-    if (!p) return -1;
-    switch (p->bType) {
-    case KX_VAR_TYPE_INT: {
-        const int64_t v = g_apfnEvalInt[nType](pValue, nValue);
-        return SetVarInt(nVar, e, ApplyArgOp(nOp, GetVarInt(nVar, e), v)) == 0 ? 0 : -1;
-    }
-    case KX_VAR_TYPE_FLOAT: {
-        double d = g_apfnEvalFloat[nType](pValue, nValue);
-        if (nOp == ARGOP_ADD) d += GetVarFloat(nVar, e);
-        return SetVarFloat(nVar, e, d) == 0 ? 0 : -1;
-    }
-    case KX_VAR_TYPE_STRING: {
-        char sz[KX_VAR_TEXT_BUFFER];
-        g_apfnEvalString[nType](sz, sizeof sz, pValue, nValue);
-        const char* pszOld = GetVarString(nVar, e);
-        const std::string str = (nOp == ARGOP_ADD && pszOld ? std::string(pszOld) : std::string()) + sz;
-        return SetVarString(nVar, e, str.c_str()) == 0 ? 0 : -1;
-    }
-    default: return -1;
-    }
-}
 
 int TestHalt(void)
 {
@@ -185,7 +146,7 @@ bool EndsWith(const std::string& s, const std::string& strEnd)
 }
 
 // A game folder (the current and program folder), the thread tree with SYSTEM, the test handlers
-// bound to the assignment (53), wait (104) and thread-end (96) commands.
+// bound to the wait (104) and thread-end (96) commands; assignments run the engine's own command.
 class FlowTest : public ::testing::Test {
 protected:
     TEMP_DIR dir;
@@ -281,7 +242,6 @@ protected:
         }
         ASSERT_EQ(WriteGameFolder(dir.strNative, files), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
-        Bind(KXCMD_ASSIGN, TestLet);
         Bind(KXCMD_WAIT, TestHalt);
         Bind(KXCMD_THREAD_END, TestYield);
         g_nHalts = 0;
