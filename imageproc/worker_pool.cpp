@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -120,15 +121,15 @@ int RunPostedLocked(int nCount)
 {
     for (int i = 0; i < nCount; ++i) {
         WORKER_JOB& job = g_aWorkerJob[i];
-        job.nIndex = i;
         job.nResult = 0;
         if (!job.pScratch) job.pScratch = static_cast<uint8_t*>(std::calloc(1, KX_WORKER_SCRATCH_BYTES));
     }
     const int nThreaded = std::min(nCount, s_nRunning);
-    for (int i = 0; i < nThreaded; ++i) {
-        PlatEventSet(s_ahStart[i]);
-        PlatEventWait(s_ahAck[i], PLAT_INFINITE);
-    }
+    // Every record is filled before the first start, so the workers are woken together and their
+    // acknowledgements collected afterwards: a done event is waited for only once its worker has
+    // acknowledged, that is has reset it for this job.
+    for (int i = 0; i < nThreaded; ++i) PlatEventSet(s_ahStart[i]);
+    for (int i = 0; i < nThreaded; ++i) PlatEventWait(s_ahAck[i], PLAT_INFINITE);
     for (int i = nThreaded; i < nCount; ++i) RunJob(&g_aWorkerJob[i]);
     for (int i = 0; i < nThreaded; ++i) PlatEventWait(s_ahDone[i], PLAT_INFINITE);
     int nResult = 0;
@@ -141,10 +142,15 @@ int RunPostedLocked(int nCount)
 void FillRecord(int i, const WORKER_JOB& src)
 {
     WORKER_JOB& job = g_aWorkerJob[i];
-    uint8_t* pScratch = job.pScratch;
-    job = src;
-    job.pScratch = pScratch;
-    job.nIndex = i;
+    WORKER_JOB copy = src;
+    copy.nIndex = i;
+    copy.pScratch = job.pScratch;
+    // A running worker reads its index from the record when it starts, without waiting for a
+    // post; the index was written before its thread started and is not written again.
+    std::memcpy(reinterpret_cast<uint8_t*>(&job) + offsetof(WORKER_JOB, nCode),
+                reinterpret_cast<const uint8_t*>(&copy) + offsetof(WORKER_JOB, nCode),
+                sizeof(WORKER_JOB) - offsetof(WORKER_JOB, nCode));
+    if (job.nIndex != i) job.nIndex = i;
 }
 
 }  // namespace
