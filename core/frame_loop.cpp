@@ -235,7 +235,9 @@ int RunScriptThreads(TREE_NODE* pNode)
             --pThread->nWaitFrames;
         else if (pThread->nWaitFrames < 0)
             pThread->nWaitFrames = 0;   // a negative count waits for nothing
-        if (pThread->dwWakeTime != 0 && pThread->dwWakeTime <= PlatGetTime()) pThread->dwWakeTime = 0;
+        // "At or before now" on a clock that wraps every 49.7 days: compare the signed difference.
+        if (pThread->dwWakeTime != 0 && static_cast<int32_t>(PlatGetTime() - pThread->dwWakeTime) >= 0)
+            pThread->dwWakeTime = 0;
         if (pThread->nWaitFrames != 0 || pThread->dwWakeTime != 0) continue;
 
         RunThreadCommands(pThread);

@@ -10,6 +10,9 @@
 #include "core/cp932.h"
 #include "core/errors.h"
 #include "core/kx_hash.h"
+#include "image/layer.h"
+#include "script/dispatch.h"
+#include "script/script_thread.h"
 #include "core/sysfacts.h"
 
 TREE_NODE* g_pLayerRoot = nullptr;
@@ -586,8 +589,39 @@ static TREE_NODE* CreateTree(TREE_NODE** ppRoot, char* pszCurPath, const char* p
     return *ppRoot;
 }
 
+// Children first, then the node's payload, then the node.
+template <class PAYLOAD>
+static void FreeTree(TREE_NODE*& pRoot, void (*pfnRelease)(PAYLOAD*))
+{
+    struct WALK {
+        static void Free(TREE_NODE* pNode, void (*pfn)(PAYLOAD*))
+        {
+            for (TREE_NODE* pChild = pNode->pFirstChild; pChild;) {
+                TREE_NODE* pNext = pChild->pNext;
+                Free(pChild, pfn);
+                pChild = pNext;
+            }
+            if (pNode->pPayload) pfn(static_cast<PAYLOAD*>(pNode->pPayload));
+            pNode->pPayload = nullptr;
+            FreeTreeNode(pNode);
+        }
+    };
+    if (pRoot) WALK::Free(pRoot, pfnRelease);
+    pRoot = nullptr;
+}
+
+void FreeObjectTrees(void)
+{
+    if (g_pLayerRoot) FreeNodeSubtree(g_pLayerRoot);
+    g_pLayerRoot = nullptr;
+    FreeTree(g_pThreadRoot, FreeScriptThread);
+    FreeTree(g_pSoundRoot, ReleaseSoundChannel);
+    FreeTree(g_pMenuRoot, ReleaseMenuItem);
+}
+
 int CreateObjectTrees(void)
 {
+    FreeObjectTrees();
     // Layers: window 0's layer set "W0".
     if (!CreateTree(&g_pLayerRoot, g_pszLayerPath, "W0"))
         return -1;
@@ -607,7 +641,8 @@ int CreateObjectTrees(void)
     TREE_NODE* pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
     if (!pSystem)
         return -1;
-    AttachScriptThread(pSystem);
+    if (SCRIPT_THREAD* pSystemThread = AttachScriptThread(pSystem))
+        pSystemThread->bRoot = 1;   // the one thread that cannot be ended
 
     // Sounds: "S0".
     if (!CreateTree(&g_pSoundRoot, g_pszSoundPath, "S0"))

@@ -108,3 +108,11 @@ LAYER* CreateNodeLayer(TREE_NODE* pNode);
 SCRIPT_THREAD* AttachScriptThread(TREE_NODE* pNode);
 SOUND_CHANNEL* AttachSoundChannel(TREE_NODE* pNode);
 MENU_ITEM* AttachMenuItem(TREE_NODE* pNode, const char* pszCaption);
+// Their counterparts, called for every node's payload when the trees are freed (the layer tree
+// is freed by the layer code itself, which also forgets the window and capture slots).
+void ReleaseSoundChannel(SOUND_CHANNEL* pChannel);
+void ReleaseMenuItem(MENU_ITEM* pItem);
+
+// Frees the four trees with every node and the payload each carries; the roots become NULL.
+// Shut-down calls it last, and CreateObjectTrees first, so a second start begins from nothing.
+void FreeObjectTrees(void);

@@ -5,3 +5,8 @@ MENU_ITEM* AttachMenuItem(TREE_NODE* pNode, const char* pszCaption)
 {
     return nullptr;
 }
+
+void ReleaseMenuItem(MENU_ITEM* p)
+{
+    (void)p;
+}

@@ -8,6 +8,10 @@ uint8_t g_abImageExtOrder[8] = {1, 2, 3, 4, 5, 6, 0, 0};
 uint8_t g_abSoundExtOrder[4] = {1, 2, 0, 0};
 uint8_t g_bDevSourceOrder = 1;
 uint8_t g_bReleaseSourceOrder = 1;
+int32_t g_nScreenWidth = 640;
+int32_t g_nScreenHeight = 480;
+char g_szWindowTitle[KX_WINDOW_TITLE_BYTES] = "KOLVEX";
+int g_nSoundMode = 1;
 
 int LoadEngineConfig(void)
 {

@@ -13,5 +13,13 @@ extern uint8_t g_abSoundExtOrder[4];
 extern uint8_t g_bDevSourceOrder;
 extern uint8_t g_bReleaseSourceOrder;
 
+// The main window's logical size (640 x 480 until the file is read), its title, and the sound mode:
+// 0 none, 1 optional, 2 required (start-up leaves 0 or 1).
+extern int32_t g_nScreenWidth;
+extern int32_t g_nScreenHeight;
+enum { KX_WINDOW_TITLE_BYTES = 263 };
+extern char g_szWindowTitle[KX_WINDOW_TITLE_BYTES];
+extern int g_nSoundMode;
+
 // Reads kxbin\kxcfg.kbn. 0, or non-zero after a reported error (start-up then stops).
 int LoadEngineConfig(void);

@@ -5,3 +5,8 @@ SOUND_CHANNEL* AttachSoundChannel(TREE_NODE* pNode)
 {
     return nullptr;
 }
+
+void ReleaseSoundChannel(SOUND_CHANNEL* p)
+{
+    (void)p;
+}

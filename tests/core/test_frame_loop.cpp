@@ -368,6 +368,13 @@ TEST_F(FrameLoopTest, WaitFramesAndWakeTime)
     PlatAdvanceFakeTime(1);
     EXPECT_EQ(Pass(), (SV{"t"}));
     EXPECT_EQ(pT->dwWakeTime, 0u);
+
+    // Across the clock's wrap: a wake time just past 2^32 still lies in the future.
+    PlatSetFakeTime(0xFFFFFFF0u);
+    pT->dwWakeTime = 0x10u;
+    EXPECT_EQ(Pass(), SV{});
+    PlatSetFakeTime(0x10u);
+    EXPECT_EQ(Pass(), (SV{"t"}));
 }
 
 TEST_F(FrameLoopTest, CommandsRunUntilOneEndsTheTurn)

@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/kx_hash.h"
 #include "core/object_tree.h"
+#include "script/dispatch.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -531,11 +532,22 @@ TEST(ObjectTrees, StartUpBuildsTheFourTrees)
     EXPECT_EQ(pGroup->llOrder, 100);
     EXPECT_EQ(pSystem->llOrder, 100);
     EXPECT_EQ(FindNodeByPath(g_pThreadRoot, "SYSTEM", KX_FIND_LEAF), pSystem);
+    // Both carry a script thread; only SYSTEM is the root thread.
+    ASSERT_NE(pGroup->pPayload, nullptr);
+    ASSERT_NE(pSystem->pPayload, nullptr);
+    EXPECT_EQ(static_cast<SCRIPT_THREAD*>(pGroup->pPayload)->bRoot, 0);
+    EXPECT_EQ(static_cast<SCRIPT_THREAD*>(pSystem->pPayload)->bRoot, 1);
+    // "W0" carries its layer record.
+    EXPECT_NE(FindNodeByPath(g_pLayerRoot, "W0", KX_FIND_GROUP)->pPayload, nullptr);
 
-    for (TREE_NODE** ppRoot : {&g_pLayerRoot, &g_pThreadRoot, &g_pSoundRoot, &g_pMenuRoot}) {
-        FreeSubtree(*ppRoot);
-        *ppRoot = nullptr;
-    }
+    // Freeing releases every node and record (the leak checker watches) and clears the roots; a
+    // second start builds the trees anew.
+    FreeObjectTrees();
+    for (TREE_NODE* pRoot : {g_pLayerRoot, g_pThreadRoot, g_pSoundRoot, g_pMenuRoot})
+        EXPECT_EQ(pRoot, nullptr);
+    ASSERT_EQ(CreateObjectTrees(), 0);
+    ASSERT_EQ(CreateObjectTrees(), 0);
+    FreeObjectTrees();
 }
 
 }  // namespace

@@ -1,0 +1,462 @@
+// The entry point, start-up, the once-only tables, shut-down and restart.
+#include "core/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "core/appended_data.h"
+#include "core/codecs.h"
+#include "core/cp932.h"
+#include "core/engine_globals.h"
+#include "core/engine_hooks.h"
+#include "core/engine_tables.h"
+#include "core/errors.h"
+#include "core/file_location.h"
+#include "core/frame_loop.h"
+#include "core/kx_math.h"
+#include "core/kx_texts.h"
+#include "core/object_tree.h"
+#include "image/layer.h"
+#include "script/engine_control.h"
+#include "script/evaluator.h"
+#include "script/script_tables.h"
+#include "script/system_vars.h"
+#include "core/pack_archive.h"
+#include "core/settings.h"
+#include "core/sysfacts.h"
+#include "display/touch_library.h"
+#include "display/window_standin.h"
+#include "media/emote_component.h"
+#include "platform/plat_file.h"
+#include "platform/plat_instance.h"
+#include "platform/plat_paths.h"
+#include "platform/plat_process.h"
+#include "platform/plat_text.h"
+#include "platform/plat_thread.h"
+#include "platform/plat_window.h"
+#include "script/engine_config.h"
+
+PLAT_MUTEX* g_ahMutex[KX_MUTEXES];
+char g_szInstanceName[KX_MAX_PATH];
+char g_szFolderMutexName[KX_MAX_PATH];
+char g_szWorkDir[KX_MAX_PATH];
+int g_nCmdShow = PLAT_SW_SHOWNORMAL;
+uint8_t g_bRestartAtExit = 0;
+uint8_t g_bSoundThreadState = KX_THREAD_NOT_STARTED;
+uint8_t g_bFolderReadOnly = 0;
+uint8_t g_bEngineOnceDone = 0;
+uint8_t* g_pOutputBuffer = nullptr;
+int32_t g_nOutputWidth = 0, g_nOutputHeight = 0;
+int32_t g_nTargetWidth = 0, g_nTargetHeight = 0;
+uint8_t g_bDirect3D = 0;
+uint8_t g_bJoystickPresent = 0;
+PLAT_LOCAL_TIME g_stStartTime;
+int g_nWindowBackend = PLAT_BACKEND_SDL;
+
+// The arguments after the program: as the engine sees them (the game folder's removed) and as the
+// program was started (for a restart).
+static std::vector<std::string> s_aEngineArgs;
+static std::vector<std::string> s_aStartArgs;
+static uint8_t s_bShutdownDone = 1;
+
+// ---------------------------------------------------------------------------------------------
+// Paths and the single-instance protocol
+
+// A mutex name from a path: every '\' outside double-byte characters becomes ':'.
+static void MakeMutexName(char* pszOut, size_t cap, const char* pszPath)
+{
+    CopyTextBounded(pszOut, cap, pszPath);
+    for (char* p = pszOut; *p; p = const_cast<char*>(NextCharCp932(p)))
+        if (*p == '\\') *p = ':';
+}
+
+int InitProgramPaths(int argc, char** argv)
+{
+    s_aEngineArgs.clear();
+    if (PlatInitProgramPaths(argc, argv, &s_aEngineArgs) != 0) return -1;
+    if (InitEnginePaths() != 0) {
+        ReportErrorF(KX_ERR_PATH_TOO_LONG, 1, PlatGetProgramFolder());
+        return -1;
+    }
+    // The program path names the instance, so letter case never tells two starts apart. The folder
+    // keeps the file system's letter case because the engine opens files through it.
+    LowerCaseASCII(g_szExePath);
+    MakeMutexName(g_szInstanceName, sizeof g_szInstanceName, g_szExePath);
+    std::string strFolder = std::string(g_szExeDir) + "\\";
+    LowerCaseASCII(strFolder.data());
+    MakeMutexName(g_szFolderMutexName, sizeof g_szFolderMutexName, strFolder.c_str());
+    CopyTextBounded(g_szWorkDir, sizeof g_szWorkDir, g_szExeDir);
+    return 0;
+}
+
+int ActivateRunningInstance(const char* pszClass)
+{
+    PlatRequestActivation(pszClass);
+    return 0;
+}
+
+void ReleaseInstanceMutex(int nIndex)
+{
+    if (nIndex < 0 || nIndex >= KX_MUTEXES) return;
+    PlatReleaseNamedMutex(g_ahMutex[nIndex]);
+    g_ahMutex[nIndex] = nullptr;
+}
+
+void ReleaseInstanceMutexes(void)
+{
+    for (int i = 0; i < KX_MUTEXES; ++i)
+        ReleaseInstanceMutex(i);
+}
+
+// Takes the named mutex into its slot. 0, or -1 when it cannot be made or someone holds it.
+static int TakeInstanceMutex(int nIndex, const char* pszName)
+{
+    int bExists = 0;
+    PLAT_MUTEX* pMutex = PlatCreateNamedMutex(pszName, &bExists);
+    if (!pMutex || bExists) {
+        PlatReleaseNamedMutex(pMutex);
+        return -1;
+    }
+    g_ahMutex[nIndex] = pMutex;
+    return 0;
+}
+
+int RunProgram(const std::vector<std::string>& args)
+{
+    return PlatStartProcessArgv(args);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The entry
+
+void InstallEngineParts(void)
+{
+    InstallEvaluator();
+    InstallSystemVariables();
+    InstallScriptSystem();
+    InstallLayerHooks();
+    g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
+}
+
+int KolvexMain(int argc, char** argv)
+{
+    InitEngineTexts();
+    s_aStartArgs.clear();
+    for (int i = 1; i < argc; ++i)
+        s_aStartArgs.push_back(PlatUtf8ToCp932String(argv[i]));
+
+    // A start while another copy is between taking its guard and its instance mutex ends silently.
+    if (TakeInstanceMutex(KX_MUTEX_GUARD, KX_GUARD_MUTEX_NAME) != 0) return 0;
+    if (InitProgramPaths(argc, argv) != 0) {
+        std::fprintf(stderr, "kolvex: the game folder cannot be entered or expressed in code page 932\n");
+        ReleaseInstanceMutexes();
+        return 1;
+    }
+    if (TakeInstanceMutex(KX_MUTEX_INSTANCE, g_szInstanceName) != 0) {
+        ActivateRunningInstance(g_szInstanceName);
+        ReleaseInstanceMutexes();
+        return 0;
+    }
+    ReleaseInstanceMutex(KX_MUTEX_GUARD);
+
+    g_nCmdShow = PLAT_SW_SHOWNORMAL;
+    PlatSetCurrentDir(g_szExeDir);
+    if (DetectAppendedData() < 0 || (g_bScreenSaver && RunScreenSaverCommand() != 0)) {
+        ReleaseInstanceMutexes();
+        return 0;
+    }
+
+    // Without a window system the main window cannot be made, and start-up says so.
+    const int bWindows = PlatInitWindowSystem(g_nWindowBackend) == 0;
+    PlatListenForActivation(g_szInstanceName, ActivateMainWindow, nullptr);
+
+    int nExitCode = 0;
+    g_bRunning = 1;
+    if (StartEngine() == 0) nExitCode = RunMainLoop();
+    ShutdownEngine();
+
+    PlatStopListening();
+    if (bWindows) PlatShutdownWindowSystem();
+    ReleaseInstanceMutexes();
+    if (g_bRestartAtExit) {
+        // The real executable (the engine's program path is lower-cased) with the arguments it was
+        // started with, the game folder among them.
+        std::vector<std::string> args{PlatGetExecutablePath()};
+        args.insert(args.end(), s_aStartArgs.begin(), s_aStartArgs.end());
+        RunProgram(args);
+    }
+    return nExitCode;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+void InitTimerResolution(void)
+{
+    // The clock already counts single milliseconds; only the per-second counters start afresh.
+    ResetFrameCounters();
+}
+
+void EndTimerResolution(void)
+{
+}
+
+int ProbeFolderWritable(void)
+{
+    g_bFolderReadOnly = 1;
+    // A fresh name "iniXXXX.tmp", like a temporary file name of the system's.
+    uint32_t nUnique = PlatGetTime() & 0xFFFF;
+    for (int nTry = 0; nTry < 0x10000; ++nTry, nUnique = (nUnique + 1) & 0xFFFF) {
+        if (nUnique == 0) continue;
+        char szPath[KX_MAX_PATH];
+        if (FormatText(szPath, sizeof szPath, "%s\\ini%X.tmp", g_szWorkDir, nUnique) + 1 >= sizeof szPath) break;
+        PLAT_FILE_STAT st{};
+        if (PlatFileStat(szPath, &st) != 0) break;
+        if (st.bExists) continue;
+        PLAT_FILE* pFile = PlatFileOpen(szPath, PLAT_FILE_WRITE);
+        if (!pFile) break;
+        const int bClosed = PlatFileClose(pFile) == 0;
+        const int bDeleted = PlatFileDelete(szPath) == 0;
+        if (bClosed && bDeleted) g_bFolderReadOnly = 0;
+        break;
+    }
+    return 0;
+}
+
+void InitEngineOnce(void)
+{
+    if (g_bEngineOnceDone) return;
+    g_bEngineOnceDone = 1;
+    const ENGINE_HOOKS& h = g_EngineHooks;
+
+    SeedRandom(PlatGetTime());
+    MsvcSrand(static_cast<uint32_t>(std::time(nullptr)));
+    // The object-path separators ('.', ':' and '/') are tested by the object trees themselves.
+    FillMulDivTables();
+    if (h.pfnInitBlendTables) h.pfnInitBlendTables();
+    if (h.pfnInitEvaluatorTables) h.pfnInitEvaluatorTables();
+    if (h.pfnRegisterKeyHandlers) h.pfnRegisterKeyHandlers();
+    if (h.pfnRegisterElemOps) h.pfnRegisterElemOps();
+    if (h.pfnRegisterExprOps) h.pfnRegisterExprOps(1);
+    std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
+    if (h.pfnCreateTextBuffer) h.pfnCreateTextBuffer();
+    if (h.pfnInitFontList) h.pfnInitFontList();
+    int nMajor = 0;
+    g_nDirectXVersion = GetDirectXVersion(&nMajor, nullptr, nullptr) == 0 ? nMajor : 0;
+}
+
+// Screen sizes and the scaled-frame buffer. 0, or -1 when the buffer could not be made (reported).
+static int SetupScreenSizes(void)
+{
+    WINDOW_STATE* pMain = g_apWindowState[0];
+    if (g_bScreenSaver) {
+        pMain->nWidth = g_nDesktopWidth;
+        pMain->nHeight = g_nDesktopHeight;
+    }
+    g_nTargetWidth = pMain->nWidth;
+    g_nTargetHeight = pMain->nHeight;
+    if (pMain->nWidth > g_nDesktopWidth || pMain->nHeight > g_nDesktopHeight) {
+        g_nOutputWidth = g_nDesktopWidth / 2;
+        g_nOutputHeight = g_nDesktopHeight / 2;
+    } else {
+        g_nOutputWidth = pMain->nWidth;
+        g_nOutputHeight = pMain->nHeight;
+    }
+
+    std::free(g_pOutputBuffer);
+    g_pOutputBuffer = nullptr;
+    if (g_nOutputWidth > 8192) {
+        ShowMessageBox("", GetEngineText(TXT_START_CG_TOO_BIG), g_nOutputWidth, g_nOutputHeight);
+        ReportError(KX_ERR_NO_MEMORY, 1);
+        return -1;
+    }
+    const uint64_t w = g_nOutputWidth > 0 ? static_cast<uint64_t>(g_nOutputWidth) : 0;
+    const uint64_t h = g_nOutputHeight > 0 ? static_cast<uint64_t>(g_nOutputHeight) : 0;
+    const uint64_t nBytes = w * 4 + w * 4 * h + 4;
+    const uint64_t nAlloc = (nBytes + 63) / 64 * 64;
+    void* p = nAlloc <= SIZE_MAX ? std::aligned_alloc(64, static_cast<size_t>(nAlloc)) : nullptr;
+    if (!p) {
+        ReportErrorF(KX_ERR_FILE_NO_MEMORY, 1, "W0");
+        return -1;
+    }
+    std::memset(p, 0, static_cast<size_t>(nAlloc));
+    g_pOutputBuffer = static_cast<uint8_t*>(p);
+    return 0;
+}
+
+// The E-mote component, and with it Direct3D drawing.
+static void LoadEmoteAndDirect3D(void)
+{
+    // The component is looked for when the system is new enough or when its helper library lies in
+    // the program folder.
+    int bTry = g_nOSCode >= 65;
+    if (!bTry) {
+        char szName[KX_MAX_PATH];
+        FormatText(szName, sizeof szName, "%s\\d3dx9_43.dll", g_szExeDir);
+        FILE_LOCATION loc{};
+        bTry = LocateFile(&loc, szName, 0) > 0;
+    }
+    if (!bTry || LoadEmoteDLL() != 0) return;
+    g_bDirect3D = 1;
+    g_bGpuPresent = 0;
+    if (g_bInterpolate > 1) g_bInterpolate = 1;
+    g_bBestDisplayMode = 0;
+}
+
+// CPU drawing in place of Direct3D.
+static void FallBackToCpuDrawing(void)
+{
+    g_nDrawMethod = 0;
+    g_bInterpolate = 1;
+    g_bDirect3D = 0;
+    g_bGpuPresent = 0;
+}
+
+int8_t StartEngine(void)
+{
+    const ENGINE_HOOKS& h = g_EngineHooks;
+    s_bShutdownDone = 0;
+
+    CopyCommandLineArgs(g_szExePath, s_aEngineArgs);
+    LoadUserSettings();
+    InitSaveFolder();
+    if (h.pfnInitPixelOps) h.pfnInitPixelOps();
+
+    ReadSystemMetrics();
+    if (g_nOSCode >= 1 && g_nOSCode <= 19) {
+        ShowMessageBox(GetEngineText(TXT_CAPTION_ERROR), "%s", GetEngineText(TXT_START_OLD_WINDOWS));
+        return -1;
+    }
+    InitPackNameTable();
+    if (HandleCommandLineSwitch()) return -1;
+    LoadCodecLibraries();
+    if (BuildPackIndex() != 0) return -1;
+    if (!g_bSnpLoaded) return -1;
+
+    // From here on a second copy is refused when it runs from the same folder, whatever its name.
+    if (!g_bAppendedData) {
+        if (TakeInstanceMutex(KX_MUTEX_FOLDER, g_szFolderMutexName) != 0) {
+            ActivateRunningInstance(g_szInstanceName);
+            ReleaseInstanceMutexes();
+            return -1;
+        }
+        ReleaseInstanceMutex(KX_MUTEX_INSTANCE);
+    }
+    if (g_bPackedData) {
+        CopyTextBounded(g_szWorkDir, sizeof g_szWorkDir, g_szExeDir);
+    } else if (h.pfnRunCompilerLink && h.pfnRunCompilerLink() != 0) {
+        return -1;
+    }
+    InitEngineOnce();
+    ProbeFolderWritable();
+
+    if (CreateWindowStates() != 0) return -1;
+    if (LoadEngineConfig() != 0) return -1;
+    if (g_bDisableComposition && g_nOSCode >= 65) DisableDesktopComposition();
+    // Frames never run without the scaled-frame buffer, so start-up ends here rather than leaving
+    // a hidden window that nothing can close.
+    if (SetupScreenSizes() != 0) return -1;
+
+    WINDOW_STATE* pMain = g_apWindowState[0];
+    ResetWindowState(pMain, g_szWindowTitle);
+    g_anWindowCreated[0] = 1;
+    if (!CreateGameWindow(pMain, g_nCmdShow, g_szInstanceName, g_szWindowTitle)) {
+        ShowMessageBox(GetEngineText(TXT_CAPTION_ERROR), "%s", GetEngineText(TXT_START_NO_WINDOW));
+        return -1;
+    }
+
+    InitTimerResolution();
+    g_nFullscreenBits = g_nDesktopBits;
+    if (h.pfnCreateMenuHostWindow) h.pfnCreateMenuHostWindow();
+    if (CreateObjectTrees() != 0) return -1;
+
+    if (g_nSoundMode != 0) {
+        if (!h.pfnInitDirectSound || h.pfnInitDirectSound() == 0) {
+            g_nSoundMode = 1;
+        } else {
+            const int bRequired = g_nSoundMode == 2;
+            g_nSoundMode = 0;
+            if (bRequired) return -1;
+        }
+    }
+    g_bJoystickPresent = h.pfnInitJoysticks && h.pfnInitJoysticks() == 1;
+    g_dwFrameTime = 0;
+    PlatGetLocalTime(&g_stStartTime);
+
+    LoadEmoteAndDirect3D();
+    if (g_nOSCode >= 80) LoadTouchLibrary();
+    LoadWebPDLL();
+    if (g_bDirect3D) DumpSystemInfo();
+
+    if (h.pfnStartScriptSystem && h.pfnStartScriptSystem() != 0) {
+        RequestQuit();
+        return 1;
+    }
+    if (h.pfnStartWorkerThreads) h.pfnStartWorkerThreads();
+    if (h.pfnStartSoundSystem && h.pfnStartSoundSystem() != 0) return -1;
+    StartFrameThread();
+    if (h.pfnSetFullscreen) h.pfnSetFullscreen(0);
+    if (h.pfnStartScriptTimers) h.pfnStartScriptTimers();
+    if (h.pfnClearMemorySaveSlots) h.pfnClearMemorySaveSlots();
+
+    if (g_bDirect3D && h.pfnInitDirect3D) {
+        const int r = h.pfnInitDirect3D();
+        if (r == 1) {
+            FallBackToCpuDrawing();
+            ShowMessageBox("", "%s", GetEngineText(TXT_START_GPU_FALLBACK));
+        } else if (r < 0) {
+            FallBackToCpuDrawing();
+            g_bEngineStop = 1;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shut-down
+
+static uint8_t ReadThreadState(const uint8_t* pbState)
+{
+    PlatLockEnter(g_csEngine);
+    const uint8_t b = *pbState;
+    PlatLockLeave(g_csEngine);
+    return b;
+}
+
+void ShutdownEngine(void)
+{
+    if (s_bShutdownDone) return;
+    s_bShutdownDone = 1;
+    const ENGINE_HOOKS& h = g_EngineHooks;
+
+    // Every quit path sets the stop flag before the loop ends; setting it again here makes sure the
+    // threads waited for below see it.
+    g_bEngineStop = 1;
+    while (ReadThreadState(&g_bSoundThreadState) == KX_THREAD_RUNNING)
+        PlatSleep(1);
+    WaitFrameThread();
+    if (h.pfnStopWorkerThreads) h.pfnStopWorkerThreads();
+
+    if (g_bEmoteAvailable && h.pfnReleaseEmotePlayers) h.pfnReleaseEmotePlayers();
+    if (g_bDirect3D && h.pfnReleaseDirect3D) h.pfnReleaseDirect3D();
+    if (h.pfnReleaseWindowMovies) h.pfnReleaseWindowMovies();
+    if (h.pfnReleaseDirectSound) h.pfnReleaseDirectSound();
+    if (h.pfnDestroyMenus) h.pfnDestroyMenus();
+    if (g_bFullscreen && h.pfnLeaveFullscreen && h.pfnLeaveFullscreen() == 0) {
+        g_bFullscreen = 0;
+        g_bMaximized = 0;
+    }
+    EndTimerResolution();
+    if (h.pfnFreeTextRenderSlots) h.pfnFreeTextRenderSlots();
+    if (h.pfnFreePendingRecords) h.pfnFreePendingRecords();
+    if (h.pfnReleaseFlashControl) h.pfnReleaseFlashControl();
+    UnloadTouchLibrary();
+    UnloadCodecLibraries();
+    UnloadEmoteDLL();
+    g_bDirect3D = 0;
+    // Every thread that could touch the trees has ended: the nodes and their records go last.
+    FreeObjectTrees();
+}

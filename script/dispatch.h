@@ -1,0 +1,51 @@
+// The command-handler table, the default handlers and the engine pause that holds every command
+// while the main window is inactive.
+#pragma once
+#include <cstdint>
+
+#include "script/script_thread.h"
+
+struct TREE_NODE;
+
+// Handlers by command id (opcode). The opcode of a command record is a byte, so the table has 256
+// slots: ids the command table does not define stay CmdUnknown.
+enum { KX_CMD_HANDLER_SLOTS = 256 };
+extern CMD_HANDLER g_apfnCmdHandlers[KX_CMD_HANDLER_SLOTS];
+
+// Fills the table: CmdUnknown everywhere, then the bound handlers of ids below nCommands (the
+// command count of kxc.kbn, at most 121). A command whose handler is not part of this build is bound
+// to a stand-in that reports 900050 with the command's name. Called by the command-table loader;
+// the table is also filled for 121 commands before main.
+void FillCmdHandlers(int nCommands);
+// The name of a command id (as this engine knows it, for messages), or NULL beyond the table.
+const char* GetCommandName(int nId);
+
+// Does nothing: returns 0 (ids 0, 9, 77, 80, 82-84; the expression opcode ',').
+int CmdNop(void);
+// Reports 900050 (fatal) and returns -1.
+int CmdUnknown(void);
+
+// The handler bound to every command in entry 0 of a body's table pair: waits while the engine is
+// paused, then runs the command's own handler. 1 when the engine stops or quits while paused.
+int DispatchWhilePaused(void);
+
+// The pause: g_bEnginePaused and g_bRunInBackground (script/script_thread.h) and the pause start.
+// Written under g_csEngine (except the background case of UpdatePauseState).
+extern int64_t g_llPauseStart;   // PlatGetTime() at the start of the pause (low 32 bits), 0 when none
+// Follows the main window's active flag: pauses when inactive, resumes when active again; with
+// g_bRunInBackground set only clears the pause flag.
+void UpdatePauseState(void);
+void EnterPause(void);
+void LeavePause(void);
+
+// Hooks of the parts that own them; NULL is skipped.
+// 1 while the main window is active (default: a missing window counts as active).
+extern int (*g_pfnIsMainWindowActive)(void);
+// Adds the span of a finished pause to the paused-time totals of the running script timers.
+extern void (*g_pfnAddPausedTime)(uint32_t dwSpan);
+
+// A zeroed SCRIPT_THREAD with zeroed level-0 entries of its if, call and loop stacks and both run
+// flags 1, made the node's payload. NULL after error 100010 (fatal): nothing is attached.
+SCRIPT_THREAD* AttachScriptThread(TREE_NODE* pNode);
+// Frees the thread record with its stack entries and parameter texts (the node's removal).
+void FreeScriptThread(SCRIPT_THREAD* pThread);
