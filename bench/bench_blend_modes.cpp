@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/engine_tables.h"
 #include "imageproc/blend_modes.h"
 
 namespace {
@@ -55,6 +56,7 @@ void PrepareTables(void)
 {
     static bool s_bDone = false;
     if (!s_bDone) {
+        FillMulDivTables();
         InitBlendTables();
         for (int i = 0; i < 256; ++i)
             g_aiMaskCurve[i] = i + 1;

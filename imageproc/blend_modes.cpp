@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/engine_hooks.h"
+#include "core/engine_tables.h"
 
 BLEND_SPAN_FN g_apfnBlendSpan[BLEND_SPAN_SLOTS];
 BLEND_SPAN_FN g_apfnBlendSpanAlpha[BLEND_SPAN_SLOTS];
@@ -135,6 +136,8 @@ void SpanDifferenceOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity,
 // ---- Table formulas ----
 
 int32_t Mul255(int32_t a, int32_t b) { return a * b / 255; }
+// The same product read from the start-up table (b = -255..256).
+int32_t Mul255Table(int32_t a, int32_t b) { return g_awMulDiv255[a][255 + b]; }
 
 int32_t SoftLight(int32_t s, int32_t d)
 {
@@ -339,34 +342,35 @@ void InitBlendTables(void)
         g_abClampSub[i] = static_cast<uint8_t>(Max(0, i - 255));
     }
 
-    // The products trunc(a x b / 255) are computed directly; they equal the start-up product table.
+    // Screen, Overlay and Hard light read their products from the start-up table, which therefore
+    // has to be filled first; the other modes compute theirs (the same integers).
     FillModeTable(g_abBlendMultiply, [](int32_t s, int32_t d) { return Mul255(s, d); });
     FillModeTable(g_abBlendDivide, [](int32_t s, int32_t d) {
         if (d == 0)
             return s == 0 ? 0 : 255;
         return Min(255, 255 * s / d);
     });
-    FillModeTable(g_abBlendScreen, [](int32_t s, int32_t d) { return s + d - Mul255(s, d); });
+    FillModeTable(g_abBlendScreen, [](int32_t s, int32_t d) { return s + d - Mul255Table(s, d); });
     FillModeTable(g_abBlendLighten, [](int32_t s, int32_t d) { return Max(s, d); });
     FillModeTable(g_abBlendDarken, [](int32_t s, int32_t d) { return Min(s, d); });
     FillModeTable(g_abBlendDifference, [](int32_t s, int32_t d) { return s > d ? s - d : d - s; });
     FillModeTable(g_abBlendExclusion, [](int32_t s, int32_t d) { return s + d - 2 * Mul255(s, d); });
     FillModeTable(g_abBlendOverlay, [](int32_t s, int32_t d) {
         if (d < 128)
-            return Mul255(s, 2 * d);
+            return Mul255Table(s, 2 * d);
         if (d == 128)
             return s;
-        return Mul255(s, 512 - 2 * d) + 2 * d - 257;
+        return Mul255Table(s, 512 - 2 * d) + 2 * d - 257;
     });
     FillModeTable(g_abBlendColorDodge, [](int32_t s, int32_t d) { return Min(255, 256 * d / (256 - s)); });
     FillModeTable(g_abBlendColorBurn, [](int32_t s, int32_t d) { return Max(0, 255 - 256 * (255 - d) / (s + 1)); });
     FillModeTable(g_abBlendLinearBurn, [](int32_t s, int32_t d) { return Max(0, s + d - 255); });
     FillModeTable(g_abBlendHardLight, [](int32_t s, int32_t d) {
         if (s < 128)
-            return Mul255(d, 2 * s);
+            return Mul255Table(d, 2 * s);
         if (s == 128)
             return d;
-        return Mul255(d, 512 - 2 * s) + 2 * s - 257;
+        return Mul255Table(d, 512 - 2 * s) + 2 * s - 257;
     });
     FillModeTable(g_abBlendSoftLight, SoftLight);
     FillModeTable(g_abBlendVividLight, [](int32_t s, int32_t d) {

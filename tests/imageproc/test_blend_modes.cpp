@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/engine_hooks.h"
+#include "core/engine_tables.h"
 #include "imageproc/blend_modes.h"
 
 namespace {
@@ -75,7 +76,12 @@ const uint8_t* ModeTable(int nMode)
 
 class BlendModes : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { InitBlendTables(); }
+    // As at start-up: the product table first, which Screen, Overlay and Hard light read.
+    static void SetUpTestSuite()
+    {
+        FillMulDivTables();
+        InitBlendTables();
+    }
 };
 
 // Every table entry is its mode's R(s, d), within 0..255.
