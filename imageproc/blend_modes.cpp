@@ -31,7 +31,8 @@ uint8_t g_abBlendVividLight[256 * 256];
 uint8_t g_abBlendLinearLight[256 * 256];
 uint8_t g_abBlendPinLight[256 * 256];
 uint16_t g_awAlphaDiv[256][256];
-int32_t g_aiMaskCurve[256];
+// The compositor owns the curve; this storage serves when no other definition is linked in.
+[[gnu::weak]] int32_t g_aiMaskCurve[256];
 
 namespace {
 
@@ -50,9 +51,10 @@ inline uint32_t ResultTable(uint32_t s, uint32_t d)
 typedef uint32_t (*RESULT_FN)(uint32_t s, uint32_t d);
 
 // d moved toward r by w/256 (or w/65536 with k = 16); the shift of a negative product floors.
-inline uint8_t Weigh(int32_t d, int32_t r, int32_t w, int k)
+// The product is formed in 64 bits so that no curve entry, however large, can overflow it.
+inline uint8_t Weigh(int32_t d, int32_t r, int64_t w, int k)
 {
-    return static_cast<uint8_t>(d + (((r - d) * w) >> k));
+    return static_cast<uint8_t>(d + ((static_cast<int64_t>(r - d) * w) >> k));
 }
 
 // ---- The six variants ----
@@ -77,7 +79,7 @@ void SpanOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t n
 
 // The three colour bytes of each pixel weighed by w; the destination alpha is kept.
 template <RESULT_FN R>
-inline void WeighPixel(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int k)
+inline void WeighPixel(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int k)
 {
     for (int c = 0; c < 3; ++c) {
         const int32_t d = pDst[c];
@@ -119,7 +121,7 @@ void SpanMaskAlpha(uint8_t* pDst, const uint8_t* pSrc, const uint8_t* pMask, int
     for (int32_t i = 0; i + 4 <= nBytes; i += 4) {
         const int32_t w = g_aiMaskCurve[pMask[i]];
         if (w > 1)
-            WeighPixel<R>(pDst + i, pSrc + i, (pSrc[i + 3] + nAlphaBias) * w, 16);
+            WeighPixel<R>(pDst + i, pSrc + i, (pSrc[i + 3] + nAlphaBias) * static_cast<int64_t>(w), 16);
     }
 }
 

@@ -321,6 +321,17 @@ TEST_F(BlendModes, WeightsSingledOut)
         g_apfnBlendSpanMaskAlpha[m * 2](abRow, abLayer, abMaskLow, 0, 256, 8);
         EXPECT_EQ(memcmp(abRow, abBefore, 8), 0) << "mode " << m;
     }
+
+    // A curve entry far out of range does not overflow the weighing (checked by the sanitizers); the
+    // destination alpha is still kept.
+    g_aiMaskCurve[5] = INT32_MAX;
+    const uint8_t abMaskHuge[4] = {5, 0, 0, 0};
+    for (int m = 0; m < BLEND_MODE_COUNT; ++m) {
+        uint8_t abRow[4] = {40, 250, 128, 66};
+        g_apfnBlendSpanMask[m * 2](abRow, abLayer, abMaskHuge, 0, 256, 4);
+        g_apfnBlendSpanMaskAlpha[m * 2](abRow, abLayer, abMaskHuge, 0, 256, 4);
+        EXPECT_EQ(abRow[3], 66) << "mode " << m;
+    }
 }
 
 // The division table of the compose routines.
