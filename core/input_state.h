@@ -27,3 +27,11 @@ extern uint8_t g_abKeyMode[KX_KEY_CODES];
 extern int64_t g_allKeyCounter[KX_KEY_CODES];
 // Presses since start.
 extern int64_t g_allKeyPresses[KX_KEY_CODES];
+
+// Input switches that scripts set (input-switch command): with the keyboard switch 0 the polled
+// keyboard keys are not run through the key handlers (1 at load); with the joystick switch non-zero
+// joysticks are polled (0 at load); with the mouse switch 0 the mouse buttons, wheel and movement
+// are not run through the key handlers (1 at load).
+extern uint8_t g_bKeyboardSwitch;
+extern uint8_t g_bJoystickSwitch;
+extern uint8_t g_bMouseSwitch;

@@ -19,10 +19,12 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "image/layer.h"
+#include "imageproc/pixel_ops.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"
 #include "script/system_vars.h"
+#include "script/text_buffer.h"
 #include "core/pack_archive.h"
 #include "core/settings.h"
 #include "core/sysfacts.h"
@@ -137,7 +139,9 @@ void InstallEngineParts(void)
     InstallSystemVariables();
     InstallScriptSystem();
     InstallLayerHooks();
+    InstallPixelOps();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
+    InstallTextBuffer();
 }
 
 int KolvexMain(int argc, char** argv)

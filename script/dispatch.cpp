@@ -12,6 +12,11 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
+#include "script/cmd_decl.h"
+#include "script/cmd_engine.h"
+#include "script/cmd_flow.h"
+#include "script/cmd_text.h"
+#include "script/cmd_thread.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -60,6 +65,32 @@ struct CMD_BINDING {
 const CMD_BINDING kBuiltHandlers[] = {
     {CMDID_NOP, CmdNop},     {CMDID_NOP9, CmdNop},    {CMDID_NOP77, CmdNop},   {CMDID_NOP80, CmdNop},
     {CMDID_NOP82, CmdNop},   {CMDID_NOP83, CmdNop},   {CMDID_NOP84, CmdNop},
+
+    // Declarations and assignment.
+    {CMDID_DECLARE_INT, CmdDeclareInt}, {CMDID_DECLARE_FLOAT, CmdDeclareFloat},
+    {CMDID_DECLARE_STRING, CmdDeclareString}, {CMDID_ASSIGN, CmdAssign},
+
+
+    // Flow control.
+    {CMDID_ELSE, CmdElse},             {CMDID_GOTO, CmdGoto},           {CMDID_GOSUB, CmdGosub},
+    {CMDID_IF, CmdIf},                 {CMDID_BRANCH_END, CmdBranchEnd}, {CMDID_IF_BREAK, CmdIfBreak},
+    {CMDID_IF_RETRY, CmdIfRetry},      {CMDID_END_IF, CmdEndIf},        {CMDID_LABEL_EXISTS, CmdLabelExists},
+    {CMDID_LOOP, CmdLoop},             {CMDID_BREAK, CmdBreak},         {CMDID_CONTINUE, CmdContinue},
+    {CMDID_LOOP_END, CmdLoopEnd},      {CMDID_RETURN, CmdReturn},
+
+    // Script threads.
+    {CMDID_SCRIPT_LIST, CmdScriptList}, {CMDID_THREAD, CmdThread}, {CMDID_THREAD_END, CmdThreadEnd},
+    {CMDID_THREAD_INFO, CmdThreadInfo},
+
+    // Engine control.
+    {CMDID_QUIT, CmdQuit}, {CMDID_SET_SWITCHES, CmdSetSwitches}, {CMDID_ARGS_ONLY15, CmdArgsOnly15},
+    {CMDID_FRAME_RATE, CmdFrameRate}, {CMDID_INPUT_SWITCHES, CmdInputSwitches}, {CMDID_NOP51, CmdNop51},
+    {CMDID_ARGS_ONLY88, CmdArgsOnly88}, {CMDID_ENGINE_SETTINGS, CmdEngineSettings},
+    {CMDID_ARGS_ONLY99, CmdArgsOnly99}, {CMDID_WAIT, CmdWait},
+
+    // Message texts.
+    {CMDID_TEXT_APPEND, CmdTextAppend}, {CMDID_TEXT_APPEND_EXPR, CmdTextAppendExpr}, {CMDID_TEXT_END, CmdTextEnd},
+
 };
 
 // A command this build does not carry yet: the game stops with the unknown-command error, naming
@@ -97,6 +128,13 @@ void FillCmdHandlers(int nCommands)
 
 // The table is usable before the command table is read (tests, tools).
 static const int s_nHandlersFilled = (FillCmdHandlers(KX_COMMAND_IDS), 1);
+
+int IsCommandBuilt(int nId)
+{
+    for (const CMD_BINDING& b : kBuiltHandlers)
+        if (b.nId == nId) return 1;
+    return 0;
+}
 
 const char* GetCommandName(int nId)
 {

@@ -18,6 +18,8 @@ extern CMD_HANDLER g_apfnCmdHandlers[KX_CMD_HANDLER_SLOTS];
 // the table is also filled for 121 commands before main.
 void FillCmdHandlers(int nCommands);
 // The name of a command id (as this engine knows it, for messages), or NULL beyond the table.
+// 1 when this build carries the command's handler, 0 when it runs the not-yet-built stand-in.
+int IsCommandBuilt(int nId);
 const char* GetCommandName(int nId);
 
 // Does nothing: returns 0 (ids 0, 9, 77, 80, 82-84; the expression opcode ',').

@@ -31,6 +31,7 @@
 #include "platform/plat_window.h"
 #include "script/engine_config.h"
 #include "tests/support/test_support.h"
+#include "tools/lib/kx_writers.h"
 #include "tools/lib/pack_writer.h"
 
 namespace {
@@ -110,6 +111,18 @@ void FreeObjectTrees()
     }
 }
 
+// The compiled configuration of the start-up games: 640 x 480 with optional sound.
+KXCFG StartupConfig()
+{
+    KXCFG cfg;
+    cfg.nSoundMode = 1;
+    return cfg;
+}
+void WriteConfig(const TEMP_DIR& game, const KXCFG& cfg = StartupConfig())
+{
+    game.Write("kxbin/kxcfg.kbn", BuildKxcfg(cfg));
+}
+
 // argv for the entry and the path functions.
 struct ARGS {
     std::vector<std::string> strings;
@@ -139,7 +152,7 @@ protected:
         strOldCwd = PlatGetCurrentDir();
         PlatSetInstanceDirForTest(lockDir.strNative.c_str());
         BeginRun();
-        dir.Write("kxbin/kxcfg.kbn", "config");
+        WriteConfig(dir);
     }
     void TearDown() override
     {
@@ -309,17 +322,22 @@ TEST_F(StartupTest, FailingRowsStopStartUp)
         {"no configuration", {}, [](TEMP_DIR& d) { std::remove((d.strNative + "/kxbin/kxcfg.kbn").c_str()); }, -1,
          {KX_ERR_FILE_MISSING}, nullptr, true, false, true},
         {"output wider than 8192", {},
-         [](TEMP_DIR&) {
+         [](TEMP_DIR& d) {
+             // The configuration asks for the desktop's size.
              PLAT_DESKTOP_INFO desk{20000, 20000, 32, 60};
              PlatSetFakeDesktopInfo(&desk);
-             g_nScreenWidth = 9000;
-             g_nScreenHeight = 100;
+             KXCFG cfg = StartupConfig();
+             cfg.nWidth = 0;
+             cfg.nHeight = 0;
+             WriteConfig(d, cfg);
          },
-         -1, {KX_ERR_NO_MEMORY}, "ＣＧサイズが大きすぎます。X=9000, Y=100", true, false, true},
+         -1, {KX_ERR_NO_MEMORY}, "ＣＧサイズが大きすぎます。X=20000, Y=20000", true, false, true},
         {"no window system", {}, nullptr, -1, {}, "ウィンドウが生成できませんでした。", false, false, false},
         {"required sound missing", {},
-         [](TEMP_DIR&) {
-             g_nSoundMode = 2;
+         [](TEMP_DIR& d) {
+             KXCFG cfg = StartupConfig();
+             cfg.nSoundMode = 2;
+             WriteConfig(d, cfg);
              g_answers.nDirectSound = -1;
          },
          -1, {}, nullptr, true, true, false},
@@ -343,7 +361,7 @@ TEST_F(StartupTest, FailingRowsStopStartUp)
         SCOPED_TRACE(c.pszName);
         SPAWN_RECORDER spawns;
         TEMP_DIR game;
-        game.Write("kxbin/kxcfg.kbn", "config");
+        WriteConfig(game);
         BeginRun();
         if (c.setup) c.setup(game);
         UsePaths(game, c.extraArgs);
@@ -402,7 +420,7 @@ TEST_F(StartupTest, ScreenLargerThanTheDesktopGivesHalfTheDesktop)
     } cases[] = {
         {1600, 900, 640, 360},    // both larger
         {1000, 800, 640, 360},    // only taller
-        {1281, 10, 640, 360},     // only wider
+        {1281, 16, 640, 360},     // only wider
         {1280, 720, 1280, 720},   // exactly the desktop
         {800, 600, 800, 600},
     };
@@ -411,8 +429,10 @@ TEST_F(StartupTest, ScreenLargerThanTheDesktopGivesHalfTheDesktop)
         BeginRun();
         PLAT_DESKTOP_INFO desk{1280, 720, 32, 60};
         PlatSetFakeDesktopInfo(&desk);
-        g_nScreenWidth = c.nScreenW;
-        g_nScreenHeight = c.nScreenH;
+        KXCFG cfg = StartupConfig();
+        cfg.nWidth = c.nScreenW;
+        cfg.nHeight = c.nScreenH;
+        WriteConfig(dir, cfg);
         UsePaths(dir);
         StartWindows();
         ASSERT_EQ(StartEngine(), 0);

@@ -17,6 +17,7 @@
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
+#include "script/command_ids.h"
 #include "script/dispatch.h"
 #include "script/script_body.h"
 #include "script/variables.h"
@@ -58,6 +59,7 @@ protected:
         InitPackNameTable();
         FreePackIndex();
         g_bPackedData = 0;
+        FillCmdHandlers(KX_COMMAND_IDS);   // the whole table, whatever an earlier test left
     }
     void TearDown() override
     {

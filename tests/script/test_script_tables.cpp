@@ -20,6 +20,7 @@
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
+#include "script/command_ids.h"
 #include "script/dispatch.h"
 #include "script/engine_config.h"
 #include "script/evaluator.h"
@@ -154,6 +155,7 @@ protected:
     {
         FreeScriptTables();
         FreeVarTable();
+        FillCmdHandlers(KX_COMMAND_IDS);   // a loaded command table leaves its own count behind
         g_pfnScriptLocation = nullptr;
         if (pSystem) {
             FreeScriptThread(static_cast<SCRIPT_THREAD*>(pSystem->pPayload));

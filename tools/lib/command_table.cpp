@@ -77,6 +77,43 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     // designation) by the handler, the value by the handler with the evaluator of its type.
     for (int id : {KXCMD_DECLARE_INT, KXCMD_DECLARE_FLOAT, KXCMD_DECLARE_STRING, KXCMD_ASSIGN})
         cmds[id].args = {Arg("target", ARGKIND_RAW), Arg("value", ARGKIND_RAW)};
+
+    // Engine control. The switch of command k is argument k + 2 of setswitches.
+    cmds[KXCMD_QUIT].args = {Arg("restart", ARGKIND_INT)};
+    std::vector<KXC_ARG>& sw = cmds[KXCMD_SET_SWITCHES].args;
+    for (int i = 0; i <= KX_SWITCHES_LAST_ARG; i++) sw.push_back(Arg("sw" + std::to_string(i), ARGKIND_INT));
+    cmds[KXCMD_FRAME_RATE].args = {Arg("fps", ARGKIND_INT), Arg("skip", ARGKIND_INT)};
+    cmds[KXCMD_INPUT_SWITCHES].args = {Arg("keyboard", ARGKIND_INT), Arg("joystick", ARGKIND_INT), Arg("mouse", ARGKIND_INT)};
+    cmds[KXCMD_ENGINE_SETTINGS].args = {Arg("screensaver", ARGKIND_INT), Arg("background", ARGKIND_INT),
+                                        Arg("width", ARGKIND_INT),       Arg("height", ARGKIND_INT),
+                                        Arg("timer1", ARGKIND_INT),      Arg("timer2", ARGKIND_INT),
+                                        Arg("timer3", ARGKIND_INT),      Arg("timer4", ARGKIND_INT)};
+    cmds[KXCMD_WAIT].args = {Arg("frames", ARGKIND_INT), Arg("time", ARGKIND_INT)};
+
+    // Message texts: the literal's bytes and the expression are read by the handlers themselves;
+    // the text end's record carries two numbers and is never decoded.
+    cmds[KXCMD_TEXT_APPEND].args = {Arg("text", ARGKIND_RAW)};
+    cmds[KXCMD_TEXT_APPEND_EXPR].args = {Arg("expr", ARGKIND_RAW)};
+    cmds[KXCMD_TEXT_END].args = {Arg("marks", ARGKIND_RAW)};
+    // Script threads: the thread named by a text (empty: the running one), then selectors whose
+    // presence chooses what the command does, and the output designated by an integer argument.
+    cmds[KXCMD_SCRIPT_LIST].args = {Arg("name", ARGKIND_INT),  Arg("count", ARGKIND_INT), Arg("value", ARGKIND_INT),
+                                    Arg("emote", ARGKIND_INT), Arg("index", ARGKIND_INT), Arg("out", ARGKIND_INT)};
+    std::vector<KXC_ARG>& thread = cmds[KXCMD_THREAD].args;
+    thread = {Arg("name", ARGKIND_TEXT), Arg("runa", ARGKIND_INT), Arg("runb", ARGKIND_INT), Arg("key", ARGKIND_INT)};
+    for (int i = 1; i <= 10; i++) thread.push_back(Arg("i" + std::to_string(i), ARGKIND_INT));
+    for (int i = 1; i <= 10; i++) thread.push_back(Arg("f" + std::to_string(i), ARGKIND_INT));
+    for (int i = 1; i <= 10; i++) thread.push_back(Arg("s" + std::to_string(i), ARGKIND_TEXT));
+    thread.push_back(Arg("label", ARGKIND_TEXT));
+    thread.push_back(Arg("state", ARGKIND_TEXT));
+    thread.push_back(Arg("unused36", ARGKIND_INT));
+    thread.push_back(Arg("rerun", ARGKIND_INT));
+    cmds[KXCMD_THREAD_END].args = {Arg("name", ARGKIND_TEXT)};
+    std::vector<KXC_ARG>& info = cmds[KXCMD_THREAD_INFO].args;
+    info = {Arg("name", ARGKIND_TEXT), Arg("out", ARGKIND_INT)};
+    for (const char* psz : {"exists", "runa", "runb", "key", "file", "script", "line", "file0", "script0", "line0",
+                            "textend1", "textend2", "unused14", "unused15", "ifdepth", "calldepth", "loopdepth", "state"})
+        info.push_back(Arg(psz, ARGKIND_INT));
     return cmds;
 }
 

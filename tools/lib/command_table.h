@@ -118,6 +118,24 @@ inline constexpr int KX_RETURN_ARG_INT = 0;
 inline constexpr int KX_RETURN_ARG_FLOAT = 16;
 inline constexpr int KX_RETURN_ARG_TEXT = 32;
 
+// Arguments of the set-switches command (14): ids 0..123, id k + 2 the switch of command k.
+inline constexpr int KX_SWITCHES_LAST_ARG = 123;
+// Argument ids of the thread command (95): the name, run flags A and B, the order key, integer,
+// float (given as integers) and text parameters 1..10, the start label, a thread state text and the
+// re-run request. The information command (97) answers by the first present selector id.
+inline constexpr int KX_THREAD_ARG_NAME = 0;
+inline constexpr int KX_THREAD_ARG_RUN_A = 1;
+inline constexpr int KX_THREAD_ARG_RUN_B = 2;
+inline constexpr int KX_THREAD_ARG_KEY = 3;
+inline constexpr int KX_THREAD_ARG_INT = 4;     // + item - 1
+inline constexpr int KX_THREAD_ARG_FLOAT = 14;
+inline constexpr int KX_THREAD_ARG_TEXT = 24;
+inline constexpr int KX_THREAD_ARG_LABEL = 34;
+inline constexpr int KX_THREAD_ARG_STATE = 35;
+inline constexpr int KX_THREAD_ARG_RERUN = 37;
+inline constexpr int KX_THREAD_INFO_ARG_NAME = 0;
+inline constexpr int KX_THREAD_INFO_ARG_OUT = 1;
+
 // The 121 commands, by id.
 std::vector<KXC_COMMAND> CanonicalCommands();
 // The whole kxc.kbn content of the fixtures: the canonical commands, errno texts "errno 0" ..

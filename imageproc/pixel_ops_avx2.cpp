@@ -1,0 +1,94 @@
+// AVX2 forms of the pixel routines (32 bytes at a time). This file alone is built for AVX2;
+// FillPixelOps installs its routines only on a processor that has it. It uses nothing but
+// intrinsics and functions of its own, so no shared inline function is ever built for AVX2.
+#include "imageproc/pixel_ops.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+
+namespace {
+
+struct V256 {
+    using T = __m256i;
+    static constexpr size_t W = 32;
+    static T Load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void Store(uint8_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    static T Zero() { return _mm256_setzero_si256(); }
+    static T Set8(uint8_t x) { return _mm256_set1_epi8(static_cast<char>(x)); }
+    static T Set16(int16_t x) { return _mm256_set1_epi16(x); }
+    static T Set32(int32_t x) { return _mm256_set1_epi32(x); }
+    static T Lo8(T a, T b) { return _mm256_unpacklo_epi8(a, b); }
+    static T Hi8(T a, T b) { return _mm256_unpackhi_epi8(a, b); }
+    static T Lo16(T a, T b) { return _mm256_unpacklo_epi16(a, b); }
+    static T Hi16(T a, T b) { return _mm256_unpackhi_epi16(a, b); }
+    static T Lo32(T a, T b) { return _mm256_unpacklo_epi32(a, b); }
+    static T Hi32(T a, T b) { return _mm256_unpackhi_epi32(a, b); }
+    static T Add8(T a, T b) { return _mm256_add_epi8(a, b); }
+    static T Add16(T a, T b) { return _mm256_add_epi16(a, b); }
+    static T Add32(T a, T b) { return _mm256_add_epi32(a, b); }
+    static T Sub16(T a, T b) { return _mm256_sub_epi16(a, b); }
+    static T MulLo16(T a, T b) { return _mm256_mullo_epi16(a, b); }
+    static T MulHiU16(T a, T b) { return _mm256_mulhi_epu16(a, b); }
+    static T Madd16(T a, T b) { return _mm256_madd_epi16(a, b); }
+    template <int k> static T Srl16(T a) { return _mm256_srli_epi16(a, k); }
+    template <int k> static T Sll16(T a) { return _mm256_slli_epi16(a, k); }
+    static T PackUS16(T a, T b) { return _mm256_packus_epi16(a, b); }
+    static T Packs32(T a, T b) { return _mm256_packs_epi32(a, b); }
+    static T Avg8(T a, T b) { return _mm256_avg_epu8(a, b); }
+    static T AddS8(T a, T b) { return _mm256_adds_epu8(a, b); }
+    static T SubS8(T a, T b) { return _mm256_subs_epu8(a, b); }
+    static T Min8(T a, T b) { return _mm256_min_epu8(a, b); }
+    static T Max8(T a, T b) { return _mm256_max_epu8(a, b); }
+    static T Min16(T a, T b) { return _mm256_min_epi16(a, b); }
+    static T Max16(T a, T b) { return _mm256_max_epi16(a, b); }
+    static T And(T a, T b) { return _mm256_and_si256(a, b); }
+    static T Xor(T a, T b) { return _mm256_xor_si256(a, b); }
+    static T Alpha16(T a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
+    static T Or(T a, T b) { return _mm256_or_si256(a, b); }
+    static T AndNot(T a, T b) { return _mm256_andnot_si256(a, b); }
+    static T CmpGt32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
+    static T GatherSelect(const uint32_t* pTable, const uint8_t* pMask)
+    {
+        const T idx = _mm256_and_si256(Load(pMask), _mm256_set1_epi32(0xFF));
+        return _mm256_i32gather_epi32(reinterpret_cast<const int*>(pTable), idx, 4);
+    }
+    // Lo8 takes pixels 0, 1 and 4, 5; Hi8 pixels 2, 3 and 6, 7.
+    static void MaskPatterns(const uint64_t* pPattern, const uint8_t* pMask, T* pLo, T* pHi)
+    {
+        auto at = [&](int k) { return static_cast<long long>(pPattern[pMask[k * 4]]); };
+        *pLo = _mm256_set_epi64x(at(5), at(4), at(1), at(0));
+        *pHi = _mm256_set_epi64x(at(7), at(6), at(3), at(2));
+    }
+    static T ColourLanes16()
+    {
+        return _mm256_set_epi16(0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1);
+    }
+    static T Reduce2x2Avg(T a, T b)
+    {
+        // The shuffle works within 16-byte lanes: pixels come out as 0 2 8 10 | 4 6 12 14, and the
+        // 64-bit permutation puts them in order.
+        const __m256 fa = _mm256_castsi256_ps(a), fb = _mm256_castsi256_ps(b);
+        const T even = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0)));
+        const T odd = _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1)));
+        return _mm256_permute4x64_epi64(_mm256_avg_epu8(even, odd), _MM_SHUFFLE(3, 1, 2, 0));
+    }
+};
+
+}  // namespace
+
+#include "imageproc/pixel_ops_vec.inl"
+
+void ApplyAVX2PixelOps(PIXEL_OPS* pOps, int nLevel)
+{
+    VEC_OPS<V256>::Apply(pOps, nLevel);
+}
+
+#else
+
+void ApplyAVX2PixelOps(PIXEL_OPS* pOps, int nLevel)
+{
+    (void)pOps;
+    (void)nLevel;
+}
+
+#endif

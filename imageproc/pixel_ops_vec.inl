@@ -1,0 +1,527 @@
+// The vector forms of the pixel routines, written once over a vector type V and included by
+// pixel_ops_sse2.cpp (16-byte vectors) and pixel_ops_avx2.cpp (32-byte vectors, built for AVX2).
+// Everything here has internal linkage, so the two builds never share a function.
+//
+// Each routine reproduces its plain form exactly: the bytes before the first block (the head) and
+// after the last whole vector are handed to the plain form itself, which classifies them the same
+// way because every hand-over point is 8-byte aligned relative to the blocks; the vector loop only
+// covers bytes that the plain form treats as block bytes (or all bytes where the formula does not
+// depend on the class). All products are formed on 16-bit lanes where they cannot overflow:
+//   d + ((s - d) x w >> 8)  ==  (d x (256 - w) + s x w) >> 8           for 0 <= w <= 256
+//   d - ((d - s) x w >> 8)  ==  (d x (256 - w) + s x w + 255) >> 8     for 0 <= w <= 256
+//   (x x w) >> 8            ==  high 16 bits of (x << 8) x w
+//   trunc(x / 255)          ==  (x + 1 + (x >> 8)) >> 8                  for 0 <= x <= 65025
+// Unpacking, packing and word shuffles act within each 16-byte lane, so the byte order is kept
+// for either vector width.
+//
+// The including file defines V with: T, W (bytes per vector), Load, Store, Zero, Set8, Set16,
+// Set32, Lo8, Hi8, Lo16, Hi16, Lo32, Hi32 (interleave low or high halves), Add8, Add16, Add32,
+// Sub16, MulLo16, MulHiU16, Madd16, Srl16<k>, Sll16<k>, PackUS16, Packs32, Avg8, AddS8, SubS8,
+// Min8, Max8, Min16, Max16, CmpGt32 (signed), And, AndNot (~a & b), Or, Xor, and:
+//   Alpha16        each pixel's alpha word copied into all four of its words
+//   ColourLanes16  all ones in the B, G, R words of each pixel, zero in its alpha word
+//   GatherSelect   the 32-bit table entries of the pixels' first mask bytes, one per pixel
+//   MaskPatterns   the 64-bit table entries of the pixels' first mask bytes, laid out as Lo8 and Hi8
+//                  lay out the pixels
+//   Reduce2x2Avg   the byte average of the even and the odd pixels of two vectors, in order
+
+namespace {
+
+inline int VecClampOpacity(int a)
+{
+    return a < 0 ? 0 : (a > 256 ? 256 : a);
+}
+
+template <class V>
+struct VEC_OPS {
+    using T = typename V::T;
+    static constexpr size_t W = V::W;
+
+    // The last offset reachable in whole vectors from nFrom without passing nTo.
+    static size_t VecEnd(size_t nFrom, size_t nTo)
+    {
+        return nTo > nFrom ? nFrom + ((nTo - nFrom) / W) * W : nFrom;
+    }
+
+    // (d x (256 - w) + s x w) >> 8 on the low or high bytes, w in 16-bit lanes (0..256).
+    static T MixHalf(T d16, T s16, T w16)
+    {
+        return V::template Srl16<8>(V::Add16(V::MulLo16(d16, V::Sub16(V::Set16(256), w16)), V::MulLo16(s16, w16)));
+    }
+
+    static T MixBytes(T d, T s, T w16)
+    {
+        const T z = V::Zero();
+        return V::PackUS16(MixHalf(V::Lo8(d, z), V::Lo8(s, z), w16), MixHalf(V::Hi8(d, z), V::Hi8(s, z), w16));
+    }
+
+    // (d >> 1) + (s >> 1) per byte.
+    static T HalfSum(T d, T s)
+    {
+        const T m = V::Set8(0x7F);
+        return V::Add8(V::And(V::template Srl16<1>(d), m), V::And(V::template Srl16<1>(s), m));
+    }
+
+    // ---- Lerp and cross-fade ----
+
+    // out[i] := blend of p and q over [nFrom, nTo), in the block form of the level when a = 128.
+    static size_t BlendRange(uint8_t* out, const uint8_t* p, const uint8_t* q, int a, size_t nFrom, size_t nTo,
+                             int nLevel)
+    {
+        const size_t nEnd = VecEnd(nFrom, nTo);
+        if (a == 128) {
+            for (size_t i = nFrom; i < nEnd; i += W) {
+                const T x = V::Load(p + i), y = V::Load(q + i);
+                V::Store(out + i, nLevel >= 2 ? V::Avg8(x, y) : HalfSum(x, y));
+            }
+        } else {
+            const T w = V::Set16(static_cast<int16_t>(a));
+            for (size_t i = nFrom; i < nEnd; i += W)
+                V::Store(out + i, MixBytes(V::Load(p + i), V::Load(q + i), w));
+        }
+        return nEnd;
+    }
+
+    static void Lerp1(uint8_t* d, const uint8_t* s, int a, size_t n)
+    {
+        a = VecClampOpacity(a);
+        const size_t i = BlendRange(d, d, s, a, 0, n & ~size_t(7), 1);
+        if (i < n) PixelOpLerp(d + i, s + i, a, n - i);
+    }
+
+    static void Lerp23(uint8_t* d, const uint8_t* s, int a, size_t n)
+    {
+        a = VecClampOpacity(a);
+        const size_t nHead = PixelOpHeadBytes(d, n, 1);
+        if (nHead) PixelOpLerpSSE(d, s, a, nHead);
+        const size_t i = BlendRange(d, d, s, a, nHead, nHead + ((n - nHead) & ~size_t(7)), 2);
+        if (i < n) PixelOpLerpSSE(d + i, s + i, a, n - i);
+    }
+
+    static void CrossFade1(uint8_t* out, const uint8_t* p, const uint8_t* q, int t, size_t n)
+    {
+        t = VecClampOpacity(t);
+        const size_t i = BlendRange(out, p, q, t, 0, n & ~size_t(7), 1);
+        if (i < n) PixelOpCrossFade(out + i, p + i, q + i, t, n - i);
+    }
+
+    static void CrossFade23(uint8_t* out, const uint8_t* p, const uint8_t* q, int t, size_t n)
+    {
+        t = VecClampOpacity(t);
+        const size_t i = BlendRange(out, p, q, t, 0, n & ~size_t(7), 2);
+        if (i < n) PixelOpCrossFadeSSE(out + i, p + i, q + i, t, n - i);
+    }
+
+    // ---- Alpha over ----
+
+    // Block pixels. Level 1: (d x (256 - w0) + s x (w0 + 1)) >> 8, which stays within 16 bits because
+    // the weights add up to 257. Level 2/3: ((s x (w0 + 1)) >> 8) + ((d x (256 - w0)) >> 8), at most
+    // 255. w0 is the source alpha, scaled by the opacity when there is one.
+    template <int nLevel, bool bOpacity>
+    static T AlphaOverHalf(T d16, T s16, T aOpacity)
+    {
+        T w0 = V::Alpha16(s16);
+        if (bOpacity) w0 = V::template Srl16<8>(V::MulLo16(w0, aOpacity));
+        const T wS = V::Add16(w0, V::Set16(1));
+        const T wD = V::Sub16(V::Set16(256), w0);
+        if (nLevel == 1) return V::template Srl16<8>(V::Add16(V::MulLo16(d16, wD), V::MulLo16(s16, wS)));
+        return V::Add16(V::MulHiU16(V::template Sll16<8>(s16), wS), V::MulHiU16(V::template Sll16<8>(d16), wD));
+    }
+
+    template <int nLevel, bool bOpacity>
+    static size_t AlphaOverRange(uint8_t* d, const uint8_t* s, int a, size_t nFrom, size_t nTo)
+    {
+        const size_t nEnd = VecEnd(nFrom, nTo);
+        const T z = V::Zero(), av = V::Set16(static_cast<int16_t>(a));
+        for (size_t i = nFrom; i < nEnd; i += W) {
+            const T x = V::Load(d + i), y = V::Load(s + i);
+            V::Store(d + i, V::PackUS16(AlphaOverHalf<nLevel, bOpacity>(V::Lo8(x, z), V::Lo8(y, z), av),
+                                        AlphaOverHalf<nLevel, bOpacity>(V::Hi8(x, z), V::Hi8(y, z), av)));
+        }
+        return nEnd;
+    }
+
+    static void AlphaOver1(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        const size_t i = AlphaOverRange<1, false>(d, s, 0, 0, n & ~size_t(7));
+        if (i < n) PixelOpAlphaOver(d + i, s + i, n - i);
+    }
+
+    static void AlphaOver23(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        const size_t nHead = PixelOpHeadBytes(d, n, 4);
+        if (nHead) PixelOpAlphaOverSSE(d, s, nHead);
+        const size_t i = AlphaOverRange<2, false>(d, s, 0, nHead, nHead + ((n - nHead) & ~size_t(7)));
+        if (i < n) PixelOpAlphaOverSSE(d + i, s + i, n - i);
+    }
+
+    static void AlphaOverOpacity1(uint8_t* d, const uint8_t* s, int a, size_t n)
+    {
+        a = VecClampOpacity(a);
+        const size_t i = AlphaOverRange<1, true>(d, s, a, 0, n & ~size_t(7));
+        if (i < n) PixelOpAlphaOverOpacity(d + i, s + i, a, n - i);
+    }
+
+    static void AlphaOverOpacity23(uint8_t* d, const uint8_t* s, int a, size_t n)
+    {
+        a = VecClampOpacity(a);
+        const size_t nHead = PixelOpHeadBytes(d, n, 4);
+        if (nHead) PixelOpAlphaOverOpacitySSE(d, s, a, nHead);
+        const size_t i = AlphaOverRange<2, true>(d, s, a, nHead, nHead + ((n - nHead) & ~size_t(7)));
+        if (i < n) PixelOpAlphaOverOpacitySSE(d + i, s + i, a, n - i);
+    }
+
+    // ---- Mask ----
+
+    // Level 1: per pixel the curve weight w of the mask's blue byte; w <= 1 leaves the pixel, else
+    // B, G, R := (d x (256 - w) + s x w + 255) >> 8. The curve is first turned into a table of
+    // 16-bit weight patterns (w, w, w, 0), with 0 for the entries that change nothing, so a pixel's
+    // weights are one load. A curve with an entry above 256 (which no opacity in range gives), and
+    // rows too short to repay the table, go to the plain form. A hard-edged curve (every entry 1 or
+    // less, or 256) only chooses between the two pixels' colours: w = 256 gives s exactly.
+    static void Mask1(uint8_t* d, const uint8_t* s, const uint8_t* m, int nThreshold, int nVagueness, size_t n)
+    {
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        if (nEnd < 256) {
+            PixelOpMask(d, s, m, nThreshold, nVagueness, n);
+            return;
+        }
+        // One pass over the curve: in range, hard-edged, and a step (every entry from nFirstFull on
+        // is 256, every one before it 1 or less)?
+        bool bInRange = true, bHardEdge = true, bStep = true;
+        int nFirstFull = 256;
+        for (int k = 0; k < 256; ++k) {
+            const int32_t w = g_aiMaskCurve[k];
+            bInRange &= w <= 256;
+            bHardEdge &= w <= 1 || w == 256;
+            if (w == 256) {
+                if (nFirstFull == 256) nFirstFull = k;
+            } else if (nFirstFull != 256) {
+                bStep = false;
+            }
+        }
+        if (!bInRange) {
+            PixelOpMask(d, s, m, nThreshold, nVagueness, n);
+            return;
+        }
+        if (bHardEdge) {
+            uint32_t aSelect[256];
+            if (!bStep)
+                for (int k = 0; k < 256; ++k)
+                    aSelect[k] = g_aiMaskCurve[k] == 256 ? 0x00FFFFFFu : 0;
+            const T first = V::Set32(nFirstFull - 1), low = V::Set32(0xFF), colour = V::Set32(0x00FFFFFF);
+            for (size_t i = 0; i < nEnd; i += W) {
+                const T sel = bStep ? V::And(V::CmpGt32(V::And(V::Load(m + i), low), first), colour)
+                                    : V::GatherSelect(aSelect, m + i);
+                V::Store(d + i, V::Or(V::And(sel, V::Load(s + i)), V::AndNot(sel, V::Load(d + i))));
+            }
+            if (nEnd < n) PixelOpMask(d + nEnd, s + nEnd, m + nEnd, nThreshold, nVagueness, n - nEnd);
+            return;
+        }
+        uint64_t aPattern[256];
+        for (int k = 0; k < 256; ++k) {
+            const int32_t w = g_aiMaskCurve[k];
+            const uint64_t u = w > 1 ? static_cast<uint64_t>(w) : 0;
+            aPattern[k] = u | (u << 16) | (u << 32);
+        }
+        const T z = V::Zero(), r255 = V::Set16(255), w256 = V::Set16(256);
+        for (size_t i = 0; i < nEnd; i += W) {
+            T wLo, wHi;
+            V::MaskPatterns(aPattern, m + i, &wLo, &wHi);
+            const T x = V::Load(d + i), y = V::Load(s + i);
+            const T lo = V::template Srl16<8>(
+                V::Add16(V::Add16(V::MulLo16(V::Lo8(x, z), V::Sub16(w256, wLo)), V::MulLo16(V::Lo8(y, z), wLo)), r255));
+            const T hi = V::template Srl16<8>(
+                V::Add16(V::Add16(V::MulLo16(V::Hi8(x, z), V::Sub16(w256, wHi)), V::MulLo16(V::Hi8(y, z), wHi)), r255));
+            V::Store(d + i, V::PackUS16(lo, hi));
+        }
+        if (nEnd < n) PixelOpMask(d + nEnd, s + nEnd, m + nEnd, nThreshold, nVagueness, n - nEnd);
+    }
+
+    // Level 2/3 with vagueness other than 256: per byte, w = clamp(m x c + K, 0, 255) + 1 and
+    // d := clamp(d + ((s x w) >> 8) - ((d x w) >> 8), 0, 255). m x c + K is formed on 32-bit lanes;
+    // K is limited to +-2^24, beyond which the clamp gives the same weight.
+    static T MaskWeights23(T m16, T c32, T K32)
+    {
+        const T z = V::Zero();
+        const T e0 = V::Add32(V::Madd16(V::Lo16(m16, z), c32), K32);
+        const T e1 = V::Add32(V::Madd16(V::Hi16(m16, z), c32), K32);
+        const T w = V::Min16(V::Max16(V::Packs32(e0, e1), z), V::Set16(255));
+        return V::Add16(w, V::Set16(1));
+    }
+
+    static T MaskHalf23(T d16, T s16, T w16)
+    {
+        return V::Sub16(V::Add16(d16, V::MulHiU16(V::template Sll16<8>(s16), w16)),
+                        V::MulHiU16(V::template Sll16<8>(d16), w16));
+    }
+
+    static void Mask23(uint8_t* d, const uint8_t* s, const uint8_t* m, int nThreshold, int nVagueness, size_t n)
+    {
+        if (nVagueness == 256) {
+            Mask1(d, s, m, nThreshold, nVagueness, n);
+            return;
+        }
+        const int64_t c = nVagueness >> 1;
+        if (c < -32768 || c > 32767) {
+            PixelOpMaskSSE(d, s, m, nThreshold, nVagueness, n);
+            return;
+        }
+        int64_t K = static_cast<int64_t>(nThreshold) * (c + 1) - 128 * static_cast<int64_t>(nVagueness);
+        const int64_t nLimit = int64_t(1) << 24;
+        K = K < -nLimit ? -nLimit : (K > nLimit ? nLimit : K);
+        const T c32 = V::Set32(static_cast<int32_t>(c) & 0xFFFF);
+        const T K32 = V::Set32(static_cast<int32_t>(K));
+        const T z = V::Zero();
+        const size_t nBytes = n & ~size_t(3);
+        const size_t nEnd = VecEnd(0, nBytes);
+        for (size_t i = 0; i < nEnd; i += W) {
+            const T mv = V::Load(m + i), x = V::Load(d + i), y = V::Load(s + i);
+            const T lo = MaskHalf23(V::Lo8(x, z), V::Lo8(y, z), MaskWeights23(V::Lo8(mv, z), c32, K32));
+            const T hi = MaskHalf23(V::Hi8(x, z), V::Hi8(y, z), MaskWeights23(V::Hi8(mv, z), c32, K32));
+            V::Store(d + i, V::PackUS16(lo, hi));
+        }
+        if (nEnd < n) PixelOpMaskSSE(d + nEnd, s + nEnd, m + nEnd, nThreshold, nVagueness, n - nEnd);
+    }
+
+    // ---- Add family ----
+
+    static void Add(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        const size_t nEnd = VecEnd(0, n);
+        for (size_t i = 0; i < nEnd; i += W)
+            V::Store(d + i, V::AddS8(V::Load(d + i), V::Load(s + i)));
+        if (nEnd < n) PixelOpAdd(d + nEnd, s + nEnd, n - nEnd);
+    }
+
+    // Blocks: min(255, d + ((s x a) >> 8)).
+    static void AddOpacity(uint8_t* d, const uint8_t* s, int a, size_t n)
+    {
+        a = VecClampOpacity(a);
+        const size_t nEnd = VecEnd(0, n & ~size_t(7));
+        const T z = V::Zero(), av = V::Set16(static_cast<int16_t>(a));
+        for (size_t i = 0; i < nEnd; i += W) {
+            const T y = V::Load(s + i);
+            const T add = V::PackUS16(V::MulHiU16(V::Lo8(z, y), av), V::MulHiU16(V::Hi8(z, y), av));
+            V::Store(d + i, V::AddS8(V::Load(d + i), add));
+        }
+        if (nEnd < n) PixelOpAddOpacity(d + nEnd, s + nEnd, a, n - nEnd);
+    }
+
+    // B, G, R: d + ((min(255, d + s) - d) x w >> 8) with the pixel's weight w (0..256) from its
+    // alpha; the alpha lane gets weight 0 and so keeps its value.
+    template <int nKind>
+    static T AddAlphaWeights(T s16, T av)
+    {
+        T w = V::Add16(V::Alpha16(s16), V::Set16(1));       // sA + 1
+        if (nKind == 1) w = V::Min16(w, V::Set16(255));      // level 2/3
+        if (nKind == 2) w = V::template Srl16<8>(V::MulLo16(w, av));                       // level 1, a < 256
+        if (nKind == 3) w = V::template Srl16<8>(V::MulLo16(V::Min16(w, V::Set16(255)), av));   // level 2/3
+        return V::And(w, V::ColourLanes16());
+    }
+
+    template <int nKind>
+    static void AddAlphaRange(uint8_t* d, const uint8_t* s, int a, size_t nEnd)
+    {
+        const T z = V::Zero(), av = V::Set16(static_cast<int16_t>(a));
+        for (size_t i = 0; i < nEnd; i += W) {
+            const T x = V::Load(d + i), y = V::Load(s + i);
+            const T diff = V::SubS8(V::AddS8(x, y), x);
+            const T wLo = AddAlphaWeights<nKind>(V::Lo8(y, z), av), wHi = AddAlphaWeights<nKind>(V::Hi8(y, z), av);
+            const T lo = V::Add16(V::Lo8(x, z), V::template Srl16<8>(V::MulLo16(V::Lo8(diff, z), wLo)));
+            const T hi = V::Add16(V::Hi8(x, z), V::template Srl16<8>(V::MulLo16(V::Hi8(diff, z), wHi)));
+            V::Store(d + i, V::PackUS16(lo, hi));
+        }
+    }
+
+    static void AddAlpha1(uint8_t* d, const uint8_t* s, int nIgnored, size_t n)
+    {
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        AddAlphaRange<0>(d, s, 0, nEnd);
+        if (nEnd < n) PixelOpAddAlpha(d + nEnd, s + nEnd, nIgnored, n - nEnd);
+    }
+
+    static void AddAlpha23(uint8_t* d, const uint8_t* s, int nIgnored, size_t n)
+    {
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        AddAlphaRange<1>(d, s, 0, nEnd);
+        if (nEnd < n) PixelOpAddAlphaSSE(d + nEnd, s + nEnd, nIgnored, n - nEnd);
+    }
+
+    static void AddAlphaOpacity1(uint8_t* d, const uint8_t* s, int a, size_t n)
+    {
+        a = VecClampOpacity(a);
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        // (sA x a + a) >> 8 is sA + 1 itself at a = 256, and (sA + 1) x a fits 16 bits below it.
+        if (a == 256)
+            AddAlphaRange<0>(d, s, 0, nEnd);
+        else
+            AddAlphaRange<2>(d, s, a, nEnd);
+        if (nEnd < n) PixelOpAddAlphaOpacity(d + nEnd, s + nEnd, a, n - nEnd);
+    }
+
+    static void AddAlphaOpacity23(uint8_t* d, const uint8_t* s, int a, size_t n)
+    {
+        a = VecClampOpacity(a);
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        AddAlphaRange<3>(d, s, a, nEnd);
+        if (nEnd < n) PixelOpAddAlphaOpacitySSE(d + nEnd, s + nEnd, a, n - nEnd);
+    }
+
+    // ---- Byte-wise modes ----
+
+    template <class F>
+    static void ByteWise(uint8_t* d, const uint8_t* s, size_t n, F f,
+                         void (*pfnPlain)(uint8_t*, const uint8_t*, size_t))
+    {
+        const size_t nEnd = VecEnd(0, n);
+        for (size_t i = 0; i < nEnd; i += W)
+            V::Store(d + i, f(V::Load(d + i), V::Load(s + i)));
+        if (nEnd < n) pfnPlain(d + nEnd, s + nEnd, n - nEnd);
+    }
+
+    static void Subtract(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        ByteWise(d, s, n, [](T x, T y) { return V::SubS8(y, x); }, PixelOpSubtract);
+    }
+
+    static void Lighten(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        ByteWise(d, s, n, [](T x, T y) { return V::Max8(x, y); }, PixelOpLighten);
+    }
+
+    static void Darken(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        ByteWise(d, s, n, [](T x, T y) { return V::Min8(x, y); }, PixelOpDarken);
+    }
+
+    // max(0, d + s - 255) = s - (255 - d), saturating.
+    static void LinearBurn(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        ByteWise(d, s, n, [](T x, T y) { return V::SubS8(y, V::Xor(x, V::Set8(0xFF))); }, PixelOpLinearBurn);
+    }
+
+    static T LinearLightHalf(T d16, T s16)
+    {
+        return V::Sub16(V::Add16(d16, V::Add16(s16, s16)), V::Set16(256));
+    }
+
+    static void LinearLight(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        ByteWise(
+            d, s, n,
+            [](T x, T y) {
+                const T z = V::Zero();
+                return V::PackUS16(LinearLightHalf(V::Lo8(x, z), V::Lo8(y, z)),
+                                   LinearLightHalf(V::Hi8(x, z), V::Hi8(y, z)));
+            },
+            PixelOpLinearLight);
+    }
+
+    // (d x (s + 1)) >> 8.
+    static T MulHalf(T d16, T s16)
+    {
+        return V::MulHiU16(V::template Sll16<8>(d16), V::Add16(s16, V::Set16(1)));
+    }
+
+    static void Multiply(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        const T z = V::Zero();
+        for (size_t i = 0; i < nEnd; i += W) {
+            const T x = V::Load(d + i), y = V::Load(s + i);
+            V::Store(d + i, V::PackUS16(MulHalf(V::Lo8(x, z), V::Lo8(y, z)), MulHalf(V::Hi8(x, z), V::Hi8(y, z))));
+        }
+        if (nEnd < n) PixelOpMultiply(d + nEnd, s + nEnd, n - nEnd);
+    }
+
+    static T ScreenHalf(T d16, T s16)
+    {
+        return V::Sub16(V::Add16(d16, s16), MulHalf(d16, s16));
+    }
+
+    static void Screen(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        const size_t nEnd = VecEnd(0, n & ~size_t(7));
+        const T z = V::Zero();
+        for (size_t i = 0; i < nEnd; i += W) {
+            const T x = V::Load(d + i), y = V::Load(s + i);
+            V::Store(d + i,
+                     V::PackUS16(ScreenHalf(V::Lo8(x, z), V::Lo8(y, z)), ScreenHalf(V::Hi8(x, z), V::Hi8(y, z))));
+        }
+        if (nEnd < n) PixelOpScreen(d + nEnd, s + nEnd, n - nEnd);
+    }
+
+    // S = s + d - trunc(s x d / 255), then (d x (256 - a) + S x a) >> 8.
+    static T ScreenOpacityHalf(T d16, T s16, T a16)
+    {
+        const T x = V::MulLo16(d16, s16);
+        const T q = V::template Srl16<8>(V::Add16(V::Add16(x, V::Set16(1)), V::template Srl16<8>(x)));
+        return MixHalf(d16, V::Sub16(V::Add16(d16, s16), q), a16);
+    }
+
+    static void ScreenOpacity(uint8_t* d, const uint8_t* s, int a, size_t n)
+    {
+        a = VecClampOpacity(a);
+        const size_t nEnd = VecEnd(0, n);
+        const T z = V::Zero(), av = V::Set16(static_cast<int16_t>(a));
+        for (size_t i = 0; i < nEnd; i += W) {
+            const T x = V::Load(d + i), y = V::Load(s + i);
+            V::Store(d + i, V::PackUS16(ScreenOpacityHalf(V::Lo8(x, z), V::Lo8(y, z), av),
+                                        ScreenOpacityHalf(V::Hi8(x, z), V::Hi8(y, z), av)));
+        }
+        if (nEnd < n) PixelOpScreenOpacity(d + nEnd, s + nEnd, a, n - nEnd);
+    }
+
+    // ---- Fill and halving ----
+
+    static void Fill32(void* pDst, size_t n, uint32_t dwValue)
+    {
+        uint8_t* d = static_cast<uint8_t*>(pDst);
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        const T v = V::Set32(static_cast<int32_t>(dwValue));
+        for (size_t i = 0; i < nEnd; i += W)
+            V::Store(d + i, v);
+        if (nEnd < n) PixelOpFill32(d + nEnd, n - nEnd, dwValue);
+    }
+
+    // avg(avg(p1, p3), avg(p2, p4)): rows averaged first, then neighbouring pixels.
+    static void Reduce2x2SSE(uint8_t* d, const uint8_t* s, size_t nSrcWidth, size_t nOut)
+    {
+        const uint8_t* b = s + nSrcWidth * 4;
+        const size_t nPerVec = W / 4;   // output pixels per vector
+        size_t i = 0;
+        for (; i + nPerVec <= nOut; i += nPerVec) {
+            const T r0 = V::Avg8(V::Load(s + i * 8), V::Load(b + i * 8));
+            const T r1 = V::Avg8(V::Load(s + i * 8 + W), V::Load(b + i * 8 + W));
+            V::Store(d + i * 4, V::Reduce2x2Avg(r0, r1));
+        }
+        if (i < nOut) PixelOpReduce2x2SSE(d + i * 4, s + i * 8, nSrcWidth, nOut - i);
+    }
+
+    static void Apply(PIXEL_OPS* o, int nLevel)
+    {
+        const bool bBlockSet = nLevel >= 2;
+        o->PixelOpFill32 = Fill32;
+        o->PixelOpLerp = bBlockSet ? Lerp23 : Lerp1;
+        o->PixelOpAlphaOver = bBlockSet ? AlphaOver23 : AlphaOver1;
+        o->PixelOpAlphaOverOpacity = bBlockSet ? AlphaOverOpacity23 : AlphaOverOpacity1;
+        o->PixelOpMask = bBlockSet ? Mask23 : Mask1;
+        o->PixelOpCrossFade = bBlockSet ? CrossFade23 : CrossFade1;
+        o->PixelOpAdd = Add;
+        o->PixelOpAddOpacity = AddOpacity;
+        o->PixelOpAddAlpha = bBlockSet ? AddAlpha23 : AddAlpha1;
+        o->PixelOpAddAlphaOpacity = bBlockSet ? AddAlphaOpacity23 : AddAlphaOpacity1;
+        o->PixelOpSubtract = Subtract;
+        o->PixelOpMultiply = Multiply;
+        o->PixelOpScreen = Screen;
+        o->PixelOpScreenOpacity = ScreenOpacity;
+        o->PixelOpLighten = Lighten;
+        o->PixelOpDarken = Darken;
+        o->PixelOpLinearBurn = LinearBurn;
+        o->PixelOpLinearLight = LinearLight;
+        if (bBlockSet) o->PixelOpReduce2x2 = Reduce2x2SSE;
+    }
+};
+
+}  // namespace
