@@ -78,7 +78,6 @@ extern uint8_t g_abBlendPinLight[256 * 256];
 // [c][x] = floor(256 x x / c) for c = 1..255; row 0 is all 0. Read by the compose routines.
 extern uint16_t g_awAlphaDiv[256][256];
 
-
 // Fills the four span tables and every lookup table above. Called once at start-up.
 void InitBlendTables(void);
 // Makes start-up call InitBlendTables among the once-only tables.
