@@ -19,6 +19,7 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "image/layer.h"
+#include "imageproc/blend_modes.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/worker_pool.h"
 #include "script/engine_control.h"
@@ -141,6 +142,7 @@ void InstallEngineParts(void)
     InstallScriptSystem();
     InstallLayerHooks();
     InstallPixelOps();
+    InstallBlendModes();
     InstallWorkerPool();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
