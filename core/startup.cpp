@@ -15,6 +15,7 @@
 #include "core/errors.h"
 #include "core/file_location.h"
 #include "core/frame_loop.h"
+#include "core/input.h"
 #include "core/kx_math.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
@@ -146,6 +147,7 @@ void InstallEngineParts(void)
     InstallWorkerPool();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
+    InstallInput();
 }
 
 int KolvexMain(int argc, char** argv)
