@@ -19,6 +19,8 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "image/layer.h"
+#include "imageproc/blend_modes.h"
+#include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/worker_pool.h"
 #include "script/engine_control.h"
@@ -142,6 +144,8 @@ void InstallEngineParts(void)
     InstallLayerHooks();
     InstallPixelOps();
     InstallWorkerPool();
+    InstallBlendModes();
+    InstallCompositor();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
 }
