@@ -1,6 +1,7 @@
 // BMP files for tests and tools: every bit depth the engine reads (1, 4, 8 with a palette; 24; 32),
 // either row order, and deliberately damaged headers.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
