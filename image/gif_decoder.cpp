@@ -77,6 +77,7 @@ int InitGIFLZW(GIF_LZW_STATE* pState, GIF_CURSOR* pCur, int nMinCodeSize)
     for (int i = 0; i < KX_GIF_LZW_CODES; ++i) {
         pState->abSuffix[i] = uint8_t(i);
         pState->abFirst[i] = uint8_t(i);
+        pState->anLength[i] = 1;
     }
     ResetGIFTable(pState);
     return 0;
@@ -144,6 +145,19 @@ static int PushGIFString(GIF_LZW_STATE* pState, int nCode)
     return 0;
 }
 
+// Writes the nLen indices of a table code's string to pOut (last index first, walking the prefix
+// chain). The length bounds the walk, so a damaged chain cannot write outside pOut.
+static void WriteGIFString(const GIF_LZW_STATE* pState, int nCode, uint8_t* pOut, int nLen)
+{
+    for (int i = nLen - 1; i > 0; --i) {
+        pOut[i] = pState->abSuffix[nCode];
+        nCode = pState->anPrefix[nCode];
+        if (nCode >= KX_GIF_LZW_CODES)
+            nCode = 0;
+    }
+    pOut[0] = pState->abSuffix[nCode];
+}
+
 int DecodeGIFLine(GIF_LZW_STATE* pState, uint8_t* pRow, int nWidth)
 {
     int n = 0;
@@ -168,21 +182,32 @@ int DecodeGIFLine(GIF_LZW_STATE* pState, uint8_t* pRow, int nWidth)
         const int nPrev = pState->nPrevCode;
         uint8_t bFirst;
         if (nCode < pState->nClearCode) {
-            pState->abStack[pState->nStackSize++] = uint8_t(nCode);
             bFirst = uint8_t(nCode);
+            pRow[n++] = bFirst;   // n < nWidth here
         } else if (nCode < pState->nNextCode) {
-            if (PushGIFString(pState, nCode) < 0) {
+            bFirst = pState->abFirst[nCode];
+            const int nLen = pState->anLength[nCode];
+            if (nLen <= nWidth - n) {
+                WriteGIFString(pState, nCode, pRow + n, nLen);
+                n += nLen;
+            } else if (PushGIFString(pState, nCode) < 0) {
                 pState->nStackSize = 0;
                 return n;
             }
-            bFirst = pState->abFirst[nCode];
         } else if (nCode == pState->nNextCode && nPrev >= 0) {
             // The code being defined: the previous string plus its own first index.
             bFirst = pState->abFirst[nPrev];
-            pState->abStack[pState->nStackSize++] = bFirst;
-            if (PushGIFString(pState, nPrev) < 0) {
-                pState->nStackSize = 0;
-                return n;
+            const int nLen = pState->anLength[nPrev];
+            if (nLen + 1 <= nWidth - n) {
+                WriteGIFString(pState, nPrev, pRow + n, nLen);
+                pRow[n + nLen] = bFirst;
+                n += nLen + 1;
+            } else {
+                pState->abStack[pState->nStackSize++] = bFirst;
+                if (PushGIFString(pState, nPrev) < 0) {
+                    pState->nStackSize = 0;
+                    return n;
+                }
             }
         } else {
             // A code outside the table (or the code being defined with no previous string).
@@ -194,6 +219,7 @@ int DecodeGIFLine(GIF_LZW_STATE* pState, uint8_t* pRow, int nWidth)
             pState->anPrefix[nNew] = uint16_t(nPrev);
             pState->abSuffix[nNew] = bFirst;
             pState->abFirst[nNew] = pState->abFirst[nPrev];
+            pState->anLength[nNew] = uint16_t(pState->anLength[nPrev] + 1);
             if (pState->nNextCode >= pState->nCodeLimit && pState->nCodeWidth < 12) {
                 ++pState->nCodeWidth;
                 pState->nCodeLimit <<= 1;

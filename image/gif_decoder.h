@@ -80,6 +80,7 @@ struct GIF_LZW_STATE {
     uint16_t anPrefix[KX_GIF_LZW_CODES];
     uint8_t abSuffix[KX_GIF_LZW_CODES];
     uint8_t abFirst[KX_GIF_LZW_CODES];   // first index of each entry's string
+    uint16_t anLength[KX_GIF_LZW_CODES]; // length of each entry's string
     uint8_t abStack[KX_GIF_LZW_CODES + 1];
     int32_t nStackSize;              // indices still waiting on the stack (popped from the top)
 };

@@ -111,8 +111,14 @@ void ExpectIndices(const GIF_TEST_LAYER& layer, int w, int h, const std::vector<
 
 std::vector<uint8_t> ReadDataFile(const char* pszName)
 {
+    // KX_TEST_DATA names the data folder; without it, the folder beside this source file.
     const char* pszDir = getenv("KX_TEST_DATA");
-    std::string path = std::string(pszDir ? pszDir : "tests/data") + "/gif/" + pszName;
+    std::string dir = pszDir ? pszDir : "";
+    if (dir.empty()) {
+        const std::string src = __FILE__;
+        dir = src.substr(0, src.find_last_of('/') + 1) + "../data";
+    }
+    const std::string path = dir + "/gif/" + pszName;
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
