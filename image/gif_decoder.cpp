@@ -498,13 +498,15 @@ int LoadGIF(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
 {
     if (!pLoc)
         return 1;
-    int nRead;
-    switch (pLoc->nSource) {
-    case FILESRC_LOOSE: nRead = ReadLooseFile(pLoc, pszName); break;
-    case FILESRC_PACK: nRead = ReadPackEntry(pLoc, pszName); break;
-    case FILESRC_COMPILER: nRead = ReadCompilerFile(pLoc, pszName); break;
-    case FILESRC_CACHE: nRead = ReadCachedFile(pLoc, pszName); break;
-    default: nRead = -2; break;
+    int nRead = 0;
+    if (!pLoc->pData) {
+        switch (pLoc->nSource) {
+        case FILESRC_LOOSE: nRead = ReadLooseFile(pLoc, pszName); break;
+        case FILESRC_PACK: nRead = ReadPackEntry(pLoc, pszName); break;
+        case FILESRC_COMPILER: nRead = ReadCompilerFile(pLoc, pszName); break;
+        case FILESRC_CACHE: nRead = ReadCachedFile(pLoc, pszName); break;
+        default: nRead = -2; break;
+        }
     }
     if (nRead != 0) {
         free(pLoc->pData);

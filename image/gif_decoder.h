@@ -112,8 +112,9 @@ int DecodeGIFLine(GIF_LZW_STATE* pState, uint8_t* pRow, int nWidth);
 // Frames decoded before a failure stay in the table.
 int DecodeGIF(const uint8_t* pData, size_t nSize, LAYER* pLayer, const char* pszName);
 
-// The image loader's entry: reads the located file whole with the reader of its source kind
-// (pLoc->pData and nSize, freed again before returning), then DecodeGIF. 0; 1 when the file cannot
+// The image loader's entry: reads the located file whole with the reader of its source kind into
+// pLoc->pData and nSize (a file image already there is taken as it is), then DecodeGIF. The file
+// image is freed before returning and pLoc->pData set to NULL. 0; 1 when the file cannot
 // be read or the pixel buffer cannot be made; -1 for a malformed file. The caller turns any
 // non-zero result into error 100215 (fatal).
 int LoadGIF(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName);

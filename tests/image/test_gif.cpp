@@ -385,6 +385,13 @@ TEST(GifDecoder, LoadGIFReadsALooseFile)
     EXPECT_EQ(loc.pData, nullptr);
     EXPECT_EQ(layer.Pixel(1, 0), TestColour(4));
 
+    // A file image the caller has read already is decoded and freed.
+    FILE_LOCATION read = {};
+    read.nSource = FILESRC_LOOSE;
+    ASSERT_EQ(ReadLooseFile(&read, name.c_str()), 0);
+    ASSERT_EQ(LoadGIF(&read, layer.p, name.c_str()), 0);
+    EXPECT_EQ(read.pData, nullptr);
+
     FILE_LOCATION missing = {};
     missing.nSource = FILESRC_LOOSE;
     const std::string none = dir.strEngine + "\\none.gif";
