@@ -19,7 +19,9 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "image/layer.h"
+#include "imageproc/blend_modes.h"
 #include "imageproc/pixel_ops.h"
+#include "imageproc/worker_pool.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"
@@ -140,6 +142,8 @@ void InstallEngineParts(void)
     InstallScriptSystem();
     InstallLayerHooks();
     InstallPixelOps();
+    InstallBlendModes();
+    InstallWorkerPool();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
 }

@@ -14,6 +14,7 @@
 #include "platform/plat_window.h"
 #include "script/cmd_decl.h"
 #include "script/cmd_engine.h"
+#include "script/cmd_flow.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
 #include "script/command_ids.h"
@@ -71,7 +72,11 @@ const CMD_BINDING kBuiltHandlers[] = {
 
 
     // Flow control.
-
+    {CMDID_ELSE, CmdElse},             {CMDID_GOTO, CmdGoto},           {CMDID_GOSUB, CmdGosub},
+    {CMDID_IF, CmdIf},                 {CMDID_BRANCH_END, CmdBranchEnd}, {CMDID_IF_BREAK, CmdIfBreak},
+    {CMDID_IF_RETRY, CmdIfRetry},      {CMDID_END_IF, CmdEndIf},        {CMDID_LABEL_EXISTS, CmdLabelExists},
+    {CMDID_LOOP, CmdLoop},             {CMDID_BREAK, CmdBreak},         {CMDID_CONTINUE, CmdContinue},
+    {CMDID_LOOP_END, CmdLoopEnd},      {CMDID_RETURN, CmdReturn},
 
     // Script threads.
     {CMDID_SCRIPT_LIST, CmdScriptList}, {CMDID_THREAD, CmdThread}, {CMDID_THREAD_END, CmdThreadEnd},
