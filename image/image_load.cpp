@@ -12,10 +12,7 @@
 #include "image/layer.h"
 #include "media/emote_component.h"
 #include "platform/plat_jpeg.h"
-#if __has_include("image/gif_decoder.h")
 #include "image/gif_decoder.h"
-#define KX_HAVE_GIF_DECODER 1
-#endif
 
 const char* g_pszImageLoadCommand = "layer";
 int (*g_pfnCreateEmotePlayer)(LAYER* pLayer, const uint8_t* pData, size_t nSize) = nullptr;
@@ -150,15 +147,10 @@ int LoadLocatedImage(LAYER* pLayer, FILE_LOCATION* pLoc, const char* pszResolved
         }
         break;
     case FILETYPE_GIF:
-#ifdef KX_HAVE_GIF_DECODER
         if (LoadGIF(pLoc, pLayer, pszResolved) != 0) {
             ReportErrorF(KX_ERR_GIF_LOAD_FAILED, 1, pszResolved);
             nResult = -1;
         }
-#else
-        ReportScriptErrorF(KX_ERR_IMAGE_TYPE, 1, g_pszImageLoadCommand, pszRequested ? pszRequested : pszResolved);
-        nResult = -1;
-#endif
         break;
     case FILETYPE_PSD:
         LoadPSD(pLoc, pLayer, pszResolved);
