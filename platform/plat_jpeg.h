@@ -13,6 +13,7 @@ enum {
     KX_JPEG_BAD_DATA = -3,      // the image data does not decode (also a file cut short)
     KX_JPEG_TOO_LARGE = -4,     // the size does not fit the caller's limits
     KX_JPEG_NO_MEMORY = -5,
+    KX_JPEG_UNSUPPORTED = -6,   // neither grey nor three-component colour (CMYK, YCCK)
 };
 
 struct PLAT_JPEG_INFO {
@@ -28,7 +29,8 @@ int PlatJpegReadInfo(const uint8_t* pData, size_t nSize, PLAT_JPEG_INFO* pInfo);
 // bytes apart; nWidth and nHeight must be the picture's size (from PlatJpegReadInfo). A file whose
 // data ends early is not an error: the library fills the missing part (grey) and the result is
 // KX_JPEG_OK with *pbTruncated set to 1 (pbTruncated may be NULL). Other corrupt data:
-// KX_JPEG_BAD_DATA; pixels already written stay, the rest are untouched.
+// KX_JPEG_BAD_DATA; pixels already written stay, the rest are untouched. Only grey and
+// three-component pictures decode (else KX_JPEG_UNSUPPORTED); grey gives B = G = R.
 int PlatJpegDecode(const uint8_t* pData, size_t nSize, uint8_t* pDst, int32_t nWidth, int32_t nHeight,
                    int32_t nStride, uint8_t* pbTruncated);
 
