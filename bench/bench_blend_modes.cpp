@@ -9,6 +9,7 @@
 
 #include "core/engine_tables.h"
 #include "imageproc/blend_modes.h"
+#include "imageproc/pixel_ops.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ void PrepareTables(void)
 {
     static bool s_bDone = false;
     if (!s_bDone) {
+        InitPixelOps();
         FillMulDivTables();
         InitBlendTables();
         for (int i = 0; i < 256; ++i)

@@ -143,8 +143,8 @@ void InstallEngineParts(void)
     InstallScriptSystem();
     InstallLayerHooks();
     InstallPixelOps();
-    InstallWorkerPool();
     InstallBlendModes();
+    InstallWorkerPool();
     InstallCompositor();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();

@@ -6,6 +6,7 @@
 
 #include "core/engine_hooks.h"
 #include "core/engine_tables.h"
+#include "imageproc/pixel_ops.h"
 
 BLEND_SPAN_FN g_apfnBlendSpan[BLEND_SPAN_SLOTS];
 BLEND_SPAN_FN g_apfnBlendSpanAlpha[BLEND_SPAN_SLOTS];
@@ -31,8 +32,6 @@ uint8_t g_abBlendVividLight[256 * 256];
 uint8_t g_abBlendLinearLight[256 * 256];
 uint8_t g_abBlendPinLight[256 * 256];
 uint16_t g_awAlphaDiv[256][256];
-// The compositor owns the curve; this storage serves when no other definition is linked in.
-[[gnu::weak]] int32_t g_aiMaskCurve[256];
 
 namespace {
 
@@ -197,49 +196,74 @@ void FillSpanTables(void);
                                     int32_t nVagueness, int32_t nBytes) \
     { SpanMaskAlpha<R, nBias>(pDst, pSrc, pMask, nThreshold, nVagueness, nBytes); }
 
-// A mode whose six spans all follow the variant formulas with R from its lookup table.
-#define KX_DEFINE_TABLE_MODE(Mode) \
-    KX_DEFINE_FULL(Mode, KX_TABLE_RESULT(Mode)) \
-    KX_DEFINE_OPACITY(Mode, KX_TABLE_RESULT(Mode)) \
+// Spans that hand the row to a pixel routine: the result is that routine's, with the forms of the
+// level the routine table was filled for.
+#define KX_ROUTE_MIX(Name, Slot) \
+    void Name(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes) \
+    { if (nBytes > 0) g_PixelOps.Slot(pDst, pSrc, static_cast<size_t>(nBytes)); }
+#define KX_ROUTE_MIX_OPACITY(Name, Slot) \
+    void Name(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes) \
+    { if (nBytes > 0) g_PixelOps.Slot(pDst, pSrc, nOpacity, static_cast<size_t>(nBytes)); }
+
+// The spans of a table-driven mode after its Full (and, with _REST2, its Opacity) span.
+#define KX_DEFINE_TABLE_REST2(Mode) \
     KX_DEFINE_ALPHA(Mode, KX_TABLE_RESULT(Mode)) \
     KX_DEFINE_ALPHA_OPACITY(Mode, KX_TABLE_RESULT(Mode)) \
     KX_DEFINE_MASK(Mode, KX_TABLE_RESULT(Mode)) \
     KX_DEFINE_MASK_ALPHA(Mode, KX_TABLE_RESULT(Mode), 1)
+#define KX_DEFINE_TABLE_REST(Mode) \
+    KX_DEFINE_OPACITY(Mode, KX_TABLE_RESULT(Mode)) \
+    KX_DEFINE_TABLE_REST2(Mode)
+// A mode whose six spans all follow the variant formulas with R from its lookup table.
+#define KX_DEFINE_TABLE_MODE(Mode) \
+    KX_DEFINE_FULL(Mode, KX_TABLE_RESULT(Mode)) \
+    KX_DEFINE_TABLE_REST(Mode)
 
-// Normal: R = s.
-KX_DEFINE_FULL(Normal, ResultNormal)
-KX_DEFINE_OPACITY(Normal, ResultNormal)
-KX_DEFINE_ALPHA(Normal, ResultNormal)
-KX_DEFINE_ALPHA_OPACITY(Normal, ResultNormal)
+// Normal: R = s. Copy, lerp and alpha-over are pixel routines; the masked spans weigh by the curve,
+// and with alpha by sA x w (not (sA + 1) x w).
+KX_ROUTE_MIX(BlendSpanNormalFull, PixelOpCopy)
+KX_ROUTE_MIX_OPACITY(BlendSpanNormalOpacity, PixelOpLerp)
+KX_ROUTE_MIX(BlendSpanNormalAlpha, PixelOpAlphaOver)
+KX_ROUTE_MIX_OPACITY(BlendSpanNormalAlphaOpacity, PixelOpAlphaOverOpacity)
 KX_DEFINE_MASK(Normal, ResultNormal)
 KX_DEFINE_MASK_ALPHA(Normal, ResultNormal, 0)
 
+// Normal through a mask at full opacity: the pixel routine's mask blend, which may read threshold
+// and vagueness in place of the curve.
 void BlendSpanNormalMaskFull(uint8_t* pDst, const uint8_t* pSrc, const uint8_t* pMask, int32_t nThreshold,
                              int32_t nVagueness, int32_t nBytes)
 {
-    SpanMask<ResultNormal>(pDst, pSrc, pMask, nThreshold, nVagueness, nBytes);
+    if (nBytes > 0)
+        g_PixelOps.PixelOpMask(pDst, pSrc, pMask, nThreshold, nVagueness, static_cast<size_t>(nBytes));
 }
 
-// Add and Subtract read the clamp tables.
-KX_DEFINE_FULL(Add, ResultAdd)
-KX_DEFINE_OPACITY(Add, ResultAdd)
-KX_DEFINE_ALPHA(Add, ResultAdd)
-KX_DEFINE_ALPHA_OPACITY(Add, ResultAdd)
+// Add: the pixel routines without a mask; the masked spans read the clamp table.
+KX_ROUTE_MIX(BlendSpanAddFull, PixelOpAdd)
+KX_ROUTE_MIX_OPACITY(BlendSpanAddOpacity, PixelOpAddOpacity)
+KX_ROUTE_MIX_OPACITY(BlendSpanAddAlpha, PixelOpAddAlpha)
+KX_ROUTE_MIX_OPACITY(BlendSpanAddAlphaOpacity, PixelOpAddAlphaOpacity)
 KX_DEFINE_MASK(Add, ResultAdd)
 KX_DEFINE_MASK_ALPHA(Add, ResultAdd, 1)
 
-KX_DEFINE_FULL(Subtract, ResultSubtract)
+// Subtract (layer minus destination): the pixel routine at full opacity, the clamp table otherwise.
+KX_ROUTE_MIX(BlendSpanSubtractFull, PixelOpSubtract)
 KX_DEFINE_OPACITY(Subtract, ResultSubtract)
 KX_DEFINE_ALPHA(Subtract, ResultSubtract)
 KX_DEFINE_ALPHA_OPACITY(Subtract, ResultSubtract)
 KX_DEFINE_MASK(Subtract, ResultSubtract)
 KX_DEFINE_MASK_ALPHA(Subtract, ResultSubtract, 1)
 
-KX_DEFINE_TABLE_MODE(Multiply)
+// Multiply's full span is the pixel routine, whose whole 4-byte groups use (d x (s + 1)) >> 8.
+KX_ROUTE_MIX(BlendSpanMultiplyFull, PixelOpMultiply)
+KX_DEFINE_TABLE_REST(Multiply)
 KX_DEFINE_TABLE_MODE(Divide)
-KX_DEFINE_TABLE_MODE(Screen)
-KX_DEFINE_TABLE_MODE(Lighten)
-KX_DEFINE_TABLE_MODE(Darken)
+KX_ROUTE_MIX(BlendSpanScreenFull, PixelOpScreen)
+KX_ROUTE_MIX_OPACITY(BlendSpanScreenOpacity, PixelOpScreenOpacity)
+KX_DEFINE_TABLE_REST2(Screen)
+KX_ROUTE_MIX(BlendSpanLightenFull, PixelOpLighten)
+KX_DEFINE_TABLE_REST(Lighten)
+KX_ROUTE_MIX(BlendSpanDarkenFull, PixelOpDarken)
+KX_DEFINE_TABLE_REST(Darken)
 
 KX_DEFINE_FULL(Difference, KX_TABLE_RESULT(Difference))
 void BlendSpanDifferenceOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes)
@@ -255,11 +279,13 @@ KX_DEFINE_TABLE_MODE(Exclusion)
 KX_DEFINE_TABLE_MODE(Overlay)
 KX_DEFINE_TABLE_MODE(ColorDodge)
 KX_DEFINE_TABLE_MODE(ColorBurn)
-KX_DEFINE_TABLE_MODE(LinearBurn)
+KX_ROUTE_MIX(BlendSpanLinearBurnFull, PixelOpLinearBurn)
+KX_DEFINE_TABLE_REST(LinearBurn)
 KX_DEFINE_TABLE_MODE(HardLight)
 KX_DEFINE_TABLE_MODE(SoftLight)
 KX_DEFINE_TABLE_MODE(VividLight)
-KX_DEFINE_TABLE_MODE(LinearLight)
+KX_ROUTE_MIX(BlendSpanLinearLightFull, PixelOpLinearLight)
+KX_DEFINE_TABLE_REST(LinearLight)
 KX_DEFINE_TABLE_MODE(PinLight)
 
 // ---- Tables ----

@@ -35,7 +35,8 @@ enum {
 // (destination row, layer row, opacity 0..256, byte count). The Full and Alpha spans ignore the opacity.
 typedef void (*BLEND_SPAN_FN)(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes);
 // (destination row, layer row, mask row, mask threshold, vagueness, byte count). The mask row has the
-// layer row's length and position; the weight of a pixel is g_aiMaskCurve[its mask pixel's blue byte].
+// layer row's length and position; the weight of a pixel is g_aiMaskCurve[its mask pixel's blue byte]
+// (imageproc/pixel_ops.h), 1 or less leaving the pixel alone.
 typedef void (*BLEND_MASK_SPAN_FN)(uint8_t* pDst, const uint8_t* pSrc, const uint8_t* pMask, int32_t nThreshold,
                                    int32_t nVagueness, int32_t nBytes);
 
@@ -76,10 +77,6 @@ extern uint8_t g_abBlendLinearLight[256 * 256];
 extern uint8_t g_abBlendPinLight[256 * 256];
 // [c][x] = floor(256 x x / c) for c = 1..255; row 0 is all 0. Read by the compose routines.
 extern uint16_t g_awAlphaDiv[256][256];
-
-// The weight of each mask byte value for the layer being blended (0..256; 1 or less leaves the pixel).
-// Rebuilt by the compositor before every masked blend; read by the mask spans.
-extern int32_t g_aiMaskCurve[256];
 
 // Fills the four span tables and every lookup table above. Called once at start-up.
 void InitBlendTables(void);

@@ -4,12 +4,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "core/engine_hooks.h"
 #include "core/engine_tables.h"
 #include "imageproc/blend_modes.h"
+#include "imageproc/pixel_ops.h"
 
 namespace {
 
@@ -225,62 +227,151 @@ void SetMaskCurve(void)
         g_aiMaskCurve[i] = i < 6 ? s_aiEdge[i] : (i * 37) % 257;
 }
 
-// Every mode and variant, read from the span tables at the opacities 0, 1, 128, 255, 256, against the
-// expected pixels; the bytes around the rows stay untouched.
+// The pixel routine that a span hands its whole row to, run on (d, s); false for the spans that
+// weigh table results themselves.
+bool RunPixelRoutineOfSpan(int nMode, VARIANT v, uint8_t* d, const uint8_t* s, int nOp, size_t n)
+{
+    const PIXEL_OPS& o = g_PixelOps;
+    switch (nMode * 8 + v) {
+    case BLEND_NORMAL * 8 + V_FULL: o.PixelOpCopy(d, s, n); return true;
+    case BLEND_NORMAL * 8 + V_OPACITY: o.PixelOpLerp(d, s, nOp, n); return true;
+    case BLEND_NORMAL * 8 + V_ALPHA: o.PixelOpAlphaOver(d, s, n); return true;
+    case BLEND_NORMAL * 8 + V_ALPHA_OPACITY: o.PixelOpAlphaOverOpacity(d, s, nOp, n); return true;
+    case BLEND_ADD * 8 + V_FULL: o.PixelOpAdd(d, s, n); return true;
+    case BLEND_ADD * 8 + V_OPACITY: o.PixelOpAddOpacity(d, s, nOp, n); return true;
+    case BLEND_ADD * 8 + V_ALPHA: o.PixelOpAddAlpha(d, s, nOp, n); return true;
+    case BLEND_ADD * 8 + V_ALPHA_OPACITY: o.PixelOpAddAlphaOpacity(d, s, nOp, n); return true;
+    case BLEND_SUBTRACT * 8 + V_FULL: o.PixelOpSubtract(d, s, n); return true;
+    case BLEND_MULTIPLY * 8 + V_FULL: o.PixelOpMultiply(d, s, n); return true;
+    case BLEND_SCREEN * 8 + V_FULL: o.PixelOpScreen(d, s, n); return true;
+    case BLEND_SCREEN * 8 + V_OPACITY: o.PixelOpScreenOpacity(d, s, nOp, n); return true;
+    case BLEND_LIGHTEN * 8 + V_FULL: o.PixelOpLighten(d, s, n); return true;
+    case BLEND_DARKEN * 8 + V_FULL: o.PixelOpDarken(d, s, n); return true;
+    case BLEND_LINEAR_BURN * 8 + V_FULL: o.PixelOpLinearBurn(d, s, n); return true;
+    case BLEND_LINEAR_LIGHT * 8 + V_FULL: o.PixelOpLinearLight(d, s, n); return true;
+    }
+    return false;
+}
+
+// A 64-byte aligned scratch buffer.
+struct ALIGNED_BYTES {
+    uint8_t* p;
+    explicit ALIGNED_BYTES(size_t n) : p(static_cast<uint8_t*>(std::aligned_alloc(64, (n + 63) / 64 * 64))) {}
+    ~ALIGNED_BYTES() { std::free(p); }
+    ALIGNED_BYTES(const ALIGNED_BYTES&) = delete;
+    ALIGNED_BYTES& operator=(const ALIGNED_BYTES&) = delete;
+};
+
+// Every mode and variant, read from the span tables at the opacities 0, 1, 128, 255, 256, with the
+// pixel routines of level 1 and of level 3 installed and the row at an 8-byte aligned address and 4
+// bytes past one. Table-driven spans must give the variant weights of ReferenceResult; the others
+// exactly what their pixel routine gives at that address. The bytes around the row stay untouched.
 TEST_F(BlendModes, SpanTablesApplyEachVariantsWeights)
 {
     const int kPixels = 700;
     const int kGuard = 16;
+    const size_t kRowBytes = kPixels * 4;
     const int aiOpacity[] = {0, 1, 128, 255, 256};
+    const PIXEL_OPS saved = g_PixelOps;
     SetMaskCurve();
-    for (int m = 0; m < BLEND_MODE_COUNT; ++m) {
-        ROWS rows = MakeRows(kPixels, 1234u + m);
-        for (int p = 0; p < kPixels; ++p)  // the first pixels carry the curve's edge entries
-            rows.mask[p * 4] = static_cast<uint8_t>(p < 6 ? p : rows.mask[p * 4]);
-        for (int nOp : aiOpacity) {
-            for (int v = V_FULL; v <= V_MASK_ALPHA; ++v) {
-                const VARIANT variant = static_cast<VARIANT>(v);
-                // Full/Alpha need op = 256, Opacity/AlphaOpacity op < 256; the mask variants take any op.
-                if ((variant == V_FULL || variant == V_ALPHA) && nOp != 256) continue;
-                if ((variant == V_OPACITY || variant == V_ALPHA_OPACITY) && nOp == 256) continue;
-                // Normal through a mask at full opacity is the pixel routine's mask blend, tested with it.
-                if (variant == V_MASK && m == BLEND_NORMAL && nOp == 256) continue;
+    ALIGNED_BYTES dstBuf(kRowBytes + 3 * kGuard), wantBuf(kRowBytes + 3 * kGuard);
+    for (int nLevel : {1, 3}) {
+        FillPixelOps(&g_PixelOps, nLevel, DetectPixelOpsSimd());
+        for (int nShift : {0, 4}) {
+            for (int m = 0; m < BLEND_MODE_COUNT; ++m) {
+                ROWS rows = MakeRows(kPixels, 1234u + m);
+                for (int p = 0; p < 6; ++p)  // the first pixels carry the curve's edge entries
+                    rows.mask[p * 4] = static_cast<uint8_t>(p);
+                for (int nOp : aiOpacity) {
+                    for (int v = V_FULL; v <= V_MASK_ALPHA; ++v) {
+                        const VARIANT variant = static_cast<VARIANT>(v);
+                        // Full/Alpha take op = 256, Opacity/AlphaOpacity op < 256; the mask variants any op.
+                        if ((variant == V_FULL || variant == V_ALPHA) && nOp != 256) continue;
+                        if ((variant == V_OPACITY || variant == V_ALPHA_OPACITY) && nOp == 256) continue;
+                        // Normal through a mask at full opacity: tested below with its pixel routine.
+                        if (variant == V_MASK && m == BLEND_NORMAL && nOp == 256) continue;
 
-                std::vector<uint8_t> dst(kPixels * 4 + 2 * kGuard, 0xA5);
-                memcpy(dst.data() + kGuard, rows.dst.data(), kPixels * 4);
-                uint8_t* pDst = dst.data() + kGuard;
-                const int nSlot = m * 2 + (nOp >> 8);
-                switch (variant) {
-                case V_FULL: case V_OPACITY:
-                    g_apfnBlendSpan[nSlot](pDst, rows.src.data(), nOp, kPixels * 4); break;
-                case V_ALPHA: case V_ALPHA_OPACITY:
-                    g_apfnBlendSpanAlpha[nSlot](pDst, rows.src.data(), nOp, kPixels * 4); break;
-                case V_MASK:
-                    g_apfnBlendSpanMask[nSlot](pDst, rows.src.data(), rows.mask.data(), 0, 256, kPixels * 4); break;
-                case V_MASK_ALPHA:
-                    g_apfnBlendSpanMaskAlpha[m * 2](pDst, rows.src.data(), rows.mask.data(), 0, 256, kPixels * 4);
-                    break;
-                }
-                int nBad = 0;
-                for (int p = 0; p < kPixels && nBad < 3; ++p) {
-                    uint8_t abWant[4];
-                    ExpectPixel(m, variant, nOp, g_aiMaskCurve[rows.mask[p * 4]], &rows.src[p * 4], &rows.dst[p * 4],
-                                abWant);
-                    for (int c = 0; c < 4; ++c)
-                        if (pDst[p * 4 + c] != abWant[c] && nBad++ < 3)
-                            ADD_FAILURE() << "mode " << m << " variant " << v << " op " << nOp << " pixel " << p
-                                          << " byte " << c << ": s " << int(rows.src[p * 4 + c]) << " d "
-                                          << int(rows.dst[p * 4 + c]) << " sA " << int(rows.src[p * 4 + 3])
-                                          << " got " << int(pDst[p * 4 + c]) << " want " << int(abWant[c]);
-                }
-                for (int g = 0; g < kGuard; ++g) {
-                    ASSERT_EQ(dst[g], 0xA5) << "mode " << m << " variant " << v << " wrote before the row";
-                    ASSERT_EQ(dst[kGuard + kPixels * 4 + g], 0xA5) << "mode " << m << " variant " << v
-                                                                   << " wrote after the row";
+                        uint8_t* pDst = dstBuf.p + kGuard + nShift;
+                        uint8_t* pWant = wantBuf.p + kGuard + nShift;
+                        memset(dstBuf.p, 0xA5, kRowBytes + 3 * kGuard);
+                        memcpy(pDst, rows.dst.data(), kRowBytes);
+                        memcpy(pWant, rows.dst.data(), kRowBytes);
+                        const int nSlot = m * 2 + (nOp >> 8);
+                        switch (variant) {
+                        case V_FULL: case V_OPACITY:
+                            g_apfnBlendSpan[nSlot](pDst, rows.src.data(), nOp, kRowBytes); break;
+                        case V_ALPHA: case V_ALPHA_OPACITY:
+                            g_apfnBlendSpanAlpha[nSlot](pDst, rows.src.data(), nOp, kRowBytes); break;
+                        case V_MASK:
+                            g_apfnBlendSpanMask[nSlot](pDst, rows.src.data(), rows.mask.data(), 0, 256, kRowBytes);
+                            break;
+                        case V_MASK_ALPHA:
+                            g_apfnBlendSpanMaskAlpha[m * 2](pDst, rows.src.data(), rows.mask.data(), 0, 256, kRowBytes);
+                            break;
+                        }
+                        if (!RunPixelRoutineOfSpan(m, variant, pWant, rows.src.data(), nOp, kRowBytes))
+                            for (int p = 0; p < kPixels; ++p)
+                                ExpectPixel(m, variant, nOp, g_aiMaskCurve[rows.mask[p * 4]], &rows.src[p * 4],
+                                            &rows.dst[p * 4], pWant + p * 4);
+                        int nBad = 0;
+                        for (size_t i = 0; i < kRowBytes && nBad < 3; ++i)
+                            if (pDst[i] != pWant[i])
+                                ADD_FAILURE() << "level " << nLevel << " shift " << nShift << " mode " << m
+                                              << " variant " << v << " op " << nOp << " byte " << i << ": s "
+                                              << int(rows.src[i]) << " d " << int(rows.dst[i]) << " sA "
+                                              << int(rows.src[i / 4 * 4 + 3]) << " got " << int(pDst[i])
+                                              << " want " << int(pWant[i]) << (++nBad, "");
+                        for (int g = 0; g < kGuard + nShift; ++g)
+                            ASSERT_EQ(dstBuf.p[g], 0xA5) << "mode " << m << " variant " << v << " wrote before the row";
+                        for (int g = 0; g < kGuard; ++g)
+                            ASSERT_EQ(pDst[kRowBytes + g], 0xA5) << "mode " << m << " variant " << v
+                                                                 << " wrote after the row";
+                    }
                 }
             }
         }
     }
+    g_PixelOps = saved;
+}
+
+// The spans that hand their row to a pixel routine carry that routine's own forms: Multiply's whole
+// 4-byte groups use (d x (s + 1)) >> 8 (200 x 200 gives 157 where the table holds 156); Normal with
+// opacity 128 averages 8-byte blocks as the installed level does; Normal through a mask at full
+// opacity takes threshold and vagueness at level 3.
+TEST_F(BlendModes, HandedRowsKeepThePixelRoutinesForms)
+{
+    const PIXEL_OPS saved = g_PixelOps;
+    ALIGNED_BYTES buf(64);
+    const uint8_t abSrc[8] = {200, 200, 200, 200, 255, 255, 255, 255};
+
+    memset(buf.p, 200, 8);
+    BlendSpanMultiplyFull(buf.p, abSrc, 256, 4);
+    EXPECT_EQ(buf.p[0], 157);
+    EXPECT_EQ(g_abBlendMultiply[200 * 256 + 200], 156);
+
+    const uint8_t abWhite[8] = {255, 255, 255, 255, 255, 255, 255, 255};
+    FillPixelOps(&g_PixelOps, 1, PIXEL_SIMD_NONE);
+    memset(buf.p, 255, 8);
+    SelectBlendSpan(BLEND_NORMAL, 128)(buf.p, abWhite, 128, 8);
+    EXPECT_EQ(buf.p[0], 254);
+    FillPixelOps(&g_PixelOps, 3, PIXEL_SIMD_NONE);
+    memset(buf.p, 255, 8);
+    SelectBlendSpan(BLEND_NORMAL, 128)(buf.p, abWhite, 128, 8);
+    EXPECT_EQ(buf.p[0], 255);
+
+    // Vagueness 64 at level 3 weighs each byte by its own mask byte, not by the curve.
+    const uint8_t abMask[8] = {255, 255, 255, 255, 0, 0, 0, 0};
+    const uint8_t abLayer[8] = {250, 250, 250, 250, 250, 250, 250, 250};
+    for (int i = 0; i < 256; ++i)
+        g_aiMaskCurve[i] = 0;
+    memset(buf.p, 10, 8);
+    uint8_t abWant[8];
+    memset(abWant, 10, 8);
+    PixelOpMaskSSE(abWant, abLayer, abMask, 128, 64, 8);
+    SelectBlendSpanMask(BLEND_NORMAL, 256)(buf.p, abLayer, abMask, 128, 64, 8);
+    EXPECT_EQ(memcmp(buf.p, abWant, 8), 0);
+    EXPECT_NE(buf.p[0], 10);  // the curve (all 0) would have left it
+    g_PixelOps = saved;
 }
 
 // Cases singled out by hand: the mask-alpha weight of Normal, Difference's rounding toward zero, and
