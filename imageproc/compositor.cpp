@@ -22,6 +22,7 @@
 
 int32_t g_aiMaskCurve[256];
 int (*g_pfnRenderGpuFrame)(void) = nullptr;
+int64_t g_nInlineBlendPixels = KX_INLINE_BLEND_PIXELS;
 // The system command owns the switch; this storage serves until it is linked in.
 [[gnu::weak]] uint8_t g_bGpuDirect = 0;
 
@@ -128,6 +129,14 @@ int PostBlend(int nCode, LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT
     job.blend.pLayer = pLayer;
     job.blend.pMask = pMask;
     job.blend.pMaskPixels = pMask ? pMask->pDisplayPixels : nullptr;
+    if (int64_t(pClip->nVisWidth) * pClip->nVisHeight < g_nInlineBlendPixels) {
+        // Rows are independent, so one pass over all of them here gives the workers' bytes.
+        job.nCode = nCode;
+        job.nFirstRow = 0;
+        job.nEndRow = pClip->nVisHeight;
+        return JobBlendCommon(&job, nCode == JOB_BLEND_MASK || nCode == JOB_BLEND_MASK_ALPHA,
+                              nCode == JOB_BLEND_ALPHA || nCode == JOB_BLEND_MASK_ALPHA);
+    }
     return PostRowJob(nCode, &job, 0, pClip->nVisHeight) < 0 ? -1 : 0;
 }
 

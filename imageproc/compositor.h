@@ -60,6 +60,12 @@ void FilterSaturation(uint8_t* pDst, const uint8_t* pSrc, int64_t nLeft, int64_t
                       int64_t nBottom, int32_t nSrcWidth, int32_t nSrcHeight, int32_t nDstWidth,
                       int32_t nDstHeight, int32_t nSaturation);
 
+// A blend of fewer visible pixels than this runs on the poster's thread: waking the workers costs
+// more than such rows, and the rows give the same bytes on any thread. Tests set 0 to send every
+// blend to the workers.
+enum { KX_INLINE_BLEND_PIXELS = 128 * 128 };
+extern int64_t g_nInlineBlendPixels;
+
 // Blend posters: the clipped layer (pClip's source offset, destination start and visible size) is
 // blended into the target's display pixels, the rows split over the workers; they return when all
 // rows are done. 0, or -1 for missing pixels or a failed job.

@@ -170,6 +170,7 @@ protected:
     {
         FillPixelOps(&g_PixelOps, 3, DetectPixelOpsSimd());
         InstallCompositor();
+        g_nInlineBlendPixels = 0;   // the scenes are small: every blend goes to the workers
         g_bEngineStop = 0;
         g_bFullRedraw = 0;
         g_llFrameCount = 1;
@@ -202,6 +203,7 @@ protected:
         StopWorkerThreads();
         SetWorkerCountForTest(1);
         FillPixelOps(&g_PixelOps, 1, PIXEL_SIMD_NONE);
+        g_nInlineBlendPixels = KX_INLINE_BLEND_PIXELS;
     }
 
     // Window 0 shows the group "W0" of w x h.
@@ -524,8 +526,11 @@ TEST_F(CompositorTest, NestedAndZeroSizeGroupsDrawStraightIntoTheWindow)
 TEST_F(CompositorTest, PartialDirtyBoxesRedrawOnlyTheBoxAtEveryWorkerCount)
 {
     std::vector<uint8_t> first;
-    for (int nWorkers = 1; nWorkers <= 4; ++nWorkers) {
-        SCOPED_TRACE(nWorkers);
+    // Workers 1..4 with every blend posted, then every blend on the poster's thread.
+    for (int nRun = 1; nRun <= 5; ++nRun) {
+        const int nWorkers = std::min(nRun, 4);
+        SCOPED_TRACE(nRun);
+        g_nInlineBlendPixels = nRun == 5 ? INT64_MAX : 0;
         SetWorkerCountForTest(nWorkers);
         StartWorkerThreads();
         s_nSeed = 777;
@@ -549,7 +554,7 @@ TEST_F(CompositorTest, PartialDirtyBoxesRedrawOnlyTheBoxAtEveryWorkerCount)
             ASSERT_EQ(Frame(), 0);
             ASSERT_TRUE(SameAsReference()) << "step " << nStep;
         }
-        if (nWorkers == 1)
+        if (nRun == 1)
             first = Picture();
         else
             EXPECT_EQ(Picture(), first);
