@@ -1,7 +1,7 @@
 // The CPU compositor on a 1920 x 1080 visual-novel scene: an opaque background, three large sprites
 // with alpha, a message window at opacity 200 with alpha and 60 text-like 24 x 24 glyph layers.
 // Full: the whole window redrawn; Box: one glyph changes (a 24 x 24 dirty box). Each at 1, 2 and 4
-// workers. Memcpy: a plain copy of the bytes the full redraw reads from its layers (the same
+// workers; FullTinted adds two sprites with colour filters. Memcpy: a plain copy of the bytes the full redraw reads from its layers (the same
 // bytes-per-second figure), the memory-bandwidth yardstick of the full redraw.
 #include <benchmark/benchmark.h>
 
@@ -134,6 +134,30 @@ void BM_ComposeSmallBox(benchmark::State& state)
     StopWorkerThreads();
 }
 BENCHMARK(BM_ComposeSmallBox)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The full redraw with the centre sprite greyed (saturation 64) and the left one tinted: their colour
+// caches are rebuilt in every frame they are drawn.
+void BM_ComposeFullTinted(benchmark::State& state)
+{
+    SCENE& s = Scene();
+    LAYER* pCentre = GetNodeLayer(FindNodeByPath(g_pLayerRoot, "W0/centre", KX_FIND_LEAF));
+    LAYER* pLeft = GetNodeLayer(FindNodeByPath(g_pLayerRoot, "W0/left", KX_FIND_LEAF));
+    pCentre->nSaturation = 64;
+    pLeft->nColorBalance = 0x6070A0;
+    SetWorkerCountForTest(static_cast<int>(state.range(0)));
+    StartWorkerThreads();
+    for (auto _ : state) {
+        MarkWholeWindow(s.pWindow);
+        ++g_llFrameCount;
+        RenderWindowCPU(0);
+        ResetDirtyRects(g_pLayerRoot->pFirstChild);
+    }
+    StopWorkerThreads();
+    pCentre->nSaturation = 128;
+    pLeft->nColorBalance = 0x808080;
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(s.nLayerBytes));
+}
+BENCHMARK(BM_ComposeFullTinted)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_MemcpySameBytes(benchmark::State& state)
 {
