@@ -20,6 +20,7 @@
 #include "core/object_tree.h"
 #include "image/layer.h"
 #include "imageproc/pixel_ops.h"
+#include "imageproc/worker_pool.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"
@@ -140,6 +141,7 @@ void InstallEngineParts(void)
     InstallScriptSystem();
     InstallLayerHooks();
     InstallPixelOps();
+    InstallWorkerPool();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
 }

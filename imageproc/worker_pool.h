@@ -1,7 +1,7 @@
 // The image worker pool: a small fixed set of threads (g_nWorkers, 1..4) started once at start-up
 // that run row-parallel image work. A poster fills one job record per worker (a job code, the
-// worker's share of the rows and the job's arguments), wakes the workers one after the other and
-// waits until every one has finished; posting is synchronous for the poster.
+// worker's share of the rows and the job's arguments), wakes every worker, collects their
+// acknowledgements and waits until every one has finished; posting is synchronous for the poster.
 //
 // Each worker has three auto-reset events: start (poster -> worker), acknowledge (worker ->
 // poster, sent once the worker has taken the job and reset its done event) and done (worker ->
