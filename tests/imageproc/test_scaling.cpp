@@ -342,6 +342,7 @@ TEST_P(ScalingKernels, JobFormsIndependentOfWorkerCount)
     for (int n = 1; n <= 4; ++n) {
         SetWorkerCountForTest(n);
         StartWorkerThreads();
+        ASSERT_EQ(GetRunningWorkerCount(), n);
         std::vector<uint8_t> got[3] = {Out(tw, th), Out(tw, th), Out(tw, th)};
         ASSERT_EQ(ScaleNearest(got[0].data(), s.data(), x1, y1, x2, y2, k.w, k.h, tw, th), 0);
         ASSERT_EQ(ScaleBilinearThreaded(got[1].data(), s.data(), k.X1, k.Y1, k.X2, k.Y2, k.w, k.h, k.TW, k.TH), 0);
