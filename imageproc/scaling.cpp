@@ -594,14 +594,28 @@ int JobScaleSupersampledRows(WORKER_JOB* pJob)
         int64_t sy0 = g_anScaleRowMap[2 * j], sy1 = g_anScaleRowMap[2 * j + 1];
         const uint8_t* pRowA = a.pSrc + static_cast<size_t>(a.nSrcY + (sy0 >> 8)) * nStride;
         const uint8_t* pRowB = a.pSrc + static_cast<size_t>(a.nSrcY + (sy1 >> 8)) * nStride;
+#if defined(__SSE2__)
+        const __m128i wy0 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sy0))));
+        const __m128i wy1 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sy1))));
+#else
         uint64_t fy0 = Frac(sy0), fy1 = Frac(sy1);
+#endif
         for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
             int64_t sx0 = pCol[2 * i], sx1 = pCol[2 * i + 1];
             int64_t ix0 = (a.nSrcX + (sx0 >> 8)) * 4, ix1 = (a.nSrcX + (sx1 >> 8)) * 4;
+#if defined(__SSE2__)
+            __m128i wx0 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx0))));
+            __m128i wx1 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx1))));
+            uint32_t a0 = BilinearPlainSSE2(pRowA + ix0, nStride, wx0, wy0);
+            uint32_t a1 = BilinearPlainSSE2(pRowA + ix1, nStride, wx1, wy0);
+            uint32_t b0 = BilinearPlainSSE2(pRowB + ix0, nStride, wx0, wy1);
+            uint32_t b1 = BilinearPlainSSE2(pRowB + ix1, nStride, wx1, wy1);
+#else
             uint32_t a0 = BilinearSample(pRowA + ix0, nStride, Frac(sx0), fy0);
             uint32_t a1 = BilinearSample(pRowA + ix1, nStride, Frac(sx1), fy0);
             uint32_t b0 = BilinearSample(pRowB + ix0, nStride, Frac(sx0), fy1);
             uint32_t b1 = BilinearSample(pRowB + ix1, nStride, Frac(sx1), fy1);
+#endif
             StorePixel(pRow + i * 4, AvgPixels(AvgPixels(a0, b0), AvgPixels(a1, b1)));
         }
     }
