@@ -906,11 +906,13 @@ int ScaleImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t nX1, int32_t nY1, 
 
     // Buffer mode: 1 reuses the second layer's buffer of exactly the target size, 2 its larger
     // buffer when the layer asks for it, 0 makes a new one. A target that shares its buffer with
-    // the source always gets a new one, so the kernel never writes the pixels it is reading.
+    // the source always gets a new one, so the kernel never writes the pixels it is reading; so
+    // does a second layer without pixels (a layer just made by name keeps the 1 x 1 size of a new
+    // record, which must not make a 1 x 1 target fail where every other size succeeds).
     int nMode = 0;
     bool bShared = pTarget == pSrcLayer || pTarget->pOwnedPixels == pSrcLayer->pOwnedPixels ||
                    (pSrcLayer->pDisplayPixels && pTarget->pOwnedPixels == pSrcLayer->pDisplayPixels);
-    if (nLayers >= 1 && !bShared) {
+    if (nLayers >= 1 && !bShared && pTarget->pOwnedPixels) {
         if (pTarget->nBufWidth == tw && pTarget->nBufHeight == th)
             nMode = 1;
         else if (pTarget->bScaleIntoBuffer && tw < pTarget->nBufWidth && th < pTarget->nBufHeight)
@@ -923,8 +925,6 @@ int ScaleImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t nX1, int32_t nY1, 
             return -1;
     } else {
         pDst = pTarget->pOwnedPixels;
-        if (!pDst)
-            return -1;
     }
     pTarget->bHasAlpha = pSrcLayer->bHasAlpha;
 

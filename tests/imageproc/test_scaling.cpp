@@ -573,6 +573,13 @@ TEST_F(ScaleImageTest, SharedRecordGetsNewBuffer)
 
 TEST_F(ScaleImageTest, MissingPixelsAndAllocationRefusal)
 {
+    // A second layer just made by name (1 x 1 record, no pixels) receives even a 1 x 1 result.
+    TREE_NODE* src = Plain("S", 2, 2, 0, 0, 5, 0xFF336699u);
+    TREE_NODE* fresh = CreateNode(g_pLayerRoot, "F", 0, 6);
+    ASSERT_NE(CreateNodeLayer(fresh), nullptr);
+    ASSERT_EQ(ScaleImage(src, fresh, 0, 0, 100, 100, 100, 100, 1, SCALE_NEAREST), 0);
+    ASSERT_NE(L(fresh)->pOwnedPixels, nullptr);
+    EXPECT_EQ(PixelAt(Pixels(fresh), 0), 0xFF336699u);
     // A first layer without pixels: nothing happens.
     TREE_NODE* a = CreateNode(g_pLayerRoot, "A", 0, 1);
     ASSERT_NE(CreateNodeLayer(a), nullptr);
