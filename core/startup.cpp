@@ -21,6 +21,7 @@
 #include "image/layer.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/pixel_ops.h"
+#include "imageproc/scaling.h"
 #include "imageproc/worker_pool.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
@@ -144,6 +145,7 @@ void InstallEngineParts(void)
     InstallPixelOps();
     InstallBlendModes();
     InstallWorkerPool();
+    InstallScalingJobs();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
 }
