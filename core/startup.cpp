@@ -22,6 +22,7 @@
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
+#include "imageproc/scaling.h"
 #include "imageproc/worker_pool.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
@@ -145,6 +146,7 @@ void InstallEngineParts(void)
     InstallPixelOps();
     InstallBlendModes();
     InstallWorkerPool();
+    InstallScalingJobs();
     InstallCompositor();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
