@@ -34,7 +34,7 @@ BOX Intersect(const BOX& a, const BOX& b)
     return BOX{std::max(a.l, b.l), std::max(a.t, b.t), std::min(a.r, b.r), std::min(a.b, b.b)};
 }
 
-// ---- The reference: the Part's formulas, pixel by pixel ----
+// ---- The reference: the compositing rules written out plainly, pixel by pixel ----
 
 void RefColorBalance(uint8_t* p, size_t nPixels, uint32_t rgb)
 {
@@ -121,7 +121,7 @@ void RefDraw(uint8_t* pPic, int32_t nPicWidth, const TREE_NODE* pNode, int64_t o
             uint8_t* d = pPic + (size_t(py) * nPicWidth + size_t(r.l)) * 4;
             const size_t nSrcOff = (size_t(py - y) * Q->nWidth + size_t(r.l - x)) * 4;
             const uint8_t* s = src.data() + nSrcOff;
-            // The spans read the row through an aligned copy so that the source address plays no part.
+            // The destination rows start where the compositor's do, so the spans treat them alike.
             if (bUseMask) {
                 const uint8_t* m = pMask->pDisplayPixels + nSrcOff;
                 if (Q->bHasAlpha)
