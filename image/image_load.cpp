@@ -84,13 +84,7 @@ void NormalizeTransparentPixels(LAYER* pLayer)
 
 int LocateAndReadFile(FILE_LOCATION* pLoc, const char* pszName)
 {
-    switch (pLoc->nSource) {
-    case FILESRC_LOOSE: return ReadLooseFile(pLoc, pszName);
-    case FILESRC_PACK: return ReadPackEntry(pLoc, pszName);
-    case FILESRC_COMPILER: return ReadCompilerFile(pLoc, pszName);
-    case FILESRC_CACHE: return ReadCachedFile(pLoc, pszName);
-    default: return -2;
-    }
+    return ReadLocatedFile(pLoc, pszName);
 }
 
 int SetLayerEmpty(LAYER* pLayer, const char* pszName)
