@@ -332,6 +332,53 @@ TEST_F(PresentationTest, RepaintPresentsTheWholeLayerSet)
     p->pLayerSet = nullptr;
 }
 
+TEST_F(PresentationTest, ClearWindowBlackFillsTheTarget)
+{
+    const PLAT_HWND h = MakeMain(8, 6);
+    FillClient(h, kMarker);
+    g_nTargetWidth = 5;
+    g_nTargetHeight = 4;
+    ASSERT_EQ(ClearWindowBlack(g_apWindowState[0]), 0);
+    EXPECT_EQ(g_apWindowState[0]->bmi.biWidth, 1);
+    EXPECT_EQ(g_apWindowState[0]->bmi.biHeight, 1);
+    PICTURE black;
+    black.w = 5;
+    black.h = 4;
+    black.px.assign(20, 0);
+    ExpectSame(Client(h), Compose(8, 6, kMarker, black, 0, 0));
+    // A target larger than the client stays inside it.
+    g_nTargetWidth = 100;
+    g_nTargetHeight = 100;
+    ASSERT_EQ(ClearWindowBlack(g_apWindowState[0]), 0);
+    ExpectSame(Client(h), Compose(8, 6, 0, PICTURE{}, 0, 0));
+}
+
+// Through the frame step itself: the third frame ends with a quit request, which closes the main
+// window and ends the loop.
+TEST_F(PresentationTest, QuitAfterFramesThroughTheFrameStep)
+{
+    setenv("KOLVEX_QUIT_AFTER_FRAMES", "3", 1);
+    InstallDiagnosticSwitches();
+    unsetenv("KOLVEX_QUIT_AFTER_FRAMES");
+    MakeMain(8, 6);
+    ResetFrameState();
+    ResetFrameClock();
+    int nFrames = 0;
+    while (nFrames < 10 && RunFrame() == 0) ++nFrames;
+    EXPECT_EQ(nFrames, 2);   // the third frame answers "stop"
+    EXPECT_EQ(g_bEngineStop, 1);
+    PLAT_MSG msg{};
+    bool bQuit = false;
+    while (PlatPeekMessage(&msg, PLAT_PM_REMOVE)) {
+        PlatDispatchMessage(&msg);
+        if (msg.message == PLAT_WM_QUIT) bQuit = true;
+    }
+    // A quit message may also be left for the next read.
+    if (!bQuit && PlatPeekMessage(&msg, PLAT_PM_REMOVE)) bQuit = msg.message == PLAT_WM_QUIT;
+    EXPECT_TRUE(bQuit);
+    EXPECT_EQ(g_hMainWnd, 0u);
+}
+
 TEST_F(PresentationTest, QuitAfterFramesSwitch)
 {
     setenv("KOLVEX_QUIT_AFTER_FRAMES", "3", 1);
