@@ -18,6 +18,7 @@
 #include "core/kx_math.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
+#include "image/kcg_format.h"
 #include "image/layer.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/pixel_ops.h"
@@ -144,6 +145,7 @@ void InstallEngineParts(void)
     InstallPixelOps();
     InstallBlendModes();
     InstallWorkerPool();
+    InstallKcgJobs();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
 }
