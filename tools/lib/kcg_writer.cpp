@@ -71,7 +71,7 @@ std::vector<uint8_t> BuildKcgImage(int nWidth, int nHeight, const uint32_t* pPix
     const uint32_t nDecoded1 = static_cast<uint32_t>(nWidth) * static_cast<uint32_t>(nSplit) * 4;
     const uint32_t nDecoded2 = static_cast<uint32_t>(nWidth) * static_cast<uint32_t>(nHeight - nSplit) * 4;
     for (std::vector<uint8_t>* pPart : {&part1, &part2})
-        if (opt.nDamagePart == (pPart == &part1 ? 1 : 2))
+        if (opt.nDamagePart & (pPart == &part1 ? 1 : 2))
             for (size_t i = 2; i < pPart->size(); ++i)
                 (*pPart)[i] = 0xA5;
 

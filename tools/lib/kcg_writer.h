@@ -19,8 +19,8 @@ struct KCG_WRITER_OPTIONS {
     int64_t llDecoded2 = -1;
     int64_t llStored2 = -1;
     uint8_t abMagic[4] = {'K', 'C', 'G', 0};
-    int nDamagePart = 0;             // 1 or 2: that part's data after its first 2 bytes is overwritten
-                                     // with 0xA5 (its length kept)
+    int nDamagePart = 0;             // bit 1: part 1, bit 2: part 2; the part's data after its first 2
+                                     // bytes is overwritten with 0xA5 (its length kept)
     int64_t llTruncate = -1;         // >= 0: the file is cut to this many bytes
 };
 
