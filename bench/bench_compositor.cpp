@@ -14,7 +14,7 @@
 #include "core/engine_tables.h"
 #include "core/frame_loop.h"
 #include "core/object_tree.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
 #include "imageproc/blend_modes.h"

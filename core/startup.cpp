@@ -18,6 +18,7 @@
 #include "core/kx_math.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
+#include "image/kcg_format.h"
 #include "image/layer.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
@@ -148,6 +149,7 @@ void InstallEngineParts(void)
     InstallWorkerPool();
     InstallScalingJobs();
     InstallCompositor();
+    InstallKcgJobs();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
 }

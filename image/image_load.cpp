@@ -13,6 +13,7 @@
 #include "media/emote_component.h"
 #include "platform/plat_jpeg.h"
 #include "image/gif_decoder.h"
+#include "image/kcg_format.h"
 
 const char* g_pszImageLoadCommand = "layer";
 int (*g_pfnCreateEmotePlayer)(LAYER* pLayer, const uint8_t* pData, size_t nSize) = nullptr;
@@ -490,9 +491,8 @@ int LoadPSB(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
     return 0;
 }
 
-// Stand-in until the KCG decoder exists: the format is refused like any unsupported type.
+// The engine's own two-part format (image/kcg_format.cpp).
 int LoadKCG(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
 {
-    ReportScriptErrorF(KX_ERR_IMAGE_TYPE, 1, g_pszImageLoadCommand, pszName);
-    return -1;
+    return LoadKCGImage(pLoc, pLayer, pszName);
 }

@@ -13,7 +13,7 @@
 #include "core/frame_loop.h"
 #include "core/kx_limits.h"
 #include "core/startup.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "image/dirty_rects.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/pixel_ops.h"
