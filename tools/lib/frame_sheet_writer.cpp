@@ -21,7 +21,7 @@ std::vector<uint8_t> WriteFrameSheetBytes(const std::vector<SHEET_FRAME>& frames
     bool bAllAlpha = !frames.empty();
     for (const SHEET_FRAME& f : frames) bAllAlpha = bAllAlpha && !f.alpha.empty();
     const int32_t nCount = raw.nCount.value_or(static_cast<int32_t>(frames.size()));
-    const size_t nTable = nCount > 0 ? size_t(nCount) : 0;
+    const size_t nTable = frames.size();
     std::vector<uint8_t> out(32 + 12 * nTable, 0);
     out[0] = 'K', out[1] = 'X', out[2] = 'F', out[3] = 'S';
     PutU32(out, 8, static_cast<uint32_t>(nCount));
@@ -36,11 +36,9 @@ std::vector<uint8_t> WriteFrameSheetBytes(const std::vector<SHEET_FRAME>& frames
             out.insert(out.end(), pPart->begin(), pPart->end());
             ScrambleSheetBytes(out.data() + nAt, pPart->size());
         }
-        if (i < nTable) {
-            PutU32(out, 32 + 4 * i, static_cast<uint32_t>(nOffset));
-            PutU32(out, 32 + 4 * (nTable + i), static_cast<uint32_t>(frames[i].color.size()));
-            PutU32(out, 32 + 4 * (2 * nTable + i), static_cast<uint32_t>(frames[i].alpha.size()));
-        }
+        PutU32(out, 32 + 4 * i, static_cast<uint32_t>(nOffset));
+        PutU32(out, 32 + 4 * (nTable + i), static_cast<uint32_t>(frames[i].color.size()));
+        PutU32(out, 32 + 4 * (2 * nTable + i), static_cast<uint32_t>(frames[i].alpha.size()));
     }
     const std::vector<std::pair<int32_t, uint32_t>>* apRaw[3] = {&raw.offsets, &raw.colorLens, &raw.alphaLens};
     for (size_t t = 0; t < 3; ++t)

@@ -12,10 +12,10 @@ struct SHEET_FRAME {
 };
 
 struct SHEET_RAW {
-    std::optional<int32_t> nCount;        // written in place of the number of frames
+    // Written in place of the number of frames; the tables keep the layout of the frames given.
+    std::optional<int32_t> nCount;
     std::optional<int32_t> nAlphaFlag;    // written in place of the flag (1 when every frame has alpha)
-    // Table entries written in place of the true ones: (frame, value); the tables are as long as
-    // the written count, entries past the frames are 0.
+    // Table entries written in place of the true ones: (frame, value).
     std::vector<std::pair<int32_t, uint32_t>> offsets, colorLens, alphaLens;
     std::optional<size_t> nCutTo;         // the file is cut to this many bytes
 };
