@@ -1,0 +1,984 @@
+// Resampling kernels and the scaling operation of layers. See scaling.h for units and rules.
+#include "imageproc/scaling.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "core/errors.h"
+#include "core/settings.h"
+#include "image/dirty_rects.h"
+#include "image/layer.h"
+#include "imageproc/pixel_ops.h"
+#include "imageproc/worker_pool.h"
+
+namespace {
+
+// Position tables of the script-side scalings and of presentation. Positions are relative to the
+// rectangle's whole-pixel corner: whole pixels for nearest, 1/256 pixel otherwise; the threaded
+// bilinear keeps byte offsets in the column table and the curved fractions in g_awScaleColWeight
+// (four copies per column, one per channel). The supersampler keeps two columns per output column.
+// The tables grow with the largest size asked for (heights have no upper bound).
+std::vector<int64_t> g_anScaleRowMap;
+std::vector<int64_t> g_anScaleColMap;
+std::vector<uint16_t> g_awScaleColWeight;
+std::vector<int64_t> g_anPresentRowMap;
+std::vector<int64_t> g_anPresentColMap;
+
+uint8_t g_abBilinearCurve[256];
+uint8_t g_abPresentCurve[256];
+int32_t g_anCubicKernel[513];
+int32_t g_anCubicTapDist[4][256];
+
+// Lanczos tables of the axis being resampled.
+std::vector<int64_t> g_anLanczosFirst;
+std::vector<int64_t> g_anLanczosLast;
+std::vector<int64_t> g_pnLanczosWeights;
+double g_dLanczosScale;
+double g_dLanczosSupport;
+double g_dLanczosNorm;
+int64_t g_nLanczosTaps;
+int64_t g_nLanczosOut;
+
+const uint64_t kLaneMask = 0x00FF00FF00FF00FFull;
+
+struct TABLES_INIT {
+    TABLES_INIT()
+    {
+        for (int f = 0; f < 256; ++f) {
+            double v = std::trunc((f - 128) * 1.25 + 128);
+            uint8_t b = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            g_abBilinearCurve[f] = b;
+            g_abPresentCurve[f] = b;
+        }
+        // 256 w(k/256) with w(h) = 1 - 2h^2 + h^3 (h <= 1), 4 - 8h + 5h^2 - h^3 (1 < h <= 2): the
+        // numerators over 256^3 are exact integers, so integer division gives the truncation.
+        for (int64_t k = 0; k <= 512; ++k) {
+            int64_t n = k <= 256 ? 16777216 - 512 * k * k + k * k * k
+                                 : 4 * 16777216 - 8 * 65536 * k + 5 * 256 * k * k - k * k * k;
+            g_anCubicKernel[k] = static_cast<int32_t>(n / 65536);
+        }
+        for (int f = 0; f < 256; ++f) {
+            g_anCubicTapDist[0][f] = 256 + f;
+            g_anCubicTapDist[1][f] = f;
+            g_anCubicTapDist[2][f] = 256 - f;
+            g_anCubicTapDist[3][f] = 512 - f;
+        }
+    }
+};
+const TABLES_INIT g_TablesInit;
+
+template <typename T>
+bool GrowTable(std::vector<T>& v, int64_t n)
+{
+    if (n < 0)
+        n = 0;
+    try {
+        if (v.size() < static_cast<size_t>(n))
+            v.resize(static_cast<size_t>(n));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+int ReportNoMemory(void)
+{
+    ReportErrorF(KX_ERR_LAYER_FILE_NO_MEMORY, 1, "");
+    return -1;
+}
+
+inline uint32_t LoadPixel(const uint8_t* p)
+{
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+inline void StorePixel(uint8_t* p, uint32_t v)
+{
+    memcpy(p, &v, 4);
+}
+
+// B, G, R, A bytes into four 16-bit lanes and back.
+inline uint64_t Unpack(uint32_t p)
+{
+    uint64_t v = p;
+    v = (v | (v << 16)) & 0x0000FFFF0000FFFFull;
+    return (v | (v << 8)) & kLaneMask;
+}
+
+inline uint32_t Pack(uint64_t v)
+{
+    v = (v | (v >> 8)) & 0x0000FFFF0000FFFFull;
+    return static_cast<uint32_t>(v | (v >> 16));
+}
+
+// (a (256 - f) + b f) >> 8 per lane; every lane stays below 65536, so no lane carries into the next.
+inline uint64_t LerpLanes(uint64_t a, uint64_t b, uint64_t f)
+{
+    return ((a * (256 - f) + b * f) >> 8) & kLaneMask;
+}
+
+// The plain bilinear sample at *p00 (P10 the next pixel in memory, P01 one row below).
+inline uint32_t BilinearSample(const uint8_t* p00, size_t nStride, uint64_t fx, uint64_t fy)
+{
+    uint64_t top = LerpLanes(Unpack(LoadPixel(p00)), Unpack(LoadPixel(p00 + 4)), fx);
+    uint64_t bottom = LerpLanes(Unpack(LoadPixel(p00 + nStride)), Unpack(LoadPixel(p00 + nStride + 4)), fx);
+    return Pack(LerpLanes(top, bottom, fy));
+}
+
+// Positions of one bilinear axis in 1/256 pixel: post + ((pre + 256 i) span) / den.
+struct BILINEAR_AXIS {
+    int64_t llWhole;
+    int64_t llPre, llPost, llSpan, llDen;
+};
+
+void SetupBilinearAxis(int32_t nA1, int32_t nA2, int32_t nT, BILINEAR_AXIS* pAxis)
+{
+    int64_t a1 = nA1 / 100;
+    int64_t frac = ((nA1 - 100 * a1) * 256) / 100;
+    pAxis->llWhole = a1;
+    pAxis->llSpan = int64_t(nA2) - nA1;
+    if (nT >= pAxis->llSpan) {
+        pAxis->llPre = 0;
+        pAxis->llPost = frac;
+    } else {
+        pAxis->llPre = frac;
+        pAxis->llPost = 0;
+    }
+    pAxis->llDen = int64_t(nT) - 100;
+    if (pAxis->llDen == 0)
+        pAxis->llDen = 100;
+}
+
+// (a x span) / den with a product that cannot overflow.
+inline int64_t MulDiv(int64_t a, int64_t span, int64_t den)
+{
+    return static_cast<int64_t>((static_cast<__int128>(a) * span) / den);
+}
+
+inline int64_t BilinearPosition(const BILINEAR_AXIS& ax, int64_t i)
+{
+    return ax.llPost + MulDiv(ax.llPre + 256 * i, ax.llSpan, ax.llDen);
+}
+
+// The interval of indices whose source index whole + (pos >> nShift) lies in 0..size - 1.
+// Positions are monotonic in the index (a linear function with a truncating division), so the
+// valid indices form one interval.
+void ValidRange(const int64_t* pPos, int64_t n, int nShift, int64_t llWhole, int64_t llSize, int64_t* pFirst,
+                int64_t* pEnd)
+{
+    int64_t first = -1, last = -2;
+    for (int64_t i = 0; i < n; ++i) {
+        int64_t s = llWhole + (pPos[i] >> nShift);
+        if (s >= 0 && s < llSize) {
+            if (first < 0)
+                first = i;
+            last = i;
+        }
+    }
+    if (first < 0) {
+        *pFirst = 0;
+        *pEnd = 0;
+    } else {
+        *pFirst = first;
+        *pEnd = last + 1;
+    }
+}
+
+void ClearPixels(uint8_t* p, int64_t n)
+{
+    if (n > 0)
+        g_PixelOps.PixelOpClear(p, static_cast<size_t>(n) * 4);
+}
+
+// Clears the rows outside [r0, r1) of a tw x th output, or all of it when no column is valid.
+void ClearOutsideRows(uint8_t* pDst, int64_t tw, int64_t th, int64_t r0, int64_t r1, int64_t c0, int64_t c1)
+{
+    if (r0 >= r1 || c0 >= c1) {
+        ClearPixels(pDst, tw * th);
+        return;
+    }
+    ClearPixels(pDst, tw * r0);
+    ClearPixels(pDst + static_cast<size_t>(r1 * tw) * 4, tw * (th - r1));
+}
+
+// Clears the columns of one output row outside [c0, c1).
+inline void ClearRowEdges(uint8_t* pRow, int64_t tw, int64_t c0, int64_t c1)
+{
+    ClearPixels(pRow, c0);
+    ClearPixels(pRow + static_cast<size_t>(c1) * 4, tw - c1);
+}
+
+// Spreads the valid rows [r0, r1) of a scale job over the workers.
+int PostScaleRows(int nCode, const WORKER_SCALE_ARGS& args, int64_t r0, int64_t r1)
+{
+    WORKER_JOB job;
+    memset(&job, 0, sizeof(job));
+    job.nCode = nCode;
+    job.scale = args;
+    InstallScalingJobs();
+    return PostRowJob(nCode, &job, static_cast<int>(r0), static_cast<int>(r1 - r0));
+}
+
+#if defined(__SSE2__)
+// The bilinear arithmetic on 16-bit lanes, exactly the per-channel formulas: the two pixels of a
+// source row (P00, P10) sit in one register and are weighted by [256 - fx] x 4 and [fx] x 4; every
+// product is at most 255 x 256, so the low 16 bits hold it whole.
+
+// Horizontal mix of the pixel pair at p: the unshifted sums P00 (256 - fx) + P10 fx in the low
+// four lanes.
+inline __m128i MixPairSSE2(const uint8_t* p, __m128i wx)
+{
+    __m128i v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+    v = _mm_mullo_epi16(v, wx);
+    return _mm_add_epi16(v, _mm_srli_si128(v, 8));
+}
+
+// [256 - f] x 4 in the low lanes, [f] x 4 in the high lanes, from [f] x 8.
+inline __m128i PairWeightsSSE2(__m128i f)
+{
+    const __m128i m = _mm_set_epi16(0, 0, 0, 0, -1, -1, -1, -1);
+    const __m128i k = _mm_set_epi16(0, 0, 0, 0, 256, 256, 256, 256);
+    return _mm_add_epi16(k, _mm_sub_epi16(_mm_xor_si128(f, m), m));
+}
+
+// Plain rounding: ((top >> 8) (256 - fy) + (bottom >> 8) fy) >> 8.
+inline uint32_t BilinearPlainSSE2(const uint8_t* p00, size_t nStride, __m128i wx, __m128i wy)
+{
+    __m128i top = _mm_srli_epi16(MixPairSSE2(p00, wx), 8);
+    __m128i bot = _mm_srli_epi16(MixPairSSE2(p00 + nStride, wx), 8);
+    __m128i v = _mm_mullo_epi16(_mm_unpacklo_epi64(top, bot), wy);
+    v = _mm_srli_epi16(_mm_add_epi16(v, _mm_srli_si128(v, 8)), 8);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+}
+
+// Threaded rounding: (topW (256 - fy)) >> 16 + (bottomW fy) >> 16, at most 255.
+inline uint32_t BilinearThreadedSSE2(const uint8_t* p00, size_t nStride, __m128i wx, __m128i wy)
+{
+    __m128i v = _mm_unpacklo_epi64(MixPairSSE2(p00, wx), MixPairSSE2(p00 + nStride, wx));
+    v = _mm_mulhi_epu16(v, wy);
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 8));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+}
+#endif
+
+// The bilinear positions of every target row and column (whole source pixel << 8 | fraction), the
+// range of targets whose four samples lie inside the source, and the target cleared outside it.
+// 1 when there is something to draw.
+int MapBilinearTargets(int64_t* pRowMap, int64_t* pColMap, uint8_t* pDst, int32_t nX1, int32_t nY1, int32_t nX2,
+                       int32_t nY2, int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH, int64_t* pc0,
+                       int64_t* pc1, int64_t* pr0, int64_t* pr1, BILINEAR_AXIS* pAx, BILINEAR_AXIS* pAy)
+{
+    const int64_t tw = nTW / 100, th = nTH / 100;
+    SetupBilinearAxis(nX1, nX2, nTW, pAx);
+    SetupBilinearAxis(nY1, nY2, nTH, pAy);
+    for (int64_t i = 0; i < tw; ++i)
+        pColMap[i] = BilinearPosition(*pAx, i);
+    for (int64_t j = 0; j < th; ++j)
+        pRowMap[j] = BilinearPosition(*pAy, j);
+    ValidRange(pColMap, tw, 8, pAx->llWhole, nSrcWidth, pc0, pc1);
+    ValidRange(pRowMap, th, 8, pAy->llWhole, nSrcHeight, pr0, pr1);
+    ClearOutsideRows(pDst, tw, th, *pr0, *pr1, *pc0, *pc1);
+    return *pr0 < *pr1 && *pc0 < *pc1;
+}
+
+int BilinearPlainRows(WORKER_JOB* pJob, const int64_t* pRowMap, const int64_t* pColMap, const uint8_t* pCurve)
+{
+    const WORKER_SCALE_ARGS& a = pJob->scale;
+    const size_t nStride = size_t(a.nSrcWidth) * 4;
+    const int64_t tw = a.nOutWidth;
+    for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
+        uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
+        ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
+        int64_t iy = a.nSrcY + (pRowMap[j] >> 8);
+        uint64_t fy = static_cast<uint64_t>(pRowMap[j] & 255);
+        const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(iy) * nStride;
+#if defined(__SSE2__)
+        const __m128i wy = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(fy)));
+        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
+            int64_t pos = pColMap[i];
+            int64_t ix = a.nSrcX + (pos >> 8);
+            __m128i wx = PairWeightsSSE2(_mm_set1_epi16(pCurve[pos & 255]));
+            StorePixel(pRow + i * 4, BilinearPlainSSE2(pSrcRow + ix * 4, nStride, wx, wy));
+        }
+#else
+        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
+            int64_t pos = pColMap[i];
+            int64_t ix = a.nSrcX + (pos >> 8);
+            uint64_t fx = pCurve[pos & 255];
+            StorePixel(pRow + i * 4, BilinearSample(pSrcRow + ix * 4, nStride, fx, fy));
+        }
+#endif
+    }
+    return 0;
+}
+
+// Fills the plain bilinear tables and runs the rows on the calling thread.
+int ScaleBilinearPlain(std::vector<int64_t>& rowMap, std::vector<int64_t>& colMap, const uint8_t* pCurve, int nCode,
+                       uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
+                       int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
+{
+    int64_t tw = nTW / 100, th = nTH / 100;
+    if (tw <= 0 || th <= 0)
+        return 0;
+    if (!GrowTable(rowMap, th) || !GrowTable(colMap, tw))
+        return ReportNoMemory();
+    int64_t c0, c1, r0, r1;
+    BILINEAR_AXIS ax, ay;
+    if (!MapBilinearTargets(rowMap.data(), colMap.data(), pDst, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH,
+                            &c0, &c1, &r0, &r1, &ax, &ay))
+        return 0;
+    WORKER_SCALE_ARGS args = {};
+    args.nFirstCol = static_cast<int32_t>(c0);
+    args.nEndCol = static_cast<int32_t>(c1);
+    args.nSrcX = static_cast<int32_t>(ax.llWhole);
+    args.nSrcY = static_cast<int32_t>(ay.llWhole);
+    args.nSrcXEnd = nX2;
+    args.nSrcYEnd = nY2;
+    args.nSrcWidth = nSrcWidth;
+    args.nSrcHeight = nSrcHeight;
+    args.nOutWidth = static_cast<int32_t>(tw);
+    args.nOutHeight = static_cast<int32_t>(th);
+    args.pOut = pDst;
+    args.pSrc = pSrc;
+    WORKER_JOB job;
+    memset(&job, 0, sizeof(job));
+    job.nCode = nCode;
+    job.scale = args;
+    job.nFirstRow = static_cast<int32_t>(r0);
+    job.nEndRow = static_cast<int32_t>(r1);
+    return BilinearPlainRows(&job, rowMap.data(), colMap.data(), pCurve);
+}
+
+// Fractions for the supersampler's sample positions.
+inline uint64_t Frac(int64_t pos)
+{
+    return static_cast<uint64_t>(pos & 255);
+}
+
+inline uint32_t Avg(uint32_t u, uint32_t v)
+{
+    return (u + v + 1) >> 1;
+}
+
+inline uint32_t AvgPixels(uint32_t a, uint32_t b)
+{
+    // Per byte (a + b + 1) >> 1 without carries between bytes.
+    return (a | b) - (((a ^ b) >> 1) & 0x7F7F7F7Fu);
+}
+
+// Lanczos: the source index of tap k, mirrored at the edges and kept inside 0..n - 1.
+inline int64_t MirrorIndex(int64_t k, int64_t n)
+{
+    if (k < 0)
+        k = -k;
+    else if (k >= n)
+        k = 2 * n - k - 1;
+    if (k < 0)
+        k = 0;
+    if (k > n - 1)
+        k = n - 1;
+    return k;
+}
+
+inline uint8_t LanczosChannel(int64_t sum, int64_t total, bool bAlpha)
+{
+    if (total == 0)
+        total = 1;
+    int64_t v = sum / total;
+    if (bAlpha)
+        return static_cast<uint8_t>(v > 252 ? 255 : v < 0 ? 0 : v);
+    return static_cast<uint8_t>(v > 255 ? 255 : v < 0 ? 0 : v);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Tables
+
+uint8_t BilinearCurve(int f)
+{
+    return g_abBilinearCurve[f & 255];
+}
+
+int32_t CubicKernel(int k)
+{
+    return (k < 0 || k > 512) ? 0 : g_anCubicKernel[k];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Nearest
+
+int JobScaleNearestRows(WORKER_JOB* pJob)
+{
+    const WORKER_SCALE_ARGS& a = pJob->scale;
+    const int64_t tw = a.nOutWidth;
+    const size_t nStride = size_t(a.nSrcWidth) * 4;
+    for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
+        uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
+        ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
+        const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(a.nSrcY + g_anScaleRowMap[j]) * nStride;
+        const int64_t* pCol = g_anScaleColMap.data();
+        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i)
+            memcpy(pRow + i * 4, pSrcRow + (a.nSrcX + pCol[i]) * 4, 4);
+    }
+    return 0;
+}
+
+int ScaleNearest(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                 int32_t nSrcWidth, int32_t nSrcHeight, int32_t tw, int32_t th)
+{
+    if (tw <= 0 || th <= 0)
+        return 0;
+    if (!GrowTable(g_anScaleRowMap, th) || !GrowTable(g_anScaleColMap, 2 * int64_t(tw)))
+        return ReportNoMemory();
+    // 16.16 steps; the products are formed in 64 bits so tall rectangles do not wrap.
+    int64_t stepX = ((int64_t(x2) - x1 + 1) * 65536) / tw;
+    int64_t stepY = ((int64_t(y2) - y1 + 1) * 65536) / th;
+    for (int64_t i = 0; i < tw; ++i)
+        g_anScaleColMap[i] = (i * stepX) >> 16;
+    for (int64_t j = 0; j < th; ++j)
+        g_anScaleRowMap[j] = (j * stepY) >> 16;
+    int64_t c0, c1, r0, r1;
+    ValidRange(g_anScaleColMap.data(), tw, 0, x1, nSrcWidth, &c0, &c1);
+    ValidRange(g_anScaleRowMap.data(), th, 0, y1, nSrcHeight, &r0, &r1);
+    ClearOutsideRows(pDst, tw, th, r0, r1, c0, c1);
+    if (r0 >= r1 || c0 >= c1)
+        return 0;
+    WORKER_SCALE_ARGS args = {};
+    args.nFirstCol = static_cast<int32_t>(c0);
+    args.nEndCol = static_cast<int32_t>(c1);
+    args.nSrcX = x1;
+    args.nSrcY = y1;
+    args.nSrcXEnd = x2;
+    args.nSrcYEnd = y2;
+    args.nSrcWidth = nSrcWidth;
+    args.nSrcHeight = nSrcHeight;
+    args.nOutWidth = tw;
+    args.nOutHeight = th;
+    args.pOut = pDst;
+    args.pSrc = pSrc;
+    return PostScaleRows(JOB_SCALE_NEAREST, args, r0, r1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bilinear
+
+int ScaleBilinear(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
+                  int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
+{
+    return ScaleBilinearPlain(g_anScaleRowMap, g_anScaleColMap, g_abBilinearCurve, JOB_SCALE_BILINEAR, pDst, pSrc,
+                              nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH);
+}
+
+int ScaleBilinearPresent(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
+                         int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
+{
+    return ScaleBilinearPlain(g_anPresentRowMap, g_anPresentColMap, g_abPresentCurve, JOB_SCALE_BILINEAR_PRESENT,
+                              pDst, pSrc, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH);
+}
+
+int JobScaleBilinearRowsPresent(WORKER_JOB* pJob)
+{
+    return BilinearPlainRows(pJob, g_anPresentRowMap.data(), g_anPresentColMap.data(), g_abPresentCurve);
+}
+
+// Rows of the threaded form: the column table holds byte offsets, g_awScaleColWeight the curved
+// fractions. Per channel: min(255, ((topW (256 - fy)) >> 16) + ((bottomW fy) >> 16)) with topW and
+// bottomW the unshifted horizontal mixes (at most 255 x 256, one 16-bit lane each).
+int JobScaleBilinearRows(WORKER_JOB* pJob)
+{
+    const WORKER_SCALE_ARGS& a = pJob->scale;
+    const size_t nStride = size_t(a.nSrcWidth) * 4;
+    const int64_t tw = a.nOutWidth;
+    const int64_t* pCol = g_anScaleColMap.data();
+    const uint16_t* pWeight = g_awScaleColWeight.data();
+#if !defined(__SSE2__)
+    const uint64_t kWide = 0x0000FFFF0000FFFFull;
+#endif
+    for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
+        uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
+        ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
+        int64_t iy = a.nSrcY + (g_anScaleRowMap[j] >> 8);
+        const uint64_t fy = static_cast<uint64_t>(g_anScaleRowMap[j] & 255);
+        const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(iy) * nStride + size_t(int64_t(a.nSrcX) * 4);
+#if defined(__SSE2__)
+        const __m128i wy = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(fy)));
+        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
+            __m128i f = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pWeight + 4 * i));
+            __m128i wx = PairWeightsSSE2(_mm_unpacklo_epi64(f, f));
+            StorePixel(pRow + i * 4, BilinearThreadedSSE2(pSrcRow + pCol[i], nStride, wx, wy));
+        }
+#else
+        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
+            const uint8_t* p = pSrcRow + pCol[i];
+            const uint64_t fx = pWeight[4 * i];
+            uint64_t topW = Unpack(LoadPixel(p)) * (256 - fx) + Unpack(LoadPixel(p + 4)) * fx;
+            uint64_t botW = Unpack(LoadPixel(p + nStride)) * (256 - fx) + Unpack(LoadPixel(p + nStride + 4)) * fx;
+            // Split into 32-bit lanes (B and R; G and A) for the 24-bit products.
+            uint64_t even = ((((topW & kWide) * (256 - fy)) >> 16) & kWide) + ((((botW & kWide) * fy) >> 16) & kWide);
+            uint64_t odd = (((((topW >> 16) & kWide) * (256 - fy)) >> 16) & kWide) +
+                           (((((botW >> 16) & kWide) * fy) >> 16) & kWide);
+            // Each sum is at most 255 (the two parts add up to at most 255 x 256 x 256 >> 16), so
+            // the clamp to 255 never bites; it is kept as the formula states.
+            uint32_t b = static_cast<uint32_t>(even & 0xFFFF), r = static_cast<uint32_t>((even >> 32) & 0xFFFF);
+            uint32_t g = static_cast<uint32_t>(odd & 0xFFFF), al = static_cast<uint32_t>((odd >> 32) & 0xFFFF);
+            b = b > 255 ? 255 : b;
+            g = g > 255 ? 255 : g;
+            r = r > 255 ? 255 : r;
+            al = al > 255 ? 255 : al;
+            StorePixel(pRow + i * 4, b | (g << 8) | (r << 16) | (al << 24));
+        }
+#endif
+    }
+    return 0;
+}
+
+int ScaleBilinearThreaded(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
+                          int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
+{
+    int64_t tw = nTW / 100, th = nTH / 100;
+    if (tw <= 0 || th <= 0)
+        return 0;
+    if (!GrowTable(g_anScaleRowMap, th) || !GrowTable(g_anScaleColMap, 2 * tw) ||
+        !GrowTable(g_awScaleColWeight, 4 * tw))
+        return ReportNoMemory();
+    int64_t c0, c1, r0, r1;
+    BILINEAR_AXIS ax, ay;
+    if (!MapBilinearTargets(g_anScaleRowMap.data(), g_anScaleColMap.data(), pDst, nX1, nY1, nX2, nY2, nSrcWidth,
+                            nSrcHeight, nTW, nTH, &c0, &c1, &r0, &r1, &ax, &ay))
+        return 0;
+    for (int64_t i = 0; i < tw; ++i) {
+        int64_t pos = g_anScaleColMap[i];
+        uint16_t w = g_abBilinearCurve[pos & 255];
+        for (int c = 0; c < 4; ++c)
+            g_awScaleColWeight[4 * i + c] = w;
+        g_anScaleColMap[i] = 4 * (pos >> 8);
+    }
+    WORKER_SCALE_ARGS args = {};
+    args.nFirstCol = static_cast<int32_t>(c0);
+    args.nEndCol = static_cast<int32_t>(c1);
+    args.nSrcX = static_cast<int32_t>(ax.llWhole);
+    args.nSrcY = static_cast<int32_t>(ay.llWhole);
+    args.nSrcXEnd = nX2;
+    args.nSrcYEnd = nY2;
+    args.nSrcWidth = nSrcWidth;
+    args.nSrcHeight = nSrcHeight;
+    args.nOutWidth = static_cast<int32_t>(tw);
+    args.nOutHeight = static_cast<int32_t>(th);
+    args.pOut = pDst;
+    args.pSrc = pSrc;
+    return PostScaleRows(JOB_SCALE_BILINEAR, args, r0, r1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Supersampling
+
+// Each output pixel averages four plain bilinear samples (uncurved fractions): two sample rows
+// (row table: 2 j first, 2 j + 1 second) by two sample columns (column table likewise). The
+// poster has already replaced a second sample that would lie outside the source by the first.
+int JobScaleSupersampledRows(WORKER_JOB* pJob)
+{
+    const WORKER_SCALE_ARGS& a = pJob->scale;
+    const size_t nStride = size_t(a.nSrcWidth) * 4;
+    const int64_t tw = a.nOutWidth;
+    const int64_t* pCol = g_anScaleColMap.data();
+    for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
+        uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
+        ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
+        int64_t sy0 = g_anScaleRowMap[2 * j], sy1 = g_anScaleRowMap[2 * j + 1];
+        const uint8_t* pRowA = a.pSrc + static_cast<size_t>(a.nSrcY + (sy0 >> 8)) * nStride;
+        const uint8_t* pRowB = a.pSrc + static_cast<size_t>(a.nSrcY + (sy1 >> 8)) * nStride;
+#if defined(__SSE2__)
+        const __m128i wy0 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sy0))));
+        const __m128i wy1 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sy1))));
+#else
+        uint64_t fy0 = Frac(sy0), fy1 = Frac(sy1);
+#endif
+        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
+            int64_t sx0 = pCol[2 * i], sx1 = pCol[2 * i + 1];
+            int64_t ix0 = (a.nSrcX + (sx0 >> 8)) * 4, ix1 = (a.nSrcX + (sx1 >> 8)) * 4;
+#if defined(__SSE2__)
+            __m128i wx0 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx0))));
+            __m128i wx1 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx1))));
+            uint32_t a0 = BilinearPlainSSE2(pRowA + ix0, nStride, wx0, wy0);
+            uint32_t a1 = BilinearPlainSSE2(pRowA + ix1, nStride, wx1, wy0);
+            uint32_t b0 = BilinearPlainSSE2(pRowB + ix0, nStride, wx0, wy1);
+            uint32_t b1 = BilinearPlainSSE2(pRowB + ix1, nStride, wx1, wy1);
+#else
+            uint32_t a0 = BilinearSample(pRowA + ix0, nStride, Frac(sx0), fy0);
+            uint32_t a1 = BilinearSample(pRowA + ix1, nStride, Frac(sx1), fy0);
+            uint32_t b0 = BilinearSample(pRowB + ix0, nStride, Frac(sx0), fy1);
+            uint32_t b1 = BilinearSample(pRowB + ix1, nStride, Frac(sx1), fy1);
+#endif
+            StorePixel(pRow + i * 4, AvgPixels(AvgPixels(a0, b0), AvgPixels(a1, b1)));
+        }
+    }
+    return 0;
+}
+
+int ScaleSupersampled(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
+                      int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
+{
+    int64_t tw = nTW / 100, th = nTH / 100;
+    if (tw <= 0 || th <= 0)
+        return 0;
+    if (!GrowTable(g_anScaleRowMap, 2 * th) || !GrowTable(g_anScaleColMap, 2 * tw))
+        return ReportNoMemory();
+    const int64_t x1 = nX1 / 100, y1 = nY1 / 100;
+    const int64_t spanX = int64_t(nX2) - nX1, spanY = int64_t(nY2) - nY1;
+    const int64_t denX = nTW - 100 == 0 ? 100 : int64_t(nTW) - 100;
+    const int64_t denY = nTH - 100 == 0 ? 100 : int64_t(nTH) - 100;
+    const int64_t w = nSrcWidth, h = nSrcHeight;
+    // Validity follows the first sample of each column and row: the odd entries are filled after.
+    for (int64_t i = 0; i < tw; ++i)
+        g_anScaleColMap[i] = MulDiv(256 * i, spanX, denX);
+    for (int64_t j = 0; j < th; ++j)
+        g_anScaleRowMap[j] = MulDiv(256 * j, spanY, denY);
+    int64_t c0, c1, r0, r1;
+    ValidRange(g_anScaleColMap.data(), tw, 8, x1, w, &c0, &c1);
+    ValidRange(g_anScaleRowMap.data(), th, 8, y1, h, &r0, &r1);
+    ClearOutsideRows(pDst, tw, th, r0, r1, c0, c1);
+    if (r0 >= r1 || c0 >= c1)
+        return 0;
+    for (int64_t i = tw - 1; i >= 0; --i) {
+        int64_t sx0 = g_anScaleColMap[i];
+        int64_t sx1 = MulDiv(256 * i + 128, spanX, denX);
+        // A second sample beyond the source row would blend the next row's pixels (or read past
+        // the buffer on the last row): it falls back to the first sample, as rows do.
+        int64_t cx = x1 + (sx1 >> 8);
+        if (cx < 0 || cx > w - 1)
+            sx1 = sx0;
+        g_anScaleColMap[2 * i] = sx0;
+        g_anScaleColMap[2 * i + 1] = sx1;
+    }
+    for (int64_t j = th - 1; j >= 0; --j) {
+        int64_t sy0 = g_anScaleRowMap[j];
+        int64_t sy1 = MulDiv(256 * j + 128, spanY, denY);
+        int64_t ry = y1 + (sy1 >> 8);
+        if (ry * w + x1 > (h - 1) * w || ry < 0 || ry > h - 1)
+            sy1 = sy0;
+        g_anScaleRowMap[2 * j] = sy0;
+        g_anScaleRowMap[2 * j + 1] = sy1;
+    }
+    WORKER_SCALE_ARGS args = {};
+    args.nFirstCol = static_cast<int32_t>(c0);
+    args.nEndCol = static_cast<int32_t>(c1);
+    args.nSrcX = static_cast<int32_t>(x1);
+    args.nSrcY = static_cast<int32_t>(y1);
+    args.nSrcXEnd = nX2;
+    args.nSrcYEnd = nY2;
+    args.nSrcWidth = nSrcWidth;
+    args.nSrcHeight = nSrcHeight;
+    args.nOutWidth = static_cast<int32_t>(tw);
+    args.nOutHeight = static_cast<int32_t>(th);
+    args.pOut = pDst;
+    args.pSrc = pSrc;
+    return PostScaleRows(JOB_SCALE_SUPERSAMPLE, args, r0, r1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bicubic
+
+int ScaleBicubic(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                 int32_t nSrcWidth, int32_t nSrcHeight, int32_t tw, int32_t th)
+{
+    if (tw <= 0 || th <= 0)
+        return 0;
+    if (!GrowTable(g_anScaleRowMap, th) || !GrowTable(g_anScaleColMap, 2 * int64_t(tw)))
+        return ReportNoMemory();
+    for (int64_t i = 0; i < tw; ++i)
+        g_anScaleColMap[i] = ((i * 65536 / tw) * (int64_t(x2) - x1 + 1)) >> 8;
+    for (int64_t j = 0; j < th; ++j)
+        g_anScaleRowMap[j] = ((j * 65536 / th) * (int64_t(y2) - y1 + 1)) >> 8;
+    int64_t c0, c1, r0, r1;
+    ValidRange(g_anScaleColMap.data(), tw, 8, x1, nSrcWidth, &c0, &c1);
+    ValidRange(g_anScaleRowMap.data(), th, 8, y1, nSrcHeight, &r0, &r1);
+    ClearOutsideRows(pDst, tw, th, r0, r1, c0, c1);
+    if (r0 >= r1 || c0 >= c1)
+        return 0;
+    const int64_t w = nSrcWidth;
+    const int64_t nPixels = w * nSrcHeight;
+    for (int64_t j = r0; j < r1; ++j) {
+        uint8_t* pRow = pDst + static_cast<size_t>(j * tw) * 4;
+        ClearRowEdges(pRow, tw, c0, c1);
+        int64_t iy = y1 + (g_anScaleRowMap[j] >> 8);
+        int fy = static_cast<int>(g_anScaleRowMap[j] & 255);
+        for (int64_t i = c0; i < c1; ++i) {
+            int64_t ix = x1 + (g_anScaleColMap[i] >> 8);
+            int fx = g_abBilinearCurve[g_anScaleColMap[i] & 255];
+            int64_t sum[4] = {0, 0, 0, 0};
+            int64_t wsum = 0;
+            for (int dy = 0; dy < 4; ++dy) {
+                int32_t ky = g_anCubicKernel[g_anCubicTapDist[dy][fy]];
+                for (int dx = 0; dx < 4; ++dx) {
+                    int64_t idx = (iy + dy - 1) * w + (ix + dx - 1);
+                    if (idx < 0 || idx > nPixels - 1)
+                        continue;
+                    int32_t wt = (ky * g_anCubicKernel[g_anCubicTapDist[dx][fx]]) / 256;
+                    const uint8_t* p = pSrc + idx * 4;
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += int64_t(wt) * p[c];
+                    wsum += wt;
+                }
+            }
+            if (wsum == 0)
+                wsum = 1;
+            uint8_t* q = pRow + i * 4;
+            for (int c = 0; c < 4; ++c) {
+                int64_t v = sum[c] / wsum;
+                q[c] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lanczos
+
+double Sinc(double x)
+{
+    if (x == 0)
+        return 1.0;
+    double t = x * 3.1415927410125732;
+    return std::sin(t) / t;
+}
+
+double LanczosKernel(double x)
+{
+    double a = std::fabs(x);
+    if (a >= 2.0)
+        return 0.0;
+    return Sinc(a) * Sinc(a / 2.0);
+}
+
+int SetupLanczos(int bHorizontal, int32_t nSrcWidth, int32_t nSrcHeight, int32_t tw, int32_t th)
+{
+    int64_t nIn = bHorizontal ? nSrcWidth : nSrcHeight;
+    int64_t nOut = bHorizontal ? tw : th;
+    if (nIn <= 0 || nOut <= 0)
+        return -1;
+    // A target or a source of one pixel scales by out / in; (out - 1) / (in - 1) would be 0 or
+    // undefined there.
+    if (nIn == 1 || nOut == 1)
+        g_dLanczosScale = double(nOut) / double(nIn);
+    else
+        g_dLanczosScale = double(nOut - 1) / double(nIn - 1);
+    g_dLanczosSupport = 2.0 / g_dLanczosScale;
+    g_dLanczosNorm = 1.0 / g_dLanczosScale;
+    g_nLanczosTaps = static_cast<int64_t>(1.0 + 4.0 / g_dLanczosScale);
+    g_nLanczosOut = nOut;
+    int64_t nRows = g_nLanczosTaps + 3;
+    if (!GrowTable(g_anLanczosFirst, nOut + 1) || !GrowTable(g_anLanczosLast, nOut + 1))
+        return -1;
+    try {
+        g_pnLanczosWeights.assign(static_cast<size_t>(nRows * (nOut + 1)), 0);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    } catch (const std::length_error&) {
+        return -1;
+    }
+    return 0;
+}
+
+int BuildLanczosWeights(int bHorizontal, int32_t tw, int32_t th)
+{
+    int64_t nOut = bHorizontal ? tw : th;
+    if (nOut != g_nLanczosOut)
+        return -1;
+    const double S = g_dLanczosScale, R = g_dLanczosSupport;
+    const int64_t nRows = g_nLanczosTaps + 3;
+    for (int64_t i = 0; i <= nOut; ++i) {
+        double c = double(i) / S;
+        int64_t first = static_cast<int64_t>(std::floor(c - R));
+        int64_t last = static_cast<int64_t>(std::ceil(c + R));
+        if (last - first + 1 > nRows)
+            last = first + nRows - 1;
+        g_anLanczosFirst[i] = first;
+        g_anLanczosLast[i] = last;
+        for (int64_t k = first; k <= last; ++k) {
+            double v = 65536.0 * LanczosKernel((c - double(k)) * S) / g_dLanczosNorm;
+            g_pnLanczosWeights[static_cast<size_t>((k - first) * (nOut + 1) + i)] = static_cast<int64_t>(v);
+        }
+    }
+    return 0;
+}
+
+int ScaleLanczos(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                 int32_t nSrcWidth, int32_t nSrcHeight, int32_t tw, int32_t th)
+{
+    if (tw <= 0 || th <= 0)
+        return 0;
+    if (nSrcWidth <= 0 || nSrcHeight <= 0) {
+        ClearPixels(pDst, int64_t(tw) * th);
+        return 0;
+    }
+    uint8_t* pTemp = AllocPixelBuffer(nullptr, tw, nSrcHeight, "");
+    if (!pTemp)
+        return -1;
+    const int64_t w = nSrcWidth, h = nSrcHeight;
+    int rc = 0;
+    // Horizontal pass: every source row into tw columns.
+    if (SetupLanczos(1, nSrcWidth, nSrcHeight, tw, th) != 0 || BuildLanczosWeights(1, tw, th) != 0) {
+        rc = ReportNoMemory();
+    } else {
+        for (int64_t y = 0; y < h; ++y) {
+            const uint8_t* pSrcRow = pSrc + static_cast<size_t>(y * w) * 4;
+            uint8_t* pOut = pTemp + static_cast<size_t>(y * tw) * 4;
+            for (int64_t i = 0; i < tw; ++i) {
+                int64_t sum[4] = {0, 0, 0, 0};
+                int64_t total = 1;
+                for (int64_t k = g_anLanczosFirst[i]; k <= g_anLanczosLast[i]; ++k) {
+                    int64_t wt = g_pnLanczosWeights[static_cast<size_t>((k - g_anLanczosFirst[i]) * (tw + 1) + i)];
+                    const uint8_t* p = pSrcRow + MirrorIndex(k, w) * 4;
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += wt * p[c];
+                    total += wt;
+                }
+                for (int c = 0; c < 4; ++c)
+                    pOut[i * 4 + c] = LanczosChannel(sum[c], total, c == 3);
+            }
+        }
+    }
+    // Vertical pass: tw columns of the temporary buffer into th rows.
+    if (rc == 0) {
+        if (SetupLanczos(0, nSrcWidth, nSrcHeight, tw, th) != 0 || BuildLanczosWeights(0, tw, th) != 0) {
+            rc = ReportNoMemory();
+        } else {
+            for (int64_t j = 0; j < th; ++j) {
+                uint8_t* pOut = pDst + static_cast<size_t>(j * tw) * 4;
+                int64_t first = g_anLanczosFirst[j], last = g_anLanczosLast[j];
+                for (int64_t i = 0; i < tw; ++i) {
+                    int64_t sum[4] = {0, 0, 0, 0};
+                    int64_t total = 1;
+                    for (int64_t k = first; k <= last; ++k) {
+                        int64_t wt = g_pnLanczosWeights[static_cast<size_t>((k - first) * (th + 1) + j)];
+                        const uint8_t* p = pTemp + static_cast<size_t>(MirrorIndex(k, h) * tw + i) * 4;
+                        for (int c = 0; c < 4; ++c)
+                            sum[c] += wt * p[c];
+                        total += wt;
+                    }
+                    for (int c = 0; c < 4; ++c)
+                        pOut[i * 4 + c] = LanczosChannel(sum[c], total, c == 3);
+                }
+            }
+        }
+    }
+    free(pTemp);
+    std::vector<int64_t>().swap(g_pnLanczosWeights);
+    return rc;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Jobs and the layer operation
+
+void InstallScalingJobs(void)
+{
+    if (GetWorkerJobHandler(JOB_SCALE_NEAREST) != JobScaleNearestRows)
+        SetWorkerJobHandler(JOB_SCALE_NEAREST, JobScaleNearestRows);
+    if (GetWorkerJobHandler(JOB_SCALE_BILINEAR) != JobScaleBilinearRows)
+        SetWorkerJobHandler(JOB_SCALE_BILINEAR, JobScaleBilinearRows);
+    if (GetWorkerJobHandler(JOB_SCALE_BILINEAR_PRESENT) != JobScaleBilinearRowsPresent)
+        SetWorkerJobHandler(JOB_SCALE_BILINEAR_PRESENT, JobScaleBilinearRowsPresent);
+    if (GetWorkerJobHandler(JOB_SCALE_SUPERSAMPLE) != JobScaleSupersampledRows)
+        SetWorkerJobHandler(JOB_SCALE_SUPERSAMPLE, JobScaleSupersampledRows);
+}
+
+int ScaleImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
+               int32_t nTW, int32_t nTH, int32_t nLayers, int32_t nMethod)
+{
+    LAYER* pSrcLayer = GetNodeLayer(pFirst);
+    if (!pSrcLayer || !pSrcLayer->pOwnedPixels)
+        return 0;
+    const int32_t x1 = nX1 / 100, y1 = nY1 / 100, x2 = nX2 / 100, y2 = nY2 / 100;
+    const int32_t tw = nTW / 100, th = nTH / 100;
+    TREE_NODE* pTargetNode = nLayers >= 1 ? pSecond : pFirst;
+    LAYER* pTarget = GetNodeLayer(pTargetNode);
+    if (!pTarget)
+        return 0;
+    MarkLayerDirty(pTargetNode);
+
+    // Buffer mode: 1 reuses the second layer's buffer of exactly the target size, 2 its larger
+    // buffer when the layer asks for it, 0 makes a new one. A target that shares its buffer with
+    // the source always gets a new one, so the kernel never writes the pixels it is reading; so
+    // does a second layer without pixels (a layer just made by name keeps the 1 x 1 size of a new
+    // record, which must not make a 1 x 1 target fail where every other size succeeds).
+    int nMode = 0;
+    bool bShared = pTarget == pSrcLayer || pTarget->pOwnedPixels == pSrcLayer->pOwnedPixels ||
+                   (pSrcLayer->pDisplayPixels && pTarget->pOwnedPixels == pSrcLayer->pDisplayPixels);
+    if (nLayers >= 1 && !bShared && pTarget->pOwnedPixels) {
+        if (pTarget->nBufWidth == tw && pTarget->nBufHeight == th)
+            nMode = 1;
+        else if (pTarget->bScaleIntoBuffer && tw < pTarget->nBufWidth && th < pTarget->nBufHeight)
+            nMode = 2;
+    }
+    uint8_t* pDst;
+    if (nMode == 0) {
+        pDst = AllocPixelBuffer(nullptr, tw, th, "");
+        if (!pDst)
+            return -1;
+    } else {
+        pDst = pTarget->pOwnedPixels;
+    }
+    pTarget->bHasAlpha = pSrcLayer->bHasAlpha;
+
+    const uint8_t* pSrc = pSrcLayer->pOwnedPixels;
+    const int32_t w = pSrcLayer->nWidth, h = pSrcLayer->nHeight;
+    int rc = 0;
+    switch (nMethod) {
+    case SCALE_NEAREST:
+        rc = ScaleNearest(pDst, pSrcLayer->pDisplayPixels ? pSrcLayer->pDisplayPixels : pSrc, x1, y1, x2, y2, w, h, tw,
+                          th);
+        break;
+    case SCALE_BILINEAR:
+        if (g_PixelOps.bSSE && g_bAllowSSE)
+            rc = ScaleBilinearThreaded(pDst, pSrc, nX1, nY1, nX2, nY2, w, h, nTW, nTH);
+        else
+            rc = ScaleBilinear(pDst, pSrc, nX1, nY1, nX2, nY2, w, h, nTW, nTH);
+        break;
+    case SCALE_BICUBIC:
+        rc = ScaleBicubic(pDst, pSrc, x1, y1, x2, y2, w, h, tw, th);
+        break;
+    case SCALE_SUPERSAMPLE:
+        rc = ScaleSupersampled(pDst, pSrc, nX1, nY1, nX2, nY2, w, h, nTW, nTH);
+        break;
+    case SCALE_LANCZOS:
+        rc = ScaleLanczos(pDst, pSrc, x1, y1, x2, y2, w, h, tw, th);
+        break;
+    default:
+        // No such method: the result is a transparent image.
+        if (tw > 0 && th > 0)
+            ClearPixels(pDst, int64_t(tw) * th);
+        break;
+    }
+    if (rc != 0) {
+        if (nMode == 0)
+            free(pDst);
+        return -1;
+    }
+    if (nMode == 0) {
+        SetLayerPixels(pTarget, pDst, tw, th);
+        MarkLayerDirty(pTargetNode);
+    } else {
+        // The colour cache, if any, was made from the old pixels.
+        pTarget->llCacheFrame = 0;
+    }
+    if (nMode == 2) {
+        pTarget->nWidth = tw;
+        pTarget->nHeight = th;
+        pTarget->nBufWidth = tw;
+        pTarget->nBufHeight = th;
+        MarkLayerDirty(pTargetNode);
+    }
+    return 0;
+}
