@@ -17,6 +17,8 @@
 #include "script/cmd_flow.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
+#include "image/cmd_layer.h"
+#include "image/cmd_layer_info.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -91,6 +93,8 @@ const CMD_BINDING kBuiltHandlers[] = {
     // Message texts.
     {CMDID_TEXT_APPEND, CmdTextAppend}, {CMDID_TEXT_APPEND_EXPR, CmdTextAppendExpr}, {CMDID_TEXT_END, CmdTextEnd},
 
+    // Layers.
+    {CMDID_LAYER, CmdLayer}, {CMDID_LAYER_DELETE, CmdLayerDelete}, {CMDID_LAYER_INFO, CmdLayerInfo},
 };
 
 // A command this build does not carry yet: the game stops with the unknown-command error, naming
