@@ -37,7 +37,8 @@
 
 namespace layer_cmd_test {
 
-constexpr uint16_t kVarInt = 1000, kVarText = 1001;
+constexpr uint16_t kVarInt = 1000, kVarText = 1001, kVarInts = 1002, kVarTexts = 1003;
+constexpr int kArrayElems = 64;
 
 inline BUILDER_ARG I(int nId, int64_t v, uint8_t bOp = ARGOP_SET)
 {
@@ -55,6 +56,20 @@ inline BUILDER_ARG OutText()
 {
     std::vector<uint8_t> c;
     ExprAsmVar(c, kVarText);
+    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_TEXT);
+}
+
+// Element k of the integer or the text array as the output.
+inline BUILDER_ARG OutIntAt(int64_t k)
+{
+    std::vector<uint8_t> c;
+    ExprAsmElement(c, kVarInts, {k});
+    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_INT);
+}
+inline BUILDER_ARG OutTextAt(int64_t k)
+{
+    std::vector<uint8_t> c;
+    ExprAsmElement(c, kVarTexts, {k});
     return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_TEXT);
 }
 
@@ -147,6 +162,8 @@ protected:
         GAME_DATA game = DefaultGameData();
         game.defs.push_back(MakeIntVarDef(kVarInt, 99));
         game.defs.push_back(MakeTextVarDef(kVarText, "x"));
+        game.defs.push_back(MakeIntVarDef(kVarInts, 99, {kArrayElems}));
+        game.defs.push_back(MakeTextVarDef(kVarTexts, "x", {kArrayElems}));
         game.scripts = {ScriptFromBuilder("main.txt", b)};
         ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
