@@ -52,6 +52,23 @@ void StoreRecordPath(char* pszBuffer, int nId, int nNumberId)
     CopyTextBounded(pszBuffer, KX_LAYER_PATH_BUFFER, s.c_str());
 }
 
+// A size argument outside what a pixel buffer can be asked for: below 0 (groups; a plain canvas
+// leaves negative sizes to the buffer allocator's refusal), or beyond 32 bits. True after the
+// report.
+bool RefuseSizeArg(int nArgId, int64_t llValue, bool bNegative)
+{
+    const char* pszCmd = LayerCmdName(CMDID_LAYER);
+    if (bNegative && llValue < 0) {
+        ReportScriptErrorF(KX_ERR_ARG_MINIMUM, 1, pszCmd, LayerArgName(CMDID_LAYER, nArgId), llValue, 0);
+        return true;
+    }
+    if (llValue < INT32_MIN || llValue > INT32_MAX) {
+        ReportScriptErrorF(KX_ERR_ARG_RANGE, 1, pszCmd, LayerArgName(CMDID_LAYER, nArgId), llValue, 0, KX_MAX_IMAGE_WIDTH);
+        return true;
+    }
+    return false;
+}
+
 // A group's own changes travel up the tree with its children's; a plain layer reports its area.
 void MarkNode(TREE_NODE* pNode)
 {
@@ -67,15 +84,7 @@ void MarkNode(TREE_NODE* pNode)
 int ResizeGroup(TREE_NODE* pNode, LAYER* pLayer, int64_t llWidth, int64_t llHeight, int nArgId)
 {
     PropagateLayerDirty(pNode);
-    const int64_t llValue = nArgId == LAYER_ARG_WIDTH ? llWidth : llHeight;
-    if (llValue < 0 || llValue > INT32_MAX) {
-        const char* pszArg = LayerArgName(CMDID_LAYER, nArgId);
-        if (llValue < 0)
-            ReportScriptErrorF(KX_ERR_ARG_MINIMUM, 1, LayerCmdName(CMDID_LAYER), pszArg, llValue, 0);
-        else
-            ReportScriptErrorF(KX_ERR_ARG_RANGE, 1, LayerCmdName(CMDID_LAYER), pszArg, llValue, 0, KX_MAX_IMAGE_WIDTH);
-        return -1;
-    }
+    if (RefuseSizeArg(nArgId, nArgId == LAYER_ARG_WIDTH ? llWidth : llHeight, true)) return -1;
     const int32_t w = static_cast<int32_t>(llWidth), h = static_cast<int32_t>(llHeight);
     uint8_t* pPixels = AllocPixelBuffer(nullptr, w, h, nullptr);
     if (!pPixels) return -1;
@@ -95,11 +104,7 @@ int ResizeGroup(TREE_NODE* pNode, LAYER* pLayer, int64_t llWidth, int64_t llHeig
 int ResizeCanvas(TREE_NODE* pNode, LAYER* pLayer, int64_t llWidth, int64_t llHeight)
 {
     MarkLayerDirty(pNode);
-    if (llWidth > INT32_MAX || llHeight > INT32_MAX || llWidth < INT32_MIN || llHeight < INT32_MIN) {
-        ReportScriptErrorF(KX_ERR_ARG_RANGE, 1, LayerCmdName(CMDID_LAYER), LayerArgName(CMDID_LAYER, llWidth > INT32_MAX || llWidth < INT32_MIN ? LAYER_ARG_WIDTH : LAYER_ARG_HEIGHT), llWidth > INT32_MAX || llWidth < INT32_MIN ? llWidth : llHeight, 0,
-                           KX_MAX_IMAGE_WIDTH);
-        return -1;
-    }
+    if (RefuseSizeArg(LAYER_ARG_WIDTH, llWidth, false) || RefuseSizeArg(LAYER_ARG_HEIGHT, llHeight, false)) return -1;
     const int32_t w = static_cast<int32_t>(llWidth), h = static_cast<int32_t>(llHeight);
     uint8_t* pPixels = AllocPixelBuffer(nullptr, w, h, nullptr);
     if (!pPixels) return -1;
@@ -157,11 +162,7 @@ TREE_NODE* CreateLayerNode(const char* pszPath, int bGroup, int64_t llOrder, int
             *pnResult = 0;
             return nullptr;
         }
-        if (llWidth < INT32_MIN || llWidth > INT32_MAX || llHeight < INT32_MIN || llHeight > INT32_MAX) {
-            ReportScriptErrorF(KX_ERR_ARG_RANGE, 1, pszCmd, LayerArgName(CMDID_LAYER, LAYER_ARG_WIDTH), llWidth > INT32_MAX || llWidth < INT32_MIN ? llWidth : llHeight,
-                               0, KX_MAX_IMAGE_WIDTH);
-            return nullptr;
-        }
+        if (RefuseSizeArg(LAYER_ARG_WIDTH, llWidth, true) || RefuseSizeArg(LAYER_ARG_HEIGHT, llHeight, true)) return nullptr;
         if (!CreateGroupLayer(pszPath, static_cast<int32_t>(llWidth), static_cast<int32_t>(llHeight), llOrder))
             return nullptr;
         *pnResult = 0;

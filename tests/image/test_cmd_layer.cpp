@@ -108,7 +108,9 @@ TEST_F(LayerCmdTest, ChangesMarkTheLayerAndAskForARedraw)
         L("W0", true)->bOwnValid = 0;
         g_bFullRedraw = 0;
         Pass();
-        if (L("W0/bg")->llX == 0) EXPECT_EQ(g_bFullRedraw, 0);
+        if (L("W0/bg")->llX == 0) {
+            EXPECT_EQ(g_bFullRedraw, 0);
+        }
     }
     ASSERT_EQ(L("W0/bg")->llX, 10);
     EXPECT_EQ(g_bFullRedraw, 1);
@@ -178,6 +180,8 @@ TEST_F(LayerCmdTest, CreationAndRefusals)
         {"group too wide", {{T(0, "g/"), I(6, 2), I(9, 4), I(10, 3)}, {T(0, "g/"), I(9, 9000)}}, 1,
          {KX_ERR_LAYER_NO_MEMORY, 1}, [] { return L("W0/g", true)->nWidth == 4 && L("W0/g", true)->nBufWidth == 4; }},
         {"new group too wide", {{T(0, "g/"), I(6, 2), I(9, 9000), I(10, 3)}}, 1, {KX_ERR_LAYER_NO_MEMORY, 1},
+         [] { return !Node("W0/g", true); }},
+        {"new group of a negative height", {{T(0, "g/"), I(6, 2), I(9, 4), I(10, -2)}}, 1, {KX_ERR_ARG_MINIMUM, 1},
          [] { return !Node("W0/g", true); }},
         {"image with only a width", {{T(0, "bg"), I(6, 1), T(46, ""), I(9, 4)}}, 1, {KX_ERR_LAYER_SIZE_PAIR, 1},
          [] { return L("W0/bg")->nWidth == 1; }},
