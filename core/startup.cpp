@@ -18,6 +18,7 @@
 #include "core/kx_math.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
+#include "image/frame_sheet.h"
 #include "image/kcg_format.h"
 #include "image/layer.h"
 #include "imageproc/blend_modes.h"
@@ -150,6 +151,7 @@ void InstallEngineParts(void)
     InstallScalingJobs();
     InstallCompositor();
     InstallKcgJobs();
+    InstallFrameSheets();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
 }

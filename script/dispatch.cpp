@@ -12,6 +12,7 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
+#include "image/frame_sheet.h"
 #include "script/cmd_decl.h"
 #include "script/cmd_engine.h"
 #include "script/cmd_flow.h"
@@ -92,6 +93,10 @@ const CMD_BINDING kBuiltHandlers[] = {
 
     // Message texts.
     {CMDID_TEXT_APPEND, CmdTextAppend}, {CMDID_TEXT_APPEND_EXPR, CmdTextAppendExpr}, {CMDID_TEXT_END, CmdTextEnd},
+
+    // Frame sheets.
+    {CMDID_FRAME_SHEET_LOAD, CmdFrameSheetLoad}, {CMDID_FRAME_SHEET_FREE, CmdFrameSheetFree},
+    {CMDID_FRAME_SHEET_INFO, CmdFrameSheetInfo},
 
     // Layers.
     {CMDID_LAYER, CmdLayer}, {CMDID_LAYER_DELETE, CmdLayerDelete}, {CMDID_LAYER_INFO, CmdLayerInfo},
