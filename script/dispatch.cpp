@@ -18,6 +18,8 @@
 #include "script/cmd_flow.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
+#include "image/cmd_layer.h"
+#include "image/cmd_layer_info.h"
 #include "script/command_ids.h"
 
 namespace {
@@ -95,6 +97,9 @@ const CMD_BINDING kBuiltHandlers[] = {
     // Frame sheets.
     {CMDID_FRAME_SHEET_LOAD, CmdFrameSheetLoad}, {CMDID_FRAME_SHEET_FREE, CmdFrameSheetFree},
     {CMDID_FRAME_SHEET_INFO, CmdFrameSheetInfo},
+
+    // Layers.
+    {CMDID_LAYER, CmdLayer}, {CMDID_LAYER_DELETE, CmdLayerDelete}, {CMDID_LAYER_INFO, CmdLayerInfo},
 };
 
 // A command this build does not carry yet: the game stops with the unknown-command error, naming

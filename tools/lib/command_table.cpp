@@ -123,6 +123,18 @@ std::vector<KXC_COMMAND> CanonicalCommands()
                                          Arg("out", ARGKIND_INT),    Arg("count", ARGKIND_INT),
                                          Arg("value1", ARGKIND_INT), Arg("value2", ARGKIND_INT),
                                          Arg("value3", ARGKIND_INT)};
+
+    // Layers: the layer named by a text and a number; texts for paths and the image file, integers
+    // for the rest (the handlers clamp their values themselves). Ids not read are declared too.
+    std::vector<KXC_ARG>& layer = cmds[KXCMD_LAYER].args;
+    for (int i = 0; i <= 57; i++) {
+        const bool bText = i == 0 || i == 43 || i == 46 || i == 47 || i == 48 || i == 51;
+        layer.push_back(Arg("l" + std::to_string(i), bText ? ARGKIND_TEXT : ARGKIND_INT));
+    }
+    cmds[KXCMD_LAYER_DELETE].args = {Arg("name", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
+    std::vector<KXC_ARG>& linfo = cmds[KXCMD_LAYER_INFO].args;
+    linfo = {Arg("name", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
+    for (int i = 2; i <= 35; i++) linfo.push_back(Arg("i" + std::to_string(i), ARGKIND_INT));
     return cmds;
 }
 
