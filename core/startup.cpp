@@ -31,6 +31,7 @@
 #include "core/settings.h"
 #include "core/sysfacts.h"
 #include "display/touch_library.h"
+#include "display/window_proc.h"
 #include "display/window_standin.h"
 #include "media/emote_component.h"
 #include "platform/plat_file.h"
@@ -146,6 +147,7 @@ void InstallEngineParts(void)
     InstallWorkerPool();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
+    InstallWindowProc();
 }
 
 int KolvexMain(int argc, char** argv)
