@@ -6,6 +6,7 @@
 
 #include "core/engine_globals.h"
 #include "core/frame_loop.h"
+#include "core/input.h"
 #include "core/input_state.h"
 #include "core/kx_texts.h"
 #include "core/settings.h"
@@ -33,10 +34,6 @@ uint8_t g_nCaptionDblClick = 0;
 int32_t g_nFileListCount = 0;
 char** g_apszFileList = nullptr;
 
-uint8_t g_bMouseMoved = 0;
-int16_t g_nWheelDelta = 0;
-uint8_t g_nDragWindow = 0;
-int32_t g_nDragLParam = 0;
 uint8_t g_nPopupMenuRequest = 0;
 int32_t g_nPopupMenuX = 0, g_nPopupMenuY = 0;
 uint8_t g_bPauseOnCaptionDrag = 0;
@@ -76,6 +73,12 @@ struct WNDPROC_SCOPE {
     WNDPROC_SCOPE(const WNDPROC_SCOPE&) = delete;
     WNDPROC_SCOPE& operator=(const WNDPROC_SCOPE&) = delete;
 };
+
+void NoteMousePos(const WINDOW_STATE* pState, intptr_t lParam)
+{
+    s_anLastMouseX[pState->nIndex] = PlatGetXLParam(lParam);
+    s_anLastMouseY[pState->nIndex] = PlatGetYLParam(lParam);
+}
 
 void Repaint(WINDOW_STATE* pState)
 {
@@ -202,10 +205,14 @@ void HandleWmLButtonDown(WINDOW_STATE* pState, intptr_t lParam)
 {
     g_nLastMouseButton = 1;
     g_abKeyState[1] = 0x80;
-    UpdateWindowMousePos(pState, lParam);
+    NoteMousePos(pState, lParam);
     if (g_pfnClickLayerHit && g_pfnClickLayerHit(pState)) {
-        g_nDragWindow = static_cast<uint8_t>(pState->nIndex + 1);
-        g_nDragLParam = static_cast<int32_t>(lParam);
+        // The input step starts the caption drag from the click's screen position.
+        int32_t x = PlatGetXLParam(lParam), y = PlatGetYLParam(lParam);
+        PlatClientToScreen(pState->hWnd, &x, &y);
+        g_nDragRequestX = x;
+        g_nDragRequestY = y;
+        g_nDragRequestWindow = static_cast<uint8_t>(pState->nIndex + 1);
     }
 }
 
@@ -257,28 +264,14 @@ int IsMainWindowActive(void)
 
 // ---- Handlers ---------------------------------------------------------------------------------------
 
-void UpdateWindowMousePos(WINDOW_STATE* pState, intptr_t lParam)
-{
-    int32_t x = PlatGetXLParam(lParam), y = PlatGetYLParam(lParam);
-    s_anLastMouseX[pState->nIndex] = x;
-    s_anLastMouseY[pState->nIndex] = y;
-    // The main window shows the picture at the output size, offset inside the client.
-    if (pState->nIndex == 0 && g_nOutputWidth > 0 && g_nOutputHeight > 0) {
-        x = (int32_t)((int64_t)(x - g_nOutputOffsetX) * pState->nWidth / g_nOutputWidth);
-        y = (int32_t)((int64_t)(y - g_nOutputOffsetY) * pState->nHeight / g_nOutputHeight);
-    }
-    pState->nMouseX = x;
-    pState->nMouseY = y;
-}
-
 void GetWindowMousePos(int nWindow, int32_t* pnX, int32_t* pnY)
 {
     int32_t x = 0, y = 0;
     if (nWindow >= 0 && nWindow < KX_WINDOWS) {
         const WINDOW_STATE* p = g_apWindowState[nWindow];
         if (p && p->hWnd) {
-            x = p->nMouseX;
-            y = p->nMouseY;
+            x = g_aInputWindow[nWindow].nMouseX;
+            y = g_aInputWindow[nWindow].nMouseY;
         }
     }
     if (pnX) *pnX = x;
@@ -458,6 +451,7 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
         break;
     case PLAT_WM_ACTIVATE:
         pState->bActive = (wParam & 0xFFFFu) != PLAT_WA_INACTIVE ? 1 : 0;
+        g_aInputWindow[pState->nIndex].bActive = pState->bActive;
         if (pState->nIndex == 0) {
             s_bActivationSeen = 1;
             UpdatePauseState();
@@ -482,7 +476,7 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
         break;
     case PLAT_WM_MOUSEMOVE:
         g_bMouseMoved = 0x80;
-        UpdateWindowMousePos(pState, lParam);
+        NoteMousePos(pState, lParam);
         return 0;
     case PLAT_WM_LBUTTONDOWN:
         HandleWmLButtonDown(pState, lParam);
@@ -490,15 +484,16 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
     case PLAT_WM_RBUTTONDOWN:
         g_nLastMouseButton = 2;
         g_abKeyState[2] = 0x80;
-        UpdateWindowMousePos(pState, lParam);
+        NoteMousePos(pState, lParam);
         return 0;
     case PLAT_WM_MBUTTONDOWN:
         g_nLastMouseButton = 4;
         g_abKeyState[4] = 0x80;
-        UpdateWindowMousePos(pState, lParam);
+        NoteMousePos(pState, lParam);
         return 0;
     case PLAT_WM_MOUSEWHEEL:
-        g_nWheelDelta = (int16_t)(uint16_t)((wParam >> 16) & 0xFFFFu);
+        // Summed until the input step takes it, so no notch of a frame is lost.
+        g_nWheelDelta += (int16_t)(uint16_t)((wParam >> 16) & 0xFFFFu);
         return 0;
     case PLAT_WM_NCLBUTTONDOWN:
         PauseOnCaptionDrag(wParam);

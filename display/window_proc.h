@@ -31,11 +31,8 @@ enum { KX_WMSZ_LEFT = 1, KX_WMSZ_RIGHT = 2, KX_WMSZ_TOP = 3, KX_WMSZ_TOPLEFT = 4
 // Name buffers of the dropped-file list (the system's path limit plus room).
 enum { KX_DROP_NAME_BYTES = 521, KX_DROP_MAX_FILES = 65536 };
 
-// Globals of the procedure that the input and frame steps read.
-extern uint8_t g_bMouseMoved;             // 0x80 after a mouse move (cleared by the input step)
-extern int16_t g_nWheelDelta;             // wheel delta of the last wheel message (cleared likewise)
-extern uint8_t g_nDragWindow;             // window index + 1: the click layer asks for a caption drag
-extern int32_t g_nDragLParam;             // the click's lParam for that drag
+// Globals of the procedure that the frame step reads. The mouse-moved byte, the wheel delta, the
+// drag request and the per-window active bytes belong to the input step (core/input.h).
 extern uint8_t g_nPopupMenuRequest;       // 2: the frame step opens the tray popup menu
 extern int32_t g_nPopupMenuX, g_nPopupMenuY;  // at this screen position (the cursor's)
 extern uint8_t g_bPauseOnCaptionDrag;     // the engine pauses while the caption is dragged
@@ -50,7 +47,8 @@ extern uint8_t g_bResetRequest;           // the drawing device must be reset
 // Parts that other subsystems own; NULL is skipped.
 // Presents the window's picture again (paint, activation, tray click); RepaintWindow once installed.
 extern int (*g_pfnRepaintWindow)(WINDOW_STATE* pState);
-// 1 when the window's click layer has a non-black pixel under the window's mouse position.
+// 1 when the window's click layer has a non-black pixel under the window's mouse position (as the
+// input step sampled it).
 extern int (*g_pfnClickLayerHit)(WINDOW_STATE* pState);
 // Makes the cursor visible (before the quit question).
 extern void (*g_pfnRequestCursorShow)(void);
@@ -73,8 +71,6 @@ void HandleWmSizing(const WINDOW_STATE* pState, int nEdge, int32_t fw, int32_t f
 void HandleWmDropFiles(uintptr_t hDrop);
 // Frees the shared file list (entries up to the NULL end); the caller holds g_csEngine.
 void FreeFileList(void);
-// Mouse position from a client-coordinate lParam to the record's game coordinates.
-void UpdateWindowMousePos(WINDOW_STATE* pState, intptr_t lParam);
 
 // Makes GameWndProc the procedure the window records create their windows with, and tells the
 // engine pause whether the main window is active.

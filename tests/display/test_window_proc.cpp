@@ -6,6 +6,7 @@
 
 #include "core/engine_globals.h"
 #include "core/frame_loop.h"
+#include "core/input.h"
 #include "core/input_state.h"
 #include "core/settings.h"
 #include "core/startup.h"
@@ -62,6 +63,7 @@ protected:
         g_nLastKeyDown = g_nLastMouseButton = 0;
         g_bMouseMoved = 0;
         g_nWheelDelta = 0;
+        std::memset(g_aInputWindow, 0, sizeof g_aInputWindow);
         std::memset(g_abKeyState, 0, sizeof g_abKeyState);
         std::strcpy(g_szWindowTitle, "KX");
         g_nTargetWidth = g_nOutputWidth = 640;
@@ -137,8 +139,10 @@ TEST_F(WindowProcTest, ActivationPausesAndResumesTheEngine)
     EXPECT_EQ(g_bEnginePaused, 0);
     PlatFakeInjectFocus(hMain, 1);
     EXPECT_EQ(Main()->bActive, 1);
+    EXPECT_EQ(g_aInputWindow[0].bActive, 1);
     PlatFakeInjectFocus(hMain, 0);
     EXPECT_EQ(Main()->bActive, 0);
+    EXPECT_EQ(g_aInputWindow[0].bActive, 0);
     EXPECT_EQ(g_bEnginePaused, 1);
     PlatFakeInjectFocus(hMain, 1);
     EXPECT_EQ(g_bEnginePaused, 0);
@@ -154,18 +158,9 @@ TEST_F(WindowProcTest, KeysAndMouseReachTheEventGlobals)
     Drain();
     EXPECT_EQ(g_nLastKeyDown, 'A');
 
-    // The picture is shown at twice its size, 10 pixels in: client positions map to game ones.
-    g_nOutputWidth = 1280;
-    g_nOutputHeight = 960;
-    g_nOutputOffsetX = 10;
-    g_nOutputOffsetY = 10;
     PlatFakeInjectMouseMove(hMain, 210, 110);
     Drain();
     EXPECT_EQ(g_bMouseMoved, 0x80);
-    int32_t x = -1, y = -1;
-    GetWindowMousePos(0, &x, &y);
-    EXPECT_EQ(x, 100);
-    EXPECT_EQ(y, 50);
 
     struct { int nButton, nLast, nKey; } const cases[] = {{1, 1, 1}, {2, 2, 2}, {3, 4, 4}};
     for (const auto& c : cases) {
@@ -174,14 +169,48 @@ TEST_F(WindowProcTest, KeysAndMouseReachTheEventGlobals)
         EXPECT_EQ(g_nLastMouseButton, c.nLast) << c.nButton;
         EXPECT_EQ(g_abKeyState[c.nKey], 0x80) << c.nButton;
     }
+    // Wheel notches add up until the input step takes them.
     PlatFakeInjectMouseWheel(hMain, -240, 5, 5);
+    PlatFakeInjectMouseWheel(hMain, 120, 5, 5);
     Drain();
-    EXPECT_EQ(g_nWheelDelta, -240);
+    EXPECT_EQ(g_nWheelDelta, -120);
+}
 
-    // A window without a handle reports (0, 0).
-    GetWindowMousePos(2, &x, &y);
-    EXPECT_EQ(x, 0);
-    EXPECT_EQ(y, 0);
+TEST_F(WindowProcTest, ClickOnTheClickLayerRequestsADrag)
+{
+    static int s_bHit;
+    g_pfnClickLayerHit = [](WINDOW_STATE*) { return s_bHit; };
+    g_nDragRequestWindow = 0;
+    s_bHit = 0;
+    PlatFakeInjectMouseButton(hMain, 1, 1, 20, 30);
+    Drain();
+    EXPECT_EQ(g_nDragRequestWindow, 0);
+    s_bHit = 1;
+    PlatFakeInjectMouseButton(hMain, 1, 1, 20, 30);
+    Drain();
+    EXPECT_EQ(g_nDragRequestWindow, 1);
+    int32_t x = 20, y = 30;
+    PlatClientToScreen(hMain, &x, &y);
+    EXPECT_EQ(g_nDragRequestX, x);
+    EXPECT_EQ(g_nDragRequestY, y);
+    g_pfnClickLayerHit = nullptr;
+}
+
+TEST_F(WindowProcTest, MousePositionIsTheInputStepsSample)
+{
+    g_aInputWindow[0].nMouseX = 100;
+    g_aInputWindow[0].nMouseY = 50;
+    g_aInputWindow[2].nMouseX = 7;
+    int32_t x = -1, y = -1;
+    GetWindowMousePos(0, &x, &y);
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(y, 50);
+    // A window without a handle, or no window at all, reports (0, 0).
+    for (int n : {2, -1, 4}) {
+        GetWindowMousePos(n, &x, &y);
+        EXPECT_EQ(x, 0) << n;
+        EXPECT_EQ(y, 0) << n;
+    }
 }
 
 TEST_F(WindowProcTest, AltAndF10AreSwallowedButAltF4StillCloses)
