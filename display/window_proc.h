@@ -19,17 +19,13 @@ struct WINDOW_STATE;
 // Message numbers the platform does not name.
 enum : uint32_t {
     KX_WM_TRAY_NOTIFY = 0x040A,     // the tray icon's callback (wParam icon id, lParam mouse message)
-    KX_WM_MCI_NOTIFY = 0x03B9,      // end of an MCI movie
-    KX_WM_MCI_NOTIFY_ALT = 0x04C8,
-    KX_WM_GRAPH_NOTIFY = 0x8001,    // the movie graph's event pump
-    KX_WM_GESTURE = 0x0119,
 };
 enum { KX_TRAY_ICON_ID = 123, KX_HTCAPTION = 2 };
 // WM_SIZING edges.
 enum { KX_WMSZ_LEFT = 1, KX_WMSZ_RIGHT = 2, KX_WMSZ_TOP = 3, KX_WMSZ_TOPLEFT = 4, KX_WMSZ_TOPRIGHT = 5,
        KX_WMSZ_BOTTOM = 6, KX_WMSZ_BOTTOMLEFT = 7, KX_WMSZ_BOTTOMRIGHT = 8 };
-// Name buffers of the dropped-file list (the system's path limit plus room).
-enum { KX_DROP_NAME_BYTES = 521, KX_DROP_MAX_FILES = 65536 };
+// At most this many dropped names are kept.
+enum { KX_DROP_MAX_FILES = 65536 };
 
 // Globals of the procedure that the frame step reads. The mouse-moved byte, the wheel delta, the
 // drag request and the per-window active bytes belong to the input step (core/input.h).
