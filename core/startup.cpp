@@ -32,7 +32,7 @@
 #include "core/sysfacts.h"
 #include "display/touch_library.h"
 #include "display/window_proc.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "media/emote_component.h"
 #include "platform/plat_file.h"
 #include "platform/plat_instance.h"
@@ -260,40 +260,7 @@ void InitEngineOnce(void)
 // Screen sizes and the scaled-frame buffer. 0, or -1 when the buffer could not be made (reported).
 static int SetupScreenSizes(void)
 {
-    WINDOW_STATE* pMain = g_apWindowState[0];
-    if (g_bScreenSaver) {
-        pMain->nWidth = g_nDesktopWidth;
-        pMain->nHeight = g_nDesktopHeight;
-    }
-    g_nTargetWidth = pMain->nWidth;
-    g_nTargetHeight = pMain->nHeight;
-    if (pMain->nWidth > g_nDesktopWidth || pMain->nHeight > g_nDesktopHeight) {
-        g_nOutputWidth = g_nDesktopWidth / 2;
-        g_nOutputHeight = g_nDesktopHeight / 2;
-    } else {
-        g_nOutputWidth = pMain->nWidth;
-        g_nOutputHeight = pMain->nHeight;
-    }
-
-    std::free(g_pOutputBuffer);
-    g_pOutputBuffer = nullptr;
-    if (g_nOutputWidth > 8192) {
-        ShowMessageBox("", GetEngineText(TXT_START_CG_TOO_BIG), g_nOutputWidth, g_nOutputHeight);
-        ReportError(KX_ERR_NO_MEMORY, 1);
-        return -1;
-    }
-    const uint64_t w = g_nOutputWidth > 0 ? static_cast<uint64_t>(g_nOutputWidth) : 0;
-    const uint64_t h = g_nOutputHeight > 0 ? static_cast<uint64_t>(g_nOutputHeight) : 0;
-    const uint64_t nBytes = w * 4 + w * 4 * h + 4;
-    const uint64_t nAlloc = (nBytes + 63) / 64 * 64;
-    void* p = nAlloc <= SIZE_MAX ? std::aligned_alloc(64, static_cast<size_t>(nAlloc)) : nullptr;
-    if (!p) {
-        ReportErrorF(KX_ERR_FILE_NO_MEMORY, 1, "W0");
-        return -1;
-    }
-    std::memset(p, 0, static_cast<size_t>(nAlloc));
-    g_pOutputBuffer = static_cast<uint8_t*>(p);
-    return 0;
+    return SetupMainWindowSizes();
 }
 
 // The E-mote component, and with it Direct3D drawing.

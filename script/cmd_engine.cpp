@@ -12,7 +12,7 @@
 #include "core/frame_loop.h"
 #include "core/input_state.h"
 #include "core/startup.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "script/command_args.h"

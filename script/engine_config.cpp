@@ -21,7 +21,7 @@
 #include "core/file_location.h"
 #include "core/frame_loop.h"
 #include "core/sysfacts.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 
 uint8_t g_bDebug = 0;
 uint8_t g_abImageExtOrder[8] = {1, 2, 3, 4, 5, 6, 0, 0};

@@ -19,7 +19,7 @@
 #include "core/settings.h"
 #include "core/startup.h"
 #include "core/sysfacts.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "media/emote_component.h"
 #include "platform/plat_file.h"
 #include "platform/plat_instance.h"

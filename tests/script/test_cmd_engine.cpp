@@ -19,7 +19,7 @@
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
 #include "core/startup.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "platform/plat_file.h"
 #include "platform/plat_time.h"
 #include "script/dispatch.h"

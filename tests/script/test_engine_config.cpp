@@ -15,7 +15,7 @@
 #include "core/frame_loop.h"
 #include "core/pack_archive.h"
 #include "core/sysfacts.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "platform/plat_file.h"
 #include "script/engine_config.h"
 #include "tests/support/test_support.h"

@@ -1,0 +1,285 @@
+// Presentation into the platform window's retained framebuffer, and the diagnostic switches that
+// end a run after some frames and keep its last picture.
+#include "display/presentation.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/codecs.h"
+#include "core/engine_globals.h"
+#include "core/engine_hooks.h"
+#include "core/frame_loop.h"
+#include "core/settings.h"
+#include "core/startup.h"
+#include "display/window_state.h"
+#include "image/layer.h"
+#include "imageproc/pixel_ops.h"
+#include "imageproc/scaling.h"
+
+namespace {
+
+struct FRAMEBUFFER {
+    uint8_t* pPixels;
+    int nWidth, nHeight, nPitch;
+};
+
+int32_t ClampToInt(int64_t v)
+{
+    if (v > INT32_MAX / 2) return INT32_MAX / 2;
+    if (v < INT32_MIN / 2) return INT32_MIN / 2;
+    return static_cast<int32_t>(v);
+}
+
+// Copies the source rectangle (sx, sy, sw, sh; rows of nSrcStride pixels, top-down) to the
+// destination rectangle (dx, dy, dw, dh) of the framebuffer, clipped to it. Equal sizes copy rows;
+// other sizes take the nearest source pixel: sx + floor((x + 0.5) * sw / dw).
+void BlitToFramebuffer(const FRAMEBUFFER& fb, int dx, int dy, int dw, int dh, const uint8_t* pSrc, int nSrcStride,
+                       int sx, int sy, int sw, int sh)
+{
+    if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || !pSrc) return;
+    const int x0 = dx < 0 ? 0 : dx, y0 = dy < 0 ? 0 : dy;
+    const int x1 = dx + dw > fb.nWidth ? fb.nWidth : dx + dw;
+    const int y1 = dy + dh > fb.nHeight ? fb.nHeight : dy + dh;
+    if (x0 >= x1 || y0 >= y1) return;
+    const bool bSame = dw == sw && dh == sh;
+    for (int y = y0; y < y1; ++y) {
+        const int64_t srcY = bSame ? sy + (y - dy) : sy + ((2 * static_cast<int64_t>(y - dy) + 1) * sh) / (2 * static_cast<int64_t>(dh));
+        const uint8_t* pRow = pSrc + static_cast<size_t>(srcY) * static_cast<size_t>(nSrcStride) * 4;
+        uint8_t* pOut = fb.pPixels + static_cast<size_t>(y) * static_cast<size_t>(fb.nPitch);
+        if (bSame) {
+            std::memcpy(pOut + static_cast<size_t>(x0) * 4, pRow + static_cast<size_t>(sx + (x0 - dx)) * 4,
+                        static_cast<size_t>(x1 - x0) * 4);
+            continue;
+        }
+        for (int x = x0; x < x1; ++x) {
+            const int64_t srcX = sx + ((2 * static_cast<int64_t>(x - dx) + 1) * sw) / (2 * static_cast<int64_t>(dw));
+            std::memcpy(pOut + static_cast<size_t>(x) * 4, pRow + static_cast<size_t>(srcX) * 4, 4);
+        }
+    }
+}
+
+// Blackens the framebuffer outside the rectangle (the letterbox bars).
+void FillOutside(const FRAMEBUFFER& fb, int x, int y, int w, int h)
+{
+    for (int row = 0; row < fb.nHeight; ++row) {
+        uint8_t* p = fb.pPixels + static_cast<size_t>(row) * static_cast<size_t>(fb.nPitch);
+        if (row < y || row >= y + h || w <= 0) {
+            std::memset(p, 0, static_cast<size_t>(fb.nWidth) * 4);
+            continue;
+        }
+        const int l = x < 0 ? 0 : (x > fb.nWidth ? fb.nWidth : x);
+        const int r = x + w < 0 ? 0 : (x + w > fb.nWidth ? fb.nWidth : x + w);
+        if (l > 0) std::memset(p, 0, static_cast<size_t>(l) * 4);
+        if (r < fb.nWidth) std::memset(p + static_cast<size_t>(r) * 4, 0, static_cast<size_t>(fb.nWidth - r) * 4);
+    }
+}
+
+bool UseThreadedBilinear(void)
+{
+    return g_PixelOps.bSSE && g_bAllowSSE;
+}
+
+// Scales the whole layer into the scaled-frame buffer at the output size. 0, or -1 when the buffer
+// cannot hold the output size or the scaler failed.
+int ScaleIntoOutput(const LAYER* pLayer, bool bBilinear, bool bPresentTables)
+{
+    const int32_t tw = g_nOutputWidth, th = g_nOutputHeight;
+    if (!g_pOutputBuffer || static_cast<int64_t>(tw) * th > GetOutputBufferCapacity()) return -1;
+    const int32_t sw = pLayer->nWidth, sh = pLayer->nHeight;
+    if (!bBilinear) return ScaleNearest(g_pOutputBuffer, pLayer->pDisplayPixels, 0, 0, sw - 1, sh - 1, sw, sh, tw, th);
+    const int32_t x2 = (sw - 1) * 100, y2 = (sh - 1) * 100;
+    if (bPresentTables)
+        return ScaleBilinearPresent(g_pOutputBuffer, pLayer->pDisplayPixels, 0, 0, x2, y2, sw, sh, tw * 100, th * 100);
+    if (UseThreadedBilinear())
+        return ScaleBilinearThreaded(g_pOutputBuffer, pLayer->pDisplayPixels, 0, 0, x2, y2, sw, sh, tw * 100, th * 100);
+    return ScaleBilinear(g_pOutputBuffer, pLayer->pDisplayPixels, 0, 0, x2, y2, sw, sh, tw * 100, th * 100);
+}
+
+// Diagnostic switches.
+int64_t s_llQuitAfterFrames = 0;        // 0: off
+int64_t s_llFramesAtInstall = 0;
+char s_szScreenshotPath[4096];          // empty: off
+std::vector<uint8_t> s_aShot;           // window 0's last presented picture, B,G,R,A rows
+int s_nShotWidth = 0, s_nShotHeight = 0;
+void (*s_pfnNextFrameEnd)(void) = nullptr;
+void (*s_pfnNextShutdown)(void) = nullptr;
+
+void KeepScreenshot(const FRAMEBUFFER& fb)
+{
+    if (!s_szScreenshotPath[0] || fb.nWidth <= 0 || fb.nHeight <= 0) return;
+    s_nShotWidth = fb.nWidth;
+    s_nShotHeight = fb.nHeight;
+    s_aShot.resize(static_cast<size_t>(fb.nWidth) * static_cast<size_t>(fb.nHeight) * 4);
+    for (int y = 0; y < fb.nHeight; ++y)
+        std::memcpy(&s_aShot[static_cast<size_t>(y) * static_cast<size_t>(fb.nWidth) * 4],
+                    fb.pPixels + static_cast<size_t>(y) * static_cast<size_t>(fb.nPitch), static_cast<size_t>(fb.nWidth) * 4);
+}
+
+// At the end of every frame: counts towards the quit switch.
+void DiagnosticFrameEnd(void)
+{
+    if (s_pfnNextFrameEnd) s_pfnNextFrameEnd();
+    if (s_llQuitAfterFrames > 0 && g_llFrameCount - s_llFramesAtInstall >= s_llQuitAfterFrames && !g_bEngineStop) {
+        s_llQuitAfterFrames = 0;
+        RequestQuit();
+    }
+}
+
+// Last step of shut-down: writes the kept picture.
+void DiagnosticShutdown(void)
+{
+    if (s_pfnNextShutdown) s_pfnNextShutdown();
+    if (!s_szScreenshotPath[0]) return;
+    if (SaveWindowScreenshot(s_szScreenshotPath) != 0)
+        std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
+}
+
+}  // namespace
+
+int PresentWindow(WINDOW_STATE* pState, LAYER* pLayer)
+{
+    if (!pState || !pLayer || g_bEngineStop) return 1;
+    const int64_t llW = pLayer->rcUnion.llRight - pLayer->rcUnion.llLeft + 1;
+    const int64_t llH = pLayer->rcUnion.llBottom - pLayer->rcUnion.llTop + 1;
+    if (llW <= 0 || llH <= 0 || g_nOutputWidth <= 0 || g_nOutputHeight <= 0) return 1;
+    if (!pLayer->pDisplayPixels || pLayer->nWidth <= 0 || pLayer->nHeight <= 0) return 1;
+    FRAMEBUFFER fb{};
+    uint32_t* pFb = nullptr;
+    if (!pState->hWnd || PlatGetWindowFramebuffer(pState->hWnd, &pFb, &fb.nWidth, &fb.nHeight, &fb.nPitch) != 0 || !pFb)
+        return 1;
+    fb.pPixels = reinterpret_cast<uint8_t*>(pFb);
+
+    const bool bMain = pState->nIndex == 0;
+    const int32_t lw = pLayer->nWidth, lh = pLayer->nHeight;
+    const int32_t ow = g_nOutputWidth, oh = g_nOutputHeight;
+    const int32_t lx = ClampToInt(pLayer->llX), ly = ClampToInt(pLayer->llY);
+    pState->bmi.biWidth = lw;
+    pState->bmi.biHeight = -lh;
+
+    if (bMain && (g_bFullscreen || g_bMaximized)) {
+        g_nOutputOffsetX = (g_nTargetWidth - ow) / 2;
+        g_nOutputOffsetY = (g_nTargetHeight - oh) / 2;
+        const int ox = g_nOutputOffsetX, oy = g_nOutputOffsetY;
+        if ((g_nScaleMode != 0 && g_bInterpolate) || (g_bMaximized && !g_bFullscreen)) {
+            if (ScaleIntoOutput(pLayer, true, false) != 0) return 1;
+            pState->bmi.biWidth = ow;
+            pState->bmi.biHeight = -oh;
+            BlitToFramebuffer(fb, ox, oy, ow, oh, g_pOutputBuffer, ow, 0, 0, ow, oh);
+        } else if (g_nScaleMode != 0) {
+            if (ScaleIntoOutput(pLayer, false, false) != 0) return 1;
+            pState->bmi.biWidth = ow;
+            pState->bmi.biHeight = -oh;
+            BlitToFramebuffer(fb, ox, oy, ow, oh, g_pOutputBuffer, ow, 0, 0, ow, oh);
+        } else {
+            BlitToFramebuffer(fb, ox, oy, ow, oh, pLayer->pDisplayPixels, lw, 0, 0, lw, lh);
+        }
+        FillOutside(fb, ox, oy, ow, oh);
+    } else {
+        if (bMain) g_nOutputOffsetX = g_nOutputOffsetY = 0;
+        if (bMain && (lw != ow || lh != oh)) {
+            pState->bmi.biWidth = ow;
+            pState->bmi.biHeight = -oh;
+            const bool bBilinear = g_bInterpolate != 0;
+            if (ScaleIntoOutput(pLayer, bBilinear, bBilinear && g_bThreadedFrames) != 0) return 1;
+            BlitToFramebuffer(fb, lx, ly, ow, oh, g_pOutputBuffer, ow, 0, 0, ow, oh);
+        } else {
+            // The dirty box, kept inside the layer.
+            const int64_t l = pLayer->rcUnion.llLeft < 0 ? 0 : pLayer->rcUnion.llLeft;
+            const int64_t t = pLayer->rcUnion.llTop < 0 ? 0 : pLayer->rcUnion.llTop;
+            const int64_t r = pLayer->rcUnion.llRight >= lw ? lw - 1 : pLayer->rcUnion.llRight;
+            const int64_t b = pLayer->rcUnion.llBottom >= lh ? lh - 1 : pLayer->rcUnion.llBottom;
+            if (l > r || t > b) return 1;
+            const int w = static_cast<int>(r - l + 1), h = static_cast<int>(b - t + 1);
+            const int dx = lx + static_cast<int>(l), dy = ly + static_cast<int>(t);
+            if (dx == 0 && dy > 0 && dy + h >= lh)
+                BlitToFramebuffer(fb, lx + static_cast<int>(l), ly, w, lh, pLayer->pDisplayPixels, lw,
+                                  static_cast<int>(l), 0, w, lh);
+            else
+                BlitToFramebuffer(fb, dx, dy, w, h, pLayer->pDisplayPixels, lw, static_cast<int>(l),
+                                  static_cast<int>(t), w, h);
+        }
+    }
+    PlatPresentWindow(pState->hWnd);
+    if (bMain) KeepScreenshot(fb);
+    return 0;
+}
+
+int RepaintWindow(WINDOW_STATE* pState)
+{
+    if (!pState || !pState->pLayerSet || !pState->pBackLayer) return 0;
+    LAYER* p = GetNodeLayer(pState->pLayerSet);
+    if (!p) return 0;
+    p->rcUnion.llLeft = 0;
+    p->rcUnion.llTop = 0;
+    p->rcUnion.llRight = static_cast<int64_t>(p->nWidth) - 1;
+    p->rcUnion.llBottom = static_cast<int64_t>(p->nHeight) - 1;
+    PresentWindow(pState, p);
+    p->bChanged = 1;
+    return 0;
+}
+
+void InstallDiagnosticSwitches(void)
+{
+    const char* pszFrames = std::getenv("KOLVEX_QUIT_AFTER_FRAMES");
+    s_llQuitAfterFrames = 0;
+    if (pszFrames && *pszFrames) {
+        char* pEnd = nullptr;
+        const long long n = std::strtoll(pszFrames, &pEnd, 10);
+        if (pEnd && *pEnd == 0 && n > 0) s_llQuitAfterFrames = n;
+        else std::fprintf(stderr, "kolvex: KOLVEX_QUIT_AFTER_FRAMES=%s is not a positive number; ignored\n", pszFrames);
+    }
+    s_llFramesAtInstall = g_llFrameCount;
+    const char* pszShot = std::getenv("KOLVEX_SCREENSHOT");
+    s_szScreenshotPath[0] = 0;
+    s_aShot.clear();
+    s_nShotWidth = s_nShotHeight = 0;
+    if (pszShot && *pszShot) {
+        if (std::strlen(pszShot) < sizeof s_szScreenshotPath)
+            std::memcpy(s_szScreenshotPath, pszShot, std::strlen(pszShot) + 1);
+        else
+            std::fprintf(stderr, "kolvex: KOLVEX_SCREENSHOT path too long; ignored\n");
+    }
+    // Chained in front of whatever the frame end and the last shut-down step already do; installed
+    // once, however often the records are made.
+    if (g_EngineHooks.pfnServePopupMenuRequest != DiagnosticFrameEnd) {
+        s_pfnNextFrameEnd = g_EngineHooks.pfnServePopupMenuRequest;
+        g_EngineHooks.pfnServePopupMenuRequest = DiagnosticFrameEnd;
+    }
+    if (g_EngineHooks.pfnReleaseFlashControl != DiagnosticShutdown) {
+        s_pfnNextShutdown = g_EngineHooks.pfnReleaseFlashControl;
+        g_EngineHooks.pfnReleaseFlashControl = DiagnosticShutdown;
+    }
+}
+
+int SaveWindowScreenshot(const char* pszHostPath)
+{
+    if (!pszHostPath || !*pszHostPath) return -1;
+    // The picture kept at the last presentation, else what the window shows now.
+    std::vector<uint8_t> aNow;
+    const uint8_t* pPixels = s_aShot.empty() ? nullptr : s_aShot.data();
+    int w = s_nShotWidth, h = s_nShotHeight;
+    if (!pPixels && g_hMainWnd) {
+        uint32_t* pFb = nullptr;
+        int nPitch = 0;
+        if (PlatGetWindowFramebuffer(g_hMainWnd, &pFb, &w, &h, &nPitch) != 0 || !pFb || w <= 0 || h <= 0) return -1;
+        aNow.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(&aNow[static_cast<size_t>(y) * static_cast<size_t>(w) * 4],
+                        reinterpret_cast<const uint8_t*>(pFb) + static_cast<size_t>(y) * static_cast<size_t>(nPitch),
+                        static_cast<size_t>(w) * 4);
+        pPixels = aNow.data();
+    }
+    if (!pPixels || w <= 0 || h <= 0) return -1;
+    const uint64_t nBound = KxPngSaveBound(w, h);
+    if (nBound > UINT32_MAX) return -1;
+    std::vector<uint8_t> aPng(static_cast<size_t>(nBound));
+    uint32_t nLen = static_cast<uint32_t>(nBound);
+    if (g_pfnPngSave(pPixels, w, h, w * 4, 0, 6, aPng.data(), &nLen) != 0 || nLen > aPng.size()) return -1;
+    std::FILE* f = std::fopen(pszHostPath, "wb");
+    if (!f) return -1;
+    const bool bOk = std::fwrite(aPng.data(), 1, nLen, f) == nLen;
+    const bool bClosed = std::fclose(f) == 0;
+    return bOk && bClosed ? 0 : -1;
+}
