@@ -10,6 +10,7 @@
 #include "core/input_state.h"
 #include "core/settings.h"
 #include "core/startup.h"
+#include "display/presentation.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"
 #include "platform/plat_msgbox.h"
@@ -119,6 +120,10 @@ protected:
 
 TEST_F(WindowProcTest, PaintAndActivationRepaintThroughThePresentation)
 {
+    InstallWindowProc();
+    EXPECT_EQ(g_pfnMainWindowProc, &GameWndProc);
+    EXPECT_EQ(g_pfnRepaintWindow, &RepaintWindow);
+    g_pfnRepaintWindow = RecordRepaint;
     const int nBefore = PlatFakeGetPresentCount(hMain);
     PlatInvalidateWindow(hMain, 0);
     Drain();
