@@ -48,6 +48,7 @@ protected:
     {
         ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_FAKE), 0);
         ASSERT_EQ(CreateWindowStates(), 0);
+        pfnSavedProc = g_pfnMainWindowProc;
         InstallWindowProc();
         g_pfnRepaintWindow = RecordRepaint;
         g_pfnRequestCursorShow = RecordCursorShow;
@@ -80,6 +81,7 @@ protected:
         g_pfnRepaintWindow = nullptr;
         g_pfnRequestCursorShow = nullptr;
         g_pfnIsMainWindowActive = nullptr;
+        g_pfnMainWindowProc = pfnSavedProc;
         g_bEngineStop = 0;
         g_bEnginePaused = 0;
     }
@@ -116,6 +118,7 @@ protected:
     WINDOW_STATE* Main(void) { return g_apWindowState[0]; }
 
     PLAT_HWND hMain = 0;
+    PLAT_WNDPROC pfnSavedProc = nullptr;
 };
 
 TEST_F(WindowProcTest, PaintAndActivationRepaintThroughThePresentation)
