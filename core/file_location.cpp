@@ -349,3 +349,36 @@ int ResolveResourceFile(FILE_LOCATION* pLoc, char* pszOut, size_t cap, const cha
     }
     return 1;
 }
+
+int ReadLocatedFile(FILE_LOCATION* pLoc, const char* pszName)
+{
+    switch (pLoc->nSource) {
+    case FILESRC_LOOSE: return ReadLooseFile(pLoc, pszName);
+    case FILESRC_PACK: return ReadPackEntry(pLoc, pszName);
+    case FILESRC_COMPILER: return ReadCompilerFile(pLoc, pszName);
+    case FILESRC_CACHE: return ReadCachedFile(pLoc, pszName);
+    default: return -2;
+    }
+}
+
+int ReadFoundFile(FILE_LOCATION* pLoc, int nFound, const char* pszName, uint8_t** ppData, size_t* pnSize)
+{
+    *ppData = nullptr;
+    *pnSize = 0;
+    if (nFound == 0) {
+        ReportErrorF(KX_ERR_FILE_MISSING, 1, pszName);
+        return -1;
+    }
+    if (nFound < 0) {
+        ReportErrorF(KX_ERR_PACK_OPEN, 1, pszName);
+        return -1;
+    }
+    if (ReadLocatedFile(pLoc, pszName) != 0 || !pLoc->pData || pLoc->nSize < 0) {
+        std::free(pLoc->pData);
+        pLoc->pData = nullptr;
+        return -1;
+    }
+    *ppData = pLoc->pData;
+    *pnSize = static_cast<size_t>(pLoc->nSize);
+    return 0;
+}

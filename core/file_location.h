@@ -69,6 +69,13 @@ int FindCachedFile(FILE_LOCATION* pLoc, const char* pszName);
 
 // Readers: fill size and data with a new buffer. 0 success, -2 damaged pack data, -3 read, memory
 // or format failure (reported).
+// Reads a file that a finder located, with the reader of its source: 0, or the reader's negative
+// result (the readers report their own failures).
+int ReadLocatedFile(FILE_LOCATION* pLoc, const char* pszName);
+// Finishes a look-up whose finder returned nFound: missing reports 104060 and a pack that does not
+// open 901040 (both fatal, with the name); otherwise the file is read whole into *ppData (the
+// caller's to free) and *pnSize. 0, or -1 after a report.
+int ReadFoundFile(FILE_LOCATION* pLoc, int nFound, const char* pszName, uint8_t** ppData, size_t* pnSize);
 int ReadLooseFile(FILE_LOCATION* pLoc, const char* pszName);
 int ReadPackEntry(FILE_LOCATION* pLoc, const char* pszName);   // core/pack_archive.cpp
 int ReadCompilerFile(FILE_LOCATION* pLoc, const char* pszName);

@@ -18,9 +18,12 @@
 #include "core/kx_math.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
+#include "image/kcg_format.h"
 #include "image/layer.h"
 #include "imageproc/blend_modes.h"
+#include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
+#include "imageproc/scaling.h"
 #include "imageproc/worker_pool.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
@@ -145,6 +148,9 @@ void InstallEngineParts(void)
     InstallPixelOps();
     InstallBlendModes();
     InstallWorkerPool();
+    InstallScalingJobs();
+    InstallCompositor();
+    InstallKcgJobs();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
     InstallWindowProc();

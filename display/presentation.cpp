@@ -271,6 +271,14 @@ int SaveWindowScreenshot(const char* pszHostPath)
                         static_cast<size_t>(w) * 4);
         pPixels = aNow.data();
     }
+    // Nothing was ever presented (the picture stayed blank): the window showed black.
+    if (!pPixels && g_apWindowState[0] && g_apWindowState[0]->nWidth > 0 && g_apWindowState[0]->nHeight > 0) {
+        w = g_apWindowState[0]->nWidth;
+        h = g_apWindowState[0]->nHeight;
+        aNow.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);
+        for (size_t i = 3; i < aNow.size(); i += 4) aNow[i] = 0xFF;
+        pPixels = aNow.data();
+    }
     if (!pPixels || w <= 0 || h <= 0) return -1;
     const uint64_t nBound = KxPngSaveBound(w, h);
     if (nBound > UINT32_MAX) return -1;

@@ -29,8 +29,6 @@ namespace {
 
 // The platform keeps no system menus: the items the main window's menu received are kept here.
 uint8_t s_abResetItem[KX_WINDOWS];
-// The extended style each window was created with (the platform has no such word).
-uint32_t s_anExStyle[KX_WINDOWS];
 // The scaled-frame buffer as made here, and its size in bytes.
 uint8_t* s_pOutputBufferMade = nullptr;
 uint64_t s_nOutputBufferBytes = 0;
@@ -125,7 +123,6 @@ int CreateWindowStates(void)
         }
         ConstructWindowState(g_apWindowState[i], i);
         s_abResetItem[i] = 0;
-        s_anExStyle[i] = 0;
     }
     g_apWindowState[0]->nWidth = g_nScreenWidth;
     g_apWindowState[0]->nHeight = g_nScreenHeight;
@@ -175,8 +172,9 @@ void GetGameWindowStyles(const WINDOW_STATE* pState, uint32_t* pnStyle, uint32_t
 
 int CreateGameWindow(WINDOW_STATE* pState, int /*nCmdShow*/, const char* pszClass, const char* pszTitle)
 {
-    uint32_t nStyle = 0, nEx = 0;
-    GetGameWindowStyles(pState, &nStyle, &nEx);
+    // The extended style has nothing to act on in the platform's windows (see GetGameWindowStyles).
+    uint32_t nStyle = 0;
+    GetGameWindowStyles(pState, &nStyle, nullptr);
 
     // Centred on the work area (the desktop: the platform reserves no panels) by the logical size,
     // each division truncating toward zero; a framed sub window starts at the top-left corner.
@@ -195,7 +193,6 @@ int CreateGameWindow(WINDOW_STATE* pState, int /*nCmdShow*/, const char* pszClas
     pState->bClassRegistered = 1;
     pState->hWnd = hwnd;
     PlatSetWindowUser(hwnd, pState);
-    s_anExStyle[pState->nIndex] = nEx;
     s_abResetItem[pState->nIndex] = pState->nIndex == 0 ? 1 : 0;
     if (pState->nIndex == 0) g_hMainWnd = hwnd;
     return CreateWindowBackLayer(pState->nIndex, pState->nWidth, pState->nHeight) == 0 ? 1 : 0;

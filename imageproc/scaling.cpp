@@ -8,6 +8,10 @@
 #include <stdexcept>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/errors.h"
 #include "core/settings.h"
 #include "image/dirty_rects.h"
@@ -225,6 +229,48 @@ int PostScaleRows(int nCode, const WORKER_SCALE_ARGS& args, int64_t r0, int64_t 
     return PostRowJob(nCode, &job, static_cast<int>(r0), static_cast<int>(r1 - r0));
 }
 
+#if defined(__SSE2__)
+// The bilinear arithmetic on 16-bit lanes, exactly the per-channel formulas: the two pixels of a
+// source row (P00, P10) sit in one register and are weighted by [256 - fx] x 4 and [fx] x 4; every
+// product is at most 255 x 256, so the low 16 bits hold it whole.
+
+// Horizontal mix of the pixel pair at p: the unshifted sums P00 (256 - fx) + P10 fx in the low
+// four lanes.
+inline __m128i MixPairSSE2(const uint8_t* p, __m128i wx)
+{
+    __m128i v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+    v = _mm_mullo_epi16(v, wx);
+    return _mm_add_epi16(v, _mm_srli_si128(v, 8));
+}
+
+// [256 - f] x 4 in the low lanes, [f] x 4 in the high lanes, from [f] x 8.
+inline __m128i PairWeightsSSE2(__m128i f)
+{
+    const __m128i m = _mm_set_epi16(0, 0, 0, 0, -1, -1, -1, -1);
+    const __m128i k = _mm_set_epi16(0, 0, 0, 0, 256, 256, 256, 256);
+    return _mm_add_epi16(k, _mm_sub_epi16(_mm_xor_si128(f, m), m));
+}
+
+// Plain rounding: ((top >> 8) (256 - fy) + (bottom >> 8) fy) >> 8.
+inline uint32_t BilinearPlainSSE2(const uint8_t* p00, size_t nStride, __m128i wx, __m128i wy)
+{
+    __m128i top = _mm_srli_epi16(MixPairSSE2(p00, wx), 8);
+    __m128i bot = _mm_srli_epi16(MixPairSSE2(p00 + nStride, wx), 8);
+    __m128i v = _mm_mullo_epi16(_mm_unpacklo_epi64(top, bot), wy);
+    v = _mm_srli_epi16(_mm_add_epi16(v, _mm_srli_si128(v, 8)), 8);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+}
+
+// Threaded rounding: (topW (256 - fy)) >> 16 + (bottomW fy) >> 16, at most 255.
+inline uint32_t BilinearThreadedSSE2(const uint8_t* p00, size_t nStride, __m128i wx, __m128i wy)
+{
+    __m128i v = _mm_unpacklo_epi64(MixPairSSE2(p00, wx), MixPairSSE2(p00 + nStride, wx));
+    v = _mm_mulhi_epu16(v, wy);
+    v = _mm_add_epi16(v, _mm_srli_si128(v, 8));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+}
+#endif
+
 int BilinearPlainRows(WORKER_JOB* pJob, const int64_t* pRowMap, const int64_t* pColMap, const uint8_t* pCurve)
 {
     const WORKER_SCALE_ARGS& a = pJob->scale;
@@ -236,12 +282,22 @@ int BilinearPlainRows(WORKER_JOB* pJob, const int64_t* pRowMap, const int64_t* p
         int64_t iy = a.nSrcY + (pRowMap[j] >> 8);
         uint64_t fy = static_cast<uint64_t>(pRowMap[j] & 255);
         const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(iy) * nStride;
+#if defined(__SSE2__)
+        const __m128i wy = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(fy)));
+        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
+            int64_t pos = pColMap[i];
+            int64_t ix = a.nSrcX + (pos >> 8);
+            __m128i wx = PairWeightsSSE2(_mm_set1_epi16(pCurve[pos & 255]));
+            StorePixel(pRow + i * 4, BilinearPlainSSE2(pSrcRow + ix * 4, nStride, wx, wy));
+        }
+#else
         for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
             int64_t pos = pColMap[i];
             int64_t ix = a.nSrcX + (pos >> 8);
             uint64_t fx = pCurve[pos & 255];
             StorePixel(pRow + i * 4, BilinearSample(pSrcRow + ix * 4, nStride, fx, fy));
         }
+#endif
     }
     return 0;
 }
@@ -434,13 +490,23 @@ int JobScaleBilinearRows(WORKER_JOB* pJob)
     const int64_t tw = a.nOutWidth;
     const int64_t* pCol = g_anScaleColMap.data();
     const uint16_t* pWeight = g_awScaleColWeight.data();
+#if !defined(__SSE2__)
     const uint64_t kWide = 0x0000FFFF0000FFFFull;
+#endif
     for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
         uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
         ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
         int64_t iy = a.nSrcY + (g_anScaleRowMap[j] >> 8);
         const uint64_t fy = static_cast<uint64_t>(g_anScaleRowMap[j] & 255);
         const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(iy) * nStride + size_t(int64_t(a.nSrcX) * 4);
+#if defined(__SSE2__)
+        const __m128i wy = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(fy)));
+        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
+            __m128i f = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pWeight + 4 * i));
+            __m128i wx = PairWeightsSSE2(_mm_unpacklo_epi64(f, f));
+            StorePixel(pRow + i * 4, BilinearThreadedSSE2(pSrcRow + pCol[i], nStride, wx, wy));
+        }
+#else
         for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
             const uint8_t* p = pSrcRow + pCol[i];
             const uint64_t fx = pWeight[4 * i];
@@ -460,6 +526,7 @@ int JobScaleBilinearRows(WORKER_JOB* pJob)
             al = al > 255 ? 255 : al;
             StorePixel(pRow + i * 4, b | (g << 8) | (r << 16) | (al << 24));
         }
+#endif
     }
     return 0;
 }
@@ -527,14 +594,28 @@ int JobScaleSupersampledRows(WORKER_JOB* pJob)
         int64_t sy0 = g_anScaleRowMap[2 * j], sy1 = g_anScaleRowMap[2 * j + 1];
         const uint8_t* pRowA = a.pSrc + static_cast<size_t>(a.nSrcY + (sy0 >> 8)) * nStride;
         const uint8_t* pRowB = a.pSrc + static_cast<size_t>(a.nSrcY + (sy1 >> 8)) * nStride;
+#if defined(__SSE2__)
+        const __m128i wy0 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sy0))));
+        const __m128i wy1 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sy1))));
+#else
         uint64_t fy0 = Frac(sy0), fy1 = Frac(sy1);
+#endif
         for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
             int64_t sx0 = pCol[2 * i], sx1 = pCol[2 * i + 1];
             int64_t ix0 = (a.nSrcX + (sx0 >> 8)) * 4, ix1 = (a.nSrcX + (sx1 >> 8)) * 4;
+#if defined(__SSE2__)
+            __m128i wx0 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx0))));
+            __m128i wx1 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx1))));
+            uint32_t a0 = BilinearPlainSSE2(pRowA + ix0, nStride, wx0, wy0);
+            uint32_t a1 = BilinearPlainSSE2(pRowA + ix1, nStride, wx1, wy0);
+            uint32_t b0 = BilinearPlainSSE2(pRowB + ix0, nStride, wx0, wy1);
+            uint32_t b1 = BilinearPlainSSE2(pRowB + ix1, nStride, wx1, wy1);
+#else
             uint32_t a0 = BilinearSample(pRowA + ix0, nStride, Frac(sx0), fy0);
             uint32_t a1 = BilinearSample(pRowA + ix1, nStride, Frac(sx1), fy0);
             uint32_t b0 = BilinearSample(pRowB + ix0, nStride, Frac(sx0), fy1);
             uint32_t b1 = BilinearSample(pRowB + ix1, nStride, Frac(sx1), fy1);
+#endif
             StorePixel(pRow + i * 4, AvgPixels(AvgPixels(a0, b0), AvgPixels(a1, b1)));
         }
     }
@@ -825,11 +906,13 @@ int ScaleImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t nX1, int32_t nY1, 
 
     // Buffer mode: 1 reuses the second layer's buffer of exactly the target size, 2 its larger
     // buffer when the layer asks for it, 0 makes a new one. A target that shares its buffer with
-    // the source always gets a new one, so the kernel never writes the pixels it is reading.
+    // the source always gets a new one, so the kernel never writes the pixels it is reading; so
+    // does a second layer without pixels (a layer just made by name keeps the 1 x 1 size of a new
+    // record, which must not make a 1 x 1 target fail where every other size succeeds).
     int nMode = 0;
     bool bShared = pTarget == pSrcLayer || pTarget->pOwnedPixels == pSrcLayer->pOwnedPixels ||
                    (pSrcLayer->pDisplayPixels && pTarget->pOwnedPixels == pSrcLayer->pDisplayPixels);
-    if (nLayers >= 1 && !bShared) {
+    if (nLayers >= 1 && !bShared && pTarget->pOwnedPixels) {
         if (pTarget->nBufWidth == tw && pTarget->nBufHeight == th)
             nMode = 1;
         else if (pTarget->bScaleIntoBuffer && tw < pTarget->nBufWidth && th < pTarget->nBufHeight)
@@ -842,8 +925,6 @@ int ScaleImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t nX1, int32_t nY1, 
             return -1;
     } else {
         pDst = pTarget->pOwnedPixels;
-        if (!pDst)
-            return -1;
     }
     pTarget->bHasAlpha = pSrcLayer->bHasAlpha;
 

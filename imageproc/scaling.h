@@ -40,8 +40,8 @@ enum {
 // the first one's. The second layer keeps its buffer when it already has exactly the target size,
 // or when its scale-into-buffer flag is on and the target is smaller in both directions (only its
 // size changes); otherwise it gets a new buffer. A method other than the five gives a transparent
-// image. A first layer without pixels changes nothing (0). -1 after a reported allocation failure,
-// or when the second layer should be written in place but has no pixels.
+// image. A first layer without pixels changes nothing (0); a second layer without pixels gets a
+// new buffer. -1 after a reported allocation failure (nothing changed).
 int ScaleImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
                int32_t nTW, int32_t nTH, int32_t nLayers, int32_t nMethod);
 

@@ -55,36 +55,8 @@ struct CONFIG_IMAGE {
 // their own failures (104010 and the pack errors).
 int ReadConfigFile(const char* pszName, uint8_t** ppData, size_t* pnSize)
 {
-    *ppData = nullptr;
-    *pnSize = 0;
     FILE_LOCATION loc{};
-    const int nFound = LocateFile(&loc, pszName, 0);
-    if (nFound == 0) {
-        ReportErrorF(KX_ERR_FILE_MISSING, 1, pszName);
-        return -1;
-    }
-    if (nFound < 0) {
-        ReportErrorF(KX_ERR_PACK_OPEN, 1, pszName);
-        return -1;
-    }
-    int r;
-    switch (loc.nSource) {
-    case FILESRC_LOOSE: r = ReadLooseFile(&loc, pszName); break;
-    case FILESRC_PACK: r = ReadPackEntry(&loc, pszName); break;
-    case FILESRC_COMPILER: r = ReadCompilerFile(&loc, pszName); break;
-    case FILESRC_CACHE: r = ReadCachedFile(&loc, pszName); break;
-    default:
-        ReportErrorF(KX_ERR_FILE_READ, 1, pszName);
-        r = -3;
-        break;
-    }
-    if (r != 0 || !loc.pData || loc.nSize < 0) {
-        std::free(loc.pData);
-        return -1;
-    }
-    *ppData = loc.pData;
-    *pnSize = static_cast<size_t>(loc.nSize);
-    return 0;
+    return ReadFoundFile(&loc, LocateFile(&loc, pszName, 0), pszName, ppData, pnSize);
 }
 
 // Takes every field through the bounded cursor. 0, or -1 when the image is shorter than the fixed

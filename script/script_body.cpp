@@ -183,18 +183,6 @@ int BuildBody(SCRIPT_BODY* pBody, const uint8_t* pFile, size_t nSize)
     return 0;
 }
 
-// Reads a located file whole through its source's reader. 0, or negative.
-int ReadLocatedFile(FILE_LOCATION* pLoc, const char* pszName)
-{
-    switch (pLoc->nSource) {
-        case FILESRC_LOOSE: return ReadLooseFile(pLoc, pszName);
-        case FILESRC_PACK: return ReadPackEntry(pLoc, pszName);
-        case FILESRC_COMPILER: return ReadCompilerFile(pLoc, pszName);
-        case FILESRC_CACHE: return ReadCachedFile(pLoc, pszName);
-        default: return -1;
-    }
-}
-
 }  // namespace
 
 int AllocScriptBodyTable(void)

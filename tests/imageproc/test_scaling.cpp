@@ -342,6 +342,7 @@ TEST_P(ScalingKernels, JobFormsIndependentOfWorkerCount)
     for (int n = 1; n <= 4; ++n) {
         SetWorkerCountForTest(n);
         StartWorkerThreads();
+        ASSERT_EQ(GetRunningWorkerCount(), n);
         std::vector<uint8_t> got[3] = {Out(tw, th), Out(tw, th), Out(tw, th)};
         ASSERT_EQ(ScaleNearest(got[0].data(), s.data(), x1, y1, x2, y2, k.w, k.h, tw, th), 0);
         ASSERT_EQ(ScaleBilinearThreaded(got[1].data(), s.data(), k.X1, k.Y1, k.X2, k.Y2, k.w, k.h, k.TW, k.TH), 0);
@@ -572,6 +573,13 @@ TEST_F(ScaleImageTest, SharedRecordGetsNewBuffer)
 
 TEST_F(ScaleImageTest, MissingPixelsAndAllocationRefusal)
 {
+    // A second layer just made by name (1 x 1 record, no pixels) receives even a 1 x 1 result.
+    TREE_NODE* src = Plain("S", 2, 2, 0, 0, 5, 0xFF336699u);
+    TREE_NODE* fresh = CreateNode(g_pLayerRoot, "F", 0, 6);
+    ASSERT_NE(CreateNodeLayer(fresh), nullptr);
+    ASSERT_EQ(ScaleImage(src, fresh, 0, 0, 100, 100, 100, 100, 1, SCALE_NEAREST), 0);
+    ASSERT_NE(L(fresh)->pOwnedPixels, nullptr);
+    EXPECT_EQ(PixelAt(Pixels(fresh), 0), 0xFF336699u);
     // A first layer without pixels: nothing happens.
     TREE_NODE* a = CreateNode(g_pLayerRoot, "A", 0, 1);
     ASSERT_NE(CreateNodeLayer(a), nullptr);

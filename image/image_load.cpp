@@ -1,0 +1,498 @@
+#include "image/image_load.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/codecs.h"
+#include "core/errors.h"
+#include "core/file_location.h"
+#include "core/frame_loop.h"
+#include "core/kx_limits.h"
+#include "core/kx_texts.h"
+#include "image/layer.h"
+#include "media/emote_component.h"
+#include "platform/plat_jpeg.h"
+#include "image/gif_decoder.h"
+#include "image/kcg_format.h"
+
+const char* g_pszImageLoadCommand = "layer";
+int (*g_pfnCreateEmotePlayer)(LAYER* pLayer, const uint8_t* pData, size_t nSize) = nullptr;
+
+namespace {
+
+inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t ReadU32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline bool SideOk(int64_t n) { return n >= 1 && n <= KX_MAX_IMAGE_SIDE; }
+
+void FreeFileImage(FILE_LOCATION* pLoc)
+{
+    std::free(pLoc->pData);
+    pLoc->pData = nullptr;
+    pLoc->nSize = 0;
+}
+
+// Installs a decoded image as the layer's pixels, with its alpha flag.
+void CommitDecoded(LAYER* pLayer, const DECODED_IMAGE& img)
+{
+    SetLayerPixels(pLayer, img.pPixels, img.nWidth, img.nHeight);
+    pLayer->bHasAlpha = img.bHasAlpha;
+}
+
+// The file image of a located file, read whole; -1 when the reader failed (it reported).
+int ReadWhole(FILE_LOCATION* pLoc, const char* pszName)
+{
+    pLoc->pData = nullptr;
+    pLoc->nSize = 0;
+    if (LocateAndReadFile(pLoc, pszName) != 0) {
+        FreeFileImage(pLoc);
+        return -1;
+    }
+    if (pLoc->nSize < 0) {
+        FreeFileImage(pLoc);
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Common steps
+
+void NormalizeTransparentBuffer(uint8_t* pPixels, size_t nPixels)
+{
+    if (!pPixels)
+        return;
+    uint32_t* p = reinterpret_cast<uint32_t*>(pPixels);   // the buffer is 64-byte aligned
+    for (size_t i = 0; i < nPixels; ++i) {
+        if ((p[i] & 0xFF000000u) == 0)
+            p[i] = KX_TRANSPARENT_PIXEL;
+    }
+}
+
+void NormalizeTransparentPixels(LAYER* pLayer)
+{
+    if (!pLayer || !pLayer->pDisplayPixels || pLayer->nWidth <= 0 || pLayer->nHeight <= 0)
+        return;
+    NormalizeTransparentBuffer(pLayer->pDisplayPixels,
+                               static_cast<size_t>(pLayer->nWidth) * static_cast<size_t>(pLayer->nHeight));
+}
+
+int LocateAndReadFile(FILE_LOCATION* pLoc, const char* pszName)
+{
+    return ReadLocatedFile(pLoc, pszName);
+}
+
+int SetLayerEmpty(LAYER* pLayer, const char* pszName)
+{
+    if (!pLayer)
+        return -1;
+    uint8_t* pPixels = AllocPixelBuffer(nullptr, 1, 1, pszName);
+    if (!pPixels)
+        return -1;
+    SetLayerPixels(pLayer, pPixels, 1, 1);
+    pLayer->bHasAlpha = 0;
+    NormalizeTransparentPixels(pLayer);
+    ResetFrameClock();
+    return 0;
+}
+
+int LoadLayerImage(LAYER* pLayer, const char* pszName)
+{
+    if (!pszName || !pszName[0])
+        return SetLayerEmpty(pLayer, pszName);
+    return LoadImageFile(pLayer, pszName);
+}
+
+int LoadImageFile(LAYER* pLayer, const char* pszName)
+{
+    if (!pLayer || !pszName)
+        return -1;
+    char szResolved[KX_MAX_PATH];
+    FILE_LOCATION loc{};
+    const int nFound = ResolveResourceFile(&loc, szResolved, sizeof szResolved, pszName, RESOLVE_IMAGE);
+    if (nFound < 0)
+        return -1;
+    if (nFound == 1)
+        return SetLayerEmpty(pLayer, pszName);
+    return LoadLocatedImage(pLayer, &loc, szResolved, pszName);
+}
+
+int LoadLocatedImage(LAYER* pLayer, FILE_LOCATION* pLoc, const char* pszResolved, const char* pszRequested)
+{
+    if (!pLayer || !pLoc || !pszResolved)
+        return -1;
+    int nResult = 0;
+    switch (pLoc->bType) {
+    case FILETYPE_BMP:
+        nResult = LoadBMP(pLoc, pLayer, pszResolved) == 0 ? 0 : -1;
+        break;
+    case FILETYPE_PNG:
+        nResult = LoadPNG(pLoc, pLayer, pszResolved) == 0 ? 0 : -1;
+        break;
+    case FILETYPE_JPG:
+        if (LoadJPEG(pLoc, pLayer, pszResolved) != 0) {
+            ReportErrorF(KX_ERR_JPEG_LOAD, 1, pszResolved);
+            nResult = -1;
+        }
+        break;
+    case FILETYPE_GIF:
+        if (LoadGIF(pLoc, pLayer, pszResolved) != 0) {
+            ReportErrorF(KX_ERR_GIF_LOAD_FAILED, 1, pszResolved);
+            nResult = -1;
+        }
+        break;
+    case FILETYPE_PSD:
+        LoadPSD(pLoc, pLayer, pszResolved);
+        nResult = -1;
+        break;
+    case FILETYPE_KCG:
+        nResult = LoadKCG(pLoc, pLayer, pszResolved) == 0 ? 0 : -1;
+        break;
+    case FILETYPE_PSB:
+        nResult = LoadPSB(pLoc, pLayer, pszResolved) == 0 ? 0 : -1;
+        break;
+    case FILETYPE_WEBP:
+        nResult = LoadWebP(pLoc, pLayer, pszResolved) == 0 ? 0 : -1;
+        break;
+    default:
+        ReportScriptErrorF(KX_ERR_IMAGE_TYPE, 1, g_pszImageLoadCommand, pszRequested ? pszRequested : pszResolved);
+        nResult = -1;
+        break;
+    }
+    FreeFileImage(pLoc);   // a decoder that failed early may have left it
+    if (nResult != 0)
+        return -1;
+    // Decoders that write the layer themselves (GIF, PSB) get the same final state as the others.
+    pLayer->nBufWidth = pLayer->nWidth;
+    pLayer->nBufHeight = pLayer->nHeight;
+    if (pLayer->pColorCache && pLayer->pColorCache != pLayer->pOwnedPixels)
+        std::free(pLayer->pColorCache);
+    pLayer->pColorCache = nullptr;
+    pLayer->llCacheFrame = 0;
+    pLayer->pDisplayPixels = pLayer->pOwnedPixels;
+    NormalizeTransparentPixels(pLayer);
+    ResetFrameClock();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// BMP
+
+int DecodeBMPImage(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut)
+{
+    *pOut = DECODED_IMAGE{};
+    if (!pData || nSize < 2 || pData[0] != 'B' || pData[1] != 'M') {
+        ReportScriptErrorF(KX_ERR_BMP_SIGNATURE, 1, pszName);
+        return -1;
+    }
+    // Both headers must lie inside the file; the information header is at least the 40-byte form.
+    if (nSize < 14 + 40) {
+        ReportScriptErrorF(KX_ERR_BMP_OFFSET, 1, pszName);
+        return -1;
+    }
+    const uint32_t nOffset = ReadU32(pData + 10);
+    const uint32_t nInfoSize = ReadU32(pData + 14);
+    if (nOffset < 11 || nOffset > nSize || nInfoSize < 40 || nInfoSize > nSize - 14) {
+        ReportScriptErrorF(KX_ERR_BMP_OFFSET, 1, pszName);
+        return -1;
+    }
+    const int32_t nWidth = static_cast<int32_t>(ReadU32(pData + 18));
+    const int32_t nHeight = static_cast<int32_t>(ReadU32(pData + 22));
+    const uint16_t nBits = ReadU16(pData + 28);
+    const uint32_t nCompression = ReadU32(pData + 30);
+    const uint32_t nColorsUsed = ReadU32(pData + 46);
+    if (!SideOk(nWidth) || nHeight == 0 || nHeight > KX_MAX_IMAGE_SIDE) {
+        ReportScriptErrorF(KX_ERR_IMAGE_SIZE, 1, pszName);
+        return -1;
+    }
+    if (nHeight < 0) {
+        ReportScriptErrorF(KX_ERR_BMP_TOP_DOWN, 1, pszName);
+        return -1;
+    }
+    if ((nBits == 4 || nBits == 8) && nCompression != 0) {
+        ReportErrorF(KX_ERR_BMP_COMPRESSED, 1, pszName);
+        return -1;
+    }
+    // Row sizes, padded to 4 bytes; 0 for bit counts that are not decoded.
+    size_t nRowBytes = 0;
+    const size_t w = static_cast<size_t>(nWidth);
+    switch (nBits) {
+    case 1: nRowBytes = ((w + 31) / 32) * 4; break;
+    case 4: nRowBytes = ((w + 7) / 8) * 4; break;
+    case 8: nRowBytes = (w + 3) & ~size_t(3); break;
+    case 24: nRowBytes = (w * 3 + 3) & ~size_t(3); break;
+    case 32: nRowBytes = w * 4; break;
+    default: break;
+    }
+    // Palette directly after the information header.
+    uint32_t adwPalette[256];
+    size_t nPaletteSize = nBits == 1 ? 2 : nBits == 4 ? 16 : nBits == 8 ? 256 : 0;
+    for (size_t i = 0; i < 256; ++i)
+        adwPalette[i] = 0xFF000000u;
+    if (nPaletteSize) {
+        size_t nEntries = nColorsUsed ? nColorsUsed : (size_t(1) << nBits);
+        if (nEntries > nPaletteSize)
+            nEntries = nPaletteSize;
+        const size_t nPalOffset = 14 + static_cast<size_t>(nInfoSize);
+        if (nPalOffset + nEntries * 4 > nSize) {
+            ReportScriptErrorF(KX_ERR_BMP_OFFSET, 1, pszName);
+            return -1;
+        }
+        for (size_t i = 0; i < nEntries; ++i)
+            adwPalette[i] |= ReadU32(pData + nPalOffset + 4 * i);
+    }
+    const size_t h = static_cast<size_t>(nHeight);
+    if (nRowBytes && (nSize - nOffset) / nRowBytes < h) {
+        ReportScriptErrorF(KX_ERR_BMP_OFFSET, 1, pszName);
+        return -1;
+    }
+    uint8_t* pPixels = AllocPixelBuffer(nullptr, nWidth, nHeight, pszName);
+    if (!pPixels)
+        return -1;
+    for (size_t y = 0; nRowBytes && y < h; ++y) {
+        const uint8_t* pSrc = pData + nOffset + (h - 1 - y) * nRowBytes;   // rows bottom-up
+        uint8_t* pDst = pPixels + y * w * 4;
+        switch (nBits) {
+        case 1:
+            for (size_t x = 0; x < w; ++x) {
+                const uint32_t v = adwPalette[(pSrc[x >> 3] >> (7 - (x & 7))) & 1];
+                std::memcpy(pDst + 4 * x, &v, 4);
+            }
+            break;
+        case 4:
+            for (size_t x = 0; x < w; ++x) {
+                const uint32_t v = adwPalette[(x & 1) ? (pSrc[x >> 1] & 0x0F) : (pSrc[x >> 1] >> 4)];
+                std::memcpy(pDst + 4 * x, &v, 4);
+            }
+            break;
+        case 8:
+            for (size_t x = 0; x < w; ++x)
+                std::memcpy(pDst + 4 * x, &adwPalette[pSrc[x]], 4);
+            break;
+        case 24:
+            for (size_t x = 0; x < w; ++x) {
+                pDst[4 * x + 0] = pSrc[3 * x + 0];
+                pDst[4 * x + 1] = pSrc[3 * x + 1];
+                pDst[4 * x + 2] = pSrc[3 * x + 2];
+                pDst[4 * x + 3] = 0xFF;
+            }
+            break;
+        case 32:
+            std::memcpy(pDst, pSrc, w * 4);
+            break;
+        }
+    }
+    pOut->pPixels = pPixels;
+    pOut->nWidth = nWidth;
+    pOut->nHeight = nHeight;
+    pOut->bHasAlpha = nBits == 32 ? 1 : 0;
+    return 0;
+}
+
+int LoadBMP(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
+{
+    if (ReadWhole(pLoc, pszName) != 0)
+        return -1;
+    DECODED_IMAGE img;
+    const int nResult = DecodeBMPImage(pLoc->pData, static_cast<size_t>(pLoc->nSize), pszName, &img);
+    FreeFileImage(pLoc);
+    if (nResult != 0)
+        return -1;
+    CommitDecoded(pLayer, img);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// PNG
+
+int DecodePNGImage(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut)
+{
+    *pOut = DECODED_IMAGE{};
+    if (!pData || nSize == 0 || nSize > UINT32_MAX)
+        return KX_PNG_BAD_HEADER;
+    int32_t nWidth = 0, nHeight = 0;
+    uint8_t bNoAlpha = 1;
+    const int nPre = g_pfnPngPreload(pszName, pData, static_cast<uint32_t>(nSize), &nWidth, &nHeight, &bNoAlpha);
+    if (nPre != 0)
+        return nPre;
+    if (!SideOk(nWidth) || !SideOk(nHeight)) {
+        g_pfnPngEnd();
+        return KX_PNG_BAD_DATA;
+    }
+    uint8_t* pPixels = AllocPixelBuffer(nullptr, nWidth, nHeight, pszName);
+    if (!pPixels) {
+        g_pfnPngEnd();
+        return -1;
+    }
+    const int nLoad = g_pfnPngLoad(pPixels, nHeight, nWidth * 4);
+    g_pfnPngEnd();
+    if (nLoad != 0) {
+        std::free(pPixels);
+        return KX_PNG_FAILED;
+    }
+    pOut->pPixels = pPixels;
+    pOut->nWidth = nWidth;
+    pOut->nHeight = nHeight;
+    pOut->bHasAlpha = bNoAlpha == 0 ? 1 : 0;
+    return 0;
+}
+
+int LoadPNG(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
+{
+    if (ReadWhole(pLoc, pszName) != 0)
+        return 1;
+    DECODED_IMAGE img;
+    const int nResult = DecodePNGImage(pLoc->pData, static_cast<size_t>(pLoc->nSize), pszName, &img);
+    FreeFileImage(pLoc);
+    if (nResult == 0) {
+        CommitDecoded(pLayer, img);
+        return 0;
+    }
+    if (nResult == KX_PNG_BAD_HEADER)
+        ReportErrorF(KX_ERR_PNG_HEADER, 1, pszName);
+    else if (nResult == KX_PNG_BAD_DATA)
+        ReportScriptErrorF(KX_ERR_IMAGE_SIZE, 1, pszName);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// JPEG
+
+int DecodeJPEGImage(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut)
+{
+    *pOut = DECODED_IMAGE{};
+    PLAT_JPEG_INFO info;
+    if (PlatJpegReadInfo(pData, nSize, &info) != KX_JPEG_OK)
+        return -2;
+    if (!SideOk(info.nWidth) || !SideOk(info.nHeight)) {
+        ReportScriptErrorF(KX_ERR_IMAGE_SIZE, 1, pszName);
+        return -3;
+    }
+    uint8_t* pPixels = AllocPixelBuffer(nullptr, info.nWidth, info.nHeight, pszName);
+    if (!pPixels)
+        return -1;
+    // A file cut short decodes: the missing part is filled by the library.
+    if (PlatJpegDecode(pData, nSize, pPixels, info.nWidth, info.nHeight, info.nWidth * 4, nullptr) != KX_JPEG_OK) {
+        std::free(pPixels);
+        return -2;
+    }
+    pOut->pPixels = pPixels;
+    pOut->nWidth = info.nWidth;
+    pOut->nHeight = info.nHeight;
+    pOut->bHasAlpha = 0;
+    return 0;
+}
+
+int LoadJPEG(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
+{
+    if (ReadWhole(pLoc, pszName) != 0)
+        return -1;
+    DECODED_IMAGE img;
+    const int nResult = DecodeJPEGImage(pLoc->pData, static_cast<size_t>(pLoc->nSize), pszName, &img);
+    FreeFileImage(pLoc);
+    if (nResult != 0)
+        return nResult;
+    CommitDecoded(pLayer, img);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// WebP
+
+int DecodeWebPImage(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut)
+{
+    *pOut = DECODED_IMAGE{};
+    if (!pData || nSize < 12 || nSize > UINT32_MAX || std::memcmp(pData, "RIFF", 4) != 0 ||
+        std::memcmp(pData + 8, "WEBP", 4) != 0) {
+        ShowMessageBox("", "File Check Error.");
+        return -1;
+    }
+    int32_t nWidth = 0, nHeight = 0;
+    if (!g_pfnWebPGetInfo(pData, static_cast<uint32_t>(nSize), &nWidth, &nHeight)) {
+        ShowMessageBox("", "File Check Error.");
+        return -1;
+    }
+    if (!SideOk(nWidth) || !SideOk(nHeight)) {
+        ReportScriptErrorF(KX_ERR_IMAGE_SIZE, 1, pszName);
+        return -1;
+    }
+    uint8_t* pPixels = AllocPixelBuffer(nullptr, nWidth, nHeight, pszName);
+    if (!pPixels)
+        return -1;
+    if (!g_pfnWebPDecode(pData, pPixels, static_cast<uint32_t>(nSize), nWidth, nHeight)) {
+        std::free(pPixels);
+        ShowMessageBox("", "File Check Error.");
+        return -1;
+    }
+    pOut->pPixels = pPixels;
+    pOut->nWidth = nWidth;
+    pOut->nHeight = nHeight;
+    pOut->bHasAlpha = 1;
+    return 0;
+}
+
+int LoadWebP(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
+{
+    if (!g_bWebPLoaded) {
+        ShowMessageBox("", GetEngineText(TXT_WEBP_NOT_SUPPORTED));
+        return -1;
+    }
+    if (ReadWhole(pLoc, pszName) != 0)
+        return -1;
+    DECODED_IMAGE img;
+    const int nResult = DecodeWebPImage(pLoc->pData, static_cast<size_t>(pLoc->nSize), pszName, &img);
+    FreeFileImage(pLoc);
+    if (nResult != 0)
+        return -1;
+    CommitDecoded(pLayer, img);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// PSD, PSB, KCG
+
+int LoadPSD(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
+{
+    if (ReadWhole(pLoc, pszName) != 0)
+        return -1;
+    FreeFileImage(pLoc);
+    ReportScriptErrorF(KX_ERR_PSD_REFUSED, 1, pszName);
+    return -1;
+}
+
+int LoadPSB(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
+{
+    uint8_t* pPixels = AllocPixelBuffer(nullptr, 2, 2, pszName);
+    if (!pPixels)
+        return -1;
+    SetLayerPixels(pLayer, pPixels, 2, 2);
+    pLayer->bHasAlpha = 0;
+    if (!g_bEmoteAvailable)
+        return 0;   // no E-mote component: a plain 2 x 2 placeholder
+    pLayer->bKind = LAYERKIND_EMOTE;
+    if (ReadWhole(pLoc, pszName) != 0)
+        return 1;
+    if (g_LayerHooks.pfnReleaseEmotePlayer)
+        g_LayerHooks.pfnReleaseEmotePlayer(pLayer);
+    const int nResult = g_pfnCreateEmotePlayer
+                            ? g_pfnCreateEmotePlayer(pLayer, pLoc->pData, static_cast<size_t>(pLoc->nSize))
+                            : -1;
+    FreeFileImage(pLoc);
+    if (nResult != 0) {
+        ShowMessageBox("", GetEngineText(TXT_EMOTE_LOAD_FAILED), pszName);
+        return -1;
+    }
+    return 0;
+}
+
+// The engine's own two-part format (image/kcg_format.cpp).
+int LoadKCG(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
+{
+    return LoadKCGImage(pLoc, pLayer, pszName);
+}

@@ -1,0 +1,563 @@
+// The CPU compositor: dirty-box narrowing, the layer-tree walk, clipping, mask curves, colour caches,
+// the blend jobs on the worker pool, and the per-window render and present steps of the frame.
+#include "imageproc/compositor.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/engine_globals.h"
+#include "core/engine_hooks.h"
+#include "core/errors.h"
+#include "core/frame_loop.h"
+#include "core/kx_limits.h"
+#include "core/startup.h"
+#include "display/window_state.h"
+#include "image/dirty_rects.h"
+#include "imageproc/blend_modes.h"
+#include "imageproc/pixel_ops.h"
+#include "imageproc/worker_pool.h"
+#include "platform/plat_window.h"
+
+int32_t g_aiMaskCurve[256];
+int (*g_pfnRenderGpuFrame)(void) = nullptr;
+int64_t g_nInlineBlendPixels = KX_INLINE_BLEND_PIXELS;
+// The system command owns the switch; this storage serves until it is linked in.
+[[gnu::weak]] uint8_t g_bGpuDirect = 0;
+
+namespace {
+
+uint8_t s_abPictureShown[KX_WINDOWS];
+// The resolved mask path of the child being drawn.
+char s_szMaskPath[KX_MAX_OBJECT_PATH];
+
+inline int32_t SaturateInt32(int64_t v)
+{
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int32_t>(v);
+}
+
+// One axis of ClipBlit.
+void ClipAxis(int64_t p, int64_t n, int64_t c, int64_t m, uint8_t* pCase, int32_t* pOff, int32_t* pDst,
+              int32_t* pVis)
+{
+    const uint8_t bCase = static_cast<uint8_t>((p < c ? 2 : 0) | (p + n > c + m ? 1 : 0));
+    int64_t vis, dst, off;
+    switch (bCase) {
+    case 0: vis = n; dst = p; off = 0; break;
+    case 1: vis = c + m - p; dst = p; off = 0; break;
+    case 2: vis = p + n - c; dst = c; off = c - p; break;
+    default: vis = m; dst = c; off = c - p; break;
+    }
+    *pCase = bCase;
+    *pOff = SaturateInt32(off);
+    *pDst = SaturateInt32(dst);
+    *pVis = SaturateInt32(vis);
+}
+
+// ClipBlit of a rectangle against an inclusive box.
+BLIT_CLIP ClipToBox(int64_t x, int64_t y, int64_t w, int64_t h, const DIRTY_BOX& b)
+{
+    BLIT_CLIP c{};
+    c.llSrcX = x;
+    c.llSrcY = y;
+    c.nSrcWidth = SaturateInt32(w);
+    c.nSrcHeight = SaturateInt32(h);
+    c.llClipX = b.llLeft;
+    c.llClipY = b.llTop;
+    c.nClipWidth = SaturateInt32(b.llRight - b.llLeft + 1);
+    c.nClipHeight = SaturateInt32(b.llBottom - b.llTop + 1);
+    ClipBlit(&c);
+    return c;
+}
+
+inline bool HasMaskPath(const LAYER* p) { return p->pszMaskPath && p->pszMaskPath[0]; }
+
+inline uint8_t* PixelAt(uint8_t* pBase, int32_t nWidth, int64_t x, int64_t y)
+{
+    return pBase + (static_cast<size_t>(y) * static_cast<size_t>(nWidth) + static_cast<size_t>(x)) * 4;
+}
+
+// ---- Blend jobs ----
+
+int JobBlendCommon(WORKER_JOB* pJob, bool bMask, bool bAlpha)
+{
+    const WORKER_BLEND_ARGS& a = pJob->blend;
+    if (pJob->nFirstRow >= pJob->nEndRow) return 0;
+    if (!a.pTarget || !a.pLayer || !a.pTarget->pDisplayPixels || !a.pLayer->pDisplayPixels) return -1;
+    if (bMask && !a.pMaskPixels) return -1;
+    const LAYER& q = *a.pLayer;
+    const int32_t nBytes = a.nWidth * 4;
+    BLEND_SPAN_FN pfnSpan = nullptr;
+    BLEND_MASK_SPAN_FN pfnMaskSpan = nullptr;
+    if (bMask)
+        pfnMaskSpan = bAlpha ? SelectBlendSpanMaskAlpha(q.bBlendMode) : SelectBlendSpanMask(q.bBlendMode, q.nOpacity);
+    else
+        pfnSpan = bAlpha ? SelectBlendSpanAlpha(q.bBlendMode, q.nOpacity) : SelectBlendSpan(q.bBlendMode, q.nOpacity);
+    if (!pfnSpan && !pfnMaskSpan) return -1;
+    const int32_t nOpacity = std::clamp<int32_t>(q.nOpacity, 0, 256);
+    for (int32_t r = pJob->nFirstRow; r < pJob->nEndRow; ++r) {
+        uint8_t* pDst = PixelAt(a.pTarget->pDisplayPixels, a.pTarget->nWidth, a.nDstX, int64_t(a.nDstY) + r);
+        const uint8_t* pSrc = PixelAt(q.pDisplayPixels, q.nWidth, a.nSrcX, int64_t(a.nSrcY) + r);
+        if (bMask) {
+            const uint8_t* pMaskRow = PixelAt(a.pMaskPixels, a.pMask->nWidth, a.nSrcX, int64_t(a.nSrcY) + r);
+            pfnMaskSpan(pDst, pSrc, pMaskRow, q.nMaskThreshold, q.nMaskVagueness, nBytes);
+        } else {
+            pfnSpan(pDst, pSrc, nOpacity, nBytes);
+        }
+    }
+    return 0;
+}
+
+int JobBlendRows(WORKER_JOB* pJob) { return JobBlendCommon(pJob, false, false); }
+int JobBlendRowsMask(WORKER_JOB* pJob) { return JobBlendCommon(pJob, true, false); }
+int JobBlendRowsAlpha(WORKER_JOB* pJob) { return JobBlendCommon(pJob, false, true); }
+int JobBlendRowsMaskAlpha(WORKER_JOB* pJob) { return JobBlendCommon(pJob, true, true); }
+
+int PostBlend(int nCode, LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT_CLIP* pClip)
+{
+    if (!pTarget || !pLayer || !pClip || !pTarget->pDisplayPixels || !pLayer->pDisplayPixels) return -1;
+    if (pMask && !pMask->pDisplayPixels) return -1;
+    if (pClip->nVisWidth <= 0 || pClip->nVisHeight <= 0) return 0;
+    WORKER_JOB job{};
+    job.blend.nWidth = pClip->nVisWidth;
+    job.blend.nSrcX = pClip->nSrcOffX;
+    job.blend.nSrcY = pClip->nSrcOffY;
+    job.blend.nDstX = pClip->nDstX;
+    job.blend.nDstY = pClip->nDstY;
+    job.blend.pTarget = pTarget;
+    job.blend.pLayer = pLayer;
+    job.blend.pMask = pMask;
+    job.blend.pMaskPixels = pMask ? pMask->pDisplayPixels : nullptr;
+    if (int64_t(pClip->nVisWidth) * pClip->nVisHeight < g_nInlineBlendPixels) {
+        // Rows are independent, so one pass over all of them here gives the workers' bytes.
+        job.nCode = nCode;
+        job.nFirstRow = 0;
+        job.nEndRow = pClip->nVisHeight;
+        return JobBlendCommon(&job, nCode == JOB_BLEND_MASK || nCode == JOB_BLEND_MASK_ALPHA,
+                              nCode == JOB_BLEND_ALPHA || nCode == JOB_BLEND_MASK_ALPHA);
+    }
+    return PostRowJob(nCode, &job, 0, pClip->nVisHeight) < 0 ? -1 : 0;
+}
+
+// ---- Colour filters ----
+
+// The part of the inclusive rectangle that both buffers hold: source columns [x0, x1), rows [y0, y1).
+bool FilterRange(int64_t l, int64_t t, int64_t r, int64_t b, int32_t sw, int32_t sh, int32_t dw, int32_t dh,
+                 int64_t* x0, int64_t* x1, int64_t* y0, int64_t* y1)
+{
+    *x0 = std::max<int64_t>(l, 0);
+    *y0 = std::max<int64_t>(t, 0);
+    *x1 = std::min<int64_t>({r + 1, int64_t(sw), l + int64_t(dw)});
+    *y1 = std::min<int64_t>({b + 1, int64_t(sh), t + int64_t(dh)});
+    return *x0 < *x1 && *y0 < *y1;
+}
+
+// A fresh buffer for a colour cache; NULL after the reported failure.
+uint8_t* AllocCacheBuffer(uint8_t* pOld, const LAYER* p)
+{
+    return AllocPixelBuffer(pOld, p->nWidth, p->nHeight, "");
+}
+
+// Rebuilds the layer's colour cache from its owned pixels: colour balance first, then saturation
+// on its result. Both neutral: the layer draws its owned pixels again. 0, or -1 after a report.
+int RefreshColorCache(LAYER* q)
+{
+    const bool bBalance = (q->nColorBalance & 0xFFFFFF) != KX_COLOR_BALANCE_NEUTRAL;
+    const bool bSaturation = q->nSaturation != KX_SATURATION_NEUTRAL;
+    if (!bBalance && !bSaturation) {
+        if (q->pOwnedPixels) q->pDisplayPixels = q->pOwnedPixels;
+        return 0;
+    }
+    if (!q->pOwnedPixels) return 0;
+    uint8_t* pOld = q->pColorCache == q->pOwnedPixels ? nullptr : q->pColorCache;
+    uint8_t* pCache = AllocCacheBuffer(pOld, q);
+    if (!pCache) return -1;
+    q->pColorCache = pCache;
+    const int32_t w = q->nWidth, h = q->nHeight;
+    const uint8_t* pFrom = q->pOwnedPixels;
+    if (bBalance) {
+        FilterColorBalance(pCache, pFrom, 0, 0, w - 1, h - 1, w, h, w, h, static_cast<uint32_t>(q->nColorBalance));
+        pFrom = pCache;
+    }
+    if (bSaturation)
+        FilterSaturation(pCache, pFrom, 0, 0, w - 1, h - 1, w, h, w, h, q->nSaturation);
+    q->pDisplayPixels = pCache;
+    q->llCacheFrame = g_llFrameCount;
+    return 0;
+}
+
+// The window's layer set node and its LAYER, when the window has something to show.
+TREE_NODE* WindowLayerSet(int nWindow, LAYER** ppLayer)
+{
+    *ppLayer = nullptr;
+    if (nWindow < 0 || nWindow >= KX_WINDOWS || !g_apWindowState[nWindow]) return nullptr;
+    const WINDOW_STATE* pRec = g_apWindowState[nWindow];
+    if (!pRec->bVisible || !g_LayerHooks.pfnWindowLayerSetSlot || !g_LayerHooks.pfnWindowBackLayer) return nullptr;
+    TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(nWindow);
+    if (!ppSlot || !*ppSlot || !g_LayerHooks.pfnWindowBackLayer(nWindow)) return nullptr;
+    LAYER* pLayer = GetNodeLayer(*ppSlot);
+    if (!pLayer || !pLayer->bVisible) return nullptr;
+    *ppLayer = pLayer;
+    return *ppSlot;
+}
+
+// The window's client painted black where the picture would be (window thread).
+struct BLANK_REQUEST {
+    uint32_t hWnd;
+    int32_t nWidth, nHeight;
+};
+BLANK_REQUEST s_aBlank[KX_WINDOWS];
+
+void BlankWindowNow(void* pArg)
+{
+    const BLANK_REQUEST r = *static_cast<const BLANK_REQUEST*>(pArg);
+    uint32_t* pPixels = nullptr;
+    int w = 0, h = 0, nPitch = 0;
+    if (PlatGetWindowFramebuffer(r.hWnd, &pPixels, &w, &h, &nPitch) != 0 || !pPixels) return;
+    const int nCols = std::min(w, std::max(0, r.nWidth - r.nWidth % 4 + 4));
+    const int nRows = std::min(h, std::max(0, r.nHeight));
+    for (int y = 0; y < nRows; ++y)
+        std::memset(reinterpret_cast<uint8_t*>(pPixels) + static_cast<size_t>(y) * nPitch, 0, size_t(nCols) * 4);
+    PlatPresentWindow(r.hWnd);
+}
+
+} // namespace
+
+// ---- Clipping, boxes and mask curves ----
+
+void ClipBlit(BLIT_CLIP* p)
+{
+    ClipAxis(p->llSrcX, p->nSrcWidth, p->llClipX, p->nClipWidth, &p->bCaseX, &p->nSrcOffX, &p->nDstX, &p->nVisWidth);
+    ClipAxis(p->llSrcY, p->nSrcHeight, p->llClipY, p->nClipHeight, &p->bCaseY, &p->nSrcOffY, &p->nDstY,
+             &p->nVisHeight);
+}
+
+void AccumulateDirtyBox(LAYER* pLayer, int nBox)
+{
+    if (!pLayer) return;
+    // The own box is the only box a layer carries.
+    (void)nBox;
+    const DIRTY_BOX& b = pLayer->rcOwn;
+    DIRTY_BOX& u = pLayer->rcUnion;
+    u.llLeft = std::min(u.llLeft, b.llLeft);
+    u.llTop = std::min(u.llTop, b.llTop);
+    u.llRight = std::max(u.llRight, b.llRight);
+    u.llBottom = std::max(u.llBottom, b.llBottom);
+    if (pLayer->bFullRedraw) {
+        pLayer->bFullRedraw = 0;
+        u = DIRTY_BOX{0, 0, int64_t(pLayer->nWidth) - 1, int64_t(pLayer->nHeight) - 1};
+    }
+}
+
+void BuildMaskCurve(const LAYER* pLayer)
+{
+    const int64_t o = pLayer->nOpacity;
+    const int64_t t = pLayer->nMaskThreshold;
+    const int64_t v = pLayer->nMaskVagueness;
+    for (int64_t i = 0; i < 256; ++i) {
+        int64_t e;
+        if (v == 256) {
+            // Hard edge: entries from 256 - t up are full; the threshold is taken within 0..256.
+            const int64_t tc = std::clamp<int64_t>(t, 0, 256);
+            e = i >= 256 - tc ? 256 : 0;
+        } else {
+            e = ((i * v) >> 1) + t * ((v >> 1) + 1) - 128 * v;
+            e = std::min<int64_t>(e, 255) + 1;
+        }
+        // Entries of 1 or less leave the pixel alone, so the lower bound changes nothing drawn.
+        g_aiMaskCurve[i] = static_cast<int32_t>(std::clamp<int64_t>((o * e) >> 8, 0, 256));
+    }
+}
+
+// ---- Colour filters ----
+
+void FilterColorBalance(uint8_t* pDst, const uint8_t* pSrc, int64_t nLeft, int64_t nTop, int64_t nRight,
+                        int64_t nBottom, int32_t nSrcWidth, int32_t nSrcHeight, int32_t nDstWidth,
+                        int32_t nDstHeight, uint32_t dwRGB)
+{
+    int64_t x0, x1, y0, y1;
+    if (!pDst || !pSrc ||
+        !FilterRange(nLeft, nTop, nRight, nBottom, nSrcWidth, nSrcHeight, nDstWidth, nDstHeight, &x0, &x1, &y0, &y1))
+        return;
+    // Tables for the bytes B, G, R (blue from bits 0..7, green 8..15, red 16..23).
+    uint8_t aTable[3][256];
+    for (int ch = 0; ch < 3; ++ch) {
+        const int32_t c = static_cast<int32_t>((dwRGB >> (8 * ch)) & 0xFF);
+        const int32_t up = std::max(0, c - 128), down = std::max(0, 128 - c);
+        for (int32_t v = 0; v < 256; ++v)
+            aTable[ch][v] = static_cast<uint8_t>(v + ((up * (255 - v)) >> 7) - ((v * down) >> 7));
+    }
+    for (int64_t y = y0; y < y1; ++y) {
+        const uint8_t* s = PixelAt(const_cast<uint8_t*>(pSrc), nSrcWidth, x0, y);
+        uint8_t* d = PixelAt(pDst, nDstWidth, x0 - nLeft, y - nTop);
+        for (int64_t x = x0; x < x1; ++x, s += 4, d += 4) {
+            d[0] = aTable[0][s[0]];
+            d[1] = aTable[1][s[1]];
+            d[2] = aTable[2][s[2]];
+            d[3] = s[3];
+        }
+    }
+}
+
+void FilterSaturation(uint8_t* pDst, const uint8_t* pSrc, int64_t nLeft, int64_t nTop, int64_t nRight,
+                      int64_t nBottom, int32_t nSrcWidth, int32_t nSrcHeight, int32_t nDstWidth,
+                      int32_t nDstHeight, int32_t nSaturation)
+{
+    int64_t x0, x1, y0, y1;
+    if (!pDst || !pSrc ||
+        !FilterRange(nLeft, nTop, nRight, nBottom, nSrcWidth, nSrcHeight, nDstWidth, nDstHeight, &x0, &x1, &y0, &y1))
+        return;
+    // Below 0 the formula would leave 0..255; 0 already gives grey.
+    const int64_t s = std::max<int32_t>(nSaturation, 0);
+    uint8_t abMean[766];
+    for (int i = 0; i < 766; ++i) abMean[i] = static_cast<uint8_t>(i / 3);
+    for (int64_t y = y0; y < y1; ++y) {
+        const uint8_t* p = PixelAt(const_cast<uint8_t*>(pSrc), nSrcWidth, x0, y);
+        uint8_t* d = PixelAt(pDst, nDstWidth, x0 - nLeft, y - nTop);
+        for (int64_t x = x0; x < x1; ++x, p += 4, d += 4) {
+            const int64_t v[3] = {p[0], p[1], p[2]};
+            const int64_t m = abMean[v[0] + v[1] + v[2]];
+            const uint8_t a = p[3];
+            if (s < 128) {
+                const int64_t k = 128 - s;
+                for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>(v[c] + (((m - v[c]) * k) >> 7));
+            } else {
+                const int64_t k0 = s - 128;
+                int64_t k = k0;
+                for (int c = 0; c < 3; ++c) {
+                    const int64_t dv = v[c] - m;
+                    const int64_t cand = v[c] + ((k0 * dv) >> 7);
+                    if (cand > 255) k = std::min(k, (255 - v[c]) * 128 / dv);
+                    else if (cand < 0) k = std::min(k, -v[c] * 128 / dv);
+                }
+                for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>(v[c] + (((v[c] - m) * k) >> 7));
+            }
+            d[3] = a;
+        }
+    }
+}
+
+// ---- Posters ----
+
+int PostBlendJob(LAYER* pTarget, LAYER* pLayer, const BLIT_CLIP* pClip)
+{
+    return PostBlend(JOB_BLEND, pTarget, pLayer, nullptr, pClip);
+}
+int PostBlendAlphaJob(LAYER* pTarget, LAYER* pLayer, const BLIT_CLIP* pClip)
+{
+    return PostBlend(JOB_BLEND_ALPHA, pTarget, pLayer, nullptr, pClip);
+}
+int PostBlendMaskJob(LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT_CLIP* pClip)
+{
+    return pMask ? PostBlend(JOB_BLEND_MASK, pTarget, pLayer, pMask, pClip) : -1;
+}
+int PostBlendMaskAlphaJob(LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT_CLIP* pClip)
+{
+    return pMask ? PostBlend(JOB_BLEND_MASK_ALPHA, pTarget, pLayer, pMask, pClip) : -1;
+}
+
+// ---- The tree walk ----
+
+int ComposeLayerTree(TREE_NODE* pNode, int nWindow, int bGroupTarget, int nDepth, int64_t llOffX, int64_t llOffY,
+                     int64_t llLeft, int64_t llTop, int64_t llRight, int64_t llBottom, int bNoWindow)
+{
+    if (!pNode) return 0;
+    LAYER* T = nullptr;
+    if (nWindow != -1 && !bNoWindow) {
+        LAYER* pSetLayer = nullptr;
+        if (nWindow < 0 || nWindow >= KX_WINDOWS || !g_LayerHooks.pfnWindowLayerSetSlot) return 0;
+        TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(nWindow);
+        if (!ppSlot || !*ppSlot || !(pSetLayer = GetNodeLayer(*ppSlot))) return 0;
+        // The picture every child lands in must exist.
+        if (!pSetLayer->pDisplayPixels) return 0;
+        T = pSetLayer;
+    }
+    LAYER* L = GetNodeLayer(pNode);
+    if (!L) return 0;
+
+    const bool D = T && (L->nWidth == 0 || L->nHeight == 0);
+    if (!D && !L->pDisplayPixels) return 0;
+    L->bHasAlpha = T ? 1 : static_cast<uint8_t>(1 - (bGroupTarget ? 1 : 0));
+    if (!D && !(T && nDepth > 0) && !L->bOwnValid) return 0;
+
+    DIRTY_BOX& box = L->rcOwn;
+    if (!D) {
+        if (T && nDepth > 0) {
+            // Drawn straight into the window: everything the window cleared inside this group is
+            // redrawn, whatever the group's own box still holds from earlier frames.
+            box = DIRTY_BOX{llLeft, llTop, llRight, llBottom};
+        } else {
+            box.llLeft = std::max(box.llLeft, llLeft);
+            box.llTop = std::max(box.llTop, llTop);
+            box.llRight = std::min(box.llRight, llRight);
+            box.llBottom = std::min(box.llBottom, llBottom);
+        }
+    }
+    AccumulateDirtyBox(L, 0);
+
+    // The topmost opaque plain child covering the box hides everything below: start there.
+    TREE_NODE* pStart = nullptr;
+    if (!D) {
+        for (TREE_NODE* q = pNode->pLastChild; q; q = q->pPrev) {
+            const LAYER* Q = GetNodeLayer(q);
+            if (!Q || q->bGroup || !Q->bVisible || Q->bBlendMode != BLEND_NORMAL || Q->nOpacity != 256 ||
+                Q->bHasAlpha || Q->bKind != LAYERKIND_CPU || !Q->pDisplayPixels)
+                continue;
+            if (HasMaskPath(Q) && Q->nMaskThreshold != 256) continue;
+            if (Q->llX <= box.llLeft && Q->llY <= box.llTop && Q->llX + Q->nWidth - 1 >= box.llRight &&
+                Q->llY + Q->nHeight - 1 >= box.llBottom) {
+                pStart = q;
+                break;
+            }
+        }
+    }
+    if (!pStart) {
+        pStart = pNode->pFirstChild;
+        if (!D && !(T && nDepth > 0)) {
+            const int64_t x0 = std::max<int64_t>(box.llLeft, 0), y0 = std::max<int64_t>(box.llTop, 0);
+            const int64_t x1 = std::min<int64_t>(box.llRight, int64_t(L->nWidth) - 1);
+            const int64_t y1 = std::min<int64_t>(box.llBottom, int64_t(L->nHeight) - 1);
+            if (x0 <= x1)
+                for (int64_t y = y0; y <= y1; ++y)
+                    g_PixelOps.PixelOpClear(PixelAt(L->pDisplayPixels, L->nWidth, x0, y), size_t(x1 - x0 + 1) * 4);
+        }
+    }
+
+    const DIRTY_BOX tbox = T ? T->rcOwn : DIRTY_BOX{};
+    for (TREE_NODE* q = pStart; q; q = q->pNext) {
+        LAYER* Q = GetNodeLayer(q);
+        if (!Q) continue;
+        if (q->bGroup) {
+            DIRTY_BOX cb;
+            if (D) {
+                cb = DIRTY_BOX{0, 0, int64_t(Q->nWidth) - 1, int64_t(Q->nHeight) - 1};
+            } else {
+                const BLIT_CLIP c = ClipToBox(Q->llX, Q->llY, Q->nWidth, Q->nHeight, box);
+                cb = DIRTY_BOX{c.nSrcOffX, c.nSrcOffY, int64_t(c.nSrcOffX) + c.nVisWidth - 1,
+                               int64_t(c.nSrcOffY) + c.nVisHeight - 1};
+            }
+            ComposeLayerTree(q, nWindow, 1, nDepth + 1, llOffX + Q->llX, llOffY + Q->llY, cb.llLeft, cb.llTop,
+                             cb.llRight, cb.llBottom, bNoWindow);
+            if (T) continue;
+        }
+        if (!Q->bVisible || Q->nOpacity <= 0 || (HasMaskPath(Q) && Q->nMaskThreshold <= 0) ||
+            Q->bKind != LAYERKIND_CPU)
+            continue;
+        if (!D && (Q->llX > box.llRight || Q->llY > box.llBottom || Q->llX + Q->nWidth <= box.llLeft ||
+                   Q->llY + Q->nHeight <= box.llTop))
+            continue;
+
+        BLIT_CLIP clip;
+        if (T && !D) {
+            const BLIT_CLIP c1 = ClipToBox(Q->llX, Q->llY, Q->nWidth, Q->nHeight, box);
+            if (c1.nVisWidth <= 0 || c1.nVisHeight <= 0) continue;
+            clip = ClipToBox(c1.nSrcOffX + llOffX + Q->llX, c1.nSrcOffY + llOffY + Q->llY, c1.nVisWidth,
+                             c1.nVisHeight, tbox);
+            clip.nSrcOffX += c1.nSrcOffX;
+            clip.nSrcOffY += c1.nSrcOffY;
+        } else if (T) {
+            clip = ClipToBox(Q->llX + llOffX, Q->llY + llOffY, Q->nWidth, Q->nHeight, tbox);
+        } else {
+            clip = ClipToBox(Q->llX, Q->llY, Q->nWidth, Q->nHeight, box);
+        }
+        if (clip.nVisWidth <= 0 || clip.nVisHeight <= 0) continue;
+
+        LAYER* pMask = nullptr;
+        if (HasMaskPath(Q)) {
+            const int r = NormalizeObjectPath(s_szMaskPath, Q->pszMaskPath, g_pszLayerPath, 0);
+            if (r < 0) return -1;
+            TREE_NODE* pMaskNode = FindNodeByPath(g_pLayerRoot, s_szMaskPath, r == 1 ? KX_FIND_GROUP : KX_FIND_LEAF);
+            pMask = GetNodeLayer(pMaskNode);
+            // A mask without pixels masks nothing, like a missing one.
+            if (pMask && !pMask->pDisplayPixels) pMask = nullptr;
+            if (pMask) {
+                if (pMask->nWidth != Q->nWidth || pMask->nHeight != Q->nHeight) {
+                    ReportScriptErrorF(KX_ERR_MASK_SIZE, 1, q->pszName ? q->pszName : "", Q->nWidth, Q->nHeight,
+                                       pMaskNode->pszName ? pMaskNode->pszName : "", pMask->nWidth, pMask->nHeight);
+                    return -1;
+                }
+            }
+        }
+        if (!Q->pDisplayPixels) continue;
+        if (RefreshColorCache(Q) != 0) return -1;
+
+        LAYER* pDst = T ? T : L;
+        int rc;
+        if (pMask && Q->nMaskThreshold < 256) {
+            BuildMaskCurve(Q);
+            rc = Q->bHasAlpha ? PostBlendMaskAlphaJob(pDst, Q, pMask, &clip) : PostBlendMaskJob(pDst, Q, pMask, &clip);
+        } else {
+            rc = Q->bHasAlpha ? PostBlendAlphaJob(pDst, Q, &clip) : PostBlendJob(pDst, Q, &clip);
+        }
+        (void)rc;
+    }
+    return 0;
+}
+
+int ComposeGroupLayer(TREE_NODE* pNode)
+{
+    LAYER* L = GetNodeLayer(pNode);
+    if (!L) return 0;
+    return ComposeLayerTree(pNode, -1, 1, 0, 0, 0, 0, 0, int64_t(L->nWidth) - 1, int64_t(L->nHeight) - 1, 1);
+}
+
+// ---- Frame steps ----
+
+int RenderWindowCPU(int nWindow)
+{
+    LAYER* pLayer = nullptr;
+    TREE_NODE* pSet = WindowLayerSet(nWindow, &pLayer);
+    if (!pSet) return g_bEngineStop;
+    s_abPictureShown[nWindow] = 1;
+    if (!pLayer->bChanged) return g_bEngineStop;
+    if (nWindow == 0 && g_bDirect3D && g_bFullRedraw) {
+        g_bFullRedraw = 0;
+        pLayer->rcOwn = DIRTY_BOX{0, 0, int64_t(pLayer->nWidth) - 1, int64_t(pLayer->nHeight) - 1};
+        pLayer->bOwnValid = 1;
+        pLayer->bFullRedraw = 1;
+        pLayer->bChanged = 1;
+        if (g_pfnRenderGpuFrame) g_pfnRenderGpuFrame();
+        if (g_bGpuDirect) return g_bEngineStop;
+    }
+    if (ComposeLayerTree(pSet, nWindow, 0, 0, 0, 0, 0, 0, int64_t(pLayer->nWidth) - 1, int64_t(pLayer->nHeight) - 1,
+                         0) != 0)
+        return -1;
+    return g_bEngineStop;
+}
+
+int PresentWindowCPU(int nWindow)
+{
+    if (nWindow < 0 || nWindow >= KX_WINDOWS) return g_bEngineStop;
+    LAYER* pLayer = nullptr;
+    TREE_NODE* pSet = WindowLayerSet(nWindow, &pLayer);
+    const WINDOW_STATE* pRec = g_apWindowState[nWindow];
+    if (!pSet) {
+        s_abPictureShown[nWindow] = 0;
+        if (pRec && pRec->hWnd) {
+            s_aBlank[nWindow] = BLANK_REQUEST{pRec->hWnd, pRec->nWidth, pRec->nHeight};
+            PlatRunOnWindowThread(BlankWindowNow, &s_aBlank[nWindow], 0);
+        }
+        return g_bEngineStop;
+    }
+    if (pLayer->bChanged) {
+        s_abPictureShown[nWindow] = 1;
+        if (pRec && pRec->hWnd) PlatInvalidateWindow(pRec->hWnd, 0);
+    }
+    return g_bEngineStop;
+}
+
+int GetWindowPictureShown(int nWindow)
+{
+    return nWindow >= 0 && nWindow < KX_WINDOWS ? s_abPictureShown[nWindow] : 0;
+}
+
+void InstallCompositor(void)
+{
+    g_EngineHooks.pfnRenderWindowCPU = RenderWindowCPU;
+    g_EngineHooks.pfnPresentWindowCPU = PresentWindowCPU;
+    SetWorkerJobHandler(JOB_BLEND, JobBlendRows);
+    SetWorkerJobHandler(JOB_BLEND_MASK, JobBlendRowsMask);
+    SetWorkerJobHandler(JOB_BLEND_ALPHA, JobBlendRowsAlpha);
+    SetWorkerJobHandler(JOB_BLEND_MASK_ALPHA, JobBlendRowsMaskAlpha);
+}

@@ -1,0 +1,90 @@
+// The real kolvex executable on a game folder written by the builders, headless: the diagnostic
+// switches end the run after a number of frames and write window 0's picture as a PNG.
+#include <gtest/gtest.h>
+
+#include <png.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/lib/command_table.h"
+#include "tools/lib/expr_assembler.h"
+#include "tools/lib/script_builder.h"
+
+extern char** environ;
+
+namespace {
+
+// A game whose root thread waits one frame at a time for ever.
+std::vector<GAME_FILE> WaitingGame(int nWidth, int nHeight)
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+    EXPECT_GE(EmitGoto(&b, "SYSTEM_START"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0);
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = nWidth;
+    game.config.nHeight = nHeight;
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    return BuildGameFiles(game);
+}
+
+// Runs the executable with extra environment entries; the exit status, or -1 after 60 s.
+int RunKolvex(const std::vector<std::string>& args, const std::vector<std::string>& env)
+{
+    std::vector<std::string> argStore = {KX_KOLVEX_PATH};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : argStore) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore = env;
+    for (char** p = environ; *p; ++p) envStore.push_back(*p);
+    std::vector<char*> envp;
+    for (std::string& s : envStore) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -2;
+    for (int i = 0; i < 6000; ++i) {
+        int nStatus = 0;
+        if (waitpid(pid, &nStatus, WNOHANG) == pid) return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -3;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+}  // namespace
+
+TEST(KolvexHeadless, QuitsAfterFramesAndWritesTheScreenshot)
+{
+    TEMP_DIR dir;
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", WaitingGame(320, 200)), 0);
+    const std::string strShot = dir.strNative + "/shot.png";
+    const int r = RunKolvex({"--game", dir.strNative + "/game"},
+                            {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+                             "KOLVEX_QUIT_AFTER_FRAMES=5", "KOLVEX_SCREENSHOT=" + strShot});
+    ASSERT_EQ(r, 0);
+
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&img, strShot.c_str()), 0) << "no screenshot written";
+    img.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(img));
+    ASSERT_NE(png_image_finish_read(&img, nullptr, pixels.data(), 0, nullptr), 0);
+    EXPECT_EQ(img.width, 320u);
+    EXPECT_EQ(img.height, 200u);
+    // Nothing is drawn: the picture is black.
+    size_t nNonBlack = 0;
+    for (uint8_t v : pixels) nNonBlack += v != 0;
+    EXPECT_EQ(nNonBlack, 0u);
+}
