@@ -15,9 +15,11 @@
 #include "core/errors.h"
 #include "core/file_location.h"
 #include "core/frame_loop.h"
+#include "core/input.h"
 #include "core/kx_math.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
+#include "image/frame_sheet.h"
 #include "image/kcg_format.h"
 #include "image/layer.h"
 #include "imageproc/blend_modes.h"
@@ -151,8 +153,10 @@ void InstallEngineParts(void)
     InstallScalingJobs();
     InstallCompositor();
     InstallKcgJobs();
+    InstallFrameSheets();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
+    InstallInput();
     InstallWindowProc();
 }
 

@@ -271,6 +271,26 @@ inline uint32_t BilinearThreadedSSE2(const uint8_t* p00, size_t nStride, __m128i
 }
 #endif
 
+// The bilinear positions of every target row and column (whole source pixel << 8 | fraction), the
+// range of targets whose four samples lie inside the source, and the target cleared outside it.
+// 1 when there is something to draw.
+int MapBilinearTargets(int64_t* pRowMap, int64_t* pColMap, uint8_t* pDst, int32_t nX1, int32_t nY1, int32_t nX2,
+                       int32_t nY2, int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH, int64_t* pc0,
+                       int64_t* pc1, int64_t* pr0, int64_t* pr1, BILINEAR_AXIS* pAx, BILINEAR_AXIS* pAy)
+{
+    const int64_t tw = nTW / 100, th = nTH / 100;
+    SetupBilinearAxis(nX1, nX2, nTW, pAx);
+    SetupBilinearAxis(nY1, nY2, nTH, pAy);
+    for (int64_t i = 0; i < tw; ++i)
+        pColMap[i] = BilinearPosition(*pAx, i);
+    for (int64_t j = 0; j < th; ++j)
+        pRowMap[j] = BilinearPosition(*pAy, j);
+    ValidRange(pColMap, tw, 8, pAx->llWhole, nSrcWidth, pc0, pc1);
+    ValidRange(pRowMap, th, 8, pAy->llWhole, nSrcHeight, pr0, pr1);
+    ClearOutsideRows(pDst, tw, th, *pr0, *pr1, *pc0, *pc1);
+    return *pr0 < *pr1 && *pc0 < *pc1;
+}
+
 int BilinearPlainRows(WORKER_JOB* pJob, const int64_t* pRowMap, const int64_t* pColMap, const uint8_t* pCurve)
 {
     const WORKER_SCALE_ARGS& a = pJob->scale;
@@ -312,18 +332,10 @@ int ScaleBilinearPlain(std::vector<int64_t>& rowMap, std::vector<int64_t>& colMa
         return 0;
     if (!GrowTable(rowMap, th) || !GrowTable(colMap, tw))
         return ReportNoMemory();
-    BILINEAR_AXIS ax, ay;
-    SetupBilinearAxis(nX1, nX2, nTW, &ax);
-    SetupBilinearAxis(nY1, nY2, nTH, &ay);
-    for (int64_t i = 0; i < tw; ++i)
-        colMap[i] = BilinearPosition(ax, i);
-    for (int64_t j = 0; j < th; ++j)
-        rowMap[j] = BilinearPosition(ay, j);
     int64_t c0, c1, r0, r1;
-    ValidRange(colMap.data(), tw, 8, ax.llWhole, nSrcWidth, &c0, &c1);
-    ValidRange(rowMap.data(), th, 8, ay.llWhole, nSrcHeight, &r0, &r1);
-    ClearOutsideRows(pDst, tw, th, r0, r1, c0, c1);
-    if (r0 >= r1 || c0 >= c1)
+    BILINEAR_AXIS ax, ay;
+    if (!MapBilinearTargets(rowMap.data(), colMap.data(), pDst, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH,
+                            &c0, &c1, &r0, &r1, &ax, &ay))
         return 0;
     WORKER_SCALE_ARGS args = {};
     args.nFirstCol = static_cast<int32_t>(c0);
@@ -540,18 +552,10 @@ int ScaleBilinearThreaded(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32
     if (!GrowTable(g_anScaleRowMap, th) || !GrowTable(g_anScaleColMap, 2 * tw) ||
         !GrowTable(g_awScaleColWeight, 4 * tw))
         return ReportNoMemory();
-    BILINEAR_AXIS ax, ay;
-    SetupBilinearAxis(nX1, nX2, nTW, &ax);
-    SetupBilinearAxis(nY1, nY2, nTH, &ay);
-    for (int64_t i = 0; i < tw; ++i)
-        g_anScaleColMap[i] = BilinearPosition(ax, i);
-    for (int64_t j = 0; j < th; ++j)
-        g_anScaleRowMap[j] = BilinearPosition(ay, j);
     int64_t c0, c1, r0, r1;
-    ValidRange(g_anScaleColMap.data(), tw, 8, ax.llWhole, nSrcWidth, &c0, &c1);
-    ValidRange(g_anScaleRowMap.data(), th, 8, ay.llWhole, nSrcHeight, &r0, &r1);
-    ClearOutsideRows(pDst, tw, th, r0, r1, c0, c1);
-    if (r0 >= r1 || c0 >= c1)
+    BILINEAR_AXIS ax, ay;
+    if (!MapBilinearTargets(g_anScaleRowMap.data(), g_anScaleColMap.data(), pDst, nX1, nY1, nX2, nY2, nSrcWidth,
+                            nSrcHeight, nTW, nTH, &c0, &c1, &r0, &r1, &ax, &ay))
         return 0;
     for (int64_t i = 0; i < tw; ++i) {
         int64_t pos = g_anScaleColMap[i];

@@ -12,6 +12,7 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
+#include "image/frame_sheet.h"
 #include "script/cmd_decl.h"
 #include "script/cmd_engine.h"
 #include "script/cmd_flow.h"
@@ -91,6 +92,9 @@ const CMD_BINDING kBuiltHandlers[] = {
     // Message texts.
     {CMDID_TEXT_APPEND, CmdTextAppend}, {CMDID_TEXT_APPEND_EXPR, CmdTextAppendExpr}, {CMDID_TEXT_END, CmdTextEnd},
 
+    // Frame sheets.
+    {CMDID_FRAME_SHEET_LOAD, CmdFrameSheetLoad}, {CMDID_FRAME_SHEET_FREE, CmdFrameSheetFree},
+    {CMDID_FRAME_SHEET_INFO, CmdFrameSheetInfo},
 };
 
 // A command this build does not carry yet: the game stops with the unknown-command error, naming

@@ -114,6 +114,15 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     for (const char* psz : {"exists", "runa", "runb", "key", "file", "script", "line", "file0", "script0", "line0",
                             "textend1", "textend2", "unused14", "unused15", "ifdepth", "calldepth", "loopdepth", "state"})
         info.push_back(Arg(psz, ARGKIND_INT));
+    // Frame sheets: the layer by path and number, then the sheet file and the frame (109), or the
+    // output designated by an integer argument and the selectors whose presence chooses the answer.
+    cmds[KXCMD_FRAME_SHEET_LOAD].args = {Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT),
+                                         Arg("file", ARGKIND_TEXT), Arg("frame", ARGKIND_INT)};
+    cmds[KXCMD_FRAME_SHEET_FREE].args = {Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
+    cmds[KXCMD_FRAME_SHEET_INFO].args = {Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT),
+                                         Arg("out", ARGKIND_INT),    Arg("count", ARGKIND_INT),
+                                         Arg("value1", ARGKIND_INT), Arg("value2", ARGKIND_INT),
+                                         Arg("value3", ARGKIND_INT)};
     return cmds;
 }
 

@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/engine_hooks.h"
+#include "core/input.h"
+#include "core/startup.h"
+#include "display/window_standin.h"
+#include "platform/plat_joystick.h"
+#include "platform/plat_window.h"
+
+namespace {
+
+int32_t s_nCursorX, s_nCursorY;          // cursor in screen pixels
+int32_t s_nOffsetX, s_nOffsetY;          // where the scaled frame sits in window 0
+int CursorPos(int32_t* pX, int32_t* pY)
+{
+    *pX = s_nCursorX;
+    *pY = s_nCursorY;
+    return 0;
+}
+void OutputOffset(int32_t* pX, int32_t* pY)
+{
+    *pX = s_nOffsetX;
+    *pY = s_nOffsetY;
+}
+
+// Window 0 is a popup (client = outer rectangle) at screen (100, 50) showing a 640 x 480 game.
+constexpr int kLeft = 100, kTop = 50;
+
+class InputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_FAKE), 0);
+        m_savedHooks = g_EngineHooks;
+        std::memcpy(m_apSaved, g_apWindowState, sizeof m_apSaved);
+        m_nSavedOutW = g_nOutputWidth;
+        m_nSavedOutH = g_nOutputHeight;
+        m_bSavedJoy = g_bJoystickPresent;
+        g_EngineHooks.pfnGetCursorScreenPos = CursorPos;
+        g_pfnGetOutputOffset = OutputOffset;
+        s_nOffsetX = s_nOffsetY = 0;
+        g_nOutputWidth = 640;
+        g_nOutputHeight = 480;
+        MakeWindow(640, 480);
+        std::memset(g_apWindowState, 0, sizeof g_apWindowState);
+        g_apWindowState[0] = &m_state;
+
+        std::memset(g_abKeyState, 0, sizeof g_abKeyState);
+        std::memset(g_abKeyMode, 0, sizeof g_abKeyMode);
+        std::memset(g_allKeyCounter, 0, sizeof g_allKeyCounter);
+        std::memset(g_allKeyPresses, 0, sizeof g_allKeyPresses);
+        std::memset(g_aInputWindow, 0, sizeof g_aInputWindow);
+        g_aInputWindow[0].bActive = 1;
+        g_bKeyboardSwitch = 1;
+        g_bMouseSwitch = 1;
+        g_bJoystickSwitch = 0;
+        g_nWheelDelta = 0;
+        g_bMouseMoved = 0;
+        g_nDragRequestWindow = 0;
+        MoveCursor(10, 10);
+        RegisterKeyHandlers();
+        PlatJoystickUseBackend(PLAT_JOY_BACKEND_FAKE);
+    }
+    void TearDown() override
+    {
+        PlatJoystickUseBackend(PLAT_JOY_BACKEND_SDL);
+        g_EngineHooks = m_savedHooks;
+        g_pfnGetOutputOffset = nullptr;
+        std::memcpy(g_apWindowState, m_apSaved, sizeof m_apSaved);
+        g_nOutputWidth = m_nSavedOutW;
+        g_nOutputHeight = m_nSavedOutH;
+        g_bJoystickPresent = m_bSavedJoy;
+        g_bJoystickSwitch = 0;
+        PlatShutdownWindowSystem();
+    }
+    void MakeWindow(int nClientW, int nClientH)
+    {
+        if (m_state.hWnd) PlatDestroyWindow(m_state.hWnd);
+        m_state = WINDOW_STATE{};
+        m_state.nWidth = 640;
+        m_state.nHeight = 480;
+        m_state.hWnd = PlatCreateWindow("KxInput", "", PLAT_WS_POPUP | PLAT_WS_VISIBLE, kLeft, kTop, nClientW,
+                                        nClientH, 0, PlatDefWindowProc, nullptr);
+        ASSERT_NE(m_state.hWnd, 0u);
+    }
+    // Cursor at a position in window 0's client area.
+    static void MoveCursor(int x, int y)
+    {
+        s_nCursorX = kLeft + x;
+        s_nCursorY = kTop + y;
+    }
+    void Key(int nVk, int bDown) { PlatFakeInjectKey(m_state.hWnd, nVk, bDown, 0); }
+    void Button(int nButton, int bDown) { PlatFakeInjectMouseButton(m_state.hWnd, nButton, bDown, 0, 0); }
+    // One main-loop turn and one frame step; the queued messages are dropped.
+    std::vector<PLAT_MSG> Frame()
+    {
+        PollInput();
+        UpdateInputState();
+        std::vector<PLAT_MSG> msgs;
+        PLAT_MSG m;
+        for (int i = 0; i < 100 && PlatPeekMessage(&m, PLAT_PM_REMOVE); ++i) {
+            msgs.push_back(m);
+            PlatDispatchMessage(&m);
+        }
+        return msgs;
+    }
+
+    WINDOW_STATE m_state{};
+    ENGINE_HOOKS m_savedHooks{};
+    WINDOW_STATE* m_apSaved[KX_WINDOWS]{};
+    int32_t m_nSavedOutW = 0, m_nSavedOutH = 0;
+    uint8_t m_bSavedJoy = 0;
+};
+
+// A down/up pattern per frame ('X' down) against the counter after each frame.
+struct KEY_CASE {
+    const char* pszPattern;
+    std::vector<int64_t> counters;
+    int64_t llPresses;
+};
+
+TEST_F(InputTest, KeyboardKeysAndAnyKeyCountFramesAndPresses)
+{
+    const KEY_CASE cases[] = {
+        {"X...", {1, -1, -2, -3}, 1},
+        {"XXX.", {1, 2, 3, -1}, 1},
+        {"XX.X..", {1, 2, -1, 1, -1, -2}, 2},
+        {"..X", {-1, -2, 1}, 1},
+    };
+    for (const KEY_CASE& c : cases) {
+        Key('A', 0);
+        for (int k : {0, int('A')}) {
+            g_abKeyMode[k] = KX_KEY_MODE_UP;
+            g_allKeyCounter[k] = 0;
+            g_allKeyPresses[k] = 0;
+        }
+        for (size_t i = 0; c.pszPattern[i]; ++i) {
+            Key('A', c.pszPattern[i] == 'X');
+            Frame();
+            EXPECT_EQ(g_allKeyCounter['A'], c.counters[i]) << c.pszPattern << " frame " << i;
+            EXPECT_EQ(g_allKeyCounter[0], c.counters[i]) << c.pszPattern << " any key, frame " << i;
+        }
+        EXPECT_EQ(g_allKeyPresses['A'], c.llPresses) << c.pszPattern;
+        EXPECT_EQ(g_allKeyPresses[0], c.llPresses) << c.pszPattern;
+    }
+}
+
+TEST_F(InputTest, AnyKeyStaysDownWhileOneOfSeveralKeysIsHeldAndIgnoresUnpolledKeys)
+{
+    Key(PLAT_VK_SPACE, 1);
+    Frame();
+    Key(PLAT_VK_OEM_102, 1);
+    Key(PLAT_VK_SPACE, 0);
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[0], 2);
+    EXPECT_EQ(g_allKeyCounter[PLAT_VK_OEM_102], 1);
+    Key(PLAT_VK_OEM_102, 0);
+    Key(PLAT_VK_CAPITAL, 1);   // Caps Lock is not a polled key
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[0], -1);
+    EXPECT_EQ(g_allKeyCounter[PLAT_VK_CAPITAL], 0);
+}
+
+TEST_F(InputTest, MouseButtonsWheelAndMovementBecomeKeys)
+{
+    Button(1, 1);
+    Button(5, 1);
+    g_nWheelDelta = 240;
+    g_bMouseMoved = 1;
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[1], 1);
+    EXPECT_EQ(g_allKeyCounter[6], 1);   // second extra button
+    EXPECT_EQ(g_allKeyCounter[5], 1);   // wheel up
+    EXPECT_EQ(g_allKeyCounter[7], 1);   // moved
+    EXPECT_EQ(g_nWheelDelta, 0);
+    EXPECT_EQ(g_bMouseMoved, 0);
+    Button(1, 0);
+    Button(5, 0);
+    Button(2, 1);
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[1], -1);
+    EXPECT_EQ(g_allKeyCounter[2], 1);
+    EXPECT_EQ(g_allKeyCounter[5], -1);   // the wheel holds a code for one frame only
+    EXPECT_EQ(g_allKeyCounter[6], -1);
+    EXPECT_EQ(g_allKeyCounter[7], -1);
+    g_nWheelDelta = -120;
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[6], 1);    // wheel down
+    EXPECT_EQ(g_allKeyPresses[6], 2);
+    EXPECT_EQ(g_allKeyCounter[5], -2);
+    EXPECT_EQ(g_allKeyCounter[0], -3);   // mouse buttons are not keyboard keys
+}
+
+TEST_F(InputTest, MousePositionMapsToGameCoordinatesWithLetterbox)
+{
+    // Output 1280 x 960 at (40, 30): a 1360 x 1020 client, margins of 20 x 15 game pixels.
+    MakeWindow(1360, 1020);
+    g_nOutputWidth = 1280;
+    g_nOutputHeight = 960;
+    s_nOffsetX = 40;
+    s_nOffsetY = 30;
+    struct {
+        int cx, cy, gx, gy;
+        uint8_t bOutPicture, bOutWindow;
+    } const cases[] = {
+        {40, 30, 0, 0, 0, 0},        {1319, 989, 639, 479, 0, 0}, {1320, 989, 640, 479, 1, 0},
+        {0, 0, -20, -15, 1, 0},      {1359, 1019, 659, 494, 1, 0}, {1400, 500, 680, 235, 1, 1},
+        {500, -40, 230, -35, 1, 1},
+    };
+    for (const auto& c : cases) {
+        MoveCursor(c.cx, c.cy);
+        PollInput();
+        const INPUT_WINDOW& w = g_aInputWindow[0];
+        EXPECT_EQ(w.nMouseX, c.gx) << c.cx << "," << c.cy;
+        EXPECT_EQ(w.nMouseY, c.gy) << c.cx << "," << c.cy;
+        EXPECT_EQ(w.bMouseOutsidePicture, c.bOutPicture) << c.cx << "," << c.cy;
+        EXPECT_EQ(w.bMouseOutsideWindow, c.bOutWindow) << c.cx << "," << c.cy;
+    }
+    // A window without a handle reads (0, 0), outside everything.
+    g_aInputWindow[1].nMouseX = 5;
+    PollInput();
+    EXPECT_EQ(g_aInputWindow[1].nMouseX, 0);
+    EXPECT_EQ(g_aInputWindow[1].bMouseOutsidePicture, 1);
+    EXPECT_EQ(g_aInputWindow[1].bMouseOutsideWindow, 1);
+}
+
+TEST_F(InputTest, NoNewMousePressBeginsOutsideTheWindowButAHeldButtonStaysHeld)
+{
+    MoveCursor(700, 10);   // beyond the client: outside the window
+    Button(1, 1);
+    g_nWheelDelta = 120;
+    g_bMouseMoved = 1;
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[1], -1);
+    EXPECT_EQ(g_allKeyPresses[1], 0);
+    EXPECT_EQ(g_allKeyPresses[5], 0);
+    EXPECT_EQ(g_allKeyPresses[7], 0);
+    Button(1, 0);
+    Frame();
+    MoveCursor(300, 200);
+    Button(1, 1);
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[1], 1);
+    MoveCursor(-30, 200);
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[1], 2);
+    Button(1, 0);
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[1], -1);
+}
+
+TEST_F(InputTest, WithoutAnActiveWindowEveryKeyIsReleased)
+{
+    Key('Z', 1);
+    Button(2, 1);
+    Frame();
+    g_aInputWindow[0].bActive = 0;
+    Frame();
+    EXPECT_EQ(g_nActiveWindow, -1);
+    EXPECT_EQ(g_allKeyCounter['Z'], -1);
+    EXPECT_EQ(g_allKeyCounter[2], -1);
+    EXPECT_EQ(g_allKeyCounter[0], -1);
+    Frame();
+    EXPECT_EQ(g_allKeyCounter['Z'], -2);
+    // The second window takes over when it is the active one.
+    g_aInputWindow[2].bActive = 1;
+    Frame();
+    EXPECT_EQ(g_nActiveWindow, 2);
+    EXPECT_EQ(g_allKeyCounter['Z'], 1);
+}
+
+TEST_F(InputTest, SwitchesOffKeepTheCountersOfTheirSource)
+{
+    Key('Q', 1);
+    Button(1, 1);
+    Frame();
+    g_bKeyboardSwitch = 0;
+    g_bMouseSwitch = 0;
+    Key('Q', 0);
+    Button(1, 0);
+    g_bMouseMoved = 1;
+    Frame();
+    Frame();
+    EXPECT_EQ(g_allKeyCounter['Q'], 1);
+    EXPECT_EQ(g_allKeyCounter[0], 1);
+    EXPECT_EQ(g_allKeyCounter[1], 1);
+    EXPECT_EQ(g_allKeyCounter[7], -1);
+    EXPECT_EQ(g_bMouseMoved, 0);   // consumed even while the mouse is switched off
+    g_bKeyboardSwitch = 1;
+    g_bMouseSwitch = 1;
+    Frame();
+    EXPECT_EQ(g_allKeyCounter['Q'], -1);
+    EXPECT_EQ(g_allKeyCounter[1], -1);
+}
+
+TEST_F(InputTest, JoysticksTurnAxesAndButtonsIntoKeys)
+{
+    ASSERT_EQ(InitJoysticks(), 1);
+    EXPECT_EQ(g_nJoystickCount, 16);
+    g_bJoystickPresent = 1;
+    auto Code = [](int s, int k) { return KX_JOY_FIRST_KEY + KX_JOY_KEYS * s + k; };
+    // Polling is off at start.
+    PlatFakeJoystickSet(0, 1, 40000, PLAT_JOY_CENTRE, 0);
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[Code(0, 3)], 0);
+
+    g_bJoystickSwitch = 1;
+    struct {
+        uint32_t x, y, buttons;
+        uint8_t up, down, left, right;
+    } const cases[] = {
+        {32767, 32767, 0, 0, 0, 0, 0},  {32768, 32767, 0, 0, 0, 0, 1},  {32766, 32767, 0, 0, 0, 1, 0},
+        {0, 0, 0, 1, 0, 1, 0},          {65535, 65535, 0, 0, 1, 0, 1},
+    };
+    for (const auto& c : cases) {
+        PlatFakeJoystickSet(1, 1, c.x, c.y, 0x80000001u);
+        Frame();
+        const uint8_t abWant[4] = {c.up, c.down, c.left, c.right};
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(g_allKeyCounter[Code(1, k)] > 0, abWant[k] != 0) << c.x << "," << c.y << " dir " << k;
+    }
+    EXPECT_EQ(g_allKeyCounter[Code(1, 4)], 5);       // button 1
+    EXPECT_EQ(g_allKeyCounter[Code(1, 35)], 5);      // button 32
+    EXPECT_EQ(g_allKeyCounter[Code(1, 5)], -5);
+    EXPECT_EQ(g_abJoystickConnected[1], 1);
+    EXPECT_EQ(g_abJoystickConnected[2], 0);
+    EXPECT_EQ(g_allKeyCounter[Code(15, 0)], -5);     // every slot runs, even an empty one
+    EXPECT_EQ(g_allKeyCounter[Code(16, 0)], 0);      // beyond the slots: no joystick codes
+}
+
+TEST_F(InputTest, AJoystickThatStopsAnsweringReadsCentredWithoutButtons)
+{
+    ASSERT_EQ(InitJoysticks(), 1);
+    g_bJoystickPresent = 1;
+    g_bJoystickSwitch = 1;
+    const int nFirst = KX_JOY_FIRST_KEY + KX_JOY_KEYS * 3;
+    PlatFakeJoystickSet(3, 1, 0, 0, 1u << 4);
+    Frame();
+    EXPECT_EQ(g_allKeyCounter[nFirst + 0], 1);
+    EXPECT_EQ(g_allKeyCounter[nFirst + 2], 1);
+    EXPECT_EQ(g_allKeyCounter[nFirst + 4 + 4], 1);
+    PlatFakeJoystickSet(3, 0, 0, 0, 0);   // pulled out while held
+    Frame();
+    EXPECT_EQ(g_abJoystickConnected[3], 0);
+    for (int k = 0; k < KX_JOY_KEYS; ++k) EXPECT_LE(g_allKeyCounter[nFirst + k], -1) << k;
+    // A slot that never held a stick never shows phantom input.
+    for (int k = 0; k < KX_JOY_KEYS; ++k) EXPECT_EQ(g_allKeyPresses[KX_JOY_FIRST_KEY + KX_JOY_KEYS * 5 + k], 0);
+}
+
+TEST_F(InputTest, JoystickSlotsAreCountedAtStart)
+{
+    PlatFakeJoystickSetNumDevs(0);
+    EXPECT_EQ(InitJoysticks(), 0);
+    EXPECT_EQ(g_nJoystickCount, 0);
+    PlatFakeJoystickSetNumDevs(40);
+    EXPECT_EQ(InitJoysticks(), 1);
+    EXPECT_EQ(g_nJoystickCount, 16);
+    // Headless runs have no joysticks.
+    PlatJoystickUseBackend(PLAT_JOY_BACKEND_NONE);
+    EXPECT_EQ(InitJoysticks(), 0);
+    PLAT_JOYINFO info{};
+    EXPECT_EQ(PlatJoystickGetPos(0, &info), -1);
+    struct {
+        int32_t nAxis;
+        uint32_t dwMapped;
+    } const axes[] = {{-32768, 0}, {-1, 32766}, {0, 32767}, {1, 32768}, {32767, 65534}};
+    for (const auto& a : axes) EXPECT_EQ(PlatJoystickMapAxis(a.nAxis), a.dwMapped) << a.nAxis;
+}
+
+TEST_F(InputTest, MinimisedWindowsLoseTheirActiveByteAndDragRequestsArePosted)
+{
+    g_nDragRequestWindow = 1;
+    g_nDragRequestX = 321;
+    g_nDragRequestY = 123;
+    std::vector<PLAT_MSG> msgs = Frame();
+    bool bDrag = false;
+    for (const PLAT_MSG& m : msgs)
+        if (m.message == PLAT_WM_NCLBUTTONDOWN && m.hwnd == m_state.hWnd) {
+            bDrag = true;
+            EXPECT_EQ(m.wParam, 2u);
+            EXPECT_EQ(PlatGetXLParam(m.lParam), 321);
+            EXPECT_EQ(PlatGetYLParam(m.lParam), 123);
+        }
+    EXPECT_TRUE(bDrag);
+    EXPECT_EQ(g_nDragRequestWindow, 0);
+    EXPECT_EQ(g_aInputWindow[0].bActive, 1);
+
+    PlatShowWindow(m_state.hWnd, PLAT_SW_MINIMIZE);
+    Frame();
+    EXPECT_EQ(g_aInputWindow[0].bActive, 0);
+}
+
+TEST_F(InputTest, InstallPutsTheInputStepsIntoTheEngineHooks)
+{
+    g_EngineHooks = ENGINE_HOOKS{};
+    InstallInput();
+    EXPECT_EQ(g_EngineHooks.pfnPollInput, &PollInput);
+    EXPECT_EQ(g_EngineHooks.pfnUpdateInputState, &UpdateInputState);
+    EXPECT_EQ(g_EngineHooks.pfnRegisterKeyHandlers, &RegisterKeyHandlers);
+    EXPECT_EQ(g_EngineHooks.pfnInitJoysticks, &InitJoysticks);
+}
+
+}  // namespace
