@@ -5,7 +5,7 @@
 
 #include "core/engine_hooks.h"
 #include "core/startup.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "platform/plat_joystick.h"
 #include "platform/plat_window.h"
 #include "script/dispatch.h"
@@ -37,15 +37,12 @@ const uint8_t g_abPolledKeys[KX_POLLED_KEYS] = {
     186, 187, 188, 189, 190, 191, 192, 219, 220, 221, 222, 226,
 };
 
-INPUT_WINDOW g_aInputWindow[KX_INPUT_WINDOWS];
 int32_t g_nActiveWindow = -1;
 
 int32_t g_nWheelDelta = 0;
 uint8_t g_bMouseMoved = 0;
 uint8_t g_nDragRequestWindow = 0;
 int32_t g_nDragRequestX = 0, g_nDragRequestY = 0;
-
-void (*g_pfnGetOutputOffset)(int32_t* pnX, int32_t* pnY) = nullptr;
 
 int32_t g_nJoystickCount = 0;
 uint8_t g_abJoystickConnected[KX_JOYSTICKS];
@@ -99,26 +96,26 @@ static PLAT_HWND WindowHandle(int nWindow)
 // scaled to the output size, so its client position is scaled back to game pixels (integer division).
 static void SampleWindowMouse(int nWindow, int32_t nScreenX, int32_t nScreenY)
 {
-    INPUT_WINDOW& w = g_aInputWindow[nWindow];
+    WINDOW_STATE* p = g_apWindowState[nWindow];
     const PLAT_HWND hwnd = WindowHandle(nWindow);
     int32_t ox = 0, oy = 0;
     if (!hwnd || PlatClientToScreen(hwnd, &ox, &oy) != 0) {
+        if (!p) return;
+        WINDOW_STATE& w = *p;
         w.nMouseX = w.nMouseY = 0;
         w.bMouseOutsidePicture = w.bMouseOutsideWindow = 1;
         return;
     }
-    const WINDOW_STATE* p = g_apWindowState[nWindow];
+    WINDOW_STATE& w = *p;
     const int64_t nWidth = p->nWidth, nHeight = p->nHeight;
     int64_t x = static_cast<int64_t>(nScreenX) - ox, y = static_cast<int64_t>(nScreenY) - oy;
     // Window 0 shows the scaled frame at an offset; the margins around it are the letterbox.
     int64_t mx = 0, my = 0;
     if (nWindow == 0) {
-        int32_t nOffsetX = 0, nOffsetY = 0;
-        if (g_pfnGetOutputOffset) g_pfnGetOutputOffset(&nOffsetX, &nOffsetY);
-        x -= nOffsetX;
-        y -= nOffsetY;
-        mx = nOffsetX;
-        my = nOffsetY;
+        x -= g_nOutputOffsetX;
+        y -= g_nOutputOffsetY;
+        mx = g_nOutputOffsetX;
+        my = g_nOutputOffsetY;
         if (g_nOutputWidth != 0 && g_nOutputHeight != 0) {
             x = x * nWidth / g_nOutputWidth;
             y = y * nHeight / g_nOutputHeight;
@@ -139,7 +136,7 @@ void PollInput(void)
 {
     int nActive = -1;
     for (int i = 0; i < KX_INPUT_WINDOWS && nActive < 0; ++i)
-        if (g_aInputWindow[i].bActive) nActive = i;
+        if (g_apWindowState[i] && g_apWindowState[i]->bActive) nActive = i;
     g_nActiveWindow = nActive;
     if (nActive < 0) {
         // Nothing of ours has the keyboard: every key reads as up, so held keys are released.
@@ -157,9 +154,8 @@ void PollInput(void)
 
 static void UpdateMouseKeys(void)
 {
-    const INPUT_WINDOW* pActive = g_nActiveWindow >= 0 && g_nActiveWindow < KX_INPUT_WINDOWS
-                                      ? &g_aInputWindow[g_nActiveWindow]
-                                      : nullptr;
+    const WINDOW_STATE* pActive =
+        g_nActiveWindow >= 0 && g_nActiveWindow < KX_INPUT_WINDOWS ? g_apWindowState[g_nActiveWindow] : nullptr;
     if (pActive && pActive->bMouseOutsideWindow) {
         // No new press begins outside the window; a button held before leaving stays held.
         for (int k : {1, 2, 4, 5, 6, 7})
@@ -218,7 +214,7 @@ void UpdateInputState(void)
 
     for (int i = 0; i < KX_INPUT_WINDOWS; ++i) {
         const PLAT_HWND hwnd = WindowHandle(i);
-        if (hwnd && PlatIsIconic(hwnd)) g_aInputWindow[i].bActive = 0;
+        if (hwnd && PlatIsIconic(hwnd)) g_apWindowState[i]->bActive = 0;
     }
     UpdatePauseState();
 

@@ -1,5 +1,5 @@
 // Input polling: the window thread samples the keyboard, the mouse buttons and the mouse position
-// of every engine window (PollInput); once per frame the input step turns the samples, the wheel,
+// of every engine window into its window record (PollInput); once per frame the input step turns the samples, the wheel,
 // the mouse movement and the joysticks into key transitions (UpdateInputState). The key arrays
 // themselves are in core/input_state.h.
 #pragma once
@@ -22,16 +22,6 @@ void RunKeyHandler(int nKey);
 // The keyboard keys that are polled, by virtual-key code.
 extern const uint8_t g_abPolledKeys[KX_POLLED_KEYS];
 
-// What the input step knows of each engine window: the active byte (set and cleared by the window
-// procedure on activation; cleared here when the window is minimised) and the mouse position in
-// game coordinates with its two outside flags.
-struct INPUT_WINDOW {
-    uint8_t bActive;
-    int32_t nMouseX, nMouseY;
-    uint8_t bMouseOutsidePicture;  // not on the game picture
-    uint8_t bMouseOutsideWindow;   // not even on the letterbox margins around it
-};
-extern INPUT_WINDOW g_aInputWindow[KX_INPUT_WINDOWS];
 // Index of the active engine window, -1 when none is.
 extern int32_t g_nActiveWindow;
 
@@ -41,10 +31,6 @@ extern int32_t g_nWheelDelta;
 extern uint8_t g_bMouseMoved;
 extern uint8_t g_nDragRequestWindow;
 extern int32_t g_nDragRequestX, g_nDragRequestY;
-
-// Where the scaled frame sits in window 0's client area (the width of the letterbox margins), from
-// the presentation; NULL: at the origin.
-extern void (*g_pfnGetOutputOffset)(int32_t* pnX, int32_t* pnY);
 
 // Joysticks: the slot count (at most 16) and which slots answered the last poll.
 extern int32_t g_nJoystickCount;

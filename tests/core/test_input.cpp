@@ -7,24 +7,18 @@
 #include "core/engine_hooks.h"
 #include "core/input.h"
 #include "core/startup.h"
-#include "display/window_standin.h"
+#include "display/window_state.h"
 #include "platform/plat_joystick.h"
 #include "platform/plat_window.h"
 
 namespace {
 
 int32_t s_nCursorX, s_nCursorY;          // cursor in screen pixels
-int32_t s_nOffsetX, s_nOffsetY;          // where the scaled frame sits in window 0
 int CursorPos(int32_t* pX, int32_t* pY)
 {
     *pX = s_nCursorX;
     *pY = s_nCursorY;
     return 0;
-}
-void OutputOffset(int32_t* pX, int32_t* pY)
-{
-    *pX = s_nOffsetX;
-    *pY = s_nOffsetY;
 }
 
 // Window 0 is a popup (client = outer rectangle) at screen (100, 50) showing a 640 x 480 game.
@@ -41,8 +35,7 @@ protected:
         m_nSavedOutH = g_nOutputHeight;
         m_bSavedJoy = g_bJoystickPresent;
         g_EngineHooks.pfnGetCursorScreenPos = CursorPos;
-        g_pfnGetOutputOffset = OutputOffset;
-        s_nOffsetX = s_nOffsetY = 0;
+        g_nOutputOffsetX = g_nOutputOffsetY = 0;
         g_nOutputWidth = 640;
         g_nOutputHeight = 480;
         MakeWindow(640, 480);
@@ -53,8 +46,9 @@ protected:
         std::memset(g_abKeyMode, 0, sizeof g_abKeyMode);
         std::memset(g_allKeyCounter, 0, sizeof g_allKeyCounter);
         std::memset(g_allKeyPresses, 0, sizeof g_allKeyPresses);
-        std::memset(g_aInputWindow, 0, sizeof g_aInputWindow);
-        g_aInputWindow[0].bActive = 1;
+        m_state.bActive = 1;
+        m_sub = WINDOW_STATE{};
+        g_apWindowState[2] = &m_sub;   // a record without a window
         g_bKeyboardSwitch = 1;
         g_bMouseSwitch = 1;
         g_bJoystickSwitch = 0;
@@ -69,7 +63,7 @@ protected:
     {
         PlatJoystickUseBackend(PLAT_JOY_BACKEND_SDL);
         g_EngineHooks = m_savedHooks;
-        g_pfnGetOutputOffset = nullptr;
+        g_nOutputOffsetX = g_nOutputOffsetY = 0;
         std::memcpy(g_apWindowState, m_apSaved, sizeof m_apSaved);
         g_nOutputWidth = m_nSavedOutW;
         g_nOutputHeight = m_nSavedOutH;
@@ -81,6 +75,7 @@ protected:
     {
         if (m_state.hWnd) PlatDestroyWindow(m_state.hWnd);
         m_state = WINDOW_STATE{};
+        m_state.bActive = 1;
         m_state.nWidth = 640;
         m_state.nHeight = 480;
         m_state.hWnd = PlatCreateWindow("KxInput", "", PLAT_WS_POPUP | PLAT_WS_VISIBLE, kLeft, kTop, nClientW,
@@ -110,6 +105,7 @@ protected:
     }
 
     WINDOW_STATE m_state{};
+    WINDOW_STATE m_sub{};
     ENGINE_HOOKS m_savedHooks{};
     WINDOW_STATE* m_apSaved[KX_WINDOWS]{};
     int32_t m_nSavedOutW = 0, m_nSavedOutH = 0;
@@ -201,8 +197,8 @@ TEST_F(InputTest, MousePositionMapsToGameCoordinatesWithLetterbox)
     MakeWindow(1360, 1020);
     g_nOutputWidth = 1280;
     g_nOutputHeight = 960;
-    s_nOffsetX = 40;
-    s_nOffsetY = 30;
+    g_nOutputOffsetX = 40;
+    g_nOutputOffsetY = 30;
     struct {
         int cx, cy, gx, gy;
         uint8_t bOutPicture, bOutWindow;
@@ -214,18 +210,18 @@ TEST_F(InputTest, MousePositionMapsToGameCoordinatesWithLetterbox)
     for (const auto& c : cases) {
         MoveCursor(c.cx, c.cy);
         PollInput();
-        const INPUT_WINDOW& w = g_aInputWindow[0];
+        const WINDOW_STATE& w = m_state;
         EXPECT_EQ(w.nMouseX, c.gx) << c.cx << "," << c.cy;
         EXPECT_EQ(w.nMouseY, c.gy) << c.cx << "," << c.cy;
         EXPECT_EQ(w.bMouseOutsidePicture, c.bOutPicture) << c.cx << "," << c.cy;
         EXPECT_EQ(w.bMouseOutsideWindow, c.bOutWindow) << c.cx << "," << c.cy;
     }
     // A window without a handle reads (0, 0), outside everything.
-    g_aInputWindow[1].nMouseX = 5;
+    m_sub.nMouseX = 5;
     PollInput();
-    EXPECT_EQ(g_aInputWindow[1].nMouseX, 0);
-    EXPECT_EQ(g_aInputWindow[1].bMouseOutsidePicture, 1);
-    EXPECT_EQ(g_aInputWindow[1].bMouseOutsideWindow, 1);
+    EXPECT_EQ(m_sub.nMouseX, 0);
+    EXPECT_EQ(m_sub.bMouseOutsidePicture, 1);
+    EXPECT_EQ(m_sub.bMouseOutsideWindow, 1);
 }
 
 TEST_F(InputTest, NoNewMousePressBeginsOutsideTheWindowButAHeldButtonStaysHeld)
@@ -258,7 +254,7 @@ TEST_F(InputTest, WithoutAnActiveWindowEveryKeyIsReleased)
     Key('Z', 1);
     Button(2, 1);
     Frame();
-    g_aInputWindow[0].bActive = 0;
+    m_state.bActive = 0;
     Frame();
     EXPECT_EQ(g_nActiveWindow, -1);
     EXPECT_EQ(g_allKeyCounter['Z'], -1);
@@ -267,7 +263,7 @@ TEST_F(InputTest, WithoutAnActiveWindowEveryKeyIsReleased)
     Frame();
     EXPECT_EQ(g_allKeyCounter['Z'], -2);
     // The second window takes over when it is the active one.
-    g_aInputWindow[2].bActive = 1;
+    m_sub.bActive = 1;
     Frame();
     EXPECT_EQ(g_nActiveWindow, 2);
     EXPECT_EQ(g_allKeyCounter['Z'], 1);
@@ -387,11 +383,11 @@ TEST_F(InputTest, MinimisedWindowsLoseTheirActiveByteAndDragRequestsArePosted)
         }
     EXPECT_TRUE(bDrag);
     EXPECT_EQ(g_nDragRequestWindow, 0);
-    EXPECT_EQ(g_aInputWindow[0].bActive, 1);
+    EXPECT_EQ(m_state.bActive, 1);
 
     PlatShowWindow(m_state.hWnd, PLAT_SW_MINIMIZE);
     Frame();
-    EXPECT_EQ(g_aInputWindow[0].bActive, 0);
+    EXPECT_EQ(m_state.bActive, 0);
 }
 
 TEST_F(InputTest, InstallPutsTheInputStepsIntoTheEngineHooks)
