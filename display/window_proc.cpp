@@ -270,8 +270,8 @@ void GetWindowMousePos(int nWindow, int32_t* pnX, int32_t* pnY)
     if (nWindow >= 0 && nWindow < KX_WINDOWS) {
         const WINDOW_STATE* p = g_apWindowState[nWindow];
         if (p && p->hWnd) {
-            x = g_aInputWindow[nWindow].nMouseX;
-            y = g_aInputWindow[nWindow].nMouseY;
+            x = p->nMouseX;
+            y = p->nMouseY;
         }
     }
     if (pnX) *pnX = x;
@@ -451,7 +451,6 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
         break;
     case PLAT_WM_ACTIVATE:
         pState->bActive = (wParam & 0xFFFFu) != PLAT_WA_INACTIVE ? 1 : 0;
-        g_aInputWindow[pState->nIndex].bActive = pState->bActive;
         if (pState->nIndex == 0) {
             s_bActivationSeen = 1;
             UpdatePauseState();

@@ -27,8 +27,8 @@ enum { KX_WMSZ_LEFT = 1, KX_WMSZ_RIGHT = 2, KX_WMSZ_TOP = 3, KX_WMSZ_TOPLEFT = 4
 // At most this many dropped names are kept.
 enum { KX_DROP_MAX_FILES = 65536 };
 
-// Globals of the procedure that the frame step reads. The mouse-moved byte, the wheel delta, the
-// drag request and the per-window active bytes belong to the input step (core/input.h).
+// Globals of the procedure that the frame step reads. The mouse-moved byte, the wheel delta and the
+// drag request belong to the input step (core/input.h).
 extern uint8_t g_nPopupMenuRequest;       // 2: the frame step opens the tray popup menu
 extern int32_t g_nPopupMenuX, g_nPopupMenuY;  // at this screen position (the cursor's)
 extern uint8_t g_bPauseOnCaptionDrag;     // the engine pauses while the caption is dragged

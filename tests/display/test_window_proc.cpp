@@ -65,7 +65,6 @@ protected:
         g_nLastKeyDown = g_nLastMouseButton = 0;
         g_bMouseMoved = 0;
         g_nWheelDelta = 0;
-        std::memset(g_aInputWindow, 0, sizeof g_aInputWindow);
         std::memset(g_abKeyState, 0, sizeof g_abKeyState);
         std::strcpy(g_szWindowTitle, "KX");
         g_nTargetWidth = g_nOutputWidth = 640;
@@ -147,10 +146,8 @@ TEST_F(WindowProcTest, ActivationPausesAndResumesTheEngine)
     EXPECT_EQ(g_bEnginePaused, 0);
     PlatFakeInjectFocus(hMain, 1);
     EXPECT_EQ(Main()->bActive, 1);
-    EXPECT_EQ(g_aInputWindow[0].bActive, 1);
     PlatFakeInjectFocus(hMain, 0);
     EXPECT_EQ(Main()->bActive, 0);
-    EXPECT_EQ(g_aInputWindow[0].bActive, 0);
     EXPECT_EQ(g_bEnginePaused, 1);
     PlatFakeInjectFocus(hMain, 1);
     EXPECT_EQ(g_bEnginePaused, 0);
@@ -206,9 +203,9 @@ TEST_F(WindowProcTest, ClickOnTheClickLayerRequestsADrag)
 
 TEST_F(WindowProcTest, MousePositionIsTheInputStepsSample)
 {
-    g_aInputWindow[0].nMouseX = 100;
-    g_aInputWindow[0].nMouseY = 50;
-    g_aInputWindow[2].nMouseX = 7;
+    Main()->nMouseX = 100;
+    Main()->nMouseY = 50;
+    g_apWindowState[2]->nMouseX = 7;
     int32_t x = -1, y = -1;
     GetWindowMousePos(0, &x, &y);
     EXPECT_EQ(x, 100);
