@@ -36,6 +36,7 @@
 #include "core/settings.h"
 #include "core/sysfacts.h"
 #include "display/touch_library.h"
+#include "display/window_proc.h"
 #include "display/window_state.h"
 #include "media/emote_component.h"
 #include "platform/plat_file.h"
@@ -156,6 +157,7 @@ void InstallEngineParts(void)
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
     InstallInput();
+    InstallWindowProc();
 }
 
 int KolvexMain(int argc, char** argv)

@@ -1,0 +1,73 @@
+// The window procedure shared by the four game windows: it turns window messages into engine state
+// (the input events, the window requests left to the scripts, the closing protocol with its quit
+// question, dropped files, the tray icon's clicks) and keeps the main window's geometry at the
+// game's aspect. Window thread only.
+//
+// What the platform cannot report on Linux (the window manager owns the decorations): caption drags
+// (WM_NCLBUTTONDOWN / UP, WM_EXITSIZEMOVE), caption double-clicks, WM_SIZING and WM_GETMINMAXINFO
+// never arrive from a real window; the handlers stay and are reached by injected messages. A resize
+// done by the window manager is brought back to the game's aspect by WM_SIZE instead of WM_SIZING.
+// Touch gestures and the window-movie notifications have no source and fall to the default.
+#pragma once
+#include <cstdint>
+
+#include "display/window_events.h"
+#include "platform/plat_window.h"
+
+struct WINDOW_STATE;
+
+// Message numbers the platform does not name.
+enum : uint32_t {
+    KX_WM_TRAY_NOTIFY = 0x040A,     // the tray icon's callback (wParam icon id, lParam mouse message)
+};
+enum { KX_TRAY_ICON_ID = 123, KX_HTCAPTION = 2 };
+// WM_SIZING edges.
+enum { KX_WMSZ_LEFT = 1, KX_WMSZ_RIGHT = 2, KX_WMSZ_TOP = 3, KX_WMSZ_TOPLEFT = 4, KX_WMSZ_TOPRIGHT = 5,
+       KX_WMSZ_BOTTOM = 6, KX_WMSZ_BOTTOMLEFT = 7, KX_WMSZ_BOTTOMRIGHT = 8 };
+// At most this many dropped names are kept.
+enum { KX_DROP_MAX_FILES = 65536 };
+
+// Globals of the procedure that the frame step reads. The mouse-moved byte, the wheel delta and the
+// drag request belong to the input step (core/input.h).
+extern uint8_t g_nPopupMenuRequest;       // 2: the frame step opens the tray popup menu
+extern int32_t g_nPopupMenuX, g_nPopupMenuY;  // at this screen position (the cursor's)
+extern uint8_t g_bPauseOnCaptionDrag;     // the engine pauses while the caption is dragged
+extern uint8_t g_bRestorePending;         // a restore from maximised waits for its WM_WINDOWPOSCHANGED
+extern uint8_t g_bFrameChanged;           // the frame style changed: shift once on the next WM_SIZE
+extern int32_t g_nSavedFrameWidth, g_nSavedFrameHeight;
+// Target and output sizes as they were before maximising (0 while not maximised).
+extern int32_t g_nMaxSavedTargetWidth, g_nMaxSavedTargetHeight;
+extern int32_t g_nMaxSavedOutputWidth, g_nMaxSavedOutputHeight;
+extern uint8_t g_bResetRequest;           // the drawing device must be reset
+
+// Parts that other subsystems own; NULL is skipped.
+// Presents the window's picture again (paint, activation, tray click); RepaintWindow once installed.
+extern int (*g_pfnRepaintWindow)(WINDOW_STATE* pState);
+// 1 when the window's click layer has a non-black pixel under the window's mouse position (as the
+// input step sampled it).
+extern int (*g_pfnClickLayerHit)(WINDOW_STATE* pState);
+// Makes the cursor visible (before the quit question).
+extern void (*g_pfnRequestCursorShow)(void);
+// Marks the main window's layer set wholly dirty (the tray popup redraws it).
+extern void (*g_pfnMarkLayerSetDirty)(WINDOW_STATE* pState);
+// The main window's tray icon and window-shape bitmap go with the window.
+extern void (*g_pfnRemoveTrayIcon)(void);
+
+// The procedure of every game window. Messages for a window without a record go to the default.
+intptr_t GameWndProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+// The message table for a window with its record.
+intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam,
+                               intptr_t lParam);
+// WM_SYSCOMMAND: 0 swallows the command, 1 lets the default carry it out.
+int HandleWmSysCommand(WINDOW_STATE* pState, uintptr_t wParam);
+// WM_SIZING: adjusts the proposed outer rectangle so that its client keeps the logical aspect.
+// fw, fh: what the frame adds to the client's width and height.
+void HandleWmSizing(const WINDOW_STATE* pState, int nEdge, int32_t fw, int32_t fh, PLAT_RECT* pRect);
+// Replaces the shared file list with the drop's names (folders end in '\'). Under g_csEngine.
+void HandleWmDropFiles(uintptr_t hDrop);
+// Frees the shared file list (entries up to the NULL end); the caller holds g_csEngine.
+void FreeFileList(void);
+
+// Makes GameWndProc the procedure the window records create their windows with, and tells the
+// engine pause whether the main window is active.
+void InstallWindowProc(void);

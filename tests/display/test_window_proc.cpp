@@ -1,0 +1,451 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/engine_globals.h"
+#include "core/frame_loop.h"
+#include "core/input.h"
+#include "core/input_state.h"
+#include "core/settings.h"
+#include "core/startup.h"
+#include "display/presentation.h"
+#include "display/window_proc.h"
+#include "display/window_state.h"
+#include "platform/plat_msgbox.h"
+#include "platform/plat_window.h"
+#include "script/dispatch.h"
+#include "script/engine_config.h"
+#include "script/script_thread.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+constexpr uint32_t kStyle = PLAT_WS_OVERLAPPEDWINDOW;
+
+// What the window procedure handed to the presentation, and the procedure nesting seen there.
+std::vector<int> g_vRepainted;
+std::vector<int> g_vNestingSeen;
+int RecordRepaint(WINDOW_STATE* pState)
+{
+    g_vRepainted.push_back(pState->nIndex);
+    g_vNestingSeen.push_back(g_bInWndProc.load());
+    return PlatPresentWindow(pState->hWnd);
+}
+
+// The frame hold and nesting at the moment the quit question is put.
+std::vector<int> g_vHoldAtQuestion;
+void RecordCursorShow(void)
+{
+    g_vHoldAtQuestion.push_back(g_bFrameHold.load());
+    g_vNestingSeen.push_back(g_bInWndProc.load());
+}
+
+class WindowProcTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_FAKE), 0);
+        ASSERT_EQ(CreateWindowStates(), 0);
+        pfnSavedProc = g_pfnMainWindowProc;
+        InstallWindowProc();
+        g_pfnRepaintWindow = RecordRepaint;
+        g_pfnRequestCursorShow = RecordCursorShow;
+        g_vRepainted.clear();
+        g_vNestingSeen.clear();
+        g_vHoldAtQuestion.clear();
+        g_bEngineStop = 0;
+        g_bEnginePaused = 0;
+        g_bRunInBackground = 0;
+        g_bFullscreen = g_bMaximized = 0;
+        g_bResizable = 1;
+        g_bCaptionDblClickOption = 0;
+        g_bCloseEvent = g_nCaptionDblClick = 0;
+        g_nLastKeyDown = g_nLastMouseButton = 0;
+        g_bMouseMoved = 0;
+        g_nWheelDelta = 0;
+        std::memset(g_abKeyState, 0, sizeof g_abKeyState);
+        std::strcpy(g_szWindowTitle, "KX");
+        g_nTargetWidth = g_nOutputWidth = 640;
+        g_nTargetHeight = g_nOutputHeight = 480;
+        g_nOutputOffsetX = g_nOutputOffsetY = 0;
+        hMain = Create(0, 640, 480);
+    }
+    void TearDown() override
+    {
+        PlatShutdownWindowSystem();
+        g_hMainWnd = 0;
+        FreeFileList();
+        g_pfnRepaintWindow = nullptr;
+        g_pfnRequestCursorShow = nullptr;
+        g_pfnIsMainWindowActive = nullptr;
+        g_pfnMainWindowProc = pfnSavedProc;
+        g_bEngineStop = 0;
+        g_bEnginePaused = 0;
+    }
+
+    // A window of the record nIndex with the given client size, created with the game procedure.
+    PLAT_HWND Create(int nIndex, int cw, int ch)
+    {
+        WINDOW_STATE* p = g_apWindowState[nIndex];
+        p->nWidth = cw;
+        p->nHeight = ch;
+        ResetWindowState(p, "KX");
+        PLAT_RECT rc{0, 0, cw, ch};
+        PlatAdjustWindowRect(&rc, kStyle, 0);
+        PLAT_HWND h = PlatCreateWindow("KxWndProcTest", "KX", kStyle, 100, 50, rc.right - rc.left,
+                                       rc.bottom - rc.top, 0, GameWndProc, p);
+        EXPECT_NE(h, 0u);
+        p->hWnd = h;
+        g_anWindowCreated[nIndex] = 1;
+        if (nIndex == 0) g_hMainWnd = h;
+        return h;
+    }
+    // Dispatches everything queued; 1 when WM_QUIT came.
+    int Drain(void)
+    {
+        int bQuit = 0;
+        PLAT_MSG m;
+        while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) {
+            if (m.message == PLAT_WM_QUIT) bQuit = 1;
+            else PlatDispatchMessage(&m);
+        }
+        EXPECT_EQ(g_bInWndProc.load(), 0);
+        return bQuit;
+    }
+    WINDOW_STATE* Main(void) { return g_apWindowState[0]; }
+
+    PLAT_HWND hMain = 0;
+    PLAT_WNDPROC pfnSavedProc = nullptr;
+};
+
+TEST_F(WindowProcTest, PaintAndActivationRepaintThroughThePresentation)
+{
+    InstallWindowProc();
+    EXPECT_EQ(g_pfnMainWindowProc, &GameWndProc);
+    EXPECT_EQ(g_pfnRepaintWindow, &RepaintWindow);
+    g_pfnRepaintWindow = RecordRepaint;
+    const int nBefore = PlatFakeGetPresentCount(hMain);
+    PlatInvalidateWindow(hMain, 0);
+    Drain();
+    EXPECT_EQ(g_vRepainted, std::vector<int>{0});
+    EXPECT_EQ(PlatFakeGetPresentCount(hMain), nBefore + 1);
+    // The paint was taken: no second paint follows.
+    Drain();
+    EXPECT_EQ(g_vRepainted.size(), 1u);
+    // Focus gives WM_ACTIVATEAPP and WM_ACTIVATE, each repainting.
+    PlatFakeInjectFocus(hMain, 1);
+    EXPECT_EQ(g_vRepainted.size(), 3u);
+}
+
+TEST_F(WindowProcTest, ActivationPausesAndResumesTheEngine)
+{
+    // No activation reported yet: the main window counts as active.
+    UpdatePauseState();
+    EXPECT_EQ(g_bEnginePaused, 0);
+    PlatFakeInjectFocus(hMain, 1);
+    EXPECT_EQ(Main()->bActive, 1);
+    PlatFakeInjectFocus(hMain, 0);
+    EXPECT_EQ(Main()->bActive, 0);
+    EXPECT_EQ(g_bEnginePaused, 1);
+    PlatFakeInjectFocus(hMain, 1);
+    EXPECT_EQ(g_bEnginePaused, 0);
+    // A sub window's activation does not touch the pause.
+    PLAT_HWND hSub = Create(1, 128, 128);
+    PlatFakeInjectFocus(hSub, 0);
+    EXPECT_EQ(g_bEnginePaused, 0);
+}
+
+TEST_F(WindowProcTest, KeysAndMouseReachTheEventGlobals)
+{
+    PlatFakeInjectKey(hMain, 'A', 1, 0);
+    Drain();
+    EXPECT_EQ(g_nLastKeyDown, 'A');
+
+    PlatFakeInjectMouseMove(hMain, 210, 110);
+    Drain();
+    EXPECT_EQ(g_bMouseMoved, 0x80);
+
+    struct { int nButton, nLast, nKey; } const cases[] = {{1, 1, 1}, {2, 2, 2}, {3, 4, 4}};
+    for (const auto& c : cases) {
+        PlatFakeInjectMouseButton(hMain, c.nButton, 1, 20, 30);
+        Drain();
+        EXPECT_EQ(g_nLastMouseButton, c.nLast) << c.nButton;
+        EXPECT_EQ(g_abKeyState[c.nKey], 0x80) << c.nButton;
+    }
+    // Wheel notches add up until the input step takes them.
+    PlatFakeInjectMouseWheel(hMain, -240, 5, 5);
+    PlatFakeInjectMouseWheel(hMain, 120, 5, 5);
+    Drain();
+    EXPECT_EQ(g_nWheelDelta, -120);
+}
+
+TEST_F(WindowProcTest, ClickOnTheClickLayerRequestsADrag)
+{
+    static int s_bHit;
+    g_pfnClickLayerHit = [](WINDOW_STATE*) { return s_bHit; };
+    g_nDragRequestWindow = 0;
+    s_bHit = 0;
+    PlatFakeInjectMouseButton(hMain, 1, 1, 20, 30);
+    Drain();
+    EXPECT_EQ(g_nDragRequestWindow, 0);
+    s_bHit = 1;
+    PlatFakeInjectMouseButton(hMain, 1, 1, 20, 30);
+    Drain();
+    EXPECT_EQ(g_nDragRequestWindow, 1);
+    int32_t x = 20, y = 30;
+    PlatClientToScreen(hMain, &x, &y);
+    EXPECT_EQ(g_nDragRequestX, x);
+    EXPECT_EQ(g_nDragRequestY, y);
+    g_pfnClickLayerHit = nullptr;
+}
+
+TEST_F(WindowProcTest, MousePositionIsTheInputStepsSample)
+{
+    Main()->nMouseX = 100;
+    Main()->nMouseY = 50;
+    g_apWindowState[2]->nMouseX = 7;
+    int32_t x = -1, y = -1;
+    GetWindowMousePos(0, &x, &y);
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(y, 50);
+    // A window without a handle, or no window at all, reports (0, 0).
+    for (int n : {2, -1, 4}) {
+        GetWindowMousePos(n, &x, &y);
+        EXPECT_EQ(x, 0) << n;
+        EXPECT_EQ(y, 0) << n;
+    }
+}
+
+TEST_F(WindowProcTest, AltAndF10AreSwallowedButAltF4StillCloses)
+{
+    Main()->nCloseMode = KX_CLOSE_REPORT;
+    EXPECT_EQ(PlatSendMessage(hMain, PLAT_WM_SYSKEYDOWN, PLAT_VK_MENU, 0), 0);
+    EXPECT_EQ(PlatSendMessage(hMain, PLAT_WM_SYSKEYDOWN, PLAT_VK_F10, 0), 0);
+    EXPECT_EQ(g_bCloseEvent, 0);
+    PlatSendMessage(hMain, PLAT_WM_SYSKEYDOWN, PLAT_VK_F4, 1 << 29);
+    EXPECT_EQ(g_bCloseEvent, 1);
+}
+
+TEST_F(WindowProcTest, DroppedFilesReplaceTheFileList)
+{
+    TEMP_DIR dir;
+    dir.Write("sub/a.txt", std::string("x"));
+    const std::string strDir = dir.strEngine + "\\sub";
+    const std::string strFile = dir.strEngine + "\\sub\\a.txt";
+    const std::string strMissing = dir.strEngine + "\\gone";
+    const char* names[] = {strDir.c_str(), strFile.c_str(), strMissing.c_str()};
+    PlatFakeInjectDropFiles(hMain, names, 3);
+    Drain();
+    ASSERT_EQ(g_nFileListCount, 3);
+    EXPECT_EQ(std::string(g_apszFileList[0]), strDir + "\\");
+    EXPECT_EQ(std::string(g_apszFileList[1]), strFile);
+    EXPECT_EQ(std::string(g_apszFileList[2]), strMissing);
+    EXPECT_EQ(g_apszFileList[3], nullptr);
+
+    // A long name is kept whole, with room for the folder mark.
+    std::string strLong(600, 'n');
+    const char* one[] = {strLong.c_str()};
+    PlatFakeInjectDropFiles(hMain, one, 1);
+    Drain();
+    ASSERT_EQ(g_nFileListCount, 1);
+    EXPECT_EQ(std::string(g_apszFileList[0]), strLong);
+    EXPECT_EQ(g_apszFileList[1], nullptr);
+
+    // More names than the list holds: the first ones are kept.
+    std::vector<std::string> many(KX_DROP_MAX_FILES + 1, "f");
+    many.back() = "last";
+    std::vector<const char*> ptrs;
+    for (auto& s : many) ptrs.push_back(s.c_str());
+    PlatFakeInjectDropFiles(hMain, ptrs.data(), (int)ptrs.size());
+    Drain();
+    ASSERT_EQ(g_nFileListCount, KX_DROP_MAX_FILES);
+    EXPECT_EQ(g_apszFileList[KX_DROP_MAX_FILES], nullptr);
+    EXPECT_EQ(std::string(g_apszFileList[KX_DROP_MAX_FILES - 1]), "f");
+}
+
+TEST_F(WindowProcTest, SizingKeepsTheAspectForEveryEdge)
+{
+    // 640 x 480 (4:3), frame 16 x 39; proposed client 800 x 500 at (100, 100).
+    WINDOW_STATE* p = Main();
+    const int fw = 16, fh = 39;
+    struct { int nEdge; PLAT_RECT want; } const cases[] = {
+        {KX_WMSZ_LEFT, {100, 100, 916, 739}},        {KX_WMSZ_RIGHT, {100, 100, 916, 739}},
+        {KX_WMSZ_TOP, {100, 100, 783, 639}},         {KX_WMSZ_BOTTOM, {100, 100, 783, 639}},
+        {KX_WMSZ_TOPLEFT, {100, -0, 916, 639}},      {KX_WMSZ_TOPRIGHT, {100, 0, 916, 639}},
+        {KX_WMSZ_BOTTOMLEFT, {100, 100, 916, 739}},  {KX_WMSZ_BOTTOMRIGHT, {100, 100, 916, 739}},
+    };
+    for (const auto& c : cases) {
+        PLAT_RECT rc{100, 100, 100 + 800 + fw, 100 + 500 + fh};
+        HandleWmSizing(p, c.nEdge, fw, fh, &rc);
+        EXPECT_EQ(rc.left, c.want.left) << c.nEdge;
+        EXPECT_EQ(rc.top, c.want.top) << c.nEdge;
+        EXPECT_EQ(rc.right, c.want.right) << c.nEdge;
+        EXPECT_EQ(rc.bottom, c.want.bottom) << c.nEdge;
+        const int cw = rc.right - rc.left - fw, ch = rc.bottom - rc.top - fh;
+        EXPECT_NEAR((double)cw / ch, 4.0 / 3.0, 0.01) << c.nEdge;
+    }
+    // A client narrower than the aspect grows the width at a corner.
+    PLAT_RECT rc{0, 0, 400 + fw, 600 + fh};
+    HandleWmSizing(p, KX_WMSZ_BOTTOMLEFT, fw, fh, &rc);
+    EXPECT_EQ(rc.left, -400);
+    EXPECT_EQ(rc.bottom, 600 + fh);
+}
+
+TEST_F(WindowProcTest, ResizeByTheWindowManagerSnapsBackToTheAspect)
+{
+    PLAT_RECT rcOuter;
+    PlatGetWindowRect(hMain, &rcOuter);
+    const int fw = (rcOuter.right - rcOuter.left) - 640, fh = (rcOuter.bottom - rcOuter.top) - 480;
+    PlatFakeInjectMoveSize(hMain, rcOuter.left, rcOuter.top, 800 + fw, 900 + fh);
+    Drain();
+    PLAT_RECT rc;
+    PlatGetClientRect(hMain, &rc);
+    EXPECT_EQ(rc.right, 800);
+    EXPECT_EQ(rc.bottom, 600);
+    EXPECT_EQ(g_nTargetWidth, 800);
+    EXPECT_EQ(g_nTargetHeight, 600);
+    EXPECT_EQ(g_nOutputWidth, 800);
+    EXPECT_EQ(g_nOutputHeight, 600);
+    PlatGetWindowRect(hMain, &rc);
+    EXPECT_EQ(rc.left, rcOuter.left);
+    EXPECT_EQ(rc.top, rcOuter.top);
+
+    // A sub window goes back to its logical size.
+    PLAT_HWND hSub = Create(1, 200, 100);
+    PlatGetWindowRect(hSub, &rcOuter);
+    PlatFakeInjectMoveSize(hSub, rcOuter.left, rcOuter.top, 500, 500);
+    Drain();
+    PlatGetClientRect(hSub, &rc);
+    EXPECT_EQ(rc.right, 200);
+    EXPECT_EQ(rc.bottom, 100);
+}
+
+TEST_F(WindowProcTest, MaximiseAndRestoreBringBackTheSizes)
+{
+    g_bDirect3D = 0;
+    g_bResetRequest = 0;
+    EXPECT_EQ(HandleWmSysCommand(Main(), PLAT_SC_MAXIMIZE), 1);
+    EXPECT_EQ(g_nMaximizeEvent, 1);
+    EXPECT_EQ(g_bMaximized, 1);
+    g_nTargetWidth = 1920;
+    g_nTargetHeight = 1080;
+    g_nOutputWidth = 1440;
+    g_nOutputHeight = 1080;
+    EXPECT_EQ(HandleWmSysCommand(Main(), PLAT_SC_RESTORE), 1);
+    PlatSendMessage(hMain, PLAT_WM_WINDOWPOSCHANGED, 0, 0);
+    EXPECT_EQ(g_bMaximized, 0);
+    EXPECT_EQ(g_nTargetWidth, 640);
+    EXPECT_EQ(g_nTargetHeight, 480);
+    EXPECT_EQ(g_nOutputWidth, 640);
+    EXPECT_EQ(g_nOutputHeight, 480);
+    EXPECT_EQ(g_bResetRequest, 0);
+    // A sub window may not maximise: the request is still reported.
+    Create(1, 128, 128);
+    EXPECT_EQ(HandleWmSysCommand(g_apWindowState[1], PLAT_SC_MAXIMIZE), 0);
+    EXPECT_EQ(g_nMaximizeEvent, 2);
+}
+
+TEST_F(WindowProcTest, CloseModesAndTheQuitQuestion)
+{
+    struct CASE {
+        int nWindow;
+        int nMode;
+        int nAnswer;       // 0: no question expected
+        bool bStop, bQuit, bGone;
+    };
+    const CASE cases[] = {
+        {0, KX_CLOSE_REPORT, 0, false, false, false},
+        {0, KX_CLOSE_ASK, PLAT_IDNO, false, false, false},
+        {0, KX_CLOSE_ASK, PLAT_IDYES, true, true, true},
+        {0, KX_CLOSE_QUIT, 0, true, true, true},
+        {1, KX_CLOSE_ASK, PLAT_IDYES, true, true, true},
+        {1, KX_CLOSE_QUIT, 0, true, true, true},
+        {1, KX_CLOSE_WINDOW, 0, false, false, true},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(testing::Message() << "window " << c.nWindow << " mode " << c.nMode << " answer " << c.nAnswer);
+        TearDown();
+        SetUp();
+        PLAT_HWND h = c.nWindow == 0 ? hMain : Create(c.nWindow, 128, 128);
+        g_apWindowState[c.nWindow]->nCloseMode = (int8_t)c.nMode;
+        MSGBOX_RECORDER boxes;
+        if (c.nAnswer) boxes.answers.push_back(c.nAnswer);
+        PlatFakeInjectClose(h);
+        const int bQuit = Drain();
+        EXPECT_EQ(g_bEngineStop.load() != 0, c.bStop);
+        EXPECT_EQ(bQuit != 0, c.bQuit);
+        EXPECT_EQ(PlatIsWindow(h) == 0, c.bGone);
+        EXPECT_EQ(g_anWindowCreated[c.nWindow] == -1, c.bGone);
+        EXPECT_EQ(g_bCloseEvent, c.nMode == KX_CLOSE_REPORT ? 1 : 0);
+        EXPECT_EQ(PlatIsWindow(hMain) != 0, c.nWindow != 0 || !c.bGone);
+        if (c.nAnswer) {
+            ASSERT_EQ(boxes.boxes.size(), 1u);
+            EXPECT_EQ(boxes.boxes[0].strText, Cp932("終了します。よろしいですか？"));
+            EXPECT_EQ(boxes.boxes[0].strCaption, "KX");
+            EXPECT_EQ(g_vHoldAtQuestion, std::vector<int>{1});
+            EXPECT_EQ(g_bFrameHold.load(), 0);
+        } else {
+            EXPECT_TRUE(boxes.boxes.empty());
+        }
+    }
+}
+
+TEST_F(WindowProcTest, CaptionDoubleClickOption)
+{
+    // Without the option the default maximises.
+    PlatSendMessage(hMain, PLAT_WM_NCLBUTTONDBLCLK, KX_HTCAPTION, 0);
+    EXPECT_EQ(g_nCaptionDblClick, 0);
+    EXPECT_EQ(PlatIsZoomed(hMain), 1);
+    PlatShowWindow(hMain, PLAT_SW_RESTORE);
+    Drain();
+    g_bMaximized = 0;
+
+    // With it the double-click is reported as index + 1 and never maximises.
+    g_bCaptionDblClickOption = 1;
+    PLAT_HWND hSub = Create(1, 128, 128);
+    PlatSendMessage(hSub, PLAT_WM_NCLBUTTONDBLCLK, KX_HTCAPTION, 0);
+    EXPECT_EQ(g_nCaptionDblClick, 2);
+    PlatSendMessage(hMain, PLAT_WM_NCLBUTTONDBLCLK, KX_HTCAPTION, 0);
+    EXPECT_EQ(g_nCaptionDblClick, 1);
+    EXPECT_EQ(PlatIsZoomed(hMain), 0);
+
+    // While maximised nothing is reported, and the click is still swallowed.
+    g_nCaptionDblClick = 0;
+    g_bMaximized = 1;
+    PlatSendMessage(hMain, PLAT_WM_NCLBUTTONDBLCLK, KX_HTCAPTION, 0);
+    EXPECT_EQ(g_nCaptionDblClick, 0);
+    EXPECT_EQ(PlatIsZoomed(hMain), 0);
+}
+
+TEST_F(WindowProcTest, TrayClicksOfTheEngineIconOnly)
+{
+    g_nPopupMenuRequest = 0;
+    EXPECT_EQ(PlatSendMessage(hMain, KX_WM_TRAY_NOTIFY, 99, PLAT_WM_RBUTTONUP), 0);
+    EXPECT_EQ(g_nPopupMenuRequest, 0);
+    PlatFakeInjectMouseMove(hMain, 30, 40);
+    Drain();
+    PlatSendMessage(hMain, KX_WM_TRAY_NOTIFY, KX_TRAY_ICON_ID, PLAT_WM_RBUTTONUP);
+    EXPECT_EQ(g_nPopupMenuRequest, 2);
+    int32_t x = 30, y = 40;
+    PlatClientToScreen(hMain, &x, &y);
+    EXPECT_EQ(g_nPopupMenuX, x);
+    EXPECT_EQ(g_nPopupMenuY, y);
+}
+
+TEST_F(WindowProcTest, NestingCounterStaysUpInsideNestedMessages)
+{
+    g_pfnRepaintWindow = [](WINDOW_STATE* pState) {
+        g_vNestingSeen.push_back(g_bInWndProc.load());
+        // A message sent from inside the procedure runs it again, nested.
+        if (g_vNestingSeen.size() == 1) PlatSendMessage(pState->hWnd, PLAT_WM_PAINT, 0, 0);
+        g_vNestingSeen.push_back(g_bInWndProc.load());
+        return 0;
+    };
+    PlatSendMessage(hMain, PLAT_WM_PAINT, 0, 0);
+    EXPECT_EQ(g_vNestingSeen, (std::vector<int>{1, 2, 2, 1}));
+    EXPECT_EQ(g_bInWndProc.load(), 0);
+}
+
+}  // namespace
