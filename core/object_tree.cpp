@@ -10,7 +10,9 @@
 #include "core/cp932.h"
 #include "core/errors.h"
 #include "core/kx_hash.h"
+#include "display/window_state.h"
 #include "image/layer.h"
+#include "script/engine_config.h"
 #include "script/dispatch.h"
 #include "script/script_thread.h"
 #include "core/sysfacts.h"
@@ -625,10 +627,26 @@ int CreateObjectTrees(void)
     // Layers: window 0's layer set "W0".
     if (!CreateTree(&g_pLayerRoot, g_pszLayerPath, "W0"))
         return -1;
-    TREE_NODE* pW0 = CreateNode(g_pLayerRoot, "W0", 1, 1);
-    if (!pW0)
+    // The root carries the game screen's size without pixels; "W0" gets a cleared picture of that
+    // size, dirty all over, and becomes window 0's layer set.
+    int32_t nWidth = g_nScreenWidth, nHeight = g_nScreenHeight;
+    if (g_apWindowState[0] && g_apWindowState[0]->nWidth > 0 && g_apWindowState[0]->nHeight > 0) {
+        nWidth = g_apWindowState[0]->nWidth;
+        nHeight = g_apWindowState[0]->nHeight;
+    }
+    if (nWidth <= 0 || nHeight <= 0) nWidth = nHeight = 1;
+    if (LAYER* pRootLayer = CreateNodeLayer(g_pLayerRoot)) {
+        pRootLayer->nWidth = nWidth;
+        pRootLayer->nHeight = nHeight;
+    }
+    LAYER* pW0Layer = CreateGroupLayer("W0", nWidth, nHeight, 1);
+    if (!pW0Layer)
         return -1;
-    CreateNodeLayer(pW0);
+    TREE_NODE* pW0 = FindNodeByPath(g_pLayerRoot, "W0", KX_FIND_GROUP);
+    if (TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot ? g_LayerHooks.pfnWindowLayerSetSlot(0) : nullptr) {
+        *ppSlot = pW0;
+        pW0Layer->bWindowRoot = 1;
+    }
 
     // Script threads: the unnamed group, then "SYSTEM" with the same key, so that the scheduler,
     // walking from the last sibling, runs "SYSTEM" first.

@@ -889,6 +889,16 @@ int PlatPresentWindow(PLAT_HWND hwnd)
     return nResult;
 }
 
+int PlatReadWindowPixels(PLAT_HWND hwnd, std::vector<uint32_t>* pOut, int* pW, int* pH)
+{
+    int nResult = -1;
+    OnWindowThreadDo([&] {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (p && g_pBackend->pfnReadShown) nResult = g_pBackend->pfnReadShown(p, pOut, pW, pH);
+    });
+    return nResult;
+}
+
 // ---- Input in the Win32 form --------------------------------------------------------------------
 
 void PlatQueueKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat, int bExtended)

@@ -10,6 +10,7 @@
 // then WM_QUIT, then WM_PAINT for a window marked invalid (one per window however often it was
 // invalidated), then WM_TIMER.
 #pragma once
+#include <vector>
 #include <cstdint>
 
 typedef uint32_t PLAT_HWND;  // 0 = none; handles are not reused while the system runs
@@ -210,6 +211,9 @@ int PlatGetWindowText(PLAT_HWND hwnd, char* pszOut, int cap);
 int PlatGetWindowFramebuffer(PLAT_HWND hwnd, uint32_t** ppPixels, int* pWidth, int* pHeight, int* pPitch);
 // Shows the retained picture in the window.
 int PlatPresentWindow(PLAT_HWND hwnd);
+// What the window shows now, read back from the window system's side (B,G,R,A rows of its client
+// size, as uint32 0xAARRGGBB). 0 or -1.
+int PlatReadWindowPixels(PLAT_HWND hwnd, std::vector<uint32_t>* pOut, int* pW, int* pH);
 
 // Dropped files of the last WM_DROPFILES (wParam is the drop's number): the count, and the cp932
 // names with '\'. -1 for an unknown or released drop.

@@ -42,6 +42,9 @@ struct PLAT_WINDOW_BACKEND {
     void (*pfnPump)(void);             // turns pending native events into messages
     void (*pfnWait)(uint32_t nMs);     // sleeps until a native event, a wake or nMs pass
     void (*pfnWake)(void);             // any thread
+    // What the window shows now, as B,G,R,A rows of the client size (the fake: its framebuffer as
+    // last presented). 0 or -1.
+    int (*pfnReadShown)(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH);
 };
 
 extern const PLAT_WINDOW_BACKEND g_FakeWindowBackend;

@@ -17,6 +17,14 @@ int FakeCreate(PLAT_WINDOW_REC*) { return 0; }
 void FakeDestroy(PLAT_WINDOW_REC*) {}
 void FakeApply(PLAT_WINDOW_REC*) {}
 int FakePresent(PLAT_WINDOW_REC*) { return 0; }
+int FakeReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int* pH)
+{
+    if (!p->pPixels || p->nFbW <= 0 || p->nFbH <= 0) return -1;
+    pOut->assign(p->pPixels, p->pPixels + static_cast<size_t>(p->nFbW) * static_cast<size_t>(p->nFbH));
+    *pW = p->nFbW;
+    *pH = p->nFbH;
+    return 0;
+}
 void FakePump(void) {}
 
 void FakeWait(uint32_t nMs)
@@ -37,7 +45,7 @@ void FakeWake(void)
 
 const PLAT_WINDOW_BACKEND g_FakeWindowBackend = {
     FakeStart, FakeStop, FakeCreate, FakeDestroy, FakeApply, FakeApply, FakeApply, FakeApply,
-    FakePresent, FakePump, FakeWait, FakeWake,
+    FakePresent, FakePump, FakeWait, FakeWake, FakeReadShown,
 };
 
 void PlatFakeInjectKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat)

@@ -149,6 +149,22 @@ int SdlPresent(PLAT_WINDOW_REC* p)
     return r == 0 ? 0 : -1;
 }
 
+// Reads the window surface back: what SDL last handed to the window system.
+int SdlReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int* pH)
+{
+    SDL_Window* pWin = SdlOf(p);
+    SDL_Surface* pSurface = pWin ? SDL_GetWindowSurface(pWin) : nullptr;
+    if (!pSurface || pSurface->w <= 0 || pSurface->h <= 0) return -1;
+    pOut->assign(static_cast<size_t>(pSurface->w) * static_cast<size_t>(pSurface->h), 0);
+    if (SDL_LockSurface(pSurface) != 0) return -1;
+    const int r = SDL_ConvertPixels(pSurface->w, pSurface->h, pSurface->format->format, pSurface->pixels,
+                                    pSurface->pitch, SDL_PIXELFORMAT_ARGB8888, pOut->data(), pSurface->w * 4);
+    SDL_UnlockSurface(pSurface);
+    *pW = pSurface->w;
+    *pH = pSurface->h;
+    return r == 0 ? 0 : -1;
+}
+
 std::vector<std::string> g_vDropNames;
 
 void TranslateEvent(const SDL_Event& e)
@@ -243,5 +259,5 @@ void SdlWake(void) {}
 
 const PLAT_WINDOW_BACKEND g_SdlWindowBackend = {
     SdlStart, SdlStop, SdlCreate, SdlDestroy, SdlApplyGeometry, SdlApplyShow, SdlApplyStyle, SdlApplyTitle,
-    SdlPresent, SdlPump, SdlWait, SdlWake,
+    SdlPresent, SdlPump, SdlWait, SdlWake, SdlReadShown,
 };

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include "script/script_thread.h"
+#include "image/dirty_rects.h"
+#include "image/layer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -616,30 +619,51 @@ TEST_F(StartupTest, RestartStartsOneProcessAfterEverythingIsReleased)
 }
 
 // Under a real X server (the CTest entry runs this under xvfb-run with SDL's x11 driver): the entry
-// opens the main window, shows a picture in it, and ends when the window is closed.
+// opens the main window, a layer set up under window 0's layer set is composed and presented through
+// the real SDL path, the window shows its pixels, and the run ends when the window is closed.
 TEST_F(StartupTest, X11WindowOpensAndCloses)
 {
     const char* pszSmoke = std::getenv("KX_X11_SMOKE");
     if (!pszSmoke || std::strcmp(pszSmoke, "1") != 0) GTEST_SKIP() << "runs under xvfb-run only";
-    static int s_bShown;
-    s_bShown = 0;
+    static int s_nFrames, s_nMatching, s_nWidth, s_nHeight;
+    s_nFrames = s_nMatching = s_nWidth = s_nHeight = 0;
     g_nWindowBackend = PLAT_BACKEND_SDL;
+    InstallEngineParts();
+    g_EngineHooks.pfnStartScriptSystem = nullptr;   // the test's folder carries no scripts
+    // After the trees exist: one opaque layer of a known colour over the whole screen.
     g_EngineHooks.pfnClearMemorySaveSlots = [] {
-        if (!PlatIsWindow(g_hMainWnd)) return;
-        PlatShowWindow(g_hMainWnd, PLAT_SW_SHOW);
-        uint32_t* pPixels = nullptr;
-        int w = 0, h = 0, nPitch = 0;
-        if (PlatGetWindowFramebuffer(g_hMainWnd, &pPixels, &w, &h, &nPitch) == 0 && w == 640 && h == 480) {
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x) pPixels[y * (nPitch / 4) + x] = 0xFF000000u | (x << 16) | (y & 0xFF);
-            s_bShown = PlatPresentWindow(g_hMainWnd) == 0;
+        // No scripts: the root thread, which has no body, does not run.
+        if (TREE_NODE* pSystem = FindNodeByPath(g_pThreadRoot, "SYSTEM", KX_FIND_LEAF))
+            static_cast<SCRIPT_THREAD*>(pSystem->pPayload)->bRunA = 0;
+        TREE_NODE* pW0 = FindNodeByPath(g_pLayerRoot, "W0", KX_FIND_GROUP);
+        TREE_NODE* pBg = pW0 ? CreateNode(pW0, "bg", 0, 1) : nullptr;
+        LAYER* pLayer = pBg ? CreateNodeLayer(pBg) : nullptr;
+        uint8_t* pPixels = pLayer ? AllocPixelBuffer(nullptr, 640, 480, "bg") : nullptr;
+        if (!pPixels) return;
+        for (int i = 0; i < 640 * 480; ++i) {
+            pPixels[i * 4 + 0] = 0x99;
+            pPixels[i * 4 + 1] = 0x66;
+            pPixels[i * 4 + 2] = 0x33;
+            pPixels[i * 4 + 3] = 0xFF;
         }
+        SetLayerPixels(pLayer, pPixels, 640, 480);
+        MarkLayerDirty(pBg);
+        PlatShowWindow(g_hMainWnd, PLAT_SW_SHOW);
+    };
+    // A few frames later: what the window shows, then close it.
+    g_EngineHooks.pfnUpdateMenuBarAutoShow = [] {
+        if (++s_nFrames != 5) return;
+        std::vector<uint32_t> shown;
+        if (PlatReadWindowPixels(g_hMainWnd, &shown, &s_nWidth, &s_nHeight) == 0)
+            for (uint32_t px : shown) s_nMatching += (px & 0xFFFFFFu) == 0x336699u;
         PlatPostMessage(g_hMainWnd, PLAT_WM_CLOSE, 0, 0);
     };
     EXPECT_EQ(RunEntry(dir), 0);
-    EXPECT_EQ(s_bShown, 1);
-    EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(s_nWidth, 640);
+    EXPECT_EQ(s_nHeight, 480);
+    EXPECT_EQ(s_nMatching, 640 * 480);
+    for (const ERROR_RECORD& r : errors.reports) ADD_FAILURE() << "error " << r.nId << ": " << r.strText;
+    for (const MSGBOX_RECORD& b : boxes.boxes) ADD_FAILURE() << "box: " << b.strText;
 }
 
 }  // namespace
