@@ -271,6 +271,27 @@ inline uint32_t BilinearThreadedSSE2(const uint8_t* p00, size_t nStride, __m128i
 }
 #endif
 
+// The job arguments of a bilinear scaling over target columns [c0, c1).
+WORKER_SCALE_ARGS MakeBilinearArgs(int64_t c0, int64_t c1, const BILINEAR_AXIS& ax, const BILINEAR_AXIS& ay, int32_t nX2,
+                                   int32_t nY2, int32_t nSrcWidth, int32_t nSrcHeight, int64_t tw, int64_t th,
+                                   uint8_t* pDst, const uint8_t* pSrc)
+{
+    WORKER_SCALE_ARGS args = {};
+    args.nFirstCol = static_cast<int32_t>(c0);
+    args.nEndCol = static_cast<int32_t>(c1);
+    args.nSrcX = static_cast<int32_t>(ax.llWhole);
+    args.nSrcY = static_cast<int32_t>(ay.llWhole);
+    args.nSrcXEnd = nX2;
+    args.nSrcYEnd = nY2;
+    args.nSrcWidth = nSrcWidth;
+    args.nSrcHeight = nSrcHeight;
+    args.nOutWidth = static_cast<int32_t>(tw);
+    args.nOutHeight = static_cast<int32_t>(th);
+    args.pOut = pDst;
+    args.pSrc = pSrc;
+    return args;
+}
+
 // The bilinear positions of every target row and column (whole source pixel << 8 | fraction), the
 // range of targets whose four samples lie inside the source, and the target cleared outside it.
 // 1 when there is something to draw.
@@ -337,19 +358,7 @@ int ScaleBilinearPlain(std::vector<int64_t>& rowMap, std::vector<int64_t>& colMa
     if (!MapBilinearTargets(rowMap.data(), colMap.data(), pDst, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH,
                             &c0, &c1, &r0, &r1, &ax, &ay))
         return 0;
-    WORKER_SCALE_ARGS args = {};
-    args.nFirstCol = static_cast<int32_t>(c0);
-    args.nEndCol = static_cast<int32_t>(c1);
-    args.nSrcX = static_cast<int32_t>(ax.llWhole);
-    args.nSrcY = static_cast<int32_t>(ay.llWhole);
-    args.nSrcXEnd = nX2;
-    args.nSrcYEnd = nY2;
-    args.nSrcWidth = nSrcWidth;
-    args.nSrcHeight = nSrcHeight;
-    args.nOutWidth = static_cast<int32_t>(tw);
-    args.nOutHeight = static_cast<int32_t>(th);
-    args.pOut = pDst;
-    args.pSrc = pSrc;
+    const WORKER_SCALE_ARGS args = MakeBilinearArgs(c0, c1, ax, ay, nX2, nY2, nSrcWidth, nSrcHeight, tw, th, pDst, pSrc);
     WORKER_JOB job;
     memset(&job, 0, sizeof(job));
     job.nCode = nCode;
@@ -564,19 +573,7 @@ int ScaleBilinearThreaded(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32
             g_awScaleColWeight[4 * i + c] = w;
         g_anScaleColMap[i] = 4 * (pos >> 8);
     }
-    WORKER_SCALE_ARGS args = {};
-    args.nFirstCol = static_cast<int32_t>(c0);
-    args.nEndCol = static_cast<int32_t>(c1);
-    args.nSrcX = static_cast<int32_t>(ax.llWhole);
-    args.nSrcY = static_cast<int32_t>(ay.llWhole);
-    args.nSrcXEnd = nX2;
-    args.nSrcYEnd = nY2;
-    args.nSrcWidth = nSrcWidth;
-    args.nSrcHeight = nSrcHeight;
-    args.nOutWidth = static_cast<int32_t>(tw);
-    args.nOutHeight = static_cast<int32_t>(th);
-    args.pOut = pDst;
-    args.pSrc = pSrc;
+    const WORKER_SCALE_ARGS args = MakeBilinearArgs(c0, c1, ax, ay, nX2, nY2, nSrcWidth, nSrcHeight, tw, th, pDst, pSrc);
     return PostScaleRows(JOB_SCALE_BILINEAR, args, r0, r1);
 }
 
