@@ -1,0 +1,219 @@
+// kxdemo: writes the demo game into a folder as one pack, "data.kpf": the compiled scripts and the
+// pictures, all drawn here (gradients and simple shapes).
+//
+//   kxdemo FOLDER
+//
+// The game: the title picture fades in, then three pictures cross it with different blend modes
+// (a sun that adds light, a band of colour that multiplies, a ring that screens) while they move
+// and fade; they fade out again, the title stays a moment and the game quits by itself.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "imageproc/blend_modes.h"
+#include "image/cmd_layer.h"
+#include "tools/lib/bmp_writer.h"
+#include "tools/lib/command_table.h"
+#include "tools/lib/expr_assembler.h"
+#include "tools/lib/script_builder.h"
+
+namespace {
+
+constexpr int kScreenW = 640, kScreenH = 480;
+
+uint32_t Rgb(int r, int g, int b)
+{
+    auto c = [](int v) { return static_cast<uint32_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
+    return (c(r) << 16) | (c(g) << 8) | c(b);
+}
+
+std::vector<uint8_t> Bmp24(int w, int h, const std::vector<uint32_t>& px)
+{
+    BMP_WRITER_OPTIONS opt;
+    opt.nBits = 24;
+    return WriteBmp(w, h, opt, px.data(), nullptr);
+}
+
+// The title: a night sky gradient over rolling hills, with a pale moon and a row of stars.
+// Its top rows are the sky's top colour, RGB (24, 32, 96), from x 0 to 400 (tests look for it).
+std::vector<uint8_t> DrawTitle()
+{
+    std::vector<uint32_t> px(size_t(kScreenW) * kScreenH);
+    for (int y = 0; y < kScreenH; ++y) {
+        const double t = double(y) / (kScreenH - 1);
+        for (int x = 0; x < kScreenW; ++x) {
+            int r = int(24 + 150 * t), g = int(32 + 60 * t), b = int(96 + 40 * t);
+            const double hill = 330 + 30 * std::sin(x / 70.0) + 15 * std::sin(x / 23.0 + 1.0);
+            if (y > hill) {
+                const double d = (y - hill) / (kScreenH - hill + 1);
+                r = int(20 + 30 * d);
+                g = int(70 - 30 * d);
+                b = int(40 - 10 * d);
+            }
+            const double mx = x - 480.0, my = y - 110.0;
+            if (mx * mx + my * my < 40.0 * 40.0) {
+                r = 240;
+                g = 236;
+                b = 200;
+            }
+            if (y > 20 && y < 200 && (x * 37 + y * 91) % 997 == 0) r = g = b = 255;
+            px[size_t(y) * kScreenW + x] = Rgb(r, g, b);
+        }
+    }
+    return Bmp24(kScreenW, kScreenH, px);
+}
+
+// A soft warm disc on black: black adds nothing, so only the disc shows under the add mode.
+std::vector<uint8_t> DrawSun(int n)
+{
+    std::vector<uint32_t> px(size_t(n) * n);
+    const double c = (n - 1) / 2.0;
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const double d = std::sqrt((x - c) * (x - c) + (y - c) * (y - c)) / c;
+            const double k = d >= 1 ? 0 : (1 - d) * (1 - d);
+            px[size_t(y) * n + x] = Rgb(int(255 * k), int(160 * k), int(60 * k));
+        }
+    return Bmp24(n, n, px);
+}
+
+// A band of hues on white: white leaves the picture below alone under the multiply mode.
+std::vector<uint8_t> DrawBand(int w, int h)
+{
+    std::vector<uint32_t> px(size_t(w) * h);
+    for (int y = 0; y < h; ++y) {
+        const double e = std::sin(3.14159265 * y / (h - 1));   // 0 at the edges, 1 in the middle
+        for (int x = 0; x < w; ++x) {
+            const double a = 6.2831853 * x / w;
+            const int r = int(255 - e * (127 - 127 * std::cos(a)));
+            const int g = int(255 - e * (127 - 127 * std::cos(a + 2.094)));
+            const int b = int(255 - e * (127 - 127 * std::cos(a + 4.189)));
+            px[size_t(y) * w + x] = Rgb(r, g, b);
+        }
+    }
+    return Bmp24(w, h, px);
+}
+
+// A cyan ring on black for the screen mode.
+std::vector<uint8_t> DrawRing(int n)
+{
+    std::vector<uint32_t> px(size_t(n) * n);
+    const double c = (n - 1) / 2.0;
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const double d = std::sqrt((x - c) * (x - c) + (y - c) * (y - c)) / c;
+            const double k = std::fmax(0.0, 1 - std::fabs(d - 0.8) * 8);
+            px[size_t(y) * n + x] = Rgb(int(60 * k), int(220 * k), int(255 * k));
+        }
+    return Bmp24(n, n, px);
+}
+
+BUILDER_ARG I(int nId, int64_t v, uint8_t bOp = ARGOP_SET)
+{
+    return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v), EVALTYPE_INT, bOp);
+}
+BUILDER_ARG T(int nId, const std::string& s)
+{
+    return ExprArg(static_cast<uint8_t>(nId), MakeExprText(s), EVALTYPE_TEXT);
+}
+
+struct DEMO_SCRIPT {
+    SCRIPT_BUILDER b;
+    bool bOk = true;   // false after the first command the builder refused
+};
+
+void EmitLayer(DEMO_SCRIPT* pS, const std::string& strName, std::vector<BUILDER_ARG> args)
+{
+    args.insert(args.begin(), T(LAYER_ARG_PATH, strName));
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_LAYER, args) >= 0;
+}
+void EmitWait(DEMO_SCRIPT* pS, int nFrames) { pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_WAIT, {I(0, nFrames)}) >= 0; }
+void EmitLoop(DEMO_SCRIPT* pS, int nCount) { pS->bOk = pS->bOk && BeginLoop(&pS->b, MakeExprInt(nCount)) >= 0; }
+void EmitLoopEnd(DEMO_SCRIPT* pS) { pS->bOk = pS->bOk && EndLoop(&pS->b) >= 0; }
+
+// The script: one thread from "SYSTEM_START" to the quit command.
+int BuildScript(SCRIPT_BUILDER* pOut)
+{
+    DEMO_SCRIPT s;
+    InitScriptBuilder(&s.b, 0);
+    s.bOk = AddLabel(&s.b, "SYSTEM_START") >= 0;
+
+    // The title fades in over 32 frames.
+    EmitLayer(&s, "title", {I(LAYER_ARG_ORDER, 1), T(LAYER_ARG_IMAGE, "title.bmp"), I(LAYER_ARG_OPACITY, 0)});
+    EmitLoop(&s, 32);
+    EmitLayer(&s, "title", {I(LAYER_ARG_OPACITY, 8, ARGOP_ADD)});
+    EmitWait(&s, 1);
+    EmitLoopEnd(&s);
+    EmitWait(&s, 30);
+
+    // Three pictures enter, each with its own blend mode, all invisible at first.
+    EmitLayer(&s, "sun", {I(LAYER_ARG_ORDER, 2), T(LAYER_ARG_IMAGE, "sun.bmp"), I(LAYER_ARG_BLEND, BLEND_ADD),
+                    I(LAYER_ARG_X, -200), I(LAYER_ARG_Y, 200), I(LAYER_ARG_OPACITY, 0)});
+    EmitLayer(&s, "band", {I(LAYER_ARG_ORDER, 3), T(LAYER_ARG_IMAGE, "band.bmp"), I(LAYER_ARG_BLEND, BLEND_MULTIPLY),
+                     I(LAYER_ARG_X, 0), I(LAYER_ARG_Y, 480), I(LAYER_ARG_OPACITY, 0)});
+    EmitLayer(&s, "ring", {I(LAYER_ARG_ORDER, 4), T(LAYER_ARG_IMAGE, "ring.bmp"), I(LAYER_ARG_BLEND, BLEND_SCREEN),
+                     I(LAYER_ARG_X, 400), I(LAYER_ARG_Y, 140), I(LAYER_ARG_OPACITY, 0)});
+
+    // They move across the title and fade in (64 frames).
+    EmitLoop(&s, 64);
+    EmitLayer(&s, "sun", {I(LAYER_ARG_X, 10, ARGOP_ADD), I(LAYER_ARG_Y, 1, ARGOP_SUB), I(LAYER_ARG_OPACITY, 4, ARGOP_ADD)});
+    EmitLayer(&s, "band", {I(LAYER_ARG_Y, 4, ARGOP_SUB), I(LAYER_ARG_OPACITY, 4, ARGOP_ADD)});
+    EmitLayer(&s, "ring", {I(LAYER_ARG_X, 3, ARGOP_SUB), I(LAYER_ARG_Y, 1, ARGOP_ADD), I(LAYER_ARG_OPACITY, 3, ARGOP_ADD)});
+    EmitWait(&s, 1);
+    EmitLoopEnd(&s);
+    EmitWait(&s, 40);
+
+    // The ring switches to the difference mode for a moment, then all three fade out (32 frames).
+    EmitLayer(&s, "ring", {I(LAYER_ARG_BLEND, BLEND_DIFFERENCE)});
+    EmitWait(&s, 20);
+    EmitLoop(&s, 32);
+    EmitLayer(&s, "sun", {I(LAYER_ARG_OPACITY, 8, ARGOP_SUB), I(LAYER_ARG_X, 4, ARGOP_ADD)});
+    EmitLayer(&s, "band", {I(LAYER_ARG_OPACITY, 8, ARGOP_SUB), I(LAYER_ARG_Y, 2, ARGOP_ADD)});
+    EmitLayer(&s, "ring", {I(LAYER_ARG_OPACITY, 8, ARGOP_SUB)});
+    EmitWait(&s, 1);
+    EmitLoopEnd(&s);
+
+    // The title alone for a moment, then the game ends.
+    EmitWait(&s, 30);
+    s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_QUIT, {}) >= 0;
+    EmitWait(&s, 1);
+    if (!s.bOk || FinishScriptBody(&s.b) != 0) {
+        std::fprintf(stderr, "kxdemo: script: %s\n", s.b.strError.c_str());
+        return -1;
+    }
+    *pOut = s.b;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: kxdemo FOLDER   (writes FOLDER/data.kpf, the demo game)\n");
+        return 2;
+    }
+    SCRIPT_BUILDER b;
+    if (BuildScript(&b) != 0) return 1;
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = kScreenW;
+    game.config.nHeight = kScreenH;
+    game.config.strTitle = "KOLVEX demo";
+    game.scripts.push_back(ScriptFromBuilder("demo.txt", b));
+    std::vector<GAME_FILE> files = BuildGameFiles(game);
+    files.push_back({"title.bmp", DrawTitle()});
+    files.push_back({"sun.bmp", DrawSun(160)});
+    files.push_back({"band.bmp", DrawBand(kScreenW, 120)});
+    files.push_back({"ring.bmp", DrawRing(200)});
+
+    std::error_code ec;
+    std::filesystem::create_directories(argv[1], ec);
+    const std::string strPack = std::string(argv[1]) + "/data.kpf";
+    if (WriteGamePack(strPack, files) != 0) {
+        std::fprintf(stderr, "kxdemo: cannot write %s\n", strPack.c_str());
+        return 1;
+    }
+    return 0;
+}
