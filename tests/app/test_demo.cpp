@@ -3,47 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
 
-extern char** environ;
-
 namespace {
-
-// Runs a program with extra environment entries; its exit status, or -1 when it is still running
-// after 60 s (it is then killed).
-int RunProgram(const char* pszPath, const std::vector<std::string>& args, const std::vector<std::string>& env)
-{
-    std::vector<std::string> argStore = {pszPath};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argStore) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStore = env;
-    for (char** p = environ; *p; ++p) envStore.push_back(*p);
-    std::vector<char*> envp;
-    for (std::string& s : envStore) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -2;
-    for (int i = 0; i < 6000; ++i) {
-        int nStatus = 0;
-        if (waitpid(pid, &nStatus, WNOHANG) == pid) return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -3;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
 
 struct SHOT {
     uint32_t nWidth = 0, nHeight = 0;
@@ -82,7 +50,7 @@ protected:
     void SetUp() override
     {
         strGame = dir.strNative + "/game";
-        ASSERT_EQ(RunProgram(KX_KXDEMO_PATH, {strGame}, {}), 0);
+        ASSERT_EQ(RunProgramForTest(KX_KXDEMO_PATH, {strGame}, {}), 0);
     }
     // Plays the demo headless with the extra switches; the screenshot as read.
     void Play(const std::vector<std::string>& extra, const std::string& strShotName, SHOT* pShot)
@@ -91,7 +59,7 @@ protected:
         std::vector<std::string> env = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy",
                                         "XDG_RUNTIME_DIR=" + dir.strNative, "KOLVEX_SCREENSHOT=" + strShot};
         env.insert(env.end(), extra.begin(), extra.end());
-        ASSERT_EQ(RunProgram(KX_KOLVEX_PATH, {"--game", strGame}, env), 0);
+        ASSERT_EQ(RunProgramForTest(KX_KOLVEX_PATH, {"--game", strGame}, env), 0);
         ASSERT_TRUE(ReadShot(strShot, pShot)) << "no screenshot written";
         ASSERT_EQ(pShot->nWidth, 640u);
         ASSERT_EQ(pShot->nHeight, 480u);

@@ -3,22 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/script_builder.h"
-
-extern char** environ;
 
 namespace {
 
@@ -38,31 +32,6 @@ std::vector<GAME_FILE> WaitingGame(int nWidth, int nHeight)
     return BuildGameFiles(game);
 }
 
-// Runs the executable with extra environment entries; the exit status, or -1 after 60 s.
-int RunKolvex(const std::vector<std::string>& args, const std::vector<std::string>& env)
-{
-    std::vector<std::string> argStore = {KX_KOLVEX_PATH};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argStore) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStore = env;
-    for (char** p = environ; *p; ++p) envStore.push_back(*p);
-    std::vector<char*> envp;
-    for (std::string& s : envStore) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -2;
-    for (int i = 0; i < 6000; ++i) {
-        int nStatus = 0;
-        if (waitpid(pid, &nStatus, WNOHANG) == pid) return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -3;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
-
 }  // namespace
 
 TEST(KolvexHeadless, QuitsAfterFramesAndWritesTheScreenshot)
@@ -70,7 +39,7 @@ TEST(KolvexHeadless, QuitsAfterFramesAndWritesTheScreenshot)
     TEMP_DIR dir;
     ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", WaitingGame(320, 200)), 0);
     const std::string strShot = dir.strNative + "/shot.png";
-    const int r = RunKolvex({"--game", dir.strNative + "/game"},
+    const int r = RunProgramForTest(KX_KOLVEX_PATH, {"--game", dir.strNative + "/game"},
                             {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
                              "KOLVEX_QUIT_AFTER_FRAMES=5", "KOLVEX_SCREENSHOT=" + strShot});
     ASSERT_EQ(r, 0);

@@ -1,6 +1,11 @@
 #include "tests/support/test_support.h"
 
 #include <cstdlib>
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -126,4 +131,31 @@ std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t 
     }
     out.resize(nBytes, 0);
     return out;
+}
+
+extern char** environ;
+
+int RunProgramForTest(const std::string& strPath, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env)
+{
+    std::vector<std::string> argStore = {strPath};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : argStore) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore = env;
+    for (char** p = environ; *p; ++p) envStore.push_back(*p);
+    std::vector<char*> envp;
+    for (std::string& s : envStore) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -2;
+    for (int i = 0; i < 6000; ++i) {
+        int nStatus = 0;
+        if (waitpid(pid, &nStatus, WNOHANG) == pid) return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -3;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
 }

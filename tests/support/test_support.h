@@ -62,3 +62,9 @@ struct SPAWN_RECORDER {
 
 // Settings files: 32 little-endian int32 slots, of which the first nBytes are written.
 std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t nBytes = 128);
+
+// Runs a program (native path) with its arguments and extra environment entries ("NAME=value", in
+// front of the test's own environment), without a shell. Its exit status; -1 when it still runs
+// after 60 s (it is then killed), -2 when it cannot start, -3 when it ended by a signal.
+int RunProgramForTest(const std::string& strPath, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env);
