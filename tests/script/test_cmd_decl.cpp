@@ -26,6 +26,7 @@
 #include "script/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/script_game_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -106,50 +107,23 @@ int Halt(void)
     return 1;
 }
 
-class DeclAssignTest : public ::testing::Test {
+class DeclAssignTest : public SCRIPT_GAME_FIXTURE {
 protected:
-    TEMP_DIR dir;
-    std::string strOldCwd;
-    TREE_NODE* pSystem = nullptr;
     std::vector<KXV_DEF> defs;   // user variables of the next run (1000..1099 exist)
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
-        InstallEvaluator();
         InstallSystemVariables();
         RegisterElemOps();
         g_EngineHooks = ENGINE_HOOKS{};
         g_bRunInBackground = 1;
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
-        ASSERT_NE(pSystem, nullptr);
-        ASSERT_NE(AttachScriptThread(pSystem), nullptr);
+        OpenScriptGame();
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
-        g_pfnScriptLocation = nullptr;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        FreeScriptThread(System());
-        pSystem->pPayload = nullptr;
-        RemoveNode(pSystem);
-        FreeTreeNode(pSystem);
-        FreeTreeNode(g_pThreadRoot);
-        g_pThreadRoot = nullptr;
-        FreePackIndex();
+        CloseScriptGame();
         g_bEngineStop = 0;
-        PlatSetCurrentDir(strOldCwd.c_str());
     }
-    SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }
 
     // Loads a game made of the script (ended by a halt) and the definitions, then runs the SYSTEM
     // thread for one pass. pfnBeforeRun prepares engine state once the tables are loaded.

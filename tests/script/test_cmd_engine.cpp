@@ -29,6 +29,7 @@
 #include "script/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/script_game_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -50,32 +51,15 @@ int HookActive(void) { return g_bActive; }
 // A game folder whose script 0 starts at "SYSTEM_START" with the commands a test emits, then a
 // long wait; the SYSTEM thread placed there, the fake clock, and every engine global a test changes
 // put back afterwards.
-class EngineCmdTest : public ::testing::Test {
+class EngineCmdTest : public SCRIPT_GAME_FIXTURE {
 protected:
-    ERROR_RECORDER errors;
-    TEMP_DIR dir;
-    std::string strOldCwd;
-    TREE_NODE* pSystem = nullptr;
-    SCRIPT_BUILDER b;
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
-        InstallEvaluator();
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
-        ASSERT_NE(pSystem, nullptr);
-        ASSERT_NE(AttachScriptThread(pSystem), nullptr);
+        OpenScriptGame();
+        if (HasFatalFailure()) return;
         PlatUseFakeClock(1);
         PlatSetFakeTime(kStartTime);
-        InitScriptBuilder(&b, 0);
-        ASSERT_EQ(AddLabel(&b, "SYSTEM_START"), 0);
         g_nComputeCalls = g_nClearCalls = g_nResetCalls = 0;
         g_bActive = 1;
         g_nFps = 60;
@@ -84,18 +68,7 @@ protected:
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
-        g_pfnScriptLocation = nullptr;
-        FreeScriptThread(System());
-        RemoveNode(pSystem);
-        FreeTreeNode(pSystem);
-        FreeTreeNode(g_pThreadRoot);
-        g_pThreadRoot = nullptr;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        FreePackIndex();
-        PlatSetCurrentDir(strOldCwd.c_str());
+        CloseScriptGame();
         PlatUseFakeClock(0);
         // Engine state at load.
         g_nFps = 60;
@@ -126,7 +99,6 @@ protected:
         }
     }
 
-    SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }
     // One command with integer arguments by id.
     void Cmd(int nOp, const ARGS& args)
     {

@@ -22,6 +22,7 @@
 #include "script/script_thread.h"
 #include "script/text_buffer.h"
 #include "script/variables.h"
+#include "tests/support/script_game_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -34,54 +35,25 @@ const int kPark = 1000000;   // frames of the wait that ends every test script
 // A game folder whose script 0 starts at "SYSTEM_START" with the commands a test emits, then a
 // long wait; the SYSTEM thread placed there and the text buffer created and connected as start-up
 // does.
-class TextCmdTest : public ::testing::Test {
+class TextCmdTest : public SCRIPT_GAME_FIXTURE {
 protected:
-    ERROR_RECORDER errors;
-    TEMP_DIR dir;
-    std::string strOldCwd;
-    TREE_NODE* pSystem = nullptr;
-    SCRIPT_BUILDER b;
     ENGINE_HOOKS savedHooks = g_EngineHooks;
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
-        InstallEvaluator();
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
-        ASSERT_NE(pSystem, nullptr);
-        ASSERT_NE(AttachScriptThread(pSystem), nullptr);
+        OpenScriptGame();
+        if (HasFatalFailure()) return;
         InstallTextBuffer();
         g_EngineHooks.pfnCreateTextBuffer();
         ASSERT_NE(g_pTextBuffer, nullptr);
-        InitScriptBuilder(&b, 0);
-        ASSERT_EQ(AddLabel(&b, "SYSTEM_START"), 0);
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
-        g_pfnScriptLocation = nullptr;
-        FreeScriptThread(System());
-        RemoveNode(pSystem);
-        FreeTreeNode(pSystem);
-        FreeTreeNode(g_pThreadRoot);
-        g_pThreadRoot = nullptr;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        FreePackIndex();
-        PlatSetCurrentDir(strOldCwd.c_str());
+        CloseScriptGame();
         FreeTextBuffer();
         g_EngineHooks = savedHooks;
     }
 
-    SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }
     void Append(const std::string& strLiteral)
     {
         ASSERT_GE(EmitCommand(&b, KXCMD_TEXT_APPEND, {ExprArg(0, EXPR_BYTES(strLiteral.begin(), strLiteral.end()))}), 0);

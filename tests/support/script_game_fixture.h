@@ -1,0 +1,26 @@
+// A base for tests that run scripts of a game folder: a temporary folder made the game folder, the
+// pack index cleared, the evaluator installed, a thread tree with its "SYSTEM" thread, and a script
+// builder for script 0 that starts at "SYSTEM_START". Everything is put back afterwards.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/object_tree.h"
+#include "script/script_thread.h"
+#include "tests/support/test_support.h"
+#include "tools/lib/script_builder.h"
+
+class SCRIPT_GAME_FIXTURE : public ::testing::Test {
+protected:
+    ERROR_RECORDER errors;
+    TEMP_DIR dir;
+    std::string strOldCwd;
+    TREE_NODE* pSystem = nullptr;
+    SCRIPT_BUILDER b;
+
+    // The common set-up and tear-down; derived fixtures call them from their own.
+    void OpenScriptGame();
+    void CloseScriptGame();
+    SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }
+};
