@@ -244,4 +244,5 @@ void InstallInput(void)
     g_EngineHooks.pfnUpdateInputState = UpdateInputState;
     g_EngineHooks.pfnRegisterKeyHandlers = RegisterKeyHandlers;
     g_EngineHooks.pfnInitJoysticks = InitJoysticks;
+    g_EngineHooks.pfnGetCursorScreenPos = PlatGetCursorPos;
 }

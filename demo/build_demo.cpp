@@ -5,7 +5,9 @@
 //
 // The game: the title picture fades in, then three pictures cross it with different blend modes
 // (a sun that adds light, a band of colour that multiplies, a ring that screens) while they move
-// and fade; they fade out again, the title stays a moment and the game quits by itself.
+// and fade; they fade out again. A spinning star (a frame-sheet animation) flies in and turns
+// while "CLICK TO GO ON" pulses below it; a left click (or ten seconds without one) sends the star
+// away, the title stays a moment and the game quits by itself.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,11 +19,15 @@
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
+#include "tools/lib/frame_sheet_writer.h"
+#include "tools/lib/jpeg_writer.h"
 #include "tools/lib/script_builder.h"
 
 namespace {
 
 constexpr int kScreenW = 640, kScreenH = 480;
+// Where the prompt stands (its picture is 340 x 36).
+constexpr int kPromptX = 150, kPromptY = 400;
 
 uint32_t Rgb(int r, int g, int b)
 {
@@ -110,6 +116,89 @@ std::vector<uint8_t> DrawRing(int n)
     return Bmp24(n, n, px);
 }
 
+// The spinning star: kStarFrames frames of a five-pointed star turned by 72 / kStarFrames degrees
+// each, so the last frame leads back to the first. Its middle is RGB (255, 220, 60), its tips
+// orange; the alpha part is the star's shape with smoothed edges.
+constexpr int kStarSize = 128, kStarFrames = 12;
+
+// Whether (x, y), relative to the middle, lies inside a five-pointed star of outer radius r turned
+// by the angle a.
+bool InStar(double x, double y, double r, double a)
+{
+    const double kPi = 3.14159265358979;
+    const double d = std::sqrt(x * x + y * y);
+    if (d >= r) return false;
+    double t = std::atan2(y, x) - a + kPi / 2;   // a point straight up at angle 0
+    const double seg = 2 * kPi / 5;
+    t = std::fmod(std::fmod(t, seg) + seg, seg);   // 0..seg, a tip at 0 and at seg
+    const double u = std::fabs(t - seg / 2) / (seg / 2);   // 1 at a tip, 0 between two tips
+    const double rInner = r * 0.42;
+    return d < rInner + (r - rInner) * u * u;
+}
+
+std::vector<uint8_t> DrawStarSheet()
+{
+    const double kPi = 3.14159265358979;
+    const double c = (kStarSize - 1) / 2.0, r = kStarSize / 2.0 - 4;
+    std::vector<SHEET_FRAME> frames;
+    for (int f = 0; f < kStarFrames; ++f) {
+        const double a = 2 * kPi / 5 * f / kStarFrames;
+        std::vector<uint8_t> rgb(size_t(kStarSize) * kStarSize * 3), grey(size_t(kStarSize) * kStarSize);
+        for (int y = 0; y < kStarSize; ++y)
+            for (int x = 0; x < kStarSize; ++x) {
+                const double dx = x - c, dy = y - c;
+                const double k = std::fmin(1.0, std::sqrt(dx * dx + dy * dy) / r);   // 0 middle, 1 tips
+                uint8_t* p = &rgb[(size_t(y) * kStarSize + x) * 3];
+                p[0] = 255;
+                p[1] = uint8_t(220 - 100 * k);
+                p[2] = uint8_t(60 - 40 * k);
+                // Four samples per pixel smooth the edge.
+                int n = 0;
+                for (double sy : {-0.25, 0.25})
+                    for (double sx : {-0.25, 0.25}) n += InStar(dx + sx, dy + sy, r, a);
+                grey[size_t(y) * kStarSize + x] = uint8_t(n * 255 / 4);
+            }
+        frames.push_back({EncodeJpegSamples(rgb, kStarSize, kStarSize, 3, 92),
+                          EncodeJpegSamples(grey, kStarSize, kStarSize, 1, 95)});
+    }
+    return WriteFrameSheetBytes(frames, kStarFrames);
+}
+
+// A 5 x 7 pixel font for the letters of the prompt; each row is 5 bits, the high bit on the left.
+const struct GLYPH {
+    char c;
+    uint8_t rows[7];
+} kGlyphs[] = {
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}}, {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
+    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}}, {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
+    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}}, {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}}, {'N', {0x11, 0x19, 0x15, 0x13, 0x11, 0x11, 0x11}},
+    {' ', {0, 0, 0, 0, 0, 0, 0}},
+};
+
+// White letters (kFontScale pixels per font pixel) on black, for the add mode: the black adds
+// nothing, so only the letters show.
+constexpr int kFontScale = 4;
+std::vector<uint8_t> DrawText(const std::string& strText)
+{
+    const int w = int(strText.size()) * 6 * kFontScale + kFontScale, h = 9 * kFontScale;
+    std::vector<uint32_t> px(size_t(w) * h, 0);
+    for (size_t i = 0; i < strText.size(); ++i) {
+        const GLYPH* pGlyph = nullptr;
+        for (const GLYPH& g : kGlyphs)
+            if (g.c == strText[i]) pGlyph = &g;
+        if (!pGlyph) continue;
+        for (int gy = 0; gy < 7; ++gy)
+            for (int gx = 0; gx < 5; ++gx) {
+                if (!(pGlyph->rows[gy] & (0x10 >> gx))) continue;
+                const int x0 = kFontScale + (int(i) * 6 + gx) * kFontScale, y0 = kFontScale + gy * kFontScale;
+                for (int y = y0; y < y0 + kFontScale; ++y)
+                    for (int x = x0; x < x0 + kFontScale; ++x) px[size_t(y) * w + x] = Rgb(255, 255, 255);
+            }
+    }
+    return Bmp24(w, h, px);
+}
+
 BUILDER_ARG I(int nId, int64_t v, uint8_t bOp = ARGOP_SET)
 {
     return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v), EVALTYPE_INT, bOp);
@@ -132,6 +221,29 @@ void EmitLayer(DEMO_SCRIPT* pS, const std::string& strName, std::vector<BUILDER_
 void EmitWait(DEMO_SCRIPT* pS, int nFrames) { pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_WAIT, {I(0, nFrames)}) >= 0; }
 void EmitLoop(DEMO_SCRIPT* pS, int nCount) { pS->bOk = pS->bOk && BeginLoop(&pS->b, MakeExprInt(nCount)) >= 0; }
 void EmitLoopEnd(DEMO_SCRIPT* pS) { pS->bOk = pS->bOk && EndLoop(&pS->b) >= 0; }
+
+// The frames the star has turned so far, a variable of the game.
+constexpr uint16_t kVarTurn = 1000;
+// The code of "turn % kStarFrames", the star's frame now.
+std::vector<uint8_t> StarFrameNow()
+{
+    std::vector<uint8_t> c;
+    ExprAsmVar(c, kVarTurn);
+    ExprAsmInt(c, kStarFrames);
+    ExprAsmOp(c, '%');
+    return c;
+}
+// Shows the star's frame for the turn and counts the turn (the sheet file is loaded first when given).
+void EmitStarTurn(DEMO_SCRIPT* pS, const std::string& strSheet = "")
+{
+    std::vector<BUILDER_ARG> args = {T(0, "star")};
+    if (!strSheet.empty()) args.push_back(T(2, strSheet));
+    args.push_back(ExprArg(3, StarFrameNow()));
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_FRAME_SHEET_LOAD, args) >= 0;
+    std::vector<uint8_t> target;
+    ExprAsmVar(target, kVarTurn);
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_ASSIGN, {ExprArg(0, target, EVALTYPE_INT, ARGOP_ADD), I(1, 1)}) >= 0;
+}
 
 // The script: one thread from "SYSTEM_START" to the quit command.
 int BuildScript(SCRIPT_BUILDER* pOut)
@@ -175,6 +287,50 @@ int BuildScript(SCRIPT_BUILDER* pOut)
     EmitWait(&s, 1);
     EmitLoopEnd(&s);
 
+    // The star flies in from the left, turning (64 frames), and the prompt appears below it.
+    EmitLayer(&s, "star", {I(LAYER_ARG_ORDER, 5), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kStarSize),
+                     I(LAYER_ARG_HEIGHT, kStarSize), I(LAYER_ARG_X, -kStarSize), I(LAYER_ARG_Y, 160)});
+    EmitStarTurn(&s, "pinwheel.kfs");
+    EmitLoop(&s, 64);
+    EmitStarTurn(&s);
+    EmitLayer(&s, "star", {I(LAYER_ARG_X, 6, ARGOP_ADD)});
+    EmitWait(&s, 1);
+    EmitLoopEnd(&s);
+    EmitLayer(&s, "prompt", {I(LAYER_ARG_ORDER, 6), T(LAYER_ARG_IMAGE, "prompt.bmp"), I(LAYER_ARG_BLEND, BLEND_ADD),
+                       I(LAYER_ARG_X, kPromptX), I(LAYER_ARG_Y, kPromptY)});
+
+    // The star turns and the prompt pulses until the left button is pressed (its hold counter, system
+    // variable 144 element 1, is 1 in the frame of the press), ten seconds at most.
+    EmitLoop(&s, 600);
+    EmitStarTurn(&s);
+    {
+        std::vector<uint8_t> pulse = MakeExprInt(255);
+        ExprAsmVar(pulse, kVarTurn);
+        ExprAsmInt(pulse, 40);
+        ExprAsmOp(pulse, '%');
+        ExprAsmInt(pulse, 3);
+        ExprAsmOp(pulse, '*');
+        ExprAsmOp(pulse, '-');
+        s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_LAYER, {T(LAYER_ARG_PATH, "prompt"), ExprArg(LAYER_ARG_OPACITY, pulse)}) >= 0;
+        std::vector<uint8_t> pressed;
+        ExprAsmElement(pressed, 144, {1});
+        ExprAsmInt(pressed, 1);
+        ExprAsmOp(pressed, '=');
+        s.bOk = s.bOk && BeginIf(&s.b, pressed) >= 0;
+        s.bOk = s.bOk && EmitBreak(&s.b) >= 0;
+        s.bOk = s.bOk && EndIf(&s.b) >= 0;
+    }
+    EmitWait(&s, 1);
+    EmitLoopEnd(&s);
+
+    // The prompt goes and the star flies off to the top right (40 frames).
+    EmitLayer(&s, "prompt", {I(LAYER_ARG_OPACITY, 0)});
+    EmitLoop(&s, 40);
+    EmitStarTurn(&s);
+    EmitLayer(&s, "star", {I(LAYER_ARG_X, 12, ARGOP_ADD), I(LAYER_ARG_Y, 6, ARGOP_SUB)});
+    EmitWait(&s, 1);
+    EmitLoopEnd(&s);
+
     // The title alone for a moment, then the game ends.
     EmitWait(&s, 30);
     s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_QUIT, {}) >= 0;
@@ -201,12 +357,15 @@ int main(int argc, char** argv)
     game.config.nWidth = kScreenW;
     game.config.nHeight = kScreenH;
     game.config.strTitle = "KOLVEX demo";
+    game.defs.push_back(MakeIntVarDef(kVarTurn, 0));
     game.scripts.push_back(ScriptFromBuilder("demo.txt", b));
     std::vector<GAME_FILE> files = BuildGameFiles(game);
     files.push_back({"title.bmp", DrawTitle()});
     files.push_back({"sun.bmp", DrawSun(160)});
     files.push_back({"band.bmp", DrawBand(kScreenW, 120)});
     files.push_back({"ring.bmp", DrawRing(200)});
+    files.push_back({"pinwheel.kfs", DrawStarSheet()});
+    files.push_back({"prompt.bmp", DrawText("CLICK TO GO ON")});
 
     std::error_code ec;
     std::filesystem::create_directories(argv[1], ec);

@@ -117,10 +117,44 @@ void KeepScreenshot(const FRAMEBUFFER& fb)
                     fb.pPixels + static_cast<size_t>(y) * static_cast<size_t>(fb.nPitch), static_cast<size_t>(fb.nWidth) * 4);
 }
 
-// At the end of every frame: counts towards the quit switch.
+// The click switch: the frames (counted like the quit switch, ascending) at which the left button
+// goes down in the middle of the picture; it comes up again two frames later.
+std::vector<int64_t> s_aClickFrames;
+size_t s_nNextClick = 0;
+int64_t s_llReleaseAt = -1;
+
+// On the window thread: a left-button press (pDown not NULL) or release at the middle of window 0's
+// picture, as a player's mouse would give it. A window without focus gets it first, as a click
+// into it would.
+void DiagnosticClick(void* pDown)
+{
+    const PLAT_HWND hwnd = g_hMainWnd;
+    if (!hwnd || !PlatIsWindow(hwnd)) return;
+    const int x = g_nOutputOffsetX + g_nOutputWidth / 2, y = g_nOutputOffsetY + g_nOutputHeight / 2;
+    if (pDown && g_apWindowState[0] && !g_apWindowState[0]->bActive) PlatFakeInjectFocus(hwnd, 1);
+    PlatFakeInjectMouseMove(hwnd, x, y);
+    PlatFakeInjectMouseButton(hwnd, 1, pDown ? 1 : 0, x, y);
+}
+
+void DiagnosticClicks(int64_t llFrame)
+{
+    static int s_nDown = 1;
+    if (s_llReleaseAt >= 0 && llFrame >= s_llReleaseAt) {
+        s_llReleaseAt = -1;
+        PlatRunOnWindowThread(DiagnosticClick, nullptr, 0);
+    }
+    if (s_nNextClick < s_aClickFrames.size() && llFrame >= s_aClickFrames[s_nNextClick] && s_llReleaseAt < 0) {
+        ++s_nNextClick;
+        s_llReleaseAt = llFrame + 2;
+        PlatRunOnWindowThread(DiagnosticClick, &s_nDown, 0);
+    }
+}
+
+// At the end of every frame: the clicks, and the count towards the quit switch.
 void DiagnosticFrameEnd(void)
 {
     if (s_pfnNextFrameEnd) s_pfnNextFrameEnd();
+    DiagnosticClicks(g_llFrameCount - s_llFramesAtInstall);
     if (s_llQuitAfterFrames > 0 && g_llFrameCount - s_llFramesAtInstall >= s_llQuitAfterFrames && !g_bEngineStop) {
         s_llQuitAfterFrames = 0;
         RequestQuit();
@@ -231,6 +265,26 @@ void InstallDiagnosticSwitches(void)
         else std::fprintf(stderr, "kolvex: KOLVEX_QUIT_AFTER_FRAMES=%s is not a positive number; ignored\n", pszFrames);
     }
     s_llFramesAtInstall = g_llFrameCount;
+    s_aClickFrames.clear();
+    s_nNextClick = 0;
+    s_llReleaseAt = -1;
+    if (const char* pszClicks = std::getenv("KOLVEX_CLICK_AT_FRAMES"); pszClicks && *pszClicks) {
+        const char* p = pszClicks;
+        for (;;) {
+            char* pEnd = nullptr;
+            const long long n = std::strtoll(p, &pEnd, 10);
+            if (pEnd == p || n <= 0 || (!s_aClickFrames.empty() && n <= s_aClickFrames.back()) ||
+                (*pEnd != 0 && *pEnd != ',')) {
+                std::fprintf(stderr, "kolvex: KOLVEX_CLICK_AT_FRAMES=%s is not a rising list of positive frame "
+                                     "numbers; ignored\n", pszClicks);
+                s_aClickFrames.clear();
+                break;
+            }
+            s_aClickFrames.push_back(n);
+            if (*pEnd == 0) break;
+            p = pEnd + 1;
+        }
+    }
     const char* pszShot = std::getenv("KOLVEX_SCREENSHOT");
     s_szScreenshotPath[0] = 0;
     s_aShot.clear();

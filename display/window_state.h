@@ -167,7 +167,9 @@ void ActivateMainWindow(void* pUser);
 
 // Diagnostic switches read from the environment at start-up:
 //  KOLVEX_QUIT_AFTER_FRAMES=N  ends the run after N frames, as a quit request;
-//  KOLVEX_SCREENSHOT=file.png  writes window 0's presented picture as PNG when the run ends.
+//  KOLVEX_SCREENSHOT=file.png  writes window 0's presented picture as PNG when the run ends;
+//  KOLVEX_CLICK_AT_FRAMES=N,M  presses the left button in the middle of the picture at frames N, M
+//                              (rising), releasing it two frames later each time.
 // Installs them (frame hook and shut-down hook). Unset switches do nothing.
 void InstallDiagnosticSwitches(void);
 // Writes window 0's presented picture (the platform framebuffer) as a PNG file (path in the host's

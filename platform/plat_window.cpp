@@ -2,6 +2,7 @@
 #include "platform/plat_window.h"
 
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -937,8 +938,32 @@ void PlatQueueChar(PLAT_HWND hwnd, uint32_t nChar)
     PlatPostMessage(hwnd, PLAT_WM_CHAR, nChar, 1);
 }
 
+// The cursor in screen pixels as the last mouse event placed it; unknown until the first one.
+static std::atomic<int64_t> s_llCursorScreen{INT64_MIN};
+
+void PlatNoteCursorScreenPos(int32_t x, int32_t y)
+{
+    s_llCursorScreen.store((static_cast<int64_t>(x) << 32) | static_cast<uint32_t>(y));
+}
+
+static void NoteCursorClientPos(PLAT_HWND hwnd, int x, int y)
+{
+    int32_t sx = x, sy = y;
+    if (PlatClientToScreen(hwnd, &sx, &sy) == 0) PlatNoteCursorScreenPos(sx, sy);
+}
+
+int PlatGetCursorPos(int32_t* pX, int32_t* pY)
+{
+    const int64_t ll = s_llCursorScreen.load();
+    if (ll == INT64_MIN || !pX || !pY) return -1;
+    *pX = static_cast<int32_t>(ll >> 32);
+    *pY = static_cast<int32_t>(static_cast<uint32_t>(ll));
+    return 0;
+}
+
 void PlatQueueMouseMove(PLAT_HWND hwnd, int x, int y)
 {
+    NoteCursorClientPos(hwnd, x, y);
     PlatPostMessage(hwnd, PLAT_WM_MOUSEMOVE, MouseFlags(), PlatMakeLParam(x, y));
 }
 
@@ -946,6 +971,7 @@ void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y)
 {
     static const int anVk[6] = {0, PLAT_VK_LBUTTON, PLAT_VK_RBUTTON, PLAT_VK_MBUTTON, PLAT_VK_XBUTTON1, PLAT_VK_XBUTTON2};
     if (nButton < 1 || nButton > 5) return;
+    NoteCursorClientPos(hwnd, x, y);
     SetKeyState(anVk[nButton], bDown);
     uint32_t nMsg;
     uintptr_t wParam = MouseFlags();

@@ -221,6 +221,10 @@ int PlatDragQueryFileCount(uintptr_t hDrop);
 int PlatDragQueryFile(uintptr_t hDrop, int nIndex, char* pszOut, int cap);
 void PlatDragFinish(uintptr_t hDrop);
 
+// The cursor in screen pixels as the last mouse event over a window (or leaving one) placed it. 0,
+// or -1 while no mouse event has arrived yet.
+int PlatGetCursorPos(int32_t* pX, int32_t* pY);
+
 // ---- Fake backend: input injection for tests (window thread) ------------------------------------
 
 // A key press or release as the keyboard would give it: WM_KEYDOWN/UP, or WM_SYSKEYDOWN/UP when Alt

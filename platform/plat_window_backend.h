@@ -56,6 +56,9 @@ PLAT_WINDOW_REC* PlatLookupWindow(PLAT_HWND hwnd);
 void PlatQueueKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat, int bExtended);
 void PlatQueueChar(PLAT_HWND hwnd, uint32_t nChar);
 void PlatQueueMouseMove(PLAT_HWND hwnd, int x, int y);
+// The cursor left the windows: its screen position as the backend knows it (mouse events inside a
+// window keep it up to date by themselves).
+void PlatNoteCursorScreenPos(int32_t x, int32_t y);
 void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y);
 void PlatQueueMouseWheel(PLAT_HWND hwnd, int nDelta, int x, int y);
 // Records the window manager's new client rectangle and sends WM_MOVE / WM_SIZE.

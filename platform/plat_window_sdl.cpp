@@ -185,6 +185,13 @@ void TranslateEvent(const SDL_Event& e)
         case SDL_WINDOWEVENT_MOVED: PlatNoteClientMoveSize(hwnd, e.window.data1, e.window.data2, p->nClientW, p->nClientH); break;
         case SDL_WINDOWEVENT_SIZE_CHANGED: PlatNoteClientMoveSize(hwnd, p->nClientX, p->nClientY, e.window.data1, e.window.data2); break;
         case SDL_WINDOWEVENT_EXPOSED: PlatInvalidateWindow(hwnd, 1); break;
+        case SDL_WINDOWEVENT_LEAVE: {
+            // No motion events arrive outside the window: ask where the cursor went.
+            int gx = 0, gy = 0;
+            SDL_GetGlobalMouseState(&gx, &gy);
+            PlatNoteCursorScreenPos(gx, gy);
+            break;
+        }
         case SDL_WINDOWEVENT_FOCUS_GAINED: PlatNoteFocus(hwnd, 1); break;
         case SDL_WINDOWEVENT_FOCUS_LOST: PlatNoteFocus(hwnd, 0); break;
         case SDL_WINDOWEVENT_MINIMIZED: p->nShowState = PLAT_SIZE_MINIMIZED; PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MINIMIZED, 0); break;

@@ -1,5 +1,6 @@
-// The demo game: kxdemo writes it, the real kolvex plays it headless. Its script ends the run by
-// itself and leaves the title picture on screen; part-way through, the blended pictures show over it.
+// The demo game: kxdemo writes it, the real kolvex plays it headless. Part-way through, blended
+// pictures cross the title; then a star turns (a frame-sheet animation) under a pulsing prompt until
+// a click, after which the script ends the run by itself and leaves the title picture on screen.
 #include <gtest/gtest.h>
 
 #include <png.h>
@@ -66,32 +67,80 @@ protected:
     }
 };
 
+// Frames of the run: the prompt is up from about frame 283 and waits 600 frames for a click; the
+// star's middle is then at (320, 224) and the prompt covers (150, 400) to (490, 436).
+constexpr int kFramePromptUp = 320;
+constexpr int kStarX = 320, kStarY = 224;
+
+// Pixels of the rectangle whose every channel is above the level (the prompt's letters).
+size_t CountBright(const SHOT& shot, int x0, int y0, int x1, int y1, int nLevel)
+{
+    size_t n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const uint8_t* p = &shot.rgb[(size_t(y) * shot.nWidth + x) * 3];
+            n += p[0] > nLevel && p[1] > nLevel && p[2] > nLevel;
+        }
+    return n;
+}
+size_t CountPromptLetters(const SHOT& shot) { return CountBright(shot, 150, 400, 490, 436, 150); }
+
+// Pixels of the rectangle that differ between two shots (channel differences summed above 24).
+size_t CountChanged(const SHOT& a, const SHOT& b, int x0, int y0, int x1, int y1)
+{
+    size_t n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            const size_t i = (size_t(y) * a.nWidth + x) * 3;
+            const int d = std::abs(a.rgb[i] - b.rgb[i]) + std::abs(a.rgb[i + 1] - b.rgb[i + 1]) +
+                          std::abs(a.rgb[i + 2] - b.rgb[i + 2]);
+            n += d > 24;
+        }
+    return n;
+}
+
 }  // namespace
 
-// Without a frame limit the script's quit ends the run; the last picture is the title alone: the
-// sky's top colour, the moon, the hills.
-TEST_F(DemoGameTest, RunsToItsQuitAndLeavesTheTitle)
+// A click while the prompt waits lets the game go on to its quit, well before the frame limit that
+// stands in for the prompt's own ten seconds; the last picture is the title alone: the sky's top
+// colour, the moon, the hills, no star and no prompt.
+TEST_F(DemoGameTest, AClickLetsItRunToItsQuitAndLeaveTheTitle)
 {
     SHOT shot;
-    ASSERT_NO_FATAL_FAILURE(Play({}, "end.png", &shot));
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_CLICK_AT_FRAMES=" + std::to_string(kFramePromptUp),
+                                  "KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp + 240)},
+                                 "end.png", &shot));
     EXPECT_TRUE(PixelNear(shot, 10, 0, 24, 32, 96));
     EXPECT_TRUE(PixelNear(shot, 480, 110, 240, 236, 200));
     EXPECT_TRUE(PixelNear(shot, 320, 470, 48, 41, 30));
+    EXPECT_EQ(CountPromptLetters(shot), 0u);
+    EXPECT_EQ(CountBright(shot, kStarX - 20, kStarY - 20, kStarX + 20, kStarY + 20, 200), 0u) << "the star stayed";
+}
+
+// Without a click the prompt stays and the star turns in place: its middle keeps its colour while
+// half a turn of the sheet's frames later much of its outline has changed.
+TEST_F(DemoGameTest, TheStarTurnsWhileThePromptWaits)
+{
+    SHOT a, b;
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp)}, "a.png", &a));
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp + 6)}, "b.png", &b));
+    for (const SHOT* p : {&a, &b}) {
+        EXPECT_GT(CountPromptLetters(*p), 1000u);
+        const uint8_t* px = &p->rgb[(size_t(kStarY) * p->nWidth + kStarX) * 3];
+        EXPECT_GT(px[0], 235);
+        EXPECT_NEAR(px[1], 220, 20);
+        EXPECT_NEAR(px[2], 60, 25);
+    }
+    EXPECT_GT(CountChanged(a, b, kStarX - 64, kStarY - 64, kStarX + 64, kStarY + 64), 800u);
 }
 
 // Part-way through, the moving pictures are blended over the title: much of the picture differs from
 // the title alone, while the top rows, which they never reach, keep the sky.
 TEST_F(DemoGameTest, BlendedPicturesShowPartWay)
 {
-    SHOT end, mid;
-    ASSERT_NO_FATAL_FAILURE(Play({}, "end.png", &end));
+    SHOT title, mid;
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=62"}, "title.png", &title));
     ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=160"}, "mid.png", &mid));
     EXPECT_TRUE(PixelNear(mid, 10, 0, 24, 32, 96));
-    size_t nChanged = 0;
-    for (size_t i = 0; i + 2 < end.rgb.size(); i += 3) {
-        const int d = std::abs(end.rgb[i] - mid.rgb[i]) + std::abs(end.rgb[i + 1] - mid.rgb[i + 1]) +
-                      std::abs(end.rgb[i + 2] - mid.rgb[i + 2]);
-        nChanged += d > 24;
-    }
-    EXPECT_GT(nChanged, size_t(640 * 40));
+    EXPECT_GT(CountChanged(title, mid, 0, 0, 640, 480), size_t(640 * 40));
 }

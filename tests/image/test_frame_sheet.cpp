@@ -1,9 +1,7 @@
 // Frame sheets: sheets written by the fixture writer are loaded, checked and shown into layers
 // (pixels read back), directly and through the three script commands run by the scheduler.
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
-#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
@@ -30,17 +28,12 @@
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/frame_sheet_writer.h"
+#include "tools/lib/jpeg_writer.h"
 #include "tools/lib/script_builder.h"
 
 namespace {
 
 typedef std::vector<uint8_t> BYTES;
-
-struct JPEG_ERR {
-    jpeg_error_mgr pub;
-    jmp_buf jb;
-};
-void JpegErrorExit(j_common_ptr p) { longjmp(reinterpret_cast<JPEG_ERR*>(p->err)->jb, 1); }
 
 // A w x h JPEG of one colour (nComp 3: r, g, b) or one grey level (nComp 1: r), quality 100.
 BYTES SolidJpeg(int w, int h, int nComp, uint8_t r, uint8_t g = 0, uint8_t b = 0)
@@ -50,35 +43,7 @@ BYTES SolidJpeg(int w, int h, int nComp, uint8_t r, uint8_t g = 0, uint8_t b = 0
         samples.push_back(r);
         if (nComp == 3) samples.push_back(g), samples.push_back(b);
     }
-    jpeg_compress_struct c;
-    JPEG_ERR err;
-    unsigned char* pOut = nullptr;
-    unsigned long nOut = 0;
-    c.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = JpegErrorExit;
-    if (setjmp(err.jb)) {
-        jpeg_destroy_compress(&c);
-        free(pOut);
-        return {};
-    }
-    jpeg_create_compress(&c);
-    jpeg_mem_dest(&c, &pOut, &nOut);
-    c.image_width = w;
-    c.image_height = h;
-    c.input_components = nComp;
-    c.in_color_space = nComp == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 100, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = samples.data() + size_t(c.next_scanline) * w * nComp;
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    BYTES v(pOut, pOut + nOut);
-    free(pOut);
-    return v;
+    return EncodeJpegSamples(samples, w, h, nComp, 100);
 }
 
 // Colours of the test frames (r, g, b) and their alpha levels.

@@ -25,6 +25,7 @@
 #include "tests/image/layer_fixture.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/gif_writer.h"
+#include "tools/lib/jpeg_writer.h"
 
 namespace {
 
@@ -75,40 +76,6 @@ struct TEST_JPEG_ERR {
 void TestJpegErrorExit(j_common_ptr p)
 {
     longjmp(reinterpret_cast<TEST_JPEG_ERR*>(p->err)->jb, 1);
-}
-
-// Encodes 8-bit samples of nComp components (1 grey, 3 RGB, 4 CMYK) at quality 90.
-BYTES EncodeJpegSamples(const std::vector<uint8_t>& samples, int w, int h, int nComp)
-{
-    jpeg_compress_struct c;
-    TEST_JPEG_ERR err;
-    unsigned char* pOut = nullptr;
-    unsigned long nOut = 0;
-    c.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = TestJpegErrorExit;
-    if (setjmp(err.jb)) {
-        jpeg_destroy_compress(&c);
-        free(pOut);
-        return {};
-    }
-    jpeg_create_compress(&c);
-    jpeg_mem_dest(&c, &pOut, &nOut);
-    c.image_width = w;
-    c.image_height = h;
-    c.input_components = nComp;
-    c.in_color_space = nComp == 1 ? JCS_GRAYSCALE : nComp == 3 ? JCS_RGB : JCS_CMYK;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + size_t(c.next_scanline) * w * nComp);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    BYTES v(pOut, pOut + nOut);
-    free(pOut);
-    return v;
 }
 
 // Decodes to RGB (or grey) samples with the library's defaults; empty on failure.

@@ -294,6 +294,15 @@ TEST_F(WindowTest, InjectedMouseBecomesMouseMessages)
     EXPECT_EQ(g_vSeen[5].msg, PLAT_WM_MOUSEWHEEL);
     EXPECT_EQ((int16_t)(g_vSeen[5].wParam >> 16), -120);
     EXPECT_EQ(g_vSeen[5].lParam, PlatMakeLParam(100 + 8 + 4, 50 + 31 + 5));
+    // The cursor's screen position is where the last move or button event put it.
+    int32_t x = 0, y = 0;
+    ASSERT_EQ(PlatGetCursorPos(&x, &y), 0);
+    EXPECT_EQ(x, 100 + 8 + 1);
+    EXPECT_EQ(y, 50 + 31 + 2);
+    PlatFakeInjectMouseMove(hwnd, -20, 7);
+    ASSERT_EQ(PlatGetCursorPos(&x, &y), 0);
+    EXPECT_EQ(x, 100 + 8 - 20);
+    EXPECT_EQ(y, 50 + 31 + 7);
 }
 
 TEST_F(WindowTest, SysCommandsAndGeometry)
