@@ -240,8 +240,11 @@ int ReadLooseFile(FILE_LOCATION* pLoc, const char* pszName)
         return -3;
     }
     if (PlatFileRead(pFile, pData, llSize) != llSize) {
+        // The file shrank or the device failed after it was opened: the same report as a file that
+        // cannot be read at all, never a silent failure.
         PlatFileClose(pFile);
         std::free(pData);
+        ReportErrorF(KX_ERR_FILE_READ, 1, pszName);
         return -3;
     }
     PlatFileClose(pFile);

@@ -367,5 +367,7 @@ int FlashWindowTray(PLAT_HWND hwnd, int /*nIntervalMs*/, int /*nCount*/)
 
 void ActivateMainWindow(void* /*pUser*/)
 {
-    if (g_hMainWnd && PlatIsIconic(g_hMainWnd)) PlatShowWindow(g_hMainWnd, PLAT_SW_RESTORE);
+    if (!g_hMainWnd) return;
+    if (PlatIsIconic(g_hMainWnd)) PlatShowWindow(g_hMainWnd, PLAT_SW_RESTORE);
+    PlatSetForegroundWindow(g_hMainWnd);
 }

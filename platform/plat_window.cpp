@@ -749,6 +749,25 @@ void PlatNoteClientMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h)
     SendMoveSize(hwnd, UpdateClientRect(hwnd, x, y, w, h));
 }
 
+void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH)
+{
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    if (!p || (*pW == p->nClientW && *pH == p->nClientH)) return;
+    // Only the far edges can be told apart from the sizes alone.
+    const int nEdge = *pW != p->nClientW && *pH != p->nClientH ? PLAT_WMSZ_BOTTOMRIGHT
+                      : *pW != p->nClientW                     ? PLAT_WMSZ_RIGHT
+                                                               : PLAT_WMSZ_BOTTOM;
+    int32_t ins[4];
+    GetInsets(p->nStyle, ins);
+    PLAT_RECT rc{p->nClientX - ins[0], p->nClientY - ins[1], p->nClientX + *pW + ins[2], p->nClientY + *pH + ins[3]};
+    PlatSendMessage(hwnd, PLAT_WM_SIZING, static_cast<uintptr_t>(nEdge), reinterpret_cast<intptr_t>(&rc));
+    const int w = (rc.right - rc.left) - ins[0] - ins[2], h = (rc.bottom - rc.top) - ins[1] - ins[3];
+    if (w > 0 && h > 0) {
+        *pW = w;
+        *pH = h;
+    }
+}
+
 int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags)
 {
     int nResult = -1;
@@ -769,6 +788,18 @@ int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags
         if (nFlags & PLAT_SWP_HIDEWINDOW) PlatShowWindow(hwnd, PLAT_SW_HIDE);
     });
     return nResult;
+}
+
+int PlatSetForegroundWindow(PLAT_HWND hwnd)
+{
+    int r = -1;
+    OnWindowThreadDo([&] {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (!p || (p->nStyle & PLAT_WS_CHILD)) return;
+        g_pBackend->pfnRaise(p);
+        r = 0;
+    });
+    return r;
 }
 
 int PlatShowWindow(PLAT_HWND hwnd, int nCmd)

@@ -201,6 +201,14 @@ int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags
 int PlatShowWindow(PLAT_HWND hwnd, int nCmd);
 int PlatIsWindowVisible(PLAT_HWND hwnd);
 int PlatIsIconic(PLAT_HWND hwnd);
+// WM_SIZING edges.
+enum {
+    PLAT_WMSZ_LEFT = 1, PLAT_WMSZ_RIGHT = 2, PLAT_WMSZ_TOP = 3, PLAT_WMSZ_TOPLEFT = 4, PLAT_WMSZ_TOPRIGHT = 5,
+    PLAT_WMSZ_BOTTOM = 6, PLAT_WMSZ_BOTTOMLEFT = 7, PLAT_WMSZ_BOTTOMRIGHT = 8,
+};
+// Brings a top-level window to the front and gives it the keyboard focus, like SetForegroundWindow.
+// 0, or -1 when there is no such window.
+int PlatSetForegroundWindow(PLAT_HWND hwnd);
 int PlatIsZoomed(PLAT_HWND hwnd);
 int PlatSetWindowText(PLAT_HWND hwnd, const char* pszTitleCp932);
 // Copies the cp932 title, cut to cap - 1 bytes at a whole character; returns its length or -1.
@@ -241,7 +249,12 @@ void PlatFakeInjectMouseWheel(PLAT_HWND hwnd, int nDelta, int x, int y);
 void PlatFakeInjectClose(PLAT_HWND hwnd);
 // The window manager moved or resized the window (outer rectangle).
 void PlatFakeInjectMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h);
+// The user dragged the bottom and/or right edge of the frame to a client size of w x h: WM_SIZING
+// first (the procedure may correct the size), then the window takes the size it left.
+void PlatFakeInjectFrameDrag(PLAT_HWND hwnd, int w, int h);
 void PlatFakeInjectFocus(PLAT_HWND hwnd, int bGained);
+// The window that has the keyboard focus, as raises and injected focus changes left it (0: none).
+PLAT_HWND PlatFakeGetFocusWindow(void);
 // Cp932 names with '\'.
 void PlatFakeInjectDropFiles(PLAT_HWND hwnd, const char* const* ppszNames, int nCount);
 // How often the window was presented.

@@ -45,6 +45,9 @@ struct PLAT_WINDOW_BACKEND {
     // What the window shows now, as B,G,R,A rows of the client size (the fake: its framebuffer as
     // last presented). 0 or -1.
     int (*pfnReadShown)(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH);
+    // Brings the window to the front with the keyboard focus (the focus messages follow from the
+    // window system, or at once in the fake).
+    void (*pfnRaise)(PLAT_WINDOW_REC* pRec);
 };
 
 extern const PLAT_WINDOW_BACKEND g_FakeWindowBackend;
@@ -59,6 +62,11 @@ void PlatQueueMouseMove(PLAT_HWND hwnd, int x, int y);
 // The cursor left the windows: its screen position as the backend knows it (mouse events inside a
 // window keep it up to date by themselves).
 void PlatNoteCursorScreenPos(int32_t x, int32_t y);
+// The user dragged the frame of a restored window to the client size *pW x *pH: the window procedure
+// sees WM_SIZING with the outer rectangle and the edge (bottom, right or both) and may change it;
+// *pW, *pH receive the client size it leaves. The record is not changed (nothing when the size is
+// the record's).
+void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH);
 void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y);
 void PlatQueueMouseWheel(PLAT_HWND hwnd, int nDelta, int x, int y);
 // Records the window manager's new client rectangle and sends WM_MOVE / WM_SIZE.

@@ -10,8 +10,14 @@ namespace {
 std::mutex g_mxFakeWake;
 std::condition_variable g_cvFakeWake;
 int g_bFakeWoken = 0;
+// The window that has the keyboard focus, as raises and injected focus changes left it.
+PLAT_HWND g_hFakeFocus = 0;
 
-int FakeStart(void) { return 0; }
+int FakeStart(void)
+{
+    g_hFakeFocus = 0;
+    return 0;
+}
 void FakeStop(void) {}
 int FakeCreate(PLAT_WINDOW_REC*) { return 0; }
 void FakeDestroy(PLAT_WINDOW_REC*) {}
@@ -26,6 +32,14 @@ int FakeReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int*
     return 0;
 }
 void FakePump(void) {}
+
+void FakeRaise(PLAT_WINDOW_REC* p)
+{
+    if (g_hFakeFocus == p->hwnd) return;
+    if (g_hFakeFocus && PlatIsWindow(g_hFakeFocus)) PlatNoteFocus(g_hFakeFocus, 0);
+    g_hFakeFocus = p->hwnd;
+    PlatNoteFocus(p->hwnd, 1);
+}
 
 void FakeWait(uint32_t nMs)
 {
@@ -45,7 +59,7 @@ void FakeWake(void)
 
 const PLAT_WINDOW_BACKEND g_FakeWindowBackend = {
     FakeStart, FakeStop, FakeCreate, FakeDestroy, FakeApply, FakeApply, FakeApply, FakeApply,
-    FakePresent, FakePump, FakeWait, FakeWake, FakeReadShown,
+    FakePresent, FakePump, FakeWait, FakeWake, FakeReadShown, FakeRaise,
 };
 
 void PlatFakeInjectKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat)
@@ -76,7 +90,24 @@ void PlatFakeInjectMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h)
     PlatNoteClientMoveSize(hwnd, x - rc.left, y - rc.top, w - (rc.right - rc.left), h - (rc.bottom - rc.top));
 }
 
-void PlatFakeInjectFocus(PLAT_HWND hwnd, int bGained) { PlatNoteFocus(hwnd, bGained); }
+void PlatFakeInjectFrameDrag(PLAT_HWND hwnd, int w, int h)
+{
+    PLAT_RECT rc;
+    if (PlatGetWindowRect(hwnd, &rc) != 0) return;
+    PLAT_RECT ins{0, 0, 0, 0};
+    PlatAdjustWindowRect(&ins, PlatGetWindowStyle(hwnd), 0);
+    PlatNoteUserResize(hwnd, &w, &h);
+    PlatNoteClientMoveSize(hwnd, rc.left - ins.left, rc.top - ins.top, w, h);
+}
+
+PLAT_HWND PlatFakeGetFocusWindow(void) { return g_hFakeFocus; }
+
+void PlatFakeInjectFocus(PLAT_HWND hwnd, int bGained)
+{
+    if (bGained) g_hFakeFocus = hwnd;
+    else if (g_hFakeFocus == hwnd) g_hFakeFocus = 0;
+    PlatNoteFocus(hwnd, bGained);
+}
 
 void PlatFakeInjectDropFiles(PLAT_HWND hwnd, const char* const* ppszNames, int nCount)
 {

@@ -183,7 +183,19 @@ void TranslateEvent(const SDL_Event& e)
         switch (e.window.event) {
         case SDL_WINDOWEVENT_CLOSE: PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0); break;
         case SDL_WINDOWEVENT_MOVED: PlatNoteClientMoveSize(hwnd, e.window.data1, e.window.data2, p->nClientW, p->nClientH); break;
-        case SDL_WINDOWEVENT_SIZE_CHANGED: PlatNoteClientMoveSize(hwnd, p->nClientX, p->nClientY, e.window.data1, e.window.data2); break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED: {
+            int w = e.window.data1, h = e.window.data2;
+            // A restored window resized by its frame: the procedure may correct the size while
+            // the drag goes on, as it would during WM_SIZING; the window then takes that size.
+            SDL_Window* pWin = SdlOf(p);
+            const uint32_t nFlags = pWin ? SDL_GetWindowFlags(pWin) : 0;
+            const bool bDragged = pWin && p->nShowState == PLAT_SIZE_RESTORED &&
+                                  !(nFlags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED | SDL_WINDOW_FULLSCREEN));
+            if (bDragged) PlatNoteUserResize(hwnd, &w, &h);
+            PlatNoteClientMoveSize(hwnd, p->nClientX, p->nClientY, w, h);
+            if (bDragged && (w != e.window.data1 || h != e.window.data2)) SDL_SetWindowSize(pWin, w, h);
+            break;
+        }
         case SDL_WINDOWEVENT_EXPOSED: PlatInvalidateWindow(hwnd, 1); break;
         case SDL_WINDOWEVENT_LEAVE: {
             // No motion events arrive outside the window: ask where the cursor went.
@@ -260,11 +272,16 @@ void SdlPump(void)
 }
 
 void SdlWait(uint32_t nMs) { SDL_Delay(nMs < 5 ? nMs : 5); }
+
+void SdlRaise(PLAT_WINDOW_REC* p)
+{
+    if (SDL_Window* pWin = SdlOf(p)) SDL_RaiseWindow(pWin);
+}
 void SdlWake(void) {}
 
 }  // namespace
 
 const PLAT_WINDOW_BACKEND g_SdlWindowBackend = {
     SdlStart, SdlStop, SdlCreate, SdlDestroy, SdlApplyGeometry, SdlApplyShow, SdlApplyStyle, SdlApplyTitle,
-    SdlPresent, SdlPump, SdlWait, SdlWake, SdlReadShown,
+    SdlPresent, SdlPump, SdlWait, SdlWake, SdlReadShown, SdlRaise,
 };

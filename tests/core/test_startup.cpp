@@ -540,18 +540,21 @@ TEST_F(StartupTest, CopyUnderAnotherNameInTheSameFolderIsRefused)
     PlatReleaseNamedMutex(pOther);
 }
 
-TEST_F(StartupTest, ActivationRestoresTheMinimisedMainWindow)
+TEST_F(StartupTest, ActivationRestoresTheMinimisedMainWindowAndBringsItToTheFront)
 {
     UsePaths(dir);
     StartWindows();
     ASSERT_EQ(StartEngine(), 0);
     PlatShowWindow(g_hMainWnd, PLAT_SW_MINIMIZE);
+    PlatFakeInjectFocus(g_hMainWnd, 0);
     ASSERT_EQ(PlatIsIconic(g_hMainWnd), 1);
+    ASSERT_EQ(PlatFakeGetFocusWindow(), 0u);
     ASSERT_EQ(PlatListenForActivation(g_szInstanceName, ActivateMainWindow, nullptr), 0);
     ASSERT_EQ(ActivateRunningInstance(g_szInstanceName), 0);
     PlatPollActivation();
     EXPECT_EQ(PlatIsIconic(g_hMainWnd), 0);
     EXPECT_EQ(PlatIsWindowVisible(g_hMainWnd), 1);
+    EXPECT_EQ(PlatFakeGetFocusWindow(), g_hMainWnd);
 }
 
 TEST_F(StartupTest, ShutDownAfterAFailedStartToleratesMissingParts)

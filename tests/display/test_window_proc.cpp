@@ -293,6 +293,24 @@ TEST_F(WindowProcTest, SizingKeepsTheAspectForEveryEdge)
     EXPECT_EQ(rc.bottom, 600 + fh);
 }
 
+// Dragging the frame corrects the size while the drag goes on: a taller client gets the width that
+// keeps 4:3 (a resize after the fact would have gone back to the width instead).
+TEST_F(WindowProcTest, FrameDragKeepsTheAspectAsItGoes)
+{
+    PLAT_RECT rcOuter, rc;
+    PlatGetWindowRect(hMain, &rcOuter);
+    PlatFakeInjectFrameDrag(hMain, 640, 600);
+    Drain();
+    PlatGetClientRect(hMain, &rc);
+    EXPECT_EQ(rc.right, 800);
+    EXPECT_EQ(rc.bottom, 600);
+    EXPECT_EQ(g_nOutputWidth, 800);
+    EXPECT_EQ(g_nOutputHeight, 600);
+    PlatGetWindowRect(hMain, &rc);
+    EXPECT_EQ(rc.left, rcOuter.left);
+    EXPECT_EQ(rc.top, rcOuter.top);
+}
+
 TEST_F(WindowProcTest, ResizeByTheWindowManagerSnapsBackToTheAspect)
 {
     PLAT_RECT rcOuter;
