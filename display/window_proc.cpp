@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/engine_globals.h"
+#include "core/engine_hooks.h"
 #include "core/frame_loop.h"
 #include "core/input.h"
 #include "core/input_state.h"
@@ -528,8 +529,24 @@ intptr_t GameWndProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lP
     return DispatchWindowMessage(pState, hwnd, msg, wParam, lParam);
 }
 
+// The frame step, after the first frame is drawn: the main window, created hidden so that no empty
+// window flashes up, is shown unless the game asks to keep it hidden.
+static void ShowMainWindowFirstFrame(void)
+{
+    const WINDOW_STATE* p = g_apWindowState[0];
+    if (p && p->bVisible == 1 && g_hMainWnd) PlatShowWindow(g_hMainWnd, PLAT_SW_SHOW);
+}
+
+// What RequestQuit asks of the main window: its close mode, so that the WM_CLOSE it posts ends the run.
+static void SetMainWindowCloseMode(int nMode)
+{
+    if (g_apWindowState[0]) g_apWindowState[0]->nCloseMode = static_cast<int8_t>(nMode);
+}
+
 void InstallWindowProc(void)
 {
+    g_EngineHooks.pfnShowMainWindowFirstFrame = ShowMainWindowFirstFrame;
+    g_EngineHooks.pfnSetMainWindowCloseMode = SetMainWindowCloseMode;
     g_pfnMainWindowProc = GameWndProc;
     g_pfnRepaintWindow = RepaintWindow;
     g_pfnIsMainWindowActive = IsMainWindowActive;

@@ -68,6 +68,7 @@ void HandleWmDropFiles(uintptr_t hDrop);
 // Frees the shared file list (entries up to the NULL end); the caller holds g_csEngine.
 void FreeFileList(void);
 
-// Makes GameWndProc the procedure the window records create their windows with, and tells the
-// engine pause whether the main window is active.
+// Makes GameWndProc the procedure the window records create their windows with, tells the engine
+// pause whether the main window is active, and puts the first-frame show of the main window and
+// its close mode for a quit request into g_EngineHooks.
 void InstallWindowProc(void);

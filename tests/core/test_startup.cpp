@@ -629,7 +629,9 @@ TEST_F(StartupTest, X11WindowOpensAndCloses)
     const char* pszSmoke = std::getenv("KX_X11_SMOKE");
     if (!pszSmoke || std::strcmp(pszSmoke, "1") != 0) GTEST_SKIP() << "runs under xvfb-run only";
     static int s_nFrames, s_nMatching, s_nWidth, s_nHeight;
+    static bool s_bShown;
     s_nFrames = s_nMatching = s_nWidth = s_nHeight = 0;
+    s_bShown = false;
     g_nWindowBackend = PLAT_BACKEND_SDL;
     InstallEngineParts();
     g_EngineHooks.pfnStartScriptSystem = nullptr;   // the test's folder carries no scripts
@@ -651,17 +653,19 @@ TEST_F(StartupTest, X11WindowOpensAndCloses)
         }
         SetLayerPixels(pLayer, pPixels, 640, 480);
         MarkLayerDirty(pBg);
-        PlatShowWindow(g_hMainWnd, PLAT_SW_SHOW);
     };
-    // A few frames later: what the window shows, then close it.
+    // A few frames later: the window, created hidden, has been shown by the first frame; what it
+    // shows; then close it.
     g_EngineHooks.pfnUpdateMenuBarAutoShow = [] {
         if (++s_nFrames != 5) return;
+        s_bShown = PlatIsWindowVisible(g_hMainWnd) == 1;
         std::vector<uint32_t> shown;
         if (PlatReadWindowPixels(g_hMainWnd, &shown, &s_nWidth, &s_nHeight) == 0)
             for (uint32_t px : shown) s_nMatching += (px & 0xFFFFFFu) == 0x336699u;
         PlatPostMessage(g_hMainWnd, PLAT_WM_CLOSE, 0, 0);
     };
     EXPECT_EQ(RunEntry(dir), 0);
+    EXPECT_TRUE(s_bShown);
     EXPECT_EQ(s_nWidth, 640);
     EXPECT_EQ(s_nHeight, 480);
     EXPECT_EQ(s_nMatching, 640 * 480);

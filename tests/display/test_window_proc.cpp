@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/engine_globals.h"
+#include "core/engine_hooks.h"
 #include "core/frame_loop.h"
 #include "core/input.h"
 #include "core/input_state.h"
@@ -309,6 +310,28 @@ TEST_F(WindowProcTest, FrameDragKeepsTheAspectAsItGoes)
     PlatGetWindowRect(hMain, &rc);
     EXPECT_EQ(rc.left, rcOuter.left);
     EXPECT_EQ(rc.top, rcOuter.top);
+}
+
+// The main window is created hidden; the first frame shows it unless the game keeps it hidden.
+TEST_F(WindowProcTest, TheFirstFrameShowsTheMainWindowUnlessTheGameKeepsItHidden)
+{
+    ASSERT_NE(g_EngineHooks.pfnShowMainWindowFirstFrame, nullptr);
+    for (uint8_t bShow : {1, 0}) {
+        PlatShowWindow(hMain, PLAT_SW_HIDE);
+        Main()->bVisible = bShow;
+        g_EngineHooks.pfnShowMainWindowFirstFrame();
+        EXPECT_EQ(PlatIsWindowVisible(hMain), bShow) << int(bShow);
+    }
+}
+
+// A quit request closes the main window whatever its close button would do, and the run ends.
+TEST_F(WindowProcTest, AQuitRequestClosesTheMainWindow)
+{
+    Main()->nCloseMode = KX_CLOSE_REPORT;
+    RequestQuit();
+    EXPECT_EQ(Main()->nCloseMode, KX_CLOSE_QUIT);
+    EXPECT_EQ(Drain(), 1);
+    EXPECT_FALSE(PlatIsWindow(hMain));
 }
 
 TEST_F(WindowProcTest, ResizeByTheWindowManagerSnapsBackToTheAspect)
