@@ -1,6 +1,7 @@
 // Input polling and the key model (see core/input.h and core/input_state.h).
 #include "core/input.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "core/engine_hooks.h"
@@ -132,6 +133,9 @@ static void SampleWindowMouse(int nWindow, int32_t nScreenX, int32_t nScreenY)
         w.bMouseOutsideWindow = 0;
 }
 
+// Presses the window thread's samples saw, kept until the frame's input step takes them.
+static std::atomic<uint8_t> s_abPressSeen[256];
+
 void PollInput(void)
 {
     int nActive = -1;
@@ -139,11 +143,17 @@ void PollInput(void)
         if (g_apWindowState[i] && g_apWindowState[i]->bActive) nActive = i;
     g_nActiveWindow = nActive;
     if (nActive < 0) {
-        // Nothing of ours has the keyboard: every key reads as up, so held keys are released.
+        // Nothing of ours has the keyboard: every key reads as up, so held keys are released, and
+        // presses meant for another window do not count.
         std::memset(g_abKeyState, 0, sizeof g_abKeyState);
+        for (int vk = 1; vk < 256; ++vk) PlatTakeKeyPress(vk);
+        for (auto& b : s_abPressSeen) b = 0;
         return;
     }
-    for (int vk = 0; vk < 256; ++vk) g_abKeyState[vk] = PlatGetKeyDown(vk) ? 0x80 : 0;
+    for (int vk = 0; vk < 256; ++vk) {
+        if (PlatTakeKeyPress(vk)) s_abPressSeen[vk] = 1;
+        g_abKeyState[vk] = PlatGetKeyDown(vk) ? 0x80 : 0;
+    }
 
     int32_t sx = 0, sy = 0;
     if (!g_EngineHooks.pfnGetCursorScreenPos || g_EngineHooks.pfnGetCursorScreenPos(&sx, &sy) != 0) return;
@@ -206,6 +216,9 @@ void PollJoysticks(void)
 
 void UpdateInputState(void)
 {
+    // A press the samples saw begin and end between two frames counts as down in this frame.
+    for (int vk = 1; vk < 256; ++vk)
+        if (s_abPressSeen[vk].exchange(0)) g_abKeyState[vk] |= 0x80;
     if (g_bMouseSwitch) UpdateMouseKeys();
     g_bMouseMoved = 0;
     g_nWheelDelta = 0;

@@ -206,10 +206,18 @@ PLAT_RECT OuterRect(const PLAT_WINDOW_REC* pRec)
     return rc;
 }
 
+// Keys that went down since the input step last took them: a press and its release can both come
+// in between two samples (a quick tap, a synthetic click), and the press must not be lost.
+std::atomic<uint8_t> g_abKeyPressed[256];
+
 void SetKeyState(int nVk, int bDown)
 {
-    if (nVk > 0 && nVk < 256) g_abKeyDown[nVk] = bDown ? 1 : 0;
+    if (nVk <= 0 || nVk >= 256) return;
+    // Only a key that was up counts as pressed (auto-repeat does not).
+    if (bDown && !g_abKeyDown[nVk]) g_abKeyPressed[nVk] = 1;
+    g_abKeyDown[nVk] = bDown ? 1 : 0;
 }
+
 
 uint32_t MouseFlags(void)
 {
@@ -1044,6 +1052,11 @@ void PlatNoteFocus(PLAT_HWND hwnd, int bGained)
 int PlatGetKeyDown(int nVk)
 {
     return nVk > 0 && nVk < 256 && g_abKeyDown[nVk] ? 1 : 0;
+}
+
+int PlatTakeKeyPress(int nVk)
+{
+    return nVk > 0 && nVk < 256 && g_abKeyPressed[nVk].exchange(0) ? 1 : 0;
 }
 
 void PlatQueueDrop(PLAT_HWND hwnd, const std::vector<std::string>& names)

@@ -261,3 +261,5 @@ void PlatFakeInjectDropFiles(PLAT_HWND hwnd, const char* const* ppszNames, int n
 int PlatFakeGetPresentCount(PLAT_HWND hwnd);
 // The current state of a virtual key as the injected input left it (1 down, 0 up).
 int PlatGetKeyDown(int nVk);
+// 1 when the key went down since the last call for it (however short the press was), else 0.
+int PlatTakeKeyPress(int nVk);

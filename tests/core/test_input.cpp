@@ -191,6 +191,36 @@ TEST_F(InputTest, MouseButtonsWheelAndMovementBecomeKeys)
     EXPECT_EQ(g_allKeyCounter[0], -3);   // mouse buttons are not keyboard keys
 }
 
+// A click or a tap whose press and release both come between two frames still counts: down in the
+// next frame, up in the one after. A press while no window of ours is active does not count.
+TEST_F(InputTest, APressReleasedBeforeTheNextFrameStillCounts)
+{
+    for (const int nCode : {1, int('B')}) {
+        SCOPED_TRACE(nCode);
+        auto press = [&](int bDown) {
+            if (nCode == 1) Button(1, bDown);
+            else Key(nCode, bDown);
+        };
+        Frame();
+        const int64_t llPresses = g_allKeyPresses[nCode];
+        press(1);
+        press(0);
+        Frame();
+        EXPECT_EQ(g_allKeyCounter[nCode], 1);
+        EXPECT_EQ(g_allKeyPresses[nCode], llPresses + 1);
+        Frame();
+        EXPECT_EQ(g_allKeyCounter[nCode], -1);
+
+        m_state.bActive = 0;
+        press(1);
+        press(0);
+        Frame();
+        m_state.bActive = 1;
+        Frame();
+        EXPECT_EQ(g_allKeyPresses[nCode], llPresses + 1);
+    }
+}
+
 TEST_F(InputTest, MousePositionMapsToGameCoordinatesWithLetterbox)
 {
     // Output 1280 x 960 at (40, 30): a 1360 x 1020 client, margins of 20 x 15 game pixels.
