@@ -10,12 +10,14 @@
 #include "core/cp932.h"
 #include "core/engine_globals.h"
 #include "core/kx_texts.h"
+#include "display/cursor.h"
 #include "platform/plat_file.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_process.h"
 #include "platform/plat_text.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
+#include "platform/plat_window.h"
 #include "script/engine_config.h"
 
 int g_nErrorTexts = 0;
@@ -366,6 +368,9 @@ void ShowErrorDialog(const char* pszText)
         if (g_bErrorShown) return;
         g_bErrorShown = 1;
     }
+    // The person must be able to answer the box: the cursor shows, also for the engine afterwards.
+    RequestCursorShow();
+    PlatShowCursor(1);
     const std::string strText = pszText ? pszText : "";
     const bool bEdit = g_bDebug && g_pszErrorFile;
     // Without a person to answer, the box must not start an editor.

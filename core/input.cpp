@@ -6,6 +6,7 @@
 
 #include "core/engine_hooks.h"
 #include "core/startup.h"
+#include "display/cursor.h"
 #include "display/window_state.h"
 #include "platform/plat_joystick.h"
 #include "platform/plat_window.h"
@@ -224,6 +225,7 @@ void UpdateInputState(void)
     g_nWheelDelta = 0;
     if (g_bKeyboardSwitch) UpdateKeyboardKeys();
     if (g_bJoystickSwitch) PollJoysticks();
+    UpdateCursorAutoHide();
 
     for (int i = 0; i < KX_INPUT_WINDOWS; ++i) {
         const PLAT_HWND hwnd = WindowHandle(i);

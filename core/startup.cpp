@@ -436,6 +436,8 @@ void ShutdownEngine(void)
         g_bFullscreen = 0;
         g_bMaximized = 0;
     }
+    // The cursor is given back visible, whatever the game last asked for.
+    PlatShowCursor(1);
     EndTimerResolution();
     if (h.pfnFreeTextRenderSlots) h.pfnFreeTextRenderSlots();
     if (h.pfnFreePendingRecords) h.pfnFreePendingRecords();

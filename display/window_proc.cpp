@@ -6,6 +6,7 @@
 
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
+#include "display/cursor.h"
 #include "core/frame_loop.h"
 #include "core/input.h"
 #include "core/input_state.h"
@@ -548,6 +549,7 @@ void InstallWindowProc(void)
     g_EngineHooks.pfnShowMainWindowFirstFrame = ShowMainWindowFirstFrame;
     g_EngineHooks.pfnSetMainWindowCloseMode = SetMainWindowCloseMode;
     g_pfnMainWindowProc = GameWndProc;
+    g_pfnRequestCursorShow = RequestCursorShow;
     g_pfnRepaintWindow = RepaintWindow;
     g_pfnIsMainWindowActive = IsMainWindowActive;
     s_bActivationSeen = 0;

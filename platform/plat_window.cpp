@@ -49,6 +49,7 @@ PLAT_HWND g_hwndNext = 1;
 std::deque<WINDOW_TIMER> g_dqTimers;
 
 std::atomic<uint8_t> g_abKeyDown[256];
+std::atomic<int> g_bCursorShownNow{1};   // the cursor as PlatShowCursor last asked for it
 
 struct DROP_LIST {
     std::vector<std::string> names;
@@ -245,6 +246,7 @@ int PlatInitWindowSystem(int nBackend)
     }
     if (pBackend->pfnStart() != 0) return -1;
     for (auto& b : g_abKeyDown) b = 0;
+    g_bCursorShownNow = 1;
     std::lock_guard<std::mutex> lk(g_mxQueue);
     g_pBackend = pBackend;
     g_idWindowThread = std::this_thread::get_id();
@@ -797,6 +799,19 @@ int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags
     });
     return nResult;
 }
+
+static void ApplyCursorOnWindowThread(void*)
+{
+    if (g_pBackend) g_pBackend->pfnShowCursor(g_bCursorShownNow.load());
+}
+
+void PlatShowCursor(int bShow)
+{
+    g_bCursorShownNow = bShow ? 1 : 0;
+    PlatRunOnWindowThread(ApplyCursorOnWindowThread, nullptr, 0);
+}
+
+int PlatIsCursorShown(void) { return g_bCursorShownNow.load(); }
 
 int PlatSetForegroundWindow(PLAT_HWND hwnd)
 {

@@ -206,6 +206,12 @@ enum {
     PLAT_WMSZ_LEFT = 1, PLAT_WMSZ_RIGHT = 2, PLAT_WMSZ_TOP = 3, PLAT_WMSZ_TOPLEFT = 4, PLAT_WMSZ_TOPRIGHT = 5,
     PLAT_WMSZ_BOTTOM = 6, PLAT_WMSZ_BOTTOMLEFT = 7, PLAT_WMSZ_BOTTOMRIGHT = 8,
 };
+// Shows (bShow 1) or hides the mouse cursor over the program's windows. Unlike a display counter,
+// one call undoes the other, so repeated requests never leave the cursor stuck. Any thread; the
+// change reaches the window system on the window thread's next turn. PlatIsCursorShown answers
+// the state last asked for (1 at start).
+void PlatShowCursor(int bShow);
+int PlatIsCursorShown(void);
 // Brings a top-level window to the front and gives it the keyboard focus, like SetForegroundWindow.
 // 0, or -1 when there is no such window.
 int PlatSetForegroundWindow(PLAT_HWND hwnd);

@@ -48,6 +48,8 @@ struct PLAT_WINDOW_BACKEND {
     // Brings the window to the front with the keyboard focus (the focus messages follow from the
     // window system, or at once in the fake).
     void (*pfnRaise)(PLAT_WINDOW_REC* pRec);
+    // Shows or hides the mouse cursor over the program's windows (window thread).
+    void (*pfnShowCursor)(int bShow);
 };
 
 extern const PLAT_WINDOW_BACKEND g_FakeWindowBackend;

@@ -33,6 +33,8 @@ int FakeReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int*
 }
 void FakePump(void) {}
 
+void FakeShowCursor(int) {}
+
 void FakeRaise(PLAT_WINDOW_REC* p)
 {
     if (g_hFakeFocus == p->hwnd) return;
@@ -59,7 +61,7 @@ void FakeWake(void)
 
 const PLAT_WINDOW_BACKEND g_FakeWindowBackend = {
     FakeStart, FakeStop, FakeCreate, FakeDestroy, FakeApply, FakeApply, FakeApply, FakeApply,
-    FakePresent, FakePump, FakeWait, FakeWake, FakeReadShown, FakeRaise,
+    FakePresent, FakePump, FakeWait, FakeWake, FakeReadShown, FakeRaise, FakeShowCursor,
 };
 
 void PlatFakeInjectKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat)

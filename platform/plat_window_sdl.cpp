@@ -273,6 +273,8 @@ void SdlPump(void)
 
 void SdlWait(uint32_t nMs) { SDL_Delay(nMs < 5 ? nMs : 5); }
 
+void SdlShowCursor(int bShow) { SDL_ShowCursor(bShow ? SDL_ENABLE : SDL_DISABLE); }
+
 void SdlRaise(PLAT_WINDOW_REC* p)
 {
     if (SDL_Window* pWin = SdlOf(p)) SDL_RaiseWindow(pWin);
@@ -283,5 +285,5 @@ void SdlWake(void) {}
 
 const PLAT_WINDOW_BACKEND g_SdlWindowBackend = {
     SdlStart, SdlStop, SdlCreate, SdlDestroy, SdlApplyGeometry, SdlApplyShow, SdlApplyStyle, SdlApplyTitle,
-    SdlPresent, SdlPump, SdlWait, SdlWake, SdlReadShown, SdlRaise,
+    SdlPresent, SdlPump, SdlWait, SdlWake, SdlReadShown, SdlRaise, SdlShowCursor,
 };
