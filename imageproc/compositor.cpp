@@ -153,6 +153,29 @@ bool FilterRange(int64_t l, int64_t t, int64_t r, int64_t b, int32_t sw, int32_t
     return *x0 < *x1 && *y0 < *y1;
 }
 
+// Colour copy rows [nFirstRow, nEndRow): every pixel depends on its own source pixel alone, so
+// any split of the rows gives the same bytes. The rows go in bands of a few that stay in the cache
+// between the balance and the saturation pass.
+int JobColorCopyRows(WORKER_JOB* pJob)
+{
+    const WORKER_COLOR_ARGS& a = pJob->color;
+    if (!a.pDst || !a.pSrc || a.nWidth <= 0) return 0;
+    const int32_t kBandRows = 16;
+    for (int32_t y = pJob->nFirstRow; y < pJob->nEndRow; y += kBandRows) {
+        const int32_t n = std::min(kBandRows, pJob->nEndRow - y);
+        const size_t nOffset = static_cast<size_t>(y) * static_cast<size_t>(a.nWidth) * 4;
+        uint8_t* pTo = a.pDst + nOffset;
+        const uint8_t* pFrom = a.pSrc + nOffset;
+        if (a.bBalance) {
+            FilterColorBalance(pTo, pFrom, 0, 0, a.nWidth - 1, n - 1, a.nWidth, n, a.nWidth, n, a.dwBalance);
+            pFrom = pTo;
+        }
+        if (a.bSaturation)
+            FilterSaturation(pTo, pFrom, 0, 0, a.nWidth - 1, n - 1, a.nWidth, n, a.nWidth, n, a.nSaturation);
+    }
+    return 0;
+}
+
 // A fresh buffer for a colour cache; NULL after the reported failure.
 uint8_t* AllocCacheBuffer(uint8_t* pOld, const LAYER* p)
 {
@@ -174,14 +197,24 @@ int RefreshColorCache(LAYER* q)
     uint8_t* pCache = AllocCacheBuffer(pOld, q);
     if (!pCache) return -1;
     q->pColorCache = pCache;
-    const int32_t w = q->nWidth, h = q->nHeight;
-    const uint8_t* pFrom = q->pOwnedPixels;
-    if (bBalance) {
-        FilterColorBalance(pCache, pFrom, 0, 0, w - 1, h - 1, w, h, w, h, static_cast<uint32_t>(q->nColorBalance));
-        pFrom = pCache;
+    WORKER_JOB job{};
+    job.color.nWidth = q->nWidth;
+    job.color.dwBalance = static_cast<uint32_t>(q->nColorBalance);
+    job.color.nSaturation = q->nSaturation;
+    job.color.bBalance = bBalance ? 1 : 0;
+    job.color.bSaturation = bSaturation ? 1 : 0;
+    job.color.pDst = pCache;
+    job.color.pSrc = q->pOwnedPixels;
+    if (int64_t(q->nWidth) * q->nHeight < g_nInlineBlendPixels) {
+        job.nCode = JOB_COLOR_COPY;
+        job.nFirstRow = 0;
+        job.nEndRow = q->nHeight;
+        JobColorCopyRows(&job);
+    } else {
+        if (GetWorkerJobHandler(JOB_COLOR_COPY) != JobColorCopyRows)
+            SetWorkerJobHandler(JOB_COLOR_COPY, JobColorCopyRows);
+        if (PostRowJob(JOB_COLOR_COPY, &job, 0, q->nHeight) < 0) return -1;
     }
-    if (bSaturation)
-        FilterSaturation(pCache, pFrom, 0, 0, w - 1, h - 1, w, h, w, h, q->nSaturation);
     q->pDisplayPixels = pCache;
     q->llCacheFrame = g_llFrameCount;
     return 0;
@@ -560,4 +593,5 @@ void InstallCompositor(void)
     SetWorkerJobHandler(JOB_BLEND_MASK, JobBlendRowsMask);
     SetWorkerJobHandler(JOB_BLEND_ALPHA, JobBlendRowsAlpha);
     SetWorkerJobHandler(JOB_BLEND_MASK_ALPHA, JobBlendRowsMaskAlpha);
+    SetWorkerJobHandler(JOB_COLOR_COPY, JobColorCopyRows);
 }

@@ -638,6 +638,32 @@ TEST_F(CompositorTest, ColorBalanceThenSaturationAndBackToNeutral)
     EXPECT_EQ(L(p)->pDisplayPixels, L(p)->pOwnedPixels);
 }
 
+// The colour copies of tall layers split their rows over the running workers (shares that are not
+// whole bands, and a share per worker larger than a band), or run on the poster when small.
+TEST_F(CompositorTest, ColorCopySameAtEveryWorkerCount)
+{
+    for (int nRun = 1; nRun <= 5; ++nRun) {
+        SCOPED_TRACE(nRun);
+        g_nInlineBlendPixels = nRun == 5 ? INT64_MAX : 0;
+        SetWorkerCountForTest(std::min(nRun, 4));
+        StartWorkerThreads();
+        s_nSeed = 4242;
+        Window(40, 90);
+        Plain("W0/bg", 40, 90, 0, 0, 1, 255);
+        TREE_NODE* pBoth = Plain("W0/both", 13, 83, 2, 3, 2);
+        L(pBoth)->nColorBalance = 0x30A0E0;
+        L(pBoth)->nSaturation = 40;
+        TREE_NODE* pSat = Plain("W0/sat", 17, 71, 20, 10, 3);
+        L(pSat)->nSaturation = 230;
+        TREE_NODE* pBal = Plain("W0/bal", 9, 37, 28, 50, 4);
+        L(pBal)->nColorBalance = 0xFF2080;
+        ASSERT_EQ(Frame(), 0);
+        ASSERT_TRUE(SameAsReference());
+        while (g_pLayerRoot->pFirstChild) FreeNodeSubtree(g_pLayerRoot->pFirstChild);
+        StopWorkerThreads();
+    }
+}
+
 TEST_F(CompositorTest, OpaqueCoverHidesEverythingBelowAndSkippedChildren)
 {
     Window(20, 12);
