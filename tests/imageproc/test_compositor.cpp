@@ -412,12 +412,22 @@ TEST(ColorFilterTest, MatchReferenceOnEveryChannelValueAndStayInRange)
     EXPECT_EQ(o[3], 9);
     FilterColorBalance(o, px, 0, 0, 1, 0, 2, 1, 2, 1, 0x000000);
     EXPECT_EQ(o[4], 0);
-    for (int s : {0, 1, 64, 127, 128, 129, 200, 255, 256}) {
-        FilterSaturation(out.data(), src.data(), 0, 0, w - 1, h - 1, w, h, w, h, s);
-        want = src;
-        RefSaturation(want.data(), want.size() / 4, s);
-        ASSERT_EQ(out, want) << s;
+    // The plain routine and the vector one (rows of 21: blocks of four and a tail); filtered in
+    // place as the colour copy does after a balance.
+    const int nSavedSimd = g_nPixelOpsSimd;
+    for (int nSimd : {int(PIXEL_SIMD_NONE), int(PIXEL_SIMD_SSE2)}) {
+        g_nPixelOpsSimd = nSimd;
+        for (int s : {0, 1, 64, 127, 128, 129, 200, 255, 256}) {
+            FilterSaturation(out.data(), src.data(), 0, 0, w - 1, h - 1, w, h, w, h, s);
+            want = src;
+            RefSaturation(want.data(), want.size() / 4, s);
+            ASSERT_EQ(out, want) << s << " simd " << nSimd;
+            std::vector<uint8_t> inPlace = src;
+            FilterSaturation(inPlace.data(), inPlace.data(), 0, 0, w - 1, h - 1, w, h, w, h, s);
+            ASSERT_EQ(inPlace, want) << s << " simd " << nSimd;
+        }
     }
+    g_nPixelOpsSimd = nSavedSimd;
     // 0 gives grey.
     uint8_t c[4] = {10, 100, 250, 7};
     FilterSaturation(o, c, 0, 0, 0, 0, 1, 1, 1, 1, 0);
