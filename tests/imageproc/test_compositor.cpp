@@ -398,12 +398,18 @@ TEST(ColorFilterTest, MatchReferenceOnEveryChannelValueAndStayInRange)
     const int32_t w = 21, h = static_cast<int32_t>(src.size() / 4 / w);
     src.resize(size_t(w) * h * 4);
     std::vector<uint8_t> out(src.size()), want;
-    for (uint32_t rgb : {0x808080u, 0x000000u, 0xFFFFFFu, 0xFF0080u, 0x40C0FFu, 0x7F8081u}) {
-        FilterColorBalance(out.data(), src.data(), 0, 0, w - 1, h - 1, w, h, w, h, rgb);
-        want = src;
-        RefColorBalance(want.data(), want.size() / 4, rgb);
-        ASSERT_EQ(out, want) << std::hex << rgb;
+    // The plain routines and the vector ones (rows of 21: blocks of four and a tail).
+    const int nSavedSimd = g_nPixelOpsSimd;
+    for (int nSimd : {int(PIXEL_SIMD_NONE), int(PIXEL_SIMD_SSE2)}) {
+        g_nPixelOpsSimd = nSimd;
+        for (uint32_t rgb : {0x808080u, 0x000000u, 0xFFFFFFu, 0xFF0080u, 0x40C0FFu, 0x7F8081u}) {
+            FilterColorBalance(out.data(), src.data(), 0, 0, w - 1, h - 1, w, h, w, h, rgb);
+            want = src;
+            RefColorBalance(want.data(), want.size() / 4, rgb);
+            ASSERT_EQ(out, want) << std::hex << rgb << " simd " << nSimd;
+        }
     }
+    g_nPixelOpsSimd = nSavedSimd;
     // c = 0 turns the channel to 0; c = 255 lifts 0 to 253 and keeps 255.
     uint8_t px[8] = {0, 0, 0, 9, 255, 255, 255, 9}, o[8];
     FilterColorBalance(o, px, 0, 0, 1, 0, 2, 1, 2, 1, 0xFFFFFF);
@@ -412,9 +418,7 @@ TEST(ColorFilterTest, MatchReferenceOnEveryChannelValueAndStayInRange)
     EXPECT_EQ(o[3], 9);
     FilterColorBalance(o, px, 0, 0, 1, 0, 2, 1, 2, 1, 0x000000);
     EXPECT_EQ(o[4], 0);
-    // The plain routine and the vector one (rows of 21: blocks of four and a tail); filtered in
-    // place as the colour copy does after a balance.
-    const int nSavedSimd = g_nPixelOpsSimd;
+    // Saturation likewise, also filtered in place as the colour copy does after a balance.
     for (int nSimd : {int(PIXEL_SIMD_NONE), int(PIXEL_SIMD_SSE2)}) {
         g_nPixelOpsSimd = nSimd;
         for (int s : {0, 1, 64, 127, 128, 129, 200, 255, 256}) {
