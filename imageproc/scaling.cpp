@@ -22,15 +22,21 @@
 namespace {
 
 // Position tables of the script-side scalings and of presentation. Positions are relative to the
-// rectangle's whole-pixel corner: whole pixels for nearest, 1/256 pixel otherwise; the threaded
-// bilinear keeps byte offsets in the column table and the curved fractions in g_awScaleColWeight
-// (four copies per column, one per channel). The supersampler keeps two columns per output column.
-// The tables grow with the largest size asked for (heights have no upper bound).
+// rectangle's whole-pixel corner: whole pixels for nearest, 1/256 pixel otherwise. The bilinear
+// forms turn the drawn columns of the column table into byte offsets within a source row and keep
+// their curved fractions as lane weights ([256 - f] x 4, [f] x 4 per column) in the weight table;
+// the row-mix table holds, per worker, two source rows already mixed horizontally (four 16-bit
+// lanes per output column), so a source row is mixed once for all the output rows that use it.
+// The supersampler keeps two columns per output column. The tables grow with the largest size
+// asked for (heights have no upper bound).
 std::vector<int64_t> g_anScaleRowMap;
 std::vector<int64_t> g_anScaleColMap;
 std::vector<uint16_t> g_awScaleColWeight;
+std::vector<uint16_t> g_awScaleRowMix;
 std::vector<int64_t> g_anPresentRowMap;
 std::vector<int64_t> g_anPresentColMap;
+std::vector<uint16_t> g_awPresentColWeight;
+std::vector<uint16_t> g_awPresentRowMix;
 
 uint8_t g_abBilinearCurve[256];
 uint8_t g_abPresentCurve[256];
@@ -159,9 +165,13 @@ void SetupBilinearAxis(int32_t nA1, int32_t nA2, int32_t nT, BILINEAR_AXIS* pAxi
         pAxis->llDen = 100;
 }
 
-// (a x span) / den with a product that cannot overflow.
+// (a x span) / den with a product that cannot overflow. The 64-bit division gives the same
+// truncated quotient whenever the product fits, and costs a fraction of the 128-bit one.
 inline int64_t MulDiv(int64_t a, int64_t span, int64_t den)
 {
+    int64_t llProduct;
+    if (!__builtin_mul_overflow(a, span, &llProduct) && !(llProduct == INT64_MIN && den == -1))
+        return llProduct / den;
     return static_cast<int64_t>((static_cast<__int128>(a) * span) / den);
 }
 
@@ -261,14 +271,6 @@ inline uint32_t BilinearPlainSSE2(const uint8_t* p00, size_t nStride, __m128i wx
     return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
 }
 
-// Threaded rounding: (topW (256 - fy)) >> 16 + (bottomW fy) >> 16, at most 255.
-inline uint32_t BilinearThreadedSSE2(const uint8_t* p00, size_t nStride, __m128i wx, __m128i wy)
-{
-    __m128i v = _mm_unpacklo_epi64(MixPairSSE2(p00, wx), MixPairSSE2(p00 + nStride, wx));
-    v = _mm_mulhi_epu16(v, wy);
-    v = _mm_add_epi16(v, _mm_srli_si128(v, 8));
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
-}
 #endif
 
 // The job arguments of a bilinear scaling over target columns [c0, c1).
@@ -312,60 +314,220 @@ int MapBilinearTargets(int64_t* pRowMap, int64_t* pColMap, uint8_t* pDst, int32_
     return *pr0 < *pr1 && *pc0 < *pc1;
 }
 
-int BilinearPlainRows(WORKER_JOB* pJob, const int64_t* pRowMap, const int64_t* pColMap, const uint8_t* pCurve)
+// The tables of one bilinear form: positions, then byte offsets and lane weights of the columns,
+// and the per-worker row-mix buffers.
+struct BILINEAR_TABLES {
+    std::vector<int64_t>* pRowMap;
+    std::vector<int64_t>* pColMap;
+    std::vector<uint16_t>* pColWeight;
+    std::vector<uint16_t>* pRowMix;
+    const uint8_t* pCurve;
+};
+
+// Sizes the tables of a tw x th bilinear scaling; false when they cannot be made.
+bool GrowBilinearTables(const BILINEAR_TABLES& t, int64_t tw, int64_t th)
+{
+    return GrowTable(*t.pRowMap, th) && GrowTable(*t.pColMap, tw) && GrowTable(*t.pColWeight, 8 * tw) &&
+           GrowTable(*t.pRowMix, int64_t(KX_MAX_WORKERS) * 8 * tw);
+}
+
+// Turns the drawn columns [c0, c1) of the column table from positions into byte offsets within a
+// source row, and their curved fractions f into the lane weights [256 - f] x 4, [f] x 4.
+void PrepareBilinearColumns(const BILINEAR_TABLES& t, int64_t c0, int64_t c1, int64_t llSrcX)
+{
+    int64_t* pCol = t.pColMap->data();
+    uint16_t* pWeight = t.pColWeight->data();
+    for (int64_t i = c0; i < c1; ++i) {
+        const int64_t pos = pCol[i];
+        const uint16_t f = t.pCurve[pos & 255];
+        for (int c = 0; c < 4; ++c) {
+            pWeight[8 * i + c] = static_cast<uint16_t>(256 - f);
+            pWeight[8 * i + 4 + c] = f;
+        }
+        pCol[i] = 4 * (llSrcX + (pos >> 8));
+    }
+}
+
+#if defined(__SSE2__)
+// One source row mixed horizontally for n output columns: per column the unshifted sums
+// P00 (256 - fx) + P10 fx in four 16-bit lanes (the threaded rounding), or those sums >> 8 (the
+// plain rounding). Two columns per step: their pixel pairs are widened and weighted in two
+// registers, and the halves of both are added in one.
+template <bool bShift>
+void MixSourceRowSSE2(const uint8_t* pSrcRow, const int64_t* pOff, const uint16_t* pWeight, int64_t n,
+                      uint16_t* pOut)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int64_t k = 0;
+    for (; k + 2 <= n; k += 2) {
+        __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pSrcRow + pOff[k])), zero);
+        __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pSrcRow + pOff[k + 1])), zero);
+        a = _mm_mullo_epi16(a, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pWeight + 8 * k)));
+        b = _mm_mullo_epi16(b, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pWeight + 8 * k + 8)));
+        __m128i v = _mm_add_epi16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b));
+        if (bShift)
+            v = _mm_srli_epi16(v, 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + 4 * k), v);
+    }
+    if (k < n) {
+        __m128i v = MixPairSSE2(pSrcRow + pOff[k], _mm_loadu_si128(reinterpret_cast<const __m128i*>(pWeight + 8 * k)));
+        if (bShift)
+            v = _mm_srli_epi16(v, 8);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(pOut + 4 * k), v);
+    }
+}
+
+// The vertical step of one output row from the mixed rows above (pTop) and below (pBot):
+// threaded: (top (256 - fy)) >> 16 + (bottom fy) >> 16; plain: (top (256 - fy) + bottom fy) >> 8
+// (the plain mixes are already shifted, so no 16-bit sum overflows). Four pixels per step.
+template <bool bThreaded>
+inline __m128i BlendRowsSSE2(__m128i t, __m128i b, __m128i wt, __m128i wb)
+{
+    if (bThreaded)
+        return _mm_add_epi16(_mm_mulhi_epu16(t, wt), _mm_mulhi_epu16(b, wb));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(t, wt), _mm_mullo_epi16(b, wb)), 8);
+}
+
+template <bool bThreaded>
+void BlendMixedRowsSSE2(const uint16_t* pTop, const uint16_t* pBot, uint64_t fy, int64_t n, uint8_t* pOut)
+{
+    const __m128i wt = _mm_set1_epi16(static_cast<short>(256 - fy));
+    const __m128i wb = _mm_set1_epi16(static_cast<short>(fy));
+    int64_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const __m128i* t = reinterpret_cast<const __m128i*>(pTop + 4 * k);
+        const __m128i* b = reinterpret_cast<const __m128i*>(pBot + 4 * k);
+        __m128i lo = BlendRowsSSE2<bThreaded>(_mm_loadu_si128(t), _mm_loadu_si128(b), wt, wb);
+        __m128i hi = BlendRowsSSE2<bThreaded>(_mm_loadu_si128(t + 1), _mm_loadu_si128(b + 1), wt, wb);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + 4 * k), _mm_packus_epi16(lo, hi));
+    }
+    for (; k < n; ++k) {
+        __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pTop + 4 * k));
+        __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pBot + 4 * k));
+        __m128i v = BlendRowsSSE2<bThreaded>(t, b, wt, wb);
+        StorePixel(pOut + 4 * k, static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v))));
+    }
+}
+
+// The two row-mix buffers of one worker with the source rows they hold (-1: none).
+struct MIXED_ROWS {
+    uint16_t* apMix[2];
+    int64_t anRow[2];
+};
+
+// The mixed source row iy, from the buffers when one holds it, else mixed into the buffer that
+// does not hold row nKeep (the other row the output row needs).
+template <bool bShift>
+const uint16_t* GetMixedRow(MIXED_ROWS* pRows, int64_t iy, int64_t nKeep, const uint8_t* pSrc, size_t nStride,
+                            const int64_t* pOff, const uint16_t* pWeight, int64_t n)
+{
+    for (int s = 0; s < 2; ++s)
+        if (pRows->anRow[s] == iy)
+            return pRows->apMix[s];
+    const int s = pRows->anRow[0] == nKeep ? 1 : 0;
+    MixSourceRowSSE2<bShift>(pSrc + static_cast<size_t>(iy) * nStride, pOff, pWeight, n, pRows->apMix[s]);
+    pRows->anRow[s] = iy;
+    return pRows->apMix[s];
+}
+#endif
+
+// The rows [nFirstRow, nEndRow) of a bilinear job on prepared tables; bThreaded picks the
+// rounding of the threaded form, else the plain one. Rows mapped to the same source rows share
+// their horizontal mixes; a row without vertical fraction uses the row above alone (the row below
+// would be weighted 0).
+template <bool bThreaded>
+int BilinearRows(WORKER_JOB* pJob, const BILINEAR_TABLES& t)
 {
     const WORKER_SCALE_ARGS& a = pJob->scale;
     const size_t nStride = size_t(a.nSrcWidth) * 4;
     const int64_t tw = a.nOutWidth;
+    const int64_t c0 = a.nFirstCol, n = int64_t(a.nEndCol) - a.nFirstCol;
+    const int64_t* pRowMap = t.pRowMap->data();
+    const int64_t* pOff = t.pColMap->data() + c0;
+    const uint16_t* pWeight = t.pColWeight->data() + 8 * c0;
+#if defined(__SSE2__)
+    const int nSlot = pJob->nIndex >= 0 && pJob->nIndex < KX_MAX_WORKERS ? pJob->nIndex : 0;
+    uint16_t* pMix = t.pRowMix->data() + static_cast<size_t>(nSlot) * 8 * static_cast<size_t>(tw);
+    MIXED_ROWS rows = {{pMix, pMix + 4 * tw}, {-1, -1}};
+#else
+    const uint64_t kWide = 0x0000FFFF0000FFFFull;
+#endif
     for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
         uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
         ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
-        int64_t iy = a.nSrcY + (pRowMap[j] >> 8);
-        uint64_t fy = static_cast<uint64_t>(pRowMap[j] & 255);
-        const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(iy) * nStride;
+        const int64_t iy = a.nSrcY + (pRowMap[j] >> 8);
+        const uint64_t fy = static_cast<uint64_t>(pRowMap[j] & 255);
 #if defined(__SSE2__)
-        const __m128i wy = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(fy)));
-        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
-            int64_t pos = pColMap[i];
-            int64_t ix = a.nSrcX + (pos >> 8);
-            __m128i wx = PairWeightsSSE2(_mm_set1_epi16(pCurve[pos & 255]));
-            StorePixel(pRow + i * 4, BilinearPlainSSE2(pSrcRow + ix * 4, nStride, wx, wy));
-        }
+        const uint16_t* pTop = GetMixedRow<!bThreaded>(&rows, iy, iy + 1, a.pSrc, nStride, pOff, pWeight, n);
+        const uint16_t* pBot = fy ? GetMixedRow<!bThreaded>(&rows, iy + 1, iy, a.pSrc, nStride, pOff, pWeight, n) : pTop;
+        BlendMixedRowsSSE2<bThreaded>(pTop, pBot, fy, n, pRow + c0 * 4);
 #else
-        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
-            int64_t pos = pColMap[i];
-            int64_t ix = a.nSrcX + (pos >> 8);
-            uint64_t fx = pCurve[pos & 255];
-            StorePixel(pRow + i * 4, BilinearSample(pSrcRow + ix * 4, nStride, fx, fy));
+        const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(iy) * nStride;
+        for (int64_t k = 0; k < n; ++k) {
+            const uint8_t* p = pSrcRow + pOff[k];
+            const uint64_t fx = pWeight[8 * k + 4];
+            uint32_t v;
+            if (!bThreaded) {
+                v = BilinearSample(p, nStride, fx, fy);
+            } else {
+                uint64_t topW = Unpack(LoadPixel(p)) * (256 - fx) + Unpack(LoadPixel(p + 4)) * fx;
+                uint64_t botW = Unpack(LoadPixel(p + nStride)) * (256 - fx) + Unpack(LoadPixel(p + nStride + 4)) * fx;
+                // Split into 32-bit lanes (B and R; G and A) for the 24-bit products. Each sum is
+                // at most 255 (the parts add up to at most 255 x 256 x 256 >> 16).
+                uint64_t even =
+                    ((((topW & kWide) * (256 - fy)) >> 16) & kWide) + ((((botW & kWide) * fy) >> 16) & kWide);
+                uint64_t odd = (((((topW >> 16) & kWide) * (256 - fy)) >> 16) & kWide) +
+                               (((((botW >> 16) & kWide) * fy) >> 16) & kWide);
+                v = static_cast<uint32_t>((even & 0xFF) | ((odd & 0xFF) << 8) | (((even >> 32) & 0xFF) << 16) |
+                                          (((odd >> 32) & 0xFF) << 24));
+            }
+            StorePixel(pRow + (c0 + k) * 4, v);
         }
 #endif
     }
     return 0;
 }
 
-// Fills the plain bilinear tables and runs the rows on the calling thread.
-int ScaleBilinearPlain(std::vector<int64_t>& rowMap, std::vector<int64_t>& colMap, const uint8_t* pCurve, int nCode,
-                       uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
-                       int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
+// Maps and prepares a bilinear scaling on the tables t. 1 with the job arguments and the rows to
+// draw [*pr0, *pr1) when there is something to draw, 0 when not (the target is then cleared), -1
+// after reporting that the tables could not be made.
+int PrepareBilinear(const BILINEAR_TABLES& t, uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1,
+                    int32_t nX2, int32_t nY2, int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH,
+                    WORKER_SCALE_ARGS* pArgs, int64_t* pr0, int64_t* pr1)
 {
-    int64_t tw = nTW / 100, th = nTH / 100;
+    const int64_t tw = nTW / 100, th = nTH / 100;
     if (tw <= 0 || th <= 0)
         return 0;
-    if (!GrowTable(rowMap, th) || !GrowTable(colMap, tw))
+    if (!GrowBilinearTables(t, tw, th))
         return ReportNoMemory();
-    int64_t c0, c1, r0, r1;
+    int64_t c0, c1;
     BILINEAR_AXIS ax, ay;
-    if (!MapBilinearTargets(rowMap.data(), colMap.data(), pDst, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH,
-                            &c0, &c1, &r0, &r1, &ax, &ay))
+    if (!MapBilinearTargets(t.pRowMap->data(), t.pColMap->data(), pDst, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight,
+                            nTW, nTH, &c0, &c1, pr0, pr1, &ax, &ay))
         return 0;
-    const WORKER_SCALE_ARGS args = MakeBilinearArgs(c0, c1, ax, ay, nX2, nY2, nSrcWidth, nSrcHeight, tw, th, pDst, pSrc);
+    PrepareBilinearColumns(t, c0, c1, ax.llWhole);
+    *pArgs = MakeBilinearArgs(c0, c1, ax, ay, nX2, nY2, nSrcWidth, nSrcHeight, tw, th, pDst, pSrc);
+    return 1;
+}
+
+const BILINEAR_TABLES g_ScaleTables = {&g_anScaleRowMap, &g_anScaleColMap, &g_awScaleColWeight, &g_awScaleRowMix,
+                                       g_abBilinearCurve};
+const BILINEAR_TABLES g_PresentTables = {&g_anPresentRowMap, &g_anPresentColMap, &g_awPresentColWeight,
+                                         &g_awPresentRowMix, g_abPresentCurve};
+
+// The plain forms: the rows on the calling thread.
+int ScaleBilinearPlain(const BILINEAR_TABLES& t, uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1,
+                       int32_t nX2, int32_t nY2, int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
+{
     WORKER_JOB job;
     memset(&job, 0, sizeof(job));
-    job.nCode = nCode;
-    job.scale = args;
+    int64_t r0 = 0, r1 = 0;
+    int rc = PrepareBilinear(t, pDst, pSrc, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH, &job.scale, &r0, &r1);
+    if (rc <= 0)
+        return rc;
     job.nFirstRow = static_cast<int32_t>(r0);
     job.nEndRow = static_cast<int32_t>(r1);
-    return BilinearPlainRows(&job, rowMap.data(), colMap.data(), pCurve);
+    return BilinearRows<false>(&job, t);
 }
 
 // Fractions for the supersampler's sample positions.
@@ -485,95 +647,37 @@ int ScaleNearest(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int
 int ScaleBilinear(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
                   int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
 {
-    return ScaleBilinearPlain(g_anScaleRowMap, g_anScaleColMap, g_abBilinearCurve, JOB_SCALE_BILINEAR, pDst, pSrc,
-                              nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH);
+    return ScaleBilinearPlain(g_ScaleTables, pDst, pSrc, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH);
 }
 
 int ScaleBilinearPresent(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
                          int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
 {
-    return ScaleBilinearPlain(g_anPresentRowMap, g_anPresentColMap, g_abPresentCurve, JOB_SCALE_BILINEAR_PRESENT,
-                              pDst, pSrc, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH);
+    return ScaleBilinearPlain(g_PresentTables, pDst, pSrc, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH);
 }
 
 int JobScaleBilinearRowsPresent(WORKER_JOB* pJob)
 {
-    return BilinearPlainRows(pJob, g_anPresentRowMap.data(), g_anPresentColMap.data(), g_abPresentCurve);
+    return BilinearRows<false>(pJob, g_PresentTables);
 }
 
-// Rows of the threaded form: the column table holds byte offsets, g_awScaleColWeight the curved
-// fractions. Per channel: min(255, ((topW (256 - fy)) >> 16) + ((bottomW fy) >> 16)) with topW and
-// bottomW the unshifted horizontal mixes (at most 255 x 256, one 16-bit lane each).
+// Rows of the threaded form. Per channel: min(255, ((topW (256 - fy)) >> 16) + ((bottomW fy) >> 16))
+// with topW and bottomW the unshifted horizontal mixes (at most 255 x 256, one 16-bit lane each);
+// the sum never exceeds 255 (the parts add up to at most 255 x 256 x 256 >> 16).
 int JobScaleBilinearRows(WORKER_JOB* pJob)
 {
-    const WORKER_SCALE_ARGS& a = pJob->scale;
-    const size_t nStride = size_t(a.nSrcWidth) * 4;
-    const int64_t tw = a.nOutWidth;
-    const int64_t* pCol = g_anScaleColMap.data();
-    const uint16_t* pWeight = g_awScaleColWeight.data();
-#if !defined(__SSE2__)
-    const uint64_t kWide = 0x0000FFFF0000FFFFull;
-#endif
-    for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
-        uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
-        ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
-        int64_t iy = a.nSrcY + (g_anScaleRowMap[j] >> 8);
-        const uint64_t fy = static_cast<uint64_t>(g_anScaleRowMap[j] & 255);
-        const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(iy) * nStride + size_t(int64_t(a.nSrcX) * 4);
-#if defined(__SSE2__)
-        const __m128i wy = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(fy)));
-        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
-            __m128i f = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pWeight + 4 * i));
-            __m128i wx = PairWeightsSSE2(_mm_unpacklo_epi64(f, f));
-            StorePixel(pRow + i * 4, BilinearThreadedSSE2(pSrcRow + pCol[i], nStride, wx, wy));
-        }
-#else
-        for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
-            const uint8_t* p = pSrcRow + pCol[i];
-            const uint64_t fx = pWeight[4 * i];
-            uint64_t topW = Unpack(LoadPixel(p)) * (256 - fx) + Unpack(LoadPixel(p + 4)) * fx;
-            uint64_t botW = Unpack(LoadPixel(p + nStride)) * (256 - fx) + Unpack(LoadPixel(p + nStride + 4)) * fx;
-            // Split into 32-bit lanes (B and R; G and A) for the 24-bit products.
-            uint64_t even = ((((topW & kWide) * (256 - fy)) >> 16) & kWide) + ((((botW & kWide) * fy) >> 16) & kWide);
-            uint64_t odd = (((((topW >> 16) & kWide) * (256 - fy)) >> 16) & kWide) +
-                           (((((botW >> 16) & kWide) * fy) >> 16) & kWide);
-            // Each sum is at most 255 (the two parts add up to at most 255 x 256 x 256 >> 16), so
-            // the clamp to 255 never bites; it is kept as the formula states.
-            uint32_t b = static_cast<uint32_t>(even & 0xFFFF), r = static_cast<uint32_t>((even >> 32) & 0xFFFF);
-            uint32_t g = static_cast<uint32_t>(odd & 0xFFFF), al = static_cast<uint32_t>((odd >> 32) & 0xFFFF);
-            b = b > 255 ? 255 : b;
-            g = g > 255 ? 255 : g;
-            r = r > 255 ? 255 : r;
-            al = al > 255 ? 255 : al;
-            StorePixel(pRow + i * 4, b | (g << 8) | (r << 16) | (al << 24));
-        }
-#endif
-    }
-    return 0;
+    return BilinearRows<true>(pJob, g_ScaleTables);
 }
 
 int ScaleBilinearThreaded(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
                           int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH)
 {
-    int64_t tw = nTW / 100, th = nTH / 100;
-    if (tw <= 0 || th <= 0)
-        return 0;
-    if (!GrowTable(g_anScaleRowMap, th) || !GrowTable(g_anScaleColMap, 2 * tw) ||
-        !GrowTable(g_awScaleColWeight, 4 * tw))
-        return ReportNoMemory();
-    int64_t c0, c1, r0, r1;
-    BILINEAR_AXIS ax, ay;
-    if (!MapBilinearTargets(g_anScaleRowMap.data(), g_anScaleColMap.data(), pDst, nX1, nY1, nX2, nY2, nSrcWidth,
-                            nSrcHeight, nTW, nTH, &c0, &c1, &r0, &r1, &ax, &ay))
-        return 0;
-    for (int64_t i = 0; i < tw; ++i) {
-        int64_t pos = g_anScaleColMap[i];
-        uint16_t w = g_abBilinearCurve[pos & 255];
-        for (int c = 0; c < 4; ++c)
-            g_awScaleColWeight[4 * i + c] = w;
-        g_anScaleColMap[i] = 4 * (pos >> 8);
-    }
-    const WORKER_SCALE_ARGS args = MakeBilinearArgs(c0, c1, ax, ay, nX2, nY2, nSrcWidth, nSrcHeight, tw, th, pDst, pSrc);
+    WORKER_SCALE_ARGS args;
+    int64_t r0 = 0, r1 = 0;
+    int rc = PrepareBilinear(g_ScaleTables, pDst, pSrc, nX1, nY1, nX2, nY2, nSrcWidth, nSrcHeight, nTW, nTH, &args,
+                             &r0, &r1);
+    if (rc <= 0)
+        return rc;
     return PostScaleRows(JOB_SCALE_BILINEAR, args, r0, r1);
 }
 

@@ -34,6 +34,7 @@ enum {
     JOB_BLEND_MASK = 102,
     JOB_BLEND_ALPHA = 103,
     JOB_BLEND_MASK_ALPHA = 104,
+    JOB_COLOR_COPY = 105,
     JOB_KCG_RAW = 1000,
     JOB_KCG_ZLIB = 1001,
     JOB_KCG_SNAPPY = 1002,
@@ -84,16 +85,29 @@ struct WORKER_SCALE_ARGS {
     const uint8_t* pSrc;
 };
 
+// Colour copy job (105): rows of a layer's pixels (nWidth pixels a row) filtered into its colour
+// cache, colour balance dwBalance first when bBalance, then saturation nSaturation when
+// bSaturation; the two buffers have the same size.
+struct WORKER_COLOR_ARGS {
+    int32_t nWidth;
+    uint32_t dwBalance;
+    int32_t nSaturation;
+    uint8_t bBalance, bSaturation;
+    uint8_t* pDst;
+    const uint8_t* pSrc;
+};
+
 struct WORKER_JOB {
     int32_t nIndex;      // the worker's index, set once at start
     int32_t nCode;       // JOB_*
-    int32_t nFirstRow;   // the worker's rows [nFirstRow, nEndRow) (blend and scale jobs)
+    int32_t nFirstRow;   // the worker's rows [nFirstRow, nEndRow) (blend, colour copy and scale jobs)
     int32_t nEndRow;
     int32_t nResult;     // set by the worker: the routine's result (0 when the code has none)
     union {
         WORKER_BLEND_ARGS blend;
         WORKER_KCG_ARGS kcg;
         WORKER_SCALE_ARGS scale;
+        WORKER_COLOR_ARGS color;
     };
     uint8_t* pScratch;   // KX_WORKER_SCRATCH_BYTES owned by the pool (NULL while it is stopped)
 };

@@ -398,12 +398,18 @@ TEST(ColorFilterTest, MatchReferenceOnEveryChannelValueAndStayInRange)
     const int32_t w = 21, h = static_cast<int32_t>(src.size() / 4 / w);
     src.resize(size_t(w) * h * 4);
     std::vector<uint8_t> out(src.size()), want;
-    for (uint32_t rgb : {0x808080u, 0x000000u, 0xFFFFFFu, 0xFF0080u, 0x40C0FFu, 0x7F8081u}) {
-        FilterColorBalance(out.data(), src.data(), 0, 0, w - 1, h - 1, w, h, w, h, rgb);
-        want = src;
-        RefColorBalance(want.data(), want.size() / 4, rgb);
-        ASSERT_EQ(out, want) << std::hex << rgb;
+    // The plain routines and the vector ones (rows of 21: blocks of four and a tail).
+    const int nSavedSimd = g_nPixelOpsSimd;
+    for (int nSimd : {int(PIXEL_SIMD_NONE), int(PIXEL_SIMD_SSE2)}) {
+        g_nPixelOpsSimd = nSimd;
+        for (uint32_t rgb : {0x808080u, 0x000000u, 0xFFFFFFu, 0xFF0080u, 0x40C0FFu, 0x7F8081u}) {
+            FilterColorBalance(out.data(), src.data(), 0, 0, w - 1, h - 1, w, h, w, h, rgb);
+            want = src;
+            RefColorBalance(want.data(), want.size() / 4, rgb);
+            ASSERT_EQ(out, want) << std::hex << rgb << " simd " << nSimd;
+        }
     }
+    g_nPixelOpsSimd = nSavedSimd;
     // c = 0 turns the channel to 0; c = 255 lifts 0 to 253 and keeps 255.
     uint8_t px[8] = {0, 0, 0, 9, 255, 255, 255, 9}, o[8];
     FilterColorBalance(o, px, 0, 0, 1, 0, 2, 1, 2, 1, 0xFFFFFF);
@@ -412,12 +418,20 @@ TEST(ColorFilterTest, MatchReferenceOnEveryChannelValueAndStayInRange)
     EXPECT_EQ(o[3], 9);
     FilterColorBalance(o, px, 0, 0, 1, 0, 2, 1, 2, 1, 0x000000);
     EXPECT_EQ(o[4], 0);
-    for (int s : {0, 1, 64, 127, 128, 129, 200, 255, 256}) {
-        FilterSaturation(out.data(), src.data(), 0, 0, w - 1, h - 1, w, h, w, h, s);
-        want = src;
-        RefSaturation(want.data(), want.size() / 4, s);
-        ASSERT_EQ(out, want) << s;
+    // Saturation likewise, also filtered in place as the colour copy does after a balance.
+    for (int nSimd : {int(PIXEL_SIMD_NONE), int(PIXEL_SIMD_SSE2)}) {
+        g_nPixelOpsSimd = nSimd;
+        for (int s : {0, 1, 64, 127, 128, 129, 200, 255, 256}) {
+            FilterSaturation(out.data(), src.data(), 0, 0, w - 1, h - 1, w, h, w, h, s);
+            want = src;
+            RefSaturation(want.data(), want.size() / 4, s);
+            ASSERT_EQ(out, want) << s << " simd " << nSimd;
+            std::vector<uint8_t> inPlace = src;
+            FilterSaturation(inPlace.data(), inPlace.data(), 0, 0, w - 1, h - 1, w, h, w, h, s);
+            ASSERT_EQ(inPlace, want) << s << " simd " << nSimd;
+        }
     }
+    g_nPixelOpsSimd = nSavedSimd;
     // 0 gives grey.
     uint8_t c[4] = {10, 100, 250, 7};
     FilterSaturation(o, c, 0, 0, 0, 0, 1, 1, 1, 1, 0);
@@ -636,6 +650,32 @@ TEST_F(CompositorTest, ColorBalanceThenSaturationAndBackToNeutral)
     ASSERT_EQ(Frame(), 0);
     ASSERT_TRUE(SameAsReference());
     EXPECT_EQ(L(p)->pDisplayPixels, L(p)->pOwnedPixels);
+}
+
+// The colour copies of tall layers split their rows over the running workers (shares that are not
+// whole bands, and a share per worker larger than a band), or run on the poster when small.
+TEST_F(CompositorTest, ColorCopySameAtEveryWorkerCount)
+{
+    for (int nRun = 1; nRun <= 5; ++nRun) {
+        SCOPED_TRACE(nRun);
+        g_nInlineBlendPixels = nRun == 5 ? INT64_MAX : 0;
+        SetWorkerCountForTest(std::min(nRun, 4));
+        StartWorkerThreads();
+        s_nSeed = 4242;
+        Window(40, 90);
+        Plain("W0/bg", 40, 90, 0, 0, 1, 255);
+        TREE_NODE* pBoth = Plain("W0/both", 13, 83, 2, 3, 2);
+        L(pBoth)->nColorBalance = 0x30A0E0;
+        L(pBoth)->nSaturation = 40;
+        TREE_NODE* pSat = Plain("W0/sat", 17, 71, 20, 10, 3);
+        L(pSat)->nSaturation = 230;
+        TREE_NODE* pBal = Plain("W0/bal", 9, 37, 28, 50, 4);
+        L(pBal)->nColorBalance = 0xFF2080;
+        ASSERT_EQ(Frame(), 0);
+        ASSERT_TRUE(SameAsReference());
+        while (g_pLayerRoot->pFirstChild) FreeNodeSubtree(g_pLayerRoot->pFirstChild);
+        StopWorkerThreads();
+    }
 }
 
 TEST_F(CompositorTest, OpaqueCoverHidesEverythingBelowAndSkippedChildren)

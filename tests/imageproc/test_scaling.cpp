@@ -283,6 +283,11 @@ const CASE kCases[] = {
     {6, 4, -250, -120, 800, 700, 700, 600}, {6, 4, 300, 200, 900, 500, 400, 300}, {7, 5, 600, 400, 100, 0, 400, 300},
     {16, 9, 0, 0, 1500, 800, 300, 200},    {3, 8, 0, 0, 200, 700, 200, 1100},   {8, 1, 0, 0, 700, 0, 1200, 100},
     {1, 6, 0, 0, 0, 500, 200, 300},        {33, 17, 100, 100, 3100, 1500, 100, 100},
+    // Wider rows for the bilinear kernels' several-pixel steps and their tails, output rows that
+    // share source rows (enlarging), rows that share none (reducing), rows without vertical
+    // fraction (same size) and a first drawn column past 0.
+    {40, 30, 0, 0, 3900, 2900, 6100, 4500}, {37, 23, 150, 120, 3500, 2100, 1700, 900},
+    {21, 13, 0, 0, 2000, 1200, 2100, 1300}, {20, 20, -350, -270, 1900, 1900, 4300, 3900},
 };
 
 class ScalingKernels : public ::testing::TestWithParam<CASE> {
