@@ -29,6 +29,7 @@
 #include "script/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
@@ -95,12 +96,7 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         InstallEvaluator();
         InstallSystemVariables();
         PlatUseFakeClock(1);
@@ -137,9 +133,8 @@ protected:
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
         g_bEngineStop = 0;
         g_bFullRedraw = 0;
-        FreePackIndex();
         PlatUseFakeClock(0);
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
     // A fresh tree and script between the cases of a table.
     void Reset()

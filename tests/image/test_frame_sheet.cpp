@@ -25,6 +25,7 @@
 #include "script/system_vars.h"
 #include "script/variables.h"
 #include "tests/image/layer_fixture.h"
+#include "tests/support/game_folder.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/frame_sheet_writer.h"
@@ -83,17 +84,13 @@ protected:
         LayerTreeTest::SetUp();
         InstallFrameSheets();
         std::strcpy(g_pszLayerPath, "W0");
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         pA = Plain("W0/a", 2, 2, 0, 0, 1);
         ASSERT_NE(pA, nullptr);
     }
     void TearDown() override
     {
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
         LayerTreeTest::TearDown();
         g_pszLayerPath[0] = '\0';
     }
@@ -305,17 +302,8 @@ protected:
         FreeScriptTables();
         FreeVarTable();
         g_pfnScriptLocation = nullptr;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        if (g_pThreadRoot) {
-            while (TREE_NODE* p = g_pThreadRoot->pFirstChild) {
-                FreeScriptThread(static_cast<SCRIPT_THREAD*>(p->pPayload));
-                RemoveNode(p);
-                FreeTreeNode(p);
-            }
-            FreeTreeNode(g_pThreadRoot);
-        }
-        g_pThreadRoot = nullptr;
+        FreeThreadTree();
+        pSystem = nullptr;
         std::filesystem::remove_all(dir.strNative + "/kxbin");
     }
 
@@ -325,12 +313,9 @@ protected:
         EmitCommand(b, KXCMD_WAIT, {});
         InstallEvaluator();
         InstallSystemVariables();
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
-        SCRIPT_THREAD* p = AttachScriptThread(pSystem);
-        ASSERT_NE(p, nullptr);
-        p->bRoot = 1;
+        pSystem = CreateSystemThread();
+        ASSERT_NE(pSystem, nullptr);
+        static_cast<SCRIPT_THREAD*>(pSystem->pPayload)->bRoot = 1;
         GAME_DATA game = DefaultGameData();
         game.defs = StandardSysVarDefs();
         for (uint16_t n : {V_A, V_B, V_C, V_D, V_E}) game.defs.push_back(MakeIntVarDef(n, -1));
@@ -342,14 +327,7 @@ protected:
         ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
         // The wait at the end halts the thread (in the table and in every body loaded so far).
-        const CMD_HANDLER pfnOld = g_apfnCmdHandlers[KXCMD_WAIT];
-        g_apfnCmdHandlers[KXCMD_WAIT] = TestHalt;
-        for (int32_t s = 0; s < g_nScripts; ++s) {
-            SCRIPT_BODY* pBody = g_ppScriptBody[s];
-            if (!pBody || !pBody->ppHandlerTables) continue;
-            for (int32_t i = 0; i < pBody->nCommands; ++i)
-                if (pBody->ppHandlerTables[1][i] == pfnOld) pBody->ppHandlerTables[1][i] = TestHalt;
-        }
+        BindCommandHandler(KXCMD_WAIT, TestHalt);
         g_nHalts = 0;
         g_bEngineStop = 0;
         for (int i = 0; i < 100 && !g_bEngineStop && g_nHalts == 0; ++i) {

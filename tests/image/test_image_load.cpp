@@ -23,6 +23,7 @@
 #include "platform/plat_file.h"
 #include "platform/plat_jpeg.h"
 #include "tests/image/layer_fixture.h"
+#include "tests/support/game_folder.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/gif_writer.h"
 #include "tools/lib/jpeg_writer.h"
@@ -175,12 +176,7 @@ protected:
     void SetUp() override
     {
         LayerTreeTest::SetUp();
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         ASSERT_EQ(LoadCodecLibraries(), 0);
         ASSERT_EQ(LoadWebPDLL(), 0);
         pNode = Plain("pic", 3, 2, 0, 0, 1, 0xFF112233u);
@@ -191,8 +187,7 @@ protected:
     void TearDown() override
     {
         UnloadCodecLibraries();
-        FreePackIndex();
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
         g_bEngineStop = 0;
         LayerTreeTest::TearDown();
     }

@@ -17,6 +17,7 @@
 #include "imageproc/worker_pool.h"
 #include "platform/plat_file.h"
 #include "tests/image/layer_fixture.h"
+#include "tests/support/game_folder.h"
 #include "tools/lib/kcg_writer.h"
 #include "tools/lib/pack_writer.h"
 
@@ -53,12 +54,7 @@ protected:
     void SetUp() override
     {
         LayerTreeTest::SetUp();
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         ASSERT_EQ(LoadCodecLibraries(), 0);
         ASSERT_EQ(LoadWebPDLL(), 0);
         InstallKcgJobs();
@@ -73,8 +69,7 @@ protected:
         StopWorkerThreads();
         SetWorkerCountForTest(nOldWorkers);
         UnloadCodecLibraries();
-        FreePackIndex();
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
         g_bEngineStop = 0;
         LayerTreeTest::TearDown();
     }

@@ -24,6 +24,7 @@
 #include "script/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -155,11 +156,7 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         InstallEvaluator();
         InstallSystemVariables();
     }
@@ -167,7 +164,7 @@ protected:
     {
         Stop();
         FillCmdHandlers(KX_COMMAND_COUNT);
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
 
     // Frees the tables, the variables and every thread.
@@ -176,17 +173,7 @@ protected:
         FreeScriptTables();
         FreeVarTable();
         g_pfnScriptLocation = nullptr;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        if (g_pThreadRoot) {
-            while (TREE_NODE* p = g_pThreadRoot->pFirstChild) {
-                FreeScriptThread(static_cast<SCRIPT_THREAD*>(p->pPayload));
-                RemoveNode(p);
-                FreeTreeNode(p);
-            }
-            FreeTreeNode(g_pThreadRoot);
-        }
-        g_pThreadRoot = nullptr;
+        FreeThreadTree();
         pSystem = nullptr;
         std::filesystem::remove_all(dir.strNative + "/kxbin");
     }
@@ -202,31 +189,14 @@ protected:
         return d;
     }
 
-    // Replaces the handler of a command, in the table and in every body loaded so far.
-    static void Bind(int nId, CMD_HANDLER pfn)
-    {
-        const CMD_HANDLER pfnOld = g_apfnCmdHandlers[nId];
-        g_apfnCmdHandlers[nId] = pfn;
-        for (int32_t s = 0; s < g_nScripts; ++s) {
-            SCRIPT_BODY* pBody = g_ppScriptBody[s];
-            if (!pBody || !pBody->ppHandlerTables) continue;
-            for (int32_t i = 0; i < pBody->nCommands; ++i)
-                if (pBody->ppHandlerTables[1][i] == pfnOld) pBody->ppHandlerTables[1][i] = pfn;
-        }
-    }
-
     // Loads a game of the given scripts (names main.txt, s1.txt, ...) with SYSTEM at SYSTEM_START.
     // bDropBody: the body file of that script index is left out.
     void Start(const std::vector<SCRIPT_BUILDER*>& scripts, int nDropBody = -1)
     {
         Stop();
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
+        pSystem = CreateSystemThread();
         ASSERT_NE(pSystem, nullptr);
-        SCRIPT_THREAD* p = AttachScriptThread(pSystem);
-        ASSERT_NE(p, nullptr);
-        p->bRoot = 1;
+        System()->bRoot = 1;
 
         GAME_DATA game = DefaultGameData();
         game.defs = Defs();
@@ -242,8 +212,8 @@ protected:
         }
         ASSERT_EQ(WriteGameFolder(dir.strNative, files), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
-        Bind(KXCMD_WAIT, TestHalt);
-        Bind(KXCMD_THREAD_END, TestYield);
+        BindCommandHandler(KXCMD_WAIT, TestHalt);
+        BindCommandHandler(KXCMD_THREAD_END, TestYield);
         g_nHalts = 0;
         g_nYields = 0;
         g_bEngineStop = 0;

@@ -26,6 +26,7 @@
 #include "script/script_tables.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -140,12 +141,7 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         InstallEvaluator();
         InstallSystemVariables();
         PlatUseFakeClock(1);
@@ -172,9 +168,8 @@ protected:
         g_pfnScriptLocation = nullptr;
         g_llRerunPass = 0;
         g_llResumeKey = 0;
-        FreePackIndex();
         PlatUseFakeClock(0);
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
 
     static GAME_DATA Game(const std::vector<SCRIPT_BUILDER*>& scripts, const std::vector<std::string>& names = {})

@@ -18,6 +18,7 @@
 #include "script/script_thread.h"
 #include "script/variables.h"
 #include "script/script_tables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/command_table.h"
@@ -560,12 +561,8 @@ TEST_F(CmdArgsTest, DecodesABodyLoadedFromItsFile)
 {
     InstallProbe({Arg("n", ARGKIND_INT, 13), Arg("s", ARGKIND_TEXT), Arg("end", ARGKIND_RAW)});
     TEMP_DIR dir;
-    const std::string strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-    InitPackNameTable();
-    FreePackIndex();
-    g_bPackedData = 0;
+    std::string strOldCwd;
+    ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
 
     SCRIPT_BUILDER b;
     InitScriptBuilder(&b, 0);
@@ -616,6 +613,5 @@ TEST_F(CmdArgsTest, DecodesABodyLoadedFromItsFile)
     g_apszScriptName = nullptr;
     g_pVarDefs = nullptr;
     g_nVarDefsBytes = 0;
-    FreePackIndex();
-    PlatSetCurrentDir(strOldCwd.c_str());
+    LeaveGameFolder(strOldCwd);
 }

@@ -18,6 +18,7 @@
 #include "display/window_state.h"
 #include "platform/plat_file.h"
 #include "script/engine_config.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/kx_writers.h"
 #include "tools/lib/pack_writer.h"
@@ -91,12 +92,7 @@ protected:
     void SetUp() override
     {
         saved.Save();
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         g_nDesktopWidth = 1920;
         g_nDesktopHeight = 1080;
         ASSERT_EQ(CreateWindowStates(), 0);
@@ -104,11 +100,10 @@ protected:
     }
     void TearDown() override
     {
-        FreePackIndex();
         g_bPackedData = 0;
         g_bEngineStop = 0;
         saved.Restore();
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
 
     bool Packed() const { return GetParam(); }
@@ -312,11 +307,8 @@ TEST(EngineConfigPack, PackFailuresStopTheLoad)
     ERROR_RECORDER errors;
     CONFIG_GLOBALS saved{};
     saved.Save();
-    const std::string strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-    InitPackNameTable();
-    FreePackIndex();
+    std::string strOldCwd;
+    ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
 
     ASSERT_EQ(WritePackFile(dir.strNative + "/data.kpf", {{KXBIN_KXCFG, BuildKxcfg(KXCFG{})}}), 0);
     ASSERT_EQ(BuildPackIndex(), 0);
@@ -343,10 +335,9 @@ TEST(EngineConfigPack, PackFailuresStopTheLoad)
     EXPECT_EQ(errors.reports[0].bFatal, 1);
     EXPECT_EQ(g_bEngineStop.load(), 1);
 
-    FreePackIndex();
     g_bEngineStop = 0;
     saved.Restore();
-    PlatSetCurrentDir(strOldCwd.c_str());
+    LeaveGameFolder(strOldCwd);
 }
 
 TEST(EngineConfigTexture, SmallestPowerOfTwoFrom256To4096)

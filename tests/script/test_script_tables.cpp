@@ -27,6 +27,7 @@
 #include "script/script_body.h"
 #include "script/script_tables.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -135,21 +136,13 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         bOldDev = g_bDevSourceOrder;
         bOldRelease = g_bReleaseSourceOrder;
         InstallEvaluator();
         FillCmdHandlers(0);
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
+        pSystem = CreateSystemThread();
         ASSERT_NE(pSystem, nullptr);
-        ASSERT_NE(AttachScriptThread(pSystem), nullptr);
     }
     void TearDown() override
     {
@@ -157,20 +150,14 @@ protected:
         FreeVarTable();
         FillCmdHandlers(KX_COMMAND_IDS);   // a loaded command table leaves its own count behind
         g_pfnScriptLocation = nullptr;
-        if (pSystem) {
-            FreeScriptThread(static_cast<SCRIPT_THREAD*>(pSystem->pPayload));
-            RemoveNode(pSystem);
-            FreeTreeNode(pSystem);
-        }
-        FreeTreeNode(g_pThreadRoot);
-        g_pThreadRoot = nullptr;
-        FreePackIndex();
+        FreeThreadTree();
+        pSystem = nullptr;
         g_bPackedData = 0;
         g_bAppendedData = 0;
         g_szExePath[0] = '\0';
         g_bDevSourceOrder = bOldDev;
         g_bReleaseSourceOrder = bOldRelease;
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
     SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }
     void WriteLoose(const std::vector<GAME_FILE>& files) { ASSERT_EQ(WriteGameFolder(dir.strNative, files), 0); }
