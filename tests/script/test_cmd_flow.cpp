@@ -117,6 +117,13 @@ BUILDER_ARG IndexArg(SCRIPT_BUILDER* b, uint8_t bId, int64_t llCommand)
 
 std::optional<CODE> Item(CODE c) { return c; }
 
+// Script 0 from the label SYSTEM_START, where the SYSTEM thread starts.
+void BeginMainScript(SCRIPT_BUILDER* b)
+{
+    InitScriptBuilder(b, 0);
+    AddLabel(b, "SYSTEM_START");
+}
+
 // ---- test handlers for the halt and the yield ----
 
 int g_nHalts = 0;
@@ -251,6 +258,14 @@ protected:
         EXPECT_EQ(System()->nLoopDepth, 0);
         EXPECT_EQ(System()->nCallDepth, 0);
     }
+    // Ends the script with a halt, loads and runs it, and expects it to reach the halt cleanly.
+    void HaltAndRun(SCRIPT_BUILDER* b, const ERROR_RECORDER& errors)
+    {
+        Halt(b);
+        Start({b});
+        Run();
+        ExpectCleanHalt(errors);
+    }
 };
 
 // ---- loops ----
@@ -264,8 +279,7 @@ TEST_F(FlowTest, LoopRunsItsBodyAsOftenAsItsCountSays)
         SCOPED_TRACE(c.llCount);
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         BeginLoop(&b, I(c.llCount));
         Add(&b, V_A, 1);
         Log(&b, V(SV_PASS));
@@ -274,10 +288,7 @@ TEST_F(FlowTest, LoopRunsItsBodyAsOftenAsItsCountSays)
         EndIf(&b);
         EndLoop(&b);
         Add(&b, V_B, 1);
-        Halt(&b);
-        Start({&b});
-        Run();
-        ExpectCleanHalt(errors);
+        HaltAndRun(&b, errors);
         EXPECT_EQ(GetVarInt(V_A, 0), c.llPasses);
         EXPECT_EQ(GetVarInt(V_B, 0), 1);
         std::vector<int64_t> passes;
@@ -290,8 +301,7 @@ TEST_F(FlowTest, BreakAndContinueLeaveNestedLoops)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     BeginLoop(&b, I(3));
     Add(&b, V_A, 1);
     BeginLoop(&b, I(4));
@@ -309,10 +319,7 @@ TEST_F(FlowTest, BreakAndContinueLeaveNestedLoops)
     Add(&b, V_E, 1);
     EndLoop(&b);
     Add(&b, V_D, 1);
-    Halt(&b);
-    Start({&b});
-    Run();
-    ExpectCleanHalt(errors);
+    HaltAndRun(&b, errors);
     EXPECT_EQ(GetVarInt(V_A, 0), 2);   // outer passes entered
     EXPECT_EQ(GetVarInt(V_B, 0), 7);
     EXPECT_EQ(GetVarInt(V_C, 0), 3);   // b = 1, 3, 5
@@ -329,8 +336,7 @@ TEST_F(FlowTest, IfElseChainsTakeOneBranch)
         SCOPED_TRACE(x);
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         Let(&b, V(V_A), I(x));
         BeginIf(&b, Eq(V_A, 1));
         Let(&b, V(V_B), I(10));
@@ -344,10 +350,7 @@ TEST_F(FlowTest, IfElseChainsTakeOneBranch)
         BeginIf(&b, Eq(V_A, 2));   // without a further branch
         Add(&b, V_C, 1);
         EndIf(&b);
-        Halt(&b);
-        Start({&b});
-        Run();
-        ExpectCleanHalt(errors);
+        HaltAndRun(&b, errors);
         EXPECT_EQ(GetVarInt(V_B, 0), 10 * x);
         EXPECT_EQ(GetVarInt(V_C, 0), x == 2 ? 1 : 0);
     }
@@ -357,8 +360,7 @@ TEST_F(FlowTest, IfBreakAndIfRetryLeaveOrRepeatEnclosingBlocks)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     // Without a count: on to the END-IF of the innermost block, which closes it.
     BeginIf(&b, I(1));
     Add(&b, V_A, 1);
@@ -393,10 +395,7 @@ TEST_F(FlowTest, IfBreakAndIfRetryLeaveOrRepeatEnclosingBlocks)
     EmitIfRetry(&b, I(2));
     EndIf(&b);
     EndIf(&b);
-    Halt(&b);
-    Start({&b});
-    Run();
-    ExpectCleanHalt(errors);
+    HaltAndRun(&b, errors);
     EXPECT_EQ(GetVarInt(V_A, 0), 111);
     EXPECT_EQ(GetVarInt(V_B, 0), 11);
     EXPECT_EQ(GetVarInt(V_C, 0), 1);
@@ -409,8 +408,7 @@ TEST_F(FlowTest, NestedCallsPassEveryValueTypeAndReturnValues)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     BUILDER_VALUES first;
     first.ints = {Item(I(5)), std::nullopt, Item(I(7))};   // the second omitted
     first.floats = {Item(D(2.5))};
@@ -494,8 +492,7 @@ TEST_F(FlowTest, CallTextsUseIntegerArithmeticAndCountsStopAtSixteen)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     // A text item whose record asks for floating arithmetic, and counts of 31 in the command word.
     EmitCommand(&b, KXCMD_GOSUB,
                 {ExprArg(KX_CALL_ARG_LABEL, T("sub"), EVALTYPE_TEXT), ExprArg(KX_CALL_ARG_INT, I(9)),
@@ -523,8 +520,7 @@ TEST_F(FlowTest, GotoOutOfASubroutineTakesTheDepthsOfItsCall)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     BeginIf(&b, I(1));
     BeginLoop(&b, I(2));
     EmitCall(&b, "sub");
@@ -590,8 +586,7 @@ TEST_F(FlowTest, LabelsComputedAtRunTime)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     Let(&b, V(V_C), I(5));
     Let(&b, V(V_D), I(7));
     Let(&b, V(V_E), I(9));
@@ -631,8 +626,7 @@ TEST_F(FlowTest, ReturnWithoutACallEndsANamedThreadOnly)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     Halt(&b);
     AddLabel(&b, "work");
     Add(&b, V_A, 1);
@@ -691,8 +685,7 @@ protected:
         SCOPED_TRACE(c.pszName);
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         c.build(&b);
         if (c.bHalt) Halt(&b);
         Start({&b});
@@ -809,8 +802,7 @@ TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)
         SCOPED_TRACE("if");
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         for (int i = 0; i < 128; ++i) BeginIf(&b, I(1));
         Halt(&b);
         for (int i = 0; i < 128; ++i) EndIf(&b);
@@ -825,8 +817,7 @@ TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)
         SCOPED_TRACE("loop");
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         for (int i = 0; i < 64; ++i) BeginLoop(&b, I(1));
         Halt(&b);
         for (int i = 0; i < 64; ++i) EndLoop(&b);
@@ -840,8 +831,7 @@ TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)
         SCOPED_TRACE("call");
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         EmitCall(&b, "rec");
         Halt(&b);
         AddLabel(&b, "rec");
@@ -862,8 +852,7 @@ TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)
         SCOPED_TRACE(g.pszText);
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         for (int i = 0; i < g.nOuter; ++i) g.bLoop ? BeginLoop(&b, I(1)) : BeginIf(&b, I(1));
         EmitCall(&b, "entry");
         for (int i = 0; i < g.nOuter; ++i) g.bLoop ? EndLoop(&b) : EndIf(&b);

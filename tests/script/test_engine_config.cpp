@@ -27,6 +27,20 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// One global and the copy kept of it: the copy taken (bKeep) or put back.
+template <class T>
+void KeepOrRestore(T& global, T& kept, bool bKeep)
+{
+    if (bKeep) kept = global;
+    else global = kept;
+}
+template <class T, size_t N>
+void KeepOrRestore(T (&global)[N], T (&kept)[N], bool bKeep)
+{
+    if (bKeep) std::memcpy(kept, global, sizeof kept);
+    else std::memcpy(global, kept, sizeof kept);
+}
+
 // Every global the loader writes, saved and put back around each test so the other suites keep
 // their defaults.
 struct CONFIG_GLOBALS {
@@ -36,45 +50,27 @@ struct CONFIG_GLOBALS {
     int nSoundMode;
     char szTitle[KX_WINDOW_TITLE_BYTES];
 
-    void Save()
+    void Save() { Transfer(true); }
+    void Restore() { Transfer(false); }
+    void Transfer(bool bKeep)
     {
-        bDebug = g_bDebug;
-        bDev = g_bDevSourceOrder;
-        bRelease = g_bReleaseSourceOrder;
-        bThreaded = g_bThreadedFrames;
-        bResizable = g_bResizable;
-        bFramed = g_bFramedWindow;
-        bSpare = g_bConfigSpare;
-        std::memcpy(abImage, g_abImageExtOrder, sizeof abImage);
-        std::memcpy(abSound, g_abSoundExtOrder, sizeof abSound);
-        nWidth = g_nScreenWidth;
-        nHeight = g_nScreenHeight;
-        nTexW = g_nScreenTexWidth;
-        nTexH = g_nScreenTexHeight;
-        nDeskW = g_nDesktopWidth;
-        nDeskH = g_nDesktopHeight;
-        nSoundMode = g_nSoundMode;
-        std::memcpy(szTitle, g_szWindowTitle, sizeof szTitle);
-    }
-    void Restore() const
-    {
-        g_bDebug = bDebug;
-        g_bDevSourceOrder = bDev;
-        g_bReleaseSourceOrder = bRelease;
-        g_bThreadedFrames = bThreaded;
-        g_bResizable = bResizable;
-        g_bFramedWindow = bFramed;
-        g_bConfigSpare = bSpare;
-        std::memcpy(g_abImageExtOrder, abImage, sizeof abImage);
-        std::memcpy(g_abSoundExtOrder, abSound, sizeof abSound);
-        g_nScreenWidth = nWidth;
-        g_nScreenHeight = nHeight;
-        g_nScreenTexWidth = nTexW;
-        g_nScreenTexHeight = nTexH;
-        g_nDesktopWidth = nDeskW;
-        g_nDesktopHeight = nDeskH;
-        g_nSoundMode = nSoundMode;
-        std::memcpy(g_szWindowTitle, szTitle, sizeof szTitle);
+        KeepOrRestore(g_bDebug, bDebug, bKeep);
+        KeepOrRestore(g_bDevSourceOrder, bDev, bKeep);
+        KeepOrRestore(g_bReleaseSourceOrder, bRelease, bKeep);
+        KeepOrRestore(g_bThreadedFrames, bThreaded, bKeep);
+        KeepOrRestore(g_bResizable, bResizable, bKeep);
+        KeepOrRestore(g_bFramedWindow, bFramed, bKeep);
+        KeepOrRestore(g_bConfigSpare, bSpare, bKeep);
+        KeepOrRestore(g_abImageExtOrder, abImage, bKeep);
+        KeepOrRestore(g_abSoundExtOrder, abSound, bKeep);
+        KeepOrRestore(g_nScreenWidth, nWidth, bKeep);
+        KeepOrRestore(g_nScreenHeight, nHeight, bKeep);
+        KeepOrRestore(g_nScreenTexWidth, nTexW, bKeep);
+        KeepOrRestore(g_nScreenTexHeight, nTexH, bKeep);
+        KeepOrRestore(g_nDesktopWidth, nDeskW, bKeep);
+        KeepOrRestore(g_nDesktopHeight, nDeskH, bKeep);
+        KeepOrRestore(g_nSoundMode, nSoundMode, bKeep);
+        KeepOrRestore(g_szWindowTitle, szTitle, bKeep);
     }
 };
 
