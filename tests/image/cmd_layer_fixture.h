@@ -47,31 +47,14 @@ inline BUILDER_ARG I(int nId, int64_t v, uint8_t bOp = ARGOP_SET)
 }
 inline BUILDER_ARG T(int nId, const std::string& s) { return ExprArg(static_cast<uint8_t>(nId), MakeExprText(s), EVALTYPE_TEXT); }
 // The output designation of the information command: the integer or the text variable.
-inline BUILDER_ARG OutInt()
-{
-    std::vector<uint8_t> c;
-    ExprAsmVar(c, kVarInt);
-    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_INT);
-}
-inline BUILDER_ARG OutText()
-{
-    std::vector<uint8_t> c;
-    ExprAsmVar(c, kVarText);
-    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_TEXT);
-}
+inline BUILDER_ARG OutInt() { return ExprArg(LAYER_INFO_ARG_OUT, MakeExprVar(kVarInt), EVALTYPE_INT); }
+inline BUILDER_ARG OutText() { return ExprArg(LAYER_INFO_ARG_OUT, MakeExprVar(kVarText), EVALTYPE_TEXT); }
 
 // Element k of the integer or the text array as the output.
-inline BUILDER_ARG OutIntAt(int64_t k)
-{
-    std::vector<uint8_t> c;
-    ExprAsmElement(c, kVarInts, {k});
-    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_INT);
-}
+inline BUILDER_ARG OutIntAt(int64_t k) { return ExprArg(LAYER_INFO_ARG_OUT, MakeExprElement(kVarInts, {k}), EVALTYPE_INT); }
 inline BUILDER_ARG OutTextAt(int64_t k)
 {
-    std::vector<uint8_t> c;
-    ExprAsmElement(c, kVarTexts, {k});
-    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_TEXT);
+    return ExprArg(LAYER_INFO_ARG_OUT, MakeExprElement(kVarTexts, {k}), EVALTYPE_TEXT);
 }
 
 // A 24-bit BMP of w x h pixels given as 0xRRGGBB values (rows top-down).

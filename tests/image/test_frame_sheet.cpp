@@ -268,12 +268,7 @@ enum : uint16_t { V_A = 1000, V_B, V_C, V_D, V_E, V_F, V_S };
 
 EXPR_BYTES I(int64_t v) { return MakeExprInt(v); }
 EXPR_BYTES T(const std::string& s) { return MakeExprText(s); }
-EXPR_BYTES Var(uint16_t n)
-{
-    EXPR_BYTES c;
-    ExprAsmVar(c, n);
-    return c;
-}
+EXPR_BYTES Var(uint16_t n) { return MakeExprVar(n); }
 
 int g_nHalts = 0;
 int TestHalt(void)

@@ -36,18 +36,8 @@ namespace {
 
 using CODE = std::vector<uint8_t>;
 
-CODE Var(uint16_t v)
-{
-    CODE c;
-    ExprAsmVar(c, v);
-    return c;
-}
-CODE Elem(uint16_t v, const std::vector<int64_t>& subs)
-{
-    CODE c;
-    ExprAsmElement(c, v, subs);
-    return c;
-}
+CODE Var(uint16_t v) { return MakeExprVar(v); }
+CODE Elem(uint16_t v, const std::vector<int64_t>& subs) { return MakeExprElement(v, subs); }
 CODE Whole(uint16_t v)
 {
     CODE c;

@@ -54,18 +54,8 @@ enum { SV_PASS = 48, SV_ARG_INT = 53, SV_ARG_FLOAT = 54, SV_ARG_TEXT = 55, SV_AR
 CODE I(int64_t v) { return MakeExprInt(v); }
 CODE D(double d) { return MakeExprDouble(d); }
 CODE T(const std::string& s) { return MakeExprText(s); }
-CODE V(uint16_t n)
-{
-    CODE c;
-    ExprAsmVar(c, n);
-    return c;
-}
-CODE El(uint16_t n, int64_t k)
-{
-    CODE c;
-    ExprAsmElement(c, n, {k});
-    return c;
-}
+CODE V(uint16_t n) { return MakeExprVar(n); }
+CODE El(uint16_t n, int64_t k) { return MakeExprElement(n, {k}); }
 CODE Op(CODE a, const CODE& b, char cOp)
 {
     a.insert(a.end(), b.begin(), b.end());

@@ -79,18 +79,8 @@ constexpr uint16_t kVarInt = 1000, kVarFloat = 1001, kVarText = 1002, kVarInts =
 
 Bytes Int(int64_t v) { return MakeExprInt(v); }
 Bytes Text(const std::string& s) { return MakeExprText(s); }
-Bytes Var(uint16_t n)
-{
-    Bytes c;
-    ExprAsmVar(c, n);
-    return c;
-}
-Bytes Elem(uint16_t n, int64_t k)
-{
-    Bytes c;
-    ExprAsmElement(c, n, {k});
-    return c;
-}
+Bytes Var(uint16_t n) { return MakeExprVar(n); }
+Bytes Elem(uint16_t n, int64_t k) { return MakeExprElement(n, {k}); }
 BUILDER_ARG IntArg(uint8_t id, int64_t v, uint8_t bOp = ARGOP_SET) { return ExprArg(id, Int(v), EVALTYPE_INT, bOp); }
 BUILDER_ARG TextArg(uint8_t id, const std::string& s) { return ExprArg(id, Text(s), EVALTYPE_TEXT); }
 // An output designation of a variable (element) of the given evaluator type.

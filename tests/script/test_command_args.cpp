@@ -221,9 +221,7 @@ protected:
 
 CODE Elem(uint16_t n, std::vector<int64_t> subs, uint8_t bPrefix = EXPR_PREFIX_NONE)
 {
-    CODE c;
-    ExprAsmElement(c, n, subs, bPrefix);
-    return c;
+    return MakeExprElement(n, subs, bPrefix);
 }
 
 void ExpectFatal(const ERROR_RECORDER& errors, int nId, const std::string& strCase)
