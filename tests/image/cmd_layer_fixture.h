@@ -79,16 +79,11 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-        InstallEvaluator();
-        InstallSystemVariables();
-        PlatUseFakeClock(1);
-        PlatSetFakeTime(100000);
         g_bEngineStop = 0;
         g_bFullRedraw = 0;
         g_pCaptureLayer = nullptr;
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
-        ASSERT_EQ(CreateObjectTrees(), 0);
+        ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
         s_pLayerSet = W0();
         g_LayerHooks = {};
         g_LayerHooks.pfnWindowLayerSetSlot = [](int i) { return i == 0 ? &s_pLayerSet : nullptr; };
@@ -103,21 +98,13 @@ protected:
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
-        FreeObjectTrees();
-        FreeCommandArgTexts();
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        g_pfnScriptLocation = nullptr;
+        CloseObjectTreeGame(strOldCwd);
         g_LayerHooks = {};
         s_pLayerSet = nullptr;
         for (int i = 0; i < KX_WINDOWS; ++i) g_apWindowState[i] = apSavedWindow[i];
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
         g_bEngineStop = 0;
         g_bFullRedraw = 0;
-        PlatUseFakeClock(0);
-        LeaveGameFolder(strOldCwd);
     }
     // A fresh tree and script between the cases of a table.
     void Reset()

@@ -294,10 +294,7 @@ protected:
     // Frees the tables, the variables, every thread and the game files.
     void StopScripts()
     {
-        FreeScriptTables();
-        FreeVarTable();
-        g_pfnScriptLocation = nullptr;
-        FreeThreadTree();
+        FreeScriptGame();
         pSystem = nullptr;
         std::filesystem::remove_all(dir.strNative + "/kxbin");
     }

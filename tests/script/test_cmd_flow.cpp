@@ -167,10 +167,7 @@ protected:
     // Frees the tables, the variables and every thread.
     void Stop()
     {
-        FreeScriptTables();
-        FreeVarTable();
-        g_pfnScriptLocation = nullptr;
-        FreeThreadTree();
+        FreeScriptGame();
         pSystem = nullptr;
         std::filesystem::remove_all(dir.strNative + "/kxbin");
     }

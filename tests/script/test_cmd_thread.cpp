@@ -131,11 +131,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-        InstallEvaluator();
-        InstallSystemVariables();
-        PlatUseFakeClock(1);
-        PlatSetFakeTime(100000);
+        ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
         g_EngineHooks = ENGINE_HOOKS{};
         g_nFps = 60;
         g_bFrameHold = 0;
@@ -144,22 +140,13 @@ protected:
         ResetFrameState();
         ResetFrameClock();
         g_probe.clear();
-        ASSERT_EQ(CreateObjectTrees(), 0);
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
-        FreeObjectTrees();
-        FreeCommandArgTexts();
+        CloseObjectTreeGame(strOldCwd);
         FillCmdHandlers(KX_COMMAND_IDS);
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        g_pfnScriptLocation = nullptr;
         g_llRerunPass = 0;
         g_llResumeKey = 0;
-        PlatUseFakeClock(0);
-        LeaveGameFolder(strOldCwd);
     }
 
     static GAME_DATA Game(const std::vector<SCRIPT_BUILDER*>& scripts, const std::vector<std::string>& names = {})

@@ -146,11 +146,8 @@ protected:
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
+        FreeScriptGame();
         FillCmdHandlers(KX_COMMAND_IDS);   // a loaded command table leaves its own count behind
-        g_pfnScriptLocation = nullptr;
-        FreeThreadTree();
         pSystem = nullptr;
         g_bPackedData = 0;
         g_bAppendedData = 0;

@@ -5,11 +5,17 @@
 #include <cstdio>
 
 #include "core/engine_globals.h"
+#include "core/errors.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
+#include "platform/plat_time.h"
+#include "script/command_args.h"
+#include "script/evaluator.h"
 #include "script/script_body.h"
 #include "script/script_tables.h"
 #include "script/script_thread.h"
+#include "script/system_vars.h"
+#include "script/variables.h"
 
 void EnterGameFolder(const TEMP_DIR& dir, std::string* pOldCwd)
 {
@@ -57,6 +63,37 @@ void FreeThreadTree(void)
         FreeTreeNode(g_pThreadRoot);
     }
     g_pThreadRoot = nullptr;
+}
+
+void FreeScriptGame(void)
+{
+    FreeScriptTables();
+    FreeVarTable();
+    g_pfnScriptLocation = nullptr;
+    FreeThreadTree();
+}
+
+void OpenObjectTreeGame(const TEMP_DIR& dir, std::string* pOldCwd)
+{
+    ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, pOldCwd));
+    InstallEvaluator();
+    InstallSystemVariables();
+    PlatUseFakeClock(1);
+    PlatSetFakeTime(100000);
+    ASSERT_EQ(CreateObjectTrees(), 0);
+}
+
+void CloseObjectTreeGame(const std::string& strOldCwd)
+{
+    FreeScriptTables();
+    FreeVarTable();
+    FreeObjectTrees();
+    FreeCommandArgTexts();
+    g_pCurThread = nullptr;
+    g_pCurThreadNode = nullptr;
+    g_pfnScriptLocation = nullptr;
+    PlatUseFakeClock(0);
+    LeaveGameFolder(strOldCwd);
 }
 
 void BindCommandHandler(int nId, CMD_HANDLER pfn)

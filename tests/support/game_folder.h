@@ -18,6 +18,15 @@ void LeaveGameFolder(const std::string& strOldCwd);
 TREE_NODE* CreateSystemThread(void);
 // Frees every thread of the tree and the tree itself; no thread is current afterwards.
 void FreeThreadTree(void);
+// Stops a loaded game: frees the script tables, the variables and the thread tree.
+void FreeScriptGame(void);
+
+// A game with every object tree made as at the engine's start, in the game folder (as
+// EnterGameFolder), with the evaluator, the system variables and the fake clock at 100000 ms.
+// Call it through ASSERT_NO_FATAL_FAILURE.
+void OpenObjectTreeGame(const TEMP_DIR& dir, std::string* pOldCwd);
+// Frees what the game loaded and every object tree, stops the fake clock and leaves the folder.
+void CloseObjectTreeGame(const std::string& strOldCwd);
 
 // Replaces the handler of a command, in the table and in every script body loaded so far.
 void BindCommandHandler(int nId, CMD_HANDLER pfn);

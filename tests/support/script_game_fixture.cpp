@@ -22,10 +22,7 @@ void SCRIPT_GAME_FIXTURE::OpenScriptGame()
 
 void SCRIPT_GAME_FIXTURE::CloseScriptGame()
 {
-    FreeScriptTables();
-    FreeVarTable();
-    g_pfnScriptLocation = nullptr;
-    FreeThreadTree();
+    FreeScriptGame();
     pSystem = nullptr;
     LeaveGameFolder(strOldCwd);
 }
