@@ -76,9 +76,8 @@ struct CONFIG_GLOBALS {
 
 bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
-// A game folder as current and program folder with a 1920 x 1080 desktop and fresh window records;
-// the parameter puts the configuration into a pack instead of the kxbin folder.
-class EngineConfigTest : public ::testing::TestWithParam<bool> {
+// A game folder as current and program folder; the globals the loader writes are put back after.
+class ConfigFolderTest : public ::testing::Test {
 protected:
     TEMP_DIR dir;
     ERROR_RECORDER errors;
@@ -89,10 +88,6 @@ protected:
     {
         saved.Save();
         ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-        g_nDesktopWidth = 1920;
-        g_nDesktopHeight = 1080;
-        ASSERT_EQ(CreateWindowStates(), 0);
-        g_bEngineStop = 0;
     }
     void TearDown() override
     {
@@ -100,6 +95,21 @@ protected:
         g_bEngineStop = 0;
         saved.Restore();
         LeaveGameFolder(strOldCwd);
+    }
+};
+
+// The same with a 1920 x 1080 desktop and fresh window records; the parameter puts the
+// configuration into a pack instead of the kxbin folder.
+class EngineConfigTest : public ConfigFolderTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        ConfigFolderTest::SetUp();
+        if (HasFatalFailure()) return;
+        g_nDesktopWidth = 1920;
+        g_nDesktopHeight = 1080;
+        ASSERT_EQ(CreateWindowStates(), 0);
+        g_bEngineStop = 0;
     }
 
     bool Packed() const { return GetParam(); }
@@ -295,17 +305,12 @@ TEST_P(EngineConfigTest, DamagedFilesAreRefused)
 INSTANTIATE_TEST_SUITE_P(LooseAndPacked, EngineConfigTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Packed" : "Loose"; });
 
+class EngineConfigPack : public ConfigFolderTest {};
+
 // The pack's own failures: the pack that holds the configuration has gone (901040 with the file's
 // name), and the entry's data lies outside the pack (the pack reader's damaged-entry error).
-TEST(EngineConfigPack, PackFailuresStopTheLoad)
+TEST_F(EngineConfigPack, PackFailuresStopTheLoad)
 {
-    TEMP_DIR dir;
-    ERROR_RECORDER errors;
-    CONFIG_GLOBALS saved{};
-    saved.Save();
-    std::string strOldCwd;
-    ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-
     ASSERT_EQ(WritePackFile(dir.strNative + "/data.kpf", {{KXBIN_KXCFG, BuildKxcfg(KXCFG{})}}), 0);
     ASSERT_EQ(BuildPackIndex(), 0);
     std::remove((dir.strNative + "/data.kpf").c_str());
@@ -330,10 +335,6 @@ TEST(EngineConfigPack, PackFailuresStopTheLoad)
     EXPECT_EQ(errors.reports[0].nId, KX_ERR_PACK_DAMAGED);
     EXPECT_EQ(errors.reports[0].bFatal, 1);
     EXPECT_EQ(g_bEngineStop.load(), 1);
-
-    g_bEngineStop = 0;
-    saved.Restore();
-    LeaveGameFolder(strOldCwd);
 }
 
 TEST(EngineConfigTexture, SmallestPowerOfTwoFrom256To4096)
@@ -343,16 +344,11 @@ TEST(EngineConfigTexture, SmallestPowerOfTwoFrom256To4096)
     for (const auto& c : cases) EXPECT_EQ(ScreenTextureSide(c[0]), c[1]) << c[0];
 }
 
+class EngineConfigTextureSize : public ConfigFolderTest {};
+
 // A texture size already set is kept; 640 x 480 gives 1024 x 512 otherwise.
-TEST(EngineConfigTexture, ComputedOnlyWhileUnset)
+TEST_F(EngineConfigTextureSize, ComputedOnlyWhileUnset)
 {
-    TEMP_DIR dir;
-    ERROR_RECORDER errors;
-    CONFIG_GLOBALS saved{};
-    saved.Save();
-    const std::string strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    FreePackIndex();
     dir.Write("kxbin/kxcfg.kbn", BuildKxcfg(KXCFG{}));
 
     g_nScreenTexWidth = 0;
@@ -366,22 +362,14 @@ TEST(EngineConfigTexture, ComputedOnlyWhileUnset)
     EXPECT_EQ(g_nScreenTexWidth, 77);
     EXPECT_EQ(g_nScreenTexHeight, 512);
     EXPECT_TRUE(errors.reports.empty());
-
-    saved.Restore();
-    PlatSetCurrentDir(strOldCwd.c_str());
 }
+
+class EngineConfigOrder : public ConfigFolderTest {};
 
 // The configured image order is what resource names without an extension try: all zeros tries
 // none, a single ".bmp" finds the bitmap although a ".png" of the name exists too.
-TEST(EngineConfigOrder, ImageOrderDrivesResolution)
+TEST_F(EngineConfigOrder, ImageOrderDrivesResolution)
 {
-    TEMP_DIR dir;
-    ERROR_RECORDER errors;
-    CONFIG_GLOBALS saved{};
-    saved.Save();
-    const std::string strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    FreePackIndex();
     dir.Write("bg/room.png", "png");
     dir.Write("bg/room.bmp", "bmp");
 
@@ -409,9 +397,6 @@ TEST(EngineConfigOrder, ImageOrderDrivesResolution)
         }
     }
     EXPECT_TRUE(errors.reports.empty());
-
-    saved.Restore();
-    PlatSetCurrentDir(strOldCwd.c_str());
 }
 
 }  // namespace
