@@ -134,6 +134,25 @@ protected:
         ASSERT_EQ(StartScriptSystem(), 0);
         Pass();
     }
+    // One question of the information command: its arguments after the common ones, and the answer.
+    struct INFO_CASE {
+        std::vector<BUILDER_ARG> args;
+        int64_t llExpected;
+    };
+    // Asks every case, the common arguments first, into element i of the integer array, runs the
+    // script and expects the answers without an error.
+    void AskAndExpect(const std::vector<BUILDER_ARG>& common, const std::vector<INFO_CASE>& cases)
+    {
+        for (size_t i = 0; i < cases.size(); ++i) {
+            std::vector<BUILDER_ARG> args = common;
+            args.insert(args.end(), cases[i].args.begin(), cases[i].args.end());
+            args.push_back(OutIntAt(int64_t(i)));
+            Info(args);
+        }
+        Run();
+        ASSERT_TRUE(errors.reports.empty());
+        for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(GetVarInt(kVarInts, int64_t(i)), cases[i].llExpected) << i;
+    }
     void Pass()
     {
         ++g_llPassCount;
