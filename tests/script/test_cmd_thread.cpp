@@ -749,10 +749,7 @@ TEST_F(StateTextTest, DamagedTextsAreRefusedAndChangeNothing)
         SCOPED_TRACE(c.strWhat);
         ERROR_RECORDER rec;
         EXPECT_EQ(DecodeThreadState(c.text.data(), c.text.size(), t), 0);
-        ASSERT_EQ(rec.reports.size(), 1u);
-        EXPECT_EQ(rec.reports[0].nId, c.nId);
-        EXPECT_EQ(rec.reports[0].bFatal, 1);
-        EXPECT_EQ(g_bEngineStop.load(), 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(rec, c.nId));
         EXPECT_EQ(t->nPC, 3);
         EXPECT_EQ(t->wScript, 0);
         EXPECT_EQ(t->nIfDepth, nIfBefore);

@@ -238,10 +238,7 @@ TEST_P(EngineConfigTest, ValuesAreCheckedInOrder)
             EXPECT_EQ(g_bThreadedFrames, c.nThreaded);
             EXPECT_EQ(g_bDebug, 1);
         } else {
-            ASSERT_EQ(errors.reports.size(), 1u);
-            EXPECT_EQ(errors.reports[0].nId, c.nError);
-            EXPECT_EQ(errors.reports[0].bFatal, 1);
-            EXPECT_EQ(g_bEngineStop.load(), 1);
+            ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, c.nError));
             // Nothing after the refused value is taken.
             EXPECT_EQ(g_bThreadedFrames, 0);
             EXPECT_EQ(g_bDebug, 0);
@@ -331,10 +328,7 @@ TEST_F(EngineConfigPack, PackFailuresStopTheLoad)
     ResetErrorStateForRun();
     g_bEngineStop = 0;
     EXPECT_EQ(LoadEngineConfig(), -1);
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, KX_ERR_PACK_DAMAGED);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
-    EXPECT_EQ(g_bEngineStop.load(), 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_PACK_DAMAGED));
 }
 
 TEST(EngineConfigTexture, SmallestPowerOfTwoFrom256To4096)

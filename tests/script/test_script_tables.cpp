@@ -291,10 +291,7 @@ TEST_F(ScriptTablesTest, MissingFileOfEachKindReports104060)
         WriteLoose(files);
         ERROR_RECORDER errors;
         EXPECT_EQ(StartScriptSystem(), 1);
-        ASSERT_EQ(errors.reports.size(), 1u);
-        EXPECT_EQ(errors.reports[0].nId, KX_ERR_FILE_MISSING);
-        EXPECT_EQ(errors.reports[0].bFatal, 1);
-        EXPECT_EQ(g_bEngineStop.load(), 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_FILE_MISSING));
         EXPECT_TRUE(Contains(errors.reports[0].strText, pszName)) << errors.reports[0].strText;
         FreeScriptTables();
         FreeVarTable();
@@ -308,10 +305,7 @@ TEST_F(ScriptTablesTest, MissingStartLabelReports108180)
     WriteLoose(BuildGameFiles(game));
     ERROR_RECORDER errors;
     EXPECT_EQ(StartScriptSystem(), 1);
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, KX_ERR_LABEL_NOT_FOUND);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
-    EXPECT_EQ(g_bEngineStop.load(), 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_LABEL_NOT_FOUND));
     EXPECT_TRUE(Contains(errors.reports[0].strText, "no label [" KX_START_LABEL "]")) << errors.reports[0].strText;
     EXPECT_EQ(System()->nCommands, 0);
 }
