@@ -270,14 +270,6 @@ EXPR_BYTES I(int64_t v) { return MakeExprInt(v); }
 EXPR_BYTES T(const std::string& s) { return MakeExprText(s); }
 EXPR_BYTES Var(uint16_t n) { return MakeExprVar(n); }
 
-int g_nHalts = 0;
-int TestHalt(void)
-{
-    ++g_nHalts;
-    g_pCurThread->nPC = g_nCurCommand;
-    return 1;
-}
-
 const std::vector<KXE_ENTRY> kMessages = {{101250, "NOLAYER:%s:%s"}, {101140, "TYPE"}};
 
 class FrameSheetScriptTest : public FrameSheetTest {
@@ -319,10 +311,10 @@ protected:
         ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
         // The wait at the end halts the thread (in the table and in every body loaded so far).
-        BindCommandHandler(KXCMD_WAIT, TestHalt);
-        g_nHalts = 0;
+        BindCommandHandler(KXCMD_WAIT, HaltForTest);
+        g_nTestHalts = 0;
         g_bEngineStop = 0;
-        for (int i = 0; i < 100 && !g_bEngineStop && g_nHalts == 0; ++i) {
+        for (int i = 0; i < 100 && !g_bEngineStop && g_nTestHalts == 0; ++i) {
             ++g_llPassCount;
             RunScriptThreads(g_pThreadRoot);
         }
@@ -363,7 +355,7 @@ TEST_F(FrameSheetScriptTest, CommandsLoadShowAnswerAndFree)
     EmitCommand(&b, KXCMD_FRAME_SHEET_FREE, {ExprArg(0, T("a"), EVALTYPE_TEXT)});
     Info(&b, "a", V_E, 3);
     RunScript(&b);
-    EXPECT_EQ(g_nHalts, 1);
+    EXPECT_EQ(g_nTestHalts, 1);
     for (const ERROR_RECORD& r : errors.reports) ADD_FAILURE() << r.nId << " " << r.strText;
     EXPECT_EQ(GetVarInt(V_A, 0), 3);
     EXPECT_EQ(GetVarInt(V_B, 0), 7);

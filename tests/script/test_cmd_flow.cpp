@@ -116,15 +116,7 @@ void BeginMainScript(SCRIPT_BUILDER* b)
 
 // ---- test handlers for the halt and the yield ----
 
-int g_nHalts = 0;
 int g_nYields = 0;
-
-int TestHalt(void)
-{
-    ++g_nHalts;
-    g_pCurThread->nPC = g_nCurCommand;
-    return 1;
-}
 
 int TestYield(void)
 {
@@ -206,9 +198,9 @@ protected:
         }
         ASSERT_EQ(WriteGameFolder(dir.strNative, files), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
-        BindCommandHandler(KXCMD_WAIT, TestHalt);
+        BindCommandHandler(KXCMD_WAIT, HaltForTest);
         BindCommandHandler(KXCMD_THREAD_END, TestYield);
-        g_nHalts = 0;
+        g_nTestHalts = 0;
         g_nYields = 0;
         g_bEngineStop = 0;
     }
@@ -216,8 +208,8 @@ protected:
     // Runs scheduler passes until a thread halts or yields, the engine stops, or 1000 passes.
     void Run()
     {
-        const int nHalts = g_nHalts, nYields = g_nYields;
-        for (int i = 0; i < 1000 && !g_bEngineStop && g_nHalts == nHalts && g_nYields == nYields; ++i) {
+        const int nHalts = g_nTestHalts, nYields = g_nYields;
+        for (int i = 0; i < 1000 && !g_bEngineStop && g_nTestHalts == nHalts && g_nYields == nYields; ++i) {
             ++g_llPassCount;
             RunScriptThreads(g_pThreadRoot);
         }
@@ -238,7 +230,7 @@ protected:
     // The script ran to its halt without an error and with every stack closed.
     void ExpectCleanHalt(const ERROR_RECORDER& errors)
     {
-        EXPECT_EQ(g_nHalts, 1);
+        EXPECT_EQ(g_nTestHalts, 1);
         EXPECT_EQ(g_bEngineStop.load(), 0);
         for (const ERROR_RECORD& r : errors.reports) ADD_FAILURE() << r.nId << " " << r.strText;
         EXPECT_EQ(System()->nIfDepth, 0);
@@ -677,7 +669,7 @@ protected:
         if (c.bHalt) Halt(&b);
         Start({&b});
         Run();
-        EXPECT_EQ(g_nHalts, 0);
+        EXPECT_EQ(g_nTestHalts, 0);
         EXPECT_EQ(g_bEngineStop.load(), 1);
         ASSERT_EQ(errors.reports.size(), 1u);
         EXPECT_EQ(errors.reports[0].nId, c.nId);

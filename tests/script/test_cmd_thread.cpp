@@ -127,7 +127,6 @@ protected:
     TEMP_DIR dir;
     std::string strOldCwd;
     ERROR_RECORDER errors;
-    CMD_HANDLER pfnStandIn = nullptr;
 
     void SetUp() override
     {
@@ -175,14 +174,7 @@ protected:
     {
         ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
-        pfnStandIn = g_apfnCmdHandlers[kProbe];
-        g_apfnCmdHandlers[kProbe] = CmdProbe;
-        for (int s = 0; s < g_nScripts; ++s) {
-            SCRIPT_BODY* p = g_ppScriptBody[s];
-            if (!p || !p->ppHandlerTables) continue;
-            for (int i = 0; i < p->nCommands; ++i)
-                if (p->ppHandlerTables[1][i] == pfnStandIn) p->ppHandlerTables[1][i] = CmdProbe;
-        }
+        BindCommandHandler(kProbe, CmdProbe);
     }
 
     // One frame; the probe records of the frame as "thread:tag".

@@ -96,6 +96,15 @@ void CloseObjectTreeGame(const std::string& strOldCwd)
     LeaveGameFolder(strOldCwd);
 }
 
+int g_nTestHalts = 0;
+
+int HaltForTest(void)
+{
+    ++g_nTestHalts;
+    g_pCurThread->nPC = g_nCurCommand;
+    return 1;
+}
+
 void BindCommandHandler(int nId, CMD_HANDLER pfn)
 {
     const CMD_HANDLER pfnOld = g_apfnCmdHandlers[nId];

@@ -30,3 +30,8 @@ void CloseObjectTreeGame(const std::string& strOldCwd);
 
 // Replaces the handler of a command, in the table and in every script body loaded so far.
 void BindCommandHandler(int nId, CMD_HANDLER pfn);
+
+// A command handler that halts the current thread at its command (the thread's turn ends and the
+// next one runs the command again), counting the halts in g_nTestHalts.
+extern int g_nTestHalts;
+int HaltForTest(void);
