@@ -670,10 +670,7 @@ protected:
         Start({&b});
         Run();
         EXPECT_EQ(g_nTestHalts, 0);
-        EXPECT_EQ(g_bEngineStop.load(), 1);
-        ASSERT_EQ(errors.reports.size(), 1u);
-        EXPECT_EQ(errors.reports[0].nId, c.nId);
-        EXPECT_EQ(errors.reports[0].bFatal, 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, c.nId));
         EXPECT_TRUE(EndsWith(errors.reports[0].strText, c.strText)) << errors.reports[0].strText;
     }
 };

@@ -278,11 +278,8 @@ TEST_P(EngineConfigTest, DamagedFilesAreRefused)
         g_nScreenWidth = 321;
         std::strcpy(g_szWindowTitle, "before");
         EXPECT_EQ(Load(), -1);
-        ASSERT_EQ(errors.reports.size(), 1u);
-        EXPECT_EQ(errors.reports[0].nId, KX_ERR_FILE_READ);
-        EXPECT_EQ(errors.reports[0].bFatal, 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_FILE_READ));
         EXPECT_TRUE(Contains(errors.reports[0].strText, "kxbin\\kxcfg.kbn")) << errors.reports[0].strText;
-        EXPECT_EQ(g_bEngineStop.load(), 1);
         EXPECT_EQ(g_nScreenWidth, 321);
         EXPECT_STREQ(g_szWindowTitle, "before");
     }
@@ -292,11 +289,8 @@ TEST_P(EngineConfigTest, DamagedFilesAreRefused)
     std::remove((dir.strNative + "/data.kpf").c_str());
     FreePackIndex();
     EXPECT_EQ(Load(), -1);
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, KX_ERR_FILE_MISSING);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_FILE_MISSING));
     EXPECT_TRUE(Contains(errors.reports[0].strText, "kxbin\\kxcfg.kbn")) << errors.reports[0].strText;
-    EXPECT_EQ(g_bEngineStop.load(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(LooseAndPacked, EngineConfigTest, ::testing::Values(false, true),
@@ -313,11 +307,8 @@ TEST_F(EngineConfigPack, PackFailuresStopTheLoad)
     std::remove((dir.strNative + "/data.kpf").c_str());
     g_bEngineStop = 0;
     EXPECT_EQ(LoadEngineConfig(), -1);
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, KX_ERR_PACK_OPEN);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_PACK_OPEN));
     EXPECT_TRUE(Contains(errors.reports[0].strText, "kxbin\\kxcfg.kbn")) << errors.reports[0].strText;
-    EXPECT_EQ(g_bEngineStop.load(), 1);
 
     FreePackIndex();
     PACK_WRITER_ENTRY e{KXBIN_KXCFG, BuildKxcfg(KXCFG{})};
