@@ -2,6 +2,7 @@
 #include "core/byte_reader.h"
 
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -18,11 +19,21 @@ int TakeBytes(BIN_CURSOR* pCur, size_t n, const uint8_t** pp)
     return 1;
 }
 
-uint64_t LoadLE(const uint8_t* p, int nBytes)
+// Reads a little-endian value of sizeof(T) bytes (a double as its bit pattern): 0, or -1 with
+// *pOut zero.
+template <class T>
+int ReadFixed(BIN_CURSOR* pCur, T* pOut)
 {
+    const uint8_t* p;
     uint64_t v = 0;
-    for (int i = nBytes - 1; i >= 0; i--) v = (v << 8) | p[i];
-    return v;
+    const int ok = TakeBytes(pCur, sizeof(T), &p);
+    if (ok)
+        for (int i = static_cast<int>(sizeof(T)) - 1; i >= 0; i--) v = (v << 8) | p[i];
+    if constexpr (std::is_floating_point_v<T>)
+        std::memcpy(pOut, &v, sizeof(T));
+    else
+        *pOut = static_cast<T>(v);
+    return ok ? 0 : -1;
 }
 
 }  // namespace
@@ -35,54 +46,12 @@ void InitBinCursor(BIN_CURSOR* pCur, const void* pBase, size_t nSize)
     pCur->bFailed = 0;
 }
 
-int ReadU8(BIN_CURSOR* pCur, uint8_t* pOut)
-{
-    const uint8_t* p;
-    int ok = TakeBytes(pCur, 1, &p);
-    *pOut = ok ? p[0] : 0;
-    return ok ? 0 : -1;
-}
-
-int ReadU16(BIN_CURSOR* pCur, uint16_t* pOut)
-{
-    const uint8_t* p;
-    int ok = TakeBytes(pCur, 2, &p);
-    *pOut = ok ? static_cast<uint16_t>(LoadLE(p, 2)) : 0;
-    return ok ? 0 : -1;
-}
-
-int ReadI32(BIN_CURSOR* pCur, int32_t* pOut)
-{
-    const uint8_t* p;
-    int ok = TakeBytes(pCur, 4, &p);
-    *pOut = ok ? static_cast<int32_t>(static_cast<uint32_t>(LoadLE(p, 4))) : 0;
-    return ok ? 0 : -1;
-}
-
-int ReadU32(BIN_CURSOR* pCur, uint32_t* pOut)
-{
-    const uint8_t* p;
-    int ok = TakeBytes(pCur, 4, &p);
-    *pOut = ok ? static_cast<uint32_t>(LoadLE(p, 4)) : 0;
-    return ok ? 0 : -1;
-}
-
-int ReadI64(BIN_CURSOR* pCur, int64_t* pOut)
-{
-    const uint8_t* p;
-    int ok = TakeBytes(pCur, 8, &p);
-    *pOut = ok ? static_cast<int64_t>(LoadLE(p, 8)) : 0;
-    return ok ? 0 : -1;
-}
-
-int ReadF64(BIN_CURSOR* pCur, double* pOut)
-{
-    const uint8_t* p;
-    int ok = TakeBytes(pCur, 8, &p);
-    uint64_t bits = ok ? LoadLE(p, 8) : 0;
-    std::memcpy(pOut, &bits, sizeof bits);
-    return ok ? 0 : -1;
-}
+int ReadU8(BIN_CURSOR* pCur, uint8_t* pOut) { return ReadFixed(pCur, pOut); }
+int ReadU16(BIN_CURSOR* pCur, uint16_t* pOut) { return ReadFixed(pCur, pOut); }
+int ReadI32(BIN_CURSOR* pCur, int32_t* pOut) { return ReadFixed(pCur, pOut); }
+int ReadU32(BIN_CURSOR* pCur, uint32_t* pOut) { return ReadFixed(pCur, pOut); }
+int ReadI64(BIN_CURSOR* pCur, int64_t* pOut) { return ReadFixed(pCur, pOut); }
+int ReadF64(BIN_CURSOR* pCur, double* pOut) { return ReadFixed(pCur, pOut); }
 
 int ReadCStr(BIN_CURSOR* pCur, const char** ppsz, size_t* pnLen)
 {

@@ -16,6 +16,7 @@
 #include "platform/plat_file.h"
 #include "script/engine_config.h"
 #include "script/preload_cache.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/pack_writer.h"
 
@@ -49,17 +50,11 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
         std::memcpy(abOldImageOrder, g_abImageExtOrder, sizeof abOldImageOrder);
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
     }
     void TearDown() override
     {
-        FreePackIndex();
         g_nCompilerFiles = 0;
         g_apCompilerFiles = nullptr;
         g_anPreloadCount[2] = 0;
@@ -68,7 +63,7 @@ protected:
         g_qwPackOffset = 0;
         g_szExePath[0] = '\0';
         std::memcpy(g_abImageExtOrder, abOldImageOrder, sizeof abOldImageOrder);
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
     void Pack(const std::string& strRelative, const std::vector<PACK_WRITER_ENTRY>& entries)
     {

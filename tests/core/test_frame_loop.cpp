@@ -425,10 +425,7 @@ TEST_F(FrameLoopTest, ProgramCounterOutsideTheBodyReports900050)
         p->ppHandlerTables = c.nTables == 2 ? body.tables : c.nTables == 1 ? tables : nullptr;
         pNode->pPayload = p;
         EXPECT_EQ(Pass(), SV{});
-        ASSERT_EQ(rec.reports.size(), 1u);
-        EXPECT_EQ(rec.reports[0].nId, 900050);
-        EXPECT_EQ(rec.reports[0].bFatal, 1);
-        EXPECT_EQ(g_bEngineStop.load(), 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(rec, 900050));
         RemoveNode(pNode);
         FreeTreeNode(pNode);
         free(p);

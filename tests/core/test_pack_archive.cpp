@@ -15,6 +15,7 @@
 #include "core/kx_hash.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/pack_writer.h"
 
@@ -50,24 +51,18 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         ASSERT_EQ(LoadCodecLibraries(), 0);
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
         g_bAppendedData = 0;
     }
     void TearDown() override
     {
-        FreePackIndex();
         g_bPackedData = 0;
         g_bAppendedData = 0;
         g_dwBareExeSize = 0;
         g_qwPackOffset = 0;
         UnloadCodecLibraries();
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
 
     void Pack(const std::string& strRelative, const std::vector<PACK_WRITER_ENTRY>& entries,

@@ -29,6 +29,7 @@
 #include "script/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
@@ -46,31 +47,14 @@ inline BUILDER_ARG I(int nId, int64_t v, uint8_t bOp = ARGOP_SET)
 }
 inline BUILDER_ARG T(int nId, const std::string& s) { return ExprArg(static_cast<uint8_t>(nId), MakeExprText(s), EVALTYPE_TEXT); }
 // The output designation of the information command: the integer or the text variable.
-inline BUILDER_ARG OutInt()
-{
-    std::vector<uint8_t> c;
-    ExprAsmVar(c, kVarInt);
-    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_INT);
-}
-inline BUILDER_ARG OutText()
-{
-    std::vector<uint8_t> c;
-    ExprAsmVar(c, kVarText);
-    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_TEXT);
-}
+inline BUILDER_ARG OutInt() { return ExprArg(LAYER_INFO_ARG_OUT, MakeExprVar(kVarInt), EVALTYPE_INT); }
+inline BUILDER_ARG OutText() { return ExprArg(LAYER_INFO_ARG_OUT, MakeExprVar(kVarText), EVALTYPE_TEXT); }
 
 // Element k of the integer or the text array as the output.
-inline BUILDER_ARG OutIntAt(int64_t k)
-{
-    std::vector<uint8_t> c;
-    ExprAsmElement(c, kVarInts, {k});
-    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_INT);
-}
+inline BUILDER_ARG OutIntAt(int64_t k) { return ExprArg(LAYER_INFO_ARG_OUT, MakeExprElement(kVarInts, {k}), EVALTYPE_INT); }
 inline BUILDER_ARG OutTextAt(int64_t k)
 {
-    std::vector<uint8_t> c;
-    ExprAsmElement(c, kVarTexts, {k});
-    return ExprArg(LAYER_INFO_ARG_OUT, c, EVALTYPE_TEXT);
+    return ExprArg(LAYER_INFO_ARG_OUT, MakeExprElement(kVarTexts, {k}), EVALTYPE_TEXT);
 }
 
 // A 24-bit BMP of w x h pixels given as 0xRRGGBB values (rows top-down).
@@ -95,21 +79,11 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
-        InstallEvaluator();
-        InstallSystemVariables();
-        PlatUseFakeClock(1);
-        PlatSetFakeTime(100000);
         g_bEngineStop = 0;
         g_bFullRedraw = 0;
         g_pCaptureLayer = nullptr;
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
-        ASSERT_EQ(CreateObjectTrees(), 0);
+        ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
         s_pLayerSet = W0();
         g_LayerHooks = {};
         g_LayerHooks.pfnWindowLayerSetSlot = [](int i) { return i == 0 ? &s_pLayerSet : nullptr; };
@@ -124,22 +98,13 @@ protected:
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
-        FreeObjectTrees();
-        FreeCommandArgTexts();
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        g_pfnScriptLocation = nullptr;
+        CloseObjectTreeGame(strOldCwd);
         g_LayerHooks = {};
         s_pLayerSet = nullptr;
         for (int i = 0; i < KX_WINDOWS; ++i) g_apWindowState[i] = apSavedWindow[i];
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
         g_bEngineStop = 0;
         g_bFullRedraw = 0;
-        FreePackIndex();
-        PlatUseFakeClock(0);
-        PlatSetCurrentDir(strOldCwd.c_str());
     }
     // A fresh tree and script between the cases of a table.
     void Reset()
@@ -168,6 +133,25 @@ protected:
         ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
         Pass();
+    }
+    // One question of the information command: its arguments after the common ones, and the answer.
+    struct INFO_CASE {
+        std::vector<BUILDER_ARG> args;
+        int64_t llExpected;
+    };
+    // Asks every case, the common arguments first, into element i of the integer array, runs the
+    // script and expects the answers without an error.
+    void AskAndExpect(const std::vector<BUILDER_ARG>& common, const std::vector<INFO_CASE>& cases)
+    {
+        for (size_t i = 0; i < cases.size(); ++i) {
+            std::vector<BUILDER_ARG> args = common;
+            args.insert(args.end(), cases[i].args.begin(), cases[i].args.end());
+            args.push_back(OutIntAt(int64_t(i)));
+            Info(args);
+        }
+        Run();
+        ASSERT_TRUE(errors.reports.empty());
+        for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(GetVarInt(kVarInts, int64_t(i)), cases[i].llExpected) << i;
     }
     void Pass()
     {

@@ -115,11 +115,7 @@ TEST_F(LayerCmdTest, ChildSearchCountsFromTheTop)
     const int64_t user1[] = {7, 7, 9};
     for (int i = 0; i < 3; ++i)
         Layer({T(0, "g/c"), I(1, i + 1), T(46, ""), I(56, user1[i]), I(57, i + 1)});
-    struct CASE {
-        ARGS args;
-        int64_t llExpected;
-    };
-    const std::vector<CASE> cases = {
+    const std::vector<INFO_CASE> cases = {
         {{I(26, 7)}, 2},
         {{I(26, 7), I(32, 3)}, 3},
         {{I(26, 7), I(32, -4)}, 2},
@@ -131,15 +127,7 @@ TEST_F(LayerCmdTest, ChildSearchCountsFromTheTop)
         {{I(27, 2)}, 2},
         {{I(26, 9), I(27, 2)}, -1},
     };
-    for (size_t i = 0; i < cases.size(); ++i) {
-        ARGS args = {T(0, "g/"), I(28, 1)};
-        args.insert(args.end(), cases[i].args.begin(), cases[i].args.end());
-        args.push_back(OutIntAt(int64_t(i)));
-        Info(args);
-    }
-    Run();
-    ASSERT_TRUE(errors.reports.empty());
-    for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(GetVarInt(kVarInts, int64_t(i)), cases[i].llExpected) << i;
+    AskAndExpect({T(0, "g/"), I(28, 1)}, cases);
 }
 
 // Window pixels: the window's mouse point (or the given coordinates) against the layer's window
@@ -159,11 +147,7 @@ TEST_F(LayerCmdTest, WindowAndLayerPixels)
     dir.Write("pic.bmp", WriteBmp(2, 2, opt, px.data(), nullptr));
     Layer({T(0, "g/"), I(6, 1), I(9, 30), I(10, 20), I(4, 10), I(5, 5)});
     Layer({T(0, "g/p"), I(6, 1), T(46, "pic.bmp"), I(4, 2), I(5, 4)});   // window position (12, 9)
-    struct CASE {
-        ARGS args;
-        int64_t llExpected;
-    };
-    const std::vector<CASE> cases = {
+    const std::vector<INFO_CASE> cases = {
         {{I(21, 0)}, 0x102030},
         {{I(22, 0)}, 0x80},
         {{I(23, 0)}, int64_t(int32_t(0x80102030u))},
@@ -177,15 +161,7 @@ TEST_F(LayerCmdTest, WindowAndLayerPixels)
         {{I(21, 0), I(34, 40)}, -1},                  // outside window 0
         {{I(24, 1), I(34, 1), I(35, 0)}, 0x405060},
     };
-    for (size_t i = 0; i < cases.size(); ++i) {
-        ARGS args = {T(0, "g/p")};
-        args.insert(args.end(), cases[i].args.begin(), cases[i].args.end());
-        args.push_back(OutIntAt(int64_t(i)));
-        Info(args);
-    }
-    Run();
-    ASSERT_TRUE(errors.reports.empty());
-    for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(GetVarInt(kVarInts, int64_t(i)), cases[i].llExpected) << i;
+    ASSERT_NO_FATAL_FAILURE(AskAndExpect({T(0, "g/p")}, cases));
     EXPECT_EQ(ReadLayerPixel(nullptr, 0, 0, KX_PIXEL_RGB), -1);
 }
 

@@ -25,6 +25,7 @@
 #include "script/system_vars.h"
 #include "script/variables.h"
 #include "tests/image/layer_fixture.h"
+#include "tests/support/game_folder.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/frame_sheet_writer.h"
@@ -83,17 +84,13 @@ protected:
         LayerTreeTest::SetUp();
         InstallFrameSheets();
         std::strcpy(g_pszLayerPath, "W0");
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         pA = Plain("W0/a", 2, 2, 0, 0, 1);
         ASSERT_NE(pA, nullptr);
     }
     void TearDown() override
     {
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
         LayerTreeTest::TearDown();
         g_pszLayerPath[0] = '\0';
     }
@@ -271,20 +268,7 @@ enum : uint16_t { V_A = 1000, V_B, V_C, V_D, V_E, V_F, V_S };
 
 EXPR_BYTES I(int64_t v) { return MakeExprInt(v); }
 EXPR_BYTES T(const std::string& s) { return MakeExprText(s); }
-EXPR_BYTES Var(uint16_t n)
-{
-    EXPR_BYTES c;
-    ExprAsmVar(c, n);
-    return c;
-}
-
-int g_nHalts = 0;
-int TestHalt(void)
-{
-    ++g_nHalts;
-    g_pCurThread->nPC = g_nCurCommand;
-    return 1;
-}
+EXPR_BYTES Var(uint16_t n) { return MakeExprVar(n); }
 
 const std::vector<KXE_ENTRY> kMessages = {{101250, "NOLAYER:%s:%s"}, {101140, "TYPE"}};
 
@@ -302,20 +286,8 @@ protected:
     // Frees the tables, the variables, every thread and the game files.
     void StopScripts()
     {
-        FreeScriptTables();
-        FreeVarTable();
-        g_pfnScriptLocation = nullptr;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        if (g_pThreadRoot) {
-            while (TREE_NODE* p = g_pThreadRoot->pFirstChild) {
-                FreeScriptThread(static_cast<SCRIPT_THREAD*>(p->pPayload));
-                RemoveNode(p);
-                FreeTreeNode(p);
-            }
-            FreeTreeNode(g_pThreadRoot);
-        }
-        g_pThreadRoot = nullptr;
+        FreeScriptGame();
+        pSystem = nullptr;
         std::filesystem::remove_all(dir.strNative + "/kxbin");
     }
 
@@ -325,12 +297,9 @@ protected:
         EmitCommand(b, KXCMD_WAIT, {});
         InstallEvaluator();
         InstallSystemVariables();
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
-        SCRIPT_THREAD* p = AttachScriptThread(pSystem);
-        ASSERT_NE(p, nullptr);
-        p->bRoot = 1;
+        pSystem = CreateSystemThread();
+        ASSERT_NE(pSystem, nullptr);
+        static_cast<SCRIPT_THREAD*>(pSystem->pPayload)->bRoot = 1;
         GAME_DATA game = DefaultGameData();
         game.defs = StandardSysVarDefs();
         for (uint16_t n : {V_A, V_B, V_C, V_D, V_E}) game.defs.push_back(MakeIntVarDef(n, -1));
@@ -342,17 +311,10 @@ protected:
         ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
         // The wait at the end halts the thread (in the table and in every body loaded so far).
-        const CMD_HANDLER pfnOld = g_apfnCmdHandlers[KXCMD_WAIT];
-        g_apfnCmdHandlers[KXCMD_WAIT] = TestHalt;
-        for (int32_t s = 0; s < g_nScripts; ++s) {
-            SCRIPT_BODY* pBody = g_ppScriptBody[s];
-            if (!pBody || !pBody->ppHandlerTables) continue;
-            for (int32_t i = 0; i < pBody->nCommands; ++i)
-                if (pBody->ppHandlerTables[1][i] == pfnOld) pBody->ppHandlerTables[1][i] = TestHalt;
-        }
-        g_nHalts = 0;
+        BindCommandHandler(KXCMD_WAIT, HaltForTest);
+        g_nTestHalts = 0;
         g_bEngineStop = 0;
-        for (int i = 0; i < 100 && !g_bEngineStop && g_nHalts == 0; ++i) {
+        for (int i = 0; i < 100 && !g_bEngineStop && g_nTestHalts == 0; ++i) {
             ++g_llPassCount;
             RunScriptThreads(g_pThreadRoot);
         }
@@ -393,7 +355,7 @@ TEST_F(FrameSheetScriptTest, CommandsLoadShowAnswerAndFree)
     EmitCommand(&b, KXCMD_FRAME_SHEET_FREE, {ExprArg(0, T("a"), EVALTYPE_TEXT)});
     Info(&b, "a", V_E, 3);
     RunScript(&b);
-    EXPECT_EQ(g_nHalts, 1);
+    EXPECT_EQ(g_nTestHalts, 1);
     for (const ERROR_RECORD& r : errors.reports) ADD_FAILURE() << r.nId << " " << r.strText;
     EXPECT_EQ(GetVarInt(V_A, 0), 3);
     EXPECT_EQ(GetVarInt(V_B, 0), 7);

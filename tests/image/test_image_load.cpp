@@ -22,7 +22,7 @@
 #include "image/image_load.h"
 #include "platform/plat_file.h"
 #include "platform/plat_jpeg.h"
-#include "tests/image/layer_fixture.h"
+#include "tests/image/picture_fixture.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/gif_writer.h"
 #include "tools/lib/jpeg_writer.h"
@@ -60,11 +60,6 @@ std::vector<uint32_t> SmoothPixels(int w, int h)
             v[size_t(y) * w + x] = 0xFF000000u | (uint32_t((x * 255) / w) << 16) | (uint32_t((y * 255) / h) << 8) |
                                    uint32_t(((x + y) * 127) / (w + h));
     return v;
-}
-
-uint32_t Normal(uint32_t p)
-{
-    return (p >> 24) == 0 ? uint32_t(KX_TRANSPARENT_PIXEL) : p;
 }
 
 // ---- independent encoders and decoders (the libraries used directly) ----
@@ -165,62 +160,18 @@ BYTES EncodeWebPLossless(const std::vector<uint32_t>& px, int w, int h)
 
 // ---- the fixture: a game folder, the codec modules bound, one layer ----
 
-class ImageLoadTest : public LayerTreeTest {
+class ImageLoadTest : public PictureLayerTest {
 protected:
-    TEMP_DIR dir;
-    std::string strOldCwd;
-    TREE_NODE* pNode = nullptr;
-    LAYER* pLayer = nullptr;
-
-    void SetUp() override
-    {
-        LayerTreeTest::SetUp();
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
-        ASSERT_EQ(LoadCodecLibraries(), 0);
-        ASSERT_EQ(LoadWebPDLL(), 0);
-        pNode = Plain("pic", 3, 2, 0, 0, 1, 0xFF112233u);
-        ASSERT_NE(pNode, nullptr);
-        pLayer = L(pNode);
-        g_bEngineStop = 0;
-    }
-    void TearDown() override
-    {
-        UnloadCodecLibraries();
-        FreePackIndex();
-        PlatSetCurrentDir(strOldCwd.c_str());
-        g_bEngineStop = 0;
-        LayerTreeTest::TearDown();
-    }
     int Load(const char* pszFile, const BYTES& data)
     {
         dir.Write(pszFile, data);
         return LoadImageFile(pLayer, pszFile);
     }
-    uint32_t Px(int x, int y) const
-    {
-        uint32_t v;
-        std::memcpy(&v, pLayer->pDisplayPixels + (size_t(y) * pLayer->nWidth + x) * 4, 4);
-        return v;
-    }
     // The layer's pixels equal the expected ones after the transparent normal form.
     void ExpectPixels(const std::vector<uint32_t>& expected, int w, int h)
     {
-        ASSERT_EQ(pLayer->nWidth, w);
-        ASSERT_EQ(pLayer->nHeight, h);
-        EXPECT_EQ(pLayer->nBufWidth, w);
+        PictureLayerTest::ExpectPixels(expected, w, h);
         EXPECT_EQ(pLayer->nBufHeight, h);
-        EXPECT_EQ(pLayer->pDisplayPixels, pLayer->pOwnedPixels);
-        int nBad = 0;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                if (Px(x, y) != Normal(expected[size_t(y) * w + x]) && nBad++ < 5)
-                    ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex << Px(x, y) << " expected "
-                                  << Normal(expected[size_t(y) * w + x]);
     }
     // The previous 3 x 2 image is still there.
     void ExpectUnchanged()

@@ -16,7 +16,7 @@
 #include "image/kcg_format.h"
 #include "imageproc/worker_pool.h"
 #include "platform/plat_file.h"
-#include "tests/image/layer_fixture.h"
+#include "tests/image/picture_fixture.h"
 #include "tools/lib/kcg_writer.h"
 #include "tools/lib/pack_writer.h"
 
@@ -36,47 +36,24 @@ std::vector<uint32_t> RandomPixels(int w, int h, uint32_t seed)
     return v;
 }
 
-uint32_t Normal(uint32_t p)
-{
-    return (p >> 24) == 0 ? uint32_t(KX_TRANSPARENT_PIXEL) : p;
-}
-
 const char* const k_apszCodec[] = {"raw", "zlib", "snappy", "webp"};
 
-class KcgTest : public LayerTreeTest {
+class KcgTest : public PictureLayerTest {
 protected:
-    TEMP_DIR dir;
-    std::string strOldCwd;
-    LAYER* pLayer = nullptr;
     int8_t nOldWorkers = 0;
 
     void SetUp() override
     {
-        LayerTreeTest::SetUp();
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
-        ASSERT_EQ(LoadCodecLibraries(), 0);
-        ASSERT_EQ(LoadWebPDLL(), 0);
+        PictureLayerTest::SetUp();
+        if (HasFatalFailure()) return;
         InstallKcgJobs();
         nOldWorkers = g_nWorkers;
-        TREE_NODE* pNode = Plain("pic", 3, 2, 0, 0, 1, 0xFF112233u);
-        ASSERT_NE(pNode, nullptr);
-        pLayer = L(pNode);
-        g_bEngineStop = 0;
     }
     void TearDown() override
     {
         StopWorkerThreads();
         SetWorkerCountForTest(nOldWorkers);
-        UnloadCodecLibraries();
-        FreePackIndex();
-        PlatSetCurrentDir(strOldCwd.c_str());
-        g_bEngineStop = 0;
-        LayerTreeTest::TearDown();
+        PictureLayerTest::TearDown();
     }
     // n image workers, running as threads.
     void Workers(int n)
@@ -100,18 +77,8 @@ protected:
     }
     void ExpectPixels(const std::vector<uint32_t>& expected, int w, int h)
     {
-        ASSERT_EQ(pLayer->nWidth, w);
-        ASSERT_EQ(pLayer->nHeight, h);
-        EXPECT_EQ(pLayer->nBufWidth, w);
+        PictureLayerTest::ExpectPixels(expected, w, h);
         EXPECT_EQ(pLayer->bHasAlpha, 1);
-        EXPECT_EQ(pLayer->pDisplayPixels, pLayer->pOwnedPixels);
-        int nBad = 0;
-        for (size_t i = 0; i < size_t(w) * h; ++i) {
-            uint32_t v;
-            std::memcpy(&v, pLayer->pDisplayPixels + 4 * i, 4);
-            if (v != Normal(expected[i]) && nBad++ < 5)
-                ADD_FAILURE() << "pixel " << i << ": " << std::hex << v << " expected " << Normal(expected[i]);
-        }
     }
     void ExpectUnchanged()
     {

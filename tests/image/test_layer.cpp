@@ -380,10 +380,7 @@ TEST_F(LayerRecordTest, AllocPixelBufferLimitsAndErrors)
         EXPECT_EQ(p, nullptr);
         EXPECT_EQ(pOld[0], 0x5A);  // the old buffer is still the caller's
         free(pOld);
-        ASSERT_EQ(rec.reports.size(), 1u);
-        EXPECT_EQ(rec.reports[0].nId, c.nError);
-        EXPECT_EQ(rec.reports[0].bFatal, 1);
-        EXPECT_EQ(g_bEngineStop.load(), 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(rec, c.nError));
         if (c.nError == 104030) {
             EXPECT_NE(rec.reports[0].strText.find("big.bmp"), std::string::npos);
         }

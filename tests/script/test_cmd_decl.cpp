@@ -36,18 +36,8 @@ namespace {
 
 using CODE = std::vector<uint8_t>;
 
-CODE Var(uint16_t v)
-{
-    CODE c;
-    ExprAsmVar(c, v);
-    return c;
-}
-CODE Elem(uint16_t v, const std::vector<int64_t>& subs)
-{
-    CODE c;
-    ExprAsmElement(c, v, subs);
-    return c;
-}
+CODE Var(uint16_t v) { return MakeExprVar(v); }
+CODE Elem(uint16_t v, const std::vector<int64_t>& subs) { return MakeExprElement(v, subs); }
 CODE Whole(uint16_t v)
 {
     CODE c;
@@ -170,10 +160,7 @@ std::string Text(int nVar, int64_t llElem)
 // The run ended at the first error: exactly this report, fatal, the engine stopping.
 void ExpectStoppedBy(const ERROR_RECORDER& errors, int nId)
 {
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, nId);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
-    EXPECT_EQ(g_bEngineStop.load(), 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, nId));
     EXPECT_FALSE(g_bHalted);
 }
 

@@ -107,21 +107,7 @@ protected:
         ASSERT_GE(EmitCommand(&b, static_cast<uint8_t>(nOp), v), 0);
     }
     // The closing wait, the folder written and the scripts started.
-    void Start()
-    {
-        Cmd(KXCMD_WAIT, {{0, kPark}});
-        ASSERT_EQ(FinishScriptBody(&b), 0) << b.strError;
-        GAME_DATA game = DefaultGameData();
-        game.scripts = {ScriptFromBuilder("main.txt", b)};
-        ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
-        ASSERT_EQ(StartScriptSystem(), 0);
-        ASSERT_TRUE(errors.reports.empty());
-    }
-    void Pass()
-    {
-        ++g_llPassCount;
-        RunScriptThreads(g_pThreadRoot);
-    }
+    void Start() { StartParked(kPark); }
     // The command the thread runs next, relative to the first one the test emitted.
     int NextCommand() const { return System()->nPC; }
     bool Parked() const { return System()->nWaitFrames > kPark - 5; }

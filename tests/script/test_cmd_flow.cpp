@@ -24,6 +24,7 @@
 #include "script/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -53,18 +54,8 @@ enum { SV_PASS = 48, SV_ARG_INT = 53, SV_ARG_FLOAT = 54, SV_ARG_TEXT = 55, SV_AR
 CODE I(int64_t v) { return MakeExprInt(v); }
 CODE D(double d) { return MakeExprDouble(d); }
 CODE T(const std::string& s) { return MakeExprText(s); }
-CODE V(uint16_t n)
-{
-    CODE c;
-    ExprAsmVar(c, n);
-    return c;
-}
-CODE El(uint16_t n, int64_t k)
-{
-    CODE c;
-    ExprAsmElement(c, n, {k});
-    return c;
-}
+CODE V(uint16_t n) { return MakeExprVar(n); }
+CODE El(uint16_t n, int64_t k) { return MakeExprElement(n, {k}); }
 CODE Op(CODE a, const CODE& b, char cOp)
 {
     a.insert(a.end(), b.begin(), b.end());
@@ -116,17 +107,16 @@ BUILDER_ARG IndexArg(SCRIPT_BUILDER* b, uint8_t bId, int64_t llCommand)
 
 std::optional<CODE> Item(CODE c) { return c; }
 
+// Script 0 from the label SYSTEM_START, where the SYSTEM thread starts.
+void BeginMainScript(SCRIPT_BUILDER* b)
+{
+    InitScriptBuilder(b, 0);
+    AddLabel(b, "SYSTEM_START");
+}
+
 // ---- test handlers for the halt and the yield ----
 
-int g_nHalts = 0;
 int g_nYields = 0;
-
-int TestHalt(void)
-{
-    ++g_nHalts;
-    g_pCurThread->nPC = g_nCurCommand;
-    return 1;
-}
 
 int TestYield(void)
 {
@@ -155,11 +145,7 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         InstallEvaluator();
         InstallSystemVariables();
     }
@@ -167,26 +153,13 @@ protected:
     {
         Stop();
         FillCmdHandlers(KX_COMMAND_COUNT);
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
 
     // Frees the tables, the variables and every thread.
     void Stop()
     {
-        FreeScriptTables();
-        FreeVarTable();
-        g_pfnScriptLocation = nullptr;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        if (g_pThreadRoot) {
-            while (TREE_NODE* p = g_pThreadRoot->pFirstChild) {
-                FreeScriptThread(static_cast<SCRIPT_THREAD*>(p->pPayload));
-                RemoveNode(p);
-                FreeTreeNode(p);
-            }
-            FreeTreeNode(g_pThreadRoot);
-        }
-        g_pThreadRoot = nullptr;
+        FreeScriptGame();
         pSystem = nullptr;
         std::filesystem::remove_all(dir.strNative + "/kxbin");
     }
@@ -202,31 +175,14 @@ protected:
         return d;
     }
 
-    // Replaces the handler of a command, in the table and in every body loaded so far.
-    static void Bind(int nId, CMD_HANDLER pfn)
-    {
-        const CMD_HANDLER pfnOld = g_apfnCmdHandlers[nId];
-        g_apfnCmdHandlers[nId] = pfn;
-        for (int32_t s = 0; s < g_nScripts; ++s) {
-            SCRIPT_BODY* pBody = g_ppScriptBody[s];
-            if (!pBody || !pBody->ppHandlerTables) continue;
-            for (int32_t i = 0; i < pBody->nCommands; ++i)
-                if (pBody->ppHandlerTables[1][i] == pfnOld) pBody->ppHandlerTables[1][i] = pfn;
-        }
-    }
-
     // Loads a game of the given scripts (names main.txt, s1.txt, ...) with SYSTEM at SYSTEM_START.
     // bDropBody: the body file of that script index is left out.
     void Start(const std::vector<SCRIPT_BUILDER*>& scripts, int nDropBody = -1)
     {
         Stop();
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
+        pSystem = CreateSystemThread();
         ASSERT_NE(pSystem, nullptr);
-        SCRIPT_THREAD* p = AttachScriptThread(pSystem);
-        ASSERT_NE(p, nullptr);
-        p->bRoot = 1;
+        System()->bRoot = 1;
 
         GAME_DATA game = DefaultGameData();
         game.defs = Defs();
@@ -242,9 +198,9 @@ protected:
         }
         ASSERT_EQ(WriteGameFolder(dir.strNative, files), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
-        Bind(KXCMD_WAIT, TestHalt);
-        Bind(KXCMD_THREAD_END, TestYield);
-        g_nHalts = 0;
+        BindCommandHandler(KXCMD_WAIT, HaltForTest);
+        BindCommandHandler(KXCMD_THREAD_END, TestYield);
+        g_nTestHalts = 0;
         g_nYields = 0;
         g_bEngineStop = 0;
     }
@@ -252,8 +208,8 @@ protected:
     // Runs scheduler passes until a thread halts or yields, the engine stops, or 1000 passes.
     void Run()
     {
-        const int nHalts = g_nHalts, nYields = g_nYields;
-        for (int i = 0; i < 1000 && !g_bEngineStop && g_nHalts == nHalts && g_nYields == nYields; ++i) {
+        const int nHalts = g_nTestHalts, nYields = g_nYields;
+        for (int i = 0; i < 1000 && !g_bEngineStop && g_nTestHalts == nHalts && g_nYields == nYields; ++i) {
             ++g_llPassCount;
             RunScriptThreads(g_pThreadRoot);
         }
@@ -274,12 +230,20 @@ protected:
     // The script ran to its halt without an error and with every stack closed.
     void ExpectCleanHalt(const ERROR_RECORDER& errors)
     {
-        EXPECT_EQ(g_nHalts, 1);
+        EXPECT_EQ(g_nTestHalts, 1);
         EXPECT_EQ(g_bEngineStop.load(), 0);
         for (const ERROR_RECORD& r : errors.reports) ADD_FAILURE() << r.nId << " " << r.strText;
         EXPECT_EQ(System()->nIfDepth, 0);
         EXPECT_EQ(System()->nLoopDepth, 0);
         EXPECT_EQ(System()->nCallDepth, 0);
+    }
+    // Ends the script with a halt, loads and runs it, and expects it to reach the halt cleanly.
+    void HaltAndRun(SCRIPT_BUILDER* b, const ERROR_RECORDER& errors)
+    {
+        Halt(b);
+        Start({b});
+        Run();
+        ExpectCleanHalt(errors);
     }
 };
 
@@ -294,8 +258,7 @@ TEST_F(FlowTest, LoopRunsItsBodyAsOftenAsItsCountSays)
         SCOPED_TRACE(c.llCount);
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         BeginLoop(&b, I(c.llCount));
         Add(&b, V_A, 1);
         Log(&b, V(SV_PASS));
@@ -304,10 +267,7 @@ TEST_F(FlowTest, LoopRunsItsBodyAsOftenAsItsCountSays)
         EndIf(&b);
         EndLoop(&b);
         Add(&b, V_B, 1);
-        Halt(&b);
-        Start({&b});
-        Run();
-        ExpectCleanHalt(errors);
+        HaltAndRun(&b, errors);
         EXPECT_EQ(GetVarInt(V_A, 0), c.llPasses);
         EXPECT_EQ(GetVarInt(V_B, 0), 1);
         std::vector<int64_t> passes;
@@ -320,8 +280,7 @@ TEST_F(FlowTest, BreakAndContinueLeaveNestedLoops)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     BeginLoop(&b, I(3));
     Add(&b, V_A, 1);
     BeginLoop(&b, I(4));
@@ -339,10 +298,7 @@ TEST_F(FlowTest, BreakAndContinueLeaveNestedLoops)
     Add(&b, V_E, 1);
     EndLoop(&b);
     Add(&b, V_D, 1);
-    Halt(&b);
-    Start({&b});
-    Run();
-    ExpectCleanHalt(errors);
+    HaltAndRun(&b, errors);
     EXPECT_EQ(GetVarInt(V_A, 0), 2);   // outer passes entered
     EXPECT_EQ(GetVarInt(V_B, 0), 7);
     EXPECT_EQ(GetVarInt(V_C, 0), 3);   // b = 1, 3, 5
@@ -359,8 +315,7 @@ TEST_F(FlowTest, IfElseChainsTakeOneBranch)
         SCOPED_TRACE(x);
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         Let(&b, V(V_A), I(x));
         BeginIf(&b, Eq(V_A, 1));
         Let(&b, V(V_B), I(10));
@@ -374,10 +329,7 @@ TEST_F(FlowTest, IfElseChainsTakeOneBranch)
         BeginIf(&b, Eq(V_A, 2));   // without a further branch
         Add(&b, V_C, 1);
         EndIf(&b);
-        Halt(&b);
-        Start({&b});
-        Run();
-        ExpectCleanHalt(errors);
+        HaltAndRun(&b, errors);
         EXPECT_EQ(GetVarInt(V_B, 0), 10 * x);
         EXPECT_EQ(GetVarInt(V_C, 0), x == 2 ? 1 : 0);
     }
@@ -387,8 +339,7 @@ TEST_F(FlowTest, IfBreakAndIfRetryLeaveOrRepeatEnclosingBlocks)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     // Without a count: on to the END-IF of the innermost block, which closes it.
     BeginIf(&b, I(1));
     Add(&b, V_A, 1);
@@ -423,10 +374,7 @@ TEST_F(FlowTest, IfBreakAndIfRetryLeaveOrRepeatEnclosingBlocks)
     EmitIfRetry(&b, I(2));
     EndIf(&b);
     EndIf(&b);
-    Halt(&b);
-    Start({&b});
-    Run();
-    ExpectCleanHalt(errors);
+    HaltAndRun(&b, errors);
     EXPECT_EQ(GetVarInt(V_A, 0), 111);
     EXPECT_EQ(GetVarInt(V_B, 0), 11);
     EXPECT_EQ(GetVarInt(V_C, 0), 1);
@@ -439,8 +387,7 @@ TEST_F(FlowTest, NestedCallsPassEveryValueTypeAndReturnValues)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     BUILDER_VALUES first;
     first.ints = {Item(I(5)), std::nullopt, Item(I(7))};   // the second omitted
     first.floats = {Item(D(2.5))};
@@ -524,8 +471,7 @@ TEST_F(FlowTest, CallTextsUseIntegerArithmeticAndCountsStopAtSixteen)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     // A text item whose record asks for floating arithmetic, and counts of 31 in the command word.
     EmitCommand(&b, KXCMD_GOSUB,
                 {ExprArg(KX_CALL_ARG_LABEL, T("sub"), EVALTYPE_TEXT), ExprArg(KX_CALL_ARG_INT, I(9)),
@@ -553,8 +499,7 @@ TEST_F(FlowTest, GotoOutOfASubroutineTakesTheDepthsOfItsCall)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     BeginIf(&b, I(1));
     BeginLoop(&b, I(2));
     EmitCall(&b, "sub");
@@ -620,8 +565,7 @@ TEST_F(FlowTest, LabelsComputedAtRunTime)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     Let(&b, V(V_C), I(5));
     Let(&b, V(V_D), I(7));
     Let(&b, V(V_E), I(9));
@@ -661,8 +605,7 @@ TEST_F(FlowTest, ReturnWithoutACallEndsANamedThreadOnly)
 {
     ERROR_RECORDER errors;
     SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    AddLabel(&b, "SYSTEM_START");
+    BeginMainScript(&b);
     Halt(&b);
     AddLabel(&b, "work");
     Add(&b, V_A, 1);
@@ -721,17 +664,13 @@ protected:
         SCOPED_TRACE(c.pszName);
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         c.build(&b);
         if (c.bHalt) Halt(&b);
         Start({&b});
         Run();
-        EXPECT_EQ(g_nHalts, 0);
-        EXPECT_EQ(g_bEngineStop.load(), 1);
-        ASSERT_EQ(errors.reports.size(), 1u);
-        EXPECT_EQ(errors.reports[0].nId, c.nId);
-        EXPECT_EQ(errors.reports[0].bFatal, 1);
+        EXPECT_EQ(g_nTestHalts, 0);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, c.nId));
         EXPECT_TRUE(EndsWith(errors.reports[0].strText, c.strText)) << errors.reports[0].strText;
     }
 };
@@ -839,8 +778,7 @@ TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)
         SCOPED_TRACE("if");
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         for (int i = 0; i < 128; ++i) BeginIf(&b, I(1));
         Halt(&b);
         for (int i = 0; i < 128; ++i) EndIf(&b);
@@ -855,8 +793,7 @@ TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)
         SCOPED_TRACE("loop");
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         for (int i = 0; i < 64; ++i) BeginLoop(&b, I(1));
         Halt(&b);
         for (int i = 0; i < 64; ++i) EndLoop(&b);
@@ -870,8 +807,7 @@ TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)
         SCOPED_TRACE("call");
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         EmitCall(&b, "rec");
         Halt(&b);
         AddLabel(&b, "rec");
@@ -892,8 +828,7 @@ TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)
         SCOPED_TRACE(g.pszText);
         ERROR_RECORDER errors;
         SCRIPT_BUILDER b;
-        InitScriptBuilder(&b, 0);
-        AddLabel(&b, "SYSTEM_START");
+        BeginMainScript(&b);
         for (int i = 0; i < g.nOuter; ++i) g.bLoop ? BeginLoop(&b, I(1)) : BeginIf(&b, I(1));
         EmitCall(&b, "entry");
         for (int i = 0; i < g.nOuter; ++i) g.bLoop ? EndLoop(&b) : EndIf(&b);

@@ -77,21 +77,7 @@ protected:
         rec.args.push_back(r);
         EmitRawCommand(&b, rec);
     }
-    void Start()
-    {
-        ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(kPark))}), 0);
-        ASSERT_EQ(FinishScriptBody(&b), 0) << b.strError;
-        GAME_DATA game = DefaultGameData();
-        game.scripts = {ScriptFromBuilder("main.txt", b)};
-        ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
-        ASSERT_EQ(StartScriptSystem(), 0);
-        ASSERT_TRUE(errors.reports.empty());
-    }
-    void Pass()
-    {
-        ++g_llPassCount;
-        RunScriptThreads(g_pThreadRoot);
-    }
+    void Start() { StartParked(kPark); }
     bool Parked() const { return System()->nWaitFrames > kPark - 5; }
     static std::string Text() { return std::string(g_pTextBuffer->pszText, static_cast<size_t>(g_pTextBuffer->nTextLen)); }
     static std::string Codes() { return std::string(g_pTextBuffer->pszCodes, static_cast<size_t>(g_pTextBuffer->nCodeCount)); }

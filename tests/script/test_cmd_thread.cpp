@@ -26,6 +26,7 @@
 #include "script/script_tables.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -78,18 +79,8 @@ constexpr uint16_t kVarInt = 1000, kVarFloat = 1001, kVarText = 1002, kVarInts =
 
 Bytes Int(int64_t v) { return MakeExprInt(v); }
 Bytes Text(const std::string& s) { return MakeExprText(s); }
-Bytes Var(uint16_t n)
-{
-    Bytes c;
-    ExprAsmVar(c, n);
-    return c;
-}
-Bytes Elem(uint16_t n, int64_t k)
-{
-    Bytes c;
-    ExprAsmElement(c, n, {k});
-    return c;
-}
+Bytes Var(uint16_t n) { return MakeExprVar(n); }
+Bytes Elem(uint16_t n, int64_t k) { return MakeExprElement(n, {k}); }
 BUILDER_ARG IntArg(uint8_t id, int64_t v, uint8_t bOp = ARGOP_SET) { return ExprArg(id, Int(v), EVALTYPE_INT, bOp); }
 BUILDER_ARG TextArg(uint8_t id, const std::string& s) { return ExprArg(id, Text(s), EVALTYPE_TEXT); }
 // An output designation of a variable (element) of the given evaluator type.
@@ -136,20 +127,10 @@ protected:
     TEMP_DIR dir;
     std::string strOldCwd;
     ERROR_RECORDER errors;
-    CMD_HANDLER pfnStandIn = nullptr;
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
-        InstallEvaluator();
-        InstallSystemVariables();
-        PlatUseFakeClock(1);
-        PlatSetFakeTime(100000);
+        ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
         g_EngineHooks = ENGINE_HOOKS{};
         g_nFps = 60;
         g_bFrameHold = 0;
@@ -158,23 +139,13 @@ protected:
         ResetFrameState();
         ResetFrameClock();
         g_probe.clear();
-        ASSERT_EQ(CreateObjectTrees(), 0);
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
-        FreeObjectTrees();
-        FreeCommandArgTexts();
+        CloseObjectTreeGame(strOldCwd);
         FillCmdHandlers(KX_COMMAND_IDS);
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        g_pfnScriptLocation = nullptr;
         g_llRerunPass = 0;
         g_llResumeKey = 0;
-        FreePackIndex();
-        PlatUseFakeClock(0);
-        PlatSetCurrentDir(strOldCwd.c_str());
     }
 
     static GAME_DATA Game(const std::vector<SCRIPT_BUILDER*>& scripts, const std::vector<std::string>& names = {})
@@ -203,14 +174,7 @@ protected:
     {
         ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
         ASSERT_EQ(StartScriptSystem(), 0);
-        pfnStandIn = g_apfnCmdHandlers[kProbe];
-        g_apfnCmdHandlers[kProbe] = CmdProbe;
-        for (int s = 0; s < g_nScripts; ++s) {
-            SCRIPT_BODY* p = g_ppScriptBody[s];
-            if (!p || !p->ppHandlerTables) continue;
-            for (int i = 0; i < p->nCommands; ++i)
-                if (p->ppHandlerTables[1][i] == pfnStandIn) p->ppHandlerTables[1][i] = CmdProbe;
-        }
+        BindCommandHandler(kProbe, CmdProbe);
     }
 
     // One frame; the probe records of the frame as "thread:tag".
@@ -777,10 +741,7 @@ TEST_F(StateTextTest, DamagedTextsAreRefusedAndChangeNothing)
         SCOPED_TRACE(c.strWhat);
         ERROR_RECORDER rec;
         EXPECT_EQ(DecodeThreadState(c.text.data(), c.text.size(), t), 0);
-        ASSERT_EQ(rec.reports.size(), 1u);
-        EXPECT_EQ(rec.reports[0].nId, c.nId);
-        EXPECT_EQ(rec.reports[0].bFatal, 1);
-        EXPECT_EQ(g_bEngineStop.load(), 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(rec, c.nId));
         EXPECT_EQ(t->nPC, 3);
         EXPECT_EQ(t->wScript, 0);
         EXPECT_EQ(t->nIfDepth, nIfBefore);

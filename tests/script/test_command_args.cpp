@@ -18,6 +18,7 @@
 #include "script/script_thread.h"
 #include "script/variables.h"
 #include "script/script_tables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/command_table.h"
@@ -220,17 +221,7 @@ protected:
 
 CODE Elem(uint16_t n, std::vector<int64_t> subs, uint8_t bPrefix = EXPR_PREFIX_NONE)
 {
-    CODE c;
-    ExprAsmElement(c, n, subs, bPrefix);
-    return c;
-}
-
-void ExpectFatal(const ERROR_RECORDER& errors, int nId, const std::string& strCase)
-{
-    ASSERT_EQ(errors.reports.size(), 1u) << strCase;
-    EXPECT_EQ(errors.reports[0].nId, nId) << strCase;
-    EXPECT_EQ(errors.reports[0].bFatal, 1) << strCase;
-    EXPECT_EQ(g_bEngineStop.load(), 1) << strCase;
+    return MakeExprElement(n, subs, bPrefix);
 }
 
 }  // namespace
@@ -393,7 +384,7 @@ TEST_F(CmdArgsTest, CheckKindsAcceptTheirRangeAndReportTheRest)
             continue;
         }
         EXPECT_EQ(rc, -1) << strCase;
-        ExpectFatal(errors, c.nErr, strCase);
+        ExpectOneFatalError(errors, c.nErr, strCase);
         if (c.pszMsg && !errors.reports.empty()) {
             EXPECT_NE(errors.reports[0].strText.find(c.pszMsg), std::string::npos)
                 << strCase << ": " << errors.reports[0].strText;
@@ -409,7 +400,7 @@ TEST_F(CmdArgsTest, FailingCheckStopsAndOnlyIntegersAreChecked)
     {
         ERROR_RECORDER errors;
         EXPECT_EQ(FetchCommandArgs(CMD_PROBE), -1);
-        ExpectFatal(errors, 101010, "a = 0");
+        ExpectOneFatalError(errors, 101010, "a = 0");
         EXPECT_EQ(SlotValue(1), 5);
         EXPECT_NE(ArgSlot(0), 0);
         EXPECT_EQ(ArgSlot(2), 0);   // after the failing one: not decoded
@@ -540,7 +531,7 @@ TEST_F(CmdArgsTest, DamagedRecordsAreRefused)
         if (c.nDamage & NO_THREAD) g_pCurThread = nullptr;
         ERROR_RECORDER errors;
         EXPECT_EQ(FetchCommandArgs(CMD_PROBE), c.rc) << c.pszCase;
-        if (c.nErr) ExpectFatal(errors, c.nErr, c.pszCase);
+        if (c.nErr) ExpectOneFatalError(errors, c.nErr, c.pszCase);
         else EXPECT_TRUE(errors.reports.empty()) << c.pszCase;
     }
     // The unevaluated argument whose length is a command index is offered to no evaluation.
@@ -551,7 +542,7 @@ TEST_F(CmdArgsTest, DamagedRecordsAreRefused)
     const uint8_t* pCode;
     uint32_t nLen;
     EXPECT_EQ(GetArgExpr(2, &pCode, &nLen), -1);
-    ExpectFatal(errors, 104010, "evaluating an unevaluated argument that does not fit");
+    ExpectOneFatalError(errors, 104010, "evaluating an unevaluated argument that does not fit");
     EXPECT_EQ(pCode, nullptr);
 }
 
@@ -560,12 +551,8 @@ TEST_F(CmdArgsTest, DecodesABodyLoadedFromItsFile)
 {
     InstallProbe({Arg("n", ARGKIND_INT, 13), Arg("s", ARGKIND_TEXT), Arg("end", ARGKIND_RAW)});
     TEMP_DIR dir;
-    const std::string strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-    InitPackNameTable();
-    FreePackIndex();
-    g_bPackedData = 0;
+    std::string strOldCwd;
+    ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
 
     SCRIPT_BUILDER b;
     InitScriptBuilder(&b, 0);
@@ -609,13 +596,12 @@ TEST_F(CmdArgsTest, DecodesABodyLoadedFromItsFile)
     EXPECT_EQ(g_anArgLen[ArgSlot(2)], 2);   // the command index of the target
     g_nCurCommand = 2;
     EXPECT_EQ(FetchCommandArgs(CMD_PROBE), -1);
-    ExpectFatal(errors, 101000, "257 for kind 13");
+    ExpectOneFatalError(errors, 101000, "257 for kind 13");
     EXPECT_EQ(g_nArgCount, 1);
 
     FreeScriptBodies();
     g_apszScriptName = nullptr;
     g_pVarDefs = nullptr;
     g_nVarDefsBytes = 0;
-    FreePackIndex();
-    PlatSetCurrentDir(strOldCwd.c_str());
+    LeaveGameFolder(strOldCwd);
 }

@@ -18,6 +18,7 @@
 #include "display/window_state.h"
 #include "platform/plat_file.h"
 #include "script/engine_config.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/kx_writers.h"
 #include "tools/lib/pack_writer.h"
@@ -25,6 +26,20 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// One global and the copy kept of it: the copy taken (bKeep) or put back.
+template <class T>
+void KeepOrRestore(T& global, T& kept, bool bKeep)
+{
+    if (bKeep) kept = global;
+    else global = kept;
+}
+template <class T, size_t N>
+void KeepOrRestore(T (&global)[N], T (&kept)[N], bool bKeep)
+{
+    if (bKeep) std::memcpy(kept, global, sizeof kept);
+    else std::memcpy(global, kept, sizeof kept);
+}
 
 // Every global the loader writes, saved and put back around each test so the other suites keep
 // their defaults.
@@ -35,53 +50,34 @@ struct CONFIG_GLOBALS {
     int nSoundMode;
     char szTitle[KX_WINDOW_TITLE_BYTES];
 
-    void Save()
+    void Save() { Transfer(true); }
+    void Restore() { Transfer(false); }
+    void Transfer(bool bKeep)
     {
-        bDebug = g_bDebug;
-        bDev = g_bDevSourceOrder;
-        bRelease = g_bReleaseSourceOrder;
-        bThreaded = g_bThreadedFrames;
-        bResizable = g_bResizable;
-        bFramed = g_bFramedWindow;
-        bSpare = g_bConfigSpare;
-        std::memcpy(abImage, g_abImageExtOrder, sizeof abImage);
-        std::memcpy(abSound, g_abSoundExtOrder, sizeof abSound);
-        nWidth = g_nScreenWidth;
-        nHeight = g_nScreenHeight;
-        nTexW = g_nScreenTexWidth;
-        nTexH = g_nScreenTexHeight;
-        nDeskW = g_nDesktopWidth;
-        nDeskH = g_nDesktopHeight;
-        nSoundMode = g_nSoundMode;
-        std::memcpy(szTitle, g_szWindowTitle, sizeof szTitle);
-    }
-    void Restore() const
-    {
-        g_bDebug = bDebug;
-        g_bDevSourceOrder = bDev;
-        g_bReleaseSourceOrder = bRelease;
-        g_bThreadedFrames = bThreaded;
-        g_bResizable = bResizable;
-        g_bFramedWindow = bFramed;
-        g_bConfigSpare = bSpare;
-        std::memcpy(g_abImageExtOrder, abImage, sizeof abImage);
-        std::memcpy(g_abSoundExtOrder, abSound, sizeof abSound);
-        g_nScreenWidth = nWidth;
-        g_nScreenHeight = nHeight;
-        g_nScreenTexWidth = nTexW;
-        g_nScreenTexHeight = nTexH;
-        g_nDesktopWidth = nDeskW;
-        g_nDesktopHeight = nDeskH;
-        g_nSoundMode = nSoundMode;
-        std::memcpy(g_szWindowTitle, szTitle, sizeof szTitle);
+        KeepOrRestore(g_bDebug, bDebug, bKeep);
+        KeepOrRestore(g_bDevSourceOrder, bDev, bKeep);
+        KeepOrRestore(g_bReleaseSourceOrder, bRelease, bKeep);
+        KeepOrRestore(g_bThreadedFrames, bThreaded, bKeep);
+        KeepOrRestore(g_bResizable, bResizable, bKeep);
+        KeepOrRestore(g_bFramedWindow, bFramed, bKeep);
+        KeepOrRestore(g_bConfigSpare, bSpare, bKeep);
+        KeepOrRestore(g_abImageExtOrder, abImage, bKeep);
+        KeepOrRestore(g_abSoundExtOrder, abSound, bKeep);
+        KeepOrRestore(g_nScreenWidth, nWidth, bKeep);
+        KeepOrRestore(g_nScreenHeight, nHeight, bKeep);
+        KeepOrRestore(g_nScreenTexWidth, nTexW, bKeep);
+        KeepOrRestore(g_nScreenTexHeight, nTexH, bKeep);
+        KeepOrRestore(g_nDesktopWidth, nDeskW, bKeep);
+        KeepOrRestore(g_nDesktopHeight, nDeskH, bKeep);
+        KeepOrRestore(g_nSoundMode, nSoundMode, bKeep);
+        KeepOrRestore(g_szWindowTitle, szTitle, bKeep);
     }
 };
 
 bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
-// A game folder as current and program folder with a 1920 x 1080 desktop and fresh window records;
-// the parameter puts the configuration into a pack instead of the kxbin folder.
-class EngineConfigTest : public ::testing::TestWithParam<bool> {
+// A game folder as current and program folder; the globals the loader writes are put back after.
+class ConfigFolderTest : public ::testing::Test {
 protected:
     TEMP_DIR dir;
     ERROR_RECORDER errors;
@@ -91,24 +87,29 @@ protected:
     void SetUp() override
     {
         saved.Save();
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
+    }
+    void TearDown() override
+    {
         g_bPackedData = 0;
+        g_bEngineStop = 0;
+        saved.Restore();
+        LeaveGameFolder(strOldCwd);
+    }
+};
+
+// The same with a 1920 x 1080 desktop and fresh window records; the parameter puts the
+// configuration into a pack instead of the kxbin folder.
+class EngineConfigTest : public ConfigFolderTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        ConfigFolderTest::SetUp();
+        if (HasFatalFailure()) return;
         g_nDesktopWidth = 1920;
         g_nDesktopHeight = 1080;
         ASSERT_EQ(CreateWindowStates(), 0);
         g_bEngineStop = 0;
-    }
-    void TearDown() override
-    {
-        FreePackIndex();
-        g_bPackedData = 0;
-        g_bEngineStop = 0;
-        saved.Restore();
-        PlatSetCurrentDir(strOldCwd.c_str());
     }
 
     bool Packed() const { return GetParam(); }
@@ -237,10 +238,7 @@ TEST_P(EngineConfigTest, ValuesAreCheckedInOrder)
             EXPECT_EQ(g_bThreadedFrames, c.nThreaded);
             EXPECT_EQ(g_bDebug, 1);
         } else {
-            ASSERT_EQ(errors.reports.size(), 1u);
-            EXPECT_EQ(errors.reports[0].nId, c.nError);
-            EXPECT_EQ(errors.reports[0].bFatal, 1);
-            EXPECT_EQ(g_bEngineStop.load(), 1);
+            ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, c.nError));
             // Nothing after the refused value is taken.
             EXPECT_EQ(g_bThreadedFrames, 0);
             EXPECT_EQ(g_bDebug, 0);
@@ -280,11 +278,8 @@ TEST_P(EngineConfigTest, DamagedFilesAreRefused)
         g_nScreenWidth = 321;
         std::strcpy(g_szWindowTitle, "before");
         EXPECT_EQ(Load(), -1);
-        ASSERT_EQ(errors.reports.size(), 1u);
-        EXPECT_EQ(errors.reports[0].nId, KX_ERR_FILE_READ);
-        EXPECT_EQ(errors.reports[0].bFatal, 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_FILE_READ));
         EXPECT_TRUE(Contains(errors.reports[0].strText, "kxbin\\kxcfg.kbn")) << errors.reports[0].strText;
-        EXPECT_EQ(g_bEngineStop.load(), 1);
         EXPECT_EQ(g_nScreenWidth, 321);
         EXPECT_STREQ(g_szWindowTitle, "before");
     }
@@ -294,40 +289,26 @@ TEST_P(EngineConfigTest, DamagedFilesAreRefused)
     std::remove((dir.strNative + "/data.kpf").c_str());
     FreePackIndex();
     EXPECT_EQ(Load(), -1);
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, KX_ERR_FILE_MISSING);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_FILE_MISSING));
     EXPECT_TRUE(Contains(errors.reports[0].strText, "kxbin\\kxcfg.kbn")) << errors.reports[0].strText;
-    EXPECT_EQ(g_bEngineStop.load(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(LooseAndPacked, EngineConfigTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Packed" : "Loose"; });
 
+class EngineConfigPack : public ConfigFolderTest {};
+
 // The pack's own failures: the pack that holds the configuration has gone (901040 with the file's
 // name), and the entry's data lies outside the pack (the pack reader's damaged-entry error).
-TEST(EngineConfigPack, PackFailuresStopTheLoad)
+TEST_F(EngineConfigPack, PackFailuresStopTheLoad)
 {
-    TEMP_DIR dir;
-    ERROR_RECORDER errors;
-    CONFIG_GLOBALS saved{};
-    saved.Save();
-    const std::string strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-    InitPackNameTable();
-    FreePackIndex();
-
     ASSERT_EQ(WritePackFile(dir.strNative + "/data.kpf", {{KXBIN_KXCFG, BuildKxcfg(KXCFG{})}}), 0);
     ASSERT_EQ(BuildPackIndex(), 0);
     std::remove((dir.strNative + "/data.kpf").c_str());
     g_bEngineStop = 0;
     EXPECT_EQ(LoadEngineConfig(), -1);
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, KX_ERR_PACK_OPEN);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_PACK_OPEN));
     EXPECT_TRUE(Contains(errors.reports[0].strText, "kxbin\\kxcfg.kbn")) << errors.reports[0].strText;
-    EXPECT_EQ(g_bEngineStop.load(), 1);
 
     FreePackIndex();
     PACK_WRITER_ENTRY e{KXBIN_KXCFG, BuildKxcfg(KXCFG{})};
@@ -338,15 +319,7 @@ TEST(EngineConfigPack, PackFailuresStopTheLoad)
     ResetErrorStateForRun();
     g_bEngineStop = 0;
     EXPECT_EQ(LoadEngineConfig(), -1);
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, KX_ERR_PACK_DAMAGED);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
-    EXPECT_EQ(g_bEngineStop.load(), 1);
-
-    FreePackIndex();
-    g_bEngineStop = 0;
-    saved.Restore();
-    PlatSetCurrentDir(strOldCwd.c_str());
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_PACK_DAMAGED));
 }
 
 TEST(EngineConfigTexture, SmallestPowerOfTwoFrom256To4096)
@@ -356,16 +329,11 @@ TEST(EngineConfigTexture, SmallestPowerOfTwoFrom256To4096)
     for (const auto& c : cases) EXPECT_EQ(ScreenTextureSide(c[0]), c[1]) << c[0];
 }
 
+class EngineConfigTextureSize : public ConfigFolderTest {};
+
 // A texture size already set is kept; 640 x 480 gives 1024 x 512 otherwise.
-TEST(EngineConfigTexture, ComputedOnlyWhileUnset)
+TEST_F(EngineConfigTextureSize, ComputedOnlyWhileUnset)
 {
-    TEMP_DIR dir;
-    ERROR_RECORDER errors;
-    CONFIG_GLOBALS saved{};
-    saved.Save();
-    const std::string strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    FreePackIndex();
     dir.Write("kxbin/kxcfg.kbn", BuildKxcfg(KXCFG{}));
 
     g_nScreenTexWidth = 0;
@@ -379,22 +347,14 @@ TEST(EngineConfigTexture, ComputedOnlyWhileUnset)
     EXPECT_EQ(g_nScreenTexWidth, 77);
     EXPECT_EQ(g_nScreenTexHeight, 512);
     EXPECT_TRUE(errors.reports.empty());
-
-    saved.Restore();
-    PlatSetCurrentDir(strOldCwd.c_str());
 }
+
+class EngineConfigOrder : public ConfigFolderTest {};
 
 // The configured image order is what resource names without an extension try: all zeros tries
 // none, a single ".bmp" finds the bitmap although a ".png" of the name exists too.
-TEST(EngineConfigOrder, ImageOrderDrivesResolution)
+TEST_F(EngineConfigOrder, ImageOrderDrivesResolution)
 {
-    TEMP_DIR dir;
-    ERROR_RECORDER errors;
-    CONFIG_GLOBALS saved{};
-    saved.Save();
-    const std::string strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    FreePackIndex();
     dir.Write("bg/room.png", "png");
     dir.Write("bg/room.bmp", "bmp");
 
@@ -422,9 +382,6 @@ TEST(EngineConfigOrder, ImageOrderDrivesResolution)
         }
     }
     EXPECT_TRUE(errors.reports.empty());
-
-    saved.Restore();
-    PlatSetCurrentDir(strOldCwd.c_str());
 }
 
 }  // namespace

@@ -163,14 +163,6 @@ protected:
     }
 };
 
-void ExpectOneError(const ERROR_RECORDER& errors, int nId, const std::string& strCase = "")
-{
-    ASSERT_EQ(errors.reports.size(), 1u) << strCase;
-    EXPECT_EQ(errors.reports[0].nId, nId) << strCase;
-    EXPECT_EQ(errors.reports[0].bFatal, 1) << strCase;
-    EXPECT_EQ(g_bEngineStop.load(), 1) << strCase;
-}
-
 }  // namespace
 
 TEST_F(EvalTest, IntegerArithmetic)
@@ -266,7 +258,7 @@ TEST_F(EvalTest, TextMixedWithNumberIsAnError)
     for (const char* psz : {"\"ab\" 1 +", "1 \"ab\" +", "\"ab\" 1 =", "1.5 \"ab\" !"}) {
         ERROR_RECORDER errors;
         EXPECT_EQ(RunExact(Asm(psz), KX_EXPR_MODE_INT), -1) << psz;
-        ExpectOneError(errors, KX_ERR_EXPR_TEXT_OPERAND, psz);
+        ExpectOneFatalError(errors, KX_ERR_EXPR_TEXT_OPERAND, psz);
     }
 }
 
@@ -335,7 +327,7 @@ TEST_F(EvalTest, TextToNumber)
     for (const std::string& t : std::vector<std::string>{"12a", "0X1F", "+1", "1e5", Cp932("１")}) {
         ERROR_RECORDER errors;
         EXPECT_EQ(RunExact(Asm("\"" + t + "\" i"), KX_EXPR_MODE_INT), -1) << t;
-        ExpectOneError(errors, KX_ERR_EXPR_NOT_NUMBER, t);
+        ExpectOneFatalError(errors, KX_ERR_EXPR_NOT_NUMBER, t);
     }
     // A hex text without digits or with more than 16 fails the evaluation without a message.
     for (const char* psz : {"\"0x\" i", "\"0xg\" i", "\"0x11112222333344445\" i"}) {
@@ -428,7 +420,7 @@ TEST_F(EvalTest, SubscriptErrors)
     for (const auto& c : cases) {
         ERROR_RECORDER errors;
         EXPECT_EQ(RunExact(Asm(c.psz), KX_EXPR_MODE_INT), -1) << c.psz;
-        ExpectOneError(errors, c.nId, c.psz);
+        ExpectOneFatalError(errors, c.nId, c.psz);
     }
 }
 
@@ -472,7 +464,7 @@ TEST_F(EvalTest, SystemVariablesComeFromTheEngine)
     EXPECT_EQ(EvalInt(Asm("@9")), 0);    // no type
     ERROR_RECORDER errors;
     EXPECT_EQ(RunExact(Asm("@8[ 4 )"), KX_EXPR_MODE_INT), -1);
-    ExpectOneError(errors, KX_ERR_EXPR_SUBSCRIPT_RANGE);
+    ExpectOneFatalError(errors, KX_ERR_EXPR_SUBSCRIPT_RANGE);
 }
 
 TEST_F(EvalTest, IndirectSystemVariables)
@@ -510,7 +502,7 @@ TEST_F(EvalTest, IndirectSystemVariables)
         ERROR_RECORDER errors;
         g_sysReads.clear();
         EXPECT_EQ(RunExact(Asm(c.psz), KX_EXPR_MODE_INT), -1) << c.psz;
-        ExpectOneError(errors, c.nId, c.psz);
+        ExpectOneFatalError(errors, c.nId, c.psz);
         EXPECT_TRUE(g_sysReads.empty()) << c.psz;
     }
 }
@@ -601,7 +593,7 @@ TEST_F(EvalTest, MalformedByteCodeIsReported)
         for (int nMode = KX_EXPR_MODE_INT; nMode <= KX_EXPR_MODE_TEXT_FLOAT; ++nMode) {
             ERROR_RECORDER errors;
             EXPECT_EQ(RunExact(c.code, nMode), -1) << c.pszName;
-            ExpectOneError(errors, KX_ERR_EXPR_BAD_CODE, c.pszName);
+            ExpectOneFatalError(errors, KX_ERR_EXPR_BAD_CODE, c.pszName);
         }
     }
     // At the limits themselves everything works.

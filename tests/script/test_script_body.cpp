@@ -21,6 +21,7 @@
 #include "script/dispatch.h"
 #include "script/script_body.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -53,12 +54,7 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         FillCmdHandlers(KX_COMMAND_IDS);   // the whole table, whatever an earlier test left
     }
     void TearDown() override
@@ -75,8 +71,7 @@ protected:
         g_pCurThread = nullptr;
         g_pCurThreadNode = nullptr;
         g_nErrorTexts = 0;
-        FreePackIndex();
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
 
     // Writes the game loose or into a pack and installs its script list, labels and definitions.

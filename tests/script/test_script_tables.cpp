@@ -27,6 +27,7 @@
 #include "script/script_body.h"
 #include "script/script_tables.h"
 #include "script/variables.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -135,42 +136,25 @@ protected:
 
     void SetUp() override
     {
-        strOldCwd = PlatGetCurrentDir();
-        ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-        std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-        InitPackNameTable();
-        FreePackIndex();
-        g_bPackedData = 0;
+        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         bOldDev = g_bDevSourceOrder;
         bOldRelease = g_bReleaseSourceOrder;
         InstallEvaluator();
         FillCmdHandlers(0);
-        g_pThreadRoot = CreateRootNode();
-        ASSERT_NE(g_pThreadRoot, nullptr);
-        pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
+        pSystem = CreateSystemThread();
         ASSERT_NE(pSystem, nullptr);
-        ASSERT_NE(AttachScriptThread(pSystem), nullptr);
     }
     void TearDown() override
     {
-        FreeScriptTables();
-        FreeVarTable();
+        FreeScriptGame();
         FillCmdHandlers(KX_COMMAND_IDS);   // a loaded command table leaves its own count behind
-        g_pfnScriptLocation = nullptr;
-        if (pSystem) {
-            FreeScriptThread(static_cast<SCRIPT_THREAD*>(pSystem->pPayload));
-            RemoveNode(pSystem);
-            FreeTreeNode(pSystem);
-        }
-        FreeTreeNode(g_pThreadRoot);
-        g_pThreadRoot = nullptr;
-        FreePackIndex();
+        pSystem = nullptr;
         g_bPackedData = 0;
         g_bAppendedData = 0;
         g_szExePath[0] = '\0';
         g_bDevSourceOrder = bOldDev;
         g_bReleaseSourceOrder = bOldRelease;
-        PlatSetCurrentDir(strOldCwd.c_str());
+        LeaveGameFolder(strOldCwd);
     }
     SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }
     void WriteLoose(const std::vector<GAME_FILE>& files) { ASSERT_EQ(WriteGameFolder(dir.strNative, files), 0); }
@@ -307,10 +291,7 @@ TEST_F(ScriptTablesTest, MissingFileOfEachKindReports104060)
         WriteLoose(files);
         ERROR_RECORDER errors;
         EXPECT_EQ(StartScriptSystem(), 1);
-        ASSERT_EQ(errors.reports.size(), 1u);
-        EXPECT_EQ(errors.reports[0].nId, KX_ERR_FILE_MISSING);
-        EXPECT_EQ(errors.reports[0].bFatal, 1);
-        EXPECT_EQ(g_bEngineStop.load(), 1);
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_FILE_MISSING));
         EXPECT_TRUE(Contains(errors.reports[0].strText, pszName)) << errors.reports[0].strText;
         FreeScriptTables();
         FreeVarTable();
@@ -324,10 +305,7 @@ TEST_F(ScriptTablesTest, MissingStartLabelReports108180)
     WriteLoose(BuildGameFiles(game));
     ERROR_RECORDER errors;
     EXPECT_EQ(StartScriptSystem(), 1);
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, KX_ERR_LABEL_NOT_FOUND);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
-    EXPECT_EQ(g_bEngineStop.load(), 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_LABEL_NOT_FOUND));
     EXPECT_TRUE(Contains(errors.reports[0].strText, "no label [" KX_START_LABEL "]")) << errors.reports[0].strText;
     EXPECT_EQ(System()->nCommands, 0);
 }

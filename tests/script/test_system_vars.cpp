@@ -62,6 +62,17 @@ protected:
     uint8_t bDirect3D = g_bDirect3D;
     char szWorkDir[KX_MAX_PATH];
     PLAT_LOCAL_TIME stStartTime = g_stStartTime;
+    // A message text buffer of the engine's size, zeroed, made the current one by UseTextBuffer.
+    std::vector<char> text = std::vector<char>(KX_TEXT_BUFFER_BYTES, 0);
+    std::vector<char> codes = std::vector<char>(KX_TEXT_BUFFER_BYTES, 0);
+    TEXT_BUFFER buffer{};
+
+    void UseTextBuffer()
+    {
+        buffer.pszText = text.data();
+        buffer.pszCodes = codes.data();
+        g_pTextBuffer = &buffer;
+    }
 
     void SetUp() override
     {
@@ -350,11 +361,7 @@ TEST_F(SysVarTest, TextsCommandLineFoldersAndPaths)
     EXPECT_EQ(ReadText(130, 0), "/");
     EXPECT_EQ(ReadText(131, 0), "M0/file/");
 
-    std::vector<char> text(KX_TEXT_BUFFER_BYTES, 0), codes(KX_TEXT_BUFFER_BYTES, 0);
-    TEXT_BUFFER buffer{};
-    buffer.pszText = text.data();
-    buffer.pszCodes = codes.data();
-    g_pTextBuffer = &buffer;
+    UseTextBuffer();
     std::memset(text.data(), 'a', 5000);   // longer than a variable text: cut to 4095
     std::strcpy(codes.data(), "1121E");
     EXPECT_EQ(ReadText(122, 0), std::string(4095, 'a'));
@@ -670,11 +677,7 @@ TEST_F(SysVarTest, IndirectAndCallFrameAssignments)
 
 TEST_F(SysVarTest, MessageTextAndPathWritesStayInTheirBuffers)
 {
-    std::vector<char> text(KX_TEXT_BUFFER_BYTES, 0), codes(KX_TEXT_BUFFER_BYTES, 0);
-    TEXT_BUFFER buffer{};
-    buffer.pszText = text.data();
-    buffer.pszCodes = codes.data();
-    g_pTextBuffer = &buffer;
+    UseTextBuffer();
     ERROR_RECORDER errors;
     EXPECT_EQ(AssignSysVarString(122, 0, "hello", 5), 0);
     EXPECT_EQ(AssignSysVarString(123, 0, "11111E", 6), 0);

@@ -69,10 +69,7 @@ protected:
 
 void ExpectOneError(const ERROR_RECORDER& errors, int nId)
 {
-    ASSERT_EQ(errors.reports.size(), 1u);
-    EXPECT_EQ(errors.reports[0].nId, nId);
-    EXPECT_EQ(errors.reports[0].bFatal, 1);
-    EXPECT_EQ(g_bEngineStop.load(), 1);
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, nId));
 }
 
 }  // namespace

@@ -1,49 +1,45 @@
 #include "tests/support/script_game_fixture.h"
 
-#include <cstdio>
-
-#include "core/engine_globals.h"
 #include "core/errors.h"
-#include "core/pack_archive.h"
-#include "platform/plat_file.h"
-#include "script/dispatch.h"
+#include "core/frame_loop.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"
 #include "script/variables.h"
+#include "script/script_thread.h"
+#include "tests/support/game_folder.h"
+#include "tools/lib/command_table.h"
+#include "tools/lib/expr_assembler.h"
 
 void SCRIPT_GAME_FIXTURE::OpenScriptGame()
 {
-    strOldCwd = PlatGetCurrentDir();
-    ASSERT_EQ(PlatSetCurrentDir(dir.strEngine.c_str()), 0);
-    std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", dir.strEngine.c_str());
-    InitPackNameTable();
-    FreePackIndex();
-    g_bPackedData = 0;
+    ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
     InstallEvaluator();
-    g_pThreadRoot = CreateRootNode();
-    ASSERT_NE(g_pThreadRoot, nullptr);
-    pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
+    pSystem = CreateSystemThread();
     ASSERT_NE(pSystem, nullptr);
-    ASSERT_NE(AttachScriptThread(pSystem), nullptr);
     InitScriptBuilder(&b, 0);
     ASSERT_EQ(AddLabel(&b, "SYSTEM_START"), 0);
 }
 
 void SCRIPT_GAME_FIXTURE::CloseScriptGame()
 {
-    FreeScriptTables();
-    FreeVarTable();
-    g_pfnScriptLocation = nullptr;
-    if (pSystem) {
-        FreeScriptThread(System());
-        RemoveNode(pSystem);
-        FreeTreeNode(pSystem);
-        pSystem = nullptr;
-    }
-    FreeTreeNode(g_pThreadRoot);
-    g_pThreadRoot = nullptr;
-    g_pCurThread = nullptr;
-    g_pCurThreadNode = nullptr;
-    FreePackIndex();
-    PlatSetCurrentDir(strOldCwd.c_str());
+    FreeScriptGame();
+    pSystem = nullptr;
+    LeaveGameFolder(strOldCwd);
+}
+
+void SCRIPT_GAME_FIXTURE::StartParked(int64_t llParkFrames)
+{
+    ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(llParkFrames))}), 0);
+    ASSERT_EQ(FinishScriptBody(&b), 0) << b.strError;
+    GAME_DATA game = DefaultGameData();
+    game.scripts = {ScriptFromBuilder("main.txt", b)};
+    ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
+    ASSERT_EQ(StartScriptSystem(), 0);
+    ASSERT_TRUE(errors.reports.empty());
+}
+
+void SCRIPT_GAME_FIXTURE::Pass()
+{
+    ++g_llPassCount;
+    RunScriptThreads(g_pThreadRoot);
 }

@@ -23,4 +23,9 @@ protected:
     void OpenScriptGame();
     void CloseScriptGame();
     SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }
+    // Ends script 0 with a wait of llParkFrames frames, writes the game folder with it as "main.txt"
+    // and starts the script system, which must report nothing.
+    void StartParked(int64_t llParkFrames);
+    // One pass of the scheduler over the thread tree.
+    void Pass();
 };

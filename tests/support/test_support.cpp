@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <chrono>
 #include <csignal>
@@ -89,6 +91,14 @@ ERROR_RECORDER::~ERROR_RECORDER()
     SetErrorHook(nullptr, nullptr);
     ResetErrorStateForRun();
     g_bEngineStop = 0;
+}
+
+void ExpectOneFatalError(const ERROR_RECORDER& errors, int nId, const std::string& strCase)
+{
+    ASSERT_EQ(errors.reports.size(), 1u) << strCase;
+    EXPECT_EQ(errors.reports[0].nId, nId) << strCase;
+    EXPECT_EQ(errors.reports[0].bFatal, 1) << strCase;
+    EXPECT_EQ(g_bEngineStop.load(), 1) << strCase;
 }
 
 static int RecordBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons, int nButtons,

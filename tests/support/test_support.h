@@ -36,6 +36,10 @@ struct ERROR_RECORDER {
     ERROR_RECORDER();
     ~ERROR_RECORDER();
 };
+// The recorder holds exactly one report, fatal and of the id, and the engine is stopping; strCase
+// names the case in the failure messages. Call it through ASSERT_NO_FATAL_FAILURE where the test
+// reads the report afterwards.
+void ExpectOneFatalError(const ERROR_RECORDER& errors, int nId, const std::string& strCase = "");
 
 // Records every message box while alive and answers with the queued answers (then the default).
 struct MSGBOX_RECORD {

@@ -145,3 +145,17 @@ std::vector<uint8_t> MakeExprText(const std::string& strText)
     ExprAsmText(code, strText);
     return code;
 }
+
+std::vector<uint8_t> MakeExprVar(uint16_t nVar, uint8_t bPrefix)
+{
+    std::vector<uint8_t> code;
+    ExprAsmVar(code, nVar, bPrefix);
+    return code;
+}
+
+std::vector<uint8_t> MakeExprElement(uint16_t nVar, const std::vector<int64_t>& subscripts, uint8_t bPrefix)
+{
+    std::vector<uint8_t> code;
+    ExprAsmElement(code, nVar, subscripts, bPrefix);
+    return code;
+}

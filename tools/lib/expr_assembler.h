@@ -51,3 +51,7 @@ void ExprAsmOp(std::vector<uint8_t>& code, char cOp);
 std::vector<uint8_t> MakeExprInt(int64_t v);
 std::vector<uint8_t> MakeExprDouble(double d);
 std::vector<uint8_t> MakeExprText(const std::string& strText);
+// Whole expressions of one variable, or of one element of an array with literal subscripts.
+std::vector<uint8_t> MakeExprVar(uint16_t nVar, uint8_t bPrefix = EXPR_PREFIX_NONE);
+std::vector<uint8_t> MakeExprElement(uint16_t nVar, const std::vector<int64_t>& subscripts,
+                                     uint8_t bPrefix = EXPR_PREFIX_NONE);
