@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "core/engine_tables.h"
@@ -136,15 +137,21 @@ void BM_ComposeSmallBox(benchmark::State& state)
 }
 BENCHMARK(BM_ComposeSmallBox)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// The full redraw with the centre sprite greyed (saturation 64) and the left one tinted: their colour
-// caches are rebuilt in every frame they are drawn.
-void BM_ComposeFullTinted(benchmark::State& state)
+// Full redraws with the named layers' colour filters set (saturation, balance); their colour caches
+// are rebuilt in every frame they are drawn. The filters are set back to neutral afterwards.
+struct TINT {
+    const char* pszPath;
+    int32_t nSaturation;
+    int32_t nBalance;
+};
+void RunTintedRedraws(benchmark::State& state, std::initializer_list<TINT> tints)
 {
     SCENE& s = Scene();
-    LAYER* pCentre = GetNodeLayer(FindNodeByPath(g_pLayerRoot, "W0/centre", KX_FIND_LEAF));
-    LAYER* pLeft = GetNodeLayer(FindNodeByPath(g_pLayerRoot, "W0/left", KX_FIND_LEAF));
-    pCentre->nSaturation = 64;
-    pLeft->nColorBalance = 0x6070A0;
+    for (const TINT& t : tints) {
+        LAYER* p = GetNodeLayer(FindNodeByPath(g_pLayerRoot, t.pszPath, KX_FIND_LEAF));
+        p->nSaturation = t.nSaturation;
+        p->nColorBalance = t.nBalance;
+    }
     SetWorkerCountForTest(static_cast<int>(state.range(0)));
     StartWorkerThreads();
     for (auto _ : state) {
@@ -154,32 +161,26 @@ void BM_ComposeFullTinted(benchmark::State& state)
         ResetDirtyRects(g_pLayerRoot->pFirstChild);
     }
     StopWorkerThreads();
-    pCentre->nSaturation = 128;
-    pLeft->nColorBalance = 0x808080;
+    for (const TINT& t : tints) {
+        LAYER* p = GetNodeLayer(FindNodeByPath(g_pLayerRoot, t.pszPath, KX_FIND_LEAF));
+        p->nSaturation = 128;
+        p->nColorBalance = 0x808080;
+    }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(s.nLayerBytes));
+}
+
+// The centre sprite greyed (saturation 64) and the left one tinted.
+void BM_ComposeFullTinted(benchmark::State& state)
+{
+    RunTintedRedraws(state, {{"W0/centre", 64, 0x808080}, {"W0/left", 128, 0x6070A0}});
 }
 BENCHMARK(BM_ComposeFullTinted)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The full redraw with the 1920 x 1080 background tinted and greyed: its colour copy (balance, then
-// saturation, into the cache) is rebuilt in every frame, its rows split over the workers.
+// The 1920 x 1080 background tinted and greyed: its colour copy (balance, then saturation, into the
+// cache) is rebuilt in every frame, its rows split over the workers.
 void BM_ComposeFullTintedBackground(benchmark::State& state)
 {
-    SCENE& s = Scene();
-    LAYER* pBack = GetNodeLayer(FindNodeByPath(g_pLayerRoot, "W0/bg", KX_FIND_LEAF));
-    pBack->nSaturation = 64;
-    pBack->nColorBalance = 0x6070A0;
-    SetWorkerCountForTest(static_cast<int>(state.range(0)));
-    StartWorkerThreads();
-    for (auto _ : state) {
-        MarkWholeWindow(s.pWindow);
-        ++g_llFrameCount;
-        RenderWindowCPU(0);
-        ResetDirtyRects(g_pLayerRoot->pFirstChild);
-    }
-    StopWorkerThreads();
-    pBack->nSaturation = 128;
-    pBack->nColorBalance = 0x808080;
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(s.nLayerBytes));
+    RunTintedRedraws(state, {{"W0/bg", 64, 0x6070A0}});
 }
 BENCHMARK(BM_ComposeFullTintedBackground)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
