@@ -7,18 +7,19 @@
 // to a temporary file beside it, which is renamed over the old file only when every byte has been
 // written. A failed flush keeps the pending records.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+
+#include "save/save_format.h"
 
 struct LAYER;
 
 enum {
-    KX_SAVE_DNO_COUNT = 1024,        // DNO 1..1024, pending index DNO - 1
-    KX_SAVE_SLOT_COUNT = 500,        // memory slots 0..499 are used
-    KX_SAVE_SLOT_TABLE = 501,        // entries of the slot tables
-    KX_SAVE_SLOT_ALL = 99999,        // the slot number that packs every slot into DNO 1024
-    KX_SAVE_SLOT_MIN_CAPACITY = 51200,
+    KX_SAVE_DNO_COUNT = KX_SAVE_TABLE_ENTRIES,   // DNO 1..1024, pending index DNO - 1
+    KX_SAVE_SLOT_COUNT = KX_SAVE_MEM_SLOTS,      // memory slots 0..499 are used
+    KX_SAVE_SLOT_TABLE = KX_SAVE_MEM_SLOT_TABLE, // entries of the slot tables
+    KX_SAVE_SLOT_ALL = 99999,                    // the slot number that packs every slot into DNO 1024
     KX_SAVE_SCRATCH_MIN = 1 << 20,
-    KX_SAVE_NAME_MAX = 32,           // bytes of a save-file name before ".sd" is added
 };
 
 // Argument ids of the save command.
@@ -31,16 +32,6 @@ enum {
     SAVE_ARG_LAYER_NUMBER = 5,
     SAVE_ARG_CONTAINER_FIRST = 6,    // 6 + 4 x (type - 1) + (class - 1)
     SAVE_ARG_CONTAINER_LAST = 17,
-};
-
-// Error ids of the save command (script errors, fatal).
-enum {
-    KX_ERR_SAVE_CREATE = 102140,         // the file cannot be written (command, name, errno, text)
-    KX_ERR_SAVE_NAME_SLASH = 102150,     // a path separator in the name (command, name)
-    KX_ERR_SAVE_NAME_LONG = 102160,      // a name above 32 bytes (command, name)
-    KX_ERR_SAVE_DNO_PENDING = 102170,    // a pending record for the DNO exists (command, argument, DNO)
-    KX_ERR_SAVE_FILE_MAGIC = 108030,     // the existing file is not a save file
-    KX_ERR_SAVE_FILE_VERSION = 108040,   // the existing file is of another version
 };
 
 // ---- pending records (index DNO - 1) ----
@@ -60,6 +51,10 @@ extern uint8_t* g_apMemSlot[KX_SAVE_SLOT_TABLE];
 extern uint32_t g_anMemSlotCapacity[KX_SAVE_SLOT_TABLE];
 extern uint32_t g_anMemSlotSize[KX_SAVE_SLOT_TABLE];
 extern uint32_t g_anMemSlotReadPos[KX_SAVE_SLOT_TABLE];
+
+// Writes a whole save file: PlatWriteFileAtomic (a temporary file beside the target, renamed over
+// it when complete). Tests put a failing writer here. 0, or -1 with errno set.
+extern int (*g_pfnWriteSaveFile)(const char* pszPath, const void* pData, size_t n);
 
 // Command handlers: 0 go on, -1 after an error.
 int CmdSave(void);
