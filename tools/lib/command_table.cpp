@@ -109,6 +109,10 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     std::vector<KXC_ARG>& linfo = cmds[KXCMD_LAYER_INFO].args;
     linfo = {Arg("name", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
     for (int i = 2; i <= 35; i++) linfo.push_back(Arg("i" + std::to_string(i), ARGKIND_INT));
+    // Save data: the file by name or the memory slot, the DNO, then the target variable (read for its
+    // designation) or the layer by path and number.
+    cmds[KXCMD_LOAD].args = {Arg("file", ARGKIND_TEXT),  Arg("slot", ARGKIND_INT),  Arg("dno", ARGKIND_INT),
+                             Arg("var", ARGKIND_INT),    Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
     return cmds;
 }
 
