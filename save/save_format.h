@@ -241,10 +241,14 @@ uint64_t GetSlotBlobBound(const uint32_t* anSize);
 // *pnOut := the blob's bytes.
 int BuildSlotBlob(const uint8_t* const* apSlot, const uint32_t* anSize, uint8_t* pOut, size_t nCap, size_t* pnOut);
 // Walks the entries after the blob's 12-byte header (pEntries, nSize bytes = the header's packed
-// size): *pnPos starts at 0; each call gives S, Z and the Z bytes and returns 1, 0 after the
-// 500th, or KX_SAVE_ERR_SHORT (the entries end early or run past nSize). S 0 with Z not 0 is
-// KX_SAVE_ERR_VALUE_SIZE.
+// size): *pnPos starts at 0; each call gives S, Z and the Z bytes and returns 1, 0 when no byte is
+// left, or KX_SAVE_ERR_SHORT (an entry running past nSize). S 0 with Z not 0 is
+// KX_SAVE_ERR_VALUE_SIZE. The caller counts the entries (CheckSlotBlob checks the count).
 int NextSlotBlobEntry(const uint8_t* pEntries, size_t nSize, size_t* pnPos, uint32_t* pnRaw, uint32_t* pnPacked,
                       const uint8_t** ppPacked);
+// Checks a whole blob record (the 12-byte header and what follows, nSize bytes): a kind-0 header,
+// packed size inside nSize, exactly 500 entries filling exactly the packed size, raw size == the
+// sum of (S + 8). 0 or the first KX_SAVE_ERR_* met.
+int CheckSlotBlob(const uint8_t* pBlob, size_t nSize);
 // Uncompresses one slot entry into exactly nRaw bytes (zlib); KX_SAVE_ERR_CODEC otherwise.
 int UncompressSlotImage(const uint8_t* pSrc, uint32_t nSrcLen, uint8_t* pDst, uint32_t nRaw);
