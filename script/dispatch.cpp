@@ -22,6 +22,7 @@
 #include "image/cmd_layer_info.h"
 #include "script/command_ids.h"
 #include "save/cmd_load.h"
+#include "save/cmd_save.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ const CMD_BINDING kBuiltHandlers[] = {
     {CMDID_LAYER, CmdLayer}, {CMDID_LAYER_DELETE, CmdLayerDelete}, {CMDID_LAYER_INFO, CmdLayerInfo},
 
     // Save data.
-    {CMDID_LOAD, CmdLoad},
+    {CMDID_LOAD, CmdLoad}, {CMDID_SAVE, CmdSave}, {CMDID_SAVE_CLEAR, CmdSaveClear},
 };
 
 // A command this build does not carry yet: the game stops with the unknown-command error, naming
