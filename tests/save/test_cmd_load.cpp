@@ -17,6 +17,7 @@
 #include "save/cmd_save.h"
 #include "save/save_format.h"
 #include "tests/image/cmd_layer_fixture.h"
+#include "tools/lib/save_file_builder.h"
 
 namespace {
 
@@ -25,79 +26,25 @@ using namespace layer_cmd_test;
 constexpr uint16_t kInt = 1000, kFloat = 1001, kText = 1002, kInts23 = 1003, kInts32 = 1004, kInts6 = 1005,
                    kTexts = 1006, kFloats23 = 1007, kInts2 = 1008;
 
-// ---- save-file bytes written here, independently of the engine's writer ----
+// ---- save files from the test-side builder ----
 
 using BYTES = std::vector<uint8_t>;
+using REC = SAVE_BUILDER_RECORD;
 
-void PutU32(BYTES& b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-void PutU64(BYTES& b, uint64_t v)
-{
-    PutU32(b, static_cast<uint32_t>(v));
-    PutU32(b, static_cast<uint32_t>(v >> 32));
-}
-void PutBytes(BYTES& b, const void* p, size_t n)
-{
-    const uint8_t* q = static_cast<const uint8_t*>(p);
-    b.insert(b.end(), q, q + n);
-}
-
-// A kind-0 raw body: type, dimensions, value size, values.
-BYTES IntBody(const std::vector<uint32_t>& dims, const std::vector<int64_t>& values, int64_t llValueSize = -1)
-{
-    BYTES b;
-    PutU32(b, KX_VAR_TYPE_INT);
-    PutU32(b, static_cast<uint32_t>(dims.size()));
-    for (uint32_t d : dims) PutU32(b, d);
-    PutU32(b, llValueSize >= 0 ? uint32_t(llValueSize) : uint32_t(values.size() * 8));
-    for (int64_t v : values) PutU64(b, static_cast<uint64_t>(v));
-    return b;
-}
-BYTES FloatBody(const std::vector<uint32_t>& dims, const std::vector<double>& values)
-{
-    BYTES b;
-    PutU32(b, KX_VAR_TYPE_FLOAT);
-    PutU32(b, static_cast<uint32_t>(dims.size()));
-    for (uint32_t d : dims) PutU32(b, d);
-    PutU32(b, static_cast<uint32_t>(values.size() * 8));
-    for (double d : values) {
-        uint64_t u;
-        std::memcpy(&u, &d, 8);
-        PutU64(b, u);
-    }
-    return b;
-}
-BYTES TextBody(const std::vector<uint32_t>& dims, const std::vector<std::string>& texts)
+BYTES IntBody(const std::vector<uint32_t>& dims, const std::vector<int64_t>& values) { return MakeSaveIntBody(dims, values); }
+// An int64 body whose value size field says llValueSize.
+BYTES IntBodySized(const std::vector<uint32_t>& dims, const std::vector<int64_t>& values, int64_t llValueSize)
 {
     BYTES vals;
-    for (const std::string& s : texts) {
-        PutU32(vals, static_cast<uint32_t>(s.size()));
-        PutBytes(vals, s.data(), s.size());
-    }
-    BYTES b;
-    PutU32(b, KX_VAR_TYPE_STRING);
-    PutU32(b, static_cast<uint32_t>(dims.size()));
-    for (uint32_t d : dims) PutU32(b, d);
-    PutU32(b, static_cast<uint32_t>(vals.size()));
-    PutBytes(b, vals.data(), vals.size());
-    return b;
+    for (int64_t v : values)
+        for (int i = 0; i < 8; ++i) vals.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
+    return MakeSaveVarBodyRaw(KX_VAR_TYPE_INT, dims, llValueSize, vals);
 }
-
-// A kind-1 raw body: block size, pixel bytes P, the 1680-byte block with width and height, pixels.
-BYTES LayerBody(int32_t w, int32_t h, const BYTES& pixels, uint32_t nBlock = KX_LAYER_RECORD_SIZE,
-                int64_t llP = -1)
+BYTES FloatBody(const std::vector<uint32_t>& dims, const std::vector<double>& values) { return MakeSaveFloatBody(dims, values); }
+BYTES TextBody(const std::vector<uint32_t>& dims, const std::vector<std::string>& texts) { return MakeSaveTextBody(dims, texts); }
+BYTES LayerBody(int32_t w, int32_t h, const BYTES& pixels, uint32_t nBlock = KX_LAYER_RECORD_SIZE, int64_t llP = -1)
 {
-    BYTES b;
-    PutU32(b, nBlock);
-    PutU32(b, llP >= 0 ? uint32_t(llP) : uint32_t(pixels.size()));
-    BYTES block(KX_LAYER_RECORD_SIZE, 0xEE);   // bytes the reader must not care about
-    PutSaveU32(&block[136], static_cast<uint32_t>(w));
-    PutSaveU32(&block[140], static_cast<uint32_t>(h));
-    PutBytes(b, block.data(), block.size());
-    PutBytes(b, pixels.data(), pixels.size());
-    return b;
+    return MakeSaveLayerBody(w, h, pixels, nBlock, llP);
 }
 BYTES Pixels(int32_t w, int32_t h)
 {
@@ -106,76 +53,44 @@ BYTES Pixels(int32_t w, int32_t h)
     return px;
 }
 
-BYTES Snappy(const BYTES& raw)
+REC VarRec(const BYTES& body, uint16_t wVar = 0)
 {
-    uint32_t n = g_pfnSnpCompressedLength(static_cast<uint32_t>(raw.size()));
-    BYTES out(n);
-    EXPECT_EQ(g_pfnSnpCompress(raw.data(), static_cast<uint32_t>(raw.size()), out.data(), &n), 0);
-    out.resize(n);
-    return out;
+    REC r;
+    r.nKind = SAVEREC_VARIABLE;
+    r.wVar = wVar;
+    r.raw = body;
+    return r;
 }
-BYTES Zlib(const BYTES& raw, int nLevel = 9)
+REC LayerRec(const BYTES& body)
 {
-    uint32_t n = static_cast<uint32_t>(raw.size() + raw.size() / 10 + 64);
-    BYTES out(n);
-    EXPECT_EQ(g_pfnCompress2(out.data(), &n, raw.data(), static_cast<uint32_t>(raw.size()), nLevel), 0);
-    out.resize(n);
-    return out;
+    REC r;
+    r.nKind = SAVEREC_LAYER;
+    r.raw = body;
+    return r;
 }
-
-// A record without its DNO: header (kind, 1, variable, packed, raw) and the packed bytes.
-BYTES Record(uint8_t bKind, uint16_t wVar, const BYTES& packed, uint32_t nRaw)
+REC ContainerRec(const std::vector<REC>& subs)
 {
-    BYTES b{bKind, 1, static_cast<uint8_t>(wVar), static_cast<uint8_t>(wVar >> 8)};
-    PutU32(b, static_cast<uint32_t>(packed.size()));
-    PutU32(b, nRaw);
-    PutBytes(b, packed.data(), packed.size());
-    return b;
+    REC r;
+    r.nKind = SAVEREC_CONTAINER;
+    r.subRecords = subs;
+    return r;
 }
-BYTES VarRecord(const BYTES& body, uint16_t wVar = 0) { return Record(SAVEREC_VARIABLE, wVar, Snappy(body), uint32_t(body.size())); }
-BYTES LayerRecord(const BYTES& body) { return Record(SAVEREC_LAYER, 0, Zlib(body), uint32_t(body.size())); }
-BYTES Container(const std::vector<BYTES>& subs)
-{
-    BYTES packed;
-    uint32_t nRaw = 0;
-    for (const BYTES& s : subs) {
-        PutBytes(packed, s.data(), s.size());
-        nRaw += GetSaveU32(&s[8]) + 12;
-    }
-    return Record(SAVEREC_CONTAINER, 0, packed, nRaw);
-}
-
 // A save file (or slot image) of records by DNO, in the order given.
-BYTES SaveImage(const std::vector<std::pair<int, BYTES>>& records)
+BYTES SaveImage(std::vector<std::pair<int, REC>> records, const SAVE_BUILDER_OPTIONS& opt = {})
 {
-    BYTES b{'K', 'X', 'S', 'D'};
-    PutU32(b, KX_SAVE_VERSION);
-    PutU32(b, static_cast<uint32_t>(records.size()));
-    PutU32(b, KX_SAVE_TABLE_ENTRIES);
-    b.resize(KX_SAVE_HEADER_SIZE, 0);
-    for (const auto& [nDno, rec] : records) {
-        PutSaveU32(&b[16 + 4 * (nDno - 1)], static_cast<uint32_t>(b.size()));
-        PutU32(b, static_cast<uint32_t>(nDno));
-        PutBytes(b, rec.data(), rec.size());
+    std::vector<REC> recs;
+    for (auto& [nDno, rec] : records) {
+        rec.nDno = nDno;
+        recs.push_back(rec);
     }
-    return b;
+    return BuildSaveImage(recs, opt);
 }
-
-// The slot blob record (header and 500 entries) from slot images; an empty image is an empty slot.
-BYTES SlotBlob(const std::vector<BYTES>& slots)
+// The slot blob record from slot images; an empty image is an empty slot.
+REC SlotBlob(const std::vector<BYTES>& slots)
 {
-    BYTES entries;
-    uint32_t nRaw = 0;
-    for (int i = 0; i < KX_SAVE_SLOT_COUNT; ++i) {
-        const BYTES empty;
-        const BYTES& s = size_t(i) < slots.size() ? slots[size_t(i)] : empty;
-        const BYTES z = s.empty() ? BYTES{} : Zlib(s, 1);
-        PutU32(entries, static_cast<uint32_t>(s.size()));
-        PutU32(entries, static_cast<uint32_t>(z.size()));
-        PutBytes(entries, z.data(), z.size());
-        nRaw += static_cast<uint32_t>(s.size()) + 8;
-    }
-    return Record(SAVEREC_VARIABLE, 0, entries, nRaw);
+    std::vector<SLOT_BLOB_ENTRY> entries(KX_SAVE_SLOT_COUNT);
+    for (size_t i = 0; i < slots.size() && i < entries.size(); ++i) entries[i].image = slots[i];
+    return MakeSlotBlobRecord(entries);
 }
 
 // ---- arguments of the load command ----
@@ -286,12 +201,12 @@ protected:
 TEST_F(LoadCmdTest, RestoresWholeVariablesAndElementsFromAFile)
 {
     const std::string strLong(5000, 'L');   // texts longer than the evaluator's buffer come back whole
-    WriteSave("game.sd", SaveImage({{1, VarRecord(IntBody({}, {-5}))},
-                                    {2, VarRecord(IntBody({2, 3}, {1, 2, 3, 4, 5, 6}))},
-                                    {3, VarRecord(FloatBody({2, 3}, {0.5, -1, 2, 3, 4, 1e300}))},
-                                    {4, VarRecord(TextBody({8}, {"a", "", "ccc", strLong, "e", "f", "g", "h"}))},
-                                    {5, VarRecord(TextBody({}, {"five"}))},
-                                    {6, VarRecord(IntBody({}, {77}))}}));
+    WriteSave("game.sd", SaveImage({{1, VarRec(IntBody({}, {-5}))},
+                                    {2, VarRec(IntBody({2, 3}, {1, 2, 3, 4, 5, 6}))},
+                                    {3, VarRec(FloatBody({2, 3}, {0.5, -1, 2, 3, 4, 1e300}))},
+                                    {4, VarRec(TextBody({8}, {"a", "", "ccc", strLong, "e", "f", "g", "h"}))},
+                                    {5, VarRec(TextBody({}, {"five"}))},
+                                    {6, VarRec(IntBody({}, {77}))}}));
     Load({File("GAME"), Dno(1), Elem(kInt)});
     Load({File("game.sd"), Dno(2), Whole(kInts23)});
     Load({File("game"), Dno(3), Whole(kFloats23)});
@@ -315,7 +230,7 @@ TEST_F(LoadCmdTest, RestoresWholeVariablesAndElementsFromAFile)
 
 TEST_F(LoadCmdTest, MissingDnoIsReported)
 {
-    WriteSave("game.sd", SaveImage({{1, VarRecord(IntBody({}, {1}))}}));
+    WriteSave("game.sd", SaveImage({{1, VarRec(IntBody({}, {1}))}}));
     Load({File("game"), Dno(2), Elem(kInt)});
     RunLoad();
     ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_SAVE_NO_RECORD));
@@ -324,7 +239,7 @@ TEST_F(LoadCmdTest, MissingDnoIsReported)
 
 TEST_F(LoadCmdTest, TypeMismatchIsRefused)
 {
-    WriteSave("game.sd", SaveImage({{1, VarRecord(IntBody({}, {1}))}}));
+    WriteSave("game.sd", SaveImage({{1, VarRec(IntBody({}, {1}))}}));
     Load({File("game"), Dno(1), Elem(kFloat)});
     RunLoad();
     ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_SAVE_TYPE));
@@ -334,7 +249,7 @@ TEST_F(LoadCmdTest, TypeMismatchIsRefused)
 TEST_F(LoadCmdTest, LayerRecordReplacesTheNodeWithDefaults)
 {
     const BYTES px = Pixels(3, 2);
-    WriteSave("pics.sd", SaveImage({{7, LayerRecord(LayerBody(3, 2, px))}}));
+    WriteSave("pics.sd", SaveImage({{7, LayerRec(LayerBody(3, 2, px))}}));
     MakePictureLayer();
     Load({File("pics"), Dno(7), LayerPath(":W0/pic")});
     RunLoad();
@@ -356,7 +271,7 @@ TEST_F(LoadCmdTest, LayerRecordReplacesTheNodeWithDefaults)
 
 TEST_F(LoadCmdTest, RecordsFromAMemorySlot)
 {
-    PutSlot(3, SaveImage({{1, VarRecord(IntBody({2}, {11, 12}))}, {1023, LayerRecord(LayerBody(1, 1, {1, 2, 3, 4}))}}));
+    PutSlot(3, SaveImage({{1, VarRec(IntBody({2}, {11, 12}))}, {1023, LayerRec(LayerBody(1, 1, {1, 2, 3, 4}))}}));
     MakePictureLayer();
     Load({Slot(3), Dno(1), Whole(kInts2)});
     Load({Slot(3), Dno(1023), LayerPath(":W0/pic")});
@@ -368,8 +283,8 @@ TEST_F(LoadCmdTest, RecordsFromAMemorySlot)
 
 TEST_F(LoadCmdTest, ContainerRestoresEveryVariableAndEndsTheTurn)
 {
-    WriteSave("game.sd", SaveImage({{9, Container({VarRecord(IntBody({}, {31}), kInt),
-                                                   VarRecord(IntBody({2}, {41, 42}), kInts2)})}}));
+    WriteSave("game.sd", SaveImage({{9, ContainerRec({VarRec(IntBody({}, {31}), kInt),
+                                                   VarRec(IntBody({2}, {41, 42}), kInts2)})}}));
     Load({File("game"), Dno(9)});
     ASSERT_GE(EmitCommand(&b, KXCMD_ASSIGN, {ExprArg(0, MakeExprElement(kInts6, {0})), I(1, 4242)}), 0);
     RunLoad();
@@ -381,8 +296,8 @@ TEST_F(LoadCmdTest, ContainerRestoresEveryVariableAndEndsTheTurn)
 
 TEST_F(LoadCmdTest, Dno1024RestoresAllSlotsAtOnce)
 {
-    const BYTES img0 = SaveImage({{1, VarRecord(IntBody({}, {1}))}});
-    const BYTES img499 = SaveImage({{2, VarRecord(TextBody({}, {"slot"}))}});
+    const BYTES img0 = SaveImage({{1, VarRec(IntBody({}, {1}))}});
+    const BYTES img499 = SaveImage({{2, VarRec(TextBody({}, {"slot"}))}});
     std::vector<BYTES> slots(KX_SAVE_SLOT_COUNT);
     slots[0] = img0;
     slots[499] = img499;
@@ -410,15 +325,21 @@ struct HOSTILE_CASE {
     bool bSlot = false;               // the image goes into slot 5 instead of the file
 };
 
-BYTES WithU32(BYTES b, size_t nAt, uint32_t v)
+BYTES OneVar(const BYTES& body) { return SaveImage({{1, VarRec(body)}}); }
+BYTES OneLayer(const BYTES& body) { return SaveImage({{1, LayerRec(body)}}); }
+// One int64 record of DNO 1 with a change made to the record or to the file.
+BYTES Damaged(const std::function<void(REC&)>& change, SAVE_BUILDER_OPTIONS opt = {})
 {
-    PutSaveU32(&b[nAt], v);
-    return b;
+    REC r = VarRec(IntBody({}, {5}));
+    change(r);
+    return SaveImage({{1, r}}, opt);
 }
-constexpr size_t kRec = KX_SAVE_HEADER_SIZE + 4;   // the first record's header in SaveImage
-
-BYTES OneVar(const BYTES& body) { return SaveImage({{1, VarRecord(body)}}); }
-BYTES OneLayer(const BYTES& body) { return SaveImage({{1, LayerRecord(body)}}); }
+SAVE_BUILDER_OPTIONS Opt(const std::function<void(SAVE_BUILDER_OPTIONS&)>& change)
+{
+    SAVE_BUILDER_OPTIONS o;
+    change(o);
+    return o;
+}
 
 std::vector<HOSTILE_CASE> HostileCases()
 {
@@ -426,36 +347,44 @@ std::vector<HOSTILE_CASE> HostileCases()
     const auto el = [] { return std::vector<BUILDER_ARG>{Dno(1), Elem(kInt)}; };
     const auto pic = [] { return std::vector<BUILDER_ARG>{Dno(1), LayerPath(":W0/pic")}; };
     std::vector<HOSTILE_CASE> v;
-    v.push_back({"bad magic", [=] { BYTES b = good; b[0] = 'X'; return b; }, el(), KX_ERR_SAVE_MAGIC, -1});
+    const auto none = [](REC&) {};
+    v.push_back({"bad magic", [=] { return Damaged(none, Opt([](auto& o) { o.strMagic = "KXSX"; })); }, el(),
+                 KX_ERR_SAVE_MAGIC, -1});
     v.push_back({"three bytes", [] { return BYTES{'K', 'X', 'S'}; }, el(), KX_ERR_SAVE_MAGIC, -1});
-    v.push_back({"bad version", [=] { return WithU32(good, 4, 479); }, el(), KX_ERR_SAVE_VERSION, -1});
-    v.push_back({"cut inside the table", [=] { return BYTES(good.begin(), good.begin() + 100); }, el(), 0,
+    v.push_back({"bad version", [=] { return Damaged(none, Opt([](auto& o) { o.nVersion = 479; })); }, el(),
+                 KX_ERR_SAVE_VERSION, -1});
+    v.push_back({"cut inside the table", [=] { return Damaged(none, Opt([](auto& o) { o.llTruncate = 100; })); }, el(), 0,
                  TXT_LOAD_UNCOMPRESS_ERROR});
-    v.push_back({"offset beyond the end", [=] { return WithU32(good, 16, 0x7FFFFFF0); }, el(), 0,
+    v.push_back({"offset beyond the end",
+                 [=] { return Damaged(none, Opt([](auto& o) { o.rawOffsets = {{1, 0x7FFFFFF0}}; })); }, el(), 0,
                  TXT_LOAD_UNCOMPRESS_ERROR});
-    v.push_back({"offset inside the header", [=] { return WithU32(good, 16, 8); }, el(), 0, TXT_LOAD_UNCOMPRESS_ERROR});
-    v.push_back({"packed bytes cut", [=] { return BYTES(good.begin(), good.end() - 2); }, el(), 0,
+    v.push_back({"offset inside the header", [=] { return Damaged(none, Opt([](auto& o) { o.rawOffsets = {{1, 8}}; })); },
+                 el(), 0, TXT_LOAD_UNCOMPRESS_ERROR});
+    v.push_back({"packed bytes cut", [=] { return Damaged([](REC& r) { r.llTruncatePacked = 3; }); }, el(), 0,
                  TXT_LOAD_SNP_UNCOMPRESS_ERROR});
-    v.push_back({"raw size above what the body gives", [=] { return WithU32(good, kRec + 8, 2000000000); }, el(), 0,
+    v.push_back({"raw size above what the body gives", [=] { return Damaged([](REC& r) { r.llRawRawSize = 2000000000; }); },
+                 el(), 0,
                  TXT_LOAD_SNP_UNCOMPRESS_ERROR});
-    v.push_back({"raw size below what the body gives", [=] { return WithU32(good, kRec + 8, 8); }, el(), 0,
+    v.push_back({"raw size below what the body gives", [=] { return Damaged([](REC& r) { r.llRawRawSize = 8; }); }, el(), 0,
                  TXT_LOAD_SNP_UNCOMPRESS_ERROR});
-    v.push_back({"packed bytes not Snappy", [] { return SaveImage({{1, Record(0, 0, BYTES(20, 0xFF), 20)}}); }, el(), 0,
+    v.push_back({"packed bytes not Snappy",
+                 [=] { return Damaged([](REC& r) { r.bPackedGiven = true; r.packedBytes = BYTES(20, 0xFF); }); }, el(), 0,
                  TXT_LOAD_SNP_UNCOMPRESS_ERROR});
-    v.push_back({"unknown record kind", [=] { BYTES b = good; b[kRec] = 7; return b; }, el(), KX_ERR_SAVE_INTERNAL, -1});
-    v.push_back({"type outside 1..3", [] { return OneVar(WithU32(IntBody({}, {1}), 0, 4)); }, el(), KX_ERR_SAVE_INTERNAL, -1});
+    v.push_back({"unknown record kind", [=] { return Damaged([](REC& r) { r.nKind = 7; r.nCodec = SB_CODEC_SNAPPY; }); },
+                 el(), KX_ERR_SAVE_INTERNAL, -1});
+    v.push_back({"type outside 1..3", [] { return OneVar(MakeSaveVarBodyRaw(4, {}, -1, BYTES(8, 1))); }, el(), KX_ERR_SAVE_INTERNAL, -1});
     v.push_back({"nine dimensions", [] { return OneVar(IntBody({1, 1, 1, 1, 1, 1, 1, 1, 1}, {1})); },
                  {Dno(1), Whole(kInts6)}, KX_ERR_SAVE_INTERNAL, -1});
-    v.push_back({"value size above 40,000,000", [] { return OneVar(IntBody({}, {1}, 40000008)); }, el(),
+    v.push_back({"value size above 40,000,000", [] { return OneVar(IntBodySized({}, {1}, 40000008)); }, el(),
                  KX_ERR_SAVE_VALUE_SIZE, -1});
-    v.push_back({"value size not count x 8", [] { return OneVar(IntBody({6}, {1, 2, 3, 4, 5, 6, 7}, 56)); },
+    v.push_back({"value size not count x 8", [] { return OneVar(IntBodySized({6}, {1, 2, 3, 4, 5, 6, 7}, 56)); },
                  {Dno(1), Whole(kInts6)}, KX_ERR_SAVE_VALUE_SIZE, -1});
-    v.push_back({"element target with value size 16", [] { return OneVar(IntBody({}, {1, 2}, 16)); }, el(),
+    v.push_back({"element target with value size 16", [] { return OneVar(IntBodySized({}, {1, 2}, 16)); }, el(),
                  KX_ERR_SAVE_VALUE_SIZE, -1});
-    v.push_back({"value size beyond the body", [] { return OneVar(IntBody({}, {1}, 800)); }, el(), KX_ERR_SAVE_VALUE_SIZE, -1});
+    v.push_back({"value size beyond the body", [] { return OneVar(IntBodySized({}, {1}, 800)); }, el(), KX_ERR_SAVE_VALUE_SIZE, -1});
     v.push_back({"body shorter than its type", [] { return OneVar(BYTES{1, 0, 0}); }, el(), KX_ERR_SAVE_VALUE_SIZE, -1});
     v.push_back({"text length beyond the body",
-                 [] { BYTES t = TextBody({}, {"abc"}); return OneVar(WithU32(t, 12, 100000)); },
+                 [] { return OneVar(MakeSaveVarBodyRaw(KX_VAR_TYPE_STRING, {}, -1, {0xA0, 0x86, 0x01, 0, 'a', 'b', 'c'})); },
                  {Dno(1), Elem(kText, {}, EVALTYPE_TEXT)}, 0, TXT_LOAD_BAD_SAVE_FILE});
     v.push_back({"2 x 3 into 3 x 2", [] { return OneVar(IntBody({2, 3}, {1, 2, 3, 4, 5, 6})); },
                  {Dno(1), Whole(kInts32)}, KX_ERR_SAVE_DIM_SIZE, -1});
@@ -468,42 +397,49 @@ std::vector<HOSTILE_CASE> HostileCases()
     v.push_back({"layer block of 1679", [] { return OneLayer(LayerBody(1, 1, {1, 2, 3, 4}, 1679)); }, pic(),
                  KX_ERR_SAVE_LAYER_BLOCK, -1});
     v.push_back({"layer width 0", [] { return OneLayer(LayerBody(0, 1, {})); }, pic(), KX_ERR_SAVE_LAYER_BLOCK, -1});
-    v.push_back({"layer width -1", [] { return OneLayer(LayerBody(-1, 1, {}, 1680, 0xFFFFFFFC)); }, pic(),
+    v.push_back({"layer width -1", [] { return OneLayer(LayerBody(-1, 1, {}, 1680, 0)); }, pic(),
                  KX_ERR_SAVE_LAYER_BLOCK, -1});
     v.push_back({"layer height 0", [] { return OneLayer(LayerBody(1, 0, {})); }, pic(), KX_ERR_SAVE_LAYER_BLOCK, -1});
     v.push_back({"layer width 8193", [] { return OneLayer(LayerBody(8193, 1, {}, 1680, 8193 * 4)); }, pic(),
                  KX_ERR_LAYER_NO_MEMORY, TXT_CG_SIZE_TOO_LARGE});
     v.push_back({"w x 4 x h wrapping to 0 in 32 bits", [] { return OneLayer(LayerBody(8192, 131072, {}, 1680, 0)); },
                  pic(), KX_ERR_SAVE_LAYER_BLOCK, -1});
-    v.push_back({"P not w x 4 x h", [] { return OneLayer(LayerBody(2, 2, Pixels(2, 1))); }, pic(),
+    v.push_back({"P not w x 4 x h", [] { return OneLayer(LayerBody(2, 2, Pixels(2, 1), KX_LAYER_RECORD_SIZE, 8)); }, pic(),
                  KX_ERR_SAVE_LAYER_BLOCK, -1});
     v.push_back({"layer raw size beyond any zlib ratio",
-                 [] { return WithU32(OneLayer(LayerBody(1, 1, {1, 2, 3, 4})), kRec + 8, 0xFFFFFFF0); }, pic(), 0,
+                 [] {
+                     REC r = LayerRec(LayerBody(1, 1, {1, 2, 3, 4}));
+                     r.llRawRawSize = 0xFFFFFFF0;
+                     return SaveImage({{1, r}});
+                 },
+                 pic(), 0,
                  TXT_LOAD_UNCOMPRESS_ERROR});
     v.push_back({"container sub-record overrunning",
                  [] {
-                     BYTES sub = VarRecord(IntBody({}, {1}), kInt);
-                     PutSaveU32(&sub[4], 5000);
-                     return SaveImage({{1, Container({sub})}});
+                     REC sub = VarRec(IntBody({}, {1}), kInt);
+                     sub.llRawPacked = 5000;
+                     return SaveImage({{1, ContainerRec({sub})}});
                  },
                  {Dno(1)}, KX_ERR_SAVE_INTERNAL, -1});
     v.push_back({"container naming an absent variable",
-                 [] { return SaveImage({{1, Container({VarRecord(IntBody({}, {1}), 60000)})}}); }, {Dno(1)},
+                 [] { return SaveImage({{1, ContainerRec({VarRec(IntBody({}, {1}), 60000)})}}); }, {Dno(1)},
                  KX_ERR_SAVE_INTERNAL, -1});
     v.push_back({"container naming a system variable",
-                 [] { return SaveImage({{1, Container({VarRecord(IntBody({}, {1}), 10)})}}); }, {Dno(1)},
+                 [] { return SaveImage({{1, ContainerRec({VarRec(IntBody({}, {1}), 10)})}}); }, {Dno(1)},
                  KX_ERR_SAVE_INTERNAL, -1});
     v.push_back({"container holding a layer record",
-                 [] { return SaveImage({{1, Container({LayerRecord(LayerBody(1, 1, {1, 2, 3, 4}))})}}); }, {Dno(1)},
+                 [] { return SaveImage({{1, ContainerRec({LayerRec(LayerBody(1, 1, {1, 2, 3, 4}))})}}); }, {Dno(1)},
                  KX_ERR_SAVE_INTERNAL, -1});
     v.push_back({"missing file", nullptr, el(), KX_ERR_SAVE_NO_FILE, -1});
     v.push_back({"DNO 0", [=] { return good; }, {Dno(0), Elem(kInt)}, KX_ERR_ARG_RANGE, -1});
     v.push_back({"DNO 1025", [=] { return good; }, {Dno(1025), Elem(kInt)}, KX_ERR_ARG_RANGE, -1});
-    v.push_back({"slot offset beyond the slot", [=] { return WithU32(good, 16, uint32_t(good.size()) - 6); },
+    v.push_back({"slot offset beyond the slot",
+                 [=] { return Damaged(none, Opt([&](auto& o) { o.rawOffsets = {{1, uint32_t(good.size()) - 6}}; })); },
                  {Slot(5), Dno(1), Elem(kInt)}, 0, TXT_LOAD_UNCOMPRESS_ERROR, true});
-    v.push_back({"slot packed size beyond the slot", [=] { return WithU32(good, kRec + 4, 1000); },
+    v.push_back({"slot packed size beyond the slot", [=] { return Damaged([](REC& r) { r.llRawPacked = 1000; }); },
                  {Slot(5), Dno(1), Elem(kInt)}, 0, TXT_LOAD_SNP_UNCOMPRESS_ERROR, true});
-    v.push_back({"slot image of another version", [=] { return WithU32(good, 4, 1); }, {Slot(5), Dno(1), Elem(kInt)},
+    v.push_back({"slot image of another version", [=] { return Damaged(none, Opt([](auto& o) { o.nVersion = 1; })); },
+                 {Slot(5), Dno(1), Elem(kInt)},
                  KX_ERR_SAVE_VERSION, -1, true});
     v.push_back({"slot never written", nullptr, {Slot(6), Dno(1), Elem(kInt)}, KX_ERR_SAVE_NO_FILE, -1, true});
     v.push_back({"slot 500", nullptr, {Slot(500), Dno(1), Elem(kInt)}, KX_ERR_ARG_RANGE, -1, true});
@@ -567,30 +503,31 @@ TEST_F(LoadCmdTest, FileNamesAreCheckedBeforeAnyRead)
 // A damaged slot blob leaves every slot as it was, also those before the damage.
 TEST_F(LoadCmdTest, DamagedSlotBlobChangesNoSlot)
 {
-    std::vector<BYTES> slots(KX_SAVE_SLOT_COUNT);
-    slots[0] = SaveImage({{1, VarRecord(IntBody({}, {1}))}});
-    slots[1] = slots[0];
-    const BYTES blob = SlotBlob(slots);
-    const uint32_t nZ0 = GetSaveU32(&blob[12 + 4]);
-    const size_t nSecond = 12 + 8 + nZ0;   // the entry of slot 1
+    const BYTES img = SaveImage({{1, VarRec(IntBody({}, {1}))}});
+    // Slots 0 and 1 hold an image; the change is made to the entry of slot 1.
+    const auto blob = [&](const std::function<void(std::vector<SLOT_BLOB_ENTRY>&)>& change) {
+        std::vector<SLOT_BLOB_ENTRY> entries(KX_SAVE_SLOT_COUNT);
+        entries[0].image = entries[1].image = img;
+        change(entries);
+        return MakeSlotBlobRecord(entries);
+    };
     const struct {
         const char* pszName;
-        BYTES blob;
+        REC blob;
     } cases[] = {
-        {"S larger than the data gives", WithU32(blob, nSecond, GetSaveU32(&blob[nSecond]) + 1)},
-        {"S beyond any zlib ratio", WithU32(blob, nSecond, 0xFFFFFF00)},
-        {"Z beyond the blob", WithU32(blob, nSecond + 4, 0x7FFFFFFF)},
-        {"S 0 with Z not 0", WithU32(blob, nSecond, 0)},
-        {"entries end early", BYTES(blob.begin(), blob.begin() + 400)},
+        {"S larger than the data gives", blob([&](auto& e) { e[1].llRawS = int64_t(img.size()) + 1; })},
+        {"S beyond any zlib ratio", blob([](auto& e) { e[1].llRawS = 0xFFFFFF00; })},
+        {"Z beyond the blob", blob([](auto& e) { e[1].llRawZ = 0x7FFFFFFF; })},
+        {"S 0 with Z not 0", blob([](auto& e) { e[1].llRawS = 0; })},
+        {"garbage in place of zlib data", blob([](auto& e) { e[1].bGarbage = true; })},
+        {"entries end early", blob([](auto& e) { e.resize(3); })},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
         Reset();
         FreeSlots();
         PutSlot(0, BYTES(64, 0x11));
-        BYTES blobCase = c.blob;
-        PutSaveU32(&blobCase[4], static_cast<uint32_t>(blobCase.size() - 12));   // packed = what follows
-        WriteSave("slots.sd", SaveImage({{KX_SAVE_SLOT_BLOB_DNO, blobCase}}));
+        WriteSave("slots.sd", SaveImage({{KX_SAVE_SLOT_BLOB_DNO, c.blob}}));
         Load({File("slots"), Dno(1024)});
         RunLoad();
         EXPECT_TRUE(errors.reports.empty());
