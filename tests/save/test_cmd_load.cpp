@@ -314,6 +314,51 @@ TEST_F(LoadCmdTest, Dno1024RestoresAllSlotsAtOnce)
     EXPECT_EQ(Text(kText, 0), "slot");
 }
 
+// ---- round trips through files and slots written by the save command ----
+
+TEST_F(LoadCmdTest, SavedFilesAndSlotsLoadBack)
+{
+    const auto let = [&](EXPR_BYTES target, EXPR_BYTES value, uint8_t bType = EVALTYPE_INT) {
+        ASSERT_GE(EmitCommand(&b, KXCMD_ASSIGN, {ExprArg(0, target), ExprArg(1, value, bType)}), 0);
+    };
+    const auto save = [&](std::vector<BUILDER_ARG> args) { ASSERT_GE(EmitCommand(&b, KXCMD_SAVE, args), 0); };
+    MakePictureLayer();
+    let(MakeExprElement(kInts23, {0, 1}), MakeExprInt(5));
+    let(MakeExprVar(kText), MakeExprText("saved text"), EVALTYPE_TEXT);
+    save({Dno(1), Whole(kInts23)});
+    save({Dno(2), LayerPath(":W0/pic")});
+    save({Dno(3), I(6, 1)});   // every int64 variable of class 1
+    save({Dno(4), Elem(kText, {}, EVALTYPE_TEXT)});
+    save({File("RoundTrip")});
+    save({Dno(4), Elem(kText, {}, EVALTYPE_TEXT)});
+    save({Slot(4)});
+    save({Slot(KX_SAVE_SLOT_ALL)});
+    save({File("slots")});
+    // Everything changes, then comes back.
+    let(MakeExprElement(kInts23, {0, 1}), MakeExprInt(77));
+    let(MakeExprVar(kInt), MakeExprInt(1));
+    let(MakeExprVar(kText), MakeExprText("changed"), EVALTYPE_TEXT);
+    let(MakeExprElement(kTexts, {2}), MakeExprText("changed"), EVALTYPE_TEXT);
+    Layer({T(LAYER_ARG_PATH, ":W0/pic"), I(LAYER_ARG_X, 90)});
+    Load({File("roundtrip"), Dno(1), Whole(kInts23)});
+    Load({File("roundtrip"), Dno(2), LayerPath(":W0/pic")});
+    Load({File("slots"), Dno(KX_SAVE_SLOT_BLOB_DNO)});
+    Load({Slot(4), Dno(4), Elem(kTexts, {2}, EVALTYPE_TEXT)});
+    Load({File("roundtrip"), Dno(3)});
+    RunLoad();
+    ASSERT_TRUE(errors.reports.empty()) << errors.reports[0].nId;
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.boxes[0].strText;
+    EXPECT_EQ(Ints(kInts23, 6), (std::vector<int64_t>{9, 5, 9, 9, 9, 9}));
+    EXPECT_EQ(GetVarInt(kInt, 0), 7);   // from the container
+    EXPECT_EQ(Text(kTexts, 2), "saved text");
+    EXPECT_EQ(Text(kText, 0), "changed");
+    const LAYER* p = L("W0/pic");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->nWidth, 2);
+    EXPECT_EQ(p->llX, 0);
+    EXPECT_EQ(Px(p, 1, 1) & 0xFFFFFF, 0xA0B0C0u);
+}
+
 // ---- damaged files and wrong targets: each refused, the target unchanged ----
 
 struct HOSTILE_CASE {
