@@ -29,6 +29,7 @@ struct V256 {
     static T Sub16(T a, T b) { return _mm256_sub_epi16(a, b); }
     static T MulLo16(T a, T b) { return _mm256_mullo_epi16(a, b); }
     static T MulHiU16(T a, T b) { return _mm256_mulhi_epu16(a, b); }
+    static T MulHiS16(T a, T b) { return _mm256_mulhi_epi16(a, b); }
     static T Madd16(T a, T b) { return _mm256_madd_epi16(a, b); }
     template <int k> static T Srl16(T a) { return _mm256_srli_epi16(a, k); }
     template <int k> static T Sll16(T a) { return _mm256_slli_epi16(a, k); }
@@ -47,6 +48,15 @@ struct V256 {
     static T Or(T a, T b) { return _mm256_or_si256(a, b); }
     static T AndNot(T a, T b) { return _mm256_andnot_si256(a, b); }
     static T CmpGt32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
+    static T CmpEq32(T a, T b) { return _mm256_cmpeq_epi32(a, b); }
+    template <int k> static T Sll32(T a) { return _mm256_slli_epi32(a, k); }
+    static int AnySet(T a) { return _mm256_movemask_epi8(_mm256_cmpeq_epi8(a, Zero())) != -1; }
+    // Lo32 and Hi32 work within 16-byte lanes: lo holds pairs 0, 1 | 4, 5 and hi 2, 3 | 6, 7.
+    static void StoreLoHi32(uint8_t* p, T lo, T hi)
+    {
+        Store(p, _mm256_permute2x128_si256(lo, hi, 0x20));
+        Store(p + 32, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
     static T GatherSelect(const uint32_t* pTable, const uint8_t* pMask)
     {
         const T idx = _mm256_and_si256(Load(pMask), _mm256_set1_epi32(0xFF));

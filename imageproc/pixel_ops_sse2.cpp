@@ -27,6 +27,7 @@ struct V128 {
     static T Sub16(T a, T b) { return _mm_sub_epi16(a, b); }
     static T MulLo16(T a, T b) { return _mm_mullo_epi16(a, b); }
     static T MulHiU16(T a, T b) { return _mm_mulhi_epu16(a, b); }
+    static T MulHiS16(T a, T b) { return _mm_mulhi_epi16(a, b); }
     static T Madd16(T a, T b) { return _mm_madd_epi16(a, b); }
     template <int k> static T Srl16(T a) { return _mm_srli_epi16(a, k); }
     template <int k> static T Sll16(T a) { return _mm_slli_epi16(a, k); }
@@ -45,6 +46,14 @@ struct V128 {
     static T Or(T a, T b) { return _mm_or_si128(a, b); }
     static T AndNot(T a, T b) { return _mm_andnot_si128(a, b); }
     static T CmpGt32(T a, T b) { return _mm_cmpgt_epi32(a, b); }
+    static T CmpEq32(T a, T b) { return _mm_cmpeq_epi32(a, b); }
+    template <int k> static T Sll32(T a) { return _mm_slli_epi32(a, k); }
+    static int AnySet(T a) { return _mm_movemask_epi8(_mm_cmpeq_epi8(a, Zero())) != 0xFFFF; }
+    static void StoreLoHi32(uint8_t* p, T lo, T hi)
+    {
+        Store(p, lo);
+        Store(p + 16, hi);
+    }
     static T GatherSelect(const uint32_t* pTable, const uint8_t* pMask)
     {
         return _mm_setr_epi32(static_cast<int>(pTable[pMask[0]]), static_cast<int>(pTable[pMask[4]]),
