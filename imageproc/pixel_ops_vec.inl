@@ -14,10 +14,11 @@
 // Unpacking, packing and word shuffles act within each 16-byte lane, so the byte order is kept
 // for either vector width.
 //
-// The including file defines V with: T, W (bytes per vector), Load, Store, Zero, Set8, Set16,
+// The including file includes this one, then defines V with T, W (bytes per vector) and
+// KX_VEC_COMMON_OPS below (Load, Store, Zero, Set8, Set16,
 // Set32, Lo8, Hi8, Lo16, Hi16, Lo32, Hi32 (interleave low or high halves), Add8, Add16, Add32,
 // Sub16, MulLo16, MulHiU16, MulHiS16, Madd16, Srl16<k>, Sll16<k>, PackUS16, Packs32, Avg8, AddS8, SubS8,
-// Min8, Max8, Min16, Max16, CmpGt32 (signed), CmpEq32, Sll32<k>, And, AndNot (~a & b), Or, Xor, and:
+// Min8, Max8, Min16, Max16, CmpGt32 (signed), CmpEq32, Sll32<k>, And, AndNot (~a & b), Or, Xor), and:
 //   Alpha16        each pixel's alpha word copied into all four of its words
 //   ColourLanes16  all ones in the B, G, R words of each pixel, zero in its alpha word
 //   GatherSelect   the 32-bit table entries of the pixels' first mask bytes, one per pixel
@@ -26,6 +27,49 @@
 //   Reduce2x2Avg   the byte average of the even and the odd pixels of two vectors, in order
 //   StoreLoHi32    stores the 64-bit pairs of Lo32(a, b) and Hi32(a, b) in the order of a's lanes
 //   AnySet         1 when any bit of the vector is set, else 0
+
+// The wrappers that read the same for either vector width: P is the intrinsics' prefix (_mm or
+// _mm256) and SI the whole-register suffix (si128 or si256). The including file defines T first.
+#define KX_VEC_COMMON_OPS(P, SI) \
+    static T Load(const uint8_t* p) { return P##_loadu_##SI(reinterpret_cast<const T*>(p)); } \
+    static void Store(uint8_t* p, T v) { P##_storeu_##SI(reinterpret_cast<T*>(p), v); } \
+    static T Zero() { return P##_setzero_##SI(); } \
+    static T Set8(uint8_t x) { return P##_set1_epi8(static_cast<char>(x)); } \
+    static T Set16(int16_t x) { return P##_set1_epi16(x); } \
+    static T Set32(int32_t x) { return P##_set1_epi32(x); } \
+    static T Lo8(T a, T b) { return P##_unpacklo_epi8(a, b); } \
+    static T Hi8(T a, T b) { return P##_unpackhi_epi8(a, b); } \
+    static T Lo16(T a, T b) { return P##_unpacklo_epi16(a, b); } \
+    static T Hi16(T a, T b) { return P##_unpackhi_epi16(a, b); } \
+    static T Lo32(T a, T b) { return P##_unpacklo_epi32(a, b); } \
+    static T Hi32(T a, T b) { return P##_unpackhi_epi32(a, b); } \
+    static T Add8(T a, T b) { return P##_add_epi8(a, b); } \
+    static T Add16(T a, T b) { return P##_add_epi16(a, b); } \
+    static T Add32(T a, T b) { return P##_add_epi32(a, b); } \
+    static T Sub16(T a, T b) { return P##_sub_epi16(a, b); } \
+    static T MulLo16(T a, T b) { return P##_mullo_epi16(a, b); } \
+    static T MulHiU16(T a, T b) { return P##_mulhi_epu16(a, b); } \
+    static T MulHiS16(T a, T b) { return P##_mulhi_epi16(a, b); } \
+    static T Madd16(T a, T b) { return P##_madd_epi16(a, b); } \
+    template <int k> static T Srl16(T a) { return P##_srli_epi16(a, k); } \
+    template <int k> static T Sll16(T a) { return P##_slli_epi16(a, k); } \
+    static T PackUS16(T a, T b) { return P##_packus_epi16(a, b); } \
+    static T Packs32(T a, T b) { return P##_packs_epi32(a, b); } \
+    static T Avg8(T a, T b) { return P##_avg_epu8(a, b); } \
+    static T AddS8(T a, T b) { return P##_adds_epu8(a, b); } \
+    static T SubS8(T a, T b) { return P##_subs_epu8(a, b); } \
+    static T Min8(T a, T b) { return P##_min_epu8(a, b); } \
+    static T Max8(T a, T b) { return P##_max_epu8(a, b); } \
+    static T Min16(T a, T b) { return P##_min_epi16(a, b); } \
+    static T Max16(T a, T b) { return P##_max_epi16(a, b); } \
+    static T And(T a, T b) { return P##_and_##SI(a, b); } \
+    static T Xor(T a, T b) { return P##_xor_##SI(a, b); } \
+    static T Alpha16(T a) { return P##_shufflehi_epi16(P##_shufflelo_epi16(a, 0xFF), 0xFF); } \
+    static T Or(T a, T b) { return P##_or_##SI(a, b); } \
+    static T AndNot(T a, T b) { return P##_andnot_##SI(a, b); } \
+    static T CmpGt32(T a, T b) { return P##_cmpgt_epi32(a, b); } \
+    static T CmpEq32(T a, T b) { return P##_cmpeq_epi32(a, b); } \
+    template <int k> static T Sll32(T a) { return P##_slli_epi32(a, k); }
 
 namespace {
 
