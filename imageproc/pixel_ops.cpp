@@ -454,19 +454,22 @@ void PixelOpReduce2x2SSE(uint8_t* pDst, const uint8_t* pSrc, size_t nSrcWidth, s
 namespace {
 
 // The combined alpha dA + (sA - dA x sA / 255) x p / 256, and the colours moved toward the source by
-// w x p / 65536 with w = floor(256 sA / A). At p = 256 this is the plain compose: the shifts then
-// cancel exactly.
+// w x p / 65536 with w = floor(256 sA / A). Without an opacity (p = 256) the factors of 256 cancel
+// exactly, and the products stay in 32 bits.
+template <bool bOpacity>
 inline void ComposePixels(uint8_t* pDst, const uint8_t* pSrc, int p, size_t n)
 {
     for (size_t i = 0; i < n / 4; ++i) {
         uint8_t* d = pDst + i * 4;
         const uint8_t* s = pSrc + i * 4;
         const int sA = s[3], dA = d[3];
-        const int A = (dA + (((sA - dA * sA / 255) * p) >> 8)) & 0xFF;
+        const int nCover = sA - dA * sA / 255;
+        const int A = (dA + (bOpacity ? (nCover * p) >> 8 : nCover)) & 0xFF;
         d[3] = static_cast<uint8_t>(A);
-        const int64_t w = static_cast<int64_t>(AlphaDiv(A, sA)) * p;
+        const int w = AlphaDiv(A, sA);
         for (int c = 0; c < 3; ++c)
-            d[c] = ClampByte(d[c] + (((s[c] - d[c]) * w) >> 16));
+            d[c] = bOpacity ? ClampByte(d[c] + (((s[c] - d[c]) * static_cast<int64_t>(w) * p) >> 16))
+                            : ClampByte(d[c] + (((s[c] - d[c]) * w) >> 8));
     }
 }
 
@@ -474,12 +477,12 @@ inline void ComposePixels(uint8_t* pDst, const uint8_t* pSrc, int p, size_t n)
 
 void PixelOpCompose(uint8_t* pDst, const uint8_t* pSrc, size_t n)
 {
-    ComposePixels(pDst, pSrc, 256, n);
+    ComposePixels<false>(pDst, pSrc, 256, n);
 }
 
 void PixelOpComposeOpacity(uint8_t* pDst, const uint8_t* pSrc, int p, size_t n)
 {
-    ComposePixels(pDst, pSrc, ClampOpacity(p), n);
+    ComposePixels<true>(pDst, pSrc, ClampOpacity(p), n);
 }
 
 void PixelOpComposeDestOpacity(uint8_t* pDst, const uint8_t* pSrc, int p, size_t n)
