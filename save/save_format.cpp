@@ -299,8 +299,10 @@ int ParseVarBody(const uint8_t* pData, size_t nSize, SAVE_VAR_BODY* pOut)
     uint64_t llCount = 1;
     for (uint32_t i = 0; i < pOut->nDims; ++i) {
         pOut->anDim[i] = GetSaveU32(pData + 8 + 4 * i);
-        // Saturate: any count above what a value size of 40,000,000 can hold is refused below.
-        llCount = llCount > (1ull << 32) ? llCount : llCount * pOut->anDim[i];
+        // Saturate at 2^40 (far above what a value size of 40,000,000 holds, refused below), so
+        // that neither the product nor count x 8 can wrap round to a small number.
+        const uint64_t nDim = pOut->anDim[i];
+        llCount = (nDim != 0 && llCount > (1ull << 40) / nDim) ? (1ull << 40) : llCount * nDim;
     }
     pOut->llCount = llCount;
     pOut->nValueSize = GetSaveU32(pData + nHead - 4);
