@@ -46,6 +46,7 @@
 #include "platform/plat_text.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_window.h"
+#include "save/cmd_save.h"
 #include "script/engine_config.h"
 
 PLAT_MUTEX* g_ahMutex[KX_MUTEXES];
@@ -158,6 +159,7 @@ void InstallEngineParts(void)
     InstallTextBuffer();
     InstallInput();
     InstallWindowProc();
+    InstallSaveData();
 }
 
 int KolvexMain(int argc, char** argv)

@@ -21,6 +21,7 @@
 #include "image/cmd_layer.h"
 #include "image/cmd_layer_info.h"
 #include "script/command_ids.h"
+#include "save/cmd_save.h"
 
 namespace {
 
@@ -100,6 +101,9 @@ const CMD_BINDING kBuiltHandlers[] = {
 
     // Layers.
     {CMDID_LAYER, CmdLayer}, {CMDID_LAYER_DELETE, CmdLayerDelete}, {CMDID_LAYER_INFO, CmdLayerInfo},
+
+    // Save data.
+    {CMDID_SAVE, CmdSave}, {CMDID_SAVE_CLEAR, CmdSaveClear},
 };
 
 // A command this build does not carry yet: the game stops with the unknown-command error, naming

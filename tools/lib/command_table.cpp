@@ -109,6 +109,14 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     std::vector<KXC_ARG>& linfo = cmds[KXCMD_LAYER_INFO].args;
     linfo = {Arg("name", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
     for (int i = 2; i <= 35; i++) linfo.push_back(Arg("i" + std::to_string(i), ARGKIND_INT));
+
+    // Save data: the file, the memory slot and the DNO, the variable designated by an integer
+    // argument (a whole-variable reference or one element), the layer by path and number, and the
+    // twelve container selectors whose presence chooses the class and type.
+    std::vector<KXC_ARG>& save = cmds[KXCMD_SAVE].args;
+    save = {Arg("file", ARGKIND_TEXT), Arg("slot", ARGKIND_INT),   Arg("dno", ARGKIND_INT),
+            Arg("var", ARGKIND_INT),   Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
+    for (int i = 6; i <= 17; i++) save.push_back(Arg("c" + std::to_string(i), ARGKIND_INT));
     return cmds;
 }
 
