@@ -3,6 +3,10 @@
 #include "imageproc/blend_modes.h"
 
 #include <cmath>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/engine_hooks.h"
 #include "core/engine_tables.h"
@@ -134,6 +138,236 @@ void SpanDifferenceOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity,
     }
 }
 
+// ---- Vector forms (SSE2, the x86-64 baseline) ----
+// The modes whose table holds a closed formula compute it on 16-bit lanes, 16 bytes at a time; the
+// others read their table. Either way the result is weighed in vector lanes exactly as the plain
+// variants weigh it, and the bytes after the last whole vector go to the plain variant, whose
+// result does not depend on a byte's position. A test compares every span with the tables for all
+// 65536 pairs.
+#if defined(__SSE2__)
+
+typedef __m128i VEC;
+
+inline VEC Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store16(uint8_t* p, VEC v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+inline VEC Words(int16_t x) { return _mm_set1_epi16(x); }
+
+// trunc(x / 255) for 0 <= x <= 65025.
+inline VEC Div255(VEC x)
+{
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, Words(1)), _mm_srli_epi16(x, 8)), 8);
+}
+
+// Where m is all ones a, else b.
+inline VEC Select(VEC m, VEC a, VEC b) { return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b)); }
+
+// min(256, floor(a / b)) for 0 <= a <= 65535 and 1 <= b <= 65535. Single-precision division is
+// exact enough here: below 256 a quotient that is not whole lies at least 1/b from the next whole
+// number, far more than the rounding error, and rounding never takes a quotient of 256 or more
+// below 256.
+inline VEC Quotient(VEC a, VEC b)
+{
+    const VEC z = _mm_setzero_si128();
+    const __m128 lo = _mm_div_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(a, z)), _mm_cvtepi32_ps(_mm_unpacklo_epi16(b, z)));
+    const __m128 hi = _mm_div_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(a, z)), _mm_cvtepi32_ps(_mm_unpackhi_epi16(b, z)));
+    return _mm_min_epi16(_mm_packs_epi32(_mm_cvttps_epi32(lo), _mm_cvttps_epi32(hi)), Words(256));
+}
+
+inline VEC Clamp255(VEC x) { return _mm_min_epi16(_mm_max_epi16(x, _mm_setzero_si128()), Words(255)); }
+
+// R(s, d) on 16-bit lanes holding 0..255, one structure per mode.
+struct VEC_FORMULA {
+    static constexpr bool bTable = false;
+};
+struct VEC_SUBTRACT : VEC_FORMULA { static VEC Result(VEC s, VEC d) { return _mm_subs_epu16(s, d); } };
+struct VEC_MULTIPLY : VEC_FORMULA { static VEC Result(VEC s, VEC d) { return Div255(_mm_mullo_epi16(s, d)); } };
+struct VEC_SCREEN : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d) { return _mm_sub_epi16(_mm_add_epi16(s, d), Div255(_mm_mullo_epi16(s, d))); }
+};
+struct VEC_LIGHTEN : VEC_FORMULA { static VEC Result(VEC s, VEC d) { return _mm_max_epi16(s, d); } };
+struct VEC_DARKEN : VEC_FORMULA { static VEC Result(VEC s, VEC d) { return _mm_min_epi16(s, d); } };
+struct VEC_DIFFERENCE : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d) { return _mm_sub_epi16(_mm_max_epi16(s, d), _mm_min_epi16(s, d)); }
+};
+struct VEC_EXCLUSION : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d)
+    {
+        const VEC p = Div255(_mm_mullo_epi16(s, d));
+        return _mm_sub_epi16(_mm_add_epi16(s, d), _mm_add_epi16(p, p));
+    }
+};
+// Overlay with (s, d) and Hard light with (d, s): below 128 a x 2b / 255, at 128 a, above it
+// a x (512 - 2b) / 255 + 2b - 257. One product serves both sides.
+inline VEC OverlayOf(VEC a, VEC b)
+{
+    const VEC b2 = _mm_add_epi16(b, b);
+    const VEC high = _mm_cmpgt_epi16(b, Words(128));
+    const VEC p = Div255(_mm_mullo_epi16(a, Select(high, _mm_sub_epi16(Words(512), b2), b2)));
+    const VEC r = _mm_add_epi16(p, _mm_and_si128(high, _mm_sub_epi16(b2, Words(257))));
+    return Select(_mm_cmpeq_epi16(b, Words(128)), a, r);
+}
+struct VEC_OVERLAY : VEC_FORMULA { static VEC Result(VEC s, VEC d) { return OverlayOf(s, d); } };
+struct VEC_HARD_LIGHT : VEC_FORMULA { static VEC Result(VEC s, VEC d) { return OverlayOf(d, s); } };
+struct VEC_LINEAR_BURN : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d) { return _mm_subs_epu16(_mm_add_epi16(s, d), Words(255)); }
+};
+struct VEC_LINEAR_LIGHT : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d) { return Clamp255(_mm_sub_epi16(_mm_add_epi16(d, _mm_add_epi16(s, s)), Words(256))); }
+};
+struct VEC_PIN_LIGHT : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d)
+    {
+        const VEC s2 = _mm_add_epi16(s, s);
+        return Select(_mm_cmpgt_epi16(Words(128), s), _mm_min_epi16(d, s2),
+                      _mm_max_epi16(d, _mm_sub_epi16(s2, Words(255))));
+    }
+};
+// d = 0: 0 for s = 0, else 255; otherwise min(255, 255 s / d).
+struct VEC_DIVIDE : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d)
+    {
+        const VEC z = _mm_setzero_si128();
+        const VEC q = _mm_min_epi16(Quotient(_mm_mullo_epi16(s, Words(255)), _mm_max_epi16(d, Words(1))), Words(255));
+        const VEC atZero = _mm_andnot_si128(_mm_cmpeq_epi16(s, z), Words(255));
+        return Select(_mm_cmpeq_epi16(d, z), atZero, q);
+    }
+};
+// min(255, 256 d / (256 - s)).
+struct VEC_COLOR_DODGE : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d)
+    {
+        return _mm_min_epi16(Quotient(_mm_slli_epi16(d, 8), _mm_sub_epi16(Words(256), s)), Words(255));
+    }
+};
+// max(0, 255 - 256 (255 - d) / (s + 1)).
+struct VEC_COLOR_BURN : VEC_FORMULA {
+    static VEC Result(VEC s, VEC d)
+    {
+        const VEC q = Quotient(_mm_slli_epi16(_mm_sub_epi16(Words(255), d), 8), _mm_add_epi16(s, Words(1)));
+        return _mm_subs_epu16(Words(255), q);
+    }
+};
+// A mode without a vector formula: its results are read from its table a stretch at a time into a
+// buffer, and only the weighing runs in vector lanes.
+template <const uint8_t* pTable>
+struct VEC_TABLE {
+    static constexpr bool bTable = true;
+    static uint8_t Lookup(uint32_t s, uint32_t d) { return pTable[(s << 8) | d]; }
+};
+
+// The vector loop of every variant: out = weigh(d, R(s, d), s) on 16-bit lanes over whole 16-byte
+// blocks; returns the bytes done.
+// With bColourOnly (the variants that keep the destination alpha) a table is read for the colour
+// bytes alone.
+template <class M, bool bColourOnly = false, class F>
+int32_t VecSpan(uint8_t* pDst, const uint8_t* pSrc, int32_t nBytes, F weigh)
+{
+    const VEC z = _mm_setzero_si128();
+    auto block = [&](int32_t i, const uint8_t* pR) {
+        const VEC d = Load16(pDst + i), s = Load16(pSrc + i);
+        const VEC dLo = _mm_unpacklo_epi8(d, z), sLo = _mm_unpacklo_epi8(s, z);
+        const VEC dHi = _mm_unpackhi_epi8(d, z), sHi = _mm_unpackhi_epi8(s, z);
+        VEC rLo, rHi;
+        if constexpr (M::bTable) {
+            const VEC r = Load16(pR);
+            rLo = _mm_unpacklo_epi8(r, z);
+            rHi = _mm_unpackhi_epi8(r, z);
+        } else {
+            rLo = M::Result(sLo, dLo);
+            rHi = M::Result(sHi, dHi);
+        }
+        Store16(pDst + i, _mm_packus_epi16(weigh(dLo, rLo, sLo), weigh(dHi, rHi, sHi)));
+    };
+    const int32_t nWhole = nBytes > 0 ? nBytes & ~15 : 0;
+    if constexpr (M::bTable) {
+        const int32_t kStretch = 1024;
+        alignas(16) uint8_t abR[kStretch];
+        if (bColourOnly) memset(abR, 0, sizeof abR);
+        for (int32_t i = 0; i < nWhole; i += kStretch) {
+            const int32_t n = nWhole - i < kStretch ? nWhole - i : kStretch;
+            if (bColourOnly) {
+                for (int32_t k = 0; k < n; k += 4)
+                    for (int32_t c = 0; c < 3; ++c)
+                        abR[k + c] = M::Lookup(pSrc[i + k + c], pDst[i + k + c]);
+            } else {
+                for (int32_t k = 0; k < n; ++k)
+                    abR[k] = M::Lookup(pSrc[i + k], pDst[i + k]);
+            }
+            for (int32_t k = 0; k < n; k += 16)
+                block(i + k, abR + k);
+        }
+    } else {
+        for (int32_t i = 0; i < nWhole; i += 16)
+            block(i, nullptr);
+    }
+    return nWhole;
+}
+
+// (d x (256 - w) + r x w) >> 8 == d + ((r - d) x w >> 8) for 0 <= w <= 256; at most 255 x 256.
+inline VEC WeighWords(VEC d, VEC r, VEC w)
+{
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(d, _mm_sub_epi16(Words(256), w)), _mm_mullo_epi16(r, w)), 8);
+}
+
+// Each pixel's weight w(sA) in its colour words and 0 in its alpha word, which so keeps its byte.
+inline VEC PixelWeights(VEC w)
+{
+    return _mm_and_si128(_mm_shufflehi_epi16(_mm_shufflelo_epi16(w, 0xFF), 0xFF),
+                         _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1));
+}
+
+template <class M>
+int32_t VecFull(uint8_t* pDst, const uint8_t* pSrc, int32_t nBytes)
+{
+    return VecSpan<M>(pDst, pSrc, nBytes, [](VEC, VEC r, VEC) { return r; });
+}
+
+template <class M>
+int32_t VecOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes)
+{
+    if (nOpacity < 0 || nOpacity > 256) return 0;
+    const VEC w = Words(static_cast<int16_t>(nOpacity));
+    return VecSpan<M>(pDst, pSrc, nBytes, [w](VEC d, VEC r, VEC) { return WeighWords(d, r, w); });
+}
+
+// w = sA + 1, in 1..256.
+template <class M>
+int32_t VecAlpha(uint8_t* pDst, const uint8_t* pSrc, int32_t nBytes)
+{
+    return VecSpan<M, true>(pDst, pSrc, nBytes,
+                            [](VEC d, VEC r, VEC s) { return WeighWords(d, r, PixelWeights(_mm_add_epi16(s, Words(1)))); });
+}
+
+// w = (sA + 1) x op >> 8; at op = 256 that is sA + 1 itself, below it (sA + 1) x op fits 16 bits.
+template <class M>
+int32_t VecAlphaOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes)
+{
+    if (nOpacity == 256) return VecAlpha<M>(pDst, pSrc, nBytes);
+    if (nOpacity < 0 || nOpacity > 256) return 0;
+    const VEC op = Words(static_cast<int16_t>(nOpacity));
+    return VecSpan<M, true>(pDst, pSrc, nBytes, [op](VEC d, VEC r, VEC s) {
+        return WeighWords(d, r, PixelWeights(_mm_srli_epi16(_mm_mullo_epi16(_mm_add_epi16(s, Words(1)), op), 8)));
+    });
+}
+
+// Difference with opacity: d + trunc((R - d) x op / 256), the step's size floored on |R - d|.
+int32_t VecDifferenceOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes)
+{
+    if (nOpacity < 0 || nOpacity > 256) return 0;
+    const VEC op = Words(static_cast<int16_t>(nOpacity));
+    return VecSpan<VEC_DIFFERENCE>(pDst, pSrc, nBytes, [op](VEC d, VEC r, VEC) {
+        const VEC up = _mm_srli_epi16(_mm_mullo_epi16(_mm_subs_epu16(r, d), op), 8);
+        const VEC down = _mm_srli_epi16(_mm_mullo_epi16(_mm_subs_epu16(d, r), op), 8);
+        return _mm_sub_epi16(_mm_add_epi16(d, up), down);
+    });
+}
+
+// The bytes a vector loop has done (none without SSE2), after which the plain variant goes on.
+#define KX_VEC_DONE(expr) (expr)
+#else
+#define KX_VEC_DONE(expr) 0
+#endif
+
 // ---- Table formulas ----
 
 int32_t Mul255(int32_t a, int32_t b) { return a * b / 255; }
@@ -196,6 +430,33 @@ void FillSpanTables(void);
                                     int32_t nVagueness, int32_t nBytes) \
     { SpanMaskAlpha<R, nBias>(pDst, pSrc, pMask, nThreshold, nVagueness, nBytes); }
 
+// The same four variants for a mode with a vector formula M: the vector loop, then the plain
+// variant for the rest of the row.
+#define KX_DEFINE_VEC_FULL(Mode, R, M) \
+    void BlendSpan##Mode##Full(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes) \
+    { \
+        const int32_t i = KX_VEC_DONE(VecFull<M>(pDst, pSrc, nBytes)); \
+        SpanFull<R>(pDst + i, pSrc + i, nOpacity, nBytes - i); \
+    }
+#define KX_DEFINE_VEC_OPACITY(Mode, R, M) \
+    void BlendSpan##Mode##Opacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes) \
+    { \
+        const int32_t i = KX_VEC_DONE(VecOpacity<M>(pDst, pSrc, nOpacity, nBytes)); \
+        SpanOpacity<R>(pDst + i, pSrc + i, nOpacity, nBytes - i); \
+    }
+#define KX_DEFINE_VEC_ALPHA(Mode, R, M) \
+    void BlendSpan##Mode##Alpha(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes) \
+    { \
+        const int32_t i = KX_VEC_DONE(VecAlpha<M>(pDst, pSrc, nBytes)); \
+        SpanAlpha<R>(pDst + i, pSrc + i, nOpacity, nBytes - i); \
+    }
+#define KX_DEFINE_VEC_ALPHA_OPACITY(Mode, R, M) \
+    void BlendSpan##Mode##AlphaOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes) \
+    { \
+        const int32_t i = KX_VEC_DONE(VecAlphaOpacity<M>(pDst, pSrc, nOpacity, nBytes)); \
+        SpanAlphaOpacity<R>(pDst + i, pSrc + i, nOpacity, nBytes - i); \
+    }
+
 // Spans that hand the row to a pixel routine: the result is that routine's, with the forms of the
 // level the routine table was filled for.
 #define KX_ROUTE_MIX(Name, Slot) \
@@ -205,19 +466,20 @@ void FillSpanTables(void);
     void Name(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes) \
     { if (nBytes > 0) g_PixelOps.Slot(pDst, pSrc, nOpacity, static_cast<size_t>(nBytes)); }
 
-// The spans of a table-driven mode after its Full (and, with _REST2, its Opacity) span.
-#define KX_DEFINE_TABLE_REST2(Mode) \
-    KX_DEFINE_ALPHA(Mode, KX_TABLE_RESULT(Mode)) \
-    KX_DEFINE_ALPHA_OPACITY(Mode, KX_TABLE_RESULT(Mode)) \
+// The spans of a table-driven mode after its Full (and, with _REST2, its Opacity) span; M is its
+// vector formula. The masked spans read the table.
+#define KX_DEFINE_TABLE_REST2(Mode, M) \
+    KX_DEFINE_VEC_ALPHA(Mode, KX_TABLE_RESULT(Mode), M) \
+    KX_DEFINE_VEC_ALPHA_OPACITY(Mode, KX_TABLE_RESULT(Mode), M) \
     KX_DEFINE_MASK(Mode, KX_TABLE_RESULT(Mode)) \
     KX_DEFINE_MASK_ALPHA(Mode, KX_TABLE_RESULT(Mode), 1)
-#define KX_DEFINE_TABLE_REST(Mode) \
-    KX_DEFINE_OPACITY(Mode, KX_TABLE_RESULT(Mode)) \
-    KX_DEFINE_TABLE_REST2(Mode)
+#define KX_DEFINE_TABLE_REST(Mode, M) \
+    KX_DEFINE_VEC_OPACITY(Mode, KX_TABLE_RESULT(Mode), M) \
+    KX_DEFINE_TABLE_REST2(Mode, M)
 // A mode whose six spans all follow the variant formulas with R from its lookup table.
-#define KX_DEFINE_TABLE_MODE(Mode) \
-    KX_DEFINE_FULL(Mode, KX_TABLE_RESULT(Mode)) \
-    KX_DEFINE_TABLE_REST(Mode)
+#define KX_DEFINE_TABLE_MODE(Mode, M) \
+    KX_DEFINE_VEC_FULL(Mode, KX_TABLE_RESULT(Mode), M) \
+    KX_DEFINE_TABLE_REST(Mode, M)
 
 // Normal: R = s. Copy, lerp and alpha-over are pixel routines; the masked spans weigh by the curve,
 // and with alpha by sA x w (not (sA + 1) x w).
@@ -247,46 +509,49 @@ KX_DEFINE_MASK_ALPHA(Add, ResultAdd, 1)
 
 // Subtract (layer minus destination): the pixel routine at full opacity, the clamp table otherwise.
 KX_ROUTE_MIX(BlendSpanSubtractFull, PixelOpSubtract)
-KX_DEFINE_OPACITY(Subtract, ResultSubtract)
-KX_DEFINE_ALPHA(Subtract, ResultSubtract)
-KX_DEFINE_ALPHA_OPACITY(Subtract, ResultSubtract)
+KX_DEFINE_VEC_OPACITY(Subtract, ResultSubtract, VEC_SUBTRACT)
+KX_DEFINE_VEC_ALPHA(Subtract, ResultSubtract, VEC_SUBTRACT)
+KX_DEFINE_VEC_ALPHA_OPACITY(Subtract, ResultSubtract, VEC_SUBTRACT)
 KX_DEFINE_MASK(Subtract, ResultSubtract)
 KX_DEFINE_MASK_ALPHA(Subtract, ResultSubtract, 1)
 
 // Multiply's full span is the pixel routine, whose whole 4-byte groups use (d x (s + 1)) >> 8.
 KX_ROUTE_MIX(BlendSpanMultiplyFull, PixelOpMultiply)
-KX_DEFINE_TABLE_REST(Multiply)
-KX_DEFINE_TABLE_MODE(Divide)
+KX_DEFINE_TABLE_REST(Multiply, VEC_MULTIPLY)
+KX_DEFINE_TABLE_MODE(Divide, VEC_DIVIDE)
 KX_ROUTE_MIX(BlendSpanScreenFull, PixelOpScreen)
 KX_ROUTE_MIX_OPACITY(BlendSpanScreenOpacity, PixelOpScreenOpacity)
-KX_DEFINE_TABLE_REST2(Screen)
+KX_DEFINE_TABLE_REST2(Screen, VEC_SCREEN)
 KX_ROUTE_MIX(BlendSpanLightenFull, PixelOpLighten)
-KX_DEFINE_TABLE_REST(Lighten)
+KX_DEFINE_TABLE_REST(Lighten, VEC_LIGHTEN)
 KX_ROUTE_MIX(BlendSpanDarkenFull, PixelOpDarken)
-KX_DEFINE_TABLE_REST(Darken)
+KX_DEFINE_TABLE_REST(Darken, VEC_DARKEN)
 
-KX_DEFINE_FULL(Difference, KX_TABLE_RESULT(Difference))
+KX_DEFINE_VEC_FULL(Difference, KX_TABLE_RESULT(Difference), VEC_DIFFERENCE)
 void BlendSpanDifferenceOpacity(uint8_t* pDst, const uint8_t* pSrc, int32_t nOpacity, int32_t nBytes)
 {
-    SpanDifferenceOpacity(pDst, pSrc, nOpacity, nBytes);
+    const int32_t i = KX_VEC_DONE(VecDifferenceOpacity(pDst, pSrc, nOpacity, nBytes));
+    SpanDifferenceOpacity(pDst + i, pSrc + i, nOpacity, nBytes - i);
 }
-KX_DEFINE_ALPHA(Difference, KX_TABLE_RESULT(Difference))
-KX_DEFINE_ALPHA_OPACITY(Difference, KX_TABLE_RESULT(Difference))
-KX_DEFINE_MASK(Difference, KX_TABLE_RESULT(Difference))
-KX_DEFINE_MASK_ALPHA(Difference, KX_TABLE_RESULT(Difference), 1)
+KX_DEFINE_TABLE_REST2(Difference, VEC_DIFFERENCE)
 
-KX_DEFINE_TABLE_MODE(Exclusion)
-KX_DEFINE_TABLE_MODE(Overlay)
-KX_DEFINE_TABLE_MODE(ColorDodge)
-KX_DEFINE_TABLE_MODE(ColorBurn)
+KX_DEFINE_TABLE_MODE(Exclusion, VEC_EXCLUSION)
+KX_DEFINE_TABLE_MODE(Overlay, VEC_OVERLAY)
+KX_DEFINE_TABLE_MODE(ColorDodge, VEC_COLOR_DODGE)
+KX_DEFINE_TABLE_MODE(ColorBurn, VEC_COLOR_BURN)
 KX_ROUTE_MIX(BlendSpanLinearBurnFull, PixelOpLinearBurn)
-KX_DEFINE_TABLE_REST(LinearBurn)
-KX_DEFINE_TABLE_MODE(HardLight)
-KX_DEFINE_TABLE_MODE(SoftLight)
-KX_DEFINE_TABLE_MODE(VividLight)
+KX_DEFINE_TABLE_REST(LinearBurn, VEC_LINEAR_BURN)
+KX_DEFINE_TABLE_MODE(HardLight, VEC_HARD_LIGHT)
+// Soft light's table comes from square roots and has no short exact formula, and Vivid light's two
+// divisions cost more in vector lanes than a table read: their spans read the table, and all but
+// the Full span (which only reads) weigh in vector lanes.
+KX_DEFINE_FULL(SoftLight, KX_TABLE_RESULT(SoftLight))
+KX_DEFINE_TABLE_REST(SoftLight, VEC_TABLE<g_abBlendSoftLight>)
+KX_DEFINE_FULL(VividLight, KX_TABLE_RESULT(VividLight))
+KX_DEFINE_TABLE_REST(VividLight, VEC_TABLE<g_abBlendVividLight>)
 KX_ROUTE_MIX(BlendSpanLinearLightFull, PixelOpLinearLight)
-KX_DEFINE_TABLE_REST(LinearLight)
-KX_DEFINE_TABLE_MODE(PinLight)
+KX_DEFINE_TABLE_REST(LinearLight, VEC_LINEAR_LIGHT)
+KX_DEFINE_TABLE_MODE(PinLight, VEC_PIN_LIGHT)
 
 // ---- Tables ----
 

@@ -134,15 +134,10 @@ void PixelOpCopy(void* pDst, const void* pSrc, size_t n)
 
 // ---- Lerp and cross-fade ------------------------------------------------------------------------
 
+// Lerp at level 1 is the cross-fade of the destination with the source, written in place.
 void PixelOpLerp(uint8_t* pDst, const uint8_t* pSrc, int a, size_t n)
 {
-    a = ClampOpacity(a);
-    const size_t nBlocks = n & ~static_cast<size_t>(7);
-    size_t i = 0;
-    for (; i < nBlocks; ++i)
-        pDst[i] = BlendBlockByte1(pDst[i], pSrc[i], a);
-    for (; i < n; ++i)
-        pDst[i] = Step(pDst[i], pSrc[i], a);
+    PixelOpCrossFade(pDst, pDst, pSrc, a, n);
 }
 
 void PixelOpLerpSSE(uint8_t* pDst, const uint8_t* pSrc, int a, size_t n)
@@ -159,26 +154,31 @@ void PixelOpLerpSSE(uint8_t* pDst, const uint8_t* pSrc, int a, size_t n)
         pDst[i] = Step(pDst[i], pSrc[i], a);
 }
 
-void PixelOpCrossFade(uint8_t* pOut, const uint8_t* pFirst, const uint8_t* pSecond, int t, size_t n)
+namespace {
+
+// The cross-fade with the block form of a level: 8-byte blocks from the start, the rest stepped.
+template <uint8_t (*BlockByte)(int, int, int)>
+void CrossFadeWith(uint8_t* pOut, const uint8_t* pFirst, const uint8_t* pSecond, int t, size_t n)
 {
     t = ClampOpacity(t);
     const size_t nBlocks = n & ~static_cast<size_t>(7);
     size_t i = 0;
     for (; i < nBlocks; ++i)
-        pOut[i] = BlendBlockByte1(pFirst[i], pSecond[i], t);
+        pOut[i] = BlockByte(pFirst[i], pSecond[i], t);
     for (; i < n; ++i)
         pOut[i] = Step(pFirst[i], pSecond[i], t);
 }
 
+}  // namespace
+
+void PixelOpCrossFade(uint8_t* pOut, const uint8_t* pFirst, const uint8_t* pSecond, int t, size_t n)
+{
+    CrossFadeWith<BlendBlockByte1>(pOut, pFirst, pSecond, t, n);
+}
+
 void PixelOpCrossFadeSSE(uint8_t* pOut, const uint8_t* pFirst, const uint8_t* pSecond, int t, size_t n)
 {
-    t = ClampOpacity(t);
-    const size_t nBlocks = n & ~static_cast<size_t>(7);
-    size_t i = 0;
-    for (; i < nBlocks; ++i)
-        pOut[i] = BlendBlockByte23(pFirst[i], pSecond[i], t);
-    for (; i < n; ++i)
-        pOut[i] = Step(pFirst[i], pSecond[i], t);
+    CrossFadeWith<BlendBlockByte23>(pOut, pFirst, pSecond, t, n);
 }
 
 // ---- Alpha over ---------------------------------------------------------------------------------
@@ -311,52 +311,46 @@ void PixelOpAddOpacity(uint8_t* pDst, const uint8_t* pSrc, int a, size_t n)
         pDst[i] = AddAlphaByte(pDst[i], pSrc[i], a);
 }
 
-void PixelOpAddAlpha(uint8_t* pDst, const uint8_t* pSrc, int nIgnored, size_t n)
+namespace {
+
+// B, G, R of each whole pixel moved toward min(255, d + s) by Weight(sA, a) / 256; alpha kept.
+template <int (*Weight)(int sA, int a)>
+void AddAlphaPixels(uint8_t* pDst, const uint8_t* pSrc, int a, size_t n)
 {
-    (void)nIgnored;
     for (size_t p = 0; p < n / 4; ++p) {
         uint8_t* d = pDst + p * 4;
         const uint8_t* s = pSrc + p * 4;
-        const int w = s[3] + 1;
+        const int w = Weight(s[3], a);
         for (int c = 0; c < 3; ++c)
             d[c] = AddAlphaByte(d[c], s[c], w);
     }
+}
+
+int AddAlphaWeight1(int sA, int) { return sA + 1; }
+int AddAlphaWeight23(int sA, int) { return Min255(sA + 1); }
+int AddAlphaOpacityWeight1(int sA, int a) { return (sA * a + a) >> 8; }
+int AddAlphaOpacityWeight23(int sA, int a) { return (Min255(sA + 1) * a) >> 8; }
+
+}  // namespace
+
+void PixelOpAddAlpha(uint8_t* pDst, const uint8_t* pSrc, int nIgnored, size_t n)
+{
+    AddAlphaPixels<AddAlphaWeight1>(pDst, pSrc, nIgnored, n);
 }
 
 void PixelOpAddAlphaSSE(uint8_t* pDst, const uint8_t* pSrc, int nIgnored, size_t n)
 {
-    (void)nIgnored;
-    for (size_t p = 0; p < n / 4; ++p) {
-        uint8_t* d = pDst + p * 4;
-        const uint8_t* s = pSrc + p * 4;
-        const int w = Min255(s[3] + 1);
-        for (int c = 0; c < 3; ++c)
-            d[c] = AddAlphaByte(d[c], s[c], w);
-    }
+    AddAlphaPixels<AddAlphaWeight23>(pDst, pSrc, nIgnored, n);
 }
 
 void PixelOpAddAlphaOpacity(uint8_t* pDst, const uint8_t* pSrc, int a, size_t n)
 {
-    a = ClampOpacity(a);
-    for (size_t p = 0; p < n / 4; ++p) {
-        uint8_t* d = pDst + p * 4;
-        const uint8_t* s = pSrc + p * 4;
-        const int w = (s[3] * a + a) >> 8;
-        for (int c = 0; c < 3; ++c)
-            d[c] = AddAlphaByte(d[c], s[c], w);
-    }
+    AddAlphaPixels<AddAlphaOpacityWeight1>(pDst, pSrc, ClampOpacity(a), n);
 }
 
 void PixelOpAddAlphaOpacitySSE(uint8_t* pDst, const uint8_t* pSrc, int a, size_t n)
 {
-    a = ClampOpacity(a);
-    for (size_t p = 0; p < n / 4; ++p) {
-        uint8_t* d = pDst + p * 4;
-        const uint8_t* s = pSrc + p * 4;
-        const int w = (Min255(s[3] + 1) * a) >> 8;
-        for (int c = 0; c < 3; ++c)
-            d[c] = AddAlphaByte(d[c], s[c], w);
-    }
+    AddAlphaPixels<AddAlphaOpacityWeight23>(pDst, pSrc, ClampOpacity(a), n);
 }
 
 // ---- Byte-wise modes ----------------------------------------------------------------------------
@@ -457,33 +451,38 @@ void PixelOpReduce2x2SSE(uint8_t* pDst, const uint8_t* pSrc, size_t nSrcWidth, s
 // (a partly covered destination alpha makes the combined alpha smaller than the source's), which
 // would otherwise wrap a dark source into a bright byte.
 
-void PixelOpCompose(uint8_t* pDst, const uint8_t* pSrc, size_t n)
-{
-    for (size_t p = 0; p < n / 4; ++p) {
-        uint8_t* d = pDst + p * 4;
-        const uint8_t* s = pSrc + p * 4;
-        const int sA = s[3], dA = d[3];
-        const int A = (dA + sA - dA * sA / 255) & 0xFF;
-        d[3] = static_cast<uint8_t>(A);
-        const int w = AlphaDiv(A, sA);
-        for (int c = 0; c < 3; ++c)
-            d[c] = ClampByte(d[c] + (((s[c] - d[c]) * w) >> 8));
-    }
-}
+namespace {
 
-void PixelOpComposeOpacity(uint8_t* pDst, const uint8_t* pSrc, int p, size_t n)
+// The combined alpha dA + (sA - dA x sA / 255) x p / 256, and the colours moved toward the source by
+// w x p / 65536 with w = floor(256 sA / A). Without an opacity (p = 256) the factors of 256 cancel
+// exactly, and the products stay in 32 bits.
+template <bool bOpacity>
+inline void ComposePixels(uint8_t* pDst, const uint8_t* pSrc, int p, size_t n)
 {
-    p = ClampOpacity(p);
     for (size_t i = 0; i < n / 4; ++i) {
         uint8_t* d = pDst + i * 4;
         const uint8_t* s = pSrc + i * 4;
         const int sA = s[3], dA = d[3];
-        const int A = (dA + (((sA - dA * sA / 255) * p) >> 8)) & 0xFF;
+        const int nCover = sA - dA * sA / 255;
+        const int A = (dA + (bOpacity ? (nCover * p) >> 8 : nCover)) & 0xFF;
         d[3] = static_cast<uint8_t>(A);
-        const int64_t w = static_cast<int64_t>(AlphaDiv(A, sA)) * p;
+        const int w = AlphaDiv(A, sA);
         for (int c = 0; c < 3; ++c)
-            d[c] = ClampByte(d[c] + (((s[c] - d[c]) * w) >> 16));
+            d[c] = bOpacity ? ClampByte(d[c] + (((s[c] - d[c]) * static_cast<int64_t>(w) * p) >> 16))
+                            : ClampByte(d[c] + (((s[c] - d[c]) * w) >> 8));
     }
+}
+
+}  // namespace
+
+void PixelOpCompose(uint8_t* pDst, const uint8_t* pSrc, size_t n)
+{
+    ComposePixels<false>(pDst, pSrc, 256, n);
+}
+
+void PixelOpComposeOpacity(uint8_t* pDst, const uint8_t* pSrc, int p, size_t n)
+{
+    ComposePixels<true>(pDst, pSrc, ClampOpacity(p), n);
 }
 
 void PixelOpComposeDestOpacity(uint8_t* pDst, const uint8_t* pSrc, int p, size_t n)

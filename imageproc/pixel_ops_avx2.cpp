@@ -6,47 +6,21 @@
 #if defined(__AVX2__)
 #include <immintrin.h>
 
+#include "imageproc/pixel_ops_vec.inl"
+
 namespace {
 
 struct V256 {
     using T = __m256i;
     static constexpr size_t W = 32;
-    static T Load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-    static void Store(uint8_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-    static T Zero() { return _mm256_setzero_si256(); }
-    static T Set8(uint8_t x) { return _mm256_set1_epi8(static_cast<char>(x)); }
-    static T Set16(int16_t x) { return _mm256_set1_epi16(x); }
-    static T Set32(int32_t x) { return _mm256_set1_epi32(x); }
-    static T Lo8(T a, T b) { return _mm256_unpacklo_epi8(a, b); }
-    static T Hi8(T a, T b) { return _mm256_unpackhi_epi8(a, b); }
-    static T Lo16(T a, T b) { return _mm256_unpacklo_epi16(a, b); }
-    static T Hi16(T a, T b) { return _mm256_unpackhi_epi16(a, b); }
-    static T Lo32(T a, T b) { return _mm256_unpacklo_epi32(a, b); }
-    static T Hi32(T a, T b) { return _mm256_unpackhi_epi32(a, b); }
-    static T Add8(T a, T b) { return _mm256_add_epi8(a, b); }
-    static T Add16(T a, T b) { return _mm256_add_epi16(a, b); }
-    static T Add32(T a, T b) { return _mm256_add_epi32(a, b); }
-    static T Sub16(T a, T b) { return _mm256_sub_epi16(a, b); }
-    static T MulLo16(T a, T b) { return _mm256_mullo_epi16(a, b); }
-    static T MulHiU16(T a, T b) { return _mm256_mulhi_epu16(a, b); }
-    static T Madd16(T a, T b) { return _mm256_madd_epi16(a, b); }
-    template <int k> static T Srl16(T a) { return _mm256_srli_epi16(a, k); }
-    template <int k> static T Sll16(T a) { return _mm256_slli_epi16(a, k); }
-    static T PackUS16(T a, T b) { return _mm256_packus_epi16(a, b); }
-    static T Packs32(T a, T b) { return _mm256_packs_epi32(a, b); }
-    static T Avg8(T a, T b) { return _mm256_avg_epu8(a, b); }
-    static T AddS8(T a, T b) { return _mm256_adds_epu8(a, b); }
-    static T SubS8(T a, T b) { return _mm256_subs_epu8(a, b); }
-    static T Min8(T a, T b) { return _mm256_min_epu8(a, b); }
-    static T Max8(T a, T b) { return _mm256_max_epu8(a, b); }
-    static T Min16(T a, T b) { return _mm256_min_epi16(a, b); }
-    static T Max16(T a, T b) { return _mm256_max_epi16(a, b); }
-    static T And(T a, T b) { return _mm256_and_si256(a, b); }
-    static T Xor(T a, T b) { return _mm256_xor_si256(a, b); }
-    static T Alpha16(T a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
-    static T Or(T a, T b) { return _mm256_or_si256(a, b); }
-    static T AndNot(T a, T b) { return _mm256_andnot_si256(a, b); }
-    static T CmpGt32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
+    KX_VEC_COMMON_OPS(_mm256, si256)
+    static int AnySet(T a) { return _mm256_movemask_epi8(_mm256_cmpeq_epi8(a, Zero())) != -1; }
+    // Lo32 and Hi32 work within 16-byte lanes: lo holds pairs 0, 1 | 4, 5 and hi 2, 3 | 6, 7.
+    static void StoreLoHi32(uint8_t* p, T lo, T hi)
+    {
+        Store(p, _mm256_permute2x128_si256(lo, hi, 0x20));
+        Store(p + 32, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
     static T GatherSelect(const uint32_t* pTable, const uint8_t* pMask)
     {
         const T idx = _mm256_and_si256(Load(pMask), _mm256_set1_epi32(0xFF));
@@ -75,8 +49,6 @@ struct V256 {
 };
 
 }  // namespace
-
-#include "imageproc/pixel_ops_vec.inl"
 
 void ApplyAVX2PixelOps(PIXEL_OPS* pOps, int nLevel)
 {

@@ -14,16 +14,62 @@
 // Unpacking, packing and word shuffles act within each 16-byte lane, so the byte order is kept
 // for either vector width.
 //
-// The including file defines V with: T, W (bytes per vector), Load, Store, Zero, Set8, Set16,
+// The including file includes this one, then defines V with T, W (bytes per vector) and
+// KX_VEC_COMMON_OPS below (Load, Store, Zero, Set8, Set16,
 // Set32, Lo8, Hi8, Lo16, Hi16, Lo32, Hi32 (interleave low or high halves), Add8, Add16, Add32,
-// Sub16, MulLo16, MulHiU16, Madd16, Srl16<k>, Sll16<k>, PackUS16, Packs32, Avg8, AddS8, SubS8,
-// Min8, Max8, Min16, Max16, CmpGt32 (signed), And, AndNot (~a & b), Or, Xor, and:
+// Sub16, MulLo16, MulHiU16, MulHiS16, Madd16, Srl16<k>, Sll16<k>, PackUS16, Packs32, Avg8, AddS8, SubS8,
+// Min8, Max8, Min16, Max16, CmpGt32 (signed), CmpEq32, Sll32<k>, And, AndNot (~a & b), Or, Xor), and:
 //   Alpha16        each pixel's alpha word copied into all four of its words
 //   ColourLanes16  all ones in the B, G, R words of each pixel, zero in its alpha word
 //   GatherSelect   the 32-bit table entries of the pixels' first mask bytes, one per pixel
 //   MaskPatterns   the 64-bit table entries of the pixels' first mask bytes, laid out as Lo8 and Hi8
 //                  lay out the pixels
 //   Reduce2x2Avg   the byte average of the even and the odd pixels of two vectors, in order
+//   StoreLoHi32    stores the 64-bit pairs of Lo32(a, b) and Hi32(a, b) in the order of a's lanes
+//   AnySet         1 when any bit of the vector is set, else 0
+
+// The wrappers that read the same for either vector width: P is the intrinsics' prefix (_mm or
+// _mm256) and SI the whole-register suffix (si128 or si256). The including file defines T first.
+#define KX_VEC_COMMON_OPS(P, SI) \
+    static T Load(const uint8_t* p) { return P##_loadu_##SI(reinterpret_cast<const T*>(p)); } \
+    static void Store(uint8_t* p, T v) { P##_storeu_##SI(reinterpret_cast<T*>(p), v); } \
+    static T Zero() { return P##_setzero_##SI(); } \
+    static T Set8(uint8_t x) { return P##_set1_epi8(static_cast<char>(x)); } \
+    static T Set16(int16_t x) { return P##_set1_epi16(x); } \
+    static T Set32(int32_t x) { return P##_set1_epi32(x); } \
+    static T Lo8(T a, T b) { return P##_unpacklo_epi8(a, b); } \
+    static T Hi8(T a, T b) { return P##_unpackhi_epi8(a, b); } \
+    static T Lo16(T a, T b) { return P##_unpacklo_epi16(a, b); } \
+    static T Hi16(T a, T b) { return P##_unpackhi_epi16(a, b); } \
+    static T Lo32(T a, T b) { return P##_unpacklo_epi32(a, b); } \
+    static T Hi32(T a, T b) { return P##_unpackhi_epi32(a, b); } \
+    static T Add8(T a, T b) { return P##_add_epi8(a, b); } \
+    static T Add16(T a, T b) { return P##_add_epi16(a, b); } \
+    static T Add32(T a, T b) { return P##_add_epi32(a, b); } \
+    static T Sub16(T a, T b) { return P##_sub_epi16(a, b); } \
+    static T MulLo16(T a, T b) { return P##_mullo_epi16(a, b); } \
+    static T MulHiU16(T a, T b) { return P##_mulhi_epu16(a, b); } \
+    static T MulHiS16(T a, T b) { return P##_mulhi_epi16(a, b); } \
+    static T Madd16(T a, T b) { return P##_madd_epi16(a, b); } \
+    template <int k> static T Srl16(T a) { return P##_srli_epi16(a, k); } \
+    template <int k> static T Sll16(T a) { return P##_slli_epi16(a, k); } \
+    static T PackUS16(T a, T b) { return P##_packus_epi16(a, b); } \
+    static T Packs32(T a, T b) { return P##_packs_epi32(a, b); } \
+    static T Avg8(T a, T b) { return P##_avg_epu8(a, b); } \
+    static T AddS8(T a, T b) { return P##_adds_epu8(a, b); } \
+    static T SubS8(T a, T b) { return P##_subs_epu8(a, b); } \
+    static T Min8(T a, T b) { return P##_min_epu8(a, b); } \
+    static T Max8(T a, T b) { return P##_max_epu8(a, b); } \
+    static T Min16(T a, T b) { return P##_min_epi16(a, b); } \
+    static T Max16(T a, T b) { return P##_max_epi16(a, b); } \
+    static T And(T a, T b) { return P##_and_##SI(a, b); } \
+    static T Xor(T a, T b) { return P##_xor_##SI(a, b); } \
+    static T Alpha16(T a) { return P##_shufflehi_epi16(P##_shufflelo_epi16(a, 0xFF), 0xFF); } \
+    static T Or(T a, T b) { return P##_or_##SI(a, b); } \
+    static T AndNot(T a, T b) { return P##_andnot_##SI(a, b); } \
+    static T CmpGt32(T a, T b) { return P##_cmpgt_epi32(a, b); } \
+    static T CmpEq32(T a, T b) { return P##_cmpeq_epi32(a, b); } \
+    template <int k> static T Sll32(T a) { return P##_slli_epi32(a, k); }
 
 namespace {
 
@@ -173,10 +219,17 @@ struct VEC_OPS {
 
     // ---- Mask ----
 
+    // d - ((d - s) x w >> 8) with w2 = 2w (0..512): (d - s) x 128 and 2w fit signed 16 bits, and
+    // the high half of their product is (d - s) x w >> 8, floored as the plain form floors it.
+    static T MaskHalf1(T d16, T s16, T w2)
+    {
+        return V::Sub16(d16, V::MulHiS16(V::template Sll16<7>(V::Sub16(d16, s16)), w2));
+    }
+
     // Level 1: per pixel the curve weight w of the mask's blue byte; w <= 1 leaves the pixel, else
-    // B, G, R := (d x (256 - w) + s x w + 255) >> 8. The curve is first turned into a table of
-    // 16-bit weight patterns (w, w, w, 0), with 0 for the entries that change nothing, so a pixel's
-    // weights are one load. A curve with an entry above 256 (which no opacity in range gives), and
+    // B, G, R := d - ((d - s) x w >> 8). The curve is first turned into a table of 16-bit weight
+    // patterns (2w, 2w, 2w, 0), with 0 for the entries that change nothing, so a pixel's weights
+    // are one load. A curve with an entry above 256 (which no opacity in range gives), and
     // rows too short to repay the table, go to the plain form. A hard-edged curve (every entry 1 or
     // less, or 256) only chooses between the two pixels' colours: w = 256 gives s exactly.
     static void Mask1(uint8_t* d, const uint8_t* s, const uint8_t* m, int nThreshold, int nVagueness, size_t n)
@@ -186,25 +239,34 @@ struct VEC_OPS {
             PixelOpMask(d, s, m, nThreshold, nVagueness, n);
             return;
         }
-        // One pass over the curve: in range, hard-edged, and a step (every entry from nFirstFull on
-        // is 256, every one before it 1 or less)?
-        bool bInRange = true, bHardEdge = true, bStep = true;
-        int nFirstFull = 256;
-        for (int k = 0; k < 256; ++k) {
-            const int32_t w = g_aiMaskCurve[k];
-            bInRange &= w <= 256;
-            bHardEdge &= w <= 1 || w == 256;
-            if (w == 256) {
-                if (nFirstFull == 256) nFirstFull = k;
-            } else if (nFirstFull != 256) {
-                bStep = false;
-            }
+        // One pass over the curve: is every entry at most 256, is the curve hard-edged, and each
+        // entry as four 16-bit lanes: 2w in the colour lanes (0 where w is 1 or less), 0 in the
+        // alpha lane, which so keeps its byte.
+        alignas(64) uint64_t aPattern[256];
+        const T one = V::Set32(1), full = V::Set32(256);
+        T outOfRange = V::Zero(), soft = V::Zero();
+        for (int k = 0; k < 256; k += static_cast<int>(W / 4)) {
+            const T w = V::Load(reinterpret_cast<const uint8_t*>(g_aiMaskCurve + k));
+            const T keep = V::CmpGt32(w, one);
+            outOfRange = V::Or(outOfRange, V::CmpGt32(w, full));
+            soft = V::Or(soft, V::AndNot(V::CmpEq32(w, full), keep));
+            const T w2 = V::And(V::Add32(w, w), keep);
+            const T w22 = V::Or(w2, V::template Sll32<16>(w2));
+            V::StoreLoHi32(reinterpret_cast<uint8_t*>(aPattern + k), V::Lo32(w22, w2), V::Hi32(w22, w2));
         }
-        if (!bInRange) {
+        const int nOutOfRange = V::AnySet(outOfRange), nSoft = V::AnySet(soft);
+        if (nOutOfRange) {
             PixelOpMask(d, s, m, nThreshold, nVagueness, n);
             return;
         }
-        if (bHardEdge) {
+        if (!nSoft) {
+            // A step: every entry from nFirstFull on is 256, every one before it 1 or less.
+            int nFirstFull = 256;
+            while (nFirstFull > 0 && g_aiMaskCurve[nFirstFull - 1] == 256)
+                --nFirstFull;
+            bool bStep = true;
+            for (int k = 0; k < nFirstFull; ++k)
+                bStep &= g_aiMaskCurve[k] != 256;
             uint32_t aSelect[256];
             if (!bStep)
                 for (int k = 0; k < 256; ++k)
@@ -218,22 +280,13 @@ struct VEC_OPS {
             if (nEnd < n) PixelOpMask(d + nEnd, s + nEnd, m + nEnd, nThreshold, nVagueness, n - nEnd);
             return;
         }
-        uint64_t aPattern[256];
-        for (int k = 0; k < 256; ++k) {
-            const int32_t w = g_aiMaskCurve[k];
-            const uint64_t u = w > 1 ? static_cast<uint64_t>(w) : 0;
-            aPattern[k] = u | (u << 16) | (u << 32);
-        }
-        const T z = V::Zero(), r255 = V::Set16(255), w256 = V::Set16(256);
+        const T z = V::Zero();
         for (size_t i = 0; i < nEnd; i += W) {
             T wLo, wHi;
             V::MaskPatterns(aPattern, m + i, &wLo, &wHi);
             const T x = V::Load(d + i), y = V::Load(s + i);
-            const T lo = V::template Srl16<8>(
-                V::Add16(V::Add16(V::MulLo16(V::Lo8(x, z), V::Sub16(w256, wLo)), V::MulLo16(V::Lo8(y, z), wLo)), r255));
-            const T hi = V::template Srl16<8>(
-                V::Add16(V::Add16(V::MulLo16(V::Hi8(x, z), V::Sub16(w256, wHi)), V::MulLo16(V::Hi8(y, z), wHi)), r255));
-            V::Store(d + i, V::PackUS16(lo, hi));
+            V::Store(d + i, V::PackUS16(MaskHalf1(V::Lo8(x, z), V::Lo8(y, z), wLo),
+                                        MaskHalf1(V::Hi8(x, z), V::Hi8(y, z), wHi)));
         }
         if (nEnd < n) PixelOpMask(d + nEnd, s + nEnd, m + nEnd, nThreshold, nVagueness, n - nEnd);
     }

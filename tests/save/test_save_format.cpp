@@ -119,7 +119,7 @@ protected:
         out.resize(nOut);
         return out;
     }
-    // A file image assembled from the engine's pieces: header, then u32 DNO and record per entry.
+    // A file image assembled with the engine's writers: header, then u32 DNO and record per entry.
     static Bytes EngineFile(const std::vector<std::pair<int, Bytes>>& records)
     {
         SAVE_FILE_HEADER hdr;
