@@ -217,31 +217,38 @@ int LocateSaveRecord(const uint8_t* pImage, size_t nSize, int nDno, SAVE_RECORD_
 
 // ---- Kind 0: variables ----
 
+// What a variable body holds: its source, the size of its values and of the whole body.
+static int VarBodyLayout(int nVar, int bWhole, int64_t llElem, VAR_SOURCE* pSrc, uint64_t* pnValueSize,
+                         uint64_t* pnBody)
+{
+    int rc = PrepareVarSource(nVar, bWhole, llElem, pSrc);
+    if (rc != KX_SAVE_OK)
+        return rc;
+    rc = VarValueSize(pSrc, pnValueSize);
+    if (rc != KX_SAVE_OK)
+        return rc;
+    *pnBody = 12 + 4 * static_cast<uint64_t>(pSrc->nDims) + *pnValueSize;
+    return KX_SAVE_OK;
+}
+
 int GetVarBodySize(int nVar, int bWhole, int64_t llElem, uint32_t* pnSize)
 {
     VAR_SOURCE src{};
-    int rc = PrepareVarSource(nVar, bWhole, llElem, &src);
+    uint64_t nValueSize = 0, nBody = 0;
+    const int rc = VarBodyLayout(nVar, bWhole, llElem, &src, &nValueSize, &nBody);
     if (rc != KX_SAVE_OK)
         return rc;
-    uint64_t nValueSize = 0;
-    rc = VarValueSize(&src, &nValueSize);
-    if (rc != KX_SAVE_OK)
-        return rc;
-    *pnSize = static_cast<uint32_t>(12 + 4 * src.nDims + nValueSize);
+    *pnSize = static_cast<uint32_t>(nBody);
     return KX_SAVE_OK;
 }
 
 int SerializeVarBody(int nVar, int bWhole, int64_t llElem, uint8_t* pOut, size_t nCap, size_t* pnWritten)
 {
     VAR_SOURCE src{};
-    int rc = PrepareVarSource(nVar, bWhole, llElem, &src);
+    uint64_t nValueSize = 0, nBody = 0;
+    const int rc = VarBodyLayout(nVar, bWhole, llElem, &src, &nValueSize, &nBody);
     if (rc != KX_SAVE_OK)
         return rc;
-    uint64_t nValueSize = 0;
-    rc = VarValueSize(&src, &nValueSize);
-    if (rc != KX_SAVE_OK)
-        return rc;
-    const uint64_t nBody = 12 + 4 * static_cast<uint64_t>(src.nDims) + nValueSize;
     if (!pOut || nCap < nBody)
         return KX_SAVE_ERR_ARG;
     const VAR_DESC* pVar = src.pVar;
