@@ -86,7 +86,8 @@ PLAT_DS* g_pManualDevice = nullptr;
 FAKE_RULE g_aFakeRules[PLATDS_OP_COUNT];
 
 // 0, or the code a fake rule makes this call fail with.
-int CheckFakeFailure(int nOp) {
+int CheckFakeFailure(int nOp)
+{
     std::lock_guard<std::mutex> lock(g_mtxAudio);
     FAKE_RULE& r = g_aFakeRules[nOp];
     if (!r.bSet) return 0;
@@ -102,12 +103,14 @@ int CheckFakeFailure(int nOp) {
     return r.nCode;
 }
 
-float GainFromAttenuation(int32_t nAtt) {
+float GainFromAttenuation(int32_t nAtt)
+{
     if (nAtt <= DSBVOLUME_MIN) return 0.0f;
     return (float)std::pow(10.0, (double)nAtt / 2000.0);
 }
 
-void UpdateGains(PLAT_DS_BUFFER* b) {
+void UpdateGains(PLAT_DS_BUFFER* b)
+{
     int32_t nAttL = b->nVolume + std::min<int32_t>(0, -b->nPan);
     int32_t nAttR = b->nVolume + std::min<int32_t>(0, b->nPan);
     if (b->nVolume <= DSBVOLUME_MIN) nAttL = nAttR = DSBVOLUME_MIN;
@@ -118,7 +121,8 @@ void UpdateGains(PLAT_DS_BUFFER* b) {
 void UpdateStep(PLAT_DS_BUFFER* b) { b->qStep = ((uint64_t)b->nFreq << 32) / PLAT_DS_OUTPUT_RATE; }
 
 // The device's latency in this buffer's frames, kept below the buffer's length.
-uint32_t LatencyFrames(const PLAT_DS_BUFFER* b) {
+uint32_t LatencyFrames(const PLAT_DS_BUFFER* b)
+{
     uint64_t q = (uint64_t)b->pDs->nLatency * b->nFreq / PLAT_DS_OUTPUT_RATE;
     if (q >= b->nFrames) q = b->nFrames - 1;
     return (uint32_t)q;
@@ -126,7 +130,8 @@ uint32_t LatencyFrames(const PLAT_DS_BUFFER* b) {
 
 // One frame as two floats in 16-bit units (mono goes to both sides).
 template <int BITS, int CH>
-inline void FetchFrame(const uint8_t* p, uint32_t i, float* pL, float* pR) {
+inline void FetchFrame(const uint8_t* p, uint32_t i, float* pL, float* pR)
+{
     if constexpr (BITS == 8) {
         const uint8_t* s = p + (size_t)i * CH;
         *pL = (float)(((int)s[0] - 128) * 256);
@@ -148,7 +153,8 @@ inline void FetchFrame(const uint8_t* p, uint32_t i, float* pL, float* pR) {
 
 // Mixes up to nOut frames of one playing buffer into pAcc; returns the source frames consumed.
 template <int BITS, int CH>
-uint64_t MixVoice(PLAT_DS_BUFFER* b, float* pAcc, uint32_t nOut) {
+uint64_t MixVoice(PLAT_DS_BUFFER* b, float* pAcc, uint32_t nOut)
+{
     const uint8_t* p = b->pData;
     const uint32_t nFrames = b->nFrames;
     const float gl = b->fGainL, gr = b->fGainR;
@@ -214,7 +220,8 @@ uint64_t MixVoice(PLAT_DS_BUFFER* b, float* pAcc, uint32_t nOut) {
     return qConsumed;
 }
 
-void MixOneBuffer(PLAT_DS_BUFFER* b, float* pAcc, uint32_t nOut) {
+void MixOneBuffer(PLAT_DS_BUFFER* b, float* pAcc, uint32_t nOut)
+{
     uint64_t q;
     int nKind = (b->fmt.wBitsPerSample == 16 ? 2 : 0) + (b->fmt.nChannels == 2 ? 1 : 0);
     switch (nKind) {
@@ -226,7 +233,8 @@ void MixOneBuffer(PLAT_DS_BUFFER* b, float* pAcc, uint32_t nOut) {
     if (b->bPlaying) b->nAhead = (uint32_t)std::min<uint64_t>((uint64_t)b->nAhead + q, LatencyFrames(b));
 }
 
-inline int16_t ClipToS16(float f) {
+inline int16_t ClipToS16(float f)
+{
     if (f >= 32767.0f) return 32767;
     if (f <= -32768.0f) return -32768;
     return (int16_t)std::lrintf(f);
@@ -234,7 +242,8 @@ inline int16_t ClipToS16(float f) {
 
 // ---- thread sinks ----
 
-void WriteWavHeader(FILE* f, uint64_t qFrames) {
+void WriteWavHeader(FILE* f, uint64_t qFrames)
+{
     uint64_t qData = qFrames * 4;
     if (qData > 0xFFFFFFFFull - 36) qData = 0xFFFFFFFFull - 36;
     uint8_t h[44];
@@ -263,7 +272,8 @@ void WriteWavHeader(FILE* f, uint64_t qFrames) {
 }
 
 // Mixes in real time: every few milliseconds it catches up with the clock in blocks.
-void RunThreadSink(PLAT_DS* pDs) {
+void RunThreadSink(PLAT_DS* pDs)
+{
     using Clock = std::chrono::steady_clock;
     std::vector<int16_t> anBlock(kThreadSinkBlock * 2);
     Clock::time_point t0 = Clock::now();
@@ -285,11 +295,13 @@ void RunThreadSink(PLAT_DS* pDs) {
     }
 }
 
-void SdlAudioCallback(void* pUser, Uint8* pStream, int nLen) {
+void SdlAudioCallback(void* pUser, Uint8* pStream, int nLen)
+{
     PlatDsMix((PLAT_DS*)pUser, (int16_t*)(void*)pStream, (uint32_t)nLen / 4);
 }
 
-int OpenSdlSink(PLAT_DS* pDs) {
+int OpenSdlSink(PLAT_DS* pDs)
+{
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return DSERR_NODRIVER;
     SDL_AudioSpec want;
     SDL_AudioSpec have;
@@ -313,7 +325,8 @@ int OpenSdlSink(PLAT_DS* pDs) {
     return PLAT_DS_OK;
 }
 
-int OpenSink(PLAT_DS* pDs, const std::string& strSpec) {
+int OpenSink(PLAT_DS* pDs, const std::string& strSpec)
+{
     if (strSpec.empty() || strSpec == "sdl") {
         pDs->nSink = SINK_SDL;
         return OpenSdlSink(pDs);
@@ -347,7 +360,8 @@ int OpenSink(PLAT_DS* pDs, const std::string& strSpec) {
     return DSERR_NODRIVER;
 }
 
-void CloseSink(PLAT_DS* pDs) {
+void CloseSink(PLAT_DS* pDs)
+{
     switch (pDs->nSink) {
     case SINK_SDL:
         if (pDs->nSdlDev) {
@@ -375,7 +389,8 @@ void CloseSink(PLAT_DS* pDs) {
 }
 
 // Drops one reference; frees the device with the last.
-void DropDeviceRef(PLAT_DS* pDs) {
+void DropDeviceRef(PLAT_DS* pDs)
+{
     int nLeft;
     {
         std::lock_guard<std::mutex> lock(pDs->mtx);
@@ -384,7 +399,8 @@ void DropDeviceRef(PLAT_DS* pDs) {
     if (nLeft == 0) delete pDs;
 }
 
-int ValidateFormat(const PLAT_WAVEFORMATEX* w) {
+int ValidateFormat(const PLAT_WAVEFORMATEX* w)
+{
     if (w->wFormatTag != PLAT_WAVE_FORMAT_PCM) return DSERR_BADFORMAT;
     if (w->nChannels < 1 || w->nChannels > 2) return DSERR_INVALIDPARAM;
     if (w->wBitsPerSample != 8 && w->wBitsPerSample != 16) return DSERR_INVALIDPARAM;
@@ -398,12 +414,14 @@ constexpr uint32_t kAcceptedFlags = DSBCAPS_STATIC | DSBCAPS_LOCSOFTWARE | DSBCA
                                     DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME | DSBCAPS_STICKYFOCUS |
                                     DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2;
 
-uint32_t WriteFrame(const PLAT_DS_BUFFER* b) {
+uint32_t WriteFrame(const PLAT_DS_BUFFER* b)
+{
     uint32_t n = b->nPos + (b->bPlaying && b->nFrac != 0 ? 1 : 0);
     return n >= b->nFrames ? n - b->nFrames : n;
 }
 
-uint32_t PlayFrame(const PLAT_DS_BUFFER* b) {
+uint32_t PlayFrame(const PLAT_DS_BUFFER* b)
+{
     if (!b->bPlaying) return b->nPos;
     return b->nPos >= b->nAhead ? b->nPos - b->nAhead : b->nPos + b->nFrames - b->nAhead;
 }
@@ -412,7 +430,8 @@ uint32_t PlayFrame(const PLAT_DS_BUFFER* b) {
 
 // ---- device ----
 
-int PlatDsCreate(PLAT_DS** ppDs) {
+int PlatDsCreate(PLAT_DS** ppDs)
+{
     if (!ppDs) return DSERR_INVALIDPARAM;
     *ppDs = nullptr;
     if (int nFail = CheckFakeFailure(PLATDS_OP_CREATE)) return nFail;
@@ -438,14 +457,16 @@ int PlatDsCreate(PLAT_DS** ppDs) {
     return PLAT_DS_OK;
 }
 
-int PlatDsSetCooperativeLevel(PLAT_DS* pDs, uint32_t hwnd, int nLevel) {
+int PlatDsSetCooperativeLevel(PLAT_DS* pDs, uint32_t hwnd, int nLevel)
+{
     (void)hwnd;
     if (!pDs || nLevel < DSSCL_NORMAL || nLevel > DSSCL_WRITEPRIMARY) return DSERR_INVALIDPARAM;
     if (int nFail = CheckFakeFailure(PLATDS_OP_SETCOOPERATIVELEVEL)) return nFail;
     return PLAT_DS_OK;
 }
 
-int PlatDsRelease(PLAT_DS* pDs) {
+int PlatDsRelease(PLAT_DS* pDs)
+{
     if (!pDs) return DSERR_INVALIDPARAM;
     {
         std::lock_guard<std::mutex> lock(pDs->mtx);
@@ -459,7 +480,8 @@ int PlatDsRelease(PLAT_DS* pDs) {
 
 // ---- buffers ----
 
-int PlatDsCreateBuffer(PLAT_DS* pDs, const PLAT_DSBUFFERDESC* pDesc, PLAT_DS_BUFFER** ppBuf) {
+int PlatDsCreateBuffer(PLAT_DS* pDs, const PLAT_DSBUFFERDESC* pDesc, PLAT_DS_BUFFER** ppBuf)
+{
     if (!pDs || !pDesc || !ppBuf || !pDesc->lpwfxFormat) return DSERR_INVALIDPARAM;
     *ppBuf = nullptr;
     if (int nRes = ValidateFormat(pDesc->lpwfxFormat)) return nRes;
@@ -506,7 +528,8 @@ int PlatDsCreateBuffer(PLAT_DS* pDs, const PLAT_DSBUFFERDESC* pDesc, PLAT_DS_BUF
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferPlay(PLAT_DS_BUFFER* b, uint32_t dwFlags) {
+int PlatDsBufferPlay(PLAT_DS_BUFFER* b, uint32_t dwFlags)
+{
     if (!b) return DSERR_INVALIDPARAM;
     if (int nFail = CheckFakeFailure(PLATDS_OP_PLAY)) return nFail;
     std::lock_guard<std::mutex> lock(b->pDs->mtx);
@@ -518,7 +541,8 @@ int PlatDsBufferPlay(PLAT_DS_BUFFER* b, uint32_t dwFlags) {
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferStop(PLAT_DS_BUFFER* b) {
+int PlatDsBufferStop(PLAT_DS_BUFFER* b)
+{
     if (!b) return DSERR_INVALIDPARAM;
     if (int nFail = CheckFakeFailure(PLATDS_OP_STOP)) return nFail;
     std::lock_guard<std::mutex> lock(b->pDs->mtx);
@@ -531,7 +555,8 @@ int PlatDsBufferStop(PLAT_DS_BUFFER* b) {
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferGetCurrentPosition(PLAT_DS_BUFFER* b, uint32_t* pPlay, uint32_t* pWrite) {
+int PlatDsBufferGetCurrentPosition(PLAT_DS_BUFFER* b, uint32_t* pPlay, uint32_t* pWrite)
+{
     if (!b) return DSERR_INVALIDPARAM;
     if (int nFail = CheckFakeFailure(PLATDS_OP_GETCURRENTPOSITION)) return nFail;
     std::lock_guard<std::mutex> lock(b->pDs->mtx);
@@ -540,7 +565,8 @@ int PlatDsBufferGetCurrentPosition(PLAT_DS_BUFFER* b, uint32_t* pPlay, uint32_t*
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferSetCurrentPosition(PLAT_DS_BUFFER* b, uint32_t dwPos) {
+int PlatDsBufferSetCurrentPosition(PLAT_DS_BUFFER* b, uint32_t dwPos)
+{
     if (!b || dwPos >= b->nBytes) return DSERR_INVALIDPARAM;
     std::lock_guard<std::mutex> lock(b->pDs->mtx);
     b->nPos = dwPos / b->fmt.nBlockAlign;
@@ -550,7 +576,8 @@ int PlatDsBufferSetCurrentPosition(PLAT_DS_BUFFER* b, uint32_t dwPos) {
 }
 
 int PlatDsBufferLock(PLAT_DS_BUFFER* b, uint32_t dwOffset, uint32_t dwBytes, void** ppv1, uint32_t* pn1,
-                     void** ppv2, uint32_t* pn2, uint32_t dwFlags) {
+                     void** ppv2, uint32_t* pn2, uint32_t dwFlags)
+{
     if (!b || !ppv1 || !pn1 || (!ppv2) != (!pn2)) return DSERR_INVALIDPARAM;
     if (dwFlags & DSBLOCK_ENTIREBUFFER) dwBytes = b->nBytes;
     if (dwFlags & DSBLOCK_FROMWRITECURSOR) {
@@ -572,7 +599,8 @@ int PlatDsBufferLock(PLAT_DS_BUFFER* b, uint32_t dwOffset, uint32_t dwBytes, voi
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferUnlock(PLAT_DS_BUFFER* b, void* pv1, uint32_t n1, void* pv2, uint32_t n2) {
+int PlatDsBufferUnlock(PLAT_DS_BUFFER* b, void* pv1, uint32_t n1, void* pv2, uint32_t n2)
+{
     if (!b) return DSERR_INVALIDPARAM;
     auto inside = [b](void* pv, uint32_t n) {
         if (!pv) return n == 0;
@@ -585,7 +613,8 @@ int PlatDsBufferUnlock(PLAT_DS_BUFFER* b, void* pv1, uint32_t n1, void* pv2, uin
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferSetVolume(PLAT_DS_BUFFER* b, int32_t nVolume) {
+int PlatDsBufferSetVolume(PLAT_DS_BUFFER* b, int32_t nVolume)
+{
     if (!b) return DSERR_INVALIDPARAM;
     if (!(b->dwFlags & DSBCAPS_CTRLVOLUME)) return DSERR_CONTROLUNAVAIL;
     if (nVolume < DSBVOLUME_MIN || nVolume > DSBVOLUME_MAX) return DSERR_INVALIDPARAM;
@@ -596,7 +625,8 @@ int PlatDsBufferSetVolume(PLAT_DS_BUFFER* b, int32_t nVolume) {
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferGetVolume(PLAT_DS_BUFFER* b, int32_t* pVolume) {
+int PlatDsBufferGetVolume(PLAT_DS_BUFFER* b, int32_t* pVolume)
+{
     if (!b || !pVolume) return DSERR_INVALIDPARAM;
     if (!(b->dwFlags & DSBCAPS_CTRLVOLUME)) return DSERR_CONTROLUNAVAIL;
     std::lock_guard<std::mutex> lock(b->pDs->mtx);
@@ -604,7 +634,8 @@ int PlatDsBufferGetVolume(PLAT_DS_BUFFER* b, int32_t* pVolume) {
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferSetPan(PLAT_DS_BUFFER* b, int32_t nPan) {
+int PlatDsBufferSetPan(PLAT_DS_BUFFER* b, int32_t nPan)
+{
     if (!b) return DSERR_INVALIDPARAM;
     if (!(b->dwFlags & DSBCAPS_CTRLPAN)) return DSERR_CONTROLUNAVAIL;
     if (nPan < DSBPAN_LEFT || nPan > DSBPAN_RIGHT) return DSERR_INVALIDPARAM;
@@ -615,7 +646,8 @@ int PlatDsBufferSetPan(PLAT_DS_BUFFER* b, int32_t nPan) {
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferGetPan(PLAT_DS_BUFFER* b, int32_t* pPan) {
+int PlatDsBufferGetPan(PLAT_DS_BUFFER* b, int32_t* pPan)
+{
     if (!b || !pPan) return DSERR_INVALIDPARAM;
     if (!(b->dwFlags & DSBCAPS_CTRLPAN)) return DSERR_CONTROLUNAVAIL;
     std::lock_guard<std::mutex> lock(b->pDs->mtx);
@@ -623,7 +655,8 @@ int PlatDsBufferGetPan(PLAT_DS_BUFFER* b, int32_t* pPan) {
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferSetFrequency(PLAT_DS_BUFFER* b, uint32_t nFrequency) {
+int PlatDsBufferSetFrequency(PLAT_DS_BUFFER* b, uint32_t nFrequency)
+{
     if (!b) return DSERR_INVALIDPARAM;
     if (!(b->dwFlags & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
     if (nFrequency != DSBFREQUENCY_ORIGINAL && (nFrequency < DSBFREQUENCY_MIN || nFrequency > DSBFREQUENCY_MAX))
@@ -636,7 +669,8 @@ int PlatDsBufferSetFrequency(PLAT_DS_BUFFER* b, uint32_t nFrequency) {
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferGetFrequency(PLAT_DS_BUFFER* b, uint32_t* pFrequency) {
+int PlatDsBufferGetFrequency(PLAT_DS_BUFFER* b, uint32_t* pFrequency)
+{
     if (!b || !pFrequency) return DSERR_INVALIDPARAM;
     if (!(b->dwFlags & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
     std::lock_guard<std::mutex> lock(b->pDs->mtx);
@@ -644,26 +678,30 @@ int PlatDsBufferGetFrequency(PLAT_DS_BUFFER* b, uint32_t* pFrequency) {
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferGetStatus(PLAT_DS_BUFFER* b, uint32_t* pStatus) {
+int PlatDsBufferGetStatus(PLAT_DS_BUFFER* b, uint32_t* pStatus)
+{
     if (!b || !pStatus) return DSERR_INVALIDPARAM;
     std::lock_guard<std::mutex> lock(b->pDs->mtx);
     *pStatus = b->bPlaying ? (DSBSTATUS_PLAYING | (b->bLooping ? DSBSTATUS_LOOPING : 0)) : 0;
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferGetSize(PLAT_DS_BUFFER* b, uint32_t* pBytes) {
+int PlatDsBufferGetSize(PLAT_DS_BUFFER* b, uint32_t* pBytes)
+{
     if (!b || !pBytes) return DSERR_INVALIDPARAM;
     *pBytes = b->nBytes;
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferGetFormat(PLAT_DS_BUFFER* b, PLAT_WAVEFORMATEX* pFormat) {
+int PlatDsBufferGetFormat(PLAT_DS_BUFFER* b, PLAT_WAVEFORMATEX* pFormat)
+{
     if (!b || !pFormat) return DSERR_INVALIDPARAM;
     *pFormat = b->fmt;
     return PLAT_DS_OK;
 }
 
-int PlatDsBufferRelease(PLAT_DS_BUFFER* b) {
+int PlatDsBufferRelease(PLAT_DS_BUFFER* b)
+{
     if (!b) return DSERR_INVALIDPARAM;
     PLAT_DS* pDs = b->pDs;
     {
@@ -679,7 +717,8 @@ int PlatDsBufferRelease(PLAT_DS_BUFFER* b) {
 
 // ---- the mixer ----
 
-void PlatDsMix(PLAT_DS* pDs, int16_t* pOut, uint32_t nFrames) {
+void PlatDsMix(PLAT_DS* pDs, int16_t* pOut, uint32_t nFrames)
+{
     if (!pDs || !pOut || nFrames == 0) return;
     std::lock_guard<std::mutex> lock(pDs->mtx);
     if (pDs->afMix.size() < (size_t)nFrames * 2) pDs->afMix.resize((size_t)nFrames * 2);
@@ -695,7 +734,8 @@ void PlatDsMix(PLAT_DS* pDs, int16_t* pOut, uint32_t nFrames) {
 
 uint32_t PlatDsGetLatency(PLAT_DS* pDs) { return pDs ? pDs->nLatency : 0; }
 
-const char* PlatDsGetSinkName(PLAT_DS* pDs) {
+const char* PlatDsGetSinkName(PLAT_DS* pDs)
+{
     if (!pDs) return "";
     switch (pDs->nSink) {
     case SINK_SDL: return "sdl";
@@ -707,18 +747,21 @@ const char* PlatDsGetSinkName(PLAT_DS* pDs) {
 
 // ---- sink selection and manual stepping ----
 
-void PlatDsSetSinkOverride(const char* pszSink) {
+void PlatDsSetSinkOverride(const char* pszSink)
+{
     std::lock_guard<std::mutex> lock(g_mtxAudio);
     g_bSinkOverride = pszSink != nullptr;
     g_strSinkOverride = pszSink ? pszSink : "";
 }
 
-void PlatDsSetManualLatency(uint32_t nFrames) {
+void PlatDsSetManualLatency(uint32_t nFrames)
+{
     std::lock_guard<std::mutex> lock(g_mtxAudio);
     g_nManualLatency = nFrames;
 }
 
-int PlatDsAdvance(uint32_t nFrames) {
+int PlatDsAdvance(uint32_t nFrames)
+{
     std::lock_guard<std::mutex> lock(g_mtxAudio);
     PLAT_DS* pDs = g_pManualDevice;
     if (!pDs) return DSERR_UNINITIALIZED;
@@ -742,7 +785,8 @@ int PlatDsAdvance(uint32_t nFrames) {
     return PLAT_DS_OK;
 }
 
-size_t PlatDsReadOutput(int16_t* pOut, size_t nMaxFrames) {
+size_t PlatDsReadOutput(int16_t* pOut, size_t nMaxFrames)
+{
     std::lock_guard<std::mutex> lock(g_mtxAudio);
     PLAT_DS* pDs = g_pManualDevice;
     if (!pDs) return 0;
@@ -757,7 +801,8 @@ size_t PlatDsReadOutput(int16_t* pOut, size_t nMaxFrames) {
     return n;
 }
 
-size_t PlatDsOutputFrames(void) {
+size_t PlatDsOutputFrames(void)
+{
     std::lock_guard<std::mutex> lock(g_mtxAudio);
     PLAT_DS* pDs = g_pManualDevice;
     return pDs ? (pDs->anOutput.size() - pDs->nOutputRead) / 2 : 0;
@@ -765,13 +810,15 @@ size_t PlatDsOutputFrames(void) {
 
 // ---- fake failures ----
 
-void PlatDsFailOp(int nOp, int nCode, int nSkip, int nTimes) {
+void PlatDsFailOp(int nOp, int nCode, int nSkip, int nTimes)
+{
     if (nOp < 0 || nOp >= PLATDS_OP_COUNT) return;
     std::lock_guard<std::mutex> lock(g_mtxAudio);
     g_aFakeRules[nOp] = FAKE_RULE{nTimes != 0 ? 1 : 0, nCode, std::max(0, nSkip), nTimes};
 }
 
-void PlatDsClearFakeFailures(void) {
+void PlatDsClearFakeFailures(void)
+{
     std::lock_guard<std::mutex> lock(g_mtxAudio);
     for (FAKE_RULE& r : g_aFakeRules) r = FAKE_RULE{0, 0, 0, 0};
 }
