@@ -21,11 +21,6 @@ void ReleaseSoundChannel(SOUND_CHANNEL* pChannel)
     delete pChannel;
 }
 
-void UnloadSoundTree(TREE_NODE* pFirst)
-{
-    (void)pFirst;
-}
-
 int TrackSoundPlayback(TREE_NODE* pFirst)
 {
     (void)pFirst;
