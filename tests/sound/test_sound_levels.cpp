@@ -10,6 +10,7 @@
 #include "platform/plat_audio.h"
 #include "platform/plat_time.h"
 #include "script/engine_config.h"
+#include "script/script_thread.h"
 #include "sound/sound.h"
 #include "sound/sound_thread.h"
 
@@ -620,6 +621,42 @@ TEST_F(SoundLevelsTest, EngineStopMutesAndEmptiesInsteadOfPausing)
     EXPECT_EQ(Ch(&a)->bState, SNDSTATE_EMPTY);
     EXPECT_EQ(BufferVolume(Ch(&a)), -9632);  // 2 scaled by the group's 128
     EXPECT_EQ(Ch(&b)->bState, SNDSTATE_LOADED);  // never started: nothing to mute
+}
+
+TEST_F(SoundLevelsTest, PassesRunTheHandlersInPostingOrder)
+{
+    TREE_NODE* pSavedRoot = g_pSoundRoot;
+    const uint8_t bSavedBackground = g_bRunInBackground;
+    g_pSoundRoot = &root;
+    g_bRunInBackground = 1;
+    g_bEnginePaused = 0;
+    ASSERT_EQ(InitSoundRequests(), 0);
+    ResetSoundRequests();
+    ASSERT_GE(PostSoundRequest(&top, SNDREQ_LOAD, 0, "x.ogg"), 0);
+    ASSERT_GE(PostSoundRequest(&top, SNDREQ_PLAY, 0, nullptr), 0);
+    EXPECT_EQ(RunSoundPassOnce(), 1);
+    EXPECT_EQ(Ch(&top)->bState, SNDSTATE_FADEIN);
+    PlatAdvanceFakeTime(1);
+    EXPECT_EQ(RunSoundPassOnce(), 1);
+    EXPECT_EQ(Ch(&top)->bState, SNDSTATE_PLAYING);
+    // A new file for a playing channel: the LOAD empties it first and runs again in the next pass,
+    // and the requests after it wait for it.
+    const int32_t wLoad = PostSoundRequest(&top, SNDREQ_LOAD, 0, "y.ogg");
+    const int32_t wPlay = PostSoundRequest(&top, SNDREQ_PLAY, 1000, nullptr);
+    ASSERT_GE(wLoad, 0);
+    ASSERT_GE(wPlay, 0);
+    EXPECT_EQ(RunSoundPassOnce(), 1);
+    EXPECT_EQ(Ch(&top)->bState, SNDSTATE_EMPTY);
+    EXPECT_EQ(g_anSndReqDone[wLoad].load(), 0);
+    EXPECT_EQ(g_anSndReqDone[wPlay].load(), 0);
+    EXPECT_EQ(RunSoundPassOnce(), 1);
+    EXPECT_EQ(g_anSndReqDone[wLoad].load(), 1);
+    EXPECT_EQ(g_anSndReqDone[wPlay].load(), 1);
+    EXPECT_EQ(Ch(&top)->bState, SNDSTATE_FADEIN);
+    EXPECT_STREQ(Ch(&top)->szName, "y.ogg");
+    EXPECT_TRUE(IsBufferPlaying(Ch(&top)));
+    g_pSoundRoot = pSavedRoot;
+    g_bRunInBackground = bSavedBackground;
 }
 
 }  // namespace
