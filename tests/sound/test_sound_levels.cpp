@@ -72,6 +72,7 @@ struct SoundLevelsTest : ::testing::Test {
         pParent->pLastChild = pNode;
         ++pParent->nChildCount;
         ASSERT_NE(AttachSoundChannel(pNode), nullptr);
+        Ch(pNode)->bSourceKind = SNDSRC_WAV;  // set by the sound command before a load
     }
 
     void SetUp() override
