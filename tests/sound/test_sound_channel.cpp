@@ -291,7 +291,7 @@ TEST_F(SoundChannelTest, OggComesOutAsTheWholeFileDecodes)
     EXPECT_EQ(pChannel->bState.load(), SNDSTATE_EMPTY);
 }
 
-TEST_F(SoundChannelTest, OggLoopWrapsToTheLoopStartSample)
+TEST_F(SoundChannelTest, OggStartsAndWrapsOnTheExactSample)
 {
     OGG_WRITER_OPTIONS opt;
     opt.nChannels = 1;
@@ -302,14 +302,24 @@ TEST_F(SoundChannelTest, OggLoopWrapsToTheLoopStartSample)
     int nChannels = 0;
     const std::vector<int16_t> whole = DecodeWholeOgg(file, &nChannels);
     ASSERT_EQ(whole.size(), size_t(opt.llFrames));
-    ASSERT_NO_FATAL_FAILURE(Load("r.ogg", file, SNDSRC_OGG));
-    Post(SNDREQ_LOOP_START, 200);
-    ASSERT_NO_FATAL_FAILURE(Play(2));
-    ASSERT_NO_FATAL_FAILURE(Run(1400));
-    SAMPLES expected = ToOutput(whole.data(), whole.size(), 1);
-    const size_t nLoop = kRate / 5;
-    Append(&expected, ToOutput(whole.data() + nLoop, whole.size() - nLoop, 1));
-    ASSERT_NO_FATAL_FAILURE(ExpectHeard(expected));
+    const size_t nLoop = kRate / 5;   // 200 ms
+    // Start positions: inside the sound, and before it (leading silence).
+    for (int32_t nStart : {0, 130, -30}) {
+        SCOPED_TRACE(nStart);
+        heard.clear();
+        ASSERT_NO_FATAL_FAILURE(Load("r.ogg", file, SNDSRC_OGG));
+        Post(SNDREQ_LOOP_START, 200);
+        Post(SNDREQ_START_POS, nStart);
+        ASSERT_NO_FATAL_FAILURE(Play(2));
+        ASSERT_NO_FATAL_FAILURE(Run(1400));
+        SAMPLES expected;
+        const size_t nFrom = nStart > 0 ? size_t(nStart) * kRate / 1000 : 0;
+        if (nStart < 0) AppendSilence(&expected, size_t(-nStart) * kRate / 1000);
+        Append(&expected, ToOutput(whole.data() + nFrom, whole.size() - nFrom, 1));
+        Append(&expected, ToOutput(whole.data() + nLoop, whole.size() - nLoop, 1));
+        ASSERT_NO_FATAL_FAILURE(ExpectHeard(expected));
+        EXPECT_EQ(pChannel->bState.load(), SNDSTATE_EMPTY);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
