@@ -660,4 +660,56 @@ TEST_F(SoundLevelsTest, PassesRunTheHandlersInPostingOrder)
     g_bRunInBackground = bSavedBackground;
 }
 
+// Whole passes (requests, focus pause, fades, tracking, refills) over paused channels: a channel
+// whose buffers a group pause or a skipped resume released must never be tracked or refilled.
+TEST_F(SoundLevelsTest, PassesOverPausedChannelsRaiseNoError)
+{
+    TREE_NODE* pSavedRoot = g_pSoundRoot;
+    const uint8_t bSavedBackground = g_bRunInBackground;
+    g_pSoundRoot = &root;
+    g_bRunInBackground = 1;
+    g_bEnginePaused = 0;
+    ASSERT_EQ(InitSoundRequests(), 0);
+    ResetSoundRequests();
+    auto Passes = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            PlatAdvanceFakeTime(300);
+            PlatDsAdvance(PLAT_DS_OUTPUT_RATE * 3 / 10);
+            ASSERT_EQ(RunSoundPassOnce(), 1) << "pass " << i;
+        }
+    };
+    for (TREE_NODE* p : {&a, &b, &top}) {
+        ASSERT_GE(PostSoundRequest(p, SNDREQ_LOAD, 0, "x.wav"), 0);
+        ASSERT_GE(PostSoundRequest(p, SNDREQ_PLAY, 500, nullptr), 0);
+    }
+    ASSERT_NO_FATAL_FAILURE(Passes(4));
+    EXPECT_EQ(Ch(&a)->bState, SNDSTATE_PLAYING);
+    // A group pause, then passes.
+    ASSERT_GE(PostSoundRequest(&group, SNDREQ_PAUSE, 1, nullptr), 0);
+    ASSERT_NO_FATAL_FAILURE(Passes(5));
+    EXPECT_EQ(Ch(&a)->pBuffer, nullptr);
+    EXPECT_EQ(Ch(&b)->pBuffer, nullptr);
+    EXPECT_TRUE(IsBufferPlaying(Ch(&top)));
+    ASSERT_GE(PostSoundRequest(&group, SNDREQ_PAUSE, 0, nullptr), 0);
+    ASSERT_NO_FATAL_FAILURE(Passes(3));
+    EXPECT_TRUE(IsBufferPlaying(Ch(&a)));
+    // A disabled group through an engine pause and back: its channels stay released.
+    Ch(&group)->bEnabled = 0;
+    ASSERT_GE(PostSoundRequest(&group, SNDREQ_VOLUME, 256, nullptr), 0);
+    ASSERT_NO_FATAL_FAILURE(Passes(1));
+    g_bEnginePaused = 1;
+    ASSERT_NO_FATAL_FAILURE(Passes(3));
+    EXPECT_EQ(g_bSoundsPaused, 1);
+    EXPECT_EQ(Ch(&top)->pBuffer, nullptr);
+    g_bEnginePaused = 0;
+    ASSERT_NO_FATAL_FAILURE(Passes(5));
+    EXPECT_EQ(g_bSoundsPaused, 0);
+    EXPECT_TRUE(IsBufferPlaying(Ch(&top)));
+    EXPECT_EQ(Ch(&a)->pBuffer, nullptr);
+    EXPECT_NE(Ch(&a)->dwPauseStamp, 0u);
+    EXPECT_EQ(Ch(&a)->bState, SNDSTATE_PLAYING);
+    g_pSoundRoot = pSavedRoot;
+    g_bRunInBackground = bSavedBackground;
+}
+
 }  // namespace
