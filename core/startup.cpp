@@ -48,6 +48,7 @@
 #include "platform/plat_window.h"
 #include "save/cmd_save.h"
 #include "script/engine_config.h"
+#include "sound/sound.h"
 
 PLAT_MUTEX* g_ahMutex[KX_MUTEXES];
 char g_szInstanceName[KX_MAX_PATH];
@@ -160,6 +161,7 @@ void InstallEngineParts(void)
     InstallInput();
     InstallWindowProc();
     InstallSaveData();
+    InstallSound();
 }
 
 int KolvexMain(int argc, char** argv)

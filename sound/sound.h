@@ -329,3 +329,16 @@ int SoundOpPan(int32_t nEntry);
 int SoundOpFrequency(int32_t nEntry);
 int SoundOpNop(int32_t nEntry);
 int SoundOpUnload(int32_t nEntry);
+
+// ---------------------------------------------------------------------------------------------
+// Waiting for the sound thread (posters wait outside the lock)
+
+// 1 when a wait for the sound thread must end: the engine stops, the thread has ended, or it never
+// started and no test driver runs passes in its place.
+int IsSoundWaitOver(void);
+// One step of a wait: the test driver when one is set, else a 1 ms sleep.
+void IdleSoundWait(void);
+// Tests: a function that every wait step runs in place of the sleep (typically one sound pass);
+// NULL returns to sleeping.
+typedef void (*SOUND_WAIT_IDLE_FN)(void);
+void SetSoundWaitIdle(SOUND_WAIT_IDLE_FN pfnIdle);
