@@ -4,6 +4,7 @@
 // engine lock, because the sound thread walks the tree and writes the channels in each pass.
 #include "sound/cmd_sound.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -195,26 +196,38 @@ int ReadSoundProperty(SOUND_CHANNEL* c, int nId, int bTextOut, int64_t* pllValue
     return nResult;
 }
 
-// Frees the deleted nodes that nothing can reach any more: the channel is empty and no pending
-// request names the node. Runs under the lock, so the sound thread is between passes.
+// The nodes that pending requests name, sorted; and (pbLoadPending) whether one of them is a LOAD
+// or PLAY for pNode, the requests that can fill an empty channel. Runs under the lock.
+std::vector<TREE_NODE*> PendingRequestNodes(const TREE_NODE* pNode, bool* pbLoadPending)
+{
+    std::vector<TREE_NODE*> apNodes;
+    if (pbLoadPending) *pbLoadPending = false;
+    if (!g_apSndReqNode) return apNodes;
+    for (int32_t i = g_nSndReqRead.load(); i != g_nSndReqWrite.load(); i = (i + 1) % SNDREQ_RING_SIZE) {
+        if (!g_apSndReqNode[i]) continue;
+        apNodes.push_back(g_apSndReqNode[i]);
+        if (pbLoadPending && g_apSndReqNode[i] == pNode &&
+            (g_abSndReqCode[i] == SNDREQ_LOAD || g_abSndReqCode[i] == SNDREQ_PLAY))
+            *pbLoadPending = true;
+    }
+    std::sort(apNodes.begin(), apNodes.end());
+    return apNodes;
+}
+
+// Frees the deleted nodes that nothing can reach any more. A node out of the tree is reached by
+// the sound thread only through the requests that name it; under the lock the thread is between
+// passes, so a node that no pending request names is the caller's alone.
 void ReclaimDeletedLocked(void)
 {
     if (s_apDeleted.empty()) return;
+    const std::vector<TREE_NODE*> apPending = PendingRequestNodes(nullptr, nullptr);
     std::vector<TREE_NODE*> apKeep;
     for (TREE_NODE* pNode : s_apDeleted) {
-        bool bReferenced = false;
-        if (g_apSndReqNode) {
-            for (int32_t i = g_nSndReqRead.load(); i != g_nSndReqWrite.load(); i = (i + 1) % SNDREQ_RING_SIZE)
-                if (g_apSndReqNode[i] == pNode) {
-                    bReferenced = true;
-                    break;
-                }
-        }
-        SOUND_CHANNEL* pChannel = NodeChannel(pNode);
-        if (bReferenced || (pChannel && pChannel->bState.load() != SNDSTATE_EMPTY)) {
+        if (std::binary_search(apPending.begin(), apPending.end(), pNode)) {
             apKeep.push_back(pNode);
             continue;
         }
+        SOUND_CHANNEL* pChannel = NodeChannel(pNode);
         pNode->pPayload = nullptr;
         if (pChannel) ReleaseSoundChannel(pChannel);
         FreeTreeNode(pNode);
@@ -240,8 +253,15 @@ void DeleteSoundNode(TREE_NODE* pNode)
 {
     if (!pNode) return;
     SOUND_CHANNEL* pChannel = NodeChannel(pNode);
+    // An empty channel with no LOAD or PLAY on its way stays empty: its UNLOAD would do nothing,
+    // and posting one per object would fill the ring when a large group is deleted at once.
+    PlatLockEnter(g_csEngine);
+    bool bLoadPending = false;
+    PendingRequestNodes(pNode, &bLoadPending);
+    const bool bUnload = !pChannel || pChannel->bState.load() != SNDSTATE_EMPTY || bLoadPending;
+    PlatLockLeave(g_csEngine);
     // A wait that ends because the sound thread is gone leaves nobody who could touch the node.
-    if (PostSoundRequest(pNode, SNDREQ_UNLOAD, 0, nullptr) >= 0 && pChannel) WaitChannelEmpty(pChannel);
+    if (bUnload && PostSoundRequest(pNode, SNDREQ_UNLOAD, 0, nullptr) >= 0 && pChannel) WaitChannelEmpty(pChannel);
     PlatLockEnter(g_csEngine);
     ReclaimDeletedLocked();
     RemoveNode(pNode);

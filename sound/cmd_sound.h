@@ -53,12 +53,13 @@ int CmdSound(void);
 int CmdSoundDelete(void);
 int CmdSoundGet(void);
 
-// Unloads the node through the ring, waits until its channel is empty (or the sound thread is
-// gone), then takes it out of the tree under the engine lock and frees its name and child index.
-// The node record and its channel stay allocated: an UNLOAD for it can still wait in the ring.
+// Unloads the node through the ring and waits until its channel is empty (or the sound thread is
+// gone), then takes it out of the tree under the engine lock. An empty channel with no LOAD or PLAY
+// pending is not sent an UNLOAD. The node record, its name and its channel stay allocated while a
+// request for it can still wait in the ring; ReclaimDeletedSoundNodes frees them afterwards.
 void DeleteSoundNode(TREE_NODE* pNode);
-// Frees the records and channels of deleted nodes that no pending request names any more (their
-// channels are empty); the number still kept back. DeleteSoundNode calls it each time.
+// Frees the records and channels (unloading them) of deleted nodes that no pending request names
+// any more; the number still kept back. DeleteSoundNode calls it each time.
 int ReclaimDeletedSoundNodes(void);
 // DeleteSoundChildren, then the group itself.
 void DeleteSoundGroup(TREE_NODE* pNode);

@@ -345,21 +345,20 @@ TEST_F(SoundCmdTest, WaitsEndWithTheSoundThread)
 
 TEST_F(SoundCmdTest, DeletingAGroupDeletesDepthFirstThenTheGroup)
 {
-    MakeNode("S0/g", 1);
-    MakeNode("S0/g/x");
-    MakeNode("S0/g/h", 1);
-    MakeNode("S0/g/h/y");
-    MakeNode("S0/g/z");
-    TREE_NODE* p = MakeNode("S0/p");
-    Ch(p)->bState = SNDSTATE_PLAYING;
+    // Every channel holds something, so each deletion posts an UNLOAD and waits for it.
+    for (const char* psz : {"S0/g/", "S0/g/x", "S0/g/h/", "S0/g/h/y", "S0/g/z", "S0/p"}) {
+        const size_t n = std::strlen(psz);
+        const std::string strPath(psz, psz[n - 1] == '/' ? n - 1 : n);
+        TREE_NODE* pNode = MakeNode(strPath.c_str(), psz[n - 1] == '/' ? 1 : 0);
+        ASSERT_NE(pNode, nullptr);
+        Ch(pNode)->bState = SNDSTATE_LOADED;
+    }
     Delete("g/");
     Delete("p");
     Delete("missing");
     Delete("nogroup/");
     Run();
     EXPECT_TRUE(errors.reports.empty());
-    // Empty channels do not wait, so the UNLOADs of the group are still pending; the playing
-    // leaf's UNLOAD was waited for and drained them all.
     std::vector<std::string> order;
     for (const EXECUTED& e : executed) {
         EXPECT_EQ(e.bCode, SNDREQ_UNLOAD);
@@ -376,16 +375,37 @@ TEST_F(SoundCmdTest, DeletingAGroupDeletesDepthFirstThenTheGroup)
     EXPECT_EQ(ReclaimDeletedSoundNodes(), 0);
 }
 
+TEST_F(SoundCmdTest, DeletingALargeGroupOfEmptyObjectsDoesNotFillTheRing)
+{
+    // Nobody drains: the thread is busy elsewhere. Empty channels need no UNLOAD.
+    SetSoundWaitIdle(nullptr);
+    g_bSoundThreadState = SNDTHREAD_ENDED;
+    MakeNode("S0/g", 1);
+    for (int i = 0; i < SNDREQ_RING_SIZE + 100; ++i) MakeNode(("S0/g/n" + std::to_string(i)).c_str());
+    // An empty channel with a LOAD on its way still gets its UNLOAD, after the LOAD.
+    TREE_NODE* q = MakeNode("S0/q");
+    ASSERT_EQ(PostSoundRequest(q, SNDREQ_LOAD, 0, "a.wav"), 0);
+    Delete("g/");
+    Delete("q");
+    Run();
+    EXPECT_TRUE(errors.reports.empty());
+    EXPECT_EQ(Node("S0/g", true), nullptr);
+    EXPECT_EQ(Posted(), (std::vector<POSTED>{{SNDREQ_LOAD, 0, 0}, {SNDREQ_UNLOAD, 0, 0}}));
+}
+
 TEST_F(SoundCmdTest, ADeletedNodeIsKeptWhileARequestNamesIt)
 {
     SetSoundWaitIdle(nullptr);
     g_bSoundThreadState = SNDTHREAD_ENDED;   // waits end at once, nothing is drained
-    MakeNode("S0/a");
+    TREE_NODE* a = MakeNode("S0/a");
+    Ch(a)->bState = SNDSTATE_PLAYING;
     Delete("a");
     Run();
     EXPECT_EQ(Node("S0/a"), nullptr);
+    EXPECT_EQ(Posted(), (std::vector<POSTED>{{SNDREQ_UNLOAD, 0, 0}}));
     EXPECT_EQ(ReclaimDeletedSoundNodes(), 1);
     DrainInWait();
+    EXPECT_EQ(executed.size(), 1u);
     EXPECT_EQ(ReclaimDeletedSoundNodes(), 0);
 }
 
