@@ -23,6 +23,7 @@
 #include "script/command_ids.h"
 #include "save/cmd_load.h"
 #include "save/cmd_save.h"
+#include "sound/cmd_sound.h"
 
 namespace {
 
@@ -105,6 +106,9 @@ const CMD_BINDING kBuiltHandlers[] = {
 
     // Save data.
     {CMDID_LOAD, CmdLoad}, {CMDID_SAVE, CmdSave}, {CMDID_SAVE_CLEAR, CmdSaveClear},
+
+    // Sound.
+    {CMDID_SOUND, CmdSound}, {CMDID_SOUND_DELETE, CmdSoundDelete}, {CMDID_SOUND_GET, CmdSoundGet},
 };
 
 // A command this build does not carry yet: the game stops with the unknown-command error, naming

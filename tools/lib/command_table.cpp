@@ -120,6 +120,19 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     // The load command: the same first six arguments, the variable or the layer being the target.
     cmds[KXCMD_LOAD].args = {Arg("file", ARGKIND_TEXT),  Arg("slot", ARGKIND_INT),  Arg("dno", ARGKIND_INT),
                              Arg("var", ARGKIND_INT),    Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
+
+    // Sound: the object by path, the file by name, integers for the rest; the get command's output
+    // is designated by an integer argument after the 22 selectors whose presence chooses the answer.
+    cmds[KXCMD_SOUND].args = {Arg("path", ARGKIND_TEXT),    Arg("enabled", ARGKIND_INT), Arg("file", ARGKIND_TEXT),
+                              Arg("play", ARGKIND_INT),     Arg("pause", ARGKIND_INT),   Arg("fade", ARGKIND_INT),
+                              Arg("start", ARGKIND_INT),    Arg("loopstart", ARGKIND_INT), Arg("end", ARGKIND_INT),
+                              Arg("plays", ARGKIND_INT),    Arg("volume", ARGKIND_INT),  Arg("pan", ARGKIND_INT),
+                              Arg("frequency", ARGKIND_INT), Arg("nop", ARGKIND_INT)};
+    cmds[KXCMD_SOUND_DELETE].args = {Arg("path", ARGKIND_TEXT)};
+    std::vector<KXC_ARG>& sget = cmds[KXCMD_SOUND_GET].args;
+    sget = {Arg("path", ARGKIND_TEXT)};
+    for (int i = 1; i <= 22; i++) sget.push_back(Arg("p" + std::to_string(i), ARGKIND_INT));
+    sget.push_back(Arg("out", ARGKIND_INT));
     return cmds;
 }
 
