@@ -7,7 +7,9 @@
 // (a sun that adds light, a band of colour that multiplies, a ring that screens) while they move
 // and fade; they fade out again. A spinning star (a frame-sheet animation) flies in and turns
 // while "CLICK TO GO ON" pulses below it; a left click (or ten seconds without one) sends the star
-// away, the title stays a moment and the game quits by itself.
+// away, the title stays a moment and the game quits by itself. A tune made here (an Ogg Vorbis
+// loop) plays throughout and fades out at the end.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +23,7 @@
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/frame_sheet_writer.h"
 #include "tools/lib/jpeg_writer.h"
+#include "tools/lib/ogg_writer.h"
 #include "tools/lib/script_builder.h"
 
 namespace {
@@ -199,6 +202,42 @@ std::vector<uint8_t> DrawText(const std::string& strText)
     return Bmp24(w, h, px);
 }
 
+// The tune: an eight-bar loop at 96 beats a minute, a pentatonic melody in eighths over a bass note
+// per half bar, soft bell-like notes (a sine with its octave, decaying). 22050 Hz stereo, the
+// melody a little to the left and the bass a little to the right.
+std::vector<uint8_t> MakeTune()
+{
+    const int kRate = 22050;
+    const double kEighth = 60.0 / 96 / 2;
+    const int kMelody[] = {0, 2, 4, 7, 9, 7, 4, 2, 4, 7, 9, 12, 9, 7, 4, 7,
+                           2, 4, 7, 9, 7, 4, 2, 0, -3, 0, 2, 4, 2, 0, -3, 0,
+                           0, 4, 7, 12, 11, 9, 7, 4, 5, 9, 12, 14, 12, 9, 5, 4,
+                           2, 7, 11, 14, 12, 11, 7, 2, 0, 4, 7, 12, 7, 4, 0, -1};
+    const int kBass[] = {-12, -12, -15, -15, -20, -20, -17, -17, -12, -12, -7, -10, -17, -17, -12, -12};
+    const int nSteps = int(sizeof kMelody / sizeof kMelody[0]);
+    const size_t nFrames = size_t(nSteps * kEighth * kRate);
+    std::vector<float> samples(nFrames * 2, 0.0f);
+    auto note = [&](double dStart, double dLength, int nSemitone, double dGain, double dPan) {
+        const double dHz = 523.25 * std::pow(2.0, nSemitone / 12.0);   // from C5
+        const size_t n0 = size_t(dStart * kRate), n = size_t(dLength * kRate);
+        for (size_t i = 0; i < n && n0 + i < nFrames; ++i) {
+            const double t = double(i) / kRate;
+            const double env = std::min(1.0, t * 200.0) * std::exp(-3.0 * t / dLength);
+            const double v = dGain * env * (std::sin(6.2831853 * dHz * t) + 0.3 * std::sin(12.5663706 * dHz * t));
+            samples[(n0 + i) * 2] += float(v * (1.0 - dPan));
+            samples[(n0 + i) * 2 + 1] += float(v * (1.0 + dPan));
+        }
+    };
+    for (int i = 0; i < nSteps; ++i) note(i * kEighth, kEighth * 1.6, kMelody[i], 0.22, -0.25);
+    for (int i = 0; i < nSteps / 4; ++i) note(i * kEighth * 4, kEighth * 4, kBass[i], 0.28, 0.25);
+    for (float& f : samples) f = std::max(-1.0f, std::min(1.0f, f));
+    OGG_WRITER_OPTIONS opt;
+    opt.nChannels = 2;
+    opt.nRate = kRate;
+    opt.fQuality = 0.3f;
+    return WriteOggVorbisSamples(opt, samples.data(), nFrames);
+}
+
 BUILDER_ARG I(int nId, int64_t v, uint8_t bOp = ARGOP_SET)
 {
     return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v), EVALTYPE_INT, bOp);
@@ -251,6 +290,10 @@ int BuildScript(SCRIPT_BUILDER* pOut)
     DEMO_SCRIPT s;
     InitScriptBuilder(&s.b, 0);
     s.bOk = AddLabel(&s.b, "SYSTEM_START") >= 0;
+
+    // The tune starts, fading in over two seconds, and loops until the end.
+    s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_SOUND, {T(0, "bgm"), T(2, "music.ogg"), I(9, 0), I(10, 200),
+                                                     I(5, 2000), I(3, 1)}) >= 0;
 
     // The title fades in over 32 frames.
     EmitLayer(&s, "title", {I(LAYER_ARG_ORDER, 1), T(LAYER_ARG_IMAGE, "title.bmp"), I(LAYER_ARG_OPACITY, 0)});
@@ -323,7 +366,9 @@ int BuildScript(SCRIPT_BUILDER* pOut)
     EmitWait(&s, 1);
     EmitLoopEnd(&s);
 
-    // The prompt goes and the star flies off to the top right (40 frames).
+    // The prompt goes, the tune fades out over a second and the star flies off to the top right (40
+    // frames).
+    s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_SOUND, {T(0, "bgm"), I(5, 1000), I(3, 0)}) >= 0;
     EmitLayer(&s, "prompt", {I(LAYER_ARG_OPACITY, 0)});
     EmitLoop(&s, 40);
     EmitStarTurn(&s);
@@ -357,6 +402,7 @@ int main(int argc, char** argv)
     game.config.nWidth = kScreenW;
     game.config.nHeight = kScreenH;
     game.config.strTitle = "KOLVEX demo";
+    game.config.nSoundMode = 1;   // sound when a device opens, silence otherwise
     game.defs.push_back(MakeIntVarDef(kVarTurn, 0));
     game.scripts.push_back(ScriptFromBuilder("demo.txt", b));
     std::vector<GAME_FILE> files = BuildGameFiles(game);
@@ -365,6 +411,7 @@ int main(int argc, char** argv)
     files.push_back({"band.bmp", DrawBand(kScreenW, 120)});
     files.push_back({"ring.bmp", DrawRing(200)});
     files.push_back({"pinwheel.kfs", DrawStarSheet()});
+    files.push_back({"music.ogg", MakeTune()});
     files.push_back({"prompt.bmp", DrawText("CLICK TO GO ON")});
 
     std::error_code ec;

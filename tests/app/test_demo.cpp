@@ -1,12 +1,17 @@
 // The demo game: kxdemo writes it, the real kolvex plays it headless. Part-way through, blended
 // pictures cross the title; then a star turns (a frame-sheet animation) under a pulsing prompt until
-// a click, after which the script ends the run by itself and leaves the title picture on screen.
+// a click, after which the script ends the run by itself and leaves the title picture on screen. A
+// tune plays throughout; the audio sink that writes the mix to a file lets the test hear it.
 #include <gtest/gtest.h>
 
 #include <png.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -99,7 +104,59 @@ size_t CountChanged(const SHOT& a, const SHOT& b, int x0, int y0, int x1, int y1
     return n;
 }
 
+// The 16-bit stereo samples of a WAV file the audio sink wrote (the "data" chunk); empty when the
+// file is missing or not such a file.
+std::vector<int16_t> ReadWavSamples(const std::string& strPath)
+{
+    std::FILE* f = std::fopen(strPath.c_str(), "rb");
+    if (!f) return {};
+    std::vector<uint8_t> bytes;
+    uint8_t buf[65536];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
+    std::fclose(f);
+    auto u32 = [&](size_t i) { return uint32_t(bytes[i]) | uint32_t(bytes[i + 1]) << 8 | uint32_t(bytes[i + 2]) << 16 | uint32_t(bytes[i + 3]) << 24; };
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(&bytes[8], "WAVE", 4) != 0) return {};
+    for (size_t i = 12; i + 8 <= bytes.size();) {
+        const uint32_t nLen = u32(i + 4);
+        if (std::memcmp(&bytes[i], "data", 4) == 0) {
+            const size_t nBytes = std::min<size_t>(nLen, bytes.size() - i - 8) / 2 * 2;
+            std::vector<int16_t> samples(nBytes / 2);
+            std::memcpy(samples.data(), &bytes[i + 8], nBytes);
+            return samples;
+        }
+        i += 8 + nLen + (nLen & 1);
+    }
+    return {};
+}
+
+// Root mean square of samples [nFirst, nEnd).
+double Rms(const std::vector<int16_t>& v, size_t nFirst, size_t nEnd)
+{
+    double d = 0;
+    for (size_t i = nFirst; i < nEnd && i < v.size(); ++i) d += double(v[i]) * v[i];
+    return nEnd > nFirst ? std::sqrt(d / double(nEnd - nFirst)) : 0.0;
+}
+
 }  // namespace
+
+// The tune, heard through the audio sink that writes the mix to a file (48 kHz 16-bit stereo): it
+// fades in, plays loudly while the pictures move, and has faded out when the game quits.
+TEST_F(DemoGameTest, TheTuneFadesInPlaysAndFadesOut)
+{
+    const std::string strWav = dir.strNative + "/mix.wav";
+    SHOT shot;
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_AUDIO=wav:" + strWav,
+                                  "KOLVEX_CLICK_AT_FRAMES=" + std::to_string(kFramePromptUp)},
+                                 "end.png", &shot));
+    const std::vector<int16_t> mix = ReadWavSamples(strWav);
+    const size_t kSecond = 48000 * 2;
+    ASSERT_GT(mix.size(), 4 * kSecond) << "the mix is shorter than four seconds";
+    const double dStart = Rms(mix, 0, kSecond / 10), dMiddle = Rms(mix, 2 * kSecond, 4 * kSecond);
+    const double dEnd = Rms(mix, mix.size() - kSecond / 20, mix.size());
+    EXPECT_GT(dMiddle, 1000.0);
+    EXPECT_LT(dStart, dMiddle / 4) << "no fade-in";
+    EXPECT_LT(dEnd, dMiddle / 8) << "no fade-out";
+}
 
 // A click while the prompt waits lets the game go on to its quit, well before the frame limit that
 // stands in for the prompt's own ten seconds; the last picture is the title alone: the sky's top
