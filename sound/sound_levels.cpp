@@ -382,6 +382,13 @@ int32_t RequestValue(int32_t nEntry)
     return g_anSndReqValue[nEntry];
 }
 
+// The channel a request names when it holds a sound; NULL (the request is done at once) otherwise.
+SOUND_CHANNEL* LoadedChannelOf(int32_t nEntry)
+{
+    SOUND_CHANNEL* pChannel = ChannelOf(RequestNode(nEntry));
+    return pChannel && pChannel->bState != SNDSTATE_EMPTY ? pChannel : nullptr;
+}
+
 }  // namespace
 
 int SoundOpLoad(int32_t nEntry)
@@ -526,16 +533,16 @@ int SoundOpFadeTarget(int32_t nEntry)
 
 int SoundOpLoopCount(int32_t nEntry)
 {
-    SOUND_CHANNEL* pChannel = ChannelOf(RequestNode(nEntry));
-    if (!pChannel || pChannel->bState == SNDSTATE_EMPTY) return 1;
+    SOUND_CHANNEL* pChannel = LoadedChannelOf(nEntry);
+    if (!pChannel) return 1;
     pChannel->nDecoderLoops = RequestValue(nEntry);
     return 1;
 }
 
 int SoundOpEndPos(int32_t nEntry)
 {
-    SOUND_CHANNEL* pChannel = ChannelOf(RequestNode(nEntry));
-    if (!pChannel || pChannel->bState == SNDSTATE_EMPTY) return 1;
+    SOUND_CHANNEL* pChannel = LoadedChannelOf(nEntry);
+    if (!pChannel) return 1;
     const int32_t nValue = RequestValue(nEntry);
     pChannel->nEndPos = nValue > pChannel->llLength ? ClampToInt32(pChannel->llLength) : nValue;
     return 1;
@@ -543,8 +550,8 @@ int SoundOpEndPos(int32_t nEntry)
 
 int SoundOpStartPos(int32_t nEntry)
 {
-    SOUND_CHANNEL* pChannel = ChannelOf(RequestNode(nEntry));
-    if (!pChannel || pChannel->bState == SNDSTATE_EMPTY) return 1;
+    SOUND_CHANNEL* pChannel = LoadedChannelOf(nEntry);
+    if (!pChannel) return 1;
     const int32_t nValue = RequestValue(nEntry);
     pChannel->nStartPos = nValue < pChannel->llLength ? nValue : 0;
     return 1;
@@ -552,8 +559,8 @@ int SoundOpStartPos(int32_t nEntry)
 
 int SoundOpLoopStart(int32_t nEntry)
 {
-    SOUND_CHANNEL* pChannel = ChannelOf(RequestNode(nEntry));
-    if (!pChannel || pChannel->bState == SNDSTATE_EMPTY) return 1;
+    SOUND_CHANNEL* pChannel = LoadedChannelOf(nEntry);
+    if (!pChannel) return 1;
     const int32_t nValue = RequestValue(nEntry);
     pChannel->nLoopStart = nValue < pChannel->llLength ? nValue : 0;
     return 1;
@@ -561,8 +568,8 @@ int SoundOpLoopStart(int32_t nEntry)
 
 int SoundOpPan(int32_t nEntry)
 {
-    SOUND_CHANNEL* pChannel = ChannelOf(RequestNode(nEntry));
-    if (!pChannel || pChannel->bState == SNDSTATE_EMPTY) return 1;
+    SOUND_CHANNEL* pChannel = LoadedChannelOf(nEntry);
+    if (!pChannel) return 1;
     pChannel->nPan = RequestValue(nEntry);
     SetChannelPan(pChannel, pChannel->nPan);
     return 1;
@@ -570,8 +577,8 @@ int SoundOpPan(int32_t nEntry)
 
 int SoundOpFrequency(int32_t nEntry)
 {
-    SOUND_CHANNEL* pChannel = ChannelOf(RequestNode(nEntry));
-    if (!pChannel || pChannel->bState == SNDSTATE_EMPTY) return 1;
+    SOUND_CHANNEL* pChannel = LoadedChannelOf(nEntry);
+    if (!pChannel) return 1;
     pChannel->nFrequency = RequestValue(nEntry);
     SetChannelFrequency(pChannel, pChannel->nFrequency);
     return 1;
