@@ -108,6 +108,77 @@ void FilterLine(uint8_t* pDst, ptrdiff_t nDstStep, const uint8_t* pSrc, ptrdiff_
     }
 }
 
+// A running sum per column and channel of the rows a..b (empty while a > b) of a w-pixel-wide
+// image. Both ends only move down, so every row enters and leaves once.
+struct ROW_SUMS {
+    uint64_t* anSum;
+    int64_t a, b;
+};
+
+void SlideRows(ROW_SUMS* pSums, int64_t a, int64_t b, const uint8_t* pSrc, ptrdiff_t nSrcRow, int64_t w)
+{
+    const int64_t n = w * 4;
+    for (int64_t y = pSums->a; y <= std::min(pSums->b, a - 1); ++y) {
+        const uint8_t* s = pSrc + y * nSrcRow;
+        for (int64_t i = 0; i < n; ++i) pSums->anSum[i] -= s[i];
+    }
+    for (int64_t y = std::max(pSums->b + 1, a); y <= b; ++y) {
+        const uint8_t* s = pSrc + y * nSrcRow;
+        for (int64_t i = 0; i < n; ++i) pSums->anSum[i] += s[i];
+    }
+    pSums->a = a;
+    pSums->b = b;
+}
+
+// The vertical pass: FilterLine on every column, worked row by row so that the image is read along
+// its rows. anScratch holds 3 x 4w entries.
+void FilterColumns(uint8_t* pDst, ptrdiff_t nDstRow, const uint8_t* pSrc, ptrdiff_t nSrcRow, int64_t w, int64_t h,
+                   int64_t r, bool bWeighted, const CHANNEL_RULE* aRule, uint64_t* anScratch)
+{
+    const int64_t n = w * 4;
+    ROW_SUMS box{anScratch, 0, -1}, plateau{anScratch + n, 0, -1};
+    uint64_t* anAcc = anScratch + 2 * n;
+    std::memset(anScratch, 0, static_cast<size_t>(2 * n) * sizeof(uint64_t));
+    const int64_t q = r / 4;
+    for (int64_t i = 0; i < h; ++i) {
+        const int64_t s0 = std::max<int64_t>(0, i - r), e0 = std::min<int64_t>(h - 1, i + r);
+        SlideRows(&box, s0, e0, pSrc, nSrcRow, w);
+        const uint64_t* anSum = box.anSum;
+        uint64_t nDiv = static_cast<uint64_t>(e0 - s0 + 1);
+        if (bWeighted) {
+            const int64_t p0 = std::max(s0, s0 + r - q), p1 = std::min(e0, s0 + r + q);
+            SlideRows(&plateau, p0, p1, pSrc, nSrcRow, w);
+            uint64_t nWeights = p0 <= p1 ? static_cast<uint64_t>(KX_WEIGHT_PLATEAU) * static_cast<uint64_t>(p1 - p0 + 1) : 0;
+            for (int64_t k = 0; k < n; ++k) anAcc[k] = KX_WEIGHT_PLATEAU * plateau.anSum[k];
+            for (int64_t t = 1; t <= KX_WEIGHT_TAIL; ++t) {
+                const uint64_t wt = static_cast<uint64_t>(KX_WEIGHT_PLATEAU >> t);
+                const int64_t ak[2] = {r - q - t, r + q + t};
+                for (int64_t k : ak) {
+                    if (k < 0 || k > e0 - s0) continue;
+                    const uint8_t* s = pSrc + (s0 + k) * nSrcRow;
+                    for (int64_t j = 0; j < n; ++j) anAcc[j] += wt * s[j];
+                    nWeights += wt;
+                }
+            }
+            if (nWeights) {
+                anSum = anAcc;
+                nDiv = nWeights;
+            }
+        }
+        const uint8_t* s = pSrc + i * nSrcRow;
+        uint8_t* d = pDst + i * nDstRow;
+        for (int64_t x = 0; x < w; ++x)
+            for (int c = 0; c < 4; ++c) {
+                const int64_t j = x * 4 + c;
+                switch (aRule[c]) {
+                case CH_AVERAGE: d[j] = static_cast<uint8_t>(anSum[j] / nDiv); break;
+                case CH_COPY: d[j] = s[j]; break;
+                default: d[j] = 0; break;
+                }
+            }
+    }
+}
+
 enum WINDOW_PASSES { PASS_H = 1, PASS_V = 2, PASS_HV = 3 };
 
 // Runs the window filter over the rectangle into pDst (rows of the rectangle's width): one
@@ -121,7 +192,8 @@ int WindowFilter(uint8_t* pDst, const uint8_t* pSrc, int64_t x1, int64_t y1, int
     const int64_t r = nRadius <= 0 ? 1 : nRadius;
     const int64_t w = nRectWidth, h = nRectHeight;
     const size_t nLine = static_cast<size_t>(std::max(w, h)) + 1;
-    auto* anPrefix = static_cast<uint64_t*>(std::malloc(nLine * 4 * sizeof(uint64_t)));
+    // Prefix sums of one line, then the vertical pass's column sums.
+    auto* anPrefix = static_cast<uint64_t*>(std::malloc((nLine + 3 * static_cast<size_t>(w)) * 4 * sizeof(uint64_t)));
     uint8_t* pTemp = nullptr;
     if (anPrefix && nPasses == PASS_HV) pTemp = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(w) * h * 4));
     if (!anPrefix || (nPasses == PASS_HV && !pTemp)) {
@@ -138,7 +210,7 @@ int WindowFilter(uint8_t* pDst, const uint8_t* pSrc, int64_t x1, int64_t y1, int
     if (nPasses == PASS_V || nPasses == PASS_HV) {
         const uint8_t* pFrom = nPasses == PASS_V ? pRect : pTemp;
         const ptrdiff_t nFromRow = nPasses == PASS_V ? nSrcRow : nDstRow;
-        for (int64_t x = 0; x < w; ++x) FilterLine(pDst + x * 4, nDstRow, pFrom + x * 4, nFromRow, h, r, bWeighted, aRule, anPrefix);
+        FilterColumns(pDst, nDstRow, pFrom, nFromRow, w, h, r, bWeighted, aRule, anPrefix + nLine * 4);
     }
     std::free(pTemp);
     std::free(anPrefix);
