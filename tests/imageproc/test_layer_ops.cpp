@@ -253,6 +253,27 @@ TEST_F(LayerOpsTest, MixReadsTheSecondLayerOnlyInsideItsOwnArea)
             ASSERT_EQ(Px(out, 16, x, y), x < 5 && y < 3 ? Px(pb, 5, x, y) : Px(pc, 16, x, y)) << x << "," << y;
 }
 
+TEST_F(LayerOpsTest, MixIntoTheFirstLayerAtAnOffsetReadsItAsItWasBefore)
+{
+    TREE_NODE* a = Plain("a", 9, 7);
+    TREE_NODE* b = Plain("b", 9, 7);
+    const PIXELS pa = Pixels(a), pb = Pixels(b);
+    ASSERT_EQ(MixImages(a, b, a, 2, 1, 64), 0);
+    const PIXELS out = Pixels(a);
+    for (int64_t y = 0; y < 7; ++y)
+        for (int64_t x = 0; x < 9; ++x)
+            for (int ch = 0; ch < 4; ++ch) {
+                const size_t i = size_t((y * 9 + x) * 4 + ch);
+                const int64_t sx = x - 2, sy = y - 1;
+                if (sx < 0 || sy < 0) {
+                    ASSERT_EQ(out[i], pa[i]);
+                    continue;
+                }
+                const size_t j = size_t((sy * 9 + sx) * 4 + ch);
+                ASSERT_EQ(out[i], pa[j] + (((pb[j] - pa[j]) * 65) >> 8)) << x << "," << y;
+            }
+}
+
 TEST_F(LayerOpsTest, MixWithoutAThirdLayerOrWithOneWithoutPixelsDoesNothing)
 {
     TREE_NODE* a = Plain("a", 6, 6);
