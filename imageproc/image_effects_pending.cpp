@@ -17,39 +17,3 @@ __attribute__((weak)) int ResizeCanvas(TREE_NODE* pFirst, TREE_NODE* pSecond, in
                  int64_t nBottom) { return 0; }
 __attribute__((weak)) void CopyCanvasRows(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                     int32_t nSrcWidth, int32_t nSrcHeight, int32_t nDstX, int32_t nDstY, int32_t nDstWidth) {  }
-__attribute__((weak)) int FilterBlur(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t nSrcWidth,
-               int32_t nSrcHeight, int32_t w, int32_t h, int32_t P, int32_t bHasAlpha) { return 0; }
-__attribute__((weak)) int FilterBlurH(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t nSrcWidth,
-                int32_t nSrcHeight, int32_t w, int32_t h, int32_t P, int32_t bHasAlpha) { return 0; }
-__attribute__((weak)) int FilterBlurV(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t nSrcWidth,
-                int32_t nSrcHeight, int32_t w, int32_t h, int32_t P, int32_t bHasAlpha) { return 0; }
-__attribute__((weak)) int FilterBlurBox(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                  int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P, int32_t bHasAlpha) { return 0; }
-__attribute__((weak)) int FilterSoftShadow(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                     int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P, int32_t bHasAlpha) { return 0; }
-__attribute__((weak)) int FilterShadow(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                 int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P, int32_t bHasAlpha) { return 0; }
-__attribute__((weak)) int FilterBrightness(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                     int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }
-__attribute__((weak)) int FilterThreshold(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                    int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }
-__attribute__((weak)) int FilterNegative(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                   int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }
-__attribute__((weak)) int FilterSepia(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }
-__attribute__((weak)) int FilterFill(uint8_t* pDst, const uint8_t* pSrc, uint8_t* pbHasAlpha, int32_t x1, int32_t y1, int32_t x2,
-               int32_t y2, int32_t nSrcWidth, int32_t nSrcHeight, int32_t P, int32_t nSubType) { return 0; }
-__attribute__((weak)) int FilterAlphaRamp(uint8_t* pDst, const uint8_t* pSrc, uint8_t* pbHasAlpha, int32_t x1, int32_t y1, int32_t x2,
-                    int32_t y2, int32_t nSrcWidth, int32_t nSrcHeight, int32_t P, int32_t Q) { return 0; }
-__attribute__((weak)) int FilterScatter(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                  int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }
-__attribute__((weak)) int FilterMirror(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                 int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }
-__attribute__((weak)) int FilterMosaic(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                 int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }
-__attribute__((weak)) int FilterWave(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-               int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P, int32_t Q, int32_t nType) { return 0; }
-__attribute__((weak)) int FilterFlip(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-               int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }
-__attribute__((weak)) int FilterSwirl(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                int32_t nSrcWidth, int32_t nSrcHeight, int32_t w, int32_t h, int32_t P) { return 0; }

@@ -1,6 +1,7 @@
 // The image-effect command, run from scripts, and its dispatcher.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -478,6 +479,93 @@ TEST(CopyImageRect, CopiesRowsBetweenStrides)
     for (size_t i = 0; i < src.size(); ++i) src[i] = uint32_t(i);
     CopyImageRect(reinterpret_cast<uint8_t*>(dst.data()), reinterpret_cast<const uint8_t*>(src.data()), 1, 1, 2, 2, 5, 3);
     EXPECT_EQ(dst, (std::vector<uint32_t>{6, 7, 0xDEADBEEF, 11, 12, 0xDEADBEEF, 0xDEADBEEF}));
+}
+
+}  // namespace
+
+namespace {
+
+// The value c + P - 128 clamped, per colour channel; alpha kept.
+uint32_t Brightened(uint32_t v, int P)
+{
+    uint32_t r = v & 0xFF000000u;
+    for (int s = 0; s < 24; s += 8) r |= uint32_t(std::clamp(int((v >> s) & 255) + P - 128, 0, 255)) << s;
+    return r;
+}
+
+// Filters placed by the dispatcher: a rectangle filter crops the layer to the rectangle, or fills
+// a second layer of the rectangle's size; the first layer stays as it was when a second is given.
+TEST_F(ImageEffectCmdTest, RectangleFilterCropsOrFillsTheSecondLayer)
+{
+    Img("a", 6, 5);
+    Img("b", 6, 5, 1);
+    std::vector<BUILDER_ARG> args = {T(0, "a"), I(FX_SEL_BRIGHTNESS, 1), P(200)};
+    args.push_back(Rect(1, 2, 3, 4, &args));
+    Fx(args);
+    args = {T(0, "b"), T(1, "b2"), I(FX_SEL_BRIGHTNESS, 1), P(10)};
+    Fx(args);
+    Run();
+    ASSERT_TRUE(errors.reports.empty()) << errors.reports[0].strText;
+    const LAYER* pA = L("W0/a");
+    ASSERT_EQ(pA->nWidth, 3);
+    ASSERT_EQ(pA->nHeight, 3);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(Px(pA, x, y), Brightened(Pattern(x + 1, y + 2), 200)) << x << "," << y;
+    const LAYER* pB2 = L("W0/b2");
+    ASSERT_EQ(pB2->nWidth, 6);
+    ASSERT_EQ(pB2->nHeight, 5);
+    EXPECT_EQ(Px(pB2, 5, 4), Brightened(Pattern(5, 4), 10));
+    EXPECT_EQ(pB2->bHasAlpha, 1);
+    ExpectArea(L("W0/b"), 6, 5, 0, 0);
+}
+
+// The in-place filters keep the layer's size and change only the rectangle; into a second layer
+// they give the whole first image with the rectangle changed and the flag computed for it.
+TEST_F(ImageEffectCmdTest, InPlaceFiltersKeepTheSize)
+{
+    Img("a", 5, 4);
+    Img("c", 5, 4);
+    std::vector<BUILDER_ARG> args = {T(0, "a"), I(FX_SEL_FILL_COLOR, 1), P(0x123456)};
+    args.push_back(Rect(1, 1, 2, 2, &args));
+    Fx(args);
+    args = {T(0, "c"), T(1, "d"), I(FX_SEL_FILL_PIXEL, 1), P(0x80FF0000)};
+    args.push_back(Rect(3, 0, 4, 0, &args));
+    Fx(args);
+    Run();
+    ASSERT_TRUE(errors.reports.empty()) << errors.reports[0].strText;
+    const LAYER* pA = L("W0/a");
+    ASSERT_EQ(pA->nWidth, 5);
+    ASSERT_EQ(pA->nHeight, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const bool bIn = x >= 1 && x <= 2 && y >= 1 && y <= 2;
+            EXPECT_EQ(Px(pA, x, y), bIn ? 0xFF123456u : Pattern(x, y)) << x << "," << y;
+        }
+    EXPECT_EQ(pA->bHasAlpha, 0);
+    const LAYER* pD = L("W0/d");
+    ASSERT_EQ(pD->nWidth, 5);
+    ASSERT_EQ(pD->nHeight, 4);
+    EXPECT_EQ(Px(pD, 3, 0), 0x80FF0000u);
+    EXPECT_EQ(Px(pD, 4, 0), 0x80FF0000u);
+    EXPECT_EQ(Px(pD, 2, 0), Pattern(2, 0));
+    EXPECT_EQ(Px(pD, 4, 1), Pattern(4, 1));
+    EXPECT_EQ(pD->bHasAlpha, 1);
+    ExpectArea(L("W0/c"), 5, 4, 0, 0);
+    EXPECT_EQ(L("W0/c")->bHasAlpha, 0);
+}
+
+// A geometric filter through the command: the whole image mirrored; applied twice, restored.
+TEST_F(ImageEffectCmdTest, MirrorTwiceRestores)
+{
+    Img("a", 5, 3);
+    Fx({T(0, "a"), T(1, "m1"), I(FX_SEL_MIRROR, 1)});
+    Fx({T(0, "a"), T(1, "m"), I(FX_SEL_MIRROR, 1)});
+    Fx({T(0, "m"), I(FX_SEL_MIRROR, 1)});
+    Run();
+    ASSERT_TRUE(errors.reports.empty()) << errors.reports[0].strText;
+    EXPECT_EQ(Px(L("W0/m1"), 0, 1), Pattern(4, 1));
+    EXPECT_EQ(Px(L("W0/m1"), 4, 2), Pattern(0, 2));
+    ExpectArea(L("W0/m"), 5, 3, 0, 0);
 }
 
 }  // namespace
