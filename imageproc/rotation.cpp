@@ -1,0 +1,315 @@
+// Rotation of a layer's image about its centre, keeping its size.
+//
+// The destination pixel (x, y) takes its value from the source position (16.16 fixed point)
+//   sx = (cx << 16) + J (x - cx) - K (y - cy)
+//   sy = (cy << 16) + K (x - cx) + J (y - cy)
+// with J = trunc(65536 cos t), K = trunc(65536 sin t), t the angle in radians and (cx, cy) =
+// (w / 2, h / 2). Angles 0 and 180 are exact copies (straight and mirrored), 90 and 270 compute
+// a band of columns by the nearest mapping, and every other angle computes a range of columns per
+// row that lies inside the turned image; everything else is transparent black (0).
+//
+// Positions are kept in 64-bit integers: they equal the 32-bit fixed-point values wherever those
+// fit, and tall images cannot overflow them. The destination is cleared before a kernel writes
+// it, so pixels no rule computes (a source position outside the image, an unknown kernel) are 0,
+// and no kernel reads a source pixel outside the w x h image.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "image/dirty_rects.h"
+#include "image/layer.h"
+#include "imageproc/image_effects.h"
+#include "imageproc/pixel_ops.h"
+
+namespace {
+
+// The angle's fixed-point cosine and sine and its remainder 0..359.
+struct ROTATION {
+    int32_t nAngle;        // 0..359
+    int64_t J, K;          // trunc(65536 cos t), trunc(65536 sin t)
+    double c, s;           // cos t, sin t
+};
+
+// The remainder of P by 360, 0..359: a negative remainder has 360 added, so -90 turns like 270.
+int32_t AngleOf(int64_t P)
+{
+    int64_t a = P % 360;
+    if (a < 0)
+        a += 360;
+    return static_cast<int32_t>(a);
+}
+
+ROTATION MakeRotation(int64_t P)
+{
+    ROTATION r;
+    r.nAngle = AngleOf(P);
+    const double t = r.nAngle * 3.1415926535 / 180.0;
+    r.c = std::cos(t);
+    r.s = std::sin(t);
+    r.J = static_cast<int64_t>(std::trunc(65536.0 * r.c));
+    r.K = static_cast<int64_t>(std::trunc(65536.0 * r.s));
+    return r;
+}
+
+void FillZero(uint8_t* p, size_t nBytes)
+{
+    if (nBytes == 0)
+        return;
+    if (g_PixelOps.PixelOpFill8)
+        g_PixelOps.PixelOpFill8(p, nBytes, 0);
+    else
+        PixelOpFill8(p, nBytes, 0);
+}
+
+inline void CopyPixel(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t col, int64_t row)
+{
+    memcpy(pDst, pSrc + (row * w + col) * 4, 4);
+}
+
+// The kernels differ in the margins of the row ranges, in how a source position is turned into a
+// pixel and in the interpolation.
+enum KERNEL { KERNEL_CLIPPED, KERNEL_SPANS, KERNEL_BILINEAR };
+
+// A = 0: the rows unchanged.
+void RotateCopy(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h)
+{
+    memcpy(pDst, pSrc, static_cast<size_t>(w * h * 4));
+}
+
+// A = 180: both axes mirrored.
+void RotateHalfTurn(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h)
+{
+    for (int64_t y = 0; y < h; ++y) {
+        const uint8_t* pRow = pSrc + (h - 1 - y) * w * 4;
+        uint8_t* pOut = pDst + y * w * 4;
+        for (int64_t x = 0; x < w; ++x)
+            memcpy(pOut + x * 4, pRow + (w - 1 - x) * 4, 4);
+    }
+}
+
+// The nearest pixel of a source position, or nothing when it lies outside the image. The span
+// kernel turns a position into a pixel by truncation toward zero, the others by the arithmetic
+// shift; either way only a pixel of the image is taken.
+inline bool NearestPixel(KERNEL kernel, int64_t sx, int64_t sy, int64_t w, int64_t h, int64_t* pCol, int64_t* pRow)
+{
+    int64_t col, row;
+    if (kernel == KERNEL_SPANS) {
+        col = sx / 65536;
+        row = sy / 65536;
+    } else {
+        if (sx < 0 || sy < 0)
+            return false;
+        col = sx >> 16;
+        row = sy >> 16;
+    }
+    if (col < 0 || row < 0 || col >= w || row >= h)
+        return false;
+    *pCol = col;
+    *pRow = row;
+    return true;
+}
+
+// A = 90 and 270: the columns max(0, w/2 - h/2) .. min(w, w/2 + h/2) - 1 by the nearest mapping.
+void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel)
+{
+    const int64_t cx = w / 2, cy = h / 2;
+    int64_t x0 = w / 2 - h / 2, x1 = w / 2 + h / 2;
+    if (x0 < 0)
+        x0 = 0;
+    if (x1 > w)
+        x1 = w;
+    // The band always uses the nearest mapping; the interpolating kernel takes the shifted form.
+    const KERNEL nearest = kernel == KERNEL_SPANS ? KERNEL_SPANS : KERNEL_CLIPPED;
+    for (int64_t y = 0; y < h; ++y) {
+        uint8_t* pOut = pDst + y * w * 4;
+        int64_t sx = (cx << 16) + r.J * (x0 - cx) - r.K * (y - cy);
+        int64_t sy = (cy << 16) + r.K * (x0 - cx) + r.J * (y - cy);
+        for (int64_t x = x0; x < x1; ++x, sx += r.J, sy += r.K) {
+            int64_t col, row;
+            if (NearestPixel(nearest, sx, sy, w, h, &col, &row))
+                CopyPixel(pOut + x * 4, pSrc, w, col, row);
+        }
+    }
+}
+
+// Corner values of the general angles: the column and row of the turned image's corners.
+struct CORNER {
+    int64_t col, row;
+};
+
+CORNER TurnCorner(int64_t cx, int64_t cy, int64_t u, int64_t v, const ROTATION& r)
+{
+    CORNER k;
+    k.col = static_cast<int64_t>(std::trunc(double(cx) + double(u) * r.c - double(v) * r.s));
+    k.row = static_cast<int64_t>(std::trunc(double(cy) + double(u) * r.s + double(v) * r.c));
+    return k;
+}
+
+// One interpolated pixel: the four pixels around the position, weighted by the 8-bit fractions.
+inline void BilinearPixel(uint8_t* pOut, const uint8_t* pSrc, int64_t w, int64_t h, int64_t sx, int64_t sy)
+{
+    const int64_t ix = sx >> 16, iy = sy >> 16;
+    if (ix < 0 || iy < 0 || ix + 1 >= w || iy + 1 >= h)
+        return;
+    const int32_t fx = static_cast<int32_t>((sx >> 8) & 255), fy = static_cast<int32_t>((sy >> 8) & 255);
+    const uint8_t* p00 = pSrc + (iy * w + ix) * 4;
+    const uint8_t* p10 = p00 + 4;
+    const uint8_t* p01 = p00 + w * 4;
+    const uint8_t* p11 = p01 + 4;
+    for (int c = 0; c < 4; ++c) {
+        const int32_t top = p00[c] + (((p10[c] - p00[c]) * fx) >> 8);
+        const int32_t bottom = p01[c] + (((p11[c] - p01[c]) * fx) >> 8);
+        pOut[c] = static_cast<uint8_t>(top + (((bottom - top) * fy) >> 8));
+    }
+}
+
+// Every angle but 0, 90, 180 and 270: per row the computed range [start, end), the rest 0.
+void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel)
+{
+    const int64_t cx = w / 2, cy = h / 2;
+    const int64_t uL = -cx, uR = w - 1 - cx, vT = -cy, vB = h - 1 - cy;
+    const CORNER TL = TurnCorner(cx, cy, uL, vT, r), TR = TurnCorner(cx, cy, uR, vT, r);
+    const CORNER BL = TurnCorner(cx, cy, uL, vB, r), BR = TurnCorner(cx, cy, uR, vB, r);
+    const int64_t m = kernel == KERNEL_SPANS ? 1 : 2;
+    const int64_t n = kernel == KERNEL_SPANS ? 0 : 1;
+    const int64_t J = r.J, K = r.K;   // neither is 0 at these angles
+    const int32_t A = r.nAngle;
+    // The two corners that bound the rows in this quadrant, and whether the start takes a (else b).
+    const CORNER& P = (A < 90 || (A > 180 && A < 270)) ? TL : TR;
+    const CORNER& Q = (A < 90 || (A > 180 && A < 270)) ? BR : BL;
+    const bool bStartA = A < 180;
+
+    for (int64_t y = 0; y < h; ++y) {
+        uint8_t* pOut = pDst + y * w * 4;
+        const int64_t TP = h - P.row - y, TQ = h - Q.row - y;
+        const int64_t aP = -K * TP / J, bP = J * TP / K;
+        const int64_t aQ = -K * TQ / J, bQ = J * TQ / K;
+        int64_t s1, s2, e1, e2;
+        if (bStartA) {
+            s1 = P.col + m + aP;
+            s2 = Q.col + m + bQ;
+            e1 = P.col + n + bP;
+            e2 = Q.col + n + aQ;
+        } else {
+            s1 = P.col + m + bP;
+            s2 = Q.col + m + aQ;
+            e1 = P.col + n + aP;
+            e2 = Q.col + n + bQ;
+        }
+        int64_t start = s1 > s2 ? s1 : s2;
+        int64_t end = e1 < e2 ? e1 : e2;
+        if (start < 0)
+            start = 0;
+        if (end > w)
+            end = w;
+        if (start >= end)
+            continue;   // the row stays 0
+
+        int64_t sx = (cx << 16) + J * (start - cx) - K * (y - cy);
+        int64_t sy = (cy << 16) + K * (start - cx) + J * (y - cy);
+        if (kernel == KERNEL_BILINEAR) {
+            for (int64_t x = start; x < end; ++x, sx += J, sy += K)
+                BilinearPixel(pOut + x * 4, pSrc, w, h, sx, sy);
+        } else {
+            for (int64_t x = start; x < end; ++x, sx += J, sy += K) {
+                int64_t col, row;
+                if (NearestPixel(kernel, sx, sy, w, h, &col, &row))
+                    CopyPixel(pOut + x * 4, pSrc, w, col, row);
+            }
+        }
+    }
+}
+
+void RotateWith(uint8_t* pDst, const uint8_t* pSrc, int32_t nWidth, int32_t nHeight, int64_t P, KERNEL kernel)
+{
+    if (!pDst || !pSrc || nWidth <= 0 || nHeight <= 0)
+        return;
+    const int64_t w = nWidth, h = nHeight;
+    FillZero(pDst, static_cast<size_t>(w * h * 4));
+    const ROTATION r = MakeRotation(P);
+    switch (r.nAngle) {
+    case 0: RotateCopy(pDst, pSrc, w, h); break;
+    case 180: RotateHalfTurn(pDst, pSrc, w, h); break;
+    case 90:
+    case 270: RotateQuarter(pDst, pSrc, w, h, r, kernel); break;
+    default: RotateGeneral(pDst, pSrc, w, h, r, kernel); break;
+    }
+}
+
+// The layer side of both operations. nType 0 selects the interpolating kernel; an unknown type
+// gives a transparent image.
+int RotateLayer(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t P, int32_t k, int nType)
+{
+    LAYER* pSrcLayer = GetNodeLayer(pFirst);
+    if (!pSrcLayer || !pSrcLayer->pOwnedPixels)
+        return 0;   // nothing to turn
+    TREE_NODE* pTargetNode = k >= 1 ? pSecond : pFirst;
+    LAYER* pTarget = GetNodeLayer(pTargetNode);
+    if (!pTarget)
+        return 0;
+    const int32_t w = pSrcLayer->nWidth, h = pSrcLayer->nHeight;
+
+    // Into the first layer the owned pixels turn (the layer's colour filter applies again when it is
+    // drawn); into a second layer the pixels the first layer shows.
+    const uint8_t* pSrc = pSrcLayer->pOwnedPixels;
+    if (k >= 1 && pSrcLayer->pDisplayPixels)
+        pSrc = pSrcLayer->pDisplayPixels;
+
+    // A second layer of the same size is written in place, unless it holds the pixels being read.
+    const bool bShared = pTarget == pSrcLayer || pTarget->pOwnedPixels == pSrcLayer->pOwnedPixels ||
+                         pTarget->pOwnedPixels == pSrc;
+    const bool bInPlace = k >= 1 && !bShared && pTarget->pOwnedPixels && pTarget->nWidth == w &&
+                          pTarget->nHeight == h;
+    uint8_t* pDst = bInPlace ? pTarget->pOwnedPixels : AllocPixelBuffer(nullptr, w, h, "");
+    if (!pDst)
+        return -1;
+
+    switch (nType) {
+    case 0: RotateWith(pDst, pSrc, w, h, P, KERNEL_BILINEAR); break;
+    case ROTATE_CLIPPED: RotateWith(pDst, pSrc, w, h, P, KERNEL_CLIPPED); break;
+    case ROTATE_SPANS: RotateWith(pDst, pSrc, w, h, P, KERNEL_SPANS); break;
+    default: FillZero(pDst, static_cast<size_t>(int64_t(w) * h * 4)); break;
+    }
+
+    const uint8_t bHasAlpha = (P % 180 != 0) ? 1 : pSrcLayer->bHasAlpha;
+    if (bInPlace) {
+        // The colour cache, if any, was made from the old pixels.
+        pTarget->llCacheFrame = 0;
+    } else {
+        MarkLayerDirty(pTargetNode);   // the old area, in case the size changes
+        SetLayerPixels(pTarget, pDst, w, h);
+    }
+    pTarget->bHasAlpha = bHasAlpha;
+    MarkLayerDirty(pTargetNode);
+    return 0;
+}
+
+}  // namespace
+
+void RotateNearestClipped(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int32_t h, int32_t P)
+{
+    RotateWith(pDst, pSrc, w, h, P, KERNEL_CLIPPED);
+}
+
+void RotateNearestSpans(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int32_t h, int32_t P)
+{
+    RotateWith(pDst, pSrc, w, h, P, KERNEL_SPANS);
+}
+
+void RotateBilinear(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int32_t h, int32_t P)
+{
+    RotateWith(pDst, pSrc, w, h, P, KERNEL_BILINEAR);
+}
+
+int RotateImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t P, int32_t nLayers, int32_t nType)
+{
+    // Type 0 is the interpolating kernel inside; from here it is just another unknown type.
+    const int nKernel = (nType == ROTATE_CLIPPED || nType == ROTATE_SPANS) ? nType : -1;
+    return RotateLayer(pFirst, pSecond, P, nLayers, nKernel);
+}
+
+int RotateImageSmooth(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t P, int32_t nLayers)
+{
+    return RotateLayer(pFirst, pSecond, P, nLayers, 0);
+}
