@@ -569,3 +569,72 @@ TEST_F(ImageEffectCmdTest, MirrorTwiceRestores)
 }
 
 }  // namespace
+
+namespace {
+
+// The positions of the layer operations are taken unclamped: pasting at (-1, -1) puts the first
+// layer's pixel (1, 1) at the second's top-left. Pasting onto a layer the command has just made
+// (it has no pixels yet) changes nothing.
+TEST_F(ImageEffectCmdTest, PasteTakesRawPositions)
+{
+    Img("a", 3, 3);
+    Img("b", 3, 3, 0, 0xFF000000u);
+    Fx({T(0, "a"), T(1, "b"), I(FX_SEL_PASTE, 1), I(12, -1), I(13, -1)});
+    Fx({T(0, "a"), T(1, "new"), I(FX_SEL_PASTE, 1)});
+    Fx({T(0, "a"), T(1, "b"), I(FX_SEL_MIX, 1), P(256)});  // no third layer: nothing
+    Run();
+    ASSERT_TRUE(errors.reports.empty()) << errors.reports[0].strText;
+    const LAYER* pB = L("W0/b");
+    EXPECT_EQ(Px(pB, 0, 0), Pattern(1, 1));
+    EXPECT_EQ(Px(pB, 1, 1), Pattern(2, 2));
+    EXPECT_EQ(Px(pB, 2, 2), 0xFF000000u);
+    ASSERT_NE(L("W0/new"), nullptr);
+    EXPECT_EQ(L("W0/new")->pOwnedPixels, nullptr);
+}
+
+// Text drawing and a paste in one command: the text first, then the paste.
+TEST_F(ImageEffectCmdTest, TextThenPaste)
+{
+    static std::vector<uint32_t> s_seen;
+    s_seen.clear();
+    Img("a", 2, 2);
+    Img("b", 2, 2, 0, 0xFF000000u);
+    g_pfnDrawTextChar = [](LAYER* pLayer, const char*, int32_t, int32_t, int32_t, int32_t) {
+        uint32_t v;
+        std::memcpy(&v, pLayer->pOwnedPixels, 4);
+        s_seen.push_back(v);
+        const uint32_t w = 0xFFFFFFFFu;
+        std::memcpy(pLayer->pOwnedPixels, &w, 4);
+        return 1;
+    };
+    Fx({T(0, "a"), T(1, "b"), I(FX_SEL_DRAW_TEXT, 1), T(FX_ARG_TEXT, "x"), I(FX_SEL_PASTE, 1)});
+    Run();
+    ASSERT_TRUE(errors.reports.empty()) << errors.reports[0].strText;
+    EXPECT_EQ(s_seen, std::vector<uint32_t>{Pattern(0, 0)});
+    EXPECT_EQ(Px(L("W0/b"), 0, 0), 0xFFFFFFFFu);  // the drawn pixel was pasted
+    EXPECT_EQ(Px(L("W0/b"), 1, 1), Pattern(1, 1));
+}
+
+// Canvas margins not given add nothing; rotation by 180 degrees through the command.
+TEST_F(ImageEffectCmdTest, CanvasMarginsAndRotation)
+{
+    Img("a", 4, 3);
+    Img("r", 4, 3);
+    Fx({T(0, "a"), T(1, "wide"), I(FX_SEL_RESIZE_CANVAS, 1), I(12, 2)});
+    Fx({T(0, "r"), T(1, "turned"), I(FX_SEL_ROTATE, 1), P(180)});
+    Run();
+    ASSERT_TRUE(errors.reports.empty()) << errors.reports[0].strText;
+    const LAYER* pWide = L("W0/wide");
+    ASSERT_EQ(pWide->nWidth, 6);
+    ASSERT_EQ(pWide->nHeight, 3);
+    EXPECT_EQ(Px(pWide, 0, 0), 0x00808080u);
+    EXPECT_EQ(Px(pWide, 2, 0), Pattern(0, 0));
+    EXPECT_EQ(Px(pWide, 5, 2), Pattern(3, 2));
+    const LAYER* pTurned = L("W0/turned");
+    ASSERT_EQ(pTurned->nWidth, 4);
+    EXPECT_EQ(Px(pTurned, 0, 0), Pattern(3, 2));
+    EXPECT_EQ(Px(pTurned, 3, 2), Pattern(0, 0));
+    ExpectArea(L("W0/r"), 4, 3, 0, 0);
+}
+
+}  // namespace
