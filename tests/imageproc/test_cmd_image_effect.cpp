@@ -638,3 +638,22 @@ TEST_F(ImageEffectCmdTest, CanvasMarginsAndRotation)
 }
 
 }  // namespace
+
+namespace {
+
+// P is evaluated by the command with the evaluator of its record's type: a floating expression
+// becomes an integer before the check (128.75 gives 128: no change; 256.5 passes the check).
+TEST_F(ImageEffectCmdTest, ParameterEvaluatedByItsType)
+{
+    Img("a", 3, 2);
+    Fx({T(0, "a"), T(1, "same"), I(FX_SEL_BRIGHTNESS, 1),
+        ExprArg(FX_ARG_P, MakeExprDouble(128.75), EVALTYPE_FLOAT)});
+    Fx({T(0, "a"), T(1, "bright"), I(FX_SEL_BRIGHTNESS, 1),
+        ExprArg(FX_ARG_P, MakeExprDouble(256.5), EVALTYPE_FLOAT)});
+    Run();
+    ASSERT_TRUE(errors.reports.empty()) << errors.reports[0].strText;
+    ExpectArea(L("W0/same"), 3, 2, 0, 0);
+    EXPECT_EQ(Px(L("W0/bright"), 2, 1), Brightened(Pattern(2, 1), 256));
+}
+
+}  // namespace
