@@ -18,6 +18,7 @@
 #include "script/cmd_flow.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
+#include "image/cmd_image_effect.h"
 #include "image/cmd_layer.h"
 #include "image/cmd_layer_info.h"
 #include "script/command_ids.h"
@@ -103,6 +104,9 @@ const CMD_BINDING kBuiltHandlers[] = {
 
     // Layers.
     {CMDID_LAYER, CmdLayer}, {CMDID_LAYER_DELETE, CmdLayerDelete}, {CMDID_LAYER_INFO, CmdLayerInfo},
+
+    // Image effects.
+    {CMDID_IMAGE_EFFECT, CmdImageEffect},
 
     // Save data.
     {CMDID_LOAD, CmdLoad}, {CMDID_SAVE, CmdSave}, {CMDID_SAVE_CLEAR, CmdSaveClear},

@@ -105,6 +105,14 @@ std::vector<KXC_COMMAND> CanonicalCommands()
         const bool bText = i == 0 || i == 43 || i == 46 || i == 47 || i == 48 || i == 51;
         layer.push_back(Arg("l" + std::to_string(i), bText ? ARGKIND_TEXT : ARGKIND_INT));
     }
+    // Image effects: four layer names and their numbers, the two parameters kept for the handler
+    // to evaluate, the text to draw, and integers for the rectangle, the sizes and the selectors.
+    std::vector<KXC_ARG>& fx = cmds[KXCMD_IMAGE_EFFECT].args;
+    for (int i = 0; i <= 70; i++) {
+        const bool bText = i <= 3 || i == 11;
+        const bool bRaw = i == 9 || i == 10;
+        fx.push_back(Arg("e" + std::to_string(i), bText ? ARGKIND_TEXT : bRaw ? ARGKIND_RAW : ARGKIND_INT));
+    }
     cmds[KXCMD_LAYER_DELETE].args = {Arg("name", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
     std::vector<KXC_ARG>& linfo = cmds[KXCMD_LAYER_INFO].args;
     linfo = {Arg("name", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
