@@ -116,16 +116,6 @@ void ReleaseSourceRows(SOURCE_ROWS* pRows)
     pRows->pCopy = nullptr;
 }
 
-inline uint32_t LoadPixel(const uint8_t* p)
-{
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-inline void StorePixel(uint8_t* p, uint32_t v)
-{
-    memcpy(p, &v, 4);
-}
 
 enum { PASTE_PLAIN = 0, PASTE_BOTH_OPACITY = 1, CLEAR_EQUAL = 2, CLEAR_DIFFERENT = 3 };
 

@@ -21,6 +21,16 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+// One B,G,R,A pixel as a 32-bit word, read or written at any alignment.
+inline uint32_t LoadPixel(const uint8_t* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline void StorePixel(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 typedef void (*PFN_PIXEL_CLEAR)(void* pDst, size_t n);
 typedef void (*PFN_PIXEL_FILL8)(void* pDst, size_t n, uint8_t bValue);

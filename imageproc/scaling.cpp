@@ -101,17 +101,6 @@ int ReportNoMemory(void)
     return -1;
 }
 
-inline uint32_t LoadPixel(const uint8_t* p)
-{
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-
-inline void StorePixel(uint8_t* p, uint32_t v)
-{
-    memcpy(p, &v, 4);
-}
 
 // B, G, R, A bytes into four 16-bit lanes and back.
 inline uint64_t Unpack(uint32_t p)
