@@ -548,23 +548,19 @@ int SoundOpEndPos(int32_t nEntry)
     return 1;
 }
 
-int SoundOpStartPos(int32_t nEntry)
+// A start or loop-start position from a request: one at or past the end of the sound means 0.
+static int StorePositionBelowLength(int32_t nEntry, int32_t SOUND_CHANNEL::*pField)
 {
     SOUND_CHANNEL* pChannel = LoadedChannelOf(nEntry);
     if (!pChannel) return 1;
     const int32_t nValue = RequestValue(nEntry);
-    pChannel->nStartPos = nValue < pChannel->llLength ? nValue : 0;
+    pChannel->*pField = nValue < pChannel->llLength ? nValue : 0;
     return 1;
 }
 
-int SoundOpLoopStart(int32_t nEntry)
-{
-    SOUND_CHANNEL* pChannel = LoadedChannelOf(nEntry);
-    if (!pChannel) return 1;
-    const int32_t nValue = RequestValue(nEntry);
-    pChannel->nLoopStart = nValue < pChannel->llLength ? nValue : 0;
-    return 1;
-}
+int SoundOpStartPos(int32_t nEntry) { return StorePositionBelowLength(nEntry, &SOUND_CHANNEL::nStartPos); }
+
+int SoundOpLoopStart(int32_t nEntry) { return StorePositionBelowLength(nEntry, &SOUND_CHANNEL::nLoopStart); }
 
 int SoundOpPan(int32_t nEntry)
 {
