@@ -1,5 +1,6 @@
 // kolvex: plays the game in its folder.
-#include "core/startup.h"
+#include "core/engine_globals.h"
+#include "root/startup.h"
 
 int main(int argc, char** argv)
 {

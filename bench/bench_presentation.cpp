@@ -10,7 +10,6 @@
 #include "core/engine_globals.h"
 #include "core/frame_loop.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "core/sysfacts.h"
 #include "display/presentation.h"
 #include "display/window_state.h"

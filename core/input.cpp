@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/engine_hooks.h"
-#include "core/startup.h"
+#include "core/engine_globals.h"
 #include "display/cursor.h"
 #include "display/window_state.h"
 #include "platform/plat_joystick.h"

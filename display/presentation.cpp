@@ -12,7 +12,6 @@
 #include "core/engine_hooks.h"
 #include "core/frame_loop.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "display/window_state.h"
 #include "image/layer.h"
 #include "imageproc/pixel_ops.h"

@@ -12,7 +12,6 @@
 #include "core/input_state.h"
 #include "core/kx_texts.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "core/sysfacts.h"
 #include "display/presentation.h"
 #include "display/window_state.h"

@@ -12,7 +12,6 @@
 #include "core/errors.h"
 #include "core/frame_loop.h"
 #include "core/kx_texts.h"
-#include "core/startup.h"
 #include "core/sysfacts.h"
 #include "image/layer.h"
 #include "script/engine_config.h"

@@ -14,7 +14,6 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "image/dirty_rects.h"
 #include "image/image_load.h"
 #include "image/layer.h"

@@ -12,7 +12,6 @@
 #include "core/errors.h"
 #include "core/frame_loop.h"
 #include "core/kx_limits.h"
-#include "core/startup.h"
 #include "display/window_state.h"
 #include "image/dirty_rects.h"
 #include "imageproc/blend_modes.h"

@@ -11,7 +11,6 @@
 #include "core/errors.h"
 #include "core/frame_loop.h"
 #include "core/input_state.h"
-#include "core/startup.h"
 #include "display/window_state.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"

@@ -14,7 +14,6 @@
 #include "core/frame_loop.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
-#include "core/startup.h"
 #include "core/sysfacts.h"
 #include "display/window_state.h"
 #include "platform/plat_audio.h"

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "core/engine_globals.h"
+#include "root/startup.h"
 #include "core/engine_hooks.h"
 #include "core/errors.h"
 #include "core/frame_loop.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
-#include "core/startup.h"
 #include "platform/plat_file.h"
 #include "platform/plat_instance.h"
 #include "platform/plat_sysinfo.h"

@@ -6,7 +6,7 @@
 
 #include "core/engine_hooks.h"
 #include "core/input.h"
-#include "core/startup.h"
+#include "core/engine_globals.h"
 #include "display/window_state.h"
 #include "platform/plat_joystick.h"
 #include "platform/plat_window.h"

@@ -10,7 +10,6 @@
 #include "core/input.h"
 #include "core/input_state.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "display/presentation.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"

@@ -18,7 +18,6 @@
 #include "core/input_state.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
-#include "core/startup.h"
 #include "display/window_state.h"
 #include "platform/plat_file.h"
 #include "platform/plat_time.h"

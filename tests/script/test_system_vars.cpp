@@ -14,7 +14,6 @@
 #include "core/input_state.h"
 #include "core/object_tree.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "core/sysfacts.h"
 #include "display/window_events.h"
 #include "platform/plat_sysinfo.h"

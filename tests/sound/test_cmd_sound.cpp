@@ -13,7 +13,6 @@
 #include "core/frame_loop.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
-#include "core/startup.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_thread.h"
 #include "script/engine_config.h"

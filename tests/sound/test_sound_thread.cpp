@@ -7,7 +7,6 @@
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/object_tree.h"
-#include "core/startup.h"
 #include "display/window_state.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_thread.h"

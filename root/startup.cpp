@@ -1,5 +1,5 @@
 // The entry point, start-up, the once-only tables, shut-down and restart.
-#include "core/startup.h"
+#include "root/startup.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,23 +49,6 @@
 #include "save/cmd_save.h"
 #include "script/engine_config.h"
 #include "sound/sound.h"
-
-PLAT_MUTEX* g_ahMutex[KX_MUTEXES];
-char g_szInstanceName[KX_MAX_PATH];
-char g_szFolderMutexName[KX_MAX_PATH];
-char g_szWorkDir[KX_MAX_PATH];
-int g_nCmdShow = PLAT_SW_SHOWNORMAL;
-uint8_t g_bRestartAtExit = 0;
-uint8_t g_bSoundThreadState = KX_THREAD_NOT_STARTED;
-uint8_t g_bFolderReadOnly = 0;
-uint8_t g_bEngineOnceDone = 0;
-uint8_t* g_pOutputBuffer = nullptr;
-int32_t g_nOutputWidth = 0, g_nOutputHeight = 0;
-int32_t g_nTargetWidth = 0, g_nTargetHeight = 0;
-uint8_t g_bDirect3D = 0;
-uint8_t g_bJoystickPresent = 0;
-PLAT_LOCAL_TIME g_stStartTime;
-int g_nWindowBackend = PLAT_BACKEND_SDL;
 
 // The arguments after the program: as the engine sees them (the game folder's removed) and as the
 // program was started (for a restart).

@@ -1,0 +1,35 @@
+// The composition root: the entry point, start-up in its order with every subsystem's part wired in,
+// the once-only initialiser, shut-down and restart, the single-instance protocol and the program's
+// paths. It stands above every subsystem; nothing below it includes this header.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The entry: returns the main loop's quit code, or 0 when the process ends during start-up
+// (1 when the game folder cannot be used at all).
+// Connects the subsystems that are built to the start-up, frame and shut-down steps (g_EngineHooks
+// and the variable store's hooks). The program calls it once before KolvexMain; tests install their own.
+void InstallEngineParts(void);
+int KolvexMain(int argc, char** argv);
+
+// Takes the game folder from the arguments (see PlatInitProgramPaths) and fills the engine paths and
+// the mutex names. 0, or -1 when the folder cannot be used.
+int InitProgramPaths(int argc, char** argv);
+// Asks the running copy of that name to come to the front. 0.
+int ActivateRunningInstance(const char* pszClass);
+void ReleaseInstanceMutexes(void);
+void ReleaseInstanceMutex(int nIndex);
+
+// 0 run the main loop, -1 start-up stopped, 1 the scripts could not start and a quit was requested.
+int8_t StartEngine(void);
+// The one-time tables; the body runs at the first call only.
+void InitEngineOnce(void);
+// Tries a temporary file in the working folder; sets g_bFolderReadOnly when it cannot. 0.
+int ProbeFolderWritable(void);
+// The orderly shut-down, once after a start (however far it came).
+void ShutdownEngine(void);
+// Starts a program from an argument vector (cp932; args[0] the program) without waiting. 0 or -1.
+int RunProgram(const std::vector<std::string>& args);
+void InitTimerResolution(void);
+void EndTimerResolution(void);
