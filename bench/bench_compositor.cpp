@@ -22,7 +22,7 @@
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 
 namespace {
 

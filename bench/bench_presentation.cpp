@@ -15,9 +15,9 @@
 #include "display/window_state.h"
 #include "image/layer.h"
 #include "imageproc/pixel_ops.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 #include "platform/plat_window.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "imageproc/scaling.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "core/frame_loop.h"
 #include "core/object_tree.h"
 #include "core/sysfacts.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
 namespace {
 

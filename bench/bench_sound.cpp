@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "sound/sound.h"
 #include "tools/lib/ogg_writer.h"
 #include "tools/lib/wav_writer.h"

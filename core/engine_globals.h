@@ -59,6 +59,8 @@ extern int32_t g_nTargetWidth, g_nTargetHeight;
 
 // Direct3D drawing is on (only together with the E-mote component).
 extern uint8_t g_bDirect3D;
+// The E-mote component is bound (media/emote_component.h binds and releases it).
+extern uint8_t g_bEmoteAvailable;
 // A joystick was present at start-up.
 extern uint8_t g_bJoystickPresent;
 // Local time at start-up.

@@ -18,7 +18,7 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 
 int g_nErrorTexts = 0;
 int32_t g_anErrorId[KX_ERROR_TABLE_MAX];

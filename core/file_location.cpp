@@ -15,8 +15,8 @@
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
-#include "script/engine_config.h"
-#include "script/preload_cache.h"
+#include "core/game_config.h"
+#include "core/preload_cache.h"
 
 // ---------------------------------------------------------------------------------------------
 // Subfiles

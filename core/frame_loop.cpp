@@ -17,8 +17,8 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
-#include "script/engine_config.h"
-#include "script/script_thread.h"
+#include "core/game_config.h"
+#include "core/script_thread.h"
 
 int g_nFps = 60;
 uint8_t g_bFrameSkip = 1;
@@ -41,6 +41,8 @@ uint8_t g_bFrameThreadState = KX_THREAD_NOT_STARTED;
 SCRIPT_THREAD* g_pCurThread = nullptr;
 TREE_NODE* g_pCurThreadNode = nullptr;
 int32_t g_nCurCommand = 0;
+uint8_t g_bEnginePaused = 0;
+uint8_t g_bRunInBackground = 1;
 
 enum { KX_ERR_NO_HANDLER = 900050 };
 enum { KX_MAX_WINDOWS = 4, KX_RESYNC_LATE_MS = 250, KX_DEBUG_SAMPLE_COMMANDS = 1024 };

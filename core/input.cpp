@@ -7,7 +7,7 @@
 #include "core/engine_hooks.h"
 #include "core/engine_globals.h"
 #include "display/cursor.h"
-#include "display/window_state.h"
+#include "core/window_record.h"
 #include "platform/plat_joystick.h"
 #include "platform/plat_window.h"
 #include "script/dispatch.h"

@@ -10,11 +10,11 @@
 #include "core/cp932.h"
 #include "core/errors.h"
 #include "core/kx_hash.h"
-#include "display/window_state.h"
+#include "core/window_record.h"
 #include "image/layer.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "script/dispatch.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "core/sysfacts.h"
 
 TREE_NODE* g_pLayerRoot = nullptr;

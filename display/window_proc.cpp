@@ -19,21 +19,12 @@
 #include "platform/plat_msgbox.h"
 #include "platform/plat_thread.h"
 #include "script/dispatch.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "script/engine_control.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
 // ---- Event globals ----------------------------------------------------------------------------------
 
-int64_t g_llMenuCommand = 0;
-int32_t g_nLastKeyDown = 0;
-int32_t g_nLastMouseButton = 0;
-uint8_t g_nMaximizeEvent = 0;
-uint8_t g_nMinimizeEvent = 0;
-uint8_t g_bCloseEvent = 0;
-uint8_t g_nCaptionDblClick = 0;
-int32_t g_nFileListCount = 0;
-char** g_apszFileList = nullptr;
 
 uint8_t g_nPopupMenuRequest = 0;
 int32_t g_nPopupMenuX = 0, g_nPopupMenuY = 0;
@@ -264,20 +255,6 @@ int IsMainWindowActive(void)
 }  // namespace
 
 // ---- Handlers ---------------------------------------------------------------------------------------
-
-void GetWindowMousePos(int nWindow, int32_t* pnX, int32_t* pnY)
-{
-    int32_t x = 0, y = 0;
-    if (nWindow >= 0 && nWindow < KX_WINDOWS) {
-        const WINDOW_STATE* p = g_apWindowState[nWindow];
-        if (p && p->hWnd) {
-            x = p->nMouseX;
-            y = p->nMouseY;
-        }
-    }
-    if (pnX) *pnX = x;
-    if (pnY) *pnY = y;
-}
 
 int HandleWmSysCommand(WINDOW_STATE* pState, uintptr_t wParam)
 {

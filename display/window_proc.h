@@ -11,7 +11,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/window_events.h"
+#include "core/window_record.h"
 #include "platform/plat_window.h"
 
 struct WINDOW_STATE;

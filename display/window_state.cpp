@@ -14,14 +14,8 @@
 #include "core/kx_texts.h"
 #include "core/sysfacts.h"
 #include "image/layer.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 
-WINDOW_STATE* g_apWindowState[KX_WINDOWS];
-int32_t g_anWindowCreated[KX_WINDOWS] = {-1, -1, -1, -1};
-int32_t g_nFullscreenBits = 32;
-uint8_t g_bFullscreen = 0;
-uint8_t g_bMaximized = 0;
-int32_t g_nOutputOffsetX = 0, g_nOutputOffsetY = 0;
 PLAT_WNDPROC g_pfnMainWindowProc = DefaultGameWndProc;
 
 namespace {

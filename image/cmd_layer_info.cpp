@@ -8,7 +8,7 @@
 #include "core/errors.h"
 #include "core/kx_limits.h"
 #include "core/object_tree.h"
-#include "display/window_state.h"
+#include "core/window_record.h"
 #include "image/cmd_layer.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"

@@ -10,7 +10,7 @@
 #include "core/kx_limits.h"
 #include "core/kx_texts.h"
 #include "image/layer.h"
-#include "media/emote_component.h"
+#include "core/engine_globals.h"
 #include "platform/plat_jpeg.h"
 #include "image/gif_decoder.h"
 #include "image/kcg_format.h"

@@ -12,7 +12,7 @@
 #include "core/sysfacts.h"
 #include "image/image_load.h"
 #include "image/layer.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "core/kx_texts.h"
 #include "core/sysfacts.h"
 #include "image/dirty_rects.h"
-#include "media/emote_component.h"
+#include "core/engine_globals.h"
 
 LAYER_HOOKS g_LayerHooks = {};
 TREE_NODE* g_pCaptureLayer = nullptr;

@@ -12,11 +12,11 @@
 #include "core/errors.h"
 #include "core/frame_loop.h"
 #include "core/kx_limits.h"
-#include "display/window_state.h"
+#include "core/window_record.h"
 #include "image/dirty_rects.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/pixel_ops.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 #include "platform/plat_window.h"
 
 #if defined(__SSE2__)

@@ -17,7 +17,7 @@
 #include "image/dirty_rects.h"
 #include "image/layer.h"
 #include "imageproc/pixel_ops.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Binding of the E-mote component by ordinal, with failing stand-ins for whatever it lacks.
 #include "media/emote_component.h"
 
+#include "core/engine_globals.h"
 #include "core/errors.h"
 #include "platform/plat_modules.h"
 
 PLAT_MODULE* g_hEmoteDll = nullptr;
-uint8_t g_bEmoteAvailable = 0;
 void* g_apEmoteEntries[EMOTE_ENTRY_COUNT] = {};
 EMOTE_API g_EmoteApi = {};
 

@@ -65,7 +65,7 @@ struct EMOTE_API {
 };
 
 extern PLAT_MODULE* g_hEmoteDll;                  // "VEVuvoz.dll" while bound, else NULL
-extern uint8_t g_bEmoteAvailable;                 // 1 once the component is bound
+// g_bEmoteAvailable (core/engine_globals.h): 1 once the component is bound.
 extern void* g_apEmoteEntries[EMOTE_ENTRY_COUNT]; // every bound ordinal in ascending order, never NULL
 extern EMOTE_API g_EmoteApi;
 

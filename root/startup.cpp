@@ -26,7 +26,7 @@
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"

@@ -9,7 +9,7 @@
 #include "script/command_ids.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
 

@@ -11,14 +11,14 @@
 #include "core/errors.h"
 #include "core/frame_loop.h"
 #include "core/input_state.h"
-#include "display/window_state.h"
+#include "core/window_record.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 #include "script/engine_control.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
 uint8_t g_abTimerRunning[KX_SCRIPT_TIMERS] = {1, 1, 1, 1};
 int64_t g_allTimerStopTime[KX_SCRIPT_TIMERS];

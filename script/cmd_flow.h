@@ -10,7 +10,7 @@
 #pragma once
 #include <cstdint>
 
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
 // Error ids of the flow commands (fatal; texts from the game's message table). A label that does
 // not exist is KX_ERR_LABEL_NOT_FOUND (108180, script/script_tables.h) with the name.

@@ -13,7 +13,7 @@
 #include "script/command_ids.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/text_buffer.h"
 
 TEXT_BUFFER* g_pTextBuffer = nullptr;

@@ -11,14 +11,14 @@
 #include "core/kx_limits.h"
 #include "core/object_tree.h"
 #include "core/sysfacts.h"
-#include "media/emote_component.h"
+#include "core/engine_globals.h"
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 #include "script/flow_frames.h"
 #include "script/script_body.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/variables.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "core/kx_math.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
 uint8_t g_abArgSlot[KX_ARG_IDS];
 uint8_t g_nArgCount;

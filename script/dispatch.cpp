@@ -18,7 +18,7 @@
 #include "script/cmd_flow.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
-#include "image/cmd_image_effect.h"
+#include "imageproc/cmd_image_effect.h"
 #include "image/cmd_layer.h"
 #include "image/cmd_layer_info.h"
 #include "script/command_ids.h"

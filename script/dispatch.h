@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
 struct TREE_NODE;
 

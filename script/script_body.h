@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
 // One argument record of a command, 12 bytes, as stored in region 2 of a body file. Records of
 // the flow commands (jump, if, else, loop, call, return) keep command indices in dwExprLen.

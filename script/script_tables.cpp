@@ -11,10 +11,10 @@
 #include "core/file_location.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "script/script_body.h"
 #include "script/dispatch.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/variables.h"
 
 int32_t g_nCommands = 0;

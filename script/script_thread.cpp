@@ -6,10 +6,8 @@
 #include "core/sysfacts.h"
 #include "script/dispatch.h"
 #include "script/flow_frames.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
-uint8_t g_bEnginePaused = 0;
-uint8_t g_bRunInBackground = 1;
 
 SCRIPT_THREAD* AttachScriptThread(TREE_NODE* pNode)
 {

@@ -19,7 +19,7 @@
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/dispatch.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "script/script_tables.h"
 #include "script/variables.h"
 #include "sound/sound.h"

@@ -16,7 +16,7 @@
 #include "core/object_tree.h"
 #include "platform/plat_acm.h"
 #include "platform/plat_audio.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "sound/sound.h"
 
 namespace {

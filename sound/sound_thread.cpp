@@ -15,13 +15,13 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "core/sysfacts.h"
-#include "display/window_state.h"
+#include "core/window_record.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
-#include "script/engine_config.h"
-#include "script/script_thread.h"
+#include "core/game_config.h"
+#include "core/script_thread.h"
 
 PLAT_DS* g_lpDirectSound = nullptr;
 uint8_t g_bSoundsPaused = 0;

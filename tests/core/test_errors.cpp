@@ -9,7 +9,7 @@
 #include "core/errors.h"
 #include "core/kx_texts.h"
 #include "platform/plat_time.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "tests/support/test_support.h"
 
 namespace {

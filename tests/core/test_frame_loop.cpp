@@ -17,8 +17,8 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
-#include "script/engine_config.h"
-#include "script/script_thread.h"
+#include "core/game_config.h"
+#include "core/script_thread.h"
 #include "tests/support/test_support.h"
 
 namespace {

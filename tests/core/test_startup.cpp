@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
 
@@ -32,7 +32,7 @@
 #include "platform/plat_sysinfo.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_window.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/kx_writers.h"
 #include "tools/lib/pack_writer.h"

@@ -16,7 +16,7 @@
 #include "display/window_state.h"
 #include "image/layer.h"
 #include "platform/plat_window.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "tests/display/window_test_support.h"
 #include "tests/support/test_support.h"
 

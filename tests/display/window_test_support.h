@@ -15,7 +15,7 @@
 #include "core/sysfacts.h"
 #include "display/window_state.h"
 #include "platform/plat_window.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "tests/support/test_support.h"
 
 class WINDOW_TEST_FIXTURE : public ::testing::Test {

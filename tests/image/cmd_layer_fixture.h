@@ -26,7 +26,7 @@
 #include "script/evaluator.h"
 #include "script/script_body.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
 #include "tests/support/game_folder.h"

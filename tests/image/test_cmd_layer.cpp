@@ -9,7 +9,7 @@
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 #include "tests/image/cmd_layer_fixture.h"
 
 using namespace layer_cmd_test;

@@ -14,7 +14,7 @@
 #include "core/sysfacts.h"
 #include "image/image_load.h"
 #include "image/kcg_format.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 #include "platform/plat_file.h"
 #include "tests/image/picture_fixture.h"
 #include "tools/lib/kcg_writer.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "image/cmd_image_effect.h"
+#include "imageproc/cmd_image_effect.h"
 #include "core/engine_tables.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"

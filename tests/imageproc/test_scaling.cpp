@@ -12,7 +12,7 @@
 #include "core/settings.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 #include "tests/image/layer_fixture.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "core/engine_hooks.h"
 #include "core/frame_loop.h"
 #include "core/sysfacts.h"
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/engine_globals.h"
 #include "display/touch_library.h"
 #include "media/emote_component.h"
 #include "platform/plat_modules.h"

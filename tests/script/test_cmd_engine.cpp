@@ -25,7 +25,7 @@
 #include "script/engine_control.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
 #include "tests/support/script_game_fixture.h"

@@ -19,7 +19,7 @@
 #include "script/dispatch.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/text_buffer.h"
 #include "script/variables.h"
 #include "tests/support/script_game_fixture.h"

@@ -15,7 +15,7 @@
 #include "script/command_args.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/variables.h"
 #include "script/script_tables.h"
 #include "tests/support/game_folder.h"

@@ -14,7 +14,7 @@
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 #include "script/flow_frames.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 

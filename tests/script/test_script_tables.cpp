@@ -22,7 +22,7 @@
 #include "platform/plat_file.h"
 #include "script/command_ids.h"
 #include "script/dispatch.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
 #include "script/script_tables.h"

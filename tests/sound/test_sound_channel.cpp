@@ -11,7 +11,7 @@
 #include "core/object_tree.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_time.h"
-#include "script/engine_config.h"
+#include "core/game_config.h"
 #include "sound/sound.h"
 #include "sound/sound_thread.h"
 #include "tests/support/game_folder.h"

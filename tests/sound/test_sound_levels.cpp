@@ -9,8 +9,8 @@
 #include "core/object_tree.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_time.h"
-#include "script/engine_config.h"
-#include "script/script_thread.h"
+#include "core/game_config.h"
+#include "core/script_thread.h"
 #include "sound/sound.h"
 #include "sound/sound_thread.h"
 

@@ -10,8 +10,8 @@
 #include "display/window_state.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_thread.h"
-#include "script/engine_config.h"
-#include "script/script_thread.h"
+#include "core/game_config.h"
+#include "core/script_thread.h"
 #include "sound/sound_thread.h"
 #include "tests/support/test_support.h"
 

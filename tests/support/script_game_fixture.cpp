@@ -5,7 +5,7 @@
 #include "script/evaluator.h"
 #include "script/script_tables.h"
 #include "script/variables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "tests/support/game_folder.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/object_tree.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/script_builder.h"
 

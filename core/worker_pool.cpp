@@ -1,5 +1,5 @@
 // The image worker pool: threads, their three events, the job table and posting.
-#include "imageproc/worker_pool.h"
+#include "core/worker_pool.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,5 @@
 // The image-effect command and the effect dispatcher.
-#include "image/cmd_image_effect.h"
+#include "imageproc/cmd_image_effect.h"
 
 #include <algorithm>
 #include <cstdint>
