@@ -3,3 +3,8 @@
 
 COMPILER_FILE** g_apCompilerFiles = nullptr;
 int32_t g_nCompilerFiles = 0;
+
+int RunCompilerLink(void)
+{
+    return 0;
+}

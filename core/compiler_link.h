@@ -10,3 +10,7 @@ struct COMPILER_FILE {
 
 extern COMPILER_FILE** g_apCompilerFiles;
 extern int32_t g_nCompilerFiles;
+
+// The link to the outside script compiler (development layout) is not built yet: this stand-in
+// answers 0, as when there is nothing to compile, and the game runs from its compiled files.
+int RunCompilerLink(void);

@@ -1,8 +1,17 @@
-// Steps that start-up, the frame step and shut-down take in subsystems that are brought in one by
-// one. Each is a plain function pointer; a subsystem installs its functions when it is linked in.
-// A hook left NULL is skipped and counts as success, so a missing part never stops the engine.
+// The engine core's hook table: the steps that start-up, the frame step and shut-down take in the
+// subsystems above the core, and every other call the core makes upward (the trees' payloads, the
+// script location of an error, the cursor and the pause). The core owns the table and calls
+// through it; the composition root (root/wiring.cpp) installs every slot before anything runs. A
+// part that is not built yet is a named stand-in in its own folder, so no slot is ever NULL and no
+// caller tests for it. Tests put their own functions into single slots and reinstall the wiring
+// afterwards.
 #pragma once
 #include <cstdint>
+
+struct TREE_NODE;
+struct SCRIPT_THREAD;
+struct SOUND_CHANNEL;
+struct MENU_ITEM;
 
 struct ENGINE_HOOKS {
     // Start-up
@@ -42,9 +51,25 @@ struct ENGINE_HOOKS {
     int (*pfnPresentWindowCPU)(int nWindow);    // 0, or non-zero: the frame ends and the engine quits
     void (*pfnResetDirtyRects)(void);
     void (*pfnServePopupMenuRequest)(void);
-    // Scheduler and quit request
+    void (*pfnEndFrameDiagnostics)(void);       // the diagnostic switches' count at every frame's end
+    // Scheduler, input, errors and the quit request
     int (*pfnGetCursorScreenPos)(int32_t* pX, int32_t* pY);  // 0 with the cursor in screen pixels
     void (*pfnSetMainWindowCloseMode)(int nMode);            // 2: the next WM_CLOSE closes at once
+    void (*pfnUpdateCursorAutoHide)(void);
+    void (*pfnUpdatePauseState)(void);          // follows the main window's active state
+    void (*pfnRequestCursorShow)(void);         // an error box is about to ask the player
+    // Where the running script is, for the header of script errors: 1 with the script file name
+    // and source line of the current command when a script thread is current, else 0.
+    int (*pfnGetScriptLocation)(const char** ppszFile, int* pnLine);
+    // The four object trees' payloads
+    int (*pfnSetUpLayerTree)(TREE_NODE* pRoot, int32_t nWidth, int32_t nHeight);  // 0, or -1
+    void (*pfnFreeLayerTree)(TREE_NODE* pRoot);
+    SCRIPT_THREAD* (*pfnAttachScriptThread)(TREE_NODE* pNode);
+    void (*pfnFreeScriptThread)(SCRIPT_THREAD* pThread);
+    SOUND_CHANNEL* (*pfnAttachSoundChannel)(TREE_NODE* pNode);
+    void (*pfnReleaseSoundChannel)(SOUND_CHANNEL* pChannel);
+    MENU_ITEM* (*pfnAttachMenuItem)(TREE_NODE* pNode, const char* pszCaption);
+    void (*pfnReleaseMenuItem)(MENU_ITEM* pItem);
     // Shut-down
     void (*pfnStopWorkerThreads)(void);
     void (*pfnReleaseEmotePlayers)(void);
@@ -56,6 +81,7 @@ struct ENGINE_HOOKS {
     void (*pfnFreeTextRenderSlots)(void);
     void (*pfnFreePendingRecords)(void);
     void (*pfnReleaseFlashControl)(void);
+    void (*pfnShutdownDiagnostics)(void);       // the diagnostic switches' last step
 };
 
 extern ENGINE_HOOKS g_EngineHooks;

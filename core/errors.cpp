@@ -9,8 +9,8 @@
 
 #include "core/cp932.h"
 #include "core/engine_globals.h"
+#include "core/engine_hooks.h"
 #include "core/kx_texts.h"
-#include "display/cursor.h"
 #include "platform/plat_file.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_process.h"
@@ -30,7 +30,6 @@ const char* g_pszErrorFile = nullptr;
 int g_nErrorLine = 1;
 const char* g_pszErrorCaption = "KOLVEX Debug Info.";
 uint8_t g_bErrorShown = 0;
-KX_SCRIPT_LOCATION_FN g_pfnScriptLocation = nullptr;
 
 namespace {
 
@@ -336,7 +335,7 @@ const char* BuildErrorTextWithLocation(int nId, uint8_t bFatal)
     std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
     const char* pszFile = nullptr;
     int nLine = 1;
-    if (!g_pfnScriptLocation || g_pfnScriptLocation(&pszFile, &nLine) != 1 || !pszFile)
+    if (g_EngineHooks.pfnGetScriptLocation(&pszFile, &nLine) != 1 || !pszFile)
         return BuildErrorText(nId, bFatal);
 
     // The header becomes part of the format of the F reporters: a '%' in the file name must stay text.
@@ -369,7 +368,7 @@ void ShowErrorDialog(const char* pszText)
         g_bErrorShown = 1;
     }
     // The person must be able to answer the box: the cursor shows, also for the engine afterwards.
-    RequestCursorShow();
+    g_EngineHooks.pfnRequestCursorShow();
     PlatShowCursor(1);
     const std::string strText = pszText ? pszText : "";
     const bool bEdit = g_bDebug && g_pszErrorFile;

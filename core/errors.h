@@ -84,11 +84,7 @@ inline void ReportScriptErrorF(int nId, uint8_t bFatal, const A&... args) {
     ReportScriptErrorV(nId, bFatal, a, static_cast<int>(sizeof...(A)));
 }
 
-// Where the running script is, for the header of script errors: the script runtime installs it once
-// its script list is loaded. Answers 1 with the script file name and source line of the current
-// command when a script thread is current, else 0.
-typedef int (*KX_SCRIPT_LOCATION_FN)(const char** ppszFile, int* pnLine);
-extern KX_SCRIPT_LOCATION_FN g_pfnScriptLocation;
+// Where the running script is comes from g_EngineHooks.pfnGetScriptLocation (core/engine_hooks.h).
 
 const char* LookupErrorText(int nId);
 const char* BuildErrorText(int nId, uint8_t bFatal);

@@ -100,7 +100,7 @@ void ConsumeTextClearRequest(SCRIPT_THREAD* pThread)
 {
     if (!pThread || !pThread->bTextClearRequest) return;
     pThread->bTextClearRequest = 0;
-    if (g_EngineHooks.pfnClearTextBuffer) g_EngineHooks.pfnClearTextBuffer();
+    g_EngineHooks.pfnClearTextBuffer();
 }
 
 // ---- Pacing -------------------------------------------------------------------------------------
@@ -135,7 +135,7 @@ uint8_t PaceFrame(void)
     const uint32_t dwLength = dwSum >> 16;
     const uint32_t dwElapsed = dwNow - s_dwFrameBase;
 
-    if (g_EngineHooks.pfnAdvanceEmotePlayers) g_EngineHooks.pfnAdvanceEmotePlayers(dwElapsed);
+    g_EngineHooks.pfnAdvanceEmotePlayers(dwElapsed);
 
     g_bInFrameWait = 1;
     uint8_t bVerdict = 0;
@@ -171,7 +171,7 @@ static void CheckDebugEscape(void)
 {
     if (++s_qwDebugCommands % KX_DEBUG_SAMPLE_COMMANDS != 0) return;
     int32_t x = 0, y = 0;
-    if (!g_EngineHooks.pfnGetCursorScreenPos || g_EngineHooks.pfnGetCursorScreenPos(&x, &y) != 0) return;
+    if (g_EngineHooks.pfnGetCursorScreenPos(&x, &y) != 0) return;
     const int32_t w = g_nDesktopWidth, h = g_nDesktopHeight;
     if (x <= 8 && y <= 8)
         s_bDebugCorners |= 1;
@@ -256,8 +256,8 @@ uint8_t RunFrame(void)
     if (g_bFrameHold) return 0;
     if (g_bEngineStop) return 1;
 
-    if (h.pfnAdvanceOgvMovie) h.pfnAdvanceOgvMovie();
-    if (h.pfnUpdateInputState) h.pfnUpdateInputState();
+    h.pfnAdvanceOgvMovie();
+    h.pfnUpdateInputState();
 
     do {
         g_llRerunPass = 0;
@@ -266,10 +266,10 @@ uint8_t RunFrame(void)
         if (g_bEngineStop) return 1;
     } while (g_llRerunPass != 0);
 
-    if (h.pfnApplyPendingLayerProps) h.pfnApplyPendingLayerProps();
+    h.pfnApplyPendingLayerProps();
 
     // The movie test is taken once: nothing between composing and presenting can start or stop one.
-    const bool bMovieOwns = h.pfnIsWindowMovieOwningScreen && h.pfnIsWindowMovieOwningScreen() != 0;
+    const bool bMovieOwns = h.pfnIsWindowMovieOwningScreen() != 0;
     const bool bDraw = !s_bSkipThisFrame && !bMovieOwns;
     if (bDraw && h.pfnRenderWindowCPU)
         for (int i = 0; i < KX_MAX_WINDOWS; ++i)
@@ -277,23 +277,24 @@ uint8_t RunFrame(void)
 
     if (!s_bFirstFramePassed) {
         s_bFirstFramePassed = 1;
-        if (h.pfnShowMainWindowFirstFrame) h.pfnShowMainWindowFirstFrame();
+        h.pfnShowMainWindowFirstFrame();
     }
 
     s_bSkipVerdict = PaceFrame();
 
-    if (h.pfnIsAnyEmotePlayerBusy && h.pfnIsAnyEmotePlayerBusy() && h.pfnRequestFullRedraw) h.pfnRequestFullRedraw();
-    if (h.pfnUpdateMenuBarAutoShow) h.pfnUpdateMenuBarAutoShow();
+    if (h.pfnIsAnyEmotePlayerBusy()) h.pfnRequestFullRedraw();
+    h.pfnUpdateMenuBarAutoShow();
 
     if (bDraw) {
         if (h.pfnPresentWindowCPU)
             for (int i = 0; i < KX_MAX_WINDOWS; ++i)
                 if (h.pfnPresentWindowCPU(i) != 0) return 1;
         CountDrawnFrame();
-        if (h.pfnResetDirtyRects) h.pfnResetDirtyRects();
+        h.pfnResetDirtyRects();
     }
 
-    if (h.pfnServePopupMenuRequest) h.pfnServePopupMenuRequest();
+    h.pfnServePopupMenuRequest();
+    h.pfnEndFrameDiagnostics();
 
     s_bSkipThisFrame = s_bSkipVerdict;
     return g_bEngineStop;
@@ -304,7 +305,7 @@ uint8_t RunFrame(void)
 void RequestQuit(void)
 {
     g_bEngineStop = 1;
-    if (g_EngineHooks.pfnSetMainWindowCloseMode) g_EngineHooks.pfnSetMainWindowCloseMode(2);
+    g_EngineHooks.pfnSetMainWindowCloseMode(2);
     // Without a main window to close (or one already gone) the loop is told to end directly.
     if (g_hMainWnd == 0 || PlatPostMessage(g_hMainWnd, PLAT_WM_CLOSE, 0, 0) != 0) PlatPostQuitMessage(0);
 }
@@ -412,7 +413,7 @@ int RunMainLoop(void)
             // Without a window system nothing can bring WM_QUIT: the stop flag ends the loop.
             if (!PlatIsWindowThread()) g_bRunning = 0;
         } else {
-            if (g_EngineHooks.pfnPollInput) g_EngineHooks.pfnPollInput();
+            g_EngineHooks.pfnPollInput();
             if (g_bThreadedFrames) {
                 PlatSleep(1);
             } else {

@@ -6,11 +6,9 @@
 
 #include "core/engine_hooks.h"
 #include "core/engine_globals.h"
-#include "display/cursor.h"
 #include "core/window_record.h"
 #include "platform/plat_joystick.h"
 #include "platform/plat_window.h"
-#include "script/dispatch.h"
 
 uint8_t g_abKeyState[KX_KEY_CODES];
 uint8_t g_abKeyMode[KX_KEY_CODES];
@@ -157,7 +155,7 @@ void PollInput(void)
     }
 
     int32_t sx = 0, sy = 0;
-    if (!g_EngineHooks.pfnGetCursorScreenPos || g_EngineHooks.pfnGetCursorScreenPos(&sx, &sy) != 0) return;
+    if (g_EngineHooks.pfnGetCursorScreenPos(&sx, &sy) != 0) return;
     for (int i = 0; i < KX_INPUT_WINDOWS; ++i) SampleWindowMouse(i, sx, sy);
 }
 
@@ -225,13 +223,13 @@ void UpdateInputState(void)
     g_nWheelDelta = 0;
     if (g_bKeyboardSwitch) UpdateKeyboardKeys();
     if (g_bJoystickSwitch) PollJoysticks();
-    UpdateCursorAutoHide();
+    g_EngineHooks.pfnUpdateCursorAutoHide();
 
     for (int i = 0; i < KX_INPUT_WINDOWS; ++i) {
         const PLAT_HWND hwnd = WindowHandle(i);
         if (hwnd && PlatIsIconic(hwnd)) g_apWindowState[i]->bActive = 0;
     }
-    UpdatePauseState();
+    g_EngineHooks.pfnUpdatePauseState();
 
     const int nDrag = g_nDragRequestWindow;
     if (nDrag >= 1 && nDrag <= KX_INPUT_WINDOWS) {
@@ -251,13 +249,4 @@ int InitJoysticks(void)
     }
     g_nJoystickCount = nCount < KX_JOYSTICKS ? nCount : KX_JOYSTICKS;
     return 1;
-}
-
-void InstallInput(void)
-{
-    g_EngineHooks.pfnPollInput = PollInput;
-    g_EngineHooks.pfnUpdateInputState = UpdateInputState;
-    g_EngineHooks.pfnRegisterKeyHandlers = RegisterKeyHandlers;
-    g_EngineHooks.pfnInitJoysticks = InitJoysticks;
-    g_EngineHooks.pfnGetCursorScreenPos = PlatGetCursorPos;
 }

@@ -47,6 +47,3 @@ void PollJoysticks(void);
 int InitJoysticks(void);
 // Fills g_apfnKeyHandler.
 void RegisterKeyHandlers(void);
-// Puts PollInput, UpdateInputState, RegisterKeyHandlers, InitJoysticks and the platform's cursor
-// position into g_EngineHooks.
-void InstallInput(void);

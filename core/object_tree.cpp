@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "core/cp932.h"
+#include "core/engine_hooks.h"
 #include "core/errors.h"
 #include "core/kx_hash.h"
 #include "core/window_record.h"
-#include "image/layer.h"
 #include "core/game_config.h"
-#include "script/dispatch.h"
 #include "core/script_thread.h"
 #include "core/sysfacts.h"
 
@@ -614,39 +613,30 @@ static void FreeTree(TREE_NODE*& pRoot, void (*pfnRelease)(PAYLOAD*))
 
 void FreeObjectTrees(void)
 {
-    if (g_pLayerRoot) FreeNodeSubtree(g_pLayerRoot);
+    const ENGINE_HOOKS& h = g_EngineHooks;
+    if (g_pLayerRoot) h.pfnFreeLayerTree(g_pLayerRoot);
     g_pLayerRoot = nullptr;
-    FreeTree(g_pThreadRoot, FreeScriptThread);
-    FreeTree(g_pSoundRoot, ReleaseSoundChannel);
-    FreeTree(g_pMenuRoot, ReleaseMenuItem);
+    FreeTree(g_pThreadRoot, h.pfnFreeScriptThread);
+    FreeTree(g_pSoundRoot, h.pfnReleaseSoundChannel);
+    FreeTree(g_pMenuRoot, h.pfnReleaseMenuItem);
 }
 
 int CreateObjectTrees(void)
 {
+    const ENGINE_HOOKS& h = g_EngineHooks;
     FreeObjectTrees();
-    // Layers: window 0's layer set "W0".
+    // Layers: the root carries the game screen's size; window 0's layer set "W0" gets a cleared
+    // picture of that size (the layer code makes both).
     if (!CreateTree(&g_pLayerRoot, g_pszLayerPath, "W0"))
         return -1;
-    // The root carries the game screen's size without pixels; "W0" gets a cleared picture of that
-    // size, dirty all over, and becomes window 0's layer set.
     int32_t nWidth = g_nScreenWidth, nHeight = g_nScreenHeight;
     if (g_apWindowState[0] && g_apWindowState[0]->nWidth > 0 && g_apWindowState[0]->nHeight > 0) {
         nWidth = g_apWindowState[0]->nWidth;
         nHeight = g_apWindowState[0]->nHeight;
     }
     if (nWidth <= 0 || nHeight <= 0) nWidth = nHeight = 1;
-    if (LAYER* pRootLayer = CreateNodeLayer(g_pLayerRoot)) {
-        pRootLayer->nWidth = nWidth;
-        pRootLayer->nHeight = nHeight;
-    }
-    LAYER* pW0Layer = CreateGroupLayer("W0", nWidth, nHeight, 1);
-    if (!pW0Layer)
+    if (h.pfnSetUpLayerTree(g_pLayerRoot, nWidth, nHeight) != 0)
         return -1;
-    TREE_NODE* pW0 = FindNodeByPath(g_pLayerRoot, "W0", KX_FIND_GROUP);
-    if (TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot ? g_LayerHooks.pfnWindowLayerSetSlot(0) : nullptr) {
-        *ppSlot = pW0;
-        pW0Layer->bWindowRoot = 1;
-    }
 
     // Script threads: the unnamed group, then "SYSTEM" with the same key, so that the scheduler,
     // walking from the last sibling, runs "SYSTEM" first.
@@ -655,11 +645,11 @@ int CreateObjectTrees(void)
     TREE_NODE* pGroup = CreateNode(g_pThreadRoot, "", 1, 100);
     if (!pGroup)
         return -1;
-    AttachScriptThread(pGroup);
+    h.pfnAttachScriptThread(pGroup);
     TREE_NODE* pSystem = CreateNode(g_pThreadRoot, "SYSTEM", 0, 100);
     if (!pSystem)
         return -1;
-    if (SCRIPT_THREAD* pSystemThread = AttachScriptThread(pSystem))
+    if (SCRIPT_THREAD* pSystemThread = h.pfnAttachScriptThread(pSystem))
         pSystemThread->bRoot = 1;   // the one thread that cannot be ended
 
     // Sounds: "S0".
@@ -668,7 +658,7 @@ int CreateObjectTrees(void)
     TREE_NODE* pS0 = CreateNode(g_pSoundRoot, "S0", 1, 1);
     if (!pS0)
         return -1;
-    AttachSoundChannel(pS0);
+    h.pfnAttachSoundChannel(pS0);
 
     // Menus: "M0".
     if (!CreateTree(&g_pMenuRoot, g_pszMenuPath, "M0"))
@@ -676,6 +666,6 @@ int CreateObjectTrees(void)
     TREE_NODE* pM0 = CreateNode(g_pMenuRoot, "M0", 1, 0);
     if (!pM0)
         return -1;
-    AttachMenuItem(pM0, "M0");
+    h.pfnAttachMenuItem(pM0, "M0");
     return 0;
 }

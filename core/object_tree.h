@@ -99,19 +99,8 @@ int SwapNodeOrder(TREE_NODE* pA, TREE_NODE* pB);
 // fewer. Consecutive calls on one parent with neighbouring n take one step each.
 TREE_NODE* GetNthChild(TREE_NODE* pNode, int64_t n);
 
-// Payload attachers of the trees' first nodes, defined by the subsystems that own the records.
-struct LAYER;
-struct SCRIPT_THREAD;
-struct SOUND_CHANNEL;
-struct MENU_ITEM;
-LAYER* CreateNodeLayer(TREE_NODE* pNode);
-SCRIPT_THREAD* AttachScriptThread(TREE_NODE* pNode);
-SOUND_CHANNEL* AttachSoundChannel(TREE_NODE* pNode);
-MENU_ITEM* AttachMenuItem(TREE_NODE* pNode, const char* pszCaption);
-// Their counterparts, called for every node's payload when the trees are freed (the layer tree
-// is freed by the layer code itself, which also forgets the window and capture slots).
-void ReleaseSoundChannel(SOUND_CHANNEL* pChannel);
-void ReleaseMenuItem(MENU_ITEM* pItem);
+// The trees' payloads (layers, script threads, sound channels, menu items) are made and released
+// by the subsystems that own their records, through g_EngineHooks (core/engine_hooks.h).
 
 // Frees the four trees with every node and the payload each carries; the roots become NULL.
 // Shut-down calls it last, and CreateObjectTrees first, so a second start begins from nothing.

@@ -214,12 +214,6 @@ int GetRunningWorkerCount(void)
     return s_nRunning;
 }
 
-void InstallWorkerPool(void)
-{
-    g_EngineHooks.pfnStartWorkerThreads = StartWorkerThreads;
-    g_EngineHooks.pfnStopWorkerThreads = StopWorkerThreads;
-}
-
 void SetWorkerCountForTest(int nWorkers)
 {
     std::lock_guard<std::mutex> lock(s_mxPool);

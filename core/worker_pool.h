@@ -144,8 +144,6 @@ void StopWorkerThreads(void);
 // Number of worker threads running (0 while the pool is stopped).
 int GetRunningWorkerCount(void);
 
-// Puts StartWorkerThreads / StopWorkerThreads into g_EngineHooks.
-void InstallWorkerPool(void);
 
 // Tests: fixes g_nWorkers at n (clamped to 1..4), restarting the threads when they run.
 void SetWorkerCountForTest(int nWorkers);

@@ -102,8 +102,6 @@ int64_t s_llFramesAtInstall = 0;
 char s_szScreenshotPath[4096];          // empty: off
 std::vector<uint8_t> s_aShot;           // window 0's last presented picture, B,G,R,A rows
 int s_nShotWidth = 0, s_nShotHeight = 0;
-void (*s_pfnNextFrameEnd)(void) = nullptr;
-void (*s_pfnNextShutdown)(void) = nullptr;
 
 void KeepScreenshot(const FRAMEBUFFER& fb)
 {
@@ -149,27 +147,27 @@ void DiagnosticClicks(int64_t llFrame)
     }
 }
 
+
+
+}  // namespace
+
+// Last step of shut-down: writes the kept picture.
+void DiagnosticShutdown(void)
+{
+    if (!s_szScreenshotPath[0]) return;
+    if (SaveWindowScreenshot(s_szScreenshotPath) != 0)
+        std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
+}
+
 // At the end of every frame: the clicks, and the count towards the quit switch.
 void DiagnosticFrameEnd(void)
 {
-    if (s_pfnNextFrameEnd) s_pfnNextFrameEnd();
     DiagnosticClicks(g_llFrameCount - s_llFramesAtInstall);
     if (s_llQuitAfterFrames > 0 && g_llFrameCount - s_llFramesAtInstall >= s_llQuitAfterFrames && !g_bEngineStop) {
         s_llQuitAfterFrames = 0;
         RequestQuit();
     }
 }
-
-// Last step of shut-down: writes the kept picture.
-void DiagnosticShutdown(void)
-{
-    if (s_pfnNextShutdown) s_pfnNextShutdown();
-    if (!s_szScreenshotPath[0]) return;
-    if (SaveWindowScreenshot(s_szScreenshotPath) != 0)
-        std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
-}
-
-}  // namespace
 
 int PresentWindow(WINDOW_STATE* pState, LAYER* pLayer)
 {
@@ -293,16 +291,6 @@ void InstallDiagnosticSwitches(void)
             std::memcpy(s_szScreenshotPath, pszShot, std::strlen(pszShot) + 1);
         else
             std::fprintf(stderr, "kolvex: KOLVEX_SCREENSHOT path too long; ignored\n");
-    }
-    // Chained in front of whatever the frame end and the last shut-down step already do; installed
-    // once, however often the records are made.
-    if (g_EngineHooks.pfnServePopupMenuRequest != DiagnosticFrameEnd) {
-        s_pfnNextFrameEnd = g_EngineHooks.pfnServePopupMenuRequest;
-        g_EngineHooks.pfnServePopupMenuRequest = DiagnosticFrameEnd;
-    }
-    if (g_EngineHooks.pfnReleaseFlashControl != DiagnosticShutdown) {
-        s_pfnNextShutdown = g_EngineHooks.pfnReleaseFlashControl;
-        g_EngineHooks.pfnReleaseFlashControl = DiagnosticShutdown;
     }
 }
 

@@ -36,11 +36,7 @@ int32_t g_nMaxSavedTargetWidth = 0, g_nMaxSavedTargetHeight = 0;
 int32_t g_nMaxSavedOutputWidth = 0, g_nMaxSavedOutputHeight = 0;
 uint8_t g_bResetRequest = 0;
 
-int (*g_pfnRepaintWindow)(WINDOW_STATE* pState) = nullptr;
-int (*g_pfnClickLayerHit)(WINDOW_STATE* pState) = nullptr;
-void (*g_pfnRequestCursorShow)(void) = nullptr;
-void (*g_pfnMarkLayerSetDirty)(WINDOW_STATE* pState) = nullptr;
-void (*g_pfnRemoveTrayIcon)(void) = nullptr;
+DISPLAY_HOOKS g_DisplayHooks = {};
 
 namespace {
 
@@ -74,7 +70,7 @@ void NoteMousePos(const WINDOW_STATE* pState, intptr_t lParam)
 
 void Repaint(WINDOW_STATE* pState)
 {
-    if (g_pfnRepaintWindow) g_pfnRepaintWindow(pState);
+    g_DisplayHooks.pfnRepaintWindow(pState);
 }
 
 // What the frame adds to a client rectangle for the window's current style (no menu).
@@ -198,7 +194,7 @@ void HandleWmLButtonDown(WINDOW_STATE* pState, intptr_t lParam)
     g_nLastMouseButton = 1;
     g_abKeyState[1] = 0x80;
     NoteMousePos(pState, lParam);
-    if (g_pfnClickLayerHit && g_pfnClickLayerHit(pState)) {
+    if (g_DisplayHooks.pfnClickLayerHit(pState)) {
         // The input step starts the caption drag from the click's screen position.
         int32_t x = PlatGetXLParam(lParam), y = PlatGetYLParam(lParam);
         PlatClientToScreen(pState->hWnd, &x, &y);
@@ -220,7 +216,7 @@ int HandleTrayNotify(WINDOW_STATE* pState, PLAT_HWND hwnd, uintptr_t wParam, int
     case PLAT_WM_LBUTTONDBLCLK:
     case PLAT_WM_RBUTTONUP: {
         PlatShowWindow(hwnd, PLAT_SW_SHOW);
-        if (g_pfnMarkLayerSetDirty) g_pfnMarkLayerSetDirty(pState);
+        g_DisplayHooks.pfnMarkLayerSetDirty(pState);
         // The popup opens at the cursor, in screen coordinates.
         int32_t x = s_anLastMouseX[0], y = s_anLastMouseY[0];
         PlatClientToScreen(hwnd, &x, &y);
@@ -237,7 +233,7 @@ int HandleTrayNotify(WINDOW_STATE* pState, PLAT_HWND hwnd, uintptr_t wParam, int
 
 void HandleWmDestroy(WINDOW_STATE* pState, PLAT_HWND hwnd)
 {
-    if (pState->nIndex == 0 && g_pfnRemoveTrayIcon) g_pfnRemoveTrayIcon();
+    if (pState->nIndex == 0) g_DisplayHooks.pfnRemoveTrayIcon();
     // A destroyed window keeps no handle, so nothing later talks to it.
     if (pState->hWnd == hwnd) pState->hWnd = 0;
     g_anWindowCreated[pState->nIndex] = -1;
@@ -245,14 +241,15 @@ void HandleWmDestroy(WINDOW_STATE* pState, PLAT_HWND hwnd)
     if (pState->nCloseMode != KX_CLOSE_WINDOW) PlatPostQuitMessage(0);
 }
 
+
+}  // namespace
+
 int IsMainWindowActive(void)
 {
     WINDOW_STATE* p = g_apWindowState[0];
     if (!p || !p->hWnd || !s_bActivationSeen) return 1;
     return p->bActive;
 }
-
-}  // namespace
 
 // ---- Handlers ---------------------------------------------------------------------------------------
 
@@ -278,7 +275,7 @@ int HandleWmSysCommand(WINDOW_STATE* pState, uintptr_t wParam)
             return 0;
         case KX_CLOSE_ASK: {
             g_bFrameHold = 1;
-            if (g_pfnRequestCursorShow) g_pfnRequestCursorShow();
+            g_DisplayHooks.pfnRequestCursorShow();
             const int nAnswer = PlatMessageBoxA(g_szWindowTitle, GetEngineText(TXT_QUIT_QUESTION), PLAT_MB_YESNO);
             g_bFrameHold = 0;
             if (nAnswer != PLAT_IDYES) return 0;
@@ -508,25 +505,20 @@ intptr_t GameWndProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lP
 
 // The frame step, after the first frame is drawn: the main window, created hidden so that no empty
 // window flashes up, is shown unless the game asks to keep it hidden.
-static void ShowMainWindowFirstFrame(void)
+void ShowMainWindowFirstFrame(void)
 {
     const WINDOW_STATE* p = g_apWindowState[0];
     if (p && p->bVisible == 1 && g_hMainWnd) PlatShowWindow(g_hMainWnd, PLAT_SW_SHOW);
 }
 
 // What RequestQuit asks of the main window: its close mode, so that the WM_CLOSE it posts ends the run.
-static void SetMainWindowCloseMode(int nMode)
+void SetMainWindowCloseMode(int nMode)
 {
     if (g_apWindowState[0]) g_apWindowState[0]->nCloseMode = static_cast<int8_t>(nMode);
 }
 
 void InstallWindowProc(void)
 {
-    g_EngineHooks.pfnShowMainWindowFirstFrame = ShowMainWindowFirstFrame;
-    g_EngineHooks.pfnSetMainWindowCloseMode = SetMainWindowCloseMode;
     g_pfnMainWindowProc = GameWndProc;
-    g_pfnRequestCursorShow = RequestCursorShow;
-    g_pfnRepaintWindow = RepaintWindow;
-    g_pfnIsMainWindowActive = IsMainWindowActive;
     s_bActivationSeen = 0;
 }

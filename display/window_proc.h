@@ -40,18 +40,8 @@ extern int32_t g_nMaxSavedTargetWidth, g_nMaxSavedTargetHeight;
 extern int32_t g_nMaxSavedOutputWidth, g_nMaxSavedOutputHeight;
 extern uint8_t g_bResetRequest;           // the drawing device must be reset
 
-// Parts that other subsystems own; NULL is skipped.
-// Presents the window's picture again (paint, activation, tray click); RepaintWindow once installed.
-extern int (*g_pfnRepaintWindow)(WINDOW_STATE* pState);
-// 1 when the window's click layer has a non-black pixel under the window's mouse position (as the
-// input step sampled it).
-extern int (*g_pfnClickLayerHit)(WINDOW_STATE* pState);
-// Makes the cursor visible (before the quit question).
-extern void (*g_pfnRequestCursorShow)(void);
-// Marks the main window's layer set wholly dirty (the tray popup redraws it).
-extern void (*g_pfnMarkLayerSetDirty)(WINDOW_STATE* pState);
-// The main window's tray icon and window-shape bitmap go with the window.
-extern void (*g_pfnRemoveTrayIcon)(void);
+// The procedure's calls to presentation, the cursor and the window commands go through
+// g_DisplayHooks (display/display_hooks.h).
 
 // The procedure of every game window. Messages for a window without a record go to the default.
 intptr_t GameWndProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam);
@@ -68,7 +58,15 @@ void HandleWmDropFiles(uintptr_t hDrop);
 // Frees the shared file list (entries up to the NULL end); the caller holds g_csEngine.
 void FreeFileList(void);
 
-// Makes GameWndProc the procedure the window records create their windows with, tells the engine
-// pause whether the main window is active, and puts the first-frame show of the main window and
-// its close mode for a quit request into g_EngineHooks.
+// 1 while the main window is active and not minimised (a window that has not yet been activated
+// counts as active).
+int IsMainWindowActive(void);
+// The frame step, after the first frame is drawn: the main window, created hidden so that no empty
+// window flashes up, is shown unless the game asks to keep it hidden.
+void ShowMainWindowFirstFrame(void);
+// What a quit request asks of the main window: its close mode, so that the WM_CLOSE it posts ends the run.
+void SetMainWindowCloseMode(int nMode);
+
+// Makes GameWndProc the procedure the window records create their windows with and forgets whether
+// the main window was ever activated.
 void InstallWindowProc(void);

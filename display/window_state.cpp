@@ -33,17 +33,6 @@ uint64_t OutputBytes(int32_t nWidth, int32_t nHeight)
     return w * 4 + w * 4 * h + 4;
 }
 
-TREE_NODE** WindowLayerSetSlot(int nWindow)
-{
-    if (nWindow < 0 || nWindow >= KX_WINDOWS || !g_apWindowState[nWindow]) return nullptr;
-    return &g_apWindowState[nWindow]->pLayerSet;
-}
-
-LAYER* WindowBackLayer(int nWindow)
-{
-    if (nWindow < 0 || nWindow >= KX_WINDOWS || !g_apWindowState[nWindow]) return nullptr;
-    return g_apWindowState[nWindow]->pBackLayer;
-}
 
 void FreeBackLayer(WINDOW_STATE* pState)
 {
@@ -56,6 +45,18 @@ void FreeBackLayer(WINDOW_STATE* pState)
 }
 
 }  // namespace
+
+TREE_NODE** WindowLayerSetSlot(int nWindow)
+{
+    if (nWindow < 0 || nWindow >= KX_WINDOWS || !g_apWindowState[nWindow]) return nullptr;
+    return &g_apWindowState[nWindow]->pLayerSet;
+}
+
+LAYER* WindowBackLayer(int nWindow)
+{
+    if (nWindow < 0 || nWindow >= KX_WINDOWS || !g_apWindowState[nWindow]) return nullptr;
+    return g_apWindowState[nWindow]->pBackLayer;
+}
 
 WINDOW_STATE* FindWindowState(PLAT_HWND hwnd)
 {
@@ -119,8 +120,6 @@ int CreateWindowStates(void)
     }
     g_apWindowState[0]->nWidth = g_nScreenWidth;
     g_apWindowState[0]->nHeight = g_nScreenHeight;
-    g_LayerHooks.pfnWindowLayerSetSlot = WindowLayerSetSlot;
-    g_LayerHooks.pfnWindowBackLayer = WindowBackLayer;
     InstallDiagnosticSwitches();
     return 0;
 }

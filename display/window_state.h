@@ -19,6 +19,11 @@ intptr_t DefaultGameWndProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intp
 // The record of a window handle, or NULL.
 WINDOW_STATE* FindWindowState(PLAT_HWND hwnd);
 
+// The layer set link (a group node) and back layer of window 0..3; NULL for another index. The
+// layer code reaches them through g_LayerHooks.
+TREE_NODE** WindowLayerSetSlot(int nWindow);
+LAYER* WindowBackLayer(int nWindow);
+
 // Allocates the four records (once), constructs them, and connects the layer code to the windows'
 // layer sets and back layers (g_LayerHooks). The main window's logical size is the configured
 // screen size. 0, or -1 when a record cannot be allocated.
@@ -87,8 +92,12 @@ void ActivateMainWindow(void* pUser);
 //  KOLVEX_SCREENSHOT=file.png  writes window 0's presented picture as PNG when the run ends;
 //  KOLVEX_CLICK_AT_FRAMES=N,M  presses the left button in the middle of the picture at frames N, M
 //                              (rising), releasing it two frames later each time.
-// Installs them (frame hook and shut-down hook). Unset switches do nothing.
+// Reads them; unset switches do nothing.
 void InstallDiagnosticSwitches(void);
+// The switches' step at the end of every frame (clicks, the count towards the quit) and their last
+// step at shut-down (the screenshot).
+void DiagnosticFrameEnd(void);
+void DiagnosticShutdown(void);
 // Writes window 0's presented picture (the platform framebuffer) as a PNG file (path in the host's
 // encoding). 0 or -1.
 int SaveWindowScreenshot(const char* pszHostPath);

@@ -65,8 +65,6 @@ enum {
 // Tile limits of the texture upload the layer command asks for.
 enum { KX_LAYER_TILE_WIDTH_LIMIT = 512, KX_LAYER_TILE_HEIGHT_LIMIT = 256 };
 
-// The GPU renderer's texture upload (NULL while none is attached): 0, or non-zero on failure.
-extern int (*g_pfnUploadLayerTextures)(LAYER* pLayer, int nMip, int nTileWidthLimit, int nTileHeightLimit);
 
 // Argument 0's path, with "." and argument 1's number appended when argument 1 is given, made
 // absolute against the current layer path into pszOut (KX_MAX_OBJECT_PATH bytes). 1 when it names

@@ -10,6 +10,7 @@
 #include "core/object_tree.h"
 #include "core/window_record.h"
 #include "image/cmd_layer.h"
+#include "image/cmd_layer_fields.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
 #include "script/command_args.h"
@@ -89,18 +90,138 @@ int64_t AlphaBox(const LAYER* pLayer, int64_t llSelector, int64_t llThreshold)
     }
 }
 
-// Answers of the table, in the order in which the first present one is chosen. Group-only
-// questions count only for a group path.
+// One question being answered: the output, the layer and the question's id.
+struct INFO_QUERY {
+    OUTPUT out;
+    TREE_NODE* pNode;
+    const LAYER* pLayer;
+    int nQuestion;
+};
+
+int AnswerInt(const INFO_QUERY& q, int64_t llValue) { return SetVarInt(q.out.nVar, q.out.llElem, llValue) == 0 ? 0 : -1; }
+int AnswerText(const INFO_QUERY& q, const char* psz) { return SetVarString(q.out.nVar, q.out.llElem, psz) == 0 ? 0 : -1; }
+
+// Child k of argument 32 (0 without it) counted from the top, or NULL.
+const TREE_NODE* ChildOfArg(const INFO_QUERY& q)
+{
+    return ChildFromTop(q.pNode, HasArg(LAYER_INFO_ARG_CHILD) ? ArgInt(LAYER_INFO_ARG_CHILD) : 0);
+}
+
+// ---- Answers that are more than a field of the record: 0, or -1 after an error ----
+
+int AnswerExists(const INFO_QUERY& q) { return AnswerInt(q, 1); }
+int AnswerMaskPath(const INFO_QUERY& q) { return AnswerText(q, q.pLayer->pszMaskPath ? q.pLayer->pszMaskPath : ""); }
+int AnswerOrderKey(const INFO_QUERY& q) { return AnswerInt(q, q.pNode->llOrder); }
+int AnswerChildSearch(const INFO_QUERY& q) { return AnswerInt(q, SearchChildren(q.pNode)); }
+int AnswerChildCount(const INFO_QUERY& q) { return AnswerInt(q, q.pNode->nChildCount); }
+
+// The name of child k (argument 32), or an empty text.
+int AnswerChildName(const INFO_QUERY& q)
+{
+    const TREE_NODE* c = ChildOfArg(q);
+    return AnswerText(q, c && c->pszName ? c->pszName : "");
+}
+
+// The group flag of child k (argument 32), or 0.
+int AnswerChildIsGroup(const INFO_QUERY& q)
+{
+    const TREE_NODE* c = ChildOfArg(q);
+    return AnswerInt(q, c ? c->bGroup : 0);
+}
+
+// Questions 21, 22, 23: the pixel under a point of a window (the question's value, clamped to
+// 0..3): its mouse position, or arguments 34 and 35 in its place. -1 outside the window or the
+// layer.
+int AnswerWindowPixel(const INFO_QUERY& q)
+{
+    const int nWindow = static_cast<int>(std::clamp<int64_t>(ArgInt(q.nQuestion), 0, KX_WINDOWS - 1));
+    const WINDOW_STATE* w = g_apWindowState[nWindow];
+    if (!w) return AnswerInt(q, -1);
+    const int64_t x = HasArg(LAYER_INFO_ARG_X) ? ArgInt(LAYER_INFO_ARG_X) : w->nMouseX;
+    const int64_t y = HasArg(LAYER_INFO_ARG_Y) ? ArgInt(LAYER_INFO_ARG_Y) : w->nMouseY;
+    if (x < 0 || y < 0 || x >= w->nWidth || y >= w->nHeight) return AnswerInt(q, -1);
+    return AnswerInt(q, ReadLayerPixel(q.pNode, static_cast<int32_t>(x), static_cast<int32_t>(y), q.nQuestion - 20));
+}
+
+// Question 24: the colour B + G*256 + R*65536 of the layer's pixel at (argument 34, argument 35),
+// which are both required; -1 outside the layer.
+int AnswerLayerPixel(const INFO_QUERY& q)
+{
+    if (!HasArg(LAYER_INFO_ARG_X) || !HasArg(LAYER_INFO_ARG_Y)) {
+        const int nMissing = HasArg(LAYER_INFO_ARG_X) ? LAYER_INFO_ARG_Y : LAYER_INFO_ARG_X;
+        ReportScriptErrorF(KX_ERR_LAYER_INFO_POINT, 1, LayerCmdName(CMDID_LAYER_INFO), LayerArgName(CMDID_LAYER_INFO, nMissing));
+        return -1;
+    }
+    const LAYER* L = q.pLayer;
+    const int64_t x = ArgInt(LAYER_INFO_ARG_X), y = ArgInt(LAYER_INFO_ARG_Y);
+    if (!L->pDisplayPixels || x < 0 || y < 0 || x >= L->nWidth || y >= L->nHeight) return AnswerInt(q, -1);
+    const uint8_t* p = L->pDisplayPixels + (size_t(y) * L->nWidth + size_t(x)) * 4;
+    return AnswerInt(q, p[0] + p[1] * 256 + p[2] * 65536);
+}
+
+// Question 25: the alpha bounding box, selector argument 34 and threshold argument 35 (0 without).
+int AnswerAlphaBox(const INFO_QUERY& q)
+{
+    return AnswerInt(q, AlphaBox(q.pLayer, HasArg(LAYER_INFO_ARG_X) ? ArgInt(LAYER_INFO_ARG_X) : 0,
+                                 HasArg(LAYER_INFO_ARG_Y) ? ArgInt(LAYER_INFO_ARG_Y) : 0));
+}
+
+// ---- The table of questions ----
+
+// One question: a field of the record answered as an integer, or an answer of its own.
 struct INFO_QUESTION {
     int nId;
-    bool bGroupOnly;
+    bool bGroupOnly;                          // counts only for a group path
+    LAYER_FIELD field;                        // the field read (LAYER_FIELD_NONE: pfnAnswer)
+    int (*pfnAnswer)(const INFO_QUERY& q);
 };
+
+constexpr INFO_QUESTION FieldQuestion(int nId, LAYER_FIELD field) { return {nId, false, field, nullptr}; }
+constexpr INFO_QUESTION Question(int nId, int (*pfnAnswer)(const INFO_QUERY&), bool bGroupOnly = false)
+{
+    return {nId, bGroupOnly, {}, pfnAnswer};
+}
+
+// The questions in the order in which the first present one is chosen.
 const INFO_QUESTION kQuestions[] = {
-    {2, false},  {3, false},  {4, false},  {9, false},  {10, false}, {11, false}, {5, false},  {6, false},
-    {7, false},  {12, false}, {13, false}, {14, false}, {15, false}, {16, false}, {17, false}, {18, false},
-    {19, false}, {20, false}, {28, true},  {26, false}, {27, false}, {29, true},  {30, true},  {31, true},
-    {21, false}, {22, false}, {23, false}, {24, false}, {25, false},
+    Question(2, AnswerExists),
+    FieldQuestion(3, LAYER_FIELD_OF(bVisible)),
+    FieldQuestion(4, LAYER_FIELD_OF(nOpacity)),
+    FieldQuestion(9, LAYER_FIELD_OF(nMaskThreshold)),
+    Question(10, AnswerMaskPath),
+    FieldQuestion(11, LAYER_FIELD_OF(nMaskVagueness)),
+    FieldQuestion(5, LAYER_FIELD_OF(llX)),
+    FieldQuestion(6, LAYER_FIELD_OF(llY)),
+    Question(7, AnswerOrderKey),
+    FieldQuestion(12, LAYER_FIELD_OF(bBlendMode)),
+    FieldQuestion(13, LAYER_FIELD_OF(nWidth)),
+    FieldQuestion(14, LAYER_FIELD_OF(nHeight)),
+    FieldQuestion(15, LAYER_FIELD_OF(llScaleX)),
+    FieldQuestion(16, LAYER_FIELD_OF(llScaleY)),
+    FieldQuestion(17, LAYER_FIELD_OF(allGpuValue[0])),
+    FieldQuestion(18, LAYER_FIELD_OF(allGpuValue[1])),
+    FieldQuestion(19, LAYER_FIELD_OF(allGpuValue[2])),
+    FieldQuestion(20, LAYER_FIELD_OF(bKind)),
+    Question(28, AnswerChildSearch, true),
+    FieldQuestion(26, LAYER_FIELD_OF(llUser1)),
+    FieldQuestion(27, LAYER_FIELD_OF(llUser2)),
+    Question(29, AnswerChildCount, true),
+    Question(30, AnswerChildName, true),
+    Question(31, AnswerChildIsGroup, true),
+    Question(21, AnswerWindowPixel),
+    Question(22, AnswerWindowPixel),
+    Question(23, AnswerWindowPixel),
+    Question(24, AnswerLayerPixel),
+    Question(25, AnswerAlphaBox),
 };
+
+// The first present question that counts for the path, or NULL.
+const INFO_QUESTION* FindQuestion(int bGroup)
+{
+    for (const INFO_QUESTION& q : kQuestions)
+        if (HasArg(q.nId) && (!q.bGroupOnly || bGroup)) return &q;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -148,80 +269,21 @@ int CmdLayerInfo(void)
     if (FetchCommandArgs(CMDID_LAYER_INFO) != 0) return -1;
     const int nOutSlot = ArgSlot(LAYER_INFO_ARG_OUT);
     if (!nOutSlot) return 0;
-    OUTPUT o{g_anArgVar[nOutSlot], g_anArgElem[nOutSlot], nullptr};
-    o.pVar = GetVarDesc(o.nVar);
-    if (!o.pVar) return 0;
+    INFO_QUERY q{{g_anArgVar[nOutSlot], g_anArgElem[nOutSlot], nullptr}, nullptr, nullptr, 0};
+    q.out.pVar = GetVarDesc(q.out.nVar);
+    if (!q.out.pVar) return 0;
 
     char szPath[KX_MAX_OBJECT_PATH];
     const int bGroup = ResolveLayerArgPath(szPath);
     if (bGroup < 0) return -1;
-    TREE_NODE* pNode = FindLayerNode(szPath, bGroup);
-    const LAYER* L = GetNodeLayer(pNode);
-    if (!L) {
-        StoreNothing(o);
+    q.pNode = FindLayerNode(szPath, bGroup);
+    q.pLayer = GetNodeLayer(q.pNode);
+    if (!q.pLayer) {
+        StoreNothing(q.out);
         return 0;
     }
-
-    int nQuestion = 0;
-    for (const INFO_QUESTION& q : kQuestions)
-        if (HasArg(q.nId) && (!q.bGroupOnly || bGroup)) {
-            nQuestion = q.nId;
-            break;
-        }
-
-    auto Int = [&](int64_t v) { return SetVarInt(o.nVar, o.llElem, v) == 0 ? 0 : -1; };
-    switch (nQuestion) {
-    case 2: return Int(1);
-    case 3: return Int(L->bVisible);
-    case 4: return Int(L->nOpacity);
-    case 9: return Int(L->nMaskThreshold);
-    case 10: return SetVarString(o.nVar, o.llElem, L->pszMaskPath ? L->pszMaskPath : "") == 0 ? 0 : -1;
-    case 11: return Int(L->nMaskVagueness);
-    case 5: return Int(L->llX);
-    case 6: return Int(L->llY);
-    case 7: return Int(pNode->llOrder);
-    case 12: return Int(L->bBlendMode);
-    case 13: return Int(L->nWidth);
-    case 14: return Int(L->nHeight);
-    case 15: return Int(L->llScaleX);
-    case 16: return Int(L->llScaleY);
-    case 17: case 18: case 19: return Int(L->allGpuValue[nQuestion - 17]);
-    case 20: return Int(L->bKind);
-    case 28: return Int(SearchChildren(pNode));
-    case 26: return Int(L->llUser1);
-    case 27: return Int(L->llUser2);
-    case 29: return Int(pNode->nChildCount);
-    case 30: {
-        const TREE_NODE* c = ChildFromTop(pNode, HasArg(LAYER_INFO_ARG_CHILD) ? ArgInt(LAYER_INFO_ARG_CHILD) : 0);
-        return SetVarString(o.nVar, o.llElem, c && c->pszName ? c->pszName : "") == 0 ? 0 : -1;
-    }
-    case 31: {
-        const TREE_NODE* c = ChildFromTop(pNode, HasArg(LAYER_INFO_ARG_CHILD) ? ArgInt(LAYER_INFO_ARG_CHILD) : 0);
-        return Int(c ? c->bGroup : 0);
-    }
-    case 21: case 22: case 23: {
-        const int nWindow = static_cast<int>(std::clamp<int64_t>(ArgInt(nQuestion), 0, KX_WINDOWS - 1));
-        const WINDOW_STATE* w = g_apWindowState[nWindow];
-        if (!w) return Int(-1);
-        const int64_t x = HasArg(LAYER_INFO_ARG_X) ? ArgInt(LAYER_INFO_ARG_X) : w->nMouseX;
-        const int64_t y = HasArg(LAYER_INFO_ARG_Y) ? ArgInt(LAYER_INFO_ARG_Y) : w->nMouseY;
-        if (x < 0 || y < 0 || x >= w->nWidth || y >= w->nHeight) return Int(-1);
-        return Int(ReadLayerPixel(pNode, static_cast<int32_t>(x), static_cast<int32_t>(y), nQuestion - 20));
-    }
-    case 24: {
-        if (!HasArg(LAYER_INFO_ARG_X) || !HasArg(LAYER_INFO_ARG_Y)) {
-            const int nMissing = HasArg(LAYER_INFO_ARG_X) ? LAYER_INFO_ARG_Y : LAYER_INFO_ARG_X;
-            ReportScriptErrorF(KX_ERR_LAYER_INFO_POINT, 1, LayerCmdName(CMDID_LAYER_INFO), LayerArgName(CMDID_LAYER_INFO, nMissing));
-            return -1;
-        }
-        const int64_t x = ArgInt(LAYER_INFO_ARG_X), y = ArgInt(LAYER_INFO_ARG_Y);
-        if (!L->pDisplayPixels || x < 0 || y < 0 || x >= L->nWidth || y >= L->nHeight) return Int(-1);
-        const uint8_t* p = L->pDisplayPixels + (size_t(y) * L->nWidth + size_t(x)) * 4;
-        return Int(p[0] + p[1] * 256 + p[2] * 65536);
-    }
-    case 25:
-        return Int(AlphaBox(L, HasArg(LAYER_INFO_ARG_X) ? ArgInt(LAYER_INFO_ARG_X) : 0,
-                            HasArg(LAYER_INFO_ARG_Y) ? ArgInt(LAYER_INFO_ARG_Y) : 0));
-    default: return Int(0);
-    }
+    const INFO_QUESTION* pQuestion = FindQuestion(bGroup);
+    if (!pQuestion) return AnswerInt(q, 0);
+    q.nQuestion = pQuestion->nId;
+    return pQuestion->pfnAnswer ? pQuestion->pfnAnswer(q) : AnswerInt(q, ReadLayerField(q.pLayer, pQuestion->field));
 }

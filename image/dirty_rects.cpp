@@ -152,8 +152,6 @@ static void ResetGroupsDirty(TREE_NODE* pFirst)
 void ResetDirtyRects(TREE_NODE* pFirst)
 {
     ResetGroupsDirty(pFirst);
-    if (!g_LayerHooks.pfnWindowBackLayer)
-        return;
     for (int i = 0; i < KX_LAYER_WINDOWS; ++i) {
         if (LAYER* pBack = g_LayerHooks.pfnWindowBackLayer(i))
             ResetLayerDirty(pBack);

@@ -256,8 +256,3 @@ int CmdFrameSheetInfo(void)
     const int64_t llValue = nSelector == 3 ? pSheet->nCount : pSheet->anHeader[nSelector - 4];
     return SetVarInt(nVar, llElem, llValue) == 0 ? 0 : -1;
 }
-
-void InstallFrameSheets(void)
-{
-    g_LayerHooks.pfnFreeFrameSheet = FreeFrameSheet;
-}

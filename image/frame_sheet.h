@@ -74,5 +74,3 @@ int CmdFrameSheetLoad(void);
 int CmdFrameSheetFree(void);
 int CmdFrameSheetInfo(void);
 
-// Installs the layer hook that frees a sheet with its layer. Start-up calls it once.
-void InstallFrameSheets(void);

@@ -16,7 +16,6 @@
 #include "image/kcg_format.h"
 
 const char* g_pszImageLoadCommand = "layer";
-int (*g_pfnCreateEmotePlayer)(LAYER* pLayer, const uint8_t* pData, size_t nSize) = nullptr;
 
 namespace {
 
@@ -478,11 +477,8 @@ int LoadPSB(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
     pLayer->bKind = LAYERKIND_EMOTE;
     if (ReadWhole(pLoc, pszName) != 0)
         return 1;
-    if (g_LayerHooks.pfnReleaseEmotePlayer)
-        g_LayerHooks.pfnReleaseEmotePlayer(pLayer);
-    const int nResult = g_pfnCreateEmotePlayer
-                            ? g_pfnCreateEmotePlayer(pLayer, pLoc->pData, static_cast<size_t>(pLoc->nSize))
-                            : -1;
+    g_LayerHooks.pfnReleaseEmotePlayer(pLayer);
+    const int nResult = g_LayerHooks.pfnCreateEmotePlayer(pLayer, pLoc->pData, static_cast<size_t>(pLoc->nSize));
     FreeFileImage(pLoc);
     if (nResult != 0) {
         ShowMessageBox("", GetEngineText(TXT_EMOTE_LOAD_FAILED), pszName);

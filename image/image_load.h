@@ -81,6 +81,3 @@ int DecodeJPEGImage(const uint8_t* pData, size_t nSize, const char* pszName, DEC
 int DecodePNGImage(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut);   // preload's code
 int DecodeWebPImage(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut);
 
-// E-mote player creation for PSB layers (installed by the E-mote code; NULL while there is none):
-// 0, or non-zero when the player could not be made.
-extern int (*g_pfnCreateEmotePlayer)(LAYER* pLayer, const uint8_t* pData, size_t nSize);

@@ -28,8 +28,7 @@ static const size_t KX_PIXEL_ALIGN = 64;
 // Frees everything the record owns, then the record.
 static void DestroyLayer(LAYER* pLayer)
 {
-    if (g_LayerHooks.pfnReleaseLayerTextures)
-        g_LayerHooks.pfnReleaseLayerTextures(pLayer);
+    g_LayerHooks.pfnReleaseLayerTextures(pLayer);
     if (pLayer->pColorCache != pLayer->pOwnedPixels)
         free(pLayer->pColorCache);
     free(pLayer->pOwnedPixels);
@@ -46,11 +45,10 @@ static void DestroyLayer(LAYER* pLayer)
         free(pLayer->ppGifFrames);
         pLayer->ppGifFrames = nullptr;
     }
-    if (pLayer->pFrameSheet && g_LayerHooks.pfnFreeFrameSheet)
+    if (pLayer->pFrameSheet)
         g_LayerHooks.pfnFreeFrameSheet(pLayer);
     if (g_bEmoteAvailable) {
-        if (g_LayerHooks.pfnReleaseEmotePlayer)
-            g_LayerHooks.pfnReleaseEmotePlayer(pLayer);
+        g_LayerHooks.pfnReleaseEmotePlayer(pLayer);
         g_bFullRedraw = 1;
     }
     pLayer->bKind = LAYERKIND_CPU;
@@ -170,12 +168,10 @@ void FreeNode(TREE_NODE* pNode)
     LAYER* pLayer = GetNodeLayer(pNode);
     if (pLayer && pLayer->bWindowRoot) {
         pLayer->bWindowRoot = 0;
-        if (g_LayerHooks.pfnWindowLayerSetSlot) {
-            for (int i = 0; i < KX_LAYER_WINDOWS; ++i) {
-                TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(i);
-                if (ppSlot && *ppSlot == pNode)
-                    *ppSlot = nullptr;
-            }
+        for (int i = 0; i < KX_LAYER_WINDOWS; ++i) {
+            TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(i);
+            if (ppSlot && *ppSlot == pNode)
+                *ppSlot = nullptr;
         }
     }
     if (g_pCaptureLayer == pNode)
@@ -561,25 +557,35 @@ int ReadLayerRecord(const uint8_t* pData, size_t nSize, LAYER* pOut)
 // ---------------------------------------------------------------------------------------------
 // Frame hooks
 
-static void HookApplyPendingLayerProps(void)
+void ApplyPendingLayerPropsStep(void)
 {
     if (g_pLayerRoot)
         ApplyPendingLayerProps(g_pLayerRoot->pFirstChild);
 }
 
-static void HookResetDirtyRects(void)
+void ResetDirtyRectsStep(void)
 {
     ResetDirtyRects(g_pLayerRoot ? g_pLayerRoot->pFirstChild : nullptr);
 }
 
-static void HookRequestFullRedraw(void)
+void RequestFullRedraw(void)
 {
     g_bFullRedraw = 1;
 }
 
-void InstallLayerHooks(void)
+int SetUpLayerTree(TREE_NODE* pRoot, int32_t nWidth, int32_t nHeight)
 {
-    g_EngineHooks.pfnApplyPendingLayerProps = HookApplyPendingLayerProps;
-    g_EngineHooks.pfnResetDirtyRects = HookResetDirtyRects;
-    g_EngineHooks.pfnRequestFullRedraw = HookRequestFullRedraw;
+    if (LAYER* pRootLayer = CreateNodeLayer(pRoot)) {
+        pRootLayer->nWidth = nWidth;
+        pRootLayer->nHeight = nHeight;
+    }
+    LAYER* pW0Layer = CreateGroupLayer("W0", nWidth, nHeight, 1);
+    if (!pW0Layer)
+        return -1;
+    TREE_NODE* pW0 = FindNodeByPath(pRoot, "W0", KX_FIND_GROUP);
+    if (TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(0)) {
+        *ppSlot = pW0;
+        pW0Layer->bWindowRoot = 1;
+    }
+    return 0;
 }

@@ -109,12 +109,27 @@ struct LAYER {                          // offset in the saved form
     uint32_t hEmotePlayer;              // 1664 E-mote player handle, 0 when none
 };
 
-// Services of other subsystems that the layer code calls. Each owner installs its entries when it is
-// linked in; an entry left NULL is skipped (that subsystem has nothing attached to any layer yet).
+// The layer code's hook table: the services of the subsystems above it that layers use (GPU
+// textures, E-mote players, the compositor, the windows' layer sets) and the frame sheets. The
+// image code and the image processing above it call through it; the composition root
+// (root/wiring.cpp) installs every slot, so none is NULL. Tests put their own functions into
+// single slots and reinstall the wiring afterwards.
 struct LAYER_HOOKS {
     void (*pfnReleaseLayerTextures)(LAYER* pLayer);  // releases and clears the texture tiles
+    // Uploads the layer's picture as texture tiles (mip flag, tile size limits). 0, or -1.
+    int (*pfnUploadLayerTextures)(LAYER* pLayer, int nMip, int nTileWidthLimit, int nTileHeightLimit);
+    int (*pfnRenderGpuFrame)(void);                   // draws the GPU frame into the capture layer
+    // The image-effect command's GPU operations on two layer nodes. 0, or non-zero.
+    int (*pfnPasteLayerTexturesGpu)(TREE_NODE* pFirst, TREE_NODE* pSecond);
+    int (*pfnCaptureLayerGpu)(TREE_NODE* pFirst, TREE_NODE* pSecond);
     void (*pfnFreeFrameSheet)(LAYER* pLayer);        // frees the frame sheet, clears the field
     void (*pfnReleaseEmotePlayer)(LAYER* pLayer);    // releases the player, clears the handle
+    // Makes an E-mote player of a PSB file's bytes for the layer. 0, or non-zero when none is made.
+    int (*pfnCreateEmotePlayer)(LAYER* pLayer, const uint8_t* pData, size_t nSize);
+    // Every player slot that names the first layer names the second one instead.
+    void (*pfnRetargetEmoteLayer)(LAYER* pFrom, LAYER* pTo);
+    // Composes a group node's children into the group's own picture. 0, or non-zero.
+    int (*pfnComposeGroupLayer)(TREE_NODE* pNode);
     // The window record's layer-set link (a group node) and back layer, per window 0..3; NULL when
     // the window has none.
     TREE_NODE** (*pfnWindowLayerSetSlot)(int nWindow);
@@ -188,7 +203,12 @@ int SerializeLayerRecord(const LAYER* pLayer, uint8_t* pOut, size_t nCap);
 enum { KX_LAYER_READ_BAD_SIZE = -1, KX_LAYER_READ_BAD_VALUE = -2 };
 int ReadLayerRecord(const uint8_t* pData, size_t nSize, LAYER* pOut);
 
-// Installs the frame step's layer hooks (commit of pending properties before drawing, reset of the
-// dirty boxes after presentation, full-redraw request). Start-up calls it once, before the first
-// frame.
-void InstallLayerHooks(void);
+// The frame step's layer steps: the commit of pending properties before drawing, the reset of the
+// dirty boxes after presentation, the full-redraw request.
+void ApplyPendingLayerPropsStep(void);
+void ResetDirtyRectsStep(void);
+void RequestFullRedraw(void);
+// The layer tree's first records: the root carries the game screen's size without pixels, and the
+// group "W0" below it gets a cleared picture of that size, dirty all over, and becomes window 0's
+// layer set. 0, or -1 when a record cannot be made.
+int SetUpLayerTree(TREE_NODE* pRoot, int32_t nWidth, int32_t nHeight);

@@ -678,8 +678,3 @@ void InitBlendTables(void)
     FillModeTable(g_abBlendLinearLight, [](int32_t s, int32_t d) { return Min(255, Max(0, d + 2 * s - 256)); });
     FillModeTable(g_abBlendPinLight, [](int32_t s, int32_t d) { return s < 128 ? Min(d, 2 * s) : Max(d, 2 * s - 255); });
 }
-
-void InstallBlendModes(void)
-{
-    g_EngineHooks.pfnInitBlendTables = InitBlendTables;
-}

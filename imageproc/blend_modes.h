@@ -80,8 +80,6 @@ extern uint16_t g_awAlphaDiv[256][256];
 
 // Fills the four span tables and every lookup table above. Called once at start-up.
 void InitBlendTables(void);
-// Makes start-up call InitBlendTables among the once-only tables.
-void InstallBlendModes(void);
 
 // The span routines, mode by mode: Full, Opacity, Alpha, AlphaOpacity, Mask, MaskAlpha.
 #define KX_BLEND_SPAN_DECLS(Mode)                                                                             \

@@ -25,9 +25,6 @@
 void (*g_pfnSelectTextSlot)(int64_t nSlot) = nullptr;
 int32_t (*g_pfnDrawTextChar)(LAYER* pLayer, const char* pChar, int32_t nBytes, int32_t x, int32_t y,
                               int32_t nEdge) = nullptr;
-int (*g_pfnPasteLayerTexturesGpu)(TREE_NODE* pFirst, TREE_NODE* pSecond) = nullptr;
-int (*g_pfnCaptureLayerGpu)(TREE_NODE* pFirst, TREE_NODE* pSecond) = nullptr;
-void (*g_pfnRetargetEmoteLayer)(LAYER* pFrom, LAYER* pTo) = nullptr;
 
 namespace {
 
@@ -90,11 +87,11 @@ int RunFilter(int32_t nCode, uint8_t* pDst, uint8_t* pSrc, int32_t x1, int32_t y
 void MoveEmotePlayer(LAYER* pFrom, LAYER* pTo)
 {
     if (pFrom == pTo || pFrom->bKind != LAYERKIND_EMOTE || !pFrom->hEmotePlayer) return;
-    if (pTo->bKind == LAYERKIND_EMOTE && pTo->hEmotePlayer && g_LayerHooks.pfnReleaseEmotePlayer)
+    if (pTo->bKind == LAYERKIND_EMOTE && pTo->hEmotePlayer)
         g_LayerHooks.pfnReleaseEmotePlayer(pTo);
     pTo->bKind = LAYERKIND_EMOTE;
     pTo->hEmotePlayer = pFrom->hEmotePlayer;
-    if (g_pfnRetargetEmoteLayer) g_pfnRetargetEmoteLayer(pFrom, pTo);
+    g_LayerHooks.pfnRetargetEmoteLayer(pFrom, pTo);
     pFrom->bKind = LAYERKIND_TEXTURE;
     pFrom->hEmotePlayer = 0;
 }
@@ -481,11 +478,11 @@ int WalkSelectors(const EFFECT_CALL& c)
         return Result(SwapLayerNodes(pA, pB, s == FX_SEL_SWAP ? 1 : 2));
     }
     if (HasArg(FX_SEL_GPU_PASTE)) {
-        const int rc = g_pfnPasteLayerTexturesGpu ? g_pfnPasteLayerTexturesGpu(pA, pB) : 0;
+        const int rc = g_LayerHooks.pfnPasteLayerTexturesGpu(pA, pB);
         g_bFullRedraw = 1;
         return Result(rc);
     }
-    if (HasArg(FX_SEL_GPU_CAPTURE)) return Result(g_pfnCaptureLayerGpu ? g_pfnCaptureLayerGpu(pA, pB) : 0);
+    if (HasArg(FX_SEL_GPU_CAPTURE)) return Result(g_LayerHooks.pfnCaptureLayerGpu(pA, pB));
     if (g_pfnSelectTextSlot) g_pfnSelectTextSlot(0);
     return 0;
 }

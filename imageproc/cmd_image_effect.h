@@ -88,12 +88,7 @@ extern void (*g_pfnSelectTextSlot)(int64_t nSlot);
 // style and nEdge as its edge; returns the advance in pixels.
 extern int32_t (*g_pfnDrawTextChar)(LAYER* pLayer, const char* pChar, int32_t nBytes, int32_t x, int32_t y,
                                      int32_t nEdge);
-// The GPU renderer's paste of the first layer's textures onto the second, and its capture of the
-// first layer into the second: 0, or non-zero on failure.
-extern int (*g_pfnPasteLayerTexturesGpu)(TREE_NODE* pFirst, TREE_NODE* pSecond);
-extern int (*g_pfnCaptureLayerGpu)(TREE_NODE* pFirst, TREE_NODE* pSecond);
-// The E-mote players' table: every entry naming pFrom is made to name pTo.
-extern void (*g_pfnRetargetEmoteLayer)(LAYER* pFrom, LAYER* pTo);
+// The GPU paste and capture and the E-mote players' table go through g_LayerHooks (image/layer.h).
 
 // The image-effect command. 0 to go on with the next command, -1 after a reported error or a failed
 // operation.

@@ -24,7 +24,6 @@
 #endif
 
 int32_t g_aiMaskCurve[256];
-int (*g_pfnRenderGpuFrame)(void) = nullptr;
 int64_t g_nInlineBlendPixels = KX_INLINE_BLEND_PIXELS;
 // The system command owns the switch; this storage serves until it is linked in.
 [[gnu::weak]] uint8_t g_bGpuDirect = 0;
@@ -279,7 +278,7 @@ TREE_NODE* WindowLayerSet(int nWindow, LAYER** ppLayer)
     *ppLayer = nullptr;
     if (nWindow < 0 || nWindow >= KX_WINDOWS || !g_apWindowState[nWindow]) return nullptr;
     const WINDOW_STATE* pRec = g_apWindowState[nWindow];
-    if (!pRec->bVisible || !g_LayerHooks.pfnWindowLayerSetSlot || !g_LayerHooks.pfnWindowBackLayer) return nullptr;
+    if (!pRec->bVisible) return nullptr;
     TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(nWindow);
     if (!ppSlot || !*ppSlot || !g_LayerHooks.pfnWindowBackLayer(nWindow)) return nullptr;
     LAYER* pLayer = GetNodeLayer(*ppSlot);
@@ -475,7 +474,7 @@ int ComposeLayerTree(TREE_NODE* pNode, int nWindow, int bGroupTarget, int nDepth
     LAYER* T = nullptr;
     if (nWindow != -1 && !bNoWindow) {
         LAYER* pSetLayer = nullptr;
-        if (nWindow < 0 || nWindow >= KX_WINDOWS || !g_LayerHooks.pfnWindowLayerSetSlot) return 0;
+        if (nWindow < 0 || nWindow >= KX_WINDOWS) return 0;
         TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(nWindow);
         if (!ppSlot || !*ppSlot || !(pSetLayer = GetNodeLayer(*ppSlot))) return 0;
         // The picture every child lands in must exist.
@@ -626,7 +625,7 @@ int RenderWindowCPU(int nWindow)
         pLayer->bOwnValid = 1;
         pLayer->bFullRedraw = 1;
         pLayer->bChanged = 1;
-        if (g_pfnRenderGpuFrame) g_pfnRenderGpuFrame();
+        g_LayerHooks.pfnRenderGpuFrame();
         if (g_bGpuDirect) return g_bEngineStop;
     }
     if (ComposeLayerTree(pSet, nWindow, 0, 0, 0, 0, 0, 0, int64_t(pLayer->nWidth) - 1, int64_t(pLayer->nHeight) - 1,
@@ -663,8 +662,6 @@ int GetWindowPictureShown(int nWindow)
 
 void InstallCompositor(void)
 {
-    g_EngineHooks.pfnRenderWindowCPU = RenderWindowCPU;
-    g_EngineHooks.pfnPresentWindowCPU = PresentWindowCPU;
     SetWorkerJobHandler(JOB_BLEND, JobBlendRows);
     SetWorkerJobHandler(JOB_BLEND_MASK, JobBlendRowsMask);
     SetWorkerJobHandler(JOB_BLEND_ALPHA, JobBlendRowsAlpha);

@@ -5,7 +5,7 @@
 // that has nothing to show or asks a window whose picture changed to repaint.
 //
 // The window's layer set and back layer come from the layer hooks (g_LayerHooks.pfnWindowLayerSetSlot,
-// pfnWindowBackLayer) that the window code installs; a window without them has nothing to show.
+// pfnWindowBackLayer); a window without them has nothing to show.
 #pragma once
 #include <cstdint>
 
@@ -90,10 +90,9 @@ int PresentWindowCPU(int nWindow);
 // 1 while the window had a picture to show in this frame.
 int GetWindowPictureShown(int nWindow);
 
-// The GPU renderer's frame (NULL while none is attached) and the switch that makes its frame the
-// window's picture without a CPU composition after it.
-extern int (*g_pfnRenderGpuFrame)(void);
+// The switch that makes the GPU frame the window's picture without a CPU composition after it
+// (the GPU frame itself is drawn through g_LayerHooks.pfnRenderGpuFrame).
 extern uint8_t g_bGpuDirect;
 
-// Installs the render and present steps of the frame and the blend job routines (101-104).
+// Installs the blend and colour-copy job routines in the worker pool's table.
 void InstallCompositor(void);

@@ -637,8 +637,3 @@ void InitPixelOps(void)
     g_nPixelOpsLevel = nLevel;
     g_nPixelOpsSimd = nSimd;
 }
-
-void InstallPixelOps(void)
-{
-    g_EngineHooks.pfnInitPixelOps = InitPixelOps;
-}

@@ -112,9 +112,6 @@ extern int g_nPixelOpsSimd;
 // the choice: KOLVEX_PIXEL_LEVEL=1|2|3 forces the level, KOLVEX_PIXEL_SIMD=none|sse2|avx2 caps the
 // instruction set (never above what the processor has).
 void InitPixelOps(void);
-// Makes InitPixelOps the engine's start-up step (g_EngineHooks.pfnInitPixelOps). Call once before
-// the start-up steps run.
-void InstallPixelOps(void);
 
 // Sets the 11 feature flags of g_PixelOps from CPUID (all 0 when the processor cannot be asked).
 void DetectCPUFeatures(void);

@@ -242,14 +242,14 @@ void InitEngineOnce(void)
     MsvcSrand(static_cast<uint32_t>(std::time(nullptr)));
     // The object-path separators ('.', ':' and '/') are tested by the object trees themselves.
     FillMulDivTables();
-    if (h.pfnInitBlendTables) h.pfnInitBlendTables();
-    if (h.pfnInitEvaluatorTables) h.pfnInitEvaluatorTables();
-    if (h.pfnRegisterKeyHandlers) h.pfnRegisterKeyHandlers();
-    if (h.pfnRegisterElemOps) h.pfnRegisterElemOps();
-    if (h.pfnRegisterExprOps) h.pfnRegisterExprOps(1);
+    h.pfnInitBlendTables();
+    h.pfnInitEvaluatorTables();
+    h.pfnRegisterKeyHandlers();
+    h.pfnRegisterElemOps();
+    h.pfnRegisterExprOps(1);
     std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
-    if (h.pfnCreateTextBuffer) h.pfnCreateTextBuffer();
-    if (h.pfnInitFontList) h.pfnInitFontList();
+    h.pfnCreateTextBuffer();
+    h.pfnInitFontList();
     int nMajor = 0;
     g_nDirectXVersion = GetDirectXVersion(&nMajor, nullptr, nullptr) == 0 ? nMajor : 0;
 }
@@ -296,7 +296,7 @@ int8_t StartEngine(void)
     CopyCommandLineArgs(g_szExePath, s_aEngineArgs);
     LoadUserSettings();
     InitSaveFolder();
-    if (h.pfnInitPixelOps) h.pfnInitPixelOps();
+    h.pfnInitPixelOps();
 
     ReadSystemMetrics();
     if (g_nOSCode >= 1 && g_nOSCode <= 19) {
@@ -320,7 +320,7 @@ int8_t StartEngine(void)
     }
     if (g_bPackedData) {
         CopyTextBounded(g_szWorkDir, sizeof g_szWorkDir, g_szExeDir);
-    } else if (h.pfnRunCompilerLink && h.pfnRunCompilerLink() != 0) {
+    } else if (h.pfnRunCompilerLink() != 0) {
         return -1;
     }
     InitEngineOnce();
@@ -343,11 +343,11 @@ int8_t StartEngine(void)
 
     InitTimerResolution();
     g_nFullscreenBits = g_nDesktopBits;
-    if (h.pfnCreateMenuHostWindow) h.pfnCreateMenuHostWindow();
+    h.pfnCreateMenuHostWindow();
     if (CreateObjectTrees() != 0) return -1;
 
     if (g_nSoundMode != 0) {
-        if (!h.pfnInitDirectSound || h.pfnInitDirectSound() == 0) {
+        if (h.pfnInitDirectSound() == 0) {
             g_nSoundMode = 1;
         } else {
             const int bRequired = g_nSoundMode == 2;
@@ -355,7 +355,7 @@ int8_t StartEngine(void)
             if (bRequired) return -1;
         }
     }
-    g_bJoystickPresent = h.pfnInitJoysticks && h.pfnInitJoysticks() == 1;
+    g_bJoystickPresent = h.pfnInitJoysticks() == 1;
     g_dwFrameTime = 0;
     PlatGetLocalTime(&g_stStartTime);
 
@@ -364,18 +364,18 @@ int8_t StartEngine(void)
     LoadWebPDLL();
     if (g_bDirect3D) DumpSystemInfo();
 
-    if (h.pfnStartScriptSystem && h.pfnStartScriptSystem() != 0) {
+    if (h.pfnStartScriptSystem() != 0) {
         RequestQuit();
         return 1;
     }
-    if (h.pfnStartWorkerThreads) h.pfnStartWorkerThreads();
-    if (h.pfnStartSoundSystem && h.pfnStartSoundSystem() != 0) return -1;
+    h.pfnStartWorkerThreads();
+    if (h.pfnStartSoundSystem() != 0) return -1;
     StartFrameThread();
-    if (h.pfnSetFullscreen) h.pfnSetFullscreen(0);
-    if (h.pfnStartScriptTimers) h.pfnStartScriptTimers();
-    if (h.pfnClearMemorySaveSlots) h.pfnClearMemorySaveSlots();
+    h.pfnSetFullscreen(0);
+    h.pfnStartScriptTimers();
+    h.pfnClearMemorySaveSlots();
 
-    if (g_bDirect3D && h.pfnInitDirect3D) {
+    if (g_bDirect3D) {
         const int r = h.pfnInitDirect3D();
         if (r == 1) {
             FallBackToCpuDrawing();
@@ -412,23 +412,24 @@ void ShutdownEngine(void)
     while (ReadThreadState(&g_bSoundThreadState) == KX_THREAD_RUNNING)
         PlatSleep(1);
     WaitFrameThread();
-    if (h.pfnStopWorkerThreads) h.pfnStopWorkerThreads();
+    h.pfnStopWorkerThreads();
 
-    if (g_bEmoteAvailable && h.pfnReleaseEmotePlayers) h.pfnReleaseEmotePlayers();
-    if (g_bDirect3D && h.pfnReleaseDirect3D) h.pfnReleaseDirect3D();
-    if (h.pfnReleaseWindowMovies) h.pfnReleaseWindowMovies();
-    if (h.pfnReleaseDirectSound) h.pfnReleaseDirectSound();
-    if (h.pfnDestroyMenus) h.pfnDestroyMenus();
-    if (g_bFullscreen && h.pfnLeaveFullscreen && h.pfnLeaveFullscreen() == 0) {
+    if (g_bEmoteAvailable) h.pfnReleaseEmotePlayers();
+    if (g_bDirect3D) h.pfnReleaseDirect3D();
+    h.pfnReleaseWindowMovies();
+    h.pfnReleaseDirectSound();
+    h.pfnDestroyMenus();
+    if (g_bFullscreen && h.pfnLeaveFullscreen() == 0) {
         g_bFullscreen = 0;
         g_bMaximized = 0;
     }
     // The cursor is given back visible, whatever the game last asked for.
     PlatShowCursor(1);
     EndTimerResolution();
-    if (h.pfnFreeTextRenderSlots) h.pfnFreeTextRenderSlots();
-    if (h.pfnFreePendingRecords) h.pfnFreePendingRecords();
-    if (h.pfnReleaseFlashControl) h.pfnReleaseFlashControl();
+    h.pfnFreeTextRenderSlots();
+    h.pfnFreePendingRecords();
+    h.pfnReleaseFlashControl();
+    h.pfnShutdownDiagnostics();
     UnloadTouchLibrary();
     UnloadCodecLibraries();
     UnloadEmoteDLL();

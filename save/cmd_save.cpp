@@ -651,9 +651,3 @@ int CmdSaveClear(void)
     FreePendingRecords(-1);
     return 0;
 }
-
-void InstallSaveData(void)
-{
-    g_EngineHooks.pfnClearMemorySaveSlots = ClearMemorySaveSlots;
-    g_EngineHooks.pfnFreePendingRecords = FreeAllSaveBuffers;
-}

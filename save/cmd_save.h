@@ -100,5 +100,3 @@ void ClearMemorySaveSlots(void);
 int CreateSaveFolder(const char* pszFolder);
 // Replaces every single-byte character a by b, skipping cp932 double-byte pairs.
 void ReplaceCharDBCS(char* psz, char a, char b);
-// Installs the start-up and shut-down hooks of the save data.
-void InstallSaveData(void);

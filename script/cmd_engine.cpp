@@ -18,6 +18,7 @@
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 #include "script/engine_control.h"
+#include "script/script_hooks.h"
 #include "core/script_thread.h"
 
 uint8_t g_abTimerRunning[KX_SCRIPT_TIMERS] = {1, 1, 1, 1};
@@ -28,9 +29,7 @@ uint8_t g_nCursorRequest = KX_CURSOR_REQUEST_NONE;
 uint8_t g_bCursorShown = 1;
 uint8_t g_bBlockScreenSaver = 1;
 
-void (*g_pfnComputeOutputSize)(void) = nullptr;
-void (*g_pfnClearWindowBlack)(void) = nullptr;
-void (*g_pfnResetDirect3D)(void) = nullptr;
+SCRIPT_HOOKS g_ScriptHooks = {};
 
 namespace {
 
@@ -89,10 +88,10 @@ int SetGameScreenSize(int32_t w, int32_t h)
         g_nTargetWidth = w;
         g_nTargetHeight = h;
     } else {
-        if (g_pfnComputeOutputSize) g_pfnComputeOutputSize();
-        if (g_pfnClearWindowBlack) g_pfnClearWindowBlack();
+        g_ScriptHooks.pfnComputeOutputSize();
+        g_ScriptHooks.pfnClearWindowBlack();
     }
-    if (g_bDirect3D && g_pfnResetDirect3D) g_pfnResetDirect3D();
+    if (g_bDirect3D) g_ScriptHooks.pfnResetDirect3D();
     return 0;
 }
 
@@ -111,7 +110,6 @@ void StartScriptTimers(void)
             g_anTimerPaused[i] = dwNow;
         }
     }
-    g_pfnAddPausedTime = AddTimerPausedTime;
 }
 
 void StopScriptTimer(int nTimer)
@@ -216,7 +214,7 @@ int CmdEngineSettings(void)
     if (FetchCommandArgs(CMDID_ENGINE_SETTINGS) != 0) return -1;
     if (HasArg(0)) g_bBlockScreenSaver = ArgLowByte(0);
     // While the main window is inactive the engine pause decides; the setting waits for activity.
-    if (HasArg(1) && (!g_pfnIsMainWindowActive || g_pfnIsMainWindowActive())) g_bRunInBackground = ArgLowByte(1);
+    if (HasArg(1) && g_ScriptHooks.pfnIsMainWindowActive()) g_bRunInBackground = ArgLowByte(1);
     const int32_t w = HasArg(2) ? ArgLow32(2) : 0;
     const int32_t h = HasArg(3) ? ArgLow32(3) : 0;
     if (w > 0 && h > 0 && SetGameScreenSize(w, h) != 0) return -1;

@@ -118,12 +118,6 @@ void FreeTextBuffer(void)
     std::free(b);
 }
 
-void InstallTextBuffer(void)
-{
-    g_EngineHooks.pfnCreateTextBuffer = CreateTextBufferStep;
-    g_EngineHooks.pfnClearTextBuffer = ClearTextBufferStep;
-}
-
 // ---- Text commands ------------------------------------------------------------------------------
 
 int CmdTextAppend(void)

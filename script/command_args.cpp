@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/window_record.h"
 #include "core/kx_math.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
@@ -26,8 +27,6 @@ int32_t g_anArgVar[KX_ARG_SLOTS];
 int64_t g_anArgElem[KX_ARG_SLOTS];
 uint8_t g_abArgRefTaken[KX_ARG_SLOTS];
 
-int (*g_pfnGetMainWindowSize)(int32_t* pnWidth, int32_t* pnHeight);
-
 namespace {
 
 enum { KX_ERR_BAD_PC = 900050 };
@@ -37,12 +36,12 @@ const int32_t kCheckMin[29] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1, 0, 0, 1
 const int32_t kCheckMax[29] = {0, 0, 0, 1, 2, 3, 3, 4, 8, 8, 15, 18, 256, 256, 512, 1024, 1024, 1024, 2048, 2048,
                                8192, 8192, 8192, 8192};
 
-// Width and height of the main window's picture; 0 when unknown.
+// The main window's logical width and height; 0 before its record exists.
 void MainWindowSize(int32_t* pnWidth, int32_t* pnHeight)
 {
-    *pnWidth = 0;
-    *pnHeight = 0;
-    if (g_pfnGetMainWindowSize) g_pfnGetMainWindowSize(pnWidth, pnHeight);
+    const WINDOW_STATE* pMain = g_apWindowState[0];
+    *pnWidth = pMain ? pMain->nWidth : 0;
+    *pnHeight = pMain ? pMain->nHeight : 0;
 }
 
 // The body file of the current thread's script, for the report of a damaged record.

@@ -90,10 +90,6 @@ int64_t ApplyArgOpClamped(int nOp, int64_t llCurrent, int64_t llValue, int64_t l
 // and a division by 0 are not limited.
 int64_t ApplyArgOpMin(int nOp, int64_t llCurrent, int64_t llValue, int64_t llMin);
 
-// The main window's picture size for check kinds 26 and 27, installed by the display; NULL (or a
-// size of 0) leaves those kinds without a bound.
-extern int (*g_pfnGetMainWindowSize)(int32_t* pnWidth, int32_t* pnHeight);
-
 // Clears the record (presence map, count, slots); text buffers are kept.
 void ClearCommandArgs(void);
 // Releases the text buffers (tests and shut-down).

@@ -2,9 +2,6 @@
 // while the main window is inactive.
 #include "script/dispatch.h"
 
-#include <array>
-#include <utility>
-
 #include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/frame_loop.h"
@@ -12,19 +9,8 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
-#include "image/frame_sheet.h"
-#include "script/cmd_decl.h"
-#include "script/cmd_engine.h"
-#include "script/cmd_flow.h"
-#include "script/cmd_text.h"
-#include "script/cmd_thread.h"
-#include "imageproc/cmd_image_effect.h"
-#include "image/cmd_layer.h"
-#include "image/cmd_layer_info.h"
 #include "script/command_ids.h"
-#include "save/cmd_load.h"
-#include "save/cmd_save.h"
-#include "sound/cmd_sound.h"
+#include "script/script_hooks.h"
 
 namespace {
 
@@ -64,78 +50,14 @@ bool IsUnusedId(int nId)
            (nId >= 113 && nId <= 115) || nId >= 117;
 }
 
-// The handlers of this build, by id. A command not listed here runs its stand-in below.
-struct CMD_BINDING {
-    int nId;
-    CMD_HANDLER pfn;
-};
-const CMD_BINDING kBuiltHandlers[] = {
-    {CMDID_NOP, CmdNop},     {CMDID_NOP9, CmdNop},    {CMDID_NOP77, CmdNop},   {CMDID_NOP80, CmdNop},
-    {CMDID_NOP82, CmdNop},   {CMDID_NOP83, CmdNop},   {CMDID_NOP84, CmdNop},
-
-    // Declarations and assignment.
-    {CMDID_DECLARE_INT, CmdDeclareInt}, {CMDID_DECLARE_FLOAT, CmdDeclareFloat},
-    {CMDID_DECLARE_STRING, CmdDeclareString}, {CMDID_ASSIGN, CmdAssign},
-
-
-    // Flow control.
-    {CMDID_ELSE, CmdElse},             {CMDID_GOTO, CmdGoto},           {CMDID_GOSUB, CmdGosub},
-    {CMDID_IF, CmdIf},                 {CMDID_BRANCH_END, CmdBranchEnd}, {CMDID_IF_BREAK, CmdIfBreak},
-    {CMDID_IF_RETRY, CmdIfRetry},      {CMDID_END_IF, CmdEndIf},        {CMDID_LABEL_EXISTS, CmdLabelExists},
-    {CMDID_LOOP, CmdLoop},             {CMDID_BREAK, CmdBreak},         {CMDID_CONTINUE, CmdContinue},
-    {CMDID_LOOP_END, CmdLoopEnd},      {CMDID_RETURN, CmdReturn},
-
-    // Script threads.
-    {CMDID_SCRIPT_LIST, CmdScriptList}, {CMDID_THREAD, CmdThread}, {CMDID_THREAD_END, CmdThreadEnd},
-    {CMDID_THREAD_INFO, CmdThreadInfo},
-
-    // Engine control.
-    {CMDID_QUIT, CmdQuit}, {CMDID_SET_SWITCHES, CmdSetSwitches}, {CMDID_ARGS_ONLY15, CmdArgsOnly15},
-    {CMDID_FRAME_RATE, CmdFrameRate}, {CMDID_INPUT_SWITCHES, CmdInputSwitches}, {CMDID_NOP51, CmdNop51},
-    {CMDID_ARGS_ONLY88, CmdArgsOnly88}, {CMDID_ENGINE_SETTINGS, CmdEngineSettings},
-    {CMDID_ARGS_ONLY99, CmdArgsOnly99}, {CMDID_WAIT, CmdWait},
-
-    // Message texts.
-    {CMDID_TEXT_APPEND, CmdTextAppend}, {CMDID_TEXT_APPEND_EXPR, CmdTextAppendExpr}, {CMDID_TEXT_END, CmdTextEnd},
-
-    // Frame sheets.
-    {CMDID_FRAME_SHEET_LOAD, CmdFrameSheetLoad}, {CMDID_FRAME_SHEET_FREE, CmdFrameSheetFree},
-    {CMDID_FRAME_SHEET_INFO, CmdFrameSheetInfo},
-
-    // Layers.
-    {CMDID_LAYER, CmdLayer}, {CMDID_LAYER_DELETE, CmdLayerDelete}, {CMDID_LAYER_INFO, CmdLayerInfo},
-
-    // Image effects.
-    {CMDID_IMAGE_EFFECT, CmdImageEffect},
-
-    // Save data.
-    {CMDID_LOAD, CmdLoad}, {CMDID_SAVE, CmdSave}, {CMDID_SAVE_CLEAR, CmdSaveClear},
-
-    // Sound.
-    {CMDID_SOUND, CmdSound}, {CMDID_SOUND_DELETE, CmdSoundDelete}, {CMDID_SOUND_GET, CmdSoundGet},
-};
-
-// A command this build does not carry yet: the game stops with the unknown-command error, naming
-// the command, instead of running on without it.
-template <int ID>
-int CmdNotBuilt(void)
-{
-    ReportScriptErrorF(900050, 1, kCommandNames[ID]);
-    DebugTrace("command not built", kCommandNames[ID]);
-    return -1;
-}
-template <size_t... I>
-constexpr std::array<CMD_HANDLER, KX_COMMAND_IDS> MakeStandIns(std::index_sequence<I...>)
-{
-    return {&CmdNotBuilt<static_cast<int>(I)>...};
-}
-constexpr std::array<CMD_HANDLER, KX_COMMAND_IDS> kStandIns = MakeStandIns(std::make_index_sequence<KX_COMMAND_IDS>());
-
 enum { KX_ERR_UNKNOWN_COMMAND = 900050 };
 
 }  // namespace
 
 CMD_HANDLER g_apfnCmdHandlers[KX_CMD_HANDLER_SLOTS];
+
+CMD_HANDLER g_apfnCommandTable[KX_COMMAND_IDS];
+uint8_t g_abCommandBuilt[KX_COMMAND_IDS];
 
 void FillCmdHandlers(int nCommands)
 {
@@ -143,24 +65,24 @@ void FillCmdHandlers(int nCommands)
     if (nCommands > KX_COMMAND_IDS) nCommands = KX_COMMAND_IDS;
     for (CMD_HANDLER& pfn : g_apfnCmdHandlers) pfn = CmdUnknown;
     for (int i = 0; i < nCommands; ++i)
-        if (!IsUnusedId(i)) g_apfnCmdHandlers[i] = kStandIns[static_cast<size_t>(i)];
-    for (const CMD_BINDING& b : kBuiltHandlers)
-        if (b.nId < nCommands) g_apfnCmdHandlers[b.nId] = b.pfn;
+        if (!IsUnusedId(i) && g_apfnCommandTable[i]) g_apfnCmdHandlers[i] = g_apfnCommandTable[i];
 }
-
-// The table is usable before the command table is read (tests, tools).
-static const int s_nHandlersFilled = (FillCmdHandlers(KX_COMMAND_IDS), 1);
 
 int IsCommandBuilt(int nId)
 {
-    for (const CMD_BINDING& b : kBuiltHandlers)
-        if (b.nId == nId) return 1;
-    return 0;
+    return nId >= 0 && nId < KX_COMMAND_IDS && !IsUnusedId(nId) && g_abCommandBuilt[nId];
+}
+
+int ReportCommandNotBuilt(int nId)
+{
+    const char* pszName = GetCommandName(nId);
+    ReportScriptErrorF(KX_ERR_UNKNOWN_COMMAND, 1, pszName ? pszName : "");
+    DebugTrace("command not built", pszName ? pszName : "");
+    return -1;
 }
 
 const char* GetCommandName(int nId)
 {
-    (void)s_nHandlersFilled;
     return nId >= 0 && nId < KX_COMMAND_IDS ? kCommandNames[nId] : nullptr;
 }
 
@@ -175,8 +97,6 @@ int CmdUnknown(void)
 // ---- Engine pause ---------------------------------------------------------------------------------
 
 int64_t g_llPauseStart = 0;
-int (*g_pfnIsMainWindowActive)(void) = nullptr;
-void (*g_pfnAddPausedTime)(uint32_t dwSpan) = nullptr;
 
 namespace {
 
@@ -220,7 +140,7 @@ void LeavePause(void)
     if (!g_bEnginePaused) return;
     g_bEnginePaused = 0;
     const uint32_t dwSpan = PlatGetTime() - static_cast<uint32_t>(g_llPauseStart);
-    if (g_pfnAddPausedTime) g_pfnAddPausedTime(dwSpan);
+    g_ScriptHooks.pfnAddPausedTime(dwSpan);
     g_llPauseStart = 0;
 }
 
@@ -230,7 +150,7 @@ void UpdatePauseState(void)
         g_bEnginePaused = 0;
         return;
     }
-    const int bActive = g_pfnIsMainWindowActive ? g_pfnIsMainWindowActive() : 1;
+    const int bActive = g_ScriptHooks.pfnIsMainWindowActive();
     if (!bActive && !g_bEnginePaused)
         EnterPause();
     else if (bActive && g_bEnginePaused)

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/script_thread.h"
+#include "script/command_ids.h"
 
 struct TREE_NODE;
 
@@ -12,14 +13,20 @@ struct TREE_NODE;
 enum { KX_CMD_HANDLER_SLOTS = 256 };
 extern CMD_HANDLER g_apfnCmdHandlers[KX_CMD_HANDLER_SLOTS];
 
-// Fills the table: CmdUnknown everywhere, then the bound handlers of ids below nCommands (the
-// command count of kxc.kbn, at most 121). A command whose handler is not part of this build is bound
-// to a stand-in that reports 900050 with the command's name. Called by the command-table loader;
-// the table is also filled for 121 commands before main.
+// The handler of every command id of this build and whether it is built, installed by the
+// composition root (root/command_table.cpp). A command whose subsystem is not built yet is bound to
+// a stand-in in that subsystem's folder, which reports 900050 with the command's name.
+extern CMD_HANDLER g_apfnCommandTable[KX_COMMAND_IDS];
+extern uint8_t g_abCommandBuilt[KX_COMMAND_IDS];
+// Fills the table: CmdUnknown everywhere, then the installed handlers of the ids below nCommands
+// (the command count of kxc.kbn, at most 121) that name a command. Called by the command-table
+// loader, and once the composition root has installed the handlers.
 void FillCmdHandlers(int nCommands);
-// The name of a command id (as this engine knows it, for messages), or NULL beyond the table.
-// 1 when this build carries the command's handler, 0 when it runs the not-yet-built stand-in.
+// 1 when this build carries the command's handler, 0 when a stand-in answers for it.
 int IsCommandBuilt(int nId);
+// What a stand-in does: reports 900050 (fatal) with the command's name, -1.
+int ReportCommandNotBuilt(int nId);
+// The name of a command id (as this engine knows it, for messages), or NULL beyond the table.
 const char* GetCommandName(int nId);
 
 // Does nothing: returns 0 (ids 0, 9, 77, 80, 82-84; the expression opcode ',').
@@ -40,11 +47,8 @@ void UpdatePauseState(void);
 void EnterPause(void);
 void LeavePause(void);
 
-// Hooks of the parts that own them; NULL is skipped.
-// 1 while the main window is active (default: a missing window counts as active).
-extern int (*g_pfnIsMainWindowActive)(void);
-// Adds the span of a finished pause to the paused-time totals of the running script timers.
-extern void (*g_pfnAddPausedTime)(uint32_t dwSpan);
+// The pause asks g_ScriptHooks (script/script_hooks.h) whether the main window is active and
+// hands a finished pause to the script timers through it.
 
 // A zeroed SCRIPT_THREAD with zeroed level-0 entries of its if, call and loop stacks and both run
 // flags 1, made the node's payload. NULL after error 100010 (fatal): nothing is attached.

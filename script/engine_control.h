@@ -14,7 +14,7 @@ extern int64_t g_allTimerStopTime[KX_SCRIPT_TIMERS];   // 0 while running
 extern uint32_t g_anTimerPaused[KX_SCRIPT_TIMERS];
 
 // Every timer runs from now (start-up); from then on the engine pause's spans reach the timers
-// (g_pfnAddPausedTime of the dispatcher).
+// (g_ScriptHooks.pfnAddPausedTime).
 void StartScriptTimers(void);
 // Timer nTimer (1..4): a running timer stops at now; a stopped one runs again and the span it stood
 // still is added to its offset. Anything else (already in that state, another number) changes
@@ -39,12 +39,8 @@ extern uint8_t g_bCursorShown;
 // The main window swallows the screen-saver system command (1 at load).
 extern uint8_t g_bBlockScreenSaver;
 
-// Steps of the display that a new game screen size takes; NULL (not yet part of the build) is
-// skipped. The output size is computed again for the current target size; the main window's client
-// area is cleared to black; the Direct3D device is reset.
-extern void (*g_pfnComputeOutputSize)(void);
-extern void (*g_pfnClearWindowBlack)(void);
-extern void (*g_pfnResetDirect3D)(void);
+// What a new game screen size takes of the display goes through g_ScriptHooks
+// (script/script_hooks.h).
 
 // ---- Keys ----
 // A script's write to a key's hold counter: for a released key the counter takes the value when

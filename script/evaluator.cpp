@@ -729,8 +729,6 @@ void InstallEvaluator(void)
 {
     InitEvaluatorTables();
     RegisterExprOps(1);
-    g_EngineHooks.pfnInitEvaluatorTables = InitEvaluatorTables;
-    g_EngineHooks.pfnRegisterExprOps = RegisterExprOps;
     g_pfnEvalVarDefText = EvalVarDefText;
 }
 

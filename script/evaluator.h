@@ -129,6 +129,6 @@ int RunExprCode(const uint8_t* pbCode, uint32_t nLen);
 void RegisterExprOps(int bFull);
 // Fills the evaluator tables by type.
 void InitEvaluatorTables(void);
-// Installs the start-up steps (engine hooks) and the variable store's evaluator of initial texts.
-// Also done once when the program starts; calling it again changes nothing.
+// Fills the evaluator's tables and gives the variable store its evaluator of initial texts.
+// Calling it again changes nothing.
 void InstallEvaluator(void);

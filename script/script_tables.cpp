@@ -523,11 +523,6 @@ int StartScriptSystem(void)
     return 0;
 }
 
-void InstallScriptSystem(void)
-{
-    g_EngineHooks.pfnStartScriptSystem = StartScriptSystem;
-}
-
 void FreeScriptTables(void)
 {
     for (int i = 0; i < KX_ERROR_TABLE_MAX; ++i) {

@@ -74,9 +74,6 @@ int ApplyVarDefs(int nKey);
 // start body (104060) failed, -1 the thread tree has no node "SYSTEM".
 int StartScriptSystem(void);
 
-// Installs StartScriptSystem as the start-up hook (g_EngineHooks). Start-up calls it once, before
-// the engine's start-up steps run.
-void InstallScriptSystem(void);
 
 // Releases every table, the loaded bodies included, and puts the counts back to 0 (tests and
 // shut-down).

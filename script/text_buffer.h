@@ -42,6 +42,6 @@ int CreateTextBuffer(void);
 int ClearTextBuffer(void);
 // Releases the buffer (shut-down and tests).
 void FreeTextBuffer(void);
-// Connects CreateTextBuffer to the once-only start-up tables and ClearTextBuffer to the frame
-// step's text-clear request (g_EngineHooks).
-void InstallTextBuffer(void);
+// The start-up and frame steps: CreateTextBuffer and ClearTextBuffer without their results.
+void CreateTextBufferStep(void);
+void ClearTextBufferStep(void);

@@ -211,8 +211,9 @@ void StopAllSounds(void);
 void FormatSoundError(int32_t nCode, char* pszOut, size_t nSize);
 // Shows the error box "DEBUG Message" for a code and sets the engine stop flag.
 void ShowSoundError(int32_t nCode);
-// Puts the sound system's start-up and shut-down steps into g_EngineHooks.
-void InstallSound(void);
+// The start-up and shut-down steps of the sound device: 0, or non-zero when no device opens.
+int InitDirectSoundHook(void);
+void ReleaseDirectSoundHook(void);
 
 // ---------------------------------------------------------------------------------------------
 // Channels and streaming

@@ -465,12 +465,3 @@ void ShowSoundError(int32_t nCode)
     PlatMessageBoxA("DEBUG Message", szText, PLAT_MB_OK);
     g_bEngineStop.store(1);
 }
-
-// ---------------------------------------------------------------------------------------------
-
-void InstallSound(void)
-{
-    g_EngineHooks.pfnInitDirectSound = InitDirectSoundHook;
-    g_EngineHooks.pfnStartSoundSystem = StartSoundSystem;
-    g_EngineHooks.pfnReleaseDirectSound = ReleaseDirectSoundHook;
-}

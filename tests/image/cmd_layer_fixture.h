@@ -74,6 +74,7 @@ protected:
     SCRIPT_BUILDER b;
     WINDOW_STATE aWindow[KX_WINDOWS]{};
     WINDOW_STATE* apSavedWindow[KX_WINDOWS]{};
+    std::vector<KXE_ENTRY> messages;   // the game's message texts, so that report arguments can be read back
     static inline TREE_NODE* s_pLayerSet = nullptr;
     static inline LAYER s_back{};
 
@@ -129,6 +130,7 @@ protected:
         game.defs.push_back(MakeTextVarDef(kVarText, "x"));
         game.defs.push_back(MakeIntVarDef(kVarInts, 99, {kArrayElems}));
         game.defs.push_back(MakeTextVarDef(kVarTexts, "x", {kArrayElems}));
+        game.errors = messages;
         game.scripts = {ScriptFromBuilder("main.txt", b)};
         ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
         ASSERT_EQ(StartScriptSystem(), 0);

@@ -6,10 +6,13 @@
 #include <functional>
 
 #include "core/kx_texts.h"
+#include "core/settings.h"
+#include "core/engine_globals.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "core/worker_pool.h"
+#include "script/command_ids.h"
 #include "tests/image/cmd_layer_fixture.h"
 
 using namespace layer_cmd_test;
@@ -322,4 +325,212 @@ TEST_F(LayerCmdTest, ComposedFrameShowsTheLayersTheCommandMade)
             EXPECT_NEAR(int(v & 0xFF), 0x80, 2) << x << "," << y;
         }
     StopWorkerThreads();
+}
+
+// Which arguments ask for a full redraw and mark the layer when they are the only change to an
+// existing layer: a value that changes, the order key and a second path always, a plain layer's
+// size without an image always; user values, the capture switch, paths and alpha from no layer
+// never, nor the Direct3D arguments while Direct3D is not in use.
+TEST_F(LayerCmdTest, WhichArgumentsRedrawAndMark)
+{
+    struct CASE {
+        const char* pszName;
+        ARGS args;
+        int bRedraw;
+    };
+    const std::vector<CASE> cases = {
+        {"nothing", {}, 0},
+        {"same opacity", {I(3, 256)}, 0},
+        {"opacity", {I(3, 100)}, 1},
+        {"same visibility", {I(2, 1)}, 0},
+        {"hidden", {I(2, 0)}, 1},
+        {"same x", {I(4, 0)}, 0},
+        {"x", {I(4, 3)}, 1},
+        {"same y times 100", {I(29, 0)}, 0},
+        {"y times 100", {I(29, 300)}, 1},
+        {"same saturation", {I(7, 128)}, 0},
+        {"saturation", {I(7, 0)}, 1},
+        {"same order key", {I(6, 3)}, 1},
+        {"mask threshold", {I(50, 7)}, 1},
+        {"mask vagueness", {I(53, 7)}, 1},
+        {"same angle", {I(34, 0)}, 0},
+        {"angle", {I(34, 5)}, 1},
+        {"GPU flag", {I(42, 1)}, 1},
+        {"same GPU colour balance", {I(41, 0x808080)}, 0},
+        {"fade", {I(44, 9)}, 1},
+        {"second path, empty", {T(43, "")}, 1},
+        {"width without an image", {I(9, 5)}, 1},
+        {"height without an image", {I(10, 5)}, 1},
+        {"user values", {I(56, 5), I(57, 6)}, 0},
+        {"capture", {I(26, 1)}, 0},
+        {"mask path", {T(51, "m"), I(52, 2)}, 0},
+        {"alpha from no layer", {T(48, "none")}, 0},
+        {"textures without Direct3D", {I(25, 1), I(24, 2)}, 0},
+        {"GPU frame without Direct3D", {I(27, 1)}, 0},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        Reset();
+        Layer({T(0, ":W0/"), I(9, 16), I(10, 8)});
+        Layer({T(0, "bg"), T(46, ""), I(6, 3)});
+        ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
+        ARGS args = {T(0, "bg")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Layer(args);
+        Run();
+        ASSERT_EQ(L("W0/bg")->nOpacity, 256);   // the second command has not run yet
+        ResetDirtyRects(g_pLayerRoot->pFirstChild);
+        L("W0", true)->bOwnValid = 0;
+        g_bFullRedraw = 0;
+        Pass();
+        EXPECT_TRUE(errors.reports.empty());
+        EXPECT_EQ(g_bFullRedraw, c.bRedraw);
+        EXPECT_EQ(L("W0", true)->bOwnValid, c.bRedraw);
+    }
+}
+
+// Arguments whose effect depends on the others of the same command or on the record as it is:
+// the fixed order of the positions and their twins, a twin left alone when the value does not
+// change, and the capture switch's values other than 0 and 1.
+TEST_F(LayerCmdTest, OrderAndTwinsOfTheFields)
+{
+    const std::vector<FIELD_CASE> cases = {
+        {"x then x100 in one command", {{I(4, 5), I(28, 250)}}, [](const LAYER* p, auto) { return p->llX; }, 2},
+        {"x100 given first still wins", {{I(28, 250), I(4, 5)}}, [](const LAYER* p, auto) { return p->llX100; }, 250},
+        {"y100 then y: y100 last", {{I(5, 9), I(29, -120)}}, [](const LAYER* p, auto) { return p->llY; }, -1},
+        {"same x keeps the twin", {{I(28, 250)}, {I(4, 2)}}, [](const LAYER* p, auto) { return p->llX100; }, 250},
+        {"new x sets the twin", {{I(28, 250)}, {I(4, 3)}}, [](const LAYER* p, auto) { return p->llX100; }, 300},
+        {"x times 100 wraps", {{I(4, INT64_MAX)}}, [](const LAYER* p, auto) { return p->llX100; }, -100},
+        {"capture 2 keeps the capture layer", {{I(26, 1)}, {I(26, 2)}},
+         [](auto, const TREE_NODE* n) { return int64_t(g_pCaptureLayer == n); }, 1},
+        {"first angle truncated", {{I(32, 7)}, {I(32, 3, ARGOP_MUL)}}, [](const LAYER* p, auto) { return int64_t(p->afGpuAngle[0]); }, 21},
+        {"user 1 *= with no clamp", {{I(56, INT64_MAX)}, {I(56, 2, ARGOP_MUL)}}, [](const LAYER* p, auto) { return p->llUser1; }, -2},
+        {"opacity = is clamped", {{I(3, -7)}}, [](const LAYER* p, auto) { return p->nOpacity; }, 0},
+        {"scale into buffer -= below 0", {{I(45, 1)}, {I(45, 5, ARGOP_SUB)}}, [](const LAYER* p, auto) { return p->bScaleIntoBuffer; }, 0},
+        {"visible is not an operator", {{I(2, 3, ARGOP_ADD)}}, [](const LAYER* p, auto) { return p->bVisible; }, 3},
+    };
+    for (const FIELD_CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        Reset();
+        Layer({T(0, "bg"), T(46, ""), I(6, 3)});
+        for (const ARGS& a : c.cmds) {
+            ARGS args = {T(0, "bg")};
+            args.insert(args.end(), a.begin(), a.end());
+            Layer(args);
+        }
+        Run();
+        EXPECT_TRUE(errors.reports.empty());
+        const TREE_NODE* pNode = Node("W0/bg");
+        ASSERT_NE(GetNodeLayer(pNode), nullptr);
+        EXPECT_EQ(c.get(GetNodeLayer(pNode), pNode), c.llExpected);
+    }
+}
+
+// Under a GPU renderer (drawing the layers or presenting the frame) a move marks only the new
+// place; the old one is left to the GPU.
+TEST_F(LayerCmdTest, UnderTheGpuAMoveMarksOnlyTheNewPlace)
+{
+    for (uint8_t* pFlag : {&g_bGpuPresent, &g_bGpuDirect}) {
+        SCOPED_TRACE(pFlag == &g_bGpuPresent ? "GPU presents" : "GPU draws");
+        Reset();
+        Layer({T(0, ":W0/"), I(9, 16), I(10, 8)});
+        Layer({T(0, "bg"), T(46, ""), I(6, 1)});
+        ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
+        Layer({T(0, "bg"), I(4, 10), I(5, 3)});
+        Run();
+        ResetDirtyRects(g_pLayerRoot->pFirstChild);
+        L("W0", true)->bOwnValid = 0;
+        *pFlag = 1;
+        Pass();
+        *pFlag = 0;
+        ASSERT_EQ(L("W0/bg")->llX, 10);
+        const LAYER* W = L("W0", true);
+        ASSERT_TRUE(W->bOwnValid);
+        EXPECT_EQ(W->rcOwn.llLeft, 10);
+        EXPECT_EQ(W->rcOwn.llTop, 3);
+    }
+}
+
+// Under Direct3D the texture argument turns a CPU layer into a texture layer and asks for the
+// upload with the mip flag (argument 24 minus 1, else 0) and the tile limits; a failed upload ends
+// the command before the later arguments. Argument 27 renders the GPU frame.
+TEST_F(LayerCmdTest, TexturesAndTheGpuFrameUnderDirect3D)
+{
+    struct UPLOAD {
+        const LAYER* pLayer;
+        int nMip, nTileWidth, nTileHeight;
+    };
+    static std::vector<UPLOAD> s_uploads;
+    static int s_nFrames;
+    s_uploads.clear();
+    s_nFrames = 0;
+    const uint8_t bSavedDirect3D = g_bDirect3D;
+    int (*pfnSavedRender)(void) = g_pfnRenderGpuFrame;
+    g_bDirect3D = 1;
+    g_pfnUploadLayerTextures = [](LAYER* p, int nMip, int w, int h) {
+        s_uploads.push_back({p, nMip, w, h});
+        return nMip == 5 ? -1 : 0;
+    };
+    g_pfnRenderGpuFrame = [] { return ++s_nFrames, 0; };
+    Layer({T(0, "a"), T(46, ""), I(6, 1), I(25, 1), I(24, 3)});
+    Layer({T(0, "b"), T(46, ""), I(6, 2), I(25, 1), I(27, 1)});
+    Layer({T(0, "c"), T(46, ""), I(6, 3), I(25, 2), I(24, 3)});
+    Layer({T(0, "d"), T(46, ""), I(6, 4), I(25, 1), I(24, 6), I(30, 77)});
+    Run();
+    g_bDirect3D = bSavedDirect3D;
+    g_pfnUploadLayerTextures = nullptr;
+    g_pfnRenderGpuFrame = pfnSavedRender;
+    EXPECT_TRUE(errors.reports.empty());
+    ASSERT_EQ(s_uploads.size(), 3u);
+    EXPECT_EQ(s_uploads[0].pLayer, L("W0/a"));
+    EXPECT_EQ(s_uploads[0].nMip, 2);
+    EXPECT_EQ(s_uploads[0].nTileWidth, KX_LAYER_TILE_WIDTH_LIMIT);
+    EXPECT_EQ(s_uploads[0].nTileHeight, KX_LAYER_TILE_HEIGHT_LIMIT);
+    EXPECT_EQ(s_uploads[1].pLayer, L("W0/b"));
+    EXPECT_EQ(s_uploads[1].nMip, 0);
+    EXPECT_EQ(s_uploads[2].pLayer, L("W0/d"));
+    EXPECT_EQ(L("W0/a")->bKind, LAYERKIND_TEXTURE);
+    EXPECT_EQ(L("W0/a")->bMip, 2);
+    EXPECT_EQ(L("W0/c")->bKind, LAYERKIND_CPU);
+    EXPECT_EQ(L("W0/c")->bMip, 0);
+    EXPECT_EQ(L("W0/d")->bKind, LAYERKIND_TEXTURE);
+    EXPECT_EQ(L("W0/d")->llScaleX, KX_SCALE_100_PERCENT);
+    EXPECT_EQ(s_nFrames, 1);
+}
+
+// The refusals name the command, the argument and the path they are about, with the values.
+TEST_F(LayerCmdTest, RefusalsNameTheirArgumentOrPath)
+{
+    struct CASE {
+        std::vector<ARGS> cmds;
+        int nId;
+        const char* pszText;   // the message after the command's name
+    };
+    const std::vector<CASE> cases = {
+        {{{T(0, "bg"), I(3, 5)}}, KX_ERR_LAYER_MISSING, "W0/bg"},
+        {{{T(0, "bg"), I(6, 1), T(47, "none")}}, KX_ERR_LAYER_SHARE_MISSING, "W0/none"},
+        {{{T(0, "g/"), I(6, 2), I(9, -4), I(10, 3)}}, KX_ERR_ARG_MINIMUM, "l9|-4|0"},
+        {{{T(0, "g/"), I(6, 2), I(9, 4), I(10, -3)}}, KX_ERR_ARG_MINIMUM, "l10|-3|0"},
+        {{{T(0, "g/"), I(6, 2), I(9, 4), I(10, 3)}, {T(0, "g/"), I(10, -1)}}, KX_ERR_ARG_MINIMUM, "l10|-1|0"},
+        {{{T(0, "g/"), I(6, 2), I(9, 4), I(10, 3)}, {T(0, "g/"), I(9, int64_t(1) << 33)}}, KX_ERR_ARG_RANGE,
+         "l9|8589934592|0|8192"},
+        {{{T(0, "bg"), I(6, 1), T(46, ""), I(9, 4), I(10, int64_t(1) << 33)}}, KX_ERR_ARG_RANGE, "l10|8589934592|0|8192"},
+        {{{T(0, "bg"), I(6, 1), T(46, ""), I(9, int64_t(1) << 33), I(10, 4)}}, KX_ERR_ARG_RANGE, "l9|8589934592|0|8192"},
+        {{{T(0, "bg"), T(46, "")}}, KX_ERR_LAYER_NO_ORDER, ""},
+        {{{T(0, "g/"), I(6, 1), T(47, "x")}}, KX_ERR_LAYER_GROUP_IMAGE, ""},
+        {{{T(0, "bg"), I(6, 1), T(46, ""), I(10, 4)}}, KX_ERR_LAYER_SIZE_PAIR, ""},
+    };
+    messages = {{KX_ERR_LAYER_MISSING, "E|%s|%s"},   {KX_ERR_LAYER_SHARE_MISSING, "E|%s|%s"},
+                {KX_ERR_ARG_MINIMUM, "E|%s|%s|%I64d|%d"}, {KX_ERR_ARG_RANGE, "E|%s|%s|%I64d|%d|%d"},
+                {KX_ERR_LAYER_NO_ORDER, "E|%s|"},    {KX_ERR_LAYER_GROUP_IMAGE, "E|%s|"},
+                {KX_ERR_LAYER_SIZE_PAIR, "E|%s|"}};
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszText);
+        Reset();
+        for (const ARGS& a : c.cmds) Layer(a);
+        Run();
+        ASSERT_EQ(FirstError(), std::make_pair(c.nId, 1));
+        const std::string strWant = std::string("E|") + LayerCmdName(CMDID_LAYER) + "|" + c.pszText;
+        EXPECT_NE(errors.reports[0].strText.find(strWant), std::string::npos) << errors.reports[0].strText;
+    }
 }

@@ -208,3 +208,64 @@ TEST_F(LayerCmdTest, MissingLayersAndMissingCoordinates)
     EXPECT_EQ(g_bEngineStop.load(), 1);
     EXPECT_EQ(GetVarInt(kVarInts, 3), 99);
 }
+
+// The first present question decides, group-only questions counting only for a group path; the
+// child questions without a child number, and window numbers outside 0..3.
+TEST_F(LayerCmdTest, InfoTakesTheFirstPresentQuestion)
+{
+    aWindow[0].nWidth = 40;
+    aWindow[0].nHeight = 30;
+    aWindow[0].nMouseX = 1;
+    aWindow[0].nMouseY = 1;
+    aWindow[3].nWidth = 40;
+    aWindow[3].nHeight = 30;
+    aWindow[3].nMouseX = 2;
+    aWindow[3].nMouseY = 0;
+    dir.Write("pic.bmp", Bmp(3, 2, {0x102030, 0x405060, 0x708090, 0xA0B0C0, 0xD0E0F0, 0x010203}));
+    Layer({T(0, "p"), I(6, 7), T(46, "pic.bmp"), I(3, 100), I(56, 21)});
+    Layer({T(0, "g/"), I(6, 8), I(9, 4), I(10, 4), I(56, 5)});
+    Layer({T(0, "g/c"), I(6, 1), T(46, ""), I(56, 3)});
+    Layer({T(0, "g/d/"), I(6, 2), I(9, 1), I(10, 1)});
+    const std::vector<INFO_CASE> cases = {
+        {{T(0, "p"), I(28, 1), I(26, 1)}, 21},           // a search needs a group path: user value 1
+        {{T(0, "p"), I(25, 1), I(2, 1)}, 1},
+        {{T(0, "p"), I(31, 1), I(32, 1), I(4, 1)}, 100},
+        {{T(0, "g/"), I(13, 1), I(7, 1)}, 8},
+        {{T(0, "g/"), I(29, 1), I(26, 1)}, 5},
+        {{T(0, "g/"), I(28, 1), I(26, 0)}, 1},            // the search comes before the user value
+        {{T(0, "g/"), I(28, 1), I(26, 3), I(29, 1)}, 2},
+        {{T(0, "g/"), I(31, 1)}, 0},                      // no child number
+        {{T(0, "g/"), I(31, 1), I(32, 0)}, 0},
+        {{T(0, "g/"), I(29, 1), I(30, 1)}, 2},
+        {{T(0, "g/"), I(13, 1)}, 4},
+        {{T(0, "p"), I(21, -3)}, 0xD0E0F0},               // window 0
+        {{T(0, "p"), I(21, 99)}, 0x708090},               // window 3
+        {{T(0, "p"), I(25, 1)}, 0},                        // no selector
+        {{T(0, "p"), I(25, 1), I(34, 4)}, 2},
+    };
+    AskAndExpect({}, cases);
+}
+
+// A layer pixel names the coordinate that is missing.
+TEST_F(LayerCmdTest, LayerPixelNamesTheMissingCoordinate)
+{
+    struct CASE {
+        ARGS args;
+        const char* pszArg;
+    };
+    const std::vector<CASE> cases = {{{I(35, 0)}, "|i34"}, {{I(34, 0)}, "|i35"}, {{}, "|i34"}};
+    messages = {{KX_ERR_LAYER_INFO_POINT, "P|%s|%s"}};
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszArg);
+        Reset();
+        Layer({T(0, "p"), I(6, 1), T(46, "")});
+        ARGS args = {T(0, "p"), I(24, 1)};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(layer_cmd_test::OutInt());
+        Info(args);
+        Run();
+        ASSERT_EQ(FirstError(), std::make_pair(int(KX_ERR_LAYER_INFO_POINT), 1));
+        EXPECT_NE(errors.reports[0].strText.find(c.pszArg), std::string::npos) << errors.reports[0].strText;
+        EXPECT_EQ(OutInt(), 99);
+    }
+}

@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
+#include "core/window_record.h"
 #include "script/command_args.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
@@ -122,13 +123,9 @@ char g_szFmtColour[] = "C2:%s:%s:%I64d";
 char g_szFmtAbove3[] = "A3:%s:%s:%I64d:%d";
 char g_szFmtNegative[] = "N:%s:%s:%I64d";
 
-int32_t g_nTestWidth = 640, g_nTestHeight = 480;
-int TestWindowSize(int32_t* pW, int32_t* pH)
-{
-    *pW = g_nTestWidth;
-    *pH = g_nTestHeight;
-    return 0;
-}
+// The main window's record, 640 x 480, for the check kinds bounded by its size.
+WINDOW_STATE g_TestMainWindow;
+WINDOW_STATE* g_pSavedMainWindow = nullptr;
 
 enum { CMD_PROBE = 1, CMD_CHECK = 2 };
 
@@ -144,9 +141,11 @@ protected:
         ASSERT_EQ(CreateVarTable(1100), 0);
         InstallEvaluator();
         g_SysVarHooks = {};
-        g_pfnGetMainWindowSize = TestWindowSize;
-        g_nTestWidth = 640;
-        g_nTestHeight = 480;
+        g_pSavedMainWindow = g_apWindowState[0];
+        g_TestMainWindow = WINDOW_STATE{};
+        g_TestMainWindow.nWidth = 640;
+        g_TestMainWindow.nHeight = 480;
+        g_apWindowState[0] = &g_TestMainWindow;
         const std::pair<int, char*> texts[] = {{101000, g_szFmtRange}, {101010, g_szFmtMinimum},
                                                {101020, g_szFmtColourNone}, {101030, g_szFmtColour},
                                                {101210, g_szFmtAbove3}, {101220, g_szFmtNegative}};
@@ -159,7 +158,7 @@ protected:
     void TearDown() override
     {
         g_nErrorTexts = 0;
-        g_pfnGetMainWindowSize = nullptr;
+        g_apWindowState[0] = g_pSavedMainWindow;
         g_pCurThread = nullptr;
         g_nCurCommand = 0;
         g_nScripts = 0;

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "root/startup.h"
+
 int main(int argc, char** argv)
 {
     // Tests never open a real display or sound device unless a test asks for one; times are UTC.
@@ -12,6 +14,8 @@ int main(int argc, char** argv)
     setenv("TZ", "UTC", 1);
     tzset();
     setenv("KX_TEST_DATA", KX_TEST_DATA_DIR, 0);
+    // The engine is wired as the program wires it; tests put their own parts in over it.
+    InstallEngineParts();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

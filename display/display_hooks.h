@@ -1,0 +1,22 @@
+// The display's hook table: the window procedure's calls to presentation, the cursor and the window
+// commands' parts (click layer, tray icon). The display owns it and calls through it; the
+// composition root (root/wiring.cpp) installs every slot, so none is NULL. Tests put their own
+// functions into single slots and reinstall the wiring afterwards.
+#pragma once
+
+struct WINDOW_STATE;
+
+struct DISPLAY_HOOKS {
+    // Presents the window's picture again (paint, activation, tray click).
+    int (*pfnRepaintWindow)(WINDOW_STATE* pState);
+    // 1 when the window's click layer has a non-black pixel under the window's mouse position (as
+    // the input step sampled it).
+    int (*pfnClickLayerHit)(WINDOW_STATE* pState);
+    // Makes the cursor visible (before the quit question).
+    void (*pfnRequestCursorShow)(void);
+    // Marks the main window's layer set wholly dirty (the tray popup redraws it).
+    void (*pfnMarkLayerSetDirty)(WINDOW_STATE* pState);
+    // The main window's tray icon and window-shape bitmap go with the window.
+    void (*pfnRemoveTrayIcon)(void);
+};
+extern DISPLAY_HOOKS g_DisplayHooks;

@@ -1,0 +1,42 @@
+// Stand-ins for the display's parts that are not built yet (see display/standins.h).
+#include "display/standins.h"
+
+#include "script/command_ids.h"
+#include "script/dispatch.h"
+
+MENU_ITEM* AttachMenuItem(TREE_NODE*, const char*) { return nullptr; }
+void ReleaseMenuItem(MENU_ITEM*) {}
+void CreateMenuHostWindow(void) {}
+void UpdateMenuBarAutoShow(void) {}
+void ServePopupMenuRequest(void) {}
+void DestroyMenus(void) {}
+int CmdMenuItem(void) { return ReportCommandNotBuilt(CMDID_MENU_ITEM); }
+int CmdMenuPopup(void) { return ReportCommandNotBuilt(CMDID_MENU_POPUP); }
+int CmdMenuDelete(void) { return ReportCommandNotBuilt(CMDID_MENU_DELETE); }
+int CmdMenuGet(void) { return ReportCommandNotBuilt(CMDID_MENU_GET); }
+int CmdArgsOnly66(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY66); }
+int CmdArgsOnly67(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY67); }
+int CmdArgsOnly68(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY68); }
+
+void SetFullscreen(int) {}
+int LeaveFullscreen(void) { return 0; }
+void ComputeOutputSize(void) {}
+
+int ClickLayerHit(WINDOW_STATE*) { return 0; }
+void MarkLayerSetDirty(WINDOW_STATE*) {}
+void RemoveTrayIcon(void) {}
+int CmdMouse(void) { return ReportCommandNotBuilt(CMDID_MOUSE); }
+int CmdTrayIcon(void) { return ReportCommandNotBuilt(CMDID_TRAY_ICON); }
+int CmdArgsOnly101(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY101); }
+int CmdWindow(void) { return ReportCommandNotBuilt(CMDID_WINDOW); }
+int CmdWindowHide(void) { return ReportCommandNotBuilt(CMDID_WINDOW_HIDE); }
+int CmdWindowInfo(void) { return ReportCommandNotBuilt(CMDID_WINDOW_INFO); }
+
+int InitDirect3D(void) { return 0; }
+void ReleaseDirect3D(void) {}
+void ResetDirect3D(void) {}
+void ReleaseLayerTextures(LAYER*) {}
+int UploadLayerTextures(LAYER*, int, int, int) { return 0; }
+int RenderGpuFrame(void) { return 0; }
+int PasteLayerTexturesGpu(TREE_NODE*, TREE_NODE*) { return 0; }
+int CaptureLayerGpu(TREE_NODE*, TREE_NODE*) { return 0; }
