@@ -331,9 +331,15 @@ int PrepareGlyphFont(int32_t nSize, int32_t nHeight, int32_t bBold, int32_t nFon
     if (r.bKeyValid && r.pFont && r.pBits && r.nKeySize == nSize && r.nKeyHeight == nHeight &&
         r.nKeyFontHeight == nFontHeight && r.nKeyBold == bBold && r.nKeyFont == nFont)
         return 0;
+    // A new cell size keeps the font, a new font keeps a bitmap of the same side: the objects that
+    // fit the new key already are kept, the others made again.
+    const bool bSameFont = r.bKeyValid && r.pFont && r.nKeyFontHeight == nFontHeight && r.nKeyBold == bBold &&
+                           r.nKeyFont == nFont;
     r.bKeyValid = 0;
-    if (r.pFont) PlatGlyphFontDestroy(r.pFont);
-    r.pFont = nullptr;
+    if (!bSameFont && r.pFont) {
+        PlatGlyphFontDestroy(r.pFont);
+        r.pFont = nullptr;
+    }
     const int32_t nBytes = nSide * nSide / 8;
     if (!r.pBits || r.nBitsBytes != nBytes) {
         std::free(r.pBits);
@@ -346,7 +352,8 @@ int PrepareGlyphFont(int32_t nSize, int32_t nHeight, int32_t bBold, int32_t nFon
     }
     r.nSide = nSide;
     // No font list at all leaves nothing to make a glyph font from.
-    if (nFont >= 0 && nFont < g_nFonts) r.pFont = PlatGlyphFontCreate(GetFontName(nFont), nFontHeight, bBold ? 1 : 0);
+    if (!r.pFont && nFont >= 0 && nFont < g_nFonts)
+        r.pFont = PlatGlyphFontCreate(GetFontName(nFont), nFontHeight, bBold ? 1 : 0);
     if (!r.pFont) {
         ReportError(KX_ERR_GLYPH_FONT, 1);
         return -1;
