@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "root/startup.h"
 #include "core/engine_tables.h"
 #include "core/object_tree.h"
 #include "image/layer.h"
@@ -26,7 +27,7 @@ struct TREE {
         FillMulDivTables();
         InitBlendTables();
         FillPixelOps(&g_PixelOps, 3, DetectPixelOpsSimd());
-        g_LayerHooks = {};
+        InstallEngineParts();
         g_pLayerRoot = CreateRootNode();
         pFirst = CreateNode(g_pLayerRoot, "a", 0, 1);
         pSecond = CreateNode(g_pLayerRoot, "b", 0, 2);

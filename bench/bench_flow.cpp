@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
+#include "core/engine_hooks.h"
 #include "core/compiler_link.h"
 #include "core/engine_globals.h"
 #include "core/errors.h"
@@ -101,7 +103,7 @@ struct FLOW_GAME {
         g_pThreadRoot = nullptr;
         g_apCompilerFiles = nullptr;
         g_nCompilerFiles = 0;
-        g_pfnScriptLocation = nullptr;
+        InstallEngineParts();
     }
 
     void Run(benchmark::State& state)

@@ -59,6 +59,9 @@ extern int32_t g_nTargetWidth, g_nTargetHeight;
 
 // Direct3D drawing is on (only together with the E-mote component).
 extern uint8_t g_bDirect3D;
+// The GPU-direct switch (set by the system command): the GPU frame is the window's picture and no
+// CPU composition follows it.
+extern uint8_t g_bGpuDirect;
 // The E-mote component is bound (media/emote_component.h binds and releases it).
 extern uint8_t g_bEmoteAvailable;
 // A joystick was present at start-up.

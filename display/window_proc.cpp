@@ -6,6 +6,7 @@
 
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
+#include "display/display_hooks.h"
 #include "display/cursor.h"
 #include "core/frame_loop.h"
 #include "core/input.h"

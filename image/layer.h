@@ -128,6 +128,11 @@ struct LAYER_HOOKS {
     int (*pfnCreateEmotePlayer)(LAYER* pLayer, const uint8_t* pData, size_t nSize);
     // Every player slot that names the first layer names the second one instead.
     void (*pfnRetargetEmoteLayer)(LAYER* pFrom, LAYER* pTo);
+    // The image-effect command's text: selects text slot nSlot for the drawing that follows, and
+    // draws one character (nBytes bytes at pChar) into the layer at (x, y) with the current slot's
+    // style and nEdge as its edge, returning the advance in pixels.
+    void (*pfnSelectTextSlot)(int64_t nSlot);
+    int32_t (*pfnDrawTextChar)(LAYER* pLayer, const char* pChar, int32_t nBytes, int32_t x, int32_t y, int32_t nEdge);
     // Composes a group node's children into the group's own picture. 0, or non-zero.
     int (*pfnComposeGroupLayer)(TREE_NODE* pNode);
     // The window record's layer-set link (a group node) and back layer, per window 0..3; NULL when

@@ -14,6 +14,7 @@
 #include "image/cmd_layer.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
+#include "image/text_font.h"
 #include "imageproc/compositor.h"
 #include "imageproc/image_effects.h"
 #include "imageproc/pixel_ops.h"
@@ -21,10 +22,6 @@
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/evaluator.h"
-
-void (*g_pfnSelectTextSlot)(int64_t nSlot) = nullptr;
-int32_t (*g_pfnDrawTextChar)(LAYER* pLayer, const char* pChar, int32_t nBytes, int32_t x, int32_t y,
-                              int32_t nEdge) = nullptr;
 
 namespace {
 
@@ -392,13 +389,13 @@ int DrawEffectText(const EFFECT_CALL& c)
 {
     if (!HasArg(FX_ARG_TEXT)) return -1;
     LAYER* pLayer = GetNodeLayer(c.apNode[0]);
-    if (!g_pfnDrawTextChar || !pLayer) return 0;
+    if (!pLayer) return 0;
     const char* p = ArgText(FX_ARG_TEXT);
     int32_t x = Low32(c.llX1);
     const int32_t y = Low32(c.llY1);
     while (*p) {
         const int32_t n = (IsLeadByte(static_cast<unsigned char>(p[0])) && p[1]) ? 2 : 1;
-        x += g_pfnDrawTextChar(pLayer, p, n, x, y, Low32(c.llP));
+        x += g_LayerHooks.pfnDrawTextChar(pLayer, p, n, x, y, Low32(c.llP));
         p += n;
     }
     MarkLayerDirty(c.apNode[0]);
@@ -461,7 +458,15 @@ int WalkSelectors(const EFFECT_CALL& c)
         return Result(ApplyImageEffect(e.nCode, pA, pB, Low32(c.llX1), Low32(c.llY1), Low32(c.llX2), Low32(c.llY2), P,
                                        Q, c.nLayers, e.nFillType));
     }
-    if (HasArg(FX_SEL_TEXT_SLOT) && g_pfnSelectTextSlot) g_pfnSelectTextSlot(ArgInt(FX_SEL_TEXT_SLOT));
+    if (HasArg(FX_SEL_TEXT_SLOT)) {
+        // Eight text slots: another number would select a slot that does not exist.
+        const int64_t n = ArgInt(FX_SEL_TEXT_SLOT);
+        if (n < 0 || n >= KX_TEXT_SLOTS) {
+            ReportScriptErrorF(KX_ERR_ARG_RANGE, 1, CmdName(), ArgName(FX_SEL_TEXT_SLOT), n, 0, KX_TEXT_SLOTS - 1);
+            return -1;
+        }
+        g_LayerHooks.pfnSelectTextSlot(n);
+    }
     if (HasArg(FX_SEL_DRAW_TEXT) && DrawEffectText(c) != 0) return -1;
     for (int s = FX_SEL_PASTE; s <= FX_SEL_RESIZE_CANVAS; ++s)
         if (HasArg(s)) return RunLayerOp(c, s);
@@ -483,7 +488,7 @@ int WalkSelectors(const EFFECT_CALL& c)
         return Result(rc);
     }
     if (HasArg(FX_SEL_GPU_CAPTURE)) return Result(g_LayerHooks.pfnCaptureLayerGpu(pA, pB));
-    if (g_pfnSelectTextSlot) g_pfnSelectTextSlot(0);
+    g_LayerHooks.pfnSelectTextSlot(0);
     return 0;
 }
 

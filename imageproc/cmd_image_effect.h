@@ -82,13 +82,8 @@ enum {
 
 // Services of subsystems that attach to the command when they are linked in; each does nothing
 // while NULL.
-// Selects text slot nSlot for the drawing that follows.
-extern void (*g_pfnSelectTextSlot)(int64_t nSlot);
-// Draws one character (nBytes bytes at pChar) into the layer at (x, y) with the current text slot's
-// style and nEdge as its edge; returns the advance in pixels.
-extern int32_t (*g_pfnDrawTextChar)(LAYER* pLayer, const char* pChar, int32_t nBytes, int32_t x, int32_t y,
-                                     int32_t nEdge);
-// The GPU paste and capture and the E-mote players' table go through g_LayerHooks (image/layer.h).
+// The text selectors, the GPU paste and capture and the E-mote players' table go through
+// g_LayerHooks (image/layer.h).
 
 // The image-effect command. 0 to go on with the next command, -1 after a reported error or a failed
 // operation.

@@ -25,8 +25,6 @@
 
 int32_t g_aiMaskCurve[256];
 int64_t g_nInlineBlendPixels = KX_INLINE_BLEND_PIXELS;
-// The system command owns the switch; this storage serves until it is linked in.
-[[gnu::weak]] uint8_t g_bGpuDirect = 0;
 
 namespace {
 

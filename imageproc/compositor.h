@@ -90,9 +90,6 @@ int PresentWindowCPU(int nWindow);
 // 1 while the window had a picture to show in this frame.
 int GetWindowPictureShown(int nWindow);
 
-// The switch that makes the GPU frame the window's picture without a CPU composition after it
-// (the GPU frame itself is drawn through g_LayerHooks.pfnRenderGpuFrame).
-extern uint8_t g_bGpuDirect;
 
 // Installs the blend and colour-copy job routines in the worker pool's table.
 void InstallCompositor(void);

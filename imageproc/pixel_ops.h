@@ -23,14 +23,7 @@
 #include <cstdint>
 #include <cstring>
 
-// One B,G,R,A pixel as a 32-bit word, read or written at any alignment.
-inline uint32_t LoadPixel(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-inline void StorePixel(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+#include "core/pixel_access.h"
 
 typedef void (*PFN_PIXEL_CLEAR)(void* pDst, size_t n);
 typedef void (*PFN_PIXEL_FILL8)(void* pDst, size_t n, uint8_t bValue);

@@ -22,6 +22,7 @@
 #include "image/frame_sheet.h"
 #include "image/kcg_format.h"
 #include "image/layer.h"
+#include "image/text_draw.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
@@ -125,27 +126,6 @@ int RunProgram(const std::vector<std::string>& args)
 
 // ---------------------------------------------------------------------------------------------
 // The entry
-
-void InstallEngineParts(void)
-{
-    InstallEvaluator();
-    InstallSystemVariables();
-    InstallScriptSystem();
-    InstallLayerHooks();
-    InstallPixelOps();
-    InstallBlendModes();
-    InstallWorkerPool();
-    InstallScalingJobs();
-    InstallCompositor();
-    InstallKcgJobs();
-    InstallFrameSheets();
-    g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
-    InstallTextBuffer();
-    InstallInput();
-    InstallWindowProc();
-    InstallSaveData();
-    InstallSound();
-}
 
 int KolvexMain(int argc, char** argv)
 {

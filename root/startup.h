@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+// Wires the engine (root/wiring.cpp): every slot of the core's, the script runtime's, the layer
+// code's and the display's hook tables, the command table, and the subsystems' own dispatch tables.
+// The program calls it once before KolvexMain; every test program calls it before its tests, and a
+// test that put its own function into a slot calls it again to put the wiring back.
+void InstallEngineParts(void);
+// Binds every command id to its handler (root/command_table.cpp) and fills the dispatch table.
+void InstallCommandHandlers(void);
 // The entry: returns the main loop's quit code, or 0 when the process ends during start-up
 // (1 when the game folder cannot be used at all).
-// Connects the subsystems that are built to the start-up, frame and shut-down steps (g_EngineHooks
-// and the variable store's hooks). The program calls it once before KolvexMain; tests install their own.
-void InstallEngineParts(void);
 int KolvexMain(int argc, char** argv);
 
 // Takes the game folder from the arguments (see PlatInitProgramPaths) and fills the engine paths and

@@ -60,10 +60,10 @@ int FirstArgExpr(const uint8_t** ppCode, uint32_t* pnLen)
     return GetArgExpr(g_anArgId[1], ppCode, pnLen);
 }
 
+}  // namespace
+
 void CreateTextBufferStep(void) { CreateTextBuffer(); }
 void ClearTextBufferStep(void) { ClearTextBuffer(); }
-
-}  // namespace
 
 // ---- The buffer ---------------------------------------------------------------------------------
 

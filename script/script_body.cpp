@@ -194,7 +194,6 @@ int AllocScriptBodyTable(void)
         ReportError(KX_ERR_NO_MEMORY, 1);
         return -1;
     }
-    g_pfnScriptLocation = GetScriptLocation;
     return 0;
 }
 

@@ -80,7 +80,7 @@ void SetThreadBody(SCRIPT_THREAD* pThread, uint16_t wScript);
 // Index of the label in g_apLabel, or -1. The hash covers nLen bytes; the name must also end there.
 int32_t FindLabel(const char* pszName, size_t nLen);
 
-// The script location for the header of error reports (installed into g_pfnScriptLocation): the
+// The script location for the header of error reports (g_EngineHooks.pfnGetScriptLocation): the
 // current thread's script file name and the source line of g_nCurCommand; 0 when there is no
 // thread, no listed script or the command index is outside the body.
 int GetScriptLocation(const char** ppszFile, int* pnLine);

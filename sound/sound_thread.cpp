@@ -109,6 +109,8 @@ void WriteSoundThreadState(uint8_t b)
     PlatLockLeave(g_csEngine);
 }
 
+}  // namespace
+
 // The start-up hook: 0 when the device opened, 1 when it did not.
 int InitDirectSoundHook(void)
 {
@@ -121,8 +123,6 @@ void ReleaseDirectSoundHook(void)
     JoinSoundThread();
     ReleaseDirectSound();
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Device

@@ -203,7 +203,7 @@ protected:
     void TearDown() override
     {
         CleanUpRun();
-        g_EngineHooks = {};
+        InstallEngineParts();
         FillCmdHandlers(KX_COMMAND_IDS);
         PlatUseFakeClock(0);
         PlatSetFakeDesktopInfo(nullptr);
@@ -231,7 +231,7 @@ protected:
         g_hMainWnd = 0;
         g_pCurThread = nullptr;
         g_pCurThreadNode = nullptr;
-        g_pfnScriptLocation = nullptr;
+        InstallEngineParts();
     }
 
     // Writes the game loose or as one pack into a fresh folder of its own and runs the entry on it.
@@ -250,7 +250,7 @@ protected:
         g_recorded.clear();
         g_nQuitCalls = 0;
         g_llQuitFrame = 0;
-        g_EngineHooks = {};
+        InstallEngineParts();
         InstallEngineParts();
         g_EngineHooks.pfnStartScriptSystem = StartScriptSystemWithTestHandlers;
         ARGS a({"kolvex", "--game", game.strNative});

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "root/startup.h"
+#include "core/engine_hooks.h"
 #include "core/cp932.h"
 #include "core/engine_globals.h"
 #include "core/errors.h"
@@ -46,11 +48,11 @@ struct SCRIPT_AT {
     {
         g_pszFakeFile = pszFile;
         g_nFakeLine = nLine;
-        g_pfnScriptLocation = FakeLocation;
+        g_EngineHooks.pfnGetScriptLocation = FakeLocation;
     }
     ~SCRIPT_AT()
     {
-        g_pfnScriptLocation = nullptr;
+        InstallEngineParts();
         g_pszFakeFile = nullptr;
     }
 };

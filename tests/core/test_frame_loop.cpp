@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/engine_hooks.h"
@@ -63,7 +64,7 @@ protected:
         PlatUseFakeClock(1);
         PlatSetFakeTime(kStartTime);
         g_hl = HOOK_LOG{};
-        g_EngineHooks = ENGINE_HOOKS{};
+        InstallEngineParts();
         g_EngineHooks.pfnRenderWindowCPU = HookRender;
         g_EngineHooks.pfnPresentWindowCPU = HookPresent;
         g_EngineHooks.pfnUpdateInputState = HookInput;
@@ -97,7 +98,7 @@ protected:
     {
         g_pThreadRoot = pSavedRoot;
         FreeSubtree(pRoot);
-        g_EngineHooks = ENGINE_HOOKS{};
+        InstallEngineParts();
         g_bDebug = 0;
         g_pCurThread = nullptr;
         g_pCurThreadNode = nullptr;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_hooks.h"
 #include "core/input.h"
 #include "core/engine_globals.h"
@@ -422,8 +423,8 @@ TEST_F(InputTest, MinimisedWindowsLoseTheirActiveByteAndDragRequestsArePosted)
 
 TEST_F(InputTest, InstallPutsTheInputStepsIntoTheEngineHooks)
 {
-    g_EngineHooks = ENGINE_HOOKS{};
-    InstallInput();
+    InstallEngineParts();
+    InstallEngineParts();
     EXPECT_EQ(g_EngineHooks.pfnPollInput, &PollInput);
     EXPECT_EQ(g_EngineHooks.pfnUpdateInputState, &UpdateInputState);
     EXPECT_EQ(g_EngineHooks.pfnRegisterKeyHandlers, &RegisterKeyHandlers);

@@ -169,7 +169,7 @@ protected:
     {
         PLAT_DESKTOP_INFO desk{1920, 1080, 32, 60};
         PlatSetFakeDesktopInfo(&desk);
-        g_EngineHooks = {};
+        InstallEngineParts();
         InstallRecordingHooks();
         g_calls.clear();
         g_answers = {};
@@ -195,7 +195,7 @@ protected:
         if (bWindows) PlatShutdownWindowSystem();
         bWindows = false;
         g_hMainWnd = 0;
-        g_EngineHooks = {};
+        InstallEngineParts();
         FreePackIndex();
         FreeObjectTrees();
         PlatResetModules();
@@ -559,7 +559,7 @@ TEST_F(StartupTest, ActivationRestoresTheMinimisedMainWindowAndBringsItToTheFron
 
 TEST_F(StartupTest, ShutDownAfterAFailedStartToleratesMissingParts)
 {
-    g_EngineHooks = {};
+    InstallEngineParts();
     std::remove((dir.strNative + "/kxbin/kxcfg.kbn").c_str());
     UsePaths(dir);
     StartWindows();
@@ -634,7 +634,7 @@ TEST_F(StartupTest, X11WindowOpensAndCloses)
     s_bShown = false;
     g_nWindowBackend = PLAT_BACKEND_SDL;
     InstallEngineParts();
-    g_EngineHooks.pfnStartScriptSystem = nullptr;   // the test's folder carries no scripts
+    g_EngineHooks.pfnStartScriptSystem = [] { return 0; };   // the test's folder carries no scripts
     // After the trees exist: one opaque layer of a known colour over the whole screen.
     g_EngineHooks.pfnClearMemorySaveSlots = [] {
         // No scripts: the root thread, which has no body, does not run.

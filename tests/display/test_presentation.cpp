@@ -387,16 +387,21 @@ TEST_F(PresentationTest, QuitAfterFramesSwitch)
     s_pnPopups = &nPopups;
     g_EngineHooks.pfnServePopupMenuRequest = [] { ++*s_pnPopups; };
     InstallDiagnosticSwitches();
-    InstallDiagnosticSwitches();   // installing again does not chain twice
+    InstallDiagnosticSwitches();   // reading the switches again counts from the same frame
     unsetenv("KOLVEX_QUIT_AFTER_FRAMES");
     const PLAT_HWND h = MakeMain(8, 6);
+    // The end of a frame, as the frame step takes it.
+    auto EndFrame = [] {
+        g_EngineHooks.pfnServePopupMenuRequest();
+        g_EngineHooks.pfnEndFrameDiagnostics();
+    };
     for (int i = 0; i < 2; ++i) {
         ++g_llFrameCount;
-        g_EngineHooks.pfnServePopupMenuRequest();
+        EndFrame();
     }
     EXPECT_EQ(g_bEngineStop, 0);
     ++g_llFrameCount;
-    g_EngineHooks.pfnServePopupMenuRequest();
+    EndFrame();
     EXPECT_EQ(g_bEngineStop, 1);
     EXPECT_EQ(nPopups, 3);   // the frame step's own work still runs
     PLAT_MSG msg{};
@@ -444,8 +449,8 @@ TEST_F(PresentationTest, ScreenshotSwitchWritesThePresentedPicture)
     PICTURE shown = Client(h);
     // The window is gone by the end of the run; the picture is kept from the presentation.
     PlatDestroyWindow(h);
-    ASSERT_NE(g_EngineHooks.pfnReleaseFlashControl, nullptr);
-    g_EngineHooks.pfnReleaseFlashControl();
+    ASSERT_NE(g_EngineHooks.pfnShutdownDiagnostics, nullptr);
+    g_EngineHooks.pfnShutdownDiagnostics();
     UnloadCodecLibraries();
 
     PICTURE png = ReadPng(strPath);

@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
+#include "script/script_hooks.h"
+#include "display/display_hooks.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/frame_loop.h"
@@ -50,8 +53,8 @@ protected:
         ASSERT_EQ(CreateWindowStates(), 0);
         pfnSavedProc = g_pfnMainWindowProc;
         InstallWindowProc();
-        g_pfnRepaintWindow = RecordRepaint;
-        g_pfnRequestCursorShow = RecordCursorShow;
+        g_DisplayHooks.pfnRepaintWindow = RecordRepaint;
+        g_DisplayHooks.pfnRequestCursorShow = RecordCursorShow;
         g_vRepainted.clear();
         g_vNestingSeen.clear();
         g_vHoldAtQuestion.clear();
@@ -77,9 +80,7 @@ protected:
         PlatShutdownWindowSystem();
         g_hMainWnd = 0;
         FreeFileList();
-        g_pfnRepaintWindow = nullptr;
-        g_pfnRequestCursorShow = nullptr;
-        g_pfnIsMainWindowActive = nullptr;
+        InstallEngineParts();
         g_pfnMainWindowProc = pfnSavedProc;
         g_bEngineStop = 0;
         g_bEnginePaused = 0;
@@ -122,10 +123,10 @@ protected:
 
 TEST_F(WindowProcTest, PaintAndActivationRepaintThroughThePresentation)
 {
-    InstallWindowProc();
+    InstallEngineParts();
     EXPECT_EQ(g_pfnMainWindowProc, &GameWndProc);
-    EXPECT_EQ(g_pfnRepaintWindow, &RepaintWindow);
-    g_pfnRepaintWindow = RecordRepaint;
+    EXPECT_EQ(g_DisplayHooks.pfnRepaintWindow, &RepaintWindow);
+    g_DisplayHooks.pfnRepaintWindow = RecordRepaint;
     const int nBefore = PlatFakeGetPresentCount(hMain);
     PlatInvalidateWindow(hMain, 0);
     Drain();
@@ -184,7 +185,7 @@ TEST_F(WindowProcTest, KeysAndMouseReachTheEventGlobals)
 TEST_F(WindowProcTest, ClickOnTheClickLayerRequestsADrag)
 {
     static int s_bHit;
-    g_pfnClickLayerHit = [](WINDOW_STATE*) { return s_bHit; };
+    g_DisplayHooks.pfnClickLayerHit = [](WINDOW_STATE*) { return s_bHit; };
     g_nDragRequestWindow = 0;
     s_bHit = 0;
     PlatFakeInjectMouseButton(hMain, 1, 1, 20, 30);
@@ -198,7 +199,7 @@ TEST_F(WindowProcTest, ClickOnTheClickLayerRequestsADrag)
     PlatClientToScreen(hMain, &x, &y);
     EXPECT_EQ(g_nDragRequestX, x);
     EXPECT_EQ(g_nDragRequestY, y);
-    g_pfnClickLayerHit = nullptr;
+    InstallEngineParts();
 }
 
 TEST_F(WindowProcTest, MousePositionIsTheInputStepsSample)
@@ -476,7 +477,7 @@ TEST_F(WindowProcTest, TrayClicksOfTheEngineIconOnly)
 
 TEST_F(WindowProcTest, NestingCounterStaysUpInsideNestedMessages)
 {
-    g_pfnRepaintWindow = [](WINDOW_STATE* pState) {
+    g_DisplayHooks.pfnRepaintWindow = [](WINDOW_STATE* pState) {
         g_vNestingSeen.push_back(g_bInWndProc.load());
         // A message sent from inside the procedure runs it again, nested.
         if (g_vNestingSeen.size() == 1) PlatSendMessage(pState->hWnd, PLAT_WM_PAINT, 0, 0);

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "root/startup.h"
 #include "core/appended_data.h"
 #include "core/cp932.h"
 #include "core/engine_globals.h"
@@ -26,7 +27,8 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_FAKE), 0);
-        g_EngineHooks = {};
+        InstallEngineParts();
+        g_pfnMainWindowProc = DefaultGameWndProc;   // the window records alone, without the engine's procedure
         ResetUserSettings();
         ResetErrorStateForRun();
         g_bEngineStop = 0;
@@ -54,7 +56,7 @@ protected:
         std::free(g_pOutputBuffer);
         g_pOutputBuffer = nullptr;
         g_nOutputWidth = g_nOutputHeight = 0;
-        g_EngineHooks = {};
+        InstallEngineParts();
         g_bEngineStop = 0;
         g_bScreenSaver = 0;
         g_bFullscreen = 0;

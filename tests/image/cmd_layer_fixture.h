@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_tables.h"
 #include "core/errors.h"
@@ -86,7 +87,7 @@ protected:
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
         ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
         s_pLayerSet = W0();
-        g_LayerHooks = {};
+        InstallEngineParts();
         g_LayerHooks.pfnWindowLayerSetSlot = [](int i) { return i == 0 ? &s_pLayerSet : nullptr; };
         g_LayerHooks.pfnWindowBackLayer = [](int i) { return i == 0 ? &s_back : nullptr; };
         for (int i = 0; i < KX_WINDOWS; ++i) {
@@ -100,7 +101,7 @@ protected:
     void TearDown() override
     {
         CloseObjectTreeGame(strOldCwd);
-        g_LayerHooks = {};
+        InstallEngineParts();
         s_pLayerSet = nullptr;
         for (int i = 0; i < KX_WINDOWS; ++i) g_apWindowState[i] = apSavedWindow[i];
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "root/startup.h"
 #include "core/object_tree.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
@@ -14,7 +15,7 @@ class LayerTreeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_LayerHooks = {};
+        InstallEngineParts();
         g_pCaptureLayer = nullptr;
         g_bFullRedraw = 0;
         g_pLayerRoot = CreateRootNode();
@@ -29,7 +30,7 @@ protected:
             FreeNodeSubtree(g_pLayerRoot->pFirstChild);
         FreeTreeNode(g_pLayerRoot);
         g_pLayerRoot = nullptr;
-        g_LayerHooks = {};
+        InstallEngineParts();
         g_bFullRedraw = 0;
     }
 

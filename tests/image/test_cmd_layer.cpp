@@ -5,6 +5,8 @@
 // from another layer, and a frame composed from layers the command made.
 #include <functional>
 
+#include "root/startup.h"
+#include "image/layer.h"
 #include "core/kx_texts.h"
 #include "core/settings.h"
 #include "core/engine_globals.h"
@@ -465,21 +467,21 @@ TEST_F(LayerCmdTest, TexturesAndTheGpuFrameUnderDirect3D)
     s_uploads.clear();
     s_nFrames = 0;
     const uint8_t bSavedDirect3D = g_bDirect3D;
-    int (*pfnSavedRender)(void) = g_pfnRenderGpuFrame;
+    int (*pfnSavedRender)(void) = g_LayerHooks.pfnRenderGpuFrame;
     g_bDirect3D = 1;
-    g_pfnUploadLayerTextures = [](LAYER* p, int nMip, int w, int h) {
+    g_LayerHooks.pfnUploadLayerTextures = [](LAYER* p, int nMip, int w, int h) {
         s_uploads.push_back({p, nMip, w, h});
         return nMip == 5 ? -1 : 0;
     };
-    g_pfnRenderGpuFrame = [] { return ++s_nFrames, 0; };
+    g_LayerHooks.pfnRenderGpuFrame = [] { return ++s_nFrames, 0; };
     Layer({T(0, "a"), T(46, ""), I(6, 1), I(25, 1), I(24, 3)});
     Layer({T(0, "b"), T(46, ""), I(6, 2), I(25, 1), I(27, 1)});
     Layer({T(0, "c"), T(46, ""), I(6, 3), I(25, 2), I(24, 3)});
     Layer({T(0, "d"), T(46, ""), I(6, 4), I(25, 1), I(24, 6), I(30, 77)});
     Run();
     g_bDirect3D = bSavedDirect3D;
-    g_pfnUploadLayerTextures = nullptr;
-    g_pfnRenderGpuFrame = pfnSavedRender;
+    InstallEngineParts();
+    g_LayerHooks.pfnRenderGpuFrame = pfnSavedRender;
     EXPECT_TRUE(errors.reports.empty());
     ASSERT_EQ(s_uploads.size(), 3u);
     EXPECT_EQ(s_uploads[0].pLayer, L("W0/a"));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/frame_loop.h"
@@ -82,7 +83,7 @@ protected:
     void SetUp() override
     {
         LayerTreeTest::SetUp();
-        InstallFrameSheets();
+        InstallEngineParts();
         std::strcpy(g_pszLayerPath, "W0");
         ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         pA = Plain("W0/a", 2, 2, 0, 0, 1);

@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "media/emote_component.h"
@@ -636,7 +637,7 @@ TEST(LayerSavedForm, DamagedFormsAreRefused)
 TEST_F(LayerRecordTest, InstalledFrameHooksDriveTheLayerTree)
 {
     ENGINE_HOOKS saved = g_EngineHooks;
-    InstallLayerHooks();
+    InstallEngineParts();
     ASSERT_NE(g_EngineHooks.pfnApplyPendingLayerProps, nullptr);
     ASSERT_NE(g_EngineHooks.pfnResetDirtyRects, nullptr);
     ASSERT_NE(g_EngineHooks.pfnRequestFullRedraw, nullptr);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_hooks.h"
 #include "core/engine_tables.h"
 #include "imageproc/blend_modes.h"
@@ -511,7 +512,7 @@ TEST_F(BlendModes, InstallSetsTheStartUpStep)
 {
     const ENGINE_HOOKS saved = g_EngineHooks;
     g_EngineHooks.pfnInitBlendTables = nullptr;
-    InstallBlendModes();
+    InstallEngineParts();
     EXPECT_EQ(g_EngineHooks.pfnInitBlendTables, InitBlendTables);
     g_EngineHooks = saved;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
+#include "image/layer.h"
 #include "imageproc/cmd_image_effect.h"
 #include "core/engine_tables.h"
 #include "imageproc/blend_modes.h"
@@ -46,26 +48,22 @@ protected:
         g_retargeted.clear();
         g_nSlot = 0;
         g_nGpuResult = 0;
-        g_pfnSelectTextSlot = [](int64_t n) {
+        g_LayerHooks.pfnSelectTextSlot = [](int64_t n) {
             g_slots.push_back(n);
             g_nSlot = n;
         };
-        g_pfnDrawTextChar = [](LAYER*, const char* p, int32_t n, int32_t x, int32_t y, int32_t) {
+        g_LayerHooks.pfnDrawTextChar = [](LAYER*, const char* p, int32_t n, int32_t x, int32_t y, int32_t) {
             g_drawn.emplace_back(g_nSlot, std::string(p, size_t(n)));
             g_drawnAt.emplace_back(x, y);
             return n == 2 ? 10 : 5;
         };
-        g_pfnPasteLayerTexturesGpu = [](TREE_NODE*, TREE_NODE*) { return g_nGpuResult; };
-        g_pfnCaptureLayerGpu = [](TREE_NODE*, TREE_NODE*) { return g_nGpuResult; };
-        g_pfnRetargetEmoteLayer = [](LAYER* a, LAYER* b) { g_retargeted.emplace_back(a, b); };
+        g_LayerHooks.pfnPasteLayerTexturesGpu = [](TREE_NODE*, TREE_NODE*) { return g_nGpuResult; };
+        g_LayerHooks.pfnCaptureLayerGpu = [](TREE_NODE*, TREE_NODE*) { return g_nGpuResult; };
+        g_LayerHooks.pfnRetargetEmoteLayer = [](LAYER* a, LAYER* b) { g_retargeted.emplace_back(a, b); };
     }
     void TearDown() override
     {
-        g_pfnSelectTextSlot = nullptr;
-        g_pfnDrawTextChar = nullptr;
-        g_pfnPasteLayerTexturesGpu = nullptr;
-        g_pfnCaptureLayerGpu = nullptr;
-        g_pfnRetargetEmoteLayer = nullptr;
+        InstallEngineParts();
         LayerCmdTest::TearDown();
     }
     void Fx(std::vector<BUILDER_ARG> args) { ASSERT_GE(EmitCommand(&b, KXCMD_IMAGE_EFFECT, args), 0); }
@@ -230,7 +228,7 @@ TEST_F(ImageEffectCmdTest, CopyMovesTheEmotePlayer)
     EXPECT_EQ(pA->hEmotePlayer, 0u);
     ASSERT_EQ(g_retargeted.size(), 1u);
     EXPECT_EQ(g_retargeted[0], std::make_pair(pA, pB));
-    g_LayerHooks.pfnReleaseEmotePlayer = nullptr;
+    InstallEngineParts();
 }
 
 // A group as the first layer: its children are composed into it before the operation.
@@ -431,6 +429,23 @@ TEST_F(ImageEffectCmdTest, TextSlotAndDrawing)
     EXPECT_EQ(g_bEngineStop.load(), 0);
 }
 
+// A text ending in a lead byte draws its whole characters only; a text slot outside 0..7 is refused
+// (101000 with the bounds 0 and 7) before anything is drawn.
+TEST_F(ImageEffectCmdTest, TextEdgesAndSlotRange)
+{
+    Img("a", 50, 20);
+    Fx({T(0, "a"), I(FX_SEL_DRAW_TEXT, 1), T(FX_ARG_TEXT, "A\x82")});
+    Fx({T(0, "a"), I(FX_SEL_TEXT_SLOT, 8), I(FX_SEL_DRAW_TEXT, 1), T(FX_ARG_TEXT, "b")});
+    Fx({T(0, "a"), T(1, "b"), I(FX_SEL_COPY, 1)});
+    RunWithTexts();
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, 101000));
+    EXPECT_NE(errors.reports[0].strText.find("R|imageeffect|e63|8|0|7"), std::string::npos) << errors.reports[0].strText;
+    ASSERT_EQ(g_drawn.size(), 1u);
+    EXPECT_EQ(g_drawn[0].second, "A");
+    EXPECT_EQ(g_slots, (std::vector<int64_t>{0}));
+    EXPECT_EQ(Node("W0/b"), nullptr);
+}
+
 // The GPU paste asks for a full redraw; a failing GPU operation ends with -1.
 TEST_F(ImageEffectCmdTest, GpuSelectors)
 {
@@ -599,7 +614,7 @@ TEST_F(ImageEffectCmdTest, TextThenPaste)
     s_seen.clear();
     Img("a", 2, 2);
     Img("b", 2, 2, 0, 0xFF000000u);
-    g_pfnDrawTextChar = [](LAYER* pLayer, const char*, int32_t, int32_t, int32_t, int32_t) {
+    g_LayerHooks.pfnDrawTextChar = [](LAYER* pLayer, const char*, int32_t, int32_t, int32_t, int32_t) {
         uint32_t v;
         std::memcpy(&v, pLayer->pOwnedPixels, 4);
         s_seen.push_back(v);

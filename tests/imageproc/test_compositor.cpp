@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_tables.h"
 #include "core/frame_loop.h"
@@ -174,7 +175,7 @@ protected:
         g_bEngineStop = 0;
         g_bFullRedraw = 0;
         g_llFrameCount = 1;
-        g_LayerHooks = {};
+        InstallEngineParts();
         g_LayerHooks.pfnWindowLayerSetSlot = [](int i) { return i >= 0 && i < KX_LAYER_WINDOWS ? &s_apSlot[i] : nullptr; };
         g_LayerHooks.pfnWindowBackLayer = [](int i) { return i >= 0 && i < KX_LAYER_WINDOWS ? &s_aBack[i] : nullptr; };
         for (int i = 0; i < KX_WINDOWS; ++i) {
@@ -196,7 +197,7 @@ protected:
         while (g_pLayerRoot->pFirstChild) FreeNodeSubtree(g_pLayerRoot->pFirstChild);
         FreeTreeNode(g_pLayerRoot);
         g_pLayerRoot = nullptr;
-        g_LayerHooks = {};
+        InstallEngineParts();
         for (int i = 0; i < KX_WINDOWS; ++i) g_apWindowState[i] = apSavedWindow[i];
         g_pszLayerPath = pSavedLayerPath;
         g_bEngineStop = 0;

@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_tables.h"
 #include "core/kx_texts.h"
@@ -30,7 +31,7 @@ protected:
         // The plain routines: the references below work pixel by pixel.
         FillPixelOps(&g_PixelOps, 1, PIXEL_SIMD_NONE);
         g_bEngineStop = 0;
-        g_LayerHooks = {};
+        InstallEngineParts();
         g_pLayerRoot = CreateRootNode();
         ASSERT_NE(g_pLayerRoot, nullptr);
         nSeed = 987654321u;

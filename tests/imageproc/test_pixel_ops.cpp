@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_hooks.h"
 #include "core/settings.h"
 #include "core/sysfacts.h"
@@ -681,7 +682,7 @@ TEST(PixelOpsLevel, InstallSetsTheHook)
 {
     void (*pfnSaved)(void) = g_EngineHooks.pfnInitPixelOps;
     g_EngineHooks.pfnInitPixelOps = nullptr;
-    InstallPixelOps();
+    InstallEngineParts();
     EXPECT_EQ(g_EngineHooks.pfnInitPixelOps, &InitPixelOps);
     g_EngineHooks.pfnInitPixelOps = pfnSaved;
 }

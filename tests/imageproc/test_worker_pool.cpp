@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_hooks.h"
 #include "core/frame_loop.h"
 #include "core/sysfacts.h"
@@ -118,7 +119,7 @@ TEST(WorkerJobTable, RefusesCodesOutsideTheTable)
 TEST(WorkerPoolInstall, PutsStartAndStopIntoTheHooks)
 {
     const ENGINE_HOOKS saved = g_EngineHooks;
-    InstallWorkerPool();
+    InstallEngineParts();
     EXPECT_EQ(g_EngineHooks.pfnStartWorkerThreads, &StartWorkerThreads);
     EXPECT_EQ(g_EngineHooks.pfnStopWorkerThreads, &StopWorkerThreads);
     g_EngineHooks = saved;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/errors.h"
@@ -105,7 +106,7 @@ protected:
     {
         InstallSystemVariables();
         RegisterElemOps();
-        g_EngineHooks = ENGINE_HOOKS{};
+        InstallEngineParts();
         g_bRunInBackground = 1;
         OpenScriptGame();
     }

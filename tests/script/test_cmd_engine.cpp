@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "root/startup.h"
+#include "script/script_hooks.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/engine_tables.h"
@@ -83,9 +85,7 @@ protected:
         g_bRunInBackground = 1;
         g_bFullscreen = 0;
         g_bDirect3D = 0;
-        g_pfnIsMainWindowActive = nullptr;
-        g_pfnAddPausedTime = nullptr;
-        g_pfnComputeOutputSize = g_pfnClearWindowBlack = g_pfnResetDirect3D = nullptr;
+        InstallEngineParts();
         std::free(g_pOutputBuffer);
         g_pOutputBuffer = nullptr;
         g_nOutputWidth = g_nOutputHeight = g_nTargetWidth = g_nTargetHeight = 0;
@@ -233,7 +233,7 @@ TEST_F(EngineCmdTest, QuitEndsTheLoopAndRestartSetsTheFlag)
             Cmd(KXCMD_QUIT, {});
         Start();
         const ENGINE_HOOKS saved = g_EngineHooks;
-        g_EngineHooks = ENGINE_HOOKS{};
+        InstallEngineParts();
         EXPECT_EQ(RunFrame(), 1);
         EXPECT_EQ(g_bEngineStop.load(), 1);
         EXPECT_EQ(g_bRestartAtExit, bWithArg);
@@ -299,10 +299,10 @@ TEST_F(EngineCmdTest, EngineSettingsAndTheGameScreenSize)
     ASSERT_EQ(CreateWindowStates(), 0);
     WINDOW_STATE* pMain = g_apWindowState[0];
     const int32_t nOldW = pMain->nWidth, nOldH = pMain->nHeight;
-    g_pfnIsMainWindowActive = HookActive;
-    g_pfnComputeOutputSize = HookCompute;
-    g_pfnClearWindowBlack = HookClear;
-    g_pfnResetDirect3D = HookReset;
+    g_ScriptHooks.pfnIsMainWindowActive = HookActive;
+    g_ScriptHooks.pfnComputeOutputSize = HookCompute;
+    g_ScriptHooks.pfnClearWindowBlack = HookClear;
+    g_ScriptHooks.pfnResetDirect3D = HookReset;
     g_bActive = 0;
     Cmd(KXCMD_ENGINE_SETTINGS, {{0, 0}, {1, 0}, {2, 0}, {3, 600}});   // inactive; 0 by 600
     Cmd(KXCMD_WAIT, {{0, 1}});
@@ -358,7 +358,7 @@ TEST_F(EngineCmdTest, EngineSettingsAndTheGameScreenSize)
 TEST_F(EngineCmdTest, StoppedTimersFallBehindByTheirStopOnly)
 {
     StartScriptTimers();
-    ASSERT_EQ(g_pfnAddPausedTime, AddTimerPausedTime);
+    ASSERT_EQ(g_ScriptHooks.pfnAddPausedTime, AddTimerPausedTime);
     Cmd(KXCMD_ENGINE_SETTINGS, {{6, 0}, {5, 1}});   // stop 3; 2 runs already: nothing
     Cmd(KXCMD_WAIT, {{1, 500}});
     Cmd(KXCMD_ENGINE_SETTINGS, {{6, 1}, {5, 0}, {4, 2}, {7, -1}});   // restart 3, stop 2; others nothing

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/errors.h"
@@ -43,7 +44,7 @@ protected:
     {
         OpenScriptGame();
         if (HasFatalFailure()) return;
-        InstallTextBuffer();
+        InstallEngineParts();
         g_EngineHooks.pfnCreateTextBuffer();
         ASSERT_NE(g_pTextBuffer, nullptr);
     }
@@ -234,7 +235,7 @@ TEST(TextBufferHooks, InstallConnectsCreateAndClear)
 {
     const ENGINE_HOOKS saved = g_EngineHooks;
     g_EngineHooks = ENGINE_HOOKS{};
-    InstallTextBuffer();
+    InstallEngineParts();
     ASSERT_NE(g_EngineHooks.pfnCreateTextBuffer, nullptr);
     ASSERT_NE(g_EngineHooks.pfnClearTextBuffer, nullptr);
     g_EngineHooks.pfnCreateTextBuffer();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/errors.h"
@@ -131,7 +132,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
-        g_EngineHooks = ENGINE_HOOKS{};
+        InstallEngineParts();
         g_nFps = 60;
         g_bFrameHold = 0;
         g_llRerunPass = 0;

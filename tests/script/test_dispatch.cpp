@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
+#include "script/script_hooks.h"
 #include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/frame_loop.h"
@@ -150,8 +152,8 @@ protected:
         g_nBoundRuns = g_nActiveCalls = 0;
         g_nActiveAfter = g_nStopAfter = 1000;
         g_spans.clear();
-        g_pfnIsMainWindowActive = HookActive;
-        g_pfnAddPausedTime = HookSpan;
+        g_ScriptHooks.pfnIsMainWindowActive = HookActive;
+        g_ScriptHooks.pfnAddPausedTime = HookSpan;
         g_bEnginePaused = 0;
         g_llPauseStart = 0;
         g_bRunning = 1;
@@ -166,8 +168,7 @@ protected:
     }
     void TearDown() override
     {
-        g_pfnIsMainWindowActive = nullptr;
-        g_pfnAddPausedTime = nullptr;
+        InstallEngineParts();
         g_bEnginePaused = 0;
         g_bRunInBackground = 1;
         g_bRunning = 1;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
+#include "core/engine_hooks.h"
 #include "core/byte_reader.h"
 #include "core/engine_globals.h"
 #include "core/errors.h"
@@ -67,7 +69,7 @@ protected:
         std::memset(g_anLabelBucket, 0, sizeof g_anLabelBucket);
         g_pVarDefs = nullptr;
         g_nVarDefsBytes = 0;
-        g_pfnScriptLocation = nullptr;
+        InstallEngineParts();
         g_pCurThread = nullptr;
         g_pCurThreadNode = nullptr;
         g_nErrorTexts = 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "root/startup.h"
 #include "core/appended_data.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
@@ -234,7 +235,7 @@ TEST_F(ScriptTablesTest, GameFolderLoadsInOrderAndPlacesSystemAtItsLabel)
         EXPECT_GT(p->nCommands, kStartCommand);
         EXPECT_EQ(p->ppHandlerTables, g_ppScriptBody[0]->ppHandlerTables);
         EXPECT_EQ(g_ppScriptBody[1], nullptr);   // loaded on first use
-        EXPECT_EQ(g_pfnScriptLocation, &GetScriptLocation);
+        EXPECT_EQ(g_EngineHooks.pfnGetScriptLocation, &GetScriptLocation);
 
         FreeScriptTables();
         FreeVarTable();
@@ -248,9 +249,8 @@ TEST_F(ScriptTablesTest, GameFolderLoadsInOrderAndPlacesSystemAtItsLabel)
 TEST_F(ScriptTablesTest, InstallerSetsTheStartHook)
 {
     g_EngineHooks.pfnStartScriptSystem = nullptr;
-    InstallScriptSystem();
+    InstallEngineParts();
     EXPECT_EQ(g_EngineHooks.pfnStartScriptSystem, &StartScriptSystem);
-    g_EngineHooks.pfnStartScriptSystem = nullptr;
 }
 
 TEST_F(ScriptTablesTest, ErrorTextsReachTheReporters)

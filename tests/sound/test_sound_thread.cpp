@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/object_tree.h"
@@ -365,7 +366,7 @@ TEST_F(SoundThreadTest, DeviceCreationFailuresShowTheirBox)
     g_bEngineStop = 0;
 
     // Through the start-up hook: 0 means the device opened.
-    InstallSound();
+    InstallEngineParts();
     ASSERT_NE(g_EngineHooks.pfnInitDirectSound, nullptr);
     EXPECT_EQ(g_EngineHooks.pfnInitDirectSound(), 0);
     EXPECT_NE(g_lpDirectSound, nullptr);

@@ -1,3 +1,5 @@
+#include "root/startup.h"
+#include "core/engine_hooks.h"
 #include "tests/support/game_folder.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +71,7 @@ void FreeScriptGame(void)
 {
     FreeScriptTables();
     FreeVarTable();
-    g_pfnScriptLocation = nullptr;
+    InstallEngineParts();
     FreeThreadTree();
 }
 
@@ -91,7 +93,7 @@ void CloseObjectTreeGame(const std::string& strOldCwd)
     FreeCommandArgTexts();
     g_pCurThread = nullptr;
     g_pCurThreadNode = nullptr;
-    g_pfnScriptLocation = nullptr;
+    InstallEngineParts();
     PlatUseFakeClock(0);
     LeaveGameFolder(strOldCwd);
 }

@@ -1,0 +1,175 @@
+// The engine's wiring: every slot of the four hook tables (core, script runtime, layers, display)
+// and every command of the command table gets its function here, in one place. The tables belong
+// to the folders that call through them; only this file, standing above every subsystem, knows
+// which subsystem answers. A part that is not built yet is a named stand-in in its own folder.
+#include "root/startup.h"
+
+#include "core/compiler_link.h"
+#include "core/engine_hooks.h"
+#include "core/input.h"
+#include "core/worker_pool.h"
+#include "display/cursor.h"
+#include "display/display_hooks.h"
+#include "display/presentation.h"
+#include "display/standins.h"
+#include "display/window_proc.h"
+#include "display/window_state.h"
+#include "image/frame_sheet.h"
+#include "image/kcg_format.h"
+#include "image/layer.h"
+#include "image/text_draw.h"
+#include "image/text_font.h"
+#include "imageproc/blend_modes.h"
+#include "imageproc/compositor.h"
+#include "imageproc/pixel_ops.h"
+#include "imageproc/scaling.h"
+#include "media/standins.h"
+#include "platform/plat_window.h"
+#include "save/cmd_save.h"
+#include "script/dispatch.h"
+#include "script/engine_control.h"
+#include "script/evaluator.h"
+#include "script/script_body.h"
+#include "script/script_hooks.h"
+#include "script/script_tables.h"
+#include "script/system_vars.h"
+#include "script/text_buffer.h"
+#include "script/variables.h"
+#include "sound/sound.h"
+
+namespace {
+
+// The main window's client area cleared to black, for a new game screen size.
+void ClearMainWindowBlack(void)
+{
+    ClearWindowBlack(g_apWindowState[0]);
+}
+
+void WireEngineHooks(void)
+{
+    ENGINE_HOOKS& h = g_EngineHooks;
+    // Start-up
+    h.pfnInitPixelOps = InitPixelOps;
+    h.pfnRunCompilerLink = RunCompilerLink;
+    h.pfnInitDirectSound = InitDirectSoundHook;
+    h.pfnInitJoysticks = InitJoysticks;
+    h.pfnCreateMenuHostWindow = CreateMenuHostWindow;
+    h.pfnStartScriptSystem = StartScriptSystem;
+    h.pfnStartWorkerThreads = StartWorkerThreads;
+    h.pfnStartSoundSystem = StartSoundSystem;
+    h.pfnSetFullscreen = SetFullscreen;
+    h.pfnStartScriptTimers = StartScriptTimers;
+    h.pfnClearMemorySaveSlots = ClearMemorySaveSlots;
+    h.pfnInitDirect3D = InitDirect3D;
+    // Once-only tables
+    h.pfnInitBlendTables = InitBlendTables;
+    h.pfnInitEvaluatorTables = InitEvaluatorTables;
+    h.pfnRegisterKeyHandlers = RegisterKeyHandlers;
+    h.pfnRegisterElemOps = RegisterElemOps;
+    h.pfnRegisterExprOps = RegisterExprOps;
+    h.pfnCreateTextBuffer = CreateTextBufferStep;
+    h.pfnInitFontList = InitFontList;
+    // Frame step
+    h.pfnPollInput = PollInput;
+    h.pfnAdvanceOgvMovie = AdvanceOgvMovie;
+    h.pfnUpdateInputState = UpdateInputState;
+    h.pfnClearTextBuffer = ClearTextBufferStep;
+    h.pfnApplyPendingLayerProps = ApplyPendingLayerPropsStep;
+    h.pfnIsWindowMovieOwningScreen = IsWindowMovieOwningScreen;
+    h.pfnRenderWindowCPU = RenderWindowCPU;
+    h.pfnShowMainWindowFirstFrame = ShowMainWindowFirstFrame;
+    h.pfnAdvanceEmotePlayers = AdvanceEmotePlayers;
+    h.pfnIsAnyEmotePlayerBusy = IsAnyEmotePlayerBusy;
+    h.pfnRequestFullRedraw = RequestFullRedraw;
+    h.pfnUpdateMenuBarAutoShow = UpdateMenuBarAutoShow;
+    h.pfnPresentWindowCPU = PresentWindowCPU;
+    h.pfnResetDirtyRects = ResetDirtyRectsStep;
+    h.pfnServePopupMenuRequest = ServePopupMenuRequest;
+    h.pfnEndFrameDiagnostics = DiagnosticFrameEnd;
+    // Scheduler, input, errors and the quit request
+    h.pfnGetCursorScreenPos = PlatGetCursorPos;
+    h.pfnSetMainWindowCloseMode = SetMainWindowCloseMode;
+    h.pfnUpdateCursorAutoHide = UpdateCursorAutoHide;
+    h.pfnUpdatePauseState = UpdatePauseState;
+    h.pfnRequestCursorShow = RequestCursorShow;
+    h.pfnGetScriptLocation = GetScriptLocation;
+    // The four object trees' payloads
+    h.pfnSetUpLayerTree = SetUpLayerTree;
+    h.pfnFreeLayerTree = FreeNodeSubtree;
+    h.pfnAttachScriptThread = AttachScriptThread;
+    h.pfnFreeScriptThread = FreeScriptThread;
+    h.pfnAttachSoundChannel = AttachSoundChannel;
+    h.pfnReleaseSoundChannel = ReleaseSoundChannel;
+    h.pfnAttachMenuItem = AttachMenuItem;
+    h.pfnReleaseMenuItem = ReleaseMenuItem;
+    // Shut-down
+    h.pfnStopWorkerThreads = StopWorkerThreads;
+    h.pfnReleaseEmotePlayers = ReleaseEmotePlayers;
+    h.pfnReleaseDirect3D = ReleaseDirect3D;
+    h.pfnReleaseWindowMovies = ReleaseWindowMovies;
+    h.pfnReleaseDirectSound = ReleaseDirectSoundHook;
+    h.pfnDestroyMenus = DestroyMenus;
+    h.pfnLeaveFullscreen = LeaveFullscreen;
+    h.pfnFreeTextRenderSlots = FreeTextRenderSlots;
+    h.pfnFreePendingRecords = FreeAllSaveBuffers;
+    h.pfnReleaseFlashControl = ReleaseFlashControl;
+    h.pfnShutdownDiagnostics = DiagnosticShutdown;
+}
+
+void WireScriptHooks(void)
+{
+    SCRIPT_HOOKS& h = g_ScriptHooks;
+    h.pfnIsMainWindowActive = IsMainWindowActive;
+    h.pfnAddPausedTime = AddTimerPausedTime;
+    h.pfnComputeOutputSize = ComputeOutputSize;
+    h.pfnClearWindowBlack = ClearMainWindowBlack;
+    h.pfnResetDirect3D = ResetDirect3D;
+}
+
+void WireLayerHooks(void)
+{
+    LAYER_HOOKS& h = g_LayerHooks;
+    h.pfnReleaseLayerTextures = ReleaseLayerTextures;
+    h.pfnUploadLayerTextures = UploadLayerTextures;
+    h.pfnRenderGpuFrame = RenderGpuFrame;
+    h.pfnPasteLayerTexturesGpu = PasteLayerTexturesGpu;
+    h.pfnCaptureLayerGpu = CaptureLayerGpu;
+    h.pfnFreeFrameSheet = FreeFrameSheet;
+    h.pfnReleaseEmotePlayer = ReleaseEmotePlayer;
+    h.pfnCreateEmotePlayer = CreateEmotePlayer;
+    h.pfnRetargetEmoteLayer = RetargetEmoteLayer;
+    h.pfnSelectTextSlot = EffectSelectTextSlot;
+    h.pfnDrawTextChar = EffectDrawTextChar;
+    h.pfnComposeGroupLayer = ComposeGroupLayer;
+    h.pfnWindowLayerSetSlot = WindowLayerSetSlot;
+    h.pfnWindowBackLayer = WindowBackLayer;
+}
+
+void WireDisplayHooks(void)
+{
+    DISPLAY_HOOKS& h = g_DisplayHooks;
+    h.pfnRepaintWindow = RepaintWindow;
+    h.pfnClickLayerHit = ClickLayerHit;
+    h.pfnRequestCursorShow = RequestCursorShow;
+    h.pfnMarkLayerSetDirty = MarkLayerSetDirty;
+    h.pfnRemoveTrayIcon = RemoveTrayIcon;
+}
+
+}  // namespace
+
+void InstallEngineParts(void)
+{
+    WireEngineHooks();
+    WireScriptHooks();
+    WireLayerHooks();
+    WireDisplayHooks();
+    InstallCommandHandlers();
+    // The subsystems' own dispatch tables: the evaluator's entries, the system variables' readers,
+    // the worker pool's job routines and the window procedure.
+    InstallEvaluator();
+    InstallSystemVariables();
+    InstallScalingJobs();
+    InstallCompositor();
+    InstallKcgJobs();
+    InstallWindowProc();
+}
