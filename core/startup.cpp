@@ -22,6 +22,7 @@
 #include "image/frame_sheet.h"
 #include "image/kcg_format.h"
 #include "image/layer.h"
+#include "image/text_draw.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
@@ -158,6 +159,7 @@ void InstallEngineParts(void)
     InstallFrameSheets();
     g_EngineHooks.pfnStartScriptTimers = StartScriptTimers;
     InstallTextBuffer();
+    InstallTextDrawing();
     InstallInput();
     InstallWindowProc();
     InstallSaveData();

@@ -14,6 +14,7 @@
 #include "image/cmd_layer.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
+#include "image/text_font.h"
 #include "imageproc/compositor.h"
 #include "imageproc/image_effects.h"
 #include "imageproc/pixel_ops.h"
@@ -464,7 +465,15 @@ int WalkSelectors(const EFFECT_CALL& c)
         return Result(ApplyImageEffect(e.nCode, pA, pB, Low32(c.llX1), Low32(c.llY1), Low32(c.llX2), Low32(c.llY2), P,
                                        Q, c.nLayers, e.nFillType));
     }
-    if (HasArg(FX_SEL_TEXT_SLOT) && g_pfnSelectTextSlot) g_pfnSelectTextSlot(ArgInt(FX_SEL_TEXT_SLOT));
+    if (HasArg(FX_SEL_TEXT_SLOT)) {
+        // Eight text slots: another number would select a slot that does not exist.
+        const int64_t n = ArgInt(FX_SEL_TEXT_SLOT);
+        if (n < 0 || n >= KX_TEXT_SLOTS) {
+            ReportScriptErrorF(KX_ERR_ARG_RANGE, 1, CmdName(), ArgName(FX_SEL_TEXT_SLOT), n, 0, KX_TEXT_SLOTS - 1);
+            return -1;
+        }
+        if (g_pfnSelectTextSlot) g_pfnSelectTextSlot(n);
+    }
     if (HasArg(FX_SEL_DRAW_TEXT) && DrawEffectText(c) != 0) return -1;
     for (int s = FX_SEL_PASTE; s <= FX_SEL_RESIZE_CANVAS; ++s)
         if (HasArg(s)) return RunLayerOp(c, s);

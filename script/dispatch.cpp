@@ -21,6 +21,7 @@
 #include "image/cmd_image_effect.h"
 #include "image/cmd_layer.h"
 #include "image/cmd_layer_info.h"
+#include "image/cmd_text_style.h"
 #include "script/command_ids.h"
 #include "save/cmd_load.h"
 #include "save/cmd_save.h"
@@ -107,6 +108,9 @@ const CMD_BINDING kBuiltHandlers[] = {
 
     // Image effects.
     {CMDID_IMAGE_EFFECT, CmdImageEffect},
+
+    // Text styles.
+    {CMDID_TEXT_STYLE, CmdTextStyle}, {CMDID_TEXT_STYLE_INFO, CmdTextStyleInfo},
 
     // Save data.
     {CMDID_LOAD, CmdLoad}, {CMDID_SAVE, CmdSave}, {CMDID_SAVE_CLEAR, CmdSaveClear},

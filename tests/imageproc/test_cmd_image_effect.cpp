@@ -431,6 +431,23 @@ TEST_F(ImageEffectCmdTest, TextSlotAndDrawing)
     EXPECT_EQ(g_bEngineStop.load(), 0);
 }
 
+// A text ending in a lead byte draws its whole characters only; a text slot outside 0..7 is refused
+// (101000 with the bounds 0 and 7) before anything is drawn.
+TEST_F(ImageEffectCmdTest, TextEdgesAndSlotRange)
+{
+    Img("a", 50, 20);
+    Fx({T(0, "a"), I(FX_SEL_DRAW_TEXT, 1), T(FX_ARG_TEXT, "A\x82")});
+    Fx({T(0, "a"), I(FX_SEL_TEXT_SLOT, 8), I(FX_SEL_DRAW_TEXT, 1), T(FX_ARG_TEXT, "b")});
+    Fx({T(0, "a"), T(1, "b"), I(FX_SEL_COPY, 1)});
+    RunWithTexts();
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, 101000));
+    EXPECT_NE(errors.reports[0].strText.find("R|imageeffect|e63|8|0|7"), std::string::npos) << errors.reports[0].strText;
+    ASSERT_EQ(g_drawn.size(), 1u);
+    EXPECT_EQ(g_drawn[0].second, "A");
+    EXPECT_EQ(g_slots, (std::vector<int64_t>{0}));
+    EXPECT_EQ(Node("W0/b"), nullptr);
+}
+
 // The GPU paste asks for a full redraw; a failing GPU operation ends with -1.
 TEST_F(ImageEffectCmdTest, GpuSelectors)
 {

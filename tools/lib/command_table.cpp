@@ -113,6 +113,21 @@ std::vector<KXC_COMMAND> CanonicalCommands()
         const bool bRaw = i == 9 || i == 10;
         fx.push_back(Arg("e" + std::to_string(i), bText ? ARGKIND_TEXT : bRaw ? ARGKIND_RAW : ARGKIND_INT));
     }
+    // Text styles: the slot, the font by number or by face name (a text), integers for the style
+    // values. The information command takes a text to measure and designates its output by an
+    // integer argument after the questions.
+    cmds[KXCMD_TEXT_STYLE].args = {Arg("slot", ARGKIND_INT),        Arg("font", ARGKIND_INT),
+                                   Arg("face", ARGKIND_TEXT),       Arg("antialias", ARGKIND_INT),
+                                   Arg("colora", ARGKIND_INT),      Arg("colorb", ARGKIND_INT),
+                                   Arg("gradient", ARGKIND_INT),    Arg("orient", ARGKIND_INT),
+                                   Arg("transparent", ARGKIND_INT), Arg("size", ARGKIND_INT),
+                                   Arg("height", ARGKIND_INT),      Arg("bold", ARGKIND_INT)};
+    std::vector<KXC_ARG>& tinfo = cmds[KXCMD_TEXT_STYLE_INFO].args;
+    for (const char* psz : {"font", "name", "antialias", "colora", "colorb", "gradient", "orient", "transparent", "size",
+                            "height", "bold", "count", "zero", "nonjapanese", "advance", "glyphheight", "unused16"})
+        tinfo.push_back(Arg(psz, ARGKIND_INT));
+    tinfo.push_back(Arg("text", ARGKIND_TEXT));
+    tinfo.push_back(Arg("out", ARGKIND_INT));
     cmds[KXCMD_LAYER_DELETE].args = {Arg("name", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
     std::vector<KXC_ARG>& linfo = cmds[KXCMD_LAYER_INFO].args;
     linfo = {Arg("name", ARGKIND_TEXT), Arg("number", ARGKIND_INT)};
