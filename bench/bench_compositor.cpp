@@ -184,6 +184,44 @@ void BM_ComposeFullTintedBackground(benchmark::State& state)
 }
 BENCHMARK(BM_ComposeFullTintedBackground)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Full redraws with the 60 glyphs drawn through one 24 x 24 mask that they all name by path (a leaf
+// outside the window's tree, so the other benchmarks never see it). The mask paths are cleared
+// afterwards.
+void BM_ComposeFullMasked(benchmark::State& state)
+{
+    SCENE& s = Scene();
+    static TREE_NODE* s_pMask = nullptr;
+    if (!s_pMask) {
+        const size_t nBytes = s.nLayerBytes;   // the mask is not drawn itself
+        s_pMask = AddPlain(s, "glyphmask", 24, 24, 0, 0, 2, false);
+        s.nLayerBytes = nBytes;
+    }
+    std::vector<LAYER*> vGlyphs;
+    for (TREE_NODE* p = s.pWindow->pFirstChild; p; p = p->pNext)
+        if (p->pszName && std::strncmp(p->pszName, "text", 4) == 0) vGlyphs.push_back(GetNodeLayer(p));
+    const int16_t nVagueness = vGlyphs.empty() ? 0 : vGlyphs[0]->nMaskVagueness;
+    for (LAYER* p : vGlyphs) {
+        std::strcpy(p->pszMaskPath, "glyphmask");
+        p->nMaskThreshold = 200;
+        p->nMaskVagueness = 64;
+    }
+    SetWorkerCountForTest(static_cast<int>(state.range(0)));
+    StartWorkerThreads();
+    for (auto _ : state) {
+        MarkWholeWindow(s.pWindow);
+        ++g_llFrameCount;
+        RenderWindowCPU(0);
+        ResetDirtyRects(g_pLayerRoot->pFirstChild);
+    }
+    StopWorkerThreads();
+    for (LAYER* p : vGlyphs) {
+        p->pszMaskPath[0] = 0;
+        p->nMaskThreshold = 256;
+        p->nMaskVagueness = nVagueness;
+    }
+}
+BENCHMARK(BM_ComposeFullMasked)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_MemcpySameBytes(benchmark::State& state)
 {
     const size_t n = Scene().nLayerBytes;

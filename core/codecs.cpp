@@ -2,8 +2,11 @@
 //
 // Callers call the entries unconditionally, so no pointer is ever NULL: until a library binds, and
 // for every library or entry that is missing, the pointer holds a stand-in that fails the way the
-// library itself reports a failure.
+// library itself reports a failure. The Ogg decoder's open starts as a stand-in that binds the
+// decoder first, for the tools and tests that decode without running start-up.
 #include "core/codecs.h"
+
+#include <mutex>
 
 #include "core/errors.h"
 #include "core/kx_texts.h"
@@ -69,10 +72,50 @@ int UnboundWebPDecode(const uint8_t*, uint8_t*, uint32_t, int32_t, int32_t) { re
 
 uint32_t UnboundWebPEncode(const uint8_t*, uint8_t*, uint32_t, int32_t, int32_t, int, int) { return 0; }
 
+int UnboundOggOpen(void*, const PLAT_OGG_CALLBACKS*, PLAT_OGG_DECODER** ppDecoder)
+{
+    if (ppDecoder) *ppDecoder = nullptr;
+    return KX_OGG_EFAULT;
+}
+
+int UnboundOggInfo(PLAT_OGG_DECODER*, int32_t* pnChannels, int64_t* pllRate)
+{
+    if (pnChannels) *pnChannels = 0;
+    if (pllRate) *pllRate = 0;
+    return KX_OGG_EINVAL;
+}
+
+int32_t UnboundOggStreams(PLAT_OGG_DECODER*) { return 0; }
+
+int UnboundOggSeekable(PLAT_OGG_DECODER*) { return 0; }
+
+double UnboundOggTimeTotal(PLAT_OGG_DECODER*) { return KX_OGG_EINVAL; }
+
+int UnboundOggPcmSeek(PLAT_OGG_DECODER*, int64_t) { return KX_OGG_EINVAL; }
+
+int UnboundOggTimeSeek(PLAT_OGG_DECODER*, double) { return KX_OGG_EINVAL; }
+
+int64_t UnboundOggPcmTell(PLAT_OGG_DECODER*) { return KX_OGG_EINVAL; }
+
+int32_t UnboundOggRead(PLAT_OGG_DECODER*, uint8_t*, int32_t) { return KX_OGG_EINVAL; }
+
+void UnboundOggClose(PLAT_OGG_DECODER*) {}
+
+// The open of an Ogg decoder that is not bound yet: binds it, then opens through what is bound
+// (the decoder, or the failing stand-in when it is missing).
+int BindingOggOpen(void* pSource, const PLAT_OGG_CALLBACKS* pCallbacks, PLAT_OGG_DECODER** ppDecoder)
+{
+    LoadOggDecoder();
+    return g_pfnOggOpen(pSource, pCallbacks, ppDecoder);
+}
+
 PLAT_MODULE* g_pZuruvModule = nullptr;
 PLAT_MODULE* g_pVozezModule = nullptr;
 PLAT_MODULE* g_pSnpModule = nullptr;
 PLAT_MODULE* g_pVororModule = nullptr;
+PLAT_MODULE* g_pOggModule = nullptr;
+// Guards the Ogg decoder's binding: its first open may come from any thread.
+std::mutex g_oggBindLock;
 
 // The entry's address, or the stand-in when the module or the entry is missing.
 template <class FN>
@@ -139,6 +182,63 @@ void UnbindWebP(void)
     g_bWebPLoaded = 0;
 }
 
+void UnbindOgg(KX_OGG_OPEN_FN pfnOpen)
+{
+    g_pfnOggOpen = pfnOpen;
+    g_pfnOggInfo = UnboundOggInfo;
+    g_pfnOggStreams = UnboundOggStreams;
+    g_pfnOggSeekable = UnboundOggSeekable;
+    g_pfnOggTimeTotal = UnboundOggTimeTotal;
+    g_pfnOggPcmSeek = UnboundOggPcmSeek;
+    g_pfnOggTimeSeek = UnboundOggTimeSeek;
+    g_pfnOggPcmTell = UnboundOggPcmTell;
+    g_pfnOggRead = UnboundOggRead;
+    g_pfnOggClose = UnboundOggClose;
+}
+
+// Binds every entry of VORBISFILE.DLL, or none (the failing stand-ins) when the module or any entry
+// is missing: a decoder that could open but not read or close would lose what it opened. 0 or -1.
+// The caller holds g_oggBindLock.
+int BindOgg(void)
+{
+    FreeModule(&g_pOggModule);
+    UnbindOgg(UnboundOggOpen);
+    PLAT_MODULE* pModule = PlatLoadLibrary("VORBISFILE.DLL");
+    if (!pModule) return -1;
+    bool bAll = true, bFound = false;
+    auto bind = [&](const char* pszName, auto pfnStandIn) {
+        auto pfn = BindName(pModule, pszName, pfnStandIn, &bFound);
+        bAll = bAll && bFound;
+        return pfn;
+    };
+    const KX_OGG_OPEN_FN pfnOpen = bind("KXOgg_Open", UnboundOggOpen);
+    const KX_OGG_INFO_FN pfnInfo = bind("KXOgg_Info", UnboundOggInfo);
+    const KX_OGG_STREAMS_FN pfnStreams = bind("KXOgg_Streams", UnboundOggStreams);
+    const KX_OGG_SEEKABLE_FN pfnSeekable = bind("KXOgg_Seekable", UnboundOggSeekable);
+    const KX_OGG_TIME_TOTAL_FN pfnTimeTotal = bind("KXOgg_TimeTotal", UnboundOggTimeTotal);
+    const KX_OGG_PCM_SEEK_FN pfnPcmSeek = bind("KXOgg_PcmSeek", UnboundOggPcmSeek);
+    const KX_OGG_TIME_SEEK_FN pfnTimeSeek = bind("KXOgg_TimeSeek", UnboundOggTimeSeek);
+    const KX_OGG_PCM_TELL_FN pfnPcmTell = bind("KXOgg_PcmTell", UnboundOggPcmTell);
+    const KX_OGG_READ_FN pfnRead = bind("KXOgg_Read", UnboundOggRead);
+    const KX_OGG_CLOSE_FN pfnClose = bind("KXOgg_Close", UnboundOggClose);
+    if (!bAll) {
+        PlatFreeLibrary(pModule);
+        return -1;
+    }
+    g_pOggModule = pModule;
+    g_pfnOggInfo = pfnInfo;
+    g_pfnOggStreams = pfnStreams;
+    g_pfnOggSeekable = pfnSeekable;
+    g_pfnOggTimeTotal = pfnTimeTotal;
+    g_pfnOggPcmSeek = pfnPcmSeek;
+    g_pfnOggTimeSeek = pfnTimeSeek;
+    g_pfnOggPcmTell = pfnPcmTell;
+    g_pfnOggRead = pfnRead;
+    g_pfnOggClose = pfnClose;
+    g_pfnOggOpen = pfnOpen;
+    return 0;
+}
+
 }  // namespace
 
 KX_UNCOMPRESS_FN g_pfnUncompress = UnboundUncompress;
@@ -155,6 +255,16 @@ KX_WEBP_VERSION_FN g_pfnWebPGetVersion = UnboundWebPVersion;
 KX_WEBP_INFO_FN g_pfnWebPGetInfo = UnboundWebPGetInfo;
 KX_WEBP_DECODE_FN g_pfnWebPDecode = UnboundWebPDecode;
 KX_WEBP_ENCODE_FN g_pfnWebPEncode = UnboundWebPEncode;
+KX_OGG_OPEN_FN g_pfnOggOpen = BindingOggOpen;
+KX_OGG_INFO_FN g_pfnOggInfo = UnboundOggInfo;
+KX_OGG_STREAMS_FN g_pfnOggStreams = UnboundOggStreams;
+KX_OGG_SEEKABLE_FN g_pfnOggSeekable = UnboundOggSeekable;
+KX_OGG_TIME_TOTAL_FN g_pfnOggTimeTotal = UnboundOggTimeTotal;
+KX_OGG_PCM_SEEK_FN g_pfnOggPcmSeek = UnboundOggPcmSeek;
+KX_OGG_TIME_SEEK_FN g_pfnOggTimeSeek = UnboundOggTimeSeek;
+KX_OGG_PCM_TELL_FN g_pfnOggPcmTell = UnboundOggPcmTell;
+KX_OGG_READ_FN g_pfnOggRead = UnboundOggRead;
+KX_OGG_CLOSE_FN g_pfnOggClose = UnboundOggClose;
 uint8_t g_bWebPLoaded = 0;
 uint8_t g_bSnpLoaded = 0;
 
@@ -204,6 +314,10 @@ int LoadCodecLibraries(void)
         if (!bUncompressedLength) ReportMissingEntry(TXT_CODEC_NO_SNP_UNCOMPRESSED_LENGTH);
         if (!bUncompress) ReportMissingEntry(TXT_CODEC_NO_SNP_UNCOMPRESS);
     }
+
+    // The Ogg decoder has no start-up box: without it an Ogg sound fails when it loads.
+    std::lock_guard<std::mutex> guard(g_oggBindLock);
+    BindOgg();
     return 0;
 }
 
@@ -222,6 +336,13 @@ int LoadWebPDLL(void)
     return 0;
 }
 
+int LoadOggDecoder(void)
+{
+    std::lock_guard<std::mutex> guard(g_oggBindLock);
+    if (g_pfnOggOpen == BindingOggOpen) return BindOgg();
+    return g_pOggModule ? 0 : -1;
+}
+
 void UnloadCodecLibraries(void)
 {
     FreeModule(&g_pSnpModule);
@@ -230,4 +351,7 @@ void UnloadCodecLibraries(void)
     FreeModule(&g_pVororModule);
     UnbindStartupCodecs();
     UnbindWebP();
+    std::lock_guard<std::mutex> guard(g_oggBindLock);
+    FreeModule(&g_pOggModule);
+    UnbindOgg(BindingOggOpen);
 }

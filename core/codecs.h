@@ -1,14 +1,37 @@
 // The engine's outside codec libraries: zlib (ZURUV.DLL), Snappy (KXSNP.DLL), PNG decoding and
-// encoding (VOZEZ.DLL) and WebP (VOROR.DLL). Start-up binds each entry point into a global pointer; every
-// call passes plain buffers together with their sizes, and the libraries check them.
+// encoding (VOZEZ.DLL), WebP (VOROR.DLL) and the Ogg Vorbis decoder (VORBISFILE.DLL). Start-up binds
+// each entry point into a global pointer; every call passes plain buffers together with their sizes,
+// and the libraries check them.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+struct PLAT_OGG_DECODER;     // an open Ogg Vorbis decoder (platform/plat_modules.h)
+struct PLAT_OGG_CALLBACKS;   // the byte source it reads through
 
 // zlib result codes as the callers see them.
 enum { KX_Z_OK = 0, KX_Z_STREAM_ERROR = -2, KX_Z_DATA_ERROR = -3, KX_Z_MEM_ERROR = -4, KX_Z_BUF_ERROR = -5 };
 // Snappy result codes.
 enum { KX_SNP_OK = 0, KX_SNP_INVALID_INPUT = 1, KX_SNP_BUFFER_TOO_SMALL = 2 };
+// Ogg Vorbis decoder results: every failure is one of these negative codes. Their numbers are the
+// ones the sound error box shows for a read that fails.
+enum {
+    KX_OGG_OK = 0,
+    KX_OGG_FALSE = -1,
+    KX_OGG_EOF = -2,
+    KX_OGG_HOLE = -3,          // a gap in the data (a page is missing)
+    KX_OGG_EREAD = -128,       // the source failed
+    KX_OGG_EFAULT = -129,      // internal failure; also the decoder missing
+    KX_OGG_EIMPL = -130,
+    KX_OGG_EINVAL = -131,      // a bad call, or what a source that cannot seek does not know
+    KX_OGG_ENOTVORBIS = -132,  // not Ogg Vorbis data
+    KX_OGG_EBADHEADER = -133,
+    KX_OGG_EVERSION = -134,
+    KX_OGG_ENOTAUDIO = -135,
+    KX_OGG_EBADPACKET = -136,
+    KX_OGG_EBADLINK = -137,    // a damaged stream
+    KX_OGG_ENOSEEK = -138,
+};
 // PNG preload results: 101 bad signature or header (also a size whose w x h x 4 exceeds 32 bits),
 // 102 image data that does not decode, 103 any other failure (a bad call, the library missing).
 enum { KX_PNG_OK = 0, KX_PNG_BAD_HEADER = 101, KX_PNG_BAD_DATA = 102, KX_PNG_FAILED = 103 };
@@ -59,6 +82,29 @@ typedef int (*KX_WEBP_DECODE_FN)(const uint8_t* pData, uint8_t* pDst, uint32_t n
 // the output capacity.
 typedef uint32_t (*KX_WEBP_ENCODE_FN)(const uint8_t* pPixels, uint8_t* pOut, uint32_t nOutCap, int32_t nWidth,
                                       int32_t nHeight, int nMethod, int nQuality);
+// VORBISFILE.DLL "KXOgg_Open" (source, its callbacks, decoder out): reads the stream headers through
+// the callbacks; 0 with the decoder, or a negative code with NULL (the source's close is not called).
+typedef int (*KX_OGG_OPEN_FN)(void* pSource, const PLAT_OGG_CALLBACKS* pCallbacks, PLAT_OGG_DECODER** ppDecoder);
+// "KXOgg_Info" (decoder, channels, sample rate): 0, or KX_OGG_EINVAL with both 0.
+typedef int (*KX_OGG_INFO_FN)(PLAT_OGG_DECODER* pDecoder, int32_t* pnChannels, int64_t* pllRate);
+// "KXOgg_Streams": the logical streams one after the other in the file (1 for a plain file).
+typedef int32_t (*KX_OGG_STREAMS_FN)(PLAT_OGG_DECODER* pDecoder);
+// "KXOgg_Seekable": 1 when the source can seek, else 0.
+typedef int (*KX_OGG_SEEKABLE_FN)(PLAT_OGG_DECODER* pDecoder);
+// "KXOgg_TimeTotal": the length of the whole file in seconds, or a negative code.
+typedef double (*KX_OGG_TIME_TOTAL_FN)(PLAT_OGG_DECODER* pDecoder);
+// "KXOgg_PcmSeek" (decoder, sample frame) and "KXOgg_TimeSeek" (decoder, seconds): 0, or a
+// negative code.
+typedef int (*KX_OGG_PCM_SEEK_FN)(PLAT_OGG_DECODER* pDecoder, int64_t llFrame);
+typedef int (*KX_OGG_TIME_SEEK_FN)(PLAT_OGG_DECODER* pDecoder, double dSeconds);
+// "KXOgg_PcmTell": the sample frame the next read starts at, or a negative code.
+typedef int64_t (*KX_OGG_PCM_TELL_FN)(PLAT_OGG_DECODER* pDecoder);
+// "KXOgg_Read" (decoder, destination, capacity in bytes): interleaved 16-bit signed little-endian
+// samples; the bytes written (0 at the end of the data), or a negative code (KX_OGG_HOLE,
+// KX_OGG_EBADLINK, ...).
+typedef int32_t (*KX_OGG_READ_FN)(PLAT_OGG_DECODER* pDecoder, uint8_t* pDst, int32_t nBytes);
+// "KXOgg_Close": ends the decoder and calls the source's close (NULL is allowed).
+typedef void (*KX_OGG_CLOSE_FN)(PLAT_OGG_DECODER* pDecoder);
 
 extern KX_UNCOMPRESS_FN g_pfnUncompress;
 extern KX_COMPRESS2_FN g_pfnCompress2;
@@ -74,16 +120,34 @@ extern KX_WEBP_VERSION_FN g_pfnWebPGetVersion;
 extern KX_WEBP_INFO_FN g_pfnWebPGetInfo;
 extern KX_WEBP_DECODE_FN g_pfnWebPDecode;
 extern KX_WEBP_ENCODE_FN g_pfnWebPEncode;
+extern KX_OGG_OPEN_FN g_pfnOggOpen;
+extern KX_OGG_INFO_FN g_pfnOggInfo;
+extern KX_OGG_STREAMS_FN g_pfnOggStreams;
+extern KX_OGG_SEEKABLE_FN g_pfnOggSeekable;
+extern KX_OGG_TIME_TOTAL_FN g_pfnOggTimeTotal;
+extern KX_OGG_PCM_SEEK_FN g_pfnOggPcmSeek;
+extern KX_OGG_TIME_SEEK_FN g_pfnOggTimeSeek;
+extern KX_OGG_PCM_TELL_FN g_pfnOggPcmTell;
+extern KX_OGG_READ_FN g_pfnOggRead;
+extern KX_OGG_CLOSE_FN g_pfnOggClose;
 extern uint8_t g_bWebPLoaded;
 extern uint8_t g_bSnpLoaded;   // KXSNP.DLL loaded (start-up cannot go on without it)
 
-// Binds ZURUV.DLL, VOZEZ.DLL and KXSNP.DLL, telling the player about what is missing; start-up
-// goes on either way. 0. Every pointer above is callable at all times, before start-up and after
-// shut-down too: a missing library or entry is bound to a stand-in that fails (zlib -2, or -4
-// for compress2, with a length of 0; Snappy 1 and a length of 0, compressed length 0, uncompressed
-// length -1; PNG preload KX_PNG_FAILED, load -1, save -1; WebP info 0 with 0 x 0, decode 0, encode 0).
+// Binds ZURUV.DLL, VOZEZ.DLL and KXSNP.DLL, telling the player about what is missing, then
+// VORBISFILE.DLL quietly; start-up goes on either way. 0. Every pointer above is callable at all
+// times, before start-up and after shut-down too: a missing library or entry is bound to a stand-in
+// that fails (zlib -2, or -4 for compress2, with a length of 0; Snappy 1 and a length of 0,
+// compressed length 0, uncompressed length -1; PNG preload KX_PNG_FAILED, load -1, save -1; WebP
+// info 0 with 0 x 0, decode 0, encode 0; Ogg open KX_OGG_EFAULT with no decoder, and the rest fail
+// for the decoder they never get). The Ogg decoder binds all or nothing: with an entry missing,
+// none is bound.
 int LoadCodecLibraries(void);
 // Binds VOROR.DLL (optional, silent when missing). 0 when it loaded, -1 when not.
 int LoadWebPDLL(void);
-// Releases the libraries and puts every pointer back to its failing stand-in.
+// Binds VORBISFILE.DLL when it is not bound yet (quietly; the stand-ins stay when it is missing).
+// The first Ogg open binds it too, so callers that never ran start-up (tools, tests) decode as well.
+// 0 when the decoder is bound, -1 when not.
+int LoadOggDecoder(void);
+// Releases the libraries and puts every pointer back to its failing stand-in; the Ogg open goes
+// back to binding on its first call.
 void UnloadCodecLibraries(void);

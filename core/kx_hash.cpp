@@ -1,10 +1,10 @@
-// MurmurHash2 for names and the zlib CRC-32 for checksums and the script key.
+// MurmurHash2 for names and the zlib CRC-32 for checksums and the script key, both computed by the
+// platform.
 #include "core/kx_hash.h"
 
-#include <climits>
 #include <cstring>
-#include <zlib.h>
 
+#include "platform/plat_checksum.h"
 #include "platform/plat_instance.h"
 
 // One MurmurHash2 serves the whole program: the platform's, which the instance locks use too.
@@ -20,16 +20,16 @@ uint32_t HashName(const char* psz)
 
 uint32_t UpdateCRC32(uint32_t crc, const void* pData, size_t len)
 {
-    const Bytef* p = static_cast<const Bytef*>(pData);
-    uLong c = crc;
-    // zlib takes 32-bit lengths; feed larger buffers in pieces.
+    const uint8_t* p = static_cast<const uint8_t*>(pData);
+    uint32_t c = crc;
+    // The platform takes 32-bit lengths; feed larger buffers in pieces.
     while (len > 0) {
-        uInt chunk = len > 0x40000000u ? 0x40000000u : static_cast<uInt>(len);
-        c = crc32(c, p, chunk);
+        const uint32_t chunk = len > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(len);
+        c = PlatCrc32(c, p, chunk);
         p += chunk;
         len -= chunk;
     }
-    return static_cast<uint32_t>(c);
+    return c;
 }
 
 uint32_t ComputeCRC32(const void* pData, size_t len)

@@ -29,8 +29,6 @@ int64_t g_nInlineBlendPixels = KX_INLINE_BLEND_PIXELS;
 namespace {
 
 uint8_t s_abPictureShown[KX_WINDOWS];
-// The resolved mask path of the child being drawn.
-char s_szMaskPath[KX_MAX_OBJECT_PATH];
 
 inline int32_t SaturateInt32(int64_t v)
 {
@@ -465,147 +463,301 @@ int PostBlendMaskAlphaJob(LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLI
 
 // ---- The tree walk ----
 
-int ComposeLayerTree(TREE_NODE* pNode, int nWindow, int bGroupTarget, int nDepth, int64_t llOffX, int64_t llOffY,
-                     int64_t llLeft, int64_t llTop, int64_t llRight, int64_t llBottom, int bNoWindow)
+// The mask paths resolved during one composition. A path names the same node for the whole
+// composition (neither the layer tree nor the current layer path changes while it runs), so each
+// distinct path is looked up once (past KX_COMPOSE_MASKS distinct paths, the others at every use).
+// A path that fails to resolve is not kept: every use looks it up and reports again.
+enum { KX_COMPOSE_MASKS = 32 };
+struct COMPOSE_MASKS {
+    int32_t nCount;
+    const char* apszPath[KX_COMPOSE_MASKS];   // the layers' own mask path buffers
+    TREE_NODE* apNode[KX_COMPOSE_MASKS];      // the node each names; NULL: none
+    char szResolved[KX_MAX_OBJECT_PATH];      // the absolute path being looked up
+};
+
+namespace {
+
+// How a node's children reach the picture.
+enum NODE_MODE {
+    NODE_OWN_BOX,     // into the node's buffer (at a window's top that is the picture) inside the
+                      // node's own dirty box, narrowed to the clip box
+    NODE_IN_WINDOW,   // a group with a buffer inside a window: straight into the picture, inside
+                      // the box the parent gave
+    NODE_DIRECT,      // a group without a buffer inside a window: straight into the picture at the
+                      // group's offset, inside the picture's box only
+};
+
+// The node being composed.
+struct NODE_DRAW {
+    TREE_NODE* pNode;
+    LAYER* pLayer;        // the node's LAYER; its own dirty box is the box drawn in
+    LAYER* pDst;          // where the children land: the pass's target, else the node's buffer
+    NODE_MODE nMode;
+    DIRTY_BOX rcTarget;   // the target's own box when the children are drawn
+};
+
+// The node the mask path names, NULL for none, looked up once per composition. 0, or -1 after the
+// path routine reported a bad path.
+int LookUpMaskNode(COMPOSE_MASKS* pMasks, const char* pszPath, TREE_NODE** ppNode)
 {
-    if (!pNode) return 0;
-    LAYER* T = nullptr;
-    if (nWindow != -1 && !bNoWindow) {
-        LAYER* pSetLayer = nullptr;
-        if (nWindow < 0 || nWindow >= KX_WINDOWS) return 0;
-        TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(nWindow);
-        if (!ppSlot || !*ppSlot || !(pSetLayer = GetNodeLayer(*ppSlot))) return 0;
-        // The picture every child lands in must exist.
-        if (!pSetLayer->pDisplayPixels) return 0;
-        T = pSetLayer;
-    }
-    LAYER* L = GetNodeLayer(pNode);
-    if (!L) return 0;
-
-    const bool D = T && (L->nWidth == 0 || L->nHeight == 0);
-    if (!D && !L->pDisplayPixels) return 0;
-    L->bHasAlpha = T ? 1 : static_cast<uint8_t>(1 - (bGroupTarget ? 1 : 0));
-    if (!D && !(T && nDepth > 0) && !L->bOwnValid) return 0;
-
-    DIRTY_BOX& box = L->rcOwn;
-    if (!D) {
-        if (T && nDepth > 0) {
-            // Drawn straight into the window: everything the window cleared inside this group is
-            // redrawn, whatever the group's own box still holds from earlier frames.
-            box = DIRTY_BOX{llLeft, llTop, llRight, llBottom};
-        } else {
-            box.llLeft = std::max(box.llLeft, llLeft);
-            box.llTop = std::max(box.llTop, llTop);
-            box.llRight = std::min(box.llRight, llRight);
-            box.llBottom = std::min(box.llBottom, llBottom);
+    for (int32_t i = 0; i < pMasks->nCount; ++i)
+        if (pMasks->apszPath[i] == pszPath || std::strcmp(pMasks->apszPath[i], pszPath) == 0) {
+            *ppNode = pMasks->apNode[i];
+            return 0;
         }
-    }
-    AccumulateDirtyBox(L, 0);
-
-    // The topmost opaque plain child covering the box hides everything below: start there.
-    TREE_NODE* pStart = nullptr;
-    if (!D) {
-        for (TREE_NODE* q = pNode->pLastChild; q; q = q->pPrev) {
-            const LAYER* Q = GetNodeLayer(q);
-            if (!Q || q->bGroup || !Q->bVisible || Q->bBlendMode != BLEND_NORMAL || Q->nOpacity != 256 ||
-                Q->bHasAlpha || Q->bKind != LAYERKIND_CPU || !Q->pDisplayPixels)
-                continue;
-            if (HasMaskPath(Q) && Q->nMaskThreshold != 256) continue;
-            if (Q->llX <= box.llLeft && Q->llY <= box.llTop && Q->llX + Q->nWidth - 1 >= box.llRight &&
-                Q->llY + Q->nHeight - 1 >= box.llBottom) {
-                pStart = q;
-                break;
-            }
-        }
-    }
-    if (!pStart) {
-        pStart = pNode->pFirstChild;
-        if (!D && !(T && nDepth > 0)) {
-            const int64_t x0 = std::max<int64_t>(box.llLeft, 0), y0 = std::max<int64_t>(box.llTop, 0);
-            const int64_t x1 = std::min<int64_t>(box.llRight, int64_t(L->nWidth) - 1);
-            const int64_t y1 = std::min<int64_t>(box.llBottom, int64_t(L->nHeight) - 1);
-            if (x0 <= x1)
-                for (int64_t y = y0; y <= y1; ++y)
-                    g_PixelOps.PixelOpClear(PixelAt(L->pDisplayPixels, L->nWidth, x0, y), size_t(x1 - x0 + 1) * 4);
-        }
-    }
-
-    const DIRTY_BOX tbox = T ? T->rcOwn : DIRTY_BOX{};
-    for (TREE_NODE* q = pStart; q; q = q->pNext) {
-        LAYER* Q = GetNodeLayer(q);
-        if (!Q) continue;
-        if (q->bGroup) {
-            DIRTY_BOX cb;
-            if (D) {
-                cb = DIRTY_BOX{0, 0, int64_t(Q->nWidth) - 1, int64_t(Q->nHeight) - 1};
-            } else {
-                const BLIT_CLIP c = ClipToBox(Q->llX, Q->llY, Q->nWidth, Q->nHeight, box);
-                cb = DIRTY_BOX{c.nSrcOffX, c.nSrcOffY, int64_t(c.nSrcOffX) + c.nVisWidth - 1,
-                               int64_t(c.nSrcOffY) + c.nVisHeight - 1};
-            }
-            ComposeLayerTree(q, nWindow, 1, nDepth + 1, llOffX + Q->llX, llOffY + Q->llY, cb.llLeft, cb.llTop,
-                             cb.llRight, cb.llBottom, bNoWindow);
-            if (T) continue;
-        }
-        if (!Q->bVisible || Q->nOpacity <= 0 || (HasMaskPath(Q) && Q->nMaskThreshold <= 0) ||
-            Q->bKind != LAYERKIND_CPU)
-            continue;
-        if (!D && (Q->llX > box.llRight || Q->llY > box.llBottom || Q->llX + Q->nWidth <= box.llLeft ||
-                   Q->llY + Q->nHeight <= box.llTop))
-            continue;
-
-        BLIT_CLIP clip;
-        if (T && !D) {
-            const BLIT_CLIP c1 = ClipToBox(Q->llX, Q->llY, Q->nWidth, Q->nHeight, box);
-            if (c1.nVisWidth <= 0 || c1.nVisHeight <= 0) continue;
-            clip = ClipToBox(c1.nSrcOffX + llOffX + Q->llX, c1.nSrcOffY + llOffY + Q->llY, c1.nVisWidth,
-                             c1.nVisHeight, tbox);
-            clip.nSrcOffX += c1.nSrcOffX;
-            clip.nSrcOffY += c1.nSrcOffY;
-        } else if (T) {
-            clip = ClipToBox(Q->llX + llOffX, Q->llY + llOffY, Q->nWidth, Q->nHeight, tbox);
-        } else {
-            clip = ClipToBox(Q->llX, Q->llY, Q->nWidth, Q->nHeight, box);
-        }
-        if (clip.nVisWidth <= 0 || clip.nVisHeight <= 0) continue;
-
-        LAYER* pMask = nullptr;
-        if (HasMaskPath(Q)) {
-            const int r = NormalizeObjectPath(s_szMaskPath, Q->pszMaskPath, g_pszLayerPath, 0);
-            if (r < 0) return -1;
-            TREE_NODE* pMaskNode = FindNodeByPath(g_pLayerRoot, s_szMaskPath, r == 1 ? KX_FIND_GROUP : KX_FIND_LEAF);
-            pMask = GetNodeLayer(pMaskNode);
-            // A mask without pixels masks nothing, like a missing one.
-            if (pMask && !pMask->pDisplayPixels) pMask = nullptr;
-            if (pMask) {
-                if (pMask->nWidth != Q->nWidth || pMask->nHeight != Q->nHeight) {
-                    ReportScriptErrorF(KX_ERR_MASK_SIZE, 1, q->pszName ? q->pszName : "", Q->nWidth, Q->nHeight,
-                                       pMaskNode->pszName ? pMaskNode->pszName : "", pMask->nWidth, pMask->nHeight);
-                    return -1;
-                }
-            }
-        }
-        if (!Q->pDisplayPixels) continue;
-        if (RefreshColorCache(Q) != 0) return -1;
-
-        LAYER* pDst = T ? T : L;
-        int rc;
-        if (pMask && Q->nMaskThreshold < 256) {
-            BuildMaskCurve(Q);
-            rc = Q->bHasAlpha ? PostBlendMaskAlphaJob(pDst, Q, pMask, &clip) : PostBlendMaskJob(pDst, Q, pMask, &clip);
-        } else {
-            rc = Q->bHasAlpha ? PostBlendAlphaJob(pDst, Q, &clip) : PostBlendJob(pDst, Q, &clip);
-        }
-        (void)rc;
+    const int nKind = NormalizeObjectPath(pMasks->szResolved, pszPath, g_pszLayerPath, 0);
+    if (nKind < 0) return -1;
+    *ppNode = FindNodeByPath(g_pLayerRoot, pMasks->szResolved, nKind == 1 ? KX_FIND_GROUP : KX_FIND_LEAF);
+    if (pMasks->nCount < KX_COMPOSE_MASKS) {
+        pMasks->apszPath[pMasks->nCount] = pszPath;
+        pMasks->apNode[pMasks->nCount] = *ppNode;
+        ++pMasks->nCount;
     }
     return 0;
 }
 
+// The mask the child is drawn through, NULL for none: a path naming nothing, or a mask without
+// pixels, masks nothing. 0, or -1 after a reported failure (a bad path; a mask of another size,
+// fatal).
+int ResolveChildMask(COMPOSE_MASKS* pMasks, const TREE_NODE* pChild, const LAYER* pChildLayer, LAYER** ppMask)
+{
+    *ppMask = nullptr;
+    if (!HasMaskPath(pChildLayer)) return 0;
+    TREE_NODE* pMaskNode = nullptr;
+    if (LookUpMaskNode(pMasks, pChildLayer->pszMaskPath, &pMaskNode) != 0) return -1;
+    LAYER* pMask = GetNodeLayer(pMaskNode);
+    if (!pMask || !pMask->pDisplayPixels) return 0;
+    if (pMask->nWidth != pChildLayer->nWidth || pMask->nHeight != pChildLayer->nHeight) {
+        ReportScriptErrorF(KX_ERR_MASK_SIZE, 1, pChild->pszName ? pChild->pszName : "", pChildLayer->nWidth,
+                           pChildLayer->nHeight, pMaskNode->pszName ? pMaskNode->pszName : "", pMask->nWidth,
+                           pMask->nHeight);
+        return -1;
+    }
+    *ppMask = pMask;
+    return 0;
+}
+
+// Whether the node is drawn here at all: a CPU image, visible, not fully transparent and not
+// masked away by threshold 0.
+bool IsDrawnChild(const LAYER* pChild)
+{
+    return pChild->bVisible && pChild->nOpacity > 0 && !(HasMaskPath(pChild) && pChild->nMaskThreshold <= 0) &&
+           pChild->bKind == LAYERKIND_CPU;
+}
+
+// A plain child that shows only its own pixels: visible, normal mode, opaque, without alpha and
+// without a mask that matters.
+bool IsOpaquePlainChild(const TREE_NODE* pChild)
+{
+    const LAYER* pLayer = GetNodeLayer(pChild);
+    if (!pLayer || pChild->bGroup || !pLayer->bVisible || pLayer->bBlendMode != BLEND_NORMAL ||
+        pLayer->nOpacity != 256 || pLayer->bHasAlpha || pLayer->bKind != LAYERKIND_CPU || !pLayer->pDisplayPixels)
+        return false;
+    return !HasMaskPath(pLayer) || pLayer->nMaskThreshold == 256;
+}
+
+bool CoversBox(const LAYER* pLayer, const DIRTY_BOX& box)
+{
+    return pLayer->llX <= box.llLeft && pLayer->llY <= box.llTop && pLayer->llX + pLayer->nWidth - 1 >= box.llRight &&
+           pLayer->llY + pLayer->nHeight - 1 >= box.llBottom;
+}
+
+bool MissesBox(const LAYER* pLayer, const DIRTY_BOX& box)
+{
+    return pLayer->llX > box.llRight || pLayer->llY > box.llBottom || pLayer->llX + pLayer->nWidth <= box.llLeft ||
+           pLayer->llY + pLayer->nHeight <= box.llTop;
+}
+
+// The node's own box becomes the part it redraws: in its own buffer the intersection with the
+// clip box; straight into the window the clip box itself; in direct mode it is left alone.
+void NarrowOwnBox(LAYER* pLayer, NODE_MODE nMode, const DIRTY_BOX& rcClip)
+{
+    DIRTY_BOX& box = pLayer->rcOwn;
+    if (nMode == NODE_IN_WINDOW) {
+        // Drawn straight into the window: everything the window cleared inside this group is
+        // redrawn, whatever the group's own box still holds from earlier frames.
+        box = rcClip;
+    } else if (nMode == NODE_OWN_BOX) {
+        box.llLeft = std::max(box.llLeft, rcClip.llLeft);
+        box.llTop = std::max(box.llTop, rcClip.llTop);
+        box.llRight = std::min(box.llRight, rcClip.llRight);
+        box.llBottom = std::min(box.llBottom, rcClip.llBottom);
+    }
+}
+
+// The steps before the children: the node's mode, its alpha flag and the box it redraws. false
+// when the node has nothing to draw.
+bool BeginNode(const COMPOSE_PASS* pPass, NODE_DRAW* pDraw)
+{
+    LAYER* pLayer = pDraw->pLayer;
+    const bool bTarget = pPass->pTarget != nullptr;
+    if (bTarget && (pLayer->nWidth == 0 || pLayer->nHeight == 0))
+        pDraw->nMode = NODE_DIRECT;
+    else
+        pDraw->nMode = bTarget && pPass->nDepth > 0 ? NODE_IN_WINDOW : NODE_OWN_BOX;
+    if (pDraw->nMode != NODE_DIRECT && !pLayer->pDisplayPixels) return false;
+    // A group flattened into its own buffer is drawn later without alpha.
+    pLayer->bHasAlpha = bTarget ? 1 : static_cast<uint8_t>(1 - (pPass->bGroupTarget ? 1 : 0));
+    if (pDraw->nMode == NODE_OWN_BOX && !pLayer->bOwnValid) return false;
+    NarrowOwnBox(pLayer, pDraw->nMode, pPass->rcClip);
+    AccumulateDirtyBox(pLayer, 0);
+    pDraw->pDst = bTarget ? pPass->pTarget : pLayer;
+    return true;
+}
+
+// Clears the node's own box (the part inside its buffer) to 0.
+void ClearOwnBox(LAYER* pLayer)
+{
+    const DIRTY_BOX& box = pLayer->rcOwn;
+    const int64_t x0 = std::max<int64_t>(box.llLeft, 0), y0 = std::max<int64_t>(box.llTop, 0);
+    const int64_t x1 = std::min<int64_t>(box.llRight, int64_t(pLayer->nWidth) - 1);
+    const int64_t y1 = std::min<int64_t>(box.llBottom, int64_t(pLayer->nHeight) - 1);
+    if (x0 > x1) return;
+    for (int64_t y = y0; y <= y1; ++y)
+        g_PixelOps.PixelOpClear(PixelAt(pLayer->pDisplayPixels, pLayer->nWidth, x0, y), size_t(x1 - x0 + 1) * 4);
+}
+
+// Where drawing starts. The topmost opaque plain child covering the box hides everything below
+// it: drawing starts there and nothing is cleared (not looked for in direct mode). Otherwise it
+// starts at the first child, and a node drawn into its own buffer has its box cleared first.
+TREE_NODE* FindDrawingStart(const NODE_DRAW& draw)
+{
+    if (draw.nMode != NODE_DIRECT)
+        for (TREE_NODE* pChild = draw.pNode->pLastChild; pChild; pChild = pChild->pPrev)
+            if (IsOpaquePlainChild(pChild) && CoversBox(GetNodeLayer(pChild), draw.pLayer->rcOwn)) return pChild;
+    if (draw.nMode == NODE_OWN_BOX) ClearOwnBox(draw.pLayer);
+    return draw.pNode->pFirstChild;
+}
+
+// Composes a group child. Its box is the part of it inside the node's box, in its own
+// coordinates (in direct mode the whole group).
+int ComposeGroupChild(const COMPOSE_PASS* pPass, const NODE_DRAW& draw, TREE_NODE* pChild, const LAYER* pGroup)
+{
+    COMPOSE_PASS inner = *pPass;
+    inner.bGroupTarget = 1;
+    inner.nDepth = pPass->nDepth + 1;
+    inner.llOffX = pPass->llOffX + pGroup->llX;
+    inner.llOffY = pPass->llOffY + pGroup->llY;
+    if (draw.nMode == NODE_DIRECT) {
+        inner.rcClip = DIRTY_BOX{0, 0, int64_t(pGroup->nWidth) - 1, int64_t(pGroup->nHeight) - 1};
+    } else {
+        const BLIT_CLIP c = ClipToBox(pGroup->llX, pGroup->llY, pGroup->nWidth, pGroup->nHeight, draw.pLayer->rcOwn);
+        inner.rcClip = DIRTY_BOX{c.nSrcOffX, c.nSrcOffY, int64_t(c.nSrcOffX) + c.nVisWidth - 1,
+                                 int64_t(c.nSrcOffY) + c.nVisHeight - 1};
+    }
+    return ComposeLayerTree(pChild, &inner);
+}
+
+// The part of the child that is drawn, in the destination's coordinates. false when it misses the
+// node's box or nothing of it is visible.
+bool ClipChild(const COMPOSE_PASS* pPass, const NODE_DRAW& draw, const LAYER* pChild, BLIT_CLIP* pClip)
+{
+    const DIRTY_BOX& box = draw.pLayer->rcOwn;
+    if (draw.nMode != NODE_DIRECT && MissesBox(pChild, box)) return false;
+    if (!pPass->pTarget) {
+        *pClip = ClipToBox(pChild->llX, pChild->llY, pChild->nWidth, pChild->nHeight, box);
+    } else if (draw.nMode == NODE_DIRECT) {
+        *pClip = ClipToBox(pChild->llX + pPass->llOffX, pChild->llY + pPass->llOffY, pChild->nWidth, pChild->nHeight,
+                           draw.rcTarget);
+    } else {
+        // First against the node's box, then the visible part, in the window's coordinates, against
+        // the picture's box; the source offsets add up.
+        const BLIT_CLIP inNode = ClipToBox(pChild->llX, pChild->llY, pChild->nWidth, pChild->nHeight, box);
+        if (inNode.nVisWidth <= 0 || inNode.nVisHeight <= 0) return false;
+        *pClip = ClipToBox(inNode.nSrcOffX + pPass->llOffX + pChild->llX, inNode.nSrcOffY + pPass->llOffY + pChild->llY,
+                           inNode.nVisWidth, inNode.nVisHeight, draw.rcTarget);
+        pClip->nSrcOffX += inNode.nSrcOffX;
+        pClip->nSrcOffY += inNode.nSrcOffY;
+    }
+    return pClip->nVisWidth > 0 && pClip->nVisHeight > 0;
+}
+
+// Blends the clipped child into the destination, through the mask when there is one and the
+// threshold lets it matter, with or without alpha. 0, or -1 when the blend failed.
+int PostChildBlend(LAYER* pDst, LAYER* pChild, LAYER* pMask, const BLIT_CLIP& clip)
+{
+    if (pMask && pChild->nMaskThreshold < 256) {
+        BuildMaskCurve(pChild);
+        return pChild->bHasAlpha ? PostBlendMaskAlphaJob(pDst, pChild, pMask, &clip)
+                                 : PostBlendMaskJob(pDst, pChild, pMask, &clip);
+    }
+    return pChild->bHasAlpha ? PostBlendAlphaJob(pDst, pChild, &clip) : PostBlendJob(pDst, pChild, &clip);
+}
+
+// Draws one child's own pixels (a plain layer, or a group flattened into its buffer): clipping,
+// its mask, its colour filters, the blend. 0 drawn or skipped, -1 after a failure.
+int DrawChild(const COMPOSE_PASS* pPass, const NODE_DRAW& draw, const TREE_NODE* pChild, LAYER* pChildLayer)
+{
+    if (!IsDrawnChild(pChildLayer)) return 0;
+    BLIT_CLIP clip;
+    if (!ClipChild(pPass, draw, pChildLayer, &clip)) return 0;
+    LAYER* pMask = nullptr;
+    if (ResolveChildMask(pPass->pMasks, pChild, pChildLayer, &pMask) != 0) return -1;
+    if (!pChildLayer->pDisplayPixels) return 0;
+    if (RefreshColorCache(pChildLayer) != 0) return -1;
+    return PostChildBlend(draw.pDst, pChildLayer, pMask, clip) != 0 ? -1 : 0;
+}
+
+// Draws the children from pStart to the last (bottom to top). A group's failure does not stop
+// its later siblings; any failure makes the result -1.
+int DrawChildren(const COMPOSE_PASS* pPass, const NODE_DRAW& draw, TREE_NODE* pStart)
+{
+    int nResult = 0;
+    for (TREE_NODE* pChild = pStart; pChild; pChild = pChild->pNext) {
+        LAYER* pChildLayer = GetNodeLayer(pChild);
+        if (!pChildLayer) continue;
+        if (pChild->bGroup) {
+            if (ComposeGroupChild(pPass, draw, pChild, pChildLayer) != 0) nResult = -1;
+            // Inside a window the group's children went straight into the picture.
+            if (pPass->pTarget) continue;
+        }
+        if (DrawChild(pPass, draw, pChild, pChildLayer) != 0) return -1;
+    }
+    return nResult;
+}
+
+// A whole composition from its outermost node over the node's whole area.
+int ComposeWholeNode(TREE_NODE* pNode, const LAYER* pNodeLayer, LAYER* pTarget, uint8_t bGroupTarget)
+{
+    COMPOSE_MASKS masks;
+    masks.nCount = 0;
+    COMPOSE_PASS pass{};
+    pass.pTarget = pTarget;
+    pass.bGroupTarget = bGroupTarget;
+    pass.rcClip = DIRTY_BOX{0, 0, int64_t(pNodeLayer->nWidth) - 1, int64_t(pNodeLayer->nHeight) - 1};
+    pass.pMasks = &masks;
+    return ComposeLayerTree(pNode, &pass);
+}
+
+// The picture window nWindow's children are drawn into: the LAYER of its layer set, when that
+// has pixels.
+LAYER* WindowPicture(int nWindow)
+{
+    if (nWindow < 0 || nWindow >= KX_WINDOWS) return nullptr;
+    TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(nWindow);
+    LAYER* pPicture = ppSlot ? GetNodeLayer(*ppSlot) : nullptr;
+    return pPicture && pPicture->pDisplayPixels ? pPicture : nullptr;
+}
+
+} // namespace
+
+int ComposeLayerTree(TREE_NODE* pNode, const COMPOSE_PASS* pPass)
+{
+    if (!pNode || !pPass) return 0;
+    NODE_DRAW draw{};
+    draw.pNode = pNode;
+    draw.pLayer = GetNodeLayer(pNode);
+    if (!draw.pLayer || !BeginNode(pPass, &draw)) return 0;
+    TREE_NODE* pStart = FindDrawingStart(draw);
+    if (pPass->pTarget) draw.rcTarget = pPass->pTarget->rcOwn;
+    return DrawChildren(pPass, draw, pStart);
+}
+
 int ComposeGroupLayer(TREE_NODE* pNode)
 {
-    LAYER* L = GetNodeLayer(pNode);
-    if (!L) return 0;
-    return ComposeLayerTree(pNode, -1, 1, 0, 0, 0, 0, 0, int64_t(L->nWidth) - 1, int64_t(L->nHeight) - 1, 1);
+    const LAYER* pLayer = GetNodeLayer(pNode);
+    if (!pLayer) return 0;
+    return ComposeWholeNode(pNode, pLayer, nullptr, 1);
 }
 
 // ---- Frame steps ----
@@ -626,9 +778,8 @@ int RenderWindowCPU(int nWindow)
         g_LayerHooks.pfnRenderGpuFrame();
         if (g_bGpuDirect) return g_bEngineStop;
     }
-    if (ComposeLayerTree(pSet, nWindow, 0, 0, 0, 0, 0, 0, int64_t(pLayer->nWidth) - 1, int64_t(pLayer->nHeight) - 1,
-                         0) != 0)
-        return -1;
+    LAYER* pPicture = WindowPicture(nWindow);
+    if (pPicture && ComposeWholeNode(pSet, pLayer, pPicture, 0) != 0) return -1;
     return g_bEngineStop;
 }
 

@@ -74,12 +74,26 @@ int PostBlendAlphaJob(LAYER* pTarget, LAYER* pLayer, const BLIT_CLIP* pClip);
 int PostBlendMaskJob(LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT_CLIP* pClip);
 int PostBlendMaskAlphaJob(LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT_CLIP* pClip);
 
-// Composes node's children. nWindow -1 or bNoWindow set: into the node's own buffer; else straight
-// into the LAYER of window nWindow's layer set. bGroupTarget is 0 only on the outermost call for a
-// window. The box is in the node's coordinates; the offset is the node's position in the window.
-// 0 done or nothing to do, -1 after a reported failure.
-int ComposeLayerTree(TREE_NODE* pNode, int nWindow, int bGroupTarget, int nDepth, int64_t llOffX, int64_t llOffY,
-                     int64_t llLeft, int64_t llTop, int64_t llRight, int64_t llBottom, int bNoWindow);
+// The mask paths one composition has resolved (defined with the compositor).
+struct COMPOSE_MASKS;
+
+// One level of a composition. The outermost level of a window's picture has pTarget set to the
+// picture and bGroupTarget 0; a group flattened into its own buffer has no target and bGroupTarget
+// 1. Every group below is composed with a copy that has bGroupTarget 1, one more depth, the group's
+// offset and the part of it to redraw; pMasks is shared by all levels of the composition.
+struct COMPOSE_PASS {
+    LAYER* pTarget;          // the window's picture every child lands in; NULL: each node's own buffer
+    uint8_t bGroupTarget;    // 0 only on the outermost level of a window
+    int32_t nDepth;          // 0 on the outermost level
+    int64_t llOffX, llOffY;  // the node's position in the window
+    DIRTY_BOX rcClip;        // the box to redraw, inclusive, in the node's coordinates
+    COMPOSE_MASKS* pMasks;   // the composition's resolved mask paths
+};
+
+// Composes node's children into the pass's target, or without one into the node's own buffer.
+// 0 done or nothing to do; -1 after a failure (reported, or a failed worker job). A failure inside
+// a group does not stop the group's later siblings: they are drawn, then -1 is returned.
+int ComposeLayerTree(TREE_NODE* pNode, const COMPOSE_PASS* pPass);
 // A group flattened into its own buffer over its whole area.
 int ComposeGroupLayer(TREE_NODE* pNode);
 

@@ -1,6 +1,8 @@
-// ZURUV.DLL: zlib's uncompress and compress2 behind ordinals 1 and 2, with 32-bit lengths.
+// ZURUV.DLL: zlib's uncompress and compress2 behind ordinals 1 and 2, with 32-bit lengths; and
+// zlib's CRC-32, which the platform offers as a plain function.
 #include <zlib.h>
 
+#include "platform/plat_checksum.h"
 #include "platform/plat_modules.h"
 
 namespace {
@@ -42,6 +44,13 @@ const PLAT_MODULE_ENTRY k_aEntries[] = {
 };
 
 }  // namespace
+
+uint32_t PlatCrc32(uint32_t nCrc, const void* pData, uint32_t nLen)
+{
+    // zlib gives the initial value for a NULL buffer; the contract leaves the checksum as it is.
+    if (!pData || nLen == 0) return nCrc;
+    return static_cast<uint32_t>(crc32(nCrc, static_cast<const Bytef*>(pData), nLen));
+}
 
 const PLAT_MODULE_ENTRY* PlatZlibModuleEntries(int* pnCount)
 {

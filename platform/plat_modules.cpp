@@ -47,6 +47,7 @@ const BUILTIN_MODULE k_aBuiltins[] = {
     {"KXSNP.DLL", PlatSnappyModuleEntries},
     {"VOZEZ.DLL", PlatPngModuleEntries},
     {"VOROR.DLL", PlatWebPModuleEntries},
+    {"VORBISFILE.DLL", PlatOggModuleEntries},
 };
 
 bool SameNameNoCase(const char* a, const char* b)

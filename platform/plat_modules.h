@@ -7,6 +7,9 @@
 //                         "KXSnp_UncompressedLength"
 //   "VOZEZ.DLL"  libpng:  ordinal 1 preload, 2 load, 3 end, 4 save
 //   "VOROR.DLL"  libwebp: ordinal 1 version, 2 get info, 3 decode, 4 encode
+//   "VORBISFILE.DLL"  Ogg Vorbis decoding through vorbisfile: "KXOgg_Open", "KXOgg_Info",
+//                "KXOgg_Streams", "KXOgg_Seekable", "KXOgg_TimeTotal", "KXOgg_PcmSeek",
+//                "KXOgg_TimeSeek", "KXOgg_PcmTell", "KXOgg_Read", "KXOgg_Close"
 // The call contracts are those of core/codecs.h. A module that is not registered stays absent.
 // Tests can hide a module or register a fake one under any name (a fake shadows a built-in).
 #pragma once
@@ -20,6 +23,20 @@ struct PLAT_MODULE_ENTRY {
     const char* pszName;
     int nOrdinal;
     void* pfn;
+};
+
+// VORBISFILE.DLL's decoder, made by "KXOgg_Open" and ended by "KXOgg_Close".
+struct PLAT_OGG_DECODER;
+// The byte source a decoder reads through, with the caller's source pointer as the last (read) or
+// first argument. read: the bytes copied (nSize x nCount at most), 0 at the end or on an error.
+// seek: to offset from whence 0 (the start), 1 (the position) or 2 (the end); 0, or -1 when that
+// place cannot be reached. tell: the position, or -1. close: called once by "KXOgg_Close".
+// seek and tell may be NULL for a source that cannot seek; close may be NULL.
+struct PLAT_OGG_CALLBACKS {
+    size_t (*pfnRead)(void* pDest, size_t nSize, size_t nCount, void* pSource);
+    int (*pfnSeek)(void* pSource, int64_t llOffset, int nWhence);
+    int (*pfnClose)(void* pSource);
+    long (*pfnTell)(void* pSource);
 };
 
 // The last-error codes this layer sets (the Windows values).
@@ -57,3 +74,4 @@ const PLAT_MODULE_ENTRY* PlatZlibModuleEntries(int* pnCount);
 const PLAT_MODULE_ENTRY* PlatSnappyModuleEntries(int* pnCount);
 const PLAT_MODULE_ENTRY* PlatPngModuleEntries(int* pnCount);
 const PLAT_MODULE_ENTRY* PlatWebPModuleEntries(int* pnCount);
+const PLAT_MODULE_ENTRY* PlatOggModuleEntries(int* pnCount);

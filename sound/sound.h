@@ -11,7 +11,7 @@
 #include "platform/plat_audio.h"   // PLAT_DS (the device), PLAT_DS_BUFFER, PLAT_WAVEFORMATEX
 
 struct TREE_NODE;
-struct OggVorbis_File;   // vorbisfile's decoder state
+struct PLAT_OGG_DECODER;   // an open Ogg Vorbis decoder (platform/plat_modules.h, core/codecs.h)
 
 // ---------------------------------------------------------------------------------------------
 // Constants
@@ -246,7 +246,7 @@ int FillOggHalf(SOUND_CHANNEL* pChannel);
 // Copies a half of PCM WAV data and writes it.
 int FillWAVHalf(SOUND_CHANNEL* pChannel);
 // Decodes half a buffer into the staging buffer (carry, silence, end position, loop wrap).
-int DecodeOggHalf(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile);
+int DecodeOggHalf(SOUND_CHANNEL* pChannel, PLAT_OGG_DECODER* pDecoder);
 // The WAV twin of DecodeOggHalf, copying from the PCM data.
 int CopyWAVHalf(SOUND_CHANNEL* pChannel);
 // Locks the buffer at the fill offset for half the buffer and copies the staging bytes in.
@@ -256,7 +256,7 @@ int SeekChannel(SOUND_CHANNEL* pChannel, int32_t nMs);
 // Opens the Ogg stream, seeks it to nMs and closes it again.
 int OpenOggAndSeek(SOUND_CHANNEL* pChannel, int32_t nMs);
 // Seeks an open Ogg stream to nMs (leading silence for a negative position).
-int SeekOggChannel(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile, int32_t nMs);
+int SeekOggChannel(SOUND_CHANNEL* pChannel, PLAT_OGG_DECODER* pDecoder, int32_t nMs);
 // Seeks the WAV data to nMs (leading silence for a negative position).
 int SeekWAVChannel(SOUND_CHANNEL* pChannel, int32_t nMs);
 // Stops and releases the buffer, frees every buffer and the file image, clears the pause stamp.
@@ -269,7 +269,7 @@ void UnloadSoundTree(TREE_NODE* pFirst);
 int TrackSoundPlayback(TREE_NODE* pFirst);
 // Refills the half the write cursor has left, for every playing channel of the list and subtrees.
 int RefillSoundBuffers(TREE_NODE* pFirst);
-// vorbisfile callbacks over a channel's file image (the data source is the channel).
+// The Ogg decoder's source callbacks over a channel's file image (the source is the channel).
 size_t OggMemRead(void* pDest, size_t nSize, size_t nCount, void* pSource);
 int OggMemSeek(void* pSource, int64_t llOffset, int nWhence);
 long OggMemTell(void* pSource);

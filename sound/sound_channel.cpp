@@ -5,11 +5,11 @@
 //
 // Everything here runs on the sound thread inside a pass that holds the engine lock, except
 // AttachSoundChannel and ReleaseSoundChannel, which the tree code calls.
-#include <vorbis/vorbisfile.h>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include "core/codecs.h"
 #include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/file_location.h"
@@ -17,6 +17,7 @@
 #include "platform/plat_acm.h"
 #include "platform/plat_audio.h"
 #include "core/game_config.h"
+#include "platform/plat_modules.h"
 #include "sound/sound.h"
 
 namespace {
@@ -181,25 +182,26 @@ int64_t RiffRead(MEM_RIFF* pMem, uint8_t* pDest, int64_t n)
 // ---------------------------------------------------------------------------------------------
 // Ogg helpers
 
-const ov_callbacks kOggMemCallbacks = {
+const PLAT_OGG_CALLBACKS kOggMemCallbacks = {
     OggMemRead,
     OggMemSeek,
     OggMemClose,
     OggMemTell,
 };
 
-// Opens the vorbisfile decoder over the channel's file image from its start.
-int OpenOggStream(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile)
+// Opens the Ogg decoder over the channel's file image from its start: 0 with the decoder, or a
+// negative code (also when the decoder library is missing).
+int OpenOggStream(SOUND_CHANNEL* pChannel, PLAT_OGG_DECODER** ppDecoder)
 {
     pChannel->nReadPos = 0;
-    return ov_open_callbacks(pChannel, pFile, nullptr, 0, kOggMemCallbacks);
+    return g_pfnOggOpen(pChannel, &kOggMemCallbacks, ppDecoder);
 }
 
 // ---------------------------------------------------------------------------------------------
 // The half decoder shared by Ogg and WAV: the carry first, then pending silence, then data up to
 // the end position, wrapping to the loop start as long as the decoder loop counter allows.
 
-int DecodeHalf(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile)
+int DecodeHalf(SOUND_CHANNEL* pChannel, PLAT_OGG_DECODER* pDecoder)
 {
     const int64_t llHalf = pChannel->dwBufferBytes / 2;
     const int64_t llAlign = pChannel->fmt.nBlockAlign;
@@ -224,15 +226,14 @@ int DecodeHalf(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile)
         const int64_t llEndBytes = pChannel->llBytesPerSec * pChannel->nEndPos / 1000;
         int64_t llSize = llPos + SND_READ_CHUNK < llEndBytes ? int64_t(SND_READ_CHUNK) : AlignDown(llEndBytes - llPos, llAlign);
         int64_t llRead = 0;
-        if (pFile) {
+        if (pDecoder) {
             if (llSize < OGG_MIN_READ) llSize = 0;
             if (llSize > 0) {
-                int nStream = 0;
-                const long r = ov_read(pFile, reinterpret_cast<char*>(pStaging + a), int(llSize), 0, 2, 1, &nStream);
+                const int32_t r = g_pfnOggRead(pDecoder, pStaging + a, int32_t(llSize));
                 if (r < 0) {
-                    if (r == OV_HOLE) return SNDERR_OGG_HOLE;
-                    if (r == OV_EBADLINK) return SNDERR_OGG_BADLINK;
-                    return int(r);
+                    if (r == KX_OGG_HOLE) return SNDERR_OGG_HOLE;
+                    if (r == KX_OGG_EBADLINK) return SNDERR_OGG_BADLINK;
+                    return r;
                 }
                 llRead = r;
             }
@@ -259,8 +260,8 @@ int DecodeHalf(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile)
         pChannel->nActiveLoopEnd = pChannel->nEndPos;
         if (pChannel->nLoopStart >= pChannel->nEndPos) pChannel->nLoopStart = 0;
         pChannel->nActiveLoopStart = pChannel->nLoopStart;
-        if (pFile) {
-            if (SeekOggChannel(pChannel, pFile, pChannel->nLoopStart) < 0) return SNDERR_OGG_SEEK;
+        if (pDecoder) {
+            if (SeekOggChannel(pChannel, pDecoder, pChannel->nLoopStart) < 0) return SNDERR_OGG_SEEK;
         } else {
             SeekWAVChannel(pChannel, pChannel->nLoopStart);
         }
@@ -268,7 +269,7 @@ int DecodeHalf(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile)
         llAtWrap = a;
     }
     pChannel->nDecoderBytePos = int32_t(int64_t(pChannel->nDecoderBytePos) + llSum);
-    if (pFile) pChannel->nDecoderPos = int32_t(ov_pcm_tell(pFile));
+    if (pDecoder) pChannel->nDecoderPos = int32_t(g_pfnOggPcmTell(pDecoder));
     const int64_t llCarry = a - llHalf;
     pChannel->nCarryBytes = int32_t(std::max<int64_t>(llCarry, 0));
     if (llCarry > 0) std::memcpy(pChannel->pCarry, pStaging + llHalf, size_t(llCarry));
@@ -417,24 +418,23 @@ int DecodeChannelSource(SOUND_CHANNEL* pChannel)
 
 int OpenOggChannel(SOUND_CHANNEL* pChannel)
 {
-    OggVorbis_File vf;
-    if (OpenOggStream(pChannel, &vf) < 0) return SNDERR_OGG_FORMAT;
+    PLAT_OGG_DECODER* pDecoder = nullptr;
+    if (OpenOggStream(pChannel, &pDecoder) < 0) return SNDERR_OGG_FORMAT;
     int nResult = 0;
-    const vorbis_info* pInfo = nullptr;
-    if (ov_seekable(&vf) == 0) nResult = SNDERR_OGG_UNSEEKABLE;
-    else if (ov_streams(&vf) != 1) nResult = SNDERR_OGG_CHAINED;
-    else if (!(pInfo = ov_info(&vf, -1))) nResult = SNDERR_OGG_INFO;
+    int32_t nChannels = 0;
+    int64_t nRate = 0;
+    if (g_pfnOggSeekable(pDecoder) == 0) nResult = SNDERR_OGG_UNSEEKABLE;
+    else if (g_pfnOggStreams(pDecoder) != 1) nResult = SNDERR_OGG_CHAINED;
+    else if (g_pfnOggInfo(pDecoder, &nChannels, &nRate) < 0) nResult = SNDERR_OGG_INFO;
     if (nResult < 0) {
-        ov_clear(&vf);
+        g_pfnOggClose(pDecoder);
         return nResult;
     }
-    const double dTotal = ov_time_total(&vf, -1);
+    const double dTotal = g_pfnOggTimeTotal(pDecoder);
     pChannel->llLength = dTotal > 0 ? int64_t(dTotal * 1000) : 0;
     pChannel->nEndPos = int32_t(std::min<int64_t>(pChannel->llLength, INT32_MAX));
     pChannel->bDecodedForm = SNDFORM_OGG;
-    const int nChannels = pInfo->channels;
-    const long nRate = pInfo->rate;
-    ov_clear(&vf);
+    g_pfnOggClose(pDecoder);
     if (nChannels < 1 || nChannels > 0x7FFF || nRate <= 0 || nRate > INT32_MAX) return SNDERR_BUFFER_CREATE;
     const uint64_t qwAvg = uint64_t(nChannels) * uint64_t(nRate) * 2;
     return CreateChannelBuffer(pChannel, uint16_t(nChannels), uint32_t(nRate), uint32_t(std::min<uint64_t>(qwAvg, UINT32_MAX)),
@@ -619,15 +619,15 @@ int FillChannelHalf(SOUND_CHANNEL* pChannel)
 
 int FillOggHalf(SOUND_CHANNEL* pChannel)
 {
-    OggVorbis_File vf;
-    if (OpenOggStream(pChannel, &vf) < 0) return SNDERR_OGG_OPEN_FILL;
-    if (ov_pcm_seek(&vf, pChannel->nDecoderPos) != 0) {
-        ov_clear(&vf);
+    PLAT_OGG_DECODER* pDecoder = nullptr;
+    if (OpenOggStream(pChannel, &pDecoder) < 0) return SNDERR_OGG_OPEN_FILL;
+    if (g_pfnOggPcmSeek(pDecoder, pChannel->nDecoderPos) != 0) {
+        g_pfnOggClose(pDecoder);
         return SNDERR_OGG_SEEK_FILL;
     }
-    const int nResult = DecodeOggHalf(pChannel, &vf);
+    const int nResult = DecodeOggHalf(pChannel, pDecoder);
     // The stream is closed here and only here; the staging buffer stays the channel's.
-    ov_clear(&vf);
+    g_pfnOggClose(pDecoder);
     if (nResult < 0) return nResult;
     if (WriteSoundHalf(pChannel) < 0) return SNDERR_WRITE_HALF;
     return 0;
@@ -640,9 +640,9 @@ int FillWAVHalf(SOUND_CHANNEL* pChannel)
     return WriteSoundHalf(pChannel);
 }
 
-int DecodeOggHalf(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile)
+int DecodeOggHalf(SOUND_CHANNEL* pChannel, PLAT_OGG_DECODER* pDecoder)
 {
-    return DecodeHalf(pChannel, pFile);
+    return DecodeHalf(pChannel, pDecoder);
 }
 
 int CopyWAVHalf(SOUND_CHANNEL* pChannel)
@@ -675,18 +675,18 @@ int SeekChannel(SOUND_CHANNEL* pChannel, int32_t nMs)
 
 int OpenOggAndSeek(SOUND_CHANNEL* pChannel, int32_t nMs)
 {
-    OggVorbis_File vf;
-    if (OpenOggStream(pChannel, &vf) < 0) return SNDERR_OGG_OPEN_SEEK;
-    const int nResult = SeekOggChannel(pChannel, &vf, nMs);
-    ov_clear(&vf);
+    PLAT_OGG_DECODER* pDecoder = nullptr;
+    if (OpenOggStream(pChannel, &pDecoder) < 0) return SNDERR_OGG_OPEN_SEEK;
+    const int nResult = SeekOggChannel(pChannel, pDecoder, nMs);
+    g_pfnOggClose(pDecoder);
     return nResult;
 }
 
-int SeekOggChannel(SOUND_CHANNEL* pChannel, OggVorbis_File* pFile, int32_t nMs)
+int SeekOggChannel(SOUND_CHANNEL* pChannel, PLAT_OGG_DECODER* pDecoder, int32_t nMs)
 {
     const int32_t p = SeekCommon(pChannel, nMs);
-    if (ov_time_seek(pFile, double(std::max(p, 0)) / 1000.0) != 0) return SNDERR_OGG_SEEK;
-    pChannel->nDecoderPos = int32_t(ov_pcm_tell(pFile));
+    if (g_pfnOggTimeSeek(pDecoder, double(std::max(p, 0)) / 1000.0) != 0) return SNDERR_OGG_SEEK;
+    pChannel->nDecoderPos = int32_t(g_pfnOggPcmTell(pDecoder));
     return 0;
 }
 
@@ -815,7 +815,7 @@ void UnloadSoundTree(TREE_NODE* pFirst)
 }
 
 // ---------------------------------------------------------------------------------------------
-// vorbisfile callbacks over the file image
+// The Ogg decoder's source callbacks over the file image
 
 size_t OggMemRead(void* pDest, size_t nSize, size_t nCount, void* pSource)
 {

@@ -1,6 +1,7 @@
 // Binding the codec libraries at start-up: the boxes for what is missing, and stand-ins that fail.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "core/kx_texts.h"
 #include "platform/plat_modules.h"
 #include "tests/support/test_support.h"
+#include "tools/lib/ogg_writer.h"
 
 namespace {
 
@@ -225,6 +227,97 @@ TEST_F(CODECS_FIXTURE, MissingEntriesShowTheirBoxesAndBindStandInsThatFail)
     EXPECT_EQ(g_bWebPLoaded, 1);
     EXPECT_EQ(boxes.boxes.size(), expected.size());
     ExpectStandInsFail(false, false, false, true);
+}
+
+// A file image as the Ogg decoder's source (read only: enough to open and read headers).
+struct OGG_IMAGE {
+    std::vector<uint8_t> data;
+    size_t nPos;
+};
+
+size_t ImageRead(void* pDest, size_t nSize, size_t nCount, void* pSource)
+{
+    OGG_IMAGE* p = static_cast<OGG_IMAGE*>(pSource);
+    const size_t nCopy = nSize ? std::min((p->data.size() - p->nPos) / nSize, nCount) * nSize : 0;
+    std::copy_n(p->data.begin() + static_cast<long>(p->nPos), nCopy, static_cast<uint8_t*>(pDest));
+    p->nPos += nCopy;
+    return nCopy;
+}
+
+const PLAT_OGG_CALLBACKS k_imageCallbacks = {ImageRead, nullptr, nullptr, nullptr};
+
+// Opens the image through g_pfnOggOpen and closes it again; the open's result.
+int OpenAndClose(const std::vector<uint8_t>& file)
+{
+    OGG_IMAGE image{file, 0};
+    PLAT_OGG_DECODER* pDecoder = reinterpret_cast<PLAT_OGG_DECODER*>(&image);
+    const int nResult = g_pfnOggOpen(&image, &k_imageCallbacks, &pDecoder);
+    EXPECT_EQ(pDecoder != nullptr, nResult == KX_OGG_OK);
+    int32_t nChannels = 0;
+    int64_t llRate = 0;
+    if (pDecoder) {
+        EXPECT_EQ(g_pfnOggInfo(pDecoder, &nChannels, &llRate), 0);
+    }
+    g_pfnOggClose(pDecoder);
+    return nResult;
+}
+
+int FakeOggOpen(void*, const PLAT_OGG_CALLBACKS*, PLAT_OGG_DECODER** ppDecoder)
+{
+    *ppDecoder = nullptr;
+    return 4242;
+}
+
+TEST_F(CODECS_FIXTURE, TheOggDecoderBindsOnFirstUseQuietlyAndAllOrNothing)
+{
+    OGG_WRITER_OPTIONS opt;
+    opt.llFrames = 2000;
+    const std::vector<uint8_t> file = WriteOggVorbis(opt);
+    ASSERT_FALSE(file.empty());
+    MSGBOX_RECORDER boxes;
+
+    // Without start-up the first open binds the decoder.
+    UnloadCodecLibraries();
+    EXPECT_EQ(OpenAndClose(file), KX_OGG_OK);
+    EXPECT_EQ(LoadOggDecoder(), 0);
+
+    // A hidden module: no box at start-up, and every entry fails, the open first.
+    PlatHideModule("VORBISFILE.DLL", 1);
+    EXPECT_EQ(LoadCodecLibraries(), 0);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(LoadOggDecoder(), -1);
+    EXPECT_EQ(OpenAndClose(file), KX_OGG_EFAULT);
+    int32_t nChannels = 5;
+    int64_t llRate = 5;
+    uint8_t buf[64];
+    EXPECT_EQ(g_pfnOggInfo(nullptr, &nChannels, &llRate), KX_OGG_EINVAL);
+    EXPECT_EQ(nChannels, 0);
+    EXPECT_EQ(llRate, 0);
+    EXPECT_EQ(g_pfnOggStreams(nullptr), 0);
+    EXPECT_EQ(g_pfnOggSeekable(nullptr), 0);
+    EXPECT_LT(g_pfnOggTimeTotal(nullptr), 0);
+    EXPECT_LT(g_pfnOggPcmSeek(nullptr, 0), 0);
+    EXPECT_LT(g_pfnOggTimeSeek(nullptr, 0), 0);
+    EXPECT_LT(g_pfnOggPcmTell(nullptr), 0);
+    EXPECT_LT(g_pfnOggRead(nullptr, buf, 64), 0);
+    g_pfnOggClose(nullptr);
+
+    // Hidden before the first open, the same.
+    UnloadCodecLibraries();
+    EXPECT_EQ(OpenAndClose(file), KX_OGG_EFAULT);
+
+    // A module with its open but without the rest binds nothing: its open is never called.
+    PlatResetModules();
+    const PLAT_MODULE_ENTRY aOpenOnly[] = {{"KXOgg_Open", 0, reinterpret_cast<void*>(&FakeOggOpen)}};
+    PlatRegisterFakeModule("VORBISFILE.DLL", aOpenOnly, 1);
+    UnloadCodecLibraries();
+    EXPECT_EQ(OpenAndClose(file), KX_OGG_EFAULT);
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    // Back with the module: start-up binds it again.
+    PlatResetModules();
+    EXPECT_EQ(LoadCodecLibraries(), 0);
+    EXPECT_EQ(OpenAndClose(file), KX_OGG_OK);
 }
 
 }  // namespace

@@ -624,6 +624,104 @@ TEST_F(CompositorTest, MasksThresholdsAndVagueness)
     EXPECT_TRUE(g_bEngineStop.load());
 }
 
+// Mask paths in every form within one frame: relative to the current layer path and absolute
+// texts for one node, a text used twice, a path naming a group, one naming nothing. Between frames
+// the mask node is replaced and the current path changes: each frame looks its paths up afresh.
+TEST_F(CompositorTest, MaskPathsInOneFrameAndAcrossFrames)
+{
+    Window(32, 20);
+    Plain("W0/bg", 32, 20, 0, 0, 1, 255);
+    TREE_NODE* pM1 = Plain("W0/m1", 16, 12, 0, 0, 2);
+    L(pM1)->bVisible = 0;
+    // The group's buffer is its picture as a mask; the hidden leaf holds the same bytes for the
+    // reference, which finds leaves only.
+    TREE_NODE* pGroupMask = Group("W0/gm", 16, 12, 0, 0, 3);
+    TREE_NODE* pGroupCopy = Plain("W0/gmleaf", 16, 12, 0, 0, 4);
+    L(pGroupCopy)->bVisible = 0;
+    std::memcpy(L(pGroupMask)->pDisplayPixels, L(pGroupCopy)->pOwnedPixels, 16 * 12 * 4);
+    struct CASE {
+        const char* pszPath;   // as the script gave it
+        const char* pszRef;    // the leaf the reference uses
+        const char* pszRefAfter;   // the same after the current path is cleared
+    } cases[] = {{"m1", "W0/m1", "W0/none"},
+                 {":W0/m1", "W0/m1", "W0/m1"},
+                 {"m1", "W0/m1", "W0/none"},
+                 {"gm/", "W0/gmleaf", "W0/none"},
+                 {"none", "W0/none", "W0/none"}};
+    std::vector<TREE_NODE*> vMasked;
+    while (vMasked.size() < std::size(cases)) {
+        char szPath[16];
+        std::snprintf(szPath, sizeof szPath, "W0/q%zu", vMasked.size());
+        TREE_NODE* p = Plain(szPath, 16, 12, 3 + 3 * int64_t(vMasked.size()), 1 + 2 * int64_t(vMasked.size()),
+                             10 + int64_t(vMasked.size()));
+        L(p)->nMaskThreshold = 150;
+        L(p)->nMaskVagueness = 64;
+        vMasked.push_back(p);
+    }
+    std::strcpy(s_szLayerPath, "W0");
+    const auto frame = [&](bool bAfter) {
+        MarkAllDirty();
+        for (size_t i = 0; i < vMasked.size(); ++i)
+            std::strcpy(L(vMasked[i])->pszMaskPath, bAfter ? cases[i].pszRefAfter : cases[i].pszRef);
+        RefCompose(ref.data(), pW0, BOX{0, 0, 31, 19});
+        for (size_t i = 0; i < vMasked.size(); ++i) std::strcpy(L(vMasked[i])->pszMaskPath, cases[i].pszPath);
+        return Frame(false);
+    };
+    ASSERT_EQ(frame(false), 0);
+    ASSERT_TRUE(SameAsReference());
+    // A new node of the same name with other pixels, and relative paths now resolved from the root.
+    FreeNode(pM1);
+    pM1 = Plain("W0/m1", 16, 12, 0, 0, 2);
+    L(pM1)->bVisible = 0;
+    s_szLayerPath[0] = 0;
+    ASSERT_EQ(frame(true), 0);
+    ASSERT_TRUE(SameAsReference());
+    EXPECT_TRUE(errors.reports.empty());
+
+    // A path that cannot be resolved is reported at every use: here in two groups of one frame.
+    Group("W0/g1", 16, 12, 0, 0, 30);
+    Group("W0/g2", 16, 12, 8, 4, 31);
+    for (const char* psz : {"W0/g1/bad", "W0/g2/bad"})
+        std::strcpy(L(Plain(psz, 4, 4, 0, 0, 1))->pszMaskPath, "x/a b");
+    MarkAllDirty();
+    EXPECT_EQ(Frame(false), -1);
+    ASSERT_EQ(errors.reports.size(), 2u);
+    EXPECT_EQ(errors.reports[0].nId, 100242);
+    EXPECT_EQ(errors.reports[1].nId, 100242);
+}
+
+// A blend whose worker job fails fails the composition: at the top, inside a group (whose later
+// siblings are still drawn), and when a group is flattened.
+TEST_F(CompositorTest, FailedBlendJobFailsTheFrame)
+{
+    Window(24, 16);
+    Plain("W0/bg", 24, 16, 0, 0, 1);                              // alpha: JOB_BLEND_ALPHA
+    TREE_NODE* pGroup = Group("W0/g", 12, 10, 2, 2, 2);
+    TREE_NODE* pFailing = Plain("W0/g/a", 6, 6, 1, 1, 1, 255);   // no alpha: JOB_BLEND
+    TREE_NODE* pAfter = Plain("W0/after", 8, 8, 10, 6, 3);
+    ASSERT_EQ(Frame(), 0);
+    SetWorkerJobHandler(JOB_BLEND, [](WORKER_JOB*) { return -1; });
+
+    // The failing blend writes nothing; everything else is drawn.
+    L(pFailing)->bVisible = 0;
+    RefCompose(ref.data(), pW0, BOX{0, 0, 23, 15});
+    L(pFailing)->bVisible = 1;
+    MarkAllDirty();
+    EXPECT_EQ(Frame(false), -1);
+    EXPECT_TRUE(SameAsReference());
+
+    MarkLayerDirty(pFailing);
+    EXPECT_EQ(ComposeGroupLayer(pGroup), -1);
+    // A child of the window's layer set itself.
+    L(pFailing)->bVisible = 0;
+    L(pAfter)->bHasAlpha = 0;
+    MarkAllDirty();
+    EXPECT_EQ(Frame(false), -1);
+    InstallCompositor();
+    MarkAllDirty();
+    EXPECT_EQ(Frame(false), 0);
+}
+
 TEST_F(CompositorTest, ColorBalanceThenSaturationAndBackToNeutral)
 {
     Window(24, 16);

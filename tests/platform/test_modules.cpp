@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +13,10 @@
 
 #include "core/codecs.h"
 #include "core/kx_hash.h"
+#include "platform/plat_checksum.h"
 #include "platform/plat_modules.h"
 #include "tests/support/test_support.h"
+#include "tools/lib/ogg_writer.h"
 
 namespace {
 
@@ -218,6 +221,32 @@ TEST_F(MODULE_FIXTURE, ZlibRoundTripsAndChecksEveryLength)
     nSmall = 10;
     EXPECT_EQ(pfnCompress2(tiny.data(), &nSmall, src.data(), 5000, 12), KX_Z_STREAM_ERROR);
     EXPECT_EQ(pfnUncompress(out.data(), nullptr, packed.data(), nPacked), KX_Z_STREAM_ERROR);
+}
+
+TEST(PlatCrc32, ZlibVectorsInOneGoAndInPieces)
+{
+    struct CASE {
+        const char* pszText;
+        uint32_t nCrc;
+    };
+    const CASE cases[] = {
+        {"", 0},
+        {"123456789", 0xCBF43926u},
+        {"KOLVEX-SCRIPT1", 0xEF44F270u},   // the script key
+        {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszText);
+        const uint32_t n = static_cast<uint32_t>(std::strlen(c.pszText));
+        EXPECT_EQ(PlatCrc32(0, c.pszText, n), c.nCrc);
+        for (uint32_t nCut = 0; nCut <= n; ++nCut)
+            ASSERT_EQ(PlatCrc32(PlatCrc32(0, c.pszText, nCut), c.pszText + nCut, n - nCut), c.nCrc) << nCut;
+        // The engine's checksum is this one.
+        EXPECT_EQ(ComputeCRC32(c.pszText, n), c.nCrc);
+    }
+    // No bytes, or no buffer, leave the checksum as it is (zlib would give its initial value).
+    EXPECT_EQ(PlatCrc32(0xCBF43926u, nullptr, 9), 0xCBF43926u);
+    EXPECT_EQ(PlatCrc32(0xCBF43926u, "x", 0), 0xCBF43926u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -592,6 +621,276 @@ TEST_F(MODULE_FIXTURE, WebPEncodesAndDecodesOnlyIntoItsOwnSize)
     EXPECT_EQ(pfnEncode(src.data(), out.data(), 20, w, h, 6, -1), 0u);   // output does not fit
     EXPECT_EQ(pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), w, h, 6, 101), 0u);
     EXPECT_EQ(pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), 0, h, 6, 80), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// VORBISFILE.DLL (Ogg Vorbis)
+
+// A file image read through the decoder's callbacks; counts the closes.
+struct OGG_SOURCE {
+    const BYTES* pData;
+    size_t nPos;
+    int nCloses;
+};
+
+size_t SourceRead(void* pDest, size_t nSize, size_t nCount, void* pSource)
+{
+    OGG_SOURCE* s = static_cast<OGG_SOURCE*>(pSource);
+    const size_t nLeft = s->pData->size() - s->nPos;
+    const size_t nCopy = nSize == 0 ? 0 : std::min(nLeft / nSize, nCount) * nSize;
+    if (nCopy) std::memcpy(pDest, s->pData->data() + s->nPos, nCopy);
+    s->nPos += nCopy;
+    return nCopy;
+}
+
+int SourceSeek(void* pSource, int64_t llOffset, int nWhence)
+{
+    OGG_SOURCE* s = static_cast<OGG_SOURCE*>(pSource);
+    const int64_t llBase = nWhence == 0 ? 0 : nWhence == 1 ? int64_t(s->nPos) : int64_t(s->pData->size());
+    const int64_t llPos = llBase + llOffset;
+    if (nWhence < 0 || nWhence > 2 || llPos < 0 || llPos > int64_t(s->pData->size())) return -1;
+    s->nPos = size_t(llPos);
+    return 0;
+}
+
+long SourceTell(void* pSource)
+{
+    return long(static_cast<OGG_SOURCE*>(pSource)->nPos);
+}
+
+int SourceClose(void* pSource)
+{
+    ++static_cast<OGG_SOURCE*>(pSource)->nCloses;
+    return 0;
+}
+
+const PLAT_OGG_CALLBACKS k_oggSeekable = {SourceRead, SourceSeek, SourceClose, SourceTell};
+const PLAT_OGG_CALLBACKS k_oggStreamOnly = {SourceRead, nullptr, SourceClose, nullptr};
+
+struct OGG_API {
+    KX_OGG_OPEN_FN pfnOpen;
+    KX_OGG_INFO_FN pfnInfo;
+    KX_OGG_STREAMS_FN pfnStreams;
+    KX_OGG_SEEKABLE_FN pfnSeekable;
+    KX_OGG_TIME_TOTAL_FN pfnTimeTotal;
+    KX_OGG_PCM_SEEK_FN pfnPcmSeek;
+    KX_OGG_TIME_SEEK_FN pfnTimeSeek;
+    KX_OGG_PCM_TELL_FN pfnPcmTell;
+    KX_OGG_READ_FN pfnRead;
+    KX_OGG_CLOSE_FN pfnClose;
+};
+
+struct OGG_MODULE_FIXTURE : MODULE_FIXTURE {
+    OGG_API api{};
+    void SetUp() override
+    {
+        api.pfnOpen = Named<KX_OGG_OPEN_FN>("VORBISFILE.DLL", "KXOgg_Open");
+        api.pfnInfo = Named<KX_OGG_INFO_FN>("VORBISFILE.DLL", "KXOgg_Info");
+        api.pfnStreams = Named<KX_OGG_STREAMS_FN>("VORBISFILE.DLL", "KXOgg_Streams");
+        api.pfnSeekable = Named<KX_OGG_SEEKABLE_FN>("VORBISFILE.DLL", "KXOgg_Seekable");
+        api.pfnTimeTotal = Named<KX_OGG_TIME_TOTAL_FN>("VORBISFILE.DLL", "KXOgg_TimeTotal");
+        api.pfnPcmSeek = Named<KX_OGG_PCM_SEEK_FN>("VORBISFILE.DLL", "KXOgg_PcmSeek");
+        api.pfnTimeSeek = Named<KX_OGG_TIME_SEEK_FN>("VORBISFILE.DLL", "KXOgg_TimeSeek");
+        api.pfnPcmTell = Named<KX_OGG_PCM_TELL_FN>("VORBISFILE.DLL", "KXOgg_PcmTell");
+        api.pfnRead = Named<KX_OGG_READ_FN>("VORBISFILE.DLL", "KXOgg_Read");
+        api.pfnClose = Named<KX_OGG_CLOSE_FN>("VORBISFILE.DLL", "KXOgg_Close");
+        ASSERT_TRUE(api.pfnOpen && api.pfnInfo && api.pfnStreams && api.pfnSeekable && api.pfnTimeTotal &&
+                    api.pfnPcmSeek && api.pfnTimeSeek && api.pfnPcmTell && api.pfnRead && api.pfnClose);
+    }
+
+    // Reads from the position to the end in reads of nChunk bytes; the last result (0 at the end,
+    // else the failure) in *pnLast.
+    BYTES ReadToEnd(PLAT_OGG_DECODER* pDecoder, int32_t nChunk, int32_t* pnLast)
+    {
+        BYTES out;
+        std::vector<uint8_t> buf(size_t(nChunk) + 16, 0xEE);
+        for (int i = 0; i < 100000; ++i) {
+            *pnLast = api.pfnRead(pDecoder, buf.data(), nChunk);
+            if (*pnLast <= 0) break;
+            EXPECT_LE(*pnLast, nChunk);
+            EXPECT_EQ(buf[size_t(nChunk)], 0xEE);   // nothing past the capacity
+            out.insert(out.end(), buf.begin(), buf.begin() + *pnLast);
+        }
+        return out;
+    }
+};
+
+TEST_F(OGG_MODULE_FIXTURE, DecodesAndSeeksThroughTheEntries)
+{
+    struct CASE {
+        int nChannels;
+        long nRate;
+        int64_t llFrames;
+    };
+    for (const CASE& c : {CASE{1, 8000, 4000}, CASE{2, 22050, 11025}}) {
+        SCOPED_TRACE(c.nChannels);
+        OGG_WRITER_OPTIONS opt;
+        opt.nChannels = c.nChannels;
+        opt.nRate = c.nRate;
+        opt.llFrames = c.llFrames;
+        opt.signal = OGGSIG_RAMP;
+        const BYTES file = WriteOggVorbis(opt);
+        ASSERT_FALSE(file.empty());
+        OGG_SOURCE src{&file, 0, 0};
+        PLAT_OGG_DECODER* pDecoder = nullptr;
+        ASSERT_EQ(api.pfnOpen(&src, &k_oggSeekable, &pDecoder), KX_OGG_OK);
+        ASSERT_NE(pDecoder, nullptr);
+
+        int32_t nChannels = 0;
+        int64_t llRate = 0;
+        EXPECT_EQ(api.pfnInfo(pDecoder, &nChannels, &llRate), 0);
+        EXPECT_EQ(nChannels, c.nChannels);
+        EXPECT_EQ(llRate, c.nRate);
+        EXPECT_EQ(api.pfnStreams(pDecoder), 1);
+        EXPECT_EQ(api.pfnSeekable(pDecoder), 1);
+        EXPECT_DOUBLE_EQ(api.pfnTimeTotal(pDecoder), 0.5);
+        EXPECT_EQ(api.pfnPcmTell(pDecoder), 0);
+
+        // The whole stream: every frame, as 16-bit little-endian samples rising with the ramp.
+        int32_t nLast = 1;
+        const BYTES whole = ReadToEnd(pDecoder, 4096, &nLast);
+        EXPECT_EQ(nLast, 0);
+        const size_t nFrameBytes = size_t(c.nChannels) * 2;
+        ASSERT_EQ(whole.size(), size_t(c.llFrames) * nFrameBytes);
+        EXPECT_EQ(api.pfnPcmTell(pDecoder), c.llFrames);
+        auto sample = [&](int64_t llFrame) {
+            const size_t at = size_t(llFrame) * nFrameBytes;
+            return int16_t(whole[at] | whole[at + 1] << 8);
+        };
+        EXPECT_LT(sample(c.llFrames / 8), -8000);
+        EXPECT_GT(sample(c.llFrames * 7 / 8), 8000);
+
+        // Seeks land on the frame, and what follows is what the whole decode gave there.
+        for (int64_t llFrame : {int64_t(0), c.llFrames / 3, c.llFrames - 100}) {
+            ASSERT_EQ(api.pfnPcmSeek(pDecoder, llFrame), 0) << llFrame;
+            EXPECT_EQ(api.pfnPcmTell(pDecoder), llFrame);
+            const BYTES rest = ReadToEnd(pDecoder, 1000, &nLast);
+            EXPECT_TRUE(rest == BYTES(whole.begin() + long(size_t(llFrame) * nFrameBytes), whole.end())) << llFrame;
+        }
+        ASSERT_EQ(api.pfnTimeSeek(pDecoder, 0.25), 0);
+        EXPECT_EQ(api.pfnPcmTell(pDecoder), c.nRate / 4);
+        EXPECT_LT(api.pfnPcmSeek(pDecoder, c.llFrames + 1), 0);
+        EXPECT_LT(api.pfnTimeSeek(pDecoder, 5.0), 0);
+
+        EXPECT_EQ(src.nCloses, 0);
+        api.pfnClose(pDecoder);
+        EXPECT_EQ(src.nCloses, 1);
+    }
+
+    // A chained file shows both of its streams.
+    OGG_WRITER_OPTIONS a, b;
+    a.llFrames = 3000;
+    b.llFrames = 2000;
+    const BYTES chained = WriteChainedOgg(a, b);
+    OGG_SOURCE src{&chained, 0, 0};
+    PLAT_OGG_DECODER* pDecoder = nullptr;
+    ASSERT_EQ(api.pfnOpen(&src, &k_oggSeekable, &pDecoder), KX_OGG_OK);
+    EXPECT_EQ(api.pfnStreams(pDecoder), 2);
+    api.pfnClose(pDecoder);
+}
+
+// The offset of the nth "OggS" page start in a file, or the file's size.
+size_t NthPage(const BYTES& file, int n)
+{
+    static const uint8_t k_abMagic[4] = {'O', 'g', 'g', 'S'};
+    auto it = file.begin();
+    for (int i = 0; i <= n && it != file.end(); ++i) {
+        if (i > 0) ++it;
+        it = std::search(it, file.end(), k_abMagic, k_abMagic + 4);
+    }
+    return size_t(it - file.begin());
+}
+
+TEST_F(OGG_MODULE_FIXTURE, DamagedStreamsAndBadCallsFailCleanly)
+{
+    // Two seconds of stereo noise fill many pages.
+    OGG_WRITER_OPTIONS opt;
+    opt.nChannels = 2;
+    opt.llFrames = 22050 * 2;
+    std::mt19937 rng(9);
+    std::vector<float> noise(size_t(opt.llFrames) * 2);
+    for (float& f : noise) f = float(rng() % 1000) / 1000.0f - 0.5f;
+    const BYTES file = WriteOggVorbisSamples(opt, noise.data(), size_t(opt.llFrames));
+    ASSERT_FALSE(file.empty());
+    PLAT_OGG_DECODER* pDecoder = nullptr;
+
+    // Not Ogg Vorbis at all, or nothing: the open fails, without a decoder and without a close.
+    for (const BYTES& bad : {PatternBytes(5000), BYTES{}, BYTES(file.begin(), file.begin() + 40)}) {
+        OGG_SOURCE src{&bad, 0, 0};
+        pDecoder = reinterpret_cast<PLAT_OGG_DECODER*>(&src);
+        EXPECT_LT(api.pfnOpen(&src, &k_oggSeekable, &pDecoder), 0) << bad.size();
+        EXPECT_EQ(pDecoder, nullptr);
+        EXPECT_EQ(src.nCloses, 0);
+    }
+
+    // Every cut of the file: whatever opens reads to an end or a failure, inside the image.
+    for (size_t nCut = 0; nCut < file.size(); nCut += 509) {
+        const BYTES cut(file.begin(), file.begin() + long(nCut));
+        OGG_SOURCE src{&cut, 0, 0};
+        pDecoder = nullptr;
+        if (api.pfnOpen(&src, &k_oggSeekable, &pDecoder) != 0) {
+            EXPECT_EQ(pDecoder, nullptr);
+            continue;
+        }
+        int32_t nLast = 1;
+        const BYTES got = ReadToEnd(pDecoder, 4096, &nLast);
+        EXPECT_LE(nLast, 0);
+        EXPECT_LE(got.size(), size_t(opt.llFrames) * 4);
+        api.pfnClose(pDecoder);
+        EXPECT_EQ(src.nCloses, 1);
+    }
+
+    // A page taken out of the middle: the read that meets the gap tells of the hole.
+    const size_t nFrom = NthPage(file, 4), nTo = NthPage(file, 5);
+    ASSERT_LT(nTo, file.size());
+    BYTES holed(file.begin(), file.begin() + long(nFrom));
+    holed.insert(holed.end(), file.begin() + long(nTo), file.end());
+    OGG_SOURCE holedSrc{&holed, 0, 0};
+    ASSERT_EQ(api.pfnOpen(&holedSrc, &k_oggSeekable, &pDecoder), KX_OGG_OK);
+    int32_t nLast = 1;
+    ReadToEnd(pDecoder, 4096, &nLast);
+    EXPECT_EQ(nLast, KX_OGG_HOLE);
+    api.pfnClose(pDecoder);
+
+    // A source that cannot seek decodes but has no length and no seeking.
+    OGG_SOURCE streamSrc{&file, 0, 0};
+    ASSERT_EQ(api.pfnOpen(&streamSrc, &k_oggStreamOnly, &pDecoder), KX_OGG_OK);
+    EXPECT_EQ(api.pfnSeekable(pDecoder), 0);
+    EXPECT_EQ(api.pfnStreams(pDecoder), 1);
+    EXPECT_EQ(api.pfnTimeTotal(pDecoder), double(KX_OGG_EINVAL));
+    EXPECT_EQ(api.pfnPcmSeek(pDecoder, 0), KX_OGG_ENOSEEK);
+    EXPECT_EQ(ReadToEnd(pDecoder, 4096, &nLast).size(), size_t(opt.llFrames) * 4);
+    EXPECT_EQ(nLast, 0);
+    api.pfnClose(pDecoder);
+    EXPECT_EQ(streamSrc.nCloses, 1);
+
+    // Bad calls.
+    OGG_SOURCE src{&file, 0, 0};
+    const PLAT_OGG_CALLBACKS noRead = {nullptr, SourceSeek, SourceClose, SourceTell};
+    EXPECT_EQ(api.pfnOpen(&src, nullptr, &pDecoder), KX_OGG_EINVAL);
+    EXPECT_EQ(api.pfnOpen(&src, &noRead, &pDecoder), KX_OGG_EINVAL);
+    EXPECT_EQ(api.pfnOpen(&src, &k_oggSeekable, nullptr), KX_OGG_EINVAL);
+    int32_t nChannels = 7;
+    int64_t llRate = 7;
+    EXPECT_EQ(api.pfnInfo(nullptr, &nChannels, &llRate), KX_OGG_EINVAL);
+    EXPECT_EQ(nChannels, 0);
+    EXPECT_EQ(llRate, 0);
+    EXPECT_EQ(api.pfnStreams(nullptr), 0);
+    EXPECT_EQ(api.pfnSeekable(nullptr), 0);
+    EXPECT_LT(api.pfnTimeTotal(nullptr), 0);
+    EXPECT_EQ(api.pfnPcmSeek(nullptr, 0), KX_OGG_EINVAL);
+    EXPECT_EQ(api.pfnTimeSeek(nullptr, 0), KX_OGG_EINVAL);
+    EXPECT_EQ(api.pfnPcmTell(nullptr), KX_OGG_EINVAL);
+    uint8_t buf[64];
+    EXPECT_EQ(api.pfnRead(nullptr, buf, 64), KX_OGG_EINVAL);
+    ASSERT_EQ(api.pfnOpen(&src, &k_oggSeekable, &pDecoder), KX_OGG_OK);
+    EXPECT_EQ(api.pfnInfo(pDecoder, nullptr, &llRate), KX_OGG_EINVAL);
+    EXPECT_EQ(api.pfnRead(pDecoder, nullptr, 64), KX_OGG_EINVAL);
+    EXPECT_EQ(api.pfnRead(pDecoder, buf, -1), KX_OGG_EINVAL);
+    EXPECT_EQ(api.pfnRead(pDecoder, buf, 0), 0);
+    api.pfnClose(pDecoder);
+    api.pfnClose(nullptr);
+    EXPECT_EQ(src.nCloses, 1);
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "core/codecs.h"
 #include "core/engine_globals.h"
 #include "core/object_tree.h"
 #include "platform/plat_audio.h"
+#include "platform/plat_modules.h"
 #include "platform/plat_time.h"
 #include "core/game_config.h"
 #include "sound/sound.h"
@@ -588,6 +590,30 @@ TEST_F(SoundChannelTest, OggFilesThatCannotPlay)
     // Only the first part of a file: whatever it gives, nothing is read outside the image.
     Decode(std::vector<uint8_t>(one.begin(), one.begin() + one.size() / 3), SNDSRC_OGG);
     EXPECT_EQ(Decode(one, SNDSRC_OGG), 0);
+    UnloadChannel(pChannel);
+}
+
+TEST_F(SoundChannelTest, WithoutItsDecoderAnOggFailsToLoadAsADamagedFileDoes)
+{
+    OGG_WRITER_OPTIONS opt;
+    opt.llFrames = 4000;
+    const std::vector<uint8_t> file = WriteOggVorbis(opt);
+    PlatHideModule("VORBISFILE.DLL", 1);
+    UnloadCodecLibraries();   // the next open binds again, and finds nothing
+    EXPECT_EQ(Decode(file, SNDSRC_OGG), -1030);
+    EXPECT_EQ(pChannel->pBuffer, nullptr);
+    UnloadChannel(pChannel);
+    // The load request ends the pass with the same code, the channel left empty.
+    dir.Write("gone.ogg", file);
+    pChannel->bSourceKind = SNDSRC_OGG;
+    Post(SNDREQ_LOAD, 0, "gone.ogg");
+    EXPECT_EQ(RunSoundPassOnce(), -1030);
+    EXPECT_EQ(pChannel->bState.load(), SNDSTATE_EMPTY);
+    UnloadChannel(pChannel);
+
+    PlatResetModules();
+    UnloadCodecLibraries();
+    EXPECT_EQ(Decode(file, SNDSRC_OGG), 0);
     UnloadChannel(pChannel);
 }
 
