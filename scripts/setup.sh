@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   libsdl2-dev libfreetype-dev libfontconfig-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libwebp-dev libsnappy-dev libogg-dev libvorbis-dev libtheora-dev
   libgtest-dev libbenchmark-dev
