@@ -6,9 +6,11 @@
 // The game: the title picture fades in, then three pictures cross it with different blend modes
 // (a sun that adds light, a band of colour that multiplies, a ring that screens) while they move
 // and fade; they fade out again. A spinning star (a frame-sheet animation) flies in and turns
-// while "CLICK TO GO ON" pulses below it; a left click (or ten seconds without one) sends the star
-// away, the title stays a moment and the game quits by itself. A tune made here (an Ogg Vorbis
-// loop) plays throughout and fades out at the end.
+// while a message window fades in below it: a translucent box in which the engine draws a Japanese
+// and an English line with the installed fonts, and a pulsing click marker. A left click (or ten
+// seconds without one) sends the star away and the window fades, the title stays a moment and the
+// game quits by itself. A tune made here (an Ogg Vorbis loop) plays throughout and fades out at the
+// end.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,8 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "imageproc/blend_modes.h"
 #include "image/cmd_layer.h"
+#include "image/cmd_text_style.h"
+#include "imageproc/blend_modes.h"
+#include "imageproc/cmd_image_effect.h"
+#include "platform/plat_text.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -29,8 +34,15 @@
 namespace {
 
 constexpr int kScreenW = 640, kScreenH = 480;
-// Where the prompt stands (its picture is 340 x 36).
-constexpr int kPromptX = 150, kPromptY = 400;
+// The message window near the bottom: the box and the text layer over it share this rectangle.
+constexpr int kBoxX = 20, kBoxY = 352, kBoxW = 600, kBoxH = 112;
+// Its two lines (UTF-8 here, cp932 in the script), drawn by the engine at kTextSize pixels: where
+// each line's first cell starts inside the box.
+const char* const kLineJa = "ようこそ、KOLVEXのデモへ。クリックで進みます。";
+const char* const kLineEn = "Welcome to the KOLVEX demo. Click to go on.";
+constexpr int kTextSize = 24, kTextX = 28, kLineJaY = 22, kLineEnY = 64;
+// The click marker, a small layer of its own beside the end of the English line.
+constexpr int kMarkerSize = 24, kMarkerX = 560, kMarkerY = 66;
 
 uint32_t Rgb(int r, int g, int b)
 {
@@ -167,39 +179,29 @@ std::vector<uint8_t> DrawStarSheet()
     return WriteFrameSheetBytes(frames, kStarFrames);
 }
 
-// A 5 x 7 pixel font for the letters of the prompt; each row is 5 bits, the high bit on the left.
-const struct GLYPH {
-    char c;
-    uint8_t rows[7];
-} kGlyphs[] = {
-    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}}, {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
-    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}}, {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
-    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}}, {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
-    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}}, {'N', {0x11, 0x19, 0x15, 0x13, 0x11, 0x11, 0x11}},
-    {' ', {0, 0, 0, 0, 0, 0, 0}},
-};
-
-// White letters (kFontScale pixels per font pixel) on black, for the add mode: the black adds
-// nothing, so only the letters show.
-constexpr int kFontScale = 4;
-std::vector<uint8_t> DrawText(const std::string& strText)
+// The message window's box: a dark blue rounded rectangle, translucent so that the title shows
+// through, with a pale rim; its edges are smoothed over a pixel. 32-bit with alpha.
+std::vector<uint8_t> DrawMessageBox(int w, int h)
 {
-    const int w = int(strText.size()) * 6 * kFontScale + kFontScale, h = 9 * kFontScale;
-    std::vector<uint32_t> px(size_t(w) * h, 0);
-    for (size_t i = 0; i < strText.size(); ++i) {
-        const GLYPH* pGlyph = nullptr;
-        for (const GLYPH& g : kGlyphs)
-            if (g.c == strText[i]) pGlyph = &g;
-        if (!pGlyph) continue;
-        for (int gy = 0; gy < 7; ++gy)
-            for (int gx = 0; gx < 5; ++gx) {
-                if (!(pGlyph->rows[gy] & (0x10 >> gx))) continue;
-                const int x0 = kFontScale + (int(i) * 6 + gx) * kFontScale, y0 = kFontScale + gy * kFontScale;
-                for (int y = y0; y < y0 + kFontScale; ++y)
-                    for (int x = x0; x < x0 + kFontScale; ++x) px[size_t(y) * w + x] = Rgb(255, 255, 255);
-            }
-    }
-    return Bmp24(w, h, px);
+    const double kRadius = 14, kRim = 2;
+    std::vector<uint32_t> px(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            // Signed distance of the pixel's middle from the rounded outline (negative inside).
+            const double qx = std::fabs(x + 0.5 - w / 2.0) - (w / 2.0 - kRadius);
+            const double qy = std::fabs(y + 0.5 - h / 2.0) - (h / 2.0 - kRadius);
+            const double d = std::hypot(std::fmax(qx, 0.0), std::fmax(qy, 0.0)) + std::fmin(std::fmax(qx, qy), 0.0) - kRadius;
+            const double cover = std::clamp(0.5 - d, 0.0, 1.0);
+            const double inner = std::clamp(-d - kRim + 0.5, 0.0, 1.0);   // 0 on the rim, 1 inside it
+            // The inside darkens a little downwards; the rim is pale blue and more opaque.
+            const double t = double(y) / (h - 1);
+            auto mix = [&](double rim, double fill) { return int(std::lround(rim + (fill - rim) * inner)); };
+            const int a = int(std::lround(cover * mix(230, 200)));
+            px[size_t(y) * w + x] = uint32_t(a) << 24 | Rgb(mix(150, 18 - 8 * t), mix(170, 22 - 10 * t), mix(230, 60 - 26 * t));
+        }
+    BMP_WRITER_OPTIONS opt;
+    opt.nBits = 32;
+    return WriteBmp(w, h, opt, px.data(), nullptr);
 }
 
 // The tune: an eight-bar loop at 96 beats a minute, a pentatonic melody in eighths over a bass note
@@ -260,6 +262,40 @@ void EmitLayer(DEMO_SCRIPT* pS, const std::string& strName, std::vector<BUILDER_
 void EmitWait(DEMO_SCRIPT* pS, int nFrames) { pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_WAIT, {I(0, nFrames)}) >= 0; }
 void EmitLoop(DEMO_SCRIPT* pS, int nCount) { pS->bOk = pS->bOk && BeginLoop(&pS->b, MakeExprInt(nCount)) >= 0; }
 void EmitLoopEnd(DEMO_SCRIPT* pS) { pS->bOk = pS->bOk && EndLoop(&pS->b) >= 0; }
+
+// Sets a text slot's style (the style command; slot 0 is current again afterwards).
+void EmitTextStyle(DEMO_SCRIPT* pS, int nSlot, std::vector<BUILDER_ARG> args)
+{
+    args.insert(args.begin(), I(TEXTSTYLE_ARG_SLOT, nSlot));
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_TEXT_STYLE, args) >= 0;
+}
+// Makes every pixel of a layer transparent black (the image effect's whole-pixel fill).
+void EmitClearLayer(DEMO_SCRIPT* pS, const std::string& strLayer)
+{
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_IMAGE_EFFECT,
+                                     {T(FX_ARG_LAYER1, strLayer), I(FX_ARG_P, 0), I(FX_SEL_FILL_PIXEL, 1)}) >= 0;
+}
+// Draws a cp932 text into a layer with a text slot's style, its first cell's top-left corner at
+// (x, y); an edge of 1 draws it five times, one pixel apart, which thickens it by a pixel all round.
+void EmitDrawText(DEMO_SCRIPT* pS, const std::string& strLayer, int nSlot, const std::string& strText, int x, int y,
+                  int nEdge)
+{
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_IMAGE_EFFECT,
+                                     {T(FX_ARG_LAYER1, strLayer), I(FX_SEL_TEXT_SLOT, nSlot), I(FX_SEL_DRAW_TEXT, 1),
+                                      T(FX_ARG_TEXT, strText), I(FX_ARG_X1, x), I(FX_ARG_X1 + 1, y),
+                                      I(FX_ARG_P, nEdge)}) >= 0;
+}
+// The text slots of the message window: a dark one for the outline, a light one for the letters
+// and a warm one, smaller, for the click marker.
+constexpr int kSlotOutline = 1, kSlotLetters = 2, kSlotMarker = 3;
+// A line with a dark outline: the outline slot thickened, then the letters over it (both slots
+// of one size and face, so the characters advance alike).
+void EmitOutlinedText(DEMO_SCRIPT* pS, const std::string& strLayer, const std::string& strUtf8, int x, int y)
+{
+    const std::string strText = PlatUtf8ToCp932String(strUtf8.c_str());
+    EmitDrawText(pS, strLayer, kSlotOutline, strText, x, y, 1);
+    EmitDrawText(pS, strLayer, kSlotLetters, strText, x, y, 0);
+}
 
 // The frames the star has turned so far, a variable of the game.
 constexpr uint16_t kVarTurn = 1000;
@@ -330,20 +366,50 @@ int BuildScript(SCRIPT_BUILDER* pOut)
     EmitWait(&s, 1);
     EmitLoopEnd(&s);
 
-    // The star flies in from the left, turning (64 frames), and the prompt appears below it.
+    // The message window, still invisible: the box, a transparent layer over it that the engine
+    // writes a Japanese and an English line into, and the click marker beside the English line.
+    EmitLayer(&s, "msgbox", {I(LAYER_ARG_ORDER, 6), T(LAYER_ARG_IMAGE, "msgbox.bmp"), I(LAYER_ARG_X, kBoxX),
+                             I(LAYER_ARG_Y, kBoxY), I(LAYER_ARG_OPACITY, 0)});
+    EmitLayer(&s, "msgtext", {I(LAYER_ARG_ORDER, 7), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kBoxW),
+                              I(LAYER_ARG_HEIGHT, kBoxH), I(LAYER_ARG_X, kBoxX), I(LAYER_ARG_Y, kBoxY),
+                              I(LAYER_ARG_OPACITY, 0)});
+    EmitLayer(&s, "marker", {I(LAYER_ARG_ORDER, 8), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kMarkerSize),
+                             I(LAYER_ARG_HEIGHT, kMarkerSize), I(LAYER_ARG_X, kBoxX + kMarkerX),
+                             I(LAYER_ARG_Y, kBoxY + kMarkerY), I(LAYER_ARG_OPACITY, 0)});
+    EmitClearLayer(&s, "msgtext");
+    EmitClearLayer(&s, "marker");
+    // The face is the system's Gothic, which the engine maps to an installed Japanese font. The
+    // glyphs are anti-aliased and blended onto the layer's pixels; the letters white fading to a
+    // pale blue downwards, the marker yellow to orange.
+    const std::string strFace = PlatUtf8ToCp932String("ＭＳ ゴシック");
+    for (int nSlot : {kSlotOutline, kSlotLetters, kSlotMarker})
+        EmitTextStyle(&s, nSlot, {T(TEXTSTYLE_ARG_FACE, strFace), I(TEXTSTYLE_ARG_ANTIALIAS, 1),
+                                  I(TEXTSTYLE_ARG_TRANSPARENT, 1), I(TEXTSTYLE_ARG_SIZE, kTextSize),
+                                  I(TEXTSTYLE_ARG_HEIGHT, kTextSize)});
+    EmitTextStyle(&s, kSlotOutline, {I(TEXTSTYLE_ARG_COLOR_A, 0x0A0C20), I(TEXTSTYLE_ARG_GRADIENT, 0)});
+    EmitTextStyle(&s, kSlotLetters, {I(TEXTSTYLE_ARG_COLOR_A, 0xFFFFFF), I(TEXTSTYLE_ARG_COLOR_B, 0xC8D8FF),
+                                     I(TEXTSTYLE_ARG_GRADIENT, 1)});
+    EmitTextStyle(&s, kSlotMarker, {I(TEXTSTYLE_ARG_COLOR_A, 0xFFE8A0), I(TEXTSTYLE_ARG_COLOR_B, 0xFFB040),
+                                    I(TEXTSTYLE_ARG_GRADIENT, 1), I(TEXTSTYLE_ARG_SIZE, kMarkerSize - 4),
+                                    I(TEXTSTYLE_ARG_HEIGHT, kMarkerSize - 4)});
+    EmitOutlinedText(&s, "msgtext", kLineJa, kTextX, kLineJaY);
+    EmitOutlinedText(&s, "msgtext", kLineEn, kTextX, kLineEnY);
+    EmitDrawText(&s, "marker", kSlotMarker, PlatUtf8ToCp932String("▼"), 2, 2, 0);
+
+    // The star flies in from the left, turning (64 frames), while the message window fades in.
     EmitLayer(&s, "star", {I(LAYER_ARG_ORDER, 5), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kStarSize),
                      I(LAYER_ARG_HEIGHT, kStarSize), I(LAYER_ARG_X, -kStarSize), I(LAYER_ARG_Y, 160)});
     EmitStarTurn(&s, "pinwheel.kfs");
     EmitLoop(&s, 64);
     EmitStarTurn(&s);
     EmitLayer(&s, "star", {I(LAYER_ARG_X, 6, ARGOP_ADD)});
+    EmitLayer(&s, "msgbox", {I(LAYER_ARG_OPACITY, 4, ARGOP_ADD)});
+    EmitLayer(&s, "msgtext", {I(LAYER_ARG_OPACITY, 4, ARGOP_ADD)});
     EmitWait(&s, 1);
     EmitLoopEnd(&s);
-    EmitLayer(&s, "prompt", {I(LAYER_ARG_ORDER, 6), T(LAYER_ARG_IMAGE, "prompt.bmp"), I(LAYER_ARG_BLEND, BLEND_ADD),
-                       I(LAYER_ARG_X, kPromptX), I(LAYER_ARG_Y, kPromptY)});
 
-    // The star turns and the prompt pulses until the left button is pressed (its hold counter, system
-    // variable 144 element 1, is 1 in the frame of the press), ten seconds at most.
+    // The star turns and the click marker pulses until the left button is pressed (its hold counter,
+    // system variable 144 element 1, is 1 in the frame of the press), ten seconds at most.
     EmitLoop(&s, 600);
     EmitStarTurn(&s);
     {
@@ -354,7 +420,7 @@ int BuildScript(SCRIPT_BUILDER* pOut)
         ExprAsmInt(pulse, 3);
         ExprAsmOp(pulse, '*');
         ExprAsmOp(pulse, '-');
-        s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_LAYER, {T(LAYER_ARG_PATH, "prompt"), ExprArg(LAYER_ARG_OPACITY, pulse)}) >= 0;
+        s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_LAYER, {T(LAYER_ARG_PATH, "marker"), ExprArg(LAYER_ARG_OPACITY, pulse)}) >= 0;
         std::vector<uint8_t> pressed;
         ExprAsmElement(pressed, 144, {1});
         ExprAsmInt(pressed, 1);
@@ -366,13 +432,15 @@ int BuildScript(SCRIPT_BUILDER* pOut)
     EmitWait(&s, 1);
     EmitLoopEnd(&s);
 
-    // The prompt goes, the tune fades out over a second and the star flies off to the top right (40
-    // frames).
+    // The marker goes, the tune fades out over a second, the message window fades out (32 frames)
+    // and the star flies off to the top right (40 frames).
     s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_SOUND, {T(0, "bgm"), I(5, 1000), I(3, 0)}) >= 0;
-    EmitLayer(&s, "prompt", {I(LAYER_ARG_OPACITY, 0)});
+    EmitLayer(&s, "marker", {I(LAYER_ARG_OPACITY, 0)});
     EmitLoop(&s, 40);
     EmitStarTurn(&s);
     EmitLayer(&s, "star", {I(LAYER_ARG_X, 12, ARGOP_ADD), I(LAYER_ARG_Y, 6, ARGOP_SUB)});
+    EmitLayer(&s, "msgbox", {I(LAYER_ARG_OPACITY, 8, ARGOP_SUB)});
+    EmitLayer(&s, "msgtext", {I(LAYER_ARG_OPACITY, 8, ARGOP_SUB)});
     EmitWait(&s, 1);
     EmitLoopEnd(&s);
 
@@ -412,7 +480,7 @@ int main(int argc, char** argv)
     files.push_back({"ring.bmp", DrawRing(200)});
     files.push_back({"pinwheel.kfs", DrawStarSheet()});
     files.push_back({"music.ogg", MakeTune()});
-    files.push_back({"prompt.bmp", DrawText("CLICK TO GO ON")});
+    files.push_back({"msgbox.bmp", DrawMessageBox(kBoxW, kBoxH)});
 
     std::error_code ec;
     std::filesystem::create_directories(argv[1], ec);

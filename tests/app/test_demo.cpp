@@ -1,7 +1,8 @@
 // The demo game: kxdemo writes it, the real kolvex plays it headless. Part-way through, blended
-// pictures cross the title; then a star turns (a frame-sheet animation) under a pulsing prompt until
-// a click, after which the script ends the run by itself and leaves the title picture on screen. A
-// tune plays throughout; the audio sink that writes the mix to a file lets the test hear it.
+// pictures cross the title; then a star turns (a frame-sheet animation) above a message window whose
+// Japanese and English lines the engine draws with the installed fonts, until a click, after which
+// the script ends the run by itself and leaves the title picture on screen. A tune plays throughout;
+// the audio sink that writes the mix to a file lets the test hear it.
 #include <gtest/gtest.h>
 
 #include <png.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/plat_font.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -72,10 +74,17 @@ protected:
     }
 };
 
-// Frames of the run: the prompt is up from about frame 283 and waits 600 frames for a click; the
-// star's middle is then at (320, 224) and the prompt covers (150, 400) to (490, 436).
+// Frames of the run: the message window has faded in by about frame 283 and waits 600 frames for a
+// click; the star's middle is then at (320, 224).
 constexpr int kFramePromptUp = 320;
 constexpr int kStarX = 320, kStarY = 224;
+// The message window's box, right and bottom exclusive, and the rows of its two lines: the Japanese
+// line, whose first five characters are kana from x 48 to 168 and whose last one, a full stop,
+// stands in the cell from x 576 (its ink in the left half), and the English line (from x 48; the
+// click marker stands after it, from x 580).
+constexpr int kBoxX0 = 20, kBoxY0 = 352, kBoxX1 = 620, kBoxY1 = 464;
+constexpr int kJaY0 = 372, kJaY1 = 400, kKanaX0 = 48, kKanaX1 = 168, kJaLastX = 576;
+constexpr int kEnY0 = 414, kEnY1 = 442, kEnX1 = 576;
 
 // Pixels of the rectangle whose every channel is above the level (the prompt's letters).
 size_t CountBright(const SHOT& shot, int x0, int y0, int x1, int y1, int nLevel)
@@ -88,7 +97,16 @@ size_t CountBright(const SHOT& shot, int x0, int y0, int x1, int y1, int nLevel)
         }
     return n;
 }
-size_t CountPromptLetters(const SHOT& shot) { return CountBright(shot, 150, 400, 490, 436, 150); }
+// The message window's letters: near-white pixels (the box is dark blue, the marker orange).
+size_t CountLetters(const SHOT& shot, int x0, int y0, int x1, int y1) { return CountBright(shot, x0, y0, x1, y1, 150); }
+size_t CountBoxLetters(const SHOT& shot) { return CountLetters(shot, kBoxX0, kBoxY0, kBoxX1, kBoxY1); }
+// The rightmost column of the rows that holds a letter pixel, or -1.
+int LastLetterColumn(const SHOT& shot, int y0, int y1)
+{
+    for (int x = int(shot.nWidth) - 1; x >= 0; --x)
+        if (CountLetters(shot, x, y0, x + 1, y1) > 0) return x;
+    return -1;
+}
 
 // Pixels of the rectangle that differ between two shots (channel differences summed above 24).
 size_t CountChanged(const SHOT& a, const SHOT& b, int x0, int y0, int x1, int y1)
@@ -158,31 +176,66 @@ TEST_F(DemoGameTest, TheTuneFadesInPlaysAndFadesOut)
     EXPECT_LT(dEnd, dMiddle / 8) << "no fade-out";
 }
 
-// A click while the prompt waits lets the game go on to its quit, well before the frame limit that
-// stands in for the prompt's own ten seconds; the last picture is the title alone: the sky's top
-// colour, the moon, the hills, no star and no prompt.
+// A click while the message window waits lets the game go on to its quit, well before the frame
+// limit that stands in for the window's own ten seconds; the last picture is the title alone: the
+// sky's top colour, the moon, the hills, no star and no message window (the same picture as the
+// title before anything crossed it).
 TEST_F(DemoGameTest, AClickLetsItRunToItsQuitAndLeaveTheTitle)
 {
-    SHOT shot;
+    SHOT shot, title;
     ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_CLICK_AT_FRAMES=" + std::to_string(kFramePromptUp),
                                   "KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp + 240)},
                                  "end.png", &shot));
     EXPECT_TRUE(PixelNear(shot, 10, 0, 24, 32, 96));
     EXPECT_TRUE(PixelNear(shot, 480, 110, 240, 236, 200));
     EXPECT_TRUE(PixelNear(shot, 320, 470, 48, 41, 30));
-    EXPECT_EQ(CountPromptLetters(shot), 0u);
+    EXPECT_EQ(CountBoxLetters(shot), 0u);
     EXPECT_EQ(CountBright(shot, kStarX - 20, kStarY - 20, kStarX + 20, kStarY + 20, 200), 0u) << "the star stayed";
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=62"}, "title.png", &title));
+    EXPECT_EQ(CountChanged(title, shot, 0, 0, 640, 480), 0u) << "the end is not the title alone";
 }
 
-// Without a click the prompt stays and the star turns in place: its middle keeps its colour while
-// half a turn of the sheet's frames later much of its outline has changed.
-TEST_F(DemoGameTest, TheStarTurnsWhileThePromptWaits)
+// The message window over the title: the engine has drawn both lines inside the box, in their own
+// rows, the Japanese one with its kana (drawn by a Japanese font: the IPA fonts that the setup
+// installs, reached through the face name the script asks for), and no letter stands outside the
+// box or between the lines.
+TEST_F(DemoGameTest, TheMessageWindowShowsBothLinesInTheBox)
+{
+    // Without any Japanese font the kana would be left out and the check below would fail anyway;
+    // say why first.
+    ASSERT_EQ(PlatFontsInit(nullptr), 0);
+    const int nJapanese = PlatFallbackFontFamily();
+    PlatFontsShutdown();
+    ASSERT_GE(nJapanese, 0) << "no Japanese font is installed (scripts/setup.sh installs fonts-ipafont-gothic "
+                               "and fonts-ipafont-mincho)";
+
+    SHOT shot;
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp)}, "window.png", &shot));
+    EXPECT_GT(CountLetters(shot, kBoxX0, kJaY0, kBoxX1, kJaY1), 800u) << "the Japanese line";
+    // A font without kana and kanji would leave them out (and a proportional one would close the
+    // gaps): the kana at the start and the line's full width show that a Japanese font drew it.
+    EXPECT_GT(CountLetters(shot, kKanaX0, kJaY0, kKanaX1, kJaY1), 120u) << "the Japanese line's kana are missing";
+    EXPECT_GE(LastLetterColumn(shot, kJaY0, kJaY1), kJaLastX) << "the Japanese line is cut short";
+    EXPECT_LT(LastLetterColumn(shot, kJaY0, kJaY1), kJaLastX + 12);
+    EXPECT_GT(CountLetters(shot, kBoxX0, kEnY0, kEnX1, kEnY1), 800u) << "the English line";
+    // Everything bright in the box belongs to one of the two lines.
+    EXPECT_EQ(CountBoxLetters(shot),
+              CountLetters(shot, kBoxX0, kJaY0, kBoxX1, kJaY1) + CountLetters(shot, kBoxX0, kEnY0, kBoxX1, kEnY1));
+    // Below the star, around the box, the title shows without letters.
+    const size_t nOutside = CountLetters(shot, 0, 290, 640, kBoxY0) + CountLetters(shot, 0, kBoxY1, 640, 480) +
+                            CountLetters(shot, 0, kBoxY0, kBoxX0, kBoxY1) + CountLetters(shot, kBoxX1, kBoxY0, 640, kBoxY1);
+    EXPECT_EQ(nOutside, 0u);
+}
+
+// Without a click the message window stays and the star turns in place: its middle keeps its colour
+// while half a turn of the sheet's frames later much of its outline has changed.
+TEST_F(DemoGameTest, TheStarTurnsWhileTheMessageWaits)
 {
     SHOT a, b;
     ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp)}, "a.png", &a));
     ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp + 6)}, "b.png", &b));
     for (const SHOT* p : {&a, &b}) {
-        EXPECT_GT(CountPromptLetters(*p), 1000u);
+        EXPECT_GT(CountBoxLetters(*p), 1600u);
         const uint8_t* px = &p->rgb[(size_t(kStarY) * p->nWidth + kStarX) * 3];
         EXPECT_GT(px[0], 235);
         EXPECT_NEAR(px[1], 220, 20);
