@@ -431,7 +431,8 @@ int OpenOggChannel(SOUND_CHANNEL* pChannel)
         return nResult;
     }
     const double dTotal = g_pfnOggTimeTotal(pDecoder);
-    pChannel->llLength = dTotal > 0 ? int64_t(dTotal * 1000) : 0;
+    // A damaged stream can claim any length: one beyond what the position fields hold is cut there.
+    pChannel->llLength = dTotal > 0 ? int64_t(std::min(dTotal * 1000, double(INT32_MAX))) : 0;
     pChannel->nEndPos = int32_t(std::min<int64_t>(pChannel->llLength, INT32_MAX));
     pChannel->bDecodedForm = SNDFORM_OGG;
     g_pfnOggClose(pDecoder);

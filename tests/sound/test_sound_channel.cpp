@@ -807,3 +807,29 @@ TEST_F(SoundChannelTest, BufferFailuresReachThePass)
 }
 
 }  // namespace
+
+// A stream whose last page claims an absurd sample position: the length is cut to the position
+// range instead of overflowing the conversion to milliseconds.
+TEST_F(SoundChannelTest, OggClaimingAHugeLengthIsCutToThePositionRange)
+{
+    OGG_WRITER_OPTIONS opt;
+    opt.nRate = 8000;
+    opt.llFrames = 1600;
+    std::vector<uint8_t> file = WriteOggVorbis(opt);
+    ASSERT_FALSE(file.empty());
+    // The last page: its granule position (bytes 6..13) becomes 2^62, its checksum set again.
+    size_t nLast = 0;
+    for (size_t p = 0; p + 4 <= file.size(); ++p)
+        if (std::memcmp(&file[p], "OggS", 4) == 0) nLast = p;
+    const uint64_t qwGranule = 1ull << 62;
+    for (int i = 0; i < 8; ++i) file[nLast + 6 + i] = uint8_t(qwGranule >> (8 * i));
+    ogg_page page;
+    page.header = &file[nLast];
+    page.header_len = 27 + file[nLast + 26];
+    page.body = &file[nLast + size_t(page.header_len)];
+    page.body_len = long(file.size() - nLast - size_t(page.header_len));
+    ogg_page_checksum_set(&page);
+    Decode(file, SNDSRC_OGG);
+    EXPECT_LE(pChannel->llLength, INT32_MAX);
+    EXPECT_GE(pChannel->llLength, 0);
+}

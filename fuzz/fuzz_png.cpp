@@ -1,0 +1,23 @@
+// PNG files through the bound libpng entry points: the input is the file image, decoded into a new pixel buffer as the image loader does.
+#include <cstdlib>
+
+#include "fuzz/support.h"
+#include "image/image_load.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzInit();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
+{
+    DECODED_IMAGE img{};
+    if (DecodePNGImage(pData, nSize, "fuzz.png", &img) == 0) {
+        // Every pixel the decoder promised is there to be read.
+        NormalizeTransparentBuffer(img.pPixels, size_t(img.nWidth) * size_t(img.nHeight));
+        std::free(img.pPixels);
+    }
+    FuzzEndInput();
+    return 0;
+}
