@@ -104,6 +104,10 @@ int SdlCreate(PLAT_WINDOW_REC* p)
     SDL_SetWindowData(pWin, "kxhwnd", (void*)(uintptr_t)p->hwnd);
     p->pNative = pWin;
     g_vNativeWindows.push_back(p->hwnd);
+    // The window surface is made now, while the window is hidden: SDL makes the X window anew when
+    // the surface needs another renderer, which would otherwise happen on the screen and drop the
+    // owner set below.
+    SDL_GetWindowSurface(pWin);
     PlatX11Watch(pWin);
     // An owned top-level window (a box over the main window) stays above its owner.
     if (PLAT_WINDOW_REC* pOwner = PlatLookupWindow(p->hwndParent))
