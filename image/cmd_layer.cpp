@@ -26,13 +26,6 @@
 
 namespace {
 
-int64_t ArgInt(int nId) { return g_anArgValue[ArgSlot(nId)]; }
-int ArgOp(int nId) { return g_anArgOp[ArgSlot(nId)]; }
-const char* ArgText(int nId)
-{
-    const int s = ArgSlot(nId);
-    return s && g_apszArgText[s] ? g_apszArgText[s] : "";
-}
 
 // Values of the colour and level arguments never leave their range, whatever the operator: the
 // compositor indexes its tables with them.

@@ -19,8 +19,6 @@
 
 namespace {
 
-int64_t ArgInt(int nId) { return g_anArgValue[ArgSlot(nId)]; }
-
 // The output variable: its number and element from the designation of the output argument.
 struct OUTPUT {
     int nVar;

@@ -16,13 +16,6 @@
 
 namespace {
 
-int64_t ArgInt(int nId) { return g_anArgValue[ArgSlot(nId)]; }
-int ArgOp(int nId) { return g_anArgOp[ArgSlot(nId)]; }
-const char* ArgText(int nId)
-{
-    const int s = ArgSlot(nId);
-    return s && g_apszArgText[s] ? g_apszArgText[s] : "";
-}
 
 // A font number counted from 1 outside 1..count is refused with 101010 or 101240, naming the
 // argument. True after the report.

@@ -222,12 +222,6 @@ void CopyImageRect(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, i
 
 namespace {
 
-int64_t ArgInt(int nId) { return g_anArgValue[ArgSlot(nId)]; }
-const char* ArgText(int nId)
-{
-    const int s = ArgSlot(nId);
-    return s && g_apszArgText[s] ? g_apszArgText[s] : "";
-}
 int32_t Low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
 // Low32(a + b) without overflow in 64 bits.
 int32_t Low32Sum(int64_t a, int64_t b) { return Low32(static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b))); }

@@ -43,12 +43,6 @@ struct FILE_CLOSER {
 };
 using FILE_HANDLE = std::unique_ptr<PLAT_FILE, FILE_CLOSER>;
 
-int64_t ArgInt(int nId) { return g_anArgValue[ArgSlot(nId)]; }
-const char* ArgText(int nId)
-{
-    const int s = ArgSlot(nId);
-    return s && g_apszArgText[s] ? g_apszArgText[s] : "";
-}
 const char* CmdName(void) { return LayerCmdName(CMDID_LOAD); }
 const char* ArgName(int nId) { return LayerArgName(CMDID_LOAD, nId); }
 

@@ -42,13 +42,6 @@ constexpr uint64_t kMaxBuffer = 0xFFFFFFFFull;
 // The layer to save is missing (command name, layer path).
 constexpr int kErrLayerMissing = 101250;
 
-int64_t ArgInt(int nId) { return g_anArgValue[ArgSlot(nId)]; }
-const char* ArgText(int nId)
-{
-    const int s = ArgSlot(nId);
-    return s && g_apszArgText[s] ? g_apszArgText[s] : "";
-}
-
 const char* SaveCmdName(void) { return LayerCmdName(CMDID_SAVE); }
 
 void ShowNoMemory(void) { ShowMessageBox("", GetEngineText(TXT_SAVE_NO_MEMORY)); }

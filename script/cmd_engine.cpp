@@ -42,11 +42,6 @@ struct ENGINE_LOCK {
     ENGINE_LOCK& operator=(const ENGINE_LOCK&) = delete;
 };
 
-// The decoded value of a given argument (call only after HasArg).
-int64_t ArgValue(int nArgId) { return g_anArgValue[ArgSlot(nArgId)]; }
-int32_t ArgLow32(int nArgId) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(ArgValue(nArgId)))); }
-uint8_t ArgLowByte(int nArgId) { return static_cast<uint8_t>(static_cast<uint64_t>(ArgValue(nArgId))); }
-
 // A new scaled-frame buffer for an output of w x h (output width x 4 + w x 4 x h + 4 bytes,
 // 64-byte aligned, zeroed), put in place of the old one with the new output size. Presentation
 // scales into this buffer, so it always has the output's size. 0, or -1 after 100010 with nothing
@@ -194,7 +189,7 @@ int CmdInputSwitches(void)
     if (HasArg(0)) g_bKeyboardSwitch = ArgLowByte(0);
     if (HasArg(1)) g_bJoystickSwitch = ArgLowByte(1);
     if (HasArg(2)) {
-        const int64_t v = ArgValue(2);
+        const int64_t v = ArgInt(2);
         if (g_bMouseSwitch == 1 && v == 0) {
             g_nCursorRequest = KX_CURSOR_REQUEST_HIDE;
             g_bCursorShown = 0;
@@ -234,11 +229,11 @@ int CmdWait(void)
 {
     if (FetchCommandArgs(CMDID_WAIT) != 0) return -1;
     SCRIPT_THREAD* pThread = g_pCurThread;
-    if (HasArg(0) && ArgValue(0) != 0) {
+    if (HasArg(0) && ArgInt(0) != 0) {
         pThread->nWaitFrames = ArgLow32(0);
         return -1;
     }
-    if (HasArg(1) && ArgValue(1) != 0) {
+    if (HasArg(1) && ArgInt(1) != 0) {
         uint32_t dwWake = PlatGetTime() + static_cast<uint32_t>(ArgLow32(1));
         // 0 would mean "no wait"; one millisecond later keeps the wait.
         if (dwWake == 0) dwWake = 1;

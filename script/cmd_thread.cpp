@@ -56,13 +56,6 @@ const char* CmdName(int nCmd)
     return psz ? psz : "";
 }
 
-int64_t ArgInt(int nId) { return g_anArgValue[ArgSlot(nId)]; }
-const char* ArgText(int nId)
-{
-    const int s = ArgSlot(nId);
-    return s && g_apszArgText[s] ? g_apszArgText[s] : "";
-}
-
 SCRIPT_THREAD* ThreadOf(const TREE_NODE* pNode) { return pNode ? static_cast<SCRIPT_THREAD*>(pNode->pPayload) : nullptr; }
 
 const char* ScriptName(int nScript)

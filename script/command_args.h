@@ -74,6 +74,17 @@ int TestArgCheck(int nKind, int64_t llValue);
 // Slot of an argument id (0 when absent) and the argument's fields by id.
 inline int ArgSlot(int nArgId) { return (nArgId >= 0 && nArgId < KX_ARG_IDS) ? g_abArgSlot[nArgId] : 0; }
 inline int HasArg(int nArgId) { return ArgSlot(nArgId) != 0; }
+// An argument's value, its low 32 bits as a signed number, its low byte, its operator and its text
+// ("" when absent or not a text), by id.
+inline int64_t ArgInt(int nArgId) { return g_anArgValue[ArgSlot(nArgId)]; }
+inline int32_t ArgLow32(int nArgId) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(ArgInt(nArgId)))); }
+inline uint8_t ArgLowByte(int nArgId) { return static_cast<uint8_t>(static_cast<uint64_t>(ArgInt(nArgId))); }
+inline int ArgOp(int nArgId) { return g_anArgOp[ArgSlot(nArgId)]; }
+inline const char* ArgText(int nArgId)
+{
+    const int s = ArgSlot(nArgId);
+    return s && g_apszArgText[s] ? g_apszArgText[s] : "";
+}
 // The expression of an unevaluated argument and its length: 0, or -1 after 104010 when it does
 // not lie inside the body's expression bytes (or the argument is absent: -1, nothing reported).
 int GetArgExpr(int nArgId, const uint8_t** ppCode, uint32_t* pnLen);

@@ -30,13 +30,6 @@ namespace {
 // still wait in the ring. ReclaimDeletedSoundNodes frees them once nothing can reach them.
 std::vector<TREE_NODE*> s_apDeleted;
 
-int64_t ArgInt(int nId) { return g_anArgValue[ArgSlot(nId)]; }
-int32_t ArgLow32(int nId) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(ArgInt(nId)))); }
-const char* ArgText(int nId)
-{
-    const int s = ArgSlot(nId);
-    return s && g_apszArgText[s] ? g_apszArgText[s] : "";
-}
 
 const char* CmdName(int nCmd)
 {
