@@ -19,6 +19,7 @@ std::mutex g_mxX11;
 std::map<unsigned long, int> g_mapXWindows;   // XID -> XWIN_*
 int (*g_pfnPreviousErrorHandler)(Display*, XErrorEvent*) = nullptr;
 bool g_bHandlersInstalled = false;
+Display* g_pDisplayHandled = nullptr;
 std::atomic<int> g_bDisplayLost{0};
 
 unsigned long XidOf(SDL_Window* pWin, Display** ppDisplay)
@@ -68,18 +69,21 @@ void PlatX11Watch(SDL_Window* pWin)
     Display* pDisplay = nullptr;
     const unsigned long xid = XidOf(pWin, &pDisplay);
     if (!xid || !pDisplay) return;
-    bool bInstall = false;
+    bool bInstall = false, bNewDisplay = false;
     {
         std::lock_guard<std::mutex> lock(g_mxX11);
         g_mapXWindows.emplace(xid, XWIN_WATCHED);   // a window already lost stays lost
         bInstall = !g_bHandlersInstalled;
         g_bHandlersInstalled = true;
+        // The exit handler belongs to a connection: a window system started anew has a new one.
+        bNewDisplay = g_pDisplayHandled != pDisplay;
+        g_pDisplayHandled = pDisplay;
     }
     if (bInstall) {
         g_pfnPreviousErrorHandler = XSetErrorHandler(OnXError);
         XSetIOErrorHandler(OnXIoError);
-        XSetIOErrorExitHandler(pDisplay, OnXIoErrorExit, nullptr);
     }
+    if (bNewDisplay) XSetIOErrorExitHandler(pDisplay, OnXIoErrorExit, nullptr);
 }
 
 void PlatX11Forget(SDL_Window* pWin)
