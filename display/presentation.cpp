@@ -180,6 +180,9 @@ int PresentWindow(WINDOW_STATE* pState, LAYER* pLayer)
     uint32_t* pFb = nullptr;
     if (!pState->hWnd || PlatGetWindowFramebuffer(pState->hWnd, &pFb, &fb.nWidth, &fb.nHeight, &fb.nPitch) != 0 || !pFb)
         return 1;
+    // A minimised window, or one the window system hides, shows nothing: no work until it is seen
+    // again, which paints it.
+    if (PlatIsWindowOutOfSight(pState->hWnd)) return 1;
     fb.pPixels = reinterpret_cast<uint8_t*>(pFb);
 
     const bool bMain = pState->nIndex == 0;

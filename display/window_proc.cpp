@@ -44,6 +44,8 @@ namespace {
 // Set once the platform has reported the main window's activation: until then (a backend that
 // reports no focus at all) the main window counts as active, so the engine never pauses for good.
 uint8_t s_bActivationSeen = 0;
+// The quit question is open.
+uint8_t s_bQuitQuestionOpen = 0;
 // The last client position a mouse message carried for each window (the platform keeps no cursor
 // position the procedure could ask for).
 int32_t s_anLastMouseX[KX_WINDOWS], s_anLastMouseY[KX_WINDOWS];
@@ -275,10 +277,16 @@ int HandleWmSysCommand(WINDOW_STATE* pState, uintptr_t wParam)
             g_bCloseEvent = 1;
             return 0;
         case KX_CLOSE_ASK: {
+            // One question at a time: a close request that comes while it is open (another click on
+            // the close button, a request sent from another thread) is the same request.
+            if (s_bQuitQuestionOpen) return 0;
+            s_bQuitQuestionOpen = 1;
             g_bFrameHold = 1;
             g_DisplayHooks.pfnRequestCursorShow();
-            const int nAnswer = PlatMessageBoxA(g_szWindowTitle, GetEngineText(TXT_QUIT_QUESTION), PLAT_MB_YESNO);
+            const int nAnswer = PlatMessageBoxA(g_szWindowTitle, GetEngineText(TXT_QUIT_QUESTION),
+                                                PLAT_MB_YESNO | PLAT_MB_ICONINFORMATION);
             g_bFrameHold = 0;
+            s_bQuitQuestionOpen = 0;
             if (nAnswer != PLAT_IDYES) return 0;
             g_bEngineStop = 1;
             return 1;
@@ -522,4 +530,5 @@ void InstallWindowProc(void)
 {
     g_pfnMainWindowProc = GameWndProc;
     s_bActivationSeen = 0;
+    s_bQuitQuestionOpen = 0;
 }

@@ -29,6 +29,8 @@ int64_t g_nInlineBlendPixels = KX_INLINE_BLEND_PIXELS;
 namespace {
 
 uint8_t s_abPictureShown[KX_WINDOWS];
+// The window's composition was skipped while nobody could see it.
+uint8_t s_abComposeSkipped[KX_WINDOWS];
 
 inline int32_t SaturateInt32(int64_t v)
 {
@@ -768,6 +770,20 @@ int RenderWindowCPU(int nWindow)
     TREE_NODE* pSet = WindowLayerSet(nWindow, &pLayer);
     if (!pSet) return g_bEngineStop;
     s_abPictureShown[nWindow] = 1;
+    // A window nobody can see (minimised, or hidden by the window system) is not composed; once it
+    // shows again its whole picture is composed anew, since what changed meanwhile was let go.
+    const PLAT_HWND hwnd = g_apWindowState[nWindow]->hWnd;
+    if (hwnd && PlatIsWindowOutOfSight(hwnd)) {
+        s_abComposeSkipped[nWindow] = 1;
+        return g_bEngineStop;
+    }
+    if (s_abComposeSkipped[nWindow]) {
+        s_abComposeSkipped[nWindow] = 0;
+        pLayer->rcOwn = DIRTY_BOX{0, 0, int64_t(pLayer->nWidth) - 1, int64_t(pLayer->nHeight) - 1};
+        pLayer->bOwnValid = 1;
+        pLayer->bFullRedraw = 1;
+        pLayer->bChanged = 1;
+    }
     if (!pLayer->bChanged) return g_bEngineStop;
     if (nWindow == 0 && g_bDirect3D && g_bFullRedraw) {
         g_bFullRedraw = 0;
@@ -799,7 +815,8 @@ int PresentWindowCPU(int nWindow)
     }
     if (pLayer->bChanged) {
         s_abPictureShown[nWindow] = 1;
-        if (pRec && pRec->hWnd) PlatInvalidateWindow(pRec->hWnd, 0);
+        // Nothing is presented into a window nobody can see; showing it again paints it.
+        if (pRec && pRec->hWnd && !PlatIsWindowOutOfSight(pRec->hWnd)) PlatInvalidateWindow(pRec->hWnd, 0);
     }
     return g_bEngineStop;
 }

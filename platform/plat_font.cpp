@@ -572,6 +572,16 @@ int PlatFontsInit(const char* pszFolder)
     return 0;
 }
 
+int PlatFontsEnsureLoaded(void)
+{
+    {
+        FONT_STATE& st = State();
+        std::lock_guard<std::mutex> guard(st.lock);
+        if (st.bSetLoaded) return 0;
+    }
+    return PlatFontsInit(nullptr);
+}
+
 void PlatFontsShutdown(void)
 {
     FONT_STATE& st = State();

@@ -29,6 +29,11 @@ struct PLAT_FONT_FAMILY {
 int PlatFontsInit(const char* pszFolder);
 // Releases the font set (shut-down and tests). Glyph fonts still alive stay usable.
 void PlatFontsShutdown(void);
+// Loads the system's font set when no set is loaded (the boxes the platform draws itself may come
+// before the engine's start-up loads it, or after its shut-down). A set already loaded, the
+// engine's or a test's, stays as it is: the engine's font list keeps indices into it. 0, or -1
+// when the system's set cannot be loaded.
+int PlatFontsEnsureLoaded(void);
 
 // The families of the set, one entry per family, sorted by the bytes of their cp932 names. Only
 // scalable outline fonts whose name has a cp932 form of at most 31 bytes are listed. The pointer

@@ -1,14 +1,22 @@
-// Message boxes through SDL on the calling thread (the sound and frame threads report errors too,
-// and waiting for the window thread could deadlock against it). Without a display the caption and
-// text go to stderr and the default button answers.
+// Message boxes drawn by the platform itself: a window of the window system with the caption, the
+// text through the font service (anti-aliased by 4 x 4 supersampling) and the buttons, modal on the
+// window thread. The window system's own boxes (SDL's X11 box draws with the X server's core fonts)
+// show Japanese text as mojibake or not at all on an ordinary X server; these read the same everywhere.
+// Without a display the caption and the text go to stderr and the default button answers.
 #include "platform/plat_msgbox.h"
+#include "platform/plat_font.h"
 #include "platform/plat_internal.h"
+#include "platform/plat_sysinfo.h"
 #include "platform/plat_text.h"
+#include "platform/plat_window_backend.h"
+#include "platform/plat_x11.h"
 
 #include <SDL.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,6 +24,8 @@
 static std::mutex g_mxMsgBox;
 static PLAT_MSGBOX_HOOK g_pfnMsgBoxHook = nullptr;
 static void* g_pMsgBoxHookUser = nullptr;
+static PLAT_MSGBOX_OPEN_HOOK g_pfnOpenHook = nullptr;
+static void* g_pOpenHookUser = nullptr;
 
 // SDL reads driver names without regard to ASCII case.
 static int IsDriverName(const char* pszValue, const char* pszName)
@@ -62,8 +72,9 @@ static int WriteToStderr(const char* pszCaption, const char* pszText)
     return 0;
 }
 
-// Shows the box with SDL. 0 with the chosen id in *pChosen (the default when the box was closed
-// without a button), or -1 when SDL could not show it.
+// The window system's own box, only where no font at all can be found for the drawn one (SDL's X11
+// box then draws with the X server's fonts, which may not show Japanese). 0 with the chosen id in
+// *pChosen (the default when the box was closed without a button), or -1 when SDL could not show it.
 static int ShowSdlBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
                       int nButtons, int nDefaultId, Uint32 nFlags, int* pChosen)
 {
@@ -101,8 +112,733 @@ static int ShowSdlBox(const char* pszCaption, const char* pszText, const PLAT_MS
     return 0;
 }
 
+// =================================================================================================
+// The drawn box
+// =================================================================================================
+
+namespace {
+
+const char kBoxClass[] = "KxMessageBox";
+// "ＭＳ Ｐゴシック" in cp932: the font service maps it to the IPA P Gothic family or its substitutes.
+const char kBoxFace[] = "\x82\x6C\x82\x72\x20\x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E";
+
+constexpr int kSuper = 4;                  // supersampling in each direction
+constexpr int kPad = 16;                   // space around the text
+constexpr int kIconSize = 32;
+constexpr int kIconGap = 12;
+constexpr int kButtonHeight = 28;
+constexpr int kButtonMinWidth = 88;
+constexpr int kButtonLabelPad = 14;
+constexpr int kButtonGap = 8;
+constexpr int kStripPad = 11;              // space above and below the buttons in their strip
+constexpr int kLineGap = 4;                // space between lines
+constexpr int kScrollBarWidth = 8;
+constexpr int kMinClientWidth = 260;
+
+constexpr uint32_t kColourText = 0xFF000000u;
+constexpr uint32_t kColourBack = 0xFFFFFFFFu;
+constexpr uint32_t kColourStrip = 0xFFF0F0F0u;
+constexpr uint32_t kColourButton = 0xFFE1E1E1u;
+constexpr uint32_t kColourButtonPressed = 0xFFCCE4F7u;
+constexpr uint32_t kColourButtonEdge = 0xFFADADADu;
+constexpr uint32_t kColourFocus = 0xFF0078D7u;
+constexpr uint32_t kColourScroll = 0xFFC2C2C2u;
+
+// One glyph at four times the size: its ink and its advance, in supersampled pixels.
+struct BOX_GLYPH {
+    int nLeft, nTop, nWidth, nRows, nPitch, nAdvance;
+    std::vector<uint8_t> bits;
+};
+
+struct BOX_BUTTON {
+    int nId;
+    std::vector<uint32_t> label;   // code points, the mnemonic marks taken out
+    uint32_t nMnemonic;            // upper-case ASCII letter or digit, 0 when none
+    PLAT_RECT rc;
+};
+
+struct BOX_STATE {
+    PLAT_GLYPH_FONT* pFont = nullptr;   // at kSuper times the text height
+    std::map<uint32_t, BOX_GLYPH> glyphs;
+    int nAscent4 = 0;                   // supersampled
+    int nLineHeight = 0;                // whole pixels, gap included
+    std::vector<std::vector<uint32_t>> lines;
+    std::vector<BOX_BUTTON> buttons;
+    int nIcon = 0;
+    PLAT_RECT rcIcon{};
+    PLAT_RECT rcText{};
+    int nVisibleLines = 0;
+    int nTopLine = 0;
+    int nFocus = 0;
+    int nPressed = -1;                  // the button the left mouse button went down on
+    int nEscapeId = -1;                 // the answer of Escape and of the close button, -1: none
+    int nDefaultId = 0;
+    int bDone = 0;
+    int nAnswer = 0;
+};
+
+std::map<PLAT_HWND, BOX_STATE*> g_mapBoxes;   // window thread only
+
+BOX_STATE* BoxOf(PLAT_HWND hwnd)
+{
+    auto it = g_mapBoxes.find(hwnd);
+    return it == g_mapBoxes.end() ? nullptr : it->second;
+}
+
+// UTF-8 to code points; a broken sequence gives U+FFFD for its first byte.
+std::vector<uint32_t> CodePointsOf(const std::string& s)
+{
+    std::vector<uint32_t> out;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned c = p[i];
+        int nLen = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        uint32_t cp = nLen == 1 ? c : nLen == 2 ? (c & 0x1Fu) : nLen == 3 ? (c & 0x0Fu) : (c & 0x07u);
+        bool bOk = nLen > 0 && i + static_cast<size_t>(nLen) <= n;
+        for (int k = 1; bOk && k < nLen; ++k) {
+            if ((p[i + static_cast<size_t>(k)] & 0xC0) != 0x80) bOk = false;
+            else cp = (cp << 6) | (p[i + static_cast<size_t>(k)] & 0x3Fu);
+        }
+        if (!bOk) {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        out.push_back(cp);
+        i += static_cast<size_t>(nLen);
+    }
+    return out;
+}
+
+std::vector<uint32_t> CodePointsOfCp932(const char* psz)
+{
+    return CodePointsOf(PlatCp932ToUtf8String(psz ? psz : ""));
+}
+
+const BOX_GLYPH& GlyphOf(BOX_STATE* pBox, uint32_t cp)
+{
+    auto it = pBox->glyphs.find(cp);
+    if (it != pBox->glyphs.end()) return it->second;
+    BOX_GLYPH g{};
+    PLAT_GLYPH pg{};
+    // A character the fonts lack, or one FreeType cannot render, is an empty glyph.
+    if (PlatGlyphRenderCodePoint(pBox->pFont, cp, &pg) == 0) {
+        g.nLeft = pg.nLeft;
+        g.nTop = pg.nTop;
+        g.nWidth = pg.nWidth;
+        g.nRows = pg.nRows;
+        g.nPitch = pg.nPitch;
+        g.nAdvance = pg.nAdvance;
+        if (pg.pBits && pg.nRows > 0 && pg.nPitch > 0)
+            g.bits.assign(pg.pBits, pg.pBits + static_cast<size_t>(pg.nRows) * static_cast<size_t>(pg.nPitch));
+    }
+    return pBox->glyphs.emplace(cp, std::move(g)).first->second;
+}
+
+// The advance of a tab: to the next stop, every eight spaces.
+int TabAdvance4(BOX_STATE* pBox, int nPen4)
+{
+    const int nStop = std::max(1, GlyphOf(pBox, ' ').nAdvance * 8);
+    return (nPen4 / nStop + 1) * nStop - nPen4;
+}
+
+int Advance4(BOX_STATE* pBox, uint32_t cp, int nPen4)
+{
+    return cp == '\t' ? TabAdvance4(pBox, nPen4) : GlyphOf(pBox, cp).nAdvance;
+}
+
+int WidthOf(BOX_STATE* pBox, const std::vector<uint32_t>& text)
+{
+    int nPen4 = 0;
+    for (uint32_t cp : text) nPen4 += Advance4(pBox, cp, nPen4);
+    return (nPen4 + kSuper - 1) / kSuper;
+}
+
+bool IsWide(uint32_t cp)
+{
+    return (cp >= 0x2E80 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+           (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x3000 && cp <= 0x303F);
+}
+
+// Characters that never begin a line (closing marks and small kana), nor end one (opening marks).
+bool NoLineStart(uint32_t cp)
+{
+    static const uint32_t k[] = {0x3001, 0x3002, 0xFF0C, 0xFF0E, 0x30FB, 0xFF1A, 0xFF1B, 0xFF1F, 0xFF01, 0x309B,
+                                 0x309C, 0x30FC, 0x300D, 0x300F, 0x3011, 0xFF09, 0x3015, 0xFF3D, 0xFF5D, 0x3009,
+                                 0x300B, 0x3041, 0x3043, 0x3045, 0x3047, 0x3049, 0x3063, 0x3083, 0x3085, 0x3087,
+                                 0x30A1, 0x30A3, 0x30A5, 0x30A7, 0x30A9, 0x30C3, 0x30E3, 0x30E5, 0x30E7, ')',
+                                 ']', '}', ',', '.', '!', '?', ':', ';'};
+    return std::find(std::begin(k), std::end(k), cp) != std::end(k);
+}
+
+bool NoLineEnd(uint32_t cp)
+{
+    static const uint32_t k[] = {0x300C, 0x300E, 0x3010, 0xFF08, 0x3014, 0xFF3B, 0xFF5B, 0x3008, 0x300A, '(', '[', '{'};
+    return std::find(std::begin(k), std::end(k), cp) != std::end(k);
+}
+
+// May a line break come between a and b?
+bool CanBreakBetween(uint32_t a, uint32_t b)
+{
+    if (NoLineStart(b) || NoLineEnd(a)) return false;
+    return a == ' ' || a == '\t' || IsWide(a) || IsWide(b) || a == '-' || a == '/' || a == '\\';
+}
+
+// Splits the text into lines: at its own line breaks, then wherever a line grows wider than nMax.
+void BreakLines(BOX_STATE* pBox, const std::vector<uint32_t>& text, int nMax)
+{
+    pBox->lines.clear();
+    const int nMax4 = nMax * kSuper;
+    std::vector<uint32_t> para;
+    auto flushPara = [&]() {
+        size_t i = 0;
+        do {
+            std::vector<uint32_t> line;
+            int nPen4 = 0;
+            size_t nBreak = 0;   // the length of line at the last break opportunity, 0: none
+            for (; i < para.size(); ++i) {
+                const uint32_t cp = para[i];
+                const int nAdv = Advance4(pBox, cp, nPen4);
+                if (!line.empty() && nPen4 + nAdv > nMax4 && cp != ' ') {
+                    if (nBreak > 0) {
+                        i -= line.size() - nBreak;
+                        line.resize(nBreak);
+                    }
+                    break;
+                }
+                line.push_back(cp);
+                nPen4 += nAdv;
+                if (i + 1 < para.size() && CanBreakBetween(cp, para[i + 1])) nBreak = line.size();
+            }
+            while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+            while (i < para.size() && para[i] == ' ') ++i;   // the spaces at a break are not shown
+            pBox->lines.push_back(std::move(line));
+        } while (i < para.size());
+        para.clear();
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint32_t cp = text[i];
+        if (cp == '\r' || cp == '\n') {
+            if (cp == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            flushPara();
+            continue;
+        }
+        if (cp < 0x20 && cp != '\t') continue;
+        para.push_back(cp);
+    }
+    flushPara();
+    while (pBox->lines.size() > 1 && pBox->lines.back().empty()) pBox->lines.pop_back();
+}
+
+// The answer of Escape and of the close button: Cancel, else No, else the only button.
+int EscapeAnswerOf(const std::vector<BOX_BUTTON>& buttons)
+{
+    for (const BOX_BUTTON& b : buttons)
+        if (b.nId == PLAT_IDCANCEL) return b.nId;
+    for (const BOX_BUTTON& b : buttons)
+        if (b.nId == PLAT_IDNO) return b.nId;
+    return buttons.size() == 1 ? buttons[0].nId : -1;
+}
+
+void Finish(BOX_STATE* pBox, int nId)
+{
+    if (pBox->bDone) return;
+    pBox->bDone = 1;
+    pBox->nAnswer = nId;
+}
+
+// ---- Drawing ----
+
+struct CANVAS {
+    uint32_t* p;
+    int w, h, nStride;   // stride in pixels
+};
+
+void FillRect(const CANVAS& c, int l, int t, int r, int b, uint32_t nColour)
+{
+    l = std::max(l, 0), t = std::max(t, 0), r = std::min(r, c.w), b = std::min(b, c.h);
+    for (int y = t; y < b; ++y)
+        for (int x = l; x < r; ++x) c.p[static_cast<size_t>(y) * static_cast<size_t>(c.nStride) + static_cast<size_t>(x)] = nColour;
+}
+
+void FrameRect(const CANVAS& c, const PLAT_RECT& rc, int nThick, uint32_t nColour)
+{
+    FillRect(c, rc.left, rc.top, rc.right, rc.top + nThick, nColour);
+    FillRect(c, rc.left, rc.bottom - nThick, rc.right, rc.bottom, nColour);
+    FillRect(c, rc.left, rc.top, rc.left + nThick, rc.bottom, nColour);
+    FillRect(c, rc.right - nThick, rc.top, rc.right, rc.bottom, nColour);
+}
+
+uint32_t Blend(uint32_t nBack, uint32_t nFore, int nCover)   // nCover 0..16
+{
+    uint32_t out = 0xFF000000u;
+    for (int sh = 0; sh < 24; sh += 8) {
+        const int b = static_cast<int>((nBack >> sh) & 0xFF), f = static_cast<int>((nFore >> sh) & 0xFF);
+        out |= static_cast<uint32_t>(b + (f - b) * nCover / 16) << sh;
+    }
+    return out;
+}
+
+// Draws a run of text with its cell's top-left corner at (x, y), clipped to rcClip. Each pixel's grey
+// level is the ink count of its 4 x 4 block at the supersampled size.
+void DrawRun(BOX_STATE* pBox, const CANVAS& c, const std::vector<uint32_t>& text, int x, int y, const PLAT_RECT& rcClip,
+             uint32_t nColour)
+{
+    const int nWidth = WidthOf(pBox, text) + 2;
+    const int nHeight = pBox->nLineHeight + 2;
+    std::vector<uint8_t> cover(static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight), 0);
+    int nPen4 = 0;
+    for (uint32_t cp : text) {
+        const int nAdv = Advance4(pBox, cp, nPen4);
+        if (cp != '\t') {
+            const BOX_GLYPH& g = GlyphOf(pBox, cp);
+            for (int r = 0; r < g.nRows; ++r) {
+                const int y4 = g.nTop + r;
+                if (y4 < 0 || y4 / kSuper >= nHeight) continue;
+                const uint8_t* pRow = g.bits.data() + static_cast<size_t>(r) * static_cast<size_t>(g.nPitch);
+                for (int col = 0; col < g.nWidth; ++col) {
+                    if (!(pRow[col >> 3] & (0x80 >> (col & 7)))) continue;
+                    const int x4 = nPen4 + g.nLeft + col;
+                    if (x4 < 0 || x4 / kSuper >= nWidth) continue;
+                    uint8_t& v = cover[static_cast<size_t>(y4 / kSuper) * static_cast<size_t>(nWidth) + static_cast<size_t>(x4 / kSuper)];
+                    if (v < 16) ++v;
+                }
+            }
+        }
+        nPen4 += nAdv;
+    }
+    const int l = std::max({rcClip.left, 0, x}), t = std::max({rcClip.top, 0, y});
+    const int r = std::min({rcClip.right, c.w, x + nWidth}), b = std::min({rcClip.bottom, c.h, y + nHeight});
+    for (int py = t; py < b; ++py)
+        for (int px = l; px < r; ++px) {
+            const int v = cover[static_cast<size_t>(py - y) * static_cast<size_t>(nWidth) + static_cast<size_t>(px - x)];
+            if (!v) continue;
+            uint32_t& d = c.p[static_cast<size_t>(py) * static_cast<size_t>(c.nStride) + static_cast<size_t>(px)];
+            d = Blend(d, nColour, v);
+        }
+}
+
+// The icon: a disc of the kind's colour, anti-aliased like the text, with its sign in white.
+void DrawIcon(BOX_STATE* pBox, const CANVAS& c)
+{
+    if (!pBox->nIcon) return;
+    uint32_t nColour = 0xFF1E6FD0u;   // information and question: blue
+    uint32_t nSign = 'i';
+    if (pBox->nIcon == PLAT_MB_ICONSTOP) nColour = 0xFFD83B2Eu, nSign = 0xD7;
+    else if (pBox->nIcon == PLAT_MB_ICONEXCLAMATION) nColour = 0xFFE8A100u, nSign = '!';
+    else if (pBox->nIcon == PLAT_MB_ICONQUESTION) nSign = '?';
+    const PLAT_RECT& rc = pBox->rcIcon;
+    const int n = kIconSize * kSuper;
+    const double dR = n / 2.0;
+    for (int y = 0; y < kIconSize; ++y)
+        for (int x = 0; x < kIconSize; ++x) {
+            int nIn = 0;
+            for (int sy = 0; sy < kSuper; ++sy)
+                for (int sx = 0; sx < kSuper; ++sx) {
+                    const double dx = x * kSuper + sx + 0.5 - dR, dy = y * kSuper + sy + 0.5 - dR;
+                    nIn += dx * dx + dy * dy <= dR * dR;
+                }
+            if (!nIn) continue;
+            const int px = rc.left + x, py = rc.top + y;
+            if (px < 0 || py < 0 || px >= c.w || py >= c.h) continue;
+            uint32_t& d = c.p[static_cast<size_t>(py) * static_cast<size_t>(c.nStride) + static_cast<size_t>(px)];
+            d = Blend(d, nColour, nIn);
+        }
+    const std::vector<uint32_t> sign{nSign};
+    const int w = WidthOf(pBox, sign);
+    DrawRun(pBox, c, sign, rc.left + (kIconSize - w) / 2, rc.top + (kIconSize - pBox->nLineHeight) / 2 + 1, rc,
+            0xFFFFFFFFu);
+}
+
+void Paint(PLAT_HWND hwnd, BOX_STATE* pBox)
+{
+    uint32_t* pPixels = nullptr;
+    int w = 0, h = 0, nPitch = 0;
+    if (PlatGetWindowFramebuffer(hwnd, &pPixels, &w, &h, &nPitch) != 0 || !pPixels) return;
+    const CANVAS c{pPixels, w, h, nPitch / 4};
+    const int nStripTop = h - (kButtonHeight + 2 * kStripPad);
+    FillRect(c, 0, 0, w, nStripTop, kColourBack);
+    FillRect(c, 0, nStripTop, w, h, kColourStrip);
+    DrawIcon(pBox, c);
+    const PLAT_RECT& rt = pBox->rcText;
+    for (int i = 0; i < pBox->nVisibleLines; ++i) {
+        const size_t nLine = static_cast<size_t>(pBox->nTopLine + i);
+        if (nLine >= pBox->lines.size()) break;
+        DrawRun(pBox, c, pBox->lines[nLine], rt.left, rt.top + i * pBox->nLineHeight, rt, kColourText);
+    }
+    if (static_cast<int>(pBox->lines.size()) > pBox->nVisibleLines && pBox->nVisibleLines > 0) {
+        // The scroll bar: the thumb's share and place are those of the lines shown.
+        const int nTrack = rt.bottom - rt.top;
+        const int nTotal = static_cast<int>(pBox->lines.size());
+        const int nThumb = std::max(16, nTrack * pBox->nVisibleLines / nTotal);
+        const int nTop = rt.top + (nTrack - nThumb) * pBox->nTopLine / std::max(1, nTotal - pBox->nVisibleLines);
+        FillRect(c, w - kPad / 2 - kScrollBarWidth, nTop, w - kPad / 2, nTop + nThumb, kColourScroll);
+    }
+    for (size_t i = 0; i < pBox->buttons.size(); ++i) {
+        const BOX_BUTTON& b = pBox->buttons[i];
+        const bool bPressed = pBox->nPressed == static_cast<int>(i);
+        FillRect(c, b.rc.left, b.rc.top, b.rc.right, b.rc.bottom, bPressed ? kColourButtonPressed : kColourButton);
+        if (pBox->nFocus == static_cast<int>(i)) FrameRect(c, b.rc, 2, kColourFocus);
+        else FrameRect(c, b.rc, 1, kColourButtonEdge);
+        const int nLabel = WidthOf(pBox, b.label);
+        const int x = (b.rc.left + b.rc.right - nLabel) / 2;
+        const int y = (b.rc.top + b.rc.bottom - (pBox->nLineHeight - kLineGap)) / 2;
+        DrawRun(pBox, c, b.label, x, y, b.rc, kColourText);
+    }
+}
+
+// ---- Layout ----
+
+// Lays the box out for the text and buttons; the client size comes back in *pW, *pH.
+void Layout(BOX_STATE* pBox, const std::vector<uint32_t>& text, const PLAT_DESKTOP_INFO& desk, int* pW, int* pH)
+{
+    const int nIconPart = pBox->nIcon ? kIconSize + kIconGap : 0;
+    // The text wraps at about half the screen, as the system's boxes do.
+    const int nMaxText = std::clamp(desk.nWidth / 2, 240, 760);
+    BreakLines(pBox, text, nMaxText);
+    int nTextW = 0;
+    for (const auto& line : pBox->lines) nTextW = std::max(nTextW, WidthOf(pBox, line));
+    int nButtonsW = 0;
+    for (BOX_BUTTON& b : pBox->buttons) {
+        const int bw = std::max(kButtonMinWidth, WidthOf(pBox, b.label) + 2 * kButtonLabelPad);
+        b.rc = PLAT_RECT{0, 0, bw, kButtonHeight};
+        nButtonsW += bw + (nButtonsW ? kButtonGap : 0);
+    }
+    const int nStrip = kButtonHeight + 2 * kStripPad;
+    // The box grows with its text up to the screen; beyond, the text scrolls.
+    const int nMaxH = std::max(160, desk.nHeight - 96);
+    const int nLines = std::max<int>(1, static_cast<int>(pBox->lines.size()));
+    const int nRoomLines = std::max(1, (nMaxH - nStrip - 2 * kPad) / pBox->nLineHeight);
+    pBox->nVisibleLines = std::min(nLines, nRoomLines);
+    const bool bScroll = nLines > nRoomLines;
+    const int nTextH = std::max(pBox->nVisibleLines * pBox->nLineHeight, pBox->nIcon ? kIconSize : 0);
+    int w = std::max({kMinClientWidth, 2 * kPad + nIconPart + nTextW + (bScroll ? kScrollBarWidth + kPad / 2 : 0),
+                      2 * kPad + nButtonsW});
+    w = std::min(w, std::max(kMinClientWidth, desk.nWidth - 32));
+    const int h = 2 * kPad + nTextH + nStrip;
+    pBox->rcIcon = PLAT_RECT{kPad, kPad, kPad + kIconSize, kPad + kIconSize};
+    const int nTextTop = kPad + (pBox->nIcon && pBox->nVisibleLines * pBox->nLineHeight < kIconSize
+                                     ? (kIconSize - pBox->nVisibleLines * pBox->nLineHeight) / 2 : 0);
+    pBox->rcText = PLAT_RECT{kPad + nIconPart, nTextTop, w - kPad - (bScroll ? kScrollBarWidth + kPad / 2 : 0),
+                             nTextTop + pBox->nVisibleLines * pBox->nLineHeight};
+    // Buttons at the right of their strip, in their order.
+    int x = w - kPad - nButtonsW;
+    const int y = h - nStrip + kStripPad;
+    for (BOX_BUTTON& b : pBox->buttons) {
+        const int bw = b.rc.right;
+        b.rc = PLAT_RECT{x, y, x + bw, y + kButtonHeight};
+        x += bw + kButtonGap;
+    }
+    *pW = w;
+    *pH = h;
+}
+
+// ---- The window procedure ----
+
+void Scroll(PLAT_HWND hwnd, BOX_STATE* pBox, int nLines)
+{
+    const int nMax = std::max(0, static_cast<int>(pBox->lines.size()) - pBox->nVisibleLines);
+    const int nTop = std::clamp(pBox->nTopLine + nLines, 0, nMax);
+    if (nTop == pBox->nTopLine) return;
+    pBox->nTopLine = nTop;
+    PlatInvalidateWindow(hwnd, 0);
+}
+
+int ButtonAt(const BOX_STATE* pBox, int x, int y)
+{
+    for (size_t i = 0; i < pBox->buttons.size(); ++i) {
+        const PLAT_RECT& rc = pBox->buttons[i].rc;
+        if (x >= rc.left && x < rc.right && y >= rc.top && y < rc.bottom) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void MoveFocus(PLAT_HWND hwnd, BOX_STATE* pBox, int nStep)
+{
+    const int n = static_cast<int>(pBox->buttons.size());
+    if (n <= 0) return;
+    pBox->nFocus = ((pBox->nFocus + nStep) % n + n) % n;
+    PlatInvalidateWindow(hwnd, 0);
+}
+
+bool HandleBoxKey(PLAT_HWND hwnd, BOX_STATE* pBox, int nVk)
+{
+    switch (nVk) {
+    case PLAT_VK_RETURN:
+    case PLAT_VK_SPACE:
+        if (pBox->nFocus >= 0 && static_cast<size_t>(pBox->nFocus) < pBox->buttons.size())
+            Finish(pBox, pBox->buttons[static_cast<size_t>(pBox->nFocus)].nId);
+        return true;
+    case PLAT_VK_ESCAPE:
+        if (pBox->nEscapeId >= 0) Finish(pBox, pBox->nEscapeId);
+        return true;
+    case PLAT_VK_TAB: MoveFocus(hwnd, pBox, PlatGetKeyDown(PLAT_VK_SHIFT) ? -1 : 1); return true;
+    case PLAT_VK_LEFT: MoveFocus(hwnd, pBox, -1); return true;
+    case PLAT_VK_RIGHT: MoveFocus(hwnd, pBox, 1); return true;
+    case PLAT_VK_UP: Scroll(hwnd, pBox, -1); return true;
+    case PLAT_VK_DOWN: Scroll(hwnd, pBox, 1); return true;
+    case PLAT_VK_PRIOR: Scroll(hwnd, pBox, -std::max(1, pBox->nVisibleLines - 1)); return true;
+    case PLAT_VK_NEXT: Scroll(hwnd, pBox, std::max(1, pBox->nVisibleLines - 1)); return true;
+    case PLAT_VK_HOME: Scroll(hwnd, pBox, -static_cast<int>(pBox->lines.size())); return true;
+    case PLAT_VK_END: Scroll(hwnd, pBox, static_cast<int>(pBox->lines.size())); return true;
+    default: break;
+    }
+    if ((nVk >= 'A' && nVk <= 'Z') || (nVk >= '0' && nVk <= '9')) {
+        for (const BOX_BUTTON& b : pBox->buttons)
+            if (b.nMnemonic == static_cast<uint32_t>(nVk)) {
+                Finish(pBox, b.nId);
+                return true;
+            }
+    }
+    return false;
+}
+
+bool HandleKey(PLAT_HWND hwnd, BOX_STATE* pBox, int nVk)
+{
+    if (!HandleBoxKey(hwnd, pBox, nVk)) return false;
+    // The key was the box's: the program behind it does not see it as pressed afterwards.
+    PlatTakeKeyPress(nVk);
+    return true;
+}
+
+intptr_t BoxProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam)
+{
+    BOX_STATE* pBox = BoxOf(hwnd);
+    if (!pBox) return PlatDefWindowProc(hwnd, msg, wParam, lParam);
+    switch (msg) {
+    case PLAT_WM_ERASEBKGND:
+        return 1;   // the paint covers every pixel
+    case PLAT_WM_PAINT:
+        PlatValidateWindow(hwnd);
+        Paint(hwnd, pBox);
+        PlatPresentWindow(hwnd);
+        return 0;
+    case PLAT_WM_KEYDOWN:
+    case PLAT_WM_SYSKEYDOWN:
+        if (msg == PLAT_WM_SYSKEYDOWN && wParam == PLAT_VK_F4) break;   // Alt+F4 closes through SC_CLOSE
+        if (HandleKey(hwnd, pBox, static_cast<int>(wParam))) return 0;
+        break;
+    case PLAT_WM_LBUTTONDOWN: {
+        const int i = ButtonAt(pBox, PlatGetXLParam(lParam), PlatGetYLParam(lParam));
+        pBox->nPressed = i;
+        if (i >= 0) pBox->nFocus = i;
+        PlatInvalidateWindow(hwnd, 0);
+        return 0;
+    }
+    case PLAT_WM_LBUTTONUP: {
+        const int i = ButtonAt(pBox, PlatGetXLParam(lParam), PlatGetYLParam(lParam));
+        const int nWas = pBox->nPressed;
+        pBox->nPressed = -1;
+        PlatInvalidateWindow(hwnd, 0);
+        if (i >= 0 && i == nWas) {
+            PlatTakeKeyPress(PLAT_VK_LBUTTON);
+            Finish(pBox, pBox->buttons[static_cast<size_t>(i)].nId);
+        }
+        return 0;
+    }
+    case PLAT_WM_MOUSEWHEEL: {
+        const int nDelta = static_cast<int16_t>(static_cast<uint16_t>((wParam >> 16) & 0xFFFFu));
+        Scroll(hwnd, pBox, -nDelta / PLAT_WHEEL_DELTA * 3);
+        return 0;
+    }
+    case PLAT_WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0u) == PLAT_SC_CLOSE) {
+            if (pBox->nEscapeId >= 0) Finish(pBox, pBox->nEscapeId);
+            return 0;
+        }
+        break;
+    case PLAT_WM_CLOSE:
+        if (pBox->nEscapeId >= 0) Finish(pBox, pBox->nEscapeId);
+        return 0;
+    case PLAT_WM_DESTROY:
+        // Destroyed from outside (its owner went, the window system took it): the box ends as
+        // closed, with the default answer where closing has none.
+        Finish(pBox, pBox->nEscapeId >= 0 ? pBox->nEscapeId : pBox->nDefaultId);
+        break;
+    default:
+        break;
+    }
+    return PlatDefWindowProc(hwnd, msg, wParam, lParam);
+}
+
+struct BOX_CALL {
+    const char* pszCaption;
+    const char* pszText;
+    const PLAT_MSGBOX_BUTTON* pButtons;
+    int nButtons;
+    int nDefaultId;
+    int nIcon;
+    int nResult;
+};
+
+// On the window thread: shows the box and runs its modal loop.
+int RunDrawnBox(const BOX_CALL& call)
+{
+    if (!PlatIsWindowThread()) return -1;
+    if (PlatX11DisplayLost() || PlatFontsEnsureLoaded() != 0) return -1;
+    BOX_STATE box;
+    box.pFont = PlatGlyphFontCreate(kBoxFace, PLAT_MSGBOX_TEXT_HEIGHT * kSuper, 0);
+    if (!box.pFont) return -1;
+    box.nAscent4 = PlatGlyphFontAscent(box.pFont);
+    box.nLineHeight = (PlatGlyphFontLineHeight(box.pFont) + kSuper - 1) / kSuper + kLineGap;
+    box.nIcon = call.nIcon;
+    box.nDefaultId = call.nDefaultId;
+    for (int i = 0; i < call.nButtons; ++i) {
+        BOX_BUTTON b{};
+        b.nId = call.pButtons[i].nId;
+        const std::string strLabel = PlatCp932ToUtf8String(call.pButtons[i].pszText ? call.pButtons[i].pszText : "");
+        for (size_t k = 0; k + 1 < strLabel.size(); ++k) {
+            if (strLabel[k] != '&') continue;
+            if (strLabel[k + 1] == '&') {
+                ++k;
+                continue;
+            }
+            const char m = strLabel[k + 1];
+            if ((m >= 'a' && m <= 'z') || (m >= 'A' && m <= 'Z') || (m >= '0' && m <= '9'))
+                b.nMnemonic = static_cast<uint32_t>(m >= 'a' && m <= 'z' ? m - 32 : m);
+            break;
+        }
+        b.label = CodePointsOf(StripMnemonic(strLabel));
+        box.buttons.push_back(std::move(b));
+    }
+    if (box.buttons.empty()) {
+        BOX_BUTTON b{};
+        b.nId = call.nDefaultId;
+        b.label = CodePointsOf("OK");
+        box.buttons.push_back(std::move(b));
+    }
+    box.nFocus = 0;
+    for (size_t i = 0; i < box.buttons.size(); ++i)
+        if (box.buttons[i].nId == call.nDefaultId) {
+            box.nFocus = static_cast<int>(i);
+            break;
+        }
+    box.nEscapeId = EscapeAnswerOf(box.buttons);
+
+    PLAT_DESKTOP_INFO desk{};
+    PlatGetDesktopInfo(&desk);
+    int w = 0, h = 0;
+    Layout(&box, CodePointsOfCp932(call.pszText), desk, &w, &h);
+
+    const uint32_t nStyle = PLAT_WS_CAPTION | PLAT_WS_SYSMENU;
+    PLAT_RECT rcOuter{0, 0, w, h};
+    PlatAdjustWindowRect(&rcOuter, nStyle, 0);
+    const int ow = rcOuter.right - rcOuter.left, oh = rcOuter.bottom - rcOuter.top;
+    // Centred over the owner, else on the screen.
+    const PLAT_HWND hwndOwner = PlatFindOwnerWindow(kBoxClass);
+    PLAT_RECT rcOver{0, 0, desk.nWidth, desk.nHeight};
+    if (hwndOwner) PlatGetWindowRect(hwndOwner, &rcOver);
+    int x = (rcOver.left + rcOver.right - ow) / 2, y = (rcOver.top + rcOver.bottom - oh) / 2;
+    x = std::clamp(x, 0, std::max(0, desk.nWidth - ow));
+    y = std::clamp(y, 0, std::max(0, desk.nHeight - oh));
+
+    const PLAT_HWND hwnd = PlatCreateWindow(kBoxClass, call.pszCaption ? call.pszCaption : "", nStyle, x, y, ow, oh,
+                                            hwndOwner, BoxProc, nullptr);
+    if (!hwnd) {
+        PlatGlyphFontDestroy(box.pFont);
+        return -1;
+    }
+    g_mapBoxes[hwnd] = &box;
+    PlatShowWindow(hwnd, PLAT_SW_SHOWNORMAL);
+    PlatSetForegroundWindow(hwnd);
+    PlatInvalidateWindow(hwnd, 0);
+    PLAT_MSGBOX_OPEN_HOOK pfnOpen;
+    void* pOpenUser;
+    {
+        std::lock_guard<std::mutex> lock(g_mxMsgBox);
+        pfnOpen = g_pfnOpenHook;
+        pOpenUser = g_pOpenHookUser;
+    }
+    if (pfnOpen) pfnOpen(hwnd, pOpenUser);
+
+    bool bQuit = false;
+    uintptr_t nQuitCode = 0;
+    while (!box.bDone && PlatIsWindow(hwnd)) {
+        PLAT_MSG m;
+        if (!PlatTakeModalMessage(hwnd, &m, 10)) continue;
+        if (m.message == PLAT_WM_QUIT) {
+            // The program is ending: the box goes as closed, and the quit goes on to the loop outside.
+            bQuit = true;
+            nQuitCode = m.wParam;
+            Finish(&box, box.nEscapeId >= 0 ? box.nEscapeId : box.nDefaultId);
+            break;
+        }
+        PlatDispatchMessage(&m);
+    }
+    if (!box.bDone) Finish(&box, box.nEscapeId >= 0 ? box.nEscapeId : box.nDefaultId);
+    if (PlatIsWindow(hwnd)) PlatDestroyWindow(hwnd);
+    g_mapBoxes.erase(hwnd);
+    PlatGlyphFontDestroy(box.pFont);
+    PlatEndModalLoop();
+    if (hwndOwner && PlatIsWindow(hwndOwner)) PlatSetForegroundWindow(hwndOwner);
+    if (bQuit) PlatPostQuitMessage(static_cast<int>(nQuitCode));
+    return box.nAnswer;
+}
+
+void RunDrawnBoxCall(void* pArg)
+{
+    BOX_CALL* p = static_cast<BOX_CALL*>(pArg);
+    p->nResult = RunDrawnBox(*p);
+}
+
+std::mutex g_mxOwnWindowSystem;
+
+}  // namespace
+
+int PlatShowDrawnMessageBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
+                            int nButtons, int nDefaultId, int nIcon)
+{
+    BOX_CALL call{pszCaption, pszText, pButtons, nButtons > 0 && pButtons ? nButtons : 0, nDefaultId, nIcon, -1};
+    // In the running window system, on its thread; other threads wait for the answer there.
+    if (PlatRunOnWindowThread(RunDrawnBoxCall, &call, 1) == 0) return call.nResult;
+    // No window system (before start-up made one, or after shut-down): one for the box alone.
+    std::lock_guard<std::mutex> lock(g_mxOwnWindowSystem);
+    if (PlatInitWindowSystem(PLAT_BACKEND_SDL) != 0) return -1;
+    const int nResult = RunDrawnBox(call);
+    PlatShutdownWindowSystem();
+    return nResult;
+}
+
+void PlatSetMessageBoxOpenHook(PLAT_MSGBOX_OPEN_HOOK pfnHook, void* pUser)
+{
+    std::lock_guard<std::mutex> lock(g_mxMsgBox);
+    g_pfnOpenHook = pfnHook;
+    g_pOpenHookUser = pUser;
+}
+
+int PlatMessageBoxButtonRect(PLAT_HWND hwndBox, int nIndex, PLAT_RECT* pRect)
+{
+    const BOX_STATE* pBox = BoxOf(hwndBox);
+    if (!pBox || !pRect || nIndex < 0 || static_cast<size_t>(nIndex) >= pBox->buttons.size()) return -1;
+    *pRect = pBox->buttons[static_cast<size_t>(nIndex)].rc;
+    return 0;
+}
+
+int PlatMessageBoxTextRect(PLAT_HWND hwndBox, PLAT_RECT* pRect)
+{
+    const BOX_STATE* pBox = BoxOf(hwndBox);
+    if (!pBox || !pRect) return -1;
+    *pRect = pBox->rcText;
+    return 0;
+}
+
+int PlatMessageBoxFocus(PLAT_HWND hwndBox)
+{
+    const BOX_STATE* pBox = BoxOf(hwndBox);
+    return pBox ? pBox->nFocus : -1;
+}
+
+int PlatMessageBoxTopLine(PLAT_HWND hwndBox)
+{
+    const BOX_STATE* pBox = BoxOf(hwndBox);
+    return pBox ? pBox->nTopLine : -1;
+}
+
+// =================================================================================================
+
 static int ShowBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
-                   int nButtons, int nDefaultId, Uint32 nFlags)
+                   int nButtons, int nDefaultId, int nIcon)
 {
     PLAT_MSGBOX_HOOK pfnHook;
     void* pUser;
@@ -112,9 +848,15 @@ static int ShowBox(const char* pszCaption, const char* pszText, const PLAT_MSGBO
         pUser = g_pMsgBoxHookUser;
     }
     if (pfnHook) return pfnHook(pszCaption, pszText, pButtons, nButtons, nDefaultId, pUser);
-    int nChosen;
-    if (!PlatIsHeadless() && ShowSdlBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, nFlags, &nChosen) == 0)
-        return nChosen;
+    if (!PlatIsHeadless() && !PlatX11DisplayLost()) {
+        const int nChosen = PlatShowDrawnMessageBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, nIcon);
+        if (nChosen != -1) return nChosen;
+        // No font at all for the drawn box: the window system's own.
+        const Uint32 nFlags = nIcon == PLAT_MB_ICONSTOP ? SDL_MESSAGEBOX_ERROR
+                              : nIcon == PLAT_MB_ICONEXCLAMATION ? SDL_MESSAGEBOX_WARNING : SDL_MESSAGEBOX_INFORMATION;
+        int nSdlChosen;
+        if (ShowSdlBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, nFlags, &nSdlChosen) == 0) return nSdlChosen;
+    }
     WriteToStderr(pszCaption, pszText);
     return nDefaultId;
 }
@@ -122,40 +864,61 @@ static int ShowBox(const char* pszCaption, const char* pszText, const PLAT_MSGBO
 int PlatMessageBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons, int nButtons,
                    int nDefaultId)
 {
-    return ShowBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, SDL_MESSAGEBOX_INFORMATION);
+    return ShowBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, 0);
+}
+
+// Japanese when the locale the user chose for messages names it (LC_ALL over LC_MESSAGES over LANG).
+static bool UserSpeaksJapanese(void)
+{
+    for (const char* pszName : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* psz = getenv(pszName);
+        if (psz && *psz) return std::strncmp(psz, "ja", 2) == 0;
+    }
+    return false;
 }
 
 int PlatMessageBoxA(const char* pszCaption, const char* pszText, unsigned uType)
 {
-    static const PLAT_MSGBOX_BUTTON s_aOk[] = {{PLAT_IDOK, "OK"}};
-    static const PLAT_MSGBOX_BUTTON s_aOkCancel[] = {{PLAT_IDOK, "OK"}, {PLAT_IDCANCEL, "Cancel"}};
-    static const PLAT_MSGBOX_BUTTON s_aAbortRetryIgnore[] = {
-        {PLAT_IDABORT, "&Abort"}, {PLAT_IDRETRY, "&Retry"}, {PLAT_IDIGNORE, "&Ignore"}};
-    static const PLAT_MSGBOX_BUTTON s_aYesNoCancel[] = {
-        {PLAT_IDYES, "&Yes"}, {PLAT_IDNO, "&No"}, {PLAT_IDCANCEL, "Cancel"}};
-    static const PLAT_MSGBOX_BUTTON s_aYesNo[] = {{PLAT_IDYES, "&Yes"}, {PLAT_IDNO, "&No"}};
-    static const PLAT_MSGBOX_BUTTON s_aRetryCancel[] = {{PLAT_IDRETRY, "&Retry"}, {PLAT_IDCANCEL, "Cancel"}};
+    // The labels the system gives the buttons, in English and in Japanese (UTF-8 here, cp932 when used).
+    enum { L_OK, L_CANCEL, L_ABORT, L_RETRY, L_IGNORE, L_YES, L_NO, L_COUNT };
+    static const char* const s_aEnglish[L_COUNT] = {"OK", "Cancel", "&Abort", "&Retry", "&Ignore", "&Yes", "&No"};
+    static const char* const s_aJapaneseUtf8[L_COUNT] = {"OK", "キャンセル", "中止(&A)", "再試行(&R)", "無視(&I)",
+                                                         "はい(&Y)", "いいえ(&N)"};
+    static const std::vector<std::string> s_aJapanese = [] {
+        std::vector<std::string> v;
+        for (const char* psz : s_aJapaneseUtf8) v.push_back(PlatUtf8ToCp932String(psz));
+        return v;
+    }();
     static const struct {
-        const PLAT_MSGBOX_BUTTON* pButtons;
+        int anLabel[3];
+        int anId[3];
         int nButtons;
-    } s_aSets[] = {{s_aOk, 1}, {s_aOkCancel, 2}, {s_aAbortRetryIgnore, 3},
-                   {s_aYesNoCancel, 3}, {s_aYesNo, 2}, {s_aRetryCancel, 2}};
+    } s_aSets[] = {
+        {{L_OK}, {PLAT_IDOK}, 1},
+        {{L_OK, L_CANCEL}, {PLAT_IDOK, PLAT_IDCANCEL}, 2},
+        {{L_ABORT, L_RETRY, L_IGNORE}, {PLAT_IDABORT, PLAT_IDRETRY, PLAT_IDIGNORE}, 3},
+        {{L_YES, L_NO, L_CANCEL}, {PLAT_IDYES, PLAT_IDNO, PLAT_IDCANCEL}, 3},
+        {{L_YES, L_NO}, {PLAT_IDYES, PLAT_IDNO}, 2},
+        {{L_RETRY, L_CANCEL}, {PLAT_IDRETRY, PLAT_IDCANCEL}, 2},
+    };
 
     unsigned nType = uType & PLAT_MB_TYPEMASK;
     if (nType >= sizeof s_aSets / sizeof s_aSets[0]) nType = PLAT_MB_OK;   // sets we do not know show OK
-    const PLAT_MSGBOX_BUTTON* pButtons = s_aSets[nType].pButtons;
-    int nButtons = s_aSets[nType].nButtons;
+    const bool bJapanese = UserSpeaksJapanese();
+    PLAT_MSGBOX_BUTTON aButtons[3];
+    const int nButtons = s_aSets[nType].nButtons;
+    for (int i = 0; i < nButtons; ++i) {
+        const int nLabel = s_aSets[nType].anLabel[i];
+        aButtons[i].nId = s_aSets[nType].anId[i];
+        aButtons[i].pszText = bJapanese ? s_aJapanese[static_cast<size_t>(nLabel)].c_str() : s_aEnglish[nLabel];
+    }
     int nDefault = (int)((uType & PLAT_MB_DEFMASK) >> 8);
     if (nDefault >= nButtons) nDefault = 0;   // a default past the last button falls back to the first
 
-    // The icon bits: 0x10 stop, 0x20 question, 0x30 exclamation, 0x40 information.
-    Uint32 nFlags = SDL_MESSAGEBOX_INFORMATION;
-    switch (uType & 0xF0) {
-    case 0x10: nFlags = SDL_MESSAGEBOX_ERROR; break;
-    case 0x30: nFlags = SDL_MESSAGEBOX_WARNING; break;
-    default: break;
-    }
-    return ShowBox(pszCaption ? pszCaption : "Error", pszText, pButtons, nButtons, pButtons[nDefault].nId, nFlags);
+    // The icon bits: 0x10 stop, 0x20 question, 0x30 exclamation, 0x40 information; others show none.
+    const unsigned nIcon = uType & PLAT_MB_ICONMASK;
+    return ShowBox(pszCaption ? pszCaption : "Error", pszText, aButtons, nButtons, aButtons[nDefault].nId,
+                   nIcon <= PLAT_MB_ICONINFORMATION ? static_cast<int>(nIcon) : 0);
 }
 
 void PlatSetMessageBoxHook(PLAT_MSGBOX_HOOK pfnHook, void* pUser)
@@ -171,5 +934,5 @@ int PlatMessageBoxInteractive(void)
         std::lock_guard<std::mutex> lock(g_mxMsgBox);
         if (g_pfnMsgBoxHook) return 1;
     }
-    return PlatIsHeadless() ? 0 : 1;
+    return PlatIsHeadless() || PlatX11DisplayLost() ? 0 : 1;
 }

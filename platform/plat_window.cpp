@@ -2,6 +2,7 @@
 #include "platform/plat_window.h"
 
 #include <atomic>
+#include <algorithm>
 #include <cstdint>
 #include <condition_variable>
 #include <cstdlib>
@@ -847,6 +848,7 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
         int nOldState = p->nShowState;
         if (nState == PLAT_SIZE_MAXIMIZED && nOldState != PLAT_SIZE_MAXIMIZED) p->rcRestore = OuterRect(p);
         p->bVisible = bVisible;
+        p->bHiddenBySystem = 0;
         p->nShowState = nState;
         g_pBackend->pfnApplyShow(p);
         if (bVisible) p->bInvalid = p->bErase = 1;
@@ -879,6 +881,13 @@ int PlatIsIconic(PLAT_HWND hwnd)
     std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
     PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
     return p && p->nShowState == PLAT_SIZE_MINIMIZED ? 1 : 0;
+}
+
+int PlatIsWindowOutOfSight(PLAT_HWND hwnd)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    return p && p->bVisible && (p->bHiddenBySystem || p->nShowState == PLAT_SIZE_MINIMIZED) ? 1 : 0;
 }
 
 int PlatIsZoomed(PLAT_HWND hwnd)
@@ -952,6 +961,94 @@ int PlatReadWindowPixels(PLAT_HWND hwnd, std::vector<uint32_t>* pOut, int* pW, i
         if (p && g_pBackend->pfnReadShown) nResult = g_pBackend->pfnReadShown(p, pOut, pW, pH);
     });
     return nResult;
+}
+
+// ---- Modal boxes ------------------------------------------------------------------------------------
+
+namespace {
+
+// The windows whose retained picture a modal loop showed again; they get their own paint after it.
+std::vector<PLAT_HWND> g_vRepaintAfterModal;
+
+// What a person does to a window: keys, characters, the mouse, the frame's commands and drops.
+bool IsUserInput(uint32_t nMsg)
+{
+    return (nMsg >= PLAT_WM_KEYDOWN && nMsg <= 0x0109u) || (nMsg >= PLAT_WM_MOUSEMOVE && nMsg <= 0x020Eu) ||
+           (nMsg >= 0x00A0u && nMsg <= 0x00ADu) || nMsg == PLAT_WM_SYSCOMMAND || nMsg == PLAT_WM_DROPFILES;
+}
+
+}  // namespace
+
+int PlatTakeModalMessage(PLAT_HWND hwndModal, PLAT_MSG* pMsg, uint32_t nMs)
+{
+    if (!pMsg || !PlatIsWindowThread()) return 0;
+    PumpBackend();
+    std::vector<uintptr_t> vDropped;
+    int bTaken = 0;
+    {
+        std::lock_guard<std::mutex> lk(g_mxQueue);
+        for (auto it = g_dqMessages.begin(); it != g_dqMessages.end();) {
+            if (it->hwnd == hwndModal) {
+                *pMsg = *it;
+                g_dqMessages.erase(it);
+                bTaken = 1;
+                break;
+            }
+            if (it->hwnd && IsUserInput(it->message)) {
+                if (it->message == PLAT_WM_DROPFILES) vDropped.push_back(it->wParam);
+                it = g_dqMessages.erase(it);
+                continue;
+            }
+            ++it;
+        }
+        if (!bTaken && g_bQuitPending) {
+            *pMsg = PLAT_MSG{0, PLAT_WM_QUIT, g_nQuitCode, 0, NowMs()};
+            g_bQuitPending = 0;
+            bTaken = 1;
+        }
+    }
+    for (uintptr_t hDrop : vDropped) PlatDragFinish(hDrop);
+    if (bTaken) return 1;
+    {
+        std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+        for (auto& kv : g_mapWindows) {
+            PLAT_WINDOW_REC* p = kv.second.get();
+            if (!p->bInvalid || p->bDestroying) continue;
+            if (kv.first == hwndModal) {
+                *pMsg = PLAT_MSG{kv.first, PLAT_WM_PAINT, 0, 0, NowMs()};
+                return 1;
+            }
+            // The picture it had is shown again; the program paints it anew once the box is gone.
+            p->bInvalid = 0;
+            if (p->bVisible && !p->bHiddenBySystem && p->nShowState != PLAT_SIZE_MINIMIZED) g_pBackend->pfnPresent(p);
+            if (std::find(g_vRepaintAfterModal.begin(), g_vRepaintAfterModal.end(), kv.first) == g_vRepaintAfterModal.end())
+                g_vRepaintAfterModal.push_back(kv.first);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lk(g_mxQueue);
+        if (!g_dqCalls.empty()) return 0;
+    }
+    g_pBackend->pfnWait(nMs);
+    return 0;
+}
+
+PLAT_HWND PlatFindOwnerWindow(const char* pszSkipClass)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    for (auto& kv : g_mapWindows) {
+        const PLAT_WINDOW_REC* p = kv.second.get();
+        if (p->bVisible && !p->bDestroying && !(p->nStyle & PLAT_WS_CHILD) && (!pszSkipClass || p->strClass != pszSkipClass))
+            return kv.first;
+    }
+    return 0;
+}
+
+void PlatEndModalLoop(void)
+{
+    std::vector<PLAT_HWND> v;
+    v.swap(g_vRepaintAfterModal);
+    for (PLAT_HWND hwnd : v) PlatInvalidateWindow(hwnd, 0);
 }
 
 // ---- Input in the Win32 form --------------------------------------------------------------------

@@ -201,6 +201,10 @@ int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags
 int PlatShowWindow(PLAT_HWND hwnd, int nCmd);
 int PlatIsWindowVisible(PLAT_HWND hwnd);
 int PlatIsIconic(PLAT_HWND hwnd);
+// 1 when the window is shown for the program but nobody can see it: it is minimised, or the window
+// system hides it (a window manager unmaps iconified windows and those of other desktops). A window
+// the program hid itself does not count.
+int PlatIsWindowOutOfSight(PLAT_HWND hwnd);
 // WM_SIZING edges.
 enum {
     PLAT_WMSZ_LEFT = 1, PLAT_WMSZ_RIGHT = 2, PLAT_WMSZ_TOP = 3, PLAT_WMSZ_TOPLEFT = 4, PLAT_WMSZ_TOPRIGHT = 5,

@@ -19,6 +19,7 @@ struct PLAT_WINDOW_REC {
     int32_t nClientX, nClientY;  // client origin (screen, or the parent's client for WS_CHILD)
     int32_t nClientW, nClientH;
     int bVisible;
+    int bHiddenBySystem;         // visible for the program, but the window system keeps it unmapped
     int nShowState;              // PLAT_SIZE_RESTORED / MINIMIZED / MAXIMIZED
     PLAT_RECT rcRestore;         // outer rectangle to return to from maximised
     int bInvalid, bErase;
@@ -76,3 +77,18 @@ void PlatNoteClientMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h);
 void PlatNoteFocus(PLAT_HWND hwnd, int bGained);
 // Registers a drop and posts WM_DROPFILES.
 void PlatQueueDrop(PLAT_HWND hwnd, const std::vector<std::string>& names);
+
+// The message loop of a modal box on the window thread. Runs queued calls, turns native events
+// into messages and takes the next message the box may see: one of hwndModal, or WM_QUIT (taken
+// from the queue; the box posts it again when it has ended). The other windows are disabled while
+// the box is open, as its owner is on Windows: their input (keys, characters, mouse, system
+// commands such as the close button, drops) is dropped, their other messages stay queued for the
+// loop outside the box, and one that needs painting gets its retained picture shown again and its
+// own paint once the box has ended (PlatEndModalLoop). Waits up to nMs when nothing is there: 1
+// with *pMsg filled, else 0.
+int PlatTakeModalMessage(PLAT_HWND hwndModal, PLAT_MSG* pMsg, uint32_t nMs);
+// The owner for a box: the program's first visible top-level window whose class is not
+// pszSkipClass (the boxes' own), or 0.
+PLAT_HWND PlatFindOwnerWindow(const char* pszSkipClass);
+// The box has ended: the windows shown again meanwhile are invalidated for their real paint.
+void PlatEndModalLoop(void);

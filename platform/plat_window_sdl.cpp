@@ -1,13 +1,22 @@
 // The SDL window backend. Only the window thread calls in here.
 #include <SDL.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/plat_internal.h"
 #include "platform/plat_text.h"
 #include "platform/plat_window_backend.h"
+#include "platform/plat_x11.h"
 
 namespace {
+
+// The windows that have a native window, in the order they were made.
+std::vector<PLAT_HWND> g_vNativeWindows;
+// When the last close request from the window system came (SDL ticks), and for which window.
+uint32_t g_nLastCloseTicks = 0;
+PLAT_HWND g_hwndLastClose = 0;
 
 PLAT_HWND HwndOfSdl(uint32_t nWindowId)
 {
@@ -63,8 +72,14 @@ int VkOfScancode(SDL_Scancode sc, int* pExtended)
 int SdlStart(void)
 {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // Closing the last window is one close request (its window event), not a second one through
+    // SDL_QUIT.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+    // The window system's own events tell when another program destroyed one of our windows.
+    SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    g_nLastCloseTicks = 0;
     return 0;
 }
 
@@ -88,12 +103,25 @@ int SdlCreate(PLAT_WINDOW_REC* p)
     if (!pWin) return -1;
     SDL_SetWindowData(pWin, "kxhwnd", (void*)(uintptr_t)p->hwnd);
     p->pNative = pWin;
+    g_vNativeWindows.push_back(p->hwnd);
+    // The window surface is made now, while the window is hidden: SDL makes the X window anew when
+    // the surface needs another renderer, which would otherwise happen on the screen and drop the
+    // owner set below.
+    SDL_GetWindowSurface(pWin);
+    PlatX11Watch(pWin);
+    // An owned top-level window (a box over the main window) stays above its owner.
+    if (PLAT_WINDOW_REC* pOwner = PlatLookupWindow(p->hwndParent))
+        if (SdlOf(pOwner)) SDL_SetWindowModalFor(pWin, SdlOf(pOwner));
     return 0;
 }
 
 void SdlDestroy(PLAT_WINDOW_REC* p)
 {
-    if (SdlOf(p)) SDL_DestroyWindow(SdlOf(p));
+    if (SdlOf(p)) {
+        PlatX11Forget(SdlOf(p));
+        SDL_DestroyWindow(SdlOf(p));
+    }
+    g_vNativeWindows.erase(std::remove(g_vNativeWindows.begin(), g_vNativeWindows.end(), p->hwnd), g_vNativeWindows.end());
     p->pNative = nullptr;
 }
 
@@ -135,9 +163,10 @@ void SdlApplyTitle(PLAT_WINDOW_REC* p)
 int SdlPresent(PLAT_WINDOW_REC* p)
 {
     SDL_Window* pWin = SdlOf(p);
-    if (!pWin || !p->pPixels) return 0;
+    if (!pWin || !p->pPixels || PlatX11IsLost(pWin)) return 0;
     SDL_Surface* pDst = SDL_GetWindowSurface(pWin);
     if (!pDst) return -1;
+    PlatX11Watch(pWin);
     // The retained picture is BGRA in memory, which SDL calls ARGB8888 on little-endian machines.
     SDL_Surface* pSrc = SDL_CreateRGBSurfaceWithFormatFrom(p->pPixels, p->nFbW, p->nFbH, 32, p->nFbW * 4,
                                                            SDL_PIXELFORMAT_ARGB8888);
@@ -166,22 +195,49 @@ int SdlReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int* 
 }
 
 std::vector<std::string> g_vDropNames;
+// Window events of one close gesture arrive within this many milliseconds.
+constexpr uint32_t kCloseGestureMs = 250;
+
+bool IsRecentClose(uint32_t nTicks)
+{
+    return g_nLastCloseTicks != 0 && nTicks - g_nLastCloseTicks <= kCloseGestureMs;
+}
+
+// A close request of the window system: one WM_SYSCOMMAND SC_CLOSE per person's action. Window
+// managers differ in what they send for one click (the window's close event, sometimes twice; SDL
+// may add SDL_QUIT for the last window), so a request that follows one within the gesture's time is
+// the same request.
+void NoteCloseRequest(PLAT_HWND hwnd, uint32_t nTicks, bool bQuit)
+{
+    if (!hwnd) return;
+    if (IsRecentClose(nTicks) && (bQuit || hwnd == g_hwndLastClose)) return;
+    g_nLastCloseTicks = nTicks ? nTicks : 1;
+    g_hwndLastClose = hwnd;
+    PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0);
+}
 
 void TranslateEvent(const SDL_Event& e)
 {
     switch (e.type) {
-    case SDL_QUIT: {
-        // A signal or the last window closed: the first window is asked to close.
-        PLAT_HWND hwnd = PlatFindWindow(nullptr, nullptr);
-        if (hwnd) PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0);
+    case SDL_QUIT:
+        // The application quit event (the last window closed, or a request of the session): the
+        // first window is asked to close, unless it is the echo of a window's own close.
+        NoteCloseRequest(PlatFindWindow(nullptr, nullptr), e.quit.timestamp, true);
         break;
-    }
+    case SDL_SYSWMEVENT:
+        PlatX11NoteEvent(e);
+        break;
     case SDL_WINDOWEVENT: {
         PLAT_HWND hwnd = HwndOfSdl(e.window.windowID);
         PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
         if (!p) break;
         switch (e.window.event) {
-        case SDL_WINDOWEVENT_CLOSE: PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0); break;
+        case SDL_WINDOWEVENT_CLOSE: NoteCloseRequest(hwnd, e.window.timestamp, false); break;
+        case SDL_WINDOWEVENT_HIDDEN: p->bHiddenBySystem = 1; break;
+        case SDL_WINDOWEVENT_SHOWN:
+            p->bHiddenBySystem = 0;
+            PlatInvalidateWindow(hwnd, 1);
+            break;
         case SDL_WINDOWEVENT_MOVED: PlatNoteClientMoveSize(hwnd, e.window.data1, e.window.data2, p->nClientW, p->nClientH); break;
         case SDL_WINDOWEVENT_SIZE_CHANGED: {
             int w = e.window.data1, h = e.window.data2;
@@ -265,10 +321,29 @@ void TranslateEvent(const SDL_Event& e)
     }
 }
 
+// Windows whose X side another program destroyed (or whose connection broke) are destroyed here
+// too, through their procedure, as if the program had closed them: the main window's WM_DESTROY
+// then ends the run through the normal shut-down.
+void DestroyLostWindows(void)
+{
+    for (;;) {
+        PLAT_HWND hwndLost = 0;
+        for (PLAT_HWND hwnd : g_vNativeWindows) {
+            PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+            if (p && SdlOf(p) && !p->bDestroying && PlatX11IsLost(SdlOf(p))) {
+                hwndLost = hwnd;
+                break;
+            }
+        }
+        if (!hwndLost || PlatDestroyWindow(hwndLost) != 0) return;
+    }
+}
+
 void SdlPump(void)
 {
     SDL_Event e;
     while (SDL_PollEvent(&e)) TranslateEvent(e);
+    DestroyLostWindows();
 }
 
 void SdlWait(uint32_t nMs) { SDL_Delay(nMs < 5 ? nMs : 5); }

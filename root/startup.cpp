@@ -389,8 +389,12 @@ void ShutdownEngine(void)
     // Every quit path sets the stop flag before the loop ends; setting it again here makes sure the
     // threads waited for below see it.
     g_bEngineStop = 1;
-    while (ReadThreadState(&g_bSoundThreadState) == KX_THREAD_RUNNING)
+    // The sound thread may be showing its error box, which the window thread draws: keep serving it.
+    const bool bWindowThread = PlatIsWindowThread() != 0;
+    while (ReadThreadState(&g_bSoundThreadState) == KX_THREAD_RUNNING) {
+        if (bWindowThread) PlatPumpWindowThread();
         PlatSleep(1);
+    }
     WaitFrameThread();
     h.pfnStopWorkerThreads();
 

@@ -433,6 +433,38 @@ TEST_F(WindowProcTest, CloseModesAndTheQuitQuestion)
     }
 }
 
+// While the quit question is open, another close request (a second click on the close button, a
+// request sent from another thread) asks nothing more; once it is answered, a new request asks again.
+struct REENTRANT_CLOSE {
+    PLAT_HWND hwnd;
+    int nBoxes;
+    int nAnswer;
+};
+int AnswerAfterClosingAgain(const char*, const char*, const PLAT_MSGBOX_BUTTON*, int, int, void* pUser)
+{
+    auto* r = static_cast<REENTRANT_CLOSE*>(pUser);
+    ++r->nBoxes;
+    EXPECT_EQ(PlatSendMessage(r->hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0), 0);
+    return r->nAnswer;
+}
+
+TEST_F(WindowProcTest, ACloseWhileTheQuestionIsOpenAsksNothingMore)
+{
+    REENTRANT_CLOSE r{hMain, 0, PLAT_IDNO};
+    PlatSetMessageBoxHook(AnswerAfterClosingAgain, &r);
+    PlatFakeInjectClose(hMain);
+    Drain();
+    EXPECT_EQ(r.nBoxes, 1);
+    EXPECT_TRUE(PlatIsWindow(hMain));
+    EXPECT_EQ(g_bEngineStop.load(), 0);
+    r.nAnswer = PLAT_IDYES;
+    PlatFakeInjectClose(hMain);
+    EXPECT_EQ(Drain(), 1);
+    EXPECT_EQ(r.nBoxes, 2);
+    EXPECT_FALSE(PlatIsWindow(hMain));
+    PlatSetMessageBoxHook(nullptr, nullptr);
+}
+
 TEST_F(WindowProcTest, CaptionDoubleClickOption)
 {
     // Without the option the default maximises.

@@ -885,4 +885,36 @@ TEST_F(PresentTest, HiddenWindowIsBlankedEveryFrameAndUnchangedFramesDoNothing)
     EXPECT_EQ(PresentWindowCPU(0), 1);
 }
 
+// A minimised window is neither composed nor painted, frame after frame; restored, it is painted
+// and its next frame composes the whole picture with every change made meanwhile.
+TEST_F(PresentTest, MinimisedWindowIsLeftAloneAndComposedWholeWhenRestored)
+{
+    Window(20, 12);
+    TREE_NODE* pA = Plain("W0/a", 20, 12, 0, 0, 1, 255);
+    TREE_NODE* pB = Plain("W0/b", 6, 4, 12, 6, 2, 255);
+    ASSERT_EQ(Frame(), 0);
+    EXPECT_EQ(Paints(), 1);
+
+    PlatShowWindow(hwnd, PLAT_SW_MINIMIZE);
+    ASSERT_EQ(PlatIsWindowOutOfSight(hwnd), 1);
+    Paints();
+    const std::vector<uint8_t> before = Picture();
+    L(pA)->pOwnedPixels[0] ^= 0xFF;
+    MarkLayerDirty(pA);
+    ASSERT_EQ(Frame(false), 0);
+    L(pB)->llX = 2;
+    MarkLayerDirty(pB);
+    ASSERT_EQ(Frame(false), 0);
+    EXPECT_EQ(Picture(), before);
+    EXPECT_EQ(Paints(), 0);
+
+    PlatShowWindow(hwnd, PLAT_SW_RESTORE);
+    EXPECT_EQ(PlatIsWindowOutOfSight(hwnd), 0);
+    EXPECT_EQ(Paints(), 1);
+    ASSERT_EQ(Frame(false), 0);
+    RefCompose(ref.data(), pW0, BOX{0, 0, 19, 11});
+    EXPECT_TRUE(SameAsReference());
+    EXPECT_EQ(Paints(), 1);
+}
+
 } // namespace

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include <SDL.h>
+
 #include "platform/plat_window.h"
 
 namespace {
@@ -426,6 +428,53 @@ TEST(WindowSdlTest, DummyDriverWindowLifecycle)
     PLAT_MSG m;
     for (int i = 0; i < 100 && PlatIsWindow(hwnd) && PlatPeekMessage(&m, PLAT_PM_REMOVE); i++) PlatDispatchMessage(&m);
     EXPECT_FALSE(PlatIsWindow(hwnd));
+    PlatShutdownWindowSystem();
+}
+
+// One close gesture is one close request, whatever the window system sends for it: the window's close
+// event, the same twice, or followed by SDL's application quit event. A later gesture is a new one.
+TEST(WindowSdlTest, OneCloseRequestPerCloseGesture)
+{
+    if (PlatInitWindowSystem(PLAT_BACKEND_SDL) != 0) GTEST_SKIP() << "no SDL video driver";
+    PLAT_HWND hwnd = PlatCreateWindow("KxSdl", "t", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 0, 0, 336, 271, 0,
+                                      PlatDefWindowProc, nullptr);
+    ASSERT_NE(hwnd, 0u);
+    uint32_t nWindowId = 0;
+    for (uint32_t id = 1; id < 64 && !nWindowId; ++id)
+        if (SDL_Window* pWin = SDL_GetWindowFromID(id))
+            if ((PLAT_HWND)(uintptr_t)SDL_GetWindowData(pWin, "kxhwnd") == hwnd) nWindowId = id;
+    ASSERT_NE(nWindowId, 0u);
+    const auto PushClose = [&] {
+        SDL_Event e{};
+        e.type = SDL_WINDOWEVENT;
+        e.window.event = SDL_WINDOWEVENT_CLOSE;
+        e.window.windowID = nWindowId;
+        SDL_PushEvent(&e);
+    };
+    const auto PushQuit = [] {
+        SDL_Event e{};
+        e.type = SDL_QUIT;
+        SDL_PushEvent(&e);
+    };
+    const auto CloseRequests = [&] {
+        int n = 0;
+        PLAT_MSG m;
+        while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) {
+            if (m.hwnd == hwnd && m.message == PLAT_WM_SYSCOMMAND && m.wParam == PLAT_SC_CLOSE) ++n;
+            else PlatDispatchMessage(&m);
+        }
+        return n;
+    };
+    PushClose();
+    PushQuit();
+    EXPECT_EQ(CloseRequests(), 1);
+    SDL_Delay(300);
+    PushClose();
+    PushClose();
+    EXPECT_EQ(CloseRequests(), 1);
+    SDL_Delay(300);
+    PushQuit();   // the session asks the program to end: the first window is asked to close
+    EXPECT_EQ(CloseRequests(), 1);
     PlatShutdownWindowSystem();
 }
 

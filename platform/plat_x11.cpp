@@ -1,0 +1,121 @@
+// The X11 side of the SDL windows. Xlib ends the process on an error about a window another
+// program destroyed (BadWindow) and on a broken connection; here both become a window that is
+// gone, and the window core then destroys it through the program's own procedure.
+#include "platform/plat_x11.h"
+
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace {
+
+enum { XWIN_WATCHED = 1, XWIN_LOST = 2, XWIN_FORGOTTEN = 3 };
+
+std::mutex g_mxX11;
+std::map<unsigned long, int> g_mapXWindows;   // XID -> XWIN_*
+int (*g_pfnPreviousErrorHandler)(Display*, XErrorEvent*) = nullptr;
+bool g_bHandlersInstalled = false;
+Display* g_pDisplayHandled = nullptr;
+std::atomic<int> g_bDisplayLost{0};
+
+unsigned long XidOf(SDL_Window* pWin, Display** ppDisplay)
+{
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!pWin || !SDL_GetWindowWMInfo(pWin, &info) || info.subsystem != SDL_SYSWM_X11) {
+        SDL_ClearError();
+        return 0;
+    }
+    if (ppDisplay) *ppDisplay = info.info.x11.display;
+    return static_cast<unsigned long>(info.info.x11.window);
+}
+
+// Errors about our own windows come after another program destroyed them (the requests still in
+// flight, or made before the destruction was seen): the window is marked lost, the error is dropped.
+int OnXError(Display* pDisplay, XErrorEvent* pError)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mxX11);
+        auto it = g_mapXWindows.find(pError->resourceid);
+        if (it != g_mapXWindows.end()) {
+            if (it->second == XWIN_WATCHED) it->second = XWIN_LOST;
+            return 0;
+        }
+    }
+    return g_pfnPreviousErrorHandler ? g_pfnPreviousErrorHandler(pDisplay, pError) : 0;
+}
+
+// The connection broke (the X server ended, or a client such as xkill killed ours). Returning lets
+// the program go on; every later Xlib call on the display does nothing.
+int OnXIoError(Display*)
+{
+    g_bDisplayLost = 1;
+    return 0;
+}
+
+void OnXIoErrorExit(Display*, void*)
+{
+    g_bDisplayLost = 1;
+}
+
+}  // namespace
+
+void PlatX11Watch(SDL_Window* pWin)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = XidOf(pWin, &pDisplay);
+    if (!xid || !pDisplay) return;
+    bool bInstall = false, bNewDisplay = false;
+    {
+        std::lock_guard<std::mutex> lock(g_mxX11);
+        g_mapXWindows.emplace(xid, XWIN_WATCHED);   // a window already lost stays lost
+        bInstall = !g_bHandlersInstalled;
+        g_bHandlersInstalled = true;
+        // The exit handler belongs to a connection: a window system started anew has a new one.
+        bNewDisplay = g_pDisplayHandled != pDisplay;
+        g_pDisplayHandled = pDisplay;
+    }
+    if (bInstall) {
+        g_pfnPreviousErrorHandler = XSetErrorHandler(OnXError);
+        XSetIOErrorHandler(OnXIoError);
+    }
+    if (bNewDisplay) XSetIOErrorExitHandler(pDisplay, OnXIoErrorExit, nullptr);
+}
+
+void PlatX11Forget(SDL_Window* pWin)
+{
+    const unsigned long xid = XidOf(pWin, nullptr);
+    if (!xid) return;
+    std::lock_guard<std::mutex> lock(g_mxX11);
+    // Kept: the destruction's own late errors and events must still find it.
+    g_mapXWindows[xid] = XWIN_FORGOTTEN;
+}
+
+void PlatX11NoteEvent(const SDL_Event& e)
+{
+    if (e.type != SDL_SYSWMEVENT || !e.syswm.msg || e.syswm.msg->subsystem != SDL_SYSWM_X11) return;
+    const XEvent& xe = e.syswm.msg->msg.x11.event;
+    if (xe.type != DestroyNotify) return;
+    std::lock_guard<std::mutex> lock(g_mxX11);
+    auto it = g_mapXWindows.find(xe.xdestroywindow.window);
+    if (it != g_mapXWindows.end() && it->second == XWIN_WATCHED) it->second = XWIN_LOST;
+}
+
+int PlatX11IsLost(SDL_Window* pWin)
+{
+    if (g_bDisplayLost) return 1;
+    const unsigned long xid = XidOf(pWin, nullptr);
+    if (!xid) return 0;
+    std::lock_guard<std::mutex> lock(g_mxX11);
+    auto it = g_mapXWindows.find(xid);
+    return it != g_mapXWindows.end() && it->second == XWIN_LOST ? 1 : 0;
+}
+
+int PlatX11DisplayLost(void)
+{
+    return g_bDisplayLost.load();
+}

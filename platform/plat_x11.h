@@ -1,0 +1,22 @@
+// The X11 side of the SDL windows: windows that another program destroys, and a connection to the
+// X server that breaks, end the run through the program's own shut-down instead of Xlib's error
+// exit. The SDL backend's own header; the engine does not include it.
+#pragma once
+
+struct SDL_Window;
+union SDL_Event;
+
+// Starts watching a window's X side (nothing under another video driver); called again whenever SDL
+// may have made the X window anew (it does so when its window surface needs another renderer).
+// The first window installs
+// the error handlers: an error about a watched window marks it lost and is otherwise ignored,
+// every other error goes on to the handler that was there before.
+void PlatX11Watch(SDL_Window* pWin);
+// The window is about to be destroyed by the program itself: late errors about it are ignored.
+void PlatX11Forget(SDL_Window* pWin);
+// A window-system event (SDL_SYSWMEVENT): the destruction of a watched window marks it lost.
+void PlatX11NoteEvent(const SDL_Event& e);
+// 1 when the window's X side is gone (destroyed by another client, or the connection broke).
+int PlatX11IsLost(SDL_Window* pWin);
+// 1 once the connection to the X server has broken: nothing can be shown any more.
+int PlatX11DisplayLost(void);

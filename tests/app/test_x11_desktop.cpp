@@ -1,0 +1,443 @@
+// The real kolvex on a game made by the builders, on a virtual X server with a window manager
+// (openbox), driven as a player would with wmctrl and xdotool: closing the window through the window
+// manager asks the quit question once and the answer holds; the question reads right under the C
+// locale (its pixels are the IPA Gothic rendering of the text); a window destroyed by another
+// program, or a connection killed by one, ends the run through the normal shut-down.
+//
+// Runs only under the kolvex_x11_desktop test (KX_X11_DESKTOP=1), which starts the X server; with
+// KX_X11_SHOTS naming a folder, the screenshots are written there as PNG files.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <png.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/plat_font.h"
+#include "platform/plat_text.h"
+#include "tests/support/test_support.h"
+#include "tools/lib/command_table.h"
+#include "tools/lib/expr_assembler.h"
+#include "tools/lib/script_builder.h"
+
+extern char** environ;
+
+namespace {
+
+const char kTitle[] = "KX close test";
+
+// Starts a program in the background, its output to pszOut (or discarded). The process id, or 0.
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut = nullptr)
+{
+    std::vector<std::string> argStore = args;
+    std::vector<char*> argv;
+    for (std::string& s : argStore) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore = env;
+    for (char** p = environ; *p; ++p) envStore.push_back(*p);
+    std::vector<char*> envp;
+    for (std::string& s : envStore) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, pszOut ? pszOut : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    pid_t pid = 0;
+    const int r = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    return r == 0 ? pid : 0;
+}
+
+// Runs a tool to its end; its standard output. *pStatus: its exit status, or -1.
+std::string RunTool(const std::vector<std::string>& args, int* pStatus = nullptr)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return "";
+    std::vector<std::string> argStore = args;
+    std::vector<char*> argv;
+    for (std::string& s : argStore) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawn_file_actions_addclose(&fa, fds[0]);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int r = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[1]);
+    std::string out;
+    if (r == 0) {
+        char buf[65536];
+        ssize_t n;
+        while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int nStatus = 0;
+    if (r == 0) waitpid(pid, &nStatus, 0);
+    if (pStatus) *pStatus = r == 0 && WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return out;
+}
+
+// Waits for the process to end: its exit status, -3 after a signal, -1 when it still runs.
+int WaitExit(pid_t pid, int nMs)
+{
+    for (int i = 0; i < nMs / 10; ++i) {
+        int nStatus = 0;
+        if (waitpid(pid, &nStatus, WNOHANG) == pid) return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -3;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+// The ids of the managed windows with this title, as the window manager lists them.
+std::vector<std::string> WindowsTitled(const char* pszTitle)
+{
+    std::vector<std::string> ids;
+    const std::string out = RunTool({"wmctrl", "-l"});
+    size_t nStart = 0;
+    while (nStart < out.size()) {
+        size_t nEnd = out.find('\n', nStart);
+        if (nEnd == std::string::npos) nEnd = out.size();
+        const std::string line = out.substr(nStart, nEnd - nStart);
+        const std::string strTail = std::string(" ") + pszTitle;
+        if (line.size() > strTail.size() && line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
+            ids.push_back(line.substr(0, line.find(' ')));
+        nStart = nEnd + 1;
+    }
+    return ids;
+}
+
+// Waits until the window manager lists exactly n windows of the title; the last list seen.
+std::vector<std::string> WaitForWindows(size_t n, int nMs = 10000)
+{
+    std::vector<std::string> ids;
+    for (int i = 0; i < nMs / 50; ++i) {
+        ids = WindowsTitled(kTitle);
+        if (ids.size() == n) return ids;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return ids;
+}
+
+void Pause(int nMs)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
+}
+
+// A picture as 0xRRGGBB values.
+struct SHOT {
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)]; }
+};
+
+uint32_t BigEndian32(const std::string& s, size_t i)
+{
+    return (uint32_t(uint8_t(s[i])) << 24) | (uint32_t(uint8_t(s[i + 1])) << 16) | (uint32_t(uint8_t(s[i + 2])) << 8) |
+           uint32_t(uint8_t(s[i + 3]));
+}
+
+int MaskShift(uint32_t m)
+{
+    int n = 0;
+    while (m && !(m & 1)) m >>= 1, ++n;
+    return n;
+}
+
+// What the X server shows of a window (xwd -id), or of the whole screen.
+SHOT Capture(const std::string& strWindow)
+{
+    SHOT shot;
+    const std::string d = strWindow.empty() ? RunTool({"xwd", "-silent", "-root"}) : RunTool({"xwd", "-silent", "-id", strWindow});
+    if (d.size() < 100) return shot;
+    uint32_t hdr[25];
+    for (int i = 0; i < 25; ++i) hdr[i] = BigEndian32(d, static_cast<size_t>(i) * 4);
+    const uint32_t nHeader = hdr[0], w = hdr[4], h = hdr[5], nOrder = hdr[7], nBpp = hdr[11], nLine = hdr[12];
+    const uint32_t rm = hdr[14], gm = hdr[15], bm = hdr[16], nColours = hdr[19];
+    const size_t nOff = nHeader + size_t(nColours) * 12;
+    const size_t nBytes = nBpp / 8;
+    if (nBytes < 3 || nBytes > 4 || d.size() < nOff + size_t(nLine) * h || w == 0 || h == 0) return shot;
+    shot.w = static_cast<int>(w);
+    shot.h = static_cast<int>(h);
+    shot.px.resize(size_t(w) * h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const size_t i = nOff + size_t(y) * nLine + size_t(x) * nBytes;
+            uint32_t v = 0;
+            for (size_t k = 0; k < nBytes; ++k) {
+                const uint32_t b = uint8_t(d[i + k]);
+                v |= nOrder == 0 ? b << (8 * k) : b << (8 * (nBytes - 1 - k));
+            }
+            const uint32_t r = (v & rm) >> MaskShift(rm), g = (v & gm) >> MaskShift(gm), b = (v & bm) >> MaskShift(bm);
+            shot.px[size_t(y) * w + x] = (r << 16) | (g << 8) | b;
+        }
+    return shot;
+}
+
+void KeepShot(const SHOT& shot, const char* pszName)
+{
+    const char* pszDir = std::getenv("KX_X11_SHOTS");
+    if (!pszDir || !*pszDir || shot.w <= 0) return;
+    std::vector<uint8_t> rgb;
+    for (uint32_t v : shot.px) rgb.insert(rgb.end(), {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    img.width = static_cast<png_uint_32>(shot.w);
+    img.height = static_cast<png_uint_32>(shot.h);
+    img.format = PNG_FORMAT_RGB;
+    const std::string strPath = std::string(pszDir) + "/" + pszName;
+    EXPECT_NE(png_image_write_to_file(&img, strPath.c_str(), 0, rgb.data(), 0, nullptr), 0) << strPath;
+}
+
+// The text as the font service draws it for the boxes: the Japanese P Gothic family at the boxes'
+// height, each pixel inked when more than half of its 4 x 4 block is ink at four times the size.
+struct INK {
+    int w = 0, h = 0;
+    std::vector<uint8_t> on;
+};
+
+INK RenderReference(const char* pszUtf8, int nHeight)
+{
+    INK ink;
+    const std::string strFace = PlatUtf8ToCp932String("ＭＳ Ｐゴシック");
+    PLAT_GLYPH_FONT* pFont = PlatGlyphFontCreate(strFace.c_str(), nHeight * 4, 0);
+    if (!pFont) return ink;
+    std::vector<uint32_t> cps;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(pszUtf8); *p;) {
+        uint32_t cp = *p;
+        int n = 1;
+        if (cp >= 0xF0) cp &= 0x07, n = 4;
+        else if (cp >= 0xE0) cp &= 0x0F, n = 3;
+        else if (cp >= 0xC0) cp &= 0x1F, n = 2;
+        for (int k = 1; k < n; ++k) cp = (cp << 6) | (p[k] & 0x3F);
+        cps.push_back(cp);
+        p += n;
+    }
+    int nPen = 0;
+    PLAT_GLYPH g{};
+    for (uint32_t cp : cps)
+        if (PlatGlyphRenderCodePoint(pFont, cp, &g) == 0) nPen += g.nAdvance;
+    ink.w = nPen / 4 + 2;
+    ink.h = nHeight + 2;
+    std::vector<uint8_t> count(size_t(ink.w) * ink.h, 0);
+    nPen = 0;
+    for (uint32_t cp : cps) {
+        if (PlatGlyphRenderCodePoint(pFont, cp, &g) != 0) continue;
+        for (int r = 0; r < g.nRows; ++r)
+            for (int c = 0; c < g.nWidth; ++c) {
+                if (!(g.pBits[r * g.nPitch + c / 8] & (0x80 >> (c % 8)))) continue;
+                const int x = (nPen + g.nLeft + c) / 4, y = (g.nTop + r) / 4;
+                if (x >= 0 && y >= 0 && x < ink.w && y < ink.h) ++count[size_t(y) * ink.w + x];
+            }
+        nPen += g.nAdvance;
+    }
+    PlatGlyphFontDestroy(pFont);
+    ink.on.resize(count.size());
+    for (size_t i = 0; i < count.size(); ++i) ink.on[i] = count[i] > 8;
+    return ink;
+}
+
+// The share of the reference's ink found dark in the shot, and of the shot's dark pixels in the
+// reference's box that the reference inks, at the best place within the shot's top-left part.
+void MatchInk(const SHOT& shot, const INK& ink, double* pRecall, double* pPrecision)
+{
+    *pRecall = *pPrecision = 0;
+    const auto Dark = [&](int x, int y) {
+        const uint32_t v = shot.At(x, y);
+        return ((v >> 16 & 0xFF) * 299 + (v >> 8 & 0xFF) * 587 + (v & 0xFF) * 114) / 1000 < 128;
+    };
+    for (int oy = 0; oy + ink.h <= shot.h && oy < 80; ++oy)
+        for (int ox = 0; ox + ink.w <= shot.w && ox < 140; ++ox) {
+            int nInk = 0, nFound = 0, nDark = 0;
+            for (int y = 0; y < ink.h; ++y)
+                for (int x = 0; x < ink.w; ++x) {
+                    const bool bInk = ink.on[size_t(y) * ink.w + x], bDark = Dark(ox + x, oy + y);
+                    nInk += bInk;
+                    nFound += bInk && bDark;
+                    nDark += bDark;
+                }
+            const double dRecall = nInk ? double(nFound) / nInk : 0, dPrecision = nDark ? double(nFound) / nDark : 0;
+            if (dRecall + dPrecision > *pRecall + *pPrecision) *pRecall = dRecall, *pPrecision = dPrecision;
+        }
+}
+
+// A game whose root thread waits one frame at a time for ever.
+std::vector<GAME_FILE> WaitingGame(void)
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+    EXPECT_GE(EmitGoto(&b, "SYSTEM_START"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0);
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = 480;
+    game.config.nHeight = 320;
+    game.config.strTitle = kTitle;
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    return BuildGameFiles(game);
+}
+
+class X11Desktop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const char* psz = std::getenv("KX_X11_DESKTOP");
+        if (!psz || std::strcmp(psz, "1") != 0) return;
+        s_pidWm = Spawn({"openbox"}, {});
+        for (int i = 0; i < 200; ++i) {
+            int nStatus = -1;
+            RunTool({"wmctrl", "-m"}, &nStatus);
+            if (nStatus == 0) break;
+            Pause(50);
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        if (s_pidWm) {
+            kill(s_pidWm, SIGTERM);
+            waitpid(s_pidWm, nullptr, 0);
+            s_pidWm = 0;
+        }
+    }
+    void SetUp() override
+    {
+        const char* psz = std::getenv("KX_X11_DESKTOP");
+        if (!psz || std::strcmp(psz, "1") != 0) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
+        ASSERT_NE(s_pidWm, 0) << "openbox did not start";
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", WaitingGame()), 0);
+        m_strLog = dir.strNative + "/kolvex.log";
+    }
+    void TearDown() override
+    {
+        if (m_pid) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    // Starts the game under the C locale; its main window's id once the window manager lists it.
+    std::string StartGame()
+    {
+        m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
+                      {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                       "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
+                      m_strLog.c_str());
+        EXPECT_NE(m_pid, 0);
+        const std::vector<std::string> ids = WaitForWindows(1);
+        EXPECT_EQ(ids.size(), 1u) << "the game's window did not appear";
+        Pause(300);   // its first frames
+        return ids.empty() ? std::string() : ids[0];
+    }
+    int WaitForExit(int nMs)
+    {
+        const int r = WaitExit(m_pid, nMs);
+        if (r != -1) m_pid = 0;
+        return r;
+    }
+    std::string Log() { return dir.Read("kolvex.log"); }
+    // Gives the window the focus and types keys into it, as a person would.
+    static void KeysTo(const std::string& strWindow, const char* pszKeys)
+    {
+        RunTool({"xdotool", "windowactivate", "--sync", strWindow});
+        Pause(100);
+        RunTool({"xdotool", "key", pszKeys});
+    }
+
+    static pid_t s_pidWm;
+    TEMP_DIR dir;
+    std::string m_strLog;
+    pid_t m_pid = 0;
+};
+pid_t X11Desktop::s_pidWm = 0;
+
+}  // namespace
+
+TEST_F(X11Desktop, CloseThroughTheWindowManagerAsksOnceAndTheAnswerHolds)
+{
+    const std::string strMain = StartGame();
+    ASSERT_FALSE(strMain.empty());
+    KeepShot(Capture(""), "x11-game.png");
+
+    // The title bar's close, as wmctrl asks the window manager for it: one question, however long
+    // one waits.
+    RunTool({"wmctrl", "-c", kTitle});
+    std::vector<std::string> ids = WaitForWindows(2);
+    ASSERT_EQ(ids.size(), 2u);
+    Pause(1000);
+    ids = WindowsTitled(kTitle);
+    ASSERT_EQ(ids.size(), 2u) << "a second question appeared";
+    const std::string strBox = ids[0] == strMain ? ids[1] : ids[0];
+    KeepShot(Capture(""), "x11-question.png");
+
+    // Its text is the IPA Gothic rendering of the question, under the C locale.
+    const SHOT box = Capture(strBox);
+    KeepShot(box, "x11-question-box.png");
+    ASSERT_GT(box.w, 0);
+    ASSERT_EQ(PlatFontsInit(nullptr), 0);
+    const INK ink = RenderReference("終了します。よろしいですか？", 16);
+    PlatFontsShutdown();
+    ASSERT_GT(ink.w, 100) << "no Japanese font for the reference";
+    double dRecall = 0, dPrecision = 0;
+    MatchInk(box, ink, &dRecall, &dPrecision);
+    std::printf("ink found %.3f, dark pixels inked %.3f\n", dRecall, dPrecision);
+    EXPECT_GE(dRecall, 0.95);
+    EXPECT_GE(dPrecision, 0.90);
+
+    // Escape answers No: the box goes, the game runs on, and no other question follows.
+    KeysTo(strBox, "Escape");
+    ids = WaitForWindows(1);
+    EXPECT_EQ(ids.size(), 1u);
+    Pause(700);
+    EXPECT_EQ(WindowsTitled(kTitle).size(), 1u);
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended after No";
+
+    // Alt+F4 through the window manager: again one question; Return answers Yes and the run ends.
+    KeysTo(strMain, "alt+F4");
+    ids = WaitForWindows(2);
+    ASSERT_EQ(ids.size(), 2u);
+    Pause(700);
+    ASSERT_EQ(WindowsTitled(kTitle).size(), 2u) << "a second question appeared";
+    KeysTo(ids[0] == strMain ? ids[1] : ids[0], "Return");
+    EXPECT_EQ(WaitForExit(10000), 0);
+    EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+}
+
+TEST_F(X11Desktop, AWindowDestroyedFromOutsideEndsTheRunCleanly)
+{
+    // Another program destroys the game's X window (through Xlib, as any client may).
+    std::string strMain = StartGame();
+    ASSERT_FALSE(strMain.empty());
+    const std::string strScript = "import ctypes, sys\n"
+                                  "x = ctypes.CDLL('libX11.so.6')\n"
+                                  "x.XOpenDisplay.restype = ctypes.c_void_p\n"
+                                  "x.XOpenDisplay.argtypes = [ctypes.c_char_p]\n"
+                                  "x.XDestroyWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]\n"
+                                  "x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]\n"
+                                  "d = x.XOpenDisplay(None)\n"
+                                  "x.XDestroyWindow(d, int(sys.argv[1], 0))\n"
+                                  "x.XSync(d, 0)\n";
+    int nStatus = -1;
+    RunTool({"python3", "-c", strScript, strMain}, &nStatus);
+    ASSERT_EQ(nStatus, 0);
+    EXPECT_EQ(WaitForExit(10000), 0);
+    EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("BadWindow"), std::string::npos) << Log();
+
+    // xdotool windowkill ends the game's connection to the X server.
+    strMain = StartGame();
+    ASSERT_FALSE(strMain.empty());
+    RunTool({"xdotool", "windowkill", strMain});
+    EXPECT_EQ(WaitForExit(10000), 0);
+    EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+}
