@@ -1,6 +1,8 @@
-// The SDL display backend: SDL's displays are the monitors; fullscreen is SDL's desktop fullscreen,
-// which keeps the display's mode. Only the window thread calls in here.
+// The SDL display backend: SDL's displays are the monitors; a fullscreen window is a borderless
+// window sized to its monitor in SDL's desktop fullscreen state, which keeps the display's mode. Only
+// the window thread calls in here.
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include "platform/plat_display_backend.h"
 #include "platform/plat_internal.h"
@@ -53,14 +55,15 @@ int SdlEnterFullscreen(PLAT_WINDOW_REC* p, const PLAT_RECT* pMonitor)
 {
     SDL_Window* pWin = SdlOf(p);
     if (!pWin) return -1;
-    // SDL covers the display under the window's centre: the window goes onto the chosen monitor first.
-    int w = 0, h = 0;
-    SDL_GetWindowSize(pWin, &w, &h);
-    const int mw = pMonitor->right - pMonitor->left, mh = pMonitor->bottom - pMonitor->top;
-    SDL_SetWindowPosition(pWin, pMonitor->left + (mw - w) / 2, pMonitor->top + (mh - h) / 2);
+    // The window first covers the monitor by itself (all there is without a window manager), then
+    // asks for the desktop fullscreen state, in which a window manager keeps panels off it. Either
+    // keeps the display's mode.
+    SDL_SetWindowPosition(pWin, pMonitor->left, pMonitor->top);
+    SDL_SetWindowSize(pWin, pMonitor->right - pMonitor->left, pMonitor->bottom - pMonitor->top);
     if (SDL_SetWindowFullscreen(pWin, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
         SDL_ClearError();
         SDL_SetWindowPosition(pWin, p->nClientX, p->nClientY);
+        SDL_SetWindowSize(pWin, p->nClientW > 0 ? p->nClientW : 1, p->nClientH > 0 ? p->nClientH : 1);
         return -1;
     }
     return 0;
@@ -75,6 +78,25 @@ int SdlReadClientRect(PLAT_WINDOW_REC* p, PLAT_RECT* pOut)
 {
     SDL_Window* pWin = SdlOf(p);
     if (!pWin) return -1;
+#if defined(SDL_VIDEO_DRIVER_X11) && defined(KX_HAVE_X11)
+    // On X11 the X server itself is asked: SDL's own record of a window can run ahead of what the
+    // server (and a window manager) made of a request.
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(pWin, &info) && info.subsystem == SDL_SYSWM_X11) {
+        Display* pDisplay = info.info.x11.display;
+        ::Window root = 0, child = 0;
+        int x = 0, y = 0;
+        unsigned int w = 0, h = 0, nBorder = 0, nDepth = 0;
+        XSync(pDisplay, False);
+        if (XGetGeometry(pDisplay, info.info.x11.window, &root, &x, &y, &w, &h, &nBorder, &nDepth) &&
+            XTranslateCoordinates(pDisplay, info.info.x11.window, root, 0, 0, &x, &y, &child)) {
+            *pOut = PLAT_RECT{x, y, x + static_cast<int>(w), y + static_cast<int>(h)};
+            return 0;
+        }
+    }
+    SDL_ClearError();
+#endif
     int x = 0, y = 0, w = 0, h = 0;
     SDL_GetWindowPosition(pWin, &x, &y);
     SDL_GetWindowSize(pWin, &w, &h);
