@@ -190,8 +190,7 @@ int SetFullscreen(int nMode)
 void EnterFullscreen(WINDOW_STATE* pState)
 {
     const PLAT_HWND hwnd = pState->hWnd;
-    PLAT_MONITOR_INFO mi{};
-    const int nMonitor = FindMonitorDevice(hwnd, &mi);
+    const int nMonitor = FindMonitorDevice(hwnd, nullptr);
     SaveOtherWindows();
     g_nFullSavedTargetWidth = g_nTargetWidth;
     g_nFullSavedTargetHeight = g_nTargetHeight;
@@ -247,8 +246,7 @@ void LeaveFullscreen(WINDOW_STATE* pState, int bKeepDisplayMode)
     RestoreSavedSizes();
     if (!bKeepDisplayMode) RestoreDisplayMode(pState);
     if (g_bDirect3D) g_bResetRequest = 1;
-    PLAT_MONITOR_INFO mi{};
-    if (FindMonitorDevice(hwnd, &mi) >= 0) CursorToMonitorCentre();
+    if (FindMonitorDevice(hwnd, nullptr) >= 0) CursorToMonitorCentre();
 }
 
 void RestoreDisplayMode(WINDOW_STATE* pState)

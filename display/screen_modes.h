@@ -52,10 +52,11 @@ int ComputeOutputSize(int32_t lw, int32_t lh, int32_t tw, int32_t th);
 // (in fullscreen through the emulated display mode). What a new game screen size takes.
 void UpdateOutputSize(void);
 
-// The display mode fullscreen emulates, as a pure function over a monitor's modes: among the modes
-// of the monitor's aspect (width x 1000 / height, truncated, as for the monitor) that hold the game
-// and have the colour depth nBits, the first one that is smaller in both directions than every one
-// before it that won. 1 with *pw x *ph that mode, or 0 with the monitor's size when none qualifies.
+// The display mode fullscreen emulates, as a pure function over a monitor's modes (at most
+// KX_DISPLAY_MODES_MAX): the modes of the monitor's aspect (width x 1000 / height, truncated, equal
+// to the monitor's) that hold the game lw x lh and have the colour depth nBits qualify; the first
+// one wins unless a later one is smaller in both width and height, which then wins in its turn.
+// 1 with *pw x *ph that mode, or 0 with the monitor's size mw x mh when none qualifies.
 int FindBestDisplayMode(const PLAT_DISPLAY_MODE* pModes, int nModes, int32_t mw, int32_t mh, int32_t lw, int32_t lh,
                         int32_t nBits, int32_t* pw, int32_t* ph);
 
