@@ -1,8 +1,9 @@
 // The display's hook table: the window procedure's calls to presentation, the cursor and the window
-// commands' parts (click layer, tray icon). The display owns it and calls through it; the
-// composition root (root/wiring.cpp) installs every slot, so none is NULL. Tests put their own
-// functions into single slots and reinstall the wiring afterwards.
+// commands' parts (click layer, tray icon), and the screen modes' calls to the menu bar. The display
+// owns it and calls through it; the composition root (root/wiring.cpp) installs every slot, so none
+// is NULL. Tests put their own functions into single slots and reinstall the wiring afterwards.
 #pragma once
+#include "platform/plat_window.h"
 
 struct WINDOW_STATE;
 
@@ -18,5 +19,9 @@ struct DISPLAY_HOOKS {
     void (*pfnMarkLayerSetDirty)(WINDOW_STATE* pState);
     // The main window's tray icon and window-shape bitmap go with the window.
     void (*pfnRemoveTrayIcon)(void);
+    // The window's menu bar built again from its menu path (the main window's goes to the menu-bar
+    // host while fullscreen); 0 or -1. And the bar taken off a window or the host.
+    int (*pfnSetWindowMenuBar)(const char* pszMenuPath, PLAT_HWND hwnd);
+    void (*pfnDetachMenuBar)(PLAT_HWND hwnd);
 };
 extern DISPLAY_HOOKS g_DisplayHooks;

@@ -1,10 +1,12 @@
-// Menus, screen modes, the window, mouse and tray commands and the Direct3D renderer are not built
-// yet. Until they are, these stand-ins with their final names keep their places in the hook tables
-// and the command table: the steps do nothing (as when no menu, fullscreen mode or GPU exists) and
-// the commands report that they are not part of this build.
+// Menus, the window, mouse and tray commands and the Direct3D renderer are not built yet. Until
+// they are, these stand-ins with their final names keep their places in the hook tables and the
+// command table: the steps do nothing (as when no menu or GPU exists) and the commands report that
+// they are not part of this build.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/plat_window.h"
 
 struct TREE_NODE;
 struct LAYER;
@@ -16,6 +18,13 @@ MENU_ITEM* AttachMenuItem(TREE_NODE* pNode, const char* pszCaption);
 void ReleaseMenuItem(MENU_ITEM* pItem);
 void CreateMenuHostWindow(void);
 void UpdateMenuBarAutoShow(void);
+// The menu-bar host that carries the main window's bar in fullscreen (0: none yet).
+extern PLAT_HWND g_hMenuHostWnd;
+// The window's menu bar built again from a menu path (the main window's goes to the menu-bar host in
+// fullscreen): no menu exists, so no bar is attached. 0.
+int SetWindowMenuBar(const char* pszMenuPath, PLAT_HWND hwnd);
+// Takes the menu bar off a window: there is none.
+void DetachMenuBar(PLAT_HWND hwnd);
 void ServePopupMenuRequest(void);
 void DestroyMenus(void);
 int CmdMenuItem(void);
@@ -25,11 +34,6 @@ int CmdMenuGet(void);
 int CmdArgsOnly66(void);
 int CmdArgsOnly67(void);
 int CmdArgsOnly68(void);
-
-// Screen modes: the window stays as it is; leaving fullscreen succeeds (0) without a mode to leave.
-void SetFullscreen(int bOn);
-int LeaveFullscreen(void);
-void ComputeOutputSize(void);
 
 // Window, mouse and tray commands: no click layer is hit, no tray icon exists.
 int ClickLayerHit(WINDOW_STATE* pState);

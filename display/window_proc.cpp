@@ -15,6 +15,7 @@
 #include "core/settings.h"
 #include "core/sysfacts.h"
 #include "display/presentation.h"
+#include "display/screen_modes.h"
 #include "display/window_state.h"
 #include "platform/plat_file.h"
 #include "platform/plat_msgbox.h"
@@ -169,16 +170,8 @@ void HandleWmWindowPosChanged(WINDOW_STATE* pState, PLAT_HWND hwnd)
     if (rc.right == g_nTargetWidth && rc.bottom == g_nTargetHeight) return;
     g_nTargetWidth = rc.right;
     g_nTargetHeight = rc.bottom;
-    // The picture fills the client at the game's aspect, centred with black bars.
-    const double a = GetAspect(pState);
-    int32_t ow = rc.right, oh = (int32_t)(rc.right / a);
-    if (oh > rc.bottom) {
-        oh = rc.bottom;
-        ow = (int32_t)(rc.bottom * a);
-    }
-    g_nOutputOffsetX = (rc.right - ow) / 2;
-    g_nOutputOffsetY = (rc.bottom - oh) / 2;
-    SetOutput(ow, oh);
+    // The picture fits the client at the game's aspect, centred with black bars.
+    ComputeOutputSize(pState->nWidth, pState->nHeight, rc.right, rc.bottom);
 }
 
 // Caption-drag pause: the engine holds while the caption of a window is dragged.
@@ -413,6 +406,10 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
         break;
     case PLAT_WM_PAINT:
         Repaint(pState);
+        break;
+    case PLAT_WM_MOVE:
+        // The main window's monitor follows it.
+        if (pState->nIndex == 0) HandleWmMove(hwnd);
         break;
     case PLAT_WM_SIZING:
         if (pState->nIndex == 0 && lParam) {

@@ -20,3 +20,7 @@ int PlatIsHeadless(void);
 
 // The executable's native path as found by PlatInitProgramPaths (or /proc/self/exe before that).
 std::string PlatGetNativeExecutablePath(void);
+
+// A display mode's bits per pixel as the engine counts them: 24-bit colour in 4-byte pixels is 32,
+// and a format without a depth counts as 32.
+int PlatCountModeBits(int nBitsPerPixel, int nBytesPerPixel);

@@ -68,8 +68,7 @@ void PlatGetDesktopInfo(PLAT_DESKTOP_INFO* pOut)
     if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) {
         pOut->nWidth = mode.w;
         pOut->nHeight = mode.h;
-        pOut->nBits = SDL_BITSPERPIXEL(mode.format) > 0 ? (int)SDL_BITSPERPIXEL(mode.format) : 32;
-        if (pOut->nBits == 24 && SDL_BYTESPERPIXEL(mode.format) == 4) pOut->nBits = 32;   // X888 reads as 32
+        pOut->nBits = PlatCountModeBits((int)SDL_BITSPERPIXEL(mode.format), (int)SDL_BYTESPERPIXEL(mode.format));
         pOut->nRefresh = mode.refresh_rate > 0 ? mode.refresh_rate : 0;
     }
     if (bStarted) SDL_QuitSubSystem(SDL_INIT_VIDEO);

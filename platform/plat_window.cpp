@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/plat_display_backend.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window_backend.h"
 
@@ -246,6 +247,7 @@ int PlatInitWindowSystem(int nBackend)
         if (g_bRunning) return -1;
     }
     if (pBackend->pfnStart() != 0) return -1;
+    PlatSelectDisplayBackend(nBackend);
     for (auto& b : g_abKeyDown) b = 0;
     g_bCursorShownNow = 1;
     std::lock_guard<std::mutex> lk(g_mxQueue);
@@ -747,6 +749,8 @@ void SendMoveSize(PLAT_HWND hwnd, int nChanged)
         if (!p) return;
         x = p->nClientX, y = p->nClientY, w = p->nClientW, h = p->nClientH, nState = p->nShowState;
     }
+    // As on Windows, the window hears of a new position or size as a whole first.
+    if (nChanged) PlatSendMessage(hwnd, PLAT_WM_WINDOWPOSCHANGED, 0, 0);
     if (nChanged & 1) PlatSendMessage(hwnd, PLAT_WM_MOVE, 0, PlatMakeLParam(x, y));
     // A minimised window reports no geometry.
     if ((nChanged & 2) && nState != PLAT_SIZE_MINIMIZED)
@@ -853,6 +857,9 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
         g_pBackend->pfnApplyShow(p);
         if (bVisible) p->bInvalid = p->bErase = 1;
         if (nState != nOldState) {
+            // A new show state is a change of the window's placement too.
+            PlatSendMessage(hwnd, PLAT_WM_WINDOWPOSCHANGED, 0, 0);
+            if ((p = PlatLookupWindow(hwnd)) == nullptr) return;
             if (nState == PLAT_SIZE_MINIMIZED) {
                 PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MINIMIZED, 0);
             } else if (nOldState == PLAT_SIZE_MAXIMIZED && nState == PLAT_SIZE_RESTORED) {

@@ -195,9 +195,11 @@ void PlatAdjustWindowRect(PLAT_RECT* pRect, uint32_t nStyle, int bMenu);
 int PlatGetClientRect(PLAT_HWND hwnd, PLAT_RECT* pRect);
 int PlatGetWindowRect(PLAT_HWND hwnd, PLAT_RECT* pRect);
 int PlatClientToScreen(PLAT_HWND hwnd, int32_t* pX, int32_t* pY);
-// x, y, w, h: the outer rectangle. Sends WM_MOVE / WM_SIZE for what changed.
+// x, y, w, h: the outer rectangle. Sends WM_WINDOWPOSCHANGED when anything changed, then WM_MOVE /
+// WM_SIZE for what changed.
 int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags);
-// Returns 1 when the window was visible before, like ShowWindow.
+// Returns 1 when the window was visible before, like ShowWindow. A new show state (minimised,
+// maximised, restored) sends WM_WINDOWPOSCHANGED, then WM_SIZE.
 int PlatShowWindow(PLAT_HWND hwnd, int nCmd);
 int PlatIsWindowVisible(PLAT_HWND hwnd);
 int PlatIsIconic(PLAT_HWND hwnd);

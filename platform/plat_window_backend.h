@@ -72,7 +72,8 @@ void PlatNoteCursorScreenPos(int32_t x, int32_t y);
 void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH);
 void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y);
 void PlatQueueMouseWheel(PLAT_HWND hwnd, int nDelta, int x, int y);
-// Records the window manager's new client rectangle and sends WM_MOVE / WM_SIZE.
+// Records the window manager's new client rectangle and sends WM_WINDOWPOSCHANGED, WM_MOVE and WM_SIZE
+// for what changed.
 void PlatNoteClientMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h);
 void PlatNoteFocus(PLAT_HWND hwnd, int bGained);
 // Registers a drop and posts WM_DROPFILES.

@@ -11,6 +11,7 @@
 #include "display/cursor.h"
 #include "display/display_hooks.h"
 #include "display/presentation.h"
+#include "display/screen_modes.h"
 #include "display/standins.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"
@@ -45,6 +46,20 @@ void ClearMainWindowBlack(void)
     ClearWindowBlack(g_apWindowState[0]);
 }
 
+// Start-up's screen mode of the main window (always windowed).
+void SetMainWindowFullscreen(int nMode)
+{
+    SetFullscreen(nMode);
+}
+
+// Shut-down leaves fullscreen; the engine is stopping, so the window keeps its fullscreen frame
+// until it goes. 0.
+int LeaveMainWindowFullscreen(void)
+{
+    if (g_apWindowState[0]) LeaveFullscreen(g_apWindowState[0], 0);
+    return 0;
+}
+
 void WireEngineHooks(void)
 {
     ENGINE_HOOKS& h = g_EngineHooks;
@@ -57,7 +72,7 @@ void WireEngineHooks(void)
     h.pfnStartScriptSystem = StartScriptSystem;
     h.pfnStartWorkerThreads = StartWorkerThreads;
     h.pfnStartSoundSystem = StartSoundSystem;
-    h.pfnSetFullscreen = SetFullscreen;
+    h.pfnSetFullscreen = SetMainWindowFullscreen;
     h.pfnStartScriptTimers = StartScriptTimers;
     h.pfnClearMemorySaveSlots = ClearMemorySaveSlots;
     h.pfnInitDirect3D = InitDirect3D;
@@ -109,7 +124,7 @@ void WireEngineHooks(void)
     h.pfnReleaseWindowMovies = ReleaseWindowMovies;
     h.pfnReleaseDirectSound = ReleaseDirectSoundHook;
     h.pfnDestroyMenus = DestroyMenus;
-    h.pfnLeaveFullscreen = LeaveFullscreen;
+    h.pfnLeaveFullscreen = LeaveMainWindowFullscreen;
     h.pfnFreeTextRenderSlots = FreeTextRenderSlots;
     h.pfnFreePendingRecords = FreeAllSaveBuffers;
     h.pfnReleaseFlashControl = ReleaseFlashControl;
@@ -121,7 +136,7 @@ void WireScriptHooks(void)
     SCRIPT_HOOKS& h = g_ScriptHooks;
     h.pfnIsMainWindowActive = IsMainWindowActive;
     h.pfnAddPausedTime = AddTimerPausedTime;
-    h.pfnComputeOutputSize = ComputeOutputSize;
+    h.pfnComputeOutputSize = UpdateOutputSize;
     h.pfnClearWindowBlack = ClearMainWindowBlack;
     h.pfnResetDirect3D = ResetDirect3D;
 }
@@ -153,6 +168,8 @@ void WireDisplayHooks(void)
     h.pfnRequestCursorShow = RequestCursorShow;
     h.pfnMarkLayerSetDirty = MarkLayerSetDirty;
     h.pfnRemoveTrayIcon = RemoveTrayIcon;
+    h.pfnSetWindowMenuBar = SetWindowMenuBar;
+    h.pfnDetachMenuBar = DetachMenuBar;
 }
 
 }  // namespace

@@ -1,0 +1,114 @@
+// The SDL display backend: SDL's displays are the monitors; a fullscreen window is a borderless
+// window sized to its monitor in SDL's desktop fullscreen state, which keeps the display's mode. Only
+// the window thread calls in here.
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+#include "platform/plat_display_backend.h"
+#include "platform/plat_internal.h"
+
+namespace {
+
+SDL_Window* SdlOf(PLAT_WINDOW_REC* p) { return static_cast<SDL_Window*>(p->pNative); }
+
+PLAT_DISPLAY_MODE ModeOf(const SDL_DisplayMode& m)
+{
+    return PLAT_DISPLAY_MODE{m.w, m.h, PlatCountModeBits(SDL_BITSPERPIXEL(m.format), SDL_BYTESPERPIXEL(m.format)),
+                             m.refresh_rate > 0 ? m.refresh_rate : 0};
+}
+
+PLAT_RECT RectOf(const SDL_Rect& r) { return PLAT_RECT{r.x, r.y, r.x + r.w, r.y + r.h}; }
+
+int SdlMonitorCount(void)
+{
+    const int n = SDL_GetNumVideoDisplays();
+    return n > 0 ? n : 0;
+}
+
+int SdlMonitorInfo(int nMonitor, PLAT_MONITOR_INFO* pOut)
+{
+    SDL_Rect rc, rcWork;
+    SDL_DisplayMode mode;
+    if (nMonitor < 0 || nMonitor >= SdlMonitorCount() || SDL_GetDisplayBounds(nMonitor, &rc) != 0) return -1;
+    if (SDL_GetDisplayUsableBounds(nMonitor, &rcWork) != 0 || rcWork.w <= 0 || rcWork.h <= 0) rcWork = rc;
+    pOut->rcMonitor = RectOf(rc);
+    pOut->rcWork = RectOf(rcWork);
+    if (SDL_GetDesktopDisplayMode(nMonitor, &mode) == 0) {
+        pOut->desktop = ModeOf(mode);
+    } else {
+        pOut->desktop = PLAT_DISPLAY_MODE{rc.w, rc.h, 32, 0};
+    }
+    return 0;
+}
+
+int SdlDisplayMode(int nMonitor, int nMode, PLAT_DISPLAY_MODE* pOut)
+{
+    SDL_DisplayMode mode;
+    if (nMonitor < 0 || nMonitor >= SdlMonitorCount() || nMode < 0 || nMode >= SDL_GetNumDisplayModes(nMonitor) ||
+        SDL_GetDisplayMode(nMonitor, nMode, &mode) != 0)
+        return -1;
+    *pOut = ModeOf(mode);
+    return 0;
+}
+
+int SdlEnterFullscreen(PLAT_WINDOW_REC* p, const PLAT_RECT* pMonitor)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return -1;
+    // The window first covers the monitor by itself (all there is without a window manager), then
+    // asks for the desktop fullscreen state, in which a window manager keeps panels off it. Either
+    // keeps the display's mode.
+    SDL_SetWindowPosition(pWin, pMonitor->left, pMonitor->top);
+    SDL_SetWindowSize(pWin, pMonitor->right - pMonitor->left, pMonitor->bottom - pMonitor->top);
+    if (SDL_SetWindowFullscreen(pWin, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
+        SDL_ClearError();
+        SDL_SetWindowPosition(pWin, p->nClientX, p->nClientY);
+        SDL_SetWindowSize(pWin, p->nClientW > 0 ? p->nClientW : 1, p->nClientH > 0 ? p->nClientH : 1);
+        return -1;
+    }
+    return 0;
+}
+
+void SdlLeaveFullscreen(PLAT_WINDOW_REC* p)
+{
+    if (SDL_Window* pWin = SdlOf(p)) SDL_SetWindowFullscreen(pWin, 0);
+}
+
+int SdlReadClientRect(PLAT_WINDOW_REC* p, PLAT_RECT* pOut)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return -1;
+#if defined(SDL_VIDEO_DRIVER_X11) && defined(KX_HAVE_X11)
+    // On X11 the X server itself is asked: SDL's own record of a window can run ahead of what the
+    // server (and a window manager) made of a request.
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(pWin, &info) && info.subsystem == SDL_SYSWM_X11) {
+        Display* pDisplay = info.info.x11.display;
+        ::Window root = 0, child = 0;
+        int x = 0, y = 0;
+        unsigned int w = 0, h = 0, nBorder = 0, nDepth = 0;
+        XSync(pDisplay, False);
+        if (XGetGeometry(pDisplay, info.info.x11.window, &root, &x, &y, &w, &h, &nBorder, &nDepth) &&
+            XTranslateCoordinates(pDisplay, info.info.x11.window, root, 0, 0, &x, &y, &child)) {
+            *pOut = PLAT_RECT{x, y, x + static_cast<int>(w), y + static_cast<int>(h)};
+            return 0;
+        }
+    }
+    SDL_ClearError();
+#endif
+    int x = 0, y = 0, w = 0, h = 0;
+    SDL_GetWindowPosition(pWin, &x, &y);
+    SDL_GetWindowSize(pWin, &w, &h);
+    *pOut = PLAT_RECT{x, y, x + w, y + h};
+    return 0;
+}
+
+int SdlWarpCursor(int32_t x, int32_t y) { return SDL_WarpMouseGlobal(x, y) == 0 ? 0 : -1; }
+
+}  // namespace
+
+const PLAT_DISPLAY_BACKEND g_SdlDisplayBackend = {
+    SdlMonitorCount, SdlMonitorInfo, SdlDisplayMode, SdlEnterFullscreen, SdlLeaveFullscreen,
+    SdlReadClientRect, SdlWarpCursor,
+};
