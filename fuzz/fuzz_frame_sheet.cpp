@@ -11,7 +11,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     FuzzInit();
     CreateObjectTrees();
-    InstallFrameSheets();
     std::strcpy(g_pszLayerPath, "W0");
     return 0;
 }

@@ -20,7 +20,7 @@
 #include "script/evaluator.h"
 #include "script/script_body.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
 #include "tools/lib/command_table.h"
@@ -118,7 +118,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (CreateObjectTrees() != 0) std::abort();
     std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
     s_pLayerSet = FindNodeByPath(g_pLayerRoot, "W0", KX_FIND_GROUP);
-    g_LayerHooks = {};
     g_LayerHooks.pfnWindowLayerSetSlot = [](int i) { return i == 0 ? &s_pLayerSet : nullptr; };
     g_LayerHooks.pfnWindowBackLayer = [](int i) { return i == 0 ? &s_back : nullptr; };
     for (int i = 0; i < KX_WINDOWS; ++i) {

@@ -13,7 +13,7 @@
 #include "script/evaluator.h"
 #include "script/script_body.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "tools/lib/command_table.h"
 
 namespace {

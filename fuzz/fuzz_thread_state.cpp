@@ -11,7 +11,7 @@
 #include "script/evaluator.h"
 #include "script/script_body.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 
 namespace {
 std::vector<GAME_FILE> s_game;

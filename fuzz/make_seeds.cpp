@@ -21,7 +21,7 @@
 #include "script/flow_frames.h"
 #include "script/script_body.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
+#include "core/script_thread.h"
 #include "script/variables.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/frame_sheet_writer.h"

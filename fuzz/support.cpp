@@ -14,14 +14,15 @@
 #include "core/errors.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
+#include "core/script_thread.h"
 #include "platform/plat_file.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_process.h"
 #include "platform/plat_text.h"
+#include "root/startup.h"
 #include "script/dispatch.h"
 #include "script/evaluator.h"
 #include "script/script_tables.h"
-#include "script/script_thread.h"
 #include "script/variables.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -86,6 +87,8 @@ void FuzzInit(void)
     if (chdir(s_strNative.c_str()) != 0) std::abort();
     std::snprintf(g_szExeDir, sizeof g_szExeDir, "%s", s_strEngine.c_str());
 
+    // Every hook table and the command table as the engine installs them.
+    InstallEngineParts();
     SetErrorHook(CountReport, nullptr);
     PlatSetMessageBoxHook(AnswerBox, nullptr);
     PlatSetSpawnHook(RefuseSpawn, nullptr);
@@ -194,7 +197,6 @@ void FuzzFreeScriptGame(void)
 {
     FreeScriptTables();
     FreeVarTable();
-    g_pfnScriptLocation = nullptr;
     g_pCurThread = nullptr;
     g_pCurThreadNode = nullptr;
     if (g_pThreadRoot) {
