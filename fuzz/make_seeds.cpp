@@ -56,7 +56,6 @@ void Seed(const std::string& strTarget, const std::string& strName, const BYTES&
     ++s_nWritten;
 }
 
-
 // A w x h picture of B,G,R,A words with a gradient and a transparent corner.
 std::vector<uint32_t> Picture(int w, int h)
 {
