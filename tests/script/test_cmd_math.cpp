@@ -566,3 +566,33 @@ TEST_F(MathScriptTest, MotionStepNeedsTwoVariablesAndANumberState)
 }
 
 }  // namespace
+
+namespace {
+
+int64_t SysReadInt(int nVar, int64_t llElem) { return nVar == 501 ? (llElem == 1 ? 4 : llElem == 5 ? 12 : 0) : 0; }
+double SysReadFloat(int nVar, int64_t llElem) { return nVar == 500 ? 0.5 * static_cast<double>(llElem) - 3 : 0.0; }
+
+}  // namespace
+
+// System variables are read through the engine's readers, element by element.
+TEST(MotionStep, SystemVariablesAreReadThroughTheirReaders)
+{
+    ASSERT_EQ(CreateVarTable(1000), 0);
+    for (int nVar : {500, 501}) {
+        VAR_DESC* p = GetVarDesc(nVar);
+        p->nDims = 1;
+        p->anDim[0] = nVar == 500 ? 35 : 8;
+        ASSERT_EQ(nVar == 500 ? InitVarFloat(p, 99.0) : InitVarInt(p, 99), 0);
+    }
+    const KX_SYSVAR_HOOKS old = g_SysVarHooks;
+    g_SysVarHooks = {SysReadInt, SysReadFloat, nullptr, nullptr};
+    double adResult[KX_MOTION_RESULTS];
+    EXPECT_EQ(ComputeMotionStep(501, 500, adResult), 0);
+    g_SysVarHooks = old;
+    FreeVarTable();
+
+    std::vector<double> S(31);
+    for (int i = 0; i < 31; ++i) S[i] = 0.5 * i - 3;
+    const std::vector<double> r = MotionOracle({0, 4, 0, 0, 0, 12, 0, 0}, S);
+    for (int i = 0; i < 4; ++i) EXPECT_DOUBLE_EQ(adResult[i], r[i]) << "r" << i;
+}
