@@ -298,6 +298,26 @@ TEST_F(MathScriptTest, ResultIntoATextVariableIsFatal)
     EXPECT_FALSE(g_bHalted);
 }
 
+// An operand whose expression lies outside the body's expression bytes is reported as a damaged
+// file, and nothing is stored.
+TEST_F(MathScriptTest, OperandOutsideTheExpressionBytesIsReported)
+{
+    defs = {MakeFloatVarDef(1000, -99.0, {1})};
+    const uint32_t nOut = AppendExpr(&b, Elem(1000, 0));
+    const uint32_t nOne = AppendExpr(&b, MakeExprInt(1));
+    KX_COMMAND_RECORD rec;
+    rec.bOpcode = KXCMD_MATH;
+    rec.args = {KX_ARG_RECORD{KX_MATH_ARG_OUT, 0, EVALTYPE_INT, ARGOP_SET, static_cast<uint32_t>(Elem(1000, 0).size()), nOut},
+                KX_ARG_RECORD{KX_MATH_ARG_X, 0, EVALTYPE_FLOAT, ARGOP_SET, 5, 0x7FFFFFF0u},
+                KX_ARG_RECORD{KX_MATH_SQRT, 0, EVALTYPE_INT, ARGOP_SET, static_cast<uint32_t>(MakeExprInt(1).size()), nOne}};
+    EmitRawCommand(&b, rec);
+    ERROR_RECORDER errors;
+    Run();
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_FILE_READ));
+    EXPECT_FALSE(g_bHalted);
+    EXPECT_EQ(GetVarFloat(1000, 0), -99.0);
+}
+
 // ---- the integer text parser ------------------------------------------------------------------
 
 TEST(IntExprText, Grammar)
