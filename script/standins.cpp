@@ -11,8 +11,6 @@ int CmdCsvCount(void) { return ReportCommandNotBuilt(CMDID_CSV_COUNT); }
 int CmdMessageBox(void) { return ReportCommandNotBuilt(CMDID_MESSAGE_BOX); }
 int CmdFile(void) { return ReportCommandNotBuilt(CMDID_FILE); }
 int CmdFileQuery(void) { return ReportCommandNotBuilt(CMDID_FILE_QUERY); }
-int CmdMath(void) { return ReportCommandNotBuilt(CMDID_MATH); }
-int CmdMotionStep(void) { return ReportCommandNotBuilt(CMDID_MOTION_STEP); }
 int CmdRegRead(void) { return ReportCommandNotBuilt(CMDID_REG_READ); }
 int CmdReadTextLines(void) { return ReportCommandNotBuilt(CMDID_READ_TEXT_LINES); }
 int CmdVarUtil(void) { return ReportCommandNotBuilt(CMDID_VAR_UTIL); }

@@ -10,8 +10,6 @@ int CmdCsvCount(void);
 int CmdMessageBox(void);
 int CmdFile(void);
 int CmdFileQuery(void);
-int CmdMath(void);
-int CmdMotionStep(void);
 int CmdRegRead(void);
 int CmdReadTextLines(void);
 int CmdVarUtil(void);
