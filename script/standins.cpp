@@ -15,6 +15,4 @@ int CmdMath(void) { return ReportCommandNotBuilt(CMDID_MATH); }
 int CmdMotionStep(void) { return ReportCommandNotBuilt(CMDID_MOTION_STEP); }
 int CmdRegRead(void) { return ReportCommandNotBuilt(CMDID_REG_READ); }
 int CmdReadTextLines(void) { return ReportCommandNotBuilt(CMDID_READ_TEXT_LINES); }
-int CmdVarUtil(void) { return ReportCommandNotBuilt(CMDID_VAR_UTIL); }
-int CmdVarQuery(void) { return ReportCommandNotBuilt(CMDID_VAR_QUERY); }
 int CmdSystem(void) { return ReportCommandNotBuilt(CMDID_SYSTEM); }
