@@ -33,7 +33,7 @@ VAR_REF Designation(int nArgId)
 int TypeOf(int nVar)
 {
     const VAR_DESC* p = GetVarDesc(nVar);
-    return p ? p->bType : KX_VAR_TYPE_NONE;
+    return p ? static_cast<int>(p->bType) : static_cast<int>(KX_VAR_TYPE_NONE);
 }
 
 bool IsNumberType(int nType) { return nType == KX_VAR_TYPE_INT || nType == KX_VAR_TYPE_FLOAT; }
