@@ -456,7 +456,9 @@ TEST_F(VarUtilTest, ResizeRefusals)
         for (int32_t n : c.def.dims) llCount *= n;
         EXPECT_EQ(p->llCount, llCount) << c.pszCase;
         EXPECT_EQ(p->nDims, static_cast<int8_t>(c.def.dims.size())) << c.pszCase;
-        if (!c.def.dims.empty()) EXPECT_EQ(p->anDim[0], c.def.dims[0]) << c.pszCase;
+        if (!c.def.dims.empty()) {
+            EXPECT_EQ(p->anDim[0], c.def.dims[0]) << c.pszCase;
+        }
     }
 }
 
