@@ -17,6 +17,7 @@
 #include "script/cmd_math.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
+#include "script/cmd_var_util.h"
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 #include "script/standins.h"
@@ -114,8 +115,8 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_ARGS_ONLY99, CmdArgsOnly99, 1},
     {CMDID_TRAY_ICON, CmdTrayIcon, 0},
     {CMDID_ARGS_ONLY101, CmdArgsOnly101, 0},
-    {CMDID_VAR_UTIL, CmdVarUtil, 0},
-    {CMDID_VAR_QUERY, CmdVarQuery, 0},
+    {CMDID_VAR_UTIL, CmdVarUtil, 1},
+    {CMDID_VAR_QUERY, CmdVarQuery, 1},
     {CMDID_WAIT, CmdWait, 1},
     {CMDID_WINDOW, CmdWindow, 0},
     {CMDID_WINDOW_HIDE, CmdWindowHide, 0},

@@ -458,36 +458,22 @@ inline int HexDigit(uint8_t c)
     return -1;
 }
 
-// 'i': the top text becomes a number; a number stays. "0x" and 1..16 hex digits give their 64
-// bits (anything else there fails without a message); otherwise only digits, '.' and '-' may
-// appear: with a '.' the text is read as a double, without as a saturating decimal integer.
+// 'i': the top text becomes a number; a number stays (ReadNumberText gives the reading).
 int OpToNumber(const uint8_t*, uint32_t)
 {
     if (g_nExprSp < 1) return BadCode();
     const int i = g_nExprSp - 1;
     const uint16_t w = g_anExprStr[i];
     if (!w) return 0;
-    const char* psz = g_apszStrPool[w];
     const bool bInt = IsIntArith();
-    if (psz[0] == '0' && psz[1] == 'x') {
-        uint64_t v = 0;
-        int nDigits = 0;
-        for (const char* p = psz + 2; HexDigit(static_cast<uint8_t>(*p)) >= 0; ++p) {
-            if (++nDigits > 16) return -1;
-            v = (v << 4) | static_cast<uint64_t>(HexDigit(static_cast<uint8_t>(*p)));
-        }
-        if (nDigits == 0) return -1;
-        StoreIntValue(i, static_cast<int64_t>(v), bInt);
-        return 0;
+    int64_t llValue = 0;
+    double dValue = 0.0;
+    switch (ReadNumberText(g_apszStrPool[w], &llValue, &dValue)) {
+    case KX_NUMTEXT_INT: StoreIntValue(i, llValue, bInt); return 0;
+    case KX_NUMTEXT_FLOAT: StoreFloatValue(i, dValue, bInt); return 0;
+    case KX_NUMTEXT_NOT_NUMBER: return Fail(KX_ERR_EXPR_NOT_NUMBER);
+    default: return -1;
     }
-    bool bPoint = false;
-    for (const char* p = psz; *p; ++p) {
-        if (*p == '.') bPoint = true;
-        else if (*p != '-' && (*p < '0' || *p > '9')) return Fail(KX_ERR_EXPR_NOT_NUMBER);
-    }
-    if (bPoint) StoreFloatValue(i, ParseDouble(psz, nullptr), bInt);
-    else StoreIntValue(i, ParseInt64Saturating(psz, nullptr), bInt);
-    return 0;
 }
 
 // A double is "true" when it is neither zero nor NaN.
@@ -736,3 +722,29 @@ namespace {
 // The tables are usable from the start, before the engine's start-up steps run.
 [[maybe_unused]] const int s_nInstalled = (InstallEvaluator(), 0);
 }  // namespace
+
+int ReadNumberText(const char* psz, int64_t* pllValue, double* pdValue)
+{
+    if (psz[0] == '0' && psz[1] == 'x') {
+        uint64_t v = 0;
+        int nDigits = 0;
+        for (const char* p = psz + 2; HexDigit(static_cast<uint8_t>(*p)) >= 0; ++p) {
+            if (++nDigits > 16) return KX_NUMTEXT_BAD_HEX;
+            v = (v << 4) | static_cast<uint64_t>(HexDigit(static_cast<uint8_t>(*p)));
+        }
+        if (nDigits == 0) return KX_NUMTEXT_BAD_HEX;
+        *pllValue = static_cast<int64_t>(v);
+        return KX_NUMTEXT_INT;
+    }
+    bool bPoint = false;
+    for (const char* p = psz; *p; ++p) {
+        if (*p == '.') bPoint = true;
+        else if (*p != '-' && (*p < '0' || *p > '9')) return KX_NUMTEXT_NOT_NUMBER;
+    }
+    if (bPoint) {
+        *pdValue = ParseDouble(psz, nullptr);
+        return KX_NUMTEXT_FLOAT;
+    }
+    *pllValue = ParseInt64Saturating(psz, nullptr);
+    return KX_NUMTEXT_INT;
+}

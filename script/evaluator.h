@@ -132,3 +132,12 @@ void InitEvaluatorTables(void);
 // Fills the evaluator's tables and gives the variable store its evaluator of initial texts.
 // Calling it again changes nothing.
 void InstallEvaluator(void);
+
+// Reads a text as a number the way the 'i' opcode does. A text beginning "0x" takes 1 to 16 hex
+// digits (either case) up to the first other character: KX_NUMTEXT_INT with their 64 bits, or
+// KX_NUMTEXT_BAD_HEX for no digit or more than 16. Any other text may hold only digits, '.' and
+// '-' (else KX_NUMTEXT_NOT_NUMBER, which callers report as 108210): with a '.' KX_NUMTEXT_FLOAT
+// and the double, without KX_NUMTEXT_INT and the saturating decimal value (the empty text is 0).
+// Nothing is reported here.
+enum { KX_NUMTEXT_INT = 1, KX_NUMTEXT_FLOAT = 2, KX_NUMTEXT_BAD_HEX = -1, KX_NUMTEXT_NOT_NUMBER = -2 };
+int ReadNumberText(const char* psz, int64_t* pllValue, double* pdValue);

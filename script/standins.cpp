@@ -13,6 +13,4 @@ int CmdFile(void) { return ReportCommandNotBuilt(CMDID_FILE); }
 int CmdFileQuery(void) { return ReportCommandNotBuilt(CMDID_FILE_QUERY); }
 int CmdRegRead(void) { return ReportCommandNotBuilt(CMDID_REG_READ); }
 int CmdReadTextLines(void) { return ReportCommandNotBuilt(CMDID_READ_TEXT_LINES); }
-int CmdVarUtil(void) { return ReportCommandNotBuilt(CMDID_VAR_UTIL); }
-int CmdVarQuery(void) { return ReportCommandNotBuilt(CMDID_VAR_QUERY); }
 int CmdSystem(void) { return ReportCommandNotBuilt(CMDID_SYSTEM); }

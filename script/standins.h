@@ -1,4 +1,4 @@
-// The script commands of the math, variable-utility, file, dialog, registry and system families
+// The script commands of the math, file, dialog, registry and system families
 // are not built yet. Until they are, these stand-ins with their final names hold their places in
 // the command table and report that they are not part of this build.
 #pragma once
@@ -12,6 +12,4 @@ int CmdFile(void);
 int CmdFileQuery(void);
 int CmdRegRead(void);
 int CmdReadTextLines(void);
-int CmdVarUtil(void);
-int CmdVarQuery(void);
 int CmdSystem(void);

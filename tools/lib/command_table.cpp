@@ -52,6 +52,25 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     for (int id : {KXCMD_DECLARE_INT, KXCMD_DECLARE_FLOAT, KXCMD_DECLARE_STRING, KXCMD_ASSIGN})
         cmds[id].args = {Arg("target", ARGKIND_RAW), Arg("value", ARGKIND_RAW)};
 
+    // Variable utilities and queries: the source and the target are designated by integer
+    // arguments (a text variable evaluates to 0 there but still designates); the selectors' presence
+    // chooses the operation; the query's search text is a text.
+    std::vector<KXC_ARG>& vu = cmds[KXCMD_VAR_UTIL].args;
+    vu = {Arg("source", ARGKIND_INT), Arg("target", ARGKIND_INT)};
+    for (const char* psz : {"remove", "extract", "first", "count", "convert", "upper", "upperwide", "lower",
+                            "lowerwide", "fullwidth", "halfwidth", "resize", "insert", "delete", "reset"})
+        vu.push_back(Arg(psz, ARGKIND_INT));
+    for (const char* pszGroup : {"int", "float", "text"})
+        for (int c = 1; c <= 4; c++) vu.push_back(Arg(std::string("reset") + pszGroup + std::to_string(c), ARGKIND_INT));
+    std::vector<KXC_ARG>& vq = cmds[KXCMD_VAR_QUERY].args;
+    vq = {Arg("source", ARGKIND_INT), Arg("target", ARGKIND_INT), Arg("type", ARGKIND_INT), Arg("width", ARGKIND_INT),
+          Arg("dims", ARGKIND_INT)};
+    for (int d = 0; d < 8; d++) vq.push_back(Arg("dim" + std::to_string(d), ARGKIND_INT));
+    for (const char* psz : {"chars", "search", "smallest", "code", "findint", "findfloat"}) vq.push_back(Arg(psz, ARGKIND_INT));
+    vq.push_back(Arg("findtext", ARGKIND_TEXT));
+    vq.push_back(Arg("from", ARGKIND_INT));
+    vq.push_back(Arg("to", ARGKIND_INT));
+
     // Engine control. The switch of command k is argument k + 2 of setswitches.
     cmds[KXCMD_QUIT].args = {Arg("restart", ARGKIND_INT)};
     std::vector<KXC_ARG>& sw = cmds[KXCMD_SET_SWITCHES].args;
