@@ -20,3 +20,9 @@ void PlatX11NoteEvent(const SDL_Event& e);
 int PlatX11IsLost(SDL_Window* pWin);
 // 1 once the connection to the X server has broken: nothing can be shown any more.
 int PlatX11DisplayLost(void);
+// Sets the window's bounding shape to the rectangles (client coordinates), or takes it off
+// (bOn 0). Nothing under another video driver or without the shape extension.
+struct PLAT_RECT;
+void PlatX11SetShape(SDL_Window* pWin, int bOn, const PLAT_RECT* pRects, int nCount);
+// Raises (bTop 1) or lowers the window among the others, through the window manager when there is one.
+void PlatX11Restack(SDL_Window* pWin, int bTop);
