@@ -1350,6 +1350,16 @@ int PlatGetWindowRegion(PLAT_HWND hwnd, std::vector<PLAT_RECT>* pOut)
     return p->bHasRegion;
 }
 
+int PlatReadWindowRegion(PLAT_HWND hwnd, std::vector<PLAT_RECT>* pOut)
+{
+    int nResult = -1;
+    OnWindowThreadDo([&] {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (p && pOut) nResult = g_pBackend->pfnReadRegion(p, pOut);
+    });
+    return nResult;
+}
+
 // ---- Cursors and icons --------------------------------------------------------------------------
 
 namespace {

@@ -267,6 +267,9 @@ int PlatGetFlashCount(PLAT_HWND hwnd, int* pnLastCount);
 int PlatSetWindowRegion(PLAT_HWND hwnd, const PLAT_RECT* pRects, int nCount);
 // 1 with the rectangles when the window has a region, 0 when it has none, -1 for no window.
 int PlatGetWindowRegion(PLAT_HWND hwnd, std::vector<PLAT_RECT>* pOut);
+// The region as the window system holds it (on X11 the window's bounding shape as the server
+// reports it; elsewhere the kept one): 1 with the rectangles, 0 when the window is not shaped, -1.
+int PlatReadWindowRegion(PLAT_HWND hwnd, std::vector<PLAT_RECT>* pOut);
 
 // ---- Cursors and icons --------------------------------------------------------------------------
 

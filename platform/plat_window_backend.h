@@ -70,6 +70,8 @@ struct PLAT_WINDOW_BACKEND {
     void (*pfnApplyZOrder)(PLAT_WINDOW_REC* pRec, int nWhere, PLAT_WINDOW_REC* pAfter);
     int (*pfnFlash)(PLAT_WINDOW_REC* pRec, int nCount, int nIntervalMs);
     void (*pfnApplyRegion)(PLAT_WINDOW_REC* pRec);
+    // The region as the window system holds it: 1 with the rectangles, 0 none, -1 unknown.
+    int (*pfnReadRegion)(PLAT_WINDOW_REC* pRec, std::vector<PLAT_RECT>* pOut);
     // Cursors: make the native cursor of a record (pNative may stay NULL), free it, and show it
     // (NULL: the arrow).
     void (*pfnMakeCursor)(PLAT_CURSOR_REC* pCursor);

@@ -383,6 +383,17 @@ void SdlApplyRegion(PLAT_WINDOW_REC* p)
     if (SDL_Window* pWin = SdlOf(p)) PlatX11SetShape(pWin, p->bHasRegion, p->vRegion.data(), static_cast<int>(p->vRegion.size()));
 }
 
+int SdlReadRegion(PLAT_WINDOW_REC* p, std::vector<PLAT_RECT>* pOut)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return -1;
+    const int r = PlatX11GetShape(pWin, pOut);
+    if (r >= 0) return r;
+    // No shape extension to ask: the kept region.
+    *pOut = p->vRegion;
+    return p->bHasRegion;
+}
+
 SDL_SystemCursor SystemCursorOf(int nIdc)
 {
     switch (nIdc) {
@@ -439,5 +450,5 @@ void SdlUseCursor(PLAT_CURSOR_REC* p)
 const PLAT_WINDOW_BACKEND g_SdlWindowBackend = {
     SdlStart, SdlStop, SdlCreate, SdlDestroy, SdlApplyGeometry, SdlApplyShow, SdlApplyStyle, SdlApplyTitle,
     SdlPresent, SdlPump, SdlWait, SdlWake, SdlReadShown, SdlRaise, SdlShowCursor,
-    SdlApplyZOrder, SdlFlash, SdlApplyRegion, SdlMakeCursor, SdlFreeCursor, SdlUseCursor,
+    SdlApplyZOrder, SdlFlash, SdlApplyRegion, SdlReadRegion, SdlMakeCursor, SdlFreeCursor, SdlUseCursor,
 };

@@ -4,6 +4,7 @@
 // tray icon's clicks reaching the window procedure.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -874,6 +875,43 @@ TEST_F(WindowCmdTest, InjectedTrayClicksReachTheWindowProcedure)
     EXPECT_EQ(s.bShown, 0);
     EXPECT_EQ(PlatTrayInjectClick(PLAT_WM_RBUTTONUP), -1);
     g_pfnMainWindowProc = DefaultGameWndProc;
+}
+
+}  // namespace
+
+// ---- The shape on a real X11 window ---------------------------------------------------------------
+
+namespace {
+
+class WindowShapeX11Test : public ::testing::Test {};
+
+TEST_F(WindowShapeX11Test, TheServerHoldsTheShapesRectangles)
+{
+    const char* pszSmoke = std::getenv("KX_X11_SMOKE");
+    if (!pszSmoke || std::strcmp(pszSmoke, "1") != 0) GTEST_SKIP() << "runs under xvfb-run only";
+    ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_SDL), 0);
+    ERROR_RECORDER errors;
+    const PLAT_HWND h = PlatCreateWindow("shape", "shape", PLAT_WS_POPUP, 10, 10, 64, 48, 0, nullptr, nullptr);
+    ASSERT_NE(h, 0u);
+    PlatShowWindow(h, PLAT_SW_SHOW);
+    // A 6 x 4 layer: its runs of non-black pixels become the window's only visible parts.
+    LAYER layer{};
+    const uint32_t B = 0xFF000000u, X = 0xFFFFFFFFu;
+    uint32_t px[24] = {B, B, X, X, B, X, X, X, X, X, X, X, B, B, B, B, B, B, X, B, B, B, B, X};
+    layer.nWidth = 6;
+    layer.nHeight = 4;
+    layer.pOwnedPixels = layer.pDisplayPixels = reinterpret_cast<uint8_t*>(px);
+    ASSERT_EQ(SetWindowShape(h, &layer), 0);
+    std::vector<PLAT_RECT> v;
+    ASSERT_EQ(PlatReadWindowRegion(h, &v), 1);
+    EXPECT_EQ(Rects(v), "(2,0,4,1)(5,0,6,1)(0,1,6,2)(0,3,1,4)(5,3,6,4)");
+    // Taken off again: the window is whole.
+    ASSERT_EQ(PlatSetWindowRegion(h, nullptr, -1), 0);
+    EXPECT_EQ(PlatReadWindowRegion(h, &v), 0);
+    DeleteShapeBitmap();
+    PlatDestroyWindow(h);
+    PlatShutdownWindowSystem();
+    EXPECT_TRUE(errors.reports.empty());
 }
 
 }  // namespace
