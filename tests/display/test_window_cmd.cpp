@@ -16,6 +16,7 @@
 #include "display/cmd_window.h"
 #include "display/cursor.h"
 #include "display/display_hooks.h"
+#include "display/screen_modes.h"
 #include "display/tray.h"
 #include "display/window_proc.h"
 #include "image/dirty_rects.h"
@@ -420,6 +421,30 @@ TEST_F(WindowCmdTest, EachEffectAndRefusal)
          }},
         {"a missing layer set", [](WindowCmdTest* t) { t->Win({I(0, 0), T(21, ":W9/")}); }, 101250,
          [](WindowCmdTest*) { EXPECT_NE(W(0)->pLayerSet, nullptr); }},
+        {"fullscreen marks the layer set wholly dirty",
+         [](WindowCmdTest* t) {
+             GetNodeLayer(W(0)->pLayerSet)->bChanged = 0;
+             t->Win({I(0, 0), I(13, 1)});
+         },
+         0,
+         [](WindowCmdTest*) {
+             EXPECT_EQ(g_bFullscreen, 1);
+             const LAYER* l = GetNodeLayer(W(0)->pLayerSet);
+             EXPECT_EQ(l->bChanged, 1);
+             EXPECT_EQ(l->bFullRedraw, 1);
+             EXPECT_EQ(l->rcOwn.llRight, 639);
+             SetFullscreen(0);
+         }},
+        {"fullscreen is the main window's only", [](WindowCmdTest* t) { t->Win({I(0, 1), T(1, "s"), I(13, 1)}); }, 0,
+         [](WindowCmdTest*) { EXPECT_EQ(g_bFullscreen, 0); }},
+        {"a refusal ends the command: what came before stays, what follows is not done",
+         [](WindowCmdTest* t) { t->Win({I(0, 0), T(1, "before"), I(2, 10), I(6, 3), I(18, 2), I(16, 0)}); }, 101310,
+         [](WindowCmdTest*) {
+             EXPECT_STREQ(W(0)->szTitle, "before");
+             EXPECT_EQ(W(0)->nAlpha, 10);
+             EXPECT_EQ(W(0)->nCloseMode, KX_CLOSE_ASK);
+             EXPECT_EQ(W(0)->bMaximizeAllowed, 1);
+         }},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.pszWhat);
@@ -826,6 +851,18 @@ TEST_F(WindowCmdTest, TrayAddModifyAndTheIconsPicture)
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].strText.rfind("ICON ERR.\r\n", 0), 0u);
     EXPECT_NE(boxes.boxes[0].strText.find("16x16"), std::string::npos);
+
+    // The popup menu's path goes to the menus, made absolute against the menu tree's current path.
+    Reset();
+    static std::string s_strMenu;
+    s_strMenu.clear();
+    g_DisplayHooks.pfnSetTrayPopupMenu = [](const char* psz) {
+        s_strMenu = psz;
+        return 0;
+    };
+    Emit(KXCMD_TRAY_ICON, {T(3, "traymenu/")});
+    Run();
+    EXPECT_NE(s_strMenu.find("traymenu"), std::string::npos) << s_strMenu;
 
     // Show 0 takes it away; the main window's end does too.
     Reset();
