@@ -309,11 +309,9 @@ int CmdWindow(void)
     if (HasArg(WINCMD_ARG_ALPHA)) w->nAlpha = ArgLow32(WINCMD_ARG_ALPHA);
     // 8. Visibility.
     if (HasArg(WINCMD_ARG_VISIBLE)) {
-        const uint8_t bNew = ArgInt(WINCMD_ARG_VISIBLE) > 0 ? 1 : 0;
         const uint8_t bOld = w->bVisible;
-        w->bVisible = static_cast<uint8_t>(ArgInt(WINCMD_ARG_VISIBLE));
-        if (bNew != (bOld ? 1 : 0) || w->bVisible != bOld)
-            if (hwnd && bNew != (PlatIsWindowVisible(hwnd) ? 1 : 0)) PlatShowWindow(hwnd, bNew ? PLAT_SW_SHOW : PLAT_SW_HIDE);
+        w->bVisible = ArgLowByte(WINCMD_ARG_VISIBLE);
+        if (w->bVisible != bOld && hwnd) PlatShowWindow(hwnd, ArgInt(WINCMD_ARG_VISIBLE) > 0 ? PLAT_SW_SHOW : PLAT_SW_HIDE);
     }
     // 9. Position.
     if (HasArg(WINCMD_ARG_X)) {
