@@ -408,16 +408,48 @@ SDL_SystemCursor SystemCursorOf(int nIdc)
     case PLAT_IDC_NO: return SDL_SYSTEM_CURSOR_NO;
     case PLAT_IDC_HAND: return SDL_SYSTEM_CURSOR_HAND;
     case PLAT_IDC_APPSTARTING: return SDL_SYSTEM_CURSOR_WAITARROW;
-    // The up arrow and the help cursor have no system shape: the arrow stands in.
     default: return SDL_SYSTEM_CURSOR_ARROW;
     }
+}
+
+// The two standard cursors without a system shape, drawn here: '#' black, '.' white, ' ' clear.
+const char* const kUpArrow[16] = {
+    "       #        ", "      #.#       ", "     #...#      ", "    #.....#     ", "   #.......#    ",
+    "  #.........#   ", " #####...#####  ", "     #...#      ", "     #...#      ", "     #...#      ",
+    "     #...#      ", "     #...#      ", "     #...#      ", "     #...#      ", "     #####      ",
+    "                ",
+};
+const char* const kHelp[16] = {
+    "#               ", "##      #####   ", "#.#    #.....#  ", "#..#  #..###..# ", "#...# #..# #..# ",
+    "#....#    #..#  ", "#.....#  #..#   ", "#......# #..#   ", "#....#####..#   ", "#.#..#   ####   ",
+    "## #..#  #..#   ", "#  #..#  #..#   ", "    #..# ####   ", "    #..#        ", "     ##         ",
+    "                ",
+};
+
+SDL_Cursor* DrawnCursor(const char* const* ppRows, int nHotX, int nHotY)
+{
+    uint32_t px[16 * 16];
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const char c = ppRows[y][x];
+            px[y * 16 + x] = c == '#' ? 0xFF000000u : c == '.' ? 0xFFFFFFFFu : 0u;
+        }
+    SDL_Surface* pSurface = SDL_CreateRGBSurfaceWithFormatFrom(px, 16, 16, 32, 64, SDL_PIXELFORMAT_ARGB8888);
+    if (!pSurface) return nullptr;
+    SDL_Cursor* pCursor = SDL_CreateColorCursor(pSurface, nHotX, nHotY);
+    SDL_FreeSurface(pSurface);
+    return pCursor;
 }
 
 void SdlMakeCursor(PLAT_CURSOR_REC* p)
 {
     if (p->bIcon) return;
     SDL_Cursor* pCursor = nullptr;
-    if (p->nIdc) {
+    if (p->nIdc == PLAT_IDC_UPARROW) {
+        pCursor = DrawnCursor(kUpArrow, 7, 0);
+    } else if (p->nIdc == PLAT_IDC_HELP) {
+        pCursor = DrawnCursor(kHelp, 0, 0);
+    } else if (p->nIdc) {
         pCursor = SDL_CreateSystemCursor(SystemCursorOf(p->nIdc));
     } else {
         SDL_Surface* pSurface = SDL_CreateRGBSurfaceWithFormatFrom(p->pixels.data(), p->nWidth, p->nHeight, 32,
