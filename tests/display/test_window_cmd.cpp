@@ -453,7 +453,9 @@ TEST_F(WindowCmdTest, EachEffectAndRefusal)
         Run();
         std::string strText;
         EXPECT_EQ(LastError(&strText), c.nError) << strText;
-        if (c.nError) EXPECT_EQ(g_bEngineStop.load(), 1);
+        if (c.nError) {
+            EXPECT_EQ(g_bEngineStop.load(), 1);
+        }
         c.check(this);
     }
 }
