@@ -3,6 +3,9 @@
 
 WINDOW_STATE* g_apWindowState[KX_WINDOWS];
 int32_t g_anWindowCreated[KX_WINDOWS] = {-1, -1, -1, -1};
+uint8_t g_bClickLayerOn = 0;
+TREE_NODE* g_pClickLayerNode = nullptr;
+LAYER* g_pClickLayer = nullptr;
 int32_t g_nFullscreenBits = 32;
 uint8_t g_bFullscreen = 0;
 uint8_t g_bMaximized = 0;

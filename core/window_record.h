@@ -81,6 +81,12 @@ struct WINDOW_STATE {
     KX_BITMAPINFO bmi;               // presentation header, rewritten before each use
 };
 
+// The click layer: a left click on one of its non-black pixels starts a drag of the window. Set by
+// the window command; the layer code clears it when the node or its record goes.
+extern uint8_t g_bClickLayerOn;
+extern TREE_NODE* g_pClickLayerNode;
+extern LAYER* g_pClickLayer;
+
 // The records (allocated once, never freed), index = window index.
 extern WINDOW_STATE* g_apWindowState[KX_WINDOWS];
 // -1 the window has not been created (or was closed), 1 created.

@@ -23,5 +23,7 @@ struct DISPLAY_HOOKS {
     // host while fullscreen); 0 or -1. And the bar taken off a window or the host.
     int (*pfnSetWindowMenuBar)(const char* pszMenuPath, PLAT_HWND hwnd);
     void (*pfnDetachMenuBar)(PLAT_HWND hwnd);
+    // The tray icon's popup menu built from the menu node at the absolute path; 0 or -1.
+    int (*pfnSetTrayPopupMenu)(const char* pszMenuPath);
 };
 extern DISPLAY_HOOKS g_DisplayHooks;

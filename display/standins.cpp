@@ -20,16 +20,7 @@ int CmdMenuGet(void) { return ReportCommandNotBuilt(CMDID_MENU_GET); }
 int CmdArgsOnly66(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY66); }
 int CmdArgsOnly67(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY67); }
 int CmdArgsOnly68(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY68); }
-
-int ClickLayerHit(WINDOW_STATE*) { return 0; }
-void MarkLayerSetDirty(WINDOW_STATE*) {}
-void RemoveTrayIcon(void) {}
-int CmdMouse(void) { return ReportCommandNotBuilt(CMDID_MOUSE); }
-int CmdTrayIcon(void) { return ReportCommandNotBuilt(CMDID_TRAY_ICON); }
-int CmdArgsOnly101(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY101); }
-int CmdWindow(void) { return ReportCommandNotBuilt(CMDID_WINDOW); }
-int CmdWindowHide(void) { return ReportCommandNotBuilt(CMDID_WINDOW_HIDE); }
-int CmdWindowInfo(void) { return ReportCommandNotBuilt(CMDID_WINDOW_INFO); }
+int SetTrayPopupMenu(const char*) { return 0; }
 
 int InitDirect3D(void) { return 0; }
 void ReleaseDirect3D(void) {}

@@ -1,4 +1,4 @@
-// Menus, the window, mouse and tray commands and the Direct3D renderer are not built yet. Until
+// Menus and the Direct3D renderer are not built yet. Until
 // they are, these stand-ins with their final names keep their places in the hook tables and the
 // command table: the steps do nothing (as when no menu or GPU exists) and the commands report that
 // they are not part of this build.
@@ -34,17 +34,9 @@ int CmdMenuGet(void);
 int CmdArgsOnly66(void);
 int CmdArgsOnly67(void);
 int CmdArgsOnly68(void);
-
-// Window, mouse and tray commands: no click layer is hit, no tray icon exists.
-int ClickLayerHit(WINDOW_STATE* pState);
-void MarkLayerSetDirty(WINDOW_STATE* pState);
-void RemoveTrayIcon(void);
-int CmdMouse(void);
-int CmdTrayIcon(void);
-int CmdArgsOnly101(void);
-int CmdWindow(void);
-int CmdWindowHide(void);
-int CmdWindowInfo(void);
+// The tray icon's popup menu (menu set 2) built from the menu node at the absolute path: no menu
+// exists, so nothing is built. 0.
+int SetTrayPopupMenu(const char* pszMenuPath);
 
 // The Direct3D renderer: never started (Direct3D drawing needs the E-mote component); its layer
 // operations change nothing and succeed.

@@ -344,17 +344,14 @@ int SetWindowStyle(PLAT_HWND hwnd, uint32_t nStyle)
     return PlatSetWindowStyle(hwnd, nStyle);
 }
 
-int PlaceWindowBehind(PLAT_HWND hwnd, PLAT_HWND /*hwndOther*/)
+int PlaceWindowBehind(PLAT_HWND hwnd, PLAT_HWND hwndOther)
 {
-    // The platform has no stacking order between windows; the call only checks the window.
-    return PlatIsWindow(hwnd) ? 0 : -1;
+    return PlatSetWindowZOrder(hwnd, PLAT_Z_BEHIND, hwndOther);
 }
 
-int FlashWindowTray(PLAT_HWND hwnd, int /*nIntervalMs*/, int /*nCount*/)
+int FlashWindowTray(PLAT_HWND hwnd, int nIntervalMs, int nCount)
 {
-    // No taskbar flashing is available to the engine's windows.
-    (void)hwnd;
-    return -1;
+    return PlatFlashWindow(hwnd, nCount, nIntervalMs);
 }
 
 void ActivateMainWindow(void* /*pUser*/)

@@ -10,6 +10,7 @@
 #include "core/errors.h"
 #include "core/kx_hash.h"
 #include "core/kx_texts.h"
+#include "core/window_record.h"
 #include "core/sysfacts.h"
 #include "image/dirty_rects.h"
 #include "core/engine_globals.h"
@@ -166,16 +167,22 @@ void FreeNode(TREE_NODE* pNode)
     if (pNode->pFirstChild)
         FreeNodeChildren(pNode);
     LAYER* pLayer = GetNodeLayer(pNode);
-    if (pLayer && pLayer->bWindowRoot) {
-        pLayer->bWindowRoot = 0;
-        for (int i = 0; i < KX_LAYER_WINDOWS; ++i) {
-            TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(i);
-            if (ppSlot && *ppSlot == pNode)
-                *ppSlot = nullptr;
-        }
+    // Every window that shows the node forgets it, whatever the window-root flag says: a flag that
+    // another window cleared must not leave a window pointing at a freed node.
+    for (int i = 0; i < KX_LAYER_WINDOWS; ++i) {
+        TREE_NODE** ppSlot = g_LayerHooks.pfnWindowLayerSetSlot(i);
+        if (ppSlot && *ppSlot == pNode)
+            *ppSlot = nullptr;
     }
+    if (pLayer)
+        pLayer->bWindowRoot = 0;
     if (g_pCaptureLayer == pNode)
         g_pCaptureLayer = nullptr;
+    if (g_pClickLayerNode == pNode || (pLayer && g_pClickLayer == pLayer)) {
+        g_pClickLayerNode = nullptr;
+        g_pClickLayer = nullptr;
+        g_bClickLayerOn = 0;
+    }
     RemoveNode(pNode);
     DropNodeReference(pNode);
     FreeTreeNode(pNode);

@@ -49,6 +49,11 @@ std::recursive_mutex g_mxWindows;
 std::map<PLAT_HWND, std::unique_ptr<PLAT_WINDOW_REC>> g_mapWindows;
 PLAT_HWND g_hwndNext = 1;
 std::deque<WINDOW_TIMER> g_dqTimers;
+// The top-level windows from the front to the back.
+std::vector<PLAT_HWND> g_vStack;
+// Cursors and icons made or loaded, by handle.
+std::map<PLAT_CURSOR, std::unique_ptr<PLAT_CURSOR_REC>> g_mapCursors;
+PLAT_CURSOR g_hCursorNext = 1;
 
 std::atomic<uint8_t> g_abKeyDown[256];
 std::atomic<int> g_bCursorShownNow{1};   // the cursor as PlatShowCursor last asked for it
@@ -288,6 +293,12 @@ void PlatShutdownWindowSystem(void)
         g_bRunning = 0;
     }
     RunQueuedCalls();
+    {
+        std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+        for (auto& kv : g_mapCursors) g_pBackend->pfnFreeCursor(kv.second.get());
+        g_mapCursors.clear();
+        g_vStack.clear();
+    }
     g_pBackend->pfnStop();
     std::lock_guard<std::mutex> lk(g_mxQueue);
     g_dqMessages.clear();
@@ -560,6 +571,12 @@ PLAT_HWND PlatCreateWindow(const char* pszClass, const char* pszTitleCp932, uint
                 return;
             }
             g_mapWindows[pRaw->hwnd] = std::move(pRec);
+            if (!(pRaw->nStyle & PLAT_WS_CHILD)) {
+                // A new window comes in front of the others, below the topmost ones.
+                auto it = g_vStack.begin();
+                while (it != g_vStack.end() && PlatLookupWindow(*it) && PlatLookupWindow(*it)->bTopmost) ++it;
+                g_vStack.insert(it, pRaw->hwnd);
+            }
         }
         PLAT_HWND hNew = pRaw->hwnd;
         if (PlatSendMessage(hNew, PLAT_WM_CREATE, 0, (intptr_t)pUser) == -1) {
@@ -606,6 +623,7 @@ int PlatDestroyWindow(PLAT_HWND hwnd)
             if (it == g_mapWindows.end()) return;
             pRec = std::move(it->second);
             g_mapWindows.erase(it);
+            g_vStack.erase(std::remove(g_vStack.begin(), g_vStack.end(), hwnd), g_vStack.end());
             for (auto t = g_dqTimers.begin(); t != g_dqTimers.end();) {
                 if (t->hwnd == hwnd) t = g_dqTimers.erase(t);
                 else ++t;
@@ -1212,4 +1230,264 @@ void PlatDragFinish(uintptr_t hDrop)
 {
     std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
     g_mapDrops.erase(hDrop);
+}
+
+// ---- Stacking, flashing, window shape ----------------------------------------------------------
+
+int PlatSetWindowZOrder(PLAT_HWND hwnd, int nWhere, PLAT_HWND hwndAfter)
+{
+    int nResult = -1;
+    OnWindowThreadDo([&] {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (!p || (p->nStyle & PLAT_WS_CHILD)) return;
+        PLAT_WINDOW_REC* pAfter = nullptr;
+        if (nWhere == PLAT_Z_BEHIND) {
+            pAfter = PlatLookupWindow(hwndAfter);
+            if (!pAfter || (pAfter->nStyle & PLAT_WS_CHILD)) return;
+            if (hwndAfter == hwnd) {
+                nResult = 0;
+                return;
+            }
+        }
+        {
+            std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+            auto Remove = [&] { g_vStack.erase(std::remove(g_vStack.begin(), g_vStack.end(), hwnd), g_vStack.end()); };
+            switch (nWhere) {
+            case PLAT_Z_TOPMOST:
+                p->bTopmost = 1;
+                Remove();
+                g_vStack.insert(g_vStack.begin(), hwnd);
+                break;
+            case PLAT_Z_NOTOPMOST:
+                p->bTopmost = 0;
+                break;
+            case PLAT_Z_TOP: {
+                Remove();
+                auto it = g_vStack.begin();
+                if (!p->bTopmost)
+                    while (it != g_vStack.end() && PlatLookupWindow(*it) && PlatLookupWindow(*it)->bTopmost) ++it;
+                g_vStack.insert(it, hwnd);
+                break;
+            }
+            case PLAT_Z_BOTTOM:
+                // As on Windows, a window sent to the bottom is no longer topmost.
+                p->bTopmost = 0;
+                Remove();
+                g_vStack.push_back(hwnd);
+                break;
+            case PLAT_Z_BEHIND: {
+                Remove();
+                auto it = std::find(g_vStack.begin(), g_vStack.end(), hwndAfter);
+                g_vStack.insert(it == g_vStack.end() ? it : it + 1, hwnd);
+                p->bTopmost = pAfter->bTopmost;
+                break;
+            }
+            default:
+                return;
+            }
+        }
+        g_pBackend->pfnApplyZOrder(p, nWhere, pAfter);
+        nResult = 0;
+    });
+    return nResult;
+}
+
+int PlatGetWindowZOrder(PLAT_HWND hwnd, int* pbTopmost)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    if (!p) return -1;
+    if (pbTopmost) *pbTopmost = p->bTopmost;
+    auto it = std::find(g_vStack.begin(), g_vStack.end(), hwnd);
+    return it == g_vStack.end() ? -1 : static_cast<int>(it - g_vStack.begin());
+}
+
+int PlatFlashWindow(PLAT_HWND hwnd, int nCount, int nIntervalMs)
+{
+    int nResult = -1;
+    OnWindowThreadDo([&] {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (!p) return;
+        p->nFlashes++;
+        p->nLastFlashCount = nCount;
+        nResult = g_pBackend->pfnFlash(p, nCount, nIntervalMs);
+    });
+    return nResult;
+}
+
+int PlatGetFlashCount(PLAT_HWND hwnd, int* pnLastCount)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    if (!p) return -1;
+    if (pnLastCount) *pnLastCount = p->nLastFlashCount;
+    return p->nFlashes;
+}
+
+int PlatSetWindowRegion(PLAT_HWND hwnd, const PLAT_RECT* pRects, int nCount)
+{
+    int nResult = -1;
+    OnWindowThreadDo([&] {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (!p || (nCount > 0 && !pRects)) return;
+        {
+            std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+            p->bHasRegion = nCount >= 0 ? 1 : 0;
+            p->vRegion.assign(pRects, pRects + (nCount > 0 ? nCount : 0));
+        }
+        g_pBackend->pfnApplyRegion(p);
+        nResult = 0;
+    });
+    return nResult;
+}
+
+int PlatGetWindowRegion(PLAT_HWND hwnd, std::vector<PLAT_RECT>* pOut)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    if (!p) return -1;
+    if (pOut) *pOut = p->vRegion;
+    return p->bHasRegion;
+}
+
+int PlatReadWindowRegion(PLAT_HWND hwnd, std::vector<PLAT_RECT>* pOut)
+{
+    int nResult = -1;
+    OnWindowThreadDo([&] {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (p && pOut) nResult = g_pBackend->pfnReadRegion(p, pOut);
+    });
+    return nResult;
+}
+
+// ---- Cursors and icons --------------------------------------------------------------------------
+
+namespace {
+
+PLAT_CURSOR_REC* LookupCursor(PLAT_CURSOR h)
+{
+    auto it = g_mapCursors.find(h);
+    return it == g_mapCursors.end() ? nullptr : it->second.get();
+}
+
+bool IsStandardCursorId(int nIdc)
+{
+    switch (nIdc) {
+    case PLAT_IDC_ARROW: case PLAT_IDC_IBEAM: case PLAT_IDC_WAIT: case PLAT_IDC_CROSS: case PLAT_IDC_UPARROW:
+    case PLAT_IDC_SIZENWSE: case PLAT_IDC_SIZENESW: case PLAT_IDC_SIZEWE: case PLAT_IDC_SIZENS:
+    case PLAT_IDC_SIZEALL: case PLAT_IDC_NO: case PLAT_IDC_HAND: case PLAT_IDC_APPSTARTING: case PLAT_IDC_HELP:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+PLAT_CURSOR PlatLoadCursor(int nIdc)
+{
+    if (!IsStandardCursorId(nIdc)) return 0;
+    PLAT_CURSOR h = 0;
+    OnWindowThreadDo([&] {
+        std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+        for (auto& kv : g_mapCursors)
+            if (kv.second->nIdc == nIdc) {
+                h = kv.first;
+                return;
+            }
+        if (!g_pBackend) return;
+        auto pRec = std::make_unique<PLAT_CURSOR_REC>();
+        pRec->hCursor = g_hCursorNext++;
+        pRec->nIdc = nIdc;
+        g_pBackend->pfnMakeCursor(pRec.get());
+        h = pRec->hCursor;
+        g_mapCursors[h] = std::move(pRec);
+    });
+    return h;
+}
+
+PLAT_CURSOR PlatCreateColorCursor(const uint8_t* pBgra, int w, int h, int nStride, int nHotX, int nHotY, int bIcon)
+{
+    if (!pBgra || w < 1 || h < 1 || w > 256 || h > 256 || nStride < w * 4) return 0;
+    auto pRec = std::make_unique<PLAT_CURSOR_REC>();
+    pRec->nWidth = w;
+    pRec->nHeight = h;
+    pRec->nHotX = nHotX;
+    pRec->nHotY = nHotY;
+    pRec->bIcon = bIcon ? 1 : 0;
+    pRec->pixels.resize(static_cast<size_t>(w) * h);
+    bool bAnyAlpha = false;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* s = pBgra + static_cast<size_t>(y) * nStride + static_cast<size_t>(x) * 4;
+            pRec->pixels[static_cast<size_t>(y) * w + x] =
+                uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16 | uint32_t(s[3]) << 24;
+            bAnyAlpha = bAnyAlpha || s[3] != 0;
+        }
+    // Without any alpha the picture is taken as opaque, as a colour cursor without a mask shows.
+    if (!bAnyAlpha)
+        for (uint32_t& v : pRec->pixels) v |= 0xFF000000u;
+    PLAT_CURSOR hNew = 0;
+    OnWindowThreadDo([&] {
+        std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+        if (!g_pBackend) return;
+        pRec->hCursor = g_hCursorNext++;
+        g_pBackend->pfnMakeCursor(pRec.get());
+        hNew = pRec->hCursor;
+        g_mapCursors[hNew] = std::move(pRec);
+    });
+    return hNew;
+}
+
+void PlatDestroyCursor(PLAT_CURSOR hCursor)
+{
+    OnWindowThreadDo([&] {
+        std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+        PLAT_CURSOR_REC* p = LookupCursor(hCursor);
+        if (!p || p->nIdc) return;
+        for (auto& kv : g_mapWindows)
+            if (kv.second->hCursor == hCursor) {
+                kv.second->hCursor = 0;
+                g_pBackend->pfnUseCursor(nullptr);
+            }
+        g_pBackend->pfnFreeCursor(p);
+        g_mapCursors.erase(hCursor);
+    });
+}
+
+int PlatGetCursorInfo(PLAT_CURSOR hCursor, PLAT_CURSOR_INFO* pOut)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    PLAT_CURSOR_REC* p = LookupCursor(hCursor);
+    if (!p || !pOut) return -1;
+    pOut->nIdc = p->nIdc;
+    pOut->nWidth = p->nWidth;
+    pOut->nHeight = p->nHeight;
+    pOut->nHotX = p->nHotX;
+    pOut->nHotY = p->nHotY;
+    pOut->bIcon = p->bIcon;
+    pOut->pixels = p->pixels;
+    return 0;
+}
+
+int PlatSetWindowCursor(PLAT_HWND hwnd, PLAT_CURSOR hCursor)
+{
+    int nResult = -1;
+    OnWindowThreadDo([&] {
+        std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        PLAT_CURSOR_REC* pCursor = LookupCursor(hCursor);
+        if (!p || (hCursor && !pCursor)) return;
+        p->hCursor = hCursor;
+        g_pBackend->pfnUseCursor(pCursor);
+        nResult = 0;
+    });
+    return nResult;
+}
+
+PLAT_CURSOR PlatGetWindowCursor(PLAT_HWND hwnd)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    return p ? p->hCursor : 0;
 }

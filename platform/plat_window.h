@@ -245,6 +245,65 @@ void PlatDragFinish(uintptr_t hDrop);
 // or -1 while no mouse event has arrived yet.
 int PlatGetCursorPos(int32_t* pX, int32_t* pY);
 
+// ---- Stacking, flashing, window shape ----------------------------------------------------------
+
+// Where PlatSetWindowZOrder puts a top-level window: in front of the others (below the topmost
+// ones), topmost (in front of every window and kept there), no longer topmost (its place stays),
+// behind all others, or right behind hwndAfter.
+enum { PLAT_Z_TOP = 0, PLAT_Z_TOPMOST = 1, PLAT_Z_BOTTOM = 2, PLAT_Z_NOTOPMOST = 3, PLAT_Z_BEHIND = 4 };
+// 0, or -1 when hwnd (or hwndAfter for PLAT_Z_BEHIND) names no top-level window. The window system
+// is told what it can do (always on top, raising); the order itself is kept here.
+int PlatSetWindowZOrder(PLAT_HWND hwnd, int nWhere, PLAT_HWND hwndAfter);
+// The window's place among the top-level windows (0 in front), or -1. *pbTopmost: its topmost flag.
+int PlatGetWindowZOrder(PLAT_HWND hwnd, int* pbTopmost);
+// Draws attention to the window (the taskbar entry flashes nCount times, each nIntervalMs long;
+// the window system may flash it once its own way). 0, or -1 when the window system cannot.
+int PlatFlashWindow(PLAT_HWND hwnd, int nCount, int nIntervalMs);
+// How often the window was asked to flash, and the last count asked for.
+int PlatGetFlashCount(PLAT_HWND hwnd, int* pnLastCount);
+// The window's visible region as rectangles in client coordinates (left, top inclusive; right,
+// bottom exclusive): outside them the window is transparent to the eye and the mouse. nCount < 0
+// takes the region off. Applied on X11 (the shape extension); elsewhere only kept. 0 or -1.
+int PlatSetWindowRegion(PLAT_HWND hwnd, const PLAT_RECT* pRects, int nCount);
+// 1 with the rectangles when the window has a region, 0 when it has none, -1 for no window.
+int PlatGetWindowRegion(PLAT_HWND hwnd, std::vector<PLAT_RECT>* pOut);
+// The region as the window system holds it (on X11 the window's bounding shape as the server
+// reports it; elsewhere the kept one): 1 with the rectangles, 0 when the window is not shaped, -1.
+int PlatReadWindowRegion(PLAT_HWND hwnd, std::vector<PLAT_RECT>* pOut);
+
+// ---- Cursors and icons --------------------------------------------------------------------------
+
+// A cursor or icon (0: none). Made and destroyed on any thread; shown on the window thread.
+typedef uint32_t PLAT_CURSOR;
+// The standard cursors (the Win32 IDC_ numbers).
+enum {
+    PLAT_IDC_ARROW = 32512, PLAT_IDC_IBEAM = 32513, PLAT_IDC_WAIT = 32514, PLAT_IDC_CROSS = 32515,
+    PLAT_IDC_UPARROW = 32516, PLAT_IDC_SIZENWSE = 32642, PLAT_IDC_SIZENESW = 32643, PLAT_IDC_SIZEWE = 32644,
+    PLAT_IDC_SIZENS = 32645, PLAT_IDC_SIZEALL = 32646, PLAT_IDC_NO = 32648, PLAT_IDC_HAND = 32649,
+    PLAT_IDC_APPSTARTING = 32650, PLAT_IDC_HELP = 32651,
+};
+// A standard cursor (shared: never destroyed), or 0 for an unknown id.
+PLAT_CURSOR PlatLoadCursor(int nIdc);
+// A cursor (bIcon 0) or icon (bIcon 1) of w x h B,G,R,A pixels (rows top-down, nStride bytes apart)
+// with its hot spot. A picture whose alpha bytes are all 0 is taken as opaque. 0 when w or h is not
+// 1..256 or no memory is left.
+PLAT_CURSOR PlatCreateColorCursor(const uint8_t* pBgra, int w, int h, int nStride, int nHotX, int nHotY, int bIcon);
+// Destroys a cursor or icon made by PlatCreateColorCursor (standard ones and 0 are ignored). A
+// window using it falls back to the arrow.
+void PlatDestroyCursor(PLAT_CURSOR hCursor);
+// What a cursor is: its standard id (0 for a made one), size, hot spot, icon flag and pixels
+// (0xAARRGGBB as B,G,R,A bytes). 0, or -1 for an unknown handle.
+struct PLAT_CURSOR_INFO {
+    int nIdc;
+    int nWidth, nHeight, nHotX, nHotY;
+    int bIcon;
+    std::vector<uint32_t> pixels;
+};
+int PlatGetCursorInfo(PLAT_CURSOR hCursor, PLAT_CURSOR_INFO* pOut);
+// The window's cursor (the cursor shown while the mouse is over it), set and shown at once. 0 or -1.
+int PlatSetWindowCursor(PLAT_HWND hwnd, PLAT_CURSOR hCursor);
+PLAT_CURSOR PlatGetWindowCursor(PLAT_HWND hwnd);
+
 // ---- Fake backend: input injection for tests (window thread) ------------------------------------
 
 // A key press or release as the keyboard would give it: WM_KEYDOWN/UP, or WM_SYSKEYDOWN/UP when Alt

@@ -27,7 +27,22 @@ struct PLAT_WINDOW_REC {
     uint32_t* pPixels;           // the retained client picture, 64-byte aligned
     int nFbW, nFbH;
     int nPresentCount;
+    int bTopmost;                // kept in front of the other windows
+    PLAT_CURSOR hCursor;         // the window's cursor (0: the arrow)
+    int nFlashes, nLastFlashCount;
+    int bHasRegion;              // the window has a visible region (vRegion, client coordinates)
+    std::vector<PLAT_RECT> vRegion;
     void* pNative;               // the backend's own data
+};
+
+// A cursor or icon as the core keeps it.
+struct PLAT_CURSOR_REC {
+    PLAT_CURSOR hCursor;
+    int nIdc;                        // standard cursor id, 0 for a made one
+    int nWidth, nHeight, nHotX, nHotY;
+    int bIcon;
+    std::vector<uint32_t> pixels;    // B,G,R,A, rows top-down
+    void* pNative;                   // the backend's cursor, or NULL
 };
 
 struct PLAT_WINDOW_BACKEND {
@@ -51,6 +66,17 @@ struct PLAT_WINDOW_BACKEND {
     void (*pfnRaise)(PLAT_WINDOW_REC* pRec);
     // Shows or hides the mouse cursor over the program's windows (window thread).
     void (*pfnShowCursor)(int bShow);
+    // Stacking (PLAT_Z_*; pAfter for PLAT_Z_BEHIND), flashing and the visible region.
+    void (*pfnApplyZOrder)(PLAT_WINDOW_REC* pRec, int nWhere, PLAT_WINDOW_REC* pAfter);
+    int (*pfnFlash)(PLAT_WINDOW_REC* pRec, int nCount, int nIntervalMs);
+    void (*pfnApplyRegion)(PLAT_WINDOW_REC* pRec);
+    // The region as the window system holds it: 1 with the rectangles, 0 none, -1 unknown.
+    int (*pfnReadRegion)(PLAT_WINDOW_REC* pRec, std::vector<PLAT_RECT>* pOut);
+    // Cursors: make the native cursor of a record (pNative may stay NULL), free it, and show it
+    // (NULL: the arrow).
+    void (*pfnMakeCursor)(PLAT_CURSOR_REC* pCursor);
+    void (*pfnFreeCursor)(PLAT_CURSOR_REC* pCursor);
+    void (*pfnUseCursor)(PLAT_CURSOR_REC* pCursor);
 };
 
 extern const PLAT_WINDOW_BACKEND g_FakeWindowBackend;

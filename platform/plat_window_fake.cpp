@@ -34,6 +34,18 @@ int FakeReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int*
 void FakePump(void) {}
 
 void FakeShowCursor(int) {}
+void FakeApplyZOrder(PLAT_WINDOW_REC*, int, PLAT_WINDOW_REC*) {}
+// Nothing can flash here: the count is only recorded (by the core).
+int FakeFlash(PLAT_WINDOW_REC*, int, int) { return 0; }
+void FakeApplyRegion(PLAT_WINDOW_REC*) {}
+int FakeReadRegion(PLAT_WINDOW_REC* p, std::vector<PLAT_RECT>* pOut)
+{
+    *pOut = p->vRegion;
+    return p->bHasRegion;
+}
+void FakeMakeCursor(PLAT_CURSOR_REC*) {}
+void FakeFreeCursor(PLAT_CURSOR_REC*) {}
+void FakeUseCursor(PLAT_CURSOR_REC*) {}
 
 void FakeRaise(PLAT_WINDOW_REC* p)
 {
@@ -62,6 +74,7 @@ void FakeWake(void)
 const PLAT_WINDOW_BACKEND g_FakeWindowBackend = {
     FakeStart, FakeStop, FakeCreate, FakeDestroy, FakeApply, FakeApply, FakeApply, FakeApply,
     FakePresent, FakePump, FakeWait, FakeWake, FakeReadShown, FakeRaise, FakeShowCursor,
+    FakeApplyZOrder, FakeFlash, FakeApplyRegion, FakeReadRegion, FakeMakeCursor, FakeFreeCursor, FakeUseCursor,
 };
 
 void PlatFakeInjectKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat)

@@ -356,9 +356,131 @@ void SdlRaise(PLAT_WINDOW_REC* p)
 }
 void SdlWake(void) {}
 
+void SdlApplyZOrder(PLAT_WINDOW_REC* p, int nWhere, PLAT_WINDOW_REC*)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return;
+    switch (nWhere) {
+    case PLAT_Z_TOPMOST: SDL_SetWindowAlwaysOnTop(pWin, SDL_TRUE); break;
+    case PLAT_Z_NOTOPMOST: SDL_SetWindowAlwaysOnTop(pWin, SDL_FALSE); break;
+    case PLAT_Z_TOP: PlatX11Restack(pWin, 1); break;
+    case PLAT_Z_BOTTOM: PlatX11Restack(pWin, 0); break;
+    default: break;   // behind another window: kept in the core's order only
+    }
+}
+
+int SdlFlash(PLAT_WINDOW_REC* p, int, int)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return -1;
+    const int r = SDL_FlashWindow(pWin, SDL_FLASH_BRIEFLY);
+    SDL_ClearError();
+    return r == 0 ? 0 : -1;
+}
+
+void SdlApplyRegion(PLAT_WINDOW_REC* p)
+{
+    if (SDL_Window* pWin = SdlOf(p)) PlatX11SetShape(pWin, p->bHasRegion, p->vRegion.data(), static_cast<int>(p->vRegion.size()));
+}
+
+int SdlReadRegion(PLAT_WINDOW_REC* p, std::vector<PLAT_RECT>* pOut)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return -1;
+    const int r = PlatX11GetShape(pWin, pOut);
+    if (r >= 0) return r;
+    // No shape extension to ask: the kept region.
+    *pOut = p->vRegion;
+    return p->bHasRegion;
+}
+
+SDL_SystemCursor SystemCursorOf(int nIdc)
+{
+    switch (nIdc) {
+    case PLAT_IDC_IBEAM: return SDL_SYSTEM_CURSOR_IBEAM;
+    case PLAT_IDC_WAIT: return SDL_SYSTEM_CURSOR_WAIT;
+    case PLAT_IDC_CROSS: return SDL_SYSTEM_CURSOR_CROSSHAIR;
+    case PLAT_IDC_SIZENWSE: return SDL_SYSTEM_CURSOR_SIZENWSE;
+    case PLAT_IDC_SIZENESW: return SDL_SYSTEM_CURSOR_SIZENESW;
+    case PLAT_IDC_SIZEWE: return SDL_SYSTEM_CURSOR_SIZEWE;
+    case PLAT_IDC_SIZENS: return SDL_SYSTEM_CURSOR_SIZENS;
+    case PLAT_IDC_SIZEALL: return SDL_SYSTEM_CURSOR_SIZEALL;
+    case PLAT_IDC_NO: return SDL_SYSTEM_CURSOR_NO;
+    case PLAT_IDC_HAND: return SDL_SYSTEM_CURSOR_HAND;
+    case PLAT_IDC_APPSTARTING: return SDL_SYSTEM_CURSOR_WAITARROW;
+    default: return SDL_SYSTEM_CURSOR_ARROW;
+    }
+}
+
+// The two standard cursors without a system shape, drawn here: '#' black, '.' white, ' ' clear.
+const char* const kUpArrow[16] = {
+    "       #        ", "      #.#       ", "     #...#      ", "    #.....#     ", "   #.......#    ",
+    "  #.........#   ", " #####...#####  ", "     #...#      ", "     #...#      ", "     #...#      ",
+    "     #...#      ", "     #...#      ", "     #...#      ", "     #...#      ", "     #####      ",
+    "                ",
+};
+const char* const kHelp[16] = {
+    "#               ", "##      #####   ", "#.#    #.....#  ", "#..#  #..###..# ", "#...# #..# #..# ",
+    "#....#    #..#  ", "#.....#  #..#   ", "#......# #..#   ", "#....#####..#   ", "#.#..#   ####   ",
+    "## #..#  #..#   ", "#  #..#  #..#   ", "    #..# ####   ", "    #..#        ", "     ##         ",
+    "                ",
+};
+
+SDL_Cursor* DrawnCursor(const char* const* ppRows, int nHotX, int nHotY)
+{
+    uint32_t px[16 * 16];
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const char c = ppRows[y][x];
+            px[y * 16 + x] = c == '#' ? 0xFF000000u : c == '.' ? 0xFFFFFFFFu : 0u;
+        }
+    SDL_Surface* pSurface = SDL_CreateRGBSurfaceWithFormatFrom(px, 16, 16, 32, 64, SDL_PIXELFORMAT_ARGB8888);
+    if (!pSurface) return nullptr;
+    SDL_Cursor* pCursor = SDL_CreateColorCursor(pSurface, nHotX, nHotY);
+    SDL_FreeSurface(pSurface);
+    return pCursor;
+}
+
+void SdlMakeCursor(PLAT_CURSOR_REC* p)
+{
+    if (p->bIcon) return;
+    SDL_Cursor* pCursor = nullptr;
+    if (p->nIdc == PLAT_IDC_UPARROW) {
+        pCursor = DrawnCursor(kUpArrow, 7, 0);
+    } else if (p->nIdc == PLAT_IDC_HELP) {
+        pCursor = DrawnCursor(kHelp, 0, 0);
+    } else if (p->nIdc) {
+        pCursor = SDL_CreateSystemCursor(SystemCursorOf(p->nIdc));
+    } else {
+        SDL_Surface* pSurface = SDL_CreateRGBSurfaceWithFormatFrom(p->pixels.data(), p->nWidth, p->nHeight, 32,
+                                                                   p->nWidth * 4, SDL_PIXELFORMAT_ARGB8888);
+        if (pSurface) {
+            pCursor = SDL_CreateColorCursor(pSurface, p->nHotX, p->nHotY);
+            SDL_FreeSurface(pSurface);
+        }
+    }
+    // Under drivers without cursors the record stays without a native one.
+    if (!pCursor) SDL_ClearError();
+    p->pNative = pCursor;
+}
+
+void SdlFreeCursor(PLAT_CURSOR_REC* p)
+{
+    if (p->pNative) SDL_FreeCursor(static_cast<SDL_Cursor*>(p->pNative));
+    p->pNative = nullptr;
+}
+
+void SdlUseCursor(PLAT_CURSOR_REC* p)
+{
+    SDL_Cursor* pCursor = p && p->pNative ? static_cast<SDL_Cursor*>(p->pNative) : SDL_GetDefaultCursor();
+    if (pCursor) SDL_SetCursor(pCursor);
+}
+
+
 }  // namespace
 
 const PLAT_WINDOW_BACKEND g_SdlWindowBackend = {
     SdlStart, SdlStop, SdlCreate, SdlDestroy, SdlApplyGeometry, SdlApplyShow, SdlApplyStyle, SdlApplyTitle,
     SdlPresent, SdlPump, SdlWait, SdlWake, SdlReadShown, SdlRaise, SdlShowCursor,
+    SdlApplyZOrder, SdlFlash, SdlApplyRegion, SdlReadRegion, SdlMakeCursor, SdlFreeCursor, SdlUseCursor,
 };

@@ -5,6 +5,11 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <X11/extensions/shape.h>
+
+#include <vector>
+
+#include "platform/plat_window.h"
 
 #include <atomic>
 #include <cstring>
@@ -118,4 +123,59 @@ int PlatX11IsLost(SDL_Window* pWin)
 int PlatX11DisplayLost(void)
 {
     return g_bDisplayLost.load();
+}
+
+void PlatX11SetShape(SDL_Window* pWin, int bOn, const PLAT_RECT* pRects, int nCount)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = XidOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || g_bDisplayLost) return;
+    int nEvent = 0, nError = 0;
+    if (!XShapeQueryExtension(pDisplay, &nEvent, &nError)) return;
+    if (!bOn) {
+        XShapeCombineMask(pDisplay, xid, ShapeBounding, 0, 0, None, ShapeSet);
+    } else {
+        std::vector<XRectangle> v;
+        for (int i = 0; i < nCount; ++i) {
+            const PLAT_RECT& r = pRects[i];
+            if (r.right <= r.left || r.bottom <= r.top) continue;
+            v.push_back(XRectangle{static_cast<short>(r.left), static_cast<short>(r.top),
+                                   static_cast<unsigned short>(r.right - r.left),
+                                   static_cast<unsigned short>(r.bottom - r.top)});
+        }
+        XShapeCombineRectangles(pDisplay, xid, ShapeBounding, 0, 0, v.data(), static_cast<int>(v.size()), ShapeSet,
+                                Unsorted);
+    }
+    XFlush(pDisplay);
+}
+
+int PlatX11GetShape(SDL_Window* pWin, std::vector<PLAT_RECT>* pOut)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = XidOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || g_bDisplayLost) return -1;
+    int nEvent = 0, nError = 0;
+    if (!XShapeQueryExtension(pDisplay, &nEvent, &nError)) return -1;
+    Bool bShaped = False, bClipShaped = False;
+    int xb = 0, yb = 0, xc = 0, yc = 0;
+    unsigned int wb = 0, hb = 0, wc = 0, hc = 0;
+    if (!XShapeQueryExtents(pDisplay, xid, &bShaped, &xb, &yb, &wb, &hb, &bClipShaped, &xc, &yc, &wc, &hc)) return -1;
+    pOut->clear();
+    if (!bShaped) return 0;
+    int nCount = 0, nOrdering = 0;
+    XRectangle* pRects = XShapeGetRectangles(pDisplay, xid, ShapeBounding, &nCount, &nOrdering);
+    for (int i = 0; pRects && i < nCount; ++i)
+        pOut->push_back(PLAT_RECT{pRects[i].x, pRects[i].y, pRects[i].x + pRects[i].width, pRects[i].y + pRects[i].height});
+    if (pRects) XFree(pRects);
+    return 1;
+}
+
+void PlatX11Restack(SDL_Window* pWin, int bTop)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = XidOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || g_bDisplayLost) return;
+    if (bTop) XRaiseWindow(pDisplay, xid);
+    else XLowerWindow(pDisplay, xid);
+    XFlush(pDisplay);
 }

@@ -2,6 +2,7 @@
 // X server that breaks, end the run through the program's own shut-down instead of Xlib's error
 // exit. The SDL backend's own header; the engine does not include it.
 #pragma once
+#include <vector>
 
 struct SDL_Window;
 union SDL_Event;
@@ -20,3 +21,12 @@ void PlatX11NoteEvent(const SDL_Event& e);
 int PlatX11IsLost(SDL_Window* pWin);
 // 1 once the connection to the X server has broken: nothing can be shown any more.
 int PlatX11DisplayLost(void);
+// Sets the window's bounding shape to the rectangles (client coordinates), or takes it off
+// (bOn 0). Nothing under another video driver or without the shape extension.
+struct PLAT_RECT;
+void PlatX11SetShape(SDL_Window* pWin, int bOn, const PLAT_RECT* pRects, int nCount);
+// The window's bounding shape as the server reports it: 1 with its rectangles, 0 when the window is
+// not shaped, -1 without an X11 window or the shape extension.
+int PlatX11GetShape(SDL_Window* pWin, std::vector<PLAT_RECT>* pOut);
+// Raises (bTop 1) or lowers the window among the others, through the window manager when there is one.
+void PlatX11Restack(SDL_Window* pWin, int bTop);

@@ -2,7 +2,10 @@
 // The script runtime owns the table and dispatches through it; the composition root fills it.
 #include "root/startup.h"
 
+#include "display/cmd_mouse.h"
+#include "display/cmd_window.h"
 #include "display/standins.h"
+#include "display/tray.h"
 #include "image/cmd_layer.h"
 #include "image/cmd_layer_info.h"
 #include "image/cmd_text_style.h"
@@ -83,7 +86,7 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_ARGS_ONLY66, CmdArgsOnly66, 0},
     {CMDID_ARGS_ONLY67, CmdArgsOnly67, 0},
     {CMDID_ARGS_ONLY68, CmdArgsOnly68, 0},
-    {CMDID_MOUSE, CmdMouse, 0},
+    {CMDID_MOUSE, CmdMouse, 1},
     {CMDID_MOVIE, CmdMovie, 0},
     {CMDID_MOVIE_STOP, CmdMovieStop, 0},
     {CMDID_MOVIE_GET, CmdMovieGet, 0},
@@ -113,14 +116,14 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_THREAD_INFO, CmdThreadInfo, 1},
     {CMDID_READ_TEXT_LINES, CmdReadTextLines, 0},
     {CMDID_ARGS_ONLY99, CmdArgsOnly99, 1},
-    {CMDID_TRAY_ICON, CmdTrayIcon, 0},
-    {CMDID_ARGS_ONLY101, CmdArgsOnly101, 0},
+    {CMDID_TRAY_ICON, CmdTrayIcon, 1},
+    {CMDID_ARGS_ONLY101, CmdArgsOnly101, 1},
     {CMDID_VAR_UTIL, CmdVarUtil, 1},
     {CMDID_VAR_QUERY, CmdVarQuery, 1},
     {CMDID_WAIT, CmdWait, 1},
-    {CMDID_WINDOW, CmdWindow, 0},
-    {CMDID_WINDOW_HIDE, CmdWindowHide, 0},
-    {CMDID_WINDOW_INFO, CmdWindowInfo, 0},
+    {CMDID_WINDOW, CmdWindow, 1},
+    {CMDID_WINDOW_HIDE, CmdWindowHide, 1},
+    {CMDID_WINDOW_INFO, CmdWindowInfo, 1},
     {CMDID_TEXT_APPEND, CmdTextAppend, 1},
     {CMDID_FRAME_SHEET_LOAD, CmdFrameSheetLoad, 1},
     {CMDID_FRAME_SHEET_FREE, CmdFrameSheetFree, 1},

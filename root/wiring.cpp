@@ -8,6 +8,7 @@
 #include "core/engine_hooks.h"
 #include "core/input.h"
 #include "core/worker_pool.h"
+#include "display/cmd_window.h"
 #include "display/cursor.h"
 #include "display/display_hooks.h"
 #include "display/presentation.h"
@@ -167,9 +168,10 @@ void WireDisplayHooks(void)
     h.pfnClickLayerHit = ClickLayerHit;
     h.pfnRequestCursorShow = RequestCursorShow;
     h.pfnMarkLayerSetDirty = MarkLayerSetDirty;
-    h.pfnRemoveTrayIcon = RemoveTrayIcon;
+    h.pfnRemoveTrayIcon = ReleaseMainWindowExtras;
     h.pfnSetWindowMenuBar = SetWindowMenuBar;
     h.pfnDetachMenuBar = DetachMenuBar;
+    h.pfnSetTrayPopupMenu = SetTrayPopupMenu;
 }
 
 }  // namespace

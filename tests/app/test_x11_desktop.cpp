@@ -441,3 +441,116 @@ TEST_F(X11Desktop, AWindowDestroyedFromOutsideEndsTheRunCleanly)
     EXPECT_EQ(WaitForExit(10000), 0);
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
 }
+
+namespace {
+
+// A game whose script makes sub window 1 (200 x 150, "KX sub one"), then gives it a new logical
+// size, title and place (320 x 240, "KX sub two", at 100, 80), then hides it, two seconds apart.
+std::vector<GAME_FILE> SubWindowGame(void)
+{
+    const auto I = [](int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v), EVALTYPE_INT); };
+    const auto T = [](int nId, const std::string& s) {
+        return ExprArg(static_cast<uint8_t>(nId), MakeExprText(s), EVALTYPE_TEXT);
+    };
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 30)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WINDOW, {I(0, 1), T(1, "KX sub one"), I(7, 200), I(8, 150)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 120)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WINDOW, {I(0, 1), T(1, "KX sub two"), I(7, 320), I(8, 240), I(4, 100), I(5, 80)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 120)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WINDOW_HIDE, {I(0, 1)}), 0);
+    EXPECT_GE(AddLabel(&b, "PARK"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
+    EXPECT_GE(EmitGoto(&b, "PARK"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0);
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = 480;
+    game.config.nHeight = 320;
+    game.config.strTitle = kTitle;
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    return BuildGameFiles(game);
+}
+
+// One value of xwininfo's report ("  Width: 320" -> "320"), or "".
+std::string WinInfoValue(const std::string& strInfo, const std::string& strKey)
+{
+    const size_t i = strInfo.find(strKey + ":");
+    if (i == std::string::npos) return "";
+    size_t j = i + strKey.size() + 1;
+    while (j < strInfo.size() && strInfo[j] == ' ') ++j;
+    const size_t e = strInfo.find('\n', j);
+    return strInfo.substr(j, e == std::string::npos ? std::string::npos : e - j);
+}
+
+int WinInfoInt(const std::string& strInfo, const std::string& strKey)
+{
+    const std::string s = WinInfoValue(strInfo, strKey);
+    return s.empty() ? -99999 : std::atoi(s.c_str());
+}
+
+// Waits until the window manager lists one window of the title: its id, or "".
+std::string WaitForTitle(const char* pszTitle, int nMs = 10000)
+{
+    for (int i = 0; i < nMs / 50; ++i) {
+        const std::vector<std::string> ids = WindowsTitled(pszTitle);
+        if (ids.size() == 1) return ids[0];
+        Pause(50);
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST_F(X11Desktop, AScriptResizesRetitlesMovesAndHidesASubWindow)
+{
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", SubWindowGame()), 0);
+    const std::string strMain = StartGame();
+    ASSERT_FALSE(strMain.empty());
+
+    // Made at the top-left corner with its logical size.
+    const std::string strSub = WaitForTitle("KX sub one");
+    ASSERT_FALSE(strSub.empty()) << Log();
+    Pause(300);
+    std::string info = RunTool({"xwininfo", "-id", strSub});
+    EXPECT_EQ(WinInfoInt(info, "Width"), 200) << info;
+    EXPECT_EQ(WinInfoInt(info, "Height"), 150) << info;
+    EXPECT_EQ(WinInfoValue(info, "Map State"), "IsViewable") << info;
+    const int nX0 = WinInfoInt(info, "Absolute upper-left X");
+    EXPECT_LT(nX0, 60) << info;
+    EXPECT_LT(WinInfoInt(info, "Absolute upper-left Y"), 80) << info;
+    KeepShot(Capture(""), "x11-sub-one.png");
+
+    // The same X window, retitled, resized to the new logical size and moved (its frame's corner
+    // to 100, 80: the client lies within the frame's decorations from there).
+    const std::string strSub2 = WaitForTitle("KX sub two");
+    ASSERT_EQ(strSub2, strSub) << Log();
+    for (int i = 0; i < 100; ++i) {
+        info = RunTool({"xwininfo", "-id", strSub});
+        if (WinInfoInt(info, "Width") == 320 && WinInfoInt(info, "Absolute upper-left X") >= 100) break;
+        Pause(50);
+    }
+    EXPECT_EQ(WinInfoInt(info, "Width"), 320) << info;
+    EXPECT_EQ(WinInfoInt(info, "Height"), 240) << info;
+    const int nX = WinInfoInt(info, "Absolute upper-left X"), nY = WinInfoInt(info, "Absolute upper-left Y");
+    EXPECT_GE(nX, 100) << info;
+    EXPECT_LE(nX, 140) << info;
+    EXPECT_GE(nY, 80) << info;
+    EXPECT_LE(nY, 150) << info;
+    EXPECT_NE(nX, nX0);
+    KeepShot(Capture(""), "x11-sub-two.png");
+
+    // Hidden: unmapped, no longer listed by the window manager; the main window stays.
+    bool bHidden = false;
+    for (int i = 0; i < 200 && !bHidden; ++i) {
+        info = RunTool({"xwininfo", "-id", strSub});
+        bHidden = WinInfoValue(info, "Map State") == "IsUnMapped";
+        if (!bHidden) Pause(50);
+    }
+    EXPECT_TRUE(bHidden) << info;
+    EXPECT_TRUE(WindowsTitled("KX sub two").empty());
+    EXPECT_EQ(WindowsTitled(kTitle).size(), 1u);
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
+    EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+}

@@ -303,8 +303,12 @@ TEST_F(WindowStateTest, WrappersOnStaleHandles)
     EXPECT_EQ(rc.top, 20);
     EXPECT_EQ(SetWindowStyle(h, uint32_t{KX_WS_FRAMED} | uint32_t{PLAT_WS_THICKFRAME}), 0);
     EXPECT_EQ(GetWindowStyle(h) & ~uint32_t{PLAT_WS_VISIBLE}, uint32_t{KX_WS_FRAMED} | uint32_t{PLAT_WS_THICKFRAME});
-    EXPECT_EQ(PlaceWindowBehind(h, 0), 0);
-    EXPECT_EQ(FlashWindowTray(h, 100, 3), -1);
+    EXPECT_EQ(PlaceWindowBehind(h, 0), -1);   // behind no window
+    EXPECT_EQ(PlaceWindowBehind(h, h), 0);
+    EXPECT_EQ(FlashWindowTray(h, 100, 3), 0);
+    int nLast = 0;
+    EXPECT_EQ(PlatGetFlashCount(h, &nLast), 1);
+    EXPECT_EQ(nLast, 3);
     PlatDestroyWindow(h);
     EXPECT_EQ(PlaceWindowBehind(h, 0), -1);
     EXPECT_NE(MoveWindowTo(h, 0, 0), 0);

@@ -479,3 +479,63 @@ TEST(WindowSdlTest, OneCloseRequestPerCloseGesture)
 }
 
 }  // namespace
+
+namespace {
+
+// Stacking, flashing, shapes and cursors on the SDL backend under the dummy driver, which has no
+// cursors, no flashing and no shape extension: the engine's side of each stays whole.
+TEST(WindowSdlTest, DummyDriverStackingShapesAndCursors)
+{
+    if (PlatInitWindowSystem(PLAT_BACKEND_SDL) != 0) GTEST_SKIP() << "no SDL video driver";
+    const PLAT_HWND a = PlatCreateWindow("KxSdl", "a", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 0, 0, 200, 150, 0,
+                                         PlatDefWindowProc, nullptr);
+    const PLAT_HWND b = PlatCreateWindow("KxSdl", "b", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 0, 0, 200, 150, 0,
+                                         PlatDefWindowProc, nullptr);
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    EXPECT_EQ(PlatGetWindowZOrder(b, nullptr), 0);
+    EXPECT_EQ(PlatSetWindowZOrder(a, PLAT_Z_TOPMOST, 0), 0);
+    int bTopmost = 0;
+    EXPECT_EQ(PlatGetWindowZOrder(a, &bTopmost), 0);
+    EXPECT_EQ(bTopmost, 1);
+    EXPECT_EQ(PlatSetWindowZOrder(b, PLAT_Z_TOP, 0), 0);
+    EXPECT_EQ(PlatGetWindowZOrder(b, nullptr), 1);   // in front of the others, behind the topmost one
+    EXPECT_EQ(PlatSetWindowZOrder(a, PLAT_Z_BOTTOM, 0), 0);
+    EXPECT_EQ(PlatGetWindowZOrder(a, &bTopmost), 1);
+    EXPECT_EQ(bTopmost, 0);
+    EXPECT_EQ(PlatSetWindowZOrder(a, PLAT_Z_BEHIND, 12345), -1);
+    EXPECT_EQ(PlatFlashWindow(a, 2, 100), -1);   // the dummy driver cannot flash
+    EXPECT_EQ(PlatGetFlashCount(a, nullptr), 1);
+
+    const PLAT_RECT rects[2] = {{0, 0, 10, 1}, {2, 1, 4, 2}};
+    ASSERT_EQ(PlatSetWindowRegion(a, rects, 2), 0);
+    std::vector<PLAT_RECT> v;
+    EXPECT_EQ(PlatReadWindowRegion(a, &v), 1);
+    EXPECT_EQ(v.size(), 2u);
+
+    const PLAT_CURSOR hWait = PlatLoadCursor(PLAT_IDC_WAIT);
+    EXPECT_NE(hWait, 0u);
+    EXPECT_EQ(PlatLoadCursor(PLAT_IDC_WAIT), hWait);   // shared
+    EXPECT_EQ(PlatLoadCursor(12345), 0u);
+    EXPECT_NE(PlatLoadCursor(PLAT_IDC_HELP), 0u);
+    const uint32_t px[4] = {0x00FF0000u, 0x0000FF00u, 0x000000FFu, 0x00FFFFFFu};   // no alpha: opaque
+    const PLAT_CURSOR hMade = PlatCreateColorCursor(reinterpret_cast<const uint8_t*>(px), 2, 2, 8, 1, 1, 0);
+    ASSERT_NE(hMade, 0u);
+    PLAT_CURSOR_INFO info;
+    ASSERT_EQ(PlatGetCursorInfo(hMade, &info), 0);
+    EXPECT_EQ(info.pixels[0], 0xFFFF0000u);
+    EXPECT_EQ(PlatCreateColorCursor(reinterpret_cast<const uint8_t*>(px), 257, 1, 1028, 0, 0, 0), 0u);
+    EXPECT_EQ(PlatSetWindowCursor(a, hMade), 0);
+    EXPECT_EQ(PlatGetWindowCursor(a), hMade);
+    PlatDestroyCursor(hMade);
+    EXPECT_EQ(PlatGetWindowCursor(a), 0u);   // back to the arrow
+    EXPECT_EQ(PlatGetCursorInfo(hMade, &info), -1);
+    PlatDestroyCursor(hWait);                // standard cursors stay
+    EXPECT_EQ(PlatGetCursorInfo(hWait, &info), 0);
+    EXPECT_EQ(PlatSetWindowCursor(a, hWait), 0);
+    PlatDestroyWindow(a);
+    PlatDestroyWindow(b);
+    PlatShutdownWindowSystem();
+}
+
+}  // namespace

@@ -185,6 +185,33 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     sget = {Arg("path", ARGKIND_TEXT)};
     for (int i = 1; i <= 22; i++) sget.push_back(Arg("p" + std::to_string(i), ARGKIND_INT));
     sget.push_back(Arg("out", ARGKIND_INT));
+
+    // Windows: the window command's index, title, the numbers of its effects and its four paths (layer
+    // set, menu bar, shape, click layer); the information command designates its output by an integer
+    // argument before the selectors whose presence chooses the answer.
+    std::vector<KXC_ARG>& win = cmds[KXCMD_WINDOW].args;
+    for (const char* psz : {"index", "title", "alpha", "visible", "x", "y", "zorder", "width", "height", "clientwidth",
+                            "clientheight", "foreground", "maximizebox", "fullscreen", "minimize", "maximize",
+                            "maximizeallowed", "minimizeallowed", "closemode", "flashcount", "flashinterval", "layerset",
+                            "menu", "shape", "clicklayer", "resizable"}) {
+        const std::string strName = psz;
+        const bool bText = strName == "title" || strName == "layerset" || strName == "menu" || strName == "shape" ||
+                           strName == "clicklayer";
+        win.push_back(Arg(strName, bText ? ARGKIND_TEXT : ARGKIND_INT));
+    }
+    cmds[KXCMD_WINDOW_HIDE].args = {Arg("index", ARGKIND_INT)};
+    std::vector<KXC_ARG>& winfo = cmds[KXCMD_WINDOW_INFO].args;
+    winfo = {Arg("index", ARGKIND_INT), Arg("out", ARGKIND_INT)};
+    for (int i = 2; i <= 17; i++) winfo.push_back(Arg("q" + std::to_string(i), ARGKIND_INT));
+    // The mouse command: numbers, then the cursor layer's path; the tray command: show, tooltip,
+    // icon layer and popup menu paths.
+    std::vector<KXC_ARG>& mouse = cmds[KXCMD_MOUSE].args;
+    for (const char* psz : {"mode", "idle", "revealmove", "revealbutton", "revealwheel", "x", "y", "cursor", "hotx", "hoty"})
+        mouse.push_back(Arg(psz, ARGKIND_INT));
+    mouse.push_back(Arg("layer", ARGKIND_TEXT));
+    cmds[KXCMD_TRAY_ICON].args = {Arg("show", ARGKIND_INT), Arg("tip", ARGKIND_TEXT), Arg("icon", ARGKIND_TEXT),
+                                  Arg("menu", ARGKIND_TEXT)};
+    cmds[KXCMD_ARGS_ONLY101].args = {Arg("a0", ARGKIND_INT), Arg("a1", ARGKIND_INT), Arg("a2", ARGKIND_INT)};
     return cmds;
 }
 

@@ -1,0 +1,44 @@
+// The notification-area (tray) icon. The desktops the engine runs on offer no tray that works
+// without a session bus and a panel, so this is a stand-in with the shape of the shell's call: it
+// keeps the icon's state (shown or not, its picture, its tooltip), counts the add, modify and
+// delete requests, and lets tests (and a later real backend) deliver clicks on the icon, which
+// reach the owner window as its callback message.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/plat_window.h"
+
+// What the shell call carries (the fields of NOTIFYICONDATA the engine fills).
+struct PLAT_TRAY_DATA {
+    PLAT_HWND hwnd;           // owner window: receives the callback message
+    uint32_t nId;             // icon id (wParam of the callback)
+    uint32_t nCallbackMessage;
+    PLAT_CURSOR hIcon;        // 0: the program's own icon
+    const char* pszTip;       // cp932, at most 63 bytes are kept
+};
+// The shell's requests.
+enum { PLAT_NIM_ADD = 0, PLAT_NIM_MODIFY = 1, PLAT_NIM_DELETE = 2 };
+// Carries out a request: 0, or -1 (adding an icon that is there, changing or deleting one that is
+// not). The icon's picture is copied, so the caller may destroy hIcon afterwards.
+int PlatTrayNotify(int nMessage, const PLAT_TRAY_DATA* pData);
+
+// The stand-in's state, for tests and diagnostics.
+struct PLAT_TRAY_STATE {
+    int bShown;
+    PLAT_HWND hwnd;
+    uint32_t nId, nCallbackMessage;
+    std::string strTip;
+    int bCustomIcon;                // a picture of the program's; else the program's own icon
+    int nIconWidth, nIconHeight;
+    std::vector<uint32_t> iconPixels;
+    int nAdds, nModifies, nDeletes;
+};
+void PlatTrayGetState(PLAT_TRAY_STATE* pOut);
+// Forgets the icon and the counts (a new run, or a test).
+void PlatTrayReset(void);
+// A mouse action on the icon (PLAT_WM_LBUTTONDOWN, PLAT_WM_LBUTTONDBLCLK, PLAT_WM_RBUTTONUP...):
+// the owner window gets its callback message with the icon id and the action, as the shell posts it.
+// 0, or -1 while no icon is shown.
+int PlatTrayInjectClick(uint32_t nMouseMessage);
