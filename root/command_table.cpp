@@ -2,6 +2,7 @@
 // The script runtime owns the table and dispatches through it; the composition root fills it.
 #include "root/startup.h"
 
+#include "display/menus.h"
 #include "display/standins.h"
 #include "image/cmd_layer.h"
 #include "image/cmd_layer_info.h"
@@ -74,13 +75,13 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_LOOP_END, CmdLoopEnd, 1},
     {CMDID_MATH, CmdMath, 0},
     {CMDID_MOTION_STEP, CmdMotionStep, 0},
-    {CMDID_MENU_ITEM, CmdMenuItem, 0},
-    {CMDID_MENU_POPUP, CmdMenuPopup, 0},
-    {CMDID_MENU_DELETE, CmdMenuDelete, 0},
-    {CMDID_MENU_GET, CmdMenuGet, 0},
-    {CMDID_ARGS_ONLY66, CmdArgsOnly66, 0},
-    {CMDID_ARGS_ONLY67, CmdArgsOnly67, 0},
-    {CMDID_ARGS_ONLY68, CmdArgsOnly68, 0},
+    {CMDID_MENU_ITEM, CmdMenuItem, 1},
+    {CMDID_MENU_POPUP, CmdMenuPopup, 1},
+    {CMDID_MENU_DELETE, CmdMenuDelete, 1},
+    {CMDID_MENU_GET, CmdMenuGet, 1},
+    {CMDID_ARGS_ONLY66, CmdArgsOnly66, 1},
+    {CMDID_ARGS_ONLY67, CmdArgsOnly67, 1},
+    {CMDID_ARGS_ONLY68, CmdArgsOnly68, 1},
     {CMDID_MOUSE, CmdMouse, 0},
     {CMDID_MOVIE, CmdMovie, 0},
     {CMDID_MOVIE_STOP, CmdMovieStop, 0},

@@ -10,6 +10,7 @@
 #include "core/worker_pool.h"
 #include "display/cursor.h"
 #include "display/display_hooks.h"
+#include "display/menus.h"
 #include "display/presentation.h"
 #include "display/screen_modes.h"
 #include "display/standins.h"

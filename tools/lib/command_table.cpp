@@ -156,6 +156,18 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     sget = {Arg("path", ARGKIND_TEXT)};
     for (int i = 1; i <= 22; i++) sget.push_back(Arg("p" + std::to_string(i), ARGKIND_INT));
     sget.push_back(Arg("out", ARGKIND_INT));
+
+    // Menus: the item by path, its caption, the order key with its operator and the item's states;
+    // the get command's output is designated by its first argument, then the path and the
+    // selectors whose presence chooses the answer.
+    cmds[KXCMD_MENU_ITEM].args = {Arg("path", ARGKIND_TEXT),    Arg("caption", ARGKIND_TEXT), Arg("order", ARGKIND_INT),
+                                  Arg("visible", ARGKIND_INT),  Arg("enabled", ARGKIND_INT),  Arg("checked", ARGKIND_INT),
+                                  Arg("command", ARGKIND_INT)};
+    cmds[KXCMD_MENU_POPUP].args = {Arg("path", ARGKIND_TEXT), Arg("open", ARGKIND_INT)};
+    cmds[KXCMD_MENU_DELETE].args = {Arg("path", ARGKIND_TEXT)};
+    cmds[KXCMD_MENU_GET].args = {Arg("out", ARGKIND_INT),     Arg("path", ARGKIND_TEXT),   Arg("caption", ARGKIND_INT),
+                                 Arg("exists", ARGKIND_INT),  Arg("order", ARGKIND_INT),   Arg("visible", ARGKIND_INT),
+                                 Arg("enabled", ARGKIND_INT), Arg("checked", ARGKIND_INT), Arg("command", ARGKIND_INT)};
     return cmds;
 }
 
