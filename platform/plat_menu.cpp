@@ -394,7 +394,10 @@ uint32_t RunTrack(void)
         }
         if (IsMenuInput(m.message)) {
             HandleInput(m);
-            if (!g_track.bDone) PlatPresentWindow(hwndTop);
+            if (!g_track.bDone) {
+                PlatPresentWindow(hwndTop);
+                if (pfnHook) pfnHook(hwndTop, pUser);
+            }
             continue;
         }
         // Losing the focus ends the menu (a click into another program, the window hidden).
@@ -775,6 +778,13 @@ int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, in
     *pW = w;
     *pH = h;
     return 1;
+}
+
+void PlatMenuShutdown(void)
+{
+    PlatUiFontClose(&g_font);
+    g_bFontTried = false;
+    g_track = TRACK{};
 }
 
 // ---- Inspection ----

@@ -83,7 +83,8 @@ uint32_t PlatTrackMenuBar(PLAT_HWND hwnd, int x, int y);
 
 // ---- Inspection and tests (window thread) --------------------------------------------------------
 
-// Called on the window thread once a menu is open, before it has taken any message.
+// Called on the window thread once a menu is open, before it has taken any message, and again after
+// each input message it has handled while it stays open.
 typedef void (*PLAT_MENU_OPEN_HOOK)(PLAT_HWND hwndOwner, void* pUser);
 void PlatSetMenuOpenHook(PLAT_MENU_OPEN_HOOK pfnHook, void* pUser);
 // The open menus, outermost first (empty when no menu is tracked), and the window whose client

@@ -271,6 +271,7 @@ void PlatShutdownWindowSystem(void)
 {
     if (!OnWindowThread()) return;
     RunQueuedCalls();
+    PlatMenuShutdown();
     for (;;) {
         PLAT_HWND hwnd = 0;
         {

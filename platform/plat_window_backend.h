@@ -108,5 +108,7 @@ int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, in
 // a bar takes it (a left click on a bar becomes WM_NCLBUTTONDOWN with PLAT_HTMENU for the window that
 // carries the bar), 0 when it goes on to the window. nButton 0 for a move.
 int PlatMenuRouteMouse(PLAT_HWND hwnd, int nButton, int bDown, int x, int y);
+// The window system ends: the menus' font is closed (it is opened again when next needed).
+void PlatMenuShutdown(void);
 // The visible child windows (WS_CHILD) of a window.
 std::vector<PLAT_HWND> PlatChildWindows(PLAT_HWND hwnd);
