@@ -279,10 +279,24 @@ void TranslateEvent(const SDL_Event& e)
         case SDL_WINDOWEVENT_FOCUS_LOST: PlatNoteFocus(hwnd, 0); break;
         case SDL_WINDOWEVENT_MINIMIZED: p->nShowState = PLAT_SIZE_MINIMIZED; PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MINIMIZED, 0); break;
         case SDL_WINDOWEVENT_MAXIMIZED:
-            p->nShowState = PLAT_SIZE_MAXIMIZED;
+            if (p->nShowState != PLAT_SIZE_MAXIMIZED) {
+                // The window manager's maximise button: the program hears it as SC_MAXIMIZE, as from
+                // its own frame, and may refuse it (the window is then restored again).
+                PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_MAXIMIZE, 0);
+                if ((p = PlatLookupWindow(hwnd)) == nullptr) break;
+                if (p->nShowState != PLAT_SIZE_MAXIMIZED && SdlOf(p)) SDL_RestoreWindow(SdlOf(p));
+                break;
+            }
             PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MAXIMIZED, PlatMakeLParam(p->nClientW, p->nClientH));
             break;
         case SDL_WINDOWEVENT_RESTORED:
+            if (p->nShowState == PLAT_SIZE_MAXIMIZED) {
+                // Un-maximised by the window manager: SC_RESTORE, the same path as the program's own.
+                PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_RESTORE, 0);
+                if ((p = PlatLookupWindow(hwnd)) == nullptr) break;
+                if (p->nShowState == PLAT_SIZE_MAXIMIZED && SdlOf(p)) SDL_MaximizeWindow(SdlOf(p));
+                break;
+            }
             p->nShowState = PLAT_SIZE_RESTORED;
             PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_RESTORED, PlatMakeLParam(p->nClientW, p->nClientH));
             break;

@@ -2,6 +2,8 @@
 // bar as a strip above the client, a child window's bar over its parent, and what is drawn.
 #include <gtest/gtest.h>
 
+#include <SDL.h>
+
 #include <algorithm>
 #include <functional>
 #include <string>
@@ -413,4 +415,142 @@ TEST_F(PlatMenuTest, AChildWindowsBarIsDrawnOverItsParent)
     PumpAll();
     EXPECT_EQ(g_vCommands, std::vector<uint32_t>{10});
     PlatDestroyMenu(hBar);
+}
+
+namespace {
+
+uint32_t SdlIdOf(PLAT_HWND hwnd)
+{
+    for (uint32_t id = 1; id < 64; ++id)
+        if (SDL_Window* pWin = SDL_GetWindowFromID(id))
+            if ((PLAT_HWND)(uintptr_t)SDL_GetWindowData(pWin, "kxhwnd") == hwnd) return id;
+    return 0;
+}
+
+bool g_bRefuseMaximize = false;
+std::vector<uintptr_t> g_vSysCommands;
+
+intptr_t SysCommandProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam)
+{
+    if (msg == PLAT_WM_SYSCOMMAND) {
+        g_vSysCommands.push_back(wParam & 0xFFF0u);
+        if ((wParam & 0xFFF0u) == PLAT_SC_MAXIMIZE && g_bRefuseMaximize) return 0;
+    }
+    return RecordProc(hwnd, msg, wParam, lParam);
+}
+
+void PushWindowEvent(uint32_t nId, uint8_t nEvent)
+{
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = nEvent;
+    e.window.windowID = nId;
+    SDL_PushEvent(&e);
+}
+
+}  // namespace
+
+// The window manager's maximise and restore reach the program as SC_MAXIMIZE and SC_RESTORE, the
+// path of its own frame buttons; a refused maximise leaves the window restored.
+TEST(PlatMenuSdlTest, TheWindowManagersMaximiseGoesThroughTheSystemCommand)
+{
+    if (PlatInitWindowSystem(PLAT_BACKEND_SDL) != 0) GTEST_SKIP() << "no SDL video driver";
+    const PLAT_HWND hwnd = PlatCreateWindow("KxSdl", "t", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 0, 0, 336, 271, 0,
+                                            SysCommandProc, nullptr);
+    ASSERT_NE(hwnd, 0u);
+    const uint32_t nId = SdlIdOf(hwnd);
+    ASSERT_NE(nId, 0u);
+    PumpAll();
+    for (bool bRefuse : {true, false}) {
+        SCOPED_TRACE(bRefuse ? "refused" : "allowed");
+        g_bRefuseMaximize = bRefuse;
+        g_vSysCommands.clear();
+        PushWindowEvent(nId, SDL_WINDOWEVENT_MAXIMIZED);
+        PlatPumpWindowThread();
+        PumpAll();
+        EXPECT_EQ(g_vSysCommands, std::vector<uintptr_t>{PLAT_SC_MAXIMIZE});
+        EXPECT_EQ(PlatIsZoomed(hwnd), bRefuse ? 0 : 1);
+    }
+    g_vSysCommands.clear();
+    PushWindowEvent(nId, SDL_WINDOWEVENT_RESTORED);
+    PlatPumpWindowThread();
+    PumpAll();
+    EXPECT_EQ(g_vSysCommands, std::vector<uintptr_t>{PLAT_SC_RESTORE});
+    EXPECT_EQ(PlatIsZoomed(hwnd), 0);
+    PlatShutdownWindowSystem();
+}
+
+// Through SDL: the native window holds the bar above the client, the bar is drawn into it, and a
+// click in it opens the bar's menu while the client's coordinates stay the program's.
+TEST(PlatMenuSdlTest, TheBarLivesInTheNativeWindowAboveTheClient)
+{
+    if (PlatInitWindowSystem(PLAT_BACKEND_SDL) != 0) GTEST_SKIP() << "no SDL video driver";
+    const char* pszData = getenv("KX_TEST_DATA");
+    ASSERT_EQ(PlatFontsInit((std::string(pszData ? pszData : "tests/data") + "/fonts").c_str()), 0);
+    const PLAT_HWND hwnd = PlatCreateWindow("KxSdl", "t", PLAT_WS_CAPTION | PLAT_WS_SYSMENU | PLAT_WS_VISIBLE, 0, 0, 326,
+                                            269, 0, RecordProc, nullptr);
+    ASSERT_NE(hwnd, 0u);
+    const uint32_t nId = SdlIdOf(hwnd);
+    SDL_Window* pWin = SDL_GetWindowFromID(nId);
+    ASSERT_NE(pWin, nullptr);
+    const PLAT_HMENU hSub = PlatCreateMenu(), hBar = PlatCreateMenu();
+    PlatInsertMenuItem(hSub, 0, ItemP("One", 31));
+    PlatInsertMenuItem(hBar, 0, ItemP("File", 1, 0, hSub));
+    ASSERT_EQ(PlatSetMenu(hwnd, hBar), 0);
+    PumpAll();
+    int w = 0, h = 0;
+    SDL_GetWindowSize(pWin, &w, &h);
+    EXPECT_EQ(w, 320);
+    EXPECT_EQ(h, 240 + PLAT_MENU_BAR_HEIGHT);
+    std::vector<uint32_t> shown;
+    ASSERT_EQ(PlatPresentWindow(hwnd), 0);
+    ASSERT_EQ(PlatReadWindowPixels(hwnd, &shown, &w, &h), 0);
+    ASSERT_EQ(h, 240 + PLAT_MENU_BAR_HEIGHT);
+    EXPECT_EQ(shown[2] & 0xFFFFFFu, 0xF0F0F0u);
+    // A motion below the bar reaches the program in client coordinates.
+    g_vMessages.clear();
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = nId;
+    e.motion.x = 10;
+    e.motion.y = PLAT_MENU_BAR_HEIGHT + 7;
+    SDL_PushEvent(&e);
+    PlatPumpWindowThread();
+    PLAT_MSG m;
+    bool bSeen = false;
+    while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) {
+        if (m.message == PLAT_WM_MOUSEMOVE) {
+            bSeen = true;
+            EXPECT_EQ(PlatGetYLParam(m.lParam), 7);
+        }
+        PlatDispatchMessage(&m);
+    }
+    EXPECT_TRUE(bSeen);
+    // A click on the bar opens its menu; a click on its item is the command.
+    MENU_SCRIPT script;
+    script.steps = {[](PLAT_HWND hw) {
+        std::vector<PLAT_MENU_OPEN_LEVEL> levels;
+        PlatGetOpenMenus(nullptr, &levels);
+        ASSERT_EQ(levels.size(), 1u);
+        const PLAT_RECT rc = levels[0].itemRects[0];
+        PlatFakeInjectMouseButton(hw, 1, 1, Cx(rc), Cy(rc));
+        PlatFakeInjectMouseButton(hw, 1, 0, Cx(rc), Cy(rc));
+    }};
+    PlatSetMenuOpenHook(RunStep, &script);
+    g_vCommands.clear();
+    e = SDL_Event{};
+    e.type = SDL_MOUSEBUTTONDOWN;
+    e.button.windowID = nId;
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.x = 10;
+    e.button.y = 5;
+    SDL_PushEvent(&e);
+    PlatPumpWindowThread();
+    PumpAll();
+    EXPECT_EQ(script.nNext, 1u);
+    EXPECT_EQ(g_vCommands, std::vector<uint32_t>{31});
+    PlatSetMenuOpenHook(nullptr, nullptr);
+    PlatDestroyMenu(hBar);
+    PlatShutdownWindowSystem();
+    PlatFontsShutdown();
 }
