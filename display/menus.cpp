@@ -48,6 +48,15 @@ void SetCaption(MENU_ITEM* pItem, const char* pszCaption)
     CopyTextBounded(pItem->pszCaption, KX_MENU_CAPTION_SIZE, pszCaption ? pszCaption : "");
 }
 
+// The host spans the main window's width (the fullscreen window's, which the window system may
+// give it only after the change was asked for).
+void FitMenuHost(void)
+{
+    PLAT_RECT rc{};
+    if (g_hMenuHostWnd && g_hMainWnd && PlatGetClientRect(g_hMainWnd, &rc) == 0 && rc.right > 0)
+        PlatSetWindowPos(g_hMenuHostWnd, 0, 0, rc.right, g_nMenuBarHeight, PLAT_SWP_NOZORDER | PLAT_SWP_NOACTIVATE);
+}
+
 // The screen's popup position: the cursor minus the picture's offsets in the client.
 void PopupPosition(int32_t* pX, int32_t* pY)
 {
@@ -141,10 +150,7 @@ void AttachMenuBar(PLAT_HWND hwnd, PLAT_HMENU hMenu)
         return;
     }
     if (!g_hMenuHostWnd || !PlatIsWindow(g_hMenuHostWnd)) return;
-    // The host spans the fullscreen window's width.
-    PLAT_RECT rc{};
-    if (g_hMainWnd && PlatGetClientRect(g_hMainWnd, &rc) == 0 && rc.right > 0)
-        PlatSetWindowPos(g_hMenuHostWnd, 0, 0, rc.right, g_nMenuBarHeight, PLAT_SWP_NOZORDER | PLAT_SWP_NOACTIVATE);
+    FitMenuHost();
     PlatSetMenu(g_hMenuHostWnd, hMenu);
     PlatDrawMenuBar(g_hMenuHostWnd);
 }
@@ -251,6 +257,7 @@ void UpdateMenuBarAutoShow(void)
     int32_t y = pMain ? pMain->nMouseY : 0;
     if (y < g_nMenuBarHeight) {
         if (!g_bMenuHostShown && g_ahMenuSet[KX_MENU_SET_BAR][0]) {
+            FitMenuHost();
             if (g_hMenuHostWnd) PlatShowWindow(g_hMenuHostWnd, PLAT_SW_SHOW);
             g_bMenuHostShown = 1;
         }

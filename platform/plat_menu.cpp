@@ -616,7 +616,7 @@ int PlatSetMenu(PLAT_HWND hwnd, PLAT_HMENU hMenu)
         PLAT_RECT rcOuter{};
         PlatGetWindowRect(hwnd, &rcOuter);
         const int nOldBar = PlatMenuBarInset(p);
-        p->hMenuBar = hMenu;
+        PlatStoreWindowMenuBar(hwnd, hMenu);
         if (PlatMenuBarInset(p) != nOldBar) {
             // The outer top-left stays; the client moves by the strip and keeps its size.
             PlatSetWindowPos(hwnd, rcOuter.left, rcOuter.top, 0, 0, PLAT_SWP_NOSIZE | PLAT_SWP_NOZORDER | PLAT_SWP_NOACTIVATE);

@@ -1241,3 +1241,9 @@ std::vector<PLAT_HWND> PlatChildWindows(PLAT_HWND hwnd)
     }
     return out;
 }
+
+void PlatStoreWindowMenuBar(PLAT_HWND hwnd, uint32_t hMenu)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    if (PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd)) p->hMenuBar = hMenu;
+}

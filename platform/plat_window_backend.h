@@ -110,5 +110,7 @@ int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, in
 int PlatMenuRouteMouse(PLAT_HWND hwnd, int nButton, int bDown, int x, int y);
 // The window system ends: the menus' font is closed (it is opened again when next needed).
 void PlatMenuShutdown(void);
+// Stores the window's bar (under the window table's lock: other threads read the geometry).
+void PlatStoreWindowMenuBar(PLAT_HWND hwnd, uint32_t hMenu);
 // The visible child windows (WS_CHILD) of a window.
 std::vector<PLAT_HWND> PlatChildWindows(PLAT_HWND hwnd);

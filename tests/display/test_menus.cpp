@@ -17,6 +17,10 @@
 #include "display/menus.h"
 #include "display/screen_modes.h"
 #include "display/window_proc.h"
+#include "platform/plat_display.h"
+#include "platform/plat_font.h"
+#include "platform/plat_time.h"
+#include "platform/plat_window_backend.h"
 #include "script/script_tables.h"
 #include "script/variables.h"
 #include "tests/display/window_test_support.h"
@@ -528,4 +532,110 @@ TEST_F(MenuTest, TheFullscreenHostShowsNearTheTopEdge)
     UpdateMenuBarAutoShow();
     EXPECT_EQ(g_bMenuHostShown, 0);
     InstallEngineParts();
+}
+
+// On a real X11 window: the bar makes the X window taller by its strip and is drawn there; in
+// fullscreen it moves to the host over the picture, which shows near the top edge; back out, it is
+// on the window again.
+TEST(MenuX11Test, TheBarOnARealWindowAndOnTheHostInFullscreen)
+{
+    const char* pszSmoke = std::getenv("KX_X11_SMOKE");
+    if (!pszSmoke || std::strcmp(pszSmoke, "1") != 0) GTEST_SKIP() << "runs under xvfb-run only";
+    ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_SDL), 0);
+    InstallEngineParts();
+    ResetUserSettings();
+    ERROR_RECORDER errors;
+    g_bEngineStop = 0;
+    g_bFullscreen = g_bMaximized = 0;
+    g_bFramedWindow = 1;
+    g_bResizable = 0;
+    g_bScreenSaver = 0;
+    g_nScreenWidth = 640;
+    g_nScreenHeight = 480;
+    PLAT_MONITOR_INFO mi{};
+    ASSERT_EQ(PlatGetMonitorInfo(0, &mi), 0);
+    g_nDesktopWidth = mi.rcMonitor.right - mi.rcMonitor.left;
+    g_nDesktopHeight = mi.rcMonitor.bottom - mi.rcMonitor.top;
+    g_nFullscreenBits = mi.desktop.nBits;
+    CopyTextBounded(g_szInstanceName, sizeof g_szInstanceName, "C::game:kolvex.exe");
+    ASSERT_EQ(CreateWindowStates(), 0);
+    ASSERT_EQ(CreateObjectTrees(), 0);
+    const char* pszData = getenv("KX_TEST_DATA");
+    ASSERT_EQ(PlatFontsInit((std::string(pszData ? pszData : "tests/data") + "/fonts").c_str()), 0);
+    WINDOW_STATE* p = g_apWindowState[0];
+    ASSERT_EQ(SetupMainWindowSizes(), 0);
+    ResetWindowState(p, "main");
+    ASSERT_EQ(CreateGameWindow(p, 0, g_szInstanceName, "main"), 1);
+    const PLAT_HWND h = p->hWnd;
+    CreateMenuHostWindow();
+    PlatShowWindow(h, PLAT_SW_SHOW);
+    const auto PumpFor = [](int nMs) {
+        const uint32_t dwEnd = PlatGetTime() + static_cast<uint32_t>(nMs);
+        while (static_cast<int32_t>(PlatGetTime() - dwEnd) < 0) {
+            PLAT_MSG m;
+            while (PlatPeekMessage(&m, PLAT_PM_REMOVE))
+                if (m.message != PLAT_WM_QUIT) PlatDispatchMessage(&m);
+            PlatSleep(5);
+        }
+    };
+    PumpFor(300);
+    TREE_NODE* pBar = CreateNode(g_pMenuRoot, "M0/bar", 1, 1);
+    ASSERT_NE(pBar, nullptr);
+    AttachMenuItem(pBar, "Bar");
+    TREE_NODE* pItem = CreateNode(g_pMenuRoot, "M0/bar/help", 0, 1);
+    ASSERT_NE(pItem, nullptr);
+    static_cast<MENU_ITEM*>(AttachMenuItem(pItem, "Help"))->llCommandId = 7;
+    std::strcpy(p->szMenuPath, "M0/bar");
+    ASSERT_EQ(SetWindowMenuBar(p->szMenuPath, h), 0);
+    UpdateMenuBarAutoShow();
+    PumpFor(300);
+    PLAT_RECT rc{};
+    ASSERT_EQ(PlatReadWindowClientRect(h, &rc), 0);
+    EXPECT_EQ(rc.right - rc.left, 640);
+    EXPECT_EQ(rc.bottom - rc.top, 480 + PLAT_MENU_BAR_HEIGHT);
+    std::vector<uint32_t> shown;
+    int w = 0, hh = 0;
+    PlatPresentWindow(h);
+    ASSERT_EQ(PlatReadWindowPixels(h, &shown, &w, &hh), 0);
+    ASSERT_EQ(hh, 480 + PLAT_MENU_BAR_HEIGHT);
+    EXPECT_EQ(shown[static_cast<size_t>(w) - 2] & 0xFFFFFFu, 0xF0F0F0u);
+
+    EXPECT_EQ(SetFullscreen(1), 1);
+    PumpFor(300);
+    ASSERT_EQ(PlatReadWindowClientRect(h, &rc), 0);
+    EXPECT_EQ(rc.bottom - rc.top, mi.rcMonitor.bottom - mi.rcMonitor.top);
+    EXPECT_EQ(PlatGetMenu(h), 0u);
+    p->nMouseY = 300;
+    UpdateMenuBarAutoShow();
+    EXPECT_EQ(g_bMenuHostShown, 0);
+    // The mouse at the top edge (as the window system reports it).
+    PlatQueueMouseMove(h, 500, 2);
+    p->nMouseY = 2;
+    UpdateMenuBarAutoShow();
+    EXPECT_EQ(g_bMenuHostShown, 1);
+    PumpFor(300);
+    PlatPresentWindow(h);
+    ASSERT_EQ(PlatReadWindowPixels(h, &shown, &w, &hh), 0);
+    EXPECT_EQ(hh, mi.rcMonitor.bottom - mi.rcMonitor.top);
+    EXPECT_EQ(shown[static_cast<size_t>(w) - 2] & 0xFFFFFFu, 0xF0F0F0u);
+
+    EXPECT_EQ(SetFullscreen(0), 1);
+    PumpFor(300);
+    ASSERT_EQ(PlatReadWindowClientRect(h, &rc), 0);
+    EXPECT_EQ(rc.bottom - rc.top, 480 + PLAT_MENU_BAR_HEIGHT);
+    EXPECT_NE(PlatGetMenu(h), 0u);
+    for (const ERROR_RECORD& r : errors.reports) ADD_FAILURE() << "error " << r.nId << ": " << r.strText;
+
+    DestroyMenus();
+    PlatDestroyWindow(h);
+    PlatShutdownWindowSystem();
+    PlatFontsShutdown();
+    FreeObjectTrees();
+    g_hMainWnd = 0;
+    g_hMenuHostWnd = 0;
+    for (int i = 0; i < KX_WINDOWS; ++i) CreateWindowBackLayer(i, 0, 0);
+    std::free(g_pOutputBuffer);
+    g_pOutputBuffer = nullptr;
+    g_nOutputWidth = g_nOutputHeight = 0;
+    g_bFullscreen = g_bMaximized = 0;
 }
