@@ -10,7 +10,9 @@
 // and an English line with the installed fonts, and a pulsing click marker. A left click (or ten
 // seconds without one) sends the star away and the window fades, the title stays a moment and the
 // game quits by itself. A tune made here (an Ogg Vorbis loop) plays throughout and fades out at the
-// end.
+// end. While the message window waits, a right click opens a popup menu: the music can be stopped
+// and started again, and "終了" ends the wait as a click does. The window's menu bar sets the
+// window's size, fullscreen and back, and quits the same way.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -320,12 +322,97 @@ void EmitStarTurn(DEMO_SCRIPT* pS, const std::string& strSheet = "")
     pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_ASSIGN, {ExprArg(0, target, EVALTYPE_INT, ARGOP_ADD), I(1, 1)}) >= 0;
 }
 
+// The menus' commands.
+enum {
+    kMenuMusicStop = 21, kMenuMusicPlay = 22, kMenuQuit = 14,
+    kMenuSizeSmall = 31, kMenuSizeLarge = 32, kMenuFullscreen = 33, kMenuWindowed = 34,
+};
+
+// The popup menu of the message window: a "音楽" submenu with stop and play, a separator, quit.
+void EmitPopupMenu(DEMO_SCRIPT* pS)
+{
+    const auto Item = [pS](const char* pszPath, const char* pszCaptionUtf8, int nOrder, int nCommand) {
+        pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_MENU_ITEM, {T(0, pszPath), T(1, PlatUtf8ToCp932String(pszCaptionUtf8)),
+                                                                   I(2, nOrder), I(6, nCommand)}) >= 0;
+    };
+    Item("popup/", "popup", 1, 0);
+    Item("popup/music/", "音楽", 1, 0);
+    Item("popup/music/stop", "止める", 1, kMenuMusicStop);
+    Item("popup/music/play", "流す", 2, kMenuMusicPlay);
+    Item("popup/sep", "", 2, 0);
+    Item("popup/quit", "終了", 3, kMenuQuit);
+
+    // The main window's menu bar: the window's size and fullscreen, and quit.
+    Item("bar/", "bar", 2, 0);
+    Item("bar/view/", "表示", 1, 0);
+    Item("bar/view/small", "ウィンドウ 等倍", 1, kMenuSizeSmall);
+    Item("bar/view/large", "ウィンドウ 1.5 倍", 2, kMenuSizeLarge);
+    Item("bar/view/sep", "", 3, 0);
+    Item("bar/view/full", "フルスクリーン", 4, kMenuFullscreen);
+    Item("bar/view/windowed", "ウィンドウに戻す", 5, kMenuWindowed);
+    Item("bar/game/", "ゲーム", 2, 0);
+    Item("bar/game/quit", "終了", 1, kMenuQuit);
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_WINDOW, {I(0, 0), T(22, "bar/")}) >= 0;
+}
+
+// The menu command (system variable 132) is n.
+std::vector<uint8_t> MenuChosen(int64_t n)
+{
+    std::vector<uint8_t> e;
+    ExprAsmVar(e, 132);
+    ExprAsmInt(e, n);
+    ExprAsmOp(e, '=');
+    return e;
+}
+
+// Inside the wait: a right click opens the popup at the mouse; a chosen command is carried out and
+// cleared. Quit leaves the loop.
+void EmitPopupHandling(DEMO_SCRIPT* pS)
+{
+    std::vector<uint8_t> pressed;
+    ExprAsmElement(pressed, 144, {2});
+    ExprAsmInt(pressed, 1);
+    ExprAsmOp(pressed, '=');
+    pS->bOk = pS->bOk && BeginIf(&pS->b, pressed) >= 0;
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_MENU_POPUP, {T(0, "popup/"), I(1, 1)}) >= 0;
+    pS->bOk = pS->bOk && EndIf(&pS->b) >= 0;
+    const auto Clear = [pS] {
+        pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_ASSIGN, {ExprArg(0, MakeExprVar(132)), I(1, 0)}) >= 0;
+    };
+    pS->bOk = pS->bOk && BeginIf(&pS->b, MenuChosen(kMenuMusicStop)) >= 0;
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_SOUND, {T(0, "bgm"), I(5, 500), I(3, 0)}) >= 0;
+    Clear();
+    pS->bOk = pS->bOk && EndIf(&pS->b) >= 0;
+    pS->bOk = pS->bOk && BeginIf(&pS->b, MenuChosen(kMenuMusicPlay)) >= 0;
+    pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_SOUND, {T(0, "bgm"), I(10, 200), I(5, 1000), I(3, 1)}) >= 0;
+    Clear();
+    pS->bOk = pS->bOk && EndIf(&pS->b) >= 0;
+    // The window's size, fullscreen and back: the window command carries them out.
+    const auto WindowCommand = [pS, &Clear](int64_t nCommand, std::vector<BUILDER_ARG> args) {
+        pS->bOk = pS->bOk && BeginIf(&pS->b, MenuChosen(nCommand)) >= 0;
+        args.insert(args.begin(), I(0, 0));
+        pS->bOk = pS->bOk && EmitCommand(&pS->b, KXCMD_WINDOW, args) >= 0;
+        Clear();
+        pS->bOk = pS->bOk && EndIf(&pS->b) >= 0;
+    };
+    WindowCommand(kMenuSizeSmall, {I(13, 0), I(9, kScreenW)});
+    WindowCommand(kMenuSizeLarge, {I(13, 0), I(9, kScreenW * 3 / 2)});
+    WindowCommand(kMenuFullscreen, {I(13, 1)});
+    WindowCommand(kMenuWindowed, {I(13, 0)});
+    pS->bOk = pS->bOk && BeginIf(&pS->b, MenuChosen(kMenuQuit)) >= 0;
+    Clear();
+    pS->bOk = pS->bOk && EmitBreak(&pS->b) >= 0;
+    pS->bOk = pS->bOk && EndIf(&pS->b) >= 0;
+}
+
 // The script: one thread from "SYSTEM_START" to the quit command.
 int BuildScript(SCRIPT_BUILDER* pOut)
 {
     DEMO_SCRIPT s;
     InitScriptBuilder(&s.b, 0);
     s.bOk = AddLabel(&s.b, "SYSTEM_START") >= 0;
+
+    EmitPopupMenu(&s);
 
     // The tune starts, fading in over two seconds, and loops until the end.
     s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_SOUND, {T(0, "bgm"), T(2, "music.ogg"), I(9, 0), I(10, 200),
@@ -428,6 +515,7 @@ int BuildScript(SCRIPT_BUILDER* pOut)
         s.bOk = s.bOk && BeginIf(&s.b, pressed) >= 0;
         s.bOk = s.bOk && EmitBreak(&s.b) >= 0;
         s.bOk = s.bOk && EndIf(&s.b) >= 0;
+        EmitPopupHandling(&s);
     }
     EmitWait(&s, 1);
     EmitLoopEnd(&s);

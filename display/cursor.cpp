@@ -1,4 +1,5 @@
 #include "display/cursor.h"
+#include "display/menus.h"
 
 #include "core/frame_loop.h"
 #include "core/input_state.h"
@@ -41,7 +42,8 @@ void UpdateCursorAutoHide(void)
             g_nCursorRequest = KX_CURSOR_REQUEST_HIDE;
             g_bCursorShown = 0;
         }
-        const bool bReveal = w->bMouseOutsideWindow || (Held(7) && w->bRevealOnMove) ||
+        // The menu-bar host over a fullscreen picture needs the cursor too.
+        const bool bReveal = w->bMouseOutsideWindow || g_bMenuHostShown || (Held(7) && w->bRevealOnMove) ||
                              ((Held(1) || Held(2) || Held(4)) && w->bRevealOnButton) ||
                              ((Held(5) || Held(6)) && w->bRevealOnWheel);
         if (bReveal) {

@@ -12,6 +12,7 @@
 #include "core/sysfacts.h"
 #include "core/window_record.h"
 #include "display/display_hooks.h"
+#include "display/menus.h"
 #include "display/standins.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"

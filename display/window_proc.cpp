@@ -8,6 +8,7 @@
 #include "core/engine_hooks.h"
 #include "display/display_hooks.h"
 #include "display/cursor.h"
+#include "display/menus.h"
 #include "core/frame_loop.h"
 #include "core/input.h"
 #include "core/input_state.h"
@@ -77,11 +78,12 @@ void Repaint(WINDOW_STATE* pState)
     g_DisplayHooks.pfnRepaintWindow(pState);
 }
 
-// What the frame adds to a client rectangle for the window's current style (no menu).
+// What the frame adds to a client rectangle for the window's current style, its menu bar included
+// (the window grows by the bar, so a frame without it would take the bar for picture).
 void GetWindowFrameSize(PLAT_HWND hwnd, int32_t* pfw, int32_t* pfh)
 {
     PLAT_RECT rc{0, 0, 320, 240};
-    PlatAdjustWindowRect(&rc, PlatGetWindowStyle(hwnd), 0);
+    PlatAdjustWindowRect(&rc, PlatGetWindowStyle(hwnd), PlatGetMenu(hwnd) != 0 ? 1 : 0);
     *pfw = (rc.right - rc.left) - 320;
     *pfh = (rc.bottom - rc.top) - 240;
 }
@@ -234,7 +236,11 @@ void HandleWmDestroy(WINDOW_STATE* pState, PLAT_HWND hwnd)
     if (pState->hWnd == hwnd) pState->hWnd = 0;
     g_anWindowCreated[pState->nIndex] = -1;
     if (pState->nIndex == 0 && g_hMainWnd == hwnd) g_hMainWnd = 0;
-    if (pState->nCloseMode != KX_CLOSE_WINDOW) PlatPostQuitMessage(0);
+    if (pState->nCloseMode != KX_CLOSE_WINDOW) {
+        // The menu bar's menus go with the run.
+        DestroyMenuSet(KX_MENU_SET_BAR);
+        PlatPostQuitMessage(0);
+    }
 }
 
 

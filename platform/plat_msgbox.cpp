@@ -8,6 +8,7 @@
 #include "platform/plat_internal.h"
 #include "platform/plat_sysinfo.h"
 #include "platform/plat_text.h"
+#include "platform/plat_uidraw.h"
 #include "platform/plat_window_backend.h"
 #include "platform/plat_x11.h"
 
@@ -122,7 +123,7 @@ const char kBoxClass[] = "KxMessageBox";
 // "ＭＳ Ｐゴシック" in cp932: the font service maps it to the IPA P Gothic family or its substitutes.
 const char kBoxFace[] = "\x82\x6C\x82\x72\x20\x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E";
 
-constexpr int kSuper = 4;                  // supersampling in each direction
+constexpr int kSuper = PLAT_UI_SUPER;      // supersampling in each direction
 constexpr int kPad = 16;                   // space around the text
 constexpr int kIconSize = 32;
 constexpr int kIconGap = 12;
@@ -144,12 +145,6 @@ constexpr uint32_t kColourButtonEdge = 0xFFADADADu;
 constexpr uint32_t kColourFocus = 0xFF0078D7u;
 constexpr uint32_t kColourScroll = 0xFFC2C2C2u;
 
-// One glyph at four times the size: its ink and its advance, in supersampled pixels.
-struct BOX_GLYPH {
-    int nLeft, nTop, nWidth, nRows, nPitch, nAdvance;
-    std::vector<uint8_t> bits;
-};
-
 struct BOX_BUTTON {
     int nId;
     std::vector<uint32_t> label;   // code points, the mnemonic marks taken out
@@ -158,10 +153,7 @@ struct BOX_BUTTON {
 };
 
 struct BOX_STATE {
-    PLAT_GLYPH_FONT* pFont = nullptr;   // at kSuper times the text height
-    std::map<uint32_t, BOX_GLYPH> glyphs;
-    int nAscent4 = 0;                   // supersampled
-    int nLineHeight = 0;                // whole pixels, gap included
+    PLAT_UI_FONT text;                  // the face at the text height, its lines' height with the gap
     std::vector<std::vector<uint32_t>> lines;
     std::vector<BOX_BUTTON> buttons;
     int nIcon = 0;
@@ -183,76 +175,6 @@ BOX_STATE* BoxOf(PLAT_HWND hwnd)
 {
     auto it = g_mapBoxes.find(hwnd);
     return it == g_mapBoxes.end() ? nullptr : it->second;
-}
-
-// UTF-8 to code points; a broken sequence gives U+FFFD for its first byte.
-std::vector<uint32_t> CodePointsOf(const std::string& s)
-{
-    std::vector<uint32_t> out;
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const size_t n = s.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned c = p[i];
-        int nLen = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        uint32_t cp = nLen == 1 ? c : nLen == 2 ? (c & 0x1Fu) : nLen == 3 ? (c & 0x0Fu) : (c & 0x07u);
-        bool bOk = nLen > 0 && i + static_cast<size_t>(nLen) <= n;
-        for (int k = 1; bOk && k < nLen; ++k) {
-            if ((p[i + static_cast<size_t>(k)] & 0xC0) != 0x80) bOk = false;
-            else cp = (cp << 6) | (p[i + static_cast<size_t>(k)] & 0x3Fu);
-        }
-        if (!bOk) {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        out.push_back(cp);
-        i += static_cast<size_t>(nLen);
-    }
-    return out;
-}
-
-std::vector<uint32_t> CodePointsOfCp932(const char* psz)
-{
-    return CodePointsOf(PlatCp932ToUtf8String(psz ? psz : ""));
-}
-
-const BOX_GLYPH& GlyphOf(BOX_STATE* pBox, uint32_t cp)
-{
-    auto it = pBox->glyphs.find(cp);
-    if (it != pBox->glyphs.end()) return it->second;
-    BOX_GLYPH g{};
-    PLAT_GLYPH pg{};
-    // A character the fonts lack, or one FreeType cannot render, is an empty glyph.
-    if (PlatGlyphRenderCodePoint(pBox->pFont, cp, &pg) == 0) {
-        g.nLeft = pg.nLeft;
-        g.nTop = pg.nTop;
-        g.nWidth = pg.nWidth;
-        g.nRows = pg.nRows;
-        g.nPitch = pg.nPitch;
-        g.nAdvance = pg.nAdvance;
-        if (pg.pBits && pg.nRows > 0 && pg.nPitch > 0)
-            g.bits.assign(pg.pBits, pg.pBits + static_cast<size_t>(pg.nRows) * static_cast<size_t>(pg.nPitch));
-    }
-    return pBox->glyphs.emplace(cp, std::move(g)).first->second;
-}
-
-// The advance of a tab: to the next stop, every eight spaces.
-int TabAdvance4(BOX_STATE* pBox, int nPen4)
-{
-    const int nStop = std::max(1, GlyphOf(pBox, ' ').nAdvance * 8);
-    return (nPen4 / nStop + 1) * nStop - nPen4;
-}
-
-int Advance4(BOX_STATE* pBox, uint32_t cp, int nPen4)
-{
-    return cp == '\t' ? TabAdvance4(pBox, nPen4) : GlyphOf(pBox, cp).nAdvance;
-}
-
-int WidthOf(BOX_STATE* pBox, const std::vector<uint32_t>& text)
-{
-    int nPen4 = 0;
-    for (uint32_t cp : text) nPen4 += Advance4(pBox, cp, nPen4);
-    return (nPen4 + kSuper - 1) / kSuper;
 }
 
 bool IsWide(uint32_t cp)
@@ -299,7 +221,7 @@ void BreakLines(BOX_STATE* pBox, const std::vector<uint32_t>& text, int nMax)
             size_t nBreak = 0;   // the length of line at the last break opportunity, 0: none
             for (; i < para.size(); ++i) {
                 const uint32_t cp = para[i];
-                const int nAdv = Advance4(pBox, cp, nPen4);
+                const int nAdv = PlatUiAdvance4(&pBox->text, cp, nPen4);
                 if (!line.empty() && nPen4 + nAdv > nMax4 && cp != ' ') {
                     if (nBreak > 0) {
                         i -= line.size() - nBreak;
@@ -350,77 +272,8 @@ void Finish(BOX_STATE* pBox, int nId)
 
 // ---- Drawing ----
 
-struct CANVAS {
-    uint32_t* p;
-    int w, h, nStride;   // stride in pixels
-};
-
-void FillRect(const CANVAS& c, int l, int t, int r, int b, uint32_t nColour)
-{
-    l = std::max(l, 0), t = std::max(t, 0), r = std::min(r, c.w), b = std::min(b, c.h);
-    for (int y = t; y < b; ++y)
-        for (int x = l; x < r; ++x) c.p[static_cast<size_t>(y) * static_cast<size_t>(c.nStride) + static_cast<size_t>(x)] = nColour;
-}
-
-void FrameRect(const CANVAS& c, const PLAT_RECT& rc, int nThick, uint32_t nColour)
-{
-    FillRect(c, rc.left, rc.top, rc.right, rc.top + nThick, nColour);
-    FillRect(c, rc.left, rc.bottom - nThick, rc.right, rc.bottom, nColour);
-    FillRect(c, rc.left, rc.top, rc.left + nThick, rc.bottom, nColour);
-    FillRect(c, rc.right - nThick, rc.top, rc.right, rc.bottom, nColour);
-}
-
-uint32_t Blend(uint32_t nBack, uint32_t nFore, int nCover)   // nCover 0..16
-{
-    uint32_t out = 0xFF000000u;
-    for (int sh = 0; sh < 24; sh += 8) {
-        const int b = static_cast<int>((nBack >> sh) & 0xFF), f = static_cast<int>((nFore >> sh) & 0xFF);
-        out |= static_cast<uint32_t>(b + (f - b) * nCover / 16) << sh;
-    }
-    return out;
-}
-
-// Draws a run of text with its cell's top-left corner at (x, y), clipped to rcClip. Each pixel's grey
-// level is the ink count of its 4 x 4 block at the supersampled size.
-void DrawRun(BOX_STATE* pBox, const CANVAS& c, const std::vector<uint32_t>& text, int x, int y, const PLAT_RECT& rcClip,
-             uint32_t nColour)
-{
-    const int nWidth = WidthOf(pBox, text) + 2;
-    const int nHeight = pBox->nLineHeight + 2;
-    std::vector<uint8_t> cover(static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight), 0);
-    int nPen4 = 0;
-    for (uint32_t cp : text) {
-        const int nAdv = Advance4(pBox, cp, nPen4);
-        if (cp != '\t') {
-            const BOX_GLYPH& g = GlyphOf(pBox, cp);
-            for (int r = 0; r < g.nRows; ++r) {
-                const int y4 = g.nTop + r;
-                if (y4 < 0 || y4 / kSuper >= nHeight) continue;
-                const uint8_t* pRow = g.bits.data() + static_cast<size_t>(r) * static_cast<size_t>(g.nPitch);
-                for (int col = 0; col < g.nWidth; ++col) {
-                    if (!(pRow[col >> 3] & (0x80 >> (col & 7)))) continue;
-                    const int x4 = nPen4 + g.nLeft + col;
-                    if (x4 < 0 || x4 / kSuper >= nWidth) continue;
-                    uint8_t& v = cover[static_cast<size_t>(y4 / kSuper) * static_cast<size_t>(nWidth) + static_cast<size_t>(x4 / kSuper)];
-                    if (v < 16) ++v;
-                }
-            }
-        }
-        nPen4 += nAdv;
-    }
-    const int l = std::max({rcClip.left, 0, x}), t = std::max({rcClip.top, 0, y});
-    const int r = std::min({rcClip.right, c.w, x + nWidth}), b = std::min({rcClip.bottom, c.h, y + nHeight});
-    for (int py = t; py < b; ++py)
-        for (int px = l; px < r; ++px) {
-            const int v = cover[static_cast<size_t>(py - y) * static_cast<size_t>(nWidth) + static_cast<size_t>(px - x)];
-            if (!v) continue;
-            uint32_t& d = c.p[static_cast<size_t>(py) * static_cast<size_t>(c.nStride) + static_cast<size_t>(px)];
-            d = Blend(d, nColour, v);
-        }
-}
-
 // The icon: a disc of the kind's colour, anti-aliased like the text, with its sign in white.
-void DrawIcon(BOX_STATE* pBox, const CANVAS& c)
+void DrawIcon(BOX_STATE* pBox, const PLAT_UI_CANVAS& c)
 {
     if (!pBox->nIcon) return;
     uint32_t nColour = 0xFF1E6FD0u;   // information and question: blue
@@ -443,11 +296,11 @@ void DrawIcon(BOX_STATE* pBox, const CANVAS& c)
             const int px = rc.left + x, py = rc.top + y;
             if (px < 0 || py < 0 || px >= c.w || py >= c.h) continue;
             uint32_t& d = c.p[static_cast<size_t>(py) * static_cast<size_t>(c.nStride) + static_cast<size_t>(px)];
-            d = Blend(d, nColour, nIn);
+            d = PlatUiBlend(d, nColour, nIn);
         }
     const std::vector<uint32_t> sign{nSign};
-    const int w = WidthOf(pBox, sign);
-    DrawRun(pBox, c, sign, rc.left + (kIconSize - w) / 2, rc.top + (kIconSize - pBox->nLineHeight) / 2 + 1, rc,
+    const int w = PlatUiTextWidth(&pBox->text, sign);
+    PlatUiDrawRun(&pBox->text, c, sign, rc.left + (kIconSize - w) / 2, rc.top + (kIconSize - pBox->text.nLineHeight) / 2 + 1, rc,
             0xFFFFFFFFu);
 }
 
@@ -456,16 +309,16 @@ void Paint(PLAT_HWND hwnd, BOX_STATE* pBox)
     uint32_t* pPixels = nullptr;
     int w = 0, h = 0, nPitch = 0;
     if (PlatGetWindowFramebuffer(hwnd, &pPixels, &w, &h, &nPitch) != 0 || !pPixels) return;
-    const CANVAS c{pPixels, w, h, nPitch / 4};
+    const PLAT_UI_CANVAS c{pPixels, w, h, nPitch / 4};
     const int nStripTop = h - (kButtonHeight + 2 * kStripPad);
-    FillRect(c, 0, 0, w, nStripTop, kColourBack);
-    FillRect(c, 0, nStripTop, w, h, kColourStrip);
+    PlatUiFillRect(c, 0, 0, w, nStripTop, kColourBack);
+    PlatUiFillRect(c, 0, nStripTop, w, h, kColourStrip);
     DrawIcon(pBox, c);
     const PLAT_RECT& rt = pBox->rcText;
     for (int i = 0; i < pBox->nVisibleLines; ++i) {
         const size_t nLine = static_cast<size_t>(pBox->nTopLine + i);
         if (nLine >= pBox->lines.size()) break;
-        DrawRun(pBox, c, pBox->lines[nLine], rt.left, rt.top + i * pBox->nLineHeight, rt, kColourText);
+        PlatUiDrawRun(&pBox->text, c, pBox->lines[nLine], rt.left, rt.top + i * pBox->text.nLineHeight, rt, kColourText);
     }
     if (static_cast<int>(pBox->lines.size()) > pBox->nVisibleLines && pBox->nVisibleLines > 0) {
         // The scroll bar: the thumb's share and place are those of the lines shown.
@@ -473,18 +326,18 @@ void Paint(PLAT_HWND hwnd, BOX_STATE* pBox)
         const int nTotal = static_cast<int>(pBox->lines.size());
         const int nThumb = std::max(16, nTrack * pBox->nVisibleLines / nTotal);
         const int nTop = rt.top + (nTrack - nThumb) * pBox->nTopLine / std::max(1, nTotal - pBox->nVisibleLines);
-        FillRect(c, w - kPad / 2 - kScrollBarWidth, nTop, w - kPad / 2, nTop + nThumb, kColourScroll);
+        PlatUiFillRect(c, w - kPad / 2 - kScrollBarWidth, nTop, w - kPad / 2, nTop + nThumb, kColourScroll);
     }
     for (size_t i = 0; i < pBox->buttons.size(); ++i) {
         const BOX_BUTTON& b = pBox->buttons[i];
         const bool bPressed = pBox->nPressed == static_cast<int>(i);
-        FillRect(c, b.rc.left, b.rc.top, b.rc.right, b.rc.bottom, bPressed ? kColourButtonPressed : kColourButton);
-        if (pBox->nFocus == static_cast<int>(i)) FrameRect(c, b.rc, 2, kColourFocus);
-        else FrameRect(c, b.rc, 1, kColourButtonEdge);
-        const int nLabel = WidthOf(pBox, b.label);
+        PlatUiFillRect(c, b.rc.left, b.rc.top, b.rc.right, b.rc.bottom, bPressed ? kColourButtonPressed : kColourButton);
+        if (pBox->nFocus == static_cast<int>(i)) PlatUiFrameRect(c, b.rc, 2, kColourFocus);
+        else PlatUiFrameRect(c, b.rc, 1, kColourButtonEdge);
+        const int nLabel = PlatUiTextWidth(&pBox->text, b.label);
         const int x = (b.rc.left + b.rc.right - nLabel) / 2;
-        const int y = (b.rc.top + b.rc.bottom - (pBox->nLineHeight - kLineGap)) / 2;
-        DrawRun(pBox, c, b.label, x, y, b.rc, kColourText);
+        const int y = (b.rc.top + b.rc.bottom - (pBox->text.nLineHeight - kLineGap)) / 2;
+        PlatUiDrawRun(&pBox->text, c, b.label, x, y, b.rc, kColourText);
     }
 }
 
@@ -498,10 +351,10 @@ void Layout(BOX_STATE* pBox, const std::vector<uint32_t>& text, const PLAT_DESKT
     const int nMaxText = std::clamp(desk.nWidth / 2, 240, 760);
     BreakLines(pBox, text, nMaxText);
     int nTextW = 0;
-    for (const auto& line : pBox->lines) nTextW = std::max(nTextW, WidthOf(pBox, line));
+    for (const auto& line : pBox->lines) nTextW = std::max(nTextW, PlatUiTextWidth(&pBox->text, line));
     int nButtonsW = 0;
     for (BOX_BUTTON& b : pBox->buttons) {
-        const int bw = std::max(kButtonMinWidth, WidthOf(pBox, b.label) + 2 * kButtonLabelPad);
+        const int bw = std::max(kButtonMinWidth, PlatUiTextWidth(&pBox->text, b.label) + 2 * kButtonLabelPad);
         b.rc = PLAT_RECT{0, 0, bw, kButtonHeight};
         nButtonsW += bw + (nButtonsW ? kButtonGap : 0);
     }
@@ -509,19 +362,19 @@ void Layout(BOX_STATE* pBox, const std::vector<uint32_t>& text, const PLAT_DESKT
     // The box grows with its text up to the screen; beyond, the text scrolls.
     const int nMaxH = std::max(160, desk.nHeight - 96);
     const int nLines = std::max<int>(1, static_cast<int>(pBox->lines.size()));
-    const int nRoomLines = std::max(1, (nMaxH - nStrip - 2 * kPad) / pBox->nLineHeight);
+    const int nRoomLines = std::max(1, (nMaxH - nStrip - 2 * kPad) / pBox->text.nLineHeight);
     pBox->nVisibleLines = std::min(nLines, nRoomLines);
     const bool bScroll = nLines > nRoomLines;
-    const int nTextH = std::max(pBox->nVisibleLines * pBox->nLineHeight, pBox->nIcon ? kIconSize : 0);
+    const int nTextH = std::max(pBox->nVisibleLines * pBox->text.nLineHeight, pBox->nIcon ? kIconSize : 0);
     int w = std::max({kMinClientWidth, 2 * kPad + nIconPart + nTextW + (bScroll ? kScrollBarWidth + kPad / 2 : 0),
                       2 * kPad + nButtonsW});
     w = std::min(w, std::max(kMinClientWidth, desk.nWidth - 32));
     const int h = 2 * kPad + nTextH + nStrip;
     pBox->rcIcon = PLAT_RECT{kPad, kPad, kPad + kIconSize, kPad + kIconSize};
-    const int nTextTop = kPad + (pBox->nIcon && pBox->nVisibleLines * pBox->nLineHeight < kIconSize
-                                     ? (kIconSize - pBox->nVisibleLines * pBox->nLineHeight) / 2 : 0);
+    const int nTextTop = kPad + (pBox->nIcon && pBox->nVisibleLines * pBox->text.nLineHeight < kIconSize
+                                     ? (kIconSize - pBox->nVisibleLines * pBox->text.nLineHeight) / 2 : 0);
     pBox->rcText = PLAT_RECT{kPad + nIconPart, nTextTop, w - kPad - (bScroll ? kScrollBarWidth + kPad / 2 : 0),
-                             nTextTop + pBox->nVisibleLines * pBox->nLineHeight};
+                             nTextTop + pBox->nVisibleLines * pBox->text.nLineHeight};
     // Buttons at the right of their strip, in their order.
     int x = w - kPad - nButtonsW;
     const int y = h - nStrip + kStripPad;
@@ -678,10 +531,7 @@ int RunDrawnBox(const BOX_CALL& call)
     if (!PlatIsWindowThread()) return -1;
     if (PlatX11DisplayLost() || PlatFontsEnsureLoaded() != 0) return -1;
     BOX_STATE box;
-    box.pFont = PlatGlyphFontCreate(kBoxFace, PLAT_MSGBOX_TEXT_HEIGHT * kSuper, 0);
-    if (!box.pFont) return -1;
-    box.nAscent4 = PlatGlyphFontAscent(box.pFont);
-    box.nLineHeight = (PlatGlyphFontLineHeight(box.pFont) + kSuper - 1) / kSuper + kLineGap;
+    if (PlatUiFontOpen(&box.text, kBoxFace, PLAT_MSGBOX_TEXT_HEIGHT, kLineGap) != 0) return -1;
     box.nIcon = call.nIcon;
     box.nDefaultId = call.nDefaultId;
     for (int i = 0; i < call.nButtons; ++i) {
@@ -699,13 +549,13 @@ int RunDrawnBox(const BOX_CALL& call)
                 b.nMnemonic = static_cast<uint32_t>(m >= 'a' && m <= 'z' ? m - 32 : m);
             break;
         }
-        b.label = CodePointsOf(StripMnemonic(strLabel));
+        b.label = PlatUiCodePoints(StripMnemonic(strLabel));
         box.buttons.push_back(std::move(b));
     }
     if (box.buttons.empty()) {
         BOX_BUTTON b{};
         b.nId = call.nDefaultId;
-        b.label = CodePointsOf("OK");
+        b.label = PlatUiCodePoints("OK");
         box.buttons.push_back(std::move(b));
     }
     box.nFocus = 0;
@@ -719,7 +569,7 @@ int RunDrawnBox(const BOX_CALL& call)
     PLAT_DESKTOP_INFO desk{};
     PlatGetDesktopInfo(&desk);
     int w = 0, h = 0;
-    Layout(&box, CodePointsOfCp932(call.pszText), desk, &w, &h);
+    Layout(&box, PlatUiCodePointsCp932(call.pszText), desk, &w, &h);
 
     const uint32_t nStyle = PLAT_WS_CAPTION | PLAT_WS_SYSMENU;
     PLAT_RECT rcOuter{0, 0, w, h};
@@ -736,7 +586,7 @@ int RunDrawnBox(const BOX_CALL& call)
     const PLAT_HWND hwnd = PlatCreateWindow(kBoxClass, call.pszCaption ? call.pszCaption : "", nStyle, x, y, ow, oh,
                                             hwndOwner, BoxProc, nullptr);
     if (!hwnd) {
-        PlatGlyphFontDestroy(box.pFont);
+        PlatUiFontClose(&box.text);
         return -1;
     }
     g_mapBoxes[hwnd] = &box;
@@ -769,7 +619,7 @@ int RunDrawnBox(const BOX_CALL& call)
     if (!box.bDone) Finish(&box, box.nEscapeId >= 0 ? box.nEscapeId : box.nDefaultId);
     if (PlatIsWindow(hwnd)) PlatDestroyWindow(hwnd);
     g_mapBoxes.erase(hwnd);
-    PlatGlyphFontDestroy(box.pFont);
+    PlatUiFontClose(&box.text);
     PlatEndModalLoop();
     if (hwndOwner && PlatIsWindow(hwndOwner)) PlatSetForegroundWindow(hwndOwner);
     if (bQuit) PlatPostQuitMessage(static_cast<int>(nQuitCode));

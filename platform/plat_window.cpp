@@ -16,6 +16,7 @@
 #include "platform/plat_display_backend.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window_backend.h"
+#include "platform/plat_menu.h"
 
 namespace {
 
@@ -207,10 +208,17 @@ void OnWindowThreadDo(FN&& fn)
     PlatRunOnWindowThread([](void* p) { (*(FN*)p)(); }, &fn, 1);
 }
 
+// The frame's insets of the window as it is: its style's, with its menu bar's strip at the top.
+void GetRecInsets(const PLAT_WINDOW_REC* pRec, int32_t* pInset)
+{
+    GetInsets(pRec->nStyle, pInset);
+    pInset[1] += PlatMenuBarInset(pRec);
+}
+
 PLAT_RECT OuterRect(const PLAT_WINDOW_REC* pRec)
 {
     PLAT_RECT rc{pRec->nClientX, pRec->nClientY, pRec->nClientX + pRec->nClientW, pRec->nClientY + pRec->nClientH};
-    PlatAdjustWindowRect(&rc, pRec->nStyle, 0);
+    PlatAdjustWindowRect(&rc, pRec->nStyle, PlatMenuBarInset(pRec) > 0 ? 1 : 0);
     return rc;
 }
 
@@ -268,6 +276,7 @@ void PlatShutdownWindowSystem(void)
 {
     if (!OnWindowThread()) return;
     RunQueuedCalls();
+    PlatMenuShutdown();
     for (;;) {
         PLAT_HWND hwnd = 0;
         {
@@ -460,6 +469,10 @@ intptr_t PlatDefWindowProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intpt
         case PLAT_SC_RESTORE: PlatShowWindow(hwnd, PLAT_SW_RESTORE); break;
         default: break;
         }
+        return 0;
+    case PLAT_WM_NCLBUTTONDOWN:
+        // A click on the menu bar opens it.
+        if (wParam == PLAT_HTMENU) PlatTrackMenuBar(hwnd, PlatGetXLParam(lParam), PlatGetYLParam(lParam));
         return 0;
     case PLAT_WM_NCLBUTTONDBLCLK: {
         uint32_t nStyle = PlatGetWindowStyle(hwnd);
@@ -791,7 +804,7 @@ void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH)
                       : *pW != p->nClientW                     ? PLAT_WMSZ_RIGHT
                                                                : PLAT_WMSZ_BOTTOM;
     int32_t ins[4];
-    GetInsets(p->nStyle, ins);
+    GetRecInsets(p, ins);
     PLAT_RECT rc{p->nClientX - ins[0], p->nClientY - ins[1], p->nClientX + *pW + ins[2], p->nClientY + *pH + ins[3]};
     PlatSendMessage(hwnd, PLAT_WM_SIZING, static_cast<uintptr_t>(nEdge), reinterpret_cast<intptr_t>(&rc));
     const int w = (rc.right - rc.left) - ins[0] - ins[2], h = (rc.bottom - rc.top) - ins[1] - ins[3];
@@ -808,7 +821,7 @@ int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags
         PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
         if (!p) return;
         int32_t ins[4];
-        GetInsets(p->nStyle, ins);
+        GetRecInsets(p, ins);
         int cx = (nFlags & PLAT_SWP_NOMOVE) ? p->nClientX : x + ins[0];
         int cy = (nFlags & PLAT_SWP_NOMOVE) ? p->nClientY : y + ins[1];
         int cw = (nFlags & PLAT_SWP_NOSIZE) ? p->nClientW : w - ins[0] - ins[2];
@@ -874,6 +887,8 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
         p->nShowState = nState;
         g_pBackend->pfnApplyShow(p);
         if (bVisible) p->bInvalid = p->bErase = 1;
+        // A child window is drawn by its parent (a menu bar over the parent's picture).
+        if ((p->nStyle & PLAT_WS_CHILD) && bVisible != nWasVisible) PlatInvalidateWindow(p->hwndParent, 0);
         if (nState != nOldState) {
             // A new show state is a change of the window's placement too.
             PlatSendMessage(hwnd, PLAT_WM_WINDOWPOSCHANGED, 0, 0);
@@ -1140,6 +1155,7 @@ int PlatGetCursorPos(int32_t* pX, int32_t* pY)
 void PlatQueueMouseMove(PLAT_HWND hwnd, int x, int y)
 {
     NoteCursorClientPos(hwnd, x, y);
+    if (PlatMenuRouteMouse(hwnd, 0, 0, x, y)) return;
     PlatPostMessage(hwnd, PLAT_WM_MOUSEMOVE, MouseFlags(), PlatMakeLParam(x, y));
 }
 
@@ -1149,6 +1165,7 @@ void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y)
     if (nButton < 1 || nButton > 5) return;
     NoteCursorClientPos(hwnd, x, y);
     SetKeyState(anVk[nButton], bDown);
+    if (PlatMenuRouteMouse(hwnd, nButton, bDown, x, y)) return;
     uint32_t nMsg;
     uintptr_t wParam = MouseFlags();
     switch (nButton) {
@@ -1490,4 +1507,20 @@ PLAT_CURSOR PlatGetWindowCursor(PLAT_HWND hwnd)
     std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
     PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
     return p ? p->hCursor : 0;
+
+std::vector<PLAT_HWND> PlatChildWindows(PLAT_HWND hwnd)
+{
+    std::vector<PLAT_HWND> out;
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    for (auto& kv : g_mapWindows) {
+        const PLAT_WINDOW_REC* p = kv.second.get();
+        if (p->hwndParent == hwnd && (p->nStyle & PLAT_WS_CHILD) && p->bVisible && !p->bDestroying) out.push_back(kv.first);
+    }
+    return out;
+}
+
+void PlatStoreWindowMenuBar(PLAT_HWND hwnd, uint32_t hMenu)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    if (PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd)) p->hMenuBar = hMenu;
 }

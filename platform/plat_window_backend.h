@@ -33,6 +33,7 @@ struct PLAT_WINDOW_REC {
     int bHasRegion;              // the window has a visible region (vRegion, client coordinates)
     std::vector<PLAT_RECT> vRegion;
     void* pNative;               // the backend's own data
+    uint32_t hMenuBar;           // the menu shown as the window's bar (PLAT_HMENU), 0: none
 };
 
 // A cursor or icon as the core keeps it.
@@ -119,3 +120,23 @@ int PlatTakeModalMessage(PLAT_HWND hwndModal, PLAT_MSG* pMsg, uint32_t nMs);
 PLAT_HWND PlatFindOwnerWindow(const char* pszSkipClass);
 // The box has ended: the windows shown again meanwhile are invalidated for their real paint.
 void PlatEndModalLoop(void);
+
+// ---- Menus (platform/plat_menu.cpp) -------------------------------------------------------------
+
+// The height of the window's own menu-bar strip above its client (a top-level window with a bar),
+// else 0.
+int PlatMenuBarInset(const PLAT_WINDOW_REC* pRec);
+// What the window shows: its retained picture below its own bar, with the bars of its child windows
+// and the open menus drawn over it. 1 with the picture (*pW x *pH) when anything is drawn over or
+// beside the retained picture, 0 when the retained picture alone is what the window shows.
+int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH);
+// A mouse event for the window in client coordinates (a bar above the client at negative y): 1 when
+// a bar takes it (a left click on a bar becomes WM_NCLBUTTONDOWN with PLAT_HTMENU for the window that
+// carries the bar), 0 when it goes on to the window. nButton 0 for a move.
+int PlatMenuRouteMouse(PLAT_HWND hwnd, int nButton, int bDown, int x, int y);
+// The window system ends: the menus' font is closed (it is opened again when next needed).
+void PlatMenuShutdown(void);
+// Stores the window's bar (under the window table's lock: other threads read the geometry).
+void PlatStoreWindowMenuBar(PLAT_HWND hwnd, uint32_t hMenu);
+// The visible child windows (WS_CHILD) of a window.
+std::vector<PLAT_HWND> PlatChildWindows(PLAT_HWND hwnd);

@@ -25,6 +25,8 @@ void FakeApply(PLAT_WINDOW_REC*) {}
 int FakePresent(PLAT_WINDOW_REC*) { return 0; }
 int FakeReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int* pH)
 {
+    // With a menu bar or open menus: the picture as a real window would show it.
+    if (PlatMenuComposeWindow(p, pOut, pW, pH) == 1) return 0;
     if (!p->pPixels || p->nFbW <= 0 || p->nFbH <= 0) return -1;
     pOut->assign(p->pPixels, p->pPixels + static_cast<size_t>(p->nFbW) * static_cast<size_t>(p->nFbH));
     *pW = p->nFbW;
@@ -100,7 +102,7 @@ void PlatFakeInjectClose(PLAT_HWND hwnd) { PlatPostMessage(hwnd, PLAT_WM_SYSCOMM
 void PlatFakeInjectMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h)
 {
     PLAT_RECT rc{0, 0, 0, 0};
-    PlatAdjustWindowRect(&rc, PlatGetWindowStyle(hwnd), 0);
+    PlatAdjustWindowRect(&rc, PlatGetWindowStyle(hwnd), PlatMenuBarInset(PlatLookupWindow(hwnd)) > 0 ? 1 : 0);
     // rc now holds the negative left/top insets and the right/bottom insets.
     PlatNoteClientMoveSize(hwnd, x - rc.left, y - rc.top, w - (rc.right - rc.left), h - (rc.bottom - rc.top));
 }
@@ -110,7 +112,7 @@ void PlatFakeInjectFrameDrag(PLAT_HWND hwnd, int w, int h)
     PLAT_RECT rc;
     if (PlatGetWindowRect(hwnd, &rc) != 0) return;
     PLAT_RECT ins{0, 0, 0, 0};
-    PlatAdjustWindowRect(&ins, PlatGetWindowStyle(hwnd), 0);
+    PlatAdjustWindowRect(&ins, PlatGetWindowStyle(hwnd), PlatMenuBarInset(PlatLookupWindow(hwnd)) > 0 ? 1 : 0);
     PlatNoteUserResize(hwnd, &w, &h);
     PlatNoteClientMoveSize(hwnd, rc.left - ins.left, rc.top - ins.top, w, h);
 }

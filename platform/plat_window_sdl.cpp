@@ -26,6 +26,10 @@ PLAT_HWND HwndOfSdl(uint32_t nWindowId)
 
 SDL_Window* SdlOf(PLAT_WINDOW_REC* p) { return (SDL_Window*)p->pNative; }
 
+// The native window holds the menu bar's strip above the client.
+int BarOf(const PLAT_WINDOW_REC* p) { return p ? PlatMenuBarInset(p) : 0; }
+int BarOfHwnd(PLAT_HWND hwnd) { return BarOf(PlatLookupWindow(hwnd)); }
+
 // SDL scancode -> virtual key, for the keys that are not letters or digits.
 int VkOfScancode(SDL_Scancode sc, int* pExtended)
 {
@@ -98,8 +102,9 @@ int SdlCreate(PLAT_WINDOW_REC* p)
     // SDL has no child windows: a child stays a record drawn by its parent's owner.
     if (p->nStyle & PLAT_WS_CHILD) return 0;
     std::string strTitle = PlatCp932ToUtf8String(p->strTitle.c_str());
-    SDL_Window* pWin = SDL_CreateWindow(strTitle.c_str(), p->nClientX, p->nClientY, p->nClientW > 0 ? p->nClientW : 1,
-                                        p->nClientH > 0 ? p->nClientH : 1, SdlFlagsOf(p->nStyle));
+    const int nBar = BarOf(p);
+    SDL_Window* pWin = SDL_CreateWindow(strTitle.c_str(), p->nClientX, p->nClientY - nBar, p->nClientW > 0 ? p->nClientW : 1,
+                                        (p->nClientH > 0 ? p->nClientH : 1) + nBar, SdlFlagsOf(p->nStyle));
     if (!pWin) return -1;
     SDL_SetWindowData(pWin, "kxhwnd", (void*)(uintptr_t)p->hwnd);
     p->pNative = pWin;
@@ -128,8 +133,9 @@ void SdlDestroy(PLAT_WINDOW_REC* p)
 void SdlApplyGeometry(PLAT_WINDOW_REC* p)
 {
     if (!SdlOf(p)) return;
-    SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY);
-    SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, p->nClientH > 0 ? p->nClientH : 1);
+    const int nBar = BarOf(p);
+    SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY - nBar);
+    SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
 }
 
 void SdlApplyShow(PLAT_WINDOW_REC* p)
@@ -167,9 +173,15 @@ int SdlPresent(PLAT_WINDOW_REC* p)
     SDL_Surface* pDst = SDL_GetWindowSurface(pWin);
     if (!pDst) return -1;
     PlatX11Watch(pWin);
+    // The menu bar and open menus are drawn over a copy of the retained picture.
+    std::vector<uint32_t> composed;
+    int cw = 0, ch = 0;
+    const bool bComposed = PlatMenuComposeWindow(p, &composed, &cw, &ch) == 1;
     // The retained picture is BGRA in memory, which SDL calls ARGB8888 on little-endian machines.
-    SDL_Surface* pSrc = SDL_CreateRGBSurfaceWithFormatFrom(p->pPixels, p->nFbW, p->nFbH, 32, p->nFbW * 4,
-                                                           SDL_PIXELFORMAT_ARGB8888);
+    SDL_Surface* pSrc = bComposed ? SDL_CreateRGBSurfaceWithFormatFrom(composed.data(), cw, ch, 32, cw * 4,
+                                                                       SDL_PIXELFORMAT_ARGB8888)
+                                  : SDL_CreateRGBSurfaceWithFormatFrom(p->pPixels, p->nFbW, p->nFbH, 32, p->nFbW * 4,
+                                                                       SDL_PIXELFORMAT_ARGB8888);
     if (!pSrc) return -1;
     SDL_SetSurfaceBlendMode(pSrc, SDL_BLENDMODE_NONE);
     int r = SDL_BlitSurface(pSrc, nullptr, pDst, nullptr);
@@ -238,9 +250,12 @@ void TranslateEvent(const SDL_Event& e)
             p->bHiddenBySystem = 0;
             PlatInvalidateWindow(hwnd, 1);
             break;
-        case SDL_WINDOWEVENT_MOVED: PlatNoteClientMoveSize(hwnd, e.window.data1, e.window.data2, p->nClientW, p->nClientH); break;
+        case SDL_WINDOWEVENT_MOVED:
+            PlatNoteClientMoveSize(hwnd, e.window.data1, e.window.data2 + BarOf(p), p->nClientW, p->nClientH);
+            break;
         case SDL_WINDOWEVENT_SIZE_CHANGED: {
-            int w = e.window.data1, h = e.window.data2;
+            const int nBar = BarOf(p);
+            int w = e.window.data1, h = e.window.data2 - nBar;
             // A restored window resized by its frame: the procedure may correct the size while
             // the drag goes on, as it would during WM_SIZING; the window then takes that size.
             SDL_Window* pWin = SdlOf(p);
@@ -249,7 +264,7 @@ void TranslateEvent(const SDL_Event& e)
                                   !(nFlags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED | SDL_WINDOW_FULLSCREEN));
             if (bDragged) PlatNoteUserResize(hwnd, &w, &h);
             PlatNoteClientMoveSize(hwnd, p->nClientX, p->nClientY, w, h);
-            if (bDragged && (w != e.window.data1 || h != e.window.data2)) SDL_SetWindowSize(pWin, w, h);
+            if (bDragged && (w != e.window.data1 || h + nBar != e.window.data2)) SDL_SetWindowSize(pWin, w, h + nBar);
             break;
         }
         case SDL_WINDOWEVENT_EXPOSED: PlatInvalidateWindow(hwnd, 1); break;
@@ -264,10 +279,24 @@ void TranslateEvent(const SDL_Event& e)
         case SDL_WINDOWEVENT_FOCUS_LOST: PlatNoteFocus(hwnd, 0); break;
         case SDL_WINDOWEVENT_MINIMIZED: p->nShowState = PLAT_SIZE_MINIMIZED; PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MINIMIZED, 0); break;
         case SDL_WINDOWEVENT_MAXIMIZED:
-            p->nShowState = PLAT_SIZE_MAXIMIZED;
+            if (p->nShowState != PLAT_SIZE_MAXIMIZED) {
+                // The window manager's maximise button: the program hears it as SC_MAXIMIZE, as from
+                // its own frame, and may refuse it (the window is then restored again).
+                PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_MAXIMIZE, 0);
+                if ((p = PlatLookupWindow(hwnd)) == nullptr) break;
+                if (p->nShowState != PLAT_SIZE_MAXIMIZED && SdlOf(p)) SDL_RestoreWindow(SdlOf(p));
+                break;
+            }
             PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MAXIMIZED, PlatMakeLParam(p->nClientW, p->nClientH));
             break;
         case SDL_WINDOWEVENT_RESTORED:
+            if (p->nShowState == PLAT_SIZE_MAXIMIZED) {
+                // Un-maximised by the window manager: SC_RESTORE, the same path as the program's own.
+                PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_RESTORE, 0);
+                if ((p = PlatLookupWindow(hwnd)) == nullptr) break;
+                if (p->nShowState == PLAT_SIZE_MAXIMIZED && SdlOf(p)) SDL_MaximizeWindow(SdlOf(p));
+                break;
+            }
             p->nShowState = PLAT_SIZE_RESTORED;
             PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_RESTORED, PlatMakeLParam(p->nClientW, p->nClientH));
             break;
@@ -287,13 +316,18 @@ void TranslateEvent(const SDL_Event& e)
         for (unsigned char c : s) PlatQueueChar(HwndOfSdl(e.text.windowID), c);
         break;
     }
-    case SDL_MOUSEMOTION: PlatQueueMouseMove(HwndOfSdl(e.motion.windowID), e.motion.x, e.motion.y); break;
+    case SDL_MOUSEMOTION: {
+        const PLAT_HWND hwnd = HwndOfSdl(e.motion.windowID);
+        PlatQueueMouseMove(hwnd, e.motion.x, e.motion.y - BarOfHwnd(hwnd));
+        break;
+    }
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: {
         static const int anButton[6] = {0, 1, 3, 2, 4, 5};  // SDL: left, middle, right, X1, X2
+        const PLAT_HWND hwnd = HwndOfSdl(e.button.windowID);
         if (e.button.button >= 1 && e.button.button <= 5)
-            PlatQueueMouseButton(HwndOfSdl(e.button.windowID), anButton[e.button.button], e.type == SDL_MOUSEBUTTONDOWN,
-                                 e.button.x, e.button.y);
+            PlatQueueMouseButton(hwnd, anButton[e.button.button], e.type == SDL_MOUSEBUTTONDOWN, e.button.x,
+                                 e.button.y - BarOfHwnd(hwnd));
         break;
     }
     case SDL_MOUSEWHEEL: {
@@ -301,7 +335,8 @@ void TranslateEvent(const SDL_Event& e)
         if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) y = -y;
         int mx = 0, my = 0;
         SDL_GetMouseState(&mx, &my);
-        PlatQueueMouseWheel(HwndOfSdl(e.wheel.windowID), y * PLAT_WHEEL_DELTA, mx, my);
+        const PLAT_HWND hwnd = HwndOfSdl(e.wheel.windowID);
+        PlatQueueMouseWheel(hwnd, y * PLAT_WHEEL_DELTA, mx, my - BarOfHwnd(hwnd));
         break;
     }
     case SDL_DROPBEGIN: g_vDropNames.clear(); break;

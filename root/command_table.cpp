@@ -4,6 +4,7 @@
 
 #include "display/cmd_mouse.h"
 #include "display/cmd_window.h"
+#include "display/menus.h"
 #include "display/standins.h"
 #include "display/tray.h"
 #include "image/cmd_layer.h"
@@ -79,13 +80,13 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_LOOP_END, CmdLoopEnd, 1},
     {CMDID_MATH, CmdMath, 1},
     {CMDID_MOTION_STEP, CmdMotionStep, 1},
-    {CMDID_MENU_ITEM, CmdMenuItem, 0},
-    {CMDID_MENU_POPUP, CmdMenuPopup, 0},
-    {CMDID_MENU_DELETE, CmdMenuDelete, 0},
-    {CMDID_MENU_GET, CmdMenuGet, 0},
-    {CMDID_ARGS_ONLY66, CmdArgsOnly66, 0},
-    {CMDID_ARGS_ONLY67, CmdArgsOnly67, 0},
-    {CMDID_ARGS_ONLY68, CmdArgsOnly68, 0},
+    {CMDID_MENU_ITEM, CmdMenuItem, 1},
+    {CMDID_MENU_POPUP, CmdMenuPopup, 1},
+    {CMDID_MENU_DELETE, CmdMenuDelete, 1},
+    {CMDID_MENU_GET, CmdMenuGet, 1},
+    {CMDID_ARGS_ONLY66, CmdArgsOnly66, 1},
+    {CMDID_ARGS_ONLY67, CmdArgsOnly67, 1},
+    {CMDID_ARGS_ONLY68, CmdArgsOnly68, 1},
     {CMDID_MOUSE, CmdMouse, 1},
     {CMDID_MOVIE, CmdMovie, 0},
     {CMDID_MOVIE_STOP, CmdMovieStop, 0},

@@ -11,6 +11,7 @@
 #include "display/cmd_window.h"
 #include "display/cursor.h"
 #include "display/display_hooks.h"
+#include "display/menus.h"
 #include "display/presentation.h"
 #include "display/screen_modes.h"
 #include "display/standins.h"

@@ -26,6 +26,8 @@
 #include "platform/plat_font.h"
 #include "platform/plat_text.h"
 #include "tests/support/test_support.h"
+#include "image/cmd_layer.h"
+#include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/script_builder.h"
@@ -287,6 +289,62 @@ std::vector<GAME_FILE> WaitingGame(void)
     game.config.strTitle = kTitle;
     game.scripts.push_back(ScriptFromBuilder("start.txt", b));
     return BuildGameFiles(game);
+}
+
+// A game with a popup menu: a right click opens "pop" at the mouse; its first item turns the screen
+// red (command 11), its last one quits (command 14).
+std::vector<GAME_FILE> MenuGame(void)
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    const auto I = [](int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); };
+    const auto T = [](int nId, const std::string& str) {
+        return ExprArg(static_cast<uint8_t>(nId), MakeExprText(str), EVALTYPE_TEXT);
+    };
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_MENU_ITEM, {T(0, "pop/"), T(1, "pop"), I(2, 1)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_MENU_ITEM, {T(0, "pop/red"), T(1, PlatUtf8ToCp932String("赤くする")), I(2, 1), I(6, 11)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_MENU_ITEM, {T(0, "pop/sep"), T(1, ""), I(2, 2)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_MENU_ITEM, {T(0, "pop/quit"), T(1, PlatUtf8ToCp932String("終了")), I(2, 3), I(6, 14)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_LAYER, {T(LAYER_ARG_PATH, "red"), I(LAYER_ARG_ORDER, 1), T(LAYER_ARG_IMAGE, "red.bmp"),
+                                            I(LAYER_ARG_OPACITY, 0)}),
+              0);
+    EXPECT_GE(AddLabel(&b, "LOOP"), 0);
+    // The right button went down in this frame (its hold counter is 1): the popup at the mouse.
+    std::vector<uint8_t> pressed;
+    ExprAsmElement(pressed, 144, {2});
+    ExprAsmInt(pressed, 1);
+    ExprAsmOp(pressed, '=');
+    EXPECT_GE(BeginIf(&b, pressed), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_MENU_POPUP, {T(0, "pop/"), I(1, 1)}), 0);
+    EXPECT_GE(EndIf(&b), 0);
+    // The menu command (system variable 132) as the window procedure stored it.
+    const auto Chosen = [](int64_t n) {
+        std::vector<uint8_t> e;
+        ExprAsmVar(e, 132);
+        ExprAsmInt(e, n);
+        ExprAsmOp(e, '=');
+        return e;
+    };
+    EXPECT_GE(BeginIf(&b, Chosen(11)), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_LAYER, {T(LAYER_ARG_PATH, "red"), I(LAYER_ARG_OPACITY, 256)}), 0);
+    EXPECT_GE(EndIf(&b), 0);
+    EXPECT_GE(BeginIf(&b, Chosen(14)), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_QUIT, {}), 0);
+    EXPECT_GE(EndIf(&b), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+    EXPECT_GE(EmitGoto(&b, "LOOP"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = 480;
+    game.config.nHeight = 320;
+    game.config.strTitle = kTitle;
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    std::vector<GAME_FILE> files = BuildGameFiles(game);
+    BMP_WRITER_OPTIONS opt;
+    const std::vector<uint32_t> red(480 * 320, 0xFFE02020u);
+    files.push_back({"red.bmp", WriteBmp(480, 320, opt, red.data(), nullptr)});
+    return files;
 }
 
 class X11Desktop : public ::testing::Test {
@@ -552,5 +610,57 @@ TEST_F(X11Desktop, AScriptResizesRetitlesMovesAndHidesASubWindow)
     EXPECT_TRUE(WindowsTitled("KX sub two").empty());
     EXPECT_EQ(WindowsTitled(kTitle).size(), 1u);
     EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
+
+TEST_F(X11Desktop, ARightClickOpensThePopupAndAChoiceReachesTheScript)
+{
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", MenuGame()), 0);
+    const std::string strMain = StartGame();
+    ASSERT_FALSE(strMain.empty());
+    const auto RightClickAt = [&](int x, int y) {
+        RunTool({"xdotool", "mousemove", "--window", strMain, std::to_string(x), std::to_string(y)});
+        Pause(100);
+        RunTool({"xdotool", "click", "3"});
+        Pause(600);
+    };
+    const auto LeftClickAt = [&](int x, int y) {
+        RunTool({"xdotool", "mousemove", "--window", strMain, std::to_string(x), std::to_string(y)});
+        Pause(100);
+        RunTool({"xdotool", "click", "1"});
+        Pause(600);
+    };
+    RunTool({"xdotool", "windowactivate", "--sync", strMain});
+    Pause(200);
+    RightClickAt(100, 80);
+    // The popup is drawn over the picture from the mouse: its edge, its face, the captions in ink.
+    const SHOT shot = Capture(strMain);
+    KeepShot(shot, "x11-popup.png");
+    KeepShot(Capture(""), "x11-popup-screen.png");
+    ASSERT_GE(shot.w, 480);
+    ASSERT_GE(shot.h, 320);
+    EXPECT_EQ(shot.At(100, 80), 0x979797u);
+    EXPECT_EQ(shot.At(180, 84), 0xF2F2F2u);
+    EXPECT_EQ(shot.At(99, 79), 0x000000u);
+    int nInk = 0;
+    for (int y = 82; y < 104; ++y)
+        for (int x = 124; x < 190; ++x) nInk += (shot.At(x, y) & 0xFF) < 0x80;
+    EXPECT_GT(nInk, 30) << "no caption drawn";
+
+    // Its first item: the script sees command 11 and shows the red layer; the popup is gone.
+    LeftClickAt(140, 93);
+    const SHOT red = Capture(strMain);
+    KeepShot(red, "x11-popup-chosen.png");
+    ASSERT_GE(red.w, 480);
+    EXPECT_EQ(red.At(180, 84), 0xE02020u);
+    EXPECT_EQ(red.At(400, 300), 0xE02020u);
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
+
+    // Escape closes it without a choice; then its last item ends the game.
+    RightClickAt(200, 100);
+    KeysTo(strMain, "Escape");
+    Pause(300);
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended after Escape";
+    RightClickAt(100, 80);
+    LeftClickAt(140, 80 + 2 + 22 + 9 + 11);
+    EXPECT_EQ(WaitForExit(10000), 0);
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
 }

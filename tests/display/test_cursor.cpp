@@ -4,6 +4,7 @@
 
 #include "core/input_state.h"
 #include "display/cursor.h"
+#include "display/menus.h"
 #include "platform/plat_time.h"
 #include "script/engine_control.h"
 #include "tests/display/window_test_support.h"
@@ -21,6 +22,7 @@ protected:
         g_nCursorIdleMs = 2500;
         g_nCursorRequest = KX_CURSOR_REQUEST_NONE;
         g_bCursorShown = 1;
+        g_bMenuHostShown = 0;
         for (int k = 0; k < 8; ++k) g_allKeyCounter[k] = -1;
         // As a created window has them.
         Main()->bRevealOnMove = Main()->bRevealOnButton = Main()->bRevealOnWheel = 1;
@@ -62,9 +64,16 @@ TEST_F(CursorTest, AnIdleCursorHidesAndMouseInputShowsItAgain)
         EXPECT_EQ(FrameAt(4000), 1);
         EXPECT_EQ(FrameAt(6501), 0);
     }
-    // So does a mouse outside the window.
+    // So does the menu-bar host over a fullscreen picture while it is shown.
+    g_bMenuHostShown = 1;
+    EXPECT_EQ(FrameAt(6600), 1);
+    EXPECT_EQ(FrameAt(9200), 1);
+    g_bMenuHostShown = 0;
+    EXPECT_EQ(FrameAt(12000), 1);   // the idle time starts again
+    EXPECT_EQ(FrameAt(14501), 0);
+    // And a mouse outside the window.
     Main()->bMouseOutsideWindow = 1;
-    EXPECT_EQ(FrameAt(7000), 1);
+    EXPECT_EQ(FrameAt(14600), 1);
     EXPECT_EQ(FrameAt(20000), 1);
 }
 

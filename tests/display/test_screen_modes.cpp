@@ -8,7 +8,7 @@
 
 #include "display/display_hooks.h"
 #include "display/screen_modes.h"
-#include "display/standins.h"
+#include "display/menus.h"
 #include "display/window_proc.h"
 #include "platform/plat_display.h"
 #include "platform/plat_time.h"

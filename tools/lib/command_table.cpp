@@ -212,6 +212,17 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     cmds[KXCMD_TRAY_ICON].args = {Arg("show", ARGKIND_INT), Arg("tip", ARGKIND_TEXT), Arg("icon", ARGKIND_TEXT),
                                   Arg("menu", ARGKIND_TEXT)};
     cmds[KXCMD_ARGS_ONLY101].args = {Arg("a0", ARGKIND_INT), Arg("a1", ARGKIND_INT), Arg("a2", ARGKIND_INT)};
+    // Menus: the item by path, its caption, the order key with its operator and the item's states;
+    // the get command's output is designated by its first argument, then the path and the
+    // selectors whose presence chooses the answer.
+    cmds[KXCMD_MENU_ITEM].args = {Arg("path", ARGKIND_TEXT),    Arg("caption", ARGKIND_TEXT), Arg("order", ARGKIND_INT),
+                                  Arg("visible", ARGKIND_INT),  Arg("enabled", ARGKIND_INT),  Arg("checked", ARGKIND_INT),
+                                  Arg("command", ARGKIND_INT)};
+    cmds[KXCMD_MENU_POPUP].args = {Arg("path", ARGKIND_TEXT), Arg("open", ARGKIND_INT)};
+    cmds[KXCMD_MENU_DELETE].args = {Arg("path", ARGKIND_TEXT)};
+    cmds[KXCMD_MENU_GET].args = {Arg("out", ARGKIND_INT),     Arg("path", ARGKIND_TEXT),   Arg("caption", ARGKIND_INT),
+                                 Arg("exists", ARGKIND_INT),  Arg("order", ARGKIND_INT),   Arg("visible", ARGKIND_INT),
+                                 Arg("enabled", ARGKIND_INT), Arg("checked", ARGKIND_INT), Arg("command", ARGKIND_INT)};
     return cmds;
 }
 
