@@ -16,6 +16,7 @@
 #include "display/window_proc.h"
 #include "display/window_state.h"
 #include "image/frame_sheet.h"
+#include "image/image_save.h"
 #include "image/kcg_format.h"
 #include "image/layer.h"
 #include "image/text_draw.h"
@@ -59,6 +60,8 @@ int LeaveMainWindowFullscreen(void)
     if (g_apWindowState[0]) LeaveFullscreen(g_apWindowState[0], 0);
     return 0;
 }
+
+void SetPauseOnCaptionDrag(uint8_t bOn) { g_bPauseOnCaptionDrag = bOn; }
 
 void WireEngineHooks(void)
 {
@@ -139,6 +142,9 @@ void WireScriptHooks(void)
     h.pfnComputeOutputSize = UpdateOutputSize;
     h.pfnClearWindowBlack = ClearMainWindowBlack;
     h.pfnResetDirect3D = ResetDirect3D;
+    h.pfnApplyCursorRequest = ApplyCursorRequest;
+    h.pfnSaveLayerImage = SaveNodeLayerImage;
+    h.pfnSetPauseOnCaptionDrag = SetPauseOnCaptionDrag;
 }
 
 void WireLayerHooks(void)

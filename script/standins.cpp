@@ -4,17 +4,7 @@
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 
-int CmdClipboardCopy(void) { return ReportCommandNotBuilt(CMDID_CLIPBOARD_COPY); }
-int CmdClipboardPaste(void) { return ReportCommandNotBuilt(CMDID_CLIPBOARD_PASTE); }
-int CmdCsvRead(void) { return ReportCommandNotBuilt(CMDID_CSV_READ); }
-int CmdCsvCount(void) { return ReportCommandNotBuilt(CMDID_CSV_COUNT); }
-int CmdMessageBox(void) { return ReportCommandNotBuilt(CMDID_MESSAGE_BOX); }
-int CmdFile(void) { return ReportCommandNotBuilt(CMDID_FILE); }
-int CmdFileQuery(void) { return ReportCommandNotBuilt(CMDID_FILE_QUERY); }
 int CmdMath(void) { return ReportCommandNotBuilt(CMDID_MATH); }
 int CmdMotionStep(void) { return ReportCommandNotBuilt(CMDID_MOTION_STEP); }
-int CmdRegRead(void) { return ReportCommandNotBuilt(CMDID_REG_READ); }
-int CmdReadTextLines(void) { return ReportCommandNotBuilt(CMDID_READ_TEXT_LINES); }
 int CmdVarUtil(void) { return ReportCommandNotBuilt(CMDID_VAR_UTIL); }
 int CmdVarQuery(void) { return ReportCommandNotBuilt(CMDID_VAR_QUERY); }
-int CmdSystem(void) { return ReportCommandNotBuilt(CMDID_SYSTEM); }

@@ -1,19 +1,9 @@
-// The script commands of the math, variable-utility, file, dialog, registry and system families
-// are not built yet. Until they are, these stand-ins with their final names hold their places in
-// the command table and report that they are not part of this build.
+// The script commands of the math and variable-utility families are not built yet. Until they
+// are, these stand-ins with their final names hold their places in the command table and report
+// that they are not part of this build.
 #pragma once
 
-int CmdClipboardCopy(void);
-int CmdClipboardPaste(void);
-int CmdCsvRead(void);
-int CmdCsvCount(void);
-int CmdMessageBox(void);
-int CmdFile(void);
-int CmdFileQuery(void);
 int CmdMath(void);
 int CmdMotionStep(void);
-int CmdRegRead(void);
-int CmdReadTextLines(void);
 int CmdVarUtil(void);
 int CmdVarQuery(void);
-int CmdSystem(void);
