@@ -16,6 +16,7 @@
 #include "script/cmd_engine.h"
 #include "script/cmd_file.h"
 #include "script/cmd_flow.h"
+#include "script/cmd_math.h"
 #include "script/cmd_system.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
@@ -75,8 +76,8 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_BREAK, CmdBreak, 1},
     {CMDID_CONTINUE, CmdContinue, 1},
     {CMDID_LOOP_END, CmdLoopEnd, 1},
-    {CMDID_MATH, CmdMath, 0},
-    {CMDID_MOTION_STEP, CmdMotionStep, 0},
+    {CMDID_MATH, CmdMath, 1},
+    {CMDID_MOTION_STEP, CmdMotionStep, 1},
     {CMDID_MENU_ITEM, CmdMenuItem, 0},
     {CMDID_MENU_POPUP, CmdMenuPopup, 0},
     {CMDID_MENU_DELETE, CmdMenuDelete, 0},

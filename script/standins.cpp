@@ -4,7 +4,5 @@
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 
-int CmdMath(void) { return ReportCommandNotBuilt(CMDID_MATH); }
-int CmdMotionStep(void) { return ReportCommandNotBuilt(CMDID_MOTION_STEP); }
 int CmdVarUtil(void) { return ReportCommandNotBuilt(CMDID_VAR_UTIL); }
 int CmdVarQuery(void) { return ReportCommandNotBuilt(CMDID_VAR_QUERY); }

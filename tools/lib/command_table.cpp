@@ -64,6 +64,16 @@ std::vector<KXC_COMMAND> CanonicalCommands()
                                         Arg("timer3", ARGKIND_INT),      Arg("timer4", ARGKIND_INT)};
     cmds[KXCMD_WAIT].args = {Arg("frames", ARGKIND_INT), Arg("time", ARGKIND_INT)};
 
+    // Math: the output designated by an integer argument, the operands kept for the handler to
+    // evaluate, the text, then the selectors whose presence chooses the function. Motion: the
+    // parameter and state arrays, designated by integer arguments.
+    std::vector<KXC_ARG>& math = cmds[KXCMD_MATH].args;
+    math = {Arg("out", ARGKIND_INT), Arg("x", ARGKIND_RAW), Arg("y", ARGKIND_RAW), Arg("text", ARGKIND_TEXT)};
+    for (const char* psz : {"sin", "asin", "sinh", "cos", "acos", "cosh", "tan", "atan", "atan2", "tanh", "sqrt",
+                            "abs", "exp", "log", "log10", "pow", "rand", "crc32", "calc"})
+        math.push_back(Arg(psz, ARGKIND_INT));
+    cmds[KXCMD_MOTION_STEP].args = {Arg("params", ARGKIND_INT), Arg("state", ARGKIND_INT)};
+
     // Message texts: the literal's bytes and the expression are read by the handlers themselves;
     // the text end's record carries two numbers and is never decoded.
     cmds[KXCMD_TEXT_APPEND].args = {Arg("text", ARGKIND_RAW)};
