@@ -30,6 +30,7 @@
 #include "script/dispatch.h"
 #include "script/engine_control.h"
 #include "script/script_hooks.h"
+#include "script/tokenizer.h"
 #include "script/variables.h"
 
 uint8_t g_bScriptTimersPaused = 0;
@@ -144,13 +145,6 @@ int EditDialog(const char* pszInit)
     g_bEditDialogResult = r == 1 ? 1 : 0;
     if (r == 1) CopyTextBounded(g_szEditDialogText, sizeof g_szEditDialogText, strText.c_str());
     return 0;
-}
-
-// The tokenizer (code 22) comes with the script-line tokenizer.
-int TokenizeArgLine(const char*, int64_t, int64_t, int64_t, int64_t* pllCount)
-{
-    *pllCount = 0;
-    return ReportCommandNotBuilt(CMDID_SYSTEM);
 }
 
 }  // namespace
@@ -311,11 +305,7 @@ int CmdSystem(void)
         SlashesToBackslashesCp932(szA);
         ListDirectory(szA, szB, N != 0);
         return 0;
-    case 22: {
-        int64_t llCount = 0;
-        if (TokenizeArgLine(szA, N, P, Q, &llCount) != 0) return -1;
-        return storeInt(llCount);
-    }
+    case 22: return storeInt(TokenizeScriptLine(szA, N, P, Q));
     case 23: {
         int nSrc = 0, nDst = 0;
         int64_t llSrc = 0, llDst = 0;

@@ -177,6 +177,25 @@ TEST_F(SystemCmdTest, TextLengthsThroughReferenceValues)
     EXPECT_EQ(GetVarFloat(kFloat, 0), 0.0);
 }
 
+TEST_F(SystemCmdTest, TokenizesALineIntoTheReferencedArrays)
+{
+    const int64_t llTexts = static_cast<int64_t>(kTexts) << 32;
+    const int64_t llKinds = static_cast<int64_t>(kInts) << 32;
+    const int64_t llState = (static_cast<int64_t>(kInts) << 32) | 7;
+    Sys(22, {TextArg(22, "a+=1;\r\n"), IntArg(2, llTexts), IntArg(3, llKinds), IntArg(4, llState), OutArg(1, Var(kInt))});
+    StartParked(1000000);
+    SetVarInt(kInts, 7, 0);
+    Pass();
+    EXPECT_EQ(GetVarInt(kInt, 0), 5);
+    EXPECT_EQ(VarText(kTexts, 0), "a");
+    EXPECT_EQ(VarText(kTexts, 1), "+=");
+    EXPECT_EQ(VarText(kTexts, 2), "1");
+    EXPECT_EQ(GetVarInt(kInts, 1), 12);
+    EXPECT_EQ(GetVarInt(kInts, 3), 16);
+    EXPECT_EQ(GetVarInt(kInts, 7), 0);
+    EXPECT_TRUE(errors.reports.empty());
+}
+
 TEST_F(SystemCmdTest, SaveFolderAndEditDialogsAnswerOkCancelAndFailure)
 {
     dialogs.answers = {{1, "\\home\\p\\shot.png"}, {0, ""}, {1, "\\home\\p"}, {0, ""}};
