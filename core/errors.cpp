@@ -93,6 +93,8 @@ std::recursive_mutex g_mtxReport;
 KX_ERROR_HOOK g_pfnErrorHook = nullptr;
 void* g_pErrorHookUser = nullptr;
 uint8_t g_bLogFirstWrite = 1;
+// The log's size warning was shown in this run: the box comes once, the warning line every time.
+uint8_t g_bLogWarningShown = 0;
 
 // Appends one directive's text: a conversion checked against its argument.
 struct FORMAT_STATE {
@@ -464,7 +466,10 @@ int64_t WriteDebugLog(const char* pszFileName, uint8_t bResetFirst, int64_t llBu
         char szWarning[1024];
         FormatText(szWarning, sizeof szWarning, GetEngineText(TXT_LOG_TOO_BIG), pszName);
         append(szWarning);
-        ShowMessageBox("", "%s", szWarning);
+        if (!g_bLogWarningShown) {
+            g_bLogWarningShown = 1;
+            ShowMessageBox("", "%s", szWarning);
+        }
     }
     return llWritten;
 }
@@ -505,6 +510,7 @@ void ResetErrorStateForRun(void)
     std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
     g_bErrorShown = 0;
     g_bLogFirstWrite = 1;
+    g_bLogWarningShown = 0;
     g_pszErrorFile = nullptr;
     g_nErrorLine = 1;
     g_pszErrorCaption = "KOLVEX Debug Info.";

@@ -269,7 +269,7 @@ uint8_t RunFrame(void)
     h.pfnApplyPendingLayerProps();
 
     // The movie test is taken once: nothing between composing and presenting can start or stop one.
-    const bool bMovieOwns = h.pfnIsWindowMovieOwningScreen() != 0;
+    const bool bMovieOwns = !g_bDrawDuringMovie && h.pfnIsWindowMovieOwningScreen() != 0;
     const bool bDraw = !s_bSkipThisFrame && !bMovieOwns;
     if (bDraw && h.pfnRenderWindowCPU)
         for (int i = 0; i < KX_MAX_WINDOWS; ++i)

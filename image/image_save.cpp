@@ -14,6 +14,7 @@
 #include "core/errors.h"
 #include "core/kx_texts.h"
 #include "image/layer.h"
+#include "script/script_hooks.h"
 #include "platform/plat_file.h"
 #include "platform/plat_jpeg.h"
 
@@ -177,4 +178,16 @@ int SavePNG(const LAYER* pLayer, const char* pszPath, int nLevel)
         return -1;
     }
     return (!bStopBefore && g_bEngineStop.load()) ? 1 : 0;
+}
+
+int SaveNodeLayerImage(TREE_NODE* pNode, const char* pszPath, int nFormat, int nLevel)
+{
+    const LAYER* pLayer = GetNodeLayer(pNode);
+    if (!pLayer) return -1;
+    switch (nFormat) {
+    case KX_SAVE_FORMAT_BMP: return SaveBMP(pLayer, pszPath);
+    case KX_SAVE_FORMAT_JPEG: return SaveJPEG(pLayer, pszPath, nLevel);
+    case KX_SAVE_FORMAT_WEBP: return SaveWEBP(pLayer, pszPath, nLevel);
+    default: return SavePNG(pLayer, pszPath, nLevel);
+    }
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 struct LAYER;
+struct TREE_NODE;
 
 enum {
     KX_WEBP_QUALITY_LOSSLESS = 101,     // the quality that asks for lossless WebP
@@ -27,3 +28,6 @@ int SaveWEBP(const LAYER* pLayer, const char* pszPath, int nQuality);
 // PNG with zlib level 0..9: RGBA when the layer has alpha, else RGB. 0; 1 when the engine stop
 // flag was set during the write; -1 when the picture cannot be encoded or the file not written.
 int SavePNG(const LAYER* pLayer, const char* pszPath, int nLevel);
+// The layer of a layer-tree node saved in a format of KX_SAVE_FORMAT_* (script/script_hooks.h)
+// with the level or quality given: the saver's result, -1 for a node without a layer.
+int SaveNodeLayerImage(TREE_NODE* pNode, const char* pszPath, int nFormat, int nLevel);

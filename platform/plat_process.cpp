@@ -127,8 +127,11 @@ static std::string ConvertArgumentToNative(const std::string& strArg)
     return strUtf8;
 }
 
-int PlatStartProcessArgv(const std::vector<std::string>& args)
+// Starts a program; with pPid the caller collects it, else it joins the list of programs collected
+// on later calls.
+static int SpawnArgv(const std::vector<std::string>& args, pid_t* pPid)
 {
+    if (pPid) *pPid = 0;
     if (args.empty()) return -1;
     PLAT_SPAWN_HOOK pfnHook;
     void* pUser;
@@ -167,8 +170,38 @@ int PlatStartProcessArgv(const std::vector<std::string>& args)
     int r = posix_spawnp(&pid, apszArgv[0], nullptr, &attr, apszArgv.data(), environ);
     posix_spawnattr_destroy(&attr);
     if (r != 0) return -1;
-    g_aChildren.push_back(pid);
+    if (pPid)
+        *pPid = pid;
+    else
+        g_aChildren.push_back(pid);
     return 0;
+}
+
+int PlatStartProcessArgv(const std::vector<std::string>& args)
+{
+    return SpawnArgv(args, nullptr);
+}
+
+int PlatOpenWithAssociated(const char* pszPath, const char* pszParams, int64_t* pllProcess)
+{
+    if (pllProcess) *pllProcess = 0;
+    if (!pszPath || !*pszPath) return -1;
+    std::vector<std::string> args = {"xdg-open", pszPath};
+    for (std::string& s : PlatSplitCommandLine(pszParams)) args.push_back(std::move(s));
+    pid_t pid = 0;
+    int r = SpawnArgv(args, pllProcess ? &pid : nullptr);
+    if (pllProcess) *pllProcess = pid;
+    return r;
+}
+
+int PlatProcessEnded(int64_t llProcess)
+{
+    if (llProcess <= 0) return 1;
+    int status;
+    pid_t r = waitpid(static_cast<pid_t>(llProcess), &status, WNOHANG);
+    if (r == 0) return 0;
+    if (r < 0 && errno == EINTR) return 0;
+    return 1;
 }
 
 int PlatStartProcess(const char* pszFile, const char* pszParams)
@@ -201,6 +234,30 @@ int PlatFindExecutable(const char* pszDocument, char* pszOut, size_t cap)
     if (!pszOut || strEngine.size() + 1 > cap) return -1;   // a cut program name would start another
     memcpy(pszOut, strEngine.c_str(), strEngine.size() + 1);
     return 0;
+}
+
+int PlatFindAssociatedProgram(const char* pszDocument, char* pszOut, size_t cap)
+{
+    if (pszOut && cap > 0) pszOut[0] = '\0';
+    std::string strDoc;
+    if (!pszDocument || !*pszDocument || PlatResolvePath(pszDocument, &strDoc) != 0) return -1;
+    const char* pszPath = getenv("PATH");
+    std::string strPath = pszPath ? pszPath : "/usr/bin:/bin";
+    size_t p = 0;
+    while (p <= strPath.size()) {
+        size_t e = strPath.find(':', p);
+        std::string strDir = strPath.substr(p, e == std::string::npos ? std::string::npos : e - p);
+        std::string strCand = strDir + "/xdg-open";
+        std::string strEngine;
+        if (!strDir.empty() && strDir[0] == '/' && access(strCand.c_str(), X_OK) == 0 &&
+            PlatNativeToEnginePath(strCand, &strEngine) == 0 && pszOut && strEngine.size() + 1 <= cap) {
+            memcpy(pszOut, strEngine.c_str(), strEngine.size() + 1);
+            return 0;
+        }
+        if (e == std::string::npos) break;
+        p = e + 1;
+    }
+    return -1;
 }
 
 void PlatSetSpawnHook(PLAT_SPAWN_HOOK pfnHook, void* pUser)

@@ -1,6 +1,7 @@
 // Starting programs in place of ShellExecuteEx and FindExecutable. No shell ever runs.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,19 @@ std::vector<std::string> PlatSplitCommandLine(const char* pszParams);
 int PlatStartProcess(const char* pszFile, const char* pszParams);
 // Starts a program from an argument vector (cp932). 0 or -1.
 int PlatStartProcessArgv(const std::vector<std::string>& args);
+
+// Opens a document or folder (engine path) with the program the desktop associates with it: the
+// program "xdg-open" from an argument vector, the parameters split as above appended. With
+// pllProcess the started program is left to the caller, who waits with PlatProcessEnded (0 there
+// when nothing was started that can be waited for, as under the test hook). 0, or -1.
+int PlatOpenWithAssociated(const char* pszPath, const char* pszParams, int64_t* pllProcess);
+// 1 when the program has ended (and is collected), 0 while it runs. A handle of 0 counts as ended.
+int PlatProcessEnded(int64_t llProcess);
+
+// The program that opens an existing document with its associated program, in place of
+// FindExecutable: the engine path of "xdg-open" as found in PATH. 0, or -1 (pszOut empty) when the
+// document does not exist or there is no such program.
+int PlatFindAssociatedProgram(const char* pszDocument, char* pszOut, size_t cap);
 
 // The program that opens a document for editing: $VISUAL, then $EDITOR (cp932 into pszOut).
 // 0 when one is configured, -1 when none (pszOut then empty).

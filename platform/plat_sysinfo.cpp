@@ -7,7 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <sys/statvfs.h>
 #include <sys/sysinfo.h>
+#include <atomic>
+#include <string>
+#include "platform/plat_file.h"
 #include <unistd.h>
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -121,4 +125,36 @@ int PlatCpuid(uint32_t nLeaf, uint32_t nSubLeaf, uint32_t regs[4])
     (void)nSubLeaf;
     return -1;
 #endif
+}
+
+int64_t PlatGetDiskFreeBytes(const char* pszPath)
+{
+    std::string strNative;
+    if (PlatResolvePath(pszPath ? pszPath : "", &strNative) == -2) return 0;
+    if (strNative.empty()) strNative = ".";
+    struct statvfs st;
+    for (;;) {
+        if (statvfs(strNative.c_str(), &st) == 0)
+            return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+        size_t slash = strNative.find_last_of('/');
+        if (slash == std::string::npos) strNative = ".";
+        else if (slash == 0) strNative = "/";
+        else strNative.resize(slash);
+        if (strNative == "." || strNative == "/") return statvfs(strNative.c_str(), &st) == 0
+            ? static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize) : 0;
+    }
+}
+
+static std::atomic<int> g_nAdminAnswer{-1};
+
+int PlatIsUserAdmin(void)
+{
+    int n = g_nAdminAnswer.load();
+    if (n >= 0) return n;
+    return geteuid() == 0 ? 1 : 0;
+}
+
+void PlatSetUserAdminForTest(int nAnswer)
+{
+    g_nAdminAnswer.store(nAnswer < 0 ? -1 : (nAnswer ? 1 : 0));
 }

@@ -22,3 +22,11 @@ void PlatGetMemoryInfo(PLAT_MEMORY_INFO* pOut);
 
 // CPUID: regs receive eax, ebx, ecx, edx; 0, or -1 when the leaf is not supported.
 int PlatCpuid(uint32_t nLeaf, uint32_t nSubLeaf, uint32_t regs[4]);
+
+// Bytes available to this user on the volume that holds the engine path (a missing path: the
+// volume of its nearest existing folder); 0 when the question fails.
+int64_t PlatGetDiskFreeBytes(const char* pszPath);
+// 1 when the user has administrator rights (the super-user), else 0. Tests may fix the answer
+// (nAnswer 0 or 1; -1 returns to the real one).
+int PlatIsUserAdmin(void);
+void PlatSetUserAdminForTest(int nAnswer);

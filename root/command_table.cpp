@@ -16,15 +16,17 @@
 #include "save/cmd_load.h"
 #include "save/cmd_save.h"
 #include "script/cmd_decl.h"
+#include "script/cmd_dialog.h"
 #include "script/cmd_engine.h"
+#include "script/cmd_file.h"
 #include "script/cmd_flow.h"
 #include "script/cmd_math.h"
+#include "script/cmd_system.h"
 #include "script/cmd_text.h"
 #include "script/cmd_thread.h"
 #include "script/cmd_var_util.h"
 #include "script/command_ids.h"
 #include "script/dispatch.h"
-#include "script/standins.h"
 #include "sound/cmd_sound.h"
 
 namespace {
@@ -41,19 +43,19 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_IMAGE_EFFECT, CmdImageEffect, 1},
     {CMDID_LAYER_DELETE, CmdLayerDelete, 1},
     {CMDID_LAYER_INFO, CmdLayerInfo, 1},
-    {CMDID_CLIPBOARD_COPY, CmdClipboardCopy, 0},
-    {CMDID_CLIPBOARD_PASTE, CmdClipboardPaste, 0},
-    {CMDID_CSV_READ, CmdCsvRead, 0},
-    {CMDID_CSV_COUNT, CmdCsvCount, 0},
+    {CMDID_CLIPBOARD_COPY, CmdClipboardCopy, 1},
+    {CMDID_CLIPBOARD_PASTE, CmdClipboardPaste, 1},
+    {CMDID_CSV_READ, CmdCsvRead, 1},
+    {CMDID_CSV_COUNT, CmdCsvCount, 1},
     {CMDID_NOP9, CmdNop, 1},
-    {CMDID_MESSAGE_BOX, CmdMessageBox, 0},
+    {CMDID_MESSAGE_BOX, CmdMessageBox, 1},
     {CMDID_ELSE, CmdElse, 1},
     {CMDID_EMOTE, CmdEmote, 0},
     {CMDID_QUIT, CmdQuit, 1},
     {CMDID_SET_SWITCHES, CmdSetSwitches, 1},
     {CMDID_ARGS_ONLY15, CmdArgsOnly15, 1},
-    {CMDID_FILE, CmdFile, 0},
-    {CMDID_FILE_QUERY, CmdFileQuery, 0},
+    {CMDID_FILE, CmdFile, 1},
+    {CMDID_FILE_QUERY, CmdFileQuery, 1},
     {CMDID_FLASH_OPEN, CmdFlashOpen, 0},
     {CMDID_FLASH_CLOSE, CmdFlashClose, 0},
     {CMDID_FLASH_GET, CmdFlashGet, 0},
@@ -96,7 +98,7 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_OGV_GET, CmdOgvGet, 0},
     {CMDID_MOVIE_NOP, CmdMovieNop, 0},
     {CMDID_NOP77, CmdNop, 1},
-    {CMDID_REG_READ, CmdRegRead, 0},
+    {CMDID_REG_READ, CmdRegRead, 1},
     {CMDID_RETURN, CmdReturn, 1},
     {CMDID_NOP80, CmdNop, 1},
     {CMDID_TEXT_END, CmdTextEnd, 1},
@@ -115,7 +117,7 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_THREAD, CmdThread, 1},
     {CMDID_THREAD_END, CmdThreadEnd, 1},
     {CMDID_THREAD_INFO, CmdThreadInfo, 1},
-    {CMDID_READ_TEXT_LINES, CmdReadTextLines, 0},
+    {CMDID_READ_TEXT_LINES, CmdReadTextLines, 1},
     {CMDID_ARGS_ONLY99, CmdArgsOnly99, 1},
     {CMDID_TRAY_ICON, CmdTrayIcon, 1},
     {CMDID_ARGS_ONLY101, CmdArgsOnly101, 1},
@@ -130,7 +132,8 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_FRAME_SHEET_FREE, CmdFrameSheetFree, 1},
     {CMDID_FRAME_SHEET_INFO, CmdFrameSheetInfo, 1},
     {CMDID_TEXT_APPEND_EXPR, CmdTextAppendExpr, 1},
-    {CMDID_SYSTEM, CmdSystem, 0},};
+    {CMDID_SYSTEM, CmdSystem, 1},
+};
 
 }  // namespace
 

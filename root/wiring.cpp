@@ -18,6 +18,7 @@
 #include "display/window_proc.h"
 #include "display/window_state.h"
 #include "image/frame_sheet.h"
+#include "image/image_save.h"
 #include "image/kcg_format.h"
 #include "image/layer.h"
 #include "image/text_draw.h"
@@ -61,6 +62,8 @@ int LeaveMainWindowFullscreen(void)
     if (g_apWindowState[0]) LeaveFullscreen(g_apWindowState[0], 0);
     return 0;
 }
+
+void SetPauseOnCaptionDrag(uint8_t bOn) { g_bPauseOnCaptionDrag = bOn; }
 
 void WireEngineHooks(void)
 {
@@ -141,6 +144,9 @@ void WireScriptHooks(void)
     h.pfnComputeOutputSize = UpdateOutputSize;
     h.pfnClearWindowBlack = ClearMainWindowBlack;
     h.pfnResetDirect3D = ResetDirect3D;
+    h.pfnApplyCursorRequest = ApplyCursorRequest;
+    h.pfnSaveLayerImage = SaveNodeLayerImage;
+    h.pfnSetPauseOnCaptionDrag = SetPauseOnCaptionDrag;
 }
 
 void WireLayerHooks(void)

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+struct TREE_NODE;
+
 struct SCRIPT_HOOKS {
     int (*pfnIsMainWindowActive)(void);          // 1 while the main window is active
     void (*pfnAddPausedTime)(uint32_t dwSpan);   // a finished pause, for the running script timers
@@ -13,5 +15,13 @@ struct SCRIPT_HOOKS {
     void (*pfnComputeOutputSize)(void);
     void (*pfnClearWindowBlack)(void);
     void (*pfnResetDirect3D)(void);
+    // The cursor request carried out at once, before a modal box (display's ApplyCursorRequest).
+    void (*pfnApplyCursorRequest)(void);
+    // Saves the layer of a layer-tree node as an image file (nFormat: KX_SAVE_FORMAT_*; nLevel the
+    // PNG level or the JPEG or WebP quality, already limited). 0, or non-zero when the save failed.
+    int (*pfnSaveLayerImage)(TREE_NODE* pNode, const char* pszPath, int nFormat, int nLevel);
+    // Whether dragging the main window's caption pauses the engine.
+    void (*pfnSetPauseOnCaptionDrag)(uint8_t bOn);
 };
+enum { KX_SAVE_FORMAT_BMP = 1, KX_SAVE_FORMAT_PNG = 2, KX_SAVE_FORMAT_JPEG = 3, KX_SAVE_FORMAT_WEBP = 4 };
 extern SCRIPT_HOOKS g_ScriptHooks;

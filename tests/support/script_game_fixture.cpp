@@ -33,6 +33,7 @@ void SCRIPT_GAME_FIXTURE::StartParked(int64_t llParkFrames)
     ASSERT_EQ(FinishScriptBody(&b), 0) << b.strError;
     GAME_DATA game = DefaultGameData();
     game.scripts = {ScriptFromBuilder("main.txt", b)};
+    game.defs.insert(game.defs.end(), userDefs.begin(), userDefs.end());
     ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
     ASSERT_EQ(StartScriptSystem(), 0);
     ASSERT_TRUE(errors.reports.empty());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/object_tree.h"
 #include "core/script_thread.h"
@@ -18,6 +19,8 @@ protected:
     std::string strOldCwd;
     TREE_NODE* pSystem = nullptr;
     SCRIPT_BUILDER b;
+    // Variable definitions added to the game's own (user variables of the test script).
+    std::vector<KXV_DEF> userDefs;
 
     // The common set-up and tear-down; derived fixtures call them from their own.
     void OpenScriptGame();

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <filesystem>
@@ -146,7 +147,7 @@ std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t 
 extern char** environ;
 
 int RunProgramForTest(const std::string& strPath, const std::vector<std::string>& args,
-                      const std::vector<std::string>& env)
+                      const std::vector<std::string>& env, const std::string& strStderrPath)
 {
     std::vector<std::string> argStore = {strPath};
     argStore.insert(argStore.end(), args.begin(), args.end());
@@ -159,7 +160,13 @@ int RunProgramForTest(const std::string& strPath, const std::vector<std::string>
     for (std::string& s : envStore) envp.push_back(s.data());
     envp.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -2;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    if (!strStderrPath.empty())
+        posix_spawn_file_actions_addopen(&fa, 2, strStderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int nSpawn = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (nSpawn != 0) return -2;
     for (int i = 0; i < 6000; ++i) {
         int nStatus = 0;
         if (waitpid(pid, &nStatus, WNOHANG) == pid) return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -3;

@@ -69,6 +69,7 @@ std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t 
 
 // Runs a program (native path) with its arguments and extra environment entries ("NAME=value", in
 // front of the test's own environment), without a shell. Its exit status; -1 when it still runs
-// after 60 s (it is then killed), -2 when it cannot start, -3 when it ended by a signal.
+// after 60 s (it is then killed), -2 when it cannot start, -3 when it ended by a signal. With a
+// stderr path, the program's standard error goes into that file.
 int RunProgramForTest(const std::string& strPath, const std::vector<std::string>& args,
-                      const std::vector<std::string>& env);
+                      const std::vector<std::string>& env, const std::string& strStderrPath = "");

@@ -223,6 +223,34 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     cmds[KXCMD_MENU_GET].args = {Arg("out", ARGKIND_INT),     Arg("path", ARGKIND_TEXT),   Arg("caption", ARGKIND_INT),
                                  Arg("exists", ARGKIND_INT),  Arg("order", ARGKIND_INT),   Arg("visible", ARGKIND_INT),
                                  Arg("enabled", ARGKIND_INT), Arg("checked", ARGKIND_INT), Arg("command", ARGKIND_INT)};
+
+    // Files: paths and texts as texts, switches and numbers as integers; outputs are designated by
+    // their arguments (text arrays by a text argument naming an element).
+    std::vector<KXC_ARG>& file = cmds[KXCMD_FILE].args;
+    for (int i = 0; i <= 17; i++) {
+        const bool bText = i <= 2 || i == 8 || i == 10;
+        file.push_back(Arg("f" + std::to_string(i), bText ? ARGKIND_TEXT : ARGKIND_INT));
+    }
+    std::vector<KXC_ARG>& fquery = cmds[KXCMD_FILE_QUERY].args;
+    for (int i = 0; i <= 7; i++) fquery.push_back(Arg("q" + std::to_string(i), i <= 3 ? ARGKIND_TEXT : ARGKIND_INT));
+    cmds[KXCMD_READ_TEXT_LINES].args = {Arg("file", ARGKIND_TEXT), Arg("out", ARGKIND_TEXT), Arg("clear", ARGKIND_INT)};
+    cmds[KXCMD_CSV_READ].args = {Arg("file", ARGKIND_TEXT), Arg("out", ARGKIND_TEXT)};
+    cmds[KXCMD_CSV_COUNT].args = {Arg("file", ARGKIND_TEXT), Arg("unused1", ARGKIND_INT), Arg("out", ARGKIND_INT)};
+
+    // Dialogs, clipboard and registry.
+    std::vector<KXC_ARG>& box = cmds[KXCMD_MESSAGE_BOX].args;
+    for (int i = 0; i <= 20; i++) {
+        const bool bText = i <= 1 || i == 9 || i == 10;
+        box.push_back(Arg("m" + std::to_string(i), bText ? ARGKIND_TEXT : ARGKIND_INT));
+    }
+    cmds[KXCMD_CLIPBOARD_COPY].args = {Arg("copy", ARGKIND_INT), Arg("text", ARGKIND_TEXT)};
+    cmds[KXCMD_CLIPBOARD_PASTE].args = {Arg("paste", ARGKIND_INT), Arg("out", ARGKIND_TEXT)};
+    cmds[KXCMD_REG_READ].args = {Arg("key", ARGKIND_TEXT), Arg("name", ARGKIND_TEXT), Arg("out", ARGKIND_INT)};
+
+    // The system command: the code, the result and the numbers N, P, Q, R designated by integer
+    // arguments, the texts A and B by text arguments.
+    std::vector<KXC_ARG>& sys = cmds[KXCMD_SYSTEM].args;
+    for (int i = 0; i <= 23; i++) sys.push_back(Arg("s" + std::to_string(i), i >= 22 ? ARGKIND_TEXT : ARGKIND_INT));
     return cmds;
 }
 

@@ -1,0 +1,298 @@
+// Dialogs through zenity, and the edit box stand-in.
+#include "platform/plat_dialog.h"
+#include "platform/plat_file.h"
+#include "platform/plat_internal.h"
+#include "platform/plat_text.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::mutex g_mxDialog;
+PLAT_DIALOG_HOOK g_pfnDialogHook = nullptr;
+void* g_pDialogHookUser = nullptr;
+
+bool IsLead932(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// The zenity program: KOLVEX_ZENITY, else "zenity" in PATH. "" when there is none.
+std::string FindZenity(void)
+{
+    const char* psz = getenv("KOLVEX_ZENITY");
+    if (psz && *psz) return access(psz, X_OK) == 0 ? std::string(psz) : std::string();
+    const char* pszPath = getenv("PATH");
+    std::string strPath = pszPath ? pszPath : "/usr/bin:/bin";
+    size_t p = 0;
+    while (p <= strPath.size()) {
+        size_t e = strPath.find(':', p);
+        std::string strDir = strPath.substr(p, e == std::string::npos ? std::string::npos : e - p);
+        if (!strDir.empty()) {
+            std::string strCand = strDir + "/zenity";
+            if (access(strCand.c_str(), X_OK) == 0) return strCand;
+        }
+        if (e == std::string::npos) break;
+        p = e + 1;
+    }
+    return std::string();
+}
+
+// Runs the program with its arguments (UTF-8) and collects its standard output. Its exit status,
+// or -1 when it could not be run or ended by a signal.
+int RunCollect(const std::vector<std::string>& args, std::string* pOut)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t setEmpty, setDefault;
+    sigemptyset(&setEmpty);
+    sigemptyset(&setDefault);
+    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
+        sigaddset(&setDefault, sig);
+    posix_spawnattr_setsigmask(&attr, &setEmpty);
+    posix_spawnattr_setsigdefault(&attr, &setDefault);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<char*> argv;
+    std::vector<std::string> copy = args;
+    for (std::string& s : copy) argv.push_back(&s[0]);
+    argv.push_back(nullptr);
+    pid_t pid;
+    int r = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    close(fds[1]);
+    if (r != 0) {
+        close(fds[0]);
+        return -1;
+    }
+    char buf[4096];
+    for (;;) {
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        pOut->append(buf, (size_t)n);
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Utf8(const char* psz) { return PlatCp932ToUtf8String(psz ? psz : ""); }
+
+int RunZenity(const std::string& strZenity, const PLAT_DIALOG_REQUEST* pReq, std::string* pOut)
+{
+    std::vector<std::string> args = {strZenity};
+    std::string strTemp;
+    switch (pReq->nKind) {
+    case PLAT_DLG_INPUT:
+        args.push_back("--entry");
+        args.push_back("--text=" + Utf8(pReq->pszText));
+        args.push_back("--entry-text=" + Utf8(pReq->pszInitial));
+        break;
+    case PLAT_DLG_EDIT: {
+        // The initial text reaches zenity through a private temporary file.
+        char szTemp[] = "/tmp/kolvex-edit-XXXXXX";
+        int fd = mkstemp(szTemp);
+        if (fd < 0) return -1;
+        std::string strInit;
+        for (const char* p = pReq->pszInitial ? pReq->pszInitial : ""; *p; p++)
+            if (*p != '\r') strInit.push_back(*p);
+        strInit = Utf8(strInit.c_str());
+        bool bOk = write(fd, strInit.data(), strInit.size()) == (ssize_t)strInit.size();
+        close(fd);
+        strTemp = szTemp;
+        if (!bOk) {
+            unlink(szTemp);
+            return -1;
+        }
+        args.push_back("--text-info");
+        args.push_back("--editable");
+        args.push_back("--filename=" + strTemp);
+        break;
+    }
+    case PLAT_DLG_SAVE_FILE:
+        args.push_back("--file-selection");
+        args.push_back("--save");
+        args.push_back("--confirm-overwrite");
+        if (pReq->pszInitial && *pReq->pszInitial) args.push_back("--filename=" + Utf8(pReq->pszInitial));
+        if (pReq->pszFilterPattern && *pReq->pszFilterPattern)
+            args.push_back("--file-filter=" + Utf8(pReq->pszFilterName) + " | " + Utf8(pReq->pszFilterPattern));
+        break;
+    case PLAT_DLG_FOLDER: {
+        args.push_back("--file-selection");
+        args.push_back("--directory");
+        std::string strInit;
+        if (pReq->pszInitial && *pReq->pszInitial && PlatResolvePath(pReq->pszInitial, &strInit) == 0)
+            args.push_back("--filename=" + strInit + "/");
+        break;
+    }
+    default: return -1;
+    }
+    args.push_back("--title=" + Utf8(pReq->pszCaption));
+    std::string strRaw;
+    int nStatus = RunCollect(args, &strRaw);
+    if (!strTemp.empty()) unlink(strTemp.c_str());
+    if (nStatus < 0) return -1;
+    if (nStatus != 0) return 0;
+    if (pReq->nKind != PLAT_DLG_EDIT && !strRaw.empty() && strRaw.back() == '\n') strRaw.pop_back();
+    if (pReq->nKind == PLAT_DLG_SAVE_FILE || pReq->nKind == PLAT_DLG_FOLDER) {
+        if (strRaw.empty()) return 0;
+        return PlatNativeToEnginePath(strRaw, pOut) == 0 ? 1 : 0;
+    }
+    std::string strText = PlatUtf8ToCp932String(strRaw.c_str());
+    if (pReq->nKind == PLAT_DLG_EDIT) {
+        pOut->clear();
+        for (char c : strText) {
+            if (c == '\n') pOut->push_back('\r');
+            if (c != '\r') pOut->push_back(c);
+        }
+    } else {
+        *pOut = strText;
+    }
+    return 1;
+}
+
+// The edit box.
+struct EDIT_BOX {
+    bool bOpen = false;
+    std::string strText;
+    int x = 0, y = 0, w = 0, h = 0;
+    int nLimit = 0;
+    int bFocus = 0;
+};
+EDIT_BOX g_EditBox;
+
+}  // namespace
+
+void PlatCutCp932(std::string* pText, size_t nLimit)
+{
+    if (pText->size() <= nLimit) return;
+    size_t i = 0;
+    while (i < pText->size()) {
+        size_t n = IsLead932((unsigned char)(*pText)[i]) && i + 1 < pText->size() ? 2 : 1;
+        if (i + n > nLimit) break;
+        i += n;
+    }
+    pText->resize(i);
+}
+
+int PlatShowDialog(const PLAT_DIALOG_REQUEST* pReq, std::string* pOut)
+{
+    pOut->clear();
+    PLAT_DIALOG_HOOK pfnHook;
+    void* pUser;
+    {
+        std::lock_guard<std::mutex> lock(g_mxDialog);
+        pfnHook = g_pfnDialogHook;
+        pUser = g_pDialogHookUser;
+    }
+    int r;
+    if (pfnHook) {
+        r = pfnHook(pReq, pOut, pUser);
+    } else if (PlatIsHeadless()) {
+        const char* pszShown = pReq->nKind == PLAT_DLG_INPUT ? pReq->pszText : pReq->pszInitial;
+        fprintf(stderr, "[%s]\n%s\n", Utf8(pReq->pszCaption).c_str(), Utf8(pszShown).c_str());
+        fflush(stderr);
+        if (pReq->nKind == PLAT_DLG_INPUT || pReq->nKind == PLAT_DLG_EDIT) {
+            *pOut = pReq->pszInitial ? pReq->pszInitial : "";
+            r = 1;
+        } else {
+            r = 0;
+        }
+    } else {
+        std::string strZenity = FindZenity();
+        r = strZenity.empty() ? 0 : RunZenity(strZenity, pReq, pOut);
+    }
+    if (r != 1) pOut->clear();
+    else if (pReq->nLimit > 0) PlatCutCp932(pOut, (size_t)pReq->nLimit);
+    return r;
+}
+
+void PlatSetDialogHook(PLAT_DIALOG_HOOK pfnHook, void* pUser)
+{
+    std::lock_guard<std::mutex> lock(g_mxDialog);
+    g_pfnDialogHook = pfnHook;
+    g_pDialogHookUser = pUser;
+}
+
+int PlatEditBoxCreate(const char* pszText, int x, int y, int w, int h, int nLimit)
+{
+    std::lock_guard<std::mutex> lock(g_mxDialog);
+    g_EditBox = EDIT_BOX{};
+    g_EditBox.bOpen = true;
+    g_EditBox.x = x, g_EditBox.y = y, g_EditBox.w = w, g_EditBox.h = h;
+    g_EditBox.nLimit = nLimit;
+    g_EditBox.strText = pszText ? pszText : "";
+    return 0;
+}
+
+int PlatEditBoxClose(void)
+{
+    std::lock_guard<std::mutex> lock(g_mxDialog);
+    g_EditBox = EDIT_BOX{};
+    return 0;
+}
+
+int PlatEditBoxSetText(const char* pszText)
+{
+    std::lock_guard<std::mutex> lock(g_mxDialog);
+    if (!g_EditBox.bOpen) return -1;
+    // As with an edit control, the limit binds typing, not the program's own text.
+    g_EditBox.strText = pszText ? pszText : "";
+    return 0;
+}
+
+int PlatEditBoxGetText(char* pszOut, size_t cap)
+{
+    if (!pszOut || cap == 0) return 0;
+    std::lock_guard<std::mutex> lock(g_mxDialog);
+    std::string s = g_EditBox.bOpen ? g_EditBox.strText : std::string();
+    PlatCutCp932(&s, cap - 1);
+    memcpy(pszOut, s.c_str(), s.size() + 1);
+    return (int)s.size();
+}
+
+int PlatEditBoxSetFocus(int bFocus)
+{
+    std::lock_guard<std::mutex> lock(g_mxDialog);
+    if (!g_EditBox.bOpen) return -1;
+    g_EditBox.bFocus = bFocus ? 1 : 0;
+    return 0;
+}
+
+int PlatEditBoxState(int* pX, int* pY, int* pW, int* pH, int* pbFocus)
+{
+    std::lock_guard<std::mutex> lock(g_mxDialog);
+    if (pX) *pX = g_EditBox.x;
+    if (pY) *pY = g_EditBox.y;
+    if (pW) *pW = g_EditBox.w;
+    if (pH) *pH = g_EditBox.h;
+    if (pbFocus) *pbFocus = g_EditBox.bFocus;
+    return g_EditBox.bOpen ? 1 : 0;
+}
+
+int PlatEditBoxType(const char* pszText)
+{
+    std::lock_guard<std::mutex> lock(g_mxDialog);
+    if (!g_EditBox.bOpen) return -1;
+    g_EditBox.strText += pszText ? pszText : "";
+    if (g_EditBox.nLimit > 0) PlatCutCp932(&g_EditBox.strText, (size_t)g_EditBox.nLimit);
+    return 0;
+}

@@ -1,0 +1,35 @@
+// The registry in place of RegOpenKeyEx, RegQueryValueEx, RegDeleteValue and RegDeleteKey: a text
+// store in REGEDIT4 syntax (cp932) in $XDG_CONFIG_HOME/kolvex/registry.reg (else
+// ~/.config/kolvex/registry.reg; KOLVEX_REGISTRY or the test setter names another file).
+//
+// Roots are the names "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE" and the other HKEY_* names; keys
+// and value names compare without regard to ASCII case, as the registry does. Every change rewrites
+// the whole store through a temporary file renamed over it. A damaged store is read up to its first
+// line that is not valid; the first rewrite keeps the damaged file beside it as "registry.reg.damaged".
+#pragma once
+#include <cstddef>
+#include <string>
+
+// Value types (the registry's numbers).
+enum { PLAT_REG_SZ = 1, PLAT_REG_EXPAND_SZ = 2, PLAT_REG_BINARY = 3, PLAT_REG_DWORD = 4, PLAT_REG_MULTI_SZ = 7 };
+
+// 1 when the key exists (it holds values, or a key below it does), else 0.
+int PlatRegKeyExists(const char* pszRoot, const char* pszSubkey);
+// Reads a value (NULL or "" names the key's default value) as RegQueryValueEx gives it: a text
+// with its terminator, a DWORD as 4 little-endian bytes, binary data as stored. *pnSize gets the
+// size of the data, *pnType its type (either may be NULL). 0; -1 when the key or value does not
+// exist; -2 when the data is larger than cap (nothing copied, *pnSize still set).
+int PlatRegQueryValue(const char* pszRoot, const char* pszSubkey, const char* pszName, void* pBuf, size_t cap,
+                      size_t* pnSize, int* pnType);
+// Stores a value, creating the key. 0 or -1 (the store cannot be written).
+int PlatRegSetValue(const char* pszRoot, const char* pszSubkey, const char* pszName, int nType, const void* pData,
+                    size_t n);
+// 0, or -1 when the key or value does not exist or the store cannot be written.
+int PlatRegDeleteValue(const char* pszRoot, const char* pszSubkey, const char* pszName);
+// Deletes a key with its values. -1 when it does not exist, has keys below it, or the store
+// cannot be written.
+int PlatRegDeleteKey(const char* pszRoot, const char* pszSubkey);
+
+// The store's native path; tests name another (NULL returns to the default).
+std::string PlatGetRegistryPath(void);
+void PlatSetRegistryPathForTest(const char* pszNative);
