@@ -17,10 +17,6 @@ protected:
         WINDOW_TEST_FIXTURE::SetUp();
         PlatUseFakeClock(1);
         PlatSetFakeTime(1000);
-        g_bCursorAutoHide = 1;
-        g_nCursorIdleMs = 2500;
-        g_nCursorRequest = KX_CURSOR_REQUEST_NONE;
-        g_bCursorShown = 1;
         for (int k = 0; k < 8; ++k) g_allKeyCounter[k] = -1;
         // As a created window has them.
         Main()->bRevealOnMove = Main()->bRevealOnButton = Main()->bRevealOnWheel = 1;
@@ -28,8 +24,6 @@ protected:
     void TearDown() override
     {
         PlatUseFakeClock(0);
-        g_bCursorShown = 1;
-        g_nCursorRequest = KX_CURSOR_REQUEST_NONE;
         WINDOW_TEST_FIXTURE::TearDown();
     }
     // One frame's cursor work at the given time; the state the platform was asked for.
