@@ -669,3 +669,12 @@ int CreateObjectTrees(void)
     h.pfnAttachMenuItem(pM0, "M0");
     return 0;
 }
+
+void ResetObjectTreePaths(void)
+{
+    s_szLayerPath[0] = s_szThreadPath[0] = s_szSoundPath[0] = s_szMenuPath[0] = '\0';
+    g_pszLayerPath = s_szLayerPath;
+    g_pszThreadPath = s_szThreadPath;
+    g_pszSoundPath = s_szSoundPath;
+    g_pszMenuPath = s_szMenuPath;
+}

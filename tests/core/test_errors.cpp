@@ -12,6 +12,7 @@
 #include "core/kx_texts.h"
 #include "platform/plat_time.h"
 #include "core/game_config.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -234,7 +235,10 @@ TEST(EditorParams, EveryEditorForm)
     }
 }
 
-TEST(ErrorDialog, EditOpensTheScriptAtTheLineAndTheDialogStaysOpen)
+// The dialog tests switch the debug flag; the fixture puts it back.
+class ErrorDialog : public EngineTest {};
+
+TEST_F(ErrorDialog, EditOpensTheScriptAtTheLineAndTheDialogStaysOpen)
 {
     TEMP_DIR dir;
     CopyTextBounded(g_szExeDir, sizeof g_szExeDir, dir.strEngine.c_str());
@@ -248,7 +252,6 @@ TEST(ErrorDialog, EditOpensTheScriptAtTheLineAndTheDialogStaysOpen)
         SCRIPT_AT at("kxs\\scene 1.kxs", 9);
         ReportScriptError(KX_ERR_NO_MEMORY, 1);
     }
-    g_bDebug = 0;
     unsetenv("VISUAL");
     ASSERT_EQ(boxes.boxes.size(), 2u);   // shown again after Edit, until Exit
     EXPECT_EQ(boxes.boxes[0].buttonIds, (std::vector<int>{1033, 1034}));
@@ -261,7 +264,7 @@ TEST(ErrorDialog, EditOpensTheScriptAtTheLineAndTheDialogStaysOpen)
     EXPECT_EQ(spawns.starts[0], (std::vector<std::string>{"\\opt\\editors\\sakura.exe", strPath, "-Y=9"}));
 }
 
-TEST(ErrorDialog, EditButtonOnlyInDebugModeWithAScriptFile)
+TEST_F(ErrorDialog, EditButtonOnlyInDebugModeWithAScriptFile)
 {
     struct CASE {
         uint8_t bDebug;
@@ -282,7 +285,6 @@ TEST(ErrorDialog, EditButtonOnlyInDebugModeWithAScriptFile)
         } else {
             ReportScriptError(KX_ERR_NO_MEMORY, 1);
         }
-        g_bDebug = 0;
         ASSERT_EQ(boxes.boxes.size(), 1u);
         EXPECT_EQ(boxes.boxes[0].buttonIds, c.buttons);
         EXPECT_EQ(boxes.boxes[0].nDefaultId, 1034);

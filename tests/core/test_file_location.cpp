@@ -16,6 +16,7 @@
 #include "platform/plat_file.h"
 #include "core/game_config.h"
 #include "core/preload_cache.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/pack_writer.h"
@@ -41,30 +42,14 @@ std::string Content(FILE_LOCATION* pLoc)
 
 // A game folder that is the current folder and the program folder; no packs, compiler files or
 // cached files unless a test adds them.
-class FileLocationTest : public ::testing::Test {
+class FileLocationTest : public EngineTest {
 protected:
     TEMP_DIR dir;
     ERROR_RECORDER errors;
     std::string strOldCwd;
-    uint8_t abOldImageOrder[8] = {};
 
-    void SetUp() override
-    {
-        std::memcpy(abOldImageOrder, g_abImageExtOrder, sizeof abOldImageOrder);
-        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-    }
-    void TearDown() override
-    {
-        g_nCompilerFiles = 0;
-        g_apCompilerFiles = nullptr;
-        g_anPreloadCount[2] = 0;
-        g_bAppendedData = 0;
-        g_dwBareExeSize = 0;
-        g_qwPackOffset = 0;
-        g_szExePath[0] = '\0';
-        std::memcpy(g_abImageExtOrder, abOldImageOrder, sizeof abOldImageOrder);
-        LeaveGameFolder(strOldCwd);
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd)); }
+    void TearDown() override { LeaveGameFolder(strOldCwd); }
     void Pack(const std::string& strRelative, const std::vector<PACK_WRITER_ENTRY>& entries)
     {
         ASSERT_EQ(WritePackFile(dir.strNative + "/" + strRelative, entries), 0);

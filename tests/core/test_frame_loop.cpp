@@ -20,6 +20,7 @@
 #include "platform/plat_window.h"
 #include "core/game_config.h"
 #include "core/script_thread.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -57,14 +58,13 @@ struct BODY {
     CMD_HANDLER* tables[2];
 };
 
-class FrameLoopTest : public ::testing::Test {
+class FrameLoopTest : public EngineTest {
 protected:
     void SetUp() override
     {
         PlatUseFakeClock(1);
         PlatSetFakeTime(kStartTime);
         g_hl = HOOK_LOG{};
-        InstallEngineParts();
         g_EngineHooks.pfnRenderWindowCPU = HookRender;
         g_EngineHooks.pfnPresentWindowCPU = HookPresent;
         g_EngineHooks.pfnUpdateInputState = HookInput;
@@ -72,20 +72,7 @@ protected:
         g_EngineHooks.pfnShowMainWindowFirstFrame = HookShow;
         g_EngineHooks.pfnServePopupMenuRequest = HookPopup;
         g_EngineHooks.pfnResetDirtyRects = HookResetDirty;
-        g_nFps = 60;
-        g_bFrameSkip = 1;
-        g_bFrameHold = 0;
-        g_bThreadedFrames = 0;
-        g_bEnginePaused = 0;
-        g_bRunInBackground = 1;
-        g_bDebug = 0;
-        g_llRerunPass = 0;
-        g_llResumeKey = 0;
-        // Each test counts frames and passes from zero, whatever ran before it in this process.
-        g_llFrameCount = 0;
-        g_llPassCount = 0;
-        g_bEngineStop = 0;
-        ResetFrameState();
+        // The pacing starts at the fake clock's start.
         ResetFrameClock();
         pRoot = CreateRootNode();
         ASSERT_NE(pRoot, nullptr);
@@ -98,10 +85,6 @@ protected:
     {
         g_pThreadRoot = pSavedRoot;
         FreeSubtree(pRoot);
-        InstallEngineParts();
-        g_bDebug = 0;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
         PlatUseFakeClock(0);
     }
     static void FreeSubtree(TREE_NODE* pNode)
@@ -581,8 +564,6 @@ protected:
         PlatUseFakeClock(0);
         ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_FAKE), 0);
         g_nFps = 200;
-        g_bRunning = 1;
-        g_bFrameThreadState = KX_THREAD_NOT_STARTED;
         g_nFrames = 0;
         g_nFramesToStop = 0;
         g_nQuitAtFrame = 0;
@@ -593,7 +574,6 @@ protected:
         g_nCloseMode = 0;
         g_nQuitCode = 0;
         g_hwndTest = 0;
-        g_hMainWnd = 0;
         g_EngineHooks.pfnAdvanceOgvMovie = HookFrameStart;
         g_EngineHooks.pfnAdvanceEmotePlayers = HookEnterPacing;
         g_EngineHooks.pfnIsAnyEmotePlayerBusy = HookLeavePacing;
@@ -604,10 +584,6 @@ protected:
     {
         WaitFrameThread();
         PlatShutdownWindowSystem();
-        g_bThreadedFrames = 0;
-        g_bRunning = 1;
-        g_hMainWnd = 0;
-        g_bFrameThreadState = KX_THREAD_NOT_STARTED;
         FrameLoopTest::TearDown();
     }
     void CreateMainWindow(int nQuitCode)

@@ -11,6 +11,7 @@
 #include "display/window_state.h"
 #include "platform/plat_joystick.h"
 #include "platform/plat_window.h"
+#include "tests/support/engine_test.h"
 
 namespace {
 
@@ -25,37 +26,22 @@ int CursorPos(int32_t* pX, int32_t* pY)
 // Window 0 is a popup (client = outer rectangle) at screen (100, 50) showing a 640 x 480 game.
 constexpr int kLeft = 100, kTop = 50;
 
-class InputTest : public ::testing::Test {
+class InputTest : public EngineTest {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_FAKE), 0);
-        m_savedHooks = g_EngineHooks;
         std::memcpy(m_apSaved, g_apWindowState, sizeof m_apSaved);
-        m_nSavedOutW = g_nOutputWidth;
-        m_nSavedOutH = g_nOutputHeight;
-        m_bSavedJoy = g_bJoystickPresent;
         g_EngineHooks.pfnGetCursorScreenPos = CursorPos;
-        g_nOutputOffsetX = g_nOutputOffsetY = 0;
         g_nOutputWidth = 640;
         g_nOutputHeight = 480;
         MakeWindow(640, 480);
         std::memset(g_apWindowState, 0, sizeof g_apWindowState);
         g_apWindowState[0] = &m_state;
 
-        std::memset(g_abKeyState, 0, sizeof g_abKeyState);
-        std::memset(g_abKeyMode, 0, sizeof g_abKeyMode);
-        std::memset(g_allKeyCounter, 0, sizeof g_allKeyCounter);
-        std::memset(g_allKeyPresses, 0, sizeof g_allKeyPresses);
         m_state.bActive = 1;
         m_sub = WINDOW_STATE{};
         g_apWindowState[2] = &m_sub;   // a record without a window
-        g_bKeyboardSwitch = 1;
-        g_bMouseSwitch = 1;
-        g_bJoystickSwitch = 0;
-        g_nWheelDelta = 0;
-        g_bMouseMoved = 0;
-        g_nDragRequestWindow = 0;
         MoveCursor(10, 10);
         RegisterKeyHandlers();
         PlatJoystickUseBackend(PLAT_JOY_BACKEND_FAKE);
@@ -63,13 +49,7 @@ protected:
     void TearDown() override
     {
         PlatJoystickUseBackend(PLAT_JOY_BACKEND_SDL);
-        g_EngineHooks = m_savedHooks;
-        g_nOutputOffsetX = g_nOutputOffsetY = 0;
         std::memcpy(g_apWindowState, m_apSaved, sizeof m_apSaved);
-        g_nOutputWidth = m_nSavedOutW;
-        g_nOutputHeight = m_nSavedOutH;
-        g_bJoystickPresent = m_bSavedJoy;
-        g_bJoystickSwitch = 0;
         PlatShutdownWindowSystem();
     }
     void MakeWindow(int nClientW, int nClientH)
@@ -107,10 +87,7 @@ protected:
 
     WINDOW_STATE m_state{};
     WINDOW_STATE m_sub{};
-    ENGINE_HOOKS m_savedHooks{};
     WINDOW_STATE* m_apSaved[KX_WINDOWS]{};
-    int32_t m_nSavedOutW = 0, m_nSavedOutH = 0;
-    uint8_t m_bSavedJoy = 0;
 };
 
 // A down/up pattern per frame ('X' down) against the counter after each frame.

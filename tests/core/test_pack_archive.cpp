@@ -15,6 +15,7 @@
 #include "core/kx_hash.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/pack_writer.h"
@@ -43,7 +44,7 @@ std::string Noise(size_t n, uint32_t seed)
 
 // A game folder that is the current folder and the program folder, with the index state of a
 // fresh run; errors are recorded.
-class PackTest : public ::testing::Test {
+class PackTest : public EngineTest {
 protected:
     TEMP_DIR dir;
     ERROR_RECORDER errors;
@@ -53,14 +54,9 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         ASSERT_EQ(LoadCodecLibraries(), 0);
-        g_bAppendedData = 0;
     }
     void TearDown() override
     {
-        g_bPackedData = 0;
-        g_bAppendedData = 0;
-        g_dwBareExeSize = 0;
-        g_qwPackOffset = 0;
         UnloadCodecLibraries();
         LeaveGameFolder(strOldCwd);
     }

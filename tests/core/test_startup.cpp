@@ -33,6 +33,7 @@
 #include "platform/plat_thread.h"
 #include "platform/plat_window.h"
 #include "core/game_config.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/kx_writers.h"
 #include "tools/lib/pack_writer.h"
@@ -141,7 +142,7 @@ struct ARGS {
 
 // Its own lock folder, recorders, a 1920 x 1080 desktop and the state of a fresh run for each
 // start; game folders hold the compiled configuration.
-class StartupTest : public ::testing::Test {
+class StartupTest : public EngineTest {
 protected:
     ERROR_RECORDER errors;
     MSGBOX_RECORDER boxes;

@@ -18,10 +18,6 @@ protected:
         WINDOW_TEST_FIXTURE::SetUp();
         PlatUseFakeClock(1);
         PlatSetFakeTime(1000);
-        g_bCursorAutoHide = 1;
-        g_nCursorIdleMs = 2500;
-        g_nCursorRequest = KX_CURSOR_REQUEST_NONE;
-        g_bCursorShown = 1;
         g_bMenuHostShown = 0;
         for (int k = 0; k < 8; ++k) g_allKeyCounter[k] = -1;
         // As a created window has them.
@@ -30,8 +26,6 @@ protected:
     void TearDown() override
     {
         PlatUseFakeClock(0);
-        g_bCursorShown = 1;
-        g_nCursorRequest = KX_CURSOR_REQUEST_NONE;
         WINDOW_TEST_FIXTURE::TearDown();
     }
     // One frame's cursor work at the given time; the state the platform was asked for.

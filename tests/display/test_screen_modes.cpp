@@ -154,12 +154,8 @@ protected:
         g_DisplayHooks.pfnDetachMenuBar = RecordMenuDetach;
         g_vMenuBuilt.clear();
         g_vMenuDetached.clear();
-        g_nFullscreenBits = 32;
         g_bBestDisplayMode = 0;
         g_nScaleMode = KX_SCALE_FIT;
-        g_bDirect3D = 0;
-        g_bResetRequest = 0;
-        g_nMonitorNumber = 0;
         g_rcMonitor = MONITOR_RECT{0, 0, 1920, 1080};
     }
     void TearDown() override
@@ -167,10 +163,6 @@ protected:
         WINDOW_TEST_FIXTURE::TearDown();
         PlatFakeSetMonitors(nullptr, 0);
         PlatFakeRefuseFullscreen(0);
-        g_bDirect3D = 0;
-        g_nFullSavedTargetWidth = g_nFullSavedTargetHeight = 0;
-        g_nFullSavedOutputWidth = g_nFullSavedOutputHeight = 0;
-        g_nFullscreenModeWidth = g_nFullscreenModeHeight = 0;
     }
     // The main window as start-up makes it: the logical size, centred on the first monitor, shown.
     PLAT_HWND MakeMain(int32_t w, int32_t h)

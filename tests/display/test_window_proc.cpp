@@ -21,6 +21,7 @@
 #include "script/dispatch.h"
 #include "core/game_config.h"
 #include "core/script_thread.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -45,45 +46,31 @@ void RecordCursorShow(void)
     g_vNestingSeen.push_back(g_bInWndProc.load());
 }
 
-class WindowProcTest : public ::testing::Test {
+class WindowProcTest : public EngineTest {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(PlatInitWindowSystem(PLAT_BACKEND_FAKE), 0);
         ASSERT_EQ(CreateWindowStates(), 0);
-        pfnSavedProc = g_pfnMainWindowProc;
         InstallWindowProc();
         g_DisplayHooks.pfnRepaintWindow = RecordRepaint;
         g_DisplayHooks.pfnRequestCursorShow = RecordCursorShow;
         g_vRepainted.clear();
         g_vNestingSeen.clear();
         g_vHoldAtQuestion.clear();
-        g_bEngineStop = 0;
-        g_bEnginePaused = 0;
         g_bRunInBackground = 0;
-        g_bFullscreen = g_bMaximized = 0;
         g_bResizable = 1;
-        g_bCaptionDblClickOption = 0;
-        g_bCloseEvent = g_nCaptionDblClick = 0;
-        g_nLastKeyDown = g_nLastMouseButton = 0;
-        g_bMouseMoved = 0;
-        g_nWheelDelta = 0;
-        std::memset(g_abKeyState, 0, sizeof g_abKeyState);
         std::strcpy(g_szWindowTitle, "KX");
         g_nTargetWidth = g_nOutputWidth = 640;
         g_nTargetHeight = g_nOutputHeight = 480;
-        g_nOutputOffsetX = g_nOutputOffsetY = 0;
         hMain = Create(0, 640, 480);
     }
     void TearDown() override
     {
         PlatShutdownWindowSystem();
-        g_hMainWnd = 0;
-        FreeFileList();
-        InstallEngineParts();
-        g_pfnMainWindowProc = pfnSavedProc;
-        g_bEngineStop = 0;
-        g_bEnginePaused = 0;
+        // A table of cases runs TearDown and SetUp again within one test: each case starts from the
+        // engine's start state as the test does.
+        ResetEngineState();
     }
 
     // A window of the record nIndex with the given client size, created with the game procedure.
@@ -118,7 +105,6 @@ protected:
     WINDOW_STATE* Main(void) { return g_apWindowState[0]; }
 
     PLAT_HWND hMain = 0;
-    PLAT_WNDPROC pfnSavedProc = nullptr;
 };
 
 TEST_F(WindowProcTest, PaintAndActivationRepaintThroughThePresentation)

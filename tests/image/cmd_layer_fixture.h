@@ -30,6 +30,7 @@
 #include "core/script_thread.h"
 #include "script/system_vars.h"
 #include "script/variables.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/bmp_writer.h"
@@ -66,7 +67,7 @@ inline std::vector<uint8_t> Bmp(int32_t w, int32_t h, const std::vector<uint32_t
     return WriteBmp(w, h, opt, px.data(), nullptr);
 }
 
-class LayerCmdTest : public ::testing::Test {
+class LayerCmdTest : public EngineTest {
 protected:
     ERROR_RECORDER errors;
     MSGBOX_RECORDER boxes;
@@ -81,13 +82,11 @@ protected:
 
     void SetUp() override
     {
-        g_bEngineStop = 0;
-        g_bFullRedraw = 0;
+        // A case after Reset() starts without the capture layer of the tree it freed.
         g_pCaptureLayer = nullptr;
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
         ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
         s_pLayerSet = W0();
-        InstallEngineParts();
         g_LayerHooks.pfnWindowLayerSetSlot = [](int i) { return i == 0 ? &s_pLayerSet : nullptr; };
         g_LayerHooks.pfnWindowBackLayer = [](int i) { return i == 0 ? &s_back : nullptr; };
         for (int i = 0; i < KX_WINDOWS; ++i) {
@@ -101,10 +100,9 @@ protected:
     void TearDown() override
     {
         CloseObjectTreeGame(strOldCwd);
-        InstallEngineParts();
         s_pLayerSet = nullptr;
         for (int i = 0; i < KX_WINDOWS; ++i) g_apWindowState[i] = apSavedWindow[i];
-        std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
+        // Reset() runs the next case in the same test.
         g_bEngineStop = 0;
         g_bFullRedraw = 0;
     }

@@ -9,15 +9,13 @@
 #include "core/object_tree.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
-class LayerTreeTest : public ::testing::Test {
+class LayerTreeTest : public EngineTest {
 protected:
     void SetUp() override
     {
-        InstallEngineParts();
-        g_pCaptureLayer = nullptr;
-        g_bFullRedraw = 0;
         g_pLayerRoot = CreateRootNode();
         ASSERT_NE(g_pLayerRoot, nullptr);
         pW0 = Group("W0", 640, 480, 0, 0, 1);
@@ -30,8 +28,6 @@ protected:
             FreeNodeSubtree(g_pLayerRoot->pFirstChild);
         FreeTreeNode(g_pLayerRoot);
         g_pLayerRoot = nullptr;
-        InstallEngineParts();
-        g_bFullRedraw = 0;
     }
 
     // A plain layer of w x h pixels, every pixel the given value, at (x, y) in its parent.

@@ -30,13 +30,11 @@ protected:
         TREE_NODE* pNode = Plain("pic", 3, 2, 0, 0, 1, 0xFF112233u);
         ASSERT_NE(pNode, nullptr);
         pLayer = L(pNode);
-        g_bEngineStop = 0;
     }
     void TearDown() override
     {
         UnloadCodecLibraries();
         LeaveGameFolder(strOldCwd);
-        g_bEngineStop = 0;
         LayerTreeTest::TearDown();
     }
 

@@ -26,11 +26,9 @@ using layer_cmd_test::T;
 
 class TextStyleCmdTest : public layer_cmd_test::LayerCmdTest {
 protected:
-    ENGINE_HOOKS savedHooks{};
     void SetUp() override
     {
         LayerCmdTest::SetUp();
-        savedHooks = g_EngineHooks;
         InstallEngineParts();
         ASSERT_EQ(InitFontListFrom(text_test::TestFontFolder().c_str()), 0);
         ASSERT_EQ(g_nFonts, 3);
@@ -40,8 +38,6 @@ protected:
     {
         FreeTextBuffer();
         FreeFontList();
-        InstallEngineParts();
-        g_EngineHooks = savedHooks;
         LayerCmdTest::TearDown();
     }
     void Style(std::vector<BUILDER_ARG> args) { ASSERT_GE(EmitCommand(&b, KXCMD_TEXT_STYLE, args), 0); }

@@ -83,7 +83,6 @@ protected:
     void SetUp() override
     {
         LayerTreeTest::SetUp();
-        InstallEngineParts();
         std::strcpy(g_pszLayerPath, "W0");
         ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
         pA = Plain("W0/a", 2, 2, 0, 0, 1);
@@ -93,7 +92,6 @@ protected:
     {
         LeaveGameFolder(strOldCwd);
         LayerTreeTest::TearDown();
-        g_pszLayerPath[0] = '\0';
     }
 
     // Every pixel of the node's layer is near the colour (and the alpha level, or 255).

@@ -20,6 +20,7 @@
 #include "image/image_save.h"
 #include "image/layer.h"
 #include "platform/plat_file.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -178,14 +179,10 @@ int MaxColourDiff(TEST_LAYER& t, const DECODED& dec)
     return nMax;
 }
 
-class ImageSaveTest : public ::testing::Test {
+class ImageSaveTest : public EngineTest {
 protected:
     void SetUp() override { LoadCodecLibraries(), LoadWebPDLL(); }
-    void TearDown() override
-    {
-        UnloadCodecLibraries();
-        g_bEngineStop = 0;
-    }
+    void TearDown() override { UnloadCodecLibraries(); }
     // The engine path and the native path of a file in the temporary folder.
     std::string Engine(const char* pszName) const { return dir.strEngine + "\\" + pszName; }
     std::string Native(const char* pszName) const { return dir.strNative + "/" + pszName; }

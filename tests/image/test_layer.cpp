@@ -636,7 +636,6 @@ TEST(LayerSavedForm, DamagedFormsAreRefused)
 
 TEST_F(LayerRecordTest, InstalledFrameHooksDriveTheLayerTree)
 {
-    ENGINE_HOOKS saved = g_EngineHooks;
     InstallEngineParts();
     ASSERT_NE(g_EngineHooks.pfnApplyPendingLayerProps, nullptr);
     ASSERT_NE(g_EngineHooks.pfnResetDirtyRects, nullptr);
@@ -657,7 +656,6 @@ TEST_F(LayerRecordTest, InstalledFrameHooksDriveTheLayerTree)
     g_EngineHooks.pfnResetDirtyRects();
     EXPECT_EQ(L(pW0)->bOwnValid, 0);
     EXPECT_EQ(L(pW0)->nPrevMergeCount, 1);
-    g_EngineHooks = saved;
 }
 
 }  // namespace

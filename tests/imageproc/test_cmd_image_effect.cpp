@@ -61,11 +61,6 @@ protected:
         g_LayerHooks.pfnCaptureLayerGpu = [](TREE_NODE*, TREE_NODE*) { return g_nGpuResult; };
         g_LayerHooks.pfnRetargetEmoteLayer = [](LAYER* a, LAYER* b) { g_retargeted.emplace_back(a, b); };
     }
-    void TearDown() override
-    {
-        InstallEngineParts();
-        LayerCmdTest::TearDown();
-    }
     void Fx(std::vector<BUILDER_ARG> args) { ASSERT_GE(EmitCommand(&b, KXCMD_IMAGE_EFFECT, args), 0); }
     // The parameters are kept unevaluated by the command table.
     static BUILDER_ARG P(int64_t v) { return I(FX_ARG_P, v); }

@@ -23,6 +23,7 @@
 #include "imageproc/pixel_ops.h"
 #include "core/worker_pool.h"
 #include "platform/plat_window.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -159,7 +160,7 @@ LAYER s_aBack[KX_LAYER_WINDOWS];
 char s_szLayerPath[KX_MAX_OBJECT_PATH];
 WINDOW_STATE s_aWindow[KX_WINDOWS];
 
-class CompositorTest : public ::testing::Test {
+class CompositorTest : public EngineTest {
 protected:
     static void SetUpTestSuite()
     {
@@ -172,8 +173,6 @@ protected:
         FillPixelOps(&g_PixelOps, 3, DetectPixelOpsSimd());
         InstallCompositor();
         g_nInlineBlendPixels = 0;   // the scenes are small: every blend goes to the workers
-        g_bEngineStop = 0;
-        g_bFullRedraw = 0;
         g_llFrameCount = 1;
         InstallEngineParts();
         g_LayerHooks.pfnWindowLayerSetSlot = [](int i) { return i >= 0 && i < KX_LAYER_WINDOWS ? &s_apSlot[i] : nullptr; };
@@ -185,7 +184,6 @@ protected:
             g_apWindowState[i] = &s_aWindow[i];
             s_apSlot[i] = nullptr;
         }
-        pSavedLayerPath = g_pszLayerPath;
         s_szLayerPath[0] = 0;
         g_pszLayerPath = s_szLayerPath;
         g_pLayerRoot = CreateRootNode();
@@ -197,14 +195,9 @@ protected:
         while (g_pLayerRoot->pFirstChild) FreeNodeSubtree(g_pLayerRoot->pFirstChild);
         FreeTreeNode(g_pLayerRoot);
         g_pLayerRoot = nullptr;
-        InstallEngineParts();
         for (int i = 0; i < KX_WINDOWS; ++i) g_apWindowState[i] = apSavedWindow[i];
-        g_pszLayerPath = pSavedLayerPath;
-        g_bEngineStop = 0;
         StopWorkerThreads();
         SetWorkerCountForTest(1);
-        FillPixelOps(&g_PixelOps, 1, PIXEL_SIMD_NONE);
-        g_nInlineBlendPixels = KX_INLINE_BLEND_PIXELS;
     }
 
     // Window 0 shows the group "W0" of w x h.
@@ -290,7 +283,6 @@ protected:
     }
 
     WINDOW_STATE* apSavedWindow[KX_WINDOWS]{};
-    char* pSavedLayerPath = nullptr;
     TREE_NODE* pW0 = nullptr;
     std::vector<uint8_t> ref;
     ERROR_RECORDER errors;

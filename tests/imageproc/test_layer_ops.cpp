@@ -17,21 +17,20 @@
 #include "image/layer.h"
 #include "imageproc/image_effects.h"
 #include "imageproc/pixel_ops.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 typedef std::vector<uint8_t> PIXELS;
 
-class LayerOpsTest : public ::testing::Test {
+class LayerOpsTest : public EngineTest {
 protected:
     static void SetUpTestSuite() { FillMulDivTables(); }
     void SetUp() override
     {
         // The plain routines: the references below work pixel by pixel.
         FillPixelOps(&g_PixelOps, 1, PIXEL_SIMD_NONE);
-        g_bEngineStop = 0;
-        InstallEngineParts();
         g_pLayerRoot = CreateRootNode();
         ASSERT_NE(g_pLayerRoot, nullptr);
         nSeed = 987654321u;
@@ -41,7 +40,6 @@ protected:
         while (g_pLayerRoot->pFirstChild) FreeNodeSubtree(g_pLayerRoot->pFirstChild);
         FreeTreeNode(g_pLayerRoot);
         g_pLayerRoot = nullptr;
-        g_bEngineStop = 0;
     }
 
     uint32_t nSeed = 0;

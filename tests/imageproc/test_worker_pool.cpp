@@ -13,6 +13,7 @@
 #include "core/frame_loop.h"
 #include "core/sysfacts.h"
 #include "core/worker_pool.h"
+#include "tests/support/engine_test.h"
 
 namespace {
 
@@ -63,12 +64,10 @@ int JobTestThread(WORKER_JOB*)
     return 0;
 }
 
-class WorkerPoolTest : public ::testing::Test {
+class WorkerPoolTest : public EngineTest {
 protected:
-    int8_t m_nSavedWorkers = 0;
     void SetUp() override
     {
-        m_nSavedWorkers = g_nWorkers;
         StopWorkerThreads();
         SetWorkerJobHandler(JOB_TEST_FILTER, JobTestFilter);
         SetWorkerJobHandler(JOB_TEST_FAIL, JobTestFail);
@@ -81,7 +80,6 @@ protected:
         StopWorkerThreads();
         for (int nCode : {JOB_TEST_FILTER, JOB_TEST_FAIL, JOB_TEST_COUNT, JOB_TEST_THREAD})
             SetWorkerJobHandler(nCode, nullptr);
-        g_nWorkers = m_nSavedWorkers;
     }
 };
 

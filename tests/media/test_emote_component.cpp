@@ -10,6 +10,7 @@
 #include "display/touch_library.h"
 #include "media/emote_component.h"
 #include "platform/plat_modules.h"
+#include "tests/support/engine_test.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ const PLAT_MODULE_ENTRY g_aFakeEmote[] = {
     {nullptr, 254, Fn(Fake254)}, {nullptr, 255, Fn(Fake255)}, {nullptr, 256, Fn(Fake256)},
 };
 
-struct EMOTE_FIXTURE : ::testing::Test {
+struct EMOTE_FIXTURE : EngineTest {
     void SetUp() override { g_vecCalls.clear(); }
     void TearDown() override
     {

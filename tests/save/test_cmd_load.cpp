@@ -111,20 +111,16 @@ BUILDER_ARG LayerPath(const std::string& s) { return T(LOAD_ARG_LAYER, s); }
 
 class LoadCmdTest : public LayerCmdTest {
 protected:
-    char szOldSaveFolder[KX_MAX_PATH] = "";
-
     void SetUp() override
     {
         LayerCmdTest::SetUp();
         ASSERT_EQ(LoadCodecLibraries(), 0);
-        std::memcpy(szOldSaveFolder, g_szSaveFolder, sizeof szOldSaveFolder);
         std::strcpy(g_szSaveFolder, "save\\");
         FreeSlots();
     }
     void TearDown() override
     {
         FreeSlots();
-        std::memcpy(g_szSaveFolder, szOldSaveFolder, sizeof szOldSaveFolder);
         LayerCmdTest::TearDown();
     }
     static void FreeSlots()

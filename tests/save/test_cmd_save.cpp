@@ -112,21 +112,16 @@ int NoSpaceWriter(const char*, const void*, size_t)
 
 class SaveCmdTest : public layer_cmd_test::LayerCmdTest {
 protected:
-    std::string strOldSaveFolder;
-
     void SetUp() override
     {
         LayerCmdTest::SetUp();
         ASSERT_EQ(LoadCodecLibraries(), 0);
-        strOldSaveFolder = g_szSaveFolder;
         std::strcpy(g_szSaveFolder, "save\\");
     }
     void TearDown() override
     {
         FreeAllSaveBuffers();
-        g_pfnWriteSaveFile = PlatWriteFileAtomic;
         UnloadCodecLibraries();
-        std::strcpy(g_szSaveFolder, strOldSaveFolder.c_str());
         LayerCmdTest::TearDown();
     }
     // A fresh script and game between the steps of a test; pending records, slots and files stay.

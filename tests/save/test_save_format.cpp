@@ -55,8 +55,6 @@ protected:
     }
     void TearDown() override
     {
-        FreeVarTable();
-        g_SysVarHooks = {};
         UnloadCodecLibraries();
         LayerTreeTest::TearDown();
     }

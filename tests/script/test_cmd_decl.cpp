@@ -104,17 +104,10 @@ protected:
 
     void SetUp() override
     {
-        InstallSystemVariables();
         RegisterElemOps();
-        InstallEngineParts();
-        g_bRunInBackground = 1;
         OpenScriptGame();
     }
-    void TearDown() override
-    {
-        CloseScriptGame();
-        g_bEngineStop = 0;
-    }
+    void TearDown() override { CloseScriptGame(); }
 
     // Loads a game made of the script (ended by a halt) and the definitions, then runs the SYSTEM
     // thread for one pass. pfnBeforeRun prepares engine state once the tables are loaded.
@@ -418,7 +411,6 @@ TEST_F(DeclAssignTest, WritableSystemVariablesAndIndirectElements)
 {
     defs = {MakeIntVarDef(1000, 0, {4}), MakeFloatVarDef(1001, 0.0, {2}), MakeTextVarDef(1002, "", {2})};
     char szLayerPath[KX_MAX_OBJECT_PATH] = "";
-    char* pszSavedPath = g_pszLayerPath;
     g_pszLayerPath = szLayerPath;
     SCRIPT_BUILDER b = Begin();
     Let(b, Var(132), ARGOP_ADD, MakeExprInt(77));                 // last menu command: the operator is ignored
@@ -448,7 +440,6 @@ TEST_F(DeclAssignTest, WritableSystemVariablesAndIndirectElements)
         f->allArgInt[1] = 20;
         f->allArgInt[2] = 30;
     });
-    g_pszLayerPath = pszSavedPath;
     EXPECT_TRUE(errors.reports.empty());
     EXPECT_TRUE(g_bHalted);
     EXPECT_EQ(g_llMenuCommand, 77);
@@ -465,12 +456,6 @@ TEST_F(DeclAssignTest, WritableSystemVariablesAndIndirectElements)
     EXPECT_EQ(GetVarInt(1000, 0), 0);
     EXPECT_EQ(GetVarFloat(1001, 1), 2.5);
     EXPECT_EQ(Text(1002, 1), "ok");
-    g_llMenuCommand = 0;
-    g_nMaximizeEvent = 0;
-    for (int k : {5, 6, 7}) {
-        g_allKeyCounter[k] = 0;
-        g_abKeyMode[k] = KX_KEY_MODE_UP;
-    }
 }
 
 // Numbers that cannot be assigned, and references a script forged: each is refused with its

@@ -50,8 +50,7 @@ void HookReset(void) { ++g_nResetCalls; }
 int HookActive(void) { return g_bActive; }
 
 // A game folder whose script 0 starts at "SYSTEM_START" with the commands a test emits, then a
-// long wait; the SYSTEM thread placed there, the fake clock, and every engine global a test changes
-// put back afterwards.
+// long wait; the SYSTEM thread placed there and the fake clock.
 class EngineCmdTest : public SCRIPT_GAME_FIXTURE {
 protected:
 
@@ -63,39 +62,15 @@ protected:
         PlatSetFakeTime(kStartTime);
         g_nComputeCalls = g_nClearCalls = g_nResetCalls = 0;
         g_bActive = 1;
-        g_nFps = 60;
-        g_bFrameSkip = 1;
         std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);   // as start-up leaves it
     }
     void TearDown() override
     {
         CloseScriptGame();
         PlatUseFakeClock(0);
-        // Engine state at load.
-        g_nFps = 60;
-        g_bFrameSkip = 1;
-        g_bRestartAtExit = 0;
-        std::memset(g_abSwitchTable, 1, sizeof g_abSwitchTable);
-        g_bKeyboardSwitch = 1;
-        g_bJoystickSwitch = 0;
-        g_bMouseSwitch = 1;
-        g_nCursorRequest = KX_CURSOR_REQUEST_NONE;
-        g_bCursorShown = 1;
-        g_bBlockScreenSaver = 1;
-        g_bRunInBackground = 1;
-        g_bFullscreen = 0;
-        g_bDirect3D = 0;
-        InstallEngineParts();
-        std::free(g_pOutputBuffer);
-        g_pOutputBuffer = nullptr;
-        g_nOutputWidth = g_nOutputHeight = g_nTargetWidth = g_nTargetHeight = 0;
-        std::memset(g_abKeyMode, 0, sizeof g_abKeyMode);
-        std::memset(g_allKeyCounter, 0, sizeof g_allKeyCounter);
-        for (int i = 0; i < KX_SCRIPT_TIMERS; ++i) {
-            g_abTimerRunning[i] = 1;
-            g_allTimerStopTime[i] = 0;
-            g_anTimerPaused[i] = 0;
-        }
+        // The tables of cases run TearDown and SetUp again within one test: each case starts from
+        // the engine's start state as the test does.
+        ResetEngineState();
     }
 
     // One command with integer arguments by id.

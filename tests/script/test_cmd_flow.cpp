@@ -25,6 +25,7 @@
 #include "script/system_vars.h"
 #include "script/variables.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -137,7 +138,7 @@ bool EndsWith(const std::string& s, const std::string& strEnd)
 
 // A game folder (the current and program folder), the thread tree with SYSTEM, the test handlers
 // bound to the wait (104) and thread-end (96) commands; assignments run the engine's own command.
-class FlowTest : public ::testing::Test {
+class FlowTest : public EngineTest {
 protected:
     TEMP_DIR dir;
     std::string strOldCwd;
@@ -146,8 +147,6 @@ protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-        InstallEvaluator();
-        InstallSystemVariables();
     }
     void TearDown() override
     {

@@ -38,13 +38,10 @@ const int kPark = 1000000;   // frames of the wait that ends every test script
 // does.
 class TextCmdTest : public SCRIPT_GAME_FIXTURE {
 protected:
-    ENGINE_HOOKS savedHooks = g_EngineHooks;
-
     void SetUp() override
     {
         OpenScriptGame();
         if (HasFatalFailure()) return;
-        InstallEngineParts();
         g_EngineHooks.pfnCreateTextBuffer();
         ASSERT_NE(g_pTextBuffer, nullptr);
     }
@@ -52,7 +49,6 @@ protected:
     {
         CloseScriptGame();
         FreeTextBuffer();
-        g_EngineHooks = savedHooks;
     }
 
     void Append(const std::string& strLiteral)

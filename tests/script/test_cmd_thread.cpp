@@ -28,6 +28,7 @@
 #include "script/system_vars.h"
 #include "script/variables.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -123,7 +124,7 @@ std::string Name(const TREE_NODE* p) { return p && p->pszName ? p->pszName : "";
 
 // A game folder as current and program folder, the object trees, the probe, and frames run
 // through the frame step with a fake clock.
-class ThreadCmdTest : public ::testing::Test {
+class ThreadCmdTest : public EngineTest {
 protected:
     TEMP_DIR dir;
     std::string strOldCwd;
@@ -132,7 +133,6 @@ protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
-        InstallEngineParts();
         g_nFps = 60;
         g_bFrameHold = 0;
         g_llRerunPass = 0;

@@ -20,6 +20,7 @@
 #include "script/variables.h"
 #include "script/script_tables.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/command_table.h"
@@ -129,7 +130,7 @@ WINDOW_STATE* g_pSavedMainWindow = nullptr;
 
 enum { CMD_PROBE = 1, CMD_CHECK = 2 };
 
-class CmdArgsTest : public ::testing::Test {
+class CmdArgsTest : public EngineTest {
 protected:
     TEST_COMMANDS commands;
     TEST_BODY body;
@@ -139,7 +140,6 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(CreateVarTable(1100), 0);
-        InstallEvaluator();
         g_SysVarHooks = {};
         g_pSavedMainWindow = g_apWindowState[0];
         g_TestMainWindow = WINDOW_STATE{};
@@ -149,7 +149,6 @@ protected:
         const std::pair<int, char*> texts[] = {{101000, g_szFmtRange}, {101010, g_szFmtMinimum},
                                                {101020, g_szFmtColourNone}, {101030, g_szFmtColour},
                                                {101210, g_szFmtAbove3}, {101220, g_szFmtNegative}};
-        g_nErrorTexts = 0;
         for (const auto& t : texts) {
             g_anErrorId[g_nErrorTexts] = t.first;
             g_apszErrorText[g_nErrorTexts++] = t.second;
@@ -157,20 +156,15 @@ protected:
     }
     void TearDown() override
     {
-        g_nErrorTexts = 0;
+        // The window record, the body list and the command tables are the test's own: the engine's
+        // reset would free the tables and bodies.
         g_apWindowState[0] = g_pSavedMainWindow;
-        g_pCurThread = nullptr;
-        g_nCurCommand = 0;
-        g_nScripts = 0;
         g_ppScriptBody = nullptr;
-        g_nCommands = 0;
         g_apszCmdName = nullptr;
         g_pbArgCount = nullptr;
         g_appszArgName = nullptr;
         g_apbArgValueKind = nullptr;
         g_apbArgCheckKind = nullptr;
-        FreeCommandArgTexts();
-        FreeVarTable();
     }
 
     // Installs the body as script 0 and makes a thread current at command nCommand.
@@ -600,7 +594,5 @@ TEST_F(CmdArgsTest, DecodesABodyLoadedFromItsFile)
 
     FreeScriptBodies();
     g_apszScriptName = nullptr;
-    g_pVarDefs = nullptr;
-    g_nVarDefsBytes = 0;
     LeaveGameFolder(strOldCwd);
 }

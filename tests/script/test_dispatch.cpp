@@ -19,6 +19,7 @@
 #include "core/script_thread.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
+#include "tests/support/engine_test.h"
 
 namespace {
 
@@ -135,7 +136,7 @@ int HookActive(void)
 }
 void HookSpan(uint32_t dw) { g_spans.push_back(dw); }
 
-class PauseTest : public ::testing::Test {
+class PauseTest : public EngineTest {
 protected:
     ERROR_RECORDER errors;
     TREE_NODE* pRoot = nullptr;
@@ -154,9 +155,6 @@ protected:
         g_spans.clear();
         g_ScriptHooks.pfnIsMainWindowActive = HookActive;
         g_ScriptHooks.pfnAddPausedTime = HookSpan;
-        g_bEnginePaused = 0;
-        g_llPauseStart = 0;
-        g_bRunning = 1;
         pRoot = CreateRootNode();
         ASSERT_NE(pRoot, nullptr);
         pNode = CreateNode(pRoot, "T", 0, 1);
@@ -168,12 +166,6 @@ protected:
     }
     void TearDown() override
     {
-        InstallEngineParts();
-        g_bEnginePaused = 0;
-        g_bRunInBackground = 1;
-        g_bRunning = 1;
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
         FreeScriptThread(pThread);
         RemoveNode(pNode);
         FreeTreeNode(pNode);

@@ -19,6 +19,7 @@
 #include "platform/plat_file.h"
 #include "script/engine_config.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/kx_writers.h"
 #include "tools/lib/pack_writer.h"
@@ -27,75 +28,18 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// One global and the copy kept of it: the copy taken (bKeep) or put back.
-template <class T>
-void KeepOrRestore(T& global, T& kept, bool bKeep)
-{
-    if (bKeep) kept = global;
-    else global = kept;
-}
-template <class T, size_t N>
-void KeepOrRestore(T (&global)[N], T (&kept)[N], bool bKeep)
-{
-    if (bKeep) std::memcpy(kept, global, sizeof kept);
-    else std::memcpy(global, kept, sizeof kept);
-}
-
-// Every global the loader writes, saved and put back around each test so the other suites keep
-// their defaults.
-struct CONFIG_GLOBALS {
-    uint8_t bDebug, bDev, bRelease, bThreaded, bResizable, bFramed, bSpare;
-    uint8_t abImage[8], abSound[4];
-    int32_t nWidth, nHeight, nTexW, nTexH, nDeskW, nDeskH;
-    int nSoundMode;
-    char szTitle[KX_WINDOW_TITLE_BYTES];
-
-    void Save() { Transfer(true); }
-    void Restore() { Transfer(false); }
-    void Transfer(bool bKeep)
-    {
-        KeepOrRestore(g_bDebug, bDebug, bKeep);
-        KeepOrRestore(g_bDevSourceOrder, bDev, bKeep);
-        KeepOrRestore(g_bReleaseSourceOrder, bRelease, bKeep);
-        KeepOrRestore(g_bThreadedFrames, bThreaded, bKeep);
-        KeepOrRestore(g_bResizable, bResizable, bKeep);
-        KeepOrRestore(g_bFramedWindow, bFramed, bKeep);
-        KeepOrRestore(g_bConfigSpare, bSpare, bKeep);
-        KeepOrRestore(g_abImageExtOrder, abImage, bKeep);
-        KeepOrRestore(g_abSoundExtOrder, abSound, bKeep);
-        KeepOrRestore(g_nScreenWidth, nWidth, bKeep);
-        KeepOrRestore(g_nScreenHeight, nHeight, bKeep);
-        KeepOrRestore(g_nScreenTexWidth, nTexW, bKeep);
-        KeepOrRestore(g_nScreenTexHeight, nTexH, bKeep);
-        KeepOrRestore(g_nDesktopWidth, nDeskW, bKeep);
-        KeepOrRestore(g_nDesktopHeight, nDeskH, bKeep);
-        KeepOrRestore(g_nSoundMode, nSoundMode, bKeep);
-        KeepOrRestore(g_szWindowTitle, szTitle, bKeep);
-    }
-};
-
 bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
-// A game folder as current and program folder; the globals the loader writes are put back after.
-class ConfigFolderTest : public ::testing::Test {
+// A game folder as current and program folder; the globals the loader writes go back to their
+// start values with the rest of the engine's state (EngineTest).
+class ConfigFolderTest : public EngineTest {
 protected:
     TEMP_DIR dir;
     ERROR_RECORDER errors;
-    CONFIG_GLOBALS saved{};
     std::string strOldCwd;
 
-    void SetUp() override
-    {
-        saved.Save();
-        ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-    }
-    void TearDown() override
-    {
-        g_bPackedData = 0;
-        g_bEngineStop = 0;
-        saved.Restore();
-        LeaveGameFolder(strOldCwd);
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd)); }
+    void TearDown() override { LeaveGameFolder(strOldCwd); }
 };
 
 // The same with a 1920 x 1080 desktop and fresh window records; the parameter puts the
@@ -109,7 +53,6 @@ protected:
         g_nDesktopWidth = 1920;
         g_nDesktopHeight = 1080;
         ASSERT_EQ(CreateWindowStates(), 0);
-        g_bEngineStop = 0;
     }
 
     bool Packed() const { return GetParam(); }

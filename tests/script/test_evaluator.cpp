@@ -15,6 +15,7 @@
 #include "core/kx_math.h"
 #include "script/evaluator.h"
 #include "script/variables.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/expr_assembler.h"
 
@@ -112,23 +113,13 @@ int FakeSysString(int nVar, char* pszOut, int64_t llElem)
 
 // A table of 1100 descriptors: user variables 1000.. and a few system variables with the fake
 // engine behind them.
-class EvalTest : public ::testing::Test {
+class EvalTest : public EngineTest {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(CreateVarTable(1100), 0);
-        InstallEvaluator();
         g_SysVarHooks = {FakeSysInt, FakeSysFloat, FakeSysString, nullptr};
         g_sysReads.clear();
-        g_bDeclMode = 0;
-        g_bNotConstant = 0;
-    }
-    void TearDown() override
-    {
-        RegisterExprOps(1);
-        g_bDeclMode = 0;
-        FreeVarTable();
-        g_SysVarHooks = {};
     }
     static VAR_DESC* Shape(int nVar, std::vector<int32_t> dims)
     {

@@ -24,6 +24,7 @@
 #include "script/script_body.h"
 #include "script/variables.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -42,7 +43,7 @@ const GAME_FILE* FindFile(const std::vector<GAME_FILE>& files, const std::string
 
 // A game folder as current and program folder, with the script list, labels and definitions of a
 // built game put where the start-up's table loader would put them.
-class ScriptBodyTest : public ::testing::Test {
+class ScriptBodyTest : public EngineTest {
 protected:
     TEMP_DIR dir;
     ERROR_RECORDER errors;
@@ -62,17 +63,9 @@ protected:
     void TearDown() override
     {
         FreeScriptBodies();
-        g_nScripts = 0;
+        // The name list and the labels are the test's own: the engine's reset would free them.
         g_apszScriptName = nullptr;
         g_apLabel = nullptr;
-        g_nLabels = 0;
-        std::memset(g_anLabelBucket, 0, sizeof g_anLabelBucket);
-        g_pVarDefs = nullptr;
-        g_nVarDefsBytes = 0;
-        InstallEngineParts();
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
-        g_nErrorTexts = 0;
         LeaveGameFolder(strOldCwd);
     }
 

@@ -29,6 +29,7 @@
 #include "script/script_tables.h"
 #include "script/variables.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -128,19 +129,15 @@ bool Contains(const std::string& strText, const std::string& strPart)
 
 // A game folder that is the current and the program folder, a thread tree with "SYSTEM", and
 // every table released afterwards.
-class ScriptTablesTest : public ::testing::Test {
+class ScriptTablesTest : public EngineTest {
 protected:
     TEMP_DIR dir;
     std::string strOldCwd;
     TREE_NODE* pSystem = nullptr;
-    uint8_t bOldDev = 0, bOldRelease = 0;
 
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-        bOldDev = g_bDevSourceOrder;
-        bOldRelease = g_bReleaseSourceOrder;
-        InstallEvaluator();
         FillCmdHandlers(0);
         pSystem = CreateSystemThread();
         ASSERT_NE(pSystem, nullptr);
@@ -150,11 +147,6 @@ protected:
         FreeScriptGame();
         FillCmdHandlers(KX_COMMAND_IDS);   // a loaded command table leaves its own count behind
         pSystem = nullptr;
-        g_bPackedData = 0;
-        g_bAppendedData = 0;
-        g_szExePath[0] = '\0';
-        g_bDevSourceOrder = bOldDev;
-        g_bReleaseSourceOrder = bOldRelease;
         LeaveGameFolder(strOldCwd);
     }
     SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }

@@ -27,6 +27,7 @@
 #include "script/system_vars.h"
 #include "script/text_buffer.h"
 #include "script/variables.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/kx_writers.h"
@@ -48,19 +49,13 @@ std::string ReadText(int nVar, int64_t llElem)
 // The variable table with the standard system-variable shapes, the readers installed, a running
 // thread with a call frame and two open loops, and the fake clock. Every engine global a test
 // changes is put back to its start value afterwards.
-class SysVarTest : public ::testing::Test {
+class SysVarTest : public EngineTest {
 protected:
     SCRIPT_THREAD thread{};
     CALL_FRAME frames[2]{};
     LOOP_FRAME loops[2]{};
     TREE_NODE node{};
     std::vector<uint8_t> defs;
-    // Start-up state that tests change, put back afterwards.
-    int nSoundMode = g_nSoundMode;
-    uint8_t bFolderReadOnly = g_bFolderReadOnly;
-    uint8_t bDirect3D = g_bDirect3D;
-    char szWorkDir[KX_MAX_PATH];
-    PLAT_LOCAL_TIME stStartTime = g_stStartTime;
     // A message text buffer of the engine's size, zeroed, made the current one by UseTextBuffer.
     std::vector<char> text = std::vector<char>(KX_TEXT_BUFFER_BYTES, 0);
     std::vector<char> codes = std::vector<char>(KX_TEXT_BUFFER_BYTES, 0);
@@ -75,10 +70,7 @@ protected:
 
     void SetUp() override
     {
-        std::memcpy(szWorkDir, g_szWorkDir, sizeof szWorkDir);
         ASSERT_EQ(CreateVarTable(1100), 0);
-        InstallEvaluator();
-        InstallSystemVariables();
         defs = BuildKxv(StandardSysVarDefs());
         g_pVarDefs = defs.data();
         g_nVarDefsBytes = defs.size();
@@ -95,35 +87,11 @@ protected:
     }
     void TearDown() override
     {
-        g_pCurThread = nullptr;
-        g_pCurThreadNode = nullptr;
+        // The text buffer and the file list may be the tests' own: the engine's reset would free them.
         g_pTextBuffer = nullptr;
+        g_apszFileList = nullptr;
         PlatUseFakeClock(0);
         PlatSetFakeLocalTime(nullptr);
-        std::memset(g_abKeyState, 0, sizeof g_abKeyState);
-        std::memset(g_abKeyMode, 0, sizeof g_abKeyMode);
-        std::memset(g_allKeyCounter, 0, sizeof g_allKeyCounter);
-        std::memset(g_allKeyPresses, 0, sizeof g_allKeyPresses);
-        std::memset(g_abKeyMap, 0, sizeof g_abKeyMap);
-        g_llMenuCommand = 0;
-        g_nLastKeyDown = g_nLastMouseButton = 0;
-        g_nMaximizeEvent = g_nMinimizeEvent = g_bCloseEvent = g_nCaptionDblClick = 0;
-        g_nFileListCount = 0;
-        g_apszFileList = nullptr;
-        for (int i = 0; i < KX_SCRIPT_TIMERS; ++i) {
-            g_abTimerRunning[i] = 1;
-            g_allTimerStopTime[i] = 0;
-            g_anTimerPaused[i] = 0;
-        }
-        g_nSoundMode = nSoundMode;
-        g_bFolderReadOnly = bFolderReadOnly;
-        g_bDirect3D = bDirect3D;
-        std::memcpy(g_szWorkDir, szWorkDir, sizeof szWorkDir);
-        g_stStartTime = stStartTime;
-        FreeVarTable();
-        g_SysVarHooks = {};
-        g_pVarDefs = nullptr;
-        g_nVarDefsBytes = 0;
     }
     static VAR_DESC* Declare(int nVar, int nType, int32_t nCount)
     {
@@ -185,7 +153,6 @@ TEST_F(SysVarTest, IntegersFromSettingsFactsAndCounters)
     g_nSoundMode = 2;
     g_bFolderReadOnly = 1;
     g_bDirect3D = 1;
-    const uint8_t bDebug = g_bDebug;
     g_bDebug = 1;
     TREE_NODE root{};
     root.nChildCount = 3;
@@ -217,8 +184,6 @@ TEST_F(SysVarTest, IntegersFromSettingsFactsAndCounters)
     EXPECT_EQ(GetSysVarInt(4, 0), 0);
 
     g_pThreadRoot = pSavedRoot;
-    g_bDebug = bDebug;
-    ResetUserSettings();
 }
 
 TEST_F(SysVarTest, LocalTimeClockAndTimers)
@@ -331,13 +296,10 @@ TEST_F(SysVarTest, TextsCommandLineFoldersAndPaths)
     EXPECT_EQ(ReadText(12, 9), "");
     EXPECT_EQ(ReadText(12, -1), "");
 
-    char szExeDir[KX_MAX_PATH];
-    std::strcpy(szExeDir, g_szExeDir);
     std::strcpy(g_szExeDir, "\\home\\p\\game");
     EXPECT_EQ(ReadText(103, 0), "\\home\\p\\game\\");
     std::strcpy(g_szExeDir, "\\home\\p\\\x83\x5C");   // a trail byte 0x5C is not a separator
     EXPECT_EQ(ReadText(103, 0), "\\home\\p\\\x83\x5C\\");
-    std::strcpy(g_szExeDir, szExeDir);
     std::strcpy(g_szWorkDir, "\\work");
     EXPECT_EQ(ReadText(104, 0), "\\work");
     EXPECT_EQ(ReadText(105, 0), g_szSaveFolder);
@@ -350,7 +312,6 @@ TEST_F(SysVarTest, TextsCommandLineFoldersAndPaths)
     EXPECT_EQ(ReadText(127, 0), "");
 
     char aszPath[4][KX_MAX_OBJECT_PATH] = {"W0/a/", "S0/", "/", "M0/file/"};
-    char* apSaved[4] = {g_pszLayerPath, g_pszSoundPath, g_pszThreadPath, g_pszMenuPath};
     g_pszLayerPath = aszPath[0];
     g_pszSoundPath = aszPath[1];
     g_pszThreadPath = aszPath[2];
@@ -376,11 +337,6 @@ TEST_F(SysVarTest, TextsCommandLineFoldersAndPaths)
     const char* psz = GetVarString(125, 0);
     ASSERT_NE(psz, nullptr);
     EXPECT_STREQ(psz, "worker");
-
-    g_pszLayerPath = apSaved[0];
-    g_pszSoundPath = apSaved[1];
-    g_pszThreadPath = apSaved[2];
-    g_pszMenuPath = apSaved[3];
 }
 
 TEST_F(SysVarTest, FileListEntriesAreCheckedAgainstTheRealList)
@@ -686,7 +642,6 @@ TEST_F(SysVarTest, MessageTextAndPathWritesStayInTheirBuffers)
     EXPECT_EQ(buffer.nCodeCount, 6);
 
     char aszPath[2][KX_MAX_OBJECT_PATH] = {"W0/", "M0/"};
-    char* apSaved[2] = {g_pszLayerPath, g_pszMenuPath};
     g_pszLayerPath = aszPath[0];
     g_pszMenuPath = aszPath[1];
     EXPECT_EQ(AssignSysVarString(128, 0, "W0/menu/", 8), 0);
@@ -697,8 +652,6 @@ TEST_F(SysVarTest, MessageTextAndPathWritesStayInTheirBuffers)
     EXPECT_EQ(AssignSysVarString(131, 0, strLong.data(), strLong.size()), 0);
     EXPECT_EQ(ReadText(131, 0), std::string(254, 'p'));
     EXPECT_TRUE(errors.reports.empty());
-    g_pszLayerPath = apSaved[0];
-    g_pszMenuPath = apSaved[1];
 
     // Without a buffer the writes do nothing.
     g_pTextBuffer = nullptr;

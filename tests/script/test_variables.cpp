@@ -11,6 +11,7 @@
 #include "core/engine_globals.h"
 #include "core/errors.h"
 #include "script/variables.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -20,21 +21,13 @@ const int64_t kMax64 = std::numeric_limits<int64_t>::max();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // A table of 1100 zeroed descriptors; system-variable hooks and the text evaluator cleared.
-class VarTest : public ::testing::Test {
+class VarTest : public EngineTest {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(CreateVarTable(1100), 0);
         g_SysVarHooks = {};
         g_pfnEvalVarDefText = nullptr;
-    }
-    void TearDown() override
-    {
-        FreeVarTable();
-        g_SysVarHooks = {};
-        g_pfnEvalVarDefText = nullptr;
-        g_pVarDefs = nullptr;
-        g_nVarDefsBytes = 0;
     }
     static VAR_DESC* Shape(int nVar, std::vector<int32_t> dims)
     {
@@ -123,7 +116,6 @@ TEST_F(VarTest, TooManyElementsNamesTheLimit)
     g_nErrorTexts = 1;
     ERROR_RECORDER errors;
     EXPECT_EQ(InitVarFloat(Shape(1000, {4000001}), 1.0), -1);
-    g_nErrorTexts = 0;
     ASSERT_EQ(errors.reports.size(), 1u);
     EXPECT_EQ(errors.reports[0].strText, "max 4000000");
 }

@@ -7,6 +7,7 @@
 
 #include "core/byte_reader.h"
 #include "script/variables.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/pack_writer.h"
@@ -30,7 +31,10 @@ uint32_t U32At(const Bytes& v, size_t pos)
     return v[pos] | (v[pos + 1] << 8) | (v[pos + 2] << 16) | (static_cast<uint32_t>(v[pos + 3]) << 24);
 }
 
-TEST(KxWriters, MessageTable)
+// The variable-store test points the engine at its definitions; the fixture puts them back.
+class KxWriters : public EngineTest {};
+
+TEST_F(KxWriters, MessageTable)
 {
     Bytes image = BuildKxe({{100010, "ab"}, {7, ""}});
     Bytes expect = Cat({
@@ -51,7 +55,7 @@ TEST(KxWriters, MessageTable)
     EXPECT_EQ(Cat({Fill(8, 0xA5), {0xFD, 0xFF, 0xFF, 0xFF}, Fill(4, 0xA5)}), image);
 }
 
-TEST(KxWriters, CommandTable)
+TEST_F(KxWriters, CommandTable)
 {
     KXC_TABLE table;
     table.commands = {{"nop", {}, {}}, {"go", {{"to", ARGKIND_RAW, 0}, {"n", ARGKIND_INT, 2}}, {}}};
@@ -84,7 +88,7 @@ TEST(KxWriters, CommandTable)
     EXPECT_EQ(expect.size(), image.size());
 }
 
-TEST(KxWriters, VariableTableAndScriptList)
+TEST_F(KxWriters, VariableTableAndScriptList)
 {
     EXPECT_EQ(Cat({Fill(4),
                    {0x2B, 0x02, 0x00, 0x00},    // version 555
@@ -113,7 +117,7 @@ TEST(KxWriters, VariableTableAndScriptList)
     EXPECT_EQ(12u + 29u, image.size());
 }
 
-TEST(KxWriters, VariableDefinitions)
+TEST_F(KxWriters, VariableDefinitions)
 {
     KXV_DEF a = MakeIntVarDef(1000, -2, {2, 3});
     a.bClass = 2;
@@ -150,7 +154,7 @@ TEST(KxWriters, VariableDefinitions)
     EXPECT_EQ(0xFF, image[10 + 24 + 8]);
 }
 
-TEST(KxWriters, TextLiterals)
+TEST_F(KxWriters, TextLiterals)
 {
     struct CASE {
         std::string strText;
@@ -164,7 +168,7 @@ TEST(KxWriters, TextLiterals)
     for (const CASE& c : cases) EXPECT_EQ(c.expect, EncodeTextLiteral(c.strText)) << c.strText;
 }
 
-TEST(KxWriters, Labels)
+TEST_F(KxWriters, Labels)
 {
     // MurmurHash2: "abc" 0x13577C9B, "SYSTEM_START" 0x674E0092, "a" 0x92685F5E.
     Bytes image = BuildKxl({{"a", 5, 1, 1, 2, {}, {}}, {"SYSTEM_START", 0, 0, 0, 0, {}, {}}, {"abc", 7, 2, 0, 0, {}, {}}});
@@ -197,7 +201,7 @@ TEST(KxWriters, Labels)
     EXPECT_EQ('y', image[1036 + 15]);
 }
 
-TEST(KxWriters, EngineConfiguration)
+TEST_F(KxWriters, EngineConfiguration)
 {
     KXCFG cfg;
     cfg.nWidth = 800;
@@ -279,7 +283,7 @@ Bytes SmallBodyPlain()
     });
 }
 
-TEST(KxWriters, ScriptBody)
+TEST_F(KxWriters, ScriptBody)
 {
     KX_BODY_OPTIONS opt;
     opt.bScramble = false;
@@ -315,7 +319,7 @@ TEST(KxWriters, ScriptBody)
     EXPECT_EQ(plain.size(), image.size());
 }
 
-TEST(KxWriters, CallCountWord)
+TEST_F(KxWriters, CallCountWord)
 {
     // The engine reads ints (w >> 3) & 31, floats ((w & 7) << 2) | (w >> 14), texts (w >> 9) & 31.
     EXPECT_EQ(0x6019, MakeCallCountWord(3, 5, 16));
@@ -328,7 +332,7 @@ TEST(KxWriters, CallCountWord)
     EXPECT_EQ("kxbin\\kxt00042.kbn", KxBodyFileName(42));
 }
 
-TEST(KxWriters, StandardSystemVariables)
+TEST_F(KxWriters, StandardSystemVariables)
 {
     std::vector<KXV_DEF> defs = StandardSysVarDefs();
     auto find = [&](int n) -> const KXV_DEF* {
@@ -654,7 +658,7 @@ int DecodeLiteral(const uint8_t* pb, size_t nLen, char* pszOut)
     return static_cast<int>(n);
 }
 
-TEST(KxWriters, DefinitionsApplyInTheVariableStore)
+TEST_F(KxWriters, DefinitionsApplyInTheVariableStore)
 {
     std::vector<KXV_DEF> defs = StandardSysVarDefs();
     defs.push_back(MakeIntVarDef(1000, -2, {2, 3}));
@@ -686,11 +690,6 @@ TEST(KxWriters, DefinitionsApplyInTheVariableStore)
     EXPECT_EQ(KX_VAR_TYPE_FLOAT, GetVarDesc(10)->bType);
     EXPECT_EQ(0, ApplyVarDefRecords(4, nullptr));
     EXPECT_EQ(1.5, GetVarDesc(1001)->pdValues[0]);
-
-    FreeVarTable();
-    g_pfnEvalVarDefText = nullptr;
-    g_pVarDefs = nullptr;
-    g_nVarDefsBytes = 0;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "sound/cmd_sound.h"
 #include "sound/sound_thread.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
@@ -90,7 +91,7 @@ struct POSTED {
 };
 void PrintTo(const POSTED& p, std::ostream* os) { *os << "{" << int(p.bCode) << "," << p.nValue << "," << p.nDone << "}"; }
 
-class SoundCmdTest : public ::testing::Test {
+class SoundCmdTest : public EngineTest {
 protected:
     ERROR_RECORDER errors;
     MSGBOX_RECORDER boxes;
@@ -102,9 +103,6 @@ protected:
 
     void SetUp() override
     {
-        g_bEngineStop = 0;
-        g_nSoundMode = SNDMODE_ON;
-        g_bSoundThreadState = SNDTHREAD_NOT_STARTED;
         ResetSoundRequests();
         for (int i = 1; i < SNDREQ_CODE_COUNT; ++i) g_apfnSoundOps[i] = RecordingOp;
         g_pExecuted = &executed;
@@ -119,12 +117,12 @@ protected:
         ResetSoundRequests();
         ReclaimDeletedSoundNodes();
         CloseObjectTreeGame(strOldCwd);
-        InitSoundRequests();
         g_pExecuted = nullptr;
-        g_bEngineStop = 0;
-        g_nSoundMode = SNDMODE_OFF;
         PlatDsClearFakeFailures();
         PlatDsSetSinkOverride(nullptr);
+        // A table of cases runs TearDown and SetUp again within one test: each case starts from the
+        // engine's start state as the test does.
+        ResetEngineState();
     }
 
     void Sound(std::vector<BUILDER_ARG> args) { ASSERT_GE(EmitCommand(&b, KXCMD_SOUND, args), 0); }
@@ -478,7 +476,7 @@ TEST_F(SoundCmdTest, APositionBeforeAnyLoadIsZeroForANumberAndAnErrorForAText)
 
 // ---- levels at the play cursor ------------------------------------------------------------------
 
-class SoundLevelTest : public ::testing::Test {
+class SoundLevelTest : public EngineTest {
 protected:
     PLAT_DS* pDs = nullptr;
     PLAT_DS_BUFFER* pBuf = nullptr;

@@ -17,6 +17,7 @@
 #include "sound/sound.h"
 #include "sound/sound_thread.h"
 #include "tests/support/game_folder.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/ogg_writer.h"
 #include "tools/lib/wav_writer.h"
@@ -108,7 +109,7 @@ std::vector<int16_t> DecodeWholeOgg(const std::vector<uint8_t>& file, int* pnCha
     return out;
 }
 
-class SoundChannelTest : public ::testing::Test {
+class SoundChannelTest : public EngineTest {
 protected:
     TEMP_DIR dir;
     std::string strOldCwd;
@@ -121,11 +122,6 @@ protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(OpenObjectTreeGame(dir, &strOldCwd));
-        g_bEngineStop = 0;
-        g_bSoundsPaused = 0;
-        g_bEnginePaused = 0;
-        g_bRunInBackground = 1;
-        g_nSoundMode = SNDMODE_ON;
         PlatDsClearFakeFailures();
         PlatDsSetSinkOverride("manual");
         PlatDsSetManualLatency(0);
@@ -145,8 +141,6 @@ protected:
         g_lpDirectSound = nullptr;
         PlatDsSetSinkOverride(nullptr);
         PlatDsClearFakeFailures();
-        g_bEngineStop = 0;
-        g_bRunInBackground = 0;
     }
 
     // One pass of the sound thread, which must not fail.

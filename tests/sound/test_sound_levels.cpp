@@ -13,6 +13,7 @@
 #include "core/script_thread.h"
 #include "sound/sound.h"
 #include "sound/sound_thread.h"
+#include "tests/support/engine_test.h"
 
 namespace {
 
@@ -53,11 +54,10 @@ const SOUND_OP_FN kOps[SNDREQ_CODE_COUNT] = {
 };
 
 // A small sound tree: the unnamed root holds the group "G" (leaves "a" and "b") and the leaf "top".
-struct SoundLevelsTest : ::testing::Test {
+struct SoundLevelsTest : EngineTest {
     char szG[2] = "G", szA[2] = "a", szB[2] = "b", szTop[4] = "top";
     TREE_NODE root{}, group{}, a{}, b{}, top{};
     SOUND_CHANNEL* pRootChannel = nullptr;
-    int nSavedMode = 0;
 
     void Link(TREE_NODE* pParent, TREE_NODE* pNode, char* pszName, uint8_t bGroup)
     {
@@ -77,10 +77,6 @@ struct SoundLevelsTest : ::testing::Test {
 
     void SetUp() override
     {
-        nSavedMode = g_nSoundMode;
-        g_nSoundMode = SNDMODE_ON;
-        g_bEngineStop = 0;
-        g_bSoundsPaused = 0;
         PlatUseFakeClock(1);
         PlatSetFakeTime(kStart);
         PlatDsSetSinkOverride("manual");
@@ -105,9 +101,6 @@ struct SoundLevelsTest : ::testing::Test {
         g_lpDirectSound = nullptr;
         PlatDsSetSinkOverride(nullptr);
         PlatUseFakeClock(0);
-        g_nSoundMode = nSavedMode;
-        g_bEngineStop = 0;
-        g_bSoundsPaused = 0;
     }
 
     static SOUND_CHANNEL* Ch(TREE_NODE* p) { return static_cast<SOUND_CHANNEL*>(p->pPayload); }

@@ -14,6 +14,7 @@
 #include "core/game_config.h"
 #include "core/script_thread.h"
 #include "sound/sound_thread.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -47,7 +48,7 @@ void DrivePass(void)
     }
 }
 
-class SoundThreadTest : public ::testing::Test {
+class SoundThreadTest : public EngineTest {
 protected:
     ERROR_RECORDER errors;
     MSGBOX_RECORDER boxes;
@@ -58,12 +59,7 @@ protected:
 
     void SetUp() override
     {
-        g_bEngineStop = 0;
-        g_bSoundThreadState = SNDTHREAD_NOT_STARTED;
-        g_bEnginePaused = 0;
         g_bRunInBackground = 0;
-        g_bSoundsPaused = 0;
-        g_nSoundMode = SNDMODE_ON;
         ResetSoundRequests();
         fake.answers.assign(SNDREQ_RING_SIZE, {});
         g_pFake = &fake;
@@ -82,12 +78,7 @@ protected:
         SetSoundWaitIdle(nullptr);
         g_apWindowState[0] = pSavedWindow;
         FreeObjectTrees();
-        InitSoundRequests();
         g_pFake = nullptr;
-        g_bEngineStop = 0;
-        g_bSoundThreadState = SNDTHREAD_NOT_STARTED;
-        g_bSoundsPaused = 0;
-        g_bEnginePaused = 0;
         PlatDsClearFakeFailures();
         PlatDsSetSinkOverride(nullptr);
     }

@@ -13,7 +13,6 @@
 void SCRIPT_GAME_FIXTURE::OpenScriptGame()
 {
     ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd));
-    InstallEvaluator();
     pSystem = CreateSystemThread();
     ASSERT_NE(pSystem, nullptr);
     InitScriptBuilder(&b, 0);

@@ -1,6 +1,6 @@
 // A base for tests that run scripts of a game folder: a temporary folder made the game folder, the
 // pack index cleared, the evaluator installed, a thread tree with its "SYSTEM" thread, and a script
-// builder for script 0 that starts at "SYSTEM_START". Everything is put back afterwards.
+// builder for script 0 that starts at "SYSTEM_START". The engine's state is put back by EngineTest.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -9,10 +9,11 @@
 
 #include "core/object_tree.h"
 #include "core/script_thread.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/script_builder.h"
 
-class SCRIPT_GAME_FIXTURE : public ::testing::Test {
+class SCRIPT_GAME_FIXTURE : public EngineTest {
 protected:
     ERROR_RECORDER errors;
     TEMP_DIR dir;
