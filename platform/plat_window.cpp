@@ -1507,6 +1507,7 @@ PLAT_CURSOR PlatGetWindowCursor(PLAT_HWND hwnd)
     std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
     PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
     return p ? p->hCursor : 0;
+}
 
 std::vector<PLAT_HWND> PlatChildWindows(PLAT_HWND hwnd)
 {

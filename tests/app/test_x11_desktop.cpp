@@ -610,6 +610,7 @@ TEST_F(X11Desktop, AScriptResizesRetitlesMovesAndHidesASubWindow)
     EXPECT_TRUE(WindowsTitled("KX sub two").empty());
     EXPECT_EQ(WindowsTitled(kTitle).size(), 1u);
     EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
+}
 
 TEST_F(X11Desktop, ARightClickOpensThePopupAndAChoiceReachesTheScript)
 {
