@@ -2,8 +2,9 @@
 #include "display/display_state.h"
 
 #include "display/cursor.h"
+#include "display/menus.h"
 #include "display/screen_modes.h"
-#include "display/standins.h"
+#include "display/tray.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"
 
@@ -26,6 +27,11 @@ void ResetDisplayState(void)
     g_nFullscreenModeWidth = g_nFullscreenModeHeight = 0;
     g_bCursorAutoHide = 1;
     g_nCursorIdleMs = 2500;
+    DestroyMenus();
     g_hMenuHostWnd = 0;
+    g_nMenuBarHeight = PLAT_MENU_BAR_HEIGHT;
+    g_bMenuHostShown = 1;
+    g_bTrayIconShown = 0;
+    g_szTrayTip[0] = '\0';
     g_pfnMainWindowProc = DefaultGameWndProc;
 }
