@@ -176,6 +176,7 @@ void FreeNode(TREE_NODE* pNode)
     }
     if (g_pCaptureLayer == pNode)
         g_pCaptureLayer = nullptr;
+    g_LayerHooks.pfnForgetLayerNode(pNode);
     RemoveNode(pNode);
     DropNodeReference(pNode);
     FreeTreeNode(pNode);

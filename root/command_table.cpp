@@ -8,6 +8,7 @@
 #include "image/cmd_text_style.h"
 #include "image/frame_sheet.h"
 #include "imageproc/cmd_image_effect.h"
+#include "media/movies.h"
 #include "media/standins.h"
 #include "save/cmd_load.h"
 #include "save/cmd_save.h"

@@ -24,6 +24,7 @@
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
+#include "media/movies.h"
 #include "media/standins.h"
 #include "platform/plat_window.h"
 #include "save/cmd_save.h"
@@ -158,6 +159,7 @@ void WireLayerHooks(void)
     h.pfnComposeGroupLayer = ComposeGroupLayer;
     h.pfnWindowLayerSetSlot = WindowLayerSetSlot;
     h.pfnWindowBackLayer = WindowBackLayer;
+    h.pfnForgetLayerNode = ForgetOgvLayer;
 }
 
 void WireDisplayHooks(void)

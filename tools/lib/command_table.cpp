@@ -156,6 +156,20 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     sget = {Arg("path", ARGKIND_TEXT)};
     for (int i = 1; i <= 22; i++) sget.push_back(Arg("p" + std::to_string(i), ARGKIND_INT));
     sget.push_back(Arg("out", ARGKIND_INT));
+
+    // Movies: a window movie's file, play switch, rectangle and volume, and its questions into an
+    // output; a Theora movie's layer, file and size, and its questions into an output.
+    cmds[KXCMD_MOVIE].args = {Arg("file", ARGKIND_TEXT), Arg("play", ARGKIND_INT), Arg("x", ARGKIND_INT),
+                              Arg("y", ARGKIND_INT),     Arg("w", ARGKIND_INT),    Arg("h", ARGKIND_INT),
+                              Arg("volume", ARGKIND_INT)};
+    cmds[KXCMD_MOVIE_GET].args = {Arg("playing", ARGKIND_INT), Arg("x", ARGKIND_INT),      Arg("y", ARGKIND_INT),
+                                  Arg("w", ARGKIND_INT),       Arg("h", ARGKIND_INT),      Arg("volume", ARGKIND_INT),
+                                  Arg("mpeg", ARGKIND_TEXT),   Arg("out", ARGKIND_INT)};
+    cmds[KXCMD_OGV_PLAY].args = {Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT), Arg("file", ARGKIND_TEXT),
+                                 Arg("unused", ARGKIND_INT), Arg("w", ARGKIND_INT),      Arg("h", ARGKIND_INT)};
+    cmds[KXCMD_OGV_GET].args = {Arg("playing", ARGKIND_INT), Arg("sample", ARGKIND_INT), Arg("h", ARGKIND_INT),
+                                Arg("volume", ARGKIND_INT),  Arg("mpeg", ARGKIND_TEXT),  Arg("out", ARGKIND_INT)};
+    cmds[KXCMD_MOVIE_NOP].args = {Arg("value", ARGKIND_INT)};
     return cmds;
 }
 
