@@ -28,6 +28,7 @@ int32_t g_nTargetWidth = 0, g_nTargetHeight = 0;
 uint8_t g_bDirect3D = 0;
 uint8_t g_bEmoteAvailable = 0;
 uint8_t g_bGpuDirect = 0;
+uint8_t g_bDrawDuringMovie = 0;
 uint8_t g_bJoystickPresent = 0;
 PLAT_LOCAL_TIME g_stStartTime;
 int g_nWindowBackend = PLAT_BACKEND_SDL;

@@ -62,6 +62,8 @@ extern uint8_t g_bDirect3D;
 // The GPU-direct switch (set by the system command): the GPU frame is the window's picture and no
 // CPU composition follows it.
 extern uint8_t g_bGpuDirect;
+// The frame step draws and presents although a window movie plays (set by the system command).
+extern uint8_t g_bDrawDuringMovie;
 // The E-mote component is bound (media/emote_component.h binds and releases it).
 extern uint8_t g_bEmoteAvailable;
 // A joystick was present at start-up.

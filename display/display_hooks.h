@@ -23,5 +23,10 @@ struct DISPLAY_HOOKS {
     // host while fullscreen); 0 or -1. And the bar taken off a window or the host.
     int (*pfnSetWindowMenuBar)(const char* pszMenuPath, PLAT_HWND hwnd);
     void (*pfnDetachMenuBar)(PLAT_HWND hwnd);
+    // The window movie: its graph event message and MCI notification (wParam) arrived at the main
+    // window, and the main window's picture changed size (the movie follows).
+    void (*pfnHandleGraphNotify)(void);
+    void (*pfnHandleMciNotify)(uintptr_t wParam);
+    void (*pfnRepositionMovieWindow)(void);
 };
 extern DISPLAY_HOOKS g_DisplayHooks;

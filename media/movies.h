@@ -1,6 +1,7 @@
 // Movies: Theora movies decoded by THEORALIB.DLL into a layer on a 30-frames-per-second clock
 // (commands 73 to 76), and window movies played over the main window's picture by a back end
-// (commands 70 to 72). Both run on the thread that runs the scripts and take no lock.
+// (commands 70 to 72). Both run on the thread that runs the scripts and take no lock; the window
+// procedure hands the window movie's notifications over on the window thread.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -78,8 +79,62 @@ enum {
 
 // ---- window movies ---------------------------------------------------------------------------
 
+#include "platform/plat_window.h"
+
+extern char g_szMovieFile[];          // KX_MAX_PATH bytes
+extern uint8_t g_nMciMovieOpen;       // 1 while an MCI-style movie is open
+
+// A rectangle in client pixels.
+struct MOVIE_RECT {
+    int32_t x, y, w, h;
+};
+// Where a movie of the game rectangle goes in the main window's client area: the DirectShow style
+// scales position and size by output / game size from the output's offset; the MCI style places it
+// unscaled from the output area's offset (in scale mode 2 the largest area of the game's shape
+// centred in the target) and scales its size.
+MOVIE_RECT PlaceDirectShowMovie(int32_t x, int32_t y, int32_t w, int32_t h);
+MOVIE_RECT PlaceMciMovie(int32_t x, int32_t y, int32_t w, int32_t h);
+
+// DirectShow style. Open: 0, -1 for an empty name, -2 when the movie cannot be played. The others
+// touch only an open movie.
+int OpenDirectShowMovie(PLAT_HWND hOwner, const char* pszFile, int32_t x, int32_t y, int32_t w, int32_t h, int32_t nVolume);
+int SetDirectShowWindowRect(int32_t x, int32_t y, int32_t w, int32_t h);
+void SetDirectShowVolume(int32_t nVolume);        // 0..256 by the sound volume law
+int PumpDirectShowEvents(void);                   // 1 when the movie ended (or failed) and was released
+void StopDirectShowMovie(void);
+void ReleaseDirectShowMovie(void);
+// MCI style. Open: 1, or 0 when it does not open.
+int OpenMCIMovie(PLAT_HWND hOwner, const char* pszFile, int32_t x, int32_t y, int32_t w, int32_t h);
+void MoveMCIMovie(int32_t x, int32_t y, int32_t w, int32_t h);
+void SetMCIMovieVolume(int32_t nVolume);          // 0..256 sent as nVolume x 1000 / 256
+void StopMCIMovie(void);
+void CloseMCIMovie(void);
+
+// The window procedure: the graph event message, the MCI notification, and a new main window size.
+void HandleGraphNotify(void);
+void HandleMciNotify(uintptr_t wParam);
+void RepositionMovieWindow(void);
+
 int IsWindowMovieOwningScreen(void);
 void ReleaseWindowMovies(void);
 int CmdMovie(void);
 int CmdMovieStop(void);
 int CmdMovieGet(void);
+
+enum {
+    MOVIE_ARG_FILE = 0,
+    MOVIE_ARG_PLAY = 1,
+    MOVIE_ARG_X = 2,
+    MOVIE_ARG_Y = 3,
+    MOVIE_ARG_W = 4,
+    MOVIE_ARG_H = 5,
+    MOVIE_ARG_VOLUME = 6,
+    MOVIE_GET_ARG_PLAYING = 0,
+    MOVIE_GET_ARG_X = 1,
+    MOVIE_GET_ARG_Y = 2,
+    MOVIE_GET_ARG_W = 3,
+    MOVIE_GET_ARG_H = 4,
+    MOVIE_GET_ARG_VOLUME = 5,
+    MOVIE_GET_ARG_MPEG_FILE = 6,
+    MOVIE_GET_ARG_OUT = 7,
+};

@@ -4,14 +4,6 @@
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 
-#include "media/movies.h"
-
-int IsWindowMovieOwningScreen(void) { return 0; }
-// Shut-down releases the movies; a Theora movie still playing goes with them.
-void ReleaseWindowMovies(void) { StopOgvMovie(); }
-int CmdMovie(void) { return ReportCommandNotBuilt(CMDID_MOVIE); }
-int CmdMovieStop(void) { return ReportCommandNotBuilt(CMDID_MOVIE_STOP); }
-int CmdMovieGet(void) { return ReportCommandNotBuilt(CMDID_MOVIE_GET); }
 
 void AdvanceEmotePlayers(uint32_t) {}
 int IsAnyEmotePlayerBusy(void) { return 0; }

@@ -1,19 +1,11 @@
-// Window movies, the E-mote players and the Flash host are not built yet. Until they are, these
-// stand-ins with their final names keep their places in the hook tables and the command table: no
-// window movie plays, no player or Flash control exists, and the commands report that they are not
-// part of this build.
+// The E-mote players and the Flash host are not built yet. Until they are, these stand-ins with
+// their final names keep their places in the hook tables and the command table: no player or Flash
+// control exists, and the commands report that they are not part of this build.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 struct LAYER;
-
-// Window movies.
-int IsWindowMovieOwningScreen(void);
-void ReleaseWindowMovies(void);
-int CmdMovie(void);
-int CmdMovieStop(void);
-int CmdMovieGet(void);
 
 // E-mote players: none is ever made (a PSB layer keeps its placeholder picture).
 void AdvanceEmotePlayers(uint32_t dwElapsed);

@@ -172,6 +172,9 @@ void WireDisplayHooks(void)
     h.pfnRemoveTrayIcon = RemoveTrayIcon;
     h.pfnSetWindowMenuBar = SetWindowMenuBar;
     h.pfnDetachMenuBar = DetachMenuBar;
+    h.pfnHandleGraphNotify = HandleGraphNotify;
+    h.pfnHandleMciNotify = HandleMciNotify;
+    h.pfnRepositionMovieWindow = RepositionMovieWindow;
 }
 
 }  // namespace
