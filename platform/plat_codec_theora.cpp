@@ -553,7 +553,7 @@ void ServiceVoice(AUDIO_DECODER* a)
         if (!pDest) continue;
         const size_t nAvail = (a->fifo.size() - a->nFifoRead) * sizeof(int16_t);
         const size_t nCopy = std::min<size_t>(nBytes, nAvail);
-        std::memcpy(pDest, a->fifo.data() + a->nFifoRead, nCopy);
+        if (nCopy) std::memcpy(pDest, a->fifo.data() + a->nFifoRead, nCopy);
         a->nFifoRead += nCopy / sizeof(int16_t);
         std::memset(pDest + nCopy, 0, nBytes - nCopy);
         if (nCopy < nBytes && a->llRealBytes < 0 && a->bDecodeEnded)

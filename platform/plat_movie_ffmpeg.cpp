@@ -197,7 +197,7 @@ void ServiceVoice(FF_MOVIE* m)
         if (!apDest[i]) continue;
         const size_t nAvail = (m->fifo.size() - m->nFifoRead) * 2;
         const size_t nCopy = std::min<size_t>(anBytes[i], nAvail);
-        std::memcpy(apDest[i], m->fifo.data() + m->nFifoRead, nCopy);
+        if (nCopy) std::memcpy(apDest[i], m->fifo.data() + m->nFifoRead, nCopy);
         m->nFifoRead += nCopy / 2;
         std::memset(apDest[i] + nCopy, 0, anBytes[i] - nCopy);
         if (nCopy < anBytes[i] && m->bEof && m->llRealEnd < 0) m->llRealEnd = llAt + static_cast<int64_t>(nCopy);
