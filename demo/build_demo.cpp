@@ -1,11 +1,13 @@
 // kxdemo: writes the demo game into a folder as one pack, "data.kpf": the compiled scripts and the
-// pictures, all drawn here (gradients and simple shapes).
+// pictures, all drawn here (gradients and simple shapes), and beside it a short Theora movie,
+// "intro.ogv" (movies play from loose files only).
 //
 //   kxdemo FOLDER
 //
 // The game: the title picture fades in, then three pictures cross it with different blend modes
 // (a sun that adds light, a band of colour that multiplies, a ring that screens) while they move
-// and fade; they fade out again. A spinning star (a frame-sheet animation) flies in and turns
+// and fade; they fade out again. A short movie plays in a window in the middle of the picture: a
+// colour that changes every frame with a white square crossing it. A spinning star (a frame-sheet animation) flies in and turns
 // while a message window fades in below it: a translucent box in which the engine draws a Japanese
 // and an English line with the installed fonts, and a pulsing click marker. A left click (or ten
 // seconds without one) sends the star away and the window fades, the title stays a moment and the
@@ -31,6 +33,7 @@
 #include "tools/lib/frame_sheet_writer.h"
 #include "tools/lib/jpeg_writer.h"
 #include "tools/lib/ogg_writer.h"
+#include "tools/lib/ogv_writer.h"
 #include "tools/lib/script_builder.h"
 
 namespace {
@@ -406,6 +409,31 @@ void EmitPopupHandling(DEMO_SCRIPT* pS)
 }
 
 // The script: one thread from "SYSTEM_START" to the quit command.
+// The movie between the two scenes: kMovieFrames frames at 30 per second, kMovieW x kMovieH at
+// (kMovieX, kMovieY); each frame's colour is OgvFrameColour of its number, and a white square
+// crosses the lower half.
+constexpr int kMovieFrames = 45, kMovieW = 320, kMovieH = 240, kMovieX = 160, kMovieY = 120;
+constexpr int kMovieWaitFrames = 96;   // engine frames the script gives it (1.5 s at 60 per second)
+
+std::vector<uint8_t> MakeMovie()
+{
+    OGV_WRITER_OPTIONS opt;
+    opt.nWidth = kMovieW;
+    opt.nHeight = kMovieH;
+    opt.nFrames = kMovieFrames;
+    opt.bAudio = false;
+    opt.nQuality = 48;
+    opt.pixel = [](int f, int x, int y, uint8_t* p) {
+        const int sx = 8 + f * (kMovieW - 56) / kMovieFrames;
+        if (y >= 150 && y < 190 && x >= sx && x < sx + 40) {
+            p[0] = p[1] = p[2] = 235;
+            return;
+        }
+        OgvFrameColour(f, p);
+    };
+    return WriteOgvMovie(opt);
+}
+
 int BuildScript(SCRIPT_BUILDER* pOut)
 {
     DEMO_SCRIPT s;
@@ -452,6 +480,14 @@ int BuildScript(SCRIPT_BUILDER* pOut)
     EmitLayer(&s, "ring", {I(LAYER_ARG_OPACITY, 8, ARGOP_SUB)});
     EmitWait(&s, 1);
     EmitLoopEnd(&s);
+
+    // The movie plays in a layer of its own between the two scenes, then the layer goes.
+    EmitLayer(&s, "movie", {I(LAYER_ARG_ORDER, 5), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kMovieW),
+                            I(LAYER_ARG_HEIGHT, kMovieH), I(LAYER_ARG_X, kMovieX), I(LAYER_ARG_Y, kMovieY)});
+    s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_OGV_PLAY, {T(0, "movie"), T(2, "intro.ogv")}) >= 0;
+    EmitWait(&s, kMovieWaitFrames);
+    s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_OGV_STOP, {}) >= 0;
+    s.bOk = s.bOk && EmitCommand(&s.b, KXCMD_LAYER_DELETE, {T(0, "movie")}) >= 0;
 
     // The message window, still invisible: the box, a transparent layer over it that the engine
     // writes a Japanese and an English line into, and the click marker beside the English line.
@@ -575,6 +611,14 @@ int main(int argc, char** argv)
     const std::string strPack = std::string(argv[1]) + "/data.kpf";
     if (WriteGamePack(strPack, files) != 0) {
         std::fprintf(stderr, "kxdemo: cannot write %s\n", strPack.c_str());
+        return 1;
+    }
+    const std::string strMovie = std::string(argv[1]) + "/intro.ogv";
+    const std::vector<uint8_t> movie = MakeMovie();
+    std::FILE* f = std::fopen(strMovie.c_str(), "wb");
+    const bool bWritten = f && !movie.empty() && std::fwrite(movie.data(), 1, movie.size(), f) == movie.size();
+    if ((f && std::fclose(f) != 0) || !bWritten) {
+        std::fprintf(stderr, "kxdemo: cannot write %s\n", strMovie.c_str());
         return 1;
     }
     return 0;

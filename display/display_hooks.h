@@ -25,5 +25,10 @@ struct DISPLAY_HOOKS {
     void (*pfnDetachMenuBar)(PLAT_HWND hwnd);
     // The tray icon's popup menu built from the menu node at the absolute path; 0 or -1.
     int (*pfnSetTrayPopupMenu)(const char* pszMenuPath);
+    // The window movie: its graph event message and MCI notification (wParam) arrived at the main
+    // window, and the main window's picture changed size (the movie follows).
+    void (*pfnHandleGraphNotify)(void);
+    void (*pfnHandleMciNotify)(uintptr_t wParam);
+    void (*pfnRepositionMovieWindow)(void);
 };
 extern DISPLAY_HOOKS g_DisplayHooks;

@@ -426,7 +426,14 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
         break;
     case PLAT_WM_SIZE:
         HandleWmSize(pState, hwnd, wParam);
+        if (pState->nIndex == 0) g_DisplayHooks.pfnRepositionMovieWindow();
         break;
+    case KX_WM_GRAPH_NOTIFY:
+        if (pState->nIndex == 0) g_DisplayHooks.pfnHandleGraphNotify();
+        break;
+    case KX_WM_MCI_NOTIFY:
+        if (pState->nIndex == 0) g_DisplayHooks.pfnHandleMciNotify(wParam);
+        return 0;
     case PLAT_WM_WINDOWPOSCHANGED:
         HandleWmWindowPosChanged(pState, hwnd);
         break;

@@ -7,7 +7,8 @@
 // (WM_NCLBUTTONDOWN / UP, WM_EXITSIZEMOVE), caption double-clicks, WM_SIZING and WM_GETMINMAXINFO
 // never arrive from a real window; the handlers stay and are reached by injected messages. A resize
 // done by the window manager is brought back to the game's aspect by WM_SIZE instead of WM_SIZING.
-// Touch gestures and the window-movie notifications have no source and fall to the default.
+// Touch gestures have no source and fall to the default. The window movie's notifications come from
+// the platform's movie back end.
 #pragma once
 #include <cstdint>
 
@@ -19,6 +20,8 @@ struct WINDOW_STATE;
 // Message numbers the platform does not name.
 enum : uint32_t {
     KX_WM_TRAY_NOTIFY = 0x040A,     // the tray icon's callback (wParam icon id, lParam mouse message)
+    KX_WM_GRAPH_NOTIFY = 0x8001,    // a window movie's event is queued
+    KX_WM_MCI_NOTIFY = 0x03B9,      // MM_MCINOTIFY: wParam 1 the movie ended, 8 it failed
 };
 enum { KX_TRAY_ICON_ID = 123, KX_HTCAPTION = 2 };
 // WM_SIZING edges.

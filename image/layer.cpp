@@ -183,6 +183,7 @@ void FreeNode(TREE_NODE* pNode)
         g_pClickLayer = nullptr;
         g_bClickLayerOn = 0;
     }
+    g_LayerHooks.pfnForgetLayerNode(pNode);
     RemoveNode(pNode);
     DropNodeReference(pNode);
     FreeTreeNode(pNode);

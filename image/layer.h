@@ -139,6 +139,8 @@ struct LAYER_HOOKS {
     // the window has none.
     TREE_NODE** (*pfnWindowLayerSetSlot)(int nWindow);
     LAYER* (*pfnWindowBackLayer)(int nWindow);
+    // A node of the layer tree is about to be freed (a movie drawing into it lets it go).
+    void (*pfnForgetLayerNode)(TREE_NODE* pNode);
 };
 extern LAYER_HOOKS g_LayerHooks;
 enum { KX_LAYER_WINDOWS = 4 };

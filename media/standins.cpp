@@ -4,16 +4,6 @@
 #include "script/command_ids.h"
 #include "script/dispatch.h"
 
-void AdvanceOgvMovie(void) {}
-int IsWindowMovieOwningScreen(void) { return 0; }
-void ReleaseWindowMovies(void) {}
-int CmdMovie(void) { return ReportCommandNotBuilt(CMDID_MOVIE); }
-int CmdMovieStop(void) { return ReportCommandNotBuilt(CMDID_MOVIE_STOP); }
-int CmdMovieGet(void) { return ReportCommandNotBuilt(CMDID_MOVIE_GET); }
-int CmdOgvPlay(void) { return ReportCommandNotBuilt(CMDID_OGV_PLAY); }
-int CmdOgvStop(void) { return ReportCommandNotBuilt(CMDID_OGV_STOP); }
-int CmdOgvGet(void) { return ReportCommandNotBuilt(CMDID_OGV_GET); }
-int CmdMovieNop(void) { return ReportCommandNotBuilt(CMDID_MOVIE_NOP); }
 
 void AdvanceEmotePlayers(uint32_t) {}
 int IsAnyEmotePlayerBusy(void) { return 0; }

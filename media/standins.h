@@ -1,24 +1,11 @@
-// Theora and window movies, the E-mote players and the Flash host are not built yet. Until they
-// are, these stand-ins with their final names keep their places in the hook tables and the command
-// table: no movie plays, no player or Flash control exists, and the commands report that they are
-// not part of this build.
+// The E-mote players and the Flash host are not built yet. Until they are, these stand-ins with
+// their final names keep their places in the hook tables and the command table: no player or Flash
+// control exists, and the commands report that they are not part of this build.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 struct LAYER;
-
-// Movies.
-void AdvanceOgvMovie(void);
-int IsWindowMovieOwningScreen(void);
-void ReleaseWindowMovies(void);
-int CmdMovie(void);
-int CmdMovieStop(void);
-int CmdMovieGet(void);
-int CmdOgvPlay(void);
-int CmdOgvStop(void);
-int CmdOgvGet(void);
-int CmdMovieNop(void);
 
 // E-mote players: none is ever made (a PSB layer keeps its placeholder picture).
 void AdvanceEmotePlayers(uint32_t dwElapsed);

@@ -48,6 +48,7 @@ const BUILTIN_MODULE k_aBuiltins[] = {
     {"VOZEZ.DLL", PlatPngModuleEntries},
     {"VOROR.DLL", PlatWebPModuleEntries},
     {"VORBISFILE.DLL", PlatOggModuleEntries},
+    {"THEORALIB.DLL", PlatTheoraModuleEntries},
 };
 
 bool SameNameNoCase(const char* a, const char* b)

@@ -10,6 +10,8 @@
 //   "VORBISFILE.DLL"  Ogg Vorbis decoding through vorbisfile: "KXOgg_Open", "KXOgg_Info",
 //                "KXOgg_Streams", "KXOgg_Seekable", "KXOgg_TimeTotal", "KXOgg_PcmSeek",
 //                "KXOgg_TimeSeek", "KXOgg_PcmTell", "KXOgg_Read", "KXOgg_Close"
+//   "THEORALIB.DLL"  Theora movies over libtheora, libvorbis and libogg: the 24 "theoralib_m_*" and
+//                "theoralib_w_*" names (platform/plat_theora.h)
 // The call contracts are those of core/codecs.h. A module that is not registered stays absent.
 // Tests can hide a module or register a fake one under any name (a fake shadows a built-in).
 #pragma once
@@ -75,3 +77,4 @@ const PLAT_MODULE_ENTRY* PlatSnappyModuleEntries(int* pnCount);
 const PLAT_MODULE_ENTRY* PlatPngModuleEntries(int* pnCount);
 const PLAT_MODULE_ENTRY* PlatWebPModuleEntries(int* pnCount);
 const PLAT_MODULE_ENTRY* PlatOggModuleEntries(int* pnCount);
+const PLAT_MODULE_ENTRY* PlatTheoraModuleEntries(int* pnCount);

@@ -12,6 +12,7 @@
 #include "image/cmd_text_style.h"
 #include "image/frame_sheet.h"
 #include "imageproc/cmd_image_effect.h"
+#include "media/movies.h"
 #include "media/standins.h"
 #include "save/cmd_load.h"
 #include "save/cmd_save.h"
@@ -90,13 +91,13 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_ARGS_ONLY67, CmdArgsOnly67, 1},
     {CMDID_ARGS_ONLY68, CmdArgsOnly68, 1},
     {CMDID_MOUSE, CmdMouse, 1},
-    {CMDID_MOVIE, CmdMovie, 0},
-    {CMDID_MOVIE_STOP, CmdMovieStop, 0},
-    {CMDID_MOVIE_GET, CmdMovieGet, 0},
-    {CMDID_OGV_PLAY, CmdOgvPlay, 0},
-    {CMDID_OGV_STOP, CmdOgvStop, 0},
-    {CMDID_OGV_GET, CmdOgvGet, 0},
-    {CMDID_MOVIE_NOP, CmdMovieNop, 0},
+    {CMDID_MOVIE, CmdMovie, 1},
+    {CMDID_MOVIE_STOP, CmdMovieStop, 1},
+    {CMDID_MOVIE_GET, CmdMovieGet, 1},
+    {CMDID_OGV_PLAY, CmdOgvPlay, 1},
+    {CMDID_OGV_STOP, CmdOgvStop, 1},
+    {CMDID_OGV_GET, CmdOgvGet, 1},
+    {CMDID_MOVIE_NOP, CmdMovieNop, 1},
     {CMDID_NOP77, CmdNop, 1},
     {CMDID_REG_READ, CmdRegRead, 1},
     {CMDID_RETURN, CmdReturn, 1},

@@ -27,6 +27,7 @@
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
+#include "media/movies.h"
 #include "media/standins.h"
 #include "platform/plat_window.h"
 #include "save/cmd_save.h"
@@ -166,6 +167,7 @@ void WireLayerHooks(void)
     h.pfnComposeGroupLayer = ComposeGroupLayer;
     h.pfnWindowLayerSetSlot = WindowLayerSetSlot;
     h.pfnWindowBackLayer = WindowBackLayer;
+    h.pfnForgetLayerNode = ForgetOgvLayer;
 }
 
 void WireDisplayHooks(void)
@@ -179,6 +181,9 @@ void WireDisplayHooks(void)
     h.pfnSetWindowMenuBar = SetWindowMenuBar;
     h.pfnDetachMenuBar = DetachMenuBar;
     h.pfnSetTrayPopupMenu = SetTrayPopupMenu;
+    h.pfnHandleGraphNotify = HandleGraphNotify;
+    h.pfnHandleMciNotify = HandleMciNotify;
+    h.pfnRepositionMovieWindow = RepositionMovieWindow;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "platform/plat_font.h"
 #include "tests/support/test_support.h"
+#include "tools/lib/ogv_writer.h"
 
 namespace {
 
@@ -74,9 +75,14 @@ protected:
     }
 };
 
-// Frames of the run: the message window has faded in by about frame 283 and waits 600 frames for a
-// click; the star's middle is then at (320, 224).
-constexpr int kFramePromptUp = 320;
+// Frames of the run: the blended pictures have faded out by about frame 218; a movie plays in the
+// middle of the picture for the next 96 frames; the message window has faded in by about frame 379
+// and waits 600 frames for a click; the star's middle is then at (320, 224).
+constexpr int kFrameMovieMiddle = 266;
+constexpr int kFramePromptUp = 416;
+// The movie's rectangle (right and bottom exclusive) and a point of its flat upper part.
+constexpr int kMovieX0 = 160, kMovieY0 = 120, kMovieX1 = 480, kMovieY1 = 360;
+constexpr int kMovieProbeX = 200, kMovieProbeY = 140;
 constexpr int kStarX = 320, kStarY = 224;
 // The message window's box, right and bottom exclusive, and the rows of its two lines: the Japanese
 // line, whose first five characters are kana from x 48 to 168 and whose last one, a full stop,
@@ -253,4 +259,26 @@ TEST_F(DemoGameTest, BlendedPicturesShowPartWay)
     ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=160"}, "mid.png", &mid));
     EXPECT_TRUE(PixelNear(mid, 10, 0, 24, 32, 96));
     EXPECT_GT(CountChanged(title, mid, 0, 0, 640, 480), size_t(640 * 40));
+}
+
+// Between the two scenes the movie plays into its layer: its flat part shows one of the movie's
+// frame colours where the title showed something else, and nothing of it is left afterwards.
+TEST_F(DemoGameTest, AMoviePlaysBetweenTheScenes)
+{
+    SHOT title, movie, after;
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=62"}, "title.png", &title));
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFrameMovieMiddle)}, "movie.png", &movie));
+    bool bFrameColour = false;
+    for (int n = 0; n < 45 && !bFrameColour; ++n) {
+        uint8_t rgb[3];
+        OgvFrameColour(n, rgb);
+        bFrameColour = PixelNear(movie, kMovieProbeX, kMovieProbeY, rgb[0], rgb[1], rgb[2]);
+    }
+    EXPECT_TRUE(bFrameColour) << PixelNear(movie, kMovieProbeX, kMovieProbeY, 0, 0, 0).message();
+    // The whole rectangle is the movie's, and it is not the title.
+    EXPECT_GT(CountChanged(title, movie, kMovieX0, kMovieY0, kMovieX1, kMovieY1), size_t(320 * 240 / 2));
+    EXPECT_EQ(CountChanged(title, movie, 0, 0, 640, kMovieY0 - 40), 0u) << "the sky above the movie changed";
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp)}, "after.png", &after));
+    // (The star turns lower down by then.)
+    EXPECT_EQ(CountChanged(title, after, kMovieX0, kMovieY0, kMovieX1, kMovieY0 + 30), 0u) << "the movie stayed";
 }

@@ -251,6 +251,20 @@ std::vector<KXC_COMMAND> CanonicalCommands()
     // arguments, the texts A and B by text arguments.
     std::vector<KXC_ARG>& sys = cmds[KXCMD_SYSTEM].args;
     for (int i = 0; i <= 23; i++) sys.push_back(Arg("s" + std::to_string(i), i >= 22 ? ARGKIND_TEXT : ARGKIND_INT));
+
+    // Movies: a window movie's file, play switch, rectangle and volume, and its questions into an
+    // output; a Theora movie's layer, file and size, and its questions into an output.
+    cmds[KXCMD_MOVIE].args = {Arg("file", ARGKIND_TEXT), Arg("play", ARGKIND_INT), Arg("x", ARGKIND_INT),
+                              Arg("y", ARGKIND_INT),     Arg("w", ARGKIND_INT),    Arg("h", ARGKIND_INT),
+                              Arg("volume", ARGKIND_INT)};
+    cmds[KXCMD_MOVIE_GET].args = {Arg("playing", ARGKIND_INT), Arg("x", ARGKIND_INT),      Arg("y", ARGKIND_INT),
+                                  Arg("w", ARGKIND_INT),       Arg("h", ARGKIND_INT),      Arg("volume", ARGKIND_INT),
+                                  Arg("mpeg", ARGKIND_TEXT),   Arg("out", ARGKIND_INT)};
+    cmds[KXCMD_OGV_PLAY].args = {Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT), Arg("file", ARGKIND_TEXT),
+                                 Arg("unused", ARGKIND_INT), Arg("w", ARGKIND_INT),      Arg("h", ARGKIND_INT)};
+    cmds[KXCMD_OGV_GET].args = {Arg("playing", ARGKIND_INT), Arg("sample", ARGKIND_INT), Arg("h", ARGKIND_INT),
+                                Arg("volume", ARGKIND_INT),  Arg("mpeg", ARGKIND_TEXT),  Arg("out", ARGKIND_INT)};
+    cmds[KXCMD_MOVIE_NOP].args = {Arg("value", ARGKIND_INT)};
     return cmds;
 }
 

@@ -1,0 +1,321 @@
+// THEORALIB.DLL: binding by name, frame decoding and colour conversion, forward decoding with a
+// restart, damaged input, and the audio voice with its sample counter.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/plat_audio.h"
+#include "platform/plat_modules.h"
+#include "platform/plat_theora.h"
+#include "platform/plat_time.h"
+#include "tools/lib/ogv_writer.h"
+
+namespace {
+
+using BYTES = std::vector<uint8_t>;
+
+// The source and frame buffer the callbacks serve (one movie at a time, as in the engine).
+const BYTES* g_pSource = nullptr;
+std::vector<uint8_t> g_frame;
+int32_t g_nW = 0, g_nH = 0, g_nResizes = 0;
+
+int32_t ReadCb(void* pData, void* pDest, int64_t llPos, int32_t nCount)
+{
+    const BYTES& s = *static_cast<const BYTES*>(pData);
+    if (llPos < 0 || static_cast<size_t>(llPos) >= s.size()) return 0;
+    const size_t n = std::min<size_t>(static_cast<size_t>(nCount), s.size() - static_cast<size_t>(llPos));
+    std::memcpy(pDest, s.data() + llPos, n);
+    return static_cast<int32_t>(n);
+}
+int64_t SizeCb(void) { return static_cast<int64_t>(g_pSource->size()); }
+uint8_t* RowCb(void*, int32_t nRow) { return nRow >= 0 && nRow < g_nH ? g_frame.data() + static_cast<size_t>(nRow) * g_nW * 4 : nullptr; }
+int32_t ResizeCb(void*, int32_t w, int32_t h)
+{
+    ++g_nResizes;
+    g_nW = w;
+    g_nH = h;
+    g_frame.assign(static_cast<size_t>(w) * h * 4, 0);
+    return 0;
+}
+
+struct THEORA_API {
+    THEORA_M_CREATE_FN mCreate;
+    THEORA_M_FREE_FN mFree;
+    THEORA_M_SETVREVERS_FN mSetVRevers;
+    THEORA_M_LOAD_FN mLoad;
+    THEORA_M_TOTALFRAME_FN mTotal;
+    THEORA_M_DECODEFRAME_FN mDecode;
+    THEORA_W_CREATE_FN wCreate;
+    THEORA_W_FREE_FN wFree;
+    THEORA_W_LOAD_FN wLoad;
+    THEORA_W_NOWSAMPLE_FN wNowSample;
+};
+
+struct TheoraModule : ::testing::Test {
+    PLAT_MODULE* pModule = nullptr;
+    THEORA_API api{};
+    void* hVideo = nullptr;
+    void* hAudio = nullptr;
+    BYTES movie;
+
+    void SetUp() override
+    {
+        pModule = PlatLoadLibrary("TheoraLib.dll");
+        ASSERT_NE(pModule, nullptr);
+        auto get = [&](const char* psz) { return PlatGetProcAddress(pModule, psz); };
+        api.mCreate = reinterpret_cast<THEORA_M_CREATE_FN>(get("theoralib_m_create"));
+        api.mFree = reinterpret_cast<THEORA_M_FREE_FN>(get("theoralib_m_free"));
+        api.mSetVRevers = reinterpret_cast<THEORA_M_SETVREVERS_FN>(get("theoralib_m_setvrevers"));
+        api.mLoad = reinterpret_cast<THEORA_M_LOAD_FN>(get("theoralib_m_load"));
+        api.mTotal = reinterpret_cast<THEORA_M_TOTALFRAME_FN>(get("theoralib_m_totalframe"));
+        api.mDecode = reinterpret_cast<THEORA_M_DECODEFRAME_FN>(get("theoralib_m_decodeframe"));
+        api.wCreate = reinterpret_cast<THEORA_W_CREATE_FN>(get("theoralib_w_create"));
+        api.wFree = reinterpret_cast<THEORA_W_FREE_FN>(get("theoralib_w_free"));
+        api.wLoad = reinterpret_cast<THEORA_W_LOAD_FN>(get("theoralib_w_load"));
+        api.wNowSample = reinterpret_cast<THEORA_W_NOWSAMPLE_FN>(get("theoralib_w_nowsample"));
+        g_nResizes = 0;
+    }
+    void TearDown() override
+    {
+        if (hVideo) api.mFree(hVideo);
+        if (hAudio) api.wFree(hAudio);
+        PlatTheoraSetAudioDevice(nullptr);
+        PlatFreeLibrary(pModule);
+        PlatResetModules();
+    }
+    int Load(const BYTES& file, int bTopDown = 1)
+    {
+        movie = file;
+        g_pSource = &movie;
+        hVideo = api.mCreate();
+        api.mSetVRevers(hVideo, bTopDown);
+        return api.mLoad(hVideo, &movie, ReadCb, SizeCb, g_frame.data(), RowCb, ResizeCb, 0);
+    }
+    const uint8_t* Pixel(int x, int y) const { return g_frame.data() + (static_cast<size_t>(y) * g_nW + x) * 4; }
+};
+
+void ExpectColour(const uint8_t* pBgra, const uint8_t* pRgb, const char* pszWhat, int nTolerance = 2)
+{
+    EXPECT_NEAR(pBgra[2], pRgb[0], nTolerance) << pszWhat << " red";
+    EXPECT_NEAR(pBgra[1], pRgb[1], nTolerance) << pszWhat << " green";
+    EXPECT_NEAR(pBgra[0], pRgb[2], nTolerance) << pszWhat << " blue";
+    EXPECT_EQ(pBgra[3], 255) << pszWhat << " alpha";
+}
+
+TEST_F(TheoraModule, AllTwentyFourNamesExistAndTheUnusedOnesReturnZero)
+{
+    static const char* const k_apszNames[] = {
+        "theoralib_m_create", "theoralib_m_free", "theoralib_m_init", "theoralib_m_load", "theoralib_m_exists",
+        "theoralib_m_decodeframe", "theoralib_m_setvrevers", "theoralib_m_setdecodemode", "theoralib_m_nowframe",
+        "theoralib_m_totalframe", "theoralib_m_totaltime", "theoralib_m_info", "theoralib_m_comment",
+        "theoralib_w_create", "theoralib_w_free", "theoralib_w_init", "theoralib_w_load", "theoralib_w_exists",
+        "theoralib_w_decodesample", "theoralib_w_nowsample", "theoralib_w_totalsample", "theoralib_w_totaltime",
+        "theoralib_w_info", "theoralib_w_comment"};
+    for (const char* psz : k_apszNames) EXPECT_NE(PlatGetProcAddress(pModule, psz), nullptr) << psz;
+    auto pfnUnused = reinterpret_cast<int32_t (*)(void)>(PlatGetProcAddress(pModule, "theoralib_m_nowframe"));
+    EXPECT_EQ(pfnUnused(), 0);
+    PlatHideModule("THEORALIB.DLL", 1);
+    EXPECT_EQ(PlatLoadLibrary("TheoraLib.dll"), nullptr);
+}
+
+TEST_F(TheoraModule, FramesComeOutInTheirColoursOnRequestForwardAndBackward)
+{
+    OGV_WRITER_OPTIONS opt;
+    opt.nFrames = 40;
+    opt.bAudio = false;
+    ASSERT_EQ(Load(WriteOgvMovie(opt)), 0);
+    EXPECT_EQ(g_nResizes, 1);
+    EXPECT_EQ(g_nW, 64);
+    EXPECT_EQ(g_nH, 48);
+    EXPECT_EQ(api.mTotal(hVideo), 40);
+    for (int n : {0, 1, 5, 33, 39, 2, 0, 17}) {
+        ASSERT_EQ(api.mDecode(hVideo, n), 1) << n;
+        uint8_t rgb[3];
+        OgvFrameColour(n, rgb);
+        ExpectColour(Pixel(0, 0), rgb, "top-left");
+        ExpectColour(Pixel(63, 47), rgb, "bottom-right");
+    }
+    // The frame shown last, and frames outside the movie, decode nothing.
+    EXPECT_EQ(api.mDecode(hVideo, 17), 0);
+    EXPECT_EQ(api.mDecode(hVideo, 40), 0);
+    EXPECT_EQ(api.mDecode(hVideo, -1), 0);
+}
+
+// Every chroma layout, odd sizes and a picture offset inside the coded frame; the picture has a
+// different colour in each quadrant, so a wrong offset or row order shows. Flat frames of each
+// layout keep the close colour bound.
+TEST_F(TheoraModule, ChromaLayoutsOddSizesOffsetsAndRowOrder)
+{
+    static const uint8_t k_aQuad[4][3] = {{200, 40, 40}, {40, 200, 40}, {40, 40, 200}, {200, 200, 60}};
+    struct CASE { int nFmt, w, h, px, py, bTopDown; };
+    const CASE k_aCases[] = {
+        {420, 64, 48, 0, 0, 1}, {420, 37, 29, 2, 4, 1}, {422, 50, 30, 6, 2, 1}, {444, 33, 17, 3, 5, 1},
+        {420, 40, 24, 0, 0, 0},
+    };
+    for (const CASE& c : k_aCases) {
+        SCOPED_TRACE(testing::Message() << c.nFmt << " " << c.w << "x" << c.h << " +" << c.px << "," << c.py);
+        OGV_WRITER_OPTIONS opt;
+        opt.nFrames = 2;
+        opt.bAudio = false;
+        opt.nPixelFormat = c.nFmt;
+        opt.nWidth = c.w;
+        opt.nHeight = c.h;
+        opt.nPicX = c.px;
+        opt.nPicY = c.py;
+        opt.pixel = [&](int, int x, int y, uint8_t* p) {
+            const uint8_t* q = k_aQuad[(x >= c.w / 2) + 2 * (y >= c.h / 2)];
+            std::memcpy(p, q, 3);
+        };
+        if (hVideo) api.mFree(hVideo);
+        ASSERT_EQ(Load(WriteOgvMovie(opt), c.bTopDown), 0);
+        ASSERT_EQ(g_nW, c.w);
+        ASSERT_EQ(g_nH, c.h);
+        ASSERT_EQ(api.mDecode(hVideo, 0), 1);
+        // Sample each quadrant away from its edges (chroma is shared across 2-pixel blocks).
+        const int ax[2] = {c.w / 4, c.w / 2 + c.w / 4}, ay[2] = {c.h / 4, c.h / 2 + c.h / 4};
+        for (int q = 0; q < 4; ++q) {
+            int y = ay[q / 2];
+            if (!c.bTopDown) y = c.h - 1 - y;
+            // Sharp edges in blocks this small ring a little; a wrong quadrant is 160 off.
+            ExpectColour(Pixel(ax[q % 2], y), k_aQuad[q], "quadrant", 16);
+        }
+    }
+    for (int nFmt : {420, 422, 444}) {
+        OGV_WRITER_OPTIONS opt;
+        opt.nFrames = 3;
+        opt.bAudio = false;
+        opt.nPixelFormat = nFmt;
+        api.mFree(hVideo);
+        ASSERT_EQ(Load(WriteOgvMovie(opt)), 0);
+        ASSERT_EQ(api.mDecode(hVideo, 2), 1);
+        uint8_t rgb[3];
+        OgvFrameColour(2, rgb);
+        ExpectColour(Pixel(31, 20), rgb, nFmt == 420 ? "4:2:0" : nFmt == 422 ? "4:2:2" : "4:4:4");
+    }
+}
+
+TEST_F(TheoraModule, ZeroLengthRepeatsCountAsFrames)
+{
+    OGV_WRITER_OPTIONS opt;
+    opt.nFrames = 6;
+    opt.bAudio = false;
+    opt.nDupAfterFrame = 2;
+    opt.nDupCount = 3;
+    ASSERT_EQ(Load(WriteOgvMovie(opt)), 0);
+    ASSERT_EQ(api.mTotal(hVideo), 9);
+    uint8_t rgb[3];
+    ASSERT_EQ(api.mDecode(hVideo, 4), 1);   // a repeat of source frame 2
+    OgvFrameColour(2, rgb);
+    ExpectColour(Pixel(10, 10), rgb, "repeat");
+    ASSERT_EQ(api.mDecode(hVideo, 6), 1);   // source frame 3
+    OgvFrameColour(3, rgb);
+    ExpectColour(Pixel(10, 10), rgb, "after the repeats");
+}
+
+TEST_F(TheoraModule, DamagedAndTruncatedFilesFailCleanly)
+{
+    OGV_WRITER_OPTIONS opt;
+    opt.nFrames = 30;
+    const BYTES good = WriteOgvMovie(opt);
+    ASSERT_FALSE(good.empty());
+
+    // Not Ogg at all, and Ogg without a Theora stream.
+    EXPECT_EQ(Load(BYTES(1000, 0x41)), -2);
+    api.mFree(hVideo);
+    EXPECT_EQ(Load(BYTES(good.begin(), good.begin() + 58)), -2);   // the first page only
+    api.mFree(hVideo);
+
+    // Cut in the middle: the frames that are there decode; the rest give 0.
+    ASSERT_EQ(Load(BYTES(good.begin(), good.begin() + good.size() / 2)), 0);
+    const int nTotal = api.mTotal(hVideo);
+    EXPECT_LT(nTotal, 30);
+    for (int n = 0; n < nTotal; ++n) api.mDecode(hVideo, n);
+    EXPECT_EQ(api.mDecode(hVideo, nTotal), 0);
+    api.mFree(hVideo);
+
+    // Bytes flipped all through the data: whatever decodes, nothing crashes.
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        BYTES bad = good;
+        srand(seed);
+        for (int i = 0; i < 40; ++i) bad[static_cast<size_t>(rand()) % bad.size()] ^= static_cast<uint8_t>(1 + rand() % 255);
+        if (Load(bad) == 0)
+            for (int n = 0; n < api.mTotal(hVideo); n += 3) api.mDecode(hVideo, n);
+        api.mFree(hVideo);
+        hVideo = nullptr;
+        hAudio = api.wCreate();
+        api.wLoad(hAudio, &movie, ReadCb, SizeCb);
+        api.wNowSample(hAudio);
+        api.wFree(hAudio);
+        hAudio = nullptr;
+    }
+}
+
+TEST_F(TheoraModule, SilentAudioCountsSamplesByTime)
+{
+    OGV_WRITER_OPTIONS opt;
+    opt.nFrames = 30;   // one second
+    opt.nAudioRate = 22050;
+    const BYTES file = WriteOgvMovie(opt);
+    movie = file;
+    g_pSource = &movie;
+    PlatUseFakeClock(1);
+    PlatSetFakeTime(5000);
+    hAudio = api.wCreate();
+    ASSERT_EQ(api.wLoad(hAudio, &movie, ReadCb, SizeCb), 0);
+    EXPECT_EQ(api.wNowSample(hAudio), 0);
+    PlatAdvanceFakeTime(500);
+    EXPECT_EQ(api.wNowSample(hAudio), 11025);
+    PlatAdvanceFakeTime(5000);
+    EXPECT_EQ(api.wNowSample(hAudio), 22050);   // not past the track's end
+    PlatUseFakeClock(0);
+
+    // A file without sound: no track, nothing counted.
+    OGV_WRITER_OPTIONS mute = opt;
+    mute.bAudio = false;
+    movie = WriteOgvMovie(mute);
+    void* hMute = api.wCreate();
+    EXPECT_EQ(api.wLoad(hMute, &movie, ReadCb, SizeCb), -2);
+    EXPECT_EQ(api.wNowSample(hMute), 0);
+    api.wFree(hMute);
+}
+
+TEST_F(TheoraModule, AudioPlaysThroughTheMixerAsAStreamingVoice)
+{
+    PlatDsSetSinkOverride("manual");
+    PLAT_DS* pDs = nullptr;
+    ASSERT_EQ(PlatDsCreate(&pDs), PLAT_DS_OK);
+    PlatTheoraSetAudioDevice(pDs);
+    OGV_WRITER_OPTIONS opt;
+    opt.nFrames = 75;   // 2.5 seconds, longer than the voice's buffer
+    opt.nAudioRate = 48000;
+    movie = WriteOgvMovie(opt);
+    g_pSource = &movie;
+    hAudio = api.wCreate();
+    ASSERT_EQ(api.wLoad(hAudio, &movie, ReadCb, SizeCb), 0);
+    EXPECT_EQ(api.wNowSample(hAudio), 0);
+    int64_t llPeak = 0;
+    std::vector<int16_t> mix(2 * 4800);
+    for (int step = 0; step < 30; ++step) {   // 3 seconds in tenths
+        ASSERT_EQ(PlatDsAdvance(4800), PLAT_DS_OK);
+        const size_t n = PlatDsReadOutput(mix.data(), 4800);
+        for (size_t i = 0; i < 2 * n; ++i) llPeak = std::max<int64_t>(llPeak, std::abs(mix[i]));
+        const int64_t llNow = api.wNowSample(hAudio);
+        EXPECT_EQ(llNow, std::min<int64_t>((step + 1) * 4800, 120000)) << step;
+        if (step == 27) {
+            // Past the track's end the voice is silent.
+            int64_t llTail = 0;
+            for (size_t i = 0; i < 2 * n; ++i) llTail = std::max<int64_t>(llTail, std::abs(mix[i]));
+            EXPECT_EQ(llTail, 0);
+        }
+    }
+    EXPECT_GT(llPeak, 8000);   // the 0.4 sine is heard
+    api.wFree(hAudio);
+    hAudio = nullptr;
+    PlatTheoraSetAudioDevice(nullptr);
+    PlatDsRelease(pDs);
+    PlatDsSetSinkOverride(nullptr);
+}
+
+}  // namespace
