@@ -56,6 +56,9 @@
 static std::vector<std::string> s_aEngineArgs;
 static std::vector<std::string> s_aStartArgs;
 static uint8_t s_bShutdownDone = 1;
+// Start-up ended without running the game because that was asked for (a served switch, another
+// copy brought to the front): the program then ends with status 0, not as a failure.
+static uint8_t s_bEndedAsAsked = 0;
 
 // ---------------------------------------------------------------------------------------------
 // Paths and the single-instance protocol
@@ -130,6 +133,8 @@ int RunProgram(const std::vector<std::string>& args)
 int KolvexMain(int argc, char** argv)
 {
     InitEngineTexts();
+    ResetErrorStateForRun();
+    s_bEndedAsAsked = 0;
     s_aStartArgs.clear();
     for (int i = 1; i < argc; ++i)
         s_aStartArgs.push_back(PlatUtf8ToCp932String(argv[i]));
@@ -150,7 +155,11 @@ int KolvexMain(int argc, char** argv)
 
     g_nCmdShow = PLAT_SW_SHOWNORMAL;
     PlatSetCurrentDir(g_szExeDir);
-    if (DetectAppendedData() < 0 || (g_bScreenSaver && RunScreenSaverCommand() != 0)) {
+    if (DetectAppendedData() < 0) {
+        ReleaseInstanceMutexes();
+        return 1;
+    }
+    if (g_bScreenSaver && RunScreenSaverCommand() != 0) {
         ReleaseInstanceMutexes();
         return 0;
     }
@@ -159,10 +168,15 @@ int KolvexMain(int argc, char** argv)
     const int bWindows = PlatInitWindowSystem(g_nWindowBackend) == 0;
     PlatListenForActivation(g_szInstanceName, ActivateMainWindow, nullptr);
 
-    int nExitCode = 0;
+    // 0 after a quit the game or the player asked for; 1 when start-up failed or stopped the run
+    // (the scripts could not start), or when a fatal error was reported.
+    int nExitCode = 1;
     g_bRunning = 1;
-    if (StartEngine() == 0) nExitCode = RunMainLoop();
+    const int8_t nStart = StartEngine();
+    if (nStart == 0) nExitCode = RunMainLoop();
+    else if (nStart < 0 && s_bEndedAsAsked) nExitCode = 0;
     ShutdownEngine();
+    if (nStart == 0 && WasFatalErrorReported()) nExitCode = 1;
 
     PlatStopListening();
     if (bWindows) PlatShutdownWindowSystem();
@@ -284,7 +298,10 @@ int8_t StartEngine(void)
         return -1;
     }
     InitPackNameTable();
-    if (HandleCommandLineSwitch()) return -1;
+    if (HandleCommandLineSwitch()) {
+        s_bEndedAsAsked = 1;
+        return -1;
+    }
     LoadCodecLibraries();
     if (BuildPackIndex() != 0) return -1;
     if (!g_bSnpLoaded) return -1;
@@ -292,6 +309,7 @@ int8_t StartEngine(void)
     // From here on a second copy is refused when it runs from the same folder, whatever its name.
     if (!g_bAppendedData) {
         if (TakeInstanceMutex(KX_MUTEX_FOLDER, g_szFolderMutexName) != 0) {
+            s_bEndedAsAsked = 1;
             ActivateRunningInstance(g_szInstanceName);
             ReleaseInstanceMutexes();
             return -1;

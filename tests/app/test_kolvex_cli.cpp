@@ -1,0 +1,128 @@
+// The real kolvex executable as a user starts it from a shell: its exit status after a quit and after
+// every kind of failure, its options, its signals, folders of any name, a missing sound device and
+// the diagnostic screenshot.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/lib/command_table.h"
+#include "tools/lib/expr_assembler.h"
+#include "tools/lib/script_builder.h"
+
+namespace {
+
+// A game whose root thread runs the steps and then waits one frame at a time for ever.
+std::vector<GAME_FILE> GameOf(const std::function<void(SCRIPT_BUILDER*)>& steps, int nWidth = 160, int nHeight = 120)
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    if (steps) steps(&b);
+    EXPECT_GE(AddLabel(&b, "IDLE"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+    EXPECT_GE(EmitGoto(&b, "IDLE"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0);
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = nWidth;
+    game.config.nHeight = nHeight;
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    return BuildGameFiles(game);
+}
+
+std::vector<GAME_FILE> IdleGame() { return GameOf(nullptr); }
+
+// The headless environment of every run; the lock folder is the test's own so that runs of other
+// tests never meet as a second copy.
+std::vector<std::string> HeadlessEnv(const TEMP_DIR& dir, std::vector<std::string> extra = {})
+{
+    std::vector<std::string> env = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+                                    "XDG_DATA_HOME=" + dir.strNative + "/data", "KOLVEX_AUDIO=null"};
+    env.insert(env.begin(), extra.begin(), extra.end());
+    return env;
+}
+
+PROGRAM_RESULT Kolvex(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                      const std::string& strCwd = "")
+{
+    return RunProgramCaptured(KX_KOLVEX_PATH, args, env, strCwd);
+}
+
+}  // namespace
+
+// ---- exit status ------------------------------------------------------------------------------
+
+TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
+{
+    const struct {
+        const char* pszCase;
+        std::function<void(const TEMP_DIR&, const std::string&)> make;   // fills the game folder
+        std::vector<std::string> extraArgs;
+        int nStatus;
+        const char* pszErr;   // in standard error, or NULL
+    } kCases[] = {
+        {"a quit after frames", [](const TEMP_DIR&, const std::string& g) { WriteGameFolder(g, IdleGame()); }, {}, 0,
+         nullptr},
+        {"the licence notice", [](const TEMP_DIR&, const std::string&) {}, {"/info"}, 0, "License Information"},
+        {"an empty folder", [](const TEMP_DIR&, const std::string&) {}, {}, 1, "kxcfg.kbn"},
+        {"a pack of random bytes",
+         [](const TEMP_DIR& d, const std::string&) {
+             std::vector<uint8_t> junk(4096);
+             uint32_t x = 12345;
+             for (uint8_t& v : junk) v = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+             d.Write("game/data.kpf", junk);
+         },
+         {}, 1, "kxcfg.kbn"},
+        {"a pack cut after its header",
+         [](const TEMP_DIR& d, const std::string& g) {
+             ASSERT_EQ(WriteGamePack(g + "/data.kpf", IdleGame()), 0);
+             const std::string strAll = d.Read("game/data.kpf");
+             d.Write("game/data.kpf", std::vector<uint8_t>(strAll.begin(), strAll.begin() + 16));
+         },
+         {}, 1, nullptr},
+        {"no engine configuration",
+         [](const TEMP_DIR&, const std::string& g) {
+             WriteGameFolder(g, IdleGame());
+             std::remove((g + "/kxbin/kxcfg.kbn").c_str());
+         },
+         {}, 1, "kxcfg.kbn"},
+        {"a fatal script error while running",
+         [](const TEMP_DIR&, const std::string& g) {
+             WriteGameFolder(g, GameOf([](SCRIPT_BUILDER* b) { EmitGoto(b, "NOWHERE"); }));
+         },
+         {}, 1, "start.txt"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        TEMP_DIR dir;
+        const std::string strGame = dir.strNative + "/game";
+        ASSERT_EQ(mkdir(strGame.c_str(), 0755), 0);
+        c.make(dir, strGame);
+        std::vector<std::string> args = {"--game", strGame};
+        args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
+        const PROGRAM_RESULT r = Kolvex(args, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3"}));
+        EXPECT_EQ(r.nStatus, c.nStatus) << r.strErr;
+        if (c.pszErr) {
+            EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
+        }
+        EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
+    }
+}
+
+TEST(KolvexExitStatus, AnUnreadablePackIsAFailure)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "the superuser reads every file";
+    TEMP_DIR dir;
+    const std::string strGame = dir.strNative + "/game";
+    ASSERT_EQ(WriteGamePack(strGame + "/data.kpf", IdleGame()), 0);
+    ASSERT_EQ(chmod((strGame + "/data.kpf").c_str(), 0), 0);
+    const PROGRAM_RESULT r = Kolvex({"--game", strGame}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3"}));
+    EXPECT_EQ(r.nStatus, 1) << r.strErr;
+    EXPECT_NE(r.strErr.find("data.kpf"), std::string::npos) << r.strErr;
+}
