@@ -114,20 +114,42 @@ static int HasGameInCurrentFolder(void)
     return bFound;
 }
 
+// An argument that is meant as a folder rather than as an engine switch ("/info", "/kxcfg": a
+// slash and a word): a relative path, or an absolute one with more than one component.
+static int LooksLikeFolderArgument(const std::string& strArg)
+{
+    if (strArg.empty() || strArg[0] == '-') return 0;
+    if (strArg[0] != '/') return 1;
+    return strArg.find('/', 1) != std::string::npos;
+}
+
+static std::string g_strPathsProblem;
+
 int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
 {
     std::vector<std::string> aArgs;
     for (int i = 1; i < argc; i++) aArgs.push_back(argv[i] ? argv[i] : "");
     std::string strExe = FindNativeExecutable();
+    g_strPathsProblem.clear();
 
     std::string strFolder;
     size_t nUsed = 0;
-    if (aArgs.size() >= 2 && aArgs[0] == "--game") {
+    if (!aArgs.empty() && aArgs[0] == "--game") {
+        if (aArgs.size() < 2 || aArgs[1].empty()) {
+            g_strPathsProblem = "--game needs the game folder after it";
+            return -1;
+        }
         strFolder = aArgs[1];
         nUsed = 2;
     } else if (!aArgs.empty() && !aArgs[0].empty() && IsNativeDir(aArgs[0])) {
         strFolder = aArgs[0];
         nUsed = 1;
+    } else if (!aArgs.empty() && LooksLikeFolderArgument(aArgs[0])) {
+        // A mistyped folder would otherwise end in a message about a missing file somewhere else.
+        struct stat st;
+        g_strPathsProblem = "\"" + aArgs[0] + "\" names no folder: " +
+                            (stat(aArgs[0].c_str(), &st) == 0 ? std::string("it is not a folder") : std::string(strerror(errno)));
+        return -1;
     } else if (HasGameInCurrentFolder()) {
         strFolder = ".";
     } else {
@@ -136,13 +158,26 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
     }
 
     char* pszAbs = realpath(strFolder.c_str(), nullptr);
-    if (!pszAbs) return -1;
+    if (!pszAbs) {
+        g_strPathsProblem = "the game folder \"" + strFolder + "\" cannot be used: " + strerror(errno);
+        return -1;
+    }
     std::string strAbs = pszAbs;
     free(pszAbs);
+    if (!IsNativeDir(strAbs)) {
+        g_strPathsProblem = "the game folder \"" + strAbs + "\" is not a folder";
+        return -1;
+    }
     std::string strFolderEngine;
-    if (!IsNativeDir(strAbs) || PlatNativeToEnginePath(strAbs, &strFolderEngine) != 0) return -1;
+    if (PlatNativeToEnginePath(strAbs, &strFolderEngine) != 0) {
+        g_strPathsProblem = "the game folder \"" + strAbs + "\" cannot be expressed in code page 932";
+        return -1;
+    }
     while (!strFolderEngine.empty() && strFolderEngine.back() == '\\') strFolderEngine.pop_back();
-    if (chdir(strAbs.c_str()) != 0) return -1;
+    if (chdir(strAbs.c_str()) != 0) {
+        g_strPathsProblem = "the game folder \"" + strAbs + "\" cannot be entered: " + strerror(errno);
+        return -1;
+    }
 
     size_t slash = strExe.rfind('/');
     std::string strExeName = slash == std::string::npos ? strExe : strExe.substr(slash + 1);
@@ -158,6 +193,28 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
         for (size_t i = nUsed; i < aArgs.size(); i++) pArgs->push_back(PlatUtf8ToCp932String(aArgs[i].c_str()));
     }
     return 0;
+}
+
+const char* PlatGetProgramPathsProblem(void)
+{
+    return g_strPathsProblem.c_str();
+}
+
+std::string PlatDisplayPath(const char* pszPath)
+{
+    std::string strNative;
+    if (!pszPath || PlatResolvePath(pszPath, &strNative) == -2 || strNative.empty())
+        return PlatCp932ToUtf8String(pszPath ? pszPath : "");
+    if (strNative[0] != '/') {
+        char* pszCwd = getcwd(nullptr, 0);
+        if (pszCwd) {
+            std::string strCwd = pszCwd;
+            free(pszCwd);
+            if (strNative == ".") strNative = strCwd;
+            else strNative = (strCwd == "/" ? std::string() : strCwd) + "/" + (strNative.rfind("./", 0) == 0 ? strNative.substr(2) : strNative);
+        }
+    }
+    return strNative;
 }
 
 const char* PlatGetProgramPath(void)

@@ -130,8 +130,59 @@ int RunProgram(const std::vector<std::string>& args)
 // ---------------------------------------------------------------------------------------------
 // The entry
 
+static const char kKolvexVersion[] = "0.1.0";
+
+static void PrintUsage(void)
+{
+    std::printf(
+        "Usage: kolvex [--game FOLDER] [ARGUMENT...]\n"
+        "       kolvex FOLDER [ARGUMENT...]\n"
+        "       kolvex [--help | -h | --version]\n"
+        "\n"
+        "Plays the game in FOLDER: its compiled scripts in kxbin and its packs (.kpf). Without a\n"
+        "folder, the current folder when it holds kxbin or a .kpf file, else the folder of the\n"
+        "executable. The arguments after the folder are the game's; the switch /info shows the\n"
+        "notice of the libraries used and ends.\n"
+        "\n"
+        "  --game FOLDER   the game folder (arguments after it all go to the game)\n"
+        "  -h, --help      this text\n"
+        "  --version       the version\n"
+        "\n"
+        "Exit status: 0 after a quit the game or the player asked for (SIGINT, SIGTERM and SIGHUP\n"
+        "quit too), 1 when start-up fails or a fatal error was reported.\n"
+        "Environment: KOLVEX_AUDIO=sdl|null|wav:FILE|manual, KOLVEX_TRACE=FILE,\n"
+        "KOLVEX_QUIT_AFTER_FRAMES=N, KOLVEX_SCREENSHOT=FILE.png, KOLVEX_CLICK_AT_FRAMES=N,M,...\n"
+        "(see README.md).\n");
+}
+
+// The program's own options, in the first argument. 1 when one was served or refused (*pnExit
+// then holds the exit status), else 0.
+static int HandleProgramOptions(int argc, char** argv, int* pnExit)
+{
+    if (argc < 2 || !argv[1]) return 0;
+    const std::string strArg = argv[1];
+    if (strArg == "--help" || strArg == "-h") {
+        PrintUsage();
+        *pnExit = 0;
+        return 1;
+    }
+    if (strArg == "--version") {
+        std::printf("kolvex %s\n", kKolvexVersion);
+        *pnExit = 0;
+        return 1;
+    }
+    if (strArg.size() > 1 && strArg[0] == '-' && strArg != "--game") {
+        std::fprintf(stderr, "kolvex: unknown option %s (kolvex --help lists the options)\n", strArg.c_str());
+        *pnExit = 1;
+        return 1;
+    }
+    return 0;
+}
+
 int KolvexMain(int argc, char** argv)
 {
+    int nOptionExit = 0;
+    if (HandleProgramOptions(argc, argv, &nOptionExit)) return nOptionExit;
     InitEngineTexts();
     ResetErrorStateForRun();
     s_bEndedAsAsked = 0;
@@ -142,7 +193,7 @@ int KolvexMain(int argc, char** argv)
     // A start while another copy is between taking its guard and its instance mutex ends silently.
     if (TakeInstanceMutex(KX_MUTEX_GUARD, KX_GUARD_MUTEX_NAME) != 0) return 0;
     if (InitProgramPaths(argc, argv) != 0) {
-        std::fprintf(stderr, "kolvex: the game folder cannot be entered or expressed in code page 932\n");
+        if (*PlatGetProgramPathsProblem()) std::fprintf(stderr, "kolvex: %s\n", PlatGetProgramPathsProblem());
         ReleaseInstanceMutexes();
         return 1;
     }

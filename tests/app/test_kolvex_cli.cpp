@@ -126,3 +126,50 @@ TEST(KolvexExitStatus, AnUnreadablePackIsAFailure)
     EXPECT_EQ(r.nStatus, 1) << r.strErr;
     EXPECT_NE(r.strErr.find("data.kpf"), std::string::npos) << r.strErr;
 }
+
+// ---- options and arguments ------------------------------------------------------------------------
+
+TEST(KolvexArguments, HelpVersionAndMistakesAreAnsweredOnTheirOwn)
+{
+    TEMP_DIR dir;
+    const struct {
+        std::vector<std::string> args;
+        int nStatus;
+        const char* pszOut;   // in standard output
+        const char* pszErr;   // in standard error
+    } kCases[] = {
+        {{"--help"}, 0, "Usage: kolvex [--game FOLDER]", nullptr},
+        {{"-h"}, 0, "Usage: kolvex [--game FOLDER]", nullptr},
+        {{"--version"}, 0, "kolvex 0.", nullptr},
+        {{"--bogus"}, 1, nullptr, "unknown option --bogus"},
+        {{"gmae"}, 1, nullptr, "\"gmae\" names no folder: No such file or directory"},
+        {{dir.strNative + "/nowhere/game"}, 1, nullptr, "/nowhere/game\" names no folder"},
+        {{"--game", dir.strNative + "/nowhere"}, 1, nullptr, "/nowhere\" cannot be used: No such file or directory"},
+        {{"--game"}, 1, nullptr, "--game needs the game folder"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args[0]);
+        const PROGRAM_RESULT r = Kolvex(c.args, HeadlessEnv(dir), dir.strNative);
+        EXPECT_EQ(r.nStatus, c.nStatus) << r.strErr;
+        if (c.pszOut) {
+            EXPECT_NE(r.strOut.find(c.pszOut), std::string::npos) << r.strOut;
+            EXPECT_EQ(r.strErr, "");
+        }
+        if (c.pszErr) {
+            EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
+            // Refused before anything of the engine ran: no talk of a missing configuration.
+            EXPECT_EQ(r.strErr.find("kxcfg"), std::string::npos) << r.strErr;
+        }
+    }
+}
+
+TEST(KolvexArguments, APackOfRandomBytesIsNamed)
+{
+    TEMP_DIR dir;
+    std::vector<uint8_t> junk(1000);
+    for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<uint8_t>(i * 37 + 11);
+    dir.Write("game/data.kpf", junk);
+    const PROGRAM_RESULT r = Kolvex({"--game", dir.strNative + "/game"}, HeadlessEnv(dir));
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.strErr.find(dir.strNative + "/game/data.kpf is not a pack archive"), std::string::npos) << r.strErr;
+}

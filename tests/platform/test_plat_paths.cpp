@@ -55,10 +55,9 @@ TEST_F(PlatPathsTest, ChoosesTheGameFolderInOrder)
         {Native("plain"), {"--game", Native("game"), "a", "b"}, Native("game"), {"a", "b"}},
         {Native("plain"), {"--game", "../packs"}, Native("packs"), {}},
         {Native("plain"), {Native("game"), "--game", "x"}, Native("game"), {"--game", "x"}},
-        {Native("game"), {"notafolder", "/kxcfg"}, Native("game"), {"notafolder", "/kxcfg"}},  // holds KXBIN
+        {Native("game"), {"/kxcfg", "notafolder"}, Native("game"), {"/kxcfg", "notafolder"}},  // holds KXBIN
         {Native("packs"), {}, Native("packs"), {}},                                          // holds a .KPF
-        {Native("plain"), {"x"}, Native("bin"), {"x"}},                                      // the executable's
-        {Native("plain"), {"--game"}, Native("bin"), {"--game"}},
+        {Native("plain"), {"/info"}, Native("bin"), {"/info"}},                              // the executable's
     };
     for (const FOLDER_CASE& c : aCases) {
         std::vector<std::string> aRest;
@@ -79,7 +78,22 @@ TEST_F(PlatPathsTest, KeepsCp932FormsAndRefusesWhatItCannotUse)
     const std::vector<std::string> aExpect = {"\x95\x5C", "?"};
     EXPECT_EQ(aRest, aExpect);
 
-    EXPECT_EQ(Init(Native("plain"), {"--game", Native("missing")}, &aRest), -1);
+    // A folder that was asked for and cannot be had is refused, saying what was asked.
+    const struct {
+        std::vector<std::string> aArgs;
+        const char* pszProblem;
+    } kRefused[] = {
+        {{"--game", Native("missing")}, "missing\" cannot be used: No such file or directory"},
+        {{"--game"}, "--game needs the game folder"},
+        {{"notafolder", "/kxcfg"}, "\"notafolder\" names no folder: No such file or directory"},
+        {{Native("missing")}, "missing\" names no folder"},
+        {{Native("packs/Data.KPF")}, "Data.KPF\" names no folder: it is not a folder"},
+    };
+    for (const auto& c : kRefused) {
+        EXPECT_EQ(Init(Native("plain"), c.aArgs, &aRest), -1) << c.pszProblem;
+        EXPECT_NE(std::string(PlatGetProgramPathsProblem()).find(c.pszProblem), std::string::npos)
+            << PlatGetProgramPathsProblem();
+    }
     mkdir(Native("é").c_str(), 0755);
     EXPECT_EQ(Init(Native("plain"), {"--game", Native("é")}, &aRest), -1);
     EXPECT_EQ(Cwd(), Native("plain"));   // a refused folder is not entered
