@@ -44,6 +44,7 @@
 #include "platform/plat_instance.h"
 #include "platform/plat_paths.h"
 #include "platform/plat_process.h"
+#include "platform/plat_signals.h"
 #include "platform/plat_text.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_window.h"
@@ -223,6 +224,7 @@ int KolvexMain(int argc, char** argv)
     // (the scripts could not start), or when a fatal error was reported.
     int nExitCode = 1;
     g_bRunning = 1;
+    PlatInstallQuitSignals();
     const int8_t nStart = StartEngine();
     if (nStart == 0) nExitCode = RunMainLoop();
     else if (nStart < 0 && s_bEndedAsAsked) nExitCode = 0;
@@ -232,6 +234,7 @@ int KolvexMain(int argc, char** argv)
     PlatStopListening();
     if (bWindows) PlatShutdownWindowSystem();
     ReleaseInstanceMutexes();
+    PlatRemoveQuitSignals();
     if (g_bRestartAtExit) {
         // The real executable (the engine's program path is lower-cased) with the arguments it was
         // started with, the game folder among them.

@@ -13,6 +13,7 @@ import os
 import re
 import sys
 
+# <csignal> is left out on purpose: signal handling is the platform's (platform/plat_signals.h).
 # Bottom to top; a folder may include its own headers and those of the folders before it.
 ORDER = ["platform", "core", "script", "image", "imageproc", "display", "sound", "save", "media",
          "root", "app"]
@@ -23,7 +24,7 @@ OUTSIDE = {"tools", "tests", "bench", "demo", "fuzz"}
 STANDARD = set("""
 algorithm any array atomic barrier bit bitset cassert cctype cerrno cfenv cfloat charconv chrono
 cinttypes climits clocale cmath codecvt compare complex concepts condition_variable coroutine
-csetjmp csignal cstdarg cstddef cstdint cstdio cstdlib cstring ctime cuchar cwchar cwctype deque
+csetjmp cstdarg cstddef cstdint cstdio cstdlib cstring ctime cuchar cwchar cwctype deque
 exception execution filesystem format forward_list fstream functional future initializer_list
 iomanip ios iosfwd iostream istream iterator latch limits list locale map memory memory_resource
 mutex new numbers numeric optional ostream queue random ranges ratio regex scoped_allocator

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <thread>
 #include <functional>
 #include <string>
 #include <vector>
@@ -172,4 +175,28 @@ TEST(KolvexArguments, APackOfRandomBytesIsNamed)
     const PROGRAM_RESULT r = Kolvex({"--game", dir.strNative + "/game"}, HeadlessEnv(dir));
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_NE(r.strErr.find(dir.strNative + "/game/data.kpf is not a pack archive"), std::string::npos) << r.strErr;
+}
+
+// ---- signals --------------------------------------------------------------------------------------
+
+TEST(KolvexSignals, EachQuitSignalRunsTheOrderlyShutdown)
+{
+    for (const int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(nSignal);
+        TEMP_DIR dir;
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", IdleGame()), 0);
+        // The screenshot is written by the last step of shut-down: it shows that shut-down ran.
+        const std::string strShot = dir.strNative + "/shot.png";
+        RUNNING_PROGRAM run;
+        ASSERT_EQ(StartProgramForTest(&run, KX_KOLVEX_PATH, {"--game", dir.strNative + "/game"},
+                                      HeadlessEnv(dir, {"KOLVEX_SCREENSHOT=" + strShot})),
+                  0);
+        // The game runs (it would run for ever) before the signal comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ASSERT_EQ(SignalProgramForTest(&run, nSignal), 0);
+        const PROGRAM_RESULT r = WaitProgramForTest(&run, 30000);
+        EXPECT_EQ(r.nStatus, 0) << r.strErr;
+        EXPECT_TRUE(dir.Exists("shot.png")) << r.strErr;
+        EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
+    }
 }
