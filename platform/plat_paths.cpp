@@ -71,6 +71,14 @@ static std::string MakeEngineFormLossy(const std::string& strNative)
     return s;
 }
 
+// The engine form of a folder: its cp932 path, or its alias where cp932 cannot express it.
+static std::string MakeFolderForm(const std::string& strNative)
+{
+    std::string s;
+    if (PlatNativeToEnginePath(strNative, &s) == 0) return s;
+    return PlatMakeFolderAlias(strNative);
+}
+
 static int IsNativeDir(const std::string& strPath)
 {
     struct stat st;
@@ -168,11 +176,7 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
         g_strPathsProblem = "the game folder \"" + strAbs + "\" is not a folder";
         return -1;
     }
-    std::string strFolderEngine;
-    if (PlatNativeToEnginePath(strAbs, &strFolderEngine) != 0) {
-        g_strPathsProblem = "the game folder \"" + strAbs + "\" cannot be expressed in code page 932";
-        return -1;
-    }
+    std::string strFolderEngine = MakeFolderForm(strAbs);
     while (!strFolderEngine.empty() && strFolderEngine.back() == '\\') strFolderEngine.pop_back();
     if (chdir(strAbs.c_str()) != 0) {
         g_strPathsProblem = "the game folder \"" + strAbs + "\" cannot be entered: " + strerror(errno);
@@ -322,8 +326,8 @@ static void FindUserFoldersLocked(void)
     if (strDocs.empty()) strDocs = (strHome == "/" ? std::string() : strHome) + "/Documents";
     DropTrailingSlashes(&strDocs);
 
-    g_strAppDataDir = MakeEngineFormLossy(strData);
-    g_strDocumentsDir = MakeEngineFormLossy(strDocs);
+    g_strAppDataDir = MakeFolderForm(strData);
+    g_strDocumentsDir = MakeFolderForm(strDocs);
     g_bUserFoldersKnown = 1;
 }
 

@@ -33,3 +33,8 @@ const char* PlatGetDocumentsDir(void);
 
 // Tests: override the user folders (NULL restores the real ones).
 void PlatSetUserFoldersForTest(const char* pszAppData, const char* pszDocuments);
+
+// A text for the user (UTF-8) with every folder alias replaced by the real folder it stands for.
+std::string PlatShowFolderAliases(const std::string& strUtf8);
+// Tests: forgets every folder alias.
+void PlatClearFolderAliasesForTest(void);

@@ -230,6 +230,10 @@ int KolvexMain(int argc, char** argv)
     else if (nStart < 0 && s_bEndedAsAsked) nExitCode = 0;
     ShutdownEngine();
     if (nStart == 0 && WasFatalErrorReported()) nExitCode = 1;
+    // The reports say what failed, by names inside the game folder: this line says which folder.
+    if (nExitCode != 0)
+        std::fprintf(stderr, "kolvex: the game in %s %s\n", PlatDisplayPath(g_szExeDir).c_str(),
+                     nStart == 0 ? "ended after a fatal error" : "could not start");
 
     PlatStopListening();
     if (bWindows) PlatShutdownWindowSystem();

@@ -22,7 +22,8 @@
 namespace {
 
 // A game whose root thread runs the steps and then waits one frame at a time for ever.
-std::vector<GAME_FILE> GameOf(const std::function<void(SCRIPT_BUILDER*)>& steps, int nWidth = 160, int nHeight = 120)
+std::vector<GAME_FILE> GameOf(const std::function<void(SCRIPT_BUILDER*)>& steps, int nWidth = 160, int nHeight = 120,
+                              const std::vector<KXV_DEF>& defs = {})
 {
     SCRIPT_BUILDER b;
     InitScriptBuilder(&b, 0);
@@ -35,6 +36,7 @@ std::vector<GAME_FILE> GameOf(const std::function<void(SCRIPT_BUILDER*)>& steps,
     GAME_DATA game = DefaultGameData();
     game.config.nWidth = nWidth;
     game.config.nHeight = nHeight;
+    game.defs.insert(game.defs.end(), defs.begin(), defs.end());
     game.scripts.push_back(ScriptFromBuilder("start.txt", b));
     return BuildGameFiles(game);
 }
@@ -199,4 +201,40 @@ TEST(KolvexSignals, EachQuitSignalRunsTheOrderlyShutdown)
         EXPECT_TRUE(dir.Exists("shot.png")) << r.strErr;
         EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
     }
+}
+
+// ---- folders of any name --------------------------------------------------------------------------
+
+TEST(KolvexFolders, GamesInFoldersCp932CannotExpressRunAndSave)
+{
+    constexpr uint16_t kVar = 1000;
+    const auto saveOnce = [](SCRIPT_BUILDER* b) {
+        EmitCommand(b, KXCMD_SAVE, {ExprArg(2, MakeExprInt(1)), ExprArg(3, MakeExprVar(kVar))});   // DNO 1: the variable
+        EmitCommand(b, KXCMD_SAVE, {ExprArg(0, MakeExprText("slot"), EVALTYPE_TEXT)});              // into save\slot.sd
+    };
+    for (const char* pszName : {"Café é", "Spiel ü/🎮 ゲーム", "😀"}) {
+        SCOPED_TRACE(pszName);
+        TEMP_DIR dir;
+        const std::string strGame = dir.strNative + "/" + pszName;
+        ASSERT_EQ(WriteGameFolder(strGame, GameOf(saveOnce, 160, 120, {MakeIntVarDef(kVar, 42)})), 0);
+        // Started from inside the folder with no argument, as from a file manager.
+        const PROGRAM_RESULT r = Kolvex({}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=10",
+                                                               "XDG_DATA_HOME=" + dir.strNative + "/données 📁"}),
+                                        strGame);
+        EXPECT_EQ(r.nStatus, 0) << r.strErr;
+        EXPECT_TRUE(dir.Exists(std::string(pszName) + "/save/slot.sd")) << r.strErr;
+        EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
+    }
+}
+
+TEST(KolvexFolders, MessagesNameTheRealFolder)
+{
+    TEMP_DIR dir;
+    const std::string strGame = dir.strNative + "/jeu é 🎲";
+    ASSERT_EQ(WriteGameFolder(strGame, IdleGame()), 0);
+    std::remove((strGame + "/kxbin/kxcfg.kbn").c_str());
+    const PROGRAM_RESULT r = Kolvex({"--game", strGame}, HeadlessEnv(dir));
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.strErr.find(strGame), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr.find("kx-folder-"), std::string::npos) << r.strErr;
 }
