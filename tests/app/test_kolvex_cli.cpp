@@ -23,7 +23,7 @@ namespace {
 
 // A game whose root thread runs the steps and then waits one frame at a time for ever.
 std::vector<GAME_FILE> GameOf(const std::function<void(SCRIPT_BUILDER*)>& steps, int nWidth = 160, int nHeight = 120,
-                              const std::vector<KXV_DEF>& defs = {})
+                              const std::vector<KXV_DEF>& defs = {}, int nSoundMode = 0)
 {
     SCRIPT_BUILDER b;
     InitScriptBuilder(&b, 0);
@@ -37,6 +37,7 @@ std::vector<GAME_FILE> GameOf(const std::function<void(SCRIPT_BUILDER*)>& steps,
     game.config.nWidth = nWidth;
     game.config.nHeight = nHeight;
     game.defs.insert(game.defs.end(), defs.begin(), defs.end());
+    game.config.nSoundMode = nSoundMode;
     game.scripts.push_back(ScriptFromBuilder("start.txt", b));
     return BuildGameFiles(game);
 }
@@ -237,4 +238,33 @@ TEST(KolvexFolders, MessagesNameTheRealFolder)
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_NE(r.strErr.find(strGame), std::string::npos) << r.strErr;
     EXPECT_EQ(r.strErr.find("kx-folder-"), std::string::npos) << r.strErr;
+}
+
+// ---- sound output ---------------------------------------------------------------------------------
+
+TEST(KolvexSound, NoAudioDeviceMeansSilenceAndAMistypedOutputIsNamed)
+{
+    const struct {
+        const char* pszCase;
+        std::vector<std::string> env;
+        const char* pszErr;
+    } kCases[] = {
+        // A game that requires sound, on a machine whose audio driver does not exist.
+        {"no audio device", {"SDL_AUDIODRIVER=no-such-driver", "KOLVEX_AUDIO="},
+         "no audio device could be opened"},
+        {"a mistyped output", {"SDL_AUDIODRIVER=dummy", "KOLVEX_AUDIO=nul"},
+         "KOLVEX_AUDIO=nul is not a sound output; the valid values are sdl, null, wav:FILE, manual; sdl is used"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        TEMP_DIR dir;
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", GameOf(nullptr, 160, 120, {}, 2)), 0);
+        std::vector<std::string> env = c.env;
+        env.push_back("KOLVEX_QUIT_AFTER_FRAMES=5");
+        const PROGRAM_RESULT r = Kolvex({"--game", dir.strNative + "/game"}, HeadlessEnv(dir, env));
+        EXPECT_EQ(r.nStatus, 0) << r.strErr;
+        const size_t nAt = r.strErr.find(c.pszErr);
+        EXPECT_NE(nAt, std::string::npos) << r.strErr;
+        EXPECT_EQ(r.strErr.find(c.pszErr, nAt + 1), std::string::npos) << "said once: " << r.strErr;
+    }
 }
