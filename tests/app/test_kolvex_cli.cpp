@@ -268,3 +268,68 @@ TEST(KolvexSound, NoAudioDeviceMeansSilenceAndAMistypedOutputIsNamed)
         EXPECT_EQ(r.strErr.find(c.pszErr, nAt + 1), std::string::npos) << "said once: " << r.strErr;
     }
 }
+
+// ---- the licence notice ---------------------------------------------------------------------------
+
+// Every library the executable links directly (its NEEDED entries, as the build made it) is named
+// in the /info notice. A library added to the build without its notice fails here, by name.
+TEST(KolvexLicenceNotice, NamesEveryLibraryTheExecutableLinks)
+{
+    // Shared-object name prefixes and the name the notice gives; NULL: a part of the toolchain's
+    // sanitizer builds only, or the loader.
+    const struct {
+        const char* pszSoname;
+        const char* pszNotice;
+    } kNames[] = {
+        {"libSDL2-2.0.so", "SDL2: zlib License"},
+        {"libfreetype.so", "FreeType: FreeType License"},
+        {"libfontconfig.so", "fontconfig: MIT License"},
+        {"libX11.so", "Xlib (libX11): MIT/X11 License"},
+        {"libc.so", "GNU C Library (glibc, iconv): LGPL"},
+        {"libm.so", "GNU C Library (glibc, iconv): LGPL"},
+        {"libstdc++.so", "libstdc++, libgcc: GPL 3 with the GCC Runtime Library Exception"},
+        {"libgcc_s.so", "libstdc++, libgcc: GPL 3 with the GCC Runtime Library Exception"},
+        {"libz.so", "zlib: zlib License"},
+        {"libpng16.so", "libpng: libpng License"},
+        {"libjpeg.so", "libjpeg-turbo: IJG License and BSD 3-Clause License"},
+        {"libwebp.so", "libwebp: BSD 3-Clause License"},
+        {"libsnappy.so", "Snappy: BSD 3-Clause License"},
+        {"libogg.so", "libogg, libvorbis: BSD 3-Clause License"},
+        {"libvorbis.so", "libogg, libvorbis: BSD 3-Clause License"},
+        {"libvorbisfile.so", "libogg, libvorbis: BSD 3-Clause License"},
+        {"libasan.so", nullptr},
+        {"libubsan.so", nullptr},
+        {"ld-linux", nullptr},
+    };
+    TEMP_DIR dir;
+    const PROGRAM_RESULT elf = RunProgramCaptured("/usr/bin/readelf", {"-d", KX_KOLVEX_PATH}, {});
+    ASSERT_EQ(elf.nStatus, 0) << elf.strErr;
+    std::vector<std::string> needed;
+    for (size_t nAt = elf.strOut.find("(NEEDED)"); nAt != std::string::npos; nAt = elf.strOut.find("(NEEDED)", nAt + 1)) {
+        const size_t nOpen = elf.strOut.find('[', nAt), nClose = elf.strOut.find(']', nAt);
+        ASSERT_TRUE(nOpen != std::string::npos && nClose != std::string::npos && nOpen < nClose);
+        needed.push_back(elf.strOut.substr(nOpen + 1, nClose - nOpen - 1));
+    }
+    ASSERT_GE(needed.size(), 10u) << elf.strOut;
+
+    dir.Write("game/empty.txt", std::string());
+    const PROGRAM_RESULT info = Kolvex({"--game", dir.strNative + "/game", "/info"}, HeadlessEnv(dir));
+    EXPECT_EQ(info.nStatus, 0);
+    ASSERT_NE(info.strErr.find("[License Information]"), std::string::npos) << info.strErr;
+    for (const std::string& strSoname : needed) {
+        SCOPED_TRACE(strSoname);
+        const char* pszNotice = "";
+        bool bKnown = false;
+        for (const auto& n : kNames) {
+            if (strSoname.rfind(n.pszSoname, 0) == 0) {   // "libz.so" for "libz.so.1"
+                bKnown = true;
+                pszNotice = n.pszNotice;
+                break;
+            }
+        }
+        EXPECT_TRUE(bKnown) << "a library the notice does not know: add it to the notice and to this table";
+        if (bKnown && pszNotice) {
+            EXPECT_NE(info.strErr.find(pszNotice), std::string::npos) << info.strErr;
+        }
+    }
+}
