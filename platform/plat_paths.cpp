@@ -132,6 +132,7 @@ static int LooksLikeFolderArgument(const std::string& strArg)
 }
 
 static std::string g_strPathsProblem;
+static std::string g_strStartFolder;   // the current folder the program was started in
 
 int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
 {
@@ -139,6 +140,11 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
     for (int i = 1; i < argc; i++) aArgs.push_back(argv[i] ? argv[i] : "");
     std::string strExe = FindNativeExecutable();
     g_strPathsProblem.clear();
+    if (char* pszStart = getcwd(nullptr, 0)) {
+        std::lock_guard<std::mutex> lock(g_mxPaths);
+        g_strStartFolder = pszStart;
+        free(pszStart);
+    }
 
     std::string strFolder;
     size_t nUsed = 0;
@@ -197,6 +203,15 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
         for (size_t i = nUsed; i < aArgs.size(); i++) pArgs->push_back(PlatUtf8ToCp932String(aArgs[i].c_str()));
     }
     return 0;
+}
+
+std::string PlatFromStartFolder(const char* pszNative)
+{
+    std::string strPath = pszNative ? pszNative : "";
+    if (strPath.empty() || strPath[0] == '/') return strPath;
+    std::lock_guard<std::mutex> lock(g_mxPaths);
+    if (g_strStartFolder.empty()) return strPath;
+    return (g_strStartFolder == "/" ? std::string() : g_strStartFolder) + "/" + strPath;
 }
 
 const char* PlatGetProgramPathsProblem(void)

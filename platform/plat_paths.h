@@ -17,6 +17,11 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
 
 const char* PlatGetProgramPathsProblem(void);
 
+// A native path (UTF-8) the user gave, such as a file named in the environment: a relative one is
+// taken from the folder the program was started in (PlatInitProgramPaths makes the game folder the
+// current one). Absolute paths, and every path before PlatInitProgramPaths, come back unchanged.
+std::string PlatFromStartFolder(const char* pszNative);
+
 // An engine path as the user knows it, for messages: the real path (UTF-8, '/'), absolute.
 std::string PlatDisplayPath(const char* pszPath);
 

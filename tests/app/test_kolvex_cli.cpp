@@ -14,7 +14,10 @@
 #include <string>
 #include <vector>
 
+#include <png.h>
+
 #include "tests/support/test_support.h"
+#include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/script_builder.h"
@@ -332,4 +335,72 @@ TEST(KolvexLicenceNotice, NamesEveryLibraryTheExecutableLinks)
             EXPECT_NE(info.strErr.find(pszNotice), std::string::npos) << info.strErr;
         }
     }
+}
+
+// ---- the diagnostic screenshot --------------------------------------------------------------------
+
+namespace {
+
+// The screenshot's pixels as 0xRRGGBB values; empty when it cannot be read.
+std::vector<uint32_t> ReadShot(const std::string& strPath, int* pnWidth, int* pnHeight)
+{
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&img, strPath.c_str())) return {};
+    img.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(img));
+    if (!png_image_finish_read(&img, nullptr, rgb.data(), 0, nullptr)) return {};
+    *pnWidth = static_cast<int>(img.width);
+    *pnHeight = static_cast<int>(img.height);
+    std::vector<uint32_t> px;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) px.push_back(static_cast<uint32_t>(rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]));
+    return px;
+}
+
+// A game whose first command shows a 160 x 120 picture of one colour as a layer of window 0.
+std::vector<GAME_FILE> PictureGame(const TEMP_DIR& dir, const std::string& strGame, uint32_t nColour)
+{
+    std::vector<uint32_t> px(160 * 120, 0xFF000000u | nColour);
+    dir.Write(strGame.substr(dir.strNative.size() + 1) + "/pic.bmp", WriteBmp(160, 120, BMP_WRITER_OPTIONS{}, px.data(), nullptr));
+    return GameOf([](SCRIPT_BUILDER* b) {
+        EmitCommand(b, KXCMD_LAYER, {ExprArg(0, MakeExprText("pic"), EVALTYPE_TEXT),
+                                     ExprArg(46, MakeExprText("pic.bmp"), EVALTYPE_TEXT), ExprArg(6, MakeExprInt(1))});
+    });
+}
+
+}  // namespace
+
+TEST(KolvexScreenshot, TheLastFrameIsInThePictureEvenAfterOneFrame)
+{
+    for (const char* pszFrames : {"1", "2", "5"}) {
+        SCOPED_TRACE(pszFrames);
+        TEMP_DIR dir;
+        const std::string strGame = dir.strNative + "/game";
+        ASSERT_EQ(WriteGameFolder(strGame, PictureGame(dir, strGame, 0x3366CC)), 0);
+        const std::string strShot = dir.strNative + "/shot.png";
+        const PROGRAM_RESULT r = Kolvex({"--game", strGame}, HeadlessEnv(dir, {std::string("KOLVEX_QUIT_AFTER_FRAMES=") + pszFrames,
+                                                                               "KOLVEX_SCREENSHOT=" + strShot}));
+        ASSERT_EQ(r.nStatus, 0) << r.strErr;
+        int w = 0, h = 0;
+        const std::vector<uint32_t> px = ReadShot(strShot, &w, &h);
+        ASSERT_EQ(px.size(), 160u * 120u) << r.strErr;
+        EXPECT_EQ(px[0], 0x3366CCu);
+        EXPECT_EQ(px[px.size() / 2 + 80], 0x3366CCu);
+        EXPECT_EQ(px.back(), 0x3366CCu);
+    }
+}
+
+TEST(KolvexScreenshot, ARelativePathIsTakenFromTheFolderKolvexStartedIn)
+{
+    TEMP_DIR dir;
+    const std::string strGame = dir.strNative + "/game";
+    ASSERT_EQ(WriteGameFolder(strGame, PictureGame(dir, strGame, 0x20A040)), 0);
+    dir.Write("here/shots/keep.txt", std::string("x"));
+    const PROGRAM_RESULT r = Kolvex({"--game", strGame}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3",
+                                                                           "KOLVEX_SCREENSHOT=shots/last.png"}),
+                                    dir.strNative + "/here");
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_FALSE(dir.Exists("game/shots/last.png"));
+    int w = 0, h = 0;
+    EXPECT_EQ(ReadShot(dir.strNative + "/here/shots/last.png", &w, &h).size(), 160u * 120u) << r.strErr;
 }
