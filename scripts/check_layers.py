@@ -13,7 +13,6 @@ import os
 import re
 import sys
 
-# <csignal> is left out on purpose: signal handling is the platform's (platform/plat_signals.h).
 # Bottom to top; a folder may include its own headers and those of the folders before it.
 ORDER = ["platform", "core", "script", "image", "imageproc", "display", "sound", "save", "media",
          "root", "app"]
@@ -21,6 +20,7 @@ RANK = {name: i for i, name in enumerate(ORDER)}
 # Folders above the engine: they may include anything of it.
 OUTSIDE = {"tools", "tests", "bench", "demo", "fuzz"}
 
+# <csignal> is left out on purpose: signal handling is the platform's (platform/plat_signals.h).
 STANDARD = set("""
 algorithm any array atomic barrier bit bitset cassert cctype cerrno cfenv cfloat charconv chrono
 cinttypes climits clocale cmath codecvt compare complex concepts condition_variable coroutine
