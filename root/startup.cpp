@@ -229,11 +229,14 @@ int KolvexMain(int argc, char** argv)
     if (nStart == 0) nExitCode = RunMainLoop();
     else if (nStart < 0 && s_bEndedAsAsked) nExitCode = 0;
     ShutdownEngine();
+    // The scripts stopped start-up by asking for the quit (1): a failure only when it came with a
+    // fatal report, since a game may quit, or restart, from its first script.
+    if (nStart == 1) nExitCode = WasFatalErrorReported() ? 1 : 0;
     if (nStart == 0 && WasFatalErrorReported()) nExitCode = 1;
     // The reports say what failed, by names inside the game folder: this line says which folder.
     if (nExitCode != 0)
         std::fprintf(stderr, "kolvex: the game in %s %s\n", PlatDisplayPath(g_szExeDir).c_str(),
-                     nStart == 0 ? "ended after a fatal error" : "could not start");
+                     nStart >= 0 ? "ended after a fatal error" : "could not start");
 
     PlatStopListening();
     if (bWindows) PlatShutdownWindowSystem();
