@@ -1,6 +1,7 @@
 // Error reporting by message id, plain message boxes, the debug log and the debug trace.
 #include "core/errors.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -237,10 +238,14 @@ void SetErrorFormat(const char* pszHeader, const char* pszText)
     AppendTextBounded(g_szErrorFormat, sizeof g_szErrorFormat, pszText);
 }
 
+// Set by the first fatal report of the run: the program then ends with a failure status.
+std::atomic<uint8_t> g_bFatalSeen{0};
+
 void StoreFatal(uint8_t bFatal)
 {
     // A non-fatal report never cancels a pending stop.
     g_bEngineStop.fetch_or(bFatal ? 1 : 0);
+    if (bFatal) g_bFatalSeen = 1;
 }
 
 void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs, int nArgs)
@@ -514,4 +519,10 @@ void ResetErrorStateForRun(void)
     g_pszErrorFile = nullptr;
     g_nErrorLine = 1;
     g_pszErrorCaption = "KOLVEX Debug Info.";
+    g_bFatalSeen = 0;
+}
+
+int WasFatalErrorReported(void)
+{
+    return g_bFatalSeen.load();
 }

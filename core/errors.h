@@ -114,8 +114,11 @@ int AppendLogLine(const char* pszPath, const char* pszText);
 // names a file in KOLVEX_TRACE, to which it appends "caption: text" lines.
 void DebugTrace(const char* pszCaption, const char* pszText);
 
-// Puts the per-run state back: no dialog shown yet, the log's first write to come, default caption.
+// Puts the per-run state back: no dialog shown yet, the log's first write to come, default caption,
+// no fatal report seen.
 void ResetErrorStateForRun(void);
+// 1 once a fatal error was reported in this run (the program's exit status is then 1), else 0.
+int WasFatalErrorReported(void);
 
 // Tests: sees every report as (id, fatal byte, final text).
 typedef void (*KX_ERROR_HOOK)(int nId, uint8_t bFatal, const char* pszText, void* pUser);

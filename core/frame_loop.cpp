@@ -12,6 +12,7 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "core/sysfacts.h"
+#include "platform/plat_signals.h"
 #include "platform/plat_instance.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_thread.h"
@@ -408,6 +409,11 @@ int RunMainLoop(void)
     int nExitCode = 0;
     PumpMessages(&nExitCode);
     while (g_bRunning) {
+        // SIGINT, SIGTERM or SIGHUP: a quit without the question, as the game's own quit.
+        if (PlatTakeQuitSignal()) {
+            DebugTrace("RunMainLoop", "quit signal");
+            RequestQuit();
+        }
         if (g_bEngineStop) {
             PlatSleep(1);
             // Without a window system nothing can bring WM_QUIT: the stop flag ends the loop.

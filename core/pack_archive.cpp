@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <numeric>
@@ -20,6 +21,7 @@
 #include "core/kx_hash.h"
 #include "core/kx_limits.h"
 #include "platform/plat_file.h"
+#include "platform/plat_paths.h"
 
 char* g_apszPackPath[KX_MAX_PACKS];
 int32_t g_nPacks = 0;
@@ -162,7 +164,13 @@ int RegisterPack(const char* pszPath)
     CloseSubfile(&sub);
 
     if (!bMagic) {
-        // Not a pack: the slot is taken by the next one.
+        // Not a pack: the slot is taken by the next one. Said on standard error, because a game
+        // whose only pack this was fails next with a missing file, which would not name it. Once
+        // per file: the index is built again on a restart of the scripts.
+        static std::set<std::string> s_setToldNotPack;
+        if (s_setToldNotPack.insert(pszPath).second)
+            std::fprintf(stderr, "kolvex: %s is not a pack archive (no pack header); it is left out\n",
+                         PlatDisplayPath(pszPath).c_str());
         std::free(g_apszPackPath[g_nPacks]);
         g_apszPackPath[g_nPacks] = nullptr;
         return 0;

@@ -14,8 +14,10 @@
 #include "core/settings.h"
 #include "display/window_state.h"
 #include "image/layer.h"
+#include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
+#include "platform/plat_paths.h"
 
 namespace {
 
@@ -159,12 +161,28 @@ void DiagnosticShutdown(void)
         std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
 }
 
+namespace {
+
+void PresentMainWindowForShot(void*)
+{
+    if (g_apWindowState[0] && g_apWindowState[0]->hWnd) RepaintWindow(g_apWindowState[0]);
+}
+
+}  // namespace
+
 // At the end of every frame: the clicks, and the count towards the quit switch.
 void DiagnosticFrameEnd(void)
 {
     DiagnosticClicks(g_llFrameCount - s_llFramesAtInstall);
     if (s_llQuitAfterFrames > 0 && g_llFrameCount - s_llFramesAtInstall >= s_llQuitAfterFrames && !g_bEngineStop) {
         s_llQuitAfterFrames = 0;
+        // The screenshot shows this frame's picture. Presentation happens when the window is next
+        // painted, which the quit would stop, and the first frame is composed while the main window
+        // is still hidden: the picture is composed and presented now, before the quit.
+        if (s_szScreenshotPath[0] && RenderWindowCPU(0) == 0) {
+            if (PlatIsWindowThread()) PresentMainWindowForShot(nullptr);
+            else PlatRunOnWindowThread(PresentMainWindowForShot, nullptr, 1);
+        }
         RequestQuit();
     }
 }
@@ -290,8 +308,10 @@ void InstallDiagnosticSwitches(void)
     s_aShot.clear();
     s_nShotWidth = s_nShotHeight = 0;
     if (pszShot && *pszShot) {
-        if (std::strlen(pszShot) < sizeof s_szScreenshotPath)
-            std::memcpy(s_szScreenshotPath, pszShot, std::strlen(pszShot) + 1);
+        // Relative to the folder kolvex was started in, not to the game folder it works in.
+        const std::string strShot = PlatFromStartFolder(pszShot);
+        if (strShot.size() < sizeof s_szScreenshotPath)
+            std::memcpy(s_szScreenshotPath, strShot.c_str(), strShot.size() + 1);
         else
             std::fprintf(stderr, "kolvex: KOLVEX_SCREENSHOT path too long; ignored\n");
     }

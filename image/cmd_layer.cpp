@@ -48,7 +48,7 @@ void StoreRecordPath(char* pszBuffer, int nId, int nNumberId)
 // report.
 bool RefuseSizeArg(int nArgId, int64_t llValue, bool bNegative)
 {
-    const char* pszCmd = LayerCmdName(CMDID_LAYER);
+    const char* pszCmd = GetScriptCommandName(CMDID_LAYER);
     if (bNegative && llValue < 0) {
         ReportScriptErrorF(KX_ERR_ARG_MINIMUM, 1, pszCmd, LayerArgName(CMDID_LAYER, nArgId), llValue, 0);
         return true;
@@ -236,7 +236,7 @@ void ApplyOrderArg(LAYER_CMD* c)
 // error, to end the command.
 int ResolveLayerCmdNode(LAYER_CMD* c)
 {
-    c->pszCmd = LayerCmdName(CMDID_LAYER);
+    c->pszCmd = GetScriptCommandName(CMDID_LAYER);
     c->bGroup = ResolveLayerArgPath(c->szPath);
     if (c->bGroup < 0) return -1;
     c->pNode = FindLayerNode(c->szPath, c->bGroup);
@@ -519,12 +519,6 @@ int ApplyLayerArgs(LAYER_CMD* c)
 }  // namespace
 
 
-const char* LayerCmdName(int nCmd)
-{
-    if (g_apszCmdName && nCmd >= 0 && nCmd < g_nCommands && g_apszCmdName[nCmd]) return g_apszCmdName[nCmd];
-    const char* psz = GetCommandName(nCmd);
-    return psz ? psz : "";
-}
 
 const char* LayerArgName(int nCmd, int nArgId)
 {

@@ -72,8 +72,6 @@ enum { KX_LAYER_TILE_WIDTH_LIMIT = 512, KX_LAYER_TILE_HEIGHT_LIMIT = 256 };
 int ResolveLayerArgPath(char* pszOut);
 // The node the resolved path names (a group or a plain layer by bGroup), or NULL.
 TREE_NODE* FindLayerNode(const char* pszPath, int bGroup);
-// The command's name as the game's command table gives it (for messages).
-const char* LayerCmdName(int nCmd);
 // The name of an argument of a command as the game's command table gives it, or "".
 const char* LayerArgName(int nCmd, int nArgId);
 

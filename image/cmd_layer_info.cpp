@@ -16,6 +16,7 @@
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/variables.h"
+#include "script/dispatch.h"
 
 namespace {
 
@@ -147,7 +148,7 @@ int AnswerLayerPixel(const INFO_QUERY& q)
 {
     if (!HasArg(LAYER_INFO_ARG_X) || !HasArg(LAYER_INFO_ARG_Y)) {
         const int nMissing = HasArg(LAYER_INFO_ARG_X) ? LAYER_INFO_ARG_Y : LAYER_INFO_ARG_X;
-        ReportScriptErrorF(KX_ERR_LAYER_INFO_POINT, 1, LayerCmdName(CMDID_LAYER_INFO), LayerArgName(CMDID_LAYER_INFO, nMissing));
+        ReportScriptErrorF(KX_ERR_LAYER_INFO_POINT, 1, GetScriptCommandName(CMDID_LAYER_INFO), LayerArgName(CMDID_LAYER_INFO, nMissing));
         return -1;
     }
     const LAYER* L = q.pLayer;

@@ -13,6 +13,7 @@
 #include "script/command_ids.h"
 #include "script/text_buffer.h"
 #include "script/variables.h"
+#include "script/dispatch.h"
 
 namespace {
 
@@ -22,11 +23,11 @@ namespace {
 bool RefuseFontNumber(int nCmd, int nArgId, int64_t llNumber)
 {
     if (llNumber < 1) {
-        ReportScriptErrorF(KX_ERR_ARG_MINIMUM, 1, LayerCmdName(nCmd), LayerArgName(nCmd, nArgId), llNumber, 1);
+        ReportScriptErrorF(KX_ERR_ARG_MINIMUM, 1, GetScriptCommandName(nCmd), LayerArgName(nCmd, nArgId), llNumber, 1);
         return true;
     }
     if (llNumber > g_nFonts) {
-        ReportScriptErrorF(KX_ERR_TEXT_FONT_NUMBER, 1, LayerCmdName(nCmd), LayerArgName(nCmd, nArgId), llNumber,
+        ReportScriptErrorF(KX_ERR_TEXT_FONT_NUMBER, 1, GetScriptCommandName(nCmd), LayerArgName(nCmd, nArgId), llNumber,
                            g_nFonts);
         return true;
     }
@@ -48,7 +49,7 @@ int ApplyStyleArgs(void)
     if (HasArg(TEXTSTYLE_ARG_SLOT)) {
         const int64_t n = ArgInt(TEXTSTYLE_ARG_SLOT);
         if (SelectTextSlot(n) != 0) {
-            ReportScriptErrorF(KX_ERR_ARG_RANGE, 1, LayerCmdName(CMDID_TEXT_STYLE),
+            ReportScriptErrorF(KX_ERR_ARG_RANGE, 1, GetScriptCommandName(CMDID_TEXT_STYLE),
                                LayerArgName(CMDID_TEXT_STYLE, TEXTSTYLE_ARG_SLOT), n, 0, KX_TEXT_SLOTS - 1);
             return -1;
         }

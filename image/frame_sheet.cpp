@@ -80,7 +80,7 @@ TREE_NODE* FindCommandLayer(int nCmd)
     if (r < 0) return nullptr;
     TREE_NODE* pNode = FindNodeByPath(g_pLayerRoot, szPath, r == 1 ? KX_FIND_GROUP : KX_FIND_LEAF);
     if (!GetNodeLayer(pNode)) {   // a node without a record is no layer
-        ReportScriptErrorF(KX_ERR_SHEET_NO_LAYER, 1, GetCommandName(nCmd), szPath);
+        ReportScriptErrorF(KX_ERR_SHEET_NO_LAYER, 1, GetScriptCommandName(nCmd), szPath);
         return nullptr;
     }
     return pNode;

@@ -22,6 +22,7 @@
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/evaluator.h"
+#include "script/dispatch.h"
 
 namespace {
 
@@ -233,7 +234,7 @@ int64_t Times100(int64_t v)
     return r;
 }
 
-const char* CmdName() { return LayerCmdName(CMDID_IMAGE_EFFECT); }
+const char* CmdName() { return GetScriptCommandName(CMDID_IMAGE_EFFECT); }
 const char* ArgName(int nId) { return LayerArgName(CMDID_IMAGE_EFFECT, nId); }
 
 // Layer i's path (0..3: the name argument i with "." and the number of argument 4 + i when given),

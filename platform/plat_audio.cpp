@@ -325,11 +325,30 @@ int OpenSdlSink(PLAT_DS* pDs)
     return PLAT_DS_OK;
 }
 
+void CloseSink(PLAT_DS* pDs);
+
+// The values KOLVEX_AUDIO takes, for the report of one it does not.
+const char kSinkValues[] = "sdl, null, wav:FILE, manual";
+
+int IsKnownSinkSpec(const std::string& strSpec)
+{
+    return strSpec.empty() || strSpec == "sdl" || strSpec == "manual" || strSpec == "null" ||
+           strSpec.compare(0, 4, "wav:") == 0;
+}
+
 int OpenSink(PLAT_DS* pDs, const std::string& strSpec)
 {
     if (strSpec.empty() || strSpec == "sdl") {
         pDs->nSink = SINK_SDL;
-        return OpenSdlSink(pDs);
+        const int nRes = OpenSdlSink(pDs);
+        if (nRes == PLAT_DS_OK) return nRes;
+        // No sound card, or none that opens: the game runs silent rather than not at all.
+        std::fprintf(stderr, "kolvex: no audio device could be opened (%s); the game runs without sound\n",
+                     SDL_GetError());
+        CloseSink(pDs);
+        pDs->nSink = SINK_NULL;
+        pDs->bStop.store(0);
+        return OpenSink(pDs, "null");
     }
     if (strSpec == "manual") {
         pDs->nSink = SINK_MANUAL;
@@ -443,6 +462,12 @@ int PlatDsCreate(PLAT_DS** ppDs)
         } else {
             const char* psz = std::getenv("KOLVEX_AUDIO");
             strSpec = psz ? psz : "";
+            // A value the user mistyped: said once per device, and the default serves.
+            if (!IsKnownSinkSpec(strSpec)) {
+                std::fprintf(stderr, "kolvex: KOLVEX_AUDIO=%s is not a sound output; the valid values are %s; "
+                                     "sdl is used\n", strSpec.c_str(), kSinkValues);
+                strSpec = "sdl";
+            }
         }
     }
     PLAT_DS* pDs = new (std::nothrow) PLAT_DS;

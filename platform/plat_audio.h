@@ -5,7 +5,9 @@
 // Results are HRESULT-like: PLAT_DS_OK (0) on success, a negative DSERR_* code with the Windows
 // value on failure.
 //
-// Sinks (chosen at PlatDsCreate by PlatDsSetSinkOverride, else the KOLVEX_AUDIO variable, else sdl):
+// Sinks (chosen at PlatDsCreate by PlatDsSetSinkOverride, else the KOLVEX_AUDIO variable, else sdl;
+// a KOLVEX_AUDIO value that names no sink is reported on stderr with the valid ones and sdl serves;
+// when SDL opens no audio device, a line on stderr says so and the null sink serves):
 //   sdl          SDL2 audio; the device is opened from the calling thread (the window thread) and
 //                mixed in SDL's callback. With SDL_AUDIODRIVER=dummy it runs headless.
 //   null         a real-time thread of our own that mixes and discards.

@@ -154,10 +154,12 @@ int PlatResolvePath(const char* pszPath, std::string* pNative)
         return -2;
     }
     std::replace(strUtf8.begin(), strUtf8.end(), '\\', '/');
+    PlatExpandAliasPath(&strUtf8);
     return ResolveNative(strUtf8, pNative);
 }
 
-int PlatNativeToEnginePath(const std::string& strNative, std::string* pOut)
+// The strict cp932 form of a UTF-8 path that converts back to the same text. 0 or -1.
+static int ConvertPathToCp932(const std::string& strNative, std::string* pOut)
 {
     std::string strBack;
     if (PlatConvertStrict(PLAT_CONV_UTF8_TO_CP932, strNative.data(), strNative.size(), pOut) != 0) return -1;
@@ -165,6 +167,16 @@ int PlatNativeToEnginePath(const std::string& strNative, std::string* pOut)
     if (PlatConvertStrict(PLAT_CONV_CP932_TO_UTF8, pOut->data(), pOut->size(), &strBack) != 0 ||
         strBack != strNative)
         return -1;
+    return 0;
+}
+
+int PlatNativeToEnginePath(const std::string& strNative, std::string* pOut)
+{
+    if (ConvertPathToCp932(strNative, pOut) != 0) {
+        // Inside a folder the engine knows by its alias, the rest of the path may still convert.
+        std::string strAliased;
+        if (PlatAliasNativePath(strNative, &strAliased) != 0 || ConvertPathToCp932(strAliased, pOut) != 0) return -1;
+    }
     // cp932 trail bytes never take the value of '/', so every '/' byte is a separator.
     std::replace(pOut->begin(), pOut->end(), '/', '\\');
     return 0;

@@ -24,3 +24,13 @@ std::string PlatGetNativeExecutablePath(void);
 // A display mode's bits per pixel as the engine counts them: 24-bit colour in 4-byte pixels is 32,
 // and a format without a depth counts as 32.
 int PlatCountModeBits(int nBitsPerPixel, int nBytesPerPixel);
+
+// Folder aliases (platform/plat_alias.cpp). The engine path "\kx-folder-XXXXXXXX" standing for a
+// real folder (absolute, UTF-8) that cp932 cannot express; the same folder always gets the same alias.
+std::string PlatMakeFolderAlias(const std::string& strNative);
+// A converted engine path (UTF-8, '/') that starts with an alias: the alias replaced by its real
+// folder. 1 when replaced, else 0 (the path unchanged).
+int PlatExpandAliasPath(std::string* pPath);
+// A native path inside an aliased folder as the converted engine path ("/kx-folder-XXXXXXXX/rest",
+// UTF-8). 0, or -1 when it lies in none.
+int PlatAliasNativePath(const std::string& strNative, std::string* pEngineUtf8);

@@ -4,6 +4,7 @@
 // show Japanese text as mojibake or not at all on an ordinary X server; these read the same everywhere.
 // Without a display the caption and the text go to stderr and the default button answers.
 #include "platform/plat_msgbox.h"
+#include "platform/plat_paths.h"
 #include "platform/plat_font.h"
 #include "platform/plat_internal.h"
 #include "platform/plat_sysinfo.h"
@@ -65,8 +66,8 @@ static std::string StripMnemonic(const std::string& s)
 
 static int WriteToStderr(const char* pszCaption, const char* pszText)
 {
-    std::string strCaption = PlatCp932ToUtf8String(pszCaption ? pszCaption : "");
-    std::string strText = PlatCp932ToUtf8String(pszText ? pszText : "");
+    std::string strCaption = PlatShowFolderAliases(PlatCp932ToUtf8String(pszCaption ? pszCaption : ""));
+    std::string strText = PlatShowFolderAliases(PlatCp932ToUtf8String(pszText ? pszText : ""));
     std::lock_guard<std::mutex> lock(g_mxMsgBox);
     fprintf(stderr, "[%s]\n%s\n", strCaption.c_str(), strText.c_str());
     fflush(stderr);
@@ -79,8 +80,8 @@ static int WriteToStderr(const char* pszCaption, const char* pszText)
 static int ShowSdlBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
                       int nButtons, int nDefaultId, Uint32 nFlags, int* pChosen)
 {
-    std::string strCaption = PlatCp932ToUtf8String(pszCaption ? pszCaption : "");
-    std::string strText = PlatCp932ToUtf8String(pszText ? pszText : "");
+    std::string strCaption = PlatShowFolderAliases(PlatCp932ToUtf8String(pszCaption ? pszCaption : ""));
+    std::string strText = PlatShowFolderAliases(PlatCp932ToUtf8String(pszText ? pszText : ""));
     std::vector<std::string> aTexts;
     std::vector<SDL_MessageBoxButtonData> aButtons;
     for (int i = 0; i < nButtons; i++) aTexts.push_back(StripMnemonic(PlatCp932ToUtf8String(pButtons[i].pszText ? pButtons[i].pszText : "")));

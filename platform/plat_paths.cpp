@@ -71,6 +71,14 @@ static std::string MakeEngineFormLossy(const std::string& strNative)
     return s;
 }
 
+// The engine form of a folder: its cp932 path, or its alias where cp932 cannot express it.
+static std::string MakeFolderForm(const std::string& strNative)
+{
+    std::string s;
+    if (PlatNativeToEnginePath(strNative, &s) == 0) return s;
+    return PlatMakeFolderAlias(strNative);
+}
+
 static int IsNativeDir(const std::string& strPath)
 {
     struct stat st;
@@ -114,20 +122,48 @@ static int HasGameInCurrentFolder(void)
     return bFound;
 }
 
+// An argument that is meant as a folder rather than as an engine switch ("/info", "/kxcfg": a
+// slash and a word): a relative path, or an absolute one with more than one component.
+static int LooksLikeFolderArgument(const std::string& strArg)
+{
+    if (strArg.empty() || strArg[0] == '-') return 0;
+    if (strArg[0] != '/') return 1;
+    return strArg.find('/', 1) != std::string::npos;
+}
+
+static std::string g_strPathsProblem;
+static std::string g_strStartFolder;   // the current folder the program was started in
+
 int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
 {
     std::vector<std::string> aArgs;
     for (int i = 1; i < argc; i++) aArgs.push_back(argv[i] ? argv[i] : "");
     std::string strExe = FindNativeExecutable();
+    g_strPathsProblem.clear();
+    if (char* pszStart = getcwd(nullptr, 0)) {
+        std::lock_guard<std::mutex> lock(g_mxPaths);
+        g_strStartFolder = pszStart;
+        free(pszStart);
+    }
 
     std::string strFolder;
     size_t nUsed = 0;
-    if (aArgs.size() >= 2 && aArgs[0] == "--game") {
+    if (!aArgs.empty() && aArgs[0] == "--game") {
+        if (aArgs.size() < 2 || aArgs[1].empty()) {
+            g_strPathsProblem = "--game needs the game folder after it";
+            return -1;
+        }
         strFolder = aArgs[1];
         nUsed = 2;
     } else if (!aArgs.empty() && !aArgs[0].empty() && IsNativeDir(aArgs[0])) {
         strFolder = aArgs[0];
         nUsed = 1;
+    } else if (!aArgs.empty() && LooksLikeFolderArgument(aArgs[0])) {
+        // A mistyped folder would otherwise end in a message about a missing file somewhere else.
+        struct stat st;
+        g_strPathsProblem = "\"" + aArgs[0] + "\" names no folder: " +
+                            (stat(aArgs[0].c_str(), &st) == 0 ? std::string("it is not a folder") : std::string(strerror(errno)));
+        return -1;
     } else if (HasGameInCurrentFolder()) {
         strFolder = ".";
     } else {
@@ -136,13 +172,22 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
     }
 
     char* pszAbs = realpath(strFolder.c_str(), nullptr);
-    if (!pszAbs) return -1;
+    if (!pszAbs) {
+        g_strPathsProblem = "the game folder \"" + strFolder + "\" cannot be used: " + strerror(errno);
+        return -1;
+    }
     std::string strAbs = pszAbs;
     free(pszAbs);
-    std::string strFolderEngine;
-    if (!IsNativeDir(strAbs) || PlatNativeToEnginePath(strAbs, &strFolderEngine) != 0) return -1;
+    if (!IsNativeDir(strAbs)) {
+        g_strPathsProblem = "the game folder \"" + strAbs + "\" is not a folder";
+        return -1;
+    }
+    std::string strFolderEngine = MakeFolderForm(strAbs);
     while (!strFolderEngine.empty() && strFolderEngine.back() == '\\') strFolderEngine.pop_back();
-    if (chdir(strAbs.c_str()) != 0) return -1;
+    if (chdir(strAbs.c_str()) != 0) {
+        g_strPathsProblem = "the game folder \"" + strAbs + "\" cannot be entered: " + strerror(errno);
+        return -1;
+    }
 
     size_t slash = strExe.rfind('/');
     std::string strExeName = slash == std::string::npos ? strExe : strExe.substr(slash + 1);
@@ -158,6 +203,37 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
         for (size_t i = nUsed; i < aArgs.size(); i++) pArgs->push_back(PlatUtf8ToCp932String(aArgs[i].c_str()));
     }
     return 0;
+}
+
+std::string PlatFromStartFolder(const char* pszNative)
+{
+    std::string strPath = pszNative ? pszNative : "";
+    if (strPath.empty() || strPath[0] == '/') return strPath;
+    std::lock_guard<std::mutex> lock(g_mxPaths);
+    if (g_strStartFolder.empty()) return strPath;
+    return (g_strStartFolder == "/" ? std::string() : g_strStartFolder) + "/" + strPath;
+}
+
+const char* PlatGetProgramPathsProblem(void)
+{
+    return g_strPathsProblem.c_str();
+}
+
+std::string PlatDisplayPath(const char* pszPath)
+{
+    std::string strNative;
+    if (!pszPath || PlatResolvePath(pszPath, &strNative) == -2 || strNative.empty())
+        return PlatCp932ToUtf8String(pszPath ? pszPath : "");
+    if (strNative[0] != '/') {
+        char* pszCwd = getcwd(nullptr, 0);
+        if (pszCwd) {
+            std::string strCwd = pszCwd;
+            free(pszCwd);
+            if (strNative == ".") strNative = strCwd;
+            else strNative = (strCwd == "/" ? std::string() : strCwd) + "/" + (strNative.rfind("./", 0) == 0 ? strNative.substr(2) : strNative);
+        }
+    }
+    return strNative;
 }
 
 const char* PlatGetProgramPath(void)
@@ -265,8 +341,8 @@ static void FindUserFoldersLocked(void)
     if (strDocs.empty()) strDocs = (strHome == "/" ? std::string() : strHome) + "/Documents";
     DropTrailingSlashes(&strDocs);
 
-    g_strAppDataDir = MakeEngineFormLossy(strData);
-    g_strDocumentsDir = MakeEngineFormLossy(strDocs);
+    g_strAppDataDir = MakeFolderForm(strData);
+    g_strDocumentsDir = MakeFolderForm(strDocs);
     g_bUserFoldersKnown = 1;
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/plat_paths.h"
 #include "platform/plat_text.h"
 
 int PlatUiFontOpen(PLAT_UI_FONT* pText, const char* pszFaceCp932, int nHeight, int nLineGap)
@@ -50,7 +51,7 @@ std::vector<uint32_t> PlatUiCodePoints(const std::string& s)
 
 std::vector<uint32_t> PlatUiCodePointsCp932(const char* psz)
 {
-    return PlatUiCodePoints(PlatCp932ToUtf8String(psz ? psz : ""));
+    return PlatUiCodePoints(PlatShowFolderAliases(PlatCp932ToUtf8String(psz ? psz : "")));
 }
 
 const PLAT_UI_GLYPH& PlatUiGlyph(PLAT_UI_FONT* pText, uint32_t cp)

@@ -44,6 +44,7 @@
 #include "platform/plat_instance.h"
 #include "platform/plat_paths.h"
 #include "platform/plat_process.h"
+#include "platform/plat_signals.h"
 #include "platform/plat_text.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_window.h"
@@ -56,6 +57,9 @@
 static std::vector<std::string> s_aEngineArgs;
 static std::vector<std::string> s_aStartArgs;
 static uint8_t s_bShutdownDone = 1;
+// Start-up ended without running the game because that was asked for (a served switch, another
+// copy brought to the front): the program then ends with status 0, not as a failure.
+static uint8_t s_bEndedAsAsked = 0;
 
 // ---------------------------------------------------------------------------------------------
 // Paths and the single-instance protocol
@@ -127,9 +131,62 @@ int RunProgram(const std::vector<std::string>& args)
 // ---------------------------------------------------------------------------------------------
 // The entry
 
+static const char kKolvexVersion[] = "0.1.0";
+
+static void PrintUsage(void)
+{
+    std::printf(
+        "Usage: kolvex [--game FOLDER] [ARGUMENT...]\n"
+        "       kolvex FOLDER [ARGUMENT...]\n"
+        "       kolvex [--help | -h | --version]\n"
+        "\n"
+        "Plays the game in FOLDER: its compiled scripts in kxbin and its packs (.kpf). Without a\n"
+        "folder, the current folder when it holds kxbin or a .kpf file, else the folder of the\n"
+        "executable. The arguments after the folder are the game's; the switch /info shows the\n"
+        "notice of the libraries used and ends.\n"
+        "\n"
+        "  --game FOLDER   the game folder (arguments after it all go to the game)\n"
+        "  -h, --help      this text\n"
+        "  --version       the version\n"
+        "\n"
+        "Exit status: 0 after a quit the game or the player asked for (SIGINT, SIGTERM and SIGHUP\n"
+        "quit too), 1 when start-up fails or a fatal error was reported.\n"
+        "Environment: KOLVEX_AUDIO=sdl|null|wav:FILE|manual, KOLVEX_TRACE=FILE,\n"
+        "KOLVEX_QUIT_AFTER_FRAMES=N, KOLVEX_SCREENSHOT=FILE.png, KOLVEX_CLICK_AT_FRAMES=N,M,...\n"
+        "(see README.md).\n");
+}
+
+// The program's own options, in the first argument. 1 when one was served or refused (*pnExit
+// then holds the exit status), else 0.
+static int HandleProgramOptions(int argc, char** argv, int* pnExit)
+{
+    if (argc < 2 || !argv[1]) return 0;
+    const std::string strArg = argv[1];
+    if (strArg == "--help" || strArg == "-h") {
+        PrintUsage();
+        *pnExit = 0;
+        return 1;
+    }
+    if (strArg == "--version") {
+        std::printf("kolvex %s\n", kKolvexVersion);
+        *pnExit = 0;
+        return 1;
+    }
+    if (strArg.size() > 1 && strArg[0] == '-' && strArg != "--game") {
+        std::fprintf(stderr, "kolvex: unknown option %s (kolvex --help lists the options)\n", strArg.c_str());
+        *pnExit = 1;
+        return 1;
+    }
+    return 0;
+}
+
 int KolvexMain(int argc, char** argv)
 {
+    int nOptionExit = 0;
+    if (HandleProgramOptions(argc, argv, &nOptionExit)) return nOptionExit;
     InitEngineTexts();
+    ResetErrorStateForRun();
+    s_bEndedAsAsked = 0;
     s_aStartArgs.clear();
     for (int i = 1; i < argc; ++i)
         s_aStartArgs.push_back(PlatUtf8ToCp932String(argv[i]));
@@ -137,7 +194,7 @@ int KolvexMain(int argc, char** argv)
     // A start while another copy is between taking its guard and its instance mutex ends silently.
     if (TakeInstanceMutex(KX_MUTEX_GUARD, KX_GUARD_MUTEX_NAME) != 0) return 0;
     if (InitProgramPaths(argc, argv) != 0) {
-        std::fprintf(stderr, "kolvex: the game folder cannot be entered or expressed in code page 932\n");
+        if (*PlatGetProgramPathsProblem()) std::fprintf(stderr, "kolvex: %s\n", PlatGetProgramPathsProblem());
         ReleaseInstanceMutexes();
         return 1;
     }
@@ -150,7 +207,11 @@ int KolvexMain(int argc, char** argv)
 
     g_nCmdShow = PLAT_SW_SHOWNORMAL;
     PlatSetCurrentDir(g_szExeDir);
-    if (DetectAppendedData() < 0 || (g_bScreenSaver && RunScreenSaverCommand() != 0)) {
+    if (DetectAppendedData() < 0) {
+        ReleaseInstanceMutexes();
+        return 1;
+    }
+    if (g_bScreenSaver && RunScreenSaverCommand() != 0) {
         ReleaseInstanceMutexes();
         return 0;
     }
@@ -159,14 +220,28 @@ int KolvexMain(int argc, char** argv)
     const int bWindows = PlatInitWindowSystem(g_nWindowBackend) == 0;
     PlatListenForActivation(g_szInstanceName, ActivateMainWindow, nullptr);
 
-    int nExitCode = 0;
+    // 0 after a quit the game or the player asked for; 1 when start-up failed or stopped the run
+    // (the scripts could not start), or when a fatal error was reported.
+    int nExitCode = 1;
     g_bRunning = 1;
-    if (StartEngine() == 0) nExitCode = RunMainLoop();
+    PlatInstallQuitSignals();
+    const int8_t nStart = StartEngine();
+    if (nStart == 0) nExitCode = RunMainLoop();
+    else if (nStart < 0 && s_bEndedAsAsked) nExitCode = 0;
     ShutdownEngine();
+    // The scripts stopped start-up by asking for the quit (1): a failure only when it came with a
+    // fatal report, since a game may quit, or restart, from its first script.
+    if (nStart == 1) nExitCode = WasFatalErrorReported() ? 1 : 0;
+    if (nStart == 0 && WasFatalErrorReported()) nExitCode = 1;
+    // The reports say what failed, by names inside the game folder: this line says which folder.
+    if (nExitCode != 0)
+        std::fprintf(stderr, "kolvex: the game in %s %s\n", PlatDisplayPath(g_szExeDir).c_str(),
+                     nStart >= 0 ? "ended after a fatal error" : "could not start");
 
     PlatStopListening();
     if (bWindows) PlatShutdownWindowSystem();
     ReleaseInstanceMutexes();
+    PlatRemoveQuitSignals();
     if (g_bRestartAtExit) {
         // The real executable (the engine's program path is lower-cased) with the arguments it was
         // started with, the game folder among them.
@@ -284,7 +359,10 @@ int8_t StartEngine(void)
         return -1;
     }
     InitPackNameTable();
-    if (HandleCommandLineSwitch()) return -1;
+    if (HandleCommandLineSwitch()) {
+        s_bEndedAsAsked = 1;
+        return -1;
+    }
     LoadCodecLibraries();
     if (BuildPackIndex() != 0) return -1;
     if (!g_bSnpLoaded) return -1;
@@ -292,6 +370,7 @@ int8_t StartEngine(void)
     // From here on a second copy is refused when it runs from the same folder, whatever its name.
     if (!g_bAppendedData) {
         if (TakeInstanceMutex(KX_MUTEX_FOLDER, g_szFolderMutexName) != 0) {
+            s_bEndedAsAsked = 1;
             ActivateRunningInstance(g_szInstanceName);
             ReleaseInstanceMutexes();
             return -1;

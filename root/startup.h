@@ -13,8 +13,9 @@
 void InstallEngineParts(void);
 // Binds every command id to its handler (root/command_table.cpp) and fills the dispatch table.
 void InstallCommandHandlers(void);
-// The entry: returns the main loop's quit code, or 0 when the process ends during start-up
-// (1 when the game folder cannot be used at all).
+// The entry: the program's exit status. 0 after a quit the game or the player asked for (and when
+// start-up ends as asked: a served switch, another copy brought to the front); 1 when start-up
+// fails or a fatal error was reported during the run.
 int KolvexMain(int argc, char** argv);
 
 // Takes the game folder from the arguments (see PlatInitProgramPaths) and fills the engine paths and

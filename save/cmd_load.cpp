@@ -23,6 +23,7 @@
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/variables.h"
+#include "script/dispatch.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ struct FILE_CLOSER {
 };
 using FILE_HANDLE = std::unique_ptr<PLAT_FILE, FILE_CLOSER>;
 
-const char* CmdName(void) { return LayerCmdName(CMDID_LOAD); }
+const char* CmdName(void) { return GetScriptCommandName(CMDID_LOAD); }
 const char* ArgName(int nId) { return LayerArgName(CMDID_LOAD, nId); }
 
 void ShowUncompressError(int bZlib)
@@ -282,9 +283,9 @@ int RestoreContainer(const LOADED_RECORD& rec, const char* pszPathText)
 const char* DeclaringCommandName(int nType)
 {
     switch (nType) {
-    case KX_VAR_TYPE_INT: return LayerCmdName(CMDID_DECLARE_INT);
-    case KX_VAR_TYPE_FLOAT: return LayerCmdName(CMDID_DECLARE_FLOAT);
-    default: return LayerCmdName(CMDID_DECLARE_STRING);
+    case KX_VAR_TYPE_INT: return GetScriptCommandName(CMDID_DECLARE_INT);
+    case KX_VAR_TYPE_FLOAT: return GetScriptCommandName(CMDID_DECLARE_FLOAT);
+    default: return GetScriptCommandName(CMDID_DECLARE_STRING);
     }
 }
 

@@ -20,6 +20,7 @@
 #include "script/command_ids.h"
 #include "script/script_tables.h"
 #include "script/variables.h"
+#include "script/dispatch.h"
 
 uint8_t* g_apPendingRecord[KX_SAVE_DNO_COUNT];
 uint32_t g_anPendingSize[KX_SAVE_DNO_COUNT];
@@ -42,7 +43,7 @@ constexpr uint64_t kMaxBuffer = 0xFFFFFFFFull;
 // The layer to save is missing (command name, layer path).
 constexpr int kErrLayerMissing = 101250;
 
-const char* SaveCmdName(void) { return LayerCmdName(CMDID_SAVE); }
+const char* SaveCmdName(void) { return GetScriptCommandName(CMDID_SAVE); }
 
 void ShowNoMemory(void) { ShowMessageBox("", GetEngineText(TXT_SAVE_NO_MEMORY)); }
 void ShowCompressError(void) { ShowMessageBox("", GetEngineText(TXT_SAVE_COMPRESS_ERROR)); }

@@ -30,25 +30,17 @@ const ARG_RECORD kNoRecord = {};
 
 // ---- messages ---------------------------------------------------------------------------------
 
-// A command's name for messages: the game's command table, else the engine's own.
-const char* CommandName(int nCmd)
-{
-    if (g_apszCmdName && nCmd >= 0 && nCmd < g_nCommands && g_apszCmdName[nCmd]) return g_apszCmdName[nCmd];
-    const char* psz = GetCommandName(nCmd);
-    return psz ? psz : "";
-}
-
 // nCmd outside its construct (or leaving more levels than are open); nConstruct names the construct.
 int ReportOutside(int nCmd, int nConstruct)
 {
-    const char* psz = CommandName(nCmd);
-    ReportScriptErrorF(KX_ERR_FLOW_OUTSIDE, 1, psz, psz, CommandName(nConstruct));
+    const char* psz = GetScriptCommandName(nCmd);
+    ReportScriptErrorF(KX_ERR_FLOW_OUTSIDE, 1, psz, psz, GetScriptCommandName(nConstruct));
     return -1;
 }
 
 int ReportTooDeep(int nCmd, int nLimit)
 {
-    const char* psz = CommandName(nCmd);
+    const char* psz = GetScriptCommandName(nCmd);
     ReportScriptErrorF(KX_ERR_FLOW_TOO_DEEP, 1, psz, psz, nLimit);
     return -1;
 }
@@ -62,8 +54,7 @@ int ReportBadTarget(void)
 // A flow command run without a running thread: nothing to move; named like a command without a handler.
 int ReportNoThread(int nCmd)
 {
-    const char* psz = GetCommandName(nCmd);
-    ReportScriptErrorF(KX_ERR_FLOW_BAD_TARGET, 1, psz ? psz : "");
+    ReportScriptErrorF(KX_ERR_FLOW_BAD_TARGET, 1, GetScriptCommandName(nCmd));
     return -1;
 }
 

@@ -48,14 +48,6 @@ enum { LIST_ARG_NAME = 0, LIST_ARG_COUNT = 1, LIST_ARG_VALUE = 2, LIST_ARG_EMOTE
 
 const char kStateMagic[8] = {1, 2, 3, 4, 5, 6, 7, 8};
 
-// The name of a command as the game's command table gives it (for messages).
-const char* CmdName(int nCmd)
-{
-    if (g_apszCmdName && nCmd >= 0 && nCmd < g_nCommands && g_apszCmdName[nCmd]) return g_apszCmdName[nCmd];
-    const char* psz = GetCommandName(nCmd);
-    return psz ? psz : "";
-}
-
 SCRIPT_THREAD* ThreadOf(const TREE_NODE* pNode) { return pNode ? static_cast<SCRIPT_THREAD*>(pNode->pPayload) : nullptr; }
 
 const char* ScriptName(int nScript)
@@ -79,7 +71,7 @@ int ResolveThreadName(int nCmd, const char* pszName, char* pszPath, TREE_NODE** 
     const int r = NormalizeObjectPath(pszPath, pszName, g_pszThreadPath, 0);
     if (r < 0) return -1;
     if (r == 1) {
-        ReportScriptErrorF(KX_ERR_THREAD_IS_GROUP, 1, CmdName(nCmd), pszPath);
+        ReportScriptErrorF(KX_ERR_THREAD_IS_GROUP, 1, GetScriptCommandName(nCmd), pszPath);
         return -1;
     }
     *ppNode = FindNodeByPath(g_pThreadRoot, pszPath, KX_FIND_LEAF);
@@ -359,7 +351,7 @@ int DecodeThreadState(const char* pText, size_t nLen, SCRIPT_THREAD* pThread)
     const uint32_t nNameLen = GetU32(r);
     bBad |= r.bBad || nNameLen > nLen - r.nPos;
     if (bBad) {
-        ReportErrorF(KX_ERR_STATE_TEXT, 1, CmdName(CMDID_THREAD), "");
+        ReportErrorF(KX_ERR_STATE_TEXT, 1, GetScriptCommandName(CMDID_THREAD), "");
         return 0;
     }
 
@@ -376,14 +368,14 @@ int DecodeThreadState(const char* pText, size_t nLen, SCRIPT_THREAD* pThread)
         if (std::strlen(psz) == nTake && CompareNoCaseASCIIN(psz, szName, nTake) == 0) nScript = s;
     }
     if (nScript < 0) {
-        ReportErrorF(KX_ERR_STATE_TEXT, 1, CmdName(CMDID_THREAD), szName);
+        ReportErrorF(KX_ERR_STATE_TEXT, 1, GetScriptCommandName(CMDID_THREAD), szName);
         return 0;
     }
     // The program counter must lie in the script's body (at its end the scheduler reports it).
     if (LoadScriptBody(static_cast<uint16_t>(nScript)) != 1) return 0;
     const SCRIPT_BODY* pBody = g_ppScriptBody[nScript];
     if (nPC < 0 || nPC > pBody->nCommands) {
-        ReportErrorF(KX_ERR_STATE_TEXT, 1, CmdName(CMDID_THREAD), szName);
+        ReportErrorF(KX_ERR_STATE_TEXT, 1, GetScriptCommandName(CMDID_THREAD), szName);
         return 0;
     }
 
@@ -437,7 +429,7 @@ int CmdThread(void)
 
     if (!pNode) {
         if (!HasArg(THREAD_ARG_LABEL) || !szPath[0]) {
-            ReportScriptErrorF(KX_ERR_NO_THREAD, 1, CmdName(CMDID_THREAD), szPath);
+            ReportScriptErrorF(KX_ERR_NO_THREAD, 1, GetScriptCommandName(CMDID_THREAD), szPath);
             return -1;
         }
         if (!bKeySet || llKey == -1) llKey = 1;
@@ -472,7 +464,7 @@ int CmdThread(void)
         if (StartAtLabel(pThread, pLabel) != 0) return -1;
     }
     if (!pThread) {
-        ReportScriptErrorF(KX_ERR_NO_THREAD, 1, CmdName(CMDID_THREAD), szPath);
+        ReportScriptErrorF(KX_ERR_NO_THREAD, 1, GetScriptCommandName(CMDID_THREAD), szPath);
         return -1;
     }
 
@@ -498,7 +490,7 @@ int CmdThreadEnd(void)
         TREE_NODE* pNode = g_pCurThreadNode;
         const SCRIPT_THREAD* pThread = g_pCurThread;
         if (!pNode || (pThread && pThread->bRoot)) {
-            ReportScriptErrorF(KX_ERR_SYSTEM_THREAD_END, 1, CmdName(CMDID_THREAD_END));
+            ReportScriptErrorF(KX_ERR_SYSTEM_THREAD_END, 1, GetScriptCommandName(CMDID_THREAD_END));
             return -1;
         }
         EndThreadNode(pNode);
@@ -509,11 +501,11 @@ int CmdThreadEnd(void)
     TREE_NODE* pNode = std::strcmp(szPath, "SYSTEM") == 0 ? nullptr : FindNodeByPath(g_pThreadRoot, szPath, KX_FIND_LEAF);
     const SCRIPT_THREAD* pThread = ThreadOf(pNode);
     if (std::strcmp(szPath, "SYSTEM") == 0 || (pThread && pThread->bRoot)) {
-        ReportScriptErrorF(KX_ERR_SYSTEM_THREAD_END, 1, CmdName(CMDID_THREAD_END));
+        ReportScriptErrorF(KX_ERR_SYSTEM_THREAD_END, 1, GetScriptCommandName(CMDID_THREAD_END));
         return -1;
     }
     if (!pNode) {
-        ReportScriptErrorF(KX_ERR_NO_THREAD, 1, CmdName(CMDID_THREAD_END), szPath);
+        ReportScriptErrorF(KX_ERR_NO_THREAD, 1, GetScriptCommandName(CMDID_THREAD_END), szPath);
         return -1;
     }
     // Decided before the node goes: ending a thread of the running thread's name ends the turn.

@@ -12,6 +12,7 @@
 #include "script/evaluator.h"
 #include "script/script_body.h"
 #include "core/script_thread.h"
+#include "script/dispatch.h"
 
 uint8_t g_abArgSlot[KX_ARG_IDS];
 uint8_t g_nArgCount;
@@ -56,7 +57,6 @@ void ReportDamagedRecord(void)
 // Whether a span of nLen bytes at nOffset lies inside nSize bytes.
 bool SpanFits(uint32_t nOffset, uint32_t nLen, uint32_t nSize) { return nOffset <= nSize && nLen <= nSize - nOffset; }
 
-const char* CommandName(int nCmd) { return (g_apszCmdName && nCmd >= 0 && nCmd < g_nCommands) ? g_apszCmdName[nCmd] : ""; }
 const char* ArgName(int nCmd, int nArgId)
 {
     if (!g_appszArgName || !g_pbArgCount || nCmd < 0 || nCmd >= g_nCommands || nArgId < 0 ||
@@ -68,7 +68,7 @@ const char* ArgName(int nCmd, int nArgId)
 // Reports a failed check of kind nKind for error nId.
 void ReportCheckFailure(int nId, int nKind, int nCmd, int nArgId, int64_t llValue)
 {
-    const char* pszCmd = CommandName(nCmd);
+    const char* pszCmd = GetScriptCommandName(nCmd);
     const char* pszArg = ArgName(nCmd, nArgId);
     switch (nId) {
     case KX_ERR_ARG_MINIMUM:

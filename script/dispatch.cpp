@@ -11,6 +11,7 @@
 #include "platform/plat_window.h"
 #include "script/command_ids.h"
 #include "script/script_hooks.h"
+#include "script/script_tables.h"
 
 namespace {
 
@@ -75,15 +76,22 @@ int IsCommandBuilt(int nId)
 
 int ReportCommandNotBuilt(int nId)
 {
-    const char* pszName = GetCommandName(nId);
-    ReportScriptErrorF(KX_ERR_UNKNOWN_COMMAND, 1, pszName ? pszName : "");
-    DebugTrace("command not built", pszName ? pszName : "");
+    const char* pszName = GetScriptCommandName(nId);
+    ReportScriptErrorF(KX_ERR_UNKNOWN_COMMAND, 1, pszName);
+    DebugTrace("command not built", pszName);
     return -1;
 }
 
 const char* GetCommandName(int nId)
 {
     return nId >= 0 && nId < KX_COMMAND_IDS ? kCommandNames[nId] : nullptr;
+}
+
+const char* GetScriptCommandName(int nId)
+{
+    if (g_apszCmdName && nId >= 0 && nId < g_nCommands && g_apszCmdName[nId]) return g_apszCmdName[nId];
+    const char* psz = GetCommandName(nId);
+    return psz ? psz : "";
 }
 
 int CmdNop(void) { return 0; }

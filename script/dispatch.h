@@ -26,8 +26,12 @@ void FillCmdHandlers(int nCommands);
 int IsCommandBuilt(int nId);
 // What a stand-in does: reports 900050 (fatal) with the command's name, -1.
 int ReportCommandNotBuilt(int nId);
-// The name of a command id (as this engine knows it, for messages), or NULL beyond the table.
+// The name of a command id as this engine knows it, or NULL beyond the table. Messages use
+// GetScriptCommandName.
 const char* GetCommandName(int nId);
+// The name every error report gives a command: the game's compiled command table's (kxc.kbn),
+// else this engine's own, else "".
+const char* GetScriptCommandName(int nId);
 
 // Does nothing: returns 0 (ids 0, 9, 77, 80, 82-84; the expression opcode ',').
 int CmdNop(void);

@@ -20,10 +20,11 @@ RANK = {name: i for i, name in enumerate(ORDER)}
 # Folders above the engine: they may include anything of it.
 OUTSIDE = {"tools", "tests", "bench", "demo", "fuzz"}
 
+# <csignal> is left out on purpose: signal handling is the platform's (platform/plat_signals.h).
 STANDARD = set("""
 algorithm any array atomic barrier bit bitset cassert cctype cerrno cfenv cfloat charconv chrono
 cinttypes climits clocale cmath codecvt compare complex concepts condition_variable coroutine
-csetjmp csignal cstdarg cstddef cstdint cstdio cstdlib cstring ctime cuchar cwchar cwctype deque
+csetjmp cstdarg cstddef cstdint cstdio cstdlib cstring ctime cuchar cwchar cwctype deque
 exception execution filesystem format forward_list fstream functional future initializer_list
 iomanip ios iosfwd iostream istream iterator latch limits list locale map memory memory_resource
 mutex new numbers numeric optional ostream queue random ranges ratio regex scoped_allocator

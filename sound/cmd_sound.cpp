@@ -31,12 +31,6 @@ namespace {
 std::vector<TREE_NODE*> s_apDeleted;
 
 
-const char* CmdName(int nCmd)
-{
-    if (g_apszCmdName && nCmd >= 0 && nCmd < g_nCommands && g_apszCmdName[nCmd]) return g_apszCmdName[nCmd];
-    const char* psz = GetCommandName(nCmd);
-    return psz ? psz : "";
-}
 
 SOUND_CHANNEL* NodeChannel(const TREE_NODE* pNode) { return pNode ? static_cast<SOUND_CHANNEL*>(pNode->pPayload) : nullptr; }
 
@@ -107,7 +101,7 @@ int GiveSoundFile(TREE_NODE* pNode, SOUND_CHANNEL* pChannel)
     case FILETYPE_WAV: bKind = SNDSRC_WAV; break;
     case FILETYPE_OGG: bKind = SNDSRC_OGG; break;
     default:
-        ReportScriptErrorF(KX_ERR_SOUND_BAD_TYPE, 1, CmdName(CMDID_SOUND), szResolved);
+        ReportScriptErrorF(KX_ERR_SOUND_BAD_TYPE, 1, GetScriptCommandName(CMDID_SOUND), szResolved);
         return -1;
     }
     PlatLockEnter(g_csEngine);
@@ -294,7 +288,7 @@ int CmdSound(void)
     const bool bFile = HasArg(SOUND_ARG_FILE);
     if (!pNode) {
         if (bGroup && bFile) {
-            ReportScriptErrorF(KX_ERR_SOUND_GROUP_FILE, 1, CmdName(CMDID_SOUND));
+            ReportScriptErrorF(KX_ERR_SOUND_GROUP_FILE, 1, GetScriptCommandName(CMDID_SOUND));
             return -1;
         }
         if (!bGroup && !bFile) return 0;

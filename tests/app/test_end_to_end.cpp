@@ -303,7 +303,7 @@ TEST_F(EndToEndTest, ArgumentOutsideItsCheckIsAScriptErrorWithFileAndLine)
 {
     GAME_DATA game = BaseGame();
     game.scripts = {StartScript(257, 3)};
-    EXPECT_EQ(Run(BuildGameFiles(game), false), 0);
+    EXPECT_EQ(Run(BuildGameFiles(game), false), 1);   // a fatal error: a failure status
 
     ASSERT_EQ(errors.reports.size(), 1u);
     const ERROR_RECORD& r = errors.reports[0];
@@ -403,7 +403,7 @@ TEST_F(EndToEndTest, DamagedCompiledFilesEndInTheirErrors)
             SCOPED_TRACE(std::string(c.pszName) + (bPacked ? " (packed)" : " (loose)"));
             std::vector<GAME_FILE> files = good;
             ReplaceFile(files, c.strFile, c.data);
-            EXPECT_EQ(Run(files, bPacked), 0);
+            EXPECT_EQ(Run(files, bPacked), 1);   // a start-up failure
             ASSERT_FALSE(errors.reports.empty());
             EXPECT_EQ(errors.reports[0].nId, c.nError);
             EXPECT_EQ(errors.reports[0].bFatal, 1);
@@ -422,7 +422,7 @@ TEST_F(EndToEndTest, DamagedCompiledFilesEndInTheirErrors)
         std::vector<GAME_FILE> files;
         for (const GAME_FILE& f : good)
             if (f.strName != pszMissing) files.push_back(f);
-        EXPECT_EQ(Run(files, false), 0);
+        EXPECT_EQ(Run(files, false), 1);
         ASSERT_FALSE(errors.reports.empty());
         EXPECT_EQ(errors.reports[0].nId, KX_ERR_FILE_MISSING);
         EXPECT_NE(errors.reports[0].strText.find(pszMissing), std::string::npos) << errors.reports[0].strText;

@@ -532,7 +532,7 @@ TEST_F(LayerCmdTest, RefusalsNameTheirArgumentOrPath)
         for (const ARGS& a : c.cmds) Layer(a);
         Run();
         ASSERT_EQ(FirstError(), std::make_pair(c.nId, 1));
-        const std::string strWant = std::string("E|") + LayerCmdName(CMDID_LAYER) + "|" + c.pszText;
+        const std::string strWant = std::string("E|") + GetScriptCommandName(CMDID_LAYER) + "|" + c.pszText;
         EXPECT_NE(errors.reports[0].strText.find(strWant), std::string::npos) << errors.reports[0].strText;
     }
 }

@@ -300,6 +300,9 @@ protected:
         ASSERT_NE(pSystem, nullptr);
         static_cast<SCRIPT_THREAD*>(pSystem->pPayload)->bRoot = 1;
         GAME_DATA game = DefaultGameData();
+        // The game's own names for the commands, which every error header takes.
+        game.commands.commands[KXCMD_FRAME_SHEET_LOAD].strName = "sheet_load";
+        game.commands.commands[KXCMD_FRAME_SHEET_FREE].strName = "sheet_free";
         game.defs = StandardSysVarDefs();
         for (uint16_t n : {V_A, V_B, V_C, V_D, V_E}) game.defs.push_back(MakeIntVarDef(n, -1));
         game.defs.push_back(MakeFloatVarDef(V_F, -1.0));
@@ -380,10 +383,10 @@ TEST_F(FrameSheetScriptTest, CommandErrorsStopTheScript)
         const char* pszText;
     } kCases[] = {
         {"load into a missing layer", [](SCRIPT_BUILDER* b) { Load(b, "zz", "s.kfs", 0); }, 101250,
-         "NOLAYER:framesheetload:W0/zz"},
+         "NOLAYER:sheet_load:W0/zz"},
         {"free a missing layer",
          [](SCRIPT_BUILDER* b) { EmitCommand(b, KXCMD_FRAME_SHEET_FREE, {ExprArg(0, T("a"), EVALTYPE_TEXT), ExprArg(1, I(4))}); },
-         101250, "NOLAYER:framesheetfree:W0/a.4"},
+         101250, "NOLAYER:sheet_free:W0/a.4"},
         {"a damaged sheet", [](SCRIPT_BUILDER* b) { Load(b, "a", "bad.kfs", 0); }, 104010, "[bad.kfs]"},
         {"count into a text variable", [](SCRIPT_BUILDER* b) { Info(b, "a", V_S, 3); }, 101140, "TYPE"},
     };

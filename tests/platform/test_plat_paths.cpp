@@ -1,4 +1,5 @@
 // The game folder chosen from the arguments, and the user's folders.
+#include "platform/plat_file.h"
 #include "platform/plat_paths.h"
 #include "tests/platform/plat_test_util.h"
 
@@ -55,10 +56,9 @@ TEST_F(PlatPathsTest, ChoosesTheGameFolderInOrder)
         {Native("plain"), {"--game", Native("game"), "a", "b"}, Native("game"), {"a", "b"}},
         {Native("plain"), {"--game", "../packs"}, Native("packs"), {}},
         {Native("plain"), {Native("game"), "--game", "x"}, Native("game"), {"--game", "x"}},
-        {Native("game"), {"notafolder", "/kxcfg"}, Native("game"), {"notafolder", "/kxcfg"}},  // holds KXBIN
+        {Native("game"), {"/kxcfg", "notafolder"}, Native("game"), {"/kxcfg", "notafolder"}},  // holds KXBIN
         {Native("packs"), {}, Native("packs"), {}},                                          // holds a .KPF
-        {Native("plain"), {"x"}, Native("bin"), {"x"}},                                      // the executable's
-        {Native("plain"), {"--game"}, Native("bin"), {"--game"}},
+        {Native("plain"), {"/info"}, Native("bin"), {"/info"}},                              // the executable's
     };
     for (const FOLDER_CASE& c : aCases) {
         std::vector<std::string> aRest;
@@ -79,10 +79,61 @@ TEST_F(PlatPathsTest, KeepsCp932FormsAndRefusesWhatItCannotUse)
     const std::vector<std::string> aExpect = {"\x95\x5C", "?"};
     EXPECT_EQ(aRest, aExpect);
 
-    EXPECT_EQ(Init(Native("plain"), {"--game", Native("missing")}, &aRest), -1);
-    mkdir(Native("é").c_str(), 0755);
-    EXPECT_EQ(Init(Native("plain"), {"--game", Native("é")}, &aRest), -1);
+    // A folder that was asked for and cannot be had is refused, saying what was asked.
+    const struct {
+        std::vector<std::string> aArgs;
+        const char* pszProblem;
+    } kRefused[] = {
+        {{"--game", Native("missing")}, "missing\" cannot be used: No such file or directory"},
+        {{"--game"}, "--game needs the game folder"},
+        {{"notafolder", "/kxcfg"}, "\"notafolder\" names no folder: No such file or directory"},
+        {{Native("missing")}, "missing\" names no folder"},
+        {{Native("packs/Data.KPF")}, "Data.KPF\" names no folder: it is not a folder"},
+    };
+    for (const auto& c : kRefused) {
+        EXPECT_EQ(Init(Native("plain"), c.aArgs, &aRest), -1) << c.pszProblem;
+        EXPECT_NE(std::string(PlatGetProgramPathsProblem()).find(c.pszProblem), std::string::npos)
+            << PlatGetProgramPathsProblem();
+    }
     EXPECT_EQ(Cwd(), Native("plain"));   // a refused folder is not entered
+}
+
+TEST_F(PlatPathsTest, FoldersCp932CannotExpressReachTheEngineAsAliases)
+{
+    PlatClearFolderAliasesForTest();
+    for (const char* pszName : {"é", "ü/Spiel", "🎮 game"}) {
+        SCOPED_TRACE(pszName);
+        const std::string strReal = Native(pszName);
+        ASSERT_EQ(system(("mkdir -p '" + strReal + "/kxbin'").c_str()), 0);
+        WriteNativeFile(strReal + "/kxbin/kxcfg.kbn", "cfg");
+        std::vector<std::string> aRest;
+        ASSERT_EQ(Init(Native("plain"), {"--game", strReal}, &aRest), 0);
+        const std::string strAlias = PlatGetProgramFolder();
+        // One ASCII component, the same for the same folder.
+        ASSERT_EQ(strAlias.rfind("\\kx-folder-", 0), 0u) << strAlias;
+        EXPECT_EQ(strAlias.find('\\', 1), std::string::npos);
+        for (char c : strAlias) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+        EXPECT_EQ(Cwd(), strReal);
+        ASSERT_EQ(Init(Native("plain"), {"--game", strReal}, &aRest), 0);
+        EXPECT_EQ(PlatGetProgramFolder(), strAlias);
+
+        // The file functions take the alias back to the real folder, in any letter case below it.
+        std::vector<uint8_t> data;
+        ASSERT_EQ(PlatReadFile((strAlias + "\\KXBIN\\kxcfg.kbn").c_str(), &data), 0);
+        EXPECT_EQ(std::string(data.begin(), data.end()), "cfg");
+        ASSERT_EQ(PlatMakeDirs((strAlias + "\\save\\x").c_str()), 0);
+        ASSERT_EQ(PlatWriteFileAtomic((strAlias + "\\save\\x\\a.sd").c_str(), "12", 2), 0);
+        EXPECT_EQ(ReadNativeFile(strReal + "/save/x/a.sd"), "12");
+        // The way back: the current folder and paths inside the folder come as the alias.
+        EXPECT_EQ(PlatGetCurrentDir(), strAlias);
+        std::string strNative;
+        ASSERT_EQ(PlatResolvePath((strAlias + "\\save").c_str(), &strNative), 0);
+        EXPECT_EQ(strNative, strReal + "/save");
+        // Texts for the user name the real folder.
+        EXPECT_EQ(PlatShowFolderAliases("[" + strAlias.substr(0) + "\\kxbin\\kxcfg.kbn]"),
+                  "[" + strReal + "\\kxbin\\kxcfg.kbn]");
+        EXPECT_EQ(PlatDisplayPath((strAlias + "\\kxbin").c_str()), strReal + "/kxbin");
+    }
 }
 
 TEST_F(PlatPathsTest, UserFoldersFollowTheEnvironment)

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -175,4 +177,100 @@ int RunProgramForTest(const std::string& strPath, const std::vector<std::string>
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     return -1;
+}
+
+static std::string ReadWholeFile(const std::string& strPath)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+static std::string MakeTempOutputFile(void)
+{
+    std::string strTemplate = (fs::temp_directory_path() / "kxout-XXXXXX").string();
+    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
+    buf.push_back('\0');
+    const int fd = mkstemp(buf.data());
+    if (fd < 0) return std::string();
+    close(fd);
+    return buf.data();
+}
+
+int StartProgramForTest(RUNNING_PROGRAM* pRun, const std::string& strPath, const std::vector<std::string>& args,
+                        const std::vector<std::string>& env, const std::string& strCwd)
+{
+    pRun->strOutFile = MakeTempOutputFile();
+    pRun->strErrFile = MakeTempOutputFile();
+    if (pRun->strOutFile.empty() || pRun->strErrFile.empty()) return -1;
+    std::vector<std::string> argStore = {strPath};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : argStore) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore = env;
+    for (char** p = environ; *p; ++p) envStore.push_back(*p);
+    std::vector<char*> envp;
+    for (std::string& s : envStore) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, pRun->strOutFile.c_str(), O_WRONLY | O_TRUNC, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, pRun->strErrFile.c_str(), O_WRONLY | O_TRUNC, 0);
+    if (!strCwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, strCwd.c_str());
+    pid_t pid = 0;
+    const int r = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (r != 0) return -1;
+    pRun->nPid = pid;
+    return 0;
+}
+
+int SignalProgramForTest(RUNNING_PROGRAM* pRun, int nSignal)
+{
+    return pRun->nPid > 0 && kill(pRun->nPid, nSignal) == 0 ? 0 : -1;
+}
+
+PROGRAM_RESULT WaitProgramForTest(RUNNING_PROGRAM* pRun, int nMs)
+{
+    PROGRAM_RESULT res;
+    if (pRun->nPid <= 0) return res;
+    res.nStatus = -1;
+    for (int i = 0; i <= nMs / 10; ++i) {
+        int nStatus = 0;
+        if (waitpid(pRun->nPid, &nStatus, WNOHANG) == pRun->nPid) {
+            res.nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -3;
+            pRun->nPid = 0;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (pRun->nPid > 0) {
+        kill(pRun->nPid, SIGKILL);
+        waitpid(pRun->nPid, nullptr, 0);
+        pRun->nPid = 0;
+    }
+    res.strOut = ReadWholeFile(pRun->strOutFile);
+    res.strErr = ReadWholeFile(pRun->strErrFile);
+    return res;
+}
+
+RUNNING_PROGRAM::~RUNNING_PROGRAM()
+{
+    if (nPid > 0) {
+        kill(nPid, SIGKILL);
+        waitpid(nPid, nullptr, 0);
+    }
+    if (!strOutFile.empty()) unlink(strOutFile.c_str());
+    if (!strErrFile.empty()) unlink(strErrFile.c_str());
+}
+
+PROGRAM_RESULT RunProgramCaptured(const std::string& strPath, const std::vector<std::string>& args,
+                                  const std::vector<std::string>& env, const std::string& strCwd)
+{
+    RUNNING_PROGRAM run;
+    if (StartProgramForTest(&run, strPath, args, env, strCwd) != 0) return PROGRAM_RESULT{};
+    return WaitProgramForTest(&run, 60000);
 }

@@ -73,3 +73,32 @@ std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t 
 // stderr path, the program's standard error goes into that file.
 int RunProgramForTest(const std::string& strPath, const std::vector<std::string>& args,
                       const std::vector<std::string>& env, const std::string& strStderrPath = "");
+
+// A program run with its output kept: exit status as RunProgramForTest gives it, standard output and
+// standard error.
+struct PROGRAM_RESULT {
+    int nStatus = -2;
+    std::string strOut;
+    std::string strErr;
+};
+// As RunProgramForTest, started in the folder strCwd (empty: the test's own), its output collected.
+PROGRAM_RESULT RunProgramCaptured(const std::string& strPath, const std::vector<std::string>& args,
+                                  const std::vector<std::string>& env, const std::string& strCwd = "");
+
+// A program left running: started like RunProgramCaptured, its output going to temporary files.
+struct RUNNING_PROGRAM {
+    int nPid = 0;
+    std::string strOutFile, strErrFile;
+    RUNNING_PROGRAM() = default;
+    RUNNING_PROGRAM(const RUNNING_PROGRAM&) = delete;
+    RUNNING_PROGRAM& operator=(const RUNNING_PROGRAM&) = delete;
+    ~RUNNING_PROGRAM();   // kills it when it still runs
+};
+// 0 when the program started.
+int StartProgramForTest(RUNNING_PROGRAM* pRun, const std::string& strPath, const std::vector<std::string>& args,
+                        const std::vector<std::string>& env, const std::string& strCwd = "");
+// Sends a signal to it. 0 or -1.
+int SignalProgramForTest(RUNNING_PROGRAM* pRun, int nSignal);
+// Waits up to nMs for its end and collects its output: the status as RunProgramForTest gives it
+// (-1 when it still runs; it is then killed).
+PROGRAM_RESULT WaitProgramForTest(RUNNING_PROGRAM* pRun, int nMs);
