@@ -18,6 +18,7 @@
 #include "display/window_proc.h"
 #include "display/window_state.h"
 #include "image/cmd_layer.h"
+#include "script/dispatch.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
 #include "script/command_args.h"
@@ -31,7 +32,7 @@ std::vector<uint32_t> s_vShapeBitmap;
 int32_t s_nShapeWidth = 0, s_nShapeHeight = 0;
 bool s_bShapeBitmap = false;
 
-const char* CmdName(int nCmd) { return LayerCmdName(nCmd); }
+const char* CmdName(int nCmd) { return GetScriptCommandName(nCmd); }
 
 // Reports a value the argument does not allow: the command's and the argument's names and the value.
 int RefuseValue(int nCmd, int nErr, int nArgId)

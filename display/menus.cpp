@@ -31,12 +31,7 @@ namespace {
 const char kHostClass[] = "kxMncl";
 const char kPopupWrapper[] = "MENUSET";
 
-const char* CmdName(int nCmd)
-{
-    if (g_apszCmdName && nCmd >= 0 && nCmd < g_nCommands && g_apszCmdName[nCmd]) return g_apszCmdName[nCmd];
-    const char* psz = GetCommandName(nCmd);
-    return psz ? psz : "";
-}
+const char* CmdName(int nCmd) { return GetScriptCommandName(nCmd); }
 
 MENU_ITEM* ItemOf(const TREE_NODE* pNode)
 {

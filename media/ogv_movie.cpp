@@ -18,6 +18,7 @@
 #include "core/object_tree.h"
 #include "core/window_record.h"
 #include "image/cmd_layer.h"
+#include "script/dispatch.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
 #include "platform/plat_file.h"
@@ -299,7 +300,7 @@ int CmdOgvPlay(void)
         if (bGroup < 0) return -1;
         pNode = FindLayerNode(szPath, bGroup);
         if (!pNode || !GetNodeLayer(pNode)) {
-            ReportScriptErrorF(KX_ERR_OGV_LAYER_MISSING, 1, LayerCmdName(CMDID_OGV_PLAY), szPath);
+            ReportScriptErrorF(KX_ERR_OGV_LAYER_MISSING, 1, GetScriptCommandName(CMDID_OGV_PLAY), szPath);
             return -1;
         }
     }
@@ -310,7 +311,7 @@ int CmdOgvPlay(void)
     if (!HasArg(OGV_PLAY_ARG_FILE)) return 0;
     // A movie needs a layer to play into.
     if (!pNode) {
-        ReportScriptErrorF(KX_ERR_OGV_LAYER_MISSING, 1, LayerCmdName(CMDID_OGV_PLAY), szPath);
+        ReportScriptErrorF(KX_ERR_OGV_LAYER_MISSING, 1, GetScriptCommandName(CMDID_OGV_PLAY), szPath);
         return -1;
     }
     char szFile[KX_MAX_PATH];

@@ -49,12 +49,7 @@ bool EndsWithSeparator(const std::string& s)
     return pLast && *pLast == '\\' && NextCharCp932(pLast) == pLast + 1;
 }
 
-const char* CmdNameOf(int nCmd)
-{
-    if (g_apszCmdName && nCmd >= 0 && nCmd < g_nCommands && g_apszCmdName[nCmd]) return g_apszCmdName[nCmd];
-    const char* psz = GetCommandName(nCmd);
-    return psz ? psz : "";
-}
+const char* CmdNameOf(int nCmd) { return GetScriptCommandName(nCmd); }
 
 // Serves the window while a started program runs: the window thread dispatches its messages (a
 // WM_QUIT that arrives is put back for the main loop); elsewhere the window thread pumps on its own.

@@ -1,6 +1,8 @@
 // The variable utility and query commands.
 #include "script/cmd_var_util.h"
 
+#include "script/dispatch.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -194,10 +196,7 @@ const char* CommandArgName(int nCmd, int nArgId)
         return "";
     return g_appszArgName[nCmd][nArgId];
 }
-const char* CommandNameOf(int nCmd)
-{
-    return (g_apszCmdName && nCmd >= 0 && nCmd < g_nCommands && g_apszCmdName[nCmd]) ? g_apszCmdName[nCmd] : "";
-}
+const char* CommandNameOf(int nCmd) { return GetScriptCommandName(nCmd); }
 
 // Elements the searches walk: those of dimension 0 (all of a variable without dimensions),
 // never more than the variable has.

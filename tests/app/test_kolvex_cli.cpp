@@ -190,15 +190,22 @@ TEST(KolvexSignals, EachQuitSignalRunsTheOrderlyShutdown)
     for (const int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(nSignal);
         TEMP_DIR dir;
-        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", IdleGame()), 0);
+        // The game saves a file once its script runs, then idles for ever.
+        const auto markRunning = [](SCRIPT_BUILDER* b) {
+            EmitCommand(b, KXCMD_SAVE, {ExprArg(2, MakeExprInt(1)), ExprArg(3, MakeExprVar(1000))});
+            EmitCommand(b, KXCMD_SAVE, {ExprArg(0, MakeExprText("running"), EVALTYPE_TEXT)});
+        };
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", GameOf(markRunning, 160, 120, {MakeIntVarDef(1000, 1)})), 0);
         // The screenshot is written by the last step of shut-down: it shows that shut-down ran.
         const std::string strShot = dir.strNative + "/shot.png";
         RUNNING_PROGRAM run;
         ASSERT_EQ(StartProgramForTest(&run, KX_KOLVEX_PATH, {"--game", dir.strNative + "/game"},
                                       HeadlessEnv(dir, {"KOLVEX_SCREENSHOT=" + strShot})),
                   0);
-        // The game runs (it would run for ever) before the signal comes.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        // The signal comes once the game runs (however slowly the machine starts it).
+        for (int i = 0; i < 600 && !dir.Exists("game/save/running.sd"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(dir.Exists("game/save/running.sd"));
         ASSERT_EQ(SignalProgramForTest(&run, nSignal), 0);
         const PROGRAM_RESULT r = WaitProgramForTest(&run, 30000);
         EXPECT_EQ(r.nStatus, 0) << r.strErr;
