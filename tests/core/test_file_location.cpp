@@ -61,7 +61,7 @@ protected:
         g_bAppendedData = 0;
         g_dwBareExeSize = 0;
         g_qwPackOffset = 0;
-        g_szExePath[0] = '\0';
+        g_szExeFile[0] = '\0';
         std::memcpy(g_abImageExtOrder, abOldImageOrder, sizeof abOldImageOrder);
         LeaveGameFolder(strOldCwd);
     }
@@ -169,7 +169,7 @@ TEST_F(FileLocationTest, SubfileCountsFromTheAppendedBase)
     std::vector<uint8_t> bytes(10, 0xEE);
     for (uint8_t b : {0x01, 0x02, 0x03, 0x84, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}) bytes.push_back(b);
     dir.Write("game.exe", bytes);
-    std::snprintf(g_szExePath, sizeof g_szExePath, "%s\\game.exe", dir.strEngine.c_str());
+    std::snprintf(g_szExeFile, sizeof g_szExeFile, "%s\\game.exe", dir.strEngine.c_str());
     g_bAppendedData = 1;
     g_dwBareExeSize = 6;
     g_qwPackOffset = 4;

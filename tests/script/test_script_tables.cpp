@@ -153,6 +153,7 @@ protected:
         g_bPackedData = 0;
         g_bAppendedData = 0;
         g_szExePath[0] = '\0';
+        g_szExeFile[0] = '\0';
         g_bDevSourceOrder = bOldDev;
         g_bReleaseSourceOrder = bOldRelease;
         LeaveGameFolder(strOldCwd);
@@ -522,7 +523,7 @@ TEST_F(ScriptTablesTest, ScriptListSourceOrder)
         g_bReleaseSourceOrder = c.bRelease;
         g_bAppendedData = c.bAppended;
         // Appended: every pack opens the program file, here the pack itself at offset 0.
-        std::snprintf(g_szExePath, sizeof g_szExePath, "%s\\data.kpf", dir.strEngine.c_str());
+        std::snprintf(g_szExeFile, sizeof g_szExeFile, "%s\\data.kpf", dir.strEngine.c_str());
         ASSERT_EQ(LoadScriptList(), 0);
         ASSERT_EQ(g_nScripts, 1);
         EXPECT_STREQ(g_apszScriptName[0], c.pszExpected);
