@@ -30,6 +30,7 @@ void ResetEngineGlobals(void)
 {
     g_bEngineStop = 0;
     g_szExeDir[0] = g_szExePath[0] = g_szAppDataDir[0] = g_szDocumentsDir[0] = '\0';
+    g_szExeFile[0] = '\0';
     g_szInstanceName[0] = g_szFolderMutexName[0] = g_szWorkDir[0] = '\0';
     g_nCmdShow = PLAT_SW_SHOWNORMAL;
     g_bRestartAtExit = 0;

@@ -10,6 +10,7 @@ PLAT_LOCK* g_csEngine = PlatLockCreate();
 
 char g_szExeDir[KX_MAX_PATH];
 char g_szExePath[KX_MAX_PATH];
+char g_szExeFile[KX_MAX_PATH];
 char g_szAppDataDir[KX_MAX_PATH];
 char g_szDocumentsDir[KX_MAX_PATH];
 

@@ -16,6 +16,9 @@ extern PLAT_LOCK* g_csEngine;
 // Engine paths (cp932, '\'): the game folder, the program's path, the user's folders.
 extern char g_szExeDir[KX_MAX_PATH];
 extern char g_szExePath[KX_MAX_PATH];
+// The running executable's own file, which carries appended data (its real place, whatever the
+// game folder is).
+extern char g_szExeFile[KX_MAX_PATH];
 extern char g_szAppDataDir[KX_MAX_PATH];
 extern char g_szDocumentsDir[KX_MAX_PATH];
 

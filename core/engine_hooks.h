@@ -17,6 +17,7 @@ struct ENGINE_HOOKS {
     // Start-up
     void (*pfnInitPixelOps)(void);
     int (*pfnRunCompilerLink)(void);            // development layout; 0 or non-zero
+    void (*pfnInitEngineOnce)(void);            // the once-only tables; the compiler link runs it early
     int (*pfnInitDirectSound)(void);            // 0, or non-zero when no sound device opens
     int (*pfnInitJoysticks)(void);              // 1 when a joystick is present
     void (*pfnCreateMenuHostWindow)(void);

@@ -27,7 +27,7 @@ int OpenSubfile(SUBFILE* pSub, const char* pszPath)
     pSub->bOpen = 0;
     pSub->llBase = 0;
     // An appended pack lives inside the executable, whatever pack path the caller names.
-    const char* pszOpen = g_bAppendedData ? g_szExePath : pszPath;
+    const char* pszOpen = g_bAppendedData ? g_szExeFile : pszPath;
     PLAT_FILE* pFile = PlatFileOpen(pszOpen, PLAT_FILE_READ);
     if (!pFile) return -1;
     pSub->pFile = pFile;

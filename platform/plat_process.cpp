@@ -127,21 +127,9 @@ static std::string ConvertArgumentToNative(const std::string& strArg)
     return strUtf8;
 }
 
-// Starts a program; with pPid the caller collects it, else it joins the list of programs collected
-// on later calls.
-static int SpawnArgv(const std::vector<std::string>& args, pid_t* pPid)
+// Starts the program without the hook. 0 with *pPid, or -1.
+static int SpawnNative(const std::vector<std::string>& args, pid_t* pPid)
 {
-    if (pPid) *pPid = 0;
-    if (args.empty()) return -1;
-    PLAT_SPAWN_HOOK pfnHook;
-    void* pUser;
-    {
-        std::lock_guard<std::mutex> lock(g_mxSpawn);
-        pfnHook = g_pfnSpawnHook;
-        pUser = g_pSpawnHookUser;
-    }
-    if (pfnHook) return pfnHook(args, pUser);
-
     std::string strProgram;
     if (FindProgramNative(args[0], &strProgram) != 0) return -1;
     std::vector<std::string> aNative;
@@ -164,12 +152,30 @@ static int SpawnArgv(const std::vector<std::string>& args, pid_t* pPid)
     posix_spawnattr_setsigdefault(&attr, &setDefault);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    int r = posix_spawnp(pPid, apszArgv[0], nullptr, &attr, apszArgv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    return r == 0 ? 0 : -1;
+}
+
+// Starts a program through the test hook when one is set; with pPid the caller collects it, else
+// it joins the list of programs collected on later calls.
+static int SpawnArgv(const std::vector<std::string>& args, pid_t* pPid)
+{
+    if (pPid) *pPid = 0;
+    if (args.empty()) return -1;
+    PLAT_SPAWN_HOOK pfnHook;
+    void* pUser;
+    {
+        std::lock_guard<std::mutex> lock(g_mxSpawn);
+        pfnHook = g_pfnSpawnHook;
+        pUser = g_pSpawnHookUser;
+    }
+    if (pfnHook) return pfnHook(args, pUser);
+
     std::lock_guard<std::mutex> lock(g_mxSpawn);
     ReapChildrenLocked();
     pid_t pid;
-    int r = posix_spawnp(&pid, apszArgv[0], nullptr, &attr, apszArgv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    if (r != 0) return -1;
+    if (SpawnNative(args, &pid) != 0) return -1;
     if (pPid)
         *pPid = pid;
     else
@@ -202,6 +208,33 @@ int PlatProcessEnded(int64_t llProcess)
     if (r == 0) return 0;
     if (r < 0 && errno == EINTR) return 0;
     return 1;
+}
+
+int PlatSpawnProcess(const std::vector<std::string>& args, PLAT_PROCESS* pProc)
+{
+    if (!pProc) return -1;
+    pProc->nPid = 0;
+    if (args.empty()) return -1;
+    pid_t pid;
+    if (SpawnNative(args, &pid) != 0) return -1;
+    pProc->nPid = static_cast<int>(pid);
+    return 0;
+}
+
+int PlatPollProcess(PLAT_PROCESS* pProc, int* pnExitCode)
+{
+    if (!pProc || pProc->nPid <= 0) return -1;
+    int status = 0;
+    pid_t r;
+    do {
+        r = waitpid(static_cast<pid_t>(pProc->nPid), &status, WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0) return 1;
+    int nCode = -1;
+    if (r > 0) nCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    if (pnExitCode) *pnExitCode = nCode;
+    pProc->nPid = 0;
+    return 0;
 }
 
 int PlatStartProcess(const char* pszFile, const char* pszParams)

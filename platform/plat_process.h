@@ -30,6 +30,17 @@ int PlatProcessEnded(int64_t llProcess);
 // document does not exist or there is no such program.
 int PlatFindAssociatedProgram(const char* pszDocument, char* pszOut, size_t cap);
 
+// A program started to be waited for: the caller polls for its end and must collect it.
+struct PLAT_PROCESS {
+    int nPid;   // 0 when nothing runs
+};
+// Starts a program from an argument vector (cp932; args[0] an engine path or a name as above) and
+// keeps its handle in *pProc. 0, or -1 when it could not start.
+int PlatSpawnProcess(const std::vector<std::string>& args, PLAT_PROCESS* pProc);
+// 1 while the program runs; 0 once it has ended (collected: *pnExitCode gets its exit code, or 128
+// plus the signal that ended it), after which the handle is empty. -1 for an empty handle.
+int PlatPollProcess(PLAT_PROCESS* pProc, int* pnExitCode);
+
 // The program that opens a document for editing: $VISUAL, then $EDITOR (cp932 into pszOut).
 // 0 when one is configured, -1 when none (pszOut then empty).
 int PlatFindExecutable(const char* pszDocument, char* pszOut, size_t cap);

@@ -88,6 +88,7 @@ int InitProgramPaths(int argc, char** argv)
     LowerCaseASCII(strFolder.data());
     MakeMutexName(g_szFolderMutexName, sizeof g_szFolderMutexName, strFolder.c_str());
     CopyTextBounded(g_szWorkDir, sizeof g_szWorkDir, g_szExeDir);
+    CopyTextBounded(g_szExeFile, sizeof g_szExeFile, PlatGetExecutablePath());
     return 0;
 }
 
@@ -207,6 +208,8 @@ int KolvexMain(int argc, char** argv)
 
     g_nCmdShow = PLAT_SW_SHOWNORMAL;
     PlatSetCurrentDir(g_szExeDir);
+    // The screen-saver switches are read before start-up proper copies the arguments again.
+    CopyCommandLineArgs(g_szExePath, s_aEngineArgs);
     if (DetectAppendedData() < 0) {
         ReleaseInstanceMutexes();
         return 1;

@@ -72,6 +72,7 @@ void WireEngineHooks(void)
     // Start-up
     h.pfnInitPixelOps = InitPixelOps;
     h.pfnRunCompilerLink = RunCompilerLink;
+    h.pfnInitEngineOnce = InitEngineOnce;
     h.pfnInitDirectSound = InitDirectSoundHook;
     h.pfnInitJoysticks = InitJoysticks;
     h.pfnCreateMenuHostWindow = CreateMenuHostWindow;

@@ -3,6 +3,9 @@
 //     entry names are the paths below FOLDER, lower-cased, with '\' separators, in cp932;
 //     -z compresses with zlib every entry that gets smaller by it
 //   kxpack --list IN.kpf
+//   kxpack --embed OUT KOLVEX IN.kpf [PREVIEW.bmp]
+//     a copy of the engine KOLVEX that carries the pack (one file holds the whole game); with a
+//     24-bit preview picture the copy is a screen saver
 #include <zlib.h>
 
 #include <algorithm>
@@ -18,6 +21,7 @@
 
 #include "core/cp932.h"
 #include "platform/plat_text.h"
+#include "tools/lib/bundle_writer.h"
 #include "tools/lib/pack_writer.h"
 
 namespace fs = std::filesystem;
@@ -28,7 +32,8 @@ int PrintUsage()
 {
     std::fprintf(stderr,
                  "usage: kxpack OUT.kpf [-z] [-v VERSION] [--no-repair] FOLDER\n"
-                 "       kxpack --list IN.kpf\n");
+                 "       kxpack --list IN.kpf\n"
+                 "       kxpack --embed OUT KOLVEX IN.kpf [PREVIEW.bmp]\n");
     return 2;
 }
 
@@ -145,10 +150,45 @@ int PackFolder(const char* pszOut, const fs::path& folder, int nCompression, int
     return 0;
 }
 
+int EmbedPack(const char* pszOut, const char* pszEngine, const char* pszPack, const char* pszPreview)
+{
+    std::vector<uint8_t> exe, pack, preview, out;
+    if (!ReadWholeFile(pszEngine, &exe) || !ReadWholeFile(pszPack, &pack) ||
+        (pszPreview && !ReadWholeFile(pszPreview, &preview))) {
+        std::fprintf(stderr, "kxpack: cannot read the engine, the pack or the preview\n");
+        return 1;
+    }
+    if (pszPreview && preview.empty()) {
+        std::fprintf(stderr, "kxpack: the preview %s is empty\n", pszPreview);
+        return 1;
+    }
+    std::string strError;
+    if (WriteBundle(exe, pack, preview, &out, &strError) != 0) {
+        std::fprintf(stderr, "kxpack: %s\n", strError.c_str());
+        return 1;
+    }
+    std::ofstream file(pszOut, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    file.close();
+    std::error_code ec;
+    if (!file || (fs::permissions(pszOut,
+                                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec,
+                                  ec),
+                  ec)) {
+        std::fprintf(stderr, "kxpack: cannot write %s\n", pszOut);
+        return 1;
+    }
+    std::printf("kxpack: %s carries %s%s\n", pszOut, pszPack, pszPreview ? " and a screen-saver preview" : "");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--embed") == 0)
+        return EmbedPack(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
     if (argc == 3 && std::strcmp(argv[1], "--list") == 0) return ListPack(argv[2]);
     if (argc < 3) return PrintUsage();
     const char* pszOut = argv[1];

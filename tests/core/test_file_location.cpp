@@ -49,7 +49,14 @@ protected:
     std::string strOldCwd;
 
     void SetUp() override { ASSERT_NO_FATAL_FAILURE(EnterGameFolder(dir, &strOldCwd)); }
-    void TearDown() override { LeaveGameFolder(strOldCwd); }
+    void TearDown() override
+    {
+        // The compiler's files are the test's own memory: handed back before the reset frees tables.
+        g_nCompilerFiles = 0;
+        g_apCompilerFiles = nullptr;
+        g_anPreloadCount[2] = 0;
+        LeaveGameFolder(strOldCwd);
+    }
     void Pack(const std::string& strRelative, const std::vector<PACK_WRITER_ENTRY>& entries)
     {
         ASSERT_EQ(WritePackFile(dir.strNative + "/" + strRelative, entries), 0);
@@ -154,7 +161,7 @@ TEST_F(FileLocationTest, SubfileCountsFromTheAppendedBase)
     std::vector<uint8_t> bytes(10, 0xEE);
     for (uint8_t b : {0x01, 0x02, 0x03, 0x84, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}) bytes.push_back(b);
     dir.Write("game.exe", bytes);
-    std::snprintf(g_szExePath, sizeof g_szExePath, "%s\\game.exe", dir.strEngine.c_str());
+    std::snprintf(g_szExeFile, sizeof g_szExeFile, "%s\\game.exe", dir.strEngine.c_str());
     g_bAppendedData = 1;
     g_dwBareExeSize = 6;
     g_qwPackOffset = 4;

@@ -383,7 +383,7 @@ TEST_F(PackTest, AppendedPackOpensTheExecutableWhateverThePath)
         BuildPackImage({Entry("kxbin\\kxcfg.kbn", "cfg"), Entry("bg\\title.png", Noise(1500, 5), 1)});
     exe.insert(exe.end(), image.begin(), image.end());
     dir.Write("game.exe", exe);
-    std::snprintf(g_szExePath, sizeof g_szExePath, "%s\\game.exe", dir.strEngine.c_str());
+    std::snprintf(g_szExeFile, sizeof g_szExeFile, "%s\\game.exe", dir.strEngine.c_str());
     g_bAppendedData = 1;
     g_bPackedData = 1;
     g_dwBareExeSize = 100;
@@ -393,5 +393,5 @@ TEST_F(PackTest, AppendedPackOpensTheExecutableWhateverThePath)
     EXPECT_EQ(ReadText("kxbin\\kxcfg.kbn"), "cfg");
     EXPECT_EQ(ReadText("bg\\title.png"), Noise(1500, 5));
     EXPECT_TRUE(errors.reports.empty());
-    g_szExePath[0] = '\0';
+    g_szExeFile[0] = '\0';
 }

@@ -147,6 +147,8 @@ protected:
         FreeScriptGame();
         FillCmdHandlers(KX_COMMAND_IDS);   // a loaded command table leaves its own count behind
         pSystem = nullptr;
+        g_bAppendedData = 0;
+        g_szExeFile[0] = '\0';
         LeaveGameFolder(strOldCwd);
     }
     SCRIPT_THREAD* System() const { return static_cast<SCRIPT_THREAD*>(pSystem->pPayload); }
@@ -514,7 +516,7 @@ TEST_F(ScriptTablesTest, ScriptListSourceOrder)
         g_bReleaseSourceOrder = c.bRelease;
         g_bAppendedData = c.bAppended;
         // Appended: every pack opens the program file, here the pack itself at offset 0.
-        std::snprintf(g_szExePath, sizeof g_szExePath, "%s\\data.kpf", dir.strEngine.c_str());
+        std::snprintf(g_szExeFile, sizeof g_szExeFile, "%s\\data.kpf", dir.strEngine.c_str());
         ASSERT_EQ(LoadScriptList(), 0);
         ASSERT_EQ(g_nScripts, 1);
         EXPECT_STREQ(g_apszScriptName[0], c.pszExpected);

@@ -1,0 +1,102 @@
+// One-file games built by kxpack --embed from the real kolvex: the demo carried inside the
+// executable plays headless from a folder that holds nothing else, and a screen-saver build serves
+// its switches.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/lib/bmp_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BundledGameTest : public ::testing::Test {
+protected:
+    TEMP_DIR dir;
+    std::string strPack;
+
+    void SetUp() override
+    {
+        ASSERT_EQ(RunProgramForTest(KX_KXDEMO_PATH, {dir.strNative + "/demo"}, {}), 0);
+        strPack = dir.strNative + "/demo/data.kpf";
+    }
+    // Builds run/NAME from kolvex and the demo's pack (and a preview picture when given).
+    std::string Build(const std::string& strName, const std::vector<uint8_t>& preview = {})
+    {
+        fs::create_directories(dir.strNative + "/run");
+        std::string strOut = dir.strNative + "/run/" + strName;
+        std::vector<std::string> args = {"--embed", strOut, KX_KOLVEX_PATH, strPack};
+        if (!preview.empty()) args.push_back(dir.Write("preview.bmp", preview));
+        EXPECT_EQ(RunProgramForTest(KX_KXPACK_PATH, args, {}), 0);
+        return strOut;
+    }
+    // Runs the executable headless with its arguments; its exit status.
+    int Run(const std::string& strExe, const std::vector<std::string>& args, const std::string& strShot)
+    {
+        return RunProgramForTest(strExe, args,
+                                 {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+                                  "KOLVEX_SCREENSHOT=" + strShot});
+    }
+    std::vector<uint8_t> PreviewPicture()
+    {
+        std::vector<uint32_t> pixels(5 * 3, 0x336699);
+        return WriteBmp(5, 3, BMP_WRITER_OPTIONS{}, pixels.data(), nullptr);
+    }
+};
+
+TEST_F(BundledGameTest, TheDemoPlaysFromOneExecutable)
+{
+    const std::string strExe = Build("demo-game");
+    const std::string strShot = dir.strNative + "/shot.png";
+    ASSERT_EQ(Run(strExe, {"--game", dir.strNative + "/run"}, strShot), 0);
+    EXPECT_TRUE(fs::exists(strShot)) << "the game did not run to its first frame";
+    // Nothing was unpacked or needed beside the executable.
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.strNative + "/run")) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"demo-game"});
+    EXPECT_LT(fs::file_size(KX_KOLVEX_PATH), fs::file_size(strExe));
+}
+
+TEST_F(BundledGameTest, ScreenSaverSwitchesEndOrRunTheGame)
+{
+    const std::string strExe = Build("saver", PreviewPicture());
+    struct CASE {
+        std::vector<std::string> args;
+        bool bRunsGame;
+    } cases[] = {
+        {{}, false},              // about box
+        {{"/c"}, false},          // about box
+        {{"/a", "77"}, false},    // ends at once
+        {{"-P", "1234"}, false},  // the preview cannot be placed in another program's window
+        {{"/S"}, true},           // the screen saver's own run plays the game
+    };
+    int n = 0;
+    for (const CASE& c : cases) {
+        std::string strCase;
+        for (const std::string& s : c.args) strCase += s + " ";
+        SCOPED_TRACE(strCase);
+        const std::string strShot = dir.strNative + "/shot" + std::to_string(n++) + ".png";
+        std::vector<std::string> args = {"--game", dir.strNative + "/run"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(Run(strExe, args, strShot), 0);
+        EXPECT_EQ(fs::exists(strShot), c.bRunsGame);
+    }
+}
+
+TEST_F(BundledGameTest, PackagingRefusesWhatItCannotCarry)
+{
+    const std::string strExe = Build("once");
+    // A bundle already carries a game; a pack must be a pack; the engine must carry the marker.
+    EXPECT_EQ(RunProgramForTest(KX_KXPACK_PATH, {"--embed", dir.strNative + "/twice", strExe, strPack}, {}), 1);
+    std::string strNotPack = dir.Write("not.kpf", std::string("not a pack at all"));
+    EXPECT_EQ(RunProgramForTest(KX_KXPACK_PATH, {"--embed", dir.strNative + "/bad", KX_KOLVEX_PATH, strNotPack}, {}), 1);
+    EXPECT_EQ(RunProgramForTest(KX_KXPACK_PATH, {"--embed", dir.strNative + "/bad", strPack, strPack}, {}), 1);
+}
+
+}  // namespace
