@@ -21,12 +21,3 @@ int CmdArgsOnly66(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY66); }
 int CmdArgsOnly67(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY67); }
 int CmdArgsOnly68(void) { return ReportCommandNotBuilt(CMDID_ARGS_ONLY68); }
 int SetTrayPopupMenu(const char*) { return 0; }
-
-int InitDirect3D(void) { return 0; }
-void ReleaseDirect3D(void) {}
-void ResetDirect3D(void) {}
-void ReleaseLayerTextures(LAYER*) {}
-int UploadLayerTextures(LAYER*, int, int, int) { return 0; }
-int RenderGpuFrame(void) { return 0; }
-int PasteLayerTexturesGpu(TREE_NODE*, TREE_NODE*) { return 0; }
-int CaptureLayerGpu(TREE_NODE*, TREE_NODE*) { return 0; }

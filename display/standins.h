@@ -1,4 +1,4 @@
-// Menus and the Direct3D renderer are not built yet. Until
+// Menus are not built yet. Until
 // they are, these stand-ins with their final names keep their places in the hook tables and the
 // command table: the steps do nothing (as when no menu or GPU exists) and the commands report that
 // they are not part of this build.
@@ -37,14 +37,3 @@ int CmdArgsOnly68(void);
 // The tray icon's popup menu (menu set 2) built from the menu node at the absolute path: no menu
 // exists, so nothing is built. 0.
 int SetTrayPopupMenu(const char* pszMenuPath);
-
-// The Direct3D renderer: never started (Direct3D drawing needs the E-mote component); its layer
-// operations change nothing and succeed.
-int InitDirect3D(void);
-void ReleaseDirect3D(void);
-void ResetDirect3D(void);
-void ReleaseLayerTextures(LAYER* pLayer);
-int UploadLayerTextures(LAYER* pLayer, int nMip, int nTileWidthLimit, int nTileHeightLimit);
-int RenderGpuFrame(void);
-int PasteLayerTexturesGpu(TREE_NODE* pFirst, TREE_NODE* pSecond);
-int CaptureLayerGpu(TREE_NODE* pFirst, TREE_NODE* pSecond);

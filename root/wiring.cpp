@@ -13,6 +13,8 @@
 #include "display/display_hooks.h"
 #include "display/presentation.h"
 #include "display/screen_modes.h"
+#include "display/gpu_device.h"
+#include "display/gpu_layers.h"
 #include "display/standins.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"
