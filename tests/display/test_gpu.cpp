@@ -498,3 +498,40 @@ TEST_F(GpuTest, SceneThroughTheDeviceMatchesTheCpuCompositor)
 }
 
 }  // namespace
+
+namespace {
+
+// The pass choice: a mask with vagueness 0 draws without it; with vagueness it masks (threshold 0
+// hides everything); a second layer at fade 256 shows the second layer's texel.
+TEST_F(GpuTest, MaskAndSecondLayerPasses)
+{
+    s_aWindow[0].nWidth = 1;
+    s_aWindow[0].nHeight = 1;
+    ASSERT_EQ(InitDirect3D(), 0);
+    W0();
+    LAYER* p = GetNodeLayer(Plain("W0/t", 1, 1, 2, [](int, int) { return 0xFFC86400u; }));
+    LAYER* m = GetNodeLayer(Plain("W0/m", 1, 1, 3, [](int, int) { return 0xFFFFFFFFu; }));
+    LAYER* s = GetNodeLayer(Plain("W0/s", 1, 1, 4, [](int, int) { return 0xFF0000FFu; }));
+    for (LAYER* l : {p, m, s}) {
+        l->bKind = LAYERKIND_TEXTURE;
+        ASSERT_EQ(UploadLayerTextures(l, 0, 0, 0), 0);
+    }
+    auto draw = [&](LAYER* pMask, LAYER* pSecond) {
+        SgSetRenderTarget(g_pD3DDevice, g_pBackBuffer);
+        SgClear(g_pD3DDevice, 0xFF102030u);
+        EXPECT_EQ(DrawLayerGpu(p, pMask, pSecond, 1, 0), 0);
+        return g_pBackBuffer->pPixels[0];
+    };
+    p->nMaskVagueness = 0;
+    EXPECT_EQ(draw(m, nullptr), 0xFFC86400u);
+    p->nMaskVagueness = 64;
+    p->nMaskThreshold = 0;
+    EXPECT_EQ(draw(m, nullptr), 0xFF102030u);
+    p->nMaskVagueness = 0;
+    p->nFadeLevel = 256;
+    EXPECT_EQ(draw(nullptr, s), 0xFF0000FFu);
+    p->nFadeLevel = 0;
+    EXPECT_EQ(draw(m, s), 0xFFC86400u);  // vagueness 0: the second layer's pass 0
+}
+
+}  // namespace
