@@ -13,7 +13,6 @@
 #include "core/window_record.h"
 #include "display/display_hooks.h"
 #include "display/menus.h"
-#include "display/standins.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"
 

@@ -5,7 +5,6 @@
 #include "display/cmd_mouse.h"
 #include "display/cmd_window.h"
 #include "display/menus.h"
-#include "display/standins.h"
 #include "display/tray.h"
 #include "image/cmd_layer.h"
 #include "image/cmd_layer_info.h"

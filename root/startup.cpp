@@ -20,6 +20,7 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "image/frame_sheet.h"
+#include "platform/plat_softgpu.h"
 #include "image/kcg_format.h"
 #include "image/layer.h"
 #include "image/text_draw.h"
@@ -321,6 +322,14 @@ static int SetupScreenSizes(void)
 // The E-mote component, and with it Direct3D drawing.
 static void LoadEmoteAndDirect3D(void)
 {
+    // The developer switch KOLVEX_SOFT_GPU=1 draws through the software device without E-mote.
+    if (SgForcedOn()) {
+        g_bDirect3D = 1;
+        g_bGpuPresent = 0;
+        if (g_bInterpolate > 1) g_bInterpolate = 1;
+        g_bBestDisplayMode = 0;
+        return;
+    }
     // The component is looked for when the system is new enough or when its helper library lies in
     // the program folder.
     int bTry = g_nOSCode >= 65;

@@ -282,3 +282,13 @@ TEST_F(DemoGameTest, AMoviePlaysBetweenTheScenes)
     // (The star turns lower down by then.)
     EXPECT_EQ(CountChanged(title, after, kMovieX0, kMovieY0, kMovieX1, kMovieY0 + 30), 0u) << "the movie stayed";
 }
+
+// With the developer switch the device is made at start-up and released at shut-down; the demo has
+// no texture layer, so the picture is the CPU compositor's, pixel for pixel.
+TEST_F(DemoGameTest, TheSoftwareDeviceSwitchKeepsThePicture)
+{
+    SHOT cpu, gpu;
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=160"}, "cpu.png", &cpu));
+    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=160", "KOLVEX_SOFT_GPU=1"}, "gpu.png", &gpu));
+    EXPECT_EQ(CountChanged(cpu, gpu, 0, 0, 640, 480), size_t(0));
+}
