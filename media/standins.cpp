@@ -14,16 +14,3 @@ int CmdOgvPlay(void) { return ReportCommandNotBuilt(CMDID_OGV_PLAY); }
 int CmdOgvStop(void) { return ReportCommandNotBuilt(CMDID_OGV_STOP); }
 int CmdOgvGet(void) { return ReportCommandNotBuilt(CMDID_OGV_GET); }
 int CmdMovieNop(void) { return ReportCommandNotBuilt(CMDID_MOVIE_NOP); }
-
-void AdvanceEmotePlayers(uint32_t) {}
-int IsAnyEmotePlayerBusy(void) { return 0; }
-void ReleaseEmotePlayers(void) {}
-int CreateEmotePlayer(LAYER*, const uint8_t*, size_t) { return -1; }
-void ReleaseEmotePlayer(LAYER*) {}
-void RetargetEmoteLayer(LAYER*, LAYER*) {}
-int CmdEmote(void) { return ReportCommandNotBuilt(CMDID_EMOTE); }
-
-void ReleaseFlashControl(void) {}
-int CmdFlashOpen(void) { return ReportCommandNotBuilt(CMDID_FLASH_OPEN); }
-int CmdFlashClose(void) { return ReportCommandNotBuilt(CMDID_FLASH_CLOSE); }
-int CmdFlashGet(void) { return ReportCommandNotBuilt(CMDID_FLASH_GET); }

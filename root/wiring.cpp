@@ -25,6 +25,8 @@
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
+#include "media/emote.h"
+#include "media/flash_host.h"
 #include "media/standins.h"
 #include "platform/plat_window.h"
 #include "save/cmd_save.h"
@@ -153,6 +155,7 @@ void WireLayerHooks(void)
     h.pfnFreeFrameSheet = FreeFrameSheet;
     h.pfnReleaseEmotePlayer = ReleaseEmotePlayer;
     h.pfnCreateEmotePlayer = CreateEmotePlayer;
+    h.pfnStartEmotePlayer = StartEmotePlayer;
     h.pfnRetargetEmoteLayer = RetargetEmoteLayer;
     h.pfnSelectTextSlot = EffectSelectTextSlot;
     h.pfnDrawTextChar = EffectDrawTextChar;
