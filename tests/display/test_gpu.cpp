@@ -125,7 +125,7 @@ protected:
 
 uint32_t Noise(int x, int y)
 {
-    uint32_t s = uint32_t(x * 73856093) ^ uint32_t(y * 19349663);
+    uint32_t s = (uint32_t(x) * 73856093u) ^ (uint32_t(y) * 19349663u);
     s = s * 1103515245u + 12345u;
     return s | 0xFF000000u;
 }
