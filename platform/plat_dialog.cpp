@@ -58,15 +58,7 @@ int RunCollect(const std::vector<std::string>& args, std::string* pOut)
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t setEmpty, setDefault;
-    sigemptyset(&setEmpty);
-    sigemptyset(&setDefault);
-    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
-        sigaddset(&setDefault, sig);
-    posix_spawnattr_setsigmask(&attr, &setEmpty);
-    posix_spawnattr_setsigdefault(&attr, &setDefault);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    PlatInitChildSpawnAttr(&attr);
     std::vector<char*> argv;
     std::vector<std::string> copy = args;
     for (std::string& s : copy) argv.push_back(&s[0]);

@@ -1,5 +1,7 @@
 // Helpers shared by the platform's own files; the engine does not include this header.
 #pragma once
+#include <spawn.h>
+
 #include <cstddef>
 #include <string>
 
@@ -34,3 +36,7 @@ int PlatExpandAliasPath(std::string* pPath);
 // A native path inside an aliased folder as the converted engine path ("/kx-folder-XXXXXXXX/rest",
 // UTF-8). 0, or -1 when it lies in none.
 int PlatAliasNativePath(const std::string& strNative, std::string* pEngineUtf8);
+
+// Spawn attributes for a child program: it starts with an empty signal mask and default handling
+// of the signals this process may ignore or catch. The caller destroys them.
+void PlatInitChildSpawnAttr(posix_spawnattr_t* pAttr);

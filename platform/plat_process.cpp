@@ -127,6 +127,19 @@ static std::string ConvertArgumentToNative(const std::string& strArg)
     return strUtf8;
 }
 
+void PlatInitChildSpawnAttr(posix_spawnattr_t* pAttr)
+{
+    posix_spawnattr_init(pAttr);
+    sigset_t setEmpty, setDefault;
+    sigemptyset(&setEmpty);
+    sigemptyset(&setDefault);
+    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
+        sigaddset(&setDefault, sig);
+    posix_spawnattr_setsigmask(pAttr, &setEmpty);
+    posix_spawnattr_setsigdefault(pAttr, &setDefault);
+    posix_spawnattr_setflags(pAttr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
+
 // Starts the program without the hook. 0 with *pPid, or -1.
 static int SpawnNative(const std::vector<std::string>& args, pid_t* pPid)
 {
@@ -139,18 +152,8 @@ static int SpawnNative(const std::vector<std::string>& args, pid_t* pPid)
     for (std::string& s : aNative) apszArgv.push_back(&s[0]);
     apszArgv.push_back(nullptr);
 
-    // The program starts with an empty signal mask and default handling of the signals this
-    // process may ignore or catch.
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t setEmpty, setDefault;
-    sigemptyset(&setEmpty);
-    sigemptyset(&setDefault);
-    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
-        sigaddset(&setDefault, sig);
-    posix_spawnattr_setsigmask(&attr, &setEmpty);
-    posix_spawnattr_setsigdefault(&attr, &setDefault);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    PlatInitChildSpawnAttr(&attr);
 
     int r = posix_spawnp(pPid, apszArgv[0], nullptr, &attr, apszArgv.data(), environ);
     posix_spawnattr_destroy(&attr);

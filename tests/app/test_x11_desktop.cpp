@@ -41,21 +41,14 @@ const char kTitle[] = "KX close test";
 // Starts a program in the background, its output to pszOut (or discarded). The process id, or 0.
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut = nullptr)
 {
-    std::vector<std::string> argStore = args;
-    std::vector<char*> argv;
-    for (std::string& s : argStore) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStore = env;
-    for (char** p = environ; *p; ++p) envStore.push_back(*p);
-    std::vector<char*> envp;
-    for (std::string& s : envStore) envp.push_back(s.data());
-    envp.push_back(nullptr);
+    SPAWN_ARGS sa;
+    MakeSpawnArgs(&sa, args, env);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, pszOut ? pszOut : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&fa, 1, 2);
     pid_t pid = 0;
-    const int r = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    const int r = posix_spawnp(&pid, sa.argv[0], &fa, nullptr, sa.argv.data(), sa.envp.data());
     posix_spawn_file_actions_destroy(&fa);
     return r == 0 ? pid : 0;
 }

@@ -148,25 +148,32 @@ std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t 
 
 extern char** environ;
 
+void MakeSpawnArgs(SPAWN_ARGS* pOut, const std::vector<std::string>& args, const std::vector<std::string>& env)
+{
+    pOut->args = args;
+    pOut->env = env;
+    for (char** p = environ; *p; ++p) pOut->env.push_back(*p);
+    pOut->argv.clear();
+    pOut->envp.clear();
+    for (std::string& str : pOut->args) pOut->argv.push_back(str.data());
+    pOut->argv.push_back(nullptr);
+    for (std::string& str : pOut->env) pOut->envp.push_back(str.data());
+    pOut->envp.push_back(nullptr);
+}
+
 int RunProgramForTest(const std::string& strPath, const std::vector<std::string>& args,
                       const std::vector<std::string>& env, const std::string& strStderrPath)
 {
-    std::vector<std::string> argStore = {strPath};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argStore) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStore = env;
-    for (char** p = environ; *p; ++p) envStore.push_back(*p);
-    std::vector<char*> envp;
-    for (std::string& s : envStore) envp.push_back(s.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> argAll = {strPath};
+    argAll.insert(argAll.end(), args.begin(), args.end());
+    SPAWN_ARGS sa;
+    MakeSpawnArgs(&sa, argAll, env);
     pid_t pid = 0;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     if (!strStderrPath.empty())
         posix_spawn_file_actions_addopen(&fa, 2, strStderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int nSpawn = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    const int nSpawn = posix_spawn(&pid, sa.argv[0], &fa, nullptr, sa.argv.data(), sa.envp.data());
     posix_spawn_file_actions_destroy(&fa);
     if (nSpawn != 0) return -2;
     for (int i = 0; i < 6000; ++i) {
@@ -204,16 +211,10 @@ int StartProgramForTest(RUNNING_PROGRAM* pRun, const std::string& strPath, const
     pRun->strOutFile = MakeTempOutputFile();
     pRun->strErrFile = MakeTempOutputFile();
     if (pRun->strOutFile.empty() || pRun->strErrFile.empty()) return -1;
-    std::vector<std::string> argStore = {strPath};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argStore) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStore = env;
-    for (char** p = environ; *p; ++p) envStore.push_back(*p);
-    std::vector<char*> envp;
-    for (std::string& s : envStore) envp.push_back(s.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> argAll = {strPath};
+    argAll.insert(argAll.end(), args.begin(), args.end());
+    SPAWN_ARGS sa;
+    MakeSpawnArgs(&sa, argAll, env);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -221,7 +222,7 @@ int StartProgramForTest(RUNNING_PROGRAM* pRun, const std::string& strPath, const
     posix_spawn_file_actions_addopen(&fa, 2, pRun->strErrFile.c_str(), O_WRONLY | O_TRUNC, 0);
     if (!strCwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, strCwd.c_str());
     pid_t pid = 0;
-    const int r = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
+    const int r = posix_spawn(&pid, sa.argv[0], &fa, nullptr, sa.argv.data(), sa.envp.data());
     posix_spawn_file_actions_destroy(&fa);
     if (r != 0) return -1;
     pRun->nPid = pid;

@@ -67,6 +67,17 @@ struct SPAWN_RECORDER {
 // Settings files: 32 little-endian int32 slots, of which the first nBytes are written.
 std::vector<uint8_t> MakeSettingsFile(const std::vector<int32_t>& slots, size_t nBytes = 128);
 
+// An argument vector and an environment (the entries given, in front of the test's own) ready for
+// posix_spawn: argv and envp point into the strings the record keeps, so it is filled in place.
+struct SPAWN_ARGS {
+    std::vector<std::string> args, env;
+    std::vector<char*> argv, envp;
+    SPAWN_ARGS() = default;
+    SPAWN_ARGS(const SPAWN_ARGS&) = delete;
+    SPAWN_ARGS& operator=(const SPAWN_ARGS&) = delete;
+};
+void MakeSpawnArgs(SPAWN_ARGS* pOut, const std::vector<std::string>& args, const std::vector<std::string>& env);
+
 // Runs a program (native path) with its arguments and extra environment entries ("NAME=value", in
 // front of the test's own environment), without a shell. Its exit status; -1 when it still runs
 // after 60 s (it is then killed), -2 when it cannot start, -3 when it ended by a signal. With a
