@@ -281,7 +281,12 @@ TEST_F(WindowCmdTest, EachEffectAndRefusal)
              EXPECT_EQ(PlatGetFlashCount(H(0), &nLast), 1);
              EXPECT_EQ(nLast, 3);
          }},
-        {"menu bar path", [](WindowCmdTest* t) { t->Win({I(0, 0), T(22, "bar/")}); }, 0,
+        {"menu bar path",
+         [](WindowCmdTest* t) {
+             t->Emit(KXCMD_MENU_ITEM, {T(0, "bar/"), T(1, "bar"), I(2, 1)});
+             t->Win({I(0, 0), T(22, "bar/")});
+         },
+         0,
          [](WindowCmdTest*) { EXPECT_NE(std::strstr(W(0)->szMenuPath, "bar"), nullptr) << W(0)->szMenuPath; }},
         {"click layer", [](WindowCmdTest* t) {
              t->Plain("c", 2, 2, {0xFF000000u});

@@ -41,5 +41,7 @@ protected:
         PlatShutdownWindowSystem();
         // The records stay for the process; the back layers they own go with the test.
         for (int i = 0; i < KX_WINDOWS; ++i) CreateWindowBackLayer(i, 0, 0);
+        // Tests that run several cases through TearDown and SetUp start each from the start state.
+        ResetEngineState();
     }
 };

@@ -414,7 +414,7 @@ protected:
         EXPECT_EQ(StartScriptSystem(), 0);
         g_calls.clear();
         Pass();
-        EXPECT_TRUE(errors.reports.empty());
+        EXPECT_TRUE(errors.reports.empty()) << (errors.reports.empty() ? "" : errors.reports[0].strText);
         // The PSB load: creation, then scale 0 and the start call.
         Calls expectedLoad{"119 17408 4", "214 256 0.5", "218 256 0.5", "216 256 0.5", "222 256 0 0 0", "205 256"};
         EXPECT_GE(g_calls.size(), expectedLoad.size());
