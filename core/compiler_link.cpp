@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cp932.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/errors.h"
@@ -45,13 +46,9 @@ static int32_t ReadFlag(const volatile uint8_t* pBlock, int nOffset)
 int CheckCompilerPresent(void)
 {
     PLAT_FILE* pFile = PlatFileOpen(KX_COMPILER_PATH, PLAT_FILE_READ);
-    if (pFile) {
-        PlatFileClose(pFile);
-        return 0;
-    }
-    g_pszErrorCaption = "License Information";
-    ReportError(KX_ERR_LICENSE, 1);
-    return 1;
+    if (!pFile) return 1;
+    PlatFileClose(pFile);
+    return 0;
 }
 
 void ResetCompilerFiles(void)
@@ -118,7 +115,13 @@ static int FailCommunication(PLAT_SHARED_BLOCK* pLink, PLAT_SHARED_BLOCK* pTrans
 
 int RunCompilerLink(void)
 {
-    if (CheckCompilerPresent() != 0) return 1;
+    // The compiler is a development tool that a player's copy of the game does not carry: without
+    // it the game runs from the compiled files in its folder, as a packed game does from its packs.
+    if (CheckCompilerPresent() != 0) {
+        DebugTrace("compiler", "system\\KXCom\\KXCom.exe is absent: the compiled files on disk are used");
+        CopyTextBounded(g_szWorkDir, sizeof g_szWorkDir, g_szExeDir);
+        return 0;
+    }
 
     PLAT_SHARED_BLOCK* pLink = PlatCreateSharedBlock(KX_LINK_BLOCK_NAME, KX_LINK_BLOCK_SIZE);
     if (!pLink) return FailCommunication(nullptr, nullptr);

@@ -31,12 +31,12 @@ enum {
 #define KX_TRANSFER_BLOCK_NAME "KOLVEXCompilerFileMapObject2"
 #define KX_COMPILER_PATH "system\\KXCom\\KXCom.exe"
 
-// 1 after the notice 100000 (caption "License Information") when the compiler cannot be opened
-// for reading, else 0.
+// 1 when the compiler cannot be opened for reading, else 0.
 int CheckCompilerPresent(void);
 
 // Runs the compiler and takes over its files; the once-only tables are built while it works.
-// 0 compiled (the working folder g_szWorkDir is now current); 1 the compiler is missing, failed to
+// 0 compiled (the working folder g_szWorkDir is now current), or no compiler: the game runs from the
+// compiled files already in its folder, the program folder as the working folder; 1 the compiler failed to
 // start, ended without results or reported failure; -1 a shared block could not be made, or the
 // compiler handed over damaged records or folder path (after the communication message).
 int RunCompilerLink(void);
