@@ -339,10 +339,7 @@ static void LoadEmoteAndDirect3D(void)
         FILE_LOCATION loc{};
         bTry = LocateFile(&loc, szName, 0) > 0;
     }
-    if (!bTry || LoadEmoteDLL() != 0) {
-        DebugTrace("E-mote", "The E-mote component is not installed: PSB images keep their placeholder picture.");
-        return;
-    }
+    if (!bTry || LoadEmoteDLL() != 0) return;
     g_bDirect3D = 1;
     g_bGpuPresent = 0;
     if (g_bInterpolate > 1) g_bInterpolate = 1;
