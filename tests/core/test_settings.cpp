@@ -197,7 +197,7 @@ TEST(CommandLine, InfoShowsTheLicenceNotice)
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].strCaption, "License Information");
     EXPECT_EQ(boxes.boxes[0].strText.rfind(Cp932("■ライセンスについて"), 0), 0u);
-    for (const char* pszSection : {"SDL2: zlib License", "libogg, libvorbis: BSD 3-Clause License", "libpng: libpng License",
+    for (const char* pszSection : {"SDL2: zlib License", "libogg, libvorbis, libtheora: BSD 3-Clause License", "libpng: libpng License",
                                    "zlib: zlib License", "Ogg および Vorbis は Xiph.Org Foundation の商標です。"})
         EXPECT_NE(boxes.boxes[0].strText.find(Cp932(pszSection)), std::string::npos) << pszSection;
     CopyCommandLineArgs("\\game\\kolvex", {});

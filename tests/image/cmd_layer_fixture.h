@@ -102,13 +102,15 @@ protected:
         CloseObjectTreeGame(strOldCwd);
         s_pLayerSet = nullptr;
         for (int i = 0; i < KX_WINDOWS; ++i) g_apWindowState[i] = apSavedWindow[i];
-        // Reset() runs the next case in the same test from the start state.
-        ResetEngineState();
+        // Reset() runs the next case in the same test.
+        g_bEngineStop = 0;
+        g_bFullRedraw = 0;
     }
     // A fresh tree and script between the cases of a table.
     void Reset()
     {
         TearDown();
+        ResetEngineState();
         errors.reports.clear();
         boxes.boxes.clear();
         SetUp();
