@@ -484,6 +484,7 @@ int LoadPSB(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
         ShowMessageBox("", GetEngineText(TXT_EMOTE_LOAD_FAILED), pszName);
         return -1;
     }
+    g_LayerHooks.pfnStartEmotePlayer(pLayer);
     return 0;
 }
 

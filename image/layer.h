@@ -126,6 +126,8 @@ struct LAYER_HOOKS {
     void (*pfnReleaseEmotePlayer)(LAYER* pLayer);    // releases the player, clears the handle
     // Makes an E-mote player of a PSB file's bytes for the layer. 0, or non-zero when none is made.
     int (*pfnCreateEmotePlayer)(LAYER* pLayer, const uint8_t* pData, size_t nSize);
+    // Starts a new player once its file data is freed (scale 0, the component's start call).
+    void (*pfnStartEmotePlayer)(LAYER* pLayer);
     // Every player slot that names the first layer names the second one instead.
     void (*pfnRetargetEmoteLayer)(LAYER* pFrom, LAYER* pTo);
     // The image-effect command's text: selects text slot nSlot for the drawing that follows, and

@@ -49,9 +49,10 @@ static size_t GetBadSequenceLength(int nDir, const unsigned char* p, size_t n)
     return len;
 }
 
-// Converts into a string. With bReplace each unconvertible character becomes '?', otherwise the
-// conversion stops there and -1 is returned.
-static int ConvertToString(int nDir, const char* pSrc, size_t n, std::string* pOut, int bReplace)
+// Converts into a string. With bReplace each unconvertible character becomes pszReplacement ('?'
+// when NULL), otherwise the conversion stops there and -1 is returned.
+static int ConvertToString(int nDir, const char* pSrc, size_t n, std::string* pOut, int bReplace,
+                           const char* pszReplacement = nullptr)
 {
     pOut->clear();
     char buf[512];
@@ -64,7 +65,7 @@ static int ConvertToString(int nDir, const char* pSrc, size_t n, std::string* pO
         if (r == CONV_BAD) {
             if (!bReplace || n == 0) return -1;
             size_t skip = GetBadSequenceLength(nDir, (const unsigned char*)pSrc, n);
-            pOut->push_back('?');
+            pOut->append(pszReplacement ? pszReplacement : "?");
             pSrc += skip;
             n -= skip;
         }
@@ -124,4 +125,11 @@ int PlatUtf8FitsCp932(const char* pszSrc)
     std::string s;
     if (!pszSrc) return 1;
     return ConvertToString(PLAT_CONV_UTF8_TO_CP932, pszSrc, strlen(pszSrc), &s, 0) == 0 ? 1 : 0;
+}
+
+std::string PlatCp932BytesToUtf8(const char* pbSrc, size_t nLen, const char* pszReplacementUtf8)
+{
+    std::string s;
+    if (pbSrc && nLen) ConvertToString(PLAT_CONV_CP932_TO_UTF8, pbSrc, nLen, &s, 1, pszReplacementUtf8);
+    return s;
 }

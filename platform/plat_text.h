@@ -12,5 +12,8 @@ int PlatUtf8ToCp932(const char* pszSrc, char* pszDst, size_t cap);
 // The same into strings. Bytes that cannot be converted become '?'.
 std::string PlatCp932ToUtf8String(const char* pszSrc);
 std::string PlatUtf8ToCp932String(const char* pszSrc);
+// nLen bytes of cp932 (NUL bytes included) as UTF-8; each character that cannot be converted becomes
+// the given UTF-8 text.
+std::string PlatCp932BytesToUtf8(const char* pbSrc, size_t nLen, const char* pszReplacementUtf8);
 // 1 when every character of the UTF-8 text has a cp932 form, else 0.
 int PlatUtf8FitsCp932(const char* pszSrc);

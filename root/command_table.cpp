@@ -12,7 +12,8 @@
 #include "image/frame_sheet.h"
 #include "imageproc/cmd_image_effect.h"
 #include "media/movies.h"
-#include "media/standins.h"
+#include "media/emote.h"
+#include "media/flash_host.h"
 #include "save/cmd_load.h"
 #include "save/cmd_save.h"
 #include "script/cmd_decl.h"
@@ -50,15 +51,15 @@ const CMD_BINDING kCommandBindings[] = {
     {CMDID_NOP9, CmdNop, 1},
     {CMDID_MESSAGE_BOX, CmdMessageBox, 1},
     {CMDID_ELSE, CmdElse, 1},
-    {CMDID_EMOTE, CmdEmote, 0},
+    {CMDID_EMOTE, CmdEmote, 1},
     {CMDID_QUIT, CmdQuit, 1},
     {CMDID_SET_SWITCHES, CmdSetSwitches, 1},
     {CMDID_ARGS_ONLY15, CmdArgsOnly15, 1},
     {CMDID_FILE, CmdFile, 1},
     {CMDID_FILE_QUERY, CmdFileQuery, 1},
-    {CMDID_FLASH_OPEN, CmdFlashOpen, 0},
-    {CMDID_FLASH_CLOSE, CmdFlashClose, 0},
-    {CMDID_FLASH_GET, CmdFlashGet, 0},
+    {CMDID_FLASH_OPEN, CmdFlashOpen, 1},
+    {CMDID_FLASH_CLOSE, CmdFlashClose, 1},
+    {CMDID_FLASH_GET, CmdFlashGet, 1},
     {CMDID_DECLARE_FLOAT, CmdDeclareFloat, 1},
     {CMDID_TEXT_STYLE, CmdTextStyle, 1},
     {CMDID_TEXT_STYLE_INFO, CmdTextStyleInfo, 1},

@@ -339,7 +339,10 @@ static void LoadEmoteAndDirect3D(void)
         FILE_LOCATION loc{};
         bTry = LocateFile(&loc, szName, 0) > 0;
     }
-    if (!bTry || LoadEmoteDLL() != 0) return;
+    if (!bTry || LoadEmoteDLL() != 0) {
+        DebugTrace("E-mote", "The E-mote component is not installed: PSB images keep their placeholder picture.");
+        return;
+    }
     g_bDirect3D = 1;
     g_bGpuPresent = 0;
     if (g_bInterpolate > 1) g_bInterpolate = 1;

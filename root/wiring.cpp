@@ -29,7 +29,8 @@
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
 #include "media/movies.h"
-#include "media/standins.h"
+#include "media/emote.h"
+#include "media/flash_host.h"
 #include "platform/plat_window.h"
 #include "save/cmd_save.h"
 #include "script/dispatch.h"
@@ -163,6 +164,7 @@ void WireLayerHooks(void)
     h.pfnFreeFrameSheet = FreeFrameSheet;
     h.pfnReleaseEmotePlayer = ReleaseEmotePlayer;
     h.pfnCreateEmotePlayer = CreateEmotePlayer;
+    h.pfnStartEmotePlayer = StartEmotePlayer;
     h.pfnRetargetEmoteLayer = RetargetEmoteLayer;
     h.pfnSelectTextSlot = EffectSelectTextSlot;
     h.pfnDrawTextChar = EffectDrawTextChar;

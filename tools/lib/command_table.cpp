@@ -126,6 +126,24 @@ std::vector<KXC_COMMAND> CanonicalCommands()
                                          Arg("out", ARGKIND_INT),    Arg("count", ARGKIND_INT),
                                          Arg("value1", ARGKIND_INT), Arg("value2", ARGKIND_INT),
                                          Arg("value3", ARGKIND_INT)};
+    // E-mote: the layer by path and number, the three values, the switch and its five values, the
+    // 253 switch, a text and its mode, the time, and the name and value variables (designated by
+    // integer arguments) with their count.
+    std::vector<KXC_ARG>& emote = cmds[KXCMD_EMOTE].args;
+    emote = {Arg("layer", ARGKIND_TEXT), Arg("number", ARGKIND_INT), Arg("value1", ARGKIND_INT),
+             Arg("value2", ARGKIND_INT), Arg("value3", ARGKIND_INT), Arg("switch", ARGKIND_INT)};
+    for (int i = 1; i <= 5; i++) emote.push_back(Arg("f" + std::to_string(i), ARGKIND_INT));
+    emote.push_back(Arg("call", ARGKIND_INT));
+    emote.push_back(Arg("text", ARGKIND_TEXT));
+    for (const char* psz : {"mode", "time", "names", "values", "count"}) emote.push_back(Arg(psz, ARGKIND_INT));
+    // Flash: the file, the play switch, the rectangle and the kept value; the close takes nothing;
+    // the query's selectors choose the answer, the output is designated by an integer argument.
+    cmds[KXCMD_FLASH_OPEN].args = {Arg("file", ARGKIND_TEXT), Arg("play", ARGKIND_INT), Arg("x", ARGKIND_INT),
+                                   Arg("y", ARGKIND_INT),     Arg("w", ARGKIND_INT),    Arg("h", ARGKIND_INT),
+                                   Arg("value", ARGKIND_INT)};
+    std::vector<KXC_ARG>& flashGet = cmds[KXCMD_FLASH_GET].args;
+    for (const char* psz : {"playing", "variable", "x", "y", "w", "h", "frame", "value", "total", "out"})
+        flashGet.push_back(Arg(psz, ARGKIND_INT));
 
     // Layers: the layer named by a text and a number; texts for paths and the image file, integers
     // for the rest (the handlers clamp their values themselves). Ids not read are declared too.
