@@ -6,6 +6,7 @@
 #include "platform/plat_window.h"
 
 struct WINDOW_STATE;
+struct LAYER;
 
 struct DISPLAY_HOOKS {
     // Presents the window's picture again (paint, activation, tray click).
@@ -26,9 +27,18 @@ struct DISPLAY_HOOKS {
     // The tray icon's popup menu built from the menu node at the absolute path; 0 or -1.
     int (*pfnSetTrayPopupMenu)(const char* pszMenuPath);
     // The window movie: its graph event message and MCI notification (wParam) arrived at the main
-    // window, and the main window's picture changed size (the movie follows).
+    // window.
     void (*pfnHandleGraphNotify)(void);
     void (*pfnHandleMciNotify)(uintptr_t wParam);
-    void (*pfnRepositionMovieWindow)(void);
+    // The main window's picture changed size: the window movie and the Flash window follow, and the
+    // E-mote camera goes back to neutral.
+    void (*pfnFollowMainWindowSize)(void);
+    // The E-mote side of the GPU drawing (only called while the component is available): the
+    // camera back to neutral and the component's device object made of the Direct3D device
+    // (*ppDevice; 0, or 1 when none could be made), and one E-mote layer drawn into the current
+    // render target of the render size.
+    void (*pfnResetEmoteTransforms)(void);
+    int (*pfnInitEmoteDevice)(void* const* ppDevice);
+    void (*pfnDrawEmoteLayer)(LAYER* pLayer, int32_t nRenderWidth, int32_t nRenderHeight);
 };
 extern DISPLAY_HOOKS g_DisplayHooks;

@@ -2,6 +2,7 @@
 #include "display/gpu_device.h"
 
 #include <cstdlib>
+#include <initializer_list>
 #include <cstring>
 
 #include "core/engine_globals.h"
@@ -9,6 +10,7 @@
 #include "core/kx_texts.h"
 #include "core/settings.h"
 #include "core/window_record.h"
+#include "display/display_hooks.h"
 #include "display/gpu_layers.h"
 #include "display/screen_modes.h"
 #include "image/dirty_rects.h"
@@ -209,25 +211,26 @@ int CreateEffect(void)
     return 0;
 }
 
+// The device with everything made of it at its size: the targets, the fill textures, the read-back
+// stage and the effect; the layers' textures are not touched.
+static void ReleaseDeviceAndTargets(void)
+{
+    for (SG_SURFACE** pp : {&g_pWhiteTexture, &g_pBlackTexture, &g_pCaptureTexture, &g_pRenderTexture, &g_pScreenReadback}) {
+        SgReleaseSurface(*pp);
+        *pp = nullptr;
+    }
+    SgReleaseEffect(g_lpEffect);
+    g_lpEffect = nullptr;
+    g_pBackBuffer = nullptr;  // the device's own surface, released with it
+    SgReleaseDevice(g_pD3DDevice);
+    g_pD3DDevice = nullptr;
+}
+
 // Everything the device made, without touching the layers' textures.
 static void ReleaseDeviceObjects(void)
 {
-    SgReleaseSurface(g_pWhiteTexture);
-    g_pWhiteTexture = nullptr;
-    SgReleaseSurface(g_pBlackTexture);
-    g_pBlackTexture = nullptr;
-    SgReleaseSurface(g_pCaptureTexture);
-    g_pCaptureTexture = nullptr;
-    SgReleaseSurface(g_pRenderTexture);
-    g_pRenderTexture = nullptr;
-    SgReleaseEffect(g_lpEffect);
-    g_lpEffect = nullptr;
+    ReleaseDeviceAndTargets();
     g_bVertexDeclMade = 0;
-    g_pBackBuffer = nullptr;  // the device's own surface, released with it
-    SgReleaseSurface(g_pScreenReadback);
-    g_pScreenReadback = nullptr;
-    SgReleaseDevice(g_pD3DDevice);
-    g_pD3DDevice = nullptr;
     SgReleaseObject(g_pD3D);
     g_pD3D = nullptr;
 }
@@ -238,8 +241,13 @@ int InitDirect3D(void)
         ReleaseDeviceObjects();
         return 1;
     }
-    // The E-mote device would be made here from the device when the component is bound; the soft
-    // device has no E-mote component to serve.
+    // With the component bound its device object is made of the new device; its result does not
+    // change the sequence (the players then simply fail to be made).
+    if (g_bEmoteAvailable) {
+        void* pDevice = g_pD3DDevice;
+        g_DisplayHooks.pfnResetEmoteTransforms();
+        g_DisplayHooks.pfnInitEmoteDevice(&pDevice);
+    }
     if (CheckDeviceCaps() == 1) {
         // Nothing made so far may outlive the fall-back.
         ReleaseDeviceObjects();
@@ -289,6 +297,11 @@ void FallBackToCpuDrawingGpu(void)
     g_bDirect3D = 0;
 }
 
+void SetGpuDeviceTransform(int nState, const float* pMatrix)
+{
+    if (g_pD3DDevice) SgSetTransform(g_pD3DDevice, nState, pMatrix);
+}
+
 int RebuildDirect3D(void)
 {
     ReleaseDirect3D();
@@ -315,22 +328,7 @@ void ResetDirect3D(void)
     if (w == g_nRenderWidth && h == g_nRenderHeight) return;
     // The back buffer and read-back stage come with a new device of the new size; the layer
     // textures belong to no device of ours and stay.
-    SgReleaseSurface(g_pCaptureTexture);
-    g_pCaptureTexture = nullptr;
-    SgReleaseSurface(g_pRenderTexture);
-    g_pRenderTexture = nullptr;
-    SgReleaseSurface(g_pWhiteTexture);
-    g_pWhiteTexture = nullptr;
-    SgReleaseSurface(g_pBlackTexture);
-    g_pBlackTexture = nullptr;
-    SgReleaseSurface(g_pScreenReadback);
-    g_pScreenReadback = nullptr;
-    SG_EFFECT* pOldEffect = g_lpEffect;
-    g_lpEffect = nullptr;
-    SgReleaseEffect(pOldEffect);
-    g_pBackBuffer = nullptr;
-    SgReleaseDevice(g_pD3DDevice);
-    g_pD3DDevice = nullptr;
+    ReleaseDeviceAndTargets();
     if (CreateD3DDevice(0) != 0 || !(g_pBackBuffer = SgGetBackBuffer(g_pD3DDevice)) ||
         !(g_pScreenReadback = SgCreatePlainSurface(g_pD3DDevice, g_nRenderWidth, g_nRenderHeight, g_nBackBufferFormat)) ||
         MakeRenderTargets() != 0 || CreateEffect() != 0) {

@@ -55,6 +55,8 @@ void ResetDirect3D(void);
 // The full rebuild after a device loss: release, make again, upload every texture layer again
 // from its pixels. 0; -1 after falling back to CPU drawing (texture layers become CPU layers).
 int RebuildDirect3D(void);
+// Sets one of the device's fixed-function transforms (SG_TS_*, 16 floats); nothing without a device.
+void SetGpuDeviceTransform(int nState, const float* pMatrix);
 // CPU drawing from now on: the switches and every texture layer of the main window back to a
 // CPU layer.
 void FallBackToCpuDrawingGpu(void);

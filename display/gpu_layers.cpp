@@ -13,6 +13,8 @@
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "core/settings.h"
+#include "core/engine_hooks.h"
+#include "display/display_hooks.h"
 #include "display/window_proc.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
@@ -394,6 +396,24 @@ int DrawLayerGpu(LAYER* pLayer, LAYER* pMask, LAYER* pSecond, int bUseOpacity, i
     return nResult;
 }
 
+namespace {
+
+// The player draws itself into the layer's one tile, cleared to mid grey, and the back buffer is
+// the target again for the layer's own drawing.
+void DrawEmoteTile(LAYER* p)
+{
+    auto* pTile = static_cast<SG_TEXTURE*>(p->apTextures[0]);
+    if (!pTile || SgSetRenderTarget(g_pD3DDevice, pTile) != SG_OK) {
+        DebugTrace("DrawLayerTreeGpu", "no E-mote tile to draw into");
+        return;
+    }
+    SgClear(g_pD3DDevice, 0x00808080);
+    g_DisplayHooks.pfnDrawEmoteLayer(p, g_nRenderWidth, g_nRenderHeight);
+    SgSetRenderTarget(g_pD3DDevice, g_pBackBuffer);
+}
+
+}  // namespace
+
 int DrawLayerTreeGpu(TREE_NODE* pNode)
 {
     for (TREE_NODE* c = pNode ? pNode->pFirstChild : nullptr; c; c = c->pNext) {
@@ -401,6 +421,7 @@ int DrawLayerTreeGpu(TREE_NODE* pNode)
         LAYER* p = GetNodeLayer(c);
         if (!p || p->bKind == LAYERKIND_CPU || !p->bVisible || p->nOpacity == 0) continue;
         if (!p->pOwnedPixels) return 0;
+        if (p->bKind == LAYERKIND_EMOTE && g_bEmoteAvailable) DrawEmoteTile(p);
         LAYER* pMask = LookUpPath(p->pszMaskPath);
         LAYER* pSecond = LookUpPath(p->pszSecondPath);
         DrawLayerGpu(p, pMask, pSecond, 1, p->bBlendMode);
@@ -440,13 +461,18 @@ int RenderGpuFrame(void)
     if (bLost || g_bResetRequest) {
         g_bResetRequest = 0;
         if (!g_bDirect3D) return 0;
+        // The players belong to the device object of the old device.
+        if (g_bEmoteAvailable) g_EngineHooks.pfnReleaseEmotePlayers();
         if (bLost) {
             if (RebuildDirect3D() != 0) return 0;
         } else {
             ResetDirect3D();
             if (!g_bDirect3D || !g_pD3DDevice) return 0;
         }
-        if (g_bEmoteAvailable) g_bFullRedraw = 1;
+        if (g_bEmoteAvailable) {
+            g_DisplayHooks.pfnResetEmoteTransforms();
+            g_bFullRedraw = 1;
+        }
     }
     SgSetRenderTarget(g_pD3DDevice, g_pBackBuffer);
     ClearRenderTarget();

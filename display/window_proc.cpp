@@ -426,7 +426,7 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
         break;
     case PLAT_WM_SIZE:
         HandleWmSize(pState, hwnd, wParam);
-        if (pState->nIndex == 0) g_DisplayHooks.pfnRepositionMovieWindow();
+        if (pState->nIndex == 0) g_DisplayHooks.pfnFollowMainWindowSize();
         break;
     case KX_WM_GRAPH_NOTIFY:
         if (pState->nIndex == 0) g_DisplayHooks.pfnHandleGraphNotify();

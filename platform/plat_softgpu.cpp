@@ -51,6 +51,7 @@ struct SG_DEVICE {
     SG_TEXTURE* apStage[3];
     SG_EFFECT* pEffect;   // the effect whose pass is active, or NULL
     int nPass;
+    float aafTransform[SG_TS_COUNT][16];   // world, view, projection as set, row after row
 };
 
 SG_OBJECT* SgCreateObject(void)
@@ -224,6 +225,20 @@ int SgSetRenderTarget(SG_DEVICE* pDev, SG_SURFACE* pTarget)
 {
     if (!pDev || !pTarget || !pTarget->bRenderTarget) return SG_ERR_FAIL;
     pDev->pTarget = pTarget;
+    return SG_OK;
+}
+
+int SgSetTransform(SG_DEVICE* pDev, int nState, const float* pMatrix)
+{
+    if (!pDev || !pMatrix || nState < 0 || nState >= SG_TS_COUNT) return SG_ERR_FAIL;
+    std::memcpy(pDev->aafTransform[nState], pMatrix, sizeof pDev->aafTransform[nState]);
+    return SG_OK;
+}
+
+int SgGetTransform(SG_DEVICE* pDev, int nState, float* pMatrix)
+{
+    if (!pDev || !pMatrix || nState < 0 || nState >= SG_TS_COUNT) return SG_ERR_FAIL;
+    std::memcpy(pMatrix, pDev->aafTransform[nState], sizeof pDev->aafTransform[nState]);
     return SG_OK;
 }
 

@@ -120,6 +120,11 @@ void SgFillSurface(SG_SURFACE* pSurf, uint32_t dwColor);
 
 int SgSetRenderTarget(SG_DEVICE* pDev, SG_SURFACE* pTarget);
 int SgClear(SG_DEVICE* pDev, uint32_t dwColor);
+// The fixed-function transforms: the device keeps them for an outside drawer (an E-mote player)
+// that draws with them; its own quads are already in screen space. 16 floats, row after row.
+enum { SG_TS_WORLD = 0, SG_TS_VIEW = 1, SG_TS_PROJECTION = 2, SG_TS_COUNT = 3 };
+int SgSetTransform(SG_DEVICE* pDev, int nState, const float* pMatrix);
+int SgGetTransform(SG_DEVICE* pDev, int nState, float* pMatrix);
 void SgSetBlendState(SG_DEVICE* pDev, int nSrc, int nDst, int nOp);
 // The fixed-function colour put out for a blend mode (the per-mode table); other modes keep the
 // one set before.

@@ -187,7 +187,19 @@ void WireDisplayHooks(void)
     h.pfnSetTrayPopupMenu = SetTrayPopupMenu;
     h.pfnHandleGraphNotify = HandleGraphNotify;
     h.pfnHandleMciNotify = HandleMciNotify;
-    h.pfnRepositionMovieWindow = RepositionMovieWindow;
+    h.pfnFollowMainWindowSize = [] {
+        RepositionMovieWindow();
+        RepositionFlashWindow();
+        ResetEmoteTransforms();
+    };
+    h.pfnResetEmoteTransforms = ResetEmoteTransforms;
+    h.pfnInitEmoteDevice = InitEmoteDevice;
+    h.pfnDrawEmoteLayer = DrawEmoteLayer;
+    // The players draw with the device's transforms; E-mote names them by the Direct3D numbers.
+    g_pfnEmoteSetTransform = [](int nState, const EMOTE_MATRIX* pMatrix) {
+        const int nSg = nState == EMOTE_TS_WORLD ? SG_TS_WORLD : nState == EMOTE_TS_VIEW ? SG_TS_VIEW : SG_TS_PROJECTION;
+        SetGpuDeviceTransform(nSg, &pMatrix->m[0][0]);
+    };
 }
 
 }  // namespace

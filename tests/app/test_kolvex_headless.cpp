@@ -4,12 +4,16 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "image/cmd_layer.h"
 #include "tests/support/test_support.h"
+#include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/script_builder.h"
@@ -30,6 +34,82 @@ std::vector<GAME_FILE> WaitingGame(int nWidth, int nHeight)
     game.config.nHeight = nHeight;
     game.scripts.push_back(ScriptFromBuilder("start.txt", b));
     return BuildGameFiles(game);
+}
+
+struct SHOT_RGB {
+    uint32_t nWidth = 0, nHeight = 0;
+    std::vector<uint8_t> rgb;
+};
+
+// Runs kolvex on the game folder with the switches and reads its screenshot.
+::testing::AssertionResult PlayAndShoot(const TEMP_DIR& dir, const std::string& strGame, std::vector<std::string> env,
+                                        SHOT_RGB* pShot)
+{
+    const std::string strShot = dir.strNative + "/shot.png";
+    std::remove(strShot.c_str());
+    env.insert(env.end(), {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+                           "KOLVEX_SCREENSHOT=" + strShot});
+    const int r = RunProgramForTest(KX_KOLVEX_PATH, {"--game", strGame}, env);
+    if (r != 0) return ::testing::AssertionFailure() << "kolvex ended with " << r;
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&img, strShot.c_str())) return ::testing::AssertionFailure() << "no screenshot";
+    img.format = PNG_FORMAT_RGB;
+    pShot->rgb.resize(PNG_IMAGE_SIZE(img));
+    if (!png_image_finish_read(&img, nullptr, pShot->rgb.data(), 0, nullptr))
+        return ::testing::AssertionFailure() << "unreadable screenshot";
+    pShot->nWidth = img.width;
+    pShot->nHeight = img.height;
+    return ::testing::AssertionSuccess();
+}
+
+BUILDER_ARG LayerInt(int nArg, int64_t v) { return ExprArg(static_cast<uint8_t>(nArg), MakeExprInt(v)); }
+BUILDER_ARG LayerText(int nArg, const std::string& s)
+{
+    return ExprArg(static_cast<uint8_t>(nArg), MakeExprText(s), EVALTYPE_TEXT);
+}
+
+// A scene of texture layers under a capture layer, with a translucent CPU layer on top. The texture
+// layers ask for the GPU (argument 25); without it they are ordinary CPU layers. With bCapture the
+// capture layer (argument 26) starts as an opaque magenta picture that only the device's frame
+// replaces, so a run that drew nothing through the device would show magenta.
+std::vector<GAME_FILE> TextureScene(bool bCapture)
+{
+    constexpr int kW = 320, kH = 200;
+    auto bmp = [](int w, int h, uint32_t (*fn)(int, int)) {
+        std::vector<uint32_t> px(size_t(w) * h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) px[size_t(y) * w + x] = fn(x, y);
+        BMP_WRITER_OPTIONS opt;
+        return WriteBmp(w, h, opt, px.data(), nullptr);
+    };
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    auto layer = [&](const std::string& strName, std::vector<BUILDER_ARG> args) {
+        args.insert(args.begin(), LayerText(LAYER_ARG_PATH, strName));
+        EXPECT_GE(EmitCommand(&b, KXCMD_LAYER, args), 0);
+    };
+    layer("bg", {LayerInt(LAYER_ARG_ORDER, 1), LayerText(LAYER_ARG_IMAGE, "bg.bmp"), LayerInt(LAYER_ARG_TEXTURE, 1)});
+    layer("sq", {LayerInt(LAYER_ARG_ORDER, 2), LayerText(LAYER_ARG_IMAGE, "sq.bmp"), LayerInt(LAYER_ARG_X, 40),
+                 LayerInt(LAYER_ARG_Y, 30), LayerInt(LAYER_ARG_TEXTURE, 1)});
+    if (bCapture)
+        layer("cap", {LayerInt(LAYER_ARG_ORDER, 3), LayerText(LAYER_ARG_IMAGE, "magenta.bmp"), LayerInt(LAYER_ARG_CAPTURE, 1)});
+    layer("top", {LayerInt(LAYER_ARG_ORDER, 4), LayerText(LAYER_ARG_IMAGE, "sq.bmp"), LayerInt(LAYER_ARG_X, 200),
+                  LayerInt(LAYER_ARG_Y, 100), LayerInt(LAYER_ARG_OPACITY, 128)});
+    EXPECT_GE(AddLabel(&b, "WAIT"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+    EXPECT_GE(EmitGoto(&b, "WAIT"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0);
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = kW;
+    game.config.nHeight = kH;
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    std::vector<GAME_FILE> files = BuildGameFiles(game);
+    files.push_back({"bg.bmp", bmp(kW, kH, [](int x, int y) { return uint32_t(x * 255 / 319) << 16 | uint32_t(y) << 8 | 0x40u; })});
+    files.push_back({"sq.bmp", bmp(64, 48, [](int x, int y) { return uint32_t(x * 4) << 16 | uint32_t(250 - y * 5) << 8 | 0xC0u; })});
+    files.push_back({"magenta.bmp", bmp(kW, kH, [](int, int) { return 0xFF00FFu; })});
+    return files;
 }
 
 }  // namespace
@@ -56,4 +136,44 @@ TEST(KolvexHeadless, QuitsAfterFramesAndWritesTheScreenshot)
     size_t nNonBlack = 0;
     for (uint8_t v : pixels) nNonBlack += v != 0;
     EXPECT_EQ(nNonBlack, 0u);
+}
+
+// The developer switch draws texture layers through the engine's software device into the capture
+// layer. The device's linear filter samples a little off the texel centres, so smooth opaque layers
+// at whole positions come out as the CPU compositor draws them within 2 levels, except a texture's
+// last column and row, which mix with the transparent space beyond it (the README says so). Without
+// the switch the capture layer keeps its own magenta picture.
+TEST(KolvexHeadless, SoftwareDeviceDrawsTextureLayersAsTheCpuDoes)
+{
+    TEMP_DIR dir;
+    const std::string strCpu = dir.strNative + "/cpu", strGpu = dir.strNative + "/gpu";
+    ASSERT_EQ(WriteGameFolder(strCpu, TextureScene(false)), 0);
+    ASSERT_EQ(WriteGameFolder(strGpu, TextureScene(true)), 0);
+    SHOT_RGB cpu, gpu, plain;
+    ASSERT_TRUE(PlayAndShoot(dir, strCpu, {"KOLVEX_QUIT_AFTER_FRAMES=5"}, &cpu));
+    ASSERT_TRUE(PlayAndShoot(dir, strGpu, {"KOLVEX_QUIT_AFTER_FRAMES=5", "KOLVEX_SOFT_GPU=1"}, &gpu));
+    ASSERT_TRUE(PlayAndShoot(dir, strGpu, {"KOLVEX_QUIT_AFTER_FRAMES=5"}, &plain));
+    ASSERT_EQ(cpu.rgb.size(), size_t(320 * 200 * 3));
+    ASSERT_EQ(gpu.rgb.size(), cpu.rgb.size());
+    // The background's and the square's (40..103, 30..77) last column and row are left out.
+    auto edge = [](int x, int y) { return x == 319 || y == 199 || ((x == 103 || y == 77) && x >= 40 && x <= 103 && y >= 30 && y <= 77); };
+    int nWorst = 0, nEdgeWorst = 0;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 320; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const size_t i = (size_t(y) * 320 + x) * 3 + c;
+                int& n = edge(x, y) ? nEdgeWorst : nWorst;
+                n = std::max(n, std::abs(int(cpu.rgb[i]) - int(gpu.rgb[i])));
+            }
+    EXPECT_LE(nWorst, 2);
+    EXPECT_GT(nEdgeWorst, 2);   // the edges do mix: the comparison sees the device's picture
+    // The square's top-left pixel is the square's: (0, 250, 0xC0).
+    const size_t nSquare = (size_t(30) * 320 + 40) * 3;
+    EXPECT_NEAR(gpu.rgb[nSquare + 1], 250, 2);
+    EXPECT_NEAR(gpu.rgb[nSquare + 2], 0xC0, 2);
+    // Without the switch, the texture layers are plain layers under the magenta capture picture.
+    const size_t nCorner = (size_t(199) * 320) * 3;
+    EXPECT_EQ(plain.rgb[nCorner], 255);
+    EXPECT_EQ(plain.rgb[nCorner + 1], 0);
+    EXPECT_EQ(plain.rgb[nCorner + 2], 255);
 }

@@ -4,18 +4,21 @@
 // CPU compositor.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/engine_globals.h"
+#include "core/engine_hooks.h"
 #include "core/engine_tables.h"
 #include "core/frame_loop.h"
 #include "core/kx_texts.h"
 #include "core/object_tree.h"
 #include "core/settings.h"
 #include "core/window_record.h"
+#include "display/display_hooks.h"
 #include "display/gpu_device.h"
 #include "display/gpu_layers.h"
 #include "display/window_proc.h"
@@ -92,6 +95,7 @@ protected:
         g_bDirect3D = 0;
         g_bGpuDirect = 0;
         g_bEngineStop = 0;
+        g_bEmoteAvailable = 0;
         g_nTileMaxWidth = g_nTileMaxHeight = 0;
         g_nMagFilter = g_nMinFilter = 1;
         StopWorkerThreads();
@@ -495,6 +499,58 @@ TEST_F(GpuTest, SceneThroughTheDeviceMatchesTheCpuCompositor)
     for (size_t i = 0; i < cpu.size(); ++i) nDiff += cpu[i] != gpu[i];
     EXPECT_EQ(nDiff, 0);
     EXPECT_EQ(cpu[(5 * 64 + 7) * 4 + 2], 0);  // b's first pixel, drawn by both
+}
+
+// With the E-mote component bound, the device start makes its device object of the new device
+// after the neutral camera; an E-mote layer's player draws into the layer's one tile, cleared to
+// mid grey, which is then drawn like a texture layer; a lost device releases the players before
+// the rebuild and sets the camera back after it.
+std::vector<std::string> s_emoteCalls;
+void* s_pEmoteDeviceSeen = nullptr;
+uint32_t s_dwTileBeforeDraw = 0;
+
+TEST_F(GpuTest, EmoteLayersDrawThroughTheirTileAndFollowTheDevice)
+{
+    s_emoteCalls.clear();
+    g_bEmoteAvailable = 1;
+    g_DisplayHooks.pfnResetEmoteTransforms = [] { s_emoteCalls.push_back("reset camera"); };
+    g_DisplayHooks.pfnInitEmoteDevice = [](void* const* ppDevice) {
+        s_emoteCalls.push_back("init device");
+        s_pEmoteDeviceSeen = *ppDevice;
+        return 0;
+    };
+    g_DisplayHooks.pfnDrawEmoteLayer = [](LAYER* p, int32_t w, int32_t h) {
+        s_emoteCalls.push_back("draw " + std::to_string(w) + "x" + std::to_string(h));
+        s_dwTileBeforeDraw = static_cast<SG_TEXTURE*>(p->apTextures[0])->pPixels[5];
+        SgClear(g_pD3DDevice, 0xFF102030u);   // the player's picture: the whole canvas
+    };
+    g_EngineHooks.pfnReleaseEmotePlayers = [] { s_emoteCalls.push_back("release players"); };
+
+    ASSERT_EQ(InitDirect3D(), 0);
+    EXPECT_EQ(s_emoteCalls, (std::vector<std::string>{"reset camera", "init device"}));
+    EXPECT_EQ(s_pEmoteDeviceSeen, static_cast<void*>(g_pD3DDevice));
+
+    W0();
+    TREE_NODE* e = Plain("W0/e", 4, 4, 3, Noise);
+    GetNodeLayer(e)->bKind = LAYERKIND_EMOTE;
+    ASSERT_EQ(UploadLayerTextures(GetNodeLayer(e), 0, 0, 0), 0);
+    EXPECT_EQ(GetNodeLayer(e)->bTexColumns, 1);
+    EXPECT_EQ(GetNodeLayer(e)->anTexColumnWidth[0], 64);
+    g_pCaptureLayer = Plain("W0/cap", 64, 48, 2, Noise);
+    s_emoteCalls.clear();
+    EXPECT_EQ(RenderGpuFrame(), 0);
+    EXPECT_EQ(s_emoteCalls, (std::vector<std::string>{"draw 64x48"}));
+    EXPECT_EQ(s_dwTileBeforeDraw, 0x00808080u);
+    const uint32_t* px = reinterpret_cast<const uint32_t*>(GetNodeLayer(g_pCaptureLayer)->pOwnedPixels);
+    EXPECT_EQ(px[10 * 64 + 10], 0xFF102030u);
+
+    s_emoteCalls.clear();
+    g_SgFaults.bDeviceLost = 1;
+    EXPECT_EQ(RenderGpuFrame(), 0);
+    ASSERT_GE(s_emoteCalls.size(), 4u);
+    EXPECT_EQ(s_emoteCalls.front(), "release players");
+    EXPECT_NE(std::find(s_emoteCalls.begin(), s_emoteCalls.end(), "init device"), s_emoteCalls.end());
+    g_bEmoteAvailable = 0;
 }
 
 }  // namespace
