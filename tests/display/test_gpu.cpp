@@ -27,6 +27,7 @@
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
+#include "media/emote.h"
 #include "core/worker_pool.h"
 #include "root/startup.h"
 #include "platform/plat_softgpu.h"
@@ -529,6 +530,14 @@ TEST_F(GpuTest, EmoteLayersDrawThroughTheirTileAndFollowTheDevice)
     ASSERT_EQ(InitDirect3D(), 0);
     EXPECT_EQ(s_emoteCalls, (std::vector<std::string>{"reset camera", "init device"}));
     EXPECT_EQ(s_pEmoteDeviceSeen, static_cast<void*>(g_pD3DDevice));
+    // The players' camera lands in the device's transforms, named by their Direct3D numbers.
+    EMOTE_MATRIX view{};
+    view.m[3][1] = 7.5f;
+    ASSERT_NE(g_pfnEmoteSetTransform, nullptr);
+    g_pfnEmoteSetTransform(EMOTE_TS_VIEW, &view);
+    float afView[16] = {};
+    ASSERT_EQ(SgGetTransform(g_pD3DDevice, SG_TS_VIEW, afView), SG_OK);
+    EXPECT_EQ(afView[13], 7.5f);
 
     W0();
     TREE_NODE* e = Plain("W0/e", 4, 4, 3, Noise);
