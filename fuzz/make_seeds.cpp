@@ -29,7 +29,9 @@
 #include "tools/lib/jpeg_writer.h"
 #include "tools/lib/kcg_writer.h"
 #include "tools/lib/kx_writers.h"
+#include "tools/lib/mpeg_writer.h"
 #include "tools/lib/ogg_writer.h"
+#include "tools/lib/ogv_writer.h"
 #include "tools/lib/pack_writer.h"
 #include "tools/lib/save_file_builder.h"
 #include "tools/lib/script_builder.h"
@@ -412,6 +414,34 @@ void ThreadStateSeeds()
 
 }  // namespace
 
+void MovieSeeds()
+{
+    OGV_WRITER_OPTIONS ogv;
+    ogv.nWidth = 24;
+    ogv.nHeight = 16;
+    ogv.nFrames = 3;
+    ogv.bAudio = false;
+    Seed("fuzz_ogv", "silent420", WriteOgvMovie(ogv));
+    ogv.nPixelFormat = 444;
+    ogv.nPicX = 3;
+    ogv.bAudio = true;
+    ogv.nAudioChannels = 1;
+    ogv.nAudioRate = 8000;
+    Seed("fuzz_ogv", "sound444", WriteOgvMovie(ogv));
+    MPEG_WRITER_OPTIONS mpeg;
+    mpeg.nWidth = 32;
+    mpeg.nHeight = 16;
+    mpeg.nFrames = 2;
+    Seed("fuzz_mpeg_kind", "mpeg1", WriteMpeg1Movie(mpeg));
+    // A pack header of an MPEG-2 program stream (the '01' marker bits) and nothing else.
+    Seed("fuzz_mpeg_kind", "mpeg2_pack", {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8});
+    const std::vector<uint32_t> px = Picture(5, 3);
+    BMP_WRITER_OPTIONS bmp;
+    Seed("fuzz_preview", "bottom_up", WriteBmp(5, 3, bmp, px.data(), nullptr));
+    bmp.bTopDown = true;
+    Seed("fuzz_preview", "top_down", WriteBmp(5, 3, bmp, px.data(), nullptr));
+}
+
 int main(int argc, char** argv)
 {
     if (argc != 2) {
@@ -427,6 +457,7 @@ int main(int argc, char** argv)
     SaveSeeds();
     SoundSeeds();
     ThreadStateSeeds();
+    MovieSeeds();
     std::printf("make_seeds: %d seeds in %s\n", s_nWritten, s_strRoot.c_str());
     return 0;
 }
