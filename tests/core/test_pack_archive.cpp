@@ -462,3 +462,24 @@ TEST_F(PackTest, LargeTablesKeepEveryEntryInHashOrder)
     for (size_t i = 0; i < names.size(); i += 3)
         if (i % 100 != 7) EXPECT_EQ(ReadText(names[i].c_str()), std::to_string(i));
 }
+
+TEST_F(PackTest, ReplacedEntriesMeetLaterEntriesOfHashZero)
+{
+    // data.kpf's a.txt is replaced by update1's (hash 0 from then on), then met again by update2's
+    // a.txt stored with hash 0, which switches it to 1; update2's entry is the one found by hash 0.
+    PACK_WRITER_ENTRY zero = Entry("a.txt", "update2");
+    zero.bRawHash = true;
+    zero.nRawHash = 0;
+    Pack("data.kpf", {Entry("a.txt", "data"), Entry("b.txt", "b")});
+    Pack("update1.kpf", {Entry("a.txt", "update1")});
+    Pack("update2.kpf", {zero});
+    ASSERT_EQ(BuildPackIndex(), 0);
+    EXPECT_TRUE(errors.reports.empty());
+    ASSERT_EQ(g_nPackEntries, 4);
+    const std::vector<uint32_t> hashes(g_pdwPackHash, g_pdwPackHash + 4);
+    const uint32_t h = HashName("a.txt");
+    EXPECT_EQ(hashes, (std::vector<uint32_t>{0u, 1u, std::min(h, HashName("b.txt")), std::max(h, HashName("b.txt"))}));
+    EXPECT_EQ(g_pnPackNumber[0], 2);   // update2's entry
+    EXPECT_EQ(g_pnPackNumber[1], 0);   // data.kpf's, switched off twice
+    EXPECT_EQ(ReadText("a.txt"), "update1");
+}
