@@ -298,13 +298,30 @@ struct INDEX_FLIP {
     uint32_t dwHash;
 };
 
-// The working state of one build. The keys (hash << 32 | index) and a block of the same size are
-// allocated once, in one piece: the block is the buffer the tables are read through, then the
-// other half of the radix sort, then the copy the final arrays are gathered from.
+// A key: the hash in the upper half, the pack number and the entry number in the lower, so that
+// keys in order are in hash order and, within a hash, in index order.
+constexpr int kKeyEntryBits = 18;
+constexpr uint64_t kKeyEntryMask = (uint64_t(1) << kKeyEntryBits) - 1;
+static_assert(KX_MAX_PACK_ENTRIES <= (1 << kKeyEntryBits), "entry numbers fit their key bits");
+static_assert(KX_MAX_PACKS <= (1 << (32 - kKeyEntryBits)), "pack numbers fit their key bits");
+
+inline uint64_t MakeKey(uint32_t dwHash, int32_t nPack, int32_t nEntry)
+{
+    return static_cast<uint64_t>(dwHash) << 32 | static_cast<uint64_t>(nPack) << kKeyEntryBits |
+           static_cast<uint64_t>(nEntry);
+}
+inline uint32_t KeyHash(uint64_t k) { return static_cast<uint32_t>(k >> 32); }
+inline int32_t KeyPack(uint64_t k) { return static_cast<int32_t>(static_cast<uint32_t>(k) >> kKeyEntryBits); }
+inline int32_t KeyEntry(uint64_t k) { return static_cast<int32_t>(k & kKeyEntryMask); }
+
+// The working state of one build. Besides the final arrays only the keys and a small buffer the
+// tables are read through are allocated, once, in one piece. The final arrays serve as working
+// space until they are filled: the hash array holds the name positions in index order, and the
+// pack number and position arrays take the other half of the radix sort.
 struct INDEX_BUILD {
     uint64_t* pKeys = nullptr;
-    uint64_t* pSpare = nullptr;
-    size_t nChunk = 0;                 // bytes of pSpare used to read a table through
+    uint8_t* pReadBuf = nullptr;
+    size_t nChunk = 0;                 // bytes of pReadBuf
     int32_t nParsed = 0;               // entries read from the tables
     int32_t nFirstConfig = INT32_MAX;  // the first entry named kxbin\kxcfg.kbn
     bool abUpdate[KX_MAX_PACKS] = {};  // the pack is an update pack
@@ -326,13 +343,13 @@ int KeepError(INDEX_ERROR* pErr, int32_t nTime, int nId, int bFatal, const char*
 }
 
 constexpr size_t kMaxEntryBytes = KX_PACK_ENTRY_FIXED + 255;
-constexpr size_t kReadChunk = size_t(1) << 18;
+constexpr size_t kReadChunk = size_t(1) << 16;
 const char kConfigName[] = "kxbin\\kxcfg.kbn";
 
 }  // namespace
 
-// Reads one pack's table into the keys and the index-order pack and position arrays, through the
-// read buffer. 0, or -1 with the read error kept.
+// Reads one pack's table into the keys and the positions (kept in the hash array, in index order),
+// through the read buffer. 0, or -1 with the read error kept.
 static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
 {
     const char* pszPath = g_apszPackPath[nPack];
@@ -350,7 +367,7 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
           SeekSubfile(&sub, KX_PACK_HEADER_SIZE) == 0;
     const int32_t nFirst = pBuild->nParsed;
     const size_t nTable = static_cast<size_t>(nTableSize);
-    uint8_t* pBuf = reinterpret_cast<uint8_t*>(pBuild->pSpare);
+    uint8_t* pBuf = pBuild->pReadBuf;
     size_t nBufFrom = 0, nBufLen = 0;   // the table offset of pBuf[0] and the bytes held
     size_t nOffset = 0;                 // never past the table's end
     bool bNameCut = false;
@@ -378,9 +395,8 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
         const uint32_t h = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
         const int32_t j = pBuild->nParsed++;
-        pBuild->pKeys[j] = static_cast<uint64_t>(h) << 32 | static_cast<uint32_t>(j);
-        g_pnPackNumber[j] = nPack;
-        g_pnPackNamePos[j] = static_cast<int32_t>(KX_PACK_HEADER_SIZE + nOffset + 4);
+        pBuild->pKeys[j] = MakeKey(h, nPack, j);
+        g_pdwPackHash[j] = static_cast<uint32_t>(KX_PACK_HEADER_SIZE + nOffset + 4);
         if (nLen == sizeof kConfigName - 1 && pBuild->nFirstConfig == INT32_MAX) {
             char szName[256];
             DecodePackName(szName, p[4], p + 5, nLen);
@@ -398,34 +414,51 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
     return 0;
 }
 
-// Sorts n keys by their upper half (the hash), keeping the order of equal hashes: least
-// significant byte first, one pass per byte that is not the same in every key. The sorted keys
-// are in the returned block, one of the two given.
-static uint64_t* SortKeysByHash(uint64_t* pKeys, uint64_t* pSpare, size_t n)
+// Sorts n keys (their order is index order) by hash, keeping the order of equal hashes: least
+// significant byte first, one pass per byte that is not the same in every key. The passes go from
+// the keys to their halves in pHigh and pLow (n words each) and back; the sorted keys end in pKeys.
+static void SortKeysByHash(uint64_t* pKeys, uint32_t* pHigh, uint32_t* pLow, size_t n)
 {
-    if (n < 2) return pKeys;
+    if (n < 2) return;
     size_t anCount[4][256] = {};
     for (size_t i = 0; i < n; ++i) {
-        const uint32_t h = static_cast<uint32_t>(pKeys[i] >> 32);
+        const uint32_t h = KeyHash(pKeys[i]);
         ++anCount[0][h & 0xFF];
         ++anCount[1][h >> 8 & 0xFF];
         ++anCount[2][h >> 16 & 0xFF];
         ++anCount[3][h >> 24];
     }
+    bool bInKeys = true;
     for (int nPass = 0; nPass < 4; ++nPass) {
-        const int nShift = 32 + 8 * nPass;
+        const int nShift = 8 * nPass;
         const size_t* pCount = anCount[nPass];
-        if (pCount[pKeys[0] >> nShift & 0xFF] == n) continue;
+        if (pCount[KeyHash(pKeys[0]) >> nShift & 0xFF] == n) continue;
         size_t anStart[256];
         size_t nSum = 0;
         for (int b = 0; b < 256; ++b) {
             anStart[b] = nSum;
             nSum += pCount[b];
         }
-        for (size_t i = 0; i < n; ++i) pSpare[anStart[pKeys[i] >> nShift & 0xFF]++] = pKeys[i];
-        std::swap(pKeys, pSpare);
+        if (bInKeys) {
+            for (size_t i = 0; i < n; ++i) {
+                const uint64_t k = pKeys[i];
+                const size_t nAt = anStart[KeyHash(k) >> nShift & 0xFF]++;
+                pHigh[nAt] = KeyHash(k);
+                pLow[nAt] = static_cast<uint32_t>(k);
+            }
+        } else {
+            for (size_t i = 0; i < n; ++i) pKeys[anStart[pHigh[i] >> nShift & 0xFF]++] = static_cast<uint64_t>(pHigh[i]) << 32 | pLow[i];
+        }
+        bInKeys = !bInKeys;
     }
-    return pKeys;
+    if (!bInKeys)
+        for (size_t i = 0; i < n; ++i) pKeys[i] = static_cast<uint64_t>(pHigh[i]) << 32 | pLow[i];
+}
+
+// Sorts the keys with the pack number and position arrays as the sort's other half.
+static void SortKeysInFinalArrays(uint64_t* pKeys, size_t n)
+{
+    SortKeysByHash(pKeys, reinterpret_cast<uint32_t*>(g_pnPackNumber), reinterpret_cast<uint32_t*>(g_pnPackNamePos), n);
 }
 
 // An earlier entry of equal hash met by entry nEntry (named pszName): 0 another name, 1 switched
@@ -452,9 +485,9 @@ static int ReadEntryNameToMatch(INDEX_BUILD* pBuild, int32_t nEntry, char* pszOu
 // still live, in index order; the ones an update pack replaces leave the group for hash 0.
 static void MatchHashRun(INDEX_BUILD* pBuild, const uint64_t* pRun, size_t n, std::vector<int32_t>* pLive)
 {
-    pLive->assign(1, static_cast<int32_t>(static_cast<uint32_t>(pRun[0])));
+    pLive->assign(1, KeyEntry(pRun[0]));
     for (size_t t = 1; t < n; ++t) {
-        const int32_t j = static_cast<int32_t>(static_cast<uint32_t>(pRun[t]));
+        const int32_t j = KeyEntry(pRun[t]);
         if (j >= pBuild->matchError.nTime) return;   // past the first error nothing counts
         if (!pLive->empty()) {
             char szName[256];
@@ -492,8 +525,8 @@ static void MatchLowHashes(INDEX_BUILD* pBuild, const uint64_t* pLow, size_t nLo
     size_t nJoin = 0;
     for (size_t a = 0, b = nZero; a < nZero || b < nLow;) {
         // The stored entries of hash 0 and 1 in index order.
-        const bool bZero = b >= nLow || (a < nZero && static_cast<uint32_t>(pLow[a]) < static_cast<uint32_t>(pLow[b]));
-        const int32_t j = static_cast<int32_t>(static_cast<uint32_t>(bZero ? pLow[a++] : pLow[b++]));
+        const bool bZero = b >= nLow || (a < nZero && KeyEntry(pLow[a]) < KeyEntry(pLow[b]));
+        const int32_t j = KeyEntry(bZero ? pLow[a++] : pLow[b++]);
         const int h = bZero ? 0 : 1;
         for (; nJoin < joins.size() && joins[nJoin].nTime < j; ++nJoin) insert(groups[0], joins[nJoin].nEntry);
         if (j >= pBuild->matchError.nTime) return;
@@ -523,8 +556,8 @@ static void MatchLowHashes(INDEX_BUILD* pBuild, const uint64_t* pLow, size_t nLo
 static void WriteIndexOrderHashes(INDEX_BUILD* pBuild, const uint64_t* pSorted, size_t n, int32_t nEntries, int32_t nUpTo)
 {
     for (size_t i = 0; i < n; ++i) {
-        const int32_t j = static_cast<int32_t>(static_cast<uint32_t>(pSorted[i]));
-        if (j < nEntries) g_pdwPackHash[j] = static_cast<uint32_t>(pSorted[i] >> 32);
+        const int32_t j = KeyEntry(pSorted[i]);
+        if (j < nEntries) g_pdwPackHash[j] = KeyHash(pSorted[i]);
     }
     std::stable_sort(pBuild->flips.begin(), pBuild->flips.end(),
                      [](const INDEX_FLIP& a, const INDEX_FLIP& b) { return a.nTime < b.nTime; });
@@ -543,16 +576,22 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
         if (ReadPackTable(pBuild, nPack) != 0) break;
     }
     const size_t n = static_cast<size_t>(pBuild->nParsed);
-    uint64_t* pSorted = SortKeysByHash(pBuild->pKeys, pBuild->pSpare, n);
-    uint64_t* pFree = pSorted == pBuild->pKeys ? pBuild->pSpare : pBuild->pKeys;
+    uint64_t* pSorted = pBuild->pKeys;
+    SortKeysInFinalArrays(pSorted, n);
+    // Pack numbers and positions in index order, for reading names back.
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t j = KeyEntry(pSorted[i]);
+        g_pnPackNumber[j] = KeyPack(pSorted[i]);
+        g_pnPackNamePos[j] = static_cast<int32_t>(g_pdwPackHash[j]);
+    }
 
     size_t nLow = 0;
-    while (nLow < n && pSorted[nLow] >> 32 <= 1) ++nLow;
+    while (nLow < n && KeyHash(pSorted[nLow]) <= 1) ++nLow;
     std::vector<int32_t> live;
     for (size_t i = nLow; i < n;) {
-        const uint64_t h = pSorted[i] >> 32;
+        const uint32_t h = KeyHash(pSorted[i]);
         size_t e = i + 1;
-        while (e < n && pSorted[e] >> 32 == h) ++e;
+        while (e < n && KeyHash(pSorted[e]) == h) ++e;
         if (e - i > 1) MatchHashRun(pBuild, pSorted + i, e - i, &live);
         i = e;
     }
@@ -575,23 +614,19 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
         return -1;
     }
     if (!pBuild->flips.empty()) {
-        // Replaced entries have new hashes: sorted again.
+        // Replaced entries have new hashes: the keys are made again in index order and sorted again.
         WriteIndexOrderHashes(pBuild, pSorted, n, nEntries, INT32_MAX);
-        for (size_t j = 0; j < n; ++j) pFree[j] = static_cast<uint64_t>(g_pdwPackHash[j]) << 32 | j;
-        pSorted = SortKeysByHash(pFree, pSorted, n);
-        pFree = pSorted == pBuild->pKeys ? pBuild->pSpare : pBuild->pKeys;
+        for (size_t j = 0; j < n; ++j)
+            pSorted[j] = MakeKey(g_pdwPackHash[j], g_pnPackNumber[j], static_cast<int32_t>(j));
+        std::memcpy(g_pdwPackHash, g_pnPackNamePos, n * sizeof(int32_t));
+        SortKeysInFinalArrays(pSorted, n);
     }
-    // The pack numbers and positions in index order are copied aside and gathered in key order.
-    int32_t* pPacks = reinterpret_cast<int32_t*>(pFree);
-    int32_t* pPositions = pPacks + n;
-    std::memcpy(pPacks, g_pnPackNumber, n * sizeof(int32_t));
-    std::memcpy(pPositions, g_pnPackNamePos, n * sizeof(int32_t));
+    // The positions in index order are in the hash array: gathered in key order, then the hashes.
     for (size_t i = 0; i < n; ++i) {
-        const uint32_t j = static_cast<uint32_t>(pSorted[i]);
-        g_pdwPackHash[i] = static_cast<uint32_t>(pSorted[i] >> 32);
-        g_pnPackNumber[i] = pPacks[j];
-        g_pnPackNamePos[i] = pPositions[j];
+        g_pnPackNumber[i] = KeyPack(pSorted[i]);
+        g_pnPackNamePos[i] = static_cast<int32_t>(g_pdwPackHash[KeyEntry(pSorted[i])]);
     }
+    for (size_t i = 0; i < n; ++i) g_pdwPackHash[i] = KeyHash(pSorted[i]);
     return 0;
 }
 
@@ -612,9 +647,8 @@ int BuildPackIndex(void)
     g_pdwPackHash = static_cast<uint32_t*>(std::malloc(nAlloc * sizeof(uint32_t)));
     g_pnPackNumber = static_cast<int32_t*>(std::malloc(nAlloc * sizeof(int32_t)));
     g_pnPackNamePos = static_cast<int32_t*>(std::malloc(nAlloc * sizeof(int32_t)));
-    // The keys and the block beside them, whose bytes also read the tables through.
-    const size_t nSpareKeys = std::max(nAlloc, kReadChunk / sizeof(uint64_t));
-    uint64_t* pWork = static_cast<uint64_t*>(std::malloc((nAlloc + nSpareKeys) * sizeof(uint64_t)));
+    // The keys and the buffer the tables are read through.
+    uint64_t* pWork = static_cast<uint64_t*>(std::malloc(nAlloc * sizeof(uint64_t) + kReadChunk));
     if (!g_pdwPackHash || !g_pnPackNumber || !g_pnPackNamePos || !pWork) {
         std::free(pWork);
         ReportError(KX_ERR_NO_MEMORY, 1);
@@ -624,8 +658,8 @@ int BuildPackIndex(void)
     try {
         INDEX_BUILD build;
         build.pKeys = pWork;
-        build.pSpare = pWork + nAlloc;
-        build.nChunk = std::min(kReadChunk, nSpareKeys * sizeof(uint64_t));
+        build.pReadBuf = reinterpret_cast<uint8_t*>(pWork + nAlloc);
+        build.nChunk = kReadChunk;
         nResult = BuildIndexArrays(&build);
     } catch (const std::bad_alloc&) {
         ReportError(KX_ERR_NO_MEMORY, 1);
