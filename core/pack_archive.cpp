@@ -281,176 +281,352 @@ void SortPackIndex(int32_t nFirst, int32_t nLast)
 }
 
 namespace {
-// The entries read so far grouped by their current hash, each group in index order, so that every
-// new entry meets exactly the earlier entries of equal hash. Hashes above 1 keep their entries in
-// chains through a flat table; the hashes 0 and 1, which also collect the entries switched off by
-// update packs (in any index order), keep ordered sets.
-struct HASH_GROUPS {
-    std::vector<uint32_t> slotHash;
-    std::vector<int32_t> slotHead, slotTail;   // -1: the slot is free
-    std::vector<int32_t> next;                 // per entry: the next entry of its chain, or -1
-    std::set<int32_t> low[2];
-    size_t nMask = 0;
-    int nShift = 64;
 
-    explicit HASH_GROUPS(size_t nEntries)
-    {
-        size_t nSlots = 16;
-        nShift = 60;
-        while (nSlots < nEntries * 2) {
-            nSlots *= 2;
-            --nShift;
-        }
-        slotHash.assign(nSlots, 0);
-        slotHead.assign(nSlots, -1);
-        slotTail.assign(nSlots, -1);
-        next.assign(nEntries, -1);
-        nMask = nSlots - 1;
-    }
-    // The slot of a hash above 1: the one holding it or the free one where it goes. An emptied
-    // chain keeps its slot (its tail stays set), so probing never stops early.
-    size_t Slot(uint32_t h) const
-    {
-        // Fibonacci hashing: the top bits of the product depend on every bit of the hash.
-        size_t i = static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> nShift);
-        while (slotTail[i] >= 0 && slotHash[i] != h) i = (i + 1) & nMask;
-        return i;
-    }
-    void Append(uint32_t h, int32_t j)
-    {
-        if (h <= 1) {
-            low[h].insert(j);
-            return;
-        }
-        size_t i = Slot(h);
-        slotHash[i] = h;
-        if (slotHead[i] < 0) {
-            slotHead[i] = j;
-        } else {
-            next[slotTail[i]] = j;
-        }
-        slotTail[i] = j;
-        next[j] = -1;
-    }
+// An error met while the index is built. It is reported only once it is known to be the first in
+// index order, because tables are read whole before equal hashes are compared.
+struct INDEX_ERROR {
+    int32_t nTime = INT32_MAX;   // the entry being taken in when it arose (the entries before it stay)
+    int nId = 0;
+    int bFatal = 0;
+    std::string strArg;
 };
+
+// An earlier entry switched off by an update pack's entry nTime: its hash becomes dwHash.
+struct INDEX_FLIP {
+    int32_t nTime;
+    int32_t nEntry;
+    uint32_t dwHash;
+};
+
+// A key: the hash in the upper half, the pack number and the entry number in the lower, so that
+// keys in order are in hash order and, within a hash, in index order.
+constexpr int kKeyEntryBits = 18;
+constexpr uint64_t kKeyEntryMask = (uint64_t(1) << kKeyEntryBits) - 1;
+static_assert(KX_MAX_PACK_ENTRIES <= (1 << kKeyEntryBits), "entry numbers fit their key bits");
+static_assert(KX_MAX_PACKS <= (1 << (32 - kKeyEntryBits)), "pack numbers fit their key bits");
+
+inline uint64_t MakeKey(uint32_t dwHash, int32_t nPack, int32_t nEntry)
+{
+    return static_cast<uint64_t>(dwHash) << 32 | static_cast<uint64_t>(nPack) << kKeyEntryBits |
+           static_cast<uint64_t>(nEntry);
+}
+inline uint32_t KeyHash(uint64_t k) { return static_cast<uint32_t>(k >> 32); }
+inline int32_t KeyPack(uint64_t k) { return static_cast<int32_t>(static_cast<uint32_t>(k) >> kKeyEntryBits); }
+inline int32_t KeyEntry(uint64_t k) { return static_cast<int32_t>(k & kKeyEntryMask); }
+
+// The working state of one build. Besides the final arrays only the keys and a small buffer the
+// tables are read through are allocated, once, in one piece. The final arrays serve as working
+// space until they are filled: the hash array holds the name positions in index order, and the
+// pack number and position arrays take the other half of the radix sort.
+struct INDEX_BUILD {
+    uint64_t* pKeys = nullptr;
+    uint8_t* pReadBuf = nullptr;
+    size_t nChunk = 0;                 // bytes of pReadBuf
+    int32_t nParsed = 0;               // entries read from the tables
+    int32_t nFirstConfig = INT32_MAX;  // the first entry named kxbin\kxcfg.kbn
+    bool abUpdate[KX_MAX_PACKS] = {};  // the pack is an update pack
+    INDEX_ERROR readError;             // a damaged or unreadable table (nothing read after it)
+    INDEX_ERROR matchError;            // a duplicate name or an unreadable name of equal hash
+    std::vector<INDEX_FLIP> flips;
+};
+
+// Keeps the error if it comes before the one held. -1.
+int KeepError(INDEX_ERROR* pErr, int32_t nTime, int nId, int bFatal, const char* pszArg)
+{
+    if (nTime < pErr->nTime) {
+        pErr->nTime = nTime;
+        pErr->nId = nId;
+        pErr->bFatal = bFatal;
+        pErr->strArg = pszArg;
+    }
+    return -1;
+}
+
+constexpr size_t kMaxEntryBytes = KX_PACK_ENTRY_FIXED + 255;
+constexpr size_t kReadChunk = size_t(1) << 16;
+const char kConfigName[] = "kxbin\\kxcfg.kbn";
+
 }  // namespace
 
-// The decision for an earlier entry of equal hash: 0 another name, 1 switched off (the update
-// pack's entry replaces it), -1 after a reported error.
-static int MeetEarlierEntry(int32_t nEarlier, const char* pszName, bool bUpdatePack)
-{
-    char szEarlier[256];
-    if (ReadIndexedName(nEarlier, szEarlier) != 0) {
-        ReportErrorF(KX_ERR_PACK_OPEN, 0, g_apszPackPath[g_pnPackNumber[nEarlier]]);
-        return -1;
-    }
-    if (CompareNoCaseASCII(szEarlier, pszName) != 0) return 0;
-    if (!bUpdatePack) {
-        ReportErrorF(KX_ERR_PACK_DUPLICATE, 0, pszName);
-        return -1;
-    }
-    // No name can reach the earlier entry any more.
-    g_pdwPackHash[nEarlier] = g_pdwPackHash[nEarlier] == 0 ? 1u : 0u;
-    return 1;
-}
-
-// Compares a new entry with every earlier entry of its hash, in index order. 0, or -1 after a
-// reported error.
-static int CheckDuplicates(HASH_GROUPS* pGroups, uint32_t h, const char* pszName, bool bUpdatePack)
-{
-    if (h <= 1) {
-        std::set<int32_t>& group = pGroups->low[h];
-        for (auto it = group.begin(); it != group.end();) {
-            const int32_t nEarlier = *it;
-            int r = MeetEarlierEntry(nEarlier, pszName, bUpdatePack);
-            if (r < 0) return -1;
-            if (r == 0) {
-                ++it;
-                continue;
-            }
-            it = group.erase(it);
-            pGroups->low[1 - h].insert(nEarlier);
-        }
-        return 0;
-    }
-    const size_t nSlot = pGroups->Slot(h);
-    if (pGroups->slotTail[nSlot] < 0) return 0;
-    int32_t nPrev = -1;
-    for (int32_t nEarlier = pGroups->slotHead[nSlot]; nEarlier >= 0;) {
-        const int32_t nNext = pGroups->next[nEarlier];
-        int r = MeetEarlierEntry(nEarlier, pszName, bUpdatePack);
-        if (r < 0) return -1;
-        if (r == 1) {
-            // Out of this chain and into the group of its new hash.
-            if (nPrev < 0) {
-                pGroups->slotHead[nSlot] = nNext;
-            } else {
-                pGroups->next[nPrev] = nNext;
-            }
-            if (pGroups->slotTail[nSlot] == nEarlier && nPrev >= 0) pGroups->slotTail[nSlot] = nPrev;
-            pGroups->low[g_pdwPackHash[nEarlier]].insert(nEarlier);
-        } else {
-            nPrev = nEarlier;
-        }
-        nEarlier = nNext;
-    }
-    return 0;
-}
-
-// Reads one pack's entry table into the index from entry *pnNext on. Names are read back from the
-// packs only where hashes are equal. 0, or -1 after a reported error.
-static int IndexPack(int32_t nPack, int32_t* pnNext, HASH_GROUPS* pGroups)
+// Reads one pack's table into the keys and the positions (kept in the hash array, in index order),
+// through the read buffer. 0, or -1 with the read error kept.
+static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
 {
     const char* pszPath = g_apszPackPath[nPack];
     SUBFILE sub;
-    if (OpenSubfile(&sub, pszPath) != 0) {
-        ReportErrorF(KX_ERR_PACK_OPEN, 1, pszPath);
-        return -1;
-    }
+    if (OpenSubfile(&sub, pszPath) != 0) return KeepError(&pBuild->readError, pBuild->nParsed, KX_ERR_PACK_OPEN, 1, pszPath);
     int32_t nCount = 0, nTableSize = 0;
     const int64_t llFileSize = SubfileSize(&sub);
     bool bOk = SeekSubfile(&sub, 8) == 0 && ReadSubfileInt32(&sub, &nCount) == 0 &&
                ReadSubfileInt32(&sub, &nTableSize) == 0;
     // The table must fit the file and hold at least the fixed part of every entry, and the count
     // must still be the one registered.
-    bOk = bOk && nCount >= 0 && nTableSize >= 0 && nCount <= g_nPackEntryTotal - *pnNext &&
+    bOk = bOk && nCount >= 0 && nTableSize >= 0 && nCount <= g_nPackEntryTotal - pBuild->nParsed &&
           static_cast<int64_t>(nCount) * KX_PACK_ENTRY_FIXED <= nTableSize && nTableSize <= INT32_MAX - 64 &&
-          llFileSize >= KX_PACK_HEADER_SIZE + static_cast<int64_t>(nTableSize);
-    std::vector<uint8_t> table;
-    if (bOk) {
-        table.resize(static_cast<size_t>(nTableSize));
-        bOk = SeekSubfile(&sub, KX_PACK_HEADER_SIZE) == 0 &&
-              ReadSubfile(&sub, table.data(), nTableSize) == nTableSize;
+          llFileSize >= KX_PACK_HEADER_SIZE + static_cast<int64_t>(nTableSize) &&
+          SeekSubfile(&sub, KX_PACK_HEADER_SIZE) == 0;
+    const int32_t nFirst = pBuild->nParsed;
+    const size_t nTable = static_cast<size_t>(nTableSize);
+    uint8_t* pBuf = pBuild->pReadBuf;
+    size_t nBufFrom = 0, nBufLen = 0;   // the table offset of pBuf[0] and the bytes held
+    size_t nOffset = 0;                 // never past the table's end
+    bool bNameCut = false;
+    for (int32_t i = 0; bOk && i < nCount; ++i) {
+        // Whole entries in the buffer: what is left of the held bytes moves to its front.
+        const size_t nNeed = std::min(kMaxEntryBytes, nTable - nOffset);
+        if (nOffset + nNeed > nBufFrom + nBufLen) {
+            const size_t nKeep = nBufFrom + nBufLen - nOffset;
+            std::memmove(pBuf, pBuf + (nOffset - nBufFrom), nKeep);
+            nBufFrom = nOffset;
+            const size_t nRead = std::min(pBuild->nChunk - nKeep, nTable - nOffset - nKeep);
+            if (ReadSubfile(&sub, pBuf + nKeep, static_cast<int64_t>(nRead)) != static_cast<int64_t>(nRead)) {
+                bOk = false;
+                break;
+            }
+            nBufLen = nKeep + nRead;
+        }
+        // hash (4), stored length (1), name (L), then 22 fixed bytes.
+        const uint8_t* p = pBuf + (nOffset - nBufFrom);
+        const size_t nLen = nTable - nOffset >= 5 ? g_abPackNameLength[255 - p[4]] : 0;
+        if (nTable - nOffset < 5 || nTable - nOffset < KX_PACK_ENTRY_FIXED + nLen) {
+            bNameCut = true;
+            break;
+        }
+        const uint32_t h = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+        const int32_t j = pBuild->nParsed++;
+        pBuild->pKeys[j] = MakeKey(h, nPack, j);
+        g_pdwPackHash[j] = static_cast<uint32_t>(KX_PACK_HEADER_SIZE + nOffset + 4);
+        if (nLen == sizeof kConfigName - 1 && pBuild->nFirstConfig == INT32_MAX) {
+            char szName[256];
+            DecodePackName(szName, p[4], p + 5, nLen);
+            if (CompareNoCaseASCII(szName, kConfigName) == 0) pBuild->nFirstConfig = j;
+        }
+        nOffset += KX_PACK_ENTRY_FIXED + nLen;
     }
     CloseSubfile(&sub);
     if (!bOk) {
-        ReportErrorF(KX_ERR_PACK_VERSION, 1, pszPath);
+        // A table that cannot be read gives none of its entries.
+        pBuild->nParsed = nFirst;
+        if (pBuild->nFirstConfig >= nFirst) pBuild->nFirstConfig = INT32_MAX;
+    }
+    if (!bOk || bNameCut) return KeepError(&pBuild->readError, pBuild->nParsed, KX_ERR_PACK_VERSION, 1, pszPath);
+    return 0;
+}
+
+// Sorts n keys (their order is index order) by hash, keeping the order of equal hashes: least
+// significant byte first, one pass per byte that is not the same in every key. The passes go from
+// the keys to their halves in pHigh and pLow (n words each) and back; the sorted keys end in pKeys.
+static void SortKeysByHash(uint64_t* pKeys, uint32_t* pHigh, uint32_t* pLow, size_t n)
+{
+    if (n < 2) return;
+    size_t anCount[4][256] = {};
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t h = KeyHash(pKeys[i]);
+        ++anCount[0][h & 0xFF];
+        ++anCount[1][h >> 8 & 0xFF];
+        ++anCount[2][h >> 16 & 0xFF];
+        ++anCount[3][h >> 24];
+    }
+    bool bInKeys = true;
+    for (int nPass = 0; nPass < 4; ++nPass) {
+        const int nShift = 8 * nPass;
+        const size_t* pCount = anCount[nPass];
+        if (pCount[KeyHash(pKeys[0]) >> nShift & 0xFF] == n) continue;
+        size_t anStart[256];
+        size_t nSum = 0;
+        for (int b = 0; b < 256; ++b) {
+            anStart[b] = nSum;
+            nSum += pCount[b];
+        }
+        if (bInKeys) {
+            for (size_t i = 0; i < n; ++i) {
+                const uint64_t k = pKeys[i];
+                const size_t nAt = anStart[KeyHash(k) >> nShift & 0xFF]++;
+                pHigh[nAt] = KeyHash(k);
+                pLow[nAt] = static_cast<uint32_t>(k);
+            }
+        } else {
+            for (size_t i = 0; i < n; ++i) pKeys[anStart[pHigh[i] >> nShift & 0xFF]++] = static_cast<uint64_t>(pHigh[i]) << 32 | pLow[i];
+        }
+        bInKeys = !bInKeys;
+    }
+    if (!bInKeys)
+        for (size_t i = 0; i < n; ++i) pKeys[i] = static_cast<uint64_t>(pHigh[i]) << 32 | pLow[i];
+}
+
+// Sorts the keys with the pack number and position arrays as the sort's other half.
+static void SortKeysInFinalArrays(uint64_t* pKeys, size_t n)
+{
+    SortKeysByHash(pKeys, reinterpret_cast<uint32_t*>(g_pnPackNumber), reinterpret_cast<uint32_t*>(g_pnPackNamePos), n);
+}
+
+// An earlier entry of equal hash met by entry nEntry (named pszName): 0 another name, 1 switched
+// off (the update pack's entry replaces it), -1 with the error kept.
+static int MeetEarlierEntry(INDEX_BUILD* pBuild, int32_t nEarlier, int32_t nEntry, const char* pszName)
+{
+    char szEarlier[256];
+    if (ReadIndexedName(nEarlier, szEarlier) != 0)
+        return KeepError(&pBuild->matchError, nEntry, KX_ERR_PACK_OPEN, 0, g_apszPackPath[g_pnPackNumber[nEarlier]]);
+    if (CompareNoCaseASCII(szEarlier, pszName) != 0) return 0;
+    if (!pBuild->abUpdate[g_pnPackNumber[nEntry]])
+        return KeepError(&pBuild->matchError, nEntry, KX_ERR_PACK_DUPLICATE, 0, pszName);
+    return 1;
+}
+
+// The name of entry nEntry for comparing, read back from its pack. 0, or -1 with the error kept.
+static int ReadEntryNameToMatch(INDEX_BUILD* pBuild, int32_t nEntry, char* pszOut)
+{
+    if (ReadIndexedName(nEntry, pszOut) == 0) return 0;
+    return KeepError(&pBuild->matchError, nEntry, KX_ERR_PACK_OPEN, 0, g_apszPackPath[g_pnPackNumber[nEntry]]);
+}
+
+// The entries of one hash above 1 (n > 1 of them, in index order): each meets the earlier ones
+// still live, in index order; the ones an update pack replaces leave the group for hash 0.
+static void MatchHashRun(INDEX_BUILD* pBuild, const uint64_t* pRun, size_t n, std::vector<int32_t>* pLive)
+{
+    pLive->assign(1, KeyEntry(pRun[0]));
+    for (size_t t = 1; t < n; ++t) {
+        const int32_t j = KeyEntry(pRun[t]);
+        if (j >= pBuild->matchError.nTime) return;   // past the first error nothing counts
+        if (!pLive->empty()) {
+            char szName[256];
+            if (ReadEntryNameToMatch(pBuild, j, szName) != 0) return;
+            for (size_t m = 0; m < pLive->size();) {
+                const int r = MeetEarlierEntry(pBuild, (*pLive)[m], j, szName);
+                if (r < 0) return;
+                if (r == 0) {
+                    ++m;
+                    continue;
+                }
+                pBuild->flips.push_back(INDEX_FLIP{j, (*pLive)[m], 0u});
+                pLive->erase(pLive->begin() + static_cast<std::ptrdiff_t>(m));
+            }
+        }
+        pLive->push_back(j);
+    }
+}
+
+// The groups of hash 0 and 1: the entries stored with those hashes and the entries switched off,
+// which join them when they are replaced and move between them when replaced again. pLow holds
+// the keys of hash 0 and then of hash 1 (nLow of them).
+static void MatchLowHashes(INDEX_BUILD* pBuild, const uint64_t* pLow, size_t nLow)
+{
+    // Entries joining the group of hash 0 from higher hashes, by the time they were switched off.
+    std::vector<INDEX_FLIP> joins = pBuild->flips;
+    std::stable_sort(joins.begin(), joins.end(),
+                     [](const INDEX_FLIP& a, const INDEX_FLIP& b) { return a.nTime < b.nTime; });
+    size_t nZero = 0;
+    while (nZero < nLow && pLow[nZero] >> 32 == 0) ++nZero;
+    std::vector<int32_t> groups[2];   // live entries of hash 0 and 1, in index order
+    const auto insert = [](std::vector<int32_t>& group, int32_t n) {
+        group.insert(std::lower_bound(group.begin(), group.end(), n), n);
+    };
+    size_t nJoin = 0;
+    for (size_t a = 0, b = nZero; a < nZero || b < nLow;) {
+        // The stored entries of hash 0 and 1 in index order.
+        const bool bZero = b >= nLow || (a < nZero && KeyEntry(pLow[a]) < KeyEntry(pLow[b]));
+        const int32_t j = KeyEntry(bZero ? pLow[a++] : pLow[b++]);
+        const int h = bZero ? 0 : 1;
+        for (; nJoin < joins.size() && joins[nJoin].nTime < j; ++nJoin) insert(groups[0], joins[nJoin].nEntry);
+        if (j >= pBuild->matchError.nTime) return;
+        std::vector<int32_t>& group = groups[h];
+        if (!group.empty()) {
+            char szName[256];
+            if (ReadEntryNameToMatch(pBuild, j, szName) != 0) return;
+            for (size_t m = 0; m < group.size();) {
+                const int32_t nEarlier = group[m];
+                const int r = MeetEarlierEntry(pBuild, nEarlier, j, szName);
+                if (r < 0) return;
+                if (r == 0) {
+                    ++m;
+                    continue;
+                }
+                group.erase(group.begin() + static_cast<std::ptrdiff_t>(m));
+                insert(groups[1 - h], nEarlier);
+                pBuild->flips.push_back(INDEX_FLIP{j, nEarlier, static_cast<uint32_t>(1 - h)});
+            }
+        }
+        insert(group, j);
+    }
+}
+
+// Writes the hashes in index order from the sorted keys (entries below nEntries) and switches off
+// the entries replaced before entry nUpTo was taken in (with it).
+static void WriteIndexOrderHashes(INDEX_BUILD* pBuild, const uint64_t* pSorted, size_t n, int32_t nEntries, int32_t nUpTo)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t j = KeyEntry(pSorted[i]);
+        if (j < nEntries) g_pdwPackHash[j] = KeyHash(pSorted[i]);
+    }
+    std::stable_sort(pBuild->flips.begin(), pBuild->flips.end(),
+                     [](const INDEX_FLIP& a, const INDEX_FLIP& b) { return a.nTime < b.nTime; });
+    for (const INDEX_FLIP& f : pBuild->flips)
+        if (f.nTime <= nUpTo) g_pdwPackHash[f.nEntry] = f.dwHash;
+}
+
+// Reads every table, then finds the entries of equal hashes through one sort: only those are
+// compared by name (read back from their packs), in the order the entries were taken in, and the
+// first error in that order is the one reported. The arrays end sorted by hash, equal hashes in
+// index order.
+static int BuildIndexArrays(INDEX_BUILD* pBuild)
+{
+    for (int32_t nPack = 0; nPack < g_nPacks; ++nPack) {
+        pBuild->abUpdate[nPack] = IsUpdatePackPath(g_apszPackPath[nPack]) != 0;
+        if (ReadPackTable(pBuild, nPack) != 0) break;
+    }
+    const size_t n = static_cast<size_t>(pBuild->nParsed);
+    uint64_t* pSorted = pBuild->pKeys;
+    SortKeysInFinalArrays(pSorted, n);
+    // Pack numbers and positions in index order, for reading names back.
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t j = KeyEntry(pSorted[i]);
+        g_pnPackNumber[j] = KeyPack(pSorted[i]);
+        g_pnPackNamePos[j] = static_cast<int32_t>(g_pdwPackHash[j]);
+    }
+
+    size_t nLow = 0;
+    while (nLow < n && KeyHash(pSorted[nLow]) <= 1) ++nLow;
+    std::vector<int32_t> live;
+    for (size_t i = nLow; i < n;) {
+        const uint32_t h = KeyHash(pSorted[i]);
+        size_t e = i + 1;
+        while (e < n && KeyHash(pSorted[e]) == h) ++e;
+        if (e - i > 1) MatchHashRun(pBuild, pSorted + i, e - i, &live);
+        i = e;
+    }
+    MatchLowHashes(pBuild, pSorted, nLow);
+
+    const INDEX_ERROR* pError = nullptr;
+    int32_t nEntries = pBuild->nParsed;
+    if (pBuild->matchError.nTime != INT32_MAX) {
+        pError = &pBuild->matchError;
+        nEntries = pError->nTime + 1;   // the entry that met the error was taken in
+    } else if (pBuild->readError.nTime != INT32_MAX) {
+        pError = &pBuild->readError;
+    }
+    if (pBuild->nFirstConfig < nEntries) g_bPackedData = 1;
+    g_nPackEntries = nEntries;
+    if (pError) {
+        // The index as far as it came, in index order.
+        WriteIndexOrderHashes(pBuild, pSorted, n, nEntries, pError->nTime);
+        ReportErrorF(pError->nId, pError->bFatal, pError->strArg.c_str());
         return -1;
     }
-    const bool bUpdatePack = IsUpdatePackPath(pszPath);
-    size_t nOffset = 0;
-    for (int32_t i = 0; i < nCount; ++i) {
-        // hash (4), stored length (1), name (L), then 22 fixed bytes.
-        char szName[256];
-        int nLen = -1;
-        if (nOffset + 5 <= table.size())
-            nLen = DecodePackName(szName, table[nOffset + 4], table.data() + nOffset + 5, table.size() - nOffset - 5);
-        if (nLen < 0 || nOffset + KX_PACK_ENTRY_FIXED + nLen > table.size()) {
-            ReportErrorF(KX_ERR_PACK_VERSION, 1, pszPath);
-            return -1;
-        }
-        const uint8_t* p = table.data() + nOffset;
-        const uint32_t h = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-        const int32_t j = (*pnNext)++;
-        g_pdwPackHash[j] = h;
-        g_pnPackNumber[j] = nPack;
-        g_pnPackNamePos[j] = static_cast<int32_t>(KX_PACK_HEADER_SIZE + nOffset + 4);
-        nOffset += KX_PACK_ENTRY_FIXED + nLen;
-        if (CompareNoCaseASCII(szName, "kxbin\\kxcfg.kbn") == 0) g_bPackedData = 1;
-        if (CheckDuplicates(pGroups, h, szName, bUpdatePack) != 0) return -1;
-        pGroups->Append(h, j);
+    if (!pBuild->flips.empty()) {
+        // Replaced entries have new hashes: the keys are made again in index order and sorted again.
+        WriteIndexOrderHashes(pBuild, pSorted, n, nEntries, INT32_MAX);
+        for (size_t j = 0; j < n; ++j)
+            pSorted[j] = MakeKey(g_pdwPackHash[j], g_pnPackNumber[j], static_cast<int32_t>(j));
+        std::memcpy(g_pdwPackHash, g_pnPackNamePos, n * sizeof(int32_t));
+        SortKeysInFinalArrays(pSorted, n);
     }
+    // The positions in index order are in the hash array: gathered in key order, then the hashes.
+    for (size_t i = 0; i < n; ++i) {
+        g_pnPackNumber[i] = KeyPack(pSorted[i]);
+        g_pnPackNamePos[i] = static_cast<int32_t>(g_pdwPackHash[KeyEntry(pSorted[i])]);
+    }
+    for (size_t i = 0; i < n; ++i) g_pdwPackHash[i] = KeyHash(pSorted[i]);
     return 0;
 }
 
@@ -471,25 +647,26 @@ int BuildPackIndex(void)
     g_pdwPackHash = static_cast<uint32_t*>(std::malloc(nAlloc * sizeof(uint32_t)));
     g_pnPackNumber = static_cast<int32_t*>(std::malloc(nAlloc * sizeof(int32_t)));
     g_pnPackNamePos = static_cast<int32_t*>(std::malloc(nAlloc * sizeof(int32_t)));
-    if (!g_pdwPackHash || !g_pnPackNumber || !g_pnPackNamePos) {
+    // The keys and the buffer the tables are read through.
+    uint64_t* pWork = static_cast<uint64_t*>(std::malloc(nAlloc * sizeof(uint64_t) + kReadChunk));
+    if (!g_pdwPackHash || !g_pnPackNumber || !g_pnPackNamePos || !pWork) {
+        std::free(pWork);
         ReportError(KX_ERR_NO_MEMORY, 1);
         return -1;
     }
-    int32_t nNext = 0;
+    int nResult;
     try {
-        HASH_GROUPS groups(nAlloc);
-        for (int32_t nPack = 0; nPack < g_nPacks; ++nPack) {
-            int r = IndexPack(nPack, &nNext, &groups);
-            g_nPackEntries = nNext;
-            if (r != 0) return -1;
-        }
+        INDEX_BUILD build;
+        build.pKeys = pWork;
+        build.pReadBuf = reinterpret_cast<uint8_t*>(pWork + nAlloc);
+        build.nChunk = kReadChunk;
+        nResult = BuildIndexArrays(&build);
     } catch (const std::bad_alloc&) {
         ReportError(KX_ERR_NO_MEMORY, 1);
-        return -1;
+        nResult = -1;
     }
-    g_nPackEntries = nNext;
-    if (g_nPackEntries > 0) SortPackIndex(0, g_nPackEntries - 1);
-    return 0;
+    std::free(pWork);
+    return nResult;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,8 +2,12 @@
 // stored frame into the layer's pixels.
 #include "image/gif_decoder.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/file_location.h"
@@ -230,6 +234,300 @@ int DecodeGIFLine(GIF_LZW_STATE* pState, uint8_t* pRow, int nWidth)
 }
 
 // ---------------------------------------------------------------------------------------------
+// The fast decoder
+//
+// The image's data is gathered from its sub-blocks a part at a time and decoded in one loop. Every table
+// entry is a string that stands whole, in order, in the decoded indices (an entry is the previous
+// code's string followed by the first index of the next one, and the two are written one after the
+// other), so an entry is a pointer and a length, and a code is written by copying its string in
+// 16-byte pieces. The indices are decoded as one stream; a code outside the table only moves where
+// the stream goes on (at the start of the next row), so the rows are placed afterwards. The result
+// is exactly the plain decoder's.
+
+namespace {
+
+int g_bGIFPlainDecoder = 0;
+
+// The literal codes' strings: index i is uint8_t(i), with room for a 16-byte read past any of them.
+struct GIF_LITERALS {
+    uint8_t ab[KX_GIF_LZW_CODES + 16];
+    GIF_LITERALS()
+    {
+        for (size_t i = 0; i < sizeof(ab); ++i)
+            ab[i] = uint8_t(i);
+    }
+};
+const GIF_LITERALS s_literals;
+
+// Buffers kept across the images of one file.
+struct GIF_FAST_STATE {
+    const uint8_t* apString[KX_GIF_LZW_CODES];
+    uint32_t anLength[KX_GIF_LZW_CODES];
+    uint8_t abData[16384 + 8];   // data bytes gathered from the sub-blocks, 8 zero bytes after them
+    uint8_t abRow[KX_GIF_MAX_SIZE];             // a spare row for putting interlaced rows in place
+    uint64_t anRowDone[KX_GIF_MAX_SIZE / 64];   // rows put in place
+};
+
+// The place in the stream where the rows go on at a virtual position (row order * width + column).
+struct GIF_SEGMENT {
+    size_t nStream;
+    size_t nVirtual;
+};
+
+// 8 bytes, the first the least significant.
+inline uint64_t LoadGIFBits(const uint8_t* p)
+{
+    uint64_t n;
+    if constexpr (std::endian::native == std::endian::little) {
+        memcpy(&n, p, 8);
+    } else {
+        n = 0;
+        for (int i = 7; i >= 0; --i)
+            n = n << 8 | p[i];
+    }
+    return n;
+}
+
+// Copies n (>= 1) bytes in 16-byte pieces: up to 15 bytes past n are written and read. The source
+// lies wholly before the destination, so no byte of the string is overwritten before it is read.
+inline void CopyGIFString(uint8_t* pDst, const uint8_t* pSrc, size_t n)
+{
+    for (;;) {
+        uint8_t ab[16];
+        memcpy(ab, pSrc, 16);
+        memcpy(pDst, ab, 16);
+        if (n <= 16)
+            return;
+        n -= 16;
+        pSrc += 16;
+        pDst += 16;
+    }
+}
+
+// The image row of row nOrder of an interlaced image (the rows of pass 1, then 2, 3, 4).
+size_t InterlacedGIFRow(size_t nOrder, size_t nHeight)
+{
+    const size_t n1 = (nHeight + 7) / 8, n2 = (nHeight + 3) / 8, n3 = (nHeight + 1) / 4;
+    if (nOrder < n1)
+        return nOrder * 8;
+    nOrder -= n1;
+    if (nOrder < n2)
+        return 4 + nOrder * 8;
+    nOrder -= n2;
+    if (nOrder < n3)
+        return 2 + nOrder * 4;
+    return 1 + (nOrder - n3) * 2;
+}
+
+// Moves the rows of an interlaced image from the order they were decoded in (the passes) to
+// image order, in place: the rows of each cycle of the move pass through one spare row.
+void PutInterlacedGIFRows(GIF_FAST_STATE* pFast, uint8_t* pIndices, size_t nW, size_t nH)
+{
+    uint8_t* pSpare = pFast->abRow;
+    uint64_t* pDone = pFast->anRowDone;
+    memset(pDone, 0, (nH + 63) / 64 * sizeof(uint64_t));
+    const auto mark = [pDone](size_t nRow) { pDone[nRow / 64] |= uint64_t(1) << (nRow % 64); };
+    for (size_t nStart = 0; nStart < nH; ++nStart) {
+        if (pDone[nStart / 64] >> (nStart % 64) & 1)
+            continue;
+        mark(nStart);
+        size_t nAt = InterlacedGIFRow(nStart, nH);
+        if (nAt == nStart)
+            continue;
+        // The spare holds a decoded row; it goes where it belongs and takes the row found there.
+        memcpy(pSpare, pIndices + nStart * nW, nW);
+        while (nAt != nStart) {
+            std::swap_ranges(pSpare, pSpare + nW, pIndices + nAt * nW);
+            mark(nAt);
+            nAt = InterlacedGIFRow(nAt, nH);
+        }
+        memcpy(pIndices + nStart * nW, pSpare, nW);
+    }
+}
+
+// The image's data as a run of bits: the sub-blocks at the cursor are gathered as the cursor reads
+// them (a sub-block cut by the end of the file image is filled up with zeros) into the state's
+// buffer, a part at a time.
+struct GIF_BITS {
+    GIF_CURSOR* pCur;
+    uint8_t* pBuf;
+    size_t nBytes;     // bytes held
+    uint64_t nBits;    // nBytes * 8
+    uint64_t nBit;     // the next bit to read
+    bool bEnded;       // the terminator was read (or the end of the file image reached)
+};
+
+// Keeps the bytes not read yet and gathers sub-blocks after them while they fit.
+void RefillGIFBits(GIF_BITS* pBits, size_t nCap)
+{
+    const size_t nFrom = size_t(pBits->nBit >> 3);
+    memmove(pBits->pBuf, pBits->pBuf + nFrom, pBits->nBytes - nFrom);
+    pBits->nBytes -= nFrom;
+    pBits->nBit &= 7;
+    while (!pBits->bEnded && pBits->nBytes + 255 <= nCap) {
+        GIF_CURSOR* pCur = pBits->pCur;
+        const size_t nLen = pCur->nPos < pCur->nSize ? ReadGIFByte(pCur) : 0;
+        if (nLen == 0) {
+            pBits->bEnded = true;
+            break;
+        }
+        ReadGIFBytes(pCur, pBits->pBuf + pBits->nBytes, nLen);
+        pBits->nBytes += nLen;
+    }
+    memset(pBits->pBuf + pBits->nBytes, 0, 8);
+    pBits->nBits = uint64_t(pBits->nBytes) * 8;
+}
+
+// Decodes the image's data at the cursor into its indices (cleared before), nWidth * nHeight of
+// them, rows in order or in the interlace passes, and leaves the cursor after its data. 0, or -1
+// without memory.
+int DecodeGIFImageFast(GIF_CURSOR* pCur, GIF_FAST_STATE* pFast, int nMinCodeSize, uint8_t* pIndices, int nWidth,
+                       int nHeight, bool bInterlace)
+{
+    const size_t nCap = size_t(nWidth) * size_t(nHeight);
+    if (nCap == 0) {
+        SkipGIFSubBlocks(pCur);
+        return 0;
+    }
+    // The stream is decoded into the indices themselves, then put in place.
+    uint8_t* pOut = pIndices;
+    GIF_BITS bits = {pCur, pFast->abData, 0, 0, 0, false};
+    const size_t nDataCap = sizeof(pFast->abData) - 8;
+    RefillGIFBits(&bits, nDataCap);
+    const int nClear = 1 << nMinCodeSize, nEnd = nClear + 1;
+    const uint8_t** apString = pFast->apString;
+    uint32_t* anLength = pFast->anLength;
+    for (int i = 0; i < nClear; ++i) {
+        apString[i] = s_literals.ab + i;
+        anLength[i] = 1;
+    }
+    // The clear and end codes have no string: length 0 marks them.
+    anLength[nClear] = 0;
+    anLength[nEnd] = 0;
+    std::vector<GIF_SEGMENT> segments;   // where the stream jumps over the rest of a row
+    size_t nGap = 0;                     // virtual position - stream position
+    size_t nLimit = nCap;                // stream positions that still fall inside the rows
+    size_t n = 0;                        // stream position
+    uint64_t nBit = 0, nBits = bits.nBits;
+    int nNext = nEnd + 1, nCodeWidth = nMinCodeSize + 1, nCodeLimit = 1 << nCodeWidth;
+    uint32_t nCodeMask = (1u << nCodeWidth) - 1;
+    int nPrev = -1;
+    size_t nPrevLength = 0;
+    while (n < nLimit) {
+        if (nBit + 64 > nBits) {
+            bits.nBit = nBit;
+            if (!bits.bEnded)
+                RefillGIFBits(&bits, nDataCap);
+            nBit = bits.nBit;
+            nBits = bits.nBits;
+            if (nBit + uint64_t(nCodeWidth) > nBits)
+                break;   // the data ends before a whole code: the image ends
+        }
+        const int nCode = int(uint32_t(LoadGIFBits(bits.pBuf + (nBit >> 3)) >> (nBit & 7)) & nCodeMask);
+        nBit += uint64_t(nCodeWidth);
+        const uint8_t* pString;
+        size_t nLength;
+        if (nCode < nNext) {
+            pString = apString[nCode];
+            nLength = anLength[nCode];
+            if (nLength == 0) {
+                if (nCode == nEnd)
+                    break;
+                nNext = nEnd + 1;
+                nCodeWidth = nMinCodeSize + 1;
+                nCodeLimit = 1 << nCodeWidth;
+                nCodeMask = uint32_t(nCodeLimit - 1);
+                nPrev = -1;
+                continue;
+            }
+            if (n + nLength + 16 <= nLimit) {
+                CopyGIFString(pOut + n, pString, nLength);
+            } else {
+                const size_t nPut = nLength < nLimit - n ? nLength : nLimit - n;
+                memcpy(pOut + n, pString, nPut);
+            }
+        } else if (nCode == nNext && nPrev >= 0) {
+            // The code being defined: the previous string and its own first index.
+            pString = apString[nPrev];
+            nLength = nPrevLength + 1;
+            if (n + nLength + 16 <= nLimit) {
+                CopyGIFString(pOut + n, pString, nPrevLength);
+                pOut[n + nPrevLength] = pString[0];
+            } else {
+                const size_t nPut = nLength < nLimit - n ? nLength : nLimit - n;
+                for (size_t i = 0; i < nPut; ++i)
+                    pOut[n + i] = i < nPrevLength ? pString[i] : pString[0];
+            }
+        } else {
+            // A code outside the table ends its row: the stream goes on at the next row.
+            const size_t nVirtual = (n + nGap) / size_t(nWidth) * size_t(nWidth) + size_t(nWidth);
+            if (nVirtual >= nCap)
+                break;
+            try {
+                segments.push_back(GIF_SEGMENT{n, nVirtual});
+            } catch (const std::bad_alloc&) {
+                return -1;
+            }
+            nGap = nVirtual - n;
+            nLimit = nCap - nGap;
+            continue;
+        }
+        if (n + nLength > nLimit) {
+            n = nLimit;   // the rows are full; the rest of the string is dropped
+            break;
+        }
+        // A full table takes no more entries; the width stays at 12 bits until the next clear.
+        if (nPrev >= 0 && nNext < KX_GIF_LZW_CODES) {
+            apString[nNext] = pOut + n - nPrevLength;
+            anLength[nNext] = uint32_t(nPrevLength + 1);
+            ++nNext;
+            if (nNext >= nCodeLimit && nCodeWidth < 12) {
+                ++nCodeWidth;
+                nCodeLimit <<= 1;
+                nCodeMask = uint32_t(nCodeLimit - 1);
+            }
+        }
+        nPrev = nCode;
+        nPrevLength = nLength;
+        n += nLength;
+    }
+    const size_t nStreamEnd = n;
+    // The rest of the image's data, unless its terminator has been read already.
+    if (!bits.bEnded)
+        SkipGIFSubBlocks(pCur);
+
+    // Placing the stream: segment k is stream [s_k, s_k+1) at virtual position v_k.
+    const size_t nSegments = segments.size() + 1;
+    const auto streamAt = [&](size_t k) { return k == 0 ? size_t(0) : segments[k - 1].nStream; };
+    const auto virtualAt = [&](size_t k) { return k == 0 ? size_t(0) : segments[k - 1].nVirtual; };
+    const auto streamEnd = [&](size_t k) { return k + 1 < nSegments ? segments[k].nStream : nStreamEnd; };
+    // In place: a segment moves forward only, so the last moves first. Bytes written past a
+    // string's end and the skipped rests of rows are cleared.
+    for (size_t k = nSegments; k-- > 1;)
+        memmove(pIndices + virtualAt(k), pIndices + streamAt(k), streamEnd(k) - streamAt(k));
+    for (size_t k = 0; k < nSegments; ++k) {
+        const size_t nFrom = virtualAt(k) + streamEnd(k) - streamAt(k);
+        size_t nTo = k + 1 < nSegments ? virtualAt(k + 1) : nStreamEnd + 16;
+        if (nTo > nCap)
+            nTo = nCap;
+        if (nFrom < nTo)
+            memset(pIndices + nFrom, 0, nTo - nFrom);
+    }
+    if (bInterlace)
+        PutInterlacedGIFRows(pFast, pIndices, size_t(nWidth), size_t(nHeight));
+    return 0;
+}
+
+}  // namespace
+
+int SetGIFPlainDecoder(int bPlain)
+{
+    const int bOld = g_bGIFPlainDecoder;
+    g_bGIFPlainDecoder = bPlain ? 1 : 0;
+    return bOld;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Frames
 
 void FreeGIFFrames(LAYER* pLayer)
@@ -242,21 +540,51 @@ void FreeGIFFrames(LAYER* pLayer)
     pLayer->ppGifFrames = nullptr;
 }
 
-int DrawGIFFrame(LAYER* pLayer, int nIndex)
+namespace {
+
+// The frame's colours as 32-bit pixels (B, G, R, A in memory): A 255, and the transparent index
+// (when its flag is set) with the 4 bytes of abTransparent.
+void MakeGIFPixelTable(const GIF_FRAME* pFrame, const uint8_t* abTransparent, uint32_t* pTable)
 {
-    if (!pLayer || !pLayer->ppGifFrames || nIndex < 0 || nIndex >= KX_GIF_MAX_FRAMES)
-        return -1;
-    GIF_FRAME* pFrame = pLayer->ppGifFrames[nIndex];
+    const uint8_t* pPal = pFrame->abPalette;
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t ab[4] = {pPal[i * 3 + 2], pPal[i * 3 + 1], pPal[i * 3], 255};
+        memcpy(&pTable[i], ab, 4);
+    }
+    if (pFrame->nTransparentFlag && pFrame->nTransparentIndex >= 0 && pFrame->nTransparentIndex < 256)
+        memcpy(&pTable[pFrame->nTransparentIndex], abTransparent, 4);
+}
+
+// Draws the frame at its position through a pixel table (the parts outside the layer are left out).
+void DrawGIFFrameWith(LAYER* pLayer, const GIF_FRAME* pFrame, const uint32_t* pTable)
+{
     uint8_t* pPixels = pLayer->pOwnedPixels;
-    if (!pFrame || !pPixels)
-        return -1;
     const int64_t llLayerW = pLayer->nWidth, llLayerH = pLayer->nHeight;
     const int64_t llX0 = pFrame->nLeft, llY0 = pFrame->nTop;
     const int64_t llColFrom = llX0 < 0 ? -llX0 : 0;
     const int64_t llColTo = llX0 + pFrame->nWidth > llLayerW ? llLayerW - llX0 : pFrame->nWidth;
     if (llColFrom >= llColTo)
-        return 0;
-    const uint8_t* pIndices = GIFFrameIndices(pFrame);
+        return;
+    const uint8_t* pIndices = reinterpret_cast<const uint8_t*>(pFrame) + KX_GIF_FRAME_HEAD;
+    for (int64_t llRow = llY0 < 0 ? -llY0 : 0; llRow < pFrame->nHeight && llY0 + llRow < llLayerH; ++llRow) {
+        const uint8_t* pSrc = pIndices + llRow * pFrame->nWidth;
+        uint8_t* pDst = pPixels + ((llY0 + llRow) * llLayerW + llX0) * 4;
+        for (int64_t llCol = llColFrom; llCol < llColTo; ++llCol)
+            memcpy(pDst + llCol * 4, &pTable[pSrc[llCol]], 4);
+    }
+}
+
+// The plain form: colour by colour, the transparent index compared at every pixel.
+void DrawGIFFramePlain(LAYER* pLayer, const GIF_FRAME* pFrame)
+{
+    uint8_t* pPixels = pLayer->pOwnedPixels;
+    const int64_t llLayerW = pLayer->nWidth, llLayerH = pLayer->nHeight;
+    const int64_t llX0 = pFrame->nLeft, llY0 = pFrame->nTop;
+    const int64_t llColFrom = llX0 < 0 ? -llX0 : 0;
+    const int64_t llColTo = llX0 + pFrame->nWidth > llLayerW ? llLayerW - llX0 : pFrame->nWidth;
+    if (llColFrom >= llColTo)
+        return;
+    const uint8_t* pIndices = reinterpret_cast<const uint8_t*>(pFrame) + KX_GIF_FRAME_HEAD;
     const uint8_t* pPal = pFrame->abPalette;
     const int nTransparent = pFrame->nTransparentFlag ? pFrame->nTransparentIndex : -1;
     for (int64_t llRow = 0; llRow < pFrame->nHeight; ++llRow) {
@@ -276,6 +604,28 @@ int DrawGIFFrame(LAYER* pLayer, int nIndex)
             p[3] = nIdx == nTransparent ? 0 : 255;
         }
     }
+}
+
+}  // namespace
+
+int DrawGIFFrame(LAYER* pLayer, int nIndex)
+{
+    if (!pLayer || !pLayer->ppGifFrames || nIndex < 0 || nIndex >= KX_GIF_MAX_FRAMES)
+        return -1;
+    GIF_FRAME* pFrame = pLayer->ppGifFrames[nIndex];
+    if (!pFrame || !pLayer->pOwnedPixels)
+        return -1;
+    if (g_bGIFPlainDecoder) {
+        DrawGIFFramePlain(pLayer, pFrame);
+        return 0;
+    }
+    // The transparent index keeps its colour with alpha 0.
+    const uint8_t* pPal = pFrame->abPalette;
+    const int nT = pFrame->nTransparentIndex >= 0 && pFrame->nTransparentIndex < 256 ? pFrame->nTransparentIndex : 0;
+    const uint8_t abTransparent[4] = {pPal[nT * 3 + 2], pPal[nT * 3 + 1], pPal[nT * 3], 0};
+    uint32_t anTable[256];
+    MakeGIFPixelTable(pFrame, abTransparent, anTable);
+    DrawGIFFrameWith(pLayer, pFrame, anTable);
     return 0;
 }
 
@@ -320,7 +670,7 @@ void DecodeGIFRows(GIF_LZW_STATE* pState, uint8_t* pIndices, int nWidth, int nHe
 // The image descriptor and its data (the 0x2C byte already read). 0, or -1 after a failure
 // (a report is made for a frame above the size limit).
 int ReadGIFImage(GIF_CURSOR* pCur, LAYER* pLayer, int nFrame, const uint8_t* pGlobalPalette,
-                 const GIF_CONTROL* pControl, GIF_LZW_STATE* pState, const char* pszName)
+                 const GIF_CONTROL* pControl, GIF_LZW_STATE* pState, GIF_FAST_STATE* pFast, const char* pszName)
 {
     const int nLeft = ReadGIFWord(pCur);
     const int nTop = ReadGIFWord(pCur);
@@ -351,14 +701,24 @@ int ReadGIFImage(GIF_CURSOR* pCur, LAYER* pLayer, int nFrame, const uint8_t* pGl
         memcpy(pFrame->abPalette, pGlobalPalette, sizeof(pFrame->abPalette));
 
     const int nMinCodeSize = ReadGIFByte(pCur);
-    if (InitGIFLZW(pState, pCur, nMinCodeSize) < 0) {
-        free(pFrame);
-        return -1;
+    if (pFast) {
+        // A code size above 11 would put the clear and end codes outside the 4096-entry table.
+        if (nMinCodeSize < 1 || nMinCodeSize > 11 ||
+            DecodeGIFImageFast(pCur, pFast, nMinCodeSize, GIFFrameIndices(pFrame), nWidth, nHeight,
+                               (nPacked & 0x40) != 0) < 0) {
+            free(pFrame);
+            return -1;
+        }
+    } else {
+        if (InitGIFLZW(pState, pCur, nMinCodeSize) < 0) {
+            free(pFrame);
+            return -1;
+        }
+        DecodeGIFRows(pState, GIFFrameIndices(pFrame), nWidth, nHeight, (nPacked & 0x40) != 0);
+        // The rest of the image's data, unless its terminator has been read already.
+        if (!pState->bEndOfData)
+            SkipGIFSubBlocks(pCur);
     }
-    DecodeGIFRows(pState, GIFFrameIndices(pFrame), nWidth, nHeight, (nPacked & 0x40) != 0);
-    // The rest of the image's data, unless its terminator has been read already.
-    if (!pState->bEndOfData)
-        SkipGIFSubBlocks(pCur);
 
     if (nFrame < KX_GIF_MAX_FRAMES) {
         free(pLayer->ppGifFrames[nFrame]);
@@ -449,8 +809,11 @@ int DecodeGIF(const uint8_t* pData, size_t nSize, LAYER* pLayer, const char* psz
         if (!pLayer->ppGifFrames)
             return -1;
     }
-    GIF_LZW_STATE* pState = static_cast<GIF_LZW_STATE*>(malloc(sizeof(GIF_LZW_STATE)));
-    if (!pState)
+    // The plain decoder's state, or the fast one's.
+    const bool bPlain = g_bGIFPlainDecoder != 0;
+    GIF_LZW_STATE* pState = bPlain ? static_cast<GIF_LZW_STATE*>(malloc(sizeof(GIF_LZW_STATE))) : nullptr;
+    GIF_FAST_STATE* pFast = bPlain ? nullptr : static_cast<GIF_FAST_STATE*>(calloc(1, sizeof(GIF_FAST_STATE)));
+    if (!pState && !pFast)
         return -1;
 
     GIF_CONTROL control = {0, 0, 0, 0, 1};
@@ -459,7 +822,7 @@ int DecodeGIF(const uint8_t* pData, size_t nSize, LAYER* pLayer, const char* psz
     while (nResult == 1) {
         const int nBlock = ReadGIFByte(&cur);
         if (nBlock == 0x2C) {
-            if (ReadGIFImage(&cur, pLayer, nFrames, abGlobal, &control, pState, pszName) < 0)
+            if (ReadGIFImage(&cur, pLayer, nFrames, abGlobal, &control, pState, pFast, pszName) < 0)
                 nResult = -1;
             else
                 ++nFrames;
@@ -473,6 +836,7 @@ int DecodeGIF(const uint8_t* pData, size_t nSize, LAYER* pLayer, const char* psz
         }
     }
     free(pState);
+    free(pFast);
     // Frames of an earlier file that this one does not replace are dropped.
     for (int i = nFrames; i < KX_GIF_MAX_FRAMES; ++i) {
         free(pLayer->ppGifFrames[i]);
@@ -489,8 +853,24 @@ int DecodeGIF(const uint8_t* pData, size_t nSize, LAYER* pLayer, const char* psz
     const bool bCovers = pFirst->nLeft == 0 && pFirst->nTop == 0 && pFirst->nWidth >= nScreenW &&
                          pFirst->nHeight >= nScreenH;
     pLayer->bHasAlpha = (control.nTransparentFlag || pFirst->nTransparentFlag || !bCovers) ? 1 : 0;
-    DrawGIFFrame(pLayer, 0);
-    NormalizeGIFPixels(pPixels, size_t(nScreenW) * size_t(nScreenH));
+    const size_t nPixels = size_t(nScreenW) * size_t(nScreenH);
+    if (bPlain) {
+        DrawGIFFrame(pLayer, 0);
+        NormalizeGIFPixels(pPixels, nPixels);
+        return 0;
+    }
+    // Transparent pixels take their one form as they are drawn; the pixels frame 0 leaves
+    // uncovered take it first.
+    static const uint8_t s_abTransparent[4] = {0x80, 0x80, 0x80, 0};
+    if (!bCovers) {
+        uint32_t nFill;
+        memcpy(&nFill, s_abTransparent, 4);
+        uint32_t* p = reinterpret_cast<uint32_t*>(pPixels);
+        std::fill(p, p + nPixels, nFill);
+    }
+    uint32_t anTable[256];
+    MakeGIFPixelTable(pFirst, s_abTransparent, anTable);
+    DrawGIFFrameWith(pLayer, pFirst, anTable);
     return 0;
 }
 

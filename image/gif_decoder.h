@@ -125,5 +125,10 @@ int LoadGIF(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName);
 // layer has no pixels.
 int DrawGIFFrame(LAYER* pLayer, int nIndex);
 
+// Chooses the decoder DecodeGIF and DrawGIFFrame use: 0 the fast one (the default), 1 the plain
+// one (row by row with DecodeGIFLine, colour by colour), which gives the same bytes and which tests
+// compare the fast one with. Returns the previous choice.
+int SetGIFPlainDecoder(int bPlain);
+
 // Frees every frame of the layer's table and the table itself.
 void FreeGIFFrames(LAYER* pLayer);

@@ -395,3 +395,91 @@ TEST_F(PackTest, AppendedPackOpensTheExecutableWhateverThePath)
     EXPECT_TRUE(errors.reports.empty());
     g_szExeFile[0] = '\0';
 }
+
+TEST_F(PackTest, TheFirstErrorInEntryOrderIsTheOneReported)
+{
+    // Tables are read whole before equal hashes meet, yet the error reported is the one a pass
+    // through the entries in order meets first; the entries before it stay in the index.
+    PACK_WRITER_ENTRY cut = Entry("cut.txt", "c");
+    cut.nRawStoredLengthByte = 0;   // a name running past the table
+    struct CASE {
+        const char* pszWhat;
+        std::vector<PACK_WRITER_ENTRY> a, b;
+        int nId;
+        int32_t nEntries;
+        const char* pszNamed;   // the name or pack the report names
+    } cases[] = {
+        {"duplicate before a damaged table", {Entry("x.txt", "1"), Entry("y.txt", "1")},
+         {Entry("Y.TXT", "2"), Entry("z.txt", "2"), cut}, KX_ERR_PACK_DUPLICATE, 3, "Y.TXT"},
+        {"damaged table before a duplicate", {Entry("x.txt", "1"), cut, Entry("y.txt", "1")},
+         {Entry("x.txt", "2")}, KX_ERR_PACK_VERSION, 1, "a.kpf"},
+        {"the earlier of two duplicates", {Entry("p.txt", "1"), Entry("q.txt", "1")},
+         {Entry("w.txt", "2"), Entry("q.txt", "2"), Entry("p.txt", "2")}, KX_ERR_PACK_DUPLICATE, 4, "q.txt"},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        Pack("a.kpf", c.a);
+        Pack("b.kpf", c.b);
+        errors.reports.clear();
+        EXPECT_EQ(BuildPackIndex(), -1);
+        ASSERT_EQ(ErrorIds(), std::vector<int>{c.nId});
+        EXPECT_EQ(g_nPackEntries, c.nEntries);
+        EXPECT_NE(errors.reports[0].strText.find(c.pszNamed), std::string::npos) << errors.reports[0].strText;
+    }
+}
+
+TEST_F(PackTest, LargeTablesKeepEveryEntryInHashOrder)
+{
+    // Tables far larger than the buffer they are read through, with names of every length up to
+    // 255, so that entries straddle its refills; equal hashes (stored so) keep their entry order.
+    std::vector<PACK_WRITER_ENTRY> first, second;
+    std::vector<std::string> names;
+    for (int i = 0; i < 6000; ++i) {
+        std::string strName = "d\\" + std::to_string(i) + "_";
+        strName.resize(std::max(strName.size(), static_cast<size_t>(3 + (i * 37) % 253)), 'n');
+        PACK_WRITER_ENTRY e = Entry(strName, std::to_string(i));
+        if (i % 100 == 7) {
+            e.bRawHash = true;
+            e.nRawHash = 0xABCDEF01u;
+        }
+        (i < 4000 ? first : second).push_back(e);
+        names.push_back(strName);
+    }
+    Pack("a.kpf", first);
+    Pack("b.kpf", second);
+    ASSERT_EQ(BuildPackIndex(), 0);
+    EXPECT_TRUE(errors.reports.empty());
+    ASSERT_EQ(g_nPackEntries, 6000);
+    for (int32_t i = 1; i < g_nPackEntries; ++i) {
+        ASSERT_LE(g_pdwPackHash[i - 1], g_pdwPackHash[i]) << i;
+        if (g_pdwPackHash[i - 1] == g_pdwPackHash[i]) {
+            const bool bInOrder = g_pnPackNumber[i - 1] < g_pnPackNumber[i] ||
+                                  (g_pnPackNumber[i - 1] == g_pnPackNumber[i] && g_pnPackNamePos[i - 1] < g_pnPackNamePos[i]);
+            ASSERT_TRUE(bInOrder) << i;
+        }
+    }
+    // The entries of true hashes are found by their names.
+    for (size_t i = 0; i < names.size(); i += 3)
+        if (i % 100 != 7) EXPECT_EQ(ReadText(names[i].c_str()), std::to_string(i));
+}
+
+TEST_F(PackTest, ReplacedEntriesMeetLaterEntriesOfHashZero)
+{
+    // data.kpf's a.txt is replaced by update1's (hash 0 from then on), then met again by update2's
+    // a.txt stored with hash 0, which switches it to 1; update2's entry is the one found by hash 0.
+    PACK_WRITER_ENTRY zero = Entry("a.txt", "update2");
+    zero.bRawHash = true;
+    zero.nRawHash = 0;
+    Pack("data.kpf", {Entry("a.txt", "data"), Entry("b.txt", "b")});
+    Pack("update1.kpf", {Entry("a.txt", "update1")});
+    Pack("update2.kpf", {zero});
+    ASSERT_EQ(BuildPackIndex(), 0);
+    EXPECT_TRUE(errors.reports.empty());
+    ASSERT_EQ(g_nPackEntries, 4);
+    const std::vector<uint32_t> hashes(g_pdwPackHash, g_pdwPackHash + 4);
+    const uint32_t h = HashName("a.txt");
+    EXPECT_EQ(hashes, (std::vector<uint32_t>{0u, 1u, std::min(h, HashName("b.txt")), std::max(h, HashName("b.txt"))}));
+    EXPECT_EQ(g_pnPackNumber[0], 2);   // update2's entry
+    EXPECT_EQ(g_pnPackNumber[1], 0);   // data.kpf's, switched off twice
+    EXPECT_EQ(ReadText("a.txt"), "update1");
+}

@@ -566,3 +566,237 @@ TEST(GifDecoder, TruncatedAndCorruptedFilesNeverCrash)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The fast decoder against the plain one
+
+namespace {
+
+// Everything a decode leaves: the result, the layer's size, pixels and alpha flag, and every frame
+// record whole.
+struct GIF_DECODE_RESULT {
+    int nResult = 0;
+    int nWidth = 0, nHeight = 0, bHasAlpha = 0;
+    std::vector<uint8_t> pixels;
+    std::vector<std::vector<uint8_t>> frames;
+};
+
+GIF_DECODE_RESULT DecodeWith(bool bPlain, const std::vector<uint8_t>& file)
+{
+    const int bOld = SetGIFPlainDecoder(bPlain ? 1 : 0);
+    GIF_DECODE_RESULT r;
+    GIF_TEST_LAYER layer;
+    r.nResult = Decode(layer, file);
+    SetGIFPlainDecoder(bOld);
+    r.nWidth = layer.p->nWidth;
+    r.nHeight = layer.p->nHeight;
+    r.bHasAlpha = layer.p->bHasAlpha;
+    if (layer.p->pOwnedPixels)
+        r.pixels.assign(layer.p->pOwnedPixels, layer.p->pOwnedPixels + size_t(r.nWidth) * size_t(r.nHeight) * 4);
+    for (int i = 0; i < layer.Frames(); ++i) {
+        const GIF_FRAME* p = layer.p->ppGifFrames[i];
+        const uint8_t* pBytes = reinterpret_cast<const uint8_t*>(p);
+        r.frames.emplace_back(pBytes, pBytes + KX_GIF_FRAME_HEAD + size_t(p->nWidth) * size_t(p->nHeight));
+    }
+    return r;
+}
+
+void ExpectSameDecode(const std::vector<uint8_t>& file)
+{
+    const GIF_DECODE_RESULT plain = DecodeWith(true, file), fast = DecodeWith(false, file);
+    ASSERT_EQ(fast.nResult, plain.nResult);
+    EXPECT_EQ(fast.nWidth, plain.nWidth);
+    EXPECT_EQ(fast.nHeight, plain.nHeight);
+    EXPECT_EQ(fast.bHasAlpha, plain.bHasAlpha);
+    EXPECT_TRUE(fast.pixels == plain.pixels);
+    ASSERT_EQ(fast.frames.size(), plain.frames.size());
+    for (size_t i = 0; i < fast.frames.size(); ++i)
+        EXPECT_TRUE(fast.frames[i] == plain.frames[i]) << "frame " << i;
+}
+
+// Indices of long runs (strings far longer than 16) broken by noise.
+std::vector<uint8_t> RunIndices(size_t n, int nColours, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    uint8_t c = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (rng() % 97 == 0)
+            c = uint8_t(rng() % unsigned(nColours));
+        v[i] = rng() % 13 == 0 ? uint8_t(rng() % unsigned(nColours)) : c;
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(GifDecoder, FastDecoderGivesThePlainDecodersBytes)
+{
+    struct CASE {
+        const char* pszName;
+        int nWidth, nHeight, nColours;
+        bool bRuns;          // long runs rather than noise
+        bool bInterlace;
+        int nMinCodeSize;    // 0: the writer's choice
+        int nClearAt;        // a clear code before this pixel, or -1
+        bool bDeferred;      // a full table kept without a clear
+        int nEndAt;          // the end code before this pixel, or -1
+        bool bNoEndCode;
+        int nTransparent;    // transparent index, or -1
+        bool bLocal;         // a local palette
+        bool bOffset;        // frame 0 placed inside a larger screen
+    };
+    const CASE cases[] = {
+        {"noise, 256 colours", 61, 37, 256, false, false, 0, -1, false, -1, false, -1, false, false},
+        {"runs, 256 colours", 200, 50, 256, true, false, 0, -1, false, -1, false, -1, false, false},
+        {"one colour", 300, 41, 1, true, false, 0, -1, false, -1, false, -1, false, false},
+        {"interlaced noise", 37, 29, 64, false, true, 0, -1, false, -1, false, -1, false, false},
+        {"interlaced runs", 129, 67, 16, true, true, 0, -1, false, -1, false, -1, false, false},
+        {"interlaced, 1 row", 7, 1, 4, false, true, 0, -1, false, -1, false, -1, false, false},
+        {"interlaced, 2 rows", 7, 2, 4, true, true, 0, -1, false, -1, false, -1, false, false},
+        {"width 1", 1, 300, 8, true, false, 0, -1, false, -1, false, -1, false, false},
+        {"interlaced, width 1", 1, 300, 8, true, true, 0, -1, false, -1, false, -1, false, false},
+        {"code size 2", 33, 17, 4, false, false, 2, -1, false, -1, false, -1, false, false},
+        {"code size 3", 33, 17, 8, true, false, 3, -1, false, -1, false, -1, false, false},
+        {"code size 4", 33, 17, 16, false, false, 4, -1, false, -1, false, -1, false, false},
+        {"code size 5", 33, 17, 32, true, false, 5, -1, false, -1, false, -1, false, false},
+        {"code size 6", 33, 17, 64, false, false, 6, -1, false, -1, false, -1, false, false},
+        {"code size 7", 33, 17, 128, true, false, 7, -1, false, -1, false, -1, false, false},
+        {"code size 8, 4 colours", 33, 17, 4, false, false, 8, -1, false, -1, false, -1, false, false},
+        {"code size 1", 33, 17, 2, false, false, 1, -1, false, -1, false, -1, false, false},
+        {"clear code mid-stream", 45, 23, 32, false, false, 0, 500, false, -1, false, -1, false, false},
+        {"clear code mid-stream, interlaced", 45, 23, 32, true, true, 0, 333, false, -1, false, -1, false, false},
+        {"full table, clear codes", 200, 120, 256, false, false, 0, -1, false, -1, false, -1, false, false},
+        {"full table kept", 200, 120, 256, false, false, 0, -1, true, -1, false, -1, false, false},
+        {"full table kept, then a clear", 200, 120, 256, true, false, 0, 20000, true, -1, false, -1, false, false},
+        {"end code mid-row", 40, 20, 16, false, false, 0, -1, false, 257, false, -1, false, false},
+        {"end code mid-row, interlaced", 40, 20, 16, true, true, 0, -1, false, 257, false, -1, false, false},
+        {"no end code", 40, 20, 16, false, false, 0, -1, false, -1, true, -1, false, false},
+        {"transparent index", 50, 30, 16, false, false, 0, -1, false, -1, false, 3, false, false},
+        {"transparent index, local palette", 50, 30, 16, true, false, 0, -1, false, -1, false, 0, true, false},
+        {"frame inside a larger screen", 50, 30, 16, false, false, 0, -1, false, -1, false, 5, false, true},
+        {"frame inside a larger screen, opaque", 50, 30, 16, true, true, 0, -1, false, -1, false, -1, true, true},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const size_t n = size_t(c.nWidth) * size_t(c.nHeight);
+        std::vector<uint8_t> indices = c.bRuns ? RunIndices(n, c.nColours, 5) : RandomIndices(n, c.nColours, 9);
+        if (c.nColours == 1)
+            std::fill(indices.begin(), indices.end(), uint8_t(0));
+        GIF_WRITER_FILE file = OneFrameFile(c.nWidth, c.nHeight, indices, std::max(c.nColours, 2));
+        GIF_WRITER_FRAME& f = file.frames[0];
+        f.bInterlace = c.bInterlace;
+        f.lzw.nMinCodeSize = c.nMinCodeSize;
+        f.lzw.nClearAtPixel = c.nClearAt;
+        f.lzw.bDeferredClear = c.bDeferred;
+        f.lzw.nEndAtPixel = c.nEndAt;
+        f.lzw.bNoEndCode = c.bNoEndCode;
+        if (c.nTransparent >= 0) {
+            f.bControl = true;
+            f.bTransparent = true;
+            f.nTransparentIndex = c.nTransparent;
+        }
+        if (c.bLocal) {
+            f.localPalette = TestPalette(std::max(c.nColours, 2));
+            for (uint8_t& b : f.localPalette)
+                b = uint8_t(b ^ 0x5A);
+        }
+        if (c.bOffset) {
+            file.nScreenWidth = c.nWidth + 9;
+            file.nScreenHeight = c.nHeight + 4;
+            f.nLeft = 6;
+            f.nTop = 3;
+        }
+        // A second frame of its own settings: frames after the first are kept in the table.
+        GIF_WRITER_FRAME f1 = Frame(c.nWidth / 2 + 1, 3, RandomIndices(size_t(c.nWidth / 2 + 1) * 3, 2, 4));
+        f1.bInterlace = !c.bInterlace;
+        file.frames.push_back(f1);
+        const std::vector<uint8_t> bytes = WriteGIF(file);
+        ASSERT_NO_FATAL_FAILURE(ExpectSameDecode(bytes));
+        // Cut at several points of the data: the plain decoder's result, whatever it is.
+        for (size_t nCut : {size_t(14), bytes.size() / 3, bytes.size() / 2, bytes.size() - 40, bytes.size() - 2}) {
+            SCOPED_TRACE(nCut);
+            ASSERT_NO_FATAL_FAILURE(ExpectSameDecode(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(nCut))));
+        }
+    }
+}
+
+TEST(GifDecoder, FastDecoderMeetsDamagedDataLikeThePlainOne)
+{
+    // Raw code streams with codes outside the table, the code being defined right after a clear,
+    // strings that run over row ends and the image's end, and data that ends inside a code.
+    struct CASE {
+        const char* pszName;
+        int nWidth, nHeight;
+        bool bInterlace;
+        std::vector<int> codes;
+    };
+    const CASE cases[] = {
+        {"code past the table", 4, 3, false, {4, 1, 7, 3, 3, 3, 3, 2, 2, 2, 2, 5}},
+        {"code past the table at a row's start", 2, 4, false, {4, 1, 1, 9, 2, 2, 3, 5}},
+        {"code being defined after a clear", 4, 3, false, {4, 6, 1, 1, 1, 1, 5}},
+        {"string over the last row's end", 3, 2, false, {4, 1, 6, 7, 8, 9, 5}},
+        {"string over row ends, interlaced", 3, 9, true, {4, 1, 6, 7, 8, 9, 10, 11, 12, 30, 2, 13, 14, 5}},
+        {"bad codes in every row, interlaced", 5, 10, true, {4, 2, 31, 3, 3, 30, 1, 6, 7, 29, 0, 0, 0, 0, 0, 28, 8, 9}},
+        {"no end code, data ends", 4, 3, false, {4, 2, 2}},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        GIF_WRITER_FILE file = OneFrameFile(c.nWidth, c.nHeight, std::vector<uint8_t>(size_t(c.nWidth) * c.nHeight, 0), 4);
+        file.frames[0].rawCodes = c.codes;
+        file.frames[0].lzw.nMinCodeSize = 2;
+        file.frames[0].bInterlace = c.bInterlace;
+        ASSERT_NO_FATAL_FAILURE(ExpectSameDecode(WriteGIF(file)));
+    }
+    // Random codes at every code size, in rows of several widths, with and without interlace.
+    std::mt19937 rng(77);
+    for (int i = 0; i < 300; ++i) {
+        const int nWidth = 1 + int(rng() % 70), nHeight = 1 + int(rng() % 40);
+        GIF_WRITER_FILE file = OneFrameFile(nWidth, nHeight, {}, 256);
+        file.frames[0] = Frame(nWidth, nHeight, {});
+        file.frames[0].lzw.nMinCodeSize = 1 + i % 11;
+        file.frames[0].bInterlace = i % 2 != 0;
+        file.frames[0].nSubBlockSize = 1 + int(rng() % 255);
+        std::vector<int> codes;
+        const int nCodes = int(rng() % 3000);
+        // Mostly codes inside a growing table, so that long strings form between the bad ones.
+        for (int k = 0; k < nCodes; ++k)
+            codes.push_back(rng() % 8 == 0 ? int(rng() % 4096) : int(rng() % unsigned(std::min(4096, 2 << file.frames[0].lzw.nMinCodeSize) + k)));
+        file.frames[0].rawCodes = codes;
+        SCOPED_TRACE(i);
+        ASSERT_NO_FATAL_FAILURE(ExpectSameDecode(WriteGIF(file)));
+    }
+}
+
+TEST(GifDecoder, FastDrawOfLaterFramesEqualsThePlainOne)
+{
+    GIF_WRITER_FILE file;
+    file.nScreenWidth = 30;
+    file.nScreenHeight = 20;
+    file.globalPalette = TestPalette(32);
+    GIF_WRITER_FRAME f0 = Frame(30, 20, RandomIndices(600, 32, 1));
+    GIF_WRITER_FRAME f1 = Frame(12, 9, RandomIndices(108, 32, 2));
+    f1.nLeft = 24;   // partly outside the screen
+    f1.nTop = 15;
+    f1.bControl = true;
+    f1.bTransparent = true;
+    f1.nTransparentIndex = 7;
+    file.frames = {f0, f1};
+    const std::vector<uint8_t> bytes = WriteGIF(file);
+    std::vector<uint8_t> drawn[2];
+    for (int bPlain = 0; bPlain < 2; ++bPlain) {
+        const int bOld = SetGIFPlainDecoder(bPlain);
+        GIF_TEST_LAYER layer;
+        ASSERT_EQ(Decode(layer, bytes), 0);
+        // Negative positions too: the frame is moved up and left of the screen.
+        layer.p->ppGifFrames[1]->nLeft = -5;
+        layer.p->ppGifFrames[1]->nTop = -4;
+        ASSERT_EQ(DrawGIFFrame(layer.p, 1), 0);
+        layer.p->ppGifFrames[1]->nLeft = 24;
+        layer.p->ppGifFrames[1]->nTop = 15;
+        ASSERT_EQ(DrawGIFFrame(layer.p, 1), 0);
+        SetGIFPlainDecoder(bOld);
+        drawn[bPlain].assign(layer.p->pOwnedPixels, layer.p->pOwnedPixels + 30 * 20 * 4);
+    }
+    EXPECT_TRUE(drawn[0] == drawn[1]);
+}
