@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <numeric>
 #include <string>
 #include <set>
 #include <vector>
@@ -250,35 +249,6 @@ int ScanPackFolders(int nMaxDepth, const char* pszStart)
 
 // ---------------------------------------------------------------------------------------------
 // The index
-
-void SortPackIndex(int32_t nFirst, int32_t nLast)
-{
-    if (nFirst < 0 || nLast >= g_nPackEntries || nFirst >= nLast) return;
-    // A stable order: within a run of equal hashes the entries stay in index order. Lookups confirm
-    // every candidate by its name and no two live entries share a name, so any order within a run
-    // finds the same entry; a stable one keeps the result independent of the sort's internals.
-    // Least-significant-digit radix sort on the hash, one byte per pass: linear in the count.
-    const size_t n = static_cast<size_t>(nLast - nFirst + 1);
-    std::vector<int32_t> order(n), spare(n);
-    std::iota(order.begin(), order.end(), nFirst);
-    for (int nShift = 0; nShift < 32; nShift += 8) {
-        size_t anStart[257] = {};
-        for (int32_t i : order) ++anStart[((g_pdwPackHash[i] >> nShift) & 0xFF) + 1];
-        for (int b = 0; b < 256; ++b) anStart[b + 1] += anStart[b];
-        for (int32_t i : order) spare[anStart[(g_pdwPackHash[i] >> nShift) & 0xFF]++] = i;
-        order.swap(spare);
-    }
-    std::vector<uint32_t> hashes(n);
-    std::vector<int32_t> packs(n), positions(n);
-    for (size_t i = 0; i < n; ++i) {
-        hashes[i] = g_pdwPackHash[order[i]];
-        packs[i] = g_pnPackNumber[order[i]];
-        positions[i] = g_pnPackNamePos[order[i]];
-    }
-    std::copy(hashes.begin(), hashes.end(), g_pdwPackHash + nFirst);
-    std::copy(packs.begin(), packs.end(), g_pnPackNumber + nFirst);
-    std::copy(positions.begin(), positions.end(), g_pnPackNamePos + nFirst);
-}
 
 namespace {
 

@@ -47,8 +47,6 @@ int ScanPackFolders(int nMaxDepth, const char* pszStart);
 int RegisterPack(const char* pszPath);
 // Registers every pack and reads their tables into the index. 0, or -1 after a reported error.
 int BuildPackIndex(void);
-// Sorts index entries first..last (inclusive) by unsigned hash, keeping equal hashes in index order.
-void SortPackIndex(int32_t nFirst, int32_t nLast);
 // Releases the index and the pack paths; counts back to 0.
 void FreePackIndex(void);
 
