@@ -1,9 +1,8 @@
 // The engine core's hook table: the steps that start-up, the frame step and shut-down take in the
 // subsystems above the core, and every other call the core makes upward (the trees' payloads, the
 // script location of an error, the cursor and the pause). The core owns the table and calls
-// through it; the composition root (root/wiring.cpp) installs every slot before anything runs. A
-// part that is not built yet is a named stand-in in its own folder, so no slot is ever NULL and no
-// caller tests for it. Tests put their own functions into single slots and reinstall the wiring
+// through it; the composition root (root/wiring.cpp) installs every slot before anything runs, so
+// no slot is ever NULL and no caller tests for it. Tests put their own functions into single slots and reinstall the wiring
 // afterwards.
 #pragma once
 #include <cstdint>

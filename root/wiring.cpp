@@ -1,7 +1,7 @@
 // The engine's wiring: every slot of the four hook tables (core, script runtime, layers, display)
 // and every command of the command table gets its function here, in one place. The tables belong
 // to the folders that call through them; only this file, standing above every subsystem, knows
-// which subsystem answers. A part that is not built yet is a named stand-in in its own folder.
+// which subsystem answers.
 #include "root/startup.h"
 
 #include "core/compiler_link.h"

@@ -58,7 +58,6 @@ enum { KX_ERR_UNKNOWN_COMMAND = 900050 };
 CMD_HANDLER g_apfnCmdHandlers[KX_CMD_HANDLER_SLOTS];
 
 CMD_HANDLER g_apfnCommandTable[KX_COMMAND_IDS];
-uint8_t g_abCommandBuilt[KX_COMMAND_IDS];
 
 void FillCmdHandlers(int nCommands)
 {
@@ -67,19 +66,6 @@ void FillCmdHandlers(int nCommands)
     for (CMD_HANDLER& pfn : g_apfnCmdHandlers) pfn = CmdUnknown;
     for (int i = 0; i < nCommands; ++i)
         if (!IsUnusedId(i) && g_apfnCommandTable[i]) g_apfnCmdHandlers[i] = g_apfnCommandTable[i];
-}
-
-int IsCommandBuilt(int nId)
-{
-    return nId >= 0 && nId < KX_COMMAND_IDS && !IsUnusedId(nId) && g_abCommandBuilt[nId];
-}
-
-int ReportCommandNotBuilt(int nId)
-{
-    const char* pszName = GetScriptCommandName(nId);
-    ReportScriptErrorF(KX_ERR_UNKNOWN_COMMAND, 1, pszName);
-    DebugTrace("command not built", pszName);
-    return -1;
 }
 
 const char* GetCommandName(int nId)

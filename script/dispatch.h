@@ -13,19 +13,12 @@ struct TREE_NODE;
 enum { KX_CMD_HANDLER_SLOTS = 256 };
 extern CMD_HANDLER g_apfnCmdHandlers[KX_CMD_HANDLER_SLOTS];
 
-// The handler of every command id of this build and whether it is built, installed by the
-// composition root (root/command_table.cpp). A command whose subsystem is not built yet is bound to
-// a stand-in in that subsystem's folder, which reports 900050 with the command's name.
+// The handler of every command id, installed by the composition root (root/command_table.cpp).
 extern CMD_HANDLER g_apfnCommandTable[KX_COMMAND_IDS];
-extern uint8_t g_abCommandBuilt[KX_COMMAND_IDS];
 // Fills the table: CmdUnknown everywhere, then the installed handlers of the ids below nCommands
 // (the command count of kxc.kbn, at most 121) that name a command. Called by the command-table
 // loader, and once the composition root has installed the handlers.
 void FillCmdHandlers(int nCommands);
-// 1 when this build carries the command's handler, 0 when a stand-in answers for it.
-int IsCommandBuilt(int nId);
-// What a stand-in does: reports 900050 (fatal) with the command's name, -1.
-int ReportCommandNotBuilt(int nId);
 // The name of a command id as this engine knows it, or NULL beyond the table. Messages use
 // GetScriptCommandName.
 const char* GetCommandName(int nId);

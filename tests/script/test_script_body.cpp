@@ -431,8 +431,7 @@ TEST_F(ScriptBodyTest, ErrorHeaderNamesTheFileAndLineOfTheFailingCommand)
     EmitCommand(&b, KXCMD_NOP, {});
     EmitCommand(&b, KXCMD_NOP, {});
     EmitRawCommand(&b, KX_COMMAND_RECORD{17, 0, {}, {}});   // no such command: line 42
-    EmitCommand(&b, KXCMD_MOVIE, {});                     // not in this build: line 43
-    EmitCommand(&b, KXCMD_NOP, {});                        // then off the end
+    EmitCommand(&b, KXCMD_NOP, {});                        // line 43, then off the end
     ASSERT_EQ(FinishScriptBody(&b), 0);
     GAME_DATA game = BaseGame();
     game.scripts = {ScriptFromBuilder("scene\\main.txt", b)};
@@ -455,7 +454,7 @@ TEST_F(ScriptBodyTest, ErrorHeaderNamesTheFileAndLineOfTheFailingCommand)
         int nStart;
         const char* pszLine;
         const char* pszName;
-    } cases[] = {{0, "42", nullptr}, {3, "43", GetCommandName(KXCMD_MOVIE)}, {4, "\n0", nullptr}};
+    } cases[] = {{0, "42", nullptr}, {4, "\n0", nullptr}};
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.nStart);
         errors.reports.clear();
