@@ -11,7 +11,8 @@
 // Positions are kept in 64-bit integers: they equal the 32-bit fixed-point values wherever those
 // fit, and tall images cannot overflow them. The destination is cleared before a kernel writes
 // it, so pixels no rule computes (a source position outside the image, an unknown kernel) are 0,
-// and no kernel reads a source pixel outside the w x h image.
+// and no kernel reads a source pixel outside the w x h image. The rows are shared out over the
+// image workers (job JOB_ROTATE).
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "image/layer.h"
 #include "imageproc/image_effects.h"
 #include "imageproc/pixel_ops.h"
+#include "core/worker_pool.h"
 
 namespace {
 
@@ -71,16 +73,18 @@ inline void CopyPixel(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t col
 // pixel and in the interpolation.
 enum KERNEL { KERNEL_CLIPPED, KERNEL_SPANS, KERNEL_BILINEAR };
 
+// Every kernel below writes the destination rows [y0, y1) only, so the rows can be shared out.
+
 // A = 0: the rows unchanged.
-void RotateCopy(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h)
+void RotateCopy(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t y0, int64_t y1)
 {
-    memcpy(pDst, pSrc, static_cast<size_t>(w * h * 4));
+    memcpy(pDst + y0 * w * 4, pSrc + y0 * w * 4, static_cast<size_t>(w * (y1 - y0) * 4));
 }
 
 // A = 180: both axes mirrored.
-void RotateHalfTurn(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h)
+void RotateHalfTurn(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, int64_t y0, int64_t y1)
 {
-    for (int64_t y = 0; y < h; ++y) {
+    for (int64_t y = y0; y < y1; ++y) {
         const uint8_t* pRow = pSrc + (h - 1 - y) * w * 4;
         uint8_t* pOut = pDst + y * w * 4;
         for (int64_t x = 0; x < w; ++x)
@@ -111,7 +115,8 @@ inline bool NearestPixel(KERNEL kernel, int64_t sx, int64_t sy, int64_t w, int64
 }
 
 // A = 90 and 270: the columns max(0, w/2 - h/2) .. min(w, w/2 + h/2) - 1 by the nearest mapping.
-void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel)
+void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel,
+                   int64_t y0, int64_t y1)
 {
     const int64_t cx = w / 2, cy = h / 2;
     int64_t x0 = w / 2 - h / 2, x1 = w / 2 + h / 2;
@@ -121,7 +126,7 @@ void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, con
         x1 = w;
     // The band always uses the nearest mapping; the interpolating kernel takes the shifted form.
     const KERNEL nearest = kernel == KERNEL_SPANS ? KERNEL_SPANS : KERNEL_CLIPPED;
-    for (int64_t y = 0; y < h; ++y) {
+    for (int64_t y = y0; y < y1; ++y) {
         uint8_t* pOut = pDst + y * w * 4;
         int64_t sx = (cx << 16) + r.J * (x0 - cx) - r.K * (y - cy);
         int64_t sy = (cy << 16) + r.K * (x0 - cx) + r.J * (y - cy);
@@ -165,7 +170,8 @@ inline void BilinearPixel(uint8_t* pOut, const uint8_t* pSrc, int64_t w, int64_t
 }
 
 // Every angle but 0, 90, 180 and 270: per row the computed range [start, end), the rest 0.
-void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel)
+void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel,
+                   int64_t y0, int64_t y1)
 {
     const int64_t cx = w / 2, cy = h / 2;
     const int64_t uL = -cx, uR = w - 1 - cx, vT = -cy, vB = h - 1 - cy;
@@ -180,7 +186,7 @@ void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, con
     const CORNER& Q = (A < 90 || (A > 180 && A < 270)) ? BR : BL;
     const bool bStartA = A < 180;
 
-    for (int64_t y = 0; y < h; ++y) {
+    for (int64_t y = y0; y < y1; ++y) {
         uint8_t* pOut = pDst + y * w * 4;
         const int64_t TP = h - P.row - y, TQ = h - Q.row - y;
         const int64_t aP = -K * TP / J, bP = J * TP / K;
@@ -221,20 +227,49 @@ void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, con
     }
 }
 
+// The destination rows [y0, y1) of one rotation: cleared, then computed by the angle's rule.
+void RotateRows(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, int64_t P, KERNEL kernel, int64_t y0,
+                int64_t y1)
+{
+    if (y0 >= y1)
+        return;
+    FillZero(pDst + y0 * w * 4, static_cast<size_t>(w * (y1 - y0) * 4));
+    const ROTATION r = MakeRotation(P);
+    switch (r.nAngle) {
+    case 0: RotateCopy(pDst, pSrc, w, y0, y1); break;
+    case 180: RotateHalfTurn(pDst, pSrc, w, h, y0, y1); break;
+    case 90:
+    case 270: RotateQuarter(pDst, pSrc, w, h, r, kernel, y0, y1); break;
+    default: RotateGeneral(pDst, pSrc, w, h, r, kernel, y0, y1); break;
+    }
+}
+
+int JobRotateRows(WORKER_JOB* pJob)
+{
+    const WORKER_ROTATE_ARGS& a = pJob->rotate;
+    RotateRows(a.pDst, a.pSrc, a.nWidth, a.nHeight, a.nAngle, static_cast<KERNEL>(a.nKernel), pJob->nFirstRow,
+               pJob->nEndRow);
+    return 0;
+}
+
+// A rotation spread over the image workers by destination rows (each row depends on nothing but
+// the source and the angle, so the result does not depend on the number of workers).
 void RotateWith(uint8_t* pDst, const uint8_t* pSrc, int32_t nWidth, int32_t nHeight, int64_t P, KERNEL kernel)
 {
     if (!pDst || !pSrc || nWidth <= 0 || nHeight <= 0)
         return;
-    const int64_t w = nWidth, h = nHeight;
-    FillZero(pDst, static_cast<size_t>(w * h * 4));
-    const ROTATION r = MakeRotation(P);
-    switch (r.nAngle) {
-    case 0: RotateCopy(pDst, pSrc, w, h); break;
-    case 180: RotateHalfTurn(pDst, pSrc, w, h); break;
-    case 90:
-    case 270: RotateQuarter(pDst, pSrc, w, h, r, kernel); break;
-    default: RotateGeneral(pDst, pSrc, w, h, r, kernel); break;
-    }
+    if (GetWorkerJobHandler(JOB_ROTATE) != JobRotateRows)
+        SetWorkerJobHandler(JOB_ROTATE, JobRotateRows);
+    WORKER_JOB job;
+    memset(&job, 0, sizeof(job));
+    job.nCode = JOB_ROTATE;
+    job.rotate.nWidth = nWidth;
+    job.rotate.nHeight = nHeight;
+    job.rotate.nAngle = AngleOf(P);
+    job.rotate.nKernel = kernel;
+    job.rotate.pDst = pDst;
+    job.rotate.pSrc = pSrc;
+    PostRowJob(JOB_ROTATE, &job, 0, nHeight);
 }
 
 // The layer side of both operations. nType 0 selects the interpolating kernel; an unknown type
