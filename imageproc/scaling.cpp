@@ -1028,6 +1028,55 @@ std::vector<int64_t> g_anLanczosTotal;
 std::vector<double> g_adLanczosInverse;
 bool g_bLanczosReciprocal;
 
+// The vector form of the passes takes the taps two at a time: per output index its pairs
+// [pairStart[i], pairStart[i + 1]), each with the two source indices and the two weights split as
+// w = 32768 wh + wl (0 <= wl < 32768), packed as 16-bit pairs (first tap low). An odd last tap is
+// paired with itself at weight 0. The channel sums are then 32768 X + Y with X the sum of the
+// products with wh and Y of those with wl; with fewer than 257 taps per output and every |w|
+// below 2^30 both stay within 32 bits.
+std::vector<size_t> g_anLanczosPairStart;
+std::vector<int64_t> g_anLanczosPairIndex;   // two per pair
+std::vector<uint32_t> g_adwLanczosPairLow;
+std::vector<uint32_t> g_adwLanczosPairHigh;
+bool g_bLanczosVector;
+
+bool GatherLanczosPairs(int64_t nOut)
+{
+    if (!GrowTable(g_anLanczosPairStart, nOut + 1))
+        return false;
+    size_t nPairs = 0;
+    for (int64_t i = 0; i < nOut; ++i)
+        nPairs += (g_anLanczosTapStart[i + 1] - g_anLanczosTapStart[i] + 1) / 2;
+    if (!GrowTable(g_anLanczosPairIndex, 2 * static_cast<int64_t>(nPairs)) ||
+        !GrowTable(g_adwLanczosPairLow, static_cast<int64_t>(nPairs)) ||
+        !GrowTable(g_adwLanczosPairHigh, static_cast<int64_t>(nPairs)))
+        return false;
+    bool bVector = g_bLanczosReciprocal;
+    size_t m = 0;
+    for (int64_t i = 0; i < nOut; ++i) {
+        g_anLanczosPairStart[i] = m;
+        const size_t nFirst = g_anLanczosTapStart[i], nEnd = g_anLanczosTapStart[i + 1];
+        bVector = bVector && nEnd - nFirst < 257;
+        for (size_t n = nFirst; n < nEnd; n += 2, ++m) {
+            const bool bSecond = n + 1 < nEnd;
+            const int64_t w0 = g_anLanczosTapWeight[n], w1 = bSecond ? g_anLanczosTapWeight[n + 1] : 0;
+            const int64_t nBound = int64_t(1) << 30;
+            bVector = bVector && w0 > -nBound && w0 < nBound && w1 > -nBound && w1 < nBound;
+            g_anLanczosPairIndex[2 * m] = g_anLanczosTapIndex[n];
+            g_anLanczosPairIndex[2 * m + 1] = bSecond ? g_anLanczosTapIndex[n + 1] : g_anLanczosTapIndex[n];
+            auto pack = [](int64_t a, int64_t b) {
+                return static_cast<uint32_t>(static_cast<uint16_t>(a)) |
+                       (static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16);
+            };
+            g_adwLanczosPairLow[m] = pack(w0 & 32767, w1 & 32767);
+            g_adwLanczosPairHigh[m] = pack(w0 >> 15, w1 >> 15);
+        }
+    }
+    g_anLanczosPairStart[nOut] = m;
+    g_bLanczosVector = bVector;
+    return true;
+}
+
 bool GatherLanczosTaps(int64_t nOut, int64_t nIn)
 {
     if (!GrowTable(g_anLanczosTapStart, nOut + 1) || !GrowTable(g_anLanczosTotal, nOut) ||
@@ -1099,6 +1148,32 @@ inline void StoreLanczosPixel(uint8_t* q, const int64_t* sum, int64_t i)
         q[c] = LanczosChannel(sum[c], total, c == 3);
 }
 
+#if defined(__SSE2__)
+// One output pixel from its split sums X and Y (four channels each): 32768 X + Y is exact in
+// double precision, and so is the truncated quotient by the divisor (see the tables above), taken
+// within -1..256; then the clamps of LanczosChannel (the alpha above 252 becomes 255).
+inline uint32_t FinishLanczosPixelSSE2(__m128i X, __m128i Y, __m128d total)
+{
+    const __m128d k = _mm_set1_pd(32768.0), lo = _mm_set1_pd(-1.0), hi = _mm_set1_pd(256.0);
+    __m128d s0 = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(X), k), _mm_cvtepi32_pd(Y));
+    __m128d s1 = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(X, 0x0E)), k),
+                            _mm_cvtepi32_pd(_mm_shuffle_epi32(Y, 0x0E)));
+    s0 = _mm_min_pd(_mm_max_pd(_mm_div_pd(s0, total), lo), hi);
+    s1 = _mm_min_pd(_mm_max_pd(_mm_div_pd(s1, total), lo), hi);
+    __m128i v = _mm_unpacklo_epi64(_mm_cvttpd_epi32(s0), _mm_cvttpd_epi32(s1));
+    const __m128i over = _mm_cmpgt_epi32(v, _mm_set_epi32(252, 255, 255, 255));
+    v = _mm_or_si128(v, _mm_and_si128(over, _mm_set1_epi32(255)));
+    v = _mm_packs_epi32(v, v);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+}
+
+// The two taps' pixels a and b (4 bytes each) as [a.c, b.c] 16-bit pairs, channel by channel.
+inline __m128i PairChannels(__m128i a, __m128i b)
+{
+    return _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), _mm_setzero_si128());
+}
+#endif
+
 }  // namespace
 
 // Horizontal pass: the source rows [nFirstRow, nEndRow) into rows of nOutWidth pixels.
@@ -1106,6 +1181,29 @@ int JobScaleLanczosRows(WORKER_JOB* pJob)
 {
     const WORKER_SCALE_ARGS& a = pJob->scale;
     const int64_t w = a.nSrcWidth, tw = a.nOutWidth;
+#if defined(__SSE2__)
+    if (g_bLanczosVector) {
+        const size_t* pStart = g_anLanczosPairStart.data();
+        const int64_t* pIndex = g_anLanczosPairIndex.data();
+        for (int64_t y = pJob->nFirstRow; y < pJob->nEndRow; ++y) {
+            const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(y * w) * 4;
+            uint8_t* pOut = a.pOut + static_cast<size_t>(y * tw) * 4;
+            for (int64_t i = 0; i < tw; ++i) {
+                __m128i X = _mm_setzero_si128(), Y = _mm_setzero_si128();
+                for (size_t m = pStart[i]; m < pStart[i + 1]; ++m) {
+                    const __m128i pa = _mm_cvtsi32_si128(static_cast<int>(LoadPixel(pSrcRow + pIndex[2 * m] * 4)));
+                    const __m128i pb = _mm_cvtsi32_si128(static_cast<int>(LoadPixel(pSrcRow + pIndex[2 * m + 1] * 4)));
+                    const __m128i v = PairChannels(pa, pb);
+                    Y = _mm_add_epi32(Y, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<int>(g_adwLanczosPairLow[m]))));
+                    X = _mm_add_epi32(X, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<int>(g_adwLanczosPairHigh[m]))));
+                }
+                StorePixel(pOut + i * 4,
+                           FinishLanczosPixelSSE2(X, Y, _mm_set1_pd(static_cast<double>(g_anLanczosTotal[i]))));
+            }
+        }
+        return 0;
+    }
+#endif
     const size_t* pStart = g_anLanczosTapStart.data();
     const int64_t* pIndex = g_anLanczosTapIndex.data();
     const int64_t* pWeight = g_anLanczosTapWeight.data();
@@ -1131,6 +1229,52 @@ int JobScaleLanczosColumns(WORKER_JOB* pJob)
 {
     const WORKER_SCALE_ARGS& a = pJob->scale;
     const int64_t tw = a.nOutWidth;
+#if defined(__SSE2__)
+    if (g_bLanczosVector) {
+        // Four pixels of the row at a time, the same column of the pair's two source rows
+        // interleaved; the last pixels of an odd row one at a time.
+        const __m128i z = _mm_setzero_si128();
+        for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
+            uint8_t* pOut = a.pOut + static_cast<size_t>(j * tw) * 4;
+            const size_t m0 = g_anLanczosPairStart[j], m1 = g_anLanczosPairStart[j + 1];
+            const __m128d total = _mm_set1_pd(static_cast<double>(g_anLanczosTotal[j]));
+            int64_t i = 0;
+            for (; i + 4 <= tw; i += 4) {
+                __m128i X[4] = {z, z, z, z}, Y[4] = {z, z, z, z};
+                for (size_t m = m0; m < m1; ++m) {
+                    const uint8_t* pa = a.pSrc + static_cast<size_t>(g_anLanczosPairIndex[2 * m] * tw + i) * 4;
+                    const uint8_t* pb = a.pSrc + static_cast<size_t>(g_anLanczosPairIndex[2 * m + 1] * tw + i) * 4;
+                    const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pa));
+                    const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb));
+                    const __m128i wl = _mm_set1_epi32(static_cast<int>(g_adwLanczosPairLow[m]));
+                    const __m128i wh = _mm_set1_epi32(static_cast<int>(g_adwLanczosPairHigh[m]));
+                    const __m128i l = _mm_unpacklo_epi8(ra, rb), h = _mm_unpackhi_epi8(ra, rb);
+                    const __m128i v[4] = {_mm_unpacklo_epi8(l, z), _mm_unpackhi_epi8(l, z), _mm_unpacklo_epi8(h, z),
+                                          _mm_unpackhi_epi8(h, z)};
+                    for (int k = 0; k < 4; ++k) {
+                        Y[k] = _mm_add_epi32(Y[k], _mm_madd_epi16(v[k], wl));
+                        X[k] = _mm_add_epi32(X[k], _mm_madd_epi16(v[k], wh));
+                    }
+                }
+                for (int k = 0; k < 4; ++k)
+                    StorePixel(pOut + (i + k) * 4, FinishLanczosPixelSSE2(X[k], Y[k], total));
+            }
+            for (; i < tw; ++i) {
+                __m128i X = z, Y = z;
+                for (size_t m = m0; m < m1; ++m) {
+                    const uint8_t* pa = a.pSrc + static_cast<size_t>(g_anLanczosPairIndex[2 * m] * tw + i) * 4;
+                    const uint8_t* pb = a.pSrc + static_cast<size_t>(g_anLanczosPairIndex[2 * m + 1] * tw + i) * 4;
+                    const __m128i v = PairChannels(_mm_cvtsi32_si128(static_cast<int>(LoadPixel(pa))),
+                                                   _mm_cvtsi32_si128(static_cast<int>(LoadPixel(pb))));
+                    Y = _mm_add_epi32(Y, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<int>(g_adwLanczosPairLow[m]))));
+                    X = _mm_add_epi32(X, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<int>(g_adwLanczosPairHigh[m]))));
+                }
+                StorePixel(pOut + i * 4, FinishLanczosPixelSSE2(X, Y, total));
+            }
+        }
+        return 0;
+    }
+#endif
     for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
         uint8_t* pOut = a.pOut + static_cast<size_t>(j * tw) * 4;
         const size_t nFirst = g_anLanczosTapStart[j], nEnd = g_anLanczosTapStart[j + 1];
@@ -1172,7 +1316,7 @@ int ScaleLanczos(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int
     int rc = 0;
     // Horizontal pass: every source row into tw columns.
     if (SetupLanczos(1, nSrcWidth, nSrcHeight, tw, th) != 0 || BuildLanczosWeights(1, tw, th) != 0 ||
-        !GatherLanczosTaps(tw, nSrcWidth)) {
+        !GatherLanczosTaps(tw, nSrcWidth) || !GatherLanczosPairs(tw)) {
         rc = ReportNoMemory();
     } else {
         args.pSrc = pSrc;
@@ -1182,7 +1326,7 @@ int ScaleLanczos(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int
     // Vertical pass: tw columns of the temporary buffer into th rows.
     if (rc == 0) {
         if (SetupLanczos(0, nSrcWidth, nSrcHeight, tw, th) != 0 || BuildLanczosWeights(0, tw, th) != 0 ||
-            !GatherLanczosTaps(th, nSrcHeight)) {
+            !GatherLanczosTaps(th, nSrcHeight) || !GatherLanczosPairs(th)) {
             rc = ReportNoMemory();
         } else {
             args.pSrc = pTemp;
