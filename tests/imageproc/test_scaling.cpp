@@ -292,8 +292,8 @@ const CASE kCases[] = {
     // and reduced, and a sub-rectangle whose taps cross the right edge into the next row.
     {53, 31, 0, 0, 5200, 3000, 7900, 4700}, {77, 45, 0, 0, 7600, 4400, 3100, 1900},
     {61, 29, 2000, 700, 6000, 2800, 6700, 4100}, {1, 40, 0, 0, 0, 3900, 300, 6100},
-    // One source pixel spread over 20000: Lanczos weights too large for its 32-bit sums.
-    {1, 2, 0, 0, 0, 100, 2000000, 100},
+    // One source row spread over 20000: Lanczos weights too large for its 32-bit sums.
+    {2, 1, 0, 0, 100, 0, 100, 2000000},
 };
 
 class ScalingKernels : public ::testing::TestWithParam<CASE> {
