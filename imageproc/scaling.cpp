@@ -676,12 +676,40 @@ int ScaleBilinearThreaded(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32
 // Each output pixel averages four plain bilinear samples (uncurved fractions): two sample rows
 // (row table: 2 j first, 2 j + 1 second) by two sample columns (column table likewise). The
 // poster has already replaced a second sample that would lie outside the source by the first.
+namespace {
+
+// The supersampler's columns prepared once per scaling: per target column the byte offsets of its
+// two sample columns in a source row and their lane weights ([256 - f] x 4, [f] x 4 each).
+std::vector<int64_t> g_anSuperColOffset;
+std::vector<uint16_t> g_awSuperColWeight;
+
+void PrepareSupersampledColumns(int64_t c0, int64_t c1, int64_t x1)
+{
+    for (int64_t i = c0; i < c1; ++i)
+        for (int s = 0; s < 2; ++s) {
+            const int64_t pos = g_anScaleColMap[2 * i + s];
+            const uint16_t f = static_cast<uint16_t>(Frac(pos));
+            g_anSuperColOffset[2 * i + s] = (x1 + (pos >> 8)) * 4;
+            for (int c = 0; c < 4; ++c) {
+                g_awSuperColWeight[16 * i + 8 * s + c] = static_cast<uint16_t>(256 - f);
+                g_awSuperColWeight[16 * i + 8 * s + 4 + c] = f;
+            }
+        }
+}
+
+}  // namespace
+
 int JobScaleSupersampledRows(WORKER_JOB* pJob)
 {
     const WORKER_SCALE_ARGS& a = pJob->scale;
     const size_t nStride = size_t(a.nSrcWidth) * 4;
     const int64_t tw = a.nOutWidth;
     const int64_t* pCol = g_anScaleColMap.data();
+#if defined(__SSE2__)
+    const int64_t* pOff = g_anSuperColOffset.data();
+    const uint16_t* pWeight = g_awSuperColWeight.data();
+    (void)pCol;
+#endif
     for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
         uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
         ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
@@ -695,16 +723,17 @@ int JobScaleSupersampledRows(WORKER_JOB* pJob)
         uint64_t fy0 = Frac(sy0), fy1 = Frac(sy1);
 #endif
         for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
-            int64_t sx0 = pCol[2 * i], sx1 = pCol[2 * i + 1];
-            int64_t ix0 = (a.nSrcX + (sx0 >> 8)) * 4, ix1 = (a.nSrcX + (sx1 >> 8)) * 4;
 #if defined(__SSE2__)
-            __m128i wx0 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx0))));
-            __m128i wx1 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx1))));
+            const int64_t ix0 = pOff[2 * i], ix1 = pOff[2 * i + 1];
+            const __m128i wx0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pWeight + 16 * i));
+            const __m128i wx1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pWeight + 16 * i + 8));
             uint32_t a0 = BilinearPlainSSE2(pRowA + ix0, nStride, wx0, wy0);
             uint32_t a1 = BilinearPlainSSE2(pRowA + ix1, nStride, wx1, wy0);
             uint32_t b0 = BilinearPlainSSE2(pRowB + ix0, nStride, wx0, wy1);
             uint32_t b1 = BilinearPlainSSE2(pRowB + ix1, nStride, wx1, wy1);
 #else
+            int64_t sx0 = pCol[2 * i], sx1 = pCol[2 * i + 1];
+            int64_t ix0 = (a.nSrcX + (sx0 >> 8)) * 4, ix1 = (a.nSrcX + (sx1 >> 8)) * 4;
             uint32_t a0 = BilinearSample(pRowA + ix0, nStride, Frac(sx0), fy0);
             uint32_t a1 = BilinearSample(pRowA + ix1, nStride, Frac(sx1), fy0);
             uint32_t b0 = BilinearSample(pRowB + ix0, nStride, Frac(sx0), fy1);
@@ -722,7 +751,8 @@ int ScaleSupersampled(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t n
     int64_t tw = nTW / 100, th = nTH / 100;
     if (tw <= 0 || th <= 0)
         return 0;
-    if (!GrowTable(g_anScaleRowMap, 2 * th) || !GrowTable(g_anScaleColMap, 2 * tw))
+    if (!GrowTable(g_anScaleRowMap, 2 * th) || !GrowTable(g_anScaleColMap, 2 * tw) ||
+        !GrowTable(g_anSuperColOffset, 2 * tw) || !GrowTable(g_awSuperColWeight, 16 * tw))
         return ReportNoMemory();
     const int64_t x1 = nX1 / 100, y1 = nY1 / 100;
     const int64_t spanX = int64_t(nX2) - nX1, spanY = int64_t(nY2) - nY1;
@@ -760,6 +790,7 @@ int ScaleSupersampled(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t n
         g_anScaleRowMap[2 * j] = sy0;
         g_anScaleRowMap[2 * j + 1] = sy1;
     }
+    PrepareSupersampledColumns(c0, c1, x1);
     WORKER_SCALE_ARGS args = {};
     args.nFirstCol = static_cast<int32_t>(c0);
     args.nEndCol = static_cast<int32_t>(c1);
