@@ -258,8 +258,7 @@ void RotateWith(uint8_t* pDst, const uint8_t* pSrc, int32_t nWidth, int32_t nHei
 {
     if (!pDst || !pSrc || nWidth <= 0 || nHeight <= 0)
         return;
-    if (GetWorkerJobHandler(JOB_ROTATE) != JobRotateRows)
-        SetWorkerJobHandler(JOB_ROTATE, JobRotateRows);
+    InstallRotationJob();
     WORKER_JOB job;
     memset(&job, 0, sizeof(job));
     job.nCode = JOB_ROTATE;
@@ -321,6 +320,12 @@ int RotateLayer(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t P, int32_t k, int
 }
 
 }  // namespace
+
+void InstallRotationJob(void)
+{
+    if (GetWorkerJobHandler(JOB_ROTATE) != JobRotateRows)
+        SetWorkerJobHandler(JOB_ROTATE, JobRotateRows);
+}
 
 void RotateNearestClipped(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int32_t h, int32_t P)
 {
