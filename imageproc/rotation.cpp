@@ -18,6 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/dirty_rects.h"
 #include "image/layer.h"
 #include "imageproc/image_effects.h"
@@ -115,8 +119,9 @@ inline bool NearestPixel(KERNEL kernel, int64_t sx, int64_t sy, int64_t w, int64
 }
 
 // A = 90 and 270: the columns max(0, w/2 - h/2) .. min(w, w/2 + h/2) - 1 by the nearest mapping.
-void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel,
-                   int64_t y0, int64_t y1)
+template <KERNEL kernel>
+void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, int64_t y0,
+                   int64_t y1)
 {
     const int64_t cx = w / 2, cy = h / 2;
     int64_t x0 = w / 2 - h / 2, x1 = w / 2 + h / 2;
@@ -159,6 +164,25 @@ inline void BilinearPixel(uint8_t* pOut, const uint8_t* pSrc, int64_t w, int64_t
         return;
     const int32_t fx = static_cast<int32_t>((sx >> 8) & 255), fy = static_cast<int32_t>((sy >> 8) & 255);
     const uint8_t* p00 = pSrc + (iy * w + ix) * 4;
+#if defined(__SSE2__)
+    // With 0 <= f < 256, a + (((b - a) f) >> 8) == (a (256 - f) + b f) >> 8 (both floor the same
+    // quotient), and a (256 - f) + b f stays below 65536: the four channels on 16-bit lanes.
+    const __m128i z = _mm_setzero_si128();
+    const __m128i wx = _mm_set_epi16(short(fx), short(fx), short(fx), short(fx), short(256 - fx), short(256 - fx),
+                                     short(256 - fx), short(256 - fx));
+    const __m128i top = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00)), z), wx);
+    const __m128i bot =
+        _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00 + w * 4)), z), wx);
+    // Low halves: top and bottom sums >> 8; then weighted by 256 - fy and fy.
+    const __m128i rows = _mm_srli_epi16(_mm_unpacklo_epi64(_mm_add_epi16(top, _mm_srli_si128(top, 8)),
+                                                           _mm_add_epi16(bot, _mm_srli_si128(bot, 8))), 8);
+    const __m128i wy = _mm_set_epi16(short(fy), short(fy), short(fy), short(fy), short(256 - fy), short(256 - fy),
+                                     short(256 - fy), short(256 - fy));
+    __m128i v = _mm_mullo_epi16(rows, wy);
+    v = _mm_srli_epi16(_mm_add_epi16(v, _mm_srli_si128(v, 8)), 8);
+    const uint32_t dw = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    memcpy(pOut, &dw, 4);
+#else
     const uint8_t* p10 = p00 + 4;
     const uint8_t* p01 = p00 + w * 4;
     const uint8_t* p11 = p01 + 4;
@@ -167,11 +191,13 @@ inline void BilinearPixel(uint8_t* pOut, const uint8_t* pSrc, int64_t w, int64_t
         const int32_t bottom = p01[c] + (((p11[c] - p01[c]) * fx) >> 8);
         pOut[c] = static_cast<uint8_t>(top + (((bottom - top) * fy) >> 8));
     }
+#endif
 }
 
 // Every angle but 0, 90, 180 and 270: per row the computed range [start, end), the rest 0.
-void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel,
-                   int64_t y0, int64_t y1)
+template <KERNEL kernel>
+void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, int64_t y0,
+                   int64_t y1)
 {
     const int64_t cx = w / 2, cy = h / 2;
     const int64_t uL = -cx, uR = w - 1 - cx, vT = -cy, vB = h - 1 - cy;
@@ -239,8 +265,23 @@ void RotateRows(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, int64_
     case 0: RotateCopy(pDst, pSrc, w, y0, y1); break;
     case 180: RotateHalfTurn(pDst, pSrc, w, h, y0, y1); break;
     case 90:
-    case 270: RotateQuarter(pDst, pSrc, w, h, r, kernel, y0, y1); break;
-    default: RotateGeneral(pDst, pSrc, w, h, r, kernel, y0, y1); break;
+    case 270:
+        // Each kernel has its own loops (the kernel decides per pixel).
+        if (kernel == KERNEL_SPANS)
+            RotateQuarter<KERNEL_SPANS>(pDst, pSrc, w, h, r, y0, y1);
+        else if (kernel == KERNEL_BILINEAR)
+            RotateQuarter<KERNEL_BILINEAR>(pDst, pSrc, w, h, r, y0, y1);
+        else
+            RotateQuarter<KERNEL_CLIPPED>(pDst, pSrc, w, h, r, y0, y1);
+        break;
+    default:
+        if (kernel == KERNEL_SPANS)
+            RotateGeneral<KERNEL_SPANS>(pDst, pSrc, w, h, r, y0, y1);
+        else if (kernel == KERNEL_BILINEAR)
+            RotateGeneral<KERNEL_BILINEAR>(pDst, pSrc, w, h, r, y0, y1);
+        else
+            RotateGeneral<KERNEL_CLIPPED>(pDst, pSrc, w, h, r, y0, y1);
+        break;
     }
 }
 
