@@ -1,6 +1,7 @@
 // Turning a 1920 x 1080 image by each kernel (a script may turn a layer every frame), at a general
-// angle, a quarter turn and a half turn, next to a plain copy of the frame's bytes. Bytes per second
-// count the output frame.
+// angle, a quarter turn and a half turn, next to a plain copy of the frame's bytes. BM_Rotate runs
+// with the image workers stopped (the calling thread does every row); BM_RotateWorkers with the
+// workers running (workers:N). Bytes per second count the output frame.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "imageproc/image_effects.h"
+#include "core/worker_pool.h"
 
 namespace {
 
@@ -63,5 +65,28 @@ void BM_Rotate(benchmark::State& state)
 BENCHMARK_TEMPLATE(BM_Rotate, RotateNearestClipped)->Arg(30)->Arg(90)->Arg(180)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Rotate, RotateNearestSpans)->Arg(30)->Arg(90)->Arg(180)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Rotate, RotateBilinear)->Arg(30)->Arg(90)->Arg(180)->Unit(benchmark::kMillisecond);
+
+// args: angle, workers.
+template <void (*Kernel)(uint8_t*, const uint8_t*, int32_t, int32_t, int32_t)>
+void BM_RotateWorkers(benchmark::State& state)
+{
+    FRAMES f;
+    const int32_t P = static_cast<int32_t>(state.range(0));
+    SetWorkerCountForTest(static_cast<int>(state.range(1)));
+    StartWorkerThreads();
+    for (auto _ : state) {
+        Kernel(f.pDst, f.pSrc, kW, kH, P);
+        benchmark::DoNotOptimize(f.pDst);
+        benchmark::ClobberMemory();
+    }
+    StopWorkerThreads();
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kBytes));
+}
+BENCHMARK_TEMPLATE(BM_RotateWorkers, RotateNearestClipped)
+    ->ArgsProduct({{30, 90}, {1, 4}})->ArgNames({"angle", "workers"})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_RotateWorkers, RotateNearestSpans)
+    ->ArgsProduct({{30, 90}, {1, 4}})->ArgNames({"angle", "workers"})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_RotateWorkers, RotateBilinear)
+    ->ArgsProduct({{30, 90, 180}, {1, 4}})->ArgNames({"angle", "workers"})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

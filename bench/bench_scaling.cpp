@@ -93,7 +93,8 @@ const char* const kNames[] = {"nearest", "bilinear", "bilinear_threaded", "bilin
 void RegisterScaling()
 {
     for (int k = K_NEAREST; k <= K_LANCZOS; ++k) {
-        bool bJob = k == K_NEAREST || k == K_BILINEAR_THREADED || k == K_SUPERSAMPLE;
+        bool bJob = k == K_NEAREST || k == K_BILINEAR_THREADED || k == K_SUPERSAMPLE || k == K_BICUBIC ||
+                    k == K_LANCZOS;
         for (int n : {1, 2, 4}) {
             if (!bJob && n != 1)
                 continue;

@@ -28,8 +28,12 @@ enum {
     JOB_SCALE_NEAREST = 11,
     JOB_SCALE_BILINEAR = 21,
     JOB_SCALE_BILINEAR_PRESENT = 29,
+    JOB_SCALE_BICUBIC = 31,
     JOB_SCALE_SUPERSAMPLE = 41,
     JOB_REDUCE_HALF = 42,          // posted by the texture upload; no work
+    JOB_SCALE_LANCZOS_ROWS = 51,   // the horizontal Lanczos pass, by source rows
+    JOB_SCALE_LANCZOS_COLUMNS = 52,   // the vertical Lanczos pass, by target rows
+    JOB_ROTATE = 61,
     JOB_BLEND = 101,
     JOB_BLEND_MASK = 102,
     JOB_BLEND_ALPHA = 103,
@@ -73,7 +77,7 @@ struct WORKER_KCG_ARGS {
     const uint8_t* pFile;
 };
 
-// Scale jobs (11, 21, 29, 41): output columns [nFirstCol, nEndCol), the source rectangle, the
+// Scale jobs (11, 21, 29, 31, 41, 51, 52): output columns [nFirstCol, nEndCol), the source rectangle, the
 // source and output sizes and the two pixel buffers. Units are those of the scaling posters
 // (hundredths of a pixel for bilinear and supersampling, pixels for nearest).
 struct WORKER_SCALE_ARGS {
@@ -97,10 +101,20 @@ struct WORKER_COLOR_ARGS {
     const uint8_t* pSrc;
 };
 
+// Rotation job (61): destination rows of a w x h image turned by an angle (0..359) with a kernel
+// of the rotation routines; the two buffers are w x h pixels and do not overlap.
+struct WORKER_ROTATE_ARGS {
+    int32_t nWidth, nHeight;
+    int32_t nAngle;
+    int32_t nKernel;
+    uint8_t* pDst;
+    const uint8_t* pSrc;
+};
+
 struct WORKER_JOB {
     int32_t nIndex;      // the worker's index, set once at start
     int32_t nCode;       // JOB_*
-    int32_t nFirstRow;   // the worker's rows [nFirstRow, nEndRow) (blend, colour copy and scale jobs)
+    int32_t nFirstRow;   // the worker's rows [nFirstRow, nEndRow) (blend, colour copy, scale and rotation jobs)
     int32_t nEndRow;
     int32_t nResult;     // set by the worker: the routine's result (0 when the code has none)
     union {
@@ -108,6 +122,7 @@ struct WORKER_JOB {
         WORKER_KCG_ARGS kcg;
         WORKER_SCALE_ARGS scale;
         WORKER_COLOR_ARGS color;
+        WORKER_ROTATE_ARGS rotate;
     };
     uint8_t* pScratch;   // KX_WORKER_SCRATCH_BYTES owned by the pool (NULL while it is stopped)
 };

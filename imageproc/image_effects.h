@@ -86,6 +86,9 @@ int RotateImageSmooth(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t P, int32_t 
 void RotateNearestClipped(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int32_t h, int32_t P);
 void RotateNearestSpans(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int32_t h, int32_t P);
 void RotateBilinear(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int32_t h, int32_t P);
+// The kernels share their rows out over the image workers (job JOB_ROTATE); registers its routine
+// (also done by the kernels on first use).
+void InstallRotationJob(void);
 
 // ---- Layer-to-layer operations (imageproc/layer_ops.cpp) ----
 

@@ -18,7 +18,9 @@
 // KX_VEC_COMMON_OPS below (Load, Store, Zero, Set8, Set16,
 // Set32, Lo8, Hi8, Lo16, Hi16, Lo32, Hi32 (interleave low or high halves), Add8, Add16, Add32,
 // Sub16, MulLo16, MulHiU16, MulHiS16, Madd16, Srl16<k>, Sll16<k>, PackUS16, Packs32, Avg8, AddS8, SubS8,
-// Min8, Max8, Min16, Max16, CmpGt32 (signed), CmpEq32, Sll32<k>, And, AndNot (~a & b), Or, Xor), and:
+// Min8, Max8, Min16, Max16, CmpGt32 (signed), CmpEq32, Sll32<k>, Srl32<k>, Sra32<k>, Shuffle32<k>, Sub32,
+// And, AndNot (~a & b), Or, Xor; MulF32 and DivF32: the 32-bit lanes converted to single precision,
+// multiplied or divided, and truncated back toward zero), and:
 //   Alpha16        each pixel's alpha word copied into all four of its words
 //   ColourLanes16  all ones in the B, G, R words of each pixel, zero in its alpha word
 //   GatherSelect   the 32-bit table entries of the pixels' first mask bytes, one per pixel
@@ -69,7 +71,13 @@
     static T AndNot(T a, T b) { return P##_andnot_##SI(a, b); } \
     static T CmpGt32(T a, T b) { return P##_cmpgt_epi32(a, b); } \
     static T CmpEq32(T a, T b) { return P##_cmpeq_epi32(a, b); } \
-    template <int k> static T Sll32(T a) { return P##_slli_epi32(a, k); }
+    template <int k> static T Sll32(T a) { return P##_slli_epi32(a, k); } \
+    template <int k> static T Srl32(T a) { return P##_srli_epi32(a, k); } \
+    template <int k> static T Sra32(T a) { return P##_srai_epi32(a, k); } \
+    template <int k> static T Shuffle32(T a) { return P##_shuffle_epi32(a, k); } \
+    static T Sub32(T a, T b) { return P##_sub_epi32(a, b); } \
+    static T MulF32(T a, T b) { return P##_cvttps_epi32(P##_mul_ps(P##_cvtepi32_ps(a), P##_cvtepi32_ps(b))); } \
+    static T DivF32(T a, T b) { return P##_cvttps_epi32(P##_div_ps(P##_cvtepi32_ps(a), P##_cvtepi32_ps(b))); }
 
 namespace {
 
@@ -552,8 +560,144 @@ struct VEC_OPS {
         if (i < nOut) PixelOpReduce2x2SSE(d + i * 4, s + i * 8, nSrcWidth, nOut - i);
     }
 
+    // ---- Compose (alpha onto alpha) ----
+    //
+    // Per pixel on 32-bit lanes: the combined alpha A and, for the forms without a source opacity,
+    // the weight w = floor(256 sA / A) (0 for A = 0). The quotient is taken in single precision:
+    // 256 sA and A are exact, and a quotient that is not a whole number lies at least 1/255 from
+    // the next one, more than twice the rounding step of any value below 65536, so truncation
+    // gives the integer quotient. The same holds for the both-opacities quotient x sA / (A + 1)
+    // (|x sA| <= 65025, divisor <= 256), truncated toward zero as the plain form divides.
+    //
+    // Kinds: 0 Compose, 1 with a source opacity, 2 with a destination opacity (the destination
+    // alpha scaled first), 3 with both opacities (its own alpha and colour formulas).
+
+    // The channels of one pixel on 32-bit lanes: d and the 16-bit differences s - d as [x, 0] pairs
+    // (so Madd16 with [k, 0] pairs gives x k), out of the 16-bit halves Lo8 / Hi8 make.
+    template <int nPixel>
+    static void PixelChannels(T dHalf16, T xHalf16, T* pD32, T* pX32)
+    {
+        const T z = V::Zero();
+        *pD32 = (nPixel & 1) ? V::Hi16(dHalf16, z) : V::Lo16(dHalf16, z);
+        *pX32 = (nPixel & 1) ? V::Hi16(xHalf16, z) : V::Lo16(xHalf16, z);
+    }
+
+    template <int nPixel>
+    static T Broadcast(T v)
+    {
+        return V::template Shuffle32<nPixel * 0x55>(v);
+    }
+
+    // Source opacity: d + floor((s - d) x W / 65536) with W = w x p < 2^24, split as
+    // W = 4096 Wa + Wb so every product fits 32 bits: floor((x Wa + floor(x Wb / 4096)) / 16).
+    template <int nPixel>
+    static T OpacityChannels(T dHalf16, T xHalf16, T Wa, T Wb)
+    {
+        T d32, x32;
+        PixelChannels<nPixel>(dHalf16, xHalf16, &d32, &x32);
+        const T lo = V::template Sra32<12>(V::Madd16(x32, Broadcast<nPixel>(Wb)));
+        return V::Add32(d32, V::template Sra32<4>(V::Add32(V::Madd16(x32, Broadcast<nPixel>(Wa)), lo)));
+    }
+
+    // Both opacities: d + trunc(floor((s - d) x ps / 256) x sA / (A + 1)).
+    template <int nPixel>
+    static T BothChannels(T dHalf16, T xHalf16, T ps, T sA, T A1)
+    {
+        T d32, x32;
+        PixelChannels<nPixel>(dHalf16, xHalf16, &d32, &x32);
+        const T x = V::template Sra32<8>(V::Madd16(x32, ps));
+        return V::Add32(d32, V::DivF32(V::MulF32(x, Broadcast<nPixel>(sA)), Broadcast<nPixel>(A1)));
+    }
+
+    // One vector of pixels; p is the opacity (the source's for kinds 1 and 3, the destination's
+    // for kind 2) and q the source opacity of kind 3, each in every 32-bit lane.
+    template <int nKind>
+    static T ComposeVec(T d, T s, T p, T q)
+    {
+        const T z = V::Zero(), one = V::Set32(1);
+        const T sA = V::template Srl32<24>(s);
+        T dA = V::template Srl32<24>(d);
+        // Products of two values below 257 on 32-bit lanes: MulLo16 multiplies the low halves
+        // (the high halves are 0), and no product reaches 65536.
+        if (nKind == 2 || nKind == 3) dA = V::template Srl32<8>(V::MulLo16(dA, p));
+        T A;
+        if (nKind == 3) {
+            const T t = V::Sub32(sA, V::template Srl32<8>(V::MulLo16(V::Add32(sA, one), dA)));
+            A = V::And(V::Add32(dA, V::template Srl32<8>(V::MulLo16(t, q))), V::Set32(0xFF));
+        } else {
+            const T x = V::MulLo16(dA, sA);
+            T cover = V::Sub32(sA, V::template Srl32<8>(V::Add32(V::Add32(x, one), V::template Srl32<8>(x))));
+            if (nKind == 1) cover = V::template Srl32<8>(V::MulLo16(cover, p));
+            A = V::Add32(dA, cover);
+        }
+        const T dLo = V::Lo8(d, z), dHi = V::Hi8(d, z), sLo = V::Lo8(s, z), sHi = V::Hi8(s, z);
+        T c;
+        if (nKind == 0 || nKind == 2) {
+            // w <= 256 here (A >= sA): (d (256 - w) + s w) >> 8, each pixel's w in its four words.
+            const T w = V::AndNot(V::CmpEq32(A, z), V::DivF32(V::template Sll32<8>(sA), A));
+            const T wLo = V::Lo32(w, w), wHi = V::Hi32(w, w);
+            c = V::PackUS16(MixHalf(dLo, sLo, V::Or(wLo, V::template Sll32<16>(wLo))),
+                            MixHalf(dHi, sHi, V::Or(wHi, V::template Sll32<16>(wHi))));
+        } else if (nKind == 1) {
+            const T w = V::AndNot(V::CmpEq32(A, z), V::DivF32(V::template Sll32<8>(sA), A));
+            const T W = V::MulF32(w, p);   // below 2^24, so exact
+            const T Wa = V::template Srl32<12>(W), Wb = V::And(W, V::Set32(4095));
+            const T xLo = V::Sub16(sLo, dLo), xHi = V::Sub16(sHi, dHi);
+            c = V::PackUS16(V::Packs32(OpacityChannels<0>(dLo, xLo, Wa, Wb), OpacityChannels<1>(dLo, xLo, Wa, Wb)),
+                            V::Packs32(OpacityChannels<2>(dHi, xHi, Wa, Wb), OpacityChannels<3>(dHi, xHi, Wa, Wb)));
+        } else {
+            const T A1 = V::Add32(A, one);
+            const T xLo = V::Sub16(sLo, dLo), xHi = V::Sub16(sHi, dHi);
+            c = V::PackUS16(V::Packs32(BothChannels<0>(dLo, xLo, q, sA, A1), BothChannels<1>(dLo, xLo, q, sA, A1)),
+                            V::Packs32(BothChannels<2>(dHi, xHi, q, sA, A1), BothChannels<3>(dHi, xHi, q, sA, A1)));
+        }
+        return V::Or(V::And(c, V::Set32(0x00FFFFFF)), V::template Sll32<24>(A));
+    }
+
+    template <int nKind>
+    static size_t ComposeRange(uint8_t* d, const uint8_t* s, int p, int q, size_t n)
+    {
+        const size_t nEnd = VecEnd(0, n & ~size_t(3));
+        const T pv = V::Set32(p), qv = V::Set32(q);
+        for (size_t i = 0; i < nEnd; i += W)
+            V::Store(d + i, ComposeVec<nKind>(V::Load(d + i), V::Load(s + i), pv, qv));
+        return nEnd;
+    }
+
+    static void Compose(uint8_t* d, const uint8_t* s, size_t n)
+    {
+        const size_t i = ComposeRange<0>(d, s, 256, 256, n);
+        if (i < n) PixelOpCompose(d + i, s + i, n - i);
+    }
+
+    static void ComposeOpacity(uint8_t* d, const uint8_t* s, int p, size_t n)
+    {
+        p = VecClampOpacity(p);
+        const size_t i = ComposeRange<1>(d, s, p, 256, n);
+        if (i < n) PixelOpComposeOpacity(d + i, s + i, p, n - i);
+    }
+
+    static void ComposeDestOpacity(uint8_t* d, const uint8_t* s, int p, size_t n)
+    {
+        p = VecClampOpacity(p);
+        const size_t i = ComposeRange<2>(d, s, p, 256, n);
+        if (i < n) PixelOpComposeDestOpacity(d + i, s + i, p, n - i);
+    }
+
+    static void ComposeBothOpacity(uint8_t* d, const uint8_t* s, int pd, int ps, size_t n)
+    {
+        pd = VecClampOpacity(pd);
+        ps = VecClampOpacity(ps);
+        const size_t i = ComposeRange<3>(d, s, pd, ps, n);
+        if (i < n) PixelOpComposeBothOpacity(d + i, s + i, pd, ps, n - i);
+    }
+
     static void Apply(PIXEL_OPS* o, int nLevel)
     {
+        o->PixelOpCompose = Compose;
+        o->PixelOpComposeOpacity = ComposeOpacity;
+        o->PixelOpComposeDestOpacity = ComposeDestOpacity;
+        o->PixelOpComposeBothOpacity = ComposeBothOpacity;
         const bool bBlockSet = nLevel >= 2;
         o->PixelOpFill32 = Fill32;
         o->PixelOpLerp = bBlockSet ? Lerp23 : Lerp1;

@@ -11,16 +11,22 @@
 // Positions are kept in 64-bit integers: they equal the 32-bit fixed-point values wherever those
 // fit, and tall images cannot overflow them. The destination is cleared before a kernel writes
 // it, so pixels no rule computes (a source position outside the image, an unknown kernel) are 0,
-// and no kernel reads a source pixel outside the w x h image.
+// and no kernel reads a source pixel outside the w x h image. The rows are shared out over the
+// image workers (job JOB_ROTATE).
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/dirty_rects.h"
 #include "image/layer.h"
 #include "imageproc/image_effects.h"
 #include "imageproc/pixel_ops.h"
+#include "core/worker_pool.h"
 
 namespace {
 
@@ -71,16 +77,18 @@ inline void CopyPixel(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t col
 // pixel and in the interpolation.
 enum KERNEL { KERNEL_CLIPPED, KERNEL_SPANS, KERNEL_BILINEAR };
 
+// Every kernel below writes the destination rows [y0, y1) only, so the rows can be shared out.
+
 // A = 0: the rows unchanged.
-void RotateCopy(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h)
+void RotateCopy(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t y0, int64_t y1)
 {
-    memcpy(pDst, pSrc, static_cast<size_t>(w * h * 4));
+    memcpy(pDst + y0 * w * 4, pSrc + y0 * w * 4, static_cast<size_t>(w * (y1 - y0) * 4));
 }
 
 // A = 180: both axes mirrored.
-void RotateHalfTurn(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h)
+void RotateHalfTurn(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, int64_t y0, int64_t y1)
 {
-    for (int64_t y = 0; y < h; ++y) {
+    for (int64_t y = y0; y < y1; ++y) {
         const uint8_t* pRow = pSrc + (h - 1 - y) * w * 4;
         uint8_t* pOut = pDst + y * w * 4;
         for (int64_t x = 0; x < w; ++x)
@@ -111,7 +119,9 @@ inline bool NearestPixel(KERNEL kernel, int64_t sx, int64_t sy, int64_t w, int64
 }
 
 // A = 90 and 270: the columns max(0, w/2 - h/2) .. min(w, w/2 + h/2) - 1 by the nearest mapping.
-void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel)
+template <KERNEL kernel>
+void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, int64_t y0,
+                   int64_t y1)
 {
     const int64_t cx = w / 2, cy = h / 2;
     int64_t x0 = w / 2 - h / 2, x1 = w / 2 + h / 2;
@@ -121,7 +131,7 @@ void RotateQuarter(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, con
         x1 = w;
     // The band always uses the nearest mapping; the interpolating kernel takes the shifted form.
     const KERNEL nearest = kernel == KERNEL_SPANS ? KERNEL_SPANS : KERNEL_CLIPPED;
-    for (int64_t y = 0; y < h; ++y) {
+    for (int64_t y = y0; y < y1; ++y) {
         uint8_t* pOut = pDst + y * w * 4;
         int64_t sx = (cx << 16) + r.J * (x0 - cx) - r.K * (y - cy);
         int64_t sy = (cy << 16) + r.K * (x0 - cx) + r.J * (y - cy);
@@ -154,6 +164,25 @@ inline void BilinearPixel(uint8_t* pOut, const uint8_t* pSrc, int64_t w, int64_t
         return;
     const int32_t fx = static_cast<int32_t>((sx >> 8) & 255), fy = static_cast<int32_t>((sy >> 8) & 255);
     const uint8_t* p00 = pSrc + (iy * w + ix) * 4;
+#if defined(__SSE2__)
+    // With 0 <= f < 256, a + (((b - a) f) >> 8) == (a (256 - f) + b f) >> 8 (both floor the same
+    // quotient), and a (256 - f) + b f stays below 65536: the four channels on 16-bit lanes.
+    const __m128i z = _mm_setzero_si128();
+    const __m128i wx = _mm_set_epi16(short(fx), short(fx), short(fx), short(fx), short(256 - fx), short(256 - fx),
+                                     short(256 - fx), short(256 - fx));
+    const __m128i top = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00)), z), wx);
+    const __m128i bot =
+        _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00 + w * 4)), z), wx);
+    // Low halves: top and bottom sums >> 8; then weighted by 256 - fy and fy.
+    const __m128i rows = _mm_srli_epi16(_mm_unpacklo_epi64(_mm_add_epi16(top, _mm_srli_si128(top, 8)),
+                                                           _mm_add_epi16(bot, _mm_srli_si128(bot, 8))), 8);
+    const __m128i wy = _mm_set_epi16(short(fy), short(fy), short(fy), short(fy), short(256 - fy), short(256 - fy),
+                                     short(256 - fy), short(256 - fy));
+    __m128i v = _mm_mullo_epi16(rows, wy);
+    v = _mm_srli_epi16(_mm_add_epi16(v, _mm_srli_si128(v, 8)), 8);
+    const uint32_t dw = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    memcpy(pOut, &dw, 4);
+#else
     const uint8_t* p10 = p00 + 4;
     const uint8_t* p01 = p00 + w * 4;
     const uint8_t* p11 = p01 + 4;
@@ -162,10 +191,13 @@ inline void BilinearPixel(uint8_t* pOut, const uint8_t* pSrc, int64_t w, int64_t
         const int32_t bottom = p01[c] + (((p11[c] - p01[c]) * fx) >> 8);
         pOut[c] = static_cast<uint8_t>(top + (((bottom - top) * fy) >> 8));
     }
+#endif
 }
 
 // Every angle but 0, 90, 180 and 270: per row the computed range [start, end), the rest 0.
-void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, KERNEL kernel)
+template <KERNEL kernel>
+void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, const ROTATION& r, int64_t y0,
+                   int64_t y1)
 {
     const int64_t cx = w / 2, cy = h / 2;
     const int64_t uL = -cx, uR = w - 1 - cx, vT = -cy, vB = h - 1 - cy;
@@ -180,7 +212,7 @@ void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, con
     const CORNER& Q = (A < 90 || (A > 180 && A < 270)) ? BR : BL;
     const bool bStartA = A < 180;
 
-    for (int64_t y = 0; y < h; ++y) {
+    for (int64_t y = y0; y < y1; ++y) {
         uint8_t* pOut = pDst + y * w * 4;
         const int64_t TP = h - P.row - y, TQ = h - Q.row - y;
         const int64_t aP = -K * TP / J, bP = J * TP / K;
@@ -221,20 +253,63 @@ void RotateGeneral(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, con
     }
 }
 
+// The destination rows [y0, y1) of one rotation: cleared, then computed by the angle's rule.
+void RotateRows(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, int64_t P, KERNEL kernel, int64_t y0,
+                int64_t y1)
+{
+    if (y0 >= y1)
+        return;
+    FillZero(pDst + y0 * w * 4, static_cast<size_t>(w * (y1 - y0) * 4));
+    const ROTATION r = MakeRotation(P);
+    switch (r.nAngle) {
+    case 0: RotateCopy(pDst, pSrc, w, y0, y1); break;
+    case 180: RotateHalfTurn(pDst, pSrc, w, h, y0, y1); break;
+    case 90:
+    case 270:
+        // Each kernel has its own loops (the kernel decides per pixel).
+        if (kernel == KERNEL_SPANS)
+            RotateQuarter<KERNEL_SPANS>(pDst, pSrc, w, h, r, y0, y1);
+        else if (kernel == KERNEL_BILINEAR)
+            RotateQuarter<KERNEL_BILINEAR>(pDst, pSrc, w, h, r, y0, y1);
+        else
+            RotateQuarter<KERNEL_CLIPPED>(pDst, pSrc, w, h, r, y0, y1);
+        break;
+    default:
+        if (kernel == KERNEL_SPANS)
+            RotateGeneral<KERNEL_SPANS>(pDst, pSrc, w, h, r, y0, y1);
+        else if (kernel == KERNEL_BILINEAR)
+            RotateGeneral<KERNEL_BILINEAR>(pDst, pSrc, w, h, r, y0, y1);
+        else
+            RotateGeneral<KERNEL_CLIPPED>(pDst, pSrc, w, h, r, y0, y1);
+        break;
+    }
+}
+
+int JobRotateRows(WORKER_JOB* pJob)
+{
+    const WORKER_ROTATE_ARGS& a = pJob->rotate;
+    RotateRows(a.pDst, a.pSrc, a.nWidth, a.nHeight, a.nAngle, static_cast<KERNEL>(a.nKernel), pJob->nFirstRow,
+               pJob->nEndRow);
+    return 0;
+}
+
+// A rotation spread over the image workers by destination rows (each row depends on nothing but
+// the source and the angle, so the result does not depend on the number of workers).
 void RotateWith(uint8_t* pDst, const uint8_t* pSrc, int32_t nWidth, int32_t nHeight, int64_t P, KERNEL kernel)
 {
     if (!pDst || !pSrc || nWidth <= 0 || nHeight <= 0)
         return;
-    const int64_t w = nWidth, h = nHeight;
-    FillZero(pDst, static_cast<size_t>(w * h * 4));
-    const ROTATION r = MakeRotation(P);
-    switch (r.nAngle) {
-    case 0: RotateCopy(pDst, pSrc, w, h); break;
-    case 180: RotateHalfTurn(pDst, pSrc, w, h); break;
-    case 90:
-    case 270: RotateQuarter(pDst, pSrc, w, h, r, kernel); break;
-    default: RotateGeneral(pDst, pSrc, w, h, r, kernel); break;
-    }
+    InstallRotationJob();
+    WORKER_JOB job;
+    memset(&job, 0, sizeof(job));
+    job.nCode = JOB_ROTATE;
+    job.rotate.nWidth = nWidth;
+    job.rotate.nHeight = nHeight;
+    job.rotate.nAngle = AngleOf(P);
+    job.rotate.nKernel = kernel;
+    job.rotate.pDst = pDst;
+    job.rotate.pSrc = pSrc;
+    PostRowJob(JOB_ROTATE, &job, 0, nHeight);
 }
 
 // The layer side of both operations. nType 0 selects the interpolating kernel; an unknown type
@@ -286,6 +361,12 @@ int RotateLayer(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t P, int32_t k, int
 }
 
 }  // namespace
+
+void InstallRotationJob(void)
+{
+    if (GetWorkerJobHandler(JOB_ROTATE) != JobRotateRows)
+        SetWorkerJobHandler(JOB_ROTATE, JobRotateRows);
+}
 
 void RotateNearestClipped(uint8_t* pDst, const uint8_t* pSrc, int32_t w, int32_t h, int32_t P)
 {

@@ -676,12 +676,40 @@ int ScaleBilinearThreaded(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32
 // Each output pixel averages four plain bilinear samples (uncurved fractions): two sample rows
 // (row table: 2 j first, 2 j + 1 second) by two sample columns (column table likewise). The
 // poster has already replaced a second sample that would lie outside the source by the first.
+namespace {
+
+// The supersampler's columns prepared once per scaling: per target column the byte offsets of its
+// two sample columns in a source row and their lane weights ([256 - f] x 4, [f] x 4 each).
+std::vector<int64_t> g_anSuperColOffset;
+std::vector<uint16_t> g_awSuperColWeight;
+
+void PrepareSupersampledColumns(int64_t c0, int64_t c1, int64_t x1)
+{
+    for (int64_t i = c0; i < c1; ++i)
+        for (int s = 0; s < 2; ++s) {
+            const int64_t pos = g_anScaleColMap[2 * i + s];
+            const uint16_t f = static_cast<uint16_t>(Frac(pos));
+            g_anSuperColOffset[2 * i + s] = (x1 + (pos >> 8)) * 4;
+            for (int c = 0; c < 4; ++c) {
+                g_awSuperColWeight[16 * i + 8 * s + c] = static_cast<uint16_t>(256 - f);
+                g_awSuperColWeight[16 * i + 8 * s + 4 + c] = f;
+            }
+        }
+}
+
+}  // namespace
+
 int JobScaleSupersampledRows(WORKER_JOB* pJob)
 {
     const WORKER_SCALE_ARGS& a = pJob->scale;
     const size_t nStride = size_t(a.nSrcWidth) * 4;
     const int64_t tw = a.nOutWidth;
     const int64_t* pCol = g_anScaleColMap.data();
+#if defined(__SSE2__)
+    const int64_t* pOff = g_anSuperColOffset.data();
+    const uint16_t* pWeight = g_awSuperColWeight.data();
+    (void)pCol;
+#endif
     for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
         uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
         ClearRowEdges(pRow, tw, a.nFirstCol, a.nEndCol);
@@ -695,16 +723,17 @@ int JobScaleSupersampledRows(WORKER_JOB* pJob)
         uint64_t fy0 = Frac(sy0), fy1 = Frac(sy1);
 #endif
         for (int64_t i = a.nFirstCol; i < a.nEndCol; ++i) {
-            int64_t sx0 = pCol[2 * i], sx1 = pCol[2 * i + 1];
-            int64_t ix0 = (a.nSrcX + (sx0 >> 8)) * 4, ix1 = (a.nSrcX + (sx1 >> 8)) * 4;
 #if defined(__SSE2__)
-            __m128i wx0 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx0))));
-            __m128i wx1 = PairWeightsSSE2(_mm_set1_epi16(static_cast<short>(Frac(sx1))));
+            const int64_t ix0 = pOff[2 * i], ix1 = pOff[2 * i + 1];
+            const __m128i wx0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pWeight + 16 * i));
+            const __m128i wx1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pWeight + 16 * i + 8));
             uint32_t a0 = BilinearPlainSSE2(pRowA + ix0, nStride, wx0, wy0);
             uint32_t a1 = BilinearPlainSSE2(pRowA + ix1, nStride, wx1, wy0);
             uint32_t b0 = BilinearPlainSSE2(pRowB + ix0, nStride, wx0, wy1);
             uint32_t b1 = BilinearPlainSSE2(pRowB + ix1, nStride, wx1, wy1);
 #else
+            int64_t sx0 = pCol[2 * i], sx1 = pCol[2 * i + 1];
+            int64_t ix0 = (a.nSrcX + (sx0 >> 8)) * 4, ix1 = (a.nSrcX + (sx1 >> 8)) * 4;
             uint32_t a0 = BilinearSample(pRowA + ix0, nStride, Frac(sx0), fy0);
             uint32_t a1 = BilinearSample(pRowA + ix1, nStride, Frac(sx1), fy0);
             uint32_t b0 = BilinearSample(pRowB + ix0, nStride, Frac(sx0), fy1);
@@ -722,7 +751,8 @@ int ScaleSupersampled(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t n
     int64_t tw = nTW / 100, th = nTH / 100;
     if (tw <= 0 || th <= 0)
         return 0;
-    if (!GrowTable(g_anScaleRowMap, 2 * th) || !GrowTable(g_anScaleColMap, 2 * tw))
+    if (!GrowTable(g_anScaleRowMap, 2 * th) || !GrowTable(g_anScaleColMap, 2 * tw) ||
+        !GrowTable(g_anSuperColOffset, 2 * tw) || !GrowTable(g_awSuperColWeight, 16 * tw))
         return ReportNoMemory();
     const int64_t x1 = nX1 / 100, y1 = nY1 / 100;
     const int64_t spanX = int64_t(nX2) - nX1, spanY = int64_t(nY2) - nY1;
@@ -760,6 +790,7 @@ int ScaleSupersampled(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t n
         g_anScaleRowMap[2 * j] = sy0;
         g_anScaleRowMap[2 * j + 1] = sy1;
     }
+    PrepareSupersampledColumns(c0, c1, x1);
     WORKER_SCALE_ARGS args = {};
     args.nFirstCol = static_cast<int32_t>(c0);
     args.nEndCol = static_cast<int32_t>(c1);
@@ -779,12 +810,127 @@ int ScaleSupersampled(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t n
 // ---------------------------------------------------------------------------------------------
 // Bicubic
 
+namespace {
+
+// The bicubic tables of one scaling: per target column the source column of its second tap and
+// the four horizontal kernel weights (of the curved fraction); per target row the source row of
+// its second tap and the four vertical weights. Tap (dx, dy) of a pixel weighs
+// trunc(ky[dy] x kx[dx] / 256).
+std::vector<int64_t> g_anBicubicCol;
+std::vector<int32_t> g_anBicubicColWeight;
+std::vector<int64_t> g_anBicubicRow;
+std::vector<int32_t> g_anBicubicRowWeight;
+
+// One output pixel by the plain rule: a tap whose index in the source (row x width + column)
+// lies outside the image is skipped, so a column past the row's end reads the next row.
+inline void BicubicPixelPlain(uint8_t* q, const uint8_t* pSrc, int64_t w, int64_t nPixels, int64_t ix, int64_t iy,
+                              const int32_t* kx, const int32_t* ky)
+{
+    int64_t sum[4] = {0, 0, 0, 0};
+    int64_t wsum = 0;
+    for (int dy = 0; dy < 4; ++dy) {
+        for (int dx = 0; dx < 4; ++dx) {
+            int64_t idx = (iy + dy - 1) * w + (ix + dx - 1);
+            if (idx < 0 || idx > nPixels - 1)
+                continue;
+            int32_t wt = (ky[dy] * kx[dx]) / 256;
+            const uint8_t* p = pSrc + idx * 4;
+            for (int c = 0; c < 4; ++c)
+                sum[c] += int64_t(wt) * p[c];
+            wsum += wt;
+        }
+    }
+    if (wsum == 0)
+        wsum = 1;
+    for (int c = 0; c < 4; ++c) {
+        int64_t v = sum[c] / wsum;
+        q[c] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+}
+
+#if defined(__SSE2__)
+// A pixel whose 16 taps all lie inside the image. Every weight is at most 256 in magnitude, so the
+// sums stay below 2^21 and the weight total below 2^13; the quotient is taken in single precision,
+// where both are exact and a quotient below 512 that is not a whole number lies further from the
+// next one (at least 1/4096) than its rounding error, so truncation gives the integer quotient
+// (larger quotients clamp to 0 or 255 either way).
+inline uint32_t BicubicPixelSSE2(const uint8_t* p00, size_t nStride, const int32_t* kx, const int32_t* ky)
+{
+    const __m128i zero = _mm_setzero_si128();
+    // [kx, 0] pairs, so that madd with [ky, 0] pairs forms the products exactly.
+    const __m128i kxv = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kx)), _mm_set1_epi32(0xFFFF));
+    __m128i sum = zero, wsum = zero;
+    for (int dy = 0; dy < 4; ++dy) {
+        const __m128i p = _mm_madd_epi16(kxv, _mm_set1_epi32(ky[dy] & 0xFFFF));
+        // Truncation toward zero of p / 256.
+        const __m128i wt = _mm_srai_epi32(_mm_add_epi32(p, _mm_srli_epi32(_mm_srai_epi32(p, 31), 24)), 8);
+        wsum = _mm_add_epi32(wsum, wt);
+        const __m128i w16 = _mm_packs_epi32(wt, wt);
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p00 + size_t(dy) * nStride));
+        // Taps 0 and 1, then 2 and 3, channel by channel: [t0.c, t1.c] pairs against [w0, w1].
+        const __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 4)), zero);
+        const __m128i b = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_srli_si128(v, 8), _mm_srli_si128(v, 12)), zero);
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(a, _mm_shuffle_epi32(w16, 0x00)));
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(b, _mm_shuffle_epi32(w16, 0x55)));
+    }
+    wsum = _mm_add_epi32(wsum, _mm_shuffle_epi32(wsum, _MM_SHUFFLE(1, 0, 3, 2)));
+    wsum = _mm_add_epi32(wsum, _mm_shuffle_epi32(wsum, _MM_SHUFFLE(2, 3, 0, 1)));
+    wsum = _mm_or_si128(wsum, _mm_and_si128(_mm_cmpeq_epi32(wsum, zero), _mm_set1_epi32(1)));
+    const __m128i q = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(sum), _mm_cvtepi32_ps(wsum)));
+    const __m128i q16 = _mm_packs_epi32(q, q);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(q16, q16)));
+}
+#endif
+
+// The rows of a bicubic job over its columns [nFirstCol, nEndCol).
+int BicubicRows(WORKER_JOB* pJob)
+{
+    const WORKER_SCALE_ARGS& a = pJob->scale;
+    const int64_t tw = a.nOutWidth, w = a.nSrcWidth, h = a.nSrcHeight;
+    const int64_t nPixels = w * h;
+    const int64_t c0 = a.nFirstCol, c1 = a.nEndCol;
+    const int64_t* pCol = g_anBicubicCol.data();
+    const int32_t* pColW = g_anBicubicColWeight.data();
+    for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
+        uint8_t* pRow = a.pOut + static_cast<size_t>(j * tw) * 4;
+        ClearRowEdges(pRow, tw, c0, c1);
+        const int64_t iy = g_anBicubicRow[j];
+        const int32_t* ky = g_anBicubicRowWeight.data() + 4 * j;
+#if defined(__SSE2__)
+        const bool bRowInside = iy >= 1 && iy + 2 <= h - 1;
+        const size_t nStride = static_cast<size_t>(w) * 4;
+#endif
+        for (int64_t i = c0; i < c1; ++i) {
+            const int64_t ix = pCol[i];
+            const int32_t* kx = pColW + 4 * i;
+#if defined(__SSE2__)
+            if (bRowInside && ix >= 1 && ix + 2 <= w - 1) {
+                const uint8_t* p00 = a.pSrc + static_cast<size_t>((iy - 1) * w + ix - 1) * 4;
+                StorePixel(pRow + i * 4, BicubicPixelSSE2(p00, nStride, kx, ky));
+                continue;
+            }
+#endif
+            BicubicPixelPlain(pRow + i * 4, a.pSrc, w, nPixels, ix, iy, kx, ky);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int JobScaleBicubicRows(WORKER_JOB* pJob)
+{
+    return BicubicRows(pJob);
+}
+
 int ScaleBicubic(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                  int32_t nSrcWidth, int32_t nSrcHeight, int32_t tw, int32_t th)
 {
     if (tw <= 0 || th <= 0)
         return 0;
-    if (!GrowTable(g_anScaleRowMap, th) || !GrowTable(g_anScaleColMap, 2 * int64_t(tw)))
+    if (!GrowTable(g_anScaleRowMap, th) || !GrowTable(g_anScaleColMap, 2 * int64_t(tw)) ||
+        !GrowTable(g_anBicubicCol, tw) || !GrowTable(g_anBicubicColWeight, 4 * int64_t(tw)) ||
+        !GrowTable(g_anBicubicRow, th) || !GrowTable(g_anBicubicRowWeight, 4 * int64_t(th)))
         return ReportNoMemory();
     for (int64_t i = 0; i < tw; ++i)
         g_anScaleColMap[i] = ((i * 65536 / tw) * (int64_t(x2) - x1 + 1)) >> 8;
@@ -796,41 +942,32 @@ int ScaleBicubic(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int
     ClearOutsideRows(pDst, tw, th, r0, r1, c0, c1);
     if (r0 >= r1 || c0 >= c1)
         return 0;
-    const int64_t w = nSrcWidth;
-    const int64_t nPixels = w * nSrcHeight;
-    for (int64_t j = r0; j < r1; ++j) {
-        uint8_t* pRow = pDst + static_cast<size_t>(j * tw) * 4;
-        ClearRowEdges(pRow, tw, c0, c1);
-        int64_t iy = y1 + (g_anScaleRowMap[j] >> 8);
-        int fy = static_cast<int>(g_anScaleRowMap[j] & 255);
-        for (int64_t i = c0; i < c1; ++i) {
-            int64_t ix = x1 + (g_anScaleColMap[i] >> 8);
-            int fx = g_abBilinearCurve[g_anScaleColMap[i] & 255];
-            int64_t sum[4] = {0, 0, 0, 0};
-            int64_t wsum = 0;
-            for (int dy = 0; dy < 4; ++dy) {
-                int32_t ky = g_anCubicKernel[g_anCubicTapDist[dy][fy]];
-                for (int dx = 0; dx < 4; ++dx) {
-                    int64_t idx = (iy + dy - 1) * w + (ix + dx - 1);
-                    if (idx < 0 || idx > nPixels - 1)
-                        continue;
-                    int32_t wt = (ky * g_anCubicKernel[g_anCubicTapDist[dx][fx]]) / 256;
-                    const uint8_t* p = pSrc + idx * 4;
-                    for (int c = 0; c < 4; ++c)
-                        sum[c] += int64_t(wt) * p[c];
-                    wsum += wt;
-                }
-            }
-            if (wsum == 0)
-                wsum = 1;
-            uint8_t* q = pRow + i * 4;
-            for (int c = 0; c < 4; ++c) {
-                int64_t v = sum[c] / wsum;
-                q[c] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-            }
-        }
+    for (int64_t i = c0; i < c1; ++i) {
+        g_anBicubicCol[i] = x1 + (g_anScaleColMap[i] >> 8);
+        const int fx = g_abBilinearCurve[g_anScaleColMap[i] & 255];
+        for (int d = 0; d < 4; ++d)
+            g_anBicubicColWeight[4 * i + d] = g_anCubicKernel[g_anCubicTapDist[d][fx]];
     }
-    return 0;
+    for (int64_t j = r0; j < r1; ++j) {
+        g_anBicubicRow[j] = y1 + (g_anScaleRowMap[j] >> 8);
+        const int fy = static_cast<int>(g_anScaleRowMap[j] & 255);
+        for (int d = 0; d < 4; ++d)
+            g_anBicubicRowWeight[4 * j + d] = g_anCubicKernel[g_anCubicTapDist[d][fy]];
+    }
+    WORKER_SCALE_ARGS args = {};
+    args.nFirstCol = static_cast<int32_t>(c0);
+    args.nEndCol = static_cast<int32_t>(c1);
+    args.nSrcX = x1;
+    args.nSrcY = y1;
+    args.nSrcXEnd = x2;
+    args.nSrcYEnd = y2;
+    args.nSrcWidth = nSrcWidth;
+    args.nSrcHeight = nSrcHeight;
+    args.nOutWidth = tw;
+    args.nOutHeight = th;
+    args.pOut = pDst;
+    args.pSrc = pSrc;
+    return PostScaleRows(JOB_SCALE_BICUBIC, args, r0, r1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -904,9 +1041,295 @@ int BuildLanczosWeights(int bHorizontal, int32_t tw, int32_t th)
     return 0;
 }
 
+namespace {
+
+// The taps of the axis being resampled, gathered per output index from the weight table: the
+// taps of output i are [start[i], start[i + 1]) with their source indices (already mirrored into
+// the image) and weights, and the divisor 1 + the sum of the weights (1 where that is 0).
+//
+// The quotient of a channel only matters within 0..255 (the clamp decides the rest), so when every
+// divisor is positive and every output's sum of |weight| x 255 stays below 2^52 (sums exact in
+// double precision), the truncated quotient of a sum in [0, 256 x divisor) is estimated with the
+// divisor's reciprocal (off by far less than one) and corrected by one step of the remainder;
+// a negative sum gives 0 and a larger one 255 without dividing.
+std::vector<size_t> g_anLanczosTapStart;
+std::vector<int64_t> g_anLanczosTapIndex;
+std::vector<int64_t> g_anLanczosTapWeight;
+std::vector<int64_t> g_anLanczosTotal;
+std::vector<double> g_adLanczosInverse;
+bool g_bLanczosReciprocal;
+
+// The vector form of the passes takes the taps two at a time: per output index its pairs
+// [pairStart[i], pairStart[i + 1]), each with the two source indices and the two weights split as
+// w = 32768 wh + wl (0 <= wl < 32768), packed as 16-bit pairs (first tap low). An odd last tap is
+// paired with itself at weight 0. The channel sums are then 32768 X + Y with X the sum of the
+// products with wh and Y of those with wl; with fewer than 257 taps per output and every |w|
+// below 2^30 both stay within 32 bits.
+std::vector<size_t> g_anLanczosPairStart;
+std::vector<int64_t> g_anLanczosPairIndex;   // two per pair
+std::vector<uint32_t> g_adwLanczosPairLow;
+std::vector<uint32_t> g_adwLanczosPairHigh;
+bool g_bLanczosVector;
+
+bool GatherLanczosPairs(int64_t nOut)
+{
+    if (!GrowTable(g_anLanczosPairStart, nOut + 1))
+        return false;
+    size_t nPairs = 0;
+    for (int64_t i = 0; i < nOut; ++i)
+        nPairs += (g_anLanczosTapStart[i + 1] - g_anLanczosTapStart[i] + 1) / 2;
+    if (!GrowTable(g_anLanczosPairIndex, 2 * static_cast<int64_t>(nPairs)) ||
+        !GrowTable(g_adwLanczosPairLow, static_cast<int64_t>(nPairs)) ||
+        !GrowTable(g_adwLanczosPairHigh, static_cast<int64_t>(nPairs)))
+        return false;
+    bool bVector = g_bLanczosReciprocal;
+    size_t m = 0;
+    for (int64_t i = 0; i < nOut; ++i) {
+        g_anLanczosPairStart[i] = m;
+        const size_t nFirst = g_anLanczosTapStart[i], nEnd = g_anLanczosTapStart[i + 1];
+        bVector = bVector && nEnd - nFirst < 257;
+        for (size_t n = nFirst; n < nEnd; n += 2, ++m) {
+            const bool bSecond = n + 1 < nEnd;
+            const int64_t w0 = g_anLanczosTapWeight[n], w1 = bSecond ? g_anLanczosTapWeight[n + 1] : 0;
+            const int64_t nBound = int64_t(1) << 30;
+            bVector = bVector && w0 > -nBound && w0 < nBound && w1 > -nBound && w1 < nBound;
+            g_anLanczosPairIndex[2 * m] = g_anLanczosTapIndex[n];
+            g_anLanczosPairIndex[2 * m + 1] = bSecond ? g_anLanczosTapIndex[n + 1] : g_anLanczosTapIndex[n];
+            auto pack = [](int64_t a, int64_t b) {
+                return static_cast<uint32_t>(static_cast<uint16_t>(a)) |
+                       (static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16);
+            };
+            g_adwLanczosPairLow[m] = pack(w0 & 32767, w1 & 32767);
+            g_adwLanczosPairHigh[m] = pack(w0 >> 15, w1 >> 15);
+        }
+    }
+    g_anLanczosPairStart[nOut] = m;
+    g_bLanczosVector = bVector;
+    return true;
+}
+
+bool GatherLanczosTaps(int64_t nOut, int64_t nIn)
+{
+    if (!GrowTable(g_anLanczosTapStart, nOut + 1) || !GrowTable(g_anLanczosTotal, nOut) ||
+        !GrowTable(g_adLanczosInverse, nOut))
+        return false;
+    size_t nTaps = 0;
+    for (int64_t i = 0; i < nOut; ++i)
+        if (g_anLanczosLast[i] >= g_anLanczosFirst[i])
+            nTaps += static_cast<size_t>(g_anLanczosLast[i] - g_anLanczosFirst[i] + 1);
+    if (!GrowTable(g_anLanczosTapIndex, static_cast<int64_t>(nTaps)) ||
+        !GrowTable(g_anLanczosTapWeight, static_cast<int64_t>(nTaps)))
+        return false;
+    const int64_t nLimit = int64_t(1) << 52;
+    bool bReciprocal = true;
+    size_t n = 0;
+    for (int64_t i = 0; i < nOut; ++i) {
+        g_anLanczosTapStart[i] = n;
+        int64_t total = 1, llAbs = 0;
+        for (int64_t k = g_anLanczosFirst[i]; k <= g_anLanczosLast[i]; ++k) {
+            const int64_t wt = g_pnLanczosWeights[static_cast<size_t>((k - g_anLanczosFirst[i]) * (nOut + 1) + i)];
+            g_anLanczosTapIndex[n] = MirrorIndex(k, nIn);
+            g_anLanczosTapWeight[n] = wt;
+            ++n;
+            total += wt;
+            const int64_t a = wt < 0 ? -wt : wt;
+            llAbs = llAbs > nLimit || a > nLimit ? nLimit : llAbs + a;
+        }
+        if (total == 0)
+            total = 1;
+        g_anLanczosTotal[i] = total;
+        g_adLanczosInverse[i] = 1.0 / static_cast<double>(total);
+        bReciprocal = bReciprocal && total > 0 && llAbs < nLimit / 256;
+    }
+    g_anLanczosTapStart[nOut] = n;
+    g_bLanczosReciprocal = bReciprocal;
+    return true;
+}
+
+// trunc(sum / total) within -1..256 (the ends standing for anything beyond), total > 0.
+inline int64_t LanczosQuotient(int64_t sum, int64_t total, double inverse)
+{
+    if (sum < 0)
+        return -1;
+    if (sum >= 256 * total)
+        return 256;
+    int64_t q = static_cast<int64_t>(static_cast<double>(sum) * inverse);
+    const int64_t r = sum - q * total;
+    if (r < 0)
+        --q;
+    else if (r >= total)
+        ++q;
+    return q;
+}
+
+// The four channels of output index i from their sums.
+inline void StoreLanczosPixel(uint8_t* q, const int64_t* sum, int64_t i)
+{
+    const int64_t total = g_anLanczosTotal[i];
+    if (g_bLanczosReciprocal) {
+        const double inverse = g_adLanczosInverse[i];
+        for (int c = 0; c < 4; ++c) {
+            const int64_t v = LanczosQuotient(sum[c], total, inverse);
+            q[c] = c == 3 ? static_cast<uint8_t>(v > 252 ? 255 : v < 0 ? 0 : v)
+                          : static_cast<uint8_t>(v > 255 ? 255 : v < 0 ? 0 : v);
+        }
+        return;
+    }
+    for (int c = 0; c < 4; ++c)
+        q[c] = LanczosChannel(sum[c], total, c == 3);
+}
+
+#if defined(__SSE2__)
+// One output pixel from its split sums X and Y (four channels each): 32768 X + Y is exact in
+// double precision, and so is the truncated quotient by the divisor (see the tables above), taken
+// within -1..256; then the clamps of LanczosChannel (the alpha above 252 becomes 255).
+inline uint32_t FinishLanczosPixelSSE2(__m128i X, __m128i Y, __m128d total)
+{
+    const __m128d k = _mm_set1_pd(32768.0), lo = _mm_set1_pd(-1.0), hi = _mm_set1_pd(256.0);
+    __m128d s0 = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(X), k), _mm_cvtepi32_pd(Y));
+    __m128d s1 = _mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(X, 0x0E)), k),
+                            _mm_cvtepi32_pd(_mm_shuffle_epi32(Y, 0x0E)));
+    s0 = _mm_min_pd(_mm_max_pd(_mm_div_pd(s0, total), lo), hi);
+    s1 = _mm_min_pd(_mm_max_pd(_mm_div_pd(s1, total), lo), hi);
+    __m128i v = _mm_unpacklo_epi64(_mm_cvttpd_epi32(s0), _mm_cvttpd_epi32(s1));
+    const __m128i over = _mm_cmpgt_epi32(v, _mm_set_epi32(252, 255, 255, 255));
+    v = _mm_or_si128(v, _mm_and_si128(over, _mm_set1_epi32(255)));
+    v = _mm_packs_epi32(v, v);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+}
+
+// The two taps' pixels a and b (4 bytes each) as [a.c, b.c] 16-bit pairs, channel by channel.
+inline __m128i PairChannels(__m128i a, __m128i b)
+{
+    return _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), _mm_setzero_si128());
+}
+#endif
+
+}  // namespace
+
+// Horizontal pass: the source rows [nFirstRow, nEndRow) into rows of nOutWidth pixels.
+int JobScaleLanczosRows(WORKER_JOB* pJob)
+{
+    const WORKER_SCALE_ARGS& a = pJob->scale;
+    const int64_t w = a.nSrcWidth, tw = a.nOutWidth;
+#if defined(__SSE2__)
+    if (g_bLanczosVector) {
+        const size_t* pStart = g_anLanczosPairStart.data();
+        const int64_t* pIndex = g_anLanczosPairIndex.data();
+        for (int64_t y = pJob->nFirstRow; y < pJob->nEndRow; ++y) {
+            const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(y * w) * 4;
+            uint8_t* pOut = a.pOut + static_cast<size_t>(y * tw) * 4;
+            for (int64_t i = 0; i < tw; ++i) {
+                __m128i X = _mm_setzero_si128(), Y = _mm_setzero_si128();
+                for (size_t m = pStart[i]; m < pStart[i + 1]; ++m) {
+                    const __m128i pa = _mm_cvtsi32_si128(static_cast<int>(LoadPixel(pSrcRow + pIndex[2 * m] * 4)));
+                    const __m128i pb = _mm_cvtsi32_si128(static_cast<int>(LoadPixel(pSrcRow + pIndex[2 * m + 1] * 4)));
+                    const __m128i v = PairChannels(pa, pb);
+                    Y = _mm_add_epi32(Y, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<int>(g_adwLanczosPairLow[m]))));
+                    X = _mm_add_epi32(X, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<int>(g_adwLanczosPairHigh[m]))));
+                }
+                StorePixel(pOut + i * 4,
+                           FinishLanczosPixelSSE2(X, Y, _mm_set1_pd(static_cast<double>(g_anLanczosTotal[i]))));
+            }
+        }
+        return 0;
+    }
+#endif
+    const size_t* pStart = g_anLanczosTapStart.data();
+    const int64_t* pIndex = g_anLanczosTapIndex.data();
+    const int64_t* pWeight = g_anLanczosTapWeight.data();
+    for (int64_t y = pJob->nFirstRow; y < pJob->nEndRow; ++y) {
+        const uint8_t* pSrcRow = a.pSrc + static_cast<size_t>(y * w) * 4;
+        uint8_t* pOut = a.pOut + static_cast<size_t>(y * tw) * 4;
+        for (int64_t i = 0; i < tw; ++i) {
+            int64_t sum[4] = {0, 0, 0, 0};
+            for (size_t n = pStart[i]; n < pStart[i + 1]; ++n) {
+                const uint8_t* p = pSrcRow + pIndex[n] * 4;
+                const int64_t wt = pWeight[n];
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += wt * p[c];
+            }
+            StoreLanczosPixel(pOut + i * 4, sum, i);
+        }
+    }
+    return 0;
+}
+
+// Vertical pass: the target rows [nFirstRow, nEndRow) from the rows of the horizontal pass.
+int JobScaleLanczosColumns(WORKER_JOB* pJob)
+{
+    const WORKER_SCALE_ARGS& a = pJob->scale;
+    const int64_t tw = a.nOutWidth;
+#if defined(__SSE2__)
+    if (g_bLanczosVector) {
+        // Four pixels of the row at a time, the same column of the pair's two source rows
+        // interleaved; the last pixels of an odd row one at a time.
+        const __m128i z = _mm_setzero_si128();
+        for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
+            uint8_t* pOut = a.pOut + static_cast<size_t>(j * tw) * 4;
+            const size_t m0 = g_anLanczosPairStart[j], m1 = g_anLanczosPairStart[j + 1];
+            const __m128d total = _mm_set1_pd(static_cast<double>(g_anLanczosTotal[j]));
+            int64_t i = 0;
+            for (; i + 4 <= tw; i += 4) {
+                __m128i X[4] = {z, z, z, z}, Y[4] = {z, z, z, z};
+                for (size_t m = m0; m < m1; ++m) {
+                    const uint8_t* pa = a.pSrc + static_cast<size_t>(g_anLanczosPairIndex[2 * m] * tw + i) * 4;
+                    const uint8_t* pb = a.pSrc + static_cast<size_t>(g_anLanczosPairIndex[2 * m + 1] * tw + i) * 4;
+                    const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pa));
+                    const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb));
+                    const __m128i wl = _mm_set1_epi32(static_cast<int>(g_adwLanczosPairLow[m]));
+                    const __m128i wh = _mm_set1_epi32(static_cast<int>(g_adwLanczosPairHigh[m]));
+                    const __m128i l = _mm_unpacklo_epi8(ra, rb), h = _mm_unpackhi_epi8(ra, rb);
+                    const __m128i v[4] = {_mm_unpacklo_epi8(l, z), _mm_unpackhi_epi8(l, z), _mm_unpacklo_epi8(h, z),
+                                          _mm_unpackhi_epi8(h, z)};
+                    for (int k = 0; k < 4; ++k) {
+                        Y[k] = _mm_add_epi32(Y[k], _mm_madd_epi16(v[k], wl));
+                        X[k] = _mm_add_epi32(X[k], _mm_madd_epi16(v[k], wh));
+                    }
+                }
+                for (int k = 0; k < 4; ++k)
+                    StorePixel(pOut + (i + k) * 4, FinishLanczosPixelSSE2(X[k], Y[k], total));
+            }
+            for (; i < tw; ++i) {
+                __m128i X = z, Y = z;
+                for (size_t m = m0; m < m1; ++m) {
+                    const uint8_t* pa = a.pSrc + static_cast<size_t>(g_anLanczosPairIndex[2 * m] * tw + i) * 4;
+                    const uint8_t* pb = a.pSrc + static_cast<size_t>(g_anLanczosPairIndex[2 * m + 1] * tw + i) * 4;
+                    const __m128i v = PairChannels(_mm_cvtsi32_si128(static_cast<int>(LoadPixel(pa))),
+                                                   _mm_cvtsi32_si128(static_cast<int>(LoadPixel(pb))));
+                    Y = _mm_add_epi32(Y, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<int>(g_adwLanczosPairLow[m]))));
+                    X = _mm_add_epi32(X, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<int>(g_adwLanczosPairHigh[m]))));
+                }
+                StorePixel(pOut + i * 4, FinishLanczosPixelSSE2(X, Y, total));
+            }
+        }
+        return 0;
+    }
+#endif
+    for (int64_t j = pJob->nFirstRow; j < pJob->nEndRow; ++j) {
+        uint8_t* pOut = a.pOut + static_cast<size_t>(j * tw) * 4;
+        const size_t nFirst = g_anLanczosTapStart[j], nEnd = g_anLanczosTapStart[j + 1];
+        for (int64_t i = 0; i < tw; ++i) {
+            int64_t sum[4] = {0, 0, 0, 0};
+            for (size_t n = nFirst; n < nEnd; ++n) {
+                const uint8_t* p = a.pSrc + static_cast<size_t>(g_anLanczosTapIndex[n] * tw + i) * 4;
+                const int64_t wt = g_anLanczosTapWeight[n];
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += wt * p[c];
+            }
+            StoreLanczosPixel(pOut + i * 4, sum, j);
+        }
+    }
+    return 0;
+}
+
 int ScaleLanczos(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                  int32_t nSrcWidth, int32_t nSrcHeight, int32_t tw, int32_t th)
 {
+    (void)x1;
+    (void)y1;
+    (void)x2;
+    (void)y2;
     if (tw <= 0 || th <= 0)
         return 0;
     if (nSrcWidth <= 0 || nSrcHeight <= 0) {
@@ -916,52 +1339,30 @@ int ScaleLanczos(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int
     uint8_t* pTemp = AllocPixelBuffer(nullptr, tw, nSrcHeight, "");
     if (!pTemp)
         return -1;
-    const int64_t w = nSrcWidth, h = nSrcHeight;
+    WORKER_SCALE_ARGS args = {};
+    args.nSrcWidth = nSrcWidth;
+    args.nSrcHeight = nSrcHeight;
+    args.nOutWidth = tw;
+    args.nOutHeight = th;
     int rc = 0;
     // Horizontal pass: every source row into tw columns.
-    if (SetupLanczos(1, nSrcWidth, nSrcHeight, tw, th) != 0 || BuildLanczosWeights(1, tw, th) != 0) {
+    if (SetupLanczos(1, nSrcWidth, nSrcHeight, tw, th) != 0 || BuildLanczosWeights(1, tw, th) != 0 ||
+        !GatherLanczosTaps(tw, nSrcWidth) || !GatherLanczosPairs(tw)) {
         rc = ReportNoMemory();
     } else {
-        for (int64_t y = 0; y < h; ++y) {
-            const uint8_t* pSrcRow = pSrc + static_cast<size_t>(y * w) * 4;
-            uint8_t* pOut = pTemp + static_cast<size_t>(y * tw) * 4;
-            for (int64_t i = 0; i < tw; ++i) {
-                int64_t sum[4] = {0, 0, 0, 0};
-                int64_t total = 1;
-                for (int64_t k = g_anLanczosFirst[i]; k <= g_anLanczosLast[i]; ++k) {
-                    int64_t wt = g_pnLanczosWeights[static_cast<size_t>((k - g_anLanczosFirst[i]) * (tw + 1) + i)];
-                    const uint8_t* p = pSrcRow + MirrorIndex(k, w) * 4;
-                    for (int c = 0; c < 4; ++c)
-                        sum[c] += wt * p[c];
-                    total += wt;
-                }
-                for (int c = 0; c < 4; ++c)
-                    pOut[i * 4 + c] = LanczosChannel(sum[c], total, c == 3);
-            }
-        }
+        args.pSrc = pSrc;
+        args.pOut = pTemp;
+        rc = PostScaleRows(JOB_SCALE_LANCZOS_ROWS, args, 0, nSrcHeight);
     }
     // Vertical pass: tw columns of the temporary buffer into th rows.
     if (rc == 0) {
-        if (SetupLanczos(0, nSrcWidth, nSrcHeight, tw, th) != 0 || BuildLanczosWeights(0, tw, th) != 0) {
+        if (SetupLanczos(0, nSrcWidth, nSrcHeight, tw, th) != 0 || BuildLanczosWeights(0, tw, th) != 0 ||
+            !GatherLanczosTaps(th, nSrcHeight) || !GatherLanczosPairs(th)) {
             rc = ReportNoMemory();
         } else {
-            for (int64_t j = 0; j < th; ++j) {
-                uint8_t* pOut = pDst + static_cast<size_t>(j * tw) * 4;
-                int64_t first = g_anLanczosFirst[j], last = g_anLanczosLast[j];
-                for (int64_t i = 0; i < tw; ++i) {
-                    int64_t sum[4] = {0, 0, 0, 0};
-                    int64_t total = 1;
-                    for (int64_t k = first; k <= last; ++k) {
-                        int64_t wt = g_pnLanczosWeights[static_cast<size_t>((k - first) * (th + 1) + j)];
-                        const uint8_t* p = pTemp + static_cast<size_t>(MirrorIndex(k, h) * tw + i) * 4;
-                        for (int c = 0; c < 4; ++c)
-                            sum[c] += wt * p[c];
-                        total += wt;
-                    }
-                    for (int c = 0; c < 4; ++c)
-                        pOut[i * 4 + c] = LanczosChannel(sum[c], total, c == 3);
-                }
-            }
+            args.pSrc = pTemp;
+            args.pOut = pDst;
+            rc = PostScaleRows(JOB_SCALE_LANCZOS_COLUMNS, args, 0, th);
         }
     }
     free(pTemp);
@@ -982,6 +1383,12 @@ void InstallScalingJobs(void)
         SetWorkerJobHandler(JOB_SCALE_BILINEAR_PRESENT, JobScaleBilinearRowsPresent);
     if (GetWorkerJobHandler(JOB_SCALE_SUPERSAMPLE) != JobScaleSupersampledRows)
         SetWorkerJobHandler(JOB_SCALE_SUPERSAMPLE, JobScaleSupersampledRows);
+    if (GetWorkerJobHandler(JOB_SCALE_BICUBIC) != JobScaleBicubicRows)
+        SetWorkerJobHandler(JOB_SCALE_BICUBIC, JobScaleBicubicRows);
+    if (GetWorkerJobHandler(JOB_SCALE_LANCZOS_ROWS) != JobScaleLanczosRows)
+        SetWorkerJobHandler(JOB_SCALE_LANCZOS_ROWS, JobScaleLanczosRows);
+    if (GetWorkerJobHandler(JOB_SCALE_LANCZOS_COLUMNS) != JobScaleLanczosColumns)
+        SetWorkerJobHandler(JOB_SCALE_LANCZOS_COLUMNS, JobScaleLanczosColumns);
 }
 
 int ScaleImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,

@@ -17,8 +17,9 @@
 //
 // The position, weight and curve tables are process-wide and serve one scaling at a time, except
 // that ScaleBilinearPresent has tables of its own for the presentation thread. The job forms
-// (nearest, the threaded bilinear and supersampling) spread their rows over the image workers and
-// return when every worker is done; their results do not depend on the number of workers.
+// (nearest, the threaded bilinear, supersampling, bicubic and Lanczos) spread their rows over the
+// image workers and return when every worker is done; their results do not depend on the number
+// of workers.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -65,10 +66,12 @@ int ScaleBilinearPresent(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_
 // pixel; through the workers (JOB_SCALE_SUPERSAMPLE).
 int ScaleSupersampled(uint8_t* pDst, const uint8_t* pSrc, int32_t nX1, int32_t nY1, int32_t nX2, int32_t nY2,
                       int32_t nSrcWidth, int32_t nSrcHeight, int32_t nTW, int32_t nTH);
-// Cubic convolution (a = -1) over 16 taps; whole pixels; calling thread.
+// Cubic convolution (a = -1) over 16 taps; whole pixels; through the workers (JOB_SCALE_BICUBIC).
 int ScaleBicubic(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                  int32_t nSrcWidth, int32_t nSrcHeight, int32_t tw, int32_t th);
-// Lanczos-2 in two passes over the whole source image (the rectangle is not used); calling thread.
+// Lanczos-2 in two passes over the whole source image (the rectangle is not used); through the
+// workers, the horizontal pass by source rows (JOB_SCALE_LANCZOS_ROWS), then the vertical pass by
+// target rows (JOB_SCALE_LANCZOS_COLUMNS).
 int ScaleLanczos(uint8_t* pDst, const uint8_t* pSrc, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                  int32_t nSrcWidth, int32_t nSrcHeight, int32_t tw, int32_t th);
 
@@ -85,12 +88,16 @@ uint8_t BilinearCurve(int f);
 // Cubic convolution kernel, 256 * w(k / 256) truncated, for k = 0..512.
 int32_t CubicKernel(int k);
 
-// Job routines (codes 11, 21, 29, 41): the rows [nFirstRow, nEndRow) of the record, over the
-// columns [nFirstCol, nEndCol) of its scale arguments; the other columns of those rows are cleared.
-// They read the tables the matching poster filled. 0.
+// Job routines (codes 11, 21, 29, 31, 41, 51, 52): the rows [nFirstRow, nEndRow) of the record,
+// over the columns [nFirstCol, nEndCol) of its scale arguments; the other columns of those rows
+// are cleared (the Lanczos passes write every column). They read the tables the matching poster
+// filled. 0.
 int JobScaleNearestRows(WORKER_JOB* pJob);
 int JobScaleBilinearRows(WORKER_JOB* pJob);
 int JobScaleBilinearRowsPresent(WORKER_JOB* pJob);
 int JobScaleSupersampledRows(WORKER_JOB* pJob);
-// Registers the four job routines with the worker pool (also done by the posters on first use).
+int JobScaleBicubicRows(WORKER_JOB* pJob);
+int JobScaleLanczosRows(WORKER_JOB* pJob);
+int JobScaleLanczosColumns(WORKER_JOB* pJob);
+// Registers the job routines with the worker pool (also done by the posters on first use).
 void InstallScalingJobs(void);

@@ -26,6 +26,7 @@
 #include "image/text_font.h"
 #include "imageproc/blend_modes.h"
 #include "imageproc/compositor.h"
+#include "imageproc/image_effects.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
 #include "media/movies.h"
@@ -216,6 +217,7 @@ void InstallEngineParts(void)
     InstallEvaluator();
     InstallSystemVariables();
     InstallScalingJobs();
+    InstallRotationJob();
     InstallCompositor();
     InstallKcgJobs();
     InstallWindowProc();

@@ -390,9 +390,15 @@ const std::vector<FAMILY>& Families()
         {"Compose", [](const PIXEL_OPS& o, uint8_t* d, const uint8_t* s, const uint8_t*, size_t n, int) {
              o.PixelOpCompose(d, s, n); }, {0}},
         {"ComposeOpacity", [](const PIXEL_OPS& o, uint8_t* d, const uint8_t* s, const uint8_t*, size_t n, int a) {
-             o.PixelOpComposeOpacity(d, s, a, n); }, {0, 128, 256}},
+             o.PixelOpComposeOpacity(d, s, a, n); }, kOpacities},
+        {"ComposeDestOpacity", [](const PIXEL_OPS& o, uint8_t* d, const uint8_t* s, const uint8_t*, size_t n, int a) {
+             o.PixelOpComposeDestOpacity(d, s, a, n); }, kOpacities},
         {"ComposeBothOpacity", [](const PIXEL_OPS& o, uint8_t* d, const uint8_t* s, const uint8_t*, size_t n, int a) {
              o.PixelOpComposeBothOpacity(d, s, a, 256 - a, n); }, {0, 100, 256}},
+        // Both opacities in the corners: full and empty destinations, one step, and out of range.
+        {"ComposeBothOpacityPairs", [](const PIXEL_OPS& o, uint8_t* d, const uint8_t* s, const uint8_t*, size_t n,
+                                       int a) { o.PixelOpComposeBothOpacity(d, s, a % 1000, a / 1000, n); },
+         {256000, 256256, 1000, 1255, 255001, 128128, 255255, 300, -5000}},
     };
     return families;
 }
@@ -564,7 +570,9 @@ TEST_P(PixelOpsOracle, ExhaustiveInputs)
         }
         for (const FAMILY& f : Families()) {
             static const char* const apszPerPixel[] = {"AlphaOver", "AlphaOverOpacity", "Mask", "AddAlpha",
-                                                       "AddAlphaOpacity"};
+                                                       "AddAlphaOpacity", "Compose", "ComposeOpacity",
+                                                       "ComposeDestOpacity", "ComposeBothOpacity",
+                                                       "ComposeBothOpacityPairs"};
             bool bPerPixel = false;
             for (const char* psz : apszPerPixel) bPerPixel |= !strcmp(psz, f.pszName);
             if (!bPerPixel) continue;
@@ -656,7 +664,8 @@ TEST(PixelOpsLevel, InitFromFeaturesSettingsAndEnvironment)
     g_bAllowSSE2 = 0;
     InitPixelOps();
     EXPECT_EQ(g_nPixelOpsLevel, 1);
-    EXPECT_EQ(g_PixelOps.PixelOpCompose, &PixelOpCompose);
+    // The Compose routines are the same at every level: the vector forms serve them all.
+    EXPECT_EQ(g_PixelOps.PixelOpCompose != &PixelOpCompose, g_nPixelOpsSimd >= PIXEL_SIMD_SSE2);
 #endif
     // The environment forces a level and caps the instruction set.
     g_bAllowSSE = g_bAllowSSE2 = 1;

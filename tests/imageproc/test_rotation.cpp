@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imageproc/image_effects.h"
+#include "core/worker_pool.h"
 #include "tests/image/layer_fixture.h"
 
 namespace {
@@ -186,6 +187,28 @@ TEST(Rotation, RandomSizesAndAnglesStayInsideTheSource)
             ASSERT_EQ(Turn(kind, src, w, h, P), RefRotate(kind, src, w, h, P))
                 << kKindName[kind] << " " << w << "x" << h << " P=" << P;
     }
+}
+
+TEST(Rotation, RowsSharedOverTheWorkersGiveTheReference)
+{
+    // Heights that split unevenly (and fewer rows than workers), odd widths, every kind of angle.
+    const int sizes[][2] = {{1, 1}, {3, 2}, {7, 5}, {33, 19}, {64, 37}};
+    const int angles[] = {0, 30, 90, 137, 180, 270, 301};
+    for (int nWorkers : {1, 2, 4}) {
+        SetWorkerCountForTest(nWorkers);
+        StartWorkerThreads();
+        ASSERT_EQ(GetRunningWorkerCount(), nWorkers);
+        for (auto& sz : sizes)
+            for (int P : angles) {
+                std::vector<uint8_t> src = RandomImage(sz[0], sz[1], uint32_t(sz[0] * 31 + sz[1] + P));
+                for (KIND kind : {CLIPPED, SPANS, BILINEAR})
+                    EXPECT_EQ(Turn(kind, src, sz[0], sz[1], P), RefRotate(kind, src, sz[0], sz[1], P))
+                        << kKindName[kind] << " " << sz[0] << "x" << sz[1] << " P=" << P << " workers "
+                        << nWorkers;
+            }
+        StopWorkerThreads();
+    }
+    SetWorkerCountForTest(1);
 }
 
 TEST(Rotation, WholeTurnsCopyAndHalfTurnsMirror)

@@ -288,6 +288,12 @@ const CASE kCases[] = {
     // fraction (same size) and a first drawn column past 0.
     {40, 30, 0, 0, 3900, 2900, 6100, 4500}, {37, 23, 150, 120, 3500, 2100, 1700, 900},
     {21, 13, 0, 0, 2000, 1200, 2100, 1300}, {20, 20, -350, -270, 1900, 1900, 4300, 3900},
+    // Odd widths with wide insides (the bicubic taps that all lie in the image), enlarged by 3/2
+    // and reduced, and a sub-rectangle whose taps cross the right edge into the next row.
+    {53, 31, 0, 0, 5200, 3000, 7900, 4700}, {77, 45, 0, 0, 7600, 4400, 3100, 1900},
+    {61, 29, 2000, 700, 6000, 2800, 6700, 4100}, {1, 40, 0, 0, 0, 3900, 300, 6100},
+    // One source row spread over 20000: Lanczos weights too large for its 32-bit sums.
+    {2, 1, 0, 0, 100, 0, 100, 2000000},
 };
 
 class ScalingKernels : public ::testing::TestWithParam<CASE> {
@@ -343,23 +349,28 @@ TEST_P(ScalingKernels, JobFormsIndependentOfWorkerCount)
     const CASE& k = GetParam();
     IMAGE s = MakeImage(k.w, k.h, 99);
     int x1 = k.X1 / 100, y1 = k.Y1 / 100, x2 = k.X2 / 100, y2 = k.Y2 / 100, tw = k.TW / 100, th = k.TH / 100;
-    std::vector<uint8_t> ref[3];
+    std::vector<uint8_t> ref[5];
     for (int n = 1; n <= 4; ++n) {
         SetWorkerCountForTest(n);
         StartWorkerThreads();
         ASSERT_EQ(GetRunningWorkerCount(), n);
-        std::vector<uint8_t> got[3] = {Out(tw, th), Out(tw, th), Out(tw, th)};
+        std::vector<uint8_t> got[5] = {Out(tw, th), Out(tw, th), Out(tw, th), Out(tw, th), Out(tw, th)};
         ASSERT_EQ(ScaleNearest(got[0].data(), s.data(), x1, y1, x2, y2, k.w, k.h, tw, th), 0);
         ASSERT_EQ(ScaleBilinearThreaded(got[1].data(), s.data(), k.X1, k.Y1, k.X2, k.Y2, k.w, k.h, k.TW, k.TH), 0);
         ASSERT_EQ(ScaleSupersampled(got[2].data(), s.data(), k.X1, k.Y1, k.X2, k.Y2, k.w, k.h, k.TW, k.TH), 0);
+        ASSERT_EQ(ScaleBicubic(got[3].data(), s.data(), x1, y1, x2, y2, k.w, k.h, tw, th), 0);
+        ASSERT_EQ(ScaleLanczos(got[4].data(), s.data(), x1, y1, x2, y2, k.w, k.h, tw, th), 0);
         StopWorkerThreads();
-        for (int m = 0; m < 3; ++m) {
+        for (int m = 0; m < 5; ++m) {
             if (n == 1)
                 ref[m] = got[m];
             else
                 EXPECT_EQ(got[m], ref[m]) << "kernel " << m << " with " << n << " workers";
         }
     }
+    // The worker forms of bicubic and Lanczos against the plain references.
+    EXPECT_EQ(ref[3], RefBicubic(s, x1, y1, x2, y2, tw, th)) << "bicubic";
+    EXPECT_EQ(ref[4], RefLanczos(s, tw, th)) << "lanczos";
     SetWorkerCountForTest(1);
 }
 
