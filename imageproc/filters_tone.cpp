@@ -364,6 +364,7 @@ int WindowFilterVector(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, i
         base.adwCopy[c] = aRule[c & 3] == CH_COPY ? 0xFFFFFFFFu : 0;
         if (aRule[c & 3] == CH_COPY) base.bCopy = 1;
     }
+    base.bAlphaOnly = aRule[0] == CH_ZERO && aRule[1] == CH_ZERO && aRule[2] == CH_ZERO && aRule[3] == CH_AVERAGE;
     WINDOW_PLAN plan{};
     plan.pfnLines = pfnLines;
     plan.w = w;

@@ -30,6 +30,7 @@ struct WINDOW_LINES {
     int64_t r, q, T;           // radius (1 or more), plateau half-width r / 4, tail taps min(9, r - q)
     int32_t bWeighted;
     int32_t bCopy;             // some channel copies its input byte
+    int32_t bAlphaOnly;        // blue, green and red become 0, alpha the window value: a lane per pixel
     // Per position: the reciprocal of the divisor, raised a few units in the last place so that
     // sum x reciprocal truncates to the integer quotient for every sum of the window.
     const double* pInv;
@@ -43,7 +44,7 @@ struct WINDOW_LINES {
     // input byte (all bits set or 0); a lane in neither becomes 0.
     uint32_t adwAverage[8];
     uint32_t adwCopy[8];
-    // 3 x nBytes running sums, lane j of every array for byte j.
+    // 3 x nBytes running sums, lane j of every array for byte j (j / 4 when bAlphaOnly).
     uint32_t* pState;
 };
 

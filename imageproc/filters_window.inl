@@ -1,8 +1,10 @@
 // The window pass of imageproc/filters_window.h, written once over a vector type V of 32-bit lanes
 // and included by filters_window_sse2.cpp and filters_window_avx2.cpp inside their anonymous
-// namespaces. V gives T, kBytes (lanes, i.e. bytes across, per vector) and Widen (kBytes bytes to
+// namespaces. V gives T, kBytes (bytes across per vector), kLaneBytes (bytes across per lane: 1
+// for a lane per byte, 4 for the alpha forms, a lane per pixel) and Widen (kBytes bytes to
 // lanes), Load/Store (lanes), Add, Sub, Shl/Shr (immediate), ShlBy (run-time count), And, Or,
-// Div (lanes x reciprocal, truncated) and StoreBytes (lanes of 0..255 to kBytes bytes).
+// Div (lanes x reciprocal, truncated) and StoreBytes (lanes of 0..255 to kBytes bytes; the alpha
+// forms write them as the alpha of black pixels). The sums of byte j are lane j / kLaneBytes.
 //
 // Sums per lane: the window near the start of a line (position i < r) is 0 .. min(n - 1, i + r),
 // the weights anchored at position 0, so its sums only grow: C (box) and S (weighted). From i = r
@@ -29,19 +31,24 @@ struct WINDOW_PASS {
 
     const uint8_t* At(int64_t k) const { return k < L->n ? L->pIn + k * L->nInStep : L->pZero; }
 
+    static int64_t Lane(int64_t j) { return j / V::kLaneBytes; }
     void Clear(uint32_t* A) const
     {
-        for (int64_t j = j0; j < j1; j += V::kBytes) V::Store(A + j, V::Zero());
+        for (int64_t j = j0; j < j1; j += V::kBytes) V::Store(A + Lane(j), V::Zero());
     }
     // A += bytes of position k << s.
     void AddRow(uint32_t* A, int64_t k, int s) const
     {
         const uint8_t* p = At(k);
-        for (int64_t j = j0; j < j1; j += V::kBytes) V::Store(A + j, V::Add(V::Load(A + j), V::ShlBy(V::Widen(p + j), s)));
+        for (int64_t j = j0; j < j1; j += V::kBytes) V::Store(A + Lane(j), V::Add(V::Load(A + Lane(j)), V::ShlBy(V::Widen(p + j), s)));
     }
     // The output of position i for the lanes of vector j: quotient, then the channel rules.
     void Emit(uint8_t* pOut, const uint8_t* pIn, int64_t j, T sum, double inv) const
     {
+        if constexpr (V::kLaneBytes == 4) {
+            V::StoreBytes(pOut + j, V::Div(sum, inv));
+            return;
+        }
         T v = V::And(V::Div(sum, inv), avg);
         if (L->bCopy) v = V::Or(v, V::And(V::Widen(pIn + j), copy));
         V::StoreBytes(pOut + j, v);
@@ -70,7 +77,7 @@ struct WINDOW_PASS {
                 uint8_t* pOut = L->pOut + i * L->nOutStep;
                 const uint8_t* pIn = L->pIn + i * L->nInStep;
                 const double inv = L->pInv[i];
-                for (int64_t j = j0; j < j1; j += V::kBytes) Emit(pOut, pIn, j, V::Load(A + j), inv);
+                for (int64_t j = j0; j < j1; j += V::kBytes) Emit(pOut, pIn, j, V::Load(A + Lane(j)), inv);
             }
         }
         if (r >= n) return;
@@ -85,9 +92,9 @@ struct WINDOW_PASS {
                 const uint8_t* pSub = L->pIn + (i - r) * L->nInStep;
                 const double inv = L->pInv[i];
                 for (int64_t j = j0; j < j1; j += V::kBytes) {
-                    const T b = V::Load(A0 + j);
+                    const T b = V::Load(A0 + Lane(j));
                     Emit(pOut, pIn, j, b, inv);
-                    V::Store(A0 + j, V::Sub(V::Add(b, V::Widen(pAdd + j)), V::Widen(pSub + j)));
+                    V::Store(A0 + Lane(j), V::Sub(V::Add(b, V::Widen(pAdd + j)), V::Widen(pSub + j)));
                 }
             }
             return;
@@ -109,12 +116,13 @@ struct WINDOW_PASS {
             const uint8_t* pRightEnd = At(i + 1 + q + L->T);
             const double inv = L->pInv[i];
             for (int64_t j = j0; j < j1; j += V::kBytes) {
-                const T P = V::Load(A0 + j), Lt = V::Load(A1 + j), Rt = V::Load(A2 + j);
+                const int64_t l = Lane(j);
+                const T P = V::Load(A0 + l), Lt = V::Load(A1 + l), Rt = V::Load(A2 + l);
                 Emit(pOut, pIn, j, V::Add(V::Add(V::template Shl<9>(P), Lt), Rt), inv);
                 const T a = V::Widen(pAdd + j), s = V::Widen(pSub + j);
-                V::Store(A0 + j, V::Sub(V::Add(P, a), s));
-                V::Store(A1 + j, V::Add(V::template Shl<8>(s), V::template Shr<1>(V::Sub(Lt, V::ShlBy(V::Widen(pLeftEnd + j), sT)))));
-                V::Store(A2 + j, V::Add(V::template Shl<1>(V::Sub(Rt, V::template Shl<8>(a))), V::ShlBy(V::Widen(pRightEnd + j), sT)));
+                V::Store(A0 + l, V::Sub(V::Add(P, a), s));
+                V::Store(A1 + l, V::Add(V::template Shl<8>(s), V::template Shr<1>(V::Sub(Lt, V::ShlBy(V::Widen(pLeftEnd + j), sT)))));
+                V::Store(A2 + l, V::Add(V::template Shl<1>(V::Sub(Rt, V::template Shl<8>(a))), V::ShlBy(V::Widen(pRightEnd + j), sT)));
             }
         }
     }
@@ -125,8 +133,10 @@ void RunWindowLines(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
 {
     WINDOW_PASS<V> pass;
     pass.L = pLines;
-    pass.avg = V::Load(pLines->adwAverage);
-    pass.copy = V::Load(pLines->adwCopy);
+    if constexpr (V::kLaneBytes == 1) {
+        pass.avg = V::Load(pLines->adwAverage);
+        pass.copy = V::Load(pLines->adwCopy);
+    }
     for (int64_t j0 = jBegin; j0 < jEnd; j0 += kWindowBlock) {
         pass.j0 = j0;
         pass.j1 = WinMin(jEnd, j0 + kWindowBlock);
@@ -136,3 +146,28 @@ void RunWindowLines(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
         pass.Run();
     }
 }
+
+// One pixel's alpha in a plain integer: the bytes of an alpha form's range that fill no vector.
+struct VA1 {
+    using T = uint32_t;
+    static constexpr int64_t kBytes = 4, kLaneBytes = 4;
+    static T Zero() { return 0; }
+    static T Widen(const uint8_t* p) { return p[3]; }
+    static T Load(const uint32_t* p) { return *p; }
+    static void Store(uint32_t* p, T v) { *p = v; }
+    static T Add(T a, T b) { return a + b; }
+    static T Sub(T a, T b) { return a - b; }
+    static T And(T a, T b) { return a & b; }
+    static T Or(T a, T b) { return a | b; }
+    template <int S>
+    static T Shl(T a) { return a << S; }
+    template <int S>
+    static T Shr(T a) { return a >> S; }
+    static T ShlBy(T a, int s) { return a << s; }
+    static T Div(T a, double inv) { return static_cast<T>(static_cast<double>(static_cast<int32_t>(a)) * inv); }
+    static void StoreBytes(uint8_t* p, T v)
+    {
+        p[0] = p[1] = p[2] = 0;
+        p[3] = static_cast<uint8_t>(v);
+    }
+};

@@ -14,7 +14,7 @@ namespace {
 
 struct V256 {
     using T = __m256i;
-    static constexpr int64_t kBytes = 8;
+    static constexpr int64_t kBytes = 8, kLaneBytes = 1;
     static T Zero() { return _mm256_setzero_si256(); }
     static T Widen(const uint8_t* p) { return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))); }
     static T Load(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const T*>(p)); }
@@ -45,7 +45,7 @@ struct V256 {
 // One pixel (four lanes) for the bytes of a range that do not fill eight.
 struct V128X {
     using T = __m128i;
-    static constexpr int64_t kBytes = 4;
+    static constexpr int64_t kBytes = 4, kLaneBytes = 1;
     static T Zero() { return _mm_setzero_si128(); }
     static T Widen(const uint8_t* p)
     {
@@ -76,10 +76,31 @@ struct V128X {
     }
 };
 
+// The alpha of eight pixels, and of four.
+struct VA256 : V256 {
+    static constexpr int64_t kBytes = 32, kLaneBytes = 4;
+    static T Widen(const uint8_t* p) { return _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const T*>(p)), 24); }
+    static void StoreBytes(uint8_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<T*>(p), _mm256_slli_epi32(v, 24)); }
+};
+struct VA128X : V128X {
+    static constexpr int64_t kBytes = 16, kLaneBytes = 4;
+    static T Widen(const uint8_t* p) { return _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const T*>(p)), 24); }
+    static void StoreBytes(uint8_t* p, T v) { _mm_storeu_si128(reinterpret_cast<T*>(p), _mm_slli_epi32(v, 24)); }
+};
+
 }  // namespace
 
 void WindowLinesAvx2(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
 {
+    if (pLines->bAlphaOnly) {
+        // Eight pixels a vector, then four, then one at a time.
+        const int64_t j8 = jBegin + ((jEnd - jBegin) & ~int64_t(31));
+        const int64_t j4 = j8 + ((jEnd - j8) & ~int64_t(15));
+        if (j8 > jBegin) RunWindowLines<VA256>(pLines, jBegin, j8);
+        if (j4 > j8) RunWindowLines<VA128X>(pLines, j8, j4);
+        if (j4 < jEnd) RunWindowLines<VA1>(pLines, j4, jEnd);
+        return;
+    }
     // Eight-lane vectors from an even pixel on, a four-lane one for an odd pixel at either end.
     int64_t j = jBegin;
     if ((j & 7) != 0 && j < jEnd) {

@@ -13,7 +13,7 @@ namespace {
 
 struct V128 {
     using T = __m128i;
-    static constexpr int64_t kBytes = 4;
+    static constexpr int64_t kBytes = 4, kLaneBytes = 1;
     static T Zero() { return _mm_setzero_si128(); }
     static T Widen(const uint8_t* p)
     {
@@ -48,6 +48,13 @@ struct V128 {
     }
 };
 
+// The alpha of four pixels.
+struct VA128 : V128 {
+    static constexpr int64_t kBytes = 16, kLaneBytes = 4;
+    static T Widen(const uint8_t* p) { return _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const T*>(p)), 24); }
+    static void StoreBytes(uint8_t* p, T v) { _mm_storeu_si128(reinterpret_cast<T*>(p), _mm_slli_epi32(v, 24)); }
+};
+
 // 4 x 4 pixels: rows a, b, c, d in, columns out.
 inline void Turn4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
 {
@@ -63,7 +70,13 @@ inline void Turn4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
 
 void WindowLinesSse2(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
 {
-    RunWindowLines<V128>(pLines, jBegin, jEnd);
+    if (!pLines->bAlphaOnly) {
+        RunWindowLines<V128>(pLines, jBegin, jEnd);
+        return;
+    }
+    const int64_t jWide = jBegin + ((jEnd - jBegin) & ~int64_t(15));
+    if (jWide > jBegin) RunWindowLines<VA128>(pLines, jBegin, jWide);
+    if (jWide < jEnd) RunWindowLines<VA1>(pLines, jWide, jEnd);
 }
 
 void RowsToStrip(uint8_t* pStrip, const uint8_t* pRows, ptrdiff_t nRowBytes, int nRows, int64_t w)
