@@ -333,7 +333,8 @@ int WindowFilterVector(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, i
     const size_t nVState = bV ? Align16(3 * nW * 4 * sizeof(uint32_t)) : 0;
     const size_t nStrips = bH ? KX_MAX_WORKERS * nStripArea : 0;
     const size_t nTemp = nPasses == PASS_HV ? Align16(nW * nH * 4) : 0;
-    auto* pBlock = static_cast<uint8_t*>(std::calloc(1, nTables + nZero + nVState + nStrips + nTemp + 16));
+    // Not cleared: every byte but the zero line is written before it is read.
+    auto* pBlock = static_cast<uint8_t*>(std::malloc(nTables + nZero + nVState + nStrips + nTemp + 16));
     if (!pBlock) {
         ReportErrorF(KX_ERR_FILE_NO_MEMORY, 1, static_cast<const char*>(nullptr));
         *pnResult = -1;
@@ -345,7 +346,8 @@ int WindowFilterVector(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, i
     uint8_t* pLeftBox = pNext;
     auto* pLeftShift = reinterpret_cast<int8_t*>(pNext + nLineH + nLineV);
     pNext += Align16(2 * (nLineH + nLineV));
-    const uint8_t* pZero = pNext;
+    uint8_t* pZero = pNext;
+    std::memset(pZero, 0, nZero);
     pNext += nZero;
     auto* pVState = reinterpret_cast<uint32_t*>(pNext);
     pNext += nVState;
