@@ -19,7 +19,7 @@ enum { kWindowBlock = 512 };   // bytes across worked together: their sums stay 
 
 inline int64_t WinMin(int64_t a, int64_t b) { return a < b ? a : b; }
 
-template <class V>
+template <class V, bool kCopy>
 struct WINDOW_PASS {
     using T = typename V::T;
     const WINDOW_LINES* L;
@@ -50,7 +50,7 @@ struct WINDOW_PASS {
             return;
         }
         T v = V::And(V::Div(sum, inv), avg);
-        if (L->bCopy) v = V::Or(v, V::And(V::Widen(pIn + j), copy));
+        if constexpr (kCopy) v = V::Or(v, V::And(V::Widen(pIn + j), copy));
         V::StoreBytes(pOut + j, v);
     }
 
@@ -128,10 +128,10 @@ struct WINDOW_PASS {
     }
 };
 
-template <class V>
-void RunWindowLines(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
+template <class V, bool kCopy>
+void RunWindowLinesT(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
 {
-    WINDOW_PASS<V> pass;
+    WINDOW_PASS<V, kCopy> pass;
     pass.L = pLines;
     if constexpr (V::kLaneBytes == 1) {
         pass.avg = V::Load(pLines->adwAverage);
@@ -145,6 +145,13 @@ void RunWindowLines(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
         pass.A2 = pLines->pState + 2 * pLines->nBytes;
         pass.Run();
     }
+}
+
+template <class V>
+void RunWindowLines(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
+{
+    if (V::kLaneBytes == 1 && pLines->bCopy) RunWindowLinesT<V, true>(pLines, jBegin, jEnd);
+    else RunWindowLinesT<V, false>(pLines, jBegin, jEnd);
 }
 
 // One pixel's alpha in a plain integer: the bytes of an alpha form's range that fill no vector.
