@@ -141,4 +141,27 @@ TEST_F(WindowForms, DestinationOverSourceGivesTheSeparateResult)
     }
 }
 
+// A rectangle-sized destination that starts inside the source rectangle, a few pixels on: the rows
+// it overwrites are still to be read.
+TEST_F(WindowForms, DestinationInsideTheSourceGivesTheSeparateResult)
+{
+    const int32_t sw = 140, sh = 100;
+    const IMAGE_CASE c = {sw, sh, 2, 1, 121, 90};
+    const int32_t w = c.x2 - c.x1 + 1, h = c.y2 - c.y1 + 1;
+    const std::vector<uint8_t> src = TestImage(sw, sh, 17);
+    std::vector<int> levels = Levels();
+    levels.push_back(PIXEL_SIMD_NONE);
+    for (const NAMED_FILTER& f : kFilters)
+        for (int32_t P : {3, 30}) {
+            const std::vector<uint8_t> ref = RunFilter(f.pfn, PIXEL_SIMD_NONE, src, c, P, 1);
+            for (int nSimd : levels) {
+                g_nPixelOpsSimd = nSimd;
+                std::vector<uint8_t> img = src;
+                uint8_t* pDst = img.data() + (size_t(c.y1) * sw + c.x1 + 7) * 4;
+                ASSERT_EQ(0, f.pfn(pDst, img.data(), c.x1, c.y1, c.x2, c.y2, sw, sh, w, h, P, 1));
+                ASSERT_EQ(ref, std::vector<uint8_t>(pDst, pDst + ref.size())) << f.pszName << " simd " << nSimd << " P " << P;
+            }
+        }
+}
+
 }  // namespace
