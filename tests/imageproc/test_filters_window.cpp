@@ -117,6 +117,23 @@ TEST_F(WindowForms, SplitOverWorkersMatchesThePlainRoutine)
     }
 }
 
+// The longest lines the vector forms take, all bytes 255 and radii that put most of the line under
+// the plateau: the largest sums still divide exactly. One more pixel goes to the plain routine.
+TEST_F(WindowForms, LongestLinesKeepExactSums)
+{
+    const IMAGE_CASE images[] = {{16000, 2, 0, 0, 15999, 1}, {2, 16000, 0, 0, 1, 15999}, {16001, 1, 0, 0, 16000, 0}};
+    for (const IMAGE_CASE& c : images) {
+        const std::vector<uint8_t> src(size_t(c.sw) * c.sh * 4, 255);
+        for (const NAMED_FILTER& f : kFilters)
+            for (int32_t P : {7000, 100000}) {
+                const std::vector<uint8_t> ref = RunFilter(f.pfn, PIXEL_SIMD_NONE, src, c, P, 1);
+                for (int nSimd : Levels())
+                    ASSERT_EQ(ref, RunFilter(f.pfn, nSimd, src, c, P, 1))
+                        << f.pszName << " simd " << nSimd << " P " << P << " image " << c.sw << "x" << c.sh;
+            }
+    }
+}
+
 // The source rectangle as the destination (the whole image, so the result fits the same bytes):
 // the same result as into a separate buffer, with the plain routine and every vector form.
 TEST_F(WindowForms, DestinationOverSourceGivesTheSeparateResult)
