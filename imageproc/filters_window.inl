@@ -2,9 +2,11 @@
 // and included by filters_window_sse2.cpp and filters_window_avx2.cpp inside their anonymous
 // namespaces. V gives T, kBytes (bytes across per vector), kLaneBytes (bytes across per lane: 1
 // for a lane per byte, 4 for the alpha forms, a lane per pixel) and Widen (kBytes bytes to
-// lanes), Load/Store (lanes), Add, Sub, Shl/Shr (immediate), ShlBy (run-time count), And, Or,
-// Div (lanes x reciprocal, truncated) and StoreBytes (lanes of 0..255 to kBytes bytes; the alpha
-// forms write them as the alpha of black pixels). The sums of byte j are lane j / kLaneBytes.
+// lanes), Load/Store (lanes), Add, Sub, Shl/Shr (immediate), ShlBy (run-time count) and Div
+// (lanes x reciprocal, truncated). The forms with a lane per byte add DivToBytes (the quotients,
+// 0..255, as the low kBytes bytes of a vector), LoadBytes and StoreBytes (kBytes bytes); the alpha
+// forms' StoreBytes writes lanes as the alpha of black pixels. The sums of byte j are lane
+// j / kLaneBytes.
 //
 // Sums per lane: the window near the start of a line (position i < r) is 0 .. min(n - 1, i + r),
 // the weights anchored at position 0, so its sums only grow: C (box) and S (weighted). From i = r
@@ -27,7 +29,7 @@ struct WINDOW_PASS {
     uint32_t* A0;
     uint32_t* A1;
     uint32_t* A2;
-    T avg, copy;
+    __m128i avgBytes, copyBytes;   // the channel rules as byte masks, pixel after pixel
 
     const uint8_t* At(int64_t k) const { return k < L->n ? L->pIn + k * L->nInStep : L->pZero; }
 
@@ -47,11 +49,12 @@ struct WINDOW_PASS {
     {
         if constexpr (V::kLaneBytes == 4) {
             V::StoreBytes(pOut + j, V::Div(sum, inv));
-            return;
+        } else {
+            // The quotients as bytes, then the channel rules on the bytes.
+            __m128i b = _mm_and_si128(V::DivToBytes(sum, inv), avgBytes);
+            if constexpr (kCopy) b = _mm_or_si128(b, _mm_and_si128(V::LoadBytes(pIn + j), copyBytes));
+            V::StoreBytes(pOut + j, b);
         }
-        T v = V::And(V::Div(sum, inv), avg);
-        if constexpr (kCopy) v = V::Or(v, V::And(V::Widen(pIn + j), copy));
-        V::StoreBytes(pOut + j, v);
     }
 
     void Run()
@@ -133,10 +136,13 @@ void RunWindowLinesT(const WINDOW_LINES* pLines, int64_t jBegin, int64_t jEnd)
 {
     WINDOW_PASS<V, kCopy> pass;
     pass.L = pLines;
-    if constexpr (V::kLaneBytes == 1) {
-        pass.avg = V::Load(pLines->adwAverage);
-        pass.copy = V::Load(pLines->adwCopy);
+    uint8_t abAvg[16], abCopy[16];
+    for (int k = 0; k < 16; ++k) {
+        abAvg[k] = static_cast<uint8_t>(pLines->adwAverage[k & 3]);
+        abCopy[k] = static_cast<uint8_t>(pLines->adwCopy[k & 3]);
     }
+    pass.avgBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(abAvg));
+    pass.copyBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(abCopy));
     for (int64_t j0 = jBegin; j0 < jEnd; j0 += kWindowBlock) {
         pass.j0 = j0;
         pass.j1 = WinMin(jEnd, j0 + kWindowBlock);

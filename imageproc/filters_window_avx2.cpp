@@ -35,11 +35,16 @@ struct V256 {
         const __m128i hi = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)), f));
         return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
     }
-    static void StoreBytes(uint8_t* p, T v)
+    static __m128i DivToBytes(T a, double inv)
     {
-        const __m128i w = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(w, w));
+        const __m256d f = _mm256_set1_pd(inv);
+        const __m128i lo = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(a)), f));
+        const __m128i hi = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)), f));
+        const __m128i w = _mm_packs_epi32(lo, hi);
+        return _mm_packus_epi16(w, w);
     }
+    static __m128i LoadBytes(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+    static void StoreBytes(uint8_t* p, __m128i b) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), b); }
 };
 
 // One pixel (four lanes) for the bytes of a range that do not fill eight.
@@ -68,9 +73,19 @@ struct V128X {
     {
         return _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_cvtepi32_pd(a), _mm256_set1_pd(inv)));
     }
-    static void StoreBytes(uint8_t* p, T v)
+    static T DivToBytes(T a, double inv)
     {
-        const __m128i b = _mm_packus_epi16(_mm_packs_epi32(v, v), v);
+        const T q = Div(a, inv);
+        return _mm_packus_epi16(_mm_packs_epi32(q, q), q);
+    }
+    static T LoadBytes(const uint8_t* p)
+    {
+        int32_t v;
+        std::memcpy(&v, p, 4);
+        return _mm_cvtsi32_si128(v);
+    }
+    static void StoreBytes(uint8_t* p, T b)
+    {
         const int32_t x = _mm_cvtsi128_si32(b);
         std::memcpy(p, &x, 4);
     }

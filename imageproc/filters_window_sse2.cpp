@@ -40,9 +40,19 @@ struct V128 {
         const T hi = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(a, 0xEE)), f));
         return _mm_unpacklo_epi64(lo, hi);
     }
-    static void StoreBytes(uint8_t* p, T v)
+    static T DivToBytes(T a, double inv)
     {
-        const T b = _mm_packus_epi16(_mm_packs_epi32(v, v), v);
+        const T q = Div(a, inv);
+        return _mm_packus_epi16(_mm_packs_epi32(q, q), q);
+    }
+    static T LoadBytes(const uint8_t* p)
+    {
+        int32_t v;
+        std::memcpy(&v, p, 4);
+        return _mm_cvtsi32_si128(v);
+    }
+    static void StoreBytes(uint8_t* p, T b)
+    {
         const int32_t x = _mm_cvtsi128_si32(b);
         std::memcpy(p, &x, 4);
     }
