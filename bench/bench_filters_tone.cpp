@@ -1,6 +1,7 @@
 // Blur, shadow and tone effect filters over a whole 1920 x 1080 image (what a script that animates
 // an effect pays per frame), next to a plain copy of the same bytes. Blurs at radii 2, 16 and 256;
-// the *Workers forms run them with 1 and with 4 image workers started.
+// the *Workers forms run them with 1 and with 4 image workers started, the *Plain forms with the
+// plain routine they are checked against.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -79,6 +80,15 @@ void RunWindowWorkers(benchmark::State& state, WINDOW_FILTER pfn)
     StopWorkerThreads();
 }
 
+// The plain routine (no instruction-set forms, no workers), the reference the fast forms equal.
+void RunWindowPlain(benchmark::State& state, WINDOW_FILTER pfn)
+{
+    const int nSimd = g_nPixelOpsSimd;
+    g_nPixelOpsSimd = PIXEL_SIMD_NONE;
+    RunWindow(state, pfn);
+    g_nPixelOpsSimd = nSimd;
+}
+
 void BM_CopyBaseline(benchmark::State& state)
 {
     FRAMES& f = Frames();
@@ -100,6 +110,9 @@ void BM_BlurVWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlurV); }
 void BM_BlurBoxWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlurBox); }
 void BM_SoftShadowWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterSoftShadow); }
 void BM_ShadowWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterShadow); }
+void BM_BlurPlain(benchmark::State& s) { RunWindowPlain(s, FilterBlur); }
+void BM_BlurBoxPlain(benchmark::State& s) { RunWindowPlain(s, FilterBlurBox); }
+void BM_SoftShadowPlain(benchmark::State& s) { RunWindowPlain(s, FilterSoftShadow); }
 void BM_Brightness(benchmark::State& s) { RunRect(s, FilterBrightness, 200); }
 void BM_Negative(benchmark::State& s) { RunRect(s, FilterNegative, 0); }
 void BM_Sepia(benchmark::State& s) { RunRect(s, FilterSepia, 0); }
@@ -140,6 +153,9 @@ BENCHMARK(BM_BlurVWorkers)->ArgsProduct({{2, 256}, {1}, {1, 4}})->Unit(benchmark
 BENCHMARK(BM_BlurBoxWorkers)->ArgsProduct({{2, 16, 256}, {1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SoftShadowWorkers)->ArgsProduct({{16, 256}, {1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ShadowWorkers)->ArgsProduct({{16}, {0, 1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BlurPlain)->Args({16, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlurBoxPlain)->Args({16, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SoftShadowPlain)->Args({16, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Brightness)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Negative)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sepia)->Unit(benchmark::kMillisecond);
