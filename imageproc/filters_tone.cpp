@@ -9,11 +9,13 @@
 #include "imageproc/image_effects.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "core/errors.h"
 #include "core/worker_pool.h"
@@ -219,12 +221,14 @@ int WindowFilterPlain(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, in
 
 // ---- Vector forms over the image workers ----
 
-// Job codes of the two passes: the horizontal one by strips of eight rows, the vertical one by
-// columns.
-enum { JOB_WINDOW_STRIPS = 120, JOB_WINDOW_COLUMNS = 121 };
+// Job code of the window filters: the horizontal pass by strips of eight rows, then the vertical
+// one by chunks of columns.
+enum { JOB_WINDOW_FILTER = 120 };
 enum { KX_STRIP_ROWS = 8, KX_STRIP_BYTES = KX_STRIP_ROWS * 4 };
 // Below this many pixels the poster works alone: waking the workers would cost more.
 enum { KX_WINDOW_INLINE_PIXELS = 8192 };
+// The vertical pass hands out columns this many pixels at a time.
+enum { KX_WINDOW_COLUMN_CHUNK = 128 };
 
 struct WINDOW_PLAN {
     PFN_WINDOW_LINES pfnLines;
@@ -237,15 +241,22 @@ struct WINDOW_PLAN {
     WINDOW_LINES hLines;
     uint8_t* apStrip[KX_MAX_WORKERS];   // per worker: input strip, output strip, running sums
     WINDOW_LINES vLines;                // vertical pass, complete
+    // The workers take strips and column chunks in turn until none is left, so that a worker that
+    // the system holds back leaves its share to the others. Each unit's bytes are the same
+    // whoever works it.
+    std::atomic<int64_t> nNextStrip, nNextColumn;
+    std::atomic<int64_t> nStripsDone;   // the vertical pass starts when every strip is written
+    bool bH, bV;
 };
 
 // The plan of the filter being run. One window filter posts at a time.
 std::mutex s_mxWindowPlan;
-const WINDOW_PLAN* s_pWindowPlan;
+WINDOW_PLAN* s_pWindowPlan;
 
 int JobWindowStrips(WORKER_JOB* pJob)
 {
-    const WINDOW_PLAN* p = s_pWindowPlan;
+    WINDOW_PLAN* p = s_pWindowPlan;
+    const int64_t nStrips = (p->h + KX_STRIP_ROWS - 1) / KX_STRIP_ROWS;
     const int64_t w = p->w;
     uint8_t* pIn = p->apStrip[pJob->nIndex];
     uint8_t* pOut = pIn + w * KX_STRIP_BYTES;
@@ -253,7 +264,7 @@ int JobWindowStrips(WORKER_JOB* pJob)
     lines.pIn = pIn;
     lines.pOut = pOut;
     lines.pState = reinterpret_cast<uint32_t*>(pOut + w * KX_STRIP_BYTES);
-    for (int64_t s = pJob->nFirstRow; s < pJob->nEndRow; ++s) {
+    for (int64_t s = p->nNextStrip++; s < nStrips; s = p->nNextStrip++) {
         const int64_t y0 = s * KX_STRIP_ROWS;
         const int nRows = static_cast<int>(std::min<int64_t>(KX_STRIP_ROWS, p->h - y0));
         // A short strip's missing rows are zeros, worked and never written back.
@@ -261,14 +272,31 @@ int JobWindowStrips(WORKER_JOB* pJob)
         RowsToStrip(pIn, p->pHIn + y0 * p->nHInRow, p->nHInRow, nRows, w);
         p->pfnLines(&lines, 0, KX_STRIP_BYTES);
         StripToRows(p->pHOut + y0 * w * 4, static_cast<ptrdiff_t>(w) * 4, pOut, nRows, w);
+        ++p->nStripsDone;
     }
     return 0;
 }
 
-int JobWindowColumns(WORKER_JOB* pJob)
+void WindowColumns(WINDOW_PLAN* p)
 {
-    const WINDOW_PLAN* p = s_pWindowPlan;
-    if (pJob->nFirstRow < pJob->nEndRow) p->pfnLines(&p->vLines, int64_t(pJob->nFirstRow) * 4, int64_t(pJob->nEndRow) * 4);
+    for (int64_t x = p->nNextColumn.fetch_add(KX_WINDOW_COLUMN_CHUNK); x < p->w;
+         x = p->nNextColumn.fetch_add(KX_WINDOW_COLUMN_CHUNK))
+        p->pfnLines(&p->vLines, x * 4, std::min<int64_t>(p->w, x + KX_WINDOW_COLUMN_CHUNK) * 4);
+}
+
+// Both passes in one post: a worker that finds no strip left waits for the strips the others are
+// still writing (each is being worked, so the wait ends), then takes column chunks.
+int JobWindowFilter(WORKER_JOB* pJob)
+{
+    WINDOW_PLAN* p = s_pWindowPlan;
+    if (p->bH) {
+        JobWindowStrips(pJob);
+        if (p->bV) {
+            const int64_t nStrips = (p->h + KX_STRIP_ROWS - 1) / KX_STRIP_ROWS;
+            while (p->nStripsDone.load() < nStrips) std::this_thread::yield();
+        }
+    }
+    if (p->bV) WindowColumns(p);
     return 0;
 }
 
@@ -406,29 +434,22 @@ int WindowFilterVector(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, i
     }
 
     int nResult = 0;
-    const int nStripCount = static_cast<int>((h + KX_STRIP_ROWS - 1) / KX_STRIP_ROWS);
+    plan.nNextStrip = 0;
+    plan.nNextColumn = 0;
+    plan.nStripsDone = 0;
+    plan.bH = bH;
+    plan.bV = bV;
     {
         std::lock_guard<std::mutex> lock(s_mxWindowPlan);
         s_pWindowPlan = &plan;
         WORKER_JOB job{};
         if (w * h < KX_WINDOW_INLINE_PIXELS) {
             job.nIndex = 0;
-            if (bH) {
-                job.nFirstRow = 0;
-                job.nEndRow = nStripCount;
-                JobWindowStrips(&job);
-            }
-            if (bV) {
-                job.nFirstRow = 0;
-                job.nEndRow = static_cast<int32_t>(w);
-                JobWindowColumns(&job);
-            }
+            JobWindowFilter(&job);
         } else {
-            if (GetWorkerJobHandler(JOB_WINDOW_STRIPS) != JobWindowStrips) SetWorkerJobHandler(JOB_WINDOW_STRIPS, JobWindowStrips);
-            if (GetWorkerJobHandler(JOB_WINDOW_COLUMNS) != JobWindowColumns)
-                SetWorkerJobHandler(JOB_WINDOW_COLUMNS, JobWindowColumns);
-            if (bH) nResult = PostRowJob(JOB_WINDOW_STRIPS, &job, 0, nStripCount);
-            if (bV && nResult >= 0) nResult = PostRowJob(JOB_WINDOW_COLUMNS, &job, 0, static_cast<int>(w));
+            if (GetWorkerJobHandler(JOB_WINDOW_FILTER) != JobWindowFilter) SetWorkerJobHandler(JOB_WINDOW_FILTER, JobWindowFilter);
+            // The row shares of the post are not used: the workers take their units in turn.
+            nResult = PostRowJob(JOB_WINDOW_FILTER, &job, 0, KX_MAX_WORKERS);
         }
         s_pWindowPlan = nullptr;
     }
