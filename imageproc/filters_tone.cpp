@@ -222,13 +222,11 @@ int WindowFilterPlain(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, in
 // ---- Vector forms over the image workers ----
 
 // Job code of the window filters: the horizontal pass by strips of eight rows, then the vertical
-// one by chunks of columns.
+// one by each worker's share of the columns.
 enum { JOB_WINDOW_FILTER = 120 };
 enum { KX_STRIP_ROWS = 8, KX_STRIP_BYTES = KX_STRIP_ROWS * 4 };
 // Below this many pixels the poster works alone: waking the workers would cost more.
 enum { KX_WINDOW_INLINE_PIXELS = 8192 };
-// The vertical pass hands out columns this many pixels at a time.
-enum { KX_WINDOW_COLUMN_CHUNK = 128 };
 
 struct WINDOW_PLAN {
     PFN_WINDOW_LINES pfnLines;
@@ -241,10 +239,11 @@ struct WINDOW_PLAN {
     WINDOW_LINES hLines;
     uint8_t* apStrip[KX_MAX_WORKERS];   // per worker: input strip, output strip, running sums
     WINDOW_LINES vLines;                // vertical pass, complete
-    // The workers take strips and column chunks in turn until none is left, so that a worker that
-    // the system holds back leaves its share to the others. Each unit's bytes are the same
-    // whoever works it.
-    std::atomic<int64_t> nNextStrip, nNextColumn;
+    // The workers take strips in turn until none is left, so that a worker that the system holds
+    // back leaves its share to the others; a strip's bytes are the same whoever works it. The
+    // vertical pass keeps each worker's share of the columns (its rows of the post): a worker
+    // walking one wide range reads the rows faster than several taking narrow chunks.
+    std::atomic<int64_t> nNextStrip;
     std::atomic<int64_t> nStripsDone;   // the vertical pass starts when every strip is written
     bool bH, bV;
 };
@@ -277,15 +276,15 @@ int JobWindowStrips(WORKER_JOB* pJob)
     return 0;
 }
 
-void WindowColumns(WINDOW_PLAN* p)
+// The vertical pass over the worker's share of the columns.
+void WindowColumns(WINDOW_PLAN* p, const WORKER_JOB* pJob)
 {
-    for (int64_t x = p->nNextColumn.fetch_add(KX_WINDOW_COLUMN_CHUNK); x < p->w;
-         x = p->nNextColumn.fetch_add(KX_WINDOW_COLUMN_CHUNK))
-        p->pfnLines(&p->vLines, x * 4, std::min<int64_t>(p->w, x + KX_WINDOW_COLUMN_CHUNK) * 4);
+    if (pJob->nFirstRow < pJob->nEndRow)
+        p->pfnLines(&p->vLines, int64_t(pJob->nFirstRow) * 4, int64_t(pJob->nEndRow) * 4);
 }
 
 // Both passes in one post: a worker that finds no strip left waits for the strips the others are
-// still writing (each is being worked, so the wait ends), then takes column chunks.
+// still writing (each is being worked, so the wait ends), then works its columns.
 int JobWindowFilter(WORKER_JOB* pJob)
 {
     WINDOW_PLAN* p = s_pWindowPlan;
@@ -296,7 +295,7 @@ int JobWindowFilter(WORKER_JOB* pJob)
             while (p->nStripsDone.load() < nStrips) std::this_thread::yield();
         }
     }
-    if (p->bV) WindowColumns(p);
+    if (p->bV) WindowColumns(p, pJob);
     return 0;
 }
 
@@ -435,7 +434,6 @@ int WindowFilterVector(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, i
 
     int nResult = 0;
     plan.nNextStrip = 0;
-    plan.nNextColumn = 0;
     plan.nStripsDone = 0;
     plan.bH = bH;
     plan.bV = bV;
@@ -445,11 +443,13 @@ int WindowFilterVector(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, i
         WORKER_JOB job{};
         if (w * h < KX_WINDOW_INLINE_PIXELS) {
             job.nIndex = 0;
+            job.nFirstRow = 0;
+            job.nEndRow = static_cast<int32_t>(w);
             JobWindowFilter(&job);
         } else {
             if (GetWorkerJobHandler(JOB_WINDOW_FILTER) != JobWindowFilter) SetWorkerJobHandler(JOB_WINDOW_FILTER, JobWindowFilter);
-            // The row shares of the post are not used: the workers take their units in turn.
-            nResult = PostRowJob(JOB_WINDOW_FILTER, &job, 0, KX_MAX_WORKERS);
+            // The row shares of the post are the vertical pass's columns.
+            nResult = PostRowJob(JOB_WINDOW_FILTER, &job, 0, static_cast<int>(w));
         }
         s_pWindowPlan = nullptr;
     }

@@ -93,7 +93,7 @@ TEST_F(WindowForms, SmallImagesMatchThePlainRoutine)
 }
 
 // Images large enough to be split over the workers: strips of rows (with a short last strip) and
-// column chunks (the last one ending on an odd pixel).
+// column ranges that start and end on odd pixels.
 TEST_F(WindowForms, SplitOverWorkersMatchesThePlainRoutine)
 {
     const IMAGE_CASE images[] = {{131, 97, 0, 0, 130, 96}, {150, 110, 5, 3, 139, 101}};
