@@ -137,4 +137,21 @@ void StripToRows(uint8_t* pRows, ptrdiff_t nRowBytes, const uint8_t* pStrip, int
         for (int k = 0; k < nRows; ++k) std::memcpy(pRows + k * nRowBytes + x * 4, pStrip + x * 32 + k * 4, 4);
 }
 
+#else
+
+// Built without SSE2 the vector forms are never selected; the strip turns stay for completeness.
+void WindowLinesSse2(const WINDOW_LINES*, int64_t, int64_t) {}
+
+void RowsToStrip(uint8_t* pStrip, const uint8_t* pRows, ptrdiff_t nRowBytes, int nRows, int64_t w)
+{
+    for (int64_t x = 0; x < w; ++x)
+        for (int k = 0; k < nRows; ++k) std::memcpy(pStrip + x * 32 + k * 4, pRows + k * nRowBytes + x * 4, 4);
+}
+
+void StripToRows(uint8_t* pRows, ptrdiff_t nRowBytes, const uint8_t* pStrip, int nRows, int64_t w)
+{
+    for (int64_t x = 0; x < w; ++x)
+        for (int k = 0; k < nRows; ++k) std::memcpy(pRows + k * nRowBytes + x * 4, pStrip + x * 32 + k * 4, 4);
+}
+
 #endif
