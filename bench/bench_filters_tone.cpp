@@ -1,12 +1,16 @@
 // Blur, shadow and tone effect filters over a whole 1920 x 1080 image (what a script that animates
-// an effect pays per frame), next to a plain copy of the same bytes. Blurs at radii 2, 16 and 256.
+// an effect pays per frame), next to a plain copy of the same bytes. Blurs at radii 2, 16 and 256;
+// the *Workers forms run them with 1 and with 4 image workers started, the *Plain forms with the
+// plain routine they are checked against.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/worker_pool.h"
 #include "imageproc/image_effects.h"
+#include "imageproc/pixel_ops.h"
 
 namespace {
 
@@ -18,6 +22,7 @@ struct FRAMES {
     uint8_t* pDst;
     FRAMES()
     {
+        InitPixelOps();   // the instruction set the engine picks at start-up
         pSrc = static_cast<uint8_t*>(std::aligned_alloc(64, kBytes));
         pDst = static_cast<uint8_t*>(std::aligned_alloc(64, kBytes));
         uint32_t x = 7;
@@ -66,6 +71,24 @@ void RunRect(benchmark::State& state, RECT_FILTER pfn, int32_t P)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kBytes));
 }
 
+// The same with the image workers running: range(2) workers (1 or 4).
+void RunWindowWorkers(benchmark::State& state, WINDOW_FILTER pfn)
+{
+    SetWorkerCountForTest(static_cast<int>(state.range(2)));
+    StartWorkerThreads();
+    RunWindow(state, pfn);
+    StopWorkerThreads();
+}
+
+// The plain routine (no instruction-set forms, no workers), the reference the fast forms equal.
+void RunWindowPlain(benchmark::State& state, WINDOW_FILTER pfn)
+{
+    const int nSimd = g_nPixelOpsSimd;
+    g_nPixelOpsSimd = PIXEL_SIMD_NONE;
+    RunWindow(state, pfn);
+    g_nPixelOpsSimd = nSimd;
+}
+
 void BM_CopyBaseline(benchmark::State& state)
 {
     FRAMES& f = Frames();
@@ -81,6 +104,15 @@ void BM_BlurH(benchmark::State& s) { RunWindow(s, FilterBlurH); }
 void BM_BlurBox(benchmark::State& s) { RunWindow(s, FilterBlurBox); }
 void BM_SoftShadow(benchmark::State& s) { RunWindow(s, FilterSoftShadow); }
 void BM_Shadow(benchmark::State& s) { RunWindow(s, FilterShadow); }
+void BM_BlurWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlur); }
+void BM_BlurHWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlurH); }
+void BM_BlurVWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlurV); }
+void BM_BlurBoxWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlurBox); }
+void BM_SoftShadowWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterSoftShadow); }
+void BM_ShadowWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterShadow); }
+void BM_BlurPlain(benchmark::State& s) { RunWindowPlain(s, FilterBlur); }
+void BM_BlurBoxPlain(benchmark::State& s) { RunWindowPlain(s, FilterBlurBox); }
+void BM_SoftShadowPlain(benchmark::State& s) { RunWindowPlain(s, FilterSoftShadow); }
 void BM_Brightness(benchmark::State& s) { RunRect(s, FilterBrightness, 200); }
 void BM_Negative(benchmark::State& s) { RunRect(s, FilterNegative, 0); }
 void BM_Sepia(benchmark::State& s) { RunRect(s, FilterSepia, 0); }
@@ -114,6 +146,16 @@ BENCHMARK(BM_BlurH)->Args({2, 1})->Args({256, 1})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_BlurBox)->Args({2, 1})->Args({16, 1})->Args({256, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SoftShadow)->Args({16, 1})->Args({256, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Shadow)->Args({16, 1})->Unit(benchmark::kMillisecond);
+// Radius, alpha flag, workers.
+BENCHMARK(BM_BlurWorkers)->ArgsProduct({{2, 16, 256}, {0, 1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BlurHWorkers)->ArgsProduct({{2, 256}, {1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BlurVWorkers)->ArgsProduct({{2, 256}, {1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BlurBoxWorkers)->ArgsProduct({{2, 16, 256}, {1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SoftShadowWorkers)->ArgsProduct({{16, 256}, {1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ShadowWorkers)->ArgsProduct({{16}, {0, 1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BlurPlain)->Args({16, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlurBoxPlain)->Args({16, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SoftShadowPlain)->Args({16, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Brightness)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Negative)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sepia)->Unit(benchmark::kMillisecond);

@@ -9,12 +9,19 @@
 #include "imageproc/image_effects.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "core/errors.h"
+#include "core/worker_pool.h"
 #include "image/layer.h"
+#include "imageproc/filters_window.h"
+#include "imageproc/pixel_ops.h"
 
 namespace {
 
@@ -181,16 +188,11 @@ void FilterColumns(uint8_t* pDst, ptrdiff_t nDstRow, const uint8_t* pSrc, ptrdif
 
 enum WINDOW_PASSES { PASS_H = 1, PASS_V = 2, PASS_HV = 3 };
 
-// Runs the window filter over the rectangle into pDst (rows of the rectangle's width): one
-// horizontal or vertical pass, or a horizontal pass into a temporary image (bytes) and a vertical
-// pass from it. 0, or -1 after reporting a failed allocation (nothing written).
-int WindowFilter(uint8_t* pDst, const uint8_t* pSrc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
-                 int32_t nSrcWidth, int32_t nSrcHeight, int32_t nRectWidth, int32_t nRectHeight, int32_t nRadius,
-                 int nPasses, bool bWeighted, const CHANNEL_RULE* aRule)
+// The plain routine, the reference of the vector forms: FilterLine on every row, FilterColumns
+// over the columns. 0, or -1 after reporting a failed allocation (nothing written).
+int WindowFilterPlain(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, int64_t w, int64_t h, int64_t r,
+                      int nPasses, bool bWeighted, const CHANNEL_RULE* aRule)
 {
-    if (!pDst || !pSrc || !RectInside(x1, y1, x2, y2, nSrcWidth, nSrcHeight, nRectWidth, nRectHeight)) return 0;
-    const int64_t r = nRadius <= 0 ? 1 : nRadius;
-    const int64_t w = nRectWidth, h = nRectHeight;
     const size_t nLine = static_cast<size_t>(std::max(w, h)) + 1;
     // Prefix sums of one line, then the vertical pass's column sums.
     auto* anPrefix = static_cast<uint64_t*>(std::malloc((nLine + 3 * static_cast<size_t>(w)) * 4 * sizeof(uint64_t)));
@@ -201,8 +203,7 @@ int WindowFilter(uint8_t* pDst, const uint8_t* pSrc, int64_t x1, int64_t y1, int
         ReportErrorF(KX_ERR_FILE_NO_MEMORY, 1, static_cast<const char*>(nullptr));
         return -1;
     }
-    const ptrdiff_t nSrcRow = static_cast<ptrdiff_t>(nSrcWidth) * 4, nDstRow = static_cast<ptrdiff_t>(w) * 4;
-    const uint8_t* pRect = SrcPixel(pSrc, nSrcWidth, x1, y1);
+    const ptrdiff_t nDstRow = static_cast<ptrdiff_t>(w) * 4;
     if (nPasses == PASS_H || nPasses == PASS_HV) {
         uint8_t* pTo = nPasses == PASS_H ? pDst : pTemp;
         for (int64_t y = 0; y < h; ++y) FilterLine(pTo + y * nDstRow, 4, pRect + y * nSrcRow, 4, w, r, bWeighted, aRule, anPrefix);
@@ -215,6 +216,298 @@ int WindowFilter(uint8_t* pDst, const uint8_t* pSrc, int64_t x1, int64_t y1, int
     std::free(pTemp);
     std::free(anPrefix);
     return 0;
+}
+
+
+// ---- Vector forms over the image workers ----
+
+// Job code of the window filters: the horizontal pass by strips of eight rows, then the vertical
+// one by each worker's share of the columns.
+enum { JOB_WINDOW_FILTER = 120 };
+enum { KX_STRIP_ROWS = 8, KX_STRIP_BYTES = KX_STRIP_ROWS * 4 };
+// Below this many pixels the poster works alone: waking the workers would cost more.
+enum { KX_WINDOW_INLINE_PIXELS = 8192 };
+
+struct WINDOW_PLAN {
+    PFN_WINDOW_LINES pfnLines;
+    int64_t w, h;
+    // Horizontal pass: rows from pHIn (nHInRow bytes apart) to pHOut (w pixels a row), through
+    // the worker's strips; hLines holds everything but the strip pointers.
+    const uint8_t* pHIn;
+    ptrdiff_t nHInRow;
+    uint8_t* pHOut;
+    WINDOW_LINES hLines;
+    uint8_t* apStrip[KX_MAX_WORKERS];   // per worker: input strip, output strip, running sums
+    WINDOW_LINES vLines;                // vertical pass, complete
+    // The workers take strips in turn until none is left, so that a worker that the system holds
+    // back leaves its share to the others; a strip's bytes are the same whoever works it. The
+    // vertical pass keeps each worker's share of the columns (its rows of the post): a worker
+    // walking one wide range reads the rows faster than several taking narrow chunks.
+    std::atomic<int64_t> nNextStrip;
+    std::atomic<int64_t> nStripsDone;   // the vertical pass starts when every strip is written
+    bool bH, bV;
+};
+
+// The plan of the filter being run. One window filter posts at a time.
+std::mutex s_mxWindowPlan;
+WINDOW_PLAN* s_pWindowPlan;
+
+int JobWindowStrips(WORKER_JOB* pJob)
+{
+    WINDOW_PLAN* p = s_pWindowPlan;
+    const int64_t nStrips = (p->h + KX_STRIP_ROWS - 1) / KX_STRIP_ROWS;
+    const int64_t w = p->w;
+    uint8_t* pIn = p->apStrip[pJob->nIndex];
+    uint8_t* pOut = pIn + w * KX_STRIP_BYTES;
+    WINDOW_LINES lines = p->hLines;
+    lines.pIn = pIn;
+    lines.pOut = pOut;
+    lines.pState = reinterpret_cast<uint32_t*>(pOut + w * KX_STRIP_BYTES);
+    for (int64_t s = p->nNextStrip++; s < nStrips; s = p->nNextStrip++) {
+        const int64_t y0 = s * KX_STRIP_ROWS;
+        const int nRows = static_cast<int>(std::min<int64_t>(KX_STRIP_ROWS, p->h - y0));
+        // A short strip's missing rows are zeros, worked and never written back.
+        if (nRows < KX_STRIP_ROWS) std::memset(pIn, 0, static_cast<size_t>(w) * KX_STRIP_BYTES);
+        RowsToStrip(pIn, p->pHIn + y0 * p->nHInRow, p->nHInRow, nRows, w);
+        p->pfnLines(&lines, 0, KX_STRIP_BYTES);
+        StripToRows(p->pHOut + y0 * w * 4, static_cast<ptrdiff_t>(w) * 4, pOut, nRows, w);
+        ++p->nStripsDone;
+    }
+    return 0;
+}
+
+// The vertical pass over the worker's share of the columns.
+void WindowColumns(WINDOW_PLAN* p, const WORKER_JOB* pJob)
+{
+    if (pJob->nFirstRow < pJob->nEndRow)
+        p->pfnLines(&p->vLines, int64_t(pJob->nFirstRow) * 4, int64_t(pJob->nEndRow) * 4);
+}
+
+// Both passes in one post: a worker that finds no strip left waits for the strips the others are
+// still writing (each is being worked, so the wait ends), then works its columns.
+int JobWindowFilter(WORKER_JOB* pJob)
+{
+    WINDOW_PLAN* p = s_pWindowPlan;
+    if (p->bH) {
+        JobWindowStrips(pJob);
+        if (p->bV) {
+            const int64_t nStrips = (p->h + KX_STRIP_ROWS - 1) / KX_STRIP_ROWS;
+            while (p->nStripsDone.load() < nStrips) std::this_thread::yield();
+        }
+    }
+    if (p->bV) WindowColumns(p, pJob);
+    return 0;
+}
+
+// 1/d raised by four units in the last place: for every sum a <= 255 d (d < 2^31) the product
+// a x 1/d then lies in [a / d, floor(a / d) + 1), so truncating it gives the integer quotient.
+double RaisedReciprocal(uint64_t d)
+{
+    double x = 1.0 / static_cast<double>(d);
+    for (int k = 0; k < 4; ++k) x = std::nextafter(x, 2.0);
+    return x;
+}
+
+// The divisors of a line of n positions as the plain routine finds them, and the weights of the
+// window near the start. False when a centred window would take its box sum (never for a line
+// the vector forms take; checked so that they are never used for one).
+bool BuildLineTables(int64_t n, int64_t r, bool bWeighted, double* pInv, uint8_t* pLeftBox, int8_t* pLeftShift)
+{
+    const int64_t q = r / 4;
+    for (int64_t i = 0; i < n; ++i) {
+        const int64_t s0 = std::max<int64_t>(0, i - r), e0 = std::min<int64_t>(n - 1, i + r);
+        uint64_t nDiv = static_cast<uint64_t>(e0 - s0 + 1);
+        bool bBox = !bWeighted;
+        if (bWeighted) {
+            uint64_t nWeights = 0;
+            const int64_t p0 = std::max(s0, s0 + r - q), p1 = std::min(e0, s0 + r + q);
+            if (p0 <= p1) nWeights += static_cast<uint64_t>(KX_WEIGHT_PLATEAU) * static_cast<uint64_t>(p1 - p0 + 1);
+            for (int64_t t = 1; t <= KX_WEIGHT_TAIL; ++t) {
+                const int64_t ak[2] = {r - q - t, r + q + t};
+                for (int64_t k : ak)
+                    if (k >= 0 && k <= e0 - s0) nWeights += static_cast<uint64_t>(KX_WEIGHT_PLATEAU >> t);
+            }
+            if (nWeights) nDiv = nWeights;
+            else bBox = true;
+        }
+        if (i < r) pLeftBox[i] = bBox ? 1 : 0;
+        else if (bWeighted && bBox) return false;
+        pInv[i] = RaisedReciprocal(nDiv);
+        const int64_t wk = i <= 2 * r ? WeightEntry(i, r) : 0;
+        int8_t nShift = -1;
+        for (int b = 0; b <= 9; ++b)
+            if (wk == (int64_t(1) << b)) nShift = static_cast<int8_t>(b);
+        pLeftShift[i] = nShift;
+    }
+    return true;
+}
+
+inline size_t Align16(size_t n) { return (n + 15) & ~size_t(15); }
+
+// The vector forms of WindowFilter for a rectangle at pRect (rows nSrcRow bytes apart) that does
+// not overlap pDst. 1 when they ran (0 or -1 in *pnResult), 0 when the line is one for the plain
+// routine.
+int WindowFilterVector(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, int64_t w, int64_t h, int64_t r,
+                       int nPasses, bool bWeighted, const CHANNEL_RULE* aRule, PFN_WINDOW_LINES pfnLines,
+                       int* pnResult)
+{
+    const bool bH = (nPasses & PASS_H) != 0, bV = (nPasses & PASS_V) != 0;
+    const size_t nW = static_cast<size_t>(w), nH = static_cast<size_t>(h);
+    const size_t nStripArea = Align16(nW * 2 * KX_STRIP_BYTES + 3 * KX_STRIP_BYTES * sizeof(uint32_t));
+    const size_t nLineH = bH ? nW : 0, nLineV = bV ? nH : 0;
+    const size_t nTables = Align16((nLineH + nLineV) * sizeof(double)) + Align16(2 * (nLineH + nLineV));
+    const size_t nZero = Align16(std::max<size_t>(nW * 4, KX_STRIP_BYTES));
+    const size_t nVState = bV ? Align16(3 * nW * 4 * sizeof(uint32_t)) : 0;
+    const size_t nStrips = bH ? KX_MAX_WORKERS * nStripArea : 0;
+    const size_t nTemp = nPasses == PASS_HV ? Align16(nW * nH * 4) : 0;
+    // Not cleared: every byte but the zero line is written before it is read.
+    auto* pBlock = static_cast<uint8_t*>(std::malloc(nTables + nZero + nVState + nStrips + nTemp + 16));
+    if (!pBlock) {
+        ReportErrorF(KX_ERR_FILE_NO_MEMORY, 1, static_cast<const char*>(nullptr));
+        *pnResult = -1;
+        return 1;
+    }
+    uint8_t* pNext = pBlock;
+    auto* pInv = reinterpret_cast<double*>(pNext);
+    pNext += Align16((nLineH + nLineV) * sizeof(double));
+    uint8_t* pLeftBox = pNext;
+    auto* pLeftShift = reinterpret_cast<int8_t*>(pNext + nLineH + nLineV);
+    pNext += Align16(2 * (nLineH + nLineV));
+    uint8_t* pZero = pNext;
+    std::memset(pZero, 0, nZero);
+    pNext += nZero;
+    auto* pVState = reinterpret_cast<uint32_t*>(pNext);
+    pNext += nVState;
+    uint8_t* pStrips = pNext;
+    pNext += nStrips;
+    uint8_t* pTemp = nTemp ? pNext : nullptr;
+
+    WINDOW_LINES base{};
+    base.pZero = pZero;
+    base.r = r;
+    base.q = r / 4;
+    base.T = std::min<int64_t>(KX_WEIGHT_TAIL, r - r / 4);
+    base.bWeighted = bWeighted ? 1 : 0;
+    for (int c = 0; c < 8; ++c) {
+        base.adwAverage[c] = aRule[c & 3] == CH_AVERAGE ? 0xFFFFFFFFu : 0;
+        base.adwCopy[c] = aRule[c & 3] == CH_COPY ? 0xFFFFFFFFu : 0;
+        if (aRule[c & 3] == CH_COPY) base.bCopy = 1;
+    }
+    base.bAlphaOnly = aRule[0] == CH_ZERO && aRule[1] == CH_ZERO && aRule[2] == CH_ZERO && aRule[3] == CH_AVERAGE;
+    WINDOW_PLAN plan{};
+    plan.pfnLines = pfnLines;
+    plan.w = w;
+    plan.h = h;
+    bool bTables = true;
+    if (bH) {
+        plan.hLines = base;
+        plan.hLines.n = w;
+        plan.hLines.nBytes = KX_STRIP_BYTES;
+        plan.hLines.nInStep = plan.hLines.nOutStep = KX_STRIP_BYTES;
+        plan.hLines.pInv = pInv;
+        plan.hLines.pLeftBox = pLeftBox;
+        plan.hLines.pLeftShift = pLeftShift;
+        bTables = BuildLineTables(w, r, bWeighted, pInv, pLeftBox, pLeftShift);
+        plan.pHIn = pRect;
+        plan.nHInRow = nSrcRow;
+        plan.pHOut = bV ? pTemp : pDst;
+        for (int i = 0; i < KX_MAX_WORKERS; ++i) plan.apStrip[i] = pStrips + i * nStripArea;
+    }
+    if (bV) {
+        plan.vLines = base;
+        plan.vLines.n = h;
+        plan.vLines.nBytes = static_cast<int64_t>(w) * 4;
+        plan.vLines.pIn = bH ? pTemp : pRect;
+        plan.vLines.nInStep = bH ? static_cast<ptrdiff_t>(w) * 4 : nSrcRow;
+        plan.vLines.pOut = pDst;
+        plan.vLines.nOutStep = static_cast<ptrdiff_t>(w) * 4;
+        plan.vLines.pInv = pInv + nLineH;
+        plan.vLines.pLeftBox = pLeftBox + nLineH;
+        plan.vLines.pLeftShift = pLeftShift + nLineH;
+        plan.vLines.pState = pVState;
+        bTables = bTables && BuildLineTables(h, r, bWeighted, pInv + nLineH, pLeftBox + nLineH, pLeftShift + nLineH);
+    }
+    if (!bTables) {
+        std::free(pBlock);
+        return 0;
+    }
+
+    int nResult = 0;
+    plan.nNextStrip = 0;
+    plan.nStripsDone = 0;
+    plan.bH = bH;
+    plan.bV = bV;
+    {
+        std::lock_guard<std::mutex> lock(s_mxWindowPlan);
+        s_pWindowPlan = &plan;
+        WORKER_JOB job{};
+        if (w * h < KX_WINDOW_INLINE_PIXELS) {
+            job.nIndex = 0;
+            job.nFirstRow = 0;
+            job.nEndRow = static_cast<int32_t>(w);
+            JobWindowFilter(&job);
+        } else {
+            if (GetWorkerJobHandler(JOB_WINDOW_FILTER) != JobWindowFilter) SetWorkerJobHandler(JOB_WINDOW_FILTER, JobWindowFilter);
+            // The row shares of the post are the vertical pass's columns.
+            nResult = PostRowJob(JOB_WINDOW_FILTER, &job, 0, static_cast<int>(w));
+        }
+        s_pWindowPlan = nullptr;
+    }
+    std::free(pBlock);
+    *pnResult = nResult < 0 ? -1 : 0;
+    return 1;
+}
+
+// The vector form the processor allows, or NULL for the plain routine.
+PFN_WINDOW_LINES ChooseWindowLines(void)
+{
+    if (g_nPixelOpsSimd >= PIXEL_SIMD_AVX2) return WindowLinesAvx2;
+    if (g_nPixelOpsSimd >= PIXEL_SIMD_SSE2) return WindowLinesSse2;
+    return nullptr;
+}
+
+// Runs the window filter over the rectangle into pDst (rows of the rectangle's width): one
+// horizontal or vertical pass, or a horizontal pass into a temporary image (bytes) and a vertical
+// pass from it. 0, or -1 after reporting a failed allocation (nothing written).
+//
+// A destination that overlaps the source rectangle gets the result the filter gives from a
+// separate copy of the rectangle: the passes read neighbours they may already have written.
+int WindowFilter(uint8_t* pDst, const uint8_t* pSrc, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
+                 int32_t nSrcWidth, int32_t nSrcHeight, int32_t nRectWidth, int32_t nRectHeight, int32_t nRadius,
+                 int nPasses, bool bWeighted, const CHANNEL_RULE* aRule)
+{
+    if (!pDst || !pSrc || !RectInside(x1, y1, x2, y2, nSrcWidth, nSrcHeight, nRectWidth, nRectHeight)) return 0;
+    const int64_t r = nRadius <= 0 ? 1 : nRadius;
+    const int64_t w = nRectWidth, h = nRectHeight;
+    ptrdiff_t nSrcRow = static_cast<ptrdiff_t>(nSrcWidth) * 4;
+    const ptrdiff_t nDstRow = static_cast<ptrdiff_t>(w) * 4;
+    const uint8_t* pRect = SrcPixel(pSrc, nSrcWidth, x1, y1);
+    uint8_t* pCopy = nullptr;
+    const uintptr_t uRead0 = reinterpret_cast<uintptr_t>(pRect);
+    const uintptr_t uRead1 = uRead0 + static_cast<uintptr_t>(h - 1) * static_cast<uintptr_t>(nSrcRow) + static_cast<uintptr_t>(w) * 4;
+    const uintptr_t uWrite0 = reinterpret_cast<uintptr_t>(pDst);
+    const uintptr_t uWrite1 = uWrite0 + static_cast<uintptr_t>(w) * static_cast<uintptr_t>(h) * 4;
+    if (uWrite0 < uRead1 && uRead0 < uWrite1) {
+        pCopy = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(w) * static_cast<size_t>(h) * 4));
+        if (!pCopy) {
+            ReportErrorF(KX_ERR_FILE_NO_MEMORY, 1, static_cast<const char*>(nullptr));
+            return -1;
+        }
+        for (int64_t y = 0; y < h; ++y) std::memcpy(pCopy + y * nDstRow, pRect + y * nSrcRow, static_cast<size_t>(nDstRow));
+        pRect = pCopy;
+        nSrcRow = nDstRow;
+    }
+    PFN_WINDOW_LINES pfnLines = ChooseWindowLines();
+    if (pfnLines && w <= KX_WINDOW_MAX_LINE && h <= KX_WINDOW_MAX_LINE) {
+        int nResult = 0;
+        if (WindowFilterVector(pDst, pRect, nSrcRow, w, h, r, nPasses, bWeighted, aRule, pfnLines, &nResult)) {
+            std::free(pCopy);
+            return nResult;
+        }
+    }
+    const int nResult = WindowFilterPlain(pDst, pRect, nSrcRow, w, h, r, nPasses, bWeighted, aRule);
+    std::free(pCopy);
+    return nResult;
 }
 
 const CHANNEL_RULE kAverageAll[4] = {CH_AVERAGE, CH_AVERAGE, CH_AVERAGE, CH_AVERAGE};
