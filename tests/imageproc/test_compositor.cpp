@@ -773,6 +773,47 @@ TEST_F(CompositorTest, ColorCopySameAtEveryWorkerCount)
     }
 }
 
+// The colour copy at every instruction set: odd widths around the vector widths (the last
+// columns take the plain routines), bands of rows, each filter alone and both together, lowered and
+// raised saturation, against the plain reference.
+TEST_F(CompositorTest, ColorCopyOverOddWidthsAndEveryInstructionSet)
+{
+    struct FILTER {
+        uint32_t dwBalance;
+        int nSaturation;
+    } filters[] = {{0x40C0FF, 128}, {0x808080, 40}, {0x808080, 230}, {0x30A0E0, 0},
+                   {0xFF2080, 200}, {0x10F080, 127}, {0x7F8081, 129}};
+    const int32_t anWidth[] = {1, 3, 7, 8, 9, 15, 16, 17, 31, 33};
+    const int nSavedSimd = g_nPixelOpsSimd;
+    for (int nSimd : {int(PIXEL_SIMD_NONE), int(PIXEL_SIMD_SSE2), int(PIXEL_SIMD_AVX2)}) {
+        if (nSimd > DetectPixelOpsSimd()) continue;
+        SCOPED_TRACE(nSimd);
+        FillPixelOps(&g_PixelOps, 3, nSimd);
+        g_nPixelOpsSimd = nSimd;
+        Window(80, 60);
+        Plain("W0/bg", 80, 60, 0, 0, 1, 255);
+        std::vector<TREE_NODE*> vLayers;
+        for (size_t i = 0; i < std::size(anWidth); ++i) {
+            char szPath[16];
+            std::snprintf(szPath, sizeof szPath, "W0/f%zu", i);
+            vLayers.push_back(Plain(szPath, anWidth[i], 5 + int32_t(i) * 3, int64_t(i) * 7 - 2, int64_t(i % 3) * 9 - 1,
+                                    int64_t(i) + 2, i % 2 ? -1 : 255));
+        }
+        for (size_t nRound = 0; nRound < std::size(filters); ++nRound) {
+            for (size_t i = 0; i < vLayers.size(); ++i) {
+                const FILTER& f = filters[(i + nRound) % std::size(filters)];
+                L(vLayers[i])->nColorBalance = static_cast<int32_t>(f.dwBalance);
+                L(vLayers[i])->nSaturation = f.nSaturation;
+            }
+            MarkAllDirty();
+            ASSERT_EQ(Frame(), 0);
+            ASSERT_TRUE(SameAsReference()) << "round " << nRound;
+        }
+        while (g_pLayerRoot->pFirstChild) FreeNodeSubtree(g_pLayerRoot->pFirstChild);
+    }
+    g_nPixelOpsSimd = nSavedSimd;
+}
+
 TEST_F(CompositorTest, OpaqueCoverHidesEverythingBelowAndSkippedChildren)
 {
     Window(20, 12);
