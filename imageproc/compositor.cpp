@@ -142,7 +142,6 @@ __attribute__((target("avx2"))) void ColorCopyAVX2(uint8_t* pDst, const uint8_t*
     const __m256i down = _mm256_setr_epi16(d0, d1, d2, 0, d0, d1, d2, 0, d0, d1, d2, 0, d0, d1, d2, 0);
     const __m256i third = _mm256_set1_epi16(21846);
     const __m256i kk = _mm256_set1_epi16(static_cast<short>(k));
-    const __m256i alpha = _mm256_setr_epi16(0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1);
     for (int64_t i = 0; i + 8 <= n; i += 8) {
         const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pSrc + 4 * i));
         __m256i half[2] = {_mm256_unpacklo_epi8(px, zero), _mm256_unpackhi_epi8(px, zero)};
@@ -159,7 +158,7 @@ __attribute__((target("avx2"))) void ColorCopyAVX2(uint8_t* pDst, const uint8_t*
                 const __m256i m = _mm256_mulhi_epu16(sum, third);
                 const __m256i d =
                     _mm256_add_epi16(v, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(m, v), kk), 7));
-                v = _mm256_or_si256(_mm256_andnot_si256(alpha, d), _mm256_and_si256(alpha, v));
+                v = _mm256_blend_epi16(d, v, 0x88);   // alpha (lanes 3 and 7 of each half) kept
             }
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(pDst + 4 * i), _mm256_packus_epi16(half[0], half[1]));
@@ -239,7 +238,8 @@ struct COMPOSE_BLEND {
 struct COMPOSE_BATCH {
     LAYER* pTarget;               // where every queued blend lands
     int32_t nCount;
-    uint8_t bMaskCurve;           // a queued blend reads g_aiMaskCurve
+    uint8_t bMaskCurve;           // a queued blend reads g_aiMaskCurve, built for these values:
+    int16_t nCurveOpacity, nCurveThreshold, nCurveVagueness;
     uint8_t bFailed;              // a blend of an earlier run failed
     int32_t nFirstRow, nEndRow;   // the target rows the queued blends touch
     int64_t llPixels;             // visible pixels of the queued blends
@@ -355,15 +355,22 @@ int QueueBlend(COMPOSE_BATCH* pBatch, int nCode, LAYER* pTarget, LAYER* pLayer, 
     if (clip.nVisWidth <= 0 || clip.nVisHeight <= 0) return 0;
     const bool bReadsTarget = pLayer->pDisplayPixels == pTarget->pDisplayPixels ||
                               (pMask && pMask->pDisplayPixels == pTarget->pDisplayPixels);
+    // The mask curve is global: a masked blend whose curve differs from the one the queued blends
+    // read waits for them (layers masked alike share one curve).
+    const bool bOtherCurve = pMask && pBatch->bMaskCurve &&
+                             (pBatch->nCurveOpacity != pLayer->nOpacity || pBatch->nCurveThreshold != pLayer->nMaskThreshold ||
+                              pBatch->nCurveVagueness != pLayer->nMaskVagueness);
     // The colour copy queued just before this blend is its own; a mask whose colour copy is still
     // queued is made first.
-    if (pBatch->nCount > 0 && (pBatch->pTarget != pTarget || pBatch->nCount == KX_COMPOSE_BATCH ||
-                               (pMask && pBatch->bMaskCurve) || bReadsTarget ||
-                               (pMask && BatchWritesPixels(pBatch, pMask->pDisplayPixels))))
+    if (pBatch->nCount > 0 && (pBatch->pTarget != pTarget || pBatch->nCount == KX_COMPOSE_BATCH || bOtherCurve ||
+                               bReadsTarget || (pMask && BatchWritesPixels(pBatch, pMask->pDisplayPixels))))
         FlushBatch(pBatch);
-    if (pMask) {
+    if (pMask && !pBatch->bMaskCurve) {
         BuildMaskCurve(pLayer);
         pBatch->bMaskCurve = 1;
+        pBatch->nCurveOpacity = pLayer->nOpacity;
+        pBatch->nCurveThreshold = pLayer->nMaskThreshold;
+        pBatch->nCurveVagueness = pLayer->nMaskVagueness;
     }
     CoverRows(pBatch, pTarget, clip.nDstY, clip.nVisHeight, int64_t(clip.nVisWidth) * clip.nVisHeight);
     COMPOSE_BLEND& e = pBatch->aBlend[pBatch->nCount];
