@@ -126,42 +126,63 @@ void LowerSaturationSSE2(uint8_t* pDst, const uint8_t* pSrc, int64_t n, int32_t 
 
 #if defined(__x86_64__) || defined(__i386__)
 #define KX_COLOR_AVX2 1
-// The colour copy of n pixels (a multiple of 8), eight at a time in 16-bit lanes, with the same
-// arithmetic as the SSE2 forms above: colour balance when bBalance, then lowered saturation with
-// k = 128 - s when k > 0, both on the same registers (the balance leaves every lane within 0..255,
-// the byte the saturation would read back). Alpha is kept.
+// The colour copy of n pixels (a multiple of 8), eight at a time in 16-bit lanes, giving the
+// bytes of the plain forms: colour balance when bBalance, then lowered saturation with k = 128 - s
+// when k > 0, on the same registers (the balance leaves every lane within 0..255, the byte the
+// saturation would read back). Alpha is kept.
+// Balance: each channel either lifts (up > 0, down = 0) or drops (down > 0, up = 0), so one
+// product serves: (up x (255 - v)) >> 7 added, or (v x down) >> 7 subtracted, where 255 - v is
+// v ^ 255 and the subtraction a sign flip. Saturation: the three channels of each pixel are summed
+// in 32-bit lanes, divided by 3 as (sum x 21846) >> 16 (exact up to 765) and spread back over the
+// pixel's lanes; then v + (((m - v) k) >> 7), arithmetic, as the plain form.
 __attribute__((target("avx2"))) void ColorCopyAVX2(uint8_t* pDst, const uint8_t* pSrc, int64_t n, bool bBalance,
                                                    const int32_t* pnUp, const int32_t* pnDown, int32_t k)
 {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i full = _mm256_set1_epi16(255);
-    const short u0 = static_cast<short>(pnUp[0]), u1 = static_cast<short>(pnUp[1]), u2 = static_cast<short>(pnUp[2]);
-    const short d0 = static_cast<short>(pnDown[0]), d1 = static_cast<short>(pnDown[1]),
-                d2 = static_cast<short>(pnDown[2]);
-    const __m256i up = _mm256_setr_epi16(u0, u1, u2, 0, u0, u1, u2, 0, u0, u1, u2, 0, u0, u1, u2, 0);
-    const __m256i down = _mm256_setr_epi16(d0, d1, d2, 0, d0, d1, d2, 0, d0, d1, d2, 0, d0, d1, d2, 0);
-    const __m256i third = _mm256_set1_epi16(21846);
+    short aw[4] = {0, 0, 0, 0}, aFlip[4] = {0, 0, 0, 0}, aSign[4] = {1, 1, 1, 1};
+    for (int ch = 0; ch < 3; ++ch) {
+        if (pnUp[ch] > 0) {
+            aw[ch] = static_cast<short>(pnUp[ch]);
+            aFlip[ch] = 255;
+        } else {
+            aw[ch] = static_cast<short>(pnDown[ch]);
+            aSign[ch] = -1;
+        }
+    }
+    const __m256i w = _mm256_setr_epi16(aw[0], aw[1], aw[2], 0, aw[0], aw[1], aw[2], 0, aw[0], aw[1], aw[2], 0, aw[0],
+                                        aw[1], aw[2], 0);
+    const __m256i flip = _mm256_setr_epi16(aFlip[0], aFlip[1], aFlip[2], 0, aFlip[0], aFlip[1], aFlip[2], 0, aFlip[0],
+                                           aFlip[1], aFlip[2], 0, aFlip[0], aFlip[1], aFlip[2], 0);
+    const __m256i sign = _mm256_setr_epi16(aSign[0], aSign[1], aSign[2], 1, aSign[0], aSign[1], aSign[2], 1, aSign[0],
+                                           aSign[1], aSign[2], 1, aSign[0], aSign[1], aSign[2], 1);
+    const __m256i sum3 = _mm256_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0);
+    const __m256i third = _mm256_set1_epi32(21846);
+    const __m256i spreadLo = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5, 0, 1, 0, 1, 0, 1, 0, 1, 4,
+                                              5, 4, 5, 4, 5, 4, 5);
+    const __m256i spreadHi = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8, 9,
+                                              8, 9, 12, 13, 12, 13, 12, 13, 12, 13);
     const __m256i kk = _mm256_set1_epi16(static_cast<short>(k));
     for (int64_t i = 0; i + 8 <= n; i += 8) {
         const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pSrc + 4 * i));
-        __m256i half[2] = {_mm256_unpacklo_epi8(px, zero), _mm256_unpackhi_epi8(px, zero)};
-        for (__m256i& v : half) {
-            if (bBalance) {
-                const __m256i lift = _mm256_srli_epi16(_mm256_mullo_epi16(up, _mm256_sub_epi16(full, v)), 7);
-                const __m256i drop = _mm256_srli_epi16(_mm256_mullo_epi16(v, down), 7);
-                v = _mm256_sub_epi16(_mm256_add_epi16(v, lift), drop);
-            }
-            if (k > 0) {
-                __m256i sum =
-                    _mm256_add_epi16(v, _mm256_add_epi16(_mm256_srli_epi64(v, 16), _mm256_srli_epi64(v, 32)));
-                sum = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sum, 0), 0);
-                const __m256i m = _mm256_mulhi_epu16(sum, third);
-                const __m256i d =
-                    _mm256_add_epi16(v, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(m, v), kk), 7));
-                v = _mm256_blend_epi16(d, v, 0x88);   // alpha (lanes 3 and 7 of each half) kept
-            }
+        // Pixels 0, 1 | 4, 5 and 2, 3 | 6, 7.
+        __m256i lo = _mm256_unpacklo_epi8(px, zero), hi = _mm256_unpackhi_epi8(px, zero);
+        if (bBalance) {
+            const __m256i tLo = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_xor_si256(lo, flip), w), 7);
+            const __m256i tHi = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_xor_si256(hi, flip), w), 7);
+            lo = _mm256_add_epi16(lo, _mm256_sign_epi16(tLo, sign));
+            hi = _mm256_add_epi16(hi, _mm256_sign_epi16(tHi, sign));
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pDst + 4 * i), _mm256_packus_epi16(half[0], half[1]));
+        if (k > 0) {
+            // Sums of pixels 0..3 | 4..7 in 32-bit lanes, their means, spread back.
+            const __m256i sums = _mm256_hadd_epi32(_mm256_madd_epi16(lo, sum3), _mm256_madd_epi16(hi, sum3));
+            const __m256i means = _mm256_srli_epi32(_mm256_mullo_epi32(sums, third), 16);
+            const __m256i mLo = _mm256_shuffle_epi8(means, spreadLo), mHi = _mm256_shuffle_epi8(means, spreadHi);
+            const __m256i dLo = _mm256_add_epi16(lo, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(mLo, lo), kk), 7));
+            const __m256i dHi = _mm256_add_epi16(hi, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(mHi, hi), kk), 7));
+            lo = _mm256_blend_epi16(dLo, lo, 0x88);   // alpha (lanes 3 and 7 of each half) kept
+            hi = _mm256_blend_epi16(dHi, hi, 0x88);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pDst + 4 * i), _mm256_packus_epi16(lo, hi));
     }
 }
 #endif
