@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/frame_loop.h"
 #include "core/kx_limits.h"
+#include "core/sysfacts.h"
 #include "core/window_record.h"
 #include "image/dirty_rects.h"
 #include "imageproc/blend_modes.h"
@@ -308,8 +309,9 @@ int FlushBatch(COMPOSE_BATCH* pBatch)
     WORKER_JOB job{};
     job.batch.pBatch = pBatch;
     int nResult;
-    if (pBatch->llPixels < g_nInlineBlendPixels) {
-        // Rows are independent, so one pass over all of them here gives the workers' bytes.
+    if (pBatch->llPixels < g_nInlineBlendPixels || g_nWorkers <= 1) {
+        // Rows are independent, so one pass over all of them here gives the workers' bytes; with
+        // one worker the poster, which would only wait for it, draws them itself.
         job.nCode = JOB_BLEND_BATCH;
         job.nFirstRow = pBatch->nFirstRow;
         job.nEndRow = pBatch->nEndRow;
@@ -536,7 +538,7 @@ int CopyColorRows(const WORKER_JOB& args, int32_t nFirst, int32_t nEnd)
 {
     if (nFirst >= nEnd) return 0;
     WORKER_JOB job = args;
-    if (int64_t(args.color.nWidth) * (nEnd - nFirst) < g_nInlineBlendPixels) {
+    if (int64_t(args.color.nWidth) * (nEnd - nFirst) < g_nInlineBlendPixels || g_nWorkers <= 1) {
         job.nCode = JOB_COLOR_COPY;
         job.nFirstRow = nFirst;
         job.nEndRow = nEnd;
