@@ -268,8 +268,9 @@ struct COMPOSE_BATCH {
     COMPOSE_BLEND aBlend[KX_COMPOSE_BATCH];
 };
 
-// The queued blends over the job's target rows, band by band. Each blend is handed to the routine
-// installed for its code, with its rows inside the band. -1 when any of them failed (the others
+int JobColorCopyRows(WORKER_JOB* pJob);
+
+// The queued blends over the job's target rows, band by band, each with its rows inside the band. -1 when any of them failed (the others
 // are still drawn).
 int JobBlendBatch(WORKER_JOB* pJob)
 {
@@ -283,7 +284,8 @@ int JobBlendBatch(WORKER_JOB* pJob)
             const int32_t nFrom = std::max(y0, e.nDstY);
             const int32_t nTo = static_cast<int32_t>(std::min<int64_t>(y1, int64_t(e.nDstY) + e.nRows));
             if (nFrom >= nTo) continue;
-            const PFN_WORKER_JOB pfn = GetWorkerJobHandler(e.nCode);
+            // The colour copy is the compositor's own; a blend goes to the routine installed for it.
+            const PFN_WORKER_JOB pfn = e.nCode == JOB_COLOR_COPY ? JobColorCopyRows : GetWorkerJobHandler(e.nCode);
             if (!pfn) continue;
             WORKER_JOB job{};
             job.nIndex = pJob->nIndex;
