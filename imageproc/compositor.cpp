@@ -134,8 +134,8 @@ void LowerSaturationSSE2(uint8_t* pDst, const uint8_t* pSrc, int64_t n, int32_t 
 // Balance: each channel either lifts (up > 0, down = 0) or drops (down > 0, up = 0), so one
 // product serves: (up x (255 - v)) >> 7 added, or (v x down) >> 7 subtracted, where 255 - v is
 // v ^ 255 and the subtraction a sign flip. Saturation: the three channels of each pixel are summed
-// in 32-bit lanes, divided by 3 as (sum x 21846) >> 16 (exact up to 765) and spread back over the
-// pixel's lanes; then v + (((m - v) k) >> 7), arithmetic, as the plain form.
+// into the low 16 bits of its 64 bits, divided by 3 as (sum x 21846) >> 16 (exact up to 765) and
+// spread back over the pixel's lanes; then v + (((m - v) k) >> 7), arithmetic, as the plain form.
 __attribute__((target("avx2"))) void ColorCopyAVX2(uint8_t* pDst, const uint8_t* pSrc, int64_t n, bool bBalance,
                                                    const int32_t* pnUp, const int32_t* pnDown, int32_t k)
 {
@@ -157,11 +157,9 @@ __attribute__((target("avx2"))) void ColorCopyAVX2(uint8_t* pDst, const uint8_t*
     const __m256i sign = _mm256_setr_epi16(aSign[0], aSign[1], aSign[2], 1, aSign[0], aSign[1], aSign[2], 1, aSign[0],
                                            aSign[1], aSign[2], 1, aSign[0], aSign[1], aSign[2], 1);
     const __m256i sum3 = _mm256_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0);
-    const __m256i third = _mm256_set1_epi32(21846);
-    const __m256i spreadLo = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5, 0, 1, 0, 1, 0, 1, 0, 1, 4,
-                                              5, 4, 5, 4, 5, 4, 5);
-    const __m256i spreadHi = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13, 8, 9, 8, 9, 8, 9,
-                                              8, 9, 12, 13, 12, 13, 12, 13, 12, 13);
+    const __m256i third = _mm256_set1_epi16(21846);
+    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0, 1, 0, 1, 0, 1, 8, 9,
+                                            8, 9, 8, 9, 8, 9);
     const __m256i kk = _mm256_set1_epi16(static_cast<short>(k));
     for (int64_t i = 0; i + 8 <= n; i += 8) {
         const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pSrc + 4 * i));
@@ -174,10 +172,12 @@ __attribute__((target("avx2"))) void ColorCopyAVX2(uint8_t* pDst, const uint8_t*
             hi = _mm256_add_epi16(hi, _mm256_sign_epi16(tHi, sign));
         }
         if (k > 0) {
-            // Sums of pixels 0..3 | 4..7 in 32-bit lanes, their means, spread back.
-            const __m256i sums = _mm256_hadd_epi32(_mm256_madd_epi16(lo, sum3), _mm256_madd_epi16(hi, sum3));
-            const __m256i means = _mm256_srli_epi32(_mm256_mullo_epi32(sums, third), 16);
-            const __m256i mLo = _mm256_shuffle_epi8(means, spreadLo), mHi = _mm256_shuffle_epi8(means, spreadHi);
+            // Each pixel's sum in the low 16 bits of its 64 bits, its mean there, spread back.
+            __m256i sLo = _mm256_madd_epi16(lo, sum3), sHi = _mm256_madd_epi16(hi, sum3);
+            sLo = _mm256_add_epi32(sLo, _mm256_srli_epi64(sLo, 32));
+            sHi = _mm256_add_epi32(sHi, _mm256_srli_epi64(sHi, 32));
+            const __m256i mLo = _mm256_shuffle_epi8(_mm256_mulhi_epu16(sLo, third), spread);
+            const __m256i mHi = _mm256_shuffle_epi8(_mm256_mulhi_epu16(sHi, third), spread);
             const __m256i dLo = _mm256_add_epi16(lo, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(mLo, lo), kk), 7));
             const __m256i dHi = _mm256_add_epi16(hi, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(mHi, hi), kk), 7));
             lo = _mm256_blend_epi16(dLo, lo, 0x88);   // alpha (lanes 3 and 7 of each half) kept
