@@ -3,9 +3,11 @@
 // Full: the whole window redrawn; Box: one glyph changes (a 24 x 24 dirty box). Each at 1, 2 and 4
 // workers; FullTinted adds two sprites with colour filters, FullTintedBackground filters the
 // background. Memcpy: a plain copy of the bytes the full redraw reads from its layers (the same
-// bytes-per-second figure), the memory-bandwidth yardstick of the full redraw.
+// bytes-per-second figure), the memory-bandwidth yardstick of the full redraw. RedrawAllocations:
+// heap allocations per frame step (redraw and present) of each kind of redraw, after its first.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "bench/alloc_count.h"
 #include "core/engine_tables.h"
 #include "core/frame_loop.h"
 #include "core/object_tree.h"
@@ -221,6 +224,80 @@ void BM_ComposeFullMasked(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ComposeFullMasked)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Heap allocations per frame step (render and present of the window) after the first frame, for
+// the plain full redraw (0), the tinted background (1), the tinted sprites (2), the masked glyphs
+// (3) and a one-glyph box (4), at 1 and 4 workers. The counter is "allocs_per_redraw".
+void BM_RedrawAllocations(benchmark::State& state)
+{
+    SCENE& s = Scene();
+    if (!BenchCountsAllocations()) {
+        state.SkipWithError("allocations are not counted in this build");
+        return;
+    }
+    const int nKind = static_cast<int>(state.range(0));
+    static TREE_NODE* s_pMask = nullptr;
+    if (nKind == 3 && !s_pMask) {
+        const size_t nBytes = s.nLayerBytes;
+        s_pMask = AddPlain(s, "glyphmask", 24, 24, 0, 0, 2, false);
+        s.nLayerBytes = nBytes;
+    }
+    std::vector<LAYER*> vChanged;
+    const auto tint = [&](const char* pszPath, int32_t nSaturation, int32_t nBalance) {
+        LAYER* p = GetNodeLayer(FindNodeByPath(g_pLayerRoot, pszPath, KX_FIND_LEAF));
+        p->nSaturation = nSaturation;
+        p->nColorBalance = nBalance;
+        vChanged.push_back(p);
+    };
+    if (nKind == 1) tint("W0/bg", 64, 0x6070A0);
+    if (nKind == 2) {
+        tint("W0/centre", 64, 0x808080);
+        tint("W0/left", 128, 0x6070A0);
+    }
+    std::vector<LAYER*> vGlyphs;
+    int16_t nVagueness = 0;
+    if (nKind == 3)
+        for (TREE_NODE* p = s.pWindow->pFirstChild; p; p = p->pNext)
+            if (p->pszName && std::strncmp(p->pszName, "text", 4) == 0) {
+                LAYER* q = GetNodeLayer(p);
+                nVagueness = q->nMaskVagueness;
+                std::strcpy(q->pszMaskPath, "glyphmask");
+                q->nMaskThreshold = 200;
+                q->nMaskVagueness = 64;
+                vGlyphs.push_back(q);
+            }
+    const auto frame = [&] {
+        if (nKind == 4) {
+            GetNodeLayer(s.pGlyph)->pOwnedPixels[0] ^= 1;
+            MarkLayerDirty(s.pGlyph);
+        } else {
+            MarkWholeWindow(s.pWindow);
+        }
+        ++g_llFrameCount;
+        RenderWindowCPU(0);
+        PresentWindowCPU(0);
+        ResetDirtyRects(g_pLayerRoot->pFirstChild);
+    };
+    SetWorkerCountForTest(static_cast<int>(state.range(1)));
+    StartWorkerThreads();
+    frame();
+    const uint64_t nBefore = BenchAllocationCount();
+    for (auto _ : state) frame();
+    const uint64_t nAllocations = BenchAllocationCount() - nBefore;
+    StopWorkerThreads();
+    for (LAYER* p : vChanged) {
+        p->nSaturation = 128;
+        p->nColorBalance = 0x808080;
+    }
+    for (LAYER* p : vGlyphs) {
+        p->pszMaskPath[0] = 0;
+        p->nMaskThreshold = 256;
+        p->nMaskVagueness = nVagueness;
+    }
+    state.counters["allocs_per_redraw"] =
+        benchmark::Counter(double(nAllocations) / double(std::max<int64_t>(state.iterations(), 1)));
+}
+BENCHMARK(BM_RedrawAllocations)->ArgsProduct({{0, 1, 2, 3, 4}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_MemcpySameBytes(benchmark::State& state)
 {

@@ -3,6 +3,9 @@
 // present of a 1920 x 1080 picture, and a plain memcpy of a 1920 x 1080 frame for comparison.
 #include <benchmark/benchmark.h>
 
+#include "bench/alloc_count.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -58,10 +61,18 @@ void BM_PresentMainWindow(benchmark::State& state)
     g_nTargetWidth = 1920;
     g_nTargetHeight = 1080;
     SetOutputSize(1920, 1080);
+    // Heap allocations per present after the first ("allocs_per_present"; not counted in sanitizer
+    // builds).
+    layer.rcUnion = {0, 0, lw - 1, lh - 1};
+    PresentWindow(p, &layer);
+    const uint64_t nAllocations = BenchAllocationCount();
     for (auto _ : state) {
         layer.rcUnion = {0, 0, lw - 1, lh - 1};
         benchmark::DoNotOptimize(PresentWindow(p, &layer));
     }
+    if (BenchCountsAllocations())
+        state.counters["allocs_per_present"] = benchmark::Counter(
+            double(BenchAllocationCount() - nAllocations) / double(std::max<int64_t>(state.iterations(), 1)));
     state.SetBytesProcessed(int64_t(state.iterations()) * 1920 * 1080 * 4);
     if (nMode == MODE_BILINEAR_WORKERS) StopWorkerThreads();
     std::free(layer.pOwnedPixels);

@@ -39,6 +39,8 @@ enum {
     JOB_BLEND_ALPHA = 103,
     JOB_BLEND_MASK_ALPHA = 104,
     JOB_COLOR_COPY = 105,
+    JOB_BLEND_BATCH = 106,
+    JOB_WINDOW_FILTER = 120,       // the blur and shadow filters' running-sum passes
     JOB_KCG_RAW = 1000,
     JOB_KCG_ZLIB = 1001,
     JOB_KCG_SNAPPY = 1002,
@@ -111,6 +113,12 @@ struct WORKER_ROTATE_ARGS {
     const uint8_t* pSrc;
 };
 
+// Queued blends job (106): the compositor's queue of blends into one target; the rows are the
+// target's rows.
+struct WORKER_BATCH_ARGS {
+    const void* pBatch;
+};
+
 struct WORKER_JOB {
     int32_t nIndex;      // the worker's index, set once at start
     int32_t nCode;       // JOB_*
@@ -123,6 +131,7 @@ struct WORKER_JOB {
         WORKER_SCALE_ARGS scale;
         WORKER_COLOR_ARGS color;
         WORKER_ROTATE_ARGS rotate;
+        WORKER_BATCH_ARGS batch;
     };
     uint8_t* pScratch;   // KX_WORKER_SCRATCH_BYTES owned by the pool (NULL while it is stopped)
 };

@@ -78,6 +78,8 @@ struct LAYER {                          // offset in the saved form
     uint8_t* pOwnedPixels;              // 208  B,G,R,A rows top-down, stride width*4
     uint8_t* pColorCache;               // 224
     int64_t llCacheFrame;               // 232  frame in which the colour cache was built
+    int32_t nCacheWidth;                //      size the colour cache was made for (not saved)
+    int32_t nCacheHeight;
     int32_t nBufWidth;                  // 240  size the owned buffer was last made for
     int32_t nBufHeight;                 // 244
     uint8_t bChanged;                   // 257  set by every merge, cleared at the end of the frame

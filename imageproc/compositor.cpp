@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/frame_loop.h"
 #include "core/kx_limits.h"
+#include "core/sysfacts.h"
 #include "core/window_record.h"
 #include "image/dirty_rects.h"
 #include "imageproc/blend_modes.h"
@@ -21,6 +22,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 int32_t g_aiMaskCurve[256];
@@ -121,6 +125,69 @@ void LowerSaturationSSE2(uint8_t* pDst, const uint8_t* pSrc, int64_t n, int32_t 
 }
 #endif
 
+#if defined(__x86_64__) || defined(__i386__)
+#define KX_COLOR_AVX2 1
+// The colour copy of n pixels (a multiple of 8), eight at a time in 16-bit lanes, giving the
+// bytes of the plain forms: colour balance when bBalance, then lowered saturation with k = 128 - s
+// when k > 0, on the same registers (the balance leaves every lane within 0..255, the byte the
+// saturation would read back). Alpha is kept.
+// Balance: each channel either lifts (up > 0, down = 0) or drops (down > 0, up = 0), so one
+// product serves: (up x (255 - v)) >> 7 added, or (v x down) >> 7 subtracted, where 255 - v is
+// v ^ 255 and the subtraction a sign flip. Saturation: the three channels of each pixel are summed
+// into the low 16 bits of its 64 bits, divided by 3 as (sum x 21846) >> 16 (exact up to 765) and
+// spread back over the pixel's lanes; then v + (((m - v) k) >> 7), arithmetic, as the plain form.
+__attribute__((target("avx2"))) void ColorCopyAVX2(uint8_t* pDst, const uint8_t* pSrc, int64_t n, bool bBalance,
+                                                   const int32_t* pnUp, const int32_t* pnDown, int32_t k)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    short aw[4] = {0, 0, 0, 0}, aFlip[4] = {0, 0, 0, 0}, aSign[4] = {1, 1, 1, 1};
+    for (int ch = 0; ch < 3; ++ch) {
+        if (pnUp[ch] > 0) {
+            aw[ch] = static_cast<short>(pnUp[ch]);
+            aFlip[ch] = 255;
+        } else {
+            aw[ch] = static_cast<short>(pnDown[ch]);
+            aSign[ch] = -1;
+        }
+    }
+    const __m256i w = _mm256_setr_epi16(aw[0], aw[1], aw[2], 0, aw[0], aw[1], aw[2], 0, aw[0], aw[1], aw[2], 0, aw[0],
+                                        aw[1], aw[2], 0);
+    const __m256i flip = _mm256_setr_epi16(aFlip[0], aFlip[1], aFlip[2], 0, aFlip[0], aFlip[1], aFlip[2], 0, aFlip[0],
+                                           aFlip[1], aFlip[2], 0, aFlip[0], aFlip[1], aFlip[2], 0);
+    const __m256i sign = _mm256_setr_epi16(aSign[0], aSign[1], aSign[2], 1, aSign[0], aSign[1], aSign[2], 1, aSign[0],
+                                           aSign[1], aSign[2], 1, aSign[0], aSign[1], aSign[2], 1);
+    const __m256i sum3 = _mm256_setr_epi16(1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1, 0);
+    const __m256i third = _mm256_set1_epi16(21846);
+    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0, 1, 0, 1, 0, 1, 8, 9,
+                                            8, 9, 8, 9, 8, 9);
+    const __m256i kk = _mm256_set1_epi16(static_cast<short>(k));
+    for (int64_t i = 0; i + 8 <= n; i += 8) {
+        const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pSrc + 4 * i));
+        // Pixels 0, 1 | 4, 5 and 2, 3 | 6, 7.
+        __m256i lo = _mm256_unpacklo_epi8(px, zero), hi = _mm256_unpackhi_epi8(px, zero);
+        if (bBalance) {
+            const __m256i tLo = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_xor_si256(lo, flip), w), 7);
+            const __m256i tHi = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_xor_si256(hi, flip), w), 7);
+            lo = _mm256_add_epi16(lo, _mm256_sign_epi16(tLo, sign));
+            hi = _mm256_add_epi16(hi, _mm256_sign_epi16(tHi, sign));
+        }
+        if (k > 0) {
+            // Each pixel's sum in the low 16 bits of its 64 bits, its mean there, spread back.
+            __m256i sLo = _mm256_madd_epi16(lo, sum3), sHi = _mm256_madd_epi16(hi, sum3);
+            sLo = _mm256_add_epi32(sLo, _mm256_srli_epi64(sLo, 32));
+            sHi = _mm256_add_epi32(sHi, _mm256_srli_epi64(sHi, 32));
+            const __m256i mLo = _mm256_shuffle_epi8(_mm256_mulhi_epu16(sLo, third), spread);
+            const __m256i mHi = _mm256_shuffle_epi8(_mm256_mulhi_epu16(sHi, third), spread);
+            const __m256i dLo = _mm256_add_epi16(lo, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(mLo, lo), kk), 7));
+            const __m256i dHi = _mm256_add_epi16(hi, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(mHi, hi), kk), 7));
+            lo = _mm256_blend_epi16(dLo, lo, 0x88);   // alpha (lanes 3 and 7 of each half) kept
+            hi = _mm256_blend_epi16(dHi, hi, 0x88);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pDst + 4 * i), _mm256_packus_epi16(lo, hi));
+    }
+}
+#endif
+
 inline bool HasMaskPath(const LAYER* p) { return p->pszMaskPath && p->pszMaskPath[0]; }
 
 inline uint8_t* PixelAt(uint8_t* pBase, int32_t nWidth, int64_t x, int64_t y)
@@ -163,6 +230,193 @@ int JobBlendRows(WORKER_JOB* pJob) { return JobBlendCommon(pJob, false, false); 
 int JobBlendRowsMask(WORKER_JOB* pJob) { return JobBlendCommon(pJob, true, false); }
 int JobBlendRowsAlpha(WORKER_JOB* pJob) { return JobBlendCommon(pJob, false, true); }
 int JobBlendRowsMaskAlpha(WORKER_JOB* pJob) { return JobBlendCommon(pJob, true, true); }
+
+// ---- Queued blends ----
+
+// The blends of one composition into one target are queued and run together: each worker takes a
+// share of the target's rows and goes through it in bands, blending into a band the rows of every
+// queued layer that fall in it, in the order they were queued. The band of the picture then stays
+// in the processor's cache while all layers are blended into it, where one blend after the other
+// would carry the whole picture through memory once per layer. Each row of each layer is still
+// blended by its own blend routine with the same pointers and length, and every target row gets
+// the layers in their order, so the bytes are those of one blend after the other.
+enum {
+    KX_COMPOSE_BATCH = 64,   // blends queued at most
+    KX_BATCH_BAND_ROWS = 8,  // target rows of one band
+};
+
+// One queued blend (JOB_BLEND*), or the colour copy of the rows of a layer that the blend after it
+// reads (JOB_COLOR_COPY): the job's code and arguments, the target rows [nDstY, nDstY + nRows) it
+// belongs to, and what turns a target row into a row of the job (minus the blend's first target
+// row; for the colour copy plus the first source row).
+struct COMPOSE_BLEND {
+    int32_t nCode;
+    int32_t nDstY, nRows;
+    int32_t nRowShift;
+    WORKER_BLEND_ARGS args;
+    WORKER_COLOR_ARGS color;
+};
+
+struct COMPOSE_BATCH {
+    LAYER* pTarget;               // where every queued blend lands
+    int32_t nCount;
+    uint8_t bMaskCurve;           // a queued blend reads g_aiMaskCurve, built for these values:
+    int16_t nCurveOpacity, nCurveThreshold, nCurveVagueness;
+    uint8_t bFailed;              // a blend of an earlier run failed
+    int32_t nFirstRow, nEndRow;   // the target rows the queued blends touch
+    int64_t llPixels;             // visible pixels of the queued blends
+    COMPOSE_BLEND aBlend[KX_COMPOSE_BATCH];
+};
+
+int JobColorCopyRows(WORKER_JOB* pJob);
+
+// The queued blends over the job's target rows, band by band, each with its rows inside the band. -1 when any of them failed (the others
+// are still drawn).
+int JobBlendBatch(WORKER_JOB* pJob)
+{
+    const COMPOSE_BATCH* pBatch = static_cast<const COMPOSE_BATCH*>(pJob->batch.pBatch);
+    if (!pBatch) return -1;
+    int nResult = 0;
+    for (int32_t y0 = pJob->nFirstRow; y0 < pJob->nEndRow; y0 += KX_BATCH_BAND_ROWS) {
+        const int32_t y1 = std::min<int32_t>(y0 + KX_BATCH_BAND_ROWS, pJob->nEndRow);
+        for (int32_t i = 0; i < pBatch->nCount; ++i) {
+            const COMPOSE_BLEND& e = pBatch->aBlend[i];
+            const int32_t nFrom = std::max(y0, e.nDstY);
+            const int32_t nTo = static_cast<int32_t>(std::min<int64_t>(y1, int64_t(e.nDstY) + e.nRows));
+            if (nFrom >= nTo) continue;
+            // The colour copy is the compositor's own; a blend goes to the routine installed for it.
+            const PFN_WORKER_JOB pfn = e.nCode == JOB_COLOR_COPY ? JobColorCopyRows : GetWorkerJobHandler(e.nCode);
+            if (!pfn) continue;
+            WORKER_JOB job{};
+            job.nIndex = pJob->nIndex;
+            job.nCode = e.nCode;
+            job.nFirstRow = nFrom + e.nRowShift;
+            job.nEndRow = nTo + e.nRowShift;
+            if (e.nCode == JOB_COLOR_COPY)
+                job.color = e.color;
+            else
+                job.blend = e.args;
+            job.pScratch = pJob->pScratch;
+            if (pfn(&job) < 0) nResult = -1;
+        }
+    }
+    return nResult;
+}
+
+// Runs the queued blends and empties the queue. 0, or -1 when a blend failed (also kept in
+// bFailed for the end of the composition).
+int FlushBatch(COMPOSE_BATCH* pBatch)
+{
+    if (pBatch->nCount == 0) return 0;
+    WORKER_JOB job{};
+    job.batch.pBatch = pBatch;
+    int nResult;
+    if (pBatch->llPixels < g_nInlineBlendPixels || g_nWorkers <= 1) {
+        // Rows are independent, so one pass over all of them here gives the workers' bytes; with
+        // one worker the poster, which would only wait for it, draws them itself.
+        job.nCode = JOB_BLEND_BATCH;
+        job.nFirstRow = pBatch->nFirstRow;
+        job.nEndRow = pBatch->nEndRow;
+        nResult = JobBlendBatch(&job);
+    } else {
+        if (GetWorkerJobHandler(JOB_BLEND_BATCH) != JobBlendBatch) SetWorkerJobHandler(JOB_BLEND_BATCH, JobBlendBatch);
+        nResult = PostRowJob(JOB_BLEND_BATCH, &job, pBatch->nFirstRow, pBatch->nEndRow - pBatch->nFirstRow);
+    }
+    pBatch->nCount = 0;
+    pBatch->bMaskCurve = 0;
+    pBatch->llPixels = 0;
+    if (nResult < 0) {
+        pBatch->bFailed = 1;
+        return -1;
+    }
+    return 0;
+}
+
+// Whether a queued blend reads the layer's pixels (as its source or as its mask).
+bool BatchReadsLayer(const COMPOSE_BATCH* pBatch, const LAYER* pLayer)
+{
+    for (int32_t i = 0; i < pBatch->nCount; ++i) {
+        const COMPOSE_BLEND& e = pBatch->aBlend[i];
+        if (e.nCode == JOB_COLOR_COPY) continue;
+        const WORKER_BLEND_ARGS& a = e.args;
+        if (a.pLayer == pLayer || a.pMask == pLayer ||
+            (a.pMaskPixels && (a.pMaskPixels == pLayer->pDisplayPixels || a.pMaskPixels == pLayer->pColorCache)))
+            return true;
+    }
+    return false;
+}
+
+// Whether a queued colour copy still has to write these pixels.
+bool BatchWritesPixels(const COMPOSE_BATCH* pBatch, const uint8_t* pPixels)
+{
+    for (int32_t i = 0; i < pBatch->nCount; ++i)
+        if (pBatch->aBlend[i].nCode == JOB_COLOR_COPY && pBatch->aBlend[i].color.pDst == pPixels) return true;
+    return false;
+}
+
+// Adds the target rows [nDstY, nDstY + nRows) and the pixels of an entry to the batch's range.
+void CoverRows(COMPOSE_BATCH* pBatch, LAYER* pTarget, int32_t nDstY, int32_t nRows, int64_t llPixels)
+{
+    const int32_t nEnd = static_cast<int32_t>(std::min<int64_t>(int64_t(nDstY) + nRows, INT32_MAX));
+    if (pBatch->nCount == 0) {
+        pBatch->pTarget = pTarget;
+        pBatch->nFirstRow = nDstY;
+        pBatch->nEndRow = nEnd;
+    } else {
+        pBatch->nFirstRow = std::min(pBatch->nFirstRow, nDstY);
+        pBatch->nEndRow = std::max(pBatch->nEndRow, nEnd);
+    }
+    pBatch->llPixels += llPixels;
+}
+
+// Queues the blend of the clipped layer into the target (through the mask when pMask is set; the
+// mask curve is built here). What the blend poster refuses is refused the same: -1 for missing
+// pixels. A layer drawn from, or masked by, the target's own pixels reads what the blends before it
+// wrote, so it runs with everything before it at once.
+int QueueBlend(COMPOSE_BATCH* pBatch, int nCode, LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT_CLIP& clip)
+{
+    if (!pTarget->pDisplayPixels || !pLayer->pDisplayPixels) return -1;
+    if (pMask && !pMask->pDisplayPixels) return -1;
+    if (clip.nVisWidth <= 0 || clip.nVisHeight <= 0) return 0;
+    const bool bReadsTarget = pLayer->pDisplayPixels == pTarget->pDisplayPixels ||
+                              (pMask && pMask->pDisplayPixels == pTarget->pDisplayPixels);
+    // The mask curve is global: a masked blend whose curve differs from the one the queued blends
+    // read waits for them (layers masked alike share one curve).
+    const bool bOtherCurve = pMask && pBatch->bMaskCurve &&
+                             (pBatch->nCurveOpacity != pLayer->nOpacity || pBatch->nCurveThreshold != pLayer->nMaskThreshold ||
+                              pBatch->nCurveVagueness != pLayer->nMaskVagueness);
+    // The colour copy queued just before this blend is its own; a mask whose colour copy is still
+    // queued is made first.
+    if (pBatch->nCount > 0 && (pBatch->pTarget != pTarget || pBatch->nCount == KX_COMPOSE_BATCH || bOtherCurve ||
+                               bReadsTarget || (pMask && BatchWritesPixels(pBatch, pMask->pDisplayPixels))))
+        FlushBatch(pBatch);
+    if (pMask && !pBatch->bMaskCurve) {
+        BuildMaskCurve(pLayer);
+        pBatch->bMaskCurve = 1;
+        pBatch->nCurveOpacity = pLayer->nOpacity;
+        pBatch->nCurveThreshold = pLayer->nMaskThreshold;
+        pBatch->nCurveVagueness = pLayer->nMaskVagueness;
+    }
+    CoverRows(pBatch, pTarget, clip.nDstY, clip.nVisHeight, int64_t(clip.nVisWidth) * clip.nVisHeight);
+    COMPOSE_BLEND& e = pBatch->aBlend[pBatch->nCount];
+    e.nCode = nCode;
+    e.nDstY = clip.nDstY;
+    e.nRows = clip.nVisHeight;
+    e.nRowShift = -clip.nDstY;
+    e.args = WORKER_BLEND_ARGS{};
+    e.args.nWidth = clip.nVisWidth;
+    e.args.nSrcX = clip.nSrcOffX;
+    e.args.nSrcY = clip.nSrcOffY;
+    e.args.nDstX = clip.nDstX;
+    e.args.nDstY = clip.nDstY;
+    e.args.pTarget = pTarget;
+    e.args.pLayer = pLayer;
+    e.args.pMask = pMask;
+    e.args.pMaskPixels = pMask ? pMask->pDisplayPixels : nullptr;
+    ++pBatch->nCount;
+    if (bReadsTarget) FlushBatch(pBatch);
+    return 0;
+}
 
 int PostBlend(int nCode, LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT_CLIP* pClip)
 {
@@ -211,11 +465,49 @@ int JobColorCopyRows(WORKER_JOB* pJob)
     const WORKER_COLOR_ARGS& a = pJob->color;
     if (!a.pDst || !a.pSrc || a.nWidth <= 0) return 0;
     const int32_t kBandRows = 16;
+#if defined(KX_COLOR_AVX2)
+    // With AVX2 both filters run in one pass over the columns that fill whole vectors; the last
+    // columns, and a raised saturation, go through the plain routines below.
+    const int32_t nSaturation = std::max<int32_t>(a.nSaturation, 0);
+    const int32_t k = a.bSaturation && nSaturation < 128 ? 128 - nSaturation : 0;
+    const int32_t nVector = g_nPixelOpsSimd >= PIXEL_SIMD_AVX2 && (a.bBalance || k > 0) ? a.nWidth & ~7 : 0;
+    int32_t anUp[3] = {0, 0, 0}, anDown[3] = {0, 0, 0};
+    for (int ch = 0; ch < 3; ++ch) {
+        const int32_t c = static_cast<int32_t>((a.dwBalance >> (8 * ch)) & 0xFF);
+        anUp[ch] = std::max(0, c - 128);
+        anDown[ch] = std::max(0, 128 - c);
+    }
+#else
+    const int32_t nVector = 0;
+#endif
     for (int32_t y = pJob->nFirstRow; y < pJob->nEndRow; y += kBandRows) {
         const int32_t n = std::min(kBandRows, pJob->nEndRow - y);
         const size_t nOffset = static_cast<size_t>(y) * static_cast<size_t>(a.nWidth) * 4;
         uint8_t* pTo = a.pDst + nOffset;
         const uint8_t* pFrom = a.pSrc + nOffset;
+#if defined(KX_COLOR_AVX2)
+        if (nVector > 0) {
+            const size_t nStride = static_cast<size_t>(a.nWidth) * 4;
+            for (int32_t r = 0; r < n; ++r)
+                ColorCopyAVX2(pTo + r * nStride, pFrom + r * nStride, nVector, a.bBalance != 0, anUp, anDown, k);
+            const uint8_t* pRest = pFrom;
+            if (nVector < a.nWidth) {
+                if (a.bBalance) {
+                    // The source is given at its origin, the destination at the first column written.
+                    FilterColorBalance(pTo + size_t(nVector) * 4, pFrom, nVector, 0,
+                                       a.nWidth - 1, n - 1, a.nWidth, n, a.nWidth, n, a.dwBalance);
+                    pRest = pTo;
+                }
+                if (a.bSaturation)
+                    FilterSaturation(pTo + size_t(nVector) * 4, pRest, nVector, 0, a.nWidth - 1,
+                                     n - 1, a.nWidth, n, a.nWidth, n, a.nSaturation);
+            }
+            // A raised saturation runs on the balanced vector columns.
+            if (a.bSaturation && k == 0)
+                FilterSaturation(pTo, pTo, 0, 0, nVector - 1, n - 1, a.nWidth, n, a.nWidth, n, a.nSaturation);
+            continue;
+        }
+#endif
         if (a.bBalance) {
             FilterColorBalance(pTo, pFrom, 0, 0, a.nWidth - 1, n - 1, a.nWidth, n, a.nWidth, n, a.dwBalance);
             pFrom = pTo;
@@ -226,15 +518,45 @@ int JobColorCopyRows(WORKER_JOB* pJob)
     return 0;
 }
 
-// A fresh buffer for a colour cache; NULL after the reported failure.
-uint8_t* AllocCacheBuffer(uint8_t* pOld, const LAYER* p)
+// The layer's colour cache buffer for its present size: the one it has when that was made for this
+// size (every byte the filters write is written again, and the spare bytes past the rows stay as
+// the first allocation cleared them), else a fresh cleared one in place of the old. NULL after the
+// reported failure.
+uint8_t* ColorCacheBuffer(LAYER* p)
 {
-    return AllocPixelBuffer(pOld, p->nWidth, p->nHeight, "");
+    uint8_t* pOld = p->pColorCache == p->pOwnedPixels ? nullptr : p->pColorCache;
+    if (pOld && p->nCacheWidth == p->nWidth && p->nCacheHeight == p->nHeight) return pOld;
+    uint8_t* pNew = AllocPixelBuffer(pOld, p->nWidth, p->nHeight, "");
+    if (!pNew) return nullptr;
+    if (p->pDisplayPixels == pOld) p->pDisplayPixels = pNew;
+    p->pColorCache = pNew;
+    p->nCacheWidth = p->nWidth;
+    p->nCacheHeight = p->nHeight;
+    return pNew;
 }
 
-// Rebuilds the layer's colour cache from its owned pixels: colour balance first, then saturation
-// on its result. Both neutral: the layer draws its owned pixels again. 0, or -1 after a report.
-int RefreshColorCache(LAYER* q)
+// The colour copy of rows [nFirst, nEnd) of a layer, now: on the workers, or here when small.
+int CopyColorRows(const WORKER_JOB& args, int32_t nFirst, int32_t nEnd)
+{
+    if (nFirst >= nEnd) return 0;
+    WORKER_JOB job = args;
+    if (int64_t(args.color.nWidth) * (nEnd - nFirst) < g_nInlineBlendPixels || g_nWorkers <= 1) {
+        job.nCode = JOB_COLOR_COPY;
+        job.nFirstRow = nFirst;
+        job.nEndRow = nEnd;
+        return JobColorCopyRows(&job);
+    }
+    if (GetWorkerJobHandler(JOB_COLOR_COPY) != JobColorCopyRows) SetWorkerJobHandler(JOB_COLOR_COPY, JobColorCopyRows);
+    return PostRowJob(JOB_COLOR_COPY, &job, nFirst, nEnd - nFirst) < 0 ? -1 : 0;
+}
+
+// Rebuilds the layer's colour cache from its owned pixels over the whole image: colour balance
+// first, then saturation on its result. Both neutral: the layer draws its owned pixels again.
+// With a batch, the rows the clipped blend into pTarget reads are queued there (the blend must be
+// queued next), so that each band of them is made right before it is blended, while it is still
+// in the processor's cache; the other rows are made now. 0, or -1 after a report.
+int RefreshColorCache(LAYER* q, COMPOSE_BATCH* pBatch = nullptr, const BLIT_CLIP* pClip = nullptr,
+                      LAYER* pTarget = nullptr)
 {
     const bool bBalance = (q->nColorBalance & 0xFFFFFF) != KX_COLOR_BALANCE_NEUTRAL;
     const bool bSaturation = q->nSaturation != KX_SATURATION_NEUTRAL;
@@ -243,10 +565,8 @@ int RefreshColorCache(LAYER* q)
         return 0;
     }
     if (!q->pOwnedPixels) return 0;
-    uint8_t* pOld = q->pColorCache == q->pOwnedPixels ? nullptr : q->pColorCache;
-    uint8_t* pCache = AllocCacheBuffer(pOld, q);
+    uint8_t* pCache = ColorCacheBuffer(q);
     if (!pCache) return -1;
-    q->pColorCache = pCache;
     WORKER_JOB job{};
     job.color.nWidth = q->nWidth;
     job.color.dwBalance = static_cast<uint32_t>(q->nColorBalance);
@@ -255,15 +575,25 @@ int RefreshColorCache(LAYER* q)
     job.color.bSaturation = bSaturation ? 1 : 0;
     job.color.pDst = pCache;
     job.color.pSrc = q->pOwnedPixels;
-    if (int64_t(q->nWidth) * q->nHeight < g_nInlineBlendPixels) {
-        job.nCode = JOB_COLOR_COPY;
-        job.nFirstRow = 0;
-        job.nEndRow = q->nHeight;
-        JobColorCopyRows(&job);
-    } else {
-        if (GetWorkerJobHandler(JOB_COLOR_COPY) != JobColorCopyRows)
-            SetWorkerJobHandler(JOB_COLOR_COPY, JobColorCopyRows);
-        if (PostRowJob(JOB_COLOR_COPY, &job, 0, q->nHeight) < 0) return -1;
+    int32_t nFirst = 0, nEnd = 0;   // the rows queued
+    if (pBatch && pClip && pTarget && pClip->nVisWidth > 0 && pClip->nVisHeight > 0 && pClip->nSrcOffY >= 0 &&
+        int64_t(pClip->nSrcOffY) + pClip->nVisHeight <= q->nHeight) {
+        nFirst = pClip->nSrcOffY;
+        nEnd = pClip->nSrcOffY + pClip->nVisHeight;
+    }
+    if (CopyColorRows(job, 0, nFirst) != 0 || CopyColorRows(job, nEnd, q->nHeight) != 0) return -1;
+    if (nFirst < nEnd) {
+        if (pBatch->nCount > 0 && (pBatch->pTarget != pTarget || pBatch->nCount + 2 > KX_COMPOSE_BATCH))
+            FlushBatch(pBatch);
+        CoverRows(pBatch, pTarget, pClip->nDstY, pClip->nVisHeight, int64_t(q->nWidth) * pClip->nVisHeight);
+        COMPOSE_BLEND& e = pBatch->aBlend[pBatch->nCount];
+        e = COMPOSE_BLEND{};
+        e.nCode = JOB_COLOR_COPY;
+        e.nDstY = pClip->nDstY;
+        e.nRows = pClip->nVisHeight;
+        e.nRowShift = pClip->nSrcOffY - pClip->nDstY;
+        e.color = job.color;
+        ++pBatch->nCount;
     }
     q->pDisplayPixels = pCache;
     q->llCacheFrame = g_llFrameCount;
@@ -470,11 +800,13 @@ int PostBlendMaskAlphaJob(LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLI
 // distinct path is looked up once (past KX_COMPOSE_MASKS distinct paths, the others at every use).
 // A path that fails to resolve is not kept: every use looks it up and reports again.
 enum { KX_COMPOSE_MASKS = 32 };
+// The blends the composition has queued and not yet run are kept with them.
 struct COMPOSE_MASKS {
     int32_t nCount;
     const char* apszPath[KX_COMPOSE_MASKS];   // the layers' own mask path buffers
     TREE_NODE* apNode[KX_COMPOSE_MASKS];      // the node each names; NULL: none
     char szResolved[KX_MAX_OBJECT_PATH];      // the absolute path being looked up
+    COMPOSE_BATCH batch;
 };
 
 namespace {
@@ -674,16 +1006,13 @@ bool ClipChild(const COMPOSE_PASS* pPass, const NODE_DRAW& draw, const LAYER* pC
     return pClip->nVisWidth > 0 && pClip->nVisHeight > 0;
 }
 
-// Blends the clipped child into the destination, through the mask when there is one and the
-// threshold lets it matter, with or without alpha. 0, or -1 when the blend failed.
-int PostChildBlend(LAYER* pDst, LAYER* pChild, LAYER* pMask, const BLIT_CLIP& clip)
+// Queues the blend of the clipped child into the destination, through the mask when there is one
+// and the threshold lets it matter, with or without alpha. 0, or -1 when the blend is refused.
+int QueueChildBlend(COMPOSE_BATCH* pBatch, LAYER* pDst, LAYER* pChild, LAYER* pMask, const BLIT_CLIP& clip)
 {
-    if (pMask && pChild->nMaskThreshold < 256) {
-        BuildMaskCurve(pChild);
-        return pChild->bHasAlpha ? PostBlendMaskAlphaJob(pDst, pChild, pMask, &clip)
-                                 : PostBlendMaskJob(pDst, pChild, pMask, &clip);
-    }
-    return pChild->bHasAlpha ? PostBlendAlphaJob(pDst, pChild, &clip) : PostBlendJob(pDst, pChild, &clip);
+    if (pMask && pChild->nMaskThreshold < 256)
+        return QueueBlend(pBatch, pChild->bHasAlpha ? JOB_BLEND_MASK_ALPHA : JOB_BLEND_MASK, pDst, pChild, pMask, clip);
+    return QueueBlend(pBatch, pChild->bHasAlpha ? JOB_BLEND_ALPHA : JOB_BLEND, pDst, pChild, nullptr, clip);
 }
 
 // Draws one child's own pixels (a plain layer, or a group flattened into its buffer): clipping,
@@ -696,8 +1025,11 @@ int DrawChild(const COMPOSE_PASS* pPass, const NODE_DRAW& draw, const TREE_NODE*
     LAYER* pMask = nullptr;
     if (ResolveChildMask(pPass->pMasks, pChild, pChildLayer, &pMask) != 0) return -1;
     if (!pChildLayer->pDisplayPixels) return 0;
-    if (RefreshColorCache(pChildLayer) != 0) return -1;
-    return PostChildBlend(draw.pDst, pChildLayer, pMask, clip) != 0 ? -1 : 0;
+    // The colour cache is rebuilt (or let go) under the queued blends that read it.
+    COMPOSE_BATCH* pBatch = &pPass->pMasks->batch;
+    if (BatchReadsLayer(pBatch, pChildLayer)) FlushBatch(pBatch);
+    if (RefreshColorCache(pChildLayer, pBatch, &clip, draw.pDst) != 0) return -1;
+    return QueueChildBlend(pBatch, draw.pDst, pChildLayer, pMask, clip) != 0 ? -1 : 0;
 }
 
 // Draws the children from pStart to the last (bottom to top). A group's failure does not stop
@@ -709,6 +1041,9 @@ int DrawChildren(const COMPOSE_PASS* pPass, const NODE_DRAW& draw, TREE_NODE* pS
         LAYER* pChildLayer = GetNodeLayer(pChild);
         if (!pChildLayer) continue;
         if (pChild->bGroup) {
+            // A group flattened into its own buffer clears and draws it at once: the queued blends
+            // that may read it run first.
+            if (!pPass->pTarget) FlushBatch(&pPass->pMasks->batch);
             if (ComposeGroupChild(pPass, draw, pChild, pChildLayer) != 0) nResult = -1;
             // Inside a window the group's children went straight into the picture.
             if (pPass->pTarget) continue;
@@ -723,6 +1058,10 @@ int ComposeWholeNode(TREE_NODE* pNode, const LAYER* pNodeLayer, LAYER* pTarget, 
 {
     COMPOSE_MASKS masks;
     masks.nCount = 0;
+    masks.batch.nCount = 0;
+    masks.batch.bMaskCurve = 0;
+    masks.batch.bFailed = 0;
+    masks.batch.llPixels = 0;
     COMPOSE_PASS pass{};
     pass.pTarget = pTarget;
     pass.bGroupTarget = bGroupTarget;
@@ -752,7 +1091,15 @@ int ComposeLayerTree(TREE_NODE* pNode, const COMPOSE_PASS* pPass)
     if (!draw.pLayer || !BeginNode(pPass, &draw)) return 0;
     TREE_NODE* pStart = FindDrawingStart(draw);
     if (pPass->pTarget) draw.rcTarget = pPass->pTarget->rcOwn;
-    return DrawChildren(pPass, draw, pStart);
+    int nResult = DrawChildren(pPass, draw, pStart);
+    // The outermost level runs what is still queued; a blend that failed on the way fails it.
+    if (pPass->nDepth == 0) {
+        COMPOSE_BATCH* pBatch = &pPass->pMasks->batch;
+        FlushBatch(pBatch);
+        if (pBatch->bFailed) nResult = -1;
+        pBatch->bFailed = 0;
+    }
+    return nResult;
 }
 
 int ComposeGroupLayer(TREE_NODE* pNode)
@@ -833,4 +1180,5 @@ void InstallCompositor(void)
     SetWorkerJobHandler(JOB_BLEND_ALPHA, JobBlendRowsAlpha);
     SetWorkerJobHandler(JOB_BLEND_MASK_ALPHA, JobBlendRowsMaskAlpha);
     SetWorkerJobHandler(JOB_COLOR_COPY, JobColorCopyRows);
+    SetWorkerJobHandler(JOB_BLEND_BATCH, JobBlendBatch);
 }

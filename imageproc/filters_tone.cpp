@@ -221,9 +221,8 @@ int WindowFilterPlain(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, in
 
 // ---- Vector forms over the image workers ----
 
-// Job code of the window filters: the horizontal pass by strips of eight rows, then the vertical
-// one by each worker's share of the columns.
-enum { JOB_WINDOW_FILTER = 120 };
+// The window filters' job (JOB_WINDOW_FILTER): the horizontal pass by strips of eight rows, then
+// the vertical one by each worker's share of the columns.
 enum { KX_STRIP_ROWS = 8, KX_STRIP_BYTES = KX_STRIP_ROWS * 4 };
 // Below this many pixels the poster works alone: waking the workers would cost more.
 enum { KX_WINDOW_INLINE_PIXELS = 8192 };

@@ -8,7 +8,7 @@ PACKAGES=(
   libsdl2-dev libx11-dev libxext-dev libfreetype-dev libfontconfig-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libwebp-dev libsnappy-dev libogg-dev libvorbis-dev libtheora-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev libpixman-1-dev
   fonts-ipafont-gothic fonts-ipafont-mincho
   xvfb xauth xdg-user-dirs openbox xdotool wmctrl x11-apps
 )
