@@ -31,8 +31,7 @@ constexpr int kThumbW = 160, kThumbH = 120, kThumbX = 460, kThumbY = 16;
 constexpr int kStarSize = 128, kStarFrames = 12;
 
 // The movie between the title and the first scene: kMovieFrames frames at 30 per second,
-// kMovieW x kMovieH at (kMovieX, kMovieY); each frame's colour is OgvFrameColour of its number, and
-// a white square crosses its lower half.
+// kMovieW x kMovieH at (kMovieX, kMovieY): a shooting star crossing a night sky.
 constexpr int kMovieFrames = 45, kMovieW = 320, kMovieH = 240, kMovieX = 160, kMovieY = 120;
 constexpr int kMovieWaitFrames = 90;   // engine frames the script gives it (1.5 s at 60 per second)
 
@@ -50,6 +49,8 @@ std::vector<uint8_t> MakeTune();      // the music: an Ogg Vorbis loop
 std::vector<uint8_t> MakeChime();     // the click's sound effect: a short WAV chime
 std::vector<uint8_t> MakeSparkle();   // the star's sound effect: a rising run of bells, WAV
 std::vector<uint8_t> MakeMovie();     // the Theora movie
+// The movie's sky in row y (from 0 at its top), R, G, B: what shows where nothing passes.
+void MovieSkyColour(int y, uint8_t* pRgb);
 
 // ---- the script (script.cpp) ----
 // Variables of the game.

@@ -541,8 +541,8 @@ void Choice(DEMO_SCRIPT* s)
     Say(s, "おわり　～星を追って～", "The End: After the Star");
     s->Else();
     // Staying: the sky darkens (a multiplied band of night) and the music fades.
-    s->Layer("night", {I(LAYER_ARG_ORDER, 2), T(LAYER_ARG_IMAGE, "band.bmp"), I(LAYER_ARG_BLEND, BLEND_MULTIPLY), I(LAYER_ARG_X, 0),
-                       I(LAYER_ARG_Y, 0), I(LAYER_ARG_OPACITY, 0)});
+    s->Layer("night", {I(LAYER_ARG_ORDER, 2), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kScreenW), I(LAYER_ARG_HEIGHT, kScreenH),
+                       I(LAYER_ARG_BLEND, BLEND_MULTIPLY), I(LAYER_ARG_X, 0), I(LAYER_ARG_Y, 0), I(LAYER_ARG_OPACITY, 0)});
     s->Cmd(KXCMD_IMAGE_EFFECT, {T(FX_ARG_LAYER1, "night"), I(FX_ARG_P, 0x304070), I(FX_SEL_FILL_COLOR, 1)});
     s->Fade({"night"}, 8, 24);
     Say(s, "丘に座って、朝が来るまで星を数えた。", "I sat and counted the stars until dawn.");

@@ -88,15 +88,29 @@ std::vector<uint8_t> MakeMovie()
     opt.nFrames = kMovieFrames;
     opt.bAudio = false;
     opt.nQuality = 48;
+    // A shooting star crosses a night sky from the upper left to the lower right, its tail fading
+    // behind it, while a few stars twinkle; the sky above the star's path stays MovieSkyColour.
     opt.pixel = [](int f, int x, int y, uint8_t* p) {
-        const int sx = 8 + f * (kMovieW - 56) / kMovieFrames;
-        if (y >= 150 && y < 190 && x >= sx && x < sx + 40) {
-            p[0] = p[1] = p[2] = 235;
-            return;
-        }
-        OgvFrameColour(f, p);
+        MovieSkyColour(y, p);
+        if ((x * 37 + y * 91) % 613 == 0 && (x + f) % 6 < 4) p[0] = p[1] = p[2] = 230;
+        const double hx = 30 + f * 260.0 / kMovieFrames, hy = 60 + f * 150.0 / kMovieFrames;   // the head
+        const double dx = x - hx, dy = y - hy;
+        // Along the path (backwards from the head) and across it.
+        const double ux = 260.0 / 300.0, uy = 150.0 / 300.0;
+        const double along = -(dx * ux + dy * uy), across = std::fabs(dx * uy - dy * ux);
+        double k = 0;
+        if (along >= -3 && along < 90) k = std::max(0.0, 1 - across / (2.5 + along / 40)) * (1 - std::max(0.0, along) / 90);
+        if (dx * dx + dy * dy < 25) k = 1;
+        for (int c = 0; c < 3; ++c) p[c] = uint8_t(p[c] + (255 - p[c]) * std::min(1.0, k));
     };
     return WriteOgvMovie(opt);
+}
+
+void MovieSkyColour(int y, uint8_t* pRgb)
+{
+    pRgb[0] = uint8_t(10 + y / 8);
+    pRgb[1] = uint8_t(14 + y / 10);
+    pRgb[2] = uint8_t(48 + y / 4);
 }
 
 }  // namespace demo
