@@ -408,6 +408,7 @@ void Title(DEMO_SCRIPT* s)
     PlayEffect(s, "chime.wav");
     s->If(Eq(Var(kVarPick), 3));
     AskQuit(s);
+    s->Wait(1);
     s->Goto("TITLE_WAIT");
     s->EndIf();
     s->If(Eq(Var(kVarPick), 2));
@@ -568,6 +569,7 @@ void Continue(DEMO_SCRIPT* s)
     s->If(Eq(Var(kVarScene), 0));
     s->Cmd(KXCMD_LAYER_DELETE, {T(0, "thumb")});
     s->Cmd(KXCMD_MESSAGE_BOX, {T(MSGBOX_ARG_CAPTION, "KOLVEX demo"), J(MSGBOX_ARG_TEXT, "記録がありません。\nThere is no saved game.")});
+    s->Wait(1);   // the click that chose "continue" is not counted again
     s->Goto("TITLE_WAIT");
     s->EndIf();
     // The loaded layer keeps only its picture: its place again.
