@@ -61,6 +61,7 @@ enum : uint16_t {
     kVarScene = 1003,    // the saved place: 1 at the choice
     kVarSaved = 1004,    // 1 once a save went into the memory slot in this run
     kVarSize = 1005,     // the size of the save file (0: none)
+    kVarStarUp = 1006,   // 1 while the star is on the screen
 };
 // The script of the whole game; 0, or -1 with the builder's complaint on standard error.
 int BuildScript(SCRIPT_BUILDER* pOut);

@@ -209,7 +209,9 @@ void AskQuit(DEMO_SCRIPT* s)
     s->Cmd(KXCMD_MESSAGE_BOX, {T(MSGBOX_ARG_CAPTION, "KOLVEX demo"), J(MSGBOX_ARG_TEXT, "ゲームを終了しますか？\nQuit the game?"),
                                I(MSGBOX_ARG_YESNO, 1), I(MSGBOX_ARG_ICON, 2), V(MSGBOX_ARG_ANSWER_OUT, kVarAnswer)});
     s->If(Eq(Var(kVarAnswer), 1));
+    // The music fades out before the end.
     StopMusic(s, 300);
+    s->Wait(24);
     s->Cmd(KXCMD_QUIT, {});
     s->Wait(1);
     s->EndIf();
@@ -301,8 +303,18 @@ void Say(DEMO_SCRIPT* s, const char* pszJa, const char* pszEn)
     s->Call("WAIT_CLICK");
 }
 
-// The subroutine "WAIT_CLICK": the click marker pulses until the left button is pressed; then a
-// chime. The menus work meanwhile.
+// The star's frame for the turn (the sheet is loaded first when given); the turn is counted.
+void StarTurn(DEMO_SCRIPT* s, const std::string& strSheet = "")
+{
+    std::vector<BUILDER_ARG> args = {T(0, "star")};
+    if (!strSheet.empty()) args.push_back(T(2, strSheet));
+    args.push_back(ExprArg(3, Op(Var(kVarTurn), MakeExprInt(kStarFrames), '%')));
+    s->Cmd(KXCMD_FRAME_SHEET_LOAD, args);
+    s->Add(kVarTurn, 1);
+}
+
+// The subroutine "WAIT_CLICK": the click marker pulses (and the star turns, when it is up) until
+// the left button is pressed; then a chime. The menus work meanwhile.
 void WaitClickRoutine(DEMO_SCRIPT* s)
 {
     s->Label("WAIT_CLICK");
@@ -310,6 +322,10 @@ void WaitClickRoutine(DEMO_SCRIPT* s)
     s->Wait(1);
     s->Loop(-1);
     s->Add(kVarTurn, 1);
+    // The star, while it is up, turns in place.
+    s->If(Eq(Var(kVarStarUp), 1));
+    StarTurn(s);
+    s->EndIf();
     {
         EXPR pulse = MakeExprInt(255);
         ExprAsmVar(pulse, kVarTurn);
@@ -329,16 +345,6 @@ void WaitClickRoutine(DEMO_SCRIPT* s)
     s->Layer("marker", {I(LAYER_ARG_OPACITY, 0)});
     PlayEffect(s, "chime.wav");
     s->Return();
-}
-
-// The star's frame for the turn (the sheet is loaded first when given); the turn is counted.
-void StarTurn(DEMO_SCRIPT* s, const std::string& strSheet = "")
-{
-    std::vector<BUILDER_ARG> args = {T(0, "star")};
-    if (!strSheet.empty()) args.push_back(T(2, strSheet));
-    args.push_back(ExprArg(3, Op(Var(kVarTurn), MakeExprInt(kStarFrames), '%')));
-    s->Cmd(KXCMD_FRAME_SHEET_LOAD, args);
-    s->Add(kVarTurn, 1);
 }
 
 // ---- saving and loading ----
@@ -525,6 +531,7 @@ void Choice(DEMO_SCRIPT* s)
     s->Layer("star", {I(LAYER_ARG_ORDER, 9), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kStarSize), I(LAYER_ARG_HEIGHT, kStarSize),
                       I(LAYER_ARG_X, -kStarSize), I(LAYER_ARG_Y, 120), I(LAYER_ARG_OPACITY, 255)});
     StarTurn(s, "pinwheel.kfs");
+    s->Set(kVarStarUp, 1);
     PlayEffect(s, "sparkle.wav");
     s->Loop(48);
     StarTurn(s);
@@ -539,6 +546,7 @@ void Choice(DEMO_SCRIPT* s)
     s->Wait(1);
     s->EndLoop();
     s->Cmd(KXCMD_LAYER_DELETE, {T(0, "star")});
+    s->Set(kVarStarUp, 0);
     Say(s, "おわり　～星を追って～", "The End: After the Star");
     s->Else();
     // Staying: the sky darkens (a multiplied band of night) and the music fades.
