@@ -321,10 +321,11 @@ void WaitClickRoutine(DEMO_SCRIPT* s)
     // The press that turned the page before is still counted in its frame: not this page's.
     s->Wait(1);
     s->Loop(-1);
-    s->Add(kVarTurn, 1);
-    // The star, while it is up, turns in place.
+    // The star, while it is up, turns in place; the count of turns also paces the marker.
     s->If(Eq(Var(kVarStarUp), 1));
     StarTurn(s);
+    s->Else();
+    s->Add(kVarTurn, 1);
     s->EndIf();
     {
         EXPR pulse = MakeExprInt(255);
