@@ -46,6 +46,8 @@ int main(int argc, char** argv)
     files.push_back({"pinwheel.kfs", DrawStarSheet()});
     files.push_back({"msgbox.bmp", DrawPanel(kBoxW, kBoxH)});
     files.push_back({"button.bmp", DrawPanel(kButtonW, kButtonH)});
+    files.push_back({"hilite.bmp", DrawHighlight(kButtonW, kButtonH)});
+    files.push_back({"thumbframe.bmp", DrawPanel(kThumbW + 12, kThumbH + 12)});
     files.push_back({"music.ogg", MakeTune()});
     files.push_back({"chime.wav", MakeChime()});
     files.push_back({"sparkle.wav", MakeSparkle()});

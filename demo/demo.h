@@ -42,6 +42,7 @@ std::vector<uint8_t> DrawSun(int n);                 // a warm disc on black (ad
 std::vector<uint8_t> DrawBand(int w, int h);         // a band of hues on white (multiply mode)
 std::vector<uint8_t> DrawRing(int n);                // a cyan ring on black (screen mode)
 std::vector<uint8_t> DrawPanel(int w, int h);        // a translucent rounded box (window, buttons)
+std::vector<uint8_t> DrawHighlight(int w, int h);    // the rim of the button under the mouse
 std::vector<uint8_t> DrawStarSheet();                // the star's frame sheet
 
 // ---- sounds and the movie (sounds.cpp) ----

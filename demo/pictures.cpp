@@ -173,9 +173,12 @@ std::vector<uint8_t> DrawStarSheet()
     return WriteFrameSheetBytes(frames, kStarFrames);
 }
 
-// The message window's box and the buttons: a dark blue rounded rectangle, translucent so that the
-// picture shows through, with a pale rim; its edges are smoothed over a pixel. 32-bit with alpha.
-std::vector<uint8_t> DrawPanel(int w, int h)
+namespace {
+
+// A rounded rectangle, its edges smoothed over a pixel: a rim of kRim pixels in the rim colour and
+// opacity, the inside in the fill colour (darkening downwards by fShade of it) and opacity.
+// 32-bit with alpha.
+std::vector<uint8_t> RoundedBox(int w, int h, const int* pnRim, int nRimAlpha, const int* pnFill, int nFillAlpha, double fShade)
 {
     const double kRadius = 14, kRim = 2;
     std::vector<uint32_t> px(size_t(w) * h);
@@ -187,15 +190,32 @@ std::vector<uint8_t> DrawPanel(int w, int h)
             const double d = std::hypot(std::fmax(qx, 0.0), std::fmax(qy, 0.0)) + std::fmin(std::fmax(qx, qy), 0.0) - kRadius;
             const double cover = std::clamp(0.5 - d, 0.0, 1.0);
             const double inner = std::clamp(-d - kRim + 0.5, 0.0, 1.0);   // 0 on the rim, 1 inside it
-            // The inside darkens a little downwards; the rim is pale blue and more opaque.
-            const double t = double(y) / (h - 1);
+            const double t = 1 - fShade * double(y) / (h - 1);
             auto mix = [&](double rim, double fill) { return int(std::lround(rim + (fill - rim) * inner)); };
-            const int a = int(std::lround(cover * mix(230, 200)));
-            px[size_t(y) * w + x] = uint32_t(a) << 24 | Rgb(mix(150, 18 - 8 * t), mix(170, 22 - 10 * t), mix(230, 60 - 26 * t));
+            const int a = int(std::lround(cover * mix(nRimAlpha, nFillAlpha)));
+            px[size_t(y) * w + x] = uint32_t(a) << 24 | Rgb(mix(pnRim[0], pnFill[0] * t), mix(pnRim[1], pnFill[1] * t),
+                                                           mix(pnRim[2], pnFill[2] * t));
         }
     BMP_WRITER_OPTIONS opt;
     opt.nBits = 32;
     return WriteBmp(w, h, opt, px.data(), nullptr);
+}
+
+}  // namespace
+
+// The message window's box and the buttons: dark blue, translucent so that the picture shows
+// through, darkening a little downwards, with a pale blue rim that is more opaque.
+std::vector<uint8_t> DrawPanel(int w, int h)
+{
+    static const int kRim[3] = {150, 170, 230}, kFill[3] = {18, 22, 60};
+    return RoundedBox(w, h, kRim, 230, kFill, 200, 0.45);
+}
+
+// The highlight of the button under the mouse: a warm rim and a faint warm glow inside.
+std::vector<uint8_t> DrawHighlight(int w, int h)
+{
+    static const int kRim[3] = {255, 214, 120}, kFill[3] = {255, 200, 110};
+    return RoundedBox(w, h, kRim, 255, kFill, 56, 0.3);
 }
 
 }  // namespace demo

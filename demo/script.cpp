@@ -268,21 +268,49 @@ void PickButton(DEMO_SCRIPT* s, const int* pnTop, int nCount)
     s->EndIf();
     s->EndIf();
 }
-// The buttons (panel layers "<name>1".. at order nOrder) and a layer of their captions over them,
-// invisible; the captions' Japanese part at the left of each button, the English part after it.
+// The buttons (panel layers "<name>1".. at order nOrder), the highlight "<name>hl" over them and a
+// layer of their captions on top, all invisible; the captions' Japanese part at the left of each
+// button, the English part after it.
 void MakeButtons(DEMO_SCRIPT* s, const std::string& strName, const int* pnTop, const std::vector<std::pair<const char*, const char*>>& captions, int nOrder)
 {
     for (size_t i = 0; i < captions.size(); ++i)
         s->Layer(strName + std::to_string(i + 1), {I(LAYER_ARG_ORDER, nOrder), T(LAYER_ARG_IMAGE, "button.bmp"),
                                                    I(LAYER_ARG_X, kButtonX), I(LAYER_ARG_Y, pnTop[i]), I(LAYER_ARG_OPACITY, 0)});
+    s->Layer(strName + "hl", {I(LAYER_ARG_ORDER, nOrder + 1), T(LAYER_ARG_IMAGE, "hilite.bmp"), I(LAYER_ARG_X, kButtonX),
+                              I(LAYER_ARG_Y, pnTop[0]), I(LAYER_ARG_OPACITY, 0)});
     const std::string strText = strName + "text";
-    s->Layer(strText, {I(LAYER_ARG_ORDER, nOrder + 1), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kScreenW),
+    s->Layer(strText, {I(LAYER_ARG_ORDER, nOrder + 2), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kScreenW),
                        I(LAYER_ARG_HEIGHT, kScreenH), I(LAYER_ARG_X, 0), I(LAYER_ARG_Y, 0), I(LAYER_ARG_OPACITY, 0)});
     ClearLayer(s, strText);
     for (size_t i = 0; i < captions.size(); ++i) {
         OutlinedText(s, strText, captions[i].first, kButtonX + 18, pnTop[i] + 10);
         OutlinedText(s, strText, captions[i].second, kButtonX + 204, pnTop[i] + 10);
     }
+}
+// Waits until a button is clicked (kVarPick its number); the button under the mouse is
+// highlighted meanwhile, and the menus work.
+void WaitForButton(DEMO_SCRIPT* s, const std::string& strName, const int* pnTop, int nCount)
+{
+    const std::string strHighlight = strName + "hl";
+    s->Loop(-1);
+    PickButton(s, pnTop, nCount);
+    for (int i = 0; i < nCount; ++i) {
+        s->If(Eq(Var(kVarPick), i + 1));
+        s->Layer(strHighlight, {I(LAYER_ARG_Y, pnTop[i]), I(LAYER_ARG_OPACITY, 255)});
+        s->EndIf();
+    }
+    s->If(Eq(Var(kVarPick), 0));
+    s->Layer(strHighlight, {I(LAYER_ARG_OPACITY, 0)});
+    s->EndIf();
+    s->If(Eq(Elem(kSysHold, 1), 1));
+    s->If(Op(MakeExprInt(0), Var(kVarPick), '<'));
+    s->Break();
+    s->EndIf();
+    s->EndIf();
+    HandleMenus(s);
+    s->Wait(1);
+    s->EndLoop();
+    s->Layer(strHighlight, {I(LAYER_ARG_OPACITY, 0)});
 }
 std::vector<std::string> ButtonLayers(const std::string& strName, int nCount)
 {
@@ -401,17 +429,7 @@ void Title(DEMO_SCRIPT* s)
 
     // The menu waits for a click on a button.
     s->Label("TITLE_WAIT");
-    s->Set(kVarPick, 0);
-    s->Loop(-1);
-    s->If(Eq(Elem(kSysHold, 1), 1));
-    PickButton(s, kTitleButtonY, 3);
-    s->If(Op(MakeExprInt(0), Var(kVarPick), '<'));
-    s->Break();
-    s->EndIf();
-    s->EndIf();
-    HandleMenus(s);
-    s->Wait(1);
-    s->EndLoop();
+    WaitForButton(s, "tb", kTitleButtonY, 3);
     PlayEffect(s, "chime.wav");
     s->If(Eq(Var(kVarPick), 3));
     AskQuit(s);
@@ -497,11 +515,13 @@ void Scene(DEMO_SCRIPT* s)
     Say(s, "夏の終わりの夜、ひとりで丘に登った。", "On summer's last night, I climbed the hill.");
     Say(s, "空から、星がひとつ、ゆっくり降りてくる。", "A single star was drifting slowly down.");
     // The save, and its thumbnail beside the message.
-    s->Layer("thumb", {I(LAYER_ARG_ORDER, 13), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kThumbW), I(LAYER_ARG_HEIGHT, kThumbH),
+    s->Layer("thumbframe", {I(LAYER_ARG_ORDER, 13), T(LAYER_ARG_IMAGE, "thumbframe.bmp"), I(LAYER_ARG_X, kThumbX - 6),
+                            I(LAYER_ARG_Y, kThumbY - 6), I(LAYER_ARG_OPACITY, 255)});
+    s->Layer("thumb", {I(LAYER_ARG_ORDER, 14), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kThumbW), I(LAYER_ARG_HEIGHT, kThumbH),
                        I(LAYER_ARG_X, kThumbX), I(LAYER_ARG_Y, kThumbY)});
     SaveGame(s);
     Say(s, "ここまでを記録しました。", "Your place has been saved (slot and file).");
-    s->Layer("thumb", {I(LAYER_ARG_OPACITY, 0)});
+    for (const char* p : {"thumb", "thumbframe"}) s->Layer(p, {I(LAYER_ARG_OPACITY, 0)});
 }
 
 // The choice and its endings.
@@ -511,19 +531,9 @@ void Choice(DEMO_SCRIPT* s)
     ClearLayer(s, "msgtext");
     OutlinedText(s, "msgtext", "どうしよう？", kTextX, kLineJaY);
     OutlinedText(s, "msgtext", "What shall I do?", kTextX, kLineEnY);
-    MakeButtons(s, "cb", kChoiceButtonY, {{"星を追いかける", "Follow it"}, {"丘に残る", "Stay here"}}, 14);
+    MakeButtons(s, "cb", kChoiceButtonY, {{"星を追いかける", "Follow it"}, {"丘に残る", "Stay here"}}, 16);
     s->Fade(ButtonLayers("cb", 2), 32, 8);
-    s->Set(kVarPick, 0);
-    s->Loop(-1);
-    s->If(Eq(Elem(kSysHold, 1), 1));
-    PickButton(s, kChoiceButtonY, 2);
-    s->If(Op(MakeExprInt(0), Var(kVarPick), '<'));
-    s->Break();
-    s->EndIf();
-    s->EndIf();
-    HandleMenus(s);
-    s->Wait(1);
-    s->EndLoop();
+    WaitForButton(s, "cb", kChoiceButtonY, 2);
     PlayEffect(s, "chime.wav");
     s->Fade(ButtonLayers("cb", 2), -32, 8);
 
@@ -563,7 +573,7 @@ void Choice(DEMO_SCRIPT* s)
 
     // Back to the title.
     s->Fade({"msgbox", "msgtext", "scene"}, -16, 16);
-    for (const char* p : {"msgbox", "msgtext", "marker", "scene", "thumb"}) s->Cmd(KXCMD_LAYER_DELETE, {T(0, p)});
+    for (const char* p : {"msgbox", "msgtext", "marker", "scene", "thumb", "thumbframe"}) s->Cmd(KXCMD_LAYER_DELETE, {T(0, p)});
     s->Goto("TITLE");
 }
 
@@ -572,17 +582,19 @@ void Choice(DEMO_SCRIPT* s)
 void Continue(DEMO_SCRIPT* s)
 {
     s->Label("CONTINUE");
-    s->Layer("thumb", {I(LAYER_ARG_ORDER, 13), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kThumbW), I(LAYER_ARG_HEIGHT, kThumbH),
+    s->Layer("thumbframe", {I(LAYER_ARG_ORDER, 13), T(LAYER_ARG_IMAGE, "thumbframe.bmp"), I(LAYER_ARG_X, kThumbX - 6),
+                            I(LAYER_ARG_Y, kThumbY - 6), I(LAYER_ARG_OPACITY, 255)});
+    s->Layer("thumb", {I(LAYER_ARG_ORDER, 14), T(LAYER_ARG_IMAGE, ""), I(LAYER_ARG_WIDTH, kThumbW), I(LAYER_ARG_HEIGHT, kThumbH),
                        I(LAYER_ARG_X, kThumbX), I(LAYER_ARG_Y, kThumbY)});
     LoadGame(s);
     s->If(Eq(Var(kVarScene), 0));
-    s->Cmd(KXCMD_LAYER_DELETE, {T(0, "thumb")});
+    for (const char* p : {"thumb", "thumbframe"}) s->Cmd(KXCMD_LAYER_DELETE, {T(0, p)});
     s->Cmd(KXCMD_MESSAGE_BOX, {T(MSGBOX_ARG_CAPTION, "KOLVEX demo"), J(MSGBOX_ARG_TEXT, "記録がありません。\nThere is no saved game.")});
     s->Wait(1);   // the click that chose "continue" is not counted again
     s->Goto("TITLE_WAIT");
     s->EndIf();
     // The loaded layer keeps only its picture: its place again.
-    s->Layer("thumb", {I(LAYER_ARG_ORDER, 13), I(LAYER_ARG_X, kThumbX), I(LAYER_ARG_Y, kThumbY), I(LAYER_ARG_OPACITY, 255)});
+    s->Layer("thumb", {I(LAYER_ARG_ORDER, 14), I(LAYER_ARG_X, kThumbX), I(LAYER_ARG_Y, kThumbY), I(LAYER_ARG_OPACITY, 255)});
     std::vector<std::string> menu = ButtonLayers("tb", 3);
     menu.push_back("logo");
     s->Fade(menu, -16, 16);
@@ -592,7 +604,7 @@ void Continue(DEMO_SCRIPT* s)
     MakeMessageWindow(s);
     s->Fade({"msgbox", "msgtext"}, 16, 16);
     Say(s, "記録から再開します。", "Resuming from your saved place.");
-    s->Layer("thumb", {I(LAYER_ARG_OPACITY, 0)});
+    for (const char* p : {"thumb", "thumbframe"}) s->Layer(p, {I(LAYER_ARG_OPACITY, 0)});
     s->Goto("CHOICE");
 }
 
