@@ -11,6 +11,7 @@
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
 #include "core/frame_loop.h"
+#include "core/game_config.h"
 #include "core/settings.h"
 #include "display/window_state.h"
 #include "image/layer.h"
@@ -117,19 +118,30 @@ void KeepScreenshot(const FRAMEBUFFER& fb)
 }
 
 // The click switch: the frames (counted like the quit switch, ascending) at which the left button
-// goes down in the middle of the picture; it comes up again two frames later.
-std::vector<int64_t> s_aClickFrames;
+// goes down, each at a point of the game screen (-1, -1: the middle of the picture); it comes up
+// again two frames later.
+struct DIAG_CLICK {
+    int64_t llFrame;
+    int32_t x, y;
+};
+std::vector<DIAG_CLICK> s_aClicks;
 size_t s_nNextClick = 0;
 int64_t s_llReleaseAt = -1;
+int32_t s_nClickX = -1, s_nClickY = -1;   // the point of the click under way
 
-// On the window thread: a left-button press (pDown not NULL) or release at the middle of window 0's
-// picture, as a player's mouse would give it. A window without focus gets it first, as a click
-// into it would.
+// On the window thread: a left-button press (pDown not NULL) or release at the click's point of
+// window 0's picture, as a player's mouse would give it. A window without focus gets it first, as
+// a click into it would.
 void DiagnosticClick(void* pDown)
 {
     const PLAT_HWND hwnd = g_hMainWnd;
     if (!hwnd || !PlatIsWindow(hwnd)) return;
-    const int x = g_nOutputOffsetX + g_nOutputWidth / 2, y = g_nOutputOffsetY + g_nOutputHeight / 2;
+    int x = g_nOutputOffsetX + g_nOutputWidth / 2, y = g_nOutputOffsetY + g_nOutputHeight / 2;
+    // A point of the game screen, scaled as the picture is.
+    if (s_nClickX >= 0 && g_nScreenWidth > 0 && g_nScreenHeight > 0) {
+        x = g_nOutputOffsetX + static_cast<int>(int64_t(s_nClickX) * g_nOutputWidth / g_nScreenWidth);
+        y = g_nOutputOffsetY + static_cast<int>(int64_t(s_nClickY) * g_nOutputHeight / g_nScreenHeight);
+    }
     if (pDown && g_apWindowState[0] && !g_apWindowState[0]->bActive) PlatFakeInjectFocus(hwnd, 1);
     PlatFakeInjectMouseMove(hwnd, x, y);
     PlatFakeInjectMouseButton(hwnd, 1, pDown ? 1 : 0, x, y);
@@ -142,7 +154,9 @@ void DiagnosticClicks(int64_t llFrame)
         s_llReleaseAt = -1;
         PlatRunOnWindowThread(DiagnosticClick, nullptr, 0);
     }
-    if (s_nNextClick < s_aClickFrames.size() && llFrame >= s_aClickFrames[s_nNextClick] && s_llReleaseAt < 0) {
+    if (s_nNextClick < s_aClicks.size() && llFrame >= s_aClicks[s_nNextClick].llFrame && s_llReleaseAt < 0) {
+        s_nClickX = s_aClicks[s_nNextClick].x;
+        s_nClickY = s_aClicks[s_nNextClick].y;
         ++s_nNextClick;
         s_llReleaseAt = llFrame + 2;
         PlatRunOnWindowThread(DiagnosticClick, &s_nDown, 0);
@@ -283,22 +297,36 @@ void InstallDiagnosticSwitches(void)
         else std::fprintf(stderr, "kolvex: KOLVEX_QUIT_AFTER_FRAMES=%s is not a positive number; ignored\n", pszFrames);
     }
     s_llFramesAtInstall = g_llFrameCount;
-    s_aClickFrames.clear();
+    s_aClicks.clear();
     s_nNextClick = 0;
     s_llReleaseAt = -1;
     if (const char* pszClicks = std::getenv("KOLVEX_CLICK_AT_FRAMES"); pszClicks && *pszClicks) {
+        // Entries "N" (the middle of the picture) or "N@X:Y" (that point of the game screen).
         const char* p = pszClicks;
         for (;;) {
             char* pEnd = nullptr;
             const long long n = std::strtoll(p, &pEnd, 10);
-            if (pEnd == p || n <= 0 || (!s_aClickFrames.empty() && n <= s_aClickFrames.back()) ||
-                (*pEnd != 0 && *pEnd != ',')) {
+            bool bBad = pEnd == p || n <= 0 || (!s_aClicks.empty() && n <= s_aClicks.back().llFrame);
+            DIAG_CLICK click{n, -1, -1};
+            if (!bBad && *pEnd == '@') {
+                const char* q = pEnd + 1;
+                const long long x = std::strtoll(q, &pEnd, 10);
+                bBad = pEnd == q || *pEnd != ':' || x < 0 || x > KX_MAX_IMAGE_WIDTH;
+                if (!bBad) {
+                    q = pEnd + 1;
+                    const long long y = std::strtoll(q, &pEnd, 10);
+                    bBad = pEnd == q || y < 0 || y > KX_MAX_IMAGE_WIDTH;
+                    click.x = static_cast<int32_t>(x);
+                    click.y = static_cast<int32_t>(y);
+                }
+            }
+            if (bBad || (*pEnd != 0 && *pEnd != ',')) {
                 std::fprintf(stderr, "kolvex: KOLVEX_CLICK_AT_FRAMES=%s is not a rising list of positive frame "
-                                     "numbers; ignored\n", pszClicks);
-                s_aClickFrames.clear();
+                                     "numbers (each may be followed by @X:Y); ignored\n", pszClicks);
+                s_aClicks.clear();
                 break;
             }
-            s_aClickFrames.push_back(n);
+            s_aClicks.push_back(click);
             if (*pEnd == 0) break;
             p = pEnd + 1;
         }

@@ -91,7 +91,8 @@ void ActivateMainWindow(void* pUser);
 //  KOLVEX_QUIT_AFTER_FRAMES=N  ends the run after N frames, as a quit request;
 //  KOLVEX_SCREENSHOT=file.png  writes window 0's presented picture as PNG when the run ends;
 //  KOLVEX_CLICK_AT_FRAMES=N,M  presses the left button in the middle of the picture at frames N, M
-//                              (rising), releasing it two frames later each time.
+//                              (rising), releasing it two frames later each time; an entry N@X:Y
+//                              presses at the point (X, Y) of the game screen instead.
 // Reads them; unset switches do nothing.
 void InstallDiagnosticSwitches(void);
 // The switches' step at the end of every frame (clicks, the count towards the quit) and their last

@@ -36,12 +36,13 @@ protected:
         EXPECT_EQ(RunProgramForTest(KX_KXPACK_PATH, args, {}), 0);
         return strOut;
     }
-    // Runs the executable headless with its arguments; its exit status.
+    // Runs the executable headless with its arguments for a second at most (the demo's title menu
+    // waits for the player); its exit status.
     int Run(const std::string& strExe, const std::vector<std::string>& args, const std::string& strShot)
     {
         return RunProgramForTest(strExe, args,
                                  {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
-                                  "KOLVEX_SCREENSHOT=" + strShot});
+                                  "KOLVEX_SCREENSHOT=" + strShot, "KOLVEX_QUIT_AFTER_FRAMES=60"});
     }
     std::vector<uint8_t> PreviewPicture()
     {

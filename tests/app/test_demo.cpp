@@ -1,14 +1,13 @@
-// The demo game: kxdemo writes it, the real kolvex plays it headless. Part-way through, blended
-// pictures cross the title; then a star turns (a frame-sheet animation) above a message window whose
-// Japanese and English lines the engine draws with the installed fonts, until a click, after which
-// the script ends the run by itself and leaves the title picture on screen. A tune plays throughout;
-// the audio sink that writes the mix to a file lets the test hear it.
+// The demo game: kxdemo writes it, the real kolvex plays it headless, steered by the click switch
+// along its two paths. The title menu's first button ("new game") and the choice's first button
+// ("follow the star") hold the middle of the picture, where a plain click lands; a click with a
+// point picks the others. A run ends with one screenshot, taken at a fixed frame, so each picture
+// checked is a run of its own.
 #include <gtest/gtest.h>
 
 #include <png.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +17,6 @@
 
 #include "platform/plat_font.h"
 #include "tests/support/test_support.h"
-#include "tools/lib/ogv_writer.h"
 
 namespace {
 
@@ -51,46 +49,39 @@ bool ReadShot(const std::string& strPath, SHOT* pShot)
                                          << ", " << int(p[2]) << "; expected " << r << ", " << g << ", " << b;
 }
 
-class DemoGameTest : public ::testing::Test {
-protected:
-    TEMP_DIR dir;
-    std::string strGame;
-
-    void SetUp() override
-    {
-        strGame = dir.strNative + "/game";
-        ASSERT_EQ(RunProgramForTest(KX_KXDEMO_PATH, {strGame}, {}), 0);
-    }
-    // Plays the demo headless with the extra switches; the screenshot as read.
-    void Play(const std::vector<std::string>& extra, const std::string& strShotName, SHOT* pShot)
-    {
-        const std::string strShot = dir.strNative + "/" + strShotName;
-        std::vector<std::string> env = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy",
-                                        "XDG_RUNTIME_DIR=" + dir.strNative, "KOLVEX_SCREENSHOT=" + strShot};
-        env.insert(env.end(), extra.begin(), extra.end());
-        ASSERT_EQ(RunProgramForTest(KX_KOLVEX_PATH, {"--game", strGame}, env), 0);
-        ASSERT_TRUE(ReadShot(strShot, pShot)) << "no screenshot written";
-        ASSERT_EQ(pShot->nWidth, 640u);
-        ASSERT_EQ(pShot->nHeight, 480u);
-    }
-};
-
-// Frames of the run: the blended pictures have faded out by about frame 218; a movie plays in the
-// middle of the picture for the next 96 frames; the message window has faded in by about frame 379
-// and waits 600 frames for a click; the star's middle is then at (320, 224).
-constexpr int kFrameMovieMiddle = 266;
-constexpr int kFramePromptUp = 416;
-// The movie's rectangle (right and bottom exclusive) and a point of its flat upper part.
+// The message window's box, right and bottom exclusive; inside its pale rim with rounded corners
+// (which shows bright over the orange sky: kRimX and kRimY leave it out) the rows of its two lines:
+// the Japanese line from x 48 in cells of 24 pixels, the English one below it.
+constexpr int kBoxX0 = 20, kBoxY0 = 352, kBoxX1 = 620, kBoxY1 = 464, kRimX = 14, kRimY = 3;
+constexpr int kJaY0 = 372, kJaY1 = 400, kEnY0 = 414, kEnY1 = 442, kEnX1 = 576, kCell = 24, kLineX = 48;
+// The thumbnail of the save (right and bottom exclusive) and the star's middle while it waits.
+constexpr int kThumbX0 = 460, kThumbY0 = 16, kThumbX1 = 620, kThumbY1 = 136;
+constexpr int kStarX = 320, kStarY = 184;
+// The movie's rectangle (right and bottom exclusive).
 constexpr int kMovieX0 = 160, kMovieY0 = 120, kMovieX1 = 480, kMovieY1 = 360;
-constexpr int kMovieProbeX = 200, kMovieProbeY = 140;
-constexpr int kStarX = 320, kStarY = 224;
-// The message window's box, right and bottom exclusive, and the rows of its two lines: the Japanese
-// line, whose first five characters are kana from x 48 to 168 and whose last one, a full stop,
-// stands in the cell from x 576 (its ink in the left half), and the English line (from x 48; the
-// click marker stands after it, from x 580).
-constexpr int kBoxX0 = 20, kBoxY0 = 352, kBoxX1 = 620, kBoxY1 = 464;
-constexpr int kJaY0 = 372, kJaY1 = 400, kKanaX0 = 48, kKanaX1 = 168, kJaLastX = 576;
-constexpr int kEnY0 = 414, kEnY1 = 442, kEnX1 = 576;
+// The rows of the title menu's three buttons' captions.
+constexpr int kButtonRows[3][2] = {{228, 254}, {288, 314}, {348, 374}};
+
+// The course of a run, in frames: the title menu is up from frame 16; a click at kNewGame starts the
+// game: the blended pictures cross the title until about frame 165, the movie plays until about
+// 255, the mosaic transition peaks at about 270 and the first page waits from about 305. Each later
+// click turns a page; the fourth answers the choice.
+const std::string kNewGame = "40";
+const std::string kToChoice = kNewGame + ",340,380,420";   // two pages, the saved page, the choice shown
+constexpr int kFrameBlends = 100, kFrameMovie = 210, kFrameMosaic = 270, kFrameFirstPage = 330;
+constexpr int kFrameSavedPage = 400;
+// Path A: the middle button of the choice; its ending's first page waits with the star from about
+// 515; two pages later the title is back (about 655), and its third button asks the quit question.
+const std::string kPathA = kToChoice + ",460,540,620";
+const std::string kQuitFromTitle = "700@320:360";
+constexpr int kFrameStarPage = 530;
+// Path B: the second button of the choice; its ending's two pages, the title again, and "continue",
+// which loads the save and shows its thumbnail from about 705.
+const std::string kPathB = kToChoice + ",460@320:292,520,560,640@320:300";
+constexpr int kFrameNightPage = 500, kFrameResumed = 720;
+// "Continue" in a fresh run: the thumbnail shows from about frame 120.
+const std::string kContinueAtOnce = "40@320:300";
+constexpr int kFrameContinued = 130;
 
 // Pixels of the rectangle whose every channel is above the level (the prompt's letters).
 size_t CountBright(const SHOT& shot, int x0, int y0, int x1, int y1, int nLevel)
@@ -105,11 +96,14 @@ size_t CountBright(const SHOT& shot, int x0, int y0, int x1, int y1, int nLevel)
 }
 // The message window's letters: near-white pixels (the box is dark blue, the marker orange).
 size_t CountLetters(const SHOT& shot, int x0, int y0, int x1, int y1) { return CountBright(shot, x0, y0, x1, y1, 150); }
-size_t CountBoxLetters(const SHOT& shot) { return CountLetters(shot, kBoxX0, kBoxY0, kBoxX1, kBoxY1); }
-// The rightmost column of the rows that holds a letter pixel, or -1.
+size_t CountBoxLetters(const SHOT& shot)
+{
+    return CountLetters(shot, kBoxX0 + kRimX, kBoxY0 + kRimY, kBoxX1 - kRimX, kBoxY1 - kRimY);
+}
+// The rightmost column inside the box of the rows that holds a letter pixel, or -1.
 int LastLetterColumn(const SHOT& shot, int y0, int y1)
 {
-    for (int x = int(shot.nWidth) - 1; x >= 0; --x)
+    for (int x = kBoxX1 - kRimX - 1; x >= 0; --x)
         if (CountLetters(shot, x, y0, x + 1, y1) > 0) return x;
     return -1;
 }
@@ -161,50 +155,72 @@ double Rms(const std::vector<int16_t>& v, size_t nFirst, size_t nEnd)
     return nEnd > nFirst ? std::sqrt(d / double(nEnd - nFirst)) : 0.0;
 }
 
+// The share of pixels equal to the one below them (bVertical) or to their right, in the rectangle.
+double ShareEqualNeighbours(const SHOT& shot, int x0, int y0, int x1, int y1, bool bVertical)
+{
+    size_t nEqual = 0, n = 0;
+    for (int y = y0; y < y1 - (bVertical ? 1 : 0); ++y)
+        for (int x = x0; x < x1 - (bVertical ? 0 : 1); ++x) {
+            const uint8_t* p = &shot.rgb[(size_t(y) * shot.nWidth + x) * 3];
+            const uint8_t* q = bVertical ? p + shot.nWidth * 3 : p + 3;
+            nEqual += std::memcmp(p, q, 3) == 0;
+            ++n;
+        }
+    return n ? double(nEqual) / double(n) : 0.0;
+}
+
+class DemoGameTest : public ::testing::Test {
+protected:
+    TEMP_DIR dir;
+    std::string strGame;
+
+    void SetUp() override
+    {
+        strGame = dir.strNative + "/game";
+        ASSERT_EQ(RunProgramForTest(KX_KXDEMO_PATH, {strGame}, {}), 0);
+    }
+    // Plays the demo headless until the frame (0: until it quits by itself; a limit then guards
+    // against a hang), clicking as listed, with the extra switches; the screenshot as read, and the
+    // run's standard error when asked for.
+    void Play(int nFrame, const std::string& strClicks, const std::vector<std::string>& extra,
+              const std::string& strShotName, SHOT* pShot, std::string* pstrErr = nullptr)
+    {
+        const std::string strShot = dir.strNative + "/" + strShotName;
+        std::vector<std::string> env = {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy",
+                                        "XDG_RUNTIME_DIR=" + dir.strNative, "KOLVEX_SCREENSHOT=" + strShot,
+                                        "KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(nFrame > 0 ? nFrame : 3000)};
+        if (!strClicks.empty()) env.push_back("KOLVEX_CLICK_AT_FRAMES=" + strClicks);
+        env.insert(env.end(), extra.begin(), extra.end());
+        const PROGRAM_RESULT r = RunProgramCaptured(KX_KOLVEX_PATH, {"--game", strGame}, env);
+        ASSERT_EQ(r.nStatus, 0) << r.strErr;
+        if (pstrErr) *pstrErr = r.strErr;
+        ASSERT_TRUE(ReadShot(strShot, pShot)) << "no screenshot written";
+        ASSERT_EQ(pShot->nWidth, 640u);
+        ASSERT_EQ(pShot->nHeight, 480u);
+    }
+};
+
 }  // namespace
 
-// The tune, heard through the audio sink that writes the mix to a file (48 kHz 16-bit stereo): it
-// fades in, plays loudly while the pictures move, and has faded out when the game quits.
-TEST_F(DemoGameTest, TheTuneFadesInPlaysAndFadesOut)
+// The title screen: the game's name drawn by the engine in the sky, and three buttons, each with a
+// Japanese and an English caption.
+TEST_F(DemoGameTest, TheTitleShowsTheNameAndAMenu)
 {
-    const std::string strWav = dir.strNative + "/mix.wav";
     SHOT shot;
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_AUDIO=wav:" + strWav,
-                                  "KOLVEX_CLICK_AT_FRAMES=" + std::to_string(kFramePromptUp)},
-                                 "end.png", &shot));
-    const std::vector<int16_t> mix = ReadWavSamples(strWav);
-    const size_t kSecond = 48000 * 2;
-    ASSERT_GT(mix.size(), 4 * kSecond) << "the mix is shorter than four seconds";
-    const double dStart = Rms(mix, 0, kSecond / 10), dMiddle = Rms(mix, 2 * kSecond, 4 * kSecond);
-    const double dEnd = Rms(mix, mix.size() - kSecond / 20, mix.size());
-    EXPECT_GT(dMiddle, 1000.0);
-    EXPECT_LT(dStart, dMiddle / 4) << "no fade-in";
-    EXPECT_LT(dEnd, dMiddle / 8) << "no fade-out";
-}
-
-// A click while the message window waits lets the game go on to its quit, well before the frame
-// limit that stands in for the window's own ten seconds; the last picture is the title alone: the
-// sky's top colour, the moon, the hills, no star and no message window (the same picture as the
-// title before anything crossed it).
-TEST_F(DemoGameTest, AClickLetsItRunToItsQuitAndLeaveTheTitle)
-{
-    SHOT shot, title;
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_CLICK_AT_FRAMES=" + std::to_string(kFramePromptUp),
-                                  "KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp + 240)},
-                                 "end.png", &shot));
+    ASSERT_NO_FATAL_FAILURE(Play(36, "", {}, "title.png", &shot));
     EXPECT_TRUE(PixelNear(shot, 10, 0, 24, 32, 96));
-    EXPECT_TRUE(PixelNear(shot, 480, 110, 240, 236, 200));
-    EXPECT_TRUE(PixelNear(shot, 320, 470, 48, 41, 30));
-    EXPECT_EQ(CountBoxLetters(shot), 0u);
-    EXPECT_EQ(CountBright(shot, kStarX - 20, kStarY - 20, kStarX + 20, kStarY + 20, 200), 0u) << "the star stayed";
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=62"}, "title.png", &title));
-    EXPECT_EQ(CountChanged(title, shot, 0, 0, 640, 480), 0u) << "the end is not the title alone";
+    EXPECT_TRUE(PixelNear(shot, 480, 110, 240, 236, 200)) << "the moon";
+    EXPECT_GT(CountBright(shot, 40, 50, 400, 160, 150), 1500u) << "the game's name";
+    for (const auto& rows : kButtonRows) {
+        EXPECT_GT(CountLetters(shot, 160, rows[0], 340, rows[1]), 150u) << "a Japanese caption at row " << rows[0];
+        EXPECT_GT(CountLetters(shot, 350, rows[0], 490, rows[1]), 150u) << "an English caption at row " << rows[0];
+    }
 }
 
-// The message window over the title: the engine has drawn both lines inside the box, in their own
-// rows, the Japanese one with its kana (drawn by a Japanese font: the IPA fonts that the setup
-// installs, reached through the face name the script asks for), and no letter stands outside the
-// box or between the lines.
+// The first page: the engine has drawn both lines inside the box, in their own rows, the Japanese
+// one with its kana and kanji (drawn by a Japanese font: the IPA fonts that the setup installs,
+// reached through the face name the script asks for), and no letter stands outside the box or
+// between the lines.
 TEST_F(DemoGameTest, TheMessageWindowShowsBothLinesInTheBox)
 {
     // Without any Japanese font the kana would be left out and the check below would fail anyway;
@@ -216,71 +232,150 @@ TEST_F(DemoGameTest, TheMessageWindowShowsBothLinesInTheBox)
                                "and fonts-ipafont-mincho)";
 
     SHOT shot;
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp)}, "window.png", &shot));
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameFirstPage, kNewGame, {}, "page.png", &shot));
     EXPECT_GT(CountLetters(shot, kBoxX0, kJaY0, kBoxX1, kJaY1), 800u) << "the Japanese line";
     // A font without kana and kanji would leave them out (and a proportional one would close the
-    // gaps): the kana at the start and the line's full width show that a Japanese font drew it.
-    EXPECT_GT(CountLetters(shot, kKanaX0, kJaY0, kKanaX1, kJaY1), 120u) << "the Japanese line's kana are missing";
-    EXPECT_GE(LastLetterColumn(shot, kJaY0, kJaY1), kJaLastX) << "the Japanese line is cut short";
-    EXPECT_LT(LastLetterColumn(shot, kJaY0, kJaY1), kJaLastX + 12);
+    // gaps): the first five cells, and the line's full width of 18 cells whose last is the full
+    // stop (its ink in the left half), show that a Japanese font drew it.
+    EXPECT_GT(CountLetters(shot, kLineX, kJaY0, kLineX + 5 * kCell, kJaY1), 120u) << "the first characters are missing";
+    const int nLastCell = kLineX + 17 * kCell;
+    EXPECT_GE(LastLetterColumn(shot, kJaY0, kJaY1), nLastCell) << "the Japanese line is cut short";
+    EXPECT_LT(LastLetterColumn(shot, kJaY0, kJaY1), nLastCell + 12);
     EXPECT_GT(CountLetters(shot, kBoxX0, kEnY0, kEnX1, kEnY1), 800u) << "the English line";
     // Everything bright in the box belongs to one of the two lines.
-    EXPECT_EQ(CountBoxLetters(shot),
-              CountLetters(shot, kBoxX0, kJaY0, kBoxX1, kJaY1) + CountLetters(shot, kBoxX0, kEnY0, kBoxX1, kEnY1));
-    // Below the star, around the box, the title shows without letters.
+    EXPECT_EQ(CountBoxLetters(shot), CountLetters(shot, kBoxX0 + kRimX, kJaY0, kBoxX1 - kRimX, kJaY1) +
+                                         CountLetters(shot, kBoxX0 + kRimX, kEnY0, kBoxX1 - kRimX, kEnY1));
     const size_t nOutside = CountLetters(shot, 0, 290, 640, kBoxY0) + CountLetters(shot, 0, kBoxY1, 640, 480) +
                             CountLetters(shot, 0, kBoxY0, kBoxX0, kBoxY1) + CountLetters(shot, kBoxX1, kBoxY0, 640, kBoxY1);
     EXPECT_EQ(nOutside, 0u);
 }
 
-// Without a click the message window stays and the star turns in place: its middle keeps its colour
-// while half a turn of the sheet's frames later much of its outline has changed.
-TEST_F(DemoGameTest, TheStarTurnsWhileTheMessageWaits)
+// Part-way through the opening, the moving pictures are blended over the title: beside the menu's
+// place, where only they pass, much of the picture differs from the title; the top rows keep the sky.
+TEST_F(DemoGameTest, BlendedPicturesShowPartWay)
 {
-    SHOT a, b;
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp)}, "a.png", &a));
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp + 6)}, "b.png", &b));
-    for (const SHOT* p : {&a, &b}) {
+    SHOT title, mid;
+    ASSERT_NO_FATAL_FAILURE(Play(36, "", {}, "title.png", &title));
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameBlends, kNewGame, {}, "mid.png", &mid));
+    EXPECT_TRUE(PixelNear(mid, 10, 0, 24, 32, 96));
+    EXPECT_GT(CountChanged(title, mid, 0, 200, 150, 480) + CountChanged(title, mid, 490, 200, 640, 480),
+              size_t(2 * 150 * 60));
+}
+
+// Between the title and the first scene the movie plays into its layer: a night sky whose flat
+// part above the shooting star's path keeps its colour while the star moves on; nothing of it is
+// left on the first page.
+TEST_F(DemoGameTest, AMoviePlaysBetweenTheScenes)
+{
+    SHOT title, movie, later, page;
+    ASSERT_NO_FATAL_FAILURE(Play(36, "", {}, "title.png", &title));
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameMovie, kNewGame, {}, "movie.png", &movie));
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameMovie + 20, kNewGame, {}, "later.png", &later));
+    // The movie's sky 12 rows below its top (kxdemo's MovieSkyColour), within a few levels of
+    // Theora's coding.
+    const uint8_t* p = &movie.rgb[(size_t(kMovieY0 + 12) * 640 + kMovieX0 + 300) * 3];
+    EXPECT_NEAR(p[0], 10 + 12 / 8, 6);
+    EXPECT_NEAR(p[1], 14 + 12 / 10, 6);
+    EXPECT_NEAR(p[2], 48 + 12 / 4, 6);
+    EXPECT_GT(CountChanged(title, movie, kMovieX0, kMovieY0, kMovieX1, kMovieY1), size_t(320 * 240 / 2));
+    EXPECT_EQ(CountChanged(title, movie, 0, 0, 640, 40), 0u) << "the sky above the movie changed";
+    EXPECT_GT(CountChanged(movie, later, kMovieX0, kMovieY0, kMovieX1, kMovieY1), 100u) << "the movie stands still";
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameFirstPage, kNewGame, {}, "page.png", &page));
+    EXPECT_GT(CountChanged(movie, page, kMovieX0, kMovieY0, kMovieX1, kMovieY0 + 30), size_t(320 * 30 * 9 / 10))
+        << "the movie stayed";
+}
+
+// Half-way through the transition the picture is made of blocks (the image-effect command's
+// mosaic): nearly every pixel equals its neighbours below and to the right, which neither the
+// title's nor the scene's gradients allow.
+TEST_F(DemoGameTest, TheTransitionBreaksThePictureIntoBlocks)
+{
+    SHOT mosaic, page;
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameMosaic, kNewGame, {}, "mosaic.png", &mosaic));
+    EXPECT_GT(ShareEqualNeighbours(mosaic, 0, 0, 640, 480, true), 0.9);
+    EXPECT_GT(ShareEqualNeighbours(mosaic, 0, 0, 640, 480, false), 0.9);
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameFirstPage, kNewGame, {}, "page.png", &page));
+    EXPECT_LT(ShareEqualNeighbours(page, 0, 0, 640, 340, true), 0.8);
+}
+
+// The choice branches. Following the star, it waits turning above the hill: its middle keeps its
+// colour while half a turn of the sheet's frames later much of its outline has changed. Staying,
+// there is no star and the night falls: the sky low on the right, orange in the first ending, is
+// much darker.
+TEST_F(DemoGameTest, TheChoiceLeadsToTwoEndings)
+{
+    SHOT a, a2, b;
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameStarPage, kPathA, {}, "a.png", &a));
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameStarPage + 6, kPathA, {}, "a2.png", &a2));
+    for (const SHOT* p : {&a, &a2}) {
         EXPECT_GT(CountBoxLetters(*p), 1600u);
         const uint8_t* px = &p->rgb[(size_t(kStarY) * p->nWidth + kStarX) * 3];
         EXPECT_GT(px[0], 235);
         EXPECT_NEAR(px[1], 220, 20);
         EXPECT_NEAR(px[2], 60, 25);
     }
-    EXPECT_GT(CountChanged(a, b, kStarX - 64, kStarY - 64, kStarX + 64, kStarY + 64), 800u);
+    EXPECT_GT(CountChanged(a, a2, kStarX - 64, kStarY - 64, kStarX + 64, kStarY + 64), 800u);
+
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameNightPage, kPathB, {}, "b.png", &b));
+    EXPECT_GT(CountBoxLetters(b), 1600u);
+    EXPECT_EQ(CountBright(b, kStarX - 40, kStarY - 40, kStarX + 40, kStarY + 40, 200), 0u) << "a star in the second ending";
+    const uint8_t* pA = &a.rgb[(size_t(470) * 640 + 630) * 3];
+    const uint8_t* pB = &b.rgb[(size_t(470) * 640 + 630) * 3];
+    EXPECT_GT(pA[0], 200) << "the first ending's sky is not orange";
+    EXPECT_LT(pB[0] * 2, pA[0]) << "the night did not fall in the second ending";
 }
 
-// Part-way through, the moving pictures are blended over the title: much of the picture differs from
-// the title alone, while the top rows, which they never reach, keep the sky.
-TEST_F(DemoGameTest, BlendedPicturesShowPartWay)
+// The save and the load: the saved page shows the thumbnail of the scene; after the second ending,
+// "continue" loads the save from the memory slot and the same thumbnail is back. A fresh run of the
+// same game folder loads it from the save file. Before any save, "continue" says there is none and
+// the menu stays.
+TEST_F(DemoGameTest, ASaveIsLoadedWithItsThumbnail)
 {
-    SHOT title, mid;
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=62"}, "title.png", &title));
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=160"}, "mid.png", &mid));
-    EXPECT_TRUE(PixelNear(mid, 10, 0, 24, 32, 96));
-    EXPECT_GT(CountChanged(title, mid, 0, 0, 640, 480), size_t(640 * 40));
+    SHOT none, page, saved, resumed, fresh;
+    std::string strErr;
+    ASSERT_NO_FATAL_FAILURE(Play(60, kContinueAtOnce, {}, "none.png", &none, &strErr));
+    EXPECT_NE(strErr.find("There is no saved game."), std::string::npos) << strErr;
+    EXPECT_GT(CountLetters(none, 160, kButtonRows[0][0], 340, kButtonRows[0][1]), 150u) << "the menu went";
+
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameFirstPage, kNewGame, {}, "page.png", &page));
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameSavedPage, kToChoice, {}, "saved.png", &saved));
+    // The thumbnail is the scene made small, over the sky where the first page showed stars; left
+    // of it and its frame (6 pixels wide) the picture above the box is the page's.
+    EXPECT_GT(CountChanged(page, saved, kThumbX0, kThumbY0, kThumbX1, kThumbY1), size_t(160 * 120 / 3));
+    EXPECT_EQ(CountChanged(page, saved, 0, 0, kThumbX0 - 6, kBoxY0), 0u);
+
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameResumed, kPathB, {}, "resumed.png", &resumed));
+    EXPECT_EQ(CountChanged(saved, resumed, kThumbX0, kThumbY0, kThumbX1, kThumbY1), 0u);
+    EXPECT_GT(CountBoxLetters(resumed), 1000u);
+
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameContinued, kContinueAtOnce, {}, "fresh.png", &fresh));
+    EXPECT_EQ(CountChanged(saved, fresh, kThumbX0, kThumbY0, kThumbX1, kThumbY1), 0u);
 }
 
-// Between the two scenes the movie plays into its layer: its flat part shows one of the movie's
-// frame colours where the title showed something else, and nothing of it is left afterwards.
-TEST_F(DemoGameTest, AMoviePlaysBetweenTheScenes)
+// The first path played to its end: the ending, the title again, and its quit button, which asks
+// the quit question (answered yes without a display), so the run ends by itself with status 0 and
+// leaves the title menu on screen. The music, heard through the audio sink that writes the mix to
+// a file (48 kHz 16-bit stereo), fades in, plays, and has faded out at the end.
+TEST_F(DemoGameTest, APathPlaysToTheQuitQuestion)
 {
-    SHOT title, movie, after;
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=62"}, "title.png", &title));
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFrameMovieMiddle)}, "movie.png", &movie));
-    bool bFrameColour = false;
-    for (int n = 0; n < 45 && !bFrameColour; ++n) {
-        uint8_t rgb[3];
-        OgvFrameColour(n, rgb);
-        bFrameColour = PixelNear(movie, kMovieProbeX, kMovieProbeY, rgb[0], rgb[1], rgb[2]);
-    }
-    EXPECT_TRUE(bFrameColour) << PixelNear(movie, kMovieProbeX, kMovieProbeY, 0, 0, 0).message();
-    // The whole rectangle is the movie's, and it is not the title.
-    EXPECT_GT(CountChanged(title, movie, kMovieX0, kMovieY0, kMovieX1, kMovieY1), size_t(320 * 240 / 2));
-    EXPECT_EQ(CountChanged(title, movie, 0, 0, 640, kMovieY0 - 40), 0u) << "the sky above the movie changed";
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=" + std::to_string(kFramePromptUp)}, "after.png", &after));
-    // (The star turns lower down by then.)
-    EXPECT_EQ(CountChanged(title, after, kMovieX0, kMovieY0, kMovieX1, kMovieY0 + 30), 0u) << "the movie stayed";
+    const std::string strWav = dir.strNative + "/mix.wav";
+    SHOT shot;
+    std::string strErr;
+    ASSERT_NO_FATAL_FAILURE(
+        Play(0, kPathA + "," + kQuitFromTitle, {"KOLVEX_AUDIO=wav:" + strWav}, "end.png", &shot, &strErr));
+    EXPECT_NE(strErr.find("Quit the game?"), std::string::npos) << strErr;
+    EXPECT_TRUE(PixelNear(shot, 480, 110, 240, 236, 200)) << "the moon";
+    for (const auto& rows : kButtonRows) EXPECT_GT(CountLetters(shot, 160, rows[0], 340, rows[1]), 150u);
+
+    const std::vector<int16_t> mix = ReadWavSamples(strWav);
+    const size_t kSecond = 48000 * 2;
+    ASSERT_GT(mix.size(), 10 * kSecond) << "the run is shorter than ten seconds";
+    ASSERT_LT(mix.size(), 20 * kSecond) << "the run did not end at the quit";
+    const double dStart = Rms(mix, 0, kSecond / 10), dMiddle = Rms(mix, 3 * kSecond, 5 * kSecond);
+    const double dEnd = Rms(mix, mix.size() - kSecond / 20, mix.size());
+    EXPECT_GT(dMiddle, 1000.0);
+    EXPECT_LT(dStart, dMiddle / 4) << "no fade-in";
+    EXPECT_LT(dEnd, dMiddle / 8) << "no fade-out";
 }
 
 // With the developer switch the device is made at start-up and released at shut-down; the demo has
@@ -288,7 +383,7 @@ TEST_F(DemoGameTest, AMoviePlaysBetweenTheScenes)
 TEST_F(DemoGameTest, TheSoftwareDeviceSwitchKeepsThePicture)
 {
     SHOT cpu, gpu;
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=160"}, "cpu.png", &cpu));
-    ASSERT_NO_FATAL_FAILURE(Play({"KOLVEX_QUIT_AFTER_FRAMES=160", "KOLVEX_SOFT_GPU=1"}, "gpu.png", &gpu));
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameBlends, kNewGame, {}, "cpu.png", &cpu));
+    ASSERT_NO_FATAL_FAILURE(Play(kFrameBlends, kNewGame, {"KOLVEX_SOFT_GPU=1"}, "gpu.png", &gpu));
     EXPECT_EQ(CountChanged(cpu, gpu, 0, 0, 640, 480), size_t(0));
 }

@@ -177,3 +177,28 @@ TEST(KolvexHeadless, SoftwareDeviceDrawsTextureLayersAsTheCpuDoes)
     EXPECT_EQ(plain.rgb[nCorner + 1], 0);
     EXPECT_EQ(plain.rgb[nCorner + 2], 255);
 }
+
+// The click switch: a list that is not rising positive frames, each with at most one point "@X:Y"
+// of whole numbers in the picture's range, is reported on standard error and ignored; a valid one
+// is taken silently. The game runs to the frame limit either way.
+TEST(KolvexHeadless, TheClickSwitchRefusesAMalformedList)
+{
+    TEMP_DIR dir;
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", WaitingGame(320, 200)), 0);
+    const struct {
+        const char* pszClicks;
+        bool bValid;
+    } cases[] = {
+        {"2,3@10:20", true},  {"2@0:0,4", true},  {"3,2", false},  {"0", false},      {"2@10", false},
+        {"2@10:", false},     {"2@:5", false},    {"2@-1:5", false}, {"2@10:20x", false}, {"2@10:99999", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszClicks);
+        const PROGRAM_RESULT r = RunProgramCaptured(
+            KX_KOLVEX_PATH, {"--game", dir.strNative + "/game"},
+            {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+             "KOLVEX_QUIT_AFTER_FRAMES=6", std::string("KOLVEX_CLICK_AT_FRAMES=") + c.pszClicks});
+        EXPECT_EQ(r.nStatus, 0);
+        EXPECT_EQ(r.strErr.find("KOLVEX_CLICK_AT_FRAMES") != std::string::npos, !c.bValid) << r.strErr;
+    }
+}

@@ -1,0 +1,53 @@
+// The install rule: "cmake --install" of this build into a temporary prefix puts the executable and
+// the tools in bin/, the desktop entry in share/applications and the icon in the icon theme, and
+// the installed programs run from there.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+bool IsExecutableFile(const std::string& strPath)
+{
+    struct stat st{};
+    return ::stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR);
+}
+
+std::string ReadAll(const std::string& strPath)
+{
+    std::ifstream f(strPath);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+TEST(InstallRule, PutsTheProgramsTheDesktopEntryAndTheIconInPlace)
+{
+    TEMP_DIR dir;
+    const std::string strPrefix = dir.strNative + "/prefix";
+    const PROGRAM_RESULT r = RunProgramCaptured(KX_CMAKE_COMMAND, {"--install", KX_BUILD_DIR, "--prefix", strPrefix}, {});
+    ASSERT_EQ(r.nStatus, 0) << r.strOut << r.strErr;
+    for (const char* psz : {"kolvex", "kxpack", "kxdemo"})
+        EXPECT_TRUE(IsExecutableFile(strPrefix + "/bin/" + psz)) << psz;
+    const std::string strEntry = ReadAll(strPrefix + "/share/applications/kolvex.desktop");
+    EXPECT_EQ(strEntry.rfind("[Desktop Entry]\n", 0), 0u) << strEntry;
+    EXPECT_NE(strEntry.find("\nExec=kolvex "), std::string::npos) << strEntry;
+    EXPECT_NE(strEntry.find("\nIcon=kolvex\n"), std::string::npos) << strEntry;
+    EXPECT_NE(ReadAll(strPrefix + "/share/icons/hicolor/scalable/apps/kolvex.svg").find("<svg"), std::string::npos);
+
+    // The installed programs run: the engine answers its version, the builder writes the demo.
+    const PROGRAM_RESULT version = RunProgramCaptured(strPrefix + "/bin/kolvex", {"--version"}, {});
+    EXPECT_EQ(version.nStatus, 0);
+    EXPECT_EQ(version.strOut.rfind("kolvex ", 0), 0u) << version.strOut;
+    EXPECT_EQ(RunProgramForTest(strPrefix + "/bin/kxdemo", {dir.strNative + "/game"}, {}), 0);
+    struct stat st{};
+    EXPECT_EQ(::stat((dir.strNative + "/game/data.kpf").c_str(), &st), 0);
+}
