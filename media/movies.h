@@ -42,8 +42,8 @@ extern int32_t g_nOgvTotalFrames;
 // Binds THEORALIB.DLL (any copy bound before is released first): 1, or 0 when it is missing.
 int BindTheoraLib(void);
 void UnloadTheoraLib(void);
-// A frame buffer of width x height: 0, or -1 (then OGV_SX = OGV_SY = 0 and no buffer). Shows the
-// allocation notice for a height of at least 1, and the failure box.
+// A frame buffer of width x height: 0, or -1 (then OGV_SX = OGV_SY = 0 and no buffer). Traces the
+// allocation notice for a height of at least 1; a failure shows its box.
 int ResizeOgvFrameBuffer(int32_t nWidth, int32_t nHeight);
 // Opens a movie file found through the file sources: 0, or -1 after a box or a report.
 int OpenOgvMovie(const char* pszName);

@@ -183,7 +183,10 @@ int ResizeOgvFrameBuffer(int32_t nWidth, int32_t nHeight)
         OGV_SX = OGV_SY = 0;
         return 0;
     }
-    ShowMessageBox("", GetEngineText(TXT_OGV_ALLOC_NOTICE), nWidth, nHeight);
+    // The allocation notice is for the developer: a box here would stop the game at every movie.
+    char szNotice[128];
+    FormatText(szNotice, sizeof szNotice, GetEngineText(TXT_OGV_ALLOC_NOTICE), nWidth, nHeight);
+    DebugTrace("ResizeOgvFrameBuffer", szNotice);
     // The size is taken in 64 bits and capped: the sizes come from the file. The sizes change only
     // together with the buffer, so no row is ever longer than the buffer holds.
     uint8_t* pNew = nullptr;
