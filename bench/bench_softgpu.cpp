@@ -35,7 +35,6 @@ char s_szPath[KX_MAX_OBJECT_PATH];
 TREE_NODE* s_pRoot = nullptr;
 TREE_NODE* s_pWindow = nullptr;
 TREE_NODE* s_apLayer[5];
-uint8_t* s_pCapture = nullptr;
 
 // The scene's globals go in for one benchmark and come out again, so the other benchmarks' scenes
 // stay as they were.

@@ -459,8 +459,11 @@ TEST_F(PackTest, LargeTablesKeepEveryEntryInHashOrder)
         }
     }
     // The entries of true hashes are found by their names.
-    for (size_t i = 0; i < names.size(); i += 3)
-        if (i % 100 != 7) EXPECT_EQ(ReadText(names[i].c_str()), std::to_string(i));
+    for (size_t i = 0; i < names.size(); i += 3) {
+        if (i % 100 != 7) {
+            EXPECT_EQ(ReadText(names[i].c_str()), std::to_string(i));
+        }
+    }
 }
 
 TEST_F(PackTest, ReplacedEntriesMeetLaterEntriesOfHashZero)
