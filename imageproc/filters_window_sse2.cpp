@@ -10,11 +10,9 @@
 namespace {
 
 #include "imageproc/filters_window.inl"
+#include "imageproc/filters_window_lanes128.inl"
 
-struct V128 {
-    using T = __m128i;
-    static constexpr int64_t kBytes = 4, kLaneBytes = 1;
-    static T Zero() { return _mm_setzero_si128(); }
+struct V128 : LANES128<V128> {
     static T Widen(const uint8_t* p)
     {
         int32_t v;
@@ -22,39 +20,12 @@ struct V128 {
         const T z = _mm_setzero_si128();
         return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(v), z), z);
     }
-    static T Load(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const T*>(p)); }
-    static void Store(uint32_t* p, T v) { _mm_storeu_si128(reinterpret_cast<T*>(p), v); }
-    static T Add(T a, T b) { return _mm_add_epi32(a, b); }
-    static T Sub(T a, T b) { return _mm_sub_epi32(a, b); }
-    static T And(T a, T b) { return _mm_and_si128(a, b); }
-    static T Or(T a, T b) { return _mm_or_si128(a, b); }
-    template <int S>
-    static T Shl(T a) { return _mm_slli_epi32(a, S); }
-    template <int S>
-    static T Shr(T a) { return _mm_srli_epi32(a, S); }
-    static T ShlBy(T a, int s) { return _mm_sll_epi32(a, _mm_cvtsi32_si128(s)); }
     static T Div(T a, double inv)
     {
         const __m128d f = _mm_set1_pd(inv);
         const T lo = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(a), f));
         const T hi = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(a, 0xEE)), f));
         return _mm_unpacklo_epi64(lo, hi);
-    }
-    static T DivToBytes(T a, double inv)
-    {
-        const T q = Div(a, inv);
-        return _mm_packus_epi16(_mm_packs_epi32(q, q), q);
-    }
-    static T LoadBytes(const uint8_t* p)
-    {
-        int32_t v;
-        std::memcpy(&v, p, 4);
-        return _mm_cvtsi32_si128(v);
-    }
-    static void StoreBytes(uint8_t* p, T b)
-    {
-        const int32_t x = _mm_cvtsi128_si32(b);
-        std::memcpy(p, &x, 4);
     }
 };
 
