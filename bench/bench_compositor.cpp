@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/alloc_count.h"
+#include "bench/compositor_scene.h"
 #include "core/engine_tables.h"
 #include "core/frame_loop.h"
 #include "core/object_tree.h"
@@ -29,78 +30,9 @@
 
 namespace {
 
-constexpr int32_t kW = 1920, kH = 1080;
-
-TREE_NODE* s_pSlot = nullptr;
-LAYER s_back;
-WINDOW_STATE s_window;
-char s_szPath[KX_MAX_OBJECT_PATH];
-
-struct SCENE {
-    TREE_NODE* pWindow = nullptr;
-    TREE_NODE* pGlyph = nullptr;
-    size_t nLayerBytes = 0;   // pixels of every layer drawn in a full redraw, in bytes
-};
-
-uint32_t s_nSeed = 99;
-
-TREE_NODE* AddPlain(SCENE& s, const char* pszPath, int32_t w, int32_t h, int64_t x, int64_t y, int64_t llOrder,
-                    bool bOpaque)
-{
-    TREE_NODE* pNode = CreateNode(g_pLayerRoot, pszPath, 0, llOrder);
-    LAYER* p = CreateNodeLayer(pNode);
-    uint8_t* pPixels = AllocPixelBuffer(nullptr, w, h, nullptr);
-    for (size_t i = 0; i < size_t(w) * h; ++i) {
-        s_nSeed = s_nSeed * 1664525u + 1013904223u;
-        uint32_t v = s_nSeed;
-        // Sprites: a solid body with a transparent surround, as character art has.
-        const size_t x0 = i % size_t(w), y0 = i / size_t(w);
-        const bool bInside = x0 > size_t(w) / 8 && x0 < size_t(w) * 7 / 8 && y0 > size_t(h) / 10;
-        v = (v & 0x00FFFFFFu) | (bOpaque || bInside ? 0xFF000000u : (v & 0x3F000000u));
-        std::memcpy(pPixels + i * 4, &v, 4);
-    }
-    SetLayerPixels(p, pPixels, w, h);
-    p->llX = x;
-    p->llY = y;
-    p->bHasAlpha = bOpaque ? 0 : 1;
-    s.nLayerBytes += size_t(w) * h * 4;
-    return pNode;
-}
-
-SCENE& Scene()
-{
-    static SCENE s;
-    if (s.pWindow) return s;
-    FillMulDivTables();
-    InitBlendTables();
-    InitPixelOps();
-    InstallCompositor();
-    g_LayerHooks.pfnWindowLayerSetSlot = [](int i) { return i == 0 ? &s_pSlot : nullptr; };
-    g_LayerHooks.pfnWindowBackLayer = [](int i) { return i == 0 ? &s_back : nullptr; };
-    s_window.nIndex = 0;
-    s_window.bVisible = 1;
-    s_window.nWidth = kW;
-    s_window.nHeight = kH;
-    g_apWindowState[0] = &s_window;
-    g_pszLayerPath = s_szPath;
-    g_pLayerRoot = CreateRootNode();
-    CreateGroupLayer("W0", kW, kH, 1);
-    s.pWindow = FindNodeByPath(g_pLayerRoot, "W0", KX_FIND_GROUP);
-    s_pSlot = s.pWindow;
-    AddPlain(s, "W0/bg", kW, kH, 0, 0, 1, true);
-    AddPlain(s, "W0/left", 700, 1000, 80, 80, 2, false);
-    AddPlain(s, "W0/centre", 700, 1040, 610, 40, 3, false);
-    AddPlain(s, "W0/right", 700, 1000, 1140, 80, 4, false);
-    TREE_NODE* pMsg = AddPlain(s, "W0/message", 1800, 300, 60, 760, 5, false);
-    GetNodeLayer(pMsg)->nOpacity = 200;
-    for (int i = 0; i < 60; ++i) {
-        char sz[32];
-        std::snprintf(sz, sizeof sz, "W0/text%d", i);
-        TREE_NODE* p = AddPlain(s, sz, 24, 24, 100 + (i % 30) * 26, 800 + (i / 30) * 30, 10 + i, false);
-        if (i == 31) s.pGlyph = p;
-    }
-    return s;
-}
+constexpr int32_t kW = kBenchSceneW, kH = kBenchSceneH;
+using SCENE = BENCH_SCENE;
+SCENE& Scene() { return BenchCompositorScene(); }
 
 void MarkWholeWindow(TREE_NODE* pWindow)
 {
@@ -195,9 +127,7 @@ void BM_ComposeFullMasked(benchmark::State& state)
     SCENE& s = Scene();
     static TREE_NODE* s_pMask = nullptr;
     if (!s_pMask) {
-        const size_t nBytes = s.nLayerBytes;   // the mask is not drawn itself
-        s_pMask = AddPlain(s, "glyphmask", 24, 24, 0, 0, 2, false);
-        s.nLayerBytes = nBytes;
+        s_pMask = MakeBenchLayer("glyphmask", 24, 24, 0, 0, 2, false);   // not drawn itself
     }
     std::vector<LAYER*> vGlyphs;
     for (TREE_NODE* p = s.pWindow->pFirstChild; p; p = p->pNext)
@@ -238,9 +168,7 @@ void BM_RedrawAllocations(benchmark::State& state)
     const int nKind = static_cast<int>(state.range(0));
     static TREE_NODE* s_pMask = nullptr;
     if (nKind == 3 && !s_pMask) {
-        const size_t nBytes = s.nLayerBytes;
-        s_pMask = AddPlain(s, "glyphmask", 24, 24, 0, 0, 2, false);
-        s.nLayerBytes = nBytes;
+        s_pMask = MakeBenchLayer("glyphmask", 24, 24, 0, 0, 2, false);
     }
     std::vector<LAYER*> vChanged;
     const auto tint = [&](const char* pszPath, int32_t nSaturation, int32_t nBalance) {

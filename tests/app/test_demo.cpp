@@ -5,8 +5,6 @@
 // checked is a run of its own.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,28 +14,10 @@
 #include <vector>
 
 #include "platform/plat_font.h"
+#include "tests/support/screenshot.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-struct SHOT {
-    uint32_t nWidth = 0, nHeight = 0;
-    std::vector<uint8_t> rgb;
-};
-
-// Reads a screenshot as RGB bytes; false when it is missing or unreadable.
-bool ReadShot(const std::string& strPath, SHOT* pShot)
-{
-    png_image img{};
-    img.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&img, strPath.c_str()) == 0) return false;
-    img.format = PNG_FORMAT_RGB;
-    pShot->rgb.assign(PNG_IMAGE_SIZE(img), 0);
-    if (png_image_finish_read(&img, nullptr, pShot->rgb.data(), 0, nullptr) == 0) return false;
-    pShot->nWidth = img.width;
-    pShot->nHeight = img.height;
-    return true;
-}
 
 // Whether the pixel at (x, y) is the colour, each channel within 2.
 ::testing::AssertionResult PixelNear(const SHOT& shot, int x, int y, int r, int g, int b)

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include <png.h>
 
+#include "tests/support/screenshot.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
@@ -356,18 +356,15 @@ TEST(KolvexLicenceNotice, NamesEveryLibraryTheExecutableLinks)
 namespace {
 
 // The screenshot's pixels as 0xRRGGBB values; empty when it cannot be read.
-std::vector<uint32_t> ReadShot(const std::string& strPath, int* pnWidth, int* pnHeight)
+std::vector<uint32_t> ReadShotPixels(const std::string& strPath, int* pnWidth, int* pnHeight)
 {
-    png_image img{};
-    img.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&img, strPath.c_str())) return {};
-    img.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(img));
-    if (!png_image_finish_read(&img, nullptr, rgb.data(), 0, nullptr)) return {};
-    *pnWidth = static_cast<int>(img.width);
-    *pnHeight = static_cast<int>(img.height);
+    SHOT shot;
+    if (!ReadShot(strPath, &shot)) return {};
+    *pnWidth = static_cast<int>(shot.nWidth);
+    *pnHeight = static_cast<int>(shot.nHeight);
     std::vector<uint32_t> px;
-    for (size_t i = 0; i + 2 < rgb.size(); i += 3) px.push_back(static_cast<uint32_t>(rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]));
+    for (size_t i = 0; i + 2 < shot.rgb.size(); i += 3)
+        px.push_back(static_cast<uint32_t>(shot.rgb[i] << 16 | shot.rgb[i + 1] << 8 | shot.rgb[i + 2]));
     return px;
 }
 
@@ -396,7 +393,7 @@ TEST(KolvexScreenshot, TheLastFrameIsInThePictureEvenAfterOneFrame)
                                                                                "KOLVEX_SCREENSHOT=" + strShot}));
         ASSERT_EQ(r.nStatus, 0) << r.strErr;
         int w = 0, h = 0;
-        const std::vector<uint32_t> px = ReadShot(strShot, &w, &h);
+        const std::vector<uint32_t> px = ReadShotPixels(strShot, &w, &h);
         ASSERT_EQ(px.size(), 160u * 120u) << r.strErr;
         EXPECT_EQ(px[0], 0x3366CCu);
         EXPECT_EQ(px[px.size() / 2 + 80], 0x3366CCu);
@@ -416,5 +413,5 @@ TEST(KolvexScreenshot, ARelativePathIsTakenFromTheFolderKolvexStartedIn)
     ASSERT_EQ(r.nStatus, 0) << r.strErr;
     EXPECT_FALSE(dir.Exists("game/shots/last.png"));
     int w = 0, h = 0;
-    EXPECT_EQ(ReadShot(dir.strNative + "/here/shots/last.png", &w, &h).size(), 160u * 120u) << r.strErr;
+    EXPECT_EQ(ReadShotPixels(dir.strNative + "/here/shots/last.png", &w, &h).size(), 160u * 120u) << r.strErr;
 }

@@ -2,8 +2,6 @@
 // switches end the run after a number of frames and write window 0's picture as a PNG.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "image/cmd_layer.h"
+#include "tests/support/screenshot.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
@@ -36,14 +35,9 @@ std::vector<GAME_FILE> WaitingGame(int nWidth, int nHeight)
     return BuildGameFiles(game);
 }
 
-struct SHOT_RGB {
-    uint32_t nWidth = 0, nHeight = 0;
-    std::vector<uint8_t> rgb;
-};
-
 // Runs kolvex on the game folder with the switches and reads its screenshot.
 ::testing::AssertionResult PlayAndShoot(const TEMP_DIR& dir, const std::string& strGame, std::vector<std::string> env,
-                                        SHOT_RGB* pShot)
+                                        SHOT* pShot)
 {
     const std::string strShot = dir.strNative + "/shot.png";
     std::remove(strShot.c_str());
@@ -51,15 +45,7 @@ struct SHOT_RGB {
                            "KOLVEX_SCREENSHOT=" + strShot});
     const int r = RunProgramForTest(KX_KOLVEX_PATH, {"--game", strGame}, env);
     if (r != 0) return ::testing::AssertionFailure() << "kolvex ended with " << r;
-    png_image img{};
-    img.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&img, strShot.c_str())) return ::testing::AssertionFailure() << "no screenshot";
-    img.format = PNG_FORMAT_RGB;
-    pShot->rgb.resize(PNG_IMAGE_SIZE(img));
-    if (!png_image_finish_read(&img, nullptr, pShot->rgb.data(), 0, nullptr))
-        return ::testing::AssertionFailure() << "unreadable screenshot";
-    pShot->nWidth = img.width;
-    pShot->nHeight = img.height;
+    if (!ReadShot(strShot, pShot)) return ::testing::AssertionFailure() << "no screenshot written";
     return ::testing::AssertionSuccess();
 }
 
@@ -118,23 +104,13 @@ TEST(KolvexHeadless, QuitsAfterFramesAndWritesTheScreenshot)
 {
     TEMP_DIR dir;
     ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", WaitingGame(320, 200)), 0);
-    const std::string strShot = dir.strNative + "/shot.png";
-    const int r = RunProgramForTest(KX_KOLVEX_PATH, {"--game", dir.strNative + "/game"},
-                            {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
-                             "KOLVEX_QUIT_AFTER_FRAMES=5", "KOLVEX_SCREENSHOT=" + strShot});
-    ASSERT_EQ(r, 0);
-
-    png_image img{};
-    img.version = PNG_IMAGE_VERSION;
-    ASSERT_NE(png_image_begin_read_from_file(&img, strShot.c_str()), 0) << "no screenshot written";
-    img.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(img));
-    ASSERT_NE(png_image_finish_read(&img, nullptr, pixels.data(), 0, nullptr), 0);
-    EXPECT_EQ(img.width, 320u);
-    EXPECT_EQ(img.height, 200u);
+    SHOT shot;
+    ASSERT_TRUE(PlayAndShoot(dir, dir.strNative + "/game", {"KOLVEX_QUIT_AFTER_FRAMES=5"}, &shot));
+    EXPECT_EQ(shot.nWidth, 320u);
+    EXPECT_EQ(shot.nHeight, 200u);
     // Nothing is drawn: the picture is black.
     size_t nNonBlack = 0;
-    for (uint8_t v : pixels) nNonBlack += v != 0;
+    for (uint8_t v : shot.rgb) nNonBlack += v != 0;
     EXPECT_EQ(nNonBlack, 0u);
 }
 
@@ -149,7 +125,7 @@ TEST(KolvexHeadless, SoftwareDeviceDrawsTextureLayersAsTheCpuDoes)
     const std::string strCpu = dir.strNative + "/cpu", strGpu = dir.strNative + "/gpu";
     ASSERT_EQ(WriteGameFolder(strCpu, TextureScene(false)), 0);
     ASSERT_EQ(WriteGameFolder(strGpu, TextureScene(true)), 0);
-    SHOT_RGB cpu, gpu, plain;
+    SHOT cpu, gpu, plain;
     ASSERT_TRUE(PlayAndShoot(dir, strCpu, {"KOLVEX_QUIT_AFTER_FRAMES=5"}, &cpu));
     ASSERT_TRUE(PlayAndShoot(dir, strGpu, {"KOLVEX_QUIT_AFTER_FRAMES=5", "KOLVEX_SOFT_GPU=1"}, &gpu));
     ASSERT_TRUE(PlayAndShoot(dir, strGpu, {"KOLVEX_QUIT_AFTER_FRAMES=5"}, &plain));
