@@ -19,20 +19,28 @@
 
 namespace {
 
+// Ends the script with a loop that waits one frame at a time for ever, and makes the game's files
+// with it as the start script and a screen of the size.
+std::vector<GAME_FILE> WaitingGameOf(SCRIPT_BUILDER* pB, int nWidth, int nHeight)
+{
+    EXPECT_GE(AddLabel(pB, "WAIT"), 0);
+    EXPECT_GE(EmitCommand(pB, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+    EXPECT_GE(EmitGoto(pB, "WAIT"), 0);
+    EXPECT_EQ(FinishScriptBody(pB), 0);
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = nWidth;
+    game.config.nHeight = nHeight;
+    game.scripts.push_back(ScriptFromBuilder("start.txt", *pB));
+    return BuildGameFiles(game);
+}
+
 // A game whose root thread waits one frame at a time for ever.
 std::vector<GAME_FILE> WaitingGame(int nWidth, int nHeight)
 {
     SCRIPT_BUILDER b;
     InitScriptBuilder(&b, 0);
     EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
-    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
-    EXPECT_GE(EmitGoto(&b, "SYSTEM_START"), 0);
-    EXPECT_EQ(FinishScriptBody(&b), 0);
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = nWidth;
-    game.config.nHeight = nHeight;
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
-    return BuildGameFiles(game);
+    return WaitingGameOf(&b, nWidth, nHeight);
 }
 
 // Runs kolvex on the game folder with the switches and reads its screenshot.
@@ -83,15 +91,7 @@ std::vector<GAME_FILE> TextureScene(bool bCapture)
         layer("cap", {LayerInt(LAYER_ARG_ORDER, 3), LayerText(LAYER_ARG_IMAGE, "magenta.bmp"), LayerInt(LAYER_ARG_CAPTURE, 1)});
     layer("top", {LayerInt(LAYER_ARG_ORDER, 4), LayerText(LAYER_ARG_IMAGE, "sq.bmp"), LayerInt(LAYER_ARG_X, 200),
                   LayerInt(LAYER_ARG_Y, 100), LayerInt(LAYER_ARG_OPACITY, 128)});
-    EXPECT_GE(AddLabel(&b, "WAIT"), 0);
-    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
-    EXPECT_GE(EmitGoto(&b, "WAIT"), 0);
-    EXPECT_EQ(FinishScriptBody(&b), 0);
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = kW;
-    game.config.nHeight = kH;
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
-    std::vector<GAME_FILE> files = BuildGameFiles(game);
+    std::vector<GAME_FILE> files = WaitingGameOf(&b, kW, kH);
     files.push_back({"bg.bmp", bmp(kW, kH, [](int x, int y) { return uint32_t(x * 255 / 319) << 16 | uint32_t(y) << 8 | 0x40u; })});
     files.push_back({"sq.bmp", bmp(64, 48, [](int x, int y) { return uint32_t(x * 4) << 16 | uint32_t(250 - y * 5) << 8 | 0xC0u; })});
     files.push_back({"magenta.bmp", bmp(kW, kH, [](int, int) { return 0xFF00FFu; })});

@@ -16,80 +16,15 @@
 #include "media/emote_component.h"
 #include "platform/plat_modules.h"
 #include "tests/image/cmd_layer_fixture.h"
+#include "tests/media/emote_fake.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 // ---- The fake component ----
 
-std::vector<std::string> g_calls;
-uint32_t g_hNextPlayer = 0x100;   // 0: the next creation fails
-uint32_t g_hBusy255 = 0, g_hBusy246 = 0;
-
-template <class... A>
-uint32_t Record(int nOrdinal, const A&... args)
-{
-    std::ostringstream os;
-    os << nOrdinal;
-    ((os << ' ' << args), ...);
-    g_calls.push_back(os.str());
-    return 0;
-}
+std::vector<std::string>& g_calls = g_EmoteFake.calls;
 std::string Quoted(const char* psz) { return std::string("'") + (psz ? psz : "(null)") + "'"; }
-
-uint32_t Fake2(const uintptr_t* p)
-{
-    Record(2, p[0], p[1], p[2]);
-    return p[0] ? 0x4400 : 0;
-}
-uint32_t Fake110(uint32_t h, uint32_t z) { return Record(110, h, z); }
-uint32_t Fake102(uint32_t h) { return Record(102, h); }
-uint32_t Fake119(uint32_t h, const void*, uint32_t n, uint32_t* ph)
-{
-    Record(119, h, n);
-    *ph = g_hNextPlayer;
-    if (g_hNextPlayer) ++g_hNextPlayer;
-    return 0;
-}
-uint32_t Fake202(uint32_t h) { return Record(202, h); }
-uint32_t Fake205(uint32_t h) { return Record(205, h); }
-uint32_t Fake214(uint32_t h, float f) { return Record(214, h, f); }
-uint32_t Fake216(uint32_t h, float f) { return Record(216, h, f); }
-uint32_t Fake218(uint32_t h, float f) { return Record(218, h, f); }
-uint32_t Fake220(uint32_t h, float x, float y, uint32_t a, uint32_t b) { return Record(220, h, x, y, a, b); }
-uint32_t Fake222(uint32_t h, float f, uint32_t a, uint32_t b) { return Record(222, h, f, a, b); }
-uint32_t Fake224(uint32_t h, float f, uint32_t a, uint32_t b) { return Record(224, h, f, a, b); }
-uint32_t Fake233(uint32_t h, const char* psz, float v, float t, uint32_t z) { return Record(233, h, Quoted(psz), v, t, z); }
-uint32_t Fake235(uint32_t h, float a, float b, float c, float d, float e) { return Record(235, h, a, b, c, d, e); }
-uint32_t Fake236(uint32_t h) { return Record(236, h); }
-uint32_t Fake253(uint32_t h) { return Record(253, h); }
-uint32_t Fake245(uint32_t h, const char* psz, uint32_t f) { return Record(245, h, Quoted(psz), f); }
-uint32_t Fake247(uint32_t h, const char* psz) { return Record(247, h, Quoted(psz)); }
-uint32_t Fake246(uint32_t h, const char* psz)
-{
-    Record(246, h, Quoted(psz));
-    return h == g_hBusy246 ? 0x201 : 0x200;   // only the low byte counts
-}
-uint32_t Fake254(uint32_t h, float f) { return Record(254, h, f); }
-uint32_t Fake255(uint32_t h)
-{
-    Record(255, h);
-    return h == g_hBusy255 ? 0x101 : 0x100;
-}
-uint32_t Fake256(uint32_t h) { return Record(256, h); }
-
-void* Fn(auto pfn) { return reinterpret_cast<void*>(pfn); }
-
-const PLAT_MODULE_ENTRY g_aFake[] = {
-    {nullptr, 2, Fn(Fake2)},     {nullptr, 110, Fn(Fake110)}, {nullptr, 102, Fn(Fake102)},
-    {nullptr, 119, Fn(Fake119)}, {nullptr, 202, Fn(Fake202)}, {nullptr, 205, Fn(Fake205)},
-    {nullptr, 214, Fn(Fake214)}, {nullptr, 216, Fn(Fake216)}, {nullptr, 218, Fn(Fake218)},
-    {nullptr, 220, Fn(Fake220)}, {nullptr, 222, Fn(Fake222)}, {nullptr, 224, Fn(Fake224)},
-    {nullptr, 233, Fn(Fake233)}, {nullptr, 235, Fn(Fake235)}, {nullptr, 236, Fn(Fake236)},
-    {nullptr, 253, Fn(Fake253)}, {nullptr, 245, Fn(Fake245)}, {nullptr, 246, Fn(Fake246)},
-    {nullptr, 247, Fn(Fake247)}, {nullptr, 254, Fn(Fake254)}, {nullptr, 255, Fn(Fake255)},
-    {nullptr, 256, Fn(Fake256)},
-};
 
 // The device's SetTransform, recorded.
 struct SET_TRANSFORM {
@@ -109,7 +44,7 @@ int g_device = 0;   // its address stands for the Direct3D device
 void StartComponent(bool bDevice = true)
 {
     ASSERT_EQ(PlatRegisterFakeModule("emotedriver.dll", nullptr, 0), 0);
-    ASSERT_EQ(PlatRegisterFakeModule("VEVuvoz.dll", g_aFake, static_cast<int>(std::size(g_aFake))), 0);
+    ASSERT_EQ(RegisterEmoteFake(true), 0);
     ASSERT_EQ(LoadEmoteDLL(), 0);
     g_pfnEmoteSetTransform = RecordTransform;
     if (bDevice) {
@@ -127,10 +62,8 @@ void StopComponent()
     g_pfnEmoteSetTransform = nullptr;
     UnloadEmoteDLL();
     PlatResetModules();
-    g_calls.clear();
+    ResetEmoteFake();
     g_transforms.clear();
-    g_hNextPlayer = 0x100;
-    g_hBusy255 = g_hBusy246 = 0;
 }
 
 std::string Device() { return std::to_string(reinterpret_cast<uintptr_t>(&g_device)); }
@@ -199,7 +132,7 @@ TEST_F(EmoteTest, CreationFailuresShowTheirBoxes)
     EXPECT_EQ(g_calls, Calls{});
     EXPECT_EQ(layers[0].hEmotePlayer, 0x100u);
     // The component makes none.
-    g_hNextPlayer = 0;
+    g_EmoteFake.hNextPlayer = 0;
     EXPECT_EQ(Create(&layers[1]), 1);
     EXPECT_EQ(g_calls, Calls{"119 17408 4"});
     EXPECT_EQ(g_apEmoteLayer[1], nullptr);
@@ -259,11 +192,11 @@ TEST_F(EmoteTest, BusyAsksEachPlayer255Then246AndStopsAtTheFirstBusy)
     EXPECT_EQ(IsAnyEmotePlayerBusy(), 0);
     EXPECT_EQ(g_calls, (Calls{"255 256", "246 256 ''", "255 257", "246 257 ''", "255 258", "246 258 ''"}));
     g_calls.clear();
-    g_hBusy246 = 0x101;
+    g_EmoteFake.hBusy246 = 0x101;
     EXPECT_EQ(IsAnyEmotePlayerBusy(), 1);
     EXPECT_EQ(g_calls, (Calls{"255 256", "246 256 ''", "255 257", "246 257 ''"}));
     g_calls.clear();
-    g_hBusy255 = 0x100;
+    g_EmoteFake.hBusy255 = 0x100;
     EXPECT_EQ(IsAnyEmotePlayerBusy(), 1);
     EXPECT_EQ(g_calls, Calls{"255 256"});
 }

@@ -10,77 +10,24 @@
 #include "display/touch_library.h"
 #include "media/emote_component.h"
 #include "platform/plat_modules.h"
+#include "tests/media/emote_fake.h"
 #include "tests/support/engine_test.h"
 
 namespace {
 
 // ---- E-mote ----
 
-std::vector<std::string> g_vecCalls;
-
-template <class... A>
-uint32_t Record(int nOrdinal, const A&... args)
-{
-    std::ostringstream os;
-    os << nOrdinal;
-    ((os << ' ' << args), ...);
-    g_vecCalls.push_back(os.str());
-    return 0;
-}
-
-// Texts are recorded in quotes so an empty text shows.
-std::string Quoted(const char* psz) { return std::string("'") + (psz ? psz : "(null)") + "'"; }
-
-uint32_t Fake2(const uintptr_t* p)
-{
-    Record(2, p[0], p[1], p[2]);
-    return 0x4400;
-}
-uint32_t Fake110(uint32_t h, uint32_t z) { return Record(110, h, z); }
-uint32_t Fake102(uint32_t h) { return Record(102, h); }
-uint32_t Fake119(uint32_t h, const void* pData, uint32_t n, uint32_t* ph)
-{
-    Record(119, h, static_cast<const char*>(pData), n);
-    *ph = 0x77;
-    return 0;
-}
-uint32_t Fake202(uint32_t h) { return Record(202, h); }
-uint32_t Fake205(uint32_t h) { return Record(205, h); }
-uint32_t Fake214(uint32_t h, float f) { return Record(214, h, f); }
-uint32_t Fake216(uint32_t h, float f) { return Record(216, h, f); }
-uint32_t Fake218(uint32_t h, float f) { return Record(218, h, f); }
-uint32_t Fake220(uint32_t h, float x, float y, uint32_t a, uint32_t b) { return Record(220, h, x, y, a, b); }
-uint32_t Fake222(uint32_t h, float f, uint32_t a, uint32_t b) { return Record(222, h, f, a, b); }
-uint32_t Fake224(uint32_t h, float f, uint32_t a, uint32_t b) { return Record(224, h, f, a, b); }
-uint32_t Fake233(uint32_t h, const char* psz, float v, float t, uint32_t z) { return Record(233, h, Quoted(psz), v, t, z); }
-uint32_t Fake235(uint32_t h, float a, float b, float c, float d, float e) { return Record(235, h, a, b, c, d, e); }
-uint32_t Fake236(uint32_t h) { return Record(236, h); }
-uint32_t Fake253(uint32_t h) { return Record(253, h); }
-uint32_t Fake245(uint32_t h, const char* psz, uint32_t f) { return Record(245, h, Quoted(psz), f); }
-uint32_t Fake247(uint32_t h, const char* psz) { return Record(247, h, Quoted(psz)); }
-uint32_t Fake254(uint32_t h, float f) { return Record(254, h, f); }
-uint32_t Fake255(uint32_t h)
-{
-    Record(255, h);
-    return 0x101;   // busy: only the low byte counts
-}
-uint32_t Fake256(uint32_t h) { return Record(256, h); }
-
-void* Fn(auto pfn) { return reinterpret_cast<void*>(pfn); }
-
-// Every called ordinal except 246, which the component may lack like any other.
-const PLAT_MODULE_ENTRY g_aFakeEmote[] = {
-    {nullptr, 2, Fn(Fake2)},     {nullptr, 110, Fn(Fake110)}, {nullptr, 102, Fn(Fake102)},
-    {nullptr, 119, Fn(Fake119)}, {nullptr, 202, Fn(Fake202)}, {nullptr, 205, Fn(Fake205)},
-    {nullptr, 214, Fn(Fake214)}, {nullptr, 216, Fn(Fake216)}, {nullptr, 218, Fn(Fake218)},
-    {nullptr, 220, Fn(Fake220)}, {nullptr, 222, Fn(Fake222)}, {nullptr, 224, Fn(Fake224)},
-    {nullptr, 233, Fn(Fake233)}, {nullptr, 235, Fn(Fake235)}, {nullptr, 236, Fn(Fake236)},
-    {nullptr, 253, Fn(Fake253)}, {nullptr, 245, Fn(Fake245)}, {nullptr, 247, Fn(Fake247)},
-    {nullptr, 254, Fn(Fake254)}, {nullptr, 255, Fn(Fake255)}, {nullptr, 256, Fn(Fake256)},
-};
+std::vector<std::string>& g_vecCalls = g_EmoteFake.calls;
 
 struct EMOTE_FIXTURE : EngineTest {
-    void SetUp() override { g_vecCalls.clear(); }
+    void SetUp() override
+    {
+        // The player handle 0x77 is busy by the plain test; the file bytes are recorded as text.
+        ResetEmoteFake();
+        g_EmoteFake.hNextPlayer = 0x77;
+        g_EmoteFake.hBusy255 = 0x77;
+        g_EmoteFake.bRecordData = true;
+    }
     void TearDown() override
     {
         UnloadEmoteDLL();
@@ -93,8 +40,8 @@ struct EMOTE_FIXTURE : EngineTest {
             ASSERT_EQ(PlatRegisterFakeModule("emotedriver.dll", nullptr, 0), 0);
         }
         if (bPlayer) {
-            ASSERT_EQ(PlatRegisterFakeModule("VEVuvoz.dll", g_aFakeEmote,
-                                             static_cast<int>(std::size(g_aFakeEmote))), 0);
+            // Every called ordinal except 246, which the component may lack like any other.
+            ASSERT_EQ(RegisterEmoteFake(false), 0);
         }
     }
 };
@@ -143,8 +90,8 @@ TEST_F(EMOTE_FIXTURE, PresentComponentIsBoundByOrdinalAndReleased)
     EXPECT_EQ(g_hEmoteDll, hBound);
 
     // The table holds the fake's entries at their ordinals, stand-ins elsewhere.
-    EXPECT_EQ(g_apEmoteEntries[EmoteEntryIndex(2)], Fn(Fake2));
-    EXPECT_EQ(g_apEmoteEntries[EmoteEntryIndex(256)], Fn(Fake256));
+    EXPECT_EQ(g_apEmoteEntries[EmoteEntryIndex(2)], EmoteFakeEntry(2));
+    EXPECT_EQ(g_apEmoteEntries[EmoteEntryIndex(256)], EmoteFakeEntry(256));
     for (void* p : g_apEmoteEntries) EXPECT_NE(p, nullptr);
     const int aBadOrdinals[] = {0, 4, 100, 122, 200, 257};
     for (int n : aBadOrdinals) EXPECT_EQ(EmoteEntryIndex(n), -1) << n;
@@ -209,6 +156,7 @@ int FakeGesture(uintptr_t wParam, intptr_t lParam)
     return 1;
 }
 int FakeOther(void) { return 0; }
+void* Fn(auto pfn) { return reinterpret_cast<void*>(pfn); }
 
 void RegisterTouch(int nOmit)
 {
