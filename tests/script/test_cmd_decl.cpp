@@ -89,15 +89,6 @@ SCRIPT_BUILDER Begin()
     return b;
 }
 
-bool g_bHalted = false;
-// Bound to the script's last command: the thread stops there.
-int Halt(void)
-{
-    g_bHalted = true;
-    g_pCurThread->bRunA = 0;
-    return 1;
-}
-
 class DeclAssignTest : public SCRIPT_GAME_FIXTURE {
 protected:
     std::vector<KXV_DEF> defs;   // user variables of the next run (1000..1099 exist)
@@ -113,25 +104,9 @@ protected:
     // thread for one pass. pfnBeforeRun prepares engine state once the tables are loaded.
     void Run(SCRIPT_BUILDER& b, void (*pfnBeforeRun)(SCRIPT_THREAD*) = nullptr)
     {
-        FreeScriptTables();
-        FreeVarTable();
-        ASSERT_GE(EmitCommand(&b, KXCMD_NOP, {}), 0);
-        ASSERT_EQ(FinishScriptBody(&b), 0) << b.strError;
-        GAME_DATA game = DefaultGameData();
-        game.nHighestVar = 1099;
-        game.defs.insert(game.defs.end(), defs.begin(), defs.end());
-        game.scripts.push_back(ScriptFromBuilder("main.txt", b));
-        ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
-        g_bEngineStop = 0;
-        ASSERT_EQ(StartScriptSystem(), 0);
-        SCRIPT_BODY* pBody = g_ppScriptBody[0];
-        ASSERT_NE(pBody, nullptr);
-        pBody->ppHandlerTables[1][pBody->nCommands - 1] = Halt;
-        System()->bRunA = System()->bRunB = 1;
+        ASSERT_NO_FATAL_FAILURE(StartHalting(b, defs));
         if (pfnBeforeRun) pfnBeforeRun(System());
-        g_bHalted = false;
-        ++g_llPassCount;
-        RunScriptThreads(g_pThreadRoot);
+        Pass();
     }
 };
 
@@ -155,7 +130,7 @@ std::string Text(int nVar, int64_t llElem)
 void ExpectStoppedBy(const ERROR_RECORDER& errors, int nId)
 {
     ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, nId));
-    EXPECT_FALSE(g_bHalted);
+    EXPECT_FALSE(g_bScriptHalted);
 }
 
 }  // namespace
@@ -184,7 +159,7 @@ TEST_F(DeclAssignTest, DeclarationsGiveShapeTypeAndEveryElementTheValue)
     ERROR_RECORDER errors;
     Run(b);
     EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(g_bHalted);
+    EXPECT_TRUE(g_bScriptHalted);
 
     const VAR_DESC& a = Desc(1000);
     EXPECT_EQ(a.bType, KX_VAR_TYPE_INT);
@@ -319,7 +294,7 @@ TEST_F(DeclAssignTest, EveryOperatorOnIntegerAndDoubleElements)
     ERROR_RECORDER errors;
     Run(b);
     EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(g_bHalted);
+    EXPECT_TRUE(g_bScriptHalted);
     for (int i = 0; i < nInts; ++i) EXPECT_EQ(GetVarInt(1000, i), ints[i].llExpect) << "int case " << i;
     for (int i = 0; i < nFloats; ++i) EXPECT_EQ(GetVarFloat(1001, i), floats[i].dExpect) << "double case " << i;
     EXPECT_EQ(GetVarFloat(1001, nFloats), 3.5);
@@ -338,7 +313,7 @@ TEST_F(DeclAssignTest, WholeVariableTargetsSetEveryElementWithoutTheOperator)
     ERROR_RECORDER errors;
     Run(b);
     EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(g_bHalted);
+    EXPECT_TRUE(g_bScriptHalted);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(GetVarInt(1000, i), 4) << i;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(GetVarFloat(1001, i), 3.5) << i;
     EXPECT_EQ(Text(1002, 0), "\x82\xa4");
@@ -379,7 +354,7 @@ TEST_F(DeclAssignTest, TextElementsTakeAndAppendBelowTheBufferLimit)
     ERROR_RECORDER errors;
     Run(b);
     EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(g_bHalted);
+    EXPECT_TRUE(g_bScriptHalted);
     EXPECT_EQ(Text(1000, 0), "\x82\xa0\x82\xa2\x82\xa4" "a");
     // Long texts: lengths first, so a failure stays readable.
     EXPECT_EQ(Text(1000, 1).size(), 4090u);
@@ -441,7 +416,7 @@ TEST_F(DeclAssignTest, WritableSystemVariablesAndIndirectElements)
         f->allArgInt[2] = 30;
     });
     EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(g_bHalted);
+    EXPECT_TRUE(g_bScriptHalted);
     EXPECT_EQ(g_llMenuCommand, 77);
     EXPECT_EQ(g_nMaximizeEvent, 0xFF);
     EXPECT_STREQ(szLayerPath, "W0/\x83\x5c/");

@@ -66,14 +66,6 @@ void EmitMath(SCRIPT_BUILDER& b, const CODE& out, const std::vector<int>& select
     EXPECT_GE(EmitCommand(&b, KXCMD_MATH, args), 0);
 }
 
-bool g_bHalted = false;
-int Halt(void)
-{
-    g_bHalted = true;
-    g_pCurThread->bRunA = 0;
-    return 1;
-}
-
 class MathScriptTest : public SCRIPT_GAME_FIXTURE {
 protected:
     std::vector<KXV_DEF> defs;   // user variables of the run (1000..1099 exist)
@@ -96,24 +88,9 @@ protected:
     // generator, prepares the variables and runs the SYSTEM thread for one pass.
     void Run()
     {
-        FreeScriptTables();
-        FreeVarTable();
-        ASSERT_GE(EmitCommand(&b, KXCMD_NOP, {}), 0);
-        ASSERT_EQ(FinishScriptBody(&b), 0) << b.strError;
-        GAME_DATA game = DefaultGameData();
-        game.nHighestVar = 1099;
-        game.defs.insert(game.defs.end(), defs.begin(), defs.end());
-        game.scripts.push_back(ScriptFromBuilder("main.txt", b));
-        ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
-        g_bEngineStop = 0;
-        ASSERT_EQ(StartScriptSystem(), 0);
-        SCRIPT_BODY* pBody = g_ppScriptBody[0];
-        ASSERT_NE(pBody, nullptr);
-        pBody->ppHandlerTables[1][pBody->nCommands - 1] = Halt;
-        System()->bRunA = System()->bRunB = 1;
+        ASSERT_NO_FATAL_FAILURE(StartHalting(b, defs));
         SeedRandom(kSeed);
         if (pfnBeforeRun) pfnBeforeRun();
-        g_bHalted = false;
         Pass();
     }
 };
@@ -137,7 +114,7 @@ TEST_F(MathScriptTest, FirstPresentSelectorInPrecedenceDecides)
     ERROR_RECORDER errors;
     Run();
     EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(g_bHalted);
+    EXPECT_TRUE(g_bScriptHalted);
 
     std::mt19937 mt(kSeed);
     const double adExpected[KX_MATH_SELECTORS] = {
@@ -184,7 +161,7 @@ TEST_F(MathScriptTest, OperandsAreEvaluatedByTheirRecordsTypeExceptForSineAndCos
     ERROR_RECORDER errors;
     Run();
     EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(g_bHalted);
+    EXPECT_TRUE(g_bScriptHalted);
 
     EXPECT_DOUBLE_EQ(GetVarFloat(1000, 0), std::sin(3.5));
     EXPECT_DOUBLE_EQ(GetVarFloat(1000, 1), std::cos(3.5));
@@ -234,7 +211,7 @@ TEST_F(MathScriptTest, RandomRangeEdges)
     ERROR_RECORDER errors;
     Run();
     EXPECT_TRUE(errors.reports.empty());
-    EXPECT_TRUE(g_bHalted);
+    EXPECT_TRUE(g_bScriptHalted);
 
     std::mt19937 mt(kSeed);
     for (int i = 0; i < n; ++i) {
@@ -295,7 +272,7 @@ TEST_F(MathScriptTest, ResultIntoATextVariableIsFatal)
     ERROR_RECORDER errors;
     Run();
     ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_VAR_WRONG_TYPE));
-    EXPECT_FALSE(g_bHalted);
+    EXPECT_FALSE(g_bScriptHalted);
 }
 
 // An operand whose expression lies outside the body's expression bytes is reported as a damaged
@@ -314,7 +291,7 @@ TEST_F(MathScriptTest, OperandOutsideTheExpressionBytesIsReported)
     ERROR_RECORDER errors;
     Run();
     ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_FILE_READ));
-    EXPECT_FALSE(g_bHalted);
+    EXPECT_FALSE(g_bScriptHalted);
     EXPECT_EQ(GetVarFloat(1000, 0), -99.0);
 }
 
@@ -513,7 +490,7 @@ TEST_F(MathScriptTest, MotionStepAgainstTheFormulasForEachArrayType)
         ERROR_RECORDER errors;
         Run();
         EXPECT_TRUE(errors.reports.empty());
-        EXPECT_TRUE(g_bHalted);
+        EXPECT_TRUE(g_bScriptHalted);
 
         // The oracle reads what the arrays hold: parameters as int64 (doubles truncated).
         std::vector<double> P(8, 0.0);
@@ -552,7 +529,7 @@ TEST_F(MathScriptTest, MotionStepNeedsTwoVariablesAndANumberState)
         ERROR_RECORDER errors;
         Run();
         EXPECT_TRUE(errors.reports.empty());
-        EXPECT_TRUE(g_bHalted);
+        EXPECT_TRUE(g_bScriptHalted);
         EXPECT_EQ(GetVarFloat(1001, 31), 7.0);
     }
 
@@ -565,7 +542,7 @@ TEST_F(MathScriptTest, MotionStepNeedsTwoVariablesAndANumberState)
         ERROR_RECORDER errors;
         Run();
         ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_VAR_WRONG_TYPE));
-        EXPECT_FALSE(g_bHalted);
+        EXPECT_FALSE(g_bScriptHalted);
     }
 
     // A text state array too short for any result, and a text parameter array (reads 0): no error.
@@ -578,7 +555,7 @@ TEST_F(MathScriptTest, MotionStepNeedsTwoVariablesAndANumberState)
         ERROR_RECORDER errors;
         Run();
         EXPECT_TRUE(errors.reports.empty());
-        EXPECT_TRUE(g_bHalted);
+        EXPECT_TRUE(g_bScriptHalted);
         // All parameters 0: P1 = P2, and every S is 0, so the results are 0 x 2^0.
         EXPECT_EQ(GetVarFloat(1002, 31), 0.0);
         EXPECT_EQ(GetVarFloat(1002, 33), 0.0);

@@ -37,15 +37,6 @@
 
 namespace {
 
-bool g_bHalted = false;
-// Bound to the script's last command: the thread stops there.
-int Halt(void)
-{
-    g_bHalted = true;
-    g_pCurThread->bRunA = 0;
-    return 1;
-}
-
 // Arguments: an element designation, a selector or value, a text.
 BUILDER_ARG At(uint8_t nId, uint16_t nVar, int64_t llElem) { return ExprArg(nId, MakeExprElement(nVar, {llElem})); }
 BUILDER_ARG Val(uint8_t nId, int64_t llValue = 1, uint8_t bOp = ARGOP_SET)
@@ -107,32 +98,15 @@ protected:
     // then runs the SYSTEM thread for one pass.
     void Run(const std::function<void()>& prep = {})
     {
-        FreeScriptTables();
-        FreeVarTable();
-        ASSERT_GE(EmitCommand(&b, KXCMD_NOP, {}), 0);
-        ASSERT_EQ(FinishScriptBody(&b), 0) << b.strError;
-        GAME_DATA game = DefaultGameData();
-        game.nHighestVar = 1099;
-        game.defs.insert(game.defs.end(), defs.begin(), defs.end());
-        game.errors.insert(game.errors.end(), texts.begin(), texts.end());
-        game.scripts.push_back(ScriptFromBuilder("main.txt", b));
-        ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
-        g_bEngineStop = 0;
-        ASSERT_EQ(StartScriptSystem(), 0);
+        ASSERT_NO_FATAL_FAILURE(StartHalting(b, defs, texts));
         ASSERT_TRUE(errors.reports.empty());
-        SCRIPT_BODY* pBody = g_ppScriptBody[0];
-        ASSERT_NE(pBody, nullptr);
-        pBody->ppHandlerTables[1][pBody->nCommands - 1] = Halt;
-        System()->bRunA = System()->bRunB = 1;
         if (prep) prep();
-        g_bHalted = false;
-        ++g_llPassCount;
-        RunScriptThreads(g_pThreadRoot);
+        Pass();
     }
     // The run went through without a report or a box.
     void ExpectClean()
     {
-        EXPECT_TRUE(g_bHalted);
+        EXPECT_TRUE(g_bScriptHalted);
         EXPECT_TRUE(errors.reports.empty()) << (errors.reports.empty() ? 0 : errors.reports[0].nId);
         EXPECT_TRUE(boxes.boxes.empty());
     }
@@ -140,12 +114,12 @@ protected:
     void ExpectStoppedBy(int nId, const std::string& strCase)
     {
         ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, nId, strCase));
-        EXPECT_FALSE(g_bHalted) << strCase;
+        EXPECT_FALSE(g_bScriptHalted) << strCase;
     }
     // The run ended its turn at a refused array operation: one box with the text, no report.
     void ExpectRefused(int nTextId, const std::string& strCase)
     {
-        EXPECT_FALSE(g_bHalted) << strCase;
+        EXPECT_FALSE(g_bScriptHalted) << strCase;
         EXPECT_TRUE(errors.reports.empty()) << strCase;
         ASSERT_EQ(boxes.boxes.size(), 1u) << strCase;
         EXPECT_EQ(boxes.boxes[0].strText, GetEngineText(nTextId)) << strCase;
@@ -321,7 +295,7 @@ TEST_F(VarUtilTest, ConversionRefusals)
         if (c.nError > 0) {
             ExpectStoppedBy(c.nError, c.pszCase);
         } else {
-            EXPECT_FALSE(g_bHalted) << c.pszCase;
+            EXPECT_FALSE(g_bScriptHalted) << c.pszCase;
             EXPECT_TRUE(errors.reports.empty()) << c.pszCase;
         }
         if (c.target.bType == VARTYPE_INT) {

@@ -30,6 +30,15 @@ protected:
     // Ends script 0 with a wait of llParkFrames frames, writes the game folder with it as "main.txt"
     // and starts the script system, which must report nothing.
     void StartParked(int64_t llParkFrames);
+    // Frees the tables of an earlier run, ends the script with a command that halts the SYSTEM
+    // thread (it sets g_bScriptHalted), writes the game folder with it as "main.txt" (user variables
+    // up to 1099, the definitions and message texts given) and starts the script system with the
+    // SYSTEM thread set to run and g_bScriptHalted cleared. Reports of the start are the caller's.
+    void StartHalting(SCRIPT_BUILDER& script, const std::vector<KXV_DEF>& defs,
+                      const std::vector<KXE_ENTRY>& texts = {});
     // One pass of the scheduler over the thread tree.
     void Pass();
 };
+
+// Set when a script started by StartHalting reaches its end.
+extern bool g_bScriptHalted;
