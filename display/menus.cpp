@@ -107,7 +107,7 @@ int BuildMenuFromNode(int nSet, TREE_NODE* pNode)
         if (!pItem || !pItem->bItemVisible) continue;
         PLAT_MENU_ITEM mi{};
         mi.nId = static_cast<uint32_t>(static_cast<uint64_t>(pItem->llCommandId));
-        mi.nState = pItem->nItemEnabled == 0 ? PLAT_MFS_GRAYED : 0;
+        mi.nState = pItem->nItemEnabled == 0 ? static_cast<uint32_t>(PLAT_MFS_GRAYED) : 0u;
         if (pItem->bItemChecked == 1) mi.nState |= PLAT_MFS_CHECKED;
         const bool bSub = pItem->pszCaption[0] != 0 && pChild->bGroup && pChild->nChildCount > 0;
         if (pItem->pszCaption[0] == 0) {
@@ -424,10 +424,7 @@ int CmdMenuDelete(void)
 int CmdMenuGet(void)
 {
     if (FetchCommandArgs(CMDID_MENU_GET) != 0) return -1;
-    const int nOut = ArgSlot(MENU_GET_ARG_OUT);
-    const int nVar = nOut ? g_anArgVar[nOut] : 0;
-    const int64_t llElem = nOut ? g_anArgElem[nOut] : 0;
-    const VAR_DESC* pVar = nOut ? GetVarDesc(nVar) : nullptr;
+    const auto [nVar, llElem, pVar] = GetArgOut(MENU_GET_ARG_OUT);
     char szPath[KX_MAX_OBJECT_PATH];
     int bGroup = 0;
     TREE_NODE* pNode = nullptr;

@@ -2,6 +2,7 @@
 // the clipboard and the registry store.
 #include "script/cmd_dialog.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -100,7 +101,7 @@ int CmdClipboardPaste(void)
     std::string strClip;
     if (PlatGetClipboardText(&strClip) != 0) return -1;   // no text: the turn ends, nothing reported
     // The first 1024 bytes, without control characters; a double-byte character only whole.
-    const size_t n = strClip.size() < KX_CLIPBOARD_PASTE_BYTES ? strClip.size() : KX_CLIPBOARD_PASTE_BYTES;
+    const size_t n = std::min<size_t>(strClip.size(), KX_CLIPBOARD_PASTE_BYTES);
     std::string strText;
     for (size_t i = 0; i < n;) {
         const unsigned char c = static_cast<unsigned char>(strClip[i]);

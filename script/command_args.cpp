@@ -11,6 +11,7 @@
 #include "core/kx_math.h"
 #include "script/evaluator.h"
 #include "script/script_body.h"
+#include "script/variables.h"
 #include "core/script_thread.h"
 #include "script/dispatch.h"
 
@@ -169,6 +170,13 @@ void ClearCommandArgs(void)
 {
     memset(g_abArgSlot, 0, sizeof g_abArgSlot);
     g_nArgCount = 0;
+}
+
+ARG_OUT GetArgOut(int nArgId)
+{
+    const int nSlot = ArgSlot(nArgId);
+    if (!nSlot) return ARG_OUT{0, 0, nullptr};
+    return ARG_OUT{g_anArgVar[nSlot], g_anArgElem[nSlot], GetVarDesc(g_anArgVar[nSlot])};
 }
 
 void FreeCommandArgTexts(void)

@@ -85,6 +85,16 @@ inline const char* ArgText(int nArgId)
     const int s = ArgSlot(nArgId);
     return s && g_apszArgText[s] ? g_apszArgText[s] : "";
 }
+// The variable element an output argument names, after FetchCommandArgs: its number, element and
+// description; all 0 / NULL when the argument is absent (the description is also NULL when no such
+// variable exists).
+struct VAR_DESC;
+struct ARG_OUT {
+    int nVar;
+    int64_t llElem;
+    const VAR_DESC* pVar;
+};
+ARG_OUT GetArgOut(int nArgId);
 // The expression of an unevaluated argument and its length: 0, or -1 after 104010 when it does
 // not lie inside the body's expression bytes (or the argument is absent: -1, nothing reported).
 int GetArgExpr(int nArgId, const uint8_t** ppCode, uint32_t* pnLen);

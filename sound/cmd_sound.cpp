@@ -366,10 +366,7 @@ int CmdSoundDelete(void)
 int CmdSoundGet(void)
 {
     if (FetchCommandArgs(CMDID_SOUND_GET) != 0) return -1;
-    const int nOut = ArgSlot(SOUND_GET_ARG_OUT);
-    const int nVar = nOut ? g_anArgVar[nOut] : 0;
-    const int64_t llElem = nOut ? g_anArgElem[nOut] : 0;
-    const VAR_DESC* pVar = nOut ? GetVarDesc(nVar) : nullptr;
+    const auto [nVar, llElem, pVar] = GetArgOut(SOUND_GET_ARG_OUT);
 
     char szPath[KX_MAX_OBJECT_PATH];
     int bGroup = 0;
