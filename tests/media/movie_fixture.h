@@ -54,16 +54,7 @@ protected:
     // As LayerCmdTest::Run, with the pack written and indexed when the test gave entries.
     void RunMovie()
     {
-        ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1000000)}), 0);
-        ASSERT_EQ(FinishScriptBody(&b), 0) << b.strError;
-        GAME_DATA game = DefaultGameData();
-        game.defs.push_back(MakeIntVarDef(kVarInt, 99));
-        game.defs.push_back(MakeTextVarDef(kVarText, "x"));
-        game.defs.push_back(MakeIntVarDef(kVarInts, 99, {kArrayElems}));
-        game.defs.push_back(MakeTextVarDef(kVarTexts, "x", {kArrayElems}));
-        game.errors = messages;
-        game.scripts = {ScriptFromBuilder("main.txt", b)};
-        ASSERT_EQ(WriteGameFolder(dir.strNative, BuildGameFiles(game)), 0);
+        ASSERT_NO_FATAL_FAILURE(WriteGame());
         if (!packEntries.empty()) {
             ASSERT_EQ(WritePackFile(dir.strNative + "/data.kpf", packEntries), 0);
             ASSERT_EQ(BuildPackIndex(), 0);
