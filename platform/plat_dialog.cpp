@@ -32,20 +32,7 @@ std::string FindZenity(void)
 {
     const char* psz = getenv("KOLVEX_ZENITY");
     if (psz && *psz) return access(psz, X_OK) == 0 ? std::string(psz) : std::string();
-    const char* pszPath = getenv("PATH");
-    std::string strPath = pszPath ? pszPath : "/usr/bin:/bin";
-    size_t p = 0;
-    while (p <= strPath.size()) {
-        size_t e = strPath.find(':', p);
-        std::string strDir = strPath.substr(p, e == std::string::npos ? std::string::npos : e - p);
-        if (!strDir.empty()) {
-            std::string strCand = strDir + "/zenity";
-            if (access(strCand.c_str(), X_OK) == 0) return strCand;
-        }
-        if (e == std::string::npos) break;
-        p = e + 1;
-    }
-    return std::string();
+    return PlatFindInPath("zenity");
 }
 
 // Runs the program with its arguments (UTF-8) and collects its standard output. Its exit status,

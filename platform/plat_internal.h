@@ -3,6 +3,7 @@
 #include <spawn.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 // Direction of a conversion.
@@ -11,6 +12,10 @@ enum { PLAT_CONV_CP932_TO_UTF8 = 0, PLAT_CONV_UTF8_TO_CP932 = 1 };
 // Converts n bytes exactly. 0, or -1 when a sequence cannot be converted (pOut then holds what came
 // before it).
 int PlatConvertStrict(int nDir, const char* pSrc, size_t n, std::string* pOut);
+
+// The first executable file of the name in the folders of PATH (else /usr/bin:/bin), in their order,
+// that accept also takes (when given); "" when there is none.
+std::string PlatFindInPath(const char* pszName, const std::function<bool(const std::string&)>& accept = {});
 
 // A native path (UTF-8, '/') as an engine path (cp932, '\'). 0, or -1 when some character has no
 // cp932 form that converts back to the same text.

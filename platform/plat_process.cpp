@@ -277,23 +277,33 @@ int PlatFindAssociatedProgram(const char* pszDocument, char* pszOut, size_t cap)
     if (pszOut && cap > 0) pszOut[0] = '\0';
     std::string strDoc;
     if (!pszDocument || !*pszDocument || PlatResolvePath(pszDocument, &strDoc) != 0) return -1;
+    // Only an absolute folder, and a program name the engine can carry whole.
+    std::string strEngine;
+    const std::string strFound = PlatFindInPath("xdg-open", [&](const std::string& strCand) {
+        return strCand[0] == '/' && PlatNativeToEnginePath(strCand, &strEngine) == 0 && pszOut &&
+               strEngine.size() + 1 <= cap;
+    });
+    if (strFound.empty()) return -1;
+    memcpy(pszOut, strEngine.c_str(), strEngine.size() + 1);
+    return 0;
+}
+
+std::string PlatFindInPath(const char* pszName, const std::function<bool(const std::string&)>& accept)
+{
     const char* pszPath = getenv("PATH");
-    std::string strPath = pszPath ? pszPath : "/usr/bin:/bin";
+    const std::string strPath = pszPath ? pszPath : "/usr/bin:/bin";
     size_t p = 0;
     while (p <= strPath.size()) {
-        size_t e = strPath.find(':', p);
-        std::string strDir = strPath.substr(p, e == std::string::npos ? std::string::npos : e - p);
-        std::string strCand = strDir + "/xdg-open";
-        std::string strEngine;
-        if (!strDir.empty() && strDir[0] == '/' && access(strCand.c_str(), X_OK) == 0 &&
-            PlatNativeToEnginePath(strCand, &strEngine) == 0 && pszOut && strEngine.size() + 1 <= cap) {
-            memcpy(pszOut, strEngine.c_str(), strEngine.size() + 1);
-            return 0;
+        const size_t e = strPath.find(':', p);
+        const std::string strDir = strPath.substr(p, e == std::string::npos ? std::string::npos : e - p);
+        if (!strDir.empty()) {
+            const std::string strCand = strDir + "/" + pszName;
+            if (access(strCand.c_str(), X_OK) == 0 && (!accept || accept(strCand))) return strCand;
         }
         if (e == std::string::npos) break;
         p = e + 1;
     }
-    return -1;
+    return std::string();
 }
 
 void PlatSetSpawnHook(PLAT_SPAWN_HOOK pfnHook, void* pUser)
