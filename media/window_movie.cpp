@@ -78,10 +78,10 @@ MOVIE_RECT PlaceMciMovie(int32_t x, int32_t y, int32_t w, int32_t h)
 
 // ---- DirectShow style --------------------------------------------------------------------------
 
-int OpenDirectShowMovie(PLAT_HWND hOwner, const char* pszFile, int32_t x, int32_t y, int32_t w, int32_t h, int32_t nVolume)
+// The platform's movie over the owner's window rectangle, its sound on the engine's mixer.
+static int OpenPlatMovie(PLAT_HWND hOwner, const char* pszFile, int32_t x, int32_t y, int32_t w, int32_t h,
+                         int32_t nVolume, int nNotify)
 {
-    ReleaseDirectShowMovie();
-    if (!pszFile || !*pszFile) return -1;
     PLAT_MOVIE_OPEN o{};
     o.hOwner = hOwner;
     o.pszFile = pszFile;
@@ -89,10 +89,17 @@ int OpenDirectShowMovie(PLAT_HWND hOwner, const char* pszFile, int32_t x, int32_
     o.y = y;
     o.w = w;
     o.h = h;
-    o.nVolume = SoundVolumeToBuffer(nVolume);
-    o.nNotify = PLAT_MOVIE_NOTIFY_GRAPH;
+    o.nVolume = nVolume;
+    o.nNotify = nNotify;
     o.pAudio = MovieAudioDevice();
-    return PlatMovieOpen(&o) == 0 ? 0 : -2;
+    return PlatMovieOpen(&o);
+}
+
+int OpenDirectShowMovie(PLAT_HWND hOwner, const char* pszFile, int32_t x, int32_t y, int32_t w, int32_t h, int32_t nVolume)
+{
+    ReleaseDirectShowMovie();
+    if (!pszFile || !*pszFile) return -1;
+    return OpenPlatMovie(hOwner, pszFile, x, y, w, h, SoundVolumeToBuffer(nVolume), PLAT_MOVIE_NOTIFY_GRAPH) == 0 ? 0 : -2;
 }
 
 int SetDirectShowWindowRect(int32_t x, int32_t y, int32_t w, int32_t h)
@@ -135,17 +142,7 @@ void ReleaseDirectShowMovie(void)
 int OpenMCIMovie(PLAT_HWND hOwner, const char* pszFile, int32_t x, int32_t y, int32_t w, int32_t h)
 {
     CloseMCIMovie();
-    PLAT_MOVIE_OPEN o{};
-    o.hOwner = hOwner;
-    o.pszFile = pszFile;
-    o.x = x;
-    o.y = y;
-    o.w = w;
-    o.h = h;
-    o.nVolume = 0;
-    o.nNotify = PLAT_MOVIE_NOTIFY_MCI;
-    o.pAudio = MovieAudioDevice();
-    return PlatMovieOpen(&o) == 0 ? 1 : 0;
+    return OpenPlatMovie(hOwner, pszFile, x, y, w, h, 0, PLAT_MOVIE_NOTIFY_MCI) == 0 ? 1 : 0;
 }
 
 void MoveMCIMovie(int32_t x, int32_t y, int32_t w, int32_t h)
