@@ -486,9 +486,11 @@ int RenderGpuFrame(void)
     GetMainLogicalSize(&w, &h);
     // GPU-direct: the frame is the main window's picture, which no CPU composition follows.
     LAYER* pDest = g_bGpuDirect ? (ppSet ? GetNodeLayer(*ppSet) : nullptr) : GetNodeLayer(g_pCaptureLayer);
-    // The owned pixels: the colour cache would be rebuilt from them in the same frame.
-    if (pDest && pDest->nWidth == w && pDest->nHeight == h && pDest->pOwnedPixels)
+    // The owned pixels: a colour cache is rebuilt from them when the layer is drawn.
+    if (pDest && pDest->nWidth == w && pDest->nHeight == h && pDest->pOwnedPixels) {
         ReadBackRenderTarget(g_pBackBuffer, w, h, pDest->pOwnedPixels);
+        MarkPixelsChanged(pDest);
+    }
     return 0;
 }
 

@@ -145,6 +145,7 @@ int TakeAlphaFrom(LAYER_CMD* c)
     if (!pSrc->pDisplayPixels || !pLayer->pOwnedPixels) return 0;
     const size_t n = size_t(pLayer->nWidth) * size_t(pLayer->nHeight);
     for (size_t i = 0; i < n; ++i) pLayer->pOwnedPixels[i * 4 + 3] = pSrc->pDisplayPixels[i * 4];
+    MarkPixelsChanged(pLayer);
     pLayer->bHasAlpha = 1;
     return 0;
 }

@@ -69,6 +69,8 @@ int MarkLayerDirty(TREE_NODE* pNode)
     LAYER* pLayer = GetNodeLayer(pNode);
     if (!pLayer)
         return -1;
+    // A layer is marked after its pixels change, so a colour cache made from the old ones goes.
+    MarkPixelsChanged(pLayer);
     DIRTY_BOX b{0, 0, int64_t(pLayer->nWidth) - 1, int64_t(pLayer->nHeight) - 1};
     for (TREE_NODE* pParent = NextDirtyTarget(pNode); pParent; pParent = NextDirtyTarget(pNode)) {
         OffsetBox(b, GetNodeLayer(pNode));
@@ -83,6 +85,7 @@ int PropagateLayerDirty(TREE_NODE* pNode)
 {
     if (!GetNodeLayer(pNode))
         return -1;
+    MarkPixelsChanged(GetNodeLayer(pNode));
     CollectGroupDirty(pNode);
     DIRTY_BOX b = GetNodeLayer(pNode)->rcOwn;
     for (;;) {

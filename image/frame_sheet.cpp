@@ -63,7 +63,7 @@ int PartInfo(const uint8_t* pData, size_t nLen, PLAT_JPEG_INFO* pInfo)
 // The written pixels are the owned ones; a colour cache made from the old ones is rebuilt.
 void ExpireColorCache(LAYER* pLayer)
 {
-    pLayer->llCacheFrame = 0;
+    MarkPixelsChanged(pLayer);
     if (!pLayer->pColorCache || pLayer->pColorCache == pLayer->pOwnedPixels)
         pLayer->pDisplayPixels = pLayer->pOwnedPixels;
 }

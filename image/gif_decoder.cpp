@@ -615,6 +615,7 @@ int DrawGIFFrame(LAYER* pLayer, int nIndex)
     GIF_FRAME* pFrame = pLayer->ppGifFrames[nIndex];
     if (!pFrame || !pLayer->pOwnedPixels)
         return -1;
+    MarkPixelsChanged(pLayer);
     if (g_bGIFPlainDecoder) {
         DrawGIFFramePlain(pLayer, pFrame);
         return 0;

@@ -173,7 +173,7 @@ int LoadLocatedImage(LAYER* pLayer, FILE_LOCATION* pLoc, const char* pszResolved
     if (pLayer->pColorCache && pLayer->pColorCache != pLayer->pOwnedPixels)
         std::free(pLayer->pColorCache);
     pLayer->pColorCache = nullptr;
-    pLayer->llCacheFrame = 0;
+    MarkPixelsChanged(pLayer);
     pLayer->pDisplayPixels = pLayer->pOwnedPixels;
     NormalizeTransparentPixels(pLayer);
     ResetFrameClock();

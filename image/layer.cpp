@@ -313,7 +313,7 @@ int SetLayerPixels(LAYER* pLayer, uint8_t* pPixels, int32_t nWidth, int32_t nHei
     if (pLayer->pOwnedPixels != pPixels)
         free(pLayer->pOwnedPixels);
     pLayer->pColorCache = nullptr;
-    pLayer->llCacheFrame = 0;
+    MarkPixelsChanged(pLayer);
     pLayer->pOwnedPixels = pPixels;
     pLayer->pDisplayPixels = pPixels;
     pLayer->nWidth = nWidth;

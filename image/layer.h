@@ -80,6 +80,8 @@ struct LAYER {                          // offset in the saved form
     int64_t llCacheFrame;               // 232  frame in which the colour cache was built
     int32_t nCacheWidth;                //      size the colour cache was made for (not saved)
     int32_t nCacheHeight;
+    int32_t nCacheBalance;              //      filter values the colour cache holds (not saved)
+    int32_t nCacheSaturation;
     int32_t nBufWidth;                  // 240  size the owned buffer was last made for
     int32_t nBufHeight;                 // 244
     uint8_t bChanged;                   // 257  set by every merge, cleared at the end of the frame
@@ -157,6 +159,15 @@ extern TREE_NODE* g_pCaptureLayer;
 inline LAYER* GetNodeLayer(const TREE_NODE* pNode)
 {
     return pNode ? static_cast<LAYER*>(pNode->pPayload) : nullptr;
+}
+
+// The owned pixels were written (or are about to be): a colour cache made from the old ones is
+// stale. The compositor keeps a layer's colour cache from frame to frame while its stamp stays set
+// and its filter values stay the same, so every writer of a layer's pixels calls this (marking the
+// layer dirty does too).
+inline void MarkPixelsChanged(LAYER* p)
+{
+    p->llCacheFrame = 0;
 }
 
 // A cleared record with the defaults of a new layer (size 1 x 1, visible, opaque, neutral colours,

@@ -301,7 +301,7 @@ int BlitGlyph(bool bAntialias, int32_t nColorA, int32_t nColorB, int32_t nGradie
                     if (pA[j]) StorePixel(p, pRowZ[j] | 0xFF000000u);
             }
         }
-        pLayer->llCacheFrame = 0;  // the colour cache was made from the old pixels
+        MarkPixelsChanged(pLayer);
     }
     if (pNode) MarkLayerDirty(pNode);
     return 0;

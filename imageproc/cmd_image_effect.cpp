@@ -141,7 +141,7 @@ int ApplyImageEffect(int32_t nCode, TREE_NODE* pFirst, TREE_NODE* pSecond, int32
                       &bFlag) != 0)
             return -1;
         if (bKeepsFlag) pA->bHasAlpha = bFlag;
-        pA->llCacheFrame = 0;  // the colour cache was made from the old pixels
+        MarkPixelsChanged(pA);
         MarkLayerDirty(pFirst);
         return 0;
     }

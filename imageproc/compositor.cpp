@@ -322,6 +322,10 @@ int FlushBatch(COMPOSE_BATCH* pBatch)
         if (GetWorkerJobHandler(JOB_BLEND_BATCH) != JobBlendBatch) SetWorkerJobHandler(JOB_BLEND_BATCH, JobBlendBatch);
         nResult = PostRowJob(JOB_BLEND_BATCH, &job, pBatch->nFirstRow, pBatch->nEndRow - pBatch->nFirstRow);
     }
+    // A colour copy that may not have been written is made again when its layer is next drawn.
+    if (nResult < 0)
+        for (int32_t i = 0; i < pBatch->nCount; ++i)
+            if (pBatch->aBlend[i].nCode == JOB_COLOR_COPY) MarkPixelsChanged(pBatch->aBlend[i].args.pLayer);
     pBatch->nCount = 0;
     pBatch->bMaskCurve = 0;
     pBatch->llPixels = 0;
@@ -378,6 +382,7 @@ int QueueBlend(COMPOSE_BATCH* pBatch, int nCode, LAYER* pTarget, LAYER* pLayer, 
     if (!pTarget->pDisplayPixels || !pLayer->pDisplayPixels) return -1;
     if (pMask && !pMask->pDisplayPixels) return -1;
     if (clip.nVisWidth <= 0 || clip.nVisHeight <= 0) return 0;
+    MarkPixelsChanged(pTarget);
     const bool bReadsTarget = pLayer->pDisplayPixels == pTarget->pDisplayPixels ||
                               (pMask && pMask->pDisplayPixels == pTarget->pDisplayPixels);
     // The mask curve is global: a masked blend whose curve differs from the one the queued blends
@@ -423,6 +428,7 @@ int PostBlend(int nCode, LAYER* pTarget, LAYER* pLayer, LAYER* pMask, const BLIT
     if (!pTarget || !pLayer || !pClip || !pTarget->pDisplayPixels || !pLayer->pDisplayPixels) return -1;
     if (pMask && !pMask->pDisplayPixels) return -1;
     if (pClip->nVisWidth <= 0 || pClip->nVisHeight <= 0) return 0;
+    MarkPixelsChanged(pTarget);
     WORKER_JOB job{};
     job.blend.nWidth = pClip->nVisWidth;
     job.blend.nSrcX = pClip->nSrcOffX;
@@ -552,7 +558,9 @@ int CopyColorRows(const WORKER_JOB& args, int32_t nFirst, int32_t nEnd)
 
 // Rebuilds the layer's colour cache from its owned pixels over the whole image: colour balance
 // first, then saturation on its result. Both neutral: the layer draws its owned pixels again.
-// With a batch, the rows the clipped blend into pTarget reads are queued there (the blend must be
+// A cache made from the same owned pixels with the same filter values is kept: every writer of the
+// pixels clears the stamp (MarkPixelsChanged), so a set stamp means the cache holds what a rebuild
+// would write. With a batch, the rows the clipped blend into pTarget reads are queued there (the blend must be
 // queued next), so that each band of them is made right before it is blended, while it is still
 // in the processor's cache; the other rows are made now. 0, or -1 after a report.
 int RefreshColorCache(LAYER* q, COMPOSE_BATCH* pBatch = nullptr, const BLIT_CLIP* pClip = nullptr,
@@ -565,6 +573,13 @@ int RefreshColorCache(LAYER* q, COMPOSE_BATCH* pBatch = nullptr, const BLIT_CLIP
         return 0;
     }
     if (!q->pOwnedPixels) return 0;
+    if (q->llCacheFrame != 0 && q->pColorCache && q->pColorCache != q->pOwnedPixels && q->nCacheWidth == q->nWidth &&
+        q->nCacheHeight == q->nHeight && q->nCacheBalance == q->nColorBalance && q->nCacheSaturation == q->nSaturation) {
+        q->pDisplayPixels = q->pColorCache;
+        q->llCacheFrame = g_llFrameCount;
+        return 0;
+    }
+    MarkPixelsChanged(q);   // stays clear when the rebuild fails part-way
     uint8_t* pCache = ColorCacheBuffer(q);
     if (!pCache) return -1;
     WORKER_JOB job{};
@@ -593,10 +608,13 @@ int RefreshColorCache(LAYER* q, COMPOSE_BATCH* pBatch = nullptr, const BLIT_CLIP
         e.nRows = pClip->nVisHeight;
         e.nRowShift = pClip->nSrcOffY - pClip->nDstY;
         e.color = job.color;
+        e.args.pLayer = q;   // whose cache goes stale if the batch fails
         ++pBatch->nCount;
     }
     q->pDisplayPixels = pCache;
     q->llCacheFrame = g_llFrameCount;
+    q->nCacheBalance = q->nColorBalance;
+    q->nCacheSaturation = q->nSaturation;
     return 0;
 }
 

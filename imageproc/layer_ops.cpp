@@ -53,12 +53,6 @@ const uint8_t* SourcePixels(const LAYER* p)
     return p->pDisplayPixels ? p->pDisplayPixels : p->pOwnedPixels;
 }
 
-// The owned pixels were written: a colour cache made from the old ones is stale.
-void MarkPixelsChanged(LAYER* p)
-{
-    p->llCacheFrame = 0;
-}
-
 // Places the source layer's image with its top-left corner at (x, y) on the destination and clips it
 // against the destination's area. 1 when something is visible.
 int PlaceOnto(const LAYER* pSrc, const LAYER* pDst, int32_t x, int32_t y, BLIT_CLIP* pClip)

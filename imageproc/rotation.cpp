@@ -349,8 +349,7 @@ int RotateLayer(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t P, int32_t k, int
 
     const uint8_t bHasAlpha = (P % 180 != 0) ? 1 : pSrcLayer->bHasAlpha;
     if (bInPlace) {
-        // The colour cache, if any, was made from the old pixels.
-        pTarget->llCacheFrame = 0;
+        MarkPixelsChanged(pTarget);
     } else {
         MarkLayerDirty(pTargetNode);   // the old area, in case the size changes
         SetLayerPixels(pTarget, pDst, w, h);

@@ -1467,8 +1467,7 @@ int ScaleImage(TREE_NODE* pFirst, TREE_NODE* pSecond, int32_t nX1, int32_t nY1, 
         SetLayerPixels(pTarget, pDst, tw, th);
         MarkLayerDirty(pTargetNode);
     } else {
-        // The colour cache, if any, was made from the old pixels.
-        pTarget->llCacheFrame = 0;
+        MarkPixelsChanged(pTarget);
     }
     if (nMode == 2) {
         pTarget->nWidth = tw;

@@ -266,6 +266,7 @@ void ShowOgvFrame(TREE_NODE* pNode)
     const size_t nStride = static_cast<size_t>(pLayer->nWidth) * 4u;
     for (int32_t y = 0; y < nRows; ++y)
         std::memcpy(pLayer->pOwnedPixels + static_cast<size_t>(y) * nStride, g_ppOgvRows[y], static_cast<size_t>(nCols) * 4u);
+    MarkPixelsChanged(pLayer);
     MarkLayerDirty(pNode);
 }
 

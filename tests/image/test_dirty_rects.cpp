@@ -83,8 +83,10 @@ TEST_F(DirtyRectTest, MarkLayerDirtyTranslatesIntoEveryEnclosingGroup)
     TREE_NODE* pLeaf = Plain("W0/g1/g2/x", 4, 3, 5, 6, 1);
     ResetDirtyRects(g_pLayerRoot->pFirstChild);
     L(pLeaf)->rcOwn = DIRTY_BOX{1, 2, 3, 4};
+    L(pLeaf)->llCacheFrame = 9;
 
     EXPECT_EQ(MarkLayerDirty(pLeaf), 0);
+    EXPECT_EQ(L(pLeaf)->llCacheFrame, 0) << "a colour cache of the marked layer is made again";
     EXPECT_EQ(L(pG2)->rcOwn, (DIRTY_BOX{5, 6, 8, 8}));
     EXPECT_EQ(L(pG1)->rcOwn, (DIRTY_BOX{15, 26, 18, 28}));
     EXPECT_EQ(L(pW0)->rcOwn, (DIRTY_BOX{115, 226, 118, 228}));

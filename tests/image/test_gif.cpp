@@ -291,8 +291,10 @@ TEST(GifDecoder, FramePositionPalettesAndUncoveredPixels)
     ASSERT_NE(p1, nullptr);
     EXPECT_EQ(memcmp(p1->abPalette, file.globalPalette.data(), 16 * 3), 0);
     EXPECT_EQ(GIFFrameIndices(const_cast<GIF_FRAME*>(p1))[3], 4);
+    layer.p->llCacheFrame = 3;
     ASSERT_EQ(DrawGIFFrame(layer.p, 1), 0);
     EXPECT_EQ(layer.Pixel(1, 1), TestColour(4));
+    EXPECT_EQ(layer.p->llCacheFrame, 0) << "a colour cache of the old frame is made again";
 }
 
 TEST(GifDecoder, ExtensionsAreParsedOrSkippedWhole)

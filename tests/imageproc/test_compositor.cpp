@@ -747,6 +747,58 @@ TEST_F(CompositorTest, ColorBalanceThenSaturationAndBackToNeutral)
     EXPECT_EQ(L(p)->pDisplayPixels, L(p)->pOwnedPixels);
 }
 
+// A colour cache is kept from frame to frame while the layer's pixels and filter values stay: pixels
+// written without a mark keep showing the old picture. A writer's mark, a dirty mark of the layer,
+// or a new filter value makes it again, and the picture follows.
+TEST_F(CompositorTest, ColorCacheKeptUntilPixelsOrFiltersChange)
+{
+    Window(24, 16);
+    Plain("W0/bg", 24, 16, 0, 0, 1, 255);
+    TREE_NODE* p = Plain("W0/p", 15, 11, 4, 3, 2);
+    L(p)->nColorBalance = 0x40C0FF;
+    L(p)->nSaturation = 60;
+    ASSERT_EQ(Frame(), 0);
+    ASSERT_TRUE(SameAsReference());
+    uint8_t* pCache = L(p)->pColorCache;
+    const std::vector<uint8_t> before = Picture();
+    const auto Repaint = [&] {
+        for (int64_t i = 0; i < int64_t(15) * 11 * 4; ++i) L(p)->pOwnedPixels[i] = static_cast<uint8_t>(NextRandom());
+    };
+    Repaint();
+    MarkAllDirty();
+    ASSERT_EQ(Frame(false), 0);
+    EXPECT_EQ(Picture(), before) << "the cache made in the first frame is drawn";
+    EXPECT_EQ(L(p)->pColorCache, pCache);
+
+    struct CASE {
+        const char* pszWhat;
+        bool bRepaint;
+        void (*pfnSignal)(TREE_NODE*);
+    } cases[] = {
+        {"writer's mark", true, [](TREE_NODE* q) { MarkPixelsChanged(GetNodeLayer(q)); }},
+        {"dirty mark", true, [](TREE_NODE* q) { MarkLayerDirty(q); }},
+        {"saturation", false, [](TREE_NODE* q) { GetNodeLayer(q)->nSaturation = 200; }},
+        {"balance", false, [](TREE_NODE* q) { GetNodeLayer(q)->nColorBalance = 0x10F080; }},
+        {"balance to neutral", false, [](TREE_NODE* q) { GetNodeLayer(q)->nColorBalance = 0x808080; }},
+    };
+    for (const CASE& c : cases) {
+        if (c.bRepaint) Repaint();
+        c.pfnSignal(p);
+        MarkAllDirty();
+        ASSERT_EQ(Frame(), 0);
+        EXPECT_TRUE(SameAsReference()) << c.pszWhat;
+    }
+    // Back to neutral and filtered again: the kept buffer is filled from the present pixels.
+    L(p)->nSaturation = 128;
+    MarkAllDirty();
+    ASSERT_EQ(Frame(), 0);
+    Repaint();
+    L(p)->nSaturation = 60;
+    MarkAllDirty();
+    ASSERT_EQ(Frame(), 0);
+    EXPECT_TRUE(SameAsReference()) << "filtered again after neutral";
+}
+
 // The colour copies of tall layers split their rows over the running workers (shares that are not
 // whole bands, and a share per worker larger than a band), or run on the poster when small.
 TEST_F(CompositorTest, ColorCopySameAtEveryWorkerCount)
