@@ -113,10 +113,11 @@ struct WORKER_ROTATE_ARGS {
     const uint8_t* pSrc;
 };
 
-// Queued blends job (106): the compositor's queue of blends into one target; the rows are the
-// target's rows.
+// A job that carries its own record: the compositor's queue of blends into one target (106; the
+// rows are the target's rows) or the blur and shadow filters' plan (120). The poster keeps the
+// record alive until the post returns.
 struct WORKER_BATCH_ARGS {
-    const void* pBatch;
+    void* pBatch;
 };
 
 struct WORKER_JOB {

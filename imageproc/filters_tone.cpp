@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 #include "core/errors.h"
@@ -247,13 +246,9 @@ struct WINDOW_PLAN {
     bool bH, bV;
 };
 
-// The plan of the filter being run. One window filter posts at a time.
-std::mutex s_mxWindowPlan;
-WINDOW_PLAN* s_pWindowPlan;
-
 int JobWindowStrips(WORKER_JOB* pJob)
 {
-    WINDOW_PLAN* p = s_pWindowPlan;
+    WINDOW_PLAN* p = static_cast<WINDOW_PLAN*>(pJob->batch.pBatch);
     const int64_t nStrips = (p->h + KX_STRIP_ROWS - 1) / KX_STRIP_ROWS;
     const int64_t w = p->w;
     uint8_t* pIn = p->apStrip[pJob->nIndex];
@@ -286,7 +281,7 @@ void WindowColumns(WINDOW_PLAN* p, const WORKER_JOB* pJob)
 // still writing (each is being worked, so the wait ends), then works its columns.
 int JobWindowFilter(WORKER_JOB* pJob)
 {
-    WINDOW_PLAN* p = s_pWindowPlan;
+    WINDOW_PLAN* p = static_cast<WINDOW_PLAN*>(pJob->batch.pBatch);
     if (p->bH) {
         JobWindowStrips(pJob);
         if (p->bV) {
@@ -436,21 +431,17 @@ int WindowFilterVector(uint8_t* pDst, const uint8_t* pRect, ptrdiff_t nSrcRow, i
     plan.nStripsDone = 0;
     plan.bH = bH;
     plan.bV = bV;
-    {
-        std::lock_guard<std::mutex> lock(s_mxWindowPlan);
-        s_pWindowPlan = &plan;
-        WORKER_JOB job{};
-        if (w * h < KX_WINDOW_INLINE_PIXELS) {
-            job.nIndex = 0;
-            job.nFirstRow = 0;
-            job.nEndRow = static_cast<int32_t>(w);
-            JobWindowFilter(&job);
-        } else {
-            if (GetWorkerJobHandler(JOB_WINDOW_FILTER) != JobWindowFilter) SetWorkerJobHandler(JOB_WINDOW_FILTER, JobWindowFilter);
-            // The row shares of the post are the vertical pass's columns.
-            nResult = PostRowJob(JOB_WINDOW_FILTER, &job, 0, static_cast<int>(w));
-        }
-        s_pWindowPlan = nullptr;
+    WORKER_JOB job{};
+    job.batch.pBatch = &plan;
+    if (w * h < KX_WINDOW_INLINE_PIXELS) {
+        job.nIndex = 0;
+        job.nFirstRow = 0;
+        job.nEndRow = static_cast<int32_t>(w);
+        JobWindowFilter(&job);
+    } else {
+        if (GetWorkerJobHandler(JOB_WINDOW_FILTER) != JobWindowFilter) SetWorkerJobHandler(JOB_WINDOW_FILTER, JobWindowFilter);
+        // The row shares of the post are the vertical pass's columns.
+        nResult = PostRowJob(JOB_WINDOW_FILTER, &job, 0, static_cast<int>(w));
     }
     std::free(pBlock);
     *pnResult = nResult < 0 ? -1 : 0;
