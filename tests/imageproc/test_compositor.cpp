@@ -718,7 +718,11 @@ TEST_F(CompositorTest, FailedBlendJobFailsTheFrame)
     EXPECT_EQ(Frame(false), 0);
 }
 
-TEST_F(CompositorTest, ColorBalanceThenSaturationAndBackToNeutral)
+// Colour balance, then saturation, drawn from a colour cache that is kept from frame to frame while
+// the layer's pixels and filter values stay: pixels written without a mark keep showing the old
+// picture. A writer's mark, a dirty mark of the layer or a new filter value makes it again and the
+// picture follows; both filters neutral, the layer shows its own pixels.
+TEST_F(CompositorTest, ColorFiltersFollowPixelsAndValuesAcrossFrames)
 {
     Window(24, 16);
     Plain("W0/bg", 24, 16, 0, 0, 1, 255);
@@ -728,37 +732,6 @@ TEST_F(CompositorTest, ColorBalanceThenSaturationAndBackToNeutral)
     ASSERT_EQ(Frame(), 0);
     ASSERT_TRUE(SameAsReference());
     EXPECT_EQ(L(p)->pDisplayPixels, L(p)->pColorCache);
-    // The owned pixels are never filtered; the next frame filters them again, not the cache.
-    MarkAllDirty();
-    ASSERT_EQ(Frame(), 0);
-    ASSERT_TRUE(SameAsReference());
-    for (int s : {0, 100}) {
-        L(p)->nColorBalance = 0x808080;
-        L(p)->nSaturation = s;
-        MarkAllDirty();
-        ASSERT_EQ(Frame(), 0);
-        ASSERT_TRUE(SameAsReference()) << s;
-    }
-    // Both neutral: the layer shows its own pixels again.
-    L(p)->nSaturation = 128;
-    MarkAllDirty();
-    ASSERT_EQ(Frame(), 0);
-    ASSERT_TRUE(SameAsReference());
-    EXPECT_EQ(L(p)->pDisplayPixels, L(p)->pOwnedPixels);
-}
-
-// A colour cache is kept from frame to frame while the layer's pixels and filter values stay: pixels
-// written without a mark keep showing the old picture. A writer's mark, a dirty mark of the layer,
-// or a new filter value makes it again, and the picture follows.
-TEST_F(CompositorTest, ColorCacheKeptUntilPixelsOrFiltersChange)
-{
-    Window(24, 16);
-    Plain("W0/bg", 24, 16, 0, 0, 1, 255);
-    TREE_NODE* p = Plain("W0/p", 15, 11, 4, 3, 2);
-    L(p)->nColorBalance = 0x40C0FF;
-    L(p)->nSaturation = 60;
-    ASSERT_EQ(Frame(), 0);
-    ASSERT_TRUE(SameAsReference());
     uint8_t* pCache = L(p)->pColorCache;
     const std::vector<uint8_t> before = Picture();
     const auto Repaint = [&] {
@@ -777,9 +750,20 @@ TEST_F(CompositorTest, ColorCacheKeptUntilPixelsOrFiltersChange)
     } cases[] = {
         {"writer's mark", true, [](TREE_NODE* q) { MarkPixelsChanged(GetNodeLayer(q)); }},
         {"dirty mark", true, [](TREE_NODE* q) { MarkLayerDirty(q); }},
-        {"saturation", false, [](TREE_NODE* q) { GetNodeLayer(q)->nSaturation = 200; }},
+        {"saturation 0", false, [](TREE_NODE* q) { GetNodeLayer(q)->nSaturation = 0; }},
         {"balance", false, [](TREE_NODE* q) { GetNodeLayer(q)->nColorBalance = 0x10F080; }},
-        {"balance to neutral", false, [](TREE_NODE* q) { GetNodeLayer(q)->nColorBalance = 0x808080; }},
+        {"balance neutral, saturation 100", false,
+         [](TREE_NODE* q) {
+             GetNodeLayer(q)->nColorBalance = 0x808080;
+             GetNodeLayer(q)->nSaturation = 100;
+         }},
+        {"both neutral", false, [](TREE_NODE* q) { GetNodeLayer(q)->nSaturation = 128; }},
+        // The kept buffer is filled from the pixels of now.
+        {"filtered again after a repaint", true,
+         [](TREE_NODE* q) {
+             MarkPixelsChanged(GetNodeLayer(q));
+             GetNodeLayer(q)->nSaturation = 60;
+         }},
     };
     for (const CASE& c : cases) {
         if (c.bRepaint) Repaint();
@@ -787,16 +771,8 @@ TEST_F(CompositorTest, ColorCacheKeptUntilPixelsOrFiltersChange)
         MarkAllDirty();
         ASSERT_EQ(Frame(), 0);
         EXPECT_TRUE(SameAsReference()) << c.pszWhat;
+        EXPECT_EQ(L(p)->pDisplayPixels, L(p)->nSaturation == 128 ? L(p)->pOwnedPixels : L(p)->pColorCache) << c.pszWhat;
     }
-    // Back to neutral and filtered again: the kept buffer is filled from the present pixels.
-    L(p)->nSaturation = 128;
-    MarkAllDirty();
-    ASSERT_EQ(Frame(), 0);
-    Repaint();
-    L(p)->nSaturation = 60;
-    MarkAllDirty();
-    ASSERT_EQ(Frame(), 0);
-    EXPECT_TRUE(SameAsReference()) << "filtered again after neutral";
 }
 
 // The colour copies of tall layers split their rows over the running workers (shares that are not
