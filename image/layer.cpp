@@ -2,8 +2,10 @@
 // pixel-buffer allocator and the saved form.
 #include "image/layer.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "core/engine_hooks.h"
@@ -14,6 +16,7 @@
 #include "core/sysfacts.h"
 #include "image/dirty_rects.h"
 #include "core/engine_globals.h"
+#include "platform/plat_memory.h"
 
 LAYER_HOOKS g_LayerHooks = {};
 TREE_NODE* g_pCaptureLayer = nullptr;
@@ -23,6 +26,51 @@ TREE_NODE* g_pCaptureLayer = nullptr;
 static const size_t KX_MAX_PIXEL_BUFFER_BYTES = size_t(1) << 32;
 static const size_t KX_PIXEL_ALIGN = 64;
 
+// One freed large pixel buffer is kept for the next allocation it fits. Effects, canvas changes and
+// scaling write a new picture in every frame of an animation and free the one before; the heap
+// serves each 64-byte-aligned 8 MB request from fresh pages, and the page faults cost more than the
+// effect itself. The spare is taken only by a request of at least its size less an eighth, so it
+// never holds much more memory than the picture it serves.
+namespace {
+const size_t KX_SPARE_MIN_BYTES = size_t(1) << 20;
+std::mutex s_mxSpare;
+uint8_t* s_pSpare = nullptr;
+size_t s_nSpareBytes = 0;   // usable bytes
+struct SPARE_RELEASE {
+    ~SPARE_RELEASE() { free(s_pSpare); }
+} s_spareRelease;
+}  // namespace
+
+// Frees a pixel buffer, keeping it as the spare when it is large and aligned like a new one.
+static void FreePixelBuffer(uint8_t* p)
+{
+    const size_t nUsable = PlatUsableSize(p);
+    if (nUsable < KX_SPARE_MIN_BYTES || reinterpret_cast<uintptr_t>(p) % KX_PIXEL_ALIGN != 0) {
+        free(p);
+        return;
+    }
+    uint8_t* pOld;
+    {
+        std::lock_guard<std::mutex> lock(s_mxSpare);
+        pOld = s_pSpare;
+        s_pSpare = p;
+        s_nSpareBytes = nUsable;
+    }
+    free(pOld);
+}
+
+// The spare when it holds nBytes without holding much more, else NULL.
+static uint8_t* TakeSparePixelBuffer(size_t nBytes)
+{
+    if (nBytes < KX_SPARE_MIN_BYTES) return nullptr;
+    std::lock_guard<std::mutex> lock(s_mxSpare);
+    if (!s_pSpare || s_nSpareBytes < nBytes || s_nSpareBytes - nBytes > nBytes / 8) return nullptr;
+    uint8_t* p = s_pSpare;
+    s_pSpare = nullptr;
+    s_nSpareBytes = 0;
+    return p;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Records
 
@@ -31,8 +79,8 @@ static void DestroyLayer(LAYER* pLayer)
 {
     g_LayerHooks.pfnReleaseLayerTextures(pLayer);
     if (pLayer->pColorCache != pLayer->pOwnedPixels)
-        free(pLayer->pColorCache);
-    free(pLayer->pOwnedPixels);
+        FreePixelBuffer(pLayer->pColorCache);
+    FreePixelBuffer(pLayer->pOwnedPixels);
     pLayer->pOwnedPixels = nullptr;
     pLayer->pColorCache = nullptr;
     pLayer->pDisplayPixels = nullptr;
@@ -287,7 +335,9 @@ uint8_t* AllocPixelBuffer(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const 
     uint8_t* pNew = nullptr;
     if (nBytes <= KX_MAX_PIXEL_BUFFER_BYTES) {
         size_t nAlloc = (nBytes + KX_PIXEL_ALIGN - 1) / KX_PIXEL_ALIGN * KX_PIXEL_ALIGN;
-        pNew = static_cast<uint8_t*>(std::aligned_alloc(KX_PIXEL_ALIGN, nAlloc));
+        pNew = TakeSparePixelBuffer(nAlloc);
+        if (!pNew)
+            pNew = static_cast<uint8_t*>(std::aligned_alloc(KX_PIXEL_ALIGN, nAlloc));
         // Cleared whole: pixels a producer leaves unwritten, the spare row and the spare bytes (which
         // the filters read with weight 0) are all 0, so results never depend on old heap contents.
         if (pNew)
@@ -300,7 +350,7 @@ uint8_t* AllocPixelBuffer(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const 
             ReportError(KX_ERR_LAYER_NO_MEMORY, 1);
         return nullptr;
     }
-    free(pOld);
+    FreePixelBuffer(pOld);
     return pNew;
 }
 
@@ -309,9 +359,9 @@ int SetLayerPixels(LAYER* pLayer, uint8_t* pPixels, int32_t nWidth, int32_t nHei
     if (!pLayer)
         return 0;
     if (pLayer->pColorCache != pPixels && pLayer->pColorCache != pLayer->pOwnedPixels)
-        free(pLayer->pColorCache);
+        FreePixelBuffer(pLayer->pColorCache);
     if (pLayer->pOwnedPixels != pPixels)
-        free(pLayer->pOwnedPixels);
+        FreePixelBuffer(pLayer->pOwnedPixels);
     pLayer->pColorCache = nullptr;
     MarkPixelsChanged(pLayer);
     pLayer->pOwnedPixels = pPixels;

@@ -418,6 +418,28 @@ TEST_F(LayerRecordTest, AllocPixelBufferIsAlignedAndCleared)
         EXPECT_EQ(nNonZero, 0u) << "width " << w;
         free(p);
     }
+    // A large buffer freed by the layer code is kept for the next request of about its size, which
+    // gets it back cleared like a new one; a much smaller request gets a buffer of its own.
+    struct CASE {
+        int32_t w, h;
+        bool bReused;
+    } cases[] = {{800, 400, true}, {800, 360, true}, {800, 200, false}};
+    for (const CASE& c : cases) {
+        uint8_t* pBig = AllocPixelBuffer(nullptr, 800, 400, nullptr);
+        ASSERT_NE(pBig, nullptr);
+        memset(pBig, 0xCD, PixelBufferBytes(800, 400));
+        uint8_t* pOther = AllocPixelBuffer(pBig, 16, 16, nullptr);   // frees the big one
+        uint8_t* p = AllocPixelBuffer(nullptr, c.w, c.h, nullptr);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p == pBig, c.bReused) << c.h;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 64, 0u);
+        size_t nNonZero = 0;
+        for (size_t i = 0; i < PixelBufferBytes(c.w, c.h); ++i)
+            nNonZero += p[i] != 0;
+        EXPECT_EQ(nNonZero, 0u) << c.h;
+        free(p);
+        free(pOther);
+    }
 }
 
 TEST_F(LayerRecordTest, SetLayerPixelsInstallsTheBuffer)
