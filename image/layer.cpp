@@ -30,9 +30,11 @@ static const size_t KX_PIXEL_ALIGN = 64;
 // scaling write a new picture in every frame of an animation and free the one before; the heap
 // serves each 64-byte-aligned 8 MB request from fresh pages, and the page faults cost more than the
 // effect itself. The spare is taken only by a request of at least its size less an eighth, so it
-// never holds much more memory than the picture it serves.
+// never holds much more memory than the picture it serves; a buffer above 64 MB (larger than a
+// 3840 x 2160 picture) is not kept, so a freed giant layer goes back to the system.
 namespace {
 const size_t KX_SPARE_MIN_BYTES = size_t(1) << 20;
+const size_t KX_SPARE_MAX_BYTES = size_t(64) << 20;
 std::mutex s_mxSpare;
 uint8_t* s_pSpare = nullptr;
 size_t s_nSpareBytes = 0;   // usable bytes
@@ -45,7 +47,7 @@ struct SPARE_RELEASE {
 static void FreePixelBuffer(uint8_t* p)
 {
     const size_t nUsable = PlatUsableSize(p);
-    if (nUsable < KX_SPARE_MIN_BYTES || reinterpret_cast<uintptr_t>(p) % KX_PIXEL_ALIGN != 0) {
+    if (nUsable < KX_SPARE_MIN_BYTES || nUsable > KX_SPARE_MAX_BYTES || reinterpret_cast<uintptr_t>(p) % KX_PIXEL_ALIGN != 0) {
         free(p);
         return;
     }
