@@ -555,49 +555,61 @@ void MakeGIFPixelTable(const GIF_FRAME* pFrame, const uint8_t* abTransparent, ui
         memcpy(&pTable[pFrame->nTransparentIndex], abTransparent, 4);
 }
 
+// The frame's columns [llColFrom, llColTo) and rows [llRowFrom, llRowTo) that fall inside the layer,
+// in the frame's own coordinates.
+struct GIF_FRAME_CLIP {
+    int64_t llColFrom, llColTo, llRowFrom, llRowTo;
+    bool Empty() const { return llColFrom >= llColTo || llRowFrom >= llRowTo; }
+};
+GIF_FRAME_CLIP ClipGIFFrame(const LAYER* pLayer, const GIF_FRAME* pFrame)
+{
+    const int64_t llX0 = pFrame->nLeft, llY0 = pFrame->nTop;
+    GIF_FRAME_CLIP c;
+    c.llColFrom = llX0 < 0 ? -llX0 : 0;
+    c.llColTo = std::min<int64_t>(pFrame->nWidth, int64_t(pLayer->nWidth) - llX0);
+    c.llRowFrom = llY0 < 0 ? -llY0 : 0;
+    c.llRowTo = std::min<int64_t>(pFrame->nHeight, int64_t(pLayer->nHeight) - llY0);
+    return c;
+}
+
+// Row llRow of the frame's indices, and the layer pixel that the frame's pixel (llCol, llRow) covers
+// (inside the clip).
+const uint8_t* GIFFrameRow(const GIF_FRAME* pFrame, int64_t llRow)
+{
+    return reinterpret_cast<const uint8_t*>(pFrame) + KX_GIF_FRAME_HEAD + llRow * pFrame->nWidth;
+}
+uint8_t* GIFLayerPixel(LAYER* pLayer, const GIF_FRAME* pFrame, int64_t llCol, int64_t llRow)
+{
+    return pLayer->pOwnedPixels + ((pFrame->nTop + llRow) * int64_t(pLayer->nWidth) + pFrame->nLeft + llCol) * 4;
+}
+
 // Draws the frame at its position through a pixel table (the parts outside the layer are left out).
 void DrawGIFFrameWith(LAYER* pLayer, const GIF_FRAME* pFrame, const uint32_t* pTable)
 {
-    uint8_t* pPixels = pLayer->pOwnedPixels;
-    const int64_t llLayerW = pLayer->nWidth, llLayerH = pLayer->nHeight;
-    const int64_t llX0 = pFrame->nLeft, llY0 = pFrame->nTop;
-    const int64_t llColFrom = llX0 < 0 ? -llX0 : 0;
-    const int64_t llColTo = llX0 + pFrame->nWidth > llLayerW ? llLayerW - llX0 : pFrame->nWidth;
-    if (llColFrom >= llColTo)
+    const GIF_FRAME_CLIP c = ClipGIFFrame(pLayer, pFrame);
+    if (c.Empty())
         return;
-    const uint8_t* pIndices = reinterpret_cast<const uint8_t*>(pFrame) + KX_GIF_FRAME_HEAD;
-    for (int64_t llRow = llY0 < 0 ? -llY0 : 0; llRow < pFrame->nHeight && llY0 + llRow < llLayerH; ++llRow) {
-        const uint8_t* pSrc = pIndices + llRow * pFrame->nWidth;
-        uint8_t* pDst = pPixels + ((llY0 + llRow) * llLayerW + llX0) * 4;
-        for (int64_t llCol = llColFrom; llCol < llColTo; ++llCol)
-            memcpy(pDst + llCol * 4, &pTable[pSrc[llCol]], 4);
+    for (int64_t llRow = c.llRowFrom; llRow < c.llRowTo; ++llRow) {
+        const uint8_t* pSrc = GIFFrameRow(pFrame, llRow);
+        uint8_t* pDst = GIFLayerPixel(pLayer, pFrame, c.llColFrom, llRow);
+        for (int64_t llCol = c.llColFrom; llCol < c.llColTo; ++llCol, pDst += 4)
+            memcpy(pDst, &pTable[pSrc[llCol]], 4);
     }
 }
 
 // The plain form: colour by colour, the transparent index compared at every pixel.
 void DrawGIFFramePlain(LAYER* pLayer, const GIF_FRAME* pFrame)
 {
-    uint8_t* pPixels = pLayer->pOwnedPixels;
-    const int64_t llLayerW = pLayer->nWidth, llLayerH = pLayer->nHeight;
-    const int64_t llX0 = pFrame->nLeft, llY0 = pFrame->nTop;
-    const int64_t llColFrom = llX0 < 0 ? -llX0 : 0;
-    const int64_t llColTo = llX0 + pFrame->nWidth > llLayerW ? llLayerW - llX0 : pFrame->nWidth;
-    if (llColFrom >= llColTo)
+    const GIF_FRAME_CLIP c = ClipGIFFrame(pLayer, pFrame);
+    if (c.Empty())
         return;
-    const uint8_t* pIndices = reinterpret_cast<const uint8_t*>(pFrame) + KX_GIF_FRAME_HEAD;
     const uint8_t* pPal = pFrame->abPalette;
     const int nTransparent = pFrame->nTransparentFlag ? pFrame->nTransparentIndex : -1;
-    for (int64_t llRow = 0; llRow < pFrame->nHeight; ++llRow) {
-        const int64_t llY = llY0 + llRow;
-        if (llY < 0)
-            continue;
-        if (llY >= llLayerH)
-            break;
-        const uint8_t* pSrc = pIndices + llRow * pFrame->nWidth;
-        uint8_t* pDst = pPixels + (llY * llLayerW + llX0) * 4;
-        for (int64_t llCol = llColFrom; llCol < llColTo; ++llCol) {
+    for (int64_t llRow = c.llRowFrom; llRow < c.llRowTo; ++llRow) {
+        const uint8_t* pSrc = GIFFrameRow(pFrame, llRow);
+        uint8_t* p = GIFLayerPixel(pLayer, pFrame, c.llColFrom, llRow);
+        for (int64_t llCol = c.llColFrom; llCol < c.llColTo; ++llCol, p += 4) {
             const int nIdx = pSrc[llCol];
-            uint8_t* p = pDst + llCol * 4;
             p[0] = pPal[nIdx * 3 + 2];
             p[1] = pPal[nIdx * 3 + 1];
             p[2] = pPal[nIdx * 3];
