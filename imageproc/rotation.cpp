@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -264,24 +265,23 @@ void RotateRows(uint8_t* pDst, const uint8_t* pSrc, int64_t w, int64_t h, int64_
     switch (r.nAngle) {
     case 0: RotateCopy(pDst, pSrc, w, y0, y1); break;
     case 180: RotateHalfTurn(pDst, pSrc, w, h, y0, y1); break;
-    case 90:
-    case 270:
+    default: {
         // Each kernel has its own loops (the kernel decides per pixel).
+        const bool bQuarter = r.nAngle == 90 || r.nAngle == 270;
+        const auto Run = [&](auto k) {
+            if (bQuarter)
+                RotateQuarter<decltype(k)::value>(pDst, pSrc, w, h, r, y0, y1);
+            else
+                RotateGeneral<decltype(k)::value>(pDst, pSrc, w, h, r, y0, y1);
+        };
         if (kernel == KERNEL_SPANS)
-            RotateQuarter<KERNEL_SPANS>(pDst, pSrc, w, h, r, y0, y1);
+            Run(std::integral_constant<KERNEL, KERNEL_SPANS>{});
         else if (kernel == KERNEL_BILINEAR)
-            RotateQuarter<KERNEL_BILINEAR>(pDst, pSrc, w, h, r, y0, y1);
+            Run(std::integral_constant<KERNEL, KERNEL_BILINEAR>{});
         else
-            RotateQuarter<KERNEL_CLIPPED>(pDst, pSrc, w, h, r, y0, y1);
+            Run(std::integral_constant<KERNEL, KERNEL_CLIPPED>{});
         break;
-    default:
-        if (kernel == KERNEL_SPANS)
-            RotateGeneral<KERNEL_SPANS>(pDst, pSrc, w, h, r, y0, y1);
-        else if (kernel == KERNEL_BILINEAR)
-            RotateGeneral<KERNEL_BILINEAR>(pDst, pSrc, w, h, r, y0, y1);
-        else
-            RotateGeneral<KERNEL_CLIPPED>(pDst, pSrc, w, h, r, y0, y1);
-        break;
+    }
     }
 }
 
