@@ -868,9 +868,10 @@ int LookUpMaskNode(COMPOSE_MASKS* pMasks, const char* pszPath, TREE_NODE** ppNod
     return 0;
 }
 
-// The mask the child is drawn through, NULL for none: a path naming nothing, or a mask without
-// pixels, masks nothing. 0, or -1 after a reported failure (a bad path; a mask of another size,
-// fatal).
+// The mask the child is drawn through, NULL for none: a path naming nothing, a mask without
+// pixels, or threshold 256 (the mask lets every pixel through) masks nothing, so only a mask in use
+// has to match the child's size. 0, or -1 after a reported failure (a bad path; a mask in use of
+// another size, fatal).
 int ResolveChildMask(COMPOSE_MASKS* pMasks, const TREE_NODE* pChild, const LAYER* pChildLayer, LAYER** ppMask)
 {
     *ppMask = nullptr;
@@ -878,7 +879,7 @@ int ResolveChildMask(COMPOSE_MASKS* pMasks, const TREE_NODE* pChild, const LAYER
     TREE_NODE* pMaskNode = nullptr;
     if (LookUpMaskNode(pMasks, pChildLayer->pszMaskPath, &pMaskNode) != 0) return -1;
     LAYER* pMask = GetNodeLayer(pMaskNode);
-    if (!pMask || !pMask->pDisplayPixels) return 0;
+    if (!pMask || !pMask->pDisplayPixels || pChildLayer->nMaskThreshold >= 256) return 0;
     if (pMask->nWidth != pChildLayer->nWidth || pMask->nHeight != pChildLayer->nHeight) {
         ReportScriptErrorF(KX_ERR_MASK_SIZE, 1, pChild->pszName ? pChild->pszName : "", pChildLayer->nWidth,
                            pChildLayer->nHeight, pMaskNode->pszName ? pMaskNode->pszName : "", pMask->nWidth,
@@ -951,6 +952,12 @@ bool BeginNode(const COMPOSE_PASS* pPass, NODE_DRAW* pDraw)
     // A group flattened into its own buffer is drawn later without alpha.
     pLayer->bHasAlpha = bTarget ? 1 : static_cast<uint8_t>(1 - (pPass->bGroupTarget ? 1 : 0));
     if (pDraw->nMode == NODE_OWN_BOX && !pLayer->bOwnValid) return false;
+    if (pDraw->nMode == NODE_OWN_BOX && pLayer->pOwnedPixels) {
+        // The children are drawn into the node's own pixels, never into the colour copy a tinted
+        // group was last drawn from (the copy is made again from what is drawn now).
+        pLayer->pDisplayPixels = pLayer->pOwnedPixels;
+        MarkPixelsChanged(pLayer);
+    }
     NarrowOwnBox(pLayer, pDraw->nMode, pPass->rcClip);
     AccumulateDirtyBox(pLayer, 0);
     pDraw->pDst = bTarget ? pPass->pTarget : pLayer;

@@ -620,6 +620,44 @@ TEST_F(CompositorTest, MasksThresholdsAndVagueness)
     EXPECT_TRUE(g_bEngineStop.load());
 }
 
+// A mask left on a layer after it stopped mattering (threshold 256, as a finished rule transition
+// leaves it) may be any size: only a mask in use has to match the layer. Below 256 a mask of
+// another size still stops the engine.
+TEST_F(CompositorTest, MaskOfAnotherSizeMattersOnlyBelowThreshold256)
+{
+    struct CASE {
+        int nThreshold;
+        int bAlpha;
+        int nResult;   // of the frame
+        int nError;    // the id reported, 0 for none
+    } cases[] = {{256, 0, 0, 0}, {256, 1, 0, 0}, {255, 0, -1, 100310}, {1, 1, -1, 100310}};
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(testing::Message() << "threshold " << c.nThreshold << " alpha " << c.bAlpha);
+        Window(32, 20);
+        Plain("W0/bg", 32, 20, 0, 0, 1, 255);
+        TREE_NODE* pMask = Plain("W0/mask", 20, 10, 0, 0, 2);
+        L(pMask)->bVisible = 0;
+        TREE_NODE* pQ = Plain("W0/q", 16, 12, 5, 3, 3, c.bAlpha ? -1 : 255);
+        std::strcpy(L(pQ)->pszMaskPath, "W0/mask");
+        L(pQ)->nMaskThreshold = static_cast<int16_t>(c.nThreshold);
+        errors.reports.clear();
+        g_bEngineStop = false;
+        MarkAllDirty();
+        ASSERT_EQ(Frame(), c.nResult);
+        if (c.nError == 0) {
+            EXPECT_TRUE(errors.reports.empty());
+            EXPECT_TRUE(SameAsReference());
+            EXPECT_FALSE(g_bEngineStop.load());
+        } else {
+            ASSERT_EQ(errors.reports.size(), 1u);
+            EXPECT_EQ(errors.reports[0].nId, c.nError);
+            EXPECT_TRUE(g_bEngineStop.load());
+        }
+        while (g_pLayerRoot->pFirstChild) FreeNodeSubtree(g_pLayerRoot->pFirstChild);
+    }
+    g_bEngineStop = false;
+}
+
 // Mask paths in every form within one frame: relative to the current layer path and absolute
 // texts for one node, a text used twice, a path naming a group, one naming nothing. Between frames
 // the mask node is replaced and the current path changes: each frame looks its paths up afresh.
@@ -874,6 +912,65 @@ TEST_F(CompositorTest, GroupFlattenedIntoItsOwnBufferIsDrawnWithoutAlpha)
     std::vector<uint8_t> want(10 * 8 * 4, 0);
     RefDraw(want.data(), 10, pG, 0, 0, BOX{0, 0, 9, 7}, BOX{0, 0, 9, 7});
     EXPECT_EQ(std::vector<uint8_t>(L(pG)->pDisplayPixels, L(pG)->pDisplayPixels + want.size()), want);
+}
+
+// A tinted group inside a group that is flattened into its own buffer again (an image effect on
+// the outer group, a resize) shows its children as they are now: they are drawn into the inner
+// group's own pixels and its colour copy is made from those. The second flattening must give what
+// flattening the changed scene once gives.
+TEST_F(CompositorTest, TintedGroupInsideAGroupFlattenedTwiceShowsItsNewChildren)
+{
+    struct CASE {
+        const char* pszName;
+        int32_t nBalance;
+        int32_t nSaturation;
+        int nChange;   // 0 new pixels, 1 the child hidden, 2 nothing changed inside
+    } cases[] = {
+        {"balance, new pixels", 0x40C0FF, 128, 0},   {"saturation, new pixels", 0x808080, 30, 0},
+        {"both, new pixels", 0x30A0E0, 220, 0},      {"balance, child hidden", 0xFF2080, 128, 1},
+        {"both, nothing changed", 0x10F080, 60, 2},
+    };
+    Window(24, 16);
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        // Twice the same scene: "o" flattened before and after the change, "f" only after it.
+        TREE_NODE* apOuter[2];
+        TREE_NODE* apLeaf[2];
+        const char* apszName[2] = {"W0/o", "W0/f"};
+        for (int i = 0; i < 2; ++i) {
+            char szPath[32];
+            apOuter[i] = Group(apszName[i], 16, 12, 2, 1, 2 + i);
+            std::snprintf(szPath, sizeof szPath, "%s/in", apszName[i]);
+            TREE_NODE* pInner = Group(szPath, 10, 8, 3, 2, 2);
+            L(pInner)->nColorBalance = c.nBalance;
+            L(pInner)->nSaturation = c.nSaturation;
+            std::snprintf(szPath, sizeof szPath, "%s/back", apszName[i]);
+            Plain(szPath, 16, 12, 0, 0, 1, 255);
+            std::snprintf(szPath, sizeof szPath, "%s/in/a", apszName[i]);
+            apLeaf[i] = Plain(szPath, 7, 6, 1, 1, 1);
+        }
+        const size_t nLeafBytes = 7 * 6 * 4;
+        std::memcpy(L(apLeaf[1])->pOwnedPixels, L(apLeaf[0])->pOwnedPixels, nLeafBytes);
+        std::memcpy(L(FindNodeByPath(g_pLayerRoot, "W0/f/back", KX_FIND_LEAF))->pOwnedPixels,
+                    L(FindNodeByPath(g_pLayerRoot, "W0/o/back", KX_FIND_LEAF))->pOwnedPixels, 16 * 12 * 4);
+        ASSERT_EQ(ComposeGroupLayer(apOuter[0]), 0);
+        for (int i = 0; i < 2; ++i) {
+            LAYER* pLeaf = L(apLeaf[i]);
+            if (c.nChange == 0)
+                for (size_t b = 0; b < nLeafBytes; ++b) pLeaf->pOwnedPixels[b] = static_cast<uint8_t>(b * 7 + 13);
+            if (c.nChange == 1) pLeaf->bVisible = 0;
+            if (c.nChange != 2) MarkLayerDirty(apLeaf[i]);
+            MarkLayerDirty(apOuter[i]);
+        }
+        ASSERT_EQ(ComposeGroupLayer(apOuter[0]), 0);
+        ASSERT_EQ(ComposeGroupLayer(apOuter[1]), 0);
+        const size_t nBytes = 16 * 12 * 4;
+        EXPECT_EQ(std::vector<uint8_t>(L(apOuter[0])->pDisplayPixels, L(apOuter[0])->pDisplayPixels + nBytes),
+                  std::vector<uint8_t>(L(apOuter[1])->pDisplayPixels, L(apOuter[1])->pDisplayPixels + nBytes));
+        EXPECT_TRUE(errors.reports.empty());
+        FreeNodeSubtree(apOuter[0]);
+        FreeNodeSubtree(apOuter[1]);
+    }
 }
 
 // ---- The checksum oracle ----
