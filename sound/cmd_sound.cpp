@@ -286,11 +286,13 @@ int CmdSound(void)
     TREE_NODE* pNode = nullptr;
     if (FindSoundArgNode(SOUND_ARG_PATH, szPath, &bGroup, &pNode) < 0) return -1;
     const bool bFile = HasArg(SOUND_ARG_FILE);
+    // A group holds other objects, never a sound of its own: a file for one is refused whether the
+    // group is new or already there (its channel would play the file without its settings).
+    if (bGroup && bFile) {
+        ReportScriptErrorF(KX_ERR_SOUND_GROUP_FILE, 1, GetScriptCommandName(CMDID_SOUND));
+        return -1;
+    }
     if (!pNode) {
-        if (bGroup && bFile) {
-            ReportScriptErrorF(KX_ERR_SOUND_GROUP_FILE, 1, GetScriptCommandName(CMDID_SOUND));
-            return -1;
-        }
         if (!bGroup && !bFile) return 0;
         pNode = CreateSoundNode(szPath, bGroup);
         if (!pNode) return -1;

@@ -269,11 +269,26 @@ TEST_F(SoundCmdTest, NewObjects)
 
 TEST_F(SoundCmdTest, AFileForAGroupPathIsAnError)
 {
-    Sound({T(0, "g/"), T(SOUND_ARG_FILE, "bgm.ogg")});
-    Run();
-    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_SOUND_GROUP_FILE));
-    EXPECT_EQ(Node("S0/g", true), nullptr);
-    EXPECT_TRUE(Posted().empty());
+    // For a new group and for one that is already there (made by an earlier command or left from
+    // before): nothing is loaded, the group stays empty.
+    for (const bool bExisting : {false, true}) {
+        SCOPED_TRACE(bExisting ? "existing group" : "new group");
+        TearDown();
+        executed.clear();
+        SetUp();
+        errors.reports.clear();
+        dir.Write("bgm.ogg", std::vector<uint8_t>(64, 0));
+        TREE_NODE* g = bExisting ? MakeNode("S0/g", 1) : nullptr;
+        Sound({T(0, "g/"), T(SOUND_ARG_FILE, "bgm.ogg"), I(SOUND_ARG_PLAYS, 2), I(SOUND_ARG_PLAY, 1)});
+        Run();
+        ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, KX_ERR_SOUND_GROUP_FILE));
+        EXPECT_EQ(Node("S0/g", true), g);
+        if (g) {
+            EXPECT_EQ(Ch(g)->bState.load(), SNDSTATE_EMPTY);
+            EXPECT_EQ(Ch(g)->bSourceKind, SNDSRC_NONE);
+        }
+        EXPECT_TRUE(Posted().empty());
+    }
 }
 
 TEST_F(SoundCmdTest, AFileThatIsNeitherWavNorOggIsAnError)
