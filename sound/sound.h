@@ -114,6 +114,7 @@ struct SOUND_CHANNEL {
     int32_t nEndPos;                 // ms; the length after a load
     int32_t nActiveLoopStart;        // ms; loop start in force when the decoder last wrapped
     int32_t nActiveLoopEnd;          // ms; end in force when the decoder last wrapped; 0 none
+    int32_t nWrapsAhead;             // decoder wraps the play cursor has not passed yet
     int32_t nPan;                    // 0..512, 256 centre
     int32_t nFrequency;              // 0..512, 256 the recorded rate
     int32_t nVolume;                 // current volume 0..256 (default 256)

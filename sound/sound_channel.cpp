@@ -257,6 +257,7 @@ int DecodeHalf(SOUND_CHANNEL* pChannel, PLAT_OGG_DECODER* pDecoder)
             break;
         }
         if (pChannel->nDecoderLoops != 0) --pChannel->nDecoderLoops;
+        if (pChannel->nWrapsAhead < INT32_MAX) ++pChannel->nWrapsAhead;
         pChannel->nActiveLoopEnd = pChannel->nEndPos;
         if (pChannel->nLoopStart >= pChannel->nEndPos) pChannel->nLoopStart = 0;
         pChannel->nActiveLoopStart = pChannel->nLoopStart;
@@ -762,6 +763,7 @@ int TrackSoundPlayback(TREE_NODE* pFirst)
         if (pChannel->llBytesPlayed * 1000 / pChannel->llBytesPerSec < llEnd) continue;
         pChannel->nActiveLoopStart = 0;
         pChannel->nActiveLoopEnd = 0;
+        if (pChannel->nWrapsAhead > 0) --pChannel->nWrapsAhead;
         if (pChannel->nPlaysDone + 1 == pChannel->nPlaysRequested) {
             pChannel->nPlaysRequested = 0;
             pChannel->nPlaysDone = 0;

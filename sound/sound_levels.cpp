@@ -5,6 +5,7 @@
 // sets the stamp, resuming rebuilds them and clears it. Tracking, refilling and fades look only at
 // the stamp, so a channel whose resume was skipped (a disabled group, a script pause) is never
 // touched as if it still had a buffer.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include "core/cp932.h"
@@ -95,6 +96,7 @@ int RebuildChannelBuffers(SOUND_CHANNEL* pChannel)
 // first half, silence, then play (or, inside a paused chain, stay paused until the resume).
 int StartChannel(TREE_NODE* pNode, SOUND_CHANNEL* pChannel, int nPlayFailure)
 {
+    pChannel->nWrapsAhead = 0;
     if (pChannel->nStartPos >= pChannel->nEndPos) pChannel->nStartPos = 0;
     int nResult = SeekChannel(pChannel, pChannel->nStartPos);
     if (nResult < 0) return nResult;
@@ -339,6 +341,15 @@ int ResumeChannel(TREE_NODE* pNode)
     if (!pChannel) return 0;
     const uint8_t bState = pChannel->bState;
     if (bState == SNDSTATE_EMPTY || bState == SNDSTATE_LOADED || !pChannel->dwPauseStamp) return 0;
+    // The decoder ran ahead of the play cursor; what it decoded past the cursor was let go with the
+    // buffers and is decoded again from the cursor, so the plays it used up there are given back
+    // (a pause near the end of a play would otherwise lose the next one).
+    if (pChannel->nDecoderLoops != 0)
+        pChannel->nDecoderLoops = static_cast<int32_t>(
+            std::min<int64_t>(int64_t(pChannel->nDecoderLoops) + pChannel->nWrapsAhead, INT32_MAX));
+    pChannel->nWrapsAhead = 0;
+    pChannel->nActiveLoopStart = 0;
+    pChannel->nActiveLoopEnd = 0;
     pChannel->bLastHalf = 1;
     pChannel->nStartPos = BytesPlayedToMs(pChannel);
     pChannel->llBytesPlayed = 0;
@@ -413,6 +424,7 @@ int SoundOpLoad(int32_t nEntry)
     pChannel->llBytesPlayed = 0;
     pChannel->nActiveLoopStart = 0;
     pChannel->nActiveLoopEnd = 0;
+    pChannel->nWrapsAhead = 0;
     const int nResult = OpenSoundSource(pNode);
     if (nResult < 0) return nResult;
     pChannel->bState = SNDSTATE_LOADED;

@@ -10,6 +10,7 @@
 #include "core/codecs.h"
 #include "core/engine_globals.h"
 #include "core/object_tree.h"
+#include "core/script_thread.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_modules.h"
 #include "platform/plat_time.h"
@@ -401,6 +402,62 @@ TEST_F(SoundChannelTest, PlaysRequestedEndTheChannelAndZeroLoopsForEver)
     for (int i = 0; i < 10; ++i) Append(&expected, ToOutput(src.data(), src.size() / 2, 2));
     expected.resize(heard.size());
     ASSERT_NO_FATAL_FAILURE(ExpectHeard(expected));
+}
+
+// A pause lets go of what the decoder wrote ahead of the play cursor, a wrap into the next play
+// included; the resume decodes from the cursor again and must still give every play requested.
+// Measured in output frames: every frame of the sound is non-zero, the pause and the end silent.
+TEST_F(SoundChannelTest, APauseKeepsEveryPlayRequested)
+{
+    const std::vector<int16_t> src = Noise(kRate * 2, 12);   // 2 s mono
+    const std::vector<uint8_t> file = Wav16(1, src);
+    struct CASE {
+        const char* pszName;
+        bool bFocus;         // paused by the window losing the focus, else by the script
+        int32_t nPlays;
+        uint32_t nPauseAt;   // ms of output before the pause
+    } cases[] = {
+        {"script pause near the end of the first play", false, 2, 1600},
+        {"script pause early in the first play", false, 2, 500},
+        {"script pause in the last play", false, 2, 3700},
+        {"script pause near the end of the second of three", false, 3, 3800},
+        {"focus pause near the end of the first play", true, 2, 1600},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        heard.clear();
+        ASSERT_NO_FATAL_FAILURE(Load("t.wav", file, SNDSRC_WAV));
+        ASSERT_NO_FATAL_FAILURE(Play(c.nPlays));
+        ASSERT_NO_FATAL_FAILURE(Run(c.nPauseAt));
+        if (c.bFocus) {
+            g_bRunInBackground = 1;
+            g_bEnginePaused = 1;
+        } else {
+            Post(SNDREQ_PAUSE, 1);
+        }
+        ASSERT_NO_FATAL_FAILURE(Pass());
+        ASSERT_NE(pChannel->dwPauseStamp, 0u);
+        const size_t nBefore = heard.size();
+        ASSERT_NO_FATAL_FAILURE(Run(300));
+        for (size_t i = nBefore; i < heard.size(); ++i) ASSERT_EQ(heard[i], 0) << "heard while paused";
+        if (c.bFocus) {
+            g_bEnginePaused = 0;
+        } else {
+            Post(SNDREQ_PAUSE, 0);
+        }
+        ASSERT_NO_FATAL_FAILURE(Pass());
+        ASSERT_EQ(pChannel->dwPauseStamp, 0u);
+        ASSERT_NO_FATAL_FAILURE(Run(2000 * uint32_t(c.nPlays) + 1000 - c.nPauseAt));
+        EXPECT_EQ(pChannel->bState.load(), SNDSTATE_EMPTY);
+        size_t nSounding = 0;
+        for (size_t i = 0; i < heard.size(); i += 2) nSounding += heard[i] != 0 ? 1 : 0;
+        // The resume starts at the whole millisecond at or before the cursor: up to 1 ms again.
+        const size_t nWant = size_t(kRate) * 2 * size_t(c.nPlays);
+        EXPECT_GE(nSounding, nWant);
+        EXPECT_LE(nSounding, nWant + kRate / 1000);
+        g_bRunInBackground = 0;
+        g_bEnginePaused = 0;
+    }
 }
 
 TEST_F(SoundChannelTest, ALoopTooShortToDecodeEndsEveryRefill)
