@@ -32,9 +32,10 @@ enum {
     KX_OGG_EBADLINK = -137,    // a damaged stream
     KX_OGG_ENOSEEK = -138,
 };
-// PNG preload results: 101 bad signature or header (also a size whose w x h x 4 exceeds 32 bits),
-// 102 image data that does not decode, 103 any other failure (a bad call, the library missing).
-enum { KX_PNG_OK = 0, KX_PNG_BAD_HEADER = 101, KX_PNG_BAD_DATA = 102, KX_PNG_FAILED = 103 };
+// PNG preload results: 101 a damaged file (bad signature or header, a size whose w x h x 4 exceeds
+// 32 bits, image data that does not decode), 102 a picture too large to hold (no memory for it; the
+// loader gives it for a side above 8192 too), 103 any other failure (a bad call, the library missing).
+enum { KX_PNG_OK = 0, KX_PNG_DAMAGED = 101, KX_PNG_TOO_LARGE = 102, KX_PNG_FAILED = 103 };
 
 // ZURUV.DLL ordinal 1: uncompress. *pDstLen holds the capacity on entry, the bytes produced on return.
 typedef int (*KX_UNCOMPRESS_FN)(uint8_t* pDst, uint32_t* pDstLen, const uint8_t* pSrc, uint32_t nSrcLen);
@@ -49,7 +50,7 @@ typedef int (*KX_SNP_ULEN_FN)(const uint8_t* pSrc, uint32_t nSrcLen, uint32_t* p
 // VOZEZ.DLL ordinal 1 preload (name, file image and its size, width, height, alpha byte): decodes the
 // picture and keeps it for the calling thread (two threads may decode at once). 0 with the size and
 // the alpha byte (0 when the picture has alpha: a colour type with alpha, or tRNS; else 1), or
-// non-zero (KX_PNG_BAD_HEADER, KX_PNG_BAD_DATA, KX_PNG_FAILED) for a picture that does not decode.
+// non-zero (KX_PNG_DAMAGED, KX_PNG_TOO_LARGE, KX_PNG_FAILED) for a picture that does not decode.
 typedef int (*KX_PNG_PRELOAD_FN)(const char* pszName, const uint8_t* pData, uint32_t nSize, int32_t* pWidth,
                                  int32_t* pHeight, uint8_t* pbNoAlpha);
 // VOZEZ.DLL ordinal 2 load (pixels, height, row stride): B,G,R,A rows top-down; 0, or -1 when

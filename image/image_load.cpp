@@ -314,7 +314,7 @@ int DecodePNGImage(const uint8_t* pData, size_t nSize, const char* pszName, DECO
 {
     *pOut = DECODED_IMAGE{};
     if (!pData || nSize == 0 || nSize > UINT32_MAX)
-        return KX_PNG_BAD_HEADER;
+        return KX_PNG_DAMAGED;
     int32_t nWidth = 0, nHeight = 0;
     uint8_t bNoAlpha = 1;
     const int nPre = g_pfnPngPreload(pszName, pData, static_cast<uint32_t>(nSize), &nWidth, &nHeight, &bNoAlpha);
@@ -322,7 +322,7 @@ int DecodePNGImage(const uint8_t* pData, size_t nSize, const char* pszName, DECO
         return nPre;
     if (!SideOk(nWidth) || !SideOk(nHeight)) {
         g_pfnPngEnd();
-        return KX_PNG_BAD_DATA;
+        return KX_PNG_TOO_LARGE;
     }
     uint8_t* pPixels = AllocPixelBuffer(nullptr, nWidth, nHeight, pszName);
     if (!pPixels) {
@@ -353,9 +353,9 @@ int LoadPNG(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
         CommitDecoded(pLayer, img);
         return 0;
     }
-    if (nResult == KX_PNG_BAD_HEADER)
-        ReportErrorF(KX_ERR_PNG_HEADER, 1, pszName);
-    else if (nResult == KX_PNG_BAD_DATA)
+    if (nResult == KX_PNG_DAMAGED)
+        ReportErrorF(KX_ERR_PNG_DAMAGED, 1, pszName);
+    else if (nResult == KX_PNG_TOO_LARGE)
         ReportScriptErrorF(KX_ERR_IMAGE_SIZE, 1, pszName);
     return 1;
 }

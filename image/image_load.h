@@ -25,7 +25,7 @@ enum {
     KX_ERR_BMP_COMPRESSED = 100090,  // compressed 4/8-bit BMP, with the name
     KX_ERR_IMAGE_SIZE = 100091,      // script error with the name: a size outside 1..8192
     KX_ERR_BMP_TOP_DOWN = 100092,    // script error with the name: negative height
-    KX_ERR_PNG_HEADER = 100200,      // a PNG whose header does not decode
+    KX_ERR_PNG_DAMAGED = 100200,     // a PNG that does not decode (header or image data)
     KX_ERR_JPEG_LOAD = 100210,       // any failed JPEG load
     KX_ERR_GIF_LOAD_FAILED = 100215, // any failed GIF load
     KX_ERR_PSD_REFUSED = 100220,     // script error with the name

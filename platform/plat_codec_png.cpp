@@ -18,7 +18,7 @@
 namespace {
 
 // Preload results (see core/codecs.h).
-enum { PNG_OK = 0, PNG_BAD_HEADER = 101, PNG_BAD_DATA = 102, PNG_BAD_CALL = 103 };
+enum { PNG_OK = 0, PNG_DAMAGED = 101, PNG_TOO_LARGE = 102, PNG_BAD_CALL = 103 };
 
 // The picture preload decoded on this thread, until end.
 struct PNG_DECODED {
@@ -68,18 +68,18 @@ void PngFlushFn(png_structp) {}
 int ReadPngHeader(png_structp png, png_infop info, PNG_MEMORY_READER* pReader, uint32_t* pWidth,
                   uint32_t* pHeight, int* pbHasAlpha)
 {
-    if (setjmp(png_jmpbuf(png))) return PNG_BAD_HEADER;
+    if (setjmp(png_jmpbuf(png))) return PNG_DAMAGED;
     png_set_read_fn(png, pReader, PngReadFn);
     png_read_info(png, info);
     png_uint_32 nWidth = 0, nHeight = 0;
     int nDepth = 0, nColour = 0;
     png_get_IHDR(png, info, &nWidth, &nHeight, &nDepth, &nColour, nullptr, nullptr, nullptr);
     if (nWidth == 0 || nHeight == 0 || static_cast<uint64_t>(nWidth) * nHeight * 4 > UINT32_MAX)
-        return PNG_BAD_HEADER;
+        return PNG_DAMAGED;
     // Deflate packs at most about 1032 bytes into one, so a file image of nSize bytes cannot hold
     // more rows than that: a header that claims more is refused before the picture is allocated.
     const uint64_t nRowBytes = (static_cast<uint64_t>(nWidth) * png_get_channels(png, info) * nDepth + 7) / 8;
-    if (nRowBytes * nHeight > static_cast<uint64_t>(pReader->nSize) * 1032 + 65536) return PNG_BAD_HEADER;
+    if (nRowBytes * nHeight > static_cast<uint64_t>(pReader->nSize) * 1032 + 65536) return PNG_DAMAGED;
     const int bTrns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     const int bHasAlpha = (nColour & PNG_COLOR_MASK_ALPHA) != 0 || bTrns;
     if (nColour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
@@ -91,7 +91,7 @@ int ReadPngHeader(png_structp png, png_infop info, PNG_MEMORY_READER* pReader, u
     if (!bHasAlpha) png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != static_cast<size_t>(nWidth) * 4) return PNG_BAD_HEADER;
+    if (png_get_rowbytes(png, info) != static_cast<size_t>(nWidth) * 4) return PNG_DAMAGED;
     *pWidth = nWidth;
     *pHeight = nHeight;
     *pbHasAlpha = bHasAlpha;
@@ -101,16 +101,16 @@ int ReadPngHeader(png_structp png, png_infop info, PNG_MEMORY_READER* pReader, u
 // Jump range. Decodes every row (all interlace passes) and checks the rest of the file.
 int ReadPngImage(png_structp png, png_infop info, png_bytep* ppRows)
 {
-    if (setjmp(png_jmpbuf(png))) return PNG_BAD_DATA;
+    if (setjmp(png_jmpbuf(png))) return PNG_DAMAGED;
     png_read_image(png, ppRows);
     png_read_end(png, nullptr);
     return PNG_OK;
 }
 
 // Ordinal 1: decodes the file image of nSize bytes. 0 with the size and the alpha byte (0 when the
-// picture has alpha: a colour type with alpha, or tRNS; else 1); 101 when the signature or the
-// header is bad (w x h x 4 does not fit 32 bits, or more rows than the file can hold), 102 when the image data does not decode, 103
-// for a bad call.
+// picture has alpha: a colour type with alpha, or tRNS; else 1); 101 when the file is damaged (a bad
+// signature or header, w x h x 4 beyond 32 bits, more rows than the file can hold, image data that
+// does not decode), 102 when there is no memory for the picture, 103 for a bad call.
 int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int32_t* pWidth, int32_t* pHeight,
                  uint8_t* pbNoAlpha)
 {
@@ -119,13 +119,13 @@ int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int3
     if (!pWidth || !pHeight || !pbNoAlpha) return PNG_BAD_CALL;
     *pWidth = *pHeight = 0;
     *pbNoAlpha = 1;
-    if (!pData || nSize < 8 || png_sig_cmp(pData, 0, 8) != 0) return PNG_BAD_HEADER;
+    if (!pData || nSize < 8 || png_sig_cmp(pData, 0, 8) != 0) return PNG_DAMAGED;
 
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorFn, PngWarningFn);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
-        return PNG_BAD_DATA;
+        return PNG_TOO_LARGE;
     }
     PNG_MEMORY_READER reader{pData, nSize, 0};
     uint32_t nWidth = 0, nHeight = 0;
@@ -137,7 +137,7 @@ int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int3
             t_decoded.pixels.resize(static_cast<size_t>(nWidth) * 4 * nHeight);
             rows.resize(nHeight);
         } catch (const std::bad_alloc&) {
-            nResult = PNG_BAD_DATA;
+            nResult = PNG_TOO_LARGE;
         }
         if (nResult == PNG_OK) {
             for (uint32_t y = 0; y < nHeight; ++y) rows[y] = t_decoded.pixels.data() + static_cast<size_t>(y) * nWidth * 4;

@@ -339,6 +339,43 @@ TEST_F(ImageLoadTest, PngMatchesLibpngsOwnDecode)
     EXPECT_TRUE(errors.reports.empty());
 }
 
+// A damaged PNG is told as damaged, wherever the damage lies; only a side above 8192 is told as a
+// picture too large.
+TEST_F(ImageLoadTest, DamagedPngEndsInItsError)
+{
+    const int w = 37, h = 11;
+    const BYTES file = EncodePng(RandomPixels(w, h, 12, true), w, h, true);
+    ASSERT_FALSE(file.empty());
+    const size_t nIdat = std::string(file.begin(), file.end()).find("IDAT");
+    ASSERT_NE(nIdat, std::string::npos);
+    struct CASE {
+        const char* pszWhat;
+        BYTES bytes;
+        int nId;
+    };
+    std::vector<CASE> cases;
+    auto add = [&](const char* pszWhat, auto fn, int nId) {
+        BYTES v = file;
+        fn(v);
+        cases.push_back({pszWhat, v, nId});
+    };
+    add("bad signature", [](BYTES& v) { v[1] = 'Q'; }, KX_ERR_PNG_DAMAGED);
+    add("header cut", [](BYTES& v) { v.resize(20); }, KX_ERR_PNG_DAMAGED);
+    add("image data damaged", [&](BYTES& v) { v[nIdat + 6] ^= 0x40; }, KX_ERR_PNG_DAMAGED);
+    add("image data cut", [&](BYTES& v) { v.resize(nIdat + 30); }, KX_ERR_PNG_DAMAGED);
+    cases.push_back({"8193 wide", EncodePng(std::vector<uint32_t>(8193, 0xFF102030u), 8193, 1, false),
+                     KX_ERR_IMAGE_SIZE});
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        errors.reports.clear();
+        EXPECT_NE(Load("bad.png", c.bytes), 0);
+        ASSERT_EQ(errors.reports.size(), 1u);
+        EXPECT_EQ(errors.reports[0].nId, c.nId);
+        EXPECT_EQ(errors.reports[0].bFatal, 1);
+        ExpectUnchanged();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // JPEG
 
@@ -576,7 +613,7 @@ TEST_F(ImageLoadTest, DispatchByFileType)
         {FILETYPE_OGG, -1, KX_ERR_IMAGE_TYPE},  {FILETYPE_NONE, -1, KX_ERR_IMAGE_TYPE},
         {77, -1, KX_ERR_IMAGE_TYPE},
         {FILETYPE_GIF, -1, KX_ERR_GIF_LOAD_FAILED},
-        {FILETYPE_BMP, -1, KX_ERR_BMP_SIGNATURE}, {FILETYPE_PNG, -1, KX_ERR_PNG_HEADER},
+        {FILETYPE_BMP, -1, KX_ERR_BMP_SIGNATURE}, {FILETYPE_PNG, -1, KX_ERR_PNG_DAMAGED},
         {FILETYPE_JPG, -1, KX_ERR_JPEG_LOAD},
     };
     for (const CASE& c : cases) {
