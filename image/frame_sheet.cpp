@@ -155,8 +155,9 @@ void DecodeJPEGToAlpha(const uint8_t* pAlpha, size_t nAlphaLen, TREE_NODE* pNode
     if (PlatJpegDecode(pAlpha, nAlphaLen, grey.data(), info.nWidth, info.nHeight, info.nWidth * 4, nullptr) != KX_JPEG_OK)
         return;
     uint8_t* pOut = pLayer->pOwnedPixels;
+    // Only the alpha is written: a pixel made fully transparent keeps its colour, which other blend
+    // modes and saved layers still show.
     for (size_t i = 0; i < nPixels; ++i) pOut[4 * i + 3] = grey[4 * i];
-    NormalizeTransparentBuffer(pOut, nPixels);
     ExpireColorCache(pLayer);
 }
 

@@ -141,6 +141,22 @@ TEST_F(FrameSheetTest, FramesShowWithTheirAlphaAndNumbersAreClamped)
     EXPECT_TRUE(errors.reports.empty());
 }
 
+// The alpha part writes the alpha byte alone: pixels it makes fully transparent keep the colour of
+// the colour part (for every alpha level, 0 and 255 included).
+TEST_F(FrameSheetTest, TheAlphaPartWritesOnlyTheAlpha)
+{
+    const FRAME_COLOUR kColour = {210, 40, 90, 0};
+    for (const uint8_t nAlpha : {uint8_t(0), uint8_t(1), uint8_t(128), uint8_t(255)}) {
+        SCOPED_TRACE(int(nAlpha));
+        dir.Write("z.kfs", WriteFrameSheetBytes({{SolidJpeg(4, 3, 3, kColour.r, kColour.g, kColour.b),
+                                                  SolidJpeg(4, 3, 1, nAlpha)}}, 0, 0, 0, {}));
+        ASSERT_EQ(LoadFrameSheet(pA, "z.kfs"), 0);
+        ShowSheetFrame(pA, 0);
+        ExpectFrame(pA, kColour, nAlpha);
+    }
+    EXPECT_TRUE(errors.reports.empty());
+}
+
 TEST_F(FrameSheetTest, SizesFollowTheFramesAndMismatchedAlphaIsIgnored)
 {
     // Frame 0: 4 x 3 with alpha; frame 1: 6 x 2 whose alpha part is 2 x 2; frame 2: an alpha part
