@@ -127,7 +127,13 @@ int UploadTextureGrid(int nMode, const UPLOAD_PARAMS& u)
                         for (int y = 0; y < th; ++y)
                             std::memcpy(pBits + size_t(y) * nPitch, s_staging.data() + size_t(y) * tw * 4, size_t(tw) * 4);
                         SgUnlockRect(s);
-                        if (SgUpdateSurface(s, static_cast<SG_TEXTURE*>(t->apTextures[i])) != SG_OK)
+                        // 16-bit textures are converted with a box filter, dithered when the user
+                        // asks for it.
+                        SG_TEXTURE* pTex = static_cast<SG_TEXTURE*>(t->apTextures[i]);
+                        const int nCopy = pTex && pTex->nFormat == SG_FMT_A4R4G4B4
+                                              ? SgLoadSurfaceFromSurface(pTex, s, g_bDither16)
+                                              : SgUpdateSurface(s, pTex);
+                        if (nCopy != SG_OK)
                             DebugTrace("UploadTextureGrid", "UpdateSurface failed");
                     }
                     SgReleaseSurface(s);
@@ -149,11 +155,16 @@ int UploadTextureGrid(int nMode, const UPLOAD_PARAMS& u)
     return 0;
 }
 
+// The user's filter settings on samplers 0 and 1: magnification and minification 0 point,
+// 1 linear, 2 anisotropic; the mip filter -1 none, 0 point, 1 linear, 2 anisotropic. A value
+// outside these leaves the sampler's state as it was.
 void SetSamplers(void)
 {
-    const int f = g_nMagFilter == 0 ? SG_FILTER_POINT : SG_FILTER_LINEAR;
-    SgSetSamplerFilter(g_pD3DDevice, 0, f);
-    SgSetSamplerFilter(g_pD3DDevice, 1, f);
+    for (int nSampler = 0; nSampler < 2; ++nSampler) {
+        SgSetSamplerState(g_pD3DDevice, nSampler, SG_SAMP_MAGFILTER, g_nMagFilter);
+        SgSetSamplerState(g_pD3DDevice, nSampler, SG_SAMP_MINFILTER, g_nMinFilter);
+        SgSetSamplerState(g_pD3DDevice, nSampler, SG_SAMP_MIPFILTER, g_nMipFilter);
+    }
 }
 
 // The node a layer's mask or second-layer path names (against the layer tree's current path).

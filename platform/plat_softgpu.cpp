@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 SG_FAULTS g_SgFaults;
 static int s_nLive = 0;
@@ -47,7 +48,7 @@ struct SG_DEVICE {
     SG_SURFACE* pTarget;
     int nSrcBlend, nDstBlend, nBlendOp;
     int nColorMode;
-    int anFilter[2];
+    int aanSampler[2][SG_SAMP_COUNT];   // per sampler: magnification, minification, mip filter
     SG_TEXTURE* apStage[3];
     SG_EFFECT* pEffect;   // the effect whose pass is active, or NULL
     int nPass;
@@ -119,6 +120,7 @@ SG_DEVICE* SgCreateDevice(SG_OBJECT* pObj, int nVP, int nBackWidth, int nBackHei
     p->nSrcBlend = SG_BLEND_ONE;
     p->nDstBlend = SG_BLEND_ZERO;
     p->nBlendOp = SG_BLENDOP_ADD;
+    for (auto& an : p->aanSampler) an[SG_SAMP_MIPFILTER] = SG_FILTER_NONE;
     ++s_nLive;
     return p;
 }
@@ -203,6 +205,38 @@ int SgUpdateSurface(SG_SURFACE* pSrc, SG_SURFACE* pDst)
     return SG_OK;
 }
 
+int SgLoadSurfaceFromSurface(SG_SURFACE* pDst, SG_SURFACE* pSrc, int bDither)
+{
+    if (!bDither || !pDst || pDst->nFormat != SG_FMT_A4R4G4B4) return SgUpdateSurface(pSrc, pDst);
+    if (!pSrc || pSrc->nWidth > pDst->nWidth || pSrc->nHeight > pDst->nHeight) return SG_ERR_FAIL;
+    // Errors in sixteenths of a level step, per channel (B, G, R, A), for this row and the next.
+    const int w = pSrc->nWidth;
+    std::vector<int> cur(size_t(w + 2) * 4, 0), next(size_t(w + 2) * 4, 0);
+    for (int y = 0; y < pSrc->nHeight; ++y) {
+        const uint32_t* s = pSrc->pPixels + size_t(y) * w;
+        uint32_t* d = pDst->pPixels + size_t(y) * pDst->nWidth;
+        std::fill(next.begin(), next.end(), 0);
+        for (int x = 0; x < w; ++x) {
+            uint32_t c = 0;
+            for (int k = 0; k < 4; ++k) {
+                // The wanted value with the carried error, rounded to the nearest of the 16 levels
+                // (n * 17); what is left over goes on to the neighbours.
+                const int nWant = int((s[x] >> (8 * k)) & 0xFF) * 16 + cur[size_t(x + 1) * 4 + k];
+                const int nLevel = std::clamp((nWant + 17 * 8) / (17 * 16), 0, 15);
+                const int nErr = nWant - nLevel * 17 * 16;
+                cur[size_t(x + 2) * 4 + k] += nErr * 7 / 16;
+                next[size_t(x) * 4 + k] += nErr * 3 / 16;
+                next[size_t(x + 1) * 4 + k] += nErr * 5 / 16;
+                next[size_t(x + 2) * 4 + k] += nErr / 16;
+                c |= uint32_t(nLevel * 17) << (8 * k);
+            }
+            d[x] = c;
+        }
+        cur.swap(next);
+    }
+    return SG_OK;
+}
+
 int SgGetRenderTargetData(SG_SURFACE* pTarget, SG_SURFACE* pSysMem)
 {
     if (!pTarget || !pSysMem || !pTarget->bRenderTarget || !pSysMem->bSystemMemory) return SG_ERR_FAIL;
@@ -267,11 +301,24 @@ void SgSetColorMode(SG_DEVICE* pDev, int nMode)
     }
 }
 
+void SgSetSamplerState(SG_DEVICE* pDev, int nSampler, int nState, int nValue)
+{
+    if (!pDev || nSampler < 0 || nSampler > 1 || nState < 0 || nState >= SG_SAMP_COUNT) return;
+    const int nLowest = nState == SG_SAMP_MIPFILTER ? SG_FILTER_NONE : SG_FILTER_POINT;
+    if (nValue < nLowest || nValue > SG_FILTER_ANISOTROPIC) return;
+    pDev->aanSampler[nSampler][nState] = nValue;
+}
+
+int SgGetSamplerState(const SG_DEVICE* pDev, int nSampler, int nState)
+{
+    if (!pDev || nSampler < 0 || nSampler > 1 || nState < 0 || nState >= SG_SAMP_COUNT) return SG_FILTER_NONE;
+    return pDev->aanSampler[nSampler][nState];
+}
+
 void SgSetSamplerFilter(SG_DEVICE* pDev, int nSampler, int nFilter)
 {
-    if (nSampler < 0 || nSampler > 1) return;
-    // Anisotropic filtering of an unscaled single-level texture is the linear one.
-    pDev->anFilter[nSampler] = nFilter == SG_FILTER_POINT ? SG_FILTER_POINT : SG_FILTER_LINEAR;
+    SgSetSamplerState(pDev, nSampler, SG_SAMP_MAGFILTER, nFilter);
+    SgSetSamplerState(pDev, nSampler, SG_SAMP_MINFILTER, nFilter);
 }
 
 void SgSetTexture(SG_DEVICE* pDev, int nStage, SG_TEXTURE* pTex)
@@ -325,13 +372,32 @@ static inline COLOR4 Sample(const SG_TEXTURE* pTex, int nFilter, float u, float 
 
 static inline float Sat(float f) { return f < 0 ? 0 : (f > 1 ? 1 : f); }
 
+// The textures a triangle samples (stage 0 or the effect's two) and the filter each is sampled
+// with: a texture drawn smaller than its texels minifies, else it magnifies. The level of detail
+// is log2 of the most texels one pixel step crosses along a screen axis; it is taken to 1/256 of a
+// level, so a quad drawn at its texture's size magnifies whatever the rounding of its corners.
+struct TRI_SAMPLING {
+    const SG_TEXTURE* apTex[2];
+    int anFilter[2];
+};
+
+static int ChooseFilter(const SG_DEVICE* pDev, int nSampler, const SG_TEXTURE* pTex, const double* pGrad)
+{
+    if (!pTex) return SG_FILTER_POINT;
+    const double w = pTex->nWidth, h = pTex->nHeight;
+    // Texels crossed per pixel step in x and in y.
+    const double rx = std::hypot(pGrad[0] * w, pGrad[2] * h), ry = std::hypot(pGrad[1] * w, pGrad[3] * h);
+    const double kMinified = std::exp2(1.0 / 256.0);
+    return pDev->aanSampler[nSampler][std::max(rx, ry) > kMinified ? SG_SAMP_MINFILTER : SG_SAMP_MAGFILTER];
+}
+
 // The colour the pixel stage puts out: an effect pass, or the fixed-function table of the mode.
-static inline COLOR4 ShadePixel(const SG_DEVICE* pDev, const COLOR4& d, float u, float v)
+static inline COLOR4 ShadePixel(const SG_DEVICE* pDev, const TRI_SAMPLING& ts, const COLOR4& d, float u, float v)
 {
     if (pDev->pEffect) {
         const SG_EFFECT* e = pDev->pEffect;
-        const COLOR4 t1 = Sample(e->pTex1, pDev->anFilter[0], u, v);
-        const COLOR4 t2 = Sample(e->pTex2, pDev->anFilter[1], u, v);
+        const COLOR4 t1 = Sample(ts.apTex[0], ts.anFilter[0], u, v);
+        const COLOR4 t2 = Sample(ts.apTex[1], ts.anFilter[1], u, v);
         if (pDev->nPass == 0) {
             const float f = e->fFade;
             COLOR4 c{t1.r * (1 - f) + t2.r * f, t1.g * (1 - f) + t2.g * f, t1.b * (1 - f) + t2.b * f,
@@ -341,7 +407,7 @@ static inline COLOR4 ShadePixel(const SG_DEVICE* pDev, const COLOR4& d, float u,
         }
         return COLOR4{t1.r, t1.g, t1.b, t1.a * Sat((e->fFade - 0.5f * t2.r) * e->fFade2) * e->fAlpha};
     }
-    const COLOR4 t = Sample(pDev->apStage[0], pDev->anFilter[0], u, v);
+    const COLOR4 t = Sample(ts.apTex[0], ts.anFilter[0], u, v);
     const float k = t.a * d.a;
     switch (pDev->nColorMode) {
     case 2: case 6: case 9:
@@ -433,6 +499,17 @@ static void DrawTriangle(SG_DEVICE* pDev, const SG_VERTEX* a, const SG_VERTEX* b
     const int bQuant = t->nFormat == SG_FMT_A4R4G4B4;
     // Barycentric weight of v[k] is the edge function of the edge opposite it: edge (k+1)%3.
     const double inv = 1.0 / area;
+    // The texture coordinates change by these per pixel step: du/dx, du/dy, dv/dx, dv/dy.
+    double adGrad[4];
+    for (int k = 0; k < 2; ++k) {
+        const double c0 = v[0]->uv[0][k], c1 = v[1]->uv[0][k], c2 = v[2]->uv[0][k];
+        adGrad[2 * k] = (c0 * ex[1] + c1 * ex[2] + c2 * ex[0]) * inv;
+        adGrad[2 * k + 1] = (c0 * ey[1] + c1 * ey[2] + c2 * ey[0]) * inv;
+    }
+    TRI_SAMPLING ts{};
+    ts.apTex[0] = pDev->pEffect ? pDev->pEffect->pTex1 : pDev->apStage[0];
+    ts.apTex[1] = pDev->pEffect ? pDev->pEffect->pTex2 : nullptr;
+    for (int k = 0; k < 2; ++k) ts.anFilter[k] = ChooseFilter(pDev, k, ts.apTex[k], adGrad);
     for (int y = y0; y <= y1; ++y) {
         double e[3];
         for (int i = 0; i < 3; ++i) e[i] = ex[i] * x0 + ey[i] * y + e0[i];
@@ -444,7 +521,7 @@ static void DrawTriangle(SG_DEVICE* pDev, const SG_VERTEX* a, const SG_VERTEX* b
             const double w0 = e[1] * inv, w1 = e[2] * inv, w2 = e[0] * inv;
             const float u = float(w0 * v[0]->uv[0][0] + w1 * v[1]->uv[0][0] + w2 * v[2]->uv[0][0]);
             const float vv = float(w0 * v[0]->uv[0][1] + w1 * v[1]->uv[0][1] + w2 * v[2]->uv[0][1]);
-            WritePixel(pDev, row + x, ShadePixel(pDev, diff, u, vv), bQuant);
+            WritePixel(pDev, row + x, ShadePixel(pDev, ts, diff, u, vv), bQuant);
         }
     }
 }

@@ -2,7 +2,7 @@
 // the engine's GPU layer drawing uses. Surfaces and textures hold 32-bit B,G,R,A pixels (16-bit
 // textures keep 4 bits per channel); quads are pre-transformed (rhw 1) and drawn with the Direct3D 9
 // rules: pixel centres at whole coordinates, top-left fill, clamp addressing, point or bilinear
-// filtering, blend factors and operations applied to alpha as well. The two effect passes are plain
+// filtering chosen for magnification and minification apart, blend factors and operations applied to alpha as well. The two effect passes are plain
 // functions whose parameters are found by name. Every creation step can be made to fail for tests.
 #pragma once
 #include <cstddef>
@@ -26,7 +26,9 @@ enum { SG_VP_HARDWARE = 0, SG_VP_MIXED = 1, SG_VP_SOFTWARE = 2 };
 enum { SG_BLEND_ZERO, SG_BLEND_ONE, SG_BLEND_SRCCOLOR, SG_BLEND_INVSRCCOLOR, SG_BLEND_SRCALPHA,
        SG_BLEND_INVSRCALPHA, SG_BLEND_DESTCOLOR, SG_BLEND_INVDESTCOLOR };
 enum { SG_BLENDOP_ADD, SG_BLENDOP_SUBTRACT, SG_BLENDOP_REVSUBTRACT, SG_BLENDOP_MIN, SG_BLENDOP_MAX };
-enum { SG_FILTER_POINT = 0, SG_FILTER_LINEAR = 1, SG_FILTER_ANISOTROPIC = 2 };
+// Filters (the mip filter also takes SG_FILTER_NONE) and the sampler states that take them.
+enum { SG_FILTER_NONE = -1, SG_FILTER_POINT = 0, SG_FILTER_LINEAR = 1, SG_FILTER_ANISOTROPIC = 2 };
+enum { SG_SAMP_MAGFILTER = 0, SG_SAMP_MINFILTER = 1, SG_SAMP_MIPFILTER = 2, SG_SAMP_COUNT = 3 };
 
 // The steps that fault injection can fail. The n-th call (1-based) of a step fails when its counter
 // is n; 0 never fails. Each failure happens once.
@@ -113,6 +115,11 @@ int SgLockRect(SG_SURFACE* pSurf, uint8_t** ppBits, int* pPitch);
 int SgUnlockRect(SG_SURFACE* pSurf);
 // Copies a system-memory surface into a texture of the same size (16-bit textures quantise).
 int SgUpdateSurface(SG_SURFACE* pSrc, SG_SURFACE* pDst);
+// The same copy as a format conversion with a box filter at equal sizes: into a 16-bit texture each
+// channel is quantised to its four bits, with bDither by error diffusion (Floyd-Steinberg: every
+// pixel's rounding error is carried to its right and lower neighbours), so that areas keep their
+// average colour; without it the top four bits are kept, as SgUpdateSurface does.
+int SgLoadSurfaceFromSurface(SG_SURFACE* pDst, SG_SURFACE* pSrc, int bDither);
 // Copies a render target into a system-memory surface of at least its size.
 int SgGetRenderTargetData(SG_SURFACE* pTarget, SG_SURFACE* pSysMem);
 // Every pixel of the surface becomes the colour (16-bit textures quantise).
@@ -129,6 +136,13 @@ void SgSetBlendState(SG_DEVICE* pDev, int nSrc, int nDst, int nOp);
 // The fixed-function colour put out for a blend mode (the per-mode table); other modes keep the
 // one set before.
 void SgSetColorMode(SG_DEVICE* pDev, int nMode);
+// Sampler states of samplers 0 and 1. A triangle whose texture is drawn smaller than its texels
+// (more than one texel per pixel along either screen axis, past a level of detail of 1/256) is
+// sampled with the minification filter, else with the magnification filter; anisotropic filtering
+// samples as linear. Textures have one level, so the mip filter is kept but selects nothing.
+void SgSetSamplerState(SG_DEVICE* pDev, int nSampler, int nState, int nValue);
+int SgGetSamplerState(const SG_DEVICE* pDev, int nSampler, int nState);
+// Magnification and minification filter together.
 void SgSetSamplerFilter(SG_DEVICE* pDev, int nSampler, int nFilter);
 void SgSetTexture(SG_DEVICE* pDev, int nStage, SG_TEXTURE* pTex);
 // Two triangles of a strip (0, 1, 2) and (2, 1, 3). SG_OK, or SG_ERR_FAIL without a target.

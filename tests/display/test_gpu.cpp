@@ -358,6 +358,79 @@ TEST_F(GpuTest, PerModeBlendingOnOnePixel)
     }
 }
 
+// The user's magnification, minification and mip filter settings reach both samplers of a frame;
+// a layer drawn at half its size is sampled with the minification filter.
+TEST_F(GpuTest, FilterSettingsReachTheSamplersAndMinifiedLayersUseTheirs)
+{
+    ASSERT_EQ(InitDirect3D(), 0);
+    W0();
+    TREE_NODE* n = Plain("W0/t", 40, 30, 2, Noise);
+    LAYER* p = GetNodeLayer(n);
+    p->bKind = LAYERKIND_TEXTURE;
+    ASSERT_EQ(UploadLayerTextures(p, 0, 0, 0), 0);
+    g_pCaptureLayer = n;   // a frame is drawn (its size differs from the window's: no read-back)
+    p->llScaleX = p->llScaleY = 5000;
+    auto draw = [&](int nMag, int nMin, int nMip) {
+        g_nMagFilter = nMag;
+        g_nMinFilter = nMin;
+        g_nMipFilter = nMip;
+        EXPECT_EQ(RenderGpuFrame(), 0);
+        for (int nSampler = 0; nSampler < 2; ++nSampler) {
+            EXPECT_EQ(SgGetSamplerState(g_pD3DDevice, nSampler, SG_SAMP_MAGFILTER), nMag);
+            EXPECT_EQ(SgGetSamplerState(g_pD3DDevice, nSampler, SG_SAMP_MINFILTER), nMin);
+            EXPECT_EQ(SgGetSamplerState(g_pD3DDevice, nSampler, SG_SAMP_MIPFILTER), nMip);
+        }
+        SgSetRenderTarget(g_pD3DDevice, g_pBackBuffer);
+        SgClear(g_pD3DDevice, 0);
+        EXPECT_EQ(DrawLayerGpu(p, nullptr, nullptr, 1, 0), 0);
+        return std::vector<uint32_t>(g_pBackBuffer->pPixels, g_pBackBuffer->pPixels + 64 * 48);
+    };
+    const std::vector<uint32_t> point = draw(0, 0, -1), linear = draw(1, 1, 0);
+    ASSERT_NE(point, linear);
+    EXPECT_EQ(draw(0, 1, 1), linear);   // minified: the minification filter counts
+    EXPECT_EQ(draw(1, 0, 2), point);
+    EXPECT_EQ(draw(2, 2, 0), linear);
+    g_pCaptureLayer = nullptr;
+    g_nMipFilter = 0;
+}
+
+// 16-bit textures: a flat colour between two 4-bit levels uploads as its top four bits everywhere
+// without dithering, and as a mix of the two around its own value with it.
+TEST_F(GpuTest, SixteenBitUploadsDitherWhenTheSettingSaysSo)
+{
+    g_nTextureFormat = SG_FMT_A4R4G4B4;
+    ASSERT_EQ(InitDirect3D(), 0);
+    W0();
+    TREE_NODE* n = Plain("W0/t", 40, 30, 2, [](int, int) { return 0xFF808080u; });
+    LAYER* p = GetNodeLayer(n);
+    p->bKind = LAYERKIND_TEXTURE;
+    for (const uint8_t bDither : {uint8_t(0), uint8_t(1)}) {
+        SCOPED_TRACE(int(bDither));
+        g_bDither16 = bDither;
+        ASSERT_EQ(UploadLayerTextures(p, 0, 0, 0), 0);
+        const SG_TEXTURE* t = static_cast<SG_TEXTURE*>(p->apTextures[0]);
+        ASSERT_EQ(t->nFormat, SG_FMT_A4R4G4B4);
+        double fSum = 0;
+        int nLevels = 0;
+        uint32_t dwFirst = t->pPixels[0];
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const uint32_t c = t->pPixels[y * t->nWidth + x];
+                fSum += c & 0xFF;
+                if (c != dwFirst) nLevels = 2;
+            }
+        if (bDither) {
+            EXPECT_NEAR(fSum / (40 * 30), 128.0, 1.0);
+            EXPECT_EQ(nLevels, 2);
+        } else {
+            EXPECT_EQ(dwFirst, 0xFF888888u);
+            EXPECT_EQ(nLevels, 0);
+        }
+    }
+    g_bDither16 = 1;
+    g_nTextureFormat = SG_FMT_A8R8G8B8;
+}
+
 // A third angle of 90 degrees about the anchor (10, 20) (hundredths of a pixel: 1000, 2000).
 TEST_F(GpuTest, RotationCornersAboutTheAnchor)
 {

@@ -230,6 +230,128 @@ TEST_F(SoftGpuTest, BilinearMixOfTheUvRule)
     SgReleaseSurface(tex);
 }
 
+// The texture of 8 x 8 noise drawn over the whole target (w x h) with the given sampler filters,
+// its coordinates shifted by 0.3 texel so that point and linear sampling differ at every scale.
+std::vector<uint32_t> DrawScaled(SG_DEVICE* pDev, int w, int h, int nMag, int nMin, int nMip = SG_FILTER_NONE)
+{
+    SG_TEXTURE* tex = SgCreateTexture(pDev, 8, 8, SG_FMT_A8R8G8B8, 1);
+    const std::vector<uint32_t> pat = Pattern(8, 8);
+    std::copy(pat.begin(), pat.end(), tex->pPixels);
+    SgClear(pDev, 0);
+    SgSetBlendState(pDev, SG_BLEND_ONE, SG_BLEND_ZERO, SG_BLENDOP_ADD);
+    SgSetSamplerState(pDev, 0, SG_SAMP_MAGFILTER, nMag);
+    SgSetSamplerState(pDev, 0, SG_SAMP_MINFILTER, nMin);
+    SgSetSamplerState(pDev, 0, SG_SAMP_MIPFILTER, nMip);
+    SgSetTexture(pDev, 0, tex);
+    SG_VERTEX q[4];
+    const float d = 0.3f / 8;
+    Quad(q, -0.5f, -0.5f, w - 0.5f, h - 0.5f, d, d, 1 + d, 1 + d);
+    EXPECT_EQ(SgDrawQuad(pDev, q), SG_OK);
+    const SG_SURFACE* b = SgGetBackBuffer(pDev);
+    std::vector<uint32_t> out;
+    for (int y = 0; y < h; ++y) out.insert(out.end(), b->pPixels + size_t(y) * b->nWidth, b->pPixels + size_t(y) * b->nWidth + w);
+    SgSetTexture(pDev, 0, nullptr);
+    SgReleaseSurface(tex);
+    return out;
+}
+
+// A texture drawn larger than its texels is sampled with the magnification filter, one drawn
+// smaller with the minification filter; in one axis is enough. At its own size it magnifies.
+TEST_F(SoftGpuTest, MinificationAndMagnificationFiltersFollowTheScale)
+{
+    struct Case {
+        const char* pszName;
+        int w, h;
+        int nFilterUsed;   // the filter whose picture comes out
+    };
+    const Case cases[] = {
+        {"magnified", 24, 20, SG_FILTER_LINEAR},   {"own size", 8, 8, SG_FILTER_LINEAR},
+        {"minified", 5, 3, SG_FILTER_POINT},       {"narrower only", 6, 16, SG_FILTER_POINT},
+    };
+    Make(24, 20);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const std::vector<uint32_t> point = DrawScaled(pDev, c.w, c.h, SG_FILTER_POINT, SG_FILTER_POINT);
+        const std::vector<uint32_t> linear = DrawScaled(pDev, c.w, c.h, SG_FILTER_LINEAR, SG_FILTER_LINEAR);
+        ASSERT_NE(point, linear);   // the two can be told apart
+        // Magnification linear, minification point; then the other way round.
+        const std::vector<uint32_t> magLinear = DrawScaled(pDev, c.w, c.h, SG_FILTER_LINEAR, SG_FILTER_POINT);
+        const std::vector<uint32_t> minLinear = DrawScaled(pDev, c.w, c.h, SG_FILTER_POINT, SG_FILTER_LINEAR);
+        EXPECT_EQ(magLinear, c.nFilterUsed == SG_FILTER_LINEAR ? linear : point);
+        EXPECT_EQ(minLinear, c.nFilterUsed == SG_FILTER_LINEAR ? point : linear);
+        // Anisotropic samples as linear.
+        EXPECT_EQ(DrawScaled(pDev, c.w, c.h, SG_FILTER_ANISOTROPIC, SG_FILTER_ANISOTROPIC), linear);
+    }
+}
+
+// The mip filter is kept per sampler; textures have one level, so it changes no pixel.
+TEST_F(SoftGpuTest, MipFilterIsKeptAndSelectsTheOneLevel)
+{
+    Make(5, 3);
+    EXPECT_EQ(SgGetSamplerState(pDev, 0, SG_SAMP_MIPFILTER), SG_FILTER_NONE);   // the device's start
+    EXPECT_EQ(SgGetSamplerState(pDev, 1, SG_SAMP_MAGFILTER), SG_FILTER_POINT);
+    const std::vector<uint32_t> none = DrawScaled(pDev, 5, 3, SG_FILTER_LINEAR, SG_FILTER_LINEAR, SG_FILTER_NONE);
+    for (int nMip : {SG_FILTER_POINT, SG_FILTER_LINEAR, SG_FILTER_ANISOTROPIC}) {
+        EXPECT_EQ(DrawScaled(pDev, 5, 3, SG_FILTER_LINEAR, SG_FILTER_LINEAR, nMip), none) << nMip;
+        EXPECT_EQ(SgGetSamplerState(pDev, 0, SG_SAMP_MIPFILTER), nMip);
+    }
+    // Values a state does not take leave it as it was.
+    SgSetSamplerState(pDev, 1, SG_SAMP_MINFILTER, SG_FILTER_LINEAR);
+    SgSetSamplerState(pDev, 1, SG_SAMP_MINFILTER, SG_FILTER_NONE);
+    SgSetSamplerState(pDev, 1, SG_SAMP_MINFILTER, 7);
+    EXPECT_EQ(SgGetSamplerState(pDev, 1, SG_SAMP_MINFILTER), SG_FILTER_LINEAR);
+}
+
+// Into a 16-bit texture: without dithering every pixel keeps its top four bits; with it the
+// rounding errors are spread, so a flat area between two levels keeps its average, and a colour
+// that is a level already stays exact.
+TEST_F(SoftGpuTest, SixteenBitConversionDithersOnRequest)
+{
+    Make(2, 2);
+    const int w = 32, h = 16;
+    SG_SURFACE* s = SgCreatePlainSurface(pDev, w, h, SG_FMT_A8R8G8B8);
+    SG_TEXTURE* t16 = SgCreateTexture(pDev, w, h, SG_FMT_A4R4G4B4, 1);
+    SG_TEXTURE* t32 = SgCreateTexture(pDev, w, h, SG_FMT_A8R8G8B8, 1);
+    struct Case {
+        uint32_t dwColour;
+        bool bDither;
+        double fMeanRed;    // of the texture
+        bool bMixed;        // more than one red level
+    };
+    const Case cases[] = {
+        {0xFF804020u, false, 0x88, false},   // 128 -> 136: its top four bits
+        {0xFF804020u, true, 128, true},
+        {0xFF882211u, true, 0x88, false},    // a level already
+        {0xFFFF0000u, true, 255, false},
+        {0x00000000u, true, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.dwColour << " dither " << c.bDither);
+        for (int i = 0; i < w * h; ++i) s->pPixels[i] = c.dwColour;
+        ASSERT_EQ(SgLoadSurfaceFromSurface(t16, s, c.bDither ? 1 : 0), SG_OK);
+        double fSum = 0;
+        uint32_t nFirst = (t16->pPixels[0] >> 16) & 0xFF;
+        bool bMixed = false;
+        for (int i = 0; i < w * h; ++i) {
+            const uint32_t p = t16->pPixels[i];
+            const uint32_t r = (p >> 16) & 0xFF;
+            ASSERT_EQ(r % 17, 0u) << "not a 4-bit level at " << i;
+            ASSERT_EQ(p >> 24, (c.dwColour >> 28) * 17);
+            fSum += r;
+            bMixed |= r != nFirst;
+        }
+        EXPECT_NEAR(fSum / (w * h), c.fMeanRed, 1.0);
+        EXPECT_EQ(bMixed, c.bMixed);
+    }
+    // A 32-bit texture is a plain copy either way.
+    s->pPixels[5] = 0x12345678;
+    ASSERT_EQ(SgLoadSurfaceFromSurface(t32, s, 1), SG_OK);
+    EXPECT_EQ(t32->pPixels[5], 0x12345678u);
+    SgReleaseSurface(s);
+    SgReleaseSurface(t16);
+    SgReleaseSurface(t32);
+}
+
 // Blend factors and operations reach the alpha channel too.
 TEST_F(SoftGpuTest, BlendingAppliesToAlpha)
 {
