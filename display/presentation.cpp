@@ -182,6 +182,18 @@ void PresentMainWindowForShot(void*)
     if (g_apWindowState[0] && g_apWindowState[0]->hWnd) RepaintWindow(g_apWindowState[0]);
 }
 
+// On the window thread, where a window movie draws its pictures into the window: the screenshot
+// becomes what the main window shows now.
+void KeepShotFromWindow(void*)
+{
+    uint32_t* pFb = nullptr;
+    FRAMEBUFFER fb{};
+    if (!g_hMainWnd || PlatGetWindowFramebuffer(g_hMainWnd, &pFb, &fb.nWidth, &fb.nHeight, &fb.nPitch) != 0 || !pFb)
+        return;
+    fb.pPixels = reinterpret_cast<uint8_t*>(pFb);
+    KeepScreenshot(fb);
+}
+
 }  // namespace
 
 // At the end of every frame: the clicks, and the count towards the quit switch.
@@ -192,8 +204,15 @@ void DiagnosticFrameEnd(void)
         s_llQuitAfterFrames = 0;
         // The screenshot shows this frame's picture. Presentation happens when the window is next
         // painted, which the quit would stop, and the first frame is composed while the main window
-        // is still hidden: the picture is composed and presented now, before the quit.
-        if (s_szScreenshotPath[0] && RenderWindowCPU(0) == 0) {
+        // is still hidden: the picture is composed and presented now, before the quit. While a
+        // window movie owns the screen the frames draw nothing and the window shows the movie's
+        // picture: that is taken as the window shows it, never painted over.
+        const bool bMovieOwns = !g_bDrawDuringMovie && g_EngineHooks.pfnIsWindowMovieOwningScreen &&
+                                g_EngineHooks.pfnIsWindowMovieOwningScreen() != 0;
+        if (s_szScreenshotPath[0] && bMovieOwns) {
+            if (PlatIsWindowThread()) KeepShotFromWindow(nullptr);
+            else PlatRunOnWindowThread(KeepShotFromWindow, nullptr, 1);
+        } else if (s_szScreenshotPath[0] && RenderWindowCPU(0) == 0) {
             if (PlatIsWindowThread()) PresentMainWindowForShot(nullptr);
             else PlatRunOnWindowThread(PresentMainWindowForShot, nullptr, 1);
         }
