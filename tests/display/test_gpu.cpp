@@ -122,6 +122,14 @@ protected:
         MarkLayerDirty(n);
         return n;
     }
+    // Plain, drawn from textures uploaded now.
+    TREE_NODE* Texture(const char* pszPath, int w, int h, int64_t llOrder, uint32_t (*fn)(int, int))
+    {
+        TREE_NODE* n = Plain(pszPath, w, h, llOrder, fn);
+        GetNodeLayer(n)->bKind = LAYERKIND_TEXTURE;
+        EXPECT_EQ(UploadLayerTextures(GetNodeLayer(n), 0, 0, 0), 0);
+        return n;
+    }
     WINDOW_STATE* apSaved[KX_WINDOWS]{};
     char* pSavedPath = nullptr;
     MSGBOX_RECORDER boxes;
@@ -277,10 +285,8 @@ TEST_F(GpuTest, GridAbove256TilesIsRefusedBeforeAnythingIsMade)
 {
     ASSERT_EQ(InitDirect3D(), 0);
     W0();
-    TREE_NODE* n = Plain("W0/t", 4, 4, 2, Noise);
+    TREE_NODE* n = Texture("W0/t", 4, 4, 2, Noise);
     LAYER* p = GetNodeLayer(n);
-    p->bKind = LAYERKIND_TEXTURE;
-    ASSERT_EQ(UploadLayerTextures(p, 0, 0, 0), 0);
     void* pOld = p->apTextures[0];
     const int nLive = SgLiveObjects();
     std::free(p->pOwnedPixels);
@@ -301,10 +307,8 @@ TEST_F(GpuTest, UploadPadsAndPasteStaysInsideTheSource)
 {
     ASSERT_EQ(InitDirect3D(), 0);
     W0();
-    TREE_NODE* n = Plain("W0/t", 20, 10, 2, Noise);
+    TREE_NODE* n = Texture("W0/t", 20, 10, 2, Noise);
     LAYER* p = GetNodeLayer(n);
-    p->bKind = LAYERKIND_TEXTURE;
-    ASSERT_EQ(UploadLayerTextures(p, 0, 0, 0), 0);
     ASSERT_EQ(p->bTexColumns, 1);
     const SG_TEXTURE* t = static_cast<SG_TEXTURE*>(p->apTextures[0]);
     EXPECT_EQ(t->nWidth, 512);
@@ -332,10 +336,7 @@ TEST_F(GpuTest, PerModeBlendingOnOnePixel)
     s_aWindow[0].nHeight = 1;
     ASSERT_EQ(InitDirect3D(), 0);
     W0();
-    TREE_NODE* n = Plain("W0/t", 1, 1, 2, [](int, int) { return 0x80C86400u; });
-    LAYER* p = GetNodeLayer(n);
-    p->bKind = LAYERKIND_TEXTURE;
-    ASSERT_EQ(UploadLayerTextures(p, 0, 0, 0), 0);
+    LAYER* p = GetNodeLayer(Texture("W0/t", 1, 1, 2, [](int, int) { return 0x80C86400u; }));
     struct Case {
         int nMode;
         int r, g, b, a;
@@ -364,10 +365,8 @@ TEST_F(GpuTest, FilterSettingsReachTheSamplersAndMinifiedLayersUseTheirs)
 {
     ASSERT_EQ(InitDirect3D(), 0);
     W0();
-    TREE_NODE* n = Plain("W0/t", 40, 30, 2, Noise);
+    TREE_NODE* n = Texture("W0/t", 40, 30, 2, Noise);
     LAYER* p = GetNodeLayer(n);
-    p->bKind = LAYERKIND_TEXTURE;
-    ASSERT_EQ(UploadLayerTextures(p, 0, 0, 0), 0);
     g_pCaptureLayer = n;   // a frame is drawn (its size differs from the window's: no read-back)
     p->llScaleX = p->llScaleY = 5000;
     auto draw = [&](int nMag, int nMin, int nMip) {
@@ -401,9 +400,7 @@ TEST_F(GpuTest, SixteenBitUploadsDitherWhenTheSettingSaysSo)
     g_nTextureFormat = SG_FMT_A4R4G4B4;
     ASSERT_EQ(InitDirect3D(), 0);
     W0();
-    TREE_NODE* n = Plain("W0/t", 40, 30, 2, [](int, int) { return 0xFF808080u; });
-    LAYER* p = GetNodeLayer(n);
-    p->bKind = LAYERKIND_TEXTURE;
+    LAYER* p = GetNodeLayer(Texture("W0/t", 40, 30, 2, [](int, int) { return 0xFF808080u; }));
     for (const uint8_t bDither : {uint8_t(0), uint8_t(1)}) {
         SCOPED_TRACE(int(bDither));
         g_bDither16 = bDither;
