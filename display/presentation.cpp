@@ -167,19 +167,16 @@ void DiagnosticClicks(int64_t llFrame)
 
 }  // namespace
 
-// Last step of shut-down: writes the kept picture.
-void DiagnosticShutdown(void)
-{
-    if (!s_szScreenshotPath[0]) return;
-    if (SaveWindowScreenshot(s_szScreenshotPath) != 0)
-        std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
-}
-
 namespace {
 
-void PresentMainWindowForShot(void*)
+bool s_bMovieOnScreen = false;   // a window movie owned the main window at the last frame's end
+
+// While a window movie owns the main window the frames draw nothing: the window shows the movie's
+// pictures, which its back end draws into the window on the window thread.
+bool MovieOwnsMainWindow(void)
 {
-    if (g_apWindowState[0] && g_apWindowState[0]->hWnd) RepaintWindow(g_apWindowState[0]);
+    return !g_bDrawDuringMovie && g_EngineHooks.pfnIsWindowMovieOwningScreen &&
+           g_EngineHooks.pfnIsWindowMovieOwningScreen() != 0;
 }
 
 // On the window thread, where a window movie draws its pictures into the window: the screenshot
@@ -196,20 +193,40 @@ void KeepShotFromWindow(void*)
 
 }  // namespace
 
+void DiagnosticMainWindowClosing(void)
+{
+    if (s_szScreenshotPath[0] && s_bMovieOnScreen) KeepShotFromWindow(nullptr);
+}
+
+// Last step of shut-down: writes the kept picture.
+void DiagnosticShutdown(void)
+{
+    if (!s_szScreenshotPath[0]) return;
+    if (SaveWindowScreenshot(s_szScreenshotPath) != 0)
+        std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
+}
+
+namespace {
+
+void PresentMainWindowForShot(void*)
+{
+    if (g_apWindowState[0] && g_apWindowState[0]->hWnd) RepaintWindow(g_apWindowState[0]);
+}
+
+}  // namespace
+
 // At the end of every frame: the clicks, and the count towards the quit switch.
 void DiagnosticFrameEnd(void)
 {
     DiagnosticClicks(g_llFrameCount - s_llFramesAtInstall);
+    if (s_szScreenshotPath[0]) s_bMovieOnScreen = MovieOwnsMainWindow();
     if (s_llQuitAfterFrames > 0 && g_llFrameCount - s_llFramesAtInstall >= s_llQuitAfterFrames && !g_bEngineStop) {
         s_llQuitAfterFrames = 0;
         // The screenshot shows this frame's picture. Presentation happens when the window is next
         // painted, which the quit would stop, and the first frame is composed while the main window
         // is still hidden: the picture is composed and presented now, before the quit. While a
-        // window movie owns the screen the frames draw nothing and the window shows the movie's
-        // picture: that is taken as the window shows it, never painted over.
-        const bool bMovieOwns = !g_bDrawDuringMovie && g_EngineHooks.pfnIsWindowMovieOwningScreen &&
-                                g_EngineHooks.pfnIsWindowMovieOwningScreen() != 0;
-        if (s_szScreenshotPath[0] && bMovieOwns) {
+        // window movie owns the window it is taken as the window shows it, never painted over.
+        if (s_szScreenshotPath[0] && s_bMovieOnScreen) {
             if (PlatIsWindowThread()) KeepShotFromWindow(nullptr);
             else PlatRunOnWindowThread(KeepShotFromWindow, nullptr, 1);
         } else if (s_szScreenshotPath[0] && RenderWindowCPU(0) == 0) {
@@ -354,6 +371,7 @@ void InstallDiagnosticSwitches(void)
     s_szScreenshotPath[0] = 0;
     s_aShot.clear();
     s_nShotWidth = s_nShotHeight = 0;
+    s_bMovieOnScreen = false;
     if (pszShot && *pszShot) {
         // Relative to the folder kolvex was started in, not to the game folder it works in.
         const std::string strShot = PlatFromStartFolder(pszShot);

@@ -231,7 +231,10 @@ int HandleTrayNotify(WINDOW_STATE* pState, PLAT_HWND hwnd, uintptr_t wParam, int
 
 void HandleWmDestroy(WINDOW_STATE* pState, PLAT_HWND hwnd)
 {
-    if (pState->nIndex == 0) g_DisplayHooks.pfnRemoveTrayIcon();
+    if (pState->nIndex == 0) {
+        g_DisplayHooks.pfnRemoveTrayIcon();
+        DiagnosticMainWindowClosing();
+    }
     // A destroyed window keeps no handle, so nothing later talks to it.
     if (pState->hWnd == hwnd) pState->hWnd = 0;
     g_anWindowCreated[pState->nIndex] = -1;

@@ -99,6 +99,9 @@ void InstallDiagnosticSwitches(void);
 // step at shut-down (the screenshot).
 void DiagnosticFrameEnd(void);
 void DiagnosticShutdown(void);
+// The main window is being destroyed (window thread): while a window movie plays in it, the
+// screenshot keeps what it shows, since by shut-down the window is gone.
+void DiagnosticMainWindowClosing(void);
 // Writes window 0's presented picture (the platform framebuffer) as a PNG file (path in the host's
 // encoding). 0 or -1.
 int SaveWindowScreenshot(const char* pszHostPath);

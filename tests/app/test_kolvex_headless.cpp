@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/cmd_layer.h"
@@ -157,11 +158,11 @@ TEST(KolvexHeadless, SoftwareDeviceDrawsTextureLayersAsTheCpuDoes)
 }
 
 // A window movie playing when the run ends is in the screenshot, as the window shows it: the
-// movie's picture in its rectangle over the game's (black) picture. The movie lasts far longer
-// than the run, so it still plays at the quit frame whatever the machine's speed.
+// movie's picture in its rectangle over the game's (black) picture; whether the quit switch or the
+// game's own quit command ends the run. The movie lasts far longer than the run, so it still plays
+// at the end whatever the machine's speed.
 TEST(KolvexHeadless, TheScreenshotShowsAPlayingWindowMovie)
 {
-    TEMP_DIR dir;
     MPEG_WRITER_OPTIONS opt;
     opt.nFrames = 30 * 30;   // 30 s
     opt.pixel = [](int, int, int, uint8_t* pRgb) {
@@ -171,32 +172,41 @@ TEST(KolvexHeadless, TheScreenshotShowsAPlayingWindowMovie)
     };
     const std::vector<uint8_t> movie = WriteMpeg1Movie(opt);
     ASSERT_FALSE(movie.empty());
-    SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
-    ASSERT_GE(AddLabel(&b, "SYSTEM_START"), 0);
-    ASSERT_GE(EmitCommand(&b, KXCMD_MOVIE, {LayerText(MOVIE_ARG_FILE, "m.mpg"), LayerInt(MOVIE_ARG_X, 40),
-                                            LayerInt(MOVIE_ARG_Y, 30), LayerInt(MOVIE_ARG_W, 128),
-                                            LayerInt(MOVIE_ARG_H, 96), LayerInt(MOVIE_ARG_PLAY, 1)}),
-              0);
-    std::vector<GAME_FILE> files = WaitingGameOf(&b, 320, 200);
-    files.push_back({"m.mpg", movie});
-    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", files), 0);
-    SHOT shot;
-    ASSERT_TRUE(PlayAndShoot(dir, dir.strNative + "/game", {"KOLVEX_QUIT_AFTER_FRAMES=90"}, &shot));
-    ASSERT_EQ(shot.rgb.size(), size_t(320 * 200 * 3));
-    auto px = [&](int x, int y) { return &shot.rgb[(size_t(y) * 320 + x) * 3]; };
-    // Inside the rectangle (40..167, 30..125), away from its edges: the movie's colour.
-    int nInside = 0, nMovie = 0;
-    for (int y = 34; y < 122; ++y)
-        for (int x = 44; x < 164; ++x) {
-            const uint8_t* p = px(x, y);
-            ++nInside;
-            nMovie += std::abs(p[0] - 200) <= 12 && std::abs(p[1] - 60) <= 12 && std::abs(p[2] - 110) <= 12;
+    for (const bool bQuitCommand : {false, true}) {
+        SCOPED_TRACE(bQuitCommand ? "the game quits" : "the quit switch");
+        TEMP_DIR dir;
+        SCRIPT_BUILDER b;
+        InitScriptBuilder(&b, 0);
+        ASSERT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+        ASSERT_GE(EmitCommand(&b, KXCMD_MOVIE, {LayerText(MOVIE_ARG_FILE, "m.mpg"), LayerInt(MOVIE_ARG_X, 40),
+                                                LayerInt(MOVIE_ARG_Y, 30), LayerInt(MOVIE_ARG_W, 128),
+                                                LayerInt(MOVIE_ARG_H, 96), LayerInt(MOVIE_ARG_PLAY, 1)}),
+                  0);
+        if (bQuitCommand) {
+            ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {LayerInt(0, 90)}), 0);
+            ASSERT_GE(EmitCommand(&b, KXCMD_QUIT, {}), 0);
         }
-    EXPECT_EQ(nMovie, nInside) << "the movie's picture is not in the screenshot";
-    // Outside it the game's picture: black.
-    for (const auto& xy : {std::pair{10, 10}, std::pair{200, 150}, std::pair{319, 199}, std::pair{39, 60}})
-        for (int c = 0; c < 3; ++c) EXPECT_EQ(px(xy.first, xy.second)[c], 0) << xy.first << "," << xy.second;
+        std::vector<GAME_FILE> files = WaitingGameOf(&b, 320, 200);
+        files.push_back({"m.mpg", movie});
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", files), 0);
+        SHOT shot;
+        std::vector<std::string> env;
+        if (!bQuitCommand) env.push_back("KOLVEX_QUIT_AFTER_FRAMES=90");
+        ASSERT_TRUE(PlayAndShoot(dir, dir.strNative + "/game", env, &shot));
+        ASSERT_EQ(shot.rgb.size(), size_t(320 * 200 * 3));
+        // Inside the rectangle (40..167, 30..125), away from its edges: the movie's colour.
+        int nInside = 0, nMovie = 0;
+        for (int y = 34; y < 122; ++y)
+            for (int x = 44; x < 164; ++x) {
+                const uint8_t* p = shot.At(x, y);
+                ++nInside;
+                nMovie += std::abs(p[0] - 200) <= 12 && std::abs(p[1] - 60) <= 12 && std::abs(p[2] - 110) <= 12;
+            }
+        EXPECT_EQ(nMovie, nInside) << "the movie's picture is not in the screenshot";
+        // Outside it the game's picture: black.
+        for (const auto& xy : {std::pair{10, 10}, std::pair{200, 150}, std::pair{319, 199}, std::pair{39, 60}})
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(shot.At(xy.first, xy.second)[c], 0) << xy.first << "," << xy.second;
+    }
 }
 
 // The click switch: a list that is not rising positive frames, each with at most one point "@X:Y"
