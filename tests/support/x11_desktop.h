@@ -1,0 +1,34 @@
+// Helpers of the tests that drive the real kolvex on a virtual X server with a window manager:
+// starting programs, running the X tools (wmctrl, xdotool, xwd), and screenshots.
+#pragma once
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Starts a program in the background, its output to pszOut (or discarded). The process id, or 0.
+pid_t SpawnForTest(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut = nullptr);
+// Runs a tool to its end; its standard output. *pStatus: its exit status, or -1.
+std::string RunTool(const std::vector<std::string>& args, int* pStatus = nullptr);
+// Waits for the process to end: its exit status, -3 after a signal, -1 when it still runs.
+int WaitExit(pid_t pid, int nMs);
+// The ids of the managed windows with this title, as the window manager lists them.
+std::vector<std::string> WindowsTitled(const char* pszTitle);
+void Pause(int nMs);
+
+// A picture as 0xRRGGBB values.
+struct SHOT {
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)]; }
+};
+// What the X server shows of a window (xwd -id), or of the whole screen.
+SHOT Capture(const std::string& strWindow);
+// With KX_X11_SHOTS naming a folder, the shot is written there as a PNG file of that name.
+void KeepShot(const SHOT& shot, const char* pszName);
+
+// Starts openbox and waits until it manages the screen: its process id, or 0. Stopped again with
+// StopWindowManager.
+pid_t StartWindowManager(void);
+void StopWindowManager(pid_t pid);
