@@ -36,21 +36,48 @@ struct EDIT_BOX {
     bool bDragging = false; // the left button went down in the box and is held
 };
 
+// Where the program's picture lies in a window's client area (its game screen of sw x sh shown at
+// ox, oy in ow x oh pixels); the box is placed and sized with the picture.
+struct PICTURE_PLACE {
+    PLAT_HWND hwnd = 0;
+    int ox = 0, oy = 0, ow = 0, oh = 0, sw = 0, sh = 0;
+};
+
 std::mutex g_mx;
 EDIT_BOX g_box;
+PICTURE_PLACE g_place;
 // Window thread only.
 PLAT_UI_FONT g_font;
-bool g_bFontTried = false;
-SDL_Rect g_rcImeLast{-1, -1, -1, -1};
+int g_nFontHeight = 0;   // the height g_font was asked for (0: not yet)
 
-PLAT_UI_FONT* BoxFont(void)
+// The box's rectangle in its window's client area (g_mx held).
+PLAT_RECT BoxRect(const EDIT_BOX& b)
 {
-    if (!g_bFontTried) {
-        g_bFontTried = true;
-        PlatUiFontOpen(&g_font, kEditFace, kTextHeight, 0);
+    const PICTURE_PLACE& pl = g_place;
+    if (pl.hwnd != b.hwnd || pl.sw <= 0 || pl.sh <= 0) return PLAT_RECT{b.x, b.y, b.x + b.w, b.y + b.h};
+    const auto X = [&](int64_t v) { return static_cast<int32_t>(pl.ox + v * pl.ow / pl.sw); };
+    const auto Y = [&](int64_t v) { return static_cast<int32_t>(pl.oy + v * pl.oh / pl.sh); };
+    return PLAT_RECT{X(b.x), Y(b.y), X(int64_t(b.x) + b.w), Y(int64_t(b.y) + b.h)};
+}
+
+// The text height for the box's window: the box's font height scaled as the picture is (g_mx held).
+int TextHeightFor(const EDIT_BOX& b)
+{
+    const PICTURE_PLACE& pl = g_place;
+    if (pl.hwnd != b.hwnd || pl.sh <= 0 || pl.oh <= 0) return kTextHeight;
+    return std::max(8, std::min(kTextHeight * 8, (kTextHeight * pl.oh + pl.sh / 2) / pl.sh));
+}
+
+PLAT_UI_FONT* BoxFont(int nHeight)
+{
+    if (g_nFontHeight != nHeight) {
+        PlatUiFontClose(&g_font);
+        g_nFontHeight = nHeight;
+        PlatUiFontOpen(&g_font, kEditFace, nHeight, 0);
     }
     return g_font.pFont ? &g_font : nullptr;
 }
+SDL_Rect g_rcImeLast{-1, -1, -1, -1};
 
 // The window shows the box anew (any thread; never with g_mx held).
 void Redraw(PLAT_HWND hwnd)
@@ -116,7 +143,11 @@ size_t CaretIndex(const LINE& line, const PLAT_EDIT_TEXT& e)
     return IndexOfOffset(line, e.nCaret);
 }
 
-int InnerWidth(const EDIT_BOX& b) { return std::max(1, b.w - 2 * (kBorder + kMargin)); }
+int InnerWidth(const EDIT_BOX& b)
+{
+    const PLAT_RECT rc = BoxRect(b);
+    return std::max(1, rc.right - rc.left - 2 * (kBorder + kMargin));
+}
 
 // Scrolls so that the caret stays inside the field (g_mx held).
 void KeepCaretInView(EDIT_BOX* pBox, const LINE& line)
@@ -135,7 +166,7 @@ void KeepCaretInView(EDIT_BOX* pBox, const LINE& line)
 size_t HitOffset(PLAT_UI_FONT* pFont, const EDIT_BOX& b, int xClient)
 {
     const LINE line = LayOut(pFont, b.edit);
-    const int xLine = xClient - (b.x + kBorder + kMargin) + b.nScroll;
+    const int xLine = xClient - (BoxRect(b).left + kBorder + kMargin) + b.nScroll;
     size_t nBest = 0;
     int nBestDist = 1 << 30;
     for (size_t k = 0; k < line.pen4.size(); ++k) {
@@ -155,22 +186,26 @@ void TellInputMethod(PLAT_WINDOW_REC* pRec, const SDL_Rect& rc)
     SDL_SetTextInputRect(&r);
 }
 
-// Draws the box with its top-left corner at (ox, oy) of the canvas (g_mx held). The caret's
-// rectangle in canvas pixels goes to *pCaret.
-void DrawBox(EDIT_BOX* pBox, const PLAT_UI_CANVAS& c, int ox, int oy, SDL_Rect* pCaret)
+// Draws the box on a canvas whose row nBar is the client's top (g_mx held). The caret's rectangle
+// in canvas pixels goes to *pCaret.
+void DrawBox(EDIT_BOX* pBox, const PLAT_UI_CANVAS& c, int nBar, SDL_Rect* pCaret)
 {
-    const PLAT_RECT rcBox{ox, oy, ox + pBox->w, oy + pBox->h};
+    PLAT_RECT rcBox = BoxRect(*pBox);
+    rcBox.top += nBar;
+    rcBox.bottom += nBar;
+    const int ox = rcBox.left, oy = rcBox.top, nBoxW = rcBox.right - rcBox.left, nBoxH = rcBox.bottom - rcBox.top;
+    if (nBoxW <= 0 || nBoxH <= 0) return;
     PlatUiFillRect(c, rcBox.left, rcBox.top, rcBox.right, rcBox.bottom, kField);
     PlatUiFrameRect(c, rcBox, kBorder, kFrame);
-    PLAT_UI_FONT* pFont = BoxFont();
+    PLAT_UI_FONT* pFont = BoxFont(TextHeightFor(*pBox));
     if (!pFont) return;
     const PLAT_EDIT_TEXT& e = pBox->edit;
     const LINE line = LayOut(pFont, e);
     KeepCaretInView(pBox, line);
-    const PLAT_RECT rcInner{ox + kBorder, oy + kBorder, ox + pBox->w - kBorder, oy + pBox->h - kBorder};
+    const PLAT_RECT rcInner{ox + kBorder, oy + kBorder, ox + nBoxW - kBorder, oy + nBoxH - kBorder};
     const int nLineH = pFont->nLineHeight;
     const int tx = ox + kBorder + kMargin - pBox->nScroll;
-    const int ty = oy + std::max(kBorder, (pBox->h - nLineH) / 2);
+    const int ty = oy + std::max(kBorder, (nBoxH - nLineH) / 2);
     PlatUiDrawRun(pFont, c, line.cps, tx, ty, rcInner, kInk);
     // The selection while the box has the focus: the field and the text in the highlight colours.
     if (pBox->bFocus && e.nCaret != e.nAnchor && !line.nCompCount) {
@@ -426,13 +461,14 @@ int PlatEditBoxRouteKey(PLAT_HWND hwnd, int nVk, int bDown)
 
 int PlatEditBoxRouteMouse(PLAT_HWND hwnd, int nButton, int bDown, int x, int y)
 {
-    PLAT_UI_FONT* pFont = BoxFont();
     int r = 0;
     bool bChanged = false;
     {
         std::lock_guard<std::mutex> lock(g_mx);
         if (!g_box.bOpen || g_box.hwnd != hwnd || !hwnd) return 0;
-        const bool bInside = x >= g_box.x && x < g_box.x + g_box.w && y >= g_box.y && y < g_box.y + g_box.h;
+        PLAT_UI_FONT* pFont = BoxFont(TextHeightFor(g_box));
+        const PLAT_RECT rc = BoxRect(g_box);
+        const bool bInside = x >= rc.left && x < rc.right && y >= rc.top && y < rc.bottom;
         if (nButton == 0) {
             if (!g_box.bDragging || !pFont) return 0;
             PlatEditPlaceCaret(&g_box.edit, HitOffset(pFont, g_box, x), 1);
@@ -468,7 +504,7 @@ int PlatComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* p
     const auto DrawUnder = [&](const PLAT_UI_CANVAS& c, int nBar) {
         std::lock_guard<std::mutex> lock(g_mx);
         if (!g_box.bOpen || g_box.hwnd != pRec->hwnd || g_box.w <= 0 || g_box.h <= 0) return false;
-        DrawBox(&g_box, c, g_box.x, g_box.y + nBar, &rcCaret);
+        DrawBox(&g_box, c, nBar, &rcCaret);
         bFocused = g_box.bFocus != 0;
         return true;
     };
@@ -482,10 +518,21 @@ int PlatComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* p
     return r;
 }
 
+int PlatEditBoxSetPicturePlace(PLAT_HWND hwnd, int ox, int oy, int ow, int oh, int sw, int sh)
+{
+    std::lock_guard<std::mutex> lock(g_mx);
+    g_place = PICTURE_PLACE{hwnd, ox, oy, ow, oh, sw, sh};
+    return 0;
+}
+
 void PlatEditBoxShutdown(void)
 {
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        g_place = PICTURE_PLACE{};
+    }
     PlatUiFontClose(&g_font);
-    g_bFontTried = false;
+    g_nFontHeight = 0;
     g_rcImeLast = SDL_Rect{-1, -1, -1, -1};
     g_nTestImeStage = 0;
 }

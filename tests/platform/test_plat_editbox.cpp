@@ -387,3 +387,36 @@ TEST_F(EditBoxTest, ALongTextScrollsToKeepTheCaretInView)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditBoxTest, StaysOnAScaledAndLetterboxedPicture)
+{
+    // A 120 x 80 game screen shown twice as large at 40, 20: the box at 10, 10 (50 x 12) of the
+    // game screen covers 60, 40 .. 160, 64 of the client, and its text is twice as high.
+    ASSERT_EQ(PlatEditBoxSetPicturePlace(hwnd, 40, 20, 240, 160, 120, 80), 0);
+    ASSERT_EQ(PlatEditBoxCreate(hwnd, "AAAA", 10, 10, 50, 12, 0), 0);
+    Pump();
+    std::vector<uint32_t> px = Shown();
+    EXPECT_EQ(At(px, 60, 40), 0xFF7A7A7Au);
+    EXPECT_EQ(At(px, 159, 63), 0xFF7A7A7Au);
+    EXPECT_EQ(At(px, 59, 40), kBack);
+    EXPECT_EQ(At(px, 160, 63), kBack);
+    // Four A of a 28-pixel font: rows of ink at least 20 high.
+    int nInkRows = 0;
+    for (int y = 41; y < 63; ++y) nInkRows += Count(px, 61, y, 159, y + 1, 0xFFFFFFFFu) < 98;
+    EXPECT_GE(nInkRows, 18);
+    // A click on the box's place in the client reaches it.
+    Click(150, 60);
+    int f = 0;
+    PlatEditBoxState(nullptr, nullptr, nullptr, nullptr, &f);
+    EXPECT_EQ(f, 1);
+    PLAT_EDIT_TEXT e;
+    PlatEditBoxGetEdit(&e);
+    EXPECT_EQ(e.nCaret, 4u);
+    Click(30, 15);   // inside the box's game-screen place, outside its client place
+    PlatEditBoxState(nullptr, nullptr, nullptr, nullptr, &f);
+    EXPECT_EQ(f, 0);
+}
+
+}  // namespace
