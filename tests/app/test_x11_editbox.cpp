@@ -34,8 +34,9 @@ constexpr uint16_t kName = 1000;   // the text variable that receives the name
 // The box: at 60, 100 in the 480 x 320 picture, 300 x 26.
 constexpr int kBoxX = 60, kBoxY = 100, kBoxW = 300, kBoxH = 26;
 
-// The name-entry screen: a dark picture with the edit box, given the focus; when Return goes down,
-// the box's text goes into a text variable and from there into "name.txt", and the game ends.
+// The name-entry screen: a dark picture with the edit box, given the focus; F5 switches to
+// fullscreen; when Return goes down, the box's text goes into a text variable and from there into
+// "name.txt", and the game ends.
 std::vector<GAME_FILE> NameEntryGame(void)
 {
     const auto I = [](int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); };
@@ -50,12 +51,18 @@ std::vector<GAME_FILE> NameEntryGame(void)
     EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, Sys(10102, {T(22, ""), I(2, kBoxX), I(3, kBoxY), I(4, kBoxW), I(5, kBoxH)})), 0);
     EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, Sys(20005, {})), 0);
     EXPECT_GE(AddLabel(&b, "LOOP"), 0);
+    const auto Pressed = [](int nKey) {
+        std::vector<uint8_t> e;
+        ExprAsmElement(e, 144, {nKey});
+        ExprAsmInt(e, 1);
+        ExprAsmOp(e, '=');
+        return e;
+    };
+    EXPECT_GE(BeginIf(&b, Pressed(116)), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WINDOW, {I(0, 0), I(13, 1)}), 0);
+    EXPECT_GE(EndIf(&b), 0);
     // Return went down in this frame (its hold counter is 1).
-    std::vector<uint8_t> enter;
-    ExprAsmElement(enter, 144, {13});
-    ExprAsmInt(enter, 1);
-    ExprAsmOp(enter, '=');
-    EXPECT_GE(BeginIf(&b, enter), 0);
+    EXPECT_GE(BeginIf(&b, Pressed(13)), 0);
     EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, Sys(10105, {ExprArg(1, MakeExprVar(kName), EVALTYPE_TEXT)})), 0);
     EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, Sys(15, {T(22, "name.txt"), ExprArg(23, MakeExprVar(kName), EVALTYPE_TEXT)})), 0);
     EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, Sys(10103, {})), 0);
@@ -180,10 +187,28 @@ TEST_F(X11EditBox, APlayerTypesANameWithAnInputMethodAndTheScriptReadsItBack)
     shot = Capture(strMain);
     KeepShot(shot, "x11-editbox-committed.png");
     EXPECT_LT(LongestDarkRow(shot), 20) << "the underline stayed after the commit";
+
+    // In fullscreen the picture is scaled up to the screen: the box goes with it, larger, and still
+    // takes the keyboard.
+    RunTool({"xdotool", "key", "F5"});
+    Pause(800);
+    SHOT screen = Capture("");
+    KeepShot(screen, "x11-editbox-fullscreen.png");
+    int nLongestFrame = 0;
+    for (int y = 0; y < screen.h; ++y) {
+        int nRun = 0;
+        for (int x = 0; x < screen.w; ++x) {
+            nRun = screen.At(x, y) == 0x7A7A7Au ? nRun + 1 : 0;
+            nLongestFrame = std::max(nLongestFrame, nRun);
+        }
+    }
+    EXPECT_GT(nLongestFrame, kBoxW * 3 / 2) << "the box's frame is not scaled with the picture";
+    RunTool({"xdotool", "key", "exclam"});
+    Pause(300);
     RunTool({"xdotool", "key", "Return"});
     EXPECT_EQ(WaitExit(m_pid, 15000), 0) << Log();
     m_pid = 0;
     const std::string strName = dir.Read("game/name.txt");
-    EXPECT_EQ(strName, PlatUtf8ToCp932String("Taro 山田") + "\r\n") << PlatCp932ToUtf8String(strName.c_str());
+    EXPECT_EQ(strName, PlatUtf8ToCp932String("Taro 山田!") + "\r\n") << PlatCp932ToUtf8String(strName.c_str());
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
 }
