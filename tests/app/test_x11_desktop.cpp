@@ -191,33 +191,14 @@ std::vector<GAME_FILE> MenuGame(void)
     return files;
 }
 
-class X11Desktop : public ::testing::Test {
+class X11Desktop : public X11_DESKTOP_TEST {
 protected:
-    static void SetUpTestSuite()
-    {
-        const char* psz = std::getenv("KX_X11_DESKTOP");
-        if (!psz || std::strcmp(psz, "1") != 0) return;
-        s_pidWm = StartWindowManager();
-    }
-    static void TearDownTestSuite()
-    {
-        StopWindowManager(s_pidWm);
-        s_pidWm = 0;
-    }
     void SetUp() override
     {
-        const char* psz = std::getenv("KX_X11_DESKTOP");
-        if (!psz || std::strcmp(psz, "1") != 0) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
+        if (!OnDesktop()) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
         ASSERT_NE(s_pidWm, 0) << "openbox did not start";
         ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", WaitingGame()), 0);
         m_strLog = dir.strNative + "/kolvex.log";
-    }
-    void TearDown() override
-    {
-        if (m_pid) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
     }
     // Starts the game under the C locale; its main window's id once the window manager lists it.
     std::string StartGame()
@@ -247,12 +228,8 @@ protected:
         RunTool({"xdotool", "key", pszKeys});
     }
 
-    static pid_t s_pidWm;
-    TEMP_DIR dir;
     std::string m_strLog;
-    pid_t m_pid = 0;
 };
-pid_t X11Desktop::s_pidWm = 0;
 
 }  // namespace
 

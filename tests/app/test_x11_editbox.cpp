@@ -11,11 +11,8 @@
 // KX_X11_SHOTS naming a folder, the screenshots are written there as PNG files.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,31 +77,13 @@ std::vector<GAME_FILE> NameEntryGame(void)
     return BuildGameFiles(game);
 }
 
-class X11EditBox : public ::testing::Test {
+class X11EditBox : public X11_DESKTOP_TEST {
 protected:
-    static void SetUpTestSuite()
-    {
-        const char* psz = std::getenv("KX_X11_DESKTOP");
-        if (psz && std::strcmp(psz, "1") == 0) s_pidWm = StartWindowManager();
-    }
-    static void TearDownTestSuite()
-    {
-        StopWindowManager(s_pidWm);
-        s_pidWm = 0;
-    }
     void SetUp() override
     {
-        const char* psz = std::getenv("KX_X11_DESKTOP");
-        if (!psz || std::strcmp(psz, "1") != 0) GTEST_SKIP() << "runs under the kolvex_x11_editbox test only";
+        if (!OnDesktop()) GTEST_SKIP() << "runs under the kolvex_x11_editbox test only";
         ASSERT_NE(s_pidWm, 0) << "openbox did not start";
         ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", NameEntryGame()), 0);
-    }
-    void TearDown() override
-    {
-        if (m_pid) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
     }
     std::string Log() { return dir.Read("kolvex.log"); }
     // The box's part of a shot of the window.
@@ -128,12 +107,32 @@ protected:
         }
         return nBest;
     }
-
-    static pid_t s_pidWm;
-    TEMP_DIR dir;
-    pid_t m_pid = 0;
+    // The longest horizontal run of the box's frame colour in a shot.
+    static int LongestFrameRun(const SHOT& s)
+    {
+        int nBest = 0;
+        for (int y = 0; y < s.h; ++y) {
+            int nRun = 0;
+            for (int x = 0; x < s.w; ++x) {
+                nRun = s.At(x, y) == 0x7A7A7Au ? nRun + 1 : 0;
+                nBest = std::max(nBest, nRun);
+            }
+        }
+        return nBest;
+    }
+    // Shots of the window ("": the screen) until one shows what is awaited (at most 20 s: the
+    // machine may be slow); the last one.
+    static SHOT WaitForShot(const std::string& strWindow, const std::function<bool(const SHOT&)>& seen)
+    {
+        SHOT shot;
+        for (int i = 0; i < 200; ++i) {
+            shot = Capture(strWindow);
+            if (shot.w >= 480 && shot.h >= 320 && seen(shot)) break;
+            Pause(100);
+        }
+        return shot;
+    }
 };
-pid_t X11EditBox::s_pidWm = 0;
 
 }  // namespace
 
@@ -152,10 +151,9 @@ TEST_F(X11EditBox, APlayerTypesANameWithAnInputMethodAndTheScriptReadsItBack)
     ASSERT_EQ(ids.size(), 1u) << "the game's window did not appear\n" << Log();
     const std::string strMain = ids[0];
     RunTool({"xdotool", "windowactivate", "--sync", strMain});
-    Pause(500);
 
     // The empty box with its focus: frame, white field, the caret at the left.
-    SHOT shot = Capture(strMain);
+    SHOT shot = WaitForShot(strMain, [](const SHOT& s) { return s.At(kBoxX, kBoxY) == 0x7A7A7Au && CountInBox(s, 0, 1) >= 10; });
     KeepShot(shot, "x11-editbox-empty.png");
     ASSERT_GE(shot.w, 480);
     ASSERT_GE(shot.h, 320);
@@ -168,44 +166,30 @@ TEST_F(X11EditBox, APlayerTypesANameWithAnInputMethodAndTheScriptReadsItBack)
     // ASCII from the keyboard, with a typing mistake taken back.
     RunTool({"xdotool", "type", "--delay", "60", "Tarx"});
     RunTool({"xdotool", "key", "--delay", "60", "BackSpace", "o", "space"});
-    Pause(400);
-    shot = Capture(strMain);
+    const auto Typed = [](const SHOT& s) { return CountInBox(s, 0xFFFFFFu, 1) < (kBoxW - 2) * (kBoxH - 2) - 40; };
+    shot = WaitForShot(strMain, Typed);
     KeepShot(shot, "x11-editbox-typed.png");
-    const int nWhiteTyped = CountInBox(shot, 0xFFFFFFu, 1);
-    EXPECT_LT(nWhiteTyped, (kBoxW - 2) * (kBoxH - 2) - 40) << "no text drawn";
+    EXPECT_TRUE(Typed(shot)) << "no text drawn";
 
     // The input method composes the family name: shown underlined at the caret, not yet text.
     RunTool({"xdotool", "key", "F8"});
-    Pause(400);
-    shot = Capture(strMain);
+    shot = WaitForShot(strMain, [](const SHOT& s) { return LongestDarkRow(s) >= 20; });
     KeepShot(shot, "x11-editbox-composing.png");
     EXPECT_GE(LongestDarkRow(shot), 20) << "no underline under the composition";
 
     // Committed, then Return: the script reads the box and writes the name.
     RunTool({"xdotool", "key", "F8"});
-    Pause(400);
-    shot = Capture(strMain);
+    shot = WaitForShot(strMain, [](const SHOT& s) { return LongestDarkRow(s) < 20; });
     KeepShot(shot, "x11-editbox-committed.png");
     EXPECT_LT(LongestDarkRow(shot), 20) << "the underline stayed after the commit";
 
     // In fullscreen the picture is scaled up to the screen: the box goes with it, larger, and still
     // takes the keyboard.
     RunTool({"xdotool", "key", "F5"});
-    Pause(800);
-    SHOT screen = Capture("");
+    const SHOT screen = WaitForShot("", [](const SHOT& s) { return LongestFrameRun(s) > kBoxW * 3 / 2; });
     KeepShot(screen, "x11-editbox-fullscreen.png");
-    int nLongestFrame = 0;
-    for (int y = 0; y < screen.h; ++y) {
-        int nRun = 0;
-        for (int x = 0; x < screen.w; ++x) {
-            nRun = screen.At(x, y) == 0x7A7A7Au ? nRun + 1 : 0;
-            nLongestFrame = std::max(nLongestFrame, nRun);
-        }
-    }
-    EXPECT_GT(nLongestFrame, kBoxW * 3 / 2) << "the box's frame is not scaled with the picture";
-    RunTool({"xdotool", "key", "exclam"});
-    Pause(300);
-    RunTool({"xdotool", "key", "Return"});
+    EXPECT_GT(LongestFrameRun(screen), kBoxW * 3 / 2) << "the box's frame is not scaled with the picture";
+    RunTool({"xdotool", "key", "--delay", "60", "exclam", "Return"});
     EXPECT_EQ(WaitExit(m_pid, 15000), 0) << Log();
     m_pid = 0;
     const std::string strName = dir.Read("game/name.txt");

@@ -173,3 +173,30 @@ void StopWindowManager(pid_t pid)
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
 }
+
+pid_t X11_DESKTOP_TEST::s_pidWm = 0;
+
+bool X11_DESKTOP_TEST::OnDesktop(void)
+{
+    const char* psz = std::getenv("KX_X11_DESKTOP");
+    return psz && std::string(psz) == "1";
+}
+
+void X11_DESKTOP_TEST::SetUpTestSuite()
+{
+    if (OnDesktop()) s_pidWm = StartWindowManager();
+}
+
+void X11_DESKTOP_TEST::TearDownTestSuite()
+{
+    StopWindowManager(s_pidWm);
+    s_pidWm = 0;
+}
+
+void X11_DESKTOP_TEST::TearDown()
+{
+    if (!m_pid) return;
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = 0;
+}

@@ -1,11 +1,14 @@
 // Helpers of the tests that drive the real kolvex on a virtual X server with a window manager:
 // starting programs, running the X tools (wmctrl, xdotool, xwd), and screenshots.
 #pragma once
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_support.h"
 
 // Starts a program in the background, its output to pszOut (or discarded). The process id, or 0.
 pid_t SpawnForTest(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut = nullptr);
@@ -32,3 +35,19 @@ void KeepShot(const SHOT& shot, const char* pszName);
 // StopWindowManager.
 pid_t StartWindowManager(void);
 void StopWindowManager(pid_t pid);
+
+// The fixture of the tests on the virtual X server's desktop: openbox runs for the suite when
+// KX_X11_DESKTOP=1 (its ctest entries set it); the program a test starts (m_pid) is killed at the
+// end unless the test saw it end.
+class X11_DESKTOP_TEST : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void TearDown() override;
+    // 1 under a desktop ctest entry with its window manager running (a test skips otherwise).
+    static bool OnDesktop(void);
+
+    static pid_t s_pidWm;
+    TEMP_DIR dir;
+    pid_t m_pid = 0;
+};
