@@ -2,6 +2,9 @@
 // system (what it takes of the keyboard, the mouse and the clipboard, and what it draws).
 #include <gtest/gtest.h>
 
+#include <SDL.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -417,6 +420,126 @@ TEST_F(EditBoxTest, StaysOnAScaledAndLetterboxedPicture)
     Click(30, 15);   // inside the box's game-screen place, outside its client place
     PlatEditBoxState(nullptr, nullptr, nullptr, nullptr, &f);
     EXPECT_EQ(f, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The SDL backend under the dummy video driver: the window system's text events reach the box.
+class EditBoxSdlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (PlatInitWindowSystem(PLAT_BACKEND_SDL) != 0) GTEST_SKIP() << "no SDL video driver";
+        bStarted = true;
+        hwnd = PlatCreateWindow("KxSdlEdit", "t", PLAT_WS_POPUP | PLAT_WS_VISIBLE, 0, 0, 320, 200, 0, BoxOwnerProc, nullptr);
+        ASSERT_NE(hwnd, 0u);
+        for (uint32_t id = 1; id < 64 && !nWindowId; ++id)
+            if (SDL_Window* pWin = SDL_GetWindowFromID(id))
+                if ((PLAT_HWND)(uintptr_t)SDL_GetWindowData(pWin, "kxhwnd") == hwnd) nWindowId = id;
+        ASSERT_NE(nWindowId, 0u);
+        ASSERT_EQ(PlatEditBoxCreate(hwnd, "", 10, 10, 200, 24, 256), 0);
+        m_vChars.clear();
+    }
+    void TearDown() override
+    {
+        unsetenv("KOLVEX_TEST_IME");
+        if (!bStarted) return;
+        PlatEditBoxClose();
+        PlatShutdownWindowSystem();
+    }
+    void Pump()
+    {
+        PLAT_MSG m;
+        for (int i = 0; i < 1000 && PlatPeekMessage(&m, PLAT_PM_REMOVE); ++i) {
+            if (m.message == PLAT_WM_CHAR) m_vChars.push_back(static_cast<uint32_t>(m.wParam));
+            PlatDispatchMessage(&m);
+        }
+    }
+    void PushText(const char* psz)
+    {
+        SDL_Event e{};
+        e.text.type = SDL_TEXTINPUT;
+        e.text.windowID = nWindowId;
+        std::snprintf(e.text.text, sizeof e.text.text, "%s", psz);
+        SDL_PushEvent(&e);
+    }
+    void PushEditing(const char* psz, int nStart)
+    {
+        SDL_Event e{};
+        e.edit.type = SDL_TEXTEDITING;
+        e.edit.windowID = nWindowId;
+        std::snprintf(e.edit.text, sizeof e.edit.text, "%s", psz);
+        e.edit.start = nStart;
+        SDL_PushEvent(&e);
+    }
+    void PushKey(SDL_Scancode sc, bool bDown)
+    {
+        SDL_Event e{};
+        e.key.type = bDown ? SDL_KEYDOWN : SDL_KEYUP;
+        e.key.windowID = nWindowId;
+        e.key.keysym.scancode = sc;
+        SDL_PushEvent(&e);
+    }
+    PLAT_EDIT_TEXT Edit()
+    {
+        PLAT_EDIT_TEXT e;
+        PlatEditBoxGetEdit(&e);
+        return e;
+    }
+    bool bStarted = false;
+    PLAT_HWND hwnd = 0;
+    uint32_t nWindowId = 0;
+    std::vector<uint32_t> m_vChars;
+};
+
+TEST_F(EditBoxSdlTest, TextInputAndCompositionReachTheFocusedBox)
+{
+    // Without the focus: characters for the window, as cp932 bytes.
+    PushText("a");
+    Pump();
+    EXPECT_EQ(m_vChars, std::vector<uint32_t>{'a'});
+    PlatEditBoxSetFocus(1);
+    PushEditing("やま", 2);
+    Pump();
+    EXPECT_EQ(Edit().strComposition, "やま");
+    EXPECT_EQ(Edit().nCompositionCursor, 2);
+    // A composition longer than the event's own buffer comes whole in the extended event.
+    const std::string strLong = "やまだやまだやまだやまだ";
+    SDL_Event e{};
+    e.editExt.type = SDL_TEXTEDITING_EXT;
+    e.editExt.windowID = nWindowId;
+    e.editExt.text = SDL_strdup(strLong.c_str());
+    e.editExt.start = 12;
+    SDL_PushEvent(&e);
+    Pump();
+    EXPECT_EQ(Edit().strComposition, strLong);
+    // The commit: what cp932 cannot hold is refused, the rest is the text.
+    PushText("山田😀");
+    PushEditing("", 0);
+    Pump();
+    EXPECT_EQ(Utf(Edit().strText), "山田");
+    EXPECT_EQ(Edit().strComposition, "");
+    EXPECT_EQ(m_vChars, std::vector<uint32_t>{'a'});
+}
+
+TEST_F(EditBoxSdlTest, TheStandInInputMethodComposesAndCommitsOnF8)
+{
+    setenv("KOLVEX_TEST_IME", "山田", 1);
+    PlatEditBoxSetFocus(1);
+    PushKey(SDL_SCANCODE_F8, true);
+    PushKey(SDL_SCANCODE_F8, false);
+    Pump();
+    Pump();   // the events it pushed
+    EXPECT_EQ(Edit().strComposition, "山田");
+    EXPECT_EQ(Edit().strText, "");
+    PushKey(SDL_SCANCODE_F8, true);
+    PushKey(SDL_SCANCODE_F8, false);
+    Pump();
+    Pump();
+    EXPECT_EQ(Edit().strComposition, "");
+    EXPECT_EQ(Utf(Edit().strText), "山田");
 }
 
 }  // namespace
