@@ -203,7 +203,7 @@ protected:
     // Starts the game under the C locale; its main window's id once the window manager lists it.
     std::string StartGame()
     {
-        m_pid = SpawnForTest({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
+        m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
                       {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
                        "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
                       m_strLog.c_str());

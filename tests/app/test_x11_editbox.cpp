@@ -138,7 +138,7 @@ protected:
 
 TEST_F(X11EditBox, APlayerTypesANameWithAnInputMethodAndTheScriptReadsItBack)
 {
-    m_pid = SpawnForTest({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
+    m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
                          {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy", "KOLVEX_TEST_IME=山田",
                           "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
                          (dir.strNative + "/kolvex.log").c_str());

@@ -35,7 +35,7 @@ int MaskShift(uint32_t m)
 
 }  // namespace
 
-pid_t SpawnForTest(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut)
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut)
 {
     SPAWN_ARGS sa;
     MakeSpawnArgs(&sa, args, env);
@@ -157,7 +157,7 @@ void KeepShot(const SHOT& shot, const char* pszName)
 
 pid_t StartWindowManager(void)
 {
-    const pid_t pid = SpawnForTest({"openbox"}, {});
+    const pid_t pid = Spawn({"openbox"}, {});
     for (int i = 0; pid && i < 200; ++i) {
         int nStatus = -1;
         RunTool({"wmctrl", "-m"}, &nStatus);

@@ -11,7 +11,7 @@
 #include "tests/support/test_support.h"
 
 // Starts a program in the background, its output to pszOut (or discarded). The process id, or 0.
-pid_t SpawnForTest(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut = nullptr);
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut = nullptr);
 // Runs a tool to its end; its standard output. *pStatus: its exit status, or -1.
 std::string RunTool(const std::vector<std::string>& args, int* pStatus = nullptr);
 // Waits for the process to end: its exit status, -3 after a signal, -1 when it still runs.
