@@ -18,6 +18,7 @@
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
+#include "platform/plat_editbox.h"
 #include "platform/plat_paths.h"
 
 namespace {
@@ -303,6 +304,8 @@ int PresentWindow(WINDOW_STATE* pState, LAYER* pLayer)
                                   static_cast<int>(t), w, h);
         }
     }
+    // The script's edit box stays on the picture however the picture is scaled or placed.
+    if (bMain) PlatEditBoxSetPicturePlace(pState->hWnd, g_nOutputOffsetX, g_nOutputOffsetY, ow, oh, g_nScreenWidth, g_nScreenHeight);
     PlatPresentWindow(pState->hWnd);
     if (bMain) KeepScreenshot(fb);
     return 0;

@@ -61,6 +61,15 @@ int PlatGetClipboardText(std::string* pOut)
 {
     pOut->clear();
     std::string strUtf8;
+    if (PlatGetClipboardTextUtf8(&strUtf8) != 0) return -1;
+    *pOut = PlatUtf8ToCp932String(strUtf8.c_str());
+    return 0;
+}
+
+int PlatGetClipboardTextUtf8(std::string* pOut)
+{
+    pOut->clear();
+    std::string strUtf8;
     CLIP_CALL call{nullptr, &strUtf8, -1, false};
     if (PlatRunOnWindowThread(SdlClipCall, &call, 1) != 0 || !call.bUsedSdl) {
         std::lock_guard<std::mutex> lock(g_mxClip);
@@ -69,7 +78,7 @@ int PlatGetClipboardText(std::string* pOut)
         call.nResult = 0;
     }
     if (call.nResult != 0) return -1;
-    *pOut = PlatUtf8ToCp932String(strUtf8.c_str());
+    *pOut = strUtf8;
     return 0;
 }
 

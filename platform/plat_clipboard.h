@@ -9,5 +9,7 @@
 int PlatSetClipboardText(const char* pszCp932);
 // 0 with the text (characters cp932 lacks become '?'); -1 when the clipboard holds no text.
 int PlatGetClipboardText(std::string* pOut);
+// The same as the window system holds it (UTF-8, every character kept).
+int PlatGetClipboardTextUtf8(std::string* pOut);
 // Tests: empties the process's own clipboard.
 void PlatClearClipboardForTest(void);

@@ -1,4 +1,4 @@
-// Dialogs through zenity, and the edit box stand-in.
+// Dialogs through zenity.
 #include "platform/plat_dialog.h"
 #include "platform/plat_file.h"
 #include "platform/plat_internal.h"
@@ -148,16 +148,6 @@ int RunZenity(const std::string& strZenity, const PLAT_DIALOG_REQUEST* pReq, std
     return 1;
 }
 
-// The edit box.
-struct EDIT_BOX {
-    bool bOpen = false;
-    std::string strText;
-    int x = 0, y = 0, w = 0, h = 0;
-    int nLimit = 0;
-    int bFocus = 0;
-};
-EDIT_BOX g_EditBox;
-
 }  // namespace
 
 void PlatCutCp932(std::string* pText, size_t nLimit)
@@ -209,69 +199,4 @@ void PlatSetDialogHook(PLAT_DIALOG_HOOK pfnHook, void* pUser)
     std::lock_guard<std::mutex> lock(g_mxDialog);
     g_pfnDialogHook = pfnHook;
     g_pDialogHookUser = pUser;
-}
-
-int PlatEditBoxCreate(const char* pszText, int x, int y, int w, int h, int nLimit)
-{
-    std::lock_guard<std::mutex> lock(g_mxDialog);
-    g_EditBox = EDIT_BOX{};
-    g_EditBox.bOpen = true;
-    g_EditBox.x = x, g_EditBox.y = y, g_EditBox.w = w, g_EditBox.h = h;
-    g_EditBox.nLimit = nLimit;
-    g_EditBox.strText = pszText ? pszText : "";
-    return 0;
-}
-
-int PlatEditBoxClose(void)
-{
-    std::lock_guard<std::mutex> lock(g_mxDialog);
-    g_EditBox = EDIT_BOX{};
-    return 0;
-}
-
-int PlatEditBoxSetText(const char* pszText)
-{
-    std::lock_guard<std::mutex> lock(g_mxDialog);
-    if (!g_EditBox.bOpen) return -1;
-    // As with an edit control, the limit binds typing, not the program's own text.
-    g_EditBox.strText = pszText ? pszText : "";
-    return 0;
-}
-
-int PlatEditBoxGetText(char* pszOut, size_t cap)
-{
-    if (!pszOut || cap == 0) return 0;
-    std::lock_guard<std::mutex> lock(g_mxDialog);
-    std::string s = g_EditBox.bOpen ? g_EditBox.strText : std::string();
-    PlatCutCp932(&s, cap - 1);
-    memcpy(pszOut, s.c_str(), s.size() + 1);
-    return (int)s.size();
-}
-
-int PlatEditBoxSetFocus(int bFocus)
-{
-    std::lock_guard<std::mutex> lock(g_mxDialog);
-    if (!g_EditBox.bOpen) return -1;
-    g_EditBox.bFocus = bFocus ? 1 : 0;
-    return 0;
-}
-
-int PlatEditBoxState(int* pX, int* pY, int* pW, int* pH, int* pbFocus)
-{
-    std::lock_guard<std::mutex> lock(g_mxDialog);
-    if (pX) *pX = g_EditBox.x;
-    if (pY) *pY = g_EditBox.y;
-    if (pW) *pW = g_EditBox.w;
-    if (pH) *pH = g_EditBox.h;
-    if (pbFocus) *pbFocus = g_EditBox.bFocus;
-    return g_EditBox.bOpen ? 1 : 0;
-}
-
-int PlatEditBoxType(const char* pszText)
-{
-    std::lock_guard<std::mutex> lock(g_mxDialog);
-    if (!g_EditBox.bOpen) return -1;
-    g_EditBox.strText += pszText ? pszText : "";
-    if (g_EditBox.nLimit > 0) PlatCutCp932(&g_EditBox.strText, (size_t)g_EditBox.nLimit);
-    return 0;
 }

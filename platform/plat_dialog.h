@@ -1,5 +1,5 @@
 // Dialogs that SDL lacks, in place of DialogBoxParam (text input, multi-line edit), GetSaveFileName
-// and the shell's folder browser; and the script's edit box in place of an EDIT child window.
+// and the shell's folder browser. (The script's edit box is platform/plat_editbox.h.)
 //
 // The dialogs run the program "zenity" (KOLVEX_ZENITY names another) from an argument vector,
 // never through a shell, and wait for it. Texts are cp932 on both sides. Without a display the
@@ -36,16 +36,3 @@ void PlatSetDialogHook(PLAT_DIALOG_HOOK pfnHook, void* pUser);
 
 // Cuts a cp932 text to at most nLimit bytes without splitting a double-byte character.
 void PlatCutCp932(std::string* pText, size_t nLimit);
-
-// ---- The edit box -------------------------------------------------------------------------------
-// One box at a time, kept by the platform with its text (at most nLimit bytes), place and focus;
-// creating a new one replaces the old one.
-int PlatEditBoxCreate(const char* pszText, int x, int y, int w, int h, int nLimit);
-int PlatEditBoxClose(void);
-int PlatEditBoxSetText(const char* pszText);
-// The text cut to cap - 1 bytes at a whole character; "" without a box. Returns its length.
-int PlatEditBoxGetText(char* pszOut, size_t cap);
-int PlatEditBoxSetFocus(int bFocus);
-// Tests: 1 while a box exists, with its place and focus; a person typing into it.
-int PlatEditBoxState(int* pX, int* pY, int* pW, int* pH, int* pbFocus);
-int PlatEditBoxType(const char* pszText);   // appended within the box's limit

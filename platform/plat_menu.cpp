@@ -745,7 +745,8 @@ int PlatMenuRouteMouse(PLAT_HWND hwnd, int nButton, int bDown, int x, int y)
     return 1;
 }
 
-int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH)
+int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH,
+                          const PLAT_DRAW_UNDER& drawUnder)
 {
     if (!pRec || !pRec->pPixels) return 0;
     const int nBar = PlatMenuBarInset(pRec);
@@ -755,13 +756,14 @@ int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, in
         if (pChild && pChild->hMenuBar) bars.push_back(hwndChild);
     }
     const bool bTracked = g_track.bActive && g_track.hwndTop == pRec->hwnd;
-    if (!nBar && bars.empty() && !bTracked) return 0;
+    if (!nBar && bars.empty() && !bTracked && !drawUnder) return 0;
     const int w = pRec->nFbW, h = pRec->nFbH + nBar;
     pOut->assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0xFF000000u);
     for (int y = 0; y < pRec->nFbH; ++y)
         std::copy_n(pRec->pPixels + static_cast<size_t>(y) * static_cast<size_t>(pRec->nFbW), w,
                     pOut->data() + static_cast<size_t>(y + nBar) * static_cast<size_t>(w));
     const PLAT_UI_CANVAS c{pOut->data(), w, h, w};
+    if (drawUnder) drawUnder(c, nBar);
     if (nBar) {
         const int nHot = bTracked && g_track.hwndBar == pRec->hwnd ? g_track.nBarHot : -1;
         DrawBar(c, PLAT_RECT{0, -nBar, w, 0}, pRec->hMenuBar, nHot, nBar);

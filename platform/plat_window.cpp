@@ -15,6 +15,7 @@
 
 #include "platform/plat_display_backend.h"
 #include "platform/plat_time.h"
+#include "platform/plat_editbox_backend.h"
 #include "platform/plat_window_backend.h"
 #include "platform/plat_menu.h"
 
@@ -277,6 +278,7 @@ void PlatShutdownWindowSystem(void)
     if (!OnWindowThread()) return;
     RunQueuedCalls();
     PlatMenuShutdown();
+    PlatEditBoxShutdown();
     for (;;) {
         PLAT_HWND hwnd = 0;
         {
@@ -1121,6 +1123,7 @@ void PlatQueueKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat, int bExtended
     int bSys = (bAlt && !g_abKeyDown[PLAT_VK_CONTROL]) || nMsgVk == PLAT_VK_F10 || (nMsgVk == PLAT_VK_MENU && bDown) ||
                (nMsgVk == PLAT_VK_MENU && !bDown && !g_abKeyDown[PLAT_VK_CONTROL]);
     uint32_t nMsg = bDown ? (bSys ? PLAT_WM_SYSKEYDOWN : PLAT_WM_KEYDOWN) : (bSys ? PLAT_WM_SYSKEYUP : PLAT_WM_KEYUP);
+    if (PlatEditBoxRouteKey(hwnd, nMsgVk, bDown)) return;
     PlatPostMessage(hwnd, nMsg, (uintptr_t)nMsgVk, (intptr_t)n);
 }
 
@@ -1155,7 +1158,7 @@ int PlatGetCursorPos(int32_t* pX, int32_t* pY)
 void PlatQueueMouseMove(PLAT_HWND hwnd, int x, int y)
 {
     NoteCursorClientPos(hwnd, x, y);
-    if (PlatMenuRouteMouse(hwnd, 0, 0, x, y)) return;
+    if (PlatMenuRouteMouse(hwnd, 0, 0, x, y) || PlatEditBoxRouteMouse(hwnd, 0, 0, x, y)) return;
     PlatPostMessage(hwnd, PLAT_WM_MOUSEMOVE, MouseFlags(), PlatMakeLParam(x, y));
 }
 
@@ -1165,7 +1168,7 @@ void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y)
     if (nButton < 1 || nButton > 5) return;
     NoteCursorClientPos(hwnd, x, y);
     SetKeyState(anVk[nButton], bDown);
-    if (PlatMenuRouteMouse(hwnd, nButton, bDown, x, y)) return;
+    if (PlatMenuRouteMouse(hwnd, nButton, bDown, x, y) || PlatEditBoxRouteMouse(hwnd, nButton, bDown, x, y)) return;
     uint32_t nMsg;
     uintptr_t wParam = MouseFlags();
     switch (nButton) {

@@ -1,6 +1,7 @@
 // What the window core shares with its backends (Fake and SDL); the engine does not include this.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -127,9 +128,14 @@ void PlatEndModalLoop(void);
 // else 0.
 int PlatMenuBarInset(const PLAT_WINDOW_REC* pRec);
 // What the window shows: its retained picture below its own bar, with the bars of its child windows
-// and the open menus drawn over it. 1 with the picture (*pW x *pH) when anything is drawn over or
-// beside the retained picture, 0 when the retained picture alone is what the window shows.
-int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH);
+// and the open menus drawn over it. drawUnder, when given, draws on the copy of the retained picture
+// first (nBar: the picture's top row in the canvas) and answers whether it drew. 1 with the picture
+// (*pW x *pH) when anything is drawn over or beside the retained picture, 0 when the retained picture
+// alone is what the window shows.
+struct PLAT_UI_CANVAS;
+typedef std::function<bool(const PLAT_UI_CANVAS& canvas, int nBar)> PLAT_DRAW_UNDER;
+int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH,
+                          const PLAT_DRAW_UNDER& drawUnder = {});
 // A mouse event for the window in client coordinates (a bar above the client at negative y): 1 when
 // a bar takes it (a left click on a bar becomes WM_NCLBUTTONDOWN with PLAT_HTMENU for the window that
 // carries the bar), 0 when it goes on to the window. nButton 0 for a move.

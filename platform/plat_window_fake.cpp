@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/plat_editbox_backend.h"
 #include "platform/plat_window_backend.h"
 
 namespace {
@@ -26,7 +27,7 @@ int FakePresent(PLAT_WINDOW_REC*) { return 0; }
 int FakeReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int* pH)
 {
     // With a menu bar or open menus: the picture as a real window would show it.
-    if (PlatMenuComposeWindow(p, pOut, pW, pH) == 1) return 0;
+    if (PlatComposeWindow(p, pOut, pW, pH) == 1) return 0;
     if (!p->pPixels || p->nFbW <= 0 || p->nFbH <= 0) return -1;
     pOut->assign(p->pPixels, p->pPixels + static_cast<size_t>(p->nFbW) * static_cast<size_t>(p->nFbH));
     *pW = p->nFbW;

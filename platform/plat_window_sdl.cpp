@@ -7,6 +7,8 @@
 
 #include "platform/plat_internal.h"
 #include "platform/plat_text.h"
+#include "platform/plat_editbox.h"
+#include "platform/plat_editbox_backend.h"
 #include "platform/plat_window_backend.h"
 #include "platform/plat_x11.h"
 
@@ -79,6 +81,8 @@ int SdlStart(void)
     // Closing the last window is one close request (its window event), not a second one through
     // SDL_QUIT.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    // A composition longer than the event's own buffer arrives whole.
+    SDL_SetHint(SDL_HINT_IME_SUPPORT_EXTENDED_TEXT, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
     // The window system's own events tell when another program destroyed one of our windows.
@@ -176,7 +180,7 @@ int SdlPresent(PLAT_WINDOW_REC* p)
     // The menu bar and open menus are drawn over a copy of the retained picture.
     std::vector<uint32_t> composed;
     int cw = 0, ch = 0;
-    const bool bComposed = PlatMenuComposeWindow(p, &composed, &cw, &ch) == 1;
+    const bool bComposed = PlatComposeWindow(p, &composed, &cw, &ch) == 1;
     // The retained picture is BGRA in memory, which SDL calls ARGB8888 on little-endian machines.
     SDL_Surface* pSrc = bComposed ? SDL_CreateRGBSurfaceWithFormatFrom(composed.data(), cw, ch, 32, cw * 4,
                                                                        SDL_PIXELFORMAT_ARGB8888)
@@ -311,11 +315,19 @@ void TranslateEvent(const SDL_Event& e)
         break;
     }
     case SDL_TEXTINPUT: {
-        // Characters arrive as UTF-8; WM_CHAR carries cp932 bytes, a double-byte character as two.
+        // The edit box with the focus takes the text; else characters arrive as UTF-8 and WM_CHAR
+        // carries cp932 bytes, a double-byte character as two.
+        if (PlatEditBoxTakeText(HwndOfSdl(e.text.windowID), e.text.text)) break;
         std::string s = PlatUtf8ToCp932String(e.text.text);
         for (unsigned char c : s) PlatQueueChar(HwndOfSdl(e.text.windowID), c);
         break;
     }
+    // An input method's composition, shown by the edit box at its caret.
+    case SDL_TEXTEDITING: PlatEditBoxTakeComposition(HwndOfSdl(e.edit.windowID), e.edit.text, e.edit.start); break;
+    case SDL_TEXTEDITING_EXT:
+        PlatEditBoxTakeComposition(HwndOfSdl(e.editExt.windowID), e.editExt.text ? e.editExt.text : "", e.editExt.start);
+        SDL_free(e.editExt.text);
+        break;
     case SDL_MOUSEMOTION: {
         const PLAT_HWND hwnd = HwndOfSdl(e.motion.windowID);
         PlatQueueMouseMove(hwnd, e.motion.x, e.motion.y - BarOfHwnd(hwnd));

@@ -16,6 +16,7 @@
 #include "core/kx_texts.h"
 #include "core/window_record.h"
 #include "platform/plat_dialog.h"
+#include "platform/plat_editbox.h"
 #include "platform/plat_file.h"
 #include "platform/plat_process.h"
 #include "platform/plat_registry.h"
@@ -345,7 +346,8 @@ int CmdSystem(void)
         PlatOpenWithAssociated(szA, nullptr, nullptr);
         return 0;
     case 10102:
-        PlatEditBoxCreate(szA, static_cast<int>(N), static_cast<int>(P), static_cast<int>(Q), R, KX_EDIT_LIMIT);
+        // Over the main window's picture, at a place of its client area.
+        PlatEditBoxCreate(MainWindow(), szA, static_cast<int>(N), static_cast<int>(P), static_cast<int>(Q), R, KX_EDIT_LIMIT);
         return 0;
     case 10103: PlatEditBoxClose(); return 0;
     case 10104: PlatEditBoxSetText(szA); return 0;

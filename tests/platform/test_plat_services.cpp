@@ -229,25 +229,6 @@ TEST(PlatDialog, ZenityGetsAnArgumentVectorAndItsAnswerIsConverted)
     RemoveTree(strDir);
 }
 
-TEST(PlatEditBox, KeepsTextPlaceAndFocusWithinItsLimit)
-{
-    ASSERT_EQ(PlatEditBoxCreate("abc", 1, 2, 3, 4, 5), 0);
-    EXPECT_EQ(PlatEditBoxType("defg"), 0);
-    char buf[8];
-    EXPECT_EQ(PlatEditBoxGetText(buf, sizeof buf), 5);
-    EXPECT_STREQ(buf, "abcde");
-    EXPECT_EQ(PlatEditBoxGetText(buf, 3), 2);
-    EXPECT_STREQ(buf, "ab");
-    PlatEditBoxSetFocus(1);
-    int x, y, w, h, f;
-    EXPECT_EQ(PlatEditBoxState(&x, &y, &w, &h, &f), 1);
-    EXPECT_EQ(x + y + w + h, 10);
-    EXPECT_EQ(f, 1);
-    PlatEditBoxClose();
-    EXPECT_EQ(PlatEditBoxState(nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(PlatEditBoxGetText(buf, sizeof buf), 0);
-}
-
 TEST(PlatClipboard, ProcessClipboardRoundTripsCp932)
 {
     PlatClearClipboardForTest();

@@ -1,0 +1,53 @@
+// Helpers of the tests that drive the real kolvex on a virtual X server with a window manager:
+// starting programs, running the X tools (wmctrl, xdotool, xwd), and screenshots.
+#pragma once
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+// Starts a program in the background, its output to pszOut (or discarded). The process id, or 0.
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut = nullptr);
+// Runs a tool to its end; its standard output. *pStatus: its exit status, or -1.
+std::string RunTool(const std::vector<std::string>& args, int* pStatus = nullptr);
+// Waits for the process to end: its exit status, -3 after a signal, -1 when it still runs.
+int WaitExit(pid_t pid, int nMs);
+// The ids of the managed windows with this title, as the window manager lists them.
+std::vector<std::string> WindowsTitled(const char* pszTitle);
+void Pause(int nMs);
+
+// A picture as 0xRRGGBB values.
+struct SHOT {
+    int w = 0, h = 0;
+    std::vector<uint32_t> px;
+    uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)]; }
+};
+// What the X server shows of a window (xwd -id), or of the whole screen.
+SHOT Capture(const std::string& strWindow);
+// With KX_X11_SHOTS naming a folder, the shot is written there as a PNG file of that name.
+void KeepShot(const SHOT& shot, const char* pszName);
+
+// Starts openbox and waits until it manages the screen: its process id, or 0. Stopped again with
+// StopWindowManager.
+pid_t StartWindowManager(void);
+void StopWindowManager(pid_t pid);
+
+// The fixture of the tests on the virtual X server's desktop: openbox runs for the suite when
+// KX_X11_DESKTOP=1 (its ctest entries set it); the program a test starts (m_pid) is killed at the
+// end unless the test saw it end.
+class X11_DESKTOP_TEST : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void TearDown() override;
+    // 1 under a desktop ctest entry with its window manager running (a test skips otherwise).
+    static bool OnDesktop(void);
+
+    static pid_t s_pidWm;
+    TEMP_DIR dir;
+    pid_t m_pid = 0;
+};
