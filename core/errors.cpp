@@ -14,6 +14,7 @@
 #include "core/kx_texts.h"
 #include "platform/plat_file.h"
 #include "platform/plat_msgbox.h"
+#include "platform/plat_paths.h"
 #include "platform/plat_process.h"
 #include "platform/plat_text.h"
 #include "platform/plat_thread.h"
@@ -494,13 +495,15 @@ int AppendLogLine(const char* pszPath, const char* pszText)
 
 void DebugTrace(const char* pszCaption, const char* pszText)
 {
-    static const char* s_pszTraceFile = std::getenv("KOLVEX_TRACE");
-    if (!s_pszTraceFile || !*s_pszTraceFile) return;
-    static const std::string s_strPath = PlatUtf8ToCp932String(s_pszTraceFile);
-    std::string strLine = pszCaption ? pszCaption : "";
+    const char* pszTraceFile = std::getenv("KOLVEX_TRACE");
+    if (!pszTraceFile || !*pszTraceFile) return;
+    // A relative name is taken from the folder kolvex was started in, not the game folder.
+    const std::string strPath = PlatUtf8ToCp932String(PlatFromStartFolder(pszTraceFile).c_str());
+    // The engine's texts are cp932; the trace is a file of the user's system, read as UTF-8.
+    std::string strLine = PlatCp932ToUtf8String(pszCaption ? pszCaption : "");
     strLine += ": ";
-    strLine += pszText ? pszText : "";
-    AppendLogLine(s_strPath.c_str(), strLine.c_str());
+    strLine += PlatCp932ToUtf8String(pszText ? pszText : "");
+    AppendLogLine(strPath.c_str(), strLine.c_str());
 }
 
 void SetErrorHook(KX_ERROR_HOOK pfnHook, void* pUser)

@@ -110,8 +110,9 @@ int64_t WriteDebugLog(const char* pszFileName, uint8_t bResetFirst, int64_t llBu
                       const char* pszFormat, const KX_FMT_ARG* pArgs, int nArgs);
 int AppendLogLine(const char* pszPath, const char* pszText);
 
-// The debug trace: a caption and a text at many points. It does nothing unless the environment
-// names a file in KOLVEX_TRACE, to which it appends "caption: text" lines.
+// The debug trace: a caption and a text (cp932) at many points. It does nothing unless the
+// environment names a file in KOLVEX_TRACE (a relative name is taken from the folder kolvex was
+// started in), to which it appends "caption: text" lines in UTF-8.
 void DebugTrace(const char* pszCaption, const char* pszText);
 
 // Puts the per-run state back: no dialog shown yet, the log's first write to come, default caption,

@@ -462,11 +462,11 @@ int CmdWindowInfo(void)
     if (FetchCommandArgs(kCmd) != 0) return -1;
     const int nIndex = TakeWindowIndex(kCmd);
     if (nIndex < 0) return -1;
-    const int sOut = ArgSlot(1);
-    const VAR_DESC* pVar = sOut ? GetVarDesc(g_anArgVar[sOut]) : nullptr;
-    if (!pVar) return 0;
-    const int nVar = g_anArgVar[sOut];
-    const int64_t llElem = g_anArgElem[sOut];
+    const ARG_OUT out = GetArgOut(1);
+    if (!out.pVar) return 0;
+    const VAR_DESC* pVar = out.pVar;
+    const int nVar = out.nVar;
+    const int64_t llElem = out.llElem;
     WINDOW_STATE* w = g_apWindowState[nIndex];
     if (g_anWindowCreated[nIndex] != 1 || !w->hWnd) {
         // A window that is not there: the target is cleared, whatever was asked.

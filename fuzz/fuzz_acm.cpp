@@ -8,9 +8,9 @@
 #include "fuzz/support.h"
 #include "platform/plat_acm.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     return 0;
 }
 

@@ -7,9 +7,9 @@
 #include "fuzz/support.h"
 #include "script/engine_config.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     g_nDesktopWidth = 1920;
     g_nDesktopHeight = 1080;
     CreateWindowStates();

@@ -7,9 +7,9 @@
 #include "image/frame_sheet.h"
 #include "image/layer.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     CreateObjectTrees();
     std::strcpy(g_pszLayerPath, "W0");
     return 0;

@@ -6,9 +6,9 @@
 #include "image/gif_decoder.h"
 #include "image/layer.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     return 0;
 }
 

@@ -4,9 +4,9 @@
 #include "fuzz/support.h"
 #include "image/image_load.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     return 0;
 }
 

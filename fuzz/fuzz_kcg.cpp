@@ -5,9 +5,9 @@
 #include "image/image_load.h"
 #include "image/kcg_format.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     return 0;
 }
 

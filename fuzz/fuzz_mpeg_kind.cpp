@@ -3,9 +3,9 @@
 #include "fuzz/support.h"
 #include "media/movies.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     return 0;
 }
 

@@ -35,9 +35,9 @@ void SetPageChecksums(std::vector<uint8_t>& b)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzSoundInit();
+    FuzzSoundInit(pArgc, pArgv);
     return 0;
 }
 

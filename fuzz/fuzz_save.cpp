@@ -108,9 +108,9 @@ void EnsurePictureLayer(void)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     InstallEvaluator();
     InstallSystemVariables();
     PlatUseFakeClock(1);

@@ -23,9 +23,9 @@ std::vector<GAME_FILE> s_game;
 std::vector<int> s_decoders;
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     InstallEvaluator();
     s_game = BuildGameFiles(FuzzSampleGame());
     const KXC_TABLE table = CanonicalCommandTable();
@@ -44,11 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
-    std::vector<FUZZ_FILE> files = FuzzFilesOf(s_game);
-    const std::string strBody = KxBodyFileName(0);
-    for (FUZZ_FILE& f : files)
-        if (f.strName == strBody) f = FUZZ_FILE{strBody, pData, nSize};
-    FuzzSetMemoryFiles(files);
+    FuzzSetMemoryFilesWithBody(s_game, 0, pData, nSize);
     FillCmdHandlers(0);
     TREE_NODE* pSystem = FuzzCreateSystemThread();
     if (pSystem) {

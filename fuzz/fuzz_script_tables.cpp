@@ -15,9 +15,9 @@ const char* const kTables[] = {KX_FILE_ERROR_TEXTS, KX_FILE_COMMANDS, KX_FILE_VA
                                KX_FILE_SCRIPT_LIST, KX_FILE_VAR_DEFS, KX_FILE_LABELS};
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     InstallEvaluator();
     s_game = BuildGameFiles(FuzzSampleGame());
     return 0;

@@ -6,9 +6,9 @@
 #include "core/settings.h"
 #include "fuzz/support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     std::strcpy(g_szAppDataDir, "\\home\\player\\.local\\share");
     std::strcpy(g_szDocumentsDir, "\\home\\player\\Documents");
     return 0;

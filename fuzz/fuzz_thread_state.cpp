@@ -18,9 +18,9 @@ std::vector<GAME_FILE> s_game;
 TREE_NODE* s_pThreadA = nullptr;
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     InstallEvaluator();
     s_game = BuildGameFiles(FuzzSampleGame());
     FuzzSetMemoryFiles(FuzzFilesOf(s_game));

@@ -1,9 +1,9 @@
 // WAV files: the RIFF walk, PCM played as stored and compressed WAV converted to PCM at load.
 #include "fuzz/sound_input.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    FuzzSoundInit();
+    FuzzSoundInit(pArgc, pArgv);
     return 0;
 }
 

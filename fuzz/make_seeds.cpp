@@ -10,9 +10,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "core/appended_data.h"
 #include "core/object_tree.h"
 #include "fuzz/support.h"
 #include "script/cmd_thread.h"
@@ -23,6 +25,10 @@
 #include "script/script_tables.h"
 #include "core/script_thread.h"
 #include "script/variables.h"
+#include "platform/plat_registry.h"
+#include "tools/lib/bundle_writer.h"
+#include "tools/lib/command_table.h"
+#include "tools/lib/expr_assembler.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/frame_sheet_writer.h"
 #include "tools/lib/gif_writer.h"
@@ -412,6 +418,161 @@ void ThreadStateSeeds()
     FuzzClearMemoryFiles();
 }
 
+// ---- the parsers of the script run, the host files and the texts ----
+
+BYTES TextBytes(const std::string& s) { return BYTES(s.begin(), s.end()); }
+
+void ScriptRunSeeds()
+{
+    const std::vector<GAME_FILE> files = BuildGameFiles(FuzzSampleGame());
+    for (const GAME_FILE& f : files)
+        if (f.strName == KxBodyFileName(0)) Seed("fuzz_script_run", "sample", f.data);
+    // A body that runs the script's own commands: assignments, math, queries, a thread, a call.
+    auto text = [](uint8_t bId, const std::string& s) { return ExprArg(bId, MakeExprText(s), EVALTYPE_TEXT); };
+    auto num = [](uint8_t bId, int64_t v) { return ExprArg(bId, MakeExprInt(v)); };
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    AddLabel(&b, KX_START_LABEL);
+    EmitCommand(&b, KXCMD_ASSIGN, {ExprArg(0, MakeExprVar(1000)), num(1, 5)});
+    BeginLoop(&b, MakeExprVar(1000));
+    EmitCommand(&b, KXCMD_MATH, {ExprArg(0, MakeExprVar(1000)), num(1, 1), num(2, 9), num(20, 0)});
+    EmitCommand(&b, KXCMD_MATH, {ExprArg(0, MakeExprVar(1000)), text(3, "(2+3)*4"), num(22, 0)});
+    EndLoop(&b);
+    EmitCommand(&b, KXCMD_VAR_QUERY, {ExprArg(0, MakeExprVar(1002), EVALTYPE_TEXT), ExprArg(1, MakeExprVar(1000)), num(13, 1)});
+    EmitCommand(&b, KXCMD_LABEL_EXISTS, {text(0, "b"), ExprArg(1, MakeExprVar(1000)), num(2, 1)});
+    EmitCommand(&b, KXCMD_SCRIPT_LIST, {num(1, 1), ExprArg(5, MakeExprVar(1000))});
+    EmitCommand(&b, KXCMD_THREAD, {text(KX_THREAD_ARG_NAME, "worker"), text(KX_THREAD_ARG_LABEL, "b")});
+    EmitCommand(&b, KXCMD_THREAD_INFO, {text(0, "worker"), ExprArg(1, MakeExprVar(1000)), num(17, 1)});
+    AddLabel(&b, "a");
+    EmitCall(&b, "b");
+    EmitCommand(&b, KXCMD_WAIT, {num(0, 1)});
+    EmitGoto(&b, "a");
+    FinishScriptBody(&b);
+    GAME_DATA game = FuzzSampleGame();
+    game.scripts[0] = ScriptFromBuilder("main.txt", b);
+    for (const GAME_FILE& f : BuildGameFiles(game))
+        if (f.strName == KxBodyFileName(0)) Seed("fuzz_script_run", "commands", f.data);
+}
+
+void CompilerLinkSeeds()
+{
+    // An int32 count, then the transfer records {int32 name length with its NUL, the name, int32
+    // size, the bytes} of the compiled files of the sample game.
+    auto put32 = [](BYTES* p, int32_t v) {
+        for (int k = 0; k < 4; ++k) p->push_back(uint8_t(uint32_t(v) >> (8 * k)));
+    };
+    const std::vector<GAME_FILE> files = BuildGameFiles(FuzzSampleGame());
+    BYTES all, one;
+    put32(&all, int32_t(files.size()));
+    put32(&one, 1);
+    for (size_t i = 0; i < files.size(); ++i) {
+        BYTES rec;
+        put32(&rec, int32_t(files[i].strName.size() + 1));
+        rec.insert(rec.end(), files[i].strName.begin(), files[i].strName.end());
+        rec.push_back(0);
+        put32(&rec, int32_t(files[i].data.size()));
+        rec.insert(rec.end(), files[i].data.begin(), files[i].data.end());
+        all.insert(all.end(), rec.begin(), rec.end());
+        if (i == 0) one.insert(one.end(), rec.begin(), rec.end());
+    }
+    Seed("fuzz_compiler_link", "game", all);
+    Seed("fuzz_compiler_link", "one", one);
+}
+
+void AppendedDataSeeds()
+{
+    // A stand-in executable holding the size marker once, the bundle writer's output behind it.
+    BYTES exe(48, 0x90);
+    const char kTag[KX_RES_TAG_SIZE] = KX_RES_TAG;
+    exe.insert(exe.end(), kTag, kTag + KX_RES_TAG_SIZE);
+    exe.insert(exe.end(), {4, 0, 0, 0});
+    exe.insert(exe.end(), 20, 0xCC);
+    PACK_WRITER_ENTRY e;
+    e.strName = "kxbin\\kxc.kbn";
+    e.data = {1, 2, 3, 4};
+    const BYTES pack = BuildPackImage({e});
+    const std::vector<uint32_t> px = Picture(5, 3);
+    const BYTES preview = WriteBmp(5, 3, BMP_WRITER_OPTIONS{}, px.data(), nullptr);
+    const struct { const char* pszName; const char* pszSwitches; bool bPreview; } kCases[] = {
+        {"game", "", false}, {"saver_run", "/s", true}, {"saver_about", "-c", true},
+        {"saver_preview", "/p 1234", true}, {"saver_password", "/a 7", true},
+    };
+    for (const auto& c : kCases) {
+        BYTES bundle;
+        std::string strError;
+        if (WriteBundle(exe, pack, c.bPreview ? preview : BYTES{}, &bundle, &strError) != 0) {
+            std::fprintf(stderr, "make_seeds: bundle: %s\n", strError.c_str());
+            std::exit(1);
+        }
+        BYTES input;
+        for (int k = 0; k < 4; ++k) input.push_back(uint8_t(exe.size() >> (8 * k)));
+        input.insert(input.end(), c.pszSwitches, c.pszSwitches + std::strlen(c.pszSwitches));
+        input.push_back('\n');
+        input.insert(input.end(), bundle.begin(), bundle.end());
+        Seed("fuzz_appended_data", c.pszName, input);
+    }
+}
+
+void RegistrySeeds()
+{
+    // Stores as the store itself writes them.
+    const std::string strStore = (fs::path(s_strRoot) / "registry.tmp").string();
+    PlatSetRegistryPathForTest(strStore.c_str());
+    const uint32_t dw = 0x12345678;
+    const uint8_t abBin[] = {0, 1, 0xFF, 0x5C};
+    PlatRegSetValue("HKEY_CURRENT_USER", "Software\\Kx", "Path", PLAT_REG_SZ, "C:\\Games\\\"x\" \x83\x5C", 16);
+    PlatRegSetValue("HKEY_CURRENT_USER", "Software\\Kx", nullptr, PLAT_REG_SZ, "default", 7);
+    PlatRegSetValue("HKEY_CURRENT_USER", "Software\\Kx", "Count", PLAT_REG_DWORD, &dw, 4);
+    PlatRegSetValue("HKEY_CURRENT_USER", "K", "a", PLAT_REG_BINARY, abBin, sizeof abBin);
+    PlatRegSetValue("HKEY_CURRENT_USER", "K", "b", PLAT_REG_SZ, "line\r\nbreak \x83", 13);
+    PlatRegSetValue("HKEY_LOCAL_MACHINE", "k\\sub", "Multi", PLAT_REG_MULTI_SZ, "a\0b\0", 4);
+    PlatRegSetValue("HKEY_CURRENT_USER", "K", "big", int(0x80000000u), abBin, 2);
+    std::ifstream in(strStore, std::ios::binary);
+    const BYTES store((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    PlatSetRegistryPathForTest(nullptr);
+    fs::remove(strStore);
+    Seed("fuzz_registry", "written", store);
+    BYTES damaged = store;
+    const std::string strBad = "garbage line\r\n\"c\"=hex:01,\\\r\n";
+    damaged.insert(damaged.begin() + 10, strBad.begin(), strBad.end());
+    Seed("fuzz_registry", "damaged", damaged);
+}
+
+void TextSeeds()
+{
+    Seed("fuzz_text_files", "lines", TextBytes("first line\r\nsecond \x83\x5C line\nthird\r\n\r\nlast"));
+    Seed("fuzz_text_files", "csv", TextBytes("a,b,\"c,d\"\r\n\"say \"\"hi\"\"\",,e\r\n\r\n1,2,3\n"));
+    Seed("fuzz_tokenizer", "script", TextBytes(std::string(1, '\0') +
+                                               "@a = \"text\" + 12 // comment\n*label\n$v += 3; /* open\nstill */ x++\n"
+                                               "if (a == 1) { call \\\"b\\\", #ref, 0x1F }\n\x83\x41\x83\x43 /= 2\n"));
+    Seed("fuzz_tokenizer", "far", TextBytes(std::string(1, char(198)) + "a b c d e f g h i j k l m n o p"));
+    Seed("fuzz_int_text", "sum", TextBytes("12 + 3 * (4 - 1) / 2 % 5 - -7"));
+    Seed("fuzz_int_text", "hex", TextBytes("0x1Fffffffffffffff"));
+    Seed("fuzz_int_text", "float", TextBytes("-12.5"));
+    Seed("fuzz_int_text", "big", TextBytes("99999999999999999999999"));
+    Seed("fuzz_cp932", "cp932", TextBytes("kana \x82\xA0\x83\x41 full \x82\x60\x82\x81 half \xB1\xDE path\\\x83\x5C/file"));
+    Seed("fuzz_cp932", "utf8", TextBytes("\xE3\x81\x82\xE3\x82\xA2 \xEF\xBC\xA1 \xE2\x80\x94 \xF0\x9F\x98\x80"));
+    Seed("fuzz_cp932", "lead_at_end", TextBytes("abc\x83"));
+}
+
+void WindowShapeSeeds()
+{
+    // Width, height, extra row bytes, unused; then B,G,R,A pixels with black holes.
+    for (int nExtra : {0, 3}) {
+        const int w = 9, h = 6;
+        BYTES b = {uint8_t(w), uint8_t(h), uint8_t(nExtra), 0};
+        const std::vector<uint32_t> px = Picture(w, h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const uint32_t v = (x + y) % 4 == 0 ? 0xFF000000u : px[size_t(y) * w + x];
+                for (int k = 0; k < 4; ++k) b.push_back(uint8_t(v >> (8 * k)));
+            }
+            b.insert(b.end(), size_t(nExtra), 0xAA);
+        }
+        Seed("fuzz_window_shape", "extra" + std::to_string(nExtra), b);
+    }
+}
+
 }  // namespace
 
 void MovieSeeds()
@@ -448,7 +609,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
         return 2;
     }
-    s_strRoot = argv[1];
+    s_strRoot = fs::absolute(argv[1]).string();   // FuzzInit changes folder
     FuzzInit();
     PackSeeds();
     ScriptSeeds();
@@ -458,6 +619,12 @@ int main(int argc, char** argv)
     SoundSeeds();
     ThreadStateSeeds();
     MovieSeeds();
+    ScriptRunSeeds();
+    CompilerLinkSeeds();
+    AppendedDataSeeds();
+    RegistrySeeds();
+    TextSeeds();
+    WindowShapeSeeds();
     std::printf("make_seeds: %d seeds in %s\n", s_nWritten, s_strRoot.c_str());
     return 0;
 }

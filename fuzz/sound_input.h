@@ -11,9 +11,9 @@
 #include "script/engine_config.h"
 #include "sound/sound.h"
 
-inline void FuzzSoundInit(void)
+inline void FuzzSoundInit(int* pArgc, char*** pArgv)
 {
-    FuzzInit();
+    FuzzInit(pArgc, pArgv);
     CreateObjectTrees();
     g_nSoundMode = SNDMODE_ON;
 }

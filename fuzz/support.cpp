@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 
@@ -26,6 +27,7 @@
 #include "script/variables.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
+#include "tools/lib/kx_writers.h"
 
 namespace fs = std::filesystem;
 
@@ -52,6 +54,37 @@ int AnswerBox(const char*, const char*, const PLAT_MSGBOX_BUTTON*, int, int nDef
 // A fuzzed script or file never starts a program.
 int RefuseSpawn(const std::vector<std::string>&, void*) { return -1; }
 
+// The arguments libFuzzer reads after the initialisation: the inputs (corpus folders and files) and
+// the values of the flags that name paths, made absolute against the folder the target started in.
+void AbsoluteFuzzerPaths(int* pArgc, char*** pArgv)
+{
+    static std::deque<std::string> s_args;   // the rewritten arguments, alive for the process
+    static const char* const kPathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
+                                             "-features_dir=", "-merge_control_file="};
+    if (!pArgc || !pArgv || !*pArgv) return;
+    for (int i = 1; i < *pArgc; ++i) {
+        const char* psz = (*pArgv)[i];
+        if (!psz || !*psz) continue;
+        std::string strArg = psz;
+        if (strArg[0] != '-') {
+            strArg = fs::absolute(strArg).string();
+        } else {
+            bool bPath = false;
+            for (const char* pszFlag : kPathFlags) {
+                const size_t n = std::strlen(pszFlag);
+                if (strArg.compare(0, n, pszFlag) == 0 && strArg.size() > n && strArg[n] != '/') {
+                    strArg = strArg.substr(0, n) + fs::absolute(strArg.substr(n)).string();
+                    bPath = true;
+                    break;
+                }
+            }
+            if (!bPath) continue;
+        }
+        s_args.push_back(strArg);
+        (*pArgv)[i] = s_args.back().data();
+    }
+}
+
 void RemoveDir(void)
 {
     std::error_code ec;
@@ -60,10 +93,11 @@ void RemoveDir(void)
 
 }  // namespace
 
-void FuzzInit(void)
+void FuzzInit(int* pArgc, char*** pArgv)
 {
     if (s_bReady) return;
     s_bReady = true;
+    AbsoluteFuzzerPaths(pArgc, pArgv);
     s_bVerbose = getenv("KX_FUZZ_VERBOSE") != nullptr;
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -145,6 +179,15 @@ std::vector<FUZZ_FILE> FuzzFilesOf(const std::vector<GAME_FILE>& files)
     std::vector<FUZZ_FILE> out;
     for (const GAME_FILE& f : files) out.push_back(FUZZ_FILE{f.strName, f.data.data(), f.data.size()});
     return out;
+}
+
+void FuzzSetMemoryFilesWithBody(const std::vector<GAME_FILE>& game, int nScript, const uint8_t* pData, size_t nSize)
+{
+    std::vector<FUZZ_FILE> files = FuzzFilesOf(game);
+    const std::string strBody = KxBodyFileName(nScript);
+    for (FUZZ_FILE& f : files)
+        if (f.strName == strBody) f = FUZZ_FILE{strBody, pData, nSize};
+    FuzzSetMemoryFiles(files);
 }
 
 GAME_DATA FuzzSampleGame(void)

@@ -11,10 +11,12 @@
 
 struct TREE_NODE;
 
-// Once per process (from LLVMFuzzerInitialize): no display or sound device, a fresh temporary
-// folder (below $TMPDIR) made the current and the program folder, every report and message box
-// swallowed, program starts refused, the codec libraries bound. Idempotent.
-void FuzzInit(void);
+// Once per process (from LLVMFuzzerInitialize, with its arguments): no display or sound device, a
+// fresh temporary folder (below $TMPDIR) made the current and the program folder, every report and
+// message box swallowed, program starts refused, the codec libraries bound. libFuzzer reads its
+// arguments only after this, so relative input paths (and the artifact and dictionary paths among
+// its flags) are made absolute first. Idempotent.
+void FuzzInit(int* pArgc = nullptr, char*** pArgv = nullptr);
 // The temporary folder: native (UTF-8, '/') and engine (cp932, '\') forms.
 const std::string& FuzzDirNative(void);
 const std::string& FuzzDirEngine(void);
@@ -36,6 +38,8 @@ void FuzzSetMemoryFiles(const std::vector<FUZZ_FILE>& files);
 void FuzzClearMemoryFiles(void);
 // The same for built game files, pointing into them.
 std::vector<FUZZ_FILE> FuzzFilesOf(const std::vector<GAME_FILE>& files);
+// The built game files as the memory files, with the body of script nScript replaced by the bytes.
+void FuzzSetMemoryFilesWithBody(const std::vector<GAME_FILE>& files, int nScript, const uint8_t* pData, size_t nSize);
 
 // A small game for the script targets: script 0 "main.txt" (labels SYSTEM_START and "a", a loop
 // and an if-block), script 1 "sub\\two.txt" (label "b"), an integer, a float and a text variable.

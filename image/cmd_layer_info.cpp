@@ -21,11 +21,7 @@
 namespace {
 
 // The output variable: its number and element from the designation of the output argument.
-struct OUTPUT {
-    int nVar;
-    int64_t llElem;
-    VAR_DESC* pVar;
-};
+using OUTPUT = ARG_OUT;
 
 void StoreNothing(const OUTPUT& o)
 {
@@ -266,10 +262,7 @@ int CmdLayerDelete(void)
 int CmdLayerInfo(void)
 {
     if (FetchCommandArgs(CMDID_LAYER_INFO) != 0) return -1;
-    const int nOutSlot = ArgSlot(LAYER_INFO_ARG_OUT);
-    if (!nOutSlot) return 0;
-    INFO_QUERY q{{g_anArgVar[nOutSlot], g_anArgElem[nOutSlot], nullptr}, nullptr, nullptr, 0};
-    q.out.pVar = GetVarDesc(q.out.nVar);
+    INFO_QUERY q{GetArgOut(LAYER_INFO_ARG_OUT), nullptr, nullptr, 0};
     if (!q.out.pVar) return 0;
 
     char szPath[KX_MAX_OBJECT_PATH];

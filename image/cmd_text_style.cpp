@@ -106,11 +106,7 @@ int ApplyStyleArgs(void)
 }
 
 // The output variable of the information command.
-struct OUTPUT {
-    int nVar;
-    int64_t llElem;
-    const VAR_DESC* pVar;
-};
+using OUTPUT = ARG_OUT;
 
 int StoreInt(const OUTPUT& o, int64_t v) { return SetVarInt(o.nVar, o.llElem, v) == 0 ? 0 : -1; }
 
@@ -139,9 +135,7 @@ int CmdTextStyle(void)
 int CmdTextStyleInfo(void)
 {
     if (FetchCommandArgs(CMDID_TEXT_STYLE_INFO) != 0) return -1;
-    const int sOut = ArgSlot(TEXTINFO_ARG_OUT);
-    const OUTPUT o{sOut ? g_anArgVar[sOut] : 0, sOut ? g_anArgElem[sOut] : 0,
-                   sOut ? GetVarDesc(g_anArgVar[sOut]) : nullptr};
+    const OUTPUT o = GetArgOut(TEXTINFO_ARG_OUT);
     if (!o.pVar) return 0;
 
     // Slot 0's style values, in the order of ids 2..10.

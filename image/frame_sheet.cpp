@@ -236,8 +236,8 @@ int CmdFrameSheetInfo(void)
     if (FetchCommandArgs(CMDID_FRAME_SHEET_INFO) != 0) return -1;
     TREE_NODE* pNode = FindCommandLayer(CMDID_FRAME_SHEET_INFO);
     if (!pNode) return -1;
-    const int sOut = ArgSlot(2);
-    const VAR_DESC* pVar = sOut ? GetVarDesc(g_anArgVar[sOut]) : nullptr;
+    const ARG_OUT out = GetArgOut(2);
+    const VAR_DESC* pVar = out.pVar;
     if (!pVar) return 0;
     int nSelector = 0;
     for (int id : {3, 4, 5, 6})
@@ -246,8 +246,8 @@ int CmdFrameSheetInfo(void)
             break;
         }
     if (!nSelector) return 0;
-    const int nVar = g_anArgVar[sOut];
-    const int64_t llElem = g_anArgElem[sOut];
+    const int nVar = out.nVar;
+    const int64_t llElem = out.llElem;
     const FRAME_SHEET* pSheet = GetNodeLayer(pNode)->pFrameSheet;
     if (!pSheet) {
         // A text variable cannot take the number: SetVarInt reports it.

@@ -268,7 +268,7 @@ int CmdFlashOpen(void)
 int CmdFlashGet(void)
 {
     if (FetchCommandArgs(CMDID_FLASH_GET) != 0) return -1;
-    const int sOut = ArgSlot(FLASH_GET_ARG_OUT);
+    const ARG_OUT out = GetArgOut(FLASH_GET_ARG_OUT);
     int64_t llValue = 0;
     if (HasArg(FLASH_GET_ARG_PLAYING)) llValue = IsFlashPlaying();
     else if (HasArg(FLASH_GET_ARG_VARIABLE)) llValue = GetFlashVariable("koolvex");
@@ -280,7 +280,7 @@ int CmdFlashGet(void)
     else if (HasArg(FLASH_GET_ARG_VALUE)) llValue = g_bFlashOpen ? g_nFlashValue : 0;
     else if (HasArg(FLASH_GET_ARG_TOTAL)) llValue = g_bFlashOpen ? g_nFlashTotalFrames : 0;
     else return 0;
-    if (!sOut) return 0;
+    if (!out.nVar) return 0;   // absent, or a literal in its place
     // A text cannot take the number: the store reports 101140.
-    return SetVarInt(g_anArgVar[sOut], g_anArgElem[sOut], llValue) == 0 || !g_bEngineStop ? 0 : -1;
+    return SetVarInt(out.nVar, out.llElem, llValue) == 0 || !g_bEngineStop ? 0 : -1;
 }

@@ -344,10 +344,10 @@ int CmdOgvStop(void)
 int CmdOgvGet(void)
 {
     if (FetchCommandArgs(CMDID_OGV_GET) != 0) return -1;
-    const int nOut = ArgSlot(OGV_GET_ARG_OUT);
-    if (!nOut) return 0;
-    const int nVar = g_anArgVar[nOut];
-    const int64_t llElem = g_anArgElem[nOut];
+    const ARG_OUT out = GetArgOut(OGV_GET_ARG_OUT);
+    if (!out.nVar) return 0;   // absent, or a literal in its place
+    const int nVar = out.nVar;
+    const int64_t llElem = out.llElem;
     int64_t v;
     if (HasArg(OGV_GET_ARG_WINDOW_PLAYING))
         v = g_bMoviePlaying;

@@ -291,8 +291,8 @@ int CmdMovieStop(void)
 int CmdMovieGet(void)
 {
     if (FetchCommandArgs(CMDID_MOVIE_GET) != 0) return -1;
-    const int nOut = ArgSlot(MOVIE_GET_ARG_OUT);
-    if (!nOut) return 0;
+    const ARG_OUT out = GetArgOut(MOVIE_GET_ARG_OUT);
+    if (!out.nVar) return 0;   // absent, or a literal in its place
     int64_t v;
     if (HasArg(MOVIE_GET_ARG_PLAYING)) v = g_bMoviePlaying;
     else if (HasArg(MOVIE_GET_ARG_X)) v = g_nMovieX;
@@ -302,5 +302,5 @@ int CmdMovieGet(void)
     else if (HasArg(MOVIE_GET_ARG_VOLUME)) v = g_nMovieVolume;
     else if (HasArg(MOVIE_GET_ARG_MPEG_FILE)) v = GetMpegKind(ArgText(MOVIE_GET_ARG_MPEG_FILE));
     else return 0;
-    return SetVarInt(g_anArgVar[nOut], g_anArgElem[nOut], v) == 0 ? 0 : -1;
+    return SetVarInt(out.nVar, out.llElem, v) == 0 ? 0 : -1;
 }

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/plat_paths.h"
+
 namespace {
 
 enum { SINK_SDL = 0, SINK_NULL, SINK_WAV, SINK_MANUAL };
@@ -360,7 +362,8 @@ int OpenSink(PLAT_DS* pDs, const std::string& strSpec)
     if (strSpec == "null" || strSpec.compare(0, 4, "wav:") == 0) {
         pDs->nSink = strSpec == "null" ? SINK_NULL : SINK_WAV;
         if (pDs->nSink == SINK_WAV) {
-            std::string strFile = strSpec.substr(4);
+            // A relative file is taken from the folder kolvex was started in, not the game folder.
+            const std::string strFile = PlatFromStartFolder(strSpec.substr(4).c_str());
             if (strFile.empty()) return DSERR_NODRIVER;
             pDs->pWav = std::fopen(strFile.c_str(), "wb+");
             if (!pDs->pWav) return DSERR_NODRIVER;

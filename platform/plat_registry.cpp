@@ -3,6 +3,7 @@
 // or by another copy of the engine.
 #include "platform/plat_registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +74,16 @@ std::string KeyPath(const char* pszRoot, const char* pszSubkey)
     return s;
 }
 
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// True when a cp932 text ends in a lead byte without its trail byte.
+bool EndsInLoneLead(const std::string& s)
+{
+    size_t i = 0;
+    while (i < s.size()) i += IsLeadByte((unsigned char)s[i]) ? 2 : 1;
+    return i > s.size();
+}
+
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -96,8 +107,7 @@ bool ParseQuoted(const std::string& s, size_t* pi, std::string* pOut)
         if (c == '\\') {
             if (++i >= s.size()) return false;
             c = s[i];
-        } else if (((unsigned char)c >= 0x81 && (unsigned char)c <= 0x9F) ||
-                   ((unsigned char)c >= 0xE0 && (unsigned char)c <= 0xFC)) {
+        } else if (IsLeadByte((unsigned char)c)) {
             // A cp932 double-byte character: its trail byte may be '\' or '"'.
             if (i + 1 >= s.size()) return false;
             pOut->push_back(c);
@@ -139,25 +149,26 @@ bool ParseData(const std::vector<std::string>& lines, size_t* pLine, const std::
     } else if (s.compare(0, 4, "hex(") == 0) {
         size_t close = s.find("):", 4);
         if (close == std::string::npos || close == 4 || close > 12) return false;
-        int n = 0;
+        uint32_t n = 0;   // up to 8 digits: any 32-bit type number
         for (size_t k = 4; k < close; k++) {
             int d = HexDigit(s[k]);
             if (d < 0) return false;
-            n = n * 16 + d;
+            n = n * 16 + (uint32_t)d;
         }
-        pVal->nType = n;
+        pVal->nType = (int)n;
         i = close + 2;
     } else {
         return false;
     }
     pVal->data.clear();
     std::string strBytes = s.substr(i);
-    // A line ending in '\' continues on the next one.
+    // A line ending in '\' continues on the next one; *pLine moves past the continuations only
+    // when the value reads whole, so that a damaged value does not swallow the lines after it.
+    size_t nLast = *pLine;
     while (!strBytes.empty() && strBytes.back() == '\\') {
         strBytes.pop_back();
-        if (*pLine + 1 >= lines.size()) return false;
-        ++*pLine;
-        const std::string& next = lines[*pLine];
+        if (nLast + 1 >= lines.size()) return false;
+        const std::string& next = lines[++nLast];
         size_t k = next.find_first_not_of(" \t");
         strBytes += k == std::string::npos ? std::string() : next.substr(k);
     }
@@ -174,9 +185,14 @@ bool ParseData(const std::vector<std::string>& lines, size_t* pLine, const std::
             if (k == strBytes.size()) return false;
         }
     }
+    *pLine = nLast;
     return true;
 }
 
+// Reads the store line by line. A line that is not valid marks the store damaged and is skipped:
+// the values after it still count. Values after a damaged key line belong to no key that can be
+// named and are skipped up to the next valid key line. NUL bytes (a file filled with zeros by a
+// crash) are dropped from their line, which counts as damaged.
 REG_STORE ParseStore(const std::string& text)
 {
     REG_STORE st;
@@ -185,6 +201,10 @@ REG_STORE ParseStore(const std::string& text)
     while (p <= text.size()) {
         size_t e = text.find('\n', p);
         std::string line = text.substr(p, e == std::string::npos ? std::string::npos : e - p);
+        if (line.find('\0') != std::string::npos) {
+            st.bDamaged = true;
+            line.erase(std::remove(line.begin(), line.end(), '\0'), line.end());
+        }
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(line);
         if (e == std::string::npos) break;
@@ -193,21 +213,19 @@ REG_STORE ParseStore(const std::string& text)
     size_t n = 0;
     while (n < lines.size() && lines[n].empty()) n++;
     if (n >= lines.size()) return st;
-    if (lines[n] != "REGEDIT4") {
-        st.bDamaged = true;
-        return st;
-    }
+    if (lines[n] == "REGEDIT4") n++;
+    else st.bDamaged = true;   // read on: the lines below may still be valid
     REG_KEY* pKey = nullptr;
-    for (n++; n < lines.size(); n++) {
+    for (; n < lines.size(); n++) {
         const std::string& line = lines[n];
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
+            pKey = nullptr;
             if (line.size() < 3 || line.back() != ']' || line[1] == '-') {
                 st.bDamaged = true;
-                return st;
+                continue;
             }
             std::string strPath = line.substr(1, line.size() - 2);
-            pKey = nullptr;
             for (REG_KEY& k : st.keys)
                 if (EqualNoCase(k.strPath, strPath)) pKey = &k;
             if (!pKey) {
@@ -222,11 +240,11 @@ REG_STORE ParseStore(const std::string& text)
             i = 1;
         } else if (!ParseQuoted(line, &i, &v.strName) || v.strName.empty()) {
             st.bDamaged = true;
-            return st;
+            continue;
         }
         if (!pKey || i >= line.size() || line[i] != '=' || !ParseData(lines, &n, line.substr(i + 1), &v)) {
             st.bDamaged = true;
-            return st;
+            continue;
         }
         bool bReplaced = false;
         for (REG_VALUE& old : pKey->values)
@@ -236,24 +254,62 @@ REG_STORE ParseStore(const std::string& text)
     return st;
 }
 
+bool ReadWhole(const std::string& strPath, std::string* pText)
+{
+    FILE* f = fopen(strPath.c_str(), "rb");
+    if (!f) return false;
+    pText->clear();
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) pText->append(buf, n);
+    fclose(f);
+    return true;
+}
+
+// A store that could not be read whole is kept beside it, byte for byte, before anything rewrites
+// it: as "<store>.damaged", or, when that holds another damaged store, the first free of
+// "<store>.damaged.1" .. ".9". A copy already holding these bytes is not made again.
+void KeepDamagedCopy(const std::string& strPath, const std::string& text)
+{
+    enum { KEPT_COPIES = 10 };
+    for (int k = 0; k < KEPT_COPIES; k++) {
+        const std::string strKeep = strPath + ".damaged" + (k ? "." + std::to_string(k) : std::string());
+        std::string old;
+        if (ReadWhole(strKeep, &old)) {
+            if (old == text) return;
+            continue;
+        }
+        FILE* out = fopen(strKeep.c_str(), "wb");
+        if (!out) return;
+        fwrite(text.data(), 1, text.size(), out);
+        fclose(out);
+        return;
+    }
+}
+
 REG_STORE LoadStore(void)
 {
     REG_STORE st;
-    FILE* f = fopen(StorePath().c_str(), "rb");
-    if (!f) return st;
+    const std::string strPath = StorePath();
     std::string text;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    fclose(f);
-    // A NUL byte can only come from damage: the text ends before it.
-    size_t z = text.find('\0');
-    bool bCut = z != std::string::npos;
-    if (bCut) text.resize(z);
+    if (!ReadWhole(strPath, &text)) return st;
     st = ParseStore(text);
     st.bExists = true;
-    if (bCut) st.bDamaged = true;
+    if (st.bDamaged) KeepDamagedCopy(strPath, text);
     return st;
+}
+
+// True when a text can be written between quotes and read back as it is: one line, no NUL, and no
+// lead byte that would take the closing quote as its trail byte.
+bool Quotable(const std::string& s)
+{
+    return s.find_first_of(std::string("\0\r\n", 3)) == std::string::npos && !EndsInLoneLead(s);
+}
+
+// A key path that a "[path]" line gives back.
+bool StorableKeyPath(const std::string& s)
+{
+    return !s.empty() && s[0] != '-' && s.find_first_of("\r\n") == std::string::npos;
 }
 
 std::string Quote(const std::string& s)
@@ -261,7 +317,7 @@ std::string Quote(const std::string& s)
     std::string out = "\"";
     for (size_t i = 0; i < s.size(); i++) {
         unsigned char c = (unsigned char)s[i];
-        if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+        if (IsLeadByte(c)) {
             out.push_back((char)c);
             if (i + 1 < s.size()) out.push_back(s[++i]);
             continue;
@@ -281,7 +337,7 @@ std::string Format(const REG_STORE& st)
         for (const REG_VALUE& v : k.values) {
             out += v.strName.empty() ? std::string("@") : Quote(v.strName);
             out += "=";
-            if (v.nType == PLAT_REG_SZ) {
+            if (v.nType == PLAT_REG_SZ && Quotable(v.data)) {
                 out += Quote(v.data);
             } else if (v.nType == PLAT_REG_DWORD && v.data.size() == 4) {
                 uint32_t x = 0;
@@ -294,7 +350,7 @@ std::string Format(const REG_STORE& st)
                     out += "hex:";
                 } else {
                     char sz[16];
-                    snprintf(sz, sizeof sz, "hex(%x):", v.nType);
+                    snprintf(sz, sizeof sz, "hex(%x):", (unsigned)v.nType);
                     out += sz;
                 }
                 for (size_t i = 0; i < v.data.size(); i++) {
@@ -323,20 +379,6 @@ int SaveStore(const REG_STORE& st)
 {
     const std::string strPath = StorePath();
     if (MakeParents(strPath) != 0) return -1;
-    if (st.bDamaged) {
-        // Keep what could not be read, once.
-        std::string strKeep = strPath + ".damaged";
-        struct stat sb;
-        if (stat(strKeep.c_str(), &sb) != 0) {
-            FILE* in = fopen(strPath.c_str(), "rb");
-            FILE* out = in ? fopen(strKeep.c_str(), "wb") : nullptr;
-            char buf[65536];
-            size_t n;
-            while (in && out && (n = fread(buf, 1, sizeof buf, in)) > 0) fwrite(buf, 1, n, out);
-            if (out) fclose(out);
-            if (in) fclose(in);
-        }
-    }
     const std::string text = Format(st);
     std::string strTemp = strPath + ".tmp" + std::to_string((long)getpid());
     int fd = open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -412,14 +454,17 @@ int PlatRegSetValue(const char* pszRoot, const char* pszSubkey, const char* pszN
                     size_t n)
 {
     std::lock_guard<std::mutex> lock(g_mxRegistry);
-    REG_STORE st = LoadStore();
     const std::string strPath = KeyPath(pszRoot, pszSubkey);
+    const std::string strName = pszName ? pszName : "";
+    // A key or value name that the store's lines cannot give back is refused.
+    if (!StorableKeyPath(strPath) || !Quotable(strName)) return -1;
+    REG_STORE st = LoadStore();
     REG_KEY* pKey = FindKey(st, strPath);
     if (!pKey) {
         st.keys.push_back(REG_KEY{strPath, {}});
         pKey = &st.keys.back();
     }
-    REG_VALUE v{pszName ? pszName : "", nType, std::string(static_cast<const char*>(pData), n)};
+    REG_VALUE v{strName, nType, std::string(static_cast<const char*>(pData), n)};
     if (nType == PLAT_REG_SZ) {
         size_t z = v.data.find('\0');
         if (z != std::string::npos) v.data.resize(z);

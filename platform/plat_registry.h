@@ -4,8 +4,10 @@
 //
 // Roots are the names "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE" and the other HKEY_* names; keys
 // and value names compare without regard to ASCII case, as the registry does. Every change rewrites
-// the whole store through a temporary file renamed over it. A damaged store is read up to its first
-// line that is not valid; the first rewrite keeps the damaged file beside it as "registry.reg.damaged".
+// the whole store through a temporary file renamed over it, in a form that reads back the same (a
+// text that one quoted line cannot hold is written as hex(1)). A damaged store is read without the
+// lines that are not valid (the values after them still count), and the damaged file is kept beside
+// it as "registry.reg.damaged" (".damaged.1" .. ".9" for further damaged stores) before any rewrite.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -21,7 +23,9 @@ int PlatRegKeyExists(const char* pszRoot, const char* pszSubkey);
 // exist; -2 when the data is larger than cap (nothing copied, *pnSize still set).
 int PlatRegQueryValue(const char* pszRoot, const char* pszSubkey, const char* pszName, void* pBuf, size_t cap,
                       size_t* pnSize, int* pnType);
-// Stores a value, creating the key. 0 or -1 (the store cannot be written).
+// Stores a value, creating the key. 0 or -1 (the store cannot be written, or the key path is
+// empty, starts with '-' or holds a line break, or the value name holds a line break or ends in a
+// cp932 lead byte: the store's lines could not give them back).
 int PlatRegSetValue(const char* pszRoot, const char* pszSubkey, const char* pszName, int nType, const void* pData,
                     size_t n);
 // 0, or -1 when the key or value does not exist or the store cannot be written.

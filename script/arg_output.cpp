@@ -6,11 +6,7 @@
 
 bool GetArgOutput(int nArgId, ARG_OUTPUT* pOut)
 {
-    const int s = ArgSlot(nArgId);
-    if (!s || g_anArgVar[s] == 0) return false;
-    pOut->nVar = g_anArgVar[s];
-    pOut->llElem = g_anArgElem[s];
-    pOut->pVar = GetVarDesc(pOut->nVar);
+    *pOut = GetArgOut(nArgId);
     return pOut->pVar != nullptr;
 }
 

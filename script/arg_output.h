@@ -6,15 +6,12 @@
 #pragma once
 #include <cstdint>
 
-struct VAR_DESC;
+#include "script/command_args.h"
 
-struct ARG_OUTPUT {
-    int nVar;
-    int64_t llElem;
-    VAR_DESC* pVar;
-};
+using ARG_OUTPUT = ARG_OUT;
 
-// The output of argument nArgId: false when the argument is absent or designates no variable.
+// The output of argument nArgId (GetArgOut): false when the argument is absent or designates no
+// variable.
 bool GetArgOutput(int nArgId, ARG_OUTPUT* pOut);
 // 1 when the output is a text variable.
 int IsTextOutput(const ARG_OUTPUT& o);

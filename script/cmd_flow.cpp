@@ -475,12 +475,9 @@ int CmdLabelExists(void)
     char szName[KX_LABEL_TEXT];
     const int s0 = ArgSlot(0);
     CopyTextBounded(szName, sizeof szName, s0 && g_apszArgText[s0] ? g_apszArgText[s0] : "");
-    const int s1 = ArgSlot(1);
-    if (!HasArg(2) || !s1) return 0;
-    const int nVar = g_anArgVar[s1];
-    const int64_t llElem = g_anArgElem[s1];
+    if (!HasArg(2)) return 0;
+    const auto [nVar, llElem, pVar] = GetArgOut(1);
     const bool bFound = FindLabel(szName, std::strlen(szName)) >= 0;
-    const VAR_DESC* pVar = GetVarDesc(nVar);
     if (!pVar || llElem < 0 || llElem >= pVar->llCount) return 0;
     switch (pVar->bType) {
     case KX_VAR_TYPE_INT: SetVarInt(nVar, llElem, bFound ? 1 : 0); break;

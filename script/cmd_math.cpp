@@ -109,28 +109,30 @@ int CmdMath(void)
     }
     if (nSelector < 0) return 0;   // no selector: nothing is stored
 
-    // The output: the element that argument 0 designated; without argument 0 nothing is stored.
-    const int sOut = ArgSlot(KX_MATH_ARG_OUT);
-    const int nOutVar = sOut ? g_anArgVar[sOut] : -1;
-    const int64_t llOutElem = sOut ? g_anArgElem[sOut] : 0;
+    // The output: the element that argument 0 designated; without argument 0, or with a literal in
+    // its place, nothing is stored.
+    const ARG_OUT out = GetArgOut(KX_MATH_ARG_OUT);
+    const int nOutVar = out.nVar;
+    const int64_t llOutElem = out.llElem;
+    const bool bOut = nOutVar != 0;
 
     switch (nSelector) {
     case KX_MATH_RANDOM: {
         int64_t x = 0, y = 0;
         if (EvalOperandInt(KX_MATH_ARG_X, &x) != 0 || EvalOperandInt(KX_MATH_ARG_Y, &y) != 0) return -1;
         const int64_t llValue = RandomBetween(x, y, NextRandom());
-        if (sOut) SetVarInt(nOutVar, llOutElem, llValue);
+        if (bOut) SetVarInt(nOutVar, llOutElem, llValue);
         return 0;
     }
     case KX_MATH_CRC32: {
         const char* psz = ArgText(KX_MATH_ARG_TEXT);
         const int64_t llCrc = ComputeCRC32(psz, std::strlen(psz));
-        if (sOut) SetVarInt(nOutVar, llOutElem, llCrc);
+        if (bOut) SetVarInt(nOutVar, llOutElem, llCrc);
         return 0;
     }
     case KX_MATH_INT_TEXT: {
         const int64_t llValue = EvalIntExprText(ArgText(KX_MATH_ARG_TEXT));
-        if (sOut) SetVarInt(nOutVar, llOutElem, llValue);
+        if (bOut) SetVarInt(nOutVar, llOutElem, llValue);
         return 0;
     }
     default: break;
@@ -148,7 +150,7 @@ int CmdMath(void)
     } else {
         dResult = ApplyUnary(nSelector, x);
     }
-    if (sOut) SetVarFloat(nOutVar, llOutElem, dResult);
+    if (bOut) SetVarFloat(nOutVar, llOutElem, dResult);
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "core/object_tree.h"
 #include "core/sysfacts.h"
 #include "core/engine_globals.h"
+#include "script/arg_output.h"
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/dispatch.h"
@@ -191,35 +192,6 @@ bool EnsureEntries(T** apEntries, int n)
 }
 
 // ---- outputs ----
-
-// The output variable of a command: its number and element from the designation of argument nId.
-struct OUTPUT {
-    int nVar;
-    int64_t llElem;
-    VAR_DESC* pVar;
-};
-bool GetOutput(int nId, OUTPUT* pOut)
-{
-    const int s = ArgSlot(nId);
-    if (!s) return false;
-    pOut->nVar = g_anArgVar[s];
-    pOut->llElem = g_anArgElem[s];
-    pOut->pVar = GetVarDesc(pOut->nVar);
-    return pOut->pVar != nullptr;
-}
-
-bool IsTextOutput(const OUTPUT& o) { return o.pVar->bType == KX_VAR_TYPE_STRING; }
-
-// 0, 0.0 or the empty text, by the variable's type.
-void StoreNothing(const OUTPUT& o)
-{
-    switch (o.pVar->bType) {
-    case KX_VAR_TYPE_INT: SetVarInt(o.nVar, o.llElem, 0); break;
-    case KX_VAR_TYPE_FLOAT: SetVarFloat(o.nVar, o.llElem, 0.0); break;
-    case KX_VAR_TYPE_STRING: SetVarString(o.nVar, o.llElem, ""); break;
-    default: break;
-    }
-}
 
 // The source line of a command of the thread's body, 0 outside it.
 int64_t LineOf(const SCRIPT_THREAD* t, int64_t nCommand)
@@ -518,8 +490,8 @@ int CmdThreadEnd(void)
 int CmdThreadInfo(void)
 {
     if (FetchCommandArgs(CMDID_THREAD_INFO) != 0) return -1;
-    OUTPUT o;
-    if (!GetOutput(INFO_ARG_OUT, &o)) return 0;
+    ARG_OUTPUT o;
+    if (!GetArgOutput(INFO_ARG_OUT, &o)) return 0;
 
     TREE_NODE* pNode = g_pCurThreadNode;
     const char* pszName = ArgText(INFO_ARG_NAME);
@@ -532,7 +504,7 @@ int CmdThreadInfo(void)
     }
     const SCRIPT_THREAD* t = ThreadOf(pNode);
     if (!t) {
-        StoreNothing(o);
+        StoreOutputEmpty(o);
         return 0;
     }
 
@@ -589,8 +561,8 @@ int CmdThreadInfo(void)
 int CmdScriptList(void)
 {
     if (FetchCommandArgs(CMDID_SCRIPT_LIST) != 0) return -1;
-    OUTPUT o;
-    if (!GetOutput(LIST_ARG_OUT, &o)) return 0;
+    ARG_OUTPUT o;
+    if (!GetArgOutput(LIST_ARG_OUT, &o)) return 0;
     const int32_t i = HasArg(LIST_ARG_INDEX) ? static_cast<int32_t>(ArgInt(LIST_ARG_INDEX)) : 0;
     const bool bListed = i >= 1 && i <= g_nScripts;
     if (HasArg(LIST_ARG_COUNT))

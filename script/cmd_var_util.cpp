@@ -429,29 +429,32 @@ int CmdVarQuery(void)
 {
     if (FetchCommandArgs(CMDID_VAR_QUERY) != 0) return -1;
     const VAR_REF a = Designation(KX_VQ_SOURCE);
-    const VAR_REF b = Designation(KX_VQ_TARGET);
+    // A missing target (absent, or a literal in its place) gets no answer; the checks still run.
+    const ARG_OUT out = GetArgOut(KX_VQ_TARGET);
+    const VAR_REF b{out.nVar, out.llElem};
+    const auto Answer = [&out](int64_t ll) { return out.nVar ? SetVarInt(out.nVar, out.llElem, ll) : 0; };
 
     for (int nId = KX_VQ_TYPE; nId < KX_VQ_CHARS; ++nId) {
         if (!HasArg(nId)) continue;
         int64_t ll = 0;
         if (SingleAnswer(nId, a, &ll) != 0) return -1;
-        return SetVarInt(b.nVar, b.llElem, ll);
+        return Answer(ll);
     }
     if (HasArg(KX_VQ_CHARS)) {
         const char* psz = TextOperands(a, b, false);
-        if (!psz || SetVarInt(b.nVar, b.llElem, CountCharsCp932(psz)) != 0) return -1;
+        if (!psz || Answer(CountCharsCp932(psz)) != 0) return -1;
     }
-    if (HasArg(KX_VQ_SEARCH) && SetVarInt(b.nVar, b.llElem, SearchArray(a.nVar)) != 0) return -1;
+    if (HasArg(KX_VQ_SEARCH) && Answer(SearchArray(a.nVar)) != 0) return -1;
     if (HasArg(KX_VQ_SMALLEST)) {
         int64_t ll = 0;
-        if (SmallestText(a, &ll) != 0 || SetVarInt(b.nVar, b.llElem, ll) != 0) return -1;
+        if (SmallestText(a, &ll) != 0 || Answer(ll) != 0) return -1;
     }
     if (HasArg(KX_VQ_FIRST_CODE)) {
         const char* psz = TextOperands(a, b, false);
         if (!psz) return -1;
         const unsigned char c0 = static_cast<unsigned char>(psz[0]);
         const int64_t ll = CharLenCp932(psz) == 2 ? c0 * 256 + static_cast<unsigned char>(psz[1]) : c0;
-        if (SetVarInt(b.nVar, b.llElem, ll) != 0) return -1;
+        if (Answer(ll) != 0) return -1;
     }
     return 0;
 }

@@ -175,7 +175,7 @@ void ClearCommandArgs(void)
 ARG_OUT GetArgOut(int nArgId)
 {
     const int nSlot = ArgSlot(nArgId);
-    if (!nSlot) return ARG_OUT{0, 0, nullptr};
+    if (!nSlot || g_anArgVar[nSlot] == 0) return ARG_OUT{0, 0, nullptr};
     return ARG_OUT{g_anArgVar[nSlot], g_anArgElem[nSlot], GetVarDesc(g_anArgVar[nSlot])};
 }
 

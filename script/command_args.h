@@ -86,13 +86,14 @@ inline const char* ArgText(int nArgId)
     return s && g_apszArgText[s] ? g_apszArgText[s] : "";
 }
 // The variable element an output argument names, after FetchCommandArgs: its number, element and
-// description; all 0 / NULL when the argument is absent (the description is also NULL when no such
-// variable exists).
+// description; all 0 / NULL when the argument is absent or its expression names no variable (a
+// literal written where a variable belongs), so a command never stores into whatever variable 0
+// is. The description is also NULL when no such variable exists.
 struct VAR_DESC;
 struct ARG_OUT {
     int nVar;
     int64_t llElem;
-    const VAR_DESC* pVar;
+    VAR_DESC* pVar;
 };
 ARG_OUT GetArgOut(int nArgId);
 // The expression of an unevaluated argument and its length: 0, or -1 after 104010 when it does

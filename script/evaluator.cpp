@@ -211,7 +211,10 @@ int64_t CombineSubscripts(const VAR_DESC* pVar, int nFirst, int nCount)
 }
 
 // The element that an access to the indirect system variables 50, 51, 52 and 70 designates; the
-// first subscript is a reference value R (variable T in its high 32 bits). -1 after an error.
+// first subscript is a reference value R (variable T in its high 32 bits). R alone is the element;
+// R and one more subscript address T's elements flat (unchecked unless T is a one-dimensional array
+// that R lies inside); R and two or more subscripts are T's coordinates, one per dimension, each
+// checked against its size. -1 after an error.
 int ResolveIndirectElement(int nCount, int64_t* pllElem)
 {
     const int64_t llRef = nCount > 0 ? g_allSubscript[0] : 0;
@@ -224,7 +227,8 @@ int ResolveIndirectElement(int nCount, int64_t* pllElem)
     const VAR_DESC* pTarget = nTarget < static_cast<uint64_t>(INT32_MAX) ? GetVarDesc(static_cast<int>(nTarget)) : nullptr;
     if (!pTarget)
         return Fail(KX_ERR_EXPR_SUBSCRIPT_RANGE);
-    if (pTarget->nDims != 1 || pTarget->anDim[0] <= 0 || nPart >= static_cast<uint32_t>(pTarget->anDim[0])) {
+    if (nCount == 2 &&
+        (pTarget->nDims != 1 || pTarget->anDim[0] <= 0 || nPart >= static_cast<uint32_t>(pTarget->anDim[0]))) {
         *pllElem = static_cast<int64_t>((nTarget << 32) + static_cast<uint64_t>(g_allSubscript[1]));
         return 0;
     }

@@ -442,11 +442,13 @@ int LoadLabels(void)
         ReadU8(&cur, &e.nLoopDepth);
         e.nCommand = static_cast<int32_t>(dwCommand);
         // A jump enters the label's script and sets the thread's depths to the label's: the script
-        // must be listed and the depths must fit the thread's stacks. The records are sorted by
-        // hash, which the lookup relies on.
+        // must be listed and the depths must fit the thread's stacks. The lookup walks from the
+        // bucket start of the hash's top byte to the end of the table, so the label must lie at or
+        // after that start; the records need not be sorted, and the start of a bucket that no label
+        // uses may be anything (the lookup finds nothing from a start outside the table).
+        const int32_t nBucketStart = anBucket[e.dwHash >> 24];
         if (cur.bFailed || e.nCommand < 0 || e.wScript >= g_nScripts || e.nIfDepth >= KX_IF_DEPTH ||
-            e.nLoopDepth >= KX_LOOP_DEPTH ||
-            (i > 0 && e.dwHash < g_apLabel[i - 1]->dwHash)) {
+            e.nLoopDepth >= KX_LOOP_DEPTH || nBucketStart < 0 || nBucketStart > i) {
             nResult = ReportDamaged(KX_FILE_LABELS);
             break;
         }
@@ -460,18 +462,6 @@ int LoadLabels(void)
         *g_apLabel[i] = e;
     }
     std::free(pImage);
-
-    // Every bucket start lies in the table and at or before the first label of its top byte, so
-    // that a lookup that starts there passes every label it may find.
-    if (nResult == 0) {
-        int32_t i = 0;
-        for (int b = 0; b < KX_LABEL_BUCKETS && nResult == 0; ++b) {
-            while (i < nLabels && static_cast<int>(g_apLabel[i]->dwHash >> 24) < b) ++i;
-            const bool bUsed = i < nLabels && static_cast<int>(g_apLabel[i]->dwHash >> 24) == b;
-            if (anBucket[b] < 0 || anBucket[b] > nLabels || (bUsed && anBucket[b] > i))
-                nResult = ReportDamaged(KX_FILE_LABELS);
-        }
-    }
     if (nResult != 0) {
         FreeLabels();
         return -1;

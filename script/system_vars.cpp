@@ -420,10 +420,11 @@ int ReadFileEntry(char* pszOut, int64_t k)
     return 0;
 }
 
-// The game folder with one trailing backslash.
-int ReadGameFolder(char* pszOut)
+// A folder (the game folder, the working folder) with one trailing backslash, so that a script
+// can append a file name to it.
+int ReadFolder(char* pszOut, const char* pszFolder)
 {
-    size_t n = CopyTextBounded(pszOut, KX_VAR_TEXT_BUFFER, g_szExeDir);
+    size_t n = CopyTextBounded(pszOut, KX_VAR_TEXT_BUFFER, pszFolder);
     const bool bEndsWithSeparator = n > 0 && pszOut[n - 1] == '\\' && FindFileNamePart(pszOut) == pszOut + n;
     if (!bEndsWithSeparator && n + 1 < KX_VAR_TEXT_BUFFER) {
         pszOut[n++] = '\\';
@@ -595,8 +596,8 @@ int GetSysVarString(int nVar, char* pszOut, int64_t llElem)
         const int i = ThreadParam(llElem);
         return i >= 0 ? PutText(pszOut, g_pCurThread->apszParam[i]) : 0;
     }
-    case SV_GAME_FOLDER: return ReadGameFolder(pszOut);
-    case SV_WORK_FOLDER: return PutText(pszOut, g_szWorkDir);
+    case SV_GAME_FOLDER: return ReadFolder(pszOut, g_szExeDir);
+    case SV_WORK_FOLDER: return ReadFolder(pszOut, g_szWorkDir);
     case SV_SAVE_FOLDER: return PutText(pszOut, g_szSaveFolder);
     case SV_APPDATA_FOLDER: return PutText(pszOut, g_szAppDataDir);
     case SV_DOCUMENTS_FOLDER: return PutText(pszOut, g_szDocumentsDir);

@@ -10,7 +10,8 @@
 #
 # KX_FUZZ_JOBS (default 1) targets run at once, each under nice. Corpora grow in
 # build-fuzz/corpus/<target> from run to run; reproducers land in build-fuzz/findings/<target>.
-# Run one again with: build-fuzz/fuzz/<target> <reproducer>
+# Run one again with: build-fuzz/fuzz/<target> <reproducer> (a relative path works: the targets
+# make their paths absolute before they change folder; every run checks this on one seed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT="$PWD"
@@ -58,6 +59,15 @@ mkdir -p "$TMPDIR" "$BUILD/logs"
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1"
 export LSAN_OPTIONS="suppressions=$ROOT/fuzz/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+# Every target replays one seed by a relative path, as a reproducer is run again.
+for t in "${TARGETS[@]}"; do
+  first=$(find "$SEEDS/$t" -type f -printf '%f\n' | sort | head -1)
+  if [ -z "$first" ] || ! (cd "$BUILD" && "./fuzz/$t" "seeds/$t/$first" >"$BUILD/logs/$t.replay.log" 2>&1); then
+    echo "fuzz: $t cannot replay seeds/$t/$first by its relative path (log build-fuzz/logs/$t.replay.log)" >&2
+    exit 1
+  fi
+done
 
 run_target() {
   local t="$1"

@@ -415,3 +415,24 @@ TEST(KolvexScreenshot, ARelativePathIsTakenFromTheFolderKolvexStartedIn)
     int w = 0, h = 0;
     EXPECT_EQ(ReadShotPixels(dir.strNative + "/here/shots/last.png", &w, &h).size(), 160u * 120u) << r.strErr;
 }
+
+// The trace file and the sound file, like the screenshot, are named from the folder kolvex was
+// started in; the game folder gets neither.
+TEST(KolvexOutputFiles, RelativeTraceAndSoundFilesAreTakenFromTheFolderKolvexStartedIn)
+{
+    TEMP_DIR dir;
+    const std::string strGame = dir.strNative + "/game";
+    ASSERT_EQ(WriteGameFolder(strGame, GameOf(nullptr, 160, 120, {}, 2)), 0);
+    dir.Write("here/out/keep.txt", std::string("x"));
+    const PROGRAM_RESULT r = Kolvex({"--game", strGame},
+                                    HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3", "KOLVEX_TRACE=out/trace.txt",
+                                                      "KOLVEX_AUDIO=wav:out/sound.wav"}),
+                                    dir.strNative + "/here");
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_FALSE(dir.Exists("game/out/trace.txt"));
+    EXPECT_FALSE(dir.Exists("game/out/sound.wav"));
+    ASSERT_TRUE(dir.Exists("here/out/trace.txt")) << r.strErr;
+    EXPECT_NE(dir.Read("here/out/trace.txt").find("E-mote: "), std::string::npos);
+    ASSERT_TRUE(dir.Exists("here/out/sound.wav")) << r.strErr;
+    EXPECT_EQ(dir.Read("here/out/sound.wav").substr(0, 4), "RIFF");
+}

@@ -330,3 +330,26 @@ TEST(MessageBox, FormatsIntoABoundedTextWithTheGivenCaption)
     EXPECT_EQ(boxes.boxes[0].buttonIds.size(), 1u);
     EXPECT_EQ(boxes.boxes[1].strText.size(), 1023u);
 }
+
+// The trace file is read on the user's system: the engine's cp932 texts (and the messages of the
+// engine's own text table) arrive there in UTF-8, one "caption: text" line each.
+TEST(DebugTraceFile, TextsAreWrittenInUtf8)
+{
+    TEMP_DIR dir;
+    const std::string strTrace = dir.strNative + "/trace.txt";
+    const char* pszOld = std::getenv("KOLVEX_TRACE");
+    const std::string strOld = pszOld ? pszOld : "";
+    setenv("KOLVEX_TRACE", strTrace.c_str(), 1);
+    char szNotice[128];
+    FormatText(szNotice, sizeof szNotice, GetEngineText(TXT_OGV_ALLOC_NOTICE), 320, 240);
+    DebugTrace("ResizeOgvFrameBuffer", szNotice);
+    DebugTrace("\x83\x65\x83\x58\x83\x67", "\x82\xA0 ascii \x83\x5C");   // テスト: あ ascii ソ
+    DebugTrace(nullptr, nullptr);
+    if (pszOld) setenv("KOLVEX_TRACE", strOld.c_str(), 1);
+    else unsetenv("KOLVEX_TRACE");
+    EXPECT_EQ(dir.Read("trace.txt"),
+              "ResizeOgvFrameBuffer: \xE3\x83\xA1\xE3\x83\xA2\xE3\x83\xAA\xE7\xA2\xBA\xE4\xBF\x9D\xE3\x81\x97\xE3\x81\xBE"
+              "\xE3\x81\x99. OGV_SX = 320, OGV_SY = 240\n"
+              "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88: \xE3\x81\x82 ascii \xE3\x82\xBD\n"
+              ": \n");
+}

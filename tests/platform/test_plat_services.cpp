@@ -7,6 +7,7 @@
 #include "platform/plat_sysinfo.h"
 #include "tests/platform/plat_test_util.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -100,17 +101,24 @@ TEST_F(RegistryStore, DamagedStoresAreReadAsFarAsValid)
     };
     const DAMAGED_CASE aCases[] = {
         {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n\"b\"=\"2\"\n", "1", "2"},
-        {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"a\"=\"1\"\r\ngarbage\r\n\"b\"=\"2\"\r\n", "1", "<none>"},
-        {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\n\"b\"=\"2\"\n", "<none>", "<none>"},   // open quote
+        {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"a\"=\"1\"\r\ngarbage\r\n\"b\"=\"2\"\r\n", "1", "2"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\n\"b\"=\"2\"\n", "<none>", "2"},   // open quote
         {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n\"b\"=dword:123456789\n", "1", "<none>"},
         {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n\"b\"=hex:0\n", "1", "<none>"},
         {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n\"b\"=hex:01,\\\n", "1", "<none>"},   // continuation at the end
         {"REGEDIT4\n\"a\"=\"1\"\n", "<none>", "<none>"},                                     // value before any key
         {"REGEDIT4\n[HKEY_CURRENT_USER\\K\n\"a\"=\"1\"\n", "<none>", "<none>"},
-        {std::string(kWithNul, sizeof kWithNul - 1), "1", "<none>"},
-        {"Windows 3.1\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n", "<none>", "<none>"},
+        {std::string(kWithNul, sizeof kWithNul - 1), "1", "2"},                              // zeros dropped
+        {"Windows 3.1\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n", "1", "<none>"},
         {"", "<none>", "<none>"},
         {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=hex(2):41,42,\\\n  43\n\"b\"=\"\x83", "ABC", "<none>"},
+        // A damaged continuation does not swallow the key line after it.
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=hex:01,zz,\\\n[HKEY_CURRENT_USER\\K]\n\"b\"=\"2\"\n", "<none>", "2"},
+        // Values after a damaged key line belong to no key.
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\n[-HKEY_CURRENT_USER\\K]\n\"b\"=\"2\"\n", "1", "<none>"},
+        // Type numbers up to 32 bits.
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=hex(80000000):31\n\"b\"=hex(ffffffff):32\n", "1", "2"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=hex(100000000):31\n\"b\"=\"2\"\n", "<none>", "2"},
     };
     for (const DAMAGED_CASE& c : aCases) {
         WriteNativeFile(strPath, c.strText);
@@ -121,11 +129,102 @@ TEST_F(RegistryStore, DamagedStoresAreReadAsFarAsValid)
         EXPECT_EQ(b, c.pszSecond) << c.strText;
     }
     // A change to a damaged store keeps the damaged file beside the rewritten one.
+    std::remove((strPath + ".damaged").c_str());
+    for (int k = 1; k < 10; ++k) std::remove((strPath + ".damaged." + std::to_string(k)).c_str());
     WriteNativeFile(strPath, "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=\"1\"\nbroken\n\"b\"=\"2\"\n");
     ASSERT_EQ(PlatRegSetValue("HKEY_CURRENT_USER", "K", "c", PLAT_REG_SZ, "3", 1), 0);
     EXPECT_NE(ReadAll(strPath + ".damaged").find("broken"), std::string::npos);
     EXPECT_EQ(Query("K", "a"), std::string("1", 2));
     EXPECT_EQ(Query("K", "c"), std::string("3", 2));
+}
+
+// Texts held as hex (NUL, line breaks, a last lead byte) and every other value survive any number
+// of rewrites, and the values after them too.
+TEST_F(RegistryStore, RewritesReadBackEveryValue)
+{
+    mkdir((strDir + "/sub").c_str(), 0700);
+    struct TEXT_CASE {
+        const char* pszName;
+        std::string strData;   // the text's bytes, without a terminator
+    };
+    const TEXT_CASE aCases[] = {
+        {"nul", std::string("a\0b", 3)},
+        {"crlf", "one\r\ntwo"},
+        {"lf", "\n"},
+        {"cr", "x\r"},
+        {"lead", "end \x83"},
+        {"lead only", "\x83"},
+        {"quote after lead", "\x83\"\\"},
+        {"plain", "C:\\x \"y\""},
+    };
+    static const char kHex[] = "0123456789abcdef";
+    std::string strStore = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n";
+    for (const TEXT_CASE& c : aCases) {
+        strStore += std::string("\"") + c.pszName + "\"=hex(1):";
+        for (size_t i = 0; i < c.strData.size(); ++i) {
+            if (i) strStore += ",";
+            strStore += kHex[(unsigned char)c.strData[i] >> 4];
+            strStore += kHex[(unsigned char)c.strData[i] & 15];
+        }
+        strStore += "\r\n";
+    }
+    strStore += "\"type\"=hex(fffffffe):01\r\n\"victim\"=\"v\"\r\n\"last\"=\"after them\"\r\n";
+    WriteNativeFile(strPath, strStore);
+    auto expect = [&](int nRound) {
+        for (const TEXT_CASE& c : aCases) {
+            int nType = 0;
+            EXPECT_EQ(Query("K", c.pszName, &nType), c.strData + '\0') << c.pszName << " round " << nRound;
+            EXPECT_EQ(nType, PLAT_REG_SZ) << c.pszName;
+        }
+        int nType = 0;
+        EXPECT_EQ(Query("K", "type", &nType), "\x01");
+        EXPECT_EQ(nType, (int)0xfffffffeu);
+        EXPECT_EQ(Query("K", "last"), std::string("after them", 11)) << nRound;
+    };
+    expect(0);
+    ASSERT_EQ(PlatRegDeleteValue("HKEY_CURRENT_USER", "K", "victim"), 0);   // a rewrite
+    expect(1);
+    ASSERT_EQ(PlatRegSetValue("HKEY_CURRENT_USER", "K", "set", PLAT_REG_SZ, "a\r\nb\x83", 5), 0);
+    EXPECT_EQ(Query("K", "set"), std::string("a\r\nb\x83", 6));
+    ASSERT_EQ(PlatRegSetValue("HKEY_CURRENT_USER", "K2", "v", PLAT_REG_SZ, "1", 1), 0);   // another rewrite
+    expect(2);
+    EXPECT_EQ(Query("K", "set"), std::string("a\r\nb\x83", 6));
+    struct stat sb;
+    EXPECT_NE(stat((strPath + ".damaged").c_str(), &sb), 0);   // never damaged
+
+    // Names the store's lines could not give back are refused, and nothing is written.
+    const std::string strBefore = ReadAll(strPath);
+    const struct { const char* pszKey; const char* pszName; } aRefused[] = {
+        {"K\nX", "v"}, {"K\rX", "v"}, {"K", "a\nb"}, {"K", "a\rb"}, {"K", "ends \x83"},
+    };
+    for (const auto& r : aRefused) {
+        EXPECT_EQ(PlatRegSetValue("HKEY_CURRENT_USER", r.pszKey, r.pszName, PLAT_REG_SZ, "1", 1), -1) << r.pszName;
+    }
+    EXPECT_EQ(PlatRegSetValue("", "", "v", PLAT_REG_SZ, "1", 1), -1);   // no key path at all
+    EXPECT_EQ(ReadAll(strPath), strBefore);
+}
+
+// A store that cannot be read whole is kept beside it as soon as it is read, each different damaged
+// store once.
+TEST_F(RegistryStore, DamagedStoresAreKeptWhenRead)
+{
+    mkdir((strDir + "/sub").c_str(), 0700);
+    const std::string strFirst = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\nbroken one\n\"a\"=\"1\"\n";
+    const std::string strSecond = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\nbroken two\n\"a\"=\"2\"\n";
+    WriteNativeFile(strPath, strFirst);
+    EXPECT_EQ(Query("K", "a"), std::string("1", 2));
+    EXPECT_EQ(ReadAll(strPath + ".damaged"), strFirst);
+    EXPECT_EQ(Query("K", "a"), std::string("1", 2));
+    WriteNativeFile(strPath, strSecond);
+    EXPECT_EQ(Query("K", "a"), std::string("2", 2));
+    EXPECT_EQ(ReadAll(strPath + ".damaged"), strFirst);
+    EXPECT_EQ(ReadAll(strPath + ".damaged.1"), strSecond);
+    struct stat sb;
+    EXPECT_NE(stat((strPath + ".damaged.2").c_str(), &sb), 0);
+    // The rewrite repairs the store: no further copies.
+    ASSERT_EQ(PlatRegDeleteValue("HKEY_CURRENT_USER", "K", "a"), 0);
+    EXPECT_EQ(Query("K", "a"), "<none>");
+    EXPECT_NE(stat((strPath + ".damaged.2").c_str(), &sb), 0);
 }
 
 // ---- Dialogs ----

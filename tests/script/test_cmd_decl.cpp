@@ -382,6 +382,60 @@ TEST_F(DeclAssignTest, TextElementsTakeAndAppendBelowTheBufferLimit)
 
 // ---- System variables and references ------------------------------------------------------------
 
+// The indirect system variables with a reference and one coordinate per dimension of the referenced
+// array: each coordinate is checked against its dimension, and the element is the row-major one.
+CODE IndirectAt(uint16_t nSys, uint16_t nVar, const std::vector<int64_t>& coordinates)
+{
+    CODE c;
+    ExprAsmOpen(c, nSys);
+    ExprAsmVar(c, nVar, EXPR_PREFIX_HASH);
+    for (size_t k = 0; k < coordinates.size(); ++k) {
+        if (k) ExprAsmOp(c, ',');
+        ExprAsmInt(c, coordinates[k]);
+    }
+    ExprAsmClose(c);
+    return c;
+}
+
+TEST_F(DeclAssignTest, IndirectCoordinatesAddressEveryDimension)
+{
+    defs = {MakeIntVarDef(1000, 0, {2, 3}), MakeFloatVarDef(1001, 0.0, {2, 2}), MakeTextVarDef(1002, "", {2, 3}),
+            MakeIntVarDef(1003, 0)};
+    SCRIPT_BUILDER b = Begin();
+    Let(b, IndirectAt(50, 1000, {1, 2}), ARGOP_SET, MakeExprInt(12));
+    Let(b, IndirectAt(50, 1000, {0, 1}), ARGOP_SET, MakeExprInt(1));
+    Let(b, IndirectAt(50, 1000, {1, 2}), ARGOP_ADD, MakeExprInt(100));
+    Let(b, IndirectAt(51, 1001, {1, 0}), ARGOP_SET, MakeExprDouble(2.5), EVALTYPE_FLOAT);
+    Let(b, IndirectAt(52, 1002, {1, 1}), ARGOP_SET, MakeExprText("mid"), EVALTYPE_TEXT);
+    Let(b, Var(1003), ARGOP_SET, IndirectAt(50, 1000, {1, 2}));   // read back through the same path
+    ERROR_RECORDER errors;
+    Run(b);
+    EXPECT_TRUE(errors.reports.empty());
+    EXPECT_TRUE(g_bScriptHalted);
+    const int64_t allInts[6] = {0, 1, 0, 0, 0, 112};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(GetVarInt(1000, i), allInts[i]) << i;
+    EXPECT_EQ(GetVarFloat(1001, 2), 2.5);
+    EXPECT_STREQ(GetVarString(1002, 4), "mid");
+    EXPECT_EQ(GetVarInt(1003, 0), 112);
+
+    // A coordinate outside its dimension stops the script before anything is stored.
+    const struct { const char* pszCase; std::vector<int64_t> coordinates; int nError; } errs[] = {
+        {"first coordinate at its size", {2, 0}, 107010},
+        {"last coordinate at its size", {0, 3}, 107010},
+        {"negative coordinate", {0, -1}, 107010},
+        {"more coordinates than dimensions", {0, 0, 0}, 107020},
+    };
+    for (const auto& c : errs) {
+        SCOPED_TRACE(c.pszCase);
+        SCRIPT_BUILDER e = Begin();
+        Let(e, IndirectAt(50, 1000, c.coordinates), ARGOP_SET, MakeExprInt(9));
+        ERROR_RECORDER recorder;
+        Run(e);
+        ExpectStoppedBy(recorder, c.nError);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(GetVarInt(1000, i), 0) << i;
+    }
+}
+
 TEST_F(DeclAssignTest, WritableSystemVariablesAndIndirectElements)
 {
     defs = {MakeIntVarDef(1000, 0, {4}), MakeFloatVarDef(1001, 0.0, {2}), MakeTextVarDef(1002, "", {2})};

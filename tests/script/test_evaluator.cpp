@@ -461,6 +461,7 @@ TEST_F(EvalTest, SystemVariablesComeFromTheEngine)
 TEST_F(EvalTest, IndirectSystemVariables)
 {
     DeclareSys(50, KX_VAR_TYPE_INT, {1});
+    DeclareSys(51, KX_VAR_TYPE_FLOAT, {1});
     DeclareSys(52, KX_VAR_TYPE_STRING, {1});
     DeclareSys(70, KX_VAR_TYPE_INT, {1});
     DeclareInt(1000, {3}, {10, 20, 30});
@@ -473,6 +474,12 @@ TEST_F(EvalTest, IndirectSystemVariables)
         {"@50[ #@1000[ 2 ) 2 )", 50, ref1000 + 2},
         {"@50[ #@1001 7 )", 50, ref1001 + 7},          // not one-dimensional: taken unchecked
         {"@50[ #@1000 5 + 9 )", 50, ref1000 + 9},       // element part not below the size: unchecked
+        // Two or more after the reference: the referenced array's coordinates, row-major.
+        {"@50[ #@1001 1 , 2 )", 50, ref1001 + 5},
+        {"@51[ #@1001 0 , 2 )", 51, ref1001 + 2},
+        {"@52[ #@1001 1 , 0 )", 52, ref1001 + 3},
+        {"@70[ #@1001 1 , 1 )", 70, ref1001 + 4},
+        {"@50[ #@1001[ 1 , 1 ) 0 , 0 )", 50, ref1001},  // the reference's own element does not count
     };
     for (const auto& c : cases) {
         ERROR_RECORDER errors;
@@ -487,6 +494,10 @@ TEST_F(EvalTest, IndirectSystemVariables)
     const struct { const char* psz; int nId; } errs[] = {
         {"@50[ #@1000 3 )", KX_ERR_EXPR_SUBSCRIPT_RANGE},
         {"@50[ #@1000 1 , 1 )", KX_ERR_EXPR_SUBSCRIPT_COUNT},
+        {"@50[ #@1001 2 , 0 )", KX_ERR_EXPR_SUBSCRIPT_RANGE},
+        {"@50[ #@1001 0 , 3 )", KX_ERR_EXPR_SUBSCRIPT_RANGE},
+        {"@52[ #@1001 0 , -1 )", KX_ERR_EXPR_SUBSCRIPT_RANGE},
+        {"@50[ #@1001 1 , 2 , 0 )", KX_ERR_EXPR_SUBSCRIPT_COUNT},
         {"@50[ 4294967296000000 1 )", KX_ERR_EXPR_SUBSCRIPT_RANGE},   // variable 1000000: outside the table
     };
     for (const auto& c : errs) {

@@ -428,13 +428,41 @@ TEST_F(ScriptTablesTest, DamagedFilesEndInTheirErrorWithoutACrash)
         auto unsorted = l;
         std::sort(unsorted.begin(), unsorted.end(),
                   [](const KXL_LABEL& a, const KXL_LABEL& b) { return HashName(a.strName.c_str()) > HashName(b.strName.c_str()); });
-        cases.push_back({"kxl unsorted", KX_FILE_LABELS, labels(unsorted, {0, {}, true, {}}), KX_ERR_FILE_READ});
+        // The lookup walks from the bucket start to the end of the table: records in any order load
+        // as long as every label lies at or after its bucket's start.
+        std::array<int32_t, 256> zeros{};
+        cases.push_back({"kxl unsorted, every start 0", KX_FILE_LABELS, labels(unsorted, {0, {}, true, zeros}), 0});
+        auto behind = zeros;
+        behind[HashName(unsorted[0].strName.c_str()) >> 24] = 1;
+        cases.push_back({"kxl unsorted, a label before its start", KX_FILE_LABELS, labels(unsorted, {0, {}, true, behind}),
+                         KX_ERR_FILE_READ});
+        // Buckets no label uses may hold anything: -1 (as a compiler may write for empty ones) or a
+        // start beyond the table.
+        std::array<bool, 256> used{};
+        for (const KXL_LABEL& label : l) used[HashName(label.strName.c_str()) >> 24] = true;
+        auto emptyMinusOne = buckets;
+        for (int b = 1; b < 256; ++b)
+            if (!used[b]) emptyMinusOne[b] = -1;
+        cases.push_back({"kxl -1 for every empty bucket", KX_FILE_LABELS, labels(l, {0, {}, false, emptyMinusOne}), 0});
+        int nUnused = 1;
+        while (used[nUnused]) ++nUnused;
         auto beyond = buckets;
-        beyond[200] = 3;
-        cases.push_back({"kxl bucket beyond the table", KX_FILE_LABELS, labels(l, {0, {}, false, beyond}), KX_ERR_FILE_READ});
+        beyond[nUnused] = 3;
+        cases.push_back({"kxl empty bucket beyond the table", KX_FILE_LABELS, labels(l, {0, {}, false, beyond}), 0});
         auto negative = buckets;
-        negative[5] = -1;
-        cases.push_back({"kxl negative bucket", KX_FILE_LABELS, labels(l, {0, {}, false, negative}), KX_ERR_FILE_READ});
+        negative[nUnused] = INT32_MIN;
+        cases.push_back({"kxl empty bucket negative", KX_FILE_LABELS, labels(l, {0, {}, false, negative}), 0});
+        // A used bucket whose start hides its labels is refused.
+        const int nOtherTop = static_cast<int>(HashName("other") >> 24);
+        ASSERT_NE(nOtherTop, 0);
+        auto usedNegative = buckets;
+        usedNegative[nOtherTop] = -1;
+        cases.push_back({"kxl used bucket negative", KX_FILE_LABELS, labels(l, {0, {}, false, usedNegative}),
+                         KX_ERR_FILE_READ});
+        auto usedBeyond = buckets;
+        usedBeyond[nOtherTop] = 2;
+        cases.push_back({"kxl used bucket beyond the table", KX_FILE_LABELS, labels(l, {0, {}, false, usedBeyond}),
+                         KX_ERR_FILE_READ});
         auto past = buckets;
         past[nStartTop] = 2;
         cases.push_back({"kxl bucket past its labels", KX_FILE_LABELS, labels(l, {0, {}, false, past}), KX_ERR_FILE_READ});

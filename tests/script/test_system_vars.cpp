@@ -300,8 +300,16 @@ TEST_F(SysVarTest, TextsCommandLineFoldersAndPaths)
     EXPECT_EQ(ReadText(103, 0), "\\home\\p\\game\\");
     std::strcpy(g_szExeDir, "\\home\\p\\\x83\x5C");   // a trail byte 0x5C is not a separator
     EXPECT_EQ(ReadText(103, 0), "\\home\\p\\\x83\x5C\\");
-    std::strcpy(g_szWorkDir, "\\work");
-    EXPECT_EQ(ReadText(104, 0), "\\work");
+    // The working folder ends in one backslash as the game folder does.
+    const struct { const char* pszWork; const char* pszRead; } aWork[] = {
+        {"\\work", "\\work\\"},
+        {"\\work\\", "\\work\\"},
+        {"\\home\\\x83\x5C", "\\home\\\x83\x5C\\"},
+    };
+    for (const auto& w : aWork) {
+        std::strcpy(g_szWorkDir, w.pszWork);
+        EXPECT_EQ(ReadText(104, 0), w.pszRead) << w.pszWork;
+    }
     EXPECT_EQ(ReadText(105, 0), g_szSaveFolder);
     EXPECT_EQ(ReadText(106, 0), g_szAppDataDir);
     EXPECT_EQ(ReadText(107, 0), g_szDocumentsDir);
