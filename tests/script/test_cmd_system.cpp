@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "core/window_record.h"
 #include "platform/plat_dialog.h"
+#include "platform/plat_editbox.h"
 #include "platform/plat_file.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_registry.h"
