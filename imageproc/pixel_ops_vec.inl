@@ -205,7 +205,14 @@ struct VEC_OPS {
         const size_t nEnd = VecEnd(nFrom, nTo);
         const T z = V::Zero(), av = V::Set16(static_cast<int16_t>(a));
         if (nLevel >= 2 && !bOpacity) {
-            for (size_t i = nFrom; i < nEnd; i += W) V::Store(d + i, AlphaOver23Vec(V::Load(d + i), V::Load(s + i)));
+            size_t i = nFrom;
+            // Two vectors a turn, both loaded before either is stored.
+            for (; i + 2 * W <= nEnd; i += 2 * W) {
+                const T x0 = V::Load(d + i), y0 = V::Load(s + i), x1 = V::Load(d + i + W), y1 = V::Load(s + i + W);
+                V::Store(d + i, AlphaOver23Vec(x0, y0));
+                V::Store(d + i + W, AlphaOver23Vec(x1, y1));
+            }
+            for (; i < nEnd; i += W) V::Store(d + i, AlphaOver23Vec(V::Load(d + i), V::Load(s + i)));
             return nEnd;
         }
         for (size_t i = nFrom; i < nEnd; i += W) {
