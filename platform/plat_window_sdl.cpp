@@ -2,6 +2,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -79,12 +80,14 @@ int SdlStart(void)
     // Closing the last window is one close request (its window event), not a second one through
     // SDL_QUIT.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-    // The window surface is the window system's own image (shared memory on X11), not a texture
-    // drawn through OpenGL: a present is then a copy of the picture, where the OpenGL path costs a
-    // texture upload and a draw, and a whole core where OpenGL is done in software. The variable
-    // SDL_FRAMEBUFFER_ACCELERATION still chooses otherwise.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
+    // On X11 the window surface is the window system's own image (shared memory), not a texture
+    // drawn through OpenGL: a present is then a copy of the picture, where the OpenGL path costs a
+    // texture upload and a draw, and a whole core where OpenGL is done in software. (Drivers without
+    // an image of their own, such as Wayland's, need the OpenGL path.) The variable
+    // SDL_FRAMEBUFFER_ACCELERATION still chooses otherwise.
+    const char* pszDriver = SDL_GetCurrentVideoDriver();
+    if (pszDriver && std::strcmp(pszDriver, "x11") == 0) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
     // The window system's own events tell when another program destroyed one of our windows.
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
