@@ -108,6 +108,32 @@ int ReadPngImage(png_structp png, png_infop info, png_bytep* ppRows)
     return PNG_OK;
 }
 
+// A read of a file image: the library's structures and what the header said.
+struct PNG_READ {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    PNG_MEMORY_READER reader{};
+    uint32_t nWidth = 0, nHeight = 0;
+    int bHasAlpha = 0;
+};
+
+// Checks the signature, makes the library's structures and reads the header (ReadPngHeader).
+// PNG_OK, or the failure; EndPngRead afterwards either way.
+int BeginPngRead(const uint8_t* pData, uint32_t nSize, PNG_READ* r)
+{
+    if (!pData || nSize < 8 || png_sig_cmp(pData, 0, 8) != 0) return PNG_BAD_HEADER;
+    r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorFn, PngWarningFn);
+    r->info = r->png ? png_create_info_struct(r->png) : nullptr;
+    if (!r->info) return PNG_BAD_DATA;
+    r->reader = PNG_MEMORY_READER{pData, nSize, 0};
+    return ReadPngHeader(r->png, r->info, &r->reader, &r->nWidth, &r->nHeight, &r->bHasAlpha);
+}
+
+void EndPngRead(PNG_READ* r)
+{
+    if (r->png) png_destroy_read_struct(&r->png, r->info ? &r->info : nullptr, nullptr);
+}
+
 // Ordinal 1: decodes the file image of nSize bytes. 0 with the size and the alpha byte (0 when the
 // picture has alpha: a colour type with alpha, or tRNS; else 1); 101 when the signature or the
 // header is bad (w x h x 4 does not fit 32 bits, or more rows than the file can hold), 102 when the image data does not decode, 103
@@ -120,18 +146,10 @@ int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int3
     if (!pWidth || !pHeight || !pbNoAlpha) return PNG_BAD_CALL;
     *pWidth = *pHeight = 0;
     *pbNoAlpha = 1;
-    if (!pData || nSize < 8 || png_sig_cmp(pData, 0, 8) != 0) return PNG_BAD_HEADER;
-
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorFn, PngWarningFn);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return PNG_BAD_DATA;
-    }
-    PNG_MEMORY_READER reader{pData, nSize, 0};
-    uint32_t nWidth = 0, nHeight = 0;
-    int bHasAlpha = 0;
-    int nResult = ReadPngHeader(png, info, &reader, &nWidth, &nHeight, &bHasAlpha);
+    PNG_READ r;
+    int nResult = BeginPngRead(pData, nSize, &r);
+    const uint32_t nWidth = r.nWidth, nHeight = r.nHeight;
+    const int bHasAlpha = r.bHasAlpha;
     if (nResult == PNG_OK) {
         std::vector<png_bytep> rows;
         try {
@@ -142,10 +160,10 @@ int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int3
         }
         if (nResult == PNG_OK) {
             for (uint32_t y = 0; y < nHeight; ++y) rows[y] = t_decoded.pixels.data() + static_cast<size_t>(y) * nWidth * 4;
-            nResult = ReadPngImage(png, info, rows.data());
+            nResult = ReadPngImage(r.png, r.info, rows.data());
         }
     }
-    png_destroy_read_struct(&png, &info, nullptr);
+    EndPngRead(&r);
     if (nResult != PNG_OK) {
         std::vector<uint8_t>().swap(t_decoded.pixels);
         return nResult;
@@ -215,36 +233,28 @@ int VozezDecodeInto(const char* pszName, const uint8_t* pData, uint32_t nSize, i
     if (!pWidth || !pHeight || !pbNoAlpha || !pfnBuffer) return PNG_BAD_CALL;
     *pWidth = *pHeight = 0;
     *pbNoAlpha = 1;
-    if (!pData || nSize < 8 || png_sig_cmp(pData, 0, 8) != 0) return PNG_BAD_HEADER;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorFn, PngWarningFn);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return PNG_BAD_DATA;
-    }
-    PNG_MEMORY_READER reader{pData, nSize, 0};
-    uint32_t nWidth = 0, nHeight = 0;
-    int bHasAlpha = 0;
-    int nResult = ReadPngHeader(png, info, &reader, &nWidth, &nHeight, &bHasAlpha);
+    PNG_READ r;
+    int nResult = BeginPngRead(pData, nSize, &r);
+    const uint32_t nWidth = r.nWidth, nHeight = r.nHeight;
     if (nResult == PNG_OK) {
         *pWidth = static_cast<int32_t>(nWidth);
         *pHeight = static_cast<int32_t>(nHeight);
-        *pbNoAlpha = bHasAlpha ? 0 : 1;
+        *pbNoAlpha = r.bHasAlpha ? 0 : 1;
         uint8_t* pPixels = pfnBuffer(pContext, static_cast<int32_t>(nWidth), static_cast<int32_t>(nHeight));
         std::vector<png_bytep> rows;
         if (!pPixels) {
             nResult = -1;
         } else {
             try {
-                if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE) rows.resize(nHeight);
+                if (png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE) rows.resize(nHeight);
             } catch (const std::bad_alloc&) {
                 nResult = PNG_BAD_DATA;
             }
         }
         const PNG_INTO into{pfnRow, pContext};
-        if (nResult == PNG_OK) nResult = ReadPngInto(png, info, pPixels, nWidth, nHeight, &into, rows.data());
+        if (nResult == PNG_OK) nResult = ReadPngInto(r.png, r.info, pPixels, nWidth, nHeight, &into, rows.data());
     }
-    png_destroy_read_struct(&png, &info, nullptr);
+    EndPngRead(&r);
     return nResult;
 }
 

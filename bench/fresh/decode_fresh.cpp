@@ -6,7 +6,7 @@
 //           form, as a load does it;
 //   plain   the library's own decode into a buffer the program allocates (libpng's simplified
 //           API, libjpeg's scanlines, WebPDecodeBGRAInto).
-// Times are the thread's processor time (page faults included), so other work on the machine does
+// Times are the process's processor time (page faults included), so other work on the machine does
 // not enter them. It prints the median of each and the engine's time as a multiple of the plain one.
 //
 //   kxbench_decode_fresh [--runs N]
@@ -29,6 +29,7 @@
 #include <png.h>
 #include <webp/decode.h>
 
+#include "bench/fresh/fresh_process.h"
 #include "bench/image_files.h"
 #include "core/codecs.h"
 #include "image/image_load.h"
@@ -40,13 +41,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int W = BENCH_PICTURE_W, H = BENCH_PICTURE_H;
-
-int64_t ThreadNanoseconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
 
 std::vector<uint8_t> ReadFile(const std::string& strPath)
 {
@@ -63,12 +57,12 @@ int ChildEngine(const std::string& strFormat, const std::vector<uint8_t>& file)
     int (*pfnDecode)(const uint8_t*, size_t, const char*, DECODED_IMAGE*) =
         strFormat == "png" ? DecodePNGImage : strFormat == "jpeg" ? DecodeJPEGImage : DecodeWebPImage;
     LAYER layer{};
-    const int64_t t0 = ThreadNanoseconds();
+    const int64_t t0 = FreshProcessNanoseconds();
     DECODED_IMAGE img;
     if (pfnDecode(file.data(), file.size(), "bench", &img) != 0) return 1;
     SetLayerPixels(&layer, img.pPixels, img.nWidth, img.nHeight);
     NormalizeTransparentBuffer(img.pPixels, size_t(img.nWidth) * size_t(img.nHeight));
-    const int64_t ns = ThreadNanoseconds() - t0;
+    const int64_t ns = FreshProcessNanoseconds() - t0;
     std::printf("%lld %u\n", static_cast<long long>(ns), img.pPixels[size_t(W) * 4 * 7 + 3]);
     SetLayerPixels(&layer, nullptr, 0, 0);
     return 0;
@@ -112,7 +106,7 @@ int PlainJpeg(const std::vector<uint8_t>& file, uint8_t* pOut)
 // The library's own decode into a buffer allocated for it. 0 and the time, or 1.
 int ChildPlain(const std::string& strFormat, const std::vector<uint8_t>& file)
 {
-    const int64_t t0 = ThreadNanoseconds();
+    const int64_t t0 = FreshProcessNanoseconds();
     std::unique_ptr<uint8_t[]> out(new uint8_t[size_t(W) * H * 4]);
     bool bOk = false;
     if (strFormat == "png") {
@@ -127,7 +121,7 @@ int ChildPlain(const std::string& strFormat, const std::vector<uint8_t>& file)
     } else {
         bOk = WebPDecodeBGRAInto(file.data(), file.size(), out.get(), size_t(W) * H * 4, W * 4) != nullptr;
     }
-    const int64_t ns = ThreadNanoseconds() - t0;
+    const int64_t ns = FreshProcessNanoseconds() - t0;
     if (!bOk) return 1;
     std::printf("%lld %u\n", static_cast<long long>(ns), out[size_t(W) * 4 * 7 + 3]);
     return 0;
@@ -135,23 +129,7 @@ int ChildPlain(const std::string& strFormat, const std::vector<uint8_t>& file)
 
 int64_t RunChild(const std::string& strSelf, const char* pszSide, const char* pszFormat, const std::string& strFile)
 {
-    const std::string strCommand = "'" + strSelf + "' --child " + pszSide + " " + pszFormat + " '" + strFile + "'";
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (!pPipe) return -1;
-    long long ns = -1;
-    if (std::fscanf(pPipe, "%lld", &ns) != 1) ns = -1;
-    char sz[256];
-    while (std::fgets(sz, sizeof sz, pPipe)) {
-    }
-    return pclose(pPipe) == 0 ? ns : -1;
-}
-
-double MedianMs(std::vector<int64_t> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    const double ns = n % 2 ? double(v[n / 2]) : (double(v[n / 2 - 1]) + double(v[n / 2])) / 2;
-    return ns / 1e6;
+    return RunFreshChild("'" + strSelf + "' --child " + pszSide + " " + pszFormat + " '" + strFile + "'");
 }
 
 bool WriteFile(const std::string& strPath, const std::vector<uint8_t>& data)
@@ -181,14 +159,8 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    std::error_code ec;
-    const std::string strSelf = fs::read_symlink("/proc/self/exe", ec).string();
-    if (ec) return 1;
-    std::string strTemplate = (fs::temp_directory_path() / "kxbench-decode-XXXXXX").string();
-    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) return 1;
-    const std::string strFolder = buf.data();
+    const std::string strSelf = FreshSelfPath(), strFolder = FreshTempFolder("kxbench-decode");
+    if (strSelf.empty() || strFolder.empty()) return 1;
     struct FORMAT {
         const char* pszName;
         const std::vector<uint8_t>& file;
@@ -213,11 +185,12 @@ int main(int argc, char** argv)
             f.plain.push_back(b);
         }
     }
+    std::error_code ec;
     fs::remove_all(strFolder, ec);
     if (nResult != 0) return nResult;
     std::printf("first decode of a %d x %d picture, %d fresh processes each (medians)\n", W, H, nRuns);
     for (const FORMAT& f : aFormats) {
-        const double dEngine = MedianMs(f.engine), dPlain = MedianMs(f.plain);
+        const double dEngine = FreshMedianMs(f.engine), dPlain = FreshMedianMs(f.plain);
         std::printf("  %-5s engine %8.3f ms   plain %8.3f ms   engine / plain %5.2f\n", f.pszName, dEngine, dPlain,
                     dEngine / dPlain);
     }

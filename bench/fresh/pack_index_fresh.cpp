@@ -10,7 +10,6 @@
 //   kxbench_pack_fresh --write FOLDER [--entries N], then --child-stream FOLDER,
 //   --child-tables FOLDER or --child-index FOLDER
 #include <algorithm>
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +19,7 @@
 #include <vector>
 
 
+#include "bench/fresh/fresh_process.h"
 #include "core/engine_globals.h"
 #include "core/file_location.h"
 #include "core/pack_archive.h"
@@ -69,19 +69,19 @@ int EnterGame(const std::string& strFolder)
     return 0;
 }
 
-// The processor time of this thread (user and system, page faults included): on a machine busy
-// with other work a wall clock mostly measures the waits for a core.
-struct CLOCK {
-    using time_point = int64_t;
-    static time_point now()
-    {
-        timespec ts{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-    }
-};
+int64_t Nanoseconds(int64_t t0) { return FreshProcessNanoseconds() - t0; }
 
-int64_t Nanoseconds(CLOCK::time_point t0) { return CLOCK::now() - t0; }
+// Opens the pack and reads its entry count and table size; the file stands at the table. 0, or 1.
+int OpenPackTable(SUBFILE* pSub, int32_t* pnCount, int32_t* pnTableSize)
+{
+    if (OpenSubfile(pSub, kPackFile) != 0) return 1;
+    if (SeekSubfile(pSub, 8) != 0 || ReadSubfileInt32(pSub, pnCount) != 0 || ReadSubfileInt32(pSub, pnTableSize) != 0 ||
+        *pnCount < 0 || *pnTableSize < 0 || SeekSubfile(pSub, KX_PACK_HEADER_SIZE) != 0) {
+        CloseSubfile(pSub);
+        return 1;
+    }
+    return 0;
+}
 
 // (a) The floor: the pack's header read, then its table streamed through one 64 KB buffer with
 // every 8-byte word folded into a sum, so each byte is read once and nothing is kept. Prints the
@@ -89,13 +89,10 @@ int64_t Nanoseconds(CLOCK::time_point t0) { return CLOCK::now() - t0; }
 int ChildStream(const std::string& strFolder)
 {
     if (EnterGame(strFolder) != 0) return 1;
-    const CLOCK::time_point t0 = CLOCK::now();
+    const int64_t t0 = FreshProcessNanoseconds();
     SUBFILE sub;
-    if (OpenSubfile(&sub, kPackFile) != 0) return 1;
     int32_t nCount = 0, nTableSize = 0;
-    if (SeekSubfile(&sub, 8) != 0 || ReadSubfileInt32(&sub, &nCount) != 0 || ReadSubfileInt32(&sub, &nTableSize) != 0 ||
-        nCount < 0 || nTableSize < 0 || SeekSubfile(&sub, KX_PACK_HEADER_SIZE) != 0)
-        return 1;
+    if (OpenPackTable(&sub, &nCount, &nTableSize) != 0) return 1;
     alignas(64) static uint8_t abBuf[64 * 1024];
     uint64_t qwSum = 0;
     for (int64_t nLeft = nTableSize; nLeft > 0;) {
@@ -119,15 +116,12 @@ int ChildStream(const std::string& strFolder)
 int ChildTables(const std::string& strFolder)
 {
     if (EnterGame(strFolder) != 0) return 1;
-    const CLOCK::time_point t0 = CLOCK::now();
+    const int64_t t0 = FreshProcessNanoseconds();
     SUBFILE sub;
-    if (OpenSubfile(&sub, kPackFile) != 0) return 1;
     int32_t nCount = 0, nTableSize = 0;
-    if (SeekSubfile(&sub, 8) != 0 || ReadSubfileInt32(&sub, &nCount) != 0 || ReadSubfileInt32(&sub, &nTableSize) != 0 ||
-        nCount < 0 || nTableSize < 0)
-        return 1;
+    if (OpenPackTable(&sub, &nCount, &nTableSize) != 0) return 1;
     std::vector<uint8_t> table(static_cast<size_t>(nTableSize));
-    if (SeekSubfile(&sub, KX_PACK_HEADER_SIZE) != 0 || ReadSubfile(&sub, table.data(), nTableSize) != nTableSize) return 1;
+    if (ReadSubfile(&sub, table.data(), nTableSize) != nTableSize) return 1;
     CloseSubfile(&sub);
     uint32_t dwSum = 0;
     size_t nOffset = 0;
@@ -151,7 +145,7 @@ int ChildTables(const std::string& strFolder)
 int ChildIndex(const std::string& strFolder)
 {
     if (EnterGame(strFolder) != 0) return 1;
-    const CLOCK::time_point t0 = CLOCK::now();
+    const int64_t t0 = FreshProcessNanoseconds();
     const int r = BuildPackIndex();
     const int64_t ns = Nanoseconds(t0);
     if (r != 0) {
@@ -167,23 +161,7 @@ int ChildIndex(const std::string& strFolder)
 // Runs this program as a child and returns the time it printed, or -1.
 int64_t RunChild(const std::string& strSelf, const char* pszMode, const std::string& strFolder)
 {
-    const std::string strCommand = "'" + strSelf + "' " + pszMode + " '" + strFolder + "'";
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (!pPipe) return -1;
-    long long ns = -1;
-    if (std::fscanf(pPipe, "%lld", &ns) != 1) ns = -1;
-    char sz[256];
-    while (std::fgets(sz, sizeof sz, pPipe)) {
-    }
-    return pclose(pPipe) == 0 ? ns : -1;
-}
-
-double MedianMs(std::vector<int64_t> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    const double ns = n % 2 ? static_cast<double>(v[n / 2]) : (static_cast<double>(v[n / 2 - 1]) + static_cast<double>(v[n / 2])) / 2;
-    return ns / 1e6;
+    return RunFreshChild("'" + strSelf + "' " + pszMode + " '" + strFolder + "'");
 }
 
 }  // namespace
@@ -215,14 +193,8 @@ int main(int argc, char** argv)
                      nEntries, static_cast<int>(KX_MAX_PACK_ENTRIES));
         return 2;
     }
-    std::error_code ec;
-    const std::string strSelf = fs::read_symlink("/proc/self/exe", ec).string();
-    if (ec) return 1;
-    std::string strTemplate = (fs::temp_directory_path() / "kxbench-fresh-XXXXXX").string();
-    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) return 1;
-    const std::string strFolder = buf.data();
+    const std::string strSelf = FreshSelfPath(), strFolder = FreshTempFolder("kxbench-fresh");
+    if (strSelf.empty() || strFolder.empty()) return 1;
     int nResult = 0;
     if (WriteGame(strFolder, nEntries) != 0) {
         std::fprintf(stderr, "cannot write the pack\n");
@@ -243,9 +215,10 @@ int main(int argc, char** argv)
         tables.push_back(b);
         index.push_back(c);
     }
+    std::error_code ec;
     fs::remove_all(strFolder, ec);
     if (nResult != 0) return nResult;
-    const double dStream = MedianMs(stream), dTables = MedianMs(tables), dIndex = MedianMs(index);
+    const double dStream = FreshMedianMs(stream), dTables = FreshMedianMs(tables), dIndex = FreshMedianMs(index);
     std::printf("pack of %d entries, %d fresh processes each (medians)\n", nEntries, nRuns);
     std::printf("  stream the table (64 KB):  %8.3f ms   (the floor)\n", dStream);
     std::printf("  read and decode the table: %8.3f ms\n", dTables);
