@@ -11,6 +11,7 @@
 #include "core/kx_hash.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
+#include "root/startup.h"
 #include "script/dispatch.h"
 #include "script/script_body.h"
 #include "script/variables.h"
@@ -37,6 +38,8 @@ struct BENCH_GAME {
 
     explicit BENCH_GAME(int nCommands)
     {
+        // The command tables and the error reporters' hooks, which the scheduler reaches.
+        InstallEngineParts();
         InitPackNameTable();
         KX_BODY b;
         for (int i = 0; i < nCommands; ++i) {

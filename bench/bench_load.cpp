@@ -9,6 +9,7 @@
 #include "core/codecs.h"
 #include "core/object_tree.h"
 #include "image/layer.h"
+#include "root/startup.h"
 #include "save/cmd_load.h"
 #include "save/save_format.h"
 #include "script/variables.h"
@@ -85,6 +86,8 @@ BENCHMARK(BM_RestoreIntArray4M)->Unit(benchmark::kMillisecond);
 
 void BM_RestoreLayer1280x720(benchmark::State& state)
 {
+    // The engine's hooks: the object trees and the layers reach the other parts through them.
+    InstallEngineParts();
     LoadCodecLibraries();
     CreateObjectTrees();
     const char szPath[] = "W0/pic";

@@ -14,6 +14,7 @@
 #include "image/text_draw.h"
 #include "image/text_font.h"
 #include "platform/plat_text.h"
+#include "root/startup.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ struct TEXT_SCENE {
     bool bSystemFont = false;
     TEXT_SCENE()
     {
+        // The engine's hooks: freeing a node releases its layer through them.
+        InstallEngineParts();
         InitFontList();
         bSystemFont = SetSlotFontByName(PlatUtf8ToCp932String("IPAゴシック").c_str()) == 1;
         if (bSystemFont) {

@@ -170,6 +170,7 @@ void UnbindStartupCodecs(void)
     g_pfnPngLoad = UnboundPngLoad;
     g_pfnPngEnd = UnboundPngEnd;
     g_pfnPngSave = UnboundPngSave;
+    g_pfnPngDecodeInto = nullptr;
     g_bSnpLoaded = 0;
 }
 
@@ -251,6 +252,7 @@ KX_PNG_PRELOAD_FN g_pfnPngPreload = UnboundPngPreload;
 KX_PNG_LOAD_FN g_pfnPngLoad = UnboundPngLoad;
 KX_PNG_END_FN g_pfnPngEnd = UnboundPngEnd;
 KX_PNG_SAVE_FN g_pfnPngSave = UnboundPngSave;
+KX_PNG_DECODE_INTO_FN g_pfnPngDecodeInto = nullptr;
 KX_WEBP_VERSION_FN g_pfnWebPGetVersion = UnboundWebPVersion;
 KX_WEBP_INFO_FN g_pfnWebPGetInfo = UnboundWebPGetInfo;
 KX_WEBP_DECODE_FN g_pfnWebPDecode = UnboundWebPDecode;
@@ -294,6 +296,9 @@ int LoadCodecLibraries(void)
         if (!bFound) ReportMissingEntry(TXT_CODEC_NO_VOZEZ_END);
         // The writer is bound quietly: only the PNG saver needs it, and it fails safely without it.
         g_pfnPngSave = BindOrdinal(g_pVozezModule, 4, UnboundPngSave, &bFound);
+        // Also quietly: the decoder that writes into the caller's buffer; without it the loader
+        // goes through preload, load and end.
+        g_pfnPngDecodeInto = BindOrdinal<KX_PNG_DECODE_INTO_FN>(g_pVozezModule, 5, nullptr, &bFound);
     }
 
     g_pSnpModule = LoadCodecModule("KXSNP.DLL", TXT_CODEC_KXSNP_ERROR);

@@ -65,6 +65,18 @@ typedef void (*KX_PNG_END_FN)(void);
 // library failure. KxPngSaveBound gives a capacity that is always enough.
 typedef int (*KX_PNG_SAVE_FN)(const uint8_t* pPixels, int32_t nWidth, int32_t nHeight, int32_t nStride,
                               uint8_t bHasAlpha, int nLevel, uint8_t* pOut, uint32_t* pOutLen);
+// VOZEZ.DLL ordinal 5 decode into (name, file image and its size, width, height, alpha byte, buffer
+// function, row function, context): preload, load and end in one call, the rows decoded straight
+// into the caller's buffer. After the header, pfnBuffer (context, width, height) gives the buffer
+// for width x 4 x height bytes of rows top-down (stride width x 4), or NULL to stop (the result is
+// then -1); pfnRow (context, row, width), when not NULL, is called for each finished row while it is
+// still in the cache. The results of preload otherwise; after a failure the buffer's contents are
+// undefined (it still belongs to the caller).
+typedef uint8_t* (*KX_PNG_BUFFER_FN)(void* pContext, int32_t nWidth, int32_t nHeight);
+typedef void (*KX_PNG_ROW_FN)(void* pContext, uint8_t* pRow, int32_t nWidth);
+typedef int (*KX_PNG_DECODE_INTO_FN)(const char* pszName, const uint8_t* pData, uint32_t nSize, int32_t* pWidth,
+                                     int32_t* pHeight, uint8_t* pbNoAlpha, KX_PNG_BUFFER_FN pfnBuffer,
+                                     KX_PNG_ROW_FN pfnRow, void* pContext);
 inline uint64_t KxPngSaveBound(int32_t nWidth, int32_t nHeight)
 {
     const uint64_t nRaw = (nWidth > 0 && nHeight > 0) ? static_cast<uint64_t>(nHeight) * (static_cast<uint64_t>(nWidth) * 4 + 1) : 0;
@@ -117,6 +129,7 @@ extern KX_PNG_PRELOAD_FN g_pfnPngPreload;
 extern KX_PNG_LOAD_FN g_pfnPngLoad;
 extern KX_PNG_END_FN g_pfnPngEnd;
 extern KX_PNG_SAVE_FN g_pfnPngSave;
+extern KX_PNG_DECODE_INTO_FN g_pfnPngDecodeInto;   // NULL when the library lacks it
 extern KX_WEBP_VERSION_FN g_pfnWebPGetVersion;
 extern KX_WEBP_INFO_FN g_pfnWebPGetInfo;
 extern KX_WEBP_DECODE_FN g_pfnWebPDecode;

@@ -20,6 +20,7 @@
 #include "core/kx_hash.h"
 #include "core/kx_limits.h"
 #include "platform/plat_file.h"
+#include "platform/plat_memory.h"
 #include "platform/plat_paths.h"
 
 char* g_apszPackPath[KX_MAX_PACKS];
@@ -118,9 +119,7 @@ void FreePackIndex(void)
         std::free(psz);
         psz = nullptr;
     }
-    std::free(g_pdwPackHash);
-    std::free(g_pnPackNumber);
-    std::free(g_pnPackNamePos);
+    std::free(g_pdwPackHash);   // the block of all three
     g_pdwPackHash = nullptr;
     g_pnPackNumber = nullptr;
     g_pnPackNamePos = nullptr;
@@ -292,6 +291,7 @@ struct INDEX_BUILD {
     uint64_t* pKeys = nullptr;
     uint8_t* pReadBuf = nullptr;
     size_t nChunk = 0;                 // bytes of pReadBuf
+    size_t anCount[4][256] = {};       // the sort's histograms of the keys' hash bytes
     int32_t nParsed = 0;               // entries read from the tables
     int32_t nFirstConfig = INT32_MAX;  // the first entry named kxbin\kxcfg.kbn
     bool abUpdate[KX_MAX_PACKS] = {};  // the pack is an update pack
@@ -310,6 +310,16 @@ int KeepError(INDEX_ERROR* pErr, int32_t nTime, int nId, int bFatal, const char*
         pErr->strArg = pszArg;
     }
     return -1;
+}
+
+// Counts the bytes of a key's hash into the four histograms of the sort.
+inline void CountKeyHash(size_t (*pCount)[256], uint64_t k)
+{
+    const uint32_t h = KeyHash(k);
+    ++pCount[0][h & 0xFF];
+    ++pCount[1][h >> 8 & 0xFF];
+    ++pCount[2][h >> 16 & 0xFF];
+    ++pCount[3][h >> 24];
 }
 
 constexpr size_t kMaxEntryBytes = KX_PACK_ENTRY_FIXED + 255;
@@ -366,6 +376,7 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
                            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
         const int32_t j = pBuild->nParsed++;
         pBuild->pKeys[j] = MakeKey(h, nPack, j);
+        CountKeyHash(pBuild->anCount, pBuild->pKeys[j]);
         g_pdwPackHash[j] = static_cast<uint32_t>(KX_PACK_HEADER_SIZE + nOffset + 4);
         if (nLen == sizeof kConfigName - 1 && pBuild->nFirstConfig == INT32_MAX) {
             char szName[256];
@@ -386,49 +397,41 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
 
 // Sorts n keys (their order is index order) by hash, keeping the order of equal hashes: least
 // significant byte first, one pass per byte that is not the same in every key. The passes go from
-// the keys to their halves in pHigh and pLow (n words each) and back; the sorted keys end in pKeys.
-static void SortKeysByHash(uint64_t* pKeys, uint32_t* pHigh, uint32_t* pLow, size_t n)
+// the keys to pScratch (n keys) and back; the sorted keys end in pKeys. pCount holds the four
+// histograms of the keys' hash bytes (CountKeyHash).
+static void SortKeysByHash(uint64_t* pKeys, uint64_t* pScratch, size_t n, const size_t (*pCount)[256])
 {
     if (n < 2) return;
-    size_t anCount[4][256] = {};
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t h = KeyHash(pKeys[i]);
-        ++anCount[0][h & 0xFF];
-        ++anCount[1][h >> 8 & 0xFF];
-        ++anCount[2][h >> 16 & 0xFF];
-        ++anCount[3][h >> 24];
-    }
-    bool bInKeys = true;
+    uint64_t* pFrom = pKeys;
+    uint64_t* pTo = pScratch;
     for (int nPass = 0; nPass < 4; ++nPass) {
-        const int nShift = 8 * nPass;
-        const size_t* pCount = anCount[nPass];
-        if (pCount[KeyHash(pKeys[0]) >> nShift & 0xFF] == n) continue;
+        const int nShift = 32 + 8 * nPass;
+        const size_t* pBytes = pCount[nPass];
+        if (pBytes[pFrom[0] >> nShift & 0xFF] == n) continue;
         size_t anStart[256];
         size_t nSum = 0;
         for (int b = 0; b < 256; ++b) {
             anStart[b] = nSum;
-            nSum += pCount[b];
+            nSum += pBytes[b];
         }
-        if (bInKeys) {
-            for (size_t i = 0; i < n; ++i) {
-                const uint64_t k = pKeys[i];
-                const size_t nAt = anStart[KeyHash(k) >> nShift & 0xFF]++;
-                pHigh[nAt] = KeyHash(k);
-                pLow[nAt] = static_cast<uint32_t>(k);
-            }
-        } else {
-            for (size_t i = 0; i < n; ++i) pKeys[anStart[pHigh[i] >> nShift & 0xFF]++] = static_cast<uint64_t>(pHigh[i]) << 32 | pLow[i];
+        for (size_t i = 0; i < n; ++i) {
+            const uint64_t k = pFrom[i];
+            pTo[anStart[k >> nShift & 0xFF]++] = k;
         }
-        bInKeys = !bInKeys;
+        std::swap(pFrom, pTo);
     }
-    if (!bInKeys)
-        for (size_t i = 0; i < n; ++i) pKeys[i] = static_cast<uint64_t>(pHigh[i]) << 32 | pLow[i];
+    if (pFrom != pKeys) std::memcpy(pKeys, pFrom, n * sizeof(uint64_t));
 }
 
-// Sorts the keys with the pack number and position arrays as the sort's other half.
-static void SortKeysInFinalArrays(uint64_t* pKeys, size_t n)
+// Sorts the keys with the pack number and position arrays (adjacent in one block) as the sort's
+// scratch; the histograms are those counted while the tables were read, or counted here.
+static void SortKeysInFinalArrays(INDEX_BUILD* pBuild, uint64_t* pKeys, size_t n, bool bCounted)
 {
-    SortKeysByHash(pKeys, reinterpret_cast<uint32_t*>(g_pnPackNumber), reinterpret_cast<uint32_t*>(g_pnPackNamePos), n);
+    if (!bCounted) {
+        std::memset(pBuild->anCount, 0, sizeof pBuild->anCount);
+        for (size_t i = 0; i < n; ++i) CountKeyHash(pBuild->anCount, pKeys[i]);
+    }
+    SortKeysByHash(pKeys, reinterpret_cast<uint64_t*>(g_pnPackNumber), n, pBuild->anCount);
 }
 
 // An earlier entry of equal hash met by entry nEntry (named pszName): 0 another name, 1 switched
@@ -547,13 +550,18 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
     }
     const size_t n = static_cast<size_t>(pBuild->nParsed);
     uint64_t* pSorted = pBuild->pKeys;
-    SortKeysInFinalArrays(pSorted, n);
-    // Pack numbers and positions in index order, for reading names back.
-    for (size_t i = 0; i < n; ++i) {
-        const int32_t j = KeyEntry(pSorted[i]);
-        g_pnPackNumber[j] = KeyPack(pSorted[i]);
-        g_pnPackNamePos[j] = static_cast<int32_t>(g_pdwPackHash[j]);
-    }
+    // The histograms counted while reading hold the keys of a table that was then dropped too.
+    SortKeysInFinalArrays(pBuild, pSorted, n, pBuild->readError.nTime == INT32_MAX);
+    // Pack numbers and positions in index order, for reading names back: first only for the entries
+    // whose names are compared (those of equal hashes), and for all once an error or a replaced
+    // entry needs the index in index order.
+    const auto takeIndexOrder = [pSorted](size_t nFrom, size_t nTo) {
+        for (size_t i = nFrom; i < nTo; ++i) {
+            const int32_t j = KeyEntry(pSorted[i]);
+            g_pnPackNumber[j] = KeyPack(pSorted[i]);
+            g_pnPackNamePos[j] = static_cast<int32_t>(g_pdwPackHash[j]);
+        }
+    };
 
     size_t nLow = 0;
     while (nLow < n && KeyHash(pSorted[nLow]) <= 1) ++nLow;
@@ -562,9 +570,13 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
         const uint32_t h = KeyHash(pSorted[i]);
         size_t e = i + 1;
         while (e < n && KeyHash(pSorted[e]) == h) ++e;
-        if (e - i > 1) MatchHashRun(pBuild, pSorted + i, e - i, &live);
+        if (e - i > 1) {
+            takeIndexOrder(i, e);
+            MatchHashRun(pBuild, pSorted + i, e - i, &live);
+        }
         i = e;
     }
+    takeIndexOrder(0, nLow);
     MatchLowHashes(pBuild, pSorted, nLow);
 
     const INDEX_ERROR* pError = nullptr;
@@ -577,6 +589,7 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
     }
     if (pBuild->nFirstConfig < nEntries) g_bPackedData = 1;
     g_nPackEntries = nEntries;
+    if (pError || !pBuild->flips.empty()) takeIndexOrder(0, n);
     if (pError) {
         // The index as far as it came, in index order.
         WriteIndexOrderHashes(pBuild, pSorted, n, nEntries, pError->nTime);
@@ -589,7 +602,7 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
         for (size_t j = 0; j < n; ++j)
             pSorted[j] = MakeKey(g_pdwPackHash[j], g_pnPackNumber[j], static_cast<int32_t>(j));
         std::memcpy(g_pdwPackHash, g_pnPackNamePos, n * sizeof(int32_t));
-        SortKeysInFinalArrays(pSorted, n);
+        SortKeysInFinalArrays(pBuild, pSorted, n, false);
     }
     // The positions in index order are in the hash array: gathered in key order, then the hashes.
     for (size_t i = 0; i < n; ++i) {
@@ -614,16 +627,18 @@ int BuildPackIndex(void)
         if (g_apszUpdatePackPath[nSlot] && RegisterPack(g_apszUpdatePackPath[nSlot]) < 0) return -1;
 
     const size_t nAlloc = static_cast<size_t>(std::max<int32_t>(g_nPackEntryTotal, 1));
-    g_pdwPackHash = static_cast<uint32_t*>(std::malloc(nAlloc * sizeof(uint32_t)));
-    g_pnPackNumber = static_cast<int32_t*>(std::malloc(nAlloc * sizeof(int32_t)));
-    g_pnPackNamePos = static_cast<int32_t*>(std::malloc(nAlloc * sizeof(int32_t)));
-    // The keys and the buffer the tables are read through.
-    uint64_t* pWork = static_cast<uint64_t*>(std::malloc(nAlloc * sizeof(uint64_t) + kReadChunk));
-    if (!g_pdwPackHash || !g_pnPackNumber || !g_pnPackNamePos || !pWork) {
-        std::free(pWork);
+    // The three arrays and the build's keys and read buffer in one block of large pages: a fresh
+    // process pays for its pages per 2 MB, not per 4 KB. The keys are freed with the arrays.
+    const size_t nArray = (nAlloc * sizeof(uint32_t) + 63) / 64 * 64;
+    uint8_t* pBlock = static_cast<uint8_t*>(PlatAllocLargeArrays(3 * nArray + nAlloc * sizeof(uint64_t) + kReadChunk));
+    if (!pBlock) {
         ReportError(KX_ERR_NO_MEMORY, 1);
         return -1;
     }
+    g_pdwPackHash = reinterpret_cast<uint32_t*>(pBlock);
+    g_pnPackNumber = reinterpret_cast<int32_t*>(pBlock + nArray);
+    g_pnPackNamePos = reinterpret_cast<int32_t*>(pBlock + 2 * nArray);
+    uint64_t* pWork = reinterpret_cast<uint64_t*>(pBlock + 3 * nArray);
     int nResult;
     try {
         INDEX_BUILD build;
@@ -635,7 +650,6 @@ int BuildPackIndex(void)
         ReportError(KX_ERR_NO_MEMORY, 1);
         nResult = -1;
     }
-    std::free(pWork);
     return nResult;
 }
 

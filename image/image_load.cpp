@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/codecs.h"
 #include "core/errors.h"
 #include "core/file_location.h"
@@ -68,7 +72,26 @@ void NormalizeTransparentBuffer(uint8_t* pPixels, size_t nPixels)
     if (!pPixels)
         return;
     uint32_t* p = reinterpret_cast<uint32_t*>(pPixels);   // the buffer is 64-byte aligned
-    for (size_t i = 0; i < nPixels; ++i) {
+    // Most pictures have few transparent pixels: sixteen at a time are only read and compared, and
+    // written only when one of them has alpha 0.
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i kAlpha = _mm_set1_epi32(static_cast<int>(0xFF000000u)), kZero = _mm_setzero_si128();
+    for (; i + 16 <= nPixels; i += 16) {
+        const __m128i* q = reinterpret_cast<const __m128i*>(p + i);
+        const __m128i a = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi32(_mm_and_si128(_mm_loadu_si128(q), kAlpha), kZero),
+                         _mm_cmpeq_epi32(_mm_and_si128(_mm_loadu_si128(q + 1), kAlpha), kZero)),
+            _mm_or_si128(_mm_cmpeq_epi32(_mm_and_si128(_mm_loadu_si128(q + 2), kAlpha), kZero),
+                         _mm_cmpeq_epi32(_mm_and_si128(_mm_loadu_si128(q + 3), kAlpha), kZero)));
+        if (_mm_movemask_epi8(a) == 0)
+            continue;
+        for (size_t k = 0; k < 16; ++k)
+            if ((p[i + k] & 0xFF000000u) == 0)
+                p[i + k] = KX_TRANSPARENT_PIXEL;
+    }
+#endif
+    for (; i < nPixels; ++i) {
         if ((p[i] & 0xFF000000u) == 0)
             p[i] = KX_TRANSPARENT_PIXEL;
     }
@@ -310,11 +333,63 @@ int LoadBMP(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
 // ---------------------------------------------------------------------------------------------
 // PNG
 
+namespace {
+
+// A decode straight into a new pixel buffer (VOZEZ.DLL ordinal 5): the buffer once the size is
+// known, each row put in the transparent normal form as it is finished.
+struct PNG_TARGET {
+    const char* pszName;
+    uint8_t* pPixels;
+    int nRefused;   // KX_PNG_TOO_LARGE when the size was refused before any buffer was made
+};
+
+uint8_t* PngTargetBuffer(void* pContext, int32_t nWidth, int32_t nHeight)
+{
+    PNG_TARGET* t = static_cast<PNG_TARGET*>(pContext);
+    if (!SideOk(nWidth) || !SideOk(nHeight)) {
+        t->nRefused = KX_PNG_TOO_LARGE;
+        return nullptr;
+    }
+    t->pPixels = AllocPixelBufferToFill(nWidth, nHeight, t->pszName);
+    return t->pPixels;
+}
+
+void PngTargetRow(void*, uint8_t* pRow, int32_t nWidth)
+{
+    NormalizeTransparentBuffer(pRow, static_cast<size_t>(nWidth));
+}
+
+int DecodePNGInto(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut)
+{
+    PNG_TARGET target{pszName, nullptr, 0};
+    int32_t nWidth = 0, nHeight = 0;
+    uint8_t bNoAlpha = 1;
+    const int r = g_pfnPngDecodeInto(pszName, pData, static_cast<uint32_t>(nSize), &nWidth, &nHeight, &bNoAlpha,
+                                     PngTargetBuffer, PngTargetRow, &target);
+    if (r != 0) {
+        std::free(target.pPixels);
+        if (r == -1)
+            return target.nRefused ? target.nRefused : -1;   // a buffer that could not be had was reported
+        return r;
+    }
+    pOut->pPixels = target.pPixels;
+    pOut->nWidth = nWidth;
+    pOut->nHeight = nHeight;
+    pOut->bHasAlpha = bNoAlpha == 0 ? 1 : 0;
+    return 0;
+}
+
+}  // namespace
+
 int DecodePNGImage(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut)
 {
     *pOut = DECODED_IMAGE{};
     if (!pData || nSize == 0 || nSize > UINT32_MAX)
         return KX_PNG_DAMAGED;
+    // The library's one-call decoder when it has one: no copy of the picture, and the normal form
+    // made on each row while it is in the cache. Its results are those of the steps below.
+    if (g_pfnPngDecodeInto)
+        return DecodePNGInto(pData, nSize, pszName, pOut);
     int32_t nWidth = 0, nHeight = 0;
     uint8_t bNoAlpha = 1;
     const int nPre = g_pfnPngPreload(pszName, pData, static_cast<uint32_t>(nSize), &nWidth, &nHeight, &bNoAlpha);
@@ -324,7 +399,7 @@ int DecodePNGImage(const uint8_t* pData, size_t nSize, const char* pszName, DECO
         g_pfnPngEnd();
         return KX_PNG_TOO_LARGE;
     }
-    uint8_t* pPixels = AllocPixelBuffer(nullptr, nWidth, nHeight, pszName);
+    uint8_t* pPixels = AllocPixelBufferToFill(nWidth, nHeight, pszName);
     if (!pPixels) {
         g_pfnPngEnd();
         return -1;
@@ -373,10 +448,11 @@ int DecodeJPEGImage(const uint8_t* pData, size_t nSize, const char* pszName, DEC
         ReportScriptErrorF(KX_ERR_IMAGE_SIZE, 1, pszName);
         return -3;
     }
-    uint8_t* pPixels = AllocPixelBuffer(nullptr, info.nWidth, info.nHeight, pszName);
+    // A file cut short decodes too: the missing part is filled by the library, so every pixel is
+    // written.
+    uint8_t* pPixels = AllocPixelBufferToFill(info.nWidth, info.nHeight, pszName);
     if (!pPixels)
         return -1;
-    // A file cut short decodes: the missing part is filled by the library.
     if (PlatJpegDecode(pData, nSize, pPixels, info.nWidth, info.nHeight, info.nWidth * 4, nullptr) != KX_JPEG_OK) {
         std::free(pPixels);
         return -2;
@@ -421,7 +497,7 @@ int DecodeWebPImage(const uint8_t* pData, size_t nSize, const char* pszName, DEC
         ReportScriptErrorF(KX_ERR_IMAGE_SIZE, 1, pszName);
         return -1;
     }
-    uint8_t* pPixels = AllocPixelBuffer(nullptr, nWidth, nHeight, pszName);
+    uint8_t* pPixels = AllocPixelBufferToFill(nWidth, nHeight, pszName);   // a decode writes every pixel
     if (!pPixels)
         return -1;
     if (!g_pfnWebPDecode(pData, pPixels, static_cast<uint32_t>(nSize), nWidth, nHeight)) {

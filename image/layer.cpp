@@ -326,7 +326,8 @@ size_t PixelBufferBytes(int32_t nWidth, int32_t nHeight)
     return nRow * size_t(nHeight) + nRow + 4;
 }
 
-uint8_t* AllocPixelBuffer(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const char* pszName)
+// The allocator below, clearing the whole buffer or only what follows the pixels.
+static uint8_t* AllocPixelBufferFrom(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const char* pszName, bool bWhole)
 {
     if (nWidth > KX_MAX_IMAGE_WIDTH || nWidth < 0 || nHeight < 0) {
         ShowMessageBox("", GetEngineText(TXT_CG_SIZE_TOO_LARGE), nWidth, nHeight);
@@ -340,10 +341,12 @@ uint8_t* AllocPixelBuffer(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const 
         pNew = TakeSparePixelBuffer(nAlloc);
         if (!pNew)
             pNew = static_cast<uint8_t*>(std::aligned_alloc(KX_PIXEL_ALIGN, nAlloc));
-        // Cleared whole: pixels a producer leaves unwritten, the spare row and the spare bytes (which
+        // Cleared: pixels a producer leaves unwritten, the spare row and the spare bytes (which
         // the filters read with weight 0) are all 0, so results never depend on old heap contents.
+        // A producer that writes every pixel has only the rest cleared.
+        const size_t nClearFrom = bWhole ? 0 : size_t(nWidth) * 4 * size_t(nHeight);
         if (pNew)
-            memset(pNew, 0, nAlloc);
+            memset(pNew + nClearFrom, 0, nAlloc - nClearFrom);
     }
     if (!pNew) {
         if (pszName)
@@ -354,6 +357,16 @@ uint8_t* AllocPixelBuffer(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const 
     }
     FreePixelBuffer(pOld);
     return pNew;
+}
+
+uint8_t* AllocPixelBuffer(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const char* pszName)
+{
+    return AllocPixelBufferFrom(pOld, nWidth, nHeight, pszName, true);
+}
+
+uint8_t* AllocPixelBufferToFill(int32_t nWidth, int32_t nHeight, const char* pszName)
+{
+    return AllocPixelBufferFrom(nullptr, nWidth, nHeight, pszName, false);
 }
 
 int SetLayerPixels(LAYER* pLayer, uint8_t* pPixels, int32_t nWidth, int32_t nHeight)

@@ -206,6 +206,9 @@ int SwapLayerNodes(TREE_NODE* pA, TREE_NODE* pB, int nMode);
 // "ＣＧサイズが大きすぎます。X=%d, Y=%d", error 100010 (fatal). No memory: error 104030 (fatal) with
 // the name, or 100010 without one. NULL on failure, the old buffer untouched.
 uint8_t* AllocPixelBuffer(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const char* pszName);
+// The same for a decoder that writes every one of the w x h pixels before anyone reads them: only
+// the spare row and the bytes after it are cleared, so the pixels are not written twice.
+uint8_t* AllocPixelBufferToFill(int32_t nWidth, int32_t nHeight, const char* pszName);
 // Bytes AllocPixelBuffer makes for a w x h image (no checks).
 size_t PixelBufferBytes(int32_t nWidth, int32_t nHeight);
 

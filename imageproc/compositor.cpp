@@ -1187,8 +1187,13 @@ int PresentWindowCPU(int nWindow)
     }
     if (pLayer->bChanged) {
         s_abPictureShown[nWindow] = 1;
+        // A paint of the window (an expose, a resize, activation) marks the picture changed after
+        // showing it whole, without a dirty box: that picture is on the screen already. Asking for
+        // another paint for it would make every paint ask for the next, so a game waiting with
+        // nothing moving would present every frame. Only a picture with a dirty box is painted.
+        const bool bDirty = pLayer->bOwnValid || pLayer->bFullRedraw;
         // Nothing is presented into a window nobody can see; showing it again paints it.
-        if (pRec && pRec->hWnd && !PlatIsWindowOutOfSight(pRec->hWnd)) PlatInvalidateWindow(pRec->hWnd, 0);
+        if (bDirty && pRec && pRec->hWnd && !PlatIsWindowOutOfSight(pRec->hWnd)) PlatInvalidateWindow(pRec->hWnd, 0);
     }
     return g_bEngineStop;
 }

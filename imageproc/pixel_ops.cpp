@@ -560,6 +560,7 @@ int DetectPixelOpsSimd(void)
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     // The compiler's probe also asks the system whether it saves the wide registers.
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) return PIXEL_SIMD_AVX512;
     if (__builtin_cpu_supports("avx2")) return PIXEL_SIMD_AVX2;
     if (__builtin_cpu_supports("sse2")) return PIXEL_SIMD_SSE2;
 #endif
@@ -600,6 +601,7 @@ void FillPixelOps(PIXEL_OPS* pOps, int nLevel, int nSimd)
     if (nSimd > nHave) nSimd = nHave;
     if (nSimd >= PIXEL_SIMD_SSE2) ApplySSE2PixelOps(pOps, nLevel);
     if (nSimd >= PIXEL_SIMD_AVX2) ApplyAVX2PixelOps(pOps, nLevel);
+    if (nSimd >= PIXEL_SIMD_AVX512) ApplyAVX512PixelOps(pOps, nLevel);
 }
 
 namespace {
@@ -619,6 +621,7 @@ int ForcedSimd(void)
     if (!strcmp(psz, "none")) return PIXEL_SIMD_NONE;
     if (!strcmp(psz, "sse2")) return PIXEL_SIMD_SSE2;
     if (!strcmp(psz, "avx2")) return PIXEL_SIMD_AVX2;
+    if (!strcmp(psz, "avx512")) return PIXEL_SIMD_AVX512;
     return -1;
 }
 

@@ -93,6 +93,7 @@ enum {
     PIXEL_SIMD_NONE = 0,
     PIXEL_SIMD_SSE2 = 1,
     PIXEL_SIMD_AVX2 = 2,
+    PIXEL_SIMD_AVX512 = 3,   // AVX-512 F and BW: alpha-over; everything else as AVX2
 };
 
 // The level chosen by InitPixelOps (1, 2 or 3) and the instruction set installed with it.
@@ -102,7 +103,7 @@ extern int g_nPixelOpsSimd;
 // Start-up, right after the user settings files are read and before the system facts are
 // gathered: detects the processor's features, chooses the level from them and from g_bAllowSSE and
 // g_bAllowSSE2, and fills the slots. For tests and comparisons two environment variables override
-// the choice: KOLVEX_PIXEL_LEVEL=1|2|3 forces the level, KOLVEX_PIXEL_SIMD=none|sse2|avx2 caps the
+// the choice: KOLVEX_PIXEL_LEVEL=1|2|3 forces the level, KOLVEX_PIXEL_SIMD=none|sse2|avx2|avx512 caps the
 // instruction set (never above what the processor has).
 void InitPixelOps(void);
 
@@ -168,3 +169,4 @@ size_t PixelOpHeadBytes(const void* pDst, size_t n, size_t nStep);
 // Only FillPixelOps calls them, after checking that the processor has the instructions.
 void ApplySSE2PixelOps(PIXEL_OPS* pOps, int nLevel);
 void ApplyAVX2PixelOps(PIXEL_OPS* pOps, int nLevel);
+void ApplyAVX512PixelOps(PIXEL_OPS* pOps, int nLevel);

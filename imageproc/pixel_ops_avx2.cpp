@@ -33,6 +33,11 @@ struct V256 {
         *pLo = _mm256_set_epi64x(at(5), at(4), at(1), at(0));
         *pHi = _mm256_set_epi64x(at(7), at(6), at(3), at(2));
     }
+    static T AlphaWords16(T a)
+    {
+        return _mm256_shuffle_epi8(a, _mm256_setr_epi8(3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1,
+                                                       3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1));
+    }
     static T ColourLanes16()
     {
         return _mm256_set_epi16(0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1);

@@ -29,6 +29,11 @@ struct V128 {
         *pHi = _mm_set_epi64x(static_cast<long long>(pPattern[pMask[12]]), static_cast<long long>(pPattern[pMask[8]]));
     }
     static T ColourLanes16() { return _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1); }
+    static T AlphaWords16(T a)
+    {
+        const T t = _mm_srli_epi32(a, 24);
+        return _mm_or_si128(t, _mm_slli_epi32(t, 16));
+    }
     static T Reduce2x2Avg(T a, T b)
     {
         const __m128 fa = _mm_castsi128_ps(a), fb = _mm_castsi128_ps(b);

@@ -2,7 +2,8 @@
 //
 // Ordinal 1 preload decodes a whole file image into B,G,R,A rows kept for the calling thread,
 // ordinal 2 load copies them into the caller's buffer, ordinal 3 end releases them; ordinal 4 save
-// encodes B,G,R,A rows into a caller's buffer. libpng reports errors by longjmp, so the functions
+// encodes B,G,R,A rows into a caller's buffer; ordinal 5 decodes straight into the caller's buffer,
+// row by row, with the caller's own step on each row while it is in the cache. libpng reports errors by longjmp, so the functions
 // that call into it (marked "jump range") hold no object with a destructor and keep every local
 // they change after setjmp volatile.
 #include <png.h>
@@ -107,6 +108,32 @@ int ReadPngImage(png_structp png, png_infop info, png_bytep* ppRows)
     return PNG_OK;
 }
 
+// A read of a file image: the library's structures and what the header said.
+struct PNG_READ {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    PNG_MEMORY_READER reader{};
+    uint32_t nWidth = 0, nHeight = 0;
+    int bHasAlpha = 0;
+};
+
+// Checks the signature, makes the library's structures and reads the header (ReadPngHeader).
+// PNG_OK, or the failure; EndPngRead afterwards either way.
+int BeginPngRead(const uint8_t* pData, uint32_t nSize, PNG_READ* r)
+{
+    if (!pData || nSize < 8 || png_sig_cmp(pData, 0, 8) != 0) return PNG_DAMAGED;
+    r->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorFn, PngWarningFn);
+    r->info = r->png ? png_create_info_struct(r->png) : nullptr;
+    if (!r->info) return PNG_TOO_LARGE;
+    r->reader = PNG_MEMORY_READER{pData, nSize, 0};
+    return ReadPngHeader(r->png, r->info, &r->reader, &r->nWidth, &r->nHeight, &r->bHasAlpha);
+}
+
+void EndPngRead(PNG_READ* r)
+{
+    if (r->png) png_destroy_read_struct(&r->png, r->info ? &r->info : nullptr, nullptr);
+}
+
 // Ordinal 1: decodes the file image of nSize bytes. 0 with the size and the alpha byte (0 when the
 // picture has alpha: a colour type with alpha, or tRNS; else 1); 101 when the file is damaged (a bad
 // signature or header, w x h x 4 beyond 32 bits, more rows than the file can hold, image data that
@@ -119,18 +146,10 @@ int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int3
     if (!pWidth || !pHeight || !pbNoAlpha) return PNG_BAD_CALL;
     *pWidth = *pHeight = 0;
     *pbNoAlpha = 1;
-    if (!pData || nSize < 8 || png_sig_cmp(pData, 0, 8) != 0) return PNG_DAMAGED;
-
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorFn, PngWarningFn);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return PNG_TOO_LARGE;
-    }
-    PNG_MEMORY_READER reader{pData, nSize, 0};
-    uint32_t nWidth = 0, nHeight = 0;
-    int bHasAlpha = 0;
-    int nResult = ReadPngHeader(png, info, &reader, &nWidth, &nHeight, &bHasAlpha);
+    PNG_READ r;
+    int nResult = BeginPngRead(pData, nSize, &r);
+    const uint32_t nWidth = r.nWidth, nHeight = r.nHeight;
+    const int bHasAlpha = r.bHasAlpha;
     if (nResult == PNG_OK) {
         std::vector<png_bytep> rows;
         try {
@@ -141,10 +160,10 @@ int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int3
         }
         if (nResult == PNG_OK) {
             for (uint32_t y = 0; y < nHeight; ++y) rows[y] = t_decoded.pixels.data() + static_cast<size_t>(y) * nWidth * 4;
-            nResult = ReadPngImage(png, info, rows.data());
+            nResult = ReadPngImage(r.png, r.info, rows.data());
         }
     }
-    png_destroy_read_struct(&png, &info, nullptr);
+    EndPngRead(&r);
     if (nResult != PNG_OK) {
         std::vector<uint8_t>().swap(t_decoded.pixels);
         return nResult;
@@ -169,6 +188,74 @@ int VozezLoad(uint8_t* pPixels, int32_t nHeight, int32_t nStride)
     for (uint32_t y = 0; y < d.nHeight; ++y)
         std::memcpy(pPixels + static_cast<size_t>(y) * static_cast<size_t>(nStride), d.pixels.data() + y * nRow, nRow);
     return 0;
+}
+
+// The caller's side of a decode into its buffer (ordinal 5): the buffer for width x height pixels
+// (or NULL), and the step on each finished row.
+typedef uint8_t* (*PNG_BUFFER_FN)(void* pContext, int32_t nWidth, int32_t nHeight);
+typedef void (*PNG_ROW_FN)(void* pContext, uint8_t* pRow, int32_t nWidth);
+struct PNG_INTO {
+    PNG_ROW_FN pfnRow;
+    void* pContext;
+};
+
+// Jump range. Decodes the rows into pPixels (stride nWidth x 4) and checks the rest of the file.
+// Rows of a file without interlacing come one at a time and each is handed to the row function at
+// once; interlaced passes fill the whole picture first, then every row is handed over.
+int ReadPngInto(png_structp png, png_infop info, uint8_t* pPixels, uint32_t nWidth, uint32_t nHeight,
+                const PNG_INTO* pInto, png_bytep* ppRows)
+{
+    if (setjmp(png_jmpbuf(png))) return PNG_DAMAGED;
+    const size_t nRow = static_cast<size_t>(nWidth) * 4;
+    if (png_get_interlace_type(png, info) == PNG_INTERLACE_NONE) {
+        // The row counter is not read after a jump, so it need not be volatile.
+        for (uint32_t y = 0; y < nHeight; ++y) {
+            uint8_t* pRow = pPixels + static_cast<size_t>(y) * nRow;
+            png_read_row(png, pRow, nullptr);
+            if (pInto->pfnRow) pInto->pfnRow(pInto->pContext, pRow, static_cast<int32_t>(nWidth));
+        }
+    } else {
+        for (uint32_t y = 0; y < nHeight; ++y) ppRows[y] = pPixels + static_cast<size_t>(y) * nRow;
+        png_read_image(png, ppRows);
+        if (pInto->pfnRow)
+            for (uint32_t y = 0; y < nHeight; ++y) pInto->pfnRow(pInto->pContext, ppRows[y], static_cast<int32_t>(nWidth));
+    }
+    png_read_end(png, nullptr);
+    return PNG_OK;
+}
+
+// Ordinal 5: preload, load and end in one, the rows decoded into the buffer the caller gives once it
+// knows the size; pfnRow may be NULL. The results of preload, or -1 when the caller gave no buffer.
+int VozezDecodeInto(const char* pszName, const uint8_t* pData, uint32_t nSize, int32_t* pWidth, int32_t* pHeight,
+                    uint8_t* pbNoAlpha, PNG_BUFFER_FN pfnBuffer, PNG_ROW_FN pfnRow, void* pContext)
+{
+    (void)pszName;
+    if (!pWidth || !pHeight || !pbNoAlpha || !pfnBuffer) return PNG_BAD_CALL;
+    *pWidth = *pHeight = 0;
+    *pbNoAlpha = 1;
+    PNG_READ r;
+    int nResult = BeginPngRead(pData, nSize, &r);
+    const uint32_t nWidth = r.nWidth, nHeight = r.nHeight;
+    if (nResult == PNG_OK) {
+        *pWidth = static_cast<int32_t>(nWidth);
+        *pHeight = static_cast<int32_t>(nHeight);
+        *pbNoAlpha = r.bHasAlpha ? 0 : 1;
+        uint8_t* pPixels = pfnBuffer(pContext, static_cast<int32_t>(nWidth), static_cast<int32_t>(nHeight));
+        std::vector<png_bytep> rows;
+        if (!pPixels) {
+            nResult = -1;
+        } else {
+            try {
+                if (png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE) rows.resize(nHeight);
+            } catch (const std::bad_alloc&) {
+                nResult = PNG_TOO_LARGE;
+            }
+        }
+        const PNG_INTO into{pfnRow, pContext};
+        if (nResult == PNG_OK) nResult = ReadPngInto(r.png, r.info, pPixels, nWidth, nHeight, &into, rows.data());
+    }
+    EndPngRead(&r);
+    return nResult;
 }
 
 // Ordinal 3: releases what preload kept on this thread.
@@ -235,6 +322,7 @@ const PLAT_MODULE_ENTRY k_aEntries[] = {
     {nullptr, 2, reinterpret_cast<void*>(&VozezLoad)},
     {nullptr, 3, reinterpret_cast<void*>(&VozezEnd)},
     {nullptr, 4, reinterpret_cast<void*>(&VozezSave)},
+    {nullptr, 5, reinterpret_cast<void*>(&VozezDecodeInto)},
 };
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include "platform/plat_audio.h"
 #include "platform/plat_modules.h"
+#include "platform/plat_theora_convert.h"
 #include "platform/plat_time.h"
 
 namespace {
@@ -184,7 +185,7 @@ inline void PutPixel(uint8_t* pOut, int nY, int nRv, int nG, int nBu)
 // (_mm_mulhi_epi16 of the sample difference times 128 with the coefficient times 4096), the sum is
 // rounded and shifted back and saturated to 0..255. The result is within 1 of the table form.
 struct SIMD_TERMS {
-    __m128i r, g, b;   // 8 x the chroma terms, eight lanes
+    __m128i r, g, b;   // 8 x the chroma terms plus the rounding 4, eight lanes
 };
 
 inline SIMD_TERMS ChromaTerms(__m128i cb8, __m128i cr8)
@@ -193,10 +194,13 @@ inline SIMD_TERMS ChromaTerms(__m128i cb8, __m128i cr8)
     const __m128i d = _mm_slli_epi16(_mm_sub_epi16(cb8, k128), 7);
     const __m128i e = _mm_slli_epi16(_mm_sub_epi16(cr8, k128), 7);
     SIMD_TERMS t;
-    t.r = _mm_mulhi_epi16(e, _mm_set1_epi16(6537));                      // 1.596
-    t.g = _mm_add_epi16(_mm_mulhi_epi16(d, _mm_set1_epi16(-1602)),       // -0.391
-                        _mm_mulhi_epi16(e, _mm_set1_epi16(-3330)));      // -0.813
-    t.b = _mm_mulhi_epi16(d, _mm_set1_epi16(8266));                      // 2.018
+    // The rounding 4 of the final shift rides on the chroma terms, which serve two pixels or
+    // more (16-bit sums wrap alike in any order).
+    const __m128i k4 = _mm_set1_epi16(4);
+    t.r = _mm_add_epi16(_mm_mulhi_epi16(e, _mm_set1_epi16(6537)), k4);                    // 1.596
+    t.g = _mm_add_epi16(_mm_add_epi16(_mm_mulhi_epi16(d, _mm_set1_epi16(-1602)),          // -0.391
+                                      _mm_mulhi_epi16(e, _mm_set1_epi16(-3330))), k4);    // -0.813
+    t.b = _mm_add_epi16(_mm_mulhi_epi16(d, _mm_set1_epi16(8266)), k4);                    // 2.018
     return t;
 }
 
@@ -204,10 +208,9 @@ inline SIMD_TERMS ChromaTerms(__m128i cb8, __m128i cr8)
 inline void PixelsOf(__m128i y8, const SIMD_TERMS& t, __m128i* pR, __m128i* pG, __m128i* pB)
 {
     const __m128i yy = _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(y8, _mm_set1_epi16(16)), 7), _mm_set1_epi16(4768));  // 1.164
-    const __m128i k4 = _mm_set1_epi16(4);
-    *pR = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(yy, t.r), k4), 3);
-    *pG = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(yy, t.g), k4), 3);
-    *pB = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(yy, t.b), k4), 3);
+    *pR = _mm_srai_epi16(_mm_add_epi16(yy, t.r), 3);
+    *pG = _mm_srai_epi16(_mm_add_epi16(yy, t.g), 3);
+    *pB = _mm_srai_epi16(_mm_add_epi16(yy, t.b), 3);
 }
 
 inline void Store16(uint8_t* pOut, __m128i r, __m128i g, __m128i b)
@@ -259,6 +262,7 @@ void ConvertRow(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x
             PutPixel(pOut, pY[x0], g_yuv.anRv[pCr[c]], g_yuv.anGu[pCb[c]] + g_yuv.anGv[pCr[c]], g_yuv.anBu[pCb[c]]);
             x = 1;
         }
+        if (PlatTheoraHasAvx2()) x = TheoraConvertAvx2(pY, pCb, pCr, x0, x, nWidth, 1, pOut);
 #if defined(__SSE2__)
         for (; x + 16 <= nWidth; x += 16) {
             const int c = (x0 + x) >> 1;
@@ -272,6 +276,7 @@ void ConvertRow(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x
             PutPixel(pOut + x * 4 + 4, pY[x0 + x + 1], rv, g, bu);
         }
     } else {
+        if (PlatTheoraHasAvx2()) x = TheoraConvertAvx2(pY, pCb, pCr, x0, x, nWidth, 0, pOut);
 #if defined(__SSE2__)
         for (; x + 16 <= nWidth; x += 16) Convert16<false>(pY + x0 + x, pCb + x0 + x, pCr + x0 + x, pOut + x * 4);
 #endif

@@ -2,6 +2,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,13 @@ int SdlStart(void)
     // A composition longer than the event's own buffer arrives whole.
     SDL_SetHint(SDL_HINT_IME_SUPPORT_EXTENDED_TEXT, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
+    // On X11 the window surface is the window system's own image (shared memory), not a texture
+    // drawn through OpenGL: a present is then a copy of the picture, where the OpenGL path costs a
+    // texture upload and a draw, and a whole core where OpenGL is done in software. (Drivers without
+    // an image of their own, such as Wayland's, need the OpenGL path.) The variable
+    // SDL_FRAMEBUFFER_ACCELERATION still chooses otherwise.
+    const char* pszDriver = SDL_GetCurrentVideoDriver();
+    if (pszDriver && std::strcmp(pszDriver, "x11") == 0) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
     // The window system's own events tell when another program destroyed one of our windows.
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
@@ -182,10 +190,13 @@ int SdlPresent(PLAT_WINDOW_REC* p)
     int cw = 0, ch = 0;
     const bool bComposed = PlatComposeWindow(p, &composed, &cw, &ch) == 1;
     // The retained picture is BGRA in memory, which SDL calls ARGB8888 on little-endian machines.
-    SDL_Surface* pSrc = bComposed ? SDL_CreateRGBSurfaceWithFormatFrom(composed.data(), cw, ch, 32, cw * 4,
-                                                                       SDL_PIXELFORMAT_ARGB8888)
+    // A window surface of B,G,R,X bytes (RGB888) takes the same bytes: described so, the copy is a
+    // plain one instead of a conversion pixel by pixel (the fourth byte is not shown either way).
+    const uint32_t nFormat =
+        pDst->format->format == SDL_PIXELFORMAT_RGB888 ? SDL_PIXELFORMAT_RGB888 : SDL_PIXELFORMAT_ARGB8888;
+    SDL_Surface* pSrc = bComposed ? SDL_CreateRGBSurfaceWithFormatFrom(composed.data(), cw, ch, 32, cw * 4, nFormat)
                                   : SDL_CreateRGBSurfaceWithFormatFrom(p->pPixels, p->nFbW, p->nFbH, 32, p->nFbW * 4,
-                                                                       SDL_PIXELFORMAT_ARGB8888);
+                                                                       nFormat);
     if (!pSrc) return -1;
     SDL_SetSurfaceBlendMode(pSrc, SDL_BLENDMODE_NONE);
     int r = SDL_BlitSurface(pSrc, nullptr, pDst, nullptr);

@@ -1,13 +1,15 @@
 // The pack index in a fresh process. A warm benchmark loop hides what a game pays once at start-up
 // (first touches of every page the index build allocates), so this program writes a pack of
 // 200,000 entries once and then runs itself again, one fresh process per measurement, timing
-// (a) reading and decoding the pack's table alone and (b) the engine's whole index build.
-// It prints the median of each and their ratio.
+// (a) the pack's table streamed through a 64 KB buffer, the least any index build must do (the
+// floor), (b) the table read into memory whole and every entry decoded, and (c) the engine's
+// whole index build. It prints the median of each and the ratios of (c) to (a) and (b).
+// The index holds at most 200,000 entries: a larger count is refused with a message.
 //
 //   kxbench_pack_fresh [--runs N] [--entries N]
-//   kxbench_pack_fresh --write FOLDER, then --child-tables FOLDER or --child-index FOLDER
+//   kxbench_pack_fresh --write FOLDER [--entries N], then --child-stream FOLDER,
+//   --child-tables FOLDER or --child-index FOLDER
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,10 +19,12 @@
 #include <vector>
 
 
+#include "bench/fresh/fresh_process.h"
 #include "core/engine_globals.h"
 #include "core/file_location.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
+#include "root/startup.h"
 #include "tools/lib/pack_writer.h"
 
 namespace {
@@ -53,6 +57,8 @@ int WriteGame(const std::string& strFolder, int nEntries)
 // Enters the game folder as the engine does at start-up.
 int EnterGame(const std::string& strFolder)
 {
+    // The error reporters and the rest of the engine's hooks, which a refused pack reaches.
+    InstallEngineParts();
     std::string strEngine = strFolder;
     for (char& c : strEngine)
         if (c == '/') c = '\\';
@@ -63,24 +69,59 @@ int EnterGame(const std::string& strFolder)
     return 0;
 }
 
-using CLOCK = std::chrono::steady_clock;
+int64_t Nanoseconds(int64_t t0) { return FreshProcessNanoseconds() - t0; }
 
-int64_t Nanoseconds(CLOCK::time_point t0) { return std::chrono::duration_cast<std::chrono::nanoseconds>(CLOCK::now() - t0).count(); }
+// Opens the pack and reads its entry count and table size; the file stands at the table. 0, or 1.
+int OpenPackTable(SUBFILE* pSub, int32_t* pnCount, int32_t* pnTableSize)
+{
+    if (OpenSubfile(pSub, kPackFile) != 0) return 1;
+    if (SeekSubfile(pSub, 8) != 0 || ReadSubfileInt32(pSub, pnCount) != 0 || ReadSubfileInt32(pSub, pnTableSize) != 0 ||
+        *pnCount < 0 || *pnTableSize < 0 || SeekSubfile(pSub, KX_PACK_HEADER_SIZE) != 0) {
+        CloseSubfile(pSub);
+        return 1;
+    }
+    return 0;
+}
 
-// (a) The pack's header and table read into a buffer and every entry decoded (hash and name), as
+// (a) The floor: the pack's header read, then its table streamed through one 64 KB buffer with
+// every 8-byte word folded into a sum, so each byte is read once and nothing is kept. Prints the
+// time, or returns 1.
+int ChildStream(const std::string& strFolder)
+{
+    if (EnterGame(strFolder) != 0) return 1;
+    const int64_t t0 = FreshProcessNanoseconds();
+    SUBFILE sub;
+    int32_t nCount = 0, nTableSize = 0;
+    if (OpenPackTable(&sub, &nCount, &nTableSize) != 0) return 1;
+    alignas(64) static uint8_t abBuf[64 * 1024];
+    uint64_t qwSum = 0;
+    for (int64_t nLeft = nTableSize; nLeft > 0;) {
+        const int64_t nChunk = std::min<int64_t>(nLeft, sizeof abBuf);
+        if (ReadSubfile(&sub, abBuf, nChunk) != nChunk) return 1;
+        for (int64_t i = 0; i + 8 <= nChunk; i += 8) {
+            uint64_t q;
+            std::memcpy(&q, abBuf + i, 8);
+            qwSum ^= q;
+        }
+        nLeft -= nChunk;
+    }
+    CloseSubfile(&sub);
+    const int64_t ns = Nanoseconds(t0);
+    std::printf("%lld %llu\n", static_cast<long long>(ns), static_cast<unsigned long long>(qwSum));
+    return 0;
+}
+
+// (b) The pack's header and table read into a buffer and every entry decoded (hash and name), as
 // plainly as it can be done. Prints the time, or -1.
 int ChildTables(const std::string& strFolder)
 {
     if (EnterGame(strFolder) != 0) return 1;
-    const CLOCK::time_point t0 = CLOCK::now();
+    const int64_t t0 = FreshProcessNanoseconds();
     SUBFILE sub;
-    if (OpenSubfile(&sub, kPackFile) != 0) return 1;
     int32_t nCount = 0, nTableSize = 0;
-    if (SeekSubfile(&sub, 8) != 0 || ReadSubfileInt32(&sub, &nCount) != 0 || ReadSubfileInt32(&sub, &nTableSize) != 0 ||
-        nCount < 0 || nTableSize < 0)
-        return 1;
+    if (OpenPackTable(&sub, &nCount, &nTableSize) != 0) return 1;
     std::vector<uint8_t> table(static_cast<size_t>(nTableSize));
-    if (SeekSubfile(&sub, KX_PACK_HEADER_SIZE) != 0 || ReadSubfile(&sub, table.data(), nTableSize) != nTableSize) return 1;
+    if (ReadSubfile(&sub, table.data(), nTableSize) != nTableSize) return 1;
     CloseSubfile(&sub);
     uint32_t dwSum = 0;
     size_t nOffset = 0;
@@ -100,14 +141,18 @@ int ChildTables(const std::string& strFolder)
     return 0;
 }
 
-// (b) The engine's index build.
+// (c) The engine's index build.
 int ChildIndex(const std::string& strFolder)
 {
     if (EnterGame(strFolder) != 0) return 1;
-    const CLOCK::time_point t0 = CLOCK::now();
+    const int64_t t0 = FreshProcessNanoseconds();
     const int r = BuildPackIndex();
     const int64_t ns = Nanoseconds(t0);
-    if (r != 0) return 1;
+    if (r != 0) {
+        std::fprintf(stderr, "kxbench_pack_fresh: the engine refused the pack in %s (see its error report)\n",
+                     strFolder.c_str());
+        return 1;
+    }
     std::printf("%lld %d\n", static_cast<long long>(ns), g_nPackEntries);
     FreePackIndex();
     return 0;
@@ -116,70 +161,69 @@ int ChildIndex(const std::string& strFolder)
 // Runs this program as a child and returns the time it printed, or -1.
 int64_t RunChild(const std::string& strSelf, const char* pszMode, const std::string& strFolder)
 {
-    const std::string strCommand = "'" + strSelf + "' " + pszMode + " '" + strFolder + "'";
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (!pPipe) return -1;
-    long long ns = -1;
-    if (std::fscanf(pPipe, "%lld", &ns) != 1) ns = -1;
-    char sz[256];
-    while (std::fgets(sz, sizeof sz, pPipe)) {
-    }
-    return pclose(pPipe) == 0 ? ns : -1;
-}
-
-double MedianMs(std::vector<int64_t> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    const double ns = n % 2 ? static_cast<double>(v[n / 2]) : (static_cast<double>(v[n / 2 - 1]) + static_cast<double>(v[n / 2])) / 2;
-    return ns / 1e6;
+    return RunFreshChild("'" + strSelf + "' " + pszMode + " '" + strFolder + "'");
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--child-stream") == 0) return ChildStream(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--child-tables") == 0) return ChildTables(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--child-index") == 0) return ChildIndex(argv[2]);
-    // Writes the game folder only, for measuring the children by hand (e.g. under perf).
-    if (argc == 3 && std::strcmp(argv[1], "--write") == 0) return WriteGame(argv[2], KX_MAX_PACK_ENTRIES) == 0 ? 0 : 1;
     int nRuns = 21, nEntries = KX_MAX_PACK_ENTRIES;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--runs") == 0) nRuns = std::max(1, std::atoi(argv[i + 1]));
-        else if (std::strcmp(argv[i], "--entries") == 0) nEntries = std::clamp(std::atoi(argv[i + 1]), 1, int(KX_MAX_PACK_ENTRIES));
+    const char* pszWrite = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const bool bValue = i + 1 < argc;
+        if (bValue && std::strcmp(argv[i], "--runs") == 0) nRuns = std::max(1, std::atoi(argv[++i]));
+        else if (bValue && std::strcmp(argv[i], "--entries") == 0) nEntries = std::max(1, std::atoi(argv[++i]));
+        else if (bValue && std::strcmp(argv[i], "--write") == 0) pszWrite = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: kxbench_pack_fresh [--runs N] [--entries N] | --write FOLDER [--entries N]\n");
+            return 2;
+        }
     }
-    std::error_code ec;
-    const std::string strSelf = fs::read_symlink("/proc/self/exe", ec).string();
-    if (ec) return 1;
-    std::string strTemplate = (fs::temp_directory_path() / "kxbench-fresh-XXXXXX").string();
-    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) return 1;
-    const std::string strFolder = buf.data();
+    // Writes the game folder only, for measuring the children by hand (e.g. under perf). A pack
+    // over the cap may be written, to see the engine refuse it.
+    if (pszWrite) return WriteGame(pszWrite, nEntries) == 0 ? 0 : 1;
+    if (nEntries > KX_MAX_PACK_ENTRIES) {
+        std::fprintf(stderr,
+                     "kxbench_pack_fresh: %d entries are over the pack index's cap of %d entries; the engine "
+                     "refuses such a pack, so there is nothing to measure\n",
+                     nEntries, static_cast<int>(KX_MAX_PACK_ENTRIES));
+        return 2;
+    }
+    const std::string strSelf = FreshSelfPath(), strFolder = FreshTempFolder("kxbench-fresh");
+    if (strSelf.empty() || strFolder.empty()) return 1;
     int nResult = 0;
     if (WriteGame(strFolder, nEntries) != 0) {
         std::fprintf(stderr, "cannot write the pack\n");
         nResult = 1;
     }
-    std::vector<int64_t> tables, index;
+    std::vector<int64_t> stream, tables, index;
     for (int i = 0; i < nRuns && nResult == 0; ++i) {
-        // Alternated, so that a change of the machine's load touches both alike.
-        const int64_t a = RunChild(strSelf, "--child-tables", strFolder);
-        const int64_t b = RunChild(strSelf, "--child-index", strFolder);
-        if (a < 0 || b < 0) {
+        // Alternated, so that a change of the machine's load touches all alike.
+        const int64_t a = RunChild(strSelf, "--child-stream", strFolder);
+        const int64_t b = RunChild(strSelf, "--child-tables", strFolder);
+        const int64_t c = RunChild(strSelf, "--child-index", strFolder);
+        if (a < 0 || b < 0 || c < 0) {
             std::fprintf(stderr, "a measurement failed\n");
             nResult = 1;
             break;
         }
-        tables.push_back(a);
-        index.push_back(b);
+        stream.push_back(a);
+        tables.push_back(b);
+        index.push_back(c);
     }
+    std::error_code ec;
     fs::remove_all(strFolder, ec);
     if (nResult != 0) return nResult;
-    const double dTables = MedianMs(tables), dIndex = MedianMs(index);
+    const double dStream = FreshMedianMs(stream), dTables = FreshMedianMs(tables), dIndex = FreshMedianMs(index);
     std::printf("pack of %d entries, %d fresh processes each (medians)\n", nEntries, nRuns);
+    std::printf("  stream the table (64 KB):  %8.3f ms   (the floor)\n", dStream);
     std::printf("  read and decode the table: %8.3f ms\n", dTables);
     std::printf("  build the index:           %8.3f ms\n", dIndex);
+    std::printf("  ratio index / stream:      %8.2f\n", dIndex / dStream);
     std::printf("  ratio index / table:       %8.2f\n", dIndex / dTables);
     return 0;
 }

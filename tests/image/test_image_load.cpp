@@ -376,6 +376,49 @@ TEST_F(ImageLoadTest, DamagedPngEndsInItsError)
     }
 }
 
+// The library's one-call decoder and the preload, load and end steps give the same layer, the
+// transparent pixels in the normal form either way.
+TEST_F(ImageLoadTest, PngDecodesAlikeWithAndWithoutTheOneCallDecoder)
+{
+    const int w = 23, h = 9;
+    std::vector<uint32_t> px = RandomPixels(w, h, 5, true);
+    for (size_t i = 0; i < px.size(); i += 3) px[i] &= 0x00FFFFFFu;   // transparent, colour kept
+    const BYTES file = EncodePng(px, w, h, true);
+    ASSERT_NE(g_pfnPngDecodeInto, nullptr);
+    ASSERT_EQ(Load("a.png", file), 0);
+    const std::vector<uint32_t> oneCall(reinterpret_cast<const uint32_t*>(pLayer->pDisplayPixels),
+                                        reinterpret_cast<const uint32_t*>(pLayer->pDisplayPixels) + size_t(w) * h);
+    const KX_PNG_DECODE_INTO_FN pfnSaved = g_pfnPngDecodeInto;
+    g_pfnPngDecodeInto = nullptr;
+    const int nSteps = Load("a.png", file);
+    g_pfnPngDecodeInto = pfnSaved;
+    ASSERT_EQ(nSteps, 0);
+    ExpectPixels(oneCall, w, h);
+    for (size_t i = 0; i < oneCall.size(); ++i) {
+        const uint32_t want = (px[i] & 0xFF000000u) == 0 ? KX_TRANSPARENT_PIXEL : px[i];
+        ASSERT_EQ(oneCall[i], want) << i;
+    }
+    EXPECT_TRUE(errors.reports.empty());
+}
+
+// The normal form, sixteen pixels at a time, against the plain rule for every length and place of a
+// transparent pixel around the blocks.
+TEST(NormalizeTransparent, MatchesThePlainRuleAtEveryLengthAndPlace)
+{
+    for (size_t n = 0; n <= 40; ++n) {
+        for (size_t at = 0; at <= n; ++at) {
+            std::vector<uint32_t> px(n + 1, 0xFF102030u);   // one pixel past the end, which stays
+            for (size_t i = 0; i < n; ++i) px[i] = 0x01000000u * uint32_t(1 + i % 250) + uint32_t(i);
+            if (at < n) px[at] = 0x00ABCDEFu;
+            std::vector<uint32_t> want = px;
+            for (size_t i = 0; i < n; ++i)
+                if ((want[i] & 0xFF000000u) == 0) want[i] = KX_TRANSPARENT_PIXEL;
+            NormalizeTransparentBuffer(reinterpret_cast<uint8_t*>(px.data()), n);
+            ASSERT_EQ(px, want) << n << " " << at;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // JPEG
 

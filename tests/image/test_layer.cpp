@@ -442,6 +442,29 @@ TEST_F(LayerRecordTest, AllocPixelBufferIsAlignedAndCleared)
     }
 }
 
+// The buffer for a decoder that writes every pixel: aligned, and everything after the pixels (the
+// spare row, the spare bytes, the padding) is 0 even in a reused spare that was full of old bytes.
+TEST_F(LayerRecordTest, AllocPixelBufferToFillClearsAllButThePixels)
+{
+    for (int32_t w : {1, 17, 800}) {
+        const int32_t h = w == 800 ? 400 : 5;
+        uint8_t* pOld = AllocPixelBuffer(nullptr, w, h, nullptr);
+        ASSERT_NE(pOld, nullptr);
+        const size_t nAlloc = (PixelBufferBytes(w, h) + 63) / 64 * 64;
+        memset(pOld, 0xCD, nAlloc);
+        uint8_t* pOther = AllocPixelBuffer(pOld, 16, 16, nullptr);   // frees it (the spare, when large)
+        uint8_t* p = AllocPixelBufferToFill(w, h, nullptr);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 64, 0u);
+        size_t nNonZero = 0;
+        for (size_t i = size_t(w) * 4 * size_t(h); i < nAlloc; ++i)
+            nNonZero += p[i] != 0;
+        EXPECT_EQ(nNonZero, 0u) << "width " << w;
+        free(p);
+        free(pOther);
+    }
+}
+
 TEST_F(LayerRecordTest, SetLayerPixelsInstallsTheBuffer)
 {
     TREE_NODE* pA = Plain("W0/a", 4, 4, 0, 0, 1);

@@ -1224,6 +1224,35 @@ TEST_F(PresentTest, HiddenWindowIsBlankedEveryFrameAndUnchangedFramesDoNothing)
     EXPECT_EQ(PresentWindowCPU(0), 1);
 }
 
+// A paint of the window (an expose) leaves the picture marked changed with no dirty box: the frames
+// after it neither compose nor ask for another paint, so a waiting game does not present every
+// frame. A real change after it is composed and painted again, and an expose still paints.
+TEST_F(PresentTest, PaintOfAnUnchangedPictureDoesNotAskForTheNext)
+{
+    Window(20, 12);
+    TREE_NODE* p = Plain("W0/p", 20, 12, 0, 0, 1, 255);
+    ASSERT_EQ(Frame(), 0);
+    EXPECT_EQ(Paints(), 1);
+    for (int nFrame = 0; nFrame < 3; ++nFrame) {
+        // What the repaint of a paint leaves behind (the whole union box, the changed flag).
+        LAYER* pSet = L(pW0);
+        pSet->rcUnion = DIRTY_BOX{0, 0, pSet->nWidth - 1, pSet->nHeight - 1};
+        pSet->bChanged = 1;
+        L(p)->pOwnedPixels[0] ^= 0xFF;   // a silent edit: visible only if the frame composed
+        const std::vector<uint8_t> before = Picture();
+        ASSERT_EQ(Frame(false), 0);
+        EXPECT_EQ(Picture(), before);
+        EXPECT_EQ(Paints(), 0) << "frame " << nFrame;
+        EXPECT_EQ(GetWindowPictureShown(0), 1);
+    }
+    MarkLayerDirty(p);
+    ASSERT_EQ(Frame(), 0);
+    EXPECT_TRUE(SameAsReference());
+    EXPECT_EQ(Paints(), 1);
+    PlatInvalidateWindow(hwnd, 0);
+    EXPECT_EQ(Paints(), 1);
+}
+
 // A minimised window is neither composed nor painted, frame after frame; restored, it is painted
 // and its next frame composes the whole picture with every change made meanwhile.
 TEST_F(PresentTest, MinimisedWindowIsLeftAloneAndComposedWholeWhenRestored)

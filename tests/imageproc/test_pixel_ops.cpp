@@ -320,6 +320,10 @@ std::vector<TIER> VectorTiers(int nLevel)
         tiers.push_back({"avx2", {}});
         FillPixelOps(&tiers.back().ops, nLevel, PIXEL_SIMD_AVX2);
     }
+    if (nHave >= PIXEL_SIMD_AVX512) {
+        tiers.push_back({"avx512", {}});
+        FillPixelOps(&tiers.back().ops, nLevel, PIXEL_SIMD_AVX512);
+    }
     return tiers;
 }
 
@@ -609,7 +613,7 @@ TEST(PixelOpsLevel, Rule)
 
 TEST(PixelOpsLevel, LevelTwoInstallsTheRoutinesOfLevelThree)
 {
-    for (int nSimd : {PIXEL_SIMD_NONE, PIXEL_SIMD_SSE2, PIXEL_SIMD_AVX2}) {
+    for (int nSimd : {PIXEL_SIMD_NONE, PIXEL_SIMD_SSE2, PIXEL_SIMD_AVX2, PIXEL_SIMD_AVX512}) {
         PIXEL_OPS a{}, b{};
         FillPixelOps(&a, 2, nSimd);
         FillPixelOps(&b, 3, nSimd);

@@ -364,6 +364,7 @@ struct PNG_API {
     KX_PNG_LOAD_FN pfnLoad;
     KX_PNG_END_FN pfnEnd;
     KX_PNG_SAVE_FN pfnSave;
+    KX_PNG_DECODE_INTO_FN pfnDecodeInto;
 };
 
 // Preload, load and end as the image loader runs them; the pixels, or empty when preload failed.
@@ -379,6 +380,35 @@ BYTES DecodePng(const PNG_API& api, const BYTES& file, int* pnResult, int32_t* p
     return pixels;
 }
 
+// The one-call decoder into a buffer the test gives; the rows it handed over, in order.
+struct INTO_TARGET {
+    BYTES pixels;
+    int32_t nBufferW = -1, nBufferH = -1;
+    std::vector<int32_t> rows;   // row numbers, from the row addresses
+    bool bRefuse = false;
+};
+
+BYTES DecodePngInto(const PNG_API& api, const BYTES& file, int* pnResult, int32_t* pW, int32_t* pH, uint8_t* pbNoAlpha,
+                    INTO_TARGET* pTarget)
+{
+    const auto buffer = [](void* pContext, int32_t w, int32_t h) -> uint8_t* {
+        INTO_TARGET* t = static_cast<INTO_TARGET*>(pContext);
+        t->nBufferW = w;
+        t->nBufferH = h;
+        if (t->bRefuse) return nullptr;
+        t->pixels.assign(static_cast<size_t>(w) * 4 * static_cast<size_t>(h), 0xEE);
+        return t->pixels.data();
+    };
+    const auto row = [](void* pContext, uint8_t* pRow, int32_t w) {
+        INTO_TARGET* t = static_cast<INTO_TARGET*>(pContext);
+        EXPECT_EQ(w, t->nBufferW);
+        t->rows.push_back(static_cast<int32_t>((pRow - t->pixels.data()) / (static_cast<ptrdiff_t>(w) * 4)));
+    };
+    *pnResult = api.pfnDecodeInto("test.png", file.data(), static_cast<uint32_t>(file.size()), pW, pH, pbNoAlpha,
+                                  buffer, row, pTarget);
+    return *pnResult == 0 ? pTarget->pixels : BYTES{};
+}
+
 struct PNG_MODULE_FIXTURE : MODULE_FIXTURE {
     PNG_API api{};
     void SetUp() override
@@ -387,7 +417,8 @@ struct PNG_MODULE_FIXTURE : MODULE_FIXTURE {
         api.pfnLoad = Ordinal<KX_PNG_LOAD_FN>("VOZEZ.DLL", 2);
         api.pfnEnd = Ordinal<KX_PNG_END_FN>("VOZEZ.DLL", 3);
         api.pfnSave = Ordinal<KX_PNG_SAVE_FN>("VOZEZ.DLL", 4);
-        ASSERT_TRUE(api.pfnPreload && api.pfnLoad && api.pfnEnd && api.pfnSave);
+        api.pfnDecodeInto = Ordinal<KX_PNG_DECODE_INTO_FN>("VOZEZ.DLL", 5);
+        ASSERT_TRUE(api.pfnPreload && api.pfnLoad && api.pfnEnd && api.pfnSave && api.pfnDecodeInto);
     }
 };
 
@@ -436,6 +467,21 @@ TEST_F(PNG_MODULE_FIXTURE, DecodesEveryKindIntoBgra)
         EXPECT_EQ(h, static_cast<int32_t>(c.f.nHeight));
         EXPECT_EQ(bNoAlpha, c.bNoAlpha);
         EXPECT_EQ(pixels, c.bgra);
+        // Decoded into the caller's buffer: the same answers and bytes, every row handed over once
+        // in order after it is finished.
+        INTO_TARGET target;
+        int32_t w2 = 0, h2 = 0;
+        uint8_t bNoAlpha2 = 9;
+        EXPECT_EQ(DecodePngInto(api, file, &nResult, &w2, &h2, &bNoAlpha2, &target), c.bgra);
+        EXPECT_EQ(nResult, 0);
+        EXPECT_EQ(w2, w);
+        EXPECT_EQ(h2, h);
+        EXPECT_EQ(bNoAlpha2, c.bNoAlpha);
+        EXPECT_EQ(target.nBufferW, w);
+        EXPECT_EQ(target.nBufferH, h);
+        std::vector<int32_t> order(static_cast<size_t>(h));
+        for (int32_t y = 0; y < h; ++y) order[static_cast<size_t>(y)] = y;
+        EXPECT_EQ(target.rows, order);
     }
 }
 
@@ -450,6 +496,11 @@ TEST_F(PNG_MODULE_FIXTURE, DamagedFilesFailWithoutReadingPastTheImage)
         const int nResult = api.pfnPreload("cut.png", cut.data(), static_cast<uint32_t>(nCut), &w, &h, &b);
         EXPECT_EQ(nResult, KX_PNG_DAMAGED) << nCut;
         api.pfnEnd();
+        // The one-call decoder answers alike.
+        INTO_TARGET target;
+        int nInto = -1;
+        DecodePngInto(api, cut, &nInto, &w, &h, &b, &target);
+        EXPECT_EQ(nInto, nResult) << nCut;
     }
     // A damaged byte in the image data: 101 as well, and load has nothing to give.
     BYTES bad = file;
@@ -460,6 +511,18 @@ TEST_F(PNG_MODULE_FIXTURE, DamagedFilesFailWithoutReadingPastTheImage)
     uint8_t px[64];
     EXPECT_EQ(api.pfnLoad(px, 3, 12), -1);
     api.pfnEnd();
+    INTO_TARGET target;
+    int nInto = 0;
+    DecodePngInto(api, bad, &nInto, &w, &h, &b, &target);
+    EXPECT_EQ(nInto, KX_PNG_DAMAGED);
+    // No buffer from the caller: -1 once the size is known, with the size given.
+    INTO_TARGET refuse;
+    refuse.bRefuse = true;
+    DecodePngInto(api, file, &nInto, &w, &h, &b, &refuse);
+    EXPECT_EQ(nInto, -1);
+    EXPECT_EQ(refuse.nBufferW, 3);
+    EXPECT_EQ(refuse.nBufferH, 3);
+    EXPECT_TRUE(refuse.rows.empty());
 
     // A header whose w x h x 4 does not fit 32 bits: 101 before anything is allocated.
     BYTES big = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
