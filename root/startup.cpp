@@ -174,7 +174,9 @@ static int HandleProgramOptions(int argc, char** argv, int* pnExit)
         *pnExit = 0;
         return 1;
     }
-    if (strArg.size() > 1 && strArg[0] == '-' && strArg != "--game") {
+    // Only a long option can be the program's own: a '-' and a letter is a switch of the game's
+    // (a screen saver's "-s", "-c", "-a N", "-p N" in either case), as '/' and a letter is.
+    if (strArg.size() > 2 && strArg.compare(0, 2, "--") == 0 && strArg != "--game") {
         std::fprintf(stderr, "kolvex: unknown option %s (kolvex --help lists the options)\n", strArg.c_str());
         *pnExit = 1;
         return 1;
