@@ -95,7 +95,15 @@ int InitProgramPaths(int argc, char** argv)
 
 int ActivateRunningInstance(const char* pszClass)
 {
-    PlatRequestActivation(pszClass);
+    // A second start ends quietly by the book; in a terminal it would look like a failure, so the
+    // person is told where the game went.
+    if (PlatRequestActivation(pszClass) == 0)
+        std::printf("kolvex: the game in %s is already running; its window was brought to the front\n",
+                    PlatDisplayPath(g_szExeDir).c_str());
+    else
+        std::printf("kolvex: the game in %s is already running or starting in another copy\n",
+                    PlatDisplayPath(g_szExeDir).c_str());
+    std::fflush(stdout);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 #include <functional>
 #include <string>
@@ -212,6 +213,89 @@ TEST(KolvexSignals, EachQuitSignalRunsTheOrderlyShutdown)
         EXPECT_TRUE(dir.Exists("shot.png")) << r.strErr;
         EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
     }
+}
+
+// ---- one copy per game ----------------------------------------------------------------------------
+
+namespace {
+
+// The lock files in the lock folder.
+std::vector<std::string> LockFiles(const std::string& strDir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(strDir)) {
+        const std::string strName = e.path().filename().string();
+        if (strName.rfind("kolvex-", 0) == 0 && strName.size() > 5 && strName.substr(strName.size() - 5) == ".lock")
+            names.push_back(strName);
+    }
+    return names;
+}
+
+// A game that saves a file once its script runs, then idles for ever.
+std::vector<GAME_FILE> MarkingGame()
+{
+    return GameOf(
+        [](SCRIPT_BUILDER* b) {
+            EmitCommand(b, KXCMD_SAVE, {ExprArg(2, MakeExprInt(1)), ExprArg(3, MakeExprVar(1000))});
+            EmitCommand(b, KXCMD_SAVE, {ExprArg(0, MakeExprText("running"), EVALTYPE_TEXT)});
+        },
+        160, 120, {MakeIntVarDef(1000, 1)});
+}
+
+// Starts the game and waits until its script runs.
+bool StartRunningGame(RUNNING_PROGRAM* pRun, const TEMP_DIR& dir, const std::vector<std::string>& env)
+{
+    std::filesystem::remove(dir.strNative + "/game/save/running.sd");
+    if (StartProgramForTest(pRun, KX_KOLVEX_PATH, {"--game", dir.strNative + "/game"}, env) != 0) return false;
+    for (int i = 0; i < 600 && !dir.Exists("game/save/running.sd"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return dir.Exists("game/save/running.sd");
+}
+
+}  // namespace
+
+TEST(KolvexOneCopy, NoLockFileRemainsAfterARunOrAfterAKilledRunAndTheNextOne)
+{
+    TEMP_DIR dir;
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", MarkingGame()), 0);
+    // The headless runs keep their lock files in the test's folder.
+    const std::string strLocks = dir.strNative;
+    const std::vector<std::string> env = HeadlessEnv(dir);
+
+    PROGRAM_RESULT r = Kolvex({"--game", dir.strNative + "/game"}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3"}));
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(LockFiles(strLocks), std::vector<std::string>{});
+
+    // A copy that is killed leaves its lock files; the next run takes them over and removes them.
+    RUNNING_PROGRAM run;
+    ASSERT_TRUE(StartRunningGame(&run, dir, env));
+    const std::vector<std::string> held = LockFiles(strLocks);
+    EXPECT_FALSE(held.empty());
+    ASSERT_EQ(SignalProgramForTest(&run, SIGKILL), 0);
+    WaitProgramForTest(&run, 30000);
+    EXPECT_EQ(LockFiles(strLocks), held);
+    r = Kolvex({"--game", dir.strNative + "/game"}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3"}));
+    EXPECT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(LockFiles(strLocks), std::vector<std::string>{});
+}
+
+TEST(KolvexOneCopy, ASecondStartSaysTheRunningCopyCameToTheFront)
+{
+    TEMP_DIR dir;
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", MarkingGame()), 0);
+    const std::vector<std::string> env = HeadlessEnv(dir);
+    RUNNING_PROGRAM run;
+    ASSERT_TRUE(StartRunningGame(&run, dir, env));
+    const PROGRAM_RESULT second = Kolvex({"--game", dir.strNative + "/game"}, env);
+    EXPECT_EQ(second.nStatus, 0) << second.strErr;
+    EXPECT_NE(second.strOut.find("kolvex: the game in " + dir.strNative +
+                                 "/game is already running; its window was brought to the front\n"),
+              std::string::npos)
+        << second.strOut;
+    EXPECT_EQ(second.strErr, "");
+    ASSERT_EQ(SignalProgramForTest(&run, SIGTERM), 0);
+    const PROGRAM_RESULT first = WaitProgramForTest(&run, 30000);
+    EXPECT_EQ(first.nStatus, 0) << first.strErr;
 }
 
 // ---- folders of any name --------------------------------------------------------------------------
