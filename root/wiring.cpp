@@ -6,6 +6,7 @@
 
 #include "core/compiler_link.h"
 #include "core/engine_hooks.h"
+#include "core/errors.h"
 #include "core/input.h"
 #include "core/worker_pool.h"
 #include "display/cmd_window.h"
@@ -32,6 +33,7 @@
 #include "media/movies.h"
 #include "media/emote.h"
 #include "media/flash_host.h"
+#include "platform/plat_trace.h"
 #include "platform/plat_window.h"
 #include "save/cmd_save.h"
 #include "script/dispatch.h"
@@ -221,4 +223,6 @@ void InstallEngineParts(void)
     InstallCompositor();
     InstallKcgJobs();
     InstallWindowProc();
+    // What the platform's libraries say without being asked goes to the engine's debug trace.
+    PlatSetTraceSink(DebugTrace);
 }

@@ -363,6 +363,30 @@ TEST(KolvexSound, NoAudioDeviceMeansSilenceAndAMistypedOutputIsNamed)
     }
 }
 
+TEST(KolvexSound, TheSoundLibrarysOwnLinesStayOffStandardError)
+{
+    // Without a sound card the ALSA library writes its own lines; they go to the trace, and standard
+    // error keeps only the engine's (one line, when no device opened).
+    for (const char* pszDriver : {"SDL_AUDIODRIVER=", "SDL_AUDIODRIVER=alsa"}) {
+        SCOPED_TRACE(pszDriver);
+        TEMP_DIR dir;
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", GameOf(nullptr, 160, 120, {}, 1)), 0);
+        const std::string strTrace = dir.strNative + "/trace.txt";
+        const PROGRAM_RESULT r = Kolvex({"--game", dir.strNative + "/game"},
+                                        HeadlessEnv(dir, {pszDriver, "KOLVEX_AUDIO=", "KOLVEX_QUIT_AFTER_FRAMES=5",
+                                                          "KOLVEX_TRACE=" + strTrace}));
+        EXPECT_EQ(r.nStatus, 0) << r.strErr;
+        EXPECT_EQ(r.strErr.find("ALSA lib"), std::string::npos) << r.strErr;
+        size_t nLines = 0;
+        for (size_t nAt = 0; nAt < r.strErr.size(); nAt = r.strErr.find('\n', nAt) + 1) {
+            if (r.strErr.find('\n', nAt) == std::string::npos) break;
+            EXPECT_EQ(r.strErr.compare(nAt, 8, "kolvex: "), 0) << r.strErr;
+            ++nLines;
+        }
+        EXPECT_LE(nLines, 1u) << r.strErr;
+    }
+}
+
 // ---- the licence notice ---------------------------------------------------------------------------
 
 // Every library the executable links directly (its NEEDED entries, as the build made it) is named
