@@ -70,17 +70,23 @@ PROGRAM_RESULT Kolvex(const std::vector<std::string>& args, const std::vector<st
 
 TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
 {
+    // Each failure keeps the game's own box (its text on standard error without a display) and says
+    // in English, on the line that ends the run, what is wrong and what to do.
     const struct {
         const char* pszCase;
         std::function<void(const TEMP_DIR&, const std::string&)> make;   // fills the game folder
         std::vector<std::string> extraArgs;
         int nStatus;
-        const char* pszErr;   // in standard error, or NULL
+        const char* pszErr;      // in standard error, or NULL
+        const char* pszReason;   // after "could not start: " (the game folder's path put for %s), or NULL
     } kCases[] = {
         {"a quit after frames", [](const TEMP_DIR&, const std::string& g) { WriteGameFolder(g, IdleGame()); }, {}, 0,
-         nullptr},
-        {"the licence notice", [](const TEMP_DIR&, const std::string&) {}, {"/info"}, 0, "License Information"},
-        {"an empty folder", [](const TEMP_DIR&, const std::string&) {}, {}, 1, "kxcfg.kbn"},
+         nullptr, nullptr},
+        {"the licence notice", [](const TEMP_DIR&, const std::string&) {}, {"/info"}, 0, "License Information", nullptr},
+        {"an empty folder", [](const TEMP_DIR&, const std::string&) {}, {}, 1, "kxcfg.kbn",
+         "%s holds no game: kolvex looked there for kxbin/kxcfg.kbn and for packs (*.kpf) and found neither; "
+         "start kolvex with the folder of a game (kolvex --game FOLDER), or open that folder with KOLVEX in the "
+         "file manager\n"},
         {"a pack of random bytes",
          [](const TEMP_DIR& d, const std::string&) {
              std::vector<uint8_t> junk(4096);
@@ -88,25 +94,37 @@ TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
              for (uint8_t& v : junk) v = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
              d.Write("game/data.kpf", junk);
          },
-         {}, 1, "kxcfg.kbn"},
+         {}, 1, "kxcfg.kbn",
+         "the pack %s/data.kpf is damaged (it is not a pack archive), and nothing else in %s holds the game's "
+         "configuration kxbin/kxcfg.kbn; copy the game's pack again from where it came\n"},
         {"a pack cut after its header",
          [](const TEMP_DIR& d, const std::string& g) {
              ASSERT_EQ(WriteGamePack(g + "/data.kpf", IdleGame()), 0);
              const std::string strAll = d.Read("game/data.kpf");
              d.Write("game/data.kpf", std::vector<uint8_t>(strAll.begin(), strAll.begin() + 16));
          },
-         {}, 1, nullptr},
+         {}, 1, nullptr, "the pack %s/data.kpf is damaged or of another format"},
+        {"a folder with only scripts",
+         [](const TEMP_DIR& d, const std::string&) {
+             d.Write("game/start.txt", std::string("*SYSTEM_START\n"));
+             d.Write("game/scene1.txt", std::string("*SCENE\n"));
+         },
+         {}, 1, "kxcfg.kbn",
+         "%s holds scripts (%s/scene1.txt) but not their compiled form, kxbin/kxcfg.kbn, and kolvex plays compiled "
+         "games only; compile the scripts with the game's script compiler"},
         {"no engine configuration",
          [](const TEMP_DIR&, const std::string& g) {
              WriteGameFolder(g, IdleGame());
              std::remove((g + "/kxbin/kxcfg.kbn").c_str());
          },
-         {}, 1, "kxcfg.kbn"},
+         {}, 1, "kxcfg.kbn",
+         "the compiled game in %s/kxbin lacks kxcfg.kbn, the game's configuration; the game is incomplete: "
+         "compile its scripts again, or copy the whole game folder again\n"},
         {"a fatal script error while running",
          [](const TEMP_DIR&, const std::string& g) {
              WriteGameFolder(g, GameOf([](SCRIPT_BUILDER* b) { EmitGoto(b, "NOWHERE"); }));
          },
-         {}, 1, "start.txt"},
+         {}, 1, "start.txt", nullptr},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.pszCase);
@@ -121,8 +139,39 @@ TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
         if (c.pszErr) {
             EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
         }
+        if (c.pszReason) {
+            std::string strReason = c.pszReason;
+            for (size_t nAt = strReason.find("%s"); nAt != std::string::npos; nAt = strReason.find("%s", nAt))
+                strReason.replace(nAt, 2, strGame);
+            EXPECT_NE(r.strErr.find("kolvex: the game in " + strGame + " could not start: " + strReason),
+                      std::string::npos)
+                << r.strErr;
+        }
         EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
     }
+}
+
+TEST(KolvexExitStatus, AStartFromTheDesktopWithoutAGameSaysWhereItLookedAndHowToOpenOne)
+{
+    // The desktop entry without a folder: no terminal (standard input is /dev/null and standard error
+    // a file here), started in the home folder, the executable in a folder without a game.
+    TEMP_DIR dir;
+    dir.Write("home/notes.txt", std::string("x"));
+    dir.Write("bin/readme.md", std::string("x"));
+    const PROGRAM_RESULT r = Kolvex({}, HeadlessEnv(dir, {"KOLVEX_EXE_PATH=" + dir.strNative + "/bin/kolvex"}),
+                                    dir.strNative + "/home");
+    EXPECT_EQ(r.nStatus, 1) << r.strErr;
+    EXPECT_NE(r.strErr.find("[KOLVEX]\nKOLVEX found no game in " + dir.strNative + "/bin.\n\nTo play a game, open "
+                            "its folder with KOLVEX: in the file manager, choose \"Open With\" and KOLVEX on the "
+                            "game's folder, or run kolvex FOLDER in a terminal."),
+              std::string::npos)
+        << r.strErr;
+    EXPECT_NE(r.strErr.find("kolvex: the game in " + dir.strNative + "/bin could not start: " + dir.strNative +
+                            "/bin holds no game"),
+              std::string::npos)
+        << r.strErr;
+    // Only that box: not the game's own about a missing file, which would mean nothing there.
+    EXPECT_EQ(r.strErr.find("kxcfg.kbn]"), std::string::npos) << r.strErr;
 }
 
 TEST(KolvexExitStatus, AnUnreadablePackIsAFailure)
