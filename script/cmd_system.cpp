@@ -341,9 +341,7 @@ int CmdSystem(void)
         if (PLAT_HWND h = MainWindow()) PlatShowWindow(h, llCode == 100 ? PLAT_SW_HIDE : PLAT_SW_SHOW);
         return 0;
     case 120:
-        DebugTrace("open", szA);
-        PlatOpenWithAssociated(szA, nullptr, nullptr);
-        return 0;
+        return OpenWithProgram(szA, nullptr, false);
     case 10102:
         PlatEditBoxCreate(szA, static_cast<int>(N), static_cast<int>(P), static_cast<int>(Q), R, KX_EDIT_LIMIT);
         return 0;
