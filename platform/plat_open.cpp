@@ -99,10 +99,8 @@ void WatchOpener(pid_t pid, std::string strTarget)
         const int nCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : WIFSIGNALED(nStatus) ? 128 + WTERMSIG(nStatus) : 0;
         if (nCode == 0) return;
         OPEN_FAILURE* p = new OPEN_FAILURE{strTarget, nCode};
-        if (PlatRunOnWindowThread(CallOpenFailureHandler, p, 0) != 0) {
-            PlatTrace("open", (strTarget + ": the opener failed after the window system stopped").c_str());
-            delete p;
-        }
+        // Once the window system has stopped the run is ending, and nobody is left to tell.
+        if (PlatRunOnWindowThread(CallOpenFailureHandler, p, 0) != 0) delete p;
     }).detach();
 }
 

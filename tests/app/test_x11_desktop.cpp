@@ -45,6 +45,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
     MakeSpawnArgs(&sa, args, env);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
+    // As from the desktop: no terminal.
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, pszOut ? pszOut : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&fa, 1, 2);
     pid_t pid = 0;
@@ -724,4 +726,42 @@ TEST_F(X11Desktop, TextTypedIntoTheInputDialogReachesTheScriptWithinItsByteLimit
     EXPECT_EQ(WaitForExit(20000), 0) << Log();
     // "Kolv" and 星降 are 8 bytes; る would make 10.
     EXPECT_EQ(dir.Read("game/typed.txt"), "Kolv" + PlatUtf8ToCp932String("星降") + "\r\n") << Log();
+}
+
+TEST_F(X11Desktop, WithoutATerminalNoGameAndArgumentMistakesComeInABox)
+{
+    // The desktop entry without a folder (the executable's folder holds no game), and a mistyped
+    // option: each shows one box titled KOLVEX that a person can read and close.
+    dir.Write("bin/readme.md", std::string("x"));
+    const struct {
+        const char* pszCase;
+        std::vector<std::string> args;
+        std::string strLine;   // in the log (standard error)
+        const char* pszShot;
+    } kCases[] = {
+        {"no game", {}, "kolvex: the game in " + dir.strNative + "/bin could not start: " + dir.strNative + "/bin holds no game",
+         "x11-no-game-box.png"},
+        {"a mistyped option", {"--bogus"}, "kolvex: unknown option --bogus", "x11-option-box.png"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        std::vector<std::string> args = {KX_KOLVEX_PATH};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        m_pid = Spawn(args,
+                      {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+                       "KOLVEX_EXE_PATH=" + dir.strNative + "/bin/kolvex", "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
+                      m_strLog.c_str());
+        ASSERT_NE(m_pid, 0);
+        std::vector<std::string> ids;
+        for (int i = 0; i < 400 && ids.empty(); ++i) {
+            ids = WindowsTitled("KOLVEX");
+            if (ids.empty()) Pause(50);
+        }
+        ASSERT_EQ(ids.size(), 1u) << "no box: " << Log();
+        Pause(300);
+        KeepShot(Capture(ids[0]), c.pszShot);
+        KeysTo(ids[0], "Return");
+        EXPECT_EQ(WaitForExit(10000), 1) << Log();
+        EXPECT_NE(Log().find(c.strLine), std::string::npos) << Log();
+    }
 }
