@@ -140,6 +140,14 @@ void PlatInitChildSpawnAttr(posix_spawnattr_t* pAttr)
     posix_spawnattr_setflags(pAttr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 }
 
+// The test hook and its user pointer, when one is set.
+static PLAT_SPAWN_HOOK CurrentSpawnHook(void** ppUser)
+{
+    std::lock_guard<std::mutex> lock(g_mxSpawn);
+    *ppUser = g_pSpawnHookUser;
+    return g_pfnSpawnHook;
+}
+
 // Starts a native argument vector without the hook. 0 with *pPid, or -1.
 static int SpawnNativeArgv(std::vector<std::string> aNative, pid_t* pPid)
 {
@@ -170,13 +178,8 @@ int PlatSpawnNativeArgs(const std::vector<std::string>& aNative, int* pnPid)
 {
     *pnPid = 0;
     if (aNative.empty()) return -1;
-    PLAT_SPAWN_HOOK pfnHook;
-    void* pUser;
-    {
-        std::lock_guard<std::mutex> lock(g_mxSpawn);
-        pfnHook = g_pfnSpawnHook;
-        pUser = g_pSpawnHookUser;
-    }
+    void* pUser = nullptr;
+    const PLAT_SPAWN_HOOK pfnHook = CurrentSpawnHook(&pUser);
     if (pfnHook) {
         std::vector<std::string> args;
         for (const std::string& s : aNative) args.push_back(PlatUtf8ToCp932String(s.c_str()));
@@ -194,13 +197,8 @@ static int SpawnArgv(const std::vector<std::string>& args, pid_t* pPid)
 {
     if (pPid) *pPid = 0;
     if (args.empty()) return -1;
-    PLAT_SPAWN_HOOK pfnHook;
-    void* pUser;
-    {
-        std::lock_guard<std::mutex> lock(g_mxSpawn);
-        pfnHook = g_pfnSpawnHook;
-        pUser = g_pSpawnHookUser;
-    }
+    void* pUser = nullptr;
+    const PLAT_SPAWN_HOOK pfnHook = CurrentSpawnHook(&pUser);
     if (pfnHook) return pfnHook(args, pUser);
 
     std::lock_guard<std::mutex> lock(g_mxSpawn);

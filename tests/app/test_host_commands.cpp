@@ -33,6 +33,22 @@ std::string ReadNative(const std::string& strPath)
 BUILDER_ARG Int(uint8_t id, int64_t v) { return ExprArg(id, MakeExprInt(v)); }
 BUILDER_ARG Text(uint8_t id, const std::string& s) { return ExprArg(id, MakeExprText(s), EVALTYPE_TEXT); }
 
+// Ends the script with a wait of one frame at a time for ever; the files of a 160 x 120 game with
+// the variables.
+std::vector<GAME_FILE> IdleGameFiles(SCRIPT_BUILDER* pB, const std::vector<KXV_DEF>& defs)
+{
+    EXPECT_GE(AddLabel(pB, "IDLE"), 0);
+    EXPECT_GE(EmitCommand(pB, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+    EXPECT_GE(EmitGoto(pB, "IDLE"), 0);
+    EXPECT_EQ(FinishScriptBody(pB), 0);
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = 160;
+    game.config.nHeight = 120;
+    game.defs.insert(game.defs.end(), defs.begin(), defs.end());
+    game.scripts.push_back(ScriptFromBuilder("start.txt", *pB));
+    return BuildGameFiles(game);
+}
+
 std::vector<GAME_FILE> HostGame(void)
 {
     constexpr uint16_t kTyped = 1000, kAnswer = 1001;
@@ -52,17 +68,7 @@ std::vector<GAME_FILE> HostGame(void)
               0);
     EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, {Int(0, 52), Text(22, "first log line")}), 0);
     EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, {Int(0, 52), Text(22, "second log line")}), 0);
-    EXPECT_GE(AddLabel(&b, "IDLE"), 0);
-    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
-    EXPECT_GE(EmitGoto(&b, "IDLE"), 0);
-    EXPECT_EQ(FinishScriptBody(&b), 0);
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = 160;
-    game.config.nHeight = 120;
-    game.defs.push_back(MakeTextVarDef(kTyped, ""));
-    game.defs.push_back(MakeIntVarDef(kAnswer, 0));
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
-    return BuildGameFiles(game);
+    return IdleGameFiles(&b, {MakeTextVarDef(kTyped, ""), MakeIntVarDef(kAnswer, 0)});
 }
 
 }  // namespace
@@ -104,15 +110,7 @@ std::vector<GAME_FILE> OpeningGame(void)
     EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, {Int(0, 120), Text(22, "https://example.invalid/second")}), 0);
     EXPECT_GE(EmitCommand(&b, KXCMD_FILE, {Text(0, "Tools/Record.sh"), Int(7, 1), Text(8, "-a \"b c\"")}), 0);
     EXPECT_GE(EmitCommand(&b, KXCMD_FILE, {Text(0, "broken.html"), Int(6, 1)}), 0);
-    EXPECT_GE(AddLabel(&b, "IDLE"), 0);
-    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
-    EXPECT_GE(EmitGoto(&b, "IDLE"), 0);
-    EXPECT_EQ(FinishScriptBody(&b), 0);
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = 160;
-    game.config.nHeight = 120;
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
-    return BuildGameFiles(game);
+    return IdleGameFiles(&b, {});
 }
 
 }  // namespace
