@@ -10,6 +10,7 @@
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
 #include "platform/plat_paths.h"
+#include "platform/plat_text.h"
 #include "script/engine_config.h"
 #include "script/script_tables.h"
 
@@ -55,6 +56,8 @@ FOLDER_SURVEY SurveyGameFolder(void)
             }
         } else if (!e.bIsDir && EndsWithNoCase(pszName, ".kpf")) {
             s.packs.push_back(e.strName);
+        } else if (e.bIsDir && CompareNoCaseASCII(pszName, "pac") == 0) {
+            s.packs.push_back(e.strName + "/");   // the folder of packs
         }
         if (!e.bIsDir && !e.strName.empty() && e.strName[0] != '.') bOtherFiles = true;
     }
@@ -104,7 +107,7 @@ std::string DescribeMissingConfig(void)
                "incomplete: compile its scripts again, or copy the whole game folder again";
     if (!s.packs.empty()) {
         std::string strNames;
-        for (const std::string& p : s.packs) strNames += (strNames.empty() ? "" : ", ") + p;
+        for (const std::string& p : s.packs) strNames += (strNames.empty() ? "" : ", ") + PlatCp932ToUtf8String(p.c_str());
         return "no pack in " + strFolder + " (" + strNames + ") holds the game's configuration kxbin/kxcfg.kbn, "
                "and there is no kxbin folder; copy the pack that holds the game (usually data.kpf) into the folder";
     }

@@ -104,6 +104,15 @@ TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
              d.Write("game/data.kpf", std::vector<uint8_t>(strAll.begin(), strAll.begin() + 16));
          },
          {}, 1, nullptr, "the pack %s/data.kpf is damaged or of another format"},
+        {"a pack without the configuration",
+         [](const TEMP_DIR&, const std::string& g) {
+             std::vector<GAME_FILE> files = IdleGame();
+             std::erase_if(files, [](const GAME_FILE& f) { return f.strName.find("kxcfg.kbn") != std::string::npos; });
+             ASSERT_EQ(WriteGamePack(g + "/extra.kpf", files), 0);
+         },
+         {}, 1, "kxcfg.kbn",
+         "no pack in %s (extra.kpf) holds the game's configuration kxbin/kxcfg.kbn, and there is no kxbin folder; "
+         "copy the pack that holds the game (usually data.kpf) into the folder\n"},
         {"a folder with only scripts",
          [](const TEMP_DIR& d, const std::string&) {
              d.Write("game/start.txt", std::string("*SYSTEM_START\n"));
