@@ -241,6 +241,10 @@ void SetErrorFormat(const char* pszHeader, const char* pszText)
 
 // Set by the first fatal report of the run: the program then ends with a failure status.
 std::atomic<uint8_t> g_bFatalSeen{0};
+// The first fatal report's id and text argument (under g_mtxReport), for the line that tells a
+// person in English why start-up failed.
+int g_nFirstFatalId = 0;
+std::string g_strFirstFatalArg;
 
 void StoreFatal(uint8_t bFatal)
 {
@@ -258,6 +262,16 @@ void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs
         FormatChecked(g_szErrorMessage, sizeof g_szErrorMessage, pszFormat, pArgs, nArgs);
         if (g_pfnErrorHook) g_pfnErrorHook(nId, bFatal, g_szErrorMessage, g_pErrorHookUser);
         strShown = g_szErrorMessage;
+        if (bFatal && g_nFirstFatalId == 0) {
+            g_nFirstFatalId = nId;
+            g_strFirstFatalArg.clear();
+            for (int i = 0; i < nArgs; ++i) {
+                if (pArgs[i].nKind == KX_ARG_STR && pArgs[i].pszValue) {
+                    g_strFirstFatalArg = pArgs[i].pszValue;
+                    break;
+                }
+            }
+        }
     }
     ShowErrorDialog(strShown.c_str());
 }
@@ -523,9 +537,18 @@ void ResetErrorStateForRun(void)
     g_nErrorLine = 1;
     g_pszErrorCaption = "KOLVEX Debug Info.";
     g_bFatalSeen = 0;
+    g_nFirstFatalId = 0;
+    g_strFirstFatalArg.clear();
 }
 
 int WasFatalErrorReported(void)
 {
     return g_bFatalSeen.load();
+}
+
+int GetFirstFatalReport(std::string* pstrArg)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+    if (pstrArg) *pstrArg = g_strFirstFatalArg;
+    return g_nFirstFatalId;
 }

@@ -120,6 +120,9 @@ void DebugTrace(const char* pszCaption, const char* pszText);
 void ResetErrorStateForRun(void);
 // 1 once a fatal error was reported in this run (the program's exit status is then 1), else 0.
 int WasFatalErrorReported(void);
+// The id of the run's first fatal report (0 when none) and its first text argument (cp932; empty
+// when it had none).
+int GetFirstFatalReport(std::string* pstrArg);
 
 // Tests: sees every report as (id, fatal byte, final text).
 typedef void (*KX_ERROR_HOOK)(int nId, uint8_t bFatal, const char* pszText, void* pUser);

@@ -136,6 +136,15 @@ static char* DuplicateText(const char* psz)
     return p;
 }
 
+// The files left out as no packs, each told once.
+static std::set<std::string> s_setToldNotPack;
+static std::vector<std::string> s_aLeftOutPacks;
+
+std::vector<std::string> ListLeftOutPacks(void)
+{
+    return s_aLeftOutPacks;
+}
+
 int RegisterPack(const char* pszPath)
 {
     if (g_nPacks >= KX_MAX_PACKS) {
@@ -165,10 +174,11 @@ int RegisterPack(const char* pszPath)
         // Not a pack: the slot is taken by the next one. Said on standard error, because a game
         // whose only pack this was fails next with a missing file, which would not name it. Once
         // per file: the index is built again on a restart of the scripts.
-        static std::set<std::string> s_setToldNotPack;
-        if (s_setToldNotPack.insert(pszPath).second)
+        if (s_setToldNotPack.insert(pszPath).second) {
+            s_aLeftOutPacks.push_back(pszPath);
             std::fprintf(stderr, "kolvex: %s is not a pack archive (no pack header); it is left out\n",
                          PlatDisplayPath(pszPath).c_str());
+        }
         std::free(g_apszPackPath[g_nPacks]);
         g_apszPackPath[g_nPacks] = nullptr;
         return 0;

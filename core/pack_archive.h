@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct SUBFILE;
 
@@ -45,6 +47,9 @@ int InitPackNameTable(void);
 int ScanPackFolders(int nMaxDepth, const char* pszStart);
 // 0 registered (or skipped: not a pack), -1 or -2 after a reported error.
 int RegisterPack(const char* pszPath);
+// The files named like packs that RegisterPack left out because they are no pack archives (engine
+// paths, in the order met), so that a failed start can name them.
+std::vector<std::string> ListLeftOutPacks(void);
 // Registers every pack and reads their tables into the index. 0, or -1 after a reported error.
 int BuildPackIndex(void);
 // Releases the index and the pack paths; counts back to 0.

@@ -1,5 +1,6 @@
 // DirectSound-shaped sound output: devices, buffers, cursors, the mixer and its sinks.
 #include "platform/plat_audio.h"
+#include "platform/plat_trace.h"
 
 #include <SDL.h>
 
@@ -304,6 +305,8 @@ void SdlAudioCallback(void* pUser, Uint8* pStream, int nLen)
 
 int OpenSdlSink(PLAT_DS* pDs)
 {
+    // The sound library's own complaints (no card) go to the trace; the engine says it in one line.
+    PlatQuietSoundLibrary();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return DSERR_NODRIVER;
     SDL_AudioSpec want;
     SDL_AudioSpec have;

@@ -35,6 +35,38 @@ std::string FindZenity(void)
     return PlatFindInPath("zenity");
 }
 
+// 1 when a locale value names the UTF-8 character set ("C.UTF-8", "ja_JP.utf8").
+bool IsUtf8Locale(const char* psz)
+{
+    if (!psz) return false;
+    std::string s = psz;
+    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return s.find("utf-8") != std::string::npos || s.find("utf8") != std::string::npos;
+}
+
+// The environment for the dialog program: ours, with the character type UTF-8. The texts go to it
+// and come back in UTF-8, and under another character set (the C locale) zenity refuses arguments
+// it cannot read as such and writes what was typed with '?' for each character it cannot show.
+// The language of its buttons stays as it was.
+std::vector<std::string> Utf8Environment(void)
+{
+    std::vector<std::string> env;
+    const char* pszAll = getenv("LC_ALL");
+    const char* pszCtype = pszAll && *pszAll ? pszAll : getenv("LC_CTYPE");
+    if (!pszCtype || !*pszCtype) pszCtype = getenv("LANG");
+    const bool bUtf8 = IsUtf8Locale(pszCtype);
+    for (char** p = environ; *p; ++p) {
+        const std::string strVar = *p;
+        if (!bUtf8 && (strVar.rfind("LC_ALL=", 0) == 0 || strVar.rfind("LC_CTYPE=", 0) == 0)) continue;
+        env.push_back(strVar);
+    }
+    if (!bUtf8) {
+        if (pszAll && *pszAll && !getenv("LC_MESSAGES")) env.push_back(std::string("LC_MESSAGES=") + pszAll);
+        env.push_back("LC_CTYPE=C.UTF-8");
+    }
+    return env;
+}
+
 // Runs the program with its arguments (UTF-8) and collects its standard output. Its exit status,
 // or -1 when it could not be run or ended by a signal.
 int RunCollect(const std::vector<std::string>& args, std::string* pOut)
@@ -50,8 +82,12 @@ int RunCollect(const std::vector<std::string>& args, std::string* pOut)
     std::vector<std::string> copy = args;
     for (std::string& s : copy) argv.push_back(&s[0]);
     argv.push_back(nullptr);
+    std::vector<std::string> env = Utf8Environment();
+    std::vector<char*> envp;
+    for (std::string& s : env) envp.push_back(&s[0]);
+    envp.push_back(nullptr);
     pid_t pid;
-    int r = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), environ);
+    int r = posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
     close(fds[1]);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <new>
 #include <string>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -16,7 +17,8 @@
 #include <unistd.h>
 
 struct PLAT_MUTEX {
-    int fd;       // the lock file while owned, -1 otherwise
+    int fd;               // the lock file while owned, -1 otherwise
+    std::string strPath;  // the lock file's path, removed when the owner releases it
 };
 
 static std::mutex g_mxInstanceDir;
@@ -98,32 +100,49 @@ static int OpenLockFile(const std::string& strPath)
     return fd;
 }
 
+// 1 when the open lock file is still the one its path names: an owner that released it has removed
+// it, and a lock on a removed file guards nothing.
+static int IsLinkedLockFile(int fd, const std::string& strPath)
+{
+    struct stat stOpen, stPath;
+    return fstat(fd, &stOpen) == 0 && stat(strPath.c_str(), &stPath) == 0 && stOpen.st_dev == stPath.st_dev &&
+           stOpen.st_ino == stPath.st_ino;
+}
+
 PLAT_MUTEX* PlatCreateNamedMutex(const char* pszName, int* pbAlreadyExists)
 {
     if (pbAlreadyExists) *pbAlreadyExists = 0;
     if (!pszName) return nullptr;
     std::string strPath = GetInstanceDir() + "/kolvex-" + FormatNameHash(pszName) + ".lock";
-    int fd = OpenLockFile(strPath);
-    if (fd < 0) return nullptr;
-    int nResult;
-    do nResult = flock(fd, LOCK_EX | LOCK_NB);
-    while (nResult < 0 && errno == EINTR);
+    // A file left by a copy that crashed is taken over (its lock died with it). The owner removes
+    // the file when it releases it, so the file locked here may have been removed in the meantime:
+    // then it is opened afresh.
+    int fd = -1;
     int bExists = 0;
-    if (nResult < 0) {
-        if (errno != EWOULDBLOCK) {
+    for (int nTry = 0; nTry < 100; ++nTry) {
+        fd = OpenLockFile(strPath);
+        if (fd < 0) return nullptr;
+        int nResult;
+        do nResult = flock(fd, LOCK_EX | LOCK_NB);
+        while (nResult < 0 && errno == EINTR);
+        if (nResult < 0) {
+            const int nError = errno;
             close(fd);
-            return nullptr;
+            fd = -1;
+            if (nError != EWOULDBLOCK) return nullptr;
+            bExists = 1;
+            break;
         }
-        bExists = 1;
+        if (IsLinkedLockFile(fd, strPath)) break;
         close(fd);
         fd = -1;
     }
-    PLAT_MUTEX* pMutex = static_cast<PLAT_MUTEX*>(malloc(sizeof(PLAT_MUTEX)));
+    if (fd < 0 && !bExists) return nullptr;
+    PLAT_MUTEX* pMutex = new (std::nothrow) PLAT_MUTEX{fd, strPath};
     if (!pMutex) {
         if (fd >= 0) close(fd);
         return nullptr;
     }
-    pMutex->fd = fd;
     if (pbAlreadyExists) *pbAlreadyExists = bExists;
     return pMutex;
 }
@@ -132,10 +151,13 @@ void PlatReleaseNamedMutex(PLAT_MUTEX* pMutex)
 {
     if (!pMutex) return;
     if (pMutex->fd >= 0) {
+        // Removed while still locked, so nobody can take a lock on the file once it is gone from
+        // the folder unseen (see IsLinkedLockFile). A file of another user in a sticky folder stays.
+        unlink(pMutex->strPath.c_str());
         flock(pMutex->fd, LOCK_UN);
         close(pMutex->fd);
     }
-    free(pMutex);
+    delete pMutex;
 }
 
 // The abstract socket address of a name: a leading NUL, then "kolvex-act-<hash>" (no terminator).

@@ -2,7 +2,8 @@
 //
 // A named mutex is an flock'ed file "kolvex-<hash>.lock" in $XDG_RUNTIME_DIR (else /tmp), <hash>
 // being the 8 lower-case hex digits of the MurmurHash2 of the name's bytes. The lock dies with the
-// process that holds it, so a crashed copy never leaves a stale lock behind.
+// process that holds it, so a crashed copy never blocks the next start; the file it leaves is taken
+// over by the next copy, and the owner removes the file when it releases the lock.
 // The running copy listens on the abstract unix socket "kolvex-act-<hash>"; a second start connects
 // to it, and the running copy's main loop answers by calling its activation callback.
 #pragma once
@@ -19,7 +20,8 @@ uint32_t PlatMurmurHash2(const void* pKey, size_t len, uint32_t seed);
 // process that has not been released); the handle is then valid and owns nothing. 0 when this
 // handle now owns it. NULL only when the lock folder cannot be used.
 PLAT_MUTEX* PlatCreateNamedMutex(const char* pszName, int* pbAlreadyExists);
-// Gives up ownership, closes and frees the handle. NULL is ignored. The lock file stays.
+// Gives up ownership (removing the lock file when this handle owned it), closes and frees the
+// handle. NULL is ignored.
 void PlatReleaseNamedMutex(PLAT_MUTEX* pMutex);
 
 // The running copy: listens for activation requests for the name. One listener per process; a new

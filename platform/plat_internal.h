@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Direction of a conversion.
 enum { PLAT_CONV_CP932_TO_UTF8 = 0, PLAT_CONV_UTF8_TO_CP932 = 1 };
@@ -45,3 +46,10 @@ int PlatAliasNativePath(const std::string& strNative, std::string* pEngineUtf8);
 // Spawn attributes for a child program: it starts with an empty signal mask and default handling
 // of the signals this process may ignore or catch. The caller destroys them.
 void PlatInitChildSpawnAttr(posix_spawnattr_t* pAttr);
+
+// Starts a program from a native argument vector (UTF-8; the program a path or a name searched in
+// PATH) without a shell, without waiting; the caller collects it. Under the test hook the hook gets
+// the arguments in cp932 and its result is returned (*pnPid 0). 0, or -1 when it could not start.
+int PlatSpawnNativeArgs(const std::vector<std::string>& aNative, int* pnPid);
+// A started program nobody waits for: collected on later starts so that no zombies pile up.
+void PlatCollectLater(int nPid);

@@ -134,6 +134,19 @@ static int LooksLikeFolderArgument(const std::string& strArg)
 static std::string g_strPathsProblem;
 static std::string g_strStartFolder;   // the current folder the program was started in
 
+// The arguments named the game folder (by --game or as the first argument).
+static int g_bFolderNamed = 0;
+
+int PlatGameFolderWasNamed(void)
+{
+    return g_bFolderNamed;
+}
+
+int PlatHasTerminal(void)
+{
+    return isatty(STDIN_FILENO) || isatty(STDERR_FILENO);
+}
+
 int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
 {
     std::vector<std::string> aArgs;
@@ -148,6 +161,7 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
 
     std::string strFolder;
     size_t nUsed = 0;
+    g_bFolderNamed = 0;
     if (!aArgs.empty() && aArgs[0] == "--game") {
         if (aArgs.size() < 2 || aArgs[1].empty()) {
             g_strPathsProblem = "--game needs the game folder after it";
@@ -198,6 +212,7 @@ int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs)
         g_strProgramFolder = strFolderEngine;
         g_strProgramPath = strFolderEngine + "\\" + PlatUtf8ToCp932String(strExeName.c_str());
     }
+    g_bFolderNamed = nUsed > 0;
     if (pArgs) {
         pArgs->clear();
         for (size_t i = nUsed; i < aArgs.size(); i++) pArgs->push_back(PlatUtf8ToCp932String(aArgs[i].c_str()));

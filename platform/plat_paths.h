@@ -16,6 +16,12 @@
 int PlatInitProgramPaths(int argc, char** argv, std::vector<std::string>* pArgs);
 
 const char* PlatGetProgramPathsProblem(void);
+// 1 when the arguments named the game folder (by --game or as the first argument), 0 when it was
+// chosen without them (the current folder or the executable's).
+int PlatGameFolderWasNamed(void);
+// 1 when the program talks to a terminal (its standard input or error is one), 0 when it was
+// started from a desktop, where only a box reaches the person.
+int PlatHasTerminal(void);
 
 // A native path (UTF-8) the user gave, such as a file named in the environment: a relative one is
 // taken from the folder the program was started in (PlatInitProgramPaths makes the game folder the

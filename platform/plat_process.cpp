@@ -140,14 +140,17 @@ void PlatInitChildSpawnAttr(posix_spawnattr_t* pAttr)
     posix_spawnattr_setflags(pAttr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 }
 
-// Starts the program without the hook. 0 with *pPid, or -1.
-static int SpawnNative(const std::vector<std::string>& args, pid_t* pPid)
+// The test hook and its user pointer, when one is set.
+static PLAT_SPAWN_HOOK CurrentSpawnHook(void** ppUser)
 {
-    std::string strProgram;
-    if (FindProgramNative(args[0], &strProgram) != 0) return -1;
-    std::vector<std::string> aNative;
-    aNative.push_back(strProgram);
-    for (size_t i = 1; i < args.size(); i++) aNative.push_back(ConvertArgumentToNative(args[i]));
+    std::lock_guard<std::mutex> lock(g_mxSpawn);
+    *ppUser = g_pSpawnHookUser;
+    return g_pfnSpawnHook;
+}
+
+// Starts a native argument vector without the hook. 0 with *pPid, or -1.
+static int SpawnNativeArgv(std::vector<std::string> aNative, pid_t* pPid)
+{
     std::vector<char*> apszArgv;
     for (std::string& s : aNative) apszArgv.push_back(&s[0]);
     apszArgv.push_back(nullptr);
@@ -160,19 +163,42 @@ static int SpawnNative(const std::vector<std::string>& args, pid_t* pPid)
     return r == 0 ? 0 : -1;
 }
 
+// Starts the program without the hook. 0 with *pPid, or -1.
+static int SpawnNative(const std::vector<std::string>& args, pid_t* pPid)
+{
+    std::string strProgram;
+    if (FindProgramNative(args[0], &strProgram) != 0) return -1;
+    std::vector<std::string> aNative;
+    aNative.push_back(strProgram);
+    for (size_t i = 1; i < args.size(); i++) aNative.push_back(ConvertArgumentToNative(args[i]));
+    return SpawnNativeArgv(std::move(aNative), pPid);
+}
+
+int PlatSpawnNativeArgs(const std::vector<std::string>& aNative, int* pnPid)
+{
+    *pnPid = 0;
+    if (aNative.empty()) return -1;
+    void* pUser = nullptr;
+    const PLAT_SPAWN_HOOK pfnHook = CurrentSpawnHook(&pUser);
+    if (pfnHook) {
+        std::vector<std::string> args;
+        for (const std::string& s : aNative) args.push_back(PlatUtf8ToCp932String(s.c_str()));
+        return pfnHook(args, pUser);
+    }
+    pid_t pid = 0;
+    if (SpawnNativeArgv(aNative, &pid) != 0) return -1;
+    *pnPid = static_cast<int>(pid);
+    return 0;
+}
+
 // Starts a program through the test hook when one is set; with pPid the caller collects it, else
 // it joins the list of programs collected on later calls.
 static int SpawnArgv(const std::vector<std::string>& args, pid_t* pPid)
 {
     if (pPid) *pPid = 0;
     if (args.empty()) return -1;
-    PLAT_SPAWN_HOOK pfnHook;
-    void* pUser;
-    {
-        std::lock_guard<std::mutex> lock(g_mxSpawn);
-        pfnHook = g_pfnSpawnHook;
-        pUser = g_pSpawnHookUser;
-    }
+    void* pUser = nullptr;
+    const PLAT_SPAWN_HOOK pfnHook = CurrentSpawnHook(&pUser);
     if (pfnHook) return pfnHook(args, pUser);
 
     std::lock_guard<std::mutex> lock(g_mxSpawn);
@@ -186,31 +212,16 @@ static int SpawnArgv(const std::vector<std::string>& args, pid_t* pPid)
     return 0;
 }
 
+void PlatCollectLater(int nPid)
+{
+    std::lock_guard<std::mutex> lock(g_mxSpawn);
+    ReapChildrenLocked();
+    if (nPid > 0) g_aChildren.push_back(static_cast<pid_t>(nPid));
+}
+
 int PlatStartProcessArgv(const std::vector<std::string>& args)
 {
     return SpawnArgv(args, nullptr);
-}
-
-int PlatOpenWithAssociated(const char* pszPath, const char* pszParams, int64_t* pllProcess)
-{
-    if (pllProcess) *pllProcess = 0;
-    if (!pszPath || !*pszPath) return -1;
-    std::vector<std::string> args = {"xdg-open", pszPath};
-    for (std::string& s : PlatSplitCommandLine(pszParams)) args.push_back(std::move(s));
-    pid_t pid = 0;
-    int r = SpawnArgv(args, pllProcess ? &pid : nullptr);
-    if (pllProcess) *pllProcess = pid;
-    return r;
-}
-
-int PlatProcessEnded(int64_t llProcess)
-{
-    if (llProcess <= 0) return 1;
-    int status;
-    pid_t r = waitpid(static_cast<pid_t>(llProcess), &status, WNOHANG);
-    if (r == 0) return 0;
-    if (r < 0 && errno == EINTR) return 0;
-    return 1;
 }
 
 int PlatSpawnProcess(const std::vector<std::string>& args, PLAT_PROCESS* pProc)
@@ -268,22 +279,6 @@ int PlatFindExecutable(const char* pszDocument, char* pszOut, size_t cap)
     std::string strEngine;
     if (PlatNativeToEnginePath(strProgram, &strEngine) != 0) return -1;
     if (!pszOut || strEngine.size() + 1 > cap) return -1;   // a cut program name would start another
-    memcpy(pszOut, strEngine.c_str(), strEngine.size() + 1);
-    return 0;
-}
-
-int PlatFindAssociatedProgram(const char* pszDocument, char* pszOut, size_t cap)
-{
-    if (pszOut && cap > 0) pszOut[0] = '\0';
-    std::string strDoc;
-    if (!pszDocument || !*pszDocument || PlatResolvePath(pszDocument, &strDoc) != 0) return -1;
-    // Only an absolute folder, and a program name the engine can carry whole.
-    std::string strEngine;
-    const std::string strFound = PlatFindInPath("xdg-open", [&](const std::string& strCand) {
-        return strCand[0] == '/' && PlatNativeToEnginePath(strCand, &strEngine) == 0 && pszOut &&
-               strEngine.size() + 1 <= cap;
-    });
-    if (strFound.empty()) return -1;
     memcpy(pszOut, strEngine.c_str(), strEngine.size() + 1);
     return 0;
 }

@@ -17,13 +17,34 @@ int PlatStartProcess(const char* pszFile, const char* pszParams);
 // Starts a program from an argument vector (cp932). 0 or -1.
 int PlatStartProcessArgv(const std::vector<std::string>& args);
 
-// Opens a document or folder (engine path) with the program the desktop associates with it: the
-// program "xdg-open" from an argument vector, the parameters split as above appended. With
-// pllProcess the started program is left to the caller, who waits with PlatProcessEnded (0 there
-// when nothing was started that can be waited for, as under the test hook). 0, or -1.
-int PlatOpenWithAssociated(const char* pszPath, const char* pszParams, int64_t* pllProcess);
-// 1 when the program has ended (and is collected), 0 while it runs. A handle of 0 counts as ended.
-int PlatProcessEnded(int64_t llProcess);
+// Opening a file or a web address "with its program", in place of ShellExecuteEx
+// (platform/plat_open.cpp):
+// - a web address ("scheme:..." with a scheme of two letters or more, or "www." and a name) goes to
+//   the desktop's opener, the program "xdg-open" from PATH, as its one argument;
+// - an executable file (execute permission and an ELF or "#!" start) is started itself, by argument
+//   vector, with the parameters split as PlatSplitCommandLine does;
+// - any other file or folder (engine path, found without regard to ASCII case, whether or not it
+//   holds a folder part) goes to the opener as its one argument, its real absolute path; the opener
+//   takes no parameters, so parameters given for it are dropped with a line in the trace.
+enum { PLAT_OPEN_STARTED = 0, PLAT_OPEN_FAILED = -1, PLAT_OPEN_MISSING = -2 };
+struct PLAT_OPENED {
+    int64_t llProcess;   // what was started, for PlatProcessEnded; 0 when nothing can be waited for
+    int bOpener;         // 1 when it is the opener (its failing end is the open's failure)
+};
+// With pOpened the caller waits for the started program itself. Without it, the platform watches
+// the opener and, when it ends with a failure, calls the open-failure handler on the window thread.
+// PLAT_OPEN_STARTED, PLAT_OPEN_FAILED (nothing could be started: no opener installed, an empty
+// name), or PLAT_OPEN_MISSING (no such file or folder).
+int PlatOpenWithAssociated(const char* pszTarget, const char* pszParams, PLAT_OPENED* pOpened);
+// 1 when the text is a web address as above.
+int PlatIsWebAddress(const char* pszText);
+// 1 when the program has ended (and is collected; *pnExitCode, when given, gets its exit status, or
+// 128 plus the signal that ended it), 0 while it runs. A handle of 0 counts as ended with status 0.
+int PlatProcessEnded(int64_t llProcess, int* pnExitCode = nullptr);
+// Called on the window thread when an opener the platform watches ends with a failure: the target as
+// given (cp932) and the opener's exit status. Not called once the window system has stopped.
+typedef void (*PLAT_OPEN_FAILURE_HANDLER)(const char* pszTarget, int nExitCode);
+void PlatSetOpenFailureHandler(PLAT_OPEN_FAILURE_HANDLER pfnHandler);
 
 // The program that opens an existing document with its associated program, in place of
 // FindExecutable: the engine path of "xdg-open" as found in PATH. 0, or -1 (pszOut empty) when the

@@ -43,12 +43,14 @@
 #include "media/emote_component.h"
 #include "platform/plat_file.h"
 #include "platform/plat_instance.h"
+#include "platform/plat_msgbox.h"
 #include "platform/plat_paths.h"
 #include "platform/plat_process.h"
 #include "platform/plat_signals.h"
 #include "platform/plat_text.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_window.h"
+#include "root/startup_reasons.h"
 #include "save/cmd_save.h"
 #include "script/engine_config.h"
 #include "sound/sound.h"
@@ -95,7 +97,15 @@ int InitProgramPaths(int argc, char** argv)
 
 int ActivateRunningInstance(const char* pszClass)
 {
-    PlatRequestActivation(pszClass);
+    // A second start ends quietly by the book; in a terminal it would look like a failure, so the
+    // person is told where the game went.
+    if (PlatRequestActivation(pszClass) == 0)
+        std::printf("kolvex: the game in %s is already running; its window was brought to the front\n",
+                    PlatDisplayPath(g_szExeDir).c_str());
+    else
+        std::printf("kolvex: the game in %s is already running or starting in another copy\n",
+                    PlatDisplayPath(g_szExeDir).c_str());
+    std::fflush(stdout);
     return 0;
 }
 
@@ -158,6 +168,15 @@ static void PrintUsage(void)
         "(see README.md).\n");
 }
 
+// A mistake in the arguments: on standard error, and in a box when there is a display but no
+// terminal (a start from the desktop), where nobody reads standard error.
+static void TellArgumentProblem(const std::string& strProblem)
+{
+    std::fprintf(stderr, "kolvex: %s\n", strProblem.c_str());
+    if (!PlatHasTerminal() && PlatMessageBoxInteractive())
+        PlatMessageBoxA("KOLVEX", PlatUtf8ToCp932String(strProblem.c_str()).c_str(), PLAT_MB_OK | PLAT_MB_ICONSTOP);
+}
+
 // The program's own options, in the first argument. 1 when one was served or refused (*pnExit
 // then holds the exit status), else 0.
 static int HandleProgramOptions(int argc, char** argv, int* pnExit)
@@ -174,8 +193,10 @@ static int HandleProgramOptions(int argc, char** argv, int* pnExit)
         *pnExit = 0;
         return 1;
     }
-    if (strArg.size() > 1 && strArg[0] == '-' && strArg != "--game") {
-        std::fprintf(stderr, "kolvex: unknown option %s (kolvex --help lists the options)\n", strArg.c_str());
+    // Only a long option can be the program's own: a '-' and a letter is a switch of the game's
+    // (a screen saver's "-s", "-c", "-a N", "-p N" in either case), as '/' and a letter is.
+    if (strArg.size() > 2 && strArg.compare(0, 2, "--") == 0 && strArg != "--game") {
+        TellArgumentProblem("unknown option " + strArg + " (kolvex --help lists the options)");
         *pnExit = 1;
         return 1;
     }
@@ -196,7 +217,7 @@ int KolvexMain(int argc, char** argv)
     // A start while another copy is between taking its guard and its instance mutex ends silently.
     if (TakeInstanceMutex(KX_MUTEX_GUARD, KX_GUARD_MUTEX_NAME) != 0) return 0;
     if (InitProgramPaths(argc, argv) != 0) {
-        if (*PlatGetProgramPathsProblem()) std::fprintf(stderr, "kolvex: %s\n", PlatGetProgramPathsProblem());
+        if (*PlatGetProgramPathsProblem()) TellArgumentProblem(PlatGetProgramPathsProblem());
         ReleaseInstanceMutexes();
         return 1;
     }
@@ -220,6 +241,16 @@ int KolvexMain(int argc, char** argv)
         return 0;
     }
 
+    // Started from the desktop without a folder where no game lies: one box that says where it
+    // looked and how to open a game, in place of the game's own box about a missing file.
+    if (!g_bAppendedData && !PlatGameFolderWasNamed() && !PlatHasTerminal() && GameFolderHoldsNoGame()) {
+        std::fprintf(stderr, "kolvex: the game in %s could not start: %s\n", PlatDisplayPath(g_szExeDir).c_str(),
+                     DescribeStartupFailure().c_str());
+        ShowMessageBox("KOLVEX", "%s", PlatUtf8ToCp932String(DescribeNoGameForDesktop().c_str()));
+        ReleaseInstanceMutexes();
+        return 1;
+    }
+
     // Without a window system the main window cannot be made, and start-up says so.
     const int bWindows = PlatInitWindowSystem(g_nWindowBackend) == 0;
     PlatListenForActivation(g_szInstanceName, ActivateMainWindow, nullptr);
@@ -238,9 +269,11 @@ int KolvexMain(int argc, char** argv)
     if (nStart == 1) nExitCode = WasFatalErrorReported() ? 1 : 0;
     if (nStart == 0 && WasFatalErrorReported()) nExitCode = 1;
     // The reports say what failed, by names inside the game folder: this line says which folder.
-    if (nExitCode != 0)
-        std::fprintf(stderr, "kolvex: the game in %s %s\n", PlatDisplayPath(g_szExeDir).c_str(),
-                     nStart >= 0 ? "ended after a fatal error" : "could not start");
+    if (nExitCode != 0 && nStart >= 0)
+        std::fprintf(stderr, "kolvex: the game in %s ended after a fatal error\n", PlatDisplayPath(g_szExeDir).c_str());
+    else if (nExitCode != 0)
+        std::fprintf(stderr, "kolvex: the game in %s could not start: %s\n", PlatDisplayPath(g_szExeDir).c_str(),
+                     DescribeStartupFailure().c_str());
 
     PlatStopListening();
     if (bWindows) PlatShutdownWindowSystem();

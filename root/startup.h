@@ -21,7 +21,8 @@ int KolvexMain(int argc, char** argv);
 // Takes the game folder from the arguments (see PlatInitProgramPaths) and fills the engine paths and
 // the mutex names. 0, or -1 when the folder cannot be used.
 int InitProgramPaths(int argc, char** argv);
-// Asks the running copy of that name to come to the front. 0.
+// Asks the running copy of that name to come to the front, and says on standard output that it did
+// (or that another copy runs or is starting when none answered). 0.
 int ActivateRunningInstance(const char* pszClass);
 void ReleaseInstanceMutexes(void);
 void ReleaseInstanceMutex(int nIndex);

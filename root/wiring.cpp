@@ -6,6 +6,7 @@
 
 #include "core/compiler_link.h"
 #include "core/engine_hooks.h"
+#include "core/errors.h"
 #include "core/input.h"
 #include "core/worker_pool.h"
 #include "display/cmd_window.h"
@@ -32,8 +33,11 @@
 #include "media/movies.h"
 #include "media/emote.h"
 #include "media/flash_host.h"
+#include "platform/plat_process.h"
+#include "platform/plat_trace.h"
 #include "platform/plat_window.h"
 #include "save/cmd_save.h"
+#include "script/cmd_file.h"
 #include "script/dispatch.h"
 #include "script/engine_control.h"
 #include "script/evaluator.h"
@@ -221,4 +225,8 @@ void InstallEngineParts(void)
     InstallCompositor();
     InstallKcgJobs();
     InstallWindowProc();
+    // What the platform's libraries say without being asked goes to the engine's debug trace.
+    PlatSetTraceSink(DebugTrace);
+    // An opener that ends with a failure after the command went on is reported as the command would.
+    PlatSetOpenFailureHandler(ReportFailedOpen);
 }

@@ -1,6 +1,7 @@
 // The file commands, the preload cache and the text readers.
 #include "script/cmd_file.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,7 +15,9 @@
 #include "core/preload_cache.h"
 #include "core/window_record.h"
 #include "platform/plat_file.h"
+#include "platform/plat_paths.h"
 #include "platform/plat_process.h"
+#include "platform/plat_text.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
 #include "script/arg_output.h"
@@ -65,18 +68,6 @@ void ServeWindowWhileWaiting(void)
         }
         PlatDispatchMessage(&msg);
     }
-}
-
-int StartWithAssociated(const std::string& strPath, const char* pszParams, bool bWait)
-{
-    DebugTrace("open", strPath.c_str());
-    int64_t llProcess = 0;
-    if (PlatOpenWithAssociated(strPath.c_str(), pszParams, bWait ? &llProcess : nullptr) != 0) return -1;
-    while (bWait && !PlatProcessEnded(llProcess)) {
-        ServeWindowWhileWaiting();
-        PlatSleep(10);
-    }
-    return 0;
 }
 
 int SaveLayerArg(const std::string& strFile, int nFormat)
@@ -162,6 +153,59 @@ bool TextArrayOutput(int nArgId, ARG_OUTPUT* pOut, bool* pbNone)
 }
 
 }  // namespace
+
+// ---- opening with the program ----
+
+namespace {
+
+// A target as the person knows it: a file by its real path, an address as written.
+std::string ShownTarget(const char* pszTarget)
+{
+    return PlatIsWebAddress(pszTarget) ? PlatCp932ToUtf8String(pszTarget) : PlatDisplayPath(pszTarget);
+}
+
+int ReportOpenFailure(const char* pszTarget, const std::string& strWhy, int nId, bool bWithLocation)
+{
+    std::fprintf(stderr, "kolvex: %s could not be opened: %s\n", ShownTarget(pszTarget).c_str(), strWhy.c_str());
+    std::fflush(stderr);
+    DebugTrace("open failed", pszTarget);
+    if (bWithLocation) ReportScriptErrorF(nId, 0, pszTarget);
+    else ReportErrorF(nId, 0, pszTarget);
+    return -1;
+}
+
+std::string OpenerEndedWith(int nExitCode)
+{
+    return "the desktop's opener (xdg-open) ended with status " + std::to_string(nExitCode) +
+           " (2: no such file, 3: no program for it, 4: the program failed)";
+}
+
+}  // namespace
+
+void ReportFailedOpen(const char* pszTarget, int nExitCode)
+{
+    ReportOpenFailure(pszTarget ? pszTarget : "", OpenerEndedWith(nExitCode), KX_ERR_FILE_READ, false);
+}
+
+int OpenWithProgram(const char* pszTarget, const char* pszParams, bool bWait)
+{
+    DebugTrace("open", pszTarget);
+    PLAT_OPENED opened{0, 0};
+    const int r = PlatOpenWithAssociated(pszTarget, pszParams, bWait ? &opened : nullptr);
+    if (r == PLAT_OPEN_MISSING) return ReportOpenFailure(pszTarget, "there is no such file", KX_ERR_FILE_MISSING, true);
+    if (r != PLAT_OPEN_STARTED)
+        return ReportOpenFailure(pszTarget, "the desktop's opener (xdg-open, package xdg-utils) could not be started",
+                                 KX_ERR_FILE_READ, true);
+    int nExitCode = 0;
+    while (bWait && !PlatProcessEnded(opened.llProcess, &nExitCode)) {
+        ServeWindowWhileWaiting();
+        PlatSleep(10);
+    }
+    // The program's own status is its business; the opener's says whether anything opened.
+    if (bWait && opened.bOpener && nExitCode != 0)
+        return ReportOpenFailure(pszTarget, OpenerEndedWith(nExitCode), KX_ERR_FILE_READ, true);
+    return 0;
+}
 
 // ---- preload cache ----
 
@@ -308,8 +352,12 @@ int CmdFile(void)
             PlatRemoveDir(strDir.c_str());
         }
     }
-    if ((HasArg(FILE_ARG_OPEN) || HasArg(FILE_ARG_OPEN_WAIT)) && !strPath.empty())
-        StartWithAssociated(strPath, ArgText(FILE_ARG_PARAMS), !HasArg(FILE_ARG_OPEN));
+    if ((HasArg(FILE_ARG_OPEN) || HasArg(FILE_ARG_OPEN_WAIT)) && !strPath.empty()) {
+        // A web address keeps its letters and slashes; a file is found whatever its letter case.
+        const char* pszRaw = ArgText(FILE_ARG_PATH);
+        const std::string strTarget = PlatIsWebAddress(pszRaw) ? std::string(pszRaw) : strPath;
+        if (OpenWithProgram(strTarget.c_str(), ArgText(FILE_ARG_PARAMS), !HasArg(FILE_ARG_OPEN)) != 0) return -1;
+    }
     return 0;
 }
 

@@ -19,6 +19,15 @@ enum {
     FILEQ_ARG_SIZE = 5, FILEQ_ARG_PROGRAM = 6, FILEQ_ARG_OUT = 7,
 };
 
+// Opens a file or web address with its program (the desktop's opener, or an executable file
+// itself with the parameters), waiting for what it started when bWait is set. A file that does not
+// exist, an opener that cannot start or that ends with a failure is reported (104060, 104010; not
+// fatal: the game goes on) with a line on standard error. 0, or -1 after such a report.
+int OpenWithProgram(const char* pszTarget, const char* pszParams, bool bWait);
+// The failing end of an opener that nobody waited for (called on the window thread): reported as
+// OpenWithProgram reports it.
+void ReportFailedOpen(const char* pszTarget, int nExitCode);
+
 int CmdFile(void);
 int CmdFileQuery(void);
 int CmdReadTextLines(void);

@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev libpixman-1-dev
   fonts-ipafont-gothic fonts-ipafont-mincho
   xvfb xauth xdg-user-dirs openbox xdotool wmctrl x11-apps
+  zenity xdg-utils
 )
 
 missing=()

@@ -67,26 +67,45 @@ TEST_F(BundledGameTest, TheDemoPlaysFromOneExecutable)
 TEST_F(BundledGameTest, ScreenSaverSwitchesEndOrRunTheGame)
 {
     const std::string strExe = Build("saver", PreviewPicture());
+    const std::string strAbout = "\xe3\x82\xb9\xe3\x82\xaf\xe3\x83\xaa\xe3\x83\xbc\xe3\x83\xb3";   // "スクリーン"
+    enum { ABOUT, ENDS, GAME };
     struct CASE {
         std::vector<std::string> args;
-        bool bRunsGame;
-    } cases[] = {
-        {{}, false},              // about box
-        {{"/c"}, false},          // about box
-        {{"/a", "77"}, false},    // ends at once
-        {{"-P", "1234"}, false},  // the preview cannot be placed in another program's window
-        {{"/S"}, true},           // the screen saver's own run plays the game
+        int nOutcome;
     };
+    std::vector<CASE> cases = {{{}, ABOUT}};
+    // Every switch in both forms and both cases: '/' or '-', then the letter.
+    for (const char* pszPrefix : {"/", "-"}) {
+        for (const bool bUpper : {false, true}) {
+            auto sw = [&](char c) { return std::string(pszPrefix) + static_cast<char>(bUpper ? c - 32 : c); };
+            cases.push_back({{sw('c')}, ABOUT});
+            cases.push_back({{sw('a'), "5"}, ENDS});
+            cases.push_back({{sw('p'), "1234"}, ENDS});   // the preview cannot go into another program's window
+            cases.push_back({{sw('s')}, GAME});           // the screen saver's own run plays the game
+        }
+    }
+    // The game folder named first, by --game or as a folder, or not at all (the executable's own).
+    const std::vector<std::vector<std::string>> folderForms = {
+        {"--game", dir.strNative + "/run"}, {dir.strNative + "/run"}, {}};
     int n = 0;
-    for (const CASE& c : cases) {
-        std::string strCase;
-        for (const std::string& s : c.args) strCase += s + " ";
-        SCOPED_TRACE(strCase);
-        const std::string strShot = dir.strNative + "/shot" + std::to_string(n++) + ".png";
-        std::vector<std::string> args = {"--game", dir.strNative + "/run"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        EXPECT_EQ(Run(strExe, args, strShot), 0);
-        EXPECT_EQ(fs::exists(strShot), c.bRunsGame);
+    for (const std::vector<std::string>& folder : folderForms) {
+        for (const CASE& c : cases) {
+            std::string strCase = folder.empty() ? "(no folder) " : folder[0] + " ";
+            for (const std::string& s : c.args) strCase += s + " ";
+            SCOPED_TRACE(strCase);
+            const std::string strShot = dir.strNative + "/shot" + std::to_string(n++) + ".png";
+            std::vector<std::string> args = folder;
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            const PROGRAM_RESULT r = RunProgramCaptured(
+                strExe, args,
+                {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+                 "KOLVEX_SCREENSHOT=" + strShot, "KOLVEX_QUIT_AFTER_FRAMES=60"},
+                dir.strNative);
+            EXPECT_EQ(r.nStatus, 0) << r.strErr;
+            EXPECT_EQ(r.strErr.find("unknown option"), std::string::npos) << r.strErr;
+            EXPECT_EQ(r.strErr.find(strAbout) != std::string::npos, c.nOutcome == ABOUT) << r.strErr;
+            EXPECT_EQ(fs::exists(strShot), c.nOutcome == GAME) << r.strErr;
+        }
     }
 }
 

@@ -41,6 +41,12 @@ TEST(InstallRule, PutsTheProgramsTheDesktopEntryAndTheIconInPlace)
     EXPECT_EQ(strEntry.rfind("[Desktop Entry]\n", 0), 0u) << strEntry;
     EXPECT_NE(strEntry.find("\nExec=kolvex "), std::string::npos) << strEntry;
     EXPECT_NE(strEntry.find("\nIcon=kolvex\n"), std::string::npos) << strEntry;
+    // File managers offer it for a folder, and hand the folder over in place of %f.
+    EXPECT_NE(strEntry.find("\nMimeType=inode/directory;\n"), std::string::npos) << strEntry;
+    const size_t nExec = strEntry.find("\nExec=");
+    ASSERT_NE(nExec, std::string::npos);
+    const std::string strExec = strEntry.substr(nExec + 6, strEntry.find('\n', nExec + 1) - nExec - 6);
+    EXPECT_EQ(strExec, "kolvex %f");
     EXPECT_NE(ReadAll(strPrefix + "/share/icons/hicolor/scalable/apps/kolvex.svg").find("<svg"), std::string::npos);
 
     // The installed programs run: the engine answers its version, the builder writes the demo.
@@ -50,4 +56,11 @@ TEST(InstallRule, PutsTheProgramsTheDesktopEntryAndTheIconInPlace)
     EXPECT_EQ(RunProgramForTest(strPrefix + "/bin/kxdemo", {dir.strNative + "/game"}, {}), 0);
     struct stat st{};
     EXPECT_EQ(::stat((dir.strNative + "/game/data.kpf").c_str(), &st), 0);
+    // The entry's command with a game folder for %f plays that game.
+    const PROGRAM_RESULT play = RunProgramCaptured(
+        strPrefix + "/bin/kolvex", {dir.strNative + "/game"},
+        {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "KOLVEX_AUDIO=null", "XDG_RUNTIME_DIR=" + dir.strNative,
+         "KOLVEX_QUIT_AFTER_FRAMES=5"},
+        dir.strNative);
+    EXPECT_EQ(play.nStatus, 0) << play.strErr;
 }

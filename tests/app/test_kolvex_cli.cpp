@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 #include <functional>
 #include <string>
@@ -69,17 +70,23 @@ PROGRAM_RESULT Kolvex(const std::vector<std::string>& args, const std::vector<st
 
 TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
 {
+    // Each failure keeps the game's own box (its text on standard error without a display) and says
+    // in English, on the line that ends the run, what is wrong and what to do.
     const struct {
         const char* pszCase;
         std::function<void(const TEMP_DIR&, const std::string&)> make;   // fills the game folder
         std::vector<std::string> extraArgs;
         int nStatus;
-        const char* pszErr;   // in standard error, or NULL
+        const char* pszErr;      // in standard error, or NULL
+        const char* pszReason;   // after "could not start: " (the game folder's path put for %s), or NULL
     } kCases[] = {
         {"a quit after frames", [](const TEMP_DIR&, const std::string& g) { WriteGameFolder(g, IdleGame()); }, {}, 0,
-         nullptr},
-        {"the licence notice", [](const TEMP_DIR&, const std::string&) {}, {"/info"}, 0, "License Information"},
-        {"an empty folder", [](const TEMP_DIR&, const std::string&) {}, {}, 1, "kxcfg.kbn"},
+         nullptr, nullptr},
+        {"the licence notice", [](const TEMP_DIR&, const std::string&) {}, {"/info"}, 0, "License Information", nullptr},
+        {"an empty folder", [](const TEMP_DIR&, const std::string&) {}, {}, 1, "kxcfg.kbn",
+         "%s holds no game: kolvex looked there for kxbin/kxcfg.kbn and for packs (*.kpf) and found neither; "
+         "start kolvex with the folder of a game (kolvex --game FOLDER), or open that folder with KOLVEX in the "
+         "file manager\n"},
         {"a pack of random bytes",
          [](const TEMP_DIR& d, const std::string&) {
              std::vector<uint8_t> junk(4096);
@@ -87,25 +94,46 @@ TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
              for (uint8_t& v : junk) v = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
              d.Write("game/data.kpf", junk);
          },
-         {}, 1, "kxcfg.kbn"},
+         {}, 1, "kxcfg.kbn",
+         "the pack %s/data.kpf is damaged (it is not a pack archive), and nothing else in %s holds the game's "
+         "configuration kxbin/kxcfg.kbn; copy the game's pack again from where it came\n"},
         {"a pack cut after its header",
          [](const TEMP_DIR& d, const std::string& g) {
              ASSERT_EQ(WriteGamePack(g + "/data.kpf", IdleGame()), 0);
              const std::string strAll = d.Read("game/data.kpf");
              d.Write("game/data.kpf", std::vector<uint8_t>(strAll.begin(), strAll.begin() + 16));
          },
-         {}, 1, nullptr},
+         {}, 1, nullptr, "the pack %s/data.kpf is damaged or of another format"},
+        {"a pack without the configuration",
+         [](const TEMP_DIR&, const std::string& g) {
+             std::vector<GAME_FILE> files = IdleGame();
+             std::erase_if(files, [](const GAME_FILE& f) { return f.strName.find("kxcfg.kbn") != std::string::npos; });
+             ASSERT_EQ(WriteGamePack(g + "/extra.kpf", files), 0);
+         },
+         {}, 1, "kxcfg.kbn",
+         "no pack in %s (extra.kpf) holds the game's configuration kxbin/kxcfg.kbn, and there is no kxbin folder; "
+         "copy the pack that holds the game (usually data.kpf) into the folder\n"},
+        {"a folder with only scripts",
+         [](const TEMP_DIR& d, const std::string&) {
+             d.Write("game/start.txt", std::string("*SYSTEM_START\n"));
+             d.Write("game/scene1.txt", std::string("*SCENE\n"));
+         },
+         {}, 1, "kxcfg.kbn",
+         "%s holds scripts (%s/scene1.txt) but not their compiled form, kxbin/kxcfg.kbn, and kolvex plays compiled "
+         "games only; compile the scripts with the game's script compiler"},
         {"no engine configuration",
          [](const TEMP_DIR&, const std::string& g) {
              WriteGameFolder(g, IdleGame());
              std::remove((g + "/kxbin/kxcfg.kbn").c_str());
          },
-         {}, 1, "kxcfg.kbn"},
+         {}, 1, "kxcfg.kbn",
+         "the compiled game in %s/kxbin lacks kxcfg.kbn, the game's configuration; the game is incomplete: "
+         "compile its scripts again, or copy the whole game folder again\n"},
         {"a fatal script error while running",
          [](const TEMP_DIR&, const std::string& g) {
              WriteGameFolder(g, GameOf([](SCRIPT_BUILDER* b) { EmitGoto(b, "NOWHERE"); }));
          },
-         {}, 1, "start.txt"},
+         {}, 1, "start.txt", nullptr},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.pszCase);
@@ -120,8 +148,39 @@ TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
         if (c.pszErr) {
             EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
         }
+        if (c.pszReason) {
+            std::string strReason = c.pszReason;
+            for (size_t nAt = strReason.find("%s"); nAt != std::string::npos; nAt = strReason.find("%s", nAt))
+                strReason.replace(nAt, 2, strGame);
+            EXPECT_NE(r.strErr.find("kolvex: the game in " + strGame + " could not start: " + strReason),
+                      std::string::npos)
+                << r.strErr;
+        }
         EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
     }
+}
+
+TEST(KolvexExitStatus, AStartFromTheDesktopWithoutAGameSaysWhereItLookedAndHowToOpenOne)
+{
+    // The desktop entry without a folder: no terminal (standard input is /dev/null and standard error
+    // a file here), started in the home folder, the executable in a folder without a game.
+    TEMP_DIR dir;
+    dir.Write("home/notes.txt", std::string("x"));
+    dir.Write("bin/readme.md", std::string("x"));
+    const PROGRAM_RESULT r = Kolvex({}, HeadlessEnv(dir, {"KOLVEX_EXE_PATH=" + dir.strNative + "/bin/kolvex"}),
+                                    dir.strNative + "/home");
+    EXPECT_EQ(r.nStatus, 1) << r.strErr;
+    EXPECT_NE(r.strErr.find("[KOLVEX]\nKOLVEX found no game in " + dir.strNative + "/bin.\n\nTo play a game, open "
+                            "its folder with KOLVEX: in the file manager, choose \"Open With\" and KOLVEX on the "
+                            "game's folder, or run kolvex FOLDER in a terminal."),
+              std::string::npos)
+        << r.strErr;
+    EXPECT_NE(r.strErr.find("kolvex: the game in " + dir.strNative + "/bin could not start: " + dir.strNative +
+                            "/bin holds no game"),
+              std::string::npos)
+        << r.strErr;
+    // Only that box: not the game's own about a missing file, which would mean nothing there.
+    EXPECT_EQ(r.strErr.find("kxcfg.kbn]"), std::string::npos) << r.strErr;
 }
 
 TEST(KolvexExitStatus, AnUnreadablePackIsAFailure)
@@ -214,6 +273,89 @@ TEST(KolvexSignals, EachQuitSignalRunsTheOrderlyShutdown)
     }
 }
 
+// ---- one copy per game ----------------------------------------------------------------------------
+
+namespace {
+
+// The lock files in the lock folder.
+std::vector<std::string> LockFiles(const std::string& strDir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(strDir)) {
+        const std::string strName = e.path().filename().string();
+        if (strName.rfind("kolvex-", 0) == 0 && strName.size() > 5 && strName.substr(strName.size() - 5) == ".lock")
+            names.push_back(strName);
+    }
+    return names;
+}
+
+// A game that saves a file once its script runs, then idles for ever.
+std::vector<GAME_FILE> MarkingGame()
+{
+    return GameOf(
+        [](SCRIPT_BUILDER* b) {
+            EmitCommand(b, KXCMD_SAVE, {ExprArg(2, MakeExprInt(1)), ExprArg(3, MakeExprVar(1000))});
+            EmitCommand(b, KXCMD_SAVE, {ExprArg(0, MakeExprText("running"), EVALTYPE_TEXT)});
+        },
+        160, 120, {MakeIntVarDef(1000, 1)});
+}
+
+// Starts the game and waits until its script runs.
+bool StartRunningGame(RUNNING_PROGRAM* pRun, const TEMP_DIR& dir, const std::vector<std::string>& env)
+{
+    std::filesystem::remove(dir.strNative + "/game/save/running.sd");
+    if (StartProgramForTest(pRun, KX_KOLVEX_PATH, {"--game", dir.strNative + "/game"}, env) != 0) return false;
+    for (int i = 0; i < 600 && !dir.Exists("game/save/running.sd"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return dir.Exists("game/save/running.sd");
+}
+
+}  // namespace
+
+TEST(KolvexOneCopy, NoLockFileRemainsAfterARunOrAfterAKilledRunAndTheNextOne)
+{
+    TEMP_DIR dir;
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", MarkingGame()), 0);
+    // The headless runs keep their lock files in the test's folder.
+    const std::string strLocks = dir.strNative;
+    const std::vector<std::string> env = HeadlessEnv(dir);
+
+    PROGRAM_RESULT r = Kolvex({"--game", dir.strNative + "/game"}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3"}));
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(LockFiles(strLocks), std::vector<std::string>{});
+
+    // A copy that is killed leaves its lock files; the next run takes them over and removes them.
+    RUNNING_PROGRAM run;
+    ASSERT_TRUE(StartRunningGame(&run, dir, env));
+    const std::vector<std::string> held = LockFiles(strLocks);
+    EXPECT_FALSE(held.empty());
+    ASSERT_EQ(SignalProgramForTest(&run, SIGKILL), 0);
+    WaitProgramForTest(&run, 30000);
+    EXPECT_EQ(LockFiles(strLocks), held);
+    r = Kolvex({"--game", dir.strNative + "/game"}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3"}));
+    EXPECT_EQ(r.nStatus, 0) << r.strErr;
+    EXPECT_EQ(LockFiles(strLocks), std::vector<std::string>{});
+}
+
+TEST(KolvexOneCopy, ASecondStartSaysTheRunningCopyCameToTheFront)
+{
+    TEMP_DIR dir;
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", MarkingGame()), 0);
+    const std::vector<std::string> env = HeadlessEnv(dir);
+    RUNNING_PROGRAM run;
+    ASSERT_TRUE(StartRunningGame(&run, dir, env));
+    const PROGRAM_RESULT second = Kolvex({"--game", dir.strNative + "/game"}, env);
+    EXPECT_EQ(second.nStatus, 0) << second.strErr;
+    EXPECT_NE(second.strOut.find("kolvex: the game in " + dir.strNative +
+                                 "/game is already running; its window was brought to the front\n"),
+              std::string::npos)
+        << second.strOut;
+    EXPECT_EQ(second.strErr, "");
+    ASSERT_EQ(SignalProgramForTest(&run, SIGTERM), 0);
+    const PROGRAM_RESULT first = WaitProgramForTest(&run, 30000);
+    EXPECT_EQ(first.nStatus, 0) << first.strErr;
+}
+
 // ---- folders of any name --------------------------------------------------------------------------
 
 TEST(KolvexFolders, GamesInFoldersCp932CannotExpressRunAndSave)
@@ -276,6 +418,30 @@ TEST(KolvexSound, NoAudioDeviceMeansSilenceAndAMistypedOutputIsNamed)
         const size_t nAt = r.strErr.find(c.pszErr);
         EXPECT_NE(nAt, std::string::npos) << r.strErr;
         EXPECT_EQ(r.strErr.find(c.pszErr, nAt + 1), std::string::npos) << "said once: " << r.strErr;
+    }
+}
+
+TEST(KolvexSound, TheSoundLibrarysOwnLinesStayOffStandardError)
+{
+    // Without a sound card the ALSA library writes its own lines; they go to the trace, and standard
+    // error keeps only the engine's (one line, when no device opened).
+    for (const char* pszDriver : {"SDL_AUDIODRIVER=", "SDL_AUDIODRIVER=alsa"}) {
+        SCOPED_TRACE(pszDriver);
+        TEMP_DIR dir;
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", GameOf(nullptr, 160, 120, {}, 1)), 0);
+        const std::string strTrace = dir.strNative + "/trace.txt";
+        const PROGRAM_RESULT r = Kolvex({"--game", dir.strNative + "/game"},
+                                        HeadlessEnv(dir, {pszDriver, "KOLVEX_AUDIO=", "KOLVEX_QUIT_AFTER_FRAMES=5",
+                                                          "KOLVEX_TRACE=" + strTrace}));
+        EXPECT_EQ(r.nStatus, 0) << r.strErr;
+        EXPECT_EQ(r.strErr.find("ALSA lib"), std::string::npos) << r.strErr;
+        size_t nLines = 0;
+        for (size_t nAt = 0; nAt < r.strErr.size(); nAt = r.strErr.find('\n', nAt) + 1) {
+            if (r.strErr.find('\n', nAt) == std::string::npos) break;
+            EXPECT_EQ(r.strErr.compare(nAt, 8, "kolvex: "), 0) << r.strErr;
+            ++nLines;
+        }
+        EXPECT_LE(nLines, 1u) << r.strErr;
     }
 }
 

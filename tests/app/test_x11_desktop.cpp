@@ -477,3 +477,108 @@ TEST_F(X11Desktop, ARightClickOpensThePopupAndAChoiceReachesTheScript)
     EXPECT_EQ(WaitForExit(10000), 0);
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
 }
+
+namespace {
+
+const char kDialogTitle[] = "KX name entry";
+
+// A game that asks for a name in the input dialog (at most nLimit bytes), writes what came back into
+// typed.txt and quits.
+std::vector<GAME_FILE> NameEntryGame(int nLimit)
+{
+    constexpr uint16_t kTyped = 1000;
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    const auto I = [](int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); };
+    const auto T = [](int nId, const std::string& str) {
+        return ExprArg(static_cast<uint8_t>(nId), MakeExprText(str), EVALTYPE_TEXT);
+    };
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 5)}), 0);   // the window first
+    EXPECT_GE(EmitCommand(&b, KXCMD_MESSAGE_BOX, {T(0, kDialogTitle), T(1, PlatUtf8ToCp932String("お名前は？")),
+                                                  I(16, 1), I(17, nLimit), ExprArg(10, MakeExprVar(kTyped), EVALTYPE_TEXT)}),
+              0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, {I(0, 15), T(22, "typed.txt"), ExprArg(23, MakeExprVar(kTyped), EVALTYPE_TEXT)}),
+              0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_QUIT, {}), 0);
+    EXPECT_GE(AddLabel(&b, "IDLE"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
+    EXPECT_GE(EmitGoto(&b, "IDLE"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = 480;
+    game.config.nHeight = 320;
+    game.config.strTitle = kTitle;
+    game.defs.push_back(MakeTextVarDef(kTyped, ""));
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    return BuildGameFiles(game);
+}
+
+}  // namespace
+
+TEST_F(X11Desktop, TextTypedIntoTheInputDialogReachesTheScriptWithinItsByteLimit)
+{
+    if (RunTool({"sh", "-c", "command -v zenity"}).empty()) GTEST_SKIP() << "zenity is not installed";
+    // Typed: 4 letters and 3 kanji (10 bytes in cp932); the limit of 8 bytes keeps whole characters.
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", NameEntryGame(8)), 0);
+    m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
+                  {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+                   "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
+                  m_strLog.c_str());
+    ASSERT_NE(m_pid, 0);
+    std::vector<std::string> ids;
+    for (int i = 0; i < 400 && ids.empty(); ++i) {
+        ids = WindowsTitled(kDialogTitle);
+        if (ids.empty()) Pause(50);
+    }
+    ASSERT_EQ(ids.size(), 1u) << "the input dialog did not appear: " << Log();
+    Pause(500);   // the dialog takes keys once it is drawn
+    KeepShot(Capture(""), "x11-input-dialog.png");
+    RunTool({"xdotool", "windowactivate", "--sync", ids[0]});
+    Pause(200);
+    RunTool({"xdotool", "type", "--delay", "50", "Kolv\xE6\x98\x9F\xE9\x99\x8D\xE3\x82\x8B"});   // "Kolv星降る"
+    Pause(300);
+    KeepShot(Capture(""), "x11-input-typed.png");
+    RunTool({"xdotool", "key", "Return"});
+    EXPECT_EQ(WaitForExit(20000), 0) << Log();
+    // "Kolv" and 星降 are 8 bytes; る would make 10.
+    EXPECT_EQ(dir.Read("game/typed.txt"), "Kolv" + PlatUtf8ToCp932String("星降") + "\r\n") << Log();
+}
+
+TEST_F(X11Desktop, WithoutATerminalNoGameAndArgumentMistakesComeInABox)
+{
+    // The desktop entry without a folder (the executable's folder holds no game), and a mistyped
+    // option: each shows one box titled KOLVEX that a person can read and close.
+    dir.Write("bin/readme.md", std::string("x"));
+    const struct {
+        const char* pszCase;
+        std::vector<std::string> args;
+        std::string strLine;   // in the log (standard error)
+        const char* pszShot;
+    } kCases[] = {
+        {"no game", {}, "kolvex: the game in " + dir.strNative + "/bin could not start: " + dir.strNative + "/bin holds no game",
+         "x11-no-game-box.png"},
+        {"a mistyped option", {"--bogus"}, "kolvex: unknown option --bogus", "x11-option-box.png"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        std::vector<std::string> args = {KX_KOLVEX_PATH};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        m_pid = Spawn(args,
+                      {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+                       "KOLVEX_EXE_PATH=" + dir.strNative + "/bin/kolvex", "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
+                      m_strLog.c_str());
+        ASSERT_NE(m_pid, 0);
+        std::vector<std::string> ids;
+        for (int i = 0; i < 400 && ids.empty(); ++i) {
+            ids = WindowsTitled("KOLVEX");
+            if (ids.empty()) Pause(50);
+        }
+        ASSERT_EQ(ids.size(), 1u) << "no box: " << Log();
+        Pause(300);
+        KeepShot(Capture(ids[0]), c.pszShot);
+        KeysTo(ids[0], "Return");
+        EXPECT_EQ(WaitForExit(10000), 1) << Log();
+        EXPECT_NE(Log().find(c.strLine), std::string::npos) << Log();
+    }
+}

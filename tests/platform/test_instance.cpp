@@ -3,6 +3,9 @@
 #include "tests/platform/plat_test_util.h"
 
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -125,6 +128,37 @@ TEST_F(PlatInstanceTest, HeldByAnotherProcessUntilItEnds)
     ASSERT_NE(pAfter, nullptr);
     EXPECT_EQ(bExists, 0);
     PlatReleaseNamedMutex(pAfter);
+}
+
+TEST_F(PlatInstanceTest, TheOwnerRemovesItsLockFileAndAStaleOneIsTakenOver)
+{
+    struct stat st;
+    const std::string strLock = Native("kolvex-674e0092.lock");
+    int bExists = -1;
+    PLAT_MUTEX* pOwner = PlatCreateNamedMutex("SYSTEM_START", &bExists);
+    ASSERT_NE(pOwner, nullptr);
+    ASSERT_EQ(bExists, 0);
+    // A handle that only found it held removes nothing.
+    PLAT_MUTEX* pLoser = PlatCreateNamedMutex("SYSTEM_START", &bExists);
+    ASSERT_NE(pLoser, nullptr);
+    EXPECT_EQ(bExists, 1);
+    PlatReleaseNamedMutex(pLoser);
+    EXPECT_EQ(stat(strLock.c_str(), &st), 0);
+    PlatReleaseNamedMutex(pOwner);
+    EXPECT_NE(stat(strLock.c_str(), &st), 0);
+
+    // The file of a copy that crashed (no lock on it) is taken over, then removed: never a second one.
+    const int fd = open(strLock.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    PLAT_MUTEX* pNext = PlatCreateNamedMutex("SYSTEM_START", &bExists);
+    ASSERT_NE(pNext, nullptr);
+    EXPECT_EQ(bExists, 0);
+    size_t nFiles = 0;
+    for (const auto& e : std::filesystem::directory_iterator(m_strDir)) nFiles += e.path().extension() == ".lock";
+    EXPECT_EQ(nFiles, 1u);
+    PlatReleaseNamedMutex(pNext);
+    EXPECT_NE(stat(strLock.c_str(), &st), 0);
 }
 
 TEST_F(PlatInstanceTest, UnusableFolderGivesNull)

@@ -1,5 +1,6 @@
 // Splitting parameter texts and starting programs without a shell.
 #include "platform/plat_process.h"
+#include "platform/plat_trace.h"
 #include "tests/platform/plat_test_util.h"
 
 namespace {
@@ -64,6 +65,140 @@ TEST_F(PlatSpawnTest, StartsProgramsByNameOrEnginePath)
     EXPECT_EQ(PlatStartProcessArgv({"kx-no-such-program"}), -1);
     EXPECT_EQ(PlatStartProcess("\\no\\such\\program", ""), -1);
     EXPECT_EQ(PlatStartProcessArgv({}), -1);
+}
+
+// ---- opening with the program ----
+
+std::vector<std::string> g_aTraced;
+void RecordTrace(const char* pszCaption, const char* pszText)
+{
+    g_aTraced.push_back(std::string(pszCaption) + ": " + pszText);
+}
+
+// Records a start; fails it when the recorded list holds "fail" first.
+int RecordOpen(const std::vector<std::string>& args, void* pUser)
+{
+    auto* pSeen = static_cast<std::vector<std::string>*>(pUser);
+    const bool bFail = !pSeen->empty() && (*pSeen)[0] == "fail";
+    *pSeen = args;
+    return bFail ? -1 : 0;
+}
+
+class PlatOpenTest : public TempFolderTest {
+protected:
+    std::vector<std::string> aSeen;
+    void SetUp() override
+    {
+        TempFolderTest::SetUp();
+        ASSERT_EQ(chdir(m_strDir.c_str()), 0);
+        PlatSetSpawnHook(RecordOpen, &aSeen);
+        g_aTraced.clear();
+        PlatSetTraceSink(RecordTrace);
+    }
+    void TearDown() override
+    {
+        PlatSetSpawnHook(nullptr, nullptr);
+        PlatSetTraceSink(nullptr);
+        TempFolderTest::TearDown();
+    }
+    bool Traced(const std::string& strPart) const
+    {
+        for (const std::string& s : g_aTraced)
+            if (s.find(strPart) != std::string::npos) return true;
+        return false;
+    }
+};
+
+TEST_F(PlatOpenTest, ADocumentGoesToTheOpenerAloneFoundWhateverItsLetterCase)
+{
+    ASSERT_EQ(mkdir(Native("Doc").c_str(), 0755), 0);
+    WriteNativeFile(Native("Doc/Read Me.html"), "<p>");
+    WriteNativeFile(Native("Manual.html"), "<p>");
+    // The names as a script gives them: lower-cased, with and without a folder part.
+    const struct {
+        const char* pszTarget;
+        const char* pszParams;
+        std::string strNative;
+    } kCases[] = {
+        {"doc\\read me.html", "-a \"b c\"", Native("Doc/Read Me.html")},
+        {"manual.html", nullptr, Native("Manual.html")},
+        {"MANUAL.HTML", "", Native("Manual.html")},
+        {".\\manual.html", nullptr, Native("Manual.html")},
+        {"doc", nullptr, Native("Doc")},   // a folder opens too
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszTarget);
+        aSeen.clear();
+        g_aTraced.clear();
+        PLAT_OPENED opened{5, 5};
+        EXPECT_EQ(PlatOpenWithAssociated(c.pszTarget, c.pszParams, &opened), PLAT_OPEN_STARTED);
+        EXPECT_EQ(aSeen, (std::vector<std::string>{"xdg-open", c.strNative}));
+        EXPECT_EQ(opened.llProcess, 0);   // a hooked start has nothing to wait for
+        // Parameters the opener cannot take are dropped, and the trace says so.
+        EXPECT_EQ(Traced("are dropped"), c.pszParams && *c.pszParams) << ::testing::PrintToString(g_aTraced);
+    }
+    int nCode = -1;
+    EXPECT_EQ(PlatProcessEnded(0, &nCode), 1);
+    EXPECT_EQ(nCode, 0);
+}
+
+TEST_F(PlatOpenTest, AWebAddressGoesToTheOpenerAsWritten)
+{
+    const struct {
+        const char* pszTarget;
+        const char* pszShown;
+    } kCases[] = {
+        {"https://Example.invalid/A b?x=1", "https://Example.invalid/A b?x=1"},
+        {"mailto:someone@example.invalid", "mailto:someone@example.invalid"},
+        {"WWW.example.invalid/Page", "http://WWW.example.invalid/Page"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszTarget);
+        aSeen.clear();
+        EXPECT_EQ(PlatOpenWithAssociated(c.pszTarget, "-x", nullptr), PLAT_OPEN_STARTED);
+        EXPECT_EQ(aSeen, (std::vector<std::string>{"xdg-open", c.pszShown}));
+    }
+    EXPECT_EQ(PlatIsWebAddress("c:\\games\\x.txt"), 0);   // a drive, not a scheme
+    EXPECT_EQ(PlatIsWebAddress("manual.html"), 0);
+    EXPECT_EQ(PlatIsWebAddress("www."), 0);
+}
+
+TEST_F(PlatOpenTest, AnExecutableStartsItselfWithTheParametersAndAMissingFileStartsNothing)
+{
+    WriteNativeFile(Native("Tool.sh"), "#!/bin/sh\nexit 0\n");
+    ASSERT_EQ(chmod(Native("Tool.sh").c_str(), 0755), 0);
+    // Execute permission alone does not make a document a program.
+    WriteNativeFile(Native("Notes.txt"), "notes");
+    ASSERT_EQ(chmod(Native("Notes.txt").c_str(), 0755), 0);
+    PLAT_OPENED opened{0, 5};
+    EXPECT_EQ(PlatOpenWithAssociated("tool.sh", "-a \"b c\"", &opened), PLAT_OPEN_STARTED);
+    EXPECT_EQ(aSeen, (std::vector<std::string>{Native("Tool.sh"), "-a", "b c"}));
+    EXPECT_EQ(opened.bOpener, 0);
+    EXPECT_EQ(PlatOpenWithAssociated("notes.txt", nullptr, &opened), PLAT_OPEN_STARTED);
+    EXPECT_EQ(aSeen, (std::vector<std::string>{"xdg-open", Native("Notes.txt")}));
+    EXPECT_EQ(opened.bOpener, 1);
+
+    aSeen.clear();
+    EXPECT_EQ(PlatOpenWithAssociated("no\\such.html", nullptr, nullptr), PLAT_OPEN_MISSING);
+    EXPECT_EQ(PlatOpenWithAssociated("", nullptr, nullptr), PLAT_OPEN_FAILED);
+    EXPECT_TRUE(aSeen.empty());
+    // An opener that cannot be started.
+    aSeen = {"fail"};
+    EXPECT_EQ(PlatOpenWithAssociated("notes.txt", nullptr, nullptr), PLAT_OPEN_FAILED);
+}
+
+TEST_F(PlatOpenTest, ARealStartIsWaitedForWithItsStatus)
+{
+    PlatSetSpawnHook(nullptr, nullptr);
+    WriteNativeFile(Native("fails.sh"), "#!/bin/sh\nexit 4\n");
+    ASSERT_EQ(chmod(Native("fails.sh").c_str(), 0755), 0);
+    PLAT_OPENED opened{0, 5};
+    ASSERT_EQ(PlatOpenWithAssociated("FAILS.SH", nullptr, &opened), PLAT_OPEN_STARTED);
+    ASSERT_GT(opened.llProcess, 0);
+    EXPECT_EQ(opened.bOpener, 0);
+    int nCode = -1;
+    while (!PlatProcessEnded(opened.llProcess, &nCode)) usleep(10000);
+    EXPECT_EQ(nCode, 4);
 }
 
 TEST(PlatProcess, FindsTheEditorFromTheEnvironment)

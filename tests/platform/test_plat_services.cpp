@@ -345,19 +345,6 @@ int RecordArgs(const std::vector<std::string>& args, void* pUser)
     return 0;
 }
 
-TEST(PlatProcess, OpensWithXdgOpenAndAHookedStartHasNothingToWaitFor)
-{
-    std::vector<std::string> seen;
-    PlatSetSpawnHook(RecordArgs, &seen);
-    int64_t llProc = 5;
-    EXPECT_EQ(PlatOpenWithAssociated("doc\\a b.txt", "-x \"y z\"", &llProc), 0);
-    EXPECT_EQ(seen, (std::vector<std::string>{"xdg-open", "doc\\a b.txt", "-x", "y z"}));
-    EXPECT_EQ(llProc, 0);
-    EXPECT_EQ(PlatProcessEnded(llProc), 1);
-    EXPECT_EQ(PlatOpenWithAssociated("", nullptr, &llProc), -1);
-    PlatSetSpawnHook(nullptr, nullptr);
-}
-
 TEST(PlatSysinfo, DiskFreeAndAdminTest)
 {
     EXPECT_GT(PlatGetDiskFreeBytes("."), 0);

@@ -238,17 +238,49 @@ TEST_F(FileCmdTest, FoldersCopiesAndDeletesRefusingEmptyAndRootPaths)
     EXPECT_EQ(IsEmptyOrRootPath("\x83\x5C"), 0);   // a character whose trail byte is '\'
 }
 
-TEST_F(FileCmdTest, OpeningStartsXdgOpenWithTheParameters)
+TEST_F(FileCmdTest, OpeningGivesTheOpenerTheFileAloneByItsRealNameOrThePageAsWritten)
 {
+    dir.Write("Doc/Read Me.txt", "text");
+    dir.Write("Manual.html", "<p>");
     SPAWN_RECORDER spawns;
-    Emit(KXCMD_FILE, {TextArg(0, "Doc/Read Me.txt"), IntArg(6, 1), TextArg(8, "-a \"b c\"")});
-    Emit(KXCMD_FILE, {TextArg(0, "x.html"), IntArg(7, 1)});   // waits for what it started (nothing here)
+    Emit(KXCMD_FILE, {TextArg(0, "Doc/Read Me.txt"), IntArg(6, 1), TextArg(8, "-a \"b c\"")});   // parameters dropped
+    Emit(KXCMD_FILE, {TextArg(0, "Manual.html"), IntArg(7, 1)});   // waits for what it started (nothing here)
+    Emit(KXCMD_FILE, {TextArg(0, "https://Example.invalid/A/b"), IntArg(6, 1)});
     Emit(KXCMD_FILE, {TextArg(0, ""), IntArg(6, 1)});
     ASSERT_NO_FATAL_FAILURE(Run());
-    ASSERT_EQ(spawns.starts.size(), 2u);
-    EXPECT_EQ(spawns.starts[0], (std::vector<std::string>{"xdg-open", "doc\\read me.txt", "-a", "b c"}));
-    EXPECT_EQ(spawns.starts[1], (std::vector<std::string>{"xdg-open", "x.html"}));
-    EXPECT_EQ(System()->nPC, 4);   // every command ran, the closing wait too
+    ASSERT_EQ(spawns.starts.size(), 3u);
+    EXPECT_EQ(spawns.starts[0], (std::vector<std::string>{"xdg-open", dir.strNative + "/Doc/Read Me.txt"}));
+    EXPECT_EQ(spawns.starts[1], (std::vector<std::string>{"xdg-open", dir.strNative + "/Manual.html"}));
+    EXPECT_EQ(spawns.starts[2], (std::vector<std::string>{"xdg-open", "https://Example.invalid/A/b"}));
+    EXPECT_EQ(System()->nPC, 5);   // every command ran, the closing wait too
+}
+
+TEST_F(FileCmdTest, AFailedOpenIsReportedAndTheGameGoesOn)
+{
+    // A file that is not there, and an opener that cannot start: each is reported, not fatally.
+    const struct {
+        const char* pszCase;
+        const char* pszFile;
+        int nSpawnResult;
+        int nId;
+    } kCases[] = {
+        {"no such file", "missing.html", 0, 104060},
+        {"no opener", "here.html", -1, 104010},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        ASSERT_NO_FATAL_FAILURE(Restart());
+        dir.Write("here.html", "<p>");
+        SPAWN_RECORDER spawns;
+        spawns.nResult = c.nSpawnResult;
+        Emit(KXCMD_FILE, {TextArg(0, c.pszFile), IntArg(6, 1)});
+        ASSERT_NO_FATAL_FAILURE(Run(false));
+        ASSERT_EQ(errors.reports.size(), 1u);
+        EXPECT_EQ(errors.reports[0].nId, c.nId);
+        EXPECT_EQ(errors.reports[0].bFatal, 0);
+        EXPECT_NE(errors.reports[0].strText.find(c.pszFile), std::string::npos) << errors.reports[0].strText;
+        EXPECT_EQ(g_bEngineStop.load(), 0);
+    }
 }
 
 // ---- queries ----

@@ -376,12 +376,12 @@ TEST_F(SystemCmdTest, DebugLogStartsAfreshAppendsAndWarnsOnce)
 TEST_F(SystemCmdTest, WebPageAndWindowCodesStartNothingElse)
 {
     SPAWN_RECORDER spawns;
-    Sys(120, {TextArg(22, "https://example.invalid/a b")});
+    Sys(120, {TextArg(22, "https://Example.invalid/a b")});
     Sys(100);   // no main window here: nothing
     Sys(110);
     ASSERT_NO_FATAL_FAILURE(Run());
     ASSERT_EQ(spawns.starts.size(), 1u);
-    EXPECT_EQ(spawns.starts[0], (std::vector<std::string>{"xdg-open", "https://example.invalid/a b"}));
+    EXPECT_EQ(spawns.starts[0], (std::vector<std::string>{"xdg-open", "https://Example.invalid/a b"}));
 }
 
 }  // namespace

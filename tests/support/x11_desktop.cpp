@@ -41,6 +41,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
     MakeSpawnArgs(&sa, args, env);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
+    // As from the desktop: no terminal.
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, pszOut ? pszOut : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&fa, 1, 2);
     pid_t pid = 0;
