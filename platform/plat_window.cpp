@@ -17,6 +17,8 @@
 #include "platform/plat_time.h"
 #include "platform/plat_window_backend.h"
 #include "platform/plat_menu.h"
+#include "platform/plat_window_drag.h"
+#include "platform/plat_window_limits.h"
 
 namespace {
 
@@ -150,6 +152,7 @@ void PumpBackend(void)
 {
     RunQueuedCalls();
     if (g_pBackend) g_pBackend->pfnPump();
+    PlatTrackWindowDrag();
     RunQueuedCalls();
 }
 
@@ -471,8 +474,9 @@ intptr_t PlatDefWindowProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intpt
         }
         return 0;
     case PLAT_WM_NCLBUTTONDOWN:
-        // A click on the menu bar opens it.
+        // A click on the menu bar opens it; a press on the caption moves the window.
         if (wParam == PLAT_HTMENU) PlatTrackMenuBar(hwnd, PlatGetXLParam(lParam), PlatGetYLParam(lParam));
+        if (wParam == PLAT_HTCAPTION) PlatBeginWindowDrag(hwnd, PlatGetXLParam(lParam), PlatGetYLParam(lParam));
         return 0;
     case PLAT_WM_NCLBUTTONDBLCLK: {
         uint32_t nStyle = PlatGetWindowStyle(hwnd);
@@ -573,7 +577,8 @@ PLAT_HWND PlatCreateWindow(const char* pszClass, const char* pszTitleCp932, uint
         pRec->nClientY = y + ins[1];
         pRec->nClientW = w - ins[0] - ins[2] > 0 ? w - ins[0] - ins[2] : 0;
         pRec->nClientH = h - ins[1] - ins[3] > 0 ? h - ins[1] - ins[3] : 0;
-        pRec->rcRestore = PLAT_RECT{x, y, x + w, y + h};
+        pRec->rcRestore = PLAT_RECT{pRec->nClientX, pRec->nClientY, pRec->nClientX + pRec->nClientW,
+                                    pRec->nClientY + pRec->nClientH};
         ResizePixels(pRec.get());
         PLAT_WINDOW_REC* pRaw = pRec.get();
         {
@@ -701,6 +706,7 @@ int PlatSetWindowStyle(PLAT_HWND hwnd, uint32_t nStyle)
         p->nStyle = nStyle & ~(PLAT_WS_VISIBLE | PLAT_WS_MINIMIZE | PLAT_WS_MAXIMIZE);
         g_pBackend->pfnApplyStyle(p);
         nResult = 0;
+        PlatUpdateWindowSizeLimits(hwnd);
     });
     return nResult;
 }
@@ -812,6 +818,7 @@ void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH)
         *pW = w;
         *pH = h;
     }
+    if ((p = PlatLookupWindow(hwnd)) != nullptr) PlatClampToSizeLimits(p, pW, pH);
 }
 
 int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags)
@@ -881,10 +888,14 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
         p = PlatLookupWindow(hwnd);
         if (!p) return;
         int nOldState = p->nShowState;
-        if (nState == PLAT_SIZE_MAXIMIZED && nOldState != PLAT_SIZE_MAXIMIZED) p->rcRestore = OuterRect(p);
+        if (nState == PLAT_SIZE_MAXIMIZED && nOldState != PLAT_SIZE_MAXIMIZED)
+            p->rcRestore = PLAT_RECT{p->nClientX, p->nClientY, p->nClientX + p->nClientW, p->nClientY + p->nClientH};
         p->bVisible = bVisible;
         p->bHiddenBySystem = 0;
         p->nShowState = nState;
+        // The limits of the new state (none while maximised) before the window system applies it.
+        PlatUpdateWindowSizeLimits(hwnd);
+        if ((p = PlatLookupWindow(hwnd)) == nullptr) return;
         g_pBackend->pfnApplyShow(p);
         if (bVisible) p->bInvalid = p->bErase = 1;
         // A child window is drawn by its parent (a menu bar over the parent's picture).
@@ -896,14 +907,17 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
             if (nState == PLAT_SIZE_MINIMIZED) {
                 PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MINIMIZED, 0);
             } else if (nOldState == PLAT_SIZE_MAXIMIZED && nState == PLAT_SIZE_RESTORED) {
-                // Back to the rectangle it had before it was maximised.
+                // Back to the client rectangle it had before it was maximised, in the frame it has now
+                // (a frame switched meanwhile leaves the picture where it was).
                 PLAT_RECT rc = p->rcRestore;
+                PlatAdjustWindowRect(&rc, p->nStyle, PlatMenuBarInset(p) > 0 ? 1 : 0);
                 PlatSetWindowPos(hwnd, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, PLAT_SWP_NOZORDER);
                 if ((p = PlatLookupWindow(hwnd)) != nullptr)
                     PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_RESTORED, PlatMakeLParam(p->nClientW, p->nClientH));
             } else {
                 PlatSendMessage(hwnd, PLAT_WM_SIZE, (uintptr_t)nState, PlatMakeLParam(p->nClientW, p->nClientH));
             }
+            PlatUpdateWindowSizeLimits(hwnd);
         }
     });
     return nWasVisible;
@@ -1155,6 +1169,7 @@ int PlatGetCursorPos(int32_t* pX, int32_t* pY)
 void PlatQueueMouseMove(PLAT_HWND hwnd, int x, int y)
 {
     NoteCursorClientPos(hwnd, x, y);
+    PlatNoteMouseOverWindow(hwnd);
     if (PlatMenuRouteMouse(hwnd, 0, 0, x, y)) return;
     PlatPostMessage(hwnd, PLAT_WM_MOUSEMOVE, MouseFlags(), PlatMakeLParam(x, y));
 }
@@ -1164,6 +1179,7 @@ void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y)
     static const int anVk[6] = {0, PLAT_VK_LBUTTON, PLAT_VK_RBUTTON, PLAT_VK_MBUTTON, PLAT_VK_XBUTTON1, PLAT_VK_XBUTTON2};
     if (nButton < 1 || nButton > 5) return;
     NoteCursorClientPos(hwnd, x, y);
+    PlatNoteMouseOverWindow(hwnd);
     SetKeyState(anVk[nButton], bDown);
     if (PlatMenuRouteMouse(hwnd, nButton, bDown, x, y)) return;
     uint32_t nMsg;
@@ -1496,7 +1512,11 @@ int PlatSetWindowCursor(PLAT_HWND hwnd, PLAT_CURSOR hCursor)
         PLAT_CURSOR_REC* pCursor = LookupCursor(hCursor);
         if (!p || (hCursor && !pCursor)) return;
         p->hCursor = hCursor;
-        g_pBackend->pfnUseCursor(pCursor);
+        // The window system shows one cursor: the one of the window the mouse is over.
+        if (PlatIsMouseOverWindow(hwnd)) {
+            g_pBackend->pfnUseCursor(pCursor);
+            PlatNoteShownCursor(hCursor);
+        }
         nResult = 0;
     });
     return nResult;
