@@ -132,7 +132,8 @@ void SdlApplySizeLimits(PLAT_WINDOW_REC* p)
     if (curMaxW == 0) curMaxW = kNoSizeLimit;
     if (curMaxH == 0) curMaxH = kNoSizeLimit;
     if (curMinW == minW && curMinH == minH && curMaxW == maxW && curMaxH == maxH) return;
-    if (curMaxW != kNoSizeLimit || curMaxH != kNoSizeLimit) SDL_SetWindowMaximumSize(pWin, kNoSizeLimit, kNoSizeLimit);
+    if (curMaxW != kNoSizeLimit || curMaxH != kNoSizeLimit)
+        SDL_SetWindowMaximumSize(pWin, kNoSizeLimit, kNoSizeLimit);
     if (curMinW != minW || curMinH != minH) SDL_SetWindowMinimumSize(pWin, minW, minH);
     if (maxW != kNoSizeLimit || maxH != kNoSizeLimit) SDL_SetWindowMaximumSize(pWin, maxW, maxH);
     SDL_ClearError();
@@ -173,5 +174,6 @@ void SdlAllowScreenSaver(int bAllow)
 
 const PLAT_DISPLAY_BACKEND g_SdlDisplayBackend = {
     SdlMonitorCount, SdlMonitorInfo, SdlDisplayMode, SdlEnterFullscreen, SdlLeaveFullscreen,
-    SdlReadClientRect, SdlWarpCursor, SdlApplySizeLimits, SdlBeginMove, SdlEndMove, SdlQueryPointer, SdlAllowScreenSaver,
+    SdlReadClientRect, SdlWarpCursor, SdlApplySizeLimits, SdlBeginMove, SdlEndMove, SdlQueryPointer,
+    SdlAllowScreenSaver,
 };

@@ -32,6 +32,7 @@ struct X11_TRAY {
     ::Window icon = 0;
     ::Window tip = 0;
     bool bEmbedded = false;
+    ::Window dockOwner = 0;                // the host last asked to embed the icon
     int w = 16, h = 16;                    // the icon window's size, as the host made it
     std::vector<uint32_t> picture;         // B,G,R,A rows
     int nPicW = 0, nPicH = 0;
@@ -60,7 +61,8 @@ XImage* MakeImage(Display* pDisplay, std::vector<uint32_t>* pData, int w, int h)
         return nullptr;
     pData->assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
     return XCreateImage(pDisplay, pVisual, static_cast<unsigned>(nDepth), ZPixmap, 0,
-                        reinterpret_cast<char*>(pData->data()), static_cast<unsigned>(w), static_cast<unsigned>(h), 32, w * 4);
+                        reinterpret_cast<char*>(pData->data()), static_cast<unsigned>(w),
+                        static_cast<unsigned>(h), 32, w * 4);
 }
 
 void PutImage(Display* pDisplay, ::Window win, XImage* pImage, int sx, int sy, int dx, int dy, int w, int h)
@@ -88,13 +90,15 @@ void DrawIcon(void)
         for (int x = 0; x <= nSide; ++x) {
             bool bInk = false;
             if (x < nSide) {
-                const uint32_t v = t.picture[static_cast<size_t>(y * t.nPicH / nSide) * t.nPicW + x * t.nPicW / nSide];
+                const size_t nSrc = static_cast<size_t>(y * t.nPicH / nSide) * t.nPicW + x * t.nPicW / nSide;
+                const uint32_t v = t.picture[nSrc];
                 bInk = (v >> 24) >= 0x80;
                 data[static_cast<size_t>(oy + y) * t.w + ox + x] = v & 0xFFFFFFu;
             }
             if (bInk && nRunStart < 0) nRunStart = x;
             if (!bInk && nRunStart >= 0) {
-                PutImage(t.pDisplay, t.icon, pImage, ox + nRunStart, oy + y, ox + nRunStart, oy + y, x - nRunStart, 1);
+                PutImage(t.pDisplay, t.icon, pImage, ox + nRunStart, oy + y, ox + nRunStart, oy + y,
+                         x - nRunStart, 1);
                 nRunStart = -1;
             }
         }
@@ -141,7 +145,8 @@ void ShowTip(int xRoot, int yRoot)
     XSetWindowAttributes a{};
     a.override_redirect = True;
     t.tip = XCreateWindow(t.pDisplay, DefaultRootWindow(t.pDisplay), x, y, static_cast<unsigned>(w),
-                          static_cast<unsigned>(h), 0, CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect, &a);
+                          static_cast<unsigned>(h), 0, CopyFromParent, InputOutput, CopyFromParent,
+                          CWOverrideRedirect, &a);
     XMapRaised(t.pDisplay, t.tip);
     XSync(t.pDisplay, False);
     PutImage(t.pDisplay, t.tip, pImage, 0, 0, 0, 0, w, h);
@@ -166,6 +171,7 @@ int RequestDock(void)
     ev.xclient.data.l[2] = static_cast<long>(t.icon);
     XSendEvent(t.pDisplay, owner, False, NoEventMask, &ev);
     XFlush(t.pDisplay);
+    t.dockOwner = owner;
     return 1;
 }
 
@@ -183,7 +189,8 @@ void CreateIconWindow(void)
     // XEmbed: protocol version 0, to be mapped by the embedder.
     const Atom aInfo = XInternAtom(t.pDisplay, "_XEMBED_INFO", False);
     const unsigned long anInfo[2] = {0, kXEmbedMapped};
-    XChangeProperty(t.pDisplay, t.icon, aInfo, aInfo, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(anInfo), 2);
+    XChangeProperty(t.pDisplay, t.icon, aInfo, aInfo, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(anInfo), 2);
     XSizeHints* pHints = XAllocSizeHints();
     if (pHints) {
         pHints->flags = PMinSize | PBaseSize;
@@ -249,6 +256,7 @@ void PlatX11TrayRemove(void)
     }
     t.icon = 0;
     t.bEmbedded = false;
+    t.dockOwner = 0;
 }
 
 void PlatX11TrayShutdown(void)
@@ -262,8 +270,15 @@ int PlatX11TrayIsEmbedded(void) { return g_tray.icon && g_tray.bEmbedded ? 1 : 0
 
 int PlatX11TrayHostPresent(void)
 {
-    if (!g_tray.icon || !g_tray.pDisplay || PlatX11DisplayLost()) return 0;
-    return g_tray.bEmbedded || TrayOwner(g_tray.pDisplay) != None ? 1 : 0;
+    X11_TRAY& t = g_tray;
+    if (!t.icon || !t.pDisplay || PlatX11DisplayLost()) return 0;
+    if (t.bEmbedded) return 1;
+    // A host that started after the icon was made (or replaced the one asked) is asked now; it
+    // embeds the icon right away.
+    const ::Window owner = TrayOwner(t.pDisplay);
+    if (owner == None) return 0;
+    if (owner != t.dockOwner) RequestDock();
+    return 1;
 }
 
 int PlatX11TrayHandleEvent(const SDL_Event& e, uint32_t* pnMouseMessage, int* pX, int* pY)
@@ -276,6 +291,13 @@ int PlatX11TrayHandleEvent(const SDL_Event& e, uint32_t* pnMouseMessage, int* pX
     switch (xe.type) {
     case ReparentNotify:
         t.bEmbedded = xe.xreparent.parent != DefaultRootWindow(t.pDisplay);
+        if (!t.bEmbedded) {
+            // The host went away and gave the icon back to the root window: it must not stand on the
+            // desktop as a window of its own.
+            XUnmapWindow(t.pDisplay, t.icon);
+            XFlush(t.pDisplay);
+            t.dockOwner = 0;
+        }
         break;
     case ConfigureNotify:
         t.w = xe.xconfigure.width;

@@ -436,7 +436,13 @@ TEST_F(X11Window, PlaceSizeFullscreenPopupAndTrayOfAFramedWindow)
     if (nRed) {
         RunTool({"xdotool", "mousemove", std::to_string(nRedX + 4), std::to_string(nRedY + 4)});
         Pause(300);
-        KeepShot(Capture(""), "x11-window-tray-tip.png");
+        // The tooltip: its pale box near the icon.
+        const SHOT tip = Capture("");
+        KeepShot(tip, "x11-window-tray-tip.png");
+        int nTip = 0;
+        for (int y = tip.h - 80; y < tip.h; ++y)
+            for (int x = tip.w - 200; x < tip.w; ++x) nTip += tip.At(x, y) == 0xFFFFE1u;
+        EXPECT_GT(nTip, 200) << "no tooltip";
         RunTool({"xdotool", "set_window", "--name", "KX waiting", strWin});
         RunTool({"xdotool", "click", "3"});
         Pause(700);
