@@ -196,33 +196,12 @@ std::vector<GAME_FILE> MenuGame(void)
     return files;
 }
 
-class X11Desktop : public ::testing::Test {
+class X11Desktop : public X11_DESKTOP_TEST {
 protected:
-    static void SetUpTestSuite()
-    {
-        const char* psz = std::getenv("KX_X11_DESKTOP");
-        if (!psz || std::strcmp(psz, "1") != 0) return;
-        s_pidWm = Spawn({"openbox"}, {});
-        for (int i = 0; i < 200; ++i) {
-            int nStatus = -1;
-            RunTool({"wmctrl", "-m"}, &nStatus);
-            if (nStatus == 0) break;
-            Pause(50);
-        }
-    }
-    static void TearDownTestSuite()
-    {
-        if (s_pidWm) {
-            kill(s_pidWm, SIGTERM);
-            waitpid(s_pidWm, nullptr, 0);
-            s_pidWm = 0;
-        }
-    }
     void SetUp() override
     {
-        const char* psz = std::getenv("KX_X11_DESKTOP");
-        if (!psz || std::strcmp(psz, "1") != 0) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
-        ASSERT_NE(s_pidWm, 0) << "openbox did not start";
+        X11_DESKTOP_TEST::SetUp();
+        if (!Ready()) return;
         ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", WaitingGame()), 0);
         m_strLog = dir.strNative + "/kolvex.log";
     }
@@ -261,12 +240,10 @@ protected:
         RunTool({"xdotool", "key", pszKeys});
     }
 
-    static pid_t s_pidWm;
     TEMP_DIR dir;
     std::string m_strLog;
     pid_t m_pid = 0;
 };
-pid_t X11Desktop::s_pidWm = 0;
 
 }  // namespace
 

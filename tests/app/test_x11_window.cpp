@@ -178,15 +178,9 @@ struct REPORT {
 std::vector<std::pair<std::string, std::string>> WindowsStartingWith(const char* pszPrefix)
 {
     std::vector<std::pair<std::string, std::string>> out;
-    const std::string list = RunTool({"wmctrl", "-l"});
-    size_t nStart = 0;
-    while (nStart < list.size()) {
-        size_t nEnd = list.find('\n', nStart);
-        if (nEnd == std::string::npos) nEnd = list.size();
-        const std::string line = list.substr(nStart, nEnd - nStart);
-        const size_t i = line.find(pszPrefix);
-        if (i != std::string::npos) out.emplace_back(line.substr(0, line.find(' ')), line.substr(i));
-        nStart = nEnd + 1;
+    for (const auto& w : ManagedWindows()) {
+        const size_t i = w.second.find(pszPrefix);
+        if (i != std::string::npos) out.emplace_back(w.first, w.second.substr(i));
     }
     return out;
 }
@@ -219,43 +213,18 @@ XGEOM Geometry(const std::string& strWindow)
     return g;
 }
 
-class X11Window : public ::testing::Test {
+class X11Window : public X11_DESKTOP_TEST {
 protected:
-    static void SetUpTestSuite()
-    {
-        const char* psz = std::getenv("KX_X11_DESKTOP");
-        if (!psz || std::strcmp(psz, "1") != 0) return;
-        s_pidWm = Spawn({"openbox"}, {});
-        for (int i = 0; i < 200; ++i) {
-            int nStatus = -1;
-            RunTool({"wmctrl", "-m"}, &nStatus);
-            if (nStatus == 0) break;
-            Pause(50);
-        }
-    }
-    static void TearDownTestSuite()
-    {
-        if (s_pidWm) {
-            kill(s_pidWm, SIGTERM);
-            waitpid(s_pidWm, nullptr, 0);
-            s_pidWm = 0;
-        }
-    }
     void SetUp() override
     {
-        const char* psz = std::getenv("KX_X11_DESKTOP");
-        if (!psz || std::strcmp(psz, "1") != 0) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
-        ASSERT_NE(s_pidWm, 0) << "openbox did not start";
+        X11_DESKTOP_TEST::SetUp();
+        if (!Ready()) return;
         m_strLog = dir.strNative + "/kolvex.log";
     }
     void TearDown() override
     {
-        for (pid_t* p : {&m_pid, &m_pidTray})
-            if (*p) {
-                kill(*p, SIGKILL);
-                waitpid(*p, nullptr, 0);
-                *p = 0;
-            }
+        EndProcess(&m_pid, SIGKILL);
+        EndProcess(&m_pidTray, SIGKILL);
     }
     // Starts the game; its window's id once the window manager lists it with its first report.
     std::string StartGame(bool bFramed)
@@ -302,12 +271,10 @@ protected:
     }
     std::string Log() { return dir.Read("kolvex.log"); }
 
-    static pid_t s_pidWm;
     TEMP_DIR dir;
     std::string m_strLog, m_strWindow, m_strLastTitle;
     pid_t m_pid = 0, m_pidTray = 0;
 };
-pid_t X11Window::s_pidWm = 0;
 
 }  // namespace
 

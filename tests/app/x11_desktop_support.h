@@ -82,20 +82,31 @@ inline int WaitExit(pid_t pid, int nMs)
     return -1;
 }
 
+// The window manager's list (wmctrl -l): each managed window's id with its whole line.
+inline std::vector<std::pair<std::string, std::string>> ManagedWindows(void)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::string list = RunTool({"wmctrl", "-l"});
+    size_t nStart = 0;
+    while (nStart < list.size()) {
+        size_t nEnd = list.find('\n', nStart);
+        if (nEnd == std::string::npos) nEnd = list.size();
+        const std::string line = list.substr(nStart, nEnd - nStart);
+        if (!line.empty()) out.emplace_back(line.substr(0, line.find(' ')), line);
+        nStart = nEnd + 1;
+    }
+    return out;
+}
+
 // The ids of the managed windows with this title, as the window manager lists them.
 inline std::vector<std::string> WindowsTitled(const char* pszTitle)
 {
     std::vector<std::string> ids;
-    const std::string out = RunTool({"wmctrl", "-l"});
-    size_t nStart = 0;
-    while (nStart < out.size()) {
-        size_t nEnd = out.find('\n', nStart);
-        if (nEnd == std::string::npos) nEnd = out.size();
-        const std::string line = out.substr(nStart, nEnd - nStart);
-        const std::string strTail = std::string(" ") + pszTitle;
+    const std::string strTail = std::string(" ") + pszTitle;
+    for (const auto& w : ManagedWindows()) {
+        const std::string& line = w.second;
         if (line.size() > strTail.size() && line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
-            ids.push_back(line.substr(0, line.find(' ')));
-        nStart = nEnd + 1;
+            ids.push_back(w.first);
     }
     return ids;
 }
@@ -198,5 +209,55 @@ inline std::string WaitForTitle(const char* pszTitle, int nMs = 10000)
     return "";
 }
 
+
+// 1 when the test runs under the kolvex_x11_desktop test (KX_X11_DESKTOP=1), which starts the X
+// server.
+inline bool OnX11Desktop(void)
+{
+    const char* psz = std::getenv("KX_X11_DESKTOP");
+    return psz && std::strcmp(psz, "1") == 0;
+}
+
+// Starts the window manager (openbox) and waits until it answers: its process id, or 0.
+inline pid_t StartWindowManager(void)
+{
+    const pid_t pid = Spawn({"openbox"}, {});
+    for (int i = 0; pid && i < 200; ++i) {
+        int nStatus = -1;
+        RunTool({"wmctrl", "-m"}, &nStatus);
+        if (nStatus == 0) break;
+        Pause(50);
+    }
+    return pid;
+}
+
+// Ends a process started here (SIGTERM, or SIGKILL for one that must not clean up) and forgets it.
+inline void EndProcess(pid_t* pPid, int nSignal = SIGTERM)
+{
+    if (!*pPid) return;
+    kill(*pPid, nSignal);
+    waitpid(*pPid, nullptr, 0);
+    *pPid = 0;
+}
+
+// The fixture of the desktop tests: the window manager runs for the suite; outside the
+// kolvex_x11_desktop test every test is skipped. A derived SetUp calls this one first and returns
+// when it skipped or failed.
+class X11_DESKTOP_TEST : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (OnX11Desktop()) s_pidWm = StartWindowManager();
+    }
+    static void TearDownTestSuite() { EndProcess(&s_pidWm); }
+    void SetUp() override
+    {
+        if (!OnX11Desktop()) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
+        ASSERT_NE(s_pidWm, 0) << "openbox did not start";
+    }
+    bool Ready() const { return !IsSkipped() && !HasFatalFailure(); }
+
+    static inline pid_t s_pidWm = 0;
+};
 
 }  // namespace x11test
