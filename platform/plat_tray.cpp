@@ -179,6 +179,17 @@ int PlatTrayIsInPanel(void)
 
 void PlatFakeSetTrayHost(int bPresent) { g_bFakeHost = bPresent ? 1 : 0; }
 
+void PlatTrayHostLost(void)
+{
+    PLAT_HWND hwnd;
+    {
+        std::lock_guard<std::mutex> lk(g_mxTray);
+        g_tray.bInPanel = 0;
+        hwnd = g_tray.bShown ? g_tray.hwnd : 0;
+    }
+    if (hwnd && !PlatIsWindowVisible(hwnd)) PlatShowWindow(hwnd, PLAT_SW_RESTORE);
+}
+
 int PlatTrayInjectClick(uint32_t nMouseMessage)
 {
     PLAT_HWND hwnd;

@@ -44,6 +44,9 @@ void PlatTrayReset(void);
 int PlatTrayIsInPanel(void);
 // Fake backend: whether a tray host is taken to run (tests; 0 at start).
 void PlatFakeSetTrayHost(int bPresent);
+// The tray host went away while it held the icon: a window hidden to the tray is shown and
+// restored, since nothing is left to bring it back. Window thread.
+void PlatTrayHostLost(void);
 // A mouse action on the icon (PLAT_WM_LBUTTONDOWN, PLAT_WM_LBUTTONDBLCLK, PLAT_WM_RBUTTONUP...):
 // the owner window gets its callback message with the icon id and the action, as the shell posts it.
 // 0, or -1 while no icon is shown.

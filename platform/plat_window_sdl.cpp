@@ -286,7 +286,9 @@ void TranslateEvent(const SDL_Event& e)
         // the click was (the tray's popup opens there).
         uint32_t nMouse = 0;
         int x = 0, y = 0;
-        if (PlatX11TrayHandleEvent(e, &nMouse, &x, &y) && nMouse) {
+        const int nTray = PlatX11TrayHandleEvent(e, &nMouse, &x, &y);
+        if (nTray == 2) PlatTrayHostLost();
+        if (nTray && nMouse) {
             PlatNoteCursorScreenPos(x, y);
             PlatTrayInjectClick(nMouse);
         }

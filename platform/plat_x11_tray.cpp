@@ -288,8 +288,10 @@ int PlatX11TrayHandleEvent(const SDL_Event& e, uint32_t* pnMouseMessage, int* pX
     X11_TRAY& t = g_tray;
     if (!t.icon || xe.xany.window != t.icon) return 0;
     *pnMouseMessage = 0;
+    bool bWasEmbedded = false;
     switch (xe.type) {
     case ReparentNotify:
+        bWasEmbedded = t.bEmbedded;
         t.bEmbedded = xe.xreparent.parent != DefaultRootWindow(t.pDisplay);
         if (!t.bEmbedded) {
             // The host went away and gave the icon back to the root window: it must not stand on the
@@ -344,5 +346,5 @@ int PlatX11TrayHandleEvent(const SDL_Event& e, uint32_t* pnMouseMessage, int* pX
     default:
         break;
     }
-    return 1;
+    return bWasEmbedded && !t.bEmbedded ? 2 : 1;
 }

@@ -20,5 +20,5 @@ int PlatX11TrayIsEmbedded(void);
 int PlatX11TrayHostPresent(void);
 // A window-system event: 1 when it was the icon's; then *pnMouseMessage is the mouse message of a
 // press or release on it (PLAT_WM_LBUTTONDOWN, PLAT_WM_LBUTTONDBLCLK, PLAT_WM_RBUTTONUP...; 0 for
-// anything else) at the screen point *pX, *pY.
+// anything else) at the screen point *pX, *pY. 2 when the tray host gave the icon back (it ended).
 int PlatX11TrayHandleEvent(const SDL_Event& e, uint32_t* pnMouseMessage, int* pX, int* pY);

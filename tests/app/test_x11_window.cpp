@@ -429,6 +429,15 @@ TEST_F(X11Window, PlaceSizeFullscreenPopupAndTrayOfAFramedWindow)
         Pause(700);
         EXPECT_EQ(Geometry(strWin).strMap, "IsViewable");
     }
+
+    // Hidden to the tray again, then the tray host ends: the window comes back by itself.
+    r = Key("m");
+    Pause(300);
+    EXPECT_EQ(Geometry(strWin).strMap, "IsUnMapped");
+    EndProcess(&m_pidTray);
+    Pause(1000);
+    EXPECT_EQ(Geometry(strWin).strMap, "IsViewable");
+    KeepShot(Capture(""), "x11-window-tray-gone.png");
     EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
 }
