@@ -60,14 +60,16 @@ int PlatBeginWindowDrag(PLAT_HWND hwnd, int32_t x, int32_t y)
     if (g_drag.hwnd && g_drag.hwnd != hwnd) EndDrag(g_drag.hwnd, px, py);
     PLAT_RECT rc;
     if (PlatGetWindowRect(hwnd, &rc) != 0) return -1;
-    g_drag = WINDOW_DRAG{hwnd, 0, px, py, rc.left, rc.top, px, py};
+    // The window follows the pointer from where the press was: a pointer that moved on before the drag
+    // began takes the window as far.
+    g_drag = WINDOW_DRAG{hwnd, 0, x, y, rc.left, rc.top, x, y};
     ++g_nDragsStarted;
     PlatSendMessage(hwnd, PLAT_WM_ENTERSIZEMOVE, 0, 0);
     if ((p = PlatLookupWindow(hwnd)) == nullptr) {
         g_drag = WINDOW_DRAG{};
         return -1;
     }
-    if (PlatCurrentDisplayBackend()->pfnBeginMove(p, px, py) == 0) {
+    if (PlatCurrentDisplayBackend()->pfnBeginMove(p, x, y) == 0) {
         g_drag.bByWindowManager = 1;
         ++g_nDragsByWindowManager;
     }

@@ -270,6 +270,34 @@ protected:
         return WaitReport("KX waiting");
     }
     std::string Log() { return dir.Read("kolvex.log"); }
+    // Polls until the window's X geometry satisfies the test (or 10 s pass): the last geometry seen.
+    template <class PRED>
+    XGEOM WaitGeometry(const std::string& strWin, PRED pred)
+    {
+        XGEOM g;
+        for (int i = 0; i < 200; ++i) {
+            g = Geometry(strWin);
+            if (pred(g)) break;
+            Pause(50);
+        }
+        return g;
+    }
+    std::string WaitMapState(const std::string& strWin, const char* pszState)
+    {
+        return WaitGeometry(strWin, [&](const XGEOM& g) { return g.strMap == pszState; }).strMap;
+    }
+    // Polls screenshots until one satisfies the test (or 10 s pass): the last one taken.
+    template <class PRED>
+    static SHOT WaitScreen(PRED pred)
+    {
+        SHOT shot;
+        for (int i = 0; i < 100; ++i) {
+            shot = Capture("");
+            if (shot.w > 0 && pred(shot)) break;
+            Pause(100);
+        }
+        return shot;
+    }
 
     TEMP_DIR dir;
     std::string m_strLog, m_strWindow, m_strLastTitle;
@@ -370,8 +398,7 @@ TEST_F(X11Window, PlaceSizeFullscreenPopupAndTrayOfAFramedWindow)
     RunTool({"xdotool", "mousemove", "300", "400"});
     Pause(200);
     RunTool({"xdotool", "click", "3"});
-    Pause(700);
-    SHOT screen = Capture("");
+    SHOT screen = WaitScreen([](const SHOT& sh) { return sh.w >= 1024 && sh.At(300, 400) == 0x979797u; });
     KeepShot(screen, "x11-window-fullscreen-popup.png");
     ASSERT_GE(screen.w, 1024);
     // The popup's edge at the cursor, its face right of and below it.
@@ -385,30 +412,35 @@ TEST_F(X11Window, PlaceSizeFullscreenPopupAndTrayOfAFramedWindow)
     // The tray icon: embedded in the tray host, which shows its picture.
     r = Key("t");
     ASSERT_TRUE(r.bValid) << m_strLastTitle;
-    Pause(500);
-    const std::string strTree = RunTool({"xwininfo", "-root", "-tree"});
-    EXPECT_NE(strTree.find("kolvex-tray"), std::string::npos) << strTree;
-    screen = Capture("");
-    KeepShot(screen, "x11-window-tray.png");
     // The icon's red in the bottom-right tray.
     int nRed = 0, nRedX = 0, nRedY = 0;
-    for (int y = screen.h - 30; y < screen.h; ++y)
-        for (int x = screen.w - 200; x < screen.w; ++x)
-            if (screen.At(x, y) == 0xE02020u) {
-                if (!nRed) nRedX = x, nRedY = y;
-                ++nRed;
-            }
+    const auto FindRed = [&](const SHOT& sh) {
+        nRed = 0;
+        for (int y = sh.h - 30; y < sh.h; ++y)
+            for (int x = sh.w - 200; x < sh.w; ++x)
+                if (sh.At(x, y) == 0xE02020u) {
+                    if (!nRed) nRedX = x, nRedY = y;
+                    ++nRed;
+                }
+        return nRed >= 16 * 16;
+    };
+    screen = WaitScreen(FindRed);
+    KeepShot(screen, "x11-window-tray.png");
     EXPECT_GE(nRed, 16 * 16) << "the icon is not in the tray";
+    const std::string strTree = RunTool({"xwininfo", "-root", "-tree"});
+    EXPECT_NE(strTree.find("kolvex-tray"), std::string::npos) << strTree;
     // A right click on it opens its menu over the game's window; Down and Return choose Alpha (11).
     if (nRed) {
         RunTool({"xdotool", "mousemove", std::to_string(nRedX + 4), std::to_string(nRedY + 4)});
-        Pause(300);
         // The tooltip: its pale box near the icon.
-        const SHOT tip = Capture("");
-        KeepShot(tip, "x11-window-tray-tip.png");
         int nTip = 0;
-        for (int y = tip.h - 80; y < tip.h; ++y)
-            for (int x = tip.w - 200; x < tip.w; ++x) nTip += tip.At(x, y) == 0xFFFFE1u;
+        const SHOT tip = WaitScreen([&](const SHOT& sh) {
+            nTip = 0;
+            for (int y = sh.h - 80; y < sh.h; ++y)
+                for (int x = sh.w - 200; x < sh.w; ++x) nTip += sh.At(x, y) == 0xFFFFE1u;
+            return nTip > 200;
+        });
+        KeepShot(tip, "x11-window-tray-tip.png");
         EXPECT_GT(nTip, 200) << "no tooltip";
         RunTool({"xdotool", "set_window", "--name", "KX waiting", strWin});
         RunTool({"xdotool", "click", "3"});
@@ -421,22 +453,18 @@ TEST_F(X11Window, PlaceSizeFullscreenPopupAndTrayOfAFramedWindow)
 
     // Minimised to the tray while the tray host runs: hidden, and a click on the icon brings it back.
     r = Key("m");
-    Pause(300);
-    EXPECT_EQ(Geometry(strWin).strMap, "IsUnMapped");
+    EXPECT_EQ(WaitMapState(strWin, "IsUnMapped"), "IsUnMapped");
     if (nRed) {
         RunTool({"xdotool", "mousemove", std::to_string(nRedX + 4), std::to_string(nRedY + 4)});
         RunTool({"xdotool", "click", "1"});
-        Pause(700);
-        EXPECT_EQ(Geometry(strWin).strMap, "IsViewable");
+        EXPECT_EQ(WaitMapState(strWin, "IsViewable"), "IsViewable");
     }
 
     // Hidden to the tray again, then the tray host ends: the window comes back by itself.
     r = Key("m");
-    Pause(300);
-    EXPECT_EQ(Geometry(strWin).strMap, "IsUnMapped");
+    EXPECT_EQ(WaitMapState(strWin, "IsUnMapped"), "IsUnMapped");
     EndProcess(&m_pidTray);
-    Pause(1000);
-    EXPECT_EQ(Geometry(strWin).strMap, "IsViewable");
+    EXPECT_EQ(WaitMapState(strWin, "IsViewable"), "IsViewable");
     KeepShot(Capture(""), "x11-window-tray-gone.png");
     EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
@@ -455,15 +483,16 @@ TEST_F(X11Window, ABorderlessWindowDragsByItsClickLayerAndMinimisesWithoutATray)
     RunTool({"xdotool", "mousemove", "--window", strWin, "60", "60"});
     Pause(200);
     RunTool({"xdotool", "mousedown", "1"});
-    Pause(300);
-    for (int i = 1; i <= 10; ++i) {
+    // The first step of the pointer, and the window under way (the game takes the press on its
+    // next frame); then the rest of the way and the release.
+    RunTool({"xdotool", "mousemove", std::to_string(g0.x + 60 + 15), std::to_string(g0.y + 60 + 8)});
+    WaitGeometry(strWin, [&](const XGEOM& g) { return g.x != g0.x; });
+    for (int i = 2; i <= 10; ++i) {
         RunTool({"xdotool", "mousemove", std::to_string(g0.x + 60 + 15 * i), std::to_string(g0.y + 60 + 8 * i)});
         Pause(50);
     }
-    Pause(300);
+    const XGEOM g1 = WaitGeometry(strWin, [&](const XGEOM& g) { return g.x == g0.x + 150 && g.y == g0.y + 80; });
     RunTool({"xdotool", "mouseup", "1"});
-    Pause(500);
-    const XGEOM g1 = Geometry(strWin);
     std::printf("dragged: X client %d,%d -> %d,%d\n", g0.x, g0.y, g1.x, g1.y);
     EXPECT_EQ(g1.x, g0.x + 150);
     EXPECT_EQ(g1.y, g0.y + 80);
@@ -487,9 +516,11 @@ TEST_F(X11Window, ABorderlessWindowDragsByItsClickLayerAndMinimisesWithoutATray)
     // Minimised "to the tray" with no tray host: a minimised window, not a hidden one, and the window
     // manager brings it back.
     r = Key("m");
-    Pause(300);
-    r = WaitReport("");
-    const std::string strState = RunTool({"xprop", "-id", strWin, "WM_STATE", "_NET_WM_STATE"});
+    std::string strState;
+    for (int i = 0; i < 200 && strState.find("Iconic") == std::string::npos; ++i) {
+        if (i) Pause(50);
+        strState = RunTool({"xprop", "-id", strWin, "WM_STATE", "_NET_WM_STATE"});
+    }
     std::printf("minimised: %s\n%s", m_strLastTitle.c_str(), strState.c_str());
     EXPECT_NE(strState.find("Iconic"), std::string::npos) << strState;
     EXPECT_NE(RunTool({"wmctrl", "-l"}).find(strWin.substr(2)), std::string::npos) << "the window manager lost it";
@@ -497,8 +528,7 @@ TEST_F(X11Window, ABorderlessWindowDragsByItsClickLayerAndMinimisesWithoutATray)
     int nStatus = -1;
     RunTool({"wmctrl", "-i", "-a", strWin}, &nStatus);
     EXPECT_EQ(nStatus, 0);
-    Pause(700);
-    EXPECT_EQ(Geometry(strWin).strMap, "IsViewable");
+    EXPECT_EQ(WaitMapState(strWin, "IsViewable"), "IsViewable");
     KeepShot(Capture(""), "x11-borderless-back.png");
     EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
