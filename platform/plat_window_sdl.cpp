@@ -29,9 +29,13 @@ PLAT_HWND g_hwndLastClose = 0;
 struct PENDING_PLACE {
     int x, y;       // the SDL window's position (the menu bar's strip included)
     int nRetries;
+    uint32_t nTicks;   // when it was asked for
 };
 std::map<PLAT_HWND, PENDING_PLACE> g_mapPendingPlace;
 constexpr int kPlaceRetries = 3;
+// A place the window system has not reported within this time is no longer waited for: the window
+// may not have moved at all, and a later move is the user's.
+constexpr uint32_t kPlaceWaitMs = 2000;
 
 PLAT_HWND HwndOfSdl(uint32_t nWindowId)
 {
@@ -163,7 +167,7 @@ bool CorrectPendingPlace(PLAT_WINDOW_REC* p, int x, int y)
         g_mapPendingPlace.erase(it);
         return false;
     }
-    if (!pWin || it->second.nRetries >= kPlaceRetries ||
+    if (!pWin || it->second.nRetries >= kPlaceRetries || SDL_GetTicks() - it->second.nTicks > kPlaceWaitMs ||
         (nFlags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED))) {
         g_mapPendingPlace.erase(it);
         return false;
@@ -177,7 +181,7 @@ void SdlApplyGeometry(PLAT_WINDOW_REC* p)
 {
     if (!SdlOf(p)) return;
     const int nBar = BarOf(p);
-    g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0};
+    g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, SDL_GetTicks()};
     SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY - nBar);
     SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
 }
