@@ -61,11 +61,6 @@ PLAT_CURSOR g_hCursorNext = 1;
 std::atomic<uint8_t> g_abKeyDown[256];
 std::atomic<int> g_bCursorShownNow{1};   // the cursor as PlatShowCursor last asked for it
 
-struct DROP_LIST {
-    std::vector<std::string> names;
-};
-std::map<uintptr_t, DROP_LIST> g_mapDrops;
-uintptr_t g_nDropNext = 1;
 
 uint32_t NowMs(void) { return PlatGetTime(); }
 
@@ -218,9 +213,15 @@ void GetRecInsets(const PLAT_WINDOW_REC* pRec, int32_t* pInset)
     pInset[1] += PlatMenuBarInset(pRec);
 }
 
+// The client rectangle in screen (or the parent's client) coordinates.
+PLAT_RECT ClientRectOf(const PLAT_WINDOW_REC* pRec)
+{
+    return PLAT_RECT{pRec->nClientX, pRec->nClientY, pRec->nClientX + pRec->nClientW, pRec->nClientY + pRec->nClientH};
+}
+
 PLAT_RECT OuterRect(const PLAT_WINDOW_REC* pRec)
 {
-    PLAT_RECT rc{pRec->nClientX, pRec->nClientY, pRec->nClientX + pRec->nClientW, pRec->nClientY + pRec->nClientH};
+    PLAT_RECT rc = ClientRectOf(pRec);
     PlatAdjustWindowRect(&rc, pRec->nStyle, PlatMenuBarInset(pRec) > 0 ? 1 : 0);
     return rc;
 }
@@ -316,7 +317,7 @@ void PlatShutdownWindowSystem(void)
     g_dqMessages.clear();
     g_bQuitPending = 0;
     g_dqTimers.clear();
-    g_mapDrops.clear();
+    PlatForgetDrops();
     g_pBackend = nullptr;
 }
 
@@ -577,8 +578,7 @@ PLAT_HWND PlatCreateWindow(const char* pszClass, const char* pszTitleCp932, uint
         pRec->nClientY = y + ins[1];
         pRec->nClientW = w - ins[0] - ins[2] > 0 ? w - ins[0] - ins[2] : 0;
         pRec->nClientH = h - ins[1] - ins[3] > 0 ? h - ins[1] - ins[3] : 0;
-        pRec->rcRestore = PLAT_RECT{pRec->nClientX, pRec->nClientY, pRec->nClientX + pRec->nClientW,
-                                    pRec->nClientY + pRec->nClientH};
+        pRec->rcRestore = ClientRectOf(pRec.get());
         ResizePixels(pRec.get());
         PLAT_WINDOW_REC* pRaw = pRec.get();
         {
@@ -888,8 +888,7 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
         p = PlatLookupWindow(hwnd);
         if (!p) return;
         int nOldState = p->nShowState;
-        if (nState == PLAT_SIZE_MAXIMIZED && nOldState != PLAT_SIZE_MAXIMIZED)
-            p->rcRestore = PLAT_RECT{p->nClientX, p->nClientY, p->nClientX + p->nClientW, p->nClientY + p->nClientH};
+        if (nState == PLAT_SIZE_MAXIMIZED && nOldState != PLAT_SIZE_MAXIMIZED) p->rcRestore = ClientRectOf(p);
         p->bVisible = bVisible;
         p->bHiddenBySystem = 0;
         p->nShowState = nState;
@@ -1227,42 +1226,6 @@ int PlatGetKeyDown(int nVk)
 int PlatTakeKeyPress(int nVk)
 {
     return nVk > 0 && nVk < 256 && g_abKeyPressed[nVk].exchange(0) ? 1 : 0;
-}
-
-void PlatQueueDrop(PLAT_HWND hwnd, const std::vector<std::string>& names)
-{
-    uintptr_t hDrop;
-    {
-        std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-        hDrop = g_nDropNext++;
-        g_mapDrops[hDrop].names = names;
-    }
-    if (PlatPostMessage(hwnd, PLAT_WM_DROPFILES, hDrop, 0) != 0) PlatDragFinish(hDrop);
-}
-
-int PlatDragQueryFileCount(uintptr_t hDrop)
-{
-    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-    auto it = g_mapDrops.find(hDrop);
-    return it == g_mapDrops.end() ? -1 : (int)it->second.names.size();
-}
-
-int PlatDragQueryFile(uintptr_t hDrop, int nIndex, char* pszOut, int cap)
-{
-    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-    auto it = g_mapDrops.find(hDrop);
-    if (it == g_mapDrops.end() || nIndex < 0 || (size_t)nIndex >= it->second.names.size()) return -1;
-    const std::string& s = it->second.names[(size_t)nIndex];
-    if (!pszOut || cap <= 0) return (int)s.size();
-    if (s.size() + 1 > (size_t)cap) return -1;  // a cut path would name another file
-    memcpy(pszOut, s.c_str(), s.size() + 1);
-    return (int)s.size();
-}
-
-void PlatDragFinish(uintptr_t hDrop)
-{
-    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-    g_mapDrops.erase(hDrop);
 }
 
 // ---- Stacking, flashing, window shape ----------------------------------------------------------

@@ -119,6 +119,8 @@ void PlatNoteClientMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h);
 void PlatNoteFocus(PLAT_HWND hwnd, int bGained);
 // Registers a drop and posts WM_DROPFILES.
 void PlatQueueDrop(PLAT_HWND hwnd, const std::vector<std::string>& names);
+// Forgets every drop not yet finished (the window system ends).
+void PlatForgetDrops(void);
 
 // The message loop of a modal box on the window thread. Runs queued calls, turns native events
 // into messages and takes the next message the box may see: one of hwndModal, or WM_QUIT (taken
