@@ -132,6 +132,11 @@ static void SampleWindowMouse(int nWindow, int32_t nScreenX, int32_t nScreenY)
         w.bMouseOutsideWindow = 0;
 }
 
+void SampleWindowMouseAt(int nWindow, int32_t nScreenX, int32_t nScreenY)
+{
+    if (nWindow >= 0 && nWindow < KX_WINDOWS && g_apWindowState[nWindow]) SampleWindowMouse(nWindow, nScreenX, nScreenY);
+}
+
 // Presses the window thread's samples saw, kept until the frame's input step takes them.
 static std::atomic<uint8_t> s_abPressSeen[256];
 

@@ -29,6 +29,10 @@ extern int32_t g_nActiveWindow;
 // mouse-moved byte, and a window-drag request (window number 1..4, 0 none) with its screen position.
 extern int32_t g_nWheelDelta;
 extern uint8_t g_bMouseMoved;
+// The window's mouse position (nMouseX, nMouseY and the outside flags) for the cursor at a screen
+// position, as the input step samples it; a click's own position is taken this way, so that what
+// it hit does not depend on when the input step last ran.
+void SampleWindowMouseAt(int nWindow, int32_t nScreenX, int32_t nScreenY);
 extern uint8_t g_nDragRequestWindow;
 extern int32_t g_nDragRequestX, g_nDragRequestY;
 

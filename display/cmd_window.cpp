@@ -21,6 +21,8 @@
 #include "script/dispatch.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
+#include "platform/plat_menu.h"
+#include "platform/plat_tray.h"
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/variables.h"
@@ -52,22 +54,24 @@ int TakeWindowIndex(int nCmd)
     return static_cast<int>(ll);
 }
 
-// What the frame adds to a client rectangle for the window's current style (no menu).
+// What the frame adds to a client rectangle for the window's current style, its menu bar included:
+// the bar sits outside the picture, so the picture keeps the size asked for.
 void FrameSize(PLAT_HWND hwnd, int32_t* pfw, int32_t* pfh)
 {
     PLAT_RECT rc{0, 0, 320, 240};
-    PlatAdjustWindowRect(&rc, PlatGetWindowStyle(hwnd), 0);
+    PlatAdjustWindowRect(&rc, PlatGetWindowStyle(hwnd), PlatGetMenu(hwnd) != 0 ? 1 : 0);
     *pfw = (rc.right - rc.left) - 320;
     *pfh = (rc.bottom - rc.top) - 240;
 }
 
-// Resizes the window so that its client is w x h, keeping its top-left corner.
+// Resizes the window so that its client (the picture, below the menu bar) is w x h, keeping its
+// top-left corner.
 void ResizeClient(PLAT_HWND hwnd, int32_t w, int32_t h)
 {
     PLAT_RECT rcWin;
     if (!hwnd || PlatGetWindowRect(hwnd, &rcWin) != 0) return;
     PLAT_RECT rc{0, 0, w, h};
-    PlatAdjustWindowRect(&rc, PlatGetWindowStyle(hwnd), 0);
+    PlatAdjustWindowRect(&rc, PlatGetWindowStyle(hwnd), PlatGetMenu(hwnd) != 0 ? 1 : 0);
     PlatSetWindowPos(hwnd, rcWin.left, rcWin.top, rc.right - rc.left, rc.bottom - rc.top, PLAT_SWP_NOZORDER);
 }
 
@@ -134,6 +138,8 @@ void ResizeForLogicalSize(WINDOW_STATE* w)
         g_nTargetHeight = w->nHeight;
         SetOutputSize(w->nWidth, w->nHeight);
     }
+    // The frame's limits follow the new aspect before the window takes its size.
+    if (w->hWnd) PlatUpdateWindowSizeLimits(w->hWnd);
     ResizeClient(w->hWnd, w->nWidth, w->nHeight);
 }
 
@@ -341,12 +347,13 @@ int CmdWindow(void)
     // 11. Maximise and minimise permissions.
     if (HasArg(WINCMD_ARG_MAXIMIZE_ALLOWED)) w->bMaximizeAllowed = ArgLowByte(WINCMD_ARG_MAXIMIZE_ALLOWED);
     if (HasArg(WINCMD_ARG_MINIMIZE_ALLOWED)) w->bMinimizeAllowed = ArgLowByte(WINCMD_ARG_MINIMIZE_ALLOWED);
-    // 12. Close mode, checked before it is stored: the main window closing on its own (mode 3)
-    // would leave the engine running without it.
+    // 12. Close mode. Only the main window's is checked, and before it is stored: the main window
+    // closing on its own (mode 3) would leave the engine running without it. A sub window takes any
+    // value; one outside 0..3 closes it as the default does.
     if (HasArg(WINCMD_ARG_CLOSE_MODE)) {
         const int64_t v = ArgInt(WINCMD_ARG_CLOSE_MODE);
-        const int64_t nMax = nIndex == 0 ? KX_CLOSE_QUIT : KX_CLOSE_WINDOW;
-        if (v < KX_CLOSE_REPORT || v > nMax) return RefuseValue(kCmd, KX_ERR_WINDOW_ARG_VALUE, WINCMD_ARG_CLOSE_MODE);
+        if (nIndex == 0 && (v < KX_CLOSE_REPORT || v > KX_CLOSE_QUIT))
+            return RefuseValue(kCmd, KX_ERR_WINDOW_ARG_VALUE, WINCMD_ARG_CLOSE_MODE);
         w->nCloseMode = static_cast<int8_t>(v);
     }
     // 13. Flashing.
@@ -397,8 +404,11 @@ int CmdWindow(void)
         switch (ArgInt(WINCMD_ARG_MINIMIZE)) {
         case 1: PlatShowWindow(hwnd, PLAT_SW_MINIMIZE); break;
         case 2:
+            // To the tray: hidden only while the tray icon is in a tray host the player can click
+            // (which brings the window back); otherwise a plain minimised window, which the
+            // desktop's task list and window manager still offer.
             PlatShowWindow(hwnd, PLAT_SW_MINIMIZE);
-            PlatShowWindow(hwnd, PLAT_SW_HIDE);
+            if (PlatTrayIsInPanel()) PlatShowWindow(hwnd, PLAT_SW_HIDE);
             break;
         case 0:
             if (PlatIsIconic(hwnd)) PlatShowWindow(hwnd, PLAT_SW_RESTORE);

@@ -52,13 +52,14 @@ void FitMenuHost(void)
         PlatSetWindowPos(g_hMenuHostWnd, 0, 0, rc.right, g_nMenuBarHeight, PLAT_SWP_NOZORDER | PLAT_SWP_NOACTIVATE);
 }
 
-// The screen's popup position: the cursor minus the picture's offsets in the client.
+// The popup opens at the cursor, in screen coordinates, whatever the picture's place in the client
+// (the letterbox offsets of fullscreen and maximised windows are the client's, not the screen's).
 void PopupPosition(int32_t* pX, int32_t* pY)
 {
     int32_t x = 0, y = 0;
     PlatGetCursorPos(&x, &y);
-    *pX = x - g_nOutputOffsetX;
-    *pY = y - g_nOutputOffsetY;
+    *pX = x;
+    *pY = y;
 }
 
 }  // namespace

@@ -307,6 +307,8 @@ void HandleWmMove(PLAT_HWND hwnd)
     const int n = FindMonitorDevice(hwnd, nullptr);
     if (n < 0 || n == g_nMonitorNumber) return;
     g_nMonitorNumber = n;
+    // The largest size the frame may take is the new monitor's.
+    PlatUpdateWindowSizeLimits(hwnd);
     // The drawing device belongs to the display adapter of the monitor.
     if (g_bDirect3D && !g_bFullscreen && !g_bMaximized) g_bResetRequest = 1;
 }

@@ -1,6 +1,7 @@
 // The window procedure of the game windows and the event globals it writes.
 #include "display/window_proc.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -112,6 +113,10 @@ void HandleWmSize(WINDOW_STATE* pState, PLAT_HWND hwnd, uintptr_t wParam)
     if (PlatGetWindowRect(hwnd, &rcWin) != 0) return;
     int32_t fw, fh;
     GetWindowFrameSize(hwnd, &fw, &fh);
+    // A switched frame needs no shift here: the platform keeps the client rectangle in place when the
+    // frame changes (only the outer rectangle grows or shrinks), so moving the window by half the
+    // frame's change would move the picture instead.
+    g_bFrameChanged = 0;
     if (IsPlainMainWindow(pState)) {
         const double a = GetAspect(pState);
         int32_t cw = (rcWin.right - rcWin.left) - fw, ch = (rcWin.bottom - rcWin.top) - fh;
@@ -132,13 +137,6 @@ void HandleWmSize(WINDOW_STATE* pState, PLAT_HWND hwnd, uintptr_t wParam)
             SetOutput(cw, ch);
         }
         return;
-    }
-    if (g_bFrameChanged) {
-        g_bFrameChanged = 0;
-        const int32_t x = rcWin.left + (g_nSavedFrameWidth - fw) / 2;
-        const int32_t y = rcWin.top + (g_nSavedFrameHeight - fh) / 2;
-        PlatSetWindowPos(hwnd, x, y, 0, 0, PLAT_SWP_NOSIZE | PLAT_SWP_NOZORDER | PLAT_SWP_NOACTIVATE);
-        PlatGetWindowRect(hwnd, &rcWin);
     }
     // The main window follows its target size only while it is not maximised or fullscreen (the
     // window manager owns the size then); a sub window keeps its logical size.
@@ -192,14 +190,23 @@ void HandleWmLButtonDown(WINDOW_STATE* pState, intptr_t lParam)
     g_nLastMouseButton = 1;
     g_abKeyState[1] = 0x80;
     NoteMousePos(pState, lParam);
+    // The click layer is tested where the click was, not where the input step last saw the mouse.
+    int32_t x = PlatGetXLParam(lParam), y = PlatGetYLParam(lParam);
+    if (pState->hWnd && PlatClientToScreen(pState->hWnd, &x, &y) == 0) SampleWindowMouseAt(pState->nIndex, x, y);
     if (g_DisplayHooks.pfnClickLayerHit(pState)) {
         // The input step starts the caption drag from the click's screen position.
-        int32_t x = PlatGetXLParam(lParam), y = PlatGetYLParam(lParam);
-        PlatClientToScreen(pState->hWnd, &x, &y);
         g_nDragRequestX = x;
         g_nDragRequestY = y;
         g_nDragRequestWindow = static_cast<uint8_t>(pState->nIndex + 1);
     }
+}
+
+// A click on the tray icon brings the main window to the front; one hidden to the tray or
+// minimised is shown and restored, so the player always gets the game back from the icon.
+void BringBackFromTray(PLAT_HWND hwnd)
+{
+    if (PlatIsIconic(hwnd) || !PlatIsWindowVisible(hwnd)) PlatShowWindow(hwnd, PLAT_SW_RESTORE);
+    PlatSetForegroundWindow(hwnd);
 }
 
 // Answers 1 when the tray message was the engine's (main window, icon 123).
@@ -208,16 +215,20 @@ int HandleTrayNotify(WINDOW_STATE* pState, PLAT_HWND hwnd, uintptr_t wParam, int
     if (pState->nIndex != 0 || wParam != KX_TRAY_ICON_ID) return 0;
     switch ((uint32_t)lParam) {
     case PLAT_WM_LBUTTONDOWN:
-        PlatShowWindow(hwnd, PLAT_SW_SHOW);
+        BringBackFromTray(hwnd);
         Repaint(pState);
         break;
     case PLAT_WM_LBUTTONDBLCLK:
     case PLAT_WM_RBUTTONUP: {
-        PlatShowWindow(hwnd, PLAT_SW_SHOW);
+        BringBackFromTray(hwnd);
         g_DisplayHooks.pfnMarkLayerSetDirty(pState);
-        // The popup opens at the cursor, in screen coordinates.
-        int32_t x = s_anLastMouseX[0], y = s_anLastMouseY[0];
-        PlatClientToScreen(hwnd, &x, &y);
+        // The popup opens at the cursor, in screen coordinates: where the click on the icon was.
+        int32_t x = 0, y = 0;
+        if (PlatGetCursorPos(&x, &y) != 0) {
+            x = s_anLastMouseX[0];
+            y = s_anLastMouseY[0];
+            PlatClientToScreen(hwnd, &x, &y);
+        }
         g_nPopupMenuX = x;
         g_nPopupMenuY = y;
         g_nPopupMenuRequest = 2;
@@ -362,6 +373,25 @@ void HandleWmSizing(const WINDOW_STATE* pState, int nEdge, int32_t fw, int32_t f
     }
 }
 
+int HandleWmGetMinMaxInfo(const WINDOW_STATE* pState, int32_t fw, int32_t fh, PLAT_MINMAXINFO* pInfo)
+{
+    if (!pState || !pInfo || pState->nIndex != 0 || g_bFullscreen || g_bMaximized) return 0;
+    if (g_nOutputWidth == 0 || g_nOutputHeight == 0) return 0;
+    const double a = GetAspect(pState);
+    // The largest client of the game's aspect on the monitor.
+    int32_t w = g_nDesktopWidth, h = static_cast<int32_t>(w / a);
+    if (static_cast<double>(g_nDesktopHeight) < w / a) {
+        h = g_nDesktopHeight;
+        w = static_cast<int32_t>(h * a);
+    }
+    const int32_t q = std::min(pState->nWidth, pState->nHeight) / 4;
+    pInfo->nMinTrackWidth = static_cast<int32_t>(q * a + fw);
+    pInfo->nMinTrackHeight = q + fh;
+    pInfo->nMaxTrackWidth = static_cast<int32_t>(h * a + fw);
+    pInfo->nMaxTrackHeight = h + fh;
+    return 1;
+}
+
 void FreeFileList(void)
 {
     if (g_apszFileList) {
@@ -425,6 +455,13 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
             int32_t fw, fh;
             GetWindowFrameSize(hwnd, &fw, &fh);
             HandleWmSizing(pState, (int)wParam, fw, fh, reinterpret_cast<PLAT_RECT*>(lParam));
+        }
+        break;
+    case PLAT_WM_GETMINMAXINFO:
+        if (lParam) {
+            int32_t fw, fh;
+            GetWindowFrameSize(hwnd, &fw, &fh);
+            if (HandleWmGetMinMaxInfo(pState, fw, fh, reinterpret_cast<PLAT_MINMAXINFO*>(lParam))) return 0;
         }
         break;
     case PLAT_WM_SIZE:

@@ -3,10 +3,13 @@
 // question, dropped files, the tray icon's clicks) and keeps the main window's geometry at the
 // game's aspect. Window thread only.
 //
-// What the platform cannot report on Linux (the window manager owns the decorations): caption drags
-// (WM_NCLBUTTONDOWN / UP, WM_EXITSIZEMOVE), caption double-clicks, WM_SIZING and WM_GETMINMAXINFO
-// never arrive from a real window; the handlers stay and are reached by injected messages. A resize
-// done by the window manager is brought back to the game's aspect by WM_SIZE instead of WM_SIZING.
+// What the platform cannot report on Linux (the window manager owns the decorations): drags of the
+// window manager's own caption and caption double-clicks never arrive from a real window; the
+// handlers stay and are reached by injected messages (a drag the program starts from its click layer
+// does arrive: WM_NCLBUTTONDOWN, the platform's move, WM_EXITSIZEMOVE). WM_GETMINMAXINFO is asked
+// by the platform whenever the frame or the show state changes, and its answer goes to the window
+// manager. A resize done by the window manager is brought back to the game's aspect by WM_SIZE
+// instead of WM_SIZING.
 // Touch gestures have no source and fall to the default. The window movie's notifications come from
 // the platform's movie back end.
 #pragma once
@@ -14,6 +17,7 @@
 
 #include "core/window_record.h"
 #include "platform/plat_window.h"
+#include "platform/plat_window_limits.h"
 
 struct WINDOW_STATE;
 
@@ -56,6 +60,11 @@ int HandleWmSysCommand(WINDOW_STATE* pState, uintptr_t wParam);
 // WM_SIZING: adjusts the proposed outer rectangle so that its client keeps the logical aspect.
 // fw, fh: what the frame adds to the client's width and height.
 void HandleWmSizing(const WINDOW_STATE* pState, int nEdge, int32_t fw, int32_t fh, PLAT_RECT* pRect);
+// WM_GETMINMAXINFO (the main window in its plain windowed state, with an output size): the smallest
+// outer size is a quarter of the smaller logical side at the game's aspect, the largest the biggest
+// client of that aspect the monitor holds, each with the frame (fw, fh) added. 1 when it answered,
+// 0 when the window keeps the default (no limits).
+int HandleWmGetMinMaxInfo(const WINDOW_STATE* pState, int32_t fw, int32_t fh, PLAT_MINMAXINFO* pInfo);
 // Replaces the shared file list with the drop's names (folders end in '\'). Under g_csEngine.
 void HandleWmDropFiles(uintptr_t hDrop);
 // Frees the shared file list (entries up to the NULL end); the caller holds g_csEngine.

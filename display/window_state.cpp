@@ -14,6 +14,7 @@
 #include "core/kx_texts.h"
 #include "core/sysfacts.h"
 #include "image/layer.h"
+#include "platform/plat_window_limits.h"
 #include "core/game_config.h"
 
 PLAT_WNDPROC g_pfnMainWindowProc = DefaultGameWndProc;
@@ -185,6 +186,8 @@ int CreateGameWindow(WINDOW_STATE* pState, int /*nCmdShow*/, const char* pszClas
     pState->bClassRegistered = 1;
     pState->hWnd = hwnd;
     PlatSetWindowUser(hwnd, pState);
+    // The procedure knows the window now: the limits of its frame follow from its record.
+    PlatUpdateWindowSizeLimits(hwnd);
     s_abResetItem[pState->nIndex] = pState->nIndex == 0 ? 1 : 0;
     if (pState->nIndex == 0) g_hMainWnd = hwnd;
     return CreateWindowBackLayer(pState->nIndex, pState->nWidth, pState->nHeight) == 0 ? 1 : 0;

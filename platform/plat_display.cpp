@@ -2,6 +2,7 @@
 // backend of the running window system; and the Fake backend's monitors.
 #include "platform/plat_display.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -14,6 +15,8 @@
 namespace {
 
 const PLAT_DISPLAY_BACKEND* g_pDisplay = &g_FakeDisplayBackend;
+// What PlatAllowScreenSaver last asked for; a window system starts with the screen saver kept off.
+std::atomic<int> g_bScreenSaverAllowed{0};
 // Fullscreen windows and the client rectangle (x, y, width, height) each had before. Window thread.
 std::map<PLAT_HWND, PLAT_RECT> g_mapFullscreen;
 
@@ -95,18 +98,47 @@ int FakeReadClientRect(PLAT_WINDOW_REC* p, PLAT_RECT* pOut)
 // The Fake window system has no cursor of its own to move.
 int FakeWarpCursor(int32_t, int32_t) { return 0; }
 
+// The Fake window system keeps no limits of its own: its frame drags are kept within them by the
+// window core.
+void FakeApplySizeLimits(PLAT_WINDOW_REC*) {}
+
+// No window manager: the program moves its windows itself.
+int FakeBeginMove(PLAT_WINDOW_REC*, int32_t, int32_t) { return -1; }
+void FakeEndMove(PLAT_WINDOW_REC*, int32_t, int32_t) {}
+
+// The pointer as the injected mouse events left it.
+int FakeQueryPointer(PLAT_WINDOW_REC*, int32_t* pX, int32_t* pY, int* pbLeftHeld)
+{
+    if (PlatGetCursorPos(pX, pY) != 0) return -1;
+    *pbLeftHeld = PlatGetKeyDown(PLAT_VK_LBUTTON);
+    return 0;
+}
+
+void FakeAllowScreenSaver(int) {}
+
 }  // namespace
 
 const PLAT_DISPLAY_BACKEND g_FakeDisplayBackend = {
     FakeMonitorCount, FakeMonitorInfo, FakeDisplayMode, FakeEnterFullscreen, FakeLeaveFullscreen,
-    FakeReadClientRect, FakeWarpCursor,
+    FakeReadClientRect, FakeWarpCursor, FakeApplySizeLimits, FakeBeginMove, FakeEndMove, FakeQueryPointer, FakeAllowScreenSaver,
 };
 
 void PlatSelectDisplayBackend(int nBackend)
 {
     g_pDisplay = nBackend == PLAT_BACKEND_SDL ? &g_SdlDisplayBackend : &g_FakeDisplayBackend;
     g_mapFullscreen.clear();
+    g_bScreenSaverAllowed = 0;
 }
+
+const PLAT_DISPLAY_BACKEND* PlatCurrentDisplayBackend(void) { return g_pDisplay; }
+
+void PlatAllowScreenSaver(int bAllow)
+{
+    g_bScreenSaverAllowed = bAllow ? 1 : 0;
+    OnWindowThreadDo([&] { g_pDisplay->pfnAllowScreenSaver(bAllow ? 1 : 0); });
+}
+
+int PlatIsScreenSaverAllowed(void) { return g_bScreenSaverAllowed.load(); }
 
 int PlatCountModeBits(int nBitsPerPixel, int nBytesPerPixel)
 {

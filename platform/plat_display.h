@@ -50,6 +50,12 @@ int PlatReadWindowClientRect(PLAT_HWND hwnd, PLAT_RECT* pOut);
 // window system cannot move the cursor (the position is still noted).
 int PlatSetCursorPos(int32_t x, int32_t y);
 
+// Lets the screen saver (and the display's power saving) start while the program runs (bAllow 1),
+// or keeps it off (0, the state a window system starts in). Any thread.
+void PlatAllowScreenSaver(int bAllow);
+// What PlatAllowScreenSaver last asked for (0 at start).
+int PlatIsScreenSaverAllowed(void);
+
 // ---- Fake backend: the monitors tests set up ---------------------------------------------------
 
 struct PLAT_FAKE_MONITOR {

@@ -6,6 +6,8 @@
 
 #include "platform/plat_display_backend.h"
 #include "platform/plat_internal.h"
+#include "platform/plat_window_backend.h"
+#include "platform/plat_x11.h"
 
 namespace {
 
@@ -106,9 +108,72 @@ int SdlReadClientRect(PLAT_WINDOW_REC* p, PLAT_RECT* pOut)
 
 int SdlWarpCursor(int32_t x, int32_t y) { return SDL_WarpMouseGlobal(x, y) == 0 ? 0 : -1; }
 
+// What stands for "no limit": SDL knows no way back to none once a limit was set.
+constexpr int kNoSizeLimit = 16384;
+
+// The native window holds the menu bar's strip above the client, so its limits are the client's
+// plus the strip. SDL refuses a maximum below the minimum (and the reverse), so the maximum is
+// opened first; a limit is set only when it changes, because each setting also moves and raises
+// the window on X11.
+void SdlApplySizeLimits(PLAT_WINDOW_REC* p)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return;
+    const int nBar = PlatMenuBarInset(p);
+    const int minW = p->nMinTrackW > 0 ? p->nMinTrackW : 1;
+    const int minH = (p->nMinTrackH > 0 ? p->nMinTrackH : 1) + nBar;
+    int maxW = p->nMaxTrackW > 0 ? p->nMaxTrackW : kNoSizeLimit;
+    int maxH = p->nMaxTrackH > 0 ? p->nMaxTrackH + nBar : kNoSizeLimit;
+    if (maxW < minW) maxW = minW;
+    if (maxH < minH) maxH = minH;
+    int curMinW = 0, curMinH = 0, curMaxW = 0, curMaxH = 0;
+    SDL_GetWindowMinimumSize(pWin, &curMinW, &curMinH);
+    SDL_GetWindowMaximumSize(pWin, &curMaxW, &curMaxH);
+    if (curMaxW == 0) curMaxW = kNoSizeLimit;
+    if (curMaxH == 0) curMaxH = kNoSizeLimit;
+    if (curMinW == minW && curMinH == minH && curMaxW == maxW && curMaxH == maxH) return;
+    if (curMaxW != kNoSizeLimit || curMaxH != kNoSizeLimit)
+        SDL_SetWindowMaximumSize(pWin, kNoSizeLimit, kNoSizeLimit);
+    if (curMinW != minW || curMinH != minH) SDL_SetWindowMinimumSize(pWin, minW, minH);
+    if (maxW != kNoSizeLimit || maxH != kNoSizeLimit) SDL_SetWindowMaximumSize(pWin, maxW, maxH);
+    SDL_ClearError();
+}
+
+int SdlBeginMove(PLAT_WINDOW_REC* p, int32_t x, int32_t y)
+{
+    SDL_Window* pWin = SdlOf(p);
+    return pWin ? PlatX11BeginMove(pWin, x, y) : -1;
+}
+
+void SdlEndMove(PLAT_WINDOW_REC* p, int32_t x, int32_t y)
+{
+    if (SDL_Window* pWin = SdlOf(p)) PlatX11SendButtonRelease(pWin, x, y);
+}
+
+int SdlQueryPointer(PLAT_WINDOW_REC* p, int32_t* pX, int32_t* pY, int* pbLeftHeld)
+{
+    SDL_Window* pWin = SdlOf(p);
+    if (!pWin) return -1;
+    int x = 0, y = 0;
+    if (PlatX11QueryPointer(pWin, &x, &y, pbLeftHeld) != 0) {
+        const uint32_t nButtons = SDL_GetGlobalMouseState(&x, &y);
+        *pbLeftHeld = (nButtons & SDL_BUTTON_LMASK) ? 1 : 0;
+    }
+    *pX = x;
+    *pY = y;
+    return 0;
+}
+
+void SdlAllowScreenSaver(int bAllow)
+{
+    if (bAllow) SDL_EnableScreenSaver();
+    else SDL_DisableScreenSaver();
+}
+
 }  // namespace
 
 const PLAT_DISPLAY_BACKEND g_SdlDisplayBackend = {
     SdlMonitorCount, SdlMonitorInfo, SdlDisplayMode, SdlEnterFullscreen, SdlLeaveFullscreen,
-    SdlReadClientRect, SdlWarpCursor,
+    SdlReadClientRect, SdlWarpCursor, SdlApplySizeLimits, SdlBeginMove, SdlEndMove, SdlQueryPointer,
+    SdlAllowScreenSaver,
 };

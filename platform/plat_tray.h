@@ -1,8 +1,8 @@
-// The notification-area (tray) icon. The desktops the engine runs on offer no tray that works
-// without a session bus and a panel, so this is a stand-in with the shape of the shell's call: it
-// keeps the icon's state (shown or not, its picture, its tooltip), counts the add, modify and
-// delete requests, and lets tests (and a later real backend) deliver clicks on the icon, which
-// reach the owner window as its callback message.
+// The notification-area (tray) icon, with the shape of the shell's call: it keeps the icon's state
+// (shown or not, its picture, its tooltip) and counts the add, modify and delete requests. On an X11
+// desktop the icon goes to the panel's tray through the system-tray protocol (XEmbed), where it
+// shows its picture and tooltip and its clicks reach the owner window as the callback message; where
+// no tray host runs (and under the Fake backend) only the state is kept, and tests deliver clicks.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -34,10 +34,19 @@ struct PLAT_TRAY_STATE {
     int nIconWidth, nIconHeight;
     std::vector<uint32_t> iconPixels;
     int nAdds, nModifies, nDeletes;
+    int bInPanel;                   // a tray host shows the icon (or was asked to embed it)
 };
 void PlatTrayGetState(PLAT_TRAY_STATE* pOut);
 // Forgets the icon and the counts (a new run, or a test).
 void PlatTrayReset(void);
+// 1 while the icon is shown in a tray host that the player can click, so that a window hidden to
+// the tray can be had back; 0 without an icon or without a tray host. Any thread.
+int PlatTrayIsInPanel(void);
+// Fake backend: whether a tray host is taken to run (tests; 0 at start).
+void PlatFakeSetTrayHost(int bPresent);
+// The tray host went away while it held the icon: a window hidden to the tray is shown and
+// restored, since nothing is left to bring it back. Window thread.
+void PlatTrayHostLost(void);
 // A mouse action on the icon (PLAT_WM_LBUTTONDOWN, PLAT_WM_LBUTTONDBLCLK, PLAT_WM_RBUTTONUP...):
 // the owner window gets its callback message with the icon id and the action, as the shell posts it.
 // 0, or -1 while no icon is shown.

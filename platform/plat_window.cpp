@@ -18,6 +18,8 @@
 #include "platform/plat_editbox_backend.h"
 #include "platform/plat_window_backend.h"
 #include "platform/plat_menu.h"
+#include "platform/plat_window_drag.h"
+#include "platform/plat_window_limits.h"
 
 namespace {
 
@@ -60,11 +62,6 @@ PLAT_CURSOR g_hCursorNext = 1;
 std::atomic<uint8_t> g_abKeyDown[256];
 std::atomic<int> g_bCursorShownNow{1};   // the cursor as PlatShowCursor last asked for it
 
-struct DROP_LIST {
-    std::vector<std::string> names;
-};
-std::map<uintptr_t, DROP_LIST> g_mapDrops;
-uintptr_t g_nDropNext = 1;
 
 uint32_t NowMs(void) { return PlatGetTime(); }
 
@@ -151,6 +148,7 @@ void PumpBackend(void)
 {
     RunQueuedCalls();
     if (g_pBackend) g_pBackend->pfnPump();
+    PlatTrackWindowDrag();
     RunQueuedCalls();
 }
 
@@ -216,9 +214,15 @@ void GetRecInsets(const PLAT_WINDOW_REC* pRec, int32_t* pInset)
     pInset[1] += PlatMenuBarInset(pRec);
 }
 
+// The client rectangle in screen (or the parent's client) coordinates.
+PLAT_RECT ClientRectOf(const PLAT_WINDOW_REC* pRec)
+{
+    return PLAT_RECT{pRec->nClientX, pRec->nClientY, pRec->nClientX + pRec->nClientW, pRec->nClientY + pRec->nClientH};
+}
+
 PLAT_RECT OuterRect(const PLAT_WINDOW_REC* pRec)
 {
-    PLAT_RECT rc{pRec->nClientX, pRec->nClientY, pRec->nClientX + pRec->nClientW, pRec->nClientY + pRec->nClientH};
+    PLAT_RECT rc = ClientRectOf(pRec);
     PlatAdjustWindowRect(&rc, pRec->nStyle, PlatMenuBarInset(pRec) > 0 ? 1 : 0);
     return rc;
 }
@@ -315,7 +319,7 @@ void PlatShutdownWindowSystem(void)
     g_dqMessages.clear();
     g_bQuitPending = 0;
     g_dqTimers.clear();
-    g_mapDrops.clear();
+    PlatForgetDrops();
     g_pBackend = nullptr;
 }
 
@@ -473,8 +477,9 @@ intptr_t PlatDefWindowProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intpt
         }
         return 0;
     case PLAT_WM_NCLBUTTONDOWN:
-        // A click on the menu bar opens it.
+        // A click on the menu bar opens it; a press on the caption moves the window.
         if (wParam == PLAT_HTMENU) PlatTrackMenuBar(hwnd, PlatGetXLParam(lParam), PlatGetYLParam(lParam));
+        if (wParam == PLAT_HTCAPTION) PlatBeginWindowDrag(hwnd, PlatGetXLParam(lParam), PlatGetYLParam(lParam));
         return 0;
     case PLAT_WM_NCLBUTTONDBLCLK: {
         uint32_t nStyle = PlatGetWindowStyle(hwnd);
@@ -575,7 +580,7 @@ PLAT_HWND PlatCreateWindow(const char* pszClass, const char* pszTitleCp932, uint
         pRec->nClientY = y + ins[1];
         pRec->nClientW = w - ins[0] - ins[2] > 0 ? w - ins[0] - ins[2] : 0;
         pRec->nClientH = h - ins[1] - ins[3] > 0 ? h - ins[1] - ins[3] : 0;
-        pRec->rcRestore = PLAT_RECT{x, y, x + w, y + h};
+        pRec->rcRestore = ClientRectOf(pRec.get());
         ResizePixels(pRec.get());
         PLAT_WINDOW_REC* pRaw = pRec.get();
         {
@@ -703,6 +708,7 @@ int PlatSetWindowStyle(PLAT_HWND hwnd, uint32_t nStyle)
         p->nStyle = nStyle & ~(PLAT_WS_VISIBLE | PLAT_WS_MINIMIZE | PLAT_WS_MAXIMIZE);
         g_pBackend->pfnApplyStyle(p);
         nResult = 0;
+        PlatUpdateWindowSizeLimits(hwnd);
     });
     return nResult;
 }
@@ -814,6 +820,7 @@ void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH)
         *pW = w;
         *pH = h;
     }
+    if ((p = PlatLookupWindow(hwnd)) != nullptr) PlatClampToSizeLimits(p, pW, pH);
 }
 
 int PlatSetWindowPos(PLAT_HWND hwnd, int x, int y, int w, int h, uint32_t nFlags)
@@ -883,10 +890,13 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
         p = PlatLookupWindow(hwnd);
         if (!p) return;
         int nOldState = p->nShowState;
-        if (nState == PLAT_SIZE_MAXIMIZED && nOldState != PLAT_SIZE_MAXIMIZED) p->rcRestore = OuterRect(p);
+        if (nState == PLAT_SIZE_MAXIMIZED && nOldState != PLAT_SIZE_MAXIMIZED) p->rcRestore = ClientRectOf(p);
         p->bVisible = bVisible;
         p->bHiddenBySystem = 0;
         p->nShowState = nState;
+        // The limits of the new state (none while maximised) before the window system applies it.
+        PlatUpdateWindowSizeLimits(hwnd);
+        if ((p = PlatLookupWindow(hwnd)) == nullptr) return;
         g_pBackend->pfnApplyShow(p);
         if (bVisible) p->bInvalid = p->bErase = 1;
         // A child window is drawn by its parent (a menu bar over the parent's picture).
@@ -898,14 +908,17 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
             if (nState == PLAT_SIZE_MINIMIZED) {
                 PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MINIMIZED, 0);
             } else if (nOldState == PLAT_SIZE_MAXIMIZED && nState == PLAT_SIZE_RESTORED) {
-                // Back to the rectangle it had before it was maximised.
+                // Back to the client rectangle it had before it was maximised, in the frame it has now
+                // (a frame switched meanwhile leaves the picture where it was).
                 PLAT_RECT rc = p->rcRestore;
+                PlatAdjustWindowRect(&rc, p->nStyle, PlatMenuBarInset(p) > 0 ? 1 : 0);
                 PlatSetWindowPos(hwnd, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, PLAT_SWP_NOZORDER);
                 if ((p = PlatLookupWindow(hwnd)) != nullptr)
                     PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_RESTORED, PlatMakeLParam(p->nClientW, p->nClientH));
             } else {
                 PlatSendMessage(hwnd, PLAT_WM_SIZE, (uintptr_t)nState, PlatMakeLParam(p->nClientW, p->nClientH));
             }
+            PlatUpdateWindowSizeLimits(hwnd);
         }
     });
     return nWasVisible;
@@ -1158,6 +1171,7 @@ int PlatGetCursorPos(int32_t* pX, int32_t* pY)
 void PlatQueueMouseMove(PLAT_HWND hwnd, int x, int y)
 {
     NoteCursorClientPos(hwnd, x, y);
+    PlatNoteMouseOverWindow(hwnd);
     if (PlatMenuRouteMouse(hwnd, 0, 0, x, y) || PlatEditBoxRouteMouse(hwnd, 0, 0, x, y)) return;
     PlatPostMessage(hwnd, PLAT_WM_MOUSEMOVE, MouseFlags(), PlatMakeLParam(x, y));
 }
@@ -1167,6 +1181,7 @@ void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y)
     static const int anVk[6] = {0, PLAT_VK_LBUTTON, PLAT_VK_RBUTTON, PLAT_VK_MBUTTON, PLAT_VK_XBUTTON1, PLAT_VK_XBUTTON2};
     if (nButton < 1 || nButton > 5) return;
     NoteCursorClientPos(hwnd, x, y);
+    PlatNoteMouseOverWindow(hwnd);
     SetKeyState(anVk[nButton], bDown);
     if (PlatMenuRouteMouse(hwnd, nButton, bDown, x, y) || PlatEditBoxRouteMouse(hwnd, nButton, bDown, x, y)) return;
     uint32_t nMsg;
@@ -1214,42 +1229,6 @@ int PlatGetKeyDown(int nVk)
 int PlatTakeKeyPress(int nVk)
 {
     return nVk > 0 && nVk < 256 && g_abKeyPressed[nVk].exchange(0) ? 1 : 0;
-}
-
-void PlatQueueDrop(PLAT_HWND hwnd, const std::vector<std::string>& names)
-{
-    uintptr_t hDrop;
-    {
-        std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-        hDrop = g_nDropNext++;
-        g_mapDrops[hDrop].names = names;
-    }
-    if (PlatPostMessage(hwnd, PLAT_WM_DROPFILES, hDrop, 0) != 0) PlatDragFinish(hDrop);
-}
-
-int PlatDragQueryFileCount(uintptr_t hDrop)
-{
-    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-    auto it = g_mapDrops.find(hDrop);
-    return it == g_mapDrops.end() ? -1 : (int)it->second.names.size();
-}
-
-int PlatDragQueryFile(uintptr_t hDrop, int nIndex, char* pszOut, int cap)
-{
-    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-    auto it = g_mapDrops.find(hDrop);
-    if (it == g_mapDrops.end() || nIndex < 0 || (size_t)nIndex >= it->second.names.size()) return -1;
-    const std::string& s = it->second.names[(size_t)nIndex];
-    if (!pszOut || cap <= 0) return (int)s.size();
-    if (s.size() + 1 > (size_t)cap) return -1;  // a cut path would name another file
-    memcpy(pszOut, s.c_str(), s.size() + 1);
-    return (int)s.size();
-}
-
-void PlatDragFinish(uintptr_t hDrop)
-{
-    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-    g_mapDrops.erase(hDrop);
 }
 
 // ---- Stacking, flashing, window shape ----------------------------------------------------------
@@ -1499,7 +1478,11 @@ int PlatSetWindowCursor(PLAT_HWND hwnd, PLAT_CURSOR hCursor)
         PLAT_CURSOR_REC* pCursor = LookupCursor(hCursor);
         if (!p || (hCursor && !pCursor)) return;
         p->hCursor = hCursor;
-        g_pBackend->pfnUseCursor(pCursor);
+        // The window system shows one cursor: the one of the window the mouse is over.
+        if (PlatIsMouseOverWindow(hwnd)) {
+            g_pBackend->pfnUseCursor(pCursor);
+            PlatNoteShownCursor(hCursor);
+        }
         nResult = 0;
     });
     return nResult;

@@ -301,9 +301,12 @@ struct PLAT_CURSOR_INFO {
     std::vector<uint32_t> pixels;
 };
 int PlatGetCursorInfo(PLAT_CURSOR hCursor, PLAT_CURSOR_INFO* pOut);
-// The window's cursor (the cursor shown while the mouse is over it), set and shown at once. 0 or -1.
+// The window's cursor (the cursor shown while the mouse is over it), set, and shown at once when the
+// mouse is over the window. 0 or -1.
 int PlatSetWindowCursor(PLAT_HWND hwnd, PLAT_CURSOR hCursor);
 PLAT_CURSOR PlatGetWindowCursor(PLAT_HWND hwnd);
+// The cursor the window system shows now: that of the window the mouse was last over (0: the arrow).
+PLAT_CURSOR PlatGetShownCursor(void);
 
 // ---- Fake backend: input injection for tests (window thread) ------------------------------------
 

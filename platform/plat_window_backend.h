@@ -22,7 +22,7 @@ struct PLAT_WINDOW_REC {
     int bVisible;
     int bHiddenBySystem;         // visible for the program, but the window system keeps it unmapped
     int nShowState;              // PLAT_SIZE_RESTORED / MINIMIZED / MAXIMIZED
-    PLAT_RECT rcRestore;         // outer rectangle to return to from maximised
+    PLAT_RECT rcRestore;         // client rectangle (screen) to return to from maximised
     int bInvalid, bErase;
     int bDestroying;
     uint32_t* pPixels;           // the retained client picture, 64-byte aligned
@@ -35,6 +35,9 @@ struct PLAT_WINDOW_REC {
     std::vector<PLAT_RECT> vRegion;
     void* pNative;               // the backend's own data
     uint32_t hMenuBar;           // the menu shown as the window's bar (PLAT_HMENU), 0: none
+    // The client sizes the user may give the window by its frame, as the procedure last answered
+    // WM_GETMINMAXINFO (0: no limit).
+    int32_t nMinTrackW, nMinTrackH, nMaxTrackW, nMaxTrackH;
 };
 
 // A cursor or icon as the core keeps it.
@@ -98,6 +101,17 @@ void PlatNoteCursorScreenPos(int32_t x, int32_t y);
 // *pW, *pH receive the client size it leaves. The record is not changed (nothing when the size is
 // the record's).
 void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH);
+// Keeps a client size the user asks for within the window's size limits (platform/plat_window_limits.cpp).
+void PlatClampToSizeLimits(const PLAT_WINDOW_REC* pRec, int* pW, int* pH);
+// The window the mouse is over (platform/plat_window_cursor.cpp): a mouse event in another window
+// than before shows that window's cursor. PlatIsMouseOverWindow answers 1 for it, and for any window
+// while no mouse event has come yet; PlatNoteShownCursor keeps what is shown.
+void PlatNoteMouseOverWindow(PLAT_HWND hwnd);
+int PlatIsMouseOverWindow(PLAT_HWND hwnd);
+void PlatNoteShownCursor(PLAT_CURSOR hCursor);
+// A window drag of the program's (platform/plat_window_drag.cpp): follows the pointer, and ends it
+// once the left button is up. Run on every turn of the window thread's pump.
+void PlatTrackWindowDrag(void);
 void PlatQueueMouseButton(PLAT_HWND hwnd, int nButton, int bDown, int x, int y);
 void PlatQueueMouseWheel(PLAT_HWND hwnd, int nDelta, int x, int y);
 // Records the window manager's new client rectangle and sends WM_WINDOWPOSCHANGED, WM_MOVE and WM_SIZE
@@ -106,6 +120,8 @@ void PlatNoteClientMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h);
 void PlatNoteFocus(PLAT_HWND hwnd, int bGained);
 // Registers a drop and posts WM_DROPFILES.
 void PlatQueueDrop(PLAT_HWND hwnd, const std::vector<std::string>& names);
+// Forgets every drop not yet finished (the window system ends).
+void PlatForgetDrops(void);
 
 // The message loop of a modal box on the window thread. Runs queued calls, turns native events
 // into messages and takes the next message the box may see: one of hwndModal, or WM_QUIT (taken

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,9 @@
 #include "platform/plat_editbox.h"
 #include "platform/plat_editbox_backend.h"
 #include "platform/plat_window_backend.h"
+#include "platform/plat_tray.h"
 #include "platform/plat_x11.h"
+#include "platform/plat_x11_tray.h"
 
 namespace {
 
@@ -20,6 +23,22 @@ std::vector<PLAT_HWND> g_vNativeWindows;
 // When the last close request from the window system came (SDL ticks), and for which window.
 uint32_t g_nLastCloseTicks = 0;
 PLAT_HWND g_hwndLastClose = 0;
+
+// Where the program last placed a window's client, until the window system reports it there. A
+// window manager places the frame by the decoration sizes it last announced; right after a change of
+// decorations (leaving fullscreen, a frame switched on or off) SDL still has the old ones, and the
+// client lands off by the difference. The place is then asked for again, a few times at most (a
+// window manager may keep a window elsewhere on purpose).
+struct PENDING_PLACE {
+    int x, y;       // the SDL window's position (the menu bar's strip included)
+    int nRetries;
+    uint32_t nTicks;   // when it was asked for
+};
+std::map<PLAT_HWND, PENDING_PLACE> g_mapPendingPlace;
+constexpr int kPlaceRetries = 3;
+// A place the window system has not reported within this time is no longer waited for: the window
+// may not have moved at all, and a later move is the user's.
+constexpr uint32_t kPlaceWaitMs = 2000;
 
 PLAT_HWND HwndOfSdl(uint32_t nWindowId)
 {
@@ -99,7 +118,11 @@ int SdlStart(void)
     return 0;
 }
 
-void SdlStop(void) { SDL_QuitSubSystem(SDL_INIT_VIDEO); }
+void SdlStop(void)
+{
+    PlatX11TrayShutdown();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
 
 uint32_t SdlFlagsOf(uint32_t nStyle)
 {
@@ -139,13 +162,38 @@ void SdlDestroy(PLAT_WINDOW_REC* p)
         SDL_DestroyWindow(SdlOf(p));
     }
     g_vNativeWindows.erase(std::remove(g_vNativeWindows.begin(), g_vNativeWindows.end(), p->hwnd), g_vNativeWindows.end());
+    g_mapPendingPlace.erase(p->hwnd);
     p->pNative = nullptr;
+}
+
+
+// A MOVED event: true when it is an interim place on the way to the one the program asked for (the
+// request is repeated and the event not passed on).
+bool CorrectPendingPlace(PLAT_WINDOW_REC* p, int x, int y)
+{
+    auto it = g_mapPendingPlace.find(p->hwnd);
+    if (it == g_mapPendingPlace.end()) return false;
+    SDL_Window* pWin = SdlOf(p);
+    const uint32_t nFlags = pWin ? SDL_GetWindowFlags(pWin) : 0;
+    if (x == it->second.x && y == it->second.y) {
+        g_mapPendingPlace.erase(it);
+        return false;
+    }
+    if (!pWin || it->second.nRetries >= kPlaceRetries || SDL_GetTicks() - it->second.nTicks > kPlaceWaitMs ||
+        (nFlags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED))) {
+        g_mapPendingPlace.erase(it);
+        return false;
+    }
+    ++it->second.nRetries;
+    SDL_SetWindowPosition(pWin, it->second.x, it->second.y);
+    return true;
 }
 
 void SdlApplyGeometry(PLAT_WINDOW_REC* p)
 {
     if (!SdlOf(p)) return;
     const int nBar = BarOf(p);
+    g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, SDL_GetTicks()};
     SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY - nBar);
     SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
 }
@@ -251,9 +299,20 @@ void TranslateEvent(const SDL_Event& e)
         // first window is asked to close, unless it is the echo of a window's own close.
         NoteCloseRequest(PlatFindWindow(nullptr, nullptr), e.quit.timestamp, true);
         break;
-    case SDL_SYSWMEVENT:
+    case SDL_SYSWMEVENT: {
         PlatX11NoteEvent(e);
+        // A click on the tray icon reaches its owner as the shell's callback, with the cursor where
+        // the click was (the tray's popup opens there).
+        uint32_t nMouse = 0;
+        int x = 0, y = 0;
+        const int nTray = PlatX11TrayHandleEvent(e, &nMouse, &x, &y);
+        if (nTray == 2) PlatTrayHostLost();
+        if (nTray && nMouse) {
+            PlatNoteCursorScreenPos(x, y);
+            PlatTrayInjectClick(nMouse);
+        }
         break;
+    }
     case SDL_WINDOWEVENT: {
         PLAT_HWND hwnd = HwndOfSdl(e.window.windowID);
         PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
@@ -266,6 +325,7 @@ void TranslateEvent(const SDL_Event& e)
             PlatInvalidateWindow(hwnd, 1);
             break;
         case SDL_WINDOWEVENT_MOVED:
+            if (CorrectPendingPlace(p, e.window.data1, e.window.data2)) break;
             PlatNoteClientMoveSize(hwnd, e.window.data1, e.window.data2 + BarOf(p), p->nClientW, p->nClientH);
             break;
         case SDL_WINDOWEVENT_SIZE_CHANGED: {

@@ -27,18 +27,6 @@ bool g_bHandlersInstalled = false;
 Display* g_pDisplayHandled = nullptr;
 std::atomic<int> g_bDisplayLost{0};
 
-unsigned long XidOf(SDL_Window* pWin, Display** ppDisplay)
-{
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!pWin || !SDL_GetWindowWMInfo(pWin, &info) || info.subsystem != SDL_SYSWM_X11) {
-        SDL_ClearError();
-        return 0;
-    }
-    if (ppDisplay) *ppDisplay = info.info.x11.display;
-    return static_cast<unsigned long>(info.info.x11.window);
-}
-
 // Errors about our own windows come after another program destroyed them (the requests still in
 // flight, or made before the destruction was seen): the window is marked lost, the error is dropped.
 int OnXError(Display* pDisplay, XErrorEvent* pError)
@@ -69,10 +57,22 @@ void OnXIoErrorExit(Display*, void*)
 
 }  // namespace
 
+unsigned long PlatX11WindowOf(SDL_Window* pWin, Display** ppDisplay)
+{
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!pWin || !SDL_GetWindowWMInfo(pWin, &info) || info.subsystem != SDL_SYSWM_X11) {
+        SDL_ClearError();
+        return 0;
+    }
+    if (ppDisplay) *ppDisplay = info.info.x11.display;
+    return static_cast<unsigned long>(info.info.x11.window);
+}
+
 void PlatX11Watch(SDL_Window* pWin)
 {
     Display* pDisplay = nullptr;
-    const unsigned long xid = XidOf(pWin, &pDisplay);
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
     if (!xid || !pDisplay) return;
     bool bInstall = false, bNewDisplay = false;
     {
@@ -93,7 +93,7 @@ void PlatX11Watch(SDL_Window* pWin)
 
 void PlatX11Forget(SDL_Window* pWin)
 {
-    const unsigned long xid = XidOf(pWin, nullptr);
+    const unsigned long xid = PlatX11WindowOf(pWin, nullptr);
     if (!xid) return;
     std::lock_guard<std::mutex> lock(g_mxX11);
     // Kept: the destruction's own late errors and events must still find it.
@@ -113,7 +113,7 @@ void PlatX11NoteEvent(const SDL_Event& e)
 int PlatX11IsLost(SDL_Window* pWin)
 {
     if (g_bDisplayLost) return 1;
-    const unsigned long xid = XidOf(pWin, nullptr);
+    const unsigned long xid = PlatX11WindowOf(pWin, nullptr);
     if (!xid) return 0;
     std::lock_guard<std::mutex> lock(g_mxX11);
     auto it = g_mapXWindows.find(xid);
@@ -128,7 +128,7 @@ int PlatX11DisplayLost(void)
 void PlatX11SetShape(SDL_Window* pWin, int bOn, const PLAT_RECT* pRects, int nCount)
 {
     Display* pDisplay = nullptr;
-    const unsigned long xid = XidOf(pWin, &pDisplay);
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
     if (!xid || !pDisplay || g_bDisplayLost) return;
     int nEvent = 0, nError = 0;
     if (!XShapeQueryExtension(pDisplay, &nEvent, &nError)) return;
@@ -152,7 +152,7 @@ void PlatX11SetShape(SDL_Window* pWin, int bOn, const PLAT_RECT* pRects, int nCo
 int PlatX11GetShape(SDL_Window* pWin, std::vector<PLAT_RECT>* pOut)
 {
     Display* pDisplay = nullptr;
-    const unsigned long xid = XidOf(pWin, &pDisplay);
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
     if (!xid || !pDisplay || g_bDisplayLost) return -1;
     int nEvent = 0, nError = 0;
     if (!XShapeQueryExtension(pDisplay, &nEvent, &nError)) return -1;
@@ -173,7 +173,7 @@ int PlatX11GetShape(SDL_Window* pWin, std::vector<PLAT_RECT>* pOut)
 void PlatX11Restack(SDL_Window* pWin, int bTop)
 {
     Display* pDisplay = nullptr;
-    const unsigned long xid = XidOf(pWin, &pDisplay);
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
     if (!xid || !pDisplay || g_bDisplayLost) return;
     if (bTop) XRaiseWindow(pDisplay, xid);
     else XLowerWindow(pDisplay, xid);

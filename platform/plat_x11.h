@@ -6,6 +6,10 @@
 
 struct SDL_Window;
 union SDL_Event;
+struct _XDisplay;
+
+// The window's X id and connection (*ppDisplay may be NULL); 0 under another video driver.
+unsigned long PlatX11WindowOf(SDL_Window* pWin, struct _XDisplay** ppDisplay);
 
 // Starts watching a window's X side (nothing under another video driver); called again whenever SDL
 // may have made the X window anew (it does so when its window surface needs another renderer).
@@ -30,3 +34,12 @@ void PlatX11SetShape(SDL_Window* pWin, int bOn, const PLAT_RECT* pRects, int nCo
 int PlatX11GetShape(SDL_Window* pWin, std::vector<PLAT_RECT>* pOut);
 // Raises (bTop 1) or lowers the window among the others, through the window manager when there is one.
 void PlatX11Restack(SDL_Window* pWin, int bTop);
+// Asks the window manager to move the window with the pointer from the screen point x, y while the
+// left button is held (_NET_WM_MOVERESIZE). 0, or -1 when no window manager offers it.
+int PlatX11BeginMove(SDL_Window* pWin, int x, int y);
+// The pointer in screen pixels and whether the left button is held, from the X server. 0, or -1
+// without an X11 window.
+int PlatX11QueryPointer(SDL_Window* pWin, int* pX, int* pY, int* pbLeftHeld);
+// Tells the window's own input that the left button went up at the screen point x, y (a release
+// that a window manager's grab took): the X server delivers it as the window's button release.
+void PlatX11SendButtonRelease(SDL_Window* pWin, int x, int y);

@@ -12,6 +12,7 @@
 #include "core/frame_loop.h"
 #include "core/input_state.h"
 #include "core/window_record.h"
+#include "platform/plat_display.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "script/command_args.h"
@@ -207,7 +208,11 @@ int CmdNop51(void) { return 0; }
 int CmdEngineSettings(void)
 {
     if (FetchCommandArgs(CMDID_ENGINE_SETTINGS) != 0) return -1;
-    if (HasArg(0)) g_bBlockScreenSaver = ArgLowByte(0);
+    if (HasArg(0)) {
+        g_bBlockScreenSaver = ArgLowByte(0);
+        // The desktop's screen saver may start again once the game stops blocking it.
+        PlatAllowScreenSaver(g_bBlockScreenSaver ? 0 : 1);
+    }
     // While the main window is inactive the engine pause decides; the setting waits for activity.
     if (HasArg(1) && g_ScriptHooks.pfnIsMainWindowActive()) g_bRunInBackground = ArgLowByte(1);
     const int32_t w = HasArg(2) ? ArgLow32(2) : 0;

@@ -10,7 +10,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libgtest-dev libbenchmark-dev libpixman-1-dev
   fonts-ipafont-gothic fonts-ipafont-mincho
-  xvfb xauth xdg-user-dirs openbox xdotool wmctrl x11-apps
+  xvfb xauth xdg-user-dirs openbox xdotool wmctrl x11-apps x11-utils trayer
   zenity xdg-utils
 )
 

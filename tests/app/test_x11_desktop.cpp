@@ -32,6 +32,7 @@
 
 namespace {
 
+
 const char kTitle[] = "KX close test";
 
 // Waits until the window manager lists exactly n windows of the title; the last list seen.
@@ -341,34 +342,6 @@ std::vector<GAME_FILE> SubWindowGame(void)
     game.config.strTitle = kTitle;
     game.scripts.push_back(ScriptFromBuilder("start.txt", b));
     return BuildGameFiles(game);
-}
-
-// One value of xwininfo's report ("  Width: 320" -> "320"), or "".
-std::string WinInfoValue(const std::string& strInfo, const std::string& strKey)
-{
-    const size_t i = strInfo.find(strKey + ":");
-    if (i == std::string::npos) return "";
-    size_t j = i + strKey.size() + 1;
-    while (j < strInfo.size() && strInfo[j] == ' ') ++j;
-    const size_t e = strInfo.find('\n', j);
-    return strInfo.substr(j, e == std::string::npos ? std::string::npos : e - j);
-}
-
-int WinInfoInt(const std::string& strInfo, const std::string& strKey)
-{
-    const std::string s = WinInfoValue(strInfo, strKey);
-    return s.empty() ? -99999 : std::atoi(s.c_str());
-}
-
-// Waits until the window manager lists one window of the title: its id, or "".
-std::string WaitForTitle(const char* pszTitle, int nMs = 10000)
-{
-    for (int i = 0; i < nMs / 50; ++i) {
-        const std::vector<std::string> ids = WindowsTitled(pszTitle);
-        if (ids.size() == 1) return ids[0];
-        Pause(50);
-    }
-    return "";
 }
 
 }  // namespace

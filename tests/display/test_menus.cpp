@@ -639,3 +639,24 @@ TEST(MenuX11Test, TheBarOnARealWindowAndOnTheHostInFullscreen)
     g_nOutputWidth = g_nOutputHeight = 0;
     g_bFullscreen = g_bMaximized = 0;
 }
+
+// In fullscreen (or maximised) the picture sits in the client at the letterbox offsets; the popup
+// still opens where the cursor is on the screen.
+TEST_F(MenuTest, APopupOpensAtTheCursorWhateverThePicturesOffsets)
+{
+    MakeMain();
+    Item({T(0, "pop/"), T(1, "Pop"), I(2, 1)});
+    Item({T(0, "pop/a"), T(1, "A"), I(2, 1), I(6, 77)});
+    Run();
+    for (const int32_t off : {0, 64, 240}) {
+        g_nOutputOffsetX = off;
+        g_nOutputOffsetY = off / 2;
+        PlatSetCursorPos(500 + off, 300);
+        RequestPopupMenu(KX_MENU_SET_POPUP, Node("M0/pop", true));
+        EXPECT_EQ(g_nPopupMenuRequest, KX_MENU_SET_POPUP);
+        EXPECT_EQ(g_nPopupMenuX, 500 + off) << off;
+        EXPECT_EQ(g_nPopupMenuY, 300) << off;
+    }
+    g_nOutputOffsetX = g_nOutputOffsetY = 0;
+    g_nPopupMenuRequest = 0;
+}

@@ -21,6 +21,7 @@
 #include "display/window_proc.h"
 #include "image/dirty_rects.h"
 #include "image/layer.h"
+#include "platform/plat_menu.h"
 #include "platform/plat_tray.h"
 #include "script/command_args.h"
 #include "script/engine_control.h"
@@ -275,6 +276,9 @@ TEST_F(WindowCmdTest, EachEffectAndRefusal)
          [](WindowCmdTest*) { EXPECT_EQ(W(0)->nCloseMode, KX_CLOSE_ASK); }},
         {"close mode 5 on the main window", [](WindowCmdTest* t) { t->Win({I(0, 0), I(18, 5)}); }, 101310,
          [](WindowCmdTest*) { EXPECT_EQ(W(0)->nCloseMode, KX_CLOSE_ASK); }},
+        {"close modes outside 0..3 on a sub window are taken as they are",
+         [](WindowCmdTest* t) { t->Win({I(0, 2), T(1, "s"), I(18, 5)}); }, 0,
+         [](WindowCmdTest*) { EXPECT_EQ(W(2)->nCloseMode, 5); }},
         {"flashing", [](WindowCmdTest* t) { t->Win({I(0, 0), I(19, 3), I(20, 100)}); }, 0,
          [](WindowCmdTest*) {
              int nLast = 0;
@@ -306,10 +310,32 @@ TEST_F(WindowCmdTest, EachEffectAndRefusal)
          [](WindowCmdTest*) { EXPECT_EQ(PlatFakeGetFocusWindow(), H(1)); }},
         {"minimise", [](WindowCmdTest* t) { t->Win({I(0, 0), I(14, 1)}); }, 0,
          [](WindowCmdTest*) { EXPECT_EQ(PlatIsIconic(H(0)), 1); }},
-        {"minimise and hide", [](WindowCmdTest* t) { t->Win({I(0, 0), I(14, 2)}); }, 0,
+        {"minimise to the tray without a tray host: a plain minimised window",
+         [](WindowCmdTest* t) { t->Win({I(0, 0), I(14, 2)}); }, 0,
+         [](WindowCmdTest*) {
+             EXPECT_EQ(PlatIsIconic(H(0)), 1);
+             EXPECT_EQ(PlatIsWindowVisible(H(0)), 1);
+         }},
+        {"minimise to the tray with the icon in a tray host: hidden",
+         [](WindowCmdTest* t) {
+             PlatFakeSetTrayHost(1);
+             t->Emit(KXCMD_TRAY_ICON, {I(0, 1), T(1, "tip")});
+             t->Win({I(0, 0), I(14, 2)});
+         },
+         0,
          [](WindowCmdTest*) {
              EXPECT_EQ(PlatIsIconic(H(0)), 1);
              EXPECT_EQ(PlatIsWindowVisible(H(0)), 0);
+         }},
+        {"minimise to the tray with a tray host but no icon: a plain minimised window",
+         [](WindowCmdTest* t) {
+             PlatFakeSetTrayHost(1);
+             t->Win({I(0, 0), I(14, 2)});
+         },
+         0,
+         [](WindowCmdTest*) {
+             EXPECT_EQ(PlatIsIconic(H(0)), 1);
+             EXPECT_EQ(PlatIsWindowVisible(H(0)), 1);
          }},
         {"minimise, then restore", [](WindowCmdTest* t) {
              t->Win({I(0, 0), I(14, 1)});
@@ -370,6 +396,21 @@ TEST_F(WindowCmdTest, EachEffectAndRefusal)
              EXPECT_EQ(ClientOf(H(0)).right, 960);
              EXPECT_EQ(ClientOf(H(0)).bottom, 720);
              EXPECT_EQ(W(0)->nWidth, 640);
+         }},
+        {"client width with a menu bar: the bar is outside the picture",
+         [](WindowCmdTest* t) {
+             t->Emit(KXCMD_MENU_ITEM, {T(0, "bar/"), T(1, "bar"), I(2, 1)});
+             t->Emit(KXCMD_MENU_ITEM, {T(0, "bar/a"), T(1, "A"), I(2, 1), I(6, 5)});
+             t->Win({I(0, 0), T(22, "bar/")});
+             t->Win({I(0, 0), I(9, 960)});
+             t->Win({I(0, 0), I(9, 640)});
+         },
+         0,
+         [](WindowCmdTest*) {
+             ASSERT_NE(PlatGetMenu(H(0)), 0u);
+             EXPECT_EQ(ClientOf(H(0)).right, 640);
+             EXPECT_EQ(ClientOf(H(0)).bottom, 480);
+             EXPECT_EQ(OuterOf(H(0)).bottom - OuterOf(H(0)).top, 480 + 29 + PLAT_MENU_BAR_HEIGHT);
          }},
         {"client height, limited by the monitor", [](WindowCmdTest* t) { t->Win({I(0, 0), I(10, 5000)}); }, 0,
          [](WindowCmdTest*) {

@@ -13,10 +13,13 @@
 #include "core/input.h"
 #include "core/input_state.h"
 #include "core/settings.h"
+#include "core/sysfacts.h"
 #include "display/presentation.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"
+#include "platform/plat_display.h"
 #include "platform/plat_msgbox.h"
+#include "platform/plat_window_drag.h"
 #include "platform/plat_window.h"
 #include "script/dispatch.h"
 #include "core/game_config.h"
@@ -508,3 +511,218 @@ TEST_F(WindowProcTest, NestingCounterStaysUpInsideNestedMessages)
 }
 
 }  // namespace
+
+// The size limits: at least a quarter of the shorter logical side high at the game's aspect, at
+// most the largest client of that aspect the monitor holds, each with the frame; none while
+// maximised or fullscreen, for a sub window, or before there is an output size.
+TEST_F(WindowProcTest, TheSizeLimitsFollowTheGamesAspectAndTheMonitor)
+{
+    struct CASE {
+        int32_t lw, lh, mw, mh;
+        int32_t minW, minH, maxW, maxH;
+    };
+    const CASE cases[] = {
+        {640, 480, 1920, 1080, 160, 120, 1440, 1080},
+        {1280, 720, 1024, 768, 320, 180, 1024, 576},
+        {640, 400, 1024, 768, 160, 100, 1024, 640},
+        {480, 640, 1920, 1080, 90, 120, 810, 1080},
+    };
+    const int32_t fw = 16, fh = 39;
+    for (const CASE& c : cases) {
+        Main()->nWidth = c.lw;
+        Main()->nHeight = c.lh;
+        g_nDesktopWidth = c.mw;
+        g_nDesktopHeight = c.mh;
+        PLAT_MINMAXINFO mmi{};
+        ASSERT_EQ(HandleWmGetMinMaxInfo(Main(), fw, fh, &mmi), 1);
+        EXPECT_EQ(mmi.nMinTrackWidth, c.minW + fw) << c.lw << "x" << c.lh;
+        EXPECT_EQ(mmi.nMinTrackHeight, c.minH + fh) << c.lw << "x" << c.lh;
+        EXPECT_EQ(mmi.nMaxTrackWidth, c.maxW + fw) << c.lw << "x" << c.lh;
+        EXPECT_EQ(mmi.nMaxTrackHeight, c.maxH + fh) << c.lw << "x" << c.lh;
+    }
+    PLAT_MINMAXINFO mmi{};
+    g_bMaximized = 1;
+    EXPECT_EQ(HandleWmGetMinMaxInfo(Main(), fw, fh, &mmi), 0);
+    g_bMaximized = 0;
+    g_bFullscreen = 1;
+    EXPECT_EQ(HandleWmGetMinMaxInfo(Main(), fw, fh, &mmi), 0);
+    g_bFullscreen = 0;
+    g_nOutputWidth = 0;
+    EXPECT_EQ(HandleWmGetMinMaxInfo(Main(), fw, fh, &mmi), 0);
+    g_nOutputWidth = 640;
+    Create(1, 200, 100);
+    EXPECT_EQ(HandleWmGetMinMaxInfo(g_apWindowState[1], fw, fh, &mmi), 0);
+}
+
+// A 640 x 480 game's frame cannot be dragged below 160 x 120 nor above the monitor; the window system
+// is told the client limits, and they are lifted while the window is maximised.
+TEST_F(WindowProcTest, TheFrameKeepsTheSmallestAndLargestSize)
+{
+    g_nDesktopWidth = 1920;
+    g_nDesktopHeight = 1080;
+    ASSERT_EQ(PlatUpdateWindowSizeLimits(hMain), 0);
+    int32_t minW = 0, minH = 0, maxW = 0, maxH = 0;
+    ASSERT_EQ(PlatGetWindowSizeLimits(hMain, &minW, &minH, &maxW, &maxH), 0);
+    EXPECT_EQ(minW, 160);
+    EXPECT_EQ(minH, 120);
+    EXPECT_EQ(maxW, 1440);
+    EXPECT_EQ(maxH, 1080);
+    PLAT_RECT rcBefore, rc;
+    PlatGetWindowRect(hMain, &rcBefore);
+    PlatFakeInjectFrameDrag(hMain, 60, 45);
+    Drain();
+    PlatGetClientRect(hMain, &rc);
+    EXPECT_EQ(rc.right, 160);
+    EXPECT_EQ(rc.bottom, 120);
+    PlatFakeInjectFrameDrag(hMain, 3000, 2000);
+    Drain();
+    PlatGetClientRect(hMain, &rc);
+    EXPECT_EQ(rc.right, 1440);
+    EXPECT_EQ(rc.bottom, 1080);
+    PlatGetWindowRect(hMain, &rc);
+    EXPECT_EQ(rc.left, rcBefore.left);
+    EXPECT_EQ(rc.top, rcBefore.top);
+
+    // Maximised: no limits, so the window may cover the work area; restored: the limits again.
+    EXPECT_EQ(HandleWmSysCommand(Main(), PLAT_SC_MAXIMIZE), 1);
+    PlatShowWindow(hMain, PLAT_SW_MAXIMIZE);
+    ASSERT_EQ(PlatGetWindowSizeLimits(hMain, &minW, &minH, &maxW, &maxH), 0);
+    EXPECT_EQ(minW, 0);
+    EXPECT_EQ(maxW, 0);
+    EXPECT_EQ(HandleWmSysCommand(Main(), PLAT_SC_RESTORE), 1);
+    PlatShowWindow(hMain, PLAT_SW_RESTORE);
+    Drain();
+    ASSERT_EQ(PlatGetWindowSizeLimits(hMain, &minW, &minH, &maxW, &maxH), 0);
+    EXPECT_EQ(minW, 160);
+    EXPECT_EQ(maxH, 1080);
+}
+
+// A window that may not be resized gains the sizing frame for a maximise and loses it again on the
+// restore: the picture comes back where it was, at its size, however often this is done; a later
+// resize does not move it either.
+TEST_F(WindowProcTest, MaximiseAndRestoreOfAFixedWindowKeepsItsPlace)
+{
+    g_bResizable = 0;
+    PlatSetWindowStyle(hMain, kStyle & ~PLAT_WS_THICKFRAME);
+    Drain();
+    PLAT_RECT rcClient0;
+    int32_t x0 = 0, y0 = 0;
+    PlatClientToScreen(hMain, &x0, &y0);
+    PlatGetClientRect(hMain, &rcClient0);
+    for (int i = 0; i < 3; ++i) {
+        PlatSendMessage(hMain, PLAT_WM_SYSCOMMAND, PLAT_SC_MAXIMIZE, 0);
+        Drain();
+        EXPECT_EQ(PlatIsZoomed(hMain), 1);
+        PlatSendMessage(hMain, PLAT_WM_SYSCOMMAND, PLAT_SC_RESTORE, 0);
+        Drain();
+        int32_t x = 0, y = 0;
+        PlatClientToScreen(hMain, &x, &y);
+        PLAT_RECT rc;
+        PlatGetClientRect(hMain, &rc);
+        EXPECT_EQ(x, x0) << "cycle " << i;
+        EXPECT_EQ(y, y0) << "cycle " << i;
+        EXPECT_EQ(rc.right, rcClient0.right) << "cycle " << i;
+        EXPECT_EQ(rc.bottom, rcClient0.bottom) << "cycle " << i;
+        EXPECT_EQ(PlatGetWindowStyle(hMain) & PLAT_WS_THICKFRAME, 0u);
+    }
+    // The frame switched on by the script, then a resize by the window manager: the client keeps its
+    // corner.
+    g_bResizable = 1;
+    g_bFrameChanged = 1;
+    PlatSetWindowStyle(hMain, kStyle);
+    PLAT_RECT rcOuter;
+    PlatGetWindowRect(hMain, &rcOuter);
+    PlatFakeInjectMoveSize(hMain, rcOuter.left, rcOuter.top, rcOuter.right - rcOuter.left + 160,
+                           rcOuter.bottom - rcOuter.top + 120);
+    Drain();
+    int32_t x = 0, y = 0;
+    PlatClientToScreen(hMain, &x, &y);
+    EXPECT_EQ(x, x0);
+    EXPECT_EQ(y, y0);
+    EXPECT_EQ(g_bFrameChanged, 0);
+}
+
+// A press on the click layer: the input step asks for the caption's default action, and the window
+// follows the pointer until the button is up (the Fake window system has no window manager, so the
+// program moves the window itself); WM_EXITSIZEMOVE ends it.
+TEST_F(WindowProcTest, ADragFromTheClickLayerMovesTheWindowWithThePointer)
+{
+    g_DisplayHooks.pfnClickLayerHit = [](WINDOW_STATE* pState) { return pState->nMouseX < 100 ? 1 : 0; };
+    PLAT_RECT rc0, rc;
+    PlatGetWindowRect(hMain, &rc0);
+    g_nDragRequestWindow = 0;
+    PlatFakeInjectMouseMove(hMain, 20, 30);
+    PlatFakeInjectMouseButton(hMain, 1, 1, 20, 30);
+    Drain();
+    ASSERT_EQ(g_nDragRequestWindow, 1);
+    PlatPostMessage(hMain, PLAT_WM_NCLBUTTONDOWN, KX_HTCAPTION, PlatMakeLParam(g_nDragRequestX, g_nDragRequestY));
+    Drain();
+    EXPECT_EQ(PlatGetDraggedWindow(), hMain);
+    // The pointer moves by 50, 40 (in the window's client coordinates, which move with it).
+    PlatFakeInjectMouseMove(hMain, 45, 50);
+    Drain();
+    PlatFakeInjectMouseMove(hMain, 70 - 25, 70 - 20);
+    Drain();
+    PlatGetWindowRect(hMain, &rc);
+    EXPECT_EQ(rc.left, rc0.left + 50);
+    EXPECT_EQ(rc.top, rc0.top + 40);
+    PlatFakeInjectMouseButton(hMain, 1, 0, 20, 30);
+    Drain();
+    EXPECT_EQ(PlatGetDraggedWindow(), 0u);
+    PlatGetWindowRect(hMain, &rc);
+    EXPECT_EQ(rc.left, rc0.left + 50);
+    EXPECT_EQ(rc.top, rc0.top + 40);
+
+    // A press outside the click layer asks for nothing, even when the input step last saw the mouse
+    // on it; and a drag asked for after the button went up moves nothing.
+    g_nDragRequestWindow = 0;
+    Main()->nMouseX = 10;
+    PlatFakeInjectMouseButton(hMain, 1, 1, 300, 200);
+    Drain();
+    EXPECT_EQ(g_nDragRequestWindow, 0);
+    PlatFakeInjectMouseButton(hMain, 1, 0, 300, 200);
+    Drain();
+    PlatPostMessage(hMain, PLAT_WM_NCLBUTTONDOWN, KX_HTCAPTION, PlatMakeLParam(0, 0));
+    Drain();
+    EXPECT_EQ(PlatGetDraggedWindow(), 0u);
+    InstallEngineParts();
+}
+
+// A click on the tray icon brings back a window hidden to the tray or minimised; its popup opens at
+// the cursor's screen position.
+TEST_F(WindowProcTest, ATrayClickBringsTheWindowBack)
+{
+    PlatShowWindow(hMain, PLAT_SW_MINIMIZE);
+    PlatShowWindow(hMain, PLAT_SW_HIDE);
+    PlatSendMessage(hMain, KX_WM_TRAY_NOTIFY, KX_TRAY_ICON_ID, PLAT_WM_LBUTTONDOWN);
+    EXPECT_EQ(PlatIsWindowVisible(hMain), 1);
+    EXPECT_EQ(PlatIsIconic(hMain), 0);
+    PlatShowWindow(hMain, PLAT_SW_MINIMIZE);
+    PlatSetCursorPos(1000, 700);
+    g_nPopupMenuRequest = 0;
+    PlatSendMessage(hMain, KX_WM_TRAY_NOTIFY, KX_TRAY_ICON_ID, PLAT_WM_RBUTTONUP);
+    EXPECT_EQ(PlatIsIconic(hMain), 0);
+    EXPECT_EQ(g_nPopupMenuRequest, 2);
+    EXPECT_EQ(g_nPopupMenuX, 1000);
+    EXPECT_EQ(g_nPopupMenuY, 700);
+}
+
+// Each window has its own cursor: the one shown is that of the window the mouse is over.
+TEST_F(WindowProcTest, TheCursorShownIsThatOfTheWindowUnderTheMouse)
+{
+    const PLAT_HWND hSub = Create(1, 200, 100);
+    const PLAT_CURSOR hHand = PlatLoadCursor(PLAT_IDC_HAND);
+    ASSERT_NE(hHand, 0u);
+    PlatFakeInjectMouseMove(hMain, 10, 10);
+    ASSERT_EQ(PlatSetWindowCursor(hMain, hHand), 0);
+    EXPECT_EQ(PlatGetShownCursor(), hHand);
+    PlatFakeInjectMouseMove(hSub, 10, 10);
+    EXPECT_EQ(PlatGetShownCursor(), 0u);
+    // Set while the mouse is elsewhere: kept for the window, shown once the mouse comes back.
+    const PLAT_CURSOR hCross = PlatLoadCursor(PLAT_IDC_CROSS);
+    ASSERT_EQ(PlatSetWindowCursor(hMain, hCross), 0);
+    EXPECT_EQ(PlatGetShownCursor(), 0u);
+    PlatFakeInjectMouseMove(hMain, 20, 20);
+    EXPECT_EQ(PlatGetShownCursor(), hCross);
+    Drain();
+}

@@ -21,6 +21,7 @@
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
 #include "display/window_state.h"
+#include "platform/plat_display.h"
 #include "platform/plat_file.h"
 #include "platform/plat_time.h"
 #include "script/dispatch.h"
@@ -288,8 +289,11 @@ TEST_F(EngineCmdTest, EngineSettingsAndTheGameScreenSize)
     Cmd(KXCMD_ENGINE_SETTINGS, {{2, 9000}, {3, 10}});                  // wider than the engine draws
     Start();
 
+    PlatAllowScreenSaver(0);
     Pass();
     EXPECT_EQ(g_bBlockScreenSaver, 0);
+    // The desktop may start its screen saver again.
+    EXPECT_EQ(PlatIsScreenSaverAllowed(), 1);
     EXPECT_EQ(g_bRunInBackground, 1);
     EXPECT_EQ(pMain->nWidth, nOldW);
     EXPECT_EQ(pMain->nHeight, nOldH);

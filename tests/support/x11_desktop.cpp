@@ -91,21 +91,65 @@ int WaitExit(pid_t pid, int nMs)
     return -1;
 }
 
+std::vector<std::pair<std::string, std::string>> ManagedWindows(void)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::string list = RunTool({"wmctrl", "-l"});
+    size_t nStart = 0;
+    while (nStart < list.size()) {
+        size_t nEnd = list.find('\n', nStart);
+        if (nEnd == std::string::npos) nEnd = list.size();
+        const std::string line = list.substr(nStart, nEnd - nStart);
+        if (!line.empty()) out.emplace_back(line.substr(0, line.find(' ')), line);
+        nStart = nEnd + 1;
+    }
+    return out;
+}
+
 std::vector<std::string> WindowsTitled(const char* pszTitle)
 {
     std::vector<std::string> ids;
-    const std::string out = RunTool({"wmctrl", "-l"});
-    size_t nStart = 0;
-    while (nStart < out.size()) {
-        size_t nEnd = out.find('\n', nStart);
-        if (nEnd == std::string::npos) nEnd = out.size();
-        const std::string line = out.substr(nStart, nEnd - nStart);
-        const std::string strTail = std::string(" ") + pszTitle;
+    const std::string strTail = std::string(" ") + pszTitle;
+    for (const auto& w : ManagedWindows()) {
+        const std::string& line = w.second;
         if (line.size() > strTail.size() && line.compare(line.size() - strTail.size(), strTail.size(), strTail) == 0)
-            ids.push_back(line.substr(0, line.find(' ')));
-        nStart = nEnd + 1;
+            ids.push_back(w.first);
     }
     return ids;
+}
+
+std::string WaitForTitle(const char* pszTitle, int nMs)
+{
+    for (int i = 0; i < nMs / 50; ++i) {
+        const std::vector<std::string> ids = WindowsTitled(pszTitle);
+        if (ids.size() == 1) return ids[0];
+        Pause(50);
+    }
+    return "";
+}
+
+void EndProcess(pid_t* pPid, int nSignal)
+{
+    if (!*pPid) return;
+    kill(*pPid, nSignal);
+    waitpid(*pPid, nullptr, 0);
+    *pPid = 0;
+}
+
+std::string WinInfoValue(const std::string& strInfo, const std::string& strKey)
+{
+    const size_t i = strInfo.find(strKey + ":");
+    if (i == std::string::npos) return "";
+    size_t j = i + strKey.size() + 1;
+    while (j < strInfo.size() && strInfo[j] == ' ') ++j;
+    const size_t e = strInfo.find('\n', j);
+    return strInfo.substr(j, e == std::string::npos ? std::string::npos : e - j);
+}
+
+int WinInfoInt(const std::string& strInfo, const std::string& strKey)
+{
+    const std::string s = WinInfoValue(strInfo, strKey);
+    return s.empty() ? -99999 : std::atoi(s.c_str());
 }
 
 void Pause(int nMs)
@@ -169,13 +213,6 @@ pid_t StartWindowManager(void)
     return pid;
 }
 
-void StopWindowManager(pid_t pid)
-{
-    if (!pid) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
 pid_t X11_DESKTOP_TEST::s_pidWm = 0;
 
 bool X11_DESKTOP_TEST::OnDesktop(void)
@@ -191,14 +228,16 @@ void X11_DESKTOP_TEST::SetUpTestSuite()
 
 void X11_DESKTOP_TEST::TearDownTestSuite()
 {
-    StopWindowManager(s_pidWm);
-    s_pidWm = 0;
+    EndProcess(&s_pidWm);
+}
+
+void X11_DESKTOP_TEST::SetUp()
+{
+    if (!OnDesktop()) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
+    ASSERT_NE(s_pidWm, 0) << "openbox did not start";
 }
 
 void X11_DESKTOP_TEST::TearDown()
 {
-    if (!m_pid) return;
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
-    m_pid = 0;
+    EndProcess(&m_pid, SIGKILL);
 }

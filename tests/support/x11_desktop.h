@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -16,9 +18,18 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
 std::string RunTool(const std::vector<std::string>& args, int* pStatus = nullptr);
 // Waits for the process to end: its exit status, -3 after a signal, -1 when it still runs.
 int WaitExit(pid_t pid, int nMs);
+// The window manager's list (wmctrl -l): each managed window's id with its whole line.
+std::vector<std::pair<std::string, std::string>> ManagedWindows(void);
 // The ids of the managed windows with this title, as the window manager lists them.
 std::vector<std::string> WindowsTitled(const char* pszTitle);
+// Waits until the window manager lists one window of the title: its id, or "".
+std::string WaitForTitle(const char* pszTitle, int nMs = 10000);
 void Pause(int nMs);
+// Ends a process started here (SIGTERM, or SIGKILL for one that must not clean up) and forgets it.
+void EndProcess(pid_t* pPid, int nSignal = SIGTERM);
+// One value of xwininfo's report ("  Width: 320" -> "320"), or ""; as a number, or -99999.
+std::string WinInfoValue(const std::string& strInfo, const std::string& strKey);
+int WinInfoInt(const std::string& strInfo, const std::string& strKey);
 
 // A picture as 0xRRGGBB values.
 struct SHOT {
@@ -32,9 +43,8 @@ SHOT Capture(const std::string& strWindow);
 void KeepShot(const SHOT& shot, const char* pszName);
 
 // Starts openbox and waits until it manages the screen: its process id, or 0. Stopped again with
-// StopWindowManager.
+// EndProcess.
 pid_t StartWindowManager(void);
-void StopWindowManager(pid_t pid);
 
 // The fixture of the tests on the virtual X server's desktop: openbox runs for the suite when
 // KX_X11_DESKTOP=1 (its ctest entries set it); the program a test starts (m_pid) is killed at the
@@ -43,7 +53,11 @@ class X11_DESKTOP_TEST : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
+    // Skips the test outside a desktop ctest entry; a derived SetUp calls this one first and returns
+    // unless Ready().
+    void SetUp() override;
     void TearDown() override;
+    bool Ready() const { return !IsSkipped() && !HasFatalFailure(); }
     // 1 under a desktop ctest entry with its window manager running (a test skips otherwise).
     static bool OnDesktop(void);
 

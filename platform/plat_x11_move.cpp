@@ -1,0 +1,106 @@
+// The window manager's move of an X11 window (_NET_WM_MOVERESIZE) and the pointer as the X server
+// has it.
+#include <SDL.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include "platform/plat_x11.h"
+
+namespace {
+
+// The EWMH move direction and the source indication of a normal application.
+constexpr long kMoveResizeMove = 8;
+constexpr long kSourceApplication = 1;
+
+// 1 when the window manager lists the atom among what it supports (_NET_SUPPORTED on the root).
+bool WindowManagerSupports(Display* pDisplay, ::Window root, Atom atom)
+{
+    const Atom aSupported = XInternAtom(pDisplay, "_NET_SUPPORTED", False);
+    Atom typeOut = None;
+    int nFormat = 0;
+    unsigned long nItems = 0, nAfter = 0;
+    unsigned char* pData = nullptr;
+    bool bFound = false;
+    // Read in pieces: a window manager may list a few hundred atoms.
+    for (long nOffset = 0;; ) {
+        if (XGetWindowProperty(pDisplay, root, aSupported, nOffset, 1024, False, XA_ATOM, &typeOut, &nFormat, &nItems,
+                               &nAfter, &pData) != Success)
+            break;
+        if (pData && typeOut == XA_ATOM && nFormat == 32) {
+            const Atom* pAtoms = reinterpret_cast<const Atom*>(pData);
+            for (unsigned long i = 0; i < nItems && !bFound; ++i) bFound = pAtoms[i] == atom;
+        }
+        if (pData) XFree(pData);
+        pData = nullptr;
+        if (bFound || nAfter == 0 || nItems == 0) break;
+        nOffset += static_cast<long>(nItems);
+    }
+    return bFound;
+}
+
+}  // namespace
+
+int PlatX11QueryPointer(SDL_Window* pWin, int* pX, int* pY, int* pbLeftHeld)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || PlatX11DisplayLost()) return -1;
+    ::Window root = 0, child = 0;
+    int rx = 0, ry = 0, wx = 0, wy = 0;
+    unsigned int nMask = 0;
+    if (!XQueryPointer(pDisplay, xid, &root, &child, &rx, &ry, &wx, &wy, &nMask)) return -1;
+    *pX = rx;
+    *pY = ry;
+    *pbLeftHeld = (nMask & Button1Mask) ? 1 : 0;
+    return 0;
+}
+
+int PlatX11BeginMove(SDL_Window* pWin, int x, int y)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || PlatX11DisplayLost()) return -1;
+    const ::Window root = DefaultRootWindow(pDisplay);
+    const Atom aMoveResize = XInternAtom(pDisplay, "_NET_WM_MOVERESIZE", False);
+    if (!WindowManagerSupports(pDisplay, root, aMoveResize)) return -1;
+    // The press gave this program the pointer; the window manager takes it for the move.
+    XUngrabPointer(pDisplay, CurrentTime);
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = xid;
+    ev.xclient.message_type = aMoveResize;
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = x;
+    ev.xclient.data.l[1] = y;
+    ev.xclient.data.l[2] = kMoveResizeMove;
+    ev.xclient.data.l[3] = Button1;
+    ev.xclient.data.l[4] = kSourceApplication;
+    XSendEvent(pDisplay, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+    XFlush(pDisplay);
+    return 0;
+}
+
+void PlatX11SendButtonRelease(SDL_Window* pWin, int x, int y)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || PlatX11DisplayLost()) return;
+    ::Window root = 0, child = 0;
+    int wx = 0, wy = 0;
+    XTranslateCoordinates(pDisplay, DefaultRootWindow(pDisplay), xid, x, y, &wx, &wy, &child);
+    XEvent ev{};
+    ev.xbutton.type = ButtonRelease;
+    ev.xbutton.display = pDisplay;
+    ev.xbutton.window = xid;
+    ev.xbutton.root = root = DefaultRootWindow(pDisplay);
+    ev.xbutton.time = CurrentTime;
+    ev.xbutton.x = wx;
+    ev.xbutton.y = wy;
+    ev.xbutton.x_root = x;
+    ev.xbutton.y_root = y;
+    ev.xbutton.state = Button1Mask;
+    ev.xbutton.button = Button1;
+    ev.xbutton.same_screen = True;
+    XSendEvent(pDisplay, xid, False, ButtonReleaseMask, &ev);
+    XFlush(pDisplay);
+}
