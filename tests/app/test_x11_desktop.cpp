@@ -196,8 +196,8 @@ class X11Desktop : public X11_DESKTOP_TEST {
 protected:
     void SetUp() override
     {
-        if (!OnDesktop()) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
-        ASSERT_NE(s_pidWm, 0) << "openbox did not start";
+        X11_DESKTOP_TEST::SetUp();
+        if (!Ready()) return;
         ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", WaitingGame()), 0);
         m_strLog = dir.strNative + "/kolvex.log";
     }

@@ -81,8 +81,8 @@ class X11EditBox : public X11_DESKTOP_TEST {
 protected:
     void SetUp() override
     {
-        if (!OnDesktop()) GTEST_SKIP() << "runs under the kolvex_x11_editbox test only";
-        ASSERT_NE(s_pidWm, 0) << "openbox did not start";
+        X11_DESKTOP_TEST::SetUp();
+        if (!Ready()) return;
         ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", NameEntryGame()), 0);
     }
     std::string Log() { return dir.Read("kolvex.log"); }

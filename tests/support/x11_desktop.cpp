@@ -233,7 +233,7 @@ void X11_DESKTOP_TEST::TearDownTestSuite()
 
 void X11_DESKTOP_TEST::SetUp()
 {
-    if (!OnDesktop()) GTEST_SKIP() << "runs under the kolvex_x11_desktop test only";
+    if (!OnDesktop()) GTEST_SKIP() << "runs under the desktop tests on a virtual X server only";
     ASSERT_NE(s_pidWm, 0) << "openbox did not start";
 }
 
