@@ -363,12 +363,7 @@ void WaitFrameThread(void)
 {
     if (!s_pFrameThread) return;
     g_bEngineStop = 1;
-    const bool bWindowThread = PlatIsWindowThread() != 0;
-    // The frame thread may be waiting for a call handed to this thread; keep serving them.
-    while (GetFrameThreadState() != KX_FRAME_THREAD_ENDED) {
-        if (bWindowThread) PlatPumpWindowThread();
-        PlatSleep(1);
-    }
+    // The frame thread may be waiting for a call handed to this thread: the join serves them.
     PlatThreadJoin(s_pFrameThread, nullptr);
     s_pFrameThread = nullptr;
 }
@@ -407,14 +402,22 @@ static void PumpMessages(int* pnExitCode)
 int RunMainLoop(void)
 {
     int nExitCode = 0;
+    // Whether this loop has asked for the quit. A stop set outside the frames (the sound thread's
+    // error, a window procedure) must still bring the quit when this thread runs the frames.
+    bool bQuitAsked = false;
     PumpMessages(&nExitCode);
     while (g_bRunning) {
         // SIGINT, SIGTERM or SIGHUP: a quit without the question, as the game's own quit.
         if (PlatTakeQuitSignal()) {
             DebugTrace("RunMainLoop", "quit signal");
             RequestQuit();
+            bQuitAsked = true;
         }
         if (g_bEngineStop) {
+            if (!bQuitAsked && !g_bThreadedFrames) {
+                RequestQuit();
+                bQuitAsked = true;
+            }
             PlatSleep(1);
             // Without a window system nothing can bring WM_QUIT: the stop flag ends the loop.
             if (!PlatIsWindowThread()) g_bRunning = 0;
@@ -423,7 +426,10 @@ int RunMainLoop(void)
             if (g_bThreadedFrames) {
                 PlatSleep(1);
             } else {
-                if (RunFrame() != 0) RequestQuit();
+                if (RunFrame() != 0) {
+                    RequestQuit();
+                    bQuitAsked = true;
+                }
                 if (g_bFrameHold) PlatSleep(1);
             }
         }

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,7 +31,10 @@
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
+#include "tools/lib/kx_writers.h"
+#include "tools/lib/ogg_writer.h"
 #include "tools/lib/script_builder.h"
+#include "tools/lib/wav_writer.h"
 
 extern char** environ;
 
@@ -553,6 +557,132 @@ std::string WaitForTitle(const char* pszTitle, int nMs = 10000)
 }
 
 }  // namespace
+
+namespace {
+
+// A game whose start script runs the steps after a few frames and then waits one frame at a time
+// for ever; sound on, with the extra files.
+std::vector<GAME_FILE> StepsGame(const std::function<void(SCRIPT_BUILDER*)>& steps, std::vector<GAME_FILE> extra = {},
+                                 const std::vector<KXV_DEF>& defs = {})
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(20))}), 0);
+    steps(&b);
+    EXPECT_GE(AddLabel(&b, "IDLE"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+    EXPECT_GE(EmitGoto(&b, "IDLE"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = 480;
+    game.config.nHeight = 320;
+    game.config.strTitle = kTitle;
+    game.config.nSoundMode = 1;
+    game.defs.insert(game.defs.end(), defs.begin(), defs.end());
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    std::vector<GAME_FILE> files = BuildGameFiles(game);
+    files.insert(files.end(), extra.begin(), extra.end());
+    return files;
+}
+
+// "A" + 1: an expression that fails when it is evaluated.
+std::vector<uint8_t> TextPlusNumber()
+{
+    std::vector<uint8_t> e;
+    ExprAsmText(e, "A");
+    ExprAsmInt(e, 1);
+    ExprAsmOp(e, '+');
+    return e;
+}
+
+// The pixels of the shot darker than mid grey: the ink of a box's text.
+int DarkPixels(const SHOT& shot)
+{
+    int n = 0;
+    for (uint32_t v : shot.px) n += ((v >> 16 & 0xFF) * 299 + (v >> 8 & 0xFF) * 587 + (v & 0xFF) * 114) / 1000 < 100;
+    return n;
+}
+
+}  // namespace
+
+// A damaged sound file loaded by a sound command, which waits for the load, in a window: the sound
+// thread hands its error box to the window thread, which is the one waiting. The wait serves the
+// box: it is drawn, Return answers it, and the run ends with status 1.
+TEST_F(X11Desktop, ADamagedSoundLoadedByAWaitingCommandShowsItsBoxAndTheRunEndsWithOne)
+{
+    WAV_WRITER_OPTIONS badWav;
+    badWav.bBadRiffId = true;
+    const std::vector<int16_t> samples(2000, 1000);
+    OGG_WRITER_OPTIONS ogg;
+    ogg.llFrames = 4000;
+    std::vector<uint8_t> cutOgg = WriteOggVorbis(ogg);
+    ASSERT_GT(cutOgg.size(), 200u);
+    cutOgg.resize(120);   // inside the Vorbis headers
+    const struct {
+        const char* pszName;
+        std::vector<uint8_t> file;
+    } kCases[] = {{"bad.wav", WriteWavSamples(badWav, samples.data(), samples.size())}, {"bad.ogg", cutOgg}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszName);
+        const std::string strName = c.pszName;
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game",
+                                  StepsGame([&](SCRIPT_BUILDER* b) {
+                                      EXPECT_GE(EmitCommand(b, KXCMD_SOUND,
+                                                            {ExprArg(0, MakeExprText("se"), EVALTYPE_TEXT),
+                                                             ExprArg(2, MakeExprText(strName), EVALTYPE_TEXT)}),
+                                                0);
+                                  }, {{strName, c.file}})),
+                  0);
+        const std::string strMain = StartGame();
+        ASSERT_FALSE(strMain.empty());
+        const std::string strBox = WaitForTitle("DEBUG Message");
+        ASSERT_FALSE(strBox.empty()) << "the sound's error box did not appear\n" << Log();
+        Pause(300);
+        const SHOT box = Capture(strBox);
+        KeepShot(box, (std::string("x11-sound-error-") + c.pszName + ".png").c_str());
+        KeepShot(Capture(""), (std::string("x11-sound-error-screen-") + c.pszName + ".png").c_str());
+        ASSERT_GT(box.w, 0);
+        EXPECT_GT(DarkPixels(box), 100) << "the box shows no text";
+        KeysTo(strBox, "Return");
+        EXPECT_EQ(WaitForExit(15000), 1) << Log();
+        EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+    }
+}
+
+// A fatal error while the start script's body loads, in a window: the error's box is drawn, and
+// once it is answered the start fails with status 1 (it used to wait for ever for a quit).
+TEST_F(X11Desktop, AFatalErrorWhileTheStartScriptLoadsShowsItsBoxAndEndsWithOne)
+{
+    KXV_DEF local = MakeTextVarDef(1000, "");
+    local.expr = TextPlusNumber();
+    local.bScope = VARSCOPE_SCRIPT;
+    local.nScript = 0;
+    const struct {
+        const char* pszCase;
+        std::vector<GAME_FILE> files;
+    } kCases[] = {
+        {"jump", StepsGame([](SCRIPT_BUILDER* b) { EXPECT_GE(EmitGotoExpr(b, TextPlusNumber()), 0); })},
+        {"local", StepsGame([](SCRIPT_BUILDER*) {}, {}, {local})},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", c.files), 0);
+        m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
+                      {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                       "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
+                      m_strLog.c_str());
+        ASSERT_NE(m_pid, 0);
+        const std::string strBox = WaitForTitle("KOLVEX Debug Info.");
+        ASSERT_FALSE(strBox.empty()) << "the error box did not appear\n" << Log();
+        Pause(300);
+        const SHOT box = Capture(strBox);
+        KeepShot(box, (std::string("x11-start-error-") + c.pszCase + ".png").c_str());
+        EXPECT_GT(DarkPixels(box), 100) << "the box shows no text";
+        KeysTo(strBox, "Return");
+        EXPECT_EQ(WaitForExit(15000), 1) << Log();
+    }
+}
 
 TEST_F(X11Desktop, AScriptResizesRetitlesMovesAndHidesASubWindow)
 {
