@@ -1101,6 +1101,33 @@ void PlatEndModalLoop(void)
     for (PLAT_HWND hwnd : v) PlatInvalidateWindow(hwnd, 0);
 }
 
+int PlatServeCloseRequestsInWait(void)
+{
+    if (!PlatIsWindowThread()) return 0;
+    for (;;) {
+        PLAT_MSG m{};
+        bool bFound = false;
+        {
+            std::lock_guard<std::mutex> lk(g_mxQueue);
+            for (auto it = g_dqMessages.begin(); it != g_dqMessages.end(); ++it) {
+                if (it->message == PLAT_WM_SYSCOMMAND && (it->wParam & 0xFFF0u) == PLAT_SC_CLOSE) {
+                    m = *it;
+                    g_dqMessages.erase(it);
+                    bFound = true;
+                    break;
+                }
+            }
+        }
+        if (!bFound) break;
+        PlatDispatchMessage(&m);
+    }
+    std::lock_guard<std::mutex> lk(g_mxQueue);
+    if (g_bQuitPending) return 1;
+    for (const PLAT_MSG& m : g_dqMessages)
+        if (m.message == PLAT_WM_CLOSE) return 1;
+    return 0;
+}
+
 int PlatServeWindowThreadInWait(int nServe)
 {
     // Nested turns (a wait inside a call served here) only run the calls: the backend's events are

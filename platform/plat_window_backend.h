@@ -128,6 +128,11 @@ void PlatEndModalLoop(void);
 // the window thread, else 0 (nothing done).
 enum { PLAT_SERVE_WAITED_FOR = 0, PLAT_SERVE_ALL = 1 };
 int PlatServeWindowThreadInWait(int nServe);
+// In a wait for an outside program (a dialog) on the window thread: the close requests of windows
+// that came meanwhile (the close button) are dispatched, so the program's quit question is asked
+// while the dialog is open. 1 when a window is to close or the quit is pending (the wait should
+// end), else 0; 0 off the window thread.
+int PlatServeCloseRequestsInWait(void);
 
 // ---- Menus (platform/plat_menu.cpp) -------------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include <png.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -381,13 +382,14 @@ protected:
             waitpid(m_pid, nullptr, 0);
         }
     }
-    // Starts the game under the C locale; its main window's id once the window manager lists it.
-    std::string StartGame()
+    // Starts the game under the C locale (with the extra environment entries); its main window's id
+    // once the window manager lists it.
+    std::string StartGame(const std::vector<std::string>& extraEnv = {})
     {
-        m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
-                      {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
-                       "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
-                      m_strLog.c_str());
+        std::vector<std::string> env = {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                                        "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"};
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"}, env, m_strLog.c_str());
         EXPECT_NE(m_pid, 0);
         const std::vector<std::string> ids = WaitForWindows(1);
         EXPECT_EQ(ids.size(), 1u) << "the game's window did not appear";
@@ -682,6 +684,61 @@ TEST_F(X11Desktop, AFatalErrorWhileTheStartScriptLoadsShowsItsBoxAndEndsWithOne)
         KeysTo(strBox, "Return");
         EXPECT_EQ(WaitForExit(15000), 1) << Log();
     }
+}
+
+// An input dialog of an outside program (a stand-in for zenity that never answers) is open: the
+// game's window keeps its picture where the quit question covered it, the close button asks the
+// question, No keeps the game, and Yes ends the dialog and the run.
+TEST_F(X11Desktop, WhileAnOutsideDialogIsOpenTheWindowRepaintsAndTheCloseQuestionIsAsked)
+{
+    const std::string strFake = dir.strNative + "/zenity";
+    const std::string strStarted = dir.strNative + "/zenity-started";
+    dir.Write("zenity", "#!/bin/sh\necho $$ > '" + strStarted + "'\nexec sleep 120\n");
+    ASSERT_EQ(chmod(strFake.c_str(), 0755), 0);
+    BMP_WRITER_OPTIONS opt;
+    const std::vector<uint32_t> red(480 * 320, 0xFFE02020u);
+    const auto T = [](int nId, const std::string& str) {
+        return ExprArg(static_cast<uint8_t>(nId), MakeExprText(str), EVALTYPE_TEXT);
+    };
+    const auto I = [](int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); };
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game",
+                              StepsGame([&](SCRIPT_BUILDER* b) {
+                                  EXPECT_GE(EmitCommand(b, KXCMD_LAYER, {T(0, "red"), I(6, 1), T(46, "red.bmp")}), 0);
+                                  EXPECT_GE(EmitCommand(b, KXCMD_WAIT, {I(0, 10)}), 0);
+                                  EXPECT_GE(EmitCommand(b, KXCMD_MESSAGE_BOX, {I(16, 1), T(0, "Name"), T(1, "Your name?")}), 0);
+                              }, {{"red.bmp", WriteBmp(480, 320, opt, red.data(), nullptr)}})),
+              0);
+    const std::string strMain = StartGame({"KOLVEX_ZENITY=" + strFake});
+    ASSERT_FALSE(strMain.empty());
+    for (int i = 0; i < 200 && dir.Read("zenity-started").empty(); ++i) Pause(50);
+    const std::string strPid = dir.Read("zenity-started");
+    ASSERT_FALSE(strPid.empty()) << "the dialog did not start\n" << Log();
+    Pause(300);
+    EXPECT_EQ(Capture(strMain).At(240, 160), 0xE02020u);
+
+    // The close button while the dialog is open: the question comes; No keeps the game, and the
+    // picture the question covered is shown again.
+    RunTool({"wmctrl", "-c", kTitle});
+    std::vector<std::string> ids = WaitForWindows(2);
+    ASSERT_EQ(ids.size(), 2u) << "no quit question while the dialog is open";
+    KeepShot(Capture(""), "x11-dialog-question.png");
+    KeysTo(ids[0] == strMain ? ids[1] : ids[0], "Escape");
+    ids = WaitForWindows(1);
+    ASSERT_EQ(ids.size(), 1u);
+    Pause(500);
+    const SHOT shot = Capture(strMain);
+    KeepShot(shot, "x11-dialog-after-no.png");
+    ASSERT_GE(shot.w, 480);
+    EXPECT_EQ(shot.At(240, 160), 0xE02020u) << "the window was not painted again";
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended after No";
+
+    // Yes: the dialog is ended as cancelled and the run ends as the player asked.
+    RunTool({"wmctrl", "-c", kTitle});
+    ids = WaitForWindows(2);
+    ASSERT_EQ(ids.size(), 2u);
+    KeysTo(ids[0] == strMain ? ids[1] : ids[0], "Return");
+    EXPECT_EQ(WaitForExit(15000), 0) << Log();
+    EXPECT_NE(kill(std::atoi(strPid.c_str()), 0), 0) << "the dialog program still runs";
 }
 
 TEST_F(X11Desktop, AScriptResizesRetitlesMovesAndHidesASubWindow)
