@@ -272,9 +272,13 @@ uint8_t RunFrame(void)
     // The movie test is taken once: nothing between composing and presenting can start or stop one.
     const bool bMovieOwns = !g_bDrawDuringMovie && h.pfnIsWindowMovieOwningScreen() != 0;
     const bool bDraw = !s_bSkipThisFrame && !bMovieOwns;
+    // A window that cannot be drawn (-1) stops the game as a fatal error does; 1 is a stop already set.
     if (bDraw && h.pfnRenderWindowCPU)
         for (int i = 0; i < KX_MAX_WINDOWS; ++i)
-            if (h.pfnRenderWindowCPU(i) != 0) return 1;
+            if (const int r = h.pfnRenderWindowCPU(i); r != 0) {
+                if (r < 0) StopEngineForError();
+                return 1;
+            }
 
     if (!s_bFirstFramePassed) {
         s_bFirstFramePassed = 1;
@@ -289,7 +293,10 @@ uint8_t RunFrame(void)
     if (bDraw) {
         if (h.pfnPresentWindowCPU)
             for (int i = 0; i < KX_MAX_WINDOWS; ++i)
-                if (h.pfnPresentWindowCPU(i) != 0) return 1;
+                if (const int r = h.pfnPresentWindowCPU(i); r != 0) {
+                    if (r < 0) StopEngineForError();
+                    return 1;
+                }
         CountDrawnFrame();
         h.pfnResetDirtyRects();
     }
