@@ -1103,7 +1103,16 @@ void PlatEndModalLoop(void)
 
 int PlatServeCloseRequestsInWait(void)
 {
-    if (!PlatIsWindowThread()) return 0;
+    if (!PlatIsWindowThread()) {
+        // The frames run on a thread of their own, which waits here: the window thread serves for
+        // it (its message loop dispatches nothing while the frames are not in their pacing wait).
+        int nResult = 0;
+        const auto Serve = [](void* p) {
+            PlatServeWindowThreadInWait(PLAT_SERVE_ALL);
+            *static_cast<int*>(p) = PlatServeCloseRequestsInWait();
+        };
+        return PlatRunOnWindowThread(Serve, &nResult, 1) == 0 ? nResult : 0;
+    }
     for (;;) {
         PLAT_MSG m{};
         bool bFound = false;

@@ -128,10 +128,11 @@ void PlatEndModalLoop(void);
 // the window thread, else 0 (nothing done).
 enum { PLAT_SERVE_WAITED_FOR = 0, PLAT_SERVE_ALL = 1 };
 int PlatServeWindowThreadInWait(int nServe);
-// In a wait for an outside program (a dialog) on the window thread: the close requests of windows
-// that came meanwhile (the close button) are dispatched, so the program's quit question is asked
-// while the dialog is open. 1 when a window is to close or the quit is pending (the wait should
-// end), else 0; 0 off the window thread.
+// In a wait for an outside program (a dialog): the close requests of windows that came meanwhile
+// (the close button) are dispatched on the window thread, so the program's quit question is asked
+// while the dialog is open. Called on another thread (frames on a thread of their own), the window
+// thread does it, and a turn of its serving, for that thread. 1 when a window is to close or the
+// quit is pending (the wait should end), else 0 (also without a window system).
 int PlatServeCloseRequestsInWait(void);
 
 // ---- Menus (platform/plat_menu.cpp) -------------------------------------------------------------

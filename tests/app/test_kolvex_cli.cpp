@@ -15,15 +15,14 @@
 #include <vector>
 
 
+#include "tests/support/failing_files.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/kx_writers.h"
-#include "tools/lib/ogg_writer.h"
 #include "tools/lib/script_builder.h"
-#include "tools/lib/wav_writer.h"
 
 namespace {
 
@@ -141,16 +140,6 @@ TEST(KolvexExitStatus, AnUnreadablePackIsAFailure)
 
 namespace {
 
-// "A" + 1: an expression that fails when it is evaluated (a text and a number do not add up).
-std::vector<uint8_t> TextPlusNumber()
-{
-    std::vector<uint8_t> e;
-    ExprAsmText(e, "A");
-    ExprAsmInt(e, 1);
-    ExprAsmOp(e, '+');
-    return e;
-}
-
 BUILDER_ARG TextArg(int nId, const std::string& str)
 {
     return ExprArg(static_cast<uint8_t>(nId), MakeExprText(str), EVALTYPE_TEXT);
@@ -197,19 +186,11 @@ GAME_FILE Picture(const std::string& strName, int w, int h)
 }  // namespace
 
 // Every stop that an error causes ends the run with status 1, whichever step or thread saw it: a
-// fatal error while the start script's body loads (without the fix the run waited for ever and the
-// frame limit never came), the sound thread's error box, a WebP whose header check fails, an
-// alpha source of another size.
+// fatal error while the start script's body loads (such a run once waited for ever, past its frame
+// limit), the sound thread's error box, a WebP whose header check fails, an alpha source of
+// another size.
 TEST(KolvexExitStatus, OneAfterEveryStopAnErrorCaused)
 {
-    WAV_WRITER_OPTIONS badWav;
-    badWav.bBadRiffId = true;
-    const std::vector<int16_t> samples(2000, 1000);
-    OGG_WRITER_OPTIONS ogg;
-    ogg.llFrames = 4000;
-    std::vector<uint8_t> cutOgg = WriteOggVorbis(ogg);
-    ASSERT_GT(cutOgg.size(), 200u);
-    cutOgg.resize(120);   // inside the Vorbis headers
     // The RIFF form of a WebP around a picture chunk that no decoder takes.
     const std::vector<uint8_t> badWebP = {'R', 'I', 'F', 'F', 20, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', ' ',
                                           8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
@@ -222,23 +203,23 @@ TEST(KolvexExitStatus, OneAfterEveryStopAnErrorCaused)
          [] {
              return GameOf([](SCRIPT_BUILDER* b) {
                  EmitCommand(b, KXCMD_WAIT, {IntArg(0, 1)});
-                 EmitGotoExpr(b, TextPlusNumber());
+                 EmitGotoExpr(b, FailingExpression());
              });
          },
          "[KOLVEX Debug Info.]"},
         {"a local variable definition of the start script that fails",
          [] {
              KXV_DEF local = MakeTextVarDef(1000, "");
-             local.expr = TextPlusNumber();
+             local.expr = FailingExpression();
              local.bScope = VARSCOPE_SCRIPT;
              local.nScript = 0;
              return GameOf(nullptr, 160, 120, {local});
          },
          "[KOLVEX Debug Info.]"},
         {"a damaged WAV loaded by the sound thread",
-         [&] { return SoundLoadGame("bad.wav", WriteWavSamples(badWav, samples.data(), samples.size())); },
+         [] { return SoundLoadGame("bad.wav", DamagedWavFile()); },
          "10040"},
-        {"a damaged Ogg loaded by the sound thread", [&] { return SoundLoadGame("bad.ogg", cutOgg); },
+        {"a damaged Ogg loaded by the sound thread", [] { return SoundLoadGame("bad.ogg", DamagedOggFile()); },
          "1030"},
         {"a WebP whose header check fails",
          [&] { return LayerGame({{TextArg(0, "p"), IntArg(6, 1), TextArg(46, "bad.webp")}}, {{"bad.webp", badWebP}}); },

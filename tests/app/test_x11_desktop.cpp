@@ -27,15 +27,14 @@
 
 #include "platform/plat_font.h"
 #include "platform/plat_text.h"
+#include "tests/support/failing_files.h"
 #include "tests/support/test_support.h"
 #include "image/cmd_layer.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
 #include "tools/lib/kx_writers.h"
-#include "tools/lib/ogg_writer.h"
 #include "tools/lib/script_builder.h"
-#include "tools/lib/wav_writer.h"
 
 extern char** environ;
 
@@ -563,9 +562,9 @@ std::string WaitForTitle(const char* pszTitle, int nMs = 10000)
 namespace {
 
 // A game whose start script runs the steps after a few frames and then waits one frame at a time
-// for ever; sound on, with the extra files.
+// for ever; sound on, with the extra files (and the frames on a thread of their own when asked).
 std::vector<GAME_FILE> StepsGame(const std::function<void(SCRIPT_BUILDER*)>& steps, std::vector<GAME_FILE> extra = {},
-                                 const std::vector<KXV_DEF>& defs = {})
+                                 const std::vector<KXV_DEF>& defs = {}, int nThreaded = 0)
 {
     SCRIPT_BUILDER b;
     InitScriptBuilder(&b, 0);
@@ -581,21 +580,12 @@ std::vector<GAME_FILE> StepsGame(const std::function<void(SCRIPT_BUILDER*)>& ste
     game.config.nHeight = 320;
     game.config.strTitle = kTitle;
     game.config.nSoundMode = 1;
+    game.config.nThreaded = nThreaded;
     game.defs.insert(game.defs.end(), defs.begin(), defs.end());
     game.scripts.push_back(ScriptFromBuilder("start.txt", b));
     std::vector<GAME_FILE> files = BuildGameFiles(game);
     files.insert(files.end(), extra.begin(), extra.end());
     return files;
-}
-
-// "A" + 1: an expression that fails when it is evaluated.
-std::vector<uint8_t> TextPlusNumber()
-{
-    std::vector<uint8_t> e;
-    ExprAsmText(e, "A");
-    ExprAsmInt(e, 1);
-    ExprAsmOp(e, '+');
-    return e;
 }
 
 // The pixels of the shot darker than mid grey: the ink of a box's text.
@@ -613,18 +603,10 @@ int DarkPixels(const SHOT& shot)
 // box: it is drawn, Return answers it, and the run ends with status 1.
 TEST_F(X11Desktop, ADamagedSoundLoadedByAWaitingCommandShowsItsBoxAndTheRunEndsWithOne)
 {
-    WAV_WRITER_OPTIONS badWav;
-    badWav.bBadRiffId = true;
-    const std::vector<int16_t> samples(2000, 1000);
-    OGG_WRITER_OPTIONS ogg;
-    ogg.llFrames = 4000;
-    std::vector<uint8_t> cutOgg = WriteOggVorbis(ogg);
-    ASSERT_GT(cutOgg.size(), 200u);
-    cutOgg.resize(120);   // inside the Vorbis headers
     const struct {
         const char* pszName;
         std::vector<uint8_t> file;
-    } kCases[] = {{"bad.wav", WriteWavSamples(badWav, samples.data(), samples.size())}, {"bad.ogg", cutOgg}};
+    } kCases[] = {{"bad.wav", DamagedWavFile()}, {"bad.ogg", DamagedOggFile()}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.pszName);
         const std::string strName = c.pszName;
@@ -657,14 +639,14 @@ TEST_F(X11Desktop, ADamagedSoundLoadedByAWaitingCommandShowsItsBoxAndTheRunEndsW
 TEST_F(X11Desktop, AFatalErrorWhileTheStartScriptLoadsShowsItsBoxAndEndsWithOne)
 {
     KXV_DEF local = MakeTextVarDef(1000, "");
-    local.expr = TextPlusNumber();
+    local.expr = FailingExpression();
     local.bScope = VARSCOPE_SCRIPT;
     local.nScript = 0;
     const struct {
         const char* pszCase;
         std::vector<GAME_FILE> files;
     } kCases[] = {
-        {"jump", StepsGame([](SCRIPT_BUILDER* b) { EXPECT_GE(EmitGotoExpr(b, TextPlusNumber()), 0); })},
+        {"jump", StepsGame([](SCRIPT_BUILDER* b) { EXPECT_GE(EmitGotoExpr(b, FailingExpression()), 0); })},
         {"local", StepsGame([](SCRIPT_BUILDER*) {}, {}, {local})},
     };
     for (const auto& c : kCases) {
@@ -701,44 +683,49 @@ TEST_F(X11Desktop, WhileAnOutsideDialogIsOpenTheWindowRepaintsAndTheCloseQuestio
         return ExprArg(static_cast<uint8_t>(nId), MakeExprText(str), EVALTYPE_TEXT);
     };
     const auto I = [](int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); };
-    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game",
-                              StepsGame([&](SCRIPT_BUILDER* b) {
-                                  EXPECT_GE(EmitCommand(b, KXCMD_LAYER, {T(0, "red"), I(6, 1), T(46, "red.bmp")}), 0);
-                                  EXPECT_GE(EmitCommand(b, KXCMD_WAIT, {I(0, 10)}), 0);
-                                  EXPECT_GE(EmitCommand(b, KXCMD_MESSAGE_BOX, {I(16, 1), T(0, "Name"), T(1, "Your name?")}), 0);
-                              }, {{"red.bmp", WriteBmp(480, 320, opt, red.data(), nullptr)}})),
-              0);
-    const std::string strMain = StartGame({"KOLVEX_ZENITY=" + strFake});
-    ASSERT_FALSE(strMain.empty());
-    for (int i = 0; i < 200 && dir.Read("zenity-started").empty(); ++i) Pause(50);
-    const std::string strPid = dir.Read("zenity-started");
-    ASSERT_FALSE(strPid.empty()) << "the dialog did not start\n" << Log();
-    Pause(300);
-    EXPECT_EQ(Capture(strMain).At(240, 160), 0xE02020u);
+    // The frames on the window thread, and on a thread of their own.
+    for (int nThreaded : {0, 1}) {
+        SCOPED_TRACE(nThreaded ? "frames on their own thread" : "frames on the window thread");
+        std::remove(strStarted.c_str());
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game",
+                                  StepsGame([&](SCRIPT_BUILDER* b) {
+                                      EXPECT_GE(EmitCommand(b, KXCMD_LAYER, {T(0, "red"), I(6, 1), T(46, "red.bmp")}), 0);
+                                      EXPECT_GE(EmitCommand(b, KXCMD_WAIT, {I(0, 10)}), 0);
+                                      EXPECT_GE(EmitCommand(b, KXCMD_MESSAGE_BOX, {I(16, 1), T(0, "Name"), T(1, "Your name?")}),
+                                                0);
+                                  }, {{"red.bmp", WriteBmp(480, 320, opt, red.data(), nullptr)}}, {}, nThreaded)),
+                  0);
+        const std::string strMain = StartGame({"KOLVEX_ZENITY=" + strFake});
+        ASSERT_FALSE(strMain.empty());
+        for (int i = 0; i < 200 && dir.Read("zenity-started").empty(); ++i) Pause(50);
+        const std::string strPid = dir.Read("zenity-started");
+        ASSERT_FALSE(strPid.empty()) << "the dialog did not start\n" << Log();
+        Pause(300);
+        EXPECT_EQ(Capture(strMain).At(240, 160), 0xE02020u);
 
-    // The close button while the dialog is open: the question comes; No keeps the game, and the
-    // picture the question covered is shown again.
-    RunTool({"wmctrl", "-c", kTitle});
-    std::vector<std::string> ids = WaitForWindows(2);
-    ASSERT_EQ(ids.size(), 2u) << "no quit question while the dialog is open";
-    KeepShot(Capture(""), "x11-dialog-question.png");
-    KeysTo(ids[0] == strMain ? ids[1] : ids[0], "Escape");
-    ids = WaitForWindows(1);
-    ASSERT_EQ(ids.size(), 1u);
-    Pause(500);
-    const SHOT shot = Capture(strMain);
-    KeepShot(shot, "x11-dialog-after-no.png");
-    ASSERT_GE(shot.w, 480);
-    EXPECT_EQ(shot.At(240, 160), 0xE02020u) << "the window was not painted again";
-    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended after No";
+        // The close button while the dialog is open: the question comes; No keeps the game, and the
+        // picture the question covered is shown again.
+        RunTool({"wmctrl", "-c", kTitle});
+        std::vector<std::string> ids = WaitForWindows(2);
+        ASSERT_EQ(ids.size(), 2u) << "no quit question while the dialog is open";
+        KeepShot(Capture(""), nThreaded ? "x11-dialog-question-threaded.png" : "x11-dialog-question.png");
+        KeysTo(ids[0] == strMain ? ids[1] : ids[0], "Escape");
+        ids = WaitForWindows(1);
+        ASSERT_EQ(ids.size(), 1u);
+        Pause(500);
+        const SHOT shot = Capture(strMain);
+        ASSERT_GE(shot.w, 480);
+        EXPECT_EQ(shot.At(240, 160), 0xE02020u) << "the window was not painted again";
+        EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended after No";
 
-    // Yes: the dialog is ended as cancelled and the run ends as the player asked.
-    RunTool({"wmctrl", "-c", kTitle});
-    ids = WaitForWindows(2);
-    ASSERT_EQ(ids.size(), 2u);
-    KeysTo(ids[0] == strMain ? ids[1] : ids[0], "Return");
-    EXPECT_EQ(WaitForExit(15000), 0) << Log();
-    EXPECT_NE(kill(std::atoi(strPid.c_str()), 0), 0) << "the dialog program still runs";
+        // Yes: the dialog is ended as cancelled and the run ends as the player asked.
+        RunTool({"wmctrl", "-c", kTitle});
+        ids = WaitForWindows(2);
+        ASSERT_EQ(ids.size(), 2u);
+        KeysTo(ids[0] == strMain ? ids[1] : ids[0], "Return");
+        EXPECT_EQ(WaitForExit(15000), 0) << Log();
+        EXPECT_NE(kill(std::atoi(strPid.c_str()), 0), 0) << "the dialog program still runs";
+    }
 }
 
 TEST_F(X11Desktop, AScriptResizesRetitlesMovesAndHidesASubWindow)
