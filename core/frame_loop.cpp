@@ -120,7 +120,9 @@ static void LeaveFrameWait(void)
         g_bInFrameWait = 0;
         if (g_bInWndProc.load() == 0) return;
         g_bInFrameWait = 1;
-        while (g_bInWndProc.load() != 0) PlatSleep(0);
+        // A procedure is short, unless it shows a box (the quit question): after a moment of
+        // yielding, the wait sleeps between its looks instead of keeping a core busy.
+        for (int nLooks = 0; g_bInWndProc.load() != 0; ++nLooks) PlatWaitTurn(nLooks < 100 ? 0 : 1);
     }
 }
 

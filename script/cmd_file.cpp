@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/cp932.h"
+#include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/file_location.h"
 #include "core/kx_limits.h"
@@ -15,6 +16,7 @@
 #include "core/window_record.h"
 #include "platform/plat_file.h"
 #include "platform/plat_process.h"
+#include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
 #include "script/arg_output.h"
@@ -72,9 +74,11 @@ int StartWithAssociated(const std::string& strPath, const char* pszParams, bool 
     DebugTrace("open", strPath.c_str());
     int64_t llProcess = 0;
     if (PlatOpenWithAssociated(strPath.c_str(), pszParams, bWait ? &llProcess : nullptr) != 0) return -1;
-    while (bWait && !PlatProcessEnded(llProcess)) {
+    // The wait ends with the program, or when the game stops meanwhile (the player quit): the
+    // program then runs on by itself.
+    while (bWait && !g_bEngineStop && !PlatProcessEnded(llProcess)) {
         ServeWindowWhileWaiting();
-        PlatSleep(10);
+        PlatWaitTurn(10);
     }
     return 0;
 }
