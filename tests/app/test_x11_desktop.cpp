@@ -753,7 +753,10 @@ TEST_F(X11Desktop, AScriptResizesRetitlesMovesAndHidesASubWindow)
     ASSERT_EQ(strSub2, strSub) << Log();
     for (int i = 0; i < 100; ++i) {
         info = RunTool({"xwininfo", "-id", strSub});
-        if (WinInfoInt(info, "Width") == 320 && WinInfoInt(info, "Absolute upper-left X") >= 100) break;
+        // The window manager may apply the size and the two coordinates in separate steps.
+        if (WinInfoInt(info, "Width") == 320 && WinInfoInt(info, "Absolute upper-left X") >= 100 &&
+            WinInfoInt(info, "Absolute upper-left Y") >= 80)
+            break;
         Pause(50);
     }
     EXPECT_EQ(WinInfoInt(info, "Width"), 320) << info;
