@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -141,7 +142,10 @@ int PlatThreadJoin(PLAT_THREAD* pThread, int* pResult)
     // On the window thread the thread's end is waited for while serving: it may be waiting for a
     // call of the window thread (a message box) before it can end.
     if (PlatIsWindowThread())
-        PlatWaitUntil([](void* p) { return static_cast<PLAT_THREAD*>(p)->bEnded.load(); }, pThread, 1);
+        while (!pThread->bEnded.load()) {
+            PlatServeWindowThreadInWait(PLAT_SERVE_WAITED_FOR);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     if (pthread_join(pThread->hThread, nullptr) != 0) return -1;
     if (pResult) *pResult = pThread->nResult;
     delete pThread;

@@ -4,9 +4,9 @@
 // No thread may wait for a thread that is waiting for it. The window thread is the one others wait
 // for most (they hand it calls, message boxes above all, and wait for the answer), so whenever the
 // window thread waits (for a lock, an event, a thread's end, or through PlatWaitUntil), it keeps
-// serving the calls whose callers wait for it; a wait through PlatWaitUntil or a join (never in the
-// middle of a frame) also runs the other calls, takes the system's events and shows its windows'
-// pictures again. A thread it waits for can then always finish what it is doing, and every wait
+// serving the calls whose callers wait for it; a wait through PlatWaitUntil (never in the middle of
+// a frame) also runs the other calls, takes the system's events and shows its windows' pictures
+// again. A thread it waits for can then always finish what it is doing, and every wait
 // that has an end reaches it.
 #pragma once
 #include <cstdint>

@@ -122,7 +122,8 @@ PLAT_HWND PlatFindOwnerWindow(const char* pszSkipClass);
 void PlatEndModalLoop(void);
 // One turn of a wait for another thread, on the window thread (platform/plat_thread.cpp and
 // plat_thread_wait.cpp). PLAT_SERVE_WAITED_FOR runs only the calls whose caller waits for them (a
-// lock, an event or a join may be waited for in the middle of a frame, where nothing else may run);
+// lock, an event or a join may be waited for in the middle of a frame or of the shut-down, where
+// nothing else may run);
 // PLAT_SERVE_ALL runs every queued call, turns native events into queued messages and shows again
 // the retained picture of a window that needs painting. No message is dispatched. 1 when called on
 // the window thread, else 0 (nothing done).
