@@ -14,6 +14,7 @@
 #include "platform/plat_file.h"
 #include "platform/plat_process.h"
 #include "platform/plat_shm.h"
+#include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 
 COMPILER_FILE** g_apCompilerFiles = nullptr;
@@ -99,9 +100,10 @@ int ParseCompilerFiles(const uint8_t* pBlock, size_t nBlock, int32_t nCount, COM
     return -1;
 }
 
+// Waits for the compiler, an outside program, in turns of the engine's waits between threads.
 static void WaitForEnd(PLAT_PROCESS* pProc)
 {
-    while (PlatPollProcess(pProc, nullptr) == 1) PlatSleep(10);
+    while (PlatPollProcess(pProc, nullptr) == 1) PlatWaitTurn(10);
 }
 
 // The engine ends after this; a compiler still waiting for the transfer block is not waited for.
@@ -148,7 +150,7 @@ int RunCompilerLink(void)
             PlatCloseSharedBlock(pLink);
             return 1;
         }
-        PlatSleep(10);
+        PlatWaitTurn(10);
     }
 
     int32_t nCount = GetI32(pBlock + KX_LINK_FILE_COUNT);

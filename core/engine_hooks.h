@@ -42,13 +42,13 @@ struct ENGINE_HOOKS {
     void (*pfnClearTextBuffer)(void);
     void (*pfnApplyPendingLayerProps)(void);
     int (*pfnIsWindowMovieOwningScreen)(void);  // 1 while a window movie owns the main window
-    int (*pfnRenderWindowCPU)(int nWindow);     // 0, or non-zero: the frame ends and the engine quits
+    int (*pfnRenderWindowCPU)(int nWindow);     // 0; non-zero ends the frame and quits (-1: a failure, status 1)
     void (*pfnShowMainWindowFirstFrame)(void);
     void (*pfnAdvanceEmotePlayers)(uint32_t dwElapsed);
     int (*pfnIsAnyEmotePlayerBusy)(void);
     void (*pfnRequestFullRedraw)(void);
     void (*pfnUpdateMenuBarAutoShow)(void);
-    int (*pfnPresentWindowCPU)(int nWindow);    // 0, or non-zero: the frame ends and the engine quits
+    int (*pfnPresentWindowCPU)(int nWindow);    // 0; non-zero ends the frame and quits (-1: a failure, status 1)
     void (*pfnResetDirtyRects)(void);
     void (*pfnServePopupMenuRequest)(void);
     void (*pfnEndFrameDiagnostics)(void);       // the diagnostic switches' count at every frame's end

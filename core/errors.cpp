@@ -253,6 +253,15 @@ void StoreFatal(uint8_t bFatal)
     if (bFatal) g_bFatalSeen = 1;
 }
 
+}  // namespace
+
+void StopEngineForError(void)
+{
+    StoreFatal(1);
+}
+
+namespace {
+
 void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs, int nArgs)
 {
     std::string strShown;

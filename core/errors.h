@@ -84,6 +84,10 @@ inline void ReportScriptErrorF(int nId, uint8_t bFatal, const A&... args) {
     ReportScriptErrorV(nId, bFatal, a, static_cast<int>(sizeof...(A)));
 }
 
+// A stop that a failure caused, where the failing code has shown its own box instead of a report:
+// the engine stops as after a fatal report, and the run ends with status 1. Safe on any thread.
+void StopEngineForError(void);
+
 // Where the running script is comes from g_EngineHooks.pfnGetScriptLocation (core/engine_hooks.h).
 
 const char* LookupErrorText(int nId);

@@ -120,7 +120,9 @@ static void LeaveFrameWait(void)
         g_bInFrameWait = 0;
         if (g_bInWndProc.load() == 0) return;
         g_bInFrameWait = 1;
-        while (g_bInWndProc.load() != 0) PlatSleep(0);
+        // A procedure is short, unless it shows a box (the quit question): after a moment of
+        // yielding, the wait sleeps between its looks instead of keeping a core busy.
+        for (int nLooks = 0; g_bInWndProc.load() != 0; ++nLooks) PlatWaitTurn(nLooks < 100 ? 0 : 1);
     }
 }
 
@@ -272,9 +274,13 @@ uint8_t RunFrame(void)
     // The movie test is taken once: nothing between composing and presenting can start or stop one.
     const bool bMovieOwns = !g_bDrawDuringMovie && h.pfnIsWindowMovieOwningScreen() != 0;
     const bool bDraw = !s_bSkipThisFrame && !bMovieOwns;
+    // A window that cannot be drawn (-1) stops the game as a fatal error does; 1 is a stop already set.
     if (bDraw && h.pfnRenderWindowCPU)
         for (int i = 0; i < KX_MAX_WINDOWS; ++i)
-            if (h.pfnRenderWindowCPU(i) != 0) return 1;
+            if (const int r = h.pfnRenderWindowCPU(i); r != 0) {
+                if (r < 0) StopEngineForError();
+                return 1;
+            }
 
     if (!s_bFirstFramePassed) {
         s_bFirstFramePassed = 1;
@@ -289,7 +295,10 @@ uint8_t RunFrame(void)
     if (bDraw) {
         if (h.pfnPresentWindowCPU)
             for (int i = 0; i < KX_MAX_WINDOWS; ++i)
-                if (h.pfnPresentWindowCPU(i) != 0) return 1;
+                if (const int r = h.pfnPresentWindowCPU(i); r != 0) {
+                    if (r < 0) StopEngineForError();
+                    return 1;
+                }
         CountDrawnFrame();
         h.pfnResetDirtyRects();
     }
@@ -363,12 +372,7 @@ void WaitFrameThread(void)
 {
     if (!s_pFrameThread) return;
     g_bEngineStop = 1;
-    const bool bWindowThread = PlatIsWindowThread() != 0;
-    // The frame thread may be waiting for a call handed to this thread; keep serving them.
-    while (GetFrameThreadState() != KX_FRAME_THREAD_ENDED) {
-        if (bWindowThread) PlatPumpWindowThread();
-        PlatSleep(1);
-    }
+    // The frame thread may be waiting for a call handed to this thread: the join serves them.
     PlatThreadJoin(s_pFrameThread, nullptr);
     s_pFrameThread = nullptr;
 }
@@ -407,14 +411,22 @@ static void PumpMessages(int* pnExitCode)
 int RunMainLoop(void)
 {
     int nExitCode = 0;
+    // Whether this loop has asked for the quit. A stop set outside the frames (the sound thread's
+    // error, a window procedure) must still bring the quit when this thread runs the frames.
+    bool bQuitAsked = false;
     PumpMessages(&nExitCode);
     while (g_bRunning) {
         // SIGINT, SIGTERM or SIGHUP: a quit without the question, as the game's own quit.
         if (PlatTakeQuitSignal()) {
             DebugTrace("RunMainLoop", "quit signal");
             RequestQuit();
+            bQuitAsked = true;
         }
         if (g_bEngineStop) {
+            if (!bQuitAsked && !g_bThreadedFrames) {
+                RequestQuit();
+                bQuitAsked = true;
+            }
             PlatSleep(1);
             // Without a window system nothing can bring WM_QUIT: the stop flag ends the loop.
             if (!PlatIsWindowThread()) g_bRunning = 0;
@@ -423,7 +435,10 @@ int RunMainLoop(void)
             if (g_bThreadedFrames) {
                 PlatSleep(1);
             } else {
-                if (RunFrame() != 0) RequestQuit();
+                if (RunFrame() != 0) {
+                    RequestQuit();
+                    bQuitAsked = true;
+                }
                 if (g_bFrameHold) PlatSleep(1);
             }
         }

@@ -119,7 +119,7 @@ int ApplyLayerSet(WINDOW_STATE* w)
         ShowMessageBox(nullptr, "%s", GetEngineText(TXT_LAYER_SET_ZERO_SIZE));
         if (pLayer && !SharedLayerSet(w->nIndex, pNode)) pLayer->bWindowRoot = 0;
         w->pLayerSet = nullptr;
-        g_bEngineStop = 1;
+        StopEngineForError();
         return -1;
     }
     MarkWhollyDirty(pLayer);

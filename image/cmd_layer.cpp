@@ -139,7 +139,7 @@ int TakeAlphaFrom(LAYER_CMD* c)
     if (!pSrc) return 0;
     if (pSrc->nWidth != pLayer->nWidth || pSrc->nHeight != pLayer->nHeight) {
         ShowMessageBox("", GetEngineText(TXT_MASK_SIZE_MISMATCH));
-        g_bEngineStop = 1;
+        StopEngineForError();
         return -1;
     }
     if (!pSrc->pDisplayPixels || !pLayer->pOwnedPixels) return 0;
@@ -274,7 +274,8 @@ int LoadImageArg(LAYER_CMD* c)
     const int r = LoadLayerImage(c->pLayer, ArgText(LAYER_ARG_IMAGE));
     g_pszImageLoadCommand = pszSaved;
     if (r != 0) {
-        g_bEngineStop = 1;
+        // The loader has shown why: the game ends as after a fatal error.
+        StopEngineForError();
         return -1;
     }
     c->bChanged = true;

@@ -31,7 +31,18 @@ static const size_t KX_PIXEL_ALIGN = 64;
 // serves each 64-byte-aligned 8 MB request from fresh pages, and the page faults cost more than the
 // effect itself. The spare is taken only by a request of at least its size less an eighth, so it
 // never holds much more memory than the picture it serves; a buffer above 64 MB (larger than a
-// 3840 x 2160 picture) is not kept, so a freed giant layer goes back to the system.
+// 3840 x 2160 picture) is not kept, so a freed giant layer goes back to the system. Builds with
+// AddressSanitizer keep no spare: a buffer used after it is freed must be seen as freed there.
+#if defined(__SANITIZE_ADDRESS__)
+#define KX_KEEP_SPARE_PIXEL_BUFFER 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KX_KEEP_SPARE_PIXEL_BUFFER 0
+#endif
+#endif
+#ifndef KX_KEEP_SPARE_PIXEL_BUFFER
+#define KX_KEEP_SPARE_PIXEL_BUFFER 1
+#endif
 namespace {
 const size_t KX_SPARE_MIN_BYTES = size_t(1) << 20;
 const size_t KX_SPARE_MAX_BYTES = size_t(64) << 20;
@@ -46,8 +57,8 @@ struct SPARE_RELEASE {
 // Frees a pixel buffer, keeping it as the spare when it is large and aligned like a new one.
 static void FreePixelBuffer(uint8_t* p)
 {
-    const size_t nUsable = PlatUsableSize(p);
-    if (nUsable < KX_SPARE_MIN_BYTES || nUsable > KX_SPARE_MAX_BYTES || reinterpret_cast<uintptr_t>(p) % KX_PIXEL_ALIGN != 0) {
+    const size_t nUsable = p ? PlatUsableSize(p) : 0;
+    if (!KX_KEEP_SPARE_PIXEL_BUFFER || nUsable < KX_SPARE_MIN_BYTES || nUsable > KX_SPARE_MAX_BYTES || reinterpret_cast<uintptr_t>(p) % KX_PIXEL_ALIGN != 0) {
         free(p);
         return;
     }
@@ -59,6 +70,12 @@ static void FreePixelBuffer(uint8_t* p)
         s_nSpareBytes = nUsable;
     }
     free(pOld);
+}
+
+size_t GetSparePixelBufferBytes(void)
+{
+    std::lock_guard<std::mutex> lock(s_mxSpare);
+    return s_pSpare ? s_nSpareBytes : 0;
 }
 
 // The spare when it holds nBytes without holding much more, else NULL.

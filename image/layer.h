@@ -211,6 +211,9 @@ uint8_t* AllocPixelBuffer(uint8_t* pOld, int32_t nWidth, int32_t nHeight, const 
 uint8_t* AllocPixelBufferToFill(int32_t nWidth, int32_t nHeight, const char* pszName);
 // Bytes AllocPixelBuffer makes for a w x h image (no checks).
 size_t PixelBufferBytes(int32_t nWidth, int32_t nHeight);
+// The usable bytes of the freed large buffer the allocator keeps for the next request of about its
+// size, or 0 when none is kept (builds with AddressSanitizer never keep one).
+size_t GetSparePixelBufferBytes(void);
 
 // Installs a new pixel buffer (the layer owns it from now on) as the owned and the display pixels:
 // the old owned buffer and colour cache are freed, the cache's frame stamp cleared, size and buffer

@@ -3,6 +3,8 @@
 #include "platform/plat_file.h"
 #include "platform/plat_internal.h"
 #include "platform/plat_text.h"
+#include "platform/plat_thread.h"
+#include "platform/plat_window_backend.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -67,8 +69,64 @@ std::vector<std::string> Utf8Environment(void)
     return env;
 }
 
+// The output of a dialog program as it comes, read without blocking.
+struct DIALOG_WAIT {
+    int fd;
+    pid_t pid;
+    std::string* pOut;
+    bool bClosed;    // the program closed its output
+    bool bEnded;     // the program ended (nStatus holds how)
+    int nStatus;
+    bool bStopped;   // a window of the game is closing: the program was told to end
+};
+
+// Takes what the program has written so far.
+void ReadAvailable(DIALOG_WAIT* w)
+{
+    char buf[4096];
+    while (!w->bClosed) {
+        const ssize_t n = read(w->fd, buf, sizeof buf);
+        if (n > 0) {
+            w->pOut->append(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        w->bClosed = true;
+    }
+}
+
+// One look at the dialog: 1 when the wait is over (the program ended; a program that leaves a child
+// holding its output is not waited for beyond its own end).
+int DialogWaitDone(void* pArg)
+{
+    DIALOG_WAIT* w = static_cast<DIALOG_WAIT*>(pArg);
+    ReadAvailable(w);
+    if (!w->bEnded) {
+        pid_t r;
+        while ((r = waitpid(w->pid, &w->nStatus, WNOHANG)) < 0 && errno == EINTR) {}
+        if (r == w->pid || r < 0) {
+            w->bEnded = true;
+            if (r < 0) w->nStatus = -1;
+        }
+    }
+    if (w->bEnded) {
+        ReadAvailable(w);
+        return 1;
+    }
+    // The player closed the game's window meanwhile and the game agreed: the dialog goes as
+    // cancelled, so that the command waiting for it ends.
+    if (!w->bStopped && PlatServeCloseRequestsInWait()) {
+        kill(w->pid, SIGTERM);
+        w->bStopped = true;
+    }
+    return 0;
+}
+
 // Runs the program with its arguments (UTF-8) and collects its standard output. Its exit status,
-// or -1 when it could not be run or ended by a signal.
+// or -1 when it could not be run or ended by a signal. While the program runs, the wait serves the
+// window thread: the game's windows keep their pictures, boxes of other threads are shown and the
+// close button asks the game's question.
 int RunCollect(const std::vector<std::string>& args, std::string* pOut)
 {
     int fds[2];
@@ -95,18 +153,14 @@ int RunCollect(const std::vector<std::string>& args, std::string* pOut)
         close(fds[0]);
         return -1;
     }
-    char buf[4096];
-    for (;;) {
-        ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        pOut->append(buf, (size_t)n);
-    }
+    DIALOG_WAIT wait{fds[0], pid, pOut, false, false, 0, false};
+    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    PlatWaitUntil(DialogWaitDone, &wait, 10);
     close(fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Stopped: the answer is the dialog's cancel.
+    if (wait.bStopped) return 1;
+    if (wait.nStatus == -1) return -1;
+    return WIFEXITED(wait.nStatus) ? WEXITSTATUS(wait.nStatus) : -1;
 }
 
 std::string Utf8(const char* psz) { return PlatCp932ToUtf8String(psz ? psz : ""); }

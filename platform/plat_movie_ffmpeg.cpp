@@ -24,6 +24,7 @@ extern "C" {
 #include "platform/plat_audio.h"
 #include "platform/plat_file.h"
 #include "platform/plat_movie_backend.h"
+#include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
 
@@ -49,6 +50,7 @@ struct FF_MOVIE {
     std::thread thread;
     std::atomic<bool> bQuit{false};
     std::atomic<bool> bStopped{false};
+    std::atomic<bool> bEnded{false};   // the decoding thread's last act
     // Guarded by lock: the rectangle and the picture shown last.
     std::mutex lock;
     PLAT_RECT rc{};
@@ -362,7 +364,10 @@ int FfOpen(const PLAT_MOVIE_OPEN* p)
         std::lock_guard<std::mutex> g(g_movieLock);
         g_pMovie = m;
     }
-    m->thread = std::thread(DecodeLoop, m);
+    m->thread = std::thread([m] {
+        DecodeLoop(m);
+        m->bEnded = true;
+    });
     return 0;
 }
 
@@ -398,7 +403,11 @@ void FfRelease(void)
     }
     if (!m) return;
     m->bQuit = true;
-    if (m->thread.joinable()) m->thread.join();
+    // Waited for as every wait between threads is: on the window thread, serving it.
+    if (m->thread.joinable()) {
+        PlatWaitUntil([](void* p) { return static_cast<FF_MOVIE*>(p)->bEnded.load() ? 1 : 0; }, m, 1);
+        m->thread.join();
+    }
     FreeMovie(m);
 }
 

@@ -7,14 +7,22 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "platform/plat_window_backend.h"
+
 struct PLAT_LOCK {
-    std::recursive_mutex mx;
+    std::recursive_timed_mutex mx;
 };
+
+namespace {
+// The longest a waiting window thread sleeps between two turns of serving.
+constexpr std::chrono::milliseconds kServeSlice{2};
+}  // namespace
 
 struct PLAT_EVENT {
     std::mutex mx;
@@ -28,6 +36,7 @@ struct PLAT_THREAD {
     void* pArg;
     int nResult;
     std::atomic<pid_t> nTid;   // the kernel's id, published by the thread as it starts
+    std::atomic<int> bEnded;   // set as the thread's procedure returns
 };
 
 PLAT_LOCK* PlatLockCreate(void)
@@ -42,7 +51,13 @@ void PlatLockDestroy(PLAT_LOCK* pLock)
 
 void PlatLockEnter(PLAT_LOCK* pLock)
 {
-    pLock->mx.lock();
+    if (pLock->mx.try_lock()) return;
+    if (!PlatServeWindowThreadInWait(PLAT_SERVE_WAITED_FOR)) {
+        pLock->mx.lock();
+        return;
+    }
+    // The holder may be waiting for a call of the window thread: serve between short tries.
+    while (!pLock->mx.try_lock_for(kServeSlice)) PlatServeWindowThreadInWait(PLAT_SERVE_WAITED_FOR);
 }
 
 void PlatLockLeave(PLAT_LOCK* pLock)
@@ -75,7 +90,18 @@ void PlatEventSet(PLAT_EVENT* pEvent)
 int PlatEventWait(PLAT_EVENT* pEvent, uint32_t timeoutMs)
 {
     std::unique_lock<std::mutex> lock(pEvent->mx);
-    if (timeoutMs == (uint32_t)PLAT_INFINITE) {
+    if (!pEvent->bSet && timeoutMs != 0 && PlatIsWindowThread()) {
+        // On the window thread: serve between short waits, until the event or the time-out.
+        const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const bool bForEver = timeoutMs == (uint32_t)PLAT_INFINITE;
+        while (!pEvent->bSet) {
+            if (!bForEver && std::chrono::steady_clock::now() >= tEnd) return 1;
+            lock.unlock();
+            PlatServeWindowThreadInWait(PLAT_SERVE_WAITED_FOR);
+            lock.lock();
+            pEvent->cv.wait_for(lock, kServeSlice, [pEvent] { return pEvent->bSet; });
+        }
+    } else if (timeoutMs == (uint32_t)PLAT_INFINITE) {
         pEvent->cv.wait(lock, [pEvent] { return pEvent->bSet; });
     } else if (!pEvent->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                     [pEvent] { return pEvent->bSet; })) {
@@ -90,6 +116,7 @@ static void* RunThreadProc(void* pParam)
     PLAT_THREAD* pThread = (PLAT_THREAD*)pParam;
     pThread->nTid.store(gettid());
     pThread->nResult = pThread->pfnProc(pThread->pArg);
+    pThread->bEnded.store(1);
     return nullptr;
 }
 
@@ -101,6 +128,7 @@ PLAT_THREAD* PlatThreadStart(PLAT_THREAD_PROC pfnProc, void* pArg)
     pThread->pArg = pArg;
     pThread->nResult = 0;
     pThread->nTid.store(0);
+    pThread->bEnded.store(0);
     if (pthread_create(&pThread->hThread, nullptr, RunThreadProc, pThread) != 0) {
         delete pThread;
         return nullptr;
@@ -111,6 +139,13 @@ PLAT_THREAD* PlatThreadStart(PLAT_THREAD_PROC pfnProc, void* pArg)
 int PlatThreadJoin(PLAT_THREAD* pThread, int* pResult)
 {
     if (!pThread) return -1;
+    // On the window thread the thread's end is waited for while serving: it may be waiting for a
+    // call of the window thread (a message box) before it can end.
+    if (PlatIsWindowThread())
+        while (!pThread->bEnded.load()) {
+            PlatServeWindowThreadInWait(PLAT_SERVE_WAITED_FOR);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     if (pthread_join(pThread->hThread, nullptr) != 0) return -1;
     if (pResult) *pResult = pThread->nResult;
     delete pThread;

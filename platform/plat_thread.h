@@ -1,4 +1,13 @@
-// Locks, auto-reset events and threads in place of CRITICAL_SECTION, events and CreateThread.
+// Locks, auto-reset events and threads in place of CRITICAL_SECTION, events and CreateThread, and
+// the one way the engine's threads wait for each other.
+//
+// No thread may wait for a thread that is waiting for it. The window thread is the one others wait
+// for most (they hand it calls, message boxes above all, and wait for the answer), so whenever the
+// window thread waits (for a lock, an event, a thread's end, or through PlatWaitUntil), it keeps
+// serving the calls whose callers wait for it; a wait through PlatWaitUntil (never in the middle of
+// a frame) also runs the other calls, takes the system's events and shows its windows' pictures
+// again. A thread it waits for can then always finish what it is doing, and every wait
+// that has an end reaches it.
 #pragma once
 #include <cstdint>
 
@@ -7,6 +16,7 @@ struct PLAT_EVENT;   // auto-reset
 struct PLAT_THREAD;
 
 PLAT_LOCK* PlatLockCreate(void);
+// On the window thread a lock held by another thread is waited for while serving (see above).
 void PlatLockDestroy(PLAT_LOCK* pLock);
 void PlatLockEnter(PLAT_LOCK* pLock);
 void PlatLockLeave(PLAT_LOCK* pLock);
@@ -14,7 +24,8 @@ void PlatLockLeave(PLAT_LOCK* pLock);
 PLAT_EVENT* PlatEventCreate(int bInitiallySet);
 void PlatEventDestroy(PLAT_EVENT* pEvent);
 void PlatEventSet(PLAT_EVENT* pEvent);
-// 0 when the event was set (and is now reset again), 1 on time-out. PLAT_INFINITE waits for ever.
+// 0 when the event was set (and is now reset again), 1 on time-out. PLAT_INFINITE waits until it is
+// set. On the window thread the wait serves (see above).
 enum { PLAT_INFINITE = 0xFFFFFFFFu };
 int PlatEventWait(PLAT_EVENT* pEvent, uint32_t timeoutMs);
 
@@ -22,8 +33,18 @@ typedef int (*PLAT_THREAD_PROC)(void* pArg);
 enum { PLAT_PRIORITY_BELOW_NORMAL = -1, PLAT_PRIORITY_NORMAL = 0, PLAT_PRIORITY_ABOVE_NORMAL = 1 };
 // NULL when the thread cannot be started.
 PLAT_THREAD* PlatThreadStart(PLAT_THREAD_PROC pfnProc, void* pArg);
-// Waits for the thread's end, stores its result (when pResult is not NULL) and frees the record.
+// Waits for the thread's end, stores its result (when pResult is not NULL) and frees the record. On
+// the window thread the wait serves (see above).
 int PlatThreadJoin(PLAT_THREAD* pThread, int* pResult);
 // Best effort; 0 or -1 when the system refuses.
 int PlatThreadSetPriority(PLAT_THREAD* pThread, int nPriority);
 int PlatThreadSetIdealProcessor(PLAT_THREAD* pThread, int nProcessor);
+
+// ---- Waits between threads (platform/plat_thread_wait.cpp) --------------------------------------
+
+// One turn of a wait for another thread: on the window thread it serves (see above); then it sleeps
+// up to nMs of real time (the fake clock of the tests does not move).
+void PlatWaitTurn(uint32_t nMs);
+typedef int (*PLAT_WAIT_DONE)(void* pArg);
+// Takes turns of up to nMs until pfnDone(pArg) answers non-zero (asked before the first turn).
+void PlatWaitUntil(PLAT_WAIT_DONE pfnDone, void* pArg, uint32_t nMs);

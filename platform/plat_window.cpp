@@ -123,15 +123,19 @@ void ResizePixels(PLAT_WINDOW_REC* pRec)
     pRec->nFbH = h;
 }
 
-void RunQueuedCalls(void)
+// Runs the queued calls in their order; with bWaitedForOnly, only those whose caller waits for them.
+void RunQueuedCalls(bool bWaitedForOnly = false)
 {
     for (;;) {
-        WINDOW_CALL* pCall;
+        WINDOW_CALL* pCall = nullptr;
         {
             std::lock_guard<std::mutex> lk(g_mxQueue);
-            if (g_dqCalls.empty()) return;
-            pCall = g_dqCalls.front();
-            g_dqCalls.pop_front();
+            auto it = g_dqCalls.begin();
+            if (bWaitedForOnly)
+                while (it != g_dqCalls.end() && !(*it)->bWait) ++it;
+            if (it == g_dqCalls.end()) return;
+            pCall = *it;
+            g_dqCalls.erase(it);
         }
         pCall->pfnCall(pCall->pArg);
         if (pCall->bWait) {
@@ -1025,6 +1029,12 @@ namespace {
 // The windows whose retained picture a modal loop showed again; they get their own paint after it.
 std::vector<PLAT_HWND> g_vRepaintAfterModal;
 
+// Shows the picture the window had again, where it can be seen.
+void ShowRetainedPicture(PLAT_WINDOW_REC* p)
+{
+    if (p->bVisible && !p->bHiddenBySystem && p->nShowState != PLAT_SIZE_MINIMIZED) g_pBackend->pfnPresent(p);
+}
+
 // What a person does to a window: keys, characters, the mouse, the frame's commands and drops.
 bool IsUserInput(uint32_t nMsg)
 {
@@ -1075,7 +1085,7 @@ int PlatTakeModalMessage(PLAT_HWND hwndModal, PLAT_MSG* pMsg, uint32_t nMs)
             }
             // The picture it had is shown again; the program paints it anew once the box is gone.
             p->bInvalid = 0;
-            if (p->bVisible && !p->bHiddenBySystem && p->nShowState != PLAT_SIZE_MINIMIZED) g_pBackend->pfnPresent(p);
+            ShowRetainedPicture(p);
             if (std::find(g_vRepaintAfterModal.begin(), g_vRepaintAfterModal.end(), kv.first) == g_vRepaintAfterModal.end())
                 g_vRepaintAfterModal.push_back(kv.first);
         }
@@ -1104,6 +1114,71 @@ void PlatEndModalLoop(void)
     std::vector<PLAT_HWND> v;
     v.swap(g_vRepaintAfterModal);
     for (PLAT_HWND hwnd : v) PlatInvalidateWindow(hwnd, 0);
+}
+
+int PlatServeCloseRequestsInWait(void)
+{
+    if (!PlatIsWindowThread()) {
+        // The frames run on a thread of their own, which waits here: the window thread serves for
+        // it (its message loop dispatches nothing while the frames are not in their pacing wait).
+        int nResult = 0;
+        const auto Serve = [](void* p) {
+            PlatServeWindowThreadInWait(PLAT_SERVE_ALL);
+            *static_cast<int*>(p) = PlatServeCloseRequestsInWait();
+        };
+        return PlatRunOnWindowThread(Serve, &nResult, 1) == 0 ? nResult : 0;
+    }
+    for (;;) {
+        PLAT_MSG m{};
+        bool bFound = false;
+        {
+            std::lock_guard<std::mutex> lk(g_mxQueue);
+            for (auto it = g_dqMessages.begin(); it != g_dqMessages.end(); ++it) {
+                if (it->message == PLAT_WM_SYSCOMMAND && (it->wParam & 0xFFF0u) == PLAT_SC_CLOSE) {
+                    m = *it;
+                    g_dqMessages.erase(it);
+                    bFound = true;
+                    break;
+                }
+            }
+        }
+        if (!bFound) break;
+        PlatDispatchMessage(&m);
+    }
+    std::lock_guard<std::mutex> lk(g_mxQueue);
+    if (g_bQuitPending) return 1;
+    for (const PLAT_MSG& m : g_dqMessages)
+        if (m.message == PLAT_WM_CLOSE) return 1;
+    return 0;
+}
+
+int PlatServeWindowThreadInWait(int nServe)
+{
+    // Nested turns (a wait inside a call served here) only run the calls: the backend's events are
+    // being taken further out.
+    thread_local int s_nDepth = 0;
+    thread_local uint32_t s_nLastShown = 0;
+    if (!PlatIsWindowThread()) return 0;
+    if (nServe == PLAT_SERVE_WAITED_FOR) {
+        RunQueuedCalls(true);
+        return 1;
+    }
+    ++s_nDepth;
+    if (s_nDepth == 1) {
+        PumpBackend();
+        const uint32_t nNow = NowMs();
+        if (nNow - s_nLastShown >= 100) {
+            s_nLastShown = nNow;
+            // Left invalid: the program's own paint follows once the wait is over.
+            std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+            for (auto& kv : g_mapWindows)
+                if (kv.second->bInvalid && !kv.second->bDestroying) ShowRetainedPicture(kv.second.get());
+        }
+    } else {
+        RunQueuedCalls();
+    }
+    --s_nDepth;
+    return 1;
 }
 
 // ---- Input in the Win32 form --------------------------------------------------------------------

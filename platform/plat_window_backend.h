@@ -137,6 +137,21 @@ int PlatTakeModalMessage(PLAT_HWND hwndModal, PLAT_MSG* pMsg, uint32_t nMs);
 PLAT_HWND PlatFindOwnerWindow(const char* pszSkipClass);
 // The box has ended: the windows shown again meanwhile are invalidated for their real paint.
 void PlatEndModalLoop(void);
+// One turn of a wait for another thread, on the window thread (platform/plat_thread.cpp and
+// plat_thread_wait.cpp). PLAT_SERVE_WAITED_FOR runs only the calls whose caller waits for them (a
+// lock, an event or a join may be waited for in the middle of a frame or of the shut-down, where
+// nothing else may run);
+// PLAT_SERVE_ALL runs every queued call, turns native events into queued messages and shows again
+// the retained picture of a window that needs painting. No message is dispatched. 1 when called on
+// the window thread, else 0 (nothing done).
+enum { PLAT_SERVE_WAITED_FOR = 0, PLAT_SERVE_ALL = 1 };
+int PlatServeWindowThreadInWait(int nServe);
+// In a wait for an outside program (a dialog): the close requests of windows that came meanwhile
+// (the close button) are dispatched on the window thread, so the program's quit question is asked
+// while the dialog is open. Called on another thread (frames on a thread of their own), the window
+// thread does it, and a turn of its serving, for that thread. 1 when a window is to close or the
+// quit is pending (the wait should end), else 0 (also without a window system).
+int PlatServeCloseRequestsInWait(void);
 
 // ---- Menus (platform/plat_menu.cpp) -------------------------------------------------------------
 

@@ -471,12 +471,15 @@ int8_t StartEngine(void)
     LoadWebPDLL();
     if (g_bDirect3D) DumpSystemInfo();
 
-    if (h.pfnStartScriptSystem() != 0) {
+    // A fatal error reported while the scripts loaded fails the start as a failed step does,
+    // whichever step reported it.
+    if (h.pfnStartScriptSystem() != 0 || WasFatalErrorReported()) {
         RequestQuit();
         return 1;
     }
     h.pfnStartWorkerThreads();
     if (h.pfnStartSoundSystem() != 0) return -1;
+    if (WasFatalErrorReported()) return -1;
     StartFrameThread();
     h.pfnSetFullscreen(0);
     h.pfnStartScriptTimers();
@@ -489,7 +492,7 @@ int8_t StartEngine(void)
             ShowMessageBox("", "%s", GetEngineText(TXT_START_GPU_FALLBACK));
         } else if (r < 0) {
             FallBackToCpuDrawing();
-            g_bEngineStop = 1;
+            StopEngineForError();
             return -1;
         }
     }
@@ -516,12 +519,8 @@ void ShutdownEngine(void)
     // Every quit path sets the stop flag before the loop ends; setting it again here makes sure the
     // threads waited for below see it.
     g_bEngineStop = 1;
-    // The sound thread may be showing its error box, which the window thread draws: keep serving it.
-    const bool bWindowThread = PlatIsWindowThread() != 0;
-    while (ReadThreadState(&g_bSoundThreadState) == KX_THREAD_RUNNING) {
-        if (bWindowThread) PlatPumpWindowThread();
-        PlatSleep(1);
-    }
+    // The sound thread may be showing its error box, which the window thread draws: the wait serves it.
+    PlatWaitUntil([](void*) { return ReadThreadState(&g_bSoundThreadState) != KX_THREAD_RUNNING ? 1 : 0; }, nullptr, 1);
     WaitFrameThread();
     h.pfnStopWorkerThreads();
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/cp932.h"
+#include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/file_location.h"
 #include "core/kx_limits.h"
@@ -18,6 +19,7 @@
 #include "platform/plat_paths.h"
 #include "platform/plat_process.h"
 #include "platform/plat_text.h"
+#include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
 #include "script/arg_output.h"
@@ -196,10 +198,12 @@ int OpenWithProgram(const char* pszTarget, const char* pszParams, bool bWait)
     if (r != PLAT_OPEN_STARTED)
         return ReportOpenFailure(pszTarget, "the desktop's opener (xdg-open, package xdg-utils) could not be started",
                                  KX_ERR_FILE_READ, true);
+    // The wait ends with the program, or when the game stops meanwhile (the player quit): the
+    // program then runs on by itself.
     int nExitCode = 0;
-    while (bWait && !PlatProcessEnded(opened.llProcess, &nExitCode)) {
+    while (bWait && !g_bEngineStop && !PlatProcessEnded(opened.llProcess, &nExitCode)) {
         ServeWindowWhileWaiting();
-        PlatSleep(10);
+        PlatWaitTurn(10);
     }
     // The program's own status is its business; the opener's says whether anything opened.
     if (bWait && opened.bOpener && nExitCode != 0)

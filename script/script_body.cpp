@@ -226,6 +226,9 @@ int LoadScriptBody(uint16_t wScript)
         std::free(loc.pData);
         return 0;
     }
+    // Binding evaluates constant jump targets and applies the local variable definitions; a fatal
+    // error either reports fails the load, as a damaged file does.
+    const int bFatalBefore = WasFatalErrorReported();
     const int r = BuildBody(pBody, loc.pData, loc.nSize > 0 ? static_cast<size_t>(loc.nSize) : 0);
     std::free(loc.pData);
     if (r != 0) {
@@ -235,7 +238,7 @@ int LoadScriptBody(uint16_t wScript)
         return 0;
     }
     ApplyVarDefRecords(wScript, nullptr);
-    return 1;
+    return !bFatalBefore && WasFatalErrorReported() ? 0 : 1;
 }
 
 void SetThreadBody(SCRIPT_THREAD* pThread, uint16_t wScript)

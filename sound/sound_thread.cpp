@@ -267,8 +267,10 @@ int IsSoundWaitOver(void)
 
 void IdleSoundWait(void)
 {
+    // The sound thread may be handing a message box to the window thread, which may be the one
+    // waiting here: the wait's turns serve it.
     if (SOUND_WAIT_IDLE_FN pfn = s_pfnWaitIdle.load()) pfn();
-    else PlatSleep(1);
+    else PlatWaitTurn(1);
 }
 
 void SetSoundWaitIdle(SOUND_WAIT_IDLE_FN pfnIdle)
@@ -463,5 +465,6 @@ void ShowSoundError(int32_t nCode)
     char szText[SOUND_ERROR_TEXT_SIZE];
     FormatSoundError(nCode, szText, sizeof szText);
     PlatMessageBoxA("DEBUG Message", szText, PLAT_MB_OK);
-    g_bEngineStop.store(1);
+    // The game cannot go on without its sounds: it ends as after a fatal error.
+    StopEngineForError();
 }

@@ -16,11 +16,13 @@
 #include <vector>
 
 
+#include "tests/support/failing_files.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/test_support.h"
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
+#include "tools/lib/kx_writers.h"
 #include "tools/lib/script_builder.h"
 
 namespace {
@@ -193,6 +195,113 @@ TEST(KolvexExitStatus, AnUnreadablePackIsAFailure)
     const PROGRAM_RESULT r = Kolvex({"--game", strGame}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=3"}));
     EXPECT_EQ(r.nStatus, 1) << r.strErr;
     EXPECT_NE(r.strErr.find("data.kpf"), std::string::npos) << r.strErr;
+}
+
+namespace {
+
+BUILDER_ARG TextArg(int nId, const std::string& str)
+{
+    return ExprArg(static_cast<uint8_t>(nId), MakeExprText(str), EVALTYPE_TEXT);
+}
+
+BUILDER_ARG IntArg(int nId, int64_t v)
+{
+    return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v));
+}
+
+// A game that loads the file into a sound object after a few frames (the command waits for the
+// load) and then idles; sound on.
+std::vector<GAME_FILE> SoundLoadGame(const std::string& strName, const std::vector<uint8_t>& file)
+{
+    std::vector<GAME_FILE> files = GameOf(
+        [&](SCRIPT_BUILDER* b) {
+            EmitCommand(b, KXCMD_WAIT, {IntArg(0, 3)});
+            EmitCommand(b, KXCMD_SOUND, {TextArg(0, "se"), TextArg(2, strName)});
+        },
+        160, 120, {}, 1);
+    files.push_back({strName, file});
+    return files;
+}
+
+// Layer commands after a few frames (arguments: 0 the path, 6 the order, 46 the image, 48 the alpha
+// source), with the pictures they name.
+std::vector<GAME_FILE> LayerGame(const std::vector<std::vector<BUILDER_ARG>>& commands, std::vector<GAME_FILE> pictures)
+{
+    std::vector<GAME_FILE> files = GameOf([&](SCRIPT_BUILDER* b) {
+        EmitCommand(b, KXCMD_WAIT, {IntArg(0, 3)});
+        for (const std::vector<BUILDER_ARG>& args : commands) EmitCommand(b, KXCMD_LAYER, args);
+    });
+    files.insert(files.end(), pictures.begin(), pictures.end());
+    return files;
+}
+
+GAME_FILE Picture(const std::string& strName, int w, int h)
+{
+    BMP_WRITER_OPTIONS opt;
+    const std::vector<uint32_t> px(static_cast<size_t>(w) * static_cast<size_t>(h), 0xFF3060C0u);
+    return {strName, WriteBmp(w, h, opt, px.data(), nullptr)};
+}
+
+}  // namespace
+
+// Every stop that an error causes ends the run with status 1, whichever step or thread saw it: a
+// fatal error while the start script's body loads (such a run once waited for ever, past its frame
+// limit), the sound thread's error box, a WebP whose header check fails, an alpha source of
+// another size.
+TEST(KolvexExitStatus, OneAfterEveryStopAnErrorCaused)
+{
+    // The RIFF form of a WebP around a picture chunk that no decoder takes.
+    const std::vector<uint8_t> badWebP = {'R', 'I', 'F', 'F', 20, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', ' ',
+                                          8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    const struct {
+        const char* pszCase;
+        std::function<std::vector<GAME_FILE>()> make;
+        const char* pszErr;   // in standard error (the box's text)
+    } kCases[] = {
+        {"a constant jump target that fails while the start script's body loads",
+         [] {
+             return GameOf([](SCRIPT_BUILDER* b) {
+                 EmitCommand(b, KXCMD_WAIT, {IntArg(0, 1)});
+                 EmitGotoExpr(b, FailingExpression());
+             });
+         },
+         "[KOLVEX Debug Info.]"},
+        {"a local variable definition of the start script that fails",
+         [] {
+             KXV_DEF local = MakeTextVarDef(1000, "");
+             local.expr = FailingExpression();
+             local.bScope = VARSCOPE_SCRIPT;
+             local.nScript = 0;
+             return GameOf(nullptr, 160, 120, {local});
+         },
+         "[KOLVEX Debug Info.]"},
+        {"a damaged WAV loaded by the sound thread",
+         [] { return SoundLoadGame("bad.wav", DamagedWavFile()); },
+         "10040"},
+        {"a damaged Ogg loaded by the sound thread", [] { return SoundLoadGame("bad.ogg", DamagedOggFile()); },
+         "1030"},
+        {"a WebP whose header check fails",
+         [&] { return LayerGame({{TextArg(0, "p"), IntArg(6, 1), TextArg(46, "bad.webp")}}, {{"bad.webp", badWebP}}); },
+         "File Check Error."},
+        {"an alpha source of another size",
+         [] {
+             return LayerGame({{TextArg(0, "a"), IntArg(6, 1), TextArg(46, "small.bmp")},
+                               {TextArg(0, "b"), IntArg(6, 2), TextArg(46, "big.bmp"), TextArg(48, "a")}},
+                              {Picture("small.bmp", 4, 4), Picture("big.bmp", 8, 8)});
+         },
+         "サイズが異なります"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        TEMP_DIR dir;
+        const std::string strGame = dir.strNative + "/game";
+        ASSERT_EQ(WriteGameFolder(strGame, c.make()), 0);
+        // The frame limit is far away: the error, not the limit, must end each run.
+        const PROGRAM_RESULT r = Kolvex({"--game", strGame}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=100000"}));
+        EXPECT_EQ(r.nStatus, 1) << r.strErr;
+        EXPECT_NE(r.strErr.find(c.pszErr), std::string::npos) << r.strErr;
+        EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
+    }
 }
 
 // ---- options and arguments ------------------------------------------------------------------------

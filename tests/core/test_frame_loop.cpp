@@ -32,11 +32,12 @@ struct HOOK_LOG {
     int nRender = 0, nPresent = 0, nInput = 0, nTextClear = 0, nShow = 0, nPopup = 0, nResetDirty = 0;
     uint32_t dwInputAdvance = 0;   // the input step takes this long (makes a frame late)
     int nRenderFail = -1;          // window whose composition fails
+    int nRenderFailResult = 1;     // and what it answers
     std::vector<std::string> ran;  // thread names in the order their commands ran
 };
 HOOK_LOG g_hl;
 
-int HookRender(int nWindow) { ++g_hl.nRender; return nWindow == g_hl.nRenderFail ? 1 : 0; }
+int HookRender(int nWindow) { ++g_hl.nRender; return nWindow == g_hl.nRenderFail ? g_hl.nRenderFailResult : 0; }
 int HookPresent(int) { ++g_hl.nPresent; return 0; }
 void HookInput(void) { ++g_hl.nInput; PlatAdvanceFakeTime(g_hl.dwInputAdvance); }
 void HookTextClear(void) { ++g_hl.nTextClear; }
@@ -262,6 +263,12 @@ TEST_F(FrameLoopTest, FailingCompositionEndsTheFrameWithStop)
     EXPECT_EQ(RunFrame(), 1);
     EXPECT_EQ(g_hl.nRender, 3);
     EXPECT_EQ(g_hl.nPresent, 0);
+    EXPECT_EQ(WasFatalErrorReported(), 0);   // a stop already set, as after a quit
+    // A window that could not be drawn (-1) ends the run as a fatal error does.
+    g_hl.nRenderFailResult = -1;
+    EXPECT_EQ(RunFrame(), 1);
+    EXPECT_EQ(WasFatalErrorReported(), 1);
+    EXPECT_EQ(g_bEngineStop.load(), 1);
 }
 
 TEST_F(FrameLoopTest, HeldOrStoppedFrameOnlyCounts)

@@ -253,6 +253,7 @@ TEST_F(LayerCmdTest, AFailedLoadStopsTheEngine)
     Run();
     ASSERT_FALSE(errors.reports.empty());
     EXPECT_EQ(g_bEngineStop.load(), 1);
+    EXPECT_EQ(WasFatalErrorReported(), 1);
     ASSERT_NE(L("W0/a"), nullptr);
     EXPECT_EQ(L("W0/a")->nOpacity, 256);
 }
@@ -286,6 +287,7 @@ TEST_F(LayerCmdTest, AlphaFromAnotherLayersBlue)
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].strText, GetEngineText(TXT_MASK_SIZE_MISMATCH));
     EXPECT_EQ(g_bEngineStop.load(), 1);
+    EXPECT_EQ(WasFatalErrorReported(), 1);   // the run ends with status 1
     EXPECT_EQ(L("W0/a")->nOpacity, 256);
 }
 

@@ -2,12 +2,20 @@
 // compiled scripts in a temporary game folder.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/file_location.h"
 #include "core/object_tree.h"
@@ -321,6 +329,36 @@ TEST_F(FileCmdTest, QueriesOfExistenceSizeAndProgram)
     query(1, "any.dat", 4, OutArg(7, Var(kText), EVALTYPE_TEXT));
     ASSERT_NO_FATAL_FAILURE(Run(false));
     ExpectOneFatalError(errors, KX_ERR_VAR_WRONG_TYPE);
+}
+
+// A command that waits for the program it started ends when the game stops meanwhile (the player
+// quit); the program runs on by itself.
+TEST_F(FileCmdTest, TheWaitForAStartedProgramEndsWhenTheGameStops)
+{
+    // xdg-open in front of the others: it starts and then never ends.
+    const std::string strStarted = dir.strNative + "/started";
+    dir.Write("bin/xdg-open", "#!/bin/sh\necho $$ > '" + strStarted + "'\nexec sleep 120\n");
+    ASSERT_EQ(chmod((dir.strNative + "/bin/xdg-open").c_str(), 0755), 0);
+    const char* pszPath = std::getenv("PATH");
+    const std::string strOldPath = pszPath ? pszPath : "";
+    setenv("PATH", (dir.strNative + "/bin:" + strOldPath).c_str(), 1);
+    dir.Write("doc.txt", "text");
+    // The player quits once the program runs (a safety limit of a minute against a hang).
+    std::thread quitter([&] {
+        for (int i = 0; i < 6000 && dir.Read("started").empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        g_bEngineStop = 1;
+    });
+    Emit(KXCMD_FILE, {TextArg(FILE_ARG_PATH, "doc.txt"), IntArg(FILE_ARG_OPEN_WAIT, 1)});
+    Run();
+    quitter.join();
+    setenv("PATH", strOldPath.c_str(), 1);
+    const std::string strPid = dir.Read("started");
+    ASSERT_FALSE(strPid.empty()) << "the program did not start";
+    const pid_t pid = static_cast<pid_t>(std::atoi(strPid.c_str()));
+    EXPECT_EQ(kill(pid, 0), 0) << "the program was ended with the wait";
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 }  // namespace

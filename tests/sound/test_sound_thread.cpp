@@ -7,6 +7,7 @@
 #include "root/startup.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
+#include "core/errors.h"
 #include "core/object_tree.h"
 #include "display/window_state.h"
 #include "platform/plat_audio.h"
@@ -254,9 +255,12 @@ TEST_F(SoundThreadTest, ThreadEndsAfterAnErrorWithTheBoxAndTheStopFlag)
 {
     const int32_t w = PostSoundRequest(pNode, SNDREQ_LOAD, 0, "bad.ogg");
     fake.answers[static_cast<size_t>(w)] = {-1030};
+    EXPECT_EQ(WasFatalErrorReported(), 0);
     EXPECT_EQ(SoundThreadProc(nullptr), 0);
     EXPECT_EQ(g_bSoundThreadState, SNDTHREAD_ENDED);
     EXPECT_EQ(g_bEngineStop.load(), 1);
+    // A stop after a failure: the run ends with status 1.
+    EXPECT_EQ(WasFatalErrorReported(), 1);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].strCaption, "DEBUG Message");
     EXPECT_EQ(boxes.boxes[0].strText,
