@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/codecs.h"
@@ -18,6 +19,7 @@
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
+#include "platform/plat_audio.h"
 #include "platform/plat_paths.h"
 
 namespace {
@@ -103,8 +105,33 @@ int ScaleIntoOutput(const LAYER* pLayer, bool bBilinear, bool bPresentTables)
 int64_t s_llQuitAfterFrames = 0;        // 0: off
 int64_t s_llFramesAtInstall = 0;
 char s_szScreenshotPath[4096];          // empty: off
+std::vector<int64_t> s_allShotFrames;   // frames whose picture is written beside the last one
+struct FRAME_SHOT {
+    int64_t llFrame;
+    int nWidth, nHeight;
+    std::vector<uint8_t> aPixels;       // B,G,R,A rows
+};
+std::vector<FRAME_SHOT> s_aFrameShots;  // their pictures, written at shut-down
+size_t s_nNextShot = 0;
+uint8_t s_bFrameSound = 0;              // the frame-driven sound sink is chosen
 std::vector<uint8_t> s_aShot;           // window 0's last presented picture, B,G,R,A rows
 int s_nShotWidth = 0, s_nShotHeight = 0;
+
+// Writes B,G,R,A rows of w x h pixels as a PNG file. 0 or -1.
+int WritePngFile(const uint8_t* pPixels, int w, int h, const char* pszHostPath)
+{
+    if (!pPixels || w <= 0 || h <= 0) return -1;
+    const uint64_t nBound = KxPngSaveBound(w, h);
+    if (nBound > UINT32_MAX) return -1;
+    std::vector<uint8_t> aPng(static_cast<size_t>(nBound));
+    uint32_t nLen = static_cast<uint32_t>(nBound);
+    if (g_pfnPngSave(pPixels, w, h, w * 4, 0, 6, aPng.data(), &nLen) != 0 || nLen > aPng.size()) return -1;
+    std::FILE* f = std::fopen(pszHostPath, "wb");
+    if (!f) return -1;
+    const bool bOk = std::fwrite(aPng.data(), 1, nLen, f) == nLen;
+    const bool bClosed = std::fclose(f) == 0;
+    return bOk && bClosed ? 0 : -1;
+}
 
 void KeepScreenshot(const FRAMEBUFFER& fb)
 {
@@ -171,6 +198,14 @@ void DiagnosticClicks(int64_t llFrame)
 void DiagnosticShutdown(void)
 {
     if (!s_szScreenshotPath[0]) return;
+    std::string strBase = s_szScreenshotPath;
+    if (strBase.size() > 4 && strBase.compare(strBase.size() - 4, 4, ".png") == 0) strBase.resize(strBase.size() - 4);
+    for (const FRAME_SHOT& shot : s_aFrameShots) {
+        const std::string strPath = strBase + "-" + std::to_string(shot.llFrame) + ".png";
+        if (WritePngFile(shot.aPixels.data(), shot.nWidth, shot.nHeight, strPath.c_str()) != 0)
+            std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", strPath.c_str());
+    }
+    s_aFrameShots.clear();
     if (SaveWindowScreenshot(s_szScreenshotPath) != 0)
         std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
 }
@@ -182,21 +217,42 @@ void PresentMainWindowForShot(void*)
     if (g_apWindowState[0] && g_apWindowState[0]->hWnd) RepaintWindow(g_apWindowState[0]);
 }
 
+// Composes and presents this frame's picture now, so that the kept screenshot shows it: the frame
+// may have been skipped, and the first frame is composed while the main window is still hidden.
+void PresentFrameForShot(void)
+{
+    if (RenderWindowCPU(0) != 0) return;
+    if (PlatIsWindowThread()) PresentMainWindowForShot(nullptr);
+    else PlatRunOnWindowThread(PresentMainWindowForShot, nullptr, 1);
+}
+
+// The picture of frame N, kept until shut-down writes it as "<KOLVEX_SCREENSHOT without .png>-N.png"
+// (encoding it now would slow the frame it was taken in).
+void KeepFrameScreenshot(int64_t llFrame)
+{
+    PresentFrameForShot();
+    if (s_aShot.empty()) return;
+    s_aFrameShots.push_back(FRAME_SHOT{llFrame, s_nShotWidth, s_nShotHeight, s_aShot});
+}
+
 }  // namespace
 
-// At the end of every frame: the clicks, and the count towards the quit switch.
+// At the end of every frame: the frame's sound for the frame-driven sink, the clicks, the
+// screenshots of chosen frames, and the count towards the quit switch.
 void DiagnosticFrameEnd(void)
 {
-    DiagnosticClicks(g_llFrameCount - s_llFramesAtInstall);
-    if (s_llQuitAfterFrames > 0 && g_llFrameCount - s_llFramesAtInstall >= s_llQuitAfterFrames && !g_bEngineStop) {
+    const int64_t llFrame = g_llFrameCount - s_llFramesAtInstall;
+    if (s_bFrameSound) PlatDsAdvanceFrame(g_nFps);
+    DiagnosticClicks(llFrame);
+    if (s_nNextShot < s_allShotFrames.size() && llFrame >= s_allShotFrames[s_nNextShot] && !g_bEngineStop) {
+        ++s_nNextShot;
+        KeepFrameScreenshot(llFrame);
+    }
+    if (s_llQuitAfterFrames > 0 && llFrame >= s_llQuitAfterFrames && !g_bEngineStop) {
         s_llQuitAfterFrames = 0;
-        // The screenshot shows this frame's picture. Presentation happens when the window is next
-        // painted, which the quit would stop, and the first frame is composed while the main window
-        // is still hidden: the picture is composed and presented now, before the quit.
-        if (s_szScreenshotPath[0] && RenderWindowCPU(0) == 0) {
-            if (PlatIsWindowThread()) PresentMainWindowForShot(nullptr);
-            else PlatRunOnWindowThread(PresentMainWindowForShot, nullptr, 1);
-        }
+        // The screenshot shows this frame's picture: presentation happens when the window is next
+        // painted, which the quit would stop.
+        if (s_szScreenshotPath[0]) PresentFrameForShot();
         RequestQuit();
     }
 }
@@ -331,6 +387,28 @@ void InstallDiagnosticSwitches(void)
             p = pEnd + 1;
         }
     }
+    const char* pszAudio = std::getenv("KOLVEX_AUDIO");
+    s_bFrameSound = pszAudio && std::strncmp(pszAudio, "framewav:", 9) == 0;
+    s_allShotFrames.clear();
+    s_aFrameShots.clear();
+    s_nNextShot = 0;
+    if (const char* pszFrames = std::getenv("KOLVEX_SCREENSHOT_AT_FRAMES"); pszFrames && *pszFrames) {
+        // A rising list of positive frame numbers.
+        for (const char* p = pszFrames;;) {
+            char* pEnd = nullptr;
+            const long long n = std::strtoll(p, &pEnd, 10);
+            if (pEnd == p || n <= 0 || (!s_allShotFrames.empty() && n <= s_allShotFrames.back()) ||
+                (*pEnd != 0 && *pEnd != ',')) {
+                std::fprintf(stderr, "kolvex: KOLVEX_SCREENSHOT_AT_FRAMES=%s is not a rising list of positive frame "
+                                     "numbers; ignored\n", pszFrames);
+                s_allShotFrames.clear();
+                break;
+            }
+            s_allShotFrames.push_back(n);
+            if (*pEnd == 0) break;
+            p = pEnd + 1;
+        }
+    }
     const char* pszShot = std::getenv("KOLVEX_SCREENSHOT");
     s_szScreenshotPath[0] = 0;
     s_aShot.clear();
@@ -372,14 +450,5 @@ int SaveWindowScreenshot(const char* pszHostPath)
         pPixels = aNow.data();
     }
     if (!pPixels || w <= 0 || h <= 0) return -1;
-    const uint64_t nBound = KxPngSaveBound(w, h);
-    if (nBound > UINT32_MAX) return -1;
-    std::vector<uint8_t> aPng(static_cast<size_t>(nBound));
-    uint32_t nLen = static_cast<uint32_t>(nBound);
-    if (g_pfnPngSave(pPixels, w, h, w * 4, 0, 6, aPng.data(), &nLen) != 0 || nLen > aPng.size()) return -1;
-    std::FILE* f = std::fopen(pszHostPath, "wb");
-    if (!f) return -1;
-    const bool bOk = std::fwrite(aPng.data(), 1, nLen, f) == nLen;
-    const bool bClosed = std::fclose(f) == 0;
-    return bOk && bClosed ? 0 : -1;
+    return WritePngFile(pPixels, w, h, pszHostPath);
 }
