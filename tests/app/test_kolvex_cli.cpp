@@ -263,7 +263,8 @@ TEST(KolvexSound, NoAudioDeviceMeansSilenceAndAMistypedOutputIsNamed)
         {"no audio device", {"SDL_AUDIODRIVER=no-such-driver", "KOLVEX_AUDIO="},
          "no audio device could be opened"},
         {"a mistyped output", {"SDL_AUDIODRIVER=dummy", "KOLVEX_AUDIO=nul"},
-         "KOLVEX_AUDIO=nul is not a sound output; the valid values are sdl, null, wav:FILE, manual; sdl is used"},
+         "KOLVEX_AUDIO=nul is not a sound output; the valid values are sdl, null, wav:FILE, framewav:FILE, manual; sdl is "
+         "used"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.pszCase);
