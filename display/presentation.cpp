@@ -174,6 +174,39 @@ void DiagnosticClick(void* pDown)
     PlatFakeInjectMouseButton(hwnd, 1, pDown ? 1 : 0, x, y);
 }
 
+// Reads a rising list of positive frame numbers "N,M,..."; with bPoints an entry may be "N@X:Y" (a
+// point of the game screen; -1, -1 when none is given). false, with the list empty, when the text is
+// not such a list.
+bool ParseFrameList(const char* pszList, bool bPoints, std::vector<DIAG_CLICK>* pOut)
+{
+    pOut->clear();
+    for (const char* p = pszList;;) {
+        char* pEnd = nullptr;
+        const long long n = std::strtoll(p, &pEnd, 10);
+        bool bBad = pEnd == p || n <= 0 || (!pOut->empty() && n <= pOut->back().llFrame);
+        DIAG_CLICK entry{n, -1, -1};
+        if (!bBad && bPoints && *pEnd == '@') {
+            const char* q = pEnd + 1;
+            const long long x = std::strtoll(q, &pEnd, 10);
+            bBad = pEnd == q || *pEnd != ':' || x < 0 || x > KX_MAX_IMAGE_WIDTH;
+            if (!bBad) {
+                q = pEnd + 1;
+                const long long y = std::strtoll(q, &pEnd, 10);
+                bBad = pEnd == q || y < 0 || y > KX_MAX_IMAGE_WIDTH;
+                entry.x = static_cast<int32_t>(x);
+                entry.y = static_cast<int32_t>(y);
+            }
+        }
+        if (bBad || (*pEnd != 0 && *pEnd != ',')) {
+            pOut->clear();
+            return false;
+        }
+        pOut->push_back(entry);
+        if (*pEnd == 0) return true;
+        p = pEnd + 1;
+    }
+}
+
 void DiagnosticClicks(int64_t llFrame)
 {
     static int s_nDown = 1;
@@ -357,35 +390,9 @@ void InstallDiagnosticSwitches(void)
     s_nNextClick = 0;
     s_llReleaseAt = -1;
     if (const char* pszClicks = std::getenv("KOLVEX_CLICK_AT_FRAMES"); pszClicks && *pszClicks) {
-        // Entries "N" (the middle of the picture) or "N@X:Y" (that point of the game screen).
-        const char* p = pszClicks;
-        for (;;) {
-            char* pEnd = nullptr;
-            const long long n = std::strtoll(p, &pEnd, 10);
-            bool bBad = pEnd == p || n <= 0 || (!s_aClicks.empty() && n <= s_aClicks.back().llFrame);
-            DIAG_CLICK click{n, -1, -1};
-            if (!bBad && *pEnd == '@') {
-                const char* q = pEnd + 1;
-                const long long x = std::strtoll(q, &pEnd, 10);
-                bBad = pEnd == q || *pEnd != ':' || x < 0 || x > KX_MAX_IMAGE_WIDTH;
-                if (!bBad) {
-                    q = pEnd + 1;
-                    const long long y = std::strtoll(q, &pEnd, 10);
-                    bBad = pEnd == q || y < 0 || y > KX_MAX_IMAGE_WIDTH;
-                    click.x = static_cast<int32_t>(x);
-                    click.y = static_cast<int32_t>(y);
-                }
-            }
-            if (bBad || (*pEnd != 0 && *pEnd != ',')) {
-                std::fprintf(stderr, "kolvex: KOLVEX_CLICK_AT_FRAMES=%s is not a rising list of positive frame "
-                                     "numbers (each may be followed by @X:Y); ignored\n", pszClicks);
-                s_aClicks.clear();
-                break;
-            }
-            s_aClicks.push_back(click);
-            if (*pEnd == 0) break;
-            p = pEnd + 1;
-        }
+        if (!ParseFrameList(pszClicks, true, &s_aClicks))
+            std::fprintf(stderr, "kolvex: KOLVEX_CLICK_AT_FRAMES=%s is not a rising list of positive frame "
+                                 "numbers (each may be followed by @X:Y); ignored\n", pszClicks);
     }
     const char* pszAudio = std::getenv("KOLVEX_AUDIO");
     s_bFrameSound = pszAudio && std::strncmp(pszAudio, "framewav:", 9) == 0;
@@ -393,21 +400,12 @@ void InstallDiagnosticSwitches(void)
     s_aFrameShots.clear();
     s_nNextShot = 0;
     if (const char* pszFrames = std::getenv("KOLVEX_SCREENSHOT_AT_FRAMES"); pszFrames && *pszFrames) {
-        // A rising list of positive frame numbers.
-        for (const char* p = pszFrames;;) {
-            char* pEnd = nullptr;
-            const long long n = std::strtoll(p, &pEnd, 10);
-            if (pEnd == p || n <= 0 || (!s_allShotFrames.empty() && n <= s_allShotFrames.back()) ||
-                (*pEnd != 0 && *pEnd != ',')) {
-                std::fprintf(stderr, "kolvex: KOLVEX_SCREENSHOT_AT_FRAMES=%s is not a rising list of positive frame "
-                                     "numbers; ignored\n", pszFrames);
-                s_allShotFrames.clear();
-                break;
-            }
-            s_allShotFrames.push_back(n);
-            if (*pEnd == 0) break;
-            p = pEnd + 1;
-        }
+        std::vector<DIAG_CLICK> frames;
+        if (ParseFrameList(pszFrames, false, &frames))
+            for (const DIAG_CLICK& f : frames) s_allShotFrames.push_back(f.llFrame);
+        else
+            std::fprintf(stderr, "kolvex: KOLVEX_SCREENSHOT_AT_FRAMES=%s is not a rising list of positive frame "
+                                 "numbers; ignored\n", pszFrames);
     }
     const char* pszShot = std::getenv("KOLVEX_SCREENSHOT");
     s_szScreenshotPath[0] = 0;

@@ -611,6 +611,19 @@ TEST_F(AudioTest, BuffersCanBeDrivenFromAnotherThreadWhileMixing)
     thr.join();
 }
 
+// The whole file; empty when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::string& strPath)
+{
+    std::vector<uint8_t> ab;
+    FILE* fp = std::fopen(strPath.c_str(), "rb");
+    if (!fp) return ab;
+    uint8_t abChunk[4096];
+    size_t n;
+    while ((n = std::fread(abChunk, 1, sizeof(abChunk), fp)) > 0) ab.insert(ab.end(), abChunk, abChunk + n);
+    std::fclose(fp);
+    return ab;
+}
+
 // The real sinks: SDL (dummy driver when no sound is around), the null thread and the WAV file.
 TEST(AudioSinks, SdlNullAndWavSinksOpenRunAndClose)
 {
@@ -641,13 +654,7 @@ TEST(AudioSinks, SdlNullAndWavSinksOpenRunAndClose)
     }
     PlatDsSetSinkOverride(nullptr);
     // The WAV file is a complete RIFF WAVE file of s16 stereo at 48000 Hz with consistent sizes.
-    FILE* fp = std::fopen(strWav.c_str(), "rb");
-    ASSERT_NE(fp, nullptr);
-    std::vector<uint8_t> ab;
-    uint8_t abChunk[4096];
-    size_t n;
-    while ((n = std::fread(abChunk, 1, sizeof(abChunk), fp)) > 0) ab.insert(ab.end(), abChunk, abChunk + n);
-    std::fclose(fp);
+    const std::vector<uint8_t> ab = ReadFileBytes(strWav);
     ASSERT_GT(ab.size(), 44u);
     auto rd32 = [&](size_t o) { return (uint32_t)ab[o] | ab[o + 1] << 8 | ab[o + 2] << 16 | (uint32_t)ab[o + 3] << 24; };
     EXPECT_EQ(std::memcmp(ab.data(), "RIFF", 4), 0);
@@ -695,13 +702,7 @@ TEST(AudioSinks, TheFrameWavSinkMixesOneFramesShareAtATime)
     EXPECT_EQ(PlatDsRelease(pDs), PLAT_DS_OK);
     EXPECT_EQ(PlatDsAdvanceFrame(60), DSERR_UNINITIALIZED) << "the released device still mixes";
 
-    FILE* fp = std::fopen(strWav.c_str(), "rb");
-    ASSERT_NE(fp, nullptr);
-    std::vector<uint8_t> ab;
-    uint8_t abChunk[4096];
-    size_t n;
-    while ((n = std::fread(abChunk, 1, sizeof(abChunk), fp)) > 0) ab.insert(ab.end(), abChunk, abChunk + n);
-    std::fclose(fp);
+    const std::vector<uint8_t> ab = ReadFileBytes(strWav);
     ASSERT_GE(ab.size(), 44u);
     auto rd32 = [&](size_t o) { return (uint32_t)ab[o] | ab[o + 1] << 8 | ab[o + 2] << 16 | (uint32_t)ab[o + 3] << 24; };
     EXPECT_EQ(std::memcmp(ab.data(), "RIFF", 4), 0);
