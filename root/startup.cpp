@@ -155,7 +155,7 @@ static void PrintUsage(void)
         "quit too), 1 when start-up fails or a fatal error was reported.\n"
         "Environment: KOLVEX_AUDIO=sdl|null|wav:FILE|framewav:FILE|manual, KOLVEX_TRACE=FILE,\n"
         "KOLVEX_QUIT_AFTER_FRAMES=N, KOLVEX_SCREENSHOT=FILE.png, KOLVEX_SCREENSHOT_AT_FRAMES=N,M,...,\n"
-        "KOLVEX_CLICK_AT_FRAMES=N,M,... (see README.md).\n");
+        "KOLVEX_CLICK_AT_FRAMES=N,M,..., KOLVEX_FRAME_CLOCK=1 (see README.md).\n");
 }
 
 // The program's own options, in the first argument. 1 when one was served or refused (*pnExit
