@@ -34,7 +34,8 @@ int main(int argc, char** argv)
     game.config.nHeight = kScreenH;
     game.config.strTitle = "KOLVEX demo";
     game.config.nSoundMode = 1;   // sound when a device opens, silence otherwise
-    for (uint16_t nVar : {kVarTurn, kVarPick, kVarAnswer, kVarScene, kVarSaved, kVarSize, kVarStarUp})
+    for (uint16_t nVar :
+         {kVarTurn, kVarPick, kVarAnswer, kVarScene, kVarSaved, kVarSize, kVarStarUp, kVarFocus, kVarFullscreen})
         game.defs.push_back(MakeIntVarDef(nVar, 0));
     game.scripts.push_back(ScriptFromBuilder("demo.txt", b));
     std::vector<GAME_FILE> files = BuildGameFiles(game);

@@ -63,6 +63,8 @@ enum : uint16_t {
     kVarSaved = 1004,    // 1 once a save went into the memory slot in this run
     kVarSize = 1005,     // the size of the save file (0: none)
     kVarStarUp = 1006,   // 1 while the star is on the screen
+    kVarFocus = 1007,    // the button the highlight is on, moved by the mouse and the keys (0: none)
+    kVarFullscreen = 1008,   // 1 while the main window is fullscreen
 };
 // The script of the whole game; 0, or -1 with the builder's complaint on standard error.
 int BuildScript(SCRIPT_BUILDER* pOut);

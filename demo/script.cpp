@@ -14,7 +14,11 @@
 //            the title comes back.
 // A right click opens the popup menu while a page waits (music off and on, quit); the menu bar sets
 // the window's size, fullscreen and back, and quits. Every quit asks the quit question first.
+// The keyboard plays it too: Space, Return, the mouse wheel turned down (or a left click) turn a
+// page; in a menu of buttons the arrow keys and the wheel move the highlight and Return or Space
+// choose the highlighted button; Escape leaves fullscreen and F11 switches it on and off.
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -37,6 +41,10 @@ namespace {
 // The system variables the script reads: the menu command chosen, the mouse in window 0, the hold
 // counters of the mouse buttons (element 1 left, 2 right; 1 in the frame of the press).
 constexpr uint16_t kSysMenuCommand = 132, kSysMouseX = 133, kSysMouseY = 138, kSysHold = 144;
+// Key codes of the hold counters: the wheel turned up or down and the mouse moved (in that frame),
+// then the keyboard's virtual keys.
+constexpr int kKeyLeftButton = 1, kKeyWheelUp = 5, kKeyWheelDown = 6, kKeyMouseMoved = 7, kKeyReturn = 13,
+              kKeyEscape = 27, kKeySpace = 32, kKeyUp = 38, kKeyDown = 40, kKeyF11 = 122;
 
 // The text slots: a dark one for outlines, a light one for letters, a warm one for the click
 // marker, and a large pair for the game's name.
@@ -78,6 +86,13 @@ EXPR Op(EXPR a, const EXPR& b, char c)
 EXPR Eq(const EXPR& a, int64_t v) { return Op(a, MakeExprInt(v), '='); }
 EXPR Lt(const EXPR& a, int64_t v) { return Op(a, MakeExprInt(v), '<'); }
 EXPR Ge(const EXPR& a, int64_t v) { return Op(MakeExprInt(v - 1), a, '<'); }
+// 1 in the frame in which one of the keys went down.
+EXPR Pressed(std::initializer_list<int> keys)
+{
+    EXPR e;
+    for (int nKey : keys) e = e.empty() ? Eq(Elem(kSysHold, nKey), 1) : Op(e, Eq(Elem(kSysHold, nKey), 1), '|');
+    return e;
+}
 
 // The script being written; bOk false after the first command the builder refused.
 struct DEMO_SCRIPT {
@@ -101,6 +116,7 @@ struct DEMO_SCRIPT {
     void Wait(int nFrames) { Cmd(KXCMD_WAIT, {I(0, nFrames)}); }
     void Set(uint16_t nVar, int64_t v) { Cmd(KXCMD_ASSIGN, {ExprArg(0, Var(nVar)), I(1, v)}); }
     void Add(uint16_t nVar, int64_t v) { Cmd(KXCMD_ASSIGN, {ExprArg(0, Var(nVar), EVALTYPE_INT, ARGOP_ADD), I(1, v)}); }
+    void SetTo(uint16_t nVar, const EXPR& e) { Cmd(KXCMD_ASSIGN, {ExprArg(0, Var(nVar)), ExprArg(1, e)}); }
     void Layer(const std::string& strName, std::vector<BUILDER_ARG> args)
     {
         args.insert(args.begin(), T(LAYER_ARG_PATH, strName));
@@ -221,6 +237,17 @@ void AskQuit(DEMO_SCRIPT* s)
 // carried out and cleared.
 void HandleMenus(DEMO_SCRIPT* s)
 {
+    // Escape leaves fullscreen, F11 switches between fullscreen and the window: as the menu bar's
+    // items would.
+    s->If(Pressed({kKeyEscape, kKeyF11}));
+    s->If(Eq(Var(kVarFullscreen), 1));
+    s->Set(kSysMenuCommand, kMenuWindowed);
+    s->Else();
+    s->If(Pressed({kKeyF11}));
+    s->Set(kSysMenuCommand, kMenuFullscreen);
+    s->EndIf();
+    s->EndIf();
+    s->EndIf();
     s->If(Eq(Elem(kSysHold, 2), 1));
     s->Cmd(KXCMD_MENU_POPUP, {T(0, "popup/"), I(1, 1)});
     s->EndIf();
@@ -238,6 +265,7 @@ void HandleMenus(DEMO_SCRIPT* s)
         On(nCommand);
         args.insert(args.begin(), I(0, 0));
         s->Cmd(KXCMD_WINDOW, args);
+        if (nCommand == kMenuFullscreen || nCommand == kMenuWindowed) s->Set(kVarFullscreen, nCommand == kMenuFullscreen);
         s->EndIf();
     };
     Window(kMenuSizeSmall, {I(13, 0), I(9, kScreenW)});
@@ -287,23 +315,47 @@ void MakeButtons(DEMO_SCRIPT* s, const std::string& strName, const int* pnTop, c
         OutlinedText(s, strText, captions[i].second, kButtonX + 204, pnTop[i] + 10);
     }
 }
-// Waits until a button is clicked (kVarPick its number); the button under the mouse is
-// highlighted meanwhile, and the menus work.
+// Waits until a button is chosen (kVarPick its number): clicked, or highlighted and chosen with
+// Return or Space. The highlight follows the mouse when it moves; the arrow keys and the wheel move
+// it from button to button (round), and Return or Space with nothing highlighted highlights the
+// first. The menus work meanwhile.
 void WaitForButton(DEMO_SCRIPT* s, const std::string& strName, const int* pnTop, int nCount)
 {
     const std::string strHighlight = strName + "hl";
+    s->Set(kVarFocus, 0);
     s->Loop(-1);
     PickButton(s, pnTop, nCount);
+    s->If(Op(MakeExprInt(0), Elem(kSysHold, kKeyMouseMoved), '<'));
+    s->SetTo(kVarFocus, Var(kVarPick));
+    s->EndIf();
+    s->If(Pressed({kKeyDown, kKeyWheelDown}));
+    s->SetTo(kVarFocus, Op(Op(Var(kVarFocus), MakeExprInt(nCount), '%'), MakeExprInt(1), '+'));
+    s->EndIf();
+    s->If(Pressed({kKeyUp, kKeyWheelUp}));
+    s->If(Eq(Var(kVarFocus), 0));
+    s->Set(kVarFocus, 1);
+    s->EndIf();
+    s->SetTo(kVarFocus, Op(Op(Op(Var(kVarFocus), MakeExprInt(nCount - 2), '+'), MakeExprInt(nCount), '%'), MakeExprInt(1), '+'));
+    s->EndIf();
     for (int i = 0; i < nCount; ++i) {
-        s->If(Eq(Var(kVarPick), i + 1));
+        s->If(Eq(Var(kVarFocus), i + 1));
         s->Layer(strHighlight, {I(LAYER_ARG_Y, pnTop[i]), I(LAYER_ARG_OPACITY, 255)});
         s->EndIf();
     }
-    s->If(Eq(Var(kVarPick), 0));
+    s->If(Eq(Var(kVarFocus), 0));
     s->Layer(strHighlight, {I(LAYER_ARG_OPACITY, 0)});
     s->EndIf();
-    s->If(Eq(Elem(kSysHold, 1), 1));
+    s->If(Pressed({kKeyLeftButton}));
     s->If(Op(MakeExprInt(0), Var(kVarPick), '<'));
+    s->Break();
+    s->EndIf();
+    s->EndIf();
+    s->If(Pressed({kKeyReturn, kKeySpace}));
+    s->If(Eq(Var(kVarFocus), 0));
+    s->Set(kVarFocus, 1);
+    s->Layer(strHighlight, {I(LAYER_ARG_Y, pnTop[0]), I(LAYER_ARG_OPACITY, 255)});
+    s->Else();
+    s->SetTo(kVarPick, Var(kVarFocus));
     s->Break();
     s->EndIf();
     s->EndIf();
@@ -342,7 +394,8 @@ void StarTurn(DEMO_SCRIPT* s, const std::string& strSheet = "")
 }
 
 // The subroutine "WAIT_CLICK": the click marker pulses (and the star turns, when it is up) until
-// the left button is pressed; then a chime. The menus work meanwhile.
+// the left button, Space or Return is pressed or the wheel turns down; then a chime. The menus
+// work meanwhile.
 void WaitClickRoutine(DEMO_SCRIPT* s)
 {
     s->Label("WAIT_CLICK");
@@ -365,7 +418,7 @@ void WaitClickRoutine(DEMO_SCRIPT* s)
         ExprAsmOp(pulse, '-');
         s->Cmd(KXCMD_LAYER, {T(LAYER_ARG_PATH, "marker"), ExprArg(LAYER_ARG_OPACITY, pulse)});
     }
-    s->If(Eq(Elem(kSysHold, 1), 1));
+    s->If(Pressed({kKeyLeftButton, kKeySpace, kKeyReturn, kKeyWheelDown}));
     s->Break();
     s->EndIf();
     HandleMenus(s);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/codecs.h"
@@ -18,6 +19,7 @@
 #include "imageproc/compositor.h"
 #include "imageproc/pixel_ops.h"
 #include "imageproc/scaling.h"
+#include "platform/plat_audio.h"
 #include "platform/plat_editbox.h"
 #include "platform/plat_paths.h"
 
@@ -104,8 +106,33 @@ int ScaleIntoOutput(const LAYER* pLayer, bool bBilinear, bool bPresentTables)
 int64_t s_llQuitAfterFrames = 0;        // 0: off
 int64_t s_llFramesAtInstall = 0;
 char s_szScreenshotPath[4096];          // empty: off
+std::vector<int64_t> s_allShotFrames;   // frames whose picture is written beside the last one
+struct FRAME_SHOT {
+    int64_t llFrame;
+    int nWidth, nHeight;
+    std::vector<uint8_t> aPixels;       // B,G,R,A rows
+};
+std::vector<FRAME_SHOT> s_aFrameShots;  // their pictures, written at shut-down
+size_t s_nNextShot = 0;
+uint8_t s_bFrameSound = 0;              // the frame-driven sound sink is chosen
 std::vector<uint8_t> s_aShot;           // window 0's last presented picture, B,G,R,A rows
 int s_nShotWidth = 0, s_nShotHeight = 0;
+
+// Writes B,G,R,A rows of w x h pixels as a PNG file. 0 or -1.
+int WritePngFile(const uint8_t* pPixels, int w, int h, const char* pszHostPath)
+{
+    if (!pPixels || w <= 0 || h <= 0) return -1;
+    const uint64_t nBound = KxPngSaveBound(w, h);
+    if (nBound > UINT32_MAX) return -1;
+    std::vector<uint8_t> aPng(static_cast<size_t>(nBound));
+    uint32_t nLen = static_cast<uint32_t>(nBound);
+    if (g_pfnPngSave(pPixels, w, h, w * 4, 0, 6, aPng.data(), &nLen) != 0 || nLen > aPng.size()) return -1;
+    std::FILE* f = std::fopen(pszHostPath, "wb");
+    if (!f) return -1;
+    const bool bOk = std::fwrite(aPng.data(), 1, nLen, f) == nLen;
+    const bool bClosed = std::fclose(f) == 0;
+    return bOk && bClosed ? 0 : -1;
+}
 
 void KeepScreenshot(const FRAMEBUFFER& fb)
 {
@@ -146,6 +173,39 @@ void DiagnosticClick(void* pDown)
     if (pDown && g_apWindowState[0] && !g_apWindowState[0]->bActive) PlatFakeInjectFocus(hwnd, 1);
     PlatFakeInjectMouseMove(hwnd, x, y);
     PlatFakeInjectMouseButton(hwnd, 1, pDown ? 1 : 0, x, y);
+}
+
+// Reads a rising list of positive frame numbers "N,M,..."; with bPoints an entry may be "N@X:Y" (a
+// point of the game screen; -1, -1 when none is given). false, with the list empty, when the text is
+// not such a list.
+bool ParseFrameList(const char* pszList, bool bPoints, std::vector<DIAG_CLICK>* pOut)
+{
+    pOut->clear();
+    for (const char* p = pszList;;) {
+        char* pEnd = nullptr;
+        const long long n = std::strtoll(p, &pEnd, 10);
+        bool bBad = pEnd == p || n <= 0 || (!pOut->empty() && n <= pOut->back().llFrame);
+        DIAG_CLICK entry{n, -1, -1};
+        if (!bBad && bPoints && *pEnd == '@') {
+            const char* q = pEnd + 1;
+            const long long x = std::strtoll(q, &pEnd, 10);
+            bBad = pEnd == q || *pEnd != ':' || x < 0 || x > KX_MAX_IMAGE_WIDTH;
+            if (!bBad) {
+                q = pEnd + 1;
+                const long long y = std::strtoll(q, &pEnd, 10);
+                bBad = pEnd == q || y < 0 || y > KX_MAX_IMAGE_WIDTH;
+                entry.x = static_cast<int32_t>(x);
+                entry.y = static_cast<int32_t>(y);
+            }
+        }
+        if (bBad || (*pEnd != 0 && *pEnd != ',')) {
+            pOut->clear();
+            return false;
+        }
+        pOut->push_back(entry);
+        if (*pEnd == 0) return true;
+        p = pEnd + 1;
+    }
 }
 
 void DiagnosticClicks(int64_t llFrame)
@@ -203,6 +263,14 @@ void DiagnosticMainWindowClosing(void)
 void DiagnosticShutdown(void)
 {
     if (!s_szScreenshotPath[0]) return;
+    std::string strBase = s_szScreenshotPath;
+    if (strBase.size() > 4 && strBase.compare(strBase.size() - 4, 4, ".png") == 0) strBase.resize(strBase.size() - 4);
+    for (const FRAME_SHOT& shot : s_aFrameShots) {
+        const std::string strPath = strBase + "-" + std::to_string(shot.llFrame) + ".png";
+        if (WritePngFile(shot.aPixels.data(), shot.nWidth, shot.nHeight, strPath.c_str()) != 0)
+            std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", strPath.c_str());
+    }
+    s_aFrameShots.clear();
     if (SaveWindowScreenshot(s_szScreenshotPath) != 0)
         std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
 }
@@ -214,26 +282,49 @@ void PresentMainWindowForShot(void*)
     if (g_apWindowState[0] && g_apWindowState[0]->hWnd) RepaintWindow(g_apWindowState[0]);
 }
 
+// Composes and presents this frame's picture now, so that the kept screenshot shows it: the frame
+// may have been skipped, and the first frame is composed while the main window is still hidden.
+void PresentFrameForShot(void)
+{
+    // While a window movie owns the window it is taken as the window shows it, never painted over.
+    if (s_bMovieOnScreen) {
+        if (PlatIsWindowThread()) KeepShotFromWindow(nullptr);
+        else PlatRunOnWindowThread(KeepShotFromWindow, nullptr, 1);
+        return;
+    }
+    if (RenderWindowCPU(0) != 0) return;
+    if (PlatIsWindowThread()) PresentMainWindowForShot(nullptr);
+    else PlatRunOnWindowThread(PresentMainWindowForShot, nullptr, 1);
+}
+
+// The picture of frame N, kept until shut-down writes it as "<KOLVEX_SCREENSHOT without .png>-N.png"
+// (encoding it now would slow the frame it was taken in).
+void KeepFrameScreenshot(int64_t llFrame)
+{
+    PresentFrameForShot();
+    if (s_aShot.empty()) return;
+    s_aFrameShots.push_back(FRAME_SHOT{llFrame, s_nShotWidth, s_nShotHeight, s_aShot});
+}
+
 }  // namespace
 
-// At the end of every frame: the clicks, and the count towards the quit switch.
+// At the end of every frame: the frame's sound for the frame-driven sink, the clicks, the
+// screenshots of chosen frames, and the count towards the quit switch.
 void DiagnosticFrameEnd(void)
 {
-    DiagnosticClicks(g_llFrameCount - s_llFramesAtInstall);
+    const int64_t llFrame = g_llFrameCount - s_llFramesAtInstall;
+    if (s_bFrameSound) PlatDsAdvanceFrame(g_nFps);
+    DiagnosticClicks(llFrame);
     if (s_szScreenshotPath[0]) s_bMovieOnScreen = MovieOwnsMainWindow();
-    if (s_llQuitAfterFrames > 0 && g_llFrameCount - s_llFramesAtInstall >= s_llQuitAfterFrames && !g_bEngineStop) {
+    if (s_nNextShot < s_allShotFrames.size() && llFrame >= s_allShotFrames[s_nNextShot] && !g_bEngineStop) {
+        ++s_nNextShot;
+        KeepFrameScreenshot(llFrame);
+    }
+    if (s_llQuitAfterFrames > 0 && llFrame >= s_llQuitAfterFrames && !g_bEngineStop) {
         s_llQuitAfterFrames = 0;
-        // The screenshot shows this frame's picture. Presentation happens when the window is next
-        // painted, which the quit would stop, and the first frame is composed while the main window
-        // is still hidden: the picture is composed and presented now, before the quit. While a
-        // window movie owns the window it is taken as the window shows it, never painted over.
-        if (s_szScreenshotPath[0] && s_bMovieOnScreen) {
-            if (PlatIsWindowThread()) KeepShotFromWindow(nullptr);
-            else PlatRunOnWindowThread(KeepShotFromWindow, nullptr, 1);
-        } else if (s_szScreenshotPath[0] && RenderWindowCPU(0) == 0) {
-            if (PlatIsWindowThread()) PresentMainWindowForShot(nullptr);
-            else PlatRunOnWindowThread(PresentMainWindowForShot, nullptr, 1);
-        }
+        // The screenshot shows this frame's picture: presentation happens when the window is next
+        // painted, which the quit would stop (or, under a window movie, what the window shows).
+        if (s_szScreenshotPath[0]) PresentFrameForShot();
         RequestQuit();
     }
 }
@@ -340,35 +431,22 @@ void InstallDiagnosticSwitches(void)
     s_nNextClick = 0;
     s_llReleaseAt = -1;
     if (const char* pszClicks = std::getenv("KOLVEX_CLICK_AT_FRAMES"); pszClicks && *pszClicks) {
-        // Entries "N" (the middle of the picture) or "N@X:Y" (that point of the game screen).
-        const char* p = pszClicks;
-        for (;;) {
-            char* pEnd = nullptr;
-            const long long n = std::strtoll(p, &pEnd, 10);
-            bool bBad = pEnd == p || n <= 0 || (!s_aClicks.empty() && n <= s_aClicks.back().llFrame);
-            DIAG_CLICK click{n, -1, -1};
-            if (!bBad && *pEnd == '@') {
-                const char* q = pEnd + 1;
-                const long long x = std::strtoll(q, &pEnd, 10);
-                bBad = pEnd == q || *pEnd != ':' || x < 0 || x > KX_MAX_IMAGE_WIDTH;
-                if (!bBad) {
-                    q = pEnd + 1;
-                    const long long y = std::strtoll(q, &pEnd, 10);
-                    bBad = pEnd == q || y < 0 || y > KX_MAX_IMAGE_WIDTH;
-                    click.x = static_cast<int32_t>(x);
-                    click.y = static_cast<int32_t>(y);
-                }
-            }
-            if (bBad || (*pEnd != 0 && *pEnd != ',')) {
-                std::fprintf(stderr, "kolvex: KOLVEX_CLICK_AT_FRAMES=%s is not a rising list of positive frame "
-                                     "numbers (each may be followed by @X:Y); ignored\n", pszClicks);
-                s_aClicks.clear();
-                break;
-            }
-            s_aClicks.push_back(click);
-            if (*pEnd == 0) break;
-            p = pEnd + 1;
-        }
+        if (!ParseFrameList(pszClicks, true, &s_aClicks))
+            std::fprintf(stderr, "kolvex: KOLVEX_CLICK_AT_FRAMES=%s is not a rising list of positive frame "
+                                 "numbers (each may be followed by @X:Y); ignored\n", pszClicks);
+    }
+    const char* pszAudio = std::getenv("KOLVEX_AUDIO");
+    s_bFrameSound = pszAudio && std::strncmp(pszAudio, "framewav:", 9) == 0;
+    s_allShotFrames.clear();
+    s_aFrameShots.clear();
+    s_nNextShot = 0;
+    if (const char* pszFrames = std::getenv("KOLVEX_SCREENSHOT_AT_FRAMES"); pszFrames && *pszFrames) {
+        std::vector<DIAG_CLICK> frames;
+        if (ParseFrameList(pszFrames, false, &frames))
+            for (const DIAG_CLICK& f : frames) s_allShotFrames.push_back(f.llFrame);
+        else
+            std::fprintf(stderr, "kolvex: KOLVEX_SCREENSHOT_AT_FRAMES=%s is not a rising list of positive frame "
+                                 "numbers; ignored\n", pszFrames);
     }
     const char* pszShot = std::getenv("KOLVEX_SCREENSHOT");
     s_szScreenshotPath[0] = 0;
@@ -412,14 +490,5 @@ int SaveWindowScreenshot(const char* pszHostPath)
         pPixels = aNow.data();
     }
     if (!pPixels || w <= 0 || h <= 0) return -1;
-    const uint64_t nBound = KxPngSaveBound(w, h);
-    if (nBound > UINT32_MAX) return -1;
-    std::vector<uint8_t> aPng(static_cast<size_t>(nBound));
-    uint32_t nLen = static_cast<uint32_t>(nBound);
-    if (g_pfnPngSave(pPixels, w, h, w * 4, 0, 6, aPng.data(), &nLen) != 0 || nLen > aPng.size()) return -1;
-    std::FILE* f = std::fopen(pszHostPath, "wb");
-    if (!f) return -1;
-    const bool bOk = std::fwrite(aPng.data(), 1, nLen, f) == nLen;
-    const bool bClosed = std::fclose(f) == 0;
-    return bOk && bClosed ? 0 : -1;
+    return WritePngFile(pPixels, w, h, pszHostPath);
 }

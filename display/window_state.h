@@ -90,6 +90,9 @@ void ActivateMainWindow(void* pUser);
 // Diagnostic switches read from the environment at start-up:
 //  KOLVEX_QUIT_AFTER_FRAMES=N  ends the run after N frames, as a quit request;
 //  KOLVEX_SCREENSHOT=file.png  writes window 0's presented picture as PNG when the run ends;
+//  KOLVEX_SCREENSHOT_AT_FRAMES=N,M  with it, also writes the picture of frames N, M (rising) as
+//                              file-N.png, file-M.png while the run goes on;
+//  KOLVEX_AUDIO=framewav:FILE  (read by the sound output) is mixed here, one frame's share per frame;
 //  KOLVEX_CLICK_AT_FRAMES=N,M  presses the left button in the middle of the picture at frames N, M
 //                              (rising), releasing it two frames later each time; an entry N@X:Y
 //                              presses at the point (X, Y) of the game screen instead.

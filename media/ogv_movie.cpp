@@ -12,6 +12,7 @@
 #include "core/cp932.h"
 #include "core/errors.h"
 #include "core/file_location.h"
+#include "core/frame_loop.h"
 #include "core/game_config.h"
 #include "core/kx_limits.h"
 #include "core/kx_texts.h"
@@ -276,10 +277,26 @@ void StopOgvMovie(void)
     ReleaseOgvParts();
 }
 
+// The test switch KOLVEX_FRAME_CLOCK=1 (read when a movie starts): the movie's time counts the
+// engine's frames, 1000 / frame rate ms each, instead of following the clock, so that the picture
+// shown at a given frame is the same on a machine of any speed.
+static uint8_t s_bOgvFrameClock = 0;
+static int64_t s_llOgvStartFrame = 0;
+
+// Milliseconds the playing movie has run.
+static uint32_t OgvElapsedMs(void)
+{
+    if (!s_bOgvFrameClock) return PlatGetTime() - g_dwOgvStart;
+    const int64_t llFps = g_nFps < 1 ? 1 : g_nFps;
+    // Rounded up, so that the frames of a whole number of pictures (two each at 60 frames a second)
+    // reach that picture exactly.
+    return static_cast<uint32_t>(((g_llFrameCount - s_llOgvStartFrame) * 1000 + llFps - 1) / llFps);
+}
+
 void AdvanceOgvMovie(void)
 {
     if (!g_bOgvPlaying) return;
-    const uint32_t dwElapsed = PlatGetTime() - g_dwOgvStart;
+    const uint32_t dwElapsed = OgvElapsedMs();
     const uint32_t dwFrame = dwElapsed * 30u / 1000u;
     if (dwFrame >= static_cast<uint32_t>(std::max(g_nOgvTotalFrames, 0))) {
         EndOgvMovie();
@@ -330,6 +347,9 @@ int CmdOgvPlay(void)
     g_pOgvLayer = pNode;
     g_nOgvFrame = 0;
     g_dwOgvStart = PlatGetTime();
+    const char* pszFrameClock = std::getenv("KOLVEX_FRAME_CLOCK");
+    s_bOgvFrameClock = pszFrameClock && std::strcmp(pszFrameClock, "1") == 0;
+    s_llOgvStartFrame = g_llFrameCount;
     ShowOgvFrame(pNode);
     g_bOgvPlaying = 1;
     return 0;

@@ -21,7 +21,7 @@
 
 namespace {
 
-enum { SINK_SDL = 0, SINK_NULL, SINK_WAV, SINK_MANUAL };
+enum { SINK_SDL = 0, SINK_NULL, SINK_WAV, SINK_MANUAL, SINK_FRAME_WAV };
 
 // Frames a thread sink mixes per step; it is also that sink's latency.
 constexpr uint32_t kThreadSinkBlock = 480;
@@ -70,6 +70,8 @@ struct PLAT_DS {
     // manual (guarded by g_mtxAudio)
     std::vector<int16_t> anOutput;
     size_t nOutputRead = 0;
+    // framewav: the part of an output frame owed from the frames stepped so far (guarded by g_mtxAudio)
+    uint32_t nFrameCarry = 0;
 };
 
 namespace {
@@ -86,6 +88,7 @@ std::string g_strSinkOverride;
 int g_bSinkOverride = 0;
 uint32_t g_nManualLatency = 0;
 PLAT_DS* g_pManualDevice = nullptr;
+PLAT_DS* g_pFrameDevice = nullptr;  // the newest live framewav device
 FAKE_RULE g_aFakeRules[PLATDS_OP_COUNT];
 
 // 0, or the code a fake rule makes this call fail with.
@@ -333,12 +336,16 @@ int OpenSdlSink(PLAT_DS* pDs)
 void CloseSink(PLAT_DS* pDs);
 
 // The values KOLVEX_AUDIO takes, for the report of one it does not.
-const char kSinkValues[] = "sdl, null, wav:FILE, manual";
+const char kSinkValues[] = "sdl, null, wav:FILE, framewav:FILE, manual";
+const char kFrameWavPrefix[] = "framewav:";
+constexpr size_t kFrameWavPrefixLen = sizeof(kFrameWavPrefix) - 1;
+// The frame-driven sink's latency: one frame at 60 frames a second.
+constexpr uint32_t kFrameSinkLatency = PLAT_DS_OUTPUT_RATE / 60;
 
 int IsKnownSinkSpec(const std::string& strSpec)
 {
     return strSpec.empty() || strSpec == "sdl" || strSpec == "manual" || strSpec == "null" ||
-           strSpec.compare(0, 4, "wav:") == 0;
+           strSpec.compare(0, 4, "wav:") == 0 || strSpec.compare(0, kFrameWavPrefixLen, kFrameWavPrefix) == 0;
 }
 
 int OpenSink(PLAT_DS* pDs, const std::string& strSpec)
@@ -360,6 +367,19 @@ int OpenSink(PLAT_DS* pDs, const std::string& strSpec)
         std::lock_guard<std::mutex> lock(g_mtxAudio);
         pDs->nLatency = g_nManualLatency;
         g_pManualDevice = pDs;
+        return PLAT_DS_OK;
+    }
+    if (strSpec.compare(0, kFrameWavPrefixLen, kFrameWavPrefix) == 0) {
+        // No thread: the frame loop mixes each frame's share (PlatDsAdvanceFrame).
+        pDs->nSink = SINK_FRAME_WAV;
+        const std::string strFile = strSpec.substr(kFrameWavPrefixLen);
+        if (strFile.empty()) return DSERR_NODRIVER;
+        pDs->pWav = std::fopen(strFile.c_str(), "wb+");
+        if (!pDs->pWav) return DSERR_NODRIVER;
+        WriteWavHeader(pDs->pWav, 0);
+        pDs->nLatency = kFrameSinkLatency;
+        std::lock_guard<std::mutex> lock(g_mtxAudio);
+        g_pFrameDevice = pDs;
         return PLAT_DS_OK;
     }
     if (strSpec == "null" || strSpec.compare(0, 4, "wav:") == 0) {
@@ -405,6 +425,16 @@ void CloseSink(PLAT_DS* pDs)
             pDs->pWav = nullptr;
         }
         break;
+    case SINK_FRAME_WAV: {
+        std::lock_guard<std::mutex> lock(g_mtxAudio);
+        if (g_pFrameDevice == pDs) g_pFrameDevice = nullptr;
+        if (pDs->pWav) {
+            WriteWavHeader(pDs->pWav, pDs->qWavFrames);
+            std::fclose(pDs->pWav);
+            pDs->pWav = nullptr;
+        }
+        break;
+    }
     default: {
         std::lock_guard<std::mutex> lock(g_mtxAudio);
         if (g_pManualDevice == pDs) g_pManualDevice = nullptr;
@@ -772,6 +802,7 @@ const char* PlatDsGetSinkName(PLAT_DS* pDs)
     case SINK_SDL: return "sdl";
     case SINK_NULL: return "null";
     case SINK_WAV: return "wav";
+    case SINK_FRAME_WAV: return "framewav";
     default: return "manual";
     }
 }
@@ -813,6 +844,24 @@ int PlatDsAdvance(uint32_t nFrames)
         PlatDsMix(pDs, pDs->anOutput.data() + nOld, n);
         nFrames -= n;
     }
+    return PLAT_DS_OK;
+}
+
+int PlatDsAdvanceFrame(int nFps)
+{
+    std::lock_guard<std::mutex> lock(g_mtxAudio);
+    PLAT_DS* pDs = g_pFrameDevice;
+    if (!pDs || !pDs->pWav) return DSERR_UNINITIALIZED;
+    // The output rate divided by the frame rate, the remainder carried to the next frames, so that
+    // a second of frames always makes a second of sound.
+    const uint32_t nFps32 = nFps < 1 ? 1u : (uint32_t)nFps;
+    const uint32_t nSum = pDs->nFrameCarry + PLAT_DS_OUTPUT_RATE;
+    const uint32_t nFrames = nSum / nFps32;
+    pDs->nFrameCarry = nSum % nFps32;
+    std::vector<int16_t> anBlock((size_t)nFrames * 2);
+    PlatDsMix(pDs, anBlock.data(), nFrames);
+    if (std::fwrite(anBlock.data(), sizeof(int16_t), anBlock.size(), pDs->pWav) != anBlock.size()) return DSERR_GENERIC;
+    pDs->qWavFrames += nFrames;
     return PLAT_DS_OK;
 }
 

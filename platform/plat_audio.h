@@ -12,6 +12,9 @@
 //                mixed in SDL's callback. With SDL_AUDIODRIVER=dummy it runs headless.
 //   null         a real-time thread of our own that mixes and discards.
 //   wav:<file>   like null, and writes the mix to <file> (RIFF WAVE, s16 stereo 48000 Hz).
+//   framewav:<file>  writes the mix to <file> like wav, but mixed by the frame loop: one frame's
+//                share of a second (PlatDsAdvanceFrame) per frame, whatever the clock says, so
+//                that the file's length counts frames; for tests on machines of any speed.
 //   manual       no thread: nothing plays until PlatDsAdvance mixes; tests read the mix back with
 //                PlatDsReadOutput.
 //
@@ -174,7 +177,7 @@ int PlatDsBufferGetFormat(PLAT_DS_BUFFER* pBuf, PLAT_WAVEFORMATEX* pFormat);
 int PlatDsBufferRelease(PLAT_DS_BUFFER* pBuf);
 
 // ---- sink selection and manual stepping ----
-// "sdl", "null", "wav:<file>" or "manual"; NULL returns to the KOLVEX_AUDIO variable (then sdl).
+// "sdl", "null", "wav:<file>", "framewav:<file>" or "manual"; NULL returns to the KOLVEX_AUDIO variable (then sdl).
 // Read by the next PlatDsCreate.
 void PlatDsSetSinkOverride(const char* pszSink);
 // Latency in output frames that the play cursor trails the write cursor by, for devices created
@@ -183,6 +186,10 @@ void PlatDsSetManualLatency(uint32_t nFrames);
 // Manual sink: mixes nFrames output frames on the newest live manual device and appends them to
 // its output record. DSERR_UNINITIALIZED when no manual device exists.
 int PlatDsAdvance(uint32_t nFrames);
+// framewav sink: mixes one frame's share of a second at nFps frames a second (48000 / nFps output
+// frames, the remainder carried) on the newest live framewav device and appends it to its file.
+// DSERR_UNINITIALIZED when there is no such device.
+int PlatDsAdvanceFrame(int nFps);
 // Takes up to nMaxFrames recorded frames (interleaved left, right) from the front of the manual
 // device's output record; returns the frames copied. pOut may be NULL to discard.
 size_t PlatDsReadOutput(int16_t* pOut, size_t nMaxFrames);
@@ -193,7 +200,8 @@ size_t PlatDsOutputFrames(void);
 // Mixes nFrames output frames of every playing buffer of the device into pOut (interleaved s16
 // stereo), advancing cursors. Takes the device mutex.
 void PlatDsMix(PLAT_DS* pDs, int16_t* pOut, uint32_t nFrames);
-// The latency of the device in output frames, and its sink name ("sdl", "null", "wav", "manual").
+// The latency of the device in output frames, and its sink name ("sdl", "null", "wav", "framewav",
+// "manual").
 uint32_t PlatDsGetLatency(PLAT_DS* pDs);
 const char* PlatDsGetSinkName(PLAT_DS* pDs);
 

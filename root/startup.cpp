@@ -163,9 +163,9 @@ static void PrintUsage(void)
         "\n"
         "Exit status: 0 after a quit the game or the player asked for (SIGINT, SIGTERM and SIGHUP\n"
         "quit too), 1 when start-up fails or a fatal error was reported.\n"
-        "Environment: KOLVEX_AUDIO=sdl|null|wav:FILE|manual, KOLVEX_TRACE=FILE,\n"
-        "KOLVEX_QUIT_AFTER_FRAMES=N, KOLVEX_SCREENSHOT=FILE.png, KOLVEX_CLICK_AT_FRAMES=N,M,...\n"
-        "(see README.md).\n");
+        "Environment: KOLVEX_AUDIO=sdl|null|wav:FILE|framewav:FILE|manual, KOLVEX_TRACE=FILE,\n"
+        "KOLVEX_QUIT_AFTER_FRAMES=N, KOLVEX_SCREENSHOT=FILE.png, KOLVEX_SCREENSHOT_AT_FRAMES=N,M,...,\n"
+        "KOLVEX_CLICK_AT_FRAMES=N,M,..., KOLVEX_FRAME_CLOCK=1 (see README.md).\n");
 }
 
 // A mistake in the arguments: on standard error, and in a box when there is a display but no

@@ -29,5 +29,8 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "setup: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+echo "setup: updating the package lists" >&2
 $SUDO apt-get update -qq
+echo "setup: installing ${#missing[@]} packages (on a fresh system this takes a few minutes)" >&2
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "setup: done" >&2

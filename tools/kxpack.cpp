@@ -1,4 +1,6 @@
 // kxpack: packs a folder into a pack archive, or lists a pack's entries.
+//   kxpack --help (or -h): the usage on standard output, status 0; wrong arguments: on standard
+//     error, status 2
 //   kxpack OUT.kpf [-z] [-v VERSION] [--no-repair] FOLDER
 //     entry names are the paths below FOLDER, lower-cased, with '\' separators, in cp932;
 //     -z compresses with zlib every entry that gets smaller by it
@@ -28,13 +30,34 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const char kUsage[] =
+    "usage: kxpack OUT.kpf [-z] [-v VERSION] [--no-repair] FOLDER\n"
+    "       kxpack --list IN.kpf\n"
+    "       kxpack --embed OUT KOLVEX IN.kpf [PREVIEW.bmp]\n";
+
+// Wrong arguments: the usage on standard error, status 2.
 int PrintUsage()
 {
-    std::fprintf(stderr,
-                 "usage: kxpack OUT.kpf [-z] [-v VERSION] [--no-repair] FOLDER\n"
-                 "       kxpack --list IN.kpf\n"
-                 "       kxpack --embed OUT KOLVEX IN.kpf [PREVIEW.bmp]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+// Asked for: the usage and what each form does on standard output, status 0.
+int PrintHelp()
+{
+    std::fputs(kUsage, stdout);
+    std::fputs("\n"
+               "  OUT.kpf ... FOLDER   writes the folder's files as one pack, each entry named by its path\n"
+               "                       below FOLDER (lower-cased, with '\\' separators); -z compresses\n"
+               "                       with zlib each entry that gets smaller by it, -v sets the pack's\n"
+               "                       version (default 234), --no-repair writes no repair trailer\n"
+               "  --list IN.kpf        lists the pack's entries\n"
+               "  --embed OUT KOLVEX IN.kpf [PREVIEW.bmp]\n"
+               "                       writes OUT, a copy of the executable KOLVEX that carries the pack: a\n"
+               "                       one-file game (with a 24-bit BMP preview: a screen-saver build)\n"
+               "  -h, --help           this text\n",
+               stdout);
+    return 0;
 }
 
 uint32_t GetU32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
@@ -187,6 +210,7 @@ int EmbedPack(const char* pszOut, const char* pszEngine, const char* pszPack, co
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) return PrintHelp();
     if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--embed") == 0)
         return EmbedPack(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
     if (argc == 3 && std::strcmp(argv[1], "--list") == 0) return ListPack(argv[2]);

@@ -119,4 +119,25 @@ TEST_F(BundledGameTest, PackagingRefusesWhatItCannotCarry)
     EXPECT_EQ(RunProgramForTest(KX_KXPACK_PATH, {"--embed", dir.strNative + "/bad", strPack, strPack}, {}), 1);
 }
 
+// Asked for its help, kxpack prints the usage on standard output and ends with status 0; wrong
+// arguments get the usage on standard error and status 2.
+TEST(KxpackHelpTest, HelpIsAnAnswerAndWrongArgumentsAreNot)
+{
+    struct CASE {
+        std::vector<std::string> args;
+        int nStatus;
+        bool bOnStdout;
+    };
+    for (const CASE& c : {CASE{{"--help"}, 0, true}, CASE{{"-h"}, 0, true}, CASE{{}, 2, false},
+                          CASE{{"out.kpf", "--bogus", "folder"}, 2, false}}) {
+        const PROGRAM_RESULT r = RunProgramCaptured(KX_KXPACK_PATH, c.args, {});
+        const std::string strArgs = c.args.empty() ? "(none)" : c.args[0];
+        EXPECT_EQ(r.nStatus, c.nStatus) << strArgs;
+        const std::string& strUsage = c.bOnStdout ? r.strOut : r.strErr;
+        const std::string& strOther = c.bOnStdout ? r.strErr : r.strOut;
+        EXPECT_EQ(strUsage.rfind("usage: kxpack", 0), 0u) << strArgs << ": " << strUsage;
+        EXPECT_EQ(strOther, "") << strArgs;
+    }
+}
+
 }  // namespace

@@ -64,3 +64,24 @@ TEST(InstallRule, PutsTheProgramsTheDesktopEntryAndTheIconInPlace)
         dir.strNative);
     EXPECT_EQ(play.nStatus, 0) << play.strErr;
 }
+
+// "cmake --install --strip" installs the programs without their symbols and debug information:
+// smaller than the built ones, and they still run.
+TEST(InstallRule, StripsTheProgramsWhenAsked)
+{
+    TEMP_DIR dir;
+    const std::string strPrefix = dir.strNative + "/prefix";
+    const PROGRAM_RESULT r =
+        RunProgramCaptured(KX_CMAKE_COMMAND, {"--install", KX_BUILD_DIR, "--prefix", strPrefix, "--strip"}, {});
+    ASSERT_EQ(r.nStatus, 0) << r.strOut << r.strErr;
+    struct stat built{}, installed{};
+    ASSERT_EQ(::stat(KX_KOLVEX_PATH, &built), 0);
+    ASSERT_EQ(::stat((strPrefix + "/bin/kolvex").c_str(), &installed), 0);
+    EXPECT_LT(installed.st_size, built.st_size);
+    const std::string strBytes = ReadAll(strPrefix + "/bin/kolvex");
+    EXPECT_EQ(strBytes.find(".symtab"), std::string::npos) << "the symbol table was kept";
+    EXPECT_EQ(strBytes.find(".debug_info"), std::string::npos) << "the debug information was kept";
+    const PROGRAM_RESULT version = RunProgramCaptured(strPrefix + "/bin/kolvex", {"--version"}, {});
+    EXPECT_EQ(version.nStatus, 0);
+    EXPECT_EQ(version.strOut.rfind("kolvex ", 0), 0u) << version.strOut;
+}

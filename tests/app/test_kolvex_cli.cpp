@@ -514,7 +514,8 @@ TEST(KolvexSound, NoAudioDeviceMeansSilenceAndAMistypedOutputIsNamed)
         {"no audio device", {"SDL_AUDIODRIVER=no-such-driver", "KOLVEX_AUDIO="},
          "no audio device could be opened"},
         {"a mistyped output", {"SDL_AUDIODRIVER=dummy", "KOLVEX_AUDIO=nul"},
-         "KOLVEX_AUDIO=nul is not a sound output; the valid values are sdl, null, wav:FILE, manual; sdl is used"},
+         "KOLVEX_AUDIO=nul is not a sound output; the valid values are sdl, null, wav:FILE, framewav:FILE, manual; sdl is "
+         "used"},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.pszCase);
@@ -710,4 +711,32 @@ TEST(KolvexOutputFiles, RelativeTraceAndSoundFilesAreTakenFromTheFolderKolvexSta
     EXPECT_NE(dir.Read("here/out/trace.txt").find("E-mote: "), std::string::npos);
     ASSERT_TRUE(dir.Exists("here/out/sound.wav")) << r.strErr;
     EXPECT_EQ(dir.Read("here/out/sound.wav").substr(0, 4), "RIFF");
+}
+
+// With a list of frames the screenshot switch also keeps the pictures of those frames and writes
+// them beside the last one as "<name>-N.png"; a list that does not rise is reported and ignored.
+TEST(KolvexScreenshot, PicturesOfChosenFramesAreWrittenBesideTheLast)
+{
+    TEMP_DIR dir;
+    const std::string strGame = dir.strNative + "/game";
+    ASSERT_EQ(WriteGameFolder(strGame, PictureGame(dir, strGame, 0xC08020)), 0);
+    const PROGRAM_RESULT r = Kolvex({"--game", strGame}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=5",
+                                                                           "KOLVEX_SCREENSHOT_AT_FRAMES=1,3",
+                                                                           "KOLVEX_SCREENSHOT=" + dir.strNative + "/s.png"}));
+    ASSERT_EQ(r.nStatus, 0) << r.strErr;
+    for (const char* pszName : {"s-1.png", "s-3.png", "s.png"}) {
+        int w = 0, h = 0;
+        const std::vector<uint32_t> px = ReadShotPixels(dir.strNative + "/" + pszName, &w, &h);
+        ASSERT_EQ(px.size(), 160u * 120u) << pszName << "\n" << r.strErr;
+        EXPECT_EQ(px[px.size() / 2 + 80], 0xC08020u) << pszName;
+    }
+    EXPECT_FALSE(dir.Exists("s-5.png"));
+
+    const PROGRAM_RESULT bad = Kolvex({"--game", strGame}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=5",
+                                                                             "KOLVEX_SCREENSHOT_AT_FRAMES=3,2",
+                                                                             "KOLVEX_SCREENSHOT=" + dir.strNative + "/t.png"}));
+    ASSERT_EQ(bad.nStatus, 0) << bad.strErr;
+    EXPECT_NE(bad.strErr.find("KOLVEX_SCREENSHOT_AT_FRAMES=3,2 is not a rising list"), std::string::npos) << bad.strErr;
+    EXPECT_TRUE(dir.Exists("t.png"));
+    EXPECT_FALSE(dir.Exists("t-3.png"));
 }

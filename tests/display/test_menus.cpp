@@ -579,6 +579,14 @@ TEST(MenuX11Test, TheBarOnARealWindowAndOnTheHostInFullscreen)
         }
     };
     PumpFor(300);
+    // Pumps until the client area is nHeight high (a generous deadline guards against a hang).
+    const auto PumpUntilHeight = [&](int nHeight) {
+        const uint32_t dwEnd = PlatGetTime() + 30000u;
+        PLAT_RECT rcNow{};
+        while (static_cast<int32_t>(PlatGetTime() - dwEnd) < 0 &&
+               (PlatReadWindowClientRect(h, &rcNow) != 0 || rcNow.bottom - rcNow.top != nHeight))
+            PumpFor(20);
+    };
     TREE_NODE* pBar = CreateNode(g_pMenuRoot, "M0/bar", 1, 1);
     ASSERT_NE(pBar, nullptr);
     AttachMenuItem(pBar, "Bar");
@@ -588,7 +596,7 @@ TEST(MenuX11Test, TheBarOnARealWindowAndOnTheHostInFullscreen)
     std::strcpy(p->szMenuPath, "M0/bar");
     ASSERT_EQ(SetWindowMenuBar(p->szMenuPath, h), 0);
     UpdateMenuBarAutoShow();
-    PumpFor(300);
+    PumpUntilHeight(480 + PLAT_MENU_BAR_HEIGHT);
     PLAT_RECT rc{};
     ASSERT_EQ(PlatReadWindowClientRect(h, &rc), 0);
     EXPECT_EQ(rc.right - rc.left, 640);
@@ -601,7 +609,7 @@ TEST(MenuX11Test, TheBarOnARealWindowAndOnTheHostInFullscreen)
     EXPECT_EQ(shown[static_cast<size_t>(w) - 2] & 0xFFFFFFu, 0xF0F0F0u);
 
     EXPECT_EQ(SetFullscreen(1), 1);
-    PumpFor(300);
+    PumpUntilHeight(mi.rcMonitor.bottom - mi.rcMonitor.top);
     ASSERT_EQ(PlatReadWindowClientRect(h, &rc), 0);
     EXPECT_EQ(rc.bottom - rc.top, mi.rcMonitor.bottom - mi.rcMonitor.top);
     EXPECT_EQ(PlatGetMenu(h), 0u);
@@ -620,7 +628,7 @@ TEST(MenuX11Test, TheBarOnARealWindowAndOnTheHostInFullscreen)
     EXPECT_EQ(shown[static_cast<size_t>(w) - 2] & 0xFFFFFFu, 0xF0F0F0u);
 
     EXPECT_EQ(SetFullscreen(0), 1);
-    PumpFor(300);
+    PumpUntilHeight(480 + PLAT_MENU_BAR_HEIGHT);
     ASSERT_EQ(PlatReadWindowClientRect(h, &rc), 0);
     EXPECT_EQ(rc.bottom - rc.top, 480 + PLAT_MENU_BAR_HEIGHT);
     EXPECT_NE(PlatGetMenu(h), 0u);

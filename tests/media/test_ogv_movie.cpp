@@ -49,6 +49,33 @@ TEST_F(MovieTest, NinetyFramesPlayForThreeSecondsAndLateStepsJumpAhead)
     ExpectFrameColour(Px(L("W0/mv"), 30, 20), 89, "after the end");
 }
 
+// With the frame clock switch the movie's time counts the engine's frames (1000 / frame rate ms
+// each) and the clock does not move it: at 60 frames a second a picture lasts two frames.
+TEST_F(MovieTest, TheFrameClockSwitchCountsFramesInsteadOfTheClock)
+{
+    setenv("KOLVEX_FRAME_CLOCK", "1", 1);
+    dir.Write("movie.ogv", WriteOgvMovie(SmallMovie(10)));
+    MakeLayer("mv", 64, 48);
+    Emit(KXCMD_OGV_PLAY, {T(0, "mv"), T(2, "movie.ogv")});
+    RunMovie();
+    unsetenv("KOLVEX_FRAME_CLOCK");
+    ASSERT_EQ(g_bOgvPlaying, 1);
+    g_nFps = 60;
+    const int64_t llStart = g_llFrameCount;
+    StepAt(2500);   // the clock alone: still the first picture
+    EXPECT_EQ(g_nOgvFrame, 0);
+    g_llFrameCount = llStart + 7;
+    AdvanceOgvMovie();
+    EXPECT_EQ(g_nOgvFrame, 3);
+    ExpectFrameColour(Px(L("W0/mv"), 30, 20), 3, "frame 7");
+    g_llFrameCount = llStart + 19;
+    AdvanceOgvMovie();
+    EXPECT_EQ(g_nOgvFrame, 9);
+    g_llFrameCount = llStart + 20;
+    AdvanceOgvMovie();
+    EXPECT_EQ(g_bOgvPlaying, 0) << "ten pictures last twenty frames";
+}
+
 TEST_F(MovieTest, TheLibraryMissingShowsItsBoxAndNothingStarts)
 {
     PlatHideModule("THEORALIB.DLL", 1);

@@ -611,6 +611,19 @@ TEST_F(AudioTest, BuffersCanBeDrivenFromAnotherThreadWhileMixing)
     thr.join();
 }
 
+// The whole file; empty when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::string& strPath)
+{
+    std::vector<uint8_t> ab;
+    FILE* fp = std::fopen(strPath.c_str(), "rb");
+    if (!fp) return ab;
+    uint8_t abChunk[4096];
+    size_t n;
+    while ((n = std::fread(abChunk, 1, sizeof(abChunk), fp)) > 0) ab.insert(ab.end(), abChunk, abChunk + n);
+    std::fclose(fp);
+    return ab;
+}
+
 // The real sinks: SDL (dummy driver when no sound is around), the null thread and the WAV file.
 TEST(AudioSinks, SdlNullAndWavSinksOpenRunAndClose)
 {
@@ -641,13 +654,7 @@ TEST(AudioSinks, SdlNullAndWavSinksOpenRunAndClose)
     }
     PlatDsSetSinkOverride(nullptr);
     // The WAV file is a complete RIFF WAVE file of s16 stereo at 48000 Hz with consistent sizes.
-    FILE* fp = std::fopen(strWav.c_str(), "rb");
-    ASSERT_NE(fp, nullptr);
-    std::vector<uint8_t> ab;
-    uint8_t abChunk[4096];
-    size_t n;
-    while ((n = std::fread(abChunk, 1, sizeof(abChunk), fp)) > 0) ab.insert(ab.end(), abChunk, abChunk + n);
-    std::fclose(fp);
+    const std::vector<uint8_t> ab = ReadFileBytes(strWav);
     ASSERT_GT(ab.size(), 44u);
     auto rd32 = [&](size_t o) { return (uint32_t)ab[o] | ab[o + 1] << 8 | ab[o + 2] << 16 | (uint32_t)ab[o + 3] << 24; };
     EXPECT_EQ(std::memcmp(ab.data(), "RIFF", 4), 0);
@@ -657,6 +664,50 @@ TEST(AudioSinks, SdlNullAndWavSinksOpenRunAndClose)
     EXPECT_EQ(ab[34], 16);
     EXPECT_EQ(rd32(40), ab.size() - 44);
     EXPECT_EQ(rd32(4), ab.size() - 8);
+    RemoveTree(strDir);
+}
+
+// The frame-driven WAV sink mixes only when a frame asks: one frame's share of a second each time
+// (the remainder carried, so that a second of frames makes a second of sound), whatever the clock
+// does meanwhile; the file's length counts the frames.
+TEST(AudioSinks, TheFrameWavSinkMixesOneFramesShareAtATime)
+{
+    std::string strDir = MakeTempFolder();
+    ASSERT_FALSE(strDir.empty());
+    const std::string strWav = strDir + "/frames.wav";
+    EXPECT_EQ(PlatDsAdvanceFrame(60), DSERR_UNINITIALIZED) << "no frame-driven device yet";
+    const std::string strSpec = "framewav:" + strWav;
+    PlatDsSetSinkOverride(strSpec.c_str());
+    PLAT_DS* pDs = nullptr;
+    ASSERT_EQ(PlatDsCreate(&pDs), PLAT_DS_OK);
+    PlatDsSetSinkOverride(nullptr);
+    EXPECT_STREQ(PlatDsGetSinkName(pDs), "framewav");
+    EXPECT_EQ(PlatDsGetLatency(pDs), 800u);
+    PLAT_WAVEFORMATEX w = MakeFormat(2, 48000, 16);
+    PLAT_DSBUFFERDESC d{kAllCtrl, 48000 * 4, &w};
+    PLAT_DS_BUFFER* b = nullptr;
+    ASSERT_EQ(PlatDsCreateBuffer(pDs, &d, &b), PLAT_DS_OK);
+    EXPECT_EQ(PlatDsBufferPlay(b, DSBPLAY_LOOPING), PLAT_DS_OK);
+    // No frame, no sound, however long it waits.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    uint32_t nPlay = 0, nWrite = 0;
+    ASSERT_EQ(PlatDsBufferGetCurrentPosition(b, &nPlay, &nWrite), PLAT_DS_OK);
+    EXPECT_EQ(nWrite, 0u);
+    // Ten frames at 60 a second, then seven at 7 a second (6857 and 1/7 output frames each).
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(PlatDsAdvanceFrame(60), PLAT_DS_OK);
+    ASSERT_EQ(PlatDsBufferGetCurrentPosition(b, &nPlay, &nWrite), PLAT_DS_OK);
+    EXPECT_EQ(nWrite, 8000u * 4);
+    for (int i = 0; i < 7; ++i) ASSERT_EQ(PlatDsAdvanceFrame(7), PLAT_DS_OK);
+    EXPECT_EQ(PlatDsBufferRelease(b), PLAT_DS_OK);
+    EXPECT_EQ(PlatDsRelease(pDs), PLAT_DS_OK);
+    EXPECT_EQ(PlatDsAdvanceFrame(60), DSERR_UNINITIALIZED) << "the released device still mixes";
+
+    const std::vector<uint8_t> ab = ReadFileBytes(strWav);
+    ASSERT_GE(ab.size(), 44u);
+    auto rd32 = [&](size_t o) { return (uint32_t)ab[o] | ab[o + 1] << 8 | ab[o + 2] << 16 | (uint32_t)ab[o + 3] << 24; };
+    EXPECT_EQ(std::memcmp(ab.data(), "RIFF", 4), 0);
+    EXPECT_EQ(rd32(40), (8000u + 48000u) * 4);
+    EXPECT_EQ(ab.size(), 44u + (8000u + 48000u) * 4);
     RemoveTree(strDir);
 }
 

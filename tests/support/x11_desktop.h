@@ -23,7 +23,7 @@ std::vector<std::pair<std::string, std::string>> ManagedWindows(void);
 // The ids of the managed windows with this title, as the window manager lists them.
 std::vector<std::string> WindowsTitled(const char* pszTitle);
 // Waits until the window manager lists one window of the title: its id, or "".
-std::string WaitForTitle(const char* pszTitle, int nMs = 10000);
+std::string WaitForTitle(const char* pszTitle, int nMs = 60000);
 void Pause(int nMs);
 // Ends a process started here (SIGTERM, or SIGKILL for one that must not clean up) and forgets it.
 void EndProcess(pid_t* pPid, int nSignal = SIGTERM);
@@ -39,6 +39,20 @@ struct SHOT {
 };
 // What the X server shows of a window (xwd -id), or of the whole screen.
 SHOT Capture(const std::string& strWindow);
+// Captures the window (or the screen) until the check holds for the capture or the time has passed
+// (a safety net: a loaded machine draws late). The last capture; *pbHeld whether the check held.
+template <class CHECK>
+SHOT CaptureWhen(const std::string& strWindow, CHECK fCheck, bool* pbHeld, int nMs = 30000)
+{
+    SHOT shot;
+    *pbHeld = false;
+    for (int i = 0; i < nMs / 100 && !*pbHeld; ++i) {
+        if (i) Pause(100);
+        shot = Capture(strWindow);
+        *pbHeld = shot.w > 0 && fCheck(shot);
+    }
+    return shot;
+}
 // With KX_X11_SHOTS naming a folder, the shot is written there as a PNG file of that name.
 void KeepShot(const SHOT& shot, const char* pszName);
 
