@@ -348,12 +348,12 @@ struct TABLE_SINK {
 };
 }  // namespace
 
-// Notes the entry at p (name length nLen) when it is the first named kxbin\kxcfg.kbn.
-[[gnu::noinline]] static void NoteConfigEntry(TABLE_SINK* pSink, const uint8_t* p, size_t nLen)
+// 1 when the entry at p (held whole, name length nLen) is named kxbin\kxcfg.kbn.
+[[gnu::noinline]] static bool IsConfigEntry(const uint8_t* p, size_t nLen)
 {
     char szName[256];
     DecodePackName(szName, p[4], p + 5, nLen);
-    if (CompareNoCaseASCII(szName, kConfigName) == 0) pSink->nFirstConfig = pSink->nNext;
+    return CompareNoCaseASCII(szName, kConfigName) == 0;
 }
 
 // Takes the entry at p, held whole, its name nLen bytes long: hash (4), stored length (1), name
@@ -367,7 +367,8 @@ inline void TakeEntry(TABLE_SINK* pSink, const uint8_t* p, size_t nLen, uintptr_
     pSink->pKeys[j] = static_cast<uint64_t>(h) << 32 | pSink->qwPack | static_cast<uint32_t>(j);
     CountHashDigits(pSink->pCount, h);
     pSink->pPositions[j] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p) + nPosBias);
-    if (nLen == sizeof kConfigName - 1 && pSink->nFirstConfig == INT32_MAX) NoteConfigEntry(pSink, p, nLen);
+    if (nLen == sizeof kConfigName - 1 && pSink->nFirstConfig == INT32_MAX && IsConfigEntry(p, nLen))
+        pSink->nFirstConfig = j;
     pSink->nNext = j + 1;
 }
 
