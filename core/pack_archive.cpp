@@ -375,21 +375,36 @@ inline void TakeEntry(TABLE_SINK* pSink, const uint8_t* p, size_t nLen, uintptr_
 // Takes the entries from p on (*pnLeft at most) that start at least the longest entry's size before
 // pEnd, the end of the held bytes: they are held whole whatever their names' lengths (the held
 // bytes all belong to the table). Returns where it stopped.
+constexpr int32_t kShortRun = 4;
+constexpr int32_t kPlainStretch = 64;
+
 static const uint8_t* TakeHeldEntries(TABLE_SINK* pSink, const uint8_t* p, const uint8_t* pEnd, uintptr_t nPosBias,
                                       int32_t* pnLeft)
 {
     TABLE_SINK sink = *pSink;   // in registers while the entries are taken
     int32_t nLeft = *pnLeft;
-    while (nLeft > 0 && static_cast<size_t>(pEnd - p) >= kMaxEntryBytes) {
+    const auto held = [&] { return nLeft > 0 && static_cast<size_t>(pEnd - p) >= kMaxEntryBytes; };
+    while (held()) {
         // Names mostly come in runs of one length (a folder's files named alike): within a run
         // the next entry's place is known before its length byte is read, so the entries are not
         // taken one after the other's length.
         const size_t nLen = g_abPackNameLength[255 - p[4]];
+        int32_t nRun = 0;
         do {
             TakeEntry(&sink, p, nLen, nPosBias);
             p += KX_PACK_ENTRY_FIXED + nLen;
             --nLeft;
-        } while (nLeft > 0 && static_cast<size_t>(pEnd - p) >= kMaxEntryBytes && g_abPackNameLength[255 - p[4]] == nLen);
+            ++nRun;
+        } while (held() && g_abPackNameLength[255 - p[4]] == nLen);
+        if (nRun >= kShortRun) continue;
+        // Where the lengths change often, each run's end is a wrong guess that costs more than
+        // waiting for the length: a stretch of entries is taken one after the other's length.
+        for (int32_t k = 0; k < kPlainStretch && held(); ++k) {
+            const size_t nEntryLen = g_abPackNameLength[255 - p[4]];
+            TakeEntry(&sink, p, nEntryLen, nPosBias);
+            p += KX_PACK_ENTRY_FIXED + nEntryLen;
+            --nLeft;
+        }
     }
     *pSink = sink;
     *pnLeft = nLeft;
