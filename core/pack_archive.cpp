@@ -334,9 +334,6 @@ constexpr size_t kMaxEntryBytes = KX_PACK_ENTRY_FIXED + 255;
 constexpr size_t kReadChunk = size_t(1) << 16;
 const char kConfigName[] = "kxbin\\kxcfg.kbn";
 
-}  // namespace
-
-namespace {
 // Where a table's entries go: keys, positions (in index order) and the sort's histograms.
 struct TABLE_SINK {
     uint64_t* pKeys;
@@ -346,9 +343,15 @@ struct TABLE_SINK {
     int32_t nNext;          // the next entry's number in the whole index
     int32_t nFirstConfig;   // the first entry named kxbin\kxcfg.kbn
 };
+
+// Runs of one name length shorter than this are followed by a stretch of entries taken without
+// guessing the next one's place.
+constexpr int32_t kShortRun = 4;
+constexpr int32_t kPlainStretch = 64;
+
 }  // namespace
 
-// 1 when the entry at p (held whole, name length nLen) is named kxbin\kxcfg.kbn.
+// True when the entry at p (held whole, name length nLen) is named kxbin\kxcfg.kbn.
 [[gnu::noinline]] static bool IsConfigEntry(const uint8_t* p, size_t nLen)
 {
     char szName[256];
@@ -375,9 +378,6 @@ inline void TakeEntry(TABLE_SINK* pSink, const uint8_t* p, size_t nLen, uintptr_
 // Takes the entries from p on (*pnLeft at most) that start at least the longest entry's size before
 // pEnd, the end of the held bytes: they are held whole whatever their names' lengths (the held
 // bytes all belong to the table). Returns where it stopped.
-constexpr int32_t kShortRun = 4;
-constexpr int32_t kPlainStretch = 64;
-
 static const uint8_t* TakeHeldEntries(TABLE_SINK* pSink, const uint8_t* p, const uint8_t* pEnd, uintptr_t nPosBias,
                                       int32_t* pnLeft)
 {
@@ -683,7 +683,8 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
         constexpr size_t kBlock = 32;
         if (n - i > kBlock) {
             uint64_t qwEqual = 0;
-            for (size_t t = i; t < i + kBlock; ++t) qwEqual |= static_cast<uint64_t>(KeyHash(pSorted[t]) == KeyHash(pSorted[t + 1]));
+            for (size_t t = i; t < i + kBlock; ++t)
+                qwEqual |= static_cast<uint64_t>(KeyHash(pSorted[t]) == KeyHash(pSorted[t + 1]));
             if (qwEqual == 0) {
                 i += kBlock;
                 continue;
