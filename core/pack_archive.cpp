@@ -297,6 +297,7 @@ struct INDEX_BUILD {
     uint8_t* pReadBuf = nullptr;       // the start of the sort buffer
     size_t nChunk = 0;                 // bytes of pReadBuf
     uint32_t anCount[kDigits][kDigitValues] = {};   // the sort's histograms of the hashes' digits
+    uint8_t abLengthOf[256] = {};      // a name's length by its stored length byte
     int32_t nParsed = 0;               // entries read from the tables
     int32_t nFirstConfig = INT32_MAX;  // the first entry named kxbin\kxcfg.kbn
     bool abUpdate[KX_MAX_PACKS] = {};  // the pack is an update pack
@@ -336,6 +337,7 @@ const char kConfigName[] = "kxbin\\kxcfg.kbn";
 
 // Where a table's entries go: keys, positions (in index order) and the sort's histograms.
 struct TABLE_SINK {
+    const uint8_t* pLengthOf;   // a name's length by its stored length byte
     uint64_t* pKeys;
     uint32_t* pPositions;
     uint32_t (*pCount)[kDigitValues];
@@ -388,19 +390,19 @@ static const uint8_t* TakeHeldEntries(TABLE_SINK* pSink, const uint8_t* p, const
         // Names mostly come in runs of one length (a folder's files named alike): within a run
         // the next entry's place is known before its length byte is read, so the entries are not
         // taken one after the other's length.
-        const size_t nLen = g_abPackNameLength[255 - p[4]];
+        const size_t nLen = sink.pLengthOf[p[4]];
         int32_t nRun = 0;
         do {
             TakeEntry(&sink, p, nLen, nPosBias);
             p += KX_PACK_ENTRY_FIXED + nLen;
             --nLeft;
             ++nRun;
-        } while (held() && g_abPackNameLength[255 - p[4]] == nLen);
+        } while (held() && sink.pLengthOf[p[4]] == nLen);
         if (nRun >= kShortRun) continue;
         // Where the lengths change often, each run's end is a wrong guess that costs more than
         // waiting for the length: a stretch of entries is taken one after the other's length.
         for (int32_t k = 0; k < kPlainStretch && held(); ++k) {
-            const size_t nEntryLen = g_abPackNameLength[255 - p[4]];
+            const size_t nEntryLen = sink.pLengthOf[p[4]];
             TakeEntry(&sink, p, nEntryLen, nPosBias);
             p += KX_PACK_ENTRY_FIXED + nEntryLen;
             --nLeft;
@@ -431,7 +433,7 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
     const int32_t nFirst = pBuild->nParsed;
     const size_t nTable = static_cast<size_t>(nTableSize);
     uint8_t* const pBuf = pBuild->pReadBuf;
-    TABLE_SINK sink{pBuild->pKeys, g_pdwPackHash, pBuild->anCount, static_cast<uint64_t>(nPack) << kKeyEntryBits,
+    TABLE_SINK sink{pBuild->abLengthOf, pBuild->pKeys, g_pdwPackHash, pBuild->anCount, static_cast<uint64_t>(nPack) << kKeyEntryBits,
                     nFirst, pBuild->nFirstConfig};
     size_t nBufFrom = 0, nBufLen = 0;   // the table offset of pBuf[0] and the bytes held
     size_t nOffset = 0;                 // never past the table's end
@@ -771,6 +773,7 @@ int BuildPackIndex(void)
         build.pSortBuf = pWork;
         build.pReadBuf = reinterpret_cast<uint8_t*>(pWork);
         build.nChunk = kReadChunk;
+        for (int b = 0; b < 256; ++b) build.abLengthOf[b] = g_abPackNameLength[255 - b];
         nResult = BuildIndexArrays(&build);
     } catch (const std::bad_alloc&) {
         ReportError(KX_ERR_NO_MEMORY, 1);
