@@ -66,20 +66,6 @@ int DecodePackName(char* pszOut, uint8_t bStoredLength, const uint8_t* pStored, 
     return nLen;
 }
 
-// The stored name of index entry j, decoded, from the pack as registered (relative to the
-// current folder, as during start-up). 0, or -1 when the pack does not open or the name is cut.
-static int ReadIndexedName(int32_t nEntry, char* pszOut)
-{
-    SUBFILE sub;
-    if (OpenSubfile(&sub, g_apszPackPath[g_pnPackNumber[nEntry]]) != 0) return -1;
-    uint8_t ab[256];
-    int64_t nRead = -1;
-    if (SeekSubfile(&sub, g_pnPackNamePos[nEntry]) == 0) nRead = ReadSubfile(&sub, ab, sizeof ab);
-    CloseSubfile(&sub);
-    if (nRead < 1) return -1;
-    return DecodePackName(pszOut, ab[0], ab + 1, static_cast<size_t>(nRead - 1)) < 0 ? -1 : 0;
-}
-
 int BuildPackOpenPath(char* pszOut, size_t cap, int32_t nPack)
 {
     if (nPack < 0 || nPack >= g_nPacks || !g_apszPackPath[nPack]) return -1;
@@ -293,21 +279,36 @@ inline uint32_t KeyHash(uint64_t k) { return static_cast<uint32_t>(k >> 32); }
 inline int32_t KeyPack(uint64_t k) { return static_cast<int32_t>(static_cast<uint32_t>(k) >> kKeyEntryBits); }
 inline int32_t KeyEntry(uint64_t k) { return static_cast<int32_t>(k & kKeyEntryMask); }
 
-// The working state of one build. Besides the final arrays only the keys and a small buffer the
-// tables are read through are allocated, once, in one piece. The final arrays serve as working
-// space until they are filled: the hash array holds the name positions in index order, and the
-// pack number and position arrays take the other half of the radix sort.
+// The radix sort's digits: the hash in three digits of 11, 11 and 10 bits, least significant first.
+constexpr int kDigitBits = 11;
+constexpr int kDigits = 3;
+constexpr uint32_t kDigitMask = (1u << kDigitBits) - 1;
+constexpr size_t kDigitValues = size_t(1) << kDigitBits;
+static_assert(kDigits * kDigitBits >= 32, "the digits cover the hash");
+
+// The working state of one build. Besides the final arrays only a sort buffer for the keys is
+// allocated, in one piece with them. The final arrays serve as working space until they are
+// filled: the hash array holds the name positions in index order, the pack number and position
+// arrays hold the keys as the tables are read (and are the other half of the radix sort), and the
+// sort buffer, where the sorted keys end, is the buffer the tables are read through until then.
 struct INDEX_BUILD {
-    uint64_t* pKeys = nullptr;
-    uint8_t* pReadBuf = nullptr;
+    uint64_t* pKeys = nullptr;         // the keys in index order, in the pack number and position arrays
+    uint64_t* pSortBuf = nullptr;      // the sorted keys
+    uint8_t* pReadBuf = nullptr;       // the start of the sort buffer
     size_t nChunk = 0;                 // bytes of pReadBuf
-    size_t anCount[4][256] = {};       // the sort's histograms of the keys' hash bytes
+    uint32_t anCount[kDigits][kDigitValues] = {};   // the sort's histograms of the hashes' digits
+    uint8_t abLengthOf[256] = {};      // a name's length by its stored length byte
     int32_t nParsed = 0;               // entries read from the tables
     int32_t nFirstConfig = INT32_MAX;  // the first entry named kxbin\kxcfg.kbn
     bool abUpdate[KX_MAX_PACKS] = {};  // the pack is an update pack
     INDEX_ERROR readError;             // a damaged or unreadable table (nothing read after it)
     INDEX_ERROR matchError;            // a duplicate name or an unreadable name of equal hash
     std::vector<INDEX_FLIP> flips;
+    // The two packs names were last read from, kept open (an update pack's entry and the entry
+    // it replaces are read in turn): their numbers (-1 none), the one used last.
+    SUBFILE aNameSub[2] = {};
+    int32_t anNamePack[2] = {-1, -1};
+    int nNameLast = 0;
 };
 
 // Keeps the error if it comes before the one held. -1.
@@ -322,21 +323,95 @@ int KeepError(INDEX_ERROR* pErr, int32_t nTime, int nId, int bFatal, const char*
     return -1;
 }
 
-// Counts the bytes of a key's hash into the four histograms of the sort.
-inline void CountKeyHash(size_t (*pCount)[256], uint64_t k)
+// Counts the digits of a hash into the histograms of the sort.
+inline void CountHashDigits(uint32_t (*pCount)[kDigitValues], uint32_t h)
 {
-    const uint32_t h = KeyHash(k);
-    ++pCount[0][h & 0xFF];
-    ++pCount[1][h >> 8 & 0xFF];
-    ++pCount[2][h >> 16 & 0xFF];
-    ++pCount[3][h >> 24];
+    ++pCount[0][h & kDigitMask];
+    ++pCount[1][h >> kDigitBits & kDigitMask];
+    ++pCount[2][h >> 2 * kDigitBits];
 }
 
 constexpr size_t kMaxEntryBytes = KX_PACK_ENTRY_FIXED + 255;
 constexpr size_t kReadChunk = size_t(1) << 16;
 const char kConfigName[] = "kxbin\\kxcfg.kbn";
 
+// Where a table's entries go: keys, positions (in index order) and the sort's histograms.
+struct TABLE_SINK {
+    const uint8_t* pLengthOf;   // a name's length by its stored length byte
+    uint64_t* pKeys;
+    uint32_t* pPositions;
+    uint32_t (*pCount)[kDigitValues];
+    uint64_t qwPack;        // the pack number in its key bits
+    int32_t nNext;          // the next entry's number in the whole index
+    int32_t nFirstConfig;   // the first entry named kxbin\kxcfg.kbn
+};
+
+// Runs of one name length shorter than this are followed by a stretch of entries taken without
+// guessing the next one's place.
+constexpr int32_t kShortRun = 4;
+constexpr int32_t kPlainStretch = 64;
+
 }  // namespace
+
+// True when the entry at p (held whole, name length nLen) is named kxbin\kxcfg.kbn.
+[[gnu::noinline]] static bool IsConfigEntry(const uint8_t* p, size_t nLen)
+{
+    char szName[256];
+    DecodePackName(szName, p[4], p + 5, nLen);
+    return CompareNoCaseASCII(szName, kConfigName) == 0;
+}
+
+// Takes the entry at p, held whole, its name nLen bytes long: hash (4), stored length (1), name
+// (nLen), then 22 fixed bytes. nPosBias turns p's address into the position of its stored length
+// byte in the pack.
+inline void TakeEntry(TABLE_SINK* pSink, const uint8_t* p, size_t nLen, uintptr_t nPosBias)
+{
+    const int32_t j = pSink->nNext;
+    const uint32_t h = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                       static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    pSink->pKeys[j] = static_cast<uint64_t>(h) << 32 | pSink->qwPack | static_cast<uint32_t>(j);
+    CountHashDigits(pSink->pCount, h);
+    pSink->pPositions[j] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p) + nPosBias);
+    if (nLen == sizeof kConfigName - 1 && pSink->nFirstConfig == INT32_MAX && IsConfigEntry(p, nLen))
+        pSink->nFirstConfig = j;
+    pSink->nNext = j + 1;
+}
+
+// Takes the entries from p on (*pnLeft at most) that start at least the longest entry's size before
+// pEnd, the end of the held bytes: they are held whole whatever their names' lengths (the held
+// bytes all belong to the table). Returns where it stopped.
+static const uint8_t* TakeHeldEntries(TABLE_SINK* pSink, const uint8_t* p, const uint8_t* pEnd, uintptr_t nPosBias,
+                                      int32_t* pnLeft)
+{
+    TABLE_SINK sink = *pSink;   // in registers while the entries are taken
+    int32_t nLeft = *pnLeft;
+    const auto held = [&] { return nLeft > 0 && static_cast<size_t>(pEnd - p) >= kMaxEntryBytes; };
+    while (held()) {
+        // Names mostly come in runs of one length (a folder's files named alike): within a run
+        // the next entry's place is known before its length byte is read, so the entries are not
+        // taken one after the other's length.
+        const size_t nLen = sink.pLengthOf[p[4]];
+        int32_t nRun = 0;
+        do {
+            TakeEntry(&sink, p, nLen, nPosBias);
+            p += KX_PACK_ENTRY_FIXED + nLen;
+            --nLeft;
+            ++nRun;
+        } while (held() && sink.pLengthOf[p[4]] == nLen);
+        if (nRun >= kShortRun) continue;
+        // Where the lengths change often, each run's end is a wrong guess that costs more than
+        // waiting for the length: a stretch of entries is taken one after the other's length.
+        for (int32_t k = 0; k < kPlainStretch && held(); ++k) {
+            const size_t nEntryLen = sink.pLengthOf[p[4]];
+            TakeEntry(&sink, p, nEntryLen, nPosBias);
+            p += KX_PACK_ENTRY_FIXED + nEntryLen;
+            --nLeft;
+        }
+    }
+    *pSink = sink;
+    *pnLeft = nLeft;
+    return p;
+}
 
 // Reads one pack's table into the keys and the positions (kept in the hash array, in index order),
 // through the read buffer. 0, or -1 with the read error kept.
@@ -357,11 +432,13 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
           SeekSubfile(&sub, KX_PACK_HEADER_SIZE) == 0;
     const int32_t nFirst = pBuild->nParsed;
     const size_t nTable = static_cast<size_t>(nTableSize);
-    uint8_t* pBuf = pBuild->pReadBuf;
+    uint8_t* const pBuf = pBuild->pReadBuf;
+    TABLE_SINK sink{pBuild->abLengthOf, pBuild->pKeys, g_pdwPackHash, pBuild->anCount, static_cast<uint64_t>(nPack) << kKeyEntryBits,
+                    nFirst, pBuild->nFirstConfig};
     size_t nBufFrom = 0, nBufLen = 0;   // the table offset of pBuf[0] and the bytes held
     size_t nOffset = 0;                 // never past the table's end
     bool bNameCut = false;
-    for (int32_t i = 0; bOk && i < nCount; ++i) {
+    for (int32_t nLeft = bOk ? nCount : 0; nLeft > 0;) {
         // Whole entries in the buffer: what is left of the held bytes moves to its front.
         const size_t nNeed = std::min(kMaxEntryBytes, nTable - nOffset);
         if (nOffset + nNeed > nBufFrom + nBufLen) {
@@ -375,26 +452,26 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
             }
             nBufLen = nKeep + nRead;
         }
-        // hash (4), stored length (1), name (L), then 22 fixed bytes.
-        const uint8_t* p = pBuf + (nOffset - nBufFrom);
-        const size_t nLen = nTable - nOffset >= 5 ? g_abPackNameLength[255 - p[4]] : 0;
-        if (nTable - nOffset < 5 || nTable - nOffset < KX_PACK_ENTRY_FIXED + nLen) {
-            bNameCut = true;
-            break;
+        const uint8_t* const pStart = pBuf + (nOffset - nBufFrom);
+        const uintptr_t nPosBias = KX_PACK_HEADER_SIZE + 4 + nBufFrom - reinterpret_cast<uintptr_t>(pBuf);
+        const uint8_t* p = TakeHeldEntries(&sink, pStart, pBuf + nBufLen, nPosBias, &nLeft);
+        if (p == pStart) {
+            // Near the end of the held bytes, which is the table's end here: the entry is checked
+            // against it.
+            const size_t nAvail = nTable - nOffset;
+            const size_t nLen = nAvail >= 5 ? g_abPackNameLength[255 - p[4]] : 0;
+            if (nAvail < 5 || nAvail < KX_PACK_ENTRY_FIXED + nLen) {
+                bNameCut = true;
+                break;
+            }
+            TakeEntry(&sink, p, nLen, nPosBias);
+            p += KX_PACK_ENTRY_FIXED + nLen;
+            --nLeft;
         }
-        const uint32_t h = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-        const int32_t j = pBuild->nParsed++;
-        pBuild->pKeys[j] = MakeKey(h, nPack, j);
-        CountKeyHash(pBuild->anCount, pBuild->pKeys[j]);
-        g_pdwPackHash[j] = static_cast<uint32_t>(KX_PACK_HEADER_SIZE + nOffset + 4);
-        if (nLen == sizeof kConfigName - 1 && pBuild->nFirstConfig == INT32_MAX) {
-            char szName[256];
-            DecodePackName(szName, p[4], p + 5, nLen);
-            if (CompareNoCaseASCII(szName, kConfigName) == 0) pBuild->nFirstConfig = j;
-        }
-        nOffset += KX_PACK_ENTRY_FIXED + nLen;
+        nOffset += static_cast<size_t>(p - pStart);
     }
+    pBuild->nParsed = sink.nNext;
+    pBuild->nFirstConfig = sink.nFirstConfig;
     CloseSubfile(&sub);
     if (!bOk) {
         // A table that cannot be read gives none of its entries.
@@ -406,42 +483,69 @@ static int ReadPackTable(INDEX_BUILD* pBuild, int32_t nPack)
 }
 
 // Sorts n keys (their order is index order) by hash, keeping the order of equal hashes: least
-// significant byte first, one pass per byte that is not the same in every key. The passes go from
-// the keys to pScratch (n keys) and back; the sorted keys end in pKeys. pCount holds the four
-// histograms of the keys' hash bytes (CountKeyHash).
-static void SortKeysByHash(uint64_t* pKeys, uint64_t* pScratch, size_t n, const size_t (*pCount)[256])
+// significant digit first, one pass per digit that is not the same in every key. The passes go
+// between pKeys and pScratch (n keys each); returns the one that holds the sorted keys. pCount holds
+// the histograms of the hashes' digits (CountHashDigits).
+static uint64_t* SortKeysByHash(uint64_t* pKeys, uint64_t* pScratch, size_t n, const uint32_t (*pCount)[kDigitValues])
 {
-    if (n < 2) return;
     uint64_t* pFrom = pKeys;
     uint64_t* pTo = pScratch;
-    for (int nPass = 0; nPass < 4; ++nPass) {
-        const int nShift = 32 + 8 * nPass;
-        const size_t* pBytes = pCount[nPass];
-        if (pBytes[pFrom[0] >> nShift & 0xFF] == n) continue;
-        size_t anStart[256];
-        size_t nSum = 0;
-        for (int b = 0; b < 256; ++b) {
-            anStart[b] = nSum;
-            nSum += pBytes[b];
+    if (n < 2) return pFrom;
+    for (int nPass = 0; nPass < kDigits; ++nPass) {
+        const int nShift = 32 + kDigitBits * nPass;
+        const uint32_t* pDigits = pCount[nPass];
+        if (pDigits[pFrom[0] >> nShift & kDigitMask] == n) continue;
+        uint32_t anStart[kDigitValues];
+        uint32_t nSum = 0;
+        for (size_t d = 0; d < kDigitValues; ++d) {
+            anStart[d] = nSum;
+            nSum += pDigits[d];
         }
         for (size_t i = 0; i < n; ++i) {
             const uint64_t k = pFrom[i];
-            pTo[anStart[k >> nShift & 0xFF]++] = k;
+            pTo[anStart[k >> nShift & kDigitMask]++] = k;
         }
         std::swap(pFrom, pTo);
     }
-    if (pFrom != pKeys) std::memcpy(pKeys, pFrom, n * sizeof(uint64_t));
+    return pFrom;
 }
 
-// Sorts the keys with the pack number and position arrays (adjacent in one block) as the sort's
-// scratch; the histograms are those counted while the tables were read, or counted here.
-static void SortKeysInFinalArrays(INDEX_BUILD* pBuild, uint64_t* pKeys, size_t n, bool bCounted)
+// Sorts n keys held in the pack number and position arrays or in the sort buffer, through the
+// other; the sorted keys end in the sort buffer, which is returned. The histograms are those
+// counted while the tables were read, or counted here.
+static uint64_t* SortKeysIntoBuffer(INDEX_BUILD* pBuild, uint64_t* pKeys, size_t n, bool bCounted)
 {
     if (!bCounted) {
         std::memset(pBuild->anCount, 0, sizeof pBuild->anCount);
-        for (size_t i = 0; i < n; ++i) CountKeyHash(pBuild->anCount, pKeys[i]);
+        for (size_t i = 0; i < n; ++i) CountHashDigits(pBuild->anCount, KeyHash(pKeys[i]));
     }
-    SortKeysByHash(pKeys, reinterpret_cast<uint64_t*>(g_pnPackNumber), n, pBuild->anCount);
+    uint64_t* const pOther = pKeys == pBuild->pSortBuf ? reinterpret_cast<uint64_t*>(g_pnPackNumber) : pBuild->pSortBuf;
+    const uint64_t* pSorted = SortKeysByHash(pKeys, pOther, n, pBuild->anCount);
+    if (pSorted != pBuild->pSortBuf) std::memcpy(pBuild->pSortBuf, pSorted, n * sizeof(uint64_t));
+    return pBuild->pSortBuf;
+}
+
+// The stored name of index entry nEntry, decoded, from the pack as registered (relative to the
+// current folder, as during start-up). The pack stays open for the next name. 0, or -1 when the
+// pack does not open or the name is cut.
+static int ReadIndexedName(INDEX_BUILD* pBuild, int32_t nEntry, char* pszOut)
+{
+    const int32_t nPack = g_pnPackNumber[nEntry];
+    int nSlot = pBuild->anNamePack[0] == nPack ? 0 : pBuild->anNamePack[1] == nPack ? 1 : -1;
+    if (nSlot < 0) {
+        nSlot = 1 - pBuild->nNameLast;
+        CloseSubfile(&pBuild->aNameSub[nSlot]);
+        pBuild->anNamePack[nSlot] = -1;
+        if (OpenSubfile(&pBuild->aNameSub[nSlot], g_apszPackPath[nPack]) != 0) return -1;
+        pBuild->anNamePack[nSlot] = nPack;
+    }
+    pBuild->nNameLast = nSlot;
+    SUBFILE* pSub = &pBuild->aNameSub[nSlot];
+    uint8_t ab[256];
+    int64_t nRead = -1;
+    if (SeekSubfile(pSub, g_pnPackNamePos[nEntry]) == 0) nRead = ReadSubfile(pSub, ab, sizeof ab);
+    if (nRead < 1) return -1;
+    return DecodePackName(pszOut, ab[0], ab + 1, static_cast<size_t>(nRead - 1)) < 0 ? -1 : 0;
 }
 
 // An earlier entry of equal hash met by entry nEntry (named pszName): 0 another name, 1 switched
@@ -449,7 +553,7 @@ static void SortKeysInFinalArrays(INDEX_BUILD* pBuild, uint64_t* pKeys, size_t n
 static int MeetEarlierEntry(INDEX_BUILD* pBuild, int32_t nEarlier, int32_t nEntry, const char* pszName)
 {
     char szEarlier[256];
-    if (ReadIndexedName(nEarlier, szEarlier) != 0)
+    if (ReadIndexedName(pBuild, nEarlier, szEarlier) != 0)
         return KeepError(&pBuild->matchError, nEntry, KX_ERR_PACK_OPEN, 0, g_apszPackPath[g_pnPackNumber[nEarlier]]);
     if (CompareNoCaseASCII(szEarlier, pszName) != 0) return 0;
     if (!pBuild->abUpdate[g_pnPackNumber[nEntry]])
@@ -460,7 +564,7 @@ static int MeetEarlierEntry(INDEX_BUILD* pBuild, int32_t nEarlier, int32_t nEntr
 // The name of entry nEntry for comparing, read back from its pack. 0, or -1 with the error kept.
 static int ReadEntryNameToMatch(INDEX_BUILD* pBuild, int32_t nEntry, char* pszOut)
 {
-    if (ReadIndexedName(nEntry, pszOut) == 0) return 0;
+    if (ReadIndexedName(pBuild, nEntry, pszOut) == 0) return 0;
     return KeepError(&pBuild->matchError, nEntry, KX_ERR_PACK_OPEN, 0, g_apszPackPath[g_pnPackNumber[nEntry]]);
 }
 
@@ -559,9 +663,8 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
         if (ReadPackTable(pBuild, nPack) != 0) break;
     }
     const size_t n = static_cast<size_t>(pBuild->nParsed);
-    uint64_t* pSorted = pBuild->pKeys;
     // The histograms counted while reading hold the keys of a table that was then dropped too.
-    SortKeysInFinalArrays(pBuild, pSorted, n, pBuild->readError.nTime == INT32_MAX);
+    uint64_t* const pSorted = SortKeysIntoBuffer(pBuild, pBuild->pKeys, n, pBuild->readError.nTime == INT32_MAX);
     // Pack numbers and positions in index order, for reading names back: first only for the entries
     // whose names are compared (those of equal hashes), and for all once an error or a replaced
     // entry needs the index in index order.
@@ -577,6 +680,18 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
     while (nLow < n && KeyHash(pSorted[nLow]) <= 1) ++nLow;
     std::vector<int32_t> live;
     for (size_t i = nLow; i < n;) {
+        // i starts a run of equal hashes. Equal hashes are few: a block of keys of which no two
+        // neighbours (the last with the key after the block too) share a hash is passed over whole.
+        constexpr size_t kBlock = 32;
+        if (n - i > kBlock) {
+            uint64_t qwEqual = 0;
+            for (size_t t = i; t < i + kBlock; ++t)
+                qwEqual |= static_cast<uint64_t>(KeyHash(pSorted[t]) == KeyHash(pSorted[t + 1]));
+            if (qwEqual == 0) {
+                i += kBlock;
+                continue;
+            }
+        }
         const uint32_t h = KeyHash(pSorted[i]);
         size_t e = i + 1;
         while (e < n && KeyHash(pSorted[e]) == h) ++e;
@@ -612,7 +727,7 @@ static int BuildIndexArrays(INDEX_BUILD* pBuild)
         for (size_t j = 0; j < n; ++j)
             pSorted[j] = MakeKey(g_pdwPackHash[j], g_pnPackNumber[j], static_cast<int32_t>(j));
         std::memcpy(g_pdwPackHash, g_pnPackNamePos, n * sizeof(int32_t));
-        SortKeysInFinalArrays(pBuild, pSorted, n, false);
+        SortKeysIntoBuffer(pBuild, pSorted, n, false);
     }
     // The positions in index order are in the hash array: gathered in key order, then the hashes.
     for (size_t i = 0; i < n; ++i) {
@@ -637,10 +752,12 @@ int BuildPackIndex(void)
         if (g_apszUpdatePackPath[nSlot] && RegisterPack(g_apszUpdatePackPath[nSlot]) < 0) return -1;
 
     const size_t nAlloc = static_cast<size_t>(std::max<int32_t>(g_nPackEntryTotal, 1));
-    // The three arrays and the build's keys and read buffer in one block of large pages: a fresh
-    // process pays for its pages per 2 MB, not per 4 KB. The keys are freed with the arrays.
+    // The three arrays and the build's sort buffer (the read buffer at first) in one block of large
+    // pages: a fresh process pays for its pages per 2 MB, not per 4 KB (20 bytes an entry: the
+    // full index takes two large pages). The sort buffer is freed with the arrays.
     const size_t nArray = (nAlloc * sizeof(uint32_t) + 63) / 64 * 64;
-    uint8_t* pBlock = static_cast<uint8_t*>(PlatAllocLargeArrays(3 * nArray + nAlloc * sizeof(uint64_t) + kReadChunk));
+    const size_t nSortBuf = std::max(nAlloc * sizeof(uint64_t), kReadChunk);
+    uint8_t* pBlock = static_cast<uint8_t*>(PlatAllocLargeArrays(3 * nArray + nSortBuf));
     if (!pBlock) {
         ReportError(KX_ERR_NO_MEMORY, 1);
         return -1;
@@ -650,16 +767,19 @@ int BuildPackIndex(void)
     g_pnPackNamePos = reinterpret_cast<int32_t*>(pBlock + 2 * nArray);
     uint64_t* pWork = reinterpret_cast<uint64_t*>(pBlock + 3 * nArray);
     int nResult;
+    INDEX_BUILD build;
     try {
-        INDEX_BUILD build;
-        build.pKeys = pWork;
-        build.pReadBuf = reinterpret_cast<uint8_t*>(pWork + nAlloc);
+        build.pKeys = reinterpret_cast<uint64_t*>(g_pnPackNumber);
+        build.pSortBuf = pWork;
+        build.pReadBuf = reinterpret_cast<uint8_t*>(pWork);
         build.nChunk = kReadChunk;
+        for (int b = 0; b < 256; ++b) build.abLengthOf[b] = g_abPackNameLength[255 - b];
         nResult = BuildIndexArrays(&build);
     } catch (const std::bad_alloc&) {
         ReportError(KX_ERR_NO_MEMORY, 1);
         nResult = -1;
     }
+    for (SUBFILE& sub : build.aNameSub) CloseSubfile(&sub);
     return nResult;
 }
 

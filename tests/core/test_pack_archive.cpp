@@ -486,3 +486,60 @@ TEST_F(PackTest, ReplacedEntriesMeetLaterEntriesOfHashZero)
     EXPECT_EQ(g_pnPackNumber[1], 0);   // data.kpf's, switched off twice
     EXPECT_EQ(ReadText("a.txt"), "update1");
 }
+
+TEST_F(PackTest, NamesInRunsOfOneLengthAreAllFound)
+{
+    // Names come in runs of one length, long and short ones, over a table several times the size
+    // of the buffer it is read through; the configuration's name comes inside a run of names of
+    // its length, or not at all.
+    const size_t anRun[] = {1, 2, 3, 700, 1, 40, 2, 1500, 5, 1, 1, 300};
+    for (const bool bConfig : {true, false}) {
+        SCOPED_TRACE(bConfig ? "with the configuration" : "without it");
+        std::vector<PACK_WRITER_ENTRY> entries;
+        std::vector<std::string> names;
+        for (size_t r = 0; r < std::size(anRun); ++r) {
+            const size_t nLen = 12 + (r * 53) % 244;
+            for (size_t k = 0; k < anRun[r]; ++k) {
+                std::string strName = "r" + std::to_string(r) + "\\" + std::to_string(k) + "_";
+                strName.resize(nLen, 'x');
+                names.push_back(strName);
+            }
+        }
+        for (int k = 0; k < 30; ++k) names.push_back("kxbin\\kxcfg.k" + std::to_string(10 + k));   // 15 bytes
+        if (bConfig) names.insert(names.end() - 10, "kxbin\\kxcfg.kbn");
+        for (size_t i = 0; i < names.size(); ++i) entries.push_back(Entry(names[i], std::to_string(i)));
+        Pack("data.kpf", entries);
+        g_bPackedData = 0;
+        ASSERT_EQ(BuildPackIndex(), 0);
+        EXPECT_TRUE(errors.reports.empty());
+        ASSERT_EQ(g_nPackEntries, static_cast<int32_t>(names.size()));
+        EXPECT_EQ(g_bPackedData, bConfig ? 1 : 0);
+        for (size_t i = 0; i < names.size(); ++i) ASSERT_EQ(ReadText(names[i].c_str()), std::to_string(i)) << names[i];
+        g_bPackedData = 0;
+    }
+}
+
+TEST_F(PackTest, EqualHashesAreMetWhereverTheyStandInHashOrder)
+{
+    // Entries stored with hashes that put them in table order; one name stored twice (with its
+    // hash) stands at each place of the hash order in turn, the first and last places and either
+    // side of every 32nd: each time the second is refused as a duplicate, the entries before it kept.
+    const int nEntries = 100;
+    for (const int nAt : {0, 1, 30, 31, 32, 33, 63, 64, 65, 95, 96, 97, 98}) {
+        SCOPED_TRACE(nAt);
+        std::vector<PACK_WRITER_ENTRY> entries;
+        for (int i = 0; i < nEntries; ++i) {
+            const int nName = i == nAt + 1 ? nAt : i;
+            PACK_WRITER_ENTRY e = Entry("e\\" + std::to_string(nName) + ".txt", std::to_string(i));
+            e.bRawHash = true;
+            e.nRawHash = 1000u + 16u * static_cast<uint32_t>(nName);
+            entries.push_back(e);
+        }
+        Pack("data.kpf", entries);
+        errors.reports.clear();
+        EXPECT_EQ(BuildPackIndex(), -1);
+        ASSERT_EQ(ErrorIds(), std::vector<int>{KX_ERR_PACK_DUPLICATE});
+        EXPECT_NE(errors.reports[0].strText.find("e\\" + std::to_string(nAt) + ".txt"), std::string::npos);
+        EXPECT_EQ(g_nPackEntries, nAt + 2);
+    }
+}
