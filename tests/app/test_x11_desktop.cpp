@@ -826,31 +826,20 @@ const char kDialogTitle[] = "KX name entry";
 std::vector<GAME_FILE> NameEntryGame(int nLimit)
 {
     constexpr uint16_t kTyped = 1000;
-    SCRIPT_BUILDER b;
-    InitScriptBuilder(&b, 0);
     const auto I = [](int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); };
     const auto T = [](int nId, const std::string& str) {
         return ExprArg(static_cast<uint8_t>(nId), MakeExprText(str), EVALTYPE_TEXT);
     };
-    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
-    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 5)}), 0);   // the window first
-    EXPECT_GE(EmitCommand(&b, KXCMD_MESSAGE_BOX, {T(0, kDialogTitle), T(1, PlatUtf8ToCp932String("お名前は？")),
-                                                  I(16, 1), I(17, nLimit), ExprArg(10, MakeExprVar(kTyped), EVALTYPE_TEXT)}),
-              0);
-    EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, {I(0, 15), T(22, "typed.txt"), ExprArg(23, MakeExprVar(kTyped), EVALTYPE_TEXT)}),
-              0);
-    EXPECT_GE(EmitCommand(&b, KXCMD_QUIT, {}), 0);
-    EXPECT_GE(AddLabel(&b, "IDLE"), 0);
-    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
-    EXPECT_GE(EmitGoto(&b, "IDLE"), 0);
-    EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = 480;
-    game.config.nHeight = 320;
-    game.config.strTitle = kTitle;
-    game.defs.push_back(MakeTextVarDef(kTyped, ""));
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
-    return BuildGameFiles(game);
+    return StepsGame(
+        [&](SCRIPT_BUILDER* b) {
+            EXPECT_GE(EmitCommand(b, KXCMD_MESSAGE_BOX, {T(0, kDialogTitle), T(1, PlatUtf8ToCp932String("お名前は？")),
+                                                         I(16, 1), I(17, nLimit), ExprArg(10, MakeExprVar(kTyped), EVALTYPE_TEXT)}),
+                      0);
+            EXPECT_GE(EmitCommand(b, KXCMD_SYSTEM, {I(0, 15), T(22, "typed.txt"), ExprArg(23, MakeExprVar(kTyped), EVALTYPE_TEXT)}),
+                      0);
+            EXPECT_GE(EmitCommand(b, KXCMD_QUIT, {}), 0);
+        },
+        {}, {MakeTextVarDef(kTyped, "")});
 }
 
 }  // namespace
