@@ -52,6 +52,16 @@ struct PICTURE {
     uint32_t At(int x, int y) const { return px[size_t(y) * w + x]; }
 };
 
+// A placement of the main window: fullscreen, maximised, scale mode, interpolation, frame thread,
+// the client cw x ch and the output ow x oh.
+struct PLACE {
+    const char* pszName;
+    uint8_t bFull, bMax;
+    int nScale, bInterp;
+    uint8_t bThreaded;
+    int cw, ch, ow, oh;
+};
+
 class PresentationTest : public WINDOW_TEST_FIXTURE {
 protected:
     // The main window without a frame, so that the client has the given size.
@@ -64,6 +74,23 @@ protected:
         ResetWindowState(p, "main");
         EXPECT_EQ(CreateGameWindow(p, 0, g_szInstanceName, "main"), 1);
         return p->hWnd;
+    }
+    // The main window placed and scaled as the row says, its client filled with kMarker; 0 when the
+    // output size cannot be had.
+    PLAT_HWND MakePlaced(const PLACE& r)
+    {
+        const PLAT_HWND h = MakeMain(r.cw, r.ch);
+        g_bFullscreen = r.bFull;
+        g_bMaximized = r.bMax;
+        g_nScaleMode = r.nScale;
+        g_bInterpolate = r.bInterp;
+        g_bThreadedFrames = r.bThreaded;
+        g_bAllowSSE = 0;
+        g_nTargetWidth = r.cw;
+        g_nTargetHeight = r.ch;
+        if (SetOutputSize(r.ow, r.oh) != 0) return 0;
+        FillClient(h, kMarker);
+        return h;
     }
     PICTURE Client(PLAT_HWND h)
     {
@@ -152,12 +179,7 @@ void ExpectSame(const PICTURE& a, const PICTURE& b)
 TEST_F(PresentationTest, MainWindowScalingBranches)
 {
     enum { LAYER_AS_IS, GDI_STRETCH, BILINEAR, NEAREST };
-    struct ROW {
-        const char* pszName;
-        uint8_t bFull, bMax;
-        int nScale, bInterp;
-        uint8_t bThreaded;
-        int cw, ch, ow, oh;
+    struct ROW : PLACE {
         int nKind;
         int ox, oy;   // where the picture starts in the client
         bool bBars;
@@ -180,17 +202,8 @@ TEST_F(PresentationTest, MainWindowScalingBranches)
     TEST_LAYER l(8, 6);
     for (const ROW& r : rows) {
         SCOPED_TRACE(r.pszName);
-        const PLAT_HWND h = MakeMain(r.cw, r.ch);
-        g_bFullscreen = r.bFull;
-        g_bMaximized = r.bMax;
-        g_nScaleMode = r.nScale;
-        g_bInterpolate = r.bInterp;
-        g_bThreadedFrames = r.bThreaded;
-        g_bAllowSSE = 0;
-        g_nTargetWidth = r.cw;
-        g_nTargetHeight = r.ch;
-        ASSERT_EQ(SetOutputSize(r.ow, r.oh), 0);
-        FillClient(h, kMarker);
+        const PLAT_HWND h = MakePlaced(r);
+        ASSERT_NE(h, 0u);
         const int nBefore = PlatFakeGetPresentCount(h);
         l.Whole();
         ASSERT_EQ(PresentWindow(g_apWindowState[0], &l.layer), 0);
@@ -219,14 +232,7 @@ TEST_F(PresentationTest, MainWindowScalingBranches)
 // picture inside or beyond the client, and for boxes at the edges, across them and beyond them.
 TEST_F(PresentationTest, PartialPresentGivesTheWindowPixelsOfAWholeOne)
 {
-    struct ROW {
-        const char* pszName;
-        uint8_t bFull, bMax;
-        int nScale, bInterp;
-        uint8_t bThreaded;
-        int cw, ch, ow, oh;
-    };
-    const ROW rows[] = {
+    const PLACE rows[] = {
         {"fullscreen none 1:1", 1, 0, 0, 1, 0, 60, 40, 40, 30},
         {"fullscreen none stretched", 1, 0, 0, 1, 0, 60, 40, 52, 39},
         {"fullscreen fit bilinear", 1, 0, 1, 1, 0, 100, 60, 80, 60},
@@ -244,20 +250,11 @@ TEST_F(PresentationTest, PartialPresentGivesTheWindowPixelsOfAWholeOne)
         {30, 0, 39, 3}, {-5, -4, 2, 2}, {35, 25, 50, 40}, {10, 20, 10, 20},
     };
     TEST_LAYER l(40, 30);
-    for (const ROW& r : rows) {
+    for (const PLACE& r : rows) {
         SCOPED_TRACE(r.pszName);
-        const PLAT_HWND h = MakeMain(r.cw, r.ch);
+        const PLAT_HWND h = MakePlaced(r);
+        ASSERT_NE(h, 0u);
         WINDOW_STATE* p = g_apWindowState[0];
-        g_bFullscreen = r.bFull;
-        g_bMaximized = r.bMax;
-        g_nScaleMode = r.nScale;
-        g_bInterpolate = r.bInterp;
-        g_bThreadedFrames = r.bThreaded;
-        g_bAllowSSE = 0;
-        g_nTargetWidth = r.cw;
-        g_nTargetHeight = r.ch;
-        ASSERT_EQ(SetOutputSize(r.ow, r.oh), 0);
-        FillClient(h, kMarker);
         l.Whole();
         ASSERT_EQ(PresentWindowPart(p, &l.layer, nullptr), 0);
         int nSeed = 0;
