@@ -1,6 +1,7 @@
 // Presenting a 1280 x 720 picture into a 1920 x 1080 client (Fake window backend): the main window
 // maximised, bilinear on the calling thread and through the workers, nearest, the unscaled 1:1
-// present of a 1920 x 1080 picture, and a plain memcpy of a 1920 x 1080 frame for comparison.
+// present of a 1920 x 1080 picture, the present of a 64 x 64 part of it (what a frame that changed
+// only that part pays), and a plain memcpy of a 1920 x 1080 frame for comparison.
 #include <benchmark/benchmark.h>
 
 #include "bench/alloc_count.h"
@@ -24,11 +25,13 @@
 
 namespace {
 
-enum { MODE_BILINEAR = 0, MODE_BILINEAR_WORKERS = 1, MODE_NEAREST = 2, MODE_UNSCALED = 3 };
+enum { MODE_BILINEAR = 0, MODE_BILINEAR_WORKERS = 1, MODE_NEAREST = 2, MODE_UNSCALED = 3, MODE_UNSCALED_PART = 4 };
 
 void BM_PresentMainWindow(benchmark::State& state)
 {
-    const int nMode = static_cast<int>(state.range(0));
+    const int nArg = static_cast<int>(state.range(0));
+    const bool bPart = nArg == MODE_UNSCALED_PART;
+    const int nMode = bPart ? MODE_UNSCALED : nArg;
     PlatInitWindowSystem(PLAT_BACKEND_FAKE);
     g_nDesktopWidth = 2560;
     g_nDesktopHeight = 1440;
@@ -66,14 +69,15 @@ void BM_PresentMainWindow(benchmark::State& state)
     layer.rcUnion = {0, 0, lw - 1, lh - 1};
     PresentWindow(p, &layer);
     const uint64_t nAllocations = BenchAllocationCount();
+    const DIRTY_BOX part{900, 500, 963, 563};
     for (auto _ : state) {
         layer.rcUnion = {0, 0, lw - 1, lh - 1};
-        benchmark::DoNotOptimize(PresentWindow(p, &layer));
+        benchmark::DoNotOptimize(bPart ? PresentWindowPart(p, &layer, &part) : PresentWindow(p, &layer));
     }
     if (BenchCountsAllocations())
         state.counters["allocs_per_present"] = benchmark::Counter(
             double(BenchAllocationCount() - nAllocations) / double(std::max<int64_t>(state.iterations(), 1)));
-    state.SetBytesProcessed(int64_t(state.iterations()) * 1920 * 1080 * 4);
+    state.SetBytesProcessed(int64_t(state.iterations()) * (bPart ? 64 * 64 * 4 : 1920 * 1080 * 4));
     if (nMode == MODE_BILINEAR_WORKERS) StopWorkerThreads();
     std::free(layer.pOwnedPixels);
     PlatDestroyWindow(p->hWnd);
@@ -83,7 +87,7 @@ void BM_PresentMainWindow(benchmark::State& state)
     g_bMaximized = g_bFullscreen = 0;
 }
 BENCHMARK(BM_PresentMainWindow)->Arg(MODE_BILINEAR)->Arg(MODE_BILINEAR_WORKERS)->Arg(MODE_NEAREST)->Arg(MODE_UNSCALED)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Arg(MODE_UNSCALED_PART)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_MemcpyFrame(benchmark::State& state)
 {

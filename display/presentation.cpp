@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -329,12 +330,52 @@ void DiagnosticFrameEnd(void)
     }
 }
 
+namespace {
+
+// What the main window's whole picture was last presented with: a part is presented only into the
+// same placement (a changed one needs the letterbox bars and every pixel anew).
+struct PLACEMENT {
+    int nFbW, nFbH;
+    int32_t lw, lh, ow, oh, lx, ly, ox, oy;
+    int nScaleMode, bInterpolate, bFullscreen, bMaximized, bThreaded;
+    bool operator==(const PLACEMENT&) const = default;
+};
+PLACEMENT s_aPlacement[KX_WINDOWS];
+bool s_abPlaced[KX_WINDOWS];
+// The window's present count after the picture was last presented: another count means someone else
+// (a window movie, a blank client) presented meanwhile, and the next presentation is whole.
+int s_anPresents[KX_WINDOWS];
+
+// The layer box (inclusive, kept inside lw x lh) as the rectangle of the output (ow x oh) that holds
+// every output pixel drawn from it. Scaling reads neighbouring source pixels, so the box grows by
+// two source pixels and the rectangle by two output pixels on each side.
+PLAT_RECT ScaledRect(int64_t l, int64_t t, int64_t r, int64_t b, int32_t lw, int32_t lh, int32_t ow, int32_t oh)
+{
+    const auto Lo = [](int64_t v, int32_t from, int32_t to) {
+        const int64_t x = ((v - 2) * to) / from - 2;
+        return static_cast<int32_t>(x < 0 ? 0 : x);
+    };
+    const auto Hi = [](int64_t v, int32_t from, int32_t to) {
+        const int64_t x = ((v + 3) * to + from - 1) / from + 2;
+        return static_cast<int32_t>(x > to ? to : x);
+    };
+    return PLAT_RECT{Lo(l, lw, ow), Lo(t, lh, oh), Hi(r, lw, ow), Hi(b, lh, oh)};
+}
+
+}  // namespace
+
 int PresentWindow(WINDOW_STATE* pState, LAYER* pLayer)
+{
+    return PresentWindowPart(pState, pLayer, nullptr);
+}
+
+int PresentWindowPart(WINDOW_STATE* pState, LAYER* pLayer, const DIRTY_BOX* pPart)
 {
     if (!pState || !pLayer || g_bEngineStop) return 1;
     const int64_t llW = pLayer->rcUnion.llRight - pLayer->rcUnion.llLeft + 1;
     const int64_t llH = pLayer->rcUnion.llBottom - pLayer->rcUnion.llTop + 1;
-    if (llW <= 0 || llH <= 0 || g_nOutputWidth <= 0 || g_nOutputHeight <= 0) return 1;
+    if (!pPart && (llW <= 0 || llH <= 0)) return 1;
+    if (g_nOutputWidth <= 0 || g_nOutputHeight <= 0) return 1;
     if (!pLayer->pDisplayPixels || pLayer->nWidth <= 0 || pLayer->nHeight <= 0) return 1;
     FRAMEBUFFER fb{};
     uint32_t* pFb = nullptr;
@@ -351,53 +392,108 @@ int PresentWindow(WINDOW_STATE* pState, LAYER* pLayer)
     const int32_t lx = ClampToInt(pLayer->llX), ly = ClampToInt(pLayer->llY);
     pState->bmi.biWidth = lw;
     pState->bmi.biHeight = -lh;
-
-    if (bMain && (g_bFullscreen || g_bMaximized)) {
+    const bool bLetterbox = bMain && (g_bFullscreen || g_bMaximized);
+    if (bLetterbox) {
         g_nOutputOffsetX = (g_nTargetWidth - ow) / 2;
         g_nOutputOffsetY = (g_nTargetHeight - oh) / 2;
-        const int ox = g_nOutputOffsetX, oy = g_nOutputOffsetY;
-        if ((g_nScaleMode != 0 && g_bInterpolate) || (g_bMaximized && !g_bFullscreen)) {
-            if (ScaleIntoOutput(pLayer, true, false) != 0) return 1;
+    } else if (bMain) {
+        g_nOutputOffsetX = g_nOutputOffsetY = 0;
+    }
+    const int ox = g_nOutputOffsetX, oy = g_nOutputOffsetY;
+
+    // A part is presented only into the placement the last whole picture had, and only from a box
+    // that lies in the layer.
+    const int nSlot = pState->nIndex >= 0 && pState->nIndex < KX_WINDOWS ? pState->nIndex : -1;
+    const PLACEMENT place{fb.nWidth, fb.nHeight, lw, lh, ow, oh, lx, ly, ox, oy, g_nScaleMode, g_bInterpolate,
+                          g_bFullscreen, g_bMaximized, g_bThreadedFrames};
+    int64_t pl = 0, pt = 0, pr = -1, pb = -1;
+    if (pPart) {
+        pl = std::max<int64_t>(pPart->llLeft, 0);
+        pt = std::max<int64_t>(pPart->llTop, 0);
+        pr = std::min<int64_t>(pPart->llRight, lw - 1);
+        pb = std::min<int64_t>(pPart->llBottom, lh - 1);
+        // (A picture the framebuffer copy itself stretches is presented whole.)
+        const bool bBlitStretch = bLetterbox && g_nScaleMode == 0 && !(g_bMaximized && !g_bFullscreen) &&
+                                  (ow != lw || oh != lh);
+        if (bBlitStretch || nSlot < 0 || !s_abPlaced[nSlot] || !(s_aPlacement[nSlot] == place) ||
+            PlatGetWindowPresentCount(pState->hWnd) != s_anPresents[nSlot])
+            pPart = nullptr;
+        else if (pl > pr || pt > pb) return 1;
+    }
+    PLAT_RECT rcShown{0, 0, 0, 0};   // the framebuffer's rectangle presented as a part
+
+    if (bLetterbox) {
+        const bool bScaled = g_nScaleMode != 0 || (g_bMaximized && !g_bFullscreen);
+        if (bScaled) {
+            const bool bBilinear = (g_nScaleMode != 0 && g_bInterpolate) || (g_bMaximized && !g_bFullscreen);
+            if (ScaleIntoOutput(pLayer, bBilinear, false) != 0) return 1;
             pState->bmi.biWidth = ow;
             pState->bmi.biHeight = -oh;
-            BlitToFramebuffer(fb, ox, oy, ow, oh, g_pOutputBuffer, ow, 0, 0, ow, oh);
-        } else if (g_nScaleMode != 0) {
-            if (ScaleIntoOutput(pLayer, false, false) != 0) return 1;
-            pState->bmi.biWidth = ow;
-            pState->bmi.biHeight = -oh;
-            BlitToFramebuffer(fb, ox, oy, ow, oh, g_pOutputBuffer, ow, 0, 0, ow, oh);
+            if (pPart) {
+                const PLAT_RECT rc = ScaledRect(pl, pt, pr, pb, lw, lh, ow, oh);
+                BlitToFramebuffer(fb, ox + rc.left, oy + rc.top, rc.right - rc.left, rc.bottom - rc.top, g_pOutputBuffer,
+                                  ow, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+                rcShown = PLAT_RECT{ox + rc.left, oy + rc.top, ox + rc.right, oy + rc.bottom};
+            } else {
+                BlitToFramebuffer(fb, ox, oy, ow, oh, g_pOutputBuffer, ow, 0, 0, ow, oh);
+            }
+        } else if (pPart) {
+            const int w = static_cast<int>(pr - pl + 1), h = static_cast<int>(pb - pt + 1);
+            BlitToFramebuffer(fb, ox + static_cast<int>(pl), oy + static_cast<int>(pt), w, h, pLayer->pDisplayPixels, lw,
+                              static_cast<int>(pl), static_cast<int>(pt), w, h);
+            rcShown = PLAT_RECT{ox + static_cast<int>(pl), oy + static_cast<int>(pt), ox + static_cast<int>(pl) + w,
+                                oy + static_cast<int>(pt) + h};
         } else {
             BlitToFramebuffer(fb, ox, oy, ow, oh, pLayer->pDisplayPixels, lw, 0, 0, lw, lh);
         }
-        FillOutside(fb, ox, oy, ow, oh);
-    } else {
-        if (bMain) g_nOutputOffsetX = g_nOutputOffsetY = 0;
-        if (bMain && (lw != ow || lh != oh)) {
-            pState->bmi.biWidth = ow;
-            pState->bmi.biHeight = -oh;
-            const bool bBilinear = g_bInterpolate != 0;
-            if (ScaleIntoOutput(pLayer, bBilinear, bBilinear && g_bThreadedFrames) != 0) return 1;
-            BlitToFramebuffer(fb, lx, ly, ow, oh, g_pOutputBuffer, ow, 0, 0, ow, oh);
+        // The bars stay as the whole picture left them when only a part is presented.
+        if (!pPart) FillOutside(fb, ox, oy, ow, oh);
+    } else if (bMain && (lw != ow || lh != oh)) {
+        pState->bmi.biWidth = ow;
+        pState->bmi.biHeight = -oh;
+        const bool bBilinear = g_bInterpolate != 0;
+        if (ScaleIntoOutput(pLayer, bBilinear, bBilinear && g_bThreadedFrames) != 0) return 1;
+        if (pPart) {
+            const PLAT_RECT rc = ScaledRect(pl, pt, pr, pb, lw, lh, ow, oh);
+            BlitToFramebuffer(fb, lx + rc.left, ly + rc.top, rc.right - rc.left, rc.bottom - rc.top, g_pOutputBuffer, ow,
+                              rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+            rcShown = PLAT_RECT{lx + rc.left, ly + rc.top, lx + rc.right, ly + rc.bottom};
         } else {
-            // The dirty box, kept inside the layer.
-            const int64_t l = pLayer->rcUnion.llLeft < 0 ? 0 : pLayer->rcUnion.llLeft;
-            const int64_t t = pLayer->rcUnion.llTop < 0 ? 0 : pLayer->rcUnion.llTop;
-            const int64_t r = pLayer->rcUnion.llRight >= lw ? lw - 1 : pLayer->rcUnion.llRight;
-            const int64_t b = pLayer->rcUnion.llBottom >= lh ? lh - 1 : pLayer->rcUnion.llBottom;
-            if (l > r || t > b) return 1;
-            const int w = static_cast<int>(r - l + 1), h = static_cast<int>(b - t + 1);
-            const int dx = lx + static_cast<int>(l), dy = ly + static_cast<int>(t);
-            if (dx == 0 && dy > 0 && dy + h >= lh)
-                BlitToFramebuffer(fb, lx + static_cast<int>(l), ly, w, lh, pLayer->pDisplayPixels, lw,
-                                  static_cast<int>(l), 0, w, lh);
-            else
-                BlitToFramebuffer(fb, dx, dy, w, h, pLayer->pDisplayPixels, lw, static_cast<int>(l),
-                                  static_cast<int>(t), w, h);
+            BlitToFramebuffer(fb, lx, ly, ow, oh, g_pOutputBuffer, ow, 0, 0, ow, oh);
         }
+    } else if (pPart) {
+        const int w = static_cast<int>(pr - pl + 1), h = static_cast<int>(pb - pt + 1);
+        const int dx = lx + static_cast<int>(pl), dy = ly + static_cast<int>(pt);
+        BlitToFramebuffer(fb, dx, dy, w, h, pLayer->pDisplayPixels, lw, static_cast<int>(pl), static_cast<int>(pt), w, h);
+        rcShown = PLAT_RECT{dx, dy, dx + w, dy + h};
+    } else {
+        // The dirty box, kept inside the layer.
+        const int64_t l = pLayer->rcUnion.llLeft < 0 ? 0 : pLayer->rcUnion.llLeft;
+        const int64_t t = pLayer->rcUnion.llTop < 0 ? 0 : pLayer->rcUnion.llTop;
+        const int64_t r = pLayer->rcUnion.llRight >= lw ? lw - 1 : pLayer->rcUnion.llRight;
+        const int64_t b = pLayer->rcUnion.llBottom >= lh ? lh - 1 : pLayer->rcUnion.llBottom;
+        if (l > r || t > b) return 1;
+        const int w = static_cast<int>(r - l + 1), h = static_cast<int>(b - t + 1);
+        const int dx = lx + static_cast<int>(l), dy = ly + static_cast<int>(t);
+        if (dx == 0 && dy > 0 && dy + h >= lh)
+            BlitToFramebuffer(fb, lx + static_cast<int>(l), ly, w, lh, pLayer->pDisplayPixels, lw,
+                              static_cast<int>(l), 0, w, lh);
+        else
+            BlitToFramebuffer(fb, dx, dy, w, h, pLayer->pDisplayPixels, lw, static_cast<int>(l),
+                              static_cast<int>(t), w, h);
     }
     // The script's edit box stays on the picture however the picture is scaled or placed.
-    if (bMain) PlatEditBoxSetPicturePlace(pState->hWnd, g_nOutputOffsetX, g_nOutputOffsetY, ow, oh, g_nScreenWidth, g_nScreenHeight);
-    PlatPresentWindow(pState->hWnd);
+    if (bMain) PlatEditBoxSetPicturePlace(pState->hWnd, ox, oy, ow, oh, g_nScreenWidth, g_nScreenHeight);
+    if (pPart) {
+        PlatPresentWindowRect(pState->hWnd, &rcShown);
+    } else {
+        PlatPresentWindow(pState->hWnd);
+        if (nSlot >= 0) {
+            s_aPlacement[nSlot] = place;
+            s_abPlaced[nSlot] = true;
+        }
+    }
+    if (nSlot >= 0) s_anPresents[nSlot] = PlatGetWindowPresentCount(pState->hWnd);
     if (bMain) KeepScreenshot(fb);
     return 0;
 }
@@ -407,11 +503,17 @@ int RepaintWindow(WINDOW_STATE* pState)
     if (!pState || !pState->pLayerSet || !pState->pBackLayer) return 0;
     LAYER* p = GetNodeLayer(pState->pLayerSet);
     if (!p) return 0;
+    // A paint the frames asked for presents the part of the picture composed since the last one;
+    // any other (an expose, a resize, a menu or the edit box, a call) presents the whole picture.
+    DIRTY_BOX part{};
+    const bool bComposed = TakeUnpresentedBox(pState->nIndex, p, &part) == 1;
+    const bool bPart = pState->hWnd && PlatIsWindowPaintPart(pState->hWnd) == 1;
+    if (bPart && !bComposed) return 0;
     p->rcUnion.llLeft = 0;
     p->rcUnion.llTop = 0;
     p->rcUnion.llRight = static_cast<int64_t>(p->nWidth) - 1;
     p->rcUnion.llBottom = static_cast<int64_t>(p->nHeight) - 1;
-    PresentWindow(pState, p);
+    PresentWindowPart(pState, p, bPart ? &part : nullptr);
     p->bChanged = 1;
     return 0;
 }

@@ -35,6 +35,21 @@ namespace {
 uint8_t s_abPictureShown[KX_WINDOWS];
 // The window's composition was skipped while nobody could see it.
 uint8_t s_abComposeSkipped[KX_WINDOWS];
+// The box of each window's picture composed in frames since its last paint (layer pixels), and
+// whether the paint came after this frame's composition (what it composed is on the screen then).
+DIRTY_BOX s_aUnpresented[KX_WINDOWS];
+uint8_t s_abUnpresented[KX_WINDOWS];
+uint8_t s_abComposedShown[KX_WINDOWS];
+
+bool IsEmptyBox(const DIRTY_BOX& b) { return b.llLeft > b.llRight || b.llTop > b.llBottom; }
+
+void MergeBox(DIRTY_BOX* pInto, const DIRTY_BOX& b)
+{
+    pInto->llLeft = std::min(pInto->llLeft, b.llLeft);
+    pInto->llTop = std::min(pInto->llTop, b.llTop);
+    pInto->llRight = std::max(pInto->llRight, b.llRight);
+    pInto->llBottom = std::max(pInto->llBottom, b.llBottom);
+}
 
 inline int32_t SaturateInt32(int64_t v)
 {
@@ -1167,6 +1182,14 @@ int RenderWindowCPU(int nWindow)
         if (g_bGpuDirect) return g_bEngineStop;
     }
     LAYER* pPicture = WindowPicture(nWindow);
+    if (nWindow >= 0 && nWindow < KX_WINDOWS) {
+        // A paint since the last composition showed everything composed so far and left the whole
+        // picture as the union box: the box starts empty again, so that it holds what is composed
+        // from here on.
+        if (s_abComposedShown[nWindow])
+            pLayer->rcUnion = DIRTY_BOX{KX_DIRTY_EMPTY_LOW, KX_DIRTY_EMPTY_LOW, KX_DIRTY_EMPTY_HIGH, KX_DIRTY_EMPTY_HIGH};
+        s_abComposedShown[nWindow] = 0;
+    }
     if (pPicture && ComposeWholeNode(pSet, pLayer, pPicture, 0) != 0) return -1;
     return g_bEngineStop;
 }
@@ -1192,10 +1215,38 @@ int PresentWindowCPU(int nWindow)
         // another paint for it would make every paint ask for the next, so a game waiting with
         // nothing moving would present every frame. Only a picture with a dirty box is painted.
         const bool bDirty = pLayer->bOwnValid || pLayer->bFullRedraw;
-        // Nothing is presented into a window nobody can see; showing it again paints it.
-        if (bDirty && pRec && pRec->hWnd && !PlatIsWindowOutOfSight(pRec->hWnd)) PlatInvalidateWindow(pRec->hWnd, 0);
+        // Nothing is presented into a window nobody can see; showing it again paints it. A paint
+        // that came after this frame's composition showed it already. Else the paint presents the
+        // part composed since the last one; a dirty picture without a box is presented whole.
+        if (bDirty && pRec && pRec->hWnd && !PlatIsWindowOutOfSight(pRec->hWnd) && !s_abComposedShown[nWindow]) {
+            const DIRTY_BOX& box = pLayer->rcUnion;
+            if (pLayer->bFullRedraw || IsEmptyBox(box)) {
+                PlatInvalidateWindow(pRec->hWnd, 0);
+            } else {
+                if (!s_abUnpresented[nWindow]) s_aUnpresented[nWindow] = box;
+                else MergeBox(&s_aUnpresented[nWindow], box);
+                s_abUnpresented[nWindow] = 1;
+                PlatInvalidateWindowPart(pRec->hWnd);
+            }
+        }
     }
     return g_bEngineStop;
+}
+
+int TakeUnpresentedBox(int nWindow, const LAYER* pPicture, DIRTY_BOX* pOut)
+{
+    if (nWindow < 0 || nWindow >= KX_WINDOWS) return 0;
+    bool bAny = s_abUnpresented[nWindow] != 0;
+    if (bAny) *pOut = s_aUnpresented[nWindow];
+    // The union box counts once a composition came after the last paint (a paint leaves it whole).
+    if (pPicture && !s_abComposedShown[nWindow] && !IsEmptyBox(pPicture->rcUnion)) {
+        if (bAny) MergeBox(pOut, pPicture->rcUnion);
+        else *pOut = pPicture->rcUnion;
+        bAny = true;
+    }
+    s_abUnpresented[nWindow] = 0;
+    s_abComposedShown[nWindow] = 1;
+    return bAny ? 1 : 0;
 }
 
 int GetWindowPictureShown(int nWindow)

@@ -103,6 +103,11 @@ int RenderWindowCPU(int nWindow);
 int PresentWindowCPU(int nWindow);
 // 1 while the window had a picture to show in this frame.
 int GetWindowPictureShown(int nWindow);
+// For the paint that presents window nWindow's picture (pPicture, its layer set's LAYER): the box of
+// the picture composed since it was last presented, the part of this frame's composition done so far
+// included. 1 with *pOut, 0 when nothing was composed since. Either way the picture counts as
+// presented from here on: a frame that composed nothing after it asks for no paint.
+int TakeUnpresentedBox(int nWindow, const LAYER* pPicture, DIRTY_BOX* pOut);
 
 
 // Installs the blend and colour-copy job routines in the worker pool's table.

@@ -518,6 +518,16 @@ int PlatComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* p
     return r;
 }
 
+int PlatWindowHasOverlay(const PLAT_WINDOW_REC* pRec)
+{
+    if (!pRec) return 0;
+    {
+        std::lock_guard<std::mutex> lock(g_mx);
+        if (g_box.bOpen && g_box.hwnd == pRec->hwnd) return 1;
+    }
+    return PlatMenuDrawsOverPicture(pRec);
+}
+
 int PlatEditBoxSetPicturePlace(PLAT_HWND hwnd, int ox, int oy, int ow, int oh, int sw, int sh)
 {
     std::lock_guard<std::mutex> lock(g_mx);

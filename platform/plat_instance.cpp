@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 #include <sys/file.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -201,6 +202,10 @@ int PlatListenForActivation(const char* pszName, void (*pfnActivate)(void* pUser
 void PlatPollActivation(void)
 {
     if (g_fdListen < 0) return;
+    // Asked first whether anything waits: an accept on an empty queue still makes and drops a
+    // socket in the kernel, which every frame would pay.
+    struct pollfd pfd{g_fdListen, POLLIN, 0};
+    if (poll(&pfd, 1, 0) <= 0 || !(pfd.revents & (POLLIN | POLLERR | POLLHUP))) return;
     for (;;) {
         int fd = accept4(g_fdListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {

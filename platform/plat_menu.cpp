@@ -583,20 +583,6 @@ PLAT_HMENU PlatGetSubMenu(PLAT_HMENU hMenu, int nPos)
 
 // ---- Bars on windows ----
 
-namespace {
-
-template <class FN>
-void OnWindowThreadDo(FN&& fn)
-{
-    if (PlatIsWindowThread()) {
-        fn();
-        return;
-    }
-    PlatRunOnWindowThread([](void* p) { (*static_cast<FN*>(p))(); }, &fn, 1);
-}
-
-}  // namespace
-
 int PlatMenuBarInset(const PLAT_WINDOW_REC* pRec)
 {
     return pRec && pRec->hMenuBar && !(pRec->nStyle & PLAT_WS_CHILD) ? PLAT_MENU_BAR_HEIGHT : 0;
@@ -605,7 +591,7 @@ int PlatMenuBarInset(const PLAT_WINDOW_REC* pRec)
 int PlatSetMenu(PLAT_HWND hwnd, PLAT_HMENU hMenu)
 {
     int r = -1;
-    OnWindowThreadDo([&] {
+    PlatOnWindowThreadDo([&] {
         PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
         if (!p || (hMenu && !PlatIsMenu(hMenu))) return;
         r = 0;
@@ -629,7 +615,7 @@ int PlatSetMenu(PLAT_HWND hwnd, PLAT_HMENU hMenu)
 PLAT_HMENU PlatGetMenu(PLAT_HWND hwnd)
 {
     PLAT_HMENU h = 0;
-    OnWindowThreadDo([&] {
+    PlatOnWindowThreadDo([&] {
         if (PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd)) h = p->hMenuBar;
     });
     return h;
@@ -638,7 +624,7 @@ PLAT_HMENU PlatGetMenu(PLAT_HWND hwnd)
 int PlatDrawMenuBar(PLAT_HWND hwnd)
 {
     int r = -1;
-    OnWindowThreadDo([&] {
+    PlatOnWindowThreadDo([&] {
         const PLAT_HWND hwndTop = TopLevelOf(hwnd);
         if (!hwndTop) return;
         PlatInvalidateWindow(hwndTop, 0);
@@ -745,6 +731,17 @@ int PlatMenuRouteMouse(PLAT_HWND hwnd, int nButton, int bDown, int x, int y)
     return 1;
 }
 
+int PlatMenuDrawsOverPicture(const PLAT_WINDOW_REC* pRec)
+{
+    if (!pRec) return 0;
+    if (g_track.bActive && g_track.hwndTop == pRec->hwnd) return 1;
+    for (PLAT_HWND hwndChild : PlatChildWindows(pRec->hwnd)) {
+        const PLAT_WINDOW_REC* pChild = PlatLookupWindow(hwndChild);
+        if (pChild && pChild->hMenuBar) return 1;
+    }
+    return 0;
+}
+
 int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH,
                           const PLAT_DRAW_UNDER& drawUnder)
 {
@@ -808,7 +805,7 @@ int PlatGetOpenMenus(PLAT_HWND* pHwnd, std::vector<PLAT_MENU_OPEN_LEVEL>* pOut)
 int PlatGetMenuBarItemRect(PLAT_HWND hwnd, int nItem, PLAT_RECT* pRect)
 {
     int r = -1;
-    OnWindowThreadDo([&] {
+    PlatOnWindowThreadDo([&] {
         PLAT_HWND hwndTop;
         PLAT_RECT rcStrip;
         PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);

@@ -506,14 +506,21 @@ int PlatInvalidateWindow(PLAT_HWND hwnd, int bErase)
         std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
         auto it = g_mapWindows.find(hwnd);
         if (it == g_mapWindows.end()) return -1;
-        it->second->bInvalid = 1;
-        if (bErase) it->second->bErase = 1;
+        PlatMarkWindowInvalid(it->second.get(), bErase);
     }
+    PlatWakeForPaint();
+    return 0;
+}
+
+void PlatWakeForPaint(void)
+{
     std::lock_guard<std::mutex> lk(g_mxQueue);
     g_cvQueue.notify_all();
     if (g_pBackend) g_pBackend->pfnWake();
-    return 0;
 }
+
+std::recursive_mutex& PlatWindowTableLock(void) { return g_mxWindows; }
+const PLAT_WINDOW_BACKEND* PlatWindowBackendInUse(void) { return g_pBackend; }
 
 int PlatValidateWindow(PLAT_HWND hwnd)
 {
@@ -778,7 +785,7 @@ int UpdateClientRect(PLAT_HWND hwnd, int x, int y, int w, int h)
     p->nClientH = h;
     if (nChanged & 2) {
         ResizePixels(p);
-        p->bInvalid = p->bErase = 1;
+        PlatMarkWindowInvalid(p, 1);
     }
     return nChanged;
 }
@@ -902,7 +909,7 @@ int PlatShowWindow(PLAT_HWND hwnd, int nCmd)
         PlatUpdateWindowSizeLimits(hwnd);
         if ((p = PlatLookupWindow(hwnd)) == nullptr) return;
         g_pBackend->pfnApplyShow(p);
-        if (bVisible) p->bInvalid = p->bErase = 1;
+        if (bVisible) PlatMarkWindowInvalid(p, 1);
         // A child window is drawn by its parent (a menu bar over the parent's picture).
         if ((p->nStyle & PLAT_WS_CHILD) && bVisible != nWasVisible) PlatInvalidateWindow(p->hwndParent, 0);
         if (nState != nOldState) {
@@ -988,40 +995,6 @@ int PlatGetWindowText(PLAT_HWND hwnd, char* pszOut, int cap)
     return (int)n;
 }
 
-int PlatGetWindowFramebuffer(PLAT_HWND hwnd, uint32_t** ppPixels, int* pWidth, int* pHeight, int* pPitch)
-{
-    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
-    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
-    if (!p || !p->pPixels) return -1;
-    if (ppPixels) *ppPixels = p->pPixels;
-    if (pWidth) *pWidth = p->nFbW;
-    if (pHeight) *pHeight = p->nFbH;
-    if (pPitch) *pPitch = p->nFbW * 4;
-    return 0;
-}
-
-int PlatPresentWindow(PLAT_HWND hwnd)
-{
-    int nResult = -1;
-    OnWindowThreadDo([&] {
-        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
-        if (!p) return;
-        p->nPresentCount++;
-        nResult = g_pBackend->pfnPresent(p);
-    });
-    return nResult;
-}
-
-int PlatReadWindowPixels(PLAT_HWND hwnd, std::vector<uint32_t>* pOut, int* pW, int* pH)
-{
-    int nResult = -1;
-    OnWindowThreadDo([&] {
-        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
-        if (p && g_pBackend->pfnReadShown) nResult = g_pBackend->pfnReadShown(p, pOut, pW, pH);
-    });
-    return nResult;
-}
-
 // ---- Modal boxes ------------------------------------------------------------------------------------
 
 namespace {
@@ -1032,7 +1005,7 @@ std::vector<PLAT_HWND> g_vRepaintAfterModal;
 // Shows the picture the window had again, where it can be seen.
 void ShowRetainedPicture(PLAT_WINDOW_REC* p)
 {
-    if (p->bVisible && !p->bHiddenBySystem && p->nShowState != PLAT_SIZE_MINIMIZED) g_pBackend->pfnPresent(p);
+    if (p->bVisible && !p->bHiddenBySystem && p->nShowState != PLAT_SIZE_MINIMIZED) g_pBackend->pfnPresent(p, nullptr);
 }
 
 // What a person does to a window: keys, characters, the mouse, the frame's commands and drops.

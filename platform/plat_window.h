@@ -164,6 +164,14 @@ intptr_t PlatDefWindowProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intpt
 int PlatInvalidateWindow(PLAT_HWND hwnd, int bErase);
 // Ends the invalid state (sending WM_ERASEBKGND first when an erase is pending), like BeginPaint.
 int PlatValidateWindow(PLAT_HWND hwnd);
+// The program changed a part of its retained picture and presents that part itself at the paint
+// that follows (PlatPresentWindowRect). The paint is one of the whole client when anything else
+// (an expose, a resize, showing the window, PlatInvalidateWindow) asked for one since the last
+// validation. -1 when hwnd names no window.
+int PlatInvalidateWindowPart(PLAT_HWND hwnd);
+// 1 while the paint due is only for the part the program changed (PlatInvalidateWindowPart), 0 when
+// the whole client is to be painted or no paint is due.
+int PlatIsWindowPaintPart(PLAT_HWND hwnd);
 
 // Timers: WM_TIMER (wParam = id) every nMs milliseconds when nothing else is queued. Window thread.
 int PlatSetTimer(PLAT_HWND hwnd, uintptr_t nId, uint32_t nMs);
@@ -232,6 +240,13 @@ int PlatGetWindowText(PLAT_HWND hwnd, char* pszOut, int cap);
 int PlatGetWindowFramebuffer(PLAT_HWND hwnd, uint32_t** ppPixels, int* pWidth, int* pHeight, int* pPitch);
 // Shows the retained picture in the window.
 int PlatPresentWindow(PLAT_HWND hwnd);
+// Shows the rectangle of the retained picture (client coordinates, clipped to the client); the rest
+// of the window keeps what it showed. A menu or the edit box over the picture, or a window surface
+// the window system made anew, shows the whole picture instead. NULL: the whole client.
+int PlatPresentWindowRect(PLAT_HWND hwnd, const PLAT_RECT* pRect);
+// How many times the window was presented (whole or in part) since it was made; -1 when hwnd names
+// no window. A program that presents a part sees by it whether anyone else presented meanwhile.
+int PlatGetWindowPresentCount(PLAT_HWND hwnd);
 // What the window shows now, read back from the window system's side (B,G,R,A rows of its client
 // size, as uint32 0xAARRGGBB). 0 or -1.
 int PlatReadWindowPixels(PLAT_HWND hwnd, std::vector<uint32_t>* pOut, int* pW, int* pH);

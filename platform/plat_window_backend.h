@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct PLAT_WINDOW_REC {
     int nShowState;              // PLAT_SIZE_RESTORED / MINIMIZED / MAXIMIZED
     PLAT_RECT rcRestore;         // client rectangle (screen) to return to from maximised
     int bInvalid, bErase;
+    int bInvalidPart;            // the paint due is for a part the program changed (PlatInvalidateWindowPart)
     int bDestroying;
     uint32_t* pPixels;           // the retained client picture, 64-byte aligned
     int nFbW, nFbH;
@@ -59,7 +61,9 @@ struct PLAT_WINDOW_BACKEND {
     void (*pfnApplyShow)(PLAT_WINDOW_REC* pRec);  // visibility and show state
     void (*pfnApplyStyle)(PLAT_WINDOW_REC* pRec);
     void (*pfnApplyTitle)(PLAT_WINDOW_REC* pRec);
-    int (*pfnPresent)(PLAT_WINDOW_REC* pRec);
+    // Shows the retained picture: the whole client (pRect NULL), or only that rectangle of the
+    // client, which the window showed as the retained picture has it everywhere else.
+    int (*pfnPresent)(PLAT_WINDOW_REC* pRec, const PLAT_RECT* pRect);
     void (*pfnPump)(void);             // turns pending native events into messages
     void (*pfnWait)(uint32_t nMs);     // sleeps until a native event, a wake or nMs pass
     void (*pfnWake)(void);             // any thread
@@ -89,6 +93,31 @@ extern const PLAT_WINDOW_BACKEND g_SdlWindowBackend;
 
 // Window thread only; the record stays valid until a window procedure runs.
 PLAT_WINDOW_REC* PlatLookupWindow(PLAT_HWND hwnd);
+// The lock of the window table and records, for readers on other threads.
+std::recursive_mutex& PlatWindowTableLock(void);
+// The window system's backend in use (NULL before PlatInitWindowSystem and after its end).
+const PLAT_WINDOW_BACKEND* PlatWindowBackendInUse(void);
+// Wakes the window thread for a paint that became due.
+void PlatWakeForPaint(void);
+// The whole client needs a paint (bErase: with WM_ERASEBKGND first); a paint due for a part only
+// becomes one of the whole client.
+inline void PlatMarkWindowInvalid(PLAT_WINDOW_REC* pRec, int bErase)
+{
+    pRec->bInvalid = 1;
+    pRec->bInvalidPart = 0;
+    if (bErase) pRec->bErase = 1;
+}
+
+// Runs fn on the window thread and waits; used by the window functions called from other threads.
+template <class FN>
+void PlatOnWindowThreadDo(FN&& fn)
+{
+    if (PlatIsWindowThread()) {
+        fn();
+        return;
+    }
+    PlatRunOnWindowThread([](void* p) { (*static_cast<FN*>(p))(); }, &fn, 1);
+}
 // Input in the Win32 form, shared by both backends. They keep the key-state table current.
 void PlatQueueKey(PLAT_HWND hwnd, int nVk, int bDown, int bRepeat, int bExtended);
 void PlatQueueChar(PLAT_HWND hwnd, uint32_t nChar);
@@ -167,6 +196,8 @@ struct PLAT_UI_CANVAS;
 typedef std::function<bool(const PLAT_UI_CANVAS& canvas, int nBar)> PLAT_DRAW_UNDER;
 int PlatMenuComposeWindow(PLAT_WINDOW_REC* pRec, std::vector<uint32_t>* pOut, int* pW, int* pH,
                           const PLAT_DRAW_UNDER& drawUnder = {});
+// 1 when an open menu or a child window's bar is drawn over the window's retained picture.
+int PlatMenuDrawsOverPicture(const PLAT_WINDOW_REC* pRec);
 // A mouse event for the window in client coordinates (a bar above the client at negative y): 1 when
 // a bar takes it (a left click on a bar becomes WM_NCLBUTTONDOWN with PLAT_HTMENU for the window that
 // carries the bar), 0 when it goes on to the window. nButton 0 for a move.

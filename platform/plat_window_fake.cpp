@@ -23,7 +23,7 @@ void FakeStop(void) {}
 int FakeCreate(PLAT_WINDOW_REC*) { return 0; }
 void FakeDestroy(PLAT_WINDOW_REC*) {}
 void FakeApply(PLAT_WINDOW_REC*) {}
-int FakePresent(PLAT_WINDOW_REC*) { return 0; }
+int FakePresent(PLAT_WINDOW_REC*, const PLAT_RECT*) { return 0; }
 int FakeReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int* pH)
 {
     // With a menu bar or open menus: the picture as a real window would show it.

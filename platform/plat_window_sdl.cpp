@@ -40,6 +40,14 @@ constexpr int kPlaceRetries = 3;
 // may not have moved at all, and a later move is the user's.
 constexpr uint32_t kPlaceWaitMs = 2000;
 
+// The window surface each window's last whole picture went to, with its size: a part is shown only
+// onto that surface (one the window system made anew holds nothing of the picture yet).
+struct SHOWN_SURFACE {
+    SDL_Surface* pSurface;
+    int w, h;
+};
+std::map<PLAT_HWND, SHOWN_SURFACE> g_mapShownSurface;
+
 PLAT_HWND HwndOfSdl(uint32_t nWindowId)
 {
     SDL_Window* pWin = SDL_GetWindowFromID(nWindowId);
@@ -163,6 +171,7 @@ void SdlDestroy(PLAT_WINDOW_REC* p)
     }
     g_vNativeWindows.erase(std::remove(g_vNativeWindows.begin(), g_vNativeWindows.end(), p->hwnd), g_vNativeWindows.end());
     g_mapPendingPlace.erase(p->hwnd);
+    g_mapShownSurface.erase(p->hwnd);
     p->pNative = nullptr;
 }
 
@@ -226,22 +235,39 @@ void SdlApplyTitle(PLAT_WINDOW_REC* p)
     if (SdlOf(p)) SDL_SetWindowTitle(SdlOf(p), PlatCp932ToUtf8String(p->strTitle.c_str()).c_str());
 }
 
-int SdlPresent(PLAT_WINDOW_REC* p)
+int SdlPresent(PLAT_WINDOW_REC* p, const PLAT_RECT* pRect)
 {
     SDL_Window* pWin = SdlOf(p);
     if (!pWin || !p->pPixels || PlatX11IsLost(pWin)) return 0;
     SDL_Surface* pDst = SDL_GetWindowSurface(pWin);
     if (!pDst) return -1;
     PlatX11Watch(pWin);
-    // The menu bar and open menus are drawn over a copy of the retained picture.
-    std::vector<uint32_t> composed;
-    int cw = 0, ch = 0;
-    const bool bComposed = PlatComposeWindow(p, &composed, &cw, &ch) == 1;
     // The retained picture is BGRA in memory, which SDL calls ARGB8888 on little-endian machines.
     // A window surface of B,G,R,X bytes (RGB888) takes the same bytes: described so, the copy is a
     // plain one instead of a conversion pixel by pixel (the fourth byte is not shown either way).
     const uint32_t nFormat =
         pDst->format->format == SDL_PIXELFORMAT_RGB888 ? SDL_PIXELFORMAT_RGB888 : SDL_PIXELFORMAT_ARGB8888;
+    const auto itShown = g_mapShownSurface.find(p->hwnd);
+    const bool bShownHere = itShown != g_mapShownSurface.end() && itShown->second.pSurface == pDst &&
+                            itShown->second.w == pDst->w && itShown->second.h == pDst->h;
+    if (pRect && bShownHere && !PlatWindowHasOverlay(p)) {
+        // Only the part: the rest of the surface, the menu bar's strip above the picture included,
+        // holds what the last whole picture left there.
+        SDL_Surface* pSrc =
+            SDL_CreateRGBSurfaceWithFormatFrom(p->pPixels, p->nFbW, p->nFbH, 32, p->nFbW * 4, nFormat);
+        if (!pSrc) return -1;
+        SDL_SetSurfaceBlendMode(pSrc, SDL_BLENDMODE_NONE);
+        SDL_Rect rcSrc{pRect->left, pRect->top, pRect->right - pRect->left, pRect->bottom - pRect->top};
+        SDL_Rect rcDst{rcSrc.x, rcSrc.y + BarOf(p), rcSrc.w, rcSrc.h};
+        int r = SDL_BlitSurface(pSrc, &rcSrc, pDst, &rcDst);
+        SDL_FreeSurface(pSrc);
+        if (r == 0 && rcDst.w > 0 && rcDst.h > 0) r = SDL_UpdateWindowSurfaceRects(pWin, &rcDst, 1);
+        return r == 0 ? 0 : -1;
+    }
+    // The menu bar and open menus are drawn over a copy of the retained picture.
+    std::vector<uint32_t> composed;
+    int cw = 0, ch = 0;
+    const bool bComposed = PlatComposeWindow(p, &composed, &cw, &ch) == 1;
     SDL_Surface* pSrc = bComposed ? SDL_CreateRGBSurfaceWithFormatFrom(composed.data(), cw, ch, 32, cw * 4, nFormat)
                                   : SDL_CreateRGBSurfaceWithFormatFrom(p->pPixels, p->nFbW, p->nFbH, 32, p->nFbW * 4,
                                                                        nFormat);
@@ -250,6 +276,8 @@ int SdlPresent(PLAT_WINDOW_REC* p)
     int r = SDL_BlitSurface(pSrc, nullptr, pDst, nullptr);
     SDL_FreeSurface(pSrc);
     if (r == 0) r = SDL_UpdateWindowSurface(pWin);
+    if (r == 0) g_mapShownSurface[p->hwnd] = SHOWN_SURFACE{pDst, pDst->w, pDst->h};
+    else g_mapShownSurface.erase(p->hwnd);
     return r == 0 ? 0 : -1;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -51,6 +52,16 @@ struct PICTURE {
     uint32_t At(int x, int y) const { return px[size_t(y) * w + x]; }
 };
 
+// A placement of the main window: fullscreen, maximised, scale mode, interpolation, frame thread,
+// the client cw x ch and the output ow x oh.
+struct PLACE {
+    const char* pszName;
+    uint8_t bFull, bMax;
+    int nScale, bInterp;
+    uint8_t bThreaded;
+    int cw, ch, ow, oh;
+};
+
 class PresentationTest : public WINDOW_TEST_FIXTURE {
 protected:
     // The main window without a frame, so that the client has the given size.
@@ -63,6 +74,23 @@ protected:
         ResetWindowState(p, "main");
         EXPECT_EQ(CreateGameWindow(p, 0, g_szInstanceName, "main"), 1);
         return p->hWnd;
+    }
+    // The main window placed and scaled as the row says, its client filled with kMarker; 0 when the
+    // output size cannot be had.
+    PLAT_HWND MakePlaced(const PLACE& r)
+    {
+        const PLAT_HWND h = MakeMain(r.cw, r.ch);
+        g_bFullscreen = r.bFull;
+        g_bMaximized = r.bMax;
+        g_nScaleMode = r.nScale;
+        g_bInterpolate = r.bInterp;
+        g_bThreadedFrames = r.bThreaded;
+        g_bAllowSSE = 0;
+        g_nTargetWidth = r.cw;
+        g_nTargetHeight = r.ch;
+        if (SetOutputSize(r.ow, r.oh) != 0) return 0;
+        FillClient(h, kMarker);
+        return h;
     }
     PICTURE Client(PLAT_HWND h)
     {
@@ -151,12 +179,7 @@ void ExpectSame(const PICTURE& a, const PICTURE& b)
 TEST_F(PresentationTest, MainWindowScalingBranches)
 {
     enum { LAYER_AS_IS, GDI_STRETCH, BILINEAR, NEAREST };
-    struct ROW {
-        const char* pszName;
-        uint8_t bFull, bMax;
-        int nScale, bInterp;
-        uint8_t bThreaded;
-        int cw, ch, ow, oh;
+    struct ROW : PLACE {
         int nKind;
         int ox, oy;   // where the picture starts in the client
         bool bBars;
@@ -179,17 +202,8 @@ TEST_F(PresentationTest, MainWindowScalingBranches)
     TEST_LAYER l(8, 6);
     for (const ROW& r : rows) {
         SCOPED_TRACE(r.pszName);
-        const PLAT_HWND h = MakeMain(r.cw, r.ch);
-        g_bFullscreen = r.bFull;
-        g_bMaximized = r.bMax;
-        g_nScaleMode = r.nScale;
-        g_bInterpolate = r.bInterp;
-        g_bThreadedFrames = r.bThreaded;
-        g_bAllowSSE = 0;
-        g_nTargetWidth = r.cw;
-        g_nTargetHeight = r.ch;
-        ASSERT_EQ(SetOutputSize(r.ow, r.oh), 0);
-        FillClient(h, kMarker);
+        const PLAT_HWND h = MakePlaced(r);
+        ASSERT_NE(h, 0u);
         const int nBefore = PlatFakeGetPresentCount(h);
         l.Whole();
         ASSERT_EQ(PresentWindow(g_apWindowState[0], &l.layer), 0);
@@ -211,6 +225,85 @@ TEST_F(PresentationTest, MainWindowScalingBranches)
         PlatDestroyWindow(h);
     }
     EXPECT_TRUE(errors.reports.empty());
+}
+
+// A part presented after a whole picture leaves the window with the pixels a whole presentation of
+// the changed picture gives, for every placement: as it is, scaled either way, letterboxed with the
+// picture inside or beyond the client, and for boxes at the edges, across them and beyond them.
+TEST_F(PresentationTest, PartialPresentGivesTheWindowPixelsOfAWholeOne)
+{
+    const PLACE rows[] = {
+        {"fullscreen none 1:1", 1, 0, 0, 1, 0, 60, 40, 40, 30},
+        {"fullscreen none stretched", 1, 0, 0, 1, 0, 60, 40, 52, 39},
+        {"fullscreen fit bilinear", 1, 0, 1, 1, 0, 100, 60, 80, 60},
+        {"fullscreen fit nearest", 1, 0, 1, 0, 0, 100, 60, 80, 60},
+        {"fullscreen cover bilinear", 1, 0, 2, 1, 0, 100, 60, 120, 90},
+        {"maximised", 0, 1, 0, 0, 0, 100, 60, 80, 60},
+        {"windowed resized bilinear", 0, 0, 1, 1, 0, 70, 50, 70, 50},
+        {"windowed resized bilinear, frame thread", 0, 0, 1, 1, 1, 70, 50, 70, 50},
+        {"windowed resized nearest", 0, 0, 1, 0, 0, 90, 70, 90, 70},
+        {"windowed smaller bilinear", 0, 0, 1, 1, 0, 25, 17, 25, 17},
+        {"windowed 1:1", 0, 0, 1, 1, 0, 40, 30, 40, 30},
+    };
+    const DIRTY_BOX boxes[] = {
+        {0, 0, 0, 0}, {17, 11, 22, 14}, {39, 29, 39, 29}, {0, 0, 39, 29},
+        {30, 0, 39, 3}, {-5, -4, 2, 2}, {35, 25, 50, 40}, {10, 20, 10, 20},
+    };
+    TEST_LAYER l(40, 30);
+    for (const PLACE& r : rows) {
+        SCOPED_TRACE(r.pszName);
+        const PLAT_HWND h = MakePlaced(r);
+        ASSERT_NE(h, 0u);
+        WINDOW_STATE* p = g_apWindowState[0];
+        l.Whole();
+        ASSERT_EQ(PresentWindowPart(p, &l.layer, nullptr), 0);
+        int nSeed = 0;
+        for (const DIRTY_BOX& box : boxes) {
+            SCOPED_TRACE(testing::Message() << "box " << box.llLeft << "," << box.llTop << " - " << box.llRight << ","
+                                            << box.llBottom);
+            ++nSeed;
+            for (int64_t y = std::max<int64_t>(box.llTop, 0); y <= std::min<int64_t>(box.llBottom, 29); ++y)
+                for (int64_t x = std::max<int64_t>(box.llLeft, 0); x <= std::min<int64_t>(box.llRight, 39); ++x) {
+                    uint8_t* q = l.layer.pOwnedPixels + (size_t(y) * 40 + size_t(x)) * 4;
+                    q[0] = uint8_t(q[0] ^ (0x5A + nSeed * 17));
+                    q[1] = uint8_t(q[1] + 77 + nSeed);
+                    q[2] = uint8_t(q[2] ^ 0xC3);
+                }
+            const int nBefore = PlatFakeGetPresentCount(h);
+            l.layer.rcUnion = {0, 0, -1, -1};   // the part alone says what changed
+            ASSERT_EQ(PresentWindowPart(p, &l.layer, &box), 0);
+            EXPECT_EQ(PlatFakeGetPresentCount(h), nBefore + 1);
+            const PICTURE part = Client(h);
+            l.Whole();
+            ASSERT_EQ(PresentWindowPart(p, &l.layer, nullptr), 0);
+            ExpectSame(part, Client(h));
+        }
+        PlatDestroyWindow(h);
+    }
+    EXPECT_TRUE(errors.reports.empty());
+}
+
+// A part costs what the part covers: the framebuffer outside it is not written.
+TEST_F(PresentationTest, PartialPresentCopiesOnlyThePart)
+{
+    TEST_LAYER l(40, 30);
+    const PLAT_HWND h = MakeMain(40, 30);
+    ASSERT_EQ(SetOutputSize(40, 30), 0);
+    ASSERT_EQ(PresentWindowPart(g_apWindowState[0], &l.layer, nullptr), 0);
+    FillClient(h, kMarker);
+    const DIRTY_BOX box{10, 5, 12, 6};
+    ASSERT_EQ(PresentWindowPart(g_apWindowState[0], &l.layer, &box), 0);
+    const PICTURE c = Client(h);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const bool bIn = x >= 10 && x <= 12 && y >= 5 && y <= 6;
+            EXPECT_EQ(c.At(x, y), bIn ? l.At(x, y) : kMarker) << x << "," << y;
+        }
+    // Once someone else presented into the window (a movie, a blank client), a part becomes whole.
+    ASSERT_EQ(PlatPresentWindow(h), 0);
+    FillClient(h, kMarker);
+    ASSERT_EQ(PresentWindowPart(g_apWindowState[0], &l.layer, &box), 0);
+    ExpectSame(Client(h), Compose(40, 30, kMarker, StretchNearest(l, 40, 30), 0, 0));
 }
 
 // The nearest and bilinear branches also agree with the arithmetic the scalers are specified by,

@@ -1,12 +1,15 @@
 // The message queue, the window-thread call queue and the Fake window backend.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include <SDL.h>
 
+#include "platform/plat_menu.h"
 #include "platform/plat_window.h"
 
 namespace {
@@ -116,6 +119,41 @@ TEST_F(WindowTest, PaintValidationSendsThePendingErase)
     EXPECT_EQ(g_vSeen[0].msg, PLAT_WM_PAINT);
     EXPECT_EQ(g_vSeen[1].msg, PLAT_WM_ERASEBKGND);
     EXPECT_EQ(pPixels[0], 0xFF000000u);
+}
+
+// A paint for a part the program changed stays one for the part only while nothing else asks for
+// the whole client: a whole invalidation, a resize or showing the window makes it whole.
+TEST_F(WindowTest, PartPaintBecomesWholeWhenAnythingElseAsksForOne)
+{
+    PLAT_HWND hwnd = Create(PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE);
+    Drain();
+    EXPECT_EQ(PlatIsWindowPaintPart(hwnd), 0);
+    ASSERT_EQ(PlatInvalidateWindowPart(hwnd), 0);
+    EXPECT_EQ(PlatIsWindowPaintPart(hwnd), 1);
+    ASSERT_EQ(PlatInvalidateWindowPart(hwnd), 0);
+    EXPECT_EQ(PlatIsWindowPaintPart(hwnd), 1);
+    g_vSeen.clear();
+    Drain();
+    ASSERT_EQ(SeenOf(PLAT_WM_PAINT).size(), 1u);
+    EXPECT_TRUE(SeenOf(PLAT_WM_ERASEBKGND).empty());
+    EXPECT_EQ(PlatIsWindowPaintPart(hwnd), 0);
+
+    const std::function<void()> wholes[] = {
+        [&] { PlatInvalidateWindow(hwnd, 0); },
+        [&] { PlatSetWindowPos(hwnd, 0, 0, 500, 400, PLAT_SWP_NOMOVE | PLAT_SWP_NOZORDER); },
+        [&] { PlatShowWindow(hwnd, PLAT_SW_SHOW); },
+    };
+    for (const auto& whole : wholes) {
+        ASSERT_EQ(PlatInvalidateWindowPart(hwnd), 0);
+        whole();
+        EXPECT_EQ(PlatIsWindowPaintPart(hwnd), 0);
+        // A part asked for after a whole paint became due leaves it whole.
+        ASSERT_EQ(PlatInvalidateWindowPart(hwnd), 0);
+        EXPECT_EQ(PlatIsWindowPaintPart(hwnd), 0);
+        Drain();
+    }
+    EXPECT_EQ(PlatInvalidateWindowPart(hwnd + 1000), -1);
+    EXPECT_EQ(PlatIsWindowPaintPart(hwnd + 1000), 0);
 }
 
 TEST_F(WindowTest, CloseDestroysThroughTheDefaultProcedure)
@@ -428,6 +466,57 @@ TEST(WindowSdlTest, DummyDriverWindowLifecycle)
     PLAT_MSG m;
     for (int i = 0; i < 100 && PlatIsWindow(hwnd) && PlatPeekMessage(&m, PLAT_PM_REMOVE); i++) PlatDispatchMessage(&m);
     EXPECT_FALSE(PlatIsWindow(hwnd));
+    PlatShutdownWindowSystem();
+}
+
+// On the SDL backend a part presented after a whole picture leaves the window showing what a whole
+// presentation shows, with and without the menu bar's strip above the picture, for parts inside the
+// client, at its edges and beyond them.
+TEST(WindowSdlTest, PartPresentShowsWhatAWholeOneShows)
+{
+    if (PlatInitWindowSystem(PLAT_BACKEND_SDL) != 0) GTEST_SKIP() << "no SDL video driver";
+    PLAT_HWND hwnd = PlatCreateWindow("KxSdl", "t", PLAT_WS_POPUP | PLAT_WS_VISIBLE, 0, 0, 64, 48, 0,
+                                      PlatDefWindowProc, nullptr);
+    ASSERT_NE(hwnd, 0u);
+    const PLAT_RECT parts[] = {{0, 0, 1, 1}, {10, 7, 30, 20}, {63, 47, 64, 48}, {0, 0, 64, 48}, {-5, -5, 3, 60},
+                               {50, 40, 90, 90}};
+    for (int bBar = 0; bBar < 2; ++bBar) {
+        SCOPED_TRACE(bBar ? "with a menu bar" : "without a menu bar");
+        if (bBar) {
+            const PLAT_HMENU hBar = PlatCreateMenu();
+            PLAT_MENU_ITEM item{};
+            item.nType = PLAT_MFT_STRING;
+            item.nId = 1;
+            item.strCaption = "File";
+            ASSERT_EQ(PlatInsertMenuItem(hBar, 0, &item), 0);
+            ASSERT_EQ(PlatSetMenu(hwnd, hBar), 0);
+        }
+        uint32_t* pPixels = nullptr;
+        int w = 0, h = 0, nPitch = 0;
+        ASSERT_EQ(PlatGetWindowFramebuffer(hwnd, &pPixels, &w, &h, &nPitch), 0);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) pPixels[size_t(y) * (nPitch / 4) + x] = 0xFF000000u | uint32_t(x * 4 << 8) | uint32_t(y * 5);
+        ASSERT_EQ(PlatPresentWindow(hwnd), 0);
+        uint32_t nSeed = 1;
+        for (const PLAT_RECT& rc : parts) {
+            SCOPED_TRACE(testing::Message() << rc.left << "," << rc.top << " - " << rc.right << "," << rc.bottom);
+            nSeed = nSeed * 1103515245u + 12345u;
+            for (int y = std::max(rc.top, 0); y < std::min(rc.bottom, h); ++y)
+                for (int x = std::max(rc.left, 0); x < std::min(rc.right, w); ++x)
+                    pPixels[size_t(y) * (nPitch / 4) + x] ^= (nSeed >> 8) & 0xFFFFFFu;
+            ASSERT_EQ(PlatPresentWindowRect(hwnd, &rc), 0);
+            std::vector<uint32_t> part, whole;
+            int pw = 0, ph = 0, ww = 0, wh = 0;
+            ASSERT_EQ(PlatReadWindowPixels(hwnd, &part, &pw, &ph), 0);
+            ASSERT_EQ(PlatPresentWindow(hwnd), 0);
+            ASSERT_EQ(PlatReadWindowPixels(hwnd, &whole, &ww, &wh), 0);
+            ASSERT_EQ(pw, ww);
+            ASSERT_EQ(ph, wh);
+            EXPECT_EQ(ph, h + (bBar ? PLAT_MENU_BAR_HEIGHT : 0));
+            EXPECT_TRUE(part == whole);
+        }
+    }
+    PlatDestroyWindow(hwnd);
     PlatShutdownWindowSystem();
 }
 
