@@ -102,7 +102,7 @@ INK RenderReference(const char* pszUtf8, int nHeight)
 
 // The share of the reference's ink found dark in the shot, and of the shot's dark pixels in the
 // reference's box that the reference inks, at the best place within the shot's top-left part.
-void MatchInk(const SHOT& shot, const INK& ink, double* pRecall, double* pPrecision)
+void MatchInk(const X11_SHOT& shot, const INK& ink, double* pRecall, double* pPrecision)
 {
     *pRecall = *pPrecision = 0;
     const auto Dark = [&](int x, int y) {
@@ -264,7 +264,7 @@ TEST_F(X11Desktop, CloseThroughTheWindowManagerAsksOnceAndTheAnswerHolds)
     ASSERT_GT(ink.w, 100) << "no Japanese font for the reference";
     double dRecall = 0, dPrecision = 0;
     bool bDrawn = false;
-    const SHOT box = CaptureWhen(strBox, [&](const SHOT& shot) {
+    const X11_SHOT box = CaptureWhen(strBox, [&](const X11_SHOT& shot) {
         MatchInk(shot, ink, &dRecall, &dPrecision);
         return dRecall >= 0.95 && dPrecision >= 0.90;
     }, &bDrawn);
@@ -385,7 +385,7 @@ std::vector<GAME_FILE> StepsGame(const std::function<void(SCRIPT_BUILDER*)>& ste
 }
 
 // The pixels of the shot darker than mid grey: the ink of a box's text.
-int DarkPixels(const SHOT& shot)
+int DarkPixels(const X11_SHOT& shot)
 {
     int n = 0;
     for (uint32_t v : shot.px) n += ((v >> 16 & 0xFF) * 299 + (v >> 8 & 0xFF) * 587 + (v & 0xFF) * 114) / 1000 < 100;
@@ -419,7 +419,7 @@ TEST_F(X11Desktop, ADamagedSoundLoadedByAWaitingCommandShowsItsBoxAndTheRunEndsW
         const std::string strBox = WaitForTitle("DEBUG Message");
         ASSERT_FALSE(strBox.empty()) << "the sound's error box did not appear\n" << Log();
         Pause(300);
-        const SHOT box = Capture(strBox);
+        const X11_SHOT box = Capture(strBox);
         KeepShot(box, (std::string("x11-sound-error-") + c.pszName + ".png").c_str());
         KeepShot(Capture(""), (std::string("x11-sound-error-screen-") + c.pszName + ".png").c_str());
         ASSERT_GT(box.w, 0);
@@ -456,7 +456,7 @@ TEST_F(X11Desktop, AFatalErrorWhileTheStartScriptLoadsShowsItsBoxAndEndsWithOne)
         const std::string strBox = WaitForTitle("KOLVEX Debug Info.");
         ASSERT_FALSE(strBox.empty()) << "the error box did not appear\n" << Log();
         Pause(300);
-        const SHOT box = Capture(strBox);
+        const X11_SHOT box = Capture(strBox);
         KeepShot(box, (std::string("x11-start-error-") + c.pszCase + ".png").c_str());
         EXPECT_GT(DarkPixels(box), 100) << "the box shows no text";
         KeysTo(strBox, "Return");
@@ -509,7 +509,7 @@ TEST_F(X11Desktop, WhileAnOutsideDialogIsOpenTheWindowRepaintsAndTheCloseQuestio
         ids = WaitForWindows(1);
         ASSERT_EQ(ids.size(), 1u);
         Pause(500);
-        const SHOT shot = Capture(strMain);
+        const X11_SHOT shot = Capture(strMain);
         ASSERT_GE(shot.w, 480);
         EXPECT_EQ(shot.At(240, 160), 0xE02020u) << "the window was not painted again";
         EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended after No";
@@ -592,14 +592,14 @@ TEST_F(X11Desktop, ARightClickOpensThePopupAndAChoiceReachesTheScript)
     const auto RightClickAt = [&](int x, int y) {
         ClickAt(x, y, "3");
         bool bOpen = false;
-        CaptureWhen(strMain, [&](const SHOT& s) { return s.w > x && s.h > y && s.At(x, y) == 0x979797u; }, &bOpen);
+        CaptureWhen(strMain, [&](const X11_SHOT& s) { return s.w > x && s.h > y && s.At(x, y) == 0x979797u; }, &bOpen);
         EXPECT_TRUE(bOpen) << "the popup did not open at " << x << ", " << y;
     };
     RunTool({"xdotool", "windowactivate", "--sync", strMain});
     Pause(200);
     RightClickAt(100, 80);
     // The popup is drawn over the picture from the mouse: its edge, its face, the captions in ink.
-    const SHOT shot = Capture(strMain);
+    const X11_SHOT shot = Capture(strMain);
     KeepShot(shot, "x11-popup.png");
     KeepShot(Capture(""), "x11-popup-screen.png");
     ASSERT_GE(shot.w, 480);
@@ -615,7 +615,7 @@ TEST_F(X11Desktop, ARightClickOpensThePopupAndAChoiceReachesTheScript)
     // Its first item: the script sees command 11 and shows the red layer; the popup is gone.
     ClickAt(140, 93, "1");
     bool bRed = false;
-    const SHOT red = CaptureWhen(strMain, [](const SHOT& s) { return s.w >= 480 && s.At(180, 84) == 0xE02020u; }, &bRed);
+    const X11_SHOT red = CaptureWhen(strMain, [](const X11_SHOT& s) { return s.w >= 480 && s.At(180, 84) == 0xE02020u; }, &bRed);
     KeepShot(red, "x11-popup-chosen.png");
     ASSERT_GE(red.w, 480);
     EXPECT_EQ(red.At(180, 84), 0xE02020u);
@@ -637,7 +637,7 @@ namespace {
 
 // The demo's picture inside a capture of its main window: below the menu bar's strip.
 struct DEMO_VIEW {
-    const SHOT* pShot = nullptr;
+    const X11_SHOT* pShot = nullptr;
     int nTop = 0;
     bool Valid() const { return pShot && pShot->w >= demo::kScreenW && pShot->h >= demo::kScreenH; }
     uint32_t At(int x, int y) const { return pShot->At(x, y + nTop); }
@@ -665,9 +665,9 @@ struct DEMO_VIEW {
 // Captures the window until the check holds for its picture, or the time (a safety net for a slow
 // machine: the demo's opening alone is several seconds of frames) has passed. The last capture.
 template <class CHECK>
-SHOT CaptureUntil(const std::string& strWindow, CHECK fCheck, bool* pbHeld, int nMs = 180000)
+X11_SHOT CaptureUntil(const std::string& strWindow, CHECK fCheck, bool* pbHeld, int nMs = 180000)
 {
-    return CaptureWhen(strWindow, [&](const SHOT& shot) {
+    return CaptureWhen(strWindow, [&](const X11_SHOT& shot) {
         const DEMO_VIEW v{&shot, shot.h - demo::kScreenH};
         return v.Valid() && fCheck(v);
     }, pbHeld, nMs);
@@ -675,9 +675,9 @@ SHOT CaptureUntil(const std::string& strWindow, CHECK fCheck, bool* pbHeld, int 
 
 // Captures the window until the rectangle of its picture stays the same between two captures (a
 // fade has ended), or the time has passed. The last capture.
-SHOT CaptureSettled(const std::string& strWindow, int x0, int y0, int x1, int y1, bool* pbHeld, int nMs = 60000)
+X11_SHOT CaptureSettled(const std::string& strWindow, int x0, int y0, int x1, int y1, bool* pbHeld, int nMs = 60000)
 {
-    SHOT before = Capture(strWindow);
+    X11_SHOT before = Capture(strWindow);
     return CaptureUntil(strWindow, [&](const DEMO_VIEW& v) {
         const DEMO_VIEW vBefore{&before, before.h - demo::kScreenH};
         const bool bSame = vBefore.Valid() && v.Changed(vBefore, x0, y0, x1, y1) == 0;
@@ -717,11 +717,11 @@ TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
     };
 
     // The title menu, nothing highlighted while the mouse stays away.
-    const SHOT title = CaptureUntil(strMain, [](const DEMO_VIEW& v) {
+    const X11_SHOT title = CaptureUntil(strMain, [](const DEMO_VIEW& v) {
         return v.Letters(160, kTitleButtonY[2] + 10, 340, kTitleButtonY[2] + 36) > 150;
     }, &bHeld);
     ASSERT_TRUE(bHeld) << "the title menu did not show\n" << Log();
-    const SHOT titleDone = CaptureSettled(strMain, kButtonX, kTitleButtonY[0], kButtonX + kButtonW, kTitleButtonY[2] + kButtonH, &bHeld);
+    const X11_SHOT titleDone = CaptureSettled(strMain, kButtonX, kTitleButtonY[0], kButtonX + kButtonW, kTitleButtonY[2] + kButtonH, &bHeld);
     KeepShot(titleDone, "x11-demo-title.png");
     ASSERT_TRUE(bHeld) << "the title menu did not settle";
     const DEMO_VIEW vTitle{&titleDone, titleDone.h - kScreenH};
@@ -730,7 +730,7 @@ TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
     CaptureUntil(strMain, [&](const DEMO_VIEW& v) { return Button(v, vTitle, kTitleButtonY[0]) > 200; }, &bHeld, 30000);
     EXPECT_TRUE(bHeld) << "Down did not highlight the first button";
     KeysTo(strMain, "Down");
-    const SHOT second = CaptureUntil(strMain, [&](const DEMO_VIEW& v) {
+    const X11_SHOT second = CaptureUntil(strMain, [&](const DEMO_VIEW& v) {
         return Button(v, vTitle, kTitleButtonY[1]) > 200 && Button(v, vTitle, kTitleButtonY[0]) == 0;
     }, &bHeld, 30000);
     KeepShot(second, "x11-demo-title-second.png");
@@ -747,7 +747,7 @@ TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
         return v.Letters(kBoxX, kBoxY + 20, kBoxX + kBoxW, kBoxY + 48) > 800 &&
                v.Letters(160, kTitleButtonY[0] + 10, 340, kTitleButtonY[0] + 36) < 50;
     };
-    const SHOT page1 = CaptureUntil(strMain, Page, &bHeld);
+    const X11_SHOT page1 = CaptureUntil(strMain, Page, &bHeld);
     KeepShot(page1, "x11-demo-page1.png");
     ASSERT_TRUE(bHeld) << "Return on the title did not start the game\n" << Log();
 
@@ -758,7 +758,7 @@ TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
     EXPECT_EQ(WindowWidth(strMain), 1024) << "F11 did not make the window fullscreen";
     // The picture fills the screen (the same shape, 1.6 times as large): the box's rim low on the
     // left and the dusk low on the right, where the window showed nothing before.
-    SHOT full;
+    X11_SHOT full;
     for (int i = 0; i < 300; ++i) {
         full = Capture("");
         if (full.w == 1024 && full.h == 768 && (full.At(1016, 760) >> 16 & 0xFF) > 150 && full.At(1016, 760) != 0xFFFFFFu)
@@ -774,7 +774,7 @@ TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
 
     // Space, Return and the wheel turned down each turn a page: the second page, the saved one (with
     // the thumbnail), and the choice.
-    const auto Turned = [&](const SHOT& before) {
+    const auto Turned = [&](const X11_SHOT& before) {
         const DEMO_VIEW vBefore{&before, before.h - kScreenH};
         return [vBefore](const DEMO_VIEW& v) {
             return vBefore.Valid() && v.Changed(vBefore, kBoxX, kBoxY + 20, kBoxX + kBoxW, kBoxY + 48) > 500 &&
@@ -782,19 +782,19 @@ TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
         };
     };
     KeysTo(strMain, "space");
-    const SHOT page2 = CaptureUntil(strMain, Turned(page1), &bHeld, 60000);
+    const X11_SHOT page2 = CaptureUntil(strMain, Turned(page1), &bHeld, 60000);
     ASSERT_TRUE(bHeld) << "Space did not turn the page";
     KeysTo(strMain, "Return");
-    const SHOT page3 = CaptureUntil(strMain, Turned(page2), &bHeld, 60000);
+    const X11_SHOT page3 = CaptureUntil(strMain, Turned(page2), &bHeld, 60000);
     KeepShot(page3, "x11-demo-saved.png");
     ASSERT_TRUE(bHeld) << "Return did not turn the page";
     RunTool({"xdotool", "mousemove", "--window", strMain, "600", "60"});
     RunTool({"xdotool", "click", "5"});
-    const SHOT choice = CaptureUntil(strMain, [](const DEMO_VIEW& v) {
+    const X11_SHOT choice = CaptureUntil(strMain, [](const DEMO_VIEW& v) {
         return v.Letters(160, kChoiceButtonY[1] + 10, 340, kChoiceButtonY[1] + 36) > 150;
     }, &bHeld, 60000);
     ASSERT_TRUE(bHeld) << "the wheel did not turn the page to the choice";
-    const SHOT choiceDone = CaptureSettled(strMain, kButtonX, kChoiceButtonY[0], kButtonX + kButtonW, kChoiceButtonY[1] + kButtonH, &bHeld);
+    const X11_SHOT choiceDone = CaptureSettled(strMain, kButtonX, kChoiceButtonY[0], kButtonX + kButtonW, kChoiceButtonY[1] + kButtonH, &bHeld);
     KeepShot(choiceDone, "x11-demo-choice.png");
     ASSERT_TRUE(bHeld) << "the choice did not settle";
 
@@ -807,7 +807,7 @@ TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
     KeysTo(strMain, "Return");
     const uint32_t nDusk = vChoice.At(630, 470) >> 16 & 0xFF;
     EXPECT_GT(nDusk, 150u) << "the sky low on the right is not the dusk's";
-    const SHOT night = CaptureUntil(strMain, [&](const DEMO_VIEW& v) {
+    const X11_SHOT night = CaptureUntil(strMain, [&](const DEMO_VIEW& v) {
         return (v.At(630, 470) >> 16 & 0xFF) * 2 < nDusk &&
                v.Letters(160, kChoiceButtonY[1] + 10, 340, kChoiceButtonY[1] + 36) < 50;
     }, &bHeld, 60000);

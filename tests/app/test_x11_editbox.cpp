@@ -87,7 +87,7 @@ protected:
     }
     std::string Log() { return dir.Read("kolvex.log"); }
     // The box's part of a shot of the window.
-    static int CountInBox(const SHOT& s, uint32_t nColour, int nInset)
+    static int CountInBox(const X11_SHOT& s, uint32_t nColour, int nInset)
     {
         int n = 0;
         for (int y = kBoxY + nInset; y < kBoxY + kBoxH - nInset; ++y)
@@ -95,7 +95,7 @@ protected:
         return n;
     }
     // The longest run of dark pixels in one row of the field.
-    static int LongestDarkRow(const SHOT& s)
+    static int LongestDarkRow(const X11_SHOT& s)
     {
         int nBest = 0;
         for (int y = kBoxY + 2; y < kBoxY + kBoxH - 1; ++y) {
@@ -108,7 +108,7 @@ protected:
         return nBest;
     }
     // The longest horizontal run of the box's frame colour in a shot.
-    static int LongestFrameRun(const SHOT& s)
+    static int LongestFrameRun(const X11_SHOT& s)
     {
         int nBest = 0;
         for (int y = 0; y < s.h; ++y) {
@@ -122,9 +122,9 @@ protected:
     }
     // Shots of the window ("": the screen) until one shows what is awaited (at most 20 s: the
     // machine may be slow); the last one.
-    static SHOT WaitForShot(const std::string& strWindow, const std::function<bool(const SHOT&)>& seen)
+    static X11_SHOT WaitForShot(const std::string& strWindow, const std::function<bool(const X11_SHOT&)>& seen)
     {
-        SHOT shot;
+        X11_SHOT shot;
         for (int i = 0; i < 200; ++i) {
             shot = Capture(strWindow);
             if (shot.w >= 480 && shot.h >= 320 && seen(shot)) break;
@@ -153,7 +153,7 @@ TEST_F(X11EditBox, APlayerTypesANameWithAnInputMethodAndTheScriptReadsItBack)
     RunTool({"xdotool", "windowactivate", "--sync", strMain});
 
     // The empty box with its focus: frame, white field, the caret at the left.
-    SHOT shot = WaitForShot(strMain, [](const SHOT& s) { return s.At(kBoxX, kBoxY) == 0x7A7A7Au && CountInBox(s, 0, 1) >= 10; });
+    X11_SHOT shot = WaitForShot(strMain, [](const X11_SHOT& s) { return s.At(kBoxX, kBoxY) == 0x7A7A7Au && CountInBox(s, 0, 1) >= 10; });
     KeepShot(shot, "x11-editbox-empty.png");
     ASSERT_GE(shot.w, 480);
     ASSERT_GE(shot.h, 320);
@@ -166,27 +166,27 @@ TEST_F(X11EditBox, APlayerTypesANameWithAnInputMethodAndTheScriptReadsItBack)
     // ASCII from the keyboard, with a typing mistake taken back.
     RunTool({"xdotool", "type", "--delay", "60", "Tarx"});
     RunTool({"xdotool", "key", "--delay", "60", "BackSpace", "o", "space"});
-    const auto Typed = [](const SHOT& s) { return CountInBox(s, 0xFFFFFFu, 1) < (kBoxW - 2) * (kBoxH - 2) - 40; };
+    const auto Typed = [](const X11_SHOT& s) { return CountInBox(s, 0xFFFFFFu, 1) < (kBoxW - 2) * (kBoxH - 2) - 40; };
     shot = WaitForShot(strMain, Typed);
     KeepShot(shot, "x11-editbox-typed.png");
     EXPECT_TRUE(Typed(shot)) << "no text drawn";
 
     // The input method composes the family name: shown underlined at the caret, not yet text.
     RunTool({"xdotool", "key", "F8"});
-    shot = WaitForShot(strMain, [](const SHOT& s) { return LongestDarkRow(s) >= 20; });
+    shot = WaitForShot(strMain, [](const X11_SHOT& s) { return LongestDarkRow(s) >= 20; });
     KeepShot(shot, "x11-editbox-composing.png");
     EXPECT_GE(LongestDarkRow(shot), 20) << "no underline under the composition";
 
     // Committed, then Return: the script reads the box and writes the name.
     RunTool({"xdotool", "key", "F8"});
-    shot = WaitForShot(strMain, [](const SHOT& s) { return LongestDarkRow(s) < 20; });
+    shot = WaitForShot(strMain, [](const X11_SHOT& s) { return LongestDarkRow(s) < 20; });
     KeepShot(shot, "x11-editbox-committed.png");
     EXPECT_LT(LongestDarkRow(shot), 20) << "the underline stayed after the commit";
 
     // In fullscreen the picture is scaled up to the screen: the box goes with it, larger, and still
     // takes the keyboard.
     RunTool({"xdotool", "key", "F5"});
-    const SHOT screen = WaitForShot("", [](const SHOT& s) { return LongestFrameRun(s) > kBoxW * 3 / 2; });
+    const X11_SHOT screen = WaitForShot("", [](const X11_SHOT& s) { return LongestFrameRun(s) > kBoxW * 3 / 2; });
     KeepShot(screen, "x11-editbox-fullscreen.png");
     EXPECT_GT(LongestFrameRun(screen), kBoxW * 3 / 2) << "the box's frame is not scaled with the picture";
     RunTool({"xdotool", "key", "--delay", "60", "exclam", "Return"});

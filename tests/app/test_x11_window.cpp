@@ -288,9 +288,9 @@ protected:
     }
     // Polls screenshots until one satisfies the test (or 10 s pass): the last one taken.
     template <class PRED>
-    static SHOT WaitScreen(PRED pred)
+    static X11_SHOT WaitScreen(PRED pred)
     {
-        SHOT shot;
+        X11_SHOT shot;
         for (int i = 0; i < 100; ++i) {
             shot = Capture("");
             if (shot.w > 0 && pred(shot)) break;
@@ -397,7 +397,7 @@ TEST_F(X11Window, PlaceSizeFullscreenPopupAndTrayOfAFramedWindow)
     RunTool({"xdotool", "mousemove", "300", "400"});
     Pause(200);
     RunTool({"xdotool", "click", "3"});
-    SHOT screen = WaitScreen([](const SHOT& sh) { return sh.w >= 1024 && sh.At(300, 400) == 0x979797u; });
+    X11_SHOT screen = WaitScreen([](const X11_SHOT& sh) { return sh.w >= 1024 && sh.At(300, 400) == 0x979797u; });
     KeepShot(screen, "x11-window-fullscreen-popup.png");
     ASSERT_GE(screen.w, 1024);
     // The popup's edge at the cursor, its face right of and below it.
@@ -413,7 +413,7 @@ TEST_F(X11Window, PlaceSizeFullscreenPopupAndTrayOfAFramedWindow)
     ASSERT_TRUE(r.bValid) << m_strLastTitle;
     // The icon's red in the bottom-right tray.
     int nRed = 0, nRedX = 0, nRedY = 0;
-    const auto FindRed = [&](const SHOT& sh) {
+    const auto FindRed = [&](const X11_SHOT& sh) {
         nRed = 0;
         for (int y = sh.h - 30; y < sh.h; ++y)
             for (int x = sh.w - 200; x < sh.w; ++x)
@@ -433,7 +433,7 @@ TEST_F(X11Window, PlaceSizeFullscreenPopupAndTrayOfAFramedWindow)
         RunTool({"xdotool", "mousemove", std::to_string(nRedX + 4), std::to_string(nRedY + 4)});
         // The tooltip: its pale box near the icon.
         int nTip = 0;
-        const SHOT tip = WaitScreen([&](const SHOT& sh) {
+        const X11_SHOT tip = WaitScreen([&](const X11_SHOT& sh) {
             nTip = 0;
             for (int y = sh.h - 80; y < sh.h; ++y)
                 for (int x = sh.w - 200; x < sh.w; ++x) nTip += sh.At(x, y) == 0xFFFFE1u;

@@ -157,9 +157,9 @@ void Pause(int nMs)
     std::this_thread::sleep_for(std::chrono::milliseconds(nMs));
 }
 
-SHOT Capture(const std::string& strWindow)
+X11_SHOT Capture(const std::string& strWindow)
 {
-    SHOT shot;
+    X11_SHOT shot;
     const std::string d = strWindow.empty() ? RunTool({"xwd", "-silent", "-root"}) : RunTool({"xwd", "-silent", "-id", strWindow});
     if (d.size() < 100) return shot;
     uint32_t hdr[25];
@@ -186,7 +186,7 @@ SHOT Capture(const std::string& strWindow)
     return shot;
 }
 
-void KeepShot(const SHOT& shot, const char* pszName)
+void KeepShot(const X11_SHOT& shot, const char* pszName)
 {
     const char* pszDir = std::getenv("KX_X11_SHOTS");
     if (!pszDir || !*pszDir || shot.w <= 0) return;

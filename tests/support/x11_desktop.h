@@ -32,19 +32,19 @@ std::string WinInfoValue(const std::string& strInfo, const std::string& strKey);
 int WinInfoInt(const std::string& strInfo, const std::string& strKey);
 
 // A picture as 0xRRGGBB values.
-struct SHOT {
+struct X11_SHOT {
     int w = 0, h = 0;
     std::vector<uint32_t> px;
     uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)]; }
 };
 // What the X server shows of a window (xwd -id), or of the whole screen.
-SHOT Capture(const std::string& strWindow);
+X11_SHOT Capture(const std::string& strWindow);
 // Captures the window (or the screen) until the check holds for the capture or the time has passed
 // (a safety net: a loaded machine draws late). The last capture; *pbHeld whether the check held.
 template <class CHECK>
-SHOT CaptureWhen(const std::string& strWindow, CHECK fCheck, bool* pbHeld, int nMs = 30000)
+X11_SHOT CaptureWhen(const std::string& strWindow, CHECK fCheck, bool* pbHeld, int nMs = 30000)
 {
-    SHOT shot;
+    X11_SHOT shot;
     *pbHeld = false;
     for (int i = 0; i < nMs / 100 && !*pbHeld; ++i) {
         if (i) Pause(100);
@@ -54,7 +54,7 @@ SHOT CaptureWhen(const std::string& strWindow, CHECK fCheck, bool* pbHeld, int n
     return shot;
 }
 // With KX_X11_SHOTS naming a folder, the shot is written there as a PNG file of that name.
-void KeepShot(const SHOT& shot, const char* pszName);
+void KeepShot(const X11_SHOT& shot, const char* pszName);
 
 // Starts openbox and waits until it manages the screen: its process id, or 0. Stopped again with
 // EndProcess.
