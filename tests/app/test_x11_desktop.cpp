@@ -133,11 +133,7 @@ std::vector<GAME_FILE> WaitingGame(void)
     EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
     EXPECT_GE(EmitGoto(&b, "SYSTEM_START"), 0);
     EXPECT_EQ(FinishScriptBody(&b), 0);
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = 480;
-    game.config.nHeight = 320;
-    game.config.strTitle = kTitle;
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    GAME_DATA game = DesktopGame(b, kTitle);
     return BuildGameFiles(game);
 }
 
@@ -185,11 +181,7 @@ std::vector<GAME_FILE> MenuGame(void)
     EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
     EXPECT_GE(EmitGoto(&b, "LOOP"), 0);
     EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = 480;
-    game.config.nHeight = 320;
-    game.config.strTitle = kTitle;
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    GAME_DATA game = DesktopGame(b, kTitle);
     std::vector<GAME_FILE> files = BuildGameFiles(game);
     BMP_WRITER_OPTIONS opt;
     const std::vector<uint32_t> red(480 * 320, 0xFFE02020u);
@@ -345,11 +337,7 @@ std::vector<GAME_FILE> SubWindowGame(void)
     EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
     EXPECT_GE(EmitGoto(&b, "PARK"), 0);
     EXPECT_EQ(FinishScriptBody(&b), 0);
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = 480;
-    game.config.nHeight = 320;
-    game.config.strTitle = kTitle;
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    GAME_DATA game = DesktopGame(b, kTitle);
     return BuildGameFiles(game);
 }
 
@@ -371,14 +359,10 @@ std::vector<GAME_FILE> StepsGame(const std::function<void(SCRIPT_BUILDER*)>& ste
     EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
     EXPECT_GE(EmitGoto(&b, "IDLE"), 0);
     EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = 480;
-    game.config.nHeight = 320;
-    game.config.strTitle = kTitle;
+    GAME_DATA game = DesktopGame(b, kTitle);
     game.config.nSoundMode = 1;
     game.config.nThreaded = nThreaded;
     game.defs.insert(game.defs.end(), defs.begin(), defs.end());
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
     std::vector<GAME_FILE> files = BuildGameFiles(game);
     files.insert(files.end(), extra.begin(), extra.end());
     return files;

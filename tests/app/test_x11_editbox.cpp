@@ -68,12 +68,8 @@ std::vector<GAME_FILE> NameEntryGame(void)
     EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
     EXPECT_GE(EmitGoto(&b, "LOOP"), 0);
     EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
-    GAME_DATA game = DefaultGameData();
-    game.config.nWidth = 480;
-    game.config.nHeight = 320;
-    game.config.strTitle = kTitle;
+    GAME_DATA game = DesktopGame(b, kTitle);
     game.defs.push_back(MakeTextVarDef(kName, ""));
-    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
     return BuildGameFiles(game);
 }
 

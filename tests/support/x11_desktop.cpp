@@ -201,6 +201,16 @@ void KeepShot(const X11_SHOT& shot, const char* pszName)
     EXPECT_NE(png_image_write_to_file(&img, strPath.c_str(), 0, rgb.data(), 0, nullptr), 0) << strPath;
 }
 
+GAME_DATA DesktopGame(const SCRIPT_BUILDER& b, const char* pszTitle)
+{
+    GAME_DATA game = DefaultGameData();
+    game.config.nWidth = 480;
+    game.config.nHeight = 320;
+    game.config.strTitle = pszTitle;
+    game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+    return game;
+}
+
 pid_t StartWindowManager(void)
 {
     const pid_t pid = Spawn({"openbox"}, {});

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tools/lib/kx_writers.h"
+#include "tools/lib/script_builder.h"
 
 // Starts a program in the background, its output to pszOut (or discarded). The process id, or 0.
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const char* pszOut = nullptr);
@@ -55,6 +57,9 @@ X11_SHOT CaptureWhen(const std::string& strWindow, CHECK fCheck, bool* pbHeld, i
 }
 // With KX_X11_SHOTS naming a folder, the shot is written there as a PNG file of that name.
 void KeepShot(const X11_SHOT& shot, const char* pszName);
+
+// The desktop tests' game: a 480 x 320 window with the title, whose start script is the one built.
+GAME_DATA DesktopGame(const SCRIPT_BUILDER& b, const char* pszTitle);
 
 // Starts openbox and waits until it manages the screen: its process id, or 0. Stopped again with
 // EndProcess.
