@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         // Every row the picture hands out lies inside its pixels.
         volatile uint32_t nSum = 0;
         for (int32_t y = 0; y < pic.nHeight; ++y)
-            for (int32_t i = 0; i < pic.nWidth * 3; ++i) nSum += pic.apRows[size_t(y)][i];
+            for (int32_t i = 0; i < pic.nWidth * 3; ++i) nSum = nSum + pic.apRows[size_t(y)][i];
     }
     FuzzEndInput();
     return 0;

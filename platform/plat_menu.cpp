@@ -591,6 +591,7 @@ int PlatMenuBarInset(const PLAT_WINDOW_REC* pRec)
 int PlatSetMenu(PLAT_HWND hwnd, PLAT_HMENU hMenu)
 {
     int r = -1;
+    PLAT_RECT rcOuter{};
     PlatOnWindowThreadDo([&] {
         PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
         if (!p || (hMenu && !PlatIsMenu(hMenu))) return;
@@ -599,7 +600,6 @@ int PlatSetMenu(PLAT_HWND hwnd, PLAT_HMENU hMenu)
             PlatDrawMenuBar(hwnd);
             return;
         }
-        PLAT_RECT rcOuter{};
         PlatGetWindowRect(hwnd, &rcOuter);
         const int nOldBar = PlatMenuBarInset(p);
         PlatStoreWindowMenuBar(hwnd, hMenu);

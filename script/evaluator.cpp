@@ -666,36 +666,36 @@ void RegisterExprOps(int bFull)
 {
     for (auto& pfn : g_apfnExprOps)
         pfn = OpInvalid;
-    g_apfnExprOps['M'] = OpText;
-    g_apfnExprOps['H'] = bFull ? OpVar : OpRejectVar;
-    g_apfnExprOps['V'] = bFull ? OpOpen : OpRejectVar;
-    g_apfnExprOps['v'] = bFull ? OpVarRef : OpRejectVar;
-    g_apfnExprOps[')'] = OpClose;
-    g_apfnExprOps['B'] = OpIntLiteral<int8_t>;
-    g_apfnExprOps['W'] = OpIntLiteral<int16_t>;
-    g_apfnExprOps['I'] = OpIntLiteral<int32_t>;
-    g_apfnExprOps['L'] = OpIntLiteral<int64_t>;
-    g_apfnExprOps['F'] = OpFloatLiteral;
-    g_apfnExprOps['R'] = OpNegate;
-    g_apfnExprOps['s'] = OpToText;
-    g_apfnExprOps['i'] = OpToNumber;
-    g_apfnExprOps['+'] = OpBinary<'+'>;
-    g_apfnExprOps['-'] = OpBinary<'-'>;
-    g_apfnExprOps['*'] = OpBinary<'*'>;
-    g_apfnExprOps['/'] = OpBinary<'/'>;
-    g_apfnExprOps['%'] = OpBinary<'%'>;
-    g_apfnExprOps['='] = OpBinary<'='>;
-    g_apfnExprOps['!'] = OpBinary<'!'>;
-    g_apfnExprOps['>'] = OpBinary<'>'>;
-    g_apfnExprOps['<'] = OpBinary<'<'>;
-    g_apfnExprOps['Z'] = OpBinary<'Z'>;
-    g_apfnExprOps['S'] = OpBinary<'S'>;
-    g_apfnExprOps['A'] = OpBinary<'A'>;
-    g_apfnExprOps['O'] = OpBinary<'O'>;
-    g_apfnExprOps['^'] = OpBinary<'^'>;
-    g_apfnExprOps['&'] = OpBinary<'&'>;
-    g_apfnExprOps['|'] = OpBinary<'|'>;
-    g_apfnExprOps[','] = OpNop;
+    g_apfnExprOps[uint8_t('M')] = OpText;
+    g_apfnExprOps[uint8_t('H')] = bFull ? OpVar : OpRejectVar;
+    g_apfnExprOps[uint8_t('V')] = bFull ? OpOpen : OpRejectVar;
+    g_apfnExprOps[uint8_t('v')] = bFull ? OpVarRef : OpRejectVar;
+    g_apfnExprOps[uint8_t(')')] = OpClose;
+    g_apfnExprOps[uint8_t('B')] = OpIntLiteral<int8_t>;
+    g_apfnExprOps[uint8_t('W')] = OpIntLiteral<int16_t>;
+    g_apfnExprOps[uint8_t('I')] = OpIntLiteral<int32_t>;
+    g_apfnExprOps[uint8_t('L')] = OpIntLiteral<int64_t>;
+    g_apfnExprOps[uint8_t('F')] = OpFloatLiteral;
+    g_apfnExprOps[uint8_t('R')] = OpNegate;
+    g_apfnExprOps[uint8_t('s')] = OpToText;
+    g_apfnExprOps[uint8_t('i')] = OpToNumber;
+    g_apfnExprOps[uint8_t('+')] = OpBinary<'+'>;
+    g_apfnExprOps[uint8_t('-')] = OpBinary<'-'>;
+    g_apfnExprOps[uint8_t('*')] = OpBinary<'*'>;
+    g_apfnExprOps[uint8_t('/')] = OpBinary<'/'>;
+    g_apfnExprOps[uint8_t('%')] = OpBinary<'%'>;
+    g_apfnExprOps[uint8_t('=')] = OpBinary<'='>;
+    g_apfnExprOps[uint8_t('!')] = OpBinary<'!'>;
+    g_apfnExprOps[uint8_t('>')] = OpBinary<'>'>;
+    g_apfnExprOps[uint8_t('<')] = OpBinary<'<'>;
+    g_apfnExprOps[uint8_t('Z')] = OpBinary<'Z'>;
+    g_apfnExprOps[uint8_t('S')] = OpBinary<'S'>;
+    g_apfnExprOps[uint8_t('A')] = OpBinary<'A'>;
+    g_apfnExprOps[uint8_t('O')] = OpBinary<'O'>;
+    g_apfnExprOps[uint8_t('^')] = OpBinary<'^'>;
+    g_apfnExprOps[uint8_t('&')] = OpBinary<'&'>;
+    g_apfnExprOps[uint8_t('|')] = OpBinary<'|'>;
+    g_apfnExprOps[uint8_t(',')] = OpNop;
 }
 
 void InitEvaluatorTables(void)

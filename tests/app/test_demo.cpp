@@ -383,9 +383,10 @@ TEST(DemoGameTest, AMoviePlaysBetweenTheScenes)
     for (int nFrame : kMovieShots) {
         SHOT now;
         ASSERT_NO_FATAL_FAILURE(Shot(kPlayA, nFrame, &now));
-        if (!before.rgb.empty())
+        if (!before.rgb.empty()) {
             EXPECT_GT(CountChanged(before, now, kMovieX0, kMovieY0, kMovieX1, kMovieY1), 100u)
                 << "the movie stands still before frame " << nFrame;
+        }
         before = now;
     }
     ASSERT_NO_FATAL_FAILURE(Shot(kPlayA, kFrameFirstPage, &page));

@@ -395,7 +395,7 @@ TEST_F(ImageLoadTest, PngDecodesAlikeWithAndWithoutTheOneCallDecoder)
     ASSERT_EQ(nSteps, 0);
     ExpectPixels(oneCall, w, h);
     for (size_t i = 0; i < oneCall.size(); ++i) {
-        const uint32_t want = (px[i] & 0xFF000000u) == 0 ? KX_TRANSPARENT_PIXEL : px[i];
+        const uint32_t want = (px[i] & 0xFF000000u) == 0 ? uint32_t(KX_TRANSPARENT_PIXEL) : px[i];
         ASSERT_EQ(oneCall[i], want) << i;
     }
     EXPECT_TRUE(errors.reports.empty());

@@ -445,7 +445,9 @@ TEST_F(LayerRecordTest, AllocPixelBufferIsAlignedAndCleared)
         uint8_t* pOther = AllocPixelBuffer(pBig, 16, 16, nullptr);   // frees the big one
         uint8_t* p = AllocPixelBuffer(nullptr, c.w, c.h, nullptr);
         ASSERT_NE(p, nullptr);
-        if (kSpareKept) EXPECT_EQ(p == pBig, c.bReused) << c.h;
+        if (kSpareKept) {
+            EXPECT_EQ(p == pBig, c.bReused) << c.h;
+        }
         EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 64, 0u);
         size_t nNonZero = 0;
         for (size_t i = 0; i < PixelBufferBytes(c.w, c.h); ++i)

@@ -997,8 +997,10 @@ public:
             if (nKind == 0) {
                 // A sized group with children that run past it.
                 std::snprintf(szPath, sizeof szPath, "W0/g%d", i);
-                TREE_NODE* pGroup = m_pTest->Group(szPath, 8 + int32_t(Next(40)), 6 + int32_t(Next(30)),
-                                                         int64_t(Next(80)) - 10, int64_t(Next(50)) - 8, 10 + i);
+                // Drawn last argument first, one per statement (see AddLayer).
+                const int64_t y = int64_t(Next(50)) - 8, x = int64_t(Next(80)) - 10;
+                const int32_t h = 6 + int32_t(Next(30)), w = 8 + int32_t(Next(40));
+                TREE_NODE* pGroup = m_pTest->Group(szPath, w, h, x, y, 10 + i);
                 m_vGroups.push_back(pGroup);
                 for (int c = 0; c < 3; ++c) {
                     char szChild[64];
@@ -1008,7 +1010,8 @@ public:
             } else if (nKind == 1) {
                 // A zero-size group: its children are drawn at its offset, clipped by the window only.
                 std::snprintf(szPath, sizeof szPath, "W0/z%d", i);
-                m_pTest->Group(szPath, 0, 0, int64_t(Next(60)) - 5, int64_t(Next(40)) - 5, 10 + i);
+                const int64_t y = int64_t(Next(40)) - 5, x = int64_t(Next(60)) - 5;
+                m_pTest->Group(szPath, 0, 0, x, y, 10 + i);
                 for (int c = 0; c < 2; ++c) {
                     char szChild[64];
                     std::snprintf(szChild, sizeof szChild, "%s/c%d", szPath, c);
@@ -1086,8 +1089,12 @@ private:
     {
         const int32_t w = 1 + int32_t(Next(45)), h = 1 + int32_t(Next(33));
         const bool bOpaque = Next(3) == 0;
-        TREE_NODE* pNode = m_pTest->Plain(pszPath, w, h, int64_t(Next(kWidth + 20)) - 12,
-                                                int64_t(Next(kHeight + 16)) - 9, llOrder, bOpaque ? 255 : -1);
+        // One draw per statement, last argument first as the recorded scenes were drawn: the
+        // order in which a call's arguments are evaluated is the compiler's choice, and the scene
+        // must be the same whichever compiler built the test.
+        const int64_t y = int64_t(Next(kHeight + 16)) - 9;
+        const int64_t x = int64_t(Next(kWidth + 20)) - 12;
+        TREE_NODE* pNode = m_pTest->Plain(pszPath, w, h, x, y, llOrder, bOpaque ? 255 : -1);
         LAYER* p = GetNodeLayer(pNode);
         p->bBlendMode = static_cast<uint8_t>(Next(BLEND_MODE_COUNT));
         p->nOpacity = static_cast<int16_t>(kOpacities[Next(std::size(kOpacities))]);

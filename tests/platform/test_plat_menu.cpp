@@ -111,14 +111,6 @@ std::function<void(PLAT_HWND)> MoveTo(std::function<PLAT_RECT()> rect)
         PlatFakeInjectMouseMove(h, Cx(rc), Cy(rc));
     };
 }
-// A step that only looks (the hook is called again after each input, so a look takes no input).
-std::function<void(PLAT_HWND)> Then(std::function<void(PLAT_HWND)> look, std::function<void(PLAT_HWND)> act)
-{
-    return [look, act](PLAT_HWND h) {
-        look(h);
-        act(h);
-    };
-}
 
 class PlatMenuTest : public ::testing::Test {
 protected:

@@ -265,7 +265,7 @@ struct ENV_GUARD {
 
 TEST(PlatDialog, HookAnswersAndTheByteLimitKeepsWholeCharacters)
 {
-    DIALOG_ANSWER ans{1, "ab\x82\xA0\x82\xA2"};
+    DIALOG_ANSWER ans{1, "ab\x82\xA0\x82\xA2", {}, {}};
     PlatSetDialogHook(AnswerDialog, &ans);
     PLAT_DIALOG_REQUEST req{PLAT_DLG_INPUT, "cap", "msg", "init", 5, nullptr, nullptr};
     std::string out;
@@ -337,12 +337,6 @@ TEST(PlatClipboard, ProcessClipboardRoundTripsCp932)
     ASSERT_EQ(PlatGetClipboardText(&out), 0);
     EXPECT_EQ(out, "a\t\x82\xA0");
     PlatClearClipboardForTest();
-}
-
-int RecordArgs(const std::vector<std::string>& args, void* pUser)
-{
-    *static_cast<std::vector<std::string>*>(pUser) = args;
-    return 0;
 }
 
 TEST(PlatSysinfo, DiskFreeAndAdminTest)

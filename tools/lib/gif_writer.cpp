@@ -191,9 +191,8 @@ std::vector<uint8_t> MakeGIFApplication(const char* pszId11, const std::vector<s
 
 std::vector<uint8_t> WriteGIF(const GIF_WRITER_FILE& file)
 {
-    std::vector<uint8_t> out;
     const char* pszSig = file.b87a ? "GIF87a" : "GIF89a";
-    out.insert(out.end(), pszSig, pszSig + 6);
+    std::vector<uint8_t> out(pszSig, pszSig + 6);
     PutWord(out, file.nScreenWidth);
     PutWord(out, file.nScreenHeight);
     const bool bGlobal = !file.globalPalette.empty();
