@@ -312,8 +312,12 @@ int CmdWindow(void)
         CopyTextBounded(w->szTitle, sizeof w->szTitle, *psz ? psz : " ");
         if (hwnd) PlatSetWindowText(hwnd, w->szTitle);
     }
-    // 7. Opacity (kept and reported; the windows are not see-through).
-    if (HasArg(WINCMD_ARG_ALPHA)) w->nAlpha = ArgLow32(WINCMD_ARG_ALPHA);
+    // 7. Opacity: kept and reported, and handed to the window system (a compositing window manager
+    // shows it).
+    if (HasArg(WINCMD_ARG_ALPHA)) {
+        w->nAlpha = ArgLow32(WINCMD_ARG_ALPHA);
+        if (hwnd) PlatSetWindowOpacity(hwnd, w->nAlpha);
+    }
     // 8. Visibility.
     if (HasArg(WINCMD_ARG_VISIBLE)) {
         const uint8_t bOld = w->bVisible;

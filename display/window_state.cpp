@@ -165,9 +165,8 @@ void GetGameWindowStyles(const WINDOW_STATE* pState, uint32_t* pnStyle, uint32_t
 
 int CreateGameWindow(WINDOW_STATE* pState, int /*nCmdShow*/, const char* pszClass, const char* pszTitle)
 {
-    // The extended style has nothing to act on in the platform's windows (see GetGameWindowStyles).
-    uint32_t nStyle = 0;
-    GetGameWindowStyles(pState, &nStyle, nullptr);
+    uint32_t nStyle = 0, nExStyle = 0;
+    GetGameWindowStyles(pState, &nStyle, &nExStyle);
 
     // Centred on the work area (the desktop: the platform reserves no panels) by the logical size,
     // each division truncating toward zero; a framed sub window starts at the top-left corner.
@@ -179,8 +178,8 @@ int CreateGameWindow(WINDOW_STATE* pState, int /*nCmdShow*/, const char* pszClas
     PLAT_RECT rc{0, 0, pState->nWidth, pState->nHeight};
     PlatAdjustWindowRect(&rc, nStyle, 0);
     PLAT_WNDPROC pfnProc = g_pfnMainWindowProc ? g_pfnMainWindowProc : DefaultGameWndProc;
-    PLAT_HWND hwnd = PlatCreateWindow(pszClass, pszTitle ? pszTitle : "", nStyle, x, y, rc.right - rc.left,
-                                      rc.bottom - rc.top, 0, pfnProc, pState);
+    PLAT_HWND hwnd = PlatCreateWindowEx(nExStyle, pszClass, pszTitle ? pszTitle : "", nStyle, x, y,
+                                        rc.right - rc.left, rc.bottom - rc.top, 0, pfnProc, pState);
     if (!hwnd) return 0;
     // The class counts as set up once a window of it exists, so a failed first attempt is retried.
     pState->bClassRegistered = 1;

@@ -575,6 +575,12 @@ PLAT_WINDOW_REC* PlatLookupWindow(PLAT_HWND hwnd)
 PLAT_HWND PlatCreateWindow(const char* pszClass, const char* pszTitleCp932, uint32_t nStyle, int x, int y,
                            int w, int h, PLAT_HWND hwndParent, PLAT_WNDPROC pfnProc, void* pUser)
 {
+    return PlatCreateWindowEx(0, pszClass, pszTitleCp932, nStyle, x, y, w, h, hwndParent, pfnProc, pUser);
+}
+
+PLAT_HWND PlatCreateWindowEx(uint32_t nExStyle, const char* pszClass, const char* pszTitleCp932, uint32_t nStyle,
+                             int x, int y, int w, int h, PLAT_HWND hwndParent, PLAT_WNDPROC pfnProc, void* pUser)
+{
     PLAT_HWND hwnd = 0;
     OnWindowThreadDo([&] {
         if (!OnWindowThread()) return;
@@ -583,6 +589,9 @@ PLAT_HWND PlatCreateWindow(const char* pszClass, const char* pszTitleCp932, uint
         pRec->pfnProc = pfnProc;
         pRec->pUser = pUser;
         pRec->nStyle = nStyle & ~(PLAT_WS_VISIBLE | PLAT_WS_MINIMIZE | PLAT_WS_MAXIMIZE);
+        pRec->nExStyle = nExStyle & (PLAT_WS_EX_TOPMOST | PLAT_WS_EX_TOOLWINDOW);
+        pRec->bTopmost = (nExStyle & PLAT_WS_EX_TOPMOST) ? 1 : 0;
+        pRec->nOpacity = 256;
         pRec->strClass = pszClass ? pszClass : "";
         pRec->strTitle = pszTitleCp932 ? pszTitleCp932 : "";
         int32_t ins[4];
@@ -603,9 +612,11 @@ PLAT_HWND PlatCreateWindow(const char* pszClass, const char* pszTitleCp932, uint
             }
             g_mapWindows[pRaw->hwnd] = std::move(pRec);
             if (!(pRaw->nStyle & PLAT_WS_CHILD)) {
-                // A new window comes in front of the others, below the topmost ones.
+                // A new window comes in front of the others, below the topmost ones (a topmost one
+                // in front of them all).
                 auto it = g_vStack.begin();
-                while (it != g_vStack.end() && PlatLookupWindow(*it) && PlatLookupWindow(*it)->bTopmost) ++it;
+                while (!pRaw->bTopmost && it != g_vStack.end() && PlatLookupWindow(*it) && PlatLookupWindow(*it)->bTopmost)
+                    ++it;
                 g_vStack.insert(it, pRaw->hwnd);
             }
         }
@@ -722,6 +733,33 @@ int PlatSetWindowStyle(PLAT_HWND hwnd, uint32_t nStyle)
         PlatUpdateWindowSizeLimits(hwnd);
     });
     return nResult;
+}
+
+uint32_t PlatGetWindowExStyle(PLAT_HWND hwnd)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    return p ? p->nExStyle : 0;
+}
+
+int PlatSetWindowOpacity(PLAT_HWND hwnd, int nAlpha)
+{
+    int nResult = -1;
+    OnWindowThreadDo([&] {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (!p) return;
+        p->nOpacity = std::clamp(nAlpha, 0, 256);
+        g_pBackend->pfnApplyStyle(p);
+        nResult = 0;
+    });
+    return nResult;
+}
+
+int PlatGetWindowOpacity(PLAT_HWND hwnd)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    return p ? p->nOpacity : -1;
 }
 
 void PlatAdjustWindowRect(PLAT_RECT* pRect, uint32_t nStyle, int bMenu)
@@ -1302,13 +1340,16 @@ int PlatSetWindowZOrder(PLAT_HWND hwnd, int nWhere, PLAT_HWND hwndAfter)
             switch (nWhere) {
             case PLAT_Z_TOPMOST:
                 p->bTopmost = 1;
+                p->bBelow = 0;
                 Remove();
                 g_vStack.insert(g_vStack.begin(), hwnd);
                 break;
             case PLAT_Z_NOTOPMOST:
                 p->bTopmost = 0;
+                p->bBelow = 0;
                 break;
             case PLAT_Z_TOP: {
+                p->bBelow = 0;
                 Remove();
                 auto it = g_vStack.begin();
                 if (!p->bTopmost)
@@ -1319,6 +1360,7 @@ int PlatSetWindowZOrder(PLAT_HWND hwnd, int nWhere, PLAT_HWND hwndAfter)
             case PLAT_Z_BOTTOM:
                 // As on Windows, a window sent to the bottom is no longer topmost.
                 p->bTopmost = 0;
+                p->bBelow = 1;
                 Remove();
                 g_vStack.push_back(hwnd);
                 break;

@@ -73,6 +73,7 @@ enum : uint32_t {
     PLAT_WS_DLGFRAME = 0x00400000u, PLAT_WS_SYSMENU = 0x00080000u, PLAT_WS_THICKFRAME = 0x00040000u,
     PLAT_WS_MINIMIZEBOX = 0x00020000u, PLAT_WS_MAXIMIZEBOX = 0x00010000u,
     PLAT_WS_OVERLAPPEDWINDOW = 0x00CF0000u,
+    PLAT_WS_EX_TOPMOST = 0x00000008u, PLAT_WS_EX_TOOLWINDOW = 0x00000080u,
 };
 // PlatShowWindow commands.
 enum {
@@ -184,6 +185,15 @@ int PlatKillTimer(PLAT_HWND hwnd, uintptr_t nId);
 // returned), then shows it when the style holds WS_VISIBLE. The class name is kept for look-ups.
 PLAT_HWND PlatCreateWindow(const char* pszClass, const char* pszTitleCp932, uint32_t nStyle, int x,
                            int y, int w, int h, PLAT_HWND hwndParent, PLAT_WNDPROC pfnProc, void* pUser);
+// The same with an extended style (PLAT_WS_EX_*): a topmost window stays in front of the others; a
+// tool window is a utility window without a taskbar button.
+PLAT_HWND PlatCreateWindowEx(uint32_t nExStyle, const char* pszClass, const char* pszTitleCp932, uint32_t nStyle,
+                             int x, int y, int w, int h, PLAT_HWND hwndParent, PLAT_WNDPROC pfnProc, void* pUser);
+uint32_t PlatGetWindowExStyle(PLAT_HWND hwnd);
+// The window's opacity, 0 (see-through) to 256 (opaque; a new window's): a compositing window
+// manager applies it. 0, or -1 for no such window; the getter answers -1 for no such window.
+int PlatSetWindowOpacity(PLAT_HWND hwnd, int nAlpha);
+int PlatGetWindowOpacity(PLAT_HWND hwnd);
 // Sends WM_DESTROY, destroys the child windows, drops the window's queued messages and forgets it.
 int PlatDestroyWindow(PLAT_HWND hwnd);
 int PlatIsWindow(PLAT_HWND hwnd);

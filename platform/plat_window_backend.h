@@ -16,6 +16,9 @@ struct PLAT_WINDOW_REC {
     PLAT_WNDPROC pfnProc;
     void* pUser;
     uint32_t nStyle;
+    uint32_t nExStyle;           // PLAT_WS_EX_*
+    int nOpacity;                // 0..256, 256 opaque
+    int bBelow;                  // kept below the other windows (sent to the bottom)
     std::string strClass;
     std::string strTitle;        // cp932
     int32_t nClientX, nClientY;  // client origin (screen, or the parent's client for WS_CHILD)
@@ -59,7 +62,7 @@ struct PLAT_WINDOW_BACKEND {
     void (*pfnDestroy)(PLAT_WINDOW_REC* pRec);
     void (*pfnApplyGeometry)(PLAT_WINDOW_REC* pRec);
     void (*pfnApplyShow)(PLAT_WINDOW_REC* pRec);  // visibility and show state
-    void (*pfnApplyStyle)(PLAT_WINDOW_REC* pRec);
+    void (*pfnApplyStyle)(PLAT_WINDOW_REC* pRec);   // style, extended style and opacity
     void (*pfnApplyTitle)(PLAT_WINDOW_REC* pRec);
     // Shows the retained picture: the whole client (pRect NULL), or only that rectangle of the
     // client, which the window showed as the retained picture has it everywhere else.

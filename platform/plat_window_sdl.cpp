@@ -146,8 +146,13 @@ int SdlCreate(PLAT_WINDOW_REC* p)
     if (p->nStyle & PLAT_WS_CHILD) return 0;
     std::string strTitle = PlatCp932ToUtf8String(p->strTitle.c_str());
     const int nBar = BarOf(p);
+    // A tool window is a utility window without a taskbar button; both are known to the window
+    // manager only from the window's first map, so they are given at creation.
+    uint32_t nFlags = SdlFlagsOf(p->nStyle);
+    if (p->nExStyle & PLAT_WS_EX_TOOLWINDOW) nFlags |= SDL_WINDOW_UTILITY | SDL_WINDOW_SKIP_TASKBAR;
+    if (p->bTopmost) nFlags |= SDL_WINDOW_ALWAYS_ON_TOP;
     SDL_Window* pWin = SDL_CreateWindow(strTitle.c_str(), p->nClientX, p->nClientY - nBar, p->nClientW > 0 ? p->nClientW : 1,
-                                        (p->nClientH > 0 ? p->nClientH : 1) + nBar, SdlFlagsOf(p->nStyle));
+                                        (p->nClientH > 0 ? p->nClientH : 1) + nBar, nFlags);
     if (!pWin) return -1;
     SDL_SetWindowData(pWin, "kxhwnd", (void*)(uintptr_t)p->hwnd);
     p->pNative = pWin;
@@ -216,6 +221,8 @@ void SdlApplyShow(PLAT_WINDOW_REC* p)
         return;
     }
     SDL_ShowWindow(pWin);
+    // Kept below the others: the window manager learns it again with each map.
+    if (p->bBelow) PlatX11SetNetWmState(pWin, "_NET_WM_STATE_BELOW", 1);
     if (p->nShowState == PLAT_SIZE_MINIMIZED) SDL_MinimizeWindow(pWin);
     else if (p->nShowState == PLAT_SIZE_MAXIMIZED) SDL_MaximizeWindow(pWin);
     else SDL_RestoreWindow(pWin);
@@ -228,6 +235,7 @@ void SdlApplyStyle(PLAT_WINDOW_REC* p)
     uint32_t n = SdlFlagsOf(p->nStyle);
     SDL_SetWindowBordered(pWin, (n & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
     SDL_SetWindowResizable(pWin, (n & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
+    PlatX11SetOpacity(pWin, p->nOpacity);
 }
 
 void SdlApplyTitle(PLAT_WINDOW_REC* p)
@@ -502,16 +510,21 @@ void SdlRaise(PLAT_WINDOW_REC* p)
 }
 void SdlWake(void) {}
 
-void SdlApplyZOrder(PLAT_WINDOW_REC* p, int nWhere, PLAT_WINDOW_REC*)
+void SdlApplyZOrder(PLAT_WINDOW_REC* p, int nWhere, PLAT_WINDOW_REC* pAfter)
 {
     SDL_Window* pWin = SdlOf(p);
     if (!pWin) return;
+    // Only the bottom keeps a window below the others; every other placement lets it come up again.
+    PlatX11SetNetWmState(pWin, "_NET_WM_STATE_BELOW", p->bBelow);
     switch (nWhere) {
     case PLAT_Z_TOPMOST: SDL_SetWindowAlwaysOnTop(pWin, SDL_TRUE); break;
     case PLAT_Z_NOTOPMOST: SDL_SetWindowAlwaysOnTop(pWin, SDL_FALSE); break;
     case PLAT_Z_TOP: PlatX11Restack(pWin, 1); break;
     case PLAT_Z_BOTTOM: PlatX11Restack(pWin, 0); break;
-    default: break;   // behind another window: kept in the core's order only
+    case PLAT_Z_BEHIND:
+        if (pAfter && SdlOf(pAfter)) PlatX11RestackBehind(pWin, SdlOf(pAfter));
+        break;
+    default: break;
     }
 }
 

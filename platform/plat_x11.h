@@ -43,3 +43,14 @@ int PlatX11QueryPointer(SDL_Window* pWin, int* pX, int* pY, int* pbLeftHeld);
 // Tells the window's own input that the left button went up at the screen point x, y (a release
 // that a window manager's grab took): the X server delivers it as the window's button release.
 void PlatX11SendButtonRelease(SDL_Window* pWin, int x, int y);
+// 1 when the window manager lists the atom among what it supports (_NET_SUPPORTED on the root).
+int PlatX11WmSupports(struct _XDisplay* pDisplay, unsigned long atom);
+// The window's opacity 0..256 (256 opaque) as the hint a compositing manager applies
+// (_NET_WM_WINDOW_OPACITY); an opaque window carries no hint.
+void PlatX11SetOpacity(SDL_Window* pWin, int nAlpha);
+// Adds (bOn 1) or takes away one of the window's _NET_WM_STATE atoms by name: through the window
+// manager while the window is mapped, in the property it reads at the next map otherwise.
+void PlatX11SetNetWmState(SDL_Window* pWin, const char* pszState, int bOn);
+// Stacks the window just below pSibling: through the window manager (_NET_RESTACK_WINDOW) when one
+// runs and offers it, else among the root's children.
+void PlatX11RestackBehind(SDL_Window* pWin, SDL_Window* pSibling);

@@ -12,32 +12,6 @@ namespace {
 constexpr long kMoveResizeMove = 8;
 constexpr long kSourceApplication = 1;
 
-// 1 when the window manager lists the atom among what it supports (_NET_SUPPORTED on the root).
-bool WindowManagerSupports(Display* pDisplay, ::Window root, Atom atom)
-{
-    const Atom aSupported = XInternAtom(pDisplay, "_NET_SUPPORTED", False);
-    Atom typeOut = None;
-    int nFormat = 0;
-    unsigned long nItems = 0, nAfter = 0;
-    unsigned char* pData = nullptr;
-    bool bFound = false;
-    // Read in pieces: a window manager may list a few hundred atoms.
-    for (long nOffset = 0;; ) {
-        if (XGetWindowProperty(pDisplay, root, aSupported, nOffset, 1024, False, XA_ATOM, &typeOut, &nFormat, &nItems,
-                               &nAfter, &pData) != Success)
-            break;
-        if (pData && typeOut == XA_ATOM && nFormat == 32) {
-            const Atom* pAtoms = reinterpret_cast<const Atom*>(pData);
-            for (unsigned long i = 0; i < nItems && !bFound; ++i) bFound = pAtoms[i] == atom;
-        }
-        if (pData) XFree(pData);
-        pData = nullptr;
-        if (bFound || nAfter == 0 || nItems == 0) break;
-        nOffset += static_cast<long>(nItems);
-    }
-    return bFound;
-}
-
 }  // namespace
 
 int PlatX11QueryPointer(SDL_Window* pWin, int* pX, int* pY, int* pbLeftHeld)
@@ -62,7 +36,7 @@ int PlatX11BeginMove(SDL_Window* pWin, int x, int y)
     if (!xid || !pDisplay || PlatX11DisplayLost()) return -1;
     const ::Window root = DefaultRootWindow(pDisplay);
     const Atom aMoveResize = XInternAtom(pDisplay, "_NET_WM_MOVERESIZE", False);
-    if (!WindowManagerSupports(pDisplay, root, aMoveResize)) return -1;
+    if (!PlatX11WmSupports(pDisplay, aMoveResize)) return -1;
     // The press gave this program the pointer; the window manager takes it for the move.
     XUngrabPointer(pDisplay, CurrentTime);
     XEvent ev{};

@@ -201,6 +201,24 @@ void CreateIconWindow(void)
     }
     XClassHint cls{const_cast<char*>("kolvex-tray"), const_cast<char*>("Kolvex")};
     XSetClassHint(t.pDisplay, t.icon, &cls);
+    // A tray host that starts later announces itself to the root window (a MANAGER message): the
+    // root's structure events are wanted as well as what the connection already asked of it.
+    const ::Window root = DefaultRootWindow(t.pDisplay);
+    XWindowAttributes ra{};
+    if (XGetWindowAttributes(t.pDisplay, root, &ra))
+        XSelectInput(t.pDisplay, root, ra.your_event_mask | StructureNotifyMask);
+}
+
+// The MANAGER message of a tray host that took the selection of this screen.
+bool IsTrayManagerMessage(const XEvent& xe)
+{
+    X11_TRAY& t = g_tray;
+    if (xe.type != ClientMessage || xe.xclient.window != DefaultRootWindow(t.pDisplay) || xe.xclient.format != 32)
+        return false;
+    char szName[64];
+    std::snprintf(szName, sizeof szName, "_NET_SYSTEM_TRAY_S%d", DefaultScreen(t.pDisplay));
+    return xe.xclient.message_type == XInternAtom(t.pDisplay, "MANAGER", False) &&
+           static_cast<Atom>(xe.xclient.data.l[1]) == XInternAtom(t.pDisplay, szName, False);
 }
 
 void SetIconName(void)
@@ -286,7 +304,14 @@ int PlatX11TrayHandleEvent(const SDL_Event& e, uint32_t* pnMouseMessage, int* pX
     if (e.type != SDL_SYSWMEVENT || !e.syswm.msg || e.syswm.msg->subsystem != SDL_SYSWM_X11) return 0;
     const XEvent& xe = e.syswm.msg->msg.x11.event;
     X11_TRAY& t = g_tray;
-    if (!t.icon || xe.xany.window != t.icon) return 0;
+    if (!t.icon || !t.pDisplay) return 0;
+    if (IsTrayManagerMessage(xe)) {
+        // A host that started after the icon (or in place of one that ended) embeds it now.
+        if (!t.bEmbedded) RequestDock();
+        *pnMouseMessage = 0;
+        return 1;
+    }
+    if (xe.xany.window != t.icon) return 0;
     *pnMouseMessage = 0;
     bool bWasEmbedded = false;
     switch (xe.type) {
