@@ -107,6 +107,10 @@ std::string CheckEntry(const std::vector<uint8_t>& image, const PACK_TABLE_ENTRY
     const size_t nStored = static_cast<size_t>(e.nStoredSize);
     std::string strDamage;
     if (MurmurHash2(pStored, nStored, 0) != e.nChecksum) strDamage = "the data does not match its checksum";
+    // Deflate packs at most about 1032 bytes into one: a larger decoded size is damage, found before
+    // a buffer of that size is asked for.
+    if (strDamage.empty() && e.nCompression == 1 && static_cast<uint64_t>(e.nSize) > uint64_t(nStored) * 1032 + 64)
+        strDamage = "its decoded size is more than its compressed data can hold";
     if (strDamage.empty() && e.nCompression == 1) {
         std::vector<uint8_t> out(static_cast<size_t>(e.nSize) + 1);
         uLongf nOut = static_cast<uLongf>(out.size());
