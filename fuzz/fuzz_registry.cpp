@@ -1,5 +1,5 @@
-// The registry store: the input is the store file. It is read through every query, then changed
-// twice; the first change rewrites it in the store's own form, and that form must read back whole
+// The registry store: the input is the store file. What it holds must read back the same after a
+// rewrite (names and values byte for byte). It is read through every query, then changed twice; the first change rewrites it in the store's own form, and that form must read back whole
 // and unchanged: the second change of the same value writes the very same bytes and keeps no
 // damaged copy of it.
 #include <cstdint>
@@ -55,6 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
     RemoveStoreFiles();
     FuzzWriteFile("registry.reg", pData, nSize);
+
+    // Every key, name and value read from the input survives a rewrite byte for byte.
+    const std::string strInput(reinterpret_cast<const char*>(pData), nSize);
+    const std::string strRead = PlatRegListForTest(strInput);
+    const std::string strRewrite = PlatRegRewriteForTest(strInput);
+    if (PlatRegListForTest(strRewrite) != strRead) {
+        std::fprintf(stderr, "a rewrite changes what the store holds:\n--- read\n%s\n--- after a rewrite\n%s\n",
+                     strRead.c_str(), PlatRegListForTest(strRewrite).c_str());
+        __builtin_trap();
+    }
 
     static const char* const kKeys[] = {"", "K", "Software\\Kx", "k\\sub"};
     static const char* const kNames[] = {nullptr, "a", "b", "Path"};

@@ -536,6 +536,10 @@ void RegistrySeeds()
     const std::string strBad = "garbage line\r\n\"c\"=hex:01,\\\r\n";
     damaged.insert(damaged.begin() + 10, strBad.begin(), strBad.end());
     Seed("fuzz_registry", "damaged", damaged);
+    // Names and texts ending in a lone lead byte, which only an escape in the file can give.
+    const std::string strLead = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"\\\x83\"=\"x\"\r\n"
+                                "\"a \\\x81\"=\"text \\\x81\"\r\n\"b\"=\"v\"\r\n";
+    Seed("fuzz_registry", "lone-lead", BYTES(strLead.begin(), strLead.end()));
 }
 
 void TextSeeds()

@@ -1,5 +1,6 @@
 #include "image/image_load.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,6 +29,12 @@ inline uint32_t ReadU32(const uint8_t* p)
 {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
            (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline void Put32Le(uint8_t* p, uint32_t n)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(n >> (8 * i));
 }
 
 inline bool SideOk(int64_t n) { return n >= 1 && n <= KX_MAX_IMAGE_SIDE; }
@@ -213,22 +220,36 @@ int DecodeBMPImage(const uint8_t* pData, size_t nSize, const char* pszName, DECO
         ReportScriptErrorF(KX_ERR_BMP_SIGNATURE, 1, pszName);
         return -1;
     }
-    // Both headers must lie inside the file; the information header is at least the 40-byte form.
-    if (nSize < 14 + 40) {
+    // The information header: the 40-byte Windows form or a longer one, the 12-byte OS/2 1.x core
+    // header (16-bit sizes, palette entries of 3 bytes B,G,R) or an OS/2 2.x header of 16 to 39
+    // bytes (the fields of the Windows form as far as it reaches, the rest 0; 4-byte entries). Both
+    // headers must lie inside the file.
+    enum { BMP_CORE_HEADER = 12, BMP_OS2_MIN_HEADER = 16, BMP_INFO_HEADER = 40 };
+    if (nSize < 14 + 4) {
         ReportScriptErrorF(KX_ERR_BMP_OFFSET, 1, pszName);
         return -1;
     }
     const uint32_t nOffset = ReadU32(pData + 10);
     const uint32_t nInfoSize = ReadU32(pData + 14);
-    if (nOffset < 11 || nOffset > nSize || nInfoSize < 40 || nInfoSize > nSize - 14) {
+    const bool bCore = nInfoSize == BMP_CORE_HEADER;
+    if (nOffset < 11 || nOffset > nSize || (!bCore && nInfoSize < BMP_OS2_MIN_HEADER) || nInfoSize > nSize - 14) {
         ReportScriptErrorF(KX_ERR_BMP_OFFSET, 1, pszName);
         return -1;
     }
-    const int32_t nWidth = static_cast<int32_t>(ReadU32(pData + 18));
-    const int32_t nHeight = static_cast<int32_t>(ReadU32(pData + 22));
-    const uint16_t nBits = ReadU16(pData + 28);
-    const uint32_t nCompression = ReadU32(pData + 30);
-    const uint32_t nColorsUsed = ReadU32(pData + 46);
+    uint8_t abInfo[BMP_INFO_HEADER] = {};   // the header in the Windows layout
+    if (bCore) {
+        Put32Le(abInfo + 4, ReadU16(pData + 18));    // width
+        Put32Le(abInfo + 8, ReadU16(pData + 20));    // height (bottom-up only)
+        std::memcpy(abInfo + 12, pData + 22, 4);     // planes, bit count
+    } else {
+        std::memcpy(abInfo, pData + 14, std::min<size_t>(nInfoSize, BMP_INFO_HEADER));
+    }
+    const int32_t nWidth = static_cast<int32_t>(ReadU32(abInfo + 4));
+    const int32_t nHeight = static_cast<int32_t>(ReadU32(abInfo + 8));
+    const uint16_t nBits = ReadU16(abInfo + 14);
+    const uint32_t nCompression = ReadU32(abInfo + 16);
+    const uint32_t nColorsUsed = ReadU32(abInfo + 32);
+    const size_t nEntryBytes = bCore ? 3 : 4;
     if (!SideOk(nWidth) || nHeight == 0 || nHeight > KX_MAX_IMAGE_SIDE) {
         ReportScriptErrorF(KX_ERR_IMAGE_SIZE, 1, pszName);
         return -1;
@@ -262,12 +283,14 @@ int DecodeBMPImage(const uint8_t* pData, size_t nSize, const char* pszName, DECO
         if (nEntries > nPaletteSize)
             nEntries = nPaletteSize;
         const size_t nPalOffset = 14 + static_cast<size_t>(nInfoSize);
-        if (nPalOffset + nEntries * 4 > nSize) {
+        if (nPalOffset + nEntries * nEntryBytes > nSize) {
             ReportScriptErrorF(KX_ERR_BMP_OFFSET, 1, pszName);
             return -1;
         }
-        for (size_t i = 0; i < nEntries; ++i)
-            adwPalette[i] |= ReadU32(pData + nPalOffset + 4 * i);
+        for (size_t i = 0; i < nEntries; ++i) {
+            const uint8_t* p = pData + nPalOffset + nEntryBytes * i;
+            adwPalette[i] |= static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16;
+        }
     }
     const size_t h = static_cast<size_t>(nHeight);
     if (nRowBytes && (nSize - nOffset) / nRowBytes < h) {

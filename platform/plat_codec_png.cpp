@@ -20,6 +20,8 @@ namespace {
 
 // Preload results (see core/codecs.h).
 enum { PNG_OK = 0, PNG_DAMAGED = 101, PNG_TOO_LARGE = 102, PNG_BAD_CALL = 103 };
+// The widest and tallest picture the engine's layers take.
+enum { KX_PNG_MAX_SIDE = 8192 };
 
 // The picture preload decoded on this thread, until end.
 struct PNG_DECODED {
@@ -137,7 +139,8 @@ void EndPngRead(PNG_READ* r)
 // Ordinal 1: decodes the file image of nSize bytes. 0 with the size and the alpha byte (0 when the
 // picture has alpha: a colour type with alpha, or tRNS; else 1); 101 when the file is damaged (a bad
 // signature or header, w x h x 4 beyond 32 bits, more rows than the file can hold, image data that
-// does not decode), 102 when there is no memory for the picture, 103 for a bad call.
+// does not decode), 102 when the picture is wider or taller than 8192 (refused before anything is
+// allocated) or there is no memory for it, 103 for a bad call.
 int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int32_t* pWidth, int32_t* pHeight,
                  uint8_t* pbNoAlpha)
 {
@@ -150,6 +153,9 @@ int VozezPreload(const char* pszName, const uint8_t* pData, uint32_t nSize, int3
     int nResult = BeginPngRead(pData, nSize, &r);
     const uint32_t nWidth = r.nWidth, nHeight = r.nHeight;
     const int bHasAlpha = r.bHasAlpha;
+    // The engine's pixel buffers hold at most KX_PNG_MAX_SIDE a side: a larger picture is refused
+    // before its copy here is allocated (a small file can claim gigabytes).
+    if (nResult == PNG_OK && (nWidth > KX_PNG_MAX_SIDE || nHeight > KX_PNG_MAX_SIDE)) nResult = PNG_TOO_LARGE;
     if (nResult == PNG_OK) {
         std::vector<png_bytep> rows;
         try {

@@ -174,12 +174,16 @@ int PlatJpegDecode(const uint8_t* pData, size_t nSize, uint8_t* pDst, int32_t nW
         DestroyDecoder(pCtx);
         return KX_JPEG_TOO_LARGE;
     }
-    uint8_t bGrey = 0;
+    uint8_t bGrey = 0, bCmyk = 0;
     if (pInfo->num_components == 1) {
         pInfo->out_color_space = JCS_GRAYSCALE;
         bGrey = 1;
     } else if (pInfo->num_components == 3) {
         pInfo->out_color_space = JCS_EXT_BGRA;   // alpha filled with 0xFF by the library
+    } else if (pInfo->num_components == 4 &&
+               (pInfo->jpeg_color_space == JCS_CMYK || pInfo->jpeg_color_space == JCS_YCCK)) {
+        pInfo->out_color_space = JCS_CMYK;       // the library turns YCCK into CMYK
+        bCmyk = 1;
     } else {
         DestroyDecoder(pCtx);
         return KX_JPEG_UNSUPPORTED;
@@ -204,6 +208,18 @@ int PlatJpegDecode(const uint8_t* pData, size_t nSize, uint8_t* pDst, int32_t nW
         if (jpeg_read_scanlines(pInfo, &row, 1) != 1) {
             DestroyDecoder(pCtx);
             return KX_JPEG_BAD_DATA;
+        }
+        if (bCmyk) {
+            // The samples are inverted CMYK, as Adobe's writers store them (and as other decoders
+            // read every CMYK file): a channel is its inverted ink times the inverted black / 255.
+            for (int32_t x = 0; x < nWidth; ++x) {
+                uint8_t* p = pRow + 4 * x;
+                const uint32_t c = p[0], m = p[1], y = p[2], k = p[3];
+                p[0] = static_cast<uint8_t>(y * k / 255);
+                p[1] = static_cast<uint8_t>(m * k / 255);
+                p[2] = static_cast<uint8_t>(c * k / 255);
+                p[3] = 0xFF;
+            }
         }
         if (bGrey) {
             const uint8_t* pGrey = pCtx->pGreyRow;

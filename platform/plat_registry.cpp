@@ -76,14 +76,6 @@ std::string KeyPath(const char* pszRoot, const char* pszSubkey)
 
 bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
-// True when a cp932 text ends in a lead byte without its trail byte.
-bool EndsInLoneLead(const std::string& s)
-{
-    size_t i = 0;
-    while (i < s.size()) i += IsLeadByte((unsigned char)s[i]) ? 2 : 1;
-    return i > s.size();
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -299,11 +291,11 @@ REG_STORE LoadStore(void)
     return st;
 }
 
-// True when a text can be written between quotes and read back as it is: one line, no NUL, and no
-// lead byte that would take the closing quote as its trail byte.
+// True when a text can be written between quotes and read back as it is: one line and no NUL. A
+// lead byte at the end is written escaped (Quote), so the closing quote stays a quote.
 bool Quotable(const std::string& s)
 {
-    return s.find_first_of(std::string("\0\r\n", 3)) == std::string::npos && !EndsInLoneLead(s);
+    return s.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
 }
 
 // A key path that a "[path]" line gives back.
@@ -312,14 +304,23 @@ bool StorableKeyPath(const std::string& s)
     return !s.empty() && s[0] != '-' && s.find_first_of("\r\n") == std::string::npos;
 }
 
+// The quoted form that ParseQuoted gives back byte for byte: a lead byte goes out with the byte
+// after it as one character (ParseQuoted reads the pair whatever the second byte is); a lead byte
+// without a byte after it, which a name or text can hold through an escape in the file, is escaped
+// like '\\' and '"', or it would take the closing quote as its trail byte.
 std::string Quote(const std::string& s)
 {
     std::string out = "\"";
     for (size_t i = 0; i < s.size(); i++) {
         unsigned char c = (unsigned char)s[i];
-        if (IsLeadByte(c)) {
+        if (IsLeadByte(c) && i + 1 < s.size()) {
             out.push_back((char)c);
-            if (i + 1 < s.size()) out.push_back(s[++i]);
+            out.push_back(s[++i]);
+            continue;
+        }
+        if (IsLeadByte(c)) {
+            out.push_back('\\');
+            out.push_back((char)c);
             continue;
         }
         if (c == '\\' || c == '"') out.push_back('\\');
@@ -508,4 +509,29 @@ void PlatSetRegistryPathForTest(const char* pszNative)
 {
     std::lock_guard<std::mutex> lock(g_mxRegistry);
     g_strTestPath = pszNative ? pszNative : "";
+}
+
+std::string PlatRegRewriteForTest(const std::string& strText)
+{
+    return Format(ParseStore(strText));
+}
+
+std::string PlatRegListForTest(const std::string& strText)
+{
+    static const char kHex[] = "0123456789abcdef";
+    auto hex = [](const std::string& s) {
+        std::string out;
+        for (unsigned char c : s) {
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 15]);
+        }
+        return out;
+    };
+    std::string out;
+    for (const REG_KEY& k : ParseStore(strText).keys) {
+        out += "[" + hex(k.strPath) + "]\n";
+        for (const REG_VALUE& v : k.values)
+            out += hex(v.strName) + " " + std::to_string(v.nType) + " " + hex(v.data) + "\n";
+    }
+    return out;
 }

@@ -24,8 +24,9 @@ int PlatRegKeyExists(const char* pszRoot, const char* pszSubkey);
 int PlatRegQueryValue(const char* pszRoot, const char* pszSubkey, const char* pszName, void* pBuf, size_t cap,
                       size_t* pnSize, int* pnType);
 // Stores a value, creating the key. 0 or -1 (the store cannot be written, or the key path is
-// empty, starts with '-' or holds a line break, or the value name holds a line break or ends in a
-// cp932 lead byte: the store's lines could not give them back).
+// empty, starts with '-' or holds a line break, or the value name holds a line break or a NUL:
+// the store's lines could not give them back). Every name and text the store holds is written
+// back byte for byte by every rewrite.
 int PlatRegSetValue(const char* pszRoot, const char* pszSubkey, const char* pszName, int nType, const void* pData,
                     size_t n);
 // 0, or -1 when the key or value does not exist or the store cannot be written.
@@ -37,3 +38,9 @@ int PlatRegDeleteKey(const char* pszRoot, const char* pszSubkey);
 // The store's native path; tests name another (NULL returns to the default).
 std::string PlatGetRegistryPath(void);
 void PlatSetRegistryPathForTest(const char* pszNative);
+
+// For tests and the fuzz target: the text a rewrite makes of a store text (read, then written in
+// the store's own form), and every key, value name, type and data a store text holds, one per line
+// in hex, in the order read.
+std::string PlatRegRewriteForTest(const std::string& strText);
+std::string PlatRegListForTest(const std::string& strText);

@@ -138,8 +138,13 @@ int ReadRegistryValue(const char* pszRoot, const char* pszSubkey, const char* ps
     if (!pBuf || cap == 0) return -1;
     std::memset(pBuf, 0, cap);
     if (!PlatRegKeyExists(pszRoot, pszSubkey)) return -1;
+    // A text comes with its terminator, so the buffer's full size is offered: a text that fills it
+    // with its terminator (cap - 1 bytes) reads whole, a longer one fails. Data without a terminator
+    // (a number, binary data) that fills the buffer to its last byte would leave no room for one and
+    // fails too.
     size_t nSize = 0;
-    if (PlatRegQueryValue(pszRoot, pszSubkey, pszName, pBuf, cap - 1, &nSize, nullptr) != 0) {
+    if (PlatRegQueryValue(pszRoot, pszSubkey, pszName, pBuf, cap, &nSize, nullptr) != 0 ||
+        (nSize >= cap && pBuf[cap - 1] != '\0')) {
         std::memset(pBuf, 0, cap);
         return -1;
     }

@@ -443,12 +443,12 @@ int LoadLabels(void)
         e.nCommand = static_cast<int32_t>(dwCommand);
         // A jump enters the label's script and sets the thread's depths to the label's: the script
         // must be listed and the depths must fit the thread's stacks. The lookup walks from the
-        // bucket start of the hash's top byte to the end of the table, so the label must lie at or
-        // after that start; the records need not be sorted, and the start of a bucket that no label
-        // uses may be anything (the lookup finds nothing from a start outside the table).
-        const int32_t nBucketStart = anBucket[e.dwHash >> 24];
+        // bucket start of the hash's top byte to the end of the table; a label that lies before
+        // its bucket's start (or whose start is outside the table) is loaded all the same and is
+        // only never found: a jump to it fails as a jump to a missing label, the rest of the game
+        // runs.
         if (cur.bFailed || e.nCommand < 0 || e.wScript >= g_nScripts || e.nIfDepth >= KX_IF_DEPTH ||
-            e.nLoopDepth >= KX_LOOP_DEPTH || nBucketStart < 0 || nBucketStart > i) {
+            e.nLoopDepth >= KX_LOOP_DEPTH) {
             nResult = ReportDamaged(KX_FILE_LABELS);
             break;
         }

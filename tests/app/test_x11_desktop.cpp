@@ -682,8 +682,8 @@ int WindowWidth(const std::string& strWindow)
 
 // The demo played from the keyboard, as a player would: on the title the arrow keys move the
 // highlight over the buttons and Return chooses "New game"; F11 makes the window fullscreen and
-// Escape leaves it; Space, Return and the mouse wheel turn the pages; at the choice the arrow keys
-// pick "Stay here" and Return chooses it, and the night falls.
+// Escape leaves it; Space, Return and the mouse wheel turn the pages; at the choice Up (nothing
+// highlighted) picks the last button, "Stay here", and Return chooses it, and the night falls.
 TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
 {
     using namespace demo;
@@ -782,12 +782,14 @@ TEST_F(X11Desktop, TheDemoPlaysFromTheKeyboard)
     KeepShot(choiceDone, "x11-demo-choice.png");
     ASSERT_TRUE(bHeld) << "the choice did not settle";
 
-    // Down twice: "Stay here"; Return chooses it, and the sky low on the right darkens.
-    KeysTo(strMain, "Down");
-    KeysTo(strMain, "Down");
+    // Up with nothing highlighted: the last button, "Stay here" (as the README says); Return chooses
+    // it, and the sky low on the right darkens.
+    KeysTo(strMain, "Up");
     const DEMO_VIEW vChoice{&choiceDone, choiceDone.h - kScreenH};
-    CaptureUntil(strMain, [&](const DEMO_VIEW& v) { return Button(v, vChoice, kChoiceButtonY[1]) > 200; }, &bHeld, 30000);
-    EXPECT_TRUE(bHeld) << "the highlight did not reach the second choice";
+    CaptureUntil(strMain, [&](const DEMO_VIEW& v) {
+        return Button(v, vChoice, kChoiceButtonY[1]) > 200 && Button(v, vChoice, kChoiceButtonY[0]) == 0;
+    }, &bHeld, 30000);
+    EXPECT_TRUE(bHeld) << "Up with nothing highlighted did not highlight the last choice";
     KeysTo(strMain, "Return");
     const uint32_t nDusk = vChoice.At(630, 470) >> 16 & 0xFF;
     EXPECT_GT(nDusk, 150u) << "the sky low on the right is not the dusk's";

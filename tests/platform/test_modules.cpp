@@ -11,6 +11,12 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's allocation hooks (GCC ships no header for them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*));
+#endif
+
 #include "core/codecs.h"
 #include "core/kx_hash.h"
 #include "platform/plat_checksum.h"
@@ -549,6 +555,59 @@ TEST_F(PNG_MODULE_FIXTURE, DamagedFilesFailWithoutReadingPastTheImage)
     EXPECT_EQ(api.pfnPreload("null.png", nullptr, 100, &w, &h, &b), KX_PNG_DAMAGED);
     EXPECT_EQ(api.pfnPreload("args.png", file.data(), static_cast<uint32_t>(file.size()), nullptr, &h, &b), KX_PNG_FAILED);
     api.pfnEnd();
+}
+
+// The largest block allocated while s_bWatchAllocs is set (known under AddressSanitizer only).
+bool s_bWatchAllocs = false;
+size_t s_nLargestAlloc = 0;
+#if defined(__SANITIZE_ADDRESS__)
+void WatchMalloc(const volatile void*, size_t n)
+{
+    if (s_bWatchAllocs && n > s_nLargestAlloc) s_nLargestAlloc = n;
+}
+void WatchFree(const volatile void*) {}
+#endif
+
+// A 128 KB file whose header claims a 1-bit grey picture of 20000 x 40000: few enough packed rows
+// for its size, but 3.2 GB as B,G,R,A. Preload refuses it as too large before anything of that
+// size is allocated; the decoder that writes into the caller's buffer asks for no buffer.
+TEST_F(PNG_MODULE_FIXTURE, AHugeHeaderIsRefusedBeforeThePictureIsAllocated)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    static const bool bHooked = __sanitizer_install_malloc_and_free_hooks(WatchMalloc, WatchFree) != 0;
+    ASSERT_TRUE(bHooked);
+#endif
+    BYTES big = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto chunk = [&](const char* pszType, const BYTES& data) {
+        const uint32_t n = static_cast<uint32_t>(data.size());
+        big.insert(big.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+        BYTES body(pszType, pszType + 4);
+        body.insert(body.end(), data.begin(), data.end());
+        const uint32_t crc = ComputeCRC32(body.data(), body.size());
+        big.insert(big.end(), body.begin(), body.end());
+        big.insert(big.end(), {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
+    };
+    chunk("IHDR", {0, 0, 0x4E, 0x20, 0, 0, 0x9C, 0x40, 1, 0, 0, 0, 0});   // 20000 x 40000, grey, 1 bit
+    chunk("prVt", BYTES(128 * 1024, 0));                                   // an ancillary chunk: the size
+    chunk("IDAT", {0x78, 0x01});
+    chunk("IEND", {});
+    int32_t w = 0, h = 0;
+    uint8_t b = 0;
+    s_nLargestAlloc = 0;
+    s_bWatchAllocs = true;
+    const int nPre = api.pfnPreload("huge.png", big.data(), static_cast<uint32_t>(big.size()), &w, &h, &b);
+    api.pfnEnd();
+    INTO_TARGET target;
+    target.bRefuse = true;   // as the engine does for a side above 8192
+    int nInto = 0;
+    DecodePngInto(api, big, &nInto, &w, &h, &b, &target);
+    s_bWatchAllocs = false;
+    EXPECT_EQ(nInto, -1);
+    EXPECT_EQ(nPre, KX_PNG_TOO_LARGE);
+    EXPECT_LT(s_nLargestAlloc, size_t(16) << 20);   // nothing near the picture's size (0 without ASan)
+    // The decoder into the caller's buffer tells the size and lets the caller refuse it.
+    EXPECT_EQ(target.nBufferW, 20000);
+    EXPECT_EQ(target.nBufferH, 40000);
 }
 
 TEST_F(PNG_MODULE_FIXTURE, LoadChecksItsSizesAndStateIsPerThread)

@@ -195,13 +195,45 @@ TEST_F(RegistryStore, RewritesReadBackEveryValue)
     // Names the store's lines could not give back are refused, and nothing is written.
     const std::string strBefore = ReadAll(strPath);
     const struct { const char* pszKey; const char* pszName; } aRefused[] = {
-        {"K\nX", "v"}, {"K\rX", "v"}, {"K", "a\nb"}, {"K", "a\rb"}, {"K", "ends \x83"},
+        {"K\nX", "v"}, {"K\rX", "v"}, {"K", "a\nb"}, {"K", "a\rb"},
     };
     for (const auto& r : aRefused) {
         EXPECT_EQ(PlatRegSetValue("HKEY_CURRENT_USER", r.pszKey, r.pszName, PLAT_REG_SZ, "1", 1), -1) << r.pszName;
     }
     EXPECT_EQ(PlatRegSetValue("", "", "v", PLAT_REG_SZ, "1", 1), -1);   // no key path at all
     EXPECT_EQ(ReadAll(strPath), strBefore);
+}
+
+// A name or text ending in a lone lead byte (an escape in the file makes one) is written back with
+// its escape: a rewrite keeps every value, and no line of the store's own form reads as damaged.
+TEST_F(RegistryStore, NamesEndingInALeadByteSurviveRewrites)
+{
+    mkdir((strDir + "/sub").c_str(), 0700);
+    const std::string strStore = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n"
+                                 "\"\\\x83\"=\"lead only\"\r\n"
+                                 "\"ends \\\x81\"=\"text \\\x81\"\r\n"
+                                 "\"pair \x83\\\"=\"\\\x83\\\\\"\r\n"
+                                 "\"victim\"=\"v\"\r\n"
+                                 "\"last\"=\"after them\"\r\n";
+    WriteNativeFile(strPath, strStore);
+    ASSERT_EQ(PlatRegSetValue("HKEY_CURRENT_USER", "K", "set \x83", PLAT_REG_SZ, "x\x83", 2), 0);
+    auto expect = [&](int nRound) {
+        EXPECT_EQ(Query("K", "\x83"), std::string("lead only", 10)) << nRound;
+        EXPECT_EQ(Query("K", "ends \x81"), std::string("text \x81", 7)) << nRound;
+        EXPECT_EQ(Query("K", "pair \x83\\"), std::string("\x83\\", 3)) << nRound;
+        EXPECT_EQ(Query("K", "set \x83"), std::string("x\x83", 3)) << nRound;
+        EXPECT_EQ(Query("K", "last"), std::string("after them", 11)) << nRound;
+    };
+    expect(0);
+    ASSERT_EQ(PlatRegDeleteValue("HKEY_CURRENT_USER", "K", "victim"), 0);   // a rewrite
+    expect(1);
+    const std::string strOwn = ReadAll(strPath);
+    EXPECT_EQ(PlatRegListForTest(PlatRegRewriteForTest(strOwn)), PlatRegListForTest(strOwn));
+    EXPECT_EQ(PlatRegRewriteForTest(strOwn), strOwn);   // the store's own form is its rewrite
+    ASSERT_EQ(PlatRegSetValue("HKEY_CURRENT_USER", "K2", "v", PLAT_REG_SZ, "1", 1), 0);   // another rewrite
+    expect(2);
+    struct stat sb;
+    EXPECT_NE(stat((strPath + ".damaged").c_str(), &sb), 0);   // no rewrite made a damaged line
 }
 
 // A store that cannot be read whole is kept beside it as soon as it is read, each different damaged

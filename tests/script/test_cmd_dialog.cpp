@@ -132,10 +132,12 @@ TEST_F(DialogCmdTest, ClipboardCopyAndPaste)
 
 TEST_F(DialogCmdTest, RegistryReadsWithRootsSeparatorsAndFailures)
 {
-    const std::string strValue(1022, 'v');
+    // The 1024-byte buffer holds a text of up to 1023 bytes with its terminator.
+    const std::string strShort(1000, 's'), strValue(1023, 'v'), strLong(1024, 'w');
     PlatRegSetValue("HKEY_CURRENT_USER", "Software\\Kx", "Path", PLAT_REG_SZ, "C:\\Game", 7);
     PlatRegSetValue("HKEY_CURRENT_USER", "Software\\Kx", "Fits", PLAT_REG_SZ, strValue.c_str(), strValue.size());
-    PlatRegSetValue("HKEY_CURRENT_USER", "Software\\Kx", "Long", PLAT_REG_SZ, (strValue + "v").c_str(), strValue.size() + 1);
+    PlatRegSetValue("HKEY_CURRENT_USER", "Software\\Kx", "Long", PLAT_REG_SZ, strLong.c_str(), strLong.size());
+    PlatRegSetValue("HKEY_CURRENT_USER", "Software\\Kx", "Short", PLAT_REG_SZ, strShort.c_str(), strShort.size());
     PlatRegSetValue("HKEY_LOCAL_MACHINE", "Software\\Kx", nullptr, PLAT_REG_SZ, "dflt", 4);
     auto read = [&](const char* pszKey, const char* pszName, BUILDER_ARG out) {
         std::vector<BUILDER_ARG> args = {TextArg(0, pszKey), std::move(out)};
@@ -151,14 +153,16 @@ TEST_F(DialogCmdTest, RegistryReadsWithRootsSeparatorsAndFailures)
     read("HKEY_CURRENT_USER\\Software\\Kx", "Long", OutArg(2, Elem(kTexts, 4), EVALTYPE_TEXT));
     read("HKEY_LOCAL_MACHINE\\Software\\Kx", nullptr, OutArg(2, Elem(kTexts, 5), EVALTYPE_TEXT));
     read("HKEY_CURRENT_USER\\Nothing", "Path", OutArg(2, Elem(kTexts, 6), EVALTYPE_TEXT));
+    read("HKEY_CURRENT_USER\\Software\\Kx", "Short", OutArg(2, Elem(kTexts, 7), EVALTYPE_TEXT));
     ASSERT_NO_FATAL_FAILURE(Run());
     EXPECT_EQ(VarText(kTexts, 0), "C:\\Game");
     EXPECT_EQ(VarText(kTexts, 1), "?");
     EXPECT_EQ(VarText(kTexts, 2), "");
     EXPECT_EQ(GetVarInt(kInt, 0), 0);
     EXPECT_EQ(GetVarFloat(kFloat, 0), 1.5);
-    EXPECT_EQ(VarText(kTexts, 3), strValue);
-    EXPECT_EQ(VarText(kTexts, 4), "");   // 1023 bytes and the terminator do not fit the buffer
+    EXPECT_EQ(VarText(kTexts, 3), strValue);   // 1023 bytes and the terminator fill the buffer
+    EXPECT_EQ(VarText(kTexts, 4), "");         // 1024 bytes and the terminator do not fit
+    EXPECT_EQ(VarText(kTexts, 7), strShort);
     EXPECT_EQ(VarText(kTexts, 5), "dflt");
     EXPECT_EQ(VarText(kTexts, 6), "");
 }
@@ -176,6 +180,10 @@ TEST(ReadRegistryValue, TerminatesWithinTheBufferWhateverTheData)
     char small[4];
     EXPECT_EQ(ReadRegistryValue("HKEY_CURRENT_USER", "K", "n", small, sizeof small), -1);   // 4 bytes need 5
     EXPECT_STREQ(small, "");
+    // A text of 3 bytes comes with its terminator and fills the 4-byte buffer exactly.
+    PlatRegSetValue("HKEY_CURRENT_USER", "K", "t", PLAT_REG_SZ, "abc", 3);
+    ASSERT_EQ(ReadRegistryValue("HKEY_CURRENT_USER", "K", "t", small, sizeof small), 0);
+    EXPECT_STREQ(small, "abc");
     PlatSetRegistryPathForTest(nullptr);
     RemoveTempFolderForTest(strDir);
 }

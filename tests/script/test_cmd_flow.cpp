@@ -2,6 +2,7 @@
 // by the scheduler; results are read back through variables and the thread's stacks.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/frame_loop.h"
+#include "core/kx_hash.h"
 #include "core/object_tree.h"
 #include "core/pack_archive.h"
 #include "platform/plat_file.h"
@@ -174,6 +176,9 @@ protected:
         return d;
     }
 
+    // Changes the game files before they are written (when set).
+    std::function<void(const GAME_DATA&, std::vector<GAME_FILE>&)> editFiles;
+
     // Loads a game of the given scripts (names main.txt, s1.txt, ...) with SYSTEM at SYSTEM_START.
     // bDropBody: the body file of that script index is left out.
     void Start(const std::vector<SCRIPT_BUILDER*>& scripts, int nDropBody = -1)
@@ -191,6 +196,7 @@ protected:
             game.scripts.push_back(ScriptFromBuilder(i == 0 ? "main.txt" : "s" + std::to_string(i) + ".txt", *scripts[i]));
         }
         std::vector<GAME_FILE> files = BuildGameFiles(game);
+        if (editFiles) editFiles(game, files);
         if (nDropBody >= 0) {
             const std::string strDrop = KxBodyFileName(nDropBody);
             std::erase_if(files, [&](const GAME_FILE& f) { return f.strName == strDrop; });
@@ -769,6 +775,44 @@ TEST_F(FlowErrorTest, ALabelInAScriptWithoutItsBody)
     ASSERT_FALSE(errors.reports.empty());
     EXPECT_EQ(errors.reports.back().nId, 900050);
     EXPECT_EQ(System()->wScript, 0);   // the thread stays where it was
+}
+
+// A label that lies before its bucket's start in the label file: the game starts and runs, and
+// only a jump to that label fails, as a jump to a missing label does.
+TEST_F(FlowErrorTest, ALabelBeforeItsBucketStartFailsOnlyItsJumps)
+{
+    ERROR_RECORDER errors;
+    SCRIPT_BUILDER b;
+    BeginMainScript(&b);
+    Add(&b, V_A, 1);
+    LabelExists(&b, T("misplaced"), V(V_B));
+    EmitGoto(&b, "misplaced");
+    Add(&b, V_A, 10);
+    AddLabel(&b, "misplaced");
+    Halt(&b);
+    editFiles = [](const GAME_DATA& game, std::vector<GAME_FILE>& files) {
+        // The misplaced label first, the bucket of its hash starting after it; every other
+        // bucket starts at 0, so the start label is found.
+        std::vector<KXL_LABEL> labels;
+        for (const GAME_SCRIPT& sc : game.scripts)
+            for (const KXL_LABEL& l : sc.labels) (l.strName == "misplaced" ? labels.insert(labels.begin(), l) : labels.insert(labels.end(), l));
+        ASSERT_EQ(labels[0].strName, "misplaced");
+        const uint32_t nTop = MurmurHash2("misplaced", 9, 0) >> 24;
+        ASSERT_NE(nTop, 0u);
+        ASSERT_NE(nTop, MurmurHash2("SYSTEM_START", 12, 0) >> 24);
+        KXL_OPTIONS o;
+        o.bKeepOrder = true;
+        o.rawBuckets = std::array<int32_t, 256>{};
+        (*o.rawBuckets)[nTop] = 1;
+        for (GAME_FILE& f : files)
+            if (f.strName == KXBIN_KXL) f.data = BuildKxl(labels, o);
+    };
+    Start({&b});
+    Run();
+    EXPECT_EQ(GetVarInt(V_A, 0), 1);   // the game ran up to the jump
+    EXPECT_EQ(GetVarInt(V_B, 0), 0);   // the label does not exist for the label test either
+    ASSERT_NO_FATAL_FAILURE(ExpectOneFatalError(errors, 108180));
+    EXPECT_TRUE(EndsWith(errors.reports[0].strText, "NOLABEL:misplaced")) << errors.reports[0].strText;
 }
 
 TEST_F(FlowErrorTest, NestingLimitsAreRefusedBeforeThePush)

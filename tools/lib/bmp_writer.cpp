@@ -32,26 +32,40 @@ std::vector<uint8_t> WriteBmp(int32_t nWidth, int32_t nHeight, const BMP_WRITER_
     if (bIndexed)
         nEntries = opt.nPaletteEntries ? opt.nPaletteEntries : (opt.nColorsUsed ? opt.nColorsUsed : (1u << opt.nBits));
     const size_t nInfo = opt.nInfoSize;
+    const bool bCore = nInfo == 12;
+    const size_t nEntryBytes = bCore ? 3 : 4;
     const size_t nPalOffset = 14 + nInfo;
-    const size_t nOffset = nPalOffset + size_t(nEntries) * 4;
+    const size_t nOffset = nPalOffset + size_t(nEntries) * nEntryBytes;
     const size_t nRow = RowBytes(opt.nBits > 0 ? opt.nBits : 0, w);
     std::vector<uint8_t> v(nOffset + nRow * h, 0);
     v[0] = 'B';
     v[1] = 'M';
     Put32(v, 2, static_cast<uint32_t>(v.size()));
     Put32(v, 10, static_cast<uint32_t>(nOffset));
-    if (v.size() >= 14 + 40) {
-        Put32(v, 14, static_cast<uint32_t>(nInfo));
-        Put32(v, 18, static_cast<uint32_t>(nWidth));
-        Put32(v, 22, static_cast<uint32_t>(opt.bTopDown ? -nHeight : nHeight));
-        Put16(v, 26, 1);
-        Put16(v, 28, static_cast<uint32_t>(opt.nBits));
-        Put32(v, 30, opt.nCompression);
-        Put32(v, 34, static_cast<uint32_t>(nRow * h));
-        Put32(v, 46, opt.nColorsUsed);
+    if (bCore && v.size() >= 14 + 12) {
+        Put32(v, 14, 12);
+        Put16(v, 18, static_cast<uint32_t>(nWidth));
+        Put16(v, 20, static_cast<uint32_t>(nHeight));
+        Put16(v, 22, 1);
+        Put16(v, 24, static_cast<uint32_t>(opt.nBits));
+    } else if (v.size() >= 14 + 40 || (nInfo >= 16 && v.size() >= 14 + nInfo)) {
+        // The fields of the 40-byte form, each only when the header reaches over it.
+        std::vector<uint8_t> info(40, 0);
+        Put32(info, 0, static_cast<uint32_t>(nInfo));
+        Put32(info, 4, static_cast<uint32_t>(nWidth));
+        Put32(info, 8, static_cast<uint32_t>(opt.bTopDown ? -nHeight : nHeight));
+        Put16(info, 12, 1);
+        Put16(info, 14, static_cast<uint32_t>(opt.nBits));
+        Put32(info, 16, opt.nCompression);
+        Put32(info, 20, static_cast<uint32_t>(nRow * h));
+        Put32(info, 32, opt.nColorsUsed);
+        std::memcpy(v.data() + 14, info.data(), nInfo < 40 ? nInfo : 40);
     }
-    for (uint32_t i = 0; i < nEntries; ++i)
-        Put32(v, nPalOffset + 4 * i, i < opt.palette.size() ? (opt.palette[i] & 0x00FFFFFFu) : 0);
+    for (uint32_t i = 0; i < nEntries; ++i) {
+        const uint32_t c = i < opt.palette.size() ? (opt.palette[i] & 0x00FFFFFFu) : 0;
+        for (size_t k = 0; k < nEntryBytes; ++k)
+            v[nPalOffset + nEntryBytes * i + k] = static_cast<uint8_t>(c >> (8 * k));
+    }
     for (size_t y = 0; y < h; ++y) {
         uint8_t* pRow = v.data() + nOffset + (opt.bTopDown ? y : h - 1 - y) * nRow;
         for (size_t x = 0; x < w; ++x) {

@@ -1,5 +1,5 @@
 // BMP files for tests and tools: every bit depth the engine reads (1, 4, 8 with a palette; 24; 32),
-// either row order, and deliberately damaged headers.
+// either row order, Windows and OS/2 information headers, and deliberately damaged headers.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,11 @@ struct BMP_WRITER_OPTIONS {
     std::vector<uint32_t> palette;     // 0x00RRGGBB entries for 1/4/8 bits (missing ones are 0)
     uint32_t nColorsUsed = 0;          // the header's colours-used count (0: 2^bits)
     uint32_t nPaletteEntries = 0;      // entries written (0: colours-used, or 2^bits)
-    uint32_t nInfoSize = 40;           // information header size; bytes past 40 are written as 0
+    // Information header size: 40 (Windows), larger (bytes past 40 are written as 0), 12 (the OS/2
+    // 1.x core header: 16-bit width and height, palette entries of 3 bytes B,G,R), or 16..39 (an
+    // OS/2 2.x header cut short: the fields of the 40-byte form that fit; 4-byte palette entries).
+    // OS/2 2.x's full 64-byte header has the 40-byte form's fields where they are: 64 writes it.
+    uint32_t nInfoSize = 40;
     uint32_t nCompression = 0;
     // Damage applied after writing: overrides of header fields (when set) and a cut length.
     bool bBadSignature = false;

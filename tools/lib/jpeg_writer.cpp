@@ -18,7 +18,8 @@ void JpegWriterErrorExit(j_common_ptr p) { longjmp(reinterpret_cast<JPEG_WRITER_
 
 }  // namespace
 
-std::vector<uint8_t> EncodeJpegSamples(const std::vector<uint8_t>& samples, int w, int h, int nComp, int nQuality)
+std::vector<uint8_t> EncodeJpegSamples(const std::vector<uint8_t>& samples, int w, int h, int nComp, int nQuality,
+                                       bool bYcck)
 {
     if (w <= 0 || h <= 0 || (nComp != 1 && nComp != 3 && nComp != 4) ||
         samples.size() < static_cast<size_t>(w) * static_cast<size_t>(h) * static_cast<size_t>(nComp))
@@ -41,6 +42,8 @@ std::vector<uint8_t> EncodeJpegSamples(const std::vector<uint8_t>& samples, int 
     c.input_components = nComp;
     c.in_color_space = nComp == 1 ? JCS_GRAYSCALE : nComp == 3 ? JCS_RGB : JCS_CMYK;
     jpeg_set_defaults(&c);
+    if (nComp == 4 && bYcck)
+        jpeg_set_colorspace(&c, JCS_YCCK);
     jpeg_set_quality(&c, nQuality < 1 ? 1 : nQuality > 100 ? 100 : nQuality, TRUE);
     jpeg_start_compress(&c, TRUE);
     while (c.next_scanline < c.image_height) {
