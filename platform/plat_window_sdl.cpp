@@ -129,6 +129,7 @@ int SdlStart(void)
 void SdlStop(void)
 {
     PlatX11TrayShutdown();
+    PlatX11ForgetDisplay();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
