@@ -126,6 +126,28 @@ int PlatX11DisplayLost(void)
     return g_bDisplayLost.load();
 }
 
+void PlatX11DefineCursor(SDL_Window* pWin, SDL_Cursor* pCursor)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || g_bDisplayLost) return;
+    // SDL 2's cursor record is its list link and the driver's data, which the X11 driver makes the
+    // X cursor itself (None for the default cursor). SDL offers no call that defines a cursor on
+    // one window only: SDL_SetCursor defines it on all of them.
+    struct SDL2_CURSOR_RECORD {
+        void* pNext;
+        void* pDriverData;
+    };
+    SDL_version v;
+    SDL_GetVersion(&v);
+    const Cursor cursor = pCursor && v.major == 2 ? static_cast<Cursor>(reinterpret_cast<uintptr_t>(
+                                                        reinterpret_cast<SDL2_CURSOR_RECORD*>(pCursor)->pDriverData))
+                                                  : None;
+    if (cursor == None) XUndefineCursor(pDisplay, xid);
+    else XDefineCursor(pDisplay, xid, cursor);
+    XFlush(pDisplay);
+}
+
 void PlatX11ForgetDisplay(void)
 {
     std::lock_guard<std::mutex> lock(g_mxX11);

@@ -32,6 +32,11 @@ void PlatX11ForgetDisplay(void);
 // its session-bus path before lifting the suspension, so the saver would stay off for the whole
 // run. Nothing when the connection holds none, or under another video driver.
 void PlatX11ResumeScreenSaver(void);
+// Defines the cursor on the window's X side, so that the X server shows it whenever the pointer is
+// over that window: SDL's cursor, or the inherited one (the desktop's arrow) for NULL or SDL's
+// default cursor. Nothing under another video driver.
+struct SDL_Cursor;
+void PlatX11DefineCursor(SDL_Window* pWin, SDL_Cursor* pCursor);
 // Sets the window's bounding shape to the rectangles (client coordinates), or takes it off
 // (bOn 0). Nothing under another video driver or without the shape extension.
 struct PLAT_RECT;

@@ -8,6 +8,8 @@
 // KX_X11_SHOTS naming a folder, the screenshots are written there as PNG files.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -315,4 +317,108 @@ TEST_F(X11Saver, TheScreenSaverStartsWhenTheGameAllowsItAndNotWhenItBlocksIt)
         EndProcess(&m_pid);
     }
     RunPy(kPySaver, {"set", "0"}, &nStatus);
+}
+
+namespace {
+
+// The cursor the X server shows now (XFixes): "width height xhot yhot" and a checksum of its pixels.
+const char kPyCursor[] =
+    "f = ctypes.CDLL('libXfixes.so.3')\n"
+    "class IMAGE(ctypes.Structure):\n"
+    "    _fields_ = [('x', ctypes.c_short), ('y', ctypes.c_short), ('width', ctypes.c_ushort),"
+    " ('height', ctypes.c_ushort), ('xhot', ctypes.c_ushort), ('yhot', ctypes.c_ushort),"
+    " ('serial', ctypes.c_ulong), ('pixels', ctypes.POINTER(ctypes.c_ulong)), ('atom', ctypes.c_ulong),"
+    " ('name', ctypes.c_char_p)]\n"
+    "f.XFixesGetCursorImage.restype = ctypes.POINTER(IMAGE)\n"
+    "f.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]\n"
+    "p = f.XFixesGetCursorImage(d)\n"
+    "if not p: sys.exit(4)\n"
+    "i = p.contents\n"
+    "h = 0\n"
+    "for k in range(i.width * i.height): h = (h * 31 + (i.pixels[k] & 0xFFFFFFFF)) % 1000000007\n"
+    "print(i.width, i.height, i.xhot, i.yhot, h)\n";
+
+// A game whose main window gets the cross cursor (mouse command, standard cursor 3; auto-hide off)
+// and which makes sub window 1 ("KX cursor sub", 200 x 150), then waits for ever.
+std::vector<GAME_FILE> CursorGame(void)
+{
+    const auto T = [](int nId, const std::string& s) {
+        return ExprArg(static_cast<uint8_t>(nId), MakeExprText(s), EVALTYPE_TEXT);
+    };
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_MOUSE, {I(0, 2), I(7, 3)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WINDOW, {I(0, 1), T(1, "KX cursor sub"), I(7, 200), I(8, 150)}), 0);
+    EXPECT_GE(AddLabel(&b, "LOOP"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
+    EXPECT_GE(EmitGoto(&b, "LOOP"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
+    return BuildGameFiles(DesktopGame(b, "KX cursor main"));
+}
+
+std::string ShownCursor(void)
+{
+    int nStatus = -1;
+    const std::string s = RunPy(kPyCursor, {}, &nStatus);
+    return nStatus == 0 ? s : std::string();
+}
+
+// Moves the pointer to the middle of the window (its client area) and waits until the cursor shown
+// is the one wanted (or, with an empty strWanted, until it stays the same over two looks): the last
+// cursor seen.
+std::string CursorOver(const std::string& strWindow, const std::string& strWanted)
+{
+    const std::string info = RunTool({"xwininfo", "-id", strWindow});
+    const int x = WinInfoInt(info, "Absolute upper-left X") + WinInfoInt(info, "Width") / 2;
+    const int y = WinInfoInt(info, "Absolute upper-left Y") + WinInfoInt(info, "Height") / 2;
+    std::string strSeen;
+    for (int i = 0; i < 200; ++i) {
+        // A small move each turn: the program sees motion over the window.
+        RunTool({"xdotool", "mousemove", "--sync", std::to_string(x + i % 2), std::to_string(y)});
+        if (i) Pause(50);
+        const std::string s = ShownCursor();
+        if (!strWanted.empty() && s == strWanted) return s;
+        if (strWanted.empty() && !s.empty() && s == strSeen && i >= 10) return s;
+        strSeen = s;
+    }
+    return strSeen;
+}
+
+}  // namespace
+
+TEST_F(X11Saver, EachWindowShowsItsOwnCursor)
+{
+    // The desktop's own cursor, over the root window away from every window.
+    RunTool({"xdotool", "mousemove", "--sync", "1000", "740"});
+    const std::string strDesktop = ShownCursor();
+    ASSERT_FALSE(strDesktop.empty()) << "XFixes gives no cursor";
+
+    ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", CursorGame()), 0);
+    const std::string strMain = StartGame(dir.strNative + "/game", "KX cursor main");
+    ASSERT_FALSE(strMain.empty()) << Log();
+    const std::string strSub = WaitForTitle("KX cursor sub");
+    ASSERT_FALSE(strSub.empty()) << Log();
+    // Side by side, so that the pointer can be over either.
+    RunTool({"xdotool", "windowmove", "--sync", strMain, "20", "40"});
+    RunTool({"xdotool", "windowmove", "--sync", strSub, "600", "40"});
+
+    // The main window's cross: another cursor than the desktop's.
+    const std::string strCross = CursorOver(strMain, "");
+    EXPECT_NE(strCross, strDesktop);
+    // The sub window keeps the arrow it was made with: the desktop's; back over the main window, the cross.
+    for (int nTurn = 0; nTurn < 2; ++nTurn) {
+        SCOPED_TRACE(nTurn);
+        EXPECT_EQ(CursorOver(strSub, strDesktop), strDesktop) << "the main window's cursor shows over the sub window";
+        EXPECT_EQ(CursorOver(strMain, strCross), strCross);
+    }
+    // Each window holds its own cursor in the window system, not only once the program has seen the
+    // mouse arrive: with the program stopped, the pointer over each still shows that window's cursor.
+    ASSERT_EQ(kill(m_pid, SIGSTOP), 0);
+    const std::string strStoppedSub = CursorOver(strSub, strDesktop);
+    const std::string strStoppedMain = CursorOver(strMain, strCross);
+    kill(m_pid, SIGCONT);
+    EXPECT_EQ(strStoppedSub, strDesktop) << "the sub window holds the main window's cursor";
+    EXPECT_EQ(strStoppedMain, strCross);
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended: " << Log();
 }
