@@ -1,6 +1,7 @@
 // Appended data: the marker, the header behind the executable and the screen-saver switches.
 #include "core/appended_data.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "core/settings.h"
 #include "platform/plat_file.h"
 #include "platform/plat_msgbox.h"
+#include "platform/plat_preview.h"
 
 // Patched in the executable's file by the packaging tool; read through volatile so that the
 // compiler never folds the default into the code.
@@ -99,7 +101,9 @@ int RunScreenSaverCommand(void)
         return -1;
     }
     if (nArgs == 2 && IsSwitch(pszFirst, 'p')) {
-        CreateScreenSaverPreview(static_cast<int32_t>(std::atol(g_apszCmdLineArgs[2])));
+        // A number beyond the window ids' range names no window (rather than another one, cut short).
+        const long nParent = std::atol(g_apszCmdLineArgs[2]);
+        CreateScreenSaverPreview(nParent > 0 && nParent <= INT32_MAX ? static_cast<int32_t>(nParent) : 0);
         return -1;
     }
     if (nArgs == 2 && IsSwitch(pszFirst, 'a')) return -1;
@@ -163,6 +167,20 @@ int CreateScreenSaverPreview(int32_t nParent)
     g_nPreviewParent = nParent;
     std::vector<uint8_t> image;
     PREVIEW_PICTURE picture;
-    if (LoadScreenSaverBitmap(&image) != 0 || DecodePreviewPicture(image.data(), image.size(), &picture) != 0) return 1;
-    return 1;
+    if (LoadScreenSaverBitmap(&image) != 0 || DecodePreviewPicture(image.data(), image.size(), &picture) != 0) {
+        std::fprintf(stderr, "kolvex: the screen saver's preview picture cannot be read\n");
+        return 1;
+    }
+    // Shown until the settings dialog closes its window (or the process is asked to end).
+    const int r = PlatRunPreviewWindow(nParent > 0 ? static_cast<unsigned long>(nParent) : 0, KX_PREVIEW_CLASS_NAME,
+                                       picture.nWidth, picture.nHeight, picture.apRows.data());
+    if (r == PLAT_PREVIEW_NO_WINDOW) {
+        std::fprintf(stderr, "kolvex: no window %ld to show the screen saver's preview in\n", static_cast<long>(nParent));
+        return 1;
+    }
+    if (r == PLAT_PREVIEW_NO_X11) {
+        std::fprintf(stderr, "kolvex: the screen saver's preview is shown on an X11 display only\n");
+        return 1;
+    }
+    return 0;
 }

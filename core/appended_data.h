@@ -51,7 +51,9 @@ struct PREVIEW_PICTURE {
 int LoadScreenSaverBitmap(std::vector<uint8_t>* pOut);
 // Checks and takes a BMP file image: 24 bits, w > 0, 0 < |h|, every row inside the image. 0 or -1.
 int DecodePreviewPicture(const uint8_t* pData, size_t nSize, PREVIEW_PICTURE* pOut);
-// Shows the preview inside the window nParent. 0, or 1 when no window can be made there: this
-// system cannot place a window inside another program's window, so it always refuses after checking
-// the picture.
+// The preview window's class and title.
+#define KX_PREVIEW_CLASS_NAME "KOLVEXScreenSaver"
+// Shows the preview inside the window nParent (an X window id) until that window goes away or the
+// process is asked to end: 0, or 1 when it could not be shown (the picture cannot be read, no such
+// window, no X11 display), with a line on standard error.
 int CreateScreenSaverPreview(int32_t nParent);

@@ -166,8 +166,12 @@ int SdlQueryPointer(PLAT_WINDOW_REC* p, int32_t* pX, int32_t* pY, int* pbLeftHel
 
 void SdlAllowScreenSaver(int bAllow)
 {
-    if (bAllow) SDL_EnableScreenSaver();
-    else SDL_DisableScreenSaver();
+    if (bAllow) {
+        SDL_EnableScreenSaver();
+        PlatX11ResumeScreenSaver();
+    } else {
+        SDL_DisableScreenSaver();
+    }
 }
 
 }  // namespace

@@ -1601,3 +1601,9 @@ void PlatStoreWindowMenuBar(PLAT_HWND hwnd, uint32_t hMenu)
     std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
     if (PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd)) p->hMenuBar = hMenu;
 }
+
+PLAT_CURSOR_REC* PlatLookupCursor(PLAT_CURSOR hCursor)
+{
+    std::lock_guard<std::recursive_mutex> lw(g_mxWindows);
+    return LookupCursor(hCursor);
+}

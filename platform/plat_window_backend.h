@@ -96,6 +96,8 @@ extern const PLAT_WINDOW_BACKEND g_SdlWindowBackend;
 
 // Window thread only; the record stays valid until a window procedure runs.
 PLAT_WINDOW_REC* PlatLookupWindow(PLAT_HWND hwnd);
+// A cursor's record (NULL for 0 or an unknown handle); the window table's lock keeps it alive.
+PLAT_CURSOR_REC* PlatLookupCursor(PLAT_CURSOR hCursor);
 // The lock of the window table and records, for readers on other threads.
 std::recursive_mutex& PlatWindowTableLock(void);
 // The window system's backend in use (NULL before PlatInitWindowSystem and after its end).

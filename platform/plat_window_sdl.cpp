@@ -20,6 +20,8 @@ namespace {
 
 // The windows that have a native window, in the order they were made.
 std::vector<PLAT_HWND> g_vNativeWindows;
+// SDL may have defined one cursor on every window since each got its own (DefineOwnCursors).
+bool g_bCursorsStale = false;
 // When the last close request from the window system came (SDL ticks), and for which window.
 uint32_t g_nLastCloseTicks = 0;
 PLAT_HWND g_hwndLastClose = 0;
@@ -129,6 +131,7 @@ int SdlStart(void)
 void SdlStop(void)
 {
     PlatX11TrayShutdown();
+    PlatX11ForgetDisplay();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -162,6 +165,7 @@ int SdlCreate(PLAT_WINDOW_REC* p)
     // owner set below.
     SDL_GetWindowSurface(pWin);
     PlatX11Watch(pWin);
+    g_bCursorsStale = true;
     // An owned top-level window (a box over the main window) stays above its owner.
     if (PLAT_WINDOW_REC* pOwner = PlatLookupWindow(p->hwndParent))
         if (SdlOf(pOwner)) SDL_SetWindowModalFor(pWin, SdlOf(pOwner));
@@ -353,6 +357,9 @@ void TranslateEvent(const SDL_Event& e)
         PLAT_HWND hwnd = HwndOfSdl(e.window.windowID);
         PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
         if (!p) break;
+        // The mouse going into or out of a window, and a window shown, make SDL define its cursor
+        // on all of them.
+        g_bCursorsStale = true;
         switch (e.window.event) {
         case SDL_WINDOWEVENT_CLOSE: NoteCloseRequest(hwnd, e.window.timestamp, false); break;
         case SDL_WINDOWEVENT_HIDDEN: p->bHiddenBySystem = 1; break;
@@ -493,16 +500,39 @@ void DestroyLostWindows(void)
     }
 }
 
+// Every window shows its own cursor. SDL shows one cursor and defines it on all its windows, when
+// the program sets one and again whenever the mouse goes into a window; the X server shows the
+// cursor defined on the window under the pointer, so each window gets its own defined afterwards
+// (until then a window would show another window's cursor, for as long as the program does not
+// see the mouse arrive). A hidden cursor stays hidden over all of them.
+void DefineOwnCursors(void)
+{
+    g_bCursorsStale = false;
+    if (SDL_ShowCursor(SDL_QUERY) != SDL_ENABLE) return;
+    std::lock_guard<std::recursive_mutex> lw(PlatWindowTableLock());
+    for (PLAT_HWND hwnd : g_vNativeWindows) {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+        if (!p || !SdlOf(p)) continue;
+        PLAT_CURSOR_REC* pCursor = PlatLookupCursor(p->hCursor);
+        PlatX11DefineCursor(SdlOf(p), pCursor ? static_cast<SDL_Cursor*>(pCursor->pNative) : nullptr);
+    }
+}
+
 void SdlPump(void)
 {
     SDL_Event e;
     while (SDL_PollEvent(&e)) TranslateEvent(e);
     DestroyLostWindows();
+    if (g_bCursorsStale) DefineOwnCursors();
 }
 
 void SdlWait(uint32_t nMs) { SDL_Delay(nMs < 5 ? nMs : 5); }
 
-void SdlShowCursor(int bShow) { SDL_ShowCursor(bShow ? SDL_ENABLE : SDL_DISABLE); }
+void SdlShowCursor(int bShow)
+{
+    SDL_ShowCursor(bShow ? SDL_ENABLE : SDL_DISABLE);
+    DefineOwnCursors();
+}
 
 void SdlRaise(PLAT_WINDOW_REC* p)
 {
@@ -633,6 +663,7 @@ void SdlUseCursor(PLAT_CURSOR_REC* p)
 {
     SDL_Cursor* pCursor = p && p->pNative ? static_cast<SDL_Cursor*>(p->pNative) : SDL_GetDefaultCursor();
     if (pCursor) SDL_SetCursor(pCursor);
+    DefineOwnCursors();
 }
 
 

@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <X11/extensions/scrnsaver.h>
 #include <X11/extensions/shape.h>
 
 #include <vector>
@@ -123,6 +124,50 @@ int PlatX11IsLost(SDL_Window* pWin)
 int PlatX11DisplayLost(void)
 {
     return g_bDisplayLost.load();
+}
+
+void PlatX11DefineCursor(SDL_Window* pWin, SDL_Cursor* pCursor)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || g_bDisplayLost) return;
+    // SDL 2's cursor record is its list link and the driver's data, which the X11 driver makes the
+    // X cursor itself (None for the default cursor). SDL offers no call that defines a cursor on
+    // one window only: SDL_SetCursor defines it on all of them.
+    struct SDL2_CURSOR_RECORD {
+        void* pNext;
+        void* pDriverData;
+    };
+    SDL_version v;
+    SDL_GetVersion(&v);
+    const Cursor cursor = pCursor && v.major == 2 ? static_cast<Cursor>(reinterpret_cast<uintptr_t>(
+                                                        reinterpret_cast<SDL2_CURSOR_RECORD*>(pCursor)->pDriverData))
+                                                  : None;
+    if (cursor == None) XUndefineCursor(pDisplay, xid);
+    else XDefineCursor(pDisplay, xid, cursor);
+    XFlush(pDisplay);
+}
+
+void PlatX11ForgetDisplay(void)
+{
+    std::lock_guard<std::mutex> lock(g_mxX11);
+    g_pDisplayHandled = nullptr;
+}
+
+void PlatX11ResumeScreenSaver(void)
+{
+    Display* pDisplay = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mxX11);
+        pDisplay = g_pDisplayHandled;
+    }
+    int nEventBase = 0, nErrorBase = 0, nMajor = 0, nMinor = 0;
+    if (!pDisplay || g_bDisplayLost || !XScreenSaverQueryExtension(pDisplay, &nEventBase, &nErrorBase) ||
+        !XScreenSaverQueryVersion(pDisplay, &nMajor, &nMinor) || (nMajor == 1 && nMinor < 1) || nMajor < 1)
+        return;
+    // The server drops a suspension that this connection does not hold: nothing then changes.
+    XScreenSaverSuspend(pDisplay, False);
+    XFlush(pDisplay);
 }
 
 void PlatX11SetShape(SDL_Window* pWin, int bOn, const PLAT_RECT* pRects, int nCount)

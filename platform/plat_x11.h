@@ -25,6 +25,18 @@ void PlatX11NoteEvent(const SDL_Event& e);
 int PlatX11IsLost(SDL_Window* pWin);
 // 1 once the connection to the X server has broken: nothing can be shown any more.
 int PlatX11DisplayLost(void);
+// The window system stops: SDL's connection, which the watched windows used, is about to close.
+void PlatX11ForgetDisplay(void);
+// Lifts the screen saver's suspension that SDL's connection holds (XScreenSaverSuspend). SDL 2.26
+// suspends the saver when it blocks it without a session bus to ask, but allowing it again stops in
+// its session-bus path before lifting the suspension, so the saver would stay off for the whole
+// run. Nothing when the connection holds none, or under another video driver.
+void PlatX11ResumeScreenSaver(void);
+// Defines the cursor on the window's X side, so that the X server shows it whenever the pointer is
+// over that window: SDL's cursor, or the inherited one (the desktop's arrow) for NULL or SDL's
+// default cursor. Nothing under another video driver.
+struct SDL_Cursor;
+void PlatX11DefineCursor(SDL_Window* pWin, SDL_Cursor* pCursor);
 // Sets the window's bounding shape to the rectangles (client coordinates), or takes it off
 // (bOn 0). Nothing under another video driver or without the shape extension.
 struct PLAT_RECT;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git python3
-  libsdl2-dev libx11-dev libxext-dev libfreetype-dev libfontconfig-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
+  libsdl2-dev libx11-dev libxext-dev libxss-dev libfreetype-dev libfontconfig-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libwebp-dev libsnappy-dev libogg-dev libvorbis-dev libtheora-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libgtest-dev libbenchmark-dev libpixman-1-dev

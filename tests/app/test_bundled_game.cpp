@@ -80,7 +80,7 @@ TEST_F(BundledGameTest, ScreenSaverSwitchesEndOrRunTheGame)
             auto sw = [&](char c) { return std::string(pszPrefix) + static_cast<char>(bUpper ? c - 32 : c); };
             cases.push_back({{sw('c')}, ABOUT});
             cases.push_back({{sw('a'), "5"}, ENDS});
-            cases.push_back({{sw('p'), "1234"}, ENDS});   // the preview cannot go into another program's window
+            cases.push_back({{sw('p'), "1234"}, ENDS});   // headless: the preview is not drawn
             cases.push_back({{sw('s')}, GAME});           // the screen saver's own run plays the game
         }
     }
