@@ -360,11 +360,12 @@ static std::string GetParentFolder(const std::string& strNative)
 static const char kTempPrefix[] = ".kxtmp";
 
 // When this process started (the first write cannot come before it): temporaries older than this
-// that carry this process's id were left by an earlier process that had the same id.
+// that carry this process's id were left by an earlier process that had the same id. The coarse
+// clock is the one file times come from, so a file made after the start never looks older.
 static struct timespec NowRealtime(void)
 {
     struct timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
+    clock_gettime(CLOCK_REALTIME_COARSE, &ts);
     return ts;
 }
 static const struct timespec s_tsProcessStart = NowRealtime();

@@ -28,14 +28,28 @@ for f in $FILES; do
     cmp -s "$WORK/g/save/$f" "$WORK/scene/new/$f" || { echo "a clean run did not write $f as expected"; exit 1; }
 done
 
+# Odd runs: SIGKILL from outside at a random moment of the run. Even runs: the test switch kills the
+# process inside the write of a random file at a random byte of it (0 .. its size; at its size the
+# kill comes after the last byte, before the flush and the rename).
 bad=0; killed=0; temps=0
+FILEA=($FILES)
 for ((i = 1; i <= RUNS; i++)); do
     rm -rf "$WORK/g"; cp -a "$WORK/scene/game" "$WORK/g"
-    KOLVEX_REGISTRY=$WORK/g/save/registry.reg KOLVEX_SCREENSHOT=$WORK/g/save/shot.png "$KOLVEX" --game "$WORK/g" >/dev/null 2>&1 &
+    FAULT=
+    if ((i % 2 == 0)); then
+        f=${FILEA[RANDOM % 4]}
+        size=$(stat -c %s "$WORK/scene/new/$f")
+        FAULT="kill@$(( (RANDOM * 32768 + RANDOM) % (size + 1) )),$f"
+    fi
+    KOLVEX_WRITE_FAULT=$FAULT KOLVEX_REGISTRY=$WORK/g/save/registry.reg KOLVEX_SCREENSHOT=$WORK/g/save/shot.png \
+        "$KOLVEX" --game "$WORK/g" >/dev/null 2>&1 &
     pid=$!
-    sleep "$(awk -v s="$SPAN" -v r="$RANDOM" 'BEGIN { printf "%.6f", s * r / 32768 / 1e6 }')"
-    kill -9 "$pid" 2>/dev/null && killed=$((killed + 1))
+    if [ -z "$FAULT" ]; then
+        sleep "$(awk -v s="$SPAN" -v r="$RANDOM" 'BEGIN { printf "%.6f", s * r / 32768 / 1e6 }')"
+        kill -9 "$pid" 2>/dev/null
+    fi
     wait "$pid" 2>/dev/null
+    [ $? -eq 137 ] && killed=$((killed + 1))
     for f in $FILES; do
         if ! cmp -s "$WORK/g/save/$f" "$WORK/scene/old/$f" && ! cmp -s "$WORK/g/save/$f" "$WORK/scene/new/$f"; then
             echo "run $i: save/$f holds neither the old nor the new content ($(stat -c %s "$WORK/g/save/$f" 2>/dev/null) bytes)"
