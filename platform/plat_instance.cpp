@@ -104,6 +104,8 @@ static int OpenLockFile(const std::string& strPath)
     if (fd < 0 && errno == EACCES) {
         do fd = open(strPath.c_str(), nFlags);
         while (fd < 0 && errno == EINTR);
+        // No such file to fall back on: the folder refused to make one, and that is the reason.
+        if (fd < 0 && errno == ENOENT) errno = EACCES;
     }
     return fd;
 }

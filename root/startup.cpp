@@ -180,6 +180,9 @@ static void TellArgumentProblem(const std::string& strProblem)
         PlatMessageBoxA("KOLVEX", PlatUtf8ToCp932String(strProblem.c_str()).c_str(), PLAT_MB_OK | PLAT_MB_ICONSTOP);
 }
 
+// Start-up ended at the lock and said why: no second guess at the reason.
+static uint8_t s_bLockFailureTold = 0;
+
 // The single-instance lock could not be used: the game does not run, and the person is told why
 // (standard error, and a box when started from the desktop).
 static void TellLockFailure(void)
@@ -221,6 +224,7 @@ int KolvexMain(int argc, char** argv)
     InitEngineTexts();
     ResetErrorStateForRun();
     s_bEndedAsAsked = 0;
+    s_bLockFailureTold = 0;
     s_aStartArgs.clear();
     for (int i = 1; i < argc; ++i)
         s_aStartArgs.push_back(PlatUtf8ToCp932String(argv[i]));
@@ -289,7 +293,7 @@ int KolvexMain(int argc, char** argv)
     // The reports say what failed, by names inside the game folder: this line says which folder.
     if (nExitCode != 0 && nStart >= 0)
         std::fprintf(stderr, "kolvex: the game in %s ended after a fatal error\n", PlatDisplayPath(g_szExeDir).c_str());
-    else if (nExitCode != 0)
+    else if (nExitCode != 0 && !s_bLockFailureTold)
         std::fprintf(stderr, "kolvex: the game in %s could not start: %s\n", PlatDisplayPath(g_szExeDir).c_str(),
                      DescribeStartupFailure().c_str());
 
@@ -438,6 +442,7 @@ int8_t StartEngine(void)
         const int nFolder = TakeInstanceMutex(KX_MUTEX_FOLDER, g_szFolderMutexName);
         if (nFolder == -2) {
             TellLockFailure();
+            s_bLockFailureTold = 1;
             return -1;
         }
         if (nFolder != 0) {

@@ -417,6 +417,26 @@ TEST(KolvexWrites, TooFewDescriptorsForTheLockEndWithAReason)
     }
 }
 
+// A lock folder where no lock file can be made (a read-only file system, which refuses root too)
+// is no second copy either: status 1 and the reason.
+TEST(KolvexWrites, AnUnusableLockFolderEndsWithAReason)
+{
+    WRITE_SCENE scene;
+    ASSERT_NO_FATAL_FAILURE(MakeScene(&scene));
+    FULL_DISK ro;
+    ro.strMount = scene.dir.strNative + "/run";
+    std::filesystem::create_directories(ro.strMount);
+    if (geteuid() != 0 || mount("tmpfs", ro.strMount.c_str(), "tmpfs", MS_RDONLY, "size=16k") != 0)
+        GTEST_SKIP() << "no read-only file system for the lock folder (needs root)";
+    ro.bMounted = true;
+    const PROGRAM_RESULT r = scene.Run({"XDG_RUNTIME_DIR=" + ro.strMount});
+    EXPECT_EQ(r.nStatus, 1) << r.strOut << r.strErr;
+    EXPECT_EQ(r.strOut.find("already running"), std::string::npos) << r.strOut;
+    EXPECT_NE(r.strErr.find("single-instance lock failed"), std::string::npos) << r.strErr;
+    EXPECT_NE(r.strErr.find("Read-only file system"), std::string::npos) << r.strErr;
+    EXPECT_EQ(ReadFileOr(scene.Path(kSave)), scene.old.at(kSave));   // the game never ran
+}
+
 // Not a test of its own: scripts/kill_writes.sh calls it with KX_WRITE_SCENE=FOLDER to get a scene
 // (FOLDER/game with the old files) and what a clean run writes (FOLDER/new/<name>), then kills
 // kolvex at random moments on copies of the scene.
@@ -430,6 +450,12 @@ TEST(KolvexWrites, SceneForTheKillScript)
     std::filesystem::create_directories(strOut + "/new");
     std::filesystem::create_directories(strOut + "/old");
     std::filesystem::copy(scene.strGame, strOut + "/game", std::filesystem::copy_options::recursive);
+    // The registry delete is two changes (the value, then its key), each written whole: a kill
+    // between them leaves the store without the value, and a later run finds no value to delete.
+    std::filesystem::create_directories(strOut + "/mid");
+    std::string strMid = kOldStore;
+    strMid.erase(strMid.find("\"v\"=\"1\"\r\n"), 9);
+    WriteFileBytes(strOut + "/mid/registry.reg", strMid);
     for (const auto& [strRel, strBytes] : NewBytes()) {
         const std::string strName = std::filesystem::path(strRel).filename().string();
         WriteFileBytes(strOut + "/new/" + strName, strBytes);
