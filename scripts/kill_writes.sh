@@ -1,6 +1,6 @@
 #!/bin/bash
 # Kills kolvex with SIGKILL at random moments while a game writes its files (a text file of the
-# system command, a registry delete, a save file, the screenshot), then checks that each file holds
+# system command, a registry delete, a layer's saved picture, a save file, the screenshot), then checks that each file holds
 # its old content or the new one whole, and that the next run removes the killed runs' temporaries.
 #
 #   bash scripts/kill_writes.sh [runs] [build folder]      (defaults: 100, build-rel)
@@ -17,7 +17,7 @@ trap 'rm -rf "$WORK"' EXIT
 KX_WRITE_SCENE=$WORK/scene "$BUILD/test_app" --gtest_filter=KolvexWrites.SceneForTheKillScript >"$WORK/scene.log" 2>&1 \
     || { cat "$WORK/scene.log"; exit 2; }
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy KOLVEX_AUDIO=null TZ=UTC XDG_RUNTIME_DIR=$WORK KOLVEX_QUIT_AFTER_FRAMES=10
-FILES="note.txt registry.reg slot.sd shot.png"
+FILES="note.txt registry.reg pic.bmp slot.sd shot.png"
 
 # How long a whole run takes, to spread the kills over it.
 START=$(date +%s%N)
@@ -37,7 +37,7 @@ for ((i = 1; i <= RUNS; i++)); do
     rm -rf "$WORK/g"; cp -a "$WORK/scene/game" "$WORK/g"
     FAULT=
     if ((i % 2 == 0)); then
-        f=${FILEA[RANDOM % 4]}
+        f=${FILEA[RANDOM % ${#FILEA[@]}]}
         size=$(stat -c %s "$WORK/scene/new/$f")
         FAULT="kill@$(( (RANDOM * 32768 + RANDOM) % (size + 1) )),$f"
     fi
