@@ -137,7 +137,6 @@ static int TakeInstanceMutex(int nIndex, const char* pszName)
     return 0;
 }
 
-
 int RunProgram(const std::vector<std::string>& args)
 {
     return PlatStartProcessArgv(args);
