@@ -2,6 +2,7 @@
 // end a run after some frames and keep its last picture.
 #include "display/presentation.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "imageproc/scaling.h"
 #include "platform/plat_audio.h"
 #include "platform/plat_editbox.h"
+#include "platform/plat_file.h"
 #include "platform/plat_paths.h"
 
 namespace {
@@ -128,11 +130,17 @@ int WritePngFile(const uint8_t* pPixels, int w, int h, const char* pszHostPath)
     std::vector<uint8_t> aPng(static_cast<size_t>(nBound));
     uint32_t nLen = static_cast<uint32_t>(nBound);
     if (g_pfnPngSave(pPixels, w, h, w * 4, 0, 6, aPng.data(), &nLen) != 0 || nLen > aPng.size()) return -1;
-    std::FILE* f = std::fopen(pszHostPath, "wb");
-    if (!f) return -1;
-    const bool bOk = std::fwrite(aPng.data(), 1, nLen, f) == nLen;
-    const bool bClosed = std::fclose(f) == 0;
-    return bOk && bClosed ? 0 : -1;
+    // Replaced whole: a failed write leaves the earlier picture, never an empty file.
+    return PlatWriteHostFileAtomic(pszHostPath, aPng.data(), nLen) == 0 ? 0 : -1;
+}
+
+// A screenshot that could not be written, with the system's reason when a file operation failed.
+void TellShotFailure(const char* pszHostPath, int nErr)
+{
+    if (nErr)
+        std::fprintf(stderr, "kolvex: the screenshot %s could not be written: %s\n", pszHostPath, std::strerror(nErr));
+    else
+        std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", pszHostPath);
 }
 
 void KeepScreenshot(const FRAMEBUFFER& fb)
@@ -268,12 +276,13 @@ void DiagnosticShutdown(void)
     if (strBase.size() > 4 && strBase.compare(strBase.size() - 4, 4, ".png") == 0) strBase.resize(strBase.size() - 4);
     for (const FRAME_SHOT& shot : s_aFrameShots) {
         const std::string strPath = strBase + "-" + std::to_string(shot.llFrame) + ".png";
+        errno = 0;
         if (WritePngFile(shot.aPixels.data(), shot.nWidth, shot.nHeight, strPath.c_str()) != 0)
-            std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", strPath.c_str());
+            TellShotFailure(strPath.c_str(), errno);
     }
     s_aFrameShots.clear();
-    if (SaveWindowScreenshot(s_szScreenshotPath) != 0)
-        std::fprintf(stderr, "kolvex: the screenshot %s could not be written\n", s_szScreenshotPath);
+    errno = 0;
+    if (SaveWindowScreenshot(s_szScreenshotPath) != 0) TellShotFailure(s_szScreenshotPath, errno);
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <ctime>
 #include <dirent.h>
 #include <map>
@@ -331,6 +332,10 @@ static int WriteAll(int fd, const void* pData, size_t n)
             if (errno == EINTR) continue;
             return -1;
         }
+        if (w == 0) {
+            errno = EIO;
+            return -1;
+        }
         p += w;
         n -= (size_t)w;
     }
@@ -345,34 +350,198 @@ static std::string GetParentFolder(const std::string& strNative)
     return strNative.substr(0, slash);
 }
 
-// Writes a file through a temporary file in the same folder: pfnFill writes the content into fd,
-// the file is flushed to disk and renamed over the target. The target keeps its permissions.
-// A new target gets modeNew less the process's file mask.
-template <typename FILL>
-static int WriteThroughTemp(const std::string& strTarget, mode_t modeNew, FILL pfnFill)
+// ---- whole-file writes ----------------------------------------------------------------------
+//
+// Every file the engine writes goes through a temporary file ".kxtmp-<pid>-XXXXXX" in the target's
+// folder: written, flushed to disk, renamed over the target, and the folder flushed. A reader sees
+// the old content or the new one whole, whatever stops the writer. A temporary left by a writer
+// that died is removed by the next write into the same folder.
+
+static const char kTempPrefix[] = ".kxtmp";
+
+// When this process started (the first write cannot come before it): temporaries older than this
+// that carry this process's id were left by an earlier process that had the same id. The coarse
+// clock is the one file times come from, so a file made after the start never looks older.
+static struct timespec NowRealtime(void)
 {
+    struct timespec ts{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &ts);
+    return ts;
+}
+static const struct timespec s_tsProcessStart = NowRealtime();
+
+static bool IsBefore(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The test switch KOLVEX_WRITE_FAULT="kill@N" or "enospc@N", optionally ",NAME": a whole-file write
+// (of a file whose name ends in NAME) stops once N bytes of its content are in the temporary file:
+// the process is killed (SIGKILL), or the next write fails as on a full disk.
+enum { FAULT_NONE = 0, FAULT_KILL = 1, FAULT_ENOSPC = 2 };
+struct WRITE_FAULT {
+    int nKind = FAULT_NONE;
+    uint64_t nAfter = 0;
+};
+
+static WRITE_FAULT ReadWriteFault(const std::string& strTarget)
+{
+    WRITE_FAULT fault;
+    const char* psz = getenv("KOLVEX_WRITE_FAULT");
+    if (!psz || !*psz) return fault;
+    std::string s = psz;
+    std::string strName;
+    const size_t comma = s.find(',');
+    if (comma != std::string::npos) {
+        strName = s.substr(comma + 1);
+        s.erase(comma);
+    }
+    if (!strName.empty() &&
+        (strTarget.size() < strName.size() || strTarget.compare(strTarget.size() - strName.size(), strName.size(), strName) != 0))
+        return fault;
+    const size_t at = s.find('@');
+    if (at == std::string::npos) return fault;
+    const std::string strKind = s.substr(0, at);
+    char* pEnd = nullptr;
+    const unsigned long long n = strtoull(s.c_str() + at + 1, &pEnd, 10);
+    if (!pEnd || *pEnd) return fault;
+    if (strKind == "kill") fault.nKind = FAULT_KILL;
+    else if (strKind == "enospc") fault.nKind = FAULT_ENOSPC;
+    fault.nAfter = n;
+    return fault;
+}
+
+// The temporary file being written, with the test switch's fault.
+struct TEMP_WRITER {
+    int fd;
+    uint64_t nWritten;
+    WRITE_FAULT fault;
+};
+
+static int WriteTemp(TEMP_WRITER* pW, const void* pData, size_t n)
+{
+    const char* p = (const char*)pData;
+    if (pW->fault.nKind != FAULT_NONE && pW->nWritten + n > pW->fault.nAfter) {
+        const size_t nPart = pW->fault.nAfter > pW->nWritten ? (size_t)(pW->fault.nAfter - pW->nWritten) : 0;
+        if (WriteAll(pW->fd, p, nPart) != 0) return -1;
+        pW->nWritten += nPart;
+        if (pW->fault.nKind == FAULT_KILL) raise(SIGKILL);
+        errno = ENOSPC;
+        return -1;
+    }
+    if (WriteAll(pW->fd, p, n) != 0) return -1;
+    pW->nWritten += n;
+    return 0;
+}
+
+// Removes the temporaries of writers that are gone: "<prefix>-<pid>-…" of a process that no longer
+// runs, or of this process's id but older than this process; the older form "<prefix>XXXXXX"
+// (no id) when it is older than this process. A live writer's temporary is never touched. Each
+// folder is swept once per run.
+static void SweepDeadTemporaries(const std::string& strDir)
+{
+    static std::mutex s_mx;
+    static std::vector<std::string> s_aSwept;
+    {
+        std::lock_guard<std::mutex> lock(s_mx);
+        if (std::find(s_aSwept.begin(), s_aSwept.end(), strDir) != s_aSwept.end()) return;
+        s_aSwept.push_back(strDir);
+    }
+    DIR* pDir = opendir(strDir.c_str());
+    if (!pDir) return;
+    const int fdDir = dirfd(pDir);
+    const size_t nPrefix = sizeof kTempPrefix - 1;
+    while (struct dirent* pEnt = readdir(pDir)) {
+        const char* pszName = pEnt->d_name;
+        if (strncmp(pszName, kTempPrefix, nPrefix) != 0) continue;
+        struct stat st;
+        if (fstatat(fdDir, pszName, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        const bool bOld = IsBefore(st.st_mtim, s_tsProcessStart);
+        bool bDead = false;
+        if (pszName[nPrefix] == '-') {
+            char* pEnd = nullptr;
+            const long nPid = strtol(pszName + nPrefix + 1, &pEnd, 10);
+            if (!pEnd || *pEnd != '-' || nPid <= 0) continue;
+            if (nPid == (long)getpid()) bDead = bOld;
+            else bDead = kill((pid_t)nPid, 0) != 0 && errno == ESRCH;
+        } else if (strlen(pszName) == nPrefix + 6) {
+            bDead = bOld;
+        }
+        if (bDead) unlinkat(fdDir, pszName, 0);
+    }
+    closedir(pDir);
+}
+
+// Writes a file through a temporary file in the same folder: pfnFill writes the content through
+// WriteTemp, the file is flushed to disk, renamed over the target and the folder flushed. The
+// target keeps its permissions and owner; a new target gets modeNew less the process's file mask.
+// A read-only target is not replaced. 0, or -1 with errno telling the failing step's error; on
+// failure the target is as it was.
+template <typename FILL>
+static int WriteThroughTemp(const std::string& strGiven, mode_t modeNew, FILL pfnFill)
+{
+    std::string strTarget = strGiven;
     struct stat st;
+    // A symbolic link stays a link: the file it names gets the new content.
+    if (lstat(strTarget.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* pszReal = realpath(strTarget.c_str(), nullptr)) {
+            strTarget = pszReal;
+            free(pszReal);
+        }
+    }
     mode_t mode;
+    bool bReplace = false;
     if (stat(strTarget.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return -1;
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return -1;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            errno = EINVAL;
+            return -1;
+        }
+        // Read-only for everyone (also for root, whom access() would let through) or for us.
+        if ((st.st_mode & 0222) == 0) {
+            errno = EACCES;
+            return -1;
+        }
+        if (access(strTarget.c_str(), W_OK) != 0) return -1;
         mode = st.st_mode & 07777;
+        bReplace = true;
+    } else if (errno != ENOENT) {
+        return -1;
     } else {
         mode = modeNew & ~GetCurrentUmask();
     }
-    std::string strDir = GetParentFolder(strTarget);
-    std::string strTemp = JoinPath(strDir, ".kxtmpXXXXXX");
-    int fd = mkostemp(&strTemp[0], O_CLOEXEC);
+    const std::string strDir = GetParentFolder(strTarget);
+    SweepDeadTemporaries(strDir);
+    std::string strTemp = JoinPath(strDir, std::string(kTempPrefix) + "-" + std::to_string((long)getpid()) + "-XXXXXX");
+    const int fd = mkostemp(&strTemp[0], O_CLOEXEC);
     if (fd < 0) return -1;
-    int ok = pfnFill(fd) == 0 && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    if (close(fd) != 0) ok = 0;
-    if (!ok || rename(strTemp.c_str(), strTarget.c_str()) != 0) {
+    TEMP_WRITER w{fd, 0, ReadWriteFault(strTarget)};
+    int nErr = 0;
+    if (pfnFill(&w) != 0) nErr = errno ? errno : EIO;
+    if (!nErr && w.fault.nKind == FAULT_KILL && w.nWritten >= w.fault.nAfter) raise(SIGKILL);
+    if (!nErr && bReplace && fchown(fd, st.st_uid, st.st_gid) != 0 && geteuid() == 0) nErr = errno;
+    if (!nErr && fchmod(fd, mode) != 0) nErr = errno;
+    if (!nErr && fsync(fd) != 0) nErr = errno;
+    if (close(fd) != 0 && !nErr) nErr = errno;
+    if (!nErr && rename(strTemp.c_str(), strTarget.c_str()) != 0) nErr = errno;
+    if (nErr) {
         unlink(strTemp.c_str());
+        errno = nErr;
         return -1;
     }
-    int dfd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Makes the rename itself durable. A folder that cannot be opened for this, or a file system
+    // that does not flush folders, loses nothing written; an I/O error is a failure.
+    const int dfd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
-        fsync(dfd);   // makes the rename itself durable; a refusal here loses nothing written
+        if (fsync(dfd) != 0 && errno != EINVAL && errno != EROFS) nErr = errno;
         close(dfd);
+    }
+    if (nErr) {
+        errno = nErr;
+        return -1;
     }
     return 0;
 }
@@ -390,18 +559,18 @@ int PlatFileCopy(const char* pszFrom, const char* pszTo, int bFailIfExists)
         close(fdIn);
         return -1;
     }
-    int result = WriteThroughTemp(strTo, stIn.st_mode & 0777, [&](int fdOut) {
+    int result = WriteThroughTemp(strTo, stIn.st_mode & 0777, [&](TEMP_WRITER* pW) {
         char buf[65536];
         for (;;) {
             ssize_t got = read(fdIn, buf, sizeof buf);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return -1;
             if (got == 0) break;
-            if (WriteAll(fdOut, buf, (size_t)got) != 0) return -1;
+            if (WriteTemp(pW, buf, (size_t)got) != 0) return -1;
         }
         // A copy keeps the time of the last change, as the system it stands in for does.
         struct timespec times[2] = {stIn.st_atim, stIn.st_mtim};
-        futimens(fdOut, times);
+        futimens(pW->fd, times);
         return 0;
     });
     close(fdIn);
@@ -535,8 +704,25 @@ int PlatReadFile(const char* pszPath, std::vector<uint8_t>* pOut)
 int PlatWriteFileAtomic(const char* pszPath, const void* pData, size_t n)
 {
     std::string strNative;
-    if (PlatResolvePath(pszPath, &strNative) == -2 || strNative.empty()) return -1;
-    return WriteThroughTemp(strNative, 0666, [&](int fd) { return WriteAll(fd, pData, n); });
+    if (PlatResolvePath(pszPath, &strNative) == -2 || strNative.empty()) {
+        errno = EINVAL;
+        return -1;
+    }
+    return PlatWriteNativeFileAtomic(strNative, pData, n, 0666);
+}
+
+int PlatWriteHostFileAtomic(const char* pszHostPath, const void* pData, size_t n)
+{
+    if (!pszHostPath || !*pszHostPath) {
+        errno = EINVAL;
+        return -1;
+    }
+    return PlatWriteNativeFileAtomic(pszHostPath, pData, n, 0666);
+}
+
+int PlatWriteNativeFileAtomic(const std::string& strNative, const void* pData, size_t n, unsigned nNewMode)
+{
+    return WriteThroughTemp(strNative, (mode_t)nNewMode, [&](TEMP_WRITER* pW) { return WriteTemp(pW, pData, n); });
 }
 
 int PlatSetCurrentDir(const char* pszPath)

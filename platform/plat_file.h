@@ -60,8 +60,18 @@ int PlatListDir(const char* pszPath, std::vector<PLAT_DIR_ENTRY>* pOut);
 
 // Reads a whole file. 0, -1 when it cannot be opened or read.
 int PlatReadFile(const char* pszPath, std::vector<uint8_t>* pOut);
-// Writes a whole file through a temporary file renamed over the target. 0 or -1.
+// Writes a whole file so that a reader sees the old content or the new one whole, whatever stops
+// the writer: through a temporary file ".kxtmp-<pid>-XXXXXX" in the target's folder, flushed to
+// disk and renamed over the target. The target keeps its mode and owner; a read-only target is not
+// replaced (EACCES). Temporaries left by writers that died are removed by the first write into
+// their folder. 0, or -1 with errno set to the failing step's error and the old file as it was.
+// The test switch KOLVEX_WRITE_FAULT (kill@N or enospc@N, optionally ",NAME" for files whose name
+// ends in NAME) stops such a write once N bytes are written: by SIGKILL, or as a full disk.
 int PlatWriteFileAtomic(const char* pszPath, const void* pData, size_t n);
+// The same for a native path (UTF-8, '/') such as a file named on the command line.
+int PlatWriteHostFileAtomic(const char* pszHostPath, const void* pData, size_t n);
+// The same with the mode a new file gets (less the process's file mask).
+int PlatWriteNativeFileAtomic(const std::string& strNative, const void* pData, size_t n, unsigned nNewMode);
 
 int PlatSetCurrentDir(const char* pszPath);
 // The current folder as an engine path (cp932, '\').

@@ -24,6 +24,8 @@ struct PLAT_MUTEX {
 
 static std::mutex g_mxInstanceDir;
 static std::string g_strInstanceDirForTest;
+// Why the last PlatCreateNamedMutex of this thread returned NULL.
+static thread_local std::string t_strMutexFailure;
 
 // The listener of the running copy (window thread only).
 static int g_fdListen = -1;
@@ -79,6 +81,11 @@ static std::string GetInstanceDir(void)
     return "/tmp";
 }
 
+const char* PlatGetNamedMutexFailure(void)
+{
+    return t_strMutexFailure.c_str();
+}
+
 void PlatSetInstanceDirForTest(const char* pszPath)
 {
     std::lock_guard<std::mutex> lock(g_mxInstanceDir);
@@ -97,6 +104,8 @@ static int OpenLockFile(const std::string& strPath)
     if (fd < 0 && errno == EACCES) {
         do fd = open(strPath.c_str(), nFlags);
         while (fd < 0 && errno == EINTR);
+        // No such file to fall back on: the folder refused to make one, and that is the reason.
+        if (fd < 0 && errno == ENOENT) errno = EACCES;
     }
     return fd;
 }
@@ -118,11 +127,18 @@ PLAT_MUTEX* PlatCreateNamedMutex(const char* pszName, int* pbAlreadyExists)
     // A file left by a copy that crashed is taken over (its lock died with it). The owner removes
     // the file when it releases it, so the file locked here may have been removed in the meantime:
     // then it is opened afresh.
+    // A lock that cannot be opened or taken says nothing about another copy: too few descriptors,
+    // a folder without write access or a file system without locks are failures of their own.
+    auto fail = [&](const char* pszStep, int nError) -> PLAT_MUTEX* {
+        t_strMutexFailure = "the lock file " + strPath + " cannot be " + pszStep + ": " + strerror(nError);
+        errno = nError;
+        return nullptr;
+    };
     int fd = -1;
     int bExists = 0;
     for (int nTry = 0; nTry < 100; ++nTry) {
         fd = OpenLockFile(strPath);
-        if (fd < 0) return nullptr;
+        if (fd < 0) return fail("opened", errno);
         int nResult;
         do nResult = flock(fd, LOCK_EX | LOCK_NB);
         while (nResult < 0 && errno == EINTR);
@@ -130,7 +146,7 @@ PLAT_MUTEX* PlatCreateNamedMutex(const char* pszName, int* pbAlreadyExists)
             const int nError = errno;
             close(fd);
             fd = -1;
-            if (nError != EWOULDBLOCK) return nullptr;
+            if (nError != EWOULDBLOCK) return fail("locked", nError);
             bExists = 1;
             break;
         }
@@ -138,11 +154,11 @@ PLAT_MUTEX* PlatCreateNamedMutex(const char* pszName, int* pbAlreadyExists)
         close(fd);
         fd = -1;
     }
-    if (fd < 0 && !bExists) return nullptr;
+    if (fd < 0 && !bExists) return fail("kept (it keeps being replaced)", EAGAIN);
     PLAT_MUTEX* pMutex = new (std::nothrow) PLAT_MUTEX{fd, strPath};
     if (!pMutex) {
         if (fd >= 0) close(fd);
-        return nullptr;
+        return fail("held", ENOMEM);
     }
     if (pbAlreadyExists) *pbAlreadyExists = bExists;
     return pMutex;

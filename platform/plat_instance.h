@@ -18,8 +18,12 @@ uint32_t PlatMurmurHash2(const void* pKey, size_t len, uint32_t seed);
 // Creates or opens the named mutex (any bytes, NUL-terminated) and tries to own it without waiting.
 // *pbAlreadyExists := 1 when someone else holds it (another process, or another handle of this
 // process that has not been released); the handle is then valid and owns nothing. 0 when this
-// handle now owns it. NULL only when the lock folder cannot be used.
+// handle now owns it. NULL when the lock cannot be opened or taken at all (too few descriptors,
+// the lock folder not writable, no locks on its file system): errno is set and
+// PlatGetNamedMutexFailure says why. That never means that another copy runs.
 PLAT_MUTEX* PlatCreateNamedMutex(const char* pszName, int* pbAlreadyExists);
+// Why this thread's last PlatCreateNamedMutex returned NULL (UTF-8, with the lock file's path).
+const char* PlatGetNamedMutexFailure(void);
 // Gives up ownership (removing the lock file when this handle owned it), closes and frees the
 // handle. NULL is ignored.
 void PlatReleaseNamedMutex(PLAT_MUTEX* pMutex);

@@ -2,6 +2,7 @@
 // change. The file is small and rarely touched; reading it each time also sees edits made by hand
 // or by another copy of the engine.
 #include "platform/plat_registry.h"
+#include "platform/plat_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,6 +30,8 @@ struct REG_STORE {
     std::vector<REG_KEY> keys;
     bool bDamaged = false;
     bool bExists = false;
+    bool bCopyFailed = false;   // damaged, and its copy could not be kept: never rewritten
+    int nCopyError = 0;
 };
 
 std::mutex g_mxRegistry;
@@ -248,35 +251,38 @@ REG_STORE ParseStore(const std::string& text)
 
 bool ReadWhole(const std::string& strPath, std::string* pText)
 {
-    FILE* f = fopen(strPath.c_str(), "rb");
+    FILE* f = fopen(strPath.c_str(), "rbe");
     if (!f) return false;
     pText->clear();
     char buf[65536];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, f)) > 0) pText->append(buf, n);
+    const bool bOk = !ferror(f);
     fclose(f);
-    return true;
+    if (!bOk) errno = EIO;
+    return bOk;
 }
 
 // A store that could not be read whole is kept beside it, byte for byte, before anything rewrites
 // it: as "<store>.damaged", or, when that holds another damaged store, the first free of
-// "<store>.damaged.1" .. ".9". A copy already holding these bytes is not made again.
-void KeepDamagedCopy(const std::string& strPath, const std::string& text)
+// "<store>.damaged.1" .. ".9". A copy already holding these bytes is not made again. The copy goes
+// through the same whole-file writer as the store. True when the bytes are kept (or were already);
+// false when no copy could be written, and then the damaged store must not be rewritten.
+bool KeepDamagedCopy(const std::string& strPath, const std::string& text)
 {
     enum { KEPT_COPIES = 10 };
     for (int k = 0; k < KEPT_COPIES; k++) {
         const std::string strKeep = strPath + ".damaged" + (k ? "." + std::to_string(k) : std::string());
         std::string old;
         if (ReadWhole(strKeep, &old)) {
-            if (old == text) return;
+            if (old == text) return true;
             continue;
         }
-        FILE* out = fopen(strKeep.c_str(), "wb");
-        if (!out) return;
-        fwrite(text.data(), 1, text.size(), out);
-        fclose(out);
-        return;
+        if (errno != ENOENT) continue;
+        return PlatWriteNativeFileAtomic(strKeep, text.data(), text.size(), 0600) == 0;
     }
+    errno = ENOSPC;   // every name holds another damaged store
+    return false;
 }
 
 REG_STORE LoadStore(void)
@@ -287,7 +293,10 @@ REG_STORE LoadStore(void)
     if (!ReadWhole(strPath, &text)) return st;
     st = ParseStore(text);
     st.bExists = true;
-    if (st.bDamaged) KeepDamagedCopy(strPath, text);
+    if (st.bDamaged && !KeepDamagedCopy(strPath, text)) {
+        st.bCopyFailed = true;
+        st.nCopyError = errno ? errno : EIO;
+    }
     return st;
 }
 
@@ -376,28 +385,17 @@ int MakeParents(const std::string& strPath)
     return 0;
 }
 
+// Rewrites the store whole. 0, or -2 with errno when it cannot be written (the store as it was).
 int SaveStore(const REG_STORE& st)
 {
+    if (st.bCopyFailed) {
+        errno = st.nCopyError;
+        return -2;
+    }
     const std::string strPath = StorePath();
-    if (MakeParents(strPath) != 0) return -1;
+    if (MakeParents(strPath) != 0) return -2;
     const std::string text = Format(st);
-    std::string strTemp = strPath + ".tmp" + std::to_string((long)getpid());
-    int fd = open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return -1;
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t w = write(fd, text.data() + done, text.size() - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;
-        done += (size_t)w;
-    }
-    bool bOk = done == text.size() && fsync(fd) == 0;
-    if (close(fd) != 0) bOk = false;
-    if (!bOk || rename(strTemp.c_str(), strPath.c_str()) != 0) {
-        unlink(strTemp.c_str());
-        return -1;
-    }
-    return 0;
+    return PlatWriteNativeFileAtomic(strPath, text.data(), text.size(), 0600) == 0 ? 0 : -2;
 }
 
 REG_KEY* FindKey(REG_STORE& st, const std::string& strPath)

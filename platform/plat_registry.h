@@ -7,7 +7,9 @@
 // the whole store through a temporary file renamed over it, in a form that reads back the same (a
 // text that one quoted line cannot hold is written as hex(1)). A damaged store is read without the
 // lines that are not valid (the values after them still count), and the damaged file is kept beside
-// it as "registry.reg.damaged" (".damaged.1" .. ".9" for further damaged stores) before any rewrite.
+// it as "registry.reg.damaged" (".damaged.1" .. ".9" for further damaged stores) before any rewrite;
+// when that copy cannot be written the damaged store is never rewritten. The store and its copies
+// are written by the platform's whole-file writer: the old content or the new, never a part.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -23,16 +25,16 @@ int PlatRegKeyExists(const char* pszRoot, const char* pszSubkey);
 // exist; -2 when the data is larger than cap (nothing copied, *pnSize still set).
 int PlatRegQueryValue(const char* pszRoot, const char* pszSubkey, const char* pszName, void* pBuf, size_t cap,
                       size_t* pnSize, int* pnType);
-// Stores a value, creating the key. 0 or -1 (the store cannot be written, or the key path is
-// empty, starts with '-' or holds a line break, or the value name holds a line break or a NUL:
-// the store's lines could not give them back). Every name and text the store holds is written
-// back byte for byte by every rewrite.
+// Stores a value, creating the key. 0; -1 when the key path is empty, starts with '-' or holds a
+// line break, or the value name holds a line break or a NUL (the store's lines could not give them
+// back); -2 with errno when the store cannot be written (it is then as it was). Every name and text
+// the store holds is written back byte for byte by every rewrite.
 int PlatRegSetValue(const char* pszRoot, const char* pszSubkey, const char* pszName, int nType, const void* pData,
                     size_t n);
-// 0, or -1 when the key or value does not exist or the store cannot be written.
+// 0; -1 when the key or value does not exist; -2 with errno when the store cannot be written.
 int PlatRegDeleteValue(const char* pszRoot, const char* pszSubkey, const char* pszName);
-// Deletes a key with its values. -1 when it does not exist, has keys below it, or the store
-// cannot be written.
+// Deletes a key with its values. 0; -1 when it does not exist or has keys below it; -2 with errno
+// when the store cannot be written.
 int PlatRegDeleteKey(const char* pszRoot, const char* pszSubkey);
 
 // The store's native path; tests name another (NULL returns to the default).

@@ -122,12 +122,14 @@ void ReleaseInstanceMutexes(void)
         ReleaseInstanceMutex(i);
 }
 
-// Takes the named mutex into its slot. 0, or -1 when it cannot be made or someone holds it.
+// Takes the named mutex into its slot. 0; -1 when another copy holds it; -2 when the lock cannot
+// be opened or taken at all (PlatGetNamedMutexFailure says why), which tells nothing of another copy.
 static int TakeInstanceMutex(int nIndex, const char* pszName)
 {
     int bExists = 0;
     PLAT_MUTEX* pMutex = PlatCreateNamedMutex(pszName, &bExists);
-    if (!pMutex || bExists) {
+    if (!pMutex) return -2;
+    if (bExists) {
         PlatReleaseNamedMutex(pMutex);
         return -1;
     }
@@ -177,6 +179,17 @@ static void TellArgumentProblem(const std::string& strProblem)
         PlatMessageBoxA("KOLVEX", PlatUtf8ToCp932String(strProblem.c_str()).c_str(), PLAT_MB_OK | PLAT_MB_ICONSTOP);
 }
 
+// Start-up ended at the lock and said why: no second guess at the reason.
+static uint8_t s_bLockFailureTold = 0;
+
+// The single-instance lock could not be used: the game does not run, and the person is told why
+// (standard error, and a box when started from the desktop).
+static void TellLockFailure(void)
+{
+    TellArgumentProblem(std::string("the game cannot start: its single-instance lock failed: ") +
+                        PlatGetNamedMutexFailure());
+}
+
 // The program's own options, in the first argument. 1 when one was served or refused (*pnExit
 // then holds the exit status), else 0.
 static int HandleProgramOptions(int argc, char** argv, int* pnExit)
@@ -210,21 +223,29 @@ int KolvexMain(int argc, char** argv)
     InitEngineTexts();
     ResetErrorStateForRun();
     s_bEndedAsAsked = 0;
+    s_bLockFailureTold = 0;
     s_aStartArgs.clear();
     for (int i = 1; i < argc; ++i)
         s_aStartArgs.push_back(PlatUtf8ToCp932String(argv[i]));
 
     // A start while another copy is between taking its guard and its instance mutex ends silently.
-    if (TakeInstanceMutex(KX_MUTEX_GUARD, KX_GUARD_MUTEX_NAME) != 0) return 0;
+    const int nGuard = TakeInstanceMutex(KX_MUTEX_GUARD, KX_GUARD_MUTEX_NAME);
+    if (nGuard == -2) {
+        TellLockFailure();
+        return 1;
+    }
+    if (nGuard != 0) return 0;
     if (InitProgramPaths(argc, argv) != 0) {
         if (*PlatGetProgramPathsProblem()) TellArgumentProblem(PlatGetProgramPathsProblem());
         ReleaseInstanceMutexes();
         return 1;
     }
-    if (TakeInstanceMutex(KX_MUTEX_INSTANCE, g_szInstanceName) != 0) {
-        ActivateRunningInstance(g_szInstanceName);
+    const int nInstance = TakeInstanceMutex(KX_MUTEX_INSTANCE, g_szInstanceName);
+    if (nInstance != 0) {
+        if (nInstance == -2) TellLockFailure();
+        else ActivateRunningInstance(g_szInstanceName);
         ReleaseInstanceMutexes();
-        return 0;
+        return nInstance == -2 ? 1 : 0;
     }
     ReleaseInstanceMutex(KX_MUTEX_GUARD);
 
@@ -271,7 +292,7 @@ int KolvexMain(int argc, char** argv)
     // The reports say what failed, by names inside the game folder: this line says which folder.
     if (nExitCode != 0 && nStart >= 0)
         std::fprintf(stderr, "kolvex: the game in %s ended after a fatal error\n", PlatDisplayPath(g_szExeDir).c_str());
-    else if (nExitCode != 0)
+    else if (nExitCode != 0 && !s_bLockFailureTold)
         std::fprintf(stderr, "kolvex: the game in %s could not start: %s\n", PlatDisplayPath(g_szExeDir).c_str(),
                      DescribeStartupFailure().c_str());
 
@@ -417,7 +438,13 @@ int8_t StartEngine(void)
 
     // From here on a second copy is refused when it runs from the same folder, whatever its name.
     if (!g_bAppendedData) {
-        if (TakeInstanceMutex(KX_MUTEX_FOLDER, g_szFolderMutexName) != 0) {
+        const int nFolder = TakeInstanceMutex(KX_MUTEX_FOLDER, g_szFolderMutexName);
+        if (nFolder == -2) {
+            TellLockFailure();
+            s_bLockFailureTold = 1;
+            return -1;
+        }
+        if (nFolder != 0) {
             s_bEndedAsAsked = 1;
             ActivateRunningInstance(g_szInstanceName);
             ReleaseInstanceMutexes();

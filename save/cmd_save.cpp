@@ -16,6 +16,7 @@
 #include "image/cmd_layer.h"
 #include "image/layer.h"
 #include "platform/plat_file.h"
+#include "platform/plat_text.h"
 #include "script/command_args.h"
 #include "script/command_ids.h"
 #include "script/script_tables.h"
@@ -80,19 +81,19 @@ int GrowScratch(uint64_t nRaw, int bLayer)
     return 0;
 }
 
-// The message text of a run-time library error number: the game's table for 0..36, else the
-// system's.
-const char* ErrnoText(int nErr)
+// The system's message text for an error number (cp932). The game's own table of error texts is
+// numbered for another run-time library (the numbers above 34 name other errors here), so the
+// system's own text is the one that matches the number.
+std::string ErrnoText(int nErr)
 {
-    if (nErr >= 0 && nErr < KX_ERRNO_TEXTS && g_apszErrnoText[nErr]) return g_apszErrnoText[nErr];
     const char* psz = std::strerror(nErr);
-    return psz ? psz : "";
+    return PlatUtf8ToCp932String(psz ? psz : "");
 }
 
 void ReportWriteFailure(const std::string& strPath, int nErr)
 {
     if (nErr == 0) nErr = EIO;
-    ReportScriptErrorF(KX_ERR_SAVE_CREATE, 1, SaveCmdName(), strPath, nErr, ErrnoText(nErr));
+    ReportScriptErrorF(KX_ERR_SAVE_CREATE, 1, SaveCmdName(), strPath, nErr, ErrnoText(nErr).c_str());
 }
 
 // A failure of the format layer while a record is built.

@@ -1,6 +1,7 @@
 // The file commands, the preload cache and the text readers.
 #include "script/cmd_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,9 @@ bool EndsWithSeparator(const std::string& s)
 }
 
 const char* CmdNameOf(int nCmd) { return GetScriptCommandName(nCmd); }
+
+// A file could not be written (command name, file name, error number, the system's text for it).
+constexpr int kErrFileWrite = 102140;
 
 // Serves the window while a started program runs: the window thread dispatches its messages (a
 // WM_QUIT that arrives is put back for the main loop); elsewhere the window thread pumps on its own.
@@ -343,7 +347,18 @@ int CmdFile(void)
     if (HasArg(FILE_ARG_MKDIR)) CreateDirectoryPath(strDir.c_str());
     if (HasArg(FILE_ARG_COPY)) {
         DebugTrace("copy", (strPath + " -> " + strDest).c_str());
-        PlatFileCopy(strPath.c_str(), strDest.c_str(), 0);
+        errno = 0;
+        if (PlatFileCopy(strPath.c_str(), strDest.c_str(), 0) != 0) {
+            const int nErr = errno ? errno : EIO;
+            // A missing source is ignored, as the command always did; a copy that could not be
+            // written is reported (not fatal), and the destination keeps what it held.
+            PLAT_FILE_STAT st{};
+            if (PlatFileStat(strPath.c_str(), &st) == 0 && st.bExists && !st.bIsDir) {
+                const char* pszText = std::strerror(nErr);
+                ReportScriptErrorF(kErrFileWrite, 0, CmdNameOf(CMDID_FILE), strDest, nErr,
+                                   PlatUtf8ToCp932String(pszText ? pszText : "").c_str());
+            }
+        }
     }
     if (HasArg(FILE_ARG_DELETE)) {
         // Deleting an empty path or a root is refused: it would name the game folder or a volume.

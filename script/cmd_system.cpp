@@ -2,6 +2,7 @@
 #include "script/cmd_system.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -21,6 +22,7 @@
 #include "platform/plat_process.h"
 #include "platform/plat_registry.h"
 #include "platform/plat_sysinfo.h"
+#include "platform/plat_text.h"
 #include "platform/plat_thread.h"
 #include "platform/plat_time.h"
 #include "platform/plat_window.h"
@@ -33,6 +35,9 @@
 #include "script/script_hooks.h"
 #include "script/tokenizer.h"
 #include "script/variables.h"
+
+// A file could not be written (command name, file name, error number, the system's text for it).
+constexpr int kErrFileWrite = 102140;
 
 uint8_t g_bScriptTimersPaused = 0;
 int64_t g_llTimerPauseStamp = 0;
@@ -159,15 +164,37 @@ int ExtractFileToDisk(const char* pszName, const char* pszDiskPath)
     uint8_t* pData = nullptr;
     size_t n = 0;
     if (ReadFoundFile(&loc, nFound, pszName, &pData, &n) != 0) return -1;
-    PLAT_FILE* f = PlatFileOpen(pszDiskPath, PLAT_FILE_WRITE);
-    if (!f) {
-        std::free(pData);
+    errno = 0;
+    const int r = PlatWriteFileAtomic(pszDiskPath, pData, n);
+    const int nErr = errno;
+    std::free(pData);
+    if (r != 0) {
+        ReportFileWriteFailure(pszDiskPath, nErr);
         return -1;
     }
-    const int64_t w = PlatFileWrite(f, pData, static_cast<int64_t>(n));
-    const int c = PlatFileClose(f);
-    std::free(pData);
-    return w == static_cast<int64_t>(n) && c == 0 ? 0 : -1;
+    return 0;
+}
+
+int WriteTextFileLine(const char* pszPath, const char* pszText)
+{
+    // The file is replaced whole: a reader sees the old text or the new line, never an empty or
+    // half-written file, and a file that cannot be written keeps its old content.
+    std::string strLine = pszText;
+    strLine += "\r\n";
+    errno = 0;
+    if (PlatWriteFileAtomic(pszPath, strLine.data(), strLine.size()) != 0) {
+        ReportFileWriteFailure(pszPath, errno);
+        return -1;
+    }
+    return 0;
+}
+
+void ReportFileWriteFailure(const char* pszPath, int nErr)
+{
+    if (nErr == 0) nErr = EIO;
+    const char* pszText = std::strerror(nErr);
+    ReportScriptErrorF(kErrFileWrite, 0, GetScriptCommandName(CMDID_SYSTEM), pszPath, nErr,
+                       PlatUtf8ToCp932String(pszText ? pszText : "").c_str());
 }
 
 int ListDirectory(const char* pszFolder, const char* pszExtension, int bFolders)
@@ -197,22 +224,33 @@ int ListDirectory(const char* pszFolder, const char* pszExtension, int bFolders)
     return 0;
 }
 
+// A registry change that could not be stored is reported with the store's path; the store keeps
+// what it held. The result of the registry call, -1 for both failures.
+static int CheckRegistryChange(int r)
+{
+    if (r == -2) {
+        const int nErr = errno;
+        ReportFileWriteFailure(PlatUtf8ToCp932String(PlatGetRegistryPath().c_str()).c_str(), nErr);
+    }
+    return r == 0 ? 0 : -1;
+}
+
 int DeleteUserRegEntry(const char* pszSubkey, const char* pszName)
 {
     if (!PlatRegKeyExists("HKEY_CURRENT_USER", pszSubkey)) return -1;
-    if (PlatRegDeleteValue("HKEY_CURRENT_USER", pszSubkey, pszName) != 0) return -1;
-    return PlatRegDeleteKey("HKEY_CURRENT_USER", pszSubkey) == 0 ? 0 : -1;
+    if (CheckRegistryChange(PlatRegDeleteValue("HKEY_CURRENT_USER", pszSubkey, pszName)) != 0) return -1;
+    return CheckRegistryChange(PlatRegDeleteKey("HKEY_CURRENT_USER", pszSubkey));
 }
 
 int DeleteMachineRegValue(const char* pszSubkey, const char* pszName)
 {
     if (!PlatRegKeyExists("HKEY_LOCAL_MACHINE", pszSubkey)) return -1;
-    return PlatRegDeleteValue("HKEY_LOCAL_MACHINE", pszSubkey, pszName) == 0 ? 0 : -1;
+    return CheckRegistryChange(PlatRegDeleteValue("HKEY_LOCAL_MACHINE", pszSubkey, pszName));
 }
 
 int DeleteMachineRegKey(const char* pszSubkey)
 {
-    return PlatRegDeleteKey("HKEY_LOCAL_MACHINE", pszSubkey) == 0 ? 0 : -1;
+    return CheckRegistryChange(PlatRegDeleteKey("HKEY_LOCAL_MACHINE", pszSubkey));
 }
 
 int64_t AppendDebugLogF(const char* pszFileName, uint8_t bResetFirst, const char* pszText)
@@ -295,11 +333,7 @@ int CmdSystem(void)
     case 15: {
         SlashesToBackslashesCp932(szA);
         DebugTrace("write", szA);
-        if (PLAT_FILE* f = PlatFileOpen(szA, PLAT_FILE_WRITE)) {
-            PlatFileWrite(f, szB, static_cast<int64_t>(std::strlen(szB)));
-            PlatFileWrite(f, "\r\n", 2);
-            PlatFileClose(f);
-        }
+        WriteTextFileLine(szA, szB);
         return 0;
     }
     case 21:

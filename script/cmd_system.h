@@ -31,9 +31,16 @@ extern char g_szEditDialogText[KX_EDIT_DIALOG_TEXT];
 extern uint8_t g_bEditDialogResult;
 extern int32_t g_nDebugLogBytes;
 
-// Writes a file found in the game's sources to a disk path. 0, or -1 (not found 104060, pack not
-// openable 901040, the readers' reports; a disk path that does not open: nothing reported).
+// Writes a file found in the game's sources to a disk path, whole or not at all. 0, or -1 (not
+// found 104060, pack not openable 901040, the readers' reports; a disk file that cannot be written:
+// ReportFileWriteFailure, the old file kept).
 int ExtractFileToDisk(const char* pszName, const char* pszDiskPath);
+// The text file of function 15: the path holds the text and a line end afterwards, the file
+// replaced whole. 0, or -1 after ReportFileWriteFailure (the old file kept).
+int WriteTextFileLine(const char* pszPath, const char* pszText);
+// A file the system command writes (or the registry store) could not be written: 102140, not
+// fatal, with the command's name, the path, the error number and the system's text for it.
+void ReportFileWriteFailure(const char* pszPath, int nErr);
 // The folder's files (those ending in "." + extension, without case; all when the extension is
 // empty) and, with bFolders, its folders as "name/", sorted by name without regard to ASCII case;
 // at most 8192 (the limit shows a box once reached). They replace the shared file list. 0.

@@ -2,6 +2,15 @@
 #include "platform/plat_file.h"
 #include "tests/platform/plat_test_util.h"
 
+#include <sys/wait.h>
+#include <csignal>
+#include <algorithm>
+#include <fcntl.h>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#include <string>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -180,6 +189,118 @@ TEST_F(PlatFileTest, AtomicWriteReplacesWholeAndLeavesNoTemporaryFile)
         if (strcmp(pEnt->d_name, ".") && strcmp(pEnt->d_name, "..")) nEntries++;
     closedir(pDir);
     EXPECT_EQ(nEntries, 2);   // the file and the folder, no leftovers
+}
+
+// The names in the test folder that start with the writer's temporary prefix.
+static std::vector<std::string> TemporaryNames(const std::string& strDir)
+{
+    std::vector<std::string> names;
+    if (DIR* pDir = opendir(strDir.c_str())) {
+        while (struct dirent* pEnt = readdir(pDir))
+            if (strncmp(pEnt->d_name, ".kxtmp", 6) == 0) names.push_back(pEnt->d_name);
+        closedir(pDir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A failed write leaves the old file as it was and says why through errno: a read-only file
+// (refused by its mode, also for root), a full disk (the test switch), a folder that is missing.
+TEST_F(PlatFileTest, AtomicWriteFailuresKeepTheOldFileAndTellTheError)
+{
+    WriteNativeFile(Native("ro.sav"), "old");
+    ASSERT_EQ(chmod(Native("ro.sav").c_str(), 0444), 0);
+    errno = 0;
+    EXPECT_EQ(PlatWriteFileAtomic(Engine("ro.sav").c_str(), "new", 3), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(ReadNativeFile(Native("ro.sav")), "old");
+    struct stat st;
+    ASSERT_EQ(stat(Native("ro.sav").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+
+    WriteNativeFile(Native("full.sav"), "old content");
+    const std::string strBig(100000, 'n');
+    for (const char* pszFault : {"enospc@0", "enospc@5000", "enospc@99999", "enospc@0,full.sav"}) {
+        setenv("KOLVEX_WRITE_FAULT", pszFault, 1);
+        errno = 0;
+        EXPECT_EQ(PlatWriteFileAtomic(Engine("full.sav").c_str(), strBig.data(), strBig.size()), -1) << pszFault;
+        EXPECT_EQ(errno, ENOSPC) << pszFault;
+        EXPECT_EQ(ReadNativeFile(Native("full.sav")), "old content") << pszFault;
+    }
+    // A fault for another file's name, or after the last byte, leaves this write alone.
+    for (const char* pszFault : {"enospc@0,other.sav", "enospc@100000"}) {
+        setenv("KOLVEX_WRITE_FAULT", pszFault, 1);
+        EXPECT_EQ(PlatWriteFileAtomic(Engine("full.sav").c_str(), strBig.data(), strBig.size()), 0) << pszFault;
+        EXPECT_EQ(ReadNativeFile(Native("full.sav")), strBig) << pszFault;
+    }
+    unsetenv("KOLVEX_WRITE_FAULT");
+
+    errno = 0;
+    EXPECT_EQ(PlatWriteHostFileAtomic(Native("missing/x.png").c_str(), "x", 1), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(TemporaryNames(m_strDir).empty());
+}
+
+// A rewrite keeps the mode the owner gave the file; a new file gets the mode less the file mask;
+// a symbolic link stays a link and its file gets the content.
+TEST_F(PlatFileTest, AtomicWriteKeepsModesAndLinks)
+{
+    WriteNativeFile(Native("a.txt"), "old");
+    ASSERT_EQ(chmod(Native("a.txt").c_str(), 0644), 0);
+    ASSERT_EQ(PlatWriteFileAtomic(Engine("a.txt").c_str(), "new", 3), 0);
+    struct stat st;
+    ASSERT_EQ(stat(Native("a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+
+    const mode_t old = umask(027);
+    ASSERT_EQ(PlatWriteNativeFileAtomic(Native("b.reg"), "b", 1, 0600), 0);
+    ASSERT_EQ(PlatWriteFileAtomic(Engine("c.txt").c_str(), "c", 1), 0);
+    umask(old);
+    ASSERT_EQ(stat(Native("b.reg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(stat(Native("c.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    ASSERT_EQ(symlink("a.txt", Native("link.txt").c_str()), 0);
+    ASSERT_EQ(PlatWriteFileAtomic(Engine("link.txt").c_str(), "through", 7), 0);
+    ASSERT_EQ(lstat(Native("link.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadNativeFile(Native("a.txt")), "through");
+}
+
+// The first write into a folder removes the temporaries of writers that are gone (a process id
+// that no longer runs; the older form without an id, from before this process) and leaves a
+// live writer's alone. The temporaries are made by a child process that the test switch kills.
+TEST_F(PlatFileTest, AtomicWriteSweepsTemporariesOfDeadWriters)
+{
+    // A writer killed inside its write leaves exactly its temporary, and the old file.
+    WriteNativeFile(Native("k.sav"), "old");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("KOLVEX_WRITE_FAULT", "kill@3", 1);
+        PlatWriteHostFileAtomic(Native("k.sav").c_str(), "new content", 11);
+        _exit(0);
+    }
+    int nStatus = 0;
+    ASSERT_EQ(waitpid(pid, &nStatus, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(nStatus));
+    EXPECT_EQ(WTERMSIG(nStatus), SIGKILL);
+    EXPECT_EQ(ReadNativeFile(Native("k.sav")), "old");
+    const std::vector<std::string> left = TemporaryNames(m_strDir);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].rfind(".kxtmp-" + std::to_string(pid) + "-", 0), 0u) << left[0];
+    EXPECT_EQ(ReadNativeFile(Native(left[0])), "new");
+
+    const std::string strLive = ".kxtmp-" + std::to_string(getppid()) + "-AAAAAA";
+    WriteNativeFile(Native(strLive), "a live writer's");
+    WriteNativeFile(Native(".kxtmpB1b2C3"), "an older writer's");
+    struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, Native(".kxtmpB1b2C3").c_str(), times, 0), 0);
+    WriteNativeFile(Native(".kxtmp-999999999-CCCCCC"), "a dead writer's");
+    WriteNativeFile(Native(".kxtmpnot-a-temporary.txt"), "not ours");
+    ASSERT_EQ(PlatWriteFileAtomic(Engine("other.sav").c_str(), "x", 1), 0);
+    EXPECT_EQ(TemporaryNames(m_strDir), (std::vector<std::string>{strLive, ".kxtmpnot-a-temporary.txt"}));
 }
 
 TEST_F(PlatFileTest, CopyRenameDeleteAndFolders)

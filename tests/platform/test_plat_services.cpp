@@ -7,6 +7,7 @@
 #include "platform/plat_sysinfo.h"
 #include "tests/platform/plat_test_util.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -257,6 +258,45 @@ TEST_F(RegistryStore, DamagedStoresAreKeptWhenRead)
     ASSERT_EQ(PlatRegDeleteValue("HKEY_CURRENT_USER", "K", "a"), 0);
     EXPECT_EQ(Query("K", "a"), "<none>");
     EXPECT_NE(stat((strPath + ".damaged.2").c_str(), &sb), 0);
+}
+
+// A damaged store whose copy cannot be written is not rewritten: the change fails with the
+// system's error (-2), the store keeps every byte, and once the copy can be made the change goes
+// through. A store that cannot be written reports -2 and keeps its bytes; a rewrite keeps its mode.
+TEST_F(RegistryStore, TheDamagedStoreIsNeverRewrittenWithoutItsCopy)
+{
+    mkdir((strDir + "/sub").c_str(), 0700);
+    const std::string strDamaged = "REGEDIT4\r\n[HKEY_CURRENT_USER\\K]\r\nbroken\r\n\"a\"=\"1\"\r\n\"b\"=\"2\"\r\n";
+    WriteNativeFile(strPath, strDamaged);
+    ASSERT_EQ(chmod(strPath.c_str(), 0644), 0);
+    struct stat sb;
+    setenv("KOLVEX_WRITE_FAULT", "enospc@5,registry.reg.damaged", 1);
+    errno = 0;
+    EXPECT_EQ(PlatRegDeleteValue("HKEY_CURRENT_USER", "K", "a"), -2);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(PlatRegSetValue("HKEY_CURRENT_USER", "K", "c", PLAT_REG_SZ, "3", 1), -2);
+    EXPECT_EQ(PlatRegDeleteKey("HKEY_CURRENT_USER", "K"), -2);
+    unsetenv("KOLVEX_WRITE_FAULT");
+    EXPECT_EQ(ReadAll(strPath), strDamaged);
+    EXPECT_NE(stat((strPath + ".damaged").c_str(), &sb), 0);
+
+    ASSERT_EQ(PlatRegDeleteValue("HKEY_CURRENT_USER", "K", "a"), 0);
+    EXPECT_EQ(ReadAll(strPath + ".damaged"), strDamaged);
+    EXPECT_EQ(Query("K", "a"), "<none>");
+    EXPECT_EQ(Query("K", "b"), std::string("2", 2));
+    ASSERT_EQ(stat(strPath.c_str(), &sb), 0);
+    EXPECT_EQ(sb.st_mode & 07777, 0644u);
+
+    const std::string strBefore = ReadAll(strPath);
+    setenv("KOLVEX_WRITE_FAULT", "enospc@0,registry.reg", 1);
+    errno = 0;
+    EXPECT_EQ(PlatRegDeleteValue("HKEY_CURRENT_USER", "K", "b"), -2);
+    EXPECT_EQ(errno, ENOSPC);
+    unsetenv("KOLVEX_WRITE_FAULT");
+    EXPECT_EQ(ReadAll(strPath), strBefore);
+    ASSERT_EQ(chmod(strPath.c_str(), 0444), 0);
+    EXPECT_EQ(PlatRegDeleteKey("HKEY_CURRENT_USER", "K"), -2);   // a read-only store
+    EXPECT_EQ(ReadAll(strPath), strBefore);
 }
 
 // ---- Dialogs ----

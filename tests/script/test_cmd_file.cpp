@@ -246,6 +246,25 @@ TEST_F(FileCmdTest, FoldersCopiesAndDeletesRefusingEmptyAndRootPaths)
     EXPECT_EQ(IsEmptyOrRootPath("\x83\x5C"), 0);   // a character whose trail byte is '\'
 }
 
+// A copy that cannot be written is reported (not fatal) and the destination keeps its content; a
+// missing source is ignored as before.
+TEST_F(FileCmdTest, AFailedCopyIsReportedAndKeepsTheDestination)
+{
+    dir.Write("src.txt", "new");
+    dir.Write("ro.txt", "old");
+    ASSERT_EQ(chmod((dir.strNative + "/ro.txt").c_str(), 0444), 0);
+    Emit(KXCMD_FILE, {TextArg(0, "src.txt"), TextArg(1, "ro.txt"), IntArg(4, 1)});
+    Emit(KXCMD_FILE, {TextArg(0, "missing.txt"), TextArg(1, "x.txt"), IntArg(4, 1)});
+    Emit(KXCMD_FILE, {TextArg(0, "src.txt"), TextArg(1, "after.txt"), IntArg(4, 1)});
+    ASSERT_NO_FATAL_FAILURE(Run(false));
+    ASSERT_EQ(errors.reports.size(), 1u);
+    EXPECT_EQ(errors.reports[0].nId, 102140);
+    EXPECT_EQ(errors.reports[0].bFatal, 0);
+    EXPECT_EQ(dir.Read("ro.txt"), "old");
+    EXPECT_FALSE(dir.Exists("x.txt"));
+    EXPECT_EQ(dir.Read("after.txt"), "new");
+}
+
 TEST_F(FileCmdTest, OpeningGivesTheOpenerTheFileAloneByItsRealNameOrThePageAsWritten)
 {
     dir.Write("Doc/Read Me.txt", "text");

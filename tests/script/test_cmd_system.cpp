@@ -1,6 +1,8 @@
 // The system command's function codes, run from compiled scripts with the platform's fakes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -95,7 +97,6 @@ TEST_F(SystemCmdTest, WritesExtractsAndChangesFolder)
     dir.Write("sub/keep", "");
     Sys(15, {TextArg(22, "empty.txt")});
     Sys(15, {TextArg(22, "text.txt"), TextArg(23, "line")});
-    Sys(15, {TextArg(22, "no/such/folder/x.txt"), TextArg(23, "x")});   // does not open: nothing
     Sys(12, {TextArg(22, "DATA/SRC.BIN"), TextArg(23, "copy.bin")});
     Sys(32, {TextArg(22, "sub")});
     Sys(15, {TextArg(22, "here.txt"), TextArg(23, std::string(2000, 'w'))});   // A and B hold 1023 bytes
@@ -105,6 +106,23 @@ TEST_F(SystemCmdTest, WritesExtractsAndChangesFolder)
     EXPECT_EQ(dir.Read("text.txt"), "line\r\n");
     EXPECT_EQ(dir.Read("copy.bin"), std::string("A\0B", 3));
     EXPECT_EQ(dir.Read("sub/here.txt"), std::string(1023, 'w') + "\r\n");
+
+    // A text file that cannot be written is reported (not fatal), and the game goes on; a
+    // read-only file keeps its content.
+    ASSERT_NO_FATAL_FAILURE(Restart());
+    dir.Write("ro.txt", "old\r\n");
+    ASSERT_EQ(chmod((dir.strNative + "/ro.txt").c_str(), 0444), 0);
+    Sys(15, {TextArg(22, "no/such/folder/x.txt"), TextArg(23, "x")});
+    Sys(15, {TextArg(22, "ro.txt"), TextArg(23, "new")});
+    Sys(15, {TextArg(22, "after.txt"), TextArg(23, "went on")});
+    ASSERT_NO_FATAL_FAILURE(Run(false));
+    ASSERT_EQ(errors.reports.size(), 2u);
+    for (const ERROR_RECORD& r : errors.reports) {
+        EXPECT_EQ(r.nId, 102140);
+        EXPECT_EQ(r.bFatal, 0);
+    }
+    EXPECT_EQ(dir.Read("ro.txt"), "old\r\n");
+    EXPECT_EQ(dir.Read("after.txt"), "went on\r\n");
 
     ASSERT_NO_FATAL_FAILURE(Restart());
     Sys(12, {TextArg(22, "gone.bin"), TextArg(23, "copy2.bin")});
