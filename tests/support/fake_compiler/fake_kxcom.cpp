@@ -122,7 +122,7 @@ int main(int argc, char** argv)
     size_t nMap = nTransfer <= 0 ? 16 : static_cast<size_t>(nTransfer);
     uint8_t* pTransfer = MapBlock(BlockName("KOLVEXCompilerFileMapObject2"), nMap);
     if (!pTransfer) return 6;
-    std::memcpy(pTransfer, records.data(), std::min(records.size(), nMap));
+    if (!records.empty()) std::memcpy(pTransfer, records.data(), std::min(records.size(), nMap));
     munmap(pTransfer, nMap);
     munmap(pLink, 512);
     return 0;
