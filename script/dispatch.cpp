@@ -141,12 +141,14 @@ void LeavePause(void)
 void UpdatePauseState(void)
 {
     if (g_bRunInBackground) {
-        // Cleared without the engine lock, which the sound thread holds while it reads the flag
-        // (the only reader beside this thread; the window procedure writes it only while the frame
-        // waits). It is one byte going to 0, which in the background it nearly always is already:
-        // a sound pass reads it whole, either the pause that is ending or its end, and the next
-        // pass reads 0. Nothing else of the pause is touched here (the timers are not).
-        g_bEnginePaused = 0;
+        // In the background the flag is cleared without touching the timers. It is written only
+        // when set (a caption drag paused the engine), and then under the engine lock, since the
+        // sound thread reads it in every pass; the look itself needs no lock, as the flag's other
+        // writers run on this thread or in a window procedure, which never overlaps the frame.
+        if (g_bEnginePaused) {
+            ENGINE_LOCK lock;
+            g_bEnginePaused = 0;
+        }
         return;
     }
     const int bActive = g_ScriptHooks.pfnIsMainWindowActive();
