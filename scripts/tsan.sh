@@ -150,12 +150,22 @@ logs, root = sys.argv[1], sys.argv[2]
 frame = re.compile(r'^\s+#\d+ (.+?) (\S+?):(\d+)(?::\d+)? \(')
 section = re.compile(r'^  (?:Previous )?(?:[Aa]tomic )?(?:[Rr]ead|[Ww]rite|Mutex|Thread T\d+ \(tid)|^  Cycle in lock order')
 
+# A file of the engine, its tools or its tests, as a path from the source folder. Objects that
+# ccache took from another checkout name that checkout's folder: the path is found by its folders.
+folders = "platform|core|script|image|imageproc|display|sound|save|media|root|app|demo|tools|tests"
+ours = re.compile(r"(?:^|/)((?:%s)/[^/]+(?:/[^/]+)?)$" % folders)
 def own(path):
     path = os.path.normpath(path)
-    if not path.startswith(root + os.sep):
+    if path.startswith(root + os.sep):
+        rel = os.path.relpath(path, root)
+    elif path.startswith("/usr/"):
         return None
-    rel = os.path.relpath(path, root)
-    if rel.startswith("build") or rel.startswith("tests" + os.sep + "support"):
+    else:
+        m = ours.search(path)
+        if not m:
+            return None
+        rel = m.group(1)
+    if rel.startswith("build") or rel.startswith("tests/support"):
         return None
     return rel
 
