@@ -399,10 +399,18 @@ static void LeaveFrameGate(bool bGate)
 
 void PollInputBesideFrames(void)
 {
-    const bool bGate = g_bThreadedFrames && GetFrameThreadState() == KX_THREAD_RUNNING;
-    if (!EnterFrameGate(bGate)) return;
-    g_EngineHooks.pfnPollInput();
-    LeaveFrameGate(bGate);
+    if (!g_bThreadedFrames) {
+        g_EngineHooks.pfnPollInput();
+        return;
+    }
+    // Every main-loop turn: the wait is looked at first, so the engine lock (which a sound pass
+    // holds for a while) is taken only when the frame thread is not waiting.
+    if (EnterFrameGate(true)) {
+        g_EngineHooks.pfnPollInput();
+        LeaveFrameGate(true);
+    } else if (GetFrameThreadState() != KX_THREAD_RUNNING) {
+        g_EngineHooks.pfnPollInput();
+    }
 }
 
 // Serves calls handed to the window thread and activation requests, then dispatches waiting
