@@ -73,6 +73,7 @@ void ResetFrameLoop(void)
     g_bRunning = 1;
     g_hMainWnd = 0;
     g_bFrameThreadState = KX_THREAD_NOT_STARTED;
+    for (auto& b : g_abPaintOwed) b = 0;
     g_pCurThread = nullptr;
     g_pCurThreadNode = nullptr;
     g_nCurCommand = 0;

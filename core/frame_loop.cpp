@@ -320,7 +320,7 @@ void RequestQuit(void)
     if (g_hMainWnd == 0 || PlatPostMessage(g_hMainWnd, PLAT_WM_CLOSE, 0, 0) != 0) PlatPostQuitMessage(0);
 }
 
-static uint8_t GetFrameThreadState(void)
+uint8_t GetFrameThreadState(void)
 {
     PlatLockEnter(g_csEngine);
     const uint8_t bState = g_bFrameThreadState;
@@ -379,6 +379,40 @@ void WaitFrameThread(void)
 
 // ---- Main loop ----------------------------------------------------------------------------------
 
+// The gate of the window thread into the frame's state in threaded mode: open only while the frame
+// thread sits in its pacing wait (and no worker runs). The window thread counts itself into
+// g_bInWndProc before it looks, so the frame thread cannot leave the wait under its feet
+// (LeaveFrameWait). Returns whether this thread may go on; LeaveFrameGate undoes an entry.
+static bool EnterFrameGate(bool bGate)
+{
+    if (!bGate) return true;
+    ++g_bInWndProc;
+    if (g_bInFrameWait.load() && g_bWorkerWaiting.load()) return true;
+    --g_bInWndProc;
+    return false;
+}
+
+static void LeaveFrameGate(bool bGate)
+{
+    if (bGate) --g_bInWndProc;
+}
+
+void PollInputBesideFrames(void)
+{
+    if (!g_bThreadedFrames) {
+        g_EngineHooks.pfnPollInput();
+        return;
+    }
+    // Every main-loop turn: the wait is looked at first, so the engine lock (which a sound pass
+    // holds for a while) is taken only when the frame thread is not waiting.
+    if (EnterFrameGate(true)) {
+        g_EngineHooks.pfnPollInput();
+        LeaveFrameGate(true);
+    } else if (GetFrameThreadState() != KX_THREAD_RUNNING) {
+        g_EngineHooks.pfnPollInput();
+    }
+}
+
 // Serves calls handed to the window thread and activation requests, then dispatches waiting
 // messages. In threaded mode a message is dispatched only while the frame thread sits in its
 // pacing wait (and a worker waits); the window thread counts itself into g_bInWndProc before it
@@ -391,16 +425,10 @@ static void PumpMessages(int* pnExitCode)
     PLAT_MSG msg;
     while (g_bRunning && PlatPeekMessage(&msg, PLAT_PM_NOREMOVE)) {
         const bool bGate = g_bThreadedFrames && GetFrameThreadState() == KX_THREAD_RUNNING;
-        if (bGate) {
-            ++g_bInWndProc;
-            if (!g_bInFrameWait.load() || !g_bWorkerWaiting.load()) {
-                --g_bInWndProc;
-                break;
-            }
-        }
+        if (!EnterFrameGate(bGate)) break;
         const int nGot = PlatGetMessage(&msg);
         if (nGot > 0) PlatDispatchMessage(&msg);
-        if (bGate) --g_bInWndProc;
+        LeaveFrameGate(bGate);
         if (nGot <= 0) {
             g_bRunning = 0;
             *pnExitCode = nGot == 0 ? static_cast<int>(msg.wParam) : 0;
@@ -431,7 +459,7 @@ int RunMainLoop(void)
             // Without a window system nothing can bring WM_QUIT: the stop flag ends the loop.
             if (!PlatIsWindowThread()) g_bRunning = 0;
         } else {
-            g_EngineHooks.pfnPollInput();
+            PollInputBesideFrames();
             if (g_bThreadedFrames) {
                 PlatSleep(1);
             } else {

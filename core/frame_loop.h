@@ -28,9 +28,16 @@ extern std::atomic<int> g_bWorkerWaiting;
 // Frame thread states, read and written under the engine lock.
 enum { KX_THREAD_NOT_STARTED = 0xFF, KX_THREAD_RUNNING = 0, KX_FRAME_THREAD_ENDED = 9, KX_SOUND_THREAD_ENDED = 1 };
 extern uint8_t g_bFrameThreadState;
+// g_bFrameThreadState, read under the engine lock.
+uint8_t GetFrameThreadState(void);
 
 // The main loop on the window thread, after a successful start; returns the WM_QUIT code.
 int RunMainLoop(void);
+// The main loop's input poll (g_EngineHooks.pfnPollInput). With the frames on their own thread the
+// poll writes what the frame's input step reads (the key state, the active window, the mouse), so
+// like a window procedure it runs only while the frame thread sits in its pacing wait; a turn
+// without one polls nothing, and a press in between is kept by the platform for the next poll.
+void PollInputBesideFrames(void);
 // One frame: 0 go on, 1 stop (the caller then calls RequestQuit).
 uint8_t RunFrame(void);
 // Sleeps until the frame's time; returns 1 when the next frame's drawing is to be skipped.

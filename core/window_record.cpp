@@ -2,6 +2,7 @@
 #include "core/window_record.h"
 
 WINDOW_STATE* g_apWindowState[KX_WINDOWS];
+std::atomic<uint8_t> g_abPaintOwed[KX_WINDOWS];
 int32_t g_anWindowCreated[KX_WINDOWS] = {-1, -1, -1, -1};
 uint8_t g_bClickLayerOn = 0;
 TREE_NODE* g_pClickLayerNode = nullptr;

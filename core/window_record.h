@@ -3,6 +3,7 @@
 // layer and script commands and the sound thread read them; the display code creates and changes
 // the windows they describe.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "platform/plat_window.h"
@@ -89,6 +90,10 @@ extern LAYER* g_pClickLayer;
 
 // The records (allocated once, never freed), index = window index.
 extern WINDOW_STATE* g_apWindowState[KX_WINDOWS];
+// A repaint the window procedure could not do because the frame thread was composing (threaded
+// mode, a message outside the message loop's gate): the frame's present step asks for the paint
+// again, which the message loop then dispatches while the frame thread waits.
+extern std::atomic<uint8_t> g_abPaintOwed[KX_WINDOWS];
 // -1 the window has not been created (or was closed), 1 created.
 extern int32_t g_anWindowCreated[KX_WINDOWS];
 

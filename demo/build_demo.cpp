@@ -3,7 +3,10 @@
 // builder (pictures.cpp, sounds.cpp, script.cpp); and beside it the movie, "intro.ogv", a Theora
 // movie it encodes itself (movies play from loose files only).
 //
-//   kxdemo FOLDER
+//   kxdemo [--threaded] FOLDER
+//
+// --threaded writes the game's configuration with the frames on a thread of their own (what
+// scripts/tsan.sh plays).
 //
 // The story, "星降る丘で / On the Hill of Falling Stars": a title screen with a menu (new game,
 // continue, quit); an opening in which pictures cross the title in several blend modes and a movie
@@ -23,10 +26,13 @@
 int main(int argc, char** argv)
 {
     using namespace demo;
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kxdemo FOLDER   (writes FOLDER/data.kpf and FOLDER/intro.ogv, the demo game)\n");
+    const bool bThreaded = argc == 3 && std::string(argv[1]) == "--threaded";
+    if (argc != 2 && !bThreaded) {
+        std::fprintf(stderr, "usage: kxdemo [--threaded] FOLDER   (writes FOLDER/data.kpf and FOLDER/intro.ogv, the "
+                             "demo game; --threaded: its frames on a thread of their own)\n");
         return 2;
     }
+    const char* pszFolder = argv[argc - 1];
     SCRIPT_BUILDER b;
     if (BuildScript(&b) != 0) return 1;
     GAME_DATA game = DefaultGameData();
@@ -34,6 +40,7 @@ int main(int argc, char** argv)
     game.config.nHeight = kScreenH;
     game.config.strTitle = "KOLVEX demo";
     game.config.nSoundMode = 1;   // sound when a device opens, silence otherwise
+    game.config.nThreaded = bThreaded ? 1 : 0;
     for (uint16_t nVar :
          {kVarTurn, kVarPick, kVarAnswer, kVarScene, kVarSaved, kVarSize, kVarStarUp, kVarFocus, kVarFullscreen})
         game.defs.push_back(MakeIntVarDef(nVar, 0));
@@ -54,13 +61,13 @@ int main(int argc, char** argv)
     files.push_back({"sparkle.wav", MakeSparkle()});
 
     std::error_code ec;
-    std::filesystem::create_directories(argv[1], ec);
-    const std::string strPack = std::string(argv[1]) + "/data.kpf";
+    std::filesystem::create_directories(pszFolder, ec);
+    const std::string strPack = std::string(pszFolder) + "/data.kpf";
     if (WriteGamePack(strPack, files) != 0) {
         std::fprintf(stderr, "kxdemo: cannot write %s\n", strPack.c_str());
         return 1;
     }
-    const std::string strMovie = std::string(argv[1]) + "/intro.ogv";
+    const std::string strMovie = std::string(pszFolder) + "/intro.ogv";
     const std::vector<uint8_t> movie = MakeMovie();
     std::FILE* f = std::fopen(strMovie.c_str(), "wb");
     const bool bWritten = f && !movie.empty() && std::fwrite(movie.data(), 1, movie.size(), f) == movie.size();

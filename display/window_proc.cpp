@@ -74,8 +74,27 @@ void NoteMousePos(const WINDOW_STATE* pState, intptr_t lParam)
     s_anLastMouseY[pState->nIndex] = PlatGetYLParam(lParam);
 }
 
+// With the frames on their own thread a procedure runs beside the frame unless the frame thread
+// sits in its pacing wait: a message the window thread sends outside the message loop's gate (a
+// focus change while a call handed to it runs, or while the window system's events are pumped)
+// arrives while the frame composes. This procedure is already counted into g_bInWndProc, so a wait
+// seen here lasts until it returns.
+bool BesideRunningFrame(void)
+{
+    if (!g_bThreadedFrames || (g_bInFrameWait.load() && g_bWorkerWaiting.load())) return false;
+    return GetFrameThreadState() == KX_THREAD_RUNNING;
+}
+
+// The picture, its change flag and union box belong to the composing frame: beside it the repaint
+// is owed, and the frame's present step asks for it again as a paint (g_abPaintOwed). Asking for a
+// paint from here instead would spin a message loop that runs beside the frame (a box the frame
+// thread waits for) from paint to paint.
 void Repaint(WINDOW_STATE* pState)
 {
+    if (BesideRunningFrame()) {
+        g_abPaintOwed[pState->nIndex] = 1;
+        return;
+    }
     g_DisplayHooks.pfnRepaintWindow(pState);
 }
 

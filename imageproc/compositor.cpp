@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
@@ -648,16 +649,18 @@ TREE_NODE* WindowLayerSet(int nWindow, LAYER** ppLayer)
     return *ppSlot;
 }
 
-// The window's client painted black where the picture would be (window thread).
+// The window's client painted black where the picture would be (window thread). Each request is
+// the call's own: the call does not wait, and the frame thread may ask again for the next frame
+// while the window thread still reads the last request.
 struct BLANK_REQUEST {
     uint32_t hWnd;
     int32_t nWidth, nHeight;
 };
-BLANK_REQUEST s_aBlank[KX_WINDOWS];
 
 void BlankWindowNow(void* pArg)
 {
     const BLANK_REQUEST r = *static_cast<const BLANK_REQUEST*>(pArg);
+    delete static_cast<BLANK_REQUEST*>(pArg);
     uint32_t* pPixels = nullptr;
     int w = 0, h = 0, nPitch = 0;
     if (PlatGetWindowFramebuffer(r.hWnd, &pPixels, &w, &h, &nPitch) != 0 || !pPixels) return;
@@ -1200,11 +1203,15 @@ int PresentWindowCPU(int nWindow)
     LAYER* pLayer = nullptr;
     TREE_NODE* pSet = WindowLayerSet(nWindow, &pLayer);
     const WINDOW_STATE* pRec = g_apWindowState[nWindow];
+    // A paint the window procedure owes from beside a frame: asked for again, now that the frame's
+    // picture is done.
+    if (g_abPaintOwed[nWindow].exchange(0) && pRec && pRec->hWnd) PlatInvalidateWindow(pRec->hWnd, 0);
     if (!pSet) {
         s_abPictureShown[nWindow] = 0;
         if (pRec && pRec->hWnd) {
-            s_aBlank[nWindow] = BLANK_REQUEST{pRec->hWnd, pRec->nWidth, pRec->nHeight};
-            PlatRunOnWindowThread(BlankWindowNow, &s_aBlank[nWindow], 0);
+            BLANK_REQUEST* pBlank = new (std::nothrow) BLANK_REQUEST{pRec->hWnd, pRec->nWidth, pRec->nHeight};
+            // Refused once the window system has stopped: the request is not run, so it is freed here.
+            if (pBlank && PlatRunOnWindowThread(BlankWindowNow, pBlank, 0) != 0) delete pBlank;
         }
         return g_bEngineStop;
     }

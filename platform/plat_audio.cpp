@@ -469,10 +469,14 @@ constexpr uint32_t kAcceptedFlags = DSBCAPS_STATIC | DSBCAPS_LOCSOFTWARE | DSBCA
                                     DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME | DSBCAPS_STICKYFOCUS |
                                     DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2;
 
+// The write cursor: the mix position, one frame on while resampling between two frames. On the
+// buffer's last frame with a fraction the mixer still reads that frame (blending it with frame 0):
+// the cursor stays there instead of wrapping to 0 until the mixer has left it, so that a writer who
+// refills the half the cursor is not in never takes the half the mixer still reads.
 uint32_t WriteFrame(const PLAT_DS_BUFFER* b)
 {
-    uint32_t n = b->nPos + (b->bPlaying && b->nFrac != 0 ? 1 : 0);
-    return n >= b->nFrames ? n - b->nFrames : n;
+    const uint32_t n = b->nPos + (b->bPlaying && b->nFrac != 0 ? 1 : 0);
+    return n >= b->nFrames ? b->nFrames - 1 : n;
 }
 
 uint32_t PlayFrame(const PLAT_DS_BUFFER* b)
@@ -641,9 +645,13 @@ int PlatDsBufferLock(PLAT_DS_BUFFER* b, uint32_t dwOffset, uint32_t dwBytes, voi
 {
     if (!b || !ppv1 || !pn1 || (!ppv2) != (!pn2)) return DSERR_INVALIDPARAM;
     if (dwFlags & DSBLOCK_ENTIREBUFFER) dwBytes = b->nBytes;
-    if (dwFlags & DSBLOCK_FROMWRITECURSOR) {
+    {
+        // The device mutex, which every mix pass holds, orders the passes before this lock ahead of
+        // the writer's bytes (PlatDsBufferUnlock orders the bytes ahead of the passes after it). A
+        // pass in between reads only frames the writer leaves alone: those from the write cursor on
+        // up to a pass ahead, never the region a writer refills behind the cursor.
         std::lock_guard<std::mutex> lock(b->pDs->mtx);
-        dwOffset = WriteFrame(b) * b->fmt.nBlockAlign;
+        if (dwFlags & DSBLOCK_FROMWRITECURSOR) dwOffset = WriteFrame(b) * b->fmt.nBlockAlign;
     }
     if (dwOffset >= b->nBytes || dwBytes == 0 || dwBytes > b->nBytes) return DSERR_INVALIDPARAM;
     if (int nFail = CheckFakeFailure(PLATDS_OP_LOCK)) return nFail;
@@ -670,6 +678,8 @@ int PlatDsBufferUnlock(PLAT_DS_BUFFER* b, void* pv1, uint32_t n1, void* pv2, uin
         return n <= (uint32_t)(b->pData + b->nBytes - p);
     };
     if (!inside(pv1, n1) || !inside(pv2, n2)) return DSERR_INVALIDPARAM;
+    // The bytes written since the lock are published to the mixer: its next pass takes this mutex.
+    { std::lock_guard<std::mutex> lock(b->pDs->mtx); }
     if (int nFail = CheckFakeFailure(PLATDS_OP_UNLOCK)) return nFail;
     return PLAT_DS_OK;
 }

@@ -141,7 +141,14 @@ void LeavePause(void)
 void UpdatePauseState(void)
 {
     if (g_bRunInBackground) {
-        g_bEnginePaused = 0;
+        // In the background the flag is cleared without touching the timers. It is written only
+        // when set (a caption drag paused the engine), and then under the engine lock, since the
+        // sound thread reads it in every pass; the look itself needs no lock, as the flag's other
+        // writers run on this thread or in a window procedure, which never overlaps the frame.
+        if (g_bEnginePaused) {
+            ENGINE_LOCK lock;
+            g_bEnginePaused = 0;
+        }
         return;
     }
     const int bActive = g_ScriptHooks.pfnIsMainWindowActive();

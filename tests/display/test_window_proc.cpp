@@ -17,6 +17,7 @@
 #include "display/presentation.h"
 #include "display/window_proc.h"
 #include "display/window_state.h"
+#include "imageproc/compositor.h"
 #include "platform/plat_display.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_window_drag.h"
@@ -127,6 +128,43 @@ TEST_F(WindowProcTest, PaintAndActivationRepaintThroughThePresentation)
     // Focus gives WM_ACTIVATEAPP and WM_ACTIVATE, each repainting.
     PlatFakeInjectFocus(hMain, 1);
     EXPECT_EQ(g_vRepainted.size(), 3u);
+}
+
+// With the frames on their own thread a focus change can reach the procedure while the frame thread
+// composes (the window system's events pumped, a call handed to the window thread): the picture is
+// the frame's then, so the repaint is owed, and the frame's present step asks for it as a paint,
+// which the message loop dispatches while the frame thread sits in its wait. The activation itself
+// is taken at once.
+TEST_F(WindowProcTest, ARepaintBesideARunningFrameWaitsForTheFramesPresentStep)
+{
+    InstallEngineParts();
+    g_DisplayHooks.pfnRepaintWindow = RecordRepaint;
+    g_bThreadedFrames = 1;
+    g_bFrameThreadState = KX_THREAD_RUNNING;
+    g_bInFrameWait = 0;   // the frame thread is inside its frame
+    PlatFakeInjectFocus(hMain, 1);
+    EXPECT_TRUE(g_vRepainted.empty());
+    EXPECT_EQ(Main()->bActive, 1);
+    // A paint that arrives beside the frame is taken (no loop spins on it) and owed as well.
+    PlatInvalidateWindow(hMain, 0);
+    Drain();
+    EXPECT_TRUE(g_vRepainted.empty());
+    EXPECT_EQ(g_abPaintOwed[0].load(), 1);
+    // The frame's present step asks for the paint; the frame thread waits, and the paint repaints.
+    EXPECT_EQ(PresentWindowCPU(0), 0);
+    EXPECT_EQ(g_abPaintOwed[0].load(), 0);
+    g_bInFrameWait = 1;
+    Drain();
+    EXPECT_EQ(g_vRepainted, std::vector<int>{0});
+    EXPECT_EQ(g_vNestingSeen, std::vector<int>{1});
+    // Inside the wait a focus change repaints at once; so it does once the frame thread has ended.
+    PlatFakeInjectFocus(hMain, 0);
+    EXPECT_EQ(g_vRepainted.size(), 3u);
+    g_bInFrameWait = 0;
+    g_bFrameThreadState = KX_FRAME_THREAD_ENDED;
+    PlatFakeInjectFocus(hMain, 1);
+    EXPECT_EQ(g_vRepainted.size(), 5u);
+    EXPECT_EQ(g_abPaintOwed[0].load(), 0);
 }
 
 TEST_F(WindowProcTest, ActivationPausesAndResumesTheEngine)

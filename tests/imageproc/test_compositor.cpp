@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "root/startup.h"
@@ -1229,6 +1230,36 @@ TEST_F(PresentTest, HiddenWindowIsBlankedEveryFrameAndUnchangedFramesDoNothing)
     g_bEngineStop = 1;
     EXPECT_EQ(RenderWindowCPU(0), 1);
     EXPECT_EQ(PresentWindowCPU(0), 1);
+}
+
+// With the frames on their own thread the blanking of a window without a picture is handed to the
+// window thread without waiting, and the next frame asks again before the first call ran: each call
+// blanks what its own frame asked for, not what a later frame wrote over it.
+TEST_F(PresentTest, EachBlankingHandedToTheWindowThreadKeepsItsOwnRequest)
+{
+    Window(20, 12);
+    L(pW0)->bVisible = 0;
+    uint32_t* pPixels = nullptr;
+    int w = 0, h = 0, nPitch = 0;
+    ASSERT_EQ(PlatGetWindowFramebuffer(hwnd, &pPixels, &w, &h, &nPitch), 0);
+    ASSERT_GE(w, 20);
+    ASSERT_GE(h, 12);
+    for (int y = 0; y < h; ++y) std::fill(pPixels + y * nPitch / 4, pPixels + y * nPitch / 4 + w, 0xFFFFFFFFu);
+    const int nPresents = PlatFakeGetPresentCount(hwnd);
+    // Two frames on another thread; the window thread serves neither call until both are asked.
+    std::thread frames([] {
+        EXPECT_EQ(PresentWindowCPU(0), 0);
+        s_aWindow[0].nWidth = 4;
+        s_aWindow[0].nHeight = 2;
+        EXPECT_EQ(PresentWindowCPU(0), 0);
+    });
+    frames.join();
+    EXPECT_EQ(PlatFakeGetPresentCount(hwnd), nPresents);
+    PlatPumpWindowThread();
+    EXPECT_EQ(PlatFakeGetPresentCount(hwnd), nPresents + 2);
+    // The first frame's request covered the whole 20 x 12 picture.
+    EXPECT_EQ(pPixels[0], 0u);
+    EXPECT_EQ(pPixels[11 * nPitch / 4 + 19], 0u);
 }
 
 // A paint of the window (an expose) leaves the picture marked changed with no dirty box: the frames
