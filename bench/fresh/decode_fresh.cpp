@@ -2,8 +2,8 @@
 // pays (first touches of every page of a new buffer, code and tables used for the first time), so
 // this program writes the decode benchmarks' 1920 x 1080 picture as PNG, JPEG and WebP once and then
 // runs itself again, one fresh process per measurement, timing the first decode of a file:
-//   engine  the engine's decoder, the picture taken by a layer and put in the transparent normal
-//           form, as a load does it;
+//   engine  the engine's decoder (which gives the transparent normal form) and the picture taken
+//           by a layer, as a load does it;
 //   plain   the library's own decode into a buffer the program allocates (libpng's simplified
 //           API, libjpeg's scanlines, WebPDecodeBGRAInto).
 // Times are the process's processor time (page faults included), so other work on the machine does
@@ -48,7 +48,7 @@ std::vector<uint8_t> ReadFile(const std::string& strPath)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The engine's path: decoder, layer, normal form. 0 and the time, or 1.
+// The engine's path: decoder (normal form included) and layer. 0 and the time, or 1.
 int ChildEngine(const std::string& strFormat, const std::vector<uint8_t>& file)
 {
     InstallEngineParts();
@@ -61,7 +61,6 @@ int ChildEngine(const std::string& strFormat, const std::vector<uint8_t>& file)
     DECODED_IMAGE img;
     if (pfnDecode(file.data(), file.size(), "bench", &img) != 0) return 1;
     SetLayerPixels(&layer, img.pPixels, img.nWidth, img.nHeight);
-    NormalizeTransparentBuffer(img.pPixels, size_t(img.nWidth) * size_t(img.nHeight));
     const int64_t ns = FreshProcessNanoseconds() - t0;
     std::printf("%lld %u\n", static_cast<long long>(ns), img.pPixels[size_t(W) * 4 * 7 + 3]);
     SetLayerPixels(&layer, nullptr, 0, 0);
