@@ -10,6 +10,7 @@
 // not enter them. It prints the median of each and the engine's time as a multiple of the plain one.
 //
 //   kxbench_decode_fresh [--runs N]
+//   kxbench_decode_fresh --write FOLDER (the three files, for measuring the children by hand)
 //   kxbench_decode_fresh --child engine|plain png|jpeg|webp FILE
 #include <algorithm>
 #include <csetjmp>
@@ -149,12 +150,18 @@ int main(int argc, char** argv)
         if (file.empty()) return 1;
         return strSide == "engine" ? ChildEngine(strFormat, file) : ChildPlain(strFormat, file);
     }
+    if (argc == 3 && std::strcmp(argv[1], "--write") == 0) {
+        const std::string strFolder = argv[2];
+        const bool bOk = WriteFile(strFolder + "/png", BenchPngFile()) && WriteFile(strFolder + "/jpeg", BenchJpegFile()) &&
+                         WriteFile(strFolder + "/webp", BenchWebPFile());
+        return bOk ? 0 : 1;
+    }
     int nRuns = 15;
     for (int i = 1; i < argc; ++i) {
         if (i + 1 < argc && std::strcmp(argv[i], "--runs") == 0) {
             nRuns = std::max(1, std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "usage: kxbench_decode_fresh [--runs N]\n");
+            std::fprintf(stderr, "usage: kxbench_decode_fresh [--runs N] | --write FOLDER\n");
             return 2;
         }
     }
