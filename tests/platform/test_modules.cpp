@@ -728,7 +728,9 @@ TEST_F(MODULE_FIXTURE, WebPRowsDecoderHandsOutEveryRowOnce)
         EXPECT_EQ(rows, whole);
         EXPECT_TRUE(bands.bInOrder);
         EXPECT_EQ(bands.nNextRow, h);
-        if (nQuality < 0) EXPECT_GT(bands.nBands, 1);
+        if (nQuality < 0) {
+            EXPECT_GT(bands.nBands, 1);
+        }
         // Sizes other than the picture's fail; files cut short fail as ordinal 3 does (a lossy file
         // without its last byte, the chunk's padding, still decodes).
         EXPECT_EQ(pfnRows(file.data(), rows.data(), n, w - 1, h, &bAlpha, CountWebPBand, &bands), 0);
@@ -736,7 +738,9 @@ TEST_F(MODULE_FIXTURE, WebPRowsDecoderHandsOutEveryRowOnce)
         for (uint32_t nCut : {0u, 10u, n / 2, n - 1}) {
             bands = WEBP_BANDS{rows.data(), w * 4, 0, 0, true};
             const int nWhole = pfnDecode(file.data(), whole.data(), nCut, w, h);
-            if (nCut < n - 1) EXPECT_EQ(nWhole, 0) << nCut;
+            if (nCut < n - 1) {
+                EXPECT_EQ(nWhole, 0) << nCut;
+            }
             EXPECT_EQ(pfnRows(file.data(), rows.data(), nCut, w, h, &bAlpha, CountWebPBand, &bands), nWhole) << nCut;
             EXPECT_LE(bands.nNextRow, h);
             EXPECT_TRUE(bands.bInOrder);
