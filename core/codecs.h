@@ -91,8 +91,8 @@ typedef int (*KX_WEBP_INFO_FN)(const uint8_t* pData, uint32_t nSize, int32_t* pW
 // pixels, rows top-down; 1 on success, 0 when the data does not decode into exactly that size.
 typedef int (*KX_WEBP_DECODE_FN)(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWidth, int32_t nHeight);
 // VOROR.DLL ordinal 5 decode rows (data, destination, data size, width, height, alpha byte, rows
-// function, context): decodes as ordinal 3 and sets the alpha byte to 1 when the picture has alpha
-// (else every alpha byte is 255). For a picture with alpha, pfnRows (context, first row, row count,
+// function, context): decodes as ordinal 3 and sets the alpha byte to 1 when the picture may have
+// alpha (an alpha chunk, or lossless), else 0 and every alpha byte is 255. For the former, pfnRows (context, first row, row count,
 // width), when not NULL, is called on each band of finished rows while it is still in the cache,
 // every row once, top to bottom. 1, or 0 as ordinal 3.
 typedef void (*KX_WEBP_ROWS_FN)(void* pContext, uint8_t* pRows, int32_t nRows, int32_t nWidth);

@@ -40,8 +40,8 @@ int VororDecode(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWi
 // The caller's step on each band of finished rows (ordinal 5): context, first row, row count, width.
 typedef void (*WEBP_ROWS_FN)(void* pContext, uint8_t* pRows, int32_t nRows, int32_t nWidth);
 
-// Ordinal 5: decodes like ordinal 3; *pbHasAlpha tells whether the picture has alpha (else every
-// alpha byte is 255). A picture with alpha is decoded a part of the file at a time, and pfnRows is
+// Ordinal 5: decodes like ordinal 3; *pbHasAlpha tells whether the picture may have alpha (else
+// every alpha byte is 255). Such a picture is decoded a part of the file at a time, and pfnRows is
 // called on each band of rows as soon as they are finished, while they are still in the cache; a
 // picture without alpha is decoded in one call and pfnRows is not called. 1, or 0 as ordinal 3.
 int VororDecodeRows(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWidth, int32_t nHeight,
@@ -56,7 +56,10 @@ int VororDecodeRows(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t
     const uint64_t nBytes = static_cast<uint64_t>(nWidth) * static_cast<uint64_t>(nHeight) * 4;
     if (nBytes > UINT32_MAX) return 0;
     const int nStride = nWidth * 4;
-    if (!features.has_alpha || !pfnRows)
+    // A lossy picture without an alpha chunk has alpha 255 everywhere. A lossless picture's "alpha
+    // is used" bit is only a hint (its pixels carry alpha whatever it says), so it counts as alpha.
+    const bool bMayHaveAlpha = features.has_alpha || features.format != 1;
+    if (!bMayHaveAlpha || !pfnRows)
         return WebPDecodeBGRAInto(pData, nSize, pDst, static_cast<size_t>(nBytes), nStride) ? 1 : 0;
     // The one-call decoder refuses a container that claims more bytes than it has; the step-wise
     // one waits for them and may finish without the last (padding) byte. Refused alike here.

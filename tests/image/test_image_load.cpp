@@ -580,11 +580,17 @@ TEST_F(ImageLoadTest, WebPRowsAreNormalisedAsTheyAreDecoded)
         WebPFree(pOut);
         return v;
     };
+    // A lossless file whose header says it uses no alpha still decodes transparent pixels.
+    BYTES hintless = EncodeWebPLossless(RandomPixels(w, h, 24, true), w, h);
+    ASSERT_GT(hintless.size(), 25u);
+    ASSERT_EQ(std::memcmp(hintless.data() + 12, "VP8L", 4), 0);
+    hintless[24] &= ~0x10;   // the "alpha is used" bit after the 14-bit width and height
     struct CASE {
         const char* pszWhat;
         BYTES file;
     } cases[] = {
         {"lossless with alpha", EncodeWebPLossless(RandomPixels(w, h, 21, true), w, h)},
+        {"lossless, alpha not announced", hintless},
         {"lossy with alpha", lossy(RandomPixels(w, h, 22, true), w, h)},
         {"lossy without alpha", lossy(RandomPixels(w, h, 23, false), w, h)},
     };
