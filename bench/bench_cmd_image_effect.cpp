@@ -26,7 +26,7 @@ struct TREE {
     {
         FillMulDivTables();
         InitBlendTables();
-        FillPixelOps(&g_PixelOps, 3, DetectPixelOpsSimd());
+        FillPixelOps(&g_PixelOps, 3, SelectPixelOpsSimd());
         InstallEngineParts();
         g_pLayerRoot = CreateRootNode();
         pFirst = CreateNode(g_pLayerRoot, "a", 0, 1);

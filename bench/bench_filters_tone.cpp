@@ -1,12 +1,16 @@
 // Blur, shadow and tone effect filters over a whole 1920 x 1080 image (what a script that animates
 // an effect pays per frame), next to a plain copy of the same bytes. Blurs at radii 2, 16 and 256;
-// the *Workers forms run them with 1 and with 4 image workers started, the *Plain forms with the
-// plain routine they are checked against.
+// the single-thread blurs and shadows run at every instruction set the engine may install here
+// (BM_Blur/<none|sse2|avx2|avx512>/..., up to SelectPixelOpsSimd: the processor's best, capped by
+// KOLVEX_PIXEL_SIMD), the *Workers forms run them at the engine's choice with 1 and with 4 image
+// workers started, the *Plain forms with the plain routine they are checked against.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/worker_pool.h"
 #include "imageproc/image_effects.h"
@@ -89,6 +93,19 @@ void RunWindowPlain(benchmark::State& state, WINDOW_FILTER pfn)
     g_nPixelOpsSimd = nSimd;
 }
 
+// At one instruction set: the routines and the set the filters ask for, put back afterwards.
+void RunWindowAt(benchmark::State& state, WINDOW_FILTER pfn, int nSimd)
+{
+    Frames();   // the engine's choice first, so that it is what is put back
+    const PIXEL_OPS saved = g_PixelOps;
+    const int nSavedSimd = g_nPixelOpsSimd;
+    FillPixelOps(&g_PixelOps, g_nPixelOpsLevel, nSimd);
+    g_nPixelOpsSimd = nSimd;
+    RunWindow(state, pfn);
+    g_PixelOps = saved;
+    g_nPixelOpsSimd = nSavedSimd;
+}
+
 void BM_CopyBaseline(benchmark::State& state)
 {
     FRAMES& f = Frames();
@@ -99,11 +116,32 @@ void BM_CopyBaseline(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kBytes));
 }
 
-void BM_Blur(benchmark::State& s) { RunWindow(s, FilterBlur); }
-void BM_BlurH(benchmark::State& s) { RunWindow(s, FilterBlurH); }
-void BM_BlurBox(benchmark::State& s) { RunWindow(s, FilterBlurBox); }
-void BM_SoftShadow(benchmark::State& s) { RunWindow(s, FilterSoftShadow); }
-void BM_Shadow(benchmark::State& s) { RunWindow(s, FilterShadow); }
+// Radius and alpha flag of each single-thread window benchmark.
+struct WINDOW_BENCH {
+    const char* pszName;
+    WINDOW_FILTER pfn;
+    std::vector<std::vector<int64_t>> args;
+};
+
+const bool g_bWindowBenchesRegistered = [] {
+    const WINDOW_BENCH aBenches[] = {
+        {"BM_Blur", FilterBlur, {{2, 0}, {2, 1}, {16, 1}, {256, 1}}},
+        {"BM_BlurH", FilterBlurH, {{2, 1}, {256, 1}}},
+        {"BM_BlurBox", FilterBlurBox, {{2, 1}, {16, 1}, {256, 1}}},
+        {"BM_SoftShadow", FilterSoftShadow, {{16, 1}, {256, 1}}},
+        {"BM_Shadow", FilterShadow, {{16, 1}}},
+    };
+    for (const WINDOW_BENCH& b : aBenches)
+        for (int nSimd = PIXEL_SIMD_NONE; nSimd <= SelectPixelOpsSimd(); ++nSimd) {
+            const WINDOW_FILTER pfn = b.pfn;
+            auto* p = benchmark::RegisterBenchmark((std::string(b.pszName) + "/" + PixelOpsSimdName(nSimd)).c_str(),
+                                                   [pfn, nSimd](benchmark::State& state) { RunWindowAt(state, pfn, nSimd); });
+            for (const std::vector<int64_t>& a : b.args) p->Args(a);
+            p->Unit(benchmark::kMillisecond);
+        }
+    return true;
+}();
+
 void BM_BlurWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlur); }
 void BM_BlurHWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlurH); }
 void BM_BlurVWorkers(benchmark::State& s) { RunWindowWorkers(s, FilterBlurV); }
@@ -141,11 +179,6 @@ void BM_AlphaRamp(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_CopyBaseline)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Blur)->Args({2, 0})->Args({2, 1})->Args({16, 1})->Args({256, 1})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BlurH)->Args({2, 1})->Args({256, 1})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BlurBox)->Args({2, 1})->Args({16, 1})->Args({256, 1})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SoftShadow)->Args({16, 1})->Args({256, 1})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Shadow)->Args({16, 1})->Unit(benchmark::kMillisecond);
 // Radius, alpha flag, workers.
 BENCHMARK(BM_BlurWorkers)->ArgsProduct({{2, 16, 256}, {0, 1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BlurHWorkers)->ArgsProduct({{2, 256}, {1}, {1, 4}})->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "root/startup.h"
 #include "core/engine_tables.h"
@@ -24,7 +25,7 @@ struct SCENE {
     SCENE()
     {
         FillMulDivTables();
-        FillPixelOps(&g_PixelOps, 3, DetectPixelOpsSimd());
+        FillPixelOps(&g_PixelOps, 3, SelectPixelOpsSimd());
         // The engine's hooks: freeing a node releases its layer through them.
         InstallEngineParts();
         if (!g_pLayerRoot) g_pLayerRoot = CreateRootNode();
@@ -74,10 +75,13 @@ BENCHMARK(BM_PasteImage)->Arg(256)->Arg(128)->Unit(benchmark::kMillisecond);
 
 // The reference for the paste: the compositor's plain OVER blend (Normal mode, a layer with alpha at
 // full opacity) of the same layer onto the same frame, row by row on the calling thread as the paste
-// runs. The paste's goal is stated as a ratio to this figure.
-void BM_AlphaOverFrame(benchmark::State& state)
+// runs. The paste's goal is stated as a ratio to this figure. One instance per instruction set the
+// engine may install (BM_AlphaOverFrame/<none|sse2|avx2|avx512>, up to SelectPixelOpsSimd); the
+// engine's own choice is put back afterwards.
+void BM_AlphaOverFrame(benchmark::State& state, int nSimd)
 {
     SCENE s;
+    FillPixelOps(&g_PixelOps, 3, nSimd);
     InitBlendTables();
     const BLEND_SPAN_FN pfnSpan = SelectBlendSpanAlpha(BLEND_NORMAL, 256);
     const size_t nRow = size_t(kW) * 4;
@@ -87,8 +91,15 @@ void BM_AlphaOverFrame(benchmark::State& state)
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kBytes));
+    FillPixelOps(&g_PixelOps, 3, SelectPixelOpsSimd());
 }
-BENCHMARK(BM_AlphaOverFrame)->Unit(benchmark::kMillisecond);
+const bool g_bAlphaOverFrameRegistered = [] {
+    for (int nSimd = PIXEL_SIMD_NONE; nSimd <= SelectPixelOpsSimd(); ++nSimd)
+        benchmark::RegisterBenchmark((std::string("BM_AlphaOverFrame/") + PixelOpsSimdName(nSimd)).c_str(),
+                                     [nSimd](benchmark::State& state) { BM_AlphaOverFrame(state, nSimd); })
+            ->Unit(benchmark::kMillisecond);
+    return true;
+}();
 
 void BM_PasteImageBothOpacity(benchmark::State& state)
 {

@@ -180,6 +180,7 @@ void UnbindWebP(void)
     g_pfnWebPGetInfo = UnboundWebPGetInfo;
     g_pfnWebPDecode = UnboundWebPDecode;
     g_pfnWebPEncode = UnboundWebPEncode;
+    g_pfnWebPDecodeRows = nullptr;
     g_bWebPLoaded = 0;
 }
 
@@ -256,6 +257,7 @@ KX_PNG_DECODE_INTO_FN g_pfnPngDecodeInto = nullptr;
 KX_WEBP_VERSION_FN g_pfnWebPGetVersion = UnboundWebPVersion;
 KX_WEBP_INFO_FN g_pfnWebPGetInfo = UnboundWebPGetInfo;
 KX_WEBP_DECODE_FN g_pfnWebPDecode = UnboundWebPDecode;
+KX_WEBP_DECODE_ROWS_FN g_pfnWebPDecodeRows = nullptr;
 KX_WEBP_ENCODE_FN g_pfnWebPEncode = UnboundWebPEncode;
 KX_OGG_OPEN_FN g_pfnOggOpen = BindingOggOpen;
 KX_OGG_INFO_FN g_pfnOggInfo = UnboundOggInfo;
@@ -338,6 +340,7 @@ int LoadWebPDLL(void)
     g_pfnWebPGetInfo = BindOrdinal(g_pVororModule, 2, UnboundWebPGetInfo, &bFound);
     g_pfnWebPDecode = BindOrdinal(g_pVororModule, 3, UnboundWebPDecode, &bFound);
     g_pfnWebPEncode = BindOrdinal(g_pVororModule, 4, UnboundWebPEncode, &bFound);
+    g_pfnWebPDecodeRows = BindOrdinal<KX_WEBP_DECODE_ROWS_FN>(g_pVororModule, 5, nullptr, &bFound);
     return 0;
 }
 

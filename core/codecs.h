@@ -90,6 +90,14 @@ typedef int (*KX_WEBP_INFO_FN)(const uint8_t* pData, uint32_t nSize, int32_t* pW
 // VOROR.DLL ordinal 3 decode (data, destination, data size, width, height): width x height B,G,R,A
 // pixels, rows top-down; 1 on success, 0 when the data does not decode into exactly that size.
 typedef int (*KX_WEBP_DECODE_FN)(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWidth, int32_t nHeight);
+// VOROR.DLL ordinal 5 decode rows (data, destination, data size, width, height, alpha byte, rows
+// function, context): decodes as ordinal 3 and sets the alpha byte to 1 when the picture may have
+// alpha (an alpha chunk, or lossless), else 0 and every alpha byte is 255. For the former, pfnRows (context, first row, row count,
+// width), when not NULL, is called on each band of finished rows while it is still in the cache,
+// every row once, top to bottom. 1, or 0 as ordinal 3.
+typedef void (*KX_WEBP_ROWS_FN)(void* pContext, uint8_t* pRows, int32_t nRows, int32_t nWidth);
+typedef int (*KX_WEBP_DECODE_ROWS_FN)(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWidth,
+                                      int32_t nHeight, uint8_t* pbHasAlpha, KX_WEBP_ROWS_FN pfnRows, void* pContext);
 // VOROR.DLL ordinal 4 encode (pixels, output, output capacity, width, height, method, quality 0..100 or
 // -1 lossless, method 0..6): the encoded bytes written, 0 on failure, also when they would not fit
 // the output capacity.
@@ -133,6 +141,7 @@ extern KX_PNG_DECODE_INTO_FN g_pfnPngDecodeInto;   // NULL when the library lack
 extern KX_WEBP_VERSION_FN g_pfnWebPGetVersion;
 extern KX_WEBP_INFO_FN g_pfnWebPGetInfo;
 extern KX_WEBP_DECODE_FN g_pfnWebPDecode;
+extern KX_WEBP_DECODE_ROWS_FN g_pfnWebPDecodeRows;   // NULL when the library lacks it
 extern KX_WEBP_ENCODE_FN g_pfnWebPEncode;
 extern KX_OGG_OPEN_FN g_pfnOggOpen;
 extern KX_OGG_INFO_FN g_pfnOggInfo;

@@ -157,18 +157,25 @@ int LoadLocatedImage(LAYER* pLayer, FILE_LOCATION* pLoc, const char* pszResolved
     if (!pLayer || !pLoc || !pszResolved)
         return -1;
     int nResult = 0;
+    // The decoders of BMP, PNG, JPEG and WebP give their pictures in the transparent normal form
+    // already (a picture without alpha needs nothing, one with alpha is normalised row by row
+    // while it is decoded); the others are normalised here in a second pass.
+    bool bNormalized = false;
     switch (pLoc->bType) {
     case FILETYPE_BMP:
         nResult = LoadBMP(pLoc, pLayer, pszResolved) == 0 ? 0 : -1;
+        bNormalized = true;
         break;
     case FILETYPE_PNG:
         nResult = LoadPNG(pLoc, pLayer, pszResolved) == 0 ? 0 : -1;
+        bNormalized = true;
         break;
     case FILETYPE_JPG:
         if (LoadJPEG(pLoc, pLayer, pszResolved) != 0) {
             ReportErrorF(KX_ERR_JPEG_LOAD, 1, pszResolved);
             nResult = -1;
         }
+        bNormalized = true;
         break;
     case FILETYPE_GIF:
         if (LoadGIF(pLoc, pLayer, pszResolved) != 0) {
@@ -188,6 +195,7 @@ int LoadLocatedImage(LAYER* pLayer, FILE_LOCATION* pLoc, const char* pszResolved
         break;
     case FILETYPE_WEBP:
         nResult = LoadWebP(pLoc, pLayer, pszResolved) == 0 ? 0 : -1;
+        bNormalized = true;
         break;
     default:
         ReportScriptErrorF(KX_ERR_IMAGE_TYPE, 1, g_pszImageLoadCommand, pszRequested ? pszRequested : pszResolved);
@@ -205,7 +213,8 @@ int LoadLocatedImage(LAYER* pLayer, FILE_LOCATION* pLoc, const char* pszResolved
     pLayer->pColorCache = nullptr;
     MarkPixelsChanged(pLayer);
     pLayer->pDisplayPixels = pLayer->pOwnedPixels;
-    NormalizeTransparentPixels(pLayer);
+    if (!bNormalized)
+        NormalizeTransparentPixels(pLayer);
     ResetFrameClock();
     return 0;
 }
@@ -329,10 +338,14 @@ int DecodeBMPImage(const uint8_t* pData, size_t nSize, const char* pszName, DECO
             }
             break;
         case 32:
+            // The only depth with alpha: the row is put in the normal form while it is in the cache.
             std::memcpy(pDst, pSrc, w * 4);
+            NormalizeTransparentBuffer(pDst, w);
             break;
         }
     }
+    if (!nRowBytes)   // an undecoded depth leaves the cleared buffer: every pixel transparent
+        NormalizeTransparentBuffer(pPixels, w * h);
     pOut->pPixels = pPixels;
     pOut->nWidth = nWidth;
     pOut->nHeight = nHeight;
@@ -363,7 +376,8 @@ namespace {
 struct PNG_TARGET {
     const char* pszName;
     uint8_t* pPixels;
-    int nRefused;   // KX_PNG_TOO_LARGE when the size was refused before any buffer was made
+    int nRefused;              // KX_PNG_TOO_LARGE when the size was refused before any buffer was made
+    const uint8_t* pbNoAlpha;  // set by the decoder before the first row
 };
 
 uint8_t* PngTargetBuffer(void* pContext, int32_t nWidth, int32_t nHeight)
@@ -377,16 +391,18 @@ uint8_t* PngTargetBuffer(void* pContext, int32_t nWidth, int32_t nHeight)
     return t->pPixels;
 }
 
-void PngTargetRow(void*, uint8_t* pRow, int32_t nWidth)
+void PngTargetRow(void* pContext, uint8_t* pRow, int32_t nWidth)
 {
-    NormalizeTransparentBuffer(pRow, static_cast<size_t>(nWidth));
+    // A picture without alpha gets alpha 255 from the decoder: no pixel can need the normal form.
+    if (!*static_cast<PNG_TARGET*>(pContext)->pbNoAlpha)
+        NormalizeTransparentBuffer(pRow, static_cast<size_t>(nWidth));
 }
 
 int DecodePNGInto(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut)
 {
-    PNG_TARGET target{pszName, nullptr, 0};
     int32_t nWidth = 0, nHeight = 0;
     uint8_t bNoAlpha = 1;
+    PNG_TARGET target{pszName, nullptr, 0, &bNoAlpha};
     const int r = g_pfnPngDecodeInto(pszName, pData, static_cast<uint32_t>(nSize), &nWidth, &nHeight, &bNoAlpha,
                                      PngTargetBuffer, PngTargetRow, &target);
     if (r != 0) {
@@ -433,6 +449,8 @@ int DecodePNGImage(const uint8_t* pData, size_t nSize, const char* pszName, DECO
         std::free(pPixels);
         return KX_PNG_FAILED;
     }
+    if (!bNoAlpha)
+        NormalizeTransparentBuffer(pPixels, static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight));
     pOut->pPixels = pPixels;
     pOut->nWidth = nWidth;
     pOut->nHeight = nHeight;
@@ -503,6 +521,15 @@ int LoadJPEG(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName)
 // ---------------------------------------------------------------------------------------------
 // WebP
 
+namespace {
+
+void NormalizeWebPRows(void*, uint8_t* pRows, int32_t nRows, int32_t nWidth)
+{
+    NormalizeTransparentBuffer(pRows, static_cast<size_t>(nRows) * static_cast<size_t>(nWidth));
+}
+
+}  // namespace
+
 int DecodeWebPImage(const uint8_t* pData, size_t nSize, const char* pszName, DECODED_IMAGE* pOut)
 {
     *pOut = DECODED_IMAGE{};
@@ -523,11 +550,22 @@ int DecodeWebPImage(const uint8_t* pData, size_t nSize, const char* pszName, DEC
     uint8_t* pPixels = AllocPixelBufferToFill(nWidth, nHeight, pszName);   // a decode writes every pixel
     if (!pPixels)
         return -1;
-    if (!g_pfnWebPDecode(pData, pPixels, static_cast<uint32_t>(nSize), nWidth, nHeight)) {
+    // The transparent normal form: none is needed where the picture has no alpha, and where it has,
+    // each band of rows is normalised as the decoder finishes it (or the whole picture afterwards
+    // with a library that cannot hand out rows).
+    uint8_t bHasAlpha = 1;
+    const int bDecoded =
+        g_pfnWebPDecodeRows
+            ? g_pfnWebPDecodeRows(pData, pPixels, static_cast<uint32_t>(nSize), nWidth, nHeight, &bHasAlpha,
+                                  NormalizeWebPRows, nullptr)
+            : g_pfnWebPDecode(pData, pPixels, static_cast<uint32_t>(nSize), nWidth, nHeight);
+    if (!bDecoded) {
         std::free(pPixels);
         ShowMessageBox("", "File Check Error.");
         return -1;
     }
+    if (!g_pfnWebPDecodeRows)
+        NormalizeTransparentBuffer(pPixels, static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight));
     pOut->pPixels = pPixels;
     pOut->nWidth = nWidth;
     pOut->nHeight = nHeight;

@@ -69,7 +69,9 @@ int LoadKCG(FILE_LOCATION* pLoc, LAYER* pLayer, const char* pszName);
 
 // Decoders from a file image in memory into a new pixel buffer (AllocPixelBuffer; the caller owns
 // it). 0 with the buffer, size and alpha flag; negative after a reported error (nothing allocated).
-// Used by the loaders above and by the benchmarks.
+// The picture is in the transparent normal form already: a format without alpha gets alpha 255
+// from the decoder, and one with alpha is normalised row by row as it is decoded, so a load needs
+// no second pass over it. Used by the loaders above and by the benchmarks.
 struct DECODED_IMAGE {
     uint8_t* pPixels;
     int32_t nWidth;

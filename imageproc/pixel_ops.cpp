@@ -627,15 +627,31 @@ int ForcedSimd(void)
 
 }  // namespace
 
+int SelectPixelOpsSimd(void)
+{
+    int nSimd = DetectPixelOpsSimd();
+    const int nForcedSimd = ForcedSimd();
+    if (nForcedSimd >= 0 && nForcedSimd < nSimd) nSimd = nForcedSimd;
+    return nSimd;
+}
+
+const char* PixelOpsSimdName(int nSimd)
+{
+    switch (nSimd) {
+    case PIXEL_SIMD_SSE2: return "sse2";
+    case PIXEL_SIMD_AVX2: return "avx2";
+    case PIXEL_SIMD_AVX512: return "avx512";
+    default: return "none";
+    }
+}
+
 void InitPixelOps(void)
 {
     DetectCPUFeatures();
     int nLevel = ChoosePixelOpsLevel(g_PixelOps.bSSE, g_PixelOps.bSSE2, g_bAllowSSE, g_bAllowSSE2);
     const int nForcedLevel = ForcedLevel();
     if (nForcedLevel > 0) nLevel = nForcedLevel;
-    int nSimd = DetectPixelOpsSimd();
-    const int nForcedSimd = ForcedSimd();
-    if (nForcedSimd >= 0 && nForcedSimd < nSimd) nSimd = nForcedSimd;
+    const int nSimd = SelectPixelOpsSimd();
     FillPixelOps(&g_PixelOps, nLevel, nSimd);
     g_nPixelOpsLevel = nLevel;
     g_nPixelOpsSimd = nSimd;

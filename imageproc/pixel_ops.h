@@ -93,7 +93,7 @@ enum {
     PIXEL_SIMD_NONE = 0,
     PIXEL_SIMD_SSE2 = 1,
     PIXEL_SIMD_AVX2 = 2,
-    PIXEL_SIMD_AVX512 = 3,   // AVX-512 F and BW: alpha-over; everything else as AVX2
+    PIXEL_SIMD_AVX512 = 3,   // AVX-512 F and BW: the level 1 alpha-over; everything else as AVX2
 };
 
 // The level chosen by InitPixelOps (1, 2 or 3) and the instruction set installed with it.
@@ -116,6 +116,11 @@ int HasCPUID(void);
 int ChoosePixelOpsLevel(uint8_t bSSE, uint8_t bSSE2, uint8_t bAllowSSE, uint8_t bAllowSSE2);
 // The best instruction set the processor and the system support here.
 int DetectPixelOpsSimd(void);
+// The instruction set the engine installs: DetectPixelOpsSimd, capped by KOLVEX_PIXEL_SIMD when
+// that is set. The benchmarks of the routines measure every set up to this one.
+int SelectPixelOpsSimd(void);
+// The set's name as KOLVEX_PIXEL_SIMD spells it ("none", "sse2", "avx2", "avx512").
+const char* PixelOpsSimdName(int nSimd);
 // Fills the 26 slots of *pOps for a level (1..3) using at most the given instruction set (capped by
 // what the processor supports); the feature flags are left as they are.
 void FillPixelOps(PIXEL_OPS* pOps, int nLevel, int nSimd);

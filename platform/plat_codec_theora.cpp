@@ -251,13 +251,14 @@ inline void Convert16(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr,
 }
 #endif
 
-// One picture row: nWidth pixels from luma column x0; chroma columns are x >> nShiftX.
-void ConvertRow(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int nWidth, int nShiftX, uint8_t* pOut)
+// One picture row from picture column x on (0 for the whole row): nWidth pixels from luma column
+// x0; chroma columns are x >> nShiftX.
+void ConvertRowFrom(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int x, int nWidth, int nShiftX,
+                    uint8_t* pOut)
 {
-    int x = 0;
     if (nShiftX == 1) {
         // An odd start shares its chroma sample with the column before the picture.
-        if (x0 & 1) {
+        if (x == 0 && (x0 & 1)) {
             const int c = x0 >> 1;
             PutPixel(pOut, pY[x0], g_yuv.anRv[pCr[c]], g_yuv.anGu[pCb[c]] + g_yuv.anGv[pCr[c]], g_yuv.anBu[pCb[c]]);
             x = 1;
@@ -285,6 +286,27 @@ void ConvertRow(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x
         const int c = (x0 + x) >> nShiftX;
         PutPixel(pOut + x * 4, pY[x0 + x], g_yuv.anRv[pCr[c]], g_yuv.anGu[pCb[c]] + g_yuv.anGv[pCr[c]], g_yuv.anBu[pCb[c]]);
     }
+}
+
+void ConvertRow(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int nWidth, int nShiftX, uint8_t* pOut)
+{
+    ConvertRowFrom(pY, pCb, pCr, x0, 0, nWidth, nShiftX, pOut);
+}
+
+// Two rows of a 4:2:0 picture that share their chroma row: the whole blocks of both rows with one
+// set of chroma terms, the rest of each row as ConvertRow does it (the same bytes either way).
+void ConvertRowPair(const uint8_t* pY0, const uint8_t* pY1, const uint8_t* pCb, const uint8_t* pCr, int x0, int nWidth,
+                    uint8_t* pOut0, uint8_t* pOut1)
+{
+    int x = 0;
+    if (x0 & 1) {
+        ConvertRowFrom(pY0, pCb, pCr, x0, 0, 1, 1, pOut0);
+        ConvertRowFrom(pY1, pCb, pCr, x0, 0, 1, 1, pOut1);
+        x = 1;
+    }
+    if (PlatTheoraHasAvx2()) x = TheoraConvertAvx2Pair(pY0, pY1, pCb, pCr, x0, x, nWidth, pOut0, pOut1);
+    ConvertRowFrom(pY0, pCb, pCr, x0, x, nWidth, 1, pOut0);
+    ConvertRowFrom(pY1, pCb, pCr, x0, x, nWidth, 1, pOut1);
 }
 
 // ---- video -------------------------------------------------------------------------------------
@@ -421,9 +443,22 @@ void WritePicture(VIDEO_DECODER* v, th_ycbcr_buffer ycbcr)
     const int nW = static_cast<int>(ti.pic_width), nH = static_cast<int>(ti.pic_height);
     const int x0 = static_cast<int>(ti.pic_x), y0 = static_cast<int>(ti.pic_y);
     for (int y = 0; y < nH; ++y) {
+        const int ly = y0 + y, cy = ly >> nShiftY;
+        if (nShiftY == 1 && nShiftX == 1 && !(ly & 1) && y + 1 < nH) {
+            // This row and the next share their chroma row.
+            uint8_t* pOut0 = v->pfnRow(v, v->bTopDown ? y : nH - 1 - y);
+            uint8_t* pOut1 = v->pfnRow(v, v->bTopDown ? y + 1 : nH - 2 - y);
+            if (pOut0 && pOut1) {
+                ConvertRowPair(ycbcr[0].data + static_cast<ptrdiff_t>(ly) * ycbcr[0].stride,
+                               ycbcr[0].data + static_cast<ptrdiff_t>(ly + 1) * ycbcr[0].stride,
+                               ycbcr[1].data + static_cast<ptrdiff_t>(cy) * ycbcr[1].stride,
+                               ycbcr[2].data + static_cast<ptrdiff_t>(cy) * ycbcr[2].stride, x0, nW, pOut0, pOut1);
+                ++y;
+                continue;
+            }
+        }
         uint8_t* pOut = v->pfnRow(v, v->bTopDown ? y : nH - 1 - y);
         if (!pOut) continue;
-        const int ly = y0 + y, cy = ly >> nShiftY;
         ConvertRow(ycbcr[0].data + static_cast<ptrdiff_t>(ly) * ycbcr[0].stride,
                    ycbcr[1].data + static_cast<ptrdiff_t>(cy) * ycbcr[1].stride,
                    ycbcr[2].data + static_cast<ptrdiff_t>(cy) * ycbcr[2].stride, x0, nW, nShiftX, pOut);

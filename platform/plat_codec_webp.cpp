@@ -37,6 +37,65 @@ int VororDecode(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWi
     return WebPDecodeBGRAInto(pData, nSize, pDst, static_cast<size_t>(nBytes), nWidth * 4) ? 1 : 0;
 }
 
+// The caller's step on each band of finished rows (ordinal 5): context, first row, row count, width.
+typedef void (*WEBP_ROWS_FN)(void* pContext, uint8_t* pRows, int32_t nRows, int32_t nWidth);
+
+// Ordinal 5: decodes like ordinal 3; *pbHasAlpha tells whether the picture may have alpha (else
+// every alpha byte is 255). Such a picture is decoded a part of the file at a time, and pfnRows is
+// called on each band of rows as soon as they are finished, while they are still in the cache; a
+// picture without alpha is decoded in one call and pfnRows is not called. 1, or 0 as ordinal 3.
+int VororDecodeRows(const uint8_t* pData, uint8_t* pDst, uint32_t nSize, int32_t nWidth, int32_t nHeight,
+                    uint8_t* pbHasAlpha, WEBP_ROWS_FN pfnRows, void* pContext)
+{
+    if (pbHasAlpha) *pbHasAlpha = 0;
+    if (!pData || !pDst || !pbHasAlpha || nSize == 0 || nWidth <= 0 || nHeight <= 0) return 0;
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(pData, nSize, &features) != VP8_STATUS_OK || features.width != nWidth ||
+        features.height != nHeight)
+        return 0;
+    const uint64_t nBytes = static_cast<uint64_t>(nWidth) * static_cast<uint64_t>(nHeight) * 4;
+    if (nBytes > UINT32_MAX) return 0;
+    const int nStride = nWidth * 4;
+    // A lossy picture without an alpha chunk has alpha 255 everywhere. A lossless picture's "alpha
+    // is used" bit is only a hint (its pixels carry alpha whatever it says), so it counts as alpha.
+    const bool bMayHaveAlpha = features.has_alpha || features.format != 1;
+    if (!bMayHaveAlpha || !pfnRows)
+        return WebPDecodeBGRAInto(pData, nSize, pDst, static_cast<size_t>(nBytes), nStride) ? 1 : 0;
+    // The one-call decoder refuses a container that claims more bytes than it has; the step-wise
+    // one waits for them and may finish without the last (padding) byte. Refused alike here.
+    if (nSize >= 12 && std::memcmp(pData, "RIFF", 4) == 0) {
+        const uint32_t nRiff = static_cast<uint32_t>(pData[4]) | static_cast<uint32_t>(pData[5]) << 8 |
+                               static_cast<uint32_t>(pData[6]) << 16 | static_cast<uint32_t>(pData[7]) << 24;
+        if (nRiff > nSize - 8) return 0;
+    }
+    *pbHasAlpha = 1;
+    WebPDecBuffer out;
+    if (!WebPInitDecBuffer(&out)) return 0;
+    out.colorspace = MODE_BGRA;
+    out.is_external_memory = 1;
+    out.u.RGBA.rgba = pDst;
+    out.u.RGBA.stride = nStride;
+    out.u.RGBA.size = static_cast<size_t>(nBytes);
+    WebPIDecoder* pDec = WebPINewDecoder(&out);
+    if (!pDec) return 0;
+    // 16 KB of file a step: the rows it finishes are well inside the second-level cache.
+    const size_t kStep = 16 * 1024;
+    VP8StatusCode status = VP8_STATUS_SUSPENDED;
+    int nDone = 0;
+    for (size_t nFed = 0; status == VP8_STATUS_SUSPENDED && nFed < nSize;) {
+        nFed = nSize - nFed > kStep ? nFed + kStep : nSize;
+        status = WebPIUpdate(pDec, pData, nFed);   // the same bytes, grown: nothing is copied
+        int nLast = 0;
+        if ((status == VP8_STATUS_OK || status == VP8_STATUS_SUSPENDED) &&
+            WebPIDecGetRGB(pDec, &nLast, nullptr, nullptr, nullptr) && nLast > nDone && nLast <= nHeight) {
+            pfnRows(pContext, pDst + static_cast<size_t>(nDone) * static_cast<size_t>(nStride), nLast - nDone, nWidth);
+            nDone = nLast;
+        }
+    }
+    WebPIDelete(pDec);
+    return status == VP8_STATUS_OK && nDone == nHeight ? 1 : 0;
+}
+
 struct WEBP_BUFFER_WRITER {
     uint8_t* pOut;
     size_t nCap;
@@ -94,6 +153,7 @@ const PLAT_MODULE_ENTRY k_aEntries[] = {
     {nullptr, 2, reinterpret_cast<void*>(&VororGetInfo)},
     {nullptr, 3, reinterpret_cast<void*>(&VororDecode)},
     {nullptr, 4, reinterpret_cast<void*>(&VororEncode)},
+    {nullptr, 5, reinterpret_cast<void*>(&VororDecodeRows)},
 };
 
 }  // namespace

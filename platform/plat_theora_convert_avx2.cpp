@@ -44,28 +44,9 @@ inline void Doubled(__m256i t, __m256i* pLo, __m256i* pHi)
     *pHi = _mm256_unpackhi_epi16(q, q);
 }
 
-// 32 pixels from luma at pY; chroma at pCb/pCr, one sample per two pixels (bHalf) or per pixel.
-template <bool bHalf>
-inline void Convert32(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, uint8_t* pOut)
+// The packing and interleaving of 32 pixels' 16-bit channels into B,G,R,A.
+inline void Store32(uint8_t* pOut, __m256i r0, __m256i g0, __m256i b0, __m256i r1, __m256i g1, __m256i b1)
 {
-    const __m128i* py = reinterpret_cast<const __m128i*>(pY);
-    const __m256i y0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(py)), y1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(py + 1));
-    TERMS lo, hi;
-    if (bHalf) {
-        const TERMS t = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pCb))),
-                                    _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pCr))));
-        Doubled(t.r, &lo.r, &hi.r);
-        Doubled(t.g, &lo.g, &hi.g);
-        Doubled(t.b, &lo.b, &hi.b);
-    } else {
-        const __m128i* pb = reinterpret_cast<const __m128i*>(pCb);
-        const __m128i* pr = reinterpret_cast<const __m128i*>(pCr);
-        lo = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(pb)), _mm256_cvtepu8_epi16(_mm_loadu_si128(pr)));
-        hi = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(pb + 1)), _mm256_cvtepu8_epi16(_mm_loadu_si128(pr + 1)));
-    }
-    __m256i r0, g0, b0, r1, g1, b1;
-    PixelsOf(y0, lo, &r0, &g0, &b0);
-    PixelsOf(y1, hi, &r1, &g1, &b1);
     // Packing works within 16-byte lanes: the bytes come as pixels 0-7, 16-23 | 8-15, 24-31.
     const __m256i r = _mm256_packus_epi16(r0, r1), g = _mm256_packus_epi16(g0, g1), b = _mm256_packus_epi16(b0, b1);
     const __m256i a = _mm256_set1_epi8(static_cast<char>(0xFF));
@@ -78,6 +59,43 @@ inline void Convert32(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr,
     _mm256_storeu_si256(po + 1, _mm256_permute2x128_si256(p0, p1, 0x31));
     _mm256_storeu_si256(po + 2, _mm256_permute2x128_si256(p2, p3, 0x20));
     _mm256_storeu_si256(po + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+}
+
+// 32 pixels of a row from luma at pY with the chroma terms of pixels 0-15 (lo) and 16-31 (hi).
+inline void Convert32With(const uint8_t* pY, const TERMS& lo, const TERMS& hi, uint8_t* pOut)
+{
+    const __m128i* py = reinterpret_cast<const __m128i*>(pY);
+    const __m256i y0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(py)), y1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(py + 1));
+    __m256i r0, g0, b0, r1, g1, b1;
+    PixelsOf(y0, lo, &r0, &g0, &b0);
+    PixelsOf(y1, hi, &r1, &g1, &b1);
+    Store32(pOut, r0, g0, b0, r1, g1, b1);
+}
+
+// The chroma terms of 32 pixels from 16 samples each at pCb/pCr, one sample per two pixels.
+inline void HalfTerms(const uint8_t* pCb, const uint8_t* pCr, TERMS* pLo, TERMS* pHi)
+{
+    const TERMS t = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pCb))),
+                                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pCr))));
+    Doubled(t.r, &pLo->r, &pHi->r);
+    Doubled(t.g, &pLo->g, &pHi->g);
+    Doubled(t.b, &pLo->b, &pHi->b);
+}
+
+// 32 pixels from luma at pY; chroma at pCb/pCr, one sample per two pixels (bHalf) or per pixel.
+template <bool bHalf>
+inline void Convert32(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, uint8_t* pOut)
+{
+    TERMS lo, hi;
+    if (bHalf) {
+        HalfTerms(pCb, pCr, &lo, &hi);
+    } else {
+        const __m128i* pb = reinterpret_cast<const __m128i*>(pCb);
+        const __m128i* pr = reinterpret_cast<const __m128i*>(pCr);
+        lo = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(pb)), _mm256_cvtepu8_epi16(_mm_loadu_si128(pr)));
+        hi = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(pb + 1)), _mm256_cvtepu8_epi16(_mm_loadu_si128(pr + 1)));
+    }
+    Convert32With(pY, lo, hi, pOut);
 }
 
 }  // namespace
@@ -96,6 +114,19 @@ int TheoraConvertAvx2(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr,
     return x;
 }
 
+int TheoraConvertAvx2Pair(const uint8_t* pY0, const uint8_t* pY1, const uint8_t* pCb, const uint8_t* pCr, int x0,
+                          int x, int nWidth, uint8_t* pOut0, uint8_t* pOut1)
+{
+    for (; x + 32 <= nWidth; x += 32) {
+        const int c = (x0 + x) >> 1;
+        TERMS lo, hi;
+        HalfTerms(pCb + c, pCr + c, &lo, &hi);
+        Convert32With(pY0 + x0 + x, lo, hi, pOut0 + x * 4);
+        Convert32With(pY1 + x0 + x, lo, hi, pOut1 + x * 4);
+    }
+    return x;
+}
+
 int PlatTheoraHasAvx2(void)
 {
     static const int s_bHave = [] {
@@ -108,6 +139,11 @@ int PlatTheoraHasAvx2(void)
 #else
 
 int TheoraConvertAvx2(const uint8_t*, const uint8_t*, const uint8_t*, int, int x, int, int, uint8_t*)
+{
+    return x;
+}
+int TheoraConvertAvx2Pair(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int, int x, int, uint8_t*,
+                          uint8_t*)
 {
     return x;
 }

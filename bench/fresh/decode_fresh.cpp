@@ -2,14 +2,15 @@
 // pays (first touches of every page of a new buffer, code and tables used for the first time), so
 // this program writes the decode benchmarks' 1920 x 1080 picture as PNG, JPEG and WebP once and then
 // runs itself again, one fresh process per measurement, timing the first decode of a file:
-//   engine  the engine's decoder, the picture taken by a layer and put in the transparent normal
-//           form, as a load does it;
+//   engine  the engine's decoder (which gives the transparent normal form) and the picture taken
+//           by a layer, as a load does it;
 //   plain   the library's own decode into a buffer the program allocates (libpng's simplified
 //           API, libjpeg's scanlines, WebPDecodeBGRAInto).
 // Times are the process's processor time (page faults included), so other work on the machine does
 // not enter them. It prints the median of each and the engine's time as a multiple of the plain one.
 //
 //   kxbench_decode_fresh [--runs N]
+//   kxbench_decode_fresh --write FOLDER (the three files, for measuring the children by hand)
 //   kxbench_decode_fresh --child engine|plain png|jpeg|webp FILE
 #include <algorithm>
 #include <csetjmp>
@@ -48,7 +49,7 @@ std::vector<uint8_t> ReadFile(const std::string& strPath)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The engine's path: decoder, layer, normal form. 0 and the time, or 1.
+// The engine's path: decoder (normal form included) and layer. 0 and the time, or 1.
 int ChildEngine(const std::string& strFormat, const std::vector<uint8_t>& file)
 {
     InstallEngineParts();
@@ -61,7 +62,6 @@ int ChildEngine(const std::string& strFormat, const std::vector<uint8_t>& file)
     DECODED_IMAGE img;
     if (pfnDecode(file.data(), file.size(), "bench", &img) != 0) return 1;
     SetLayerPixels(&layer, img.pPixels, img.nWidth, img.nHeight);
-    NormalizeTransparentBuffer(img.pPixels, size_t(img.nWidth) * size_t(img.nHeight));
     const int64_t ns = FreshProcessNanoseconds() - t0;
     std::printf("%lld %u\n", static_cast<long long>(ns), img.pPixels[size_t(W) * 4 * 7 + 3]);
     SetLayerPixels(&layer, nullptr, 0, 0);
@@ -150,12 +150,18 @@ int main(int argc, char** argv)
         if (file.empty()) return 1;
         return strSide == "engine" ? ChildEngine(strFormat, file) : ChildPlain(strFormat, file);
     }
+    if (argc == 3 && std::strcmp(argv[1], "--write") == 0) {
+        const std::string strFolder = argv[2];
+        const bool bOk = WriteFile(strFolder + "/png", BenchPngFile()) && WriteFile(strFolder + "/jpeg", BenchJpegFile()) &&
+                         WriteFile(strFolder + "/webp", BenchWebPFile());
+        return bOk ? 0 : 1;
+    }
     int nRuns = 15;
     for (int i = 1; i < argc; ++i) {
         if (i + 1 < argc && std::strcmp(argv[i], "--runs") == 0) {
             nRuns = std::max(1, std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "usage: kxbench_decode_fresh [--runs N]\n");
+            std::fprintf(stderr, "usage: kxbench_decode_fresh [--runs N] | --write FOLDER\n");
             return 2;
         }
     }

@@ -658,6 +658,58 @@ TEST_F(ImageLoadTest, WebPMatchesLibwebpsOwnDecode)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// Pictures with alpha are decoded a band of rows at a time and each band is normalised as it is
+// finished: large pictures (many bands, lossless and lossy with alpha) and one without alpha give
+// the library's own decode in the normal form, alike with the whole-picture pass of a library that
+// cannot hand out rows.
+TEST_F(ImageLoadTest, WebPRowsAreNormalisedAsTheyAreDecoded)
+{
+    const int w = 301, h = 203;
+    const auto lossy = [](const std::vector<uint32_t>& px, int pw, int ph) {
+        uint8_t* pOut = nullptr;
+        const size_t n = WebPEncodeBGRA(reinterpret_cast<const uint8_t*>(px.data()), pw, ph, pw * 4, 80, &pOut);
+        BYTES v(pOut, pOut + n);
+        WebPFree(pOut);
+        return v;
+    };
+    // A lossless file whose header says it uses no alpha still decodes transparent pixels.
+    BYTES hintless = EncodeWebPLossless(RandomPixels(w, h, 24, true), w, h);
+    ASSERT_GT(hintless.size(), 25u);
+    ASSERT_EQ(std::memcmp(hintless.data() + 12, "VP8L", 4), 0);
+    hintless[24] &= ~0x10;   // the "alpha is used" bit after the 14-bit width and height
+    struct CASE {
+        const char* pszWhat;
+        BYTES file;
+    } cases[] = {
+        {"lossless with alpha", EncodeWebPLossless(RandomPixels(w, h, 21, true), w, h)},
+        {"lossless, alpha not announced", hintless},
+        {"lossy with alpha", lossy(RandomPixels(w, h, 22, true), w, h)},
+        {"lossy without alpha", lossy(RandomPixels(w, h, 23, false), w, h)},
+    };
+    ASSERT_NE(g_pfnWebPDecodeRows, nullptr);
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_FALSE(c.file.empty());
+        int rw = 0, rh = 0;
+        uint8_t* pRef = WebPDecodeBGRA(c.file.data(), c.file.size(), &rw, &rh);
+        ASSERT_NE(pRef, nullptr);
+        std::vector<uint32_t> ref(size_t(w) * h);
+        std::memcpy(ref.data(), pRef, ref.size() * 4);
+        WebPFree(pRef);
+        ASSERT_EQ(Load("a.webp", c.file), 0);
+        ExpectPixels(ref, w, h);
+        EXPECT_EQ(pLayer->bHasAlpha, 1);
+        const KX_WEBP_DECODE_ROWS_FN pfnSaved = g_pfnWebPDecodeRows;
+        g_pfnWebPDecodeRows = nullptr;
+        const int nWhole = Load("b.webp", c.file);
+        g_pfnWebPDecodeRows = pfnSaved;
+        ASSERT_EQ(nWhole, 0);
+        ExpectPixels(ref, w, h);
+    }
+    EXPECT_TRUE(errors.reports.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 TEST_F(ImageLoadTest, DamagedWebPEndsInItsError)
 {
     const BYTES good = EncodeWebPLossless(RandomPixels(8, 8, 9, false), 8, 8);

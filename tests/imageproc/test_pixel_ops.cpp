@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "root/startup.h"
@@ -307,22 +308,13 @@ struct TIER {
     PIXEL_OPS ops;
 };
 
-// The vector forms this processor can run, for a level.
-std::vector<TIER> VectorTiers(int nLevel)
+// The vector form of one instruction set for a level; empty when this processor cannot run it.
+std::vector<TIER> VectorTier(int nLevel, int nSimd)
 {
     std::vector<TIER> tiers;
-    const int nHave = DetectPixelOpsSimd();
-    if (nHave >= PIXEL_SIMD_SSE2) {
-        tiers.push_back({"sse2", {}});
-        FillPixelOps(&tiers.back().ops, nLevel, PIXEL_SIMD_SSE2);
-    }
-    if (nHave >= PIXEL_SIMD_AVX2) {
-        tiers.push_back({"avx2", {}});
-        FillPixelOps(&tiers.back().ops, nLevel, PIXEL_SIMD_AVX2);
-    }
-    if (nHave >= PIXEL_SIMD_AVX512) {
-        tiers.push_back({"avx512", {}});
-        FillPixelOps(&tiers.back().ops, nLevel, PIXEL_SIMD_AVX512);
+    if (DetectPixelOpsSimd() >= nSimd) {
+        tiers.push_back({PixelOpsSimdName(nSimd), {}});
+        FillPixelOps(&tiers.back().ops, nLevel, nSimd);
     }
     return tiers;
 }
@@ -466,14 +458,23 @@ void CompareCall(const FAMILY& f, const PIXEL_OPS& ref, const std::vector<TIER>&
     }
 }
 
-class PixelOpsOracle : public ::testing::TestWithParam<int> {};
+// One instance per level and instruction set: a set the processor lacks is skipped, with a message.
+class PixelOpsOracle : public ::testing::TestWithParam<std::tuple<int, int>> {
+protected:
+    int Level() const { return std::get<0>(GetParam()); }
+    std::vector<TIER> Tier() const { return VectorTier(std::get<0>(GetParam()), std::get<1>(GetParam())); }
+    std::string Missing() const
+    {
+        return std::string("this processor cannot run the ") + PixelOpsSimdName(std::get<1>(GetParam())) + " forms";
+    }
+};
 
 TEST_P(PixelOpsOracle, EveryLengthAndOffset)
 {
-    const int nLevel = GetParam();
+    const int nLevel = Level();
     const PIXEL_OPS ref = PlainOps(nLevel);
-    const auto tiers = VectorTiers(nLevel);
-    if (tiers.empty()) GTEST_SKIP() << "no vector forms on this processor";
+    const auto tiers = Tier();
+    if (tiers.empty()) GTEST_SKIP() << Missing();
     int32_t aiSaved[256];
     memcpy(aiSaved, g_aiMaskCurve, sizeof aiSaved);
     std::mt19937 rng(20240611u + nLevel);
@@ -506,10 +507,10 @@ TEST_P(PixelOpsOracle, EveryLengthAndOffset)
 TEST_P(PixelOpsOracle, FullRows)
 {
     // 1920-pixel rows from aligned and pixel-offset addresses, several random rounds.
-    const int nLevel = GetParam();
+    const int nLevel = Level();
     const PIXEL_OPS ref = PlainOps(nLevel);
-    const auto tiers = VectorTiers(nLevel);
-    if (tiers.empty()) GTEST_SKIP() << "no vector forms on this processor";
+    const auto tiers = Tier();
+    if (tiers.empty()) GTEST_SKIP() << Missing();
     int32_t aiSaved[256];
     memcpy(aiSaved, g_aiMaskCurve, sizeof aiSaved);
     std::mt19937 rng(777u + nLevel);
@@ -533,10 +534,10 @@ TEST_P(PixelOpsOracle, FullRows)
 // source alpha) triple for the per-pixel ones, in whole blocks.
 TEST_P(PixelOpsOracle, ExhaustiveInputs)
 {
-    const int nLevel = GetParam();
+    const int nLevel = Level();
     const PIXEL_OPS ref = PlainOps(nLevel);
-    const auto tiers = VectorTiers(nLevel);
-    if (tiers.empty()) GTEST_SKIP() << "no vector forms on this processor";
+    const auto tiers = Tier();
+    if (tiers.empty()) GTEST_SKIP() << Missing();
     const size_t kPairs = 65536;
     ALIGNED_BUF s(kPairs), m(kPairs), bufRef(kPairs), bufVec(kPairs);
     std::vector<uint8_t> d0(kPairs);
@@ -593,9 +594,13 @@ TEST_P(PixelOpsOracle, ExhaustiveInputs)
     memcpy(g_aiMaskCurve, aiSaved, sizeof aiSaved);
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, PixelOpsOracle, ::testing::Values(1, 3),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return "Level" + std::to_string(info.param);
+INSTANTIATE_TEST_SUITE_P(Levels, PixelOpsOracle,
+                         ::testing::Combine(::testing::Values(1, 3),
+                                            ::testing::Values(int(PIXEL_SIMD_SSE2), int(PIXEL_SIMD_AVX2),
+                                                              int(PIXEL_SIMD_AVX512))),
+                         [](const ::testing::TestParamInfo<std::tuple<int, int>>& info) {
+                             return "Level" + std::to_string(std::get<0>(info.param)) + "_" +
+                                    PixelOpsSimdName(std::get<1>(info.param));
                          });
 
 // ---- Choosing the level ---------------------------------------------------------------------------

@@ -744,6 +744,82 @@ TEST_F(MODULE_FIXTURE, WebPEncodesAndDecodesOnlyIntoItsOwnSize)
     EXPECT_EQ(pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), 0, h, 6, 80), 0u);
 }
 
+// The rows decoder: a picture with alpha hands every row out once, top to bottom, in bands; one
+// without alpha is decoded whole with no band; the sizes and damaged files fail as ordinal 3 does.
+struct WEBP_BANDS {
+    uint8_t* pBase;
+    int32_t nStride;
+    int32_t nNextRow;
+    int nBands;
+    bool bInOrder;
+};
+
+void CountWebPBand(void* pContext, uint8_t* pRows, int32_t nRows, int32_t nWidth)
+{
+    WEBP_BANDS* b = static_cast<WEBP_BANDS*>(pContext);
+    b->bInOrder = b->bInOrder && nRows > 0 && nWidth * 4 == b->nStride &&
+                  pRows == b->pBase + static_cast<size_t>(b->nNextRow) * static_cast<size_t>(b->nStride);
+    b->nNextRow += nRows;
+    ++b->nBands;
+}
+
+TEST_F(MODULE_FIXTURE, WebPRowsDecoderHandsOutEveryRowOnce)
+{
+    auto pfnDecode = Ordinal<KX_WEBP_DECODE_FN>("VOROR.DLL", 3);
+    auto pfnEncode = Ordinal<KX_WEBP_ENCODE_FN>("VOROR.DLL", 4);
+    auto pfnRows = Ordinal<KX_WEBP_DECODE_ROWS_FN>("VOROR.DLL", 5);
+    ASSERT_TRUE(pfnDecode && pfnEncode && pfnRows);
+    // Random bytes (alpha included) do not compress: the lossless file spans many steps of input.
+    const int32_t w = 257, h = 300;
+    BYTES src = RandomBytes(w * h * 4, 7);
+    BYTES out(4 << 20);
+    for (int nQuality : {-1, 70}) {
+        SCOPED_TRACE(nQuality);
+        const uint32_t n = pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), w, h, 0, nQuality);
+        ASSERT_GT(n, 0u);
+        const BYTES file(out.begin(), out.begin() + n);
+        BYTES whole(w * h * 4), rows(w * h * 4, 0x5A);
+        ASSERT_EQ(pfnDecode(file.data(), whole.data(), n, w, h), 1);
+        WEBP_BANDS bands{rows.data(), w * 4, 0, 0, true};
+        uint8_t bAlpha = 7;
+        ASSERT_EQ(pfnRows(file.data(), rows.data(), n, w, h, &bAlpha, CountWebPBand, &bands), 1);
+        EXPECT_EQ(bAlpha, 1);
+        EXPECT_EQ(rows, whole);
+        EXPECT_TRUE(bands.bInOrder);
+        EXPECT_EQ(bands.nNextRow, h);
+        if (nQuality < 0) {
+            EXPECT_GT(bands.nBands, 1);
+        }
+        // Sizes other than the picture's fail; files cut short fail as ordinal 3 does (a lossy file
+        // without its last byte, the chunk's padding, still decodes).
+        EXPECT_EQ(pfnRows(file.data(), rows.data(), n, w - 1, h, &bAlpha, CountWebPBand, &bands), 0);
+        EXPECT_EQ(pfnRows(file.data(), rows.data(), n, w, h + 1, &bAlpha, CountWebPBand, &bands), 0);
+        for (uint32_t nCut : {0u, 10u, n / 2, n - 1}) {
+            bands = WEBP_BANDS{rows.data(), w * 4, 0, 0, true};
+            const int nWhole = pfnDecode(file.data(), whole.data(), nCut, w, h);
+            if (nCut < n - 1) {
+                EXPECT_EQ(nWhole, 0) << nCut;
+            }
+            EXPECT_EQ(pfnRows(file.data(), rows.data(), nCut, w, h, &bAlpha, CountWebPBand, &bands), nWhole) << nCut;
+            EXPECT_LE(bands.nNextRow, h);
+            EXPECT_TRUE(bands.bInOrder);
+        }
+    }
+    // Without alpha: decoded whole, no band handed out, alpha byte 0.
+    for (size_t i = 3; i < src.size(); i += 4) src[i] = 0xFF;
+    const uint32_t n = pfnEncode(src.data(), out.data(), static_cast<uint32_t>(out.size()), w, h, 0, 70);
+    ASSERT_GT(n, 0u);
+    BYTES whole(w * h * 4), rows(w * h * 4);
+    ASSERT_EQ(pfnDecode(out.data(), whole.data(), n, w, h), 1);
+    WEBP_BANDS bands{rows.data(), w * 4, 0, 0, true};
+    uint8_t bAlpha = 7;
+    ASSERT_EQ(pfnRows(out.data(), rows.data(), n, w, h, &bAlpha, CountWebPBand, &bands), 1);
+    EXPECT_EQ(bAlpha, 0);
+    EXPECT_EQ(bands.nBands, 0);
+    EXPECT_EQ(rows, whole);
+    EXPECT_EQ(pfnRows(nullptr, rows.data(), n, w, h, &bAlpha, CountWebPBand, &bands), 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // VORBISFILE.DLL (Ogg Vorbis)
 

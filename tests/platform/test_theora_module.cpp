@@ -9,6 +9,7 @@
 #include "platform/plat_audio.h"
 #include "platform/plat_modules.h"
 #include "platform/plat_theora.h"
+#include "platform/plat_theora_convert.h"
 #include "platform/plat_time.h"
 #include "tools/lib/ogv_writer.h"
 
@@ -30,7 +31,12 @@ int32_t ReadCb(void* pData, void* pDest, int64_t llPos, int32_t nCount)
     return static_cast<int32_t>(n);
 }
 int64_t SizeCb(void) { return static_cast<int64_t>(g_pSource->size()); }
-uint8_t* RowCb(void*, int32_t nRow) { return nRow >= 0 && nRow < g_nH ? g_frame.data() + static_cast<size_t>(nRow) * g_nW * 4 : nullptr; }
+int g_nWithheldParity = -1;   // rows of this parity (0 even, 1 odd) get no buffer; -1 none
+uint8_t* RowCb(void*, int32_t nRow)
+{
+    if (nRow < 0 || nRow >= g_nH || (g_nWithheldParity >= 0 && (nRow & 1) == g_nWithheldParity)) return nullptr;
+    return g_frame.data() + static_cast<size_t>(nRow) * g_nW * 4;
+}
 int32_t ResizeCb(void*, int32_t w, int32_t h)
 {
     ++g_nResizes;
@@ -152,7 +158,7 @@ TEST_F(TheoraModule, ChromaLayoutsOddSizesOffsetsAndRowOrder)
     struct CASE { int nFmt, w, h, px, py, bTopDown; };
     const CASE k_aCases[] = {
         {420, 64, 48, 0, 0, 1}, {420, 37, 29, 2, 4, 1}, {422, 50, 30, 6, 2, 1}, {444, 33, 17, 3, 5, 1},
-        {420, 40, 24, 0, 0, 0},
+        {420, 40, 24, 0, 0, 0}, {420, 45, 27, 3, 5, 0}, {420, 71, 33, 1, 7, 1},
     };
     for (const CASE& c : k_aCases) {
         SCOPED_TRACE(testing::Message() << c.nFmt << " " << c.w << "x" << c.h << " +" << c.px << "," << c.py);
@@ -193,6 +199,76 @@ TEST_F(TheoraModule, ChromaLayoutsOddSizesOffsetsAndRowOrder)
         uint8_t rgb[3];
         OgvFrameColour(2, rgb);
         ExpectColour(Pixel(31, 20), rgb, nFmt == 420 ? "4:2:0" : nFmt == 422 ? "4:2:2" : "4:4:4");
+    }
+}
+
+// The AVX2 form converts two rows of a 4:2:0 picture with one set of chroma terms: each row gets
+// exactly the bytes of the one-row form, for every start column parity and width.
+TEST(TheoraConvert, RowPairGivesTheBytesOfSingleRows)
+{
+    if (!PlatTheoraHasAvx2()) GTEST_SKIP() << "this processor cannot run the AVX2 form";
+    uint32_t seed = 99;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<uint8_t>(seed >> 24);
+    };
+    std::vector<uint8_t> y0(400), y1(400), cb(200), cr(200);
+    for (auto* v : {&y0, &y1, &cb, &cr})
+        for (uint8_t& b : *v) b = next();
+    for (int x0 : {0, 2, 6}) {
+        for (int nWidth : {0, 31, 32, 33, 64, 95, 300}) {
+            std::vector<uint8_t> single0(nWidth * 4 + 8, 0xA5), single1 = single0, pair0 = single0, pair1 = single0;
+            const int xs0 = TheoraConvertAvx2(y0.data(), cb.data(), cr.data(), x0, 0, nWidth, 1, single0.data());
+            const int xs1 = TheoraConvertAvx2(y1.data(), cb.data(), cr.data(), x0, 0, nWidth, 1, single1.data());
+            const int xp = TheoraConvertAvx2Pair(y0.data(), y1.data(), cb.data(), cr.data(), x0, 0, nWidth, pair0.data(),
+                                                 pair1.data());
+            EXPECT_EQ(xp, xs0) << x0 << " " << nWidth;
+            EXPECT_EQ(xp, xs1);
+            EXPECT_EQ(pair0, single0) << x0 << " " << nWidth;
+            EXPECT_EQ(pair1, single1) << x0 << " " << nWidth;
+        }
+    }
+}
+
+// Two rows of a 4:2:0 picture that share their chroma row are converted together; with every other
+// row withheld each row is converted alone. Both give the same bytes: busy pictures, odd and even
+// picture offsets and sizes, both row orders.
+TEST_F(TheoraModule, RowPairsGiveTheBytesOfSingleRows)
+{
+    struct CASE { int w, h, px, py, bTopDown; };
+    const CASE k_aCases[] = {{96, 64, 0, 0, 1}, {83, 45, 3, 5, 0}, {70, 38, 2, 8, 1}, {121, 57, 7, 1, 0}};
+    for (const CASE& c : k_aCases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " +" << c.px << "," << c.py << " " << c.bTopDown);
+        OGV_WRITER_OPTIONS opt;
+        opt.nFrames = 3;
+        opt.bAudio = false;
+        opt.nWidth = c.w;
+        opt.nHeight = c.h;
+        opt.nPicX = c.px;
+        opt.nPicY = c.py;
+        opt.pixel = [](int f, int x, int y, uint8_t* p) {
+            p[0] = static_cast<uint8_t>(x * 7 + f * 13);
+            p[1] = static_cast<uint8_t>(y * 5 + (x ^ y) * 3);
+            p[2] = static_cast<uint8_t>((x + y) * 11 - f * 17);
+        };
+        const BYTES file = WriteOgvMovie(opt);
+        if (hVideo) api.mFree(hVideo);
+        hVideo = nullptr;
+        ASSERT_EQ(Load(file, c.bTopDown), 0);
+        ASSERT_EQ(api.mDecode(hVideo, 2), 1);
+        const std::vector<uint8_t> paired = g_frame;
+        std::vector<uint8_t> single(paired.size(), 0);
+        for (int nParity : {0, 1}) {
+            // Frame 2 again after frame 0: decoded and converted anew with half the rows withheld.
+            g_nWithheldParity = -1;
+            ASSERT_EQ(api.mDecode(hVideo, 0), 1);
+            g_nWithheldParity = nParity;
+            ASSERT_EQ(api.mDecode(hVideo, 2), 1);
+            g_nWithheldParity = -1;
+            for (int y = 1 - nParity; y < c.h; y += 2)
+                std::memcpy(single.data() + size_t(y) * c.w * 4, g_frame.data() + size_t(y) * c.w * 4, size_t(c.w) * 4);
+        }
+        EXPECT_TRUE(single == paired);
     }
 }
 
