@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/plat_display_backend.h"
 #include "platform/plat_internal.h"
 #include "platform/plat_text.h"
 #include "platform/plat_editbox.h"
@@ -135,7 +136,8 @@ void SdlStop(void)
 uint32_t SdlFlagsOf(uint32_t nStyle)
 {
     uint32_t n = SDL_WINDOW_HIDDEN;
-    if (nStyle & PLAT_WS_THICKFRAME) n |= SDL_WINDOW_RESIZABLE;
+    // A fixed size that may be maximised is resizable to the window system too (its limits keep it).
+    if ((nStyle & PLAT_WS_THICKFRAME) || PlatIsFixedSizeMaximisable(nStyle)) n |= SDL_WINDOW_RESIZABLE;
     if ((nStyle & PLAT_WS_POPUP) && (nStyle & PLAT_WS_CAPTION) != PLAT_WS_CAPTION) n |= SDL_WINDOW_BORDERLESS;
     return n;
 }
@@ -202,6 +204,8 @@ void SdlApplyGeometry(PLAT_WINDOW_REC* p)
 {
     if (!SdlOf(p)) return;
     const int nBar = BarOf(p);
+    // A fixed size's smallest size follows the size the program gives it, before the window takes it.
+    if (PlatIsFixedSizeMaximisable(p->nStyle)) PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
     g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, SDL_GetTicks()};
     SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY - nBar);
     SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
@@ -219,6 +223,8 @@ void SdlApplyShow(PLAT_WINDOW_REC* p)
     if (p->nShowState == PLAT_SIZE_MINIMIZED) SDL_MinimizeWindow(pWin);
     else if (p->nShowState == PLAT_SIZE_MAXIMIZED) SDL_MaximizeWindow(pWin);
     else SDL_RestoreWindow(pWin);
+    // A fixed size is held again once restored, and not while maximised.
+    if (PlatIsFixedSizeMaximisable(p->nStyle)) PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
 }
 
 void SdlApplyStyle(PLAT_WINDOW_REC* p)
@@ -228,6 +234,7 @@ void SdlApplyStyle(PLAT_WINDOW_REC* p)
     uint32_t n = SdlFlagsOf(p->nStyle);
     SDL_SetWindowBordered(pWin, (n & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
     SDL_SetWindowResizable(pWin, (n & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
+    if (PlatIsFixedSizeMaximisable(p->nStyle)) PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
 }
 
 void SdlApplyTitle(PLAT_WINDOW_REC* p)
