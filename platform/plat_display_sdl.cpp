@@ -134,6 +134,12 @@ void SdlApplySizeLimits(PLAT_WINDOW_REC* p)
     }
     if (maxW < minW) maxW = minW;
     if (maxH < minH) maxH = minH;
+    // On X11 the hints are written directly: SDL's setters move and raise the window each time,
+    // which lands a window being restored or placed off by the frame. A window that is not
+    // resizable keeps the fixed size SDL gave its hints.
+    if (!(SDL_GetWindowFlags(pWin) & SDL_WINDOW_RESIZABLE)) return;
+    if (PlatX11SetSizeHints(pWin, minW, minH, maxW == kNoSizeLimit ? 0 : maxW, maxH == kNoSizeLimit ? 0 : maxH) == 0)
+        return;
     int curMinW = 0, curMinH = 0, curMaxW = 0, curMaxH = 0;
     SDL_GetWindowMinimumSize(pWin, &curMinW, &curMinH);
     SDL_GetWindowMaximumSize(pWin, &curMaxW, &curMaxH);

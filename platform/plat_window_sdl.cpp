@@ -2,6 +2,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -30,16 +31,21 @@ PLAT_HWND g_hwndLastClose = 0;
 // decorations (leaving fullscreen, a frame switched on or off) SDL still has the old ones, and the
 // client lands off by the difference. The place is then asked for again, a few times at most (a
 // window manager may keep a window elsewhere on purpose).
+// Only a place off by no more than the window manager's frame (_NET_FRAME_EXTENTS, as SDL has it
+// by the time the answer arrives) and a little slack is taken for such a fault: a place farther off
+// is the window manager's or the user's own (a move by the user soon after the program's is kept),
+// however late the answer comes on a loaded machine.
 struct PENDING_PLACE {
     int x, y;       // the SDL window's position (the menu bar's strip included)
-    int nRetries;
-    uint32_t nTicks;   // when it was asked for
+    int nRetries;   // the place asked for again so often
+    int nOthers;    // places reported since that were not this one
 };
 std::map<PLAT_HWND, PENDING_PLACE> g_mapPendingPlace;
 constexpr int kPlaceRetries = 3;
-// A place the window system has not reported within this time is no longer waited for: the window
-// may not have moved at all, and a later move is the user's.
-constexpr uint32_t kPlaceWaitMs = 2000;
+// After this many other places reported the place is no longer waited for (the window manager keeps
+// the window elsewhere, or it never moved).
+constexpr int kPlaceOthers = 8;
+constexpr int kPlaceSlack = 16;
 
 // The window surface each window's last whole picture went to, with its size: a part is shown only
 // onto that surface (one the window system made anew holds nothing of the picture yet).
@@ -190,9 +196,17 @@ bool CorrectPendingPlace(PLAT_WINDOW_REC* p, int x, int y)
         g_mapPendingPlace.erase(it);
         return false;
     }
-    if (!pWin || it->second.nRetries >= kPlaceRetries || SDL_GetTicks() - it->second.nTicks > kPlaceWaitMs ||
-        (nFlags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED))) {
+    if (!pWin || it->second.nRetries >= kPlaceRetries || (nFlags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED))) {
         g_mapPendingPlace.erase(it);
+        return false;
+    }
+    int nTop = 0, nLeft = 0, nBottom = 0, nRight = 0;
+    if (SDL_GetWindowBordersSize(pWin, &nTop, &nLeft, &nBottom, &nRight) != 0) nTop = nLeft = nBottom = nRight = 0;
+    const int dx = x - it->second.x, dy = y - it->second.y;
+    const bool bNear = std::abs(dx) <= nLeft + nRight + kPlaceSlack && std::abs(dy) <= nTop + nBottom + kPlaceSlack;
+    if (!bNear) {
+        // Not the fault of a stale frame: the place stands as reported.
+        if (++it->second.nOthers >= kPlaceOthers) g_mapPendingPlace.erase(it);
         return false;
     }
     ++it->second.nRetries;
@@ -206,7 +220,7 @@ void SdlApplyGeometry(PLAT_WINDOW_REC* p)
     const int nBar = BarOf(p);
     // A fixed size's smallest size follows the size the program gives it, before the window takes it.
     if (PlatIsFixedSizeMaximisable(p->nStyle)) PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
-    g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, SDL_GetTicks()};
+    g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, 0};
     SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY - nBar);
     SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
 }
@@ -234,7 +248,8 @@ void SdlApplyStyle(PLAT_WINDOW_REC* p)
     uint32_t n = SdlFlagsOf(p->nStyle);
     SDL_SetWindowBordered(pWin, (n & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
     SDL_SetWindowResizable(pWin, (n & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
-    if (PlatIsFixedSizeMaximisable(p->nStyle)) PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
+    // SDL wrote hints of its own when the frame changed: the window's limits go back on.
+    PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
 }
 
 void SdlApplyTitle(PLAT_WINDOW_REC* p)

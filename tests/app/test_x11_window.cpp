@@ -752,3 +752,50 @@ TEST_F(X11Window, AFixedSizeWindowIsMaximisedByThePlayerAndRestored)
     EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
 }
+
+// The player moves the window through the window manager; three trips to fullscreen and back then
+// leave it exactly where the player put it, and so does a move by the window manager between trips.
+TEST_F(X11Window, APlaceThePlayerGaveKeepsThroughFullscreenTrips)
+{
+    const std::string strWin = StartGame(true);
+    ASSERT_FALSE(strWin.empty());
+    REPORT r = WaitReport();
+    ASSERT_TRUE(r.bValid) << m_strLastTitle;
+    const XGEOM g0 = Geometry(strWin);
+    const auto Same = [](const XGEOM& a, const XGEOM& b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; };
+    // Two moves by the window manager: its frame's corner to the place given.
+    const char* apszMoves[][2] = {{"201", "120"}, {"57", "233"}};
+    for (const auto& move : apszMoves) {
+        int nStatus = -1;
+        RunTool({"wmctrl", "-i", "-r", strWin, "-e", std::string("0,") + move[0] + "," + move[1] + ",-1,-1"}, &nStatus);
+        ASSERT_EQ(nStatus, 0);
+        const XGEOM gMoved = WaitGeometry(strWin, [&](const XGEOM& g) { return g.x != g0.x || g.y != g0.y; });
+        r = Key("r");
+        ASSERT_TRUE(r.bValid) << m_strLastTitle;
+        const XGEOM gPlaced = Geometry(strWin);
+        const REPORT rPlaced = r;
+        std::printf("moved by the window manager to %s,%s: report %s, X client %d,%d %dx%d\n", move[0], move[1],
+                    m_strLastTitle.c_str(), gPlaced.x, gPlaced.y, gPlaced.w, gPlaced.h);
+        EXPECT_TRUE(Same(gMoved, gPlaced));
+        for (int i = 0; i < 3; ++i) {
+            r = Key("f");
+            ASSERT_TRUE(r.bValid) << m_strLastTitle;
+            EXPECT_EQ(r.bFull, 1) << m_strLastTitle;
+            WaitGeometry(strWin, [&](const XGEOM& g) { return g.x == 0 && g.y == 0 && g.w == 1024; });
+            r = Key("w");
+            ASSERT_TRUE(r.bValid) << m_strLastTitle;
+            EXPECT_EQ(r.bFull, 0) << m_strLastTitle;
+            const XGEOM g = WaitGeometry(strWin, [&](const XGEOM& gg) { return Same(gg, gPlaced); });
+            std::printf("trip %d: report %s, X client %d,%d %dx%d\n", i, m_strLastTitle.c_str(), g.x, g.y, g.w, g.h);
+            EXPECT_TRUE(Same(g, gPlaced)) << "trip " << i << ": X client " << g.x << "," << g.y << " " << g.w << "x"
+                                          << g.h << ", was " << gPlaced.x << "," << gPlaced.y;
+            // The place stays (nothing moves it a moment later).
+            r = Key("r");
+            EXPECT_TRUE(Same(Geometry(strWin), gPlaced)) << "trip " << i;
+            EXPECT_EQ(r.nLeft, rPlaced.nLeft) << m_strLastTitle;
+            EXPECT_EQ(r.nTop, rPlaced.nTop) << m_strLastTitle;
+        }
+    }
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
+    EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+}
