@@ -3,7 +3,9 @@
 // bar sits outside the picture, the frame keeps the smallest size, a popup opens at the cursor in
 // fullscreen, the tray icon sits in a real tray host (trayer) and its menu reaches the script; and a
 // borderless window moves when its click layer is dragged, and one minimised "to the tray" without
-// a tray host is a plain minimised window that the window manager brings back.
+// a tray host is a plain minimised window that the window manager brings back. The pause on drag
+// holds the script for the whole drag of the click layer; a fixed-size window is maximised by the
+// window manager and restored; a place the window manager gave keeps through fullscreen trips.
 //
 // Runs only under the kolvex_x11_desktop test (KX_X11_DESKTOP=1), which starts the X server; with
 // KX_X11_SHOTS naming a folder, the screenshots are written there as PNG files.
