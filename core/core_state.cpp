@@ -79,6 +79,7 @@ void ResetFrameLoop(void)
     g_nCurCommand = 0;
     g_bEnginePaused = 0;
     g_bRunInBackground = 1;
+    g_bCaptionDragPause = 0;
     ResetFrameState();
 }
 

@@ -44,6 +44,7 @@ TREE_NODE* g_pCurThreadNode = nullptr;
 int32_t g_nCurCommand = 0;
 uint8_t g_bEnginePaused = 0;
 uint8_t g_bRunInBackground = 1;
+uint8_t g_bCaptionDragPause = 0;
 
 enum { KX_ERR_NO_HANDLER = 900050 };
 enum { KX_MAX_WINDOWS = 4, KX_RESYNC_LATE_MS = 250, KX_DEBUG_SAMPLE_COMMANDS = 1024 };
@@ -199,7 +200,7 @@ static void RunThreadCommands(SCRIPT_THREAD* pThread)
     while (!g_bEngineStop && s_bLastResult == 0) {
         const int32_t nPC = pThread->nPC;
         g_nCurCommand = nPC;
-        const int nTable = (g_bRunInBackground || !g_bEnginePaused) ? 1 : 0;
+        const int nTable = ((g_bRunInBackground && !g_bCaptionDragPause) || !g_bEnginePaused) ? 1 : 0;
         CMD_HANDLER* pTable = pThread->ppHandlerTables ? pThread->ppHandlerTables[nTable] : nullptr;
         if (nPC < 0 || nPC >= pThread->nCommands || !pTable || !pTable[nPC]) {
             // Running off the body, a jump outside it, or a body without tables.

@@ -50,3 +50,6 @@ extern int32_t g_nCurCommand;
 // The engine pause (the main window is inactive) and the switch that keeps scripts running then.
 extern uint8_t g_bEnginePaused;
 extern uint8_t g_bRunInBackground;
+// The pause now is a caption drag's (the pause-on-drag switch): it holds the scripts until the drag
+// ends, running in the background or not, as a modal move would hold the frame step.
+extern uint8_t g_bCaptionDragPause;

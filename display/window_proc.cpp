@@ -22,6 +22,7 @@
 #include "platform/plat_file.h"
 #include "platform/plat_msgbox.h"
 #include "platform/plat_thread.h"
+#include "platform/plat_window_drag.h"
 #include "script/dispatch.h"
 #include "core/game_config.h"
 #include "script/engine_control.h"
@@ -193,15 +194,32 @@ void HandleWmWindowPosChanged(WINDOW_STATE* pState, PLAT_HWND hwnd)
     ComputeOutputSize(pState->nWidth, pState->nHeight, rc.right, rc.bottom);
 }
 
-// Caption-drag pause: the engine holds while the caption of a window is dragged.
+// Caption-drag pause: the engine holds while the caption of a window is dragged. The drag runs
+// while the frame step goes on (there is no modal move loop here), so the pause is marked as the
+// drag's: the frame step's rule that an active main window leaves the pause waits until the drag is
+// over (IsCaptionDragHeld).
 void PauseOnCaptionDrag(uintptr_t wParam)
 {
-    if (g_bPauseOnCaptionDrag && wParam == KX_HTCAPTION) EnterPause();
+    if (g_bPauseOnCaptionDrag && wParam == KX_HTCAPTION) {
+        g_bCaptionDragPause = 1;
+        EnterPause();
+    }
 }
 
 void ResumeAfterCaptionDrag(void)
 {
+    g_bCaptionDragPause = 0;
     if (g_bPauseOnCaptionDrag && g_bEnginePaused) LeavePause();
+}
+
+// After the caption's default action: a drag that began keeps the pause (entered again should the
+// frame step have left it meanwhile); a press that moved nothing (the button already up, a
+// maximised window) ends it at once.
+void HoldPauseForDrag(PLAT_HWND hwnd)
+{
+    if (!g_bCaptionDragPause) return;
+    if (g_bPauseOnCaptionDrag && PlatGetDraggedWindow() == hwnd) EnterPause();
+    else ResumeAfterCaptionDrag();
 }
 
 void HandleWmLButtonDown(WINDOW_STATE* pState, intptr_t lParam)
@@ -278,6 +296,14 @@ void HandleWmDestroy(WINDOW_STATE* pState, PLAT_HWND hwnd)
 
 
 }  // namespace
+
+int IsCaptionDragHeld(void)
+{
+    // The platform ends its drag when the left button is up, however the release went (to the
+    // window manager, lost, or never seen as an event), or when the window goes: the pause cannot
+    // outlast it.
+    return g_bCaptionDragPause && g_bPauseOnCaptionDrag && PlatGetDraggedWindow() != 0 ? 1 : 0;
+}
 
 int IsMainWindowActive(void)
 {
@@ -547,9 +573,12 @@ intptr_t DispatchWindowMessage(WINDOW_STATE* pState, PLAT_HWND hwnd, uint32_t ms
         // Summed until the input step takes it, so no notch of a frame is lost.
         g_nWheelDelta += (int16_t)(uint16_t)((wParam >> 16) & 0xFFFFu);
         return 0;
-    case PLAT_WM_NCLBUTTONDOWN:
+    case PLAT_WM_NCLBUTTONDOWN: {
         PauseOnCaptionDrag(wParam);
-        break;
+        const intptr_t nResult = PlatDefWindowProc(hwnd, msg, wParam, lParam);
+        HoldPauseForDrag(hwnd);
+        return nResult;
+    }
     case PLAT_WM_NCLBUTTONUP:
     case PLAT_WM_LBUTTONUP:
     case PLAT_WM_EXITSIZEMOVE:

@@ -73,6 +73,9 @@ void FreeFileList(void);
 // 1 while the main window is active and not minimised (a window that has not yet been activated
 // counts as active).
 int IsMainWindowActive(void);
+// 1 while a caption drag that paused the engine goes on: the pause is not left for an active window.
+// Any thread.
+int IsCaptionDragHeld(void);
 // The frame step, after the first frame is drawn: the main window, created hidden so that no empty
 // window flashes up, is shown unless the game asks to keep it hidden.
 void ShowMainWindowFirstFrame(void);

@@ -120,12 +120,26 @@ void SdlApplySizeLimits(PLAT_WINDOW_REC* p)
     SDL_Window* pWin = SdlOf(p);
     if (!pWin) return;
     const int nBar = PlatMenuBarInset(p);
-    const int minW = p->nMinTrackW > 0 ? p->nMinTrackW : 1;
-    const int minH = (p->nMinTrackH > 0 ? p->nMinTrackH : 1) + nBar;
+    int minW = p->nMinTrackW > 0 ? p->nMinTrackW : 1;
+    int minH = (p->nMinTrackH > 0 ? p->nMinTrackH : 1) + nBar;
     int maxW = p->nMaxTrackW > 0 ? p->nMaxTrackW : kNoSizeLimit;
     int maxH = p->nMaxTrackH > 0 ? p->nMaxTrackH + nBar : kNoSizeLimit;
+    if (PlatIsFixedSizeMaximisable(p->nStyle)) {
+        // A fixed size the window manager may still maximise: its size is the smallest, and there is
+        // no largest. While maximised nothing holds it to the old size.
+        const bool bRestored = p->nShowState == PLAT_SIZE_RESTORED;
+        minW = bRestored && p->nClientW > 0 ? p->nClientW : 1;
+        minH = (bRestored && p->nClientH > 0 ? p->nClientH : 1) + nBar;
+        maxW = maxH = kNoSizeLimit;
+    }
     if (maxW < minW) maxW = minW;
     if (maxH < minH) maxH = minH;
+    // On X11 the hints are written directly: SDL's setters move and raise the window each time,
+    // which lands a window being restored or placed off by the frame. A window that is not
+    // resizable keeps the fixed size SDL gave its hints.
+    if (!(SDL_GetWindowFlags(pWin) & SDL_WINDOW_RESIZABLE)) return;
+    if (PlatX11SetSizeHints(pWin, minW, minH, maxW == kNoSizeLimit ? 0 : maxW, maxH == kNoSizeLimit ? 0 : maxH) == 0)
+        return;
     int curMinW = 0, curMinH = 0, curMaxW = 0, curMaxH = 0;
     SDL_GetWindowMinimumSize(pWin, &curMinW, &curMinH);
     SDL_GetWindowMaximumSize(pWin, &curMaxW, &curMaxH);

@@ -852,10 +852,24 @@ void PlatNoteClientMoveSize(PLAT_HWND hwnd, int x, int y, int w, int h)
     SendMoveSize(hwnd, UpdateClientRect(hwnd, x, y, w, h));
 }
 
+int PlatIsFixedSizeMaximisable(uint32_t nStyle)
+{
+    return !(nStyle & (PLAT_WS_THICKFRAME | PLAT_WS_CHILD)) && (nStyle & PLAT_WS_CAPTION) == PLAT_WS_CAPTION &&
+                   (nStyle & PLAT_WS_MAXIMIZEBOX)
+               ? 1
+               : 0;
+}
+
 void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH)
 {
     PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
     if (!p || (*pW == p->nClientW && *pH == p->nClientH)) return;
+    // Without a sizing frame the size stays; only maximising changes it.
+    if (PlatIsFixedSizeMaximisable(p->nStyle)) {
+        *pW = p->nClientW;
+        *pH = p->nClientH;
+        return;
+    }
     // Only the far edges can be told apart from the sizes alone.
     const int nEdge = *pW != p->nClientW && *pH != p->nClientH ? PLAT_WMSZ_BOTTOMRIGHT
                       : *pW != p->nClientW                     ? PLAT_WMSZ_RIGHT

@@ -135,6 +135,11 @@ void PlatNoteCursorScreenPos(int32_t x, int32_t y);
 // *pW, *pH receive the client size it leaves. The record is not changed (nothing when the size is
 // the record's).
 void PlatNoteUserResize(PLAT_HWND hwnd, int* pW, int* pH);
+// 1 for a top-level window of a fixed size that may still be maximised: a caption with a maximise box
+// and no sizing frame. The window system is told it may grow (a window manager offers maximise only
+// to a window whose smallest and largest sizes differ), with its size as the smallest; a resize by
+// the user is undone (PlatNoteUserResize), so it keeps its size unless maximised.
+int PlatIsFixedSizeMaximisable(uint32_t nStyle);
 // Keeps a client size the user asks for within the window's size limits (platform/plat_window_limits.cpp).
 void PlatClampToSizeLimits(const PLAT_WINDOW_REC* pRec, int* pW, int* pH);
 // The window the mouse is over (platform/plat_window_cursor.cpp): a mouse event in another window

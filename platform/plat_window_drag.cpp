@@ -2,6 +2,8 @@
 // by the program, ended when the left button is up.
 #include "platform/plat_window_drag.h"
 
+#include <atomic>
+
 #include "platform/plat_display.h"
 #include "platform/plat_display_backend.h"
 #include "platform/plat_window_backend.h"
@@ -17,6 +19,8 @@ struct WINDOW_DRAG {
     int32_t nLastX, nLastY;       // the pointer as last followed
 };
 WINDOW_DRAG g_drag{};
+// The dragged window as other threads read it (the frame step asks whether a drag still holds it).
+std::atomic<PLAT_HWND> g_hDragged{0};
 int g_nDragsStarted = 0, g_nDragsByWindowManager = 0;
 
 // The pointer now: as the window system has it, else as the last mouse event left it.
@@ -28,10 +32,16 @@ bool QueryPointer(PLAT_WINDOW_REC* p, int32_t* pX, int32_t* pY, int* pbHeld)
     return true;
 }
 
+void SetDrag(const WINDOW_DRAG& drag)
+{
+    g_drag = drag;
+    g_hDragged.store(drag.hwnd);
+}
+
 void EndDrag(PLAT_HWND hwnd, int32_t x, int32_t y)
 {
     const int bByWindowManager = g_drag.bByWindowManager;
-    g_drag = WINDOW_DRAG{};
+    SetDrag(WINDOW_DRAG{});
     // The release went to whoever moved the window: the program hears of it as from its own window,
     // so no button stays down for it.
     PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
@@ -62,11 +72,11 @@ int PlatBeginWindowDrag(PLAT_HWND hwnd, int32_t x, int32_t y)
     if (PlatGetWindowRect(hwnd, &rc) != 0) return -1;
     // The window follows the pointer from where the press was: a pointer that moved on before the drag
     // began takes the window as far.
-    g_drag = WINDOW_DRAG{hwnd, 0, x, y, rc.left, rc.top, x, y};
+    SetDrag(WINDOW_DRAG{hwnd, 0, x, y, rc.left, rc.top, x, y});
     ++g_nDragsStarted;
     PlatSendMessage(hwnd, PLAT_WM_ENTERSIZEMOVE, 0, 0);
     if ((p = PlatLookupWindow(hwnd)) == nullptr) {
-        g_drag = WINDOW_DRAG{};
+        SetDrag(WINDOW_DRAG{});
         return -1;
     }
     if (PlatCurrentDisplayBackend()->pfnBeginMove(p, x, y) == 0) {
@@ -82,7 +92,7 @@ void PlatTrackWindowDrag(void)
     const PLAT_HWND hwnd = g_drag.hwnd;
     PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
     if (!p || p->bDestroying) {
-        g_drag = WINDOW_DRAG{};
+        SetDrag(WINDOW_DRAG{});
         return;
     }
     int32_t x = 0, y = 0;
@@ -97,7 +107,7 @@ void PlatTrackWindowDrag(void)
     if (!bHeld) EndDrag(hwnd, x, y);
 }
 
-PLAT_HWND PlatGetDraggedWindow(void) { return g_drag.hwnd; }
+PLAT_HWND PlatGetDraggedWindow(void) { return g_hDragged.load(); }
 
 void PlatGetWindowDragCounts(int* pnStarted, int* pnByWindowManager)
 {

@@ -14,7 +14,7 @@ enum { PLAT_HTCAPTION = 2 };
 // PlatDefWindowProc calls it for WM_NCLBUTTONDOWN with PLAT_HTCAPTION. 0, or -1 when nothing is
 // moved: no such window, it is maximised or covers its monitor, or the left button is already up.
 int PlatBeginWindowDrag(PLAT_HWND hwnd, int32_t x, int32_t y);
-// The window being moved now, or 0.
+// The window being moved now, or 0. Any thread.
 PLAT_HWND PlatGetDraggedWindow(void);
 // How often a drag was started, and how many of those the window manager carried out (tests and
 // diagnostics).

@@ -2,11 +2,13 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/plat_display_backend.h"
 #include "platform/plat_internal.h"
 #include "platform/plat_text.h"
 #include "platform/plat_editbox.h"
@@ -31,16 +33,21 @@ PLAT_HWND g_hwndLastClose = 0;
 // decorations (leaving fullscreen, a frame switched on or off) SDL still has the old ones, and the
 // client lands off by the difference. The place is then asked for again, a few times at most (a
 // window manager may keep a window elsewhere on purpose).
+// Only a place off by no more than the window manager's frame (_NET_FRAME_EXTENTS, as SDL has it
+// by the time the answer arrives) and a little slack is taken for such a fault: a place farther off
+// is the window manager's or the user's own (a move by the user soon after the program's is kept),
+// however late the answer comes on a loaded machine.
 struct PENDING_PLACE {
     int x, y;       // the SDL window's position (the menu bar's strip included)
-    int nRetries;
-    uint32_t nTicks;   // when it was asked for
+    int nRetries;   // the place asked for again so often
+    int nOthers;    // places reported since that were not this one
 };
 std::map<PLAT_HWND, PENDING_PLACE> g_mapPendingPlace;
 constexpr int kPlaceRetries = 3;
-// A place the window system has not reported within this time is no longer waited for: the window
-// may not have moved at all, and a later move is the user's.
-constexpr uint32_t kPlaceWaitMs = 2000;
+// After this many other places reported the place is no longer waited for (the window manager keeps
+// the window elsewhere, or it never moved).
+constexpr int kPlaceOthers = 8;
+constexpr int kPlaceSlack = 16;
 
 // The window surface each window's last whole picture went to, with its size: a part is shown only
 // onto that surface (one the window system made anew holds nothing of the picture yet).
@@ -138,7 +145,8 @@ void SdlStop(void)
 uint32_t SdlFlagsOf(uint32_t nStyle)
 {
     uint32_t n = SDL_WINDOW_HIDDEN;
-    if (nStyle & PLAT_WS_THICKFRAME) n |= SDL_WINDOW_RESIZABLE;
+    // A fixed size that may be maximised is resizable to the window system too (its limits keep it).
+    if ((nStyle & PLAT_WS_THICKFRAME) || PlatIsFixedSizeMaximisable(nStyle)) n |= SDL_WINDOW_RESIZABLE;
     if ((nStyle & PLAT_WS_POPUP) && (nStyle & PLAT_WS_CAPTION) != PLAT_WS_CAPTION) n |= SDL_WINDOW_BORDERLESS;
     return n;
 }
@@ -197,9 +205,17 @@ bool CorrectPendingPlace(PLAT_WINDOW_REC* p, int x, int y)
         g_mapPendingPlace.erase(it);
         return false;
     }
-    if (!pWin || it->second.nRetries >= kPlaceRetries || SDL_GetTicks() - it->second.nTicks > kPlaceWaitMs ||
-        (nFlags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED))) {
+    if (!pWin || it->second.nRetries >= kPlaceRetries || (nFlags & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED))) {
         g_mapPendingPlace.erase(it);
+        return false;
+    }
+    int nTop = 0, nLeft = 0, nBottom = 0, nRight = 0;
+    if (SDL_GetWindowBordersSize(pWin, &nTop, &nLeft, &nBottom, &nRight) != 0) nTop = nLeft = nBottom = nRight = 0;
+    const int dx = x - it->second.x, dy = y - it->second.y;
+    const bool bNear = std::abs(dx) <= nLeft + nRight + kPlaceSlack && std::abs(dy) <= nTop + nBottom + kPlaceSlack;
+    if (!bNear) {
+        // Not the fault of a stale frame: the place stands as reported.
+        if (++it->second.nOthers >= kPlaceOthers) g_mapPendingPlace.erase(it);
         return false;
     }
     ++it->second.nRetries;
@@ -211,7 +227,9 @@ void SdlApplyGeometry(PLAT_WINDOW_REC* p)
 {
     if (!SdlOf(p)) return;
     const int nBar = BarOf(p);
-    g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, SDL_GetTicks()};
+    // A fixed size's smallest size follows the size the program gives it, before the window takes it.
+    if (PlatIsFixedSizeMaximisable(p->nStyle)) PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
+    g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, 0};
     SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY - nBar);
     SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
 }
@@ -230,6 +248,8 @@ void SdlApplyShow(PLAT_WINDOW_REC* p)
     if (p->nShowState == PLAT_SIZE_MINIMIZED) SDL_MinimizeWindow(pWin);
     else if (p->nShowState == PLAT_SIZE_MAXIMIZED) SDL_MaximizeWindow(pWin);
     else SDL_RestoreWindow(pWin);
+    // A fixed size is held again once restored, and not while maximised.
+    if (PlatIsFixedSizeMaximisable(p->nStyle)) PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
 }
 
 void SdlApplyStyle(PLAT_WINDOW_REC* p)
@@ -239,6 +259,8 @@ void SdlApplyStyle(PLAT_WINDOW_REC* p)
     uint32_t n = SdlFlagsOf(p->nStyle);
     SDL_SetWindowBordered(pWin, (n & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
     SDL_SetWindowResizable(pWin, (n & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
+    // SDL wrote hints of its own when the frame changed: the window's limits go back on.
+    PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
     PlatX11SetOpacity(pWin, p->nOpacity);
 }
 

@@ -52,6 +52,10 @@ int PlatX11BeginMove(SDL_Window* pWin, int x, int y);
 // The pointer in screen pixels and whether the left button is held, from the X server. 0, or -1
 // without an X11 window.
 int PlatX11QueryPointer(SDL_Window* pWin, int* pX, int* pY, int* pbLeftHeld);
+// Sets the smallest and largest size of the X window for the window manager (WM_NORMAL_HINTS; a
+// largest of 0 is none), keeping the other hints. Unlike SDL's setters it neither moves nor raises
+// the window. 0, or -1 when the window is no X11 window.
+int PlatX11SetSizeHints(SDL_Window* pWin, int minW, int minH, int maxW, int maxH);
 // Tells the window's own input that the left button went up at the screen point x, y (a release
 // that a window manager's grab took): the X server delivers it as the window's button release.
 void PlatX11SendButtonRelease(SDL_Window* pWin, int x, int y);

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include "platform/plat_x11.h"
 
@@ -26,6 +27,31 @@ int PlatX11QueryPointer(SDL_Window* pWin, int* pX, int* pY, int* pbLeftHeld)
     *pX = rx;
     *pY = ry;
     *pbLeftHeld = (nMask & Button1Mask) ? 1 : 0;
+    return 0;
+}
+
+int PlatX11SetSizeHints(SDL_Window* pWin, int minW, int minH, int maxW, int maxH)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || PlatX11DisplayLost()) return -1;
+    XSizeHints* pHints = XAllocSizeHints();
+    if (!pHints) return -1;
+    long nSupplied = 0;
+    if (!XGetWMNormalHints(pDisplay, xid, pHints, &nSupplied)) pHints->flags = 0;
+    pHints->flags |= PMinSize;
+    pHints->min_width = minW;
+    pHints->min_height = minH;
+    if (maxW > 0 && maxH > 0) {
+        pHints->flags |= PMaxSize;
+        pHints->max_width = maxW;
+        pHints->max_height = maxH;
+    } else {
+        pHints->flags &= ~PMaxSize;
+    }
+    XSetWMNormalHints(pDisplay, xid, pHints);
+    XFree(pHints);
+    XFlush(pDisplay);
     return 0;
 }
 

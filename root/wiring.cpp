@@ -149,6 +149,7 @@ void WireScriptHooks(void)
 {
     SCRIPT_HOOKS& h = g_ScriptHooks;
     h.pfnIsMainWindowActive = IsMainWindowActive;
+    h.pfnIsCaptionDragHeld = IsCaptionDragHeld;
     h.pfnAddPausedTime = AddTimerPausedTime;
     h.pfnComputeOutputSize = UpdateOutputSize;
     h.pfnClearWindowBlack = ClearMainWindowBlack;

@@ -140,6 +140,12 @@ void LeavePause(void)
 
 void UpdatePauseState(void)
 {
+    // A caption drag that paused the engine holds it to the drag's end, active window or not and in
+    // the background too; a drag that ended unheard of ends its pause here.
+    if (g_bCaptionDragPause && g_bEnginePaused) {
+        if (g_ScriptHooks.pfnIsCaptionDragHeld()) return;
+        LeavePause();
+    }
     if (g_bRunInBackground) {
         // In the background the flag is cleared without touching the timers. It is written only
         // when set (a caption drag paused the engine), and then under the engine lock, since the

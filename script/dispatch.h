@@ -39,7 +39,8 @@ int DispatchWhilePaused(void);
 // Written under g_csEngine (except the background case of UpdatePauseState).
 extern int64_t g_llPauseStart;   // PlatGetTime() at the start of the pause (low 32 bits), 0 when none
 // Follows the main window's active flag: pauses when inactive, resumes when active again; with
-// g_bRunInBackground set only clears the pause flag.
+// g_bRunInBackground set only clears the pause flag. A caption drag's pause (g_bCaptionDragPause)
+// lasts while the drag does.
 void UpdatePauseState(void);
 void EnterPause(void);
 void LeavePause(void);

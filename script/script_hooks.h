@@ -9,6 +9,7 @@ struct TREE_NODE;
 
 struct SCRIPT_HOOKS {
     int (*pfnIsMainWindowActive)(void);          // 1 while the main window is active
+    int (*pfnIsCaptionDragHeld)(void);           // 1 while a caption drag holds the engine's pause
     void (*pfnAddPausedTime)(uint32_t dwSpan);   // a finished pause, for the running script timers
     // What a new game screen size takes: the output size computed again for the current target
     // size, the main window's client area cleared to black, the Direct3D device reset.

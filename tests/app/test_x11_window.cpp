@@ -3,12 +3,16 @@
 // bar sits outside the picture, the frame keeps the smallest size, a popup opens at the cursor in
 // fullscreen, the tray icon sits in a real tray host (trayer) and its menu reaches the script; and a
 // borderless window moves when its click layer is dragged, and one minimised "to the tray" without
-// a tray host is a plain minimised window that the window manager brings back.
+// a tray host is a plain minimised window that the window manager brings back. The pause on drag
+// holds the script for the whole drag of the click layer; a fixed-size window is maximised by the
+// window manager and restored; a place the window manager gave keeps through fullscreen trips.
 //
 // Runs only under the kolvex_x11_desktop test (KX_X11_DESKTOP=1), which starts the X server; with
 // KX_X11_SHOTS naming a folder, the screenshots are written there as PNG files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -71,7 +75,7 @@ void EmitReport(SCRIPT_BUILDER* b)
 // maximises or restores; B and N switch the resizable frame off and on. A
 // right click opens "pop/" at the cursor. The click layer (a white square at 40, 40) drags a
 // borderless window. Every change ends in the report in the title.
-std::vector<GAME_FILE> WindowGame(bool bFramed)
+std::vector<GAME_FILE> WindowGame(bool bFramed, bool bResizable = true)
 {
     SCRIPT_BUILDER b;
     InitScriptBuilder(&b, 0);
@@ -148,7 +152,7 @@ std::vector<GAME_FILE> WindowGame(bool bFramed)
     GAME_DATA game = DefaultGameData();
     game.config.nWidth = kGameW;
     game.config.nHeight = kGameH;
-    game.config.nResizable = 1;
+    game.config.nResizable = bResizable ? 1 : 0;
     game.config.nFramed = bFramed ? 1 : 0;
     game.config.strTitle = "KX window";
     for (uint16_t nVar : {kVarLeft, kVarTop, kVarClientW, kVarClientH, kVarFull, kVarChosen, kVarIconic})
@@ -227,9 +231,9 @@ protected:
         EndProcess(&m_pidTray, SIGKILL);
     }
     // Starts the game; its window's id once the window manager lists it with its first report.
-    std::string StartGame(bool bFramed)
+    std::string StartGame(bool bFramed, bool bResizable = true)
     {
-        EXPECT_EQ(WriteGameFolder(dir.strNative + "/game", WindowGame(bFramed)), 0);
+        EXPECT_EQ(WriteGameFolder(dir.strNative + "/game", WindowGame(bFramed, bResizable)), 0);
         m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
                       {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
                        "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
@@ -529,6 +533,271 @@ TEST_F(X11Window, ABorderlessWindowDragsByItsClickLayerAndMinimisesWithoutATray)
     EXPECT_EQ(nStatus, 0);
     EXPECT_EQ(WaitMapState(strWin, "IsViewable"), "IsViewable");
     KeepShot(Capture(""), "x11-borderless-back.png");
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
+    EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+}
+
+namespace {
+
+const char kDragPrefix[] = "KX drag ";
+constexpr uint16_t kVarSteps = 1010;
+
+// A game whose script counts its steps into the title ("KX drag <steps>"), with the pause-on-drag
+// switch on or off and a click layer (a white square at 40, 40) that drags the window.
+std::vector<GAME_FILE> StepCountingGame(bool bPauseOnDrag)
+{
+    SCRIPT_BUILDER b;
+    InitScriptBuilder(&b, 0);
+    EXPECT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_SYSTEM, {I(0, bPauseOnDrag ? 20011 : 20012)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_LAYER, {T(LAYER_ARG_PATH, "bg"), I(LAYER_ARG_ORDER, 1), T(LAYER_ARG_IMAGE, "bg.bmp")}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_LAYER, {T(LAYER_ARG_PATH, "grip"), I(LAYER_ARG_ORDER, 2), T(LAYER_ARG_IMAGE, "grip.bmp"),
+                                            I(LAYER_ARG_X, 40), I(LAYER_ARG_Y, 40)}),
+              0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WINDOW, {I(0, 0), T(24, "grip")}), 0);
+    EXPECT_GE(AddLabel(&b, "LOOP"), 0);
+    std::vector<uint8_t> next;
+    ExprAsmVar(next, kVarSteps);
+    ExprAsmInt(next, 1);
+    ExprAsmOp(next, '+');
+    EXPECT_GE(EmitCommand(&b, KXCMD_ASSIGN, {V(0, kVarSteps), ExprArg(1, next)}), 0);
+    std::vector<uint8_t> title;
+    ExprAsmText(title, kDragPrefix);
+    ExprAsmVar(title, kVarSteps);
+    ExprAsmOp(title, 's');
+    ExprAsmOp(title, '+');
+    EXPECT_GE(EmitCommand(&b, KXCMD_WINDOW, {I(0, 0), ExprArg(1, title, EVALTYPE_TEXT)}), 0);
+    EXPECT_GE(EmitCommand(&b, KXCMD_WAIT, {I(0, 1)}), 0);
+    EXPECT_GE(EmitGoto(&b, "LOOP"), 0);
+    EXPECT_EQ(FinishScriptBody(&b), 0) << b.strError;
+    GAME_DATA game = DesktopGame(b, "KX drag start");
+    game.defs.push_back(MakeIntVarDef(kVarSteps, 0));
+    std::vector<GAME_FILE> files = BuildGameFiles(game);
+    BMP_WRITER_OPTIONS opt;
+    const std::vector<uint32_t> bg(480 * 320, 0xFF4080D0u);
+    files.push_back({"bg.bmp", WriteBmp(480, 320, opt, bg.data(), nullptr)});
+    const std::vector<uint32_t> grip(80 * 80, 0xFFF0F0F0u);
+    files.push_back({"grip.bmp", WriteBmp(80, 80, opt, grip.data(), nullptr)});
+    return files;
+}
+
+}  // namespace
+
+// The pause on drag (system command 20011) holds the script for as long as the click layer's drag
+// lasts, although the window stays active; without it (20012) the script runs on during the drag.
+// After the release the script runs again either way. Steps are counted by the script itself.
+TEST_F(X11Window, ThePauseOnDragHoldsTheScriptForTheWholeDrag)
+{
+    for (const bool bOn : {false, true}) {
+        SCOPED_TRACE(bOn ? "pause on drag" : "no pause on drag");
+        EndProcess(&m_pid, SIGKILL);
+        m_strWindow.clear();
+        const std::string strGame = dir.strNative + (bOn ? "/game-on" : "/game-off");
+        ASSERT_EQ(WriteGameFolder(strGame, StepCountingGame(bOn)), 0);
+        m_pid = Spawn({KX_KOLVEX_PATH, "--game", strGame},
+                      {"LANG=C", "LC_ALL=C", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                       "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
+                      m_strLog.c_str());
+        ASSERT_NE(m_pid, 0);
+        // The steps the title shows now (-1 before the first).
+        const auto Steps = [&]() {
+            for (const auto& w : WindowsStartingWith(kDragPrefix))
+                if (m_strWindow.empty() || w.first == m_strWindow) {
+                    if (m_strWindow.empty()) m_strWindow = w.first;
+                    return std::atoi(w.second.c_str() + std::strlen(kDragPrefix));
+                }
+            return -1;
+        };
+        // Waits until the title shows more than n steps: the steps seen then, or -1.
+        const auto WaitSteps = [&](int n) {
+            for (int i = 0; i < 600; ++i) {
+                const int k = Steps();
+                if (k > n) return k;
+                Pause(50);
+            }
+            return -1;
+        };
+        ASSERT_GE(WaitSteps(10), 0) << "the game's window did not appear\n" << Log();
+        const std::string strWin = m_strWindow;
+        RunTool({"xdotool", "windowactivate", "--sync", strWin});
+        const XGEOM g0 = Geometry(strWin);
+
+        // The press on the white square; the drag is under way once the window follows the pointer.
+        RunTool({"xdotool", "mousemove", "--window", strWin, "60", "60"});
+        ASSERT_GE(WaitSteps(Steps() + 2), 0);
+        RunTool({"xdotool", "mousedown", "1"});
+        // The window manager follows the pointer from its first motion after the game handed it the
+        // drag (on the game's next frame): the pointer goes on a pixel at a time until the window moves.
+        XGEOM g = g0;
+        for (int i = 1; i <= 100 && g.x == g0.x; ++i) {
+            RunTool({"xdotool", "mousemove", std::to_string(g0.x + 60 + i % 2), std::to_string(g0.y + 60)});
+            Pause(100);
+            g = Geometry(strWin);
+        }
+        ASSERT_NE(g.x, g0.x) << "the drag did not begin\n" << Log();
+        const int nAtStart = Steps();
+        // The pointer goes on in steps, and the window with it.
+        for (int i = 2; i <= 12; ++i) {
+            RunTool({"xdotool", "mousemove", std::to_string(g0.x + 60 + 10 * i), std::to_string(g0.y + 60 + 5 * i)});
+            WaitGeometry(strWin, [&](const XGEOM& gg) { return gg.x == g0.x + 10 * i; });
+        }
+        int nHeld = -1;
+        if (bOn) {
+            // Held a while longer: a script that ran would have counted on.
+            Pause(1000);
+            nHeld = Steps();
+            std::printf("pause on drag: steps %d when the drag began, %d before the release\n", nAtStart, nHeld);
+            EXPECT_LE(nHeld - nAtStart, 1) << "the script ran during the drag";
+        } else {
+            nHeld = WaitSteps(nAtStart + 30);
+            std::printf("no pause on drag: steps %d when the drag began, %d while held\n", nAtStart, nHeld);
+            EXPECT_GT(nHeld, nAtStart + 30) << "the script did not run during the drag";
+        }
+        g = Geometry(strWin);
+        EXPECT_EQ(g.x, g0.x + 120);
+        EXPECT_EQ(g.y, g0.y + 60);
+        KeepShot(Capture(""), bOn ? "x11-drag-paused.png" : "x11-drag-running.png");
+        RunTool({"xdotool", "mouseup", "1"});
+        // After the release the script runs again.
+        EXPECT_GT(WaitSteps(nHeld + 10), nHeld + 10) << "the script did not run again after the drag";
+        EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
+    }
+    EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+}
+
+// A main window of a fixed size (the configuration's default) is maximised by the player through the
+// window manager, shows the picture scaled into the whole client, and comes back to its place and
+// size on restore; a resize by the player's frame is undone.
+TEST_F(X11Window, AFixedSizeWindowIsMaximisedByThePlayerAndRestored)
+{
+    const std::string strWin = StartGame(true, false);
+    ASSERT_FALSE(strWin.empty());
+    REPORT r = WaitReport();
+    ASSERT_TRUE(r.bValid) << m_strLastTitle;
+    const XGEOM g0 = Geometry(strWin);
+    std::printf("fixed: report %s, X client %d,%d %dx%d\n", m_strLastTitle.c_str(), g0.x, g0.y, g0.w, g0.h);
+    ASSERT_EQ(g0.w, kGameW);
+    ASSERT_EQ(g0.h, kGameH + 20);
+    // The window manager offers maximise.
+    std::string strAllowed;
+    for (int i = 0; i < 100 && strAllowed.find("MAXIMIZE") == std::string::npos; ++i) {
+        if (i) Pause(50);
+        strAllowed = RunTool({"xprop", "-id", strWin, "_NET_WM_ALLOWED_ACTIONS"});
+    }
+    EXPECT_NE(strAllowed.find("_NET_WM_ACTION_MAXIMIZE_HORZ"), std::string::npos) << strAllowed;
+
+    // The player drags the frame larger: the window keeps its size.
+    RunTool({"xdotool", "windowsize", strWin, std::to_string(kGameW + 100), std::to_string(kGameH + 80)});
+    r = Key("r");
+    XGEOM g = WaitGeometry(strWin, [&](const XGEOM& gg) { return gg.w == g0.w && gg.h == g0.h; });
+    std::printf("resized by the frame: report %s, X client %d,%d %dx%d\n", m_strLastTitle.c_str(), g.x, g.y, g.w, g.h);
+    EXPECT_EQ(g.w, g0.w);
+    EXPECT_EQ(g.h, g0.h);
+    EXPECT_EQ(r.nClientW, kGameW) << m_strLastTitle;
+    EXPECT_EQ(r.nClientH, kGameH) << m_strLastTitle;
+
+    for (int nTrip = 0; nTrip < 2; ++nTrip) {
+        // Maximised by the window manager (as its button or a double click on the title does).
+        int nStatus = -1;
+        RunTool({"wmctrl", "-i", "-r", strWin, "-b", "add,maximized_vert,maximized_horz"}, &nStatus);
+        ASSERT_EQ(nStatus, 0);
+        g = WaitGeometry(strWin, [&](const XGEOM& gg) { return gg.w > kGameW + 200; });
+        r = Key("r");
+        g = Geometry(strWin);
+        std::printf("maximised: report %s, X client %d,%d %dx%d\n", m_strLastTitle.c_str(), g.x, g.y, g.w, g.h);
+        EXPECT_GT(g.w, kGameW + 200) << "not maximised";
+        EXPECT_EQ(r.nClientW, g.w) << m_strLastTitle;
+        EXPECT_EQ(r.nClientH, g.h - 20) << m_strLastTitle;
+        // The picture fills the client at the game's aspect: its bands (light, dark, light from the top)
+        // at the scaled rows, centred.
+        const int cw = g.w, ch = g.h - 20;
+        const double sc = std::min(cw / double(kGameW), ch / double(kGameH));
+        const int ox = int((cw - kGameW * sc) / 2), oy = int((ch - kGameH * sc) / 2);
+        const auto Row = [&](int y) { return 20 + oy + int(y * sc); };
+        const auto Near = [](uint32_t c, uint32_t want) {
+            for (int k = 0; k < 24; k += 8) {
+                const int d = int((c >> k) & 0xFF) - int((want >> k) & 0xFF);
+                if (d < -8 || d > 8) return false;
+            }
+            return true;
+        };
+        bool bHeld = false;
+        const X11_SHOT shot = CaptureWhen(strWin, [&](const X11_SHOT& sh) {
+            const int x = ox + int(kGameW / 2 * sc);
+            return sh.w == g.w && Near(sh.At(x, Row(20)), 0x4080D0u) && Near(sh.At(x, Row(60)), 0x3060A0u) &&
+                   Near(sh.At(x, Row(340)), 0x4080D0u) && Near(sh.At(ox + int(20 * sc), Row(100)), 0x4080D0u) &&
+                   Near(sh.At(cw - 1 - ox - int(20 * sc), Row(180)), 0x4080D0u);
+        }, &bHeld);
+        if (nTrip == 0) KeepShot(Capture(""), "x11-fixed-maximised.png");
+        EXPECT_TRUE(bHeld) << "the picture is not scaled into the maximised client";
+
+        // Restored: the same place and size as before.
+        RunTool({"wmctrl", "-i", "-r", strWin, "-b", "remove,maximized_vert,maximized_horz"}, &nStatus);
+        ASSERT_EQ(nStatus, 0);
+        g = WaitGeometry(strWin, [&](const XGEOM& gg) { return gg.x == g0.x && gg.y == g0.y && gg.w == g0.w && gg.h == g0.h; });
+        r = Key("r");
+        std::printf("restored: report %s, X client %d,%d %dx%d\n", m_strLastTitle.c_str(), g.x, g.y, g.w, g.h);
+        EXPECT_EQ(g.x, g0.x) << "trip " << nTrip;
+        EXPECT_EQ(g.y, g0.y) << "trip " << nTrip;
+        EXPECT_EQ(g.w, g0.w) << "trip " << nTrip;
+        EXPECT_EQ(g.h, g0.h) << "trip " << nTrip;
+        EXPECT_EQ(r.nClientW, kGameW) << m_strLastTitle;
+        EXPECT_EQ(r.nClientH, kGameH) << m_strLastTitle;
+    }
+    KeepShot(Capture(""), "x11-fixed-restored.png");
+    // Still of a fixed size after the trips.
+    RunTool({"xdotool", "windowsize", strWin, std::to_string(kGameW + 60), std::to_string(kGameH + 60)});
+    r = Key("r");
+    g = WaitGeometry(strWin, [&](const XGEOM& gg) { return gg.w == g0.w && gg.h == g0.h; });
+    EXPECT_EQ(g.w, g0.w);
+    EXPECT_EQ(g.h, g0.h);
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
+    EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+}
+
+// The player moves the window through the window manager; three trips to fullscreen and back then
+// leave it exactly where the player put it, and so does a move by the window manager between trips.
+TEST_F(X11Window, APlaceThePlayerGaveKeepsThroughFullscreenTrips)
+{
+    const std::string strWin = StartGame(true);
+    ASSERT_FALSE(strWin.empty());
+    REPORT r = WaitReport();
+    ASSERT_TRUE(r.bValid) << m_strLastTitle;
+    const XGEOM g0 = Geometry(strWin);
+    const auto Same = [](const XGEOM& a, const XGEOM& b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; };
+    // Two moves by the window manager: its frame's corner to the place given.
+    const char* apszMoves[][2] = {{"201", "120"}, {"57", "233"}};
+    for (const auto& move : apszMoves) {
+        int nStatus = -1;
+        RunTool({"wmctrl", "-i", "-r", strWin, "-e", std::string("0,") + move[0] + "," + move[1] + ",-1,-1"}, &nStatus);
+        ASSERT_EQ(nStatus, 0);
+        const XGEOM gMoved = WaitGeometry(strWin, [&](const XGEOM& g) { return g.x != g0.x || g.y != g0.y; });
+        r = Key("r");
+        ASSERT_TRUE(r.bValid) << m_strLastTitle;
+        const XGEOM gPlaced = Geometry(strWin);
+        const REPORT rPlaced = r;
+        std::printf("moved by the window manager to %s,%s: report %s, X client %d,%d %dx%d\n", move[0], move[1],
+                    m_strLastTitle.c_str(), gPlaced.x, gPlaced.y, gPlaced.w, gPlaced.h);
+        EXPECT_TRUE(Same(gMoved, gPlaced));
+        for (int i = 0; i < 3; ++i) {
+            r = Key("f");
+            ASSERT_TRUE(r.bValid) << m_strLastTitle;
+            EXPECT_EQ(r.bFull, 1) << m_strLastTitle;
+            WaitGeometry(strWin, [&](const XGEOM& g) { return g.x == 0 && g.y == 0 && g.w == 1024; });
+            r = Key("w");
+            ASSERT_TRUE(r.bValid) << m_strLastTitle;
+            EXPECT_EQ(r.bFull, 0) << m_strLastTitle;
+            const XGEOM g = WaitGeometry(strWin, [&](const XGEOM& gg) { return Same(gg, gPlaced); });
+            std::printf("trip %d: report %s, X client %d,%d %dx%d\n", i, m_strLastTitle.c_str(), g.x, g.y, g.w, g.h);
+            EXPECT_TRUE(Same(g, gPlaced)) << "trip " << i << ": X client " << g.x << "," << g.y << " " << g.w << "x"
+                                          << g.h << ", was " << gPlaced.x << "," << gPlaced.y;
+            // The place stays (nothing moves it a moment later).
+            r = Key("r");
+            EXPECT_TRUE(Same(Geometry(strWin), gPlaced)) << "trip " << i;
+            EXPECT_EQ(r.nLeft, rPlaced.nLeft) << m_strLastTitle;
+            EXPECT_EQ(r.nTop, rPlaced.nTop) << m_strLastTitle;
+        }
+    }
     EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended";
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
 }

@@ -726,6 +726,74 @@ TEST_F(WindowProcTest, ADragFromTheClickLayerMovesTheWindowWithThePointer)
     InstallEngineParts();
 }
 
+// With the pause-on-drag switch on, a drag from the click layer pauses the engine for as long as the
+// left button is held: the frame step's rule that an active main window leaves the pause waits for
+// the drag's end, and so does running in the background (the engine's default). With the switch off
+// nothing pauses; a press that starts no drag (the button already up) holds no pause.
+TEST_F(WindowProcTest, APauseOnCaptionDragLastsAsLongAsTheDrag)
+{
+    const struct {
+        uint8_t bOn, bBackground;
+    } cases[] = {{1, 0}, {1, 1}, {0, 0}, {0, 1}};
+    for (const auto& c : cases) {
+        const uint8_t bOn = c.bOn;
+        SCOPED_TRACE(std::string(bOn ? "switch on" : "switch off") + (c.bBackground ? ", in the background" : ""));
+        TearDown();
+        SetUp();
+        g_DisplayHooks.pfnClickLayerHit = [](WINDOW_STATE* pState) { return pState->nMouseX < 100 ? 1 : 0; };
+        g_bPauseOnCaptionDrag = bOn;
+        g_bRunInBackground = c.bBackground;
+        PlatFakeInjectMouseMove(hMain, 20, 30);
+        PlatFakeInjectMouseButton(hMain, 1, 1, 20, 30);
+        Drain();
+        ASSERT_EQ(g_nDragRequestWindow, 1);
+        // The input step of the next frame asks for the caption's default action.
+        UpdateInputState();
+        Drain();
+        ASSERT_EQ(PlatGetDraggedWindow(), hMain);
+        EXPECT_EQ(g_bEnginePaused, bOn);
+        // Frames go on while the pointer moves with the button down; the main window stays active.
+        for (int i = 1; i <= 3; ++i) {
+            PlatFakeInjectMouseMove(hMain, 20 + 10 * i, 30);
+            Drain();
+            UpdatePauseState();
+            EXPECT_EQ(IsMainWindowActive(), 1);
+            EXPECT_EQ(g_bEnginePaused, bOn) << "frame " << i;
+        }
+        PlatFakeInjectMouseButton(hMain, 1, 0, 50, 30);
+        Drain();
+        EXPECT_EQ(PlatGetDraggedWindow(), 0u);
+        EXPECT_EQ(g_bEnginePaused, 0);
+        EXPECT_EQ(g_bCaptionDragPause, 0);
+        UpdatePauseState();
+        EXPECT_EQ(g_bEnginePaused, 0);
+
+        // A drag whose end the window never heard of (its release and WM_EXITSIZEMOVE lost): the
+        // pause ends with the platform's drag all the same.
+        PlatFakeInjectMouseButton(hMain, 1, 1, 20, 30);
+        Drain();
+        UpdateInputState();
+        Drain();
+        ASSERT_EQ(PlatGetDraggedWindow(), hMain);
+        EXPECT_EQ(g_bEnginePaused, bOn);
+        g_bCaptionDragPause = bOn;   // as if WM_EXITSIZEMOVE never came
+        PlatFakeInjectMouseButton(hMain, 1, 0, 20, 30);
+        Drain();
+        g_bCaptionDragPause = bOn;
+        g_bEnginePaused = bOn;
+        UpdatePauseState();
+        EXPECT_EQ(g_bEnginePaused, 0);
+
+        // The caption's action asked for after the button went up: no drag, so no pause outlasts it.
+        PlatPostMessage(hMain, PLAT_WM_NCLBUTTONDOWN, KX_HTCAPTION, PlatMakeLParam(0, 0));
+        Drain();
+        EXPECT_EQ(PlatGetDraggedWindow(), 0u);
+        EXPECT_EQ(g_bEnginePaused, 0);
+        EXPECT_EQ(IsCaptionDragHeld(), 0);
+    }
+    InstallEngineParts();
+}
+
 // A click on the tray icon brings back a window hidden to the tray or minimised; its popup opens at
 // the cursor's screen position.
 TEST_F(WindowProcTest, ATrayClickBringsTheWindowBack)

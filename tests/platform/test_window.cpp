@@ -11,6 +11,7 @@
 
 #include "platform/plat_menu.h"
 #include "platform/plat_window.h"
+#include "platform/plat_window_backend.h"
 
 namespace {
 
@@ -386,6 +387,47 @@ TEST_F(WindowTest, SysCommandsAndGeometry)
     EXPECT_STREQ(sz, "\x82\xa0");
     PlatPresentWindow(hwnd);
     EXPECT_EQ(PlatFakeGetPresentCount(hwnd), 1);
+}
+
+// A window with a maximise box and no sizing frame keeps its size when the user pulls its frame, yet
+// is maximised and restored to that size; with a sizing frame the user's size holds. Which styles
+// count as such a fixed size that the window manager may still maximise.
+TEST_F(WindowTest, AFixedSizeWithAMaximiseBoxKeepsItsSizeButMaximises)
+{
+    const uint32_t nFixed = PLAT_WS_OVERLAPPEDWINDOW & ~static_cast<uint32_t>(PLAT_WS_THICKFRAME);
+    const struct {
+        uint32_t nStyle;
+        int bFixed;
+    } styles[] = {
+        {nFixed, 1},
+        {PLAT_WS_OVERLAPPEDWINDOW, 0},
+        {nFixed & ~static_cast<uint32_t>(PLAT_WS_MAXIMIZEBOX), 0},
+        {PLAT_WS_POPUP, 0},
+        {nFixed | PLAT_WS_CHILD, 0},
+    };
+    for (const auto& c : styles) EXPECT_EQ(PlatIsFixedSizeMaximisable(c.nStyle), c.bFixed) << std::hex << c.nStyle;
+
+    for (const int bThick : {0, 1}) {
+        SCOPED_TRACE(bThick ? "sizing frame" : "fixed size");
+        const PLAT_HWND hwnd = Create((bThick ? PLAT_WS_OVERLAPPEDWINDOW : nFixed) | PLAT_WS_VISIBLE);
+        Drain();
+        PLAT_RECT rc0, rc;
+        ASSERT_EQ(PlatGetClientRect(hwnd, &rc0), 0);
+        PlatFakeInjectFrameDrag(hwnd, rc0.right + 100, rc0.bottom + 50);
+        ASSERT_EQ(PlatGetClientRect(hwnd, &rc), 0);
+        EXPECT_EQ(rc.right, rc0.right + (bThick ? 100 : 0));
+        EXPECT_EQ(rc.bottom, rc0.bottom + (bThick ? 50 : 0));
+        PlatFakeInjectFrameDrag(hwnd, rc0.right, rc0.bottom);
+        PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_MAXIMIZE, 0);
+        EXPECT_TRUE(PlatIsZoomed(hwnd));
+        PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_RESTORE, 0);
+        EXPECT_FALSE(PlatIsZoomed(hwnd));
+        ASSERT_EQ(PlatGetClientRect(hwnd, &rc), 0);
+        EXPECT_EQ(rc.right, rc0.right);
+        EXPECT_EQ(rc.bottom, rc0.bottom);
+        PlatDestroyWindow(hwnd);
+        Drain();
+    }
 }
 
 TEST_F(WindowTest, AdjustWindowRectPerStyle)
