@@ -20,7 +20,9 @@ namespace {
 
 // The windows that have a native window, in the order they were made.
 std::vector<PLAT_HWND> g_vNativeWindows;
-// When the last close request from the window system came (SDL ticks), and for which window.
+// Whether a close request from the window system came yet, when the last one came (SDL ticks) and
+// for which window. Every tick is a time a request can come at, the first millisecond's 0 too.
+bool g_bCloseSeen = false;
 uint32_t g_nLastCloseTicks = 0;
 PLAT_HWND g_hwndLastClose = 0;
 
@@ -122,7 +124,9 @@ int SdlStart(void)
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
     // The window system's own events tell when another program destroyed one of our windows.
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    g_bCloseSeen = false;
     g_nLastCloseTicks = 0;
+    g_hwndLastClose = 0;
     return 0;
 }
 
@@ -303,7 +307,7 @@ constexpr uint32_t kCloseGestureMs = 250;
 
 bool IsRecentClose(uint32_t nTicks)
 {
-    return g_nLastCloseTicks != 0 && nTicks - g_nLastCloseTicks <= kCloseGestureMs;
+    return g_bCloseSeen && nTicks - g_nLastCloseTicks <= kCloseGestureMs;
 }
 
 // A close request of the window system: one WM_SYSCOMMAND SC_CLOSE per person's action. Window
@@ -314,7 +318,8 @@ void NoteCloseRequest(PLAT_HWND hwnd, uint32_t nTicks, bool bQuit)
 {
     if (!hwnd) return;
     if (IsRecentClose(nTicks) && (bQuit || hwnd == g_hwndLastClose)) return;
-    g_nLastCloseTicks = nTicks ? nTicks : 1;
+    g_bCloseSeen = true;
+    g_nLastCloseTicks = nTicks;
     g_hwndLastClose = hwnd;
     PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0);
 }
