@@ -57,6 +57,14 @@ PLAT_HWND HwndOfSdl(uint32_t nWindowId)
 }
 
 SDL_Window* SdlOf(PLAT_WINDOW_REC* p) { return (SDL_Window*)p->pNative; }
+// The SDL window while its X side is there. A window another program destroyed gets no more
+// requests until the core destroys it: SDL waits for the map or unmap of a window it shows, hides
+// or restores, and a window the server no longer has never sends one.
+SDL_Window* LiveSdlOf(PLAT_WINDOW_REC* p)
+{
+    SDL_Window* pWin = p ? SdlOf(p) : nullptr;
+    return pWin && !PlatX11IsLost(pWin) ? pWin : nullptr;
+}
 
 // The native window holds the menu bar's strip above the client.
 int BarOf(const PLAT_WINDOW_REC* p) { return p ? PlatMenuBarInset(p) : 0; }
@@ -169,9 +177,11 @@ int SdlCreate(PLAT_WINDOW_REC* p)
 
 void SdlDestroy(PLAT_WINDOW_REC* p)
 {
-    if (SdlOf(p)) {
-        PlatX11Forget(SdlOf(p));
-        SDL_DestroyWindow(SdlOf(p));
+    if (SDL_Window* pWin = SdlOf(p)) {
+        const bool bLost = PlatX11IsLost(pWin) != 0;
+        PlatX11Forget(pWin);
+        if (bLost) PlatX11DestroyLost(pWin);
+        else SDL_DestroyWindow(pWin);
     }
     g_vNativeWindows.erase(std::remove(g_vNativeWindows.begin(), g_vNativeWindows.end(), p->hwnd), g_vNativeWindows.end());
     g_mapPendingPlace.erase(p->hwnd);
@@ -186,7 +196,7 @@ bool CorrectPendingPlace(PLAT_WINDOW_REC* p, int x, int y)
 {
     auto it = g_mapPendingPlace.find(p->hwnd);
     if (it == g_mapPendingPlace.end()) return false;
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     const uint32_t nFlags = pWin ? SDL_GetWindowFlags(pWin) : 0;
     if (x == it->second.x && y == it->second.y) {
         g_mapPendingPlace.erase(it);
@@ -204,16 +214,17 @@ bool CorrectPendingPlace(PLAT_WINDOW_REC* p, int x, int y)
 
 void SdlApplyGeometry(PLAT_WINDOW_REC* p)
 {
-    if (!SdlOf(p)) return;
+    SDL_Window* pWin = LiveSdlOf(p);
+    if (!pWin) return;
     const int nBar = BarOf(p);
     g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, SDL_GetTicks()};
-    SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY - nBar);
-    SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
+    SDL_SetWindowPosition(pWin, p->nClientX, p->nClientY - nBar);
+    SDL_SetWindowSize(pWin, p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
 }
 
 void SdlApplyShow(PLAT_WINDOW_REC* p)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return;
     if (!p->bVisible) {
         SDL_HideWindow(pWin);
@@ -227,7 +238,7 @@ void SdlApplyShow(PLAT_WINDOW_REC* p)
 
 void SdlApplyStyle(PLAT_WINDOW_REC* p)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return;
     uint32_t n = SdlFlagsOf(p->nStyle);
     SDL_SetWindowBordered(pWin, (n & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
@@ -236,13 +247,13 @@ void SdlApplyStyle(PLAT_WINDOW_REC* p)
 
 void SdlApplyTitle(PLAT_WINDOW_REC* p)
 {
-    if (SdlOf(p)) SDL_SetWindowTitle(SdlOf(p), PlatCp932ToUtf8String(p->strTitle.c_str()).c_str());
+    if (SDL_Window* pWin = LiveSdlOf(p)) SDL_SetWindowTitle(pWin, PlatCp932ToUtf8String(p->strTitle.c_str()).c_str());
 }
 
 int SdlPresent(PLAT_WINDOW_REC* p, const PLAT_RECT* pRect)
 {
-    SDL_Window* pWin = SdlOf(p);
-    if (!pWin || !p->pPixels || PlatX11IsLost(pWin)) return 0;
+    SDL_Window* pWin = LiveSdlOf(p);
+    if (!pWin || !p->pPixels) return 0;
     SDL_Surface* pDst = SDL_GetWindowSurface(pWin);
     if (!pDst) return -1;
     PlatX11Watch(pWin);
@@ -288,7 +299,7 @@ int SdlPresent(PLAT_WINDOW_REC* p, const PLAT_RECT* pRect)
 // Reads the window surface back: what SDL last handed to the window system.
 int SdlReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int* pH)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     SDL_Surface* pSurface = pWin ? SDL_GetWindowSurface(pWin) : nullptr;
     if (!pSurface || pSurface->w <= 0 || pSurface->h <= 0) return -1;
     pOut->assign(static_cast<size_t>(pSurface->w) * static_cast<size_t>(pSurface->h), 0);
@@ -366,7 +377,7 @@ void TranslateEvent(const SDL_Event& e)
             int w = e.window.data1, h = e.window.data2 - nBar;
             // A restored window resized by its frame: the procedure may correct the size while
             // the drag goes on, as it would during WM_SIZING; the window then takes that size.
-            SDL_Window* pWin = SdlOf(p);
+            SDL_Window* pWin = LiveSdlOf(p);
             const uint32_t nFlags = pWin ? SDL_GetWindowFlags(pWin) : 0;
             const bool bDragged = pWin && p->nShowState == PLAT_SIZE_RESTORED &&
                                   !(nFlags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED | SDL_WINDOW_FULLSCREEN));
@@ -392,7 +403,7 @@ void TranslateEvent(const SDL_Event& e)
                 // its own frame, and may refuse it (the window is then restored again).
                 PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_MAXIMIZE, 0);
                 if ((p = PlatLookupWindow(hwnd)) == nullptr) break;
-                if (p->nShowState != PLAT_SIZE_MAXIMIZED && SdlOf(p)) SDL_RestoreWindow(SdlOf(p));
+                if (p->nShowState != PLAT_SIZE_MAXIMIZED && LiveSdlOf(p)) SDL_RestoreWindow(LiveSdlOf(p));
                 break;
             }
             PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MAXIMIZED, PlatMakeLParam(p->nClientW, p->nClientH));
@@ -402,7 +413,7 @@ void TranslateEvent(const SDL_Event& e)
                 // Un-maximised by the window manager: SC_RESTORE, the same path as the program's own.
                 PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_RESTORE, 0);
                 if ((p = PlatLookupWindow(hwnd)) == nullptr) break;
-                if (p->nShowState == PLAT_SIZE_MAXIMIZED && SdlOf(p)) SDL_MaximizeWindow(SdlOf(p));
+                if (p->nShowState == PLAT_SIZE_MAXIMIZED && LiveSdlOf(p)) SDL_MaximizeWindow(LiveSdlOf(p));
                 break;
             }
             p->nShowState = PLAT_SIZE_RESTORED;
@@ -503,13 +514,13 @@ void SdlShowCursor(int bShow) { SDL_ShowCursor(bShow ? SDL_ENABLE : SDL_DISABLE)
 
 void SdlRaise(PLAT_WINDOW_REC* p)
 {
-    if (SDL_Window* pWin = SdlOf(p)) SDL_RaiseWindow(pWin);
+    if (SDL_Window* pWin = LiveSdlOf(p)) SDL_RaiseWindow(pWin);
 }
 void SdlWake(void) {}
 
 void SdlApplyZOrder(PLAT_WINDOW_REC* p, int nWhere, PLAT_WINDOW_REC*)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return;
     switch (nWhere) {
     case PLAT_Z_TOPMOST: SDL_SetWindowAlwaysOnTop(pWin, SDL_TRUE); break;
@@ -522,7 +533,7 @@ void SdlApplyZOrder(PLAT_WINDOW_REC* p, int nWhere, PLAT_WINDOW_REC*)
 
 int SdlFlash(PLAT_WINDOW_REC* p, int, int)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return -1;
     const int r = SDL_FlashWindow(pWin, SDL_FLASH_BRIEFLY);
     SDL_ClearError();
@@ -531,12 +542,12 @@ int SdlFlash(PLAT_WINDOW_REC* p, int, int)
 
 void SdlApplyRegion(PLAT_WINDOW_REC* p)
 {
-    if (SDL_Window* pWin = SdlOf(p)) PlatX11SetShape(pWin, p->bHasRegion, p->vRegion.data(), static_cast<int>(p->vRegion.size()));
+    if (SDL_Window* pWin = LiveSdlOf(p)) PlatX11SetShape(pWin, p->bHasRegion, p->vRegion.data(), static_cast<int>(p->vRegion.size()));
 }
 
 int SdlReadRegion(PLAT_WINDOW_REC* p, std::vector<PLAT_RECT>* pOut)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return -1;
     const int r = PlatX11GetShape(pWin, pOut);
     if (r >= 0) return r;

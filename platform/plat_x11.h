@@ -23,6 +23,9 @@ void PlatX11Forget(SDL_Window* pWin);
 void PlatX11NoteEvent(const SDL_Event& e);
 // 1 when the window's X side is gone (destroyed by another client, or the connection broke).
 int PlatX11IsLost(SDL_Window* pWin);
+// Destroys the SDL window of a window whose X side is gone, without waiting for the window system
+// (SDL_DestroyWindow alone may wait for ever for an event about a window the server no longer has).
+void PlatX11DestroyLost(SDL_Window* pWin);
 // 1 once the connection to the X server has broken: nothing can be shown any more.
 int PlatX11DisplayLost(void);
 // Sets the window's bounding shape to the rectangles (client coordinates), or takes it off
