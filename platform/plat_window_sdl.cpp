@@ -141,6 +141,7 @@ int SdlStart(void)
 void SdlStop(void)
 {
     PlatX11TrayShutdown();
+    PlatX11BeforeQuit();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 

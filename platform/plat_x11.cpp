@@ -168,6 +168,9 @@ void PlatX11DestroyLost(SDL_Window* pWin)
     ev.xunmap.window = xid;
     XPutBackEvent(pDisplay, &ev);
     SDL_DestroyWindow(pWin);
+    // The errors about the destruction's requests are read now, while the handler that drops them
+    // is in place (SDL puts back the handler it found at its start when it closes the connection).
+    XSync(pDisplay, False);
     const auto AboutWindow = [](Display*, XEvent* pEv, XPointer pArg) -> Bool {
         const unsigned long nId = *reinterpret_cast<unsigned long*>(pArg);
         return (pEv->type == UnmapNotify && pEv->xunmap.window == nId) ? True : False;
@@ -176,6 +179,18 @@ void PlatX11DestroyLost(SDL_Window* pWin)
     XEvent left;
     while (XCheckIfEvent(pDisplay, &left, AboutWindow, reinterpret_cast<XPointer>(&nId))) {
     }
+}
+
+void PlatX11BeforeQuit(void)
+{
+    Display* pDisplay = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mxX11);
+        pDisplay = g_pDisplayHandled;
+        // The connection closes next: a later one is a new connection with its own exit handler.
+        g_pDisplayHandled = nullptr;
+    }
+    if (pDisplay && !g_bDisplayLost) XSync(pDisplay, False);
 }
 
 void PlatSetDisplayLostHandler(PLAT_DISPLAY_LOST_PROC pfnHandler)

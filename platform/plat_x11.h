@@ -26,6 +26,10 @@ int PlatX11IsLost(SDL_Window* pWin);
 // Destroys the SDL window of a window whose X side is gone, without waiting for the window system
 // (SDL_DestroyWindow alone may wait for ever for an event about a window the server no longer has).
 void PlatX11DestroyLost(SDL_Window* pWin);
+// SDL is about to close its connection, after putting back the error handler it found at its
+// start: the errors still on their way (about windows another program destroyed) are read first,
+// while the handler that drops them is in place.
+void PlatX11BeforeQuit(void);
 // 1 once the connection to the X server has broken: nothing can be shown any more.
 int PlatX11DisplayLost(void);
 // Sets the window's bounding shape to the rectangles (client coordinates), or takes it off
