@@ -57,7 +57,11 @@ std::atomic<int> g_bEnding{0};
 [[noreturn]] void EndForLostDisplay(void)
 {
     g_bDisplayLost = 1;
-    // A second thread that meets the broken connection waits for the first one's end.
+    // Met again on the thread that is ending the run (the engine's handler must not touch the
+    // connection, but if it did): the end comes at once. A second thread waits for the first one's.
+    thread_local bool t_bEnding = false;
+    if (t_bEnding) _exit(1);
+    t_bEnding = true;
     if (g_bEnding.exchange(1) != 0)
         for (;;) pause();
     const PLAT_DISPLAY_LOST_PROC pfn = g_pfnDisplayLost.load();
