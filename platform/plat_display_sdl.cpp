@@ -11,7 +11,13 @@
 
 namespace {
 
-SDL_Window* SdlOf(PLAT_WINDOW_REC* p) { return static_cast<SDL_Window*>(p->pNative); }
+// The SDL window while its X side is there: a window another program destroyed gets no more
+// requests (SDL may wait for events about it that never come) until the window core destroys it.
+SDL_Window* SdlOf(PLAT_WINDOW_REC* p)
+{
+    SDL_Window* pWin = static_cast<SDL_Window*>(p->pNative);
+    return pWin && !PlatX11IsLost(pWin) ? pWin : nullptr;
+}
 
 PLAT_DISPLAY_MODE ModeOf(const SDL_DisplayMode& m)
 {

@@ -3,11 +3,25 @@
 //
 // No thread may wait for a thread that is waiting for it. The window thread is the one others wait
 // for most (they hand it calls, message boxes above all, and wait for the answer), so whenever the
-// window thread waits (for a lock, an event, a thread's end, or through PlatWaitUntil), it keeps
-// serving the calls whose callers wait for it; a wait through PlatWaitUntil (never in the middle of
-// a frame) also runs the other calls, takes the system's events and shows its windows' pictures
-// again. A thread it waits for can then always finish what it is doing, and every wait
-// that has an end reaches it.
+// window thread waits (for a lock, an event, a thread's end, or through PlatWaitTurn/PlatWaitUntil),
+// it keeps serving the calls whose callers wait for it. A thread it waits for can then always
+// finish what it is doing, and every wait that has an end reaches it.
+//
+// A wait through PlatWaitTurn/PlatWaitUntil on the window thread also runs the other calls, takes
+// the system's events and shows its windows' pictures again, so that the windows stay alive while
+// it lasts. Such waits do come in the middle of a frame: a script command that waits for the sound
+// thread or for a program it opened (when the frames run on the window thread), a dialog, a call
+// the frame thread handed over and waits for. What they serve then runs between two steps of the
+// waiting command, on the window thread, as a message box's loop does:
+// - the frame step itself never runs: only the main loop and the frame thread call it, and nothing
+//   served calls either;
+// - a system event may reach a window procedure at once (focus, size, a window destroyed by another
+//   program), on the window thread, while the frame waits; the procedures allow it, as they allow
+//   the dispatch of a message box's loop (the stop flag they may set ends the waiting command);
+// - a wait met inside what a wait serves (a procedure, a call) serves only the calls, so the
+//   events are never taken inside their own taking.
+// Locks, events and thread ends are waited for anywhere, the shut-down included: those waits run
+// only the calls whose callers wait, and nothing else.
 #pragma once
 #include <cstdint>
 

@@ -125,6 +125,16 @@ int PlatInitWindowSystem(int nBackend);
 void PlatShutdownWindowSystem(void);
 // 1 when the calling thread is the window thread.
 int PlatIsWindowThread(void);
+// The connection to the window system broke (the X server ended, or a window manager killed the
+// program's connection): nothing can be shown, asked or waited for through it any more, and its
+// library must not be called again, so the run ends there and then. The handler runs on the thread
+// that found the break, in the middle of whatever it was doing (a frame, a procedure, a wait): it
+// must not wait, touch windows or hand calls to the window thread; it gives up what must not outlive
+// the process (locks) and returns the exit status. The process then ends at once: the files the
+// engine writes are renamed into place whole, so none is left half-written. Without a handler a
+// line on standard error says what happened and the status is 1.
+typedef int (*PLAT_DISPLAY_LOST_PROC)(void);
+void PlatSetDisplayLostHandler(PLAT_DISPLAY_LOST_PROC pfnHandler);
 
 // ---- Calls handed to the window thread ----------------------------------------------------------
 

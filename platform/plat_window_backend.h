@@ -181,8 +181,10 @@ void PlatEndModalLoop(void);
 // lock, an event or a join may be waited for in the middle of a frame or of the shut-down, where
 // nothing else may run);
 // PLAT_SERVE_ALL runs every queued call, turns native events into queued messages and shows again
-// the retained picture of a window that needs painting. No message is dispatched. 1 when called on
-// the window thread, else 0 (nothing done).
+// the retained picture of a window that needs painting. No queued message is dispatched; the few
+// events that Windows sends rather than posts (focus, size and state changes, a window another
+// program destroyed) reach their procedure at once, as on Windows (see platform/plat_thread.h for
+// waits in the middle of a frame). 1 when called on the window thread, else 0 (nothing done).
 enum { PLAT_SERVE_WAITED_FOR = 0, PLAT_SERVE_ALL = 1 };
 int PlatServeWindowThreadInWait(int nServe);
 // In a wait for an outside program (a dialog): the close requests of windows that came meanwhile

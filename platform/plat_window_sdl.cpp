@@ -24,7 +24,9 @@ namespace {
 std::vector<PLAT_HWND> g_vNativeWindows;
 // SDL may have defined one cursor on every window since each got its own (DefineOwnCursors).
 bool g_bCursorsStale = false;
-// When the last close request from the window system came (SDL ticks), and for which window.
+// Whether a close request from the window system came yet, when the last one came (SDL ticks) and
+// for which window. Every tick is a time a request can come at, the first millisecond's 0 too.
+bool g_bCloseSeen = false;
 uint32_t g_nLastCloseTicks = 0;
 PLAT_HWND g_hwndLastClose = 0;
 
@@ -64,6 +66,14 @@ PLAT_HWND HwndOfSdl(uint32_t nWindowId)
 }
 
 SDL_Window* SdlOf(PLAT_WINDOW_REC* p) { return (SDL_Window*)p->pNative; }
+// The SDL window while its X side is there. A window another program destroyed gets no more
+// requests until the core destroys it: SDL waits for the map or unmap of a window it shows, hides
+// or restores, and a window the server no longer has never sends one.
+SDL_Window* LiveSdlOf(PLAT_WINDOW_REC* p)
+{
+    SDL_Window* pWin = p ? SdlOf(p) : nullptr;
+    return pWin && !PlatX11IsLost(pWin) ? pWin : nullptr;
+}
 
 // The native window holds the menu bar's strip above the client.
 int BarOf(const PLAT_WINDOW_REC* p) { return p ? PlatMenuBarInset(p) : 0; }
@@ -131,14 +141,16 @@ int SdlStart(void)
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
     // The window system's own events tell when another program destroyed one of our windows.
     SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    g_bCloseSeen = false;
     g_nLastCloseTicks = 0;
+    g_hwndLastClose = 0;
     return 0;
 }
 
 void SdlStop(void)
 {
     PlatX11TrayShutdown();
-    PlatX11ForgetDisplay();
+    PlatX11BeforeQuit();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -182,9 +194,11 @@ int SdlCreate(PLAT_WINDOW_REC* p)
 
 void SdlDestroy(PLAT_WINDOW_REC* p)
 {
-    if (SdlOf(p)) {
-        PlatX11Forget(SdlOf(p));
-        SDL_DestroyWindow(SdlOf(p));
+    if (SDL_Window* pWin = SdlOf(p)) {
+        const bool bLost = PlatX11IsLost(pWin) != 0;
+        PlatX11Forget(pWin);
+        if (bLost) PlatX11DestroyLost(pWin);
+        else SDL_DestroyWindow(pWin);
     }
     g_vNativeWindows.erase(std::remove(g_vNativeWindows.begin(), g_vNativeWindows.end(), p->hwnd), g_vNativeWindows.end());
     g_mapPendingPlace.erase(p->hwnd);
@@ -199,7 +213,7 @@ bool CorrectPendingPlace(PLAT_WINDOW_REC* p, int x, int y)
 {
     auto it = g_mapPendingPlace.find(p->hwnd);
     if (it == g_mapPendingPlace.end()) return false;
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     const uint32_t nFlags = pWin ? SDL_GetWindowFlags(pWin) : 0;
     if (x == it->second.x && y == it->second.y) {
         g_mapPendingPlace.erase(it);
@@ -225,18 +239,19 @@ bool CorrectPendingPlace(PLAT_WINDOW_REC* p, int x, int y)
 
 void SdlApplyGeometry(PLAT_WINDOW_REC* p)
 {
-    if (!SdlOf(p)) return;
+    SDL_Window* pWin = LiveSdlOf(p);
+    if (!pWin) return;
     const int nBar = BarOf(p);
     // A fixed size's smallest size follows the size the program gives it, before the window takes it.
     if (PlatIsFixedSizeMaximisable(p->nStyle)) PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
     g_mapPendingPlace[p->hwnd] = PENDING_PLACE{p->nClientX, p->nClientY - nBar, 0, 0};
-    SDL_SetWindowPosition(SdlOf(p), p->nClientX, p->nClientY - nBar);
-    SDL_SetWindowSize(SdlOf(p), p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
+    SDL_SetWindowPosition(pWin, p->nClientX, p->nClientY - nBar);
+    SDL_SetWindowSize(pWin, p->nClientW > 0 ? p->nClientW : 1, (p->nClientH > 0 ? p->nClientH : 1) + nBar);
 }
 
 void SdlApplyShow(PLAT_WINDOW_REC* p)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return;
     if (!p->bVisible) {
         SDL_HideWindow(pWin);
@@ -254,7 +269,7 @@ void SdlApplyShow(PLAT_WINDOW_REC* p)
 
 void SdlApplyStyle(PLAT_WINDOW_REC* p)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return;
     uint32_t n = SdlFlagsOf(p->nStyle);
     SDL_SetWindowBordered(pWin, (n & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
@@ -266,13 +281,13 @@ void SdlApplyStyle(PLAT_WINDOW_REC* p)
 
 void SdlApplyTitle(PLAT_WINDOW_REC* p)
 {
-    if (SdlOf(p)) SDL_SetWindowTitle(SdlOf(p), PlatCp932ToUtf8String(p->strTitle.c_str()).c_str());
+    if (SDL_Window* pWin = LiveSdlOf(p)) SDL_SetWindowTitle(pWin, PlatCp932ToUtf8String(p->strTitle.c_str()).c_str());
 }
 
 int SdlPresent(PLAT_WINDOW_REC* p, const PLAT_RECT* pRect)
 {
-    SDL_Window* pWin = SdlOf(p);
-    if (!pWin || !p->pPixels || PlatX11IsLost(pWin)) return 0;
+    SDL_Window* pWin = LiveSdlOf(p);
+    if (!pWin || !p->pPixels) return 0;
     SDL_Surface* pDst = SDL_GetWindowSurface(pWin);
     if (!pDst) return -1;
     PlatX11Watch(pWin);
@@ -318,7 +333,7 @@ int SdlPresent(PLAT_WINDOW_REC* p, const PLAT_RECT* pRect)
 // Reads the window surface back: what SDL last handed to the window system.
 int SdlReadShown(PLAT_WINDOW_REC* p, std::vector<uint32_t>* pOut, int* pW, int* pH)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     SDL_Surface* pSurface = pWin ? SDL_GetWindowSurface(pWin) : nullptr;
     if (!pSurface || pSurface->w <= 0 || pSurface->h <= 0) return -1;
     pOut->assign(static_cast<size_t>(pSurface->w) * static_cast<size_t>(pSurface->h), 0);
@@ -337,7 +352,7 @@ constexpr uint32_t kCloseGestureMs = 250;
 
 bool IsRecentClose(uint32_t nTicks)
 {
-    return g_nLastCloseTicks != 0 && nTicks - g_nLastCloseTicks <= kCloseGestureMs;
+    return g_bCloseSeen && nTicks - g_nLastCloseTicks <= kCloseGestureMs;
 }
 
 // A close request of the window system: one WM_SYSCOMMAND SC_CLOSE per person's action. Window
@@ -348,7 +363,8 @@ void NoteCloseRequest(PLAT_HWND hwnd, uint32_t nTicks, bool bQuit)
 {
     if (!hwnd) return;
     if (IsRecentClose(nTicks) && (bQuit || hwnd == g_hwndLastClose)) return;
-    g_nLastCloseTicks = nTicks ? nTicks : 1;
+    g_bCloseSeen = true;
+    g_nLastCloseTicks = nTicks;
     g_hwndLastClose = hwnd;
     PlatPostMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_CLOSE, 0);
 }
@@ -398,7 +414,7 @@ void TranslateEvent(const SDL_Event& e)
             int w = e.window.data1, h = e.window.data2 - nBar;
             // A restored window resized by its frame: the procedure may correct the size while
             // the drag goes on, as it would during WM_SIZING; the window then takes that size.
-            SDL_Window* pWin = SdlOf(p);
+            SDL_Window* pWin = LiveSdlOf(p);
             const uint32_t nFlags = pWin ? SDL_GetWindowFlags(pWin) : 0;
             const bool bDragged = pWin && p->nShowState == PLAT_SIZE_RESTORED &&
                                   !(nFlags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED | SDL_WINDOW_FULLSCREEN));
@@ -424,7 +440,7 @@ void TranslateEvent(const SDL_Event& e)
                 // its own frame, and may refuse it (the window is then restored again).
                 PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_MAXIMIZE, 0);
                 if ((p = PlatLookupWindow(hwnd)) == nullptr) break;
-                if (p->nShowState != PLAT_SIZE_MAXIMIZED && SdlOf(p)) SDL_RestoreWindow(SdlOf(p));
+                if (p->nShowState != PLAT_SIZE_MAXIMIZED && LiveSdlOf(p)) SDL_RestoreWindow(LiveSdlOf(p));
                 break;
             }
             PlatSendMessage(hwnd, PLAT_WM_SIZE, PLAT_SIZE_MAXIMIZED, PlatMakeLParam(p->nClientW, p->nClientH));
@@ -434,7 +450,7 @@ void TranslateEvent(const SDL_Event& e)
                 // Un-maximised by the window manager: SC_RESTORE, the same path as the program's own.
                 PlatSendMessage(hwnd, PLAT_WM_SYSCOMMAND, PLAT_SC_RESTORE, 0);
                 if ((p = PlatLookupWindow(hwnd)) == nullptr) break;
-                if (p->nShowState == PLAT_SIZE_MAXIMIZED && SdlOf(p)) SDL_MaximizeWindow(SdlOf(p));
+                if (p->nShowState == PLAT_SIZE_MAXIMIZED && LiveSdlOf(p)) SDL_MaximizeWindow(LiveSdlOf(p));
                 break;
             }
             p->nShowState = PLAT_SIZE_RESTORED;
@@ -558,13 +574,13 @@ void SdlShowCursor(int bShow)
 
 void SdlRaise(PLAT_WINDOW_REC* p)
 {
-    if (SDL_Window* pWin = SdlOf(p)) SDL_RaiseWindow(pWin);
+    if (SDL_Window* pWin = LiveSdlOf(p)) SDL_RaiseWindow(pWin);
 }
 void SdlWake(void) {}
 
 void SdlApplyZOrder(PLAT_WINDOW_REC* p, int nWhere, PLAT_WINDOW_REC* pAfter)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return;
     // Only the bottom keeps a window below the others; every other placement lets it come up again.
     PlatX11SetNetWmState(pWin, "_NET_WM_STATE_BELOW", p->bBelow);
@@ -582,7 +598,7 @@ void SdlApplyZOrder(PLAT_WINDOW_REC* p, int nWhere, PLAT_WINDOW_REC* pAfter)
 
 int SdlFlash(PLAT_WINDOW_REC* p, int, int)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return -1;
     const int r = SDL_FlashWindow(pWin, SDL_FLASH_BRIEFLY);
     SDL_ClearError();
@@ -591,12 +607,12 @@ int SdlFlash(PLAT_WINDOW_REC* p, int, int)
 
 void SdlApplyRegion(PLAT_WINDOW_REC* p)
 {
-    if (SDL_Window* pWin = SdlOf(p)) PlatX11SetShape(pWin, p->bHasRegion, p->vRegion.data(), static_cast<int>(p->vRegion.size()));
+    if (SDL_Window* pWin = LiveSdlOf(p)) PlatX11SetShape(pWin, p->bHasRegion, p->vRegion.data(), static_cast<int>(p->vRegion.size()));
 }
 
 int SdlReadRegion(PLAT_WINDOW_REC* p, std::vector<PLAT_RECT>* pOut)
 {
-    SDL_Window* pWin = SdlOf(p);
+    SDL_Window* pWin = LiveSdlOf(p);
     if (!pWin) return -1;
     const int r = PlatX11GetShape(pWin, pOut);
     if (r >= 0) return r;

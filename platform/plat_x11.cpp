@@ -1,6 +1,7 @@
 // The X11 side of the SDL windows. Xlib ends the process on an error about a window another
-// program destroyed (BadWindow) and on a broken connection; here both become a window that is
-// gone, and the window core then destroys it through the program's own procedure.
+// program destroyed (BadWindow) and on a broken connection. Here a window another program destroyed
+// becomes a window that is gone, which the window core then destroys through the program's own
+// procedure; a broken connection ends the run through the engine's handler (PlatSetDisplayLostHandler).
 #include "platform/plat_x11.h"
 
 #include <SDL.h>
@@ -12,7 +13,10 @@
 
 #include "platform/plat_window.h"
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -43,17 +47,43 @@ int OnXError(Display* pDisplay, XErrorEvent* pError)
     return g_pfnPreviousErrorHandler ? g_pfnPreviousErrorHandler(pDisplay, pError) : 0;
 }
 
-// The connection broke (the X server ended, or a client such as xkill killed ours). Returning lets
-// the program go on; every later Xlib call on the display does nothing.
-int OnXIoError(Display*)
+std::atomic<PLAT_DISPLAY_LOST_PROC> g_pfnDisplayLost{nullptr};
+std::atomic<int> g_bEnding{0};
+
+// The connection broke (the X server ended, or a client such as xkill killed ours). Xlib cannot go
+// on from here: after this handler returns, every request fails at once, and a wait for an event
+// (SDL waits for the map and unmap of a window it shows or hides) spins for ever. So the run ends
+// here, without another call into Xlib or SDL: the engine's handler gives up its locks and names the
+// exit status.
+[[noreturn]] void EndForLostDisplay(void)
 {
     g_bDisplayLost = 1;
-    return 0;
+    // Met again on the thread that is ending the run (the engine's handler must not touch the
+    // connection, but if it did): the end comes at once. A second thread waits for the first one's.
+    thread_local bool t_bEnding = false;
+    if (t_bEnding) _exit(1);
+    t_bEnding = true;
+    if (g_bEnding.exchange(1) != 0)
+        for (;;) pause();
+    const PLAT_DISPLAY_LOST_PROC pfn = g_pfnDisplayLost.load();
+    int nStatus = 1;
+    if (pfn) nStatus = pfn();
+    else std::fprintf(stderr, "kolvex: the connection to the X server was lost; the program ends\n");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // Not exit(): the other threads still run, and the static destructors and exit handlers (SDL's
+    // among them) would pull their data from under them or call into the broken connection.
+    _exit(nStatus);
+}
+
+int OnXIoError(Display*)
+{
+    EndForLostDisplay();
 }
 
 void OnXIoErrorExit(Display*, void*)
 {
-    g_bDisplayLost = 1;
+    EndForLostDisplay();
 }
 
 }  // namespace
@@ -121,6 +151,58 @@ int PlatX11IsLost(SDL_Window* pWin)
     return it != g_mapXWindows.end() && it->second == XWIN_LOST ? 1 : 0;
 }
 
+void PlatX11DestroyLost(SDL_Window* pWin)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || g_bDisplayLost) {
+        SDL_DestroyWindow(pWin);
+        return;
+    }
+    // SDL 2's X11 backend hides a window it believes shown before it destroys it, and waits for the
+    // window's UnmapNotify. For a window gone from the server that event came long ago (or never),
+    // and SDL reads whether the window is mapped from a request that fails, leaving its answer
+    // undefined: the wait may never end. An UnmapNotify of our own at the head of the queue ends it
+    // at once; whatever SDL did not take is taken away afterwards (SDL no longer knows the window).
+    XEvent ev;
+    std::memset(&ev, 0, sizeof ev);
+    ev.xunmap.type = UnmapNotify;
+    ev.xunmap.send_event = True;
+    ev.xunmap.display = pDisplay;
+    ev.xunmap.event = xid;
+    ev.xunmap.window = xid;
+    XPutBackEvent(pDisplay, &ev);
+    SDL_DestroyWindow(pWin);
+    // The errors about the destruction's requests are read now, while the handler that drops them
+    // is in place (SDL puts back the handler it found at its start when it closes the connection).
+    XSync(pDisplay, False);
+    const auto AboutWindow = [](Display*, XEvent* pEv, XPointer pArg) -> Bool {
+        const unsigned long nId = *reinterpret_cast<unsigned long*>(pArg);
+        return (pEv->type == UnmapNotify && pEv->xunmap.window == nId) ? True : False;
+    };
+    unsigned long nId = xid;
+    XEvent left;
+    while (XCheckIfEvent(pDisplay, &left, AboutWindow, reinterpret_cast<XPointer>(&nId))) {
+    }
+}
+
+void PlatX11BeforeQuit(void)
+{
+    Display* pDisplay = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mxX11);
+        pDisplay = g_pDisplayHandled;
+        // The connection closes next: a later one is a new connection with its own exit handler.
+        g_pDisplayHandled = nullptr;
+    }
+    if (pDisplay && !g_bDisplayLost) XSync(pDisplay, False);
+}
+
+void PlatSetDisplayLostHandler(PLAT_DISPLAY_LOST_PROC pfnHandler)
+{
+    g_pfnDisplayLost = pfnHandler;
+}
+
 int PlatX11DisplayLost(void)
 {
     return g_bDisplayLost.load();
@@ -146,12 +228,6 @@ void PlatX11DefineCursor(SDL_Window* pWin, SDL_Cursor* pCursor)
     if (cursor == None) XUndefineCursor(pDisplay, xid);
     else XDefineCursor(pDisplay, xid, cursor);
     XFlush(pDisplay);
-}
-
-void PlatX11ForgetDisplay(void)
-{
-    std::lock_guard<std::mutex> lock(g_mxX11);
-    g_pDisplayHandled = nullptr;
 }
 
 void PlatX11ResumeScreenSaver(void)

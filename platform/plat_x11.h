@@ -23,10 +23,15 @@ void PlatX11Forget(SDL_Window* pWin);
 void PlatX11NoteEvent(const SDL_Event& e);
 // 1 when the window's X side is gone (destroyed by another client, or the connection broke).
 int PlatX11IsLost(SDL_Window* pWin);
+// Destroys the SDL window of a window whose X side is gone, without waiting for the window system
+// (SDL_DestroyWindow alone may wait for ever for an event about a window the server no longer has).
+void PlatX11DestroyLost(SDL_Window* pWin);
+// SDL is about to close its connection, after putting back the error handler it found at its
+// start: the errors still on their way (about windows another program destroyed) are read first,
+// while the handler that drops them is in place.
+void PlatX11BeforeQuit(void);
 // 1 once the connection to the X server has broken: nothing can be shown any more.
 int PlatX11DisplayLost(void);
-// The window system stops: SDL's connection, which the watched windows used, is about to close.
-void PlatX11ForgetDisplay(void);
 // Lifts the screen saver's suspension that SDL's connection holds (XScreenSaverSuspend). SDL 2.26
 // suspends the saver when it blocks it without a session bus to ask, but allowing it again stops in
 // its session-bus path before lifting the suspension, so the saver would stay off for the whole

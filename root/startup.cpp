@@ -137,6 +137,19 @@ static int TakeInstanceMutex(int nIndex, const char* pszName)
     return 0;
 }
 
+// The connection to the window system broke in the middle of the run: the process ends there and
+// then (the platform calls nothing of the window system again). The locks go with it and the person
+// is told why the game went. A quit like the player's own (the desktop took the game away, as at
+// the end of a session), unless a fatal error had already been reported.
+static int EndRunForLostDisplay(void)
+{
+    std::fprintf(stderr, "kolvex: the connection to the X server was lost; the game in %s ends\n",
+                 PlatDisplayPath(g_szExeDir).c_str());
+    PlatStopListening();
+    ReleaseInstanceMutexes();
+    return WasFatalErrorReported() ? 1 : 0;
+}
+
 int RunProgram(const std::vector<std::string>& args)
 {
     return PlatStartProcessArgv(args);
@@ -274,6 +287,7 @@ int KolvexMain(int argc, char** argv)
 
     // Without a window system the main window cannot be made, and start-up says so.
     const int bWindows = PlatInitWindowSystem(g_nWindowBackend) == 0;
+    PlatSetDisplayLostHandler(EndRunForLostDisplay);
     PlatListenForActivation(g_szInstanceName, ActivateMainWindow, nullptr);
 
     // 0 after a quit the game or the player asked for; 1 when start-up failed or stopped the run
@@ -299,6 +313,7 @@ int KolvexMain(int argc, char** argv)
     PlatStopListening();
     if (bWindows) PlatShutdownWindowSystem();
     ReleaseInstanceMutexes();
+    PlatSetDisplayLostHandler(nullptr);
     PlatRemoveQuitSignals();
     if (g_bRestartAtExit) {
         // The real executable (the engine's program path is lower-cased) with the arguments it was

@@ -8,6 +8,7 @@
 // KX_X11_SHOTS naming a folder, the screenshots are written there as PNG files.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -285,6 +286,28 @@ TEST_F(X11Desktop, CloseThroughTheWindowManagerAsksOnceAndTheAnswerHolds)
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
 }
 
+namespace {
+
+// The lock files of the single-instance protocol in the folder ("kolvex-<hash>.lock"): a run that
+// ended in order removed its own.
+std::vector<std::string> LockFilesIn(const std::string& strDir)
+{
+    std::vector<std::string> names;
+    if (DIR* pDir = opendir(strDir.c_str())) {
+        while (const dirent* pEnt = readdir(pDir)) {
+            const std::string strName = pEnt->d_name;
+            if (strName.rfind("kolvex-", 0) == 0 && strName.size() > 5 && strName.compare(strName.size() - 5, 5, ".lock") == 0)
+                names.push_back(strName);
+        }
+        closedir(pDir);
+    }
+    return names;
+}
+
+const char kDisplayLost[] = "the connection to the X server was lost";
+
+}  // namespace
+
 TEST_F(X11Desktop, AWindowDestroyedFromOutsideEndsTheRunCleanly)
 {
     // Another program destroys the game's X window (through Xlib, as any client may).
@@ -305,13 +328,72 @@ TEST_F(X11Desktop, AWindowDestroyedFromOutsideEndsTheRunCleanly)
     EXPECT_EQ(WaitForExit(60000), 0);
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
     EXPECT_EQ(Log().find("BadWindow"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find(kDisplayLost), std::string::npos) << Log();
+    EXPECT_TRUE(LockFilesIn(dir.strNative).empty()) << "the single-instance lock was left behind";
 
-    // xdotool windowkill ends the game's connection to the X server.
+    // xdotool windowkill ends the game's connection to the X server (as a window manager kills a
+    // client): the run ends at once, says why, and gives up its lock.
     strMain = StartGame();
     ASSERT_FALSE(strMain.empty());
+    ASSERT_FALSE(LockFilesIn(dir.strNative).empty()) << "no lock file where the test looks for it";
     RunTool({"xdotool", "windowkill", strMain});
     EXPECT_EQ(WaitForExit(60000), 0);
     EXPECT_EQ(Log().find("X Error"), std::string::npos) << Log();
+    EXPECT_NE(Log().find(kDisplayLost), std::string::npos) << Log();
+    EXPECT_TRUE(LockFilesIn(dir.strNative).empty()) << "the single-instance lock was left behind";
+
+    // The game starts again at once: nothing of the killed run holds it back.
+    strMain = StartGame();
+    ASSERT_FALSE(strMain.empty());
+    RunTool({"wmctrl", "-c", kTitle});
+    const std::vector<std::string> ids = WaitForWindows(2);
+    ASSERT_EQ(ids.size(), 2u) << "the game did not ask its quit question";
+    KeysTo(ids[0] == strMain ? ids[1] : ids[0], "Return");
+    EXPECT_EQ(WaitForExit(60000), 0);
+}
+
+// The X server itself ends under the game (a server of the test's own, killed): the run ends at
+// once with its line on standard error, and leaves no lock behind.
+TEST_F(X11Desktop, TheXServerEndingEndsTheRunCleanly)
+{
+    const std::string strNumber = dir.strNative + "/xvfb.out";
+    // -displayfd: the server picks a free display and writes its number on standard output.
+    struct SERVER {
+        pid_t pid = 0;
+        ~SERVER() { EndProcess(&pid, SIGKILL); }
+    } server;
+    server.pid = Spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, {},
+                       strNumber.c_str());
+    ASSERT_NE(server.pid, 0);
+    std::string strDisplay;
+    for (int i = 0; i < 1200 && strDisplay.empty(); ++i) {
+        Pause(50);
+        const std::string strOut = dir.Read("xvfb.out");
+        for (size_t nStart = 0; nStart < strOut.size() && strDisplay.empty();) {
+            size_t nEnd = strOut.find('\n', nStart);
+            if (nEnd == std::string::npos) break;   // a line not yet whole
+            const std::string strLine = strOut.substr(nStart, nEnd - nStart);
+            if (!strLine.empty() && strLine.find_first_not_of("0123456789") == std::string::npos) strDisplay = ":" + strLine;
+            nStart = nEnd + 1;
+        }
+    }
+    ASSERT_FALSE(strDisplay.empty()) << dir.Read("xvfb.out");
+
+    m_pid = Spawn({KX_KOLVEX_PATH, "--game", dir.strNative + "/game"},
+                  {"LANG=C", "LC_ALL=C", "DISPLAY=" + strDisplay, "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                   "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
+                  m_strLog.c_str());
+    ASSERT_NE(m_pid, 0);
+    int nStatus = -1;
+    RunTool({"env", "DISPLAY=" + strDisplay, "timeout", "60", "xdotool", "search", "--sync", "--name", kTitle}, &nStatus);
+    EXPECT_EQ(nStatus, 0) << "the game's window did not appear";
+    Pause(300);   // its first frames
+    EXPECT_FALSE(LockFilesIn(dir.strNative).empty()) << "no lock file where the test looks for it";
+
+    EndProcess(&server.pid, SIGKILL);
+    EXPECT_EQ(WaitForExit(60000), 0);
+    EXPECT_NE(Log().find(kDisplayLost), std::string::npos) << Log();
+    EXPECT_TRUE(LockFilesIn(dir.strNative).empty()) << "the single-instance lock was left behind";
 }
 
 namespace {

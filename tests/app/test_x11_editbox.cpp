@@ -139,8 +139,9 @@ TEST_F(X11EditBox, APlayerTypesANameWithAnInputMethodAndTheScriptReadsItBack)
                           "XDG_RUNTIME_DIR=" + dir.strNative, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"},
                          (dir.strNative + "/kolvex.log").c_str());
     ASSERT_NE(m_pid, 0);
+    // A start under the sanitizers on a loaded machine may take well over ten seconds.
     std::vector<std::string> ids;
-    for (int i = 0; i < 200 && ids.size() != 1; ++i) {
+    for (int i = 0; i < 1200 && ids.size() != 1; ++i) {
         ids = WindowsTitled(kTitle);
         if (ids.size() != 1) Pause(50);
     }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -606,6 +607,38 @@ TEST(WindowSdlTest, OneCloseRequestPerCloseGesture)
     SDL_Delay(300);
     PushQuit();   // the session asks the program to end: the first window is asked to close
     EXPECT_EQ(CloseRequests(), 1);
+
+    // The events' own times decide, whatever the clock says now (SDL_PeepEvents keeps a time given):
+    // the first millisecond's time 0 is a time like any other, and SDL's clock may wrap between a
+    // close and its echo.
+    const auto Add = [&](uint32_t nType, uint32_t nTicks) {
+        SDL_Event e;
+        std::memset(&e, 0, sizeof e);
+        e.type = nType;
+        e.common.timestamp = nTicks;
+        if (nType == SDL_WINDOWEVENT) {
+            e.window.event = SDL_WINDOWEVENT_CLOSE;
+            e.window.windowID = nWindowId;
+        }
+        ASSERT_EQ(SDL_PeepEvents(&e, 1, SDL_ADDEVENT, 0, 0), 1);
+    };
+    const struct {
+        uint32_t nFirstType, nFirstTicks, nSecondType, nSecondTicks;
+        int nRequests;
+    } cases[] = {
+        {SDL_WINDOWEVENT, 0, SDL_QUIT, 0, 1},
+        {SDL_WINDOWEVENT, 10000, SDL_WINDOWEVENT, 10000, 1},
+        {SDL_WINDOWEVENT, 20000, SDL_QUIT, 20250, 1},
+        {SDL_WINDOWEVENT, 30000, SDL_QUIT, 30251, 2},
+        {SDL_WINDOWEVENT, 0xFFFFFFF0u, SDL_QUIT, 0x10, 1},
+        {SDL_QUIT, 40000, SDL_WINDOWEVENT, 40000, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nFirstTicks << " then " << c.nSecondTicks);
+        Add(c.nFirstType, c.nFirstTicks);
+        Add(c.nSecondType, c.nSecondTicks);
+        EXPECT_EQ(CloseRequests(), c.nRequests);
+    }
     PlatShutdownWindowSystem();
 }
 
