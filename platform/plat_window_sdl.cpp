@@ -257,7 +257,11 @@ void SdlApplyShow(PLAT_WINDOW_REC* p)
         SDL_HideWindow(pWin);
         return;
     }
+    const bool bAppears = (SDL_GetWindowFlags(pWin) & SDL_WINDOW_HIDDEN) != 0;
     SDL_ShowWindow(pWin);
+    // A window that appears is the active one, as a shown window is on Windows; a window manager
+    // need not focus one without a taskbar button by itself (openbox does not), so it is asked.
+    if (bAppears && (p->nExStyle & PLAT_WS_EX_TOOLWINDOW) && p->nShowState != PLAT_SIZE_MINIMIZED) SDL_RaiseWindow(pWin);
     // Kept below the others: the window manager learns it again with each map.
     if (p->bBelow) PlatX11SetNetWmState(pWin, "_NET_WM_STATE_BELOW", 1);
     if (p->nShowState == PLAT_SIZE_MINIMIZED) SDL_MinimizeWindow(pWin);

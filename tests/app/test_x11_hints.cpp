@@ -28,19 +28,9 @@ namespace {
 
 const char kMainTitle[] = "KX hints main";
 const char kSubTitle[] = "KX hints sub";
-constexpr int kSysKeyHold = 144;
 
 BUILDER_ARG I(int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); }
 BUILDER_ARG T(int nId, const std::string& s) { return ExprArg(static_cast<uint8_t>(nId), MakeExprText(s), EVALTYPE_TEXT); }
-
-std::vector<uint8_t> KeyPressed(int nVk)
-{
-    std::vector<uint8_t> e;
-    ExprAsmElement(e, kSysKeyHold, {nVk});
-    ExprAsmInt(e, 1);
-    ExprAsmOp(e, '=');
-    return e;
-}
 
 // A borderless main window at half opacity with a tray icon, and a sub window at a quarter placed
 // just behind it. B sends the main window to the bottom, T brings it to the top; each step ends in

@@ -33,20 +33,11 @@ const char kTitlePrefix[] = "KX win ";
 constexpr int kGameW = 640, kGameH = 400;   // 16:10 on the 4:3 screen: fullscreen has bars above and below
 constexpr uint16_t kVarLeft = 1000, kVarTop = 1001, kVarClientW = 1002, kVarClientH = 1003, kVarFull = 1004,
                    kVarChosen = 1005, kVarIconic = 1006;
-constexpr int kSysMenuCommand = 132, kSysKeyHold = 144;
+constexpr int kSysMenuCommand = 132;
 
 BUILDER_ARG I(int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); }
 BUILDER_ARG T(int nId, const std::string& s) { return ExprArg(static_cast<uint8_t>(nId), MakeExprText(s), EVALTYPE_TEXT); }
 BUILDER_ARG V(int nId, uint16_t nVar) { return ExprArg(static_cast<uint8_t>(nId), MakeExprVar(nVar)); }
-
-std::vector<uint8_t> KeyPressed(int nVk)
-{
-    std::vector<uint8_t> e;
-    ExprAsmElement(e, kSysKeyHold, {nVk});
-    ExprAsmInt(e, 1);
-    ExprAsmOp(e, '=');
-    return e;
-}
 
 // The window's facts in its title: "KX win left,top,client width,client height,fullscreen,chosen
 // menu command,minimised".

@@ -491,6 +491,18 @@ TEST_F(PNG_MODULE_FIXTURE, DecodesEveryKindIntoBgra)
     }
 }
 
+// Appends a PNG chunk (length, type, data, CRC) to a file being built.
+void AppendPngChunk(BYTES* pOut, const char* pszType, const BYTES& data)
+{
+    const uint32_t n = static_cast<uint32_t>(data.size());
+    pOut->insert(pOut->end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+    BYTES body(pszType, pszType + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    const uint32_t crc = ComputeCRC32(body.data(), body.size());
+    pOut->insert(pOut->end(), body.begin(), body.end());
+    pOut->insert(pOut->end(), {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
+}
+
 TEST_F(PNG_MODULE_FIXTURE, DamagedFilesFailWithoutReadingPastTheImage)
 {
     const BYTES file = MakePng(InterlacedRgbFixture());
@@ -532,15 +544,7 @@ TEST_F(PNG_MODULE_FIXTURE, DamagedFilesFailWithoutReadingPastTheImage)
 
     // A header whose w x h x 4 does not fit 32 bits: 101 before anything is allocated.
     BYTES big = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    auto chunk = [&](const char* pszType, const BYTES& data) {
-        const uint32_t n = static_cast<uint32_t>(data.size());
-        big.insert(big.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
-        BYTES body(pszType, pszType + 4);
-        body.insert(body.end(), data.begin(), data.end());
-        const uint32_t crc = ComputeCRC32(body.data(), body.size());
-        big.insert(big.end(), body.begin(), body.end());
-        big.insert(big.end(), {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
-    };
+    auto chunk = [&](const char* pszType, const BYTES& data) { AppendPngChunk(&big, pszType, data); };
     // The same for a header that claims far more rows than a file of its size can hold.
     for (const BYTES& ihdr : {BYTES{0, 1, 0x11, 0x70, 0, 1, 0x11, 0x70, 8, 6, 0, 0, 0},    // 70000 x 70000 RGBA
                               BYTES{0, 0, 0x20, 0, 0, 0, 0xEA, 0x60, 8, 6, 0, 0, 0}}) {  // 8192 x 60000 RGBA
@@ -578,15 +582,7 @@ TEST_F(PNG_MODULE_FIXTURE, AHugeHeaderIsRefusedBeforeThePictureIsAllocated)
     ASSERT_TRUE(bHooked);
 #endif
     BYTES big = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    auto chunk = [&](const char* pszType, const BYTES& data) {
-        const uint32_t n = static_cast<uint32_t>(data.size());
-        big.insert(big.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
-        BYTES body(pszType, pszType + 4);
-        body.insert(body.end(), data.begin(), data.end());
-        const uint32_t crc = ComputeCRC32(body.data(), body.size());
-        big.insert(big.end(), body.begin(), body.end());
-        big.insert(big.end(), {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
-    };
+    auto chunk = [&](const char* pszType, const BYTES& data) { AppendPngChunk(&big, pszType, data); };
     chunk("IHDR", {0, 0, 0x4E, 0x20, 0, 0, 0x9C, 0x40, 1, 0, 0, 0, 0});   // 20000 x 40000, grey, 1 bit
     chunk("prVt", BYTES(128 * 1024, 0));                                   // an ancillary chunk: the size
     chunk("IDAT", {0x78, 0x01});

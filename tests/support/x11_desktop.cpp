@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "tests/support/test_support.h"
+#include "tools/lib/expr_assembler.h"
 
 extern char** environ;
 
@@ -199,6 +200,16 @@ void KeepShot(const X11_SHOT& shot, const char* pszName)
     img.format = PNG_FORMAT_RGB;
     const std::string strPath = std::string(pszDir) + "/" + pszName;
     EXPECT_NE(png_image_write_to_file(&img, strPath.c_str(), 0, rgb.data(), 0, nullptr), 0) << strPath;
+}
+
+std::vector<uint8_t> KeyPressed(int nVk)
+{
+    constexpr int kSysKeyHold = 144;
+    std::vector<uint8_t> e;
+    ExprAsmElement(e, kSysKeyHold, {nVk});
+    ExprAsmInt(e, 1);
+    ExprAsmOp(e, '=');
+    return e;
 }
 
 GAME_DATA DesktopGame(const SCRIPT_BUILDER& b, const char* pszTitle)

@@ -58,6 +58,9 @@ X11_SHOT CaptureWhen(const std::string& strWindow, CHECK fCheck, bool* pbHeld, i
 // With KX_X11_SHOTS naming a folder, the shot is written there as a PNG file of that name.
 void KeepShot(const X11_SHOT& shot, const char* pszName);
 
+// The expression "key nVk is held down in this frame" (the key-hold system array) for a script's if.
+std::vector<uint8_t> KeyPressed(int nVk);
+
 // The desktop tests' game: a 480 x 320 window with the title, whose start script is the one built.
 GAME_DATA DesktopGame(const SCRIPT_BUILDER& b, const char* pszTitle);
 
