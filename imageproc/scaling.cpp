@@ -53,8 +53,6 @@ double g_dLanczosNorm;
 int64_t g_nLanczosTaps;
 int64_t g_nLanczosOut;
 
-const uint64_t kLaneMask = 0x00FF00FF00FF00FFull;
-
 struct TABLES_INIT {
     TABLES_INIT()
     {
@@ -102,7 +100,10 @@ int ReportNoMemory(void)
 }
 
 
-// B, G, R, A bytes into four 16-bit lanes and back.
+#if !defined(__SSE2__)
+// The portable forms of the SSE2 paths: B, G, R, A bytes into four 16-bit lanes and back.
+const uint64_t kLaneMask = 0x00FF00FF00FF00FFull;
+
 inline uint64_t Unpack(uint32_t p)
 {
     uint64_t v = p;
@@ -129,6 +130,7 @@ inline uint32_t BilinearSample(const uint8_t* p00, size_t nStride, uint64_t fx, 
     uint64_t bottom = LerpLanes(Unpack(LoadPixel(p00 + nStride)), Unpack(LoadPixel(p00 + nStride + 4)), fx);
     return Pack(LerpLanes(top, bottom, fy));
 }
+#endif
 
 // Positions of one bilinear axis in 1/256 pixel: post + ((pre + 256 i) span) / den.
 struct BILINEAR_AXIS {
@@ -523,11 +525,6 @@ int ScaleBilinearPlain(const BILINEAR_TABLES& t, uint8_t* pDst, const uint8_t* p
 inline uint64_t Frac(int64_t pos)
 {
     return static_cast<uint64_t>(pos & 255);
-}
-
-inline uint32_t Avg(uint32_t u, uint32_t v)
-{
-    return (u + v + 1) >> 1;
 }
 
 inline uint32_t AvgPixels(uint32_t a, uint32_t b)

@@ -27,6 +27,9 @@ int CursorPos(int32_t* pX, int32_t* pY)
 // Window 0 is a popup (client = outer rectangle) at screen (100, 50) showing a 640 x 480 game.
 constexpr int kLeft = 100, kTop = 50;
 
+// Letter keys: their virtual-key code is the capital letter's ASCII code.
+constexpr int kKeyA = 'A', kKeyQ = 'Q', kKeyZ = 'Z';
+
 class InputTest : public EngineTest {
 protected:
     void SetUp() override
@@ -108,7 +111,7 @@ TEST_F(InputTest, KeyboardKeysAndAnyKeyCountFramesAndPresses)
     };
     for (const KEY_CASE& c : cases) {
         Key('A', 0);
-        for (int k : {0, int('A')}) {
+        for (int k : {0, kKeyA}) {
             g_abKeyMode[k] = KX_KEY_MODE_UP;
             g_allKeyCounter[k] = 0;
             g_allKeyPresses[k] = 0;
@@ -116,10 +119,10 @@ TEST_F(InputTest, KeyboardKeysAndAnyKeyCountFramesAndPresses)
         for (size_t i = 0; c.pszPattern[i]; ++i) {
             Key('A', c.pszPattern[i] == 'X');
             Frame();
-            EXPECT_EQ(g_allKeyCounter['A'], c.counters[i]) << c.pszPattern << " frame " << i;
+            EXPECT_EQ(g_allKeyCounter[kKeyA], c.counters[i]) << c.pszPattern << " frame " << i;
             EXPECT_EQ(g_allKeyCounter[0], c.counters[i]) << c.pszPattern << " any key, frame " << i;
         }
-        EXPECT_EQ(g_allKeyPresses['A'], c.llPresses) << c.pszPattern;
+        EXPECT_EQ(g_allKeyPresses[kKeyA], c.llPresses) << c.pszPattern;
         EXPECT_EQ(g_allKeyPresses[0], c.llPresses) << c.pszPattern;
     }
 }
@@ -320,16 +323,16 @@ TEST_F(InputTest, WithoutAnActiveWindowEveryKeyIsReleased)
     m_state.bActive = 0;
     Frame();
     EXPECT_EQ(g_nActiveWindow, -1);
-    EXPECT_EQ(g_allKeyCounter['Z'], -1);
+    EXPECT_EQ(g_allKeyCounter[kKeyZ], -1);
     EXPECT_EQ(g_allKeyCounter[2], -1);
     EXPECT_EQ(g_allKeyCounter[0], -1);
     Frame();
-    EXPECT_EQ(g_allKeyCounter['Z'], -2);
+    EXPECT_EQ(g_allKeyCounter[kKeyZ], -2);
     // The second window takes over when it is the active one.
     m_sub.bActive = 1;
     Frame();
     EXPECT_EQ(g_nActiveWindow, 2);
-    EXPECT_EQ(g_allKeyCounter['Z'], 1);
+    EXPECT_EQ(g_allKeyCounter[kKeyZ], 1);
 }
 
 TEST_F(InputTest, SwitchesOffKeepTheCountersOfTheirSource)
@@ -344,7 +347,7 @@ TEST_F(InputTest, SwitchesOffKeepTheCountersOfTheirSource)
     g_bMouseMoved = 1;
     Frame();
     Frame();
-    EXPECT_EQ(g_allKeyCounter['Q'], 1);
+    EXPECT_EQ(g_allKeyCounter[kKeyQ], 1);
     EXPECT_EQ(g_allKeyCounter[0], 1);
     EXPECT_EQ(g_allKeyCounter[1], 1);
     EXPECT_EQ(g_allKeyCounter[7], -1);
@@ -352,7 +355,7 @@ TEST_F(InputTest, SwitchesOffKeepTheCountersOfTheirSource)
     g_bKeyboardSwitch = 1;
     g_bMouseSwitch = 1;
     Frame();
-    EXPECT_EQ(g_allKeyCounter['Q'], -1);
+    EXPECT_EQ(g_allKeyCounter[kKeyQ], -1);
     EXPECT_EQ(g_allKeyCounter[1], -1);
 }
 

@@ -185,19 +185,19 @@ TEST_F(PresentationTest, MainWindowScalingBranches)
         bool bBars;
     };
     const ROW rows[] = {
-        {"fullscreen none 1:1", 1, 0, 0, 1, 0, 20, 12, 8, 6, LAYER_AS_IS, 6, 3, true},
-        {"fullscreen none stretched", 1, 0, 0, 1, 0, 20, 12, 16, 12, GDI_STRETCH, 2, 0, true},
-        {"fullscreen fit bilinear", 1, 0, 1, 1, 0, 20, 12, 16, 12, BILINEAR, 2, 0, true},
-        {"fullscreen fit nearest", 1, 0, 1, 0, 0, 20, 12, 16, 12, NEAREST, 2, 0, true},
-        {"fullscreen cover nearest", 1, 0, 2, 0, 0, 20, 12, 24, 18, NEAREST, -2, -3, true},
-        {"fullscreen cover bilinear", 1, 0, 2, 1, 0, 20, 12, 24, 18, BILINEAR, -2, -3, true},
-        {"fullscreen stretch nearest", 1, 0, 3, 0, 0, 20, 12, 20, 12, NEAREST, 0, 0, true},
-        {"maximised nearest setting still bilinear", 0, 1, 0, 0, 0, 20, 12, 16, 12, BILINEAR, 2, 0, true},
-        {"windowed resized bilinear", 0, 0, 1, 1, 0, 12, 9, 12, 9, BILINEAR, 0, 0, false},
-        {"windowed resized bilinear, frame thread", 0, 0, 1, 1, 1, 12, 9, 12, 9, BILINEAR, 0, 0, false},
-        {"windowed resized nearest", 0, 0, 1, 0, 0, 12, 9, 12, 9, NEAREST, 0, 0, false},
-        {"windowed smaller nearest", 0, 0, 1, 0, 0, 10, 10, 5, 4, NEAREST, 0, 0, false},
-        {"windowed 1:1", 0, 0, 1, 1, 0, 8, 6, 8, 6, LAYER_AS_IS, 0, 0, false},
+        {{"fullscreen none 1:1", 1, 0, 0, 1, 0, 20, 12, 8, 6}, LAYER_AS_IS, 6, 3, true},
+        {{"fullscreen none stretched", 1, 0, 0, 1, 0, 20, 12, 16, 12}, GDI_STRETCH, 2, 0, true},
+        {{"fullscreen fit bilinear", 1, 0, 1, 1, 0, 20, 12, 16, 12}, BILINEAR, 2, 0, true},
+        {{"fullscreen fit nearest", 1, 0, 1, 0, 0, 20, 12, 16, 12}, NEAREST, 2, 0, true},
+        {{"fullscreen cover nearest", 1, 0, 2, 0, 0, 20, 12, 24, 18}, NEAREST, -2, -3, true},
+        {{"fullscreen cover bilinear", 1, 0, 2, 1, 0, 20, 12, 24, 18}, BILINEAR, -2, -3, true},
+        {{"fullscreen stretch nearest", 1, 0, 3, 0, 0, 20, 12, 20, 12}, NEAREST, 0, 0, true},
+        {{"maximised nearest setting still bilinear", 0, 1, 0, 0, 0, 20, 12, 16, 12}, BILINEAR, 2, 0, true},
+        {{"windowed resized bilinear", 0, 0, 1, 1, 0, 12, 9, 12, 9}, BILINEAR, 0, 0, false},
+        {{"windowed resized bilinear, frame thread", 0, 0, 1, 1, 1, 12, 9, 12, 9}, BILINEAR, 0, 0, false},
+        {{"windowed resized nearest", 0, 0, 1, 0, 0, 12, 9, 12, 9}, NEAREST, 0, 0, false},
+        {{"windowed smaller nearest", 0, 0, 1, 0, 0, 10, 10, 5, 4}, NEAREST, 0, 0, false},
+        {{"windowed 1:1", 0, 0, 1, 1, 0, 8, 6, 8, 6}, LAYER_AS_IS, 0, 0, false},
     };
     TEST_LAYER l(8, 6);
     for (const ROW& r : rows) {

@@ -861,7 +861,7 @@ TEST_F(CompositorTest, ColorCopyOverOddWidthsAndEveryInstructionSet)
         Plain("W0/bg", 80, 60, 0, 0, 1, 255);
         std::vector<TREE_NODE*> vLayers;
         for (size_t i = 0; i < std::size(anWidth); ++i) {
-            char szPath[16];
+            char szPath[32];   // room for any size_t
             std::snprintf(szPath, sizeof szPath, "W0/f%zu", i);
             vLayers.push_back(Plain(szPath, anWidth[i], 5 + int32_t(i) * 3, int64_t(i) * 7 - 2, int64_t(i % 3) * 9 - 1,
                                     int64_t(i) + 2, i % 2 ? -1 : 255));

@@ -94,7 +94,7 @@ int32_t FakeWinInit(void)
     g_calls.push_back("init");
     return 0;
 }
-int32_t FakeCreate(const char16_t* pszClsid, PLAT_HWND, void*, void*)
+int32_t FakeCreate(const char16_t* pszClsid, PLAT_HWND, void*, void**)
 {
     g_calls.push_back("create " + Narrow(pszClsid));
     if (g_nCreateResult < 0) return g_nCreateResult;

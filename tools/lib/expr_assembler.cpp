@@ -84,9 +84,10 @@ int ExprAsmText(std::vector<uint8_t>& code, const std::string& strText)
             body.push_back('\\');
         body.push_back(c);
     }
+    constexpr uint8_t kDouble = '"', kSingle = '\'';
     int nQuote = -1;
-    if (!abAlone['"']) nQuote = '"';
-    else if (!abAlone['\'']) nQuote = '\'';
+    if (!abAlone[kDouble]) nQuote = kDouble;
+    else if (!abAlone[kSingle]) nQuote = kSingle;
     for (int c = 0x21; nQuote < 0 && c < 0x100; ++c)
         if (!abAlone[c] && c != '\\' && !IsLeadByte(static_cast<unsigned char>(c)))
             nQuote = c;
