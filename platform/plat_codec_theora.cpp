@@ -7,10 +7,6 @@
 #include <theora/theoradec.h>
 #include <vorbis/codec.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -148,167 +144,6 @@ bool SplitStream(const std::vector<uint8_t>& file, STREAM_KIND kind, PACKET_LIST
     return bFound;
 }
 
-// ---- BT.601 (studio range) to B,G,R,A ----------------------------------------------------------
-
-inline uint8_t Clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
-
-struct YUV_TABLES {
-    int32_t anY[256];    // 298 x (Y - 16) + 128
-    int32_t anRv[256];   // 409 x (Cr - 128)
-    int32_t anGu[256];   // -100 x (Cb - 128)
-    int32_t anGv[256];   // -208 x (Cr - 128)
-    int32_t anBu[256];   // 516 x (Cb - 128)
-    YUV_TABLES()
-    {
-        for (int i = 0; i < 256; ++i) {
-            anY[i] = 298 * (i - 16) + 128;
-            anRv[i] = 409 * (i - 128);
-            anGu[i] = -100 * (i - 128);
-            anGv[i] = -208 * (i - 128);
-            anBu[i] = 516 * (i - 128);
-        }
-    }
-};
-const YUV_TABLES g_yuv;
-
-inline void PutPixel(uint8_t* pOut, int nY, int nRv, int nG, int nBu)
-{
-    const int y = g_yuv.anY[nY];
-    pOut[0] = Clamp255((y + nBu) >> 8);
-    pOut[1] = Clamp255((y + nG) >> 8);
-    pOut[2] = Clamp255((y + nRv) >> 8);
-    pOut[3] = 255;
-}
-
-#if defined(__SSE2__)
-// Sixteen pixels at once with SSE2 in 16-bit fixed point: each term is eight times its value
-// (_mm_mulhi_epi16 of the sample difference times 128 with the coefficient times 4096), the sum is
-// rounded and shifted back and saturated to 0..255. The result is within 1 of the table form.
-struct SIMD_TERMS {
-    __m128i r, g, b;   // 8 x the chroma terms plus the rounding 4, eight lanes
-};
-
-inline SIMD_TERMS ChromaTerms(__m128i cb8, __m128i cr8)
-{
-    const __m128i k128 = _mm_set1_epi16(128);
-    const __m128i d = _mm_slli_epi16(_mm_sub_epi16(cb8, k128), 7);
-    const __m128i e = _mm_slli_epi16(_mm_sub_epi16(cr8, k128), 7);
-    SIMD_TERMS t;
-    // The rounding 4 of the final shift rides on the chroma terms, which serve two pixels or
-    // more (16-bit sums wrap alike in any order).
-    const __m128i k4 = _mm_set1_epi16(4);
-    t.r = _mm_add_epi16(_mm_mulhi_epi16(e, _mm_set1_epi16(6537)), k4);                    // 1.596
-    t.g = _mm_add_epi16(_mm_add_epi16(_mm_mulhi_epi16(d, _mm_set1_epi16(-1602)),          // -0.391
-                                      _mm_mulhi_epi16(e, _mm_set1_epi16(-3330))), k4);    // -0.813
-    t.b = _mm_add_epi16(_mm_mulhi_epi16(d, _mm_set1_epi16(8266)), k4);                    // 2.018
-    return t;
-}
-
-// Eight pixels' channels from eight luma samples (16-bit lanes) and their chroma terms.
-inline void PixelsOf(__m128i y8, const SIMD_TERMS& t, __m128i* pR, __m128i* pG, __m128i* pB)
-{
-    const __m128i yy = _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(y8, _mm_set1_epi16(16)), 7), _mm_set1_epi16(4768));  // 1.164
-    *pR = _mm_srai_epi16(_mm_add_epi16(yy, t.r), 3);
-    *pG = _mm_srai_epi16(_mm_add_epi16(yy, t.g), 3);
-    *pB = _mm_srai_epi16(_mm_add_epi16(yy, t.b), 3);
-}
-
-inline void Store16(uint8_t* pOut, __m128i r, __m128i g, __m128i b)
-{
-    const __m128i a = _mm_set1_epi8(static_cast<char>(0xFF));
-    const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
-    const __m128i raLo = _mm_unpacklo_epi8(r, a), raHi = _mm_unpackhi_epi8(r, a);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut), _mm_unpacklo_epi16(bgLo, raLo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + 16), _mm_unpackhi_epi16(bgLo, raLo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + 32), _mm_unpacklo_epi16(bgHi, raHi));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pOut + 48), _mm_unpackhi_epi16(bgHi, raHi));
-}
-
-// Sixteen pixels from luma at pY; chroma at pCb/pCr, one sample per two pixels (bHalf) or per pixel.
-template <bool bHalf>
-inline void Convert16(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, uint8_t* pOut)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pY));
-    SIMD_TERMS lo, hi;
-    if (bHalf) {
-        const __m128i cb = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pCb)), zero);
-        const __m128i cr = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pCr)), zero);
-        const SIMD_TERMS t = ChromaTerms(cb, cr);
-        lo.r = _mm_unpacklo_epi16(t.r, t.r); hi.r = _mm_unpackhi_epi16(t.r, t.r);
-        lo.g = _mm_unpacklo_epi16(t.g, t.g); hi.g = _mm_unpackhi_epi16(t.g, t.g);
-        lo.b = _mm_unpacklo_epi16(t.b, t.b); hi.b = _mm_unpackhi_epi16(t.b, t.b);
-    } else {
-        const __m128i cb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pCb));
-        const __m128i cr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pCr));
-        lo = ChromaTerms(_mm_unpacklo_epi8(cb, zero), _mm_unpacklo_epi8(cr, zero));
-        hi = ChromaTerms(_mm_unpackhi_epi8(cb, zero), _mm_unpackhi_epi8(cr, zero));
-    }
-    __m128i r0, g0, b0, r1, g1, b1;
-    PixelsOf(_mm_unpacklo_epi8(y, zero), lo, &r0, &g0, &b0);
-    PixelsOf(_mm_unpackhi_epi8(y, zero), hi, &r1, &g1, &b1);
-    Store16(pOut, _mm_packus_epi16(r0, r1), _mm_packus_epi16(g0, g1), _mm_packus_epi16(b0, b1));
-}
-#endif
-
-// One picture row from picture column x on (0 for the whole row): nWidth pixels from luma column
-// x0; chroma columns are x >> nShiftX.
-void ConvertRowFrom(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int x, int nWidth, int nShiftX,
-                    uint8_t* pOut)
-{
-    if (nShiftX == 1) {
-        // An odd start shares its chroma sample with the column before the picture.
-        if (x == 0 && (x0 & 1)) {
-            const int c = x0 >> 1;
-            PutPixel(pOut, pY[x0], g_yuv.anRv[pCr[c]], g_yuv.anGu[pCb[c]] + g_yuv.anGv[pCr[c]], g_yuv.anBu[pCb[c]]);
-            x = 1;
-        }
-        if (PlatTheoraHasAvx2()) x = TheoraConvertAvx2(pY, pCb, pCr, x0, x, nWidth, 1, pOut);
-#if defined(__SSE2__)
-        for (; x + 16 <= nWidth; x += 16) {
-            const int c = (x0 + x) >> 1;
-            Convert16<true>(pY + x0 + x, pCb + c, pCr + c, pOut + x * 4);
-        }
-#endif
-        for (; x + 1 < nWidth; x += 2) {
-            const int c = (x0 + x) >> 1;
-            const int rv = g_yuv.anRv[pCr[c]], g = g_yuv.anGu[pCb[c]] + g_yuv.anGv[pCr[c]], bu = g_yuv.anBu[pCb[c]];
-            PutPixel(pOut + x * 4, pY[x0 + x], rv, g, bu);
-            PutPixel(pOut + x * 4 + 4, pY[x0 + x + 1], rv, g, bu);
-        }
-    } else {
-        if (PlatTheoraHasAvx2()) x = TheoraConvertAvx2(pY, pCb, pCr, x0, x, nWidth, 0, pOut);
-#if defined(__SSE2__)
-        for (; x + 16 <= nWidth; x += 16) Convert16<false>(pY + x0 + x, pCb + x0 + x, pCr + x0 + x, pOut + x * 4);
-#endif
-    }
-    for (; x < nWidth; ++x) {
-        const int c = (x0 + x) >> nShiftX;
-        PutPixel(pOut + x * 4, pY[x0 + x], g_yuv.anRv[pCr[c]], g_yuv.anGu[pCb[c]] + g_yuv.anGv[pCr[c]], g_yuv.anBu[pCb[c]]);
-    }
-}
-
-void ConvertRow(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int nWidth, int nShiftX, uint8_t* pOut)
-{
-    ConvertRowFrom(pY, pCb, pCr, x0, 0, nWidth, nShiftX, pOut);
-}
-
-// Two rows of a 4:2:0 picture that share their chroma row: the whole blocks of both rows with one
-// set of chroma terms, the rest of each row as ConvertRow does it (the same bytes either way).
-void ConvertRowPair(const uint8_t* pY0, const uint8_t* pY1, const uint8_t* pCb, const uint8_t* pCr, int x0, int nWidth,
-                    uint8_t* pOut0, uint8_t* pOut1)
-{
-    int x = 0;
-    if (x0 & 1) {
-        ConvertRowFrom(pY0, pCb, pCr, x0, 0, 1, 1, pOut0);
-        ConvertRowFrom(pY1, pCb, pCr, x0, 0, 1, 1, pOut1);
-        x = 1;
-    }
-    if (PlatTheoraHasAvx2()) x = TheoraConvertAvx2Pair(pY0, pY1, pCb, pCr, x0, x, nWidth, pOut0, pOut1);
-    ConvertRowFrom(pY0, pCb, pCr, x0, x, nWidth, 1, pOut0);
-    ConvertRowFrom(pY1, pCb, pCr, x0, x, nWidth, 1, pOut1);
-}
-
 // ---- video -------------------------------------------------------------------------------------
 
 struct VIDEO_DECODER {
@@ -327,9 +162,15 @@ struct VIDEO_DECODER {
     bool bHaveImage = false;        // the decoder holds a picture
     void* pFrame = nullptr;
     THEORA_ROW_FN pfnRow = nullptr;
+    int nConvertLevel = THEORA_CONVERT_PLAIN;
+    // While the requested frame's packet is decoded, its rows are converted stripe by stripe as
+    // the decoder finishes them (still in the cache); the luma rows converted so far.
+    bool bConvertStripes = false;
+    int nStripeRows = 0;
 };
 
 void ServiceAllVoices();
+th_dec_ctx* NewDecoder(VIDEO_DECODER* v);
 
 void ResetVideo(VIDEO_DECODER* v)
 {
@@ -405,8 +246,9 @@ int32_t TheoraMLoad(void* h, void* pData, THEORA_READ_FN pfnRead, THEORA_SIZE_FN
         ti.pic_y + ti.pic_height > ti.frame_height)
         return TH_DAMAGED;
     if (ti.pixel_fmt != TH_PF_420 && ti.pixel_fmt != TH_PF_422 && ti.pixel_fmt != TH_PF_444) return TH_DAMAGED;
-    v->pDec = th_decode_alloc(&v->info, v->pSetup);
+    v->pDec = NewDecoder(v);
     if (!v->pDec) return TH_DAMAGED;
+    v->nConvertLevel = TheoraConvertLevel();
     v->nFirstData = i;
     const size_t nFrames = v->packets.Count() - i;
     if (nFrames > 0x7FFFFFFF) return TH_DAMAGED;
@@ -435,34 +277,60 @@ int32_t TheoraMTotalFrame(void* h)
     return v && v->bLoaded ? v->nTotal : 0;
 }
 
-void WritePicture(VIDEO_DECODER* v, th_ycbcr_buffer ycbcr)
+// Converts the picture rows whose luma rows lie in [nLumaTop, nLumaEnd) of the coded frame (rows
+// counted from its top).
+void WriteRows(VIDEO_DECODER* v, th_ycbcr_buffer ycbcr, int nLumaTop, int nLumaEnd)
 {
     const th_info& ti = v->info;
     const int nShiftX = ti.pixel_fmt == TH_PF_444 ? 0 : 1;
     const int nShiftY = ti.pixel_fmt == TH_PF_420 ? 1 : 0;
     const int nW = static_cast<int>(ti.pic_width), nH = static_cast<int>(ti.pic_height);
     const int x0 = static_cast<int>(ti.pic_x), y0 = static_cast<int>(ti.pic_y);
-    for (int y = 0; y < nH; ++y) {
+    const int yEnd = std::min(nH, nLumaEnd - y0);
+    const int nLevel = v->nConvertLevel;
+    for (int y = std::max(0, nLumaTop - y0); y < yEnd; ++y) {
         const int ly = y0 + y, cy = ly >> nShiftY;
-        if (nShiftY == 1 && nShiftX == 1 && !(ly & 1) && y + 1 < nH) {
+        const uint8_t* pCb = ycbcr[1].data + static_cast<ptrdiff_t>(cy) * ycbcr[1].stride;
+        const uint8_t* pCr = ycbcr[2].data + static_cast<ptrdiff_t>(cy) * ycbcr[2].stride;
+        if (nShiftY == 1 && !(ly & 1) && y + 1 < yEnd) {
             // This row and the next share their chroma row.
             uint8_t* pOut0 = v->pfnRow(v, v->bTopDown ? y : nH - 1 - y);
             uint8_t* pOut1 = v->pfnRow(v, v->bTopDown ? y + 1 : nH - 2 - y);
             if (pOut0 && pOut1) {
-                ConvertRowPair(ycbcr[0].data + static_cast<ptrdiff_t>(ly) * ycbcr[0].stride,
-                               ycbcr[0].data + static_cast<ptrdiff_t>(ly + 1) * ycbcr[0].stride,
-                               ycbcr[1].data + static_cast<ptrdiff_t>(cy) * ycbcr[1].stride,
-                               ycbcr[2].data + static_cast<ptrdiff_t>(cy) * ycbcr[2].stride, x0, nW, pOut0, pOut1);
+                TheoraConvertRowPair(nLevel, ycbcr[0].data + static_cast<ptrdiff_t>(ly) * ycbcr[0].stride,
+                                     ycbcr[0].data + static_cast<ptrdiff_t>(ly + 1) * ycbcr[0].stride, pCb, pCr, x0, nW,
+                                     pOut0, pOut1);
                 ++y;
                 continue;
             }
         }
         uint8_t* pOut = v->pfnRow(v, v->bTopDown ? y : nH - 1 - y);
         if (!pOut) continue;
-        ConvertRow(ycbcr[0].data + static_cast<ptrdiff_t>(ly) * ycbcr[0].stride,
-                   ycbcr[1].data + static_cast<ptrdiff_t>(cy) * ycbcr[1].stride,
-                   ycbcr[2].data + static_cast<ptrdiff_t>(cy) * ycbcr[2].stride, x0, nW, nShiftX, pOut);
+        TheoraConvertRow(nLevel, ycbcr[0].data + static_cast<ptrdiff_t>(ly) * ycbcr[0].stride, pCb, pCr, x0, nW,
+                         nShiftX, pOut);
     }
+}
+
+// The decoder hands over each stripe of rows as it finishes them, bottom stripe first; the fragment
+// rows [nFragTop, nFragEnd) count from the frame's top, eight luma rows each.
+void StripeDecoded(void* pCtx, th_ycbcr_buffer ycbcr, int nFragTop, int nFragEnd)
+{
+    VIDEO_DECODER* v = static_cast<VIDEO_DECODER*>(pCtx);
+    if (!v->bConvertStripes || nFragTop < 0 || nFragEnd <= nFragTop) return;
+    WriteRows(v, ycbcr, nFragTop * 8, nFragEnd * 8);
+    v->nStripeRows += (nFragEnd - nFragTop) * 8;
+}
+
+// A decoder for the stream that hands its stripes to StripeDecoded; NULL on failure.
+th_dec_ctx* NewDecoder(VIDEO_DECODER* v)
+{
+    th_dec_ctx* pDec = th_decode_alloc(&v->info, v->pSetup);
+    if (!pDec) return nullptr;
+    th_stripe_callback cb;
+    cb.ctx = v;
+    cb.stripe_decoded = StripeDecoded;
+    th_decode_ctl(pDec, TH_DECCTL_SET_STRIPE_CB, &cb, sizeof cb);
+    return pDec;
 }
 
 int32_t TheoraMDecodeFrame(void* h, int32_t n)
@@ -473,7 +341,7 @@ int32_t TheoraMDecodeFrame(void* h, int32_t n)
     if (n < v->nNext) {
         // Backwards: decoding starts again from the first frame.
         th_decode_free(v->pDec);
-        v->pDec = th_decode_alloc(&v->info, v->pSetup);
+        v->pDec = NewDecoder(v);
         v->nNext = 0;
         v->bHaveImage = false;
         if (!v->pDec) { v->bLoaded = false; return 0; }
@@ -481,17 +349,26 @@ int32_t TheoraMDecodeFrame(void* h, int32_t n)
     // Frames before the last key frame up to n need not be decoded.
     for (int32_t k = n; k > v->nNext; --k)
         if (v->abKey[static_cast<size_t>(k)]) { v->nNext = k; break; }
+    bool bConverted = false;
     for (; v->nNext <= n; ++v->nNext) {
         ogg_packet op;
         v->packets.Fill(v->nFirstData + static_cast<size_t>(v->nNext), &op);
+        // Only frame n's rows are converted, as the decoder finishes them.
+        v->bConvertStripes = v->nNext == n;
+        v->nStripeRows = 0;
         const int r = th_decode_packetin(v->pDec, &op, nullptr);
+        v->bConvertStripes = false;
         if (r == 0) v->bHaveImage = true;
-        // TH_DUPFRAME repeats the picture; a damaged packet leaves the last good one.
+        // A repeat (TH_DUPFRAME) hands over no stripes, and a damaged packet leaves the last good
+        // picture: either way the whole picture is converted below.
+        bConverted = r == 0 && v->nStripeRows >= static_cast<int>(v->info.frame_height);
     }
     if (!v->bHaveImage) return 0;
-    th_ycbcr_buffer ycbcr;
-    if (th_decode_ycbcr_out(v->pDec, ycbcr) != 0) return 0;
-    WritePicture(v, ycbcr);
+    if (!bConverted) {
+        th_ycbcr_buffer ycbcr;
+        if (th_decode_ycbcr_out(v->pDec, ycbcr) != 0) return 0;
+        WriteRows(v, ycbcr, 0, static_cast<int>(v->info.frame_height));
+    }
     v->nShown = n;
     return 1;
 }

@@ -1,5 +1,18 @@
-// AVX2 form of the Theora module's BT.601 conversion (see plat_theora_convert.h). This file alone
-// is built for AVX2; the module calls it only on a processor that has it.
+// AVX2 form of the Theora module's BT.601 conversion (see plat_theora_convert.h), 32 pixels at a
+// time. This file alone is built for AVX2; the module calls it only on a processor that has it.
+//
+// The pixels are taken in pairs: a 16-bit lane holds the luma of pixels 2k and 2k+1, so that with
+// one chroma sample per two pixels each lane meets exactly one chroma sample and the chroma terms
+// need no doubling. The luma term takes one multiply: mulhi((Y - 16) x 128, 4768) equals
+// (Y x 256 x 2384) >> 16 less 149 for every Y (4768 x 128 / 65536 = 2384 / 256 = 149 / 16), and
+// Y x 256 of either pixel of a pair is the lane shifted left by 8 or masked to its high byte. The
+// 149, the rounding 4 and a bias of 30720 ride on the chroma terms; the sum with the bias, added
+// with signed saturation and less the bias with unsigned saturation, is the value clamped to
+// 0..2047, whose top 8 bits are the channel. Each channel of a pair is then one 16-bit lane that
+// holds both pixels' bytes in order.
+//
+// The lanes are laid out so that the final interleaving works within 128-bit halves: the first
+// half holds pixel pairs 0, 1, 4, 5, 8, 9, 12, 13 and the second 2, 3, 6, 7, 10, 11, 14, 15.
 #include "platform/plat_theora_convert.h"
 
 #if defined(__AVX2__)
@@ -7,95 +20,81 @@
 
 namespace {
 
+enum { BIAS = 30720 };
+
 struct TERMS {
-    __m256i r, g, b;   // 8 x the chroma terms plus the rounding, sixteen lanes
+    __m256i r, g, b;   // the chroma terms with 4 - 149 + BIAS, one per pair lane
 };
 
-// The SSE2 form's steps, lane for lane.
 inline TERMS ChromaTerms(__m256i cb, __m256i cr)
 {
     const __m256i k128 = _mm256_set1_epi16(128);
     const __m256i d = _mm256_slli_epi16(_mm256_sub_epi16(cb, k128), 7);
     const __m256i e = _mm256_slli_epi16(_mm256_sub_epi16(cr, k128), 7);
+    const __m256i k = _mm256_set1_epi16(4 - 149 + BIAS);
     TERMS t;
-    // The rounding 4 rides on the chroma terms (16-bit sums wrap alike in any order).
-    const __m256i k4 = _mm256_set1_epi16(4);
-    t.r = _mm256_add_epi16(_mm256_mulhi_epi16(e, _mm256_set1_epi16(6537)), k4);
+    t.r = _mm256_add_epi16(_mm256_mulhi_epi16(e, _mm256_set1_epi16(6537)), k);
     t.g = _mm256_add_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(d, _mm256_set1_epi16(-1602)),
-                                            _mm256_mulhi_epi16(e, _mm256_set1_epi16(-3330))), k4);
-    t.b = _mm256_add_epi16(_mm256_mulhi_epi16(d, _mm256_set1_epi16(8266)), k4);
+                                            _mm256_mulhi_epi16(e, _mm256_set1_epi16(-3330))), k);
+    t.b = _mm256_add_epi16(_mm256_mulhi_epi16(d, _mm256_set1_epi16(8266)), k);
     return t;
 }
 
-inline void PixelsOf(__m256i y, const TERMS& t, __m256i* pR, __m256i* pG, __m256i* pB)
+// One channel of both pixels of each pair from their luma terms and chroma terms: the byte of the
+// even pixel low, the odd one's high.
+inline __m256i Channel(__m256i yEven, __m256i yOdd, __m256i tEven, __m256i tOdd)
 {
-    const __m256i yy = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(y, _mm256_set1_epi16(16)), 7),
-                                          _mm256_set1_epi16(4768));
-    *pR = _mm256_srai_epi16(_mm256_add_epi16(yy, t.r), 3);
-    *pG = _mm256_srai_epi16(_mm256_add_epi16(yy, t.g), 3);
-    *pB = _mm256_srai_epi16(_mm256_add_epi16(yy, t.b), 3);
+    const __m256i kBias = _mm256_set1_epi16(BIAS);
+    const __m256i cE = _mm256_subs_epu16(_mm256_adds_epi16(yEven, tEven), kBias);   // 0..2047
+    const __m256i cO = _mm256_subs_epu16(_mm256_adds_epi16(yOdd, tOdd), kBias);
+    return _mm256_or_si256(_mm256_srli_epi16(cE, 3),
+                           _mm256_and_si256(_mm256_slli_epi16(cO, 5), _mm256_set1_epi16(static_cast<short>(0xFF00))));
 }
 
-// Each chroma term of lanes 0..15 twice, in order: pixels 0..15 and 16..31.
-inline void Doubled(__m256i t, __m256i* pLo, __m256i* pHi)
+// The pairs of 32 bytes at p in the lane layout.
+inline __m256i LoadPairs(const uint8_t* p)
 {
-    const __m256i q = _mm256_permute4x64_epi64(t, 0xD8);   // quarters 0, 2 | 1, 3
-    *pLo = _mm256_unpacklo_epi16(q, q);
-    *pHi = _mm256_unpackhi_epi16(q, q);
+    return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                                       _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
 }
 
-// The packing and interleaving of 32 pixels' 16-bit channels into B,G,R,A.
-inline void Store32(uint8_t* pOut, __m256i r0, __m256i g0, __m256i b0, __m256i r1, __m256i g1, __m256i b1)
+// Sixteen samples at p, one per pair lane in the lane layout.
+inline __m256i LoadHalfChroma(const uint8_t* p)
 {
-    // Packing works within 16-byte lanes: the bytes come as pixels 0-7, 16-23 | 8-15, 24-31.
-    const __m256i r = _mm256_packus_epi16(r0, r1), g = _mm256_packus_epi16(g0, g1), b = _mm256_packus_epi16(b0, b1);
+    const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    const char z = -1;
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(0, z, 1, z, 4, z, 5, z, 8, z, 9, z, 12, z, 13, z,     //
+                                                   2, z, 3, z, 6, z, 7, z, 10, z, 11, z, 14, z, 15, z));
+}
+
+// The chroma terms of the even and odd pixels of 32 pixels with a sample each at pCb/pCr.
+inline void FullTerms(const uint8_t* pCb, const uint8_t* pCr, TERMS* pEven, TERMS* pOdd)
+{
+    const __m256i cb = LoadPairs(pCb), cr = LoadPairs(pCr);
+    const __m256i kLow = _mm256_set1_epi16(0xFF);
+    *pEven = ChromaTerms(_mm256_and_si256(cb, kLow), _mm256_and_si256(cr, kLow));
+    *pOdd = ChromaTerms(_mm256_srli_epi16(cb, 8), _mm256_srli_epi16(cr, 8));
+}
+
+// 32 pixels from the luma pairs at pY and the chroma terms of their even and odd pixels.
+inline void Convert32(const uint8_t* pY, const TERMS& tE, const TERMS& tO, uint8_t* pOut)
+{
+    const __m256i yw = LoadPairs(pY);
+    const __m256i k2384 = _mm256_set1_epi16(2384);
+    const __m256i yE = _mm256_mulhi_epu16(_mm256_slli_epi16(yw, 8), k2384);
+    const __m256i yO = _mm256_mulhi_epu16(_mm256_and_si256(yw, _mm256_set1_epi16(static_cast<short>(0xFF00))), k2384);
+    const __m256i b = Channel(yE, yO, tE.b, tO.b);
+    const __m256i g = Channel(yE, yO, tE.g, tO.g);
+    const __m256i r = Channel(yE, yO, tE.r, tO.r);
+    // The first half holds pixels 0-3, 8-11, 16-19, 24-27, the second 4-7, 12-15, 20-23, 28-31.
     const __m256i a = _mm256_set1_epi8(static_cast<char>(0xFF));
-    const __m256i bgLo = _mm256_unpacklo_epi8(b, g), bgHi = _mm256_unpackhi_epi8(b, g);   // 0-7 | 8-15, 16-23 | 24-31
+    const __m256i bgLo = _mm256_unpacklo_epi8(b, g), bgHi = _mm256_unpackhi_epi8(b, g);
     const __m256i raLo = _mm256_unpacklo_epi8(r, a), raHi = _mm256_unpackhi_epi8(r, a);
-    const __m256i p0 = _mm256_unpacklo_epi16(bgLo, raLo), p1 = _mm256_unpackhi_epi16(bgLo, raLo);   // 0-3 | 8-11, 4-7 | 12-15
-    const __m256i p2 = _mm256_unpacklo_epi16(bgHi, raHi), p3 = _mm256_unpackhi_epi16(bgHi, raHi);   // 16-19 | 24-27, 20-23 | 28-31
     __m256i* po = reinterpret_cast<__m256i*>(pOut);
-    _mm256_storeu_si256(po, _mm256_permute2x128_si256(p0, p1, 0x20));
-    _mm256_storeu_si256(po + 1, _mm256_permute2x128_si256(p0, p1, 0x31));
-    _mm256_storeu_si256(po + 2, _mm256_permute2x128_si256(p2, p3, 0x20));
-    _mm256_storeu_si256(po + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
-}
-
-// 32 pixels of a row from luma at pY with the chroma terms of pixels 0-15 (lo) and 16-31 (hi).
-inline void Convert32With(const uint8_t* pY, const TERMS& lo, const TERMS& hi, uint8_t* pOut)
-{
-    const __m128i* py = reinterpret_cast<const __m128i*>(pY);
-    const __m256i y0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(py)), y1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(py + 1));
-    __m256i r0, g0, b0, r1, g1, b1;
-    PixelsOf(y0, lo, &r0, &g0, &b0);
-    PixelsOf(y1, hi, &r1, &g1, &b1);
-    Store32(pOut, r0, g0, b0, r1, g1, b1);
-}
-
-// The chroma terms of 32 pixels from 16 samples each at pCb/pCr, one sample per two pixels.
-inline void HalfTerms(const uint8_t* pCb, const uint8_t* pCr, TERMS* pLo, TERMS* pHi)
-{
-    const TERMS t = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pCb))),
-                                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pCr))));
-    Doubled(t.r, &pLo->r, &pHi->r);
-    Doubled(t.g, &pLo->g, &pHi->g);
-    Doubled(t.b, &pLo->b, &pHi->b);
-}
-
-// 32 pixels from luma at pY; chroma at pCb/pCr, one sample per two pixels (bHalf) or per pixel.
-template <bool bHalf>
-inline void Convert32(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, uint8_t* pOut)
-{
-    TERMS lo, hi;
-    if (bHalf) {
-        HalfTerms(pCb, pCr, &lo, &hi);
-    } else {
-        const __m128i* pb = reinterpret_cast<const __m128i*>(pCb);
-        const __m128i* pr = reinterpret_cast<const __m128i*>(pCr);
-        lo = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(pb)), _mm256_cvtepu8_epi16(_mm_loadu_si128(pr)));
-        hi = ChromaTerms(_mm256_cvtepu8_epi16(_mm_loadu_si128(pb + 1)), _mm256_cvtepu8_epi16(_mm_loadu_si128(pr + 1)));
-    }
-    Convert32With(pY, lo, hi, pOut);
+    _mm256_storeu_si256(po, _mm256_unpacklo_epi16(bgLo, raLo));       // 0-3 | 4-7
+    _mm256_storeu_si256(po + 1, _mm256_unpackhi_epi16(bgLo, raLo));   // 8-11 | 12-15
+    _mm256_storeu_si256(po + 2, _mm256_unpacklo_epi16(bgHi, raHi));   // 16-19 | 20-23
+    _mm256_storeu_si256(po + 3, _mm256_unpackhi_epi16(bgHi, raHi));   // 24-27 | 28-31
 }
 
 }  // namespace
@@ -106,10 +105,15 @@ int TheoraConvertAvx2(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr,
     if (nShiftX == 1) {
         for (; x + 32 <= nWidth; x += 32) {
             const int c = (x0 + x) >> 1;
-            Convert32<true>(pY + x0 + x, pCb + c, pCr + c, pOut + x * 4);
+            const TERMS t = ChromaTerms(LoadHalfChroma(pCb + c), LoadHalfChroma(pCr + c));
+            Convert32(pY + x0 + x, t, t, pOut + x * 4);
         }
     } else {
-        for (; x + 32 <= nWidth; x += 32) Convert32<false>(pY + x0 + x, pCb + x0 + x, pCr + x0 + x, pOut + x * 4);
+        for (; x + 32 <= nWidth; x += 32) {
+            TERMS tE, tO;
+            FullTerms(pCb + x0 + x, pCr + x0 + x, &tE, &tO);
+            Convert32(pY + x0 + x, tE, tO, pOut + x * 4);
+        }
     }
     return x;
 }
@@ -119,10 +123,9 @@ int TheoraConvertAvx2Pair(const uint8_t* pY0, const uint8_t* pY1, const uint8_t*
 {
     for (; x + 32 <= nWidth; x += 32) {
         const int c = (x0 + x) >> 1;
-        TERMS lo, hi;
-        HalfTerms(pCb + c, pCr + c, &lo, &hi);
-        Convert32With(pY0 + x0 + x, lo, hi, pOut0 + x * 4);
-        Convert32With(pY1 + x0 + x, lo, hi, pOut1 + x * 4);
+        const TERMS t = ChromaTerms(LoadHalfChroma(pCb + c), LoadHalfChroma(pCr + c));
+        Convert32(pY0 + x0 + x, t, t, pOut0 + x * 4);
+        Convert32(pY1 + x0 + x, t, t, pOut1 + x * 4);
     }
     return x;
 }
@@ -138,16 +141,12 @@ int PlatTheoraHasAvx2(void)
 
 #else
 
-int TheoraConvertAvx2(const uint8_t*, const uint8_t*, const uint8_t*, int, int x, int, int, uint8_t*)
-{
-    return x;
-}
+int TheoraConvertAvx2(const uint8_t*, const uint8_t*, const uint8_t*, int, int x, int, int, uint8_t*) { return x; }
 int TheoraConvertAvx2Pair(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int, int x, int, uint8_t*,
                           uint8_t*)
 {
     return x;
 }
-
 int PlatTheoraHasAvx2(void) { return 0; }
 
 #endif

@@ -1,6 +1,8 @@
 // THEORALIB.DLL: binding by name, frame decoding and colour conversion, forward decoding with a
 // restart, damaged input, and the audio voice with its sample counter.
 #include <gtest/gtest.h>
+#include <ogg/ogg.h>
+#include <theora/theoradec.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -226,6 +228,240 @@ TEST(TheoraConvert, RowPairGivesTheBytesOfSingleRows)
             EXPECT_EQ(xp, xs1);
             EXPECT_EQ(pair0, single0) << x0 << " " << nWidth;
             EXPECT_EQ(pair1, single1) << x0 << " " << nWidth;
+        }
+    }
+}
+
+// ---- the conversion's forms against its steps ----------------------------------------------------
+
+// The conversion's steps, pixel by pixel, as plat_theora_convert.h states them.
+void StepsPixel(int nY, int nCb, int nCr, uint8_t* p)
+{
+    const auto mulhi = [](int a, int b) { return (a * b) >> 16; };
+    const auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); };
+    const int d = (nCb - 128) * 128, e = (nCr - 128) * 128, yy = mulhi((nY - 16) * 128, 4768);
+    p[0] = clamp((yy + mulhi(d, 8266) + 4) >> 3);
+    p[1] = clamp((yy + mulhi(d, -1602) + mulhi(e, -3330) + 4) >> 3);
+    p[2] = clamp((yy + mulhi(e, 6537) + 4) >> 3);
+    p[3] = 255;
+}
+
+void StepsRow(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int nWidth, int nShiftX, uint8_t* pOut)
+{
+    for (int x = 0; x < nWidth; ++x) {
+        const int c = (x0 + x) >> nShiftX;
+        StepsPixel(pY[x0 + x], pCb[c], pCr[c], pOut + 4 * x);
+    }
+}
+
+// Every form the module may choose, one test instance each; a form the processor lacks is skipped.
+struct TheoraConvert : ::testing::TestWithParam<int> {
+    void SetUp() override
+    {
+        if (!TheoraConvertLevelRuns(GetParam()))
+            GTEST_SKIP() << "this processor cannot run the " << TheoraConvertLevelName(GetParam()) << " form";
+    }
+};
+
+// All 2^24 combinations of Y, Cb and Cr, in rows with one chroma sample per pixel, one per two
+// pixels, and two rows sharing their chroma.
+TEST_P(TheoraConvert, EveryValueCombinationGivesTheBytesOfItsSteps)
+{
+    const int nLevel = GetParam();
+    uint8_t ay0[256], ay1[256];
+    for (int i = 0; i < 256; ++i) {
+        ay0[i] = static_cast<uint8_t>(i);
+        ay1[i] = static_cast<uint8_t>(255 - i);
+    }
+    std::vector<uint8_t> want0(1024), want1(1024), got0(1024), got1(1024);
+    int nBad = 0;
+    for (int cb = 0; cb < 256 && nBad < 5; ++cb) {
+        const std::vector<uint8_t> vcb(256, static_cast<uint8_t>(cb));
+        for (int cr = 0; cr < 256 && nBad < 5; ++cr) {
+            const std::vector<uint8_t> vcr(256, static_cast<uint8_t>(cr));
+            StepsRow(ay0, vcb.data(), vcr.data(), 0, 256, 0, want0.data());
+            StepsRow(ay1, vcb.data(), vcr.data(), 0, 256, 0, want1.data());
+            for (int nShiftX : {0, 1}) {
+                TheoraConvertRow(nLevel, ay0, vcb.data(), vcr.data(), 0, 256, nShiftX, got0.data());
+                if (got0 != want0) ++nBad, ADD_FAILURE() << "Cb " << cb << " Cr " << cr << " shift " << nShiftX;
+            }
+            TheoraConvertRowPair(nLevel, ay0, ay1, vcb.data(), vcr.data(), 0, 256, got0.data(), got1.data());
+            if (got0 != want0 || got1 != want1) ++nBad, ADD_FAILURE() << "pair: Cb " << cb << " Cr " << cr;
+        }
+    }
+}
+
+// Busy rows of every width up to 300 from several start columns of both parities, into rows that
+// start at several offsets from a 64-byte boundary: the bytes of the steps, and nothing written
+// past the row.
+TEST_P(TheoraConvert, RowsOfAnyWidthAndStartGiveTheBytesOfTheirSteps)
+{
+    const int nLevel = GetParam();
+    uint32_t seed = 7;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<uint8_t>(seed >> 24);
+    };
+    std::vector<uint8_t> y0(400), y1(400), cb(400), cr(400);
+    for (auto* v : {&y0, &y1, &cb, &cr})
+        for (uint8_t& b : *v) b = next();
+    constexpr int kGuard = 64;
+    alignas(64) static uint8_t s_aOut0[300 * 4 + 2 * kGuard + 64], s_aOut1[300 * 4 + 2 * kGuard + 64];
+    std::vector<uint8_t> want0(300 * 4), want1(300 * 4);
+    int nBad = 0;
+    for (int nShiftX : {0, 1})
+        for (int x0 : {0, 1, 2, 3, 5, 16, 31, 33, 64, 97})
+            for (int nOffset : {0, 4, 36})
+                for (int nWidth = 0; nWidth <= 300 && nBad < 5; ++nWidth) {
+                    SCOPED_TRACE(testing::Message() << "shift " << nShiftX << " x0 " << x0 << " offset " << nOffset
+                                                    << " width " << nWidth);
+                    const size_t nBytes = static_cast<size_t>(nWidth) * 4;
+                    StepsRow(y0.data(), cb.data(), cr.data(), x0, nWidth, nShiftX, want0.data());
+                    StepsRow(y1.data(), cb.data(), cr.data(), x0, nWidth, nShiftX, want1.data());
+                    std::memset(s_aOut0, 0xA5, sizeof s_aOut0);
+                    std::memset(s_aOut1, 0xA5, sizeof s_aOut1);
+                    uint8_t* pOut0 = s_aOut0 + kGuard + nOffset;
+                    uint8_t* pOut1 = s_aOut1 + kGuard + nOffset;
+                    const auto check = [&](const uint8_t* pRow, const uint8_t* pWant, const uint8_t* pBuf) {
+                        bool bOk = std::memcmp(pRow, pWant, nBytes) == 0;
+                        for (const uint8_t* p = pBuf; p < pRow; ++p) bOk = bOk && *p == 0xA5;
+                        for (const uint8_t* p = pRow + nBytes; p < pBuf + sizeof s_aOut0; ++p) bOk = bOk && *p == 0xA5;
+                        return bOk;
+                    };
+                    TheoraConvertRow(nLevel, y0.data(), cb.data(), cr.data(), x0, nWidth, nShiftX, pOut0);
+                    if (!check(pOut0, want0.data(), s_aOut0)) ++nBad, ADD_FAILURE() << "one row";
+                    if (nShiftX != 1) continue;
+                    std::memset(s_aOut0, 0xA5, sizeof s_aOut0);
+                    TheoraConvertRowPair(nLevel, y0.data(), y1.data(), cb.data(), cr.data(), x0, nWidth, pOut0, pOut1);
+                    if (!check(pOut0, want0.data(), s_aOut0) || !check(pOut1, want1.data(), s_aOut1))
+                        ++nBad, ADD_FAILURE() << "row pair";
+                }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, TheoraConvert,
+                         ::testing::Values(THEORA_CONVERT_PLAIN, THEORA_CONVERT_SSE2, THEORA_CONVERT_AVX2,
+                                           THEORA_CONVERT_AVX512),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(TheoraConvertLevelName(info.param));
+                         });
+
+// The packets of the only stream of a file (the writer's movies without sound).
+std::vector<BYTES> PacketsOf(const BYTES& file)
+{
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* pBuf = ogg_sync_buffer(&sync, static_cast<long>(file.size()));
+    std::memcpy(pBuf, file.data(), file.size());
+    ogg_sync_wrote(&sync, static_cast<long>(file.size()));
+    ogg_stream_state os;
+    bool bStream = false;
+    std::vector<BYTES> packets;
+    ogg_page page;
+    while (ogg_sync_pageout(&sync, &page) == 1) {
+        if (!bStream) ogg_stream_init(&os, ogg_page_serialno(&page));
+        bStream = true;
+        if (ogg_stream_pagein(&os, &page) != 0) continue;
+        ogg_packet op;
+        while (ogg_stream_packetout(&os, &op) == 1) packets.emplace_back(op.packet, op.packet + op.bytes);
+    }
+    if (bStream) ogg_stream_clear(&os);
+    ogg_sync_clear(&sync);
+    return packets;
+}
+
+// Frame n as libtheora alone gives it (every packet up to n decoded, the picture taken at the end),
+// converted row by row with the steps: w x h B,G,R,A pixels, top row first.
+BYTES LibraryFrame(const std::vector<BYTES>& packets, int n)
+{
+    th_info ti;
+    th_comment tc;
+    th_setup_info* ts = nullptr;
+    th_info_init(&ti);
+    th_comment_init(&tc);
+    size_t i = 0;
+    for (; i < packets.size(); ++i) {
+        ogg_packet op{};
+        op.packet = const_cast<unsigned char*>(packets[i].data());
+        op.bytes = static_cast<long>(packets[i].size());
+        op.b_o_s = i == 0;
+        op.granulepos = -1;
+        if (th_decode_headerin(&ti, &tc, &ts, &op) <= 0) break;
+    }
+    th_dec_ctx* dec = th_decode_alloc(&ti, ts);
+    for (size_t k = i; k <= i + static_cast<size_t>(n) && k < packets.size(); ++k) {
+        ogg_packet op{};
+        op.packet = const_cast<unsigned char*>(packets[k].data());
+        op.bytes = static_cast<long>(packets[k].size());
+        op.granulepos = -1;
+        th_decode_packetin(dec, &op, nullptr);
+    }
+    th_ycbcr_buffer ycbcr;
+    th_decode_ycbcr_out(dec, ycbcr);
+    const int w = static_cast<int>(ti.pic_width), h = static_cast<int>(ti.pic_height);
+    const int nShiftX = ti.pixel_fmt == TH_PF_444 ? 0 : 1, nShiftY = ti.pixel_fmt == TH_PF_420 ? 1 : 0;
+    BYTES out(static_cast<size_t>(w) * h * 4);
+    for (int y = 0; y < h; ++y) {
+        const int ly = static_cast<int>(ti.pic_y) + y, cy = ly >> nShiftY;
+        StepsRow(ycbcr[0].data + static_cast<ptrdiff_t>(ly) * ycbcr[0].stride,
+                 ycbcr[1].data + static_cast<ptrdiff_t>(cy) * ycbcr[1].stride,
+                 ycbcr[2].data + static_cast<ptrdiff_t>(cy) * ycbcr[2].stride, static_cast<int>(ti.pic_x), w, nShiftX,
+                 out.data() + static_cast<size_t>(y) * w * 4);
+    }
+    th_decode_free(dec);
+    th_setup_free(ts);
+    th_comment_clear(&tc);
+    th_info_clear(&ti);
+    return out;
+}
+
+// The module converts the requested frame's rows as the decoder finishes them. Its frames are
+// exactly libtheora's own pictures converted by the steps: every chroma layout, odd sizes and
+// picture offsets, both row orders, requests that skip ahead, step back, and land on zero-length
+// repeats (which hand over no rows) just after their frame and after a jump.
+TEST_F(TheoraModule, FramesAreTheLibrarysPicturesConvertedByTheSteps)
+{
+    struct CASE { int nFmt, w, h, px, py, bTopDown; };
+    const CASE k_aCases[] = {{420, 100, 70, 3, 5, 1}, {420, 64, 48, 0, 0, 0}, {422, 75, 41, 2, 7, 1},
+                             {444, 67, 35, 5, 1, 0},  {420, 129, 97, 1, 2, 1}};
+    for (const CASE& c : k_aCases) {
+        SCOPED_TRACE(testing::Message() << c.nFmt << " " << c.w << "x" << c.h << " +" << c.px << "," << c.py << " "
+                                        << c.bTopDown);
+        OGV_WRITER_OPTIONS opt;
+        opt.nFrames = 12;
+        opt.bAudio = false;
+        opt.nPixelFormat = c.nFmt;
+        opt.nWidth = c.w;
+        opt.nHeight = c.h;
+        opt.nPicX = c.px;
+        opt.nPicY = c.py;
+        opt.nKeyShift = 2;
+        opt.nDupAfterFrame = 5;
+        opt.nDupCount = 2;
+        opt.pixel = [](int f, int x, int y, uint8_t* p) {
+            p[0] = static_cast<uint8_t>(x * 7 + f * 13);
+            p[1] = static_cast<uint8_t>(y * 5 + (x ^ y) * 3 + f);
+            p[2] = static_cast<uint8_t>((x + y) * 11 - f * 17);
+        };
+        const BYTES file = WriteOgvMovie(opt);
+        const std::vector<BYTES> packets = PacketsOf(file);
+        if (hVideo) api.mFree(hVideo);
+        hVideo = nullptr;
+        ASSERT_EQ(Load(file, c.bTopDown), 0);
+        ASSERT_EQ(api.mTotal(hVideo), 14);
+        // 6 and 7 repeat frame 5.
+        for (int n : {0, 1, 2, 5, 6, 7, 8, 3, 7, 13, 4, 9, 6}) {
+            SCOPED_TRACE(n);
+            std::fill(g_frame.begin(), g_frame.end(), 0);
+            ASSERT_EQ(api.mDecode(hVideo, n), 1);
+            BYTES want = LibraryFrame(packets, n);
+            if (!c.bTopDown) {
+                BYTES flipped(want.size());
+                for (int y = 0; y < c.h; ++y)
+                    std::memcpy(flipped.data() + size_t(y) * c.w * 4, want.data() + size_t(c.h - 1 - y) * c.w * 4,
+                                size_t(c.w) * 4);
+                want.swap(flipped);
+            }
+            EXPECT_TRUE(g_frame == want);
         }
     }
 }
