@@ -293,6 +293,7 @@ TEST_F(MovieTest, FrameBufferSizesAreCheckedAndNeverHalfUpdated)
     EXPECT_EQ(OGV_SY, 48);
     ASSERT_NE(g_ppOgvRows, nullptr);
     EXPECT_EQ(g_ppOgvRows[47], g_pOgvFrame + 47 * 64 * 4);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(g_pOgvFrame) % 64, 0u);   // the conversion's wide stores
     boxes.boxes.clear();
     // Above the cap (and sizes whose byte count overflows 32 bits): the failure box, nothing left.
     for (auto wh : {std::pair<int, int>{KX_OGV_MAX_SIDE + 1, 2}, std::pair<int, int>{40000, 40000}}) {
