@@ -6,7 +6,7 @@
 // lanes, the luma term with one multiply, the clamp by saturation, each channel one lane per pair
 // with both bytes in order. The B,G,R,A pixels are then put together by byte permutes across the
 // whole register: one permute per 16 pixels picks their B and G from a register that holds the B
-// and G of 32 pixels and their R from the channel's register.
+// and G of 32 pixels and their R from the channel's register, and leaves the alpha bytes at 255.
 #include "platform/plat_theora_convert.h"
 
 #if defined(__AVX512F__) && defined(__AVX512BW__) && defined(__AVX512VBMI__)
@@ -39,13 +39,15 @@ inline __m512i Channel(__m512i yEven, __m512i yOdd, __m512i tEven, __m512i tOdd)
     const __m512i kBias = _mm512_set1_epi16(BIAS);
     const __m512i cE = _mm512_subs_epu16(_mm512_adds_epi16(yEven, tEven), kBias);   // 0..2047
     const __m512i cO = _mm512_subs_epu16(_mm512_adds_epi16(yOdd, tOdd), kBias);
-    return _mm512_or_si512(_mm512_srli_epi16(cE, 3),
-                           _mm512_and_si512(_mm512_slli_epi16(cO, 5), _mm512_set1_epi16(static_cast<short>(0xFF00))));
+    // cE >> 3 | (cO << 5 & 0xFF00) in one logic step.
+    return _mm512_ternarylogic_epi32(_mm512_srli_epi16(cE, 3), _mm512_slli_epi16(cO, 5),
+                                     _mm512_set1_epi16(static_cast<short>(0xFF00)), 0xF8);
 }
 
 // The byte picks of the four 16-pixel parts of 64 pixels: B from byte 16h + i and G from byte
 // 32 + 16h + i of the register with the B and G of their 32 pixels (h: which half of those), R
-// (also in the alpha byte, which is then set) from byte 64 + 16m + i, the R channel's register.
+// from byte 64 + 16m + i, the R channel's register. The alpha bytes are not picked: they keep the
+// pick's own 255.
 struct PICKS {
     alignas(64) uint8_t a[4][64];
     constexpr PICKS() : a{}
@@ -55,7 +57,8 @@ struct PICKS {
                 const int h = m & 1;
                 a[m][4 * i] = static_cast<uint8_t>(16 * h + i);
                 a[m][4 * i + 1] = static_cast<uint8_t>(32 + 16 * h + i);
-                a[m][4 * i + 2] = a[m][4 * i + 3] = static_cast<uint8_t>(64 + 16 * m + i);
+                a[m][4 * i + 2] = static_cast<uint8_t>(64 + 16 * m + i);
+                a[m][4 * i + 3] = 255;
             }
     }
 };
@@ -87,12 +90,12 @@ inline void Convert64(const uint8_t* pY, const TERMS& tE, const TERMS& tO, uint8
     // B of pixels 0-31 and G of 0-31; B of 32-63 and G of 32-63.
     const __m512i bg0 = _mm512_permutex2var_epi64(b, _mm512_setr_epi64(0, 1, 2, 3, 8, 9, 10, 11), g);
     const __m512i bg1 = _mm512_permutex2var_epi64(b, _mm512_setr_epi64(4, 5, 6, 7, 12, 13, 14, 15), g);
-    const __m512i a = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
     const __m512i* pPick = reinterpret_cast<const __m512i*>(k_picks.a);
-    _mm512_storeu_si512(pOut, _mm512_or_si512(_mm512_permutex2var_epi8(bg0, _mm512_load_si512(pPick), r), a));
-    _mm512_storeu_si512(pOut + 64, _mm512_or_si512(_mm512_permutex2var_epi8(bg0, _mm512_load_si512(pPick + 1), r), a));
-    _mm512_storeu_si512(pOut + 128, _mm512_or_si512(_mm512_permutex2var_epi8(bg1, _mm512_load_si512(pPick + 2), r), a));
-    _mm512_storeu_si512(pOut + 192, _mm512_or_si512(_mm512_permutex2var_epi8(bg1, _mm512_load_si512(pPick + 3), r), a));
+    const __mmask64 kPicked = 0x7777777777777777ull;   // all but the alpha bytes
+    _mm512_storeu_si512(pOut, _mm512_mask2_permutex2var_epi8(bg0, _mm512_load_si512(pPick), kPicked, r));
+    _mm512_storeu_si512(pOut + 64, _mm512_mask2_permutex2var_epi8(bg0, _mm512_load_si512(pPick + 1), kPicked, r));
+    _mm512_storeu_si512(pOut + 128, _mm512_mask2_permutex2var_epi8(bg1, _mm512_load_si512(pPick + 2), kPicked, r));
+    _mm512_storeu_si512(pOut + 192, _mm512_mask2_permutex2var_epi8(bg1, _mm512_load_si512(pPick + 3), kPicked, r));
 }
 
 }  // namespace
