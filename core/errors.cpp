@@ -387,7 +387,8 @@ void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs
         FormatChecked(g_szErrorMessage, sizeof g_szErrorMessage, pszFormat, pArgs, nArgs);
         if (g_pfnErrorHook) g_pfnErrorHook(nId, bFatal, g_szErrorMessage, g_pErrorHookUser);
         strShown = g_szErrorMessage;
-        strLine = ReportLine(nId, bFatal, bWithLocation, nullptr, pArgs, nArgs);
+        // The licence notice goes through the reporters for its box; it is no error.
+        if (nId != KX_ERR_LICENSE) strLine = ReportLine(nId, bFatal, bWithLocation, nullptr, pArgs, nArgs);
         if (bFatal && g_nFirstFatalId == 0) {
             g_nFirstFatalId = nId;
             g_strFirstFatalArg.clear();
@@ -399,7 +400,7 @@ void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs
             }
         }
     }
-    WriteReportLine(strLine);
+    if (!strLine.empty()) WriteReportLine(strLine);
     ShowReportBox(strShown.c_str(), bFatal);
 }
 

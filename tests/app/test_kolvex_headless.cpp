@@ -258,11 +258,11 @@ TEST(KolvexHeadless, AScriptErrorOfAToolsMadeGameNamesItself)
         InitScriptBuilder(&b, 0);
         ASSERT_GE(AddLabel(&b, "SYSTEM_START"), 0);
         ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
-        // "a" - 1: a text where a number is needed (160010).
+        // "a" + 1: a text where a number is needed (160010).
         std::vector<uint8_t> expr;
         ASSERT_GE(ExprAsmText(expr, "a"), 0);
         ExprAsmInt(expr, 1);
-        ExprAsmOp(expr, '-');
+        ExprAsmOp(expr, '+');
         SetSourceLine(&b, 3);
         ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, expr)}), 0);
         GAME_DATA game = DefaultGameData();
