@@ -61,6 +61,9 @@ struct ENGINE_HOOKS {
     // Where the running script is, for the header of script errors: 1 with the script file name
     // and source line of the current command when a script thread is current, else 0.
     int (*pfnGetScriptLocation)(const char** ppszFile, int* pnLine);
+    // The name of the command the current script thread runs (cp932), for the line every error
+    // report writes; NULL when no script thread is current or the command is unknown.
+    const char* (*pfnGetScriptCommand)(void);
     // The four object trees' payloads
     int (*pfnSetUpLayerTree)(TREE_NODE* pRoot, int32_t nWidth, int32_t nHeight);  // 0, or -1
     void (*pfnFreeLayerTree)(TREE_NODE* pRoot);

@@ -239,6 +239,51 @@ void SetErrorFormat(const char* pszHeader, const char* pszText)
     AppendTextBounded(g_szErrorFormat, sizeof g_szErrorFormat, pszText);
 }
 
+// 1 when the compiled table or the engine has a text for the id (an empty text is none).
+bool HasErrorText(int nId)
+{
+    if (FindBuiltinText(nId)) return true;
+    const int nCount = g_nErrorTexts < 0 ? 0 : (g_nErrorTexts > KX_ERROR_TABLE_MAX ? KX_ERROR_TABLE_MAX : g_nErrorTexts);
+    for (int i = 0; i < nCount; ++i)
+        if (g_anErrorId[i] == nId && g_apszErrorText[i]) return g_apszErrorText[i][0] != '\0';
+    return false;
+}
+
+// A text that becomes part of a format: every '%' stays text.
+std::string EscapePercent(const char* psz)
+{
+    std::string out;
+    for (const char* p = psz ? psz : ""; *p;) {
+        int n = CharLenCp932(p);
+        if (n == 1 && *p == '%') out += '%';
+        out.append(p, static_cast<size_t>(n));
+        p += n;
+    }
+    return out;
+}
+
+// The current script command's name, or "" when none is known.
+const char* CurrentCommandName(void)
+{
+    const char* psz = g_EngineHooks.pfnGetScriptCommand ? g_EngineHooks.pfnGetScriptCommand() : nullptr;
+    return psz ? psz : "";
+}
+
+// What the box shows before the text of an id that the table lacks: the id, and for a script
+// error the command, so the report still names itself.
+std::string MissingTextLines(int nId, bool bScript)
+{
+    char szLines[KX_ERROR_BUFFER];
+    FormatText(szLines, sizeof szLines, GetEngineText(TXT_ERR_ID_LINES), nId);
+    std::string out = szLines;
+    const char* pszCommand = bScript ? CurrentCommandName() : "";
+    if (*pszCommand) {
+        FormatText(szLines, sizeof szLines, GetEngineText(TXT_ERR_COMMAND_LINES), pszCommand);
+        out += EscapePercent(szLines);
+    }
+    return out;
+}
+
 // Set by the first fatal report of the run: the program then ends with a failure status.
 std::atomic<uint8_t> g_bFatalSeen{0};
 // The first fatal report's id and text argument (under g_mtxReport), for the line that tells a
@@ -260,17 +305,90 @@ void StopEngineForError(void)
     StoreFatal(1);
 }
 
+// Shows the box when the run still has one for a report of this kind.
+static void ShowReportBox(const char* pszText, uint8_t bFatal);
+
 namespace {
+
+// A cp932 text as one line of UTF-8: every run of line breaks and tabs becomes one space.
+std::string OneLineUtf8(const char* pszCp932)
+{
+    const std::string strUtf8 = PlatCp932ToUtf8String(pszCp932 ? pszCp932 : "");
+    std::string out;
+    bool bBlank = false;
+    for (char c : strUtf8) {
+        if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
+            bBlank = !out.empty();
+            continue;
+        }
+        if (bBlank) out += ' ';
+        bBlank = false;
+        out += c;
+    }
+    return out;
+}
+
+// The one line a report writes to standard error and the trace, without the program's name:
+// "fatal error 160010 in start.txt line 3 (command wait): text". The text is the report's own
+// message; for an id that the table lacks, what the table would have needed and the arguments.
+std::string ReportLine(int nId, uint8_t bFatal, bool bWithLocation, const char* pszWhy, const KX_FMT_ARG* pArgs,
+                       int nArgs)
+{
+    std::string strLine = (bFatal ? "fatal error " : "error ") + std::to_string(nId);
+    const char* pszFile = nullptr;
+    int nLine = 0;
+    if (bWithLocation && g_EngineHooks.pfnGetScriptLocation(&pszFile, &nLine) == 1 && pszFile) {
+        strLine += " in " + OneLineUtf8(pszFile);
+        if (nLine > 0) strLine += " line " + std::to_string(nLine);
+        if (const char* pszCommand = CurrentCommandName(); *pszCommand)
+            strLine += " (command " + OneLineUtf8(pszCommand) + ")";
+    }
+    strLine += ": ";
+    if (HasErrorText(nId)) {
+        char szText[KX_ERROR_BUFFER];
+        FormatChecked(szText, sizeof szText, LookupErrorText(nId), pArgs, nArgs);
+        strLine += OneLineUtf8(szText);
+    } else {
+        strLine += "the game's message table (kxbin/kxe.kbn) has no text for this id";
+        for (int i = 0; i < nArgs; ++i) {
+            strLine += i == 0 ? "; its arguments: " : ", ";
+            const KX_FMT_ARG& a = pArgs[i];
+            if (a.nKind == KX_ARG_STR) strLine += "\"" + OneLineUtf8(a.pszValue) + "\"";
+            else if (a.nKind == KX_ARG_INT) strLine += std::to_string(a.llValue);
+            else {
+                char szNumber[64];
+                std::snprintf(szNumber, sizeof szNumber, "%g", a.dValue);
+                strLine += szNumber;
+            }
+        }
+    }
+    if (pszWhy && *pszWhy) strLine += std::string(" (") + pszWhy + ")";
+    return strLine;
+}
+
+// Standard error and the trace get the line at once, before any box waits for its answer.
+void WriteReportLine(const std::string& strLine)
+{
+    std::fprintf(stderr, "kolvex: %s\n", strLine.c_str());
+    std::fflush(stderr);
+    DebugTraceUtf8("kolvex", strLine.c_str());
+}
+
+// The run's boxes: the first report's, and the first fatal report's when an earlier report that
+// ended nothing took the first (under g_mtxReport).
+uint8_t g_bFatalBoxShown = 0;
 
 void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs, int nArgs)
 {
-    std::string strShown;
+    std::string strShown, strLine;
     {
         std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
         const char* pszFormat = bWithLocation ? BuildErrorTextWithLocation(nId, bFatal) : BuildErrorText(nId, bFatal);
         FormatChecked(g_szErrorMessage, sizeof g_szErrorMessage, pszFormat, pArgs, nArgs);
         if (g_pfnErrorHook) g_pfnErrorHook(nId, bFatal, g_szErrorMessage, g_pErrorHookUser);
         strShown = g_szErrorMessage;
+        // The licence notice goes through the reporters for its box; it is no error.
+        if (nId != KX_ERR_LICENSE) strLine = ReportLine(nId, bFatal, bWithLocation, nullptr, pArgs, nArgs);
         if (bFatal && g_nFirstFatalId == 0) {
             g_nFirstFatalId = nId;
             g_strFirstFatalArg.clear();
@@ -282,7 +400,8 @@ void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs
             }
         }
     }
-    ShowErrorDialog(strShown.c_str());
+    if (!strLine.empty()) WriteReportLine(strLine);
+    ShowReportBox(strShown.c_str(), bFatal);
 }
 
 // Turns the engine path into the form the editor understands: '\' outside double-byte characters
@@ -356,7 +475,8 @@ const char* BuildErrorText(int nId, uint8_t bFatal)
     std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
     g_pszErrorFile = nullptr;
     g_nErrorLine = 1;
-    SetErrorFormat(nullptr, LookupErrorText(nId));
+    if (HasErrorText(nId)) SetErrorFormat(nullptr, LookupErrorText(nId));
+    else SetErrorFormat(MissingTextLines(nId, false).c_str(), LookupErrorText(nId));
     StoreFatal(bFatal);
     return g_szErrorFormat;
 }
@@ -370,16 +490,11 @@ const char* BuildErrorTextWithLocation(int nId, uint8_t bFatal)
         return BuildErrorText(nId, bFatal);
 
     // The header becomes part of the format of the F reporters: a '%' in the file name must stay text.
-    std::string strFile;
-    for (const char* p = pszFile; *p;) {
-        int n = CharLenCp932(p);
-        if (n == 1 && *p == '%') strFile += '%';
-        strFile.append(p, static_cast<size_t>(n));
-        p += n;
-    }
     char szHeader[KX_ERROR_BUFFER];
-    FormatText(szHeader, sizeof szHeader, GetEngineText(TXT_ERR_HEADER), strFile, nLine);
-    SetErrorFormat(szHeader, LookupErrorText(nId));
+    FormatText(szHeader, sizeof szHeader, GetEngineText(TXT_ERR_HEADER), EscapePercent(pszFile), nLine);
+    std::string strHeader = szHeader;
+    if (!HasErrorText(nId)) strHeader += MissingTextLines(nId, true);
+    SetErrorFormat(strHeader.c_str(), LookupErrorText(nId));
     g_pszErrorFile = pszFile;
     g_nErrorLine = nLine;
     StoreFatal(bFatal);
@@ -391,12 +506,34 @@ void ReportScriptError(int nId, uint8_t bFatal) { Report(nId, bFatal, true, null
 void ReportErrorV(int nId, uint8_t bFatal, const KX_FMT_ARG* pArgs, int nArgs) { Report(nId, bFatal, false, pArgs, nArgs); }
 void ReportScriptErrorV(int nId, uint8_t bFatal, const KX_FMT_ARG* pArgs, int nArgs) { Report(nId, bFatal, true, pArgs, nArgs); }
 
+void NoteErrorV(int nId, uint8_t bWithLocation, const char* pszWhy, const KX_FMT_ARG* pArgs, int nArgs)
+{
+    std::string strLine;
+    {
+        // The box's texts, its file and line and the stop flag stay as they are.
+        std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+        char szText[KX_ERROR_BUFFER];
+        FormatChecked(szText, sizeof szText, LookupErrorText(nId), pArgs, nArgs);
+        if (g_pfnErrorHook) g_pfnErrorHook(nId, 0, szText, g_pErrorHookUser);
+        strLine = ReportLine(nId, 0, bWithLocation != 0, pszWhy, pArgs, nArgs);
+    }
+    WriteReportLine(strLine);
+}
+
 void ShowErrorDialog(const char* pszText)
 {
+    ShowReportBox(pszText, 0);
+}
+
+static void ShowReportBox(const char* pszText, uint8_t bFatal)
+{
     {
+        // The run's one box; a fatal error that follows a box of an error that ended nothing still
+        // gets its own, since its text says why the game ends.
         std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
-        if (g_bErrorShown) return;
+        if (bFatal ? g_bFatalBoxShown : g_bErrorShown) return;
         g_bErrorShown = 1;
+        if (bFatal) g_bFatalBoxShown = 1;
     }
     // The person must be able to answer the box: the cursor shows, also for the engine afterwards.
     g_EngineHooks.pfnRequestCursorShow();
@@ -516,17 +653,37 @@ int AppendLogLine(const char* pszPath, const char* pszText)
     return 0;
 }
 
-void DebugTrace(const char* pszCaption, const char* pszText)
+namespace {
+
+// The trace file has a lock of its own: a line may be written on any thread, also inside a box
+// shown for a thread that holds the engine lock, and the window thread then serves that box.
+std::mutex g_mtxTrace;
+
+}  // namespace
+
+void DebugTraceUtf8(const char* pszCaption, const char* pszText)
 {
     const char* pszTraceFile = std::getenv("KOLVEX_TRACE");
     if (!pszTraceFile || !*pszTraceFile) return;
     // A relative name is taken from the folder kolvex was started in, not the game folder.
     const std::string strPath = PlatUtf8ToCp932String(PlatFromStartFolder(pszTraceFile).c_str());
-    // The engine's texts are cp932; the trace is a file of the user's system, read as UTF-8.
-    std::string strLine = PlatCp932ToUtf8String(pszCaption ? pszCaption : "");
+    std::string strLine = pszCaption ? pszCaption : "";
     strLine += ": ";
-    strLine += PlatCp932ToUtf8String(pszText ? pszText : "");
-    AppendLogLine(strPath.c_str(), strLine.c_str());
+    strLine += pszText ? pszText : "";
+    strLine += '\n';
+    std::lock_guard<std::mutex> lock(g_mtxTrace);
+    if (PLAT_FILE* f = PlatFileOpen(strPath.c_str(), PLAT_FILE_APPEND)) {
+        PlatFileWrite(f, strLine.data(), static_cast<int64_t>(strLine.size()));
+        PlatFileClose(f);
+    }
+}
+
+void DebugTrace(const char* pszCaption, const char* pszText)
+{
+    // The engine's texts are cp932; the trace is a file of the user's system, read as UTF-8.
+    if (!std::getenv("KOLVEX_TRACE")) return;
+    DebugTraceUtf8(PlatCp932ToUtf8String(pszCaption ? pszCaption : "").c_str(),
+                   PlatCp932ToUtf8String(pszText ? pszText : "").c_str());
 }
 
 void SetErrorHook(KX_ERROR_HOOK pfnHook, void* pUser)
@@ -540,6 +697,7 @@ void ResetErrorStateForRun(void)
 {
     std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
     g_bErrorShown = 0;
+    g_bFatalBoxShown = 0;
     g_bLogFirstWrite = 1;
     g_bLogWarningShown = 0;
     g_pszErrorFile = nullptr;

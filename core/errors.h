@@ -68,7 +68,11 @@ enum {
 };
 
 // The four reporters. The text comes from LookupErrorText; the fatal byte is ORed into the engine
-// stop flag; the error dialog is shown for the first error of the run only.
+// stop flag; the error dialog is shown for the first error of the run, and for the first fatal one
+// when an error that ended nothing took the first. Every report also writes one line to standard
+// error and the trace, whatever the table holds: "kolvex: fatal error 160010 in start.txt line 3
+// (command wait): text" (the script reporters name the place and the command). For an id the
+// table has no text for, the box shows the id and the command before the unlisted-id text.
 void ReportError(int nId, uint8_t bFatal);
 void ReportScriptError(int nId, uint8_t bFatal);
 void ReportErrorV(int nId, uint8_t bFatal, const KX_FMT_ARG* pArgs, int nArgs);
@@ -82,6 +86,21 @@ template <class... A>
 inline void ReportScriptErrorF(int nId, uint8_t bFatal, const A&... args) {
     KX_FMT_ARG a[sizeof...(A) + 1] = {MakeFmtArg(args)...};
     ReportScriptErrorV(nId, bFatal, a, static_cast<int>(sizeof...(A)));
+}
+
+// Notes: failures that end nothing and take no box (a document or an address that did not open).
+// They write the one line of every report, with the reason (UTF-8, English) after it, and reach
+// the error hook as non-fatal; the stop flag, the box and its texts stay as they are.
+void NoteErrorV(int nId, uint8_t bWithLocation, const char* pszWhy, const KX_FMT_ARG* pArgs, int nArgs);
+template <class... A>
+inline void NoteErrorF(int nId, const char* pszWhy, const A&... args) {
+    KX_FMT_ARG a[sizeof...(A) + 1] = {MakeFmtArg(args)...};
+    NoteErrorV(nId, 0, pszWhy, a, static_cast<int>(sizeof...(A)));
+}
+template <class... A>
+inline void NoteScriptErrorF(int nId, const char* pszWhy, const A&... args) {
+    KX_FMT_ARG a[sizeof...(A) + 1] = {MakeFmtArg(args)...};
+    NoteErrorV(nId, 1, pszWhy, a, static_cast<int>(sizeof...(A)));
 }
 
 // A stop that a failure caused, where the failing code has shown its own box instead of a report:
@@ -116,8 +135,11 @@ int AppendLogLine(const char* pszPath, const char* pszText);
 
 // The debug trace: a caption and a text (cp932) at many points. It does nothing unless the
 // environment names a file in KOLVEX_TRACE (a relative name is taken from the folder kolvex was
-// started in), to which it appends "caption: text" lines in UTF-8.
+// started in), to which it appends "caption: text" lines in UTF-8. The file has a lock of its own,
+// never the engine lock, so a line can be written on any thread at any time.
 void DebugTrace(const char* pszCaption, const char* pszText);
+// The same for a caption and a text that are UTF-8 already (the platform's trace sink).
+void DebugTraceUtf8(const char* pszCaption, const char* pszText);
 
 // Puts the per-run state back: no dialog shown yet, the log's first write to come, default caption,
 // no fatal report seen.

@@ -148,6 +148,17 @@ int PlatOpenWithAssociated(const char* pszTarget, const char* pszParams, PLAT_OP
     return PLAT_OPEN_STARTED;
 }
 
+int PlatOpenWebPage(const char* pszText)
+{
+    if (!pszText || !*pszText) return PLAT_OPEN_FAILED;
+    const std::vector<std::string> aNative = {kOpener, PlatCp932ToUtf8String(pszText)};
+    PlatTrace("open", (aNative[0] + " " + aNative[1]).c_str());
+    int nPid = 0;
+    if (PlatSpawnNativeArgs(aNative, &nPid) != 0) return PLAT_OPEN_FAILED;
+    if (nPid > 0) WatchOpener(nPid, pszText);
+    return PLAT_OPEN_STARTED;
+}
+
 int PlatProcessEnded(int64_t llProcess, int* pnExitCode)
 {
     if (pnExitCode) *pnExitCode = 0;

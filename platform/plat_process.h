@@ -38,6 +38,11 @@ struct PLAT_OPENED {
 int PlatOpenWithAssociated(const char* pszTarget, const char* pszParams, PLAT_OPENED* pOpened);
 // 1 when the text is a web address as above.
 int PlatIsWebAddress(const char* pszText);
+// Hands a text (cp932) to the desktop's opener as the web page to show: unchanged (in UTF-8), as
+// its one argument, whatever the text looks like; the browser decides what it names. Nothing is
+// waited for: an opener that ends with a failure goes to the open-failure handler as above.
+// PLAT_OPEN_STARTED, or PLAT_OPEN_FAILED (an empty text, or no opener could be started).
+int PlatOpenWebPage(const char* pszText);
 // 1 when the program has ended (and is collected; *pnExitCode, when given, gets its exit status, or
 // 128 plus the signal that ended it), 0 while it runs. A handle of 0 counts as ended with status 0.
 int PlatProcessEnded(int64_t llProcess, int* pnExitCode = nullptr);

@@ -2,7 +2,7 @@
 // troubling the person at the terminal (the sound library's complaints about a missing card).
 #pragma once
 
-// Receives a caption and a text (UTF-8 or cp932 bytes as the library gave them).
+// Receives a caption and a text, both UTF-8.
 typedef void (*PLAT_TRACE_SINK)(const char* pszCaption, const char* pszText);
 // The engine installs its trace writer; until then (and with NULL) lines are dropped.
 void PlatSetTraceSink(PLAT_TRACE_SINK pfnSink);

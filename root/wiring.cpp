@@ -122,6 +122,7 @@ void WireEngineHooks(void)
     h.pfnUpdatePauseState = UpdatePauseState;
     h.pfnRequestCursorShow = RequestCursorShow;
     h.pfnGetScriptLocation = GetScriptLocation;
+    h.pfnGetScriptCommand = GetCurrentCommandName;
     // The four object trees' payloads
     h.pfnSetUpLayerTree = SetUpLayerTree;
     h.pfnFreeLayerTree = FreeNodeSubtree;
@@ -226,8 +227,9 @@ void InstallEngineParts(void)
     InstallCompositor();
     InstallKcgJobs();
     InstallWindowProc();
-    // What the platform's libraries say without being asked goes to the engine's debug trace.
-    PlatSetTraceSink(DebugTrace);
+    // What the platform's libraries say without being asked goes to the engine's debug trace; the
+    // platform's lines are UTF-8 already.
+    PlatSetTraceSink(DebugTraceUtf8);
     // An opener that ends with a failure after the command went on is reported as the command would.
     PlatSetOpenFailureHandler(ReportFailedOpen);
 }

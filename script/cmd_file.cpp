@@ -170,13 +170,13 @@ std::string ShownTarget(const char* pszTarget)
     return PlatIsWebAddress(pszTarget) ? PlatCp932ToUtf8String(pszTarget) : PlatDisplayPath(pszTarget);
 }
 
+// A failed open is noted on standard error and in the trace, never in the run's one box: that box
+// stays for the errors that end the game, which the person must be shown.
 int ReportOpenFailure(const char* pszTarget, const std::string& strWhy, int nId, bool bWithLocation)
 {
-    std::fprintf(stderr, "kolvex: %s could not be opened: %s\n", ShownTarget(pszTarget).c_str(), strWhy.c_str());
-    std::fflush(stderr);
-    DebugTrace("open failed", pszTarget);
-    if (bWithLocation) ReportScriptErrorF(nId, 0, pszTarget);
-    else ReportErrorF(nId, 0, pszTarget);
+    const std::string strWhyShown = ShownTarget(pszTarget) + " could not be opened: " + strWhy;
+    if (bWithLocation) NoteScriptErrorF(nId, strWhyShown.c_str(), pszTarget);
+    else NoteErrorF(nId, strWhyShown.c_str(), pszTarget);
     return -1;
 }
 
@@ -212,6 +212,19 @@ int OpenWithProgram(const char* pszTarget, const char* pszParams, bool bWait)
     // The program's own status is its business; the opener's says whether anything opened.
     if (bWait && opened.bOpener && nExitCode != 0)
         return ReportOpenFailure(pszTarget, OpenerEndedWith(nExitCode), KX_ERR_FILE_READ, true);
+    return 0;
+}
+
+int OpenWebPage(const char* pszAddress)
+{
+    DebugTrace("open web page", pszAddress);
+    if (!pszAddress || !*pszAddress) {
+        NoteScriptErrorF(KX_ERR_FILE_READ, "no web page was opened: no address given", "");
+        return -1;
+    }
+    if (PlatOpenWebPage(pszAddress) != PLAT_OPEN_STARTED)
+        return ReportOpenFailure(pszAddress, "the desktop's opener (xdg-open, package xdg-utils) could not be started",
+                                 KX_ERR_FILE_READ, true);
     return 0;
 }
 

@@ -21,9 +21,13 @@ enum {
 
 // Opens a file or web address with its program (the desktop's opener, or an executable file
 // itself with the parameters), waiting for what it started when bWait is set. A file that does not
-// exist, an opener that cannot start or that ends with a failure is reported (104060, 104010; not
-// fatal: the game goes on) with a line on standard error. 0, or -1 after such a report.
+// exist, an opener that cannot start or that ends with a failure is noted (104060, 104010: a line
+// on standard error and in the trace, no box; the game goes on). 0, or -1 after such a note.
 int OpenWithProgram(const char* pszTarget, const char* pszParams, bool bWait);
+// Shows a web page: the text goes unchanged to the desktop's opener (the system command's code
+// 120). An empty text, or an opener that cannot start or ends with a failure, is noted as above.
+// 0, or -1 after such a note.
+int OpenWebPage(const char* pszAddress);
 // The failing end of an opener that nobody waited for (called on the window thread): reported as
 // OpenWithProgram reports it.
 void ReportFailedOpen(const char* pszTarget, int nExitCode);

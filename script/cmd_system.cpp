@@ -376,7 +376,7 @@ int CmdSystem(void)
         if (PLAT_HWND h = MainWindow()) PlatShowWindow(h, llCode == 100 ? PLAT_SW_HIDE : PLAT_SW_SHOW);
         return 0;
     case 120:
-        return OpenWithProgram(szA, nullptr, false);
+        return OpenWebPage(szA);
     case 10102:
         // Over the main window's picture, at a place of its client area.
         PlatEditBoxCreate(MainWindow(), szA, static_cast<int>(N), static_cast<int>(P), static_cast<int>(Q), R, KX_EDIT_LIMIT);

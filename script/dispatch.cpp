@@ -11,6 +11,7 @@
 #include "platform/plat_window.h"
 #include "script/command_ids.h"
 #include "script/script_hooks.h"
+#include "script/script_body.h"
 #include "script/script_tables.h"
 
 namespace {
@@ -78,6 +79,19 @@ const char* GetScriptCommandName(int nId)
     if (g_apszCmdName && nId >= 0 && nId < g_nCommands && g_apszCmdName[nId]) return g_apszCmdName[nId];
     const char* psz = GetCommandName(nId);
     return psz ? psz : "";
+}
+
+const char* GetCurrentCommandName(void)
+{
+    const SCRIPT_THREAD* pThread = g_pCurThread;
+    if (!pThread || !g_ppScriptBody || pThread->wScript >= g_nScripts) return nullptr;
+    const SCRIPT_BODY* pBody = g_ppScriptBody[pThread->wScript];
+    const int32_t n = g_nCurCommand;
+    // Only the body the thread runs: a thread's tables may belong to a body that is being replaced.
+    if (!pBody || !pBody->pbOpcodes || pThread->pbArgCounts != pBody->pbArgCounts || n < 0 || n >= pBody->nCommands)
+        return nullptr;
+    const char* psz = GetScriptCommandName(pBody->pbOpcodes[n]);
+    return *psz ? psz : nullptr;
 }
 
 int CmdNop(void) { return 0; }

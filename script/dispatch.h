@@ -26,6 +26,10 @@ const char* GetCommandName(int nId);
 // else this engine's own, else "".
 const char* GetScriptCommandName(int nId);
 
+// The name of the command the current script thread runs (g_EngineHooks.pfnGetScriptCommand), or
+// NULL when no script thread is current or its command lies outside its body.
+const char* GetCurrentCommandName(void);
+
 // Does nothing: returns 0 (ids 0, 9, 77, 80, 82-84; the expression opcode ',').
 int CmdNop(void);
 // Reports 900050 (fatal) and returns -1.

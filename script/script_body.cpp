@@ -37,6 +37,7 @@ void ClearBody(SCRIPT_BODY* pBody)
     }
     std::free(pBody->pwCommandWords);
     std::free(pBody->pbArgCounts);
+    std::free(pBody->pbOpcodes);
     std::free(pBody->ppFirstArgs);
     std::free(pBody->pbImage);
     *pBody = SCRIPT_BODY{};
@@ -147,13 +148,14 @@ int BuildBody(SCRIPT_BODY* pBody, const uint8_t* pFile, size_t nSize)
     pBody->ppHandlerTables = static_cast<CMD_HANDLER**>(AllocZeroed(2 * sizeof(CMD_HANDLER*)));
     pBody->pwCommandWords = static_cast<uint16_t*>(std::malloc(n * sizeof(uint16_t) + 1));
     pBody->pbArgCounts = static_cast<uint8_t*>(std::malloc(n + 1));
+    pBody->pbOpcodes = static_cast<uint8_t*>(std::malloc(n + 1));
     pBody->ppFirstArgs = static_cast<ARG_RECORD**>(std::malloc(n * sizeof(ARG_RECORD*) + 1));
     if (pBody->ppHandlerTables) {
         pBody->ppHandlerTables[0] = static_cast<CMD_HANDLER*>(std::malloc(n * sizeof(CMD_HANDLER) + 1));
         pBody->ppHandlerTables[1] = static_cast<CMD_HANDLER*>(std::malloc(n * sizeof(CMD_HANDLER) + 1));
     }
     if (!pBody->pbImage || !pBody->ppHandlerTables || !pBody->ppHandlerTables[0] || !pBody->ppHandlerTables[1] ||
-        !pBody->pwCommandWords || !pBody->pbArgCounts || !pBody->ppFirstArgs) {
+        !pBody->pwCommandWords || !pBody->pbArgCounts || !pBody->pbOpcodes || !pBody->ppFirstArgs) {
         std::free(pbRecords);
         ReportError(KX_ERR_NO_MEMORY, 1);
         return -2;
@@ -173,6 +175,7 @@ int BuildBody(SCRIPT_BODY* pBody, const uint8_t* pFile, size_t nSize)
         pBody->ppHandlerTables[0][i] = DispatchWhilePaused;
         pBody->ppHandlerTables[1][i] = g_apfnCmdHandlers[pRec[0]];
         pBody->pbArgCounts[i] = pRec[1];
+        pBody->pbOpcodes[i] = pRec[0];
         pBody->pwCommandWords[i] = static_cast<uint16_t>(pRec[2] | pRec[3] << 8);
         pBody->ppFirstArgs[i] = pArgs + nArg;
         nArg += pRec[1];

@@ -32,6 +32,7 @@ struct SCRIPT_BODY {
     CMD_HANDLER** ppHandlerTables;  // the pair: [0] every command -> DispatchWhilePaused, [1] bound handlers
     uint16_t* pwCommandWords;       // N command words (counts of the call and return commands)
     uint8_t* pbArgCounts;           // N argument counts
+    uint8_t* pbOpcodes;             // N command ids, for the name that error reports give
     ARG_RECORD** ppFirstArgs;       // N pointers to each command's first ARG_RECORD (inside the image)
     uint8_t* pbExpr;                // expression bytes (region 3)
     int32_t* pnLineTable;           // N source line numbers (region 4)

@@ -233,3 +233,62 @@ TEST(KolvexHeadless, TheClickSwitchRefusesAMalformedList)
         EXPECT_EQ(r.strErr.find("KOLVEX_CLICK_AT_FRAMES") != std::string::npos, !c.bValid) << r.strErr;
     }
 }
+
+// A game made by the tools whose script fails names the error itself: one line on standard error
+// with the id, the script's file and line and the command, and the text from the table the tools
+// wrote; a game whose table lacks the text still shows the id and the command, in the box too.
+// The fatal error ends the run with status 1.
+TEST(KolvexHeadless, AScriptErrorOfAToolsMadeGameNamesItself)
+{
+    const struct {
+        const char* pszCase;
+        bool bStandardTexts;
+        const char* pszLineText;
+        const char* pszBoxText;
+    } kCases[] = {
+        {"standard texts", true, "数値が必要な所に文字列があります。 A text stands where a number is needed.",
+         "[内容]\n\n数値が必要な所に文字列があります。\nA text stands where a number is needed."},
+        {"the game's own texts alone", false, "the game's message table (kxbin/kxe.kbn) has no text for this id",
+         "[エラー番号]\n160010\n\n[コマンド]\nwait\n\n[内部エラー]"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        TEMP_DIR dir;
+        SCRIPT_BUILDER b;
+        InitScriptBuilder(&b, 0);
+        ASSERT_GE(AddLabel(&b, "SYSTEM_START"), 0);
+        ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+        // "a" + 1: a text where a number is needed (160010).
+        std::vector<uint8_t> expr;
+        ASSERT_GE(ExprAsmText(expr, "a"), 0);
+        ExprAsmInt(expr, 1);
+        ExprAsmOp(expr, '+');
+        SetSourceLine(&b, 3);
+        ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, expr)}), 0);
+        GAME_DATA game = DefaultGameData();
+        game.bStandardErrorTexts = c.bStandardTexts;
+        ASSERT_GE(AddLabel(&b, "WAIT"), 0);
+        ASSERT_GE(EmitCommand(&b, KXCMD_WAIT, {ExprArg(0, MakeExprInt(1))}), 0);
+        ASSERT_GE(EmitGoto(&b, "WAIT"), 0);
+        ASSERT_EQ(FinishScriptBody(&b), 0);
+        game.scripts.push_back(ScriptFromBuilder("start.txt", b));
+        ASSERT_EQ(WriteGameFolder(dir.strNative + "/game", BuildGameFiles(game)), 0);
+
+        const PROGRAM_RESULT r = RunProgramCaptured(
+            KX_KOLVEX_PATH, {"--game", dir.strNative + "/game"},
+            {"SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "XDG_RUNTIME_DIR=" + dir.strNative,
+             "KOLVEX_QUIT_AFTER_FRAMES=30", "KOLVEX_TRACE=" + dir.strNative + "/trace.txt"});
+        EXPECT_EQ(r.nStatus, 1) << r.strErr;
+        const std::string strLine =
+            std::string("kolvex: fatal error 160010 in start.txt line 3 (command wait): ") + c.pszLineText + "\n";
+        EXPECT_NE(r.strErr.find(strLine), std::string::npos) << r.strErr;
+        // One line per report: the one error, nothing else that names an error.
+        size_t nReports = 0;
+        for (size_t p = 0; (p = r.strErr.find("kolvex: fatal error ", p)) != std::string::npos; ++p) ++nReports;
+        EXPECT_EQ(nReports, 1u) << r.strErr;
+        EXPECT_EQ(r.strErr.find("kolvex: error "), std::string::npos) << r.strErr;
+        // The box (on standard error without a display) shows the text, or the id and the command.
+        EXPECT_NE(r.strErr.find(c.pszBoxText), std::string::npos) << r.strErr;
+        EXPECT_NE(dir.Read("trace.txt").find(strLine), std::string::npos);
+    }
+}

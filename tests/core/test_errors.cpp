@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <thread>
+#include <vector>
 #include <cstring>
 #include <string>
 
@@ -10,7 +14,9 @@
 #include "core/engine_globals.h"
 #include "core/errors.h"
 #include "core/kx_texts.h"
+#include "platform/plat_thread.h"
 #include "platform/plat_time.h"
+#include "platform/plat_trace.h"
 #include "core/game_config.h"
 #include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
@@ -44,19 +50,54 @@ int FakeLocation(const char** ppszFile, int* pnLine)
     return 1;
 }
 
+const char* g_pszFakeCommand = nullptr;
+const char* FakeCommand(void) { return g_pszFakeCommand; }
+
 struct SCRIPT_AT {
-    SCRIPT_AT(const char* pszFile, int nLine)
+    SCRIPT_AT(const char* pszFile, int nLine, const char* pszCommand = nullptr)
     {
         g_pszFakeFile = pszFile;
         g_nFakeLine = nLine;
+        g_pszFakeCommand = pszCommand;
         g_EngineHooks.pfnGetScriptLocation = FakeLocation;
+        g_EngineHooks.pfnGetScriptCommand = FakeCommand;
     }
     ~SCRIPT_AT()
     {
         InstallEngineParts();
         g_pszFakeFile = nullptr;
+        g_pszFakeCommand = nullptr;
     }
 };
+
+// The trace goes to a file of the test while alive.
+struct TRACE_FILE {
+    TEMP_DIR dir;
+    std::string strOld;
+    bool bHadOld;
+    TRACE_FILE()
+    {
+        const char* pszOld = std::getenv("KOLVEX_TRACE");
+        bHadOld = pszOld != nullptr;
+        strOld = pszOld ? pszOld : "";
+        setenv("KOLVEX_TRACE", (dir.strNative + "/trace.txt").c_str(), 1);
+    }
+    ~TRACE_FILE()
+    {
+        if (bHadOld) setenv("KOLVEX_TRACE", strOld.c_str(), 1);
+        else unsetenv("KOLVEX_TRACE");
+    }
+    std::string Read() { return dir.Exists("trace.txt") ? dir.Read("trace.txt") : std::string(); }
+};
+
+std::vector<std::string> Lines(const std::string& s)
+{
+    std::vector<std::string> v;
+    size_t nStart = 0;
+    for (size_t n; (n = s.find('\n', nStart)) != std::string::npos; nStart = n + 1) v.push_back(s.substr(nStart, n - nStart));
+    if (nStart < s.size()) v.push_back(s.substr(nStart));
+    return v;
+}
 
 }  // namespace
 
@@ -116,6 +157,78 @@ TEST(ErrorReport, ScriptErrorsCarryTheFileAndLineHeader)
     EXPECT_EQ(errors.reports[0].strText,
               Cp932("[対象ファイル]\nkxs\\main.kxs\n\n[場所]\n42 行目\n\n[内容]\n\n[bg01.png]ファイルが\n存在しません。"));
     EXPECT_EQ(errors.reports[1].strText, Cp932("メモリ不足です。"));
+}
+
+// Every report names itself on one line of standard error and of the trace, whatever the game's
+// table holds; for an id the table lacks, the box shows the id and the command.
+TEST(ErrorReport, EveryReportWritesOneLineWithItsIdPlaceAndCommand)
+{
+    ERROR_RECORDER errors;
+    MSGBOX_RECORDER boxes;
+    TRACE_FILE trace;
+    COMPILED_TABLE table{{120010, "first %d beyond\n\"%s\""}};
+    testing::internal::CaptureStderr();
+    {
+        SCRIPT_AT at("scene\\start.txt", 3, "wait");
+        ReportScriptErrorF(160010, 1, "a\nb", 7, 2.5);   // in no table
+        ReportScriptErrorF(120010, 0, 9, "x");            // in the game's table
+    }
+    ReportError(901030, 0);                              // no script: id alone
+    NoteErrorF(KX_ERR_FILE_MISSING, "why it failed", Cp932("マニュアル.html"));
+    const std::string strErr = testing::internal::GetCapturedStderr();
+
+    const std::vector<std::string> expected = {
+        "kolvex: fatal error 160010 in scene\\start.txt line 3 (command wait): the game's message table (kxbin/kxe.kbn) "
+        "has no text for this id; its arguments: \"a b\", 7, 2.5",
+        "kolvex: error 120010 in scene\\start.txt line 3 (command wait): first 9 beyond \"x\"",
+        "kolvex: error 901030: the game's message table (kxbin/kxe.kbn) has no text for this id",
+        "kolvex: error 104060: [マニュアル.html]ファイルが 存在しません。 (why it failed)",
+    };
+    EXPECT_EQ(Lines(strErr), expected) << strErr;
+    EXPECT_EQ(Lines(trace.Read()), expected);
+
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].strText,
+              Cp932("[対象ファイル]\nscene\\start.txt\n\n[場所]\n3 行目\n\n[内容]\n\n[エラー番号]\n160010\n\n[コマンド]\nwait\n\n") +
+                  GetEngineText(TXT_ERR_UNLISTED));
+    ASSERT_EQ(errors.reports.size(), 4u);
+    EXPECT_EQ(errors.reports[2].strText, Cp932("[エラー番号]\n901030\n\n") + GetEngineText(TXT_ERR_UNLISTED));
+    EXPECT_EQ(errors.reports[3].nId, KX_ERR_FILE_MISSING);
+    EXPECT_EQ(errors.reports[3].bFatal, 0);
+}
+
+// A note takes no box and ends nothing; the first fatal error gets its box even after an error that
+// ended nothing took the run's first; later errors get none.
+TEST(ErrorReport, TheFirstFatalErrorIsShownAfterANonFatalBoxAndNotesTakeNone)
+{
+    ERROR_RECORDER errors;
+    MSGBOX_RECORDER boxes;
+    testing::internal::CaptureStderr();
+    NoteScriptErrorF(KX_ERR_FILE_MISSING, "there is no such file", "doc.html");
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(g_bEngineStop.load(), 0);
+    ReportErrorF(KX_ERR_PACK_DUPLICATE, 0, "a.png");
+    ReportErrorF(KX_ERR_PACK_DUPLICATE, 0, "b.png");
+    ReportErrorF(KX_ERR_FILE_READ, 1, "c.png");
+    ReportErrorF(KX_ERR_FILE_READ, 1, "d.png");
+    NoteErrorF(KX_ERR_FILE_MISSING, "there is no such file", "e.html");
+    const std::string strErr = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Lines(strErr).size(), 6u) << strErr;
+    EXPECT_EQ(g_bEngineStop.load(), 1);
+    EXPECT_EQ(WasFatalErrorReported(), 1);
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_NE(boxes.boxes[0].strText.find("[a.png]"), std::string::npos);
+    EXPECT_NE(boxes.boxes[1].strText.find("[c.png]"), std::string::npos);
+    // A fatal error first: the run's one box.
+    ResetErrorStateForRun();
+    g_bEngineStop = 0;
+    boxes.boxes.clear();
+    testing::internal::CaptureStderr();
+    ReportErrorF(KX_ERR_FILE_READ, 1, "f.png");
+    ReportErrorF(KX_ERR_PACK_DUPLICATE, 0, "g.png");
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].strText.find("[f.png]"), std::string::npos);
 }
 
 TEST(ErrorReport, PercentInScriptFileNameStaysText)
@@ -329,6 +442,41 @@ TEST(MessageBox, FormatsIntoABoundedTextWithTheGivenCaption)
     EXPECT_EQ(boxes.boxes[0].strText, "x=5");
     EXPECT_EQ(boxes.boxes[0].buttonIds.size(), 1u);
     EXPECT_EQ(boxes.boxes[1].strText.size(), 1023u);
+}
+
+// The platform's lines are UTF-8 already and go through the trace unchanged; the engine's cp932
+// lines are converted once.
+TEST(DebugTraceFile, PlatformLinesKeepTheirUtf8)
+{
+    InstallEngineParts();
+    TRACE_FILE trace;
+    PlatTrace("open", "xdg-open /home/p/\xE3\x83\x9E\xE3\x83\x8B\xE3\x83\xA5\xE3\x82\xA2\xE3\x83\xAB.html");
+    DebugTrace("open", Cp932("マニュアル.html").c_str());
+    EXPECT_EQ(trace.Read(), "open: xdg-open /home/p/マニュアル.html\nopen: マニュアル.html\n");
+}
+
+// The trace never takes the engine lock: a line written while another thread holds it (as a box
+// served on the window thread for a thread that holds the lock does) is written at once.
+TEST(DebugTraceFile, WritesWhileAnotherThreadHoldsTheEngineLock)
+{
+    ERROR_RECORDER errors;
+    MSGBOX_RECORDER boxes;
+    TRACE_FILE trace;
+    PlatLockEnter(g_csEngine);
+    testing::internal::CaptureStderr();
+    auto writer = std::async(std::launch::async, [] {
+        DebugTrace("caption", "text");
+        ReportErrorF(KX_ERR_PACK_DUPLICATE, 0, "a.png");
+    });
+    // Bounded: a trace that waited for the lock fails the test instead of hanging it.
+    const bool bWritten = writer.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    PlatLockLeave(g_csEngine);
+    writer.wait();
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(bWritten) << "the trace waited for the engine lock";
+    const std::string strTrace = trace.Read();
+    EXPECT_EQ(Lines(strTrace).size(), 2u) << strTrace;
+    EXPECT_EQ(strTrace.rfind("caption: text\n", 0), 0u) << strTrace;
 }
 
 // The trace file is read on the user's system: the engine's cp932 texts (and the messages of the

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -284,7 +285,9 @@ TEST_F(FileCmdTest, OpeningGivesTheOpenerTheFileAloneByItsRealNameOrThePageAsWri
 
 TEST_F(FileCmdTest, AFailedOpenIsReportedAndTheGameGoesOn)
 {
-    // A file that is not there, and an opener that cannot start: each is reported, not fatally.
+    // A file that is not there, and an opener that cannot start: each is noted on one line of
+    // standard error, not fatally and without a box, which stays for the errors that end the game.
+    MSGBOX_RECORDER boxes;
     const struct {
         const char* pszCase;
         const char* pszFile;
@@ -301,7 +304,13 @@ TEST_F(FileCmdTest, AFailedOpenIsReportedAndTheGameGoesOn)
         SPAWN_RECORDER spawns;
         spawns.nResult = c.nSpawnResult;
         Emit(KXCMD_FILE, {TextArg(0, c.pszFile), IntArg(6, 1)});
+        testing::internal::CaptureStderr();
         ASSERT_NO_FATAL_FAILURE(Run(false));
+        const std::string strErr = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(boxes.boxes.empty());
+        EXPECT_EQ(strErr.rfind("kolvex: error " + std::to_string(c.nId) + " in main.txt line ", 0), 0u) << strErr;
+        EXPECT_NE(strErr.find("(command file): "), std::string::npos) << strErr;
+        EXPECT_EQ(std::count(strErr.begin(), strErr.end(), '\n'), 1) << strErr;
         ASSERT_EQ(errors.reports.size(), 1u);
         EXPECT_EQ(errors.reports[0].nId, c.nId);
         EXPECT_EQ(errors.reports[0].bFatal, 0);

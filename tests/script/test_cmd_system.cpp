@@ -3,7 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -391,15 +393,36 @@ TEST_F(SystemCmdTest, DebugLogStartsAfreshAppendsAndWarnsOnce)
     EXPECT_FALSE(dir.Exists("debuglog.txt"));
 }
 
-TEST_F(SystemCmdTest, WebPageAndWindowCodesStartNothingElse)
+// Code 120 hands any text unchanged to the desktop's opener as its one argument, whatever it looks
+// like; the browser decides what it names. An empty text opens nothing and says so, without a box.
+TEST_F(SystemCmdTest, WebPageTextGoesUnchangedToTheOpener)
 {
+    MSGBOX_RECORDER boxes;
     SPAWN_RECORDER spawns;
-    Sys(120, {TextArg(22, "https://Example.invalid/a b")});
+    const char* const kTexts[] = {"https://Example.invalid/a b", "example.org/page", "www.example.org", "page.html",
+                                  "\x83\x7d\x83\x6a\x83\x85\x83\x41\x83\x8b"};   // マニュアル
+    for (const char* psz : kTexts) Sys(120, {TextArg(22, psz)});
     Sys(100);   // no main window here: nothing
     Sys(110);
     ASSERT_NO_FATAL_FAILURE(Run());
-    ASSERT_EQ(spawns.starts.size(), 1u);
-    EXPECT_EQ(spawns.starts[0], (std::vector<std::string>{"xdg-open", "https://Example.invalid/a b"}));
+    ASSERT_EQ(spawns.starts.size(), std::size(kTexts));
+    for (size_t i = 0; i < std::size(kTexts); ++i)
+        EXPECT_EQ(spawns.starts[i], (std::vector<std::string>{"xdg-open", kTexts[i]}));   // the hook sees cp932
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    ASSERT_NO_FATAL_FAILURE(Restart());
+    spawns.starts.clear();
+    Sys(120, {TextArg(22, "")});
+    testing::internal::CaptureStderr();
+    ASSERT_NO_FATAL_FAILURE(Run(false));
+    const std::string strErr = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(spawns.starts.empty());
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(g_bEngineStop.load(), 0);
+    EXPECT_NE(strErr.find("(command system)"), std::string::npos) << strErr;
+    EXPECT_NE(strErr.find("no web page was opened: no address given"), std::string::npos) << strErr;
+    EXPECT_EQ(strErr.find("could not be started"), std::string::npos) << strErr;
+    EXPECT_EQ(std::count(strErr.begin(), strErr.end(), '\n'), 1) << strErr;
 }
 
 }  // namespace

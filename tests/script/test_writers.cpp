@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/byte_reader.h"
+#include "core/error_texts.h"
+#include "core/errors.h"
 #include "script/variables.h"
 #include "tests/support/engine_test.h"
 #include "tests/support/test_support.h"
@@ -53,6 +55,43 @@ TEST_F(KxWriters, MessageTable)
     opt.rawCount = -3;
     image = BuildKxe({}, opt);
     EXPECT_EQ(Cat({Fill(8, 0xA5), {0xFD, 0xFF, 0xFF, 0xFF}, Fill(4, 0xA5)}), image);
+}
+
+// A game's message table: its own texts first (they win, the first match being taken), then the
+// standard text, Japanese and an English line, of every reported id it lacks; never beyond the
+// table's 256 entries, and with the switch off the game's own alone.
+TEST_F(KxWriters, GameMessageTableHoldsTheGamesTextsThenTheStandardOnes)
+{
+    int nStandard = 0;
+    const STANDARD_ERROR_TEXT* pStandard = GetStandardErrorTexts(&nStandard);
+    ASSERT_GT(nStandard, 50);
+    GAME_DATA game = DefaultGameData();
+    game.errors = {{160010, "mine"}, {7, "seven"}};
+    std::vector<KXE_ENTRY> texts = GameErrorTexts(game);
+    ASSERT_EQ(texts.size(), static_cast<size_t>(nStandard) + 1);
+    EXPECT_EQ(texts[0].nId, 160010);
+    EXPECT_EQ(texts[0].strText, "mine");
+    EXPECT_EQ(texts[1].nId, 7);
+    size_t k = 2;
+    for (int i = 0; i < nStandard; ++i) {
+        if (pStandard[i].nId == 160010) continue;
+        ASSERT_EQ(texts[k].nId, pStandard[i].nId);
+        EXPECT_EQ(texts[k].strText, Cp932((std::string(pStandard[i].pszJapanese) + "\n" + pStandard[i].pszEnglish).c_str()));
+        ++k;
+    }
+    EXPECT_EQ(StandardErrorTextCp932(120010), Cp932("取り出す最初の文字が文字列の外にあります。\n"
+                                                    "The first character to extract lies beyond the text."));
+    EXPECT_EQ(StandardErrorTextCp932(KX_ERR_NO_MEMORY), "");   // the engine's own text
+
+    game.errors.assign(250, KXE_ENTRY{1, "x"});
+    EXPECT_EQ(GameErrorTexts(game).size(), static_cast<size_t>(KX_ERROR_TABLE_MAX));
+    game.bStandardErrorTexts = false;
+    EXPECT_EQ(GameErrorTexts(game).size(), 250u);
+    // What the engine reads back from the written table.
+    game.errors = {{160010, "mine"}};
+    game.bStandardErrorTexts = true;
+    const Bytes image = BuildKxe(GameErrorTexts(game));
+    EXPECT_EQ(U32At(image, 8), static_cast<uint32_t>(nStandard));
 }
 
 TEST_F(KxWriters, CommandTable)

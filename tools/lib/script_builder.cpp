@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/error_texts.h"
+#include "core/errors.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/pack_writer.h"
 
@@ -294,6 +296,20 @@ GAME_SCRIPT ScriptFromBuilder(const std::string& strName, const SCRIPT_BUILDER& 
     return s;
 }
 
+std::vector<KXE_ENTRY> GameErrorTexts(const GAME_DATA& game)
+{
+    std::vector<KXE_ENTRY> texts = game.errors;
+    if (!game.bStandardErrorTexts) return texts;
+    int nCount = 0;
+    const STANDARD_ERROR_TEXT* pTexts = GetStandardErrorTexts(&nCount);
+    for (int i = 0; i < nCount && texts.size() < KX_ERROR_TABLE_MAX; ++i) {
+        const int nId = pTexts[i].nId;
+        if (std::any_of(game.errors.begin(), game.errors.end(), [&](const KXE_ENTRY& e) { return e.nId == nId; })) continue;
+        texts.push_back(KXE_ENTRY{nId, StandardErrorTextCp932(nId)});
+    }
+    return texts;
+}
+
 std::vector<GAME_FILE> BuildGameFiles(const GAME_DATA& game)
 {
     int32_t nHighest = game.nHighestVar;
@@ -313,7 +329,7 @@ std::vector<GAME_FILE> BuildGameFiles(const GAME_DATA& game)
     }
     std::vector<GAME_FILE> files = {
         {KXBIN_KXCFG, BuildKxcfg(game.config)},
-        {KXBIN_KXE, BuildKxe(game.errors)},
+        {KXBIN_KXE, BuildKxe(GameErrorTexts(game))},
         {KXBIN_KXC, BuildKxc(game.commands)},
         {KXBIN_KXT, BuildKxt(nHighest, game.nVarTableExtra)},
         {KXBIN_KXT_LIST, BuildKxtList(list)},

@@ -137,7 +137,10 @@ struct GAME_SCRIPT {
 };
 struct GAME_DATA {
     KXCFG config;
-    std::vector<KXE_ENTRY> errors;
+    std::vector<KXE_ENTRY> errors;    // the game's own message texts
+    // The message table also gets the standard text (core/error_texts.h) of every id the engine
+    // reports that the game's own texts lack, after them; off, the table holds the game's alone.
+    bool bStandardErrorTexts = true;
     KXC_TABLE commands;
     int32_t nHighestVar = -1;         // -1: the highest defined variable number, at least 999
     int32_t nVarTableExtra = 0;
@@ -148,6 +151,9 @@ struct GAME_DATA {
 GAME_DATA DefaultGameData();
 // A finished builder as a script of the game.
 GAME_SCRIPT ScriptFromBuilder(const std::string& strName, const SCRIPT_BUILDER& b);
+// The game's message table: its own texts, then the standard ones it lacks when asked for, at most
+// the 256 entries the engine reads.
+std::vector<KXE_ENTRY> GameErrorTexts(const GAME_DATA& game);
 // Every compiled file of the game: kxcfg, kxe, kxc, kxt, kxt_list, kxv, kxl and one body per script.
 std::vector<GAME_FILE> BuildGameFiles(const GAME_DATA& game);
 // Writes the files loose below a native folder (kxbin\x.kbn -> folder/kxbin/x.kbn). 0 or -1.
