@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <type_traits>
 
 // One argument of a formatted report. Formats are checked against the arguments: a directive
@@ -94,6 +95,8 @@ const char* LookupErrorText(int nId);
 const char* BuildErrorText(int nId, uint8_t bFatal);
 const char* BuildErrorTextWithLocation(int nId, uint8_t bFatal);
 void ShowErrorDialog(const char* pszText);
+// The same with words in English (UTF-8) under the text; an empty note shows the text alone.
+void ShowErrorDialogWithNote(const char* pszText, const std::string& strEnglishUtf8);
 // Parameters for the editor that opens a script at a line (the editor's file name decides).
 void FormatEditorParams(char* pszOut, size_t cap, const char* pszEditorName, const char* pszPath, int nLine);
 
@@ -127,6 +130,14 @@ int WasFatalErrorReported(void);
 // The id of the run's first fatal report (0 when none) and its first text argument (cp932; empty
 // when it had none).
 int GetFirstFatalReport(std::string* pstrArg);
+// The same id with every text argument of that report, in their order (cp932).
+int GetFirstFatalReportArgs(std::vector<std::string>* pArgs);
+
+// Words in English beside the game's own (Japanese) text for the reports a player can act on (a
+// damaged pack): what is wrong, naming the files by their real paths, and what to do. UTF-8; empty
+// for the other ids. The error box shows them under the text, and the line that ends the run
+// repeats them.
+std::string DescribeReportInEnglish(int nId, const std::vector<std::string>& args);
 
 // Tests: sees every report as (id, fatal byte, final text).
 typedef void (*KX_ERROR_HOOK)(int nId, uint8_t bFatal, const char* pszText, void* pUser);
