@@ -594,6 +594,7 @@ int RunDrawnBox(const BOX_CALL& call)
         return -1;
     }
     g_mapBoxes[hwnd] = &box;
+    PlatMarkModalBox(hwnd);
     PlatShowWindow(hwnd, PLAT_SW_SHOWNORMAL);
     PlatSetForegroundWindow(hwnd);
     PlatInvalidateWindow(hwnd, 0);

@@ -396,6 +396,35 @@ TEST_F(DrawnBoxTest, TheOwnerGetsNoInputWhileTheBoxIsOpen)
     EXPECT_TRUE(PlatIsWindow(hwndOwner));
 }
 
+// While a box is up, one of the program's other windows that gets the focus (a click on the game's
+// window) gives it back to the box at once and is not told it was activated, so the box keeps the
+// keyboard: Escape then answers it. Once the box is gone, the owner takes the focus again.
+TEST_F(DrawnBoxTest, AnotherWindowOfTheProgramGivesTheFocusBackToTheBox)
+{
+    const PLAT_HWND hwndOwner = PlatCreateWindow("KxOwner", "owner", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 100, 100,
+                                                 400, 300, 0, OwnerProc, nullptr);
+    ASSERT_NE(hwndOwner, 0u);
+    PLAT_MSG m;
+    while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) PlatDispatchMessage(&m);
+    g_vOwnerSeen.clear();
+    PLAT_HWND hwndFocusAfterClick = 0;
+    script.steps = {[&](PLAT_HWND h) {
+                        EXPECT_EQ(PlatFakeGetFocusWindow(), h);
+                        PlatFakeInjectFocus(hwndOwner, 1);
+                        hwndFocusAfterClick = PlatFakeGetFocusWindow();
+                    },
+                    Key(PLAT_VK_ESCAPE)};
+    EXPECT_EQ(PlatMessageBoxA("cap", "text", PLAT_MB_YESNO), PLAT_IDNO);
+    EXPECT_EQ(hwndFocusAfterClick, script.hwnd);
+    EXPECT_EQ(std::count(g_vOwnerSeen.begin(), g_vOwnerSeen.end(), PLAT_WM_SETFOCUS), 1) << "only after the box";
+    EXPECT_EQ(PlatFakeGetFocusWindow(), hwndOwner);
+    // Without a box the focus stays where it went.
+    const PLAT_HWND hwndOther = PlatCreateWindow("KxOwner", "other", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 0, 0,
+                                                 100, 100, 0, OwnerProc, nullptr);
+    PlatFakeInjectFocus(hwndOther, 1);
+    EXPECT_EQ(PlatFakeGetFocusWindow(), hwndOther);
+}
+
 // A box asked for on another thread is shown by the window thread, which keeps pumping; a quit
 // posted while a box is open ends the box as closed and reaches the loop outside.
 TEST_F(DrawnBoxTest, OtherThreadsWaitForTheWindowThreadAndAQuitEndsTheBox)
