@@ -7,7 +7,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "core/appended_data.h"
 #include "core/cp932.h"
 #include "core/engine_globals.h"
 #include "core/engine_hooks.h"
@@ -289,7 +291,7 @@ std::atomic<uint8_t> g_bFatalSeen{0};
 // The first fatal report's id and text argument (under g_mtxReport), for the line that tells a
 // person in English why start-up failed.
 int g_nFirstFatalId = 0;
-std::string g_strFirstFatalArg;
+std::vector<std::string> g_aFirstFatalArgs;
 
 void StoreFatal(uint8_t bFatal)
 {
@@ -306,7 +308,8 @@ void StopEngineForError(void)
 }
 
 // Shows the box when the run still has one for a report of this kind.
-static void ShowReportBox(const char* pszText, uint8_t bFatal);
+// English words, when given, stand under the game's text (the box is then given in UTF-8).
+static void ShowReportBox(const char* pszText, uint8_t bFatal, const std::string& strEnglishUtf8);
 
 namespace {
 
@@ -381,6 +384,9 @@ uint8_t g_bFatalBoxShown = 0;
 void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs, int nArgs)
 {
     std::string strShown, strLine;
+    std::vector<std::string> args;
+    for (int i = 0; i < nArgs; ++i)
+        if (pArgs[i].nKind == KX_ARG_STR && pArgs[i].pszValue) args.emplace_back(pArgs[i].pszValue);
     {
         std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
         const char* pszFormat = bWithLocation ? BuildErrorTextWithLocation(nId, bFatal) : BuildErrorText(nId, bFatal);
@@ -391,17 +397,11 @@ void Report(int nId, uint8_t bFatal, bool bWithLocation, const KX_FMT_ARG* pArgs
         if (nId != KX_ERR_LICENSE) strLine = ReportLine(nId, bFatal, bWithLocation, nullptr, pArgs, nArgs);
         if (bFatal && g_nFirstFatalId == 0) {
             g_nFirstFatalId = nId;
-            g_strFirstFatalArg.clear();
-            for (int i = 0; i < nArgs; ++i) {
-                if (pArgs[i].nKind == KX_ARG_STR && pArgs[i].pszValue) {
-                    g_strFirstFatalArg = pArgs[i].pszValue;
-                    break;
-                }
-            }
+            g_aFirstFatalArgs = args;
         }
     }
     if (!strLine.empty()) WriteReportLine(strLine);
-    ShowReportBox(strShown.c_str(), bFatal);
+    ShowReportBox(strShown.c_str(), bFatal, DescribeReportInEnglish(nId, args));
 }
 
 // Turns the engine path into the form the editor understands: '\' outside double-byte characters
@@ -522,10 +522,10 @@ void NoteErrorV(int nId, uint8_t bWithLocation, const char* pszWhy, const KX_FMT
 
 void ShowErrorDialog(const char* pszText)
 {
-    ShowReportBox(pszText, 0);
+    ShowReportBox(pszText, 0, std::string());
 }
 
-static void ShowReportBox(const char* pszText, uint8_t bFatal)
+static void ShowReportBox(const char* pszText, uint8_t bFatal, const std::string& strEnglishUtf8)
 {
     {
         // The run's one box; a fatal error that follows a box of an error that ended nothing still
@@ -547,8 +547,22 @@ static void ShowReportBox(const char* pszText, uint8_t bFatal)
     if (bEdit) buttons[nButtons++] = PLAT_MSGBOX_BUTTON{IDC_ERROR_EDIT, GetEngineText(TXT_ERR_BUTTON_EDIT)};
     buttons[nButtons++] = PLAT_MSGBOX_BUTTON{IDC_ERROR_EXIT, GetEngineText(TXT_ERR_BUTTON_EXIT)};
     // The dialog stays open after Edit, like the modal dialog it stands for.
+    // With English words beside the game's text the box is given in UTF-8, where the real names of
+    // the files fit whatever their characters.
+    std::string strCaptionUtf8, strTextUtf8;
+    std::vector<std::string> labels;
+    PLAT_MSGBOX_BUTTON buttonsUtf8[2];
+    if (!strEnglishUtf8.empty()) {
+        strCaptionUtf8 = PlatCp932ToUtf8String(g_pszErrorCaption ? g_pszErrorCaption : "");
+        strTextUtf8 = PlatShowFolderAliases(PlatCp932ToUtf8String(strText.c_str())) + "\n\n" + strEnglishUtf8;
+        for (int i = 0; i < nButtons; ++i) labels.push_back(PlatCp932ToUtf8String(buttons[i].pszText));
+        for (int i = 0; i < nButtons; ++i) buttonsUtf8[i] = PLAT_MSGBOX_BUTTON{buttons[i].nId, labels[static_cast<size_t>(i)].c_str()};
+    }
     for (;;) {
-        int nAnswer = PlatMessageBox(g_pszErrorCaption, strText.c_str(), buttons, nButtons, nDefault);
+        int nAnswer = strEnglishUtf8.empty()
+                          ? PlatMessageBox(g_pszErrorCaption, strText.c_str(), buttons, nButtons, nDefault)
+                          : PlatMessageBoxUtf8Buttons(strCaptionUtf8.c_str(), strTextUtf8.c_str(), buttonsUtf8, nButtons,
+                                                      nDefault);
         if (nAnswer != IDC_ERROR_EDIT || !bEdit) break;
         OpenScriptInEditor();
         if (!PlatMessageBoxInteractive()) break;
@@ -705,7 +719,7 @@ void ResetErrorStateForRun(void)
     g_pszErrorCaption = "KOLVEX Debug Info.";
     g_bFatalSeen = 0;
     g_nFirstFatalId = 0;
-    g_strFirstFatalArg.clear();
+    g_aFirstFatalArgs.clear();
 }
 
 int WasFatalErrorReported(void)
@@ -716,6 +730,46 @@ int WasFatalErrorReported(void)
 int GetFirstFatalReport(std::string* pstrArg)
 {
     std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
-    if (pstrArg) *pstrArg = g_strFirstFatalArg;
+    if (pstrArg) *pstrArg = g_aFirstFatalArgs.empty() ? std::string() : g_aFirstFatalArgs[0];
     return g_nFirstFatalId;
+}
+
+int GetFirstFatalReportArgs(std::vector<std::string>* pArgs)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_mtxReport);
+    if (pArgs) *pArgs = g_aFirstFatalArgs;
+    return g_nFirstFatalId;
+}
+
+namespace {
+
+// A pack as the player knows it: its real path; the executable itself in the one-file layout, where
+// the pack travels inside it.
+std::string PackShown(const std::string& strPack)
+{
+    if (g_bAppendedData) return "the game file " + PlatDisplayPath(PlatGetExecutablePath());
+    return "the pack " + PlatDisplayPath(strPack.c_str());
+}
+
+const char kGetTheGameAgain[] =
+    "get the game again: reinstall it, or copy the game's folder (or this pack) again from where it came";
+
+}  // namespace
+
+std::string DescribeReportInEnglish(int nId, const std::vector<std::string>& args)
+{
+    const std::string strPack = args.empty() ? std::string() : args[0];
+    switch (nId) {
+    case KX_ERR_PACK_DAMAGED: {
+        // The entry's name as stored in the pack (cp932, '\' separators).
+        const std::string strEntry = args.size() > 1 ? PlatCp932ToUtf8String(args[1].c_str()) : std::string("?");
+        return PackShown(strPack) + " is damaged: its entry " + strEntry +
+               " cannot be read (the pack is cut short, or bytes in it were altered); " + kGetTheGameAgain;
+    }
+    case KX_ERR_PACK_VERSION:
+        return PackShown(strPack) + " is damaged or of another format (its header or its table of entries is cut "
+               "short or altered, or it is of a version this engine does not read); " + kGetTheGameAgain;
+    default:
+        return std::string();
+    }
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <type_traits>
 
 // One argument of a formatted report. Formats are checked against the arguments: a directive
@@ -149,6 +150,14 @@ int WasFatalErrorReported(void);
 // The id of the run's first fatal report (0 when none) and its first text argument (cp932; empty
 // when it had none).
 int GetFirstFatalReport(std::string* pstrArg);
+// The same id with every text argument of that report, in their order (cp932).
+int GetFirstFatalReportArgs(std::vector<std::string>* pArgs);
+
+// Words in English beside the game's own (Japanese) text for the reports a player can act on (a
+// damaged pack): what is wrong, naming the files by their real paths, and what to do. UTF-8; empty
+// for the other ids. The error box shows them under the text, and the line that ends the run
+// repeats them.
+std::string DescribeReportInEnglish(int nId, const std::vector<std::string>& args);
 
 // Tests: sees every report as (id, fatal byte, final text).
 typedef void (*KX_ERROR_HOOK)(int nId, uint8_t bFatal, const char* pszText, void* pUser);

@@ -49,7 +49,7 @@ void CountReport(int nId, uint8_t bFatal, const char* pszText, void*)
     if (s_bVerbose) std::fprintf(stderr, "kxfuzz: report %d fatal %d: %s\n", nId, bFatal, pszText ? pszText : "");
 }
 
-int AnswerBox(const char*, const char*, const PLAT_MSGBOX_BUTTON*, int, int nDefaultId, void*) { return nDefaultId; }
+int AnswerBox(const char*, const char*, const PLAT_MSGBOX_BUTTON*, int, int nDefaultId, int, void*) { return nDefaultId; }
 
 // A fuzzed script or file never starts a program.
 int RefuseSpawn(const std::vector<std::string>&, void*) { return -1; }

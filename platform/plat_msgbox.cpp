@@ -64,10 +64,11 @@ static std::string StripMnemonic(const std::string& s)
     return out;
 }
 
-static int WriteToStderr(const char* pszCaption, const char* pszText)
+// Texts here and below are UTF-8: a box given in cp932 was converted at its entry.
+static int WriteToStderr(const std::string& strCaptionUtf8, const std::string& strTextUtf8)
 {
-    std::string strCaption = PlatShowFolderAliases(PlatCp932ToUtf8String(pszCaption ? pszCaption : ""));
-    std::string strText = PlatShowFolderAliases(PlatCp932ToUtf8String(pszText ? pszText : ""));
+    std::string strCaption = PlatShowFolderAliases(strCaptionUtf8);
+    std::string strText = PlatShowFolderAliases(strTextUtf8);
     std::lock_guard<std::mutex> lock(g_mxMsgBox);
     fprintf(stderr, "[%s]\n%s\n", strCaption.c_str(), strText.c_str());
     fflush(stderr);
@@ -77,14 +78,14 @@ static int WriteToStderr(const char* pszCaption, const char* pszText)
 // The window system's own box, only where no font at all can be found for the drawn one (SDL's X11
 // box then draws with the X server's fonts, which may not show Japanese). 0 with the chosen id in
 // *pChosen (the default when the box was closed without a button), or -1 when SDL could not show it.
-static int ShowSdlBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
+static int ShowSdlBox(const std::string& strCaptionUtf8, const std::string& strTextUtf8, const PLAT_MSGBOX_BUTTON* pButtons,
                       int nButtons, int nDefaultId, Uint32 nFlags, int* pChosen)
 {
-    std::string strCaption = PlatShowFolderAliases(PlatCp932ToUtf8String(pszCaption ? pszCaption : ""));
-    std::string strText = PlatShowFolderAliases(PlatCp932ToUtf8String(pszText ? pszText : ""));
+    std::string strCaption = PlatShowFolderAliases(strCaptionUtf8);
+    std::string strText = PlatShowFolderAliases(strTextUtf8);
     std::vector<std::string> aTexts;
     std::vector<SDL_MessageBoxButtonData> aButtons;
-    for (int i = 0; i < nButtons; i++) aTexts.push_back(StripMnemonic(PlatCp932ToUtf8String(pButtons[i].pszText ? pButtons[i].pszText : "")));
+    for (int i = 0; i < nButtons; i++) aTexts.push_back(StripMnemonic(pButtons[i].pszText ? pButtons[i].pszText : ""));
     if (nButtons <= 0) aTexts.push_back("OK");
     for (size_t i = 0; i < aTexts.size(); i++) {
         SDL_MessageBoxButtonData b;
@@ -516,6 +517,7 @@ intptr_t BoxProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam
     return PlatDefWindowProc(hwnd, msg, wParam, lParam);
 }
 
+// Texts in UTF-8.
 struct BOX_CALL {
     const char* pszCaption;
     const char* pszText;
@@ -538,7 +540,7 @@ int RunDrawnBox(const BOX_CALL& call)
     for (int i = 0; i < call.nButtons; ++i) {
         BOX_BUTTON b{};
         b.nId = call.pButtons[i].nId;
-        const std::string strLabel = PlatCp932ToUtf8String(call.pButtons[i].pszText ? call.pButtons[i].pszText : "");
+        const std::string strLabel = call.pButtons[i].pszText ? call.pButtons[i].pszText : "";
         for (size_t k = 0; k + 1 < strLabel.size(); ++k) {
             if (strLabel[k] != '&') continue;
             if (strLabel[k + 1] == '&') {
@@ -570,7 +572,7 @@ int RunDrawnBox(const BOX_CALL& call)
     PLAT_DESKTOP_INFO desk{};
     PlatGetDesktopInfo(&desk);
     int w = 0, h = 0;
-    Layout(&box, PlatUiCodePointsCp932(call.pszText), desk, &w, &h);
+    Layout(&box, PlatUiCodePoints(PlatShowFolderAliases(call.pszText ? call.pszText : "")), desk, &w, &h);
 
     const uint32_t nStyle = PLAT_WS_CAPTION | PLAT_WS_SYSMENU;
     PLAT_RECT rcOuter{0, 0, w, h};
@@ -584,13 +586,15 @@ int RunDrawnBox(const BOX_CALL& call)
     x = std::clamp(x, 0, std::max(0, desk.nWidth - ow));
     y = std::clamp(y, 0, std::max(0, desk.nHeight - oh));
 
-    const PLAT_HWND hwnd = PlatCreateWindow(kBoxClass, call.pszCaption ? call.pszCaption : "", nStyle, x, y, ow, oh,
-                                            hwndOwner, BoxProc, nullptr);
+    // Window titles are cp932; a caption cp932 cannot hold shows as near as it comes.
+    const PLAT_HWND hwnd = PlatCreateWindow(kBoxClass, PlatUtf8ToCp932String(call.pszCaption ? call.pszCaption : "").c_str(),
+                                            nStyle, x, y, ow, oh, hwndOwner, BoxProc, nullptr);
     if (!hwnd) {
         PlatUiFontClose(&box.text);
         return -1;
     }
     g_mapBoxes[hwnd] = &box;
+    PlatMarkModalBox(hwnd);
     PlatShowWindow(hwnd, PLAT_SW_SHOWNORMAL);
     PlatSetForegroundWindow(hwnd);
     PlatInvalidateWindow(hwnd, 0);
@@ -637,7 +641,22 @@ std::mutex g_mxOwnWindowSystem;
 
 }  // namespace
 
+static int ShowDrawnBoxUtf8(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
+                            int nButtons, int nDefaultId, int nIcon);
+
 int PlatShowDrawnMessageBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
+                            int nButtons, int nDefaultId, int nIcon)
+{
+    const std::string strCaption = PlatCp932ToUtf8String(pszCaption ? pszCaption : "");
+    const std::string strText = PlatCp932ToUtf8String(pszText ? pszText : "");
+    std::vector<std::string> labels;
+    std::vector<PLAT_MSGBOX_BUTTON> buttons;
+    for (int i = 0; pButtons && i < nButtons; ++i) labels.push_back(PlatCp932ToUtf8String(pButtons[i].pszText ? pButtons[i].pszText : ""));
+    for (int i = 0; pButtons && i < nButtons; ++i) buttons.push_back(PLAT_MSGBOX_BUTTON{pButtons[i].nId, labels[static_cast<size_t>(i)].c_str()});
+    return ShowDrawnBoxUtf8(strCaption.c_str(), strText.c_str(), buttons.data(), static_cast<int>(buttons.size()), nDefaultId, nIcon);
+}
+
+static int ShowDrawnBoxUtf8(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
                             int nButtons, int nDefaultId, int nIcon)
 {
     BOX_CALL call{pszCaption, pszText, pButtons, nButtons > 0 && pButtons ? nButtons : 0, nDefaultId, nIcon, -1};
@@ -688,8 +707,9 @@ int PlatMessageBoxTopLine(PLAT_HWND hwndBox)
 
 // =================================================================================================
 
+// A box whose texts are cp932 (bUtf8 0) or UTF-8 (bUtf8 1). The test hook gets them as given.
 static int ShowBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
-                   int nButtons, int nDefaultId, int nIcon)
+                   int nButtons, int nDefaultId, int nIcon, int bUtf8)
 {
     PLAT_MSGBOX_HOOK pfnHook;
     void* pUser;
@@ -698,24 +718,40 @@ static int ShowBox(const char* pszCaption, const char* pszText, const PLAT_MSGBO
         pfnHook = g_pfnMsgBoxHook;
         pUser = g_pMsgBoxHookUser;
     }
-    if (pfnHook) return pfnHook(pszCaption, pszText, pButtons, nButtons, nDefaultId, pUser);
+    if (pfnHook) return pfnHook(pszCaption, pszText, pButtons, nButtons, nDefaultId, bUtf8, pUser);
+    // From here on every text is UTF-8.
+    const auto Utf8 = [bUtf8](const char* psz) {
+        return bUtf8 ? std::string(psz ? psz : "") : PlatCp932ToUtf8String(psz ? psz : "");
+    };
+    const std::string strCaption = Utf8(pszCaption), strText = Utf8(pszText);
+    std::vector<std::string> labels;
+    std::vector<PLAT_MSGBOX_BUTTON> buttons;
+    for (int i = 0; pButtons && i < nButtons; ++i) labels.push_back(Utf8(pButtons[i].pszText));
+    for (int i = 0; pButtons && i < nButtons; ++i) buttons.push_back(PLAT_MSGBOX_BUTTON{pButtons[i].nId, labels[static_cast<size_t>(i)].c_str()});
+    const int n = static_cast<int>(buttons.size());
     if (!PlatIsHeadless() && !PlatX11DisplayLost()) {
-        const int nChosen = PlatShowDrawnMessageBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, nIcon);
+        const int nChosen = ShowDrawnBoxUtf8(strCaption.c_str(), strText.c_str(), buttons.data(), n, nDefaultId, nIcon);
         if (nChosen != -1) return nChosen;
         // No font at all for the drawn box: the window system's own.
         const Uint32 nFlags = nIcon == PLAT_MB_ICONSTOP ? SDL_MESSAGEBOX_ERROR
                               : nIcon == PLAT_MB_ICONEXCLAMATION ? SDL_MESSAGEBOX_WARNING : SDL_MESSAGEBOX_INFORMATION;
         int nSdlChosen;
-        if (ShowSdlBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, nFlags, &nSdlChosen) == 0) return nSdlChosen;
+        if (ShowSdlBox(strCaption, strText, buttons.data(), n, nDefaultId, nFlags, &nSdlChosen) == 0) return nSdlChosen;
     }
-    WriteToStderr(pszCaption, pszText);
+    WriteToStderr(strCaption, strText);
     return nDefaultId;
 }
 
 int PlatMessageBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons, int nButtons,
                    int nDefaultId)
 {
-    return ShowBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, 0);
+    return ShowBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, 0, 0);
+}
+
+int PlatMessageBoxUtf8Buttons(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
+                              int nButtons, int nDefaultId)
+{
+    return ShowBox(pszCaption, pszText, pButtons, nButtons, nDefaultId, 0, 1);
 }
 
 // Japanese when the locale the user chose for messages names it (LC_ALL over LC_MESSAGES over LANG).
@@ -728,14 +764,15 @@ static bool UserSpeaksJapanese(void)
     return false;
 }
 
-int PlatMessageBoxA(const char* pszCaption, const char* pszText, unsigned uType)
+// MessageBoxA's button sets in cp932 (bUtf8 0) or UTF-8 (bUtf8 1).
+static int MessageBoxOfType(const char* pszCaption, const char* pszText, unsigned uType, int bUtf8)
 {
     // The labels the system gives the buttons, in English and in Japanese (UTF-8 here, cp932 when used).
     enum { L_OK, L_CANCEL, L_ABORT, L_RETRY, L_IGNORE, L_YES, L_NO, L_COUNT };
     static const char* const s_aEnglish[L_COUNT] = {"OK", "Cancel", "&Abort", "&Retry", "&Ignore", "&Yes", "&No"};
     static const char* const s_aJapaneseUtf8[L_COUNT] = {"OK", "キャンセル", "中止(&A)", "再試行(&R)", "無視(&I)",
                                                          "はい(&Y)", "いいえ(&N)"};
-    static const std::vector<std::string> s_aJapanese = [] {
+    static const std::vector<std::string> s_aJapaneseCp932 = [] {
         std::vector<std::string> v;
         for (const char* psz : s_aJapaneseUtf8) v.push_back(PlatUtf8ToCp932String(psz));
         return v;
@@ -761,7 +798,8 @@ int PlatMessageBoxA(const char* pszCaption, const char* pszText, unsigned uType)
     for (int i = 0; i < nButtons; ++i) {
         const int nLabel = s_aSets[nType].anLabel[i];
         aButtons[i].nId = s_aSets[nType].anId[i];
-        aButtons[i].pszText = bJapanese ? s_aJapanese[static_cast<size_t>(nLabel)].c_str() : s_aEnglish[nLabel];
+        aButtons[i].pszText = !bJapanese ? s_aEnglish[nLabel]
+                              : bUtf8 ? s_aJapaneseUtf8[nLabel] : s_aJapaneseCp932[static_cast<size_t>(nLabel)].c_str();
     }
     int nDefault = (int)((uType & PLAT_MB_DEFMASK) >> 8);
     if (nDefault >= nButtons) nDefault = 0;   // a default past the last button falls back to the first
@@ -769,7 +807,17 @@ int PlatMessageBoxA(const char* pszCaption, const char* pszText, unsigned uType)
     // The icon bits: 0x10 stop, 0x20 question, 0x30 exclamation, 0x40 information; others show none.
     const unsigned nIcon = uType & PLAT_MB_ICONMASK;
     return ShowBox(pszCaption ? pszCaption : "Error", pszText, aButtons, nButtons, aButtons[nDefault].nId,
-                   nIcon <= PLAT_MB_ICONINFORMATION ? static_cast<int>(nIcon) : 0);
+                   nIcon <= PLAT_MB_ICONINFORMATION ? static_cast<int>(nIcon) : 0, bUtf8);
+}
+
+int PlatMessageBoxA(const char* pszCaption, const char* pszText, unsigned uType)
+{
+    return MessageBoxOfType(pszCaption, pszText, uType, 0);
+}
+
+int PlatMessageBoxUtf8(const char* pszCaption, const char* pszText, unsigned uType)
+{
+    return MessageBoxOfType(pszCaption, pszText, uType, 1);
 }
 
 void PlatSetMessageBoxHook(PLAT_MSGBOX_HOOK pfnHook, void* pUser)

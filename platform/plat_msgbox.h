@@ -33,10 +33,18 @@ enum { PLAT_IDOK = 1, PLAT_IDCANCEL = 2, PLAT_IDABORT = 3, PLAT_IDRETRY = 4, PLA
 // else English).
 int PlatMessageBoxA(const char* pszCaption, const char* pszText, unsigned uType);
 
-// Tests: every box goes to the hook, which answers; texts are cp932 as passed.
+// The same boxes with every text in UTF-8 (the caption, the text and the button labels): the
+// program's own English words with names as they are on disk, which cp932 may not hold (an accented
+// folder name would show as '?'). Shown, written to stderr and recorded like the cp932 ones.
+int PlatMessageBoxUtf8(const char* pszCaption, const char* pszText, unsigned uType);
+int PlatMessageBoxUtf8Buttons(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons,
+                              int nButtons, int nDefaultId);
+
+// Tests: every box goes to the hook, which answers; texts as passed: cp932, or UTF-8 when bUtf8 is 1
+// (the Utf8 entries).
 typedef int (*PLAT_MSGBOX_HOOK)(const char* pszCaption, const char* pszText,
                                 const PLAT_MSGBOX_BUTTON* pButtons, int nButtons, int nDefaultId,
-                                void* pUser);
+                                int bUtf8, void* pUser);
 void PlatSetMessageBoxHook(PLAT_MSGBOX_HOOK pfnHook, void* pUser);
 
 // 1 when a box is answered by a person or by the test hook, 0 when it only goes to stderr.

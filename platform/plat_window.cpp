@@ -1306,8 +1306,41 @@ void PlatQueueMouseWheel(PLAT_HWND hwnd, int nDelta, int x, int y)
     PlatPostMessage(hwnd, PLAT_WM_MOUSEWHEEL, wParam, PlatMakeLParam(sx, sy));
 }
 
+// The boxes marked modal, the latest last (window thread only).
+static std::vector<PLAT_HWND> g_vModalBoxes;
+
+void PlatMarkModalBox(PLAT_HWND hwnd)
+{
+    PLAT_WINDOW_REC* p = PlatLookupWindow(hwnd);
+    if (!p || !g_pBackend) return;
+    p->bModalBox = 1;
+    g_vModalBoxes.push_back(hwnd);
+    g_pBackend->pfnApplyStyle(p);
+}
+
+// The latest modal box still shown, or 0; boxes gone are forgotten.
+static PLAT_WINDOW_REC* OpenModalBox(void)
+{
+    while (!g_vModalBoxes.empty()) {
+        PLAT_WINDOW_REC* p = PlatLookupWindow(g_vModalBoxes.back());
+        if (p && p->bModalBox && p->bVisible && !p->bDestroying) return p;
+        g_vModalBoxes.pop_back();
+    }
+    return nullptr;
+}
+
 void PlatNoteFocus(PLAT_HWND hwnd, int bGained)
 {
+    if (bGained && g_pBackend) {
+        // Another of the program's windows while a box waits for its answer: the box takes the
+        // keyboard back, and the other window is not activated (its owner is disabled on Windows).
+        PLAT_WINDOW_REC* pBox = OpenModalBox();
+        PLAT_WINDOW_REC* pGot = PlatLookupWindow(hwnd);
+        if (pBox && pBox->hwnd != hwnd && pGot && !pGot->bModalBox) {
+            g_pBackend->pfnRaise(pBox);
+            return;
+        }
+    }
     if (bGained) {
         PlatSendMessage(hwnd, PLAT_WM_ACTIVATEAPP, 1, 0);
         PlatSendMessage(hwnd, PLAT_WM_ACTIVATE, PLAT_WA_ACTIVE, 0);

@@ -43,6 +43,7 @@ struct PLAT_WINDOW_REC {
     // The client sizes the user may give the window by its frame, as the procedure last answered
     // WM_GETMINMAXINFO (0: no limit).
     int32_t nMinTrackW, nMinTrackH, nMaxTrackW, nMaxTrackH;
+    int bModalBox;               // a box that keeps the keyboard until it is answered (PlatMarkModalBox)
 };
 
 // A cursor or icon as the core keeps it.
@@ -176,6 +177,12 @@ int PlatTakeModalMessage(PLAT_HWND hwndModal, PLAT_MSG* pMsg, uint32_t nMs);
 PLAT_HWND PlatFindOwnerWindow(const char* pszSkipClass);
 // The box has ended: the windows shown again meanwhile are invalidated for their real paint.
 void PlatEndModalLoop(void);
+// Makes a box (window thread, before it is shown) one that keeps the keyboard and stays in front of
+// the program's other windows until it is answered, as an owned modal dialog does on Windows: the
+// window manager is told it is modal (_NET_WM_STATE_MODAL; SDL makes it transient for its owner), and
+// while it is up, one of the program's other windows that gets the focus (a click on the game's
+// window) gives it back to the box at once, without being told it was active.
+void PlatMarkModalBox(PLAT_HWND hwnd);
 // One turn of a wait for another thread, on the window thread (platform/plat_thread.cpp and
 // plat_thread_wait.cpp). PLAT_SERVE_WAITED_FOR runs only the calls whose caller waits for them (a
 // lock, an event or a join may be waited for in the middle of a frame or of the shut-down, where

@@ -130,6 +130,9 @@ int SdlStart(void)
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     // A composition longer than the event's own buffer arrives whole.
     SDL_SetHint(SDL_HINT_IME_SUPPORT_EXTENDED_TEXT, "1");
+    // A click on a window that is not active is a click too, as on Windows: the first click on a
+    // box's button presses it, even when another window had the focus.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return -1;
     // On X11 the window surface is the window system's own image (shared memory), not a texture
     // drawn through OpenGL: a present is then a copy of the picture, where the OpenGL path costs a
@@ -281,6 +284,9 @@ void SdlApplyStyle(PLAT_WINDOW_REC* p)
     // SDL wrote hints of its own when the frame changed: the window's limits go back on.
     PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
     PlatX11SetOpacity(pWin, p->nOpacity);
+    // A box that keeps the keyboard: the window manager keeps it in front of its owner and gives it
+    // the focus when the owner is clicked.
+    if (p->bModalBox) PlatX11SetNetWmState(pWin, "_NET_WM_STATE_MODAL", 1);
 }
 
 void SdlApplyTitle(PLAT_WINDOW_REC* p)

@@ -189,7 +189,7 @@ static void TellArgumentProblem(const std::string& strProblem)
 {
     std::fprintf(stderr, "kolvex: %s\n", strProblem.c_str());
     if (!PlatHasTerminal() && PlatMessageBoxInteractive())
-        PlatMessageBoxA("KOLVEX", PlatUtf8ToCp932String(strProblem.c_str()).c_str(), PLAT_MB_OK | PLAT_MB_ICONSTOP);
+        PlatMessageBoxUtf8("KOLVEX", strProblem.c_str(), PLAT_MB_OK | PLAT_MB_ICONSTOP);
 }
 
 // Start-up ended at the lock and said why: no second guess at the reason.
@@ -280,7 +280,7 @@ int KolvexMain(int argc, char** argv)
     if (!g_bAppendedData && !PlatGameFolderWasNamed() && !PlatHasTerminal() && GameFolderHoldsNoGame()) {
         std::fprintf(stderr, "kolvex: the game in %s could not start: %s\n", PlatDisplayPath(g_szExeDir).c_str(),
                      DescribeStartupFailure().c_str());
-        ShowMessageBox("KOLVEX", "%s", PlatUtf8ToCp932String(DescribeNoGameForDesktop().c_str()));
+        PlatMessageBoxUtf8("KOLVEX", DescribeNoGameForDesktop().c_str(), PLAT_MB_OK | PLAT_MB_SYSTEMMODAL);
         ReleaseInstanceMutexes();
         return 1;
     }
@@ -304,8 +304,11 @@ int KolvexMain(int argc, char** argv)
     if (nStart == 1) nExitCode = WasFatalErrorReported() ? 1 : 0;
     if (nStart == 0 && WasFatalErrorReported()) nExitCode = 1;
     // The reports say what failed, by names inside the game folder: this line says which folder.
-    if (nExitCode != 0 && nStart >= 0)
-        std::fprintf(stderr, "kolvex: the game in %s ended after a fatal error\n", PlatDisplayPath(g_szExeDir).c_str());
+    if (nExitCode != 0 && nStart >= 0) {
+        const std::string strWhy = DescribeFatalErrorOfRun();
+        std::fprintf(stderr, "kolvex: the game in %s ended after a fatal error%s%s\n", PlatDisplayPath(g_szExeDir).c_str(),
+                     strWhy.empty() ? "" : ": ", strWhy.c_str());
+    }
     else if (nExitCode != 0 && !s_bLockFailureTold)
         std::fprintf(stderr, "kolvex: the game in %s could not start: %s\n", PlatDisplayPath(g_szExeDir).c_str(),
                      DescribeStartupFailure().c_str());

@@ -131,11 +131,11 @@ std::string DescribeStartupFailure(void)
         if (EndsWithNoCase(strArg.c_str(), "kxcfg.kbn")) return DescribeMissingConfig();
         return "the file " + Shown(strArg) + " is missing; the game is incomplete: copy it again";
     case KX_ERR_PACK_DAMAGED:
-        return "the pack " + Shown(strArg) + " is damaged (an entry in it cannot be read); copy the game's pack again "
-               "from where it came";
-    case KX_ERR_PACK_VERSION:
-        return "the pack " + Shown(strArg) + " is damaged or of another format (its header is cut or of a version "
-               "this engine does not read); copy the game's pack again from where it came";
+    case KX_ERR_PACK_VERSION: {
+        std::vector<std::string> args;
+        GetFirstFatalReportArgs(&args);
+        return DescribeReportInEnglish(nId, args);
+    }
     case KX_ERR_PACK_OPEN:
         return "the pack " + Shown(strArg) + " cannot be opened; check that it is readable (its permissions)";
     case KX_ERR_FILE_READ:
@@ -163,6 +163,12 @@ std::string DescribeStartupFailure(void)
     default:
         return "the message above (error " + std::to_string(nId) + ") says why";
     }
+}
+
+std::string DescribeFatalErrorOfRun(void)
+{
+    std::vector<std::string> args;
+    return DescribeReportInEnglish(GetFirstFatalReportArgs(&args), args);
 }
 
 int GameFolderHoldsNoGame(void)

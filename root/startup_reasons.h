@@ -7,6 +7,10 @@
 // Names files and folders by their real paths. Never empty.
 std::string DescribeStartupFailure(void);
 
+// After a run that a fatal error ended: its English words when the first fatal report has them (a
+// damaged pack, named with its entry), else empty.
+std::string DescribeFatalErrorOfRun(void);
+
 // 1 when the game folder holds nothing a game is made of (no kxbin folder, no pack), else 0.
 int GameFolderHoldsNoGame(void);
 // The words for a start without a terminal and without a named folder that found no game there:

@@ -22,7 +22,9 @@
 #include "tools/lib/bmp_writer.h"
 #include "tools/lib/command_table.h"
 #include "tools/lib/expr_assembler.h"
+#include "image/cmd_layer.h"
 #include "tools/lib/kx_writers.h"
+#include "tools/lib/pack_writer.h"
 #include "tools/lib/script_builder.h"
 
 namespace {
@@ -165,24 +167,149 @@ TEST(KolvexExitStatus, ZeroAfterAQuitOneAfterEveryFailure)
 TEST(KolvexExitStatus, AStartFromTheDesktopWithoutAGameSaysWhereItLookedAndHowToOpenOne)
 {
     // The desktop entry without a folder: no terminal (standard input is /dev/null and standard error
-    // a file here), started in the home folder, the executable in a folder without a game.
+    // a file here), started in the home folder, the executable in a folder without a game. Its box
+    // (on standard error without a display) and its line name the folder as it is on disk, also
+    // where code page 932 has no such characters.
+    for (const char* pszBin : {"bin", "home-\xC3\xA9/.local/bin", "\xCE\xB1\xCE\xB2-\xF0\x9F\x8E\xAE/bin"}) {
+        SCOPED_TRACE(pszBin);
+        TEMP_DIR dir;
+        const std::string strBin = dir.strNative + "/" + pszBin;
+        dir.Write("home/notes.txt", std::string("x"));
+        dir.Write(std::string(pszBin) + "/readme.md", std::string("x"));
+        const PROGRAM_RESULT r = Kolvex({}, HeadlessEnv(dir, {"KOLVEX_EXE_PATH=" + strBin + "/kolvex"}),
+                                        dir.strNative + "/home");
+        EXPECT_EQ(r.nStatus, 1) << r.strErr;
+        EXPECT_NE(r.strErr.find("[KOLVEX]\nKOLVEX found no game in " + strBin + ".\n\nTo play a game, open "
+                                "its folder with KOLVEX: in the file manager, choose \"Open With\" and KOLVEX on the "
+                                "game's folder, or run kolvex FOLDER in a terminal."),
+                  std::string::npos)
+            << r.strErr;
+        EXPECT_NE(r.strErr.find("kolvex: the game in " + strBin + " could not start: " + strBin + " holds no game"),
+                  std::string::npos)
+            << r.strErr;
+        EXPECT_EQ(r.strErr.find('?'), std::string::npos) << r.strErr;
+        // Only that box: not the game's own about a missing file, which would mean nothing there.
+        EXPECT_EQ(r.strErr.find("kxcfg.kbn]"), std::string::npos) << r.strErr;
+    }
+}
+
+namespace {
+
+// A game whose start script shows the picture pic.bmp after its first frame, so that the picture is
+// read from the pack while the game runs.
+std::vector<GAME_FILE> PictureGame(void)
+{
+    std::vector<GAME_FILE> files = GameOf([](SCRIPT_BUILDER* b) {
+        const auto I = [](int nId, int64_t v) { return ExprArg(static_cast<uint8_t>(nId), MakeExprInt(v)); };
+        const auto T = [](int nId, const std::string& str) {
+            return ExprArg(static_cast<uint8_t>(nId), MakeExprText(str), EVALTYPE_TEXT);
+        };
+        EXPECT_GE(EmitCommand(b, KXCMD_WAIT, {I(0, 1)}), 0);
+        EXPECT_GE(EmitCommand(b, KXCMD_LAYER, {T(LAYER_ARG_PATH, "pic"), I(LAYER_ARG_ORDER, 1),
+                                               T(LAYER_ARG_IMAGE, "pic.bmp")}),
+                  0);
+    });
+    std::vector<uint32_t> px(64 * 48);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u >> 8);
+    files.push_back({"pic.bmp", WriteBmp(64, 48, BMP_WRITER_OPTIONS{}, px.data(), nullptr)});
+    return files;
+}
+
+// The game's pack image: entries in the files' order (the picture last), each compressed or stored,
+// without the repair trailer (a trailer would mend the one flipped bit).
+std::vector<uint8_t> PackOf(const std::vector<GAME_FILE>& files, int nCompression, std::vector<PACK_TABLE_ENTRY>* pTable)
+{
+    std::vector<PACK_WRITER_ENTRY> entries;
+    for (const GAME_FILE& f : files) {
+        PACK_WRITER_ENTRY e;
+        e.strName = f.strName;
+        e.data = f.data;
+        e.nCompression = nCompression;
+        e.bRepairTrailer = false;
+        entries.push_back(std::move(e));
+    }
+    std::vector<uint8_t> image = BuildPackImage(entries);
+    EXPECT_EQ(ReadPackTable(image.data(), image.size(), pTable), 0);
+    return image;
+}
+
+size_t EntryIndex(const std::vector<PACK_TABLE_ENTRY>& table, const std::string& strName)
+{
+    for (size_t i = 0; i < table.size(); ++i)
+        if (table[i].strName == strName) return i;
+    ADD_FAILURE() << "no entry " << strName;
+    return 0;
+}
+
+}  // namespace
+
+// A pack damaged where an entry lies (one bit flipped, or the file cut short) ends the run with
+// status 1, at start or while the game runs. The game's own box keeps its Japanese text, and in
+// English the box and the run's last line name the pack by its real path (in a folder whose name
+// code page 932 lacks) and the entry, and say what to do.
+TEST(KolvexExitStatus, ADamagedPackNamesThePackAndTheEntryInEnglish)
+{
+    const struct {
+        const char* pszCase;
+        const char* pszEntry;   // damaged
+        int nCompression;
+        bool bCut;              // cut in the entry's data, else one bit of it flipped
+        bool bAtStart;          // start-up fails, else the game ends while it runs
+    } kCases[] = {
+        {"a bit flipped in the configuration", "kxbin\\kxcfg.kbn", 0, false, true},
+        {"a bit flipped in a compressed picture", "pic.bmp", 1, false, false},
+        {"a bit flipped in a stored picture", "pic.bmp", 0, false, false},
+        {"the pack cut in the picture", "pic.bmp", 1, true, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszCase);
+        TEMP_DIR dir;
+        const std::string strGame = dir.strNative + "/g\xC3\xA4me-\xC3\xA9";
+        std::vector<PACK_TABLE_ENTRY> table;
+        std::vector<uint8_t> image = PackOf(PictureGame(), c.nCompression, &table);
+        ASSERT_FALSE(table.empty());
+        const PACK_TABLE_ENTRY& e = table[EntryIndex(table, c.pszEntry)];
+        if (c.bCut) {
+            ASSERT_EQ(&e, &table.back()) << "the picture's data lies last";
+            image.resize(static_cast<size_t>(e.llOffset) + static_cast<size_t>(e.nStoredSize) / 2);
+        } else {
+            image[static_cast<size_t>(e.llOffset) + static_cast<size_t>(e.nStoredSize) / 2] ^= 0x08;
+        }
+        dir.Write(std::string("g\xC3\xA4me-\xC3\xA9") + "/data.kpf", image);
+
+        const PROGRAM_RESULT r = Kolvex({"--game", strGame}, HeadlessEnv(dir, {"KOLVEX_QUIT_AFTER_FRAMES=30"}));
+        EXPECT_EQ(r.nStatus, 1) << r.strErr;
+        const std::string strEnglish = "the pack " + strGame + "/data.kpf is damaged: its entry " + c.pszEntry +
+                                       " cannot be read (the pack is cut short, or bytes in it were altered); get the "
+                                       "game again: reinstall it, or copy the game's folder (or this pack) again from "
+                                       "where it came";
+        // The box (on standard error without a display): the game's text, then the English words.
+        const size_t nBox = r.strErr.find("PacFile = ");
+        ASSERT_NE(nBox, std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("File = " + std::string(c.pszEntry) + "\n\n" + strEnglish + "\n", nBox),
+                  std::string::npos)
+            << r.strErr;
+        const std::string strLine = c.bAtStart ? "kolvex: the game in " + strGame + " could not start: " + strEnglish + "\n"
+                                               : "kolvex: the game in " + strGame + " ended after a fatal error: " +
+                                                     strEnglish + "\n";
+        EXPECT_NE(r.strErr.find(strLine), std::string::npos) << r.strErr;
+        EXPECT_EQ(r.strErr.find("Sanitizer"), std::string::npos) << r.strErr;
+
+        // The pack tool finds the same damage without starting the game, naming the entry.
+        for (const char* pszMode : {"--check", "--list"}) {
+            const PROGRAM_RESULT k = RunProgramCaptured(KX_KXPACK_PATH, {pszMode, strGame + "/data.kpf"}, {});
+            EXPECT_EQ(k.nStatus, 1) << pszMode << ": " << k.strErr;
+            EXPECT_NE(k.strErr.find("entry " + std::string(c.pszEntry) + ":"), std::string::npos) << pszMode << ": " << k.strErr;
+        }
+    }
+    // The sound pack passes both.
     TEMP_DIR dir;
-    dir.Write("home/notes.txt", std::string("x"));
-    dir.Write("bin/readme.md", std::string("x"));
-    const PROGRAM_RESULT r = Kolvex({}, HeadlessEnv(dir, {"KOLVEX_EXE_PATH=" + dir.strNative + "/bin/kolvex"}),
-                                    dir.strNative + "/home");
-    EXPECT_EQ(r.nStatus, 1) << r.strErr;
-    EXPECT_NE(r.strErr.find("[KOLVEX]\nKOLVEX found no game in " + dir.strNative + "/bin.\n\nTo play a game, open "
-                            "its folder with KOLVEX: in the file manager, choose \"Open With\" and KOLVEX on the "
-                            "game's folder, or run kolvex FOLDER in a terminal."),
-              std::string::npos)
-        << r.strErr;
-    EXPECT_NE(r.strErr.find("kolvex: the game in " + dir.strNative + "/bin could not start: " + dir.strNative +
-                            "/bin holds no game"),
-              std::string::npos)
-        << r.strErr;
-    // Only that box: not the game's own about a missing file, which would mean nothing there.
-    EXPECT_EQ(r.strErr.find("kxcfg.kbn]"), std::string::npos) << r.strErr;
+    std::vector<PACK_TABLE_ENTRY> table;
+    const std::string strSound = dir.Write("data.kpf", PackOf(PictureGame(), 1, &table));
+    for (const char* pszMode : {"--check", "--list"}) {
+        const PROGRAM_RESULT k = RunProgramCaptured(KX_KXPACK_PATH, {pszMode, strSound}, {});
+        EXPECT_EQ(k.nStatus, 0) << pszMode << ": " << k.strErr;
+    }
 }
 
 TEST(KolvexExitStatus, AnUnreadablePackIsAFailure)

@@ -978,3 +978,92 @@ TEST_F(X11Desktop, WithoutATerminalNoGameAndArgumentMistakesComeInABox)
         EXPECT_NE(Log().find(c.strLine), std::string::npos) << Log();
     }
 }
+
+namespace {
+
+// A window's place and size on the screen (xwininfo): absolute left, top, width, height.
+struct WIN_GEOMETRY {
+    int x = -99999, y = -99999, w = 0, h = 0;
+};
+WIN_GEOMETRY GeometryOf(const std::string& strWindow)
+{
+    const std::string strInfo = RunTool({"xwininfo", "-id", strWindow});
+    return WIN_GEOMETRY{WinInfoInt(strInfo, "Absolute upper-left X"), WinInfoInt(strInfo, "Absolute upper-left Y"),
+                        WinInfoInt(strInfo, "Width"), WinInfoInt(strInfo, "Height")};
+}
+
+unsigned long WindowNumber(const std::string& strId) { return std::strtoul(strId.c_str(), nullptr, 0); }
+
+}  // namespace
+
+// The quit question keeps the keyboard until it is answered: it is a modal box transient for the
+// game's window, a click on the game's window behind it leaves the keyboard with the question (so
+// Escape answers No and the game runs on), and the first click on one of its buttons presses it,
+// even while another program's window had the focus.
+TEST_F(X11Desktop, TheQuitQuestionKeepsTheKeyboardAndAFirstClickOnAButtonPressesIt)
+{
+    const std::string strMain = StartGame();
+    ASSERT_FALSE(strMain.empty());
+    const auto AskQuestion = [&]() {
+        RunTool({"wmctrl", "-c", kTitle});
+        const std::vector<std::string> ids = WaitForWindows(2);
+        if (ids.size() != 2u) return std::string();
+        Pause(500);   // drawn and given the focus
+        return ids[0] == strMain ? ids[1] : ids[0];
+    };
+
+    // What the window manager is told: transient for the game's window, and modal.
+    std::string strBox = AskQuestion();
+    ASSERT_FALSE(strBox.empty()) << "no question\n" << Log();
+    const std::string strProps = RunTool({"xprop", "-id", strBox, "WM_TRANSIENT_FOR", "_NET_WM_STATE"});
+    const size_t nAt = strProps.find("window id # ");
+    ASSERT_NE(nAt, std::string::npos) << strProps;
+    EXPECT_EQ(WindowNumber(strProps.substr(nAt + 12)), WindowNumber(strMain)) << strProps;
+    EXPECT_NE(strProps.find("_NET_WM_STATE_MODAL"), std::string::npos) << strProps;
+
+    // A click on the game's window beside the question (its top-left corner, which the centred box
+    // leaves free): the question stays in front, and Escape, typed to whatever has the focus, answers No.
+    const WIN_GEOMETRY main = GeometryOf(strMain), box = GeometryOf(strBox);
+    ASSERT_GT(box.w, 0);
+    ASSERT_TRUE(main.x + 12 < box.x && main.y + 12 < box.y) << "the box covers the corner clicked";
+    RunTool({"xdotool", "mousemove", std::to_string(main.x + 12), std::to_string(main.y + 12), "click", "1"});
+    Pause(700);
+    ASSERT_EQ(WindowsTitled(kTitle).size(), 2u) << "the click answered the question";
+    const X11_SHOT screen = Capture("");
+    KeepShot(screen, "x11-question-after-click.png");
+    ASSERT_GT(screen.w, 0);
+    // The box's button strip (its light grey) is what the screen shows at its bottom-left corner.
+    EXPECT_EQ(screen.At(box.x + 4, box.y + box.h - 4), 0xF0F0F0u) << "the game's window came over the question";
+    RunTool({"xdotool", "key", "Escape"});
+    std::vector<std::string> ids = WaitForWindows(1, 15000);
+    EXPECT_EQ(ids.size(), 1u) << "Escape after the click did not answer the question\n" << Log();
+    Pause(500);
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended after No";
+
+    // The question again, then another program's window takes the focus; one click on No (the
+    // right-hand button: 88 pixels wide, 16 from the right, 11 above the bottom, 28 high) answers.
+    strBox = AskQuestion();
+    ASSERT_FALSE(strBox.empty()) << "no question the second time\n" << Log();
+    pid_t pidOther = Spawn({"xmessage", "-name", "kx-other", "-title", "kx-other", "another program"}, {}, nullptr);
+    ASSERT_NE(pidOther, 0);
+    const std::string strOther = WaitForTitle("kx-other", 30000);
+    ASSERT_FALSE(strOther.empty()) << "xmessage did not appear";
+    RunTool({"xdotool", "windowactivate", "--sync", strOther});
+    Pause(500);
+    EXPECT_EQ(WindowNumber(RunTool({"xdotool", "getactivewindow"})), WindowNumber(strOther)) << "the box kept the focus";
+    const WIN_GEOMETRY box2 = GeometryOf(strBox);
+    KeepShot(Capture(""), "x11-question-unfocused.png");
+    RunTool({"xdotool", "mousemove", std::to_string(box2.x + box2.w - 16 - 44), std::to_string(box2.y + box2.h - 11 - 14),
+             "click", "1"});
+    ids = WaitForWindows(1, 15000);
+    EXPECT_EQ(ids.size(), 1u) << "the first click on No did not press it\n" << Log();
+    Pause(500);
+    EXPECT_EQ(WaitExit(m_pid, 10), -1) << "the game ended after No";
+    EndProcess(&pidOther);
+
+    // Yes ends the run as the player asked.
+    strBox = AskQuestion();
+    ASSERT_FALSE(strBox.empty());
+    KeysTo(strBox, "Return");
+    EXPECT_EQ(WaitForExit(60000), 0) << Log();
+}

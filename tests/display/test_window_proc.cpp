@@ -467,7 +467,7 @@ struct REENTRANT_CLOSE {
     int nBoxes;
     int nAnswer;
 };
-int AnswerAfterClosingAgain(const char*, const char*, const PLAT_MSGBOX_BUTTON*, int, int, void* pUser)
+int AnswerAfterClosingAgain(const char*, const char*, const PLAT_MSGBOX_BUTTON*, int, int, int, void* pUser)
 {
     auto* r = static_cast<REENTRANT_CLOSE*>(pUser);
     ++r->nBoxes;

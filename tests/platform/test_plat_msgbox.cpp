@@ -2,6 +2,9 @@
 #include "platform/plat_msgbox.h"
 #include "tests/platform/plat_test_util.h"
 
+#include <utility>
+#include <vector>
+
 namespace {
 
 struct BOX_RECORD {
@@ -10,12 +13,14 @@ struct BOX_RECORD {
     std::vector<std::string> aTexts;
     int nDefault;
     int nAnswer;
+    int bUtf8;
 };
 
 int RecordBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons, int nButtons,
-              int nDefaultId, void* pUser)
+              int nDefaultId, int bUtf8, void* pUser)
 {
     BOX_RECORD* pRec = (BOX_RECORD*)pUser;
+    pRec->bUtf8 = bUtf8;
     pRec->strCaption = pszCaption ? pszCaption : "<null>";
     pRec->strText = pszText;
     pRec->aIds.clear();
@@ -41,6 +46,20 @@ TEST(PlatMsgBox, HookSeesCp932TextsAndAnswers)
     EXPECT_EQ(rec.aIds, (std::vector<int>{10, 11}));
     EXPECT_EQ(rec.aTexts[0], "\x95\xD2\x8F\x57(&E)");
     EXPECT_EQ(rec.nDefault, 10);
+    EXPECT_EQ(rec.bUtf8, 0);
+    // The UTF-8 entry's texts reach the hook as given, marked so; its labels are UTF-8 too.
+    std::vector<std::pair<const char*, std::string>> saved;
+    for (const char* psz : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (const char* pszValue = getenv(psz)) saved.emplace_back(psz, pszValue);
+        unsetenv(psz);
+    }
+    setenv("LANG", "ja_JP.UTF-8", 1);
+    EXPECT_EQ(PlatMessageBoxUtf8("KOLVEX", "home-\xC3\xA9", PLAT_MB_YESNO), 11);
+    unsetenv("LANG");
+    for (const auto& kv : saved) setenv(kv.first, kv.second.c_str(), 1);
+    EXPECT_EQ(rec.strText, "home-\xC3\xA9");
+    EXPECT_EQ(rec.bUtf8, 1);
+    EXPECT_EQ(rec.aTexts, (std::vector<std::string>{"\xE3\x81\xAF\xE3\x81\x84(&Y)", "\xE3\x81\x84\xE3\x81\x84\xE3\x81\x88(&N)"}));
     PlatSetMessageBoxHook(nullptr, nullptr);
 }
 
@@ -89,6 +108,15 @@ TEST(PlatMsgBox, HeadlessWritesToStderrAndAnswersTheDefault)
     EXPECT_NE(strErr.find("line1\n表紙"), std::string::npos) << strErr;
     EXPECT_NE(strErr.find("Error"), std::string::npos) << strErr;
     EXPECT_NE(strErr.find("quit?"), std::string::npos) << strErr;
+
+    // The UTF-8 entries: names that code page 932 cannot hold come out as they are.
+    BeginStderrCapture(&cap);
+    EXPECT_EQ(PlatMessageBoxUtf8("KOLVEX", "no game in /home/\xC3\xA9l\xC3\xA8ve/\xF0\x9F\x8E\xAE", PLAT_MB_OK), PLAT_IDOK);
+    const PLAT_MSGBOX_BUTTON aUtf8[] = {{1033, "\xC3\x89" "dit"}, {1034, "Exit"}};
+    EXPECT_EQ(PlatMessageBoxUtf8Buttons("\xC3\xA9", "t", aUtf8, 2, 1034), 1034);
+    strErr = EndStderrCapture(&cap);
+    EXPECT_NE(strErr.find("[KOLVEX]\nno game in /home/\xC3\xA9l\xC3\xA8ve/\xF0\x9F\x8E\xAE\n"), std::string::npos) << strErr;
+    EXPECT_NE(strErr.find("[\xC3\xA9]\nt\n"), std::string::npos) << strErr;
 }
 
 }  // namespace
@@ -366,6 +394,35 @@ TEST_F(DrawnBoxTest, TheOwnerGetsNoInputWhileTheBoxIsOpen)
     for (uint32_t msg : {PLAT_WM_SYSCOMMAND, PLAT_WM_CLOSE, PLAT_WM_KEYDOWN, PLAT_WM_LBUTTONDOWN})
         EXPECT_EQ(std::count(g_vOwnerSeen.begin(), g_vOwnerSeen.end(), msg), 0) << std::hex << msg;
     EXPECT_TRUE(PlatIsWindow(hwndOwner));
+}
+
+// While a box is up, one of the program's other windows that gets the focus (a click on the game's
+// window) gives it back to the box at once and is not told it was activated, so the box keeps the
+// keyboard: Escape then answers it. Once the box is gone, the owner takes the focus again.
+TEST_F(DrawnBoxTest, AnotherWindowOfTheProgramGivesTheFocusBackToTheBox)
+{
+    const PLAT_HWND hwndOwner = PlatCreateWindow("KxOwner", "owner", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 100, 100,
+                                                 400, 300, 0, OwnerProc, nullptr);
+    ASSERT_NE(hwndOwner, 0u);
+    PLAT_MSG m;
+    while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) PlatDispatchMessage(&m);
+    g_vOwnerSeen.clear();
+    PLAT_HWND hwndFocusAfterClick = 0;
+    script.steps = {[&](PLAT_HWND h) {
+                        EXPECT_EQ(PlatFakeGetFocusWindow(), h);
+                        PlatFakeInjectFocus(hwndOwner, 1);
+                        hwndFocusAfterClick = PlatFakeGetFocusWindow();
+                    },
+                    Key(PLAT_VK_ESCAPE)};
+    EXPECT_EQ(PlatMessageBoxA("cap", "text", PLAT_MB_YESNO), PLAT_IDNO);
+    EXPECT_EQ(hwndFocusAfterClick, script.hwnd);
+    EXPECT_EQ(std::count(g_vOwnerSeen.begin(), g_vOwnerSeen.end(), PLAT_WM_SETFOCUS), 1) << "only after the box";
+    EXPECT_EQ(PlatFakeGetFocusWindow(), hwndOwner);
+    // Without a box the focus stays where it went.
+    const PLAT_HWND hwndOther = PlatCreateWindow("KxOwner", "other", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 0, 0,
+                                                 100, 100, 0, OwnerProc, nullptr);
+    PlatFakeInjectFocus(hwndOther, 1);
+    EXPECT_EQ(PlatFakeGetFocusWindow(), hwndOther);
 }
 
 // A box asked for on another thread is shown by the window thread, which keeps pumping; a quit

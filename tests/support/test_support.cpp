@@ -105,10 +105,10 @@ void ExpectOneFatalError(const ERROR_RECORDER& errors, int nId, const std::strin
 }
 
 static int RecordBox(const char* pszCaption, const char* pszText, const PLAT_MSGBOX_BUTTON* pButtons, int nButtons,
-                     int nDefaultId, void* pUser)
+                     int nDefaultId, int bUtf8, void* pUser)
 {
     auto* r = static_cast<MSGBOX_RECORDER*>(pUser);
-    MSGBOX_RECORD rec{pszCaption ? pszCaption : "", pszText ? pszText : "", {}, {}, nDefaultId};
+    MSGBOX_RECORD rec{pszCaption ? pszCaption : "", pszText ? pszText : "", {}, {}, nDefaultId, bUtf8};
     for (int i = 0; i < nButtons; ++i) {
         rec.buttonIds.push_back(pButtons[i].nId);
         rec.buttonTexts.push_back(pButtons[i].pszText ? pButtons[i].pszText : "");

@@ -48,6 +48,7 @@ struct MSGBOX_RECORD {
     std::vector<int> buttonIds;
     std::vector<std::string> buttonTexts;
     int nDefaultId;
+    int bUtf8;   // the texts are UTF-8 (the Utf8 entries), else cp932
 };
 struct MSGBOX_RECORDER {
     std::vector<MSGBOX_RECORD> boxes;
