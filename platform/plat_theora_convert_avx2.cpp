@@ -18,6 +18,8 @@
 #if defined(__AVX2__)
 #include <immintrin.h>
 
+#include "platform/plat_theora_convert_rows.h"
+
 namespace {
 
 enum { BIAS = 30720 };
@@ -97,37 +99,32 @@ inline void Convert32(const uint8_t* pY, const TERMS& tE, const TERMS& tO, uint8
     _mm256_storeu_si256(po + 3, _mm256_unpackhi_epi16(bgHi, raHi));   // 24-27 | 28-31
 }
 
+// This form's width and steps for the shared row loops.
+struct FORM {
+    static constexpr int kPixels = 32;
+    static TERMS HalfTerms(const uint8_t* pCb, const uint8_t* pCr)
+    {
+        return ChromaTerms(LoadHalfChroma(pCb), LoadHalfChroma(pCr));
+    }
+    static void FullTerms(const uint8_t* pCb, const uint8_t* pCr, TERMS* pEven, TERMS* pOdd)
+    {
+        ::FullTerms(pCb, pCr, pEven, pOdd);
+    }
+    static void Convert(const uint8_t* pY, const TERMS& tE, const TERMS& tO, uint8_t* pOut) { Convert32(pY, tE, tO, pOut); }
+};
+
 }  // namespace
 
-int TheoraConvertAvx2(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int x, int nWidth,
-                      int nShiftX, uint8_t* pOut)
+int TheoraConvertAvx2(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int x, int nWidth, int nShiftX,
+                 uint8_t* pOut)
 {
-    if (nShiftX == 1) {
-        for (; x + 32 <= nWidth; x += 32) {
-            const int c = (x0 + x) >> 1;
-            const TERMS t = ChromaTerms(LoadHalfChroma(pCb + c), LoadHalfChroma(pCr + c));
-            Convert32(pY + x0 + x, t, t, pOut + x * 4);
-        }
-    } else {
-        for (; x + 32 <= nWidth; x += 32) {
-            TERMS tE, tO;
-            FullTerms(pCb + x0 + x, pCr + x0 + x, &tE, &tO);
-            Convert32(pY + x0 + x, tE, tO, pOut + x * 4);
-        }
-    }
-    return x;
+    return ConvertRowWith<FORM>(pY, pCb, pCr, x0, x, nWidth, nShiftX, pOut);
 }
 
-int TheoraConvertAvx2Pair(const uint8_t* pY0, const uint8_t* pY1, const uint8_t* pCb, const uint8_t* pCr, int x0,
-                          int x, int nWidth, uint8_t* pOut0, uint8_t* pOut1)
+int TheoraConvertAvx2Pair(const uint8_t* pY0, const uint8_t* pY1, const uint8_t* pCb, const uint8_t* pCr, int x0, int x,
+                     int nWidth, uint8_t* pOut0, uint8_t* pOut1)
 {
-    for (; x + 32 <= nWidth; x += 32) {
-        const int c = (x0 + x) >> 1;
-        const TERMS t = ChromaTerms(LoadHalfChroma(pCb + c), LoadHalfChroma(pCr + c));
-        Convert32(pY0 + x0 + x, t, t, pOut0 + x * 4);
-        Convert32(pY1 + x0 + x, t, t, pOut1 + x * 4);
-    }
-    return x;
+    return ConvertRowPairWith<FORM>(pY0, pY1, pCb, pCr, x0, x, nWidth, pOut0, pOut1);
 }
 
 int PlatTheoraHasAvx2(void)

@@ -12,6 +12,8 @@
 #if defined(__AVX512F__) && defined(__AVX512BW__) && defined(__AVX512VBMI__)
 #include <immintrin.h>
 
+#include "platform/plat_theora_convert_rows.h"
+
 namespace {
 
 enum { BIAS = 30720 };
@@ -98,37 +100,32 @@ inline void Convert64(const uint8_t* pY, const TERMS& tE, const TERMS& tO, uint8
     _mm512_storeu_si512(pOut + 192, _mm512_mask2_permutex2var_epi8(bg1, _mm512_load_si512(pPick + 3), kPicked, r));
 }
 
+// This form's width and steps for the shared row loops.
+struct FORM {
+    static constexpr int kPixels = 64;
+    static TERMS HalfTerms(const uint8_t* pCb, const uint8_t* pCr)
+    {
+        return ChromaTerms(LoadHalfChroma(pCb), LoadHalfChroma(pCr));
+    }
+    static void FullTerms(const uint8_t* pCb, const uint8_t* pCr, TERMS* pEven, TERMS* pOdd)
+    {
+        ::FullTerms(pCb, pCr, pEven, pOdd);
+    }
+    static void Convert(const uint8_t* pY, const TERMS& tE, const TERMS& tO, uint8_t* pOut) { Convert64(pY, tE, tO, pOut); }
+};
+
 }  // namespace
 
-int TheoraConvertAvx512(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int x, int nWidth,
-                        int nShiftX, uint8_t* pOut)
+int TheoraConvertAvx512(const uint8_t* pY, const uint8_t* pCb, const uint8_t* pCr, int x0, int x, int nWidth, int nShiftX,
+                 uint8_t* pOut)
 {
-    if (nShiftX == 1) {
-        for (; x + 64 <= nWidth; x += 64) {
-            const int c = (x0 + x) >> 1;
-            const TERMS t = ChromaTerms(LoadHalfChroma(pCb + c), LoadHalfChroma(pCr + c));
-            Convert64(pY + x0 + x, t, t, pOut + x * 4);
-        }
-    } else {
-        for (; x + 64 <= nWidth; x += 64) {
-            TERMS tE, tO;
-            FullTerms(pCb + x0 + x, pCr + x0 + x, &tE, &tO);
-            Convert64(pY + x0 + x, tE, tO, pOut + x * 4);
-        }
-    }
-    return x;
+    return ConvertRowWith<FORM>(pY, pCb, pCr, x0, x, nWidth, nShiftX, pOut);
 }
 
-int TheoraConvertAvx512Pair(const uint8_t* pY0, const uint8_t* pY1, const uint8_t* pCb, const uint8_t* pCr, int x0,
-                            int x, int nWidth, uint8_t* pOut0, uint8_t* pOut1)
+int TheoraConvertAvx512Pair(const uint8_t* pY0, const uint8_t* pY1, const uint8_t* pCb, const uint8_t* pCr, int x0, int x,
+                     int nWidth, uint8_t* pOut0, uint8_t* pOut1)
 {
-    for (; x + 64 <= nWidth; x += 64) {
-        const int c = (x0 + x) >> 1;
-        const TERMS t = ChromaTerms(LoadHalfChroma(pCb + c), LoadHalfChroma(pCr + c));
-        Convert64(pY0 + x0 + x, t, t, pOut0 + x * 4);
-        Convert64(pY1 + x0 + x, t, t, pOut1 + x * 4);
-    }
-    return x;
+    return ConvertRowPairWith<FORM>(pY0, pY1, pCb, pCr, x0, x, nWidth, pOut0, pOut1);
 }
 
 int PlatTheoraHasAvx512(void)

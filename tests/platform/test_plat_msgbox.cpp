@@ -360,18 +360,25 @@ intptr_t OwnerProc(PLAT_HWND hwnd, uint32_t msg, uintptr_t wParam, intptr_t lPar
     return PlatDefWindowProc(hwnd, msg, wParam, lParam);
 }
 
+// The box's owner, shown and with its first messages handled, so that g_vOwnerSeen starts empty.
+PLAT_HWND OpenOwnerWindow()
+{
+    const PLAT_HWND hwnd = PlatCreateWindow("KxOwner", "owner", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 100, 100,
+                                            400, 300, 0, OwnerProc, nullptr);
+    PLAT_MSG m;
+    while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) PlatDispatchMessage(&m);
+    g_vOwnerSeen.clear();
+    return hwnd;
+}
+
 }  // namespace
 
 // The box is modal: the owner gets no input while it is open (no second close request, no key),
 // its other messages wait for the loop outside, and it is painted once the box is gone.
 TEST_F(DrawnBoxTest, TheOwnerGetsNoInputWhileTheBoxIsOpen)
 {
-    const PLAT_HWND hwndOwner = PlatCreateWindow("KxOwner", "owner", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 100, 100,
-                                                 400, 300, 0, OwnerProc, nullptr);
+    const PLAT_HWND hwndOwner = OpenOwnerWindow();
     ASSERT_NE(hwndOwner, 0u);
-    PLAT_MSG m;
-    while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) PlatDispatchMessage(&m);
-    g_vOwnerSeen.clear();
     script.steps = {[&](PLAT_HWND h) {
                         PlatFakeInjectClose(hwndOwner);
                         PlatFakeInjectKey(hwndOwner, 'A', 1, 0);
@@ -388,6 +395,7 @@ TEST_F(DrawnBoxTest, TheOwnerGetsNoInputWhileTheBoxIsOpen)
     EXPECT_EQ(PlatMessageBoxA("cap", "text", PLAT_MB_YESNO), PLAT_IDYES);
     EXPECT_EQ(std::count(g_vOwnerSeen.begin(), g_vOwnerSeen.end(), PLAT_WM_SYSCOMMAND), 0);
     g_vOwnerSeen.clear();
+    PLAT_MSG m;
     while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) PlatDispatchMessage(&m);
     EXPECT_EQ(std::count(g_vOwnerSeen.begin(), g_vOwnerSeen.end(), PLAT_WM_USER + 7), 1);
     EXPECT_EQ(std::count(g_vOwnerSeen.begin(), g_vOwnerSeen.end(), PLAT_WM_PAINT), 1);
@@ -401,12 +409,8 @@ TEST_F(DrawnBoxTest, TheOwnerGetsNoInputWhileTheBoxIsOpen)
 // keyboard: Escape then answers it. Once the box is gone, the owner takes the focus again.
 TEST_F(DrawnBoxTest, AnotherWindowOfTheProgramGivesTheFocusBackToTheBox)
 {
-    const PLAT_HWND hwndOwner = PlatCreateWindow("KxOwner", "owner", PLAT_WS_OVERLAPPEDWINDOW | PLAT_WS_VISIBLE, 100, 100,
-                                                 400, 300, 0, OwnerProc, nullptr);
+    const PLAT_HWND hwndOwner = OpenOwnerWindow();
     ASSERT_NE(hwndOwner, 0u);
-    PLAT_MSG m;
-    while (PlatPeekMessage(&m, PLAT_PM_REMOVE)) PlatDispatchMessage(&m);
-    g_vOwnerSeen.clear();
     PLAT_HWND hwndFocusAfterClick = 0;
     script.steps = {[&](PLAT_HWND h) {
                         EXPECT_EQ(PlatFakeGetFocusWindow(), h);

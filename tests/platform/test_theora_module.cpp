@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "platform/plat_audio.h"
@@ -16,6 +17,16 @@
 #include "tools/lib/ogv_writer.h"
 
 namespace {
+
+// Fills the vectors, one after the other, with the bytes of a seeded generator.
+void FillSeeded(uint32_t seed, std::initializer_list<std::vector<uint8_t>*> vectors)
+{
+    for (std::vector<uint8_t>* v : vectors)
+        for (uint8_t& b : *v) {
+            seed = seed * 1664525u + 1013904223u;
+            b = static_cast<uint8_t>(seed >> 24);
+        }
+}
 
 using BYTES = std::vector<uint8_t>;
 
@@ -209,14 +220,8 @@ TEST_F(TheoraModule, ChromaLayoutsOddSizesOffsetsAndRowOrder)
 TEST(TheoraConvert, RowPairGivesTheBytesOfSingleRows)
 {
     if (!PlatTheoraHasAvx2()) GTEST_SKIP() << "this processor cannot run the AVX2 form";
-    uint32_t seed = 99;
-    const auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return static_cast<uint8_t>(seed >> 24);
-    };
     std::vector<uint8_t> y0(400), y1(400), cb(200), cr(200);
-    for (auto* v : {&y0, &y1, &cb, &cr})
-        for (uint8_t& b : *v) b = next();
+    FillSeeded(99, {&y0, &y1, &cb, &cr});
     for (int x0 : {0, 2, 6}) {
         for (int nWidth : {0, 31, 32, 33, 64, 95, 300}) {
             std::vector<uint8_t> single0(nWidth * 4 + 8, 0xA5), single1 = single0, pair0 = single0, pair1 = single0;
@@ -297,14 +302,8 @@ TEST_P(TheoraConvert, EveryValueCombinationGivesTheBytesOfItsSteps)
 TEST_P(TheoraConvert, RowsOfAnyWidthAndStartGiveTheBytesOfTheirSteps)
 {
     const int nLevel = GetParam();
-    uint32_t seed = 7;
-    const auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return static_cast<uint8_t>(seed >> 24);
-    };
     std::vector<uint8_t> y0(400), y1(400), cb(400), cr(400);
-    for (auto* v : {&y0, &y1, &cb, &cr})
-        for (uint8_t& b : *v) b = next();
+    FillSeeded(7, {&y0, &y1, &cb, &cr});
     constexpr int kGuard = 64;
     alignas(64) static uint8_t s_aOut0[300 * 4 + 2 * kGuard + 64], s_aOut1[300 * 4 + 2 * kGuard + 64];
     std::vector<uint8_t> want0(300 * 4), want1(300 * 4);
