@@ -285,8 +285,11 @@ void SdlApplyStyle(PLAT_WINDOW_REC* p)
     PlatCurrentDisplayBackend()->pfnApplySizeLimits(p);
     PlatX11SetOpacity(pWin, p->nOpacity);
     // A box that keeps the keyboard: the window manager keeps it in front of its owner and gives it
-    // the focus when the owner is clicked.
-    if (p->bModalBox) PlatX11SetNetWmState(pWin, "_NET_WM_STATE_MODAL", 1);
+    // the focus when the owner is clicked; as a dialog it gets no minimise or maximise button.
+    if (p->bModalBox) {
+        PlatX11MarkDialog(pWin);
+        PlatX11SetNetWmState(pWin, "_NET_WM_STATE_MODAL", 1);
+    }
 }
 
 void SdlApplyTitle(PLAT_WINDOW_REC* p)

@@ -72,6 +72,8 @@ void PlatX11SetOpacity(SDL_Window* pWin, int nAlpha);
 // Adds (bOn 1) or takes away one of the window's _NET_WM_STATE atoms by name: through the window
 // manager while the window is mapped, in the property it reads at the next map otherwise.
 void PlatX11SetNetWmState(SDL_Window* pWin, const char* pszState, int bOn);
+// A dialog: its window type (before it is first shown) and a frame with a title and a close button only.
+void PlatX11MarkDialog(SDL_Window* pWin);
 // Stacks the window just below pSibling: through the window manager (_NET_RESTACK_WINDOW) when one
 // runs and offers it, else among the root's children.
 void PlatX11RestackBehind(SDL_Window* pWin, SDL_Window* pSibling);

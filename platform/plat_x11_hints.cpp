@@ -1,6 +1,7 @@
 // The window-manager hints that stand for the window styles and states Windows draws itself: a
 // window's opacity (applied by a compositing manager), the state of a window kept below the others,
-// a window placed just behind another, and what the window manager is known to support.
+// a window placed just behind another, a dialog's window type, and what the window manager is known
+// to support.
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xatom.h>
@@ -122,6 +123,31 @@ void PlatX11SetNetWmState(SDL_Window* pWin, const char* pszState, int bOn)
         XChangeProperty(pDisplay, xid, aState, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(v.data()), static_cast<int>(v.size()));
     }
+    XFlush(pDisplay);
+}
+
+void PlatX11MarkDialog(SDL_Window* pWin)
+{
+    Display* pDisplay = nullptr;
+    const unsigned long xid = PlatX11WindowOf(pWin, &pDisplay);
+    if (!xid || !pDisplay || PlatX11DisplayLost()) return;
+    // The window manager reads the type when it maps the window.
+    if (!IsMapped(pDisplay, xid)) {
+        const Atom aType = XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE", False);
+        const Atom aDialog = XInternAtom(pDisplay, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+        XChangeProperty(pDisplay, xid, aType, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&aDialog), 1);
+    }
+    // The Motif hints name what the frame offers: a title with its menu and a close button, moving
+    // and closing; no minimise, maximise or resize (flags, functions, decorations, input mode, status).
+    const Atom aMotif = XInternAtom(pDisplay, "_MOTIF_WM_HINTS", False);
+    constexpr long kFunctions = 1L << 0, kDecorations = 1L << 1;
+    constexpr long kFuncMove = 1L << 2, kFuncClose = 1L << 5;
+    constexpr long kDecorBorder = 1L << 1, kDecorTitle = 1L << 3, kDecorMenu = 1L << 4;
+    const long aHints[5] = {kFunctions | kDecorations, kFuncMove | kFuncClose, kDecorBorder | kDecorTitle | kDecorMenu, 0,
+                            0};
+    XChangeProperty(pDisplay, xid, aMotif, aMotif, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(aHints),
+                    5);
     XFlush(pDisplay);
 }
 

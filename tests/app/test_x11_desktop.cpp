@@ -1012,10 +1012,16 @@ TEST_F(X11Desktop, TheQuitQuestionKeepsTheKeyboardAndAFirstClickOnAButtonPresses
         return ids[0] == strMain ? ids[1] : ids[0];
     };
 
-    // What the window manager is told: transient for the game's window, and modal.
+    // What the window manager is told: a dialog, transient for the game's window, and modal.
     std::string strBox = AskQuestion();
     ASSERT_FALSE(strBox.empty()) << "no question\n" << Log();
-    const std::string strProps = RunTool({"xprop", "-id", strBox, "WM_TRANSIENT_FOR", "_NET_WM_STATE"});
+    const std::string strProps =
+        RunTool({"xprop", "-id", strBox, "WM_TRANSIENT_FOR", "_NET_WM_STATE", "_NET_WM_WINDOW_TYPE", "_MOTIF_WM_HINTS"});
+    EXPECT_NE(strProps.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << strProps;
+    // Its frame offers moving and closing (0x24) with a border, a title and its menu (0x1a), no
+    // minimise or maximise (openbox draws its buttons whatever the hints; other window managers don't).
+    EXPECT_NE(strProps.find("_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = 0x3, 0x24, 0x1a, 0x0, 0x0"), std::string::npos)
+        << strProps;
     const size_t nAt = strProps.find("window id # ");
     ASSERT_NE(nAt, std::string::npos) << strProps;
     EXPECT_EQ(WindowNumber(strProps.substr(nAt + 12)), WindowNumber(strMain)) << strProps;
