@@ -10,6 +10,10 @@ struct _XDisplay;
 
 // The window's X id and connection (*ppDisplay may be NULL); 0 under another video driver.
 unsigned long PlatX11WindowOf(SDL_Window* pWin, struct _XDisplay** ppDisplay);
+// Sends a 32-bit client message of the named type about window xidAbout to window xidTo: to the
+// root with the masks a window manager listens on, to another window directly.
+void PlatX11SendClientMessage(struct _XDisplay* pDisplay, unsigned long xidTo, unsigned long xidAbout,
+                              const char* pszType, const long (&aData)[5]);
 
 // Starts watching a window's X side (nothing under another video driver); called again whenever SDL
 // may have made the X window anew (it does so when its window surface needs another renderer).

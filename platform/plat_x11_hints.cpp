@@ -41,6 +41,20 @@ bool WindowManagerRuns(Display* pDisplay)
 
 }  // namespace
 
+void PlatX11SendClientMessage(Display* pDisplay, unsigned long xidTo, unsigned long xidAbout, const char* pszType,
+                              const long (&aData)[5])
+{
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = xidAbout;
+    ev.xclient.message_type = XInternAtom(pDisplay, pszType, False);
+    ev.xclient.format = 32;
+    for (int i = 0; i < 5; ++i) ev.xclient.data.l[i] = aData[i];
+    const long nMask = xidTo == DefaultRootWindow(pDisplay) ? SubstructureRedirectMask | SubstructureNotifyMask : NoEventMask;
+    XSendEvent(pDisplay, xidTo, False, nMask, &ev);
+    XFlush(pDisplay);
+}
+
 int PlatX11WmSupports(Display* pDisplay, unsigned long atom)
 {
     const Atom aSupported = XInternAtom(pDisplay, "_NET_SUPPORTED", False);
@@ -95,15 +109,9 @@ void PlatX11SetNetWmState(SDL_Window* pWin, const char* pszState, int bOn)
     const Atom aWhich = XInternAtom(pDisplay, pszState, False);
     if (IsMapped(pDisplay, xid)) {
         // A mapped window asks the window manager, which owns the property then.
-        XEvent ev{};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = xid;
-        ev.xclient.message_type = aState;
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = bOn ? kNetWmStateAdd : kNetWmStateRemove;
-        ev.xclient.data.l[1] = static_cast<long>(aWhich);
-        ev.xclient.data.l[3] = kSourceApplication;
-        XSendEvent(pDisplay, DefaultRootWindow(pDisplay), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+        PlatX11SendClientMessage(pDisplay, DefaultRootWindow(pDisplay), xid, "_NET_WM_STATE",
+                                 {bOn ? kNetWmStateAdd : kNetWmStateRemove, static_cast<long>(aWhich), 0,
+                                  kSourceApplication, 0});
     } else {
         // An unmapped one writes the property the window manager reads when it maps the window.
         std::vector<Atom> v;
@@ -160,15 +168,8 @@ void PlatX11RestackBehind(SDL_Window* pWin, SDL_Window* pSibling)
     const Atom aRestack = XInternAtom(pDisplay, "_NET_RESTACK_WINDOW", False);
     if (WindowManagerRuns(pDisplay) && PlatX11WmSupports(pDisplay, aRestack)) {
         // The window manager stacks its frames: it is asked with the two client windows.
-        XEvent ev{};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = xid;
-        ev.xclient.message_type = aRestack;
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = kSourceApplication;
-        ev.xclient.data.l[1] = static_cast<long>(xidSibling);
-        ev.xclient.data.l[2] = Below;
-        XSendEvent(pDisplay, DefaultRootWindow(pDisplay), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+        PlatX11SendClientMessage(pDisplay, DefaultRootWindow(pDisplay), xid, "_NET_RESTACK_WINDOW",
+                                 {kSourceApplication, static_cast<long>(xidSibling), Below, 0, 0});
     } else {
         // Without one (or one that does not offer it) the two windows are siblings of the root.
         XWindowChanges c{};

@@ -65,18 +65,7 @@ int PlatX11BeginMove(SDL_Window* pWin, int x, int y)
     if (!PlatX11WmSupports(pDisplay, aMoveResize)) return -1;
     // The press gave this program the pointer; the window manager takes it for the move.
     XUngrabPointer(pDisplay, CurrentTime);
-    XEvent ev{};
-    ev.xclient.type = ClientMessage;
-    ev.xclient.window = xid;
-    ev.xclient.message_type = aMoveResize;
-    ev.xclient.format = 32;
-    ev.xclient.data.l[0] = x;
-    ev.xclient.data.l[1] = y;
-    ev.xclient.data.l[2] = kMoveResizeMove;
-    ev.xclient.data.l[3] = Button1;
-    ev.xclient.data.l[4] = kSourceApplication;
-    XSendEvent(pDisplay, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
-    XFlush(pDisplay);
+    PlatX11SendClientMessage(pDisplay, root, xid, "_NET_WM_MOVERESIZE", {x, y, kMoveResizeMove, Button1, kSourceApplication});
     return 0;
 }
 

@@ -161,16 +161,8 @@ int RequestDock(void)
     X11_TRAY& t = g_tray;
     const ::Window owner = TrayOwner(t.pDisplay);
     if (owner == None) return 0;
-    XEvent ev{};
-    ev.xclient.type = ClientMessage;
-    ev.xclient.window = owner;
-    ev.xclient.message_type = XInternAtom(t.pDisplay, "_NET_SYSTEM_TRAY_OPCODE", False);
-    ev.xclient.format = 32;
-    ev.xclient.data.l[0] = CurrentTime;
-    ev.xclient.data.l[1] = kRequestDock;
-    ev.xclient.data.l[2] = static_cast<long>(t.icon);
-    XSendEvent(t.pDisplay, owner, False, NoEventMask, &ev);
-    XFlush(t.pDisplay);
+    PlatX11SendClientMessage(t.pDisplay, owner, owner, "_NET_SYSTEM_TRAY_OPCODE",
+                             {CurrentTime, kRequestDock, static_cast<long>(t.icon), 0, 0});
     t.dockOwner = owner;
     return 1;
 }

@@ -18,6 +18,20 @@
 
 namespace {
 
+// A movie without sound of nFrames frames: a w x h picture at (px, py) in the given pixel format.
+OGV_WRITER_OPTIONS SilentMovie(int nFrames, int nPixelFormat, int w, int h, int px, int py)
+{
+    OGV_WRITER_OPTIONS opt;
+    opt.nFrames = nFrames;
+    opt.bAudio = false;
+    opt.nPixelFormat = nPixelFormat;
+    opt.nWidth = w;
+    opt.nHeight = h;
+    opt.nPicX = px;
+    opt.nPicY = py;
+    return opt;
+}
+
 // Fills the vectors, one after the other, with the bytes of a seeded generator.
 void FillSeeded(uint32_t seed, std::initializer_list<std::vector<uint8_t>*> vectors)
 {
@@ -175,14 +189,7 @@ TEST_F(TheoraModule, ChromaLayoutsOddSizesOffsetsAndRowOrder)
     };
     for (const CASE& c : k_aCases) {
         SCOPED_TRACE(testing::Message() << c.nFmt << " " << c.w << "x" << c.h << " +" << c.px << "," << c.py);
-        OGV_WRITER_OPTIONS opt;
-        opt.nFrames = 2;
-        opt.bAudio = false;
-        opt.nPixelFormat = c.nFmt;
-        opt.nWidth = c.w;
-        opt.nHeight = c.h;
-        opt.nPicX = c.px;
-        opt.nPicY = c.py;
+        OGV_WRITER_OPTIONS opt = SilentMovie(2, c.nFmt, c.w, c.h, c.px, c.py);
         opt.pixel = [&](int, int x, int y, uint8_t* p) {
             const uint8_t* q = k_aQuad[(x >= c.w / 2) + 2 * (y >= c.h / 2)];
             std::memcpy(p, q, 3);
@@ -425,14 +432,7 @@ TEST_F(TheoraModule, FramesAreTheLibrarysPicturesConvertedByTheSteps)
     for (const CASE& c : k_aCases) {
         SCOPED_TRACE(testing::Message() << c.nFmt << " " << c.w << "x" << c.h << " +" << c.px << "," << c.py << " "
                                         << c.bTopDown);
-        OGV_WRITER_OPTIONS opt;
-        opt.nFrames = 12;
-        opt.bAudio = false;
-        opt.nPixelFormat = c.nFmt;
-        opt.nWidth = c.w;
-        opt.nHeight = c.h;
-        opt.nPicX = c.px;
-        opt.nPicY = c.py;
+        OGV_WRITER_OPTIONS opt = SilentMovie(12, c.nFmt, c.w, c.h, c.px, c.py);
         opt.nKeyShift = 2;
         opt.nDupAfterFrame = 5;
         opt.nDupCount = 2;
@@ -474,13 +474,7 @@ TEST_F(TheoraModule, RowPairsGiveTheBytesOfSingleRows)
     const CASE k_aCases[] = {{96, 64, 0, 0, 1}, {83, 45, 3, 5, 0}, {70, 38, 2, 8, 1}, {121, 57, 7, 1, 0}};
     for (const CASE& c : k_aCases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " +" << c.px << "," << c.py << " " << c.bTopDown);
-        OGV_WRITER_OPTIONS opt;
-        opt.nFrames = 3;
-        opt.bAudio = false;
-        opt.nWidth = c.w;
-        opt.nHeight = c.h;
-        opt.nPicX = c.px;
-        opt.nPicY = c.py;
+        OGV_WRITER_OPTIONS opt = SilentMovie(3, 420, c.w, c.h, c.px, c.py);
         opt.pixel = [](int f, int x, int y, uint8_t* p) {
             p[0] = static_cast<uint8_t>(x * 7 + f * 13);
             p[1] = static_cast<uint8_t>(y * 5 + (x ^ y) * 3);
